@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace qor {
+
+// The one number formatter for display: `decimals` fixed places, then trailing
+// zeros and a trailing point removed; values below half a unit of the last place
+// and "-0" show as "0". Always writes '.', whatever the process locale.
+std::string formatNumber(int decimals, double value);
+
+} // namespace qor
