@@ -73,7 +73,9 @@ std::vector<ParityCurve> parityCurves(const Sketch& sketch)
 {
     std::vector<ParityCurve> curves;
     for (const Entity& e : sketch.entities) {
-        if (e.construction || e.type == EntityType::Point)
+        const bool isCurve = e.type == EntityType::Line || e.type == EntityType::Circle
+                             || e.type == EntityType::Arc;
+        if (e.construction || !isCurve)
             continue;
         ParityCurve curve;
         curve.type = e.type;
