@@ -227,24 +227,6 @@ TEST(ProfileRegions, StrayLineFlipsParity)
     EXPECT_TRUE(plain[0].outer);
 }
 
-TEST(ProfileRegions, CrossingLinesSplitTheArea)
-{
-    // A square cut by both diagonals: four triangles of 25 mm² each.
-    Sketch s;
-    addRectangle(s, 0, 0, 10, 10);
-    s.addLineAt(false, 0, 0, 10, 10);
-    s.addLineAt(false, 0, 10, 10, 0);
-    const auto regions = buildRegions(s, tiltedPlane());
-    ASSERT_EQ(regions.size(), 4u);
-    double total = 0;
-    for (const ProfileRegion& r : regions) {
-        EXPECT_NEAR(r.area, 25, 1e-6);
-        total += r.area;
-    }
-    EXPECT_NEAR(total, 100, 1e-6);
-    expectConsistent(regions, tiltedPlane());
-}
-
 TEST(ProfileRegions, NonFiniteCurvesNeitherHangNorThrow)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
