@@ -90,9 +90,12 @@ QString headerProblem(const QJsonObject& json)
     return {};
 }
 
-// The file library's text where it names the cause; Qt says only "Unknown error"
-// for some, so folders and missing folders are named here.
-QString fileProblem(const QFileDevice& file, const QString& path)
+enum class Access { Read, Write };
+
+// The file library's text where it names the cause. This Qt reports folders,
+// missing folders and some refused temporary files only as "Unknown error", so
+// those get a German text of their own.
+QString fileProblem(const QFileDevice& file, const QString& path, Access access)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -100,9 +103,11 @@ QString fileProblem(const QFileDevice& file, const QString& path)
     if (!info.absoluteDir().exists())
         return QStringLiteral("Der Ordner „%1“ existiert nicht").arg(info.absolutePath());
     const QString text = file.errorString();
-    if (text.isEmpty())
-        return QStringLiteral("Auf die Datei „%1“ kann nicht zugegriffen werden").arg(path);
-    return text;
+    if (!text.isEmpty() && text != QLatin1String("Unknown error"))
+        return text;
+    return access == Access::Read
+        ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(path)
+        : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path);
 }
 
 void setError(QString* error, const QString& text)
@@ -257,21 +262,25 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
 
 bool Document::save(const QString& path, QString* error) const
 {
-    // The target is replaced only by a complete new file, at commit.
+    // The target is replaced only by a complete new file, at commit. Unbuffered,
+    // because a buffered short write (disk full, size limit) is not reported by
+    // this Qt's save file and would be committed as a truncated document.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, fileProblem(file, path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, fileProblem(file, path, Access::Write));
         return false;
     }
     const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size()) {
-        const QString problem = fileProblem(file, path);
+    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
+        const QString problem = file.error() != QFileDevice::NoError
+            ? fileProblem(file, path, Access::Write)
+            : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden").arg(path);
         file.cancelWriting();
         setError(error, problem);
         return false;
     }
     if (!file.commit()) {
-        setError(error, fileProblem(file, path));
+        setError(error, fileProblem(file, path, Access::Write));
         return false;
     }
     return true;
@@ -281,12 +290,12 @@ bool Document::load(const QString& path, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, fileProblem(file, path));
+        setError(error, fileProblem(file, path, Access::Read));
         return false;
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        setError(error, fileProblem(file, path));
+        setError(error, fileProblem(file, path, Access::Read));
         return false;
     }
     QJsonParseError parseError;
