@@ -29,7 +29,7 @@ int bodyIdOf(const QString& key)
     const QByteArray bytes = key.toLatin1();
     int id = 0;
     const auto res = std::from_chars(bytes.data(), bytes.data() + bytes.size(), id);
-    if (res.ec != std::errc() || res.ptr != bytes.data() + bytes.size() || key.size() != bytes.size())
+    if (res.ec != std::errc() || res.ptr != bytes.data() + bytes.size())
         return 0;
     return id;
 }
