@@ -9,9 +9,11 @@
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepGProp.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
+#include <Geom2d_Curve.hxx>
 #include <Geom_Plane.hxx>
 #include <Poly_Triangulation.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
@@ -48,10 +50,62 @@ double wrapAngle(double a)
     return r;
 }
 
-// Crossings of the ray from p in +u with the line a-b. An end point exactly at the
-// ray's height counts only for the line whose other end lies above it.
-int lineCrossings(Vec2 a, Vec2 b, Vec2 p)
+bool isFinite(Vec2 p)
 {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+// A non-construction curve as the parity test needs it. Resolved once per sketch:
+// looking entities up by id for every region would cost regions x curves x entities.
+struct ParityCurve {
+    EntityType type = EntityType::Line;
+    Vec2 a;             // line: start; circle and arc: centre
+    Vec2 b;             // line: end
+    double r = 0.0;     // circle and arc
+    double a0 = 0.0;    // arc: start angle
+    double span = 0.0;  // arc: counter-clockwise sweep in [0, 2π)
+};
+
+// Every non-construction curve takes part, including those that bound no region or
+// gave no edge. A curve with an infinite or undefined coordinate encloses nothing:
+// its crossings would be artefacts of the arithmetic, so it is left out.
+std::vector<ParityCurve> parityCurves(const Sketch& sketch)
+{
+    std::vector<ParityCurve> curves;
+    for (const Entity& e : sketch.entities) {
+        const bool isCurve = e.type == EntityType::Line || e.type == EntityType::Circle
+                             || e.type == EntityType::Arc;
+        if (e.construction || !isCurve)
+            continue;
+        ParityCurve curve;
+        curve.type = e.type;
+        if (e.type == EntityType::Line) {
+            curve.a = sketch.pointPosition(e.a);
+            curve.b = sketch.pointPosition(e.b);
+        } else {
+            curve.a = sketch.entityAnchor(int(e.id));
+            curve.r = sketch.radius(int(e.id));
+        }
+        if (e.type == EntityType::Arc) {
+            const Vec2 start = sketch.pointPosition(e.b);
+            const Vec2 end = sketch.pointPosition(e.c);
+            if (!isFinite(start) || !isFinite(end))
+                continue;
+            curve.a0 = std::atan2(start.y - curve.a.y, start.x - curve.a.x);
+            curve.span = wrapAngle(std::atan2(end.y - curve.a.y, end.x - curve.a.x) - curve.a0);
+        }
+        if (isFinite(curve.a) && isFinite(curve.b) && std::isfinite(curve.r))
+            curves.push_back(curve);
+    }
+    return curves;
+}
+
+// Crossings of the ray from p in +u with a line. An end point exactly at the ray's
+// height counts only for the line whose other end lies above it.
+int lineCrossings(const ParityCurve& line, Vec2 p)
+{
+    const Vec2 a = line.a;
+    const Vec2 b = line.b;
     if ((a.y > p.y) == (b.y > p.y))
         return 0;
     const double x = a.x + (b.x - a.x) * (p.y - a.y) / (b.y - a.y);
@@ -60,54 +114,32 @@ int lineCrossings(Vec2 a, Vec2 b, Vec2 p)
 
 // Crossings of the ray from p in +u with a circle, or with an arc taken
 // counter-clockwise in (u, v) from its start to its end.
-int circularCrossings(const Sketch& sketch, const Entity& e, Vec2 p)
+int circularCrossings(const ParityCurve& curve, Vec2 p)
 {
-    const Vec2 c = sketch.entityAnchor(int(e.id));
-    const double r = sketch.radius(int(e.id));
+    const Vec2 c = curve.a;
     const double dv = p.y - c.y;
-    if (!(std::fabs(dv) < r))
+    if (!(std::fabs(dv) < curve.r))
         return 0;
-    const double s = std::sqrt(r * r - dv * dv);
-    const bool isArc = e.type == EntityType::Arc;
-    double a0 = 0.0;
-    double span = 0.0;
-    if (isArc) {
-        const Vec2 start = sketch.pointPosition(e.b);
-        const Vec2 end = sketch.pointPosition(e.c);
-        a0 = std::atan2(start.y - c.y, start.x - c.x);
-        span = wrapAngle(std::atan2(end.y - c.y, end.x - c.x) - a0);
-    }
+    const double s = std::sqrt(curve.r * curve.r - dv * dv);
     int count = 0;
     for (const double x : {c.x - s, c.x + s}) {
         if (!(x > p.x))
             continue;
-        if (isArc && !(wrapAngle(std::atan2(dv, x - c.x) - a0) <= span))
+        if (curve.type == EntityType::Arc
+            && !(wrapAngle(std::atan2(dv, x - c.x) - curve.a0) <= curve.span))
             continue;
         ++count;
     }
     return count;
 }
 
-// Even-odd rule over the sketch's own non-construction curves, including those that
-// bound no region or gave no edge.
-bool isOuter(const Sketch& sketch, Vec2 p)
+// Even-odd rule: an odd number of crossings to the right means material.
+bool isOuter(const std::vector<ParityCurve>& curves, Vec2 p)
 {
     int count = 0;
-    for (const Entity& e : sketch.entities) {
-        if (e.construction)
-            continue;
-        switch (e.type) {
-        case EntityType::Line:
-            count += lineCrossings(sketch.pointPosition(e.a), sketch.pointPosition(e.b), p);
-            break;
-        case EntityType::Circle:
-        case EntityType::Arc:
-            count += circularCrossings(sketch, e, p);
-            break;
-        case EntityType::Point:
-            break;
-        }
-    }
+    for (const ParityCurve& curve : curves)
+        count += curve.type == EntityType::Line ? lineCrossings(curve, p)
+                                                : circularCrossings(curve, p);
     return count % 2 == 1;
 }
 
@@ -155,6 +187,22 @@ TopoDS_Face baseFace(const TopoDS_Shape& curves, const gp_Ax3& plane)
     return maker.Face();
 }
 
+// Stores each piece's curve on the base plane once. Without it the kernel projects the
+// 3D curve onto the plane anew at every query, in the face builder and again in the
+// mesher of every region; the stored curve is the very same projection.
+void storePlaneCurves(const TopoDS_Shape& pieces, const TopoDS_Face& base)
+{
+    BRep_Builder builder;
+    for (TopExp_Explorer x(pieces, TopAbs_EDGE); x.More(); x.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(x.Current());
+        double first = 0.0, last = 0.0, rangeFirst = 0.0, rangeLast = 0.0;
+        const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, base, first, last);
+        BRep_Tool::Range(edge, rangeFirst, rangeLast);
+        if (!curve.IsNull() && first == rangeFirst && last == rangeLast)
+            builder.UpdateEdge(edge, curve, base, BRep_Tool::Tolerance(edge));
+    }
+}
+
 bool touchesAny(const TopoDS_Shape& face, const TopTools_MapOfShape& edges)
 {
     for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next()) {
@@ -178,6 +226,7 @@ std::vector<ProfileRegion> regionsOf(const std::vector<TopoDS_Edge>& edges, cons
     if (split.IsNull())
         return {};
     const TopoDS_Face base = baseFace(split, plane);
+    storePlaneCurves(split, base);
 
     // Both orientations of every piece let the face builder close loops on either side.
     TopTools_ListOfShape shapes;
@@ -198,6 +247,7 @@ std::vector<ProfileRegion> regionsOf(const std::vector<TopoDS_Edge>& edges, cons
     if (builder.HasErrors())
         return {};
 
+    const std::vector<ParityCurve> curves = parityCurves(sketch);
     std::vector<ProfileRegion> regions;
     for (const TopoDS_Shape& area : builder.Areas()) {
         // The face reaching out to the square is the outside of the sketch.
@@ -209,7 +259,7 @@ std::vector<ProfileRegion> regionsOf(const std::vector<TopoDS_Edge>& edges, cons
         if (region.area < minArea)
             continue;
         region.interior = interiorPoint(region.face, plane);
-        region.outer = isOuter(sketch, region.interior);
+        region.outer = isOuter(curves, region.interior);
         regions.push_back(region);
     }
     return regions;
