@@ -1,0 +1,329 @@
+#include "model/Document.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <charconv>
+
+namespace qor::model {
+
+namespace {
+
+const QString formatName = QStringLiteral("QorCAD-Bauteil");
+constexpr int formatVersion = 1;
+
+QString keyOf(int bodyId)
+{
+    return QString::number(bodyId);
+}
+
+// A body id key as written by keyOf; 0 for anything else, including numbers
+// beyond 32 bits.
+int bodyIdOf(const QString& key)
+{
+    const QByteArray bytes = key.toLatin1();
+    int id = 0;
+    const auto res = std::from_chars(bytes.data(), bytes.data() + bytes.size(), id);
+    if (res.ec != std::errc() || res.ptr != bytes.data() + bytes.size())
+        return 0;
+    return id;
+}
+
+QJsonObject parameterToJson(const Parameter& p)
+{
+    return QJsonObject{
+        {QStringLiteral("name"), p.name},
+        {QStringLiteral("expr"), p.expr},
+        {QStringLiteral("unit"), p.unit},
+        {QStringLiteral("comment"), p.comment},
+    };
+}
+
+Parameter parameterFromJson(const QJsonObject& json)
+{
+    Parameter p;
+    p.name = json.value(QStringLiteral("name")).toString();
+    p.expr = expressionText(json.value(QStringLiteral("expr")), QString());
+    p.unit = json.value(QStringLiteral("unit")).toString();
+    p.comment = json.value(QStringLiteral("comment")).toString();
+    return p;
+}
+
+QJsonObject appearanceToJson(int bodyId, const BodyAppearance& a)
+{
+    return QJsonObject{
+        {QStringLiteral("body"), bodyId},
+        {QStringLiteral("material"), a.material},
+        {QStringLiteral("density"), a.density},
+        {QStringLiteral("color"), QJsonArray{a.r, a.g, a.b}},
+    };
+}
+
+BodyAppearance appearanceFromJson(const QJsonObject& json)
+{
+    BodyAppearance a;
+    a.density = json.value(QStringLiteral("density")).toDouble(7.85);
+    a.material = json.value(QStringLiteral("material")).toString();
+    const QJsonArray color = json.value(QStringLiteral("color")).toArray();
+    a.r = color.at(0).toDouble(0.0);
+    a.g = color.at(1).toDouble(0.0);
+    a.b = color.at(2).toDouble(0.0);
+    return a;
+}
+
+// Checks "format" and "version"; the error text when the object is not a
+// document this version can read.
+QString headerProblem(const QJsonObject& json)
+{
+    if (json.value(QStringLiteral("format")).toString() != formatName)
+        return QStringLiteral("Keine QorCAD-Bauteildatei");
+    // Compared as a number, so that 2.5 or 1e300 count as newer as well; other
+    // JSON types read as version 0.
+    const QJsonValue version = json.value(QStringLiteral("version"));
+    if (version.isDouble() && version.toDouble() > formatVersion)
+        return QStringLiteral("Die Datei stammt aus einer neueren QorCAD-Version");
+    return {};
+}
+
+enum class Access { Read, Write };
+
+// The file library's text where it names the cause. This Qt reports folders,
+// missing folders and some refused temporary files only as "Unknown error", so
+// those get a German text of their own.
+QString fileProblem(const QFileDevice& file, const QString& path, Access access)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QStringLiteral("„%1“ ist ein Ordner, keine Datei").arg(path);
+    if (!info.absoluteDir().exists())
+        return QStringLiteral("Der Ordner „%1“ existiert nicht").arg(info.absolutePath());
+    const QString text = file.errorString();
+    if (!text.isEmpty() && text != QLatin1String("Unknown error"))
+        return text;
+    return access == Access::Read
+        ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(path)
+        : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path);
+}
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+QJsonObject Feature::toJson() const
+{
+    QJsonObject json{
+        {QStringLiteral("id"), id},
+        {QStringLiteral("type"), type},
+        {QStringLiteral("name"), name},
+        {QStringLiteral("params"), params},
+    };
+    if (suppressed)
+        json.insert(QStringLiteral("suppressed"), true);
+    if (sketch)
+        json.insert(QStringLiteral("sketch"), sketch->toJson());
+    return json;
+}
+
+std::unique_ptr<Feature> Feature::fromJson(const QJsonObject& json)
+{
+    auto f = std::make_unique<Feature>();
+    f->id = json.value(QStringLiteral("id")).toInt(0);
+    f->type = json.value(QStringLiteral("type")).toString();
+    f->name = json.value(QStringLiteral("name")).toString();
+    f->suppressed = json.value(QStringLiteral("suppressed")).toBool(false);
+    f->params = json.value(QStringLiteral("params")).toObject();
+    if (f->type == QLatin1String("sketch")) {
+        f->sketch = std::make_unique<qor::sketch::Sketch>();
+        f->sketch->fromJson(json.value(QStringLiteral("sketch")).toObject());
+    }
+    return f;
+}
+
+QJsonObject Document::toJson() const
+{
+    QJsonArray featureArray;
+    for (const auto& f : features)
+        featureArray.append(f->toJson());
+    QJsonArray parameterArray;
+    for (const Parameter& p : parameters)
+        parameterArray.append(parameterToJson(p));
+    QJsonArray appearanceArray;
+    for (const auto& [bodyId, a] : appearance)
+        appearanceArray.append(appearanceToJson(bodyId, a));
+    QJsonObject names;
+    for (const auto& [bodyId, text] : bodyNames)
+        names.insert(keyOf(bodyId), text);
+    QJsonObject hiddenBodies;
+    for (const auto& [bodyId, isHidden] : hidden) {
+        if (isHidden)
+            hiddenBodies.insert(keyOf(bodyId), true);
+    }
+
+    QJsonObject json{
+        {QStringLiteral("format"), formatName},
+        {QStringLiteral("version"), formatVersion},
+        {QStringLiteral("units"), QStringLiteral("mm")},
+        {QStringLiteral("features"), featureArray},
+        {QStringLiteral("parameters"), parameterArray},
+        {QStringLiteral("appearance"), appearanceArray},
+        {QStringLiteral("bodyNames"), names},
+        {QStringLiteral("hidden"), hiddenBodies},
+        {QStringLiteral("rollback"), rollback},
+        {QStringLiteral("nextId"), nextId},
+        {QStringLiteral("meta"), meta},
+    };
+    if (!drawings.empty()) {
+        QJsonArray sheets;
+        for (const qor::app::Drawing& d : drawings)
+            sheets.append(qor::app::drawingToJson(d));
+        json.insert(QStringLiteral("drawings"), sheets);
+    }
+    if (!views.isEmpty())
+        json.insert(QStringLiteral("views"), views);
+    if (!components.empty()) {
+        QJsonArray componentArray;
+        for (const Component& c : components)
+            componentArray.append(c.toJson());
+        QJsonArray mateArray;
+        for (const Mate& m : mates)
+            mateArray.append(m.toJson());
+        json.insert(QStringLiteral("components"), componentArray);
+        json.insert(QStringLiteral("mates"), mateArray);
+    }
+    return json;
+}
+
+bool Document::fromJson(const QJsonObject& json, QString* error)
+{
+    if (const QString problem = headerProblem(json); !problem.isEmpty()) {
+        setError(error, problem);
+        return false;
+    }
+
+    // Read into a fresh document and take its stored members over at the end, so
+    // that nothing here can leave this document half replaced.
+    Document read;
+    for (const QJsonValue& v : json.value(QStringLiteral("features")).toArray())
+        read.features.push_back(Feature::fromJson(v.toObject()));
+    for (const QJsonValue& v : json.value(QStringLiteral("parameters")).toArray())
+        read.parameters.push_back(parameterFromJson(v.toObject()));
+    for (const QJsonValue& v : json.value(QStringLiteral("appearance")).toArray()) {
+        const QJsonObject o = v.toObject();
+        read.appearance[o.value(QStringLiteral("body")).toInt(0)] = appearanceFromJson(o);
+    }
+    const QJsonObject names = json.value(QStringLiteral("bodyNames")).toObject();
+    for (auto it = names.begin(); it != names.end(); ++it)
+        read.bodyNames[bodyIdOf(it.key())] = it.value().toString();
+    const QJsonObject hiddenBodies = json.value(QStringLiteral("hidden")).toObject();
+    for (auto it = hiddenBodies.begin(); it != hiddenBodies.end(); ++it)
+        read.hidden[bodyIdOf(it.key())] = it.value().toBool(false);
+    read.rollback = json.value(QStringLiteral("rollback")).toInt(-1);
+    // A negative counter would hand out the ids of the origin planes and axes.
+    read.nextId = std::max(0, json.value(QStringLiteral("nextId")).toInt(0));
+    read.views = json.value(QStringLiteral("views")).toArray();
+    for (const QJsonValue& v : json.value(QStringLiteral("drawings")).toArray())
+        read.drawings.push_back(qor::app::drawingFromJson(v.toObject()));
+    for (const QJsonValue& v : json.value(QStringLiteral("components")).toArray()) {
+        read.components.push_back(Component::fromJson(v.toObject()));
+        read.nextId = std::max(read.nextId, read.components.back().id);
+    }
+    for (const QJsonValue& v : json.value(QStringLiteral("mates")).toArray()) {
+        read.mates.push_back(Mate::fromJson(v.toObject()));
+        read.nextId = std::max(read.nextId, read.mates.back().id);
+    }
+    for (const auto& f : read.features)
+        read.nextId = std::max(read.nextId, f->id);
+    read.meta = json.value(QStringLiteral("meta")).toObject();
+
+    features = std::move(read.features);
+    parameters = std::move(read.parameters);
+    appearance = std::move(read.appearance);
+    bodyNames = std::move(read.bodyNames);
+    hidden = std::move(read.hidden);
+    rollback = read.rollback;
+    nextId = read.nextId;
+    views = std::move(read.views);
+    drawings = std::move(read.drawings);
+    components = std::move(read.components);
+    mates = std::move(read.mates);
+    meta = std::move(read.meta);
+    rebindDimensionNamers();
+    return true;
+}
+
+bool Document::save(const QString& path, QString* error) const
+{
+    // The target is replaced only by a complete new file, at commit. Unbuffered,
+    // because a buffered short write (disk full, size limit) is not reported by
+    // this Qt's save file and would be committed as a truncated document.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, fileProblem(file, path, Access::Write));
+        return false;
+    }
+    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
+    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
+        const QString problem = file.error() != QFileDevice::NoError
+            ? fileProblem(file, path, Access::Write)
+            : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden").arg(path);
+        file.cancelWriting();
+        setError(error, problem);
+        return false;
+    }
+    if (!file.commit()) {
+        setError(error, fileProblem(file, path, Access::Write));
+        return false;
+    }
+    return true;
+}
+
+bool Document::load(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, fileProblem(file, path, Access::Read));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(error, fileProblem(file, path, Access::Read));
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument parsed = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        setError(error, QStringLiteral("Datei beschädigt: ") + parseError.errorString());
+        return false;
+    }
+    // A top level that is not an object reads as an empty one and fails the format
+    // check. The check comes before the cache and folder change, so that a foreign
+    // file leaves the open document entirely as it was.
+    const QJsonObject json = parsed.object();
+    if (const QString problem = headerProblem(json); !problem.isEmpty()) {
+        setError(error, problem);
+        return false;
+    }
+    clearRecomputeCache();
+    folder = QFileInfo(path).absolutePath();
+    return fromJson(json, error);
+}
+
+QString expressionText(const QJsonValue& value, const QString& fallback)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    return fallback;
+}
+
+} // namespace qor::model
