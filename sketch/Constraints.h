@@ -28,8 +28,13 @@ double signedLineDistance(double px, double py, double sx, double sy, double ex,
 // dimensions and unknown kinds. Allocates nothing beyond appending to `rows`.
 void constraintResiduals(const ParamView& view, const Constraint& c, std::vector<double>& rows);
 
-// The arc row |end - centre| - |start - centre|.
+// The arc row |end - centre| - |start - centre|; 0 for an arc whose centre, start
+// or end is not a point inside the trial vector.
 double arcResidual(const ParamView& view, const Entity& arc);
+
+// True when the entities named by `c` exist and are of the kinds its type takes
+// (operands the type does not use are not looked at); false for unknown kinds.
+bool constraintOperandsValid(const Sketch& sketch, const Constraint& c);
 
 // Current measured value of a constraint (its first row at value 0, not driven).
 double measureConstraint(const Sketch& s, const Constraint& c);
