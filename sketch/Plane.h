@@ -1,0 +1,38 @@
+#pragma once
+
+#include "sketch/Sketch.h"
+
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Edge.hxx>
+#include <TopoDS_Face.hxx>
+#include <gp_Ax3.hxx>
+#include <gp_Pnt.hxx>
+
+#include <cstdint>
+
+namespace qor::sketch {
+
+// Sketch coordinates (u, v) run along the plane's X and Y directions from its location.
+gp_Pnt toWorld(const gp_Ax3& plane, double u, double v);
+gp_Pnt toWorld(const gp_Ax3& plane, Vec2 p);
+// Inverse of toWorld for points on the plane, orthogonal projection for points off it.
+Vec2 toPlane(const gp_Ax3& plane, const gp_Pnt& p);
+
+// True only when (u, v) lies strictly inside the face; the boundary counts as outside.
+// Exceptions of the classifier reach the caller.
+bool faceContainsPoint(const TopoDS_Face& face, const gp_Ax3& plane, double u, double v);
+
+// The edge of a line, circle or arc on the plane; the null edge for points, unknown
+// ids, degenerate or non-finite curves and kernel failures. Never throws.
+// Circles and arcs run counter-clockwise in (u, v), also on a left-handed plane.
+TopoDS_Edge entityToEdge(const Sketch& sketch, std::uint32_t id, const gp_Ax3& plane);
+
+} // namespace qor::sketch
+
+namespace qor {
+
+// The edges of the sketch's curves in entity order; curves without an edge are left out.
+TopoDS_Compound makeCompound(const sketch::Sketch& sketch, const gp_Ax3& plane,
+                             bool includeConstruction);
+
+} // namespace qor
