@@ -1,0 +1,212 @@
+#pragma once
+
+#include "drawing/DrawingSheet.h"
+#include "model/Assembly.h"
+#include "sketch/Sketch.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <TopoDS_Shape.hxx>
+#include <gp_Ax1.hxx>
+#include <gp_Ax3.hxx>
+#include <gp_Dir.hxx>
+#include <gp_Pnt.hxx>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qor::model {
+
+// Thrown by feature executors and the document; the message (UTF-8, German)
+// becomes the feature's error text.
+class FeatureError : public std::runtime_error {
+public:
+    explicit FeatureError(const std::string& message);
+    explicit FeatureError(const QString& message);
+    ~FeatureError() override;
+};
+
+// A named document value that expressions can use.
+struct Parameter {
+    QString name;
+    QString expr; // as typed
+    QString unit = QStringLiteral("mm");
+    QString comment;
+    double value = 0.0; // derived: last evaluation
+    QString error;      // derived: empty when valid
+};
+
+// Material, colour and density of one body. Default-constructed it is the
+// appearance of every body without an entry.
+struct BodyAppearance {
+    QString material = QStringLiteral("Stahl");
+    double r = 0.72;
+    double g = 0.76;
+    double b = 0.82;
+    double density = 7.85; // g/cm³
+
+    bool operator==(const BodyAppearance&) const = default;
+};
+
+// One row of the material table.
+struct Material {
+    QString name;
+    double density; // g/cm³
+    double r;
+    double g;
+    double b;
+    double metallic;
+    double roughness;
+};
+
+// The 13 materials in the order choice lists show them; built once.
+const std::vector<Material>& materials();
+// Exact, case-sensitive lookup; null when no row has that name.
+const Material* findMaterial(const QString& name);
+
+struct Body {
+    int id = 0;
+    QString name;
+    TopoDS_Shape shape;
+    int featureId = 0;
+    bool sheetMetal = false;
+    // Carried with the sheet-metal flag; nothing in the modelling core sets them.
+    double sheetThickness = 0.0;
+    double bendRadius = 0.0;
+    double kFactor = 0.44;
+};
+
+// A placed sketch of one sketch feature.
+struct SketchResult {
+    gp_Ax3 plane; // with the feature's offset applied
+    qor::sketch::Sketch* sketch = nullptr; // not owned; refreshed whenever a state is reused
+    int featureId = 0;
+};
+
+// A cosmetic or modelled thread, for the drawings.
+struct ThreadMark {
+    gp_Pnt position;   // entry point of the thread
+    gp_Dir direction;  // drilling direction
+    double majorDiameter = 0.0;
+    double minorDiameter = 0.0;
+    double pitch = 0.0;
+    double length = 0.0;
+    bool internal = false;
+    bool modelled = false;
+    bool leftHand = false;
+    QString designation;
+    int featureId = 0;
+};
+
+// The tool body of one body-making feature with what it did, for re-use by patterns.
+struct ToolRecord {
+    TopoDS_Shape shape;
+    QString op;
+    std::vector<int> targets;
+};
+
+// The modelling result at one point of the history. A value: copies share shape
+// handles, not geometry.
+struct ModelState {
+    std::map<int, Body> bodies;
+    std::map<int, gp_Ax3> planes;
+    std::map<int, gp_Ax1> axes;
+    std::map<int, std::array<double, 3>> points;
+    std::map<int, SketchResult> sketches;
+    std::map<int, ToolRecord> tools;
+    std::vector<ThreadMark> threads;
+    int bodyCounter = 0;
+};
+
+struct RecomputeCacheEntry {
+    ModelState state; // after the feature
+    QString error;
+    QString warning;
+};
+
+// One step of the history.
+class Feature {
+public:
+    int id = 0;
+    QString type;
+    QString name;
+    bool suppressed = false;
+    QJsonObject params; // as the user entered them
+    std::unique_ptr<qor::sketch::Sketch> sketch; // exactly when type is "sketch"
+    QString error;
+    QString warning;
+    std::uint64_t regionsKey = 0;
+
+    QJsonObject toJson() const;
+    static std::unique_ptr<Feature> fromJson(const QJsonObject& json);
+};
+
+// One open part or assembly. Not copyable: copies go through toJson/fromJson.
+class Document {
+public:
+    std::vector<std::unique_ptr<Feature>> features;
+    std::vector<Parameter> parameters;
+    std::map<int, BodyAppearance> appearance;
+    std::map<int, QString> bodyNames;
+    std::map<int, bool> hidden; // true = hidden
+    int rollback = -1;          // first feature not executed; -1 = all run
+    std::vector<Component> components;
+    std::vector<Mate> mates;
+    std::vector<qor::app::Drawing> drawings;
+    QJsonArray views;
+    QString folder; // absolute directory of the loaded file
+    QString name;   // display name of a document without a file
+    QJsonObject meta;
+    int nextId = 0; // last id handed out
+    ModelState current;
+    std::vector<ModelState> snapshots; // entry i: the state before feature i
+    std::map<std::uint64_t, RecomputeCacheEntry> cache;
+    std::vector<std::uint64_t> cacheOrder; // oldest first
+
+    Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+    // Moving re-binds the dimension namers of the sketches to the new object.
+    Document(Document&& other) noexcept;
+    Document& operator=(Document&& other) noexcept;
+    ~Document();
+
+    Feature* feature(int id) const;
+    int featureIndex(int id) const;
+    BodyAppearance bodyAppearance(int bodyId) const;
+    QString bodyName(int bodyId) const;
+    static double modelSize(const ModelState& state);
+
+    // Empties the recompute result cache; load does it for a new history.
+    void clearRecomputeCache();
+
+    // Name for a new sketch dimension, unique across all sketches: "d" + (largest n + 1).
+    std::string nextDimensionName() const;
+
+    // Assembly lookups.
+    Component* component(int id);
+    const Component* component(int id) const;
+    QString resolvePath(const QString& storedPath) const;
+
+    // File format.
+    QJsonObject toJson() const;
+    bool fromJson(const QJsonObject& json, QString* error = nullptr);
+    bool save(const QString& path, QString* error = nullptr) const;
+    bool load(const QString& path, QString* error = nullptr);
+
+private:
+    void installDimensionNamer(qor::sketch::Sketch& sketch);
+    void rebindDimensionNamers();
+};
+
+// True when the shape is null or holds no face.
+bool isEmptyShape(const TopoDS_Shape& shape);
+
+} // namespace qor::model
