@@ -3,6 +3,7 @@
 #include "drawing/DrawingSheet.h"
 #include "expr/Expression.h"
 #include "model/Assembly.h"
+#include "sketch/Regions.h"
 #include "sketch/Sketch.h"
 
 #include <QJsonArray>
@@ -43,6 +44,10 @@ struct Parameter {
     double value = 0.0; // derived: last evaluation
     QString error;      // derived: empty when valid
 };
+
+// An expression member as read from a file: a string as typed; a plain number
+// (hand-written files) as its shortest digits; anything else gives the fallback.
+QString expressionText(const QJsonValue& value, const QString& fallback);
 
 // Material, colour and density of one body. Default-constructed it is the
 // appearance of every body without an entry.
@@ -143,7 +148,8 @@ public:
     std::unique_ptr<qor::sketch::Sketch> sketch; // exactly when type is "sketch"
     QString error;
     QString warning;
-    std::uint64_t regionsKey = 0;
+    std::vector<qor::sketch::ProfileRegion> regions; // built on demand from the sketch
+    std::uint64_t regionsKey = 0; // what the cached regions were built for; 0 = none
 
     QJsonObject toJson() const;
     static std::unique_ptr<Feature> fromJson(const QJsonObject& json);
