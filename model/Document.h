@@ -1,6 +1,7 @@
 #pragma once
 
 #include "drawing/DrawingSheet.h"
+#include "expr/Expression.h"
 #include "model/Assembly.h"
 #include "sketch/Regions.h"
 #include "sketch/Sketch.h"
@@ -195,6 +196,17 @@ public:
 
     // Name for a new sketch dimension, unique across all sketches: "d" + (largest n + 1).
     std::string nextDimensionName() const;
+
+    // Parameter evaluation: user parameters first, then sketch dimensions by name.
+    EvalResult tryEval(const QString& text, QString* error = nullptr) const;
+    void evaluateParameters();
+    bool dependsOnItself(const QString& expression, const QString& ownName) const;
+
+    // Editing the history; none of these recomputes.
+    Feature* addFeature(const QString& type, const QJsonObject& params = {}, int position = -1);
+    Feature* addSketch(const QJsonObject& planeReference, int position = -1);
+    void removeFeature(int id);
+    QString uniqueFeatureName(const QString& prefix) const;
 
     // Assembly lookups.
     Component* component(int id);

@@ -1,0 +1,26 @@
+#include "features/FeatureDef.h"
+
+namespace qor::model {
+
+const std::vector<FeatureDef>& featureDefs()
+{
+    static const std::vector<FeatureDef> registry = buildFeatureDefs();
+    return registry;
+}
+
+const FeatureDef* findFeatureDef(const QString& type)
+{
+    for (const FeatureDef& def : featureDefs()) {
+        if (def.id == type)
+            return &def;
+    }
+    return nullptr;
+}
+
+QString missingExecutorMessage(const FeatureDef& def)
+{
+    return QStringLiteral("Feature-Typ „%1“ ist in dieser Version noch nicht verfügbar")
+        .arg(def.title);
+}
+
+} // namespace qor::model

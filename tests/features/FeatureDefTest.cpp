@@ -1,0 +1,407 @@
+#include "features/FeatureDef.h"
+
+#include "expr/Expression.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+
+#include <cmath>
+#include <set>
+
+using namespace qor::model;
+
+namespace {
+
+const FeatureDef& def(const char* id)
+{
+    const FeatureDef* found = findFeatureDef(QString::fromLatin1(id));
+    if (!found)
+        throw std::runtime_error(std::string("type not registered: ") + id);
+    return *found;
+}
+
+const ParamDef& param(const char* type, const char* key)
+{
+    const ParamDef* found = def(type).findParam(QString::fromLatin1(key));
+    if (!found)
+        throw std::runtime_error(std::string("no parameter ") + key + " in " + type);
+    return *found;
+}
+
+// The parameter object a new feature of the type starts with.
+QJsonObject defaultsOf(const FeatureDef& type)
+{
+    QJsonObject params;
+    for (const ParamDef& p : type.params) {
+        if (!p.defaultValue.isNull() && !p.defaultValue.isUndefined())
+            params.insert(p.key, p.defaultValue);
+    }
+    return params;
+}
+
+// Keys of the parameters the panel shows for the given values, in schema order.
+QStringList visibleKeys(const FeatureDef& type, const QJsonObject& params)
+{
+    QStringList keys;
+    for (const ParamDef& p : type.params) {
+        if (p.isVisible(params))
+            keys << p.key;
+    }
+    return keys;
+}
+
+QStringList optionValues(const ParamDef& p)
+{
+    QStringList values;
+    for (const QString& option : p.options)
+        values << option.section(QLatin1Char('='), 0, 0);
+    return values;
+}
+
+bool isSelection(ParamKind kind)
+{
+    return int(kind) >= int(ParamKind::Profile);
+}
+
+bool isOriginRef(const QJsonValue& value, std::initializer_list<int> ids)
+{
+    const QJsonObject ref = value.toObject();
+    if (ref.size() != 2 || ref.value(QStringLiteral("kind")) != QStringLiteral("origin"))
+        return false;
+    const QJsonValue id = ref.value(QStringLiteral("id"));
+    for (int candidate : ids) {
+        if (id.isDouble() && id.toDouble() == candidate)
+            return true;
+    }
+    return false;
+}
+
+ParamDef conditional(const char* condition)
+{
+    return ParamDef(QStringLiteral("k"), QStringLiteral("K"), ParamKind::Length, QJsonValue(),
+                    QString::fromUtf8(condition));
+}
+
+} // namespace
+
+TEST(FeatureRegistry, TypesInRibbonOrder)
+{
+    const QStringList expected = {
+        "sketch",   "extrude",      "revolve",      "sweep",        "loft",    "hole",
+        "thread",   "rib",          "text",         "coil",         "box",     "cylinder",
+        "sphere",   "torus",        "fillet",       "chamfer",      "shell",   "draft",
+        "thicken",  "delete_faces", "offset_faces", "scale",        "combine", "split",
+        "move",     "pattern_rect", "pattern_circ", "pattern_path", "mirror",  "plane",
+        "axis",     "import"};
+    const std::vector<FeatureDef>& defs = featureDefs();
+    ASSERT_EQ(defs.size(), 32u);
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        EXPECT_EQ(defs[i].id, expected[int(i)]) << i;
+        EXPECT_EQ(defs[i].icon, defs[i].id);
+        const bool construction =
+            defs[i].id == "sketch" || defs[i].id == "plane" || defs[i].id == "axis";
+        EXPECT_EQ(defs[i].bodyFeature, !construction) << defs[i].id.toStdString();
+    }
+
+    EXPECT_EQ(def("extrude").title, "Extrusion");
+    EXPECT_EQ(def("extrude").group, "Erstellen");
+    EXPECT_EQ(def("delete_faces").title, "Flächen löschen");
+    EXPECT_EQ(def("delete_faces").group, "Ändern");
+    EXPECT_EQ(def("pattern_path").title, "Muster entlang Pfad");
+    EXPECT_EQ(def("torus").group, "Grundkörper");
+    EXPECT_EQ(def("split").title, "Körper teilen");
+    EXPECT_EQ(def("import").group, "Einfügen");
+    EXPECT_EQ(def("hole").params.size(), 18u);
+    EXPECT_EQ(def("text").params.size(), 13u);
+    EXPECT_EQ(def("coil").params.size(), 12u);
+    EXPECT_EQ(def("pattern_rect").params.size(), 12u);
+}
+
+TEST(FeatureRegistry, LookupIsExactAndStable)
+{
+    const std::vector<FeatureDef>& defs = featureDefs();
+    EXPECT_EQ(&featureDefs(), &defs);
+    EXPECT_EQ(findFeatureDef(QStringLiteral("extrude")), &defs[1]);
+    EXPECT_EQ(findFeatureDef(QStringLiteral("import")), &defs.back());
+    EXPECT_EQ(findFeatureDef(QStringLiteral("Extrude")), nullptr);
+    EXPECT_EQ(findFeatureDef(QStringLiteral("extrude ")), nullptr);
+    EXPECT_EQ(findFeatureDef(QStringLiteral("extrud")), nullptr);
+    EXPECT_EQ(findFeatureDef(QString()), nullptr);
+    EXPECT_EQ(findFeatureDef(QStringLiteral("Extrusion")), nullptr);
+}
+
+TEST(FeatureRegistry, ChoiceOptionsAndDefaults)
+{
+    const ParamDef& extent = param("extrude", "extent");
+    EXPECT_EQ(extent.kind, ParamKind::Choice);
+    EXPECT_EQ(extent.options,
+              QStringList({"dist=Abstand", "sym=Symmetrisch", "two=Zwei Seiten",
+                           "all=Durch alles", "allboth=Durch alles (beidseitig)"}));
+    EXPECT_EQ(extent.defaultValue, QJsonValue("dist"));
+
+    const ParamDef& holeThread = param("hole", "thread");
+    ASSERT_EQ(holeThread.options.size(), 29);
+    EXPECT_EQ(holeThread.options.front(), "none=Benutzerdefiniert");
+    EXPECT_EQ(holeThread.options[1], "M1.6=M1,6");
+    EXPECT_EQ(holeThread.options.back(), "M24x2=M24x2");
+    EXPECT_EQ(holeThread.defaultValue, QJsonValue("none"));
+
+    const ParamDef& threadSize = param("thread", "size");
+    ASSERT_EQ(threadSize.options.size(), 29);
+    EXPECT_EQ(threadSize.options.front(), "auto=Automatisch (aus Durchmesser)");
+    EXPECT_FALSE(threadSize.options.contains("none=Benutzerdefiniert"));
+    EXPECT_EQ(threadSize.defaultValue, QJsonValue("auto"));
+
+    EXPECT_EQ(param("text", "op").options,
+              QStringList({"join=Prägen (erhaben)", "cut=Gravieren (vertieft)",
+                           "new=Neuer Körper"}));
+    EXPECT_EQ(param("text", "op").defaultValue, QJsonValue("join"));
+    EXPECT_EQ(param("thicken", "op").options,
+              QStringList({"new=Neuer Körper", "join=Verbinden", "cut=Ausschneiden"}));
+    EXPECT_EQ(param("combine", "op").defaultValue, QJsonValue("join"));
+    EXPECT_EQ(def("combine").findParam(QStringLiteral("targets")), nullptr);
+    EXPECT_EQ(param("fillet", "mode").options.back(), "var=Variabel (Anfang → Ende)");
+    EXPECT_EQ(param("scale", "center").defaultValue, QJsonValue("centroid"));
+    EXPECT_EQ(param("hole", "tip").label, "Bohrspitze 118°");
+    EXPECT_EQ(param("hole", "tip").defaultValue, QJsonValue(true));
+    EXPECT_EQ(param("hole", "cboreDepth").defaultValue, QJsonValue("6.4 mm"));
+    EXPECT_EQ(param("offset_faces", "distance").label, "Abstand (− = nach innen)");
+    EXPECT_EQ(param("mirror", "source").label, "Spiegeln");
+    EXPECT_EQ(param("pattern_circ", "source").label, "Vervielfältigen");
+    EXPECT_EQ(param("import", "file").defaultValue, QJsonValue(""));
+
+    EXPECT_EQ(booleanOpChoices, QStringList({"new=Neuer Körper", "join=Verbinden",
+                                             "cut=Ausschneiden", "intersect=Schneiden"}));
+    for (const char* type :
+         {"extrude", "revolve", "sweep", "loft", "coil", "box", "cylinder", "sphere", "torus"}) {
+        const FeatureDef& d = def(type);
+        EXPECT_EQ(param(type, "op").options, booleanOpChoices) << type;
+        EXPECT_EQ(param(type, "op").defaultValue, QJsonValue("new")) << type;
+        const ParamDef& last = d.params.back();
+        EXPECT_EQ(last.key, "targets") << type;
+        EXPECT_EQ(last.label, "Zielkörper") << type;
+        EXPECT_EQ(last.visibleIf, "op!=new") << type;
+        EXPECT_TRUE(last.optional) << type;
+    }
+    for (const char* type : {"text", "thicken"})
+        EXPECT_EQ(def(type).params.back().visibleIf, "op!=new") << type;
+    EXPECT_TRUE(param("hole", "targets").visibleIf.isEmpty());
+    EXPECT_TRUE(param("rib", "targets").optional);
+    EXPECT_EQ(param("rib", "targets").label, "Körper");
+}
+
+TEST(FeatureRegistry, OptionalFlags)
+{
+    std::set<std::string> optionalParams;
+    for (const FeatureDef& d : featureDefs()) {
+        for (const ParamDef& p : d.params) {
+            if (p.optional)
+                optionalParams.insert((d.id + '.' + p.key).toStdString());
+        }
+    }
+    const std::set<std::string> expected = {
+        "sketch.offset",   "extrude.targets", "revolve.targets",        "sweep.targets",
+        "loft.targets",    "hole.targets",    "rib.targets",            "text.targets",
+        "coil.targets",    "box.targets",     "cylinder.targets",       "sphere.targets",
+        "torus.targets",   "shell.bodies",    "thicken.targets",        "move.axis",
+        "pattern_rect.direction2"};
+    EXPECT_EQ(optionalParams, expected);
+}
+
+TEST(FeatureRegistry, EveryDefaultFitsItsKind)
+{
+    for (const FeatureDef& d : featureDefs()) {
+        std::set<QString> keys;
+        for (const ParamDef& p : d.params) {
+            const std::string where = (d.id + '.' + p.key).toStdString();
+            EXPECT_TRUE(keys.insert(p.key).second) << "duplicate key " << where;
+            EXPECT_FALSE(p.label.isEmpty()) << where;
+            EXPECT_EQ(p.kind == ParamKind::Choice, !p.options.isEmpty()) << where;
+            const QJsonValue& value = p.defaultValue;
+            switch (p.kind) {
+            case ParamKind::Length:
+            case ParamKind::Angle:
+            case ParamKind::Number:
+            case ParamKind::Integer: {
+                ASSERT_TRUE(value.isString()) << where;
+                const std::string text = value.toString().toStdString();
+                const qor::EvalResult result = qor::tryEvaluateExpression(text);
+                ASSERT_TRUE(result.ok) << where << " " << text;
+                EXPECT_TRUE(std::isfinite(result.value)) << where;
+                if (p.kind == ParamKind::Length)
+                    EXPECT_TRUE(text == "0" || text.ends_with(" mm")) << where;
+                if (p.kind == ParamKind::Angle)
+                    EXPECT_TRUE(text.ends_with(" deg")) << where;
+                if (p.kind == ParamKind::Number || p.kind == ParamKind::Integer)
+                    EXPECT_EQ(text.find_first_not_of("0123456789"), std::string::npos) << where;
+                if (p.kind == ParamKind::Integer)
+                    EXPECT_EQ(result.value, std::round(result.value)) << where;
+                break;
+            }
+            case ParamKind::Bool:
+                EXPECT_TRUE(value.isBool()) << where;
+                break;
+            case ParamKind::Choice:
+                ASSERT_TRUE(value.isString()) << where;
+                EXPECT_TRUE(optionValues(p).contains(value.toString())) << where;
+                for (const QString& option : p.options)
+                    EXPECT_GT(option.indexOf(QLatin1Char('=')), 0) << where;
+                break;
+            case ParamKind::Text:
+                EXPECT_TRUE(value.isString()) << where;
+                break;
+            case ParamKind::Plane:
+                EXPECT_TRUE(value.isNull() || isOriginRef(value, {-1, -2, -3})) << where;
+                break;
+            case ParamKind::Axis:
+                EXPECT_TRUE(value.isNull() || isOriginRef(value, {-11, -12, -13})) << where;
+                break;
+            default:
+                EXPECT_TRUE(isSelection(p.kind)) << where;
+                EXPECT_TRUE(value.isNull()) << where;
+                break;
+            }
+        }
+    }
+}
+
+// A condition that names a missing key or an impossible value hides a field
+// for good; check every clause against the schema it belongs to.
+TEST(FeatureRegistry, ConditionsReferToRealKeysAndValues)
+{
+    for (const FeatureDef& d : featureDefs()) {
+        for (const ParamDef& p : d.params) {
+            if (p.visibleIf.isEmpty())
+                continue;
+            for (const QString& clause : p.visibleIf.split(QLatin1Char('|'))) {
+                const std::string where = (d.id + '.' + p.key + ": " + clause).toStdString();
+                const QString sep = clause.contains(QLatin1String("!=")) ? "!=" : "=";
+                const QStringList parts = clause.split(sep);
+                ASSERT_EQ(parts.size(), 2) << where;
+                const ParamDef* subject = d.findParam(parts[0]);
+                ASSERT_NE(subject, nullptr) << where;
+                EXPECT_NE(subject, &p) << where;
+                if (subject->kind == ParamKind::Choice)
+                    EXPECT_TRUE(optionValues(*subject).contains(parts[1])) << where;
+            }
+        }
+    }
+}
+
+TEST(ParamVisibility, ConditionRules)
+{
+    const QJsonObject any{{"extent", "all"}, {"op", "new"}};
+    EXPECT_TRUE(conditional("").isVisible(any));
+    EXPECT_TRUE(conditional("").isVisible(QJsonObject()));
+
+    const ParamDef distance = conditional("extent=dist|extent=sym|extent=two");
+    for (const char* shown : {"dist", "sym", "two"})
+        EXPECT_TRUE(distance.isVisible({{"extent", shown}})) << shown;
+    for (const char* hidden : {"all", "allboth", "Dist", "dist "})
+        EXPECT_FALSE(distance.isVisible({{"extent", hidden}})) << hidden;
+    EXPECT_FALSE(distance.isVisible(QJsonObject()));
+
+    const ParamDef targets = conditional("op!=new");
+    for (const char* shown : {"join", "cut", "intersect"})
+        EXPECT_TRUE(targets.isVisible({{"op", shown}})) << shown;
+    EXPECT_FALSE(targets.isVisible({{"op", "new"}}));
+    EXPECT_TRUE(targets.isVisible(QJsonObject()));
+
+    const ParamDef fit = conditional("thread!=none");
+    EXPECT_FALSE(fit.isVisible({{"thread", "none"}}));
+    EXPECT_TRUE(fit.isVisible({{"thread", "M8x1"}}));
+
+    const ParamDef flipped = conditional("flip=1");
+    EXPECT_TRUE(flipped.isVisible({{"flip", true}}));
+    EXPECT_FALSE(flipped.isVisible({{"flip", false}}));
+    EXPECT_FALSE(flipped.isVisible({{"flip", "true"}}));
+    EXPECT_TRUE(conditional("flip=0").isVisible({{"flip", false}}));
+
+    EXPECT_TRUE(conditional("count=3").isVisible({{"count", 3}}));
+    EXPECT_TRUE(conditional("count=2.5").isVisible({{"count", 2.5}}));
+    EXPECT_FALSE(conditional("count=3").isVisible({{"count", 3.5}}));
+
+    EXPECT_FALSE(conditional("a=b=c").isVisible({{"a", "b=c"}}));
+    EXPECT_FALSE(conditional("a=b=c").isVisible({{"a", "b"}}));
+    EXPECT_FALSE(conditional("extent").isVisible({{"extent", ""}}));
+
+    const ParamDef empty = conditional("name=");
+    EXPECT_TRUE(empty.isVisible(QJsonObject()));
+    EXPECT_TRUE(empty.isVisible({{"name", QJsonValue()}}));
+    EXPECT_TRUE(empty.isVisible({{"name", ""}}));
+    EXPECT_TRUE(empty.isVisible({{"name", QJsonArray{1, 2}}}));
+    EXPECT_FALSE(empty.isVisible({{"name", "x"}}));
+
+    // Keys are taken as written: no trimming, case-sensitive.
+    EXPECT_FALSE(conditional(" op=new").isVisible({{"op", "new"}}));
+    EXPECT_FALSE(conditional("Op=new").isVisible({{"op", "new"}}));
+    // An empty clause never matches but does not spoil the others.
+    EXPECT_TRUE(conditional("|op=new").isVisible({{"op", "new"}}));
+}
+
+TEST(ParamVisibility, CatalogueDefaults)
+{
+    const FeatureDef& extrude = def("extrude");
+    const QJsonObject extrudeDefaults = defaultsOf(extrude);
+    EXPECT_EQ(extrudeDefaults, QJsonObject({{"extent", "dist"},
+                                            {"distance", "20 mm"},
+                                            {"distance2", "10 mm"},
+                                            {"flip", false},
+                                            {"taper", "0 deg"},
+                                            {"op", "new"}}));
+    EXPECT_EQ(visibleKeys(extrude, extrudeDefaults),
+              QStringList({"profile", "extent", "distance", "flip", "taper", "op"}));
+
+    const FeatureDef& hole = def("hole");
+    QJsonObject holeParams = defaultsOf(hole);
+    QStringList shown = visibleKeys(hole, holeParams);
+    EXPECT_TRUE(shown.contains("diameter"));
+    EXPECT_FALSE(shown.contains("fit"));
+    EXPECT_FALSE(shown.contains("threadDepth"));
+    holeParams["thread"] = "M8";
+    shown = visibleKeys(hole, holeParams);
+    EXPECT_FALSE(shown.contains("diameter"));
+    EXPECT_TRUE(shown.contains("fit"));
+    EXPECT_FALSE(shown.contains("threadExtent"));
+    holeParams["fit"] = "threaded";
+    holeParams["thread"] = "none";
+    shown = visibleKeys(hole, holeParams);
+    for (const char* key : {"threadExtent", "threadDepth", "threadModel", "leftHand", "diameter"})
+        EXPECT_TRUE(shown.contains(key)) << key;
+    EXPECT_FALSE(shown.contains("fit"));
+
+    const QJsonObject textDefaults = defaultsOf(def("text"));
+    EXPECT_EQ(textDefaults.value("text"), QJsonValue("QorCAD"));
+    EXPECT_TRUE(visibleKeys(def("text"), textDefaults).contains("targets"));
+
+    const QStringList coilShown = visibleKeys(def("coil"), defaultsOf(def("coil")));
+    EXPECT_TRUE(coilShown.contains("turns"));
+    EXPECT_FALSE(coilShown.contains("height"));
+
+    EXPECT_EQ(visibleKeys(def("plane"), defaultsOf(def("plane"))),
+              QStringList({"base", "mode", "offset", "flip"}));
+
+    const QJsonObject rectDefaults = defaultsOf(def("pattern_rect"));
+    const QStringList rectShown = visibleKeys(def("pattern_rect"), rectDefaults);
+    EXPECT_TRUE(rectShown.contains("features"));
+    EXPECT_FALSE(rectShown.contains("bodies"));
+    EXPECT_FALSE(rectShown.contains("join"));
+    EXPECT_EQ(rectDefaults.value("count2"), QJsonValue("1"));
+    EXPECT_EQ(rectDefaults.value("direction2"),
+              QJsonValue(QJsonObject({{"kind", "origin"}, {"id", -12}})));
+
+    const QJsonObject sketchDefaults = defaultsOf(def("sketch"));
+    EXPECT_EQ(sketchDefaults, QJsonObject({{"plane", QJsonObject({{"kind", "origin"}, {"id", -1}})},
+                                           {"offset", "0"}}));
+    EXPECT_FALSE(defaultsOf(def("revolve")).contains("axis"));
+    EXPECT_EQ(defaultsOf(def("split")).value("plane").toObject().value("id"), QJsonValue(-3));
+}
+
+TEST(FeatureRegistry, MissingExecutorMessageNamesTheType)
+{
+    EXPECT_EQ(missingExecutorMessage(def("hole")),
+              "Feature-Typ „Bohrung“ ist in dieser Version noch nicht verfügbar");
+    EXPECT_EQ(missingExecutorMessage(def("pattern_path")),
+              "Feature-Typ „Muster entlang Pfad“ ist in dieser Version noch nicht verfügbar");
+}
