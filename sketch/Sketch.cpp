@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstddef>
 #include <set>
+#include <utility>
 
 namespace qor::sketch {
 
