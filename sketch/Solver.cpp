@@ -1,5 +1,6 @@
 #include "sketch/Solver.h"
 
+#include "sketch/Constraints.h"
 #include "sketch/Dof.h"
 
 #include <Eigen/Cholesky>
@@ -166,7 +167,7 @@ const Entity* System::entity(int id) const
 
 // Copies the given records and the entities they name (the points of a curve), each
 // id once and as the sketch's own lookup would find it, and renumbers their
-// parameters into local slotParams. An index outside the sketch's vector becomes -1,
+// parameters into local slots. An index outside the sketch's vector becomes -1,
 // which the equations treat exactly as they treat an index outside the vector.
 System::Local System::localCopy(std::initializer_list<const Entity*> records) const
 {
@@ -190,27 +191,27 @@ System::Local System::localCopy(std::initializer_list<const Entity*> records) co
     }
 
     const std::vector<double>& params = sketch->params;
+    std::vector<std::uint32_t>& indices = local.slotParams;
     for (const Entity& e : copies)
         for (int index : {e.p0, e.p1})
             if (validIndex(params, index))
-                local.slotParams.push_back(std::uint32_t(index));
-    std::sort(local.slotParams.begin(), local.slotParams.end());
-    local.slotParams.erase(std::unique(local.slotParams.begin(), local.slotParams.end()), local.slotParams.end());
+                indices.push_back(std::uint32_t(index));
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
 
     const auto slotOf = [&](int index) {
         if (!validIndex(params, index))
             return -1;
-        const auto it = std::lower_bound(local.slotParams.begin(), local.slotParams.end(),
-                                         std::uint32_t(index));
-        return int(it - local.slotParams.begin());
+        const auto it = std::lower_bound(indices.begin(), indices.end(), std::uint32_t(index));
+        return int(it - indices.begin());
     };
     for (Entity& e : copies) {
         e.p0 = slotOf(e.p0);
         e.p1 = slotOf(e.p1);
     }
-    local.sketch.params.resize(local.slotParams.size());
-    for (std::size_t i = 0; i < local.slotParams.size(); ++i)
-        local.sketch.params[i] = params[local.slotParams[i]];
+    local.sketch.params.resize(indices.size());
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        local.sketch.params[i] = params[indices[i]];
     return local;
 }
 

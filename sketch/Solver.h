@@ -1,6 +1,5 @@
 #pragma once
 
-#include "sketch/Constraints.h"
 #include "sketch/Sketch.h"
 
 #include <Eigen/Core>
@@ -41,10 +40,10 @@ public:
         std::int32_t rowOffset = 0;
         std::int32_t rowCount = 0;
         // The entities the rows read, copied with their parameters renumbered into a
-        // few local slotParams: evaluating a block then scans a handful of records and
+        // few local slots: evaluating a block then scans a handful of records and
         // gathers a handful of values instead of walking the whole sketch.
         Sketch local;
-        std::vector<std::uint32_t> slotParams;       // parameter index of each local slot
+        std::vector<std::uint32_t> slotParams;  // parameter index of each local slot
         std::vector<std::uint32_t> localParams; // local slot of each entry of params
     };
 
@@ -64,7 +63,7 @@ public:
     // All rows at the parameter vector q.
     void residuals(const std::vector<double>& q, Eigen::VectorXd& r) const;
 
-    // Rows of one block with its local slotParams holding `values` (one per slot).
+    // Rows of one block with its local slots holding `values` (one per slot).
     void evaluate(const Block& block, const std::vector<double>& values,
                   std::vector<double>& out) const;
 

@@ -236,7 +236,9 @@ TEST(SketchDof, LargeSketchMatchesDenseDecomposition)
         std::vector<bool> determined;
         EXPECT_EQ(dofOf(s, &determined), expected);
         const SparseJacobian j = jacobianOf(s);
-        EXPECT_EQ(int(j.cols()) - jacobianRank(j, false, RankMethod::DenseSvd).rank, expected);
+        if (!fixFirst) // one dense decomposition of this size takes a second or two
+            EXPECT_EQ(int(j.cols()) - jacobianRank(j, false, RankMethod::DenseSvd).rank,
+                      expected);
         EXPECT_EQ(std::count(determined.begin(), determined.end(), false),
                   fixFirst ? 2 : std::ptrdiff_t(j.cols()));
         EXPECT_FALSE(isEntityDetermined(s, std::uint32_t(extra), determined));

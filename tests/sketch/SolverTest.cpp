@@ -90,6 +90,17 @@ TEST(SketchSolver, HorizontalTakesTheSmallestChange)
     EXPECT_NEAR(b.x, 10.0, 1e-12);
     EXPECT_EQ(r.dof, 3);
 
+    // The same constraint twice makes the row system singular but not the step.
+    Sketch twice;
+    const int line3 = int(twice.addLineAt(false, 0, 0, 10, 1));
+    twice.addConstraint(ConstraintType::Horizontal, line3, -1, -1, 0.0);
+    twice.addConstraint(ConstraintType::Horizontal, line3, -1, -1, 0.0);
+    solve(r, twice, {});
+    ASSERT_TRUE(r.ok);
+    EXPECT_NEAR(twice.pointPosition(twice.startPoint(line3)).y, 0.5, 1e-9);
+    EXPECT_NEAR(twice.pointPosition(twice.endPoint(line3)).y, 0.5, 1e-9);
+    EXPECT_EQ(r.dof, 3);
+
     // Held start: it stays exactly where it is and the end does all the moving.
     Sketch held;
     const int line2 = int(held.addLineAt(false, 0, 0, 10, 1));
