@@ -92,7 +92,7 @@ void describeFace(const TopoDS_Face& face, ShapeSignature& sig)
     default: {
         const double u = (surface.FirstUParameter() + surface.LastUParameter()) / 2.0;
         const double v = (surface.FirstVParameter() + surface.LastVParameter()) / 2.0;
-        const BRepLProp_SLProps local(surface, u, v, 1, 1e-6);
+        BRepLProp_SLProps local(surface, u, v, 1, 1e-6);
         if (local.IsNormalDefined())
             sig.direction = triple(local.Normal().XYZ());
         break;
