@@ -1,3 +1,4 @@
+#include "features/ConstructionGeometry.h"
 #include "features/FeatureDef.h"
 #include "features/ThreadTable.h"
 
@@ -430,7 +431,7 @@ std::vector<FeatureDef> buildFeatureDefs()
                      {u"plane"_s, u"Spiegelebene"_s, K::Plane, origin(-3)},
                  }));
 
-    b.add(u"plane"_s, u"Ebene"_s, u"Konstruktion"_s, nullptr,
+    b.add(u"plane"_s, u"Ebene"_s, u"Konstruktion"_s, execPlane,
           {
               {u"base"_s, u"Bezug"_s, K::Plane, origin(-1)},
               ParamDef::choice(u"mode"_s, u"Art"_s,
@@ -445,7 +446,7 @@ std::vector<FeatureDef> buildFeatureDefs()
           },
           false);
 
-    b.add(u"axis"_s, u"Achse"_s, u"Konstruktion"_s, nullptr,
+    b.add(u"axis"_s, u"Achse"_s, u"Konstruktion"_s, execAxis,
           {
               {u"ref"_s, u"Bezug (Kante, Zylinder)"_s, K::Axis},
           },

@@ -226,6 +226,14 @@ public:
     void removeFeature(int id);
     QString uniqueFeatureName(const QString& prefix) const;
 
+    // The fixed origin elements: planes -1 XY, -2 XZ, -3 YZ, axes -11 X, -12 Y, -13 Z.
+    // Other ids give the XY plane, the X axis and the name "Ursprung".
+    static gp_Ax3 datumPlane(int id);
+    static gp_Ax1 datumAxis(int id);
+    static QString datumName(int id);
+    // One-line German text of a selection reference for the feature panel.
+    QString describeReference(const QJsonObject& reference) const;
+
     // Assembly lookups.
     Component* component(int id);
     const Component* component(int id) const;
