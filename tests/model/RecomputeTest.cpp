@@ -310,3 +310,54 @@ TEST(Recompute, SketchRegionsAreBuiltOncePerSketchAndPlane)
     EXPECT_EQ(doc.sketchRegions(*f, moved).size(), 3u);
     EXPECT_NE(f->regionsKey, movedKey);
 }
+
+TEST(Recompute, ConstructionPlanesThroughTheHistory)
+{
+    Document doc;
+    doc.parameters.push_back({QStringLiteral("h"), QStringLiteral("5 mm")});
+    Feature* p1 = doc.addFeature(QStringLiteral("plane"), {{"offset", "10 mm"}});
+    Feature* p2 = doc.addFeature(QStringLiteral("plane"),
+                                 {{"base", QJsonObject{{"kind", "feature"}, {"id", p1->id}}},
+                                  {"offset", "2 * h"}});
+    Feature* broken = doc.addFeature(QStringLiteral("plane"),
+                                     {{"base", QJsonObject{{"kind", "feature"}, {"id", 99}}}});
+    Feature* infinite = doc.addFeature(QStringLiteral("plane"), {{"offset", "5 % 0"}});
+    ASSERT_NE(infinite, nullptr);
+
+    EXPECT_EQ(doc.recompute(), 2);
+    EXPECT_TRUE(p1->error.isEmpty());
+    EXPECT_TRUE(p2->error.isEmpty());
+    EXPECT_EQ(broken->error, "Bezugsebene existiert nicht mehr");
+    EXPECT_EQ(infinite->error, "offset: Ergebnis ist keine endliche Zahl");
+    // Failed features leave nothing behind.
+    EXPECT_EQ(doc.current.planes.size(), 2u);
+    EXPECT_NEAR(doc.current.planes.at(p2->id).Location().Z(), 20.0, 1e-12);
+    ASSERT_EQ(doc.snapshots.size(), 4u);
+    EXPECT_TRUE(doc.snapshots[0].planes.empty());
+    EXPECT_EQ(doc.snapshots[1].planes.size(), 1u);
+    EXPECT_EQ(doc.snapshots[3].planes.size(), 2u);
+
+    // A parameter edit runs everything again with the new value.
+    doc.parameters[0].expr = QStringLiteral("1 cm");
+    EXPECT_EQ(doc.recompute(), 2);
+    EXPECT_NEAR(doc.current.planes.at(p2->id).Location().Z(), 30.0, 1e-12);
+
+    // Rolled back before the second plane: only the first is there, and the
+    // rolled-back features show no error.
+    doc.rollback = 1;
+    EXPECT_EQ(doc.recompute(), 0);
+    EXPECT_EQ(doc.current.planes.size(), 1u);
+    EXPECT_TRUE(broken->error.isEmpty());
+
+    // Removing the first plane makes the second fail; the failure is cached
+    // and served again with its text.
+    doc.rollback = -1;
+    doc.removeFeature(p1->id);
+    EXPECT_EQ(doc.recompute(), 3);
+    EXPECT_EQ(p2->error, "Bezugsebene existiert nicht mehr");
+    const std::size_t cached = doc.cache.size();
+    EXPECT_EQ(doc.recompute(), 3);
+    EXPECT_EQ(p2->error, "Bezugsebene existiert nicht mehr");
+    EXPECT_EQ(doc.cache.size(), cached);
+    EXPECT_TRUE(doc.current.planes.empty());
+}
