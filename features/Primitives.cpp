@@ -29,8 +29,8 @@ void execBox(ExecContext& context)
         throw FeatureError(QStringLiteral("Maße müssen größer als 0 sein"));
 
     const gp_Ax3 frame = primitiveFrame(context);
-    const gp_Pnt corner = frame.Location().Translated(gp_Vec(frame.XDirection()) * (-length / 2.0)
-                                                      + gp_Vec(frame.YDirection()) * (-width / 2.0));
+    const gp_Pnt corner = frame.Location().Translated(
+        gp_Vec(frame.XDirection()) * (-length / 2.0) + gp_Vec(frame.YDirection()) * (-width / 2.0));
     const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
     const QString op = context.stringParam(u"op"_s);
     const TopoDS_Shape box =

@@ -4,10 +4,9 @@
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
-#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
-#include <Bnd_Box.hxx>
+#include <BRep_Tool.hxx>
 #include <LocOpe_DPrism.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
@@ -17,7 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 namespace qor::model {
 
@@ -57,9 +55,9 @@ namespace {
 // The kernel's draft prism measures its height along the inclined wall and always
 // rises along the geometric normal of the face's plane, whatever the face's
 // orientation. The height is set so that the piece reaches the distance along the
-// normal, and a piece that went to the wrong side is mirrored through the face's
-// plane. A piece whose walls crossed before the distance is refused: the kernel
-// returns a flat remnant for it instead of failing.
+// normal, and a piece that went away from dir is mirrored through the face's plane.
+// A piece whose walls met before the distance is refused: the kernel returns a
+// flat remnant for it instead of failing.
 TopoDS_Shape draftPiece(const TopoDS_Face& face, double taperDeg, const gp_Dir& dir,
                         double distance)
 {
@@ -75,32 +73,28 @@ TopoDS_Shape draftPiece(const TopoDS_Face& face, double taperDeg, const gp_Dir& 
         throw refuse();
     TopoDS_Shape piece = prism.Shape();
 
+    // Every vertex of a sound piece lies on its base or at the full distance.
     const gp_Pln plane = BRepAdaptor_Surface(face, true).Plane();
-    Bnd_Box box;
-    BRepBndLib::AddOptimal(piece, box, false, false);
-    if (box.IsVoid())
-        throw refuse();
-    // Signed distances of the box corners from the face's plane along dir.
+    gp_Dir side = plane.Axis().Direction();
+    if (side.Dot(dir) < 0.0)
+        side.Reverse();
     double low = 0.0;
     double high = 0.0;
-    const gp_Pnt c0 = box.CornerMin();
-    const gp_Pnt c1 = box.CornerMax();
-    for (int corner = 0; corner < 8; ++corner) {
-        const gp_Pnt p(corner & 1 ? c1.X() : c0.X(), corner & 2 ? c1.Y() : c0.Y(),
-                       corner & 4 ? c1.Z() : c0.Z());
-        const double h = gp_Vec(plane.Location(), p).Dot(gp_Vec(dir));
+    for (TopExp_Explorer it(piece, TopAbs_VERTEX); it.More(); it.Next()) {
+        const gp_Pnt p = BRep_Tool::Pnt(TopoDS::Vertex(it.Current()));
+        const double h = gp_Vec(plane.Location(), p).Dot(gp_Vec(side));
         low = std::min(low, h);
         high = std::max(high, h);
     }
-    const double tolerance = 1e-6 * std::max(1.0, distance);
     if (-low > high) {
         gp_Trsf mirror;
         mirror.SetMirror(plane.Position().Ax2());
         piece = transformShape(piece, mirror);
-        std::swap(low, high);
-        low = -low;
-        high = -high;
+        const double mirroredLow = -high;
+        high = -low;
+        low = mirroredLow;
     }
+    const double tolerance = 1e-6 * std::max(1.0, distance);
     if (std::abs(high - distance) > tolerance || low < -tolerance)
         throw refuse();
     return piece;
@@ -108,8 +102,7 @@ TopoDS_Shape draftPiece(const TopoDS_Face& face, double taperDeg, const gp_Dir& 
 
 } // namespace
 
-TopoDS_Shape taperedPrism(double taperDeg, const TopoDS_Shape& profile, gp_Dir dir,
-                          double distance)
+TopoDS_Shape taperedPrism(double taperDeg, const TopoDS_Shape& profile, gp_Dir dir, double distance)
 {
     // Written so that NaN fails too.
     if (!(distance > 0.0))

@@ -25,7 +25,7 @@ TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes);
 
 // The planar faces of the profile extruded by distance along dir. A taper in
 // degrees inclines the side walls, each face starting from its own outline;
-// positive tapers narrow the solid towards its end. Throws FeatureError for a
+// positive tapers widen the solid towards its end. Throws FeatureError for a
 // distance that is not positive or a taper the kernel cannot build.
 TopoDS_Shape taperedPrism(double taperDeg, const TopoDS_Shape& profile, gp_Dir dir,
                           double distance);

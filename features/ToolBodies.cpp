@@ -52,8 +52,8 @@ TopoDS_Shape extrusion(ExecContext& context, const TopoDS_Shape& profile, const 
 
 } // namespace
 
-ToolCallback extrudeTool(ExecContext& context, const TopoDS_Shape& profile,
-                         const gp_Ax3& plane, const QString& extent, double taperDeg)
+ToolCallback extrudeTool(ExecContext& context, const TopoDS_Shape& profile, const gp_Ax3& plane,
+                         const QString& extent, double taperDeg)
 {
     return [&context, profile, plane, extent, taperDeg](bool reversed) {
         const gp_Dir normal = plane.Direction();

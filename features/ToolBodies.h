@@ -20,8 +20,8 @@ using ToolCallback = std::function<TopoDS_Shape(bool reversed)>;
 // Extrusion of the profile along the plane's normal by the "extent" text ("sym",
 // "two", "all", "allboth", anything else one distance). "distance" and "distance2"
 // are read from the context at every call. The context must outlive the callback.
-ToolCallback extrudeTool(ExecContext& context, const TopoDS_Shape& profile,
-                         const gp_Ax3& plane, const QString& extent, double taperDeg);
+ToolCallback extrudeTool(ExecContext& context, const TopoDS_Shape& profile, const gp_Ax3& plane,
+                         const QString& extent, double taperDeg);
 
 // Revolution of the profile about the axis by the angle in degrees; from
 // 359.999999999 degrees on a closed full turn. "symmetric" is read from the context

@@ -31,7 +31,7 @@ QByteArray inflateBounded(const QByteArray& packed)
         return {};
     const auto* head = reinterpret_cast<const unsigned char*>(packed.constData());
     const quint64 declared = (quint64(head[0]) << 24) | (quint64(head[1]) << 16)
-        | (quint64(head[2]) << 8) | quint64(head[3]);
+                             | (quint64(head[2]) << 8) | quint64(head[3]);
     const quint64 streamBytes = quint64(packed.size()) - 4;
     if (declared == 0 || declared > maxShapeBytes || streamBytes > UINT_MAX
         || declared > streamBytes * maxDeflateRatio + 64)
@@ -67,8 +67,7 @@ QString shapeToBase64(const TopoDS_Shape& shape)
     BinTools::Write(shape, out, true, false, BinTools_FormatVersion_VERSION_4,
                     Message_ProgressRange());
     const std::string bytes = out.str();
-    const QByteArray packed =
-        qCompress(QByteArray(bytes.data(), qsizetype(bytes.size())), 6);
+    const QByteArray packed = qCompress(QByteArray(bytes.data(), qsizetype(bytes.size())), 6);
     return QString::fromLatin1(packed.toBase64());
 }
 

@@ -1,5 +1,8 @@
 #include "TestPart.h"
 
+#include "model/References.h"
+#include "model/ShapeSignature.h"
+
 #include <BRepAdaptor_Surface.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -92,7 +95,8 @@ TEST(Extrude, ThroughAllReachesPastEveryBody)
 
     // With a body in the model the length follows its bounding box.
     TestPart part;
-    const int big = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, -50, -50, 50, 50); });
+    const int big = part.sketch(
+        gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, -50, -50, 50, 50); });
     ASSERT_EQ(part.run("extrude", extrude(big, "sym", "60")), QString());
     const int hole = squareSketch(part, gp_Ax3(gp_Pnt(0, 0, 40), gp::DZ(), gp::DX()));
     ASSERT_EQ(part.run("extrude", extrude(hole, "allboth", "0", "cut"), &f), QString());
@@ -158,9 +162,11 @@ TEST(Extrude, TaperInclinesTheWalls)
     // Walls that would meet before the distance is reached.
     QJsonObject steep = extrude(sk, "dist", "10");
     steep["taper"] = "-30";
-    EXPECT_EQ(part.run("extrude", steep), QStringLiteral("Verjüngung nicht möglich (Winkel zu groß?)"));
+    EXPECT_EQ(part.run("extrude", steep),
+              QStringLiteral("Verjüngung nicht möglich (Winkel zu groß?)"));
     steep["taper"] = "90";
-    EXPECT_EQ(part.run("extrude", steep), QStringLiteral("Verjüngung nicht möglich (Winkel zu groß?)"));
+    EXPECT_EQ(part.run("extrude", steep),
+              QStringLiteral("Verjüngung nicht möglich (Winkel zu groß?)"));
 }
 
 TEST(Extrude, TaperedSeparateRegionsStayApart)
@@ -189,9 +195,9 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
     ASSERT_NEAR(part.totalVolume(), 1000.0, 1e-6);
 
     // A sketch on the block's top face whose normal points away from the block.
-    const int onTop = part.sketch(gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX()), [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, 2, 2, 6, 6);
-    });
+    const int onTop =
+        part.sketch(gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX()),
+                    [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
     const int counter = part.state.bodyCounter;
     Feature* cut = nullptr;
     ASSERT_EQ(part.run("extrude", extrude(onTop, "dist", "3", "cut"), &cut), QString());
@@ -202,7 +208,8 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
     EXPECT_TRUE(cut->warning.isEmpty());
 
     // With "flip" the tool is built once as asked; missing leaves the block alone.
-    const int below = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
+    const int below =
+        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
     QJsonObject flipped = extrude(below, "dist", "3", "cut");
     flipped["flip"] = true;
     ASSERT_EQ(part.run("extrude", flipped, &cut), QString());
@@ -222,18 +229,17 @@ TEST(Extrude, RetryForgetsTheWarningOfTheFirstAttempt)
     ASSERT_EQ(part.run("extrude", extrude(base, "dist", "10")), QString());
 
     // Half a millimetre above the block: the first tool reaches no body at all.
-    const int above = part.sketch(gp_Ax3(gp_Pnt(0, 0, 10.5), gp::DZ(), gp::DX()), [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, 2, 2, 6, 6);
-    });
+    const int above =
+        part.sketch(gp_Ax3(gp_Pnt(0, 0, 10.5), gp::DZ(), gp::DX()),
+                    [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
     Feature* cut = nullptr;
     ASSERT_EQ(part.run("extrude", extrude(above, "dist", "3", "cut"), &cut), QString());
     EXPECT_TRUE(cut->warning.isEmpty()) << cut->warning.toStdString();
     EXPECT_NEAR(part.totalVolume(), 1000.0 - 16.0 * 2.5, 1e-6);
 
     // A cut that misses both ways keeps the warning of its last attempt.
-    const int far = part.sketch(gp_Ax3(gp_Pnt(0, 0, 50), gp::DZ(), gp::DX()), [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, 2, 2, 6, 6);
-    });
+    const int far = part.sketch(gp_Ax3(gp_Pnt(0, 0, 50), gp::DZ(), gp::DX()),
+                                [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
     ASSERT_EQ(part.run("extrude", extrude(far, "dist", "3", "cut"), &cut), QString());
     EXPECT_EQ(cut->warning, QStringLiteral("Kein Körper im Wirkbereich"));
     EXPECT_NEAR(part.totalVolume(), 1000.0 - 16.0 * 2.5, 1e-6);
@@ -244,7 +250,8 @@ namespace {
 // A 5 x 10 rectangle from 5 to 10 mm beside the Y axis on the XY plane.
 QJsonObject revolve(TestPart& part, const QString& angle)
 {
-    const int sk = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 5, 0, 10, 10); });
+    const int sk =
+        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 5, 0, 10, 10); });
     return {{"profile", TestPart::wholeSketch(sk)},
             {"axis", QJsonObject{{"kind", "origin"}, {"id", -12}}},
             {"angle", angle},
@@ -278,8 +285,10 @@ TEST(Revolve, VolumesFollowPappus)
     EXPECT_NEAR(part.volume(f->id * 100), full * 359.99 / 360.0, 1e-6);
     EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 6);
 
-    EXPECT_EQ(part.run("revolve", revolve(part, "0")), QStringLiteral("Winkel muss ungleich 0 sein"));
-    EXPECT_EQ(part.run("revolve", revolve(part, "1e-10")), QStringLiteral("Winkel muss ungleich 0 sein"));
+    EXPECT_EQ(part.run("revolve", revolve(part, "0")),
+              QStringLiteral("Winkel muss ungleich 0 sein"));
+    EXPECT_EQ(part.run("revolve", revolve(part, "1e-10")),
+              QStringLiteral("Winkel muss ungleich 0 sein"));
 }
 
 TEST(Revolve, SenseSymmetryAndReversal)
@@ -301,4 +310,39 @@ TEST(Revolve, SenseSymmetryAndReversal)
     const double s = 10 * std::sin(pi / 4);
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 5 * std::cos(pi / 4), 0, -s, 10, 10, s));
     EXPECT_NEAR(part.volume(f->id * 100), 2 * pi * 7.5 * 50.0 / 4, 1e-6);
+}
+
+TEST(Extrude, RecomputeCutsIntoAPickedFace)
+{
+    // Through the whole recompute: a box, then a cut extruded from its top face.
+    // The face's normal points out of the block, so the first tool misses and the
+    // reversed one takes the top 5 mm off.
+    Document doc;
+    doc.parameters.push_back(Parameter{"h", "20 mm"});
+    doc.addFeature("box", {{"height", "h"}});
+    ASSERT_EQ(doc.recompute(), 0);
+    const int block = doc.features.front()->id * 100;
+    const TopoDS_Shape top = [&] {
+        for (TopExp_Explorer it(doc.current.bodies.at(block).shape, TopAbs_FACE); it.More();
+             it.Next()) {
+            const gp_Ax3 frame = facePlane(it.Current());
+            if (frame.Direction().Z() > 0.5)
+                return it.Current();
+        }
+        return TopoDS_Shape();
+    }();
+    ASSERT_FALSE(top.IsNull());
+    Feature* cut = doc.addFeature(
+        "extrude",
+        {{"profile", QJsonArray{faceRef(block, top)}}, {"distance", "5 mm"}, {"op", "cut"}});
+    ASSERT_EQ(doc.recompute(), 0) << cut->error.toStdString();
+    EXPECT_TRUE(cut->warning.isEmpty());
+    ASSERT_EQ(doc.current.bodies.size(), 1u);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(block).shape), 50.0 * 30.0 * 15.0, 1e-6);
+    EXPECT_TRUE(boxIs(TestPart::box(doc.current.bodies.at(block).shape), -25, -15, 0, 25, 15, 15));
+
+    // A taller block: the face is found again and the cut follows it.
+    doc.parameters.front().expr = "30 mm";
+    ASSERT_EQ(doc.recompute(), 0) << cut->error.toStdString();
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(block).shape), 50.0 * 30.0 * 25.0, 1e-6);
 }

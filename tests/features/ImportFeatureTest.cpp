@@ -82,7 +82,8 @@ TEST(ImportFeature, WholeShapeAsOneBody)
 
     // "split" does not break up a shape that is no compound.
     TestPart single;
-    ASSERT_EQ(single.run("import", importParams(BRepPrimAPI_MakeBox(4, 5, 6).Shape(), true), &f), QString());
+    ASSERT_EQ(single.run("import", importParams(BRepPrimAPI_MakeBox(4, 5, 6).Shape(), true), &f),
+              QString());
     ASSERT_EQ(single.state.bodies.size(), 1u);
     EXPECT_NEAR(single.volume(f->id * 100), 120.0, 1e-9);
 

@@ -51,7 +51,9 @@ TEST(Box, StandsCentredOnItsPlane)
     ASSERT_EQ(part.run("box", {{"plane", origin(-2)}, {"x", "10"}, {"y", "-5"}}, &f), QString());
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 10 - 25, -20, -5 - 15, 10 + 25, 0, -5 + 15));
 
-    ASSERT_EQ(part.run("box", {{"plane", origin(-3)}, {"length", "4"}, {"width", "2"}, {"height", "1"}}, &f),
+    ASSERT_EQ(part.run("box",
+                       {{"plane", origin(-3)}, {"length", "4"}, {"width", "2"}, {"height", "1"}},
+                       &f),
               QString());
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, -2, -1, 1, 2, 1));
 }
@@ -93,8 +95,9 @@ TEST(Box, OnAFaceAndWithBooleans)
     EXPECT_NEAR(part.volume(bodyId), 30000.0 + 500.0, 1e-6);
 
     Feature* cut = nullptr;
-    ASSERT_EQ(part.run("box", {{"length", "10"}, {"width", "10"}, {"height", "5"}, {"op", "cut"}}, &cut),
-              QString());
+    ASSERT_EQ(
+        part.run("box", {{"length", "10"}, {"width", "10"}, {"height", "5"}, {"op", "cut"}}, &cut),
+        QString());
     EXPECT_NEAR(part.volume(bodyId), 30000.0, 1e-6);
 }
 
@@ -106,7 +109,8 @@ TEST(Box, SizesMustBePositive)
     EXPECT_EQ(part.run("box", {{"height", "0"}, {"plane", missingPlane}}),
               QStringLiteral("Maße müssen größer als 0 sein"));
     EXPECT_EQ(part.run("box", {{"length", "-1"}}), QStringLiteral("Maße müssen größer als 0 sein"));
-    EXPECT_EQ(part.run("box", {{"plane", missingPlane}}), QStringLiteral("Bezugsebene existiert nicht mehr"));
+    EXPECT_EQ(part.run("box", {{"plane", missingPlane}}),
+              QStringLiteral("Bezugsebene existiert nicht mehr"));
     EXPECT_EQ(part.run("box", {{"width", "3 +"}}).left(7), QStringLiteral("width: "));
     EXPECT_TRUE(part.state.bodies.empty());
 }

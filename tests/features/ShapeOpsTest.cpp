@@ -2,11 +2,14 @@
 
 #include "features/ShapeOps.h"
 
+#include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <TopoDS.hxx>
+#include <gp_Circ.hxx>
 #include <gp_Pln.hxx>
 
 #include <gtest/gtest.h>
@@ -88,7 +91,9 @@ TEST(ShapeOps, TaperedPrismRefusesBadDistances)
     const QString message = QStringLiteral("Abstand muss größer als 0 sein");
     EXPECT_EQ(failure([&] { taperedPrism(0.0, face, gp::DZ(), 0.0); }), message);
     EXPECT_EQ(failure([&] { taperedPrism(5.0, face, gp::DZ(), -1.0); }), message);
-    EXPECT_EQ(failure([&] { taperedPrism(0.0, face, gp::DZ(), std::numeric_limits<double>::quiet_NaN()); }),
+    EXPECT_EQ(failure([&] {
+                  taperedPrism(0.0, face, gp::DZ(), std::numeric_limits<double>::quiet_NaN());
+              }),
               message);
 }
 
@@ -96,7 +101,8 @@ TEST(ShapeOps, TaperedPrismGoesWhereAskedWhateverTheFaceOrientation)
 {
     // The same square on planes of either normal and handedness, and reversed.
     const TopoDS_Face up = BRepBuilderAPI_MakeFace(square(), true);
-    const TopoDS_Face down = BRepBuilderAPI_MakeFace(gp_Pln(gp_Ax3(gp::Origin(), -gp::DZ(), gp::DX())), square(), true);
+    const TopoDS_Face down =
+        BRepBuilderAPI_MakeFace(gp_Pln(gp_Ax3(gp::Origin(), -gp::DZ(), gp::DX())), square(), true);
     gp_Ax3 leftHanded(gp::Origin(), gp::DZ(), gp::DX());
     leftHanded.YReverse();
     const TopoDS_Face indirect = BRepBuilderAPI_MakeFace(gp_Pln(leftHanded), square(), true);
@@ -120,4 +126,17 @@ TEST(ShapeOps, TaperedPrismGoesWhereAskedWhateverTheFaceOrientation)
                               side > 0 ? 10 : 0));
         }
     }
+}
+
+TEST(ShapeOps, TaperedDiscIsAConeFrustum)
+{
+    const TopoDS_Face disc =
+        BRepBuilderAPI_MakeFace(BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(
+                                    gp_Circ(gp_Ax2(gp_Pnt(1, 2, 3), gp::DZ()), 5.0))),
+                                true);
+    const double r = 5.0 - 8.0 * std::tan(10.0 * std::numbers::pi / 180.0);
+    const TopoDS_Shape cone = taperedPrism(-10.0, disc, -gp::DZ(), 8.0);
+    EXPECT_TRUE(BRepCheck_Analyzer(cone).IsValid());
+    EXPECT_NEAR(shapeVolume(cone), std::numbers::pi * 8.0 / 3.0 * (25.0 + r * r + 5.0 * r), 1e-4);
+    EXPECT_TRUE(boxIs(TestPart::box(cone), -4, -3, -5, 6, 7, 3));
 }

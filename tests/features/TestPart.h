@@ -72,7 +72,10 @@ struct TestPart {
         return {};
     }
 
-    double volume(int bodyId) const { return qor::model::shapeVolume(state.bodies.at(bodyId).shape); }
+    double volume(int bodyId) const
+    {
+        return qor::model::shapeVolume(state.bodies.at(bodyId).shape);
+    }
 
     double totalVolume() const
     {
@@ -110,8 +113,8 @@ inline ::testing::AssertionResult boxIs(const Bnd_Box& b, double x0, double y0, 
     for (int i = 0; i < 6; ++i) {
         if (std::abs(got[i] - want[i]) > tol)
             return ::testing::AssertionFailure()
-                << "box (" << a0 << ", " << b0 << ", " << c0 << ") .. (" << a1 << ", " << b1
-                << ", " << c1 << ")";
+                   << "box (" << a0 << ", " << b0 << ", " << c0 << ") .. (" << a1 << ", " << b1
+                   << ", " << c1 << ")";
     }
     return ::testing::AssertionSuccess();
 }

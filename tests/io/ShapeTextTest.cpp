@@ -50,7 +50,8 @@ int triangles(const TopoDS_Shape& shape)
     int total = 0;
     for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
         TopLoc_Location loc;
-        const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), loc);
+        const Handle(Poly_Triangulation) tri =
+            BRep_Tool::Triangulation(TopoDS::Face(it.Current()), loc);
         if (!tri.IsNull())
             total += tri->NbTriangles();
     }
@@ -61,7 +62,8 @@ int triangles(const TopoDS_Shape& shape)
 TopoDS_Shape sample()
 {
     const TopoDS_Shape block = BRepPrimAPI_MakeBox(20, 10, 5).Shape();
-    const TopoDS_Shape boss = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, 5), gp::DZ()), 3, 4).Shape();
+    const TopoDS_Shape boss =
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, 5), gp::DZ()), 3, 4).Shape();
     TopoDS_Shape fused = BRepAlgoAPI_Fuse(block, boss).Shape();
     gp_Trsf move;
     move.SetTranslation(gp_Vec(100, -50, 7));
@@ -101,7 +103,7 @@ TEST(ShapeText, RoundTripKeepsTopologyGeometryLocationAndMesh)
     for (const QChar c : text) {
         const char ch = c.toLatin1();
         const bool alphabet = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z')
-            || (ch >= '0' && ch <= '9') || ch == '+' || ch == '/' || ch == '=';
+                              || (ch >= '0' && ch <= '9') || ch == '+' || ch == '/' || ch == '=';
         ASSERT_TRUE(alphabet) << "unexpected character " << int(c.unicode());
     }
 
@@ -112,7 +114,8 @@ TEST(ShapeText, RoundTripKeepsTopologyGeometryLocationAndMesh)
     EXPECT_EQ(count(back, TopAbs_EDGE), count(shape, TopAbs_EDGE));
     EXPECT_EQ(count(back, TopAbs_VERTEX), count(shape, TopAbs_VERTEX));
     EXPECT_NEAR(volume(back), volume(shape), 1e-6);
-    EXPECT_TRUE(back.Location().Transformation().TranslationPart().IsEqual(gp_XYZ(100, -50, 7), 1e-12));
+    EXPECT_TRUE(
+        back.Location().Transformation().TranslationPart().IsEqual(gp_XYZ(100, -50, 7), 1e-12));
     EXPECT_GT(triangles(shape), 0);
     EXPECT_EQ(triangles(back), triangles(shape));
 
@@ -167,7 +170,8 @@ TEST(ShapeText, DamagedOrHostileInputGivesNullShapes)
         EXPECT_TRUE(shapeFromBase64(text.left(cut)).IsNull()) << "cut at " << cut;
 
     // Data that decompresses but is no shape, or a shape stream cut short.
-    EXPECT_TRUE(shapeFromBase64(base64Of(qCompress(QByteArray("Open CASCADE Topology V3")))).IsNull());
+    EXPECT_TRUE(
+        shapeFromBase64(base64Of(qCompress(QByteArray("Open CASCADE Topology V3")))).IsNull());
     const QByteArray binary = binaryOf(sample());
     for (qsizetype cut = 1; cut < binary.size(); cut += 1 + cut / 4) {
         EXPECT_TRUE(readShapeBytes(binary.left(cut)).IsNull()) << "cut at " << cut;
