@@ -196,7 +196,8 @@ TopoDS_Wire resolvePathWire(const ExecContext& context, const QString& key)
         const QJsonObject reference = element.toObject();
         const QString kind = kindOf(reference);
         if (kind == QLatin1String("sketch")) {
-            const SketchResult* result = findSketchResult(context.state, intMember(reference, "id"));
+            const int sketchId = intMember(reference, "id");
+            const SketchResult* result = findSketchResult(context.state, sketchId);
             if (!result)
                 throw FeatureError(QStringLiteral("Pfadskizze fehlt"));
             addEdges(qor::makeCompound(*result->sketch, result->plane, false), *edges);
