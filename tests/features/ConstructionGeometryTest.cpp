@@ -242,3 +242,46 @@ TEST(ConstructionGeometry, FailuresLeaveNothingBehind)
     EXPECT_EQ(onBase->error, QStringLiteral("Bezugsebene existiert nicht mehr"));
     EXPECT_EQ(doc.current.planes.count(onBase->id), 0u);
 }
+
+TEST(ConstructionGeometry, FollowsAPickedFaceThroughRecomputes)
+{
+    Document doc;
+    Feature* box = doc.addFeature("box"); // 50 × 30 × 20, centred on the origin of XY
+    ASSERT_EQ(doc.recompute(), 0);
+    const int bodyId = box->id * 100;
+    const TopoDS_Shape solid = doc.current.bodies.at(bodyId).shape;
+    TopoDS_Shape top;
+    TopoDS_Shape corner;
+    for (TopExp_Explorer e(solid, TopAbs_FACE); e.More(); e.Next()) {
+        if (std::fabs(describeShape(e.Current()).point[2] - 20) < 1e-9)
+            top = e.Current();
+    }
+    for (TopExp_Explorer e(solid, TopAbs_EDGE); e.More(); e.Next()) {
+        const ShapeSignature sig = describeShape(e.Current());
+        if (std::fabs(sig.point[0] - 25) < 1e-9 && std::fabs(sig.point[1] - 15) < 1e-9)
+            corner = e.Current();
+    }
+    ASSERT_FALSE(top.IsNull());
+    ASSERT_FALSE(corner.IsNull());
+    const Feature* onTop =
+        doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
+    const Feature* edgeAxis = doc.addFeature("axis", {{"ref", edgeRef(bodyId, corner)}});
+    ASSERT_EQ(doc.recompute(), 0);
+    expectPoint(planeOf(doc, onTop).Location(), 0, 0, 25);
+
+    box->params["height"] = "35 mm";
+    box->params["length"] = "60 mm";
+    ASSERT_EQ(doc.recompute(), 0);
+    expectPoint(planeOf(doc, onTop).Location(), 0, 0, 40);
+    expectDir(planeOf(doc, onTop).Direction(), 0, 0, 1);
+    const gp_Ax1& axis = doc.current.axes.at(edgeAxis->id);
+    EXPECT_NEAR(axis.Location().X(), 30, 1e-9);
+    EXPECT_NEAR(axis.Location().Y(), 15, 1e-9);
+
+    box->suppressed = true;
+    EXPECT_EQ(doc.recompute(), 2);
+    EXPECT_EQ(onTop->error, QStringLiteral("Bezugskörper existiert nicht mehr"));
+    EXPECT_EQ(edgeAxis->error, QStringLiteral("Bezugskörper existiert nicht mehr"));
+    EXPECT_TRUE(doc.current.planes.empty());
+    EXPECT_TRUE(doc.current.axes.empty());
+}
