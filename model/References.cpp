@@ -14,6 +14,7 @@
 #include <TopoDS.hxx>
 
 #include <cmath>
+#include <map>
 
 namespace qor::model {
 
