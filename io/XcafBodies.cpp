@@ -1,15 +1,24 @@
 #include "io/XcafBodies.h"
 
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
 #include <TDataStd_Name.hxx>
 #include <TDF_LabelSequence.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Iterator.hxx>
 #include <XCAFApp_Application.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
 #include <XCAFDoc_VisMaterial.hxx>
 #include <XCAFDoc_VisMaterialTool.hxx>
 
+#include <cmath>
 #include <optional>
 
 namespace qor::io {
@@ -19,6 +28,68 @@ namespace {
 // Files nest assemblies only a few levels deep; anything deeper is a cycle or
 // garbage and would only exhaust the stack.
 constexpr int maxDepth = 64;
+
+bool isRigid(const gp_Trsf& trsf)
+{
+    return std::abs(std::abs(trsf.ScaleFactor()) - 1.0) <= TopLoc_Location::ScalePrec()
+        && !trsf.IsNegative();
+}
+
+bool hasOnlyMeshFaces(const TopoDS_Shape& shape)
+{
+    TopExp_Explorer face(shape, TopAbs_FACE);
+    if (!face.More())
+        return false;
+    for (; face.More(); face.Next()) {
+        TopLoc_Location location;
+        if (!BRep_Tool::Surface(TopoDS::Face(face.Current()), location).IsNull())
+            return false;
+    }
+    return true;
+}
+
+// Copies every face's triangles with their nodes moved by the transformation; a
+// mirroring transformation turns the winding round so the normals stay outward.
+TopoDS_Shape transformedMesh(const TopoDS_Shape& shape, const gp_Trsf& trsf)
+{
+    BRep_Builder builder;
+    TopoDS_Compound compound;
+    builder.MakeCompound(compound);
+    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(explorer.Current());
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+        if (mesh.IsNull())
+            continue;
+        const gp_Trsf nodeTrsf = trsf.Multiplied(location.Transformation());
+        Handle(Poly_Triangulation) moved =
+            new Poly_Triangulation(mesh->NbNodes(), mesh->NbTriangles(), false);
+        for (int i = 1; i <= mesh->NbNodes(); ++i)
+            moved->SetNode(i, mesh->Node(i).Transformed(nodeTrsf));
+        for (int i = 1; i <= mesh->NbTriangles(); ++i) {
+            int a = 0, b = 0, c = 0;
+            mesh->Triangle(i).Get(a, b, c);
+            moved->SetTriangle(i, trsf.IsNegative() ? Poly_Triangle(a, c, b) : Poly_Triangle(a, b, c));
+        }
+        TopoDS_Face copy;
+        builder.MakeFace(copy, moved);
+        copy.Orientation(face.Orientation());
+        builder.Add(compound, copy);
+    }
+    return compound;
+}
+
+// Shape locations must be rigid. glTF nodes often scale, and a scaled placement
+// is then built into the geometry instead of being refused.
+TopoDS_Shape placeShape(const TopoDS_Shape& shape, const TopLoc_Location& placement)
+{
+    const gp_Trsf& trsf = placement.Transformation();
+    if (isRigid(trsf))
+        return shape.Moved(placement);
+    if (hasOnlyMeshFaces(shape))
+        return transformedMesh(shape, trsf);
+    return BRepBuilderAPI_Transform(shape, trsf, true).Shape();
+}
 
 std::optional<Quantity_Color> colorFromTool(const Handle(XCAFDoc_ColorTool)& colors,
                                             const TDF_Label& label, const TDF_Label& target,
@@ -30,9 +101,12 @@ std::optional<Quantity_Color> colorFromTool(const Handle(XCAFDoc_ColorTool)& col
         || colors->GetColor(label, XCAFDoc_ColorSurf, color)
         || colors->GetColor(shape, XCAFDoc_ColorSurf, color))
         return color;
-    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-        if (colors->GetColor(face.Current(), XCAFDoc_ColorSurf, color))
-            return color;
+    // The IGES reader puts the colours of a part on its faces as generic colours.
+    for (XCAFDoc_ColorType type : {XCAFDoc_ColorSurf, XCAFDoc_ColorGen}) {
+        for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+            if (colors->GetColor(face.Current(), type, color))
+                return color;
+        }
     }
     return std::nullopt;
 }
@@ -113,13 +187,14 @@ void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& 
         return;
     }
 
+    // An empty compound (a product without geometry) is no body either.
     const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(target);
-    if (shape.IsNull())
+    if (shape.IsNull() || (shape.ShapeType() == TopAbs_COMPOUND && !TopoDS_Iterator(shape).More()))
         return;
 
     ImportedBody body;
     body.name = name.isEmpty() ? labelName(target) : name;
-    body.shape = shape.Moved(location);
+    body.shape = placeShape(shape, location);
 
     std::optional<Quantity_Color> color = colorFromTool(colors, label, target, shape);
     if (!color)
