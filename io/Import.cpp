@@ -14,6 +14,7 @@
 #include <RWStl.hxx>
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
+#include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopoDS_Face.hxx>
 
@@ -210,6 +211,8 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
     const QString suffix = QFileInfo(path).suffix().toLower();
     Handle(ProgressBridge) bridge = new ProgressBridge(progress);
     try {
+        // A fault inside a reader becomes a Standard_Failure here instead of ending the process.
+        OCC_CATCH_SIGNALS
         dispatch(path, suffix, *bridge, result);
     } catch (const Standard_Failure& failure) {
         result.ok = false;
