@@ -11,6 +11,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <vector>
+
 // The front end against the bare kernel reader on the same file: the collection
 // of bodies and colours should add only a few percent.
 
@@ -58,7 +61,14 @@ void BM_BareStepReader(benchmark::State& state)
     }
 }
 
+// On a busy machine the fastest repetition says more than the mean; run with
+// --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true.
+double fastest(const std::vector<double>& times)
+{
+    return *std::min_element(times.begin(), times.end());
+}
+
 } // namespace
 
-BENCHMARK(BM_BareStepReader)->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(BM_ImportFileStep)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_BareStepReader)->Unit(benchmark::kMillisecond)->MinTime(2.0)->ComputeStatistics("min", fastest);
+BENCHMARK(BM_ImportFileStep)->Unit(benchmark::kMillisecond)->MinTime(2.0)->ComputeStatistics("min", fastest);

@@ -134,8 +134,12 @@ TEST(RealFilesTest, KnownSamplesGiveTheirBodies)
               "Die Datei enthält keine Geometrie");
     EXPECT_EQ(importFile(assimpModels + "/glTF2/MissingBin/BoxTextured.gltf", {}).error,
               "glTF-Datei konnte nicht gelesen werden");
-    // Draco-compressed buffers are beyond this reader; refused, not a crash.
-    EXPECT_FALSE(importFile(assimpModels + "/glTF2/draco/2CylinderEngine.gltf", {}).ok);
+    // Draco-compressed buffers make the kernel's reader throw: reported, format kept.
+    const ImportResult draco = importFile(assimpModels + "/glTF2/draco/2CylinderEngine.gltf", {});
+    EXPECT_FALSE(draco.ok);
+    EXPECT_TRUE(draco.error.startsWith("Fehler beim Lesen: ")) << draco.error.toStdString();
+    EXPECT_EQ(draco.format, "glTF");
+    EXPECT_TRUE(draco.meshBodies);
     // Scaled nodes throughout.
     const ImportResult engine =
         importFile(assimpModels + "/glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", {});
