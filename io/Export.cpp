@@ -241,6 +241,7 @@ QString writeFormat(const FormatInfo& info, const QString& path, const std::vect
 
 // Moves every file the writer left in the staging folder beside the target, the
 // target itself last, so that it never refers to side files not yet in place.
+// A replaced file keeps its permissions.
 bool moveIntoPlace(const QString& stagingDir, const QString& target)
 {
     namespace fs = std::filesystem;
@@ -248,6 +249,8 @@ bool moveIntoPlace(const QString& stagingDir, const QString& target)
     const QStringList written = QDir(stagingDir).entryList(QDir::Files | QDir::Hidden);
     if (!written.contains(targetInfo.fileName()))
         return false;
+    if (targetInfo.exists())
+        QFile::setPermissions(QDir(stagingDir).filePath(targetInfo.fileName()), targetInfo.permissions());
     QStringList order = written;
     order.removeAll(targetInfo.fileName());
     order.append(targetInfo.fileName());

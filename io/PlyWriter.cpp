@@ -197,7 +197,7 @@ bool writePly(const QString& path, const std::vector<ExportBody>& bodies, const 
                 appendNumber(text, first + i);
             }
             text.append(' ');
-            appendNumber(text, (long long)f.body);
+            appendNumber(text, static_cast<long long>(f.body));
             text.append('\n');
             out.flushIfFull();
         }

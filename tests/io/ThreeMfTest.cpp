@@ -270,6 +270,8 @@ TEST(ThreeMfExport, ExportTessellatesAndReplacesTheFile)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("alt");
     old.close();
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    ASSERT_TRUE(QFile::setPermissions(path, ownerOnly));
 
     ExportBody ball;
     ball.name = QStringLiteral("Kugel");
@@ -291,4 +293,7 @@ TEST(ThreeMfExport, ExportTessellatesAndReplacesTheFile)
     EXPECT_NEAR(volumeOf(model.objects[1]), 64.0, 1e-6);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"druck.3mf"});
+    // The replaced file keeps its permissions.
+    const auto others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    EXPECT_EQ(QFile::permissions(path) & (ownerOnly | others), ownerOnly);
 }
