@@ -1,4 +1,8 @@
+#include "features/ConstructionGeometry.h"
+#include "features/Extrude.h"
 #include "features/FeatureDef.h"
+#include "features/ImportFeature.h"
+#include "features/Primitives.h"
 #include "features/ThreadTable.h"
 
 #include <utility>
@@ -98,7 +102,7 @@ std::vector<FeatureDef> buildFeatureDefs()
           },
           false);
 
-    b.add(u"extrude"_s, u"Extrusion"_s, u"Erstellen"_s, nullptr,
+    b.add(u"extrude"_s, u"Extrusion"_s, u"Erstellen"_s, execExtrude,
           {
               {u"profile"_s, u"Profil"_s, K::Profile},
               ParamDef::choice(u"extent"_s, u"Ausdehnung"_s,
@@ -114,7 +118,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"revolve"_s, u"Rotation"_s, u"Erstellen"_s, nullptr,
+    b.add(u"revolve"_s, u"Rotation"_s, u"Erstellen"_s, execRevolve,
           {
               {u"profile"_s, u"Profil"_s, K::Profile},
               {u"axis"_s, u"Achse"_s, K::Axis},
@@ -240,7 +244,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"box"_s, u"Quader"_s, u"Grundkörper"_s, nullptr,
+    b.add(u"box"_s, u"Quader"_s, u"Grundkörper"_s, execBox,
           {
               primitivePlane,
               centreX,
@@ -430,7 +434,7 @@ std::vector<FeatureDef> buildFeatureDefs()
                      {u"plane"_s, u"Spiegelebene"_s, K::Plane, origin(-3)},
                  }));
 
-    b.add(u"plane"_s, u"Ebene"_s, u"Konstruktion"_s, nullptr,
+    b.add(u"plane"_s, u"Ebene"_s, u"Konstruktion"_s, execPlane,
           {
               {u"base"_s, u"Bezug"_s, K::Plane, origin(-1)},
               ParamDef::choice(u"mode"_s, u"Art"_s,
@@ -445,13 +449,13 @@ std::vector<FeatureDef> buildFeatureDefs()
           },
           false);
 
-    b.add(u"axis"_s, u"Achse"_s, u"Konstruktion"_s, nullptr,
+    b.add(u"axis"_s, u"Achse"_s, u"Konstruktion"_s, execAxis,
           {
               {u"ref"_s, u"Bezug (Kante, Zylinder)"_s, K::Axis},
           },
           false);
 
-    b.add(u"import"_s, u"Import"_s, u"Einfügen"_s, nullptr,
+    b.add(u"import"_s, u"Import"_s, u"Einfügen"_s, execImport,
           {
               {u"file"_s, u"Datei"_s, K::Text, u""_s},
           });

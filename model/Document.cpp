@@ -74,7 +74,9 @@ Document::Document(Document&& other) noexcept
       current(std::move(other.current)),
       snapshots(std::move(other.snapshots)),
       cache(std::move(other.cache)),
-      cacheOrder(std::move(other.cacheOrder))
+      cacheOrder(std::move(other.cacheOrder)),
+      assemblyPass(std::move(other.assemblyPass)),
+      assemblyError(std::move(other.assemblyError))
 {
     rebindDimensionNamers();
 }
@@ -101,6 +103,8 @@ Document& Document::operator=(Document&& other) noexcept
     snapshots = std::move(other.snapshots);
     cache = std::move(other.cache);
     cacheOrder = std::move(other.cacheOrder);
+    assemblyPass = std::move(other.assemblyPass);
+    assemblyError = std::move(other.assemblyError);
     rebindDimensionNamers();
     return *this;
 }

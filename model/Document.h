@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -176,6 +177,10 @@ public:
     std::vector<ModelState> snapshots; // entry i: the state before feature i
     std::map<std::uint64_t, RecomputeCacheEntry> cache;
     std::vector<std::uint64_t> cacheOrder; // oldest first
+    // Mate solve and placed component bodies, run after the history when the
+    // document has components; empty while no assembly support is installed.
+    std::function<void(Document&, ModelState&)> assemblyPass;
+    QString assemblyError; // why the last assembly pass failed; empty when it ran through
 
     Document();
     Document(const Document&) = delete;
@@ -191,6 +196,19 @@ public:
     QString bodyName(int bodyId) const;
     static double modelSize(const ModelState& state);
 
+    // Runs the history into `current`; returns the number of failed features.
+    int recompute();
+    // Cache key of a feature chained to the key of the features before it.
+    std::uint64_t featureKey(const Feature& feature, std::uint64_t previous) const;
+    // Runs the feature's executor on the state; throws on failure.
+    void executeFeature(Feature& feature, ModelState& state);
+    // Points the sketch results at the sketches the document owns now and drops
+    // those whose feature is gone.
+    void pruneSketchResults(ModelState& state) const;
+    // Closed regions of a sketch feature on the plane, built once per change of
+    // sketch or plane and kept in the feature.
+    std::vector<qor::sketch::ProfileRegion>& sketchRegions(Feature& feature,
+                                                           const gp_Ax3& plane) const;
     // Empties the recompute result cache; load does it for a new history.
     void clearRecomputeCache();
 
@@ -208,6 +226,14 @@ public:
     void removeFeature(int id);
     QString uniqueFeatureName(const QString& prefix) const;
 
+    // The fixed origin elements: planes -1 XY, -2 XZ, -3 YZ, axes -11 X, -12 Y, -13 Z.
+    // Other ids give the XY plane, the X axis and the name "Ursprung".
+    static gp_Ax3 datumPlane(int id);
+    static gp_Ax1 datumAxis(int id);
+    static QString datumName(int id);
+    // One-line German text of a selection reference for the feature panel.
+    QString describeReference(const QJsonObject& reference) const;
+
     // Assembly lookups.
     Component* component(int id);
     const Component* component(int id) const;
@@ -222,6 +248,9 @@ public:
 private:
     void installDimensionNamer(qor::sketch::Sketch& sketch);
     void rebindDimensionNamers();
+    // After features were destroyed: no state may point at a sketch that is gone.
+    void refreshSketchPointers();
+    void runAssemblyPass(ModelState& state);
 };
 
 // True when the shape is null or holds no face.

@@ -257,6 +257,7 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
     mates = std::move(read.mates);
     meta = std::move(read.meta);
     rebindDimensionNamers();
+    refreshSketchPointers();
     return true;
 }
 

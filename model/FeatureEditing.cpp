@@ -61,6 +61,7 @@ void Document::removeFeature(int id)
     // Other features' references to it stay and fail to resolve at the next
     // recompute, which tells the user what to fix.
     features.erase(features.begin() + index);
+    refreshSketchPointers();
     if (rollback > index)
         --rollback;
     if (rollback >= int(features.size()))

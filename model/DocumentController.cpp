@@ -1,0 +1,141 @@
+#include "model/DocumentController.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+namespace qor::app {
+
+using qor::model::Document;
+
+DocumentController::DocumentController(QObject* parent)
+    : QObject(parent), document(std::make_unique<Document>())
+{
+    resetHistory();
+}
+
+DocumentController::~DocumentController() = default;
+
+void DocumentController::newDocument()
+{
+    document = std::make_unique<Document>();
+    path.clear();
+    resetHistory();
+    recompute();
+    emit structureChanged();
+    emit titleChanged();
+}
+
+bool DocumentController::open(const QString& filePath, QString* error)
+{
+    auto loaded = std::make_unique<Document>();
+    if (!loaded->load(filePath, error))
+        return false;
+    document = std::move(loaded);
+    path = filePath;
+    resetHistory();
+    recompute();
+    emit structureChanged();
+    emit titleChanged();
+    return true;
+}
+
+bool DocumentController::saveAs(const QString& filePath, QString* error)
+{
+    if (!document->save(filePath, error))
+        return false;
+    path = filePath;
+    savedIndex = index;
+    modified = false;
+    emit titleChanged();
+    return true;
+}
+
+QString DocumentController::displayName() const
+{
+    if (!path.isEmpty())
+        return QFileInfo(path).completeBaseName();
+    if (!document->name.isEmpty())
+        return document->name;
+    return QStringLiteral("Unbenannt");
+}
+
+void DocumentController::commit(const QString& label)
+{
+    QJsonObject snapshot = document->toJson();
+    if (index >= 0 && snapshot == history[std::size_t(index)].snapshot) {
+        recompute();
+        return;
+    }
+    history.resize(std::size_t(index + 1));
+    if (savedIndex > index)
+        savedIndex = -1;
+    history.push_back({std::move(snapshot), label});
+    if (history.size() > std::size_t(historyLimit)) {
+        history.erase(history.begin());
+        --savedIndex;
+    }
+    index = int(history.size()) - 1;
+    modified = index != savedIndex;
+    recompute();
+    emit structureChanged();
+    emit titleChanged();
+}
+
+void DocumentController::goTo(int i)
+{
+    if (i < 0 || i >= int(history.size()))
+        return;
+    document->fromJson(history[std::size_t(i)].snapshot);
+    index = i;
+    modified = i != savedIndex;
+    recompute();
+    emit structureChanged();
+    emit titleChanged();
+}
+
+void DocumentController::undo()
+{
+    if (index > 0)
+        goTo(index - 1);
+}
+
+void DocumentController::redo()
+{
+    if (index + 1 < int(history.size()))
+        goTo(index + 1);
+}
+
+void DocumentController::revert()
+{
+    goTo(index);
+}
+
+QString DocumentController::undoText() const
+{
+    return index >= 1 ? history[std::size_t(index)].label : QString();
+}
+
+QString DocumentController::redoText() const
+{
+    return index + 1 < int(history.size()) ? history[std::size_t(index + 1)].label : QString();
+}
+
+void DocumentController::resetHistory()
+{
+    history.clear();
+    history.push_back({document->toJson(), QStringLiteral("Öffnen")});
+    index = 0;
+    savedIndex = 0;
+    modified = false;
+}
+
+void DocumentController::recompute()
+{
+    QElapsedTimer timer;
+    timer.start();
+    document->recompute();
+    lastRecomputeMs = double(timer.nsecsElapsed()) / 1e6;
+    emit changed();
+}
+
+} // namespace qor::app

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "model/Document.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace qor::app {
+
+// One undo step: the whole document as written by Document::toJson.
+struct HistoryEntry {
+    QJsonObject snapshot;
+    QString label;
+};
+
+// Owner of the open document and the only road by which the interface changes
+// it: callers edit the document in place, recompute for previews and commit a
+// labelled undo step when the user confirms. The owner reads the members
+// directly and changes them only through the operations.
+class DocumentController : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int historyLimit = 200;
+
+    std::unique_ptr<qor::model::Document> document;
+    std::vector<HistoryEntry> history;
+    int index = -1;     // entry of the last committed state
+    int savedIndex = 0; // entry that matches the file; negative once it left the history
+    QString path;
+    bool modified = false;
+    double lastRecomputeMs = 0.0;
+
+    explicit DocumentController(QObject* parent = nullptr);
+    ~DocumentController() override;
+
+    void newDocument();
+    // On failure the open document, history, path and flags stay as they were.
+    bool open(const QString& path, QString* error = nullptr);
+    bool saveAs(const QString& path, QString* error = nullptr);
+    QString displayName() const;
+
+    void commit(const QString& label);
+    void goTo(int i);
+    void undo();
+    void redo();
+    // Throws away every change since the last commit.
+    void revert();
+    QString undoText() const;
+    QString redoText() const;
+    void resetHistory();
+    void recompute();
+
+signals:
+    void changed();
+    void structureChanged();
+    void titleChanged();
+};
+
+} // namespace qor::app

@@ -1,0 +1,144 @@
+#include "model/ExecContext.h"
+
+#include <BRepBndLib.hxx>
+#include <BRepGProp.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <ShapeUpgrade_UnifySameDomain.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace qor::model {
+
+bool ExecContext::boolParam(const QString& key) const
+{
+    const QJsonValue value = feature.params.value(key);
+    return value.isBool() && value.toBool();
+}
+
+QString ExecContext::stringParam(const QString& key) const
+{
+    return feature.params.value(key).toString();
+}
+
+QJsonArray ExecContext::arrayParam(const QString& key) const
+{
+    return feature.params.value(key).toArray();
+}
+
+double ExecContext::number(const QString& key) const
+{
+    const QJsonValue value = feature.params.value(key);
+    double result = 0.0;
+    if (value.isDouble()) {
+        result = value.toDouble();
+    } else {
+        const QString text = value.toString().trimmed();
+        if (text.isEmpty())
+            return 0.0;
+        QString message;
+        const EvalResult evaluated = document.tryEval(text, &message);
+        if (!evaluated.ok)
+            throw FeatureError(QStringLiteral("%1: %2").arg(key, message));
+        result = evaluated.value;
+    }
+    // A division by zero or an overflow must not reach the kernel as a size.
+    if (!std::isfinite(result))
+        throw FeatureError(QStringLiteral("%1: Ergebnis ist keine endliche Zahl").arg(key));
+    return result;
+}
+
+double ExecContext::angle(const QString& key) const
+{
+    return number(key);
+}
+
+int ExecContext::integer(const QString& key) const
+{
+    const double rounded = std::round(number(key)); // halves away from zero
+    if (rounded < static_cast<double>(std::numeric_limits<int>::min())
+        || rounded > static_cast<double>(std::numeric_limits<int>::max()))
+        throw FeatureError(QStringLiteral("%1: Zahl außerhalb des zulässigen Bereichs").arg(key));
+    return static_cast<int>(rounded);
+}
+
+void ExecContext::setBody(int bodyId, const TopoDS_Shape& shape)
+{
+    const auto it = state.bodies.find(bodyId);
+    if (it == state.bodies.end())
+        throw FeatureError(QStringLiteral("Körper existiert nicht mehr"));
+    if (isEmptyShape(shape))
+        throw FeatureError(QStringLiteral("Das Ergebnis wäre leer"));
+    it->second.shape = shape;
+}
+
+int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& name)
+{
+    ModelState& state = context.state;
+    const int featureId = context.feature.id;
+    int id = featureId * 100;
+    while (state.bodies.count(id))
+        ++id;
+
+    Body body;
+    body.id = id;
+    if (name.isEmpty())
+        body.name = QStringLiteral("Körper %1").arg(++state.bodyCounter);
+    else
+        body.name = name;
+    body.shape = shape;
+    body.featureId = featureId;
+    state.bodies.emplace(id, std::move(body));
+    return id;
+}
+
+double shapeVolume(const TopoDS_Shape& shape)
+{
+    if (shape.IsNull())
+        return 0.0;
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props, Standard_False, Standard_False, Standard_False);
+    return std::abs(props.Mass());
+}
+
+double throughAllDistance(const ModelState& state, const gp_Pnt& point)
+{
+    Bnd_Box box;
+    for (const auto& [id, body] : state.bodies) {
+        if (!body.shape.IsNull())
+            BRepBndLib::Add(body.shape, box, Standard_True);
+    }
+    if (box.IsVoid())
+        return 1000.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    double reach = 0.0;
+    for (const double x : {xmin, xmax}) {
+        for (const double y : {ymin, ymax}) {
+            for (const double z : {zmin, zmax})
+                reach = std::max(reach, point.Distance(gp_Pnt(x, y, z)));
+        }
+    }
+    return 2.0 * reach + 10.0;
+}
+
+TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
+{
+    if (shape.IsNull())
+        return shape;
+    try {
+        OCC_CATCH_SIGNALS
+        ShapeUpgrade_UnifySameDomain unify(shape, Standard_True, Standard_True, Standard_False);
+        unify.AllowInternalEdges(Standard_False);
+        unify.Build();
+        return unify.Shape();
+    } catch (...) {
+        return shape;
+    }
+}
+
+} // namespace qor::model

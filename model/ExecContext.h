@@ -1,0 +1,68 @@
+#pragma once
+
+#include "model/Document.h"
+
+#include <QJsonArray>
+#include <QString>
+
+#include <TopoDS_Shape.hxx>
+#include <gp_Pnt.hxx>
+
+#include <vector>
+
+namespace qor::model {
+
+// What a feature executor works on: the document, the feature being executed
+// and the running modelling state. Owns none of them; the recompute builds one
+// per executed feature as ExecContext{document, feature, state}.
+class ExecContext {
+public:
+    Document& document;
+    Feature& feature;
+    ModelState& state;
+
+    // Typed access to the feature's JSON parameters. A wrong JSON type reads
+    // as false, empty text or an empty array.
+    bool boolParam(const QString& key) const;
+    QString stringParam(const QString& key) const;
+    QJsonArray arrayParam(const QString& key) const;
+
+    // A JSON number as it is, a text evaluated as an expression with units
+    // against the document; missing or blank gives 0. Throws FeatureError
+    // "key: message" when the text does not evaluate or is not finite.
+    double number(const QString& key) const;
+    // Degrees, evaluated exactly as number.
+    double angle(const QString& key) const;
+    // number rounded to the nearest integer, halves away from zero.
+    int integer(const QString& key) const;
+
+    // Replaces the shape of an existing body; its id, name and creating
+    // feature stay. Throws FeatureError when the body is gone or the shape
+    // holds no face.
+    void setBody(int bodyId, const TopoDS_Shape& shape);
+};
+
+// Adds a body with id feature id × 100 + k (smallest free k). An empty name
+// takes "Körper %1" from the state's body counter. Returns the new id.
+int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& name = QString());
+
+// Absolute volume in mm³ from the exact geometry.
+double shapeVolume(const TopoDS_Shape& shape);
+
+// Length of a through-all extent from the point: twice the largest distance to
+// a corner of the bounding box of all bodies, plus 10; 1000 without bodies.
+double throughAllDistance(const ModelState& state, const gp_Pnt& point);
+
+// Merges faces and edges that lie on the same surface or curve; the input
+// unchanged when the kernel fails.
+TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
+
+// Applies the feature's tool with op "new"/"" (new body), "join", "cut" or any
+// other text (intersect) to the target bodies, which are found by bounding box
+// when the list is empty. Records the tool in the state's tools. Returns the
+// ids of the bodies that carry the result. A cut or intersect that reaches no
+// body only sets the feature's warning "Kein Körper im Wirkbereich".
+std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, const QString& op,
+                              std::vector<int> targets);
+
+} // namespace qor::model

@@ -1,0 +1,237 @@
+#include "model/ExecContext.h"
+
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
+#include <Bnd_Box.hxx>
+#include <BRepBndLib.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Shell.hxx>
+#include <TopoDS_Solid.hxx>
+
+#include <gtest/gtest.h>
+
+using namespace qor::model;
+
+namespace {
+
+TopoDS_Shape box(double x, double y, double z, double dx, double dy, double dz)
+{
+    return BRepPrimAPI_MakeBox(gp_Pnt(x, y, z), dx, dy, dz).Shape();
+}
+
+int faceCount(const TopoDS_Shape& shape)
+{
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    return faces.Extent();
+}
+
+// A part with bodies 300, 500 and 700 (10 mm cubes at x = 0, 20, 40) made by
+// earlier features, and feature 9 executing.
+struct Part {
+    Document doc;
+    Feature feature;
+    ModelState state;
+    ExecContext ctx{doc, feature, state};
+
+    explicit Part(bool withBodies = true)
+    {
+        feature.id = 9;
+        if (!withBodies)
+            return;
+        for (const int f : {3, 5, 7}) {
+            feature.id = f;
+            addNewBody(ctx, box(10.0 * (f - 3), 0, 0, 10, 10, 10));
+        }
+        feature.id = 9;
+    }
+
+    double volume(int id) const { return shapeVolume(state.bodies.at(id).shape); }
+};
+
+template <typename Call>
+QString errorOf(Call&& call)
+{
+    try {
+        call();
+    } catch (const FeatureError& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(Boolean, NewBodyAndToolRecord)
+{
+    Part part;
+    const TopoDS_Shape tool = box(0, 0, 0, 5, 5, 5);
+    const std::vector<int> result = applyBoolean(part.ctx, tool, QStringLiteral("new"), {300, 500});
+    ASSERT_EQ(result, std::vector<int>({900}));
+    EXPECT_EQ(part.state.bodies.at(900).name, "Körper 4");
+    EXPECT_NEAR(part.volume(900), 125.0, 1e-6);
+    EXPECT_NEAR(part.volume(300), 1000.0, 1e-6); // overlapping, yet untouched
+
+    const ToolRecord& record = part.state.tools.at(9);
+    EXPECT_EQ(record.op, "new");
+    EXPECT_EQ(record.targets, std::vector<int>({300, 500}));
+    EXPECT_TRUE(record.shape.IsSame(part.state.bodies.at(900).shape));
+
+    // The empty op makes a new body too; a later call replaces the record.
+    EXPECT_EQ(applyBoolean(part.ctx, tool, QString(), {}), std::vector<int>({901}));
+    EXPECT_TRUE(part.state.tools.at(9).op.isEmpty());
+    EXPECT_TRUE(part.state.tools.at(9).targets.empty());
+    EXPECT_EQ(part.state.tools.size(), 1u);
+
+    // No geometry: nothing recorded, nothing added.
+    Part empty(false);
+    TopoDS_Compound nothing;
+    BRep_Builder().MakeCompound(nothing);
+    EXPECT_EQ(errorOf([&] { applyBoolean(empty.ctx, nothing, QStringLiteral("new"), {}); }),
+              "Das Feature erzeugt keine Geometrie");
+    EXPECT_EQ(errorOf([&] { applyBoolean(empty.ctx, TopoDS_Shape(), QStringLiteral("join"), {}); }),
+              "Das Feature erzeugt keine Geometrie");
+    EXPECT_TRUE(empty.state.tools.empty());
+    EXPECT_TRUE(empty.state.bodies.empty());
+}
+
+TEST(Boolean, JoinFusesIntoTheFirstTarget)
+{
+    Part part;
+    // A bar along x bridging all three cubes.
+    const TopoDS_Shape bar = box(5, 2, 2, 40, 6, 6);
+    const std::vector<int> result =
+        applyBoolean(part.ctx, bar, QStringLiteral("join"), {300, 500, 700});
+    ASSERT_EQ(result, std::vector<int>({300}));
+    EXPECT_EQ(part.state.bodies.size(), 1u);
+    const Body& joined = part.state.bodies.at(300);
+    EXPECT_EQ(joined.name, "Körper 1");
+    EXPECT_EQ(joined.featureId, 3);
+    // Three cubes plus the parts of the bar between them (two 10 × 6 × 6 gaps).
+    EXPECT_NEAR(part.volume(300), 3000.0 + 2 * 360.0, 1e-6);
+    Bnd_Box bounds;
+    BRepBndLib::Add(joined.shape, bounds);
+    double x0, y0, z0, x1, y1, z1;
+    bounds.Get(x0, y0, z0, x1, y1, z1);
+    EXPECT_NEAR(x0, 0.0, 1e-6);
+    EXPECT_NEAR(x1, 50.0, 1e-6);
+
+    // Without targets the join finds them by bounding box.
+    Part found;
+    EXPECT_EQ(applyBoolean(found.ctx, box(5, 0, 0, 10, 10, 10), QStringLiteral("join"), {}),
+              std::vector<int>({300}));
+    EXPECT_EQ(found.state.tools.at(9).targets, std::vector<int>({300}));
+    EXPECT_NEAR(found.volume(300), 1500.0, 1e-6);
+    EXPECT_EQ(faceCount(found.state.bodies.at(300).shape), 6); // cleaned up
+    EXPECT_EQ(found.state.bodies.size(), 3u);
+
+    // Nothing in reach: a new body, no warning.
+    Part far;
+    EXPECT_EQ(applyBoolean(far.ctx, box(0, 100, 0, 1, 1, 1), QStringLiteral("join"), {}),
+              std::vector<int>({900}));
+    EXPECT_EQ(far.state.bodies.at(900).name, "Körper 4");
+    EXPECT_TRUE(far.feature.warning.isEmpty());
+}
+
+TEST(Boolean, CutRemovesSwallowedBodies)
+{
+    Part part;
+    // Takes a 5 mm slab off body 300 and swallows body 500 whole.
+    const TopoDS_Shape tool = box(5, -1, -1, 30, 12, 12);
+    const std::vector<int> result = applyBoolean(part.ctx, tool, QStringLiteral("cut"), {300, 500});
+    EXPECT_EQ(result, std::vector<int>({300}));
+    EXPECT_NEAR(part.volume(300), 500.0, 1e-6);
+    EXPECT_EQ(part.state.bodies.count(500), 0u);
+    EXPECT_NEAR(part.volume(700), 1000.0, 1e-6); // not a target, though the tool reaches it
+
+    // Found by box: a tool whose box overlaps body 700's without touching it
+    // leaves that body as it was.
+    Part boxes;
+    const std::vector<int> cut =
+        applyBoolean(boxes.ctx, box(45, 9, 9, 10, 10, 10), QStringLiteral("cut"), {});
+    EXPECT_EQ(cut, std::vector<int>({700}));
+    EXPECT_NEAR(boxes.volume(700), 1000.0 - 5.0, 1e-6);
+    EXPECT_EQ(boxes.state.tools.at(9).targets, std::vector<int>({700}));
+
+    // Nothing in reach: a warning, no body, no error.
+    Part empty(false);
+    empty.feature.warning = QStringLiteral("alt");
+    EXPECT_TRUE(applyBoolean(empty.ctx, box(0, 0, 0, 1, 1, 1), QStringLiteral("cut"), {}).empty());
+    EXPECT_EQ(empty.feature.warning, "Kein Körper im Wirkbereich");
+    EXPECT_TRUE(empty.state.bodies.empty());
+    EXPECT_EQ(empty.state.bodyCounter, 0);
+    EXPECT_EQ(empty.state.tools.count(9), 1u);
+}
+
+TEST(Boolean, IntersectKeepsTheCommonPart)
+{
+    Part part;
+    const std::vector<int> result =
+        applyBoolean(part.ctx, box(5, 0, 0, 20, 10, 5), QStringLiteral("intersect"), {300, 500});
+    EXPECT_EQ(result, std::vector<int>({300, 500}));
+    EXPECT_NEAR(part.volume(300), 250.0, 1e-6);
+    EXPECT_NEAR(part.volume(500), 250.0, 1e-6);
+
+    Part miss;
+    EXPECT_EQ(errorOf([&] {
+                  applyBoolean(miss.ctx, box(0, 50, 0, 5, 5, 5), QStringLiteral("intersect"), {300});
+              }),
+              "Kein gemeinsamer Bereich – das Ergebnis wäre leer");
+
+    // Any other op text intersects.
+    Part typo;
+    applyBoolean(typo.ctx, box(0, 0, 0, 10, 10, 2), QStringLiteral("Verbinden"), {300});
+    EXPECT_NEAR(typo.volume(300), 200.0, 1e-6);
+
+    Part none(false);
+    EXPECT_TRUE(
+        applyBoolean(none.ctx, box(0, 0, 0, 1, 1, 1), QStringLiteral("intersect"), {}).empty());
+    EXPECT_EQ(none.feature.warning, "Kein Körper im Wirkbereich");
+}
+
+TEST(Boolean, StaleAndRepeatedTargets)
+{
+    Part part;
+    EXPECT_EQ(applyBoolean(part.ctx, box(5, 0, 0, 10, 10, 10), QStringLiteral("join"),
+                           {4242, 300, 300}),
+              std::vector<int>({300}));
+    EXPECT_NEAR(part.volume(300), 1500.0, 1e-6);
+    EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({4242, 300, 300}));
+
+    Part cut;
+    EXPECT_EQ(applyBoolean(cut.ctx, box(5, 0, 0, 10, 10, 10), QStringLiteral("cut"), {300, 300}),
+              std::vector<int>({300}));
+    EXPECT_NEAR(cut.volume(300), 500.0, 1e-6);
+}
+
+TEST(Boolean, InvalidToolIsRepairedFirst)
+{
+    // A solid whose shell lacks a face: the analyser rejects it, the fixer
+    // makes a valid open shell of it.
+    const TopoDS_Shape cube = box(0, 0, 0, 10, 10, 10);
+    BRep_Builder builder;
+    TopoDS_Shell open;
+    builder.MakeShell(open);
+    int n = 0;
+    for (TopExp_Explorer e(cube, TopAbs_FACE); e.More(); e.Next()) {
+        if (n++ < 5)
+            builder.Add(open, e.Current());
+    }
+    TopoDS_Solid broken;
+    builder.MakeSolid(broken);
+    builder.Add(broken, open);
+    ASSERT_FALSE(BRepCheck_Analyzer(broken, Standard_True).IsValid());
+
+    Part part(false);
+    const std::vector<int> result = applyBoolean(part.ctx, broken, QStringLiteral("new"), {});
+    ASSERT_EQ(result.size(), 1u);
+    const ToolRecord& record = part.state.tools.at(9);
+    EXPECT_FALSE(record.shape.IsSame(broken));
+    EXPECT_TRUE(BRepCheck_Analyzer(record.shape, Standard_True).IsValid());
+    EXPECT_TRUE(part.state.bodies.at(result[0]).shape.IsSame(record.shape));
+    EXPECT_EQ(faceCount(record.shape), 5);
+}

@@ -1,0 +1,773 @@
+#include "model/References.h"
+#include "model/ShapeSignature.h"
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeVertex.hxx>
+#include <BRepGProp.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRep_Builder.hxx>
+#include <GProp_GProps.hxx>
+#include <Geom_BSplineCurve.hxx>
+#include <GeomAPI_PointsToBSpline.hxx>
+#include <TColgp_Array1OfPnt.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Iterator.hxx>
+#include <gp_Pln.hxx>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+using namespace qor::model;
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// A document with one feature to execute and a modelling state of hand-made bodies.
+struct Part {
+    Document doc;
+    Feature* feature = doc.addFeature(QStringLiteral("extrude"));
+    ModelState state;
+
+    ExecContext context() { return ExecContext{doc, *feature, state}; }
+
+    void addBody(int id, const TopoDS_Shape& shape)
+    {
+        Body body;
+        body.id = id;
+        body.name = QStringLiteral("Körper %1").arg(id);
+        body.shape = shape;
+        body.featureId = id / 100;
+        state.bodies[id] = body;
+    }
+
+    // A sketch feature placed on the plane in the state.
+    qor::sketch::Sketch& addSketch(const gp_Ax3& plane, int* id)
+    {
+        Feature* f = doc.addFeature(QStringLiteral("sketch"));
+        state.sketches[f->id] = SketchResult{plane, f->sketch.get(), f->id};
+        *id = f->id;
+        return *f->sketch;
+    }
+};
+
+QString errorOf(const std::function<void()>& run)
+{
+    try {
+        run();
+    } catch (const FeatureError& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
+TopoDS_Shape box(double dx, double dy, double dz, gp_Pnt corner = gp_Pnt(0, 0, 0))
+{
+    return BRepPrimAPI_MakeBox(corner, dx, dy, dz).Shape();
+}
+
+// The face of the shape whose outward normal is the direction and whose centre lies
+// furthest along it.
+TopoDS_Shape faceFacing(const TopoDS_Shape& shape, const gp_Dir& direction)
+{
+    TopoDS_Shape best;
+    double bestHeight = -1e300;
+    for (TopExp_Explorer e(shape, TopAbs_FACE); e.More(); e.Next()) {
+        const ShapeSignature sig = describeShape(e.Current());
+        const gp_Dir d(sig.direction[0], sig.direction[1], sig.direction[2]);
+        const double height = gp_Vec(sig.point[0], sig.point[1], sig.point[2]).Dot(direction);
+        if (sig.geometry == 0 && d.IsEqual(direction, 1e-9) && height > bestHeight) {
+            best = e.Current();
+            bestHeight = height;
+        }
+    }
+    return best;
+}
+
+gp_Pnt centreOf(const TopoDS_Shape& face)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(face, props);
+    return props.CentreOfMass();
+}
+
+gp_Pnt midPoint(const TopoDS_Shape& edge)
+{
+    const ShapeSignature sig = describeShape(edge);
+    return gp_Pnt(sig.point[0], sig.point[1], sig.point[2]);
+}
+
+void expectPoint(const gp_Pnt& p, double x, double y, double z, double tol = 1e-7)
+{
+    EXPECT_NEAR(p.X(), x, tol);
+    EXPECT_NEAR(p.Y(), y, tol);
+    EXPECT_NEAR(p.Z(), z, tol);
+}
+
+void expectDir(const gp_Dir& d, double x, double y, double z)
+{
+    EXPECT_NEAR(d.X(), x, 1e-9);
+    EXPECT_NEAR(d.Y(), y, 1e-9);
+    EXPECT_NEAR(d.Z(), z, 1e-9);
+}
+
+void addRectangle(qor::sketch::Sketch& s, double u0, double v0, double u1, double v1)
+{
+    s.addLineAt(false, u0, v0, u1, v0);
+    s.addLineAt(false, u1, v0, u1, v1);
+    s.addLineAt(false, u1, v1, u0, v1);
+    s.addLineAt(false, u0, v1, u0, v0);
+}
+
+double areaOf(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(shape, props);
+    return props.Mass();
+}
+
+int countOf(const TopoDS_Shape& shape, TopAbs_ShapeEnum type)
+{
+    int n = 0;
+    for (TopExp_Explorer e(shape, type); e.More(); e.Next())
+        ++n;
+    return n;
+}
+
+QJsonObject regionRef(int sketch, double u, double v)
+{
+    return QJsonObject{{"kind", "region"}, {"sketch", sketch}, {"pt", QJsonArray{u, v}}};
+}
+
+const QString faceGone =
+    QStringLiteral("Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
+
+} // namespace
+
+TEST(ShapeSignature, DescribesFacesEdgesAndVertices)
+{
+    const TopoDS_Shape solid = box(10, 20, 30);
+    const gp_Pnt centre(5, 10, 15);
+    int faces = 0;
+    for (TopExp_Explorer e(solid, TopAbs_FACE); e.More(); e.Next(), ++faces) {
+        const ShapeSignature sig = describeShape(e.Current());
+        EXPECT_EQ(sig.kind, ShapeSignature::Kind::Face);
+        EXPECT_EQ(sig.geometry, 0);
+        // Outward on every face, reversed ones included.
+        const gp_Vec out(centre, gp_Pnt(sig.point[0], sig.point[1], sig.point[2]));
+        const gp_Vec d(sig.direction[0], sig.direction[1], sig.direction[2]);
+        EXPECT_NEAR(d.Dot(out), out.Magnitude(), 1e-9);
+    }
+    EXPECT_EQ(faces, 6);
+
+    const ShapeSignature top = describeShape(faceFacing(solid, gp::DZ()));
+    EXPECT_EQ(top.point, (std::array<double, 3>{5, 10, 30}));
+    EXPECT_NEAR(top.size, 200.0, 1e-9);
+
+    TopoDS_Shape zEdge;
+    for (TopExp_Explorer e(solid, TopAbs_EDGE); e.More(); e.Next()) {
+        const gp_Pnt m = midPoint(e.Current());
+        if (m.Distance(gp_Pnt(0, 0, 15)) < 1e-9)
+            zEdge = e.Current();
+    }
+    ASSERT_FALSE(zEdge.IsNull());
+    const ShapeSignature edge = describeShape(zEdge);
+    EXPECT_EQ(edge.kind, ShapeSignature::Kind::Edge);
+    EXPECT_EQ(edge.geometry, 0);
+    EXPECT_NEAR(std::fabs(edge.direction[2]), 1.0, 1e-12);
+    EXPECT_NEAR(edge.size, 30.0, 1e-9);
+
+    // A cylinder's side reports its axis, its lateral area and a centre on the axis.
+    const TopoDS_Shape cylinder =
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(1, 2, 3), gp::DZ()), 5, 10).Shape();
+    for (TopExp_Explorer e(cylinder, TopAbs_FACE); e.More(); e.Next()) {
+        const ShapeSignature sig = describeShape(e.Current());
+        if (sig.geometry != 1)
+            continue;
+        EXPECT_NEAR(std::fabs(sig.direction[2]), 1.0, 1e-12);
+        EXPECT_NEAR(sig.size, 2 * pi * 5 * 10, 1e-6);
+        expectPoint(gp_Pnt(sig.point[0], sig.point[1], sig.point[2]), 1, 2, 8, 1e-6);
+    }
+    int circles = 0;
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(cylinder, TopAbs_EDGE, edges);
+    for (int i = 1; i <= edges.Extent(); ++i) {
+        const ShapeSignature sig = describeShape(edges(i));
+        if (sig.geometry == 1) {
+            ++circles;
+            EXPECT_NEAR(sig.size, 2 * pi * 5, 1e-6);
+            EXPECT_NEAR(sig.direction[2], 0.0, 1e-12); // tangent, not the axis
+        }
+    }
+    EXPECT_EQ(circles, 2);
+
+    // Other surfaces: the normal at the middle of the parameter range.
+    const TopoDS_Shape sphere = BRepPrimAPI_MakeSphere(4).Shape();
+    const ShapeSignature ball = describeShape(TopExp_Explorer(sphere, TopAbs_FACE).Current());
+    EXPECT_EQ(ball.geometry, 3);
+    EXPECT_NEAR(ball.size, 4 * pi * 16, 1e-6);
+    EXPECT_NEAR(std::hypot(ball.direction[0], ball.direction[1], ball.direction[2]), 1.0, 1e-12);
+
+    TColgp_Array1OfPnt poles(1, 4);
+    poles(1) = gp_Pnt(0, 0, 0);
+    poles(2) = gp_Pnt(3, 4, 0);
+    poles(3) = gp_Pnt(6, -1, 2);
+    poles(4) = gp_Pnt(9, 0, 0);
+    const TopoDS_Edge spline =
+        BRepBuilderAPI_MakeEdge(GeomAPI_PointsToBSpline(poles).Curve()).Edge();
+    EXPECT_EQ(describeShape(spline).geometry, 6);
+
+    const ShapeSignature vertex =
+        describeShape(BRepBuilderAPI_MakeVertex(gp_Pnt(1, 2, 3)).Vertex());
+    EXPECT_EQ(vertex.kind, ShapeSignature::Kind::Vertex);
+    EXPECT_EQ(vertex.point, (std::array<double, 3>{1, 2, 3}));
+    EXPECT_EQ(vertex.size, 0.0);
+
+    EXPECT_EQ(describeShape(TopoDS_Shape()), ShapeSignature{});
+    EXPECT_EQ(describeShape(solid), ShapeSignature{});
+}
+
+TEST(ShapeSignature, MatchDistanceTerms)
+{
+    ShapeSignature a;
+    a.direction = {0, 0, 1};
+    a.size = 100;
+    EXPECT_EQ(ShapeSignature::matchDistance(a, a, 10), 0.0);
+
+    ShapeSignature b = a;
+    b.direction = {0, 0, -1};
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(a, b, 10), 2.0); // flipped plane
+    b.direction = {1, 0, 0};
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(a, b, 10), 1.0);
+    b = a;
+    b.point = {3, 4, 0};
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(a, b, 10), 0.5);
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(a, b, 0), 5e6); // scale floor 1e-6
+    b = a;
+    b.size = 50;
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(a, b, 10), 0.25);
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(b, a, 10), 0.25);
+
+    // A cylinder axis has no sense, and another geometry type costs 3.
+    b = a;
+    b.geometry = 1;
+    b.direction = {0, 0, -1};
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(a, b, 10), 3.0);
+
+    ShapeSignature line;
+    line.kind = ShapeSignature::Kind::Edge;
+    line.direction = {1, 0, 0};
+    line.size = 10;
+    ShapeSignature reversed = line;
+    reversed.direction = {-1, 0, 0};
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(line, reversed, 10), 0.0);
+    EXPECT_EQ(ShapeSignature::matchDistance(line, a, 10), 1e9);
+
+    ShapeSignature v1;
+    v1.kind = ShapeSignature::Kind::Vertex;
+    ShapeSignature v2 = v1;
+    v2.point = {0, 0, 2};
+    v2.direction = {0, 1, 0};
+    v2.geometry = 4;
+    EXPECT_DOUBLE_EQ(ShapeSignature::matchDistance(v1, v2, 4), 0.5);
+}
+
+TEST(ShapeSignature, BestMatchFollowsAResizedBox)
+{
+    const TopoDS_Shape low = box(50, 30, 20);
+    const TopoDS_Shape tall = box(50, 30, 35);
+    const ShapeSignature top = describeShape(faceFacing(low, gp::DZ()));
+    const ShapeSignature side = describeShape(faceFacing(low, gp::DX()));
+
+    double score = -1;
+    const TopoDS_Shape foundTop = findClosestSubShape(tall, top, &score);
+    ASSERT_FALSE(foundTop.IsNull());
+    expectPoint(centreOf(foundTop), 25, 15, 35);
+    EXPECT_GT(score, 0.0);
+    EXPECT_LE(score, 1.5);
+    const TopoDS_Shape foundSide = findClosestSubShape(tall, side);
+    ASSERT_FALSE(foundSide.IsNull());
+    expectPoint(centreOf(foundSide), 50, 15, 17.5);
+
+    // The top edge along X moves up with the top face.
+    TopoDS_Shape topEdge;
+    for (TopExp_Explorer e(low, TopAbs_EDGE); e.More(); e.Next()) {
+        if (midPoint(e.Current()).Distance(gp_Pnt(25, 30, 20)) < 1e-9)
+            topEdge = e.Current();
+    }
+    const TopoDS_Shape movedEdge = findClosestSubShape(tall, describeShape(topEdge));
+    ASSERT_FALSE(movedEdge.IsNull());
+    expectPoint(midPoint(movedEdge), 25, 30, 35);
+
+    // A vertex is found by position alone.
+    ShapeSignature corner;
+    corner.kind = ShapeSignature::Kind::Vertex;
+    corner.point = {50, 30, 20};
+    const TopoDS_Shape vertex = findClosestSubShape(tall, corner);
+    ASSERT_EQ(vertex.ShapeType(), TopAbs_VERTEX);
+    expectPoint(BRep_Tool::Pnt(TopoDS::Vertex(vertex)), 50, 30, 35);
+}
+
+TEST(ShapeSignature, BestMatchFailsAndTies)
+{
+    // The face of a hole is gone once the hole is.
+    const TopoDS_Shape solid = box(40, 40, 10);
+    const TopoDS_Shape drilled =
+        BRepAlgoAPI_Cut(solid, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, -1), gp::DZ()), 5, 12)
+                                   .Shape())
+            .Shape();
+    TopoDS_Shape hole;
+    for (TopExp_Explorer e(drilled, TopAbs_FACE); e.More(); e.Next()) {
+        if (describeShape(e.Current()).geometry == 1)
+            hole = e.Current();
+    }
+    ASSERT_FALSE(hole.IsNull());
+    const ShapeSignature holeSig = describeShape(hole);
+    EXPECT_TRUE(findClosestSubShape(drilled, holeSig).IsSame(hole));
+    double score = 0;
+    EXPECT_TRUE(findClosestSubShape(solid, holeSig, &score).IsNull());
+    EXPECT_GT(score, 3.0);
+
+    // A face turned round is not the same face: the bottom never stands in for the top.
+    const TopoDS_Shape slab = box(40, 40, 1);
+    ShapeSignature top = describeShape(faceFacing(slab, gp::DZ()));
+    top.direction = {0, 0, -1};
+    const TopoDS_Shape found = findClosestSubShape(slab, top);
+    ASSERT_FALSE(found.IsNull());
+    EXPECT_NEAR(centreOf(found).Z(), 0.0, 1e-9);
+
+    // Equal scores: the earlier sub-shape of the map wins.
+    const TopoDS_Shape first = box(10, 10, 10);
+    const TopoDS_Shape second = BRepBuilderAPI_Copy(first).Shape();
+    TopoDS_Compound pair;
+    BRep_Builder builder;
+    builder.MakeCompound(pair);
+    builder.Add(pair, second);
+    builder.Add(pair, first);
+    const TopoDS_Shape winner =
+        findClosestSubShape(pair, describeShape(faceFacing(first, gp::DZ())));
+    EXPECT_TRUE(winner.IsSame(faceFacing(second, gp::DZ())));
+
+    // No candidates at all, and no body at all.
+    TopoDS_Compound wire;
+    builder.MakeCompound(wire);
+    builder.Add(wire, BRepBuilderAPI_MakeEdge(gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0)).Edge());
+    score = 0;
+    EXPECT_TRUE(findClosestSubShape(wire, ShapeSignature{}, &score).IsNull());
+    EXPECT_EQ(score, 1e18);
+    score = -1;
+    EXPECT_TRUE(findClosestSubShape(TopoDS_Shape(), ShapeSignature{}, &score).IsNull());
+    EXPECT_EQ(score, -1);
+}
+
+TEST(SelectionReferences, DatumsAndReferenceJson)
+{
+    const gp_Ax3 xz = Document::datumPlane(-2);
+    expectDir(xz.Direction(), 0, -1, 0);
+    expectDir(xz.XDirection(), 1, 0, 0);
+    expectDir(xz.YDirection(), 0, 0, 1);
+    const gp_Ax3 yz = Document::datumPlane(-3);
+    expectDir(yz.Direction(), 1, 0, 0);
+    expectDir(yz.YDirection(), 0, 0, 1);
+    const gp_Ax3 fallback = Document::datumPlane(5);
+    expectDir(fallback.Direction(), 0, 0, 1);
+    expectDir(fallback.XDirection(), 1, 0, 0);
+    expectPoint(fallback.Location(), 0, 0, 0);
+    expectDir(Document::datumAxis(-12).Direction(), 0, 1, 0);
+    expectDir(Document::datumAxis(-1).Direction(), 1, 0, 0);
+    EXPECT_EQ(Document::datumName(-2), QStringLiteral("XZ-Ebene"));
+    EXPECT_EQ(Document::datumName(-13), QStringLiteral("Z-Achse"));
+    EXPECT_EQ(Document::datumName(0), QStringLiteral("Ursprung"));
+
+    EXPECT_EQ(datumReferenceJson(-3), (QJsonObject{{"kind", "origin"}, {"id", -3}}));
+    EXPECT_EQ(datumReferenceJson(7), (QJsonObject{{"kind", "feature"}, {"id", 7}}));
+
+    const TopoDS_Shape solid = box(10, 10, 10);
+    const TopoDS_Shape top = faceFacing(solid, gp::DZ());
+    const QJsonObject ref = faceRef(300, top);
+    EXPECT_EQ(ref.value("kind").toString(), QStringLiteral("face"));
+    EXPECT_EQ(ref.value("body").toInt(), 300);
+    EXPECT_EQ(ref.value("sig").toObject(), describeShape(top).toJson());
+    const TopoDS_Shape edge = TopExp_Explorer(solid, TopAbs_EDGE).Current();
+    EXPECT_EQ(edgeRef(300, edge).value("kind").toString(), QStringLiteral("edge"));
+    EXPECT_EQ(edgeRef(300, edge).value("sig").toObject().value("k").toString(),
+              QStringLiteral("e"));
+}
+
+TEST(SelectionReferences, Descriptions)
+{
+    Document doc;
+    Feature* sketch = doc.addFeature(QStringLiteral("sketch"));
+    sketch->name = QStringLiteral("Skizze1");
+    doc.bodyNames[100] = QStringLiteral("Gehäuse");
+    EXPECT_EQ(doc.describeReference({{"kind", "origin"}, {"id", -1}}), QStringLiteral("XY-Ebene"));
+    EXPECT_EQ(doc.describeReference({{"kind", "origin"}, {"id", 9}}), QStringLiteral("Ursprung"));
+    EXPECT_EQ(doc.describeReference({{"kind", "sketch"}, {"id", sketch->id}}),
+              QStringLiteral("Skizze1"));
+    EXPECT_EQ(doc.describeReference({{"kind", "feature"}, {"id", 99}}),
+              QStringLiteral("(gelöscht)"));
+    EXPECT_EQ(doc.describeReference({{"kind", "face"}, {"body", 100}}),
+              QStringLiteral("Fläche von Gehäuse"));
+    EXPECT_EQ(doc.describeReference({{"kind", "edge"}, {"body", 200}}),
+              QStringLiteral("Kante von Körper 200"));
+    EXPECT_EQ(doc.describeReference({{"kind", "vertex"}, {"body", 100}}),
+              QStringLiteral("Punkt von Gehäuse"));
+    EXPECT_EQ(doc.describeReference({{"kind", "body"}, {"id", 100}}), QStringLiteral("Gehäuse"));
+    EXPECT_EQ(doc.describeReference(regionRef(sketch->id, 1, 1)),
+              QStringLiteral("Profil in Skizze1"));
+    EXPECT_EQ(doc.describeReference({{"kind", "sketchline"}, {"sketch", sketch->id}}),
+              QStringLiteral("Linie in Skizze1"));
+    EXPECT_EQ(doc.describeReference(regionRef(99, 1, 1)), QStringLiteral("region"));
+    EXPECT_EQ(doc.describeReference({{"kind", "sketchline"}, {"sketch", 99}}),
+              QStringLiteral("sketchline"));
+    EXPECT_EQ(doc.describeReference({{"kind", "axle"}}), QStringLiteral("axle"));
+}
+
+TEST(ReferenceResolution, PickedFaceSurvivesAHeightChange)
+{
+    // The reference is made on the 20 mm box and stored as JSON, then the box is
+    // rebuilt 35 mm high.
+    const QJsonObject ref = faceRef(100, faceFacing(box(50, 30, 20), gp::DZ()));
+    Part part;
+    part.addBody(100, box(50, 30, 35));
+    int bodyId = 0;
+    const TopoDS_Shape top = resolveReference(part.state, ref, &bodyId);
+    EXPECT_EQ(bodyId, 100);
+    expectPoint(centreOf(top), 25, 15, 35);
+    expectDir(facePlane(top).Direction(), 0, 0, 1);
+
+    // The body turns into one without that face.
+    part.addBody(100, BRepPrimAPI_MakeSphere(20).Shape());
+    EXPECT_EQ(errorOf([&] { resolveReference(part.state, ref); }), faceGone);
+
+    part.state.bodies.erase(100);
+    bodyId = 0;
+    EXPECT_EQ(errorOf([&] { resolveReference(part.state, ref, &bodyId); }),
+              QStringLiteral("Bezugskörper existiert nicht mehr"));
+    EXPECT_EQ(bodyId, 0);
+
+    // The signature decides the sub-shape type, not the reference's kind.
+    part.addBody(100, box(50, 30, 20));
+    QJsonObject edgeAsFace = edgeRef(100, TopExp_Explorer(box(50, 30, 20), TopAbs_EDGE).Current());
+    edgeAsFace["kind"] = "face";
+    EXPECT_EQ(resolveReference(part.state, edgeAsFace).ShapeType(), TopAbs_EDGE);
+}
+
+TEST(ReferenceResolution, ShapeListsAndTargetBodies)
+{
+    Part part;
+    const TopoDS_Shape a = box(10, 10, 10);
+    const TopoDS_Shape b = box(10, 10, 10, gp_Pnt(50, 0, 0));
+    part.addBody(100, a);
+    part.addBody(200, b);
+    part.feature->params["faces"] = QJsonArray{faceRef(200, faceFacing(b, gp::DX())),
+                                               faceRef(100, faceFacing(a, gp::DZ()))};
+    int bodyId = 0;
+    const auto shapes = resolveShapeList(part.context(), "faces", &bodyId);
+    ASSERT_EQ(shapes.size(), 2u);
+    expectPoint(centreOf(shapes[0]), 60, 5, 5);
+    expectPoint(centreOf(shapes[1]), 5, 5, 10);
+    EXPECT_EQ(bodyId, 100); // the last one's body
+    EXPECT_EQ(resolveEdgeList(part.context(), "faces").size(), 2u);
+
+    part.feature->params["faces"] = faceRef(100, faceFacing(a, gp::DZ()));
+    EXPECT_TRUE(resolveShapeList(part.context(), "faces").empty());
+
+    part.feature->params["faces"] =
+        QJsonArray{faceRef(100, faceFacing(a, gp::DZ())), faceRef(300, faceFacing(a, gp::DZ()))};
+    EXPECT_EQ(errorOf([&] { resolveShapeList(part.context(), "faces"); }),
+              QStringLiteral("Bezugskörper existiert nicht mehr"));
+
+    part.state.bodies.erase(200);
+    part.addBody(1200, a);
+    part.feature->params["targets"] =
+        QJsonArray{1200, QJsonObject{{"kind", "body"}, {"id", 1300}}, 99,
+                   QJsonObject{{"kind", "body"}, {"id", 100}}, 1200, "100"};
+    EXPECT_EQ(resolveTargetBodies(part.context(), "targets"), (std::vector<int>{1200, 100, 1200}));
+    EXPECT_TRUE(resolveTargetBodies(part.context(), "missing").empty());
+}
+
+TEST(ReferenceResolution, FacePlaneFrames)
+{
+    const TopoDS_Shape solid = box(5, 6, 7, gp_Pnt(10, 20, 30));
+    const gp_Ax3 top = facePlane(faceFacing(solid, gp::DZ()));
+    expectPoint(top.Location(), 0, 0, 37);
+    expectDir(top.Direction(), 0, 0, 1);
+    expectDir(top.XDirection(), 1, 0, 0);
+    expectDir(top.YDirection(), 0, 1, 0);
+
+    const gp_Ax3 bottom = facePlane(faceFacing(solid, -gp::DZ()));
+    expectPoint(bottom.Location(), 0, 0, 30);
+    expectDir(bottom.Direction(), 0, 0, -1);
+    expectDir(bottom.XDirection(), 1, 0, 0);
+    EXPECT_TRUE(bottom.Direct());
+
+    const gp_Ax3 side = facePlane(faceFacing(solid, gp::DX()));
+    expectPoint(side.Location(), 15, 0, 0);
+    expectDir(side.XDirection(), 0, 1, 0);
+    expectDir(side.YDirection(), 0, 0, 1);
+
+    // The frame ignores how the surface is parametrised.
+    const gp_Dir n(1, 1, 1);
+    const gp_Pln skewed(gp_Ax3(gp_Pnt(3, 0, 0), n, gp_Dir(1, -1, 0)));
+    const gp_Pln turned(gp_Ax3(gp_Pnt(0, 3, 0), n, gp_Dir(0, 1, -1)));
+    const gp_Ax3 f1 = facePlane(BRepBuilderAPI_MakeFace(skewed, -1, 1, -1, 1).Face());
+    const gp_Ax3 f2 = facePlane(BRepBuilderAPI_MakeFace(turned, -2, 2, 0, 1).Face());
+    EXPECT_LT(f1.Location().Distance(f2.Location()), 1e-9);
+    expectPoint(f1.Location(), 1, 1, 1);
+    EXPECT_TRUE(f1.XDirection().IsEqual(f2.XDirection(), 1e-12));
+    EXPECT_NEAR(f1.XDirection().Dot(n), 0.0, 1e-12);
+
+    const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(5, 10).Shape();
+    TopoDS_Shape lateral;
+    for (TopExp_Explorer e(cylinder, TopAbs_FACE); e.More(); e.Next()) {
+        if (describeShape(e.Current()).geometry == 1)
+            lateral = e.Current();
+    }
+    EXPECT_EQ(errorOf([&] { facePlane(lateral); }), QStringLiteral("Die Fläche ist nicht eben"));
+    EXPECT_EQ(errorOf([&] { facePlane(TopExp_Explorer(solid, TopAbs_EDGE).Current()); }),
+              QStringLiteral("Keine ebene Fläche"));
+    EXPECT_EQ(errorOf([&] { facePlane(TopoDS_Shape()); }), QStringLiteral("Keine ebene Fläche"));
+}
+
+TEST(ReferenceResolution, PlaneReferences)
+{
+    Part part;
+    const auto plane = [&](const QJsonValue& value) {
+        part.feature->params["plane"] = value;
+        return resolvePlaneRef(part.context(), "plane");
+    };
+    expectDir(plane(QJsonObject{}).Direction(), 0, 0, 1);
+    expectDir(plane(QJsonValue()).XDirection(), 1, 0, 0);
+    expectDir(plane(QJsonObject{{"kind", "origin"}, {"id", -2}}).Direction(), 0, -1, 0);
+    expectDir(plane(QJsonObject{{"kind", "origin"}, {"id", -12}}).Direction(), 0, 0, 1);
+
+    gp_Ax3 flipped(gp_Pnt(0, 0, 5), gp::DZ(), gp::DX());
+    flipped.ZReverse();
+    part.state.planes[4] = flipped;
+    const gp_Ax3 stored = plane(QJsonObject{{"kind", "feature"}, {"id", 4}});
+    EXPECT_FALSE(stored.Direct());
+    expectDir(stored.YDirection(), 0, 1, 0);
+    EXPECT_EQ(errorOf([&] { plane(QJsonObject{{"kind", "feature"}, {"id", 5}}); }),
+              QStringLiteral("Bezugsebene existiert nicht mehr"));
+
+    const TopoDS_Shape solid = box(10, 10, 10);
+    part.addBody(100, solid);
+    const gp_Ax3 face = plane(faceRef(100, faceFacing(solid, -gp::DY())));
+    expectDir(face.Direction(), 0, -1, 0);
+    EXPECT_EQ(errorOf([&] { plane(QJsonObject{{"kind", "body"}, {"id", 100}}); }),
+              QStringLiteral("Keine Ebene ausgewählt"));
+    part.state.bodies.clear();
+    EXPECT_EQ(errorOf([&] { plane(faceRef(100, faceFacing(solid, gp::DZ()))); }),
+              QStringLiteral("Bezugskörper existiert nicht mehr"));
+}
+
+TEST(ReferenceResolution, AxisReferences)
+{
+    Part part;
+    const auto axis = [&](const QJsonValue& value) {
+        part.feature->params["axis"] = value;
+        return resolveAxisRef(part.context(), "axis");
+    };
+    EXPECT_EQ(errorOf([&] { axis(QJsonObject{}); }), QStringLiteral("Keine Achse ausgewählt"));
+    expectDir(axis(QJsonObject{{"kind", "origin"}}).Direction(), 0, 0, 1);
+    expectDir(axis(QJsonObject{{"kind", "origin"}, {"id", -12}}).Direction(), 0, 1, 0);
+    expectDir(axis(QJsonObject{{"kind", "origin"}, {"id", -2}}).Direction(), 1, 0, 0);
+
+    part.state.axes[6] = gp_Ax1(gp_Pnt(1, 2, 3), gp::DY());
+    expectPoint(axis(QJsonObject{{"kind", "feature"}, {"id", 6}}).Location(), 1, 2, 3);
+    EXPECT_EQ(errorOf([&] { axis(QJsonObject{{"kind", "feature"}, {"id", 7}}); }),
+              QStringLiteral("Bezugsachse existiert nicht mehr"));
+
+    // Straight edge: from its first to its last point.
+    const TopoDS_Edge slanted = BRepBuilderAPI_MakeEdge(gp_Pnt(1, 1, 0), gp_Pnt(4, 5, 0)).Edge();
+    // Circle: its centre and normal; cylinder face: its axis.
+    const TopoDS_Shape cylinder =
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 0, 0), gp::DX()), 3, 8).Shape();
+    TopoDS_Shape lateral;
+    TopoDS_Shape circle;
+    for (TopExp_Explorer e(cylinder, TopAbs_FACE); e.More(); e.Next()) {
+        if (describeShape(e.Current()).geometry == 1)
+            lateral = e.Current();
+    }
+    for (TopExp_Explorer e(cylinder, TopAbs_EDGE); e.More(); e.Next()) {
+        if (describeShape(e.Current()).geometry == 1 && midPoint(e.Current()).X() > 25)
+            circle = e.Current();
+    }
+    TopoDS_Compound shapes;
+    BRep_Builder builder;
+    builder.MakeCompound(shapes);
+    builder.Add(shapes, slanted);
+    builder.Add(shapes, cylinder);
+    part.addBody(100, shapes);
+
+    const gp_Ax1 line = axis(edgeRef(100, slanted));
+    expectPoint(line.Location(), 1, 1, 0);
+    expectDir(line.Direction(), 0.6, 0.8, 0);
+    const gp_Ax1 ring = axis(edgeRef(100, circle));
+    expectPoint(ring.Location(), 28, 0, 0);
+    EXPECT_NEAR(std::fabs(ring.Direction().X()), 1.0, 1e-12);
+    const gp_Ax1 tube = axis(faceRef(100, lateral));
+    EXPECT_NEAR(tube.Location().Y(), 0.0, 1e-12);
+    EXPECT_NEAR(tube.Location().Z(), 0.0, 1e-12);
+    EXPECT_NEAR(std::fabs(tube.Direction().X()), 1.0, 1e-12);
+    // An edge stored under "face" is still used as an edge.
+    QJsonObject edgeAsFace = edgeRef(100, slanted);
+    edgeAsFace["kind"] = "face";
+    expectDir(axis(edgeAsFace).Direction(), 0.6, 0.8, 0);
+
+    const TopoDS_Shape sphere = BRepPrimAPI_MakeSphere(gp_Pnt(0, 40, 0), 2).Shape();
+    TColgp_Array1OfPnt poles(1, 3);
+    poles(1) = gp_Pnt(0, -20, 0);
+    poles(2) = gp_Pnt(5, -25, 3);
+    poles(3) = gp_Pnt(10, -20, 0);
+    const TopoDS_Edge spline =
+        BRepBuilderAPI_MakeEdge(GeomAPI_PointsToBSpline(poles).Curve()).Edge();
+    part.addBody(200, sphere);
+    part.addBody(300, spline);
+    EXPECT_EQ(errorOf([&] { axis(faceRef(200, TopExp_Explorer(sphere, TopAbs_FACE).Current())); }),
+              QStringLiteral("Aus dieser Fläche lässt sich keine Achse ableiten"));
+    EXPECT_EQ(errorOf([&] { axis(edgeRef(300, spline)); }),
+              QStringLiteral("Die Kante ist weder gerade noch kreisförmig"));
+    EXPECT_EQ(errorOf([&] { axis(QJsonObject{{"kind", "axis"}}); }),
+              QStringLiteral("Keine Achse ausgewählt"));
+
+    // A sketch line on a plane standing on XZ at y = -3.
+    int sketchId = 0;
+    const gp_Ax3 xz(gp_Pnt(0, -3, 0), gp_Dir(0, -1, 0), gp::DX());
+    qor::sketch::Sketch& sketch = part.addSketch(xz, &sketchId);
+    const int lineId = int(sketch.addLineAt(false, 2, 1, 2, 6));
+    const int dotLine = int(sketch.addLineAt(false, 5, 5, 5, 5));
+    const int circleId = int(sketch.addCircleAt(false, 0, 0, 4));
+    const auto sketchLine = [&](int entity) {
+        return QJsonObject{{"kind", "sketchline"}, {"sketch", sketchId}, {"entity", entity}};
+    };
+    const gp_Ax1 drawn = axis(sketchLine(lineId));
+    expectPoint(drawn.Location(), 2, -3, 1);
+    expectDir(drawn.Direction(), 0, 0, 1);
+    EXPECT_EQ(errorOf([&] { axis(sketchLine(dotLine)); }),
+              QStringLiteral("Achsenlinie hat die Länge null"));
+    EXPECT_EQ(errorOf([&] { axis(sketchLine(circleId)); }),
+              QStringLiteral("Achsenlinie existiert nicht mehr"));
+    EXPECT_EQ(errorOf([&] { axis(sketchLine(999)); }),
+              QStringLiteral("Achsenlinie existiert nicht mehr"));
+    part.state.sketches.clear();
+    EXPECT_EQ(errorOf([&] { axis(sketchLine(lineId)); }), QStringLiteral("Skizze der Achse fehlt"));
+}
+
+TEST(ReferenceResolution, PathWires)
+{
+    Part part;
+    const gp_Ax3 xy(gp::Origin(), gp::DZ(), gp::DX());
+    int first = 0;
+    int second = 0;
+    int loop = 0;
+    part.addSketch(xy, &first).addLineAt(false, 0, 0, 10, 0);
+    qor::sketch::Sketch& bend = part.addSketch(xy, &second);
+    bend.addLineAt(false, 10, 0, 10, 10);
+    bend.addLineAt(true, 0, 0, 30, 30); // construction lines are no path
+    addRectangle(part.addSketch(xy, &loop), 50, 50, 60, 60);
+    const auto sketchRef = [](int id) { return QJsonObject{{"kind", "sketch"}, {"id", id}}; };
+    const auto path = [&](const QJsonValue& value) {
+        part.feature->params["path"] = value;
+        return resolvePathWire(part.context(), "path");
+    };
+
+    const TopoDS_Wire joined = path(QJsonArray{sketchRef(second), sketchRef(first)});
+    EXPECT_EQ(countOf(joined, TopAbs_EDGE), 2);
+    TopTools_IndexedMapOfShape ends;
+    TopExp::MapShapes(joined, TopAbs_VERTEX, ends);
+    EXPECT_EQ(ends.Extent(), 3); // shared corner at (10, 0)
+
+    EXPECT_EQ(countOf(path(sketchRef(loop)), TopAbs_EDGE), 4); // a lone object is accepted
+    EXPECT_EQ(errorOf([&] { path(QJsonArray{sketchRef(first), sketchRef(loop)}); }),
+              QStringLiteral("Der Pfad besteht aus mehreren getrennten Kurvenzügen"));
+    EXPECT_EQ(errorOf([&] { path(QJsonArray{}); }), QStringLiteral("Kein Pfad ausgewählt"));
+    EXPECT_EQ(errorOf([&] { path(QJsonArray{QJsonObject{{"kind", "body"}, {"id", 100}}}); }),
+              QStringLiteral("Kein Pfad ausgewählt"));
+    EXPECT_EQ(errorOf([&] { path(sketchRef(77)); }), QStringLiteral("Pfadskizze fehlt"));
+
+    // Body edges chain with sketch curves.
+    const TopoDS_Edge rail = BRepBuilderAPI_MakeEdge(gp_Pnt(10, 10, 0), gp_Pnt(10, 10, 25)).Edge();
+    part.addBody(100, rail);
+    const TopoDS_Wire mixed =
+        path(QJsonArray{sketchRef(first), sketchRef(second), edgeRef(100, rail)});
+    EXPECT_EQ(countOf(mixed, TopAbs_EDGE), 3);
+    part.state.bodies.clear();
+    EXPECT_EQ(errorOf([&] { path(edgeRef(100, rail)); }),
+              QStringLiteral("Bezugskörper existiert nicht mehr"));
+}
+
+TEST(ReferenceResolution, ProfileFaces)
+{
+    Part part;
+    // Two squares side by side on a plane 7 mm above XY.
+    const gp_Ax3 raised(gp_Pnt(0, 0, 7), gp::DZ(), gp::DX());
+    int sketchId = 0;
+    qor::sketch::Sketch& sketch = part.addSketch(raised, &sketchId);
+    addRectangle(sketch, 0, 0, 20, 10);
+    sketch.addLineAt(false, 10, 0, 10, 10);
+    const auto profile = [&](const QJsonArray& value, gp_Ax3* plane = nullptr) {
+        part.feature->params["profile"] = value;
+        return resolveProfileFaces(part.context(), "profile", plane);
+    };
+
+    gp_Ax3 plane;
+    const TopoDS_Compound one = profile({regionRef(sketchId, 15, 5)}, &plane);
+    EXPECT_EQ(countOf(one, TopAbs_FACE), 1);
+    EXPECT_NEAR(areaOf(one), 100.0, 1e-6);
+    expectPoint(centreOf(one), 15, 5, 7);
+    expectPoint(plane.Location(), 0, 0, 7);
+
+    // Adjacent regions merge into one face, also when the whole sketch is named too.
+    const TopoDS_Compound both = profile({regionRef(sketchId, 5, 5), regionRef(sketchId, 15, 5)});
+    EXPECT_EQ(countOf(both, TopAbs_FACE), 1);
+    EXPECT_NEAR(areaOf(both), 200.0, 1e-6);
+    const TopoDS_Compound whole =
+        profile({QJsonObject{{"kind", "sketch"}, {"id", sketchId}}, regionRef(sketchId, 5, 5)});
+    EXPECT_EQ(countOf(whole, TopAbs_FACE), 1);
+    EXPECT_NEAR(areaOf(whole), 200.0, 1e-6);
+
+    // A picked face comes after the sketch regions; the first element gives the plane.
+    const TopoDS_Shape solid = box(4, 4, 4, gp_Pnt(100, 0, 0));
+    part.addBody(100, solid);
+    const QJsonObject side = faceRef(100, faceFacing(solid, gp::DX()));
+    const TopoDS_Compound mixed = profile({side, regionRef(sketchId, 5, 5)}, &plane);
+    EXPECT_EQ(countOf(mixed, TopAbs_FACE), 2);
+    EXPECT_NEAR(areaOf(mixed), 116.0, 1e-6);
+    expectDir(plane.Direction(), 1, 0, 0);
+    const TopoDS_Iterator firstFace(mixed);
+    ASSERT_TRUE(firstFace.More());
+    expectPoint(centreOf(firstFace.Value()), 5, 5, 7);
+
+    EXPECT_EQ(errorOf([&] { profile({regionRef(sketchId, 50, 50)}); }),
+              QStringLiteral("Profilbereich existiert nicht mehr – bitte neu auswählen"));
+    EXPECT_EQ(errorOf([&] { profile({}); }), QStringLiteral("Kein Profil ausgewählt"));
+    EXPECT_EQ(errorOf([&] { profile({QJsonObject{{"kind", "body"}, {"id", 100}}}); }),
+              QStringLiteral("Das Profil enthält keinen geschlossenen Bereich"));
+    EXPECT_EQ(errorOf([&] { profile({regionRef(sketchId + 50, 5, 5)}); }),
+              QStringLiteral("Skizze des Profils fehlt"));
+    const TopoDS_Edge edge = TopoDS::Edge(TopExp_Explorer(solid, TopAbs_EDGE).Current());
+    EXPECT_EQ(errorOf([&] {
+                  QJsonObject asFace = edgeRef(100, edge);
+                  asFace["kind"] = "face";
+                  profile({asFace});
+              }),
+              QStringLiteral("Keine ebene Fläche"));
+
+    // An open sketch encloses nothing.
+    int openId = 0;
+    part.addSketch(raised, &openId).addLineAt(false, 0, 0, 5, 5);
+    EXPECT_EQ(errorOf([&] { profile({QJsonObject{{"kind", "sketch"}, {"id", openId}}}); }),
+              QStringLiteral("Das Profil enthält keinen geschlossenen Bereich"));
+}
