@@ -43,7 +43,9 @@ CommandLine::CommandLine()
 bool isBatchRun(int argc, const char* const* argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--convert", "--render-icon", "--help", "--version"}) {
+        // Help and version end the process inside the parser, before any window.
+        for (const char* option : {"--convert", "--render-icon", "--help", "--help-all", "-h",
+                                   "-?", "--version", "-v"}) {
             if (std::strcmp(argv[i], option) == 0)
                 return true;
         }

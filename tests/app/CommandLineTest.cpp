@@ -170,6 +170,10 @@ TEST(CommandLineTest, BatchPrescanAndConvertSplit)
     EXPECT_TRUE(isBatchRun(3, convert));
     EXPECT_TRUE(isBatchRun(2, joined));
     EXPECT_TRUE(isBatchRun(3, help));
+    for (const char* shortForm : {"-h", "-v", "--help-all"}) {
+        const char* args[] = {"qorcad", shortForm};
+        EXPECT_TRUE(isBatchRun(2, args)) << shortForm;
+    }
     EXPECT_TRUE(isBatchRun(3, icon));
     EXPECT_FALSE(isBatchRun(6, window));
     EXPECT_FALSE(isBatchRun(1, programOnly)); // the program name itself is not an option
