@@ -51,8 +51,8 @@ TopoDS_Shape scaledPerAxis(const TopoDS_Shape& shape, double fx, double fy, doub
 {
     gp_GTrsf gtrsf;
     gtrsf.SetVectorialPart(gp_Mat(fx, 0.0, 0.0, 0.0, fy, 0.0, 0.0, 0.0, fz));
-    gtrsf.SetTranslationPart(gp_XYZ((1.0 - fx) * centre.X(), (1.0 - fy) * centre.Y(),
-                                    (1.0 - fz) * centre.Z()));
+    gtrsf.SetTranslationPart(
+        gp_XYZ((1.0 - fx) * centre.X(), (1.0 - fy) * centre.Y(), (1.0 - fz) * centre.Z()));
     gtrsf.SetForm();
     BRepBuilderAPI_GTransform transform(shape, gtrsf, Standard_True);
     if (!transform.IsDone())
@@ -103,9 +103,8 @@ void execScale(ExecContext& context)
 
     for (const int id : bodies) {
         const TopoDS_Shape& shape = context.state.bodies.at(id).shape;
-        const gp_Pnt centre = context.stringParam(u"center"_s) == u"centroid"_s
-                                  ? centreOfMass(shape)
-                                  : gp::Origin();
+        const gp_Pnt centre =
+            context.stringParam(u"center"_s) == u"centroid"_s ? centreOfMass(shape) : gp::Origin();
         TopoDS_Shape scaled;
         if (perAxis) {
             scaled = scaledPerAxis(shape, fx, fy, fz, centre);

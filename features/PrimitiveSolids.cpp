@@ -49,7 +49,8 @@ void execTorus(ExecContext& context)
     const double diameter = context.number(u"diameter"_s);
     const double tube = context.number(u"tube"_s);
     if (!(diameter > 0.0 && tube > 0.0 && tube < diameter))
-        throw FeatureError(QStringLiteral("Rohrdurchmesser muss kleiner als der Ringdurchmesser sein"));
+        throw FeatureError(
+            QStringLiteral("Rohrdurchmesser muss kleiner als der Ringdurchmesser sein"));
 
     const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
     const QString op = context.stringParam(u"op"_s);

@@ -114,8 +114,8 @@ void execCombine(ExecContext& context)
     for (const int id : tools)
         builder.Add(toolShapes, context.state.bodies.at(id).shape);
 
-    const TopoDS_Shape result = combined(context.state.bodies.at(target).shape, toolShapes,
-                                         context.stringParam(u"op"_s));
+    const TopoDS_Shape result =
+        combined(context.state.bodies.at(target).shape, toolShapes, context.stringParam(u"op"_s));
     context.setBody(target, outwardOriented(unifySameDomain(result)));
     if (!context.boolParam(u"keepTools"_s)) {
         for (const int id : tools)

@@ -71,8 +71,8 @@ TEST(BodyEditing, SelectedBodiesOnceInListOrder)
     ASSERT_EQ(part.run("box", {}, &a), QString());
     ASSERT_EQ(part.run("box", {{"x", "100"}}, &b), QString());
     Feature* f = part.doc.addFeature(
-        "move", {{"bodies", QJsonArray{b->id * 100, 4711, QJsonObject{{"id", a->id * 100}},
-                                       b->id * 100}}});
+        "move",
+        {{"bodies", QJsonArray{b->id * 100, 4711, QJsonObject{{"id", a->id * 100}}, b->id * 100}}});
     const ExecContext context{part.doc, *f, part.state};
     EXPECT_EQ(selectedBodiesOnce(context, QStringLiteral("bodies")),
               (std::vector<int>{b->id * 100, a->id * 100}));

@@ -52,8 +52,8 @@ TEST(Move, TranslatesAndTurnsBeforeShifting)
 {
     TestPart part;
     const int block = smallBlock(part);
-    ASSERT_EQ(part.run("move", {{"bodies", QJsonArray{block}}, {"dx", "1"}, {"dy", "-5"},
-                                {"dz", "3 mm"}}),
+    ASSERT_EQ(part.run("move",
+                       {{"bodies", QJsonArray{block}}, {"dx", "1"}, {"dy", "-5"}, {"dz", "3 mm"}}),
               QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_TRUE(boxIs(part.box(block), 9, -6, 3, 13, -4, 4));
@@ -64,15 +64,17 @@ TEST(Move, TranslatesAndTurnsBeforeShifting)
     TestPart turned;
     const int b = smallBlock(turned);
     ASSERT_EQ(turned.run("move", {{"bodies", QJsonArray{QJsonObject{{"id", b}}}},
-                                  {"angle", "90 deg"}, {"dx", "5"}}),
+                                  {"angle", "90 deg"},
+                                  {"dx", "5"}}),
               QString());
     EXPECT_TRUE(boxIs(turned.box(b), 4, 8, 0, 6, 12, 1));
     EXPECT_NEAR(turned.volume(b), 8.0, 1e-9);
     EXPECT_GT(signedVolume(turned.state.bodies.at(b).shape), 0.0);
 
     // About X: (x, y, z) goes to (x, -z, y).
-    ASSERT_EQ(turned.run("move", {{"bodies", QJsonArray{b}}, {"angle", "90"}, {"axis", origin(-11)}}),
-              QString());
+    ASSERT_EQ(
+        turned.run("move", {{"bodies", QJsonArray{b}}, {"angle", "90"}, {"axis", origin(-11)}}),
+        QString());
     EXPECT_TRUE(boxIs(turned.box(b), 4, -1, 8, 6, 0, 12));
 }
 
@@ -106,8 +108,9 @@ TEST(Move, BadInputsFailInGerman)
     const QJsonObject missingAxis{{"kind", "feature"}, {"id", 999}};
     EXPECT_EQ(part.run("move", {{"dx", "5"}}), QStringLiteral("Körper auswählen"));
     EXPECT_EQ(part.run("move", {{"bodies", QJsonArray{4711}}}), QStringLiteral("Körper auswählen"));
-    EXPECT_EQ(part.run("move", {{"bodies", QJsonArray{block}}, {"angle", "90"}, {"axis", missingAxis}}),
-              QStringLiteral("Bezugsachse existiert nicht mehr"));
+    EXPECT_EQ(
+        part.run("move", {{"bodies", QJsonArray{block}}, {"angle", "90"}, {"axis", missingAxis}}),
+        QStringLiteral("Bezugsachse existiert nicht mehr"));
     EXPECT_EQ(part.run("move", {{"bodies", QJsonArray{block}}, {"dy", "1 /"}}).left(4),
               QStringLiteral("dy: "));
     EXPECT_TRUE(boxIs(part.box(block), 8, -1, 0, 12, 1, 1));
@@ -130,7 +133,8 @@ TEST(Scale, UniformAboutCentroidOrOrigin)
 
     TestPart fromOrigin;
     ASSERT_EQ(fromOrigin.run("box", {{"x", "10"}}, &base), QString());
-    ASSERT_EQ(fromOrigin.run("scale", {{"bodies", QJsonArray{base->id * 100}}, {"factor", "0.5"},
+    ASSERT_EQ(fromOrigin.run("scale", {{"bodies", QJsonArray{base->id * 100}},
+                                       {"factor", "0.5"},
                                        {"center", "origin"}}),
               QString());
     EXPECT_NEAR(fromOrigin.volume(base->id * 100), 30000.0 / 8, 1e-9);
@@ -138,10 +142,10 @@ TEST(Scale, UniformAboutCentroidOrOrigin)
 
     // A copy leaves the original as it was.
     Feature* f = nullptr;
-    ASSERT_EQ(fromOrigin.run("scale", {{"bodies", QJsonArray{base->id * 100}}, {"factor", "3"},
-                                       {"copy", true}},
-                             &f),
-              QString());
+    ASSERT_EQ(
+        fromOrigin.run(
+            "scale", {{"bodies", QJsonArray{base->id * 100}}, {"factor", "3"}, {"copy", true}}, &f),
+        QString());
     ASSERT_EQ(fromOrigin.state.bodies.size(), 2u);
     EXPECT_NEAR(fromOrigin.volume(base->id * 100), 30000.0 / 8, 1e-9);
     EXPECT_NEAR(fromOrigin.volume(f->id * 100), 30000.0 / 8 * 27, 1e-6);
@@ -155,8 +159,11 @@ TEST(Scale, PerAxisMultipliesTheVolumeByTheFactors)
     Feature* base = nullptr;
     ASSERT_EQ(part.run("box", {{"x", "10"}}, &base), QString());
     const int block = base->id * 100;
-    ASSERT_EQ(part.run("scale", {{"bodies", QJsonArray{block}}, {"mode", "axes"}, {"fx", "2"},
-                                 {"fy", "3"}, {"fz", "0.5"}}),
+    ASSERT_EQ(part.run("scale", {{"bodies", QJsonArray{block}},
+                                 {"mode", "axes"},
+                                 {"fx", "2"},
+                                 {"fy", "3"},
+                                 {"fz", "0.5"}}),
               QString());
     EXPECT_NEAR(part.volume(block), 30000.0 * 3, 1e-6);
     EXPECT_TRUE(boxIs(part.box(block), -40, -45, 5, 60, 45, 15, 1e-6));
@@ -167,8 +174,11 @@ TEST(Scale, PerAxisMultipliesTheVolumeByTheFactors)
     Feature* ball = nullptr;
     ASSERT_EQ(part.run("sphere", {{"x", "100"}}, &ball), QString());
     const int sphere = ball->id * 100;
-    ASSERT_EQ(part.run("scale", {{"bodies", QJsonArray{sphere}}, {"mode", "axes"}, {"fx", "2"},
-                                 {"fy", "0.5"}, {"center", "origin"}}),
+    ASSERT_EQ(part.run("scale", {{"bodies", QJsonArray{sphere}},
+                                 {"mode", "axes"},
+                                 {"fx", "2"},
+                                 {"fy", "0.5"},
+                                 {"center", "origin"}}),
               QString());
     EXPECT_NEAR(preciseVolume(part.state.bodies.at(sphere).shape), 4.0 / 3.0 * pi * 40 * 10 * 20,
                 1e-6 * 33510);
@@ -192,7 +202,8 @@ TEST(Scale, FactorsMustBePositive)
     EXPECT_EQ(part.run("scale", {{"bodies", block}, {"mode", "axes"}, {"factor", "0"}}), QString());
     EXPECT_EQ(part.run("scale", {{"bodies", block}, {"mode", "axes"}, {"factor", "2 +"}}).left(8),
               QStringLiteral("factor: "));
-    EXPECT_EQ(part.run("scale", {{"factor", "2"}}), QStringLiteral("Körper zum Skalieren auswählen"));
+    EXPECT_EQ(part.run("scale", {{"factor", "2"}}),
+              QStringLiteral("Körper zum Skalieren auswählen"));
     EXPECT_NEAR(part.volume(base->id * 100), 30000.0, 1e-6);
 }
 

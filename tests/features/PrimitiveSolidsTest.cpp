@@ -31,7 +31,10 @@ TEST(Cylinder, StandsOnItsPlaneWithTheFormulaVolume)
 
     // XZ: normal -Y, and the point (10, 5) of the plane is (10, 0, 5).
     ASSERT_EQ(part.run("cylinder",
-                       {{"plane", origin(-2)}, {"x", "10"}, {"y", "5"}, {"diameter", "2 * 5 mm"},
+                       {{"plane", origin(-2)},
+                        {"x", "10"},
+                        {"y", "5"},
+                        {"diameter", "2 * 5 mm"},
                         {"height", "12"}},
                        &f),
               QString());
@@ -89,7 +92,8 @@ TEST(PrimitiveSolids, JoinCutAndIntersectAnExistingBody)
     ASSERT_TRUE(part.state.tools.count(f->id));
     EXPECT_EQ(part.state.tools.at(f->id).op, QStringLiteral("join"));
 
-    ASSERT_EQ(part.run("cylinder", {{"diameter", "10"}, {"height", "30"}, {"op", "cut"}}), QString());
+    ASSERT_EQ(part.run("cylinder", {{"diameter", "10"}, {"height", "30"}, {"op", "cut"}}),
+              QString());
     EXPECT_NEAR(part.volume(block), 30000 - pi * 25 * 20, 1e-6);
 
     ASSERT_EQ(part.run("torus", {{"x", "500"}, {"op", "cut"}}, &f), QString());
@@ -111,7 +115,8 @@ TEST(PrimitiveSolids, BadSizesFailInGerman)
 {
     TestPart part;
     const QString sizes = QStringLiteral("Maße müssen größer als 0 sein");
-    const QString tube = QStringLiteral("Rohrdurchmesser muss kleiner als der Ringdurchmesser sein");
+    const QString tube =
+        QStringLiteral("Rohrdurchmesser muss kleiner als der Ringdurchmesser sein");
     // Sizes are checked before the plane, which here names nothing.
     const QJsonObject missingPlane{{"kind", "feature"}, {"id", 999}};
     EXPECT_EQ(part.run("cylinder", {{"height", "0"}, {"plane", missingPlane}}), sizes);
