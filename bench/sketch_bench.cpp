@@ -1,0 +1,69 @@
+#include "sketch/Dof.h"
+#include "sketch/Solver.h"
+
+#include "tests/common/RectangleChain.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using namespace qor::sketch;
+
+// A row of N dimensioned rectangles, the first corner Fixiert, every point moved.
+Sketch perturbedChain(int count)
+{
+    Sketch s;
+    fixtures::addRectangleChain(s, count, true);
+    fixtures::perturbPoints(s, 0.3);
+    return s;
+}
+
+void solveChain(benchmark::State& state)
+{
+    const Sketch start = perturbedChain(int(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        Sketch s = start;
+        state.ResumeTiming();
+        SolveResult result;
+        solve(result, s, {});
+        if (!result.ok || result.dof != 0)
+            state.SkipWithError("chain did not solve");
+        benchmark::DoNotOptimize(s.params.data());
+    }
+}
+
+void analyzeChain(benchmark::State& state)
+{
+    Sketch s = perturbedChain(int(state.range(0)));
+    SolveResult solved;
+    solve(solved, s, {});
+    std::vector<bool> determined;
+    for (auto _ : state) {
+        DofResult result;
+        analyzeDof(result, s, &determined);
+        if (result.dof != 0)
+            state.SkipWithError("chain is not fully determined");
+    }
+}
+
+// A drag step: held solve of one corner moved a little, as at a mouse move.
+void dragChain(benchmark::State& state)
+{
+    Sketch s;
+    const auto chain = fixtures::addRectangleChain(s, int(state.range(0)), false);
+    const auto corner = std::uint32_t(chain.back().corners[2]);
+    double offset = 0.0;
+    for (auto _ : state) {
+        offset = offset > 1.0 ? 0.0 : offset + 0.1;
+        const Vec2 at = s.pointPosition(int(corner));
+        if (!dragPoint(s, corner, at.x + 0.1, at.y + offset * 0.01))
+            state.SkipWithError("drag failed");
+    }
+}
+
+} // namespace
+
+BENCHMARK(solveChain)->Arg(10)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
+BENCHMARK(analyzeChain)->Arg(10)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
+BENCHMARK(dragChain)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
