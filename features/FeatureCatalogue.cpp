@@ -1,5 +1,8 @@
 #include "features/ConstructionGeometry.h"
+#include "features/Extrude.h"
 #include "features/FeatureDef.h"
+#include "features/ImportFeature.h"
+#include "features/Primitives.h"
 #include "features/ThreadTable.h"
 
 #include <utility>
@@ -99,7 +102,7 @@ std::vector<FeatureDef> buildFeatureDefs()
           },
           false);
 
-    b.add(u"extrude"_s, u"Extrusion"_s, u"Erstellen"_s, nullptr,
+    b.add(u"extrude"_s, u"Extrusion"_s, u"Erstellen"_s, execExtrude,
           {
               {u"profile"_s, u"Profil"_s, K::Profile},
               ParamDef::choice(u"extent"_s, u"Ausdehnung"_s,
@@ -115,7 +118,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"revolve"_s, u"Rotation"_s, u"Erstellen"_s, nullptr,
+    b.add(u"revolve"_s, u"Rotation"_s, u"Erstellen"_s, execRevolve,
           {
               {u"profile"_s, u"Profil"_s, K::Profile},
               {u"axis"_s, u"Achse"_s, K::Axis},
@@ -241,7 +244,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"box"_s, u"Quader"_s, u"Grundkörper"_s, nullptr,
+    b.add(u"box"_s, u"Quader"_s, u"Grundkörper"_s, execBox,
           {
               primitivePlane,
               centreX,
@@ -452,7 +455,7 @@ std::vector<FeatureDef> buildFeatureDefs()
           },
           false);
 
-    b.add(u"import"_s, u"Import"_s, u"Einfügen"_s, nullptr,
+    b.add(u"import"_s, u"Import"_s, u"Einfügen"_s, execImport,
           {
               {u"file"_s, u"Datei"_s, K::Text, u""_s},
           });

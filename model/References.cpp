@@ -14,6 +14,7 @@
 #include <TopoDS.hxx>
 
 #include <cmath>
+#include <map>
 
 namespace qor::model {
 
@@ -196,7 +197,8 @@ TopoDS_Wire resolvePathWire(const ExecContext& context, const QString& key)
         const QJsonObject reference = element.toObject();
         const QString kind = kindOf(reference);
         if (kind == QLatin1String("sketch")) {
-            const SketchResult* result = findSketchResult(context.state, intMember(reference, "id"));
+            const int sketchId = intMember(reference, "id");
+            const SketchResult* result = findSketchResult(context.state, sketchId);
             if (!result)
                 throw FeatureError(QStringLiteral("Pfadskizze fehlt"));
             addEdges(qor::makeCompound(*result->sketch, result->plane, false), *edges);

@@ -227,7 +227,8 @@ TEST(ShapeSignature, DescribesFacesEdgesAndVertices)
         BRepBuilderAPI_MakeEdge(GeomAPI_PointsToBSpline(poles).Curve()).Edge();
     EXPECT_EQ(describeShape(spline).geometry, 6);
 
-    const ShapeSignature vertex = describeShape(BRepBuilderAPI_MakeVertex(gp_Pnt(1, 2, 3)).Vertex());
+    const ShapeSignature vertex =
+        describeShape(BRepBuilderAPI_MakeVertex(gp_Pnt(1, 2, 3)).Vertex());
     EXPECT_EQ(vertex.kind, ShapeSignature::Kind::Vertex);
     EXPECT_EQ(vertex.point, (std::array<double, 3>{1, 2, 3}));
     EXPECT_EQ(vertex.size, 0.0);
@@ -353,7 +354,8 @@ TEST(ShapeSignature, BestMatchFailsAndTies)
     builder.MakeCompound(pair);
     builder.Add(pair, second);
     builder.Add(pair, first);
-    const TopoDS_Shape winner = findClosestSubShape(pair, describeShape(faceFacing(first, gp::DZ())));
+    const TopoDS_Shape winner =
+        findClosestSubShape(pair, describeShape(faceFacing(first, gp::DZ())));
     EXPECT_TRUE(winner.IsSame(faceFacing(second, gp::DZ())));
 
     // No candidates at all, and no body at all.
@@ -421,7 +423,8 @@ TEST(SelectionReferences, Descriptions)
     EXPECT_EQ(doc.describeReference({{"kind", "vertex"}, {"body", 100}}),
               QStringLiteral("Punkt von Gehäuse"));
     EXPECT_EQ(doc.describeReference({{"kind", "body"}, {"id", 100}}), QStringLiteral("Gehäuse"));
-    EXPECT_EQ(doc.describeReference(regionRef(sketch->id, 1, 1)), QStringLiteral("Profil in Skizze1"));
+    EXPECT_EQ(doc.describeReference(regionRef(sketch->id, 1, 1)),
+              QStringLiteral("Profil in Skizze1"));
     EXPECT_EQ(doc.describeReference({{"kind", "sketchline"}, {"sketch", sketch->id}}),
               QStringLiteral("Linie in Skizze1"));
     EXPECT_EQ(doc.describeReference(regionRef(99, 1, 1)), QStringLiteral("region"));
@@ -697,7 +700,8 @@ TEST(ReferenceResolution, PathWires)
     // Body edges chain with sketch curves.
     const TopoDS_Edge rail = BRepBuilderAPI_MakeEdge(gp_Pnt(10, 10, 0), gp_Pnt(10, 10, 25)).Edge();
     part.addBody(100, rail);
-    const TopoDS_Wire mixed = path(QJsonArray{sketchRef(first), sketchRef(second), edgeRef(100, rail)});
+    const TopoDS_Wire mixed =
+        path(QJsonArray{sketchRef(first), sketchRef(second), edgeRef(100, rail)});
     EXPECT_EQ(countOf(mixed, TopAbs_EDGE), 3);
     part.state.bodies.clear();
     EXPECT_EQ(errorOf([&] { path(edgeRef(100, rail)); }),

@@ -1,0 +1,287 @@
+#include "features/ConstructionGeometry.h"
+#include "model/References.h"
+#include "model/ShapeSignature.h"
+#include "sketch/Plane.h"
+#include "sketch/Regions.h"
+
+#include <BRepAdaptor_Curve.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace qor::model;
+
+namespace {
+
+QJsonObject featureRef(int id)
+{
+    return QJsonObject{{"kind", "feature"}, {"id", id}};
+}
+
+QJsonObject originRef(int id)
+{
+    return QJsonObject{{"kind", "origin"}, {"id", id}};
+}
+
+void expectPoint(const gp_Pnt& p, double x, double y, double z)
+{
+    EXPECT_NEAR(p.X(), x, 1e-9);
+    EXPECT_NEAR(p.Y(), y, 1e-9);
+    EXPECT_NEAR(p.Z(), z, 1e-9);
+}
+
+void expectDir(const gp_Dir& d, double x, double y, double z)
+{
+    EXPECT_NEAR(d.X(), x, 1e-9);
+    EXPECT_NEAR(d.Y(), y, 1e-9);
+    EXPECT_NEAR(d.Z(), z, 1e-9);
+}
+
+// The construction plane of a feature after a recompute of the whole document.
+const gp_Ax3& planeOf(const Document& doc, const Feature* f)
+{
+    return doc.current.planes.at(f->id);
+}
+
+} // namespace
+
+TEST(ConstructionPlane, OffsetAndFlip)
+{
+    Document doc;
+    const Feature* plain = doc.addFeature("plane");
+    const Feature* flipped = doc.addFeature("plane", {{"offset", "-5 mm"}, {"flip", true}});
+    ASSERT_EQ(doc.recompute(), 0);
+
+    const gp_Ax3& p = planeOf(doc, plain);
+    expectPoint(p.Location(), 0, 0, 20);
+    expectDir(p.Direction(), 0, 0, 1);
+    expectDir(p.XDirection(), 1, 0, 0);
+    expectDir(p.YDirection(), 0, 1, 0);
+
+    // Only the normal turns: the frame becomes left-handed and points keep their
+    // in-plane coordinates.
+    const gp_Ax3& f = planeOf(doc, flipped);
+    expectPoint(f.Location(), 0, 0, -5);
+    expectDir(f.Direction(), 0, 0, -1);
+    expectDir(f.XDirection(), 1, 0, 0);
+    expectDir(f.YDirection(), 0, 1, 0);
+    EXPECT_FALSE(f.Direct());
+    EXPECT_TRUE(doc.current.bodies.empty());
+
+    // Offsets run along the base normal, so flipping twice is the identity frame.
+    const Feature* below =
+        doc.addFeature("plane", {{"base", featureRef(flipped->id)}, {"offset", "3"}});
+    const Feature* again = doc.addFeature(
+        "plane", {{"base", featureRef(flipped->id)}, {"offset", "0"}, {"flip", true}});
+    ASSERT_EQ(doc.recompute(), 0);
+    expectPoint(planeOf(doc, below).Location(), 0, 0, -8);
+    EXPECT_TRUE(planeOf(doc, again).Direct());
+    expectDir(planeOf(doc, again).Direction(), 0, 0, 1);
+}
+
+TEST(ConstructionPlane, AngleMode)
+{
+    Document doc;
+    const Feature* quarter = doc.addFeature(
+        "plane", {{"mode", "angle"}, {"axis", originRef(-11)}, {"angle", "90 deg"}});
+    // A base whose origin lies off the axis swings round with the rotation.
+    const Feature* raised = doc.addFeature("plane");
+    const Feature* swung = doc.addFeature("plane", {{"base", featureRef(raised->id)},
+                                                    {"mode", "angle"},
+                                                    {"axis", originRef(-11)},
+                                                    {"angle", "90"},
+                                                    {"offset", "1000"}});
+    ASSERT_EQ(doc.recompute(), 0);
+
+    const gp_Ax3& q = planeOf(doc, quarter);
+    expectPoint(q.Location(), 0, 0, 0);
+    expectDir(q.Direction(), 0, -1, 0);
+    expectDir(q.XDirection(), 1, 0, 0);
+    expectDir(q.YDirection(), 0, 0, 1);
+
+    const gp_Ax3& s = planeOf(doc, swung);
+    expectPoint(s.Location(), 0, -20, 0); // "offset" is not read in this mode
+    expectDir(s.Direction(), 0, -1, 0);
+}
+
+TEST(ConstructionPlane, MidMode)
+{
+    Document doc;
+    const Feature* top = doc.addFeature("plane", {{"offset", "30"}});
+    const Feature* topFlipped = doc.addFeature("plane", {{"offset", "30"}, {"flip", true}});
+    const Feature* mid = doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(top->id)}});
+    const Feature* midFlipped =
+        doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(topFlipped->id)}});
+    const Feature* same = doc.addFeature(
+        "plane", {{"base", featureRef(top->id)}, {"mode", "mid"}, {"base2", featureRef(top->id)}});
+    // A tilted second plane: halfway to the foot of the perpendicular, directions
+    // still those of the base.
+    const Feature* tilted = doc.addFeature("plane", {{"base", originRef(-3)},
+                                                     {"mode", "angle"},
+                                                     {"axis", originRef(-13)},
+                                                     {"angle", "45"}});
+    const Feature* shifted = doc.addFeature("plane", {{"base", originRef(-3)}, {"offset", "10"}});
+    const Feature* towardsTilted = doc.addFeature("plane", {{"base", featureRef(shifted->id)},
+                                                            {"mode", "mid"},
+                                                            {"base2", featureRef(tilted->id)}});
+    ASSERT_EQ(doc.recompute(), 0);
+
+    expectPoint(planeOf(doc, mid).Location(), 0, 0, 15);
+    expectDir(planeOf(doc, mid).Direction(), 0, 0, 1);
+    expectPoint(planeOf(doc, midFlipped).Location(), 0, 0, 15);
+    expectDir(planeOf(doc, midFlipped).Direction(), 0, 0, 1);
+    expectPoint(planeOf(doc, same).Location(), 0, 0, 30);
+    expectDir(planeOf(doc, tilted).Direction(), std::sqrt(0.5), std::sqrt(0.5), 0);
+    expectPoint(planeOf(doc, towardsTilted).Location(), 7.5, -2.5, 0);
+    expectDir(planeOf(doc, towardsTilted).Direction(), 1, 0, 0);
+    expectDir(planeOf(doc, towardsTilted).XDirection(), 0, 1, 0);
+}
+
+TEST(ConstructionPlane, SketchOnAFlippedPlaneKeepsItsSense)
+{
+    // A sketch on the flipped plane looks at it from below; its arcs still run
+    // counter-clockwise in (u, v) and its regions sit where they were drawn.
+    Document doc;
+    const Feature* flipped = doc.addFeature("plane", {{"offset", "4"}, {"flip", true}});
+    ASSERT_EQ(doc.recompute(), 0);
+    const gp_Ax3 plane = planeOf(doc, flipped);
+    qor::sketch::Sketch sketch;
+    const auto arc = sketch.addArcAt(false, 0, 0, 10, 0, 0, 10);
+    sketch.addCircleAt(false, 30, 0, 5);
+
+    const TopoDS_Edge edge = qor::sketch::entityToEdge(sketch, arc, plane);
+    ASSERT_FALSE(edge.IsNull());
+    const BRepAdaptor_Curve curve(edge);
+    const qor::sketch::Vec2 middle = qor::sketch::toPlane(
+        plane, curve.Value((curve.FirstParameter() + curve.LastParameter()) / 2));
+    EXPECT_NEAR(middle.x, 10 * std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(middle.y, 10 * std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(curve.Value(curve.FirstParameter()).Z(), 4.0, 1e-9);
+
+    const auto regions = qor::sketch::buildRegions(sketch, plane);
+    ASSERT_EQ(regions.size(), 1u);
+    EXPECT_NEAR(regions[0].area, 3.14159265358979323846 * 25, 1e-6);
+    EXPECT_TRUE(qor::sketch::faceContainsPoint(regions[0].face, plane, 30, 0));
+    EXPECT_FALSE(qor::sketch::faceContainsPoint(regions[0].face, plane, -30, 0));
+}
+
+TEST(ConstructionAxis, StoresTheResolvedAxis)
+{
+    Document doc;
+    const Feature* y = doc.addFeature("axis", {{"ref", originRef(-12)}});
+    const Feature* copy = doc.addFeature("axis", {{"ref", featureRef(y->id)}});
+    ASSERT_EQ(doc.recompute(), 0);
+    expectDir(doc.current.axes.at(y->id).Direction(), 0, 1, 0);
+    expectDir(doc.current.axes.at(copy->id).Direction(), 0, 1, 0);
+    EXPECT_TRUE(doc.current.planes.empty());
+
+    // An edge of a body: the axis runs along it and goes with the body's changes.
+    Feature& f = *doc.addFeature("axis");
+    ModelState state;
+    Body body;
+    body.id = 100;
+    body.shape = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 10, 20, 30).Shape();
+    state.bodies[100] = body;
+    TopoDS_Shape zEdge;
+    for (TopExp_Explorer e(body.shape, TopAbs_EDGE); e.More(); e.Next()) {
+        const ShapeSignature sig = describeShape(e.Current());
+        if (std::fabs(sig.point[0] - 11) < 1e-9 && std::fabs(sig.point[1] - 22) < 1e-9)
+            zEdge = e.Current();
+    }
+    ASSERT_FALSE(zEdge.IsNull());
+    f.params["ref"] = edgeRef(100, zEdge);
+    ExecContext context{doc, f, state};
+    execAxis(context);
+    const gp_Ax1& axis = state.axes.at(f.id);
+    EXPECT_NEAR(axis.Location().X(), 11, 1e-9);
+    EXPECT_NEAR(axis.Location().Y(), 22, 1e-9);
+    EXPECT_NEAR(std::fabs(axis.Direction().Z()), 1.0, 1e-12);
+    EXPECT_TRUE(state.planes.empty());
+    EXPECT_EQ(state.bodies.size(), 1u);
+
+    // The body loses that edge: the resolver's message, and no axis is written.
+    state.axes.clear();
+    state.bodies[100].shape = BRepPrimAPI_MakeBox(gp_Pnt(-50, -50, -50), 5, 5, 5).Shape();
+    try {
+        execAxis(context);
+        ADD_FAILURE() << "the axis resolved on a body without its edge";
+    } catch (const FeatureError& e) {
+        EXPECT_STREQ(e.what(), "Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
+    }
+    EXPECT_TRUE(state.axes.empty());
+}
+
+TEST(ConstructionGeometry, FailuresLeaveNothingBehind)
+{
+    Document doc;
+    Feature* base = doc.addFeature("plane", {{"offset", "7"}});
+    Feature* onBase = doc.addFeature("plane", {{"base", featureRef(base->id)}});
+    Feature* badOffset = doc.addFeature("plane", {{"offset", "zwanzig"}});
+    Feature* badBase =
+        doc.addFeature("plane", {{"base", QJsonObject{{"kind", "body"}, {"id", 1}}}});
+    Feature* badAxis = doc.addFeature("plane", {{"mode", "angle"}, {"axis", QJsonObject{}}});
+    Feature* axisLost = doc.addFeature("axis", {{"ref", featureRef(999)}});
+    Feature* noAxis = doc.addFeature("axis");
+    EXPECT_EQ(doc.recompute(), 5);
+    expectPoint(planeOf(doc, onBase).Location(), 0, 0, 27);
+    EXPECT_TRUE(badOffset->error.startsWith(QStringLiteral("offset: ")));
+    EXPECT_EQ(badBase->error, QStringLiteral("Keine Ebene ausgewählt"));
+    EXPECT_EQ(badAxis->error, QStringLiteral("Keine Achse ausgewählt"));
+    EXPECT_EQ(axisLost->error, QStringLiteral("Bezugsachse existiert nicht mehr"));
+    EXPECT_EQ(noAxis->error, QStringLiteral("Keine Achse ausgewählt"));
+    EXPECT_EQ(doc.current.planes.size(), 2u);
+    EXPECT_TRUE(doc.current.axes.empty());
+
+    // Deleting the base plane takes the dependent plane down with a message.
+    doc.removeFeature(base->id);
+    doc.recompute();
+    EXPECT_EQ(onBase->error, QStringLiteral("Bezugsebene existiert nicht mehr"));
+    EXPECT_EQ(doc.current.planes.count(onBase->id), 0u);
+}
+
+TEST(ConstructionGeometry, FollowsAPickedFaceThroughRecomputes)
+{
+    Document doc;
+    Feature* box = doc.addFeature("box"); // 50 × 30 × 20, centred on the origin of XY
+    ASSERT_EQ(doc.recompute(), 0);
+    const int bodyId = box->id * 100;
+    const TopoDS_Shape solid = doc.current.bodies.at(bodyId).shape;
+    TopoDS_Shape top;
+    TopoDS_Shape corner;
+    for (TopExp_Explorer e(solid, TopAbs_FACE); e.More(); e.Next()) {
+        if (std::fabs(describeShape(e.Current()).point[2] - 20) < 1e-9)
+            top = e.Current();
+    }
+    for (TopExp_Explorer e(solid, TopAbs_EDGE); e.More(); e.Next()) {
+        const ShapeSignature sig = describeShape(e.Current());
+        if (std::fabs(sig.point[0] - 25) < 1e-9 && std::fabs(sig.point[1] - 15) < 1e-9)
+            corner = e.Current();
+    }
+    ASSERT_FALSE(top.IsNull());
+    ASSERT_FALSE(corner.IsNull());
+    const Feature* onTop =
+        doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
+    const Feature* edgeAxis = doc.addFeature("axis", {{"ref", edgeRef(bodyId, corner)}});
+    ASSERT_EQ(doc.recompute(), 0);
+    expectPoint(planeOf(doc, onTop).Location(), 0, 0, 25);
+
+    box->params["height"] = "35 mm";
+    box->params["length"] = "60 mm";
+    ASSERT_EQ(doc.recompute(), 0);
+    expectPoint(planeOf(doc, onTop).Location(), 0, 0, 40);
+    expectDir(planeOf(doc, onTop).Direction(), 0, 0, 1);
+    const gp_Ax1& axis = doc.current.axes.at(edgeAxis->id);
+    EXPECT_NEAR(axis.Location().X(), 30, 1e-9);
+    EXPECT_NEAR(axis.Location().Y(), 15, 1e-9);
+
+    box->suppressed = true;
+    EXPECT_EQ(doc.recompute(), 2);
+    EXPECT_EQ(onTop->error, QStringLiteral("Bezugskörper existiert nicht mehr"));
+    EXPECT_EQ(edgeAxis->error, QStringLiteral("Bezugskörper existiert nicht mehr"));
+    EXPECT_TRUE(doc.current.planes.empty());
+    EXPECT_TRUE(doc.current.axes.empty());
+}

@@ -1,0 +1,127 @@
+#include "TestPart.h"
+
+#include "io/ShapeText.h"
+
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
+#include <TopoDS_Compound.hxx>
+
+#include <gtest/gtest.h>
+
+using namespace qor::model;
+
+namespace {
+
+// Three unit-height boxes of volume 1, 8 and 27 side by side.
+TopoDS_Compound threeSolids()
+{
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    builder.Add(compound, BRepPrimAPI_MakeBox(1, 1, 1).Shape());
+    builder.Add(compound, BRepPrimAPI_MakeBox(gp_Pnt(10, 0, 0), 2, 2, 2).Shape());
+    builder.Add(compound, BRepPrimAPI_MakeBox(gp_Pnt(20, 0, 0), 3, 3, 3).Shape());
+    return compound;
+}
+
+QJsonObject importParams(const TopoDS_Shape& shape, bool split)
+{
+    return {{"file", "/tmp/teile.step"},
+            {"brep", qor::io::shapeToBase64(shape)},
+            {"names", QJsonArray{"A", "B"}},
+            {"colors", QJsonArray{QJsonArray{1, 0, 0}, QJsonValue(), QJsonArray{0, 0, 1}}},
+            {"split", split}};
+}
+
+} // namespace
+
+TEST(ImportFeature, SplitCompoundGivesNamedColouredBodies)
+{
+    TestPart part;
+    Feature* f = nullptr;
+    ASSERT_EQ(part.run("import", importParams(threeSolids(), true), &f), QString());
+    const int first = f->id * 100;
+    ASSERT_EQ(part.state.bodies.size(), 3u);
+    EXPECT_EQ(part.state.bodies.at(first).name, QStringLiteral("A"));
+    EXPECT_EQ(part.state.bodies.at(first + 1).name, QStringLiteral("B"));
+    EXPECT_EQ(part.state.bodies.at(first + 2).name, QStringLiteral("Körper 1"));
+    EXPECT_NEAR(part.volume(first), 1.0, 1e-9);
+    EXPECT_NEAR(part.volume(first + 1), 8.0, 1e-9);
+    EXPECT_NEAR(part.volume(first + 2), 27.0, 1e-9);
+
+    ASSERT_EQ(part.doc.appearance.count(first), 1u);
+    const BodyAppearance red = part.doc.appearance.at(first);
+    EXPECT_EQ(red.material, QStringLiteral("Stahl"));
+    EXPECT_EQ(red.r, 1.0);
+    EXPECT_EQ(red.g, 0.0);
+    EXPECT_EQ(red.b, 0.0);
+    EXPECT_EQ(red.density, 7.85);
+    EXPECT_EQ(part.doc.appearance.count(first + 1), 0u);
+    ASSERT_EQ(part.doc.appearance.count(first + 2), 1u);
+    EXPECT_EQ(part.doc.appearance.at(first + 2).b, 1.0);
+
+    // A colour the user changed survives the next recompute of the feature.
+    part.doc.appearance[first].g = 0.5;
+    part.state = ModelState();
+    ASSERT_EQ(part.rerun(*f), QString());
+    EXPECT_EQ(part.state.bodies.size(), 3u);
+    EXPECT_EQ(part.doc.appearance.at(first).g, 0.5);
+    EXPECT_EQ(part.doc.appearance.at(first).r, 1.0);
+}
+
+TEST(ImportFeature, WholeShapeAsOneBody)
+{
+    TestPart part;
+    Feature* f = nullptr;
+    ASSERT_EQ(part.run("import", importParams(threeSolids(), false), &f), QString());
+    ASSERT_EQ(part.state.bodies.size(), 1u);
+    EXPECT_EQ(part.state.bodies.at(f->id * 100).name, QStringLiteral("A"));
+    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 3);
+    EXPECT_NEAR(part.volume(f->id * 100), 36.0, 1e-9);
+    EXPECT_EQ(part.doc.appearance.at(f->id * 100).r, 1.0);
+
+    // "split" does not break up a shape that is no compound.
+    TestPart single;
+    ASSERT_EQ(single.run("import", importParams(BRepPrimAPI_MakeBox(4, 5, 6).Shape(), true), &f),
+              QString());
+    ASSERT_EQ(single.state.bodies.size(), 1u);
+    EXPECT_NEAR(single.volume(f->id * 100), 120.0, 1e-9);
+
+    // Entries of the wrong type: no name, colour components that read as 0.
+    TestPart odd;
+    QJsonObject params = importParams(threeSolids(), true);
+    params["names"] = QJsonArray{7, "Zwei"};
+    params["colors"] = QJsonArray{QJsonArray{0.25, "x", true}, QJsonArray{1, 1}, "rot"};
+    ASSERT_EQ(odd.run("import", params, &f), QString());
+    EXPECT_EQ(odd.state.bodies.at(f->id * 100).name, QStringLiteral("Körper 1"));
+    EXPECT_EQ(odd.state.bodies.at(f->id * 100 + 1).name, QStringLiteral("Zwei"));
+    EXPECT_EQ(odd.state.bodies.at(f->id * 100 + 2).name, QStringLiteral("Körper 2"));
+    const BodyAppearance look = odd.doc.appearance.at(f->id * 100);
+    EXPECT_EQ(look.r, 0.25);
+    EXPECT_EQ(look.g, 0.0);
+    EXPECT_EQ(look.b, 0.0);
+    EXPECT_EQ(odd.doc.appearance.count(f->id * 100 + 1), 0u);
+    EXPECT_EQ(odd.doc.appearance.count(f->id * 100 + 2), 0u);
+}
+
+TEST(ImportFeature, MissingOrDamagedData)
+{
+    const QString missing = QStringLiteral("Importdaten fehlen oder sind beschädigt");
+    const QString unreadable = QStringLiteral("Importdaten konnten nicht gelesen werden");
+    TestPart part;
+    EXPECT_EQ(part.run("import", {}), missing);
+    EXPECT_EQ(part.run("import", {{"brep", ""}}), missing);
+    EXPECT_EQ(part.run("import", {{"brep", 42}}), missing);
+    EXPECT_EQ(part.run("import", {{"brep", "@@@@"}}), missing);
+
+    QByteArray hugeSize = qCompress(QByteArray("x"));
+    hugeSize[0] = char(0x7f);
+    EXPECT_EQ(part.run("import", {{"brep", QString::fromLatin1(hugeSize.toBase64())}}), missing);
+
+    const QString text = qor::io::shapeToBase64(threeSolids());
+    EXPECT_EQ(part.run("import", {{"brep", text.left(text.size() / 2)}}), missing);
+
+    const QByteArray noShape = qCompress(QByteArray("this is not a shape"));
+    EXPECT_EQ(part.run("import", {{"brep", QString::fromLatin1(noShape.toBase64())}}), unreadable);
+    EXPECT_TRUE(part.state.bodies.empty());
+}
