@@ -3,6 +3,7 @@
 #include "features/FeatureDef.h"
 #include "features/ImportFeature.h"
 #include "features/Primitives.h"
+#include "features/SketchFeature.h"
 #include "features/ThreadTable.h"
 
 #include <utility>
@@ -95,7 +96,7 @@ std::vector<FeatureDef> buildFeatureDefs()
     CatalogueBuilder b;
     b.defs.reserve(32);
 
-    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, nullptr,
+    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, execSketch,
           {
               {u"plane"_s, u"Ebene"_s, K::Plane, origin(-1)},
               optional({u"offset"_s, u"Versatz"_s, K::Length, u"0"_s}),
