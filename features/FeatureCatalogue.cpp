@@ -4,6 +4,7 @@
 #include "features/ImportFeature.h"
 #include "features/MoveScale.h"
 #include "features/Primitives.h"
+#include "features/SketchFeature.h"
 #include "features/SplitCombine.h"
 #include "features/ThreadTable.h"
 
@@ -97,7 +98,7 @@ std::vector<FeatureDef> buildFeatureDefs()
     CatalogueBuilder b;
     b.defs.reserve(32);
 
-    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, nullptr,
+    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, execSketch,
           {
               {u"plane"_s, u"Ebene"_s, K::Plane, origin(-1)},
               optional({u"offset"_s, u"Versatz"_s, K::Length, u"0"_s}),
