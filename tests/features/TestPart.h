@@ -2,19 +2,32 @@
 
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "model/ShapeSignature.h"
 
 #include <BRepBndLib.hxx>
+#include <BRepGProp.hxx>
 #include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
 #include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
+
+inline double stateVolume(const qor::model::ModelState& state)
+{
+    double sum = 0.0;
+    for (const auto& [id, body] : state.bodies)
+        sum += qor::model::shapeVolume(body.shape);
+    return sum;
+}
 
 // A document with a running modelling state in which single features are executed
 // the way the recompute runs them, without needing the sketch executor: sketch
@@ -77,13 +90,63 @@ struct TestPart {
         return qor::model::shapeVolume(state.bodies.at(bodyId).shape);
     }
 
-    double totalVolume() const
+    // Volume with the sign of the solids' orientation: negative for an inside-out solid.
+    static double signedVolume(const TopoDS_Shape& shape)
     {
-        double sum = 0.0;
-        for (const auto& [id, body] : state.bodies)
-            sum += qor::model::shapeVolume(body.shape);
-        return sum;
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(shape, props);
+        return props.Mass();
     }
+
+    double signedVolume(int bodyId) const { return signedVolume(state.bodies.at(bodyId).shape); }
+
+    // A box feature of edge length size centred on (x, y) of the XY plane, standing
+    // on it; returns its body id.
+    int cube(double size, double x = 0.0, double y = 0.0)
+    {
+        qor::model::Feature* f = nullptr;
+        const QString error = run("box", {{"length", size}, {"width", size}, {"height", size},
+                                          {"x", x}, {"y", y}}, &f);
+        EXPECT_EQ(error, QString());
+        return f->id * 100;
+    }
+
+    // A body put straight into the state, for shapes no executor here makes.
+    int addBody(const TopoDS_Shape& shape)
+    {
+        int id = 90000;
+        while (state.bodies.count(id))
+            ++id;
+        qor::model::Body body;
+        body.id = id;
+        body.shape = shape;
+        state.bodies[id] = body;
+        return id;
+    }
+
+    // The face or edge whose signature point (its centre of mass) is p.
+    static TopoDS_Shape subShapeAt(const TopoDS_Shape& body, TopAbs_ShapeEnum type, const gp_Pnt& p)
+    {
+        for (TopExp_Explorer e(body, type); e.More(); e.Next()) {
+            const auto point = qor::model::describeShape(e.Current()).point;
+            if (p.Distance(gp_Pnt(point[0], point[1], point[2])) < 1e-6)
+                return e.Current();
+        }
+        ADD_FAILURE() << "nothing at (" << p.X() << ", " << p.Y() << ", " << p.Z() << ")";
+        return {};
+    }
+
+    QJsonObject faceAt(int bodyId, const gp_Pnt& p) const
+    {
+        return qor::model::faceRef(bodyId, subShapeAt(state.bodies.at(bodyId).shape, TopAbs_FACE, p));
+    }
+
+    QJsonObject edgeAt(int bodyId, const gp_Pnt& p) const
+    {
+        return qor::model::edgeRef(bodyId, subShapeAt(state.bodies.at(bodyId).shape, TopAbs_EDGE, p));
+    }
+
+    double totalVolume() const { return stateVolume(state); }
 
     static Bnd_Box box(const TopoDS_Shape& shape)
     {
@@ -101,6 +164,20 @@ struct TestPart {
         return map.Extent();
     }
 };
+
+// The document saved, loaded into a fresh one and recomputed; failed gets the
+// number of features that failed there.
+inline qor::model::Document reloaded(const qor::model::Document& doc, int* failed)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("teil.qcpart");
+    qor::model::Document loaded;
+    QString error;
+    if (!doc.save(path, &error) || !loaded.load(path, &error))
+        ADD_FAILURE() << error.toStdString();
+    *failed = loaded.recompute();
+    return loaded;
+}
 
 // Bounding box equality within tol, as one readable assertion.
 inline ::testing::AssertionResult boxIs(const Bnd_Box& b, double x0, double y0, double z0,
