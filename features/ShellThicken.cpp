@@ -8,6 +8,7 @@
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeSolid.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepLProp_SLProps.hxx>
@@ -112,12 +113,14 @@ TopoDS_Shape thickenFace(const TopoDS_Shape& face, double t, bool symmetric)
     const double start = symmetric ? -t / 2.0 : 0.0;
     if (face.ShapeType() == TopAbs_FACE && !offsetsStayProper(TopoDS::Face(face), start, start + t))
         throw FeatureError(thickenFailure);
-    TopoDS_Shape base = face;
+    // A solid that shares the face with its body spoils a later boolean with that
+    // body: joined to a cylinder, a thickened side face left nothing.
+    TopoDS_Shape base = BRepBuilderAPI_Copy(face).Shape();
     if (symmetric) {
         // Thickening the unshifted face instead would quietly put the whole
         // thickness on one side.
         BRepOffsetAPI_MakeOffsetShape shift;
-        runKernel(thickenFailure, [&] { shift.PerformBySimple(face, start); });
+        runKernel(thickenFailure, [&] { shift.PerformBySimple(base, start); });
         if (!shift.IsDone() || isEmptyShape(shift.Shape()))
             throw FeatureError(thickenFailure);
         base = shift.Shape();
