@@ -1,7 +1,7 @@
 #include "features/FaceEdits.h"
 
 #include "features/FaceSelection.h"
-#include "features/KernelResult.h"
+#include "features/KernelGuards.h"
 #include "features/ShapeOps.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
@@ -17,6 +17,7 @@
 #include <TopoDS.hxx>
 #include <gp_Pln.hxx>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -71,6 +72,12 @@ TopoDS_Shape offsetCurvedFaces(const TopoDS_Shape& body, const std::vector<TopoD
 {
     const QString failure =
         u"Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"_s;
+    // Moved past its centre of curvature a face comes back turned inside out: a
+    // cylinder of radius 3 moved in by 4 would become one of radius 1.
+    for (const TopoDS_Shape& face : faces) {
+        if (!offsetsStayProper(face, 0.0, distance))
+            throw FeatureError(failure);
+    }
     BRepOffset_MakeOffset offset;
     runKernel(failure, [&] {
         offset.Initialize(body, 0.0, 1e-4, BRepOffset_Skin, false, false, GeomAbs_Intersection,

@@ -1,7 +1,7 @@
 #include "features/FilletChamfer.h"
 
 #include "features/EdgeSelection.h"
-#include "features/KernelResult.h"
+#include "features/KernelGuards.h"
 #include "model/ExecContext.h"
 
 #include <BRepFilletAPI_MakeChamfer.hxx>

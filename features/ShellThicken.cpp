@@ -1,20 +1,17 @@
 #include "features/ShellThicken.h"
 
 #include "features/FaceSelection.h"
-#include "features/KernelResult.h"
+#include "features/KernelGuards.h"
 #include "features/ShapeOps.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
-#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeSolid.hxx>
 #include <BRepCheck_Analyzer.hxx>
-#include <BRepLProp_SLProps.hxx>
 #include <BRepOffsetAPI_MakeOffsetShape.hxx>
 #include <BRepOffsetAPI_MakeThickSolid.hxx>
-#include <BRepTools.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS.hxx>
@@ -77,41 +74,12 @@ TopoDS_Shape closedShell(const TopoDS_Shape& body, double offset)
 const QString thickenFailure =
     u"Aufdicken nicht möglich – Fläche zu stark gekrümmt für diese Dicke?"_s;
 
-// Whether the offsets of the face by every distance between from and to (along
-// its outer side) are proper surfaces. Past a centre of curvature the offset
-// surface turns inside out; the kernel builds it without complaint and the
-// thickened solid comes out wrong. Sampled on a grid of the face's parameters.
-bool offsetsStayProper(const TopoDS_Face& face, double from, double to)
-{
-    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
-    BRepTools::UVBounds(face, u0, u1, v0, v1);
-    const BRepAdaptor_Surface surface(face);
-    BRepLProp_SLProps props(surface, 2, 1e-9);
-    // Curvatures are signed against the surface normal, offsets go along the face's.
-    const double sense = face.Orientation() == TopAbs_REVERSED ? -1.0 : 1.0;
-    constexpr int steps = 8;
-    for (int i = 0; i <= steps; ++i) {
-        for (int j = 0; j <= steps; ++j) {
-            props.SetParameters(u0 + (u1 - u0) * i / steps, v0 + (v1 - v0) * j / steps);
-            if (!props.IsCurvatureDefined())
-                continue;
-            for (const double k : {props.MinCurvature(), props.MaxCurvature()}) {
-                for (const double s : {from, to}) {
-                    if (1.0 - sense * s * k <= 1e-6)
-                        return false;
-                }
-            }
-        }
-    }
-    return true;
-}
-
 // The solid grown from the face by t along its outer side, or from -t/2 to t/2
 // when symmetric.
 TopoDS_Shape thickenFace(const TopoDS_Shape& face, double t, bool symmetric)
 {
     const double start = symmetric ? -t / 2.0 : 0.0;
-    if (face.ShapeType() == TopAbs_FACE && !offsetsStayProper(TopoDS::Face(face), start, start + t))
+    if (!offsetsStayProper(face, start, start + t))
         throw FeatureError(thickenFailure);
     // A solid that shares the face with its body spoils a later boolean with that
     // body: joined to a cylinder, a thickened side face left nothing.

@@ -36,6 +36,13 @@ TopoDS_Shape outwardOriented(const TopoDS_Shape& shape);
 // every solid oriented outward.
 TopoDS_Shape cleanedResult(const TopoDS_Shape& shape);
 
+// Whether the offsets of a face by every distance between from and to, along its
+// outer side, are proper surfaces. Past a centre of curvature the offset surface
+// turns inside out; the kernel builds on it without complaint and the result
+// comes out wrong. Sampled on a grid of the face's parameters; anything but a
+// face passes.
+bool offsetsStayProper(const TopoDS_Shape& face, double from, double to);
+
 // Runs the builder and replaces the body with its cleaned result; a builder
 // that throws or is not done ends the feature with failure.
 void buildBody(ExecContext& context, int bodyId, BRepBuilderAPI_MakeShape& builder,
