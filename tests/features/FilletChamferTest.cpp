@@ -205,9 +205,8 @@ TEST(FilletChamfer, SaveLoadRecomputeGivesTheSameBody)
     const double volume = shapeVolume(doc.current.bodies.at(body).shape);
     EXPECT_NEAR(volume, 8000.0 - filletLoss(2, 20) - 0.5 * 20, 1e-6);
 
-    int failed = -1;
-    const Document loaded = reloaded(doc, &failed);
-    EXPECT_EQ(failed, 0);
+    Document loaded;
+    TestPart::reload(doc, loaded);
     ASSERT_EQ(loaded.current.bodies.size(), 1u);
     EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(body).shape), volume, 1e-9);
 

@@ -262,9 +262,8 @@ TEST(ShellThicken, SaveLoadRecomputeGivesTheSameBodies)
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(left).shape), 3392.0, 1e-6);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(right).shape), 8800.0, 1e-6);
 
-    int failed = -1;
-    const Document loaded = reloaded(doc, &failed);
-    EXPECT_EQ(failed, 0);
+    Document loaded;
+    TestPart::reload(doc, loaded);
     ASSERT_EQ(loaded.current.bodies.size(), 2u);
     EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(left).shape), 3392.0, 1e-6);
     EXPECT_NEAR(TestPart::signedVolume(loaded.current.bodies.at(right).shape), 8800.0, 1e-6);
