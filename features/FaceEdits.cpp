@@ -153,8 +153,9 @@ void execDeleteFaces(ExecContext& context)
         runKernel(failure, [&] { defeaturing.Build(); });
         // A face whose neighbours cannot close the gap is only warned about, and
         // the body would come back unchanged as if the faces were gone.
-        if (!defeaturing.IsDone() || defeaturing.HasErrors()
-            || defeaturing.GetReport()->HasAlert(STANDARD_TYPE(BOPAlgo_AlertUnableToRemoveTheFeature)))
+        const bool leftOver =
+            defeaturing.GetReport()->HasAlert(STANDARD_TYPE(BOPAlgo_AlertUnableToRemoveTheFeature));
+        if (!defeaturing.IsDone() || defeaturing.HasErrors() || leftOver)
             throw FeatureError(failure);
         context.setBody(bodyId, cleanedResult(defeaturing.Shape()));
     }

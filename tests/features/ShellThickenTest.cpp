@@ -117,7 +117,8 @@ TEST(Shell, RefusedThicknessesAndSelections)
     EXPECT_EQ(part.run("shell", shell({}, "2", "in")),
               QStringLiteral("Fläche zum Entfernen oder Körper auswählen"));
     EXPECT_EQ(part.run("shell", shell(top, "11", "in")),
-              QStringLiteral("Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex"));
+              QStringLiteral(
+                  "Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex"));
     QJsonObject closed = shell({}, "11", "in");
     closed["bodies"] = QJsonArray{body};
     EXPECT_EQ(part.run("shell", closed), QStringLiteral("Schale nicht möglich"));

@@ -122,12 +122,14 @@ struct TestPart {
 
     QJsonObject faceAt(int bodyId, const gp_Pnt& p) const
     {
-        return qor::model::faceRef(bodyId, subShapeAt(state.bodies.at(bodyId).shape, TopAbs_FACE, p));
+        const TopoDS_Shape& body = state.bodies.at(bodyId).shape;
+        return qor::model::faceRef(bodyId, subShapeAt(body, TopAbs_FACE, p));
     }
 
     QJsonObject edgeAt(int bodyId, const gp_Pnt& p) const
     {
-        return qor::model::edgeRef(bodyId, subShapeAt(state.bodies.at(bodyId).shape, TopAbs_EDGE, p));
+        const TopoDS_Shape& body = state.bodies.at(bodyId).shape;
+        return qor::model::edgeRef(bodyId, subShapeAt(body, TopAbs_EDGE, p));
     }
 
     double totalVolume() const
