@@ -1,10 +1,13 @@
 #include "features/Coil.h"
 #include "features/ConstructionGeometry.h"
 #include "features/Extrude.h"
+#include "features/FaceEdits.h"
 #include "features/FeatureDef.h"
+#include "features/FilletChamfer.h"
 #include "features/ImportFeature.h"
 #include "features/MoveScale.h"
 #include "features/Primitives.h"
+#include "features/ShellThicken.h"
 #include "features/SketchFeature.h"
 #include "features/SplitCombine.h"
 #include "features/Text.h"
@@ -293,7 +296,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"fillet"_s, u"Verrundung"_s, u"Ändern"_s, nullptr,
+    b.add(u"fillet"_s, u"Verrundung"_s, u"Ändern"_s, execFillet,
           {
               {u"edges"_s, u"Kanten"_s, K::Edges},
               ParamDef::choice(u"mode"_s, u"Art"_s,
@@ -303,7 +306,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"radius2"_s, u"Endradius"_s, K::Length, u"5 mm"_s, u"mode=var"_s},
           });
 
-    b.add(u"chamfer"_s, u"Fase"_s, u"Ändern"_s, nullptr,
+    b.add(u"chamfer"_s, u"Fase"_s, u"Ändern"_s, execChamfer,
           {
               {u"edges"_s, u"Kanten"_s, K::Edges},
               ParamDef::choice(u"mode"_s, u"Art"_s,
@@ -315,7 +318,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"angle"_s, u"Winkel"_s, K::Angle, u"45 deg"_s, u"mode=angle"_s},
           });
 
-    b.add(u"shell"_s, u"Schale"_s, u"Ändern"_s, nullptr,
+    b.add(u"shell"_s, u"Schale"_s, u"Ändern"_s, execShell,
           {
               {u"faces"_s, u"Offene Flächen"_s, K::Faces},
               optional({u"bodies"_s, u"Körper (geschlossen aushöhlen)"_s, K::Bodies}),
@@ -324,7 +327,7 @@ std::vector<FeatureDef> buildFeatureDefs()
                                u"in"_s),
           });
 
-    b.add(u"draft"_s, u"Formschräge"_s, u"Ändern"_s, nullptr,
+    b.add(u"draft"_s, u"Formschräge"_s, u"Ändern"_s, execDraft,
           {
               {u"faces"_s, u"Flächen"_s, K::Faces},
               {u"neutral"_s, u"Neutrale Ebene"_s, K::Plane, origin(-1)},
@@ -332,7 +335,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               flip,
           });
 
-    b.add(u"thicken"_s, u"Aufdicken"_s, u"Ändern"_s, nullptr,
+    b.add(u"thicken"_s, u"Aufdicken"_s, u"Ändern"_s, execThicken,
           {
               {u"faces"_s, u"Flächen"_s, K::Faces},
               {u"thickness"_s, u"Dicke"_s, K::Length, u"2 mm"_s},
@@ -345,12 +348,12 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"delete_faces"_s, u"Flächen löschen"_s, u"Ändern"_s, nullptr,
+    b.add(u"delete_faces"_s, u"Flächen löschen"_s, u"Ändern"_s, execDeleteFaces,
           {
               {u"faces"_s, u"Flächen (Bohrungen, Verrundungen …)"_s, K::Faces},
           });
 
-    b.add(u"offset_faces"_s, u"Fläche versetzen"_s, u"Ändern"_s, nullptr,
+    b.add(u"offset_faces"_s, u"Fläche versetzen"_s, u"Ändern"_s, execOffsetFaces,
           {
               {u"faces"_s, u"Flächen"_s, K::Faces},
               {u"distance"_s, u"Abstand (− = nach innen)"_s, K::Length, u"5 mm"_s},

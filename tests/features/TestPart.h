@@ -2,12 +2,14 @@
 
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "model/ShapeSignature.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <QJsonArray>
@@ -79,6 +81,56 @@ struct TestPart {
     double volume(int bodyId) const
     {
         return qor::model::shapeVolume(state.bodies.at(bodyId).shape);
+    }
+
+    double signedVolume(int bodyId) const { return signedVolume(state.bodies.at(bodyId).shape); }
+
+    // A box feature of edge length size centred on (x, y) of the XY plane, standing
+    // on it; returns its body id.
+    int cube(double size, double x = 0.0, double y = 0.0)
+    {
+        qor::model::Feature* f = nullptr;
+        const QString error = run("box", {{"length", size}, {"width", size}, {"height", size},
+                                          {"x", x}, {"y", y}}, &f);
+        EXPECT_EQ(error, QString());
+        return f->id * 100;
+    }
+
+    // A body put straight into the state, for shapes no executor here makes.
+    int addBody(const TopoDS_Shape& shape)
+    {
+        int id = 90000;
+        while (state.bodies.count(id))
+            ++id;
+        qor::model::Body body;
+        body.id = id;
+        body.shape = shape;
+        state.bodies[id] = body;
+        return id;
+    }
+
+    // The face or edge whose signature point (its centre of mass) is p.
+    static TopoDS_Shape subShapeAt(const TopoDS_Shape& body, TopAbs_ShapeEnum type, const gp_Pnt& p)
+    {
+        for (TopExp_Explorer e(body, type); e.More(); e.Next()) {
+            const auto point = qor::model::describeShape(e.Current()).point;
+            if (p.Distance(gp_Pnt(point[0], point[1], point[2])) < 1e-6)
+                return e.Current();
+        }
+        ADD_FAILURE() << "nothing at (" << p.X() << ", " << p.Y() << ", " << p.Z() << ")";
+        return {};
+    }
+
+    QJsonObject faceAt(int bodyId, const gp_Pnt& p) const
+    {
+        const TopoDS_Shape& body = state.bodies.at(bodyId).shape;
+        return qor::model::faceRef(bodyId, subShapeAt(body, TopAbs_FACE, p));
+    }
+
+    QJsonObject edgeAt(int bodyId, const gp_Pnt& p) const
+    {
+        const TopoDS_Shape& body = state.bodies.at(bodyId).shape;
+        return qor::model::edgeRef(bodyId, subShapeAt(body, TopAbs_EDGE, p));
     }
 
     double totalVolume() const

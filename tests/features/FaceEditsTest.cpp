@@ -1,0 +1,245 @@
+#include "TestPart.h"
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+using namespace qor::model;
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+QJsonObject draft(const QJsonArray& faces, const QString& angle)
+{
+    return {{"faces", faces}, {"angle", angle}};
+}
+
+QJsonObject offsetFaces(const QJsonArray& faces, const QString& distance)
+{
+    return {{"faces", faces}, {"distance", distance}};
+}
+
+QJsonObject deleteFaces(const QJsonArray& faces)
+{
+    return {{"faces", faces}};
+}
+
+// The wedge a face of a 20 mm cube gains or loses when tilted by deg about its
+// bottom edge.
+double wedge(double deg)
+{
+    return 0.5 * 20 * 20 * std::tan(deg * pi / 180.0) * 20;
+}
+
+// A 20 mm cube with a round hole of radius 3 along Z through its middle.
+TopoDS_Shape holedCube(double x)
+{
+    const TopoDS_Shape cube = BRepPrimAPI_MakeBox(gp_Pnt(x - 10, -10, 0), 20, 20, 20).Shape();
+    const TopoDS_Shape drill =
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, 0, -1), gp::DZ()), 3, 22).Shape();
+    return BRepAlgoAPI_Cut(cube, drill).Shape();
+}
+
+} // namespace
+
+TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
+{
+    TestPart part;
+    const int body = part.cube(20);
+    ASSERT_EQ(part.run("draft", draft({part.faceAt(body, gp_Pnt(10, 0, 10))}, "3 deg")), QString());
+    EXPECT_NEAR(part.volume(body), 8000.0 - wedge(3), 1e-6);
+    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
+
+    // Pulled the other way, the face leans outwards.
+    TestPart flipped;
+    const int b = flipped.cube(20);
+    QJsonObject params = draft({flipped.faceAt(b, gp_Pnt(10, 0, 10))}, "3");
+    params["flip"] = true;
+    ASSERT_EQ(flipped.run("draft", params), QString());
+    EXPECT_NEAR(flipped.volume(b), 8000.0 + wedge(3), 1e-6);
+    EXPECT_TRUE(boxIs(flipped.box(b), -10, -10, 0, 10 + 20 * std::tan(3 * pi / 180), 10, 20));
+
+    // All four sides: a frustum of a square pyramid.
+    TestPart four;
+    const int c = four.cube(20);
+    QJsonArray sides;
+    for (const gp_Pnt& p : {gp_Pnt(10, 0, 10), gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10),
+                            gp_Pnt(0, -10, 10)})
+        sides.append(four.faceAt(c, p));
+    ASSERT_EQ(four.run("draft", draft(sides, "3")), QString());
+    const double top = 20 - 2 * 20 * std::tan(3 * pi / 180);
+    EXPECT_NEAR(four.volume(c), 20.0 / 3 * (400 + top * top + 20 * top), 1e-6);
+
+    // A neutral plane at half height tilts the face about its middle line: the
+    // wedges above and below cancel.
+    TestPart middle;
+    const int m = middle.cube(20);
+    middle.state.planes[99] = gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
+    QJsonObject half = draft({middle.faceAt(m, gp_Pnt(10, 0, 10))}, "3");
+    half["neutral"] = QJsonObject{{"kind", "feature"}, {"id", 99}};
+    ASSERT_EQ(middle.run("draft", half), QString());
+    EXPECT_NEAR(middle.volume(m), 8000.0, 1e-6);
+    EXPECT_TRUE(boxIs(middle.box(m), -10, -10, 0, 10 + 10 * std::tan(3 * pi / 180), 10, 20));
+}
+
+TEST(Draft, CylindersTwoBodiesAndRefusals)
+{
+    // The side of a cylinder becomes a cone.
+    TestPart part;
+    const int cyl = part.addBody(BRepPrimAPI_MakeCylinder(5, 10).Shape());
+    ASSERT_EQ(part.run("draft", draft({part.faceAt(cyl, gp_Pnt(0, 0, 5))}, "3")), QString());
+    const double r = 5 - 10 * std::tan(3 * pi / 180);
+    EXPECT_NEAR(part.volume(cyl), pi * 10 / 3 * (25 + 5 * r + r * r), 1e-6);
+
+    // Faces of two bodies: each body drafted on its own.
+    const int left = part.cube(20);
+    const int right = part.cube(20, 50);
+    ASSERT_EQ(part.run("draft", draft({part.faceAt(right, gp_Pnt(60, 0, 10)),
+                                       part.faceAt(left, gp_Pnt(10, 0, 10))},
+                                      "3")),
+              QString());
+    EXPECT_NEAR(part.volume(left), 8000.0 - wedge(3), 1e-6);
+    EXPECT_NEAR(part.volume(right), 8000.0 - wedge(3), 1e-6);
+    EXPECT_TRUE(boxIs(part.box(right), 40, -10, 0, 60, 10, 20));
+    EXPECT_EQ(part.state.bodies.size(), 3u);
+
+    // A face parallel to the neutral plane cannot be tilted about it.
+    EXPECT_EQ(part.run("draft", draft({part.faceAt(left, gp_Pnt(0, 0, 0))}, "3")),
+              QStringLiteral("Formschräge für eine Fläche nicht möglich"));
+    EXPECT_EQ(part.run("draft", draft({}, "3")), QStringLiteral("Flächen auswählen"));
+    EXPECT_NEAR(part.volume(left), 8000.0 - wedge(3), 1e-6);
+}
+
+TEST(OffsetFaces, PlanarFacesGrowAndShrinkTheBody)
+{
+    TestPart part;
+    const int body = part.cube(10);
+    const gp_Pnt top(0, 0, 10);
+    ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, top)}, "5 mm")), QString());
+    EXPECT_NEAR(part.volume(body), 1500.0, 1e-6);
+    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 15));
+    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
+
+    ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 15))}, "-10")),
+              QString());
+    EXPECT_NEAR(part.volume(body), 500.0, 1e-6);
+    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 5));
+
+    // The bottom face is reversed on its plane; it still moves outwards.
+    ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 0))}, "5")),
+              QString());
+    EXPECT_NEAR(part.signedVolume(body), 1000.0, 1e-6);
+    EXPECT_TRUE(boxIs(part.box(body), -5, -5, -5, 5, 5, 5));
+
+    EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 5))}, "0")),
+              QStringLiteral("Abstand darf nicht 0 sein"));
+    EXPECT_EQ(part.run("offset_faces", offsetFaces({}, "5")),
+              QStringLiteral("Flächen zum Versetzen auswählen"));
+}
+
+TEST(OffsetFaces, EachBodyMovesOnlyItsOwnFaces)
+{
+    TestPart part;
+    const int left = part.cube(10);
+    const int right = part.cube(10, 50);
+    ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(left, gp_Pnt(0, 0, 10)),
+                                                    part.faceAt(right, gp_Pnt(55, 0, 5))},
+                                                   "5")),
+              QString());
+    ASSERT_EQ(part.state.bodies.size(), 2u);
+    EXPECT_NEAR(part.volume(left), 1500.0, 1e-6);
+    EXPECT_NEAR(part.volume(right), 1500.0, 1e-6);
+    EXPECT_TRUE(boxIs(part.box(left), -5, -5, 0, 5, 5, 15));
+    EXPECT_TRUE(boxIs(part.box(right), 45, -5, 0, 60, 5, 10));
+    EXPECT_EQ(TestPart::count(part.state.bodies.at(left).shape, TopAbs_SOLID), 1);
+}
+
+TEST(OffsetFaces, CurvedFacesUseTheOffsetAlgorithm)
+{
+    TestPart part;
+    const int cyl = part.addBody(BRepPrimAPI_MakeCylinder(5, 10).Shape());
+    const gp_Pnt side(0, 0, 5);
+    ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "2")), QString());
+    EXPECT_NEAR(part.signedVolume(cyl), pi * 49 * 10, 1e-6);
+    EXPECT_TRUE(boxIs(part.box(cyl), -7, -7, 0, 7, 7, 10));
+
+    ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")), QString());
+    EXPECT_NEAR(part.signedVolume(cyl), pi * 9 * 10, 1e-6);
+
+    EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")),
+              QStringLiteral(
+                  "Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"));
+    EXPECT_NEAR(part.signedVolume(cyl), pi * 9 * 10, 1e-6);
+}
+
+TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
+{
+    TestPart part;
+    const int holed = part.addBody(holedCube(0));
+    ASSERT_NEAR(part.volume(holed), 8000.0 - pi * 9 * 20, 1e-6);
+    ASSERT_EQ(part.run("delete_faces", deleteFaces({part.faceAt(holed, gp_Pnt(0, 0, 10))})),
+              QString());
+    EXPECT_NEAR(part.signedVolume(holed), 8000.0, 1e-6);
+    EXPECT_EQ(TestPart::count(part.state.bodies.at(holed).shape, TopAbs_FACE), 6);
+
+    // Two bodies, each closed on its own.
+    const int a = part.addBody(holedCube(50));
+    const int b = part.addBody(holedCube(100));
+    ASSERT_EQ(part.run("delete_faces", deleteFaces({part.faceAt(b, gp_Pnt(100, 0, 10)),
+                                                    part.faceAt(a, gp_Pnt(50, 0, 10))})),
+              QString());
+    EXPECT_NEAR(part.volume(a), 8000.0, 1e-6);
+    EXPECT_NEAR(part.volume(b), 8000.0, 1e-6);
+    EXPECT_TRUE(boxIs(part.box(b), 90, -10, 0, 110, 10, 20));
+
+    // The top of a block: its neighbours cannot close the gap, and the kernel only
+    // warns and hands the block back.
+    EXPECT_EQ(part.run("delete_faces", deleteFaces({part.faceAt(holed, gp_Pnt(0, 0, 20))})),
+              QStringLiteral("Flächen können nicht gelöscht werden – die Nachbarflächen lassen "
+                             "sich nicht schließen"));
+    EXPECT_EQ(part.run("delete_faces", deleteFaces({})),
+              QStringLiteral("Zu löschende Flächen auswählen (z. B. Bohrungswand, Verrundung)"));
+}
+
+TEST(FaceEdits, SaveLoadRecomputeGivesTheSameBodies)
+{
+    // A block with a square pocket cut through it by a second box; the pocket's
+    // walls deleted, the top offset and one side drafted.
+    Document doc;
+    doc.addFeature("box", {{"length", 20}, {"width", 20}, {"height", 20}});
+    doc.addFeature("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"op", "cut"}});
+    ASSERT_EQ(doc.recompute(), 0);
+    const int body = doc.features[0]->id * 100;
+    ASSERT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0 - 320.0, 1e-6);
+    const auto face = [&](const gp_Pnt& p) {
+        return faceRef(body,
+                       TestPart::subShapeAt(doc.current.bodies.at(body).shape, TopAbs_FACE, p));
+    };
+    QJsonArray walls;
+    for (const gp_Pnt& p :
+         {gp_Pnt(2, 0, 10), gp_Pnt(-2, 0, 10), gp_Pnt(0, 2, 10), gp_Pnt(0, -2, 10)})
+        walls.append(face(p));
+    doc.addFeature("delete_faces", deleteFaces(walls));
+    ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0, 1e-6);
+
+    doc.addFeature("offset_faces", offsetFaces({face(gp_Pnt(0, 0, 20))}, "5"));
+    ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
+    doc.addFeature("draft", draft({face(gp_Pnt(10, 0, 12.5))}, "3"));
+    ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
+    const double volume = shapeVolume(doc.current.bodies.at(body).shape);
+    EXPECT_NEAR(volume, 10000.0 - 0.5 * 25 * 25 * std::tan(3 * pi / 180) * 20, 1e-6);
+
+    Document loaded;
+    TestPart::reload(doc, loaded);
+    ASSERT_EQ(loaded.current.bodies.size(), 1u);
+    EXPECT_NEAR(TestPart::signedVolume(loaded.current.bodies.at(body).shape), volume, 1e-9);
+}
