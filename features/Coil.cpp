@@ -1,5 +1,7 @@
 #include "features/Coil.h"
 
+#include "features/BodyEditing.h"
+
 #include "features/Helix.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
@@ -95,12 +97,7 @@ TopoDS_Shape sweepSpring(const TopoDS_Wire& helix, const TopoDS_Wire& section, c
     if (!pipe.IsDone() || !pipe.MakeSolid())
         throw FeatureError(QStringLiteral("Feder konnte nicht erzeugt werden"));
 
-    TopoDS_Shape solid = pipe.Shape();
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(solid, props, Standard_False, Standard_False, Standard_False);
-    if (props.Mass() < 0.0)
-        solid.Reverse();
-    return solid;
+    return outwardOriented(pipe.Shape());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "features/BodyEditing.h"
 #include "model/Document.h"
 
 #include <QString>
@@ -26,11 +27,6 @@ void runKernel(const QString& failure, Call&& call)
         throw FeatureError(failure);
     }
 }
-
-// The shape with every inside-out solid turned right side out, so that each
-// solid has a positive signed volume. Some builders close a solid the wrong
-// way round; the checker accepts it, but a boolean with it destroys its partner.
-TopoDS_Shape outwardOriented(const TopoDS_Shape& shape);
 
 // A builder's result made ready to replace a body: same-domain faces merged and
 // every solid oriented outward.

@@ -1,5 +1,7 @@
 #include "features/Text.h"
 
+#include "features/BodyEditing.h"
+
 #include "features/ShapeOps.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
@@ -73,14 +75,8 @@ TopoDS_Shape outwardSolids(const TopoDS_Shape& shape)
     TopoDS_Compound result;
     BRep_Builder builder;
     builder.MakeCompound(result);
-    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next()) {
-        TopoDS_Shape solid = it.Current();
-        GProp_GProps props;
-        BRepGProp::VolumeProperties(solid, props, Standard_False, Standard_False, Standard_False);
-        if (props.Mass() < 0.0)
-            solid.Reverse();
-        builder.Add(result, solid);
-    }
+    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
+        builder.Add(result, outwardOriented(it.Current()));
     return result;
 }
 
