@@ -1,5 +1,7 @@
 #include "TestPart.h"
 
+#include "model/ShapeSignature.h"
+
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Builder.hxx>
@@ -7,7 +9,6 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -543,4 +544,56 @@ TEST(PatternCore, WholeMultiSolidToolsAreRepeated)
         const double a = double(k + 1) * pi / 2;
         EXPECT_TRUE(near(mark.position, 60 * std::cos(a), 60 * std::sin(a), 10));
     }
+}
+
+TEST(PatternCore, SaveLoadRecompute)
+{
+    Document doc;
+    doc.parameters.push_back(Parameter{"n", "4"});
+    doc.addFeature("box", {{"length", 200}, {"width", 200}, {"height", 10}});
+    Feature* cut = doc.addFeature(
+        "box", {{"length", 4}, {"width", 4}, {"height", 20}, {"x", 0}, {"y", -80}, {"op", "cut"}});
+    doc.addFeature("pattern_rect", with(features({cut->id}), {{"count1", "n - 1"},
+                                                              {"spacing1", "25 mm"},
+                                                              {"count2", "2"},
+                                                              {"spacing2", "n * 5 mm"}}));
+    doc.addFeature("pattern_circ", with(features({cut->id}), {{"count", "n"}}));
+    ASSERT_EQ(doc.recompute(), 0);
+    const int plateId = doc.features.front()->id * 100;
+
+    // Along the plate's front lower edge, whichever way it runs: copies 30 mm
+    // to one side of the pocket.
+    TopoDS_Shape front;
+    for (TopExp_Explorer it(doc.current.bodies.at(plateId).shape, TopAbs_EDGE); it.More();
+         it.Next()) {
+        if (boxIs(TestPart::box(it.Current()), -100, -100, 0, 100, -100, 0))
+            front = it.Current();
+    }
+    ASSERT_FALSE(front.IsNull());
+    doc.addFeature("pattern_path",
+                   with(features({cut->id}), {{"path", QJsonArray{edgeRef(plateId, front)}},
+                                              {"spacing", "dist"},
+                                              {"distance", "30 mm"},
+                                              {"count", 3}}));
+    ASSERT_EQ(doc.recompute(), 0);
+    // 1 original + 5 rectangular + 3 circular + 2 path copies, all apart.
+    const double expected = 200.0 * 200.0 * 10.0 - 11 * 160;
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(plateId).shape), expected, 1e-6);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("muster.qcpart");
+    QString error;
+    ASSERT_TRUE(doc.save(path, &error)) << error.toStdString();
+    Document loaded;
+    ASSERT_TRUE(loaded.load(path, &error)) << error.toStdString();
+    ASSERT_EQ(loaded.recompute(), 0);
+    ASSERT_EQ(loaded.current.bodies.size(), 1u);
+    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(plateId).shape), expected, 1e-6);
+
+    // The counts follow the parameter.
+    loaded.parameters.front().expr = "3";
+    ASSERT_EQ(loaded.recompute(), 0);
+    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(plateId).shape),
+                200.0 * 200.0 * 10.0 - (1 + 3 + 2 + 2) * 160, 1e-6);
 }
