@@ -19,8 +19,8 @@ struct HolePlate {
 
     explicit HolePlate(double spacing)
     {
-        doc.executeFeature(*doc.addFeature("box", {{"length", 220}, {"width", 220}, {"height", 10}}),
-                           state);
+        doc.executeFeature(
+            *doc.addFeature("box", {{"length", 220}, {"width", 220}, {"height", 10}}), state);
         Feature* sketch = doc.addSketch(QJsonObject{});
         sketch->sketch->addCircleAt(false, -100, -100, 3);
         state.sketches[sketch->id] = SketchResult{gp_Ax3(), sketch->sketch.get(), sketch->id};

@@ -117,10 +117,11 @@ TEST(Mirror, FeaturesAndTheirThreadMarks)
     Feature* f = nullptr;
     ASSERT_EQ(part.run("box", {{"length", 200}, {"width", 200}, {"height", 10}}, &f), QString());
     const int body = f->id * 100;
-    ASSERT_EQ(part.run("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"x", 50}, {"y", 20},
-                               {"op", "cut"}},
-                       &f),
-              QString());
+    ASSERT_EQ(
+        part.run("box",
+                 {{"length", 4}, {"width", 4}, {"height", 20}, {"x", 50}, {"y", 20}, {"op", "cut"}},
+                 &f),
+        QString());
     const int pocket = f->id;
     part.state.threads.push_back(ThreadMark{gp_Pnt(50, 20, 10), gp_Dir(0, 0, -1), 4, 3.2, 0.7, 8,
                                             true, false, false, "M4", pocket});
@@ -132,8 +133,8 @@ TEST(Mirror, FeaturesAndTheirThreadMarks)
     EXPECT_NEAR(part.volume(body), before - 160, 1e-6);
     EXPECT_FALSE(inside(plate, -50, 20, 5));
     EXPECT_TRUE(inside(plate, 50, -20, 5));
-    EXPECT_TRUE(boxIs(TestPart::box(part.state.tools.at(mirror->id).shape), -52, 18, 0, -48, 22,
-                      20));
+    EXPECT_TRUE(
+        boxIs(TestPart::box(part.state.tools.at(mirror->id).shape), -52, 18, 0, -48, 22, 20));
 
     // Mirrored in XZ, then in XY: the second reaches no material but its mark
     // turns round.
@@ -182,9 +183,9 @@ TEST(Mirror, SelectionErrors)
     EXPECT_EQ(part.run("mirror", {}), QStringLiteral("Features zum Vervielfältigen auswählen"));
     Feature* plane = nullptr;
     ASSERT_EQ(part.run("plane", {}, &plane), QString());
-    EXPECT_EQ(
-        part.run("mirror", mirrorFeature(plane->id, originPlane(-3))),
-        QStringLiteral("Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)"));
+    EXPECT_EQ(part.run("mirror", mirrorFeature(plane->id, originPlane(-3))),
+              QStringLiteral(
+                  "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)"));
     // Nothing picked under "bodies" leaves the model as it was.
     ASSERT_EQ(part.run("mirror", {{"source", "bodies"}}), QString());
     EXPECT_EQ(part.state.bodies.size(), 1u);

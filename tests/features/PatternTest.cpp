@@ -37,10 +37,11 @@ int plate(TestPart& part, double size = 200, double height = 10)
 int pocket(TestPart& part, double x, double y)
 {
     Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"x", x}, {"y", y},
-                               {"op", "cut"}}),
-              QString());
-    f = part.doc.features.back().get();
+    EXPECT_EQ(
+        part.run("box",
+                 {{"length", 4}, {"width", 4}, {"height", 20}, {"x", x}, {"y", y}, {"op", "cut"}},
+                 &f),
+        QString());
     return f->id;
 }
 
@@ -48,8 +49,7 @@ int pocket(TestPart& part, double x, double y)
 int block(TestPart& part, double x, double y)
 {
     Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"length", 2}, {"width", 2}, {"height", 2}, {"x", x}, {"y", y}},
-                       &f),
+    EXPECT_EQ(part.run("box", {{"length", 2}, {"width", 2}, {"height", 2}, {"x", x}, {"y", y}}, &f),
               QString());
     return f->id * 100;
 }
@@ -109,9 +109,8 @@ std::vector<gp_Pnt> addedCentres(const TestPart& part, const Feature* f)
 {
     if (p.Distance(gp_Pnt(x, y, z)) <= tol)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "(" << p.X() << ", " << p.Y() << ", " << p.Z() << ") instead of (" << x << ", " << y
-           << ", " << z << ")";
+    return ::testing::AssertionFailure() << "(" << p.X() << ", " << p.Y() << ", " << p.Z()
+                                         << ") instead of (" << x << ", " << y << ", " << z << ")";
 }
 
 double polarAngle(const gp_Pnt& p)
@@ -131,12 +130,12 @@ TEST(PatternRect, CopiesCutRowByRowAlongBothDirections)
     EXPECT_NEAR(part.volume(body), plateVolume - 160, 1e-6);
 
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("pattern_rect", with(features({cut}), {{"count1", 3},
-                                                               {"spacing1", "20 mm"},
-                                                               {"count2", "2"},
-                                                               {"spacing2", "30"}}),
-                       &f),
-              QString());
+    ASSERT_EQ(
+        part.run("pattern_rect",
+                 with(features({cut}),
+                      {{"count1", 3}, {"spacing1", "20 mm"}, {"count2", "2"}, {"spacing2", "30"}}),
+                 &f),
+        QString());
     EXPECT_NEAR(part.volume(body), plateVolume - 6 * 160, 1e-6);
     // Cells (0, 1), (1, 0), (1, 1), (2, 0), (2, 1): row by row along direction 1.
     const std::vector<gp_Pnt> copies = solidCentres(part.state.tools.at(f->id).shape);
@@ -151,12 +150,13 @@ TEST(PatternRect, CopiesCutRowByRowAlongBothDirections)
 
     // Both directions reversed: the copies go the other way from the original,
     // the second direction down below the plate.
-    ASSERT_EQ(part.run("pattern_rect", with(features({cut}), {{"count1", 2},
-                                                               {"flip1", true},
-                                                               {"count2", 2},
-                                                               {"direction2", axis(-13)},
-                                                               {"spacing2", "30 mm"},
-                                                               {"flip2", true}}),
+    ASSERT_EQ(part.run("pattern_rect",
+                       with(features({cut}), {{"count1", 2},
+                                              {"flip1", true},
+                                              {"count2", 2},
+                                              {"direction2", axis(-13)},
+                                              {"spacing2", "30 mm"},
+                                              {"flip2", true}}),
                        &f),
               QString());
     const std::vector<gp_Pnt> flipped = solidCentres(part.state.tools.at(f->id).shape);
@@ -191,9 +191,9 @@ TEST(PatternRect, CountsAndTheInstanceLimit)
 
     // count1 = 0 acts as 1; count2 spreads along Y.
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("pattern_rect", with(bodies(body, false), {{"count1", 0}, {"count2", 3}}),
-                       &f),
-              QString());
+    ASSERT_EQ(
+        part.run("pattern_rect", with(bodies(body, false), {{"count1", 0}, {"count2", 3}}), &f),
+        QString());
     std::vector<gp_Pnt> centres = addedCentres(part, f);
     ASSERT_EQ(centres.size(), 2u);
     EXPECT_TRUE(near(centres[0], 0, 20, 1));
@@ -221,8 +221,7 @@ TEST(PatternRect, NewBodyCopiesJoinTheirOriginal)
 {
     TestPart part;
     Feature* source = nullptr;
-    ASSERT_EQ(part.run("box", {{"length", 10}, {"width", 10}, {"height", 10}}, &source),
-              QString());
+    ASSERT_EQ(part.run("box", {{"length", 10}, {"width", 10}, {"height", 10}}, &source), QString());
     Feature* f = nullptr;
     ASSERT_EQ(part.run("pattern_rect", with(features({source->id}), {{"spacing1", 5}}), &f),
               QString());
@@ -234,9 +233,8 @@ TEST(PatternRect, NewBodyCopiesJoinTheirOriginal)
     EXPECT_EQ(part.state.tools.at(f->id).op, QStringLiteral("join"));
 
     // A pattern can be patterned again: its own record is the copies' tool.
-    ASSERT_EQ(part.run("pattern_rect", with(features({f->id}), {{"count1", 1},
-                                                                 {"count2", 2},
-                                                                 {"spacing2", 10}})),
+    ASSERT_EQ(part.run("pattern_rect",
+                       with(features({f->id}), {{"count1", 1}, {"count2", 2}, {"spacing2", 10}})),
               QString());
     EXPECT_NEAR(part.volume(body), 20 * 10 * 10 + 15 * 10 * 10, 1e-6);
     EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 15, 15, 10));
@@ -360,7 +358,15 @@ TEST(PatternPath, FitAndDistanceAlongAnOpenLine)
               QStringLiteral("Zu viele Exemplare (max. 1000)"));
     EXPECT_EQ(part.run("pattern_path", with(base, {{"count", "1e12"}})),
               QStringLiteral("Zu viele Exemplare (max. 1000)"));
-    EXPECT_EQ(part.run("pattern_path", bodies(body, false)), QStringLiteral("Kein Pfad ausgewählt"));
+    EXPECT_EQ(part.run("pattern_path", bodies(body, false)),
+              QStringLiteral("Kein Pfad ausgewählt"));
+    const int apart = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) {
+        s.addLineAt(false, 0, 0, 10, 0);
+        s.addLineAt(false, 20, 0, 30, 0);
+    });
+    EXPECT_EQ(part.run("pattern_path",
+                       with(bodies(body, false), {{"path", TestPart::wholeSketch(apart)}})),
+              QStringLiteral("Der Pfad besteht aus mehreren getrennten Kurvenzügen"));
 }
 
 TEST(PatternPath, ClosedPathsAndOrientation)
@@ -374,8 +380,8 @@ TEST(PatternPath, ClosedPathsAndOrientation)
     // is L / n, so copy k lies k · 72° round and none returns to the start.
     const int offCentre = block(part, 0, 0);
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("pattern_path", with(with(bodies(offCentre, false), path), {{"orient", false}}),
-                       &f),
+    ASSERT_EQ(part.run("pattern_path",
+                       with(with(bodies(offCentre, false), path), {{"orient", false}}), &f),
               QString());
     std::vector<gp_Pnt> centres = addedCentres(part, f);
     ASSERT_EQ(centres.size(), 4u);
@@ -452,9 +458,10 @@ TEST(PatternCore, SourceFeaturesAndTheirRecords)
     EXPECT_EQ(part.run("pattern_rect", features({})),
               QStringLiteral("Features zum Vervielfältigen auswählen"));
     // The plane of a sketch leaves no tool; neither does an unknown id.
-    const int sk = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 0, 0, 1, 1); });
-    const QString noTool =
-        QStringLiteral("Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)");
+    const int sk =
+        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 0, 0, 1, 1); });
+    const QString noTool = QStringLiteral(
+        "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)");
     EXPECT_EQ(part.run("pattern_rect", features({sk})), noTool);
     EXPECT_EQ(part.run("pattern_rect", features({cut, 999})), noTool);
 
@@ -481,10 +488,8 @@ TEST(PatternCore, DeletedTargetsAreDropped)
     EXPECT_NEAR(part.volume(right), 100000 - 80, 1e-6);
 
     part.state.bodies.erase(left);
-    ASSERT_EQ(part.run("pattern_rect", with(features({cut}), {{"count1", 1},
-                                                               {"count2", 3},
-                                                               {"spacing2", 20}}),
-                       &f),
+    ASSERT_EQ(part.run("pattern_rect",
+                       with(features({cut}), {{"count1", 1}, {"count2", 3}, {"spacing2", 20}}), &f),
               QString());
     EXPECT_TRUE(f->warning.isEmpty());
     EXPECT_EQ(part.state.bodies.size(), 1u);
@@ -503,9 +508,8 @@ TEST(PatternCore, WholeMultiSolidToolsAreRepeated)
         s.addCircleAt(false, -40, 0, 2);
     });
     Feature* cut = nullptr;
-    ASSERT_EQ(part.run("extrude", {{"profile", TestPart::wholeSketch(sk)},
-                                   {"extent", "all"},
-                                   {"op", "cut"}},
+    ASSERT_EQ(part.run("extrude",
+                       {{"profile", TestPart::wholeSketch(sk)}, {"extent", "all"}, {"op", "cut"}},
                        &cut),
               QString());
     const double pair = pi * (9 + 4) * 10;
