@@ -3,10 +3,12 @@
 #include "features/Extrude.h"
 #include "features/FeatureDef.h"
 #include "features/ImportFeature.h"
+#include "features/MoveScale.h"
 #include "features/PatternCore.h"
 #include "features/Patterns.h"
 #include "features/Primitives.h"
 #include "features/SketchFeature.h"
+#include "features/SplitCombine.h"
 #include "features/Text.h"
 #include "features/ThreadTable.h"
 
@@ -261,7 +263,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"cylinder"_s, u"Zylinder"_s, u"Grundkörper"_s, nullptr,
+    b.add(u"cylinder"_s, u"Zylinder"_s, u"Grundkörper"_s, execCylinder,
           {
               primitivePlane,
               centreX,
@@ -272,7 +274,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"sphere"_s, u"Kugel"_s, u"Grundkörper"_s, nullptr,
+    b.add(u"sphere"_s, u"Kugel"_s, u"Grundkörper"_s, execSphere,
           {
               primitivePlane,
               centreX,
@@ -282,7 +284,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"torus"_s, u"Torus"_s, u"Grundkörper"_s, nullptr,
+    b.add(u"torus"_s, u"Torus"_s, u"Grundkörper"_s, execTorus,
           {
               primitivePlane,
               centreX,
@@ -356,7 +358,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"distance"_s, u"Abstand (− = nach innen)"_s, K::Length, u"5 mm"_s},
           });
 
-    b.add(u"scale"_s, u"Skalieren"_s, u"Ändern"_s, nullptr,
+    b.add(u"scale"_s, u"Skalieren"_s, u"Ändern"_s, execScale,
           {
               {u"bodies"_s, u"Körper"_s, K::Bodies},
               ParamDef::choice(u"mode"_s, u"Art"_s, {u"uniform=Gleichmäßig"_s, u"axes=Je Achse"_s},
@@ -370,7 +372,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"copy"_s, u"Kopie erstellen"_s, K::Bool, false},
           });
 
-    b.add(u"combine"_s, u"Kombinieren"_s, u"Ändern"_s, nullptr,
+    b.add(u"combine"_s, u"Kombinieren"_s, u"Ändern"_s, execCombine,
           {
               {u"target"_s, u"Zielkörper"_s, K::Bodies},
               {u"tools"_s, u"Werkzeugkörper"_s, K::Bodies},
@@ -381,13 +383,13 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"keepTools"_s, u"Werkzeuge behalten"_s, K::Bool, false},
           });
 
-    b.add(u"split"_s, u"Körper teilen"_s, u"Ändern"_s, nullptr,
+    b.add(u"split"_s, u"Körper teilen"_s, u"Ändern"_s, execSplit,
           {
               {u"bodies"_s, u"Körper"_s, K::Bodies},
               {u"plane"_s, u"Trennebene"_s, K::Plane, origin(-3)},
           });
 
-    b.add(u"move"_s, u"Verschieben"_s, u"Ändern"_s, nullptr,
+    b.add(u"move"_s, u"Verschieben"_s, u"Ändern"_s, execMove,
           {
               {u"bodies"_s, u"Körper"_s, K::Bodies},
               {u"dx"_s, u"X"_s, K::Length, u"0"_s},

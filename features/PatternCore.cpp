@@ -1,17 +1,15 @@
 #include "features/PatternCore.h"
 
+#include "features/BodyEditing.h"
 #include "features/ShapeOps.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
 #include <BRepBndLib.hxx>
-#include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
-#include <TopoDS_Iterator.hxx>
 #include <gp_Ax2.hxx>
 #include <gp_Ax3.hxx>
 
@@ -25,31 +23,12 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The shape with every inside-out solid turned around; a reversed tool would
-// cut away its complement.
-TopoDS_Shape outward(const TopoDS_Shape& shape)
-{
-    if (shape.ShapeType() == TopAbs_SOLID) {
-        GProp_GProps props;
-        BRepGProp::VolumeProperties(shape, props);
-        return props.Mass() < 0.0 ? shape.Reversed() : shape;
-    }
-    if (shape.ShapeType() != TopAbs_COMPOUND && shape.ShapeType() != TopAbs_COMPSOLID)
-        return shape;
-    BRep_Builder builder;
-    TopoDS_Compound result;
-    builder.MakeCompound(result);
-    for (TopoDS_Iterator it(shape); it.More(); it.Next())
-        builder.Add(result, outward(it.Value()));
-    return result;
-}
-
 // Rigid motions keep a solid's orientation; only a reflection can leave a copy
 // inside out.
 TopoDS_Shape movedCopy(const TopoDS_Shape& shape, const gp_Trsf& trsf)
 {
     const TopoDS_Shape copy = transformShape(shape, trsf);
-    return trsf.IsNegative() ? outward(copy) : copy;
+    return trsf.IsNegative() ? outwardOriented(copy) : copy;
 }
 
 std::vector<TopoDS_Shape> solidsOf(const TopoDS_Shape& shape)
@@ -171,12 +150,8 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
 void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 {
     const bool join = context.boolParam(u"join"_s);
-    std::vector<int> done;
-    for (const int id : resolveTargetBodies(context, u"bodies"_s)) {
-        // A body picked twice is still copied once, not its copies again.
-        if (std::find(done.begin(), done.end(), id) != done.end())
-            continue;
-        done.push_back(id);
+    // A body picked twice is still copied once, not its copies again.
+    for (const int id : selectedBodiesOnce(context, u"bodies"_s)) {
         const TopoDS_Shape original = context.state.bodies.at(id).shape;
         std::vector<TopoDS_Shape> copies;
         for (const gp_Trsf& trsf : transforms)

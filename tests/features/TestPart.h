@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -134,6 +135,40 @@ struct TestPart {
         return map.Extent();
     }
 };
+
+// The document written to a part file and read back into a new document (not
+// yet recomputed).
+inline qor::model::Document reloaded(const qor::model::Document& doc)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
+    QString error;
+    qor::model::Document loaded;
+    if (!doc.save(path, &error) || !loaded.load(path, &error))
+        ADD_FAILURE() << "save or load failed: " << error.toStdString();
+    return loaded;
+}
+
+// The same body ids with the same names and volumes (relative tolerance).
+inline ::testing::AssertionResult sameBodies(const qor::model::ModelState& a,
+                                             const qor::model::ModelState& b, double tol = 1e-9)
+{
+    if (a.bodies.size() != b.bodies.size())
+        return ::testing::AssertionFailure()
+               << a.bodies.size() << " bodies against " << b.bodies.size();
+    for (const auto& [id, body] : a.bodies) {
+        const auto other = b.bodies.find(id);
+        if (other == b.bodies.end())
+            return ::testing::AssertionFailure() << "body " << id << " missing";
+        const double va = qor::model::shapeVolume(body.shape);
+        const double vb = qor::model::shapeVolume(other->second.shape);
+        if (body.name != other->second.name || std::abs(va - vb) > tol * std::max(1.0, va))
+            return ::testing::AssertionFailure()
+                   << "body " << id << ": " << body.name.toStdString() << " " << va << " against "
+                   << other->second.name.toStdString() << " " << vb;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 // Bounding box equality within tol, as one readable assertion.
 inline ::testing::AssertionResult boxIs(const Bnd_Box& b, double x0, double y0, double z0,

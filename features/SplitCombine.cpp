@@ -1,0 +1,126 @@
+#include "features/SplitCombine.h"
+
+#include "features/BodyEditing.h"
+#include "model/ExecContext.h"
+#include "model/References.h"
+
+#include <BRepAlgoAPI_Common.hxx>
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepAlgoAPI_Splitter.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRep_Builder.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Face.hxx>
+#include <gp_Pln.hxx>
+
+#include <algorithm>
+#include <vector>
+
+namespace qor::model {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+std::vector<TopoDS_Shape> solidsOf(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Shape> solids;
+    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
+        solids.push_back(it.Current());
+    return solids;
+}
+
+std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Face& cutter)
+{
+    TopTools_ListOfShape arguments;
+    arguments.Append(body);
+    TopTools_ListOfShape tools;
+    tools.Append(cutter);
+    BRepAlgoAPI_Splitter splitter;
+    splitter.SetArguments(arguments);
+    splitter.SetTools(tools);
+    splitter.Build();
+    if (!splitter.IsDone())
+        throw FeatureError(QStringLiteral("Teilen fehlgeschlagen"));
+    return solidsOf(splitter.Shape());
+}
+
+// The kernel's result for op; an unknown op joins. A boolean that fails gets
+// the same German messages as the shared boolean operation.
+TopoDS_Shape combined(const TopoDS_Shape& target, const TopoDS_Shape& tools, const QString& op)
+{
+    if (op == u"cut"_s) {
+        BRepAlgoAPI_Cut cut(target, tools);
+        if (!cut.IsDone())
+            throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
+        return cut.Shape();
+    }
+    if (op == u"intersect"_s) {
+        BRepAlgoAPI_Common common(target, tools);
+        if (!common.IsDone())
+            throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
+        return common.Shape();
+    }
+    BRepAlgoAPI_Fuse fuse(target, tools);
+    if (!fuse.IsDone())
+        throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
+    return fuse.Shape();
+}
+
+} // namespace
+
+void execSplit(ExecContext& context)
+{
+    const std::vector<int> bodies = selectedBodiesOnce(context, u"bodies"_s);
+    if (bodies.empty())
+        throw FeatureError(QStringLiteral("Körper auswählen"));
+
+    const gp_Ax3 plane = resolvePlaneRef(context, u"plane"_s);
+    const TopoDS_Face cutter =
+        BRepBuilderAPI_MakeFace(gp_Pln(plane), -100000.0, 100000.0, -100000.0, 100000.0).Face();
+
+    for (const int id : bodies) {
+        const TopoDS_Shape body = context.state.bodies.at(id).shape;
+        const std::vector<TopoDS_Shape> pieces = splitPieces(body, cutter);
+        // Compared with the solids the body had: a body of two separate solids
+        // that the plane misses must not fall apart into two bodies.
+        if (pieces.size() <= std::max<std::size_t>(1, solidsOf(body).size())) {
+            context.feature.warning = QStringLiteral("Die Ebene schneidet den Körper nicht");
+            continue;
+        }
+        context.setBody(id, outwardOriented(pieces.front()));
+        for (std::size_t i = 1; i < pieces.size(); ++i)
+            addNewBody(context, outwardOriented(pieces[i]));
+    }
+}
+
+void execCombine(ExecContext& context)
+{
+    const std::vector<int> targets = resolveTargetBodies(context, u"target"_s);
+    std::vector<int> tools = selectedBodiesOnce(context, u"tools"_s);
+    if (targets.empty())
+        throw FeatureError(QStringLiteral("Zielkörper auswählen"));
+    const int target = targets.front();
+    std::erase(tools, target);
+    if (tools.empty())
+        throw FeatureError(QStringLiteral("Werkzeugkörper auswählen"));
+
+    BRep_Builder builder;
+    TopoDS_Compound toolShapes;
+    builder.MakeCompound(toolShapes);
+    for (const int id : tools)
+        builder.Add(toolShapes, context.state.bodies.at(id).shape);
+
+    const TopoDS_Shape result =
+        combined(context.state.bodies.at(target).shape, toolShapes, context.stringParam(u"op"_s));
+    context.setBody(target, outwardOriented(unifySameDomain(result)));
+    if (!context.boolParam(u"keepTools"_s)) {
+        for (const int id : tools)
+            context.state.bodies.erase(id);
+    }
+}
+
+} // namespace qor::model
