@@ -6,6 +6,8 @@
 #include "features/FilletChamfer.h"
 #include "features/ImportFeature.h"
 #include "features/MoveScale.h"
+#include "features/PatternCore.h"
+#include "features/Patterns.h"
 #include "features/Primitives.h"
 #include "features/ShellThicken.h"
 #include "features/SketchFeature.h"
@@ -401,7 +403,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"copy"_s, u"Kopie erstellen"_s, K::Bool, false},
           });
 
-    b.add(u"pattern_rect"_s, u"Rechteckmuster"_s, u"Muster"_s, nullptr,
+    b.add(u"pattern_rect"_s, u"Rechteckmuster"_s, u"Muster"_s, execPatternRect,
           concat(patternSource(u"Vervielfältigen"_s),
                  {
                      {u"direction1"_s, u"Richtung 1"_s, K::Axis, origin(-11)},
@@ -414,7 +416,7 @@ std::vector<FeatureDef> buildFeatureDefs()
                      {u"flip2"_s, u"Richtung 2 umkehren"_s, K::Bool, false},
                  }));
 
-    b.add(u"pattern_circ"_s, u"Kreismuster"_s, u"Muster"_s, nullptr,
+    b.add(u"pattern_circ"_s, u"Kreismuster"_s, u"Muster"_s, execPatternCirc,
           concat(patternSource(u"Vervielfältigen"_s),
                  {
                      {u"axis"_s, u"Achse"_s, K::Axis, origin(-13)},
@@ -422,7 +424,7 @@ std::vector<FeatureDef> buildFeatureDefs()
                      {u"angle"_s, u"Gesamtwinkel"_s, K::Angle, u"360 deg"_s},
                  }));
 
-    b.add(u"pattern_path"_s, u"Muster entlang Pfad"_s, u"Muster"_s, nullptr,
+    b.add(u"pattern_path"_s, u"Muster entlang Pfad"_s, u"Muster"_s, execPatternPath,
           concat(patternSource(u"Vervielfältigen"_s),
                  {
                      {u"path"_s, u"Pfad"_s, K::Path},
@@ -436,7 +438,7 @@ std::vector<FeatureDef> buildFeatureDefs()
                      {u"flip"_s, u"Vom anderen Ende"_s, K::Bool, false},
                  }));
 
-    b.add(u"mirror"_s, u"Spiegeln"_s, u"Muster"_s, nullptr,
+    b.add(u"mirror"_s, u"Spiegeln"_s, u"Muster"_s, execMirror,
           concat(patternSource(u"Spiegeln"_s),
                  {
                      {u"plane"_s, u"Spiegelebene"_s, K::Plane, origin(-3)},

@@ -1,0 +1,187 @@
+#include "features/PatternCore.h"
+
+#include "features/BodyEditing.h"
+#include "features/ShapeOps.h"
+#include "model/ExecContext.h"
+#include "model/References.h"
+
+#include <BRepBndLib.hxx>
+#include <BRep_Builder.hxx>
+#include <Bnd_Box.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS_Compound.hxx>
+#include <gp_Ax2.hxx>
+#include <gp_Ax3.hxx>
+
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace qor::model {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Rigid motions keep a solid's orientation; only a reflection can leave a copy
+// inside out.
+TopoDS_Shape movedCopy(const TopoDS_Shape& shape, const gp_Trsf& trsf)
+{
+    const TopoDS_Shape copy = transformShape(shape, trsf);
+    return trsf.IsNegative() ? outwardOriented(copy) : copy;
+}
+
+std::vector<TopoDS_Shape> solidsOf(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Shape> solids;
+    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
+        solids.push_back(it.Current());
+    return solids;
+}
+
+Bnd_Box boxOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box, Standard_False);
+    return box;
+}
+
+// Whether any two boxes meet. Sorted by their lower x, each box is compared
+// only with those that start before it ends.
+bool anyBoxesMeet(std::vector<Bnd_Box> boxes)
+{
+    std::sort(boxes.begin(), boxes.end(), [](const Bnd_Box& a, const Bnd_Box& b) {
+        return a.CornerMin().X() < b.CornerMin().X();
+    });
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const double end = boxes[i].CornerMax().X();
+        for (std::size_t j = i + 1; j < boxes.size() && boxes[j].CornerMin().X() <= end; ++j) {
+            if (!boxes[i].IsOut(boxes[j]))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The booleans never intersect the solids of one argument with each other:
+// where two solids of a compound tool overlap or touch, a cut removes nothing
+// there. Such solids are fused first; disjoint ones stay a plain compound,
+// which one boolean handles however many copies it holds.
+TopoDS_Shape disjointTool(const TopoDS_Shape& whole, const std::vector<Bnd_Box>& boxes)
+{
+    return anyBoxesMeet(boxes) ? fuseAll(solidsOf(whole)) : whole;
+}
+
+TopoDS_Shape soundSourceTool(const TopoDS_Shape& tool)
+{
+    std::vector<Bnd_Box> boxes;
+    for (const TopoDS_Shape& solid : solidsOf(tool))
+        boxes.push_back(boxOf(solid));
+    return disjointTool(tool, boxes);
+}
+
+// All copies of the recorded tool as one tool whose solids do not meet. The
+// copies' boxes are the source box moved, so no copy is measured again.
+TopoDS_Shape copiedTool(const TopoDS_Shape& recorded, const std::vector<gp_Trsf>& transforms)
+{
+    const TopoDS_Shape tool = soundSourceTool(recorded);
+    const Bnd_Box toolBox = boxOf(tool);
+    BRep_Builder builder;
+    TopoDS_Compound copies;
+    builder.MakeCompound(copies);
+    std::vector<Bnd_Box> boxes;
+    for (const gp_Trsf& trsf : transforms) {
+        builder.Add(copies, movedCopy(tool, trsf));
+        boxes.push_back(toolBox.Transformed(trsf));
+    }
+    return disjointTool(copies, boxes);
+}
+
+int sourceFeatureId(const QJsonValue& element)
+{
+    if (element.isObject())
+        return element.toObject().value(u"id"_s).toInt();
+    return element.toInt();
+}
+
+void copyThreadMarks(ExecContext& context, int sourceId, const std::vector<gp_Trsf>& transforms)
+{
+    std::vector<ThreadMark> copies;
+    for (const ThreadMark& mark : context.state.threads) {
+        if (mark.featureId != sourceId)
+            continue;
+        for (const gp_Trsf& trsf : transforms) {
+            ThreadMark copy = mark;
+            copy.position.Transform(trsf);
+            copy.direction.Transform(trsf);
+            copy.featureId = context.feature.id;
+            copies.push_back(copy);
+        }
+    }
+    context.state.threads.insert(context.state.threads.end(), copies.begin(), copies.end());
+}
+
+void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms)
+{
+    const QJsonArray features = context.arrayParam(u"features"_s);
+    if (features.isEmpty())
+        throw FeatureError(QStringLiteral("Features zum Vervielfältigen auswählen"));
+    for (const QJsonValue& element : features) {
+        const int sourceId = sourceFeatureId(element);
+        const auto found = context.state.tools.find(sourceId);
+        if (found == context.state.tools.end())
+            throw FeatureError(QStringLiteral(
+                "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)"));
+        const ToolRecord source = found->second;
+
+        const TopoDS_Shape tool = copiedTool(source.shape, transforms);
+        std::vector<int> targets;
+        for (const int id : source.targets) {
+            if (context.state.bodies.count(id))
+                targets.push_back(id);
+        }
+        copyThreadMarks(context, sourceId, transforms);
+        // Copies of a new body belong to it.
+        const bool made = source.op.isEmpty() || source.op == u"new"_s;
+        applyBoolean(context, tool, made ? u"join"_s : source.op, targets);
+    }
+}
+
+void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
+{
+    const bool join = context.boolParam(u"join"_s);
+    // A body picked twice is still copied once, not its copies again.
+    for (const int id : selectedBodiesOnce(context, u"bodies"_s)) {
+        const TopoDS_Shape original = context.state.bodies.at(id).shape;
+        std::vector<TopoDS_Shape> copies;
+        for (const gp_Trsf& trsf : transforms)
+            copies.push_back(movedCopy(original, trsf));
+        if (join) {
+            copies.insert(copies.begin(), original);
+            context.setBody(id, fuseAll(copies));
+        } else {
+            for (const TopoDS_Shape& copy : copies)
+                addNewBody(context, copy);
+        }
+    }
+}
+
+} // namespace
+
+void patternFeature(ExecContext& context, const std::vector<gp_Trsf>& transforms)
+{
+    if (context.stringParam(u"source"_s) == u"bodies"_s)
+        repeatBodies(context, transforms);
+    else
+        repeatFeatures(context, transforms);
+}
+
+void execMirror(ExecContext& context)
+{
+    const gp_Ax3 plane = resolvePlaneRef(context, u"plane"_s);
+    gp_Trsf mirror;
+    mirror.SetMirror(gp_Ax2(plane.Location(), plane.Direction()));
+    patternFeature(context, {mirror});
+}
+
+} // namespace qor::model
