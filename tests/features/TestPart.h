@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,27 @@ struct TestPart {
             doc.executeFeature(f, state);
         } catch (const std::exception& e) {
             return QString::fromUtf8(e.what());
+        }
+        return {};
+    }
+
+    // Saves the document, loads it into copy and runs copy's history there: its
+    // sketches placed on the planes this part gave them, every other feature
+    // executed again in order. Returns the first error, empty when all ran.
+    QString reloadInto(TestPart& copy) const
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("part.qcpart");
+        QString error;
+        if (!doc.save(path, &error) || !copy.doc.load(path, &error))
+            return error.isEmpty() ? QStringLiteral("save or load failed") : error;
+        for (const auto& f : copy.doc.features) {
+            if (f->sketch) {
+                copy.state.sketches[f->id] = {state.sketches.at(f->id).plane, f->sketch.get(), f->id};
+                continue;
+            }
+            if (QString e = copy.rerun(*f); !e.isEmpty())
+                return e;
         }
         return {};
     }
