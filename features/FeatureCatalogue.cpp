@@ -1,3 +1,4 @@
+#include "features/Coil.h"
 #include "features/ConstructionGeometry.h"
 #include "features/Extrude.h"
 #include "features/FeatureDef.h"
@@ -5,6 +6,8 @@
 #include "features/LoftSweep.h"
 #include "features/Primitives.h"
 #include "features/Rib.h"
+#include "features/SketchFeature.h"
+#include "features/Text.h"
 #include "features/ThreadTable.h"
 
 #include <utility>
@@ -97,7 +100,7 @@ std::vector<FeatureDef> buildFeatureDefs()
     CatalogueBuilder b;
     b.defs.reserve(32);
 
-    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, nullptr,
+    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, execSketch,
           {
               {u"plane"_s, u"Ebene"_s, K::Plane, origin(-1)},
               optional({u"offset"_s, u"Versatz"_s, K::Length, u"0"_s}),
@@ -203,7 +206,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               optional({u"targets"_s, u"Körper"_s, K::Bodies}),
           });
 
-    b.add(u"text"_s, u"Text"_s, u"Erstellen"_s, nullptr,
+    b.add(u"text"_s, u"Text"_s, u"Erstellen"_s, execText,
           {
               {u"plane"_s, u"Ebene oder Fläche"_s, K::Plane, origin(-1)},
               {u"text"_s, u"Text"_s, K::Text, u"QorCAD"_s},
@@ -228,7 +231,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"coil"_s, u"Feder"_s, u"Erstellen"_s, nullptr,
+    b.add(u"coil"_s, u"Feder"_s, u"Erstellen"_s, execCoil,
           {
               {u"axis"_s, u"Achse"_s, K::Axis, origin(-13)},
               {u"diameter"_s, u"Federdurchmesser (Mitte)"_s, K::Length, u"20 mm"_s},

@@ -273,22 +273,43 @@ TEST(Sweep, BadInputs)
 
 TEST(LoftSweep, SaveLoadRecomputeKeepsTheVolumes)
 {
-    TestPart part;
-    const int base = squareAt(part, 0, 5);
-    const int top = squareAt(part, 10, 2);
-    const int arc = quarterArc(part);
-    const int ring = circles(part, gp_Ax3(gp_Pnt(20, 0, 0), gp::DY(), gp::DX()), {5, 3});
-    Feature* lofted = nullptr;
-    Feature* swept = nullptr;
-    ASSERT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(top, 0, 0)}, true), &lofted),
-              QString());
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::region(ring, 4, 0), arc, "corrected"), &swept),
-              QString());
+    // Through the sketch feature and the whole recompute.
+    Document doc;
+    const auto sketchOn = [&doc](int plane, const QString& offset,
+                                 const std::function<void(qor::sketch::Sketch&)>& draw) {
+        Feature* f = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", plane}});
+        f->params["offset"] = offset;
+        draw(*f->sketch);
+        return f->id;
+    };
+    const int base = sketchOn(-1, "0", [](qor::sketch::Sketch& s) {
+        TestPart::rectangle(s, -5, -5, 5, 5);
+    });
+    const int top = sketchOn(-1, "10 mm", [](qor::sketch::Sketch& s) {
+        TestPart::rectangle(s, -2, -2, 2, 2);
+    });
+    Feature* lofted = doc.addFeature(
+        "loft", loft({regionRef(base, 0, 0), regionRef(top, 0, 0)}, true));
+    const int arc = sketchOn(-1, "0", [](qor::sketch::Sketch& s) {
+        s.addArcAt(false, 0, 0, 20, 0, 0, 20);
+    });
+    // On the XZ plane, sketch X along world X.
+    const int ring = sketchOn(-2, "0", [](qor::sketch::Sketch& s) {
+        s.addCircleAt(false, 20, 0, 5);
+        s.addCircleAt(false, 20, 0, 3);
+    });
+    Feature* swept = doc.addFeature(
+        "sweep", sweep(TestPart::region(ring, 24, 0), arc, "corrected"));
+    ASSERT_EQ(doc.recompute(), 0) << lofted->error.toStdString() << swept->error.toStdString();
+    ASSERT_EQ(doc.current.bodies.size(), 2u);
+    const double loftVolume = shapeVolume(doc.current.bodies.at(lofted->id * 100).shape);
+    const double sweepVolume = shapeVolume(doc.current.bodies.at(swept->id * 100).shape);
+    EXPECT_NEAR(loftVolume, frustum(10, 10, 4), 1e-6);
+    EXPECT_NEAR(sweepVolume, pi * 16 * 10 * pi, 1e-3);
 
-    TestPart copy;
-    ASSERT_EQ(part.reloadInto(copy), QString());
-    ASSERT_EQ(copy.state.bodies.size(), 2u);
-    EXPECT_NEAR(copy.volume(lofted->id * 100), part.volume(lofted->id * 100), 1e-9);
-    EXPECT_NEAR(copy.volume(swept->id * 100), part.volume(swept->id * 100), 1e-9);
-    EXPECT_NEAR(copy.volume(swept->id * 100), pi * 16 * 10 * pi, 1e-3);
+    Document loaded;
+    TestPart::reload(doc, loaded);
+    ASSERT_EQ(loaded.current.bodies.size(), 2u);
+    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(lofted->id * 100).shape), loftVolume, 1e-9);
+    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(swept->id * 100).shape), sweepVolume, 1e-9);
 }

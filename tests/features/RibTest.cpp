@@ -11,18 +11,22 @@ namespace {
 const QString notReaching = QStringLiteral(
     "Rippe nicht möglich – die Linie muss mit beiden Enden an den Körper heranreichen");
 
-// An L of two 10 mm legs, 40 mm long on X and Y, 20 mm high; its inside corner
-// is the edge through (10, 10). Returns the body id.
+// The outline of an L of two 10 mm legs, 40 mm long on X and Y, with its inside
+// corner at (10, 10).
+void drawL(qor::sketch::Sketch& s)
+{
+    s.addLineAt(false, 0, 0, 40, 0);
+    s.addLineAt(false, 40, 0, 40, 10);
+    s.addLineAt(false, 40, 10, 10, 10);
+    s.addLineAt(false, 10, 10, 10, 40);
+    s.addLineAt(false, 10, 40, 0, 40);
+    s.addLineAt(false, 0, 40, 0, 0);
+}
+
+// The L extruded 20 mm up; returns the body id.
 int lBody(TestPart& part)
 {
-    const int sk = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) {
-        s.addLineAt(false, 0, 0, 40, 0);
-        s.addLineAt(false, 40, 0, 40, 10);
-        s.addLineAt(false, 40, 10, 10, 10);
-        s.addLineAt(false, 10, 10, 10, 40);
-        s.addLineAt(false, 10, 40, 0, 40);
-        s.addLineAt(false, 0, 40, 0, 0);
-    });
+    const int sk = part.sketch(gp_Ax3(), drawL);
     Feature* f = nullptr;
     const QString error = part.run(
         "extrude",
@@ -37,6 +41,7 @@ int midSketch(TestPart& part, const std::function<void(qor::sketch::Sketch&)>& d
     return part.sketch(gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX()), draw);
 }
 
+// A line across the inside corner from leg to leg.
 int diagonal(TestPart& part)
 {
     return midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(false, 30, 10, 10, 30); });
@@ -184,12 +189,24 @@ TEST(Rib, BadInputs)
 
 TEST(Rib, SaveLoadRecomputeKeepsTheVolume)
 {
-    TestPart part;
-    const int body = lBody(part);
-    ASSERT_EQ(part.run("rib", rib(diagonal(part), "2 mm + 1 mm")), QString());
-    TestPart copy;
-    ASSERT_EQ(part.reloadInto(copy), QString());
-    ASSERT_EQ(copy.state.bodies.size(), 1u);
-    EXPECT_NEAR(copy.volume(body), 14600.0, 1e-6);
-    EXPECT_NEAR(copy.volume(body), part.volume(body), 1e-9);
+    // Through the sketch feature and the whole recompute.
+    Document doc;
+    Feature* outline = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+    drawL(*outline->sketch);
+    Feature* block = doc.addFeature(
+        "extrude",
+        {{"profile", TestPart::wholeSketch(outline->id)}, {"distance", "20"}, {"op", "new"}});
+    Feature* line = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+    line->params["offset"] = "10 mm";
+    line->sketch->addLineAt(false, 30, 10, 10, 30);
+    Feature* web = doc.addFeature("rib", rib(line->id, "2 mm + 1 mm"));
+    ASSERT_EQ(doc.recompute(), 0) << web->error.toStdString();
+    ASSERT_EQ(doc.current.bodies.size(), 1u);
+    const int body = block->id * 100;
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 14600.0, 1e-6);
+
+    Document loaded;
+    TestPart::reload(doc, loaded);
+    ASSERT_EQ(loaded.current.bodies.size(), 1u);
+    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(body).shape), 14600.0, 1e-6);
 }

@@ -1,7 +1,12 @@
 #include "features/FeatureDef.h"
 #include "model/Document.h"
+#include "model/ExecContext.h"
 
+#include <QJsonArray>
+
+#include <BRepBndLib.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <Bnd_Box.hxx>
 #include <Standard_Failure.hxx>
 
 #include <gtest/gtest.h>
@@ -360,4 +365,116 @@ TEST(Recompute, ConstructionPlanesThroughTheHistory)
     EXPECT_EQ(p2->error, "Bezugsebene existiert nicht mehr");
     EXPECT_EQ(doc.cache.size(), cached);
     EXPECT_TRUE(doc.current.planes.empty());
+}
+
+namespace {
+
+// A sketch of a w × h rectangle with its corner at the origin, held by
+// horizontal, vertical and fixed constraints and two driving dimensions.
+Feature* rectangleSketch(Document& doc, const QString& width, const QString& height)
+{
+    using qor::sketch::ConstraintType;
+    Feature* f = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+    qor::sketch::Sketch& s = *f->sketch;
+    const int bottom = int(s.addLineAt(false, 0, 0, 8, 0));
+    const int right = int(s.addLineAt(false, 8, 0, 8, 6));
+    const int top = int(s.addLineAt(false, 8, 6, 0, 6));
+    const int left = int(s.addLineAt(false, 0, 6, 0, 0));
+    auto start = [&](int line) { return s.startPoint(line); };
+    s.addConstraint(ConstraintType::Coincident, s.endPoint(bottom), start(right), -1, 0);
+    s.addConstraint(ConstraintType::Coincident, s.endPoint(right), start(top), -1, 0);
+    s.addConstraint(ConstraintType::Coincident, s.endPoint(top), start(left), -1, 0);
+    s.addConstraint(ConstraintType::Coincident, s.endPoint(left), start(bottom), -1, 0);
+    s.addConstraint(ConstraintType::Horizontal, bottom, -1, -1, 0);
+    s.addConstraint(ConstraintType::Horizontal, top, -1, -1, 0);
+    s.addConstraint(ConstraintType::Vertical, left, -1, -1, 0);
+    s.addConstraint(ConstraintType::Vertical, right, -1, -1, 0);
+    s.addConstraint(ConstraintType::Fixed, start(bottom), -1, -1, 0);
+    s.findConstraint(int(s.addDimension(ConstraintType::Distance, bottom, -1, -1)))->expression =
+        width.toStdString();
+    s.findConstraint(int(s.addDimension(ConstraintType::Distance, left, -1, -1)))->expression =
+        height.toStdString();
+    return f;
+}
+
+QJsonObject extrusion(int sketchId, const QString& distance, const QString& op)
+{
+    return {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", sketchId}}}},
+            {"distance", distance},
+            {"op", op}};
+}
+
+double totalVolume(const ModelState& state)
+{
+    double sum = 0.0;
+    for (const auto& [id, body] : state.bodies)
+        sum += shapeVolume(body.shape);
+    return sum;
+}
+
+} // namespace
+
+TEST(Recompute, SketchesExtrusionsAndBoxesIntoSolids)
+{
+    Document doc;
+    doc.parameters.push_back({QStringLiteral("b"), QStringLiteral("40 mm")});
+    Feature* base = rectangleSketch(doc, QStringLiteral("b"), QStringLiteral("30 mm"));
+    Feature* pad = doc.addFeature(QStringLiteral("extrude"), extrusion(base->id, "10 mm", "new"));
+    Feature* pocket = doc.addFeature(
+        QStringLiteral("box"),
+        {{"x", "20 mm"}, {"y", "15 mm"}, {"length", "10"}, {"width", "10"}, {"height", "4"},
+         {"op", "cut"}});
+    ASSERT_TRUE(base && pad && pocket);
+
+    EXPECT_EQ(doc.recompute(), 0);
+    EXPECT_TRUE(base->warning.isEmpty());
+    ASSERT_EQ(doc.current.bodies.size(), 1u);
+    const Body& body = doc.current.bodies.begin()->second;
+    EXPECT_EQ(body.id, pad->id * 100);
+    EXPECT_EQ(body.name, "Körper 1");
+    EXPECT_NEAR(shapeVolume(body.shape), 40 * 30 * 10 - 10 * 10 * 4, 1e-6);
+    Bnd_Box bounds;
+    BRepBndLib::AddOptimal(body.shape, bounds, false, false);
+    double x0, y0, z0, x1, y1, z1;
+    bounds.Get(x0, y0, z0, x1, y1, z1);
+    EXPECT_NEAR(x1 - x0, 40.0, 1e-6);
+    EXPECT_NEAR(y1 - y0, 30.0, 1e-6);
+    EXPECT_NEAR(z1 - z0, 10.0, 1e-6);
+    EXPECT_EQ(doc.current.tools.at(pocket->id).targets, std::vector<int>({body.id}));
+    EXPECT_EQ(doc.current.sketches.at(base->id).sketch, base->sketch.get());
+    EXPECT_NEAR(shapeVolume(doc.snapshots[2].bodies.at(body.id).shape), 12000.0, 1e-6);
+
+    // The parameter drives the sketch dimension, the sketch the extrusion.
+    doc.parameters[0].expr = QStringLiteral("50 mm");
+    EXPECT_EQ(doc.recompute(), 0);
+    EXPECT_NEAR(totalVolume(doc.current), 50 * 30 * 10 - 400, 1e-6);
+
+    // A cut that reaches no body warns; the warning is kept with the cache entry.
+    Feature* far = doc.addFeature(QStringLiteral("box"), {{"x", "500"}, {"op", "cut"}});
+    EXPECT_EQ(doc.recompute(), 0);
+    EXPECT_EQ(far->warning, "Kein Körper im Wirkbereich");
+    EXPECT_TRUE(far->error.isEmpty());
+    far->warning.clear();
+    const std::size_t cached = doc.cache.size();
+    EXPECT_EQ(doc.recompute(), 0);
+    EXPECT_EQ(doc.cache.size(), cached);
+    EXPECT_EQ(far->warning, "Kein Körper im Wirkbereich");
+
+    // A failing feature in the middle: German error, the features after it
+    // work on the state before it.
+    Feature* bad = doc.addFeature(QStringLiteral("box"), {{"length", "0"}}, 2);
+    EXPECT_EQ(doc.recompute(), 1);
+    EXPECT_EQ(bad->error, "Maße müssen größer als 0 sein");
+    EXPECT_EQ(doc.current.bodies.size(), 1u);
+    EXPECT_NEAR(totalVolume(doc.current), 50 * 30 * 10 - 400, 1e-6);
+    Feature* nan = doc.addFeature(QStringLiteral("extrude"), extrusion(base->id, "10^400", "new"));
+    EXPECT_EQ(doc.recompute(), 2);
+    EXPECT_EQ(nan->error, "distance: Ergebnis ist keine endliche Zahl");
+    EXPECT_EQ(doc.current.bodies.size(), 1u);
+
+    // Suppressing the pad leaves the pocket with nothing to cut.
+    pad->suppressed = true;
+    doc.recompute();
+    EXPECT_TRUE(doc.current.bodies.empty());
+    EXPECT_EQ(pocket->warning, "Kein Körper im Wirkbereich");
 }

@@ -1,0 +1,154 @@
+#include "app/BatchConversion.h"
+
+#include "app/CommandLine.h"
+#include "io/Export.h"
+#include "io/Import.h"
+
+#include <BRepGProp.hxx>
+#include <BRep_Tool.hxx>
+#include <GProp_GProps.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_PrinterOStream.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopoDS.hxx>
+
+#include <QFileInfo>
+
+#include <charconv>
+#include <cmath>
+
+namespace qor::app {
+
+namespace {
+
+struct BodyFacts {
+    int faces = 0;
+    int shells = 0;
+    int solids = 0;
+    int openEdges = 0;
+    double volume = 0.0;
+};
+
+int countOf(const TopoDS_Shape& shape, TopAbs_ShapeEnum type)
+{
+    int count = 0;
+    for (TopExp_Explorer it(shape, type); it.More(); it.Next())
+        ++count;
+    return count;
+}
+
+// An edge bounding at most one face is open; a seam is listed twice by its face
+// and so counts as closed.
+int openEdgeCount(const TopoDS_Shape& shape)
+{
+    TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
+    TopExp::MapShapesAndAncestors(shape, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
+    int count = 0;
+    for (int i = 1; i <= facesOfEdge.Extent(); ++i) {
+        if (facesOfEdge(i).Extent() <= 1 && !BRep_Tool::Degenerated(TopoDS::Edge(facesOfEdge.FindKey(i))))
+            ++count;
+    }
+    return count;
+}
+
+BodyFacts factsOf(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props);
+    return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL), countOf(shape, TopAbs_SOLID),
+            openEdgeCount(shape), std::abs(props.Mass())};
+}
+
+QString oneDecimal(double value)
+{
+    char text[400];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
+    return QString::fromLatin1(text, end.ptr - text);
+}
+
+void print(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int fail(std::FILE* err, const QString& message)
+{
+    print(err, QStringLiteral("Fehler: %1\n").arg(message));
+    return 1;
+}
+
+// The kernel reports on standard output; the summary must be the only thing there.
+void sendKernelFailuresToStandardError()
+{
+    const Handle(Message_Messenger)& messenger = Message::DefaultMessenger();
+    messenger->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
+    Handle(Message_PrinterOStream) printer = new Message_PrinterOStream("cerr", false, Message_Fail);
+    printer->SetToColorize(false);
+    messenger->AddPrinter(printer);
+}
+
+// A value without colon, or with nothing on one side of it, names no separate
+// output; writing anyway would overwrite the input.
+QString refusal(const QString& spec, const ConvertPaths& paths)
+{
+    if (!paths.hasSeparator || paths.input.isEmpty() || paths.output.isEmpty())
+        return QStringLiteral("„%1“ nennt keine Ausgabedatei (EINGABE:AUSGABE)").arg(spec);
+    const QFileInfo input(paths.input);
+    const QFileInfo output(paths.output);
+    if (input.absoluteFilePath() == output.absoluteFilePath()
+        || (input.exists() && input.canonicalFilePath() == output.canonicalFilePath()))
+        return QStringLiteral("Eingabe und Ausgabe sind dieselbe Datei „%1“").arg(paths.input);
+    return {};
+}
+
+} // namespace
+
+int runConversion(const QString& spec, std::FILE* out, std::FILE* err)
+{
+    const ConvertPaths paths = splitConvertSpec(spec);
+    if (const QString refused = refusal(spec, paths); !refused.isEmpty())
+        return fail(err, refused);
+
+    sendKernelFailuresToStandardError();
+    const io::ImportResult imported = io::importFile(paths.input, {});
+    if (!imported.ok)
+        return fail(err, imported.error);
+
+    std::vector<io::ExportBody> bodies;
+    bodies.reserve(imported.bodies.size());
+    for (const io::ImportedBody& body : imported.bodies) {
+        io::ExportBody exported;
+        exported.name = body.name;
+        exported.shape = body.shape;
+        exported.r = body.r;
+        exported.g = body.g;
+        exported.b = body.b;
+        bodies.push_back(std::move(exported));
+    }
+    // The batch settings are the export defaults: 0.02 mm and 0.3 rad, binary STL,
+    // AP242, no author; the user's mesh quality setting does not apply here.
+    QString exportError;
+    if (!io::exportFile(paths.output, bodies, io::ExportOptions(), &exportError))
+        return fail(err, exportError);
+
+    print(out, QStringLiteral("%1: %2 Körper → %3\n")
+                   .arg(imported.format, QString::number(imported.bodies.size()), paths.output));
+    for (const io::ImportedBody& body : imported.bodies) {
+        const BodyFacts facts = factsOf(body.shape);
+        print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "
+                                  "Volumen %6 mm³\n")
+                       .arg(body.name, QString::number(facts.faces), QString::number(facts.shells),
+                            QString::number(facts.solids), QString::number(facts.openEdges),
+                            oneDecimal(facts.volume)));
+    }
+    if (!imported.warning.isEmpty())
+        print(out, QStringLiteral("Hinweis: %1\n").arg(imported.warning));
+    return 0;
+}
+
+} // namespace qor::app

@@ -1,0 +1,70 @@
+#include "app/CommandLine.h"
+
+#include <cstring>
+
+namespace qor::app {
+
+CommandLine::CommandLine()
+    : demo(QStringLiteral("demo"),
+           QStringLiteral("Beispielmodell laden (bracket, flange, housing)"), QStringLiteral("name")),
+      screenshot(QStringLiteral("screenshot"), QStringLiteral("Bildschirmfoto speichern und beenden"),
+                 QStringLiteral("png")),
+      size(QStringLiteral("size"), QStringLiteral("Fenstergröße BxH"), QStringLiteral("size"),
+           QStringLiteral("1600x980")),
+      editSketch(QStringLiteral("edit-sketch"),
+                 QStringLiteral("Skizze Nr. bearbeiten (für Vorschaubilder)"), QStringLiteral("n")),
+      command(QStringLiteral("command"),
+              QStringLiteral("Feature-Befehl öffnen (für Vorschaubilder)"), QStringLiteral("typ")),
+      sketchTool(QStringLiteral("sketch-tool"), QStringLiteral("Skizzenwerkzeug wählen"),
+                 QStringLiteral("n")),
+      renderIcon(QStringLiteral("render-icon"),
+                 QStringLiteral("Programmsymbol als PNG schreiben (Paketbau): GRÖSSE:DATEI"),
+                 QStringLiteral("spec")),
+      convert(QStringLiteral("convert"),
+              QStringLiteral("Datei umwandeln und beenden: EINGABE:AUSGABE (z. B. teil.par:teil.step)"),
+              QStringLiteral("spec")),
+      drawing(QStringLiteral("drawing"), QStringLiteral("Zeichnung öffnen (Vorschaubild)")),
+      render(QStringLiteral("render"),
+             QStringLiteral("Fotorealistisch rendern und als Bild speichern: MODUS:BREITExHÖHE:DATEI "
+                            "(Modus 1 = Raytracing, 2 = Pfadverfolgung)"),
+             QStringLiteral("spec"))
+{
+    parser.setApplicationDescription(QStringLiteral("QorCAD – parametrisches 3D-CAD"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("datei"),
+        QStringLiteral("Bauteil (.qcpart) oder Import (STEP, IGES, STL, OBJ, glTF, Solid Edge, Fusion)"));
+    for (const QCommandLineOption* option : {&demo, &screenshot, &size, &editSketch, &command,
+                                             &sketchTool, &renderIcon, &convert, &drawing, &render})
+        parser.addOption(*option);
+}
+
+bool isBatchRun(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        // Help and version end the process inside the parser, before any window.
+        for (const char* option : {"--convert", "--render-icon", "--help", "--help-all", "-h",
+                                   "-?", "--version", "-v"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+        // The parser takes "--convert=a:b" as well; such a run must not leave the
+        // crash marker behind either, or the next start falls back to software.
+        for (const char* option : {"--convert=", "--render-icon="}) {
+            if (std::strncmp(argv[i], option, std::strlen(option)) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+ConvertPaths splitConvertSpec(const QString& spec)
+{
+    const qsizetype colon = spec.lastIndexOf(u':');
+    if (colon < 0)
+        return {spec, spec, false};
+    return {spec.left(colon), spec.mid(colon + 1), true};
+}
+
+} // namespace qor::app

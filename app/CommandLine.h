@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+
+namespace qor::app {
+
+// The program's command line: help, version, the positional file and ten long
+// options, added to the parser in the order the help lists them.
+struct CommandLine {
+    CommandLine();
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
+
+    QCommandLineParser parser;
+    QCommandLineOption demo;
+    QCommandLineOption screenshot;
+    QCommandLineOption size;
+    QCommandLineOption editSketch;
+    QCommandLineOption command;
+    QCommandLineOption sketchTool;
+    QCommandLineOption renderIcon;
+    QCommandLineOption convert;
+    QCommandLineOption drawing;
+    QCommandLineOption render;
+};
+
+// True when an argument after the program name is exactly one of the options
+// that end the process without a window ("--convert", "--render-icon", "--help",
+// "--version"), or one of the first two with its value joined by "="; such runs
+// leave settings and environment alone.
+bool isBatchRun(int argc, const char* const* argv);
+
+struct ConvertPaths {
+    QString input;
+    QString output;
+    bool hasSeparator = false;
+};
+
+// Splits "EINGABE:AUSGABE" at its last colon, so the input may contain colons.
+// Without a colon there is no separate output: both paths are the whole value.
+ConvertPaths splitConvertSpec(const QString& spec);
+
+} // namespace qor::app

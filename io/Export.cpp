@@ -1,0 +1,319 @@
+#include "io/Export.h"
+
+#include "io/PlyWriter.h"
+#include "io/ThreeMfWriter.h"
+#include "io/XcafBodies.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools.hxx>
+#include <IGESCAFControl_Writer.hxx>
+#include <IGESControl_Controller.hxx>
+#include <Interface_Static.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_Printer.hxx>
+#include <Quantity_Color.hxx>
+#include <RWGltf_CafWriter.hxx>
+#include <RWObj_CafWriter.hxx>
+#include <STEPCAFControl_Writer.hxx>
+#include <STEPControl_Controller.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <StlAPI_Writer.hxx>
+#include <TColStd_IndexedDataMapOfStringString.hxx>
+#include <TDataStd_Name.hxx>
+#include <TopoDS_Builder.hxx>
+#include <TopoDS_Compound.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_ShapeTool.hxx>
+
+#include <exception>
+#include <filesystem>
+
+namespace qor::io {
+
+namespace {
+
+enum class Format { Brep, ThreeMf, Stl, Step, Iges, Obj, Glb, Gltf, Ply };
+
+struct FormatInfo {
+    Format format;
+    bool meshed;           // tessellated before writing
+    const char* failure;   // the text when the file cannot be written
+};
+
+const FormatInfo* formatOf(const QString& suffix)
+{
+    static const std::vector<std::pair<QString, FormatInfo>> table = {
+        {QStringLiteral("step"), {Format::Step, false, "STEP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("stp"), {Format::Step, false, "STEP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("iges"), {Format::Iges, false, "IGES-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("igs"), {Format::Iges, false, "IGES-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("stl"), {Format::Stl, true, "STL-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("obj"), {Format::Obj, true, "OBJ-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("glb"), {Format::Glb, true, "glTF-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("gltf"), {Format::Gltf, true, "glTF-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("ply"), {Format::Ply, true, "PLY-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("brep"), {Format::Brep, false, "BREP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("brp"), {Format::Brep, false, "BREP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("3mf"), {Format::ThreeMf, true, "3MF-Datei konnte nicht geschrieben werden"}},
+    };
+    for (const auto& [key, info] : table) {
+        if (key == suffix)
+            return &info;
+    }
+    return nullptr;
+}
+
+// The data-exchange writers print statistics to standard output, which would
+// end up in the batch conversion's output.
+void quietKernel()
+{
+    static const bool done = [] {
+        for (const Handle(Message_Printer)& printer : Message::DefaultMessenger()->Printers())
+            printer->SetTraceLevel(Message_Fail);
+        return true;
+    }();
+    (void)done;
+}
+
+// Releases the document from the XCAF application also when a writer throws.
+struct XcafDocumentCloser {
+    Handle(TDocStd_Document) document;
+    ~XcafDocumentCloser() { closeXcafDocument(document); }
+};
+
+// IGES strings are byte strings: its writer keeps only the low byte of each
+// character while its reader decodes UTF-8. Handing it the UTF-8 bytes as
+// characters makes names such as "Gehäuse" survive.
+TCollection_ExtendedString xcafName(const QString& name, Format format)
+{
+    const QString text = format == Format::Iges ? QString::fromLatin1(name.toUtf8()) : name;
+    return TCollection_ExtendedString(text.toStdWString().c_str());
+}
+
+void fillXcafDocument(const Handle(TDocStd_Document)& document, const std::vector<ExportBody>& bodies,
+                      Format format)
+{
+    const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(document->Main());
+    const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(document->Main());
+    for (const ExportBody& body : bodies) {
+        const TDF_Label label = shapes->AddShape(body.shape, false, true);
+        TDataStd_Name::Set(label, xcafName(body.name, format));
+        colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
+                          XCAFDoc_ColorSurf);
+    }
+}
+
+QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& file,
+                  const ExportOptions& options)
+{
+    STEPControl_Controller::Init();
+    const char* schema = options.stepSchema == u"AP203"   ? "AP203"
+                         : options.stepSchema == u"AP214" ? "AP214IS"
+                                                           : "AP242DIS";
+    Interface_Static::SetCVal("write.step.schema", schema);
+    Interface_Static::SetCVal("write.step.unit", "MM");
+    STEPCAFControl_Writer writer;
+    if (!writer.Transfer(document, STEPControl_AsIs))
+        return QStringLiteral("STEP-Übertragung fehlgeschlagen");
+    if (writer.Write(file.constData()) != IFSelect_RetDone)
+        return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
+    return {};
+}
+
+QString writeIges(const Handle(TDocStd_Document)& document, const QByteArray& file)
+{
+    IGESControl_Controller::Init();
+    IGESCAFControl_Writer writer;
+    writer.SetColorMode(true);
+    writer.SetNameMode(true);
+    if (!writer.Transfer(document))
+        return QStringLiteral("IGES-Übertragung fehlgeschlagen");
+    if (!writer.Write(file.constData(), false))
+        return QStringLiteral("IGES-Datei konnte nicht geschrieben werden");
+    return {};
+}
+
+TColStd_IndexedDataMapOfStringString metadataOf(const ExportOptions& options)
+{
+    TColStd_IndexedDataMapOfStringString metadata;
+    metadata.Add("Author", TCollection_AsciiString(options.author.toUtf8().constData()));
+    metadata.Add("Software", "QorCAD");
+    return metadata;
+}
+
+bool writeObj(const Handle(TDocStd_Document)& document, const QByteArray& file,
+              const ExportOptions& options)
+{
+    RWObj_CafWriter writer(file.constData());
+    // Millimetres in and out: no scaling, no change of axes.
+    writer.ChangeCoordinateSystemConverter().SetInputLengthUnit(0.001);
+    writer.ChangeCoordinateSystemConverter().SetOutputLengthUnit(0.001);
+    return writer.Perform(document, metadataOf(options), Message_ProgressRange());
+}
+
+bool writeGltf(const Handle(TDocStd_Document)& document, const QByteArray& file,
+               const ExportOptions& options, bool binary)
+{
+    RWGltf_CafWriter writer(file.constData(), binary);
+    // The output side keeps glTF's own metres with Y up.
+    writer.ChangeCoordinateSystemConverter().SetInputLengthUnit(0.001);
+    writer.ChangeCoordinateSystemConverter().SetInputCoordinateSystem(RWMesh_CoordinateSystem_Zup);
+    return writer.Perform(document, metadataOf(options), Message_ProgressRange());
+}
+
+QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
+                         const std::vector<ExportBody>& bodies, const ExportOptions& options)
+{
+    XcafDocumentCloser scope{newXcafDocument()};
+    fillXcafDocument(scope.document, bodies, info.format);
+    switch (info.format) {
+    case Format::Step:
+        return writeStep(scope.document, file, options);
+    case Format::Iges:
+        return writeIges(scope.document, file);
+    case Format::Obj:
+        return writeObj(scope.document, file, options) ? QString() : QString::fromUtf8(info.failure);
+    default:
+        return writeGltf(scope.document, file, options, info.format == Format::Glb)
+            ? QString()
+            : QString::fromUtf8(info.failure);
+    }
+}
+
+bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
+{
+    const QByteArray package = write3mf(bodies);
+    if (package.isEmpty())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool complete = file.write(package) == package.size();
+    file.close();
+    return complete && file.error() == QFileDevice::NoError;
+}
+
+// Writes the file at path; an empty answer means success, else the German text.
+// May throw: the caller turns kernel and standard exceptions into a message.
+QString writeFormat(const FormatInfo& info, const QString& path, const std::vector<ExportBody>& bodies,
+                    const ExportOptions& options)
+{
+    TopoDS_Compound compound;
+    TopoDS_Builder builder;
+    builder.MakeCompound(compound);
+    for (const ExportBody& body : bodies)
+        builder.Add(compound, body.shape);
+
+    if (info.meshed) {
+        for (const ExportBody& body : bodies)
+            BRepMesh_IncrementalMesh(body.shape, options.linearDeflection, false,
+                                     options.angularDeflection, true);
+    }
+
+    const QByteArray file = QFile::encodeName(path);
+    const QString failure = QString::fromUtf8(info.failure);
+    switch (info.format) {
+    case Format::Brep:
+        return BRepTools::Write(compound, file.constData(), true, false, TopTools_FormatVersion_VERSION_3)
+            ? QString()
+            : failure;
+    case Format::ThreeMf:
+        return write3mfFile(path, bodies) ? QString() : failure;
+    case Format::Stl: {
+        StlAPI_Writer writer;
+        writer.ASCIIMode() = !options.binary;
+        return writer.Write(compound, file.constData()) ? QString() : failure;
+    }
+    case Format::Ply:
+        return writePly(path, bodies, options.author) ? QString() : failure;
+    default:
+        return writeThroughXcaf(info, file, bodies, options);
+    }
+}
+
+// Moves every file the writer left in the staging folder beside the target, the
+// target itself last, so that it never refers to side files not yet in place.
+// A replaced file keeps its permissions.
+bool moveIntoPlace(const QString& stagingDir, const QString& target)
+{
+    namespace fs = std::filesystem;
+    const QFileInfo targetInfo(target);
+    const QStringList written = QDir(stagingDir).entryList(QDir::Files | QDir::Hidden);
+    if (!written.contains(targetInfo.fileName()))
+        return false;
+    if (targetInfo.exists())
+        QFile::setPermissions(QDir(stagingDir).filePath(targetInfo.fileName()), targetInfo.permissions());
+    QStringList order = written;
+    order.removeAll(targetInfo.fileName());
+    order.append(targetInfo.fileName());
+    for (const QString& name : order) {
+        std::error_code ec;
+        fs::rename(fs::path(QFile::encodeName(QDir(stagingDir).filePath(name)).toStdString()),
+                   fs::path(QFile::encodeName(targetInfo.dir().filePath(name)).toStdString()), ec);
+        if (ec)
+            return false;
+    }
+    return true;
+}
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
+                const ExportOptions& options, QString* error)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (bodies.empty()) {
+        setError(error, QStringLiteral("Keine Körper zum Exportieren"));
+        return false;
+    }
+    const FormatInfo* info = formatOf(suffix);
+    if (!info) {
+        setError(error, QStringLiteral("Unbekanntes Exportformat .") + suffix);
+        return false;
+    }
+    quietKernel();
+
+    // The writers go to a folder beside the target under the target's own name,
+    // so that side files and names inside the file come out right and the
+    // final move stays on one file system.
+    const QFileInfo target(path);
+    QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
+    if (!staging.isValid()) {
+        setError(error, QString::fromUtf8(info->failure));
+        return false;
+    }
+    const QString staged = staging.filePath(target.fileName());
+
+    QString failure;
+    try {
+        OCC_CATCH_SIGNALS
+        failure = writeFormat(*info, staged, bodies, options);
+    } catch (const Standard_Failure& f) {
+        failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(f.GetMessageString()));
+    } catch (const std::exception& e) {
+        failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(e.what()));
+    }
+    if (failure.isEmpty() && !moveIntoPlace(staging.path(), target.absoluteFilePath()))
+        failure = QString::fromUtf8(info->failure);
+    if (!failure.isEmpty()) {
+        setError(error, failure);
+        return false;
+    }
+    return true;
+}
+
+} // namespace qor::io

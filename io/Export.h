@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <TopoDS_Shape.hxx>
+
+#include <vector>
+
+namespace qor::io {
+
+// One body to write.
+struct ExportBody {
+    QString name;
+    TopoDS_Shape shape; // millimetres, with its location
+    // Display colour, sRGB components from 0 to 1.
+    double r = 0.72;
+    double g = 0.76;
+    double b = 0.82;
+};
+
+struct ExportOptions {
+    // Tessellation before mesh exports: absolute chord deviation in millimetres
+    // and the angle between adjacent facets in radians.
+    double linearDeflection = 0.02;
+    double angularDeflection = 0.3;
+    bool binary = true;                            // STL only
+    QString stepSchema = QStringLiteral("AP242");  // "AP203", "AP214"; anything else is AP242
+    QString author;                                // OBJ, glTF/GLB and PLY metadata
+};
+
+// Writes the bodies to path in the format its lower-case suffix names. The file
+// is written beside the target first and moved into place only when the writer
+// succeeded, so a failed export never damages an existing file. On failure,
+// error (when not null) receives a German text.
+bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
+                const ExportOptions& options, QString* error = nullptr);
+
+} // namespace qor::io

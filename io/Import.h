@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <TopoDS_Shape.hxx>
+
+#include <functional>
+#include <vector>
+
+namespace qor::io {
+
+// Percentage 0..100 and a label; an empty label keeps the previous one.
+using ProgressCallback = std::function<void(int, const QString&)>;
+
+// One body read from a foreign file, already placed.
+struct ImportedBody {
+    QString name;
+    TopoDS_Shape shape;
+    bool hasColor = false;
+    // sRGB 0..1; the neutral body colour unless the file gave one.
+    double r = 0.72;
+    double g = 0.76;
+    double b = 0.82;
+};
+
+struct ImportResult {
+    bool ok = false;
+    QString error;
+    QString warning;
+    std::vector<ImportedBody> bodies;
+    bool meshBodies = false;
+    QString format;
+    QByteArray preview;
+    QStringList notes;
+};
+
+// Reads a foreign CAD or mesh file chosen by its lower-case suffix. Never throws:
+// every failure comes back as ok false with a German error text.
+ImportResult importFile(const QString& path, const ProgressCallback& progress);
+
+// True when the lower-case last suffix of the path is one importFile reads.
+bool isImportable(const QString& path);
+
+// File-dialog filters of the open/import dialogs and of the export dialog.
+QString importFilter();
+QString exportFilter();
+
+} // namespace qor::io

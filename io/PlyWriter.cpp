@@ -1,0 +1,209 @@
+#include "io/PlyWriter.h"
+
+#include <QFile>
+
+#include <BRep_Tool.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Face.hxx>
+#include <gp_Vec.hxx>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace qor::io {
+
+namespace {
+
+// One face's triangulation in world coordinates, wound so that it faces out.
+struct FaceMesh {
+    std::vector<gp_Pnt> nodes;
+    std::vector<gp_Vec> normals;
+    std::vector<std::array<int, 3>> triangles; // indices into nodes, from 0
+    int body = 0;
+};
+
+// Vertex normals as the area-weighted mean of the adjacent facets, taken from
+// the already oriented triangles so reversed faces need no extra care.
+void computeNormals(FaceMesh& face)
+{
+    face.normals.assign(face.nodes.size(), gp_Vec(0, 0, 0));
+    for (const auto& t : face.triangles) {
+        const gp_Vec n = gp_Vec(face.nodes[t[0]], face.nodes[t[1]])
+                             .Crossed(gp_Vec(face.nodes[t[0]], face.nodes[t[2]]));
+        for (int i : t)
+            face.normals[std::size_t(i)] += n;
+    }
+    for (gp_Vec& n : face.normals) {
+        const double length = n.Magnitude();
+        n = length > 0.0 ? n / length : gp_Vec(0, 0, 1);
+    }
+}
+
+std::vector<FaceMesh> collectFaces(const std::vector<ExportBody>& bodies)
+{
+    std::vector<FaceMesh> faces;
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+        for (TopExp_Explorer ex(bodies[b].shape, TopAbs_FACE); ex.More(); ex.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(ex.Current());
+            TopLoc_Location location;
+            const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
+            if (tri.IsNull() || tri->NbTriangles() == 0)
+                continue;
+            FaceMesh mesh;
+            mesh.body = int(b);
+            const gp_Trsf& trsf = location.Transformation();
+            for (int i = 1; i <= tri->NbNodes(); ++i)
+                mesh.nodes.push_back(tri->Node(i).Transformed(trsf));
+            const bool reversed = face.Orientation() == TopAbs_REVERSED;
+            for (int t = 1; t <= tri->NbTriangles(); ++t) {
+                int n1 = 0, n2 = 0, n3 = 0;
+                tri->Triangle(t).Get(n1, n2, n3);
+                if (n1 == n2 || n2 == n3 || n1 == n3)
+                    continue;
+                if (reversed)
+                    std::swap(n2, n3);
+                mesh.triangles.push_back({n1 - 1, n2 - 1, n3 - 1});
+            }
+            computeNormals(mesh);
+            faces.push_back(std::move(mesh));
+        }
+    }
+    return faces;
+}
+
+int colourByte(double c)
+{
+    return int(std::lround(255.0 * std::clamp(c > 0.0 ? c : 0.0, 0.0, 1.0)));
+}
+
+void appendNumber(QByteArray& out, float v)
+{
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, res.ptr - buf);
+}
+
+void appendNumber(QByteArray& out, long long v)
+{
+    char buf[24];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, res.ptr - buf);
+}
+
+// A header comment must stay on its line.
+QByteArray oneLine(const QString& text)
+{
+    QByteArray bytes = text.toUtf8();
+    std::replace_if(bytes.begin(), bytes.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return bytes;
+}
+
+QByteArray header(const std::vector<FaceMesh>& faces, const QString& author)
+{
+    long long vertices = 0;
+    long long triangles = 0;
+    for (const FaceMesh& f : faces) {
+        vertices += qint64(f.nodes.size());
+        triangles += qint64(f.triangles.size());
+    }
+    QByteArray text("ply\nformat ascii 1.0\n");
+    if (!author.isEmpty())
+        text.append("comment Author: " + oneLine(author) + '\n');
+    text.append("comment Software: QorCAD\nelement vertex ");
+    appendNumber(text, vertices);
+    text.append("\nproperty float x\nproperty float y\nproperty float z\n"
+                "property float nx\nproperty float ny\nproperty float nz\n"
+                "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+                "element face ");
+    appendNumber(text, triangles);
+    text.append("\nproperty list uchar int vertex_indices\nproperty int SurfaceId\nend_header\n");
+    return text;
+}
+
+// Writes in pieces so that a large mesh never sits in memory as text.
+class ChunkedFile {
+public:
+    explicit ChunkedFile(const QString& path) : file_(path) {}
+
+    bool open() { return file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
+    QByteArray& buffer() { return buffer_; }
+
+    void flushIfFull()
+    {
+        if (buffer_.size() >= 1 << 20)
+            flush();
+    }
+
+    bool finish()
+    {
+        flush();
+        file_.close();
+        return ok_ && file_.error() == QFileDevice::NoError;
+    }
+
+private:
+    void flush()
+    {
+        if (ok_ && file_.write(buffer_) != buffer_.size())
+            ok_ = false;
+        buffer_.clear();
+    }
+
+    QFile file_;
+    QByteArray buffer_;
+    bool ok_ = true;
+};
+
+} // namespace
+
+bool writePly(const QString& path, const std::vector<ExportBody>& bodies, const QString& author)
+{
+    const std::vector<FaceMesh> faces = collectFaces(bodies);
+    ChunkedFile out(path);
+    if (!out.open())
+        return false;
+    out.buffer() = header(faces, author);
+
+    for (const FaceMesh& f : faces) {
+        const ExportBody& body = bodies[std::size_t(f.body)];
+        QByteArray colour = ' ' + QByteArray::number(colourByte(body.r)) + ' '
+            + QByteArray::number(colourByte(body.g)) + ' ' + QByteArray::number(colourByte(body.b))
+            + '\n';
+        for (std::size_t i = 0; i < f.nodes.size(); ++i) {
+            QByteArray& text = out.buffer();
+            const gp_Pnt& p = f.nodes[i];
+            const gp_Vec& n = f.normals[i];
+            for (double v : {p.X(), p.Y(), p.Z(), n.X(), n.Y(), n.Z()}) {
+                appendNumber(text, float(v));
+                text.append(' ');
+            }
+            text.chop(1);
+            text.append(colour);
+            out.flushIfFull();
+        }
+    }
+
+    long long first = 0;
+    for (const FaceMesh& f : faces) {
+        for (const auto& t : f.triangles) {
+            QByteArray& text = out.buffer();
+            text.append('3');
+            for (int i : t) {
+                text.append(' ');
+                appendNumber(text, first + i);
+            }
+            text.append(' ');
+            appendNumber(text, static_cast<long long>(f.body));
+            text.append('\n');
+            out.flushIfFull();
+        }
+        first += qint64(f.nodes.size());
+    }
+    return out.finish();
+}
+
+} // namespace qor::io

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "io/Import.h"
+
+#include <TDF_Label.hxx>
+#include <TDocStd_Document.hxx>
+#include <TopLoc_Location.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+
+namespace qor::io {
+
+// A new, empty XCAF document in the "BinXCAF" storage format. It stays registered
+// with the XCAF application until closeXcafDocument releases it.
+Handle(TDocStd_Document) newXcafDocument();
+void closeXcafDocument(const Handle(TDocStd_Document)& document);
+
+// The label's name attribute; empty when it has none.
+QString labelName(const TDF_Label& label);
+
+// One body per placed simple shape of the document's free shapes; sets ok, and
+// the error when nothing was found and no error was set before.
+void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result);
+
+// The recursive step: the label at the given depth below a free shape, with the
+// placement of its enclosing assemblies.
+void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label,
+                      const TopLoc_Location& placement, std::vector<ImportedBody>& bodies,
+                      int depth);
+
+} // namespace qor::io

@@ -1,0 +1,348 @@
+#include "app/CommandLine.h"
+#include "app/SoftwareGl.h"
+#include "io/Import.h"
+#include "io/XcafBodies.h"
+
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepGProp.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <GProp_GProps.hxx>
+#include <STEPCAFControl_Writer.hxx>
+#include <STEPControl_Controller.hxx>
+#include <TDataStd_Name.hxx>
+#include <TopoDS_Compound.hxx>
+#include <Quantity_Color.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_ShapeTool.hxx>
+#include <gp_Pln.hxx>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace qor::app;
+
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+bool parse(CommandLine& commandLine, const QStringList& arguments)
+{
+    return commandLine.parser.parse(QStringList{QStringLiteral("qorcad")} + arguments);
+}
+
+struct ProgramRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the built program with its settings in a private folder.
+ProgramRun runProgram(const QStringList& arguments, const QTemporaryDir& home,
+               const QStringList& environment = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    env.insert("XDG_CACHE_HOME", home.filePath("cache"));
+    env.remove("QORCAD_GL");
+    for (const QString& entry : environment)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QORCAD_BINARY), arguments);
+    process.waitForFinished(60000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QString settingsFile(const QTemporaryDir& home)
+{
+    return home.filePath("config/Tarnwick/QorCAD.conf");
+}
+
+// A red box "Quader" and a cylinder "Zylinder" as a STEP file.
+void writeStep(const QString& path)
+{
+    Handle(TDocStd_Document) doc = qor::io::newXcafDocument();
+    const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
+    const TDF_Label box = shapes->AddShape(BRepPrimAPI_MakeBox(10, 20, 30).Shape(), false);
+    TDataStd_Name::Set(box, "Quader");
+    const TDF_Label cylinder = shapes->AddShape(
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(40, 0, 0), gp::DZ()), 5, 10).Shape(), false);
+    TDataStd_Name::Set(cylinder, "Zylinder");
+    XCAFDoc_DocumentTool::ColorTool(doc->Main())
+        ->SetColor(box, Quantity_Color(1, 0, 0, Quantity_TOC_sRGB), XCAFDoc_ColorSurf);
+    STEPControl_Controller::Init();
+    STEPCAFControl_Writer writer;
+    writer.Transfer(doc, STEPControl_AsIs);
+    writer.Write(path.toLocal8Bit().constData());
+    qor::io::closeXcafDocument(doc);
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+} // namespace
+
+TEST(CommandLineTest, OptionsAndValues)
+{
+    CommandLine commandLine;
+    ASSERT_TRUE(parse(commandLine, {"--convert", "a.step:b.stl", "--render-icon", "16:a.png",
+                                    "--render-icon=32:b.png", "--drawing", "teil.qcpart"}));
+    EXPECT_EQ(commandLine.parser.value(commandLine.convert), "a.step:b.stl");
+    EXPECT_EQ(commandLine.parser.values(commandLine.renderIcon),
+              QStringList({"16:a.png", "32:b.png"}));
+    EXPECT_TRUE(commandLine.parser.isSet(commandLine.drawing));
+    EXPECT_EQ(commandLine.parser.positionalArguments(), QStringList{"teil.qcpart"});
+    EXPECT_FALSE(commandLine.parser.isSet(commandLine.size));
+    EXPECT_EQ(commandLine.parser.value(commandLine.size), "1600x980");
+    EXPECT_FALSE(commandLine.parser.isSet(commandLine.screenshot));
+
+    CommandLine withValues;
+    ASSERT_TRUE(parse(withValues, {"--demo", "flange", "--screenshot", "bild.png", "--size",
+                                   "800x600", "--edit-sketch", "2", "--command", "extrude",
+                                   "--sketch-tool", "3", "--render", "1:640x480:r.png"}));
+    EXPECT_EQ(withValues.parser.value(withValues.demo), "flange");
+    EXPECT_EQ(withValues.parser.value(withValues.screenshot), "bild.png");
+    EXPECT_EQ(withValues.parser.value(withValues.size), "800x600");
+    EXPECT_EQ(withValues.parser.value(withValues.editSketch), "2");
+    EXPECT_EQ(withValues.parser.value(withValues.command), "extrude");
+    EXPECT_EQ(withValues.parser.value(withValues.sketchTool), "3");
+    EXPECT_EQ(withValues.parser.value(withValues.render), "1:640x480:r.png");
+
+    // Long options only, and unknown ones are refused.
+    CommandLine unknown;
+    EXPECT_FALSE(parse(unknown, {"--gibtsnicht"}));
+    EXPECT_FALSE(unknown.parser.errorText().isEmpty());
+    CommandLine shortForm;
+    EXPECT_FALSE(parse(shortForm, {"-d", "flange"}));
+    CommandLine missingValue;
+    EXPECT_FALSE(parse(missingValue, {"--convert"}));
+}
+
+TEST(CommandLineTest, HelpListsTheOptionsInOrder)
+{
+    CommandLine commandLine;
+    const QString help = commandLine.parser.helpText();
+    EXPECT_TRUE(help.contains("QorCAD – parametrisches 3D-CAD"));
+    EXPECT_TRUE(help.contains("datei"));
+    qsizetype last = -1;
+    for (const char* option : {"--demo <name>", "--screenshot <png>", "--size <size>",
+                               "--edit-sketch <n>", "--command <typ>", "--sketch-tool <n>",
+                               "--render-icon <spec>", "--convert <spec>", "--drawing",
+                               "--render <spec>"}) {
+        const qsizetype at = help.indexOf(QLatin1String(option));
+        EXPECT_GT(at, last) << option;
+        last = at;
+    }
+    // Wrapped by the parser, so compare without the line breaks.
+    const QString flat = help.simplified();
+    EXPECT_TRUE(flat.contains("Datei umwandeln und beenden: EINGABE:AUSGABE (z. B. teil.par:teil.step)"));
+    EXPECT_TRUE(flat.contains("Bauteil (.qcpart) oder Import (STEP, IGES, STL, OBJ, glTF, Solid Edge, Fusion)"));
+    EXPECT_TRUE(flat.contains("Fenstergröße BxH"));
+}
+
+TEST(CommandLineTest, BatchPrescanAndConvertSplit)
+{
+    const char* convert[] = {"qorcad", "--convert", "a:b"};
+    const char* joined[] = {"qorcad", "--convert=a:b"};
+    const char* help[] = {"qorcad", "teil.qcpart", "--help"};
+    const char* icon[] = {"qorcad", "--render-icon", "16:a.png"};
+    const char* window[] = {"qorcad", "--demo", "flange", "--convertx", "-convert", "--version2"};
+    const char* programOnly[] = {"--version"};
+    EXPECT_TRUE(isBatchRun(3, convert));
+    EXPECT_TRUE(isBatchRun(2, joined));
+    EXPECT_TRUE(isBatchRun(3, help));
+    for (const char* shortForm : {"-h", "-v", "--help-all"}) {
+        const char* args[] = {"qorcad", shortForm};
+        EXPECT_TRUE(isBatchRun(2, args)) << shortForm;
+    }
+    EXPECT_TRUE(isBatchRun(3, icon));
+    EXPECT_FALSE(isBatchRun(6, window));
+    EXPECT_FALSE(isBatchRun(1, programOnly)); // the program name itself is not an option
+
+    const ConvertPaths drive = splitConvertSpec("C:x.step:y.stl");
+    EXPECT_EQ(drive.input, "C:x.step");
+    EXPECT_EQ(drive.output, "y.stl");
+    EXPECT_TRUE(drive.hasSeparator);
+    const ConvertPaths bare = splitConvertSpec("teil.step");
+    EXPECT_EQ(bare.input, "teil.step");
+    EXPECT_EQ(bare.output, "teil.step");
+    EXPECT_FALSE(bare.hasSeparator);
+    const ConvertPaths open = splitConvertSpec("teil.step:");
+    EXPECT_EQ(open.input, "teil.step");
+    EXPECT_TRUE(open.output.isEmpty());
+}
+
+TEST(CommandLineTest, SoftwareRenderingReason)
+{
+    EXPECT_EQ(softwareGlReason("software", false, ""), "Einstellung");
+    EXPECT_EQ(softwareGlReason("software", true, "QEMU"), "Einstellung");
+    EXPECT_EQ(softwareGlReason("hardware", true, "VirtualBox"), "");
+    // Anything else counts as "auto": the crash marker first, then the firmware.
+    EXPECT_EQ(softwareGlReason("", true, "VMware"), "Absturz beim letzten Start");
+    EXPECT_EQ(softwareGlReason("Software", false, "Dell Inc. "), "");
+    EXPECT_EQ(softwareGlReason("auto", false, "innotek GmbH VirtualBox "),
+              "virtuelle Maschine (VirtualBox)");
+    EXPECT_EQ(softwareGlReason("auto", false, "vmware, inc. "), "virtuelle Maschine (VMware)");
+    EXPECT_EQ(softwareGlReason("auto", false, "Microsoft Corporation Virtual Machine "),
+              "virtuelle Maschine (Virtual Machine)");
+    EXPECT_EQ(softwareGlReason("auto", false, "innotek GmbH "), "virtuelle Maschine (innotek)");
+
+    QTemporaryDir dir;
+    QFile vendor(dir.filePath("sys_vendor"));
+    vendor.open(QIODevice::WriteOnly);
+    vendor.write("  QEMU\n");
+    vendor.close();
+    QFile product(dir.filePath("product_name"));
+    product.open(QIODevice::WriteOnly);
+    product.write("Standard PC (Q35 + ICH9, 2009)\n");
+    product.close();
+    EXPECT_EQ(readFirmwareText({dir.filePath("sys_vendor"), dir.filePath("fehlt"),
+                                dir.filePath("product_name")}),
+              "QEMU Standard PC (Q35 + ICH9, 2009) ");
+    EXPECT_EQ(readFirmwareText({dir.filePath("fehlt")}), "");
+}
+
+TEST(ProgramTest, VersionHelpAndNotYetBuiltModes)
+{
+    QTemporaryDir home;
+    const ProgramRun version = runProgram({"--version"}, home);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "QorCAD 1.2.0\n");
+
+    const ProgramRun help = runProgram({"--help"}, home);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.contains("QorCAD – parametrisches 3D-CAD"));
+    EXPECT_TRUE(help.out.contains("--convert <spec>"));
+    // Batch runs leave the settings alone.
+    EXPECT_FALSE(QFile::exists(settingsFile(home)));
+
+    const ProgramRun icon = runProgram({"--render-icon", "16:" + home.filePath("icon.png")}, home);
+    EXPECT_EQ(icon.status, 1);
+    EXPECT_TRUE(icon.err.contains("noch nicht"));
+    EXPECT_FALSE(QFile::exists(home.filePath("icon.png")));
+
+    const ProgramRun window = runProgram({}, home, {"QORCAD_GL=software"});
+    EXPECT_NE(window.status, 0);
+    EXPECT_TRUE(window.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Einstellung\n"));
+    EXPECT_TRUE(window.err.contains("noch nicht gebaut"));
+
+    const ProgramRun unknown = runProgram({"--gibtsnicht"}, home);
+    EXPECT_NE(unknown.status, 0);
+}
+
+TEST(ProgramTest, CrashMarkerDecidesInAutoMode)
+{
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath("config/Tarnwick"));
+    QFile settings(settingsFile(home));
+    settings.open(QIODevice::WriteOnly);
+    settings.write("[General]\ngl=auto\nglStartPending=true\n");
+    settings.close();
+
+    const ProgramRun crashed = runProgram({}, home, {"QORCAD_GL="});
+    EXPECT_TRUE(crashed.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Absturz beim letzten Start\n"))
+        << crashed.err.toStdString();
+    // No window was opened, so nothing crashed: the next start is not penalised.
+    EXPECT_FALSE(contentOf(settingsFile(home)).contains("glStartPending=true"));
+
+    const ProgramRun hardware = runProgram({}, home, {"QORCAD_GL=hardware"});
+    EXPECT_FALSE(hardware.err.contains("Software-Rendering"));
+}
+
+TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
+{
+    QTemporaryDir home;
+    const QString input = home.filePath("C:teil.step"); // a colon inside the input path
+    const QString output = home.filePath("teil.stl");
+    writeStep(input);
+
+    const ProgramRun run = runProgram({"--convert", input + ":" + output}, home);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    // Only the summary reaches standard output.
+    EXPECT_EQ(run.out, QStringLiteral("STEP: 2 Körper → %1\n"
+                                      "  Quader: 6 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 6000.0 mm³\n"
+                                      "  Zylinder: 3 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 785.4 mm³\n")
+                           .arg(output));
+    const qor::io::ImportResult back = qor::io::importFile(output, {});
+    ASSERT_TRUE(back.ok);
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(back.bodies[0].shape, props);
+    EXPECT_NEAR(props.Mass(), 6000.0 + M_PI * 250.0, 5.0);
+
+    // Solids and open edges: a compound of two boxes and a lone square face.
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    builder.Add(compound, BRepPrimAPI_MakeBox(1, 1, 1).Shape());
+    builder.Add(compound, BRepPrimAPI_MakeBox(gp_Pnt(5, 0, 0), 1, 2, 3).Shape());
+    BRepTools::Write(compound, home.filePath("zwei.brep").toLocal8Bit().constData());
+    BRepTools::Write(BRepBuilderAPI_MakeFace(gp_Pln(), 0, 1, 0, 1).Shape(),
+                     home.filePath("flaeche.brep").toLocal8Bit().constData());
+    const ProgramRun two = runProgram({"--convert", home.filePath("zwei.brep") + ":" + home.filePath("zwei.step")}, home);
+    EXPECT_EQ(two.status, 0);
+    EXPECT_TRUE(two.out.endsWith("  zwei: 12 Flächen, 2 Schalen, 2 Volumen, 0 offene Kanten, Volumen 7.0 mm³\n"))
+        << two.out.toStdString();
+    const ProgramRun face = runProgram({"--convert=" + home.filePath("flaeche.brep") + ":" + home.filePath("flaeche.obj")}, home);
+    EXPECT_EQ(face.status, 0);
+    EXPECT_TRUE(face.out.endsWith("  flaeche: 1 Flächen, 0 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
+        << face.out.toStdString();
+    EXPECT_FALSE(QFile::exists(settingsFile(home)));
+}
+
+TEST(ProgramTest, ConvertRefusalsAndFailures)
+{
+    QTemporaryDir home;
+    const QString input = home.filePath("teil.step");
+    writeStep(input);
+    const QByteArray original = contentOf(input);
+
+    // Without a colon, or with both sides naming one file, the input would be overwritten.
+    for (const QString& spec : {input, input + ":" + home.filePath("./teil.step"), input + ":"}) {
+        const ProgramRun refused = runProgram({"--convert", spec}, home);
+        EXPECT_EQ(refused.status, 1) << spec.toStdString();
+        EXPECT_TRUE(refused.err.startsWith("Fehler: ")) << refused.err.toStdString();
+        EXPECT_TRUE(refused.out.isEmpty());
+    }
+    EXPECT_EQ(contentOf(input), original);
+
+    const ProgramRun unknownIn = runProgram({"--convert", home.filePath("teil.xyz") + ":" + home.filePath("b.stl")}, home);
+    EXPECT_EQ(unknownIn.status, 1);
+    EXPECT_EQ(unknownIn.err, "Fehler: Unbekanntes Dateiformat .xyz\n");
+
+    const ProgramRun unknownOut = runProgram({"--convert", input + ":" + home.filePath("b.xyz")}, home);
+    EXPECT_EQ(unknownOut.status, 1);
+    EXPECT_TRUE(unknownOut.err.startsWith("Fehler: ")) << unknownOut.err.toStdString();
+    EXPECT_TRUE(unknownOut.out.isEmpty());
+
+    QFile broken(home.filePath("kaputt.step"));
+    broken.open(QIODevice::WriteOnly);
+    broken.write("keine STEP-Datei\n");
+    broken.close();
+    const ProgramRun bad = runProgram({"--convert", home.filePath("kaputt.step") + ":" + home.filePath("b.stl")}, home);
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_TRUE(bad.err.endsWith("Fehler: STEP-Datei konnte nicht gelesen werden\n")) << bad.err.toStdString();
+    EXPECT_TRUE(bad.out.isEmpty());
+
+    // Nothing was written by any of the failed runs, not even a staging folder.
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"kaputt.step", "teil.step"}));
+}
