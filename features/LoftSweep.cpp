@@ -225,7 +225,8 @@ void execLoft(ExecContext& context)
     loft.Build();
     const TopoDS_Shape solid = loft.IsDone() ? outwardSolid(loft.Shape()) : TopoDS_Shape();
     if (solid.IsNull())
-        throw FeatureError(QStringLiteral("Erhebung fehlgeschlagen – Profile passen nicht zueinander"));
+        throw FeatureError(
+            QStringLiteral("Erhebung fehlgeschlagen – Profile passen nicht zueinander"));
     applyBoolean(context, solid, context.stringParam(u"op"_s),
                  resolveTargetBodies(context, u"targets"_s));
 }

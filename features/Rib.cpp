@@ -133,7 +133,8 @@ void execRib(ExecContext& context)
             bodies.push_back(id);
     }
     if (bodies.empty())
-        throw FeatureError(QStringLiteral("Kein Körper vorhanden, an den die Rippe anschließen kann"));
+        throw FeatureError(
+            QStringLiteral("Kein Körper vorhanden, an den die Rippe anschließen kann"));
 
     const double reach = throughAllDistance(context.state, origin);
     int ribs = 0;
@@ -149,8 +150,8 @@ void execRib(ExecContext& context)
         const RibLine line{gp_Pnt((p1.XYZ() + p2.XYZ()) / 2.0), gp_Dir(gp_Vec(normal).Crossed(d)),
                            webFace(p1, p2, normal, t)};
         if (!attachRib(context, line, bodies, t, reach))
-            throw FeatureError(QStringLiteral(
-                "Rippe nicht möglich – die Linie muss mit beiden Enden an den Körper heranreichen"));
+            throw FeatureError(QStringLiteral("Rippe nicht möglich – die Linie muss mit beiden "
+                                              "Enden an den Körper heranreichen"));
         ++ribs;
     }
     if (ribs == 0)

@@ -88,6 +88,26 @@ TEST(Loft, ThreeSectionsInStoredOrder)
     EXPECT_GT(std::abs(part.volume(f->id * 100) - 2 * frustum(10, 10, 20)), 100.0);
 }
 
+TEST(Loft, CircleToSquare)
+{
+    TestPart part;
+    const int circle = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) {
+        s.addCircleAt(false, 0, 0, 5);
+    });
+    const int square = squareAt(part, 10, 5);
+    Feature* f = nullptr;
+    for (const bool ruled : {true, false}) {
+        ASSERT_EQ(part.run("loft", loft({regionRef(circle, 0, 0), regionRef(square, 0, 0)}, ruled),
+                           &f),
+                  QString());
+        // Between the cylinder in the circle and the prism round the square.
+        const double volume = part.volume(f->id * 100);
+        EXPECT_GT(volume, pi * 25 * 10 + 1);
+        EXPECT_LT(volume, 1000.0 - 1);
+        EXPECT_TRUE(boxIs(part.box(f->id * 100), -5, -5, 0, 5, 5, 10, 1e-4));
+    }
+}
+
 TEST(Loft, BadInputs)
 {
     TestPart part;
@@ -105,6 +125,9 @@ TEST(Loft, BadInputs)
               QStringLiteral("Skizze des Profils fehlt"));
     EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(base, 30, 0)}, false)),
               QStringLiteral("Profilbereich existiert nicht mehr – bitte neu auswählen"));
+    // Two sections on one plane enclose nothing.
+    EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(base, 1, 1)}, true)),
+              QStringLiteral("Erhebung fehlgeschlagen – Profile passen nicht zueinander"));
     EXPECT_TRUE(part.state.bodies.empty());
 }
 
