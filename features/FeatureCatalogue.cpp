@@ -5,10 +5,12 @@
 #include "features/FeatureDef.h"
 #include "features/FilletChamfer.h"
 #include "features/ImportFeature.h"
+#include "features/LoftSweep.h"
 #include "features/MoveScale.h"
 #include "features/PatternCore.h"
 #include "features/Patterns.h"
 #include "features/Primitives.h"
+#include "features/Rib.h"
 #include "features/ShellThicken.h"
 #include "features/SketchFeature.h"
 #include "features/SplitCombine.h"
@@ -139,7 +141,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"sweep"_s, u"Austragung"_s, u"Erstellen"_s, nullptr,
+    b.add(u"sweep"_s, u"Austragung"_s, u"Erstellen"_s, execSweep,
           {
               {u"profile"_s, u"Profil"_s, K::Profile},
               {u"path"_s, u"Pfad"_s, K::Path},
@@ -150,7 +152,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"loft"_s, u"Erhebung"_s, u"Erstellen"_s, nullptr,
+    b.add(u"loft"_s, u"Erhebung"_s, u"Erstellen"_s, execLoft,
           {
               {u"sections"_s, u"Profile (in Reihenfolge)"_s, K::Profile},
               {u"ruled"_s, u"Gerade Übergänge"_s, K::Bool, false},
@@ -204,7 +206,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               {u"flip"_s, u"Am anderen Ende beginnen"_s, K::Bool, false},
           });
 
-    b.add(u"rib"_s, u"Rippe"_s, u"Erstellen"_s, nullptr,
+    b.add(u"rib"_s, u"Rippe"_s, u"Erstellen"_s, execRib,
           {
               {u"sketch"_s, u"Skizze (offene Linie)"_s, K::SketchLine},
               {u"thickness"_s, u"Dicke"_s, K::Length, u"3 mm"_s},
