@@ -379,12 +379,12 @@ QString CompoundFile::entryPath(int index) const
     if (index <= 0)
         return {};
     QStringList names;
-    for (std::size_t i = std::size_t(index); i < entries.size() && names.size() < maxPathNames;) {
+    std::size_t i = std::size_t(index);
+    while (i < entries.size() && names.size() < maxPathNames) {
         names.prepend(entries[i].name);
-        const int parent = entries[i].parent;
-        if (parent < 1)
+        if (entries[i].parent < 1)
             break;
-        i = std::size_t(parent);
+        i = std::size_t(entries[i].parent);
     }
     return names.join(QLatin1Char('/'));
 }
