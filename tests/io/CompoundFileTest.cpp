@@ -499,7 +499,9 @@ TEST(CompoundFileTest, PropertySets)
         appendU64(out, v);
         return out;
     };
-    const auto counted = [&](const QByteArray& bytes) { return u32(std::uint32_t(bytes.size())) + bytes; };
+    const auto counted = [&](const QByteArray& bytes) {
+        return u32(std::uint32_t(bytes.size())) + bytes;
+    };
     const auto propertySet = [](const std::vector<Property>& properties) {
         QByteArray stream(44, '\0');
         appendU32(stream, 48);
@@ -665,7 +667,8 @@ TEST(CompoundFileTest, IndependentReaderSeesTheSameStreams)
     process.start(python, QStringList{"-c", script} + paths);
     ASSERT_TRUE(process.waitForFinished(60000));
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    QStringList theirs = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QStringList theirs =
+        QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     theirs.sort();
     ours.sort();
     EXPECT_EQ(ours.size(), 16);
