@@ -72,7 +72,9 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     fuse.SetTools(tools);
     fuse.SetRunParallel(Standard_True);
     fuse.Build();
-    if (!fuse.IsDone())
+    // A union never loses material: an empty result means the kernel failed, and
+    // storing it would wipe out the bodies it was meant to grow.
+    if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
         throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
 
     state.bodies.at(first).shape = unifySameDomain(fuse.Shape());
