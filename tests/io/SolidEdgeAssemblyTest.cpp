@@ -1,0 +1,204 @@
+#include "io/SolidEdgeAssembly.h"
+
+#include "CompoundFileWriter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <random>
+
+using qor::io::readSolidEdgeAssembly;
+using qor::io::SolidEdgeOccurrence;
+using namespace qor::test;
+
+namespace {
+
+using Matrix = std::array<double, 16>; // column-major, translation in metres
+
+// Bytes that can neither form text units nor join a neighbouring text.
+const QByteArray gap(3, char(0xFF));
+
+QByteArray utf16(const QString& text)
+{
+    QByteArray out;
+    for (QChar c : text)
+        appendU16(out, c.unicode());
+    return out;
+}
+
+QByteArray matrixBytes(const Matrix& m)
+{
+    QByteArray out;
+    for (double v : m)
+        appendU64(out, std::bit_cast<std::uint64_t>(v));
+    return out;
+}
+
+Matrix moved(double x, double y, double z)
+{
+    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+}
+
+Matrix quarterTurnAboutZ(double x, double y, double z)
+{
+    return {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+}
+
+class SolidEdgeAssemblyTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+
+    QString write(const QByteArray& bytes, const QString& name = "Baugruppe.asm")
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    QString assembly(const QByteArray& attachments)
+    {
+        CompoundFileWriter writer;
+        writer.addStream("Attachments", attachments);
+        return write(writer.build());
+    }
+};
+
+void expectPlacement(const SolidEdgeOccurrence& occurrence, const std::array<double, 12>& expected)
+{
+    for (int i = 0; i < 12; ++i)
+        EXPECT_NEAR(occurrence.placement[i], expected[i], 1e-9) << "value " << i;
+}
+
+} // namespace
+
+TEST_F(SolidEdgeAssemblyTest, PairsPathsMatricesAndOccurrenceNames)
+{
+    QByteArray stream = QByteArray(10, char(0xFF)) + utf16("C:\\Daten\\Block.PAR") + gap
+        + matrixBytes(moved(0.01, 0, 0.5)) + gap + utf16("Block.par:1") + gap
+        // A second name after the same matrix gets nothing.
+        + utf16("Block.par:2") + gap + utf16("/home/konstrukteur/Welle.psm") + gap
+        + matrixBytes(quarterTurnAboutZ(0.1, 0.2, -0.3))
+        // An odd offset for the next name.
+        + gap.left(1) + utf16("Welle.psm:7") + gap;
+    // A mirror matrix passes; the last path still serves.
+    Matrix mirrored = moved(0, 0, 0);
+    mirrored[10] = -1;
+    stream += matrixBytes(mirrored) + gap + utf16("Unter.asm:3");
+
+    QString error = "unverändert";
+    const auto occurrences = readSolidEdgeAssembly(assembly(stream), &error);
+    EXPECT_EQ(error, "unverändert");
+    ASSERT_EQ(occurrences.size(), 3u);
+    const QString folder = QDir(dir.path()).absolutePath();
+
+    EXPECT_EQ(occurrences[0].name, "Block.par:1");
+    EXPECT_EQ(occurrences[0].storedPath, "C:\\Daten\\Block.PAR");
+    EXPECT_EQ(occurrences[0].filePath, folder + "/Block.PAR");
+    expectPlacement(occurrences[0], {1, 0, 0, 10, 0, 1, 0, 0, 0, 0, 1, 500});
+
+    EXPECT_EQ(occurrences[1].name, "Welle.psm:7");
+    EXPECT_EQ(occurrences[1].storedPath, "/home/konstrukteur/Welle.psm");
+    EXPECT_EQ(occurrences[1].filePath, folder + "/Welle.psm");
+    expectPlacement(occurrences[1], {0, -1, 0, 100, 1, 0, 0, 200, 0, 0, 1, -300});
+
+    EXPECT_EQ(occurrences[2].name, "Unter.asm:3");
+    EXPECT_EQ(occurrences[2].filePath, folder + "/Welle.psm");
+    expectPlacement(occurrences[2], {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0});
+}
+
+TEST_F(SolidEdgeAssemblyTest, NamesWithoutPathOrMatrixGiveNothing)
+{
+    // A name before any path text, then a matrix that comes only after the
+    // name it would have to serve, then a skewed matrix.
+    Matrix skewed = moved(0, 0, 0);
+    skewed[4] = 0.1;
+    const QByteArray stream = matrixBytes(moved(0, 0, 0)) + gap + utf16("Block.par:1") + gap
+        + utf16("\\Teile\\Block.par") + gap + utf16("Block.par:2") + gap
+        + matrixBytes(moved(0, 0, 0)) + gap + matrixBytes(skewed) + gap + utf16("Teil.par")
+        + gap + utf16("Block.par:x");
+    QString error;
+    EXPECT_TRUE(readSolidEdgeAssembly(assembly(stream), &error).empty());
+    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
+
+    // Shorter than one matrix: no matrix, no occurrence.
+    const QByteArray shortStream = utf16("\\A.par") + gap + utf16("A.par:1");
+    ASSERT_LT(shortStream.size(), 128);
+    EXPECT_TRUE(readSolidEdgeAssembly(assembly(shortStream), &error).empty());
+    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
+}
+
+TEST_F(SolidEdgeAssemblyTest, NonFinitePlacementsAreLeftOut)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Not a number in the translation passes the matrix test, and so does a
+    // translation that overflows once in millimetres.
+    const QByteArray notANumber = utf16("\\Teile\\A.par") + gap
+        + matrixBytes(moved(nan, 0, 0)) + gap + utf16("A.par:1") + gap
+        + matrixBytes(moved(0, 0, 1e306)) + gap + utf16("A.par:2");
+    QString error;
+    EXPECT_TRUE(readSolidEdgeAssembly(assembly(notANumber), &error).empty());
+    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
+
+    // A rotation with a value that is not a number is no matrix at all; the
+    // finite occurrence after the rejected ones is kept.
+    Matrix brokenRotation = moved(0, 0, 0);
+    brokenRotation[5] = nan;
+    const QByteArray mixed = notANumber + gap + matrixBytes(brokenRotation) + gap
+        + utf16("A.par:3") + gap + matrixBytes(moved(0.002, 0, 0)) + gap + utf16("A.par:4");
+    const auto occurrences = readSolidEdgeAssembly(assembly(mixed), &error);
+    ASSERT_EQ(occurrences.size(), 1u);
+    EXPECT_EQ(occurrences[0].name, "A.par:4");
+    expectPlacement(occurrences[0], {1, 0, 0, 2, 0, 1, 0, 0, 0, 0, 1, 0});
+}
+
+TEST_F(SolidEdgeAssemblyTest, ReportsWhatIsMissing)
+{
+    QString error;
+    EXPECT_TRUE(readSolidEdgeAssembly(dir.filePath("fehlt.asm"), &error).empty());
+    EXPECT_FALSE(error.isEmpty());
+
+    EXPECT_TRUE(readSolidEdgeAssembly(write("Nur Text\n", "text.asm"), &error).empty());
+    EXPECT_EQ(error, "Kein OLE-Verbunddokument");
+
+    // The list must be a top-level stream of exactly that name.
+    CompoundFileWriter nested;
+    const int storage = nested.addStorage("Daten");
+    nested.addStream("Attachments", QByteArray(200, 'x'), storage);
+    nested.addStream("attachments", QByteArray(200, 'x'));
+    EXPECT_TRUE(readSolidEdgeAssembly(write(nested.build()), &error).empty());
+    EXPECT_EQ(error, "Die Baugruppe enthält keine Verknüpfungsliste");
+
+    CompoundFileWriter storageOnly;
+    storageOnly.addStorage("Attachments");
+    EXPECT_TRUE(readSolidEdgeAssembly(write(storageOnly.build()), &error).empty());
+    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
+
+    EXPECT_TRUE(readSolidEdgeAssembly(write(storageOnly.build()), nullptr).empty());
+}
+
+TEST_F(SolidEdgeAssemblyTest, LargeListsAreScannedInOnePass)
+{
+    // Four MiB of noise around one occurrence, read through regular sectors.
+    std::mt19937 gen(11);
+    QByteArray noise(4 * 1024 * 1024, '\0');
+    for (char& c : noise)
+        c = char(gen() & 0xFF);
+    const QByteArray stream = noise + gap + utf16("\\Teile\\Rad.par") + gap
+        + matrixBytes(moved(0, 0.25, 0)) + gap + utf16("Rad.par:12") + gap + noise;
+    const QString path = assembly(stream);
+    QElapsedTimer timer;
+    timer.start();
+    const auto occurrences = readSolidEdgeAssembly(path);
+    EXPECT_LT(timer.elapsed(), 1000);
+    ASSERT_EQ(occurrences.size(), 1u);
+    EXPECT_EQ(occurrences[0].name, "Rad.par:12");
+    expectPlacement(occurrences[0], {1, 0, 0, 0, 0, 1, 0, 250, 0, 0, 1, 0});
+}
