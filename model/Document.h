@@ -3,6 +3,7 @@
 #include "drawing/DrawingSheet.h"
 #include "expr/Expression.h"
 #include "model/Assembly.h"
+#include "model/ComponentGeometry.h"
 #include "sketch/Regions.h"
 #include "sketch/Sketch.h"
 
@@ -25,7 +26,12 @@
 #include <string>
 #include <vector>
 
+class Standard_Failure;
+
 namespace qor::model {
+
+struct MateSide;
+struct MateSolverContext;
 
 // Thrown by feature executors and the document; the message (UTF-8, German)
 // becomes the feature's error text.
@@ -177,9 +183,9 @@ public:
     std::vector<ModelState> snapshots; // entry i: the state before feature i
     std::map<std::uint64_t, RecomputeCacheEntry> cache;
     std::vector<std::uint64_t> cacheOrder; // oldest first
-    // Mate solve and placed component bodies, run after the history when the
-    // document has components; empty while no assembly support is installed.
-    std::function<void(Document&, ModelState&)> assemblyPass;
+    // Run after the history when the document has components: by default the
+    // mate solve and the placed component bodies; empty runs nothing.
+    std::function<void(Document&, ModelState&)> assemblyPass = assembleComponents;
     QString assemblyError; // why the last assembly pass failed; empty when it ran through
 
     Document();
@@ -239,6 +245,21 @@ public:
     const Component* component(int id) const;
     QString resolvePath(const QString& storedPath) const;
 
+    // Component geometry in the component's own coordinates; message gets why
+    // there is none.
+    std::vector<ComponentBody> componentShape(const Component& component,
+                                              QString* message = nullptr) const;
+    // Puts the placed bodies of the visible components into the state and sets
+    // every component's status.
+    void buildAssemblyBodies(ModelState& state);
+
+    // Mate solving: moves the free components so that the active mates hold.
+    bool resolveMateReference(const MateRef& reference, MateSide& side, QString& error);
+    static gp_Trsf solverTransform(const MateSolverContext& context, const Component& component,
+                                   const std::vector<double>& x);
+    // True when every active, resolved mate holds; message gets the reason otherwise.
+    bool solveMates(QString* message = nullptr);
+
     // File format.
     QJsonObject toJson() const;
     bool fromJson(const QJsonObject& json, QString* error = nullptr);
@@ -252,6 +273,9 @@ private:
     void refreshSketchPointers();
     void runAssemblyPass(ModelState& state);
 };
+
+// "Geometriefehler: " and the kernel's message.
+QString geometryErrorText(const Standard_Failure& failure);
 
 // True when the shape is null or holds no face.
 bool isEmptyShape(const TopoDS_Shape& shape);

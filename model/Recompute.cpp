@@ -60,8 +60,7 @@ QString runGuarded(Document& document, Feature& feature, ModelState& state)
     } catch (const FeatureError& e) {
         return messageOf(e.what());
     } catch (const Standard_Failure& e) {
-        return QStringLiteral("Geometriefehler: %1")
-            .arg(QString::fromUtf8(e.GetMessageString() ? e.GetMessageString() : ""));
+        return geometryErrorText(e);
     } catch (const std::exception& e) {
         return messageOf(e.what());
     } catch (...) {
@@ -75,6 +74,12 @@ bool isSketchType(const Feature& feature)
 }
 
 } // namespace
+
+QString geometryErrorText(const Standard_Failure& failure)
+{
+    const char* text = failure.GetMessageString();
+    return QStringLiteral("Geometriefehler: %1").arg(QString::fromUtf8(text ? text : ""));
+}
 
 int Document::recompute()
 {
@@ -159,8 +164,7 @@ void Document::runAssemblyPass(ModelState& state)
         state = std::move(placed);
         return;
     } catch (const Standard_Failure& e) {
-        assemblyError = QStringLiteral("Geometriefehler: %1")
-                            .arg(QString::fromUtf8(e.GetMessageString() ? e.GetMessageString() : ""));
+        assemblyError = geometryErrorText(e);
     } catch (const std::exception& e) {
         assemblyError = messageOf(e.what());
     } catch (...) {

@@ -1,0 +1,303 @@
+#include "model/ComponentGeometry.h"
+
+#include "io/Import.h"
+#include "io/ShapeText.h"
+#include "io/SolidEdgeAssembly.h"
+#include "model/Document.h"
+
+#include <QFileInfo>
+
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopLoc_Location.hxx>
+#include <gp_Vec.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <functional>
+#include <map>
+#include <string_view>
+#include <unordered_map>
+
+namespace qor::model {
+
+namespace {
+
+// Thirteen nested loads run; the fourteenth is refused.
+constexpr int maxLoadDepth = 13;
+constexpr double rotationTolerance = 1e-6;
+
+thread_local int componentLoadDepth = 0;
+
+std::map<QString, ComponentFileCacheEntry>& componentFileCache()
+{
+    static std::map<QString, ComponentFileCacheEntry> cache;
+    return cache;
+}
+
+std::unordered_map<std::uint64_t, TopoDS_Shape>& embeddedGeometryCache()
+{
+    static std::unordered_map<std::uint64_t, TopoDS_Shape> cache;
+    return cache;
+}
+
+struct DepthGuard {
+    DepthGuard() { ++componentLoadDepth; }
+    ~DepthGuard() { --componentLoadDepth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+};
+
+QString invalidNumbersText()
+{
+    return QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
+}
+
+template <std::size_t N>
+bool allFinite(const std::array<double, N>& values)
+{
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The kernel refuses to locate a shape by anything but a rigid motion.
+bool isRigid(const gp_Trsf& trsf)
+{
+    return !trsf.IsNegative()
+        && std::abs(std::abs(trsf.ScaleFactor()) - 1.0) <= TopLoc_Location::ScalePrec();
+}
+
+void setMessage(QString* message, const QString& text)
+{
+    if (message)
+        *message = text;
+}
+
+std::vector<ComponentBody> documentBodies(const QString& path, QString& msg)
+{
+    Document document;
+    if (!document.load(path, &msg))
+        return {};
+    document.recompute();
+    std::vector<ComponentBody> bodies;
+    for (const auto& [id, body] : document.current.bodies) {
+        const auto hidden = document.hidden.find(id);
+        if (hidden != document.hidden.end() && hidden->second)
+            continue;
+        bodies.push_back({document.bodyName(id), body.shape});
+    }
+    // An assembly whose own components failed says why, rather than just that
+    // nothing came out of it.
+    if (bodies.empty()) {
+        for (const Component& c : document.components) {
+            if (!c.status.isEmpty()) {
+                msg = c.status;
+                break;
+            }
+        }
+    }
+    return bodies;
+}
+
+std::vector<ComponentBody> solidEdgeBodies(const QString& path, QString& msg)
+{
+    std::vector<ComponentBody> bodies;
+    for (const qor::io::SolidEdgeOccurrence& occurrence :
+         qor::io::readSolidEdgeAssembly(path, &msg)) {
+        QString partMessage;
+        // A mirrored or distorted occurrence costs only itself.
+        if (const std::optional<gp_Trsf> placement =
+                rigidTransform(occurrence.placement, &partMessage)) {
+            const TopLoc_Location location(*placement);
+            for (const ComponentBody& part : loadComponentFile(occurrence.filePath, &partMessage))
+                bodies.push_back({occurrence.name, part.shape.Moved(location)});
+        }
+        if (!partMessage.isEmpty() && msg.isEmpty())
+            msg = partMessage;
+    }
+    return bodies;
+}
+
+std::vector<ComponentBody> importedBodies(const QString& path, QString& msg)
+{
+    qor::io::ImportResult result = qor::io::importFile(path, {});
+    if (!result.ok)
+        msg = result.error;
+    std::vector<ComponentBody> bodies;
+    bodies.reserve(result.bodies.size());
+    for (qor::io::ImportedBody& body : result.bodies)
+        bodies.push_back({body.name, body.shape});
+    return bodies;
+}
+
+std::vector<ComponentBody> readComponentFile(const QString& path, QString& msg)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    // Whatever a file does to the readers, it costs this component its bodies
+    // and nothing else.
+    try {
+        OCC_CATCH_SIGNALS
+        if (suffix == QLatin1String("qcpart") || suffix == QLatin1String("qcasm"))
+            return documentBodies(path, msg);
+        if (suffix == QLatin1String("asm"))
+            return solidEdgeBodies(path, msg);
+        return importedBodies(path, msg);
+    } catch (const Standard_Failure& e) {
+        msg = geometryErrorText(e);
+    } catch (const std::exception& e) {
+        msg = QString::fromUtf8(e.what());
+    } catch (...) {
+        msg = QStringLiteral("Unbekannter Fehler");
+    }
+    return {};
+}
+
+std::uint64_t textHash(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return std::hash<std::string_view>{}(
+        std::string_view(bytes.constData(), std::size_t(bytes.size())));
+}
+
+// The bodies of one component, placed; throws what the kernel throws.
+std::vector<Body> placedBodies(const Document& document, Component& component)
+{
+    QString message;
+    const std::vector<ComponentBody> bodies = document.componentShape(component, &message);
+    component.status = message;
+    if (bodies.empty())
+        return {};
+    if (!allFinite(component.m)) {
+        component.status = invalidNumbersText();
+        return {};
+    }
+    const gp_Trsf trsf = component.transform();
+    if (!isRigid(trsf)) {
+        component.status =
+            QStringLiteral("Geometriefehler: Platzierung ist gespiegelt oder skaliert");
+        return {};
+    }
+    const TopLoc_Location location(trsf);
+    const std::size_t count = std::min<std::size_t>(bodies.size(), maxBodiesPerComponent);
+    std::vector<Body> placed;
+    placed.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Body body;
+        body.id = assemblyBodyId(component.id, int(i));
+        body.name = bodies.size() == 1 ? component.name
+                                       : component.name + QStringLiteral(" / ") + bodies[i].name;
+        body.shape = bodies[i].shape.Moved(location);
+        body.featureId = -component.id;
+        placed.push_back(std::move(body));
+    }
+    return placed;
+}
+
+} // namespace
+
+std::optional<gp_Trsf> rigidTransform(const std::array<double, 12>& m, QString* error)
+{
+    if (!allFinite(m)) {
+        setMessage(error, invalidNumbersText());
+        return std::nullopt;
+    }
+    const gp_Vec c0(m[0], m[4], m[8]);
+    const gp_Vec c1(m[1], m[5], m[9]);
+    const gp_Vec c2(m[2], m[6], m[10]);
+    const double deviation = std::max({std::abs(c0.Dot(c0) - 1.0), std::abs(c1.Dot(c1) - 1.0),
+                                       std::abs(c2.Dot(c2) - 1.0), std::abs(c0.Dot(c1)),
+                                       std::abs(c0.Dot(c2)), std::abs(c1.Dot(c2))});
+    if (deviation > rotationTolerance || c0.Crossed(c1).Dot(c2) <= 0.0) {
+        setMessage(error, QStringLiteral("Geometriefehler: Platzierung ist keine reine Drehung"));
+        return std::nullopt;
+    }
+    const gp_Vec x = c0.Normalized();
+    const gp_Vec y = (c1 - x * x.Dot(c1)).Normalized();
+    const gp_Vec z = x.Crossed(y);
+    gp_Trsf trsf;
+    trsf.SetValues(x.X(), y.X(), z.X(), m[3],
+                   x.Y(), y.Y(), z.Y(), m[7],
+                   x.Z(), y.Z(), z.Z(), m[11]);
+    if (!isRigid(trsf)) {
+        setMessage(error, QStringLiteral("Geometriefehler: Platzierung ist keine reine Drehung"));
+        return std::nullopt;
+    }
+    return trsf;
+}
+
+std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        setMessage(message, QStringLiteral("Datei nicht gefunden: ") + info.fileName());
+        return {};
+    }
+    const QString key = info.absoluteFilePath();
+    const QDateTime modified = info.lastModified();
+    const std::int64_t size = info.size();
+    auto& cache = componentFileCache();
+    if (const auto hit = cache.find(key);
+        hit != cache.end() && hit->second.modified == modified && hit->second.size == size) {
+        setMessage(message, hit->second.message);
+        return hit->second.bodies;
+    }
+    if (componentLoadDepth >= maxLoadDepth) {
+        setMessage(message, QStringLiteral("Baugruppe verweist zu tief auf sich selbst"));
+        return {};
+    }
+
+    QString msg;
+    std::vector<ComponentBody> bodies;
+    {
+        const DepthGuard guard;
+        bodies = readComponentFile(path, msg);
+    }
+    if (!bodies.empty())
+        msg.clear();
+    else if (msg.isEmpty())
+        msg = QStringLiteral("Keine Geometrie");
+    cache[key] = ComponentFileCacheEntry{modified, size, bodies, msg};
+    setMessage(message, msg);
+    return bodies;
+}
+
+std::vector<ComponentBody> Document::componentShape(const Component& component,
+                                                    QString* message) const
+{
+    if (component.embedded.isEmpty())
+        return loadComponentFile(resolvePath(component.path), message);
+    auto& cache = embeddedGeometryCache();
+    const std::uint64_t h = textHash(component.embedded);
+    auto entry = cache.find(h);
+    if (entry == cache.end())
+        entry = cache.emplace(h, qor::io::shapeFromBase64(component.embedded)).first;
+    if (entry->second.IsNull()) {
+        setMessage(message, QStringLiteral("Eingebettete Geometrie beschädigt"));
+        return {};
+    }
+    return {ComponentBody{component.name, entry->second}};
+}
+
+void Document::buildAssemblyBodies(ModelState& state)
+{
+    for (Component& component : components) {
+        component.status.clear();
+        if (component.hidden)
+            continue;
+        try {
+            OCC_CATCH_SIGNALS
+            for (Body& body : placedBodies(*this, component))
+                state.bodies[body.id] = std::move(body);
+        } catch (const Standard_Failure& e) {
+            component.status = geometryErrorText(e);
+        }
+    }
+}
+
+void assembleComponents(Document& document, ModelState& state)
+{
+    document.solveMates();
+    document.buildAssemblyBodies(state);
+}
+
+} // namespace qor::model

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <TopoDS_Shape.hxx>
+#include <gp_Trsf.hxx>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Turning assembly components into shapes: component files of every kind the
+// program reads, embedded geometry, and the placed bodies of an assembly.
+
+namespace qor::model {
+
+class Document;
+struct ModelState;
+
+// One shape of a component, in the component's own coordinates.
+struct ComponentBody {
+    QString name;
+    TopoDS_Shape shape;
+};
+
+// What one read of a component file gave, with what identified the file then.
+struct ComponentFileCacheEntry {
+    QDateTime modified;
+    std::int64_t size = 0;
+    std::vector<ComponentBody> bodies;
+    QString message; // empty exactly when bodies is not
+};
+
+// Assembly body ids: body index of component componentId.
+constexpr int assemblyBodyBase = 100000000;
+constexpr int maxBodiesPerComponent = 999;
+constexpr int assemblyBodyId(int componentId, int index)
+{
+    return assemblyBodyBase + componentId * 1000 + index;
+}
+constexpr bool isComponentBodyId(int bodyId)
+{
+    return bodyId >= assemblyBodyBase;
+}
+constexpr int componentOfBody(int bodyId)
+{
+    return (bodyId - assemblyBodyBase) / 1000;
+}
+
+// The bodies of a part or assembly document, a Solid Edge assembly or any
+// importable file. Loads are cached for the life of the process by absolute path
+// and re-read when the file's modification time or size changes. message gets
+// why there are no bodies; it is cleared when there are.
+std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message = nullptr);
+
+// A rotation-and-translation matrix (3 x 4, row by row) as a kernel transform;
+// nothing, with the German reason, when a value is not finite or the 3 x 3 part
+// is not a rotation (mirrored, scaled, sheared or singular). Rounding noise is
+// squeezed out so that the kernel accepts the result as rigid.
+std::optional<gp_Trsf> rigidTransform(const std::array<double, 12>& m, QString* error);
+
+// The recompute's assembly step: mates solved, then the component bodies placed.
+void assembleComponents(Document& document, ModelState& state);
+
+} // namespace qor::model

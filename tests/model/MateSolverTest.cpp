@@ -1,0 +1,447 @@
+#include "io/ShapeText.h"
+#include "model/ComponentGeometry.h"
+#include "model/Document.h"
+#include "model/MateSolver.h"
+
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <gp_Ax1.hxx>
+#include <gp_Circ.hxx>
+#include <gp_Elips.hxx>
+#include <gp_Lin.hxx>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+using namespace qor::model;
+
+namespace {
+
+constexpr double tol = 1e-6;
+
+std::array<double, 6> extent(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::AddOptimal(shape, box, false, false);
+    std::array<double, 6> e{};
+    box.Get(e[0], e[1], e[2], e[3], e[4], e[5]);
+    return e;
+}
+
+// The sub-shape of the given type whose classification passes the test.
+TopoDS_Shape find(const TopoDS_Shape& shape, TopAbs_ShapeEnum type,
+                  const std::function<bool(const MateSide&)>& test)
+{
+    for (TopExp_Explorer it(shape, type); it.More(); it.Next()) {
+        MateSide side;
+        if (classifyReference(it.Current(), side) && test(side))
+            return it.Current();
+    }
+    ADD_FAILURE() << "no such sub-shape";
+    return {};
+}
+
+TopoDS_Shape planeFace(const TopoDS_Shape& shape, const gp_Dir& outward)
+{
+    return find(shape, TopAbs_FACE, [&](const MateSide& s) {
+        return s.kind == RefKind::Plane && s.direction.Dot(outward) > 1 - 1e-9;
+    });
+}
+
+TopoDS_Shape axisFace(const TopoDS_Shape& shape)
+{
+    return find(shape, TopAbs_FACE, [](const MateSide& s) { return s.kind == RefKind::Axis; });
+}
+
+TopoDS_Shape vertexAt(const TopoDS_Shape& shape, const gp_Pnt& p)
+{
+    return find(shape, TopAbs_VERTEX, [&](const MateSide& s) { return s.point.Distance(p) < tol; });
+}
+
+MateRef ref(int component, const TopoDS_Shape& subShape)
+{
+    return MateRef{component, describeShape(subShape)};
+}
+
+Component part(int id, const TopoDS_Shape& shape, const gp_Trsf& placement = gp_Trsf(),
+               bool grounded = false)
+{
+    Component c;
+    c.id = id;
+    c.name = QStringLiteral("Teil %1").arg(id);
+    c.embedded = qor::io::shapeToBase64(shape);
+    c.setPlacement(placement);
+    c.grounded = grounded;
+    return c;
+}
+
+Mate mate(int id, const QString& type, const MateRef& a, const MateRef& b,
+          const QString& value = QStringLiteral("0"), bool flip = false)
+{
+    Mate m;
+    m.id = id;
+    m.type = type;
+    m.a = a;
+    m.b = b;
+    m.value = value;
+    m.flip = flip;
+    return m;
+}
+
+gp_Trsf placement(double x, double y, double z, const gp_Dir& axis = gp_Dir(0, 0, 1),
+                  double degrees = 0.0)
+{
+    gp_Trsf t;
+    t.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), axis), degrees * std::numbers::pi / 180.0);
+    t.SetTranslationPart(gp_Vec(x, y, z));
+    return t;
+}
+
+// A sub-shape's plane, axis or point where its component's placement puts it.
+MateSide placed(const Document& doc, int componentId, const TopoDS_Shape& subShape)
+{
+    MateSide side;
+    EXPECT_TRUE(classifyReference(subShape, side));
+    const gp_Trsf trsf = doc.component(componentId)->transform();
+    side.point.Transform(trsf);
+    side.direction.Transform(trsf);
+    return side;
+}
+
+double signedDistance(const MateSide& plane, const MateSide& other)
+{
+    return gp_Vec(plane.point, other.point).Dot(gp_Vec(plane.direction));
+}
+
+const TopoDS_Shape& bodyShape(const Document& doc, int componentId)
+{
+    return doc.current.bodies.at(assemblyBodyId(componentId, 0)).shape;
+}
+
+const TopoDS_Shape plate = BRepPrimAPI_MakeBox(20, 20, 10).Shape();
+const TopoDS_Shape cube = BRepPrimAPI_MakeBox(10, 10, 10).Shape();
+const gp_Dir up(0, 0, 1);
+const gp_Dir down(0, 0, -1);
+
+} // namespace
+
+TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
+{
+    MateSide side;
+    EXPECT_TRUE(classifyReference(planeFace(cube, up), side));
+    EXPECT_NEAR(side.point.Z(), 10.0, tol);
+    // Reversed faces still get the normal that leaves the material.
+    EXPECT_TRUE(classifyReference(planeFace(cube, down), side));
+    EXPECT_EQ(side.kind, RefKind::Plane);
+    EXPECT_NEAR(side.direction.Z(), -1.0, tol);
+    EXPECT_NEAR(side.point.Z(), 0.0, tol);
+
+    const TopoDS_Shape cylinder =
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(5, 6, 7), gp_Dir(1, 0, 0)), 3, 10).Shape();
+    EXPECT_TRUE(classifyReference(axisFace(cylinder), side));
+    EXPECT_EQ(side.kind, RefKind::Axis);
+    EXPECT_NEAR(std::abs(side.direction.X()), 1.0, tol);
+    EXPECT_NEAR(side.point.Y(), 6.0, tol);
+    EXPECT_NEAR(side.point.Z(), 7.0, tol);
+
+    const TopoDS_Shape sphere = BRepPrimAPI_MakeSphere(gp_Pnt(1, 2, 3), 4).Shape();
+    TopExp_Explorer sphereFace(sphere, TopAbs_FACE);
+    EXPECT_TRUE(classifyReference(sphereFace.Current(), side));
+    EXPECT_EQ(side.kind, RefKind::Point);
+    EXPECT_LT(side.point.Distance(gp_Pnt(1, 2, 3)), tol);
+
+    const gp_Circ circle(gp_Ax2(gp_Pnt(1, 1, 1), gp_Dir(0, 1, 0)), 2);
+    EXPECT_TRUE(classifyReference(BRepBuilderAPI_MakeEdge(circle).Edge(), side));
+    EXPECT_EQ(side.kind, RefKind::Axis);
+    EXPECT_LT(side.point.Distance(gp_Pnt(1, 1, 1)), tol);
+    EXPECT_NEAR(std::abs(side.direction.Y()), 1.0, tol);
+
+    EXPECT_TRUE(classifyReference(BRepBuilderAPI_MakeEdge(gp_Pnt(0, 0, 0), gp_Pnt(0, 0, 4)).Edge(),
+                                  side));
+    EXPECT_EQ(side.kind, RefKind::Axis);
+    EXPECT_NEAR(std::abs(side.direction.Z()), 1.0, tol);
+
+    EXPECT_TRUE(classifyReference(vertexAt(cube, gp_Pnt(10, 0, 10)), side));
+    EXPECT_EQ(side.kind, RefKind::Point);
+
+    // Anything else leaves the side untouched.
+    MateSide untouched;
+    untouched.point = gp_Pnt(7, 7, 7);
+    const gp_Elips ellipse(gp_Ax2(gp_Pnt(0, 0, 0), up), 5, 2);
+    EXPECT_FALSE(classifyReference(BRepBuilderAPI_MakeEdge(ellipse).Edge(), untouched));
+    EXPECT_FALSE(classifyReference(TopoDS_Shape(), untouched));
+    EXPECT_FALSE(classifyReference(cube, untouched));
+    EXPECT_LT(untouched.point.Distance(gp_Pnt(7, 7, 7)), tol);
+}
+
+TEST(MateSolver, VariablesMoveAboutThePivotThenTranslate)
+{
+    Component c;
+    c.id = 3;
+    c.setPlacement(placement(10, 0, 0));
+    MateSolverContext context;
+    context.offsets[3] = 6;
+    context.bases[3] = c.transform();
+    context.pivots[3] = gp_Pnt(10, 0, 0);
+    std::vector<double> x(12, 0.0);
+    x[8] = std::numbers::pi / 2;
+    x[11] = 5.0;
+    const gp_Pnt p = gp_Pnt(1, 0, 0).Transformed(Document::solverTransform(context, c, x));
+    EXPECT_NEAR(p.X(), 10.0, tol);
+    EXPECT_NEAR(p.Y(), 1.0, tol);
+    EXPECT_NEAR(p.Z(), 5.0, tol);
+
+    // A component without variables stays where its placement puts it.
+    Component fixed;
+    fixed.id = 4;
+    fixed.setPlacement(placement(0, 7, 0));
+    const gp_Pnt q = gp_Pnt(0, 0, 0).Transformed(Document::solverTransform(context, fixed, x));
+    EXPECT_NEAR(q.Y(), 7.0, tol);
+
+    // Row counts by type and kinds.
+    Mate m;
+    MateEquation e{&m, {&c, RefKind::Plane, {}, up}, {&fixed, RefKind::Plane, {}, down}, 0.0};
+    const auto rows = [&](const QString& type, RefKind a, RefKind b) {
+        m.type = type;
+        m.status.clear();
+        e.a.kind = a;
+        e.b.kind = b;
+        std::vector<double> r;
+        mateResiduals(context, e, x, r);
+        return r.size();
+    };
+    EXPECT_EQ(rows("planar", RefKind::Plane, RefKind::Plane), 4u);
+    EXPECT_EQ(rows("flush", RefKind::Axis, RefKind::Axis), 6u);
+    EXPECT_EQ(rows("concentric", RefKind::Point, RefKind::Plane), 6u);
+    EXPECT_EQ(rows("angle", RefKind::Axis, RefKind::Plane), 1u);
+    EXPECT_EQ(rows("point", RefKind::Point, RefKind::Plane), 1u);
+    EXPECT_EQ(rows("point", RefKind::Axis, RefKind::Point), 3u);
+    EXPECT_EQ(rows("planar", RefKind::Plane, RefKind::Axis), 2u);
+    EXPECT_TRUE(m.status.isEmpty());
+    EXPECT_EQ(rows("point", RefKind::Axis, RefKind::Axis), 0u);
+    EXPECT_EQ(m.status, "Diese Kombination wird nicht unterstützt");
+}
+
+TEST(MateSolver, PlanarMateBetweenTwoFreeBoxes)
+{
+    Document doc;
+    doc.parameters.push_back(Parameter{"abstand", "5", "mm", {}, 0.0, {}});
+    doc.components = {part(1, plate), part(2, cube, placement(40, 0, 3))};
+    doc.mates = {mate(3, "planar", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, down)),
+                      "abstand")};
+    doc.recompute();
+    EXPECT_TRUE(doc.mates[0].status.isEmpty());
+
+    // Both free, so both may tilt; seen from the first box's own frame the second
+    // box stands on it, 5 mm above its top face and upright.
+    const gp_Trsf intoA = doc.component(1)->transform().Inverted();
+    const auto a = extent(bodyShape(doc, 1).Moved(TopLoc_Location(intoA)));
+    const auto b = extent(bodyShape(doc, 2).Moved(TopLoc_Location(intoA)));
+    EXPECT_NEAR(a[2], 0.0, tol);
+    EXPECT_NEAR(a[5], 10.0, tol);
+    EXPECT_NEAR(b[2], 15.0, tol);
+    EXPECT_NEAR(b[5], 25.0, tol);
+    QString message = "alt";
+    EXPECT_TRUE(doc.solveMates(&message));
+    EXPECT_EQ(message, "alt");
+
+    // From a tilted start the faces end opposed and 5 mm apart along the first normal.
+    doc.components[1].setPlacement(placement(40, 0, 3, gp_Dir(1, 0.3, 0), 30));
+    doc.recompute();
+    const MateSide top = placed(doc, 1, planeFace(plate, up));
+    const MateSide bottom = placed(doc, 2, planeFace(cube, down));
+    EXPECT_NEAR(top.direction.Dot(bottom.direction), -1.0, tol);
+    EXPECT_NEAR(signedDistance(top, bottom), 5.0, tol);
+
+    // Flipped, the normals agree and the face lies 5 mm behind; the box starts
+    // nearly upside down.
+    doc.mates[0].flip = true;
+    doc.components[1].setPlacement(placement(40, 0, 3, gp_Dir(1, 0.3, 0), 160));
+    doc.recompute();
+    EXPECT_TRUE(doc.mates[0].status.isEmpty());
+    const MateSide top2 = placed(doc, 1, planeFace(plate, up));
+    const MateSide bottom2 = placed(doc, 2, planeFace(cube, down));
+    EXPECT_NEAR(top2.direction.Dot(bottom2.direction), 1.0, tol);
+    EXPECT_NEAR(signedDistance(top2, bottom2), -5.0, tol);
+}
+
+TEST(MateSolver, FlushConcentricAngleAndPointMatesHold)
+{
+    // Flush: equal normals, the second face 5 mm behind the first.
+    Document flush;
+    flush.components = {part(1, plate, {}, true), part(2, cube, placement(30, 5, 2, up, 15))};
+    flush.mates = {
+        mate(3, "flush", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "5")};
+    flush.recompute();
+    const MateSide f1 = placed(flush, 1, planeFace(plate, up));
+    const MateSide f2 = placed(flush, 2, planeFace(cube, up));
+    EXPECT_NEAR(f1.direction.Dot(f2.direction), 1.0, tol);
+    EXPECT_NEAR(signedDistance(f1, f2), -5.0, tol);
+    EXPECT_NEAR(extent(bodyShape(flush, 2))[5], 5.0, tol);
+
+    // Concentric: the axes coincide; the grounded shaft stays put.
+    const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
+    const TopoDS_Shape sleeve = BRepPrimAPI_MakeCylinder(3, 10).Shape();
+    Document concentric;
+    concentric.components = {part(1, shaft, {}, true),
+                             part(2, sleeve, placement(30, 10, 0, gp_Dir(1, 0, 0), 20))};
+    const auto shaftPlacement = concentric.components[0].m;
+    concentric.mates = {mate(3, "concentric", ref(1, axisFace(shaft)), ref(2, axisFace(sleeve)))};
+    concentric.recompute();
+    EXPECT_TRUE(concentric.mates[0].status.isEmpty());
+    EXPECT_EQ(concentric.components[0].m, shaftPlacement);
+    const MateSide axisA = placed(concentric, 1, axisFace(shaft));
+    const MateSide axisB = placed(concentric, 2, axisFace(sleeve));
+    EXPECT_LT(axisA.direction.XYZ().Crossed(axisB.direction.XYZ()).Modulus(), tol);
+    EXPECT_LT(gp_Lin(axisA.point, axisA.direction).Distance(axisB.point), tol);
+    const auto sleeveBox = extent(bodyShape(concentric, 2));
+    EXPECT_NEAR(sleeveBox[0], -3.0, 1e-5);
+    EXPECT_NEAR(sleeveBox[4], 3.0, 1e-5);
+
+    // Angle: perpendicular normals.
+    Document angle;
+    angle.components = {part(1, plate, {}, true),
+                        part(2, cube, placement(30, 0, 0, gp_Dir(1, 1, 0), 10))};
+    angle.mates = {
+        mate(3, "angle", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "90")};
+    angle.recompute();
+    EXPECT_TRUE(angle.mates[0].status.isEmpty());
+    const MateSide n1 = placed(angle, 1, planeFace(plate, up));
+    const MateSide n2 = placed(angle, 2, planeFace(cube, up));
+    EXPECT_NEAR(n1.direction.Dot(n2.direction), 0.0, tol);
+
+    // Point: two corners meet.
+    Document point;
+    point.components = {part(1, plate, {}, true), part(2, cube, placement(50, 50, 50, up, 45))};
+    point.mates = {mate(3, "point", ref(1, vertexAt(plate, gp_Pnt(20, 20, 10))),
+                        ref(2, vertexAt(cube, gp_Pnt(0, 0, 0))))};
+    point.recompute();
+    EXPECT_TRUE(point.mates[0].status.isEmpty());
+    const MateSide p1 = placed(point, 1, vertexAt(plate, gp_Pnt(20, 20, 10)));
+    const MateSide p2 = placed(point, 2, vertexAt(cube, gp_Pnt(0, 0, 0)));
+    EXPECT_LT(p1.point.Distance(p2.point), tol);
+    EXPECT_LT(p2.point.Distance(gp_Pnt(20, 20, 10)), tol);
+}
+
+TEST(MateSolver, ContradictionsAreReportedOnTheMates)
+{
+    const QString unsatisfiable = "Nicht erfüllbar (widersprüchlich oder überbestimmt)";
+
+    // Two planar mates of values 0 and 10 meet in the middle.
+    Document twice;
+    twice.components = {part(1, plate, {}, true), part(2, cube, placement(40, 0, 0))};
+    const MateRef top = ref(1, planeFace(plate, up));
+    const MateRef bottom = ref(2, planeFace(cube, down));
+    twice.mates = {mate(3, "planar", top, bottom, "0"), mate(4, "planar", top, bottom, "10")};
+    twice.recompute();
+    EXPECT_EQ(twice.mates[0].status, unsatisfiable);
+    EXPECT_EQ(twice.mates[1].status, unsatisfiable);
+    EXPECT_NEAR(extent(bodyShape(twice, 2))[2], 15.0, 1e-5);
+    QString message;
+    EXPECT_FALSE(twice.solveMates(&message));
+    EXPECT_EQ(message, "Beziehungen lassen sich nicht gleichzeitig erfüllen");
+
+    // An angle above 180° cannot be met.
+    Document angle;
+    angle.components = {part(1, plate, {}, true), part(2, cube, placement(30, 0, 0))};
+    angle.mates = {
+        mate(3, "angle", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "200")};
+    EXPECT_FALSE(angle.solveMates());
+    EXPECT_EQ(angle.mates[0].status, unsatisfiable);
+
+    // Between two grounded components nothing moves.
+    Document grounded;
+    grounded.components = {part(1, plate, {}, true), part(2, cube, placement(40, 0, 0), true)};
+    const auto before = grounded.components[1].m;
+    grounded.mates = {mate(3, "planar", top, bottom)};
+    EXPECT_FALSE(grounded.solveMates());
+    EXPECT_EQ(grounded.mates[0].status, unsatisfiable);
+    EXPECT_EQ(grounded.components[1].m, before);
+}
+
+TEST(MateSolver, MatesThatCannotBeUsed)
+{
+    const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
+    const TopoDS_Shape ellipse =
+        BRepBuilderAPI_MakeEdge(gp_Elips(gp_Ax2(gp_Pnt(0, 0, 0), up), 5, 2)).Edge();
+    Document doc;
+    doc.components = {part(1, plate, {}, true), part(2, cube, placement(40, 0, 0)),
+                      part(3, shaft, placement(-40, 0, 0)), part(4, ellipse)};
+    const auto cubePlacement = doc.components[1].m;
+    ShapeSignature nowhere = describeShape(planeFace(cube, up));
+    nowhere.point = {500, 500, 500};
+    nowhere.size = 1e6;
+    doc.mates = {
+        mate(5, "point", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, down))),
+        mate(6, "Planar", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, down))),
+        mate(7, "point", ref(3, axisFace(shaft)), ref(3, axisFace(shaft))),
+        mate(8, "planar", ref(1, planeFace(plate, up)), ref(99, planeFace(cube, down))),
+        mate(9, "planar", ref(1, planeFace(plate, up)), MateRef{2, nowhere}),
+        mate(10, "planar", ref(4, ellipse), ref(2, planeFace(cube, down))),
+    };
+    doc.recompute();
+    EXPECT_EQ(doc.mates[0].status, "Diese Kombination wird nicht unterstützt");
+    EXPECT_EQ(doc.mates[1].status, "Diese Kombination wird nicht unterstützt");
+    EXPECT_EQ(doc.mates[2].status, "Diese Kombination wird nicht unterstützt");
+    EXPECT_EQ(doc.mates[3].status, "Komponente fehlt");
+    EXPECT_EQ(doc.mates[4].status, "Bezugsgeometrie nicht mehr gefunden – Bauteil geändert?");
+    EXPECT_EQ(doc.mates[5].status,
+              "Gewähltes Element ist weder eben, zylindrisch, kegelig noch ein Punkt – bitte eine "
+              "ebene Fläche, Bohrung/Welle oder Kante wählen");
+    // Mates without rows move nothing.
+    for (std::size_t i = 0; i < 12; ++i)
+        EXPECT_NEAR(doc.components[1].m[i], cubePlacement[i], 1e-12);
+
+    // The only active mate lost its component: the solve fails.
+    doc.mates = {mate(8, "planar", ref(1, planeFace(plate, up)), ref(99, planeFace(cube, down)))};
+    EXPECT_FALSE(doc.solveMates());
+    EXPECT_EQ(doc.mates[0].status, "Komponente fehlt");
+}
+
+TEST(MateSolver, WhatMovesAndWhatDoesNot)
+{
+    Document doc;
+    doc.components = {part(1, plate), part(2, cube, placement(40, 0, 3)), part(3, cube)};
+    // Scaled matrices: rewritten in orthonormal form only when the solver moves them.
+    for (Component& c : doc.components)
+        c.m = {2, 0, 0, c.m[3], 0, 2, 0, c.m[7], 0, 0, 2, c.m[11]};
+    const auto untouched = doc.components[2].m;
+    doc.mates = {mate(4, "planar", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, down)))};
+
+    // Nothing active: nothing changes, nothing is reported.
+    doc.mates[0].suppressed = true;
+    doc.mates[0].status = "alt";
+    EXPECT_TRUE(doc.solveMates());
+    EXPECT_TRUE(doc.mates[0].status.isEmpty());
+    EXPECT_EQ(doc.components[1].m[0], 2.0);
+    doc.mates.clear();
+    EXPECT_TRUE(doc.solveMates());
+
+    doc.mates = {mate(4, "planar", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, down)))};
+    EXPECT_TRUE(doc.solveMates());
+    for (int i : {0, 1}) {
+        const auto& m = doc.components[std::size_t(i)].m;
+        for (int col = 0; col < 3; ++col)
+            EXPECT_NEAR(std::hypot(m[col], m[4 + col], m[8 + col]), 1.0, tol);
+    }
+    EXPECT_EQ(doc.components[2].m, untouched);
+
+    // A placement with a number that is not finite is not used and not spread.
+    doc.components[1].m[3] = std::numeric_limits<double>::quiet_NaN();
+    const auto before = doc.components[0].m;
+    EXPECT_NO_THROW(doc.recompute());
+    EXPECT_EQ(doc.mates[0].status, "Geometriefehler: Platzierung enthält ungültige Zahlen");
+    EXPECT_EQ(doc.components[0].m, before);
+    EXPECT_EQ(doc.components[1].status, "Geometriefehler: Platzierung enthält ungültige Zahlen");
+    EXPECT_EQ(doc.current.bodies.count(assemblyBodyId(1, 0)), 1u);
+}
