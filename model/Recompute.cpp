@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <string_view>
@@ -240,17 +239,18 @@ std::vector<qor::sketch::ProfileRegion>& Document::sketchRegions(Feature& featur
     }
     const std::uint64_t h1 =
         byteHash(QJsonDocument(feature.sketch->toJson()).toJson(QJsonDocument::Compact));
+    // Every coordinate of the frame goes into the key: a weighted sum of them
+    // collides for different planes (and ignores a flipped Y direction), which
+    // would hand out regions lying on the old plane.
     const gp_Pnt& p = plane.Location();
     const gp_Dir& d = plane.Direction();
     const gp_Dir& u = plane.XDirection();
-    const double x = 1.3 * p.X() + 7.1 * p.Y() + 13.7 * p.Z() + 3 * d.X() + 5 * d.Y()
-        + 11 * d.Z() + 17 * u.X() + 19 * u.Y();
-    std::uint64_t h2 = 0;
-    if (x != 0.0) {
-        char bytes[sizeof x];
-        std::memcpy(bytes, &x, sizeof x);
-        h2 = byteHash(bytes, sizeof bytes);
-    }
+    const gp_Dir& v = plane.YDirection();
+    double frame[] = {p.X(), p.Y(), p.Z(), d.X(), d.Y(), d.Z(),
+                      u.X(), u.Y(), u.Z(), v.X(), v.Y(), v.Z()};
+    for (double& c : frame)
+        c += 0.0; // -0 and +0 give one key
+    const std::uint64_t h2 = byteHash(reinterpret_cast<const char*>(frame), sizeof frame);
     const std::uint64_t key = ((h1 << 6) + regionAddend + h2) ^ h1;
     if (key == feature.regionsKey && !feature.regions.empty())
         return feature.regions;

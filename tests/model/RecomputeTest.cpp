@@ -9,6 +9,9 @@
 #include <Bnd_Box.hxx>
 #include <Standard_Failure.hxx>
 
+#include <BRepBndLib.hxx>
+#include <Bnd_Box.hxx>
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -16,6 +19,13 @@
 using namespace qor::model;
 
 namespace {
+
+Bnd_Box boundsOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box);
+    return box;
+}
 
 // A feature whose type no executor handles: it fails at every run, and failed
 // runs are cached like any other.
@@ -308,6 +318,24 @@ TEST(Recompute, SketchRegionsAreBuiltOncePerSketchAndPlane)
     moved.SetLocation(gp_Pnt(1, 0, 0));
     EXPECT_EQ(doc.sketchRegions(*f, moved).size(), 2u);
     EXPECT_NE(f->regionsKey, key);
+
+    // Planes whose coordinates would balance out in a weighted sum, and a frame
+    // that differs only in the sense of its Y direction, are other planes too.
+    gp_Ax3 alongX;
+    alongX.SetLocation(gp_Pnt(7.1, 0, 0));
+    gp_Ax3 alongY;
+    alongY.SetLocation(gp_Pnt(0, 1.3, 0));
+    doc.sketchRegions(*f, alongX);
+    const std::uint64_t alongXKey = f->regionsKey;
+    const Bnd_Box onY = boundsOf(doc.sketchRegions(*f, alongY).front().face);
+    EXPECT_NE(f->regionsKey, alongXKey);
+    EXPECT_NEAR(0.5 * (onY.CornerMin().Y() + onY.CornerMax().Y()), 1.3, 1e-6);
+    gp_Ax3 flipped;
+    flipped.YReverse();
+    doc.sketchRegions(*f, gp_Ax3());
+    const std::uint64_t rightHanded = f->regionsKey;
+    doc.sketchRegions(*f, flipped);
+    EXPECT_NE(f->regionsKey, rightHanded);
 
     // So does a change of the sketch.
     const std::uint64_t movedKey = f->regionsKey;
