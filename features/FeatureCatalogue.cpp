@@ -1,8 +1,10 @@
 #include "features/ConstructionGeometry.h"
 #include "features/Extrude.h"
 #include "features/FeatureDef.h"
+#include "features/Hole.h"
 #include "features/ImportFeature.h"
 #include "features/Primitives.h"
+#include "features/Thread.h"
 #include "features/ThreadTable.h"
 
 #include <utility>
@@ -148,7 +150,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"hole"_s, u"Bohrung"_s, u"Erstellen"_s, nullptr,
+    b.add(u"hole"_s, u"Bohrung"_s, u"Erstellen"_s, execHole,
           {
               {u"points"_s, u"Skizze mit Punkten"_s, K::SketchPoints},
               ParamDef::choice(u"kind"_s, u"Art"_s,
@@ -182,7 +184,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               optional({u"targets"_s, u"Zielkörper"_s, K::Bodies}),
           });
 
-    b.add(u"thread"_s, u"Gewinde"_s, u"Erstellen"_s, nullptr,
+    b.add(u"thread"_s, u"Gewinde"_s, u"Erstellen"_s, execThread,
           {
               {u"faces"_s, u"Zylinderflächen"_s, K::Faces},
               ParamDef::choice(u"size"_s, u"Gewinde"_s, threadChoices(false, true), u"auto"_s),

@@ -1,0 +1,210 @@
+#include "features/ThreadGeometry.h"
+
+#include "features/Helix.h"
+#include "model/Document.h"
+
+#include <BOPAlgo_Alerts.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepGProp.hxx>
+#include <BRepOffsetAPI_MakePipeShell.hxx>
+#include <GProp_GProps.hxx>
+#include <Message_ProgressIndicator.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_ListOfShape.hxx>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace qor::model {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double tan30 = 0.5773502691896257;
+
+FeatureError grooveFailed()
+{
+    return FeatureError(QStringLiteral("Gewindegang konnte nicht erzeugt werden"));
+}
+
+Clock::time_point after(double seconds)
+{
+    return Clock::now()
+           + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// The kernel polls UserBreak between its stages and inside its loops, from
+// several threads at once; reading the clock is safe there.
+class Deadline : public Message_ProgressIndicator {
+public:
+    explicit Deadline(double seconds) : end_(after(seconds)) {}
+
+    Standard_Boolean UserBreak() override { return Clock::now() > end_; }
+    void Show(const Message_ProgressScope&, const Standard_Boolean) override {}
+
+private:
+    Clock::time_point end_;
+};
+
+double sectionWidth(double base, double apex, double pitch)
+{
+    return std::min(2.0 * std::abs(apex - base) * tan30, 0.98 * pitch);
+}
+
+// Heights of the sweeps: whole pitches, the remainder in the last; a sliver of
+// a turn is added to the turn before it rather than swept on its own.
+std::vector<double> turnHeights(double pitch, double height)
+{
+    std::vector<double> heights;
+    double start = 0.0;
+    while (height - start > 1e-9 * height) {
+        double piece = std::min(pitch, height - start);
+        if (height - start - piece < 1e-3 * pitch)
+            piece = height - start;
+        heights.push_back(piece);
+        start += piece;
+    }
+    return heights;
+}
+
+TopoDS_Shape sweptTurn(const gp_Ax3& frame, bool leftHand, double base, double apex, double width,
+                       double pitch, double height)
+{
+    const gp_Pnt o = frame.Location();
+    const gp_Vec x(frame.XDirection());
+    const gp_Vec z(frame.Direction());
+    BRepBuilderAPI_MakePolygon section(o.Translated(x * base - z * (width / 2.0)),
+                                       o.Translated(x * base + z * (width / 2.0)),
+                                       o.Translated(x * apex), Standard_True);
+    BRepOffsetAPI_MakePipeShell pipe(helixWire(frame, leftHand, base, pitch, height));
+    pipe.SetMode(frame.Direction()); // the section keeps its angle to the axis
+    pipe.Add(section.Wire(), Standard_False, Standard_False);
+    pipe.Build();
+    if (!pipe.IsDone() || !pipe.MakeSolid())
+        throw grooveFailed();
+    const TopoDS_Shape solid = outwardOriented(pipe.Shape());
+    if (!BRepCheck_Analyzer(solid).IsValid())
+        throw grooveFailed();
+    return solid;
+}
+
+int solidCount(const TopoDS_Shape& shape)
+{
+    int count = 0;
+    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
+        ++count;
+    return count;
+}
+
+bool isGroove(const TopoDS_Shape& shape, double expectedVolume)
+{
+    return !shape.IsNull() && solidCount(shape) == 1 && BRepCheck_Analyzer(shape).IsValid()
+           && std::abs(signedVolume(shape) - expectedVolume) <= 1e-3 * expectedVolume;
+}
+
+// The turns touch only in their end sections, so gluing (which skips the
+// search for crossing faces) normally suffices; a full fuse is the fallback.
+TopoDS_Shape gluedTurns(const std::vector<TopoDS_Shape>& turns, double expectedVolume,
+                        Clock::time_point end)
+{
+    if (turns.size() == 1) {
+        if (!isGroove(turns.front(), expectedVolume))
+            throw grooveFailed();
+        return turns.front();
+    }
+    TopTools_ListOfShape arguments;
+    arguments.Append(turns.front());
+    TopTools_ListOfShape tools;
+    for (std::size_t i = 1; i < turns.size(); ++i)
+        tools.Append(turns[i]);
+    for (const BOPAlgo_GlueEnum glue : {BOPAlgo_GlueShift, BOPAlgo_GlueOff}) {
+        const double left = std::chrono::duration<double>(end - Clock::now()).count();
+        if (left <= 0.0)
+            break;
+        BRepAlgoAPI_Fuse fuse;
+        fuse.SetArguments(arguments);
+        fuse.SetTools(tools);
+        fuse.SetGlue(glue);
+        if (buildWithin(fuse, left) && isGroove(fuse.Shape(), expectedVolume))
+            return fuse.Shape();
+    }
+    throw grooveFailed();
+}
+
+} // namespace
+
+double signedVolume(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props);
+    return props.Mass();
+}
+
+TopoDS_Shape outwardOriented(const TopoDS_Shape& shape)
+{
+    return signedVolume(shape) < 0.0 ? shape.Reversed() : shape;
+}
+
+bool buildWithin(BRepAlgoAPI_BuilderAlgo& operation, double budgetSeconds)
+{
+    Handle(Deadline) deadline = new Deadline(budgetSeconds);
+    operation.SetRunParallel(Standard_True);
+    operation.Build(deadline->Start());
+    return operation.IsDone() && !operation.HasErrors() && !deadline->UserBreak()
+           && !operation.HasWarning(STANDARD_TYPE(BOPAlgo_AlertAcquiredSelfIntersection));
+}
+
+double grooveVolume(double baseRadius, double apexRadius, double pitch, double height, double r0,
+                    double r1)
+{
+    const double width = sectionWidth(baseRadius, apexRadius, pitch);
+    const double lo = std::max(std::min(r0, r1), std::min(baseRadius, apexRadius));
+    const double hi = std::min(std::max(r0, r1), std::max(baseRadius, apexRadius));
+    if (!(hi > lo) || !(width > 0.0))
+        return 0.0;
+    // Screwing a section through an angle sweeps angle · ∫ r dA, as turning does;
+    // the section's width falls linearly to the apex, so the integrand is a
+    // quadratic in r and Simpson's rule is exact.
+    const auto moment = [&](double r) {
+        return r * width * (apexRadius - r) / (apexRadius - baseRadius);
+    };
+    const double integral = (hi - lo) / 6.0 * (moment(lo) + 4.0 * moment((lo + hi) / 2.0) + moment(hi));
+    return 2.0 * std::numbers::pi * height / pitch * integral;
+}
+
+TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseRadius,
+                                double apexRadius, double pitch, double height,
+                                double budgetSeconds)
+{
+    const double width = sectionWidth(baseRadius, apexRadius, pitch);
+    if (!(baseRadius > 0.0 && apexRadius > 0.0 && pitch > 0.0 && height > 0.0 && width > 0.0))
+        throw grooveFailed();
+    const Clock::time_point end = after(budgetSeconds);
+    const double expected =
+        grooveVolume(baseRadius, apexRadius, pitch, height, baseRadius, apexRadius);
+    try {
+        OCC_CATCH_SIGNALS
+        std::vector<TopoDS_Shape> turns;
+        double start = 0.0;
+        for (const double piece : turnHeights(pitch, height)) {
+            if (Clock::now() > end)
+                throw grooveFailed();
+            const gp_Ax3 turnFrame = frame.Translated(gp_Vec(frame.Direction()) * start);
+            turns.push_back(
+                sweptTurn(turnFrame, leftHand, baseRadius, apexRadius, width, pitch, piece));
+            start += piece;
+        }
+        return gluedTurns(turns, expected, end);
+    } catch (const Standard_Failure&) {
+        throw grooveFailed();
+    }
+}
+
+} // namespace qor::model

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <TopoDS_Shape.hxx>
+#include <gp_Ax3.hxx>
+
+class BRepAlgoAPI_BuilderAlgo;
+
+namespace qor::model {
+
+// Seconds one boolean of a modelled thread may run before the thread counts as
+// not buildable. Long threads take about 0.1 s per turn.
+inline constexpr double threadBudgetSeconds = 60.0;
+
+// The solid groove of one helical thread. Its section is a triangle in the plane
+// through the frame's axis and X direction: the base (width 2·|apex − base|·tan 30°,
+// at most 0.98 pitch) on baseRadius, the apex on apexRadius. The section is screwed
+// about the frame's axis from the frame's origin, one pitch per turn, up to height;
+// left-handed turns the other way. Each turn is swept on its own and the turns are
+// glued: one sweep over many turns gives booleans intersection curves that the
+// kernel gets wrong without telling. Throws FeatureError "Gewindegang konnte nicht
+// erzeugt werden" when a sweep or the gluing fails, overruns the budget or the
+// result is not the expected volume.
+TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseRadius,
+                                double apexRadius, double pitch, double height,
+                                double budgetSeconds = threadBudgetSeconds);
+
+// The exact volume of the part of that groove lying between the radii r0 and r1.
+double grooveVolume(double baseRadius, double apexRadius, double pitch, double height, double r0,
+                    double r1);
+
+// Builds the boolean on all cores, giving up after the budget. True only when it
+// finished in time without errors and without the self-intersection alerts that
+// come with silently wrong results.
+bool buildWithin(BRepAlgoAPI_BuilderAlgo& operation, double budgetSeconds);
+
+// The signed volume: negative for an inside-out solid.
+double signedVolume(const TopoDS_Shape& shape);
+
+// The shape turned inside out when its signed volume is negative.
+TopoDS_Shape outwardOriented(const TopoDS_Shape& shape);
+
+} // namespace qor::model
