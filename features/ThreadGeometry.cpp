@@ -4,8 +4,9 @@
 #include "model/Document.h"
 
 #include <BOPAlgo_Alerts.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepAlgoAPI_BuilderAlgo.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRepOffsetAPI_MakePipeShell.hxx>
@@ -14,7 +15,6 @@
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_ListOfShape.hxx>
 
 #include <algorithm>
 #include <chrono>
@@ -58,8 +58,8 @@ double sectionWidth(double base, double apex, double pitch)
     return std::min(2.0 * std::abs(apex - base) * tan30, 0.98 * pitch);
 }
 
-// Heights of the sweeps: whole pitches, the remainder in the last; a sliver of
-// a turn is added to the turn before it rather than swept on its own.
+// Heights of the spine's edges: whole pitches, the remainder in the last; a
+// sliver of a turn is added to the turn before it rather than made an edge.
 std::vector<double> turnHeights(double pitch, double height)
 {
     std::vector<double> heights;
@@ -74,25 +74,24 @@ std::vector<double> turnHeights(double pitch, double height)
     return heights;
 }
 
-TopoDS_Shape sweptTurn(const gp_Ax3& frame, bool leftHand, double base, double apex, double width,
-                       double pitch, double height)
+// One spine edge per turn: the sweep then makes its faces turn by turn, and
+// booleans with them meet short intersection curves. Over many turns on one
+// face the kernel gets those curves wrong without telling.
+TopoDS_Wire spine(const gp_Ax3& frame, bool leftHand, double radius, double pitch, double height,
+                  Clock::time_point end)
 {
-    const gp_Pnt o = frame.Location();
-    const gp_Vec x(frame.XDirection());
-    const gp_Vec z(frame.Direction());
-    BRepBuilderAPI_MakePolygon section(o.Translated(x * base - z * (width / 2.0)),
-                                       o.Translated(x * base + z * (width / 2.0)),
-                                       o.Translated(x * apex), Standard_True);
-    BRepOffsetAPI_MakePipeShell pipe(helixWire(frame, leftHand, base, pitch, height));
-    pipe.SetMode(frame.Direction()); // the section keeps its angle to the axis
-    pipe.Add(section.Wire(), Standard_False, Standard_False);
-    pipe.Build();
-    if (!pipe.IsDone() || !pipe.MakeSolid())
+    BRepBuilderAPI_MakeWire wire;
+    double start = 0.0;
+    for (const double piece : turnHeights(pitch, height)) {
+        if (Clock::now() > end)
+            throw grooveFailed();
+        const gp_Ax3 turn = frame.Translated(gp_Vec(frame.Direction()) * start);
+        wire.Add(helixWire(turn, leftHand, radius, pitch, piece));
+        start += piece;
+    }
+    if (!wire.IsDone())
         throw grooveFailed();
-    const TopoDS_Shape solid = outwardOriented(pipe.Shape());
-    if (!BRepCheck_Analyzer(solid).IsValid())
-        throw grooveFailed();
-    return solid;
+    return wire.Wire();
 }
 
 int solidCount(const TopoDS_Shape& shape)
@@ -101,41 +100,6 @@ int solidCount(const TopoDS_Shape& shape)
     for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
         ++count;
     return count;
-}
-
-bool isGroove(const TopoDS_Shape& shape, double expectedVolume)
-{
-    return !shape.IsNull() && solidCount(shape) == 1 && BRepCheck_Analyzer(shape).IsValid()
-           && std::abs(signedVolume(shape) - expectedVolume) <= 1e-3 * expectedVolume;
-}
-
-// The turns touch only in their end sections, so gluing (which skips the
-// search for crossing faces) normally suffices; a full fuse is the fallback.
-TopoDS_Shape gluedTurns(const std::vector<TopoDS_Shape>& turns, double expectedVolume,
-                        Clock::time_point end)
-{
-    if (turns.size() == 1) {
-        if (!isGroove(turns.front(), expectedVolume))
-            throw grooveFailed();
-        return turns.front();
-    }
-    TopTools_ListOfShape arguments;
-    arguments.Append(turns.front());
-    TopTools_ListOfShape tools;
-    for (std::size_t i = 1; i < turns.size(); ++i)
-        tools.Append(turns[i]);
-    for (const BOPAlgo_GlueEnum glue : {BOPAlgo_GlueShift, BOPAlgo_GlueOff}) {
-        const double left = std::chrono::duration<double>(end - Clock::now()).count();
-        if (left <= 0.0)
-            break;
-        BRepAlgoAPI_Fuse fuse;
-        fuse.SetArguments(arguments);
-        fuse.SetTools(tools);
-        fuse.SetGlue(glue);
-        if (buildWithin(fuse, left) && isGroove(fuse.Shape(), expectedVolume))
-            return fuse.Shape();
-    }
-    throw grooveFailed();
 }
 
 } // namespace
@@ -187,21 +151,28 @@ TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseR
     if (!(baseRadius > 0.0 && apexRadius > 0.0 && pitch > 0.0 && height > 0.0 && width > 0.0))
         throw grooveFailed();
     const Clock::time_point end = after(budgetSeconds);
-    const double expected =
-        grooveVolume(baseRadius, apexRadius, pitch, height, baseRadius, apexRadius);
     try {
         OCC_CATCH_SIGNALS
-        std::vector<TopoDS_Shape> turns;
-        double start = 0.0;
-        for (const double piece : turnHeights(pitch, height)) {
-            if (Clock::now() > end)
-                throw grooveFailed();
-            const gp_Ax3 turnFrame = frame.Translated(gp_Vec(frame.Direction()) * start);
-            turns.push_back(
-                sweptTurn(turnFrame, leftHand, baseRadius, apexRadius, width, pitch, piece));
-            start += piece;
-        }
-        return gluedTurns(turns, expected, end);
+        const gp_Pnt o = frame.Location();
+        const gp_Vec x(frame.XDirection());
+        const gp_Vec z(frame.Direction());
+        BRepBuilderAPI_MakePolygon section(o.Translated(x * baseRadius - z * (width / 2.0)),
+                                           o.Translated(x * baseRadius + z * (width / 2.0)),
+                                           o.Translated(x * apexRadius), Standard_True);
+        BRepOffsetAPI_MakePipeShell pipe(
+            spine(frame, leftHand, baseRadius, pitch, height, end));
+        pipe.SetMode(frame.Direction()); // the section keeps its angle to the axis
+        pipe.Add(section.Wire(), Standard_False, Standard_False);
+        pipe.Build();
+        if (!pipe.IsDone() || !pipe.MakeSolid() || Clock::now() > end)
+            throw grooveFailed();
+        const TopoDS_Shape groove = outwardOriented(pipe.Shape());
+        const double expected =
+            grooveVolume(baseRadius, apexRadius, pitch, height, baseRadius, apexRadius);
+        if (solidCount(groove) != 1 || !BRepCheck_Analyzer(groove).IsValid()
+            || std::abs(signedVolume(groove) - expected) > 1e-3 * expected)
+            throw grooveFailed();
+        return groove;
     } catch (const Standard_Failure&) {
         throw grooveFailed();
     }

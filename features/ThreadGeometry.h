@@ -15,11 +15,10 @@ inline constexpr double threadBudgetSeconds = 60.0;
 // through the frame's axis and X direction: the base (width 2·|apex − base|·tan 30°,
 // at most 0.98 pitch) on baseRadius, the apex on apexRadius. The section is screwed
 // about the frame's axis from the frame's origin, one pitch per turn, up to height;
-// left-handed turns the other way. Each turn is swept on its own and the turns are
-// glued: one sweep over many turns gives booleans intersection curves that the
-// kernel gets wrong without telling. Throws FeatureError "Gewindegang konnte nicht
-// erzeugt werden" when a sweep or the gluing fails, overruns the budget or the
-// result is not the expected volume.
+// left-handed turns the other way. The faces are split turn by turn, which keeps
+// the booleans with them reliable. Throws FeatureError "Gewindegang konnte nicht
+// erzeugt werden" when the sweep fails, overruns the budget or the result is not
+// one valid solid of the expected volume.
 TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseRadius,
                                 double apexRadius, double pitch, double height,
                                 double budgetSeconds = threadBudgetSeconds);
