@@ -36,7 +36,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr double aboveFace = 0.05; // tools start this far above the entry face
+constexpr double aboveFace = 0.05;           // tools start this far above the entry face
 constexpr double tan59 = 1.6642794823505183; // half of the 118° drill point
 
 struct HoleShape {
@@ -64,8 +64,8 @@ const SketchResult& pointSketch(const ExecContext& context)
     if (selection.isArray())
         selection = selection.toArray().at(0);
     const QJsonValue id = selection.toObject().value(u"id"_s);
-    const auto it = id.isDouble() ? context.state.sketches.find(id.toInt())
-                                  : context.state.sketches.end();
+    const auto it =
+        id.isDouble() ? context.state.sketches.find(id.toInt()) : context.state.sketches.end();
     if (it == context.state.sketches.end() || !it->second.sketch)
         throw FeatureError(QStringLiteral("Skizze mit den Bohrungspunkten auswählen"));
     return it->second;
@@ -222,13 +222,12 @@ std::vector<int> bodiesInReach(const ModelState& state, const std::vector<int>& 
 // Drill and groove fused into the one solid that a threaded hole removes. The
 // fused volume is checked against what the groove adds at least (its part
 // outside the widest radius of the drill) and at most (all of it).
-TopoDS_Shape threadedBore(const TopoDS_Shape& drill, double drillRadius, const gp_Ax3& frame,
+TopoDS_Shape threadedBore(const TopoDS_Shape& drill, double widest, const gp_Ax3& frame,
                           const ThreadSpec& row, bool leftHand, double height)
 {
     const double base = row.tapDrill / 2.0 - 0.05;
     const double apex = row.diameter / 2.0;
-    const TopoDS_Shape groove =
-        sweepThreadSection(frame, leftHand, base, apex, row.pitch, height);
+    const TopoDS_Shape groove = sweepThreadSection(frame, leftHand, base, apex, row.pitch, height);
     try {
         OCC_CATCH_SIGNALS
         TopTools_ListOfShape arguments;
@@ -246,7 +245,7 @@ TopoDS_Shape threadedBore(const TopoDS_Shape& drill, double drillRadius, const g
             ++solids;
         const double added = signedVolume(bore) - signedVolume(drill);
         const double most = grooveVolume(base, apex, row.pitch, height, base, apex);
-        const double least = grooveVolume(base, apex, row.pitch, height, drillRadius, apex);
+        const double least = grooveVolume(base, apex, row.pitch, height, widest, apex);
         if (solids != 1 || !BRepCheck_Analyzer(bore).IsValid() || !(added > 0.0)
             || added > most * (1.0 + 1e-3) || added < least * (1.0 - 1e-3))
             throw grooveFailed();
@@ -330,7 +329,8 @@ void execHole(ExecContext& context)
     hole.kind = context.stringParam(u"kind"_s);
     readSinking(context, hole);
 
-    const gp_Dir n = context.boolParam(u"flip"_s) ? plane.Direction() : plane.Direction().Reversed();
+    const gp_Dir n =
+        context.boolParam(u"flip"_s) ? plane.Direction() : plane.Direction().Reversed();
     const gp_Dir d = radialDirection(n);
     const Profile profile = holeProfile(hole);
     const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
@@ -363,9 +363,8 @@ void execHole(ExecContext& context)
             if (throughAll && exit > 1e-6)
                 holeDepth = exit;
         }
-        const double length = toDistance
-                                  ? std::min(context.number(u"threadDepth"_s), holeDepth)
-                                  : holeDepth - aboveFace;
+        const double length = toDistance ? std::min(context.number(u"threadDepth"_s), holeDepth)
+                                         : holeDepth - aboveFace;
         if (!(length > 0.0))
             throw FeatureError(QStringLiteral("Gewindetiefe muss größer als 0 sein"));
         const QString designation =

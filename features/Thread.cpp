@@ -29,7 +29,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr double minorFactor = 1.2269; // external minor diameter: d − factor · pitch
+constexpr double minorFactor = 1.2269;  // external minor diameter: d − factor · pitch
 constexpr double grooveFactor = 0.6134; // external groove depth: factor · pitch
 
 FeatureError grooveFailed()
@@ -119,15 +119,15 @@ FaceThread threadOnFace(const ExecContext& context, const TopoDS_Shape& shape)
     return t;
 }
 
-// The groove of a modelled thread. Its base lies just off the face, on the side
-// away from the material, also when the face is wider than the nominal diameter
-// of an external thread; a size whose groove would not reach the material at
-// all is refused instead of leaving the face unthreaded.
 struct Groove {
     TopoDS_Shape shape;
     double volume = 0.0;
 };
 
+// The groove of a modelled thread. Its base lies just off the face, on the side
+// away from the material, also when the face is wider than the nominal diameter
+// of an external thread; a size whose groove would not reach the material at
+// all is refused instead of leaving the face unthreaded.
 Groove threadGroove(const FaceThread& t, bool leftHand)
 {
     const ThreadSpec& row = *t.row;
@@ -136,8 +136,7 @@ Groove threadGroove(const FaceThread& t, bool leftHand)
     const double apex = t.internal ? major : major - grooveFactor * row.pitch;
     if (t.internal ? !(apex > t.radius) : !(apex < t.radius))
         throw FeatureError(QStringLiteral("Gewindegröße passt nicht zum Durchmesser der Fläche"));
-    const gp_Ax3 frame(t.start.Translated(gp_Vec(t.direction) * -row.pitch), t.direction,
-                       t.radial);
+    const gp_Ax3 frame(t.start.Translated(gp_Vec(t.direction) * -row.pitch), t.direction, t.radial);
     const double height = t.length + row.pitch;
     return {sweepThreadSection(frame, leftHand, base, apex, row.pitch, height),
             grooveVolume(base, apex, row.pitch, height, base, apex)};
@@ -193,10 +192,10 @@ void execThread(ExecContext& context)
         const bool through = t.internal && std::abs(t.length - t.fullLength) < 1e-6;
         const double minor =
             t.internal ? 2.0 * t.radius : t.row->diameter - minorFactor * t.row->pitch;
-        context.state.threads.push_back(ThreadMark{
-            t.start, t.direction, t.row->diameter, minor, t.row->pitch, t.length, t.internal,
-            modelled, leftHand, threadDesignation(*t.row, through, leftHand, t.length),
-            context.feature.id});
+        context.state.threads.push_back(
+            ThreadMark{t.start, t.direction, t.row->diameter, minor, t.row->pitch, t.length,
+                       t.internal, modelled, leftHand,
+                       threadDesignation(*t.row, through, leftHand, t.length), context.feature.id});
         if (!modelled)
             continue;
         auto entry = std::find_if(grooves.begin(), grooves.end(),

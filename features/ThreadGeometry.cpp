@@ -139,7 +139,8 @@ double grooveVolume(double baseRadius, double apexRadius, double pitch, double h
     const auto moment = [&](double r) {
         return r * width * (apexRadius - r) / (apexRadius - baseRadius);
     };
-    const double integral = (hi - lo) / 6.0 * (moment(lo) + 4.0 * moment((lo + hi) / 2.0) + moment(hi));
+    const double integral =
+        (hi - lo) / 6.0 * (moment(lo) + 4.0 * moment((lo + hi) / 2.0) + moment(hi));
     return 2.0 * std::numbers::pi * height / pitch * integral;
 }
 
@@ -159,8 +160,7 @@ TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseR
         BRepBuilderAPI_MakePolygon section(o.Translated(x * baseRadius - z * (width / 2.0)),
                                            o.Translated(x * baseRadius + z * (width / 2.0)),
                                            o.Translated(x * apexRadius), Standard_True);
-        BRepOffsetAPI_MakePipeShell pipe(
-            spine(frame, leftHand, baseRadius, pitch, height, end));
+        BRepOffsetAPI_MakePipeShell pipe(spine(frame, leftHand, baseRadius, pitch, height, end));
         pipe.SetMode(frame.Direction()); // the section keeps its angle to the axis
         pipe.Add(section.Wire(), Standard_False, Standard_False);
         pipe.Build();

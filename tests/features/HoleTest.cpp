@@ -6,6 +6,7 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 
 #include <QTemporaryDir>
@@ -42,7 +43,8 @@ int plate(TestPart& part, double thickness)
     return f->id * 100;
 }
 
-int pointSketch(TestPart& part, const gp_Ax3& plane, const std::vector<std::pair<double, double>>& at)
+int pointSketch(TestPart& part, const gp_Ax3& plane,
+                const std::vector<std::pair<double, double>>& at)
 {
     return part.sketch(plane, [&](qor::sketch::Sketch& s) {
         for (const auto& [u, v] : at)
@@ -283,6 +285,27 @@ TEST(Hole, ThreadMarksAndDesignations)
     EXPECT_DOUBLE_EQ(fine[0].minorDiameter, 8.8);
     EXPECT_DOUBLE_EQ(fine[0].pitch, 1.25);
 
+    // Through two stacked plates the thread runs through both, through the chosen
+    // one only when the hole is cut into that one.
+    const auto stacked = [](QJsonArray targets) {
+        TestPart stack;
+        for (const int id : {1, 2}) {
+            Body plate;
+            plate.id = id;
+            plate.shape = BRepPrimAPI_MakeBox(gp_Pnt(-20, -20, 10 * (id - 1)), 40, 40, 10).Shape();
+            stack.state.bodies[id] = plate;
+        }
+        const int top = pointSketch(stack, topOf(20), {{0, 0}});
+        EXPECT_EQ(stack.run("hole", hole(top, {{"extent", "all"},
+                                               {"thread", "M6"},
+                                               {"fit", "threaded"},
+                                               {"targets", targets}})),
+                  QString());
+        return stack.state.threads.empty() ? 0.0 : stack.state.threads[0].length;
+    };
+    EXPECT_NEAR(stacked({}), 20, 1e-6);
+    EXPECT_NEAR(stacked({2}), 10, 1e-6);
+
     // Only a threaded fit with a table row leaves marks.
     EXPECT_TRUE(marks(10, {{"fit", "tap"}}).empty());
     EXPECT_TRUE(marks(10, {{"thread", "none"}}).empty());
@@ -340,8 +363,8 @@ TEST(Hole, ModelledThreadHandAndCounterbore)
     // round (towards N × D = -Y) and two pitches down, and half a pitch away from
     // it: the one is cut away, the other is left in a right-hand thread; a
     // left-hand thread swaps them.
-    const QJsonObject threaded{{"extent", "all"}, {"thread", "M6"}, {"fit", "threaded"},
-                               {"threadModel", "modeled"}};
+    const QJsonObject threaded{
+        {"extent", "all"}, {"thread", "M6"}, {"fit", "threaded"}, {"threadModel", "modeled"}};
     const gp_Pnt onRight(0, -2.75, 8.75);
     const gp_Pnt onLeft(0, -2.75, 8.25);
     TestPart right;
@@ -394,7 +417,9 @@ TEST(Hole, BadInputFailsInGermanAndLeavesThePlate)
     const QString angle = "Senkwinkel muss zwischen 0° und 180° liegen";
     for (const char* bad : {"0 deg", "180 deg", "200 deg", "-90 deg"})
         EXPECT_EQ(fails({{"kind", "csink"}, {"csinkAngle", bad}}), angle) << bad;
-    EXPECT_EQ(fails({{"thread", "M6"}, {"fit", "threaded"}, {"threadExtent", "dist"},
+    EXPECT_EQ(fails({{"thread", "M6"},
+                     {"fit", "threaded"},
+                     {"threadExtent", "dist"},
                      {"threadDepth", "0"}}),
               "Gewindetiefe muss größer als 0 sein");
     // Sizes of invisible fields do not matter.

@@ -5,8 +5,11 @@
 #include "model/ShapeSignature.h"
 
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_ListOfShape.hxx>
 #include <TopoDS.hxx>
 
 #include <QTemporaryDir>
@@ -34,9 +37,10 @@ int shaft(TestPart& part, double diameter, double length, double u = 0)
 {
     Feature* f = nullptr;
     const int sk = circleSketch(part, diameter, u);
-    EXPECT_EQ(part.run("extrude", {{"profile", TestPart::wholeSketch(sk)},
-                                   {"distance", QString::number(length)},
-                                   {"op", "new"}},
+    EXPECT_EQ(part.run("extrude",
+                       {{"profile", TestPart::wholeSketch(sk)},
+                        {"distance", QString::number(length)},
+                        {"op", "new"}},
                        &f),
               QString());
     return f->id * 100;
@@ -49,9 +53,8 @@ int boredPlate(TestPart& part, double diameter)
     EXPECT_EQ(part.run("box", {{"length", "40"}, {"width", "40"}, {"height", "10"}}, &f),
               QString());
     const int sk = circleSketch(part, diameter);
-    EXPECT_EQ(part.run("extrude", {{"profile", TestPart::wholeSketch(sk)},
-                                   {"distance", "10"},
-                                   {"op", "cut"}}),
+    EXPECT_EQ(part.run("extrude",
+                       {{"profile", TestPart::wholeSketch(sk)}, {"distance", "10"}, {"op", "cut"}}),
               QString());
     return f->id * 100;
 }
@@ -106,13 +109,13 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
         EXPECT_EQ(TestPart::count(groove, TopAbs_SOLID), 1);
         EXPECT_NEAR(signedVolume(groove), 4.5 * perTurn, 1e-4 * perTurn);
         // Half a section above the start, the height and half a section below.
-        EXPECT_TRUE(boxIs(TestPart::box(groove), -2, -1, 3 - 4.5 - width / 2, 4, 5,
-                          3 + width / 2, 0.02));
+        EXPECT_TRUE(
+            boxIs(TestPart::box(groove), -2, -1, 3 - 4.5 - width / 2, 4, 5, 3 + width / 2, 0.02));
     }
     EXPECT_NEAR(grooveVolume(2.45, 3, 1, 4.5, 0, 10), 4.5 * perTurn, 1e-12);
     EXPECT_NEAR(grooveVolume(2.45, 3, 1, 4.5, 3, 2.45), 4.5 * perTurn, 1e-12);
-    EXPECT_NEAR(grooveVolume(2.45, 3, 1, 1, 2.5, 3),
-                grooveInSlab(2.45, 3, 1, 1, 2.5, 3, -10, 10), 1e-4);
+    EXPECT_NEAR(grooveVolume(2.45, 3, 1, 1, 2.5, 3), grooveInSlab(2.45, 3, 1, 1, 2.5, 3, -10, 10),
+                1e-4);
     EXPECT_EQ(grooveVolume(2.45, 3, 1, 1, 3, 4), 0.0);
 
     // An external groove (base outside, apex inside) with a coarse pitch capping
@@ -139,6 +142,23 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
     EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 1, 500, 0.05); }), failed);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
               5.0);
+}
+
+TEST(ThreadGroove, BooleansGiveUpAfterTheirBudget)
+{
+    TopTools_ListOfShape a;
+    a.Append(BRepPrimAPI_MakeBox(10, 10, 10).Shape());
+    TopTools_ListOfShape b;
+    b.Append(BRepPrimAPI_MakeBox(gp_Pnt(5, 5, 5), 10, 10, 10).Shape());
+    BRepAlgoAPI_Fuse inTime;
+    inTime.SetArguments(a);
+    inTime.SetTools(b);
+    EXPECT_TRUE(buildWithin(inTime, 10.0));
+    EXPECT_NEAR(shapeVolume(inTime.Shape()), 2000 - 125, 1e-6);
+    BRepAlgoAPI_Fuse late;
+    late.SetArguments(a);
+    late.SetTools(b);
+    EXPECT_FALSE(buildWithin(late, 0.0));
 }
 
 TEST(Thread, SizeFromTheFaceDiameter)
@@ -203,7 +223,8 @@ TEST(Thread, LengthStartAndHand)
 
     // An internal thread shorter than its bore is no through thread.
     TestPart bored;
-    const ThreadMark part5 = markOn(bored, boredPlate(bored, 5), {{"extent", "dist"}, {"length", "5.5"}});
+    const ThreadMark part5 =
+        markOn(bored, boredPlate(bored, 5), {{"extent", "dist"}, {"length", "5.5"}});
     EXPECT_EQ(part5.designation, "M6 – 5,5 tief");
     EXPECT_FALSE(part5.modelled);
 }
@@ -249,8 +270,8 @@ TEST(Thread, ModelledInternalThreadCutsItsGroove)
     // A size whose groove would stay inside the bore threads nothing: refused.
     TestPart wide;
     const int plate = boredPlate(wide, 10);
-    EXPECT_EQ(wide.run("thread", thread({cylinderFace(wide, plate)},
-                                        {{"size", "M3"}, {"model", "modeled"}})),
+    EXPECT_EQ(wide.run("thread",
+                       thread({cylinderFace(wide, plate)}, {{"size", "M3"}, {"model", "modeled"}})),
               "Gewindegröße passt nicht zum Durchmesser der Fläche");
 }
 
@@ -263,8 +284,9 @@ TEST(Thread, ModelledExternalThreadsGroupedPerBody)
     const double va = part.volume(a);
     const double vb = part.volume(b);
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("thread", thread({cylinderFace(part, a), cylinderFace(part, b)},
-                                        {{"model", "modeled"}, {"leftHand", true}}),
+    ASSERT_EQ(part.run("thread",
+                       thread({cylinderFace(part, a), cylinderFace(part, b)},
+                              {{"model", "modeled"}, {"leftHand", true}}),
                        &f),
               QString());
     // M6: base just outside the wider of face and nominal diameter, apex
@@ -292,8 +314,8 @@ TEST(Thread, BadInputFailsInGerman)
               "Unbekannte Gewindegröße");
     EXPECT_EQ(part.run("thread", thread({cylinderFace(part, body)}, {{"size", "m12"}})),
               "Unbekannte Gewindegröße");
-    EXPECT_EQ(part.run("thread", thread({cylinderFace(part, body)},
-                                        {{"extent", "dist"}, {"length", "0"}})),
+    EXPECT_EQ(part.run("thread",
+                       thread({cylinderFace(part, body)}, {{"extent", "dist"}, {"length", "0"}})),
               "Gewindelänge muss größer als 0 sein");
     EXPECT_TRUE(part.state.threads.empty());
 }
