@@ -16,13 +16,6 @@
 namespace qor::model {
 namespace {
 
-double signedVolume(const TopoDS_Shape& solid)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(solid, props, Standard_False, Standard_False, Standard_False);
-    return props.Mass();
-}
-
 // A new forward solid of the reversed shells, so that the faces point out of
 // the material whatever orientation the caller composes on top.
 TopoDS_Shape turnedOutward(const TopoDS_Shape& solid)
@@ -36,6 +29,13 @@ TopoDS_Shape turnedOutward(const TopoDS_Shape& solid)
 }
 
 } // namespace
+
+double signedVolume(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props, Standard_False, Standard_False, Standard_False);
+    return props.Mass();
+}
 
 std::vector<int> selectedBodiesOnce(const ExecContext& context, const QString& key)
 {

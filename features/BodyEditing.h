@@ -17,6 +17,9 @@ class ExecContext;
 // order: a body picked twice must not be moved, scaled or split twice.
 std::vector<int> selectedBodiesOnce(const ExecContext& context, const QString& key);
 
+// Signed volume of the shape: negative for an inside-out solid.
+double signedVolume(const TopoDS_Shape& shape);
+
 // The shape with every inside-out solid (negative signed volume) turned
 // outward; the shape itself when no solid needs it. Bodies must never carry
 // an inside-out solid: booleans and mass properties would read it as a hole.

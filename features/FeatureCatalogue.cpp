@@ -4,6 +4,7 @@
 #include "features/FaceEdits.h"
 #include "features/FeatureDef.h"
 #include "features/FilletChamfer.h"
+#include "features/Hole.h"
 #include "features/ImportFeature.h"
 #include "features/LoftSweep.h"
 #include "features/MoveScale.h"
@@ -15,6 +16,7 @@
 #include "features/SketchFeature.h"
 #include "features/SplitCombine.h"
 #include "features/Text.h"
+#include "features/Thread.h"
 #include "features/ThreadTable.h"
 
 #include <utility>
@@ -160,7 +162,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               targets,
           });
 
-    b.add(u"hole"_s, u"Bohrung"_s, u"Erstellen"_s, nullptr,
+    b.add(u"hole"_s, u"Bohrung"_s, u"Erstellen"_s, execHole,
           {
               {u"points"_s, u"Skizze mit Punkten"_s, K::SketchPoints},
               ParamDef::choice(u"kind"_s, u"Art"_s,
@@ -194,7 +196,7 @@ std::vector<FeatureDef> buildFeatureDefs()
               optional({u"targets"_s, u"Zielkörper"_s, K::Bodies}),
           });
 
-    b.add(u"thread"_s, u"Gewinde"_s, u"Erstellen"_s, nullptr,
+    b.add(u"thread"_s, u"Gewinde"_s, u"Erstellen"_s, execThread,
           {
               {u"faces"_s, u"Zylinderflächen"_s, K::Faces},
               ParamDef::choice(u"size"_s, u"Gewinde"_s, threadChoices(false, true), u"auto"_s),

@@ -1,5 +1,6 @@
 #include "model/ExecContext.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <Bnd_Box.hxx>
@@ -7,6 +8,10 @@
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopoDS.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -126,6 +131,36 @@ double throughAllDistance(const ModelState& state, const gp_Pnt& point)
     return 2.0 * reach + 10.0;
 }
 
+namespace {
+
+bool isFreeForm(const TopoDS_Shape& face)
+{
+    const GeomAbs_SurfaceType type = BRepAdaptor_Surface(TopoDS::Face(face), false).GetType();
+    return type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone
+           && type != GeomAbs_Sphere && type != GeomAbs_Torus;
+}
+
+// The kernel's merge of faces that touch free-form faces can run without end
+// (seen with the strips of a bore between the turns of a modelled thread), so
+// every edge of such a face is kept as it is.
+void keepAroundFreeForm(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameDomain& unify)
+{
+    TopTools_IndexedDataMapOfShapeListOfShape facesAtVertex;
+    TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_FACE, facesAtVertex);
+    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+        if (!isFreeForm(face.Current()))
+            continue;
+        for (TopExp_Explorer vertex(face.Current(), TopAbs_VERTEX); vertex.More(); vertex.Next()) {
+            for (const TopoDS_Shape& neighbour : facesAtVertex.FindFromKey(vertex.Current())) {
+                for (TopExp_Explorer edge(neighbour, TopAbs_EDGE); edge.More(); edge.Next())
+                    unify.KeepShape(edge.Current());
+            }
+        }
+    }
+}
+
+} // namespace
+
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
 {
     if (shape.IsNull())
@@ -134,6 +169,7 @@ TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
         OCC_CATCH_SIGNALS
         ShapeUpgrade_UnifySameDomain unify(shape, Standard_True, Standard_True, Standard_False);
         unify.AllowInternalEdges(Standard_False);
+        keepAroundFreeForm(shape, unify);
         unify.Build();
         return unify.Shape();
     } catch (...) {

@@ -53,8 +53,8 @@ double shapeVolume(const TopoDS_Shape& shape);
 // a corner of the bounding box of all bodies, plus 10; 1000 without bodies.
 double throughAllDistance(const ModelState& state, const gp_Pnt& point);
 
-// Merges faces and edges that lie on the same surface or curve; the input
-// unchanged when the kernel fails.
+// Merges faces and edges that lie on the same surface or curve; faces touching a
+// free-form face keep their edges. The input unchanged when the kernel fails.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
 
 // Applies the feature's tool with op "new"/"" (new body), "join", "cut" or any

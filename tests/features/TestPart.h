@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 
 // A document with a running modelling state in which single features are executed
 // the way the recompute runs them, without needing the sketch executor: sketch
@@ -28,6 +29,7 @@
 struct TestPart {
     qor::model::Document doc;
     qor::model::ModelState state;
+    std::map<int, gp_Ax3> sketchPlanes; // by sketch feature id, for replay
 
     // A sketch feature drawn by draw and placed on plane; returns its id.
     int sketch(const gp_Ax3& plane, const std::function<void(qor::sketch::Sketch&)>& draw)
@@ -35,7 +37,27 @@ struct TestPart {
         qor::model::Feature* f = doc.addSketch(QJsonObject{});
         draw(*f->sketch);
         state.sketches[f->id] = qor::model::SketchResult{plane, f->sketch.get(), f->id};
+        sketchPlanes[f->id] = plane;
         return f->id;
+    }
+
+    // Runs the whole history again into a fresh state, sketches placed on the planes
+    // recorded in sketchPlanes (for a loaded document: copied from the saving part).
+    // Returns the first error text, empty when every feature ran.
+    QString replay()
+    {
+        state = qor::model::ModelState();
+        for (const auto& f : doc.features) {
+            if (f->sketch) {
+                state.sketches[f->id] =
+                    qor::model::SketchResult{sketchPlanes.at(f->id), f->sketch.get(), f->id};
+                continue;
+            }
+            const QString error = rerun(*f);
+            if (!error.isEmpty())
+                return error;
+        }
+        return {};
     }
 
     static void rectangle(qor::sketch::Sketch& s, double u0, double v0, double u1, double v1)

@@ -1,0 +1,396 @@
+#include "features/Hole.h"
+
+#include "features/ShapeOps.h"
+#include "features/BodyEditing.h"
+#include "features/ThreadGeometry.h"
+#include "features/ThreadTable.h"
+#include "model/ExecContext.h"
+#include "model/References.h"
+#include "sketch/Plane.h"
+
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepPrimAPI_MakeRevol.hxx>
+#include <BRep_Builder.hxx>
+#include <Bnd_Box.hxx>
+#include <IntCurvesFace_ShapeIntersector.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Compound.hxx>
+#include <gp_Lin.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace qor::model {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr double aboveFace = 0.05;           // tools start this far above the entry face
+constexpr double tan59 = 1.6642794823505183; // half of the 118° drill point
+
+struct HoleShape {
+    QString kind;
+    double radius = 0.0;
+    double depth = 0.0;
+    bool tip = false;
+    double cboreRadius = 0.0;
+    double cboreDepth = 0.0;
+    double csinkRadius = 0.0;
+    double csinkTan = 0.0; // tan of half the countersink angle
+};
+
+// (radial, axial) pairs; axial runs along the drilling direction from the sketch plane.
+using Profile = std::vector<std::pair<double, double>>;
+
+FeatureError grooveFailed()
+{
+    return FeatureError(QStringLiteral("Gewindegang konnte nicht erzeugt werden"));
+}
+
+const SketchResult& pointSketch(const ExecContext& context)
+{
+    QJsonValue selection = context.feature.params.value(u"points"_s);
+    if (selection.isArray())
+        selection = selection.toArray().at(0);
+    const QJsonValue id = selection.toObject().value(u"id"_s);
+    const auto it =
+        id.isDouble() ? context.state.sketches.find(id.toInt()) : context.state.sketches.end();
+    if (it == context.state.sketches.end() || !it->second.sketch)
+        throw FeatureError(QStringLiteral("Skizze mit den Bohrungspunkten auswählen"));
+    return it->second;
+}
+
+// Free points (no curve uses them) in entity order; without any, the centres of
+// the circles that are not construction geometry.
+std::vector<gp_Pnt> holePoints(const SketchResult& result)
+{
+    using qor::sketch::EntityType;
+    const qor::sketch::Sketch& sketch = *result.sketch;
+    std::set<int> onCurves;
+    for (const qor::sketch::Entity& e : sketch.entities) {
+        if (e.type != EntityType::Point)
+            onCurves.insert({e.a, e.b, e.c});
+    }
+    std::vector<gp_Pnt> points;
+    for (const qor::sketch::Entity& e : sketch.entities) {
+        if (e.type == EntityType::Point && !e.owned && !onCurves.count(int(e.id)))
+            points.push_back(qor::sketch::toWorld(result.plane, sketch.pointPosition(int(e.id))));
+    }
+    if (points.empty()) {
+        for (const qor::sketch::Entity& e : sketch.entities) {
+            if (e.type == EntityType::Circle && !e.construction)
+                points.push_back(
+                    qor::sketch::toWorld(result.plane, sketch.entityAnchor(int(e.id))));
+        }
+    }
+    if (points.empty())
+        throw FeatureError(QStringLiteral("Die Skizze enthält keine Punkte für Bohrungen"));
+    return points;
+}
+
+double holeDiameter(const ExecContext& context, const ThreadSpec* row)
+{
+    if (!row)
+        return context.number(u"diameter"_s);
+    const QString fit = context.stringParam(u"fit"_s);
+    return fit == u"tap"_s || fit == u"threaded"_s ? row->tapDrill : row->clearance;
+}
+
+// Reads the sinking and checks it against the hole: a sinking no wider than the
+// hole, an angle outside (0°, 180°) or a sinking reaching the bottom would fold
+// the profile over itself or make it infinite.
+void readSinking(const ExecContext& context, HoleShape& hole)
+{
+    const auto tooNarrow = [] {
+        return FeatureError(
+            QStringLiteral("Senkdurchmesser muss größer als der Bohrungsdurchmesser sein"));
+    };
+    const auto tooDeep = [] {
+        return FeatureError(QStringLiteral("Die Senkung ist tiefer als die Bohrung"));
+    };
+    if (hole.kind == u"cbore"_s) {
+        hole.cboreRadius = context.number(u"cboreDiameter"_s) / 2.0;
+        hole.cboreDepth = context.number(u"cboreDepth"_s);
+        if (!(hole.cboreRadius > hole.radius))
+            throw tooNarrow();
+        if (!(hole.cboreDepth > 0.0))
+            throw FeatureError(QStringLiteral("Senktiefe muss größer als 0 sein"));
+        if (!(hole.cboreDepth < hole.depth))
+            throw tooDeep();
+    } else if (hole.kind == u"csink"_s) {
+        hole.csinkRadius = context.number(u"csinkDiameter"_s) / 2.0;
+        const double angle = context.angle(u"csinkAngle"_s);
+        if (!(angle > 0.0 && angle < 180.0))
+            throw FeatureError(QStringLiteral("Senkwinkel muss zwischen 0° und 180° liegen"));
+        hole.csinkTan = std::tan(angle / 2.0 * std::numbers::pi / 180.0);
+        if (!(hole.csinkRadius > hole.radius))
+            throw tooNarrow();
+        if (!((hole.csinkRadius - hole.radius) / hole.csinkTan < hole.depth))
+            throw tooDeep();
+    }
+}
+
+Profile holeProfile(const HoleShape& hole)
+{
+    const double r = hole.radius;
+    Profile profile{{0.0, -aboveFace}};
+    if (hole.kind == u"cbore"_s) {
+        profile.insert(profile.end(), {{hole.cboreRadius, -aboveFace},
+                                       {hole.cboreRadius, hole.cboreDepth},
+                                       {r, hole.cboreDepth}});
+    } else if (hole.kind == u"csink"_s) {
+        // The cone continued up to the tool's start above the face.
+        const double t = hole.csinkTan;
+        profile.insert(profile.end(), {{hole.csinkRadius + aboveFace * t, -aboveFace},
+                                       {r, (hole.csinkRadius - r) / t}});
+    } else {
+        profile.emplace_back(r, -aboveFace);
+    }
+    profile.emplace_back(r, hole.depth);
+    profile.emplace_back(0.0, hole.tip ? hole.depth + r / tan59 : hole.depth);
+    return profile;
+}
+
+double outerRadius(const Profile& profile)
+{
+    double radius = 0.0;
+    for (const auto& [a, b] : profile)
+        radius = std::max(radius, a);
+    return radius;
+}
+
+gp_Dir radialDirection(const gp_Dir& n)
+{
+    const gp_Vec x = std::abs(n.X()) >= 0.9 ? gp_Vec(0.0, 1.0, 0.0) : gp_Vec(1.0, 0.0, 0.0);
+    return gp_Dir(x - gp_Vec(n) * x.Dot(gp_Vec(n)));
+}
+
+TopoDS_Shape drillTool(const gp_Pnt& p, const gp_Dir& n, const gp_Dir& d, const Profile& profile)
+{
+    BRepBuilderAPI_MakePolygon polygon;
+    for (const auto& [a, b] : profile)
+        polygon.Add(p.Translated(gp_Vec(d) * a + gp_Vec(n) * b));
+    polygon.Close();
+    const TopoDS_Face face = BRepBuilderAPI_MakeFace(polygon.Wire(), Standard_True);
+    return outwardOriented(
+        BRepPrimAPI_MakeRevol(face, gp_Ax1(p, n), 2.0 * std::numbers::pi, Standard_True).Shape());
+}
+
+// Farthest point, as a parameter of the line from aboveFace above p along n,
+// where that line leaves the material of the bodies; 0 when it meets none.
+double axisExit(const ModelState& state, const std::vector<int>& bodies, const gp_Pnt& p,
+                const gp_Dir& n, double reach)
+{
+    const gp_Lin line(p.Translated(gp_Vec(n) * -aboveFace), n);
+    double last = 0.0;
+    for (const int id : bodies) {
+        IntCurvesFace_ShapeIntersector hits;
+        hits.Load(state.bodies.at(id).shape, 1e-6);
+        hits.Perform(line, -0.001, reach);
+        if (!hits.IsDone())
+            continue;
+        for (int i = 1; i <= hits.NbPnt(); ++i)
+            last = std::max(last, hits.WParameter(i));
+    }
+    return last;
+}
+
+// The bodies the hole is cut into: the chosen ones, else every body with a shape.
+std::vector<int> bodiesInReach(const ModelState& state, const std::vector<int>& targets)
+{
+    if (!targets.empty())
+        return targets;
+    std::vector<int> all;
+    for (const auto& [id, body] : state.bodies) {
+        if (!body.shape.IsNull())
+            all.push_back(id);
+    }
+    return all;
+}
+
+// Drill and groove fused into the one solid that a threaded hole removes. The
+// fused volume is checked against what the groove adds at least (its part
+// outside the widest radius of the drill) and at most (all of it).
+TopoDS_Shape threadedBore(const TopoDS_Shape& drill, double widest, const gp_Ax3& frame,
+                          const ThreadSpec& row, bool leftHand, double height)
+{
+    const double base = row.tapDrill / 2.0 - 0.05;
+    const double apex = row.diameter / 2.0;
+    const TopoDS_Shape groove = sweepThreadSection(frame, leftHand, base, apex, row.pitch, height);
+    try {
+        OCC_CATCH_SIGNALS
+        TopTools_ListOfShape arguments;
+        arguments.Append(drill);
+        TopTools_ListOfShape tools;
+        tools.Append(groove);
+        BRepAlgoAPI_Fuse fuse;
+        fuse.SetArguments(arguments);
+        fuse.SetTools(tools);
+        if (!buildWithin(fuse, threadBudgetSeconds))
+            throw grooveFailed();
+        const TopoDS_Shape bore = outwardOriented(fuse.Shape());
+        int solids = 0;
+        for (TopExp_Explorer it(bore, TopAbs_SOLID); it.More(); it.Next())
+            ++solids;
+        const double added = signedVolume(bore) - signedVolume(drill);
+        const double most = grooveVolume(base, apex, row.pitch, height, base, apex);
+        const double least = grooveVolume(base, apex, row.pitch, height, widest, apex);
+        if (solids != 1 || !BRepCheck_Analyzer(bore).IsValid() || !(added > 0.0)
+            || added > most * (1.0 + 1e-3) || added < least * (1.0 - 1e-3))
+            throw grooveFailed();
+        return bore;
+    } catch (const Standard_Failure&) {
+        throw grooveFailed();
+    }
+}
+
+// One compound of the tools in which no two solids overlap: the kernel does not
+// intersect the solids of one compound with each other, so a cut with
+// overlapping ones removes nothing. Tools whose boxes meet are fused first.
+TopoDS_Shape disjointTools(const std::vector<TopoDS_Shape>& tools)
+{
+    const std::size_t n = tools.size();
+    std::vector<Bnd_Box> boxes(n);
+    for (std::size_t i = 0; i < n; ++i)
+        BRepBndLib::Add(tools[i], boxes[i], Standard_False);
+    std::vector<std::size_t> group(n);
+    for (std::size_t i = 0; i < n; ++i)
+        group[i] = i;
+    const auto root = [&group](std::size_t i) {
+        while (group[i] != i)
+            i = group[i] = group[group[i]];
+        return i;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = i + 1; j < n; ++j) {
+            if (!boxes[i].IsOut(boxes[j]))
+                group[root(j)] = root(i);
+        }
+    }
+
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (root(i) != i)
+            continue;
+        std::vector<TopoDS_Shape> members;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (root(j) == i)
+                members.push_back(tools[j]);
+        }
+        builder.Add(compound, fuseAll(members));
+    }
+    return compound;
+}
+
+double totalVolume(const ModelState& state)
+{
+    double sum = 0.0;
+    for (const auto& [id, body] : state.bodies)
+        sum += shapeVolume(body.shape);
+    return sum;
+}
+
+} // namespace
+
+void execHole(ExecContext& context)
+{
+    const SketchResult& sketch = pointSketch(context);
+    const gp_Ax3 plane = sketch.plane;
+    const std::vector<gp_Pnt> points = holePoints(sketch);
+
+    const ThreadSpec* row = findThread(context.stringParam(u"thread"_s));
+    HoleShape hole;
+    const double diameter = holeDiameter(context, row);
+    if (!(diameter > 0.0))
+        throw FeatureError(QStringLiteral("Durchmesser muss größer als 0 sein"));
+    hole.radius = diameter / 2.0;
+    const bool throughAll = context.stringParam(u"extent"_s) == u"all"_s;
+    if (throughAll) {
+        hole.depth = throughAllDistance(context.state, plane.Location());
+    } else {
+        hole.depth = context.number(u"depth"_s);
+        if (!(hole.depth > 0.0))
+            throw FeatureError(QStringLiteral("Tiefe muss größer als 0 sein"));
+        hole.tip = context.boolParam(u"tip"_s);
+    }
+    hole.kind = context.stringParam(u"kind"_s);
+    readSinking(context, hole);
+
+    const gp_Dir n =
+        context.boolParam(u"flip"_s) ? plane.Direction() : plane.Direction().Reversed();
+    const gp_Dir d = radialDirection(n);
+    const Profile profile = holeProfile(hole);
+    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
+
+    std::vector<TopoDS_Shape> tools;
+    for (const gp_Pnt& p : points)
+        tools.push_back(drillTool(p, n, d, profile));
+
+    const bool threaded = row && context.stringParam(u"fit"_s) == u"threaded"_s;
+    if (!threaded) {
+        applyBoolean(context, disjointTools(tools), u"cut"_s, targets);
+        return;
+    }
+
+    // Thread lengths come from the bodies as they are before the cut: afterwards
+    // the axis of a through hole meets no material and the thread would run on
+    // to the end of the through-all tool.
+    const bool modelled = context.stringParam(u"threadModel"_s) == u"modeled"_s;
+    const bool leftHand = context.boolParam(u"leftHand"_s);
+    const bool toDistance = context.stringParam(u"threadExtent"_s) == u"dist"_s;
+    const std::vector<int> reach = bodiesInReach(context.state, targets);
+    std::vector<ThreadMark> marks;
+    bool axisMeetsMaterial = false;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const gp_Pnt& p = points[i];
+        double holeDepth = hole.depth;
+        if (throughAll || modelled) {
+            const double exit = axisExit(context.state, reach, p, n, hole.depth);
+            axisMeetsMaterial = axisMeetsMaterial || exit > 1e-6;
+            if (throughAll && exit > 1e-6)
+                holeDepth = exit;
+        }
+        const double length = toDistance ? std::min(context.number(u"threadDepth"_s), holeDepth)
+                                         : holeDepth - aboveFace;
+        if (!(length > 0.0))
+            throw FeatureError(QStringLiteral("Gewindetiefe muss größer als 0 sein"));
+        const QString designation =
+            threadDesignation(*row, throughAll && !toDistance, leftHand, length);
+        marks.push_back(ThreadMark{p, n, row->diameter, row->tapDrill, row->pitch, length, true,
+                                   modelled, leftHand, designation, context.feature.id});
+        if (modelled) {
+            // The groove starts one pitch above the entry face.
+            const gp_Ax3 frame(p.Translated(gp_Vec(n) * -row->pitch), n, d);
+            tools[i] = threadedBore(tools[i], outerRadius(profile), frame, *row, leftHand,
+                                    length + row->pitch);
+        }
+    }
+
+    const double before = totalVolume(context.state);
+    applyBoolean(context, disjointTools(tools), u"cut"_s, targets);
+    if (modelled) {
+        double most = 0.0;
+        for (const TopoDS_Shape& tool : tools)
+            most += shapeVolume(tool);
+        const double removed = before - totalVolume(context.state);
+        if ((axisMeetsMaterial && !(removed > 0.0)) || removed > most * (1.0 + 1e-3))
+            throw grooveFailed();
+    }
+    context.state.threads.insert(context.state.threads.end(), marks.begin(), marks.end());
+}
+
+} // namespace qor::model
