@@ -3,10 +3,8 @@
 #include "features/BodyEditing.h"
 
 #include <BRepCheck_Analyzer.hxx>
-#include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRep_Builder.hxx>
-#include <GProp_GProps.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <TopoDS_Solid.hxx>
@@ -16,13 +14,6 @@
 using namespace qor::model;
 
 namespace {
-
-double signedVolume(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props, Standard_False, Standard_False, Standard_False);
-    return props.Mass();
-}
 
 // A box whose shell faces into the material.
 TopoDS_Shape insideOutBox(double size)

@@ -455,3 +455,45 @@ TEST(Hole, SaveLoadAndRecomputeGiveTheSameThreadedPart)
     EXPECT_EQ(loaded.state.threads[0].designation, "M6 – durchgehend");
     EXPECT_TRUE(loaded.state.threads[0].modelled);
 }
+
+// Patterns and mirrors repeat the recorded tool, so every copy of a modelled
+// threaded hole carries its groove, not only the drill.
+TEST(Hole, PatternAndMirrorRepeatTheThreadedHole)
+{
+    QJsonObject params{{"extent", "all"}, {"thread", "M6"}, {"fit", "threaded"},
+                       {"threadModel", "modeled"}};
+    const double groove = grooveInSlab(2.45, 3.0, 1.0, 11.0, 2.5, 3.0, 0.0, 10.0);
+
+    const auto threadedHole = [&](TestPart& part, int& body, Feature*& f) {
+        body = plate(part, 10);
+        const double before = part.volume(body);
+        const int sk = pointSketch(part, topOf(10), {{-8, 0}});
+        EXPECT_EQ(part.run("hole", hole(sk, params), &f), QString());
+        return before - part.volume(body);
+    };
+    const auto sourceOf = [](const Feature* f) {
+        return QJsonArray{QJsonObject{{"id", f->id}}};
+    };
+
+    TestPart patterned;
+    int body = 0;
+    Feature* holeFeature = nullptr;
+    const double one = threadedHole(patterned, body, holeFeature);
+    double before = patterned.volume(body);
+    ASSERT_EQ(patterned.run("pattern_rect", {{"source", "features"},
+                                             {"features", sourceOf(holeFeature)},
+                                             {"count1", 2},
+                                             {"spacing1", "16 mm"}}),
+              QString());
+    EXPECT_NEAR(before - patterned.volume(body), one, 2e-3 * groove);
+    EXPECT_TRUE(isSound(patterned.state.bodies.at(body).shape));
+
+    TestPart mirrored;
+    const double same = threadedHole(mirrored, body, holeFeature);
+    before = mirrored.volume(body);
+    ASSERT_EQ(mirrored.run("mirror", {{"source", "features"}, {"features", sourceOf(holeFeature)}}),
+              QString());
+    EXPECT_NEAR(before - mirrored.volume(body), same, 2e-3 * groove);
+    // The mirrored copy lands on the other side of the YZ plane.
+    EXPECT_EQ(where(mirrored.state.bodies.at(body).shape, gp_Pnt(8, 0, 5)), TopAbs_OUT);
+}

@@ -1,6 +1,7 @@
 #include "GrooveExpectation.h"
 #include "TestPart.h"
 
+#include "features/BodyEditing.h"
 #include "features/ThreadGeometry.h"
 #include "model/ShapeSignature.h"
 
