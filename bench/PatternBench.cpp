@@ -6,12 +6,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdexcept>
+
 namespace {
 
 using namespace qor::model;
 
-// A 220 x 220 x 10 plate with one through hole of radius 3 at a corner, cut
-// by an extrusion, and a 20 x 20 pattern of that cut at the given spacing.
+// A 220 x 220 x 10 plate with one 6 mm through hole at a corner and a 20 x 20
+// pattern of that hole at the given spacing.
 struct HolePlate {
     Document doc;
     ModelState state;
@@ -22,12 +24,17 @@ struct HolePlate {
         doc.executeFeature(
             *doc.addFeature("box", {{"length", 220}, {"width", 220}, {"height", 10}}), state);
         Feature* sketch = doc.addSketch(QJsonObject{});
-        sketch->sketch->addCircleAt(false, -100, -100, 3);
-        state.sketches[sketch->id] = SketchResult{gp_Ax3(), sketch->sketch.get(), sketch->id};
-        const QJsonArray profile{QJsonObject{{"kind", "sketch"}, {"id", sketch->id}}};
-        Feature* hole =
-            doc.addFeature("extrude", {{"profile", profile}, {"extent", "all"}, {"op", "cut"}});
+        sketch->sketch->addPoint(false, -100, -100);
+        const gp_Ax3 top(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
+        state.sketches[sketch->id] = SketchResult{top, sketch->sketch.get(), sketch->id};
+        Feature* hole = doc.addFeature("hole", {{"points", QJsonObject{{"kind", "sketch"},
+                                                                       {"id", sketch->id}}},
+                                                {"diameter", "6 mm"},
+                                                {"extent", "all"},
+                                                {"tip", false}});
         doc.executeFeature(*hole, state);
+        if (!hole->warning.isEmpty() || state.tools.count(hole->id) == 0)
+            throw std::runtime_error("the hole to pattern was not cut");
         pattern = doc.addFeature("pattern_rect", {{"features", QJsonArray{hole->id}},
                                                   {"count1", 20},
                                                   {"spacing1", spacing},
