@@ -5,6 +5,7 @@
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
@@ -35,6 +36,22 @@ double signedVolume(const TopoDS_Shape& shape)
     GProp_GProps props;
     BRepGProp::VolumeProperties(shape, props, Standard_False, Standard_False, Standard_False);
     return props.Mass();
+}
+
+double totalVolume(const ModelState& state)
+{
+    double sum = 0.0;
+    for (const auto& [id, body] : state.bodies)
+        sum += shapeVolume(body.shape);
+    return sum;
+}
+
+std::vector<TopoDS_Shape> solidsOf(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Shape> solids;
+    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
+        solids.push_back(it.Current());
+    return solids;
 }
 
 std::vector<int> selectedBodiesOnce(const ExecContext& context, const QString& key)

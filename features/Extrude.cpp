@@ -1,5 +1,6 @@
 #include "features/Extrude.h"
 
+#include "features/BodyEditing.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
@@ -9,18 +10,6 @@
 namespace qor::model {
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-double totalVolume(const ModelState& state)
-{
-    double sum = 0.0;
-    for (const auto& [id, body] : state.bodies)
-        sum += shapeVolume(body.shape);
-    return sum;
-}
-
-} // namespace
 
 void profileFeature(ExecContext& context, const ToolCallback& tool, const QString& op)
 {

@@ -23,10 +23,6 @@
 
 // Type ids, parameter keys and option values are stored in part documents and
 // must never change; titles and labels are display texts.
-//
-// Every type is registered with its full schema. A type whose executor is not
-// part of this build carries no executor (nullptr below); recompute fails such
-// a feature with missingExecutorMessage instead of pretending to build it.
 
 namespace qor::model {
 

@@ -69,8 +69,6 @@ struct FeatureDef {
     QString icon;
     QString group;
     std::vector<ParamDef> params;
-    // Empty while the type's executor is not available in this build; see
-    // missingExecutorMessage.
     FeatureExecutor exec;
     bool bodyFeature = true;
 
@@ -89,10 +87,5 @@ const std::vector<FeatureDef>& featureDefs();
 
 // Exact, case-sensitive lookup by type id; null for an unregistered type.
 const FeatureDef* findFeatureDef(const QString& type);
-
-// Error text for a feature whose type is registered but has no executor
-// (`exec` empty). Recompute throws it as the feature's FeatureError instead of
-// calling the empty function.
-QString missingExecutorMessage(const FeatureDef& def);
 
 } // namespace qor::model

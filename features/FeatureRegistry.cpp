@@ -17,10 +17,4 @@ const FeatureDef* findFeatureDef(const QString& type)
     return nullptr;
 }
 
-QString missingExecutorMessage(const FeatureDef& def)
-{
-    return QStringLiteral("Feature-Typ „%1“ ist in dieser Version noch nicht verfügbar")
-        .arg(def.title);
-}
-
 } // namespace qor::model

@@ -54,11 +54,6 @@ struct HoleShape {
 // (radial, axial) pairs; axial runs along the drilling direction from the sketch plane.
 using Profile = std::vector<std::pair<double, double>>;
 
-FeatureError grooveFailed()
-{
-    return FeatureError(QStringLiteral("Gewindegang konnte nicht erzeugt werden"));
-}
-
 const SketchResult& pointSketch(const ExecContext& context)
 {
     QJsonValue selection = context.feature.params.value(u"points"_s);
@@ -294,14 +289,6 @@ TopoDS_Shape disjointTools(const std::vector<TopoDS_Shape>& tools)
         builder.Add(compound, fuseAll(members));
     }
     return compound;
-}
-
-double totalVolume(const ModelState& state)
-{
-    double sum = 0.0;
-    for (const auto& [id, body] : state.bodies)
-        sum += shapeVolume(body.shape);
-    return sum;
 }
 
 } // namespace

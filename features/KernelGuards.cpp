@@ -3,6 +3,7 @@
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRepLProp_SLProps.hxx>
 #include <BRepTools.hxx>
@@ -51,7 +52,9 @@ void buildBody(ExecContext& context, int bodyId, BRepBuilderAPI_MakeShape& build
                const QString& failure)
 {
     runKernel(failure, [&] { builder.Build(); });
-    if (!builder.IsDone())
+    // Where the new faces just meet (four chamfers of half a face's width) the
+    // kernel reports success but returns a broken solid.
+    if (!builder.IsDone() || !BRepCheck_Analyzer(builder.Shape()).IsValid())
         throw FeatureError(failure);
     context.setBody(bodyId, cleanedResult(builder.Shape()));
 }

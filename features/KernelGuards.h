@@ -40,7 +40,8 @@ TopoDS_Shape cleanedResult(const TopoDS_Shape& shape);
 bool offsetsStayProper(const TopoDS_Shape& face, double from, double to);
 
 // Runs the builder and replaces the body with its cleaned result; a builder
-// that throws or is not done ends the feature with failure.
+// that throws, is not done or returns an invalid shape ends the feature with
+// failure.
 void buildBody(ExecContext& context, int bodyId, BRepBuilderAPI_MakeShape& builder,
                const QString& failure);
 

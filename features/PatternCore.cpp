@@ -8,7 +8,6 @@
 #include <BRepBndLib.hxx>
 #include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
-#include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
 #include <gp_Ax2.hxx>
 #include <gp_Ax3.hxx>
@@ -29,14 +28,6 @@ TopoDS_Shape movedCopy(const TopoDS_Shape& shape, const gp_Trsf& trsf)
 {
     const TopoDS_Shape copy = transformShape(shape, trsf);
     return trsf.IsNegative() ? outwardOriented(copy) : copy;
-}
-
-std::vector<TopoDS_Shape> solidsOf(const TopoDS_Shape& shape)
-{
-    std::vector<TopoDS_Shape> solids;
-    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
-        solids.push_back(it.Current());
-    return solids;
 }
 
 Bnd_Box boxOf(const TopoDS_Shape& shape)

@@ -42,7 +42,9 @@ TopoDS_Shape openShell(const TopoDS_Shape& body, const std::vector<TopoDS_Shape>
                                    false, GeomAbs_Arc, false);
         shell.Build();
     });
-    if (!shell.IsDone())
+    // Walls that just meet inside come back as done, but as a broken solid.
+    if (!shell.IsDone() || isEmptyShape(shell.Shape())
+        || !BRepCheck_Analyzer(shell.Shape()).IsValid())
         throw FeatureError(failure);
     return cleanedResult(shell.Shape());
 }

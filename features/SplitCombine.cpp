@@ -10,7 +10,6 @@
 #include <BRepAlgoAPI_Splitter.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRep_Builder.hxx>
-#include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
@@ -24,14 +23,6 @@ namespace qor::model {
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-std::vector<TopoDS_Shape> solidsOf(const TopoDS_Shape& shape)
-{
-    std::vector<TopoDS_Shape> solids;
-    for (TopExp_Explorer it(shape, TopAbs_SOLID); it.More(); it.Next())
-        solids.push_back(it.Current());
-    return solids;
-}
 
 std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Face& cutter)
 {

@@ -33,11 +33,6 @@ namespace {
 constexpr double minorFactor = 1.2269;  // external minor diameter: d − factor · pitch
 constexpr double grooveFactor = 0.6134; // external groove depth: factor · pitch
 
-FeatureError grooveFailed()
-{
-    return FeatureError(QStringLiteral("Gewindegang konnte nicht erzeugt werden"));
-}
-
 // What one selected face asks for.
 struct FaceThread {
     double radius = 0.0; // of the face's cylinder

@@ -30,11 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double tan30 = 0.5773502691896257;
 
-FeatureError grooveFailed()
-{
-    return FeatureError(QStringLiteral("Gewindegang konnte nicht erzeugt werden"));
-}
-
 Clock::time_point after(double seconds)
 {
     return Clock::now()
@@ -104,6 +99,11 @@ int solidCount(const TopoDS_Shape& shape)
 }
 
 } // namespace
+
+FeatureError grooveFailed()
+{
+    return FeatureError(QStringLiteral("Gewindegang konnte nicht erzeugt werden"));
+}
 
 bool buildWithin(BRepAlgoAPI_BuilderAlgo& operation, double budgetSeconds)
 {

@@ -7,6 +7,8 @@ class BRepAlgoAPI_BuilderAlgo;
 
 namespace qor::model {
 
+class FeatureError;
+
 // Seconds one boolean of a modelled thread may run before the thread counts as
 // not buildable. Long threads take about 0.1 s per turn.
 inline constexpr double threadBudgetSeconds = 60.0;
@@ -22,6 +24,9 @@ inline constexpr double threadBudgetSeconds = 60.0;
 TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseRadius,
                                 double apexRadius, double pitch, double height,
                                 double budgetSeconds = threadBudgetSeconds);
+
+// "Gewindegang konnte nicht erzeugt werden": every way a modelled thread can fail.
+FeatureError grooveFailed();
 
 // The exact volume of the part of that groove lying between the radii r0 and r1.
 double grooveVolume(double baseRadius, double apexRadius, double pitch, double height, double r0,

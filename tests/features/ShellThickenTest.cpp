@@ -1,5 +1,6 @@
 #include "TestPart.h"
 
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 
 #include <gtest/gtest.h>
@@ -123,6 +124,14 @@ TEST(Shell, RefusedThicknessesAndSelections)
     closed["bodies"] = QJsonArray{body};
     EXPECT_EQ(part.run("shell", closed), QStringLiteral("Schale nicht möglich"));
     EXPECT_NEAR(part.volume(body), 8000.0, 1e-6);
+
+    // Half the width leaves the inner walls meeting without a gap: the kernel calls
+    // that done but returns a broken solid, which must not become the body.
+    EXPECT_EQ(part.run("shell", shell(top, "10", "in")),
+              QStringLiteral(
+                  "Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex"));
+    EXPECT_NEAR(part.volume(body), 8000.0, 1e-6);
+    EXPECT_TRUE(BRepCheck_Analyzer(part.state.bodies.at(body).shape).IsValid());
 }
 
 TEST(Thicken, OutwardSolidsAreNotInsideOut)

@@ -77,20 +77,6 @@ TEST(Recompute, EmptyHistoryAndUnknownTypes)
     EXPECT_EQ(doc.features[0]->error, "Unbekannter Feature-Typ zauberei");
     EXPECT_EQ(doc.features[1]->error, "Unbekannter Feature-Typ hexerei");
     EXPECT_EQ(doc.snapshots.size(), 2u);
-
-    // A registered type without an executor fails with its own message and
-    // changes nothing else.
-    for (const FeatureDef& def : featureDefs()) {
-        if (def.exec)
-            continue;
-        Document unbound;
-        Feature* f = unbound.addFeature(def.id);
-        EXPECT_EQ(unbound.recompute(), 1) << def.id.toStdString();
-        EXPECT_EQ(f->error, missingExecutorMessage(def));
-        EXPECT_TRUE(unbound.current.bodies.empty());
-        EXPECT_TRUE(unbound.current.tools.empty());
-        EXPECT_EQ(unbound.current.bodyCounter, 0);
-    }
 }
 
 TEST(Recompute, RollbackAndSuppression)
