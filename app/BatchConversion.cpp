@@ -10,6 +10,8 @@
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
@@ -19,6 +21,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <exception>
 
 namespace qor::app {
 
@@ -60,6 +63,25 @@ BodyFacts factsOf(const TopoDS_Shape& shape)
     BRepGProp::VolumeProperties(shape, props);
     return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL), countOf(shape, TopAbs_SOLID),
             openEdgeCount(shape), std::abs(props.Mass())};
+}
+
+// The kernel refuses to measure some damaged bodies (a triangulation naming
+// nodes it does not have); that is reported like any other reading failure,
+// before anything is written or printed.
+bool measureAll(const std::vector<io::ImportedBody>& bodies, std::vector<BodyFacts>& facts,
+                QString& error)
+{
+    try {
+        OCC_CATCH_SIGNALS
+        for (const io::ImportedBody& body : bodies)
+            facts.push_back(factsOf(body.shape));
+        return true;
+    } catch (const Standard_Failure& failure) {
+        error = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.GetMessageString()));
+    } catch (const std::exception& failure) {
+        error = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
+    }
+    return false;
 }
 
 QString oneDecimal(double value)
@@ -118,6 +140,9 @@ int runConversion(const QString& spec, std::FILE* out, std::FILE* err)
     const io::ImportResult imported = io::importFile(paths.input, {});
     if (!imported.ok)
         return fail(err, imported.error);
+    std::vector<BodyFacts> facts;
+    if (QString measureError; !measureAll(imported.bodies, facts, measureError))
+        return fail(err, measureError);
 
     std::vector<io::ExportBody> bodies;
     bodies.reserve(imported.bodies.size());
@@ -138,13 +163,13 @@ int runConversion(const QString& spec, std::FILE* out, std::FILE* err)
 
     print(out, QStringLiteral("%1: %2 Körper → %3\n")
                    .arg(imported.format, QString::number(imported.bodies.size()), paths.output));
-    for (const io::ImportedBody& body : imported.bodies) {
-        const BodyFacts facts = factsOf(body.shape);
+    for (std::size_t i = 0; i < facts.size(); ++i) {
+        const BodyFacts& f = facts[i];
         print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "
                                   "Volumen %6 mm³\n")
-                       .arg(body.name, QString::number(facts.faces), QString::number(facts.shells),
-                            QString::number(facts.solids), QString::number(facts.openEdges),
-                            oneDecimal(facts.volume)));
+                       .arg(imported.bodies[i].name, QString::number(f.faces), QString::number(f.shells),
+                            QString::number(f.solids), QString::number(f.openEdges),
+                            oneDecimal(f.volume)));
     }
     if (!imported.warning.isEmpty())
         print(out, QStringLiteral("Hinweis: %1\n").arg(imported.warning));

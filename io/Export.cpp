@@ -83,12 +83,6 @@ void quietKernel()
     (void)done;
 }
 
-// Releases the document from the XCAF application also when a writer throws.
-struct XcafDocumentCloser {
-    Handle(TDocStd_Document) document;
-    ~XcafDocumentCloser() { closeXcafDocument(document); }
-};
-
 // IGES strings are byte strings: its writer keeps only the low byte of each
 // character while its reader decodes UTF-8. Handing it the UTF-8 bytes as
 // characters makes names such as "Gehäuse" survive.
@@ -172,17 +166,17 @@ bool writeGltf(const Handle(TDocStd_Document)& document, const QByteArray& file,
 QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
                          const std::vector<ExportBody>& bodies, const ExportOptions& options)
 {
-    XcafDocumentCloser scope{newXcafDocument()};
-    fillXcafDocument(scope.document, bodies, info.format);
+    XcafDocumentScope scope;
+    fillXcafDocument(scope.document(), bodies, info.format);
     switch (info.format) {
     case Format::Step:
-        return writeStep(scope.document, file, options);
+        return writeStep(scope.document(), file, options);
     case Format::Iges:
-        return writeIges(scope.document, file);
+        return writeIges(scope.document(), file);
     case Format::Obj:
-        return writeObj(scope.document, file, options) ? QString() : QString::fromUtf8(info.failure);
+        return writeObj(scope.document(), file, options) ? QString() : QString::fromUtf8(info.failure);
     default:
-        return writeGltf(scope.document, file, options, info.format == Format::Glb)
+        return writeGltf(scope.document(), file, options, info.format == Format::Glb)
             ? QString()
             : QString::fromUtf8(info.failure);
     }

@@ -41,21 +41,6 @@ private:
     ProgressCallback callback_;
 };
 
-// Keeps the XCAF document registered only for the one import, even when a
-// reader throws.
-class XcafDocumentScope {
-public:
-    XcafDocumentScope() : document_(newXcafDocument()) {}
-    ~XcafDocumentScope() { closeXcafDocument(document_); }
-    XcafDocumentScope(const XcafDocumentScope&) = delete;
-    XcafDocumentScope& operator=(const XcafDocumentScope&) = delete;
-
-    Handle(TDocStd_Document)& document() { return document_; }
-
-private:
-    Handle(TDocStd_Document) document_;
-};
-
 void readStep(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
 {
     STEPControl_Controller::Init();

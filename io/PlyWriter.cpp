@@ -1,18 +1,14 @@
 #include "io/PlyWriter.h"
 
+#include "io/MeshFaces.h"
+
 #include <QFile>
 
-#include <BRep_Tool.hxx>
-#include <Poly_Triangulation.hxx>
-#include <TopExp_Explorer.hxx>
-#include <TopoDS.hxx>
-#include <TopoDS_Face.hxx>
 #include <gp_Vec.hxx>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cmath>
 
 namespace qor::io {
 
@@ -47,37 +43,18 @@ std::vector<FaceMesh> collectFaces(const std::vector<ExportBody>& bodies)
 {
     std::vector<FaceMesh> faces;
     for (std::size_t b = 0; b < bodies.size(); ++b) {
-        for (TopExp_Explorer ex(bodies[b].shape, TopAbs_FACE); ex.More(); ex.Next()) {
-            const TopoDS_Face& face = TopoDS::Face(ex.Current());
-            TopLoc_Location location;
-            const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
-            if (tri.IsNull() || tri->NbTriangles() == 0)
+        for (FaceTriangles& triangulated : triangulatedFaces(bodies[b].shape)) {
+            if (triangulated.triangles.empty())
                 continue;
             FaceMesh mesh;
+            mesh.nodes = std::move(triangulated.nodes);
+            mesh.triangles = std::move(triangulated.triangles);
             mesh.body = int(b);
-            const gp_Trsf& trsf = location.Transformation();
-            for (int i = 1; i <= tri->NbNodes(); ++i)
-                mesh.nodes.push_back(tri->Node(i).Transformed(trsf));
-            const bool reversed = face.Orientation() == TopAbs_REVERSED;
-            for (int t = 1; t <= tri->NbTriangles(); ++t) {
-                int n1 = 0, n2 = 0, n3 = 0;
-                tri->Triangle(t).Get(n1, n2, n3);
-                if (n1 == n2 || n2 == n3 || n1 == n3)
-                    continue;
-                if (reversed)
-                    std::swap(n2, n3);
-                mesh.triangles.push_back({n1 - 1, n2 - 1, n3 - 1});
-            }
             computeNormals(mesh);
             faces.push_back(std::move(mesh));
         }
     }
     return faces;
-}
-
-int colourByte(double c)
-{
-    return int(std::lround(255.0 * std::clamp(c > 0.0 ? c : 0.0, 0.0, 1.0)));
 }
 
 void appendNumber(QByteArray& out, float v)

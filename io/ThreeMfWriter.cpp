@@ -1,14 +1,8 @@
 #include "io/ThreeMfWriter.h"
 
+#include "io/MeshFaces.h"
 #include "io/Zip.h"
 
-#include <BRep_Tool.hxx>
-#include <Poly_Triangulation.hxx>
-#include <TopExp_Explorer.hxx>
-#include <TopoDS.hxx>
-#include <TopoDS_Face.hxx>
-
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -26,42 +20,29 @@ struct BodyMesh {
 };
 
 // Shared corners of adjacent faces become one vertex: nodes are merged on a
-// grid of 0.00001 mm.
+// grid of 0.00001 mm, and a triangle whose corners merged is dropped.
 BodyMesh meshOf(const TopoDS_Shape& shape)
 {
     BodyMesh mesh;
     std::map<std::array<long long, 3>, int> index;
     std::vector<int> nodeVertex;
-    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
-        const TopoDS_Face& face = TopoDS::Face(ex.Current());
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
-        if (tri.IsNull())
-            continue;
-        const gp_Trsf& trsf = location.Transformation();
-        nodeVertex.assign(std::size_t(tri->NbNodes()) + 1, 0);
-        for (int i = 1; i <= tri->NbNodes(); ++i) {
-            const gp_Pnt p = tri->Node(i).Transformed(trsf);
+    for (const FaceTriangles& face : triangulatedFaces(shape)) {
+        nodeVertex.clear();
+        for (const gp_Pnt& p : face.nodes) {
             const std::array<long long, 3> key{std::llround(100000.0 * p.X()),
                                                std::llround(100000.0 * p.Y()),
                                                std::llround(100000.0 * p.Z())};
             const auto [it, added] = index.try_emplace(key, int(mesh.vertices.size()));
             if (added)
                 mesh.vertices.push_back({p.X(), p.Y(), p.Z()});
-            nodeVertex[std::size_t(i)] = it->second;
+            nodeVertex.push_back(it->second);
         }
-        const bool reversed = face.Orientation() == TopAbs_REVERSED;
-        for (int t = 1; t <= tri->NbTriangles(); ++t) {
-            int n1 = 0, n2 = 0, n3 = 0;
-            tri->Triangle(t).Get(n1, n2, n3);
-            int a = nodeVertex[std::size_t(n1)];
-            int b = nodeVertex[std::size_t(n2)];
-            int c = nodeVertex[std::size_t(n3)];
-            if (a == b || b == c || a == c)
-                continue;
-            if (reversed)
-                std::swap(b, c);
-            mesh.triangles.push_back({a, b, c});
+        for (const auto& t : face.triangles) {
+            const int a = nodeVertex[std::size_t(t[0])];
+            const int b = nodeVertex[std::size_t(t[1])];
+            const int c = nodeVertex[std::size_t(t[2])];
+            if (a != b && b != c && a != c)
+                mesh.triangles.push_back({a, b, c});
         }
     }
     return mesh;
@@ -89,10 +70,8 @@ QByteArray escaped(const QString& text)
 QByteArray colourText(const ExportBody& body)
 {
     QByteArray text("#");
-    for (double c : {body.r, body.g, body.b}) {
-        const long v = std::clamp(std::lround(255.0 * (c > 0.0 ? std::min(c, 1.0) : 0.0)), 0L, 255L);
-        text.append(QByteArray::number(int(v), 16).rightJustified(2, '0').toUpper());
-    }
+    for (double c : {body.r, body.g, body.b})
+        text.append(QByteArray::number(colourByte(c), 16).rightJustified(2, '0').toUpper());
     return text;
 }
 

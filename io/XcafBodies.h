@@ -14,6 +14,22 @@ namespace qor::io {
 Handle(TDocStd_Document) newXcafDocument();
 void closeXcafDocument(const Handle(TDocStd_Document)& document);
 
+// A new XCAF document that is released again when the scope ends, also when a
+// reader or writer throws.
+class XcafDocumentScope {
+public:
+    XcafDocumentScope() : document_(newXcafDocument()) {}
+    ~XcafDocumentScope() { closeXcafDocument(document_); }
+    XcafDocumentScope(const XcafDocumentScope&) = delete;
+    XcafDocumentScope& operator=(const XcafDocumentScope&) = delete;
+
+    // Not const: the readers take the handle by non-const reference.
+    Handle(TDocStd_Document)& document() { return document_; }
+
+private:
+    Handle(TDocStd_Document) document_;
+};
+
 // The label's name attribute; empty when it has none.
 QString labelName(const TDF_Label& label);
 

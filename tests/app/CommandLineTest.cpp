@@ -9,6 +9,8 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TopoDS_Face.hxx>
 #include <GProp_GProps.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <STEPControl_Controller.hxx>
@@ -345,4 +347,30 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     // Nothing was written by any of the failed runs, not even a staging folder.
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"kaputt.step", "teil.step"}));
+}
+
+// A damaged file may hold a triangulation that names nodes it does not have.
+// The kernel refuses to measure such a body; the conversion reports that like
+// any other reading failure, before it writes or prints anything.
+TEST(ProgramTest, ConvertReportsBodiesTheKernelCannotMeasure)
+{
+    QTemporaryDir home;
+    TColgp_Array1OfPnt nodes(1, 3);
+    nodes(1) = gp_Pnt(0, 0, 0);
+    nodes(2) = gp_Pnt(10, 0, 0);
+    nodes(3) = gp_Pnt(0, 10, 0);
+    Poly_Array1OfTriangle triangles(1, 2);
+    triangles(1) = Poly_Triangle(1, 2, 3);
+    triangles(2) = Poly_Triangle(1, 2, 100000000);
+    TopoDS_Face face;
+    BRep_Builder().MakeFace(face, new Poly_Triangulation(nodes, triangles));
+    BRepTools::Write(face, home.filePath("netz.brep").toLocal8Bit().constData());
+
+    const ProgramRun run =
+        runProgram({"--convert", home.filePath("netz.brep") + ":" + home.filePath("netz.ply")}, home);
+    EXPECT_EQ(run.status, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.startsWith("Fehler: Fehler beim Lesen: ")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith("\n"));
+    EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+    EXPECT_FALSE(QFile::exists(home.filePath("netz.ply")));
 }

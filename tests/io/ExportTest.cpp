@@ -1,4 +1,6 @@
 #include "io/Export.h"
+#include "io/Import.h"
+#include "io/Zip.h"
 
 #include <QDir>
 #include <QFile>
@@ -561,4 +563,46 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
     }
     // Nothing but the old files: no staging folder, no side files.
     EXPECT_EQ(entriesOf(dir).size(), qsizetype(cases.size()));
+}
+
+// A BREP file is untrusted: its reader takes triangle corners as they stand, so
+// a triangle may name nodes the triangulation does not have. The mesh writers
+// leave such triangles out instead of reading or writing past the node list.
+TEST(ExportMeshes, TrianglesNamingMissingNodesAreLeftOut)
+{
+    QTemporaryDir dir;
+    TColgp_Array1OfPnt nodes(1, 3);
+    nodes(1) = gp_Pnt(0, 0, 0);
+    nodes(2) = gp_Pnt(10, 0, 0);
+    nodes(3) = gp_Pnt(0, 10, 0);
+    Poly_Array1OfTriangle triangles(1, 5);
+    triangles(1) = Poly_Triangle(1, 2, 3);
+    triangles(2) = Poly_Triangle(1, 2, 0);
+    triangles(3) = Poly_Triangle(-7, 2, 3);
+    triangles(4) = Poly_Triangle(1, 4, 3);
+    triangles(5) = Poly_Triangle(1, 2, 100000000);
+    TopoDS_Face face;
+    BRep_Builder().MakeFace(face, new Poly_Triangulation(nodes, triangles));
+    const QByteArray brep = QFile::encodeName(dir.filePath("netz.brep"));
+    ASSERT_TRUE(BRepTools::Write(face, brep.constData()));
+    const qor::io::ImportResult imported = qor::io::importFile(dir.filePath("netz.brep"), {});
+    ASSERT_TRUE(imported.ok);
+    ExportBody body;
+    body.shape = imported.bodies.at(0).shape;
+
+    ASSERT_TRUE(exportFile(dir.filePath("netz.ply"), {body}, ExportOptions()));
+    const QList<QByteArray> lines = readFile(dir.filePath("netz.ply")).split('\n');
+    const qsizetype end = lines.indexOf("end_header");
+    ASSERT_GT(end, 0);
+    EXPECT_TRUE(lines.contains("element vertex 3"));
+    EXPECT_TRUE(lines.contains("element face 1"));
+    EXPECT_EQ(lines.value(end + 4), "3 0 1 2 0");
+
+    ASSERT_TRUE(exportFile(dir.filePath("netz.3mf"), {body}, ExportOptions()));
+    qor::ZipReader zip;
+    ASSERT_TRUE(zip.openFile(dir.filePath("netz.3mf")));
+    const QByteArray model = zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 20);
+    EXPECT_EQ(model.count("<vertex "), 3);
+    EXPECT_EQ(model.count("<triangle "), 1);
+    EXPECT_TRUE(model.contains("<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>"));
 }
