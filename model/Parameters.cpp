@@ -126,11 +126,19 @@ void Document::evaluateParameters()
     // Values carry over from the last evaluation, so a parameter that uses a
     // later one settles in a later pass; a system that never settles stops
     // after count + 1 passes.
+    // Cycles depend on the texts and names alone, which no pass changes; searching
+    // them once keeps a long chain from costing a search per parameter and pass.
+    std::vector<bool> circular;
+    circular.reserve(parameters.size());
+    for (const Parameter& p : parameters)
+        circular.push_back(dependsOnItself(p.expr, p.name));
+
     const std::size_t maxPass = parameters.size();
     for (std::size_t pass = 0; pass <= maxPass; ++pass) {
         bool changed = false;
-        for (Parameter& p : parameters) {
-            if (dependsOnItself(p.expr, p.name)) {
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            Parameter& p = parameters[i];
+            if (circular[i]) {
                 p.error = QStringLiteral("Zirkulärer Bezug");
                 continue;
             }
