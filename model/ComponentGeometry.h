@@ -55,6 +55,10 @@ constexpr int componentOfBody(int bodyId)
 // why there are no bodies; it is cleared when there are.
 std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message = nullptr);
 
+// Why a placement matrix (3 x 4, row by row) cannot be used because one of its
+// numbers is not finite; empty when all are finite.
+QString placementNumbersProblem(const std::array<double, 12>& m);
+
 // A rotation-and-translation matrix (3 x 4, row by row) as a kernel transform;
 // nothing, with the German reason, when a value is not finite or the 3 x 3 part
 // is not a rotation (mirrored, scaled, sheared or singular). Rounding noise is
