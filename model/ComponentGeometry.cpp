@@ -151,6 +151,10 @@ std::uint64_t textHash(const QString& text)
 // The bodies of one component, placed; throws what the kernel throws.
 std::vector<Body> placedBodies(const Document& document, Component& component)
 {
+    if (component.id < 0 || component.id > maxComponentId) {
+        component.status = QStringLiteral("Komponentennummer außerhalb des zulässigen Bereichs");
+        return {};
+    }
     QString message;
     const std::vector<ComponentBody> bodies = document.componentShape(component, &message);
     component.status = message;
