@@ -49,17 +49,6 @@ struct DepthGuard {
     DepthGuard& operator=(const DepthGuard&) = delete;
 };
 
-QString invalidNumbersText()
-{
-    return QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
-}
-
-template <std::size_t N>
-bool allFinite(const std::array<double, N>& values)
-{
-    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
-}
-
 // The kernel refuses to locate a shape by anything but a rigid motion.
 bool isRigid(const gp_Trsf& trsf)
 {
@@ -162,13 +151,17 @@ std::uint64_t textHash(const QString& text)
 // The bodies of one component, placed; throws what the kernel throws.
 std::vector<Body> placedBodies(const Document& document, Component& component)
 {
+    if (component.id < 0 || component.id > maxComponentId) {
+        component.status = QStringLiteral("Komponentennummer außerhalb des zulässigen Bereichs");
+        return {};
+    }
     QString message;
     const std::vector<ComponentBody> bodies = document.componentShape(component, &message);
     component.status = message;
     if (bodies.empty())
         return {};
-    if (!allFinite(component.m)) {
-        component.status = invalidNumbersText();
+    if (const QString problem = placementNumbersProblem(component.m); !problem.isEmpty()) {
+        component.status = problem;
         return {};
     }
     const gp_Trsf trsf = component.transform();
@@ -195,10 +188,17 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
 
 } // namespace
 
+QString placementNumbersProblem(const std::array<double, 12>& m)
+{
+    if (std::all_of(m.begin(), m.end(), [](double v) { return std::isfinite(v); }))
+        return {};
+    return QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
+}
+
 std::optional<gp_Trsf> rigidTransform(const std::array<double, 12>& m, QString* error)
 {
-    if (!allFinite(m)) {
-        setMessage(error, invalidNumbersText());
+    if (const QString problem = placementNumbersProblem(m); !problem.isEmpty()) {
+        setMessage(error, problem);
         return std::nullopt;
     }
     const gp_Vec c0(m[0], m[4], m[8]);

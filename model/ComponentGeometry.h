@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct ComponentFileCacheEntry {
 // Assembly body ids: body index of component componentId.
 constexpr int assemblyBodyBase = 100000000;
 constexpr int maxBodiesPerComponent = 999;
+// Components with ids outside 0..maxComponentId get no bodies: their body ids
+// would leave the integer range or fall below the component range.
+constexpr int maxComponentId =
+    (std::numeric_limits<int>::max() - assemblyBodyBase - (maxBodiesPerComponent - 1)) / 1000;
 constexpr int assemblyBodyId(int componentId, int index)
 {
     return assemblyBodyBase + componentId * 1000 + index;
@@ -54,6 +59,10 @@ constexpr int componentOfBody(int bodyId)
 // and re-read when the file's modification time or size changes. message gets
 // why there are no bodies; it is cleared when there are.
 std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message = nullptr);
+
+// Why a placement matrix (3 x 4, row by row) cannot be used because one of its
+// numbers is not finite; empty when all are finite.
+QString placementNumbersProblem(const std::array<double, 12>& m);
 
 // A rotation-and-translation matrix (3 x 4, row by row) as a kernel transform;
 // nothing, with the German reason, when a value is not finite or the 3 x 3 part

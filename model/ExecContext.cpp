@@ -85,9 +85,16 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
 {
     ModelState& state = context.state;
     const int featureId = context.feature.id;
-    int id = featureId * 100;
-    while (state.bodies.count(id))
-        ++id;
+    // Feature ids come from the file, so the id is counted wide enough not to wrap.
+    const auto fits = [](long long v) {
+        return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
+    };
+    long long wide = static_cast<long long>(featureId) * 100;
+    while (fits(wide) && state.bodies.count(int(wide)))
+        ++wide;
+    if (!fits(wide))
+        throw FeatureError(QStringLiteral("Körpernummer außerhalb des zulässigen Bereichs"));
+    const int id = int(wide);
 
     Body body;
     body.id = id;

@@ -43,7 +43,8 @@ public:
 };
 
 // Adds a body with id feature id × 100 + k (smallest free k). An empty name
-// takes "Körper %1" from the state's body counter. Returns the new id.
+// takes "Körper %1" from the state's body counter. Returns the new id; throws
+// FeatureError when the id would not fit an int (feature ids from a damaged file).
 int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& name = QString());
 
 // Absolute volume in mm³ from the exact geometry.

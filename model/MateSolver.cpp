@@ -1,5 +1,6 @@
 #include "model/MateSolver.h"
 
+#include "model/ComponentGeometry.h"
 #include "model/Document.h"
 
 #include <BRepAdaptor_Curve.hxx>
@@ -240,12 +241,6 @@ gp_Pnt shapeCentre(const std::vector<ComponentBody>& bodies)
     return gp_Pnt((x0 + x1) / 2.0, (y0 + y1) / 2.0, (z0 + z1) / 2.0);
 }
 
-bool finitePlacement(const Component& component)
-{
-    return std::all_of(component.m.begin(), component.m.end(),
-                       [](double v) { return std::isfinite(v); });
-}
-
 } // namespace
 
 bool classifyReference(const TopoDS_Shape& shape, MateSide& side)
@@ -338,8 +333,8 @@ bool Document::resolveMateReference(const MateRef& reference, MateSide& side, QS
         return false;
     }
     // Non-finite numbers would spread through every residual and placement.
-    if (!finitePlacement(*side.comp)) {
-        error = QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
+    if (const QString problem = placementNumbersProblem(side.comp->m); !problem.isEmpty()) {
+        error = problem;
         return false;
     }
     TopoDS_Shape taken;

@@ -3,6 +3,7 @@
 #include "expr/Expression.h"
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <set>
 
@@ -54,6 +55,24 @@ bool differs(double a, double b)
     return std::abs(a - b) > 1e-12;
 }
 
+// Every name the expression refers to, for the cycle search. Names read as NaN:
+// no comparison holds for it, so no check on a value (a division by zero, the
+// root of a negative number) stops the reading before the last name, as it
+// would with any fixed number.
+std::vector<std::string> dependencyNames(const std::string& expression)
+{
+    std::vector<std::string> names;
+    const qor::NameResolver unknownValue = [](const std::string&) -> std::optional<double> {
+        return std::numeric_limits<double>::quiet_NaN();
+    };
+    try {
+        qor::ExprParser(expression, unknownValue, &names).readAll();
+    } catch (const std::exception&) {
+        // The names read before a syntax error are still dependencies.
+    }
+    return names;
+}
+
 } // namespace
 
 EvalResult Document::tryEval(const QString& text, QString* error) const
@@ -77,7 +96,7 @@ EvalResult Document::tryEval(const QString& text, QString* error) const
 bool Document::dependsOnItself(const QString& expression, const QString& ownName) const
 {
     const std::string own = ownName.toUtf8().toStdString();
-    std::vector<std::string> stack = expressionNames(expression.toUtf8().toStdString());
+    std::vector<std::string> stack = dependencyNames(expression.toUtf8().toStdString());
     std::set<std::string> visited;
     while (!stack.empty()) {
         const std::string name = std::move(stack.back());
@@ -91,9 +110,9 @@ bool Document::dependsOnItself(const QString& expression, const QString& ownName
         const NameTarget target = lookUpName(*this, name);
         std::vector<std::string> next;
         if (target.parameter)
-            next = expressionNames(target.parameter->expr.toUtf8().toStdString());
+            next = dependencyNames(target.parameter->expr.toUtf8().toStdString());
         else if (target.dimension && !target.dimension->expression.empty())
-            next = expressionNames(target.dimension->expression);
+            next = dependencyNames(target.dimension->expression);
         stack.insert(stack.end(), next.begin(), next.end());
     }
     return false;
@@ -107,11 +126,19 @@ void Document::evaluateParameters()
     // Values carry over from the last evaluation, so a parameter that uses a
     // later one settles in a later pass; a system that never settles stops
     // after count + 1 passes.
+    // Cycles depend on the texts and names alone, which no pass changes; searching
+    // them once keeps a long chain from costing a search per parameter and pass.
+    std::vector<bool> circular;
+    circular.reserve(parameters.size());
+    for (const Parameter& p : parameters)
+        circular.push_back(dependsOnItself(p.expr, p.name));
+
     const std::size_t maxPass = parameters.size();
     for (std::size_t pass = 0; pass <= maxPass; ++pass) {
         bool changed = false;
-        for (Parameter& p : parameters) {
-            if (dependsOnItself(p.expr, p.name)) {
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            Parameter& p = parameters[i];
+            if (circular[i]) {
                 p.error = QStringLiteral("Zirkulärer Bezug");
                 continue;
             }

@@ -383,6 +383,28 @@ TEST(ComponentGeometry, PlacementsTheKernelCannotApplyAreReported)
     EXPECT_TRUE(extentIs(placed->shape, {50, 0, 0, 60, 10, 10}));
 }
 
+TEST(ComponentGeometry, ComponentIdsOutsideTheBodyIdRangeGetNoBodies)
+{
+    // Ids from a damaged file: body ids must neither wrap nor look like feature bodies.
+    const QString text = qor::io::shapeToBase64(BRepPrimAPI_MakeBox(10, 10, 10).Shape());
+    Document assembly;
+    assemble(assembly, {},
+             {embeddedComponent(maxComponentId, "Letzte", text),
+              embeddedComponent(maxComponentId + 1, "Zu groß", text),
+              embeddedComponent(2147483647, "Viel zu groß", text),
+              embeddedComponent(-1, "Negativ", text)});
+    ASSERT_EQ(assembly.current.bodies.size(), 1u);
+    const int lastId = assemblyBodyId(maxComponentId, 0);
+    EXPECT_NE(body(assembly, lastId), nullptr);
+    EXPECT_EQ(componentOfBody(assemblyBodyId(maxComponentId, maxBodiesPerComponent - 1)),
+              maxComponentId);
+    EXPECT_TRUE(assembly.components[0].status.isEmpty());
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(assembly.components[i].status,
+                  "Komponentennummer außerhalb des zulässigen Bereichs")
+            << i;
+}
+
 TEST(ComponentGeometry, RigidTransformAcceptsOnlyRotations)
 {
     QString error;

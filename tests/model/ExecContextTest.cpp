@@ -155,6 +155,30 @@ TEST(ExecContext, NewBodiesTakeFeatureIdsAndCounterNames)
     EXPECT_EQ(f.state.bodies.rbegin()->first, 1302);
 }
 
+TEST(ExecContext, BodyIdsBeyondTheIntegerRangeAreErrors)
+{
+    // Feature ids come from the file; a damaged one must not wrap the body ids.
+    const TopoDS_Shape cube = box(0, 0, 0, 10, 10, 10);
+    Fixture largest({}, 21474836);
+    EXPECT_EQ(addNewBody(largest.ctx, cube), 2147483600);
+    largest.state.bodies[2147483647] = Body{};
+    for (int id = 2147483601; id < 2147483647; ++id)
+        largest.state.bodies[id] = Body{};
+    const int counter = largest.state.bodyCounter;
+    EXPECT_EQ(errorOf([&] { addNewBody(largest.ctx, cube); }),
+              "Körpernummer außerhalb des zulässigen Bereichs");
+    EXPECT_EQ(largest.state.bodyCounter, counter);
+
+    for (const int id : {30000000, -30000000}) {
+        Fixture f({}, id);
+        EXPECT_EQ(errorOf([&] { addNewBody(f.ctx, cube); }),
+                  "Körpernummer außerhalb des zulässigen Bereichs")
+            << id;
+        EXPECT_TRUE(f.state.bodies.empty());
+        EXPECT_EQ(f.state.bodyCounter, 0);
+    }
+}
+
 TEST(ExecContext, SetBodyReplacesOnlyTheShape)
 {
     Fixture f;

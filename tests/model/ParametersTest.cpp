@@ -217,19 +217,26 @@ TEST(ParameterEvaluation, NaNResultReplacesTheOldValue)
     EXPECT_DOUBLE_EQ(param(doc, "a").value, 2.0);
 }
 
-TEST(ParameterEvaluation, UnsettledSystemStopsAfterCountPlusOnePasses)
+TEST(ParameterEvaluation, CycleBehindAValueCheckIsFound)
 {
-    // The name scan reads every name as 1, so it stops at the division by
-    // b - 1 and never sees the self-reference behind it: "a" keeps growing and
-    // only the pass limit ends the evaluation.
+    // The self-reference stands behind a division and a root that fail for some
+    // values of b; the search must see it whatever b is.
     Document doc;
     addParameter(doc, "a", "1/(b - 1) + a");
     addParameter(doc, "b", "3");
-    EXPECT_FALSE(doc.dependsOnItself(doc.parameters[0].expr, QStringLiteral("a")));
+    addParameter(doc, "c", "sqrt(b - 5) + c");
+    addParameter(doc, "e", "1/(b - b) + sqrt(-b) + b");
+    EXPECT_TRUE(doc.dependsOnItself(doc.parameters[0].expr, QStringLiteral("a")));
+    EXPECT_FALSE(doc.dependsOnItself(doc.parameters[3].expr, QStringLiteral("e")));
+    EXPECT_TRUE(doc.dependsOnItself(QStringLiteral("sqrt(x - 1) / (x - x) + e"), QStringLiteral("b")));
     doc.evaluateParameters();
-    // Three passes: a = -1 (b still 0), then -0.5, then 0.
+    EXPECT_EQ(param(doc, "a").error, "Zirkulärer Bezug");
+    EXPECT_EQ(param(doc, "c").error, "Zirkulärer Bezug");
     EXPECT_DOUBLE_EQ(param(doc, "a").value, 0.0);
     EXPECT_DOUBLE_EQ(param(doc, "b").value, 3.0);
+    // Evaluating again leaves the value where it was instead of growing it.
     doc.evaluateParameters();
-    EXPECT_DOUBLE_EQ(param(doc, "a").value, 1.5);
+    EXPECT_DOUBLE_EQ(param(doc, "a").value, 0.0);
+    // No cycle: the evaluator's own message.
+    EXPECT_EQ(param(doc, "e").error, "Division durch null");
 }
