@@ -19,11 +19,6 @@ namespace {
 // Shorter lines, smaller radii and closer arc ends are degenerate.
 constexpr double minLength = 1e-7;
 
-bool isFinite(Vec2 p)
-{
-    return std::isfinite(p.x) && std::isfinite(p.y);
-}
-
 // The frame's axis is X x Y rather than the plane's main direction: the editor draws
 // arcs counter-clockwise in (u, v), and on a left-handed plane the main direction
 // points the other way. On a right-handed plane both are the same.
@@ -37,7 +32,7 @@ TopoDS_Edge lineEdge(const Sketch& sketch, const Entity& e, const gp_Ax3& plane)
 {
     const Vec2 a = sketch.pointPosition(e.a);
     const Vec2 b = sketch.pointPosition(e.b);
-    if (!isFinite(a) || !isFinite(b))
+    if (!a.isFinite() || !b.isFinite())
         return {};
     const gp_Pnt p1 = toWorld(plane, a);
     const gp_Pnt p2 = toWorld(plane, b);
@@ -51,7 +46,7 @@ TopoDS_Edge circleEdge(const Sketch& sketch, const Entity& e, const gp_Ax3& plan
 {
     const double r = sketch.radius(int(e.id));
     const Vec2 centre = sketch.entityAnchor(int(e.id));
-    if (!std::isfinite(r) || !isFinite(centre) || r < minLength)
+    if (!std::isfinite(r) || !centre.isFinite() || r < minLength)
         return {};
     BRepBuilderAPI_MakeEdge maker(sketchCircle(plane, toWorld(plane, centre), r));
     return maker.IsDone() ? maker.Edge() : TopoDS_Edge();
@@ -65,7 +60,7 @@ TopoDS_Edge arcEdge(const Sketch& sketch, const Entity& e, const gp_Ax3& plane)
     const Vec2 centre = sketch.pointPosition(e.a);
     const Vec2 start = sketch.pointPosition(e.b);
     const Vec2 end = sketch.pointPosition(e.c);
-    if (!std::isfinite(r) || !isFinite(centre) || !isFinite(start) || !isFinite(end)
+    if (!std::isfinite(r) || !centre.isFinite() || !start.isFinite() || !end.isFinite()
         || r < minLength)
         return {};
     const gp_Pnt s = toWorld(plane, start);

@@ -50,11 +50,6 @@ double wrapAngle(double a)
     return r;
 }
 
-bool isFinite(Vec2 p)
-{
-    return std::isfinite(p.x) && std::isfinite(p.y);
-}
-
 // A non-construction curve as the parity test needs it. Resolved once per sketch:
 // looking entities up by id for every region would cost regions x curves x entities.
 struct ParityCurve {
@@ -89,12 +84,12 @@ std::vector<ParityCurve> parityCurves(const Sketch& sketch)
         if (e.type == EntityType::Arc) {
             const Vec2 start = sketch.pointPosition(e.b);
             const Vec2 end = sketch.pointPosition(e.c);
-            if (!isFinite(start) || !isFinite(end))
+            if (!start.isFinite() || !end.isFinite())
                 continue;
             curve.a0 = std::atan2(start.y - curve.a.y, start.x - curve.a.x);
             curve.span = wrapAngle(std::atan2(end.y - curve.a.y, end.x - curve.a.x) - curve.a0);
         }
-        if (isFinite(curve.a) && isFinite(curve.b) && std::isfinite(curve.r))
+        if (curve.a.isFinite() && curve.b.isFinite() && std::isfinite(curve.r))
             curves.push_back(curve);
     }
     return curves;

@@ -16,14 +16,9 @@ namespace qor::sketch {
 
 namespace {
 
-bool validIndex(const std::vector<double>& params, int index)
+double paramAt(const Sketch& sketch, int index)
 {
-    return index >= 0 && std::size_t(index) < params.size();
-}
-
-double paramAt(const std::vector<double>& params, int index)
-{
-    return validIndex(params, index) ? params[std::size_t(index)] : 0.0;
+    return sketch.hasParam(index) ? sketch.params[std::size_t(index)] : 0.0;
 }
 
 bool refersTo(const Entity& e, int id)
@@ -246,14 +241,13 @@ Vec2 Sketch::pointPosition(int id) const
     const Entity* e = findEntity(id);
     if (!e || e->type != EntityType::Point)
         return {};
-    return {paramAt(params, e->p0), paramAt(params, e->p1)};
+    return {paramAt(*this, e->p0), paramAt(*this, e->p1)};
 }
 
 void Sketch::setPointPosition(int id, double x, double y)
 {
     const Entity* e = findEntity(id);
-    if (!e || e->type != EntityType::Point || !validIndex(params, e->p0)
-        || !validIndex(params, e->p1))
+    if (!e || e->type != EntityType::Point || !hasParam(e->p0) || !hasParam(e->p1))
         return;
     params[std::size_t(e->p0)] = x;
     params[std::size_t(e->p1)] = y;
@@ -265,7 +259,7 @@ double Sketch::radius(int id) const
     if (!e)
         return 0.0;
     if (e->type == EntityType::Circle)
-        return paramAt(params, e->p0);
+        return paramAt(*this, e->p0);
     if (e->type == EntityType::Arc)
         return (pointPosition(e->b) - pointPosition(e->a)).length();
     return 0.0;
@@ -330,7 +324,7 @@ std::vector<int> Sketch::paramsOf(int id) const
         return {};
     std::vector<int> indices;
     const auto addOwn = [&](int index) {
-        if (validIndex(params, index))
+        if (hasParam(index))
             indices.push_back(index);
     };
     if (e->type == EntityType::Point) {
@@ -425,8 +419,8 @@ QJsonObject Sketch::toJson() const
         o["t"] = entityTag(e.type);
         switch (e.type) {
         case EntityType::Point:
-            o["x"] = paramAt(params, e.p0);
-            o["y"] = paramAt(params, e.p1);
+            o["x"] = paramAt(*this, e.p0);
+            o["y"] = paramAt(*this, e.p1);
             if (e.owned)
                 o["o"] = true;
             break;
@@ -436,7 +430,7 @@ QJsonObject Sketch::toJson() const
             break;
         case EntityType::Circle:
             o["c"] = e.a;
-            o["r"] = paramAt(params, e.p0);
+            o["r"] = paramAt(*this, e.p0);
             break;
         case EntityType::Arc:
             o["a"] = e.b;

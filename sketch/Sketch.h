@@ -16,6 +16,7 @@ struct Vec2 {
     double y = 0.0;
 
     double length() const { return std::hypot(x, y); }
+    bool isFinite() const { return std::isfinite(x) && std::isfinite(y); }
     Vec2 operator+(Vec2 o) const { return {x + o.x, y + o.y}; }
     Vec2 operator-(Vec2 o) const { return {x - o.x, y - o.y}; }
     Vec2 operator*(double s) const { return {x * s, y * s}; }
@@ -100,6 +101,9 @@ public:
                            double ex, double ey);
     std::uint32_t addConstraint(ConstraintType type, int a, int b, int c, double value);
     std::uint32_t addDimension(ConstraintType type, int a, int b, int c);
+
+    // True when `index` names an entry of params.
+    bool hasParam(int index) const { return index >= 0 && std::size_t(index) < params.size(); }
 
     // Lookups are linear scans; negative ids never match.
     const Entity* findEntity(int id) const;

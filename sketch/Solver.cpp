@@ -22,11 +22,6 @@ constexpr double kConverged = 1e-9;
 constexpr double kSolved = 1e-7;
 constexpr double kViolated = 1e-6;
 
-bool validIndex(const std::vector<double>& params, int index)
-{
-    return index >= 0 && std::size_t(index) < params.size();
-}
-
 void gather(const System::Block& block, const std::vector<double>& q, std::vector<double>& values)
 {
     values.resize(block.slotParams.size());
@@ -194,13 +189,13 @@ System::Local System::localCopy(std::initializer_list<const Entity*> records) co
     std::vector<std::uint32_t>& indices = local.slotParams;
     for (const Entity& e : copies)
         for (int index : {e.p0, e.p1})
-            if (validIndex(params, index))
+            if (sketch->hasParam(index))
                 indices.push_back(std::uint32_t(index));
     std::sort(indices.begin(), indices.end());
     indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
 
     const auto slotOf = [&](int index) {
-        if (!validIndex(params, index))
+        if (!sketch->hasParam(index))
             return -1;
         const auto it = std::lower_bound(indices.begin(), indices.end(), std::uint32_t(index));
         return int(it - indices.begin());
@@ -319,7 +314,7 @@ std::vector<std::uint32_t> unknownParams(const System& system, const std::vector
     const std::vector<double>& params = sketch.params;
     std::vector<char> variable(params.size(), 0);
     const auto mark = [&](int index, char value) {
-        if (validIndex(params, index))
+        if (sketch.hasParam(index))
             variable[std::size_t(index)] = value;
     };
     for (const Entity& e : sketch.entities) {
