@@ -204,7 +204,10 @@ std::optional<PartRank> sparseRank(const ColumnMajor& m, double threshold, doubl
     const Index columns = m.cols();
     const Index rank = qr.rank();
     const Index nullity = columns - rank;
-    const ColumnMajor r = qr.matrixR();
+    // The factor's columns are not kept in row order; blocks and triangular solves
+    // of it need them sorted, which a round trip through row-major storage does.
+    const Eigen::SparseMatrix<double, Eigen::RowMajor> rowMajor = qr.matrixR();
+    const ColumnMajor r = rowMajor;
     const ColumnMajor leading = r.topLeftCorner(rank, rank);
     // The estimate comes from above, hence the margin.
     if (rank > 0 && !(smallestSingularValue(leading) > 10.0 * ceiling))
