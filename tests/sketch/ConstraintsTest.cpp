@@ -1,6 +1,8 @@
 #include "sketch/Constraints.h"
 #include "sketch/Sketch.h"
 
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,21 +10,12 @@
 #include <numbers>
 
 using namespace qor::sketch;
+using qor::test::constraintOf;
+using T = ConstraintType;
 
 namespace {
 
 constexpr double pi = std::numbers::pi;
-
-Constraint make(ConstraintType type, int a, int b = -1, int c = -1, double value = 0.0)
-{
-    Constraint k;
-    k.type = type;
-    k.a = a;
-    k.b = b;
-    k.c = c;
-    k.value = value;
-    return k;
-}
 
 std::vector<double> rowsOf(const Sketch& s, const Constraint& c)
 {
@@ -54,49 +47,49 @@ TEST(ConstraintRows, PointsAndLines)
     const int up = line(s, 0, 0, 0, 5);
     const int dot = line(s, 2, 2, 2, 2); // zero length
 
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Coincident, p, q)), (std::vector<double>{-3, -4}));
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Coincident, p, q)), (std::vector<double>{-3, -4}));
 
     // Horizontal and vertical: line start minus end, or first point minus second.
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Horizontal, l)), std::vector<double>{-2});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Horizontal, p, q)), std::vector<double>{-4});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Vertical, l)), std::vector<double>{-10});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Vertical, p, q)), std::vector<double>{-3});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Horizontal, l)), std::vector<double>{-2});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Horizontal, p, q)), std::vector<double>{-4});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Vertical, l)), std::vector<double>{-10});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Vertical, p, q)), std::vector<double>{-3});
 
     // Point on a line: signed, positive to the left of start -> end.
-    auto rows = rowsOf(s, make(ConstraintType::PointOnCurve, q, flat));
+    auto rows = rowsOf(s, constraintOf(T::PointOnCurve, q, flat));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_DOUBLE_EQ(rows[0], 6.0);
-    rows = rowsOf(s, make(ConstraintType::PointOnCurve, q, up));
+    rows = rowsOf(s, constraintOf(T::PointOnCurve, q, up));
     EXPECT_DOUBLE_EQ(rows[0], -4.0);
     // A line shorter than 1e-12 measures the distance from its end, never negative.
-    rows = rowsOf(s, make(ConstraintType::PointOnCurve, q, dot));
+    rows = rowsOf(s, constraintOf(T::PointOnCurve, q, dot));
     EXPECT_DOUBLE_EQ(rows[0], std::hypot(2.0, 4.0));
 
-    rows = rowsOf(s, make(ConstraintType::Parallel, flat, l));
+    rows = rowsOf(s, constraintOf(T::Parallel, flat, l));
     EXPECT_DOUBLE_EQ(rows[0], 20.0 / (10.0 * std::hypot(10.0, 2.0)));
-    rows = rowsOf(s, make(ConstraintType::Perpendicular, flat, up));
+    rows = rowsOf(s, constraintOf(T::Perpendicular, flat, up));
     EXPECT_DOUBLE_EQ(rows[0], 0.0);
-    rows = rowsOf(s, make(ConstraintType::Perpendicular, flat, l));
+    rows = rowsOf(s, constraintOf(T::Perpendicular, flat, l));
     EXPECT_DOUBLE_EQ(rows[0], 100.0 / (10.0 * std::hypot(10.0, 2.0)));
 
     // Tiny lines divide by 1e-12, not by their tiny length product.
     const int tx = line(s, 0, 0, 1e-7, 0);
     const int ty = line(s, 0, 0, 0, 1e-7);
-    rows = rowsOf(s, make(ConstraintType::Parallel, tx, ty));
+    rows = rowsOf(s, constraintOf(T::Parallel, tx, ty));
     EXPECT_NEAR(rows[0], 1e-14 / 1e-12, 1e-12);
-    rows = rowsOf(s, make(ConstraintType::Parallel, dot, flat));
+    rows = rowsOf(s, constraintOf(T::Parallel, dot, flat));
     EXPECT_EQ(rows[0], 0.0);
 
     // Collinear: one row per end of the second line, from the line through the first.
     const int shifted = line(s, 3, 2, 6, -1);
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Collinear, flat, shifted)),
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Collinear, flat, shifted)),
               (std::vector<double>{2, -1}));
 
     const int m = point(s, 5, 1);
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Midpoint, m, flat)), (std::vector<double>{0, 1}));
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Midpoint, m, flat)), (std::vector<double>{0, 1}));
 
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Equal, flat, up)), std::vector<double>{5});
-    EXPECT_TRUE(rowsOf(s, make(ConstraintType::Fixed, flat)).empty());
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Equal, flat, up)), std::vector<double>{5});
+    EXPECT_TRUE(rowsOf(s, constraintOf(T::Fixed, flat)).empty());
 }
 
 TEST(ConstraintRows, SymmetricAboutALine)
@@ -105,14 +98,14 @@ TEST(ConstraintRows, SymmetricAboutALine)
     const int axis = line(s, 0, 0, 2, 2); // the diagonal y = x, length 2 sqrt 2
     const int p = point(s, 1, 4);
     const int q = point(s, 4, 1);
-    auto rows = rowsOf(s, make(ConstraintType::Symmetric, p, q, axis));
+    auto rows = rowsOf(s, constraintOf(T::Symmetric, p, q, axis));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_NEAR(rows[0], 0.0, 1e-12);
     EXPECT_NEAR(rows[1], 0.0, 1e-12);
 
     // Off the mirror: the second row is the offset along the axis, per unit length.
     s.setPointPosition(q, 6, 3);
-    rows = rowsOf(s, make(ConstraintType::Symmetric, p, q, axis));
+    rows = rowsOf(s, constraintOf(T::Symmetric, p, q, axis));
     EXPECT_NEAR(rows[0], 0.0, 1e-12);
     EXPECT_NEAR(rows[1], (5.0 * 2 - 1.0 * 2) / std::hypot(2.0, 2.0), 1e-12);
 }
@@ -122,30 +115,30 @@ TEST(ConstraintRows, CircularEntities)
     Sketch s;
     const int big = int(s.addCircleAt(false, 0, 0, 3));
     const int small = int(s.addCircleAt(false, 4, 0, 1));
-    auto external = make(ConstraintType::Tangent, big, small, -1, 0);
-    auto internal = make(ConstraintType::Tangent, big, small, -1, 1);
+    auto external = constraintOf(T::Tangent, big, small, -1, 0);
+    auto internal = constraintOf(T::Tangent, big, small, -1, 1);
     EXPECT_EQ(rowsOf(s, external), std::vector<double>{0});
     EXPECT_EQ(rowsOf(s, internal), std::vector<double>{2});
 
     // Line and circle, named either way round.
     const int l = line(s, -5, 5, 5, 5);
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Tangent, l, big)), std::vector<double>{2});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Tangent, big, l)), std::vector<double>{2});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Tangent, l, big)), std::vector<double>{2});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Tangent, big, l)), std::vector<double>{2});
 
     // Arcs measure their radius from centre to start, whatever the end says.
     const int a1 = int(s.addArcAt(false, 0, 0, 3, 4, -5, 0));
     const int a2 = int(s.addArcAt(false, 10, 10, 12, 10, 10, 12));
     s.setPointPosition(s.endPoint(a2), 10, 30);
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Equal, a1, a2)), std::vector<double>{3});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Equal, big, a2)), std::vector<double>{1});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Concentric, small, a2)),
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Equal, a1, a2)), std::vector<double>{3});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Equal, big, a2)), std::vector<double>{1});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Concentric, small, a2)),
               (std::vector<double>{-6, -10}));
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Radius, a1, -1, -1, 4)), std::vector<double>{1});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Diameter, big, -1, -1, 4)), std::vector<double>{2});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Radius, a1, -1, -1, 4)), std::vector<double>{1});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Diameter, big, -1, -1, 4)), std::vector<double>{2});
 
     const int p = point(s, 0, 7);
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::PointOnCurve, p, a1)), std::vector<double>{2});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::PointOnCurve, p, big)), std::vector<double>{4});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::PointOnCurve, p, a1)), std::vector<double>{2});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::PointOnCurve, p, big)), std::vector<double>{4});
 
     // The arc row keeps the end on the circle through the start.
     ParamView view{&s, &s.params};
@@ -161,35 +154,35 @@ TEST(ConstraintRows, Distances)
     const int far = line(s, 10, 0, 13, 4);
     const int c = int(s.addCircleAt(false, 6, 18, 1));
 
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::Distance, l, -1, -1, 2)), std::vector<double>{3});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::Distance, l, -1, -1, 2)), std::vector<double>{3});
     // Point to line, then line to line, both unsigned.
-    EXPECT_DOUBLE_EQ(rowsOf(s, make(ConstraintType::Distance, p, l))[0], 6.0);
-    EXPECT_DOUBLE_EQ(rowsOf(s, make(ConstraintType::Distance, l, far))[0], 8.0);
-    EXPECT_DOUBLE_EQ(rowsOf(s, make(ConstraintType::Distance, far, l))[0], 8.0);
-    EXPECT_DOUBLE_EQ(rowsOf(s, make(ConstraintType::Distance, p, c, -1, 1))[0], 9.0);
+    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, p, l))[0], 6.0);
+    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, l, far))[0], 8.0);
+    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, far, l))[0], 8.0);
+    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, p, c, -1, 1))[0], 9.0);
 
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::HorizontalDistance, l, -1, -1, 1)),
+    EXPECT_EQ(rowsOf(s, constraintOf(T::HorizontalDistance, l, -1, -1, 1)),
               std::vector<double>{2});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::VerticalDistance, l)), std::vector<double>{4});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::HorizontalDistance, c, p)), std::vector<double>{6});
-    EXPECT_EQ(rowsOf(s, make(ConstraintType::VerticalDistance, c, p)), std::vector<double>{8});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::VerticalDistance, l)), std::vector<double>{4});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::HorizontalDistance, c, p)), std::vector<double>{6});
+    EXPECT_EQ(rowsOf(s, constraintOf(T::VerticalDistance, c, p)), std::vector<double>{8});
 
     // A driven dimension gives no row but still measures.
-    auto driven = make(ConstraintType::Distance, p, c, -1, 100);
+    auto driven = constraintOf(T::Distance, p, c, -1, 100);
     driven.driven = true;
     EXPECT_TRUE(rowsOf(s, driven).empty());
     EXPECT_DOUBLE_EQ(measureConstraint(s, driven), 10.0);
     EXPECT_EQ(driven.value, 100.0);
     EXPECT_TRUE(driven.driven);
     // Geometric kinds ignore the flag.
-    auto coincident = make(ConstraintType::Coincident, p, 1);
+    auto coincident = constraintOf(T::Coincident, p, 1);
     coincident.driven = true;
     EXPECT_EQ(rowsOf(s, coincident).size(), 2u);
     EXPECT_EQ(measureConstraint(s, coincident), 0.0);
-    EXPECT_EQ(measureConstraint(s, make(ConstraintType::Vertical, p, 1, -1, 5)), 0.0);
-    EXPECT_EQ(measureConstraint(s, make(ConstraintType::Horizontal, p, 1, -1, 5)), 10.0);
-    EXPECT_EQ(measureConstraint(s, make(ConstraintType::Diameter, c)), 2.0);
-    EXPECT_EQ(measureConstraint(s, make(ConstraintType::Fixed, c)), 0.0);
+    EXPECT_EQ(measureConstraint(s, constraintOf(T::Vertical, p, 1, -1, 5)), 0.0);
+    EXPECT_EQ(measureConstraint(s, constraintOf(T::Horizontal, p, 1, -1, 5)), 10.0);
+    EXPECT_EQ(measureConstraint(s, constraintOf(T::Diameter, c)), 2.0);
+    EXPECT_EQ(measureConstraint(s, constraintOf(T::Fixed, c)), 0.0);
 }
 
 TEST(ConstraintRows, AnglesAreWrapped)
@@ -200,15 +193,15 @@ TEST(ConstraintRows, AnglesAreWrapped)
     const int south = line(s, 0, 0, 0, -1);
     const int t = line(s, 0, 0, std::cos(-3.0), std::sin(-3.0));
 
-    EXPECT_DOUBLE_EQ(measureConstraint(s, make(ConstraintType::Angle, east, north)), pi / 2);
-    EXPECT_DOUBLE_EQ(measureConstraint(s, make(ConstraintType::Angle, east, south)), -pi / 2);
-    EXPECT_NEAR(rowsOf(s, make(ConstraintType::Angle, east, t, -1, 3))[0], -6 + 2 * pi, 1e-12);
-    EXPECT_NEAR(rowsOf(s, make(ConstraintType::Angle, east, north, -1, pi / 2 + 4 * pi))[0], 0.0,
+    EXPECT_DOUBLE_EQ(measureConstraint(s, constraintOf(T::Angle, east, north)), pi / 2);
+    EXPECT_DOUBLE_EQ(measureConstraint(s, constraintOf(T::Angle, east, south)), -pi / 2);
+    EXPECT_NEAR(rowsOf(s, constraintOf(T::Angle, east, t, -1, 3))[0], -6 + 2 * pi, 1e-12);
+    EXPECT_NEAR(rowsOf(s, constraintOf(T::Angle, east, north, -1, pi / 2 + 4 * pi))[0], 0.0,
                 1e-12);
 
     // Huge and non-finite values must come back, not step forever.
     for (double value : {1e7, -1e7, 1e300, -1e300}) {
-        const auto rows = rowsOf(s, make(ConstraintType::Angle, east, north, -1, value));
+        const auto rows = rowsOf(s, constraintOf(T::Angle, east, north, -1, value));
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_LE(std::fabs(rows[0]), pi) << value;
         // The wrapped row differs from the plain difference by whole turns.
@@ -219,7 +212,7 @@ TEST(ConstraintRows, AnglesAreWrapped)
     for (double value : {std::numeric_limits<double>::infinity(),
                          -std::numeric_limits<double>::infinity(),
                          std::numeric_limits<double>::quiet_NaN()}) {
-        const auto rows = rowsOf(s, make(ConstraintType::Angle, east, north, -1, value));
+        const auto rows = rowsOf(s, constraintOf(T::Angle, east, north, -1, value));
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_FALSE(std::isfinite(rows[0])) << value;
     }
@@ -241,8 +234,8 @@ TEST(ConstraintRows, ReadFromTheTrialVector)
     EXPECT_EQ(view.point(*s.findEntity(2)).y, 5.0);
 
     std::vector<double> rows{42};
-    constraintResiduals(view, make(ConstraintType::Horizontal, l), rows);
-    constraintResiduals(view, make(ConstraintType::Radius, c, -1, -1, 2), rows);
+    constraintResiduals(view, constraintOf(T::Horizontal, l), rows);
+    constraintResiduals(view, constraintOf(T::Radius, c, -1, -1, 2), rows);
     EXPECT_EQ(rows, (std::vector<double>{42, -5, 5}));
     EXPECT_EQ(s.params[3], 0.0);
 
@@ -267,24 +260,24 @@ TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
     s.lastId = 50;
 
     const Constraint wrongKinds[] = {
-        make(ConstraintType::Distance, l, p),
-        make(ConstraintType::Distance, l, c),
-        make(ConstraintType::Distance, p, -1),
-        make(ConstraintType::HorizontalDistance, l, p),
-        make(ConstraintType::VerticalDistance, p, l),
-        make(ConstraintType::Coincident, p, 99),
-        make(ConstraintType::Coincident, p, l),
-        make(ConstraintType::Horizontal, p, -1),
-        make(ConstraintType::PointOnCurve, p, p),
-        make(ConstraintType::Parallel, l, c),
-        make(ConstraintType::Tangent, l, p),
-        make(ConstraintType::Tangent, l, l),
-        make(ConstraintType::Equal, l, c),
-        make(ConstraintType::Midpoint, l, p),
-        make(ConstraintType::Symmetric, p, p, c),
-        make(ConstraintType::Concentric, c, l),
-        make(ConstraintType::Radius, l),
-        make(ConstraintType(19), p, p),
+        constraintOf(T::Distance, l, p),
+        constraintOf(T::Distance, l, c),
+        constraintOf(T::Distance, p, -1),
+        constraintOf(T::HorizontalDistance, l, p),
+        constraintOf(T::VerticalDistance, p, l),
+        constraintOf(T::Coincident, p, 99),
+        constraintOf(T::Coincident, p, l),
+        constraintOf(T::Horizontal, p, -1),
+        constraintOf(T::PointOnCurve, p, p),
+        constraintOf(T::Parallel, l, c),
+        constraintOf(T::Tangent, l, p),
+        constraintOf(T::Tangent, l, l),
+        constraintOf(T::Equal, l, c),
+        constraintOf(T::Midpoint, l, p),
+        constraintOf(T::Symmetric, p, p, c),
+        constraintOf(T::Concentric, c, l),
+        constraintOf(T::Radius, l),
+        constraintOf(ConstraintType(19), p, p),
     };
     for (const Constraint& k : wrongKinds) {
         EXPECT_TRUE(rowsOf(s, k).empty()) << constraintTypeName(k.type) << " " << k.a << " " << k.b;
@@ -292,24 +285,24 @@ TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
     }
     // Right kinds, but a line end or a point's parameters are missing.
     const Constraint brokenGeometry[] = {
-        make(ConstraintType::Coincident, p, 50),
-        make(ConstraintType::Horizontal, broken),
-        make(ConstraintType::PointOnCurve, p, broken),
-        make(ConstraintType::Angle, l, broken),
-        make(ConstraintType::Distance, broken),
+        constraintOf(T::Coincident, p, 50),
+        constraintOf(T::Horizontal, broken),
+        constraintOf(T::PointOnCurve, p, broken),
+        constraintOf(T::Angle, l, broken),
+        constraintOf(T::Distance, broken),
     };
     for (const Constraint& k : brokenGeometry) {
         EXPECT_TRUE(constraintOperandsValid(s, k)) << constraintTypeName(k.type);
         EXPECT_TRUE(rowsOf(s, k).empty()) << constraintTypeName(k.type);
     }
-    EXPECT_EQ(measureConstraint(s, make(ConstraintType::Distance, l, p)), 0.0);
+    EXPECT_EQ(measureConstraint(s, constraintOf(T::Distance, l, p)), 0.0);
     EXPECT_EQ(arcResidual(ParamView{&s, &s.params}, *s.findEntity(broken)), 0.0);
 
     // A trial vector shorter than the sketch's parameters is not read past its end.
     std::vector<double> shortTrial(2, 0.0);
     std::vector<double> rows;
-    constraintResiduals(ParamView{&s, &shortTrial}, make(ConstraintType::Distance, l), rows);
-    constraintResiduals(ParamView{&s, &shortTrial}, make(ConstraintType::Radius, c), rows);
+    constraintResiduals(ParamView{&s, &shortTrial}, constraintOf(T::Distance, l), rows);
+    constraintResiduals(ParamView{&s, &shortTrial}, constraintOf(T::Radius, c), rows);
     EXPECT_TRUE(rows.empty());
 }
 
@@ -322,9 +315,8 @@ TEST(ConstraintOperands, AlternativeOperandKindsAreAccepted)
     const int q = point(s, 4, 4);
     const int c = int(s.addCircleAt(false, 0, 0, 2));
     const int a = int(s.addArcAt(false, 0, 0, 1, 0, 0, 1));
-    using T = ConstraintType;
     const auto valid = [&](T type, int x, int y = -1, int z = -1) {
-        return constraintOperandsValid(s, make(type, x, y, z));
+        return constraintOperandsValid(s, constraintOf(type, x, y, z));
     };
     EXPECT_TRUE(valid(T::PointOnCurve, p, a) && valid(T::PointOnCurve, p, l));
     EXPECT_TRUE(valid(T::Horizontal, l) && valid(T::Vertical, p, q));

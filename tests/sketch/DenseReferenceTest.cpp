@@ -359,7 +359,7 @@ TEST(SketchDenseReference, JacobianMatchesTheWholeSketchDefinition)
     }
 
     perturbPoints(s, 0.7);
-    for (const std::vector<int>& held : {std::vector<int>{}, std::vector<int>{6, 7, 30}}) {
+    for (const std::vector<int>& held : {std::vector<int>{}, std::vector<int>{6, 7, 30, 1000, -1}}) {
         const std::vector<int> expectedVariables = denseVariables(s, held);
         const std::vector<std::uint32_t> variables = unknownParams(system, held);
         EXPECT_EQ(std::vector<int>(variables.begin(), variables.end()), expectedVariables);

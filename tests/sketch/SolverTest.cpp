@@ -32,43 +32,29 @@ bool allFinite(const std::vector<double>& v)
 
 } // namespace
 
-TEST(SketchSolver, UnconstrainedSketchesNeedNoIteration)
+TEST(SketchSolver, UnconstrainedOrSatisfiedSketchesNeedNoIteration)
 {
     Sketch empty;
     SolveResult r;
     solve(r, empty, {});
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.iterations, 0u);
-    EXPECT_EQ(r.maxResidual, 0.0);
     EXPECT_EQ(r.dof, 0);
-    EXPECT_TRUE(r.failedIds.empty());
 
     Sketch s;
     s.addPoint(false, 1, 2);
-    s.addLineAt(false, 0, 0, 10, 0);
     s.addCircleAt(false, 5, 5, 2);
-    const std::vector<double> before = s.params;
-    solve(r, s, {});
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.iterations, 0u);
-    EXPECT_EQ(r.maxResidual, 0.0);
-    EXPECT_EQ(r.dof, 2 * 4 + 1); // four points, one circle
-    EXPECT_EQ(s.params, before);
-}
-
-TEST(SketchSolver, SatisfiedConstraintsWriteBackUnchanged)
-{
-    Sketch s;
     const int line = int(s.addLineAt(false, 0, 0, 10, 0));
     s.addConstraint(ConstraintType::Horizontal, line, -1, -1, 0.0);
     s.addDimension(ConstraintType::Distance, line, -1, -1);
     const std::vector<double> before = s.params;
-    SolveResult r;
     solve(r, s, {});
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.iterations, 0u);
+    EXPECT_EQ(r.maxResidual, 0.0);
+    EXPECT_TRUE(r.failedIds.empty());
+    EXPECT_EQ(r.dof, 2 + 3 + 2); // point, circle, line with two rows
     EXPECT_EQ(s.params, before);
-    EXPECT_EQ(r.dof, 2);
 }
 
 TEST(SketchSolver, HorizontalTakesTheSmallestChange)
@@ -88,17 +74,6 @@ TEST(SketchSolver, HorizontalTakesTheSmallestChange)
     EXPECT_NEAR(b.y, 0.5, 1e-9);
     EXPECT_NEAR(a.x, 0.0, 1e-12);
     EXPECT_NEAR(b.x, 10.0, 1e-12);
-    EXPECT_EQ(r.dof, 3);
-
-    // The same constraint twice makes the row system singular but not the step.
-    Sketch twice;
-    const int line3 = int(twice.addLineAt(false, 0, 0, 10, 1));
-    twice.addConstraint(ConstraintType::Horizontal, line3, -1, -1, 0.0);
-    twice.addConstraint(ConstraintType::Horizontal, line3, -1, -1, 0.0);
-    solve(r, twice, {});
-    ASSERT_TRUE(r.ok);
-    EXPECT_NEAR(twice.pointPosition(twice.startPoint(line3)).y, 0.5, 1e-9);
-    EXPECT_NEAR(twice.pointPosition(twice.endPoint(line3)).y, 0.5, 1e-9);
     EXPECT_EQ(r.dof, 3);
 
     // Held start: it stays exactly where it is and the end does all the moving.
@@ -216,42 +191,15 @@ TEST(SketchSolver, NonFiniteDimensionFailsCleanly)
     }
 }
 
-TEST(SketchSolver, SystemBlocksRowsAndJacobian)
+// Block layout and variables are compared with a dense definition elsewhere; here
+// the finite-difference columns are checked against the analytic derivatives.
+TEST(SketchSolver, JacobianMatchesAnalyticDerivatives)
 {
     Sketch s;
-    const int p = int(s.addPoint(false, 1, 2));
-    const int q = int(s.addPoint(false, 4, 6));
     const int line = int(s.addLineAt(false, 0, 0, 3, 4));
     s.addArcAt(false, 0, 0, 5, 0, 0, 5);
-    const std::uint32_t coincident = s.addConstraint(ConstraintType::Coincident, p, q, -1, 0);
-    s.addConstraint(ConstraintType::Fixed, q, -1, -1, 0);
-    const std::uint32_t length = s.addConstraint(ConstraintType::Distance, line, -1, -1, 7.0);
-    Constraint driven;
-    driven.type = ConstraintType::Distance;
-    driven.a = line;
-    driven.driven = true;
-    s.constraints.push_back(driven);
-
+    s.addConstraint(ConstraintType::Distance, line, -1, -1, 7.0);
     const System system = buildSystem(s);
-    ASSERT_EQ(system.blocks.size(), 3u); // Fixiert and the driven dimension give none
-    EXPECT_EQ(system.rows, 4);
-    EXPECT_EQ(system.blocks[0].constraintId, std::int32_t(coincident));
-    EXPECT_EQ(system.blocks[0].params, (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(system.blocks[1].constraintId, std::int32_t(length));
-    EXPECT_EQ(system.blocks[1].rowOffset, 2);
-    EXPECT_EQ(system.blocks[2].constraintId, -1);
-    EXPECT_NE(system.blocks[2].arc, nullptr);
-    EXPECT_EQ(system.blocks[2].params.size(), 6u);
-
-    Eigen::VectorXd r;
-    system.residuals(s.params, r);
-    ASSERT_EQ(r.size(), 4);
-    EXPECT_DOUBLE_EQ(r[0], -3.0);
-    EXPECT_DOUBLE_EQ(r[1], -4.0);
-    EXPECT_DOUBLE_EQ(r[2], 5.0 - 7.0);
-    EXPECT_NEAR(r[3], 0.0, 1e-12);
-
-    // The dependency lists agree with the store's own lookup.
     for (const Entity& e : s.entities) {
         std::vector<std::uint32_t> expected;
         for (int i : s.paramsOf(int(e.id)))
@@ -259,27 +207,16 @@ TEST(SketchSolver, SystemBlocksRowsAndJacobian)
         EXPECT_EQ(system.paramsOf(int(e.id)), expected);
     }
 
-    const std::vector<std::uint32_t> variables = unknownParams(system, {4, 1000, -1});
-    // q's parameters are fixed, index 4 (the line's start x) is held.
-    EXPECT_EQ(std::count(variables.begin(), variables.end(), 2u), 0);
-    EXPECT_EQ(std::count(variables.begin(), variables.end(), 3u), 0);
-    EXPECT_EQ(std::count(variables.begin(), variables.end(), 4u), 0);
-    EXPECT_EQ(variables.size(), s.params.size() - 3);
-    EXPECT_TRUE(std::is_sorted(variables.begin(), variables.end()));
-
+    const std::vector<std::uint32_t> variables = unknownParams(system, {0, 1000, -1});
+    ASSERT_EQ(variables.size(), s.params.size() - 1);
     const Eigen::MatrixXd j = numericJacobian(system, s.params, variables,
                                               columnMap(variables, s.params.size()));
-    ASSERT_EQ(j.rows(), 4);
-    ASSERT_EQ(j.cols(), Eigen::Index(variables.size()));
-    EXPECT_NEAR(j(0, 0), 1.0, 1e-8); // d(p.x - q.x)/d p.x
-    EXPECT_NEAR(j(1, 1), 1.0, 1e-8);
-    EXPECT_EQ(j(0, 1), 0.0);
-    // Length row of the line from (0,0) to (3,4): derivative by end x is 3/5, by
-    // start y (column 2: start y is index 5) is -4/5.
-    EXPECT_NEAR(j(2, 2), -0.8, 1e-8);
-    EXPECT_NEAR(j(2, 3), 0.6, 1e-8);
-    EXPECT_NEAR(j(2, 4), 0.8, 1e-8);
-    EXPECT_EQ(j(0, 2), 0.0);
+    ASSERT_EQ(j.rows(), 2);
+    // Length row of the line from (0,0) to (3,4) by start y, end x, end y.
+    EXPECT_NEAR(j(0, 0), -0.8, 1e-8);
+    EXPECT_NEAR(j(0, 1), 0.6, 1e-8);
+    EXPECT_NEAR(j(0, 2), 0.8, 1e-8);
+    EXPECT_EQ(j(0, 3), 0.0);
 }
 
 TEST(SketchSolver, RectangleChainSolvesFromPerturbedStart)
