@@ -4,20 +4,17 @@
 #include <QJsonArray>
 #include <gp_Ax1.hxx>
 #include <gp_Pnt.hxx>
+
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace qor::model;
+using qor::test::sortedKeys;
 
 namespace {
-
-QStringList sortedKeys(const QJsonObject& json)
-{
-    QStringList keys = json.keys();
-    keys.sort();
-    return keys;
-}
 
 QJsonArray placementArray(std::initializer_list<double> values)
 {
@@ -49,13 +46,10 @@ void expectNear(const gp_XYZ& a, const gp_XYZ& b, double tol = 1e-12)
 TEST(ComponentJson, MinimalObjectGivesDefaults)
 {
     const Component c = Component::fromJson(QJsonObject{{"id", 7}, {"name", "Welle"}});
-    EXPECT_EQ(c.id, 7);
-    EXPECT_EQ(c.name, QStringLiteral("Welle"));
-    EXPECT_TRUE(c.path.isEmpty());
-    EXPECT_TRUE(c.embedded.isEmpty());
-    EXPECT_FALSE(c.grounded);
-    EXPECT_FALSE(c.hidden);
-    EXPECT_EQ(c.m, (std::array<double, 12>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}));
+    Component expected;
+    expected.id = 7;
+    expected.name = QStringLiteral("Welle");
+    EXPECT_EQ(c, expected);
 
     const QJsonObject written = c.toJson();
     EXPECT_EQ(sortedKeys(written), (QStringList{"id", "m", "name"}));
@@ -204,15 +198,10 @@ TEST(ComponentPlacement, RigidTransformSurvivesStoring)
 
 TEST(MateJson, DefaultsAndWrittenKeys)
 {
+    Mate expected;
+    expected.id = 12;
     const Mate mate = Mate::fromJson(QJsonObject{{"id", 12}});
-    EXPECT_EQ(mate.id, 12);
-    EXPECT_EQ(mate.type, QStringLiteral("planar"));
-    EXPECT_EQ(mate.value, QStringLiteral("0"));
-    EXPECT_EQ(mate.a.comp, 0);
-    EXPECT_EQ(mate.b.comp, 0);
-    EXPECT_EQ(mate.a.sig, ShapeSignature{});
-    EXPECT_FALSE(mate.flip);
-    EXPECT_FALSE(mate.suppressed);
+    EXPECT_EQ(mate, expected);
     const QJsonObject written = mate.toJson();
     EXPECT_EQ(sortedKeys(written), (QStringList{"a", "b", "id", "name", "type", "value"}));
     EXPECT_EQ(sortedKeys(written.value("a").toObject()), (QStringList{"comp", "sig"}));
@@ -223,10 +212,7 @@ TEST(MateJson, DefaultsAndWrittenKeys)
     other.suppressed = true;
     other.type = QStringLiteral("gear"); // unknown types are kept
     const QJsonObject json = other.toJson();
-    EXPECT_TRUE(json.value("value").isString());
-    EXPECT_EQ(json.value("value").toString(), QStringLiteral("5"));
-    EXPECT_TRUE(json.value("flip").toBool());
-    EXPECT_TRUE(json.value("suppressed").toBool());
+    EXPECT_EQ(json.value("value"), QJsonValue("5"));
     EXPECT_EQ(Mate::fromJson(json), other);
 }
 
@@ -236,15 +222,7 @@ TEST(MateJson, MistypedMembersTakeDefaults)
                            {"a", "x"},   {"b", QJsonArray{1}},
                            {"flip", 1},  {"suppressed", "true"},
                            {"value", QJsonObject{}}};
-    const Mate mate = Mate::fromJson(json);
-    EXPECT_EQ(mate.id, 0);
-    EXPECT_TRUE(mate.name.isEmpty());
-    EXPECT_EQ(mate.type, QStringLiteral("planar"));
-    EXPECT_EQ(mate.a, MateRef{});
-    EXPECT_EQ(mate.b, MateRef{});
-    EXPECT_FALSE(mate.flip);
-    EXPECT_FALSE(mate.suppressed);
-    EXPECT_EQ(mate.value, QStringLiteral("0"));
+    EXPECT_EQ(Mate::fromJson(json), Mate{});
 
     // A hand-written number keeps its digits instead of silently becoming 0.
     EXPECT_EQ(Mate::fromJson(QJsonObject{{"value", 12.5}}).value, QStringLiteral("12.5"));
@@ -286,9 +264,6 @@ TEST(MateJson, SignatureFormAndRounding)
 TEST(AssemblyLookups, LabelsComponentsAndPaths)
 {
     EXPECT_EQ(mateTypeLabel("planar"), QStringLiteral("Planar (gegenüber)"));
-    EXPECT_EQ(mateTypeLabel("flush"), QStringLiteral("Bündig (ausgerichtet)"));
-    EXPECT_EQ(mateTypeLabel("concentric"), QStringLiteral("Konzentrisch"));
-    EXPECT_EQ(mateTypeLabel("angle"), QStringLiteral("Winkel"));
     EXPECT_EQ(mateTypeLabel("point"), QStringLiteral("Punkt deckungsgleich"));
     EXPECT_EQ(mateTypeLabel("gear"), QStringLiteral("gear"));
     EXPECT_EQ(mateTypeLabel("Planar"), QStringLiteral("Planar"));

@@ -1,34 +1,20 @@
 #include "model/ExecContext.h"
 
 #include <BRepCheck_Analyzer.hxx>
-#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRep_Builder.hxx>
-#include <Bnd_Box.hxx>
-#include <BRepBndLib.hxx>
-#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
 
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 using namespace qor::model;
+using namespace qor::test;
 
 namespace {
-
-TopoDS_Shape box(double x, double y, double z, double dx, double dy, double dz)
-{
-    return BRepPrimAPI_MakeBox(gp_Pnt(x, y, z), dx, dy, dz).Shape();
-}
-
-int faceCount(const TopoDS_Shape& shape)
-{
-    TopTools_IndexedMapOfShape faces;
-    TopExp::MapShapes(shape, TopAbs_FACE, faces);
-    return faces.Extent();
-}
 
 // A part with bodies 300, 500 and 700 (10 mm cubes at x = 0, 20, 40) made by
 // earlier features, and feature 9 executing.
@@ -45,32 +31,26 @@ struct Part {
             return;
         for (const int f : {3, 5, 7}) {
             feature.id = f;
-            addNewBody(ctx, box(10.0 * (f - 3), 0, 0, 10, 10, 10));
+            addNewBody(ctx, box(10, 10, 10, gp_Pnt(10.0 * (f - 3), 0, 0)));
         }
         feature.id = 9;
     }
 
     double volume(int id) const { return shapeVolume(state.bodies.at(id).shape); }
-};
 
-template <typename Call>
-QString errorOf(Call&& call)
-{
-    try {
-        call();
-    } catch (const FeatureError& e) {
-        return QString::fromUtf8(e.what());
+    std::vector<int> apply(const TopoDS_Shape& tool, const char* op, std::vector<int> targets = {})
+    {
+        return applyBoolean(ctx, tool, QString::fromUtf8(op), targets);
     }
-    return {};
-}
+};
 
 } // namespace
 
 TEST(Boolean, NewBodyAndToolRecord)
 {
     Part part;
-    const TopoDS_Shape tool = box(0, 0, 0, 5, 5, 5);
-    const std::vector<int> result = applyBoolean(part.ctx, tool, QStringLiteral("new"), {300, 500});
+    const TopoDS_Shape tool = box(5, 5, 5);
+    const std::vector<int> result = part.apply(tool, "new", {300, 500});
     ASSERT_EQ(result, std::vector<int>({900}));
     EXPECT_EQ(part.state.bodies.at(900).name, "Körper 4");
     EXPECT_NEAR(part.volume(900), 125.0, 1e-6);
@@ -91,9 +71,9 @@ TEST(Boolean, NewBodyAndToolRecord)
     Part empty(false);
     TopoDS_Compound nothing;
     BRep_Builder().MakeCompound(nothing);
-    EXPECT_EQ(errorOf([&] { applyBoolean(empty.ctx, nothing, QStringLiteral("new"), {}); }),
+    EXPECT_EQ(errorOf([&] { empty.apply(nothing, "new"); }),
               "Das Feature erzeugt keine Geometrie");
-    EXPECT_EQ(errorOf([&] { applyBoolean(empty.ctx, TopoDS_Shape(), QStringLiteral("join"), {}); }),
+    EXPECT_EQ(errorOf([&] { empty.apply(TopoDS_Shape(), "join"); }),
               "Das Feature erzeugt keine Geometrie");
     EXPECT_TRUE(empty.state.tools.empty());
     EXPECT_TRUE(empty.state.bodies.empty());
@@ -103,9 +83,9 @@ TEST(Boolean, JoinFusesIntoTheFirstTarget)
 {
     Part part;
     // A bar along x bridging all three cubes.
-    const TopoDS_Shape bar = box(5, 2, 2, 40, 6, 6);
+    const TopoDS_Shape bar = box(40, 6, 6, gp_Pnt(5, 2, 2));
     const std::vector<int> result =
-        applyBoolean(part.ctx, bar, QStringLiteral("join"), {300, 500, 700});
+        part.apply(bar, "join", {300, 500, 700});
     ASSERT_EQ(result, std::vector<int>({300}));
     EXPECT_EQ(part.state.bodies.size(), 1u);
     const Body& joined = part.state.bodies.at(300);
@@ -113,25 +93,21 @@ TEST(Boolean, JoinFusesIntoTheFirstTarget)
     EXPECT_EQ(joined.featureId, 3);
     // Three cubes plus the parts of the bar between them (two 10 × 6 × 6 gaps).
     EXPECT_NEAR(part.volume(300), 3000.0 + 2 * 360.0, 1e-6);
-    Bnd_Box bounds;
-    BRepBndLib::Add(joined.shape, bounds);
-    double x0, y0, z0, x1, y1, z1;
-    bounds.Get(x0, y0, z0, x1, y1, z1);
-    EXPECT_NEAR(x0, 0.0, 1e-6);
-    EXPECT_NEAR(x1, 50.0, 1e-6);
+    EXPECT_NEAR(extent(joined.shape)[0], 0.0, 1e-6);
+    EXPECT_NEAR(extent(joined.shape)[3], 50.0, 1e-6);
 
     // Without targets the join finds them by bounding box.
     Part found;
-    EXPECT_EQ(applyBoolean(found.ctx, box(5, 0, 0, 10, 10, 10), QStringLiteral("join"), {}),
+    EXPECT_EQ(found.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join"),
               std::vector<int>({300}));
     EXPECT_EQ(found.state.tools.at(9).targets, std::vector<int>({300}));
     EXPECT_NEAR(found.volume(300), 1500.0, 1e-6);
-    EXPECT_EQ(faceCount(found.state.bodies.at(300).shape), 6); // cleaned up
+    EXPECT_EQ(countOf(found.state.bodies.at(300).shape, TopAbs_FACE), 6); // cleaned up
     EXPECT_EQ(found.state.bodies.size(), 3u);
 
     // Nothing in reach: a new body, no warning.
     Part far;
-    EXPECT_EQ(applyBoolean(far.ctx, box(0, 100, 0, 1, 1, 1), QStringLiteral("join"), {}),
+    EXPECT_EQ(far.apply(box(1, 1, 1, gp_Pnt(0, 100, 0)), "join"),
               std::vector<int>({900}));
     EXPECT_EQ(far.state.bodies.at(900).name, "Körper 4");
     EXPECT_TRUE(far.feature.warning.isEmpty());
@@ -141,8 +117,8 @@ TEST(Boolean, CutRemovesSwallowedBodies)
 {
     Part part;
     // Takes a 5 mm slab off body 300 and swallows body 500 whole.
-    const TopoDS_Shape tool = box(5, -1, -1, 30, 12, 12);
-    const std::vector<int> result = applyBoolean(part.ctx, tool, QStringLiteral("cut"), {300, 500});
+    const TopoDS_Shape tool = box(30, 12, 12, gp_Pnt(5, -1, -1));
+    const std::vector<int> result = part.apply(tool, "cut", {300, 500});
     EXPECT_EQ(result, std::vector<int>({300}));
     EXPECT_NEAR(part.volume(300), 500.0, 1e-6);
     EXPECT_EQ(part.state.bodies.count(500), 0u);
@@ -152,7 +128,7 @@ TEST(Boolean, CutRemovesSwallowedBodies)
     // leaves that body as it was.
     Part boxes;
     const std::vector<int> cut =
-        applyBoolean(boxes.ctx, box(45, 9, 9, 10, 10, 10), QStringLiteral("cut"), {});
+        boxes.apply(box(10, 10, 10, gp_Pnt(45, 9, 9)), "cut");
     EXPECT_EQ(cut, std::vector<int>({700}));
     EXPECT_NEAR(boxes.volume(700), 1000.0 - 5.0, 1e-6);
     EXPECT_EQ(boxes.state.tools.at(9).targets, std::vector<int>({700}));
@@ -160,7 +136,7 @@ TEST(Boolean, CutRemovesSwallowedBodies)
     // Nothing in reach: a warning, no body, no error.
     Part empty(false);
     empty.feature.warning = QStringLiteral("alt");
-    EXPECT_TRUE(applyBoolean(empty.ctx, box(0, 0, 0, 1, 1, 1), QStringLiteral("cut"), {}).empty());
+    EXPECT_TRUE(empty.apply(box(1, 1, 1), "cut").empty());
     EXPECT_EQ(empty.feature.warning, "Kein Körper im Wirkbereich");
     EXPECT_TRUE(empty.state.bodies.empty());
     EXPECT_EQ(empty.state.bodyCounter, 0);
@@ -171,39 +147,38 @@ TEST(Boolean, IntersectKeepsTheCommonPart)
 {
     Part part;
     const std::vector<int> result =
-        applyBoolean(part.ctx, box(5, 0, 0, 20, 10, 5), QStringLiteral("intersect"), {300, 500});
+        part.apply(box(20, 10, 5, gp_Pnt(5, 0, 0)), "intersect", {300, 500});
     EXPECT_EQ(result, std::vector<int>({300, 500}));
     EXPECT_NEAR(part.volume(300), 250.0, 1e-6);
     EXPECT_NEAR(part.volume(500), 250.0, 1e-6);
 
     Part miss;
     EXPECT_EQ(errorOf([&] {
-                  applyBoolean(miss.ctx, box(0, 50, 0, 5, 5, 5), QStringLiteral("intersect"), {300});
+                  miss.apply(box(5, 5, 5, gp_Pnt(0, 50, 0)), "intersect", {300});
               }),
               "Kein gemeinsamer Bereich – das Ergebnis wäre leer");
 
     // Any other op text intersects.
     Part typo;
-    applyBoolean(typo.ctx, box(0, 0, 0, 10, 10, 2), QStringLiteral("Verbinden"), {300});
+    typo.apply(box(10, 10, 2), "Verbinden", {300});
     EXPECT_NEAR(typo.volume(300), 200.0, 1e-6);
 
     Part none(false);
     EXPECT_TRUE(
-        applyBoolean(none.ctx, box(0, 0, 0, 1, 1, 1), QStringLiteral("intersect"), {}).empty());
+        none.apply(box(1, 1, 1), "intersect").empty());
     EXPECT_EQ(none.feature.warning, "Kein Körper im Wirkbereich");
 }
 
 TEST(Boolean, StaleAndRepeatedTargets)
 {
     Part part;
-    EXPECT_EQ(applyBoolean(part.ctx, box(5, 0, 0, 10, 10, 10), QStringLiteral("join"),
-                           {4242, 300, 300}),
+    EXPECT_EQ(part.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join", {4242, 300, 300}),
               std::vector<int>({300}));
     EXPECT_NEAR(part.volume(300), 1500.0, 1e-6);
     EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({4242, 300, 300}));
 
     Part cut;
-    EXPECT_EQ(applyBoolean(cut.ctx, box(5, 0, 0, 10, 10, 10), QStringLiteral("cut"), {300, 300}),
+    EXPECT_EQ(cut.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "cut", {300, 300}),
               std::vector<int>({300}));
     EXPECT_NEAR(cut.volume(300), 500.0, 1e-6);
 }
@@ -212,7 +187,7 @@ TEST(Boolean, InvalidToolIsRepairedFirst)
 {
     // A solid whose shell lacks a face: the analyser rejects it, the fixer
     // makes a valid open shell of it.
-    const TopoDS_Shape cube = box(0, 0, 0, 10, 10, 10);
+    const TopoDS_Shape cube = box(10, 10, 10);
     BRep_Builder builder;
     TopoDS_Shell open;
     builder.MakeShell(open);
@@ -227,11 +202,11 @@ TEST(Boolean, InvalidToolIsRepairedFirst)
     ASSERT_FALSE(BRepCheck_Analyzer(broken, Standard_True).IsValid());
 
     Part part(false);
-    const std::vector<int> result = applyBoolean(part.ctx, broken, QStringLiteral("new"), {});
+    const std::vector<int> result = part.apply(broken, "new");
     ASSERT_EQ(result.size(), 1u);
     const ToolRecord& record = part.state.tools.at(9);
     EXPECT_FALSE(record.shape.IsSame(broken));
     EXPECT_TRUE(BRepCheck_Analyzer(record.shape, Standard_True).IsValid());
     EXPECT_TRUE(part.state.bodies.at(result[0]).shape.IsSame(record.shape));
-    EXPECT_EQ(faceCount(record.shape), 5);
+    EXPECT_EQ(countOf(record.shape, TopAbs_FACE), 5);
 }

@@ -4,9 +4,7 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
 
-#include <BRepBndLib.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
-#include <Bnd_Box.hxx>
 #include <STEPControl_Writer.hxx>
 #include <gp_Ax1.hxx>
 
@@ -17,6 +15,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -25,31 +25,9 @@
 #include <numbers>
 
 using namespace qor::model;
+using namespace qor::test;
 
 namespace {
-
-// The placed body's bounding box as (xmin, ymin, zmin, xmax, ymax, zmax).
-std::array<double, 6> extent(const TopoDS_Shape& shape)
-{
-    Bnd_Box box;
-    BRepBndLib::AddOptimal(shape, box, false, false);
-    std::array<double, 6> e{};
-    box.Get(e[0], e[1], e[2], e[3], e[4], e[5]);
-    return e;
-}
-
-::testing::AssertionResult extentIs(const TopoDS_Shape& shape, std::array<double, 6> want,
-                                    double tol = 1e-6)
-{
-    const std::array<double, 6> got = extent(shape);
-    for (int i = 0; i < 6; ++i) {
-        if (std::abs(got[i] - want[i]) > tol)
-            return ::testing::AssertionFailure()
-                   << "box (" << got[0] << ", " << got[1] << ", " << got[2] << ") .. (" << got[3]
-                   << ", " << got[4] << ", " << got[5] << ")";
-    }
-    return ::testing::AssertionSuccess();
-}
 
 QString mm(double value)
 {

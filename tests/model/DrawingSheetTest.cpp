@@ -12,16 +12,8 @@ TEST(DrawingSheetJson, DefaultSheet)
               (QList<QString>{"Benennung", "Zeichnungsnummer", "Werkstoff", "Maßstab",
                               "Gezeichnet", "Datum", "Firma"}));
     const QJsonObject json = drawingToJson(sheet);
-    EXPECT_EQ(json.value("format").toString(), QStringLiteral("A3"));
-    EXPECT_EQ(json.value("scale").toDouble(), 1.0);
-    EXPECT_TRUE(json.value("views").isArray());
-    EXPECT_TRUE(json.value("views").toArray().isEmpty());
-    EXPECT_TRUE(json.value("dims").toArray().isEmpty());
-    EXPECT_TRUE(json.value("title").isObject());
-    EXPECT_TRUE(json.value("title").toObject().isEmpty());
-    EXPECT_EQ(json.value("next").toInt(), 1);
-    EXPECT_EQ(json.size(), 6);
-    EXPECT_FALSE(json.contains("titleOrder"));
+    EXPECT_EQ(json, (QJsonObject{{"format", "A3"}, {"scale", 1}, {"views", QJsonArray{}},
+                                 {"dims", QJsonArray{}}, {"title", QJsonObject{}}, {"next", 1}}));
 
     EXPECT_EQ(drawingFromJson(QJsonObject{}), sheet);
     EXPECT_EQ(drawingFromJson(json), sheet);
@@ -124,9 +116,6 @@ TEST(DrawingSheetJson, FullSheetRoundTrip)
 TEST(DrawingSheetTables, PaperScaleAndNames)
 {
     EXPECT_EQ(paperSize("A4"), QSizeF(297, 210));
-    EXPECT_EQ(paperSize("A3"), QSizeF(420, 297));
-    EXPECT_EQ(paperSize("A2"), QSizeF(594, 420));
-    EXPECT_EQ(paperSize("A1"), QSizeF(841, 594));
     EXPECT_EQ(paperSize("A0"), QSizeF(1189, 841));
     EXPECT_EQ(paperSize("a4"), QSizeF(420, 297));
     EXPECT_EQ(paperSize(""), QSizeF(420, 297));
@@ -138,16 +127,12 @@ TEST(DrawingSheetTables, PaperScaleAndNames)
     EXPECT_EQ(autoScale(200, 100, 199.9, 100), 0.5);
 
     EXPECT_EQ(scaleText(5), QStringLiteral("5:1"));
-    EXPECT_EQ(scaleText(2), QStringLiteral("2:1"));
     EXPECT_EQ(scaleText(1), QStringLiteral("1:1"));
     EXPECT_EQ(scaleText(0.5), QStringLiteral("1:2"));
     EXPECT_EQ(scaleText(0.3), QStringLiteral("1:3.333"));
-    EXPECT_EQ(scaleText(0.02), QStringLiteral("1:50"));
     EXPECT_EQ(scaleText(0.001), QStringLiteral("1:1000"));
 
     EXPECT_EQ(viewKindName(0), QStringLiteral("Vorderansicht"));
-    EXPECT_EQ(viewKindName(3), QStringLiteral("Seitenansicht von links"));
-    EXPECT_EQ(viewKindName(5), QStringLiteral("Rückansicht"));
     EXPECT_EQ(viewKindName(6), QStringLiteral("Isometrie"));
     EXPECT_TRUE(viewKindName(7).isEmpty());
     EXPECT_TRUE(viewKindName(-1).isEmpty());

@@ -9,11 +9,14 @@
 
 #include <QJsonArray>
 
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace qor::model;
+using namespace qor::test;
 
 namespace {
 
@@ -30,30 +33,6 @@ struct Fixture {
         feature.params = std::move(params);
     }
 };
-
-// The message of the FeatureError that `call` throws; empty when none is thrown.
-template <typename Call>
-QString errorOf(Call&& call)
-{
-    try {
-        call();
-    } catch (const FeatureError& e) {
-        return QString::fromUtf8(e.what());
-    }
-    return {};
-}
-
-int faceCount(const TopoDS_Shape& shape)
-{
-    TopTools_IndexedMapOfShape faces;
-    TopExp::MapShapes(shape, TopAbs_FACE, faces);
-    return faces.Extent();
-}
-
-TopoDS_Shape box(double x, double y, double z, double dx, double dy, double dz)
-{
-    return BRepPrimAPI_MakeBox(gp_Pnt(x, y, z), dx, dy, dz).Shape();
-}
 
 } // namespace
 
@@ -129,7 +108,7 @@ TEST(ExecContext, NewBodiesTakeFeatureIdsAndCounterNames)
 {
     Fixture f;
     f.state.bodyCounter = 4;
-    const TopoDS_Shape cube = box(0, 0, 0, 10, 10, 10);
+    const TopoDS_Shape cube = box(10, 10, 10);
     EXPECT_EQ(addNewBody(f.ctx, cube), 1200);
     EXPECT_EQ(addNewBody(f.ctx, cube), 1201);
     EXPECT_EQ(f.state.bodies.at(1200).name, "Körper 5");
@@ -158,7 +137,7 @@ TEST(ExecContext, NewBodiesTakeFeatureIdsAndCounterNames)
 TEST(ExecContext, BodyIdsBeyondTheIntegerRangeAreErrors)
 {
     // Feature ids come from the file; a damaged one must not wrap the body ids.
-    const TopoDS_Shape cube = box(0, 0, 0, 10, 10, 10);
+    const TopoDS_Shape cube = box(10, 10, 10);
     Fixture largest({}, 21474836);
     EXPECT_EQ(addNewBody(largest.ctx, cube), 2147483600);
     largest.state.bodies[2147483647] = Body{};
@@ -182,9 +161,9 @@ TEST(ExecContext, BodyIdsBeyondTheIntegerRangeAreErrors)
 TEST(ExecContext, SetBodyReplacesOnlyTheShape)
 {
     Fixture f;
-    const int id = addNewBody(f.ctx, box(0, 0, 0, 10, 10, 10), QStringLiteral("Block"));
+    const int id = addNewBody(f.ctx, box(10, 10, 10), QStringLiteral("Block"));
 
-    EXPECT_EQ(errorOf([&] { f.ctx.setBody(999, box(0, 0, 0, 1, 1, 1)); }),
+    EXPECT_EQ(errorOf([&] { f.ctx.setBody(999, box(1, 1, 1)); }),
               "Körper existiert nicht mehr");
     TopoDS_Compound empty;
     BRep_Builder().MakeCompound(empty);
@@ -193,7 +172,7 @@ TEST(ExecContext, SetBodyReplacesOnlyTheShape)
     EXPECT_NEAR(shapeVolume(f.state.bodies.at(id).shape), 1000.0, 1e-6);
 
     f.feature.id = 30; // another feature changing the body
-    f.ctx.setBody(id, box(0, 0, 0, 10, 10, 20));
+    f.ctx.setBody(id, box(10, 10, 20));
     const Body& body = f.state.bodies.at(id);
     EXPECT_NEAR(shapeVolume(body.shape), 2000.0, 1e-6);
     EXPECT_EQ(body.name, "Block");
@@ -203,26 +182,26 @@ TEST(ExecContext, SetBodyReplacesOnlyTheShape)
 
 TEST(ExecContext, MeasuresAndCleanUp)
 {
-    EXPECT_NEAR(shapeVolume(box(0, 0, 0, 10, 20, 30)), 6000.0, 1e-6);
-    EXPECT_NEAR(shapeVolume(box(0, 0, 0, 10, 20, 30).Reversed()), 6000.0, 1e-6);
+    EXPECT_NEAR(shapeVolume(box(10, 20, 30)), 6000.0, 1e-6);
+    EXPECT_NEAR(shapeVolume(box(10, 20, 30).Reversed()), 6000.0, 1e-6);
     EXPECT_EQ(shapeVolume(TopoDS_Shape()), 0.0);
 
     Fixture f;
     EXPECT_EQ(throughAllDistance(f.state, gp_Pnt(5, 5, 5)), 1000.0);
     addNewBody(f.ctx, TopoDS_Shape());
     EXPECT_EQ(throughAllDistance(f.state, gp_Pnt(5, 5, 5)), 1000.0);
-    addNewBody(f.ctx, box(0, 0, 0, 10, 10, 10));
+    addNewBody(f.ctx, box(10, 10, 10));
     EXPECT_NEAR(throughAllDistance(f.state, gp_Pnt(0, 0, 0)), 2 * std::sqrt(300.0) + 10, 1e-3);
-    addNewBody(f.ctx, box(100, 0, 0, 10, 10, 10));
+    addNewBody(f.ctx, box(10, 10, 10, gp_Pnt(100, 0, 0)));
     EXPECT_NEAR(throughAllDistance(f.state, gp_Pnt(0, 0, 0)), 2 * std::sqrt(12300.0) + 10, 1e-3);
 
     // Two boxes side by side fuse into one with split faces; the clean-up
     // merges them into the six faces of one block.
-    BRepAlgoAPI_Fuse fuse(box(0, 0, 0, 10, 10, 10), box(10, 0, 0, 10, 10, 10));
+    BRepAlgoAPI_Fuse fuse(box(10, 10, 10), box(10, 10, 10, gp_Pnt(10, 0, 0)));
     ASSERT_TRUE(fuse.IsDone());
-    EXPECT_GT(faceCount(fuse.Shape()), 6);
+    EXPECT_GT(countOf(fuse.Shape(), TopAbs_FACE), 6);
     const TopoDS_Shape clean = unifySameDomain(fuse.Shape());
-    EXPECT_EQ(faceCount(clean), 6);
+    EXPECT_EQ(countOf(clean, TopAbs_FACE), 6);
     EXPECT_NEAR(shapeVolume(clean), 2000.0, 1e-6);
     EXPECT_TRUE(unifySameDomain(TopoDS_Shape()).IsNull());
 }

@@ -123,105 +123,51 @@ TEST(FeatureEditing, SketchesGetPlaneDefaultsAndDocumentWideDimensionNames)
 
 TEST(FeatureEditing, InsertPositionAndRollback)
 {
-    {
-        // Automatic position: at the marker, which moves behind the new feature.
+    struct Case {
+        int count, rollback, position; // position -1: automatic
+        int index, rollbackAfter;
+    };
+    const Case cases[] = {
+        {5, 2, -1, 2, 3},   // at the marker, which moves behind the new feature
+        {5, 2, 4, 4, 2},    // behind the marker: rolled back
+        {5, 3, 0, 0, 4},    // before the marker: shifts it
+        {3, -1, -1, 3, -1}, // no marker: appended
+        {3, -1, 99, 3, -1}, // past the end: appended
+        {3, 7, -1, 3, -1},  // a marker past the end behaves like none
+        {3, 3, -1, 3, -1},  // marker at the end: everything runs
+        {2, 0, -1, 0, 1},   // marker at 0: only the new feature runs
+    };
+    for (const Case& c : cases) {
         Document doc;
-        fill(doc, 5, 2);
-        Feature* f = doc.addFeature(QStringLiteral("sphere"));
-        EXPECT_EQ(doc.featureIndex(f->id), 2);
-        EXPECT_EQ(doc.rollback, 3);
-        EXPECT_EQ(doc.features.size(), 6u);
-    }
-    {
-        // Explicit position behind the marker: the new feature is rolled back.
-        Document doc;
-        fill(doc, 5, 2);
-        Feature* f = doc.addFeature(QStringLiteral("sphere"), {}, 4);
-        EXPECT_EQ(doc.featureIndex(f->id), 4);
-        EXPECT_EQ(doc.rollback, 2);
-    }
-    {
-        // Explicit position before the marker shifts it.
-        Document doc;
-        fill(doc, 5, 3);
-        Feature* f = doc.addFeature(QStringLiteral("sphere"), {}, 0);
-        EXPECT_EQ(doc.featureIndex(f->id), 0);
-        EXPECT_EQ(doc.rollback, 4);
-    }
-    {
-        Document doc;
-        fill(doc, 3, -1);
-        Feature* f = doc.addFeature(QStringLiteral("sphere"));
-        EXPECT_EQ(doc.featureIndex(f->id), 3);
-        EXPECT_EQ(doc.rollback, -1);
-        // A position past the end appends.
-        Feature* g = doc.addFeature(QStringLiteral("sphere"), {}, 99);
-        EXPECT_EQ(doc.featureIndex(g->id), 4);
-        EXPECT_EQ(doc.rollback, -1);
-    }
-    {
-        // A marker past the end behaves like none.
-        Document doc;
-        fill(doc, 3, 7);
-        Feature* f = doc.addFeature(QStringLiteral("sphere"));
-        EXPECT_EQ(doc.featureIndex(f->id), 3);
-        EXPECT_EQ(doc.rollback, -1);
-    }
-    {
-        // Marker at the end: the feature lands last and everything runs.
-        Document doc;
-        fill(doc, 3, 3);
-        doc.addFeature(QStringLiteral("sphere"));
-        EXPECT_EQ(doc.rollback, -1);
-    }
-    {
-        // Marker at 0: the new feature is the only one that runs.
-        Document doc;
-        fill(doc, 2, 0);
-        Feature* f = doc.addFeature(QStringLiteral("sphere"));
-        EXPECT_EQ(doc.featureIndex(f->id), 0);
-        EXPECT_EQ(doc.rollback, 1);
+        fill(doc, c.count, c.rollback);
+        Feature* f = doc.addFeature(QStringLiteral("sphere"), {}, c.position);
+        EXPECT_EQ(doc.featureIndex(f->id), c.index) << c.rollback << " " << c.position;
+        EXPECT_EQ(doc.rollback, c.rollbackAfter) << c.rollback << " " << c.position;
+        EXPECT_EQ(doc.features.size(), std::size_t(c.count + 1));
     }
 }
 
 TEST(FeatureEditing, RemoveMovesRollback)
 {
-    {
+    struct Case {
+        int count, rollback, removed, rollbackAfter;
+    };
+    const Case cases[] = {{5, 3, 1, 2}, {4, 3, 3, -1}, {5, 2, 4, 2}, {5, 2, 2, 2}, {3, -1, 0, -1}};
+    for (const Case& c : cases) {
         Document doc;
-        fill(doc, 5, 3);
-        const int id = doc.features[1]->id;
+        fill(doc, c.count, c.rollback);
+        const int id = doc.features[std::size_t(c.removed)]->id;
         doc.removeFeature(id);
-        EXPECT_EQ(doc.rollback, 2);
+        EXPECT_EQ(doc.rollback, c.rollbackAfter) << c.rollback << " " << c.removed;
         EXPECT_EQ(doc.feature(id), nullptr);
-        EXPECT_EQ(doc.features.size(), 4u);
+        EXPECT_EQ(doc.features.size(), std::size_t(c.count - 1));
     }
-    {
-        Document doc;
-        fill(doc, 4, 3);
-        doc.removeFeature(doc.features[3]->id);
-        EXPECT_EQ(doc.rollback, -1);
-    }
-    {
-        // Removing behind the marker leaves it.
-        Document doc;
-        fill(doc, 5, 2);
-        doc.removeFeature(doc.features[4]->id);
-        EXPECT_EQ(doc.rollback, 2);
-        doc.removeFeature(doc.features[2]->id);
-        EXPECT_EQ(doc.rollback, 2);
-        EXPECT_EQ(doc.features.size(), 3u);
-    }
-    {
-        Document doc;
-        fill(doc, 3, -1);
-        const QStringList before = names(doc);
-        doc.removeFeature(42);
-        EXPECT_EQ(names(doc), before);
-        EXPECT_EQ(doc.rollback, -1);
-        doc.removeFeature(doc.features[0]->id);
-        EXPECT_EQ(doc.rollback, -1);
-        EXPECT_EQ(names(doc), QStringList({"Quader2", "Quader3"}));
-    }
+
+    Document doc;
+    fill(doc, 3, -1);
+    doc.removeFeature(42); // absent: nothing happens
+    doc.removeFeature(doc.features[0]->id);
+    EXPECT_EQ(names(doc), QStringList({"Quader2", "Quader3"}));
 }
 
 TEST(FeatureEditing, NewIdsFollowNextId)

@@ -3,19 +3,18 @@
 #include "model/Document.h"
 #include "model/MateSolver.h"
 
-#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
-#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Tool.hxx>
-#include <Bnd_Box.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <gp_Ax1.hxx>
 #include <gp_Circ.hxx>
 #include <gp_Elips.hxx>
 #include <gp_Lin.hxx>
+
+#include "tests/common/ShapeChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -24,19 +23,11 @@
 #include <numbers>
 
 using namespace qor::model;
+using qor::test::extent;
 
 namespace {
 
 constexpr double tol = 1e-6;
-
-std::array<double, 6> extent(const TopoDS_Shape& shape)
-{
-    Bnd_Box box;
-    BRepBndLib::AddOptimal(shape, box, false, false);
-    std::array<double, 6> e{};
-    box.Get(e[0], e[1], e[2], e[3], e[4], e[5]);
-    return e;
-}
 
 // The sub-shape of the given type whose classification passes the test.
 TopoDS_Shape find(const TopoDS_Shape& shape, TopAbs_ShapeEnum type,
