@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+
+#include "tests/common/ShapeChecks.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -11,19 +14,13 @@
 #include <sys/resource.h>
 
 using namespace qor::model;
+using namespace qor::test;
 
 namespace {
 
 const QString notADocument = QStringLiteral("Keine QorCAD-Bauteildatei");
 const QString newerVersion = QStringLiteral("Die Datei stammt aus einer neueren QorCAD-Version");
 const QString damaged = QStringLiteral("Datei beschädigt: ");
-
-QStringList sortedKeys(const QJsonObject& json)
-{
-    QStringList keys = json.keys();
-    keys.sort();
-    return keys;
-}
 
 QJsonObject header()
 {
@@ -144,19 +141,6 @@ Document richDocument()
     doc.meta = QJsonObject{{"author", "Jörg"},
                            {"nested", QJsonObject{{"a", QJsonArray{1, 2.5, QJsonValue(), true}}}}};
     return doc;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 // Everything a failed load must leave alone.
@@ -305,14 +289,8 @@ TEST(DocumentFileReader, DefaultsForMissingMembers)
 
     ASSERT_EQ(doc.appearance.size(), 2u);
     const BodyAppearance& glass = doc.appearance.at(4); // the later entry replaced the first
-    EXPECT_EQ(glass.material, QStringLiteral("Glas"));
-    EXPECT_EQ(glass.density, 7.85);
-    EXPECT_EQ(glass.r, 0.0);
-    EXPECT_EQ(glass.g, 0.0);
-    EXPECT_EQ(glass.b, 0.0);
-    EXPECT_TRUE(doc.appearance.at(5).material.isEmpty());
-    EXPECT_EQ(doc.appearance.at(5).r, 0.5);
-    EXPECT_EQ(doc.appearance.at(5).g, 0.0);
+    EXPECT_EQ(glass, (BodyAppearance{QStringLiteral("Glas"), 0, 0, 0, 7.85}));
+    EXPECT_EQ(doc.appearance.at(5), (BodyAppearance{QString(), 0.5, 0, 0, 7.85}));
 
     ASSERT_EQ(doc.features.size(), 2u);
     EXPECT_EQ(doc.features[0]->sketch, nullptr);

@@ -4,28 +4,19 @@
 
 #include <QJsonArray>
 
-#include <BRepBndLib.hxx>
-#include <BRepPrimAPI_MakeBox.hxx>
-#include <Bnd_Box.hxx>
 #include <Standard_Failure.hxx>
 
-#include <BRepBndLib.hxx>
-#include <Bnd_Box.hxx>
+#include "tests/common/RectangleChain.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 using namespace qor::model;
+using namespace qor::test;
 
 namespace {
-
-Bnd_Box boundsOf(const TopoDS_Shape& shape)
-{
-    Bnd_Box box;
-    BRepBndLib::Add(shape, box);
-    return box;
-}
 
 // A feature whose type no executor handles: it fails at every run, and failed
 // runs are cached like any other.
@@ -191,7 +182,7 @@ TEST(Recompute, AssemblyPassCannotTakeRecomputeDown)
         ++runs;
         Body placed;
         placed.id = 900001;
-        placed.shape = BRepPrimAPI_MakeBox(10, 10, 10).Shape();
+        placed.shape = box(10, 10, 10);
         state.bodies[placed.id] = placed;
     };
 
@@ -313,9 +304,9 @@ TEST(Recompute, SketchRegionsAreBuiltOncePerSketchAndPlane)
     alongY.SetLocation(gp_Pnt(0, 1.3, 0));
     doc.sketchRegions(*f, alongX);
     const std::uint64_t alongXKey = f->regionsKey;
-    const Bnd_Box onY = boundsOf(doc.sketchRegions(*f, alongY).front().face);
+    const std::array<double, 6> onY = extent(doc.sketchRegions(*f, alongY).front().face);
     EXPECT_NE(f->regionsKey, alongXKey);
-    EXPECT_NEAR(0.5 * (onY.CornerMin().Y() + onY.CornerMax().Y()), 1.3, 1e-6);
+    EXPECT_NEAR(0.5 * (onY[1] + onY[4]), 1.3, 1e-6);
     gp_Ax3 flipped;
     flipped.YReverse();
     doc.sketchRegions(*f, gp_Ax3());
@@ -383,31 +374,16 @@ TEST(Recompute, ConstructionPlanesThroughTheHistory)
 
 namespace {
 
-// A sketch of a w × h rectangle with its corner at the origin, held by
-// horizontal, vertical and fixed constraints and two driving dimensions.
+// A fixed rectangle with its corner at the origin, sized by the two expressions.
 Feature* rectangleSketch(Document& doc, const QString& width, const QString& height)
 {
-    using qor::sketch::ConstraintType;
     Feature* f = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
     qor::sketch::Sketch& s = *f->sketch;
-    const int bottom = int(s.addLineAt(false, 0, 0, 8, 0));
-    const int right = int(s.addLineAt(false, 8, 0, 8, 6));
-    const int top = int(s.addLineAt(false, 8, 6, 0, 6));
-    const int left = int(s.addLineAt(false, 0, 6, 0, 0));
-    auto start = [&](int line) { return s.startPoint(line); };
-    s.addConstraint(ConstraintType::Coincident, s.endPoint(bottom), start(right), -1, 0);
-    s.addConstraint(ConstraintType::Coincident, s.endPoint(right), start(top), -1, 0);
-    s.addConstraint(ConstraintType::Coincident, s.endPoint(top), start(left), -1, 0);
-    s.addConstraint(ConstraintType::Coincident, s.endPoint(left), start(bottom), -1, 0);
-    s.addConstraint(ConstraintType::Horizontal, bottom, -1, -1, 0);
-    s.addConstraint(ConstraintType::Horizontal, top, -1, -1, 0);
-    s.addConstraint(ConstraintType::Vertical, left, -1, -1, 0);
-    s.addConstraint(ConstraintType::Vertical, right, -1, -1, 0);
-    s.addConstraint(ConstraintType::Fixed, start(bottom), -1, -1, 0);
-    s.findConstraint(int(s.addDimension(ConstraintType::Distance, bottom, -1, -1)))->expression =
-        width.toStdString();
-    s.findConstraint(int(s.addDimension(ConstraintType::Distance, left, -1, -1)))->expression =
-        height.toStdString();
+    const auto r = qor::sketch::fixtures::addRectangle(s, 0, 0, 8, 6);
+    s.addConstraint(qor::sketch::ConstraintType::Fixed, r.corners[0], -1, -1, 0);
+    const std::size_t n = s.constraints.size();
+    s.constraints[n - 3].expression = width.toStdString();
+    s.constraints[n - 2].expression = height.toStdString();
     return f;
 }
 
@@ -447,13 +423,7 @@ TEST(Recompute, SketchesExtrusionsAndBoxesIntoSolids)
     EXPECT_EQ(body.id, pad->id * 100);
     EXPECT_EQ(body.name, "Körper 1");
     EXPECT_NEAR(shapeVolume(body.shape), 40 * 30 * 10 - 10 * 10 * 4, 1e-6);
-    Bnd_Box bounds;
-    BRepBndLib::AddOptimal(body.shape, bounds, false, false);
-    double x0, y0, z0, x1, y1, z1;
-    bounds.Get(x0, y0, z0, x1, y1, z1);
-    EXPECT_NEAR(x1 - x0, 40.0, 1e-6);
-    EXPECT_NEAR(y1 - y0, 30.0, 1e-6);
-    EXPECT_NEAR(z1 - z0, 10.0, 1e-6);
+    EXPECT_TRUE(extentIs(body.shape, {0, 0, 0, 40, 30, 10}));
     EXPECT_EQ(doc.current.tools.at(pocket->id).targets, std::vector<int>({body.id}));
     EXPECT_EQ(doc.current.sketches.at(base->id).sketch, base->sketch.get());
     EXPECT_NEAR(shapeVolume(doc.snapshots[2].bodies.at(body.id).shape), 12000.0, 1e-6);
