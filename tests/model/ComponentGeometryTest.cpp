@@ -118,9 +118,7 @@ void writeSolidEdgeAssembly(const QString& path, const std::vector<Occurrence>& 
     }
     qor::test::CompoundFileWriter writer;
     writer.addStream("Attachments", stream);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(writer.build());
+    writeFile(path, writer.build());
 }
 
 constexpr std::array<double, 16> shifted{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.1, 0, 0, 1};
@@ -264,11 +262,8 @@ TEST(ComponentGeometry, FileCacheRereadsOnlyAChangedFile)
     QString message;
     EXPECT_TRUE(loadComponentFile(dir.filePath("leer.qcpart"), &message).empty());
     EXPECT_EQ(message, "Keine Geometrie");
-    QFile broken(dir.filePath("kaputt.qcpart"));
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write("{ kein JSON");
-    broken.close();
-    EXPECT_TRUE(loadComponentFile(broken.fileName(), &message).empty());
+    writeFile(dir.filePath("kaputt.qcpart"), "{ kein JSON");
+    EXPECT_TRUE(loadComponentFile(dir.filePath("kaputt.qcpart"), &message).empty());
     EXPECT_TRUE(message.startsWith("Datei beschädigt")) << message.toStdString();
 }
 
@@ -292,10 +287,7 @@ TEST(ComponentGeometry, ForeignFileComponent)
     EXPECT_TRUE(assembly.components[0].status.isEmpty());
 
     // The importer's refusal becomes the component's status.
-    QFile unknown(dir.filePath("notiz.xyz"));
-    ASSERT_TRUE(unknown.open(QIODevice::WriteOnly));
-    unknown.write("nichts");
-    unknown.close();
+    writeFile(dir.filePath("notiz.xyz"), "nichts");
     assemble(assembly, dir.path(), {fileComponent(9, "Notiz", "notiz.xyz")});
     EXPECT_TRUE(assembly.current.bodies.empty());
     EXPECT_EQ(assembly.components[0].status, "Unbekanntes Dateiformat .xyz");
@@ -517,10 +509,7 @@ TEST(ComponentGeometry, SolidEdgeAssemblies)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QFile part(dir.filePath("Block.par"));
-    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
-    part.write("Teiledatei");
-    part.close();
+    writeFile(dir.filePath("Block.par"), "Teiledatei");
 
     // The first failing occurrence speaks for the assembly when nothing was found.
     writeSolidEdgeAssembly(dir.filePath("Fehlend.asm"),
