@@ -5,12 +5,15 @@
 #include "model/ShapeSignature.h"
 
 #include <BRepBndLib.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepGProp.hxx>
+#include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -107,15 +110,52 @@ struct TestPart {
 
     double signedVolume(int bodyId) const { return signedVolume(state.bodies.at(bodyId).shape); }
 
+    // Runs a feature that must succeed; returns the id of the body it makes.
+    int body(const QString& type, const QJsonObject& params = {},
+             qor::model::Feature** out = nullptr)
+    {
+        qor::model::Feature* f = nullptr;
+        EXPECT_EQ(run(type, params, &f), QString()) << type.toStdString();
+        if (out)
+            *out = f;
+        return f->id * 100;
+    }
+
+    const TopoDS_Shape& shape(int bodyId) const { return state.bodies.at(bodyId).shape; }
+
     // A box feature of edge length size centred on (x, y) of the XY plane, standing
     // on it; returns its body id.
     int cube(double size, double x = 0.0, double y = 0.0)
     {
-        qor::model::Feature* f = nullptr;
-        const QString error = run("box", {{"length", size}, {"width", size}, {"height", size},
-                                          {"x", x}, {"y", y}}, &f);
-        EXPECT_EQ(error, QString());
-        return f->id * 100;
+        return body("box", {{"length", size}, {"width", size}, {"height", size}, {"x", x}, {"y", y}});
+    }
+
+    static QJsonObject origin(int id) { return {{"kind", "origin"}, {"id", id}}; }
+    static QJsonObject featureRef(int id) { return {{"kind", "feature"}, {"id", id}}; }
+
+    static bool inside(const TopoDS_Shape& solid, const gp_Pnt& p)
+    {
+        return BRepClass3d_SolidClassifier(solid, p, 1e-7).State() == TopAbs_IN;
+    }
+
+    static bool hasVertexNear(const TopoDS_Shape& shape, const gp_Pnt& p)
+    {
+        for (TopExp_Explorer e(shape, TopAbs_VERTEX); e.More(); e.Next()) {
+            if (BRep_Tool::Pnt(TopoDS::Vertex(e.Current())).Distance(p) < 1e-4)
+                return true;
+        }
+        return false;
+    }
+
+    // The message of the feature error run throws, empty when it throws none.
+    static QString failure(const std::function<void()>& run)
+    {
+        try {
+            run();
+        } catch (const qor::model::FeatureError& e) {
+            return QString::fromUtf8(e.what());
+        }
+        return {};
     }
 
     // A body put straight into the state, for shapes no executor here makes.
