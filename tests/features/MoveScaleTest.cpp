@@ -219,7 +219,5 @@ TEST(MoveScale, SameVolumesAfterSaveAndLoad)
     ASSERT_EQ(doc.current.bodies.size(), 4u);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(block->id * 100).shape), 30000.0 * 3, 1e-6);
 
-    Document loaded = reloaded(doc);
-    ASSERT_EQ(loaded.recompute(), 0);
-    EXPECT_TRUE(sameBodies(doc.current, loaded.current, 1e-7));
+    expectSameAfterReload(doc);
 }
