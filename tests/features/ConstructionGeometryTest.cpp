@@ -181,7 +181,8 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     body.id = 100;
     body.shape = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 10, 20, 30).Shape();
     state.bodies[100] = body;
-    f.params["ref"] = edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
+    f.params["ref"] =
+        edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
     ExecContext context{doc, f, state};
     execAxis(context);
     const gp_Ax1& axis = state.axes.at(f.id);

@@ -22,14 +22,7 @@ double filletLoss(double r, double l)
     return (1.0 - pi / 4.0) * r * r * l;
 }
 
-bool hasVertexNear(const TopoDS_Shape& shape, const gp_Pnt& p)
-{
-    for (TopExp_Explorer e(shape, TopAbs_VERTEX); e.More(); e.Next()) {
-        if (BRep_Tool::Pnt(TopoDS::Vertex(e.Current())).Distance(p) < 1e-4)
-            return true;
-    }
-    return false;
-}
+const auto hasVertexNear = TestPart::hasVertexNear;
 
 QJsonObject fillet(const QJsonArray& edges, const QString& radius)
 {

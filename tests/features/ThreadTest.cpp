@@ -69,16 +69,6 @@ QJsonObject cylinderFace(const TestPart& part, int body)
     return {};
 }
 
-QJsonObject planarFace(const TestPart& part, int body)
-{
-    TopExp_Explorer it(part.state.bodies.at(body).shape, TopAbs_FACE);
-    for (; it.More(); it.Next()) {
-        if (BRepAdaptor_Surface(TopoDS::Face(it.Current())).GetType() == GeomAbs_Plane)
-            return faceRef(body, it.Current());
-    }
-    return {};
-}
-
 QJsonObject thread(QJsonArray faces, QJsonObject params = {})
 {
     params["faces"] = faces;
@@ -126,14 +116,7 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
 
     // Nothing to sweep, and a budget that is used up, fail in German and at once.
     const QString failed = "Gewindegang konnte nicht erzeugt werden";
-    const auto error = [](const std::function<void()>& run) {
-        try {
-            run();
-        } catch (const FeatureError& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return QString();
-    };
+    const auto error = TestPart::failure;
     EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 0, 4); }), failed);
     EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 3, 3, 1, 4); }), failed);
     EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 1, -1); }), failed);
@@ -307,7 +290,7 @@ TEST(Thread, BadInputFailsInGerman)
     TestPart part;
     const int body = shaft(part, 12, 20);
     EXPECT_EQ(part.run("thread", {}), "Zylinderfläche(n) für das Gewinde auswählen");
-    EXPECT_EQ(part.run("thread", thread({planarFace(part, body)})),
+    EXPECT_EQ(part.run("thread", thread({part.faceAt(body, gp_Pnt(0, 0, 20))})),
               "Gewinde nur auf zylindrischen Flächen");
     EXPECT_EQ(part.run("thread", thread({cylinderFace(part, body)}, {{"size", "M7"}})),
               "Unbekannte Gewindegröße");
