@@ -19,11 +19,6 @@ double springVolume(double sectionArea, double radius, double turns)
     return sectionArea * 2.0 * pi * radius * turns;
 }
 
-QJsonObject originAxis(int id)
-{
-    return {{"kind", "origin"}, {"id", id}};
-}
-
 struct Spring {
     QString error;
     double volume = 0.0;
@@ -120,11 +115,7 @@ TEST(Coil, HandFlipAndAxis)
     EXPECT_NEAR(y0, -11, 0.01);
     EXPECT_LT(y1, 1.5);
     EXPECT_NEAR(right.volume, left.volume, 1e-6);
-
-    const Spring fullLeft = spring({{"leftHand", true}});
-    ASSERT_EQ(fullLeft.error, QString());
-    EXPECT_NEAR(fullLeft.volume, springVolume(pi, 10, 8), 0.05);
-    EXPECT_GT(fullLeft.signedVolume, 0.0);
+    EXPECT_GT(spring({{"leftHand", true}}).signedVolume, 0.0);
 
     // Flipped, the spring grows down the axis.
     const Spring flipped = spring({{"flip", true}});
@@ -134,10 +125,10 @@ TEST(Coil, HandFlipAndAxis)
     EXPECT_GT(flipped.signedVolume, 0.0);
 
     // About the X axis the helix starts on +Y.
-    const Spring alongX = spring({{"axis", originAxis(-11)}, {"turns", "2"}});
+    const Spring alongX = spring({{"axis", TestPart::origin(-11)}, {"turns", "2"}});
     ASSERT_EQ(alongX.error, QString());
     EXPECT_TRUE(boxIs(alongX.box, -1, -11, -11, 11, 11, 11, 0.01));
-    const Spring alongY = spring({{"axis", originAxis(-12)}, {"turns", "2"}});
+    const Spring alongY = spring({{"axis", TestPart::origin(-12)}, {"turns", "2"}});
     ASSERT_EQ(alongY.error, QString());
     EXPECT_TRUE(boxIs(alongY.box, -11, -1, -11, 11, 11, 11, 0.01));
 }
@@ -214,13 +205,8 @@ TEST(Coil, SurvivesSaveAndLoad)
                             {"flip", true}});
     ASSERT_EQ(doc.recompute(), 0);
     ASSERT_EQ(doc.current.bodies.size(), 1u);
-    const double volume = shapeVolume(doc.current.bodies.begin()->second.shape);
-    EXPECT_NEAR(volume, springVolume(6.25, 10, 7.5), 0.05);
-
-    Document loaded;
-    TestPart::reload(doc, loaded);
-    ASSERT_EQ(loaded.current.bodies.size(), 1u);
-    EXPECT_NEAR(shapeVolume(loaded.current.bodies.begin()->second.shape), volume, 1e-9);
-    EXPECT_TRUE(boxIs(TestPart::box(loaded.current.bodies.begin()->second.shape), -11.25, -11.25,
-                      -31.25, 11.25, 11.25, 1.25, 0.01));
+    const TopoDS_Shape& coil = doc.current.bodies.begin()->second.shape;
+    EXPECT_NEAR(shapeVolume(coil), springVolume(6.25, 10, 7.5), 0.05);
+    EXPECT_TRUE(boxIs(TestPart::box(coil), -11.25, -11.25, -31.25, 11.25, 11.25, 1.25, 0.01));
+    expectSameAfterReload(doc);
 }

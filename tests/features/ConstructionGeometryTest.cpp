@@ -1,3 +1,5 @@
+#include "TestPart.h"
+
 #include "features/ConstructionGeometry.h"
 #include "model/References.h"
 #include "model/ShapeSignature.h"
@@ -17,15 +19,8 @@ using namespace qor::model;
 
 namespace {
 
-QJsonObject featureRef(int id)
-{
-    return QJsonObject{{"kind", "feature"}, {"id", id}};
-}
-
-QJsonObject originRef(int id)
-{
-    return QJsonObject{{"kind", "origin"}, {"id", id}};
-}
+const auto featureRef = TestPart::featureRef;
+const auto originRef = TestPart::origin;
 
 void expectPoint(const gp_Pnt& p, double x, double y, double z)
 {
@@ -186,14 +181,8 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     body.id = 100;
     body.shape = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 10, 20, 30).Shape();
     state.bodies[100] = body;
-    TopoDS_Shape zEdge;
-    for (TopExp_Explorer e(body.shape, TopAbs_EDGE); e.More(); e.Next()) {
-        const ShapeSignature sig = describeShape(e.Current());
-        if (std::fabs(sig.point[0] - 11) < 1e-9 && std::fabs(sig.point[1] - 22) < 1e-9)
-            zEdge = e.Current();
-    }
-    ASSERT_FALSE(zEdge.IsNull());
-    f.params["ref"] = edgeRef(100, zEdge);
+    f.params["ref"] =
+        edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
     ExecContext context{doc, f, state};
     execAxis(context);
     const gp_Ax1& axis = state.axes.at(f.id);
@@ -206,12 +195,8 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     // The body loses that edge: the resolver's message, and no axis is written.
     state.axes.clear();
     state.bodies[100].shape = BRepPrimAPI_MakeBox(gp_Pnt(-50, -50, -50), 5, 5, 5).Shape();
-    try {
-        execAxis(context);
-        ADD_FAILURE() << "the axis resolved on a body without its edge";
-    } catch (const FeatureError& e) {
-        EXPECT_STREQ(e.what(), "Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
-    }
+    EXPECT_EQ(TestPart::failure([&] { execAxis(context); }),
+              "Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
     EXPECT_TRUE(state.axes.empty());
 }
 
@@ -250,19 +235,8 @@ TEST(ConstructionGeometry, FollowsAPickedFaceThroughRecomputes)
     ASSERT_EQ(doc.recompute(), 0);
     const int bodyId = box->id * 100;
     const TopoDS_Shape solid = doc.current.bodies.at(bodyId).shape;
-    TopoDS_Shape top;
-    TopoDS_Shape corner;
-    for (TopExp_Explorer e(solid, TopAbs_FACE); e.More(); e.Next()) {
-        if (std::fabs(describeShape(e.Current()).point[2] - 20) < 1e-9)
-            top = e.Current();
-    }
-    for (TopExp_Explorer e(solid, TopAbs_EDGE); e.More(); e.Next()) {
-        const ShapeSignature sig = describeShape(e.Current());
-        if (std::fabs(sig.point[0] - 25) < 1e-9 && std::fabs(sig.point[1] - 15) < 1e-9)
-            corner = e.Current();
-    }
-    ASSERT_FALSE(top.IsNull());
-    ASSERT_FALSE(corner.IsNull());
+    const TopoDS_Shape top = TestPart::subShapeAt(solid, TopAbs_FACE, gp_Pnt(0, 0, 20));
+    const TopoDS_Shape corner = TestPart::subShapeAt(solid, TopAbs_EDGE, gp_Pnt(25, 15, 10));
     const Feature* onTop =
         doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
     const Feature* edgeAxis = doc.addFeature("axis", {{"ref", edgeRef(bodyId, corner)}});

@@ -33,11 +33,6 @@ QJsonObject extrude(int sketchId, const QString& extent, const QString& distance
             {"op", op}};
 }
 
-int solids(const TopoDS_Shape& shape)
-{
-    return TestPart::count(shape, TopAbs_SOLID);
-}
-
 } // namespace
 
 TEST(Extrude, DistancesAndExtents)
@@ -65,7 +60,7 @@ TEST(Extrude, DistancesAndExtents)
     two["distance2"] = "10 mm";
     ASSERT_EQ(part.run("extrude", two, &f), QString());
     const TopoDS_Shape& both = part.state.bodies.at(f->id * 100).shape;
-    EXPECT_EQ(solids(both), 1);
+    EXPECT_EQ(TestPart::count(both, TopAbs_SOLID), 1);
     EXPECT_EQ(TestPart::count(both, TopAbs_FACE), 6); // the two halves merged into one block
     EXPECT_NEAR(part.volume(f->id * 100), 3000.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, 0, -10, 10, 10, 20));
@@ -181,7 +176,7 @@ TEST(Extrude, TaperedSeparateRegionsStayApart)
     Feature* f = nullptr;
     ASSERT_EQ(part.run("extrude", params, &f), QString());
     const TopoDS_Shape& tool = part.state.bodies.at(f->id * 100).shape;
-    EXPECT_EQ(solids(tool), 2);
+    EXPECT_EQ(TestPart::count(tool, TopAbs_SOLID), 2);
     const double top = 10.0 - 2.0 * 8.0 * std::tan(3.0 * pi / 180.0);
     EXPECT_NEAR(part.volume(f->id * 100), 2 * 8.0 / 3.0 * (100.0 + top * top + 10.0 * top), 1e-4);
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, 0, -4, 40, 10, 4));

@@ -218,7 +218,6 @@ TEST(FaceEdits, SaveLoadRecomputeGivesTheSameBodies)
     doc.addFeature("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"op", "cut"}});
     ASSERT_EQ(doc.recompute(), 0);
     const int body = doc.features[0]->id * 100;
-    ASSERT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0 - 320.0, 1e-6);
     const auto face = [&](const gp_Pnt& p) {
         return faceRef(body,
                        TestPart::subShapeAt(doc.current.bodies.at(body).shape, TopAbs_FACE, p));
@@ -229,17 +228,11 @@ TEST(FaceEdits, SaveLoadRecomputeGivesTheSameBodies)
         walls.append(face(p));
     doc.addFeature("delete_faces", deleteFaces(walls));
     ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0, 1e-6);
-
     doc.addFeature("offset_faces", offsetFaces({face(gp_Pnt(0, 0, 20))}, "5"));
     ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
     doc.addFeature("draft", draft({face(gp_Pnt(10, 0, 12.5))}, "3"));
     ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
-    const double volume = shapeVolume(doc.current.bodies.at(body).shape);
-    EXPECT_NEAR(volume, 10000.0 - 0.5 * 25 * 25 * std::tan(3 * pi / 180) * 20, 1e-6);
-
-    Document loaded;
-    TestPart::reload(doc, loaded);
-    ASSERT_EQ(loaded.current.bodies.size(), 1u);
-    EXPECT_NEAR(TestPart::signedVolume(loaded.current.bodies.at(body).shape), volume, 1e-9);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape),
+                10000.0 - 0.5 * 25 * 25 * std::tan(3 * pi / 180) * 20, 1e-6);
+    expectSameAfterReload(doc);
 }

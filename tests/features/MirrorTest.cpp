@@ -1,21 +1,12 @@
 #include "TestPart.h"
 
-#include <BRepClass3d_SolidClassifier.hxx>
-#include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
-
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace qor::model;
 
 namespace {
 
-QJsonObject originPlane(int id)
-{
-    return {{"kind", "origin"}, {"id", id}};
-}
+const auto originPlane = TestPart::origin;
 
 QJsonObject mirrorBodies(int bodyId, bool join)
 {
@@ -29,26 +20,15 @@ QJsonObject mirrorFeature(int featureId, const QJsonObject& plane)
             {"plane", plane}};
 }
 
-double signedVolume(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props);
-    return props.Mass();
-}
-
 bool inside(const TopoDS_Shape& solid, double x, double y, double z)
 {
-    BRepClass3d_SolidClassifier classifier(solid, gp_Pnt(x, y, z), 1e-7);
-    return classifier.State() == TopAbs_IN;
+    return TestPart::inside(solid, gp_Pnt(x, y, z));
 }
 
 // A 10 mm cube standing on XY between x = 0 and 10.
 int cube(TestPart& part)
 {
-    Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"length", 10}, {"width", 10}, {"height", 10}, {"x", 5}}, &f),
-              QString());
-    return f->id * 100;
+    return part.cube(10, 5);
 }
 
 } // namespace
@@ -81,7 +61,7 @@ TEST(Mirror, BodiesJoinedOrAdded)
     EXPECT_EQ(copy.name, QStringLiteral("Körper 2"));
     EXPECT_TRUE(boxIs(TestPart::box(copy.shape), 0, -5, -10, 10, 5, 0));
     // A reflection must not leave the copy inside out.
-    EXPECT_NEAR(signedVolume(copy.shape), 1000, 1e-6);
+    EXPECT_NEAR(TestPart::signedVolume(copy.shape), 1000, 1e-6);
     EXPECT_TRUE(inside(copy.shape, 5, 0, -5));
 }
 
@@ -105,7 +85,7 @@ TEST(Mirror, InAConstructionPlaneThroughTheBody)
     params["join"] = false;
     ASSERT_EQ(part.run("mirror", params, &f), QString());
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, -5, 0, 10, 5, 10));
-    EXPECT_NEAR(signedVolume(part.state.bodies.at(f->id * 100).shape), 1000, 1e-6);
+    EXPECT_NEAR(part.signedVolume(f->id * 100), 1000, 1e-6);
 
     params["plane"] = QJsonObject{{"kind", "feature"}, {"id", 999}};
     EXPECT_EQ(part.run("mirror", params), QStringLiteral("Bezugsebene existiert nicht mehr"));
@@ -167,13 +147,11 @@ TEST(Mirror, FeaturesAndTheirThreadMarks)
 TEST(Mirror, NewBodyJoinsItsMirrorImage)
 {
     TestPart part;
-    Feature* source = nullptr;
-    ASSERT_EQ(part.run("box", {{"length", 10}, {"width", 10}, {"height", 10}, {"x", 5}}, &source),
-              QString());
-    ASSERT_EQ(part.run("mirror", mirrorFeature(source->id, originPlane(-3))), QString());
+    const int body = cube(part);
+    ASSERT_EQ(part.run("mirror", mirrorFeature(body / 100, originPlane(-3))), QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
-    EXPECT_NEAR(part.volume(source->id * 100), 2000, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(source->id * 100), -10, -5, 0, 10, 5, 10));
+    EXPECT_NEAR(part.volume(body), 2000, 1e-6);
+    EXPECT_TRUE(boxIs(part.box(body), -10, -5, 0, 10, 5, 10));
 }
 
 TEST(Mirror, SelectionErrors)
@@ -207,25 +185,9 @@ TEST(Mirror, SaveLoadRecompute)
                                          {"plane", originPlane(-3)}});
     ASSERT_EQ(doc.recompute(), 0);
     ASSERT_EQ(doc.current.bodies.size(), 3u);
-    std::vector<double> volumes;
-    for (const auto& [id, body] : doc.current.bodies)
-        volumes.push_back(shapeVolume(body.shape));
-    EXPECT_NEAR(volumes[0], 60 * 40 * 10 - 2 * 160, 1e-6);
-    EXPECT_NEAR(volumes[1], 125, 1e-6);
-    EXPECT_NEAR(volumes[2], 125, 1e-6);
-
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("spiegel.qcpart");
-    QString error;
-    ASSERT_TRUE(doc.save(path, &error)) << error.toStdString();
-    Document loaded;
-    ASSERT_TRUE(loaded.load(path, &error)) << error.toStdString();
-    ASSERT_EQ(loaded.recompute(), 0);
-    ASSERT_EQ(loaded.current.bodies.size(), 3u);
-    std::size_t i = 0;
-    for (const auto& [id, body] : loaded.current.bodies)
-        EXPECT_NEAR(shapeVolume(body.shape), volumes[i++], 1e-6);
-    EXPECT_TRUE(boxIs(TestPart::box(loaded.current.bodies.rbegin()->second.shape), -42.5, -2.5, 0,
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.begin()->second.shape), 60 * 40 * 10 - 2 * 160,
+                1e-6);
+    EXPECT_TRUE(boxIs(TestPart::box(doc.current.bodies.rbegin()->second.shape), -42.5, -2.5, 0,
                       -37.5, 2.5, 5));
+    expectSameAfterReload(doc);
 }

@@ -3,8 +3,6 @@
 #include "features/MoveScale.h"
 
 #include <BRepCheck_Analyzer.hxx>
-#include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
 
 #include <gtest/gtest.h>
 
@@ -16,34 +14,10 @@ namespace {
 
 constexpr double pi = std::numbers::pi;
 
-QJsonObject origin(int id)
-{
-    return {{"kind", "origin"}, {"id", id}};
-}
-
 // A 4 × 2 × 1 block centred at (10, 0) in XY, standing on z = 0; its body id.
 int smallBlock(TestPart& part)
 {
-    Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"x", "10"}, {"length", "4"}, {"width", "2"}, {"height", "1"}}, &f),
-              QString());
-    return f->id * 100;
-}
-
-double signedVolume(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props, Standard_False, Standard_False, Standard_False);
-    return props.Mass();
-}
-
-// The scaled shapes are splines, whose volume the default integration only
-// gets to about 1e-3; this one is adaptive.
-double preciseVolume(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props, 1e-9);
-    return props.Mass();
+    return part.body("box", {{"x", "10"}, {"length", "4"}, {"width", "2"}, {"height", "1"}});
 }
 
 } // namespace
@@ -69,12 +43,13 @@ TEST(Move, TranslatesAndTurnsBeforeShifting)
               QString());
     EXPECT_TRUE(boxIs(turned.box(b), 4, 8, 0, 6, 12, 1));
     EXPECT_NEAR(turned.volume(b), 8.0, 1e-9);
-    EXPECT_GT(signedVolume(turned.state.bodies.at(b).shape), 0.0);
+    EXPECT_GT(turned.signedVolume(b), 0.0);
 
     // About X: (x, y, z) goes to (x, -z, y).
-    ASSERT_EQ(
-        turned.run("move", {{"bodies", QJsonArray{b}}, {"angle", "90"}, {"axis", origin(-11)}}),
-        QString());
+    ASSERT_EQ(turned.run("move", {{"bodies", QJsonArray{b}},
+                                  {"angle", "90"},
+                                  {"axis", TestPart::origin(-11)}}),
+              QString());
     EXPECT_TRUE(boxIs(turned.box(b), 4, -1, 8, 6, 0, 12));
 }
 
@@ -167,7 +142,7 @@ TEST(Scale, PerAxisMultipliesTheVolumeByTheFactors)
               QString());
     EXPECT_NEAR(part.volume(block), 30000.0 * 3, 1e-6);
     EXPECT_TRUE(boxIs(part.box(block), -40, -45, 5, 60, 45, 15, 1e-6));
-    EXPECT_GT(signedVolume(part.state.bodies.at(block).shape), 0.0);
+    EXPECT_GT(part.signedVolume(block), 0.0);
     EXPECT_TRUE(BRepCheck_Analyzer(part.state.bodies.at(block).shape).IsValid());
 
     // A sphere becomes an ellipsoid of semi-axes 40, 10, 20 about the origin.
@@ -180,10 +155,10 @@ TEST(Scale, PerAxisMultipliesTheVolumeByTheFactors)
                                  {"fy", "0.5"},
                                  {"center", "origin"}}),
               QString());
-    EXPECT_NEAR(preciseVolume(part.state.bodies.at(sphere).shape), 4.0 / 3.0 * pi * 40 * 10 * 20,
+    EXPECT_NEAR(TestPart::preciseVolume(part.shape(sphere), 1e-9), 4.0 / 3.0 * pi * 40 * 10 * 20,
                 1e-6 * 33510);
     EXPECT_TRUE(boxIs(part.box(sphere), 160, -10, -20, 240, 10, 20, 1e-5));
-    EXPECT_GT(signedVolume(part.state.bodies.at(sphere).shape), 0.0);
+    EXPECT_GT(part.signedVolume(sphere), 0.0);
 }
 
 TEST(Scale, FactorsMustBePositive)
@@ -219,7 +194,5 @@ TEST(MoveScale, SameVolumesAfterSaveAndLoad)
     ASSERT_EQ(doc.current.bodies.size(), 4u);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(block->id * 100).shape), 30000.0 * 3, 1e-6);
 
-    Document loaded = reloaded(doc);
-    ASSERT_EQ(loaded.recompute(), 0);
-    EXPECT_TRUE(sameBodies(doc.current, loaded.current, 1e-7));
+    expectSameAfterReload(doc);
 }

@@ -9,8 +9,6 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
 
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,13 +21,10 @@ namespace {
 
 constexpr double pi = std::numbers::pi;
 
-// A square plate of side size centred on the origin, standing on XY.
-int plate(TestPart& part, double size = 200, double height = 10)
+// A 200 mm square plate 10 mm thick centred on the origin, standing on XY.
+int plate(TestPart& part)
 {
-    Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"length", size}, {"width", size}, {"height", height}}, &f),
-              QString());
-    return f->id * 100;
+    return part.body("box", {{"length", 200}, {"width", 200}, {"height", 10}});
 }
 
 // A square pocket through a 10 mm plate: a 4 x 4 box cut centred on (x, y);
@@ -48,10 +43,7 @@ int pocket(TestPart& part, double x, double y)
 // A small block for copying bodies: 2 x 2 x 2 centred on (x, y) in XY.
 int block(TestPart& part, double x, double y)
 {
-    Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"length", 2}, {"width", 2}, {"height", 2}, {"x", x}, {"y", y}}, &f),
-              QString());
-    return f->id * 100;
+    return part.cube(2, x, y);
 }
 
 QJsonObject features(std::initializer_list<int> ids)
@@ -72,11 +64,6 @@ QJsonObject with(QJsonObject params, const QJsonObject& more)
     for (auto it = more.begin(); it != more.end(); ++it)
         params.insert(it.key(), it.value());
     return params;
-}
-
-QJsonObject axis(int id)
-{
-    return {{"kind", "origin"}, {"id", id}};
 }
 
 gp_Pnt centreOf(const TopoDS_Shape& shape)
@@ -154,7 +141,7 @@ TEST(PatternRect, CopiesCutRowByRowAlongBothDirections)
                        with(features({cut}), {{"count1", 2},
                                               {"flip1", true},
                                               {"count2", 2},
-                                              {"direction2", axis(-13)},
+                                              {"direction2", TestPart::origin(-13)},
                                               {"spacing2", "30 mm"},
                                               {"flip2", true}}),
                        &f),
@@ -584,18 +571,10 @@ TEST(PatternCore, SaveLoadRecompute)
     const double expected = 200.0 * 200.0 * 10.0 - 11 * 160;
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(plateId).shape), expected, 1e-6);
 
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("muster.qcpart");
-    QString error;
-    ASSERT_TRUE(doc.save(path, &error)) << error.toStdString();
-    Document loaded;
-    ASSERT_TRUE(loaded.load(path, &error)) << error.toStdString();
-    ASSERT_EQ(loaded.recompute(), 0);
-    ASSERT_EQ(loaded.current.bodies.size(), 1u);
-    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(plateId).shape), expected, 1e-6);
+    expectSameAfterReload(doc);
 
     // The counts follow the parameter.
+    Document loaded = reloaded(doc);
     loaded.parameters.front().expr = "3";
     ASSERT_EQ(loaded.recompute(), 0);
     EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(plateId).shape),

@@ -1,6 +1,6 @@
 #include "TestPart.h"
 
-#include "features/Primitives.h"
+#include "model/References.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,55 @@ namespace {
 
 constexpr double pi = std::numbers::pi;
 
-QJsonObject origin(int id)
-{
-    return {{"kind", "origin"}, {"id", id}};
-}
+const auto origin = TestPart::origin;
 
 } // namespace
+
+TEST(Box, StandsCentredOnItsPlane)
+{
+    TestPart part;
+    Feature* f = nullptr;
+    ASSERT_EQ(part.run("box", {}, &f), QString());
+    ASSERT_EQ(part.state.bodies.size(), 1u);
+    EXPECT_TRUE(boxIs(part.box(f->id * 100), -25, -15, 0, 25, 15, 20));
+    EXPECT_NEAR(part.volume(f->id * 100), 50.0 * 30.0 * 20.0, 1e-6);
+
+    // XZ: normal -Y, X direction +X, so the frame's Y direction is +Z.
+    ASSERT_EQ(part.run("box", {{"plane", origin(-2)}, {"x", "10"}, {"y", "-5"}}, &f), QString());
+    EXPECT_TRUE(boxIs(part.box(f->id * 100), 10 - 25, -20, -5 - 15, 10 + 25, 0, -5 + 15));
+
+    ASSERT_EQ(part.run("box",
+                       {{"plane", origin(-3)}, {"length", "4"}, {"width", "2"}, {"height", "1"}},
+                       &f),
+              QString());
+    EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, -2, -1, 1, 2, 1));
+}
+
+TEST(Box, OnAFaceAndWithBooleans)
+{
+    TestPart part;
+    Feature* base = nullptr;
+    ASSERT_EQ(part.run("box", {}, &base), QString());
+    const int bodyId = base->id * 100;
+
+    // A face reference: the frame of a planar face has its origin at the foot of
+    // the perpendicular from the model origin, here (0, 0, 20).
+    const TopoDS_Shape top =
+        TestPart::subShapeAt(part.shape(bodyId), TopAbs_FACE, gp_Pnt(0, 0, 20));
+    ASSERT_EQ(part.run("box", {{"plane", faceRef(bodyId, top)},
+                               {"length", "10"},
+                               {"width", "10"},
+                               {"height", "5"},
+                               {"op", "join"}}),
+              QString());
+    ASSERT_EQ(part.state.bodies.size(), 1u);
+    EXPECT_TRUE(boxIs(part.box(bodyId), -25, -15, 0, 25, 15, 25));
+    EXPECT_NEAR(part.volume(bodyId), 30000.0 + 500.0, 1e-6);
+
+    ASSERT_EQ(part.run("box", {{"length", "10"}, {"width", "10"}, {"height", "5"}, {"op", "cut"}}),
+              QString());
+    EXPECT_NEAR(part.volume(bodyId), 30000.0, 1e-6);
+}
 
 TEST(Cylinder, StandsOnItsPlaneWithTheFormulaVolume)
 {
@@ -119,6 +162,9 @@ TEST(PrimitiveSolids, BadSizesFailInGerman)
         QStringLiteral("Rohrdurchmesser muss kleiner als der Ringdurchmesser sein");
     // Sizes are checked before the plane, which here names nothing.
     const QJsonObject missingPlane{{"kind", "feature"}, {"id", 999}};
+    EXPECT_EQ(part.run("box", {{"height", "0"}, {"plane", missingPlane}}), sizes);
+    EXPECT_EQ(part.run("box", {{"length", "-1"}}), sizes);
+    EXPECT_EQ(part.run("box", {{"width", "3 +"}}).left(7), QStringLiteral("width: "));
     EXPECT_EQ(part.run("cylinder", {{"height", "0"}, {"plane", missingPlane}}), sizes);
     EXPECT_EQ(part.run("cylinder", {{"diameter", "-1"}}), sizes);
     EXPECT_EQ(part.run("cylinder", {{"plane", missingPlane}}),
@@ -149,7 +195,5 @@ TEST(PrimitiveSolids, SameVolumesAfterSaveAndLoad)
     const double block = 80 * 80 * 30 + pi * 144 * 20 - 4.0 / 3.0 * pi * 216 / 2;
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(100).shape), block, 1e-6);
 
-    Document loaded = reloaded(doc);
-    ASSERT_EQ(loaded.recompute(), 0);
-    EXPECT_TRUE(sameBodies(doc.current, loaded.current));
+    expectSameAfterReload(doc);
 }

@@ -1,7 +1,5 @@
 #include "TestPart.h"
 
-#include <BRepClass3d_SolidClassifier.hxx>
-
 #include <gtest/gtest.h>
 
 using namespace qor::model;
@@ -27,12 +25,8 @@ void drawL(qor::sketch::Sketch& s)
 int lBody(TestPart& part)
 {
     const int sk = part.sketch(gp_Ax3(), drawL);
-    Feature* f = nullptr;
-    const QString error = part.run(
-        "extrude",
-        {{"profile", TestPart::wholeSketch(sk)}, {"distance", "20"}, {"op", "new"}}, &f);
-    EXPECT_EQ(error, QString());
-    return f->id * 100;
+    return part.body("extrude",
+                     {{"profile", TestPart::wholeSketch(sk)}, {"distance", "20"}, {"op", "new"}});
 }
 
 // A sketch on the plane half way up the L.
@@ -55,8 +49,7 @@ QJsonObject rib(int sketchId, const QJsonValue& thickness)
 
 bool inside(const TopoDS_Shape& shape, double x, double y, double z)
 {
-    BRepClass3d_SolidClassifier classifier(shape, gp_Pnt(x, y, z), 1e-7);
-    return classifier.State() == TopAbs_IN;
+    return TestPart::inside(shape, gp_Pnt(x, y, z));
 }
 
 } // namespace
@@ -123,12 +116,8 @@ TEST(Rib, ChoosesTheBody)
     // A block far off first, then the L: without targets the L takes the rib.
     const int far = part.sketch(gp_Ax3(gp_Pnt(200, 0, 0), gp::DZ(), gp::DX()),
                                 [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 0, 0, 5, 5); });
-    Feature* f = nullptr;
-    ASSERT_EQ(part.run("extrude",
-                       {{"profile", TestPart::wholeSketch(far)}, {"distance", "5"}, {"op", "new"}},
-                       &f),
-              QString());
-    const int block = f->id * 100;
+    const int block = part.body(
+        "extrude", {{"profile", TestPart::wholeSketch(far)}, {"distance", "5"}, {"op", "new"}});
     const int body = lBody(part);
     ASSERT_LT(block, body);
     const int line = diagonal(part);
@@ -204,9 +193,5 @@ TEST(Rib, SaveLoadRecomputeKeepsTheVolume)
     ASSERT_EQ(doc.current.bodies.size(), 1u);
     const int body = block->id * 100;
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 14600.0, 1e-6);
-
-    Document loaded;
-    TestPart::reload(doc, loaded);
-    ASSERT_EQ(loaded.current.bodies.size(), 1u);
-    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(body).shape), 14600.0, 1e-6);
+    expectSameAfterReload(doc);
 }

@@ -29,15 +29,7 @@ TopoDS_Wire square()
         .Wire();
 }
 
-QString failure(const std::function<void()>& run)
-{
-    try {
-        run();
-    } catch (const FeatureError& e) {
-        return QString::fromUtf8(e.what());
-    }
-    return {};
-}
+const auto failure = TestPart::failure;
 
 } // namespace
 

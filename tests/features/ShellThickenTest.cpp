@@ -270,11 +270,6 @@ TEST(ShellThicken, SaveLoadRecomputeGivesTheSameBodies)
     doc.addFeature("thicken", thicken({top(right, 50)}, "2", "join"));
     ASSERT_EQ(doc.recompute(), 0);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(left).shape), 3392.0, 1e-6);
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(right).shape), 8800.0, 1e-6);
-
-    Document loaded;
-    TestPart::reload(doc, loaded);
-    ASSERT_EQ(loaded.current.bodies.size(), 2u);
-    EXPECT_NEAR(shapeVolume(loaded.current.bodies.at(left).shape), 3392.0, 1e-6);
-    EXPECT_NEAR(TestPart::signedVolume(loaded.current.bodies.at(right).shape), 8800.0, 1e-6);
+    EXPECT_NEAR(TestPart::signedVolume(doc.current.bodies.at(right).shape), 8800.0, 1e-6);
+    expectSameAfterReload(doc);
 }

@@ -8,17 +8,12 @@ using namespace qor::model;
 
 namespace {
 
-QJsonObject origin(int id)
-{
-    return {{"kind", "origin"}, {"id", id}};
-}
+const auto origin = TestPart::origin;
 
 // A 50 × 30 × 20 box centred at (x, 0) on XY; its body id.
 int block(TestPart& part, const char* x = "0")
 {
-    Feature* f = nullptr;
-    EXPECT_EQ(part.run("box", {{"x", x}}, &f), QString());
-    return f->id * 100;
+    return part.body("box", {{"x", x}});
 }
 
 } // namespace
@@ -199,7 +194,5 @@ TEST(SplitCombine, SameVolumesAfterSaveAndLoad)
         EXPECT_NEAR(shapeVolume(body.shape), (30000.0 - 3.141592653589793 * 100 * 20 / 2) / 2,
                     1e-6);
 
-    Document loaded = reloaded(doc);
-    ASSERT_EQ(loaded.recompute(), 0);
-    EXPECT_TRUE(sameBodies(doc.current, loaded.current));
+    expectSameAfterReload(doc);
 }

@@ -268,12 +268,7 @@ TEST(Text, SurvivesSaveAndLoad)
                             {"op", "cut"}});
     ASSERT_EQ(doc.recompute(), 0);
     ASSERT_EQ(doc.current.bodies.size(), 1u);
-    const double volume = TestPart::preciseVolume(doc.current.bodies.begin()->second.shape);
-    EXPECT_LT(volume, 80.0 * 30.0 * 20.0 - 100.0);
-
-    Document loaded;
-    TestPart::reload(doc, loaded);
-    ASSERT_EQ(loaded.current.bodies.size(), 1u);
-    EXPECT_NEAR(TestPart::preciseVolume(loaded.current.bodies.begin()->second.shape), volume,
-                1e-6);
+    EXPECT_LT(TestPart::preciseVolume(doc.current.bodies.begin()->second.shape),
+              80.0 * 30.0 * 20.0 - 100.0);
+    expectSameAfterReload(doc);
 }

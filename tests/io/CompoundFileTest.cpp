@@ -19,15 +19,6 @@ using namespace qor::test;
 
 namespace {
 
-QByteArray randomBytes(qsizetype n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    QByteArray bytes(n, '\0');
-    for (char& c : bytes)
-        c = char(gen() & 0xFF);
-    return bytes;
-}
-
 // Index of the entry named so (first match), or -1.
 int indexOf(const CompoundFile& file, const QString& name)
 {
@@ -127,7 +118,7 @@ TEST(CompoundFileTest, RefusesWhatIsNoCompoundFile)
     EXPECT_FALSE(CompoundFile().open(wrongFirstByte, nullptr));
 
     QByteArray shiftTen = valid;
-    setCfbU16(shiftTen, 0x1E, 10);
+    setU16(shiftTen, 0x1E, 10);
     CompoundFile odd;
     EXPECT_FALSE(odd.open(shiftTen, &error));
     EXPECT_EQ(error, "Ungültige Sektorgröße");
@@ -181,14 +172,14 @@ TEST(CompoundFileTest, StreamSizeFieldAndShortChains)
     CompoundFile probe;
     ASSERT_TRUE(probe.open(sample.file));
     const int mehr = probe.findEntry("Mehr");
-    setCfbU32(sample.file, cfbEntryOffset(sample.file, mehr) + 0x7C, 1);
+    setU32(sample.file, cfbEntryOffset(sample.file, mehr) + 0x7C, 1);
     CompoundFile narrow;
     ASSERT_TRUE(narrow.open(sample.file));
     EXPECT_EQ(narrow.entries[mehr].size, 10000u);
     EXPECT_EQ(narrow.readStream(mehr).size(), 10000);
 
     // A size beyond the chain gives what the chain holds: 20 sectors.
-    setCfbU32(sample.file, cfbEntryOffset(sample.file, mehr) + 0x78, 20000);
+    setU32(sample.file, cfbEntryOffset(sample.file, mehr) + 0x78, 20000);
     ASSERT_TRUE(narrow.open(sample.file));
     const QByteArray shortened = narrow.readStream(mehr);
     EXPECT_EQ(shortened.size(), 20 * 512);
@@ -198,7 +189,7 @@ TEST(CompoundFileTest, StreamSizeFieldAndShortChains)
     Sample wide = sampleFile(12);
     ASSERT_TRUE(probe.open(wide.file));
     const int tief = probe.findEntry("A/B/Tief");
-    setCfbU32(wide.file, cfbEntryOffset(wide.file, tief) + 0x7C, 1);
+    setU32(wide.file, cfbEntryOffset(wide.file, tief) + 0x7C, 1);
     CompoundFile large;
     ASSERT_TRUE(large.open(wide.file));
     EXPECT_EQ(large.entries[tief].size, (1ULL << 32) + 5000);
@@ -208,8 +199,8 @@ TEST(CompoundFileTest, StreamSizeFieldAndShortChains)
 TEST(CompoundFileTest, EmptyFatLeavesOneSectorChains)
 {
     Sample sample = sampleFile(9);
-    setCfbU32(sample.file, 0x4C, cfbFree);
-    setCfbU32(sample.file, 0x44, cfbEndOfChain);
+    setU32(sample.file, 0x4C, cfbFree);
+    setU32(sample.file, 0x44, cfbEndOfChain);
     CompoundFile file;
     ASSERT_TRUE(file.open(sample.file));
     EXPECT_TRUE(file.fat.empty());
@@ -227,13 +218,13 @@ TEST(CompoundFileTest, DamagedTablesAreReported)
     QString error;
 
     QByteArray fatOutside = valid;
-    setCfbU32(fatOutside, 0x4C, 5000);
+    setU32(fatOutside, 0x4C, 5000);
     EXPECT_FALSE(CompoundFile().open(fatOutside, &error));
     EXPECT_EQ(error, "Beschädigte FAT");
 
     QByteArray difatOutside = valid;
-    setCfbU32(difatOutside, 0x44, 5000);
-    setCfbU32(difatOutside, 0x48, 1);
+    setU32(difatOutside, 0x44, 5000);
+    setU32(difatOutside, 0x48, 1);
     EXPECT_FALSE(CompoundFile().open(difatOutside, &error));
     EXPECT_EQ(error, "Beschädigte DIFAT");
 
@@ -246,14 +237,14 @@ TEST(CompoundFileTest, DamagedTablesAreReported)
         appendU32(difat, cfbFree);
     appendU32(difat, cfbEndOfChain);
     wrapping.append(difat);
-    setCfbU32(wrapping, 0x2C, 2);
-    setCfbU32(wrapping, 0x44, difatSector);
-    setCfbU32(wrapping, 0x48, 1);
+    setU32(wrapping, 0x2C, 2);
+    setU32(wrapping, 0x44, difatSector);
+    setU32(wrapping, 0x48, 1);
     EXPECT_FALSE(CompoundFile().open(wrapping, &error));
     EXPECT_EQ(error, "Beschädigte FAT");
 
     QByteArray noDirectory = valid;
-    setCfbU32(noDirectory, 0x30, cfbEndOfChain);
+    setU32(noDirectory, 0x30, cfbEndOfChain);
     EXPECT_FALSE(CompoundFile().open(noDirectory, &error));
     EXPECT_EQ(error, "Kein Wurzelverzeichnis");
 
@@ -350,8 +341,8 @@ TEST(CompoundFileTest, LargeFileReadsItsFatThroughDifatSectors)
     writer.addStream("Gross", big);
     writer.addStream("Klein", "klein");
     const QByteArray bytes = writer.build();
-    ASSERT_GT(cfbU32(bytes, 0x2C), 109u);
-    ASSERT_EQ(cfbU32(bytes, 0x48), 1u);
+    ASSERT_GT(u32(bytes, 0x2C), 109u);
+    ASSERT_EQ(u32(bytes, 0x48), 1u);
     CompoundFile file;
     ASSERT_TRUE(file.open(bytes));
     EXPECT_EQ(file.readStream(file.findEntry("Gross")), big);
@@ -370,14 +361,14 @@ TEST(CompoundFileTest, HostileChainsEndQuicklyWithLittleMemory)
     ASSERT_TRUE(probe.open(valid));
     ASSERT_EQ(probe.entries.size(), 8u); // two directory sectors
     const int gross = probe.findEntry("Gross");
-    const std::uint32_t dirStart = cfbU32(valid, 0x30);
+    const std::uint32_t dirStart = u32(valid, 0x30);
     const std::uint32_t grossStart = probe.entries[gross].startSector;
 
     // A directory chain looping onto itself ends after its first round.
     QByteArray selfLoop = valid;
-    setCfbU32(selfLoop, cfbFatEntryOffset(selfLoop, dirStart), dirStart);
+    setU32(selfLoop, cfbFatEntryOffset(selfLoop, dirStart), dirStart);
     QByteArray backLoop = valid;
-    setCfbU32(backLoop, cfbFatEntryOffset(backLoop, dirStart + 1), dirStart);
+    setU32(backLoop, cfbFatEntryOffset(backLoop, dirStart + 1), dirStart);
     const std::pair<QByteArray, std::size_t> directoryLoops[] = {{selfLoop, 4}, {backLoop, 8}};
     for (const auto& [bytes, entryCount] : directoryLoops) {
         CompoundFile file;
@@ -392,8 +383,8 @@ TEST(CompoundFileTest, HostileChainsEndQuicklyWithLittleMemory)
     // A stream chain looping back, with a size of 2 GiB claimed: the ten
     // sectors the chain has, once.
     QByteArray streamLoop = valid;
-    setCfbU32(streamLoop, cfbFatEntryOffset(streamLoop, grossStart + 9), grossStart);
-    setCfbU32(streamLoop, cfbEntryOffset(streamLoop, gross) + 0x78, 0x80000000u);
+    setU32(streamLoop, cfbFatEntryOffset(streamLoop, grossStart + 9), grossStart);
+    setU32(streamLoop, cfbEntryOffset(streamLoop, gross) + 0x78, 0x80000000u);
     CompoundFile looped;
     ASSERT_TRUE(looped.open(streamLoop));
     QByteArray read;
@@ -405,9 +396,9 @@ TEST(CompoundFileTest, HostileChainsEndQuicklyWithLittleMemory)
     // back at the first.
     const int s0 = looped.findEntry("S0");
     const std::uint32_t miniStart = looped.entries[s0].startSector;
-    const qint64 miniFatAt = cfbSectorOffset(streamLoop, cfbU32(streamLoop, 0x3C));
-    setCfbU32(streamLoop, miniFatAt + 4 * (miniStart + 3), miniStart);
-    setCfbU32(streamLoop, cfbEntryOffset(streamLoop, s0) + 0x78, 4000);
+    const qint64 miniFatAt = cfbSectorOffset(streamLoop, u32(streamLoop, 0x3C));
+    setU32(streamLoop, miniFatAt + 4 * (miniStart + 3), miniStart);
+    setU32(streamLoop, cfbEntryOffset(streamLoop, s0) + 0x78, 4000);
     ASSERT_TRUE(looped.open(streamLoop));
     EXPECT_EQ(looped.readStream(s0).size(), 4 * 64);
 
@@ -416,12 +407,12 @@ TEST(CompoundFileTest, HostileChainsEndQuicklyWithLittleMemory)
     QByteArray claims = valid;
     const qint64 grossAt = cfbSectorOffset(claims, grossStart);
     for (int i = 0; i < 127; ++i)
-        setCfbU32(claims, grossAt + 4 * i, 0);
-    setCfbU32(claims, grossAt + 4 * 127, grossStart);
-    setCfbU32(claims, 0x2C, 0x80000000u);
-    setCfbU32(claims, 0x40, 0x80000000u);
-    setCfbU32(claims, 0x44, grossStart);
-    setCfbU32(claims, 0x48, 0x80000000u);
+        setU32(claims, grossAt + 4 * i, 0);
+    setU32(claims, grossAt + 4 * 127, grossStart);
+    setU32(claims, 0x2C, 0x80000000u);
+    setU32(claims, 0x40, 0x80000000u);
+    setU32(claims, 0x44, grossStart);
+    setU32(claims, 0x48, 0x80000000u);
     CompoundFile claimed;
     bool opened = false;
     cost = measure([&] { opened = claimed.open(claims); });
@@ -432,7 +423,7 @@ TEST(CompoundFileTest, HostileChainsEndQuicklyWithLittleMemory)
     EXPECT_EQ(claimed.readStream(claimed.findEntry("S5")), probe.readStream(probe.findEntry("S5")));
 
     // The same claims with DIFAT entries outside the file are refused.
-    setCfbU32(claims, grossAt, 0x7FFFFFFF);
+    setU32(claims, grossAt, 0x7FFFFFFF);
     QString error;
     cost = measure([&] { opened = claimed.open(claims, &error); });
     EXPECT_LT(cost.ms, 1000);
@@ -489,18 +480,18 @@ TEST(CompoundFileTest, PropertySets)
             out.append('\0');
         return out;
     };
-    const auto u32 = [](std::uint32_t v) {
+    const auto le32 = [](std::uint32_t v) {
         QByteArray out;
         appendU32(out, v);
         return out;
     };
-    const auto u64 = [](std::uint64_t v) {
+    const auto le64 = [](std::uint64_t v) {
         QByteArray out;
         appendU64(out, v);
         return out;
     };
     const auto counted = [&](const QByteArray& bytes) {
-        return u32(std::uint32_t(bytes.size())) + bytes;
+        return le32(std::uint32_t(bytes.size())) + bytes;
     };
     const auto propertySet = [](const std::vector<Property>& properties) {
         QByteArray stream(44, '\0');
@@ -529,11 +520,11 @@ TEST(CompoundFileTest, PropertySets)
         {1, codePageUtf8},
         {2, typed(30, counted(utf8Text))},
         {3, typed(30, counted(QByteArray("abc\0\0", 5)))},
-        {4, typed(3, u32(std::uint32_t(-7)))},
-        {5, typed(31, u32(6) + QByteArray("H\0a\0l\0l\0o\0\0\0", 12))},
-        {12, typed(64, u64(created))},
-        {13, typed(64, u64(0))},
-        {4, typed(3, u32(42))},
+        {4, typed(3, le32(std::uint32_t(-7)))},
+        {5, typed(31, le32(6) + QByteArray("H\0a\0l\0l\0o\0\0\0", 12))},
+        {12, typed(64, le64(created))},
+        {13, typed(64, le64(0))},
+        {4, typed(3, le32(42))},
     }));
     EXPECT_EQ(first.value(1).toInt(), -535);
     EXPECT_EQ(first.value(2).toString(), "Grüße");
@@ -553,49 +544,49 @@ TEST(CompoundFileTest, PropertySets)
     // palette; 8 bits per pixel with bit-field compression has 256 colours
     // and three masks.
     const auto clipboard = [&](const QByteArray& dib) {
-        return typed(71, u32(std::uint32_t(dib.size() + 8)) + u32(0xFFFFFFFF) + u32(8) + dib);
+        return typed(71, le32(std::uint32_t(dib.size() + 8)) + le32(0xFFFFFFFF) + le32(8) + dib);
     };
     QByteArray dib(40, '\0');
-    setCfbU32(dib, 0, 40);
-    setCfbU16(dib, 14, 24);
+    setU32(dib, 0, 40);
+    setU16(dib, 14, 24);
     QByteArray thumbnail = "alt";
     const auto withThumbnail =
         CompoundFile::readPropertySet(propertySet({{17, clipboard(dib)}}), &thumbnail);
     EXPECT_FALSE(withThumbnail.contains(17));
     ASSERT_EQ(thumbnail.size(), 54);
     EXPECT_TRUE(thumbnail.startsWith("BM"));
-    EXPECT_EQ(cfbU32(thumbnail, 2), 54u);
-    EXPECT_EQ(cfbU32(thumbnail, 10), 54u);
+    EXPECT_EQ(u32(thumbnail, 2), 54u);
+    EXPECT_EQ(u32(thumbnail, 10), 54u);
     EXPECT_EQ(thumbnail.mid(14), dib);
 
     QByteArray paletted = dib;
-    setCfbU16(paletted, 14, 8);
-    setCfbU32(paletted, 16, 3);
+    setU16(paletted, 14, 8);
+    setU32(paletted, 16, 3);
     CompoundFile::readPropertySet(propertySet({{17, clipboard(paletted)}}), &thumbnail);
-    EXPECT_EQ(cfbU32(thumbnail, 10), 14u + 40 + 1024 + 12);
+    EXPECT_EQ(u32(thumbnail, 10), 14u + 40 + 1024 + 12);
 
     thumbnail = "alt";
     CompoundFile::readPropertySet(propertySet({{17, clipboard(dib.left(39))}}), &thumbnail);
     EXPECT_EQ(thumbnail, "alt");
     QByteArray wrongFormat = clipboard(dib);
-    setCfbU32(wrongFormat, 12, 2);
+    setU32(wrongFormat, 12, 2);
     CompoundFile::readPropertySet(propertySet({{17, wrongFormat}}), &thumbnail);
     EXPECT_EQ(thumbnail, "alt");
     EXPECT_TRUE(CompoundFile::readPropertySet(propertySet({{17, clipboard(dib)}})).isEmpty());
 
     // Damaged sets: values outside the section are skipped, counts and
     // offsets beyond the stream give nothing.
-    QByteArray damaged = propertySet({{2, typed(30, counted("Text"))}, {3, typed(3, u32(5))}});
-    setCfbU32(damaged, 48 + 8 + 4, 0xFFFFFFF0); // value offset of property 2
-    setCfbU32(damaged, 48 + 4, 0xFFFFFFFF);      // property count
+    QByteArray damaged = propertySet({{2, typed(30, counted("Text"))}, {3, typed(3, le32(5))}});
+    setU32(damaged, 48 + 8 + 4, 0xFFFFFFF0); // value offset of property 2
+    setU32(damaged, 48 + 4, 0xFFFFFFFF);      // property count
     const auto survivors = CompoundFile::readPropertySet(damaged);
     EXPECT_FALSE(survivors.contains(2));
     EXPECT_EQ(survivors.value(3).toInt(), 5);
     QByteArray longText = propertySet({{2, typed(30, counted("Text"))}});
-    setCfbU32(longText, 48 + 16 + 4, 0xFFFFFFFF); // byte count of the text
+    setU32(longText, 48 + 16 + 4, 0xFFFFFFFF); // byte count of the text
     EXPECT_TRUE(CompoundFile::readPropertySet(longText).isEmpty());
     QByteArray farSection = damaged;
-    setCfbU32(farSection, 44, 0xFFFFFFFF);
+    setU32(farSection, 44, 0xFFFFFFFF);
     EXPECT_TRUE(CompoundFile::readPropertySet(farSection).isEmpty());
     EXPECT_TRUE(CompoundFile::readPropertySet(damaged.left(47)).isEmpty());
 }

@@ -6,6 +6,8 @@
 // Tests that need damaged files build a valid one and patch its bytes, or
 // rewrite the directory records before the layout.
 
+#include "IoTestSupport.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -20,43 +22,6 @@ constexpr std::uint32_t cfbFree = 0xFFFFFFFF;
 constexpr std::uint32_t cfbEndOfChain = 0xFFFFFFFE;
 constexpr std::uint32_t cfbFatSector = 0xFFFFFFFD;
 constexpr std::uint32_t cfbDifatSector = 0xFFFFFFFC;
-
-inline std::uint32_t cfbU32(const QByteArray& bytes, qint64 at)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData()) + at;
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16)
-        | (std::uint32_t(p[3]) << 24);
-}
-
-inline void setCfbU32(QByteArray& bytes, qint64 at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-inline void setCfbU16(QByteArray& bytes, qint64 at, std::uint16_t v)
-{
-    bytes[at] = char(v & 0xFF);
-    bytes[at + 1] = char(v >> 8);
-}
-
-inline void appendU16(QByteArray& out, std::uint16_t v)
-{
-    out.append(char(v & 0xFF));
-    out.append(char(v >> 8));
-}
-
-inline void appendU32(QByteArray& out, std::uint32_t v)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.append(char((v >> shift) & 0xFF));
-}
-
-inline void appendU64(QByteArray& out, std::uint64_t v)
-{
-    appendU32(out, std::uint32_t(v));
-    appendU32(out, std::uint32_t(v >> 32));
-}
 
 inline std::uint32_t cfbSectorSize(const QByteArray& file)
 {
@@ -73,7 +38,7 @@ inline qint64 cfbSectorOffset(const QByteArray& file, std::uint32_t sector)
 inline qint64 cfbFatEntryOffset(const QByteArray& file, std::uint32_t sector)
 {
     const std::uint32_t perSector = cfbSectorSize(file) / 4;
-    const std::uint32_t fatSector = cfbU32(file, 0x4C + 4 * (sector / perSector));
+    const std::uint32_t fatSector = u32(file, 0x4C + 4 * (sector / perSector));
     return cfbSectorOffset(file, fatSector) + 4 * (sector % perSector);
 }
 
@@ -81,7 +46,7 @@ inline qint64 cfbFatEntryOffset(const QByteArray& file, std::uint32_t sector)
 // consecutive sectors (all files this writer makes).
 inline qint64 cfbEntryOffset(const QByteArray& file, int index)
 {
-    return cfbSectorOffset(file, cfbU32(file, 0x30)) + 128 * qint64(index);
+    return cfbSectorOffset(file, u32(file, 0x30)) + 128 * qint64(index);
 }
 
 // One directory entry as it will be written.

@@ -2,6 +2,8 @@
 #include "io/Import.h"
 #include "io/Zip.h"
 
+#include "IoTestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -41,6 +43,7 @@
 using qor::io::ExportBody;
 using qor::io::ExportOptions;
 using qor::io::exportFile;
+using namespace qor::test;
 
 namespace {
 
@@ -65,24 +68,11 @@ std::vector<ExportBody> twoBoxes()
     return {box, lid};
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Only the export's own files, no staging folder left behind.
 QStringList entriesOf(const QTemporaryDir& dir)
 {
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                                       QDir::Name);
-}
-
-double solidVolume(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props);
-    return props.Mass();
 }
 
 // Signed volume enclosed by the triangulations of the shape's faces: positive
@@ -250,9 +240,9 @@ void expectBodiesMatch(const std::vector<ReadBody>& read, const std::vector<Expo
                                      [&](const ReadBody& b) { return b.name == written[i].name; });
         ASSERT_NE(it, read.end()) << "no body named " << written[i].name.toStdString() << ", first is "
                                   << read[0].name.toStdString();
-        const double expected = solidVolume(written[i].shape);
+        const double expected = volumeOf(written[i].shape);
         int triangles = 0;
-        const double volume = mesh ? meshVolume(it->shape, &triangles) : solidVolume(it->shape);
+        const double volume = mesh ? meshVolume(it->shape, &triangles) : volumeOf(it->shape);
         EXPECT_NEAR(volume, expected, 1e-6 * expected) << written[i].name.toStdString();
         if (mesh)
             EXPECT_GT(triangles, 0);
@@ -319,7 +309,7 @@ TEST(ExportBrep, CompoundOfBothBodies)
     for (TopExp_Explorer ex(shape, TopAbs_SOLID); ex.More(); ex.Next())
         ++solids;
     EXPECT_EQ(solids, 2);
-    EXPECT_NEAR(solidVolume(shape), boxVolume + lidVolume, 1e-6);
+    EXPECT_NEAR(volumeOf(shape), boxVolume + lidVolume, 1e-6);
     // BREP is not tessellated here: no triangles unless the shapes had them.
     EXPECT_FALSE(readFile(path).contains("Triangulations 1"));
 

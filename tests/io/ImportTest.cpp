@@ -1,6 +1,8 @@
 #include "io/Import.h"
 #include "io/XcafBodies.h"
 
+#include "IoTestSupport.h"
+
 #include <BRepGProp.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -36,6 +38,8 @@
 #include <cmath>
 
 using namespace qor::io;
+using qor::test::findBody;
+using qor::test::volumeOf;
 
 void PrintTo(const QString& text, std::ostream* out)
 {
@@ -46,13 +50,6 @@ namespace {
 
 constexpr double boxVolume = 10.0 * 20.0 * 30.0;
 const double cylinderVolume = M_PI * 5.0 * 5.0 * 10.0;
-
-double volumeOf(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props);
-    return std::abs(props.Mass());
-}
 
 gp_Pnt centreOf(const TopoDS_Shape& shape)
 {
@@ -152,15 +149,6 @@ struct TwoBodyModel : Document {
     }
 };
 
-const ImportedBody* findBody(const ImportResult& result, const QString& name)
-{
-    for (const ImportedBody& body : result.bodies) {
-        if (body.name == name)
-            return &body;
-    }
-    return nullptr;
-}
-
 void expectColor(const ImportedBody& body, double r, double g, double b)
 {
     EXPECT_TRUE(body.hasColor) << body.name.toStdString();
@@ -169,12 +157,10 @@ void expectColor(const ImportedBody& body, double r, double g, double b)
     EXPECT_NEAR(body.b, b, 0.01) << body.name.toStdString();
 }
 
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
+QString fileWith(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
 {
     const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(content);
+    EXPECT_TRUE(qor::test::writeFile(path, content));
     return path;
 }
 
@@ -258,7 +244,7 @@ TEST(ImportTest, SuffixChoosesTheReader)
     EXPECT_TRUE(step.ok) << step.error.toStdString();
     EXPECT_EQ(step.format, "STEP");
 
-    const ImportResult none = importFile(writeFile(dir, "ohneendung", "solid"), {});
+    const ImportResult none = importFile(fileWith(dir, "ohneendung", "solid"), {});
     EXPECT_FALSE(none.ok);
     EXPECT_EQ(none.error, "Unbekanntes Dateiformat .");
     EXPECT_TRUE(none.format.isEmpty());
@@ -289,7 +275,7 @@ TEST(ImportTest, FormatsWithoutReaderAreRefusedByName)
                  {"a.asm", "Solid Edge Baugruppe"}, {"a.f3d", "Autodesk Fusion"},
                  {"a.f3z", "Autodesk Fusion"}};
     for (const auto& c : cases) {
-        const ImportResult result = importFile(writeFile(dir, c.file, "PS-daten"), {});
+        const ImportResult result = importFile(fileWith(dir, c.file, "PS-daten"), {});
         EXPECT_FALSE(result.ok) << c.file;
         EXPECT_EQ(result.format, c.format);
         EXPECT_EQ(result.error,
@@ -321,7 +307,7 @@ TEST(ImportTest, BrokenFilesGiveGermanErrors)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        const ImportResult result = importFile(writeFile(dir, c.file, c.content), {});
+        const ImportResult result = importFile(fileWith(dir, c.file, c.content), {});
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.error, c.error);
         EXPECT_EQ(result.format, c.format);

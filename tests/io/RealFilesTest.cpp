@@ -1,9 +1,9 @@
 #include "io/Import.h"
 
+#include "IoTestSupport.h"
+
 #include <BRepBndLib.hxx>
-#include <BRepGProp.hxx>
 #include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -16,18 +16,13 @@
 // small files kept beside these tests.
 
 using namespace qor::io;
+using qor::test::findBody;
+using qor::test::volumeOf;
 
 namespace {
 
 const QString occtData = QStringLiteral("/usr/share/opencascade/data");
 const QString assimpModels = QStringLiteral("/usr/share/assimp/models");
-
-double volumeOf(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props);
-    return std::abs(props.Mass());
-}
 
 QStringList importableFiles(const QString& folder)
 {
@@ -50,15 +45,6 @@ bool isKnownError(const QString& error)
         "OBJ-Datei konnte nicht gelesen werden",  "glTF-Datei konnte nicht gelesen werden",
         "BREP-Datei konnte nicht gelesen werden", "Die Datei enthält keine Geometrie"};
     return known.contains(error) || error.startsWith("Fehler beim Lesen: ");
-}
-
-const ImportedBody* findBody(const ImportResult& result, const QString& name)
-{
-    for (const ImportedBody& body : result.bodies) {
-        if (body.name == name)
-            return &body;
-    }
-    return nullptr;
 }
 
 } // namespace

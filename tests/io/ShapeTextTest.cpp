@@ -1,15 +1,15 @@
 #include "io/ShapeText.h"
 
+#include "IoTestSupport.h"
+
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
-#include <BRepGProp.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Tool.hxx>
 #include <BinTools.hxx>
 #include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
 #include <Poly_Triangulation.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
@@ -36,13 +36,6 @@ int count(const TopoDS_Shape& shape, TopAbs_ShapeEnum type)
     TopTools_IndexedMapOfShape map;
     TopExp::MapShapes(shape, type, map);
     return map.Extent();
-}
-
-double volume(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props);
-    return props.Mass();
 }
 
 int triangles(const TopoDS_Shape& shape)
@@ -85,14 +78,6 @@ QByteArray binaryOf(const TopoDS_Shape& shape)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
-QByteArray randomBytes(QRandomGenerator& rng, int n)
-{
-    QByteArray bytes(n, '\0');
-    for (char& c : bytes)
-        c = char(rng.bounded(256));
-    return bytes;
-}
-
 } // namespace
 
 TEST(ShapeText, RoundTripKeepsTopologyGeometryLocationAndMesh)
@@ -113,7 +98,7 @@ TEST(ShapeText, RoundTripKeepsTopologyGeometryLocationAndMesh)
     EXPECT_EQ(count(back, TopAbs_FACE), count(shape, TopAbs_FACE));
     EXPECT_EQ(count(back, TopAbs_EDGE), count(shape, TopAbs_EDGE));
     EXPECT_EQ(count(back, TopAbs_VERTEX), count(shape, TopAbs_VERTEX));
-    EXPECT_NEAR(volume(back), volume(shape), 1e-6);
+    EXPECT_NEAR(qor::test::volumeOf(back), qor::test::volumeOf(shape), 1e-6);
     EXPECT_TRUE(
         back.Location().Transformation().TranslationPart().IsEqual(gp_XYZ(100, -50, 7), 1e-12));
     EXPECT_GT(triangles(shape), 0);
@@ -137,7 +122,7 @@ TEST(ShapeText, RoundTripKeepsTopologyGeometryLocationAndMesh)
     const TopoDS_Shape spaced = shapeFromBase64(broken);
     ASSERT_FALSE(spaced.IsNull());
     EXPECT_EQ(count(spaced, TopAbs_FACE), count(shape, TopAbs_FACE));
-    EXPECT_NEAR(volume(spaced), volume(shape), 1e-6);
+    EXPECT_NEAR(qor::test::volumeOf(spaced), qor::test::volumeOf(shape), 1e-6);
 }
 
 TEST(ShapeText, DamagedOrHostileInputGivesNullShapes)
@@ -148,7 +133,7 @@ TEST(ShapeText, DamagedOrHostileInputGivesNullShapes)
 
     QRandomGenerator rng(20240611);
     for (int i = 0; i < 200; ++i) {
-        const QByteArray junk = randomBytes(rng, 1 + int(rng.bounded(4000)));
+        const QByteArray junk = qor::test::randomBytes(1 + rng.bounded(4000), rng.generate());
         EXPECT_TRUE(shapeFromBase64(base64Of(junk)).IsNull());
     }
 

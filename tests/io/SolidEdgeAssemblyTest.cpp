@@ -4,14 +4,12 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <limits>
-#include <random>
 
 using qor::io::readSolidEdgeAssembly;
 using qor::io::SolidEdgeOccurrence;
@@ -57,9 +55,7 @@ protected:
     QString write(const QByteArray& bytes, const QString& name = "Baugruppe.asm")
     {
         const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        EXPECT_TRUE(writeFile(path, bytes));
         return path;
     }
 
@@ -187,10 +183,7 @@ TEST_F(SolidEdgeAssemblyTest, ReportsWhatIsMissing)
 TEST_F(SolidEdgeAssemblyTest, LargeListsAreScannedInOnePass)
 {
     // Four MiB of noise around one occurrence, read through regular sectors.
-    std::mt19937 gen(11);
-    QByteArray noise(4 * 1024 * 1024, '\0');
-    for (char& c : noise)
-        c = char(gen() & 0xFF);
+    const QByteArray noise = randomBytes(4 * 1024 * 1024, 11);
     const QByteArray stream = noise + gap + utf16("\\Teile\\Rad.par") + gap
         + matrixBytes(moved(0, 0.25, 0)) + gap + utf16("Rad.par:12") + gap + noise;
     const QString path = assembly(stream);

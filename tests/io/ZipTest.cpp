@@ -1,28 +1,21 @@
 #include "io/Zip.h"
 
+#include "IoTestSupport.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <zlib.h>
 
-#include <random>
 #include <sys/mman.h>
 
 using qor::ZipEntry;
 using qor::ZipReader;
 using qor::ZipWriter;
+using namespace qor::test;
 
 namespace {
-
-QByteArray randomBytes(qsizetype n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    QByteArray bytes(n, '\0');
-    for (char& c : bytes)
-        c = char(gen() & 0xFF);
-    return bytes;
-}
 
 QByteArray textBytes(qsizetype n)
 {
@@ -31,28 +24,6 @@ QByteArray textBytes(qsizetype n)
         bytes.append("Zeile mit Text, die sich gut komprimieren lässt. ");
     bytes.truncate(n);
     return bytes;
-}
-
-std::uint16_t u16(const QByteArray& b, qsizetype at)
-{
-    return std::uint16_t(std::uint8_t(b[at]) | (std::uint8_t(b[at + 1]) << 8));
-}
-
-std::uint32_t u32(const QByteArray& b, qsizetype at)
-{
-    return std::uint32_t(u16(b, at)) | (std::uint32_t(u16(b, at + 2)) << 16);
-}
-
-void setU32(QByteArray& b, qsizetype at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-void setU16(QByteArray& b, qsizetype at, std::uint16_t v)
-{
-    b[at] = char(v & 0xFF);
-    b[at + 1] = char(v >> 8);
 }
 
 // Offset of the first central-directory header, read from the end record.
