@@ -4,6 +4,7 @@
 // files and volumes.
 
 #include "io/Import.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
@@ -65,18 +66,6 @@ inline QByteArray randomBytes(qsizetype n, unsigned seed)
     for (char& c : bytes)
         c = char(gen() & 0xFF);
     return bytes;
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // Unsigned: mesh bodies read back may face either way.
