@@ -57,28 +57,10 @@ bool isEmptyShape(const TopoDS_Shape& shape)
 Document::Document() = default;
 
 Document::Document(Document&& other) noexcept
-    : features(std::move(other.features)),
-      parameters(std::move(other.parameters)),
-      appearance(std::move(other.appearance)),
-      bodyNames(std::move(other.bodyNames)),
-      hidden(std::move(other.hidden)),
-      rollback(other.rollback),
-      components(std::move(other.components)),
-      mates(std::move(other.mates)),
-      drawings(std::move(other.drawings)),
-      views(std::move(other.views)),
-      folder(std::move(other.folder)),
-      name(std::move(other.name)),
-      meta(std::move(other.meta)),
-      nextId(other.nextId),
-      current(std::move(other.current)),
-      snapshots(std::move(other.snapshots)),
-      cache(std::move(other.cache)),
-      cacheOrder(std::move(other.cacheOrder)),
-      assemblyPass(std::move(other.assemblyPass)),
-      assemblyError(std::move(other.assemblyError))
 {
-    rebindDimensionNamers();
+    // One member list to keep: the assignment below moves every member and
+    // re-points the sketches' dimension namers at this document.
+    *this = std::move(other);
 }
 
 Document& Document::operator=(Document&& other) noexcept
