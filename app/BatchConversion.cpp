@@ -116,10 +116,10 @@ void sendKernelFailuresToStandardError()
 
 // A value without colon, or with nothing on one side of it, names no separate
 // output; writing anyway would overwrite the input.
-QString refusal(const QString& spec, const ConvertPaths& paths)
+QString refusal(const QString& argument, const ConvertPaths& paths)
 {
     if (!paths.hasSeparator || paths.input.isEmpty() || paths.output.isEmpty())
-        return QStringLiteral("„%1“ nennt keine Ausgabedatei (EINGABE:AUSGABE)").arg(spec);
+        return QStringLiteral("„%1“ nennt keine Ausgabedatei (EINGABE:AUSGABE)").arg(argument);
     const QFileInfo input(paths.input);
     const QFileInfo output(paths.output);
     if (input.absoluteFilePath() == output.absoluteFilePath()
@@ -130,10 +130,10 @@ QString refusal(const QString& spec, const ConvertPaths& paths)
 
 } // namespace
 
-int runConversion(const QString& spec, std::FILE* out, std::FILE* err)
+int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
 {
-    const ConvertPaths paths = splitConvertSpec(spec);
-    if (const QString refused = refusal(spec, paths); !refused.isEmpty())
+    const ConvertPaths paths = splitConvertArgument(argument);
+    if (const QString refused = refusal(argument, paths); !refused.isEmpty())
         return fail(err, refused);
 
     sendKernelFailuresToStandardError();

@@ -59,12 +59,12 @@ bool isBatchRun(int argc, const char* const* argv)
     return false;
 }
 
-ConvertPaths splitConvertSpec(const QString& spec)
+ConvertPaths splitConvertArgument(const QString& argument)
 {
-    const qsizetype colon = spec.lastIndexOf(u':');
+    const qsizetype colon = argument.lastIndexOf(u':');
     if (colon < 0)
-        return {spec, spec, false};
-    return {spec.left(colon), spec.mid(colon + 1), true};
+        return {argument, argument, false};
+    return {argument.left(colon), argument.mid(colon + 1), true};
 }
 
 } // namespace qor::app

@@ -40,6 +40,6 @@ struct ConvertPaths {
 
 // Splits "EINGABE:AUSGABE" at its last colon, so the input may contain colons.
 // Without a colon there is no separate output: both paths are the whole value.
-ConvertPaths splitConvertSpec(const QString& spec);
+ConvertPaths splitConvertArgument(const QString& argument);
 
 } // namespace qor::app

@@ -1,13 +1,13 @@
 #include "features/BodyEditing.h"
 
 #include "model/References.h"
+#include "sketch/Plane.h"
 
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
-#include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <TopoDS_Solid.hxx>
 
@@ -81,12 +81,7 @@ TopoDS_Shape outwardOriented(const TopoDS_Shape& shape)
     }
     if (!changed)
         return shape;
-    BRep_Builder builder;
-    TopoDS_Compound compound;
-    builder.MakeCompound(compound);
-    for (const TopoDS_Shape& child : children)
-        builder.Add(compound, child);
-    return compound;
+    return compoundOf(children);
 }
 
 } // namespace qor::model

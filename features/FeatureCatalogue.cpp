@@ -2,7 +2,7 @@
 #include "features/ConstructionGeometry.h"
 #include "features/Extrude.h"
 #include "features/FaceEdits.h"
-#include "features/FeatureDef.h"
+#include "model/FeatureDef.h"
 #include "features/FilletChamfer.h"
 #include "features/Hole.h"
 #include "features/ImportFeature.h"

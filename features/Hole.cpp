@@ -14,14 +14,12 @@
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeRevol.hxx>
-#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
 #include <IntCurvesFace_ShapeIntersector.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
-#include <TopoDS_Compound.hxx>
 #include <gp_Lin.hxx>
 
 #include <algorithm>
@@ -275,9 +273,7 @@ TopoDS_Shape disjointTools(const std::vector<TopoDS_Shape>& tools)
         }
     }
 
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
+    std::vector<TopoDS_Shape> groups;
     for (std::size_t i = 0; i < n; ++i) {
         if (root(i) != i)
             continue;
@@ -286,9 +282,9 @@ TopoDS_Shape disjointTools(const std::vector<TopoDS_Shape>& tools)
             if (root(j) == i)
                 members.push_back(tools[j]);
         }
-        builder.Add(compound, fuseAll(members));
+        groups.push_back(fuseAll(members));
     }
-    return compound;
+    return compoundOf(groups);
 }
 
 } // namespace

@@ -4,11 +4,10 @@
 #include "features/ShapeOps.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
+#include "sketch/Plane.h"
 
 #include <BRepBndLib.hxx>
-#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
-#include <TopoDS_Compound.hxx>
 #include <gp_Ax2.hxx>
 #include <gp_Ax3.hxx>
 
@@ -77,15 +76,13 @@ TopoDS_Shape copiedTool(const TopoDS_Shape& recorded, const std::vector<gp_Trsf>
 {
     const TopoDS_Shape tool = soundSourceTool(recorded);
     const Bnd_Box toolBox = boxOf(tool);
-    BRep_Builder builder;
-    TopoDS_Compound copies;
-    builder.MakeCompound(copies);
+    std::vector<TopoDS_Shape> copies;
     std::vector<Bnd_Box> boxes;
     for (const gp_Trsf& trsf : transforms) {
-        builder.Add(copies, movedCopy(tool, trsf));
+        copies.push_back(movedCopy(tool, trsf));
         boxes.push_back(toolBox.Transformed(trsf));
     }
-    return disjointTool(copies, boxes);
+    return disjointTool(compoundOf(copies), boxes);
 }
 
 int sourceFeatureId(const QJsonValue& element)

@@ -3,15 +3,14 @@
 #include "features/BodyEditing.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
+#include "sketch/Plane.h"
 
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepAlgoAPI_Splitter.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
-#include <BRep_Builder.hxx>
 #include <TopTools_ListOfShape.hxx>
-#include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 #include <gp_Pln.hxx>
 
@@ -99,14 +98,12 @@ void execCombine(ExecContext& context)
     if (tools.empty())
         throw FeatureError(QStringLiteral("Werkzeugkörper auswählen"));
 
-    BRep_Builder builder;
-    TopoDS_Compound toolShapes;
-    builder.MakeCompound(toolShapes);
+    std::vector<TopoDS_Shape> toolShapes;
     for (const int id : tools)
-        builder.Add(toolShapes, context.state.bodies.at(id).shape);
+        toolShapes.push_back(context.state.bodies.at(id).shape);
 
     const TopoDS_Shape result =
-        combined(context.state.bodies.at(target).shape, toolShapes, context.stringParam(u"op"_s));
+        combined(context.state.bodies.at(target).shape, compoundOf(toolShapes), context.stringParam(u"op"_s));
     context.setBody(target, outwardOriented(unifySameDomain(result)));
     if (!context.boolParam(u"keepTools"_s)) {
         for (const int id : tools)

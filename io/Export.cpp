@@ -3,6 +3,7 @@
 #include "io/PlyWriter.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
+#include "sketch/Plane.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,7 +28,6 @@
 #include <StlAPI_Writer.hxx>
 #include <TColStd_IndexedDataMapOfStringString.hxx>
 #include <TDataStd_Name.hxx>
-#include <TopoDS_Builder.hxx>
 #include <TopoDS_Compound.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
@@ -200,11 +200,10 @@ bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
 QString writeFormat(const FormatInfo& info, const QString& path, const std::vector<ExportBody>& bodies,
                     const ExportOptions& options)
 {
-    TopoDS_Compound compound;
-    TopoDS_Builder builder;
-    builder.MakeCompound(compound);
+    std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
-        builder.Add(compound, body.shape);
+        shapes.push_back(body.shape);
+    const TopoDS_Compound compound = compoundOf(shapes);
 
     if (info.meshed) {
         for (const ExportBody& body : bodies)

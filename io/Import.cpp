@@ -21,6 +21,9 @@
 #include <QFileInfo>
 
 #include <exception>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace qor::io {
 
@@ -147,45 +150,94 @@ void refuseUnreadFormat(const QString& format, ImportResult& result)
     result.error = QStringLiteral("Das Format „%1“ kann diese Version noch nicht lesen").arg(format);
 }
 
+// What one reader is handed: the path, its local 8-bit form for the kernel's
+// readers, the lower-case suffix and the progress bridge.
+struct ReadRequest {
+    const QString& path;
+    const QString& suffix;
+    QByteArray fileName;
+    ProgressBridge& progress;
+};
+
+using Reader = void (*)(const ReadRequest&, ImportResult&);
+
+// One importable format: the name it reports (empty: the reader sets it), the
+// suffixes offered in the file dialog, further suffixes it reads without
+// offering them, and the reader.
+struct ImportFormat {
+    QString format;
+    QString filterLabel;
+    QStringList suffixes;
+    QStringList unlistedSuffixes;
+    bool meshBodies;
+    Reader read;
+};
+
+// Every format importFile reads, in the order of the file dialog's filter.
+const std::vector<ImportFormat>& importFormats()
+{
+    static const std::vector<ImportFormat> formats = {
+        {u"STEP"_s, u"STEP"_s, {u"step"_s, u"stp"_s}, {}, false,
+         [](const ReadRequest& r, ImportResult& result) { readStep(r.fileName, r.progress, result); }},
+        {u"IGES"_s, u"IGES"_s, {u"iges"_s, u"igs"_s}, {}, false,
+         [](const ReadRequest& r, ImportResult& result) { readIges(r.fileName, r.progress, result); }},
+        {u"STL"_s, u"STL"_s, {u"stl"_s}, {}, true,
+         [](const ReadRequest& r, ImportResult& result) {
+             readStl(r.path, r.fileName, r.progress, result);
+         }},
+        {u"OBJ"_s, u"OBJ"_s, {u"obj"_s}, {}, true,
+         [](const ReadRequest& r, ImportResult& result) { readObj(r.fileName, r.progress, result); }},
+        {u"glTF"_s, u"glTF"_s, {u"gltf"_s, u"glb"_s}, {}, true,
+         [](const ReadRequest& r, ImportResult& result) { readGltf(r.fileName, r.progress, result); }},
+        {u"BREP"_s, u"BREP"_s, {u"brep"_s, u"brp"_s}, {}, false,
+         [](const ReadRequest& r, ImportResult& result) { readBrep(r.path, r.fileName, result); }},
+        {u"Parasolid"_s, u"Parasolid"_s, {u"x_b"_s, u"x_t"_s}, {u"xmt_bin"_s, u"xmt_txt"_s}, false,
+         [](const ReadRequest&, ImportResult& result) {
+             refuseUnreadFormat(u"Parasolid"_s, result);
+         }},
+        {QString(), u"Solid Edge"_s, {u"par"_s, u"psm"_s, u"asm"_s}, {}, false,
+         [](const ReadRequest& r, ImportResult& result) {
+             refuseUnreadFormat(r.suffix == u"asm"   ? u"Solid Edge Baugruppe"_s
+                                : r.suffix == u"psm" ? u"Solid Edge Blechteil"_s
+                                                     : u"Solid Edge Bauteil"_s,
+                                result);
+         }},
+        {QString(), u"Autodesk Fusion"_s, {u"f3d"_s, u"f3z"_s}, {}, false,
+         [](const ReadRequest&, ImportResult& result) {
+             refuseUnreadFormat(u"Autodesk Fusion"_s, result);
+         }},
+    };
+    return formats;
+}
+
+const ImportFormat* importFormatOf(const QString& suffix)
+{
+    for (const ImportFormat& format : importFormats()) {
+        if (format.suffixes.contains(suffix) || format.unlistedSuffixes.contains(suffix))
+            return &format;
+    }
+    return nullptr;
+}
+
 void dispatch(const QString& path, const QString& suffix, ProgressBridge& progress,
               ImportResult& result)
 {
-    const QByteArray fileName = path.toLocal8Bit();
-    if (suffix == u"step" || suffix == u"stp") {
-        result.format = QStringLiteral("STEP");
-        readStep(fileName, progress, result);
-    } else if (suffix == u"iges" || suffix == u"igs") {
-        result.format = QStringLiteral("IGES");
-        readIges(fileName, progress, result);
-    } else if (suffix == u"stl") {
-        result.format = QStringLiteral("STL");
-        result.meshBodies = true;
-        readStl(path, fileName, progress, result);
-    } else if (suffix == u"obj") {
-        result.format = QStringLiteral("OBJ");
-        result.meshBodies = true;
-        readObj(fileName, progress, result);
-    } else if (suffix == u"gltf" || suffix == u"glb") {
-        result.format = QStringLiteral("glTF");
-        result.meshBodies = true;
-        readGltf(fileName, progress, result);
-    } else if (suffix == u"brep" || suffix == u"brp") {
-        result.format = QStringLiteral("BREP");
-        readBrep(path, fileName, result);
-    } else if (suffix == u"x_b" || suffix == u"xmt_bin" || suffix == u"x_t"
-               || suffix == u"xmt_txt") {
-        refuseUnreadFormat(QStringLiteral("Parasolid"), result);
-    } else if (suffix == u"asm") {
-        refuseUnreadFormat(QStringLiteral("Solid Edge Baugruppe"), result);
-    } else if (suffix == u"psm") {
-        refuseUnreadFormat(QStringLiteral("Solid Edge Blechteil"), result);
-    } else if (suffix == u"par") {
-        refuseUnreadFormat(QStringLiteral("Solid Edge Bauteil"), result);
-    } else if (suffix == u"f3d" || suffix == u"f3z") {
-        refuseUnreadFormat(QStringLiteral("Autodesk Fusion"), result);
-    } else {
+    const ImportFormat* format = importFormatOf(suffix);
+    if (!format) {
         result.error = QStringLiteral("Unbekanntes Dateiformat .") + suffix;
+        return;
     }
+    result.format = format->format;
+    result.meshBodies = format->meshBodies;
+    format->read({path, suffix, path.toLocal8Bit(), progress}, result);
+}
+
+QString filterPatterns(const QStringList& suffixes)
+{
+    QStringList patterns;
+    for (const QString& suffix : suffixes)
+        patterns.append(QStringLiteral("*.") + suffix);
+    return patterns.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -212,25 +264,19 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
 
 bool isImportable(const QString& path)
 {
-    static const QStringList suffixes = {
-        QStringLiteral("step"), QStringLiteral("stp"),     QStringLiteral("iges"),
-        QStringLiteral("igs"),  QStringLiteral("stl"),     QStringLiteral("obj"),
-        QStringLiteral("gltf"), QStringLiteral("glb"),     QStringLiteral("brep"),
-        QStringLiteral("brp"),  QStringLiteral("x_b"),     QStringLiteral("x_t"),
-        QStringLiteral("xmt_bin"), QStringLiteral("xmt_txt"), QStringLiteral("par"),
-        QStringLiteral("psm"),  QStringLiteral("asm"),     QStringLiteral("f3d"),
-        QStringLiteral("f3z")};
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
+    return importFormatOf(QFileInfo(path).suffix().toLower()) != nullptr;
 }
 
 QString importFilter()
 {
-    return QStringLiteral(
-        "Alle unterstützten Dateien (*.qcpart *.qcasm *.step *.stp *.iges *.igs *.stl *.obj "
-        "*.gltf *.glb *.brep *.brp *.x_b *.x_t *.par *.psm *.asm *.f3d *.f3z);;"
-        "QorCAD (*.qcpart *.qcasm);;STEP (*.step *.stp);;IGES (*.iges *.igs);;STL (*.stl);;"
-        "OBJ (*.obj);;glTF (*.gltf *.glb);;BREP (*.brep *.brp);;Parasolid (*.x_b *.x_t);;"
-        "Solid Edge (*.par *.psm *.asm);;Autodesk Fusion (*.f3d *.f3z);;Alle Dateien (*)");
+    QStringList all = {u"qcpart"_s, u"qcasm"_s};
+    QStringList groups = {u"QorCAD (*.qcpart *.qcasm)"_s};
+    for (const ImportFormat& format : importFormats()) {
+        all.append(format.suffixes);
+        groups.append(format.filterLabel + u" ("_s + filterPatterns(format.suffixes) + u')');
+    }
+    return u"Alle unterstützten Dateien ("_s + filterPatterns(all) + u");;"_s + groups.join(u";;"_s)
+           + u";;Alle Dateien (*)"_s;
 }
 
 QString exportFilter()

@@ -67,20 +67,9 @@ Document& Document::operator=(Document&& other) noexcept
 {
     if (this == &other)
         return *this;
-    features = std::move(other.features);
-    parameters = std::move(other.parameters);
-    appearance = std::move(other.appearance);
-    bodyNames = std::move(other.bodyNames);
-    hidden = std::move(other.hidden);
-    rollback = other.rollback;
-    components = std::move(other.components);
-    mates = std::move(other.mates);
-    drawings = std::move(other.drawings);
-    views = std::move(other.views);
+    DocumentContent::operator=(std::move(other));
     folder = std::move(other.folder);
     name = std::move(other.name);
-    meta = std::move(other.meta);
-    nextId = other.nextId;
     current = std::move(other.current);
     snapshots = std::move(other.snapshots);
     cache = std::move(other.cache);

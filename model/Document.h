@@ -162,9 +162,9 @@ public:
     static std::unique_ptr<Feature> fromJson(const QJsonObject& json);
 };
 
-// One open part or assembly. Not copyable: copies go through toJson/fromJson.
-class Document {
-public:
+// What a document file holds: the reader fills one of these and hands it over
+// whole, and moving a document moves it as one piece.
+struct DocumentContent {
     std::vector<std::unique_ptr<Feature>> features;
     std::vector<Parameter> parameters;
     std::map<int, BodyAppearance> appearance;
@@ -175,10 +175,16 @@ public:
     std::vector<Mate> mates;
     std::vector<qor::app::Drawing> drawings;
     QJsonArray views;
-    QString folder; // absolute directory of the loaded file
-    QString name;   // display name of a document without a file
     QJsonObject meta;
     int nextId = 0; // last id handed out
+};
+
+// One open part or assembly: the saved content plus where it came from and what
+// recompute made of it. Not copyable: copies go through toJson/fromJson.
+class Document : public DocumentContent {
+public:
+    QString folder; // absolute directory of the loaded file
+    QString name;   // display name of a document without a file
     ModelState current;
     std::vector<ModelState> snapshots; // entry i: the state before feature i
     std::map<std::uint64_t, RecomputeCacheEntry> cache;

@@ -211,7 +211,7 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
 
     // Read into a fresh document and take its stored members over at the end, so
     // that nothing here can leave this document half replaced.
-    Document read;
+    DocumentContent read;
     for (const QJsonValue& v : json.value(QStringLiteral("features")).toArray())
         read.features.push_back(Feature::fromJson(v.toObject()));
     for (const QJsonValue& v : json.value(QStringLiteral("parameters")).toArray())
@@ -244,18 +244,7 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
         read.nextId = std::max(read.nextId, f->id);
     read.meta = json.value(QStringLiteral("meta")).toObject();
 
-    features = std::move(read.features);
-    parameters = std::move(read.parameters);
-    appearance = std::move(read.appearance);
-    bodyNames = std::move(read.bodyNames);
-    hidden = std::move(read.hidden);
-    rollback = read.rollback;
-    nextId = read.nextId;
-    views = std::move(read.views);
-    drawings = std::move(read.drawings);
-    components = std::move(read.components);
-    mates = std::move(read.mates);
-    meta = std::move(read.meta);
+    DocumentContent::operator=(std::move(read));
     rebindDimensionNamers();
     refreshSketchPointers();
     return true;

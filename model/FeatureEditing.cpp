@@ -1,6 +1,6 @@
 #include "model/Document.h"
 
-#include "features/FeatureDef.h"
+#include "model/FeatureDef.h"
 
 #include <algorithm>
 

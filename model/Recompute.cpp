@@ -1,4 +1,4 @@
-#include "features/FeatureDef.h"
+#include "model/FeatureDef.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
 

@@ -42,22 +42,22 @@ Eigen::VectorXd startVector(Index n)
     return v.normalized();
 }
 
-struct PartRank {
+struct BlockRank {
     int rank = 0;
     Eigen::VectorXd nullWeight;
 };
 
 template <class Svd>
-PartRank fromSvd(const Svd& svd, Index columns, double threshold, bool withNull)
+BlockRank fromSvd(const Svd& svd, Index columns, double threshold, bool withNull)
 {
-    PartRank out;
+    BlockRank out;
     out.rank = int((svd.singularValues().array() > threshold).count());
     if (withNull)
         out.nullWeight = svd.matrixV().rightCols(columns - out.rank).rowwise().squaredNorm();
     return out;
 }
 
-PartRank denseRank(const Eigen::MatrixXd& m, double threshold, bool withNull)
+BlockRank denseRank(const Eigen::MatrixXd& m, double threshold, bool withNull)
 {
     const Eigen::BDCSVD<Eigen::MatrixXd> svd(m, withNull ? unsigned(Eigen::ComputeFullV) : 0u);
     return fromSvd(svd, m.cols(), threshold, withNull);
@@ -66,7 +66,7 @@ PartRank denseRank(const Eigen::MatrixXd& m, double threshold, bool withNull)
 // Columns that share no row fall into different parts. The Jacobian is block
 // diagonal over the parts, so its singular values are those of the parts together
 // and its null space is the sum of theirs.
-struct Part {
+struct ColumnBlock {
     std::vector<Index> columns;
     std::vector<Index> rows;
 };
@@ -80,7 +80,7 @@ Index findRoot(std::vector<Index>& parent, Index i)
     return i;
 }
 
-std::vector<Part> independentParts(const SparseJacobian& jacobian)
+std::vector<ColumnBlock> independentParts(const SparseJacobian& jacobian)
 {
     std::vector<Index> parent(std::size_t(jacobian.cols()));
     std::iota(parent.begin(), parent.end(), Index(0));
@@ -94,7 +94,7 @@ std::vector<Part> independentParts(const SparseJacobian& jacobian)
     }
 
     std::vector<Index> partOf(parent.size(), -1);
-    std::vector<Part> parts;
+    std::vector<ColumnBlock> parts;
     for (Index column = 0; column < jacobian.cols(); ++column) {
         Index& part = partOf[std::size_t(findRoot(parent, column))];
         if (part < 0) {
@@ -111,7 +111,7 @@ std::vector<Part> independentParts(const SparseJacobian& jacobian)
     return parts;
 }
 
-ColumnMajor extract(const SparseJacobian& jacobian, const Part& part, std::vector<Index>& local)
+ColumnMajor extract(const SparseJacobian& jacobian, const ColumnBlock& part, std::vector<Index>& local)
 {
     for (std::size_t k = 0; k < part.columns.size(); ++k)
         local[std::size_t(part.columns[k])] = Index(k);
@@ -193,7 +193,7 @@ double spectralNorm(const Eigen::MatrixXd& m)
 // `threshold` and `ceiling` (the largest singular value is estimated from below and
 // bounded from above), so each check takes the bound against it; nothing is
 // returned when one fails.
-std::optional<PartRank> sparseRank(const ColumnMajor& m, double threshold, double ceiling,
+std::optional<BlockRank> sparseRank(const ColumnMajor& m, double threshold, double ceiling,
                                    bool withNull)
 {
     Eigen::SparseQR<ColumnMajor, Eigen::COLAMDOrdering<int>> qr;
@@ -213,7 +213,7 @@ std::optional<PartRank> sparseRank(const ColumnMajor& m, double threshold, doubl
     if (rank > 0 && !(smallestSingularValue(leading) > 10.0 * ceiling))
         return std::nullopt;
 
-    PartRank out;
+    BlockRank out;
     out.rank = int(rank);
     if (nullity == 0) {
         if (withNull)
@@ -247,11 +247,11 @@ std::optional<PartRank> sparseRank(const ColumnMajor& m, double threshold, doubl
 
 JacobianRank automaticRank(const SparseJacobian& jacobian, bool withNull)
 {
-    const std::vector<Part> parts = independentParts(jacobian);
+    const std::vector<ColumnBlock> parts = independentParts(jacobian);
     std::vector<Index> local(std::size_t(jacobian.cols()), 0);
     std::vector<ColumnMajor> matrices(parts.size());
     std::vector<Eigen::JacobiSVD<Eigen::MatrixXd>> svds(parts.size());
-    const auto isDense = [](const Part& part) {
+    const auto isDense = [](const ColumnBlock& part) {
         return Index(part.columns.size()) <= kDenseColumns;
     };
 
@@ -279,10 +279,10 @@ JacobianRank automaticRank(const SparseJacobian& jacobian, bool withNull)
     if (withNull)
         out.nullWeight = Eigen::VectorXd::Ones(jacobian.cols());
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        const Part& part = parts[i];
+        const ColumnBlock& part = parts[i];
         if (part.rows.empty())
             continue; // columns no row depends on: free, rank 0
-        PartRank rank;
+        BlockRank rank;
         if (isDense(part)) {
             rank = fromSvd(svds[i], Index(part.columns.size()), threshold, withNull);
         } else if (auto sparse = sparseRank(matrices[i], threshold, ceiling, withNull)) {
@@ -335,7 +335,7 @@ JacobianRank jacobianRank(const SparseJacobian& jacobian, bool withNullSpace, Ra
     const Eigen::BDCSVD<Eigen::MatrixXd> svd(Eigen::MatrixXd(clean),
                                              withNullSpace ? unsigned(Eigen::ComputeFullV) : 0u);
     const Eigen::VectorXd& sigma = svd.singularValues();
-    const PartRank part = fromSvd(svd, clean.cols(), rankThreshold(sigma.size() ? sigma[0] : 0.0),
+    const BlockRank part = fromSvd(svd, clean.cols(), rankThreshold(sigma.size() ? sigma[0] : 0.0),
                                   withNullSpace);
     return {part.rank, part.nullWeight};
 }

@@ -127,20 +127,28 @@ TopoDS_Edge entityToEdge(const Sketch& sketch, std::uint32_t id, const gp_Ax3& p
 
 namespace qor {
 
-TopoDS_Compound makeCompound(const sketch::Sketch& sketch, const gp_Ax3& plane,
-                             bool includeConstruction)
+TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape>& shapes)
 {
     TopoDS_Compound compound;
     TopoDS_Builder builder;
     builder.MakeCompound(compound);
+    for (const TopoDS_Shape& shape : shapes) {
+        if (!shape.IsNull())
+            builder.Add(compound, shape);
+    }
+    return compound;
+}
+
+TopoDS_Compound makeCompound(const sketch::Sketch& sketch, const gp_Ax3& plane,
+                             bool includeConstruction)
+{
+    std::vector<TopoDS_Shape> edges;
     for (const sketch::Entity& e : sketch.entities) {
         if (e.type == sketch::EntityType::Point || (e.construction && !includeConstruction))
             continue;
-        const TopoDS_Edge edge = sketch::entityToEdge(sketch, e.id, plane);
-        if (!edge.IsNull())
-            builder.Add(compound, edge);
+        edges.push_back(sketch::entityToEdge(sketch, e.id, plane));
     }
-    return compound;
+    return compoundOf(edges);
 }
 
 } // namespace qor

@@ -9,6 +9,7 @@
 #include <gp_Pnt.hxx>
 
 #include <cstdint>
+#include <vector>
 
 namespace qor::sketch {
 
@@ -30,6 +31,9 @@ TopoDS_Edge entityToEdge(const Sketch& sketch, std::uint32_t id, const gp_Ax3& p
 } // namespace qor::sketch
 
 namespace qor {
+
+// One compound holding the shapes in order; null shapes are left out.
+TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape>& shapes);
 
 // The edges of the sketch's curves in entity order; curves without an edge are left out.
 TopoDS_Compound makeCompound(const sketch::Sketch& sketch, const gp_Ax3& plane,

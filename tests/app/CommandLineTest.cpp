@@ -170,15 +170,15 @@ TEST(CommandLineTest, BatchPrescanAndConvertSplit)
     EXPECT_FALSE(isBatchRun(6, window));
     EXPECT_FALSE(isBatchRun(1, programOnly)); // the program name itself is not an option
 
-    const ConvertPaths drive = splitConvertSpec("C:x.step:y.stl");
+    const ConvertPaths drive = splitConvertArgument("C:x.step:y.stl");
     EXPECT_EQ(drive.input, "C:x.step");
     EXPECT_EQ(drive.output, "y.stl");
     EXPECT_TRUE(drive.hasSeparator);
-    const ConvertPaths bare = splitConvertSpec("teil.step");
+    const ConvertPaths bare = splitConvertArgument("teil.step");
     EXPECT_EQ(bare.input, "teil.step");
     EXPECT_EQ(bare.output, "teil.step");
     EXPECT_FALSE(bare.hasSeparator);
-    const ConvertPaths open = splitConvertSpec("teil.step:");
+    const ConvertPaths open = splitConvertArgument("teil.step:");
     EXPECT_EQ(open.input, "teil.step");
     EXPECT_TRUE(open.output.isEmpty());
 }
@@ -299,9 +299,9 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     const QByteArray original = readFile(input);
 
     // Without a colon, or with both sides naming one file, the input would be overwritten.
-    for (const QString& spec : {input, input + ":" + home.filePath("./teil.step"), input + ":"}) {
-        const ProgramRun refused = runProgram({"--convert", spec}, home);
-        EXPECT_EQ(refused.status, 1) << spec.toStdString();
+    for (const QString& argument : {input, input + ":" + home.filePath("./teil.step"), input + ":"}) {
+        const ProgramRun refused = runProgram({"--convert", argument}, home);
+        EXPECT_EQ(refused.status, 1) << argument.toStdString();
         EXPECT_TRUE(refused.err.startsWith("Fehler: ")) << refused.err.toStdString();
         EXPECT_TRUE(refused.out.isEmpty());
     }

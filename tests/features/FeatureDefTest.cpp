@@ -1,4 +1,4 @@
-#include "features/FeatureDef.h"
+#include "model/FeatureDef.h"
 
 #include "expr/Expression.h"
 

@@ -18,13 +18,13 @@ namespace {
 
 // A part with bodies 300, 500 and 700 (10 mm cubes at x = 0, 20, 40) made by
 // earlier features, and feature 9 executing.
-struct Part {
+struct TestDocument {
     Document doc;
     Feature feature;
     ModelState state;
     ExecContext ctx{doc, feature, state};
 
-    explicit Part(bool withBodies = true)
+    explicit TestDocument(bool withBodies = true)
     {
         feature.id = 9;
         if (!withBodies)
@@ -48,7 +48,7 @@ struct Part {
 
 TEST(Boolean, NewBodyAndToolRecord)
 {
-    Part part;
+    TestDocument part;
     const TopoDS_Shape tool = box(5, 5, 5);
     const std::vector<int> result = part.apply(tool, "new", {300, 500});
     ASSERT_EQ(result, std::vector<int>({900}));
@@ -68,7 +68,7 @@ TEST(Boolean, NewBodyAndToolRecord)
     EXPECT_EQ(part.state.tools.size(), 1u);
 
     // No geometry: nothing recorded, nothing added.
-    Part empty(false);
+    TestDocument empty(false);
     TopoDS_Compound nothing;
     BRep_Builder().MakeCompound(nothing);
     EXPECT_EQ(errorOf([&] { empty.apply(nothing, "new"); }),
@@ -81,7 +81,7 @@ TEST(Boolean, NewBodyAndToolRecord)
 
 TEST(Boolean, JoinFusesIntoTheFirstTarget)
 {
-    Part part;
+    TestDocument part;
     // A bar along x bridging all three cubes.
     const TopoDS_Shape bar = box(40, 6, 6, gp_Pnt(5, 2, 2));
     const std::vector<int> result =
@@ -97,7 +97,7 @@ TEST(Boolean, JoinFusesIntoTheFirstTarget)
     EXPECT_NEAR(extent(joined.shape)[3], 50.0, 1e-6);
 
     // Without targets the join finds them by bounding box.
-    Part found;
+    TestDocument found;
     EXPECT_EQ(found.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join"),
               std::vector<int>({300}));
     EXPECT_EQ(found.state.tools.at(9).targets, std::vector<int>({300}));
@@ -106,7 +106,7 @@ TEST(Boolean, JoinFusesIntoTheFirstTarget)
     EXPECT_EQ(found.state.bodies.size(), 3u);
 
     // Nothing in reach: a new body, no warning.
-    Part far;
+    TestDocument far;
     EXPECT_EQ(far.apply(box(1, 1, 1, gp_Pnt(0, 100, 0)), "join"),
               std::vector<int>({900}));
     EXPECT_EQ(far.state.bodies.at(900).name, "Körper 4");
@@ -115,7 +115,7 @@ TEST(Boolean, JoinFusesIntoTheFirstTarget)
 
 TEST(Boolean, CutRemovesSwallowedBodies)
 {
-    Part part;
+    TestDocument part;
     // Takes a 5 mm slab off body 300 and swallows body 500 whole.
     const TopoDS_Shape tool = box(30, 12, 12, gp_Pnt(5, -1, -1));
     const std::vector<int> result = part.apply(tool, "cut", {300, 500});
@@ -126,7 +126,7 @@ TEST(Boolean, CutRemovesSwallowedBodies)
 
     // Found by box: a tool whose box overlaps body 700's without touching it
     // leaves that body as it was.
-    Part boxes;
+    TestDocument boxes;
     const std::vector<int> cut =
         boxes.apply(box(10, 10, 10, gp_Pnt(45, 9, 9)), "cut");
     EXPECT_EQ(cut, std::vector<int>({700}));
@@ -134,7 +134,7 @@ TEST(Boolean, CutRemovesSwallowedBodies)
     EXPECT_EQ(boxes.state.tools.at(9).targets, std::vector<int>({700}));
 
     // Nothing in reach: a warning, no body, no error.
-    Part empty(false);
+    TestDocument empty(false);
     empty.feature.warning = QStringLiteral("alt");
     EXPECT_TRUE(empty.apply(box(1, 1, 1), "cut").empty());
     EXPECT_EQ(empty.feature.warning, "Kein Körper im Wirkbereich");
@@ -145,25 +145,25 @@ TEST(Boolean, CutRemovesSwallowedBodies)
 
 TEST(Boolean, IntersectKeepsTheCommonPart)
 {
-    Part part;
+    TestDocument part;
     const std::vector<int> result =
         part.apply(box(20, 10, 5, gp_Pnt(5, 0, 0)), "intersect", {300, 500});
     EXPECT_EQ(result, std::vector<int>({300, 500}));
     EXPECT_NEAR(part.volume(300), 250.0, 1e-6);
     EXPECT_NEAR(part.volume(500), 250.0, 1e-6);
 
-    Part miss;
+    TestDocument miss;
     EXPECT_EQ(errorOf([&] {
                   miss.apply(box(5, 5, 5, gp_Pnt(0, 50, 0)), "intersect", {300});
               }),
               "Kein gemeinsamer Bereich – das Ergebnis wäre leer");
 
     // Any other op text intersects.
-    Part typo;
+    TestDocument typo;
     typo.apply(box(10, 10, 2), "Verbinden", {300});
     EXPECT_NEAR(typo.volume(300), 200.0, 1e-6);
 
-    Part none(false);
+    TestDocument none(false);
     EXPECT_TRUE(
         none.apply(box(1, 1, 1), "intersect").empty());
     EXPECT_EQ(none.feature.warning, "Kein Körper im Wirkbereich");
@@ -171,13 +171,13 @@ TEST(Boolean, IntersectKeepsTheCommonPart)
 
 TEST(Boolean, StaleAndRepeatedTargets)
 {
-    Part part;
+    TestDocument part;
     EXPECT_EQ(part.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join", {4242, 300, 300}),
               std::vector<int>({300}));
     EXPECT_NEAR(part.volume(300), 1500.0, 1e-6);
     EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({4242, 300, 300}));
 
-    Part cut;
+    TestDocument cut;
     EXPECT_EQ(cut.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "cut", {300, 300}),
               std::vector<int>({300}));
     EXPECT_NEAR(cut.volume(300), 500.0, 1e-6);
@@ -201,7 +201,7 @@ TEST(Boolean, InvalidToolIsRepairedFirst)
     builder.Add(broken, open);
     ASSERT_FALSE(BRepCheck_Analyzer(broken, Standard_True).IsValid());
 
-    Part part(false);
+    TestDocument part(false);
     const std::vector<int> result = part.apply(broken, "new");
     ASSERT_EQ(result.size(), 1u);
     const ToolRecord& record = part.state.tools.at(9);

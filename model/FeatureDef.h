@@ -78,7 +78,8 @@ struct FeatureDef {
 // The four boolean operations shared by the body-making types.
 extern const QStringList booleanOpChoices;
 
-// The 32 feature types in ribbon order.
+// The 32 feature types in ribbon order with their executors. Defined by the
+// feature layer, which binds the executors; the registry below calls it once.
 std::vector<FeatureDef> buildFeatureDefs();
 
 // The registry, built once on first use and never changed afterwards, so

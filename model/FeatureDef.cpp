@@ -1,4 +1,4 @@
-#include "features/FeatureDef.h"
+#include "model/FeatureDef.h"
 
 #include <charconv>
 #include <utility>
@@ -75,6 +75,21 @@ const ParamDef* FeatureDef::findParam(const QString& key) const
     for (const ParamDef& param : params) {
         if (param.key == key)
             return &param;
+    }
+    return nullptr;
+}
+
+const std::vector<FeatureDef>& featureDefs()
+{
+    static const std::vector<FeatureDef> registry = buildFeatureDefs();
+    return registry;
+}
+
+const FeatureDef* findFeatureDef(const QString& type)
+{
+    for (const FeatureDef& def : featureDefs()) {
+        if (def.id == type)
+            return &def;
     }
     return nullptr;
 }
