@@ -14,4 +14,4 @@ mkdir -p "$CCACHE_DIR"
 cmake -S "$root" -B "$root/build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
-cmake --build "$root/build" -j"$(nproc)"
+cmake --build "$root/build" -j"${QOR_JOBS:-$(nproc)}"
