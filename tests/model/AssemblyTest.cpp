@@ -16,46 +16,32 @@ using qor::test::sortedKeys;
 
 namespace {
 
-QJsonArray placementArray(std::initializer_list<double> values)
+// Where the placement takes a vector (the translation left out).
+gp_XYZ image(const gp_Trsf& trsf, const gp_XYZ& v)
 {
-    QJsonArray array;
-    for (double v : values)
-        array.append(v);
-    return array;
+    return gp_Pnt(v).Transformed(trsf).XYZ() - gp::Origin().Transformed(trsf).XYZ();
 }
 
-// Columns of the applied linear map, found by transforming unit vectors.
-gp_XYZ appliedColumn(const gp_Trsf& trsf, const gp_XYZ& unit)
+::testing::AssertionResult near(const gp_XYZ& got, const gp_XYZ& want, double tol = 1e-12)
 {
-    gp_Pnt origin(0, 0, 0);
-    gp_Pnt p(unit);
-    origin.Transform(trsf);
-    p.Transform(trsf);
-    return p.XYZ() - origin.XYZ();
-}
-
-void expectNear(const gp_XYZ& a, const gp_XYZ& b, double tol = 1e-12)
-{
-    EXPECT_NEAR(a.X(), b.X(), tol);
-    EXPECT_NEAR(a.Y(), b.Y(), tol);
-    EXPECT_NEAR(a.Z(), b.Z(), tol);
+    if ((got - want).Modulus() <= tol)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << got.X() << ", " << got.Y() << ", " << got.Z()
+                                         << ")";
 }
 
 } // namespace
 
-TEST(ComponentJson, MinimalObjectGivesDefaults)
+TEST(ComponentJson, RoundTripKeepsEverythingButTheStatus)
 {
-    const Component c = Component::fromJson(QJsonObject{{"id", 7}, {"name", "Welle"}});
+    const Component minimal = Component::fromJson(QJsonObject{{"id", 7}, {"name", "Welle"}});
     Component expected;
     expected.id = 7;
     expected.name = QStringLiteral("Welle");
-    EXPECT_EQ(c, expected);
+    EXPECT_EQ(minimal, expected);
+    EXPECT_EQ(sortedKeys(minimal.toJson()), (QStringList{"id", "m", "name"}));
 
-    const QJsonObject written = c.toJson();
-    EXPECT_EQ(sortedKeys(written), (QStringList{"id", "m", "name"}));
-    EXPECT_EQ(written.value("m").toArray().size(), 12);
-
-    Component full = c;
+    Component full = minimal;
     full.path = QStringLiteral("teile/welle.qcpart");
     full.embedded = QStringLiteral("eJw=");
     full.grounded = true;
@@ -65,27 +51,23 @@ TEST(ComponentJson, MinimalObjectGivesDefaults)
     EXPECT_EQ(sortedKeys(all),
               (QStringList{"embedded", "grounded", "hidden", "id", "m", "name", "path"}));
     Component back = Component::fromJson(all);
-    EXPECT_TRUE(back.status.isEmpty()); // never stored
+    EXPECT_TRUE(back.status.isEmpty());
     back.status = full.status;
     EXPECT_EQ(back, full);
 }
 
 TEST(ComponentJson, PlacementArrayIsTakenOnlyWhole)
 {
-    QJsonArray eleven = placementArray({2, 0, 0, 5, 0, 2, 0, 6, 0, 0, 2});
-    Component c = Component::fromJson(QJsonObject{{"m", eleven}});
-    EXPECT_EQ(c.m, Component{}.m);
-    eleven.append(7);
-    eleven.append(8);
-    c = Component::fromJson(QJsonObject{{"m", eleven}}); // 13 entries
-    EXPECT_EQ(c.m, Component{}.m);
-    c = Component::fromJson(QJsonObject{{"m", "identity"}});
-    EXPECT_EQ(c.m, Component{}.m);
+    QJsonArray eleven{2, 0, 0, 5, 0, 2, 0, 6, 0, 0, 2};
+    QJsonArray thirteen = eleven;
+    thirteen.append(7);
+    thirteen.append(8);
+    for (const QJsonValue& m : {QJsonValue(eleven), QJsonValue(thirteen), QJsonValue("identity")})
+        EXPECT_EQ(Component::fromJson(QJsonObject{{"m", m}}).m, Component{}.m);
 
-    QJsonArray twelve = placementArray({1, 0, 0, 5, 0, 1, 0, 6, 0, 0, 1, 7});
-    twelve[3] = QStringLiteral("5");
-    twelve[7] = QJsonValue();
-    c = Component::fromJson(QJsonObject{{"m", twelve}});
+    // Single entries of the wrong type read as 0.
+    QJsonArray twelve{1, 0, 0, "5", 0, 1, 0, QJsonValue(), 0, 0, 1, 7};
+    const Component c = Component::fromJson(QJsonObject{{"m", twelve}});
     EXPECT_EQ(c.m[3], 0.0);
     EXPECT_EQ(c.m[7], 0.0);
     EXPECT_EQ(c.m[11], 7.0);
@@ -101,57 +83,42 @@ TEST(ComponentJson, PlacementIsRoundedToNineDecimals)
     EXPECT_DOUBLE_EQ(m[3].toDouble(), 0.123456789);
     EXPECT_DOUBLE_EQ(m[7].toDouble(), -2.000000001);
     EXPECT_EQ(m[11].toDouble(), 1e300);
-
-    // Rounding what was read gives the same numbers again.
-    const Component back = Component::fromJson(c.toJson());
-    EXPECT_EQ(back.toJson(), c.toJson());
-}
-
-TEST(ComponentPlacement, DegenerateColumnsGiveTranslation)
-{
-    Component c;
-    c.m = {0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6};
-    gp_Trsf t = c.transform();
-    EXPECT_EQ(t.Form(), gp_Translation);
-    expectNear(t.TranslationPart(), gp_XYZ(4, 5, 6));
-
-    c.m = {1, 0, 0, 4, 0, 0, 0, 5, 0, 0, 1, 6}; // second column zero
-    t = c.transform();
-    expectNear(appliedColumn(t, gp_XYZ(1, 0, 0)), gp_XYZ(1, 0, 0));
-    expectNear(t.TranslationPart(), gp_XYZ(4, 5, 6));
-    EXPECT_EQ(t.Form(), gp_Translation);
-
-    // Lengths that overflow a plain sum of squares still give a rotation.
-    c.m = {1e200, 0, 0, 0, 0, 1e200, 0, 0, 0, 0, 1e200, 0};
-    t = c.transform();
-    EXPECT_DOUBLE_EQ(t.ScaleFactor(), 1.0);
-    expectNear(appliedColumn(t, gp_XYZ(0, 1, 0)), gp_XYZ(0, 1, 0));
+    EXPECT_EQ(Component::fromJson(c.toJson()).toJson(), c.toJson());
 }
 
 TEST(ComponentPlacement, ScaleIsDroppedAndColumnsOrthonormalised)
 {
-    Component c;
-    c.m = {2, 0, 0, 1, 0, 2, 0, 2, 0, 0, 2, 3};
-    gp_Trsf t = c.transform();
-    EXPECT_DOUBLE_EQ(t.ScaleFactor(), 1.0);
-    expectNear(appliedColumn(t, gp_XYZ(1, 0, 0)), gp_XYZ(1, 0, 0));
-    expectNear(appliedColumn(t, gp_XYZ(0, 0, 1)), gp_XYZ(0, 0, 1));
-    c.setPlacement(t);
-    EXPECT_EQ(c.m, (std::array<double, 12>{1, 0, 0, 1, 0, 1, 0, 2, 0, 0, 1, 3}));
-
-    // Parallel first and second columns along x: the auxiliary axis is Z.
-    c.m = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
-    t = c.transform();
-    expectNear(appliedColumn(t, gp_XYZ(1, 0, 0)), gp_XYZ(1, 0, 0));
-    expectNear(appliedColumn(t, gp_XYZ(0, 1, 0)), gp_XYZ(0, 1, 0)); // Z × X
-    EXPECT_NEAR(t.VectorialPart().Determinant(), 1.0, 1e-12);
-
-    // Both along z: the auxiliary axis is X, so y = X × Z = -Y.
-    c.m = {0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0, 0};
-    t = c.transform();
-    expectNear(appliedColumn(t, gp_XYZ(1, 0, 0)), gp_XYZ(0, 0, 1));
-    expectNear(appliedColumn(t, gp_XYZ(0, 1, 0)), gp_XYZ(0, -1, 0));
-    EXPECT_NEAR(t.VectorialPart().Determinant(), 1.0, 1e-12);
+    struct Case {
+        const char* name;
+        std::array<double, 12> m;
+        gp_XYZ x, y, translation; // images of the X and Y axes
+    };
+    const Case cases[] = {
+        {"all columns zero", {0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6}, {1, 0, 0}, {0, 1, 0}, {4, 5, 6}},
+        {"second column zero", {1, 0, 0, 4, 0, 0, 0, 5, 0, 0, 1, 6}, {1, 0, 0}, {0, 1, 0},
+         {4, 5, 6}},
+        // Lengths that overflow a plain sum of squares.
+        {"huge", {1e200, 0, 0, 0, 0, 1e200, 0, 0, 0, 0, 1e200, 0}, {1, 0, 0}, {0, 1, 0}, {}},
+        {"scaled", {2, 0, 0, 1, 0, 2, 0, 2, 0, 0, 2, 3}, {1, 0, 0}, {0, 1, 0}, {1, 2, 3}},
+        // Parallel first columns: along x the auxiliary axis is Z, along z it is X.
+        {"parallel along x", {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}, {1, 0, 0}, {0, 1, 0}, {}},
+        {"parallel along z", {0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0, 0}, {0, 0, 1}, {0, -1, 0}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Component component;
+        component.m = c.m;
+        const gp_Trsf t = component.transform();
+        EXPECT_DOUBLE_EQ(t.ScaleFactor(), 1.0);
+        EXPECT_NEAR(t.VectorialPart().Determinant(), 1.0, 1e-12);
+        EXPECT_TRUE(near(image(t, {1, 0, 0}), c.x));
+        EXPECT_TRUE(near(image(t, {0, 1, 0}), c.y));
+        EXPECT_TRUE(near(t.TranslationPart(), c.translation));
+    }
+    Component stored;
+    stored.m = cases[3].m;
+    stored.setPlacement(stored.transform());
+    EXPECT_EQ(stored.m, (std::array<double, 12>{1, 0, 0, 1, 0, 1, 0, 2, 0, 0, 1, 3}));
 }
 
 TEST(ComponentPlacement, ReflectionBecomesNegativeScale)
@@ -160,12 +127,7 @@ TEST(ComponentPlacement, ReflectionBecomesNegativeScale)
     c.m = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 10};
     const gp_Trsf t = c.transform();
     EXPECT_DOUBLE_EQ(t.ScaleFactor(), -1.0);
-    gp_Pnt p(1, 2, 3);
-    p.Transform(t);
-    EXPECT_NEAR(p.X(), 1, 1e-12);
-    EXPECT_NEAR(p.Y(), 2, 1e-12);
-    EXPECT_NEAR(p.Z(), 7, 1e-12);
-
+    EXPECT_TRUE(near(gp_Pnt(1, 2, 3).Transformed(t).XYZ(), {1, 2, 7}));
     Component stored;
     stored.setPlacement(t);
     EXPECT_NEAR(stored.m[10], -1.0, 1e-12);
@@ -183,20 +145,15 @@ TEST(ComponentPlacement, RigidTransformSurvivesStoring)
     Component c;
     c.setPlacement(placement);
     const gp_Trsf back = c.transform();
-    for (const gp_Pnt& probe : {gp_Pnt(0, 0, 0), gp_Pnt(5, -3, 8), gp_Pnt(-100, 40, 2)}) {
-        gp_Pnt expected = probe;
-        gp_Pnt got = probe;
-        expected.Transform(placement);
-        got.Transform(back);
-        EXPECT_LT(expected.Distance(got), 1e-12);
-    }
+    for (const gp_Pnt& probe : {gp_Pnt(0, 0, 0), gp_Pnt(5, -3, 8), gp_Pnt(-100, 40, 2)})
+        EXPECT_TRUE(near(probe.Transformed(back).XYZ(), probe.Transformed(placement).XYZ()));
     Component again;
     again.setPlacement(back);
     for (std::size_t i = 0; i < 12; ++i)
         EXPECT_NEAR(again.m[i], c.m[i], 1e-14);
 }
 
-TEST(MateJson, DefaultsAndWrittenKeys)
+TEST(MateJson, RoundTripAndMistypedMembers)
 {
     Mate expected;
     expected.id = 12;
@@ -211,19 +168,12 @@ TEST(MateJson, DefaultsAndWrittenKeys)
     other.flip = true;
     other.suppressed = true;
     other.type = QStringLiteral("gear"); // unknown types are kept
-    const QJsonObject json = other.toJson();
-    EXPECT_EQ(json.value("value"), QJsonValue("5"));
-    EXPECT_EQ(Mate::fromJson(json), other);
-}
+    EXPECT_EQ(Mate::fromJson(other.toJson()), other);
 
-TEST(MateJson, MistypedMembersTakeDefaults)
-{
-    const QJsonObject json{{"id", "3"},  {"name", 4},   {"type", 5},
-                           {"a", "x"},   {"b", QJsonArray{1}},
-                           {"flip", 1},  {"suppressed", "true"},
-                           {"value", QJsonObject{}}};
-    EXPECT_EQ(Mate::fromJson(json), Mate{});
-
+    const QJsonObject mistyped{{"id", "3"}, {"name", 4},          {"type", 5},
+                               {"a", "x"},  {"b", QJsonArray{1}}, {"flip", 1},
+                               {"suppressed", "true"}, {"value", QJsonObject{}}};
+    EXPECT_EQ(Mate::fromJson(mistyped), Mate{});
     // A hand-written number keeps its digits instead of silently becoming 0.
     EXPECT_EQ(Mate::fromJson(QJsonObject{{"value", 12.5}}).value, QStringLiteral("12.5"));
     EXPECT_EQ(Mate::fromJson(QJsonObject{{"a", QJsonObject{{"comp", 4}}}}).a.comp, 4);
@@ -249,11 +199,9 @@ TEST(MateJson, SignatureFormAndRounding)
         EXPECT_LE(std::fabs(back.point[i] - sig.point[i]), 5e-7);
         EXPECT_LE(std::fabs(back.direction[i] - sig.direction[i]), 5e-7);
     }
-    EXPECT_LE(std::fabs(back.size - sig.size), 5e-7);
     EXPECT_EQ(back.toJson(), json);
 
     EXPECT_EQ(ShapeSignature::fromJson(QJsonObject{{"k", "v"}}).kind, ShapeSignature::Kind::Vertex);
-    EXPECT_EQ(ShapeSignature::fromJson(QJsonObject{{"g", 3}}).kind, ShapeSignature::Kind::Face);
     EXPECT_EQ(ShapeSignature::fromJson(QJsonObject{{"k", "E"}}).kind, ShapeSignature::Kind::Face);
     const ShapeSignature partial =
         ShapeSignature::fromJson(QJsonObject{{"p", QJsonArray{1, "x"}}, {"s", "2"}});
@@ -264,21 +212,17 @@ TEST(MateJson, SignatureFormAndRounding)
 TEST(AssemblyLookups, LabelsComponentsAndPaths)
 {
     EXPECT_EQ(mateTypeLabel("planar"), QStringLiteral("Planar (gegenüber)"));
-    EXPECT_EQ(mateTypeLabel("point"), QStringLiteral("Punkt deckungsgleich"));
     EXPECT_EQ(mateTypeLabel("gear"), QStringLiteral("gear"));
     EXPECT_EQ(mateTypeLabel("Planar"), QStringLiteral("Planar"));
 
     Document doc;
-    EXPECT_EQ(doc.component(1), nullptr);
     Component first;
     first.id = 4;
     first.name = QStringLiteral("erste");
     Component second = first;
     second.name = QStringLiteral("zweite");
     doc.components = {first, second};
-    ASSERT_NE(doc.component(4), nullptr);
-    EXPECT_EQ(doc.component(4)->name, QStringLiteral("erste"));
-    EXPECT_EQ(std::as_const(doc).component(4), &doc.components[0]);
+    EXPECT_EQ(doc.component(4), &doc.components[0]); // the first of a duplicate id
     EXPECT_EQ(doc.component(5), nullptr);
 
     EXPECT_EQ(doc.resolvePath("teile/welle.qcpart"), QStringLiteral("teile/welle.qcpart"));

@@ -16,6 +16,8 @@ using namespace qor::test;
 
 namespace {
 
+const QString outOfReach = QStringLiteral("Kein Körper im Wirkbereich");
+
 // A part with bodies 300, 500 and 700 (10 mm cubes at x = 0, 20, 40) made by
 // earlier features, and feature 9 executing.
 struct TestDocument {
@@ -26,12 +28,10 @@ struct TestDocument {
 
     explicit TestDocument(bool withBodies = true)
     {
-        feature.id = 9;
-        if (!withBodies)
-            return;
         for (const int f : {3, 5, 7}) {
             feature.id = f;
-            addNewBody(ctx, box(10, 10, 10, gp_Pnt(10.0 * (f - 3), 0, 0)));
+            if (withBodies)
+                addNewBody(ctx, box(10, 10, 10, gp_Pnt(10.0 * (f - 3), 0, 0)));
         }
         feature.id = 9;
     }
@@ -50,12 +50,10 @@ TEST(Boolean, NewBodyAndToolRecord)
 {
     TestDocument part;
     const TopoDS_Shape tool = box(5, 5, 5);
-    const std::vector<int> result = part.apply(tool, "new", {300, 500});
-    ASSERT_EQ(result, std::vector<int>({900}));
+    ASSERT_EQ(part.apply(tool, "new", {300, 500}), std::vector<int>({900}));
     EXPECT_EQ(part.state.bodies.at(900).name, "Körper 4");
     EXPECT_NEAR(part.volume(900), 125.0, 1e-6);
     EXPECT_NEAR(part.volume(300), 1000.0, 1e-6); // overlapping, yet untouched
-
     const ToolRecord& record = part.state.tools.at(9);
     EXPECT_EQ(record.op, "new");
     EXPECT_EQ(record.targets, std::vector<int>({300, 500}));
@@ -63,7 +61,6 @@ TEST(Boolean, NewBodyAndToolRecord)
 
     // The empty op makes a new body too; a later call replaces the record.
     EXPECT_EQ(applyBoolean(part.ctx, tool, QString(), {}), std::vector<int>({901}));
-    EXPECT_TRUE(part.state.tools.at(9).op.isEmpty());
     EXPECT_TRUE(part.state.tools.at(9).targets.empty());
     EXPECT_EQ(part.state.tools.size(), 1u);
 
@@ -71,10 +68,9 @@ TEST(Boolean, NewBodyAndToolRecord)
     TestDocument empty(false);
     TopoDS_Compound nothing;
     BRep_Builder().MakeCompound(nothing);
-    EXPECT_EQ(errorOf([&] { empty.apply(nothing, "new"); }),
-              "Das Feature erzeugt keine Geometrie");
-    EXPECT_EQ(errorOf([&] { empty.apply(TopoDS_Shape(), "join"); }),
-              "Das Feature erzeugt keine Geometrie");
+    for (const TopoDS_Shape& shape : {TopoDS_Shape(nothing), TopoDS_Shape()})
+        EXPECT_EQ(errorOf([&] { empty.apply(shape, "join"); }),
+                  "Das Feature erzeugt keine Geometrie");
     EXPECT_TRUE(empty.state.tools.empty());
     EXPECT_TRUE(empty.state.bodies.empty());
 }
@@ -82,34 +78,27 @@ TEST(Boolean, NewBodyAndToolRecord)
 TEST(Boolean, JoinFusesIntoTheFirstTarget)
 {
     TestDocument part;
-    // A bar along x bridging all three cubes.
-    const TopoDS_Shape bar = box(40, 6, 6, gp_Pnt(5, 2, 2));
-    const std::vector<int> result =
-        part.apply(bar, "join", {300, 500, 700});
-    ASSERT_EQ(result, std::vector<int>({300}));
+    // A bar along x bridging all three cubes, one target named twice, one gone.
+    ASSERT_EQ(part.apply(box(40, 6, 6, gp_Pnt(5, 2, 2)), "join", {300, 4242, 500, 700, 500}),
+              std::vector<int>({300}));
     EXPECT_EQ(part.state.bodies.size(), 1u);
-    const Body& joined = part.state.bodies.at(300);
-    EXPECT_EQ(joined.name, "Körper 1");
-    EXPECT_EQ(joined.featureId, 3);
+    EXPECT_EQ(part.state.bodies.at(300).featureId, 3);
     // Three cubes plus the parts of the bar between them (two 10 × 6 × 6 gaps).
     EXPECT_NEAR(part.volume(300), 3000.0 + 2 * 360.0, 1e-6);
-    EXPECT_NEAR(extent(joined.shape)[0], 0.0, 1e-6);
-    EXPECT_NEAR(extent(joined.shape)[3], 50.0, 1e-6);
+    EXPECT_TRUE(extentIs(part.state.bodies.at(300).shape, {0, 0, 0, 50, 10, 10}));
+    EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({300, 4242, 500, 700, 500}));
 
-    // Without targets the join finds them by bounding box.
+    // Without targets the join finds them by bounding box and cleans up the faces.
     TestDocument found;
-    EXPECT_EQ(found.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join"),
-              std::vector<int>({300}));
+    EXPECT_EQ(found.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join"), std::vector<int>({300}));
     EXPECT_EQ(found.state.tools.at(9).targets, std::vector<int>({300}));
     EXPECT_NEAR(found.volume(300), 1500.0, 1e-6);
-    EXPECT_EQ(countOf(found.state.bodies.at(300).shape, TopAbs_FACE), 6); // cleaned up
+    EXPECT_EQ(countOf(found.state.bodies.at(300).shape, TopAbs_FACE), 6);
     EXPECT_EQ(found.state.bodies.size(), 3u);
 
     // Nothing in reach: a new body, no warning.
     TestDocument far;
-    EXPECT_EQ(far.apply(box(1, 1, 1, gp_Pnt(0, 100, 0)), "join"),
-              std::vector<int>({900}));
-    EXPECT_EQ(far.state.bodies.at(900).name, "Körper 4");
+    EXPECT_EQ(far.apply(box(1, 1, 1, gp_Pnt(0, 100, 0)), "join"), std::vector<int>({900}));
     EXPECT_TRUE(far.feature.warning.isEmpty());
 }
 
@@ -117,27 +106,22 @@ TEST(Boolean, CutRemovesSwallowedBodies)
 {
     TestDocument part;
     // Takes a 5 mm slab off body 300 and swallows body 500 whole.
-    const TopoDS_Shape tool = box(30, 12, 12, gp_Pnt(5, -1, -1));
-    const std::vector<int> result = part.apply(tool, "cut", {300, 500});
-    EXPECT_EQ(result, std::vector<int>({300}));
+    EXPECT_EQ(part.apply(box(30, 12, 12, gp_Pnt(5, -1, -1)), "cut", {300, 500, 300}),
+              std::vector<int>({300}));
     EXPECT_NEAR(part.volume(300), 500.0, 1e-6);
     EXPECT_EQ(part.state.bodies.count(500), 0u);
     EXPECT_NEAR(part.volume(700), 1000.0, 1e-6); // not a target, though the tool reaches it
 
-    // Found by box: a tool whose box overlaps body 700's without touching it
-    // leaves that body as it was.
+    // Found by box: a tool whose box overlaps body 700's cuts only that body.
     TestDocument boxes;
-    const std::vector<int> cut =
-        boxes.apply(box(10, 10, 10, gp_Pnt(45, 9, 9)), "cut");
-    EXPECT_EQ(cut, std::vector<int>({700}));
+    EXPECT_EQ(boxes.apply(box(10, 10, 10, gp_Pnt(45, 9, 9)), "cut"), std::vector<int>({700}));
     EXPECT_NEAR(boxes.volume(700), 1000.0 - 5.0, 1e-6);
-    EXPECT_EQ(boxes.state.tools.at(9).targets, std::vector<int>({700}));
 
-    // Nothing in reach: a warning, no body, no error.
+    // Nothing in reach: a warning replacing the old one, no body, no error.
     TestDocument empty(false);
     empty.feature.warning = QStringLiteral("alt");
     EXPECT_TRUE(empty.apply(box(1, 1, 1), "cut").empty());
-    EXPECT_EQ(empty.feature.warning, "Kein Körper im Wirkbereich");
+    EXPECT_EQ(empty.feature.warning, outOfReach);
     EXPECT_TRUE(empty.state.bodies.empty());
     EXPECT_EQ(empty.state.bodyCounter, 0);
     EXPECT_EQ(empty.state.tools.count(9), 1u);
@@ -146,16 +130,13 @@ TEST(Boolean, CutRemovesSwallowedBodies)
 TEST(Boolean, IntersectKeepsTheCommonPart)
 {
     TestDocument part;
-    const std::vector<int> result =
-        part.apply(box(20, 10, 5, gp_Pnt(5, 0, 0)), "intersect", {300, 500});
-    EXPECT_EQ(result, std::vector<int>({300, 500}));
+    EXPECT_EQ(part.apply(box(20, 10, 5, gp_Pnt(5, 0, 0)), "intersect", {300, 500}),
+              std::vector<int>({300, 500}));
     EXPECT_NEAR(part.volume(300), 250.0, 1e-6);
     EXPECT_NEAR(part.volume(500), 250.0, 1e-6);
 
     TestDocument miss;
-    EXPECT_EQ(errorOf([&] {
-                  miss.apply(box(5, 5, 5, gp_Pnt(0, 50, 0)), "intersect", {300});
-              }),
+    EXPECT_EQ(errorOf([&] { miss.apply(box(5, 5, 5, gp_Pnt(0, 50, 0)), "intersect", {300}); }),
               "Kein gemeinsamer Bereich – das Ergebnis wäre leer");
 
     // Any other op text intersects.
@@ -164,38 +145,20 @@ TEST(Boolean, IntersectKeepsTheCommonPart)
     EXPECT_NEAR(typo.volume(300), 200.0, 1e-6);
 
     TestDocument none(false);
-    EXPECT_TRUE(
-        none.apply(box(1, 1, 1), "intersect").empty());
-    EXPECT_EQ(none.feature.warning, "Kein Körper im Wirkbereich");
-}
-
-TEST(Boolean, StaleAndRepeatedTargets)
-{
-    TestDocument part;
-    EXPECT_EQ(part.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "join", {4242, 300, 300}),
-              std::vector<int>({300}));
-    EXPECT_NEAR(part.volume(300), 1500.0, 1e-6);
-    EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({4242, 300, 300}));
-
-    TestDocument cut;
-    EXPECT_EQ(cut.apply(box(10, 10, 10, gp_Pnt(5, 0, 0)), "cut", {300, 300}),
-              std::vector<int>({300}));
-    EXPECT_NEAR(cut.volume(300), 500.0, 1e-6);
+    EXPECT_TRUE(none.apply(box(1, 1, 1), "intersect").empty());
+    EXPECT_EQ(none.feature.warning, outOfReach);
 }
 
 TEST(Boolean, InvalidToolIsRepairedFirst)
 {
     // A solid whose shell lacks a face: the analyser rejects it, the fixer
     // makes a valid open shell of it.
-    const TopoDS_Shape cube = box(10, 10, 10);
     BRep_Builder builder;
     TopoDS_Shell open;
     builder.MakeShell(open);
     int n = 0;
-    for (TopExp_Explorer e(cube, TopAbs_FACE); e.More(); e.Next()) {
-        if (n++ < 5)
-            builder.Add(open, e.Current());
-    }
+    for (TopExp_Explorer e(box(10, 10, 10), TopAbs_FACE); e.More() && n < 5; e.Next(), ++n)
+        builder.Add(open, e.Current());
     TopoDS_Solid broken;
     builder.MakeSolid(broken);
     builder.Add(broken, open);
@@ -205,7 +168,6 @@ TEST(Boolean, InvalidToolIsRepairedFirst)
     const std::vector<int> result = part.apply(broken, "new");
     ASSERT_EQ(result.size(), 1u);
     const ToolRecord& record = part.state.tools.at(9);
-    EXPECT_FALSE(record.shape.IsSame(broken));
     EXPECT_TRUE(BRepCheck_Analyzer(record.shape, Standard_True).IsValid());
     EXPECT_TRUE(part.state.bodies.at(result[0]).shape.IsSame(record.shape));
     EXPECT_EQ(countOf(record.shape, TopAbs_FACE), 5);

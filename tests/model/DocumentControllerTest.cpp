@@ -1,7 +1,8 @@
 #include "model/DocumentController.h"
 
-#include <QFile>
 #include <QTemporaryDir>
+
+#include "tests/common/ShapeChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -39,28 +40,19 @@ void commitStep(DocumentController& c, int n)
 
 } // namespace
 
-TEST(DocumentController, FreshControllerAndCommits)
+TEST(DocumentController, CommitsUndoRedoAndRevert)
 {
     DocumentController c;
     SignalLog log(c);
-    EXPECT_EQ(c.history.size(), 1u);
     EXPECT_EQ(c.history[0].label, "Öffnen");
-    EXPECT_EQ(c.index, 0);
-    EXPECT_FALSE(c.modified);
-    EXPECT_TRUE(c.undoText().isEmpty());
-    EXPECT_TRUE(c.redoText().isEmpty());
     EXPECT_EQ(c.displayName(), "Unbenannt");
-    c.document->name = QStringLiteral("Halter");
-    EXPECT_EQ(c.displayName(), "Halter");
 
     c.document->addFeature(QStringLiteral("box"));
     c.commit(QStringLiteral("Quader1 erstellen"));
     EXPECT_EQ(log.take(), allThree);
-    EXPECT_EQ(c.history.size(), 2u);
     EXPECT_EQ(c.index, 1);
     EXPECT_TRUE(c.modified);
     EXPECT_EQ(c.undoText(), "Quader1 erstellen");
-    EXPECT_GE(c.lastRecomputeMs, 0.0);
 
     // A commit without a change only recomputes.
     c.commit(QStringLiteral("Quader1 bearbeiten"));
@@ -69,88 +61,61 @@ TEST(DocumentController, FreshControllerAndCommits)
 
     c.undo();
     EXPECT_EQ(log.take(), allThree);
-    EXPECT_EQ(c.index, 0);
     EXPECT_FALSE(c.modified);
     EXPECT_TRUE(c.document->features.empty());
     EXPECT_EQ(c.redoText(), "Quader1 erstellen");
     c.undo(); // nothing before the first entry
     EXPECT_TRUE(log.take().isEmpty());
-
     c.redo();
     EXPECT_EQ(log.take(), allThree);
-    EXPECT_EQ(c.index, 1);
-    EXPECT_TRUE(c.modified);
     ASSERT_EQ(c.document->features.size(), 1u);
-    EXPECT_EQ(c.document->features[0]->type, "box");
     c.redo(); // nothing after the last entry
     EXPECT_TRUE(log.take().isEmpty());
 
     // A commit after an undo cuts the redo tail.
     c.undo();
-    log.take();
     commitStep(c, 7);
     EXPECT_EQ(c.history.size(), 2u);
     EXPECT_EQ(c.history[1].label, "Schritt 7");
     EXPECT_TRUE(c.redoText().isEmpty());
-    c.redo();
-    EXPECT_EQ(c.index, 1);
-    EXPECT_TRUE(c.document->features.empty());
-}
 
-TEST(DocumentController, RevertRestoresTheLastCommit)
-{
-    DocumentController c;
-    commitStep(c, 1);
-    SignalLog log(c);
+    // Revert throws away what was not committed and recomputes.
     c.document->addFeature(QStringLiteral("box"));
     c.document->parameters.clear();
-    c.recompute();
-    EXPECT_EQ(log.take(), QStringList{"changed"});
-
+    log.take();
     c.revert();
     EXPECT_EQ(log.take(), allThree);
     EXPECT_TRUE(c.document->features.empty());
     ASSERT_EQ(c.document->parameters.size(), 1u);
-    EXPECT_EQ(c.document->parameters[0].name, "p1");
-    EXPECT_DOUBLE_EQ(c.document->parameters[0].value, 1.0); // recomputed
+    EXPECT_DOUBLE_EQ(c.document->parameters[0].value, 7.0);
     EXPECT_EQ(c.index, 1);
-    EXPECT_EQ(c.history.size(), 2u);
 }
 
 TEST(DocumentController, SaveOpenAndModifiedFlag)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("Halter.neu.qcpart"));
-
     DocumentController c;
-    commitStep(c, 1);
-    commitStep(c, 2);
-    commitStep(c, 3);
+    for (int n = 1; n <= 3; ++n)
+        commitStep(c, n);
     SignalLog log(c);
     QString error;
     ASSERT_TRUE(c.saveAs(file, &error)) << error.toStdString();
     EXPECT_EQ(log.take(), QStringList{"title"});
     EXPECT_FALSE(c.modified);
-    EXPECT_EQ(c.savedIndex, 3);
     EXPECT_EQ(c.displayName(), "Halter.neu");
 
     // Saved at step 3, back to step 2, a new change: still modified.
     c.undo();
     EXPECT_TRUE(c.modified);
     commitStep(c, 4);
-    EXPECT_EQ(c.index, 3);
     EXPECT_EQ(c.savedIndex, -1);
     EXPECT_TRUE(c.modified);
 
     // A failing save or open changes nothing.
     EXPECT_FALSE(c.saveAs(dir.filePath(QStringLiteral("fehlt/x.qcpart")), &error));
-    EXPECT_FALSE(error.isEmpty());
     const QString broken = dir.filePath(QStringLiteral("kaputt.qcpart"));
-    QFile out(broken);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write("{ kein json");
-    out.close();
+    qor::test::writeFile(broken, "{ kein json");
     log.take();
     error.clear();
     EXPECT_FALSE(c.open(broken, &error));
@@ -158,25 +123,20 @@ TEST(DocumentController, SaveOpenAndModifiedFlag)
     EXPECT_TRUE(log.take().isEmpty());
     EXPECT_EQ(c.path, file);
     EXPECT_EQ(c.history.size(), 4u);
-    EXPECT_EQ(c.index, 3);
     EXPECT_TRUE(c.modified);
-    EXPECT_EQ(c.document->parameters.size(), 3u);
 
     // Opening the saved file starts a new history at the saved state.
     ASSERT_TRUE(c.open(file, &error)) << error.toStdString();
     EXPECT_EQ(log.take(), allThree);
     EXPECT_EQ(c.history.size(), 1u);
-    EXPECT_EQ(c.history[0].label, "Öffnen");
     EXPECT_FALSE(c.modified);
     ASSERT_EQ(c.document->parameters.size(), 3u);
-    EXPECT_EQ(c.document->parameters[2].name, "p3");
     EXPECT_DOUBLE_EQ(c.document->parameters[2].value, 3.0);
 
     c.newDocument();
     EXPECT_EQ(log.take(), allThree);
     EXPECT_TRUE(c.path.isEmpty());
     EXPECT_TRUE(c.document->parameters.empty());
-    EXPECT_EQ(c.displayName(), "Unbenannt");
     EXPECT_EQ(c.history.size(), 1u);
 }
 
@@ -188,22 +148,20 @@ TEST(DocumentController, HistoryKeepsTwoHundredSteps)
     EXPECT_EQ(c.history.size(), 200u);
     EXPECT_EQ(c.history[0].label, "Schritt 1"); // "Öffnen" is gone
     EXPECT_EQ(c.savedIndex, -1);
-    EXPECT_EQ(c.index, 199);
     while (c.index > 0)
         c.undo();
     EXPECT_TRUE(c.modified);
     EXPECT_EQ(c.document->parameters.size(), 1u);
-
     c.redo();
     commitStep(c, 201); // cuts the tail, so nothing is dropped from the front
     EXPECT_EQ(c.history.size(), 3u);
-    EXPECT_EQ(c.savedIndex, -1);
 
+
+    // The saved entry moves out with the front, so no undo can reach it again.
     DocumentController full;
     for (int n = 1; n <= 201; ++n)
         commitStep(full, n);
     EXPECT_EQ(full.history.size(), 200u);
     EXPECT_EQ(full.history[0].label, "Schritt 2");
     EXPECT_EQ(full.savedIndex, -2);
-    EXPECT_TRUE(full.modified);
 }

@@ -3,69 +3,52 @@
 #include <QJsonArray>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace qor::app;
 
-TEST(DrawingSheetJson, DefaultSheet)
+TEST(DrawingSheetJson, DefaultSheetAndMissingMembers)
 {
     const Drawing sheet;
-    EXPECT_EQ(sheet.titleOrder,
-              (QList<QString>{"Benennung", "Zeichnungsnummer", "Werkstoff", "Maßstab",
-                              "Gezeichnet", "Datum", "Firma"}));
     const QJsonObject json = drawingToJson(sheet);
     EXPECT_EQ(json, (QJsonObject{{"format", "A3"}, {"scale", 1}, {"views", QJsonArray{}},
                                  {"dims", QJsonArray{}}, {"title", QJsonObject{}}, {"next", 1}}));
-
     EXPECT_EQ(drawingFromJson(QJsonObject{}), sheet);
     EXPECT_EQ(drawingFromJson(json), sheet);
-}
 
-TEST(DrawingSheetJson, MissingMembersOfViewsAndDimensions)
-{
-    const QJsonObject json{
+    const Drawing read = drawingFromJson(QJsonObject{
         {"views", QJsonArray{QJsonObject{{"id", 3}, {"type", 6}}, 17}},
         {"dims", QJsonArray{QJsonObject{{"id", 4}, {"a", QJsonArray{2.5}}, {"kind", 3}}}},
-    };
-    const Drawing sheet = drawingFromJson(json);
-    ASSERT_EQ(sheet.views.size(), 2u);
-    const Drawing::View& v = sheet.views[0];
-    EXPECT_EQ(v.id, 3);
-    EXPECT_EQ(v.type, 6);
-    EXPECT_TRUE(v.hidden);
-    EXPECT_TRUE(v.center);
-    EXPECT_EQ(v.mul, 1.0);
-    EXPECT_FALSE(v.section);
-    EXPECT_EQ(sheet.views[1], Drawing::View{}); // not an object
-
-    ASSERT_EQ(sheet.dims.size(), 1u);
-    const Drawing::Dim& d = sheet.dims[0];
-    EXPECT_EQ(d.a[0], 2.5);
-    EXPECT_EQ(d.a[1], 0.0);
-    EXPECT_EQ(d.b[0], 0.0);
-    EXPECT_EQ(d.offset, 10.0);
-    EXPECT_EQ(d.kind, 3);
-    EXPECT_EQ(d.view, 0);
+    });
+    Drawing::View view;
+    view.id = 3;
+    view.type = 6;
+    ASSERT_EQ(read.views.size(), 2u);
+    EXPECT_EQ(read.views[0], view);
+    EXPECT_EQ(read.views[1], Drawing::View{}); // not an object
+    Drawing::Dim dim;
+    dim.id = 4;
+    dim.a[0] = 2.5;
+    dim.kind = 3;
+    ASSERT_EQ(read.dims.size(), 1u);
+    EXPECT_EQ(read.dims[0], dim);
 }
 
 TEST(DrawingSheetJson, MistypedAndOutOfRangeValues)
 {
-    const QJsonObject json{
+    Drawing sheet = drawingFromJson(QJsonObject{
         {"format", 4},
         {"scale", "2"},
         {"views", QJsonObject{{"id", 1}}},
         {"dims", "none"},
         {"title", QJsonObject{{"Benennung", 5}, {"Firma", "Tarnwick"}}},
         {"next", 2.5},
-    };
-    Drawing sheet = drawingFromJson(json);
-    EXPECT_EQ(sheet.format, QStringLiteral("A3"));
-    EXPECT_EQ(sheet.scale, 1.0);
-    EXPECT_TRUE(sheet.views.empty());
-    EXPECT_TRUE(sheet.dims.empty());
-    EXPECT_EQ(sheet.title.at("Benennung"), QString());
-    EXPECT_EQ(sheet.title.at("Firma"), QStringLiteral("Tarnwick"));
-    EXPECT_EQ(sheet.nextId, 1);
+    });
+    Drawing expected;
+    expected.title = {{"Benennung", QString()}, {"Firma", QStringLiteral("Tarnwick")}};
+    EXPECT_EQ(sheet, expected);
 
-    const QJsonObject view{{"id", 3e9},     {"type", -1e10}, {"x", "1"}, {"hidden", 0},
+    const QJsonObject view{{"id", 3e9},      {"type", -1e10}, {"x", "1"}, {"hidden", 0},
                            {"center", "no"}, {"mul", true},   {"section", 1}};
     sheet = drawingFromJson(QJsonObject{{"views", QJsonArray{view}}, {"next", 1e300}});
     EXPECT_EQ(sheet.views.at(0), Drawing::View{});
@@ -106,18 +89,13 @@ TEST(DrawingSheetJson, FullSheetRoundTrip)
     dim.text = QStringLiteral("@45");
     sheet.dims.push_back(dim);
     sheet.nextId = 3;
-
-    const Drawing back = drawingFromJson(drawingToJson(sheet));
-    EXPECT_EQ(back, sheet);
-    EXPECT_EQ(back.title.at("Prüfer"), QStringLiteral("kommt aus einer späteren Version"));
-    EXPECT_EQ(back.views[0].y, 0.1 + 0.2);
+    EXPECT_EQ(drawingFromJson(drawingToJson(sheet)), sheet);
 }
 
 TEST(DrawingSheetTables, PaperScaleAndNames)
 {
     EXPECT_EQ(paperSize("A4"), QSizeF(297, 210));
-    EXPECT_EQ(paperSize("A0"), QSizeF(1189, 841));
-    EXPECT_EQ(paperSize("a4"), QSizeF(420, 297));
+    EXPECT_EQ(paperSize("a4"), QSizeF(420, 297)); // unknown names give A3
     EXPECT_EQ(paperSize(""), QSizeF(420, 297));
 
     EXPECT_EQ(autoScale(100, 50, 380, 250), 2.0);
@@ -127,12 +105,9 @@ TEST(DrawingSheetTables, PaperScaleAndNames)
     EXPECT_EQ(autoScale(200, 100, 199.9, 100), 0.5);
 
     EXPECT_EQ(scaleText(5), QStringLiteral("5:1"));
-    EXPECT_EQ(scaleText(1), QStringLiteral("1:1"));
     EXPECT_EQ(scaleText(0.5), QStringLiteral("1:2"));
     EXPECT_EQ(scaleText(0.3), QStringLiteral("1:3.333"));
-    EXPECT_EQ(scaleText(0.001), QStringLiteral("1:1000"));
 
-    EXPECT_EQ(viewKindName(0), QStringLiteral("Vorderansicht"));
     EXPECT_EQ(viewKindName(6), QStringLiteral("Isometrie"));
     EXPECT_TRUE(viewKindName(7).isEmpty());
     EXPECT_TRUE(viewKindName(-1).isEmpty());

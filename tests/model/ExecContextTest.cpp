@@ -1,10 +1,7 @@
 #include "model/ExecContext.h"
 
 #include <BRepAlgoAPI_Fuse.hxx>
-#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRep_Builder.hxx>
-#include <TopExp.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS_Compound.hxx>
 
 #include <QJsonArray>
@@ -19,6 +16,8 @@ using namespace qor::model;
 using namespace qor::test;
 
 namespace {
+
+const QString outOfRange = QStringLiteral("Körpernummer außerhalb des zulässigen Bereichs");
 
 struct Fixture {
     Document doc;
@@ -59,7 +58,6 @@ TEST(ExecContext, NumbersFromJsonAndExpressions)
     EXPECT_DOUBLE_EQ(f.ctx.angle("deg"), 90.0);
     EXPECT_EQ(f.ctx.integer("half"), 3);
     EXPECT_EQ(f.ctx.integer("minusHalf"), -3);
-    EXPECT_EQ(f.ctx.integer("json"), 3);
 
     // The key, a colon and the evaluator's own message.
     QString evaluatorMessage;
@@ -96,12 +94,10 @@ TEST(ExecContext, TypedParametersFallBackOnWrongTypes)
                {"object", QJsonObject{{"id", 1}}}});
     EXPECT_TRUE(f.ctx.boolParam("on"));
     EXPECT_FALSE(f.ctx.boolParam("textTrue"));
-    EXPECT_FALSE(f.ctx.boolParam("missing"));
     EXPECT_EQ(f.ctx.stringParam("name"), "Platte");
     EXPECT_TRUE(f.ctx.stringParam("number").isEmpty());
     EXPECT_EQ(f.ctx.arrayParam("list"), QJsonArray({1, 2}));
     EXPECT_TRUE(f.ctx.arrayParam("object").isEmpty());
-    EXPECT_TRUE(f.ctx.arrayParam("missing").isEmpty());
 }
 
 TEST(ExecContext, NewBodiesTakeFeatureIdsAndCounterNames)
@@ -111,20 +107,17 @@ TEST(ExecContext, NewBodiesTakeFeatureIdsAndCounterNames)
     const TopoDS_Shape cube = box(10, 10, 10);
     EXPECT_EQ(addNewBody(f.ctx, cube), 1200);
     EXPECT_EQ(addNewBody(f.ctx, cube), 1201);
-    EXPECT_EQ(f.state.bodies.at(1200).name, "Körper 5");
     EXPECT_EQ(f.state.bodies.at(1201).name, "Körper 6");
     EXPECT_EQ(f.state.bodies.at(1201).featureId, 12);
 
     // A name of its own leaves the counter alone.
     const int named = addNewBody(f.ctx, cube, QStringLiteral("Deckel"));
-    EXPECT_EQ(named, 1202);
     EXPECT_EQ(f.state.bodies.at(named).name, "Deckel");
     EXPECT_EQ(f.state.bodyCounter, 6);
 
     // The smallest free id comes back; empty shapes are accepted.
     f.state.bodies.erase(1200);
     EXPECT_EQ(addNewBody(f.ctx, TopoDS_Shape()), 1200);
-    EXPECT_TRUE(f.state.bodies.at(1200).shape.IsNull());
     EXPECT_EQ(f.state.bodies.at(1200).name, "Körper 7");
 
     // Ids go past k = 99 rather than into the next feature's range.
@@ -140,19 +133,15 @@ TEST(ExecContext, BodyIdsBeyondTheIntegerRangeAreErrors)
     const TopoDS_Shape cube = box(10, 10, 10);
     Fixture largest({}, 21474836);
     EXPECT_EQ(addNewBody(largest.ctx, cube), 2147483600);
-    largest.state.bodies[2147483647] = Body{};
-    for (int id = 2147483601; id < 2147483647; ++id)
-        largest.state.bodies[id] = Body{};
+    for (long long id = 2147483601; id <= 2147483647; ++id)
+        largest.state.bodies[int(id)] = Body{};
     const int counter = largest.state.bodyCounter;
-    EXPECT_EQ(errorOf([&] { addNewBody(largest.ctx, cube); }),
-              "Körpernummer außerhalb des zulässigen Bereichs");
+    EXPECT_EQ(errorOf([&] { addNewBody(largest.ctx, cube); }), outOfRange);
     EXPECT_EQ(largest.state.bodyCounter, counter);
 
     for (const int id : {30000000, -30000000}) {
         Fixture f({}, id);
-        EXPECT_EQ(errorOf([&] { addNewBody(f.ctx, cube); }),
-                  "Körpernummer außerhalb des zulässigen Bereichs")
-            << id;
+        EXPECT_EQ(errorOf([&] { addNewBody(f.ctx, cube); }), outOfRange) << id;
         EXPECT_TRUE(f.state.bodies.empty());
         EXPECT_EQ(f.state.bodyCounter, 0);
     }
@@ -162,13 +151,11 @@ TEST(ExecContext, SetBodyReplacesOnlyTheShape)
 {
     Fixture f;
     const int id = addNewBody(f.ctx, box(10, 10, 10), QStringLiteral("Block"));
-
-    EXPECT_EQ(errorOf([&] { f.ctx.setBody(999, box(1, 1, 1)); }),
-              "Körper existiert nicht mehr");
+    EXPECT_EQ(errorOf([&] { f.ctx.setBody(999, box(1, 1, 1)); }), "Körper existiert nicht mehr");
     TopoDS_Compound empty;
     BRep_Builder().MakeCompound(empty);
-    EXPECT_EQ(errorOf([&] { f.ctx.setBody(id, empty); }), "Das Ergebnis wäre leer");
-    EXPECT_EQ(errorOf([&] { f.ctx.setBody(id, TopoDS_Shape()); }), "Das Ergebnis wäre leer");
+    for (const TopoDS_Shape& nothing : {TopoDS_Shape(empty), TopoDS_Shape()})
+        EXPECT_EQ(errorOf([&] { f.ctx.setBody(id, nothing); }), "Das Ergebnis wäre leer");
     EXPECT_NEAR(shapeVolume(f.state.bodies.at(id).shape), 1000.0, 1e-6);
 
     f.feature.id = 30; // another feature changing the body
@@ -177,29 +164,24 @@ TEST(ExecContext, SetBodyReplacesOnlyTheShape)
     EXPECT_NEAR(shapeVolume(body.shape), 2000.0, 1e-6);
     EXPECT_EQ(body.name, "Block");
     EXPECT_EQ(body.featureId, 12);
-    EXPECT_EQ(body.id, id);
 }
 
 TEST(ExecContext, MeasuresAndCleanUp)
 {
-    EXPECT_NEAR(shapeVolume(box(10, 20, 30)), 6000.0, 1e-6);
     EXPECT_NEAR(shapeVolume(box(10, 20, 30).Reversed()), 6000.0, 1e-6);
     EXPECT_EQ(shapeVolume(TopoDS_Shape()), 0.0);
 
     Fixture f;
-    EXPECT_EQ(throughAllDistance(f.state, gp_Pnt(5, 5, 5)), 1000.0);
     addNewBody(f.ctx, TopoDS_Shape());
     EXPECT_EQ(throughAllDistance(f.state, gp_Pnt(5, 5, 5)), 1000.0);
     addNewBody(f.ctx, box(10, 10, 10));
-    EXPECT_NEAR(throughAllDistance(f.state, gp_Pnt(0, 0, 0)), 2 * std::sqrt(300.0) + 10, 1e-3);
     addNewBody(f.ctx, box(10, 10, 10, gp_Pnt(100, 0, 0)));
     EXPECT_NEAR(throughAllDistance(f.state, gp_Pnt(0, 0, 0)), 2 * std::sqrt(12300.0) + 10, 1e-3);
 
     // Two boxes side by side fuse into one with split faces; the clean-up
     // merges them into the six faces of one block.
     BRepAlgoAPI_Fuse fuse(box(10, 10, 10), box(10, 10, 10, gp_Pnt(10, 0, 0)));
-    ASSERT_TRUE(fuse.IsDone());
-    EXPECT_GT(countOf(fuse.Shape(), TopAbs_FACE), 6);
+    ASSERT_GT(countOf(fuse.Shape(), TopAbs_FACE), 6);
     const TopoDS_Shape clean = unifySameDomain(fuse.Shape());
     EXPECT_EQ(countOf(clean, TopAbs_FACE), 6);
     EXPECT_NEAR(shapeVolume(clean), 2000.0, 1e-6);

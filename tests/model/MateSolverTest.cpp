@@ -128,10 +128,8 @@ const gp_Dir down(0, 0, -1);
 
 TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
 {
-    MateSide side;
-    EXPECT_TRUE(classifyReference(planeFace(cube, up), side));
-    EXPECT_NEAR(side.point.Z(), 10.0, tol);
     // Reversed faces still get the normal that leaves the material.
+    MateSide side;
     EXPECT_TRUE(classifyReference(planeFace(cube, down), side));
     EXPECT_EQ(side.kind, RefKind::Plane);
     EXPECT_NEAR(side.direction.Z(), -1.0, tol);
@@ -142,8 +140,7 @@ TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
     EXPECT_TRUE(classifyReference(axisFace(cylinder), side));
     EXPECT_EQ(side.kind, RefKind::Axis);
     EXPECT_NEAR(std::abs(side.direction.X()), 1.0, tol);
-    EXPECT_NEAR(side.point.Y(), 6.0, tol);
-    EXPECT_NEAR(side.point.Z(), 7.0, tol);
+    EXPECT_LT(gp_Lin(side.point, side.direction).Distance(gp_Pnt(0, 6, 7)), tol);
 
     const TopoDS_Shape sphere = BRepPrimAPI_MakeSphere(gp_Pnt(1, 2, 3), 4).Shape();
     TopExp_Explorer sphereFace(sphere, TopAbs_FACE);
@@ -156,11 +153,6 @@ TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
     EXPECT_EQ(side.kind, RefKind::Axis);
     EXPECT_LT(side.point.Distance(gp_Pnt(1, 1, 1)), tol);
     EXPECT_NEAR(std::abs(side.direction.Y()), 1.0, tol);
-
-    EXPECT_TRUE(classifyReference(BRepBuilderAPI_MakeEdge(gp_Pnt(0, 0, 0), gp_Pnt(0, 0, 4)).Edge(),
-                                  side));
-    EXPECT_EQ(side.kind, RefKind::Axis);
-    EXPECT_NEAR(std::abs(side.direction.Z()), 1.0, tol);
 
     EXPECT_TRUE(classifyReference(vertexAt(cube, gp_Pnt(10, 0, 10)), side));
     EXPECT_EQ(side.kind, RefKind::Point);
@@ -381,14 +373,14 @@ TEST(MateSolver, MatesThatCannotBeUsed)
         mate(10, "planar", ref(4, ellipse), ref(2, planeFace(cube, down))),
     };
     doc.recompute();
-    EXPECT_EQ(doc.mates[0].status, "Diese Kombination wird nicht unterstützt");
-    EXPECT_EQ(doc.mates[1].status, "Diese Kombination wird nicht unterstützt");
-    EXPECT_EQ(doc.mates[2].status, "Diese Kombination wird nicht unterstützt");
-    EXPECT_EQ(doc.mates[3].status, "Komponente fehlt");
-    EXPECT_EQ(doc.mates[4].status, "Bezugsgeometrie nicht mehr gefunden – Bauteil geändert?");
-    EXPECT_EQ(doc.mates[5].status,
-              "Gewähltes Element ist weder eben, zylindrisch, kegelig noch ein Punkt – bitte eine "
-              "ebene Fläche, Bohrung/Welle oder Kante wählen");
+    const char* statuses[] = {
+        "Diese Kombination wird nicht unterstützt", "Diese Kombination wird nicht unterstützt",
+        "Diese Kombination wird nicht unterstützt", "Komponente fehlt",
+        "Bezugsgeometrie nicht mehr gefunden – Bauteil geändert?",
+        "Gewähltes Element ist weder eben, zylindrisch, kegelig noch ein Punkt – bitte eine "
+        "ebene Fläche, Bohrung/Welle oder Kante wählen"};
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(doc.mates[i].status, QString::fromUtf8(statuses[i])) << i;
     // Mates without rows move nothing.
     for (std::size_t i = 0; i < 12; ++i)
         EXPECT_NEAR(doc.components[1].m[i], cubePlacement[i], 1e-12);
