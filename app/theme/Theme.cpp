@@ -199,9 +199,8 @@ QString Theme::styleSheet() const
         {QStringLiteral("%DANGERA%"), rgba(danger, 0.45)},
     };
     // Longest first, so that %ACCENT% never eats the start of %ACCENT3F%.
-    std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
-        return a.first.size() > b.first.size();
-    });
+    std::stable_sort(values.begin(), values.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
     for (const auto& [placeholder, value] : values)
         sheet.replace(placeholder, value);
     return sheet;
@@ -215,11 +214,11 @@ QPixmap Theme::iconPixmap(const QString& name, int px, const QColor& color) cons
         markup = icons.value(QStringLiteral("info"));
     const QString colour = hex(color.isValid() ? color : text);
     markup.replace(QStringLiteral("fill=\"C\""), QStringLiteral("fill=\"%1\"").arg(colour));
-    const QString svg = QStringLiteral(
-                            "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\" "
-                            "fill=\"none\" stroke=\"%1\" stroke-width=\"1.6\" "
-                            "stroke-linecap=\"round\" stroke-linejoin=\"round\">%2</svg>")
-                            .arg(colour, markup);
+    const QString svg
+        = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\" "
+                         "fill=\"none\" stroke=\"%1\" stroke-width=\"1.6\" "
+                         "stroke-linecap=\"round\" stroke-linejoin=\"round\">%2</svg>")
+              .arg(colour, markup);
     const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     const qreal ratio = gui ? gui->devicePixelRatio() : 1.0;
     return renderSvg(svg.toUtf8(), static_cast<int>(px * ratio), ratio);

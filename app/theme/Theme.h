@@ -13,8 +13,7 @@ namespace qor::app {
 
 // The one look of the application: palette, fonts, line icons, application icon and the
 // generated style sheet. Widgets that paint themselves read the colour members directly.
-class Theme
-{
+class Theme {
 public:
     static Theme& instance();
 

@@ -1,11 +1,19 @@
-#include "app/theme/Icons.h"
 #include "app/theme/Theme.h"
+#include "app/theme/Icons.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 using qor::app::Theme;
@@ -90,8 +98,7 @@ TEST(Theme, NamedColorsChangeOnlyKnownValidNames)
 
 TEST(Theme, FontsLoadWithRealWeights)
 {
-    Theme& theme = Theme::instance();
-    theme.loadFonts();
+    const Theme& theme = Theme::instance();
     for (const QFont& font : {theme.uiFont(20, 400), theme.monoFont(20)}) {
         SCOPED_TRACE(font.family().toStdString());
         EXPECT_TRUE(QFontDatabase::families().contains(font.family()));
@@ -157,7 +164,8 @@ TEST(Theme, EveryIconRendersAndUnknownNamesDrawInfo)
 TEST(Theme, FilledAreasTakeTheIconColour)
 {
     // The top face of "view_top" is filled at 35 % in the icon colour.
-    const QImage image = Theme::instance().iconPixmap(QStringLiteral("view_top"), 48, Qt::red)
+    const QImage image = Theme::instance()
+                             .iconPixmap(QStringLiteral("view_top"), 48, Qt::red)
                              .toImage()
                              .convertToFormat(QImage::Format_ARGB32);
     const QColor inside = image.pixelColor(24, 15);
@@ -185,4 +193,66 @@ TEST(Theme, IconSizesStatesAndAppIcon)
     theme.customAppIcon = theme.icon(QStringLiteral("body"));
     EXPECT_EQ(theme.appIcon().cacheKey(), theme.customAppIcon.cacheKey());
     theme.customAppIcon = QIcon();
+}
+
+namespace {
+
+QStringList styleWarnings;
+
+void collectStyleWarnings(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    styleWarnings << message;
+}
+
+} // namespace
+
+// The application carries the theme (the test main applies it): the sheet parses and the
+// widgets take its colours. The image is for people to look at.
+TEST(Theme, StyleSheetStylesWidgets)
+{
+    const Theme& theme = Theme::instance();
+    styleWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectStyleWarnings);
+    qApp->setStyleSheet(theme.styleSheet());
+
+    QWidget central;
+    central.setObjectName(QStringLiteral("Central"));
+    auto* layout = new QVBoxLayout(&central);
+    auto* primary = new QPushButton(QStringLiteral("Übernehmen"));
+    primary->setObjectName(QStringLiteral("Primary"));
+    auto* invalid = new QLineEdit(QStringLiteral("12 mm +"));
+    invalid->setProperty("invalid", true);
+    auto* value = new QLineEdit(QStringLiteral("25,4 mm"));
+    value->setObjectName(QStringLiteral("ValueEdit"));
+    auto* check = new QCheckBox(QStringLiteral("Beide Seiten"));
+    check->setChecked(true);
+    auto* combo = new QComboBox;
+    combo->addItems({QStringLiteral("Neuer Körper"), QStringLiteral("Vereinigen")});
+    auto* badge = new QLabel(QStringLiteral("mm"));
+    badge->setObjectName(QStringLiteral("Badge"));
+    auto* danger = new QLabel(QStringLiteral("2 Fehler"));
+    danger->setObjectName(QStringLiteral("BadgeDanger"));
+    auto* tree = new QTreeWidget;
+    tree->setHeaderHidden(true);
+    auto* bodies = new QTreeWidgetItem(tree, {QStringLiteral("Körper")});
+    new QTreeWidgetItem(bodies, {QStringLiteral("Körper 1")});
+    bodies->setIcon(0, theme.icon(QStringLiteral("bodies")));
+    tree->expandAll();
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{primary, new QPushButton(QStringLiteral("Abbrechen")),
+                                         invalid, value, check, combo, badge, danger, tree})
+        layout->addWidget(widget);
+    central.resize(320, 420);
+    const QImage image = central.grab().toImage();
+    qInstallMessageHandler(previous);
+    image.save(QStringLiteral(QOR_TEST_OUTPUT "/theme-widgets.png"));
+
+    EXPECT_TRUE(styleWarnings.filter(QStringLiteral("parse")).isEmpty())
+        << styleWarnings.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(image.pixelColor(1, 1), theme.bg0);
+    // The primary button's gradient starts at the accent colour.
+    const QRect button = primary->geometry();
+    const QColor left = image.pixelColor(button.left() + 3, button.center().y());
+    EXPECT_LT(std::abs(left.red() - theme.accent.red()), 20) << left.name().toStdString();
+    EXPECT_LT(std::abs(left.blue() - theme.accent.blue()), 20) << left.name().toStdString();
 }
