@@ -3,6 +3,7 @@
 #include "io/Zip.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 #include "io/XcafBodies.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <BRepGProp.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>

@@ -1,6 +1,8 @@
 #include "io/ShapeText.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/Bytes.h"
 
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>

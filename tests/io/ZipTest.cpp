@@ -1,6 +1,8 @@
 #include "io/Zip.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/Bytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
