@@ -117,7 +117,8 @@ TEST_F(SolidEdgeAssemblyTest, OccurrencesWithoutPathOrSoundMatrixAreLeftOut)
         // name it would have to serve, then a skewed matrix.
         {"order", matrixBytes(moved(0, 0, 0)) + gap + utf16Bytes("A.par:1") + gap + path
                       + utf16Bytes("A.par:2") + gap + matrixBytes(moved(0, 0, 0)) + gap
-                      + matrixBytes(skewed) + gap + utf16Bytes("Teil.par") + gap + utf16Bytes("A.par:x")},
+                      + matrixBytes(skewed) + gap + utf16Bytes("Teil.par") + gap
+                      + utf16Bytes("A.par:x")},
         {"shorter than a matrix", path + utf16Bytes("A.par:1")},
         // Not a number in the translation, one that overflows in millimetres,
         // and a rotation with a value that is not a number.

@@ -85,7 +85,9 @@ Model parseModel(const QByteArray& xml)
 double volumeOf(const Object& o)
 {
     double volume = 0.0;
-    const auto at = [&o](int i) { return gp_XYZ(o.vertices[i][0], o.vertices[i][1], o.vertices[i][2]); };
+    const auto at = [&o](int i) {
+        return gp_XYZ(o.vertices[i][0], o.vertices[i][1], o.vertices[i][2]);
+    };
     for (const auto& t : o.triangles)
         volume += at(t[0]).Dot(at(t[1]).Crossed(at(t[2]))) / 6.0;
     return volume;
@@ -135,7 +137,7 @@ TEST(ThreeMfPackage, PartsInOrderWithPublishedIdentifiers)
     EXPECT_TRUE(xml.contains("<metadata name=\"Application\">QorCAD</metadata>"));
     const Model model = parseModel(xml);
     EXPECT_TRUE(model.wellFormed);
-    EXPECT_EQ(model.ns, QStringLiteral("http://schemas.microsoft.com/3dmanufacturing/core/2015/02"));
+    EXPECT_EQ(model.ns, "http://schemas.microsoft.com/3dmanufacturing/core/2015/02");
     EXPECT_EQ(model.unit, QStringLiteral("millimeter"));
 }
 
