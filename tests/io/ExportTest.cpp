@@ -4,6 +4,7 @@
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/Bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -180,7 +181,9 @@ TEST(Export, StlBinaryAndAsciiHoldTheOutwardMesh)
     ASSERT_TRUE(exportFile(dir.filePath("bin.stl"), twoBoxes(), options));
     options.binary = false;
     ASSERT_TRUE(exportFile(dir.filePath("text.stl"), twoBoxes(), options));
-    EXPECT_EQ(readFile(dir.filePath("bin.stl")).size(), 84 + 50 * 24);
+    const QByteArray binary = readFile(dir.filePath("bin.stl"));
+    EXPECT_EQ(binary.size(), 84 + 50 * 24);
+    EXPECT_EQ(u32(binary, 80), 24u);
     EXPECT_TRUE(readFile(dir.filePath("text.stl")).startsWith("solid"));
     for (const char* name : {"bin.stl", "text.stl"}) {
         const Handle(Poly_Triangulation) tri = readStl(dir.filePath(name));
