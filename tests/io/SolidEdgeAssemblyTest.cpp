@@ -1,6 +1,8 @@
 #include "io/SolidEdgeAssembly.h"
 
-#include "CompoundFileWriter.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/Bytes.h"
+#include "tests/fixtures/CompoundFileBuilder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,14 +23,6 @@ using Matrix = std::array<double, 16>; // column-major, translation in metres
 
 // Bytes that can neither form text units nor join a neighbouring text.
 const QByteArray gap(3, char(0xFF));
-
-QByteArray utf16(const QString& text)
-{
-    QByteArray out;
-    for (QChar c : text)
-        appendU16(out, c.unicode());
-    return out;
-}
 
 QByteArray matrixBytes(const Matrix& m)
 {
@@ -61,7 +55,7 @@ protected:
 
     QString assembly(const QByteArray& attachments)
     {
-        CompoundFileWriter writer;
+        CompoundFileBuilder writer;
         writer.addStream("Attachments", attachments);
         return write(writer.build());
     }
@@ -77,17 +71,17 @@ void expectPlacement(const SolidEdgeOccurrence& occurrence, const std::array<dou
 
 TEST_F(SolidEdgeAssemblyTest, PairsPathsMatricesAndOccurrenceNames)
 {
-    QByteArray stream = QByteArray(10, char(0xFF)) + utf16("C:\\Daten\\Block.PAR") + gap
-        + matrixBytes(moved(0.01, 0, 0.5)) + gap + utf16("Block.par:1") + gap
+    QByteArray stream = QByteArray(10, char(0xFF)) + utf16Bytes("C:\\Daten\\Block.PAR") + gap
+        + matrixBytes(moved(0.01, 0, 0.5)) + gap + utf16Bytes("Block.par:1") + gap
         // A second name after the same matrix gets nothing.
-        + utf16("Block.par:2") + gap + utf16("/home/konstrukteur/Welle.psm") + gap
+        + utf16Bytes("Block.par:2") + gap + utf16Bytes("/home/konstrukteur/Welle.psm") + gap
         + matrixBytes(quarterTurnAboutZ(0.1, 0.2, -0.3))
         // An odd offset for the next name.
-        + gap.left(1) + utf16("Welle.psm:7") + gap;
+        + gap.left(1) + utf16Bytes("Welle.psm:7") + gap;
     // A mirror matrix passes; the last path still serves.
     Matrix mirrored = moved(0, 0, 0);
     mirrored[10] = -1;
-    stream += matrixBytes(mirrored) + gap + utf16("Unter.asm:3");
+    stream += matrixBytes(mirrored) + gap + utf16Bytes("Unter.asm:3");
 
     QString error = "unverändert";
     const auto occurrences = readSolidEdgeAssembly(assembly(stream), &error);
@@ -110,49 +104,40 @@ TEST_F(SolidEdgeAssemblyTest, PairsPathsMatricesAndOccurrenceNames)
     expectPlacement(occurrences[2], {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0});
 }
 
-TEST_F(SolidEdgeAssemblyTest, NamesWithoutPathOrMatrixGiveNothing)
-{
-    // A name before any path text, then a matrix that comes only after the
-    // name it would have to serve, then a skewed matrix.
-    Matrix skewed = moved(0, 0, 0);
-    skewed[4] = 0.1;
-    const QByteArray stream = matrixBytes(moved(0, 0, 0)) + gap + utf16("Block.par:1") + gap
-        + utf16("\\Teile\\Block.par") + gap + utf16("Block.par:2") + gap
-        + matrixBytes(moved(0, 0, 0)) + gap + matrixBytes(skewed) + gap + utf16("Teil.par")
-        + gap + utf16("Block.par:x");
-    QString error;
-    EXPECT_TRUE(readSolidEdgeAssembly(assembly(stream), &error).empty());
-    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
-
-    // Shorter than one matrix: no matrix, no occurrence.
-    const QByteArray shortStream = utf16("\\A.par") + gap + utf16("A.par:1");
-    ASSERT_LT(shortStream.size(), 128);
-    EXPECT_TRUE(readSolidEdgeAssembly(assembly(shortStream), &error).empty());
-    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
-}
-
-TEST_F(SolidEdgeAssemblyTest, NonFinitePlacementsAreLeftOut)
+TEST_F(SolidEdgeAssemblyTest, OccurrencesWithoutPathOrSoundMatrixAreLeftOut)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    // Not a number in the translation passes the matrix test, and so does a
-    // translation that overflows once in millimetres.
-    const QByteArray notANumber = utf16("\\Teile\\A.par") + gap
-        + matrixBytes(moved(nan, 0, 0)) + gap + utf16("A.par:1") + gap
-        + matrixBytes(moved(0, 0, 1e306)) + gap + utf16("A.par:2");
-    QString error;
-    EXPECT_TRUE(readSolidEdgeAssembly(assembly(notANumber), &error).empty());
-    EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
-
-    // A rotation with a value that is not a number is no matrix at all; the
-    // finite occurrence after the rejected ones is kept.
+    Matrix skewed = moved(0, 0, 0);
+    skewed[4] = 0.1;
     Matrix brokenRotation = moved(0, 0, 0);
     brokenRotation[5] = nan;
-    const QByteArray mixed = notANumber + gap + matrixBytes(brokenRotation) + gap
-        + utf16("A.par:3") + gap + matrixBytes(moved(0.002, 0, 0)) + gap + utf16("A.par:4");
-    const auto occurrences = readSolidEdgeAssembly(assembly(mixed), &error);
-    ASSERT_EQ(occurrences.size(), 1u);
-    EXPECT_EQ(occurrences[0].name, "A.par:4");
-    expectPlacement(occurrences[0], {1, 0, 0, 2, 0, 1, 0, 0, 0, 0, 1, 0});
+    const QByteArray path = utf16Bytes("\\Teile\\A.par") + gap;
+    const std::pair<const char*, QByteArray> cases[] = {
+        // A name before any path text, then a matrix that comes only after the
+        // name it would have to serve, then a skewed matrix.
+        {"order", matrixBytes(moved(0, 0, 0)) + gap + utf16Bytes("A.par:1") + gap + path
+                      + utf16Bytes("A.par:2") + gap + matrixBytes(moved(0, 0, 0)) + gap
+                      + matrixBytes(skewed) + gap + utf16Bytes("Teil.par") + gap
+                      + utf16Bytes("A.par:x")},
+        {"shorter than a matrix", path + utf16Bytes("A.par:1")},
+        // Not a number in the translation, one that overflows in millimetres,
+        // and a rotation with a value that is not a number.
+        {"not finite", path + matrixBytes(moved(nan, 0, 0)) + gap + utf16Bytes("A.par:1") + gap
+                           + matrixBytes(moved(0, 0, 1e306)) + gap + utf16Bytes("A.par:2") + gap
+                           + matrixBytes(brokenRotation) + gap + utf16Bytes("A.par:3")},
+    };
+    for (const auto& [name, stream] : cases) {
+        SCOPED_TRACE(name);
+        QString error;
+        EXPECT_TRUE(readSolidEdgeAssembly(assembly(stream), &error).empty());
+        EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
+        // A sound occurrence after the rejected ones is still found.
+        const auto occurrences = readSolidEdgeAssembly(
+            assembly(stream + gap + matrixBytes(moved(0.002, 0, 0)) + gap + utf16Bytes("A.par:4")));
+        ASSERT_EQ(occurrences.size(), 1u);
+        EXPECT_EQ(occurrences[0].name, "A.par:4");
+        expectPlacement(occurrences[0], {1, 0, 0, 2, 0, 1, 0, 0, 0, 0, 1, 0});
+    }
 }
 
 TEST_F(SolidEdgeAssemblyTest, ReportsWhatIsMissing)
@@ -165,14 +150,14 @@ TEST_F(SolidEdgeAssemblyTest, ReportsWhatIsMissing)
     EXPECT_EQ(error, "Kein OLE-Verbunddokument");
 
     // The list must be a top-level stream of exactly that name.
-    CompoundFileWriter nested;
+    CompoundFileBuilder nested;
     const int storage = nested.addStorage("Daten");
     nested.addStream("Attachments", QByteArray(200, 'x'), storage);
     nested.addStream("attachments", QByteArray(200, 'x'));
     EXPECT_TRUE(readSolidEdgeAssembly(write(nested.build()), &error).empty());
     EXPECT_EQ(error, "Die Baugruppe enthält keine Verknüpfungsliste");
 
-    CompoundFileWriter storageOnly;
+    CompoundFileBuilder storageOnly;
     storageOnly.addStorage("Attachments");
     EXPECT_TRUE(readSolidEdgeAssembly(write(storageOnly.build()), &error).empty());
     EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
@@ -184,8 +169,8 @@ TEST_F(SolidEdgeAssemblyTest, LargeListsAreScannedInOnePass)
 {
     // Four MiB of noise around one occurrence, read through regular sectors.
     const QByteArray noise = randomBytes(4 * 1024 * 1024, 11);
-    const QByteArray stream = noise + gap + utf16("\\Teile\\Rad.par") + gap
-        + matrixBytes(moved(0, 0.25, 0)) + gap + utf16("Rad.par:12") + gap + noise;
+    const QByteArray stream = noise + gap + utf16Bytes("\\Teile\\Rad.par") + gap
+        + matrixBytes(moved(0, 0.25, 0)) + gap + utf16Bytes("Rad.par:12") + gap + noise;
     const QString path = assembly(stream);
     QElapsedTimer timer;
     timer.start();
