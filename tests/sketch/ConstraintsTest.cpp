@@ -190,23 +190,6 @@ TEST(ConstraintRows, AnglesAreWrapped)
     }
 }
 
-TEST(ConstraintRows, ReadFromTheTrialVector)
-{
-    Sketch s;
-    const int l = line(s, 0, 0, 10, 0);
-    const int c = int(s.addCircleAt(false, 0, 0, 2));
-    Rows trial = s.params;
-    trial[3] = 5; // end y
-    trial[6] = 7; // radius
-    const ParamView view{&s, &trial};
-    EXPECT_DOUBLE_EQ(view.length(*s.findEntity(l)), std::hypot(10.0, 5.0));
-    Rows rows{42};
-    constraintResiduals(view, constraintOf(T::Horizontal, l), rows);
-    constraintResiduals(view, constraintOf(T::Radius, c, -1, -1, 2), rows);
-    EXPECT_EQ(rows, (Rows{42, -5, 5}));
-    EXPECT_EQ(s.params[3], 0.0);
-}
-
 TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
 {
     Sketch s;

@@ -248,14 +248,8 @@ TEST(SketchJson, KeysWrittenAndOmitted)
     EXPECT_EQ(constraintJson(s, 1),
               (QJsonObject{{"id", 11}, {"t", 16}, {"a", circle}, {"v", 0}, {"n", "d1"}}));
     EXPECT_EQ(constraintJson(s, 2),
-              (QJsonObject{{"id", 12},
-                           {"t", 10},
-                           {"a", 1},
-                           {"b", 2},
-                           {"c", 3},
-                           {"e", "Breite/2"},
-                           {"dr", true},
-                           {"lo", QJsonArray{0, -2.5}}}));
+              (QJsonObject{{"id", 12}, {"t", 10}, {"a", 1}, {"b", 2}, {"c", 3}, {"e", "Breite/2"},
+                           {"dr", true}, {"lo", QJsonArray{0, -2.5}}}));
     s.constraints[0].value = std::numeric_limits<double>::quiet_NaN();
     EXPECT_TRUE(constraintJson(s, 0).contains("v"));
     EXPECT_EQ(s.toJson()["next"].toInteger(), 13);
