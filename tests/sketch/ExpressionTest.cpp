@@ -81,7 +81,8 @@ TEST(Expression, ErrorMessages)
         {"(1+2", "„)“ fehlt"}, {"max(1 2)", "„)“ fehlt"}, {"max(1", "„)“ fehlt"},
         {"5)", "Unerwartetes Zeichen „)“"}, {"5 µm", "Unerwartetes Zeichen „µ“"},
         // A lead byte promising more bytes than the text holds.
-        {"5 \xC3", "Unerwartetes Zeichen „\xC3“"}, {"5 \xE2\x82", "Unerwartetes Zeichen „\xE2\x82“"},
+        {"5 \xC3", "Unerwartetes Zeichen „\xC3“"},
+        {"5 \xE2\x82", "Unerwartetes Zeichen „\xE2\x82“"},
         // A unit word followed by something other than an operator is rolled back;
         // on its own it is a name.
         {"2 mm x", "Unerwartetes Zeichen „m“"}, {"2 mm2", "Unerwartetes Zeichen „m“"},
@@ -128,7 +129,8 @@ TEST(Expression, NamesGoToTheResolver)
 
     for (const char* name : {"Länge", "_a1", "Pi", "d1", "mm2", "µ"})
         EXPECT_TRUE(qor::isValidIdentifier(name)) << name;
-    for (const char* name : {"", "1a", "a-b", "a b", "mm", "m", "in", "deg", "rad", "°", "pi", "PI"})
+    for (const char* name :
+         {"", "1a", "a-b", "a b", "mm", "m", "in", "deg", "rad", "°", "pi", "PI"})
         EXPECT_FALSE(qor::isValidIdentifier(name)) << name;
 }
 

@@ -282,13 +282,14 @@ TEST(SketchJson, RoundTripRenumbersParameters)
 
 TEST(SketchJson, ReaderDefaultsAndIdsNeverHandedOutAgain)
 {
+    const auto labelled = [](int id, const QJsonValue& offset) {
+        return QJsonObject{{"id", id}, {"t", 0}, {"a", 4}, {"b", 9}, {"lo", offset}};
+    };
     QJsonObject json{
         {"entities", QJsonArray{QJsonObject{{"id", 4}, {"t", "p"}, {"x", 2}},
                                 QJsonObject{{"id", 9}, {"t", "p"}}}},
-        {"constraints",
-         QJsonArray{QJsonObject{{"id", 10}, {"t", 0}, {"a", 4}, {"b", 9}, {"lo", QJsonArray{1, 2, 3}}},
-                    QJsonObject{{"id", 11}, {"t", 0}, {"a", 4}, {"b", 9}, {"lo", QJsonArray{1, "x"}}},
-                    QJsonObject{{"id", 12}, {"t", 0}, {"a", 4}, {"b", 9}, {"lo", 7}}}},
+        {"constraints", QJsonArray{labelled(10, QJsonArray{1, 2, 3}),
+                                   labelled(11, QJsonArray{1, "x"}), labelled(12, 7)}},
         {"next", 2}};
     Sketch s;
     s.addLineAt(false, 9, 9, 9, 9); // replaced by the reader
