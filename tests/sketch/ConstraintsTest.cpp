@@ -12,19 +12,36 @@
 using namespace qor::sketch;
 using qor::test::constraintOf;
 using T = ConstraintType;
+using Rows = std::vector<double>;
 
 namespace {
 
 constexpr double pi = std::numbers::pi;
 
-std::vector<double> rowsOf(const Sketch& s, const Constraint& c)
+Rows rowsOf(const Sketch& s, const Constraint& c)
 {
-    std::vector<double> rows;
+    Rows rows;
     constraintResiduals(ParamView{&s, &s.params}, c, rows);
     return rows;
 }
 
-// A line through two fresh unowned points.
+struct RowCase {
+    const char* name;
+    Constraint constraint;
+    Rows rows;
+};
+
+void expectRows(const Sketch& s, const std::vector<RowCase>& cases)
+{
+    for (const RowCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        const Rows got = rowsOf(s, k.constraint);
+        ASSERT_EQ(got.size(), k.rows.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_NEAR(got[i], k.rows[i], 1e-12) << "row " << i;
+    }
+}
+
 int line(Sketch& s, double x1, double y1, double x2, double y2)
 {
     return int(s.addLineAt(false, x1, y1, x2, y2));
@@ -42,147 +59,104 @@ TEST(ConstraintRows, PointsAndLines)
     Sketch s;
     const int p = point(s, 1, 2);
     const int q = point(s, 4, 6);
+    const int sp = point(s, 1, 4);
     const int l = line(s, 0, 1, 10, 3);
     const int flat = line(s, 0, 0, 10, 0);
     const int up = line(s, 0, 0, 0, 5);
-    const int dot = line(s, 2, 2, 2, 2); // zero length
-
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Coincident, p, q)), (std::vector<double>{-3, -4}));
-
-    // Horizontal and vertical: line start minus end, or first point minus second.
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Horizontal, l)), std::vector<double>{-2});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Horizontal, p, q)), std::vector<double>{-4});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Vertical, l)), std::vector<double>{-10});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Vertical, p, q)), std::vector<double>{-3});
-
-    // Point on a line: signed, positive to the left of start -> end.
-    auto rows = rowsOf(s, constraintOf(T::PointOnCurve, q, flat));
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_DOUBLE_EQ(rows[0], 6.0);
-    rows = rowsOf(s, constraintOf(T::PointOnCurve, q, up));
-    EXPECT_DOUBLE_EQ(rows[0], -4.0);
-    // A line shorter than 1e-12 measures the distance from its end, never negative.
-    rows = rowsOf(s, constraintOf(T::PointOnCurve, q, dot));
-    EXPECT_DOUBLE_EQ(rows[0], std::hypot(2.0, 4.0));
-
-    rows = rowsOf(s, constraintOf(T::Parallel, flat, l));
-    EXPECT_DOUBLE_EQ(rows[0], 20.0 / (10.0 * std::hypot(10.0, 2.0)));
-    rows = rowsOf(s, constraintOf(T::Perpendicular, flat, up));
-    EXPECT_DOUBLE_EQ(rows[0], 0.0);
-    rows = rowsOf(s, constraintOf(T::Perpendicular, flat, l));
-    EXPECT_DOUBLE_EQ(rows[0], 100.0 / (10.0 * std::hypot(10.0, 2.0)));
-
-    // Tiny lines divide by 1e-12, not by their tiny length product.
+    const int dot = line(s, 2, 2, 2, 2);
     const int tx = line(s, 0, 0, 1e-7, 0);
     const int ty = line(s, 0, 0, 0, 1e-7);
-    rows = rowsOf(s, constraintOf(T::Parallel, tx, ty));
-    EXPECT_NEAR(rows[0], 1e-14 / 1e-12, 1e-12);
-    rows = rowsOf(s, constraintOf(T::Parallel, dot, flat));
-    EXPECT_EQ(rows[0], 0.0);
-
-    // Collinear: one row per end of the second line, from the line through the first.
     const int shifted = line(s, 3, 2, 6, -1);
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Collinear, flat, shifted)),
-              (std::vector<double>{2, -1}));
-
     const int m = point(s, 5, 1);
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Midpoint, m, flat)), (std::vector<double>{0, 1}));
-
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Equal, flat, up)), std::vector<double>{5});
-    EXPECT_TRUE(rowsOf(s, constraintOf(T::Fixed, flat)).empty());
+    const int axis = line(s, 0, 0, 2, 2); // y = x, length 2 sqrt 2
+    const int mirrored = point(s, 4, 1);
+    const int offMirror = point(s, 6, 3);
+    const double lLength = std::hypot(10.0, 2.0);
+    expectRows(s, {
+        {"coincident", constraintOf(T::Coincident, p, q), {-3, -4}},
+        // Line start minus end, or first point minus second.
+        {"horizontal line", constraintOf(T::Horizontal, l), {-2}},
+        {"horizontal points", constraintOf(T::Horizontal, p, q), {-4}},
+        {"vertical line", constraintOf(T::Vertical, l), {-10}},
+        {"vertical points", constraintOf(T::Vertical, p, q), {-3}},
+        // Signed, positive to the left of start -> end.
+        {"on line left", constraintOf(T::PointOnCurve, q, flat), {6}},
+        {"on line right", constraintOf(T::PointOnCurve, q, up), {-4}},
+        // A line shorter than 1e-12 measures the distance from its end, never negative.
+        {"on zero line", constraintOf(T::PointOnCurve, q, dot), {std::hypot(2.0, 4.0)}},
+        {"parallel", constraintOf(T::Parallel, flat, l), {20.0 / (10.0 * lLength)}},
+        {"perpendicular met", constraintOf(T::Perpendicular, flat, up), {0}},
+        {"perpendicular", constraintOf(T::Perpendicular, flat, l), {100.0 / (10.0 * lLength)}},
+        // Tiny lines divide by 1e-12, not by their tiny length product.
+        {"parallel tiny", constraintOf(T::Parallel, tx, ty), {1e-14 / 1e-12}},
+        {"parallel zero", constraintOf(T::Parallel, dot, flat), {0}},
+        // One row per end of the second line, from the line through the first.
+        {"collinear", constraintOf(T::Collinear, flat, shifted), {2, -1}},
+        {"midpoint", constraintOf(T::Midpoint, m, flat), {0, 1}},
+        {"equal", constraintOf(T::Equal, flat, up), {5}},
+        {"fixed", constraintOf(T::Fixed, flat), {}},
+        {"symmetric met", constraintOf(T::Symmetric, sp, mirrored, axis), {0, 0}},
+        // Off the mirror: the second row is the offset along the axis, per unit length.
+        {"symmetric off", constraintOf(T::Symmetric, sp, offMirror, axis),
+         {0, (5.0 * 2 - 1.0 * 2) / std::hypot(2.0, 2.0)}},
+    });
 }
 
-TEST(ConstraintRows, SymmetricAboutALine)
-{
-    Sketch s;
-    const int axis = line(s, 0, 0, 2, 2); // the diagonal y = x, length 2 sqrt 2
-    const int p = point(s, 1, 4);
-    const int q = point(s, 4, 1);
-    auto rows = rowsOf(s, constraintOf(T::Symmetric, p, q, axis));
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_NEAR(rows[0], 0.0, 1e-12);
-    EXPECT_NEAR(rows[1], 0.0, 1e-12);
-
-    // Off the mirror: the second row is the offset along the axis, per unit length.
-    s.setPointPosition(q, 6, 3);
-    rows = rowsOf(s, constraintOf(T::Symmetric, p, q, axis));
-    EXPECT_NEAR(rows[0], 0.0, 1e-12);
-    EXPECT_NEAR(rows[1], (5.0 * 2 - 1.0 * 2) / std::hypot(2.0, 2.0), 1e-12);
-}
-
-TEST(ConstraintRows, CircularEntities)
+TEST(ConstraintRows, CirclesArcsAndDistances)
 {
     Sketch s;
     const int big = int(s.addCircleAt(false, 0, 0, 3));
     const int small = int(s.addCircleAt(false, 4, 0, 1));
-    auto external = constraintOf(T::Tangent, big, small, -1, 0);
-    auto internal = constraintOf(T::Tangent, big, small, -1, 1);
-    EXPECT_EQ(rowsOf(s, external), std::vector<double>{0});
-    EXPECT_EQ(rowsOf(s, internal), std::vector<double>{2});
-
-    // Line and circle, named either way round.
-    const int l = line(s, -5, 5, 5, 5);
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Tangent, l, big)), std::vector<double>{2});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Tangent, big, l)), std::vector<double>{2});
-
+    const int top = line(s, -5, 5, 5, 5);
     // Arcs measure their radius from centre to start, whatever the end says.
     const int a1 = int(s.addArcAt(false, 0, 0, 3, 4, -5, 0));
     const int a2 = int(s.addArcAt(false, 10, 10, 12, 10, 10, 12));
     s.setPointPosition(s.endPoint(a2), 10, 30);
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Equal, a1, a2)), std::vector<double>{3});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Equal, big, a2)), std::vector<double>{1});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Concentric, small, a2)),
-              (std::vector<double>{-6, -10}));
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Radius, a1, -1, -1, 4)), std::vector<double>{1});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Diameter, big, -1, -1, 4)), std::vector<double>{2});
-
-    const int p = point(s, 0, 7);
-    EXPECT_EQ(rowsOf(s, constraintOf(T::PointOnCurve, p, a1)), std::vector<double>{2});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::PointOnCurve, p, big)), std::vector<double>{4});
-
-    // The arc row keeps the end on the circle through the start.
-    ParamView view{&s, &s.params};
-    EXPECT_DOUBLE_EQ(arcResidual(view, *s.findEntity(a1)), 0.0);
-    EXPECT_DOUBLE_EQ(arcResidual(view, *s.findEntity(a2)), 20.0 - 2.0);
-}
-
-TEST(ConstraintRows, Distances)
-{
-    Sketch s;
+    const int p7 = point(s, 0, 7);
     const int l = line(s, 0, 0, 3, 4);
     const int p = point(s, 0, 10);
     const int far = line(s, 10, 0, 13, 4);
     const int c = int(s.addCircleAt(false, 6, 18, 1));
+    expectRows(s, {
+        {"tangent external", constraintOf(T::Tangent, big, small, -1, 0), {0}},
+        {"tangent internal", constraintOf(T::Tangent, big, small, -1, 1), {2}},
+        {"tangent line circle", constraintOf(T::Tangent, top, big), {2}},
+        {"tangent circle line", constraintOf(T::Tangent, big, top), {2}},
+        {"equal arcs", constraintOf(T::Equal, a1, a2), {3}},
+        {"equal circle arc", constraintOf(T::Equal, big, a2), {1}},
+        {"concentric", constraintOf(T::Concentric, small, a2), {-6, -10}},
+        {"radius", constraintOf(T::Radius, a1, -1, -1, 4), {1}},
+        {"diameter", constraintOf(T::Diameter, big, -1, -1, 4), {2}},
+        {"on arc", constraintOf(T::PointOnCurve, p7, a1), {2}},
+        {"on circle", constraintOf(T::PointOnCurve, p7, big), {4}},
+        {"line length", constraintOf(T::Distance, l, -1, -1, 2), {3}},
+        // Point to line and line to line are unsigned.
+        {"point to line", constraintOf(T::Distance, p, l), {6}},
+        {"line to line", constraintOf(T::Distance, l, far), {8}},
+        {"line to line reversed", constraintOf(T::Distance, far, l), {8}},
+        {"point to circle", constraintOf(T::Distance, p, c, -1, 1), {9}},
+        {"horizontal length", constraintOf(T::HorizontalDistance, l, -1, -1, 1), {2}},
+        {"vertical length", constraintOf(T::VerticalDistance, l), {4}},
+        {"horizontal centre to point", constraintOf(T::HorizontalDistance, c, p), {6}},
+        {"vertical centre to point", constraintOf(T::VerticalDistance, c, p), {8}},
+    });
 
-    EXPECT_EQ(rowsOf(s, constraintOf(T::Distance, l, -1, -1, 2)), std::vector<double>{3});
-    // Point to line, then line to line, both unsigned.
-    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, p, l))[0], 6.0);
-    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, l, far))[0], 8.0);
-    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, far, l))[0], 8.0);
-    EXPECT_DOUBLE_EQ(rowsOf(s, constraintOf(T::Distance, p, c, -1, 1))[0], 9.0);
+    // The arc row keeps the end on the circle through the start.
+    const ParamView view{&s, &s.params};
+    EXPECT_DOUBLE_EQ(arcResidual(view, *s.findEntity(a1)), 0.0);
+    EXPECT_DOUBLE_EQ(arcResidual(view, *s.findEntity(a2)), 20.0 - 2.0);
 
-    EXPECT_EQ(rowsOf(s, constraintOf(T::HorizontalDistance, l, -1, -1, 1)),
-              std::vector<double>{2});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::VerticalDistance, l)), std::vector<double>{4});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::HorizontalDistance, c, p)), std::vector<double>{6});
-    EXPECT_EQ(rowsOf(s, constraintOf(T::VerticalDistance, c, p)), std::vector<double>{8});
-
-    // A driven dimension gives no row but still measures.
+    // A driven dimension gives no row but still measures; geometric kinds ignore the flag.
     auto driven = constraintOf(T::Distance, p, c, -1, 100);
     driven.driven = true;
     EXPECT_TRUE(rowsOf(s, driven).empty());
     EXPECT_DOUBLE_EQ(measureConstraint(s, driven), 10.0);
-    EXPECT_EQ(driven.value, 100.0);
-    EXPECT_TRUE(driven.driven);
-    // Geometric kinds ignore the flag.
-    auto coincident = constraintOf(T::Coincident, p, 1);
+    auto coincident = constraintOf(T::Coincident, p, p7);
     coincident.driven = true;
     EXPECT_EQ(rowsOf(s, coincident).size(), 2u);
     EXPECT_EQ(measureConstraint(s, coincident), 0.0);
-    EXPECT_EQ(measureConstraint(s, constraintOf(T::Vertical, p, 1, -1, 5)), 0.0);
-    EXPECT_EQ(measureConstraint(s, constraintOf(T::Horizontal, p, 1, -1, 5)), 10.0);
+    EXPECT_EQ(measureConstraint(s, constraintOf(T::Horizontal, p, s.startPoint(l), -1, 5)), 10.0);
     EXPECT_EQ(measureConstraint(s, constraintOf(T::Diameter, c)), 2.0);
-    EXPECT_EQ(measureConstraint(s, constraintOf(T::Fixed, c)), 0.0);
 }
 
 TEST(ConstraintRows, AnglesAreWrapped)
@@ -200,48 +174,20 @@ TEST(ConstraintRows, AnglesAreWrapped)
                 1e-12);
 
     // Huge and non-finite values must come back, not step forever.
-    for (double value : {1e7, -1e7, 1e300, -1e300}) {
-        const auto rows = rowsOf(s, constraintOf(T::Angle, east, north, -1, value));
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double value : {1e7, -1e7, 1e300, -1e300, inf, -inf, std::nan("")}) {
+        const Rows rows = rowsOf(s, constraintOf(T::Angle, east, north, -1, value));
         ASSERT_EQ(rows.size(), 1u);
+        if (!std::isfinite(value)) {
+            EXPECT_FALSE(std::isfinite(rows[0])) << value;
+            continue;
+        }
         EXPECT_LE(std::fabs(rows[0]), pi) << value;
         // The wrapped row differs from the plain difference by whole turns.
         const double turns = (pi / 2 - value - rows[0]) / (2 * pi);
         if (std::fabs(value) < 1e15)
             EXPECT_NEAR(turns, std::round(turns), 1e-6) << value;
     }
-    for (double value : {std::numeric_limits<double>::infinity(),
-                         -std::numeric_limits<double>::infinity(),
-                         std::numeric_limits<double>::quiet_NaN()}) {
-        const auto rows = rowsOf(s, constraintOf(T::Angle, east, north, -1, value));
-        ASSERT_EQ(rows.size(), 1u);
-        EXPECT_FALSE(std::isfinite(rows[0])) << value;
-    }
-}
-
-TEST(ConstraintRows, ReadFromTheTrialVector)
-{
-    Sketch s;
-    const int l = line(s, 0, 0, 10, 0);
-    const int c = int(s.addCircleAt(false, 0, 0, 2));
-    std::vector<double> trial = s.params;
-    trial[3] = 5;  // end y
-    trial[6] = 7;  // radius
-    ParamView view{&s, &trial};
-    const Entity& le = *s.findEntity(l);
-    EXPECT_EQ(view.lineEnds(le), (std::array<double, 4>{0, 0, 10, 5}));
-    EXPECT_DOUBLE_EQ(view.length(le), std::hypot(10.0, 5.0));
-    EXPECT_EQ(view.length(*s.findEntity(c)), 7.0);
-    EXPECT_EQ(view.point(*s.findEntity(2)).y, 5.0);
-
-    std::vector<double> rows{42};
-    constraintResiduals(view, constraintOf(T::Horizontal, l), rows);
-    constraintResiduals(view, constraintOf(T::Radius, c, -1, -1, 2), rows);
-    EXPECT_EQ(rows, (std::vector<double>{42, -5, 5}));
-    EXPECT_EQ(s.params[3], 0.0);
-
-    EXPECT_DOUBLE_EQ(signedLineDistance(0, 1, 0, 0, 1, 0), 1.0);
-    EXPECT_DOUBLE_EQ(signedLineDistance(0, -1, 0, 0, 1, 0), -1.0);
-    EXPECT_DOUBLE_EQ(signedLineDistance(3, 4, 0, 0, 0, 0), 5.0);
 }
 
 TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
@@ -260,35 +206,27 @@ TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
     s.lastId = 50;
 
     const Constraint wrongKinds[] = {
-        constraintOf(T::Distance, l, p),
-        constraintOf(T::Distance, l, c),
-        constraintOf(T::Distance, p, -1),
-        constraintOf(T::HorizontalDistance, l, p),
-        constraintOf(T::VerticalDistance, p, l),
-        constraintOf(T::Coincident, p, 99),
-        constraintOf(T::Coincident, p, l),
-        constraintOf(T::Horizontal, p, -1),
-        constraintOf(T::PointOnCurve, p, p),
-        constraintOf(T::Parallel, l, c),
-        constraintOf(T::Tangent, l, p),
-        constraintOf(T::Tangent, l, l),
-        constraintOf(T::Equal, l, c),
-        constraintOf(T::Midpoint, l, p),
-        constraintOf(T::Symmetric, p, p, c),
-        constraintOf(T::Concentric, c, l),
-        constraintOf(T::Radius, l),
-        constraintOf(ConstraintType(19), p, p),
+        constraintOf(T::Distance, l, p),          constraintOf(T::Distance, l, c),
+        constraintOf(T::Distance, p, -1),         constraintOf(T::HorizontalDistance, l, p),
+        constraintOf(T::VerticalDistance, p, l),  constraintOf(T::Coincident, p, 99),
+        constraintOf(T::Coincident, p, l),        constraintOf(T::Horizontal, p, -1),
+        constraintOf(T::PointOnCurve, p, p),      constraintOf(T::Parallel, l, c),
+        constraintOf(T::Tangent, l, p),           constraintOf(T::Tangent, l, l),
+        constraintOf(T::Equal, l, c),             constraintOf(T::Midpoint, l, p),
+        constraintOf(T::Symmetric, p, p, c),      constraintOf(T::Concentric, c, l),
+        constraintOf(T::Radius, l),               constraintOf(ConstraintType(19), p, p),
+        constraintOf(T::HorizontalDistance, l, l),
     };
     for (const Constraint& k : wrongKinds) {
-        EXPECT_TRUE(rowsOf(s, k).empty()) << constraintTypeName(k.type) << " " << k.a << " " << k.b;
-        EXPECT_FALSE(constraintOperandsValid(s, k)) << constraintTypeName(k.type);
+        SCOPED_TRACE(std::string(constraintTypeName(k.type)) + " " + std::to_string(k.a) + " "
+                     + std::to_string(k.b));
+        EXPECT_TRUE(rowsOf(s, k).empty());
+        EXPECT_FALSE(constraintOperandsValid(s, k));
     }
     // Right kinds, but a line end or a point's parameters are missing.
     const Constraint brokenGeometry[] = {
-        constraintOf(T::Coincident, p, 50),
-        constraintOf(T::Horizontal, broken),
-        constraintOf(T::PointOnCurve, p, broken),
-        constraintOf(T::Angle, l, broken),
+        constraintOf(T::Coincident, p, 50),        constraintOf(T::Horizontal, broken),
+        constraintOf(T::PointOnCurve, p, broken),  constraintOf(T::Angle, l, broken),
         constraintOf(T::Distance, broken),
     };
     for (const Constraint& k : brokenGeometry) {
@@ -299,8 +237,8 @@ TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
     EXPECT_EQ(arcResidual(ParamView{&s, &s.params}, *s.findEntity(broken)), 0.0);
 
     // A trial vector shorter than the sketch's parameters is not read past its end.
-    std::vector<double> shortTrial(2, 0.0);
-    std::vector<double> rows;
+    Rows shortTrial(2, 0.0);
+    Rows rows;
     constraintResiduals(ParamView{&s, &shortTrial}, constraintOf(T::Distance, l), rows);
     constraintResiduals(ParamView{&s, &shortTrial}, constraintOf(T::Radius, c), rows);
     EXPECT_TRUE(rows.empty());
@@ -315,24 +253,20 @@ TEST(ConstraintOperands, AlternativeOperandKindsAreAccepted)
     const int q = point(s, 4, 4);
     const int c = int(s.addCircleAt(false, 0, 0, 2));
     const int a = int(s.addArcAt(false, 0, 0, 1, 0, 0, 1));
-    const auto valid = [&](T type, int x, int y = -1, int z = -1) {
-        return constraintOperandsValid(s, constraintOf(type, x, y, z));
+    const Constraint valid[] = {
+        constraintOf(T::PointOnCurve, p, a), constraintOf(T::PointOnCurve, p, l),
+        constraintOf(T::Horizontal, l),      constraintOf(T::Vertical, p, q),
+        constraintOf(T::Tangent, c, l),      constraintOf(T::Tangent, a, c),
+        constraintOf(T::Equal, a, c),        constraintOf(T::Equal, l2, l),
+        constraintOf(T::Symmetric, p, q, l), constraintOf(T::Fixed, c),
+        constraintOf(T::Distance, l),        constraintOf(T::Distance, p, l),
+        constraintOf(T::Distance, l, l2),    constraintOf(T::Distance, a, p),
+        constraintOf(T::HorizontalDistance, l), constraintOf(T::VerticalDistance, c, a),
+        constraintOf(T::Diameter, a),        constraintOf(T::Angle, l2, l),
     };
-    EXPECT_TRUE(valid(T::PointOnCurve, p, a) && valid(T::PointOnCurve, p, l));
-    EXPECT_TRUE(valid(T::Horizontal, l) && valid(T::Vertical, p, q));
-    EXPECT_TRUE(valid(T::Tangent, c, l) && valid(T::Tangent, a, c));
-    EXPECT_TRUE(valid(T::Equal, a, c) && valid(T::Equal, l2, l));
-    EXPECT_TRUE(valid(T::Symmetric, p, q, l));
-    EXPECT_FALSE(valid(T::Symmetric, p, q));
-    EXPECT_TRUE(valid(T::Fixed, c));
-    EXPECT_TRUE(valid(T::Distance, l) && valid(T::Distance, p, l) && valid(T::Distance, l, l2)
-                && valid(T::Distance, a, p));
-    EXPECT_TRUE(valid(T::HorizontalDistance, l) && valid(T::VerticalDistance, c, a));
-    EXPECT_FALSE(valid(T::HorizontalDistance, l, l2));
-    EXPECT_TRUE(valid(T::Diameter, a) && valid(T::Angle, l2, l));
-
+    for (const Constraint& k : valid)
+        EXPECT_TRUE(constraintOperandsValid(s, k)) << constraintTypeName(k.type);
+    EXPECT_FALSE(constraintOperandsValid(s, constraintOf(T::Symmetric, p, q)));
     EXPECT_STREQ(constraintTypeName(T::HorizontalDistance), "Horizontaler Abstand");
     EXPECT_STREQ(constraintTypeName(T(19)), "?");
-    EXPECT_TRUE(isDimensional(T::Distance) && isDimensional(T::Angle));
-    EXPECT_FALSE(isDimensional(T::Fixed) || isDimensional(T(19)));
 }
