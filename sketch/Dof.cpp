@@ -22,6 +22,9 @@ using ColumnMajor = Eigen::SparseMatrix<double>;
 // Groups of up to this many columns are decomposed densely; larger ones sparsely.
 constexpr Index kDenseColumns = 24;
 constexpr double kFreeWeight = 1e-10;
+// A central difference with steps of 1e-7 carries rounding noise up to about 1e-9
+// of its row's largest derivative.
+constexpr double kRoundingNoise = 1e-10;
 
 double rankThreshold(double sigma0)
 {
@@ -476,6 +479,31 @@ SparseJacobian withoutRows(const SparseJacobian& jacobian, Index first, Index co
     return out;
 }
 
+
+// Drops derivatives at the level of rounding noise against the largest of their row
+// (a horizontal line's length read along y far from the origin): as entries they
+// join parts of the sketch that are independent and make the factors fill in. They
+// are dropped only when together they move no singular value by more than 1e-11 of
+// the largest entry, a thousandth of the rank threshold (σ₀ is at least that entry).
+void dropRoundingNoise(SparseJacobian& jacobian)
+{
+    Eigen::VectorXd rowMax = Eigen::VectorXd::Zero(jacobian.rows());
+    for (Index row = 0; row < jacobian.rows(); ++row)
+        for (SparseJacobian::InnerIterator it(jacobian, row); it; ++it)
+            rowMax[row] = std::max(rowMax[row], std::fabs(it.value()));
+    const auto isNoise = [&rowMax](Index row, double v) {
+        return std::fabs(v) <= kRoundingNoise * rowMax[row];
+    };
+    double dropped = 0.0;
+    for (Index row = 0; row < jacobian.rows(); ++row)
+        for (SparseJacobian::InnerIterator it(jacobian, row); it; ++it)
+            if (isNoise(row, it.value()))
+                dropped += it.value() * it.value();
+    const double largest = rowMax.size() ? rowMax.maxCoeff() : 0.0;
+    if (dropped > 0.0 && std::sqrt(dropped) <= 1e-11 * std::max(1.0, largest))
+        jacobian.prune([&isNoise](Index row, Index, double v) { return !isNoise(row, v); });
+}
+
 } // namespace
 
 JacobianRank jacobianRank(const SparseJacobian& jacobian, bool withNullSpace, RankMethod method)
@@ -490,6 +518,7 @@ JacobianRank jacobianRank(const SparseJacobian& jacobian, bool withNullSpace, Ra
     // keeps the decompositions well defined.
     SparseJacobian clean = jacobian;
     clean.prune([](Index, Index, double v) { return std::isfinite(v) && v != 0.0; });
+    dropRoundingNoise(clean);
 
     if (method == RankMethod::Automatic)
         return automaticRank(clean, withNullSpace);
