@@ -146,7 +146,9 @@ RibbonGroup* Ribbon::addGroup(int page, const QString& title)
     if (row->count() > 0) {
         auto* separator = new QFrame;
         separator->setObjectName(QStringLiteral("GroupSep"));
-        separator->setFrameShape(QFrame::VLine);
+        // The style sheet paints the separator as a 1 px background in the line colour; a
+        // drawn frame line would cover it in the bright text colour of the global rule.
+        separator->setFrameShape(QFrame::NoFrame);
         row->addWidget(separator);
     }
     auto* group = new RibbonGroup(title);
