@@ -4,7 +4,10 @@
 #include "model/Assembly.h"
 #include "model/DocumentController.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -155,6 +158,37 @@ BrowserEntry constructionGroup(const model::Document& doc)
     return group;
 }
 
+// The style sheet gives every tree item the text colour, over any colour the item carries;
+// this delegate draws the text of items with their own colour (hidden ones) in that colour.
+class ItemColourDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        const QVariant colour = index.data(Qt::ForegroundRole);
+        if (!colour.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        const QWidget* view = option.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view);
+        const QString text = item.fontMetrics.elidedText(item.text, item.textElideMode,
+                                                         textRect.width());
+        item.text.clear();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view);
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(colour.value<QBrush>().color());
+        painter->drawText(textRect, int(item.displayAlignment), text);
+        painter->restore();
+    }
+};
+
 } // namespace
 
 BrowserEntry browserTree(const model::Document& doc, const QString& displayName,
@@ -212,6 +246,7 @@ Browser::Browser(DocumentController* controller, QWidget* parent)
     setRootIsDecorated(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setFocusPolicy(Qt::NoFocus);
+    setItemDelegate(new ItemColourDelegate(this));
 
     connect(this, &QTreeWidget::itemClicked, this, &Browser::onItemClicked);
     connect(this, &QTreeWidget::itemDoubleClicked, this, &Browser::onItemDoubleClicked);

@@ -4,49 +4,42 @@
 #include "sketch/Sketch.h"
 
 #include <QDir>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QWidget>
 
 namespace qor::test {
 
-inline qor::model::Feature* addRectangleSketch(qor::model::Document& doc, int plane, double w,
-                                               double h)
+inline int addRectangleSketch(qor::model::Document& doc, int plane, double w, double h)
 {
     qor::model::Feature* f = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", plane}});
-    const double xs[4] = {0, w, w, 0};
-    const double ys[4] = {0, 0, h, h};
-    for (int i = 0; i < 4; ++i)
-        f->sketch->addLineAt(false, xs[i], ys[i], xs[(i + 1) % 4], ys[(i + 1) % 4]);
-    return f;
+    f->sketch->addLineAt(false, 0, 0, w, 0);
+    f->sketch->addLineAt(false, w, 0, w, h);
+    f->sketch->addLineAt(false, w, h, 0, h);
+    f->sketch->addLineAt(false, 0, h, 0, 0);
+    return f->id;
 }
 
-// A recomputed part of a dozen features as a user builds one: sketches, extrusions,
-// primitives, a work plane and axis, a fillet without edges (an error) and a suppressed
-// sphere, with two parameters.
+// A recomputed part of a dozen features: sketches, an extrusion, primitives, a work plane
+// and axis, features without input (errors) and a suppressed sphere; two parameters.
 inline void buildShellPart(qor::app::DocumentController& controller)
 {
     qor::model::Document& doc = *controller.document;
     doc.name = QStringLiteral("Lagerbock");
     doc.parameters.push_back({QStringLiteral("breite"), QStringLiteral("40 mm")});
     doc.parameters.push_back({QStringLiteral("höhe"), QStringLiteral("30 mm")});
-    const int base = addRectangleSketch(doc, -1, 40, 30)->id;
+    const int base = addRectangleSketch(doc, -1, 40, 30);
     doc.addFeature(QStringLiteral("extrude"),
                    {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", base}}}},
-                    {"extent", "dist"},
-                    {"distance", "12 mm"},
-                    {"op", "new"}});
-    doc.addFeature(QStringLiteral("plane"));
-    doc.addFeature(QStringLiteral("axis"));
-    addRectangleSketch(doc, -2, 10, 10);
-    doc.addFeature(QStringLiteral("cylinder"));
-    doc.addFeature(QStringLiteral("fillet"));
-    doc.addFeature(QStringLiteral("sphere"))->suppressed = true;
-    doc.addFeature(QStringLiteral("box"));
-    doc.addFeature(QStringLiteral("chamfer"));
-    doc.addFeature(QStringLiteral("torus"));
-    doc.addFeature(QStringLiteral("pattern_circ"));
+                    {"distance", "12 mm"}});
+    for (const char* type : {"plane", "axis", "", "cylinder", "fillet", "sphere", "box",
+                             "chamfer", "torus", "pattern_circ"}) {
+        if (*type == 0)
+            addRectangleSketch(doc, -2, 10, 10);
+        else
+            doc.addFeature(QString::fromLatin1(type));
+    }
+    doc.features[7]->suppressed = true;
     controller.recompute();
 }
 
