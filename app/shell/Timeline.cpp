@@ -31,22 +31,17 @@ int roundedX(double x)
     return int(std::lround(x));
 }
 
-QString escaped(const QString& text)
-{
-    return text.toHtmlEscaped();
-}
-
 QString tooltipOf(const qor::model::Feature& feature)
 {
-    QString html = QStringLiteral("<b>%1</b>").arg(escaped(feature.name));
+    QString html = QStringLiteral("<b>%1</b>").arg(feature.name.toHtmlEscaped());
     if (feature.suppressed)
         html += QStringLiteral("<br>unterdrückt");
     if (!feature.error.isEmpty())
         html += QStringLiteral("<br><span style='color:#FF4D6D'>%1</span>")
-                    .arg(escaped(feature.error));
+                    .arg(feature.error.toHtmlEscaped());
     else if (!feature.warning.isEmpty())
         html += QStringLiteral("<br><span style='color:#FFC24D'>%1</span>")
-                    .arg(escaped(feature.warning));
+                    .arg(feature.warning.toHtmlEscaped());
     html += QStringLiteral("<br><span style='color:#5E7092'>Doppelklick: bearbeiten</span>");
     return html;
 }
