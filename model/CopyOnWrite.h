@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <utility>
 
@@ -35,8 +36,6 @@ public:
         return *data_;
     }
     operator const C&() const { return get(); }
-    // True when both share one instance: no element can differ.
-    bool sharesWith(const CopyOnWrite& other) const { return data_ == other.data_; }
 
     auto begin() const { return get().begin(); }
     auto end() const { return get().end(); }

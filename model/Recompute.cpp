@@ -94,9 +94,10 @@ void pointAtOwners(ModelState& state, const SketchOwners& owners)
         return it == owners.end() ? nullptr : it->second;
     };
     const auto& placed = std::as_const(state).sketches;
-    if (std::all_of(placed.begin(), placed.end(),
-                    [&](const auto& entry) { return entry.second.sketch == owner(entry.first)
-                                                    && entry.second.sketch; }))
+    const auto pointsRight = [&](const auto& entry) {
+        return entry.second.sketch && entry.second.sketch == owner(entry.first);
+    };
+    if (std::all_of(placed.begin(), placed.end(), pointsRight))
         return;
     for (auto it = state.sketches.begin(); it != state.sketches.end();) {
         if (qor::sketch::Sketch* sketch = owner(it->first)) {
