@@ -5,12 +5,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <stdexcept>
 
-// A part of 100 features: a plate from a dimensioned sketch, 24 rounds of a
-// hole (sketch and cutting extrusion), a boss (box joined to the plate) and a
-// construction plane, and a last sketch with a joined extrusion.
+// Parts of 100, 200 and 400 features: a plate from a dimensioned sketch, rounds
+// of a hole (sketch and cutting extrusion), a boss (box joined to the plate) and
+// a construction plane, and a last sketch with a joined extrusion along the top
+// edge. The part of each size is built once and shared by the cases in the
+// order they are registered.
 
 namespace {
 
@@ -18,7 +21,8 @@ using qor::model::Document;
 using qor::model::Feature;
 using qor::sketch::ConstraintType;
 
-constexpr int rounds = 24;
+constexpr int holesPerRow = 8;
+constexpr double rowPitch = 40.0;
 
 QJsonObject xyPlane()
 {
@@ -65,14 +69,16 @@ Feature* circleSketch(Document& doc, double u, double v, double r)
     return f;
 }
 
-Document buildPart()
+Document buildPart(int featureCount)
 {
+    const int rounds = (featureCount - 4) / 4;
+    const double height = rowPitch * ((rounds + holesPerRow - 1) / holesPerRow);
     Document doc;
-    Feature* plate = rectangleSketch(doc, 0, 0, 240, 120);
+    Feature* plate = rectangleSketch(doc, 0, 0, 240, height);
     doc.addFeature("extrude", extrusion(plate->id, "10 mm", "new"));
     for (int i = 0; i < rounds; ++i) {
-        const double u = 15 + (i % 8) * 30;
-        const double v = 20 + (i / 8) * 40;
+        const double u = 15 + (i % holesPerRow) * 30;
+        const double v = 20 + (i / holesPerRow) * rowPitch;
         Feature* hole = circleSketch(doc, u, v, 5);
         doc.addFeature("extrude", extrusion(hole->id, "12 mm", "cut"));
         doc.addFeature("box", {{"x", QString::number(u)},
@@ -83,13 +89,22 @@ Document buildPart()
                                {"op", "join"}});
         doc.addFeature("plane", {{"offset", QString::number(i + 1)}});
     }
-    Feature* rib = rectangleSketch(doc, 0, 118, 240, 2);
+    Feature* rib = rectangleSketch(doc, 0, height - 2, 240, 2);
     doc.addFeature("extrude", extrusion(rib->id, "20 mm", "join"));
-    if (doc.features.size() != 100)
-        throw std::logic_error("the benchmark part must have 100 features");
+    if (int(doc.features.size()) != featureCount)
+        throw std::logic_error("the benchmark part has the wrong number of features");
     if (doc.recompute() != 0)
         throw std::logic_error("the benchmark part must recompute without errors");
     return doc;
+}
+
+Document& part(int featureCount)
+{
+    static std::map<int, Document> parts;
+    auto it = parts.find(featureCount);
+    if (it == parts.end())
+        it = parts.emplace(featureCount, buildPart(featureCount)).first;
+    return it->second;
 }
 
 // How many non-sketch features one recompute ran: the keys it added to the cache.
@@ -101,39 +116,95 @@ std::size_t executedFeatures(Document& doc)
                                      [&](std::uint64_t key) { return !known.count(key); }));
 }
 
+// Distances not used before, so that the edited feature never comes from the cache.
+void editDistance(Feature& feature)
+{
+    static int step = 0;
+    feature.params.insert("distance", QString::number(20.0 + 0.001 * ++step) + " mm");
+}
+
+void nothingChanged(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    doc.recompute();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(doc.recompute());
+    state.counters["executed"] = double(executedFeatures(doc));
+}
+
+void editLast(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    Feature& last = *doc.features.back();
+    for (auto _ : state) {
+        editDistance(last);
+        benchmark::DoNotOptimize(doc.recompute());
+    }
+    editDistance(last);
+    state.counters["executed"] = double(executedFeatures(doc));
+}
+
+// The executor of the last feature on the state before it, without the recompute.
+void lastAlone(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    doc.recompute();
+    Feature& last = *doc.features.back();
+    const qor::model::ModelState before = doc.snapshots.back();
+    for (auto _ : state) {
+        qor::model::ModelState running = before;
+        doc.executeFeature(last, running);
+        benchmark::DoNotOptimize(running.bodies.size());
+    }
+}
+
+// 400 edits of the last feature in a row: every edit must run that feature only.
+void editsInARow(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    Feature& last = *doc.features.back();
+    std::size_t executed = 0;
+    for (auto _ : state) {
+        executed = 0;
+        for (int i = 0; i < 400; ++i) {
+            editDistance(last);
+            executed += executedFeatures(doc);
+        }
+    }
+    state.counters["executed"] = double(executed);
+}
+
+// The box of the middle round grows: it and everything after it run again.
+void editMidBox(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    const int rounds = (int(state.range(0)) - 4) / 4;
+    Feature& box = *doc.features[std::size_t(4 + 4 * (rounds / 2))];
+    if (box.type != QLatin1String("box"))
+        throw std::logic_error("the middle feature must be a box");
+    static int step = 0;
+    for (auto _ : state) {
+        box.params.insert("height", QString::number(15.0 + 0.001 * ++step));
+        benchmark::DoNotOptimize(doc.recompute());
+    }
+    box.params.insert("height", QString::number(15.0 + 0.001 * ++step));
+    state.counters["executed"] = double(executedFeatures(doc));
+}
+
 void fullRecompute(benchmark::State& state)
 {
-    Document doc = buildPart();
+    Document& doc = part(int(state.range(0)));
     for (auto _ : state) {
         doc.clearRecomputeCache();
         benchmark::DoNotOptimize(doc.recompute());
     }
-    doc.clearRecomputeCache();
-    state.counters["executed"] = double(executedFeatures(doc));
-}
-
-// Values not seen before, so that the edited feature never comes from the cache.
-void editLastDistance(benchmark::State& state)
-{
-    Document doc = buildPart();
-    Feature& last = *doc.features.back();
-    int step = 0;
-    auto edit = [&] {
-        last.params.insert("distance", QString::number(20.0 + 0.001 * ++step) + " mm");
-    };
-    for (auto _ : state) {
-        edit();
-        benchmark::DoNotOptimize(doc.recompute());
-    }
-    edit();
-    state.counters["executed"] = double(executedFeatures(doc));
 }
 
 void editFirstSketchDimension(benchmark::State& state)
 {
-    Document doc = buildPart();
+    Document& doc = part(int(state.range(0)));
     qor::sketch::Constraint& width = doc.features.front()->sketch->constraints[9];
-    int step = 0;
+    static int step = 0;
     auto edit = [&] {
         width.expression = (QString::number(240.0 + 0.01 * ++step) + " mm").toStdString();
     };
@@ -145,8 +216,17 @@ void editFirstSketchDimension(benchmark::State& state)
     state.counters["executed"] = double(executedFeatures(doc));
 }
 
+void sizes(benchmark::internal::Benchmark* b)
+{
+    b->Arg(100)->Arg(200)->Arg(400)->Unit(benchmark::kMillisecond);
+}
+
 } // namespace
 
-BENCHMARK(fullRecompute)->Unit(benchmark::kMillisecond);
-BENCHMARK(editLastDistance)->Unit(benchmark::kMillisecond);
-BENCHMARK(editFirstSketchDimension)->Unit(benchmark::kMillisecond);
+BENCHMARK(nothingChanged)->Apply(sizes);
+BENCHMARK(editLast)->Apply(sizes);
+BENCHMARK(lastAlone)->Apply(sizes);
+BENCHMARK(editsInARow)->Apply(sizes)->Iterations(1);
+BENCHMARK(editMidBox)->Apply(sizes);
+BENCHMARK(fullRecompute)->Apply(sizes);
+BENCHMARK(editFirstSketchDimension)->Arg(100)->Unit(benchmark::kMillisecond);

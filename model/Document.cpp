@@ -74,6 +74,7 @@ Document& Document::operator=(Document&& other) noexcept
     snapshots = std::move(other.snapshots);
     cache = std::move(other.cache);
     cacheOrder = std::move(other.cacheOrder);
+    lastRun_ = std::move(other.lastRun_);
     assemblyPass = std::move(other.assemblyPass);
     assemblyError = std::move(other.assemblyError);
     rebindDimensionNamers();
@@ -132,6 +133,7 @@ void Document::clearRecomputeCache()
 {
     cache.clear();
     cacheOrder.clear();
+    lastRun_.clear();
 }
 
 std::string Document::nextDimensionName() const

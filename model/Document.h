@@ -4,6 +4,7 @@
 #include "expr/Expression.h"
 #include "model/Assembly.h"
 #include "model/ComponentGeometry.h"
+#include "model/CopyOnWrite.h"
 #include "sketch/Regions.h"
 #include "sketch/Sketch.h"
 
@@ -125,16 +126,16 @@ struct ToolRecord {
     std::vector<int> targets;
 };
 
-// The modelling result at one point of the history. A value: copies share shape
-// handles, not geometry.
+// The modelling result at one point of the history. A value: copies share each
+// member until it is written, and shapes share their geometry.
 struct ModelState {
-    std::map<int, Body> bodies;
-    std::map<int, gp_Ax3> planes;
-    std::map<int, gp_Ax1> axes;
-    std::map<int, std::array<double, 3>> points;
-    std::map<int, SketchResult> sketches;
-    std::map<int, ToolRecord> tools;
-    std::vector<ThreadMark> threads;
+    CopyOnWrite<std::map<int, Body>> bodies;
+    CopyOnWrite<std::map<int, gp_Ax3>> planes;
+    CopyOnWrite<std::map<int, gp_Ax1>> axes;
+    CopyOnWrite<std::map<int, std::array<double, 3>>> points;
+    CopyOnWrite<std::map<int, SketchResult>> sketches;
+    CopyOnWrite<std::map<int, ToolRecord>> tools;
+    CopyOnWrite<std::vector<ThreadMark>> threads;
     int bodyCounter = 0;
 };
 
@@ -188,7 +189,7 @@ public:
     ModelState current;
     std::vector<ModelState> snapshots; // entry i: the state before feature i
     std::map<std::uint64_t, RecomputeCacheEntry> cache;
-    std::vector<std::uint64_t> cacheOrder; // oldest first
+    std::vector<std::uint64_t> cacheOrder; // least recently used first
     // Run after the history when the document has components: by default the
     // mate solve and the placed component bodies; empty runs nothing.
     std::function<void(Document&, ModelState&)> assemblyPass = assembleComponents;
@@ -278,6 +279,15 @@ private:
     // After features were destroyed: no state may point at a sketch that is gone.
     void refreshSketchPointers();
     void runAssemblyPass(ModelState& state);
+    // The cached result of the feature at the history position: from the cache,
+    // refreshed as most recently used, or else from the last recompute.
+    const RecomputeCacheEntry* cachedResult(std::uint64_t key, std::size_t position);
+    void storeResult(std::uint64_t key, const RecomputeCacheEntry& entry);
+
+    // The last recompute's result of each feature by history position, key 0
+    // for none: the cache may evict them, but the history as it stands never
+    // has to run again.
+    std::vector<std::pair<std::uint64_t, RecomputeCacheEntry>> lastRun_;
 };
 
 // "Geometriefehler: " and the kernel's message.

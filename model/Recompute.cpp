@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <string_view>
+#include <utility>
 #include <unordered_map>
 
 namespace qor::model {
@@ -72,6 +73,42 @@ bool isSketchType(const Feature& feature)
     return feature.type == QLatin1String("sketch");
 }
 
+using SketchOwners = std::unordered_map<int, qor::sketch::Sketch*>;
+
+SketchOwners sketchOwners(const Document& document)
+{
+    SketchOwners owners;
+    for (const auto& f : document.features) {
+        if (f->sketch)
+            owners.emplace(f->id, f->sketch.get());
+    }
+    return owners;
+}
+
+// Writes only when a pointer is wrong or a sketch is gone: a state shared with
+// the cache stays shared when nothing changed.
+void pointAtOwners(ModelState& state, const SketchOwners& owners)
+{
+    const auto owner = [&](int id) {
+        const auto it = owners.find(id);
+        return it == owners.end() ? nullptr : it->second;
+    };
+    const auto& placed = std::as_const(state).sketches;
+    const auto pointsRight = [&](const auto& entry) {
+        return entry.second.sketch && entry.second.sketch == owner(entry.first);
+    };
+    if (std::all_of(placed.begin(), placed.end(), pointsRight))
+        return;
+    for (auto it = state.sketches.begin(); it != state.sketches.end();) {
+        if (qor::sketch::Sketch* sketch = owner(it->first)) {
+            it->second.sketch = sketch;
+            ++it;
+        } else {
+            it = state.sketches.erase(it);
+        }
+    }
+}
+
 } // namespace
 
 QString geometryErrorText(const Standard_Failure& failure)
@@ -87,6 +124,7 @@ int Document::recompute()
         if (f->sketch && !f->sketch->dimensionNamer)
             installDimensionNamer(*f->sketch);
     }
+    const SketchOwners owners = sketchOwners(*this);
 
     ModelState state;
     int failed = 0;
@@ -95,6 +133,7 @@ int Document::recompute()
     const int count = int(features.size());
     const int stop = rollback < 0 ? count : std::min(count, rollback);
     std::uint64_t key = initialChainKey;
+    std::vector<std::pair<std::uint64_t, RecomputeCacheEntry>> thisRun(features.size());
 
     for (int i = 0; i < count; ++i) {
         Feature& f = *features[std::size_t(i)];
@@ -112,13 +151,14 @@ int Document::recompute()
         // Sketches always run: they write solved geometry back into the document.
         const bool cacheable = !isSketchType(f);
         if (cacheable) {
-            if (const auto hit = cache.find(key); hit != cache.end()) {
-                state = hit->second.state;
-                pruneSketchResults(state);
-                f.error = hit->second.error;
-                f.warning = hit->second.warning;
+            if (const RecomputeCacheEntry* hit = cachedResult(key, std::size_t(i))) {
+                state = hit->state;
+                pointAtOwners(state, owners);
+                f.error = hit->error;
+                f.warning = hit->warning;
                 if (!f.error.isEmpty())
                     ++failed;
+                thisRun[std::size_t(i)] = {key, *hit};
                 continue;
             }
         }
@@ -133,19 +173,40 @@ int Document::recompute()
         }
         if (!cacheable)
             continue;
-        cache[key] = RecomputeCacheEntry{state, f.error, f.warning};
-        cacheOrder.push_back(key);
-        if (cacheOrder.size() > cacheCapacity) {
-            cache.erase(cacheOrder.front());
-            cacheOrder.erase(cacheOrder.begin());
-        }
+        thisRun[std::size_t(i)] = {key, RecomputeCacheEntry{state, f.error, f.warning}};
+        storeResult(key, thisRun[std::size_t(i)].second);
     }
+    lastRun_ = std::move(thisRun);
 
     if (!components.empty())
         runAssemblyPass(state);
     current = std::move(state);
-    pruneSketchResults(current);
+    pointAtOwners(current, owners);
     return failed;
+}
+
+const RecomputeCacheEntry* Document::cachedResult(std::uint64_t key, std::size_t position)
+{
+    if (const auto hit = cache.find(key); hit != cache.end()) {
+        const auto used = std::find(cacheOrder.begin(), cacheOrder.end(), key);
+        if (used != cacheOrder.end())
+            std::rotate(used, used + 1, cacheOrder.end());
+        return &hit->second;
+    }
+    if (position < lastRun_.size() && lastRun_[position].first == key)
+        return &lastRun_[position].second;
+    return nullptr;
+}
+
+void Document::storeResult(std::uint64_t key, const RecomputeCacheEntry& entry)
+{
+    if (!cache.insert_or_assign(key, entry).second)
+        return; // already listed
+    cacheOrder.push_back(key);
+    if (cacheOrder.size() > cacheCapacity) {
+        cache.erase(cacheOrder.front());
+        cacheOrder.erase(cacheOrder.begin());
+    }
 }
 
 void Document::runAssemblyPass(ModelState& state)
@@ -195,36 +256,28 @@ void Document::executeFeature(Feature& feature, ModelState& state)
 
 void Document::pruneSketchResults(ModelState& state) const
 {
-    for (auto it = state.sketches.begin(); it != state.sketches.end();) {
-        const Feature* owner = feature(it->first);
-        if (owner && owner->sketch) {
-            it->second.sketch = owner->sketch.get();
-            ++it;
-        } else {
-            it = state.sketches.erase(it);
-        }
-    }
+    pointAtOwners(state, sketchOwners(*this));
 }
 
 void Document::refreshSketchPointers()
 {
-    pruneSketchResults(current);
+    const SketchOwners owners = sketchOwners(*this);
+    pointAtOwners(current, owners);
     for (ModelState& snapshot : snapshots)
-        pruneSketchResults(snapshot);
-    // Cache entries keep their sketch results: undoing a removal brings the
+        pointAtOwners(snapshot, owners);
+    // Cached results keep their sketch results: undoing a removal brings the
     // feature back under its id and the entries are valid again. Only the
     // pointers are cleared; handing an entry out points them anew.
-    std::unordered_map<int, qor::sketch::Sketch*> owned;
-    for (const auto& f : features) {
-        if (f->sketch)
-            owned[f->id] = f->sketch.get();
-    }
-    for (auto& [key, entry] : cache) {
-        for (auto& [id, result] : entry.state.sketches) {
-            const auto it = owned.find(id);
-            result.sketch = it == owned.end() ? nullptr : it->second;
+    const auto clearGone = [&](ModelState& state) {
+        for (auto& [id, result] : state.sketches) {
+            const auto it = owners.find(id);
+            result.sketch = it == owners.end() ? nullptr : it->second;
         }
-    }
+    };
+    for (auto& [key, entry] : cache)
+        clearGone(entry.state);
+    for (auto& [key, entry] : lastRun_)
+        clearGone(entry.state);
 }
 
 std::vector<qor::sketch::ProfileRegion>& Document::sketchRegions(Feature& feature,

@@ -1,0 +1,111 @@
+#include "model/Document.h"
+#include "model/ExecContext.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace qor::model;
+
+namespace {
+
+constexpr int planeCount = 420; // more cacheable features than the cache keeps
+
+QJsonObject boxParams(double height, const QString& op)
+{
+    return {{"x", "0"}, {"y", "0"}, {"length", "10"}, {"width", "10"},
+            {"height", QString::number(height)}, {"op", op}};
+}
+
+// A box, a joined box in the middle of 420 planes and a cutting box at the end.
+Document planeHeavyPart()
+{
+    Document doc;
+    doc.addFeature(QStringLiteral("box"), boxParams(10, QStringLiteral("new")));
+    for (int i = 0; i < planeCount; ++i) {
+        if (i == planeCount / 2)
+            doc.addFeature(QStringLiteral("box"), boxParams(20, QStringLiteral("join")));
+        doc.addFeature(QStringLiteral("plane"), {{"offset", QString::number(i + 1)}});
+    }
+    doc.addFeature(QStringLiteral("box"), boxParams(5, QStringLiteral("cut")));
+    return doc;
+}
+
+double volumeOf(const ModelState& state)
+{
+    double volume = 0.0;
+    for (const auto& [id, body] : state.bodies)
+        volume += shapeVolume(body.shape);
+    return volume;
+}
+
+double coldVolume(const QJsonObject& json)
+{
+    Document cold;
+    EXPECT_TRUE(cold.fromJson(json));
+    EXPECT_EQ(cold.recompute(), 0);
+    return volumeOf(cold.current);
+}
+
+// Features the recompute ran: each stores a key the cache did not list before.
+int executed(Document& doc)
+{
+    const std::set<std::uint64_t> known(doc.cacheOrder.begin(), doc.cacheOrder.end());
+    doc.recompute();
+    int count = 0;
+    for (const std::uint64_t key : doc.cacheOrder)
+        count += known.count(key) ? 0 : 1;
+    return count;
+}
+
+void setHeight(Feature& box, double height)
+{
+    box.params.insert(QStringLiteral("height"), QString::number(height));
+}
+
+} // namespace
+
+TEST(RecomputeCache, EditsOfTheLastFeatureRunOnlyIt)
+{
+    Document doc = planeHeavyPart();
+    ASSERT_EQ(doc.recompute(), 0);
+    EXPECT_EQ(executed(doc), 0);
+    Feature& last = *doc.features.back();
+    int reruns = 0;
+    for (int i = 1; i <= 30; ++i) {
+        setHeight(last, 5 + 0.01 * i);
+        reruns += executed(doc) - 1;
+    }
+    EXPECT_EQ(reruns, 0);
+    EXPECT_EQ(executed(doc), 0);
+    EXPECT_NEAR(volumeOf(doc.current), 10 * 10 * 20 - 10 * 10 * 5.3, 1e-6);
+}
+
+TEST(RecomputeCache, UndoAndRedoAcrossEvictionMatchColdRecompute)
+{
+    Document doc = planeHeavyPart();
+    ASSERT_EQ(doc.recompute(), 0);
+    const QJsonObject original = doc.toJson();
+    Feature& middle = *doc.features[std::size_t(planeCount / 2 + 1)];
+    ASSERT_EQ(middle.type, "box");
+    setHeight(middle, 30);
+    ASSERT_EQ(doc.recompute(), 0);
+    const QJsonObject edited = doc.toJson();
+    // Enough other results to push every entry of both histories out of the cache.
+    Feature& last = *doc.features.back();
+    for (int i = 1; i <= 410; ++i) {
+        setHeight(last, 5 + 0.001 * i);
+        doc.recompute();
+    }
+
+    const double originalVolume = coldVolume(original);
+    const double editedVolume = coldVolume(edited);
+    EXPECT_NEAR(originalVolume, 10 * 10 * 20 - 10 * 10 * 5, 1e-6);
+    EXPECT_NEAR(editedVolume, 10 * 10 * 30 - 10 * 10 * 5, 1e-6);
+    for (const QJsonObject* step : {&original, &edited, &original, &edited}) {
+        ASSERT_TRUE(doc.fromJson(*step));
+        ASSERT_EQ(doc.recompute(), 0);
+        EXPECT_NEAR(volumeOf(doc.current), step == &original ? originalVolume : editedVolume,
+                    1e-6);
+    }
+}
