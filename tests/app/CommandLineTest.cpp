@@ -15,7 +15,9 @@
 #include <STEPCAFControl_Writer.hxx>
 #include <STEPControl_Controller.hxx>
 #include <TDataStd_Name.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Shell.hxx>
 #include <Quantity_Color.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
@@ -356,6 +358,17 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
     EXPECT_EQ(face.status, 0);
     EXPECT_TRUE(face.out.endsWith("  flaeche: 1 Flächen, 0 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << face.out.toStdString();
+    // A box far from the origin with its top missing encloses nothing.
+    TopoDS_Shell open;
+    builder.MakeShell(open);
+    TopExp_Explorer faces(BRepPrimAPI_MakeBox(gp_Pnt(50, 60, 70), 10, 10, 10).Shape(), TopAbs_FACE);
+    for (int i = 0; i < 5; faces.Next(), ++i)
+        builder.Add(open, faces.Current());
+    BRepTools::Write(open, home.filePath("offen.brep").toLocal8Bit().constData());
+    const ProgramRun shell = runProgram({"--convert", home.filePath("offen.brep") + ":" + home.filePath("offen.stl")}, home);
+    EXPECT_EQ(shell.status, 0);
+    EXPECT_TRUE(shell.out.endsWith("  offen: 5 Flächen, 1 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
+        << shell.out.toStdString();
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 }
 
