@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
-#include <QVariant>
-
-#include <vector>
 
 // The keys of the per-user settings store (the native settings of "Tarnwick"/"QorCAD", all at
-// the top level), their defaults and how texts outside the offered choices are read. Callers
-// open a short-lived QSettings, read or write what they need and let it go.
+// the top level) and their defaults; "lastDir" defaults to the user's home directory. Texts are
+// compared exactly: a "nav" other than "fusion" means "solidedge", a "touchpad" other than
+// "zoom" means "rotate". Callers open a short-lived QSettings, read or write what they need and
+// let it go.
 namespace qor::app::settings {
 
 inline const QString gl = QStringLiteral("gl");
@@ -32,22 +30,5 @@ inline constexpr int maxRecent = 12;
 
 // "hardware" and "software" exactly; any other text is "auto".
 QString glModeOf(const QString& text);
-// 1 (middle button pans) for exactly "fusion", else 0 (middle button rotates).
-int navigationSchemeOf(const QString& text);
-// A two-finger swipe rotates unless the text is exactly "zoom".
-bool touchpadRotatesFor(const QString& text);
-// The recent list after using path: path first, no second entry of it, at most 12 entries.
-QStringList withRecent(QStringList recentPaths, const QString& path);
-// The user's home directory until a file dialog stored another.
-QString defaultLastDir();
-
-// One choice of the settings dialog: the key, the value stored and the label shown.
-struct Choice {
-    QString key;
-    QVariant value;
-    QString label;
-};
-// In the order the dialog offers them, grouped by key.
-const std::vector<Choice>& dialogChoices();
 
 } // namespace qor::app::settings
