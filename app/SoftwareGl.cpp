@@ -89,8 +89,9 @@ GlStart decideSoftwareGl()
     start.markerWritten = true;
 
     if (!start.reason.isEmpty()) {
-        const QByteArray notice =
-            QStringLiteral("QorCAD: Software-Rendering (Mesa llvmpipe) – %1\n").arg(start.reason).toUtf8();
+        const QByteArray notice = QStringLiteral("QorCAD: Software-Rendering (Mesa llvmpipe) – %1\n")
+                                      .arg(start.reason)
+                                      .toUtf8();
         std::fwrite(notice.constData(), 1, std::size_t(notice.size()), stderr);
     }
     return start;

@@ -75,8 +75,10 @@ int main(int argc, char** argv)
     const bool renderIcon = commandLine.parser.isSet(commandLine.renderIcon);
     if (convert || renderIcon)
         qor::app::restoreGlStartMarker(glStart);
-    if (convert)
-        return qor::app::runConversion(commandLine.parser.value(commandLine.convert), stdout, stderr);
+    if (convert) {
+        return qor::app::runConversion(commandLine.parser.value(commandLine.convert), stdout,
+                                       stderr);
+    }
 
     // Before the icon export and the style sheet, so that both show the pack's look.
     qor::app::applyCompanyTheme();

@@ -108,7 +108,8 @@ void onThemeManifestReply(QNetworkReply* reply, QNetworkAccessManager* manager)
 }
 
 // The running program keeps its look; the next start applies the stored pack.
-void onThemePackReply(QNetworkReply* reply, QNetworkAccessManager* manager, const ThemeOffer& offer)
+void onThemePackReply(QNetworkReply* reply, QNetworkAccessManager* manager,
+                      const ThemeOffer& offer)
 {
     reply->deleteLater();
     manager->deleteLater();

@@ -38,6 +38,7 @@ void applyThemePack(Theme& theme, const ThemePack& pack, const QByteArray& fallb
 // start. Every failure is silent.
 void checkCompanyThemeUpdate();
 void onThemeManifestReply(QNetworkReply* reply, QNetworkAccessManager* manager);
-void onThemePackReply(QNetworkReply* reply, QNetworkAccessManager* manager, const ThemeOffer& offer);
+void onThemePackReply(QNetworkReply* reply, QNetworkAccessManager* manager,
+                      const ThemeOffer& offer);
 
 } // namespace qor::app

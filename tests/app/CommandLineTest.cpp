@@ -248,7 +248,8 @@ TEST(ProgramTest, VersionHelpAndTheMissingWindow)
     QTemporaryDir fresh;
     const ProgramRun headless = runProgram({}, fresh, {"DISPLAY", "WAYLAND_DISPLAY"});
     EXPECT_EQ(headless.status, 1);
-    EXPECT_TRUE(headless.err.startsWith("QorCAD: Keine X-Anzeige erreichbar")) << headless.err.toStdString();
+    EXPECT_TRUE(headless.err.startsWith("QorCAD: Keine X-Anzeige erreichbar"))
+        << headless.err.toStdString();
     EXPECT_EQ(headless.err.count('\n'), 1);
     EXPECT_FALSE(QFile::exists(settingsFile(fresh)));
 }
@@ -296,8 +297,8 @@ TEST(ProgramTest, RenderIconWritesEachSize)
 {
     QTemporaryDir home;
     // Without any display: a batch run needs none.
-    const ProgramRun run = runProgram({"--render-icon", "16:" + home.filePath("a.png"), "--render-icon",
-                                       "256:" + home.filePath("b.png")},
+    const ProgramRun run = runProgram({"--render-icon", "16:" + home.filePath("a.png"),
+                                       "--render-icon", "256:" + home.filePath("b.png")},
                                       home, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     for (const auto& [file, size] : {std::pair{"a.png", 16}, std::pair{"b.png", 256}}) {
@@ -367,7 +368,8 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
     for (int i = 0; i < 5; faces.Next(), ++i)
         builder.Add(open, faces.Current());
     BRepTools::Write(open, home.filePath("offen.brep").toLocal8Bit().constData());
-    const ProgramRun shell = runProgram({"--convert", home.filePath("offen.brep") + ":" + home.filePath("offen.stl")}, home);
+    const ProgramRun shell = runProgram(
+        {"--convert", home.filePath("offen.brep") + ":" + home.filePath("offen.stl")}, home);
     EXPECT_EQ(shell.status, 0);
     EXPECT_TRUE(shell.out.endsWith("  offen: 5 Flächen, 1 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << shell.out.toStdString();

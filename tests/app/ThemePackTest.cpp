@@ -22,7 +22,8 @@ const QByteArray pngBytes = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(40, 
 ThemeOffer offerFor(const QByteArray& archive, int version)
 {
     return {version, QStringLiteral("https://firma.example/theme.zip"),
-            QString::fromLatin1(QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex()),
+            QString::fromLatin1(
+                QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex()),
             archive.size()};
 }
 
@@ -38,8 +39,10 @@ std::optional<ThemePack> packOf(int version)
 TEST(ThemePackTest, ParsesNameColoursAndIcon)
 {
     const QJsonObject colors{{"AccentColor", "#ff0000"}, {"Unbekannt", "#00ff00"},
-                             {"TextColor", "keine Farbe"}, {"Bg0Color", 12}, {"Bg1Color", "darkorange"}};
-    const std::optional<ThemePack> pack = parseThemePack(themePackArchive(themeJson(3, colors), pngBytes));
+                             {"TextColor", "keine Farbe"}, {"Bg0Color", 12},
+                             {"Bg1Color", "darkorange"}};
+    const std::optional<ThemePack> pack =
+        parseThemePack(themePackArchive(themeJson(3, colors), pngBytes));
     ASSERT_TRUE(pack);
     EXPECT_EQ(pack->version, 3);
     EXPECT_EQ(pack->companyName, "Firma 3");
@@ -92,7 +95,8 @@ TEST(ThemePackTest, ChoosesPacksAndOffers)
 
     // The running program applied version 2.
     const auto offered = [](int version, const char* pack, const QString& sha, qint64 size) {
-        const QJsonObject manifest{{"version", version}, {"pack", pack}, {"sha256", sha}, {"size", size}};
+        const QJsonObject manifest{
+            {"version", version}, {"pack", pack}, {"sha256", sha}, {"size", size}};
         return isAcceptableOffer(parseThemeOffer(QJsonDocument(manifest).toJson()), 2);
     };
     const QString sha(64, u'A'); // lower-cased before the check
