@@ -57,10 +57,12 @@ int openEdgeCount(const TopoDS_Shape& shape)
     return count;
 }
 
+// Closed shells only: an open shell encloses nothing, and its signed sum would depend on
+// where the origin lies.
 BodyFacts factsOf(const TopoDS_Shape& shape)
 {
     GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props);
+    BRepGProp::VolumeProperties(shape, props, true);
     return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL), countOf(shape, TopAbs_SOLID),
             openEdgeCount(shape), std::abs(props.Mass())};
 }

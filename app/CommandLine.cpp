@@ -40,9 +40,18 @@ CommandLine::CommandLine()
         parser.addOption(*option);
 }
 
+bool CommandLine::endsInParser(bool parsed) const
+{
+    return !parsed || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
+        || parser.isSet(QStringLiteral("version"));
+}
+
 bool isBatchRun(int argc, const char* const* argv)
 {
     for (int i = 1; i < argc; ++i) {
+        // Everything after "--" is a file name to the parser.
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
         // Help and version end the process inside the parser, before any window.
         for (const char* option : {"--convert", "--render-icon", "--help", "--help-all", "-h",
                                    "-?", "--version", "-v"}) {

@@ -13,6 +13,10 @@ struct CommandLine {
     CommandLine(const CommandLine&) = delete;
     CommandLine& operator=(const CommandLine&) = delete;
 
+    // After parse: the parser's own handling would answer help or version, or reject the
+    // command line, and end the process.
+    bool endsInParser(bool parsed) const;
+
     QCommandLineParser parser;
     QCommandLineOption demo;
     QCommandLineOption screenshot;
@@ -26,10 +30,10 @@ struct CommandLine {
     QCommandLineOption render;
 };
 
-// True when an argument after the program name is exactly one of the options
-// that end the process without a window ("--convert", "--render-icon", "--help",
-// "--version"), or one of the first two with its value joined by "="; such runs
-// leave settings and environment alone.
+// True when an argument after the program name and before "--" is exactly one of
+// the options that end the process without a window ("--convert", "--render-icon",
+// the help and version spellings), or one of the first two with its value joined
+// by "="; such runs leave settings and environment alone.
 bool isBatchRun(int argc, const char* const* argv);
 
 struct ConvertPaths {

@@ -1,5 +1,8 @@
 #include "app/SoftwareGl.h"
 
+#include "app/Settings.h"
+
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 
@@ -9,9 +12,33 @@ namespace qor::app {
 
 namespace {
 
-QSettings userSettings()
+// Program start runs before the application object has its names, so it names the store.
+QSettings startSettings()
 {
     return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("QorCAD"));
+}
+
+// The identification files that can be read, each trimmed and followed by one space.
+QString firmwareText(const QString& dmiFolder)
+{
+    QString text;
+    for (const char* name : {"sys_vendor", "product_name", "board_vendor"}) {
+        QFile file(QDir(dmiFolder).filePath(QLatin1String(name)));
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromLatin1(file.readAll()).trimmed() + u' ';
+    }
+    return text;
+}
+
+// Searched in this order, so "innotek GmbH VirtualBox" names VirtualBox.
+QString virtualMachineIn(const QString& text)
+{
+    for (const char* machine : {"VirtualBox", "innotek", "VMware", "QEMU", "KVM", "Bochs",
+                                "Parallels", "Xen", "Virtual Machine"}) {
+        if (text.contains(QLatin1String(machine), Qt::CaseInsensitive))
+            return QLatin1String(machine);
+    }
+    return {};
 }
 
 } // namespace
@@ -23,70 +50,60 @@ void preferXcbOnWayland()
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-QString softwareGlReason(const QString& mode, bool startPending, const QString& firmwareText)
+QString softwareGlReason(const std::optional<QString>& environmentMode, const QString& settingMode,
+                         bool startPending, const QString& dmiFolder)
 {
+    const QString mode = settings::glModeOf(environmentMode.value_or(settingMode));
     if (mode == u"software")
         return QStringLiteral("Einstellung");
     if (mode == u"hardware")
         return {};
     if (startPending)
         return QStringLiteral("Absturz beim letzten Start");
-    static const char* const machines[] = {"VirtualBox", "innotek", "VMware",
-                                           "QEMU",       "KVM",     "Bochs",
-                                           "Parallels",  "Xen",     "Virtual Machine"};
-    for (const char* machine : machines) {
-        if (firmwareText.contains(QLatin1String(machine), Qt::CaseInsensitive))
-            return QStringLiteral("virtuelle Maschine (%1)").arg(QLatin1String(machine));
-    }
-    return {};
+    const QString machine = virtualMachineIn(firmwareText(dmiFolder));
+    return machine.isEmpty() ? QString() : QStringLiteral("virtuelle Maschine (%1)").arg(machine);
 }
 
-QString readFirmwareText(const QStringList& files)
+GlStart decideSoftwareGl()
 {
-    QString text;
-    for (const QString& path : files) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            text += QString::fromLatin1(file.readAll()).trimmed() + u' ';
-    }
-    return text;
-}
+    QSettings store = startSettings();
+    GlStart start;
+    start.wasPending = store.value(settings::glStartPending, false).toBool();
+    const std::optional<QString> environmentMode =
+        qEnvironmentVariableIsSet("QORCAD_GL") ? std::optional(qEnvironmentVariable("QORCAD_GL"))
+                                               : std::nullopt;
+    start.reason = softwareGlReason(environmentMode,
+                                    store.value(settings::gl, settings::defaultGl).toString(),
+                                    start.wasPending, QStringLiteral("/sys/class/dmi/id"));
 
-QString decideSoftwareGl()
-{
-    QSettings settings = userSettings();
-    const QString mode = qEnvironmentVariableIsSet("QORCAD_GL")
-                             ? qEnvironmentVariable("QORCAD_GL")
-                             : settings.value(QStringLiteral("gl"), QStringLiteral("auto")).toString();
-    const bool pending = settings.value(QStringLiteral("glStartPending"), false).toBool();
-    const bool automatic = mode != u"software" && mode != u"hardware";
-    const QString reason =
-        softwareGlReason(mode, pending, automatic && !pending ? readFirmwareText() : QString());
-
-    if (!reason.isEmpty() && !qEnvironmentVariableIsSet("LIBGL_ALWAYS_SOFTWARE")) {
+    if (!start.reason.isEmpty() && !qEnvironmentVariableIsSet("LIBGL_ALWAYS_SOFTWARE")) {
         qputenv("LIBGL_ALWAYS_SOFTWARE", "1");
         if (!qEnvironmentVariableIsSet("GALLIUM_DRIVER"))
             qputenv("GALLIUM_DRIVER", "llvmpipe");
     }
 
-    // The 3D view removes the marker after its first frame; a start that dies
-    // before it leaves the marker for the next start to see.
-    settings.setValue(QStringLiteral("glStartPending"), true);
-    settings.sync();
+    // Flushed now, so that a crash inside the graphics driver cannot lose it; the 3D view
+    // removes the marker after its first frame.
+    store.setValue(settings::glStartPending, true);
+    store.sync();
+    start.markerWritten = true;
 
-    if (!reason.isEmpty()) {
-        const QByteArray notice =
-            QStringLiteral("QorCAD: Software-Rendering (Mesa llvmpipe) – %1\n").arg(reason).toUtf8();
+    if (!start.reason.isEmpty()) {
+        const QByteArray notice = QStringLiteral("QorCAD: Software-Rendering (Mesa llvmpipe) – %1\n")
+                                      .arg(start.reason)
+                                      .toUtf8();
         std::fwrite(notice.constData(), 1, std::size_t(notice.size()), stderr);
     }
-    return reason;
+    return start;
 }
 
-void clearGlStartPending()
+void restoreGlStartMarker(const GlStart& start)
 {
-    QSettings settings = userSettings();
-    settings.remove(QStringLiteral("glStartPending"));
-    settings.sync();
+    if (!start.markerWritten || start.wasPending)
+        return;
+    QSettings store = startSettings();
+    store.remove(settings::glStartPending);
+    store.sync();
 }
 
 } // namespace qor::app

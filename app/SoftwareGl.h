@@ -1,31 +1,36 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
+
+#include <optional>
 
 namespace qor::app {
 
 // On a Wayland desktop with an X display and no platform chosen, use xcb.
 void preferXcbOnWayland();
 
-// Why software rendering is used, empty for hardware OpenGL. The mode is "auto",
-// "hardware" or "software" (anything else counts as "auto"); a pending crash
-// marker and then the firmware text decide in "auto".
-QString softwareGlReason(const QString& mode, bool startPending, const QString& firmwareText);
+// Why software rendering is used, empty for hardware OpenGL. The mode comes from the
+// environment value of QORCAD_GL when it is set (even to an empty text), else from the "gl"
+// setting; in "auto" a pending crash marker and then the firmware identification files in
+// dmiFolder ("sys_vendor", "product_name", "board_vendor") decide.
+QString softwareGlReason(const std::optional<QString>& environmentMode, const QString& settingMode,
+                         bool startPending, const QString& dmiFolder);
 
-// The firmware identification files that can be read, each trimmed and followed
-// by one space.
-QString readFirmwareText(const QStringList& files = {
-                             QStringLiteral("/sys/class/dmi/id/sys_vendor"),
-                             QStringLiteral("/sys/class/dmi/id/product_name"),
-                             QStringLiteral("/sys/class/dmi/id/board_vendor")});
+// What the OpenGL decision of an interactive start did, so that a start which ends without
+// drawing can put the crash marker back.
+struct GlStart {
+    QString reason;
+    bool markerWritten = false;
+    bool wasPending = false;
+};
 
-// The decision of an interactive start, before the application object exists:
-// reads the mode and the crash marker, sets the software-rendering environment,
-// writes the crash marker and prints the notice. Returns the reason.
-QString decideSoftwareGl();
+// The decision of an interactive start, before the application object exists: reads the mode
+// and the crash marker, sets the software-rendering environment, writes and flushes the crash
+// marker and prints the notice.
+GlStart decideSoftwareGl();
 
-// Removes the crash marker again, for a start that never tried to draw.
-void clearGlStartPending();
+// Puts the crash marker back as it was before decideSoftwareGl, for a start that ends without
+// trying to draw: such an exit is no crash, and a crash recorded before stays recorded.
+void restoreGlStartMarker(const GlStart& start);
 
 } // namespace qor::app

@@ -1,13 +1,33 @@
 #include "app/BatchConversion.h"
 #include "app/CommandLine.h"
+#include "app/RenderIcon.h"
 #include "app/SoftwareGl.h"
+#include "app/theme/CompanyTheme.h"
+#include "app/theme/Theme.h"
 
 #include <OSD.hxx>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QVariant>
 
 #include <cstdio>
+
+// Last: Xlib defines macros (None, Bool, Status) that would break the headers above.
+#include <X11/Xlib.h>
+
+namespace {
+
+// The 3D view draws through an X display whatever platform the toolkit uses.
+bool xDisplayReachable()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    XCloseDisplay(display);
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,36 +35,62 @@ int main(int argc, char** argv)
     // Kernel faults become exceptions; floating-point traps stay off.
     OSD::SetSignal(OSD_SignalMode_Set, false);
 
-    QString softwareGl;
-    if (!qor::app::isBatchRun(argc, argv))
-        softwareGl = qor::app::decideSoftwareGl();
-
-    // The batch modes need no display, so they run on a core application object:
-    // a conversion works on a machine without any windowing system.
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tarnwick"));
-    QCoreApplication::setApplicationName(QStringLiteral("QorCAD"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.0"));
-    app.setProperty("buildId", QString());
-    app.setProperty("softwareGl", softwareGl);
-
-    qor::app::CommandLine commandLine;
-    commandLine.parser.process(app);
-
-    if (commandLine.parser.isSet(commandLine.convert))
-        return qor::app::runConversion(commandLine.parser.value(commandLine.convert), stdout, stderr);
-
-    if (commandLine.parser.isSet(commandLine.renderIcon)) {
-        std::fputs("QorCAD: Das Schreiben des Programmsymbols (--render-icon) gibt es in dieser "
-                   "Version noch nicht.\n",
+    const bool batch = qor::app::isBatchRun(argc, argv);
+    const bool xDisplay = xDisplayReachable();
+    if (!batch && !xDisplay) {
+        std::fputs("QorCAD: Keine X-Anzeige erreichbar (DISPLAY), das Programmfenster kann nicht "
+                   "geöffnet werden.\n",
                    stderr);
         return 1;
     }
+    // The batch modes open no window; without a display they draw offscreen.
+    if (batch && !xDisplay)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    qor::app::GlStart glStart;
+    if (!batch)
+        glStart = qor::app::decideSoftwareGl();
+
+    // Only the window's OpenGL widgets share contexts; the shared context would make a batch
+    // run start OpenGL, which it never uses.
+    if (!batch)
+        QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tarnwick"));
+    QApplication::setApplicationName(QStringLiteral("QorCAD"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    QApplication::setDesktopFileName(QStringLiteral("qorcad"));
+    app.setProperty("updateUrl", qor::app::updateUrl());
+    app.setProperty("buildId", qor::app::companyId);
+    app.setProperty("softwareGl", glStart.reason);
+
+    qor::app::CommandLine commandLine;
+    // The parser answers help, version and unknown options itself and ends the process; none
+    // of those runs tried to draw, so the crash marker goes back first.
+    if (commandLine.endsInParser(commandLine.parser.parse(QApplication::arguments())))
+        qor::app::restoreGlStartMarker(glStart);
+    commandLine.parser.process(app);
+
+    const bool convert = commandLine.parser.isSet(commandLine.convert);
+    const bool renderIcon = commandLine.parser.isSet(commandLine.renderIcon);
+    if (convert || renderIcon)
+        qor::app::restoreGlStartMarker(glStart);
+    if (convert) {
+        return qor::app::runConversion(commandLine.parser.value(commandLine.convert), stdout,
+                                       stderr);
+    }
+
+    // Before the icon export and the style sheet, so that both show the pack's look.
+    qor::app::applyCompanyTheme();
+    if (renderIcon)
+        return qor::app::renderIcons(qor::app::Theme::instance().appIcon(),
+                                     commandLine.parser.values(commandLine.renderIcon));
+
+    qor::app::Theme::instance().apply(app);
     // No window was tried, so there is no crash for the next start to remember.
-    qor::app::clearGlStartPending();
+    qor::app::restoreGlStartMarker(glStart);
     std::fputs("QorCAD 1.2.0: Das Programmfenster ist in dieser Version noch nicht gebaut; "
-               "nutzbar ist die Umwandlung mit --convert EINGABE:AUSGABE.\n",
+               "nutzbar sind --convert EINGABE:AUSGABE und --render-icon GRÖSSE:DATEI.\n",
                stderr);
     return 1;
 }
