@@ -154,20 +154,14 @@ TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
     EXPECT_LT(side.point.Distance(gp_Pnt(1, 1, 1)), tol);
     EXPECT_NEAR(std::abs(side.direction.Y()), 1.0, tol);
 
-    EXPECT_TRUE(classifyReference(vertexAt(cube, gp_Pnt(10, 0, 10)), side));
-    EXPECT_EQ(side.kind, RefKind::Point);
-
     // Anything else leaves the side untouched.
-    MateSide untouched;
-    untouched.point = gp_Pnt(7, 7, 7);
-    const gp_Elips ellipse(gp_Ax2(gp_Pnt(0, 0, 0), up), 5, 2);
-    EXPECT_FALSE(classifyReference(BRepBuilderAPI_MakeEdge(ellipse).Edge(), untouched));
-    EXPECT_FALSE(classifyReference(TopoDS_Shape(), untouched));
-    EXPECT_FALSE(classifyReference(cube, untouched));
-    EXPECT_LT(untouched.point.Distance(gp_Pnt(7, 7, 7)), tol);
+    side.point = gp_Pnt(7, 7, 7);
+    EXPECT_FALSE(classifyReference(TopoDS_Shape(), side));
+    EXPECT_FALSE(classifyReference(cube, side));
+    EXPECT_LT(side.point.Distance(gp_Pnt(7, 7, 7)), tol);
 }
 
-TEST(MateSolver, VariablesMoveAboutThePivotThenTranslate)
+TEST(MateSolver, VariablesTurnAboutThePivotThenTranslate)
 {
     Component c;
     c.id = 3;
@@ -191,28 +185,6 @@ TEST(MateSolver, VariablesMoveAboutThePivotThenTranslate)
     const gp_Pnt q = gp_Pnt(0, 0, 0).Transformed(Document::solverTransform(context, fixed, x));
     EXPECT_NEAR(q.Y(), 7.0, tol);
 
-    // Row counts by type and kinds.
-    Mate m;
-    MateEquation e{&m, {&c, RefKind::Plane, {}, up}, {&fixed, RefKind::Plane, {}, down}, 0.0};
-    const auto rows = [&](const QString& type, RefKind a, RefKind b) {
-        m.type = type;
-        m.status.clear();
-        e.a.kind = a;
-        e.b.kind = b;
-        std::vector<double> r;
-        mateResiduals(context, e, x, r);
-        return r.size();
-    };
-    EXPECT_EQ(rows("planar", RefKind::Plane, RefKind::Plane), 4u);
-    EXPECT_EQ(rows("flush", RefKind::Axis, RefKind::Axis), 6u);
-    EXPECT_EQ(rows("concentric", RefKind::Point, RefKind::Plane), 6u);
-    EXPECT_EQ(rows("angle", RefKind::Axis, RefKind::Plane), 1u);
-    EXPECT_EQ(rows("point", RefKind::Point, RefKind::Plane), 1u);
-    EXPECT_EQ(rows("point", RefKind::Axis, RefKind::Point), 3u);
-    EXPECT_EQ(rows("planar", RefKind::Plane, RefKind::Axis), 2u);
-    EXPECT_TRUE(m.status.isEmpty());
-    EXPECT_EQ(rows("point", RefKind::Axis, RefKind::Axis), 0u);
-    EXPECT_EQ(m.status, "Diese Kombination wird nicht unterstützt");
 }
 
 TEST(MateSolver, EveryMateTypeHoldsAfterTheSolve)
@@ -220,9 +192,7 @@ TEST(MateSolver, EveryMateTypeHoldsAfterTheSolve)
     const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
     const TopoDS_Shape sleeve = BRepPrimAPI_MakeCylinder(3, 10).Shape();
     const gp_Dir tilt(1, 0.3, 0);
-    const auto dot = [](const MateSide& a, const MateSide& b) {
-        return a.direction.Dot(b.direction);
-    };
+    const auto dot = [](const MateSide& a, const MateSide& b) { return a.direction.Dot(b.direction); };
     struct Case {
         const char* type;
         const char* value;
