@@ -119,8 +119,8 @@ const TopoDS_Shape& bodyShape(const Document& doc, int componentId)
     return doc.current.bodies.at(assemblyBodyId(componentId, 0)).shape;
 }
 
-const TopoDS_Shape plate = BRepPrimAPI_MakeBox(20, 20, 10).Shape();
-const TopoDS_Shape cube = BRepPrimAPI_MakeBox(10, 10, 10).Shape();
+const TopoDS_Shape plate = qor::test::box(20, 20, 10);
+const TopoDS_Shape cube = qor::test::box(10, 10, 10);
 const gp_Dir up(0, 0, 1);
 const gp_Dir down(0, 0, -1);
 
@@ -192,7 +192,9 @@ TEST(MateSolver, EveryMateTypeHoldsAfterTheSolve)
     const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
     const TopoDS_Shape sleeve = BRepPrimAPI_MakeCylinder(3, 10).Shape();
     const gp_Dir tilt(1, 0.3, 0);
-    const auto dot = [](const MateSide& a, const MateSide& b) { return a.direction.Dot(b.direction); };
+    const auto dot = [](const MateSide& a, const MateSide& b) {
+        return a.direction.Dot(b.direction);
+    };
     struct Case {
         const char* type;
         const char* value;

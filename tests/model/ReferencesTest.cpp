@@ -175,12 +175,9 @@ TEST(ShapeSignature, MatchDistanceTerms)
         double scale, distance;
     };
     const Case cases[] = {
-        {"same", plane, plane, 10, 0.0},
         {"flipped plane", plane, changed(plane, [](auto& s) { s.direction = {0, 0, -1}; }), 10, 2.0},
-        {"turned plane", plane, changed(plane, [](auto& s) { s.direction = {1, 0, 0}; }), 10, 1.0},
         {"moved", plane, changed(plane, [](auto& s) { s.point = {3, 4, 0}; }), 10, 0.5},
         {"scale floor 1e-6", plane, changed(plane, [](auto& s) { s.point = {3, 4, 0}; }), 0, 5e6},
-        {"smaller", plane, changed(plane, [](auto& s) { s.size = 50; }), 10, 0.25},
         {"larger", changed(plane, [](auto& s) { s.size = 50; }), plane, 10, 0.25},
         // A cylinder axis has no sense, and another geometry type costs 3.
         {"other geometry", plane,
