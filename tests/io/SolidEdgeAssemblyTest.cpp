@@ -1,15 +1,14 @@
 #include "io/SolidEdgeAssembly.h"
 
 #include "tests/common/ShapeChecks.h"
-#include "tests/fixtures/Bytes.h"
 #include "tests/fixtures/CompoundFileBuilder.h"
+#include "tests/fixtures/SolidEdgeAssemblyFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -19,18 +18,8 @@ using namespace qor::test;
 
 namespace {
 
-using Matrix = std::array<double, 16>; // column-major, translation in metres
-
-// Bytes that can neither form text units nor join a neighbouring text.
-const QByteArray gap(3, char(0xFF));
-
-QByteArray matrixBytes(const Matrix& m)
-{
-    QByteArray out;
-    for (double v : m)
-        appendU64(out, std::bit_cast<std::uint64_t>(v));
-    return out;
-}
+using Matrix = SolidEdgeMatrix;
+const QByteArray& gap = solidEdgeGap;
 
 Matrix moved(double x, double y, double z)
 {
@@ -55,9 +44,7 @@ protected:
 
     QString assembly(const QByteArray& attachments)
     {
-        CompoundFileBuilder writer;
-        writer.addStream("Attachments", attachments);
-        return write(writer.build());
+        return write(solidEdgeAttachmentsFile(attachments));
     }
 };
 

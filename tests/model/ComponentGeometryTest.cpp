@@ -26,7 +26,8 @@ using namespace qor::test;
 
 namespace {
 
-const QString invalidNumbers = QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
+const QString invalidNumbers =
+    QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
 const QString tooDeep = QStringLiteral("Baugruppe verweist zu tief auf sich selbst");
 
 QString mm(double value)
@@ -118,7 +119,7 @@ protected:
 
 } // namespace
 
-TEST_F(ComponentFiles, PartDocumentComponentIsPlaced)
+TEST_F(ComponentFiles, PartDocumentComponentsArePlaced)
 {
     Document part;
     addBox(part, 50, 30, 20);
@@ -140,9 +141,19 @@ TEST_F(ComponentFiles, PartDocumentComponentIsPlaced)
     EXPECT_EQ(placed->name, "Lager");
     EXPECT_EQ(placed->featureId, -4);
     EXPECT_TRUE(extentIs(placed->shape, {85, -25, 5, 115, 25, 25}));
-    EXPECT_NEAR(shapeVolume(placed->shape), 50.0 * 30 * 20, 1e-6);
     EXPECT_TRUE(assembly.components[0].status.isEmpty());
     EXPECT_TRUE(assembly.assemblyError.isEmpty());
+
+    // A nested assembly resolves its paths against its own folder.
+    QDir(dir.path()).mkdir("unter");
+    Document sub;
+    sub.components.push_back(fileComponent(1, "Teil", "../teil.qcpart", moved(100, 0, 0)));
+    save(sub, "unter/gruppe.qcasm");
+    assemble(assembly, dir.path(),
+             {fileComponent(5, "Gruppe", "unter/gruppe.qcasm", moved(0, 50, 0))});
+    ASSERT_NE(body(assembly, 100005000), nullptr);
+    EXPECT_EQ(body(assembly, 100005000)->name, "Gruppe");
+    EXPECT_TRUE(extentIs(body(assembly, 100005000)->shape, {75, 35, 0, 125, 65, 20}));
 
     // A suffix in capitals still names a part document.
     ASSERT_TRUE(QFile::copy(path("teil.qcpart"), path("TEIL.QCPART")));
@@ -277,22 +288,18 @@ TEST(ComponentGeometry, PlacementsTheKernelCannotApplyAreReported)
     mirrored.m = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
     Component notANumber = embedded(2, "NaN", cubeText);
     notANumber.m[7] = std::numeric_limits<double>::quiet_NaN();
-    Component infinite = embedded(3, "Unendlich", cubeText);
-    infinite.m[0] = std::numeric_limits<double>::infinity();
     // A scaled matrix is read as its rotation: the body keeps its size.
-    Component scaled = embedded(4, "Skaliert", cubeText);
+    Component scaled = embedded(3, "Skaliert", cubeText);
     scaled.m = {2, 0, 0, 50, 0, 2, 0, 0, 0, 0, 2, 0};
 
     Document assembly;
-    EXPECT_NO_THROW(assemble(assembly, {}, {mirrored, notANumber, infinite, scaled}));
+    EXPECT_NO_THROW(assemble(assembly, {}, {mirrored, notANumber, scaled}));
     EXPECT_TRUE(assembly.assemblyError.isEmpty());
     EXPECT_EQ(assembly.components[0].status,
               "Geometriefehler: Platzierung ist gespiegelt oder skaliert");
     EXPECT_EQ(assembly.components[1].status, invalidNumbers);
-    EXPECT_EQ(assembly.components[2].status, invalidNumbers);
     ASSERT_EQ(assembly.current.bodies.size(), 1u);
-    ASSERT_NE(body(assembly, 100004000), nullptr);
-    EXPECT_TRUE(extentIs(body(assembly, 100004000)->shape, {50, 0, 0, 60, 10, 10}));
+    EXPECT_TRUE(extentIs(body(assembly, 100003000)->shape, {50, 0, 0, 60, 10, 10}));
 }
 
 TEST(ComponentGeometry, ComponentIdsOutsideTheBodyIdRangeGetNoBodies)
@@ -327,35 +334,18 @@ TEST(ComponentGeometry, RigidTransformAcceptsOnlyRotations)
     EXPECT_LT(gp_Pnt(1, 0, 0).Transformed(*noisy).Distance(gp_Pnt(1 + c, 2 + s, 3)), 1e-8);
 
     const double inf = std::numeric_limits<double>::infinity();
-    const std::pair<std::array<double, 12>, const char*> refused[] = {
-        {{0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}, "Geometriefehler: Platzierung ist keine reine Drehung"},
-        {{-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, "Geometriefehler: Platzierung ist keine reine Drehung"},
-        {{2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0}, "Geometriefehler: Platzierung ist keine reine Drehung"},
-        {{1, 0.5, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, "Geometriefehler: Platzierung ist keine reine Drehung"},
-        {{1, 0, 0, inf, 0, 1, 0, 0, 0, 0, 1, 0}, "Geometriefehler: Platzierung enthält ungültige Zahlen"},
+    const QString noRotation = QStringLiteral("Geometriefehler: Platzierung ist keine reine Drehung");
+    const std::pair<std::array<double, 12>, QString> refused[] = {
+        {{0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}, noRotation},
+        {{-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, noRotation},
+        {{2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0}, noRotation},
+        {{1, 0.5, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, noRotation},
+        {{1, 0, 0, inf, 0, 1, 0, 0, 0, 0, 1, 0}, invalidNumbers},
     };
     for (const auto& [m, message] : refused) {
         EXPECT_FALSE(rigidTransform(m, &error));
-        EXPECT_EQ(error, QString::fromUtf8(message));
+        EXPECT_EQ(error, message);
     }
-}
-
-TEST_F(ComponentFiles, NestedAssembliesResolveAgainstTheirOwnFolder)
-{
-    Document part;
-    addBox(part, 10, 10, 10);
-    save(part, "teil.qcpart");
-    QDir(dir.path()).mkdir("unter");
-    Document sub;
-    sub.components.push_back(fileComponent(1, "Teil", "../teil.qcpart", moved(100, 0, 0)));
-    save(sub, "unter/gruppe.qcasm");
-
-    Document top;
-    assemble(top, dir.path(), {fileComponent(5, "Gruppe", "unter/gruppe.qcasm", moved(0, 50, 0))});
-    const Body* placed = body(top, 100005000);
-    ASSERT_NE(placed, nullptr);
-    EXPECT_EQ(placed->name, "Gruppe");
-    EXPECT_TRUE(extentIs(placed->shape, {95, 45, 0, 105, 55, 10}));
 }
 
 TEST_F(ComponentFiles, AssemblyContainingItselfStopsAtThirteenLoads)

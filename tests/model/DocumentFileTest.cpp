@@ -6,11 +6,11 @@
 #include <QTemporaryDir>
 
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/Bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <random>
 #include <sys/resource.h>
 
 using namespace qor::model;
@@ -124,46 +124,16 @@ Document openDocument()
 
 } // namespace
 
-TEST(DocumentFileWriter, KeysThatAreAlwaysOrOnlySometimesWritten)
+TEST(DocumentFileWriter, OnlyMeaningfulEntriesAreWritten)
 {
-    Document doc;
-    QJsonObject json = doc.toJson();
-    EXPECT_EQ(sortedKeys(json),
-              (QStringList{"appearance", "bodyNames", "features", "format", "hidden", "meta",
-                           "nextId", "parameters", "rollback", "units", "version"}));
-    EXPECT_EQ(json.value("version"), QJsonValue(1));
-    EXPECT_EQ(json.value("units").toString(), QStringLiteral("mm"));
-    EXPECT_EQ(json.value("rollback").toInt(), -1);
-
     // Mates without components are not written and so are gone after reading.
+    Document doc;
     doc.mates.push_back(Mate{});
-    json = doc.toJson();
-    EXPECT_FALSE(json.contains("mates"));
-    EXPECT_FALSE(json.contains("components"));
+    EXPECT_FALSE(doc.toJson().contains("mates"));
     doc.mates.clear();
     doc.components.push_back(Component{});
     EXPECT_EQ(doc.toJson().value("mates"), QJsonValue(QJsonArray{}));
 
-    const QJsonObject rich = richDocument().toJson();
-    EXPECT_TRUE(rich.contains("drawings"));
-    EXPECT_TRUE(rich.contains("views"));
-    const QJsonArray features = rich.value("features").toArray();
-    EXPECT_EQ(sortedKeys(features[0].toObject()), (QStringList{"id", "name", "params", "sketch", "type"}));
-    EXPECT_EQ(sortedKeys(features[1].toObject()),
-              (QStringList{"id", "name", "params", "suppressed", "type"}));
-    EXPECT_EQ(sortedKeys(rich.value("parameters").toArray()[1].toObject()),
-              (QStringList{"comment", "expr", "name", "unit"}));
-    const QJsonArray appearance = rich.value("appearance").toArray();
-    ASSERT_EQ(appearance.size(), 2);
-    EXPECT_EQ(appearance[0].toObject().value("body").toInt(), 100); // ascending ids
-    EXPECT_EQ(appearance[1].toObject().value("color").toArray(), (QJsonArray{0.86, 0.72, 0.38}));
-    EXPECT_EQ(rich.value("bodyNames").toObject(),
-              (QJsonObject{{"100", "Grundplatte"}, {"300", ""}}));
-}
-
-TEST(DocumentFileWriter, HiddenFalseEntriesAndBodyIdKeys)
-{
-    Document doc;
     doc.hidden = {{5, false}, {6, true}, {-2, true}};
     EXPECT_EQ(doc.toJson().value("hidden").toObject(), (QJsonObject{{"6", true}, {"-2", true}}));
 
@@ -226,8 +196,6 @@ TEST(DocumentFileReader, MissingAndMistypedMembers)
     ASSERT_TRUE(doc.fromJson(json));
     EXPECT_TRUE(doc.parameters[0].unit.isEmpty()); // not "mm"
     EXPECT_EQ(doc.parameters[1].expr, QStringLiteral("2.5"));
-    EXPECT_TRUE(doc.parameters[1].unit.isEmpty());
-    EXPECT_TRUE(doc.parameters[1].comment.isEmpty());
     ASSERT_EQ(doc.appearance.size(), 2u);
     // The later entry replaces the first.
     EXPECT_EQ(doc.appearance.at(4), (BodyAppearance{QStringLiteral("Glas"), 0, 0, 0, 7.85}));
@@ -238,9 +206,7 @@ TEST(DocumentFileReader, MissingAndMistypedMembers)
     ASSERT_TRUE(bool(doc.features[1]->sketch->dimensionNamer));
     EXPECT_EQ(doc.features[1]->sketch->dimensionNamer(), "d1");
     EXPECT_EQ(doc.features[2]->id, 0);
-    EXPECT_TRUE(doc.features[2]->type.isEmpty());
     EXPECT_FALSE(doc.features[2]->suppressed);
-    EXPECT_TRUE(doc.features[2]->params.isEmpty());
     ASSERT_NE(doc.features[3]->sketch, nullptr);
     EXPECT_TRUE(doc.features[3]->sketch->entities.empty());
     EXPECT_EQ(doc.nextId, 4);
@@ -265,10 +231,8 @@ TEST(DocumentFileReader, MissingAndMistypedMembers)
         elements.insert(key, junk);
     ASSERT_TRUE(doc.fromJson(elements));
     ASSERT_EQ(doc.features.size(), 5u);
-    EXPECT_EQ(doc.features[0]->sketch, nullptr);
     EXPECT_EQ(doc.parameters.size(), 5u);
     EXPECT_EQ(doc.appearance.size(), 1u); // all for body 0
-    EXPECT_EQ(doc.appearance.at(0).density, 7.85);
     EXPECT_EQ(doc.drawings[2], qor::app::Drawing{});
     EXPECT_EQ(doc.components[4].m, Component{}.m);
     EXPECT_EQ(doc.mates.size(), 5u);
@@ -337,22 +301,13 @@ TEST(DocumentFileRoundTrip, ObjectAndBytesSurviveExactly)
     ASSERT_TRUE(loaded.save(path, &error));
     EXPECT_EQ(readFile(path), bytes);
 
-    EXPECT_EQ(loaded.features[1]->params.value("taper").toDouble(), 0.1 + 0.2);
-    EXPECT_EQ(loaded.features[2]->params.value("tiny").toDouble(), -4.9e-324);
-    EXPECT_TRUE(loaded.features[1]->suppressed);
     EXPECT_EQ(loaded.drawings, original.drawings);
-    EXPECT_EQ(loaded.components[1], original.components[1]);
     EXPECT_EQ(loaded.components[0].m[11], 0.333333333); // stored to nine decimals
     // Derived members are not stored.
     EXPECT_EQ(loaded.parameters[0].value, 0.0);
-    EXPECT_TRUE(loaded.parameters[1].error.isEmpty());
     EXPECT_TRUE(loaded.features[2]->error.isEmpty());
     EXPECT_TRUE(loaded.features[2]->warning.isEmpty());
-    const qor::sketch::Sketch& sketch = *loaded.features[0]->sketch;
-    ASSERT_EQ(sketch.constraints.size(), 1u);
-    EXPECT_EQ(sketch.constraints[0].expression, "breite / 3,2");
-    EXPECT_EQ(sketch.entities.size(), original.features[0]->sketch->entities.size());
-    EXPECT_EQ(sketch.dimensionNamer(), "d2");
+    EXPECT_EQ(loaded.features[0]->sketch->dimensionNamer(), "d2");
 
     // Deep but legal nesting inside the free-form members.
     QJsonValue nested = QJsonValue(1);
@@ -413,7 +368,6 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
 
     for (qsizetype length = 0; length < bytes.size() - 2; length += 97)
         expectRejected(bytes.left(length), damaged);
-    expectRejected(bytes.left(bytes.size() - 3), damaged);
     expectRejected(QByteArray(10000, '[') + QByteArray(10000, ']'), damaged);
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"nextId\": 1e400}"), damaged);
     expectRejected(QByteArray("\xff\xfe{\x00\"\x00"), damaged);
@@ -423,12 +377,8 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 2}"), newerVersion);
     expectRejected(QByteArray("{\"features\": []}"), notADocument);
 
-    std::mt19937 random(20240611u);
-    for (int round = 0; round < 60; ++round) {
-        QByteArray noise(qsizetype(1 + random() % 3000), '\0');
-        for (char& c : noise)
-            c = char(random() & 0xff);
-        writeFile(path, noise);
+    for (unsigned seed = 0; seed < 60; ++seed) {
+        writeFile(path, randomBytes(qsizetype(1 + seed * 50), seed));
         EXPECT_FALSE(doc.load(path, &error));
         EXPECT_TRUE(error.startsWith(damaged) || error == notADocument) << error.toStdString();
     }

@@ -119,8 +119,8 @@ const TopoDS_Shape& bodyShape(const Document& doc, int componentId)
     return doc.current.bodies.at(assemblyBodyId(componentId, 0)).shape;
 }
 
-const TopoDS_Shape plate = BRepPrimAPI_MakeBox(20, 20, 10).Shape();
-const TopoDS_Shape cube = BRepPrimAPI_MakeBox(10, 10, 10).Shape();
+const TopoDS_Shape plate = qor::test::box(20, 20, 10);
+const TopoDS_Shape cube = qor::test::box(10, 10, 10);
 const gp_Dir up(0, 0, 1);
 const gp_Dir down(0, 0, -1);
 
@@ -154,20 +154,14 @@ TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
     EXPECT_LT(side.point.Distance(gp_Pnt(1, 1, 1)), tol);
     EXPECT_NEAR(std::abs(side.direction.Y()), 1.0, tol);
 
-    EXPECT_TRUE(classifyReference(vertexAt(cube, gp_Pnt(10, 0, 10)), side));
-    EXPECT_EQ(side.kind, RefKind::Point);
-
     // Anything else leaves the side untouched.
-    MateSide untouched;
-    untouched.point = gp_Pnt(7, 7, 7);
-    const gp_Elips ellipse(gp_Ax2(gp_Pnt(0, 0, 0), up), 5, 2);
-    EXPECT_FALSE(classifyReference(BRepBuilderAPI_MakeEdge(ellipse).Edge(), untouched));
-    EXPECT_FALSE(classifyReference(TopoDS_Shape(), untouched));
-    EXPECT_FALSE(classifyReference(cube, untouched));
-    EXPECT_LT(untouched.point.Distance(gp_Pnt(7, 7, 7)), tol);
+    side.point = gp_Pnt(7, 7, 7);
+    EXPECT_FALSE(classifyReference(TopoDS_Shape(), side));
+    EXPECT_FALSE(classifyReference(cube, side));
+    EXPECT_LT(side.point.Distance(gp_Pnt(7, 7, 7)), tol);
 }
 
-TEST(MateSolver, VariablesMoveAboutThePivotThenTranslate)
+TEST(MateSolver, VariablesTurnAboutThePivotThenTranslate)
 {
     Component c;
     c.id = 3;
@@ -191,129 +185,76 @@ TEST(MateSolver, VariablesMoveAboutThePivotThenTranslate)
     const gp_Pnt q = gp_Pnt(0, 0, 0).Transformed(Document::solverTransform(context, fixed, x));
     EXPECT_NEAR(q.Y(), 7.0, tol);
 
-    // Row counts by type and kinds.
-    Mate m;
-    MateEquation e{&m, {&c, RefKind::Plane, {}, up}, {&fixed, RefKind::Plane, {}, down}, 0.0};
-    const auto rows = [&](const QString& type, RefKind a, RefKind b) {
-        m.type = type;
-        m.status.clear();
-        e.a.kind = a;
-        e.b.kind = b;
-        std::vector<double> r;
-        mateResiduals(context, e, x, r);
-        return r.size();
-    };
-    EXPECT_EQ(rows("planar", RefKind::Plane, RefKind::Plane), 4u);
-    EXPECT_EQ(rows("flush", RefKind::Axis, RefKind::Axis), 6u);
-    EXPECT_EQ(rows("concentric", RefKind::Point, RefKind::Plane), 6u);
-    EXPECT_EQ(rows("angle", RefKind::Axis, RefKind::Plane), 1u);
-    EXPECT_EQ(rows("point", RefKind::Point, RefKind::Plane), 1u);
-    EXPECT_EQ(rows("point", RefKind::Axis, RefKind::Point), 3u);
-    EXPECT_EQ(rows("planar", RefKind::Plane, RefKind::Axis), 2u);
-    EXPECT_TRUE(m.status.isEmpty());
-    EXPECT_EQ(rows("point", RefKind::Axis, RefKind::Axis), 0u);
-    EXPECT_EQ(m.status, "Diese Kombination wird nicht unterstützt");
 }
 
-TEST(MateSolver, PlanarMateBetweenTwoFreeBoxes)
+TEST(MateSolver, EveryMateTypeHoldsAfterTheSolve)
 {
-    Document doc;
-    doc.parameters.push_back(Parameter{"abstand", "5", "mm", {}, 0.0, {}});
-    doc.components = {part(1, plate), part(2, cube, placement(40, 0, 3))};
-    doc.mates = {mate(3, "planar", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, down)),
-                      "abstand")};
-    doc.recompute();
-    EXPECT_TRUE(doc.mates[0].status.isEmpty());
-
-    // Both free, so both may tilt; seen from the first box's own frame the second
-    // box stands on it, 5 mm above its top face and upright.
-    const gp_Trsf intoA = doc.component(1)->transform().Inverted();
-    const auto a = extent(bodyShape(doc, 1).Moved(TopLoc_Location(intoA)));
-    const auto b = extent(bodyShape(doc, 2).Moved(TopLoc_Location(intoA)));
-    EXPECT_NEAR(a[2], 0.0, tol);
-    EXPECT_NEAR(a[5], 10.0, tol);
-    EXPECT_NEAR(b[2], 15.0, tol);
-    EXPECT_NEAR(b[5], 25.0, tol);
-    QString message = "alt";
-    EXPECT_TRUE(doc.solveMates(&message));
-    EXPECT_EQ(message, "alt");
-
-    // From a tilted start the faces end opposed and 5 mm apart along the first normal.
-    doc.components[1].setPlacement(placement(40, 0, 3, gp_Dir(1, 0.3, 0), 30));
-    doc.recompute();
-    const MateSide top = placed(doc, 1, planeFace(plate, up));
-    const MateSide bottom = placed(doc, 2, planeFace(cube, down));
-    EXPECT_NEAR(top.direction.Dot(bottom.direction), -1.0, tol);
-    EXPECT_NEAR(signedDistance(top, bottom), 5.0, tol);
-
-    // Flipped, the normals agree and the face lies 5 mm behind; the box starts
-    // nearly upside down.
-    doc.mates[0].flip = true;
-    doc.components[1].setPlacement(placement(40, 0, 3, gp_Dir(1, 0.3, 0), 160));
-    doc.recompute();
-    EXPECT_TRUE(doc.mates[0].status.isEmpty());
-    const MateSide top2 = placed(doc, 1, planeFace(plate, up));
-    const MateSide bottom2 = placed(doc, 2, planeFace(cube, down));
-    EXPECT_NEAR(top2.direction.Dot(bottom2.direction), 1.0, tol);
-    EXPECT_NEAR(signedDistance(top2, bottom2), -5.0, tol);
-}
-
-TEST(MateSolver, FlushConcentricAngleAndPointMatesHold)
-{
-    // Flush: equal normals, the second face 5 mm behind the first.
-    Document flush;
-    flush.components = {part(1, plate, {}, true), part(2, cube, placement(30, 5, 2, up, 15))};
-    flush.mates = {
-        mate(3, "flush", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "5")};
-    flush.recompute();
-    const MateSide f1 = placed(flush, 1, planeFace(plate, up));
-    const MateSide f2 = placed(flush, 2, planeFace(cube, up));
-    EXPECT_NEAR(f1.direction.Dot(f2.direction), 1.0, tol);
-    EXPECT_NEAR(signedDistance(f1, f2), -5.0, tol);
-    EXPECT_NEAR(extent(bodyShape(flush, 2))[5], 5.0, tol);
-
-    // Concentric: the axes coincide; the grounded shaft stays put.
     const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
     const TopoDS_Shape sleeve = BRepPrimAPI_MakeCylinder(3, 10).Shape();
-    Document concentric;
-    concentric.components = {part(1, shaft, {}, true),
-                             part(2, sleeve, placement(30, 10, 0, gp_Dir(1, 0, 0), 20))};
-    const auto shaftPlacement = concentric.components[0].m;
-    concentric.mates = {mate(3, "concentric", ref(1, axisFace(shaft)), ref(2, axisFace(sleeve)))};
-    concentric.recompute();
-    EXPECT_TRUE(concentric.mates[0].status.isEmpty());
-    EXPECT_EQ(concentric.components[0].m, shaftPlacement);
-    const MateSide axisA = placed(concentric, 1, axisFace(shaft));
-    const MateSide axisB = placed(concentric, 2, axisFace(sleeve));
-    EXPECT_LT(axisA.direction.XYZ().Crossed(axisB.direction.XYZ()).Modulus(), tol);
-    EXPECT_LT(gp_Lin(axisA.point, axisA.direction).Distance(axisB.point), tol);
-    const auto sleeveBox = extent(bodyShape(concentric, 2));
-    EXPECT_NEAR(sleeveBox[0], -3.0, 1e-5);
-    EXPECT_NEAR(sleeveBox[4], 3.0, 1e-5);
-
-    // Angle: perpendicular normals.
-    Document angle;
-    angle.components = {part(1, plate, {}, true),
-                        part(2, cube, placement(30, 0, 0, gp_Dir(1, 1, 0), 10))};
-    angle.mates = {
-        mate(3, "angle", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "90")};
-    angle.recompute();
-    EXPECT_TRUE(angle.mates[0].status.isEmpty());
-    const MateSide n1 = placed(angle, 1, planeFace(plate, up));
-    const MateSide n2 = placed(angle, 2, planeFace(cube, up));
-    EXPECT_NEAR(n1.direction.Dot(n2.direction), 0.0, tol);
-
-    // Point: two corners meet.
-    Document point;
-    point.components = {part(1, plate, {}, true), part(2, cube, placement(50, 50, 50, up, 45))};
-    point.mates = {mate(3, "point", ref(1, vertexAt(plate, gp_Pnt(20, 20, 10))),
-                        ref(2, vertexAt(cube, gp_Pnt(0, 0, 0))))};
-    point.recompute();
-    EXPECT_TRUE(point.mates[0].status.isEmpty());
-    const MateSide p1 = placed(point, 1, vertexAt(plate, gp_Pnt(20, 20, 10)));
-    const MateSide p2 = placed(point, 2, vertexAt(cube, gp_Pnt(0, 0, 0)));
-    EXPECT_LT(p1.point.Distance(p2.point), tol);
-    EXPECT_LT(p2.point.Distance(gp_Pnt(20, 20, 10)), tol);
+    const gp_Dir tilt(1, 0.3, 0);
+    const auto dot = [](const MateSide& a, const MateSide& b) {
+        return a.direction.Dot(b.direction);
+    };
+    struct Case {
+        const char* type;
+        const char* value;
+        bool flip, grounded;
+        TopoDS_Shape fixedPart, movingPart, a, b;
+        gp_Trsf start;
+        // Zero when the placed references satisfy the mate.
+        std::function<double(const MateSide&, const MateSide&)> gap;
+    };
+    const Case cases[] = {
+        // Both free, so both may tilt: opposed faces 5 mm apart along the first normal.
+        {"planar", "abstand", false, false, plate, cube, planeFace(plate, up),
+         planeFace(cube, down), placement(40, 0, 3, tilt, 30),
+         [&](const MateSide& a, const MateSide& b) {
+             return std::abs(dot(a, b) + 1) + std::abs(signedDistance(a, b) - 5);
+         }},
+        // Flipped, from nearly upside down: equal normals, the face 5 mm behind.
+        {"planar", "abstand", true, false, plate, cube, planeFace(plate, up), planeFace(cube, down),
+         placement(40, 0, 3, tilt, 160),
+         [&](const MateSide& a, const MateSide& b) {
+             return std::abs(dot(a, b) - 1) + std::abs(signedDistance(a, b) + 5);
+         }},
+        {"flush", "5", false, true, plate, cube, planeFace(plate, up), planeFace(cube, up),
+         placement(30, 5, 2, up, 15),
+         [&](const MateSide& a, const MateSide& b) {
+             return std::abs(dot(a, b) - 1) + std::abs(signedDistance(a, b) + 5);
+         }},
+        {"concentric", "0", false, true, shaft, sleeve, axisFace(shaft), axisFace(sleeve),
+         placement(30, 10, 0, gp_Dir(1, 0, 0), 20),
+         [](const MateSide& a, const MateSide& b) {
+             return a.direction.XYZ().Crossed(b.direction.XYZ()).Modulus()
+                    + gp_Lin(a.point, a.direction).Distance(b.point);
+         }},
+        {"angle", "90", false, true, plate, cube, planeFace(plate, up), planeFace(cube, up),
+         placement(30, 0, 0, gp_Dir(1, 1, 0), 10),
+         [&](const MateSide& a, const MateSide& b) { return std::abs(dot(a, b)); }},
+        {"point", "0", false, true, plate, cube, vertexAt(plate, gp_Pnt(20, 20, 10)),
+         vertexAt(cube, gp_Pnt(0, 0, 0)), placement(50, 50, 50, up, 45),
+         [](const MateSide& a, const MateSide& b) { return a.point.Distance(b.point); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << (c.flip ? " flipped" : ""));
+        Document doc;
+        doc.parameters.push_back(Parameter{"abstand", "5", "mm", {}, 0.0, {}});
+        doc.components = {part(1, c.fixedPart, {}, c.grounded), part(2, c.movingPart, c.start)};
+        const auto fixedPlacement = doc.components[0].m;
+        doc.mates = {mate(3, c.type, ref(1, c.a), ref(2, c.b), c.value, c.flip)};
+        doc.recompute();
+        EXPECT_TRUE(doc.mates[0].status.isEmpty()) << doc.mates[0].status.toStdString();
+        EXPECT_LT(c.gap(placed(doc, 1, c.a), placed(doc, 2, c.b)), tol);
+        if (c.grounded)
+            EXPECT_EQ(doc.components[0].m, fixedPlacement);
+        // The bodies follow the solved placements.
+        const gp_Trsf moved = doc.component(2)->transform();
+        EXPECT_TRUE(qor::test::extentIs(bodyShape(doc, 2),
+                                        extent(c.movingPart.Moved(TopLoc_Location(moved))), 1e-5));
+        QString message = "alt";
+        EXPECT_TRUE(doc.solveMates(&message));
+        EXPECT_EQ(message, "alt");
+    }
 }
 
 TEST(MateSolver, ContradictionsAreReportedOnTheMates)
