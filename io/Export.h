@@ -28,11 +28,16 @@ struct ExportOptions {
     QString author;                                // OBJ, glTF/GLB and PLY metadata
 };
 
+// Mesh exports never hold more triangles than about this many: beyond it the
+// deflection is coarsened relative to the bodies' size.
+constexpr long long triangleBudget = 4'000'000;
+
 // Writes the bodies to path in the format its lower-case suffix names. The file
 // is written beside the target first and moved into place only when the writer
 // succeeded, so a failed export never damages an existing file. On failure,
-// error (when not null) receives a German text.
+// error (when not null) receives a German text. A successful export that had to
+// leave something out or coarsen the mesh says so in note (when not null).
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
-                const ExportOptions& options, QString* error = nullptr);
+                const ExportOptions& options, QString* error = nullptr, QString* note = nullptr);
 
 } // namespace qor::io
