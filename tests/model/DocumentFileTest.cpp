@@ -435,7 +435,8 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
 
     // Files that cannot be read at all get a German text of their own.
     EXPECT_FALSE(doc.load(dir.filePath("fehlt.qcpart"), &error));
-    EXPECT_EQ(error, QStringLiteral("Die Datei „%1“ existiert nicht").arg(dir.filePath("fehlt.qcpart")));
+    EXPECT_EQ(error,
+              QStringLiteral("Die Datei „%1“ existiert nicht").arg(dir.filePath("fehlt.qcpart")));
     EXPECT_FALSE(doc.load(dir.path(), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("ist ein Ordner"))) << error.toStdString();
     EXPECT_TRUE(Observed(doc) == before);
@@ -465,7 +466,8 @@ TEST(DocumentFileSave, FailuresKeepTheOldFile)
     for (const char* path : {"/proc/qorcad-test.qcpart", "/proc/version"}) {
         error.clear();
         EXPECT_FALSE(doc.save(QString::fromUtf8(path), &error));
-        EXPECT_TRUE(error.startsWith(QStringLiteral("Die Datei „%1“ ").arg(path))) << error.toStdString();
+        EXPECT_TRUE(error.startsWith(QStringLiteral("Die Datei „%1“ ").arg(path)))
+            << error.toStdString();
     }
 
     // A write that runs out of room (here: the process's file size limit, which
