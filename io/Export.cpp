@@ -313,8 +313,9 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
 
     const MeshCount probe = countMesh(bodies, wanted);
     double used = wanted;
-    if (probe.atDeflection > triangleBudget)
-        used = wanted * double(probe.atDeflection) / double(triangleBudget);
+    const long long budget = std::max(1LL, options.triangleBudget);
+    if (probe.atDeflection > budget)
+        used = wanted * double(probe.atDeflection) / double(budget);
     meshBodies(bodies, std::vector<double>(bodies.size(), used), options.angularDeflection);
 
     const MeshCount mesh = countMesh(bodies, used);
@@ -323,9 +324,8 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
                               "die Datei bliebe leer");
     if (used > wanted) {
         notes << QStringLiteral("Vernetzung auf %1 mm vergröbert, damit die Datei nicht mehr "
-                                "als etwa %2 Millionen Dreiecke enthält")
-                     .arg(QString::number(used, 'g', 3))
-                     .arg(triangleBudget / 1'000'000);
+                                "als etwa %2 Dreiecke enthält")
+                     .arg(QString::number(used, 'g', 3), QString::number(budget));
     }
     if (mesh.emptyFaces > 0) {
         notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")

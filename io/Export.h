@@ -23,14 +23,13 @@ struct ExportOptions {
     // and the angle between adjacent facets in radians.
     double linearDeflection = 0.02;
     double angularDeflection = 0.3;
+    // Mesh exports hold about this many triangles at most: beyond it the linear
+    // deflection is coarsened, and the export notes that it was.
+    long long triangleBudget = 4'000'000;
     bool binary = true;                            // STL only
     QString stepSchema = QStringLiteral("AP242");  // "AP203", "AP214"; anything else is AP242
     QString author;                                // OBJ, glTF/GLB and PLY metadata
 };
-
-// Mesh exports never hold more triangles than about this many: beyond it the
-// deflection is coarsened relative to the bodies' size.
-constexpr long long triangleBudget = 4'000'000;
 
 // Writes the bodies to path in the format its lower-case suffix names. The file
 // is written beside the target first and moved into place only when the writer
