@@ -256,17 +256,21 @@ QString writeFormat(const FormatInfo& info, const QString& path, const std::vect
 // Triangles the mesher made for the bodies, and the faces it left without.
 struct MeshCount {
     long long triangles = 0;
-    long long atDeflection = 0; // estimate for the finer deflection given to countMesh
+    long long atDeflection = 0; // estimate at the finer deflection given to countMesh
     int emptyFaces = 0;
 };
 
 // Curved faces get about as many more triangles as the deflection gets finer; a
-// plane's count hardly depends on it.
-MeshCount countMesh(const std::vector<ExportBody>& bodies, double deflection)
+// plane's count hardly depends on it. The estimate is for going from each body's
+// deflection to the finer one given.
+MeshCount countMesh(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
+                    double finer)
 {
     MeshCount count;
-    for (const ExportBody& body : bodies) {
-        for (TopExp_Explorer explorer(body.shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        const double ratio = std::max(1.0, deflections[i] / finer);
+        for (TopExp_Explorer explorer(bodies[i].shape, TopAbs_FACE); explorer.More();
+             explorer.Next()) {
             const TopoDS_Face& face = TopoDS::Face(explorer.Current());
             TopLoc_Location location;
             const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
@@ -276,9 +280,8 @@ MeshCount countMesh(const std::vector<ExportBody>& bodies, double deflection)
             }
             const bool planar =
                 !Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location)).IsNull();
-            const double finer = planar ? 1.0 : std::max(1.0, mesh->Deflection() / deflection);
             count.triangles += mesh->NbTriangles();
-            count.atDeflection += std::llround(finer * mesh->NbTriangles());
+            count.atDeflection += std::llround((planar ? 1.0 : ratio) * mesh->NbTriangles());
         }
     }
     return count;
@@ -311,14 +314,17 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
         deflections.push_back(std::max(wanted, 0.001 * sizeOf(body.shape)));
     meshBodies(bodies, deflections, options.angularDeflection);
 
-    const MeshCount probe = countMesh(bodies, wanted);
+    const MeshCount probe = countMesh(bodies, deflections, wanted);
     double used = wanted;
     const long long budget = std::max(1LL, options.triangleBudget);
+    // The estimate is good to a few percent on doubly curved faces: aim a little
+    // below the budget.
     if (probe.atDeflection > budget)
-        used = wanted * double(probe.atDeflection) / double(budget);
-    meshBodies(bodies, std::vector<double>(bodies.size(), used), options.angularDeflection);
+        used = wanted * double(probe.atDeflection) / (0.9 * double(budget));
+    deflections.assign(bodies.size(), used);
+    meshBodies(bodies, deflections, options.angularDeflection);
 
-    const MeshCount mesh = countMesh(bodies, used);
+    const MeshCount mesh = countMesh(bodies, deflections, used);
     if (mesh.triangles == 0)
         return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
                               "die Datei bliebe leer");
