@@ -402,8 +402,8 @@ void setError(QString* error, const QString& text)
 // The writers go to a folder beside the target under the target's own name, so
 // that side files and names inside the file come out right and the final move
 // stays on one file system. Returns the failure.
-QString writeStaged(const FormatInfo& info, const QString& path, const std::vector<ExportBody>& bodies,
-                    const ExportOptions& options)
+QString writeStaged(const FormatInfo& info, const QString& path,
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
 {
     const QFileInfo target(path);
     QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
@@ -412,8 +412,9 @@ QString writeStaged(const FormatInfo& info, const QString& path, const std::vect
     const QString failure = writeFormat(info, staging.filePath(target.fileName()), bodies, options);
     if (!failure.isEmpty())
         return failure;
-    return moveIntoPlace(staging.path(), target.absoluteFilePath()) ? QString()
-                                                                     : QString::fromUtf8(info.failure);
+    if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
+        return QString::fromUtf8(info.failure);
+    return {};
 }
 
 } // namespace

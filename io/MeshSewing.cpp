@@ -113,8 +113,8 @@ private:
     {
         const auto [a, b, c] = mesh_.triangles[std::size_t(t)];
         const gp_Pnt& pa = mesh_.vertices[std::size_t(a)];
-        const gp_Vec normal =
-            gp_Vec(pa, mesh_.vertices[std::size_t(b)]).Crossed(gp_Vec(pa, mesh_.vertices[std::size_t(c)]));
+        const gp_Vec normal = gp_Vec(pa, mesh_.vertices[std::size_t(b)])
+                                  .Crossed(gp_Vec(pa, mesh_.vertices[std::size_t(c)]));
         if (normal.Magnitude() <= 1e-12)
             return {};
         TopoDS_Wire wire;

@@ -5,8 +5,6 @@
 
 #include <array>
 #include <charconv>
-#include <cmath>
-#include <map>
 
 namespace qor::io {
 
@@ -88,7 +86,8 @@ QByteArray relationships()
           "</Relationships>\n";
 }
 
-void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex, const IndexedMesh& mesh)
+void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,
+                  const IndexedMesh& mesh)
 {
     xml.append("  <object id=\"");
     appendInt(xml, id);

@@ -99,7 +99,8 @@ std::optional<Quantity_Color> colorFromTool(const Handle(XCAFDoc_ColorTool)& col
     for (XCAFDoc_ColorType type : {XCAFDoc_ColorSurf, XCAFDoc_ColorGen}) {
         for (const TDF_Label& sub : subShapes) {
             const TopAbs_ShapeEnum kind = XCAFDoc_ShapeTool::GetShape(sub).ShapeType();
-            if ((kind == TopAbs_SOLID || kind == TopAbs_SHELL) && colors->GetColor(sub, type, color))
+            if ((kind == TopAbs_SOLID || kind == TopAbs_SHELL)
+                && colors->GetColor(sub, type, color))
                 return color;
         }
     }

@@ -196,19 +196,21 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
 {
     QTemporaryDir dir;
     // A plane without bounds gives the mesher nothing to triangulate.
-    const ExportBody partial{QStringLiteral("Teil"),
-                             compoundOf({box(10, 10, 10), BRepBuilderAPI_MakeFace(gp_Pln()).Face()})};
+    const TopoDS_Shape unbounded = BRepBuilderAPI_MakeFace(gp_Pln()).Face();
+    const ExportBody partial{QStringLiteral("Teil"), compoundOf({box(10, 10, 10), unbounded})};
     QString note;
     ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("teil.3mf")), {partial}, ExportOptions(),
                            nullptr, &note));
-    EXPECT_EQ(note, QStringLiteral("1 Flächen ließen sich nicht vernetzen und fehlen in der Datei"));
+    EXPECT_EQ(note,
+              QStringLiteral("1 Flächen ließen sich nicht vernetzen und fehlen in der Datei"));
     EXPECT_EQ(triangleCount(dir.filePath(QStringLiteral("teil.3mf"))), 12);
 
     ExportOptions tight;
     tight.linearDeflection = 0.001;
     tight.triangleBudget = 20000;
     const ExportBody ball{QStringLiteral("Kugel"), BRepPrimAPI_MakeSphere(200).Shape()};
-    ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("kugel.3mf")), {ball}, tight, nullptr, &note));
+    ASSERT_TRUE(
+        exportFile(dir.filePath(QStringLiteral("kugel.3mf")), {ball}, tight, nullptr, &note));
     EXPECT_TRUE(note.startsWith(QStringLiteral("Vernetzung auf "))) << note.toStdString();
     const int triangles = triangleCount(dir.filePath(QStringLiteral("kugel.3mf")));
     EXPECT_LE(triangles, tight.triangleBudget);

@@ -173,7 +173,8 @@ TEST(ThreeMfMesh, ClosedSolidsAreWatertightWithoutDegenerateTriangles)
         TopoDS_Shape shape;
         double volume;
     } cases[] = {
-        {BRepPrimAPI_MakeSphere(gp_Pnt(5, 5, 5), 10).Shape(), 4.0 / 3.0 * std::numbers::pi * 1000.0},
+        {BRepPrimAPI_MakeSphere(gp_Pnt(5, 5, 5), 10).Shape(),
+         4.0 / 3.0 * std::numbers::pi * 1000.0},
         {touching, 2000.0},
     };
     for (const auto& c : cases) {
