@@ -160,7 +160,8 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
     // The batch settings are the export defaults: 0.02 mm and 0.3 rad, binary STL,
     // AP242, no author; the user's mesh quality setting does not apply here.
     QString exportError;
-    if (!io::exportFile(paths.output, bodies, io::ExportOptions(), &exportError))
+    QString exportNote;
+    if (!io::exportFile(paths.output, bodies, io::ExportOptions(), &exportError, &exportNote))
         return fail(err, exportError);
 
     print(out, QStringLiteral("%1: %2 Körper → %3\n")
@@ -175,6 +176,8 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
     }
     if (!imported.warning.isEmpty())
         print(out, QStringLiteral("Hinweis: %1\n").arg(imported.warning));
+    if (!exportNote.isEmpty())
+        print(out, QStringLiteral("Hinweis: %1\n").arg(exportNote));
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "io/Export.h"
 
+#include "io/MeshFaces.h"
+#include "io/MeshSewing.h"
 #include "io/PlyWriter.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
@@ -10,7 +12,13 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <BRepBndLib.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <Geom_Plane.hxx>
+#include <Poly_Triangulation.hxx>
 #include <BRepTools.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
@@ -28,11 +36,16 @@
 #include <StlAPI_Writer.hxx>
 #include <TColStd_IndexedDataMapOfStringString.hxx>
 #include <TDataStd_Name.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Face.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 
@@ -98,7 +111,18 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document, const std::vecto
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(document->Main());
     const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(document->Main());
     for (const ExportBody& body : bodies) {
-        const TDF_Label label = shapes->AddShape(body.shape, false, true);
+        // A located shape is added as a reference to its unplaced part, and the
+        // writers take name and colour from the part: a compound without a
+        // location keeps them on the body itself.
+        TopoDS_Shape shape = body.shape;
+        if (!shape.Location().IsIdentity()) {
+            TopoDS_Compound placed;
+            BRep_Builder builder;
+            builder.MakeCompound(placed);
+            builder.Add(placed, shape);
+            shape = placed;
+        }
+        const TDF_Label label = shapes->AddShape(shape, false, true);
         TDataStd_Name::Set(label, xcafName(body.name, format));
         colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
                           XCAFDoc_ColorSurf);
@@ -157,6 +181,9 @@ bool writeGltf(const Handle(TDocStd_Document)& document, const QByteArray& file,
                const ExportOptions& options, bool binary)
 {
     RWGltf_CafWriter writer(file.constData(), binary);
+    // The compact form writes rotations as quaternions whose length can come out
+    // as 1.0000000000000002, which validators reject.
+    writer.SetTransformationFormat(RWGltf_WriterTrsfFormat_Mat4);
     // The output side keeps glTF's own metres with Y up.
     writer.ChangeCoordinateSystemConverter().SetInputLengthUnit(0.001);
     writer.ChangeCoordinateSystemConverter().SetInputCoordinateSystem(RWMesh_CoordinateSystem_Zup);
@@ -205,12 +232,6 @@ QString writeFormat(const FormatInfo& info, const QString& path, const std::vect
         shapes.push_back(body.shape);
     const TopoDS_Compound compound = compoundOf(shapes);
 
-    if (info.meshed) {
-        for (const ExportBody& body : bodies)
-            BRepMesh_IncrementalMesh(body.shape, options.linearDeflection, false,
-                                     options.angularDeflection, true);
-    }
-
     const QByteArray file = QFile::encodeName(path);
     const QString failure = QString::fromUtf8(info.failure);
     switch (info.format) {
@@ -230,6 +251,121 @@ QString writeFormat(const FormatInfo& info, const QString& path, const std::vect
     default:
         return writeThroughXcaf(info, file, bodies, options);
     }
+}
+
+// Triangles the mesher made for the bodies, and the faces it left without.
+struct MeshCount {
+    long long triangles = 0;
+    long long atDeflection = 0; // estimate at the finer deflection given to countMesh
+    int emptyFaces = 0;
+};
+
+// Curved faces get about as many more triangles as the deflection gets finer; a
+// plane's count hardly depends on it. The estimate is for going from each body's
+// deflection to the finer one given.
+MeshCount countMesh(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
+                    double finer)
+{
+    MeshCount count;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        const double ratio = std::max(1.0, deflections[i] / finer);
+        for (TopExp_Explorer explorer(bodies[i].shape, TopAbs_FACE); explorer.More();
+             explorer.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(explorer.Current());
+            TopLoc_Location location;
+            const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+            if (mesh.IsNull() || mesh->NbTriangles() == 0) {
+                ++count.emptyFaces;
+                continue;
+            }
+            const bool planar =
+                !Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location)).IsNull();
+            count.triangles += mesh->NbTriangles();
+            count.atDeflection += std::llround((planar ? 1.0 : ratio) * mesh->NbTriangles());
+        }
+    }
+    return count;
+}
+
+double sizeOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box);
+    return box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
+}
+
+void meshBodies(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
+                double angle)
+{
+    for (std::size_t i = 0; i < bodies.size(); ++i)
+        BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false, angle, true);
+}
+
+// Tessellates the bodies at the asked deflection, or coarser where that would
+// exceed the triangle budget. A first pass relative to each body's size costs
+// little even for a huge face and tells what the asked deflection would give.
+// Returns the failure; notes what the file will lack.
+QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                   QStringList& notes)
+{
+    const double wanted = options.linearDeflection;
+    std::vector<double> deflections;
+    for (const ExportBody& body : bodies)
+        deflections.push_back(std::max(wanted, 0.001 * sizeOf(body.shape)));
+    meshBodies(bodies, deflections, options.angularDeflection);
+
+    const MeshCount probe = countMesh(bodies, deflections, wanted);
+    double used = wanted;
+    const long long budget = std::max(1LL, options.triangleBudget);
+    // The estimate is good to a few percent on doubly curved faces: aim a little
+    // below the budget.
+    if (probe.atDeflection > budget)
+        used = wanted * double(probe.atDeflection) / (0.9 * double(budget));
+    deflections.assign(bodies.size(), used);
+    meshBodies(bodies, deflections, options.angularDeflection);
+
+    const MeshCount mesh = countMesh(bodies, deflections, used);
+    if (mesh.triangles == 0)
+        return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
+                              "die Datei bliebe leer");
+    if (used > wanted) {
+        notes << QStringLiteral("Vernetzung auf %1 mm vergröbert, damit die Datei nicht mehr "
+                                "als etwa %2 Dreiecke enthält")
+                     .arg(QString::number(used, 'g', 3), QString::number(budget));
+    }
+    if (mesh.emptyFaces > 0) {
+        notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
+                     .arg(mesh.emptyFaces);
+    }
+    return {};
+}
+
+// STEP and IGES cannot carry a bare triangulation: mesh bodies become planar
+// triangle faces.
+QString sewMeshBodies(std::vector<ExportBody>& bodies)
+{
+    for (ExportBody& body : bodies) {
+        if (!isMeshOnly(body.shape))
+            continue;
+        body.shape = sewnTriangleFaces(body.shape);
+        if (body.shape.IsNull())
+            return QStringLiteral("Der Netzkörper „%1“ hat zu viele Dreiecke für STEP und IGES "
+                                  "(höchstens %2); bitte als STL, 3MF oder glTF exportieren")
+                .arg(body.name)
+                .arg(maxSewnTriangles);
+    }
+    return {};
+}
+
+// Prepares the bodies for the format's writer; returns the failure.
+QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
+                      const ExportOptions& options, QStringList& notes)
+{
+    if (info.meshed)
+        return tessellate(bodies, options, notes);
+    if (info.format == Format::Step || info.format == Format::Iges)
+        return sewMeshBodies(bodies);
+    return {};
 }
 
 // Moves every file the writer left in the staging folder beside the target, the
@@ -263,10 +399,28 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
+// The writers go to a folder beside the target under the target's own name, so
+// that side files and names inside the file come out right and the final move
+// stays on one file system. Returns the failure.
+QString writeStaged(const FormatInfo& info, const QString& path,
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
+{
+    const QFileInfo target(path);
+    QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
+    if (!staging.isValid())
+        return QString::fromUtf8(info.failure);
+    const QString failure = writeFormat(info, staging.filePath(target.fileName()), bodies, options);
+    if (!failure.isEmpty())
+        return failure;
+    if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
+        return QString::fromUtf8(info.failure);
+    return {};
+}
+
 } // namespace
 
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
-                const ExportOptions& options, QString* error)
+                const ExportOptions& options, QString* error, QString* note)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (bodies.empty()) {
@@ -280,32 +434,27 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
     }
     quietKernel();
 
-    // The writers go to a folder beside the target under the target's own name,
-    // so that side files and names inside the file come out right and the
-    // final move stays on one file system.
-    const QFileInfo target(path);
-    QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
-    if (!staging.isValid()) {
-        setError(error, QString::fromUtf8(info->failure));
-        return false;
-    }
-    const QString staged = staging.filePath(target.fileName());
-
+    std::vector<ExportBody> prepared = bodies;
+    QStringList notes;
     QString failure;
     try {
         OCC_CATCH_SIGNALS
-        failure = writeFormat(*info, staged, bodies, options);
+        // Meshing, the long part, runs before the staging folder exists, so an
+        // export stopped meanwhile leaves nothing behind.
+        failure = prepareBodies(*info, prepared, options, notes);
+        if (failure.isEmpty())
+            failure = writeStaged(*info, path, prepared, options);
     } catch (const Standard_Failure& f) {
         failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(f.GetMessageString()));
     } catch (const std::exception& e) {
         failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(e.what()));
     }
-    if (failure.isEmpty() && !moveIntoPlace(staging.path(), target.absoluteFilePath()))
-        failure = QString::fromUtf8(info->failure);
     if (!failure.isEmpty()) {
         setError(error, failure);
         return false;
     }
+    if (note)
+        *note = notes.join(QStringLiteral("; "));
     return true;
 }
 

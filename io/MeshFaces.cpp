@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace qor::io {
 
@@ -42,6 +43,56 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
         faces.push_back(std::move(mesh));
     }
     return faces;
+}
+
+IndexedMesh mergedMesh(const TopoDS_Shape& shape)
+{
+    IndexedMesh mesh;
+    std::map<std::array<long long, 3>, int> index;
+    std::vector<int> nodeVertex;
+    for (const FaceTriangles& face : triangulatedFaces(shape)) {
+        nodeVertex.clear();
+        for (const gp_Pnt& p : face.nodes) {
+            const std::array<long long, 3> key{std::llround(100000.0 * p.X()),
+                                               std::llround(100000.0 * p.Y()),
+                                               std::llround(100000.0 * p.Z())};
+            const auto [it, added] = index.try_emplace(key, int(mesh.vertices.size()));
+            if (added)
+                mesh.vertices.push_back(p);
+            nodeVertex.push_back(it->second);
+        }
+        for (const auto& t : face.triangles) {
+            const int a = nodeVertex[std::size_t(t[0])];
+            const int b = nodeVertex[std::size_t(t[1])];
+            const int c = nodeVertex[std::size_t(t[2])];
+            if (a != b && b != c && a != c)
+                mesh.triangles.push_back({a, b, c});
+        }
+    }
+    return mesh;
+}
+
+std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Shape> pieces;
+    for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next())
+        pieces.push_back(shell.Current());
+    for (TopExp_Explorer face(shape, TopAbs_FACE, TopAbs_SHELL); face.More(); face.Next())
+        pieces.push_back(face.Current());
+    return pieces;
+}
+
+bool isMeshOnly(const TopoDS_Shape& shape)
+{
+    TopExp_Explorer face(shape, TopAbs_FACE);
+    if (!face.More())
+        return false;
+    for (; face.More(); face.Next()) {
+        TopLoc_Location location;
+        if (!BRep_Tool::Surface(TopoDS::Face(face.Current()), location).IsNull())
+            return false;
+    }
+    return true;
 }
 
 int colourByte(double component)

@@ -21,6 +21,23 @@ struct FaceTriangles {
 // Every face of the shape that carries a triangulation, in explorer order.
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape);
 
+// Vertices and triangles of a shape, with the nodes shared by adjacent faces
+// merged on a grid of 0.00001 mm. A triangle whose corners merged is left out.
+struct IndexedMesh {
+    std::vector<gp_Pnt> vertices;
+    std::vector<std::array<int, 3>> triangles; // indices into vertices, from 0
+};
+
+IndexedMesh mergedMesh(const TopoDS_Shape& shape);
+
+// The shape's shells, followed by its faces that lie in no shell: the pieces
+// whose nodes may be merged without joining solids that merely touch.
+std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape);
+
+// True when the shape has faces and none of them has a surface: a body read
+// from a mesh format, which is only its triangulation.
+bool isMeshOnly(const TopoDS_Shape& shape);
+
 // A colour component from 0 to 1 as a byte: lround(255 × component), with the
 // component clamped to 0 … 1 first (a value that is not a number gives 0).
 int colourByte(double component);

@@ -5,8 +5,6 @@
 
 #include <array>
 #include <charconv>
-#include <cmath>
-#include <map>
 
 namespace qor::io {
 
@@ -14,36 +12,17 @@ namespace {
 
 const char* const xmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
-struct BodyMesh {
-    std::vector<std::array<double, 3>> vertices;
-    std::vector<std::array<int, 3>> triangles;
-};
-
-// Shared corners of adjacent faces become one vertex: nodes are merged on a
-// grid of 0.00001 mm, and a triangle whose corners merged is dropped.
-BodyMesh meshOf(const TopoDS_Shape& shape)
+// Nodes are merged per shell only: solids of one body that touch keep their own
+// vertices, so every edge of a closed solid stays shared by exactly two triangles.
+IndexedMesh meshOf(const TopoDS_Shape& shape)
 {
-    BodyMesh mesh;
-    std::map<std::array<long long, 3>, int> index;
-    std::vector<int> nodeVertex;
-    for (const FaceTriangles& face : triangulatedFaces(shape)) {
-        nodeVertex.clear();
-        for (const gp_Pnt& p : face.nodes) {
-            const std::array<long long, 3> key{std::llround(100000.0 * p.X()),
-                                               std::llround(100000.0 * p.Y()),
-                                               std::llround(100000.0 * p.Z())};
-            const auto [it, added] = index.try_emplace(key, int(mesh.vertices.size()));
-            if (added)
-                mesh.vertices.push_back({p.X(), p.Y(), p.Z()});
-            nodeVertex.push_back(it->second);
-        }
-        for (const auto& t : face.triangles) {
-            const int a = nodeVertex[std::size_t(t[0])];
-            const int b = nodeVertex[std::size_t(t[1])];
-            const int c = nodeVertex[std::size_t(t[2])];
-            if (a != b && b != c && a != c)
-                mesh.triangles.push_back({a, b, c});
-        }
+    IndexedMesh mesh;
+    for (const TopoDS_Shape& piece : shellsAndLooseFaces(shape)) {
+        const IndexedMesh part = mergedMesh(piece);
+        const int first = int(mesh.vertices.size());
+        mesh.vertices.insert(mesh.vertices.end(), part.vertices.begin(), part.vertices.end());
+        for (const auto& t : part.triangles)
+            mesh.triangles.push_back({first + t[0], first + t[1], first + t[2]});
     }
     return mesh;
 }
@@ -107,20 +86,21 @@ QByteArray relationships()
           "</Relationships>\n";
 }
 
-void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex, const BodyMesh& mesh)
+void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,
+                  const IndexedMesh& mesh)
 {
     xml.append("  <object id=\"");
     appendInt(xml, id);
     xml.append("\" type=\"model\" name=\"" + escaped(body.name) + "\" pid=\"1\" pindex=\"");
     appendInt(xml, pindex);
     xml.append("\">\n   <mesh>\n    <vertices>\n");
-    for (const auto& v : mesh.vertices) {
+    for (const gp_Pnt& v : mesh.vertices) {
         xml.append("     <vertex x=\"");
-        appendFixed5(xml, v[0]);
+        appendFixed5(xml, v.X());
         xml.append("\" y=\"");
-        appendFixed5(xml, v[1]);
+        appendFixed5(xml, v.Y());
         xml.append("\" z=\"");
-        appendFixed5(xml, v[2]);
+        appendFixed5(xml, v.Z());
         xml.append("\"/>\n");
     }
     xml.append("    </vertices>\n    <triangles>\n");
@@ -152,7 +132,7 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies)
     std::vector<int> items;
     int nextId = 2;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const BodyMesh mesh = meshOf(bodies[i].shape);
+        const IndexedMesh mesh = meshOf(bodies[i].shape);
         if (mesh.triangles.empty())
             continue;
         appendObject(xml, nextId, bodies[i], int(i), mesh);

@@ -1,5 +1,9 @@
 #include "io/XcafBodies.h"
 
+#include "io/MeshFaces.h"
+
+#include <QRegularExpression>
+
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -33,19 +37,6 @@ bool isRigid(const gp_Trsf& trsf)
 {
     return std::abs(std::abs(trsf.ScaleFactor()) - 1.0) <= TopLoc_Location::ScalePrec()
         && !trsf.IsNegative();
-}
-
-bool hasOnlyMeshFaces(const TopoDS_Shape& shape)
-{
-    TopExp_Explorer face(shape, TopAbs_FACE);
-    if (!face.More())
-        return false;
-    for (; face.More(); face.Next()) {
-        TopLoc_Location location;
-        if (!BRep_Tool::Surface(TopoDS::Face(face.Current()), location).IsNull())
-            return false;
-    }
-    return true;
 }
 
 // Copies every face's triangles with their nodes moved by the transformation; a
@@ -86,7 +77,7 @@ TopoDS_Shape placeShape(const TopoDS_Shape& shape, const TopLoc_Location& placem
     const gp_Trsf& trsf = placement.Transformation();
     if (isRigid(trsf))
         return shape.Moved(placement);
-    if (hasOnlyMeshFaces(shape))
+    if (isMeshOnly(shape))
         return transformedMesh(shape, trsf);
     return BRepBuilderAPI_Transform(shape, trsf, true).Shape();
 }
@@ -101,6 +92,18 @@ std::optional<Quantity_Color> colorFromTool(const Handle(XCAFDoc_ColorTool)& col
         || colors->GetColor(label, XCAFDoc_ColorSurf, color)
         || colors->GetColor(shape, XCAFDoc_ColorSurf, color))
         return color;
+    // Some writers colour a part's solids or shells rather than the part, and a
+    // body of several solids read back from STEP carries its colour on each solid.
+    TDF_LabelSequence subShapes;
+    XCAFDoc_ShapeTool::GetSubShapes(target, subShapes);
+    for (XCAFDoc_ColorType type : {XCAFDoc_ColorSurf, XCAFDoc_ColorGen}) {
+        for (const TDF_Label& sub : subShapes) {
+            const TopAbs_ShapeEnum kind = XCAFDoc_ShapeTool::GetShape(sub).ShapeType();
+            if ((kind == TopAbs_SOLID || kind == TopAbs_SHELL)
+                && colors->GetColor(sub, type, color))
+                return color;
+        }
+    }
     // The IGES reader puts the colours of a part on its faces as generic colours.
     for (XCAFDoc_ColorType type : {XCAFDoc_ColorSurf, XCAFDoc_ColorGen}) {
         for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
@@ -158,8 +161,24 @@ QString labelName(const TDF_Label& label)
     if (!label.FindAttribute(TDataStd_Name::GetID(), name))
         return {};
     const TCollection_ExtendedString& text = name->Get();
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text.ToExtString()),
-                              text.Length());
+    const QString raw = QString::fromUtf16(reinterpret_cast<const char16_t*>(text.ToExtString()),
+                                           text.Length());
+    // Some assembly writers name instances only by their XCAF entry ("=>[0:1:1:5]"),
+    // which tells the user nothing: such a name counts as none.
+    static const QRegularExpression entryName(QStringLiteral("^=>\\[[0-9:]*\\]$"));
+    if (entryName.match(raw).hasMatch())
+        return {};
+    // Control characters (a carriage return inside a STEP string) would reach the
+    // terminal and every file written later; a run of them becomes one space.
+    QString clean;
+    clean.reserve(raw.size());
+    for (const QChar c : raw) {
+        if (c.category() != QChar::Other_Control)
+            clean.append(c);
+        else if (!clean.endsWith(u' '))
+            clean.append(u' ');
+    }
+    return clean.trimmed();
 }
 
 void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label,

@@ -92,9 +92,9 @@ QString headerProblem(const QJsonObject& json)
 
 enum class Access { Read, Write };
 
-// The file library's text where it names the cause. This Qt reports folders,
-// missing folders and some refused temporary files only as "Unknown error", so
-// those get a German text of their own.
+// A German text for why the file cannot be read or written. Qt names the cause
+// only in English ("Permission denied", "Existing file … is not writable") and
+// some causes only as "Unknown error", so its text is not passed on.
 QString fileProblem(const QFileDevice& file, const QString& path, Access access)
 {
     const QFileInfo info(path);
@@ -102,9 +102,14 @@ QString fileProblem(const QFileDevice& file, const QString& path, Access access)
         return QStringLiteral("„%1“ ist ein Ordner, keine Datei").arg(path);
     if (!info.absoluteDir().exists())
         return QStringLiteral("Der Ordner „%1“ existiert nicht").arg(info.absolutePath());
-    const QString text = file.errorString();
-    if (!text.isEmpty() && text != QLatin1String("Unknown error"))
-        return text;
+    if (access == Access::Read && !info.exists())
+        return QStringLiteral("Die Datei „%1“ existiert nicht").arg(path);
+    if (access == Access::Write && info.exists() && !info.isWritable())
+        return QStringLiteral("Die Datei „%1“ ist schreibgeschützt").arg(path);
+    if (file.error() == QFileDevice::PermissionsError
+        || (access == Access::Read && !info.isReadable())
+        || (access == Access::Write && !QFileInfo(info.absolutePath()).isWritable()))
+        return QStringLiteral("Keine Berechtigung für „%1“").arg(path);
     return access == Access::Read
         ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(path)
         : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path);

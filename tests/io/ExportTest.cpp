@@ -277,8 +277,9 @@ TEST(ExportFailures, MessagesAndNothingWritten)
     QTemporaryDir dir;
     const auto bodies = twoBoxes();
     // A null body is a kernel failure, reported and not thrown; without
-    // triangles there is nothing to put into an STL file.
+    // triangles there is nothing to put into a mesh file.
     const ExportBody wire{{}, BRepBuilderAPI_MakeEdge(gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0)).Edge()};
+    const char* noFaces = "Die Körper haben keine Flächen, die sich vernetzen lassen";
     const struct {
         const char* file;
         std::vector<ExportBody> bodies;
@@ -290,7 +291,11 @@ TEST(ExportFailures, MessagesAndNothingWritten)
         {"fehlt/teil.3mf", bodies, "3MF-Datei konnte nicht geschrieben werden"},
         {"fehlt/teil.stl", bodies, "STL-Datei konnte nicht geschrieben werden"},
         {"kaputt.step", {bodies[0], ExportBody()}, "Export fehlgeschlagen: "},
-        {"draht.stl", {wire}, "STL-Datei konnte nicht geschrieben werden"},
+        {"draht.stl", {wire}, noFaces},
+        {"draht.glb", {wire}, noFaces},
+        {"draht.3mf", {wire}, noFaces},
+        {"draht.ply", {wire}, noFaces},
+        {"draht.obj", {wire}, noFaces},
     };
     for (const auto& c : cases) {
         QString error;

@@ -1,0 +1,273 @@
+#include "io/Export.h"
+#include "io/Import.h"
+#include "io/XcafBodies.h"
+#include "io/Zip.h"
+
+#include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/XcafModel.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRep_Builder.hxx>
+#include <IGESControl_Reader.hxx>
+#include <Poly_Triangulation.hxx>
+#include <STEPCAFControl_Reader.hxx>
+#include <STEPControl_Reader.hxx>
+#include <TDF_LabelSequence.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Face.hxx>
+#include <gp_Pln.hxx>
+
+#include <algorithm>
+#include <numbers>
+
+using qor::io::ExportBody;
+using qor::io::ExportOptions;
+using qor::io::exportFile;
+using qor::io::importFile;
+using namespace qor::test;
+
+namespace {
+
+gp_Trsf placement(double angle)
+{
+    gp_Trsf turn;
+    turn.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(1, 2, 3)), angle);
+    gp_Trsf shift;
+    shift.SetTranslation(gp_Vec(100, -50, 25));
+    return shift * turn;
+}
+
+TopoDS_Shape compoundOf(std::initializer_list<TopoDS_Shape> shapes)
+{
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    for (const TopoDS_Shape& shape : shapes)
+        builder.Add(compound, shape);
+    return compound;
+}
+
+// A placed box (its location not the identity) and a body of two solids, each
+// with its own colour.
+std::vector<ExportBody> placedAndMultiSolid()
+{
+    return {{QStringLiteral("Platte"), box(10, 20, 30).Moved(placement(0.7)), 0.9, 0.1, 0.1},
+            {QStringLiteral("Paar"),
+             compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}), 0.1, 0.7, 0.2}};
+}
+
+// The mesh body an STL import gives: one face that is only a triangulation.
+ExportBody meshBody(const QTemporaryDir& dir, const TopoDS_Shape& shape)
+{
+    const QString stl = dir.filePath(QStringLiteral("netz.stl"));
+    EXPECT_TRUE(exportFile(stl, {{QStringLiteral("Netz"), shape}}, ExportOptions()));
+    const qor::io::ImportResult imported = importFile(stl, {});
+    EXPECT_TRUE(imported.ok);
+    QFile::remove(stl);
+    return {QStringLiteral("Netz"), imported.bodies.at(0).shape};
+}
+
+// A flat grid of n x n squares as one triangulated face.
+TopoDS_Shape gridMesh(int n)
+{
+    Handle(Poly_Triangulation) mesh = new Poly_Triangulation((n + 1) * (n + 1), 2 * n * n, false);
+    for (int y = 0; y <= n; ++y) {
+        for (int x = 0; x <= n; ++x)
+            mesh->SetNode(1 + y * (n + 1) + x, gp_Pnt(x, y, 0));
+    }
+    int t = 1;
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            const int a = 1 + y * (n + 1) + x;
+            mesh->SetTriangle(t++, Poly_Triangle(a, a + 1, a + n + 2));
+            mesh->SetTriangle(t++, Poly_Triangle(a, a + n + 2, a + n + 1));
+        }
+    }
+    TopoDS_Face face;
+    BRep_Builder().MakeFace(face, mesh);
+    return face;
+}
+
+int triangleCount(const QString& path3mf)
+{
+    qor::ZipReader zip;
+    EXPECT_TRUE(zip.openFile(path3mf));
+    return int(zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 28).count("<triangle "));
+}
+
+} // namespace
+
+// Read back by the kernel's own reader: the placed body and the body of two
+// solids keep name and colour as parts of their own, and our reader finds them.
+TEST(ExportFidelity, StepKeepsNamesAndColoursOfPlacedAndMultiSolidBodies)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("teile.step"));
+    const std::vector<ExportBody> bodies = placedAndMultiSolid();
+    ASSERT_TRUE(exportFile(path, bodies, ExportOptions()));
+
+    XcafModel bare;
+    STEPCAFControl_Reader reader;
+    ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
+    ASSERT_TRUE(reader.Transfer(bare.doc));
+    TDF_LabelSequence parts;
+    bare.shapes->GetFreeShapes(parts);
+    QStringList bareNames;
+    for (const TDF_Label& part : parts) {
+        // A body of several solids has its colour on each solid.
+        TDF_LabelSequence coloured;
+        XCAFDoc_ShapeTool::GetSubShapes(part, coloured);
+        coloured.Prepend(part);
+        Quantity_Color colour;
+        if (std::any_of(coloured.begin(), coloured.end(), [&](const TDF_Label& label) {
+                return bare.colors->GetColor(label, XCAFDoc_ColorSurf, colour);
+            }))
+            bareNames << qor::io::labelName(part);
+    }
+    EXPECT_EQ(bareNames, (QStringList{"Platte", "Paar"}));
+
+    const qor::io::ImportResult imported = importFile(path, {});
+    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
+    ASSERT_EQ(imported.bodies.size(), 2u);
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        const qor::io::ImportedBody& body = imported.bodies[i];
+        SCOPED_TRACE(body.name.toStdString());
+        EXPECT_EQ(body.name, bodies[i].name);
+        EXPECT_TRUE(body.hasColor);
+        EXPECT_NEAR(body.r, bodies[i].r, 0.01);
+        EXPECT_NEAR(body.g, bodies[i].g, 0.01);
+        EXPECT_NEAR(body.b, bodies[i].b, 0.01);
+        EXPECT_NEAR(volumeOf(body.shape), volumeOf(bodies[i].shape), 1e-6);
+        EXPECT_TRUE(extentIs(body.shape, extent(bodies[i].shape), 1e-4));
+    }
+}
+
+// A mesh body becomes planar triangle faces: a closed one a solid of its
+// triangles with the volume kept, read back by the bare STEP and IGES readers.
+TEST(ExportFidelity, MeshBodiesReachStepAndIgesAsSewnFaces)
+{
+    QTemporaryDir dir;
+    const ExportBody mesh = meshBody(dir, box(10, 20, 30));
+    for (const char* name : {"netz.step", "netz.igs"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.filePath(QString::fromUtf8(name));
+        QString error;
+        ASSERT_TRUE(exportFile(path, {mesh}, ExportOptions(), &error)) << error.toStdString();
+        const QByteArray file = QFile::encodeName(path);
+        TopoDS_Shape read;
+        if (path.endsWith(QStringLiteral(".step"))) {
+            STEPControl_Reader reader;
+            ASSERT_EQ(reader.ReadFile(file.constData()), IFSelect_RetDone);
+            reader.TransferRoots();
+            read = reader.OneShape();
+            EXPECT_EQ(countOf(read, TopAbs_SOLID), 1);
+        } else {
+            IGESControl_Reader reader;
+            ASSERT_EQ(reader.ReadFile(file.constData()), IFSelect_RetDone);
+            reader.TransferRoots();
+            read = reader.OneShape();
+        }
+        EXPECT_EQ(countOf(read, TopAbs_FACE), 12);
+        EXPECT_NEAR(volumeOf(read), 6000.0, 1e-3);
+        EXPECT_NEAR(areaOf(read), 2200.0, 1e-3);
+    }
+
+    // Beyond the bound the export refuses and writes nothing.
+    QString error;
+    EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gitter.step")),
+                            {{QStringLiteral("Gitter"), gridMesh(224)}}, ExportOptions(), &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Der Netzkörper „Gitter“ hat zu viele Dreiecke")))
+        << error.toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+              (QStringList{"netz.igs", "netz.step"}));
+}
+
+// What the mesher leaves out or coarsens is said in the note, and the file
+// stays within the triangle budget.
+TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
+{
+    QTemporaryDir dir;
+    // A plane without bounds gives the mesher nothing to triangulate.
+    const TopoDS_Shape unbounded = BRepBuilderAPI_MakeFace(gp_Pln()).Face();
+    const ExportBody partial{QStringLiteral("Teil"), compoundOf({box(10, 10, 10), unbounded})};
+    QString note;
+    ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("teil.3mf")), {partial}, ExportOptions(),
+                           nullptr, &note));
+    EXPECT_EQ(note,
+              QStringLiteral("1 Flächen ließen sich nicht vernetzen und fehlen in der Datei"));
+    EXPECT_EQ(triangleCount(dir.filePath(QStringLiteral("teil.3mf"))), 12);
+
+    ExportOptions tight;
+    tight.linearDeflection = 0.001;
+    tight.triangleBudget = 20000;
+    const ExportBody ball{QStringLiteral("Kugel"), BRepPrimAPI_MakeSphere(200).Shape()};
+    ASSERT_TRUE(
+        exportFile(dir.filePath(QStringLiteral("kugel.3mf")), {ball}, tight, nullptr, &note));
+    EXPECT_TRUE(note.startsWith(QStringLiteral("Vernetzung auf "))) << note.toStdString();
+    const int triangles = triangleCount(dir.filePath(QStringLiteral("kugel.3mf")));
+    EXPECT_LE(triangles, tight.triangleBudget);
+    EXPECT_GT(triangles, tight.triangleBudget / 10);
+}
+
+// Imported names lose control characters, and an instance named only by its
+// XCAF entry takes the name of the part it places.
+TEST(ExportFidelity, ImportedNamesAreCleaned)
+{
+    XcafModel model;
+    model.addPart(box(1, 1, 1), "Gehäuse\r\nOben\x07");
+    const TDF_Label screw = model.addPart(box(2, 2, 2), "Schraube");
+    const TDF_Label assembly = model.shapes->NewShape();
+    setName(model.shapes->AddComponent(assembly, screw, placement(0.3)), "=>[0:1:1:2]");
+    model.shapes->UpdateAssemblies();
+
+    qor::io::ImportResult result;
+    qor::io::collectXcafBodies(model.doc, result);
+    QStringList names;
+    for (const qor::io::ImportedBody& body : result.bodies)
+        names << body.name;
+    EXPECT_EQ(names, (QStringList{"Gehäuse Oben", "Schraube"}));
+}
+
+// The Khronos validator accepts GLB files of placed and turned bodies.
+TEST(ExportFidelity, GlbPassesTheKhronosValidator)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        GTEST_SKIP() << "node is not installed";
+    // The validator lives outside the source tree, installed on first use.
+    const QString tools = QDir::home().filePath(QStringLiteral(".cache/qorcad-gltf-validator"));
+    if (!QFileInfo::exists(tools + QStringLiteral("/node_modules/gltf-validator"))) {
+        QDir().mkpath(tools);
+        QProcess npm;
+        npm.setWorkingDirectory(tools);
+        npm.start(QStringLiteral("npm"), {"install", "--no-audit", "--no-fund", "gltf-validator"});
+        ASSERT_TRUE(npm.waitForFinished(180000) && npm.exitCode() == 0)
+            << npm.readAllStandardError().toStdString();
+    }
+
+    QTemporaryDir dir;
+    std::vector<ExportBody> bodies = placedAndMultiSolid();
+    for (const double angle : {std::numbers::pi / 2, std::numbers::pi})
+        bodies.push_back({QStringLiteral("Gedreht"), box(3, 4, 5).Moved(placement(angle))});
+    const QString path = dir.filePath(QStringLiteral("teile.glb"));
+    ASSERT_TRUE(exportFile(path, bodies, ExportOptions()));
+
+    QProcess node;
+    node.setWorkingDirectory(tools);
+    node.start(QStringLiteral("node"),
+               {"-e", "require('gltf-validator').validateBytes(new Uint8Array("
+                      "require('fs').readFileSync(process.argv[1]))).then(r => {"
+                      "console.log(JSON.stringify(r.issues.messages));"
+                      "process.exit(r.issues.numErrors === 0 ? 0 : 1); },"
+                      "e => { console.log(e); process.exit(2); })",
+                path});
+    ASSERT_TRUE(node.waitForFinished(60000));
+    EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardOutput().toStdString();
+}
