@@ -127,6 +127,40 @@ TEST_F(ViewerTest, RightClickWithinThreePixelsOpensTheMenuOnce)
     }
 }
 
+// Sees every event and consumes all of them.
+struct GreedyHandler : qor::app::InputHandler {
+    bool mousePress(QMouseEvent*) override { return ++presses, true; }
+    bool mouseMove(QMouseEvent*) override { return ++moves, true; }
+    bool mouseRelease(QMouseEvent*) override { return ++releases, true; }
+    int presses = 0;
+    int moves = 0;
+    int releases = 0;
+};
+
+TEST_F(ViewerTest, HandlerCannotStopMiddleOrbitAndNeverSeesOrbitClicks)
+{
+    showBox();
+    GreedyHandler handler;
+    viewer.setInputHandler(&handler);
+    const QJsonObject before = viewer.cameraState();
+    sendMouse(QEvent::MouseButtonPress, Qt::MiddleButton, Qt::MiddleButton, {100, 100});
+    for (int x = 110; x <= 160; x += 10)
+        sendMouse(QEvent::MouseMove, Qt::NoButton, Qt::MiddleButton, {x, 100});
+    sendMouse(QEvent::MouseButtonRelease, Qt::MiddleButton, Qt::NoButton, {160, 100});
+    QTest::qWait(100);
+    EXPECT_NE(viewer.cameraState(), before);
+    EXPECT_EQ(handler.moves, 6);
+
+    viewer.setLeftButtonOrbit(true);
+    sendMouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, {100, 100});
+    sendMouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, {101, 101});
+    sendMouse(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, {101, 101});
+    EXPECT_EQ(handler.presses + handler.releases, 0);
+    EXPECT_EQ(handler.moves, 6);
+    EXPECT_EQ(viewer.cursor().shape(), Qt::OpenHandCursor);
+    viewer.setInputHandler(nullptr);
+}
+
 TEST_F(ViewerTest, ZoomByNonPositiveFactorChangesNothing)
 {
     showBox();
@@ -248,6 +282,33 @@ TEST_F(ViewerTest, RayTracedModeSwapsLightsAndGroundAndRasterRestoresThem)
     EXPECT_TRUE(headlightOn());
     EXPECT_EQ(shownObjects(), before);
     EXPECT_EQ(viewer.view()->RenderingParams().Method, Graphic3d_RM_RASTERIZATION);
+}
+
+TEST_F(ViewerTest, PathTracingAccumulatesNinetySixFramesAfterEachChange)
+{
+    showBox();
+    viewer.setRenderMode(2, true, false);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.progressiveFrames(), qor::app::progressiveFrameLimit, 60000);
+    QTest::qWait(200);
+    EXPECT_EQ(viewer.progressiveFrames(), qor::app::progressiveFrameLimit);
+    const QImage traced = viewer.grabFramebuffer();
+    traced.save(QStringLiteral(QOR_TEST_OUTPUT "/viewer-pathtraced.png"));
+    EXPECT_NE(traced.pixelColor(160, 120), traced.pixelColor(2, 2));
+    viewer.orbit(5, 0);
+    EXPECT_EQ(viewer.progressiveFrames(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.progressiveFrames(), qor::app::progressiveFrameLimit, 60000);
+}
+
+TEST_F(ViewerTest, RayTracedRenderShowsTheGround)
+{
+    showBox();
+    viewer.setRenderMode(1, true, false);
+    QTest::qWait(100);
+    const QImage frame = viewer.grabFramebuffer();
+    frame.save(QStringLiteral(QOR_TEST_OUTPUT "/viewer-raytraced.png"));
+    const QColor ground = frame.pixelColor(20, 200);
+    EXPECT_GT(ground.lightness(), 120) << qPrintable(ground.name());
+    EXPECT_LT(std::abs(ground.red() - ground.blue()), 40) << qPrintable(ground.name());
 }
 
 } // namespace
