@@ -69,6 +69,11 @@ std::optional<CameraState> cameraStateFromJson(const QJsonObject& json)
     const gp_Pnt center(readVector(json.value(QStringLiteral("center"))));
     if (up.Modulus() < degenerate || eye.Distance(center) < degenerate)
         return std::nullopt;
+    // An up vector along the line of sight leaves the camera without a side direction:
+    // orbiting it afterwards would throw.
+    if (gp_Vec(eye, center).Crossed(gp_Vec(up)).Magnitude()
+        < degenerate * eye.Distance(center) * up.Modulus())
+        return std::nullopt;
     CameraState state;
     state.eye = eye;
     state.center = center;

@@ -33,7 +33,8 @@ CameraState readCameraState(const Graphic3d_Camera& camera);
 void applyCameraState(Graphic3d_Camera& camera, const CameraState& state);
 // {"eye", "center", "up", "scale", "perspective"}
 QJsonObject cameraStateToJson(const CameraState& state);
-// Empty for a state without a usable up vector or with eye and centre coinciding.
+// Empty for a state whose up vector is missing, zero or along the line of sight, or whose eye
+// and centre coincide.
 std::optional<CameraState> cameraStateFromJson(const QJsonObject& json);
 
 // Turns the camera about the pivot: dx about the up direction, dy about the side direction,

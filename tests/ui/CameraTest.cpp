@@ -1,7 +1,4 @@
 #include "view/Camera.h"
-#include "view/RenderCapture.h"
-
-#include <BRepBndLib.hxx>
 
 #include <QJsonArray>
 #include <gtest/gtest.h>
@@ -53,6 +50,7 @@ TEST(CameraTest, UnusableStatesAreRejectedAndBadScalesKept)
         {{"eye", eye}, {"center", origin}, {"up", origin}},
         {{"eye", eye}, {"center", origin}, {"up", "nach oben"}},
         {{"eye", eye}, {"center", eye}, {"up", up}},
+        {{"eye", eye}, {"center", origin}, {"up", QJsonArray{0, 0, -2}}},
     };
     for (const QJsonObject& json : rejected)
         EXPECT_FALSE(cameraStateFromJson(json));
@@ -114,62 +112,6 @@ TEST(CameraTest, RayPlaneHitMissesParallelAndInPlaneRays)
     EXPECT_LT(hit->Distance(gp_Pnt(1, 2, 0)), eps);
     EXPECT_FALSE(rayPlaneHit(gp_Lin(gp_Pnt(0, 0, 1), gp::DX()), ground));
     EXPECT_FALSE(rayPlaneHit(gp_Lin(gp::Origin(), gp::DY()), ground));
-}
-
-TEST(CameraTest, SectionPlaneIsCappedAndHatched)
-{
-    const Quantity_Color magenta(1.0, 0.17, 0.84, Quantity_TOC_sRGB);
-    const Handle(Graphic3d_ClipPlane) plane =
-        makeSectionPlane(gp_Pln(gp_Pnt(0, 0, 7), gp::DZ()), magenta);
-    EXPECT_TRUE(plane->IsCapping());
-    EXPECT_TRUE(plane->IsHatchOn());
-    EXPECT_EQ(plane->CappingHatch(), Aspect_HS_DIAGONAL_45);
-    EXPECT_FALSE(plane->ToUseObjectMaterial());
-    // The aspect's interior colour is what the capping is drawn with.
-    EXPECT_TRUE(plane->CappingAspect()->InteriorColor().IsEqual(magenta));
-    EXPECT_NEAR(plane->GetEquation().w(), -7.0, eps);
-}
-
-TEST(CameraTest, RenderingParametersOfTheModes)
-{
-    Graphic3d_RenderingParams params;
-    params.IsAntialiasingEnabled = false;
-    applyRenderingParams(params, 1, false, false);
-    EXPECT_EQ(params.Method, Graphic3d_RM_RAYTRACING);
-    EXPECT_FALSE(params.IsGlobalIlluminationEnabled);
-    EXPECT_FALSE(params.IsShadowEnabled);
-    EXPECT_FALSE(params.IsReflectionEnabled);
-    EXPECT_TRUE(params.IsAntialiasingEnabled);
-    EXPECT_TRUE(params.IsTransparentShadowEnabled);
-    EXPECT_EQ(params.RaytracingDepth, 4);
-    EXPECT_EQ(params.ToneMappingMethod, Graphic3d_ToneMappingMethod_Filmic);
-
-    applyRenderingParams(params, 2, true, true);
-    EXPECT_TRUE(params.IsGlobalIlluminationEnabled);
-    EXPECT_EQ(params.SamplesPerPixel, 1);
-    EXPECT_TRUE(params.IsShadowEnabled && params.IsReflectionEnabled);
-
-    applyRenderingParams(params, -4, false, false);
-    EXPECT_EQ(params.Method, Graphic3d_RM_RASTERIZATION);
-    EXPECT_FALSE(params.IsGlobalIlluminationEnabled);
-    // Mode 0 leaves the ray-tracing settings as they were.
-    EXPECT_TRUE(params.IsShadowEnabled);
-}
-
-TEST(CameraTest, GroundLiesUnderTheModelAndScalesWithIt)
-{
-    EXPECT_TRUE(makeGround(Bnd_Box()).IsNull());
-    Bnd_Box box(gp_Pnt(0, 0, 2), gp_Pnt(100, 40, 30));
-    const Handle(AIS_Shape) ground = makeGround(box);
-    ASSERT_FALSE(ground.IsNull());
-    Bnd_Box groundBox;
-    BRepBndLib::Add(ground->Shape(), groundBox);
-    double x0, y0, z0, x1, y1, z1;
-    groundBox.Get(x0, y0, z0, x1, y1, z1);
-    // Half size three times the largest extent, 0.01 below the model.
-    EXPECT_NEAR(x1 - x0, 600.0, 1e-5);
-    EXPECT_NEAR((y0 + y1) / 2, 20.0, 1e-5);
-    EXPECT_NEAR((z0 + z1) / 2, 1.99, 1e-5);
 }
 
 } // namespace

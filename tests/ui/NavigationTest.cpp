@@ -48,16 +48,6 @@ TEST(NavigationTest, MouseGestureTablesOfBothSchemes)
     EXPECT_EQ(gestureMap(1), scheme1);
 }
 
-TEST(NavigationTest, QtButtonsAndModifiersBecomeControllerKeys)
-{
-    EXPECT_EQ(toVKeyMouse(Qt::LeftButton | Qt::RightButton),
-              Aspect_VKeyMouse_LeftButton | Aspect_VKeyMouse_RightButton);
-    EXPECT_EQ(toVKeyMouse(Qt::MiddleButton), Aspect_VKeyMouse_MiddleButton);
-    EXPECT_EQ(toVKeyFlags(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier),
-              Aspect_VKeyFlags_SHIFT | Aspect_VKeyFlags_CTRL | Aspect_VKeyFlags_ALT);
-    EXPECT_EQ(toVKeyFlags(Qt::MetaModifier), Aspect_VKeyFlags_NONE);
-}
-
 struct WheelCase {
     const char* name;
     bool touchpadDevice;
@@ -185,17 +175,6 @@ TEST(NavigationTest, HeldBackPressesBecomeClicksOrDrags)
         EXPECT_EQ(tracker.deferredButton(), 0) << c.name;
         EXPECT_FALSE(tracker.dragged()) << c.name;
     }
-}
-
-TEST(NavigationTest, HeldBackPressIgnoresOtherButtons)
-{
-    PressTracker tracker;
-    ASSERT_TRUE(tracker.press(Qt::RightButton, QPointF(0, 0), false));
-    // Moves without the held-back button and other buttons' releases pass through.
-    EXPECT_EQ(tracker.move(QPointF(20, 0), Qt::LeftButton), PressTracker::Move::Pass);
-    EXPECT_EQ(tracker.release(Qt::LeftButton), PressTracker::Release::Pass);
-    EXPECT_EQ(tracker.release(Qt::RightButton), PressTracker::Release::ContextMenu);
-    EXPECT_EQ(tracker.release(Qt::RightButton), PressTracker::Release::Pass);
 }
 
 } // namespace
