@@ -93,9 +93,11 @@ TEST(NavigationTest, WheelAndTouchpadRules)
          {NavAction::Orbit, 6, -4}},
     };
     for (const WheelCase& c : cases) {
+        const QPointingDevice* device =
+            c.touchpadDevice ? &touchpad : QPointingDevice::primaryPointingDevice();
         const QWheelEvent event(QPointF(10, 10), QPointF(10, 10), c.pixel, c.angle, Qt::NoButton,
                                 c.modifiers, c.phase, c.inverted, Qt::MouseEventNotSynthesized,
-                                c.touchpadDevice ? &touchpad : QPointingDevice::primaryPointingDevice());
+                                device);
         const NavAction a = wheelAction(event, c.touchpadNavigation);
         EXPECT_EQ(a.kind, c.expected.kind) << c.name;
         EXPECT_DOUBLE_EQ(a.dx, c.expected.dx) << c.name;
