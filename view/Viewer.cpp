@@ -1,5 +1,3 @@
-#include <OpenGl_Context.hxx>
-
 #include "view/Viewer.h"
 
 #include "app/theme/Theme.h"
@@ -10,17 +8,18 @@
 #include <Aspect_DisplayConnection.hxx>
 #include <Aspect_NeutralWindow.hxx>
 #include <Graphic3d_TransformPers.hxx>
+#include <Image_AlienPixMap.hxx>
+#include <OpenGl_Context.hxx>
 #include <OpenGl_FrameBuffer.hxx>
 #include <OpenGl_GraphicDriver.hxx>
 #include <OpenGl_View.hxx>
 #include <OpenGl_Window.hxx>
-#include <Image_AlienPixMap.hxx>
 #include <Prs3d_ShadingAspect.hxx>
 #include <V3d_AmbientLight.hxx>
 #include <V3d_DirectionalLight.hxx>
 #include <V3d_ImageDumpOptions.hxx>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -49,6 +48,13 @@ public:
         ctx->SetFrameBufferSRGB(true, false);
     }
 };
+
+Handle(Graphic3d_Camera) copyOf(const Handle(Graphic3d_Camera)& camera)
+{
+    Handle(Graphic3d_Camera) copy = new Graphic3d_Camera();
+    copy->Copy(camera);
+    return copy;
+}
 
 Handle(OpenGl_Context) glContextOf(const Handle(V3d_View)& view)
 {
@@ -425,7 +431,7 @@ void Viewer::keyPressEvent(QKeyEvent* e)
         QOpenGLWidget::keyPressEvent(e);
         return;
     }
-    applyNavigation(action, mapFromGlobal(QCursor::pos()));
+    applyNavigation(action, QPointF());
 }
 
 bool Viewer::event(QEvent* e)
@@ -499,17 +505,6 @@ void Viewer::animateFrom(const Handle(Graphic3d_Camera)& start, double seconds)
     animation->StartTimer(0.0, 1.0, true, false);
     update();
 }
-
-namespace {
-
-Handle(Graphic3d_Camera) copyOf(const Handle(Graphic3d_Camera)& camera)
-{
-    Handle(Graphic3d_Camera) copy = new Graphic3d_Camera();
-    copy->Copy(camera);
-    return copy;
-}
-
-} // namespace
 
 void Viewer::setViewOrientation(V3d_TypeOfOrientation orientation, bool animate)
 {
