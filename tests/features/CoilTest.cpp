@@ -37,8 +37,8 @@ Spring spring(const QJsonObject& params)
         return s;
     const TopoDS_Shape& shape = part.state.bodies.begin()->second.shape;
     s.volume = shapeVolume(shape);
-    s.signedVolume = TestPart::signedVolume(shape);
-    s.solids = TestPart::count(shape, TopAbs_SOLID);
+    s.signedVolume = signedVolume(shape);
+    s.solids = countOf(shape, TopAbs_SOLID);
     s.box = TestPart::box(shape);
     return s;
 }

@@ -195,7 +195,7 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     // The body loses that edge: the resolver's message, and no axis is written.
     state.axes.clear();
     state.bodies[100].shape = BRepPrimAPI_MakeBox(gp_Pnt(-50, -50, -50), 5, 5, 5).Shape();
-    EXPECT_EQ(TestPart::failure([&] { execAxis(context); }),
+    EXPECT_EQ(errorOf([&] { execAxis(context); }),
               "Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
     EXPECT_TRUE(state.axes.empty());
 }

@@ -18,9 +18,9 @@ std::map<int, std::vector<TopoDS_Edge>> resolve(TestPart& part, const QJsonArray
     return resolveFilletEdges(ExecContext{part.doc, *f, part.state}, "edges");
 }
 
-QString errorOf(TestPart& part, const QJsonArray& edges)
+QString selectionError(TestPart& part, const QJsonArray& edges)
 {
-    return TestPart::failure([&] { resolve(part, edges); });
+    return errorOf([&] { resolve(part, edges); });
 }
 
 } // namespace
@@ -90,19 +90,19 @@ TEST(FilletEdges, NothingToRoundOrGone)
     const TopoDS_Shape corner = TopExp_Explorer(solid, TopAbs_VERTEX).Current();
     QJsonObject vertex{{"kind", "vertex"}, {"body", box}, {"sig", describeShape(corner).toJson()}};
 
-    EXPECT_EQ(errorOf(part, {}), none);
-    EXPECT_EQ(errorOf(part, {vertex}), none);
-    EXPECT_EQ(errorOf(part, {QJsonObject{{"kind", "body"}, {"id", box}}, box}), none);
-    EXPECT_EQ(errorOf(part, {vertex, TestPart::origin(-11)}), none);
+    EXPECT_EQ(selectionError(part, {}), none);
+    EXPECT_EQ(selectionError(part, {vertex}), none);
+    EXPECT_EQ(selectionError(part, {QJsonObject{{"kind", "body"}, {"id", box}}, box}), none);
+    EXPECT_EQ(selectionError(part, {vertex, TestPart::origin(-11)}), none);
     // A vertex next to an edge is skipped without harm.
     const TopoDS_Shape edge = TopExp_Explorer(solid, TopAbs_EDGE).Current();
     EXPECT_EQ(resolve(part, {vertex, edgeRef(box, edge)}).at(box).size(), 1u);
 
-    EXPECT_EQ(errorOf(part, {edgeRef(box, edge), edgeRef(box + 1, edge)}),
+    EXPECT_EQ(selectionError(part, {edgeRef(box, edge), edgeRef(box + 1, edge)}),
               QStringLiteral("Bezugskörper existiert nicht mehr"));
     part.state.bodies[box].shape =
         BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 100), gp::DZ()), 2, 3).Shape();
     const TopoDS_Shape face = TestPart::subShapeAt(solid, TopAbs_FACE, gp_Pnt(5, 5, 10));
-    EXPECT_EQ(errorOf(part, {faceRef(box, face)}),
+    EXPECT_EQ(selectionError(part, {faceRef(box, face)}),
               QStringLiteral("Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen"));
 }

@@ -21,7 +21,7 @@ constexpr double pi = std::numbers::pi;
 // A 10 x 10 square with its corner at the plane's origin.
 int squareSketch(TestPart& part, const gp_Ax3& plane = gp_Ax3())
 {
-    return part.sketch(plane, [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 0, 0, 10, 10); });
+    return part.sketch(plane, [](qor::sketch::Sketch& s) { addOutline(s, 0, 0, 10, 10); });
 }
 
 QJsonObject extrude(int sketchId, const QString& extent, const QString& distance,
@@ -60,8 +60,8 @@ TEST(Extrude, DistancesAndExtents)
     two["distance2"] = "10 mm";
     ASSERT_EQ(part.run("extrude", two, &f), QString());
     const TopoDS_Shape& both = part.state.bodies.at(f->id * 100).shape;
-    EXPECT_EQ(TestPart::count(both, TopAbs_SOLID), 1);
-    EXPECT_EQ(TestPart::count(both, TopAbs_FACE), 6); // the two halves merged into one block
+    EXPECT_EQ(countOf(both, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(both, TopAbs_FACE), 6); // the two halves merged into one block
     EXPECT_NEAR(part.volume(f->id * 100), 3000.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, 0, -10, 10, 10, 20));
 
@@ -91,7 +91,7 @@ TEST(Extrude, ThroughAllReachesPastEveryBody)
     // With a body in the model the length follows its bounding box.
     TestPart part;
     const int big = part.sketch(
-        gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, -50, -50, 50, 50); });
+        gp_Ax3(), [](qor::sketch::Sketch& s) { addOutline(s, -50, -50, 50, 50); });
     ASSERT_EQ(part.run("extrude", extrude(big, "sym", "60")), QString());
     const int hole = squareSketch(part, gp_Ax3(gp_Pnt(0, 0, 40), gp::DZ(), gp::DX()));
     ASSERT_EQ(part.run("extrude", extrude(hole, "allboth", "0", "cut"), &f), QString());
@@ -99,7 +99,7 @@ TEST(Extrude, ThroughAllReachesPastEveryBody)
     const double reach = throughAllDistance(part.state, gp_Pnt(0, 0, 40));
     EXPECT_GT(reach, 2 * std::hypot(50.0, 50.0, 70.0));
     EXPECT_TRUE(boxIs(tool, 0, 0, 40 - reach, 10, 10, 40 + reach, 1e-6));
-    EXPECT_NEAR(part.totalVolume(), 100 * 100 * 60 - 10 * 10 * 60, 1e-6);
+    EXPECT_NEAR(totalVolume(part.state), 100 * 100 * 60 - 10 * 10 * 60, 1e-6);
 }
 
 TEST(Extrude, DistancesMustBePositive)
@@ -152,7 +152,7 @@ TEST(Extrude, TaperInclinesTheWalls)
     tiny["taper"] = 0.5e-9;
     ASSERT_EQ(part.run("extrude", tiny, &f), QString());
     EXPECT_NEAR(part.volume(f->id * 100), 1000.0, 1e-9);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 6);
 
     // Walls that would meet before the distance is reached.
     QJsonObject steep = extrude(sk, "dist", "10");
@@ -168,15 +168,15 @@ TEST(Extrude, TaperedSeparateRegionsStayApart)
 {
     TestPart part;
     const int sk = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, 0, 0, 10, 10);
-        TestPart::rectangle(s, 30, 0, 40, 10);
+        addOutline(s, 0, 0, 10, 10);
+        addOutline(s, 30, 0, 40, 10);
     });
     QJsonObject params = extrude(sk, "sym", "8");
     params["taper"] = "-3";
     Feature* f = nullptr;
     ASSERT_EQ(part.run("extrude", params, &f), QString());
     const TopoDS_Shape& tool = part.state.bodies.at(f->id * 100).shape;
-    EXPECT_EQ(TestPart::count(tool, TopAbs_SOLID), 2);
+    EXPECT_EQ(countOf(tool, TopAbs_SOLID), 2);
     const double top = 10.0 - 2.0 * 8.0 * std::tan(3.0 * pi / 180.0);
     EXPECT_NEAR(part.volume(f->id * 100), 2 * 8.0 / 3.0 * (100.0 + top * top + 10.0 * top), 1e-4);
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, 0, -4, 40, 10, 4));
@@ -187,16 +187,16 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
     TestPart part;
     const int base = squareSketch(part);
     ASSERT_EQ(part.run("extrude", extrude(base, "dist", "10")), QString());
-    ASSERT_NEAR(part.totalVolume(), 1000.0, 1e-6);
+    ASSERT_NEAR(totalVolume(part.state), 1000.0, 1e-6);
 
     // A sketch on the block's top face whose normal points away from the block.
     const int onTop =
         part.sketch(gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX()),
-                    [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
+                    [](qor::sketch::Sketch& s) { addOutline(s, 2, 2, 6, 6); });
     const int counter = part.state.bodyCounter;
     Feature* cut = nullptr;
     ASSERT_EQ(part.run("extrude", extrude(onTop, "dist", "3", "cut"), &cut), QString());
-    EXPECT_NEAR(part.totalVolume(), 1000.0 - 16.0 * 3.0, 1e-6);
+    EXPECT_NEAR(totalVolume(part.state), 1000.0 - 16.0 * 3.0, 1e-6);
     EXPECT_EQ(part.state.bodies.size(), 1u);
     EXPECT_EQ(part.state.bodyCounter, counter);
     EXPECT_TRUE(boxIs(TestPart::box(part.state.tools.at(cut->id).shape), 2, 2, 7, 6, 6, 10));
@@ -204,11 +204,11 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
 
     // With "flip" the tool is built once as asked; missing leaves the block alone.
     const int below =
-        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
+        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { addOutline(s, 2, 2, 6, 6); });
     QJsonObject flipped = extrude(below, "dist", "3", "cut");
     flipped["flip"] = true;
     ASSERT_EQ(part.run("extrude", flipped, &cut), QString());
-    EXPECT_NEAR(part.totalVolume(), 1000.0 - 48.0, 1e-6);
+    EXPECT_NEAR(totalVolume(part.state), 1000.0 - 48.0, 1e-6);
     EXPECT_TRUE(boxIs(TestPart::box(part.state.tools.at(cut->id).shape), 2, 2, -3, 6, 6, 0));
 
     // A join never retries, whatever volume results.
@@ -226,18 +226,18 @@ TEST(Extrude, RetryForgetsTheWarningOfTheFirstAttempt)
     // Half a millimetre above the block: the first tool reaches no body at all.
     const int above =
         part.sketch(gp_Ax3(gp_Pnt(0, 0, 10.5), gp::DZ(), gp::DX()),
-                    [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
+                    [](qor::sketch::Sketch& s) { addOutline(s, 2, 2, 6, 6); });
     Feature* cut = nullptr;
     ASSERT_EQ(part.run("extrude", extrude(above, "dist", "3", "cut"), &cut), QString());
     EXPECT_TRUE(cut->warning.isEmpty()) << cut->warning.toStdString();
-    EXPECT_NEAR(part.totalVolume(), 1000.0 - 16.0 * 2.5, 1e-6);
+    EXPECT_NEAR(totalVolume(part.state), 1000.0 - 16.0 * 2.5, 1e-6);
 
     // A cut that misses both ways keeps the warning of its last attempt.
     const int far = part.sketch(gp_Ax3(gp_Pnt(0, 0, 50), gp::DZ(), gp::DX()),
-                                [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 2, 2, 6, 6); });
+                                [](qor::sketch::Sketch& s) { addOutline(s, 2, 2, 6, 6); });
     ASSERT_EQ(part.run("extrude", extrude(far, "dist", "3", "cut"), &cut), QString());
     EXPECT_EQ(cut->warning, QStringLiteral("Kein Körper im Wirkbereich"));
-    EXPECT_NEAR(part.totalVolume(), 1000.0 - 16.0 * 2.5, 1e-6);
+    EXPECT_NEAR(totalVolume(part.state), 1000.0 - 16.0 * 2.5, 1e-6);
 }
 
 namespace {
@@ -246,7 +246,7 @@ namespace {
 QJsonObject revolve(TestPart& part, const QString& angle)
 {
     const int sk =
-        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 5, 0, 10, 10); });
+        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { addOutline(s, 5, 0, 10, 10); });
     return {{"profile", TestPart::wholeSketch(sk)},
             {"axis", QJsonObject{{"kind", "origin"}, {"id", -12}}},
             {"angle", angle},
@@ -275,10 +275,10 @@ TEST(Revolve, VolumesFollowPappus)
     // Rounding just short of a full turn still closes it; 359.99 does not.
     ASSERT_EQ(part.run("revolve", revolve(part, "359.9999999995"), &f), QString());
     EXPECT_NEAR(part.volume(f->id * 100), full, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 4);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 4);
     ASSERT_EQ(part.run("revolve", revolve(part, "359.99"), &f), QString());
     EXPECT_NEAR(part.volume(f->id * 100), full * 359.99 / 360.0, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 6);
 
     EXPECT_EQ(part.run("revolve", revolve(part, "0")),
               QStringLiteral("Winkel muss ungleich 0 sein"));

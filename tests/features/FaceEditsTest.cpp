@@ -54,7 +54,7 @@ TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
     const int body = part.cube(20);
     ASSERT_EQ(part.run("draft", draft({part.faceAt(body, gp_Pnt(10, 0, 10))}, "3 deg")), QString());
     EXPECT_NEAR(part.volume(body), 8000.0 - wedge(3), 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
     EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
 
     // Pulled the other way, the face leans outwards.
@@ -124,9 +124,9 @@ TEST(OffsetFaces, PlanarFacesGrowAndShrinkTheBody)
     const gp_Pnt top(0, 0, 10);
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, top)}, "5 mm")), QString());
     EXPECT_NEAR(part.volume(body), 1500.0, 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
     EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 15));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
 
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 15))}, "-10")),
               QString());
@@ -136,7 +136,7 @@ TEST(OffsetFaces, PlanarFacesGrowAndShrinkTheBody)
     // The bottom face is reversed on its plane; it still moves outwards.
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 0))}, "5")),
               QString());
-    EXPECT_NEAR(part.signedVolume(body), 1000.0, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(body)), 1000.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(body), -5, -5, -5, 5, 5, 5));
 
     EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 5))}, "0")),
@@ -159,7 +159,7 @@ TEST(OffsetFaces, EachBodyMovesOnlyItsOwnFaces)
     EXPECT_NEAR(part.volume(right), 1500.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(left), -5, -5, 0, 5, 5, 15));
     EXPECT_TRUE(boxIs(part.box(right), 45, -5, 0, 60, 5, 10));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(left).shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(part.state.bodies.at(left).shape, TopAbs_SOLID), 1);
 }
 
 TEST(OffsetFaces, CurvedFacesUseTheOffsetAlgorithm)
@@ -168,16 +168,16 @@ TEST(OffsetFaces, CurvedFacesUseTheOffsetAlgorithm)
     const int cyl = part.addBody(BRepPrimAPI_MakeCylinder(5, 10).Shape());
     const gp_Pnt side(0, 0, 5);
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "2")), QString());
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 49 * 10, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 49 * 10, 1e-6);
     EXPECT_TRUE(boxIs(part.box(cyl), -7, -7, 0, 7, 7, 10));
 
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")), QString());
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 9 * 10, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 9 * 10, 1e-6);
 
     EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")),
               QStringLiteral(
                   "Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"));
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 9 * 10, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 9 * 10, 1e-6);
 }
 
 TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
@@ -187,8 +187,8 @@ TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
     ASSERT_NEAR(part.volume(holed), 8000.0 - pi * 9 * 20, 1e-6);
     ASSERT_EQ(part.run("delete_faces", deleteFaces({part.faceAt(holed, gp_Pnt(0, 0, 10))})),
               QString());
-    EXPECT_NEAR(part.signedVolume(holed), 8000.0, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(holed).shape, TopAbs_FACE), 6);
+    EXPECT_NEAR(signedVolume(part.shape(holed)), 8000.0, 1e-6);
+    EXPECT_EQ(countOf(part.state.bodies.at(holed).shape, TopAbs_FACE), 6);
 
     // Two bodies, each closed on its own.
     const int a = part.addBody(holedCube(50));

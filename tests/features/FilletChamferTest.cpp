@@ -48,8 +48,8 @@ TEST(Fillet, ConstantRadius)
     ASSERT_EQ(part.run("fillet", params), QString());
     EXPECT_NEAR(part.volume(body), 7982.83, 0.01);
     EXPECT_NEAR(part.volume(body), 8000.0 - filletLoss(2, 20), 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
     EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
     EXPECT_EQ(part.state.bodies.size(), 1u);
 
@@ -90,7 +90,7 @@ TEST(Fillet, VariableRadiusRunsFromStartToEnd)
     // Between the constant fillets of the two end radii, near the linear law.
     const double linear = (1.0 - pi / 4.0) * (10.0 / 3.0) * (27.0 - 1.0);
     EXPECT_NEAR(part.volume(body), 8000.0 - linear, 1.0);
-    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
 }
 
 TEST(Fillet, RefusedRadiiAndSelections)
@@ -126,8 +126,8 @@ TEST(Chamfer, EqualTwoDistancesAndAngle)
     ASSERT_EQ(part.run("chamfer", chamfer({part.edgeAt(body, topRight)}, "equal", "1 mm")),
               QString());
     EXPECT_NEAR(part.volume(body), 7990.0, 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
 
     // Any other mode text is equal distances, ignoring a broken second distance.
     TestPart other;

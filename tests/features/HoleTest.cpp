@@ -74,7 +74,7 @@ double drilled(double thickness, QJsonObject params)
 
 bool isSound(const TopoDS_Shape& shape)
 {
-    return BRepCheck_Analyzer(shape).IsValid() && TestPart::count(shape, TopAbs_SOLID) == 1;
+    return BRepCheck_Analyzer(shape).IsValid() && countOf(shape, TopAbs_SOLID) == 1;
 }
 
 } // namespace
@@ -121,7 +121,7 @@ TEST(Hole, PointsComeFromTheSketch)
     TestPart part;
     const int body = plate(part, 10);
     const int lines = part.sketch(topOf(10), [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, -5, -5, 5, 5);
+        addOutline(s, -5, -5, 5, 5);
         s.addArcAt(false, 0, 0, 3, 0, 0, 3);
     });
     EXPECT_EQ(part.run("hole", hole(lines)), "Die Skizze enthält keine Punkte für Bohrungen");
@@ -327,7 +327,7 @@ TEST(Hole, ModelledThreadCutsItsGroove)
     // elsewhere on the plate the record removes what the hole removed.
     const ToolRecord& record = part.state.tools.rbegin()->second;
     EXPECT_EQ(record.op, "cut");
-    ASSERT_EQ(TestPart::count(record.shape, TopAbs_SOLID), 1);
+    ASSERT_EQ(countOf(record.shape, TopAbs_SOLID), 1);
     TestPart probe;
     plate(probe, 10);
     const double drill = pi * 6.25 * (throughAllDistance(probe.state, gp_Pnt(0, 0, 10)) + 0.05);
@@ -377,7 +377,7 @@ TEST(Hole, ModelledThreadHandAndCounterbore)
     const double groove = grooveInSlab(2.45, 3.0, 1.0, 11.0, 2.5, 3.0, 6.4, 10.0);
     EXPECT_NEAR(removed, 2 * (hole + groove), 2e-3 * 2 * groove);
     EXPECT_EQ(part.state.threads.size(), 2u);
-    EXPECT_EQ(TestPart::count(part.state.tools.rbegin()->second.shape, TopAbs_SOLID), 2);
+    EXPECT_EQ(countOf(part.state.tools.rbegin()->second.shape, TopAbs_SOLID), 2);
     EXPECT_TRUE(isSound(part.state.bodies.begin()->second.shape));
 }
 

@@ -76,7 +76,7 @@ TEST(ImportFeature, WholeShapeAsOneBody)
     ASSERT_EQ(part.run("import", importParams(threeSolids(), false), &f), QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_EQ(part.state.bodies.at(f->id * 100).name, QStringLiteral("A"));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 3);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 3);
     EXPECT_NEAR(part.volume(f->id * 100), 36.0, 1e-9);
     EXPECT_EQ(part.doc.appearance.at(f->id * 100).r, 1.0);
 

@@ -22,7 +22,7 @@ int squareAt(TestPart& part, double z, double half)
 {
     return part.sketch(gp_Ax3(gp_Pnt(0, 0, z), gp::DZ(), gp::DX()),
                        [half](qor::sketch::Sketch& s) {
-                           TestPart::rectangle(s, -half, -half, half, half);
+                           addOutline(s, -half, -half, half, half);
                        });
 }
 
@@ -50,7 +50,7 @@ TEST(Loft, SquaresGiveFrustums)
         const int body = f->id * 100;
         EXPECT_NEAR(part.volume(body), frustum(10, 10, 4), 1e-6) << ruled;
         EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 10));
-        EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
+        EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
     }
 
     // Picked top first the solid is the same.
@@ -206,8 +206,8 @@ TEST(Sweep, RingStaysATube)
               QString());
     const TopoDS_Shape& tube = part.state.bodies.at(f->id * 100).shape;
     EXPECT_NEAR(part.volume(f->id * 100), pi * (25 - 9) * 30, 1e-6);
-    EXPECT_EQ(TestPart::count(tube, TopAbs_SOLID), 1);
-    EXPECT_EQ(TestPart::count(tube, TopAbs_FACE), 4); // outside, inside, two annular ends
+    EXPECT_EQ(countOf(tube, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(tube, TopAbs_FACE), 4); // outside, inside, two annular ends
 
     // Along the bend as well.
     const int arc = quarterArc(part);
@@ -224,7 +224,7 @@ TEST(Sweep, RingStaysATube)
     const QJsonArray both{regionRef(ring, 4, 0), regionRef(ring, 0, 0)};
     ASSERT_EQ(part.run("sweep", sweep(both, line, "corrected"), &f), QString());
     EXPECT_NEAR(part.volume(f->id * 100), pi * 25 * 30, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 3);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 3);
 }
 
 TEST(Sweep, FoldingSweepsFail)
@@ -306,10 +306,10 @@ TEST(LoftSweep, SaveLoadRecomputeKeepsTheVolumes)
         return f->id;
     };
     const int base = sketchOn(-1, "0", [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, -5, -5, 5, 5);
+        addOutline(s, -5, -5, 5, 5);
     });
     const int top = sketchOn(-1, "10 mm", [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, -2, -2, 2, 2);
+        addOutline(s, -2, -2, 2, 2);
     });
     Feature* lofted = doc.addFeature(
         "loft", loft({regionRef(base, 0, 0), regionRef(top, 0, 0)}, true));

@@ -43,8 +43,8 @@ TEST(Mirror, BodiesJoinedOrAdded)
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_NEAR(part.volume(body), 2000, 1e-6);
     EXPECT_TRUE(boxIs(part.box(body), -10, -5, 0, 10, 5, 10));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
 
     TestPart separate;
     const int original = cube(separate);
@@ -61,7 +61,7 @@ TEST(Mirror, BodiesJoinedOrAdded)
     EXPECT_EQ(copy.name, QStringLiteral("Körper 2"));
     EXPECT_TRUE(boxIs(TestPart::box(copy.shape), 0, -5, -10, 10, 5, 0));
     // A reflection must not leave the copy inside out.
-    EXPECT_NEAR(TestPart::signedVolume(copy.shape), 1000, 1e-6);
+    EXPECT_NEAR(signedVolume(copy.shape), 1000, 1e-6);
     EXPECT_TRUE(inside(copy.shape, 5, 0, -5));
 }
 
@@ -85,7 +85,7 @@ TEST(Mirror, InAConstructionPlaneThroughTheBody)
     params["join"] = false;
     ASSERT_EQ(part.run("mirror", params, &f), QString());
     EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, -5, 0, 10, 5, 10));
-    EXPECT_NEAR(part.signedVolume(f->id * 100), 1000, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(f->id * 100)), 1000, 1e-6);
 
     params["plane"] = QJsonObject{{"kind", "feature"}, {"id", 999}};
     EXPECT_EQ(part.run("mirror", params), QStringLiteral("Bezugsebene existiert nicht mehr"));

@@ -216,7 +216,7 @@ TEST(PatternRect, NewBodyCopiesJoinTheirOriginal)
     const int body = source->id * 100;
     EXPECT_NEAR(part.volume(body), 20 * 10 * 10, 1e-6);
     EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 15, 5, 10));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
     EXPECT_EQ(part.state.tools.at(f->id).op, QStringLiteral("join"));
 
     // A pattern can be patterned again: its own record is the copies' tool.
@@ -235,7 +235,7 @@ TEST(PatternRect, BodiesJoinedOrAdded)
               QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_NEAR(part.volume(body), 3 * 8, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_SOLID), 3);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SOLID), 3);
     EXPECT_TRUE(boxIs(part.box(body), -1, -1, 0, 11, 1, 2));
 
     // Picked twice, the body is still copied once.
@@ -446,7 +446,7 @@ TEST(PatternCore, SourceFeaturesAndTheirRecords)
               QStringLiteral("Features zum Vervielfältigen auswählen"));
     // The plane of a sketch leaves no tool; neither does an unknown id.
     const int sk =
-        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 0, 0, 1, 1); });
+        part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) { addOutline(s, 0, 0, 1, 1); });
     const QString noTool = QStringLiteral(
         "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)");
     EXPECT_EQ(part.run("pattern_rect", features({sk})), noTool);

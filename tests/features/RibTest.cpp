@@ -66,7 +66,7 @@ TEST(Rib, FillsTheCornerUpToTheLine)
     ASSERT_EQ(part.state.bodies.size(), 1u);
     const TopoDS_Shape& ribbed = part.state.bodies.at(body).shape;
     EXPECT_NEAR(part.volume(body), 14000.0 + 3.0 * 200.0, 1e-6);
-    EXPECT_EQ(TestPart::count(ribbed, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(ribbed, TopAbs_SOLID), 1);
     EXPECT_TRUE(boxIs(part.box(body), 0, 0, 0, 40, 40, 20));
 
     // Centred on the sketch plane, up to the line and no further.
@@ -115,7 +115,7 @@ TEST(Rib, ChoosesTheBody)
     TestPart part;
     // A block far off first, then the L: without targets the L takes the rib.
     const int far = part.sketch(gp_Ax3(gp_Pnt(200, 0, 0), gp::DZ(), gp::DX()),
-                                [](qor::sketch::Sketch& s) { TestPart::rectangle(s, 0, 0, 5, 5); });
+                                [](qor::sketch::Sketch& s) { addOutline(s, 0, 0, 5, 5); });
     const int block = part.body(
         "extrude", {{"profile", TestPart::wholeSketch(far)}, {"distance", "5"}, {"op", "new"}});
     const int body = lBody(part);

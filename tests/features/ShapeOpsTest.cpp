@@ -29,8 +29,6 @@ TopoDS_Wire square()
         .Wire();
 }
 
-const auto failure = TestPart::failure;
-
 } // namespace
 
 TEST(ShapeOps, PrismAndTransform)
@@ -66,14 +64,14 @@ TEST(ShapeOps, FuseAll)
     const TopoDS_Shape b = BRepPrimAPI_MakeBox(gp_Pnt(5, 0, 0), 10, 10, 10).Shape();
     const TopoDS_Shape c = BRepPrimAPI_MakeBox(gp_Pnt(10, 0, 0), 10, 10, 10).Shape();
     const TopoDS_Shape block = fuseAll({a, b, c});
-    EXPECT_EQ(TestPart::count(block, TopAbs_SOLID), 1);
-    EXPECT_EQ(TestPart::count(block, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(block, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(block, TopAbs_FACE), 6);
     EXPECT_NEAR(shapeVolume(block), 2000.0, 1e-9);
 
     // Apart: both kept.
     const TopoDS_Shape far = BRepPrimAPI_MakeBox(gp_Pnt(50, 0, 0), 1, 1, 1).Shape();
     const TopoDS_Shape pair = fuseAll({a, far});
-    EXPECT_EQ(TestPart::count(pair, TopAbs_SOLID), 2);
+    EXPECT_EQ(countOf(pair, TopAbs_SOLID), 2);
     EXPECT_NEAR(shapeVolume(pair), 1001.0, 1e-9);
 }
 
@@ -81,9 +79,9 @@ TEST(ShapeOps, TaperedPrismRefusesBadDistances)
 {
     const TopoDS_Face face = BRepBuilderAPI_MakeFace(square(), true);
     const QString message = QStringLiteral("Abstand muss größer als 0 sein");
-    EXPECT_EQ(failure([&] { taperedPrism(0.0, face, gp::DZ(), 0.0); }), message);
-    EXPECT_EQ(failure([&] { taperedPrism(5.0, face, gp::DZ(), -1.0); }), message);
-    EXPECT_EQ(failure([&] {
+    EXPECT_EQ(errorOf([&] { taperedPrism(0.0, face, gp::DZ(), 0.0); }), message);
+    EXPECT_EQ(errorOf([&] { taperedPrism(5.0, face, gp::DZ(), -1.0); }), message);
+    EXPECT_EQ(errorOf([&] {
                   taperedPrism(0.0, face, gp::DZ(), std::numeric_limits<double>::quiet_NaN());
               }),
               message);

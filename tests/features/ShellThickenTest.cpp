@@ -46,7 +46,7 @@ TEST(Shell, OpenAtTheTopInwardAndOutward)
     Feature* f = nullptr;
     ASSERT_EQ(part.run("shell", shell({part.faceAt(body, cubeTop)}, "2 mm", "in"), &f), QString());
     EXPECT_NEAR(part.volume(body), 3392.0, 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
     EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
     EXPECT_EQ(part.state.tools.count(f->id), 0u);
 
@@ -57,7 +57,7 @@ TEST(Shell, OpenAtTheTopInwardAndOutward)
     ASSERT_EQ(out.run("shell", shell({out.faceAt(b, cubeTop)}, "2", "out")), QString());
     const double outer = 8000 + 4 * 800 + 800 + 8 * (pi * 4 / 4 * 20) + 4 * (4.0 / 3 * pi * 8 / 8);
     EXPECT_NEAR(out.volume(b), outer - 8000, 1e-3);
-    EXPECT_GT(out.signedVolume(b), 0.0);
+    EXPECT_GT(signedVolume(out.shape(b)), 0.0);
     EXPECT_TRUE(boxIs(out.box(b), -12, -12, -2, 12, 12, 20, 1e-6));
 }
 
@@ -70,8 +70,8 @@ TEST(Shell, ClosedBodiesGetAnInnerVoid)
     params["bodies"] = QJsonArray{body, QJsonObject{{"id", body}}};
     ASSERT_EQ(part.run("shell", params), QString());
     EXPECT_NEAR(part.volume(body), 8000.0 - 16 * 16 * 16, 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_SHELL), 2);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SHELL), 2);
     EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
 
     TestPart out;
@@ -80,7 +80,7 @@ TEST(Shell, ClosedBodiesGetAnInnerVoid)
     outward["bodies"] = QJsonArray{b};
     ASSERT_EQ(out.run("shell", outward), QString());
     EXPECT_NEAR(out.volume(b), 6 * 800 + 12 * (pi * 4 / 4 * 20) + 8 * (4.0 / 3 * pi * 8 / 8), 1e-3);
-    EXPECT_GT(out.signedVolume(b), 0.0);
+    EXPECT_GT(signedVolume(out.shape(b)), 0.0);
     EXPECT_TRUE(boxIs(out.box(b), -12, -12, -2, 12, 12, 22, 1e-6));
 
     // A body listed and with a picked face is processed once, as an open shell.
@@ -144,26 +144,26 @@ TEST(Thicken, OutwardSolidsAreNotInsideOut)
     ASSERT_EQ(part.run("thicken", thicken({part.faceAt(body, cubeTop)}, "2 mm", "join"), &f),
               QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
-    EXPECT_NEAR(part.signedVolume(body), 8800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(body)), 8800.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 22));
-    EXPECT_GT(TestPart::signedVolume(part.state.tools.at(f->id).shape), 0.0);
+    EXPECT_GT(signedVolume(part.state.tools.at(f->id).shape), 0.0);
 
     TestPart fresh;
     const int b = fresh.cube(20);
     ASSERT_EQ(fresh.run("thicken", thicken({fresh.faceAt(b, cubeTop)}, "2", "new"), &f), QString());
     ASSERT_EQ(fresh.state.bodies.size(), 2u);
     const int added = f->id * 100;
-    EXPECT_NEAR(fresh.signedVolume(added), 800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(fresh.shape(added)), 800.0, 1e-6);
     EXPECT_TRUE(boxIs(fresh.box(added), -10, -10, 20, 10, 10, 22));
-    EXPECT_NEAR(fresh.signedVolume(b), 8000.0, 1e-6);
+    EXPECT_NEAR(signedVolume(fresh.shape(b)), 8000.0, 1e-6);
 
     // Reversed it grows into the cube: a cut takes it from the picked body.
     QJsonObject inward = thicken({fresh.faceAt(b, cubeTop)}, "2", "cut");
     inward["flip"] = true;
     ASSERT_EQ(fresh.run("thicken", inward), QString());
-    EXPECT_NEAR(fresh.signedVolume(b), 7200.0, 1e-6);
+    EXPECT_NEAR(signedVolume(fresh.shape(b)), 7200.0, 1e-6);
     EXPECT_TRUE(boxIs(fresh.box(b), -10, -10, 0, 10, 10, 18));
-    EXPECT_NEAR(fresh.signedVolume(added), 800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(fresh.shape(added)), 800.0, 1e-6);
 
     // Symmetric: from -2 to +2 about the face.
     TestPart sym;
@@ -171,7 +171,7 @@ TEST(Thicken, OutwardSolidsAreNotInsideOut)
     QJsonObject symmetric = thicken({sym.faceAt(s, cubeTop)}, "4", "new");
     symmetric["symmetric"] = true;
     ASSERT_EQ(sym.run("thicken", symmetric, &f), QString());
-    EXPECT_NEAR(sym.signedVolume(f->id * 100), 1600.0, 1e-6);
+    EXPECT_NEAR(signedVolume(sym.shape(f->id * 100)), 1600.0, 1e-6);
     EXPECT_TRUE(boxIs(sym.box(f->id * 100), -10, -10, 18, 10, 10, 22));
 }
 
@@ -182,17 +182,17 @@ TEST(Thicken, CurvedFacesWithinTheirCurvature)
     const QJsonArray side{part.faceAt(cyl, gp_Pnt(0, 0, 5))};
     Feature* f = nullptr;
     ASSERT_EQ(part.run("thicken", thicken(side, "2", "new"), &f), QString());
-    EXPECT_NEAR(part.signedVolume(f->id * 100), ring(5, 7, 10), 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(f->id * 100)), ring(5, 7, 10), 1e-6);
 
     QJsonObject inward = thicken(side, "2", "new");
     inward["flip"] = true;
     ASSERT_EQ(part.run("thicken", inward, &f), QString());
-    EXPECT_NEAR(part.signedVolume(f->id * 100), ring(3, 5, 10), 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(f->id * 100)), ring(3, 5, 10), 1e-6);
 
     QJsonObject symmetric = thicken(side, "4", "new");
     symmetric["symmetric"] = true;
     ASSERT_EQ(part.run("thicken", symmetric, &f), QString());
-    EXPECT_NEAR(part.signedVolume(f->id * 100), ring(3, 7, 10), 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(f->id * 100)), ring(3, 7, 10), 1e-6);
 
     // Half of 12 reaches past the axis: the shifted face would turn inside out.
     // Neither that nor a one-sided thickening may come out.
@@ -209,7 +209,7 @@ TEST(Thicken, CurvedFacesWithinTheirCurvature)
 
     // Outward any thickness is fine; joined without targets it goes to the cylinder.
     ASSERT_EQ(part.run("thicken", thicken(side, "2", "join")), QString());
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 49 * 10, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 49 * 10, 1e-6);
 }
 
 TEST(Thicken, FacesOfTwoBodiesStayWithTheirBodies)
@@ -220,8 +220,8 @@ TEST(Thicken, FacesOfTwoBodiesStayWithTheirBodies)
     const QJsonArray tops{part.faceAt(left, cubeTop), part.faceAt(right, gp_Pnt(50, 0, 20))};
     ASSERT_EQ(part.run("thicken", thicken(tops, "2", "join")), QString());
     ASSERT_EQ(part.state.bodies.size(), 2u);
-    EXPECT_NEAR(part.signedVolume(left), 8800.0, 1e-6);
-    EXPECT_NEAR(part.signedVolume(right), 8800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(left)), 8800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(right)), 8800.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(left), -10, -10, 0, 10, 10, 22));
     EXPECT_TRUE(boxIs(part.box(right), 40, -10, 0, 60, 10, 22));
 
@@ -231,14 +231,14 @@ TEST(Thicken, FacesOfTwoBodiesStayWithTheirBodies)
                            part.faceAt(right, gp_Pnt(50, 0, 22))};
     ASSERT_EQ(part.run("thicken", thicken(again, "1", "new"), &f), QString());
     ASSERT_EQ(part.state.bodies.size(), 3u);
-    EXPECT_NEAR(part.signedVolume(f->id * 100), 800.0, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 2);
+    EXPECT_NEAR(signedVolume(part.shape(f->id * 100)), 800.0, 1e-6);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 2);
 
     // Explicit targets take the whole tool: the left piece misses the right body.
     QJsonObject targeted = thicken(again, "1", "join");
     targeted["targets"] = QJsonArray{right};
     ASSERT_EQ(part.run("thicken", targeted), QString());
-    EXPECT_NEAR(part.signedVolume(right), 8800.0 + 800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(right)), 8800.0 + 800.0, 1e-6);
 }
 
 TEST(Thicken, RefusedInput)
@@ -270,6 +270,6 @@ TEST(ShellThicken, SaveLoadRecomputeGivesTheSameBodies)
     doc.addFeature("thicken", thicken({top(right, 50)}, "2", "join"));
     ASSERT_EQ(doc.recompute(), 0);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(left).shape), 3392.0, 1e-6);
-    EXPECT_NEAR(TestPart::signedVolume(doc.current.bodies.at(right).shape), 8800.0, 1e-6);
+    EXPECT_NEAR(signedVolume(doc.current.bodies.at(right).shape), 8800.0, 1e-6);
     expectSameAfterReload(doc);
 }

@@ -32,7 +32,7 @@ TEST(Split, MidPlaneGivesTwoBodies)
     EXPECT_EQ(part.state.bodies.at(piece).name, QStringLiteral("Körper 2"));
     EXPECT_NEAR(part.volume(body), 15000.0, 1e-6);
     EXPECT_NEAR(part.volume(piece), 15000.0, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
     // One half each side of the plane.
     double x0, y0, z0, x1, y1, z1;
     part.box(body).Get(x0, y0, z0, x1, y1, z1);
@@ -46,7 +46,7 @@ TEST(Split, MidPlaneGivesTwoBodies)
     ASSERT_EQ(part.state.bodies.size(), 4u);
     for (const auto& [id, b] : part.state.bodies)
         EXPECT_NEAR(shapeVolume(b.shape), 7500.0, 1e-6) << id;
-    EXPECT_NEAR(part.totalVolume(), 30000.0, 1e-6);
+    EXPECT_NEAR(totalVolume(part.state), 30000.0, 1e-6);
 }
 
 TEST(Split, PlaneThatMissesWarnsAndKeepsTheBody)
@@ -83,7 +83,7 @@ TEST(Split, BodyOfSeparateSolidsStaysWholeWhenMissed)
     ASSERT_EQ(
         part.run("box", {{"length", "10"}, {"width", "100"}, {"height", "100"}, {"op", "cut"}}),
         QString());
-    ASSERT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_SOLID), 2);
+    ASSERT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SOLID), 2);
 
     Feature* f = nullptr;
     ASSERT_EQ(part.run("split", {{"bodies", QJsonArray{body}}}, &f), QString());
@@ -136,7 +136,7 @@ TEST(Combine, JoinCutIntersectWithAndWithoutTools)
                                &f),
                       QString());
             EXPECT_NEAR(part.volume(target), c.volume, 1e-6);
-            EXPECT_EQ(TestPart::count(part.state.bodies.at(target).shape, TopAbs_SOLID), 1);
+            EXPECT_EQ(countOf(part.state.bodies.at(target).shape, TopAbs_SOLID), 1);
             ASSERT_EQ(part.state.bodies.size(), keep ? 2u : 1u);
             if (keep)
                 EXPECT_NEAR(part.volume(tool), 30000.0, 1e-6);
@@ -176,7 +176,7 @@ TEST(Combine, ToolListsAndEmptyResults)
     EXPECT_NEAR(part.volume(target), 3 * 30000.0 - 2 * 6000.0, 1e-6);
     EXPECT_TRUE(boxIs(part.box(target), -65, -15, 0, 65, 15, 20));
     // The joined body is cleaned: one top face, not three.
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(target).shape, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(part.state.bodies.at(target).shape, TopAbs_FACE), 6);
 }
 
 TEST(SplitCombine, SameVolumesAfterSaveAndLoad)

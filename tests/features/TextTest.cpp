@@ -45,7 +45,7 @@ Letters letters(QJsonObject params)
         return l;
     const TopoDS_Shape& shape = part.state.bodies.begin()->second.shape;
     l.volume = TestPart::preciseVolume(shape);
-    l.signedVolume = TestPart::signedVolume(shape);
+    l.signedVolume = signedVolume(shape);
     l.box = extent(TestPart::box(shape));
     return l;
 }
@@ -102,7 +102,7 @@ TEST(Text, EmbossAndEngraveInEachFont)
                 const auto& letterBody = std::prev(part.state.bodies.end())->second;
                 EXPECT_NEAR(TestPart::preciseVolume(letterBody.shape), alone.volume,
                             1e-6 * alone.volume);
-                EXPECT_GT(TestPart::signedVolume(letterBody.shape), 0.0);
+                EXPECT_GT(signedVolume(letterBody.shape), 0.0);
                 const Extent l = extent(TestPart::box(letterBody.shape));
                 EXPECT_NEAR(l.z0, 19.98, 1e-6);
                 EXPECT_NEAR(l.z1, 21.0, 1e-6);
@@ -227,7 +227,7 @@ TEST(Text, FontFiles)
         EXPECT_EQ(QString::fromUtf8(e.what()), "Schriftart nicht gefunden: " + notAFont);
     }
     const TopoDS_Shape outline = textOutline(textFontPath("mono", false), 10.0, "H", frame, "left");
-    EXPECT_GT(TestPart::count(outline, TopAbs_FACE), 0);
+    EXPECT_GT(countOf(outline, TopAbs_FACE), 0);
 }
 
 TEST(Text, BadInput)

@@ -95,7 +95,7 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
     for (const bool leftHand : {false, true}) {
         const TopoDS_Shape groove = sweepThreadSection(frame, leftHand, 2.45, 3, 1, 4.5);
         EXPECT_TRUE(BRepCheck_Analyzer(groove).IsValid());
-        EXPECT_EQ(TestPart::count(groove, TopAbs_SOLID), 1);
+        EXPECT_EQ(countOf(groove, TopAbs_SOLID), 1);
         EXPECT_NEAR(signedVolume(groove), 4.5 * perTurn, 1e-4 * perTurn);
         // Half a section above the start, the height and half a section below.
         EXPECT_TRUE(
@@ -116,12 +116,11 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
 
     // Nothing to sweep, and a budget that is used up, fail in German and at once.
     const QString failed = "Gewindegang konnte nicht erzeugt werden";
-    const auto error = TestPart::failure;
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 0, 4); }), failed);
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 3, 3, 1, 4); }), failed);
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 1, -1); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 2.45, 3, 0, 4); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 3, 3, 1, 4); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 2.45, 3, 1, -1); }), failed);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 1, 500, 0.05); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 2.45, 3, 1, 500, 0.05); }), failed);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
               5.0);
 }
@@ -247,7 +246,7 @@ TEST(Thread, ModelledInternalThreadCutsItsGroove)
     const ToolRecord& record = part.state.tools.at(f->id);
     EXPECT_EQ(record.op, "cut");
     EXPECT_EQ(record.targets, std::vector<int>{body});
-    EXPECT_EQ(TestPart::count(record.shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(record.shape, TopAbs_SOLID), 1);
 
     // A size whose groove would stay inside the bore threads nothing: refused.
     TestPart wide;
@@ -280,7 +279,7 @@ TEST(Thread, ModelledExternalThreadsGroupedPerBody)
     EXPECT_NEAR(vb - part.volume(b), grooveB, 2e-3 * grooveB);
     const ToolRecord& record = part.state.tools.at(f->id);
     EXPECT_EQ(record.targets, (std::vector<int>{a, b}));
-    EXPECT_EQ(TestPart::count(record.shape, TopAbs_SOLID), 2);
+    EXPECT_EQ(countOf(record.shape, TopAbs_SOLID), 2);
     ASSERT_EQ(part.state.threads.size(), 2u);
     EXPECT_TRUE(part.state.threads[0].leftHand && part.state.threads[0].modelled);
 }
