@@ -51,7 +51,7 @@ TEST(Extrude, DistancesExtentsAndTapers)
     struct Case {
         const char* name;
         QJsonObject params;
-        double volume; // 0: not checked
+        double volume; // 0: neither volume nor faces checked
         std::array<double, 6> box;
     };
     const std::vector<Case> cases = {
@@ -83,9 +83,10 @@ TEST(Extrude, DistancesExtentsAndTapers)
         QJsonObject params = c.params;
         params["profile"] = TestPart::wholeSketch(squareSketch(part));
         const int body = part.body("extrude", params);
-        if (c.volume > 0)
-            EXPECT_NEAR(part.volume(body), c.volume, 1e-4);
         EXPECT_TRUE(extentIs(part.shape(body), c.box));
+        if (c.volume == 0) // widened corners are rounded
+            continue;
+        EXPECT_NEAR(part.volume(body), c.volume, 1e-4);
         // Two sides merge into one block; tiny tapers leave a plain prism.
         EXPECT_EQ(countOf(part.shape(body), TopAbs_FACE), 6);
     }
