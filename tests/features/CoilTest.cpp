@@ -5,7 +5,6 @@
 #include <numbers>
 
 using namespace qor::model;
-using qor::test::extentIs;
 
 namespace {
 
@@ -49,21 +48,38 @@ TEST(Coil, VolumeAndExtentOfEachShape)
         {"square", {{"profile", "square"}}, 4, 10, 8, {-11, -11, -1, 11, 11, 41}},
         {"wide",
          {{"diameter", "30 mm"}, {"section", "3 mm"}, {"pitch", "4 mm"}, {"turns", "2"}},
-         pi * 2.25, 15, 2, {-16.5, -16.5, -1.5, 16.5, 16.5, 9.5}},
+         pi * 2.25,
+         15,
+         2,
+         {-16.5, -16.5, -1.5, 16.5, 16.5, 9.5}},
         // The height mode ignores the turns, even an invalid count.
-        {"height", {{"extent", "height"}, {"height", "20 mm"}, {"turns", "0"}}, pi, 10, 4,
+        {"height",
+         {{"extent", "height"}, {"height", "20 mm"}, {"turns", "0"}},
+         pi,
+         10,
+         4,
          {-11, -11, -1, 11, 11, 21}},
         // 3.5 turns of 6 mm end half a turn round, on -X.
-        {"partial", {{"turns", "3.5"}, {"pitch", "6 mm"}}, pi, 10, 3.5,
-         {-11, -11, -1, 11, 11, 22}},
-        {"expression", {{"turns", "2 * 3"}, {"pitch", "2.01 mm"}}, pi, 10, 6,
+        {"partial", {{"turns", "3.5"}, {"pitch", "6 mm"}}, pi, 10, 3.5, {-11, -11, -1, 11, 11, 22}},
+        {"expression",
+         {{"turns", "2 * 3"}, {"pitch", "2.01 mm"}},
+         pi,
+         10,
+         6,
          {-11, -11, -1, 11, 11, 13.06}},
-        {"flipped", {{"flip", true}, {"leftHand", true}}, pi, 10, 8,
-         {-11, -11, -41, 11, 11, 1}},
+        {"flipped", {{"flip", true}, {"leftHand", true}}, pi, 10, 8, {-11, -11, -41, 11, 11, 1}},
         // About the X and Y axes the helix starts on +Y and +Z.
-        {"x axis", {{"axis", TestPart::origin(-11)}, {"turns", "2"}}, pi, 10, 2,
+        {"x axis",
+         {{"axis", TestPart::origin(-11)}, {"turns", "2"}},
+         pi,
+         10,
+         2,
          {-1, -11, -11, 11, 11, 11}},
-        {"y axis", {{"axis", TestPart::origin(-12)}, {"turns", "2"}}, pi, 10, 2,
+        {"y axis",
+         {{"axis", TestPart::origin(-12)}, {"turns", "2"}},
+         pi,
+         10,
+         2,
          {-11, -1, -11, 11, 11, 11}},
     };
     for (const Case& c : cases) {
@@ -151,7 +167,7 @@ TEST(Coil, SurvivesSaveAndLoad)
                             {"flip", true}});
     ASSERT_EQ(doc.recompute(), 0);
     ASSERT_EQ(doc.current.bodies.size(), 1u);
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.begin()->second.shape),
-                6.25 * 2 * pi * 10 * 7.5, 0.05);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.begin()->second.shape), 6.25 * 2 * pi * 10 * 7.5,
+                0.05);
     expectSameAfterReload(doc);
 }

@@ -68,8 +68,8 @@ TEST(ConstructionPlane, OffsetAndFlip)
     EXPECT_TRUE(doc.current.bodies.empty());
 
     // Offsets run along the base normal, so flipping twice is the identity frame.
-    const Feature* below =
-        doc.addFeature("plane", {{"base", featureRef(flipped->id)}, {"offset", "3"}});
+    const Feature* below
+        = doc.addFeature("plane", {{"base", featureRef(flipped->id)}, {"offset", "3"}});
     const Feature* again = doc.addFeature(
         "plane", {{"base", featureRef(flipped->id)}, {"offset", "0"}, {"flip", true}});
     ASSERT_EQ(doc.recompute(), 0);
@@ -109,20 +109,19 @@ TEST(ConstructionPlane, MidMode)
     const Feature* top = doc.addFeature("plane", {{"offset", "30"}});
     const Feature* topFlipped = doc.addFeature("plane", {{"offset", "30"}, {"flip", true}});
     const Feature* mid = doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(top->id)}});
-    const Feature* midFlipped =
-        doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(topFlipped->id)}});
+    const Feature* midFlipped
+        = doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(topFlipped->id)}});
     const Feature* same = doc.addFeature(
         "plane", {{"base", featureRef(top->id)}, {"mode", "mid"}, {"base2", featureRef(top->id)}});
     // A tilted second plane: halfway to the foot of the perpendicular, directions
     // still those of the base.
-    const Feature* tilted = doc.addFeature("plane", {{"base", originRef(-3)},
-                                                     {"mode", "angle"},
-                                                     {"axis", originRef(-13)},
-                                                     {"angle", "45"}});
+    const Feature* tilted = doc.addFeature(
+        "plane",
+        {{"base", originRef(-3)}, {"mode", "angle"}, {"axis", originRef(-13)}, {"angle", "45"}});
     const Feature* shifted = doc.addFeature("plane", {{"base", originRef(-3)}, {"offset", "10"}});
-    const Feature* towardsTilted = doc.addFeature("plane", {{"base", featureRef(shifted->id)},
-                                                            {"mode", "mid"},
-                                                            {"base2", featureRef(tilted->id)}});
+    const Feature* towardsTilted = doc.addFeature(
+        "plane",
+        {{"base", featureRef(shifted->id)}, {"mode", "mid"}, {"base2", featureRef(tilted->id)}});
     ASSERT_EQ(doc.recompute(), 0);
 
     expectPoint(planeOf(doc, mid).Location(), 0, 0, 15);
@@ -181,8 +180,8 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     body.id = 100;
     body.shape = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 10, 20, 30).Shape();
     state.bodies[100] = body;
-    f.params["ref"] =
-        edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
+    f.params["ref"]
+        = edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
     ExecContext context{doc, f, state};
     execAxis(context);
     const gp_Ax1& axis = state.axes.at(f.id);
@@ -206,8 +205,8 @@ TEST(ConstructionGeometry, FailuresLeaveNothingBehind)
     Feature* base = doc.addFeature("plane", {{"offset", "7"}});
     Feature* onBase = doc.addFeature("plane", {{"base", featureRef(base->id)}});
     Feature* badOffset = doc.addFeature("plane", {{"offset", "zwanzig"}});
-    Feature* badBase =
-        doc.addFeature("plane", {{"base", QJsonObject{{"kind", "body"}, {"id", 1}}}});
+    Feature* badBase
+        = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "body"}, {"id", 1}}}});
     Feature* badAxis = doc.addFeature("plane", {{"mode", "angle"}, {"axis", QJsonObject{}}});
     Feature* axisLost = doc.addFeature("axis", {{"ref", featureRef(999)}});
     Feature* noAxis = doc.addFeature("axis");
@@ -237,8 +236,8 @@ TEST(ConstructionGeometry, FollowsAPickedFaceThroughRecomputes)
     const TopoDS_Shape solid = doc.current.bodies.at(bodyId).shape;
     const TopoDS_Shape top = TestPart::subShapeAt(solid, TopAbs_FACE, gp_Pnt(0, 0, 20));
     const TopoDS_Shape corner = TestPart::subShapeAt(solid, TopAbs_EDGE, gp_Pnt(25, 15, 10));
-    const Feature* onTop =
-        doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
+    const Feature* onTop
+        = doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
     const Feature* edgeAxis = doc.addFeature("axis", {{"ref", edgeRef(bodyId, corner)}});
     ASSERT_EQ(doc.recompute(), 0);
     expectPoint(planeOf(doc, onTop).Location(), 0, 0, 25);

@@ -10,7 +10,6 @@
 #include <numbers>
 
 using namespace qor::model;
-using qor::test::extentIs;
 
 namespace {
 
@@ -58,9 +57,13 @@ TEST(Extrude, DistancesExtentsAndTapers)
         {"distance", extrude(0, "dist", "20 mm"), 2000, {0, 0, 0, 10, 10, 20}},
         {"flipped", extrude(0, "dist", "20", {{"flip", true}}), 2000, {0, 0, -20, 10, 10, 0}},
         {"symmetric", extrude(0, "sym", "2 * 10 mm"), 2000, {0, 0, -10, 10, 10, 10}},
-        {"two sides", extrude(0, "two", "20 mm", {{"distance2", "10 mm"}}), 3000,
+        {"two sides",
+         extrude(0, "two", "20 mm", {{"distance2", "10 mm"}}),
+         3000,
          {0, 0, -10, 10, 10, 20}},
-        {"two sides flipped", extrude(0, "two", "20", {{"distance2", "10"}, {"flip", true}}), 3000,
+        {"two sides flipped",
+         extrude(0, "two", "20", {{"distance2", "10"}, {"flip", true}}),
+         3000,
          {0, 0, -20, 10, 10, 10}},
         // An unknown extent text is one distance; the comparison is case-sensitive.
         {"unknown extent", extrude(0, "Dist", "7"), 700, {0, 0, 0, 10, 10, 7}},
@@ -68,11 +71,17 @@ TEST(Extrude, DistancesExtentsAndTapers)
         {"through all", extrude(0, "all", "0"), 0, {0, 0, 0, 10, 10, 1000}},
         {"through all both", extrude(0, "allboth", "0"), 0, {0, 0, -1000, 10, 10, 1000}},
         // Tapers reach the full distance on the asked side, narrowing or widening.
-        {"narrowing", extrude(0, "dist", "10", {{"taper", "-5 deg"}}), frustum,
+        {"narrowing",
+         extrude(0, "dist", "10", {{"taper", "-5 deg"}}),
+         frustum,
          {0, 0, 0, 10, 10, 10}},
-        {"narrowing flipped", extrude(0, "dist", "10", {{"taper", "-5"}, {"flip", true}}),
-         frustum, {0, 0, -10, 10, 10, 0}},
-        {"widening", extrude(0, "dist", "10", {{"taper", "5"}}), 0,
+        {"narrowing flipped",
+         extrude(0, "dist", "10", {{"taper", "-5"}, {"flip", true}}),
+         frustum,
+         {0, 0, -10, 10, 10, 0}},
+        {"widening",
+         extrude(0, "dist", "10", {{"taper", "5"}}),
+         0,
          {-grow, -grow, 0, 10 + grow, 10 + grow, 10}},
         // A taper below 1e-9 degrees is a plain prism.
         {"tiny taper", extrude(0, "dist", "10", {{"taper", 0.5e-9}}), 1000, {0, 0, 0, 10, 10, 10}},
@@ -101,7 +110,7 @@ TEST(Extrude, DistancesExtentsAndTapers)
     EXPECT_EQ(countOf(part.shape(pair), TopAbs_SOLID), 2);
     const double narrow = 10.0 - 2.0 * 8.0 * std::tan(3.0 * pi / 180.0);
     EXPECT_NEAR(part.volume(pair), 2 * 8.0 / 3.0 * (100.0 + narrow * narrow + 10.0 * narrow), 1e-4);
-    EXPECT_TRUE(boxIs(part.box(pair), 0, 0, -4, 40, 10, 4));
+    EXPECT_TRUE(extentIs(part.shape(pair), {0, 0, -4, 40, 10, 4}));
 }
 
 TEST(Extrude, RefusedDistancesAndTapers)
@@ -131,8 +140,8 @@ TEST(Extrude, ThroughAllReachesPastEveryBody)
     const int big = squareSketch(part, gp_Ax3(), -50, -50, 100);
     ASSERT_EQ(part.run("extrude", extrude(big, "sym", "60")), QString());
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("extrude", extrude(squareSketch(part, raised(40)), "allboth", "0",
-                                          {{"op", "cut"}}),
+    ASSERT_EQ(part.run("extrude",
+                       extrude(squareSketch(part, raised(40)), "allboth", "0", {{"op", "cut"}}),
                        &f),
               QString());
     const double reach = throughAllDistance(part.state, gp_Pnt(0, 0, 40));
@@ -147,9 +156,8 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
     ASSERT_EQ(part.run("extrude", extrude(squareSketch(part), "dist", "10")), QString());
     const auto cut = [&](double z, QJsonObject more, Feature** f) {
         more["op"] = more.value("op").toString("cut");
-        EXPECT_EQ(part.run("extrude", extrude(squareSketch(part, raised(z), 2, 2, 4), "dist", "3",
-                                              more),
-                           f),
+        EXPECT_EQ(part.run("extrude",
+                           extrude(squareSketch(part, raised(z), 2, 2, 4), "dist", "3", more), f),
                   QString());
         return part.state.tools.at((*f)->id).shape;
     };
@@ -171,17 +179,19 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
     // the retry forgets the warning of the first attempt.
     TestPart above;
     ASSERT_EQ(above.run("extrude", extrude(squareSketch(above), "dist", "10")), QString());
-    ASSERT_EQ(above.run("extrude", extrude(squareSketch(above, raised(10.5), 2, 2, 4), "dist", "3",
-                                           {{"op", "cut"}}),
-                        &f),
-              QString());
+    ASSERT_EQ(
+        above.run("extrude",
+                  extrude(squareSketch(above, raised(10.5), 2, 2, 4), "dist", "3", {{"op", "cut"}}),
+                  &f),
+        QString());
     EXPECT_TRUE(f->warning.isEmpty()) << f->warning.toStdString();
     EXPECT_NEAR(totalVolume(above.state), 1000.0 - 16.0 * 2.5, 1e-6);
     // A cut that misses both ways keeps the warning of its last attempt.
-    ASSERT_EQ(above.run("extrude", extrude(squareSketch(above, raised(50), 2, 2, 4), "dist", "3",
-                                           {{"op", "cut"}}),
-                        &f),
-              QString());
+    ASSERT_EQ(
+        above.run("extrude",
+                  extrude(squareSketch(above, raised(50), 2, 2, 4), "dist", "3", {{"op", "cut"}}),
+                  &f),
+        QString());
     EXPECT_EQ(f->warning, QStringLiteral("Kein Körper im Wirkbereich"));
 }
 
@@ -195,8 +205,8 @@ TEST(Extrude, RecomputeCutsIntoAPickedFace)
     doc.addFeature("box", {{"height", "h"}});
     ASSERT_EQ(doc.recompute(), 0);
     const int block = doc.features.front()->id * 100;
-    const TopoDS_Shape top =
-        TestPart::subShapeAt(doc.current.bodies.at(block).shape, TopAbs_FACE, gp_Pnt(0, 0, 20));
+    const TopoDS_Shape top
+        = TestPart::subShapeAt(doc.current.bodies.at(block).shape, TopAbs_FACE, gp_Pnt(0, 0, 20));
     Feature* cut = doc.addFeature(
         "extrude",
         {{"profile", QJsonArray{faceRef(block, top)}}, {"distance", "5 mm"}, {"op", "cut"}});

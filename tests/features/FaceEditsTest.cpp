@@ -41,8 +41,8 @@ double wedge(double deg)
 TopoDS_Shape holedCube(double x)
 {
     const TopoDS_Shape cube = BRepPrimAPI_MakeBox(gp_Pnt(x - 10, -10, 0), 20, 20, 20).Shape();
-    const TopoDS_Shape drill =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, 0, -1), gp::DZ()), 3, 22).Shape();
+    const TopoDS_Shape drill
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, 0, -1), gp::DZ()), 3, 22).Shape();
     return BRepAlgoAPI_Cut(cube, drill).Shape();
 }
 
@@ -55,7 +55,7 @@ TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
     ASSERT_EQ(part.run("draft", draft({part.faceAt(body, gp_Pnt(10, 0, 10))}, "3 deg")), QString());
     EXPECT_NEAR(part.volume(body), 8000.0 - wedge(3), 1e-6);
     EXPECT_GT(signedVolume(part.shape(body)), 0.0);
-    EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, 10, 10, 20}));
 
     // Pulled the other way, the face leans outwards.
     TestPart flipped;
@@ -64,14 +64,15 @@ TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
     params["flip"] = true;
     ASSERT_EQ(flipped.run("draft", params), QString());
     EXPECT_NEAR(flipped.volume(b), 8000.0 + wedge(3), 1e-6);
-    EXPECT_TRUE(boxIs(flipped.box(b), -10, -10, 0, 10 + 20 * std::tan(3 * pi / 180), 10, 20));
+    EXPECT_TRUE(
+        extentIs(flipped.shape(b), {-10, -10, 0, 10 + 20 * std::tan(3 * pi / 180), 10, 20}));
 
     // All four sides: a frustum of a square pyramid.
     TestPart four;
     const int c = four.cube(20);
     QJsonArray sides;
-    for (const gp_Pnt& p : {gp_Pnt(10, 0, 10), gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10),
-                            gp_Pnt(0, -10, 10)})
+    for (const gp_Pnt& p :
+         {gp_Pnt(10, 0, 10), gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10), gp_Pnt(0, -10, 10)})
         sides.append(four.faceAt(c, p));
     ASSERT_EQ(four.run("draft", draft(sides, "3")), QString());
     const double top = 20 - 2 * 20 * std::tan(3 * pi / 180);
@@ -86,7 +87,7 @@ TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
     half["neutral"] = QJsonObject{{"kind", "feature"}, {"id", 99}};
     ASSERT_EQ(middle.run("draft", half), QString());
     EXPECT_NEAR(middle.volume(m), 8000.0, 1e-6);
-    EXPECT_TRUE(boxIs(middle.box(m), -10, -10, 0, 10 + 10 * std::tan(3 * pi / 180), 10, 20));
+    EXPECT_TRUE(extentIs(middle.shape(m), {-10, -10, 0, 10 + 10 * std::tan(3 * pi / 180), 10, 20}));
 }
 
 TEST(Draft, CylindersTwoBodiesAndRefusals)
@@ -107,7 +108,7 @@ TEST(Draft, CylindersTwoBodiesAndRefusals)
               QString());
     EXPECT_NEAR(part.volume(left), 8000.0 - wedge(3), 1e-6);
     EXPECT_NEAR(part.volume(right), 8000.0 - wedge(3), 1e-6);
-    EXPECT_TRUE(boxIs(part.box(right), 40, -10, 0, 60, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(right), {40, -10, 0, 60, 10, 20}));
     EXPECT_EQ(part.state.bodies.size(), 3u);
 
     // A face parallel to the neutral plane cannot be tilted about it.
@@ -125,19 +126,19 @@ TEST(OffsetFaces, PlanarFacesGrowAndShrinkTheBody)
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, top)}, "5 mm")), QString());
     EXPECT_NEAR(part.volume(body), 1500.0, 1e-6);
     EXPECT_GT(signedVolume(part.shape(body)), 0.0);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 15));
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 5, 5, 15}));
     EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
 
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 15))}, "-10")),
               QString());
     EXPECT_NEAR(part.volume(body), 500.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 5));
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 5, 5, 5}));
 
     // The bottom face is reversed on its plane; it still moves outwards.
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 0))}, "5")),
               QString());
     EXPECT_NEAR(signedVolume(part.shape(body)), 1000.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, -5, 5, 5, 5));
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, -5, 5, 5, 5}));
 
     EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 5))}, "0")),
               QStringLiteral("Abstand darf nicht 0 sein"));
@@ -157,8 +158,8 @@ TEST(OffsetFaces, EachBodyMovesOnlyItsOwnFaces)
     ASSERT_EQ(part.state.bodies.size(), 2u);
     EXPECT_NEAR(part.volume(left), 1500.0, 1e-6);
     EXPECT_NEAR(part.volume(right), 1500.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(left), -5, -5, 0, 5, 5, 15));
-    EXPECT_TRUE(boxIs(part.box(right), 45, -5, 0, 60, 5, 10));
+    EXPECT_TRUE(extentIs(part.shape(left), {-5, -5, 0, 5, 5, 15}));
+    EXPECT_TRUE(extentIs(part.shape(right), {45, -5, 0, 60, 5, 10}));
     EXPECT_EQ(countOf(part.state.bodies.at(left).shape, TopAbs_SOLID), 1);
 }
 
@@ -169,14 +170,14 @@ TEST(OffsetFaces, CurvedFacesUseTheOffsetAlgorithm)
     const gp_Pnt side(0, 0, 5);
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "2")), QString());
     EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 49 * 10, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(cyl), -7, -7, 0, 7, 7, 10));
+    EXPECT_TRUE(extentIs(part.shape(cyl), {-7, -7, 0, 7, 7, 10}));
 
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")), QString());
     EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 9 * 10, 1e-6);
 
-    EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")),
-              QStringLiteral(
-                  "Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"));
+    EXPECT_EQ(
+        part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")),
+        QStringLiteral("Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"));
     EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 9 * 10, 1e-6);
 }
 
@@ -198,7 +199,7 @@ TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
               QString());
     EXPECT_NEAR(part.volume(a), 8000.0, 1e-6);
     EXPECT_NEAR(part.volume(b), 8000.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(b), 90, -10, 0, 110, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(b), {90, -10, 0, 110, 10, 20}));
 
     // The top of a block: its neighbours cannot close the gap, and the kernel only
     // warns and hands the block back.

@@ -76,15 +76,11 @@ TEST(FeatureRegistry, EveryDefaultFitsItsKind)
                     EXPECT_EQ(result.value, std::round(result.value)) << where;
                 break;
             }
-            case ParamKind::Bool:
-                EXPECT_TRUE(value.isBool()) << where;
-                break;
+            case ParamKind::Bool: EXPECT_TRUE(value.isBool()) << where; break;
             case ParamKind::Choice:
                 EXPECT_TRUE(optionValues(p).contains(value.toString())) << where;
                 break;
-            case ParamKind::Text:
-                EXPECT_TRUE(value.isString()) << where;
-                break;
+            case ParamKind::Text: EXPECT_TRUE(value.isString()) << where; break;
             case ParamKind::Plane:
                 EXPECT_TRUE(value.isNull() || isOriginRef(value, -1)) << where;
                 break;
@@ -162,7 +158,7 @@ TEST(ParamVisibility, ConditionRules)
     for (const Case& c : cases) {
         const ParamDef p(QStringLiteral("k"), QStringLiteral("K"), ParamKind::Length, QJsonValue(),
                          QString::fromUtf8(c.condition));
-        EXPECT_EQ(p.isVisible(c.params), c.visible) << "'" << c.condition << "' with "
-                                                    << QJsonDocument(c.params).toJson().data();
+        EXPECT_EQ(p.isVisible(c.params), c.visible)
+            << "'" << c.condition << "' with " << QJsonDocument(c.params).toJson().data();
     }
 }

@@ -50,7 +50,7 @@ TEST(Fillet, ConstantRadius)
     EXPECT_NEAR(part.volume(body), 8000.0 - filletLoss(2, 20), 1e-6);
     EXPECT_GT(signedVolume(part.shape(body)), 0.0);
     EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
-    EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, 10, 10, 20}));
     EXPECT_EQ(part.state.bodies.size(), 1u);
 
     // The top face stands for its four edges; an edge picked again besides it and
@@ -72,8 +72,8 @@ TEST(Fillet, VariableRadiusRunsFromStartToEnd)
 {
     TestPart part;
     const int body = part.cube(20);
-    const TopoDS_Shape edge =
-        TestPart::subShapeAt(part.state.bodies.at(body).shape, TopAbs_EDGE, topRight);
+    const TopoDS_Shape edge
+        = TestPart::subShapeAt(part.state.bodies.at(body).shape, TopAbs_EDGE, topRight);
     const BRepAdaptor_Curve curve(TopoDS::Edge(edge));
     const double yStart = curve.Value(curve.FirstParameter()).Y();
     const double yEnd = curve.Value(curve.LastParameter()).Y();
@@ -211,6 +211,5 @@ TEST(FilletChamfer, SaveLoadRecomputeGivesTheSameBody)
     doc.parameters.front().expr = "30 mm";
     EXPECT_EQ(doc.recompute(), 1);
     EXPECT_EQ(doc.features[1]->error, QStringLiteral("Verrundung nicht möglich – Radius zu groß?"));
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0 - 0.5 * 15 * 15 * 20,
-                1e-6);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0 - 0.5 * 15 * 15 * 20, 1e-6);
 }

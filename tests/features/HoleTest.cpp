@@ -102,7 +102,8 @@ TEST(Hole, PointsComeFromTheSketch)
              // A free point that became the end of a line is no hole point.
              s.addLine(int(s.addPoint(false, 15, -15)), int(s.addPoint(false, 15, 15)), false);
          },
-         2, {-12, -2, 0, 12, 7, 10.05}},
+         2,
+         {-12, -2, 0, 12, 7, 10.05}},
         // Without free points the centres of the circles count; construction
         // circles and arcs do not.
         {"circle centres",
@@ -111,19 +112,21 @@ TEST(Hole, PointsComeFromTheSketch)
              s.addCircleAt(true, -5, -6, 1);
              s.addArcAt(false, -10, 10, -8, 10, -10, 12);
          },
-         1, {3, 4, 0, 7, 8, 10.05}},
+         1,
+         {3, 4, 0, 7, 8, 10.05}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestPart part;
         const int body = plate(part, 10);
         Feature* f = nullptr;
-        ASSERT_EQ(part.run("hole", hole(part.sketch(topOf(10), c.draw),
-                                        {{"diameter", "4 mm"}, {"tip", false}}),
-                           &f),
-                  QString());
+        ASSERT_EQ(
+            part.run("hole",
+                     hole(part.sketch(topOf(10), c.draw), {{"diameter", "4 mm"}, {"tip", false}}),
+                     &f),
+            QString());
         EXPECT_NEAR(part.volume(body), 40 * 40 * 10 - c.holes * pi * 4 * 10, 1e-6);
-        EXPECT_TRUE(qor::test::extentIs(part.state.tools.at(f->id).shape, c.toolBox));
+        EXPECT_TRUE(extentIs(part.state.tools.at(f->id).shape, c.toolBox));
     }
     // Lines alone give nothing to drill; a missing or wrong sketch asks for one.
     TestPart part;
@@ -137,9 +140,8 @@ TEST(Hole, PointsComeFromTheSketch)
 TEST(Hole, RemovedVolumes)
 {
     const double point = cone(3, 3 / tan59);
-    const auto frustum = [](double r0, double r1, double h) {
-        return pi * h / 3 * (r0 * r0 + r0 * r1 + r1 * r1);
-    };
+    const auto frustum
+        = [](double r0, double r1, double h) { return pi * h / 3 * (r0 * r0 + r0 * r1 + r1 * r1); };
     const double deep = 3 / std::tan(pi / 6);
     const auto through = [](double r) { return pi * r * r * 10; };
     struct Case {
@@ -152,13 +154,20 @@ TEST(Hole, RemovedVolumes)
     const std::vector<Case> cases = {
         {"plain", 30, {}, pi * 9 * 10 + point},
         {"flat bottom", 30, {{"tip", false}}, pi * 9 * 10},
-        {"sized", 30, {{"diameter", "8 mm"}, {"depth", "12 mm"}}, pi * 16 * 12 + cone(4, 4 / tan59)},
+        {"sized",
+         30,
+         {{"diameter", "8 mm"}, {"depth", "12 mm"}},
+         pi * 16 * 12 + cone(4, 4 / tan59)},
         // Counterbore 11 x 6.4 (the defaults) on a 6 mm hole.
         {"counterbore", 30, {{"kind", "cbore"}}, pi * 5.5 * 5.5 * 6.4 + pi * 9 * 3.6 + point},
         // Countersink 12.6 mm at 90° on the 6.6 mm clearance hole of M6: a 3 mm cone.
-        {"countersink", 30, {{"kind", "csink"}, {"thread", "M6"}},
+        {"countersink",
+         30,
+         {{"kind", "csink"}, {"thread", "M6"}},
          frustum(6.3, 3.3, 3) + pi * 3.3 * 3.3 * 7 + cone(3.3, 3.3 / tan59)},
-        {"countersink 60°", 30, {{"kind", "csink"}, {"thread", "M6"}, {"csinkAngle", "60 deg"}},
+        {"countersink 60°",
+         30,
+         {{"kind", "csink"}, {"thread", "M6"}, {"csinkAngle", "60 deg"}},
          frustum(6.3, 3.3, deep) + pi * 3.3 * 3.3 * (10 - deep) + cone(3.3, 3.3 / tan59)},
         // Through everything: depth and tip are not read.
         {"through all", 10, {{"extent", "all"}, {"depth", "-5"}, {"tip", true}}, through(3)},
@@ -167,9 +176,13 @@ TEST(Hole, RemovedVolumes)
         {"tap", 10, {{"extent", "all"}, {"thread", "M6"}, {"fit", "tap"}}, through(2.5)},
         {"threaded", 10, {{"extent", "all"}, {"thread", "M6"}, {"fit", "threaded"}}, through(2.5)},
         {"fine tap", 10, {{"extent", "all"}, {"thread", "M10x1.25"}, {"fit", "tap"}}, through(4.4)},
-        {"other fit", 10, {{"extent", "all"}, {"thread", "M10x1.25"}, {"fit", "other"}},
+        {"other fit",
+         10,
+         {{"extent", "all"}, {"thread", "M10x1.25"}, {"fit", "other"}},
          through(5.5)},
-        {"no row", 10, {{"extent", "all"}, {"thread", "M7"}, {"fit", "tap"}, {"diameter", "7 mm"}},
+        {"no row",
+         10,
+         {{"extent", "all"}, {"thread", "M7"}, {"fit", "tap"}, {"diameter", "7 mm"}},
          through(3.5)},
     };
     for (const Case& c : cases)
@@ -189,8 +202,8 @@ TEST(Hole, RemovedVolumes)
     // would cut nothing at all).
     TestPart pair;
     const double lens = 2 * 9 * std::acos(4.0 / 6.0) - 2 * std::sqrt(36.0 - 16.0);
-    EXPECT_NEAR(drilled(10, {{0, 0}, {4, 0}}, {{"extent", "all"}}, pair),
-                10 * (2 * pi * 9 - lens), 1e-6);
+    EXPECT_NEAR(drilled(10, {{0, 0}, {4, 0}}, {{"extent", "all"}}, pair), 10 * (2 * pi * 9 - lens),
+                1e-6);
 }
 
 TEST(Hole, ThreadMarksAndDesignations)
@@ -350,9 +363,10 @@ TEST(Hole, BadInputFailsInGermanAndLeavesThePlate)
         EXPECT_EQ(part.run("hole", hole(sk, params)), error);
     EXPECT_NEAR(part.volume(body), 40 * 40 * 10, 1e-6);
     // Sizes of invisible fields do not matter.
-    EXPECT_EQ(part.run("hole", hole(sk, {{"kind", "simple"}, {"cboreDiameter", "1 mm"},
-                                         {"csinkAngle", "0"}})),
-              QString());
+    EXPECT_EQ(
+        part.run("hole",
+                 hole(sk, {{"kind", "simple"}, {"cboreDiameter", "1 mm"}, {"csinkAngle", "0"}})),
+        QString());
 }
 
 // Patterns and mirrors repeat the recorded tool, so every copy of a modelled

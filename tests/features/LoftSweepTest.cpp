@@ -93,35 +93,41 @@ TEST(Loft, SectionsInStoredOrder)
         // Picked top first the solid is the same.
         {"smooth", {regionRef(top, 1, 1), regionRef(low, 4, -4)}, false, frustum(10, 10, 4), 1e-6},
         // Two frustums meeting at the wide middle section.
-        {"three ruled", {regionRef(low), regionRef(mid), regionRef(high)}, true,
-         2 * frustum(10, 10, 20), 1e-6},
+        {"three ruled",
+         {regionRef(low), regionRef(mid), regionRef(high)},
+         true,
+         2 * frustum(10, 10, 20),
+         1e-6},
         // Smooth, the side length runs as the parabola 20 - 10 t² for t in
         // [-1, 1], so the volume is 10 ∫ (20 - 10 t²)² dt.
-        {"three smooth", {regionRef(low), regionRef(mid), regionRef(high)}, false,
-         10.0 * (800.0 - 800.0 / 3.0 + 40.0), 1e-3},
+        {"three smooth",
+         {regionRef(low), regionRef(mid), regionRef(high)},
+         false,
+         10.0 * (800.0 - 800.0 / 3.0 + 40.0),
+         1e-3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int body = part.body("loft", loft(c.sections, c.ruled));
         EXPECT_NEAR(part.volume(body), c.volume, c.tolerance);
         const double half = c.sections.size() == 2 ? 5 : 10;
-        EXPECT_TRUE(qor::test::extentIs(part.shape(body), {-half, -half, 0, half, half,
-                                                           c.sections.size() * 10.0 - 10}));
+        EXPECT_TRUE(extentIs(part.shape(body),
+                             {-half, -half, 0, half, half, c.sections.size() * 10.0 - 10}));
     }
     // Wide - narrow - narrow folds back through the middle: not the same solid.
-    const int folded =
-        part.body("loft", loft({regionRef(mid), regionRef(low), regionRef(high)}, true));
+    const int folded
+        = part.body("loft", loft({regionRef(mid), regionRef(low), regionRef(high)}, true));
     EXPECT_GT(std::abs(part.volume(folded) - 2 * frustum(10, 10, 20)), 100.0);
 
     // A circle to a square: between the cylinder in the circle and the prism
     // round the square.
     const int circle = circles(part, gp_Ax3(), {5});
     for (const bool ruled : {true, false}) {
-        const int body =
-            part.body("loft", loft({regionRef(circle), regionRef(squareAt(part, 10, 5))}, ruled));
+        const int body
+            = part.body("loft", loft({regionRef(circle), regionRef(squareAt(part, 10, 5))}, ruled));
         EXPECT_GT(part.volume(body), pi * 25 * 10 + 1);
         EXPECT_LT(part.volume(body), 1000.0 - 1);
-        EXPECT_TRUE(qor::test::extentIs(part.shape(body), {-5, -5, 0, 5, 5, 10}, 1e-4));
+        EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 5, 5, 10}, 1e-4));
     }
 }
 
@@ -183,8 +189,12 @@ TEST(Sweep, ProfilesAlongLinesAndArcs)
         {"whole ring sketch", TestPart::wholeSketch(ring), straight, "corrected", pi * 16 * 30, 4},
         {"bent ring", TestPart::region(ringOnArc, 4, 0), bend, "corrected", pi * 16 * 10 * pi, 4},
         // Ring and core picked together fuse into the full rod.
-        {"ring and core", {regionRef(ring, 4, 0), regionRef(ring)}, straight, "corrected",
-         pi * 25 * 30, 3},
+        {"ring and core",
+         {regionRef(ring, 4, 0), regionRef(ring)},
+         straight,
+         "corrected",
+         pi * 25 * 30,
+         3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -240,7 +250,8 @@ TEST(Sweep, BadInputs)
         {{{"profile", profile}}, "Kein Pfad ausgewählt"},
         {{{"profile", profile}, {"path", QJsonArray{}}}, "Kein Pfad ausgewählt"},
         {sweep(profile, straight + 40, "corrected"), "Pfadskizze fehlt"},
-        {sweep(profile, apart, "corrected"), "Der Pfad besteht aus mehreren getrennten Kurvenzügen"},
+        {sweep(profile, apart, "corrected"),
+         "Der Pfad besteht aus mehreren getrennten Kurvenzügen"},
         {sweep({}, straight, "corrected"), "Kein Profil ausgewählt"},
     };
     for (const auto& [params, error] : cases)
@@ -268,11 +279,11 @@ TEST(LoftSweep, SaveLoadRecomputeKeepsTheVolumes)
         s.addCircleAt(false, 20, 0, 5);
         s.addCircleAt(false, 20, 0, 3);
     });
-    Feature* swept = doc.addFeature("sweep", sweep(TestPart::region(ring, 24, 0), path, "corrected"));
+    Feature* swept
+        = doc.addFeature("sweep", sweep(TestPart::region(ring, 24, 0), path, "corrected"));
     ASSERT_EQ(doc.recompute(), 0) << lofted->error.toStdString() << swept->error.toStdString();
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(lofted->id * 100).shape), frustum(10, 10, 4),
                 1e-6);
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(swept->id * 100).shape), pi * 16 * 10 * pi,
-                1e-3);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(swept->id * 100).shape), pi * 16 * 10 * pi, 1e-3);
     expectSameAfterReload(doc);
 }

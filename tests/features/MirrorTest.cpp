@@ -30,7 +30,7 @@ TEST(Mirror, BodiesJoinedOrAdded)
     ASSERT_EQ(part.run("mirror", mirrorBodies(body, true)), QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_NEAR(part.volume(body), 2000, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -10, -5, 0, 10, 5, 10));
+    EXPECT_TRUE(extentIs(part.shape(body), {-10, -5, 0, 10, 5, 10}));
     EXPECT_EQ(countOf(part.shape(body), TopAbs_FACE), 6);
 
     // Mirrored as a feature, the new body joins its mirror image too.
@@ -45,7 +45,7 @@ TEST(Mirror, BodiesJoinedOrAdded)
     ASSERT_EQ(part.run("mirror", mirrorBodies(body, false, originPlane(-1)), &f), QString());
     const Body& copy = part.state.bodies.at(f->id * 100);
     EXPECT_EQ(copy.name, QStringLiteral("Körper 2"));
-    EXPECT_TRUE(boxIs(TestPart::box(copy.shape), -10, -5, -10, 10, 5, 0));
+    EXPECT_TRUE(extentIs(copy.shape, {-10, -5, -10, 10, 5, 0}));
     EXPECT_NEAR(signedVolume(copy.shape), 2000, 1e-6);
 }
 
@@ -60,7 +60,7 @@ TEST(Mirror, InAConstructionPlaneThroughTheBody)
     ASSERT_EQ(part.run("mirror", mirrorBodies(body, true, TestPart::featureRef(plane->id))),
               QString());
     EXPECT_NEAR(part.volume(body), 1000, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), 0, -5, 0, 10, 5, 10));
+    EXPECT_TRUE(extentIs(part.shape(body), {0, -5, 0, 10, 5, 10}));
     EXPECT_EQ(part.run("mirror", mirrorBodies(body, true, TestPart::featureRef(999))),
               QStringLiteral("Bezugsebene existiert nicht mehr"));
 }
@@ -69,8 +69,11 @@ TEST(Mirror, FeaturesAndTheirThreadMarks)
 {
     TestPart part;
     const int body = part.body("box", {{"length", 200}, {"width", 200}, {"height", 10}});
-    const int pocket = part.body("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"x", 50},
-                                         {"y", 20}, {"op", "cut"}}) / 100;
+    const int pocket
+        = part.body(
+              "box",
+              {{"length", 4}, {"width", 4}, {"height", 20}, {"x", 50}, {"y", 20}, {"op", "cut"}})
+          / 100;
     part.state.threads.push_back(ThreadMark{gp_Pnt(50, 20, 10), gp_Dir(0, 0, -1), 4, 3.2, 0.7, 8,
                                             true, false, false, "M4", pocket});
     const double before = part.volume(body);

@@ -43,7 +43,7 @@ TEST(Move, TranslatesAndTurnsBeforeShifting)
         params["bodies"] = QJsonArray{QJsonObject{{"id", block}}};
         ASSERT_EQ(part.run("move", params), QString());
         ASSERT_EQ(part.state.bodies.size(), 1u);
-        EXPECT_TRUE(qor::test::extentIs(part.shape(block), c.box));
+        EXPECT_TRUE(extentIs(part.shape(block), c.box));
         EXPECT_NEAR(signedVolume(part.shape(block)), 8.0, 1e-9);
     }
 }
@@ -56,16 +56,16 @@ TEST(Move, CopiesOrMovesInPlace)
     ASSERT_EQ(part.run("move", {{"bodies", QJsonArray{block}}, {"dz", "10"}, {"copy", true}}, &f),
               QString());
     ASSERT_EQ(part.state.bodies.size(), 2u);
-    EXPECT_TRUE(boxIs(part.box(block), 8, -1, 0, 12, 1, 1));
+    EXPECT_TRUE(extentIs(part.shape(block), {8, -1, 0, 12, 1, 1}));
     const int copy = f->id * 100;
     EXPECT_EQ(part.state.bodies.at(copy).name, QStringLiteral("Körper 2"));
-    EXPECT_TRUE(boxIs(part.box(copy), 8, -1, 10, 12, 1, 11));
+    EXPECT_TRUE(extentIs(part.shape(copy), {8, -1, 10, 12, 1, 11}));
 
     // A body listed twice moves once; both bodies move.
     ASSERT_EQ(part.run("move", {{"bodies", QJsonArray{block, copy, block}}, {"dx", "-8"}}),
               QString());
-    EXPECT_TRUE(boxIs(part.box(block), 0, -1, 0, 4, 1, 1));
-    EXPECT_TRUE(boxIs(part.box(copy), 0, -1, 10, 4, 1, 11));
+    EXPECT_TRUE(extentIs(part.shape(block), {0, -1, 0, 4, 1, 1}));
+    EXPECT_TRUE(extentIs(part.shape(copy), {0, -1, 10, 4, 1, 11}));
 
     EXPECT_EQ(part.run("move", {{"dx", "5"}}), QStringLiteral("Körper auswählen"));
     EXPECT_EQ(part.run("move", {{"bodies", QJsonArray{4711}}}), QStringLiteral("Körper auswählen"));
@@ -75,7 +75,7 @@ TEST(Move, CopiesOrMovesInPlace)
               QStringLiteral("Bezugsachse existiert nicht mehr"));
     EXPECT_EQ(part.run("move", {{"bodies", QJsonArray{block}}, {"dy", "1 /"}}).left(4),
               QStringLiteral("dy: "));
-    EXPECT_TRUE(boxIs(part.box(block), 0, -1, 0, 4, 1, 1));
+    EXPECT_TRUE(extentIs(part.shape(block), {0, -1, 0, 4, 1, 1}));
 }
 
 TEST(Scale, UniformPerAxisAndCopies)
@@ -90,9 +90,13 @@ TEST(Scale, UniformPerAxisAndCopies)
     };
     const std::vector<Case> cases = {
         {"about the centroid", {}, 30000.0 * 8, {-40, -30, -10, 60, 30, 30}},
-        {"about the origin", {{"factor", "0.5"}, {"center", "origin"}}, 30000.0 / 8,
+        {"about the origin",
+         {{"factor", "0.5"}, {"center", "origin"}},
+         30000.0 / 8,
          {-7.5, -7.5, 0, 17.5, 7.5, 10}},
-        {"per axis", {{"mode", "axes"}, {"fx", "2"}, {"fy", "3"}, {"fz", "0.5"}}, 30000.0 * 3,
+        {"per axis",
+         {{"mode", "axes"}, {"fx", "2"}, {"fy", "3"}, {"fz", "0.5"}},
+         30000.0 * 3,
          {-40, -45, 5, 60, 45, 15}},
     };
     for (const Case& c : cases) {
@@ -103,7 +107,7 @@ TEST(Scale, UniformPerAxisAndCopies)
         params["bodies"] = QJsonArray{block};
         ASSERT_EQ(part.run("scale", params), QString());
         EXPECT_NEAR(signedVolume(part.shape(block)), c.volume, 1e-6);
-        EXPECT_TRUE(qor::test::extentIs(part.shape(block), c.box));
+        EXPECT_TRUE(extentIs(part.shape(block), c.box));
         EXPECT_TRUE(BRepCheck_Analyzer(part.shape(block)).IsValid());
     }
 
@@ -112,16 +116,21 @@ TEST(Scale, UniformPerAxisAndCopies)
     TestPart part;
     const int sphere = part.body("sphere", {{"x", "100"}});
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("scale", {{"bodies", QJsonArray{sphere}}, {"mode", "axes"}, {"fx", "2"},
-                                 {"fy", "0.5"}, {"center", "origin"}, {"copy", true}},
+    ASSERT_EQ(part.run("scale",
+                       {{"bodies", QJsonArray{sphere}},
+                        {"mode", "axes"},
+                        {"fx", "2"},
+                        {"fy", "0.5"},
+                        {"center", "origin"},
+                        {"copy", true}},
                        &f),
               QString());
     const TopoDS_Shape& ellipsoid = part.shape(f->id * 100);
     EXPECT_NEAR(TestPart::preciseVolume(ellipsoid, 1e-9),
                 4.0 / 3.0 * std::numbers::pi * 40 * 10 * 20, 1e-6 * 33510);
-    EXPECT_TRUE(qor::test::extentIs(ellipsoid, {160, -10, -20, 240, 10, 20}, 1e-5));
+    EXPECT_TRUE(extentIs(ellipsoid, {160, -10, -20, 240, 10, 20}, 1e-5));
     EXPECT_GT(signedVolume(ellipsoid), 0.0);
-    EXPECT_TRUE(qor::test::extentIs(part.shape(sphere), {80, -20, -20, 120, 20, 20}, 1e-5));
+    EXPECT_TRUE(extentIs(part.shape(sphere), {80, -20, -20, 120, 20, 20}, 1e-5));
 }
 
 TEST(Scale, FactorsMustBePositive)

@@ -31,8 +31,10 @@ int plate(TestPart& part)
 // copy removes 160 mm³.
 int pocket(TestPart& part, double x, double y)
 {
-    return part.body("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"x", x}, {"y", y},
-                             {"op", "cut"}}) / 100;
+    return part.body(
+               "box",
+               {{"length", 4}, {"width", 4}, {"height", 20}, {"x", x}, {"y", y}, {"op", "cut"}})
+           / 100;
 }
 
 QJsonObject features(std::initializer_list<int> ids, QJsonObject params = {})
@@ -97,22 +99,27 @@ TEST(PatternRect, CopiesCutRowByRowAlongBothDirections)
     const int body = plate(part);
     const int cut = pocket(part, -80, -80);
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("pattern_rect",
-                       features({cut}, {{"count1", 3}, {"spacing1", "20 mm"}, {"count2", "2"},
-                                        {"spacing2", "30"}}),
-                       &f),
-              QString());
+    ASSERT_EQ(
+        part.run(
+            "pattern_rect",
+            features({cut},
+                     {{"count1", 3}, {"spacing1", "20 mm"}, {"count2", "2"}, {"spacing2", "30"}}),
+            &f),
+        QString());
     EXPECT_NEAR(part.volume(body), plateVolume - 6 * 160, 1e-6);
-    expectPoints(toolCentres(part, f), {{-80, -50, 10}, {-60, -80, 10}, {-60, -50, 10},
-                                        {-40, -80, 10}, {-40, -50, 10}});
+    expectPoints(toolCentres(part, f),
+                 {{-80, -50, 10}, {-60, -80, 10}, {-60, -50, 10}, {-40, -80, 10}, {-40, -50, 10}});
     EXPECT_EQ(part.state.tools.at(f->id).op, QStringLiteral("cut"));
     EXPECT_EQ(part.state.tools.at(f->id).targets, std::vector<int>{body});
 
     // Both directions reversed, the second one down along Z below the plate.
     ASSERT_EQ(part.run("pattern_rect",
-                       features({cut}, {{"count1", 2}, {"flip1", true}, {"count2", 2},
+                       features({cut}, {{"count1", 2},
+                                        {"flip1", true},
+                                        {"count2", 2},
                                         {"direction2", TestPart::origin(-13)},
-                                        {"spacing2", "30 mm"}, {"flip2", true}}),
+                                        {"spacing2", "30 mm"},
+                                        {"flip2", true}}),
                        &f),
               QString());
     expectPoints(toolCentres(part, f), {{-80, -80, -20}, {-100, -80, 10}, {-100, -80, -20}});
@@ -172,20 +179,20 @@ TEST(PatternRect, NewBodyCopiesJoinTheirOriginal)
                        features({f->id}, {{"count1", 1}, {"count2", 2}, {"spacing2", 10}})),
               QString());
     EXPECT_NEAR(part.volume(body), 20 * 10 * 10 + 15 * 10 * 10, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 15, 15, 10));
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 15, 15, 10}));
 }
 
 TEST(PatternRect, BodiesJoinedOrAdded)
 {
     TestPart part;
     const int body = part.cube(2);
-    ASSERT_EQ(part.run("pattern_rect",
-                       bodies(body, {{"join", true}, {"count1", 3}, {"spacing1", 5}})),
-              QString());
+    ASSERT_EQ(
+        part.run("pattern_rect", bodies(body, {{"join", true}, {"count1", 3}, {"spacing1", 5}})),
+        QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_NEAR(part.volume(body), 3 * 8, 1e-6);
     EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 3);
-    EXPECT_TRUE(boxIs(part.box(body), -1, -1, 0, 11, 1, 2));
+    EXPECT_TRUE(extentIs(part.shape(body), {-1, -1, 0, 11, 1, 2}));
 
     // Picked twice, the body is still copied once.
     Feature* f = nullptr;
@@ -194,7 +201,7 @@ TEST(PatternRect, BodiesJoinedOrAdded)
     ASSERT_EQ(part.run("pattern_rect", twice, &f), QString());
     ASSERT_EQ(part.state.bodies.size(), 2u);
     EXPECT_EQ(part.state.bodies.at(f->id * 100).name, QStringLiteral("Körper 2"));
-    EXPECT_TRUE(boxIs(part.box(f->id * 100), 29, -1, 0, 41, 1, 2));
+    EXPECT_TRUE(extentIs(part.shape(f->id * 100), {29, -1, 0, 41, 1, 2}));
 }
 
 TEST(PatternCirc, SpacingOverFullAndPartialTurns)
@@ -278,9 +285,8 @@ TEST(PatternPath, ClosedPathsAndOrientation)
     // Unturned copies are moved along chords: on a closed path the fit spacing
     // is L / n, so copy k lies k · 72° round and none returns to the start.
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("pattern_path", bodies(part.cube(2), {{"path", path["path"]},
-                                                             {"orient", false}}),
-                       &f),
+    ASSERT_EQ(part.run("pattern_path",
+                       bodies(part.cube(2), {{"path", path["path"]}, {"orient", false}}), &f),
               QString());
     std::vector<gp_Pnt> chords;
     for (const int k : {1, 2, 3, 4})
@@ -348,8 +354,10 @@ TEST(PatternCore, DeletedTargetsAreDropped)
     // Two plates side by side; the pocket on their seam cuts both. Once the
     // left one is gone the pattern cuts the right one only, without failing.
     TestPart part;
-    const int left = part.body("box", {{"length", 100}, {"width", 100}, {"height", 10}, {"x", -50}});
-    const int right = part.body("box", {{"length", 100}, {"width", 100}, {"height", 10}, {"x", 50}});
+    const int left
+        = part.body("box", {{"length", 100}, {"width", 100}, {"height", 10}, {"x", -50}});
+    const int right
+        = part.body("box", {{"length", 100}, {"width", 100}, {"height", 10}, {"x", 50}});
     const int cut = pocket(part, 0, -40);
     EXPECT_EQ(part.state.tools.at(cut).targets, (std::vector<int>{left, right}));
 
@@ -414,9 +422,9 @@ TEST(PatternCore, SaveLoadRecompute)
     Feature* cut = doc.addFeature(
         "box", {{"length", 4}, {"width", 4}, {"height", 20}, {"x", 0}, {"y", -80}, {"op", "cut"}});
     doc.addFeature("pattern_rect", features({cut->id}, {{"count1", "n - 1"},
-                                                         {"spacing1", "25 mm"},
-                                                         {"count2", "2"},
-                                                         {"spacing2", "n * 5 mm"}}));
+                                                        {"spacing1", "25 mm"},
+                                                        {"count2", "2"},
+                                                        {"spacing2", "n * 5 mm"}}));
     doc.addFeature("pattern_circ", features({cut->id}, {{"count", "n"}}));
     ASSERT_EQ(doc.recompute(), 0);
     const int plateId = doc.features.front()->id * 100;
@@ -426,14 +434,15 @@ TEST(PatternCore, SaveLoadRecompute)
     TopoDS_Shape front;
     for (TopExp_Explorer it(doc.current.bodies.at(plateId).shape, TopAbs_EDGE); it.More();
          it.Next()) {
-        if (qor::test::extentIs(it.Current(), {-100, -100, 0, 100, -100, 0}))
+        if (extentIs(it.Current(), {-100, -100, 0, 100, -100, 0}))
             front = it.Current();
     }
     ASSERT_FALSE(front.IsNull());
-    doc.addFeature("pattern_path", features({cut->id}, {{"path", QJsonArray{edgeRef(plateId, front)}},
-                                                        {"spacing", "dist"},
-                                                        {"distance", "30 mm"},
-                                                        {"count", 3}}));
+    doc.addFeature("pattern_path",
+                   features({cut->id}, {{"path", QJsonArray{edgeRef(plateId, front)}},
+                                        {"spacing", "dist"},
+                                        {"distance", "30 mm"},
+                                        {"count", 3}}));
     ASSERT_EQ(doc.recompute(), 0);
     // 1 original + 5 rectangular + 3 circular + 2 path copies, all apart.
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(plateId).shape), plateVolume - 11 * 160, 1e-6);

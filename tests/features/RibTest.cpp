@@ -67,7 +67,7 @@ TEST(Rib, FillsTheCornerUpToTheLine)
     const TopoDS_Shape& ribbed = part.state.bodies.at(body).shape;
     EXPECT_NEAR(part.volume(body), 14000.0 + 3.0 * 200.0, 1e-6);
     EXPECT_EQ(countOf(ribbed, TopAbs_SOLID), 1);
-    EXPECT_TRUE(boxIs(part.box(body), 0, 0, 0, 40, 40, 20));
+    EXPECT_TRUE(extentIs(part.shape(body), {0, 0, 0, 40, 40, 20}));
 
     // Centred on the sketch plane, up to the line and no further.
     EXPECT_TRUE(inside(ribbed, 15, 15, 8.6));
@@ -80,8 +80,8 @@ TEST(Rib, FillsTheCornerUpToTheLine)
     // line stays inside a web of 0.1 mm.
     TestPart other;
     const int otherBody = lBody(other);
-    const int reversed =
-        midSketch(other, [](qor::sketch::Sketch& s) { s.addLineAt(false, 10, 30, 30, 10); });
+    const int reversed
+        = midSketch(other, [](qor::sketch::Sketch& s) { s.addLineAt(false, 10, 30, 30, 10); });
     ASSERT_EQ(other.run("rib", rib(reversed, 0.1)), QString());
     EXPECT_NEAR(other.volume(otherBody), 14000.0 + 0.1 * 200.0, 1e-6);
 }
@@ -91,12 +91,12 @@ TEST(Rib, LinesThatDoNotCloseOffFail)
     TestPart part;
     const int body = lBody(part);
     // Runs past the end of the X leg: below it the web would run off for ever.
-    const int overshoot =
-        midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(false, 10, 30, 50, 10); });
+    const int overshoot
+        = midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(false, 10, 30, 50, 10); });
     EXPECT_EQ(part.run("rib", rib(overshoot, 3)), notReaching);
     // Touches nothing.
-    const int floating =
-        midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(false, 20, 20, 30, 30); });
+    const int floating
+        = midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(false, 20, 20, 30, 30); });
     EXPECT_EQ(part.run("rib", rib(floating, 3)), notReaching);
     EXPECT_NEAR(part.volume(body), 14000.0, 1e-6);
 
@@ -170,8 +170,8 @@ TEST(Rib, BadInputs)
     const int empty = midSketch(part, [](qor::sketch::Sketch&) {});
     EXPECT_EQ(part.run("rib", rib(empty, 3)), noLines);
     // Construction lines are no rib lines.
-    const int construction = midSketch(
-        part, [](qor::sketch::Sketch& s) { s.addLineAt(true, 30, 10, 10, 30); });
+    const int construction
+        = midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(true, 30, 10, 10, 30); });
     EXPECT_EQ(part.run("rib", rib(construction, 3)), noLines);
     EXPECT_NEAR(part.volume(body), 14000.0, 1e-6);
 }

@@ -47,11 +47,19 @@ TEST(Shell, OpenOrClosedInwardAndOutward)
         {"open inward", true, {}, "in", 3392.0, {-10, -10, 0, 10, 10, 20}},
         // Outside the old outline, the joins rounded along the eight closed edges
         // and at the four lower corners.
-        {"open outward", true, {}, "out", 5 * 800 + 8 * edgeRound + 4 * cornerRound,
+        {"open outward",
+         true,
+         {},
+         "out",
+         5 * 800 + 8 * edgeRound + 4 * cornerRound,
          {-12, -12, -2, 12, 12, 20}},
         // Listed twice, hollowed once.
         {"closed inward", false, {0, 0}, "in", 8000.0 - 16 * 16 * 16, {-10, -10, 0, 10, 10, 20}},
-        {"closed outward", false, {0}, "out", 6 * 800 + 12 * edgeRound + 8 * cornerRound,
+        {"closed outward",
+         false,
+         {0},
+         "out",
+         6 * 800 + 12 * edgeRound + 8 * cornerRound,
          {-12, -12, -2, 12, 12, 22}},
         // A body listed and with a picked face is processed once, as an open shell.
         {"listed and open", true, {0}, "in", 3392.0, {-10, -10, 0, 10, 10, 20}},
@@ -67,7 +75,7 @@ TEST(Shell, OpenOrClosedInwardAndOutward)
                                "2", {{"direction", c.direction}, {"bodies", bodies}});
         ASSERT_EQ(part.run("shell", p), QString());
         EXPECT_NEAR(signedVolume(part.shape(body)), c.volume, 1e-3);
-        EXPECT_TRUE(qor::test::extentIs(part.shape(body), c.box));
+        EXPECT_TRUE(extentIs(part.shape(body), c.box));
         EXPECT_EQ(countOf(part.shape(body), TopAbs_SHELL), c.openTop ? 1 : 2);
     }
 
@@ -75,13 +83,13 @@ TEST(Shell, OpenOrClosedInwardAndOutward)
     TestPart part;
     const int left = part.cube(20);
     const int right = part.cube(20, 50);
-    ASSERT_EQ(part.run("shell", params({part.faceAt(right, gp_Pnt(50, 0, 20)),
-                                        part.faceAt(left, cubeTop)},
-                                       "2")),
-              QString());
+    ASSERT_EQ(
+        part.run("shell",
+                 params({part.faceAt(right, gp_Pnt(50, 0, 20)), part.faceAt(left, cubeTop)}, "2")),
+        QString());
     EXPECT_NEAR(part.volume(left), 3392.0, 1e-6);
     EXPECT_NEAR(part.volume(right), 3392.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(right), 40, -10, 0, 60, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(right), {40, -10, 0, 60, 10, 20}));
 }
 
 TEST(Shell, RefusedThicknessesAndSelections)
@@ -89,8 +97,8 @@ TEST(Shell, RefusedThicknessesAndSelections)
     TestPart part;
     const int body = part.cube(20);
     const QJsonArray top{part.faceAt(body, cubeTop)};
-    const QString tooThick =
-        QStringLiteral("Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex");
+    const QString tooThick
+        = QStringLiteral("Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex");
     EXPECT_EQ(part.run("shell", params(top, "0")),
               QStringLiteral("Wandstärke muss größer als 0 sein"));
     EXPECT_EQ(part.run("shell", params({}, "2")),
@@ -112,12 +120,12 @@ TEST(Thicken, OutwardSolidsAreNotInsideOut)
     TestPart part;
     const int body = part.cube(20);
     Feature* f = nullptr;
-    ASSERT_EQ(part.run("thicken", params({part.faceAt(body, cubeTop)}, "2 mm", {{"op", "join"}}),
-                       &f),
-              QString());
+    ASSERT_EQ(
+        part.run("thicken", params({part.faceAt(body, cubeTop)}, "2 mm", {{"op", "join"}}), &f),
+        QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_NEAR(signedVolume(part.shape(body)), 8800.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 22));
+    EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, 10, 10, 22}));
     EXPECT_GT(signedVolume(part.state.tools.at(f->id).shape), 0.0);
 
     struct Case {
@@ -131,7 +139,9 @@ TEST(Thicken, OutwardSolidsAreNotInsideOut)
         // Reversed it grows into the cube: a cut takes it from the picked body.
         {"cut", {{"op", "cut"}, {"flip", true}}, 7200, {-10, -10, 18, 10, 10, 20}},
         // Symmetric: from -2 to +2 about the face.
-        {"symmetric", {{"op", "new"}, {"symmetric", true}, {"thickness", "4"}}, 8000,
+        {"symmetric",
+         {{"op", "new"}, {"symmetric", true}, {"thickness", "4"}},
+         8000,
          {-10, -10, 18, 10, 10, 22}},
     };
     for (const Case& c : cases) {
@@ -143,7 +153,7 @@ TEST(Thicken, OutwardSolidsAreNotInsideOut)
         EXPECT_NEAR(signedVolume(fresh.shape(b)), c.cube, 1e-6);
         const TopoDS_Shape& made = fresh.state.tools.at(f->id).shape;
         EXPECT_GT(signedVolume(made), 0.0);
-        EXPECT_TRUE(qor::test::extentIs(made, c.tool));
+        EXPECT_TRUE(extentIs(made, c.tool));
     }
 }
 
@@ -167,8 +177,8 @@ TEST(Thicken, CurvedFacesWithinTheirCurvature)
 
     // Half of 12 reaches past the axis: the shifted face would turn inside out.
     // Neither that nor a one-sided thickening may come out.
-    const QString curved =
-        QStringLiteral("Aufdicken nicht möglich – Fläche zu stark gekrümmt für diese Dicke?");
+    const QString curved
+        = QStringLiteral("Aufdicken nicht möglich – Fläche zu stark gekrümmt für diese Dicke?");
     const std::size_t bodies = part.state.bodies.size();
     EXPECT_EQ(part.run("thicken", params(side, "12", {{"op", "new"}, {"symmetric", true}})),
               curved);
@@ -191,7 +201,7 @@ TEST(Thicken, FacesOfTwoBodiesStayWithTheirBodies)
     ASSERT_EQ(part.run("thicken", params(tops, "2", {{"op", "join"}})), QString());
     ASSERT_EQ(part.state.bodies.size(), 2u);
     EXPECT_NEAR(signedVolume(part.shape(left)), 8800.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(right), 40, -10, 0, 60, 10, 22));
+    EXPECT_TRUE(extentIs(part.shape(right), {40, -10, 0, 60, 10, 22}));
 
     // As a new body both pieces make one body.
     Feature* f = nullptr;
@@ -202,12 +212,13 @@ TEST(Thicken, FacesOfTwoBodiesStayWithTheirBodies)
     EXPECT_EQ(countOf(part.shape(f->id * 100), TopAbs_SOLID), 2);
 
     // Explicit targets take the whole tool: the left piece misses the right body.
-    ASSERT_EQ(part.run("thicken",
-                       params(again, "1", {{"op", "join"}, {"targets", QJsonArray{right}}})),
-              QString());
+    ASSERT_EQ(
+        part.run("thicken", params(again, "1", {{"op", "join"}, {"targets", QJsonArray{right}}})),
+        QString());
     EXPECT_NEAR(signedVolume(part.shape(right)), 8800.0 + 800.0, 1e-6);
 
     EXPECT_EQ(part.run("thicken", params({}, "2")),
               QStringLiteral("Flächen zum Aufdicken auswählen"));
-    EXPECT_EQ(part.run("thicken", params(tops, "-1")), QStringLiteral("Dicke muss größer als 0 sein"));
+    EXPECT_EQ(part.run("thicken", params(tops, "-1")),
+              QStringLiteral("Dicke muss größer als 0 sein"));
 }

@@ -58,7 +58,8 @@ TEST(SketchFeature, PlaneAndOffset)
     const ModelState& state = doc.current;
     EXPECT_TRUE(state.planes.at(plain->id).IsCoplanar(Document::datumPlane(-1), 0, 0));
     EXPECT_TRUE(state.planes.at(zero->id).Location().IsEqual(gp_Pnt(0, 0, 0), 0));
-    EXPECT_TRUE(state.planes.at(zero->id).Direction().IsEqual(Document::datumPlane(-2).Direction(), 0));
+    EXPECT_TRUE(
+        state.planes.at(zero->id).Direction().IsEqual(Document::datumPlane(-2).Direction(), 0));
 
     const gp_Ax3& p = state.planes.at(raised->id);
     EXPECT_NEAR(p.Location().Z(), 5.0, 1e-12);
@@ -133,7 +134,8 @@ TEST(SketchFeature, AnglesKeepTheirSense)
     EXPECT_EQ(doc.recompute(), 0);
     EXPECT_NEAR(c->value, -30.0 * std::numbers::pi / 180.0, 1e-15);
     EXPECT_TRUE(f->warning.isEmpty()) << f->warning.toStdString();
-    EXPECT_NEAR(std::abs(qor::sketch::measureConstraint(s, *c)), 30.0 * std::numbers::pi / 180.0, 1e-6);
+    EXPECT_NEAR(std::abs(qor::sketch::measureConstraint(s, *c)), 30.0 * std::numbers::pi / 180.0,
+                1e-6);
 }
 
 TEST(SketchFeature, UnsolvableSketchKeepsItsGeometry)

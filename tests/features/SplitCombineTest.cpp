@@ -34,11 +34,9 @@ TEST(Split, MidPlaneGivesTwoBodies)
     EXPECT_NEAR(part.volume(piece), 15000.0, 1e-6);
     EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_SOLID), 1);
     // One half each side of the plane.
-    double x0, y0, z0, x1, y1, z1;
-    part.box(body).Get(x0, y0, z0, x1, y1, z1);
-    const bool bodyLeft = x1 < 1e-6;
-    EXPECT_TRUE(boxIs(part.box(bodyLeft ? body : piece), -25, -15, 0, 0, 15, 20));
-    EXPECT_TRUE(boxIs(part.box(bodyLeft ? piece : body), 0, -15, 0, 25, 15, 20));
+    const bool bodyLeft = qor::test::extent(part.shape(body))[3] < 1e-6;
+    EXPECT_TRUE(extentIs(part.shape(bodyLeft ? body : piece), {-25, -15, 0, 0, 15, 20}));
+    EXPECT_TRUE(extentIs(part.shape(bodyLeft ? piece : body), {0, -15, 0, 25, 15, 20}));
 
     // XZ splits both halves again: four quarters.
     ASSERT_EQ(part.run("split", {{"bodies", QJsonArray{body, piece}}, {"plane", origin(-2)}}, &f),
@@ -58,7 +56,7 @@ TEST(Split, PlaneThatMissesWarnsAndKeepsTheBody)
     ASSERT_EQ(part.run("split", {{"bodies", QJsonArray{far}}}, &f), QString());
     EXPECT_EQ(f->warning, QStringLiteral("Die Ebene schneidet den Körper nicht"));
     EXPECT_EQ(part.state.bodies.size(), 2u);
-    EXPECT_TRUE(boxIs(part.box(far), 75, -15, 0, 125, 15, 20));
+    EXPECT_TRUE(extentIs(part.shape(far), {75, -15, 0, 125, 15, 20}));
 
     // A plane lying on a face does not cut either.
     ASSERT_EQ(part.run("split", {{"bodies", QJsonArray{near}}, {"plane", origin(-1)}}, &f),
@@ -174,7 +172,7 @@ TEST(Combine, ToolListsAndEmptyResults)
               QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_NEAR(part.volume(target), 3 * 30000.0 - 2 * 6000.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(target), -65, -15, 0, 65, 15, 20));
+    EXPECT_TRUE(extentIs(part.shape(target), {-65, -15, 0, 65, 15, 20}));
     // The joined body is cleaned: one top face, not three.
     EXPECT_EQ(countOf(part.state.bodies.at(target).shape, TopAbs_FACE), 6);
 }

@@ -29,6 +29,7 @@
 using qor::test::addOutline;
 using qor::test::countOf;
 using qor::test::errorOf;
+using qor::test::extentIs;
 
 // The document written to a part file and read back into a new document (not
 // yet recomputed).
@@ -64,27 +65,10 @@ inline ::testing::AssertionResult sameBodies(const qor::model::ModelState& a,
         Bnd_Box ba, bb;
         BRepBndLib::AddOptimal(body.shape, ba, false, false);
         BRepBndLib::AddOptimal(other->second.shape, bb, false, false);
-        const double shift = ba.CornerMin().Distance(bb.CornerMin())
-                             + ba.CornerMax().Distance(bb.CornerMax());
+        const double shift
+            = ba.CornerMin().Distance(bb.CornerMin()) + ba.CornerMax().Distance(bb.CornerMax());
         if (shift > 1e-6 * std::max(1.0, std::sqrt(ba.SquareExtent())))
             return ::testing::AssertionFailure() << "body " << id << " moved by " << shift;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// Bounding box equality within tol, as one readable assertion.
-inline ::testing::AssertionResult boxIs(const Bnd_Box& b, double x0, double y0, double z0,
-                                        double x1, double y1, double z1, double tol = 1e-6)
-{
-    double a0, b0, c0, a1, b1, c1;
-    b.Get(a0, b0, c0, a1, b1, c1);
-    const double got[6] = {a0, b0, c0, a1, b1, c1};
-    const double want[6] = {x0, y0, z0, x1, y1, z1};
-    for (int i = 0; i < 6; ++i) {
-        if (std::abs(got[i] - want[i]) > tol)
-            return ::testing::AssertionFailure()
-                   << "box (" << a0 << ", " << b0 << ", " << c0 << ") .. (" << a1 << ", " << b1
-                   << ", " << c1 << ")";
     }
     return ::testing::AssertionSuccess();
 }
@@ -123,8 +107,8 @@ struct TestPart {
         state = qor::model::ModelState();
         for (const auto& f : doc.features) {
             if (f->sketch) {
-                state.sketches[f->id] =
-                    qor::model::SketchResult{sketchPlanes.at(f->id), f->sketch.get(), f->id};
+                state.sketches[f->id]
+                    = qor::model::SketchResult{sketchPlanes.at(f->id), f->sketch.get(), f->id};
                 continue;
             }
             const QString error = rerun(*f);
@@ -263,14 +247,4 @@ struct TestPart {
         loaded.sketchPlanes = sketchPlanes;
         EXPECT_EQ(loaded.replay(), QString());
     }
-
-    static Bnd_Box box(const TopoDS_Shape& shape)
-    {
-        Bnd_Box b;
-        BRepBndLib::AddOptimal(shape, b, false, false);
-        return b;
-    }
-
-    Bnd_Box box(int bodyId) const { return box(state.bodies.at(bodyId).shape); }
 };
-

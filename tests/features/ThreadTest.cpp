@@ -98,8 +98,7 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
         EXPECT_EQ(countOf(groove, TopAbs_SOLID), 1);
         EXPECT_NEAR(signedVolume(groove), 4.5 * perTurn, 1e-4 * perTurn);
         // Half a section above the start, the height and half a section below.
-        EXPECT_TRUE(
-            boxIs(TestPart::box(groove), -2, -1, 3 - 4.5 - width / 2, 4, 5, 3 + width / 2, 0.02));
+        EXPECT_TRUE(extentIs(groove, {-2, -1, 3 - 4.5 - width / 2, 4, 5, 3 + width / 2}, 0.02));
     }
     EXPECT_NEAR(grooveVolume(2.45, 3, 1, 4.5, 0, 10), 4.5 * perTurn, 1e-12);
     EXPECT_NEAR(grooveVolume(2.45, 3, 1, 4.5, 3, 2.45), 4.5 * perTurn, 1e-12);
@@ -169,12 +168,20 @@ TEST(Thread, SizeLengthAndHandOfTheMark)
         {"bore M12", bored, tapped12, {}, "M12 – durchgehend", 10},
         {"bore M10", smaller, tapped10, {}, "M10 – durchgehend", 10},
         {"shorter", part, m12, {{"extent", "dist"}, {"length", "8 mm"}}, "M12 – 8 tief", 8},
-        {"longer than the face", part, m12, {{"extent", "dist"}, {"length", "35"}},
-         "M12 – 20 tief", 20},
+        {"longer than the face",
+         part,
+         m12,
+         {{"extent", "dist"}, {"length", "35"}},
+         "M12 – 20 tief",
+         20},
         {"left hand", part, m12, {{"leftHand", true}}, "M12-LH – 20 tief", 20},
         // An internal thread shorter than its bore is no through thread.
-        {"short inside", short5, tapped6, {{"extent", "dist"}, {"length", "5.5"}},
-         "M6 – 5,5 tief", 5.5},
+        {"short inside",
+         short5,
+         tapped6,
+         {{"extent", "dist"}, {"length", "5.5"}},
+         "M6 – 5,5 tief",
+         5.5},
         // A chosen size is taken as it is.
         {"chosen size", part, near12, {{"size", "M12x1.5"}}, "M12x1,5 – 20 tief", 20},
     };
