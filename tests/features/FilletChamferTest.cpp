@@ -46,7 +46,6 @@ TEST(Fillet, ConstantRadius)
     QJsonObject params = fillet({part.edgeAt(body, topRight)}, "2 mm");
     params["radius2"] = "nonsense +"; // read only in mode "var"
     ASSERT_EQ(part.run("fillet", params), QString());
-    EXPECT_NEAR(part.volume(body), 7982.83, 0.01);
     EXPECT_NEAR(part.volume(body), 8000.0 - filletLoss(2, 20), 1e-6);
     EXPECT_GT(signedVolume(part.shape(body)), 0.0);
     EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
