@@ -370,10 +370,12 @@ TEST(Hole, BadInputFailsInGermanAndLeavesThePlate)
 }
 
 // Patterns and mirrors repeat the recorded tool, so every copy of a modelled
-// threaded hole carries its groove, not only the drill; the patterned part
+// threaded hole carries its groove, not only the drill; the mirrored part
 // comes back the same from a part file.
 TEST(Hole, PatternMirrorAndReloadKeepTheThreadedHole)
 {
+    // Either copy lands at (8, 0): mirrored in YZ or 16 mm along X.
+    const QJsonObject pattern{{"count1", 2}, {"spacing1", "16 mm"}};
     for (const char* copy : {"pattern_rect", "mirror"}) {
         SCOPED_TRACE(copy);
         TestPart part;
@@ -383,14 +385,12 @@ TEST(Hole, PatternMirrorAndReloadKeepTheThreadedHole)
         const double one = drilled(10, {{-8, 0}}, params, part, &f);
         const int body = part.state.bodies.begin()->first;
         const double before = part.volume(body);
-        ASSERT_EQ(part.run(copy, {{"source", "features"},
-                                  {"features", QJsonArray{QJsonObject{{"id", f->id}}}},
-                                  {"count1", 2},
-                                  {"spacing1", "16 mm"}}),
-                  QString());
+        QJsonObject copyParams = QByteArray(copy) == "mirror" ? QJsonObject() : pattern;
+        copyParams["source"] = "features";
+        copyParams["features"] = QJsonArray{QJsonObject{{"id", f->id}}};
+        ASSERT_EQ(part.run(copy, copyParams), QString());
         EXPECT_NEAR(before - part.volume(body), one, 2e-3 * m6Groove);
         EXPECT_TRUE(isSound(part.shape(body)));
-        // Either copy lands at (8, 0), mirrored or 16 mm along X.
         EXPECT_FALSE(TestPart::inside(part.shape(body), gp_Pnt(8, 0, 5)));
         if (QByteArray(copy) == "mirror") {
             TestPart loaded;
