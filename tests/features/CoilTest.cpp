@@ -153,21 +153,3 @@ TEST(Coil, BooleanModes)
     EXPECT_GT(common, coil / 2 - 20);
     EXPECT_LT(common, coil / 2);
 }
-
-TEST(Coil, SurvivesSaveAndLoad)
-{
-    Document doc;
-    doc.parameters.push_back(Parameter{"w", "2.5 mm"});
-    doc.addFeature("coil", {{"profile", "square"},
-                            {"section", "w"},
-                            {"pitch", "4 mm"},
-                            {"extent", "height"},
-                            {"height", "30 mm"},
-                            {"leftHand", true},
-                            {"flip", true}});
-    ASSERT_EQ(doc.recompute(), 0);
-    ASSERT_EQ(doc.current.bodies.size(), 1u);
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.begin()->second.shape), 6.25 * 2 * pi * 10 * 7.5,
-                0.05);
-    expectSameAfterReload(doc);
-}

@@ -148,50 +148,29 @@ TEST(Rib, BadInputs)
               QStringLiteral("Kein Körper vorhanden, an den die Rippe anschließen kann"));
 
     const int body = lBody(part);
-    EXPECT_EQ(part.run("rib", {{"thickness", 3}}),
-              QStringLiteral("Skizze mit dem Rippenverlauf (offene Linie) auswählen"));
-    EXPECT_EQ(part.run("rib", rib(line + 50, 3)),
-              QStringLiteral("Skizze mit dem Rippenverlauf (offene Linie) auswählen"));
-    EXPECT_EQ(part.run("rib", rib(line, 0)), QStringLiteral("Dicke muss größer als 0 sein"));
-    EXPECT_EQ(part.run("rib", rib(line, "-1 mm")), QStringLiteral("Dicke muss größer als 0 sein"));
-
-    // The arc comes first, so no rib is written before the failure.
-    const int withArc = midSketch(part, [](qor::sketch::Sketch& s) {
-        s.addArcAt(false, 10, 10, 15, 10, 10, 15);
-        s.addLineAt(false, 30, 10, 10, 30);
-    });
-    EXPECT_EQ(part.run("rib", rib(withArc, 3)),
-              QStringLiteral("Rippen bestehen aus geraden Linien"));
-
+    const QString noSketch
+        = QStringLiteral("Skizze mit dem Rippenverlauf (offene Linie) auswählen");
     const QString noLines = QStringLiteral("Die Skizze enthält keine Linien");
-    const int tiny = midSketch(
-        part, [](qor::sketch::Sketch& s) { s.addLineAt(false, 20, 20, 20 + 5e-7, 20); });
-    EXPECT_EQ(part.run("rib", rib(tiny, 3)), noLines);
-    const int empty = midSketch(part, [](qor::sketch::Sketch&) {});
-    EXPECT_EQ(part.run("rib", rib(empty, 3)), noLines);
-    // Construction lines are no rib lines.
-    const int construction
-        = midSketch(part, [](qor::sketch::Sketch& s) { s.addLineAt(true, 30, 10, 10, 30); });
-    EXPECT_EQ(part.run("rib", rib(construction, 3)), noLines);
+    const auto drawn = [&](const std::function<void(qor::sketch::Sketch&)>& draw) {
+        return rib(midSketch(part, draw), 3);
+    };
+    const std::vector<std::pair<QJsonObject, QString>> cases = {
+        {{{"thickness", 3}}, noSketch},
+        {rib(line + 50, 3), noSketch},
+        {rib(line, 0), "Dicke muss größer als 0 sein"},
+        {rib(line, "-1 mm"), "Dicke muss größer als 0 sein"},
+        // The arc comes first, so no rib is written before the failure.
+        {drawn([](auto& s) {
+             s.addArcAt(false, 10, 10, 15, 10, 10, 15);
+             s.addLineAt(false, 30, 10, 10, 30);
+         }),
+         "Rippen bestehen aus geraden Linien"},
+        {drawn([](auto& s) { s.addLineAt(false, 20, 20, 20 + 5e-7, 20); }), noLines},
+        {drawn([](auto&) {}), noLines},
+        // Construction lines are no rib lines.
+        {drawn([](auto& s) { s.addLineAt(true, 30, 10, 10, 30); }), noLines},
+    };
+    for (const auto& [params, error] : cases)
+        EXPECT_EQ(part.run("rib", params), error);
     EXPECT_NEAR(part.volume(body), 14000.0, 1e-6);
-}
-
-TEST(Rib, SaveLoadRecomputeKeepsTheVolume)
-{
-    // Through the sketch feature and the whole recompute.
-    Document doc;
-    Feature* outline = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
-    drawL(*outline->sketch);
-    Feature* block = doc.addFeature(
-        "extrude",
-        {{"profile", TestPart::wholeSketch(outline->id)}, {"distance", "20"}, {"op", "new"}});
-    Feature* line = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
-    line->params["offset"] = "10 mm";
-    line->sketch->addLineAt(false, 30, 10, 10, 30);
-    Feature* web = doc.addFeature("rib", rib(line->id, "2 mm + 1 mm"));
-    ASSERT_EQ(doc.recompute(), 0) << web->error.toStdString();
-    ASSERT_EQ(doc.current.bodies.size(), 1u);
-    const int body = block->id * 100;
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 14600.0, 1e-6);
-    expectSameAfterReload(doc);
 }
