@@ -50,44 +50,50 @@ TopoDS_Shape holedCube(double x)
 
 TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
 {
-    TestPart part;
-    const int body = part.cube(20);
-    ASSERT_EQ(part.run("draft", draft({part.faceAt(body, gp_Pnt(10, 0, 10))}, "3 deg")), QString());
-    EXPECT_NEAR(part.volume(body), 8000.0 - wedge(3), 1e-6);
-    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
-    EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, 10, 10, 20}));
-
-    // Pulled the other way, the face leans outwards.
-    TestPart flipped;
-    const int b = flipped.cube(20);
-    QJsonObject params = draft({flipped.faceAt(b, gp_Pnt(10, 0, 10))}, "3");
-    params["flip"] = true;
-    ASSERT_EQ(flipped.run("draft", params), QString());
-    EXPECT_NEAR(flipped.volume(b), 8000.0 + wedge(3), 1e-6);
-    EXPECT_TRUE(
-        extentIs(flipped.shape(b), {-10, -10, 0, 10 + 20 * std::tan(3 * pi / 180), 10, 20}));
-
-    // All four sides: a frustum of a square pyramid.
-    TestPart four;
-    const int c = four.cube(20);
-    QJsonArray sides;
-    for (const gp_Pnt& p :
-         {gp_Pnt(10, 0, 10), gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10), gp_Pnt(0, -10, 10)})
-        sides.append(four.faceAt(c, p));
-    ASSERT_EQ(four.run("draft", draft(sides, "3")), QString());
-    const double top = 20 - 2 * 20 * std::tan(3 * pi / 180);
-    EXPECT_NEAR(four.volume(c), 20.0 / 3 * (400 + top * top + 20 * top), 1e-6);
-
-    // A neutral plane at half height tilts the face about its middle line: the
-    // wedges above and below cancel.
-    TestPart middle;
-    const int m = middle.cube(20);
-    middle.state.planes[99] = gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
-    QJsonObject half = draft({middle.faceAt(m, gp_Pnt(10, 0, 10))}, "3");
-    half["neutral"] = QJsonObject{{"kind", "feature"}, {"id", 99}};
-    ASSERT_EQ(middle.run("draft", half), QString());
-    EXPECT_NEAR(middle.volume(m), 8000.0, 1e-6);
-    EXPECT_TRUE(extentIs(middle.shape(m), {-10, -10, 0, 10 + 10 * std::tan(3 * pi / 180), 10, 20}));
+    const double lean = 20 * std::tan(3 * pi / 180);
+    const double top = 20 - 2 * lean;
+    struct Case {
+        const char* name;
+        std::vector<gp_Pnt> faces;
+        QJsonObject more;
+        double volume;
+        double xMax;
+    };
+    const gp_Pnt right(10, 0, 10);
+    const std::vector<Case> cases = {
+        {"one side", {right}, {}, 8000.0 - wedge(3), 10},
+        // Pulled the other way, the face leans outwards.
+        {"flipped", {right}, {{"flip", true}}, 8000.0 + wedge(3), 10 + lean},
+        // All four sides: a frustum of a square pyramid.
+        {"four sides",
+         {right, gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10), gp_Pnt(0, -10, 10)},
+         {},
+         20.0 / 3 * (400 + top * top + 20 * top),
+         10},
+        // A neutral plane at half height tilts the face about its middle line:
+        // the wedges above and below cancel.
+        {"neutral at half height",
+         {right},
+         {{"neutral", TestPart::featureRef(99)}},
+         8000.0,
+         10 + lean / 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const int body = part.cube(20);
+        part.state.planes[99] = gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
+        QJsonArray faces;
+        for (const gp_Pnt& p : c.faces)
+            faces.append(part.faceAt(body, p));
+        QJsonObject params = c.more;
+        params["faces"] = faces;
+        params["angle"] = "3 deg";
+        ASSERT_EQ(part.run("draft", params), QString());
+        EXPECT_NEAR(signedVolume(part.shape(body)), c.volume, 1e-6);
+        if (c.faces.size() == 1)
+            EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, c.xMax, 10, 20}));
+    }
 }
 
 TEST(Draft, CylindersTwoBodiesAndRefusals)
