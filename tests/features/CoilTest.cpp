@@ -8,7 +8,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 struct Spring {
     QString error;

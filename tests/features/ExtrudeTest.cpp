@@ -13,7 +13,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // A 10 x 10 square with its corner at (u, v) of the plane.
 int squareSketch(TestPart& part, const gp_Ax3& plane = gp_Ax3(), double u = 0, double v = 0,

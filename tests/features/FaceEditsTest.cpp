@@ -13,7 +13,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 QJsonObject draft(const QJsonArray& faces, const QString& angle)
 {

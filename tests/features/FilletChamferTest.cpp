@@ -14,7 +14,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // Material a fillet of radius r takes from a right-angled edge of length l.
 double filletLoss(double r, double l)

@@ -15,7 +15,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 struct HelixTrace {
     gp_Pnt start;

@@ -19,7 +19,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const double tan59 = std::tan(59.0 * pi / 180.0);
 using Points = std::vector<std::pair<double, double>>;
 

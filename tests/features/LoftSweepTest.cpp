@@ -9,7 +9,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const QString tooTight = QStringLiteral("Austragung fehlgeschlagen – Pfad zu eng gekrümmt?");
 // The XZ plane with sketch v running along +Z.
 const gp_Ax3 xzPlane(gp_Pnt(), gp::DY().Reversed(), gp::DX());

@@ -18,7 +18,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const double plateVolume = 200.0 * 200.0 * 10.0;
 
 // A 200 mm square plate 10 mm thick centred on the origin, standing on XY.

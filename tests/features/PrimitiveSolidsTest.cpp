@@ -12,7 +12,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const auto origin = TestPart::origin;
 
 } // namespace

@@ -11,7 +11,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const gp_Pnt cubeTop(0, 0, 20);
 // Rounded joins of a 2 mm outward offset: quarter cylinders along edges of 20 mm
 // and eighth spheres at corners.

@@ -23,7 +23,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 int circleSketch(TestPart& part, double diameter, double u = 0)
 {
