@@ -46,7 +46,7 @@ TEST(BodyEditing, InsideOutSolidsAreTurnedOutward)
     builder.Add(both, insideOutBox(2.0));
     ASSERT_NEAR(signedVolume(both), 27.0 - 8.0, 1e-9);
     EXPECT_NEAR(signedVolume(outwardOriented(both)), 27.0 + 8.0, 1e-9);
-    EXPECT_EQ(TestPart::count(outwardOriented(both), TopAbs_SOLID), 2);
+    EXPECT_EQ(countOf(outwardOriented(both), TopAbs_SOLID), 2);
 
     // A sound shape comes back as the very same shape.
     EXPECT_TRUE(outwardOriented(right).IsSame(right));

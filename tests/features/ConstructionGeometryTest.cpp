@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 using namespace qor::model;
 
@@ -22,118 +23,92 @@ namespace {
 const auto featureRef = TestPart::featureRef;
 const auto originRef = TestPart::origin;
 
+::testing::AssertionResult near(const gp_XYZ& got, const gp_XYZ& want)
+{
+    if (got.IsEqual(want, 1e-9))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "(" << got.X() << ", " << got.Y() << ", " << got.Z() << ") instead of (" << want.X()
+           << ", " << want.Y() << ", " << want.Z() << ")";
+}
+
 void expectPoint(const gp_Pnt& p, double x, double y, double z)
 {
-    EXPECT_NEAR(p.X(), x, 1e-9);
-    EXPECT_NEAR(p.Y(), y, 1e-9);
-    EXPECT_NEAR(p.Z(), z, 1e-9);
+    EXPECT_TRUE(near(p.XYZ(), gp_XYZ(x, y, z)));
 }
 
 void expectDir(const gp_Dir& d, double x, double y, double z)
 {
-    EXPECT_NEAR(d.X(), x, 1e-9);
-    EXPECT_NEAR(d.Y(), y, 1e-9);
-    EXPECT_NEAR(d.Z(), z, 1e-9);
-}
-
-// The construction plane of a feature after a recompute of the whole document.
-const gp_Ax3& planeOf(const Document& doc, const Feature* f)
-{
-    return doc.current.planes.at(f->id);
+    EXPECT_TRUE(near(d.XYZ(), gp_XYZ(x, y, z)));
 }
 
 } // namespace
 
-TEST(ConstructionPlane, OffsetAndFlip)
+// Offsets run along the base normal; a flip turns only the normal, so the frame
+// becomes left-handed and points keep their in-plane coordinates.
+TEST(ConstructionPlane, FramesOfEachMode)
 {
     Document doc;
-    const Feature* plain = doc.addFeature("plane");
-    const Feature* flipped = doc.addFeature("plane", {{"offset", "-5 mm"}, {"flip", true}});
-    ASSERT_EQ(doc.recompute(), 0);
-
-    const gp_Ax3& p = planeOf(doc, plain);
-    expectPoint(p.Location(), 0, 0, 20);
-    expectDir(p.Direction(), 0, 0, 1);
-    expectDir(p.XDirection(), 1, 0, 0);
-    expectDir(p.YDirection(), 0, 1, 0);
-
-    // Only the normal turns: the frame becomes left-handed and points keep their
-    // in-plane coordinates.
-    const gp_Ax3& f = planeOf(doc, flipped);
-    expectPoint(f.Location(), 0, 0, -5);
-    expectDir(f.Direction(), 0, 0, -1);
-    expectDir(f.XDirection(), 1, 0, 0);
-    expectDir(f.YDirection(), 0, 1, 0);
-    EXPECT_FALSE(f.Direct());
-    EXPECT_TRUE(doc.current.bodies.empty());
-
-    // Offsets run along the base normal, so flipping twice is the identity frame.
-    const Feature* below =
-        doc.addFeature("plane", {{"base", featureRef(flipped->id)}, {"offset", "3"}});
-    const Feature* again = doc.addFeature(
-        "plane", {{"base", featureRef(flipped->id)}, {"offset", "0"}, {"flip", true}});
-    ASSERT_EQ(doc.recompute(), 0);
-    expectPoint(planeOf(doc, below).Location(), 0, 0, -8);
-    EXPECT_TRUE(planeOf(doc, again).Direct());
-    expectDir(planeOf(doc, again).Direction(), 0, 0, 1);
-}
-
-TEST(ConstructionPlane, AngleMode)
-{
-    Document doc;
-    const Feature* quarter = doc.addFeature(
-        "plane", {{"mode", "angle"}, {"axis", originRef(-11)}, {"angle", "90 deg"}});
-    // A base whose origin lies off the axis swings round with the rotation.
-    const Feature* raised = doc.addFeature("plane");
-    const Feature* swung = doc.addFeature("plane", {{"base", featureRef(raised->id)},
-                                                    {"mode", "angle"},
-                                                    {"axis", originRef(-11)},
-                                                    {"angle", "90"},
-                                                    {"offset", "1000"}});
-    ASSERT_EQ(doc.recompute(), 0);
-
-    const gp_Ax3& q = planeOf(doc, quarter);
-    expectPoint(q.Location(), 0, 0, 0);
-    expectDir(q.Direction(), 0, -1, 0);
-    expectDir(q.XDirection(), 1, 0, 0);
-    expectDir(q.YDirection(), 0, 0, 1);
-
-    const gp_Ax3& s = planeOf(doc, swung);
-    expectPoint(s.Location(), 0, -20, 0); // "offset" is not read in this mode
-    expectDir(s.Direction(), 0, -1, 0);
-}
-
-TEST(ConstructionPlane, MidMode)
-{
-    Document doc;
-    const Feature* top = doc.addFeature("plane", {{"offset", "30"}});
-    const Feature* topFlipped = doc.addFeature("plane", {{"offset", "30"}, {"flip", true}});
-    const Feature* mid = doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(top->id)}});
-    const Feature* midFlipped =
-        doc.addFeature("plane", {{"mode", "mid"}, {"base2", featureRef(topFlipped->id)}});
-    const Feature* same = doc.addFeature(
-        "plane", {{"base", featureRef(top->id)}, {"mode", "mid"}, {"base2", featureRef(top->id)}});
+    const auto plane = [&](const QJsonObject& params) { return doc.addFeature("plane", params); };
+    const Feature* plain = plane({});
+    const Feature* flipped = plane({{"offset", "-5 mm"}, {"flip", true}});
+    const Feature* below = plane({{"base", featureRef(flipped->id)}, {"offset", "3"}});
+    const Feature* again
+        = plane({{"base", featureRef(flipped->id)}, {"offset", "0"}, {"flip", true}});
+    const Feature* quarter
+        = plane({{"mode", "angle"}, {"axis", originRef(-11)}, {"angle", "90 deg"}});
+    // A base whose origin lies off the axis swings round with the rotation;
+    // "offset" is not read in this mode.
+    const Feature* swung = plane({{"base", featureRef(plain->id)},
+                                  {"mode", "angle"},
+                                  {"axis", originRef(-11)},
+                                  {"angle", "90"},
+                                  {"offset", "1000"}});
+    const Feature* top = plane({{"offset", "30"}});
+    const Feature* topFlipped = plane({{"offset", "30"}, {"flip", true}});
+    const Feature* mid = plane({{"mode", "mid"}, {"base2", featureRef(top->id)}});
+    const Feature* midFlipped = plane({{"mode", "mid"}, {"base2", featureRef(topFlipped->id)}});
+    const Feature* same
+        = plane({{"base", featureRef(top->id)}, {"mode", "mid"}, {"base2", featureRef(top->id)}});
     // A tilted second plane: halfway to the foot of the perpendicular, directions
     // still those of the base.
-    const Feature* tilted = doc.addFeature("plane", {{"base", originRef(-3)},
-                                                     {"mode", "angle"},
-                                                     {"axis", originRef(-13)},
-                                                     {"angle", "45"}});
-    const Feature* shifted = doc.addFeature("plane", {{"base", originRef(-3)}, {"offset", "10"}});
-    const Feature* towardsTilted = doc.addFeature("plane", {{"base", featureRef(shifted->id)},
-                                                            {"mode", "mid"},
-                                                            {"base2", featureRef(tilted->id)}});
+    const Feature* tilted = plane(
+        {{"base", originRef(-3)}, {"mode", "angle"}, {"axis", originRef(-13)}, {"angle", "45"}});
+    const Feature* shifted = plane({{"base", originRef(-3)}, {"offset", "10"}});
+    const Feature* towardsTilted = plane(
+        {{"base", featureRef(shifted->id)}, {"mode", "mid"}, {"base2", featureRef(tilted->id)}});
     ASSERT_EQ(doc.recompute(), 0);
+    EXPECT_TRUE(doc.current.bodies.empty());
 
-    expectPoint(planeOf(doc, mid).Location(), 0, 0, 15);
-    expectDir(planeOf(doc, mid).Direction(), 0, 0, 1);
-    expectPoint(planeOf(doc, midFlipped).Location(), 0, 0, 15);
-    expectDir(planeOf(doc, midFlipped).Direction(), 0, 0, 1);
-    expectPoint(planeOf(doc, same).Location(), 0, 0, 30);
-    expectDir(planeOf(doc, tilted).Direction(), std::sqrt(0.5), std::sqrt(0.5), 0);
-    expectPoint(planeOf(doc, towardsTilted).Location(), 7.5, -2.5, 0);
-    expectDir(planeOf(doc, towardsTilted).Direction(), 1, 0, 0);
-    expectDir(planeOf(doc, towardsTilted).XDirection(), 0, 1, 0);
+    const double h = std::sqrt(0.5);
+    struct Case {
+        const Feature* feature;
+        gp_XYZ location, normal, xDirection;
+        bool direct;
+    };
+    const std::vector<Case> cases = {
+        {plain, {0, 0, 20}, {0, 0, 1}, {1, 0, 0}, true},
+        {flipped, {0, 0, -5}, {0, 0, -1}, {1, 0, 0}, false},
+        {below, {0, 0, -8}, {0, 0, -1}, {1, 0, 0}, false},
+        {again, {0, 0, -5}, {0, 0, 1}, {1, 0, 0}, true},
+        {quarter, {0, 0, 0}, {0, -1, 0}, {1, 0, 0}, true},
+        {swung, {0, -20, 0}, {0, -1, 0}, {1, 0, 0}, true},
+        {mid, {0, 0, 15}, {0, 0, 1}, {1, 0, 0}, true},
+        {midFlipped, {0, 0, 15}, {0, 0, 1}, {1, 0, 0}, true},
+        {same, {0, 0, 30}, {0, 0, 1}, {1, 0, 0}, true},
+        {tilted, {0, 0, 0}, {h, h, 0}, {-h, h, 0}, true},
+        {towardsTilted, {7.5, -2.5, 0}, {1, 0, 0}, {0, 1, 0}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.feature->id);
+        const gp_Ax3& frame = doc.current.planes.at(c.feature->id);
+        EXPECT_TRUE(near(frame.Location().XYZ(), c.location));
+        EXPECT_TRUE(near(frame.Direction().XYZ(), c.normal));
+        EXPECT_TRUE(near(frame.XDirection().XYZ(), c.xDirection));
+        EXPECT_EQ(frame.Direct(), c.direct);
+    }
+    // The flipped plane keeps +Y as its Y direction.
+    EXPECT_TRUE(near(doc.current.planes.at(flipped->id).YDirection().XYZ(), gp_XYZ(0, 1, 0)));
 }
 
 TEST(ConstructionPlane, SketchOnAFlippedPlaneKeepsItsSense)
@@ -143,7 +118,7 @@ TEST(ConstructionPlane, SketchOnAFlippedPlaneKeepsItsSense)
     Document doc;
     const Feature* flipped = doc.addFeature("plane", {{"offset", "4"}, {"flip", true}});
     ASSERT_EQ(doc.recompute(), 0);
-    const gp_Ax3 plane = planeOf(doc, flipped);
+    const gp_Ax3 plane = doc.current.planes.at(flipped->id);
     qor::sketch::Sketch sketch;
     const auto arc = sketch.addArcAt(false, 0, 0, 10, 0, 0, 10);
     sketch.addCircleAt(false, 30, 0, 5);
@@ -159,7 +134,7 @@ TEST(ConstructionPlane, SketchOnAFlippedPlaneKeepsItsSense)
 
     const auto regions = qor::sketch::buildRegions(sketch, plane);
     ASSERT_EQ(regions.size(), 1u);
-    EXPECT_NEAR(regions[0].area, 3.14159265358979323846 * 25, 1e-6);
+    EXPECT_NEAR(regions[0].area, std::numbers::pi * 25, 1e-6);
     EXPECT_TRUE(qor::sketch::faceContainsPoint(regions[0].face, plane, 30, 0));
     EXPECT_FALSE(qor::sketch::faceContainsPoint(regions[0].face, plane, -30, 0));
 }
@@ -181,8 +156,8 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     body.id = 100;
     body.shape = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 10, 20, 30).Shape();
     state.bodies[100] = body;
-    f.params["ref"] =
-        edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
+    f.params["ref"]
+        = edgeRef(100, TestPart::subShapeAt(body.shape, TopAbs_EDGE, gp_Pnt(11, 22, 18)));
     ExecContext context{doc, f, state};
     execAxis(context);
     const gp_Ax1& axis = state.axes.at(f.id);
@@ -195,7 +170,7 @@ TEST(ConstructionAxis, StoresTheResolvedAxis)
     // The body loses that edge: the resolver's message, and no axis is written.
     state.axes.clear();
     state.bodies[100].shape = BRepPrimAPI_MakeBox(gp_Pnt(-50, -50, -50), 5, 5, 5).Shape();
-    EXPECT_EQ(TestPart::failure([&] { execAxis(context); }),
+    EXPECT_EQ(errorOf([&] { execAxis(context); }),
               "Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
     EXPECT_TRUE(state.axes.empty());
 }
@@ -206,13 +181,13 @@ TEST(ConstructionGeometry, FailuresLeaveNothingBehind)
     Feature* base = doc.addFeature("plane", {{"offset", "7"}});
     Feature* onBase = doc.addFeature("plane", {{"base", featureRef(base->id)}});
     Feature* badOffset = doc.addFeature("plane", {{"offset", "zwanzig"}});
-    Feature* badBase =
-        doc.addFeature("plane", {{"base", QJsonObject{{"kind", "body"}, {"id", 1}}}});
+    Feature* badBase
+        = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "body"}, {"id", 1}}}});
     Feature* badAxis = doc.addFeature("plane", {{"mode", "angle"}, {"axis", QJsonObject{}}});
     Feature* axisLost = doc.addFeature("axis", {{"ref", featureRef(999)}});
     Feature* noAxis = doc.addFeature("axis");
     EXPECT_EQ(doc.recompute(), 5);
-    expectPoint(planeOf(doc, onBase).Location(), 0, 0, 27);
+    expectPoint(doc.current.planes.at(onBase->id).Location(), 0, 0, 27);
     EXPECT_TRUE(badOffset->error.startsWith(QStringLiteral("offset: ")));
     EXPECT_EQ(badBase->error, QStringLiteral("Keine Ebene ausgewählt"));
     EXPECT_EQ(badAxis->error, QStringLiteral("Keine Achse ausgewählt"));
@@ -237,17 +212,17 @@ TEST(ConstructionGeometry, FollowsAPickedFaceThroughRecomputes)
     const TopoDS_Shape solid = doc.current.bodies.at(bodyId).shape;
     const TopoDS_Shape top = TestPart::subShapeAt(solid, TopAbs_FACE, gp_Pnt(0, 0, 20));
     const TopoDS_Shape corner = TestPart::subShapeAt(solid, TopAbs_EDGE, gp_Pnt(25, 15, 10));
-    const Feature* onTop =
-        doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
+    const Feature* onTop
+        = doc.addFeature("plane", {{"base", faceRef(bodyId, top)}, {"offset", "5"}});
     const Feature* edgeAxis = doc.addFeature("axis", {{"ref", edgeRef(bodyId, corner)}});
     ASSERT_EQ(doc.recompute(), 0);
-    expectPoint(planeOf(doc, onTop).Location(), 0, 0, 25);
+    expectPoint(doc.current.planes.at(onTop->id).Location(), 0, 0, 25);
 
     box->params["height"] = "35 mm";
     box->params["length"] = "60 mm";
     ASSERT_EQ(doc.recompute(), 0);
-    expectPoint(planeOf(doc, onTop).Location(), 0, 0, 40);
-    expectDir(planeOf(doc, onTop).Direction(), 0, 0, 1);
+    expectPoint(doc.current.planes.at(onTop->id).Location(), 0, 0, 40);
+    expectDir(doc.current.planes.at(onTop->id).Direction(), 0, 0, 1);
     const gp_Ax1& axis = doc.current.axes.at(edgeAxis->id);
     EXPECT_NEAR(axis.Location().X(), 30, 1e-9);
     EXPECT_NEAR(axis.Location().Y(), 15, 1e-9);

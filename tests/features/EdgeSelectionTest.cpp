@@ -18,9 +18,9 @@ std::map<int, std::vector<TopoDS_Edge>> resolve(TestPart& part, const QJsonArray
     return resolveFilletEdges(ExecContext{part.doc, *f, part.state}, "edges");
 }
 
-QString errorOf(TestPart& part, const QJsonArray& edges)
+QString selectionError(TestPart& part, const QJsonArray& edges)
 {
-    return TestPart::failure([&] { resolve(part, edges); });
+    return errorOf([&] { resolve(part, edges); });
 }
 
 } // namespace
@@ -61,8 +61,8 @@ TEST(FilletEdges, FacesStandForTheirEdgesAndDuplicatesStay)
     }
 
     // Picked directly and again through its face, and picked twice: every time.
-    const auto list =
-        resolve(part, {edgeRef(box, edge), faceRef(box, top), edgeRef(box, edge)}).at(box);
+    const auto list
+        = resolve(part, {edgeRef(box, edge), faceRef(box, top), edgeRef(box, edge)}).at(box);
     ASSERT_EQ(list.size(), 6u);
     EXPECT_EQ(std::count_if(list.begin(), list.end(),
                             [&](const TopoDS_Edge& e) { return e.IsSame(edge); }),
@@ -72,8 +72,8 @@ TEST(FilletEdges, FacesStandForTheirEdgesAndDuplicatesStay)
 
     // A cylinder's side meets its seam twice.
     const int cylinder = part.addBody(BRepPrimAPI_MakeCylinder(5, 10).Shape());
-    const TopoDS_Shape side =
-        TestPart::subShapeAt(part.shape(cylinder), TopAbs_FACE, gp_Pnt(0, 0, 5));
+    const TopoDS_Shape side
+        = TestPart::subShapeAt(part.shape(cylinder), TopAbs_FACE, gp_Pnt(0, 0, 5));
     const std::vector<TopoDS_Edge> seamed = resolve(part, {faceRef(cylinder, side)}).at(cylinder);
     ASSERT_EQ(seamed.size(), 4u);
     EXPECT_EQ(std::count_if(seamed.begin(), seamed.end(),
@@ -90,19 +90,19 @@ TEST(FilletEdges, NothingToRoundOrGone)
     const TopoDS_Shape corner = TopExp_Explorer(solid, TopAbs_VERTEX).Current();
     QJsonObject vertex{{"kind", "vertex"}, {"body", box}, {"sig", describeShape(corner).toJson()}};
 
-    EXPECT_EQ(errorOf(part, {}), none);
-    EXPECT_EQ(errorOf(part, {vertex}), none);
-    EXPECT_EQ(errorOf(part, {QJsonObject{{"kind", "body"}, {"id", box}}, box}), none);
-    EXPECT_EQ(errorOf(part, {vertex, TestPart::origin(-11)}), none);
+    EXPECT_EQ(selectionError(part, {}), none);
+    EXPECT_EQ(selectionError(part, {vertex}), none);
+    EXPECT_EQ(selectionError(part, {QJsonObject{{"kind", "body"}, {"id", box}}, box}), none);
+    EXPECT_EQ(selectionError(part, {vertex, TestPart::origin(-11)}), none);
     // A vertex next to an edge is skipped without harm.
     const TopoDS_Shape edge = TopExp_Explorer(solid, TopAbs_EDGE).Current();
     EXPECT_EQ(resolve(part, {vertex, edgeRef(box, edge)}).at(box).size(), 1u);
 
-    EXPECT_EQ(errorOf(part, {edgeRef(box, edge), edgeRef(box + 1, edge)}),
+    EXPECT_EQ(selectionError(part, {edgeRef(box, edge), edgeRef(box + 1, edge)}),
               QStringLiteral("Bezugskörper existiert nicht mehr"));
-    part.state.bodies[box].shape =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 100), gp::DZ()), 2, 3).Shape();
+    part.state.bodies[box].shape
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 100), gp::DZ()), 2, 3).Shape();
     const TopoDS_Shape face = TestPart::subShapeAt(solid, TopAbs_FACE, gp_Pnt(5, 5, 10));
-    EXPECT_EQ(errorOf(part, {faceRef(box, face)}),
+    EXPECT_EQ(selectionError(part, {faceRef(box, face)}),
               QStringLiteral("Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen"));
 }

@@ -13,7 +13,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 QJsonObject draft(const QJsonArray& faces, const QString& angle)
 {
@@ -41,8 +41,8 @@ double wedge(double deg)
 TopoDS_Shape holedCube(double x)
 {
     const TopoDS_Shape cube = BRepPrimAPI_MakeBox(gp_Pnt(x - 10, -10, 0), 20, 20, 20).Shape();
-    const TopoDS_Shape drill =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, 0, -1), gp::DZ()), 3, 22).Shape();
+    const TopoDS_Shape drill
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, 0, -1), gp::DZ()), 3, 22).Shape();
     return BRepAlgoAPI_Cut(cube, drill).Shape();
 }
 
@@ -50,43 +50,50 @@ TopoDS_Shape holedCube(double x)
 
 TEST(Draft, TiltsSideFacesAboutTheNeutralPlane)
 {
-    TestPart part;
-    const int body = part.cube(20);
-    ASSERT_EQ(part.run("draft", draft({part.faceAt(body, gp_Pnt(10, 0, 10))}, "3 deg")), QString());
-    EXPECT_NEAR(part.volume(body), 8000.0 - wedge(3), 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
-
-    // Pulled the other way, the face leans outwards.
-    TestPart flipped;
-    const int b = flipped.cube(20);
-    QJsonObject params = draft({flipped.faceAt(b, gp_Pnt(10, 0, 10))}, "3");
-    params["flip"] = true;
-    ASSERT_EQ(flipped.run("draft", params), QString());
-    EXPECT_NEAR(flipped.volume(b), 8000.0 + wedge(3), 1e-6);
-    EXPECT_TRUE(boxIs(flipped.box(b), -10, -10, 0, 10 + 20 * std::tan(3 * pi / 180), 10, 20));
-
-    // All four sides: a frustum of a square pyramid.
-    TestPart four;
-    const int c = four.cube(20);
-    QJsonArray sides;
-    for (const gp_Pnt& p : {gp_Pnt(10, 0, 10), gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10),
-                            gp_Pnt(0, -10, 10)})
-        sides.append(four.faceAt(c, p));
-    ASSERT_EQ(four.run("draft", draft(sides, "3")), QString());
-    const double top = 20 - 2 * 20 * std::tan(3 * pi / 180);
-    EXPECT_NEAR(four.volume(c), 20.0 / 3 * (400 + top * top + 20 * top), 1e-6);
-
-    // A neutral plane at half height tilts the face about its middle line: the
-    // wedges above and below cancel.
-    TestPart middle;
-    const int m = middle.cube(20);
-    middle.state.planes[99] = gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
-    QJsonObject half = draft({middle.faceAt(m, gp_Pnt(10, 0, 10))}, "3");
-    half["neutral"] = QJsonObject{{"kind", "feature"}, {"id", 99}};
-    ASSERT_EQ(middle.run("draft", half), QString());
-    EXPECT_NEAR(middle.volume(m), 8000.0, 1e-6);
-    EXPECT_TRUE(boxIs(middle.box(m), -10, -10, 0, 10 + 10 * std::tan(3 * pi / 180), 10, 20));
+    const double lean = 20 * std::tan(3 * pi / 180);
+    const double top = 20 - 2 * lean;
+    struct Case {
+        const char* name;
+        std::vector<gp_Pnt> faces;
+        QJsonObject more;
+        double volume;
+        double xMax;
+    };
+    const gp_Pnt right(10, 0, 10);
+    const std::vector<Case> cases = {
+        {"one side", {right}, {}, 8000.0 - wedge(3), 10},
+        // Pulled the other way, the face leans outwards.
+        {"flipped", {right}, {{"flip", true}}, 8000.0 + wedge(3), 10 + lean},
+        // All four sides: a frustum of a square pyramid.
+        {"four sides",
+         {right, gp_Pnt(-10, 0, 10), gp_Pnt(0, 10, 10), gp_Pnt(0, -10, 10)},
+         {},
+         20.0 / 3 * (400 + top * top + 20 * top),
+         10},
+        // A neutral plane at half height tilts the face about its middle line:
+        // the wedges above and below cancel.
+        {"neutral at half height",
+         {right},
+         {{"neutral", TestPart::featureRef(99)}},
+         8000.0,
+         10 + lean / 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const int body = part.cube(20);
+        part.state.planes[99] = gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
+        QJsonArray faces;
+        for (const gp_Pnt& p : c.faces)
+            faces.append(part.faceAt(body, p));
+        QJsonObject params = c.more;
+        params["faces"] = faces;
+        params["angle"] = "3 deg";
+        ASSERT_EQ(part.run("draft", params), QString());
+        EXPECT_NEAR(signedVolume(part.shape(body)), c.volume, 1e-6);
+        if (c.faces.size() == 1)
+            EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, c.xMax, 10, 20}));
+    }
 }
 
 TEST(Draft, CylindersTwoBodiesAndRefusals)
@@ -107,7 +114,7 @@ TEST(Draft, CylindersTwoBodiesAndRefusals)
               QString());
     EXPECT_NEAR(part.volume(left), 8000.0 - wedge(3), 1e-6);
     EXPECT_NEAR(part.volume(right), 8000.0 - wedge(3), 1e-6);
-    EXPECT_TRUE(boxIs(part.box(right), 40, -10, 0, 60, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(right), {40, -10, 0, 60, 10, 20}));
     EXPECT_EQ(part.state.bodies.size(), 3u);
 
     // A face parallel to the neutral plane cannot be tilted about it.
@@ -124,20 +131,20 @@ TEST(OffsetFaces, PlanarFacesGrowAndShrinkTheBody)
     const gp_Pnt top(0, 0, 10);
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, top)}, "5 mm")), QString());
     EXPECT_NEAR(part.volume(body), 1500.0, 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 15));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 5, 5, 15}));
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
 
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 15))}, "-10")),
               QString());
     EXPECT_NEAR(part.volume(body), 500.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 5));
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 5, 5, 5}));
 
     // The bottom face is reversed on its plane; it still moves outwards.
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 0))}, "5")),
               QString());
-    EXPECT_NEAR(part.signedVolume(body), 1000.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(body), -5, -5, -5, 5, 5, 5));
+    EXPECT_NEAR(signedVolume(part.shape(body)), 1000.0, 1e-6);
+    EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, -5, 5, 5, 5}));
 
     EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(body, gp_Pnt(0, 0, 5))}, "0")),
               QStringLiteral("Abstand darf nicht 0 sein"));
@@ -157,9 +164,9 @@ TEST(OffsetFaces, EachBodyMovesOnlyItsOwnFaces)
     ASSERT_EQ(part.state.bodies.size(), 2u);
     EXPECT_NEAR(part.volume(left), 1500.0, 1e-6);
     EXPECT_NEAR(part.volume(right), 1500.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(left), -5, -5, 0, 5, 5, 15));
-    EXPECT_TRUE(boxIs(part.box(right), 45, -5, 0, 60, 5, 10));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(left).shape, TopAbs_SOLID), 1);
+    EXPECT_TRUE(extentIs(part.shape(left), {-5, -5, 0, 5, 5, 15}));
+    EXPECT_TRUE(extentIs(part.shape(right), {45, -5, 0, 60, 5, 10}));
+    EXPECT_EQ(countOf(part.state.bodies.at(left).shape, TopAbs_SOLID), 1);
 }
 
 TEST(OffsetFaces, CurvedFacesUseTheOffsetAlgorithm)
@@ -168,16 +175,16 @@ TEST(OffsetFaces, CurvedFacesUseTheOffsetAlgorithm)
     const int cyl = part.addBody(BRepPrimAPI_MakeCylinder(5, 10).Shape());
     const gp_Pnt side(0, 0, 5);
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "2")), QString());
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 49 * 10, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(cyl), -7, -7, 0, 7, 7, 10));
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 49 * 10, 1e-6);
+    EXPECT_TRUE(extentIs(part.shape(cyl), {-7, -7, 0, 7, 7, 10}));
 
     ASSERT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")), QString());
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 9 * 10, 1e-6);
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 9 * 10, 1e-6);
 
-    EXPECT_EQ(part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")),
-              QStringLiteral(
-                  "Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"));
-    EXPECT_NEAR(part.signedVolume(cyl), pi * 9 * 10, 1e-6);
+    EXPECT_EQ(
+        part.run("offset_faces", offsetFaces({part.faceAt(cyl, side)}, "-4")),
+        QStringLiteral("Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"));
+    EXPECT_NEAR(signedVolume(part.shape(cyl)), pi * 9 * 10, 1e-6);
 }
 
 TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
@@ -187,8 +194,8 @@ TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
     ASSERT_NEAR(part.volume(holed), 8000.0 - pi * 9 * 20, 1e-6);
     ASSERT_EQ(part.run("delete_faces", deleteFaces({part.faceAt(holed, gp_Pnt(0, 0, 10))})),
               QString());
-    EXPECT_NEAR(part.signedVolume(holed), 8000.0, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(holed).shape, TopAbs_FACE), 6);
+    EXPECT_NEAR(signedVolume(part.shape(holed)), 8000.0, 1e-6);
+    EXPECT_EQ(countOf(part.state.bodies.at(holed).shape, TopAbs_FACE), 6);
 
     // Two bodies, each closed on its own.
     const int a = part.addBody(holedCube(50));
@@ -198,7 +205,7 @@ TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
               QString());
     EXPECT_NEAR(part.volume(a), 8000.0, 1e-6);
     EXPECT_NEAR(part.volume(b), 8000.0, 1e-6);
-    EXPECT_TRUE(boxIs(part.box(b), 90, -10, 0, 110, 10, 20));
+    EXPECT_TRUE(extentIs(part.shape(b), {90, -10, 0, 110, 10, 20}));
 
     // The top of a block: its neighbours cannot close the gap, and the kernel only
     // warns and hands the block back.

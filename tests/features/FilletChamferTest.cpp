@@ -14,7 +14,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // Material a fillet of radius r takes from a right-angled edge of length l.
 double filletLoss(double r, double l)
@@ -46,11 +46,10 @@ TEST(Fillet, ConstantRadius)
     QJsonObject params = fillet({part.edgeAt(body, topRight)}, "2 mm");
     params["radius2"] = "nonsense +"; // read only in mode "var"
     ASSERT_EQ(part.run("fillet", params), QString());
-    EXPECT_NEAR(part.volume(body), 7982.83, 0.01);
     EXPECT_NEAR(part.volume(body), 8000.0 - filletLoss(2, 20), 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
-    EXPECT_TRUE(boxIs(part.box(body), -10, -10, 0, 10, 10, 20));
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
+    EXPECT_EQ(countOf(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
+    EXPECT_TRUE(extentIs(part.shape(body), {-10, -10, 0, 10, 10, 20}));
     EXPECT_EQ(part.state.bodies.size(), 1u);
 
     // The top face stands for its four edges; an edge picked again besides it and
@@ -72,8 +71,8 @@ TEST(Fillet, VariableRadiusRunsFromStartToEnd)
 {
     TestPart part;
     const int body = part.cube(20);
-    const TopoDS_Shape edge =
-        TestPart::subShapeAt(part.state.bodies.at(body).shape, TopAbs_EDGE, topRight);
+    const TopoDS_Shape edge
+        = TestPart::subShapeAt(part.state.bodies.at(body).shape, TopAbs_EDGE, topRight);
     const BRepAdaptor_Curve curve(TopoDS::Edge(edge));
     const double yStart = curve.Value(curve.FirstParameter()).Y();
     const double yEnd = curve.Value(curve.LastParameter()).Y();
@@ -90,7 +89,7 @@ TEST(Fillet, VariableRadiusRunsFromStartToEnd)
     // Between the constant fillets of the two end radii, near the linear law.
     const double linear = (1.0 - pi / 4.0) * (10.0 / 3.0) * (27.0 - 1.0);
     EXPECT_NEAR(part.volume(body), 8000.0 - linear, 1.0);
-    EXPECT_GT(part.signedVolume(body), 0.0);
+    EXPECT_GT(signedVolume(part.shape(body)), 0.0);
 }
 
 TEST(Fillet, RefusedRadiiAndSelections)
@@ -121,46 +120,38 @@ TEST(Fillet, RefusedRadiiAndSelections)
 
 TEST(Chamfer, EqualTwoDistancesAndAngle)
 {
-    TestPart part;
-    const int body = part.cube(20);
-    ASSERT_EQ(part.run("chamfer", chamfer({part.edgeAt(body, topRight)}, "equal", "1 mm")),
-              QString());
-    EXPECT_NEAR(part.volume(body), 7990.0, 1e-6);
-    EXPECT_GT(part.signedVolume(body), 0.0);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 7);
-
-    // Any other mode text is equal distances, ignoring a broken second distance.
-    TestPart other;
-    const int b = other.cube(20);
-    QJsonObject capital = chamfer({other.edgeAt(b, topRight)}, "Equal", "1");
-    capital["distance2"] = "(";
-    ASSERT_EQ(other.run("chamfer", capital), QString());
-    EXPECT_NEAR(other.volume(b), 7990.0, 1e-6);
-
-    // Legs 1 and 3, 1 on the edge's first face.
+    // Legs a and b of the cut-off triangle, in either order on the edge's faces.
     const auto legs = [](const TopoDS_Shape& shape, double a, double b) {
         return (hasVertexNear(shape, gp_Pnt(10 - a, 10, 20))
                 && hasVertexNear(shape, gp_Pnt(10, 10, 20 - b)))
                || (hasVertexNear(shape, gp_Pnt(10 - b, 10, 20))
                    && hasVertexNear(shape, gp_Pnt(10, 10, 20 - a)));
     };
-    TestPart two;
-    const int t = two.cube(20);
-    QJsonObject params = chamfer({two.edgeAt(t, topRight)}, "two", "1");
-    params["distance2"] = "3 mm";
-    ASSERT_EQ(two.run("chamfer", params), QString());
-    EXPECT_NEAR(two.volume(t), 8000.0 - 0.5 * 1 * 3 * 20, 1e-6);
-    EXPECT_TRUE(legs(two.state.bodies.at(t).shape, 1, 3));
-
-    // 2 along the reference face at 30 degrees: the other leg is 2 tan 30°.
-    TestPart angled;
-    const int a = angled.cube(20);
-    QJsonObject byAngle = chamfer({angled.edgeAt(a, topRight)}, "angle", "2");
-    byAngle["angle"] = "30 deg";
-    ASSERT_EQ(angled.run("chamfer", byAngle), QString());
     const double leg = 2.0 * std::tan(pi / 6.0);
-    EXPECT_NEAR(angled.volume(a), 8000.0 - 0.5 * 2.0 * leg * 20.0, 1e-6);
-    EXPECT_TRUE(legs(angled.state.bodies.at(a).shape, 2, leg));
+    struct Case {
+        const char* name;
+        QJsonObject params;
+        double a, b;
+    };
+    const std::vector<Case> cases = {
+        {"equal", {{"mode", "equal"}, {"distance", "1 mm"}}, 1, 1},
+        // Any other mode text is equal distances, ignoring a broken second distance.
+        {"other mode", {{"mode", "Equal"}, {"distance", "1"}, {"distance2", "("}}, 1, 1},
+        {"two distances", {{"mode", "two"}, {"distance", "1"}, {"distance2", "3 mm"}}, 1, 3},
+        // 2 along the reference face at 30 degrees: the other leg is 2 tan 30°.
+        {"angle", {{"mode", "angle"}, {"distance", "2"}, {"angle", "30 deg"}}, 2, leg},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const int body = part.cube(20);
+        QJsonObject params = c.params;
+        params["edges"] = QJsonArray{part.edgeAt(body, topRight)};
+        ASSERT_EQ(part.run("chamfer", params), QString());
+        EXPECT_NEAR(signedVolume(part.shape(body)), 8000.0 - 0.5 * c.a * c.b * 20, 1e-6);
+        EXPECT_EQ(countOf(part.shape(body), TopAbs_FACE), 7);
+        EXPECT_TRUE(legs(part.shape(body), c.a, c.b));
+    }
 }
 
 TEST(Chamfer, RefusedDistances)
@@ -168,24 +159,21 @@ TEST(Chamfer, RefusedDistances)
     TestPart part;
     const int body = part.cube(20);
     const QJsonArray edge{part.edgeAt(body, topRight)};
-    EXPECT_EQ(part.run("chamfer", chamfer(edge, "equal", "0")),
-              QStringLiteral("Abstand muss größer als 0 sein"));
     const QString tooLarge = QStringLiteral("Fase nicht möglich – Abstand zu groß?");
-    EXPECT_EQ(part.run("chamfer", chamfer(edge, "equal", "25")), tooLarge);
-    QJsonObject negative = chamfer(edge, "two", "2");
-    negative["distance2"] = "-1";
-    EXPECT_EQ(part.run("chamfer", negative), tooLarge);
-    QJsonObject badAngle = chamfer(edge, "angle", "2");
-    badAngle["angle"] = "-60";
-    EXPECT_EQ(part.run("chamfer", badAngle), tooLarge);
-    EXPECT_EQ(part.run("chamfer", chamfer({}, "equal", "1")),
-              QStringLiteral("Keine Kanten ausgewählt"));
-    // Four chamfers of half the width meet in one point on top: the kernel calls
-    // that done but returns a broken solid, which must not become the body.
-    EXPECT_EQ(part.run("chamfer", chamfer({part.faceAt(body, gp_Pnt(0, 0, 20))}, "equal", "10")),
-              tooLarge);
+    const std::vector<std::pair<QJsonObject, QString>> cases = {
+        {chamfer(edge, "equal", "0"), "Abstand muss größer als 0 sein"},
+        {chamfer({}, "equal", "1"), "Keine Kanten ausgewählt"},
+        {chamfer(edge, "equal", "25"), tooLarge},
+        {{{"edges", edge}, {"mode", "two"}, {"distance", "2"}, {"distance2", "-1"}}, tooLarge},
+        {{{"edges", edge}, {"mode", "angle"}, {"distance", "2"}, {"angle", "-60"}}, tooLarge},
+        // Four chamfers of half the width meet in one point on top: the kernel
+        // calls that done but returns a broken solid, which must not become the body.
+        {chamfer({part.faceAt(body, gp_Pnt(0, 0, 20))}, "equal", "10"), tooLarge},
+    };
+    for (const auto& [params, error] : cases)
+        EXPECT_EQ(part.run("chamfer", params), error);
     EXPECT_NEAR(part.volume(body), 8000.0, 1e-6);
-    EXPECT_TRUE(BRepCheck_Analyzer(part.state.bodies.at(body).shape).IsValid());
+    EXPECT_TRUE(BRepCheck_Analyzer(part.shape(body)).IsValid());
 }
 
 TEST(FilletChamfer, SaveLoadRecomputeGivesTheSameBody)
@@ -211,6 +199,5 @@ TEST(FilletChamfer, SaveLoadRecomputeGivesTheSameBody)
     doc.parameters.front().expr = "30 mm";
     EXPECT_EQ(doc.recompute(), 1);
     EXPECT_EQ(doc.features[1]->error, QStringLiteral("Verrundung nicht möglich – Radius zu groß?"));
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0 - 0.5 * 15 * 15 * 20,
-                1e-6);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape), 8000.0 - 0.5 * 15 * 15 * 20, 1e-6);
 }

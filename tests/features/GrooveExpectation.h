@@ -15,7 +15,7 @@
 inline double grooveInSlab(double base, double apex, double pitch, double height, double r0,
                            double r1, double from, double to)
 {
-    const double pi = std::numbers::pi;
+    using std::numbers::pi;
     const double w = std::min(2.0 * std::abs(apex - base) * std::tan(pi / 6.0), 0.98 * pitch);
     const double turnAngle = 2.0 * pi * height / pitch;
     const int radialSteps = 200;

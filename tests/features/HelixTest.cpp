@@ -15,15 +15,15 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 struct HelixTrace {
     gp_Pnt start;
     gp_Pnt end;
     double length = 0.0;
-    double sweptAngle = 0.0;  // about the frame axis, counter-clockwise positive
+    double sweptAngle = 0.0; // about the frame axis, counter-clockwise positive
     double radiusError = 0.0; // largest |distance to the axis - radius|
-    double riseError = 0.0;   // largest |height - pitch * turns so far|
+    double riseError = 0.0; // largest |height - pitch * turns so far|
     double edgeTolerance = 0.0;
     int edges = 0;
 };
@@ -34,8 +34,8 @@ HelixTrace trace(const TopoDS_Wire& wire, const gp_Ax3& frame, double radius, do
     HelixTrace t;
     for (TopExp_Explorer it(wire, TopAbs_EDGE); it.More(); it.Next()) {
         ++t.edges;
-        t.edgeTolerance =
-            std::max(t.edgeTolerance, BRep_Tool::Tolerance(TopoDS::Edge(it.Current())));
+        t.edgeTolerance
+            = std::max(t.edgeTolerance, BRep_Tool::Tolerance(TopoDS::Edge(it.Current())));
     }
     BRepAdaptor_CompCurve curve(wire);
     t.start = curve.Value(curve.FirstParameter());
@@ -49,8 +49,8 @@ HelixTrace trace(const TopoDS_Wire& wire, const gp_Ax3& frame, double radius, do
     const int samples = 20000;
     double previous = 0.0;
     for (int i = 0; i <= samples; ++i) {
-        const double u =
-            curve.FirstParameter() + (curve.LastParameter() - curve.FirstParameter()) * i / samples;
+        const double u = curve.FirstParameter()
+                         + (curve.LastParameter() - curve.FirstParameter()) * i / samples;
         const gp_Vec d(o, curve.Value(u));
         const double px = d.Dot(gp_Vec(x));
         const double py = d.Dot(gp_Vec(y));
@@ -66,8 +66,8 @@ HelixTrace trace(const TopoDS_Wire& wire, const gp_Ax3& frame, double radius, do
         }
         previous = a;
         t.radiusError = std::max(t.radiusError, std::abs(std::hypot(px, py) - radius));
-        t.riseError =
-            std::max(t.riseError, std::abs(h - pitch * std::abs(t.sweptAngle) / (2 * pi)));
+        t.riseError
+            = std::max(t.riseError, std::abs(h - pitch * std::abs(t.sweptAngle) / (2 * pi)));
     }
     return t;
 }

@@ -1,27 +1,24 @@
 #include "TestPart.h"
 
 #include "io/ShapeText.h"
+#include "sketch/Plane.h"
 
 #include <BRepPrimAPI_MakeBox.hxx>
-#include <BRep_Builder.hxx>
-#include <TopoDS_Compound.hxx>
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 using namespace qor::model;
 
 namespace {
 
 // Three unit-height boxes of volume 1, 8 and 27 side by side.
-TopoDS_Compound threeSolids()
+TopoDS_Shape threeSolids()
 {
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
-    builder.Add(compound, BRepPrimAPI_MakeBox(1, 1, 1).Shape());
-    builder.Add(compound, BRepPrimAPI_MakeBox(gp_Pnt(10, 0, 0), 2, 2, 2).Shape());
-    builder.Add(compound, BRepPrimAPI_MakeBox(gp_Pnt(20, 0, 0), 3, 3, 3).Shape());
-    return compound;
+    return qor::compoundOf({BRepPrimAPI_MakeBox(1, 1, 1).Shape(),
+                            BRepPrimAPI_MakeBox(gp_Pnt(10, 0, 0), 2, 2, 2).Shape(),
+                            BRepPrimAPI_MakeBox(gp_Pnt(20, 0, 0), 3, 3, 3).Shape()});
 }
 
 QJsonObject importParams(const TopoDS_Shape& shape, bool split)
@@ -45,17 +42,13 @@ TEST(ImportFeature, SplitCompoundGivesNamedColouredBodies)
     EXPECT_EQ(part.state.bodies.at(first).name, QStringLiteral("A"));
     EXPECT_EQ(part.state.bodies.at(first + 1).name, QStringLiteral("B"));
     EXPECT_EQ(part.state.bodies.at(first + 2).name, QStringLiteral("Körper 1"));
-    EXPECT_NEAR(part.volume(first), 1.0, 1e-9);
-    EXPECT_NEAR(part.volume(first + 1), 8.0, 1e-9);
-    EXPECT_NEAR(part.volume(first + 2), 27.0, 1e-9);
+    for (const int k : {0, 1, 2})
+        EXPECT_NEAR(part.volume(first + k), (k + 1) * (k + 1) * (k + 1), 1e-9) << k;
 
     ASSERT_EQ(part.doc.appearance.count(first), 1u);
     const BodyAppearance red = part.doc.appearance.at(first);
     EXPECT_EQ(red.material, QStringLiteral("Stahl"));
-    EXPECT_EQ(red.r, 1.0);
-    EXPECT_EQ(red.g, 0.0);
-    EXPECT_EQ(red.b, 0.0);
-    EXPECT_EQ(red.density, 7.85);
+    EXPECT_EQ(std::tuple(red.r, red.g, red.b, red.density), std::tuple(1.0, 0.0, 0.0, 7.85));
     EXPECT_EQ(part.doc.appearance.count(first + 1), 0u);
     ASSERT_EQ(part.doc.appearance.count(first + 2), 1u);
     EXPECT_EQ(part.doc.appearance.at(first + 2).b, 1.0);
@@ -76,7 +69,7 @@ TEST(ImportFeature, WholeShapeAsOneBody)
     ASSERT_EQ(part.run("import", importParams(threeSolids(), false), &f), QString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_EQ(part.state.bodies.at(f->id * 100).name, QStringLiteral("A"));
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 3);
+    EXPECT_EQ(countOf(part.state.bodies.at(f->id * 100).shape, TopAbs_SOLID), 3);
     EXPECT_NEAR(part.volume(f->id * 100), 36.0, 1e-9);
     EXPECT_EQ(part.doc.appearance.at(f->id * 100).r, 1.0);
 
@@ -97,9 +90,7 @@ TEST(ImportFeature, WholeShapeAsOneBody)
     EXPECT_EQ(odd.state.bodies.at(f->id * 100 + 1).name, QStringLiteral("Zwei"));
     EXPECT_EQ(odd.state.bodies.at(f->id * 100 + 2).name, QStringLiteral("Körper 2"));
     const BodyAppearance look = odd.doc.appearance.at(f->id * 100);
-    EXPECT_EQ(look.r, 0.25);
-    EXPECT_EQ(look.g, 0.0);
-    EXPECT_EQ(look.b, 0.0);
+    EXPECT_EQ(std::tuple(look.r, look.g, look.b), std::tuple(0.25, 0.0, 0.0));
     EXPECT_EQ(odd.doc.appearance.count(f->id * 100 + 1), 0u);
     EXPECT_EQ(odd.doc.appearance.count(f->id * 100 + 2), 0u);
 }

@@ -9,147 +9,55 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const QString tooTight = QStringLiteral("Austragung fehlgeschlagen – Pfad zu eng gekrümmt?");
+// The XZ plane with sketch v running along +Z.
+const gp_Ax3 xzPlane(gp_Pnt(), gp::DY().Reversed(), gp::DX());
 
-QJsonObject regionRef(int sketchId, double u, double v)
+QJsonObject regionRef(int sketchId, double u = 0, double v = 0)
 {
     return TestPart::region(sketchId, u, v).first().toObject();
+}
+
+gp_Ax3 at(double x, double z, const gp_Dir& normal = gp::DZ())
+{
+    return gp_Ax3(gp_Pnt(x, 0, z), normal, gp::DX());
 }
 
 // A square of side 2 · half centred on the Z axis at height z.
 int squareAt(TestPart& part, double z, double half)
 {
-    return part.sketch(gp_Ax3(gp_Pnt(0, 0, z), gp::DZ(), gp::DX()),
-                       [half](qor::sketch::Sketch& s) {
-                           TestPart::rectangle(s, -half, -half, half, half);
-                       });
+    return part.sketch(at(0, z), [half](auto& s) { addOutline(s, -half, -half, half, half); });
 }
-
-QJsonObject loft(const QJsonArray& sections, bool ruled)
-{
-    return {{"sections", sections}, {"ruled", ruled}, {"op", "new"}};
-}
-
-double frustum(double height, double a, double b)
-{
-    return height / 3.0 * (a * a + a * b + b * b);
-}
-
-} // namespace
-
-TEST(Loft, SquaresGiveFrustums)
-{
-    TestPart part;
-    const int base = squareAt(part, 0, 5);
-    const int top = squareAt(part, 10, 2);
-    Feature* f = nullptr;
-    for (const bool ruled : {false, true}) {
-        ASSERT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(top, 0, 0)}, ruled), &f),
-                  QString());
-        const int body = f->id * 100;
-        EXPECT_NEAR(part.volume(body), frustum(10, 10, 4), 1e-6) << ruled;
-        EXPECT_TRUE(boxIs(part.box(body), -5, -5, 0, 5, 5, 10));
-        EXPECT_EQ(TestPart::count(part.state.bodies.at(body).shape, TopAbs_FACE), 6);
-    }
-
-    // Picked top first the solid is the same.
-    ASSERT_EQ(part.run("loft", loft({regionRef(top, 1, 1), regionRef(base, 4, -4)}, false), &f),
-              QString());
-    EXPECT_NEAR(part.volume(f->id * 100), frustum(10, 10, 4), 1e-6);
-}
-
-TEST(Loft, ThreeSectionsInStoredOrder)
-{
-    TestPart part;
-    const int low = squareAt(part, 0, 5);
-    const int mid = squareAt(part, 10, 10);
-    const int high = squareAt(part, 20, 5);
-    const QJsonArray inOrder{regionRef(low, 0, 0), regionRef(mid, 0, 0), regionRef(high, 0, 0)};
-    Feature* f = nullptr;
-
-    // Ruled: two frustums meeting at the wide middle section.
-    ASSERT_EQ(part.run("loft", loft(inOrder, true), &f), QString());
-    EXPECT_NEAR(part.volume(f->id * 100), 2 * frustum(10, 10, 20), 1e-6);
-    EXPECT_TRUE(boxIs(part.box(f->id * 100), -10, -10, 0, 10, 10, 20, 1e-6));
-
-    // Smooth: the side length runs as the parabola 20 - 10 t² for t in [-1, 1]
-    // through the three sections, so the volume is 10 ∫ (20 - 10 t²)² dt.
-    ASSERT_EQ(part.run("loft", loft(inOrder, false), &f), QString());
-    EXPECT_NEAR(part.volume(f->id * 100), 10.0 * (800.0 - 800.0 / 3.0 + 40.0), 1e-3);
-
-    // Sections go through in the stored order: wide - narrow - narrow folds back
-    // through the middle and is not the same solid.
-    ASSERT_EQ(part.run("loft",
-                       loft({regionRef(mid, 0, 0), regionRef(low, 0, 0), regionRef(high, 0, 0)},
-                            true),
-                       &f),
-              QString());
-    EXPECT_GT(std::abs(part.volume(f->id * 100) - 2 * frustum(10, 10, 20)), 100.0);
-}
-
-TEST(Loft, CircleToSquare)
-{
-    TestPart part;
-    const int circle = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) {
-        s.addCircleAt(false, 0, 0, 5);
-    });
-    const int square = squareAt(part, 10, 5);
-    Feature* f = nullptr;
-    for (const bool ruled : {true, false}) {
-        ASSERT_EQ(part.run("loft", loft({regionRef(circle, 0, 0), regionRef(square, 0, 0)}, ruled),
-                           &f),
-                  QString());
-        // Between the cylinder in the circle and the prism round the square.
-        const double volume = part.volume(f->id * 100);
-        EXPECT_GT(volume, pi * 25 * 10 + 1);
-        EXPECT_LT(volume, 1000.0 - 1);
-        EXPECT_TRUE(boxIs(part.box(f->id * 100), -5, -5, 0, 5, 5, 10, 1e-4));
-    }
-}
-
-TEST(Loft, BadInputs)
-{
-    TestPart part;
-    const int base = squareAt(part, 0, 5);
-    const int open = part.sketch(gp_Ax3(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX()),
-                                 [](qor::sketch::Sketch& s) { s.addLineAt(false, 0, 0, 5, 5); });
-    const QString twoNeeded = QStringLiteral("Mindestens zwei Profile auswählen");
-    EXPECT_EQ(part.run("loft", loft({}, false)), twoNeeded);
-    EXPECT_EQ(part.run("loft", {{"op", "new"}}), twoNeeded);
-    EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0)}, false)), twoNeeded);
-    const QJsonObject wholeOpen = TestPart::wholeSketch(open).first().toObject();
-    EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0), wholeOpen}, false)),
-              QStringLiteral("Das Profil enthält keinen geschlossenen Bereich"));
-    EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(base + 50, 0, 0)}, false)),
-              QStringLiteral("Skizze des Profils fehlt"));
-    EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(base, 30, 0)}, false)),
-              QStringLiteral("Profilbereich existiert nicht mehr – bitte neu auswählen"));
-    // Two sections on one plane enclose nothing.
-    EXPECT_EQ(part.run("loft", loft({regionRef(base, 0, 0), regionRef(base, 1, 1)}, true)),
-              QStringLiteral("Erhebung fehlgeschlagen – Profile passen nicht zueinander"));
-    EXPECT_TRUE(part.state.bodies.empty());
-}
-
-namespace {
-
-// The XZ plane with sketch v running along +Z.
-const gp_Ax3 xzPlane(gp_Pnt(), gp::DY().Reversed(), gp::DX());
 
 int circles(TestPart& part, const gp_Ax3& plane, std::initializer_list<double> radii)
 {
-    return part.sketch(plane, [radii](qor::sketch::Sketch& s) {
+    return part.sketch(plane, [radii](auto& s) {
         for (const double r : radii)
             s.addCircleAt(false, 0, 0, r);
     });
 }
 
-// A quarter circle of radius 20 about the Z axis from (20, 0, 0) to (0, 20, 0).
-int quarterArc(TestPart& part, double radius = 20)
+int line(TestPart& part, std::initializer_list<std::array<double, 4>> segments)
 {
-    return part.sketch(gp_Ax3(), [radius](qor::sketch::Sketch& s) {
-        s.addArcAt(false, 0, 0, radius, 0, 0, radius);
+    return part.sketch(xzPlane, [segments](auto& s) {
+        for (const auto& l : segments)
+            s.addLineAt(false, l[0], l[1], l[2], l[3]);
     });
+}
+
+// An arc of the radius about the Z axis from (r, 0, 0) through the given angle.
+int arc(TestPart& part, double radius, double degrees = 90)
+{
+    const double a = degrees * pi / 180;
+    return part.sketch(gp_Ax3(), [=](auto& s) {
+        s.addArcAt(false, 0, 0, radius, 0, radius * std::cos(a), radius * std::sin(a));
+    });
+}
+
+QJsonObject loft(const QJsonArray& sections, bool ruled)
+{
+    return {{"sections", sections}, {"ruled", ruled}, {"op", "new"}};
 }
 
 QJsonObject sweep(const QJsonArray& profile, int pathSketch, const QString& orientation)
@@ -160,81 +68,150 @@ QJsonObject sweep(const QJsonArray& profile, int pathSketch, const QString& orie
             {"op", "new"}};
 }
 
-} // namespace
-
-TEST(Sweep, CircleAlongLineAndArc)
+double frustum(double height, double a, double b)
 {
-    TestPart part;
-    const int disc = circles(part, gp_Ax3(), {2});
-    const int line = part.sketch(xzPlane, [](qor::sketch::Sketch& s) {
-        s.addLineAt(false, 0, 0, 0, 30);
-    });
-    Feature* f = nullptr;
-    for (const QString orientation : {"corrected", "frenet", "fixed", "whatever"}) {
-        ASSERT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(disc), line, orientation), &f),
-                  QString());
-        EXPECT_NEAR(part.volume(f->id * 100), pi * 4 * 30, 1e-6) << orientation.toStdString();
-        EXPECT_TRUE(boxIs(part.box(f->id * 100), -2, -2, 0, 2, 2, 30, 1e-6));
-    }
-
-    // Pappus: the disc's area times the length its centre travels, with the
-    // profile turned along the bend.
-    const int arc = quarterArc(part);
-    const int onArc = circles(part, gp_Ax3(gp_Pnt(20, 0, 0), gp::DY(), gp::DX()), {2});
-    for (const QString orientation : {"corrected", "frenet", ""}) {
-        ASSERT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(onArc), arc, orientation), &f),
-                  QString());
-        EXPECT_NEAR(part.volume(f->id * 100), pi * 4 * 20 * pi / 2, 1e-3);
-        EXPECT_TRUE(boxIs(part.box(f->id * 100), 0, 0, -2, 22, 22, 2, 1e-4));
-    }
-    // A fixed profile is only moved: the disc stays parallel to the XZ plane and
-    // sweeps area times the 20 mm the path rises in Y.
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(onArc), arc, "fixed"), &f), QString());
-    EXPECT_NEAR(part.volume(f->id * 100), pi * 4 * 20, 1e-3);
-    EXPECT_TRUE(boxIs(part.box(f->id * 100), -2, 0, -2, 22, 20, 2, 1e-4));
+    return height / 3.0 * (a * a + a * b + b * b);
 }
 
-TEST(Sweep, RingStaysATube)
+} // namespace
+
+TEST(Loft, SectionsInStoredOrder)
 {
     TestPart part;
+    const int low = squareAt(part, 0, 5);
+    const int top = squareAt(part, 10, 2);
+    const int mid = squareAt(part, 10, 10);
+    const int high = squareAt(part, 20, 5);
+    struct Case {
+        const char* name;
+        QJsonArray sections;
+        bool ruled;
+        double volume, tolerance;
+    };
+    const std::vector<Case> cases = {
+        {"ruled", {regionRef(low), regionRef(top)}, true, frustum(10, 10, 4), 1e-6},
+        // Picked top first the solid is the same.
+        {"smooth", {regionRef(top, 1, 1), regionRef(low, 4, -4)}, false, frustum(10, 10, 4), 1e-6},
+        // Two frustums meeting at the wide middle section.
+        {"three ruled",
+         {regionRef(low), regionRef(mid), regionRef(high)},
+         true,
+         2 * frustum(10, 10, 20),
+         1e-6},
+        // Smooth, the side length runs as the parabola 20 - 10 t² for t in
+        // [-1, 1], so the volume is 10 ∫ (20 - 10 t²)² dt.
+        {"three smooth",
+         {regionRef(low), regionRef(mid), regionRef(high)},
+         false,
+         10.0 * (800.0 - 800.0 / 3.0 + 40.0),
+         1e-3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int body = part.body("loft", loft(c.sections, c.ruled));
+        EXPECT_NEAR(part.volume(body), c.volume, c.tolerance);
+        const double half = c.sections.size() == 2 ? 5 : 10;
+        EXPECT_TRUE(extentIs(part.shape(body),
+                             {-half, -half, 0, half, half, c.sections.size() * 10.0 - 10}));
+    }
+    // Wide - narrow - narrow folds back through the middle: not the same solid.
+    const int folded
+        = part.body("loft", loft({regionRef(mid), regionRef(low), regionRef(high)}, true));
+    EXPECT_GT(std::abs(part.volume(folded) - 2 * frustum(10, 10, 20)), 100.0);
+
+    // A circle to a square: between the cylinder in the circle and the prism
+    // round the square.
+    const int circle = circles(part, gp_Ax3(), {5});
+    for (const bool ruled : {true, false}) {
+        const int body
+            = part.body("loft", loft({regionRef(circle), regionRef(squareAt(part, 10, 5))}, ruled));
+        EXPECT_GT(part.volume(body), pi * 25 * 10 + 1);
+        EXPECT_LT(part.volume(body), 1000.0 - 1);
+        EXPECT_TRUE(extentIs(part.shape(body), {-5, -5, 0, 5, 5, 10}, 1e-4));
+    }
+}
+
+TEST(Loft, BadInputs)
+{
+    TestPart part;
+    const int base = squareAt(part, 0, 5);
+    const int open = part.sketch(at(0, 10), [](auto& s) { s.addLineAt(false, 0, 0, 5, 5); });
+    const QString twoNeeded = QStringLiteral("Mindestens zwei Profile auswählen");
+    const std::vector<std::pair<QJsonObject, QString>> cases = {
+        {{{"op", "new"}}, twoNeeded},
+        {loft({regionRef(base)}, false), twoNeeded},
+        {loft({regionRef(base), TestPart::wholeSketch(open).first()}, false),
+         "Das Profil enthält keinen geschlossenen Bereich"},
+        {loft({regionRef(base), regionRef(base + 50)}, false), "Skizze des Profils fehlt"},
+        {loft({regionRef(base), regionRef(base, 30, 0)}, false),
+         "Profilbereich existiert nicht mehr – bitte neu auswählen"},
+        // Two sections on one plane enclose nothing.
+        {loft({regionRef(base), regionRef(base, 1, 1)}, true),
+         "Erhebung fehlgeschlagen – Profile passen nicht zueinander"},
+    };
+    for (const auto& [params, error] : cases)
+        EXPECT_EQ(part.run("loft", params), error);
+    EXPECT_TRUE(part.state.bodies.empty());
+}
+
+TEST(Sweep, ProfilesAlongLinesAndArcs)
+{
+    TestPart part;
+    const int straight = line(part, {{0, 0, 0, 30}});
+    const int bend = arc(part, 20);
+    const gp_Ax3 arcStart = at(20, 0, gp::DY());
+    const int disc = circles(part, gp_Ax3(), {2});
     const int ring = circles(part, gp_Ax3(), {5, 3});
-    const int line = part.sketch(xzPlane, [](qor::sketch::Sketch& s) {
-        s.addLineAt(false, 0, 0, 0, 30);
-    });
-    Feature* f = nullptr;
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::region(ring, 4, 0), line, "corrected"), &f),
-              QString());
-    const TopoDS_Shape& tube = part.state.bodies.at(f->id * 100).shape;
-    EXPECT_NEAR(part.volume(f->id * 100), pi * (25 - 9) * 30, 1e-6);
-    EXPECT_EQ(TestPart::count(tube, TopAbs_SOLID), 1);
-    EXPECT_EQ(TestPart::count(tube, TopAbs_FACE), 4); // outside, inside, two annular ends
-
-    // Along the bend as well.
-    const int arc = quarterArc(part);
-    const int bentRing = circles(part, gp_Ax3(gp_Pnt(20, 0, 0), gp::DY(), gp::DX()), {5, 3});
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::region(bentRing, 4, 0), arc, "corrected"), &f),
-              QString());
-    EXPECT_NEAR(part.volume(f->id * 100), pi * (25 - 9) * 20 * pi / 2, 1e-3);
-
-    // The whole sketch is the ring as well; ring and core picked together fuse
-    // into the full rod.
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(ring), line, "corrected"), &f),
-              QString());
-    EXPECT_NEAR(part.volume(f->id * 100), pi * (25 - 9) * 30, 1e-6);
-    const QJsonArray both{regionRef(ring, 4, 0), regionRef(ring, 0, 0)};
-    ASSERT_EQ(part.run("sweep", sweep(both, line, "corrected"), &f), QString());
-    EXPECT_NEAR(part.volume(f->id * 100), pi * 25 * 30, 1e-6);
-    EXPECT_EQ(TestPart::count(part.state.bodies.at(f->id * 100).shape, TopAbs_FACE), 3);
+    const int discOnArc = circles(part, arcStart, {2});
+    const int ringOnArc = circles(part, arcStart, {5, 3});
+    struct Case {
+        const char* name;
+        QJsonArray profile;
+        int path;
+        const char* orientation;
+        double volume;
+        int faces;
+    };
+    // Pappus: the profile's area times the length its centre travels, with the
+    // profile turned along the bend; every orientation mode sweeps a line alike.
+    const std::vector<Case> cases = {
+        {"disc corrected", TestPart::wholeSketch(disc), straight, "corrected", pi * 4 * 30, 3},
+        {"disc frenet", TestPart::wholeSketch(disc), straight, "frenet", pi * 4 * 30, 3},
+        {"disc fixed", TestPart::wholeSketch(disc), straight, "fixed", pi * 4 * 30, 3},
+        {"disc unknown mode", TestPart::wholeSketch(disc), straight, "whatever", pi * 4 * 30, 3},
+        {"bent disc", TestPart::wholeSketch(discOnArc), bend, "corrected", pi * 4 * 10 * pi, 3},
+        {"bent disc frenet", TestPart::wholeSketch(discOnArc), bend, "frenet", pi * 4 * 10 * pi, 3},
+        // A fixed profile is only moved: the disc stays parallel to the XZ plane
+        // and sweeps area times the 20 mm the path rises in Y.
+        {"bent disc fixed", TestPart::wholeSketch(discOnArc), bend, "fixed", pi * 4 * 20, 3},
+        // The ring stays a tube: outside, inside and two annular ends.
+        {"ring", TestPart::region(ring, 4, 0), straight, "corrected", pi * 16 * 30, 4},
+        {"whole ring sketch", TestPart::wholeSketch(ring), straight, "corrected", pi * 16 * 30, 4},
+        {"bent ring", TestPart::region(ringOnArc, 4, 0), bend, "corrected", pi * 16 * 10 * pi, 4},
+        // Ring and core picked together fuse into the full rod.
+        {"ring and core",
+         {regionRef(ring, 4, 0), regionRef(ring)},
+         straight,
+         "corrected",
+         pi * 25 * 30,
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int body = part.body("sweep", sweep(c.profile, c.path, c.orientation));
+        EXPECT_NEAR(part.volume(body), c.volume, 1e-3);
+        EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 1);
+        EXPECT_EQ(countOf(part.shape(body), TopAbs_FACE), c.faces);
+    }
 }
 
 TEST(Sweep, FoldingSweepsFail)
 {
     TestPart part;
     // A disc of radius 5 round a bend of radius 2, alone and with a hole.
-    const int tight = quarterArc(part, 2);
-    const gp_Ax3 atStart(gp_Pnt(2, 0, 0), gp::DY(), gp::DX());
-    const int disc = circles(part, atStart, {5});
-    const int ring = circles(part, atStart, {5, 1});
+    const int tight = arc(part, 2);
+    const int disc = circles(part, at(2, 0, gp::DY()), {5});
+    const int ring = circles(part, at(2, 0, gp::DY()), {5, 1});
     for (const QString orientation : {"corrected", "frenet"}) {
         EXPECT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(disc), tight, orientation)),
                   tooTight);
@@ -242,31 +219,23 @@ TEST(Sweep, FoldingSweepsFail)
                   tooTight);
     }
     // Just inside the bend radius the same bend is fine.
-    const int slim = circles(part, atStart, {1.9, 1});
-    Feature* f = nullptr;
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::region(slim, 1.5, 0), tight, "corrected"), &f),
-              QString());
-    EXPECT_NEAR(part.volume(f->id * 100), pi * (1.9 * 1.9 - 1) * 2 * pi / 2, 1e-3);
+    const int slim = circles(part, at(2, 0, gp::DY()), {1.9, 1});
+    const int body = part.body("sweep", sweep(TestPart::region(slim, 1.5, 0), tight, "corrected"));
+    EXPECT_NEAR(part.volume(body), pi * (1.9 * 1.9 - 1) * 2 * pi / 2, 1e-3);
 
     // A sharp corner is a bend of radius zero.
-    const int corner = part.sketch(xzPlane, [](qor::sketch::Sketch& s) {
-        s.addLineAt(false, 0, 0, 0, 30);
-        s.addLineAt(false, 0, 30, 30, 30);
-    });
+    const int corner = line(part, {{0, 0, 0, 30}, {0, 30, 30, 30}});
     const int small = circles(part, gp_Ax3(), {2});
     EXPECT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(small), corner, "corrected")),
               tooTight);
 
     // A fixed profile folds where the path turns back through its plane: a half
     // circle starting across the XZ plane ends running the other way.
-    const int half = part.sketch(gp_Ax3(), [](qor::sketch::Sketch& s) {
-        s.addArcAt(false, 0, 0, 20, 0, -20, 0);
-    });
-    const int onHalf = circles(part, gp_Ax3(gp_Pnt(20, 0, 0), gp::DY(), gp::DX()), {2});
+    const int half = arc(part, 20, 180);
+    const int onHalf = circles(part, at(20, 0, gp::DY()), {2});
     EXPECT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(onHalf), half, "fixed")), tooTight);
-    ASSERT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(onHalf), half, "corrected"), &f),
-              QString());
-    EXPECT_NEAR(part.volume(f->id * 100), pi * 4 * 20 * pi, 1e-3);
+    const int turned = part.body("sweep", sweep(TestPart::wholeSketch(onHalf), half, "corrected"));
+    EXPECT_NEAR(part.volume(turned), pi * 4 * 20 * pi, 1e-3);
     EXPECT_EQ(part.state.bodies.size(), 2u);
 }
 
@@ -274,23 +243,19 @@ TEST(Sweep, BadInputs)
 {
     TestPart part;
     const int disc = circles(part, gp_Ax3(), {2});
-    const int line = part.sketch(xzPlane, [](qor::sketch::Sketch& s) {
-        s.addLineAt(false, 0, 0, 0, 30);
-    });
-    const int apart = part.sketch(xzPlane, [](qor::sketch::Sketch& s) {
-        s.addLineAt(false, 0, 0, 0, 10);
-        s.addLineAt(false, 0, 20, 0, 30);
-    });
-    QJsonObject noPath{{"profile", TestPart::wholeSketch(disc)}, {"op", "new"}};
-    EXPECT_EQ(part.run("sweep", noPath), QStringLiteral("Kein Pfad ausgewählt"));
-    noPath["path"] = QJsonArray{};
-    EXPECT_EQ(part.run("sweep", noPath), QStringLiteral("Kein Pfad ausgewählt"));
-    EXPECT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(disc), line + 40, "corrected")),
-              QStringLiteral("Pfadskizze fehlt"));
-    EXPECT_EQ(part.run("sweep", sweep(TestPart::wholeSketch(disc), apart, "corrected")),
-              QStringLiteral("Der Pfad besteht aus mehreren getrennten Kurvenzügen"));
-    EXPECT_EQ(part.run("sweep", sweep({}, line, "corrected")),
-              QStringLiteral("Kein Profil ausgewählt"));
+    const int straight = line(part, {{0, 0, 0, 30}});
+    const int apart = line(part, {{0, 0, 0, 10}, {0, 20, 0, 30}});
+    const QJsonArray profile = TestPart::wholeSketch(disc);
+    const std::vector<std::pair<QJsonObject, QString>> cases = {
+        {{{"profile", profile}}, "Kein Pfad ausgewählt"},
+        {{{"profile", profile}, {"path", QJsonArray{}}}, "Kein Pfad ausgewählt"},
+        {sweep(profile, straight + 40, "corrected"), "Pfadskizze fehlt"},
+        {sweep(profile, apart, "corrected"),
+         "Der Pfad besteht aus mehreren getrennten Kurvenzügen"},
+        {sweep({}, straight, "corrected"), "Kein Profil ausgewählt"},
+    };
+    for (const auto& [params, error] : cases)
+        EXPECT_EQ(part.run("sweep", params), error);
     EXPECT_TRUE(part.state.bodies.empty());
 }
 
@@ -305,29 +270,20 @@ TEST(LoftSweep, SaveLoadRecomputeKeepsTheVolumes)
         draw(*f->sketch);
         return f->id;
     };
-    const int base = sketchOn(-1, "0", [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, -5, -5, 5, 5);
-    });
-    const int top = sketchOn(-1, "10 mm", [](qor::sketch::Sketch& s) {
-        TestPart::rectangle(s, -2, -2, 2, 2);
-    });
-    Feature* lofted = doc.addFeature(
-        "loft", loft({regionRef(base, 0, 0), regionRef(top, 0, 0)}, true));
-    const int arc = sketchOn(-1, "0", [](qor::sketch::Sketch& s) {
-        s.addArcAt(false, 0, 0, 20, 0, 0, 20);
-    });
+    const int base = sketchOn(-1, "0", [](auto& s) { addOutline(s, -5, -5, 5, 5); });
+    const int top = sketchOn(-1, "10 mm", [](auto& s) { addOutline(s, -2, -2, 2, 2); });
+    Feature* lofted = doc.addFeature("loft", loft({regionRef(base), regionRef(top)}, true));
+    const int path = sketchOn(-1, "0", [](auto& s) { s.addArcAt(false, 0, 0, 20, 0, 0, 20); });
     // On the XZ plane, sketch X along world X.
-    const int ring = sketchOn(-2, "0", [](qor::sketch::Sketch& s) {
+    const int ring = sketchOn(-2, "0", [](auto& s) {
         s.addCircleAt(false, 20, 0, 5);
         s.addCircleAt(false, 20, 0, 3);
     });
-    Feature* swept = doc.addFeature(
-        "sweep", sweep(TestPart::region(ring, 24, 0), arc, "corrected"));
+    Feature* swept
+        = doc.addFeature("sweep", sweep(TestPart::region(ring, 24, 0), path, "corrected"));
     ASSERT_EQ(doc.recompute(), 0) << lofted->error.toStdString() << swept->error.toStdString();
-    ASSERT_EQ(doc.current.bodies.size(), 2u);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(lofted->id * 100).shape), frustum(10, 10, 4),
                 1e-6);
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(swept->id * 100).shape), pi * 16 * 10 * pi,
-                1e-3);
+    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(swept->id * 100).shape), pi * 16 * 10 * pi, 1e-3);
     expectSameAfterReload(doc);
 }

@@ -29,8 +29,6 @@ TopoDS_Wire square()
         .Wire();
 }
 
-const auto failure = TestPart::failure;
-
 } // namespace
 
 TEST(ShapeOps, PrismAndTransform)
@@ -38,13 +36,13 @@ TEST(ShapeOps, PrismAndTransform)
     const TopoDS_Face face = BRepBuilderAPI_MakeFace(square(), true);
     const TopoDS_Shape prism = makePrism(face, gp_Vec(0, 0, 20));
     EXPECT_NEAR(shapeVolume(prism), 2000.0, 1e-9);
-    EXPECT_TRUE(boxIs(TestPart::box(prism), 0, 0, 0, 10, 10, 20));
+    EXPECT_TRUE(extentIs(prism, {0, 0, 0, 10, 10, 20}));
 
     gp_Trsf move;
     move.SetTranslation(gp_Vec(5, -5, 1));
     const TopoDS_Shape moved = transformShape(prism, move);
-    EXPECT_TRUE(boxIs(TestPart::box(moved), 5, -5, 1, 15, 5, 21));
-    EXPECT_TRUE(boxIs(TestPart::box(prism), 0, 0, 0, 10, 10, 20));
+    EXPECT_TRUE(extentIs(moved, {5, -5, 1, 15, 5, 21}));
+    EXPECT_TRUE(extentIs(prism, {0, 0, 0, 10, 10, 20}));
     EXPECT_FALSE(moved.IsPartner(prism)); // a copy, not a relocated handle
 
     gp_Trsf mirror;
@@ -52,7 +50,7 @@ TEST(ShapeOps, PrismAndTransform)
     const TopoDS_Shape mirrored = transformShape(prism, mirror);
     EXPECT_TRUE(BRepCheck_Analyzer(mirrored).IsValid());
     EXPECT_NEAR(shapeVolume(mirrored), 2000.0, 1e-9);
-    EXPECT_TRUE(boxIs(TestPart::box(mirrored), 0, 0, -20, 10, 10, 0));
+    EXPECT_TRUE(extentIs(mirrored, {0, 0, -20, 10, 10, 0}));
 }
 
 TEST(ShapeOps, FuseAll)
@@ -66,14 +64,14 @@ TEST(ShapeOps, FuseAll)
     const TopoDS_Shape b = BRepPrimAPI_MakeBox(gp_Pnt(5, 0, 0), 10, 10, 10).Shape();
     const TopoDS_Shape c = BRepPrimAPI_MakeBox(gp_Pnt(10, 0, 0), 10, 10, 10).Shape();
     const TopoDS_Shape block = fuseAll({a, b, c});
-    EXPECT_EQ(TestPart::count(block, TopAbs_SOLID), 1);
-    EXPECT_EQ(TestPart::count(block, TopAbs_FACE), 6);
+    EXPECT_EQ(countOf(block, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(block, TopAbs_FACE), 6);
     EXPECT_NEAR(shapeVolume(block), 2000.0, 1e-9);
 
     // Apart: both kept.
     const TopoDS_Shape far = BRepPrimAPI_MakeBox(gp_Pnt(50, 0, 0), 1, 1, 1).Shape();
     const TopoDS_Shape pair = fuseAll({a, far});
-    EXPECT_EQ(TestPart::count(pair, TopAbs_SOLID), 2);
+    EXPECT_EQ(countOf(pair, TopAbs_SOLID), 2);
     EXPECT_NEAR(shapeVolume(pair), 1001.0, 1e-9);
 }
 
@@ -81,9 +79,9 @@ TEST(ShapeOps, TaperedPrismRefusesBadDistances)
 {
     const TopoDS_Face face = BRepBuilderAPI_MakeFace(square(), true);
     const QString message = QStringLiteral("Abstand muss größer als 0 sein");
-    EXPECT_EQ(failure([&] { taperedPrism(0.0, face, gp::DZ(), 0.0); }), message);
-    EXPECT_EQ(failure([&] { taperedPrism(5.0, face, gp::DZ(), -1.0); }), message);
-    EXPECT_EQ(failure([&] {
+    EXPECT_EQ(errorOf([&] { taperedPrism(0.0, face, gp::DZ(), 0.0); }), message);
+    EXPECT_EQ(errorOf([&] { taperedPrism(5.0, face, gp::DZ(), -1.0); }), message);
+    EXPECT_EQ(errorOf([&] {
                   taperedPrism(0.0, face, gp::DZ(), std::numeric_limits<double>::quiet_NaN());
               }),
               message);
@@ -93,8 +91,8 @@ TEST(ShapeOps, TaperedPrismGoesWhereAskedWhateverTheFaceOrientation)
 {
     // The same square on planes of either normal and handedness, and reversed.
     const TopoDS_Face up = BRepBuilderAPI_MakeFace(square(), true);
-    const TopoDS_Face down =
-        BRepBuilderAPI_MakeFace(gp_Pln(gp_Ax3(gp::Origin(), -gp::DZ(), gp::DX())), square(), true);
+    const TopoDS_Face down = BRepBuilderAPI_MakeFace(
+        gp_Pln(gp_Ax3(gp::Origin(), -gp::DZ(), gp::DX())), square(), true);
     gp_Ax3 leftHanded(gp::Origin(), gp::DZ(), gp::DX());
     leftHanded.YReverse();
     const TopoDS_Face indirect = BRepBuilderAPI_MakeFace(gp_Pln(leftHanded), square(), true);
@@ -109,26 +107,26 @@ TEST(ShapeOps, TaperedPrismGoesWhereAskedWhateverTheFaceOrientation)
             EXPECT_TRUE(BRepCheck_Analyzer(narrow).IsValid());
             EXPECT_NEAR(shapeVolume(narrow), frustum, 1e-4);
             if (side > 0)
-                EXPECT_TRUE(boxIs(TestPart::box(narrow), 0, 0, 0, 10, 10, 10));
+                EXPECT_TRUE(extentIs(narrow, {0, 0, 0, 10, 10, 10}));
             else
-                EXPECT_TRUE(boxIs(TestPart::box(narrow), 0, 0, -10, 10, 10, 0));
+                EXPECT_TRUE(extentIs(narrow, {0, 0, -10, 10, 10, 0}));
 
             const TopoDS_Shape wide = taperedPrism(4.0, face, gp_Dir(0, 0, side), 10.0);
-            EXPECT_TRUE(boxIs(TestPart::box(wide), -t, -t, side > 0 ? 0 : -10, 10 + t, 10 + t,
-                              side > 0 ? 10 : 0));
+            EXPECT_TRUE(
+                extentIs(wide, {-t, -t, side > 0 ? 0 : -10, 10 + t, 10 + t, side > 0 ? 10 : 0}));
         }
     }
 }
 
 TEST(ShapeOps, TaperedDiscIsAConeFrustum)
 {
-    const TopoDS_Face disc =
-        BRepBuilderAPI_MakeFace(BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(
-                                    gp_Circ(gp_Ax2(gp_Pnt(1, 2, 3), gp::DZ()), 5.0))),
-                                true);
+    const TopoDS_Face disc
+        = BRepBuilderAPI_MakeFace(BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(
+                                      gp_Circ(gp_Ax2(gp_Pnt(1, 2, 3), gp::DZ()), 5.0))),
+                                  true);
     const double r = 5.0 - 8.0 * std::tan(10.0 * std::numbers::pi / 180.0);
     const TopoDS_Shape cone = taperedPrism(-10.0, disc, -gp::DZ(), 8.0);
     EXPECT_TRUE(BRepCheck_Analyzer(cone).IsValid());
     EXPECT_NEAR(shapeVolume(cone), std::numbers::pi * 8.0 / 3.0 * (25.0 + r * r + 5.0 * r), 1e-4);
-    EXPECT_TRUE(boxIs(TestPart::box(cone), -4, -3, -5, 6, 7, 3));
+    EXPECT_TRUE(extentIs(cone, {-4, -3, -5, 6, 7, 3}));
 }

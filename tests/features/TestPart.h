@@ -1,8 +1,10 @@
 #pragma once
 
+#include "features/BodyEditing.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
 #include "model/ShapeSignature.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
@@ -10,9 +12,7 @@
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
-#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 
 #include <QJsonArray>
@@ -25,6 +25,11 @@
 #include <cmath>
 #include <functional>
 #include <map>
+
+using qor::test::addOutline;
+using qor::test::countOf;
+using qor::test::errorOf;
+using qor::test::extentIs;
 
 // The document written to a part file and read back into a new document (not
 // yet recomputed).
@@ -60,27 +65,10 @@ inline ::testing::AssertionResult sameBodies(const qor::model::ModelState& a,
         Bnd_Box ba, bb;
         BRepBndLib::AddOptimal(body.shape, ba, false, false);
         BRepBndLib::AddOptimal(other->second.shape, bb, false, false);
-        const double shift = ba.CornerMin().Distance(bb.CornerMin())
-                             + ba.CornerMax().Distance(bb.CornerMax());
+        const double shift
+            = ba.CornerMin().Distance(bb.CornerMin()) + ba.CornerMax().Distance(bb.CornerMax());
         if (shift > 1e-6 * std::max(1.0, std::sqrt(ba.SquareExtent())))
             return ::testing::AssertionFailure() << "body " << id << " moved by " << shift;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// Bounding box equality within tol, as one readable assertion.
-inline ::testing::AssertionResult boxIs(const Bnd_Box& b, double x0, double y0, double z0,
-                                        double x1, double y1, double z1, double tol = 1e-6)
-{
-    double a0, b0, c0, a1, b1, c1;
-    b.Get(a0, b0, c0, a1, b1, c1);
-    const double got[6] = {a0, b0, c0, a1, b1, c1};
-    const double want[6] = {x0, y0, z0, x1, y1, z1};
-    for (int i = 0; i < 6; ++i) {
-        if (std::abs(got[i] - want[i]) > tol)
-            return ::testing::AssertionFailure()
-                   << "box (" << a0 << ", " << b0 << ", " << c0 << ") .. (" << a1 << ", " << b1
-                   << ", " << c1 << ")";
     }
     return ::testing::AssertionSuccess();
 }
@@ -119,8 +107,8 @@ struct TestPart {
         state = qor::model::ModelState();
         for (const auto& f : doc.features) {
             if (f->sketch) {
-                state.sketches[f->id] =
-                    qor::model::SketchResult{sketchPlanes.at(f->id), f->sketch.get(), f->id};
+                state.sketches[f->id]
+                    = qor::model::SketchResult{sketchPlanes.at(f->id), f->sketch.get(), f->id};
                 continue;
             }
             const QString error = rerun(*f);
@@ -128,14 +116,6 @@ struct TestPart {
                 return error;
         }
         return {};
-    }
-
-    static void rectangle(qor::sketch::Sketch& s, double u0, double v0, double u1, double v1)
-    {
-        s.addLineAt(false, u0, v0, u1, v0);
-        s.addLineAt(false, u1, v0, u1, v1);
-        s.addLineAt(false, u1, v1, u0, v1);
-        s.addLineAt(false, u0, v1, u0, v0);
     }
 
     static QJsonArray wholeSketch(int sketchId)
@@ -175,8 +155,6 @@ struct TestPart {
         return qor::model::shapeVolume(state.bodies.at(bodyId).shape);
     }
 
-    double signedVolume(int bodyId) const { return signedVolume(state.bodies.at(bodyId).shape); }
-
     // Runs a feature that must succeed; returns the id of the body it makes.
     int body(const QString& type, const QJsonObject& params = {},
              qor::model::Feature** out = nullptr)
@@ -213,17 +191,6 @@ struct TestPart {
                 return true;
         }
         return false;
-    }
-
-    // The message of the feature error run throws, empty when it throws none.
-    static QString failure(const std::function<void()>& run)
-    {
-        try {
-            run();
-        } catch (const qor::model::FeatureError& e) {
-            return QString::fromUtf8(e.what());
-        }
-        return {};
     }
 
     // A body put straight into the state, for shapes no executor here makes.
@@ -263,22 +230,6 @@ struct TestPart {
         return qor::model::edgeRef(bodyId, subShapeAt(body, TopAbs_EDGE, p));
     }
 
-    double totalVolume() const
-    {
-        double sum = 0.0;
-        for (const auto& [id, body] : state.bodies)
-            sum += qor::model::shapeVolume(body.shape);
-        return sum;
-    }
-
-    // Negative for a solid whose faces point inwards.
-    static double signedVolume(const TopoDS_Shape& shape)
-    {
-        GProp_GProps props;
-        BRepGProp::VolumeProperties(shape, props, Standard_False, Standard_False, Standard_False);
-        return props.Mass();
-    }
-
     // Adaptive integration: the default rule misjudges booleans of swept BSpline
     // faces by more than 1 %, and scaled splines by about 1e-3.
     static double preciseVolume(const TopoDS_Shape& shape, double eps = 1e-7)
@@ -286,19 +237,6 @@ struct TestPart {
         GProp_GProps props;
         BRepGProp::VolumeProperties(shape, props, eps);
         return std::abs(props.Mass());
-    }
-
-    // The document saved, loaded into a fresh one and recomputed there; fails the
-    // calling test when a step fails.
-    static void reload(const qor::model::Document& doc, qor::model::Document& loaded)
-    {
-        QTemporaryDir dir;
-        ASSERT_TRUE(dir.isValid());
-        const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
-        QString error;
-        ASSERT_TRUE(doc.save(path, &error)) << error.toStdString();
-        ASSERT_TRUE(loaded.load(path, &error)) << error.toStdString();
-        ASSERT_EQ(loaded.recompute(), 0);
     }
 
     // This part after its document went through a part file: loaded into loaded
@@ -309,21 +247,4 @@ struct TestPart {
         loaded.sketchPlanes = sketchPlanes;
         EXPECT_EQ(loaded.replay(), QString());
     }
-
-    static Bnd_Box box(const TopoDS_Shape& shape)
-    {
-        Bnd_Box b;
-        BRepBndLib::AddOptimal(shape, b, false, false);
-        return b;
-    }
-
-    Bnd_Box box(int bodyId) const { return box(state.bodies.at(bodyId).shape); }
-
-    static int count(const TopoDS_Shape& shape, TopAbs_ShapeEnum type)
-    {
-        TopTools_IndexedMapOfShape map;
-        TopExp::MapShapes(shape, type, map);
-        return map.Extent();
-    }
 };
-

@@ -23,7 +23,7 @@ using namespace qor::model;
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 int circleSketch(TestPart& part, double diameter, double u = 0)
 {
@@ -95,11 +95,10 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
     for (const bool leftHand : {false, true}) {
         const TopoDS_Shape groove = sweepThreadSection(frame, leftHand, 2.45, 3, 1, 4.5);
         EXPECT_TRUE(BRepCheck_Analyzer(groove).IsValid());
-        EXPECT_EQ(TestPart::count(groove, TopAbs_SOLID), 1);
+        EXPECT_EQ(countOf(groove, TopAbs_SOLID), 1);
         EXPECT_NEAR(signedVolume(groove), 4.5 * perTurn, 1e-4 * perTurn);
         // Half a section above the start, the height and half a section below.
-        EXPECT_TRUE(
-            boxIs(TestPart::box(groove), -2, -1, 3 - 4.5 - width / 2, 4, 5, 3 + width / 2, 0.02));
+        EXPECT_TRUE(extentIs(groove, {-2, -1, 3 - 4.5 - width / 2, 4, 5, 3 + width / 2}, 0.02));
     }
     EXPECT_NEAR(grooveVolume(2.45, 3, 1, 4.5, 0, 10), 4.5 * perTurn, 1e-12);
     EXPECT_NEAR(grooveVolume(2.45, 3, 1, 4.5, 3, 2.45), 4.5 * perTurn, 1e-12);
@@ -116,12 +115,11 @@ TEST(ThreadGroove, SweptSolidHasTheScrewedSectionsVolume)
 
     // Nothing to sweep, and a budget that is used up, fail in German and at once.
     const QString failed = "Gewindegang konnte nicht erzeugt werden";
-    const auto error = TestPart::failure;
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 0, 4); }), failed);
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 3, 3, 1, 4); }), failed);
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 1, -1); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 2.45, 3, 0, 4); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 3, 3, 1, 4); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 2.45, 3, 1, -1); }), failed);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(error([&] { sweepThreadSection(frame, false, 2.45, 3, 1, 500, 0.05); }), failed);
+    EXPECT_EQ(errorOf([&] { sweepThreadSection(frame, false, 2.45, 3, 1, 500, 0.05); }), failed);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
               5.0);
 }
@@ -143,72 +141,73 @@ TEST(ThreadGroove, BooleansGiveUpAfterTheirBudget)
     EXPECT_FALSE(buildWithin(late, 0.0));
 }
 
-TEST(Thread, SizeFromTheFaceDiameter)
+TEST(Thread, SizeLengthAndHandOfTheMark)
 {
     TestPart part;
-    const ThreadMark m12 = markOn(part, shaft(part, 12, 20));
-    EXPECT_EQ(m12.designation, "M12 – 20 tief"); // the first of the three 12 mm rows
-    EXPECT_FALSE(m12.internal);
-    EXPECT_DOUBLE_EQ(m12.majorDiameter, 12);
-    EXPECT_NEAR(m12.minorDiameter, 12 - 1.2269 * 1.75, 1e-12);
-    EXPECT_DOUBLE_EQ(m12.pitch, 1.75);
-
-    EXPECT_EQ(markOn(part, shaft(part, 11.8, 20, 30)).designation, "M12 – 20 tief");
-
-    // Bores compare tap drills: 10.2 is M12, 8.5 is M10.
+    const int m12 = shaft(part, 12, 20);
+    const int near12 = shaft(part, 11.8, 20, 30);
     TestPart bored;
-    const ThreadMark inner = markOn(bored, boredPlate(bored, 10.2));
-    EXPECT_EQ(inner.designation, "M12 – durchgehend");
-    EXPECT_TRUE(inner.internal);
-    EXPECT_NEAR(inner.minorDiameter, 10.2, 1e-9);
-    EXPECT_NEAR(inner.length, 10, 1e-9);
+    const int tapped12 = boredPlate(bored, 10.2);
     TestPart smaller;
-    EXPECT_EQ(markOn(smaller, boredPlate(smaller, 8.5)).designation, "M10 – durchgehend");
+    const int tapped10 = boredPlate(smaller, 8.5);
+    TestPart short5;
+    const int tapped6 = boredPlate(short5, 5);
+    struct Case {
+        const char* name;
+        TestPart& part;
+        int body;
+        QJsonObject params;
+        const char* designation;
+        double length;
+    };
+    const std::vector<Case> cases = {
+        // A shaft takes the first of the three 12 mm rows; near sizes round to it.
+        {"shaft", part, m12, {}, "M12 – 20 tief", 20},
+        {"near size", part, near12, {}, "M12 – 20 tief", 20},
+        // Bores compare tap drills: 10.2 is M12, 8.5 is M10.
+        {"bore M12", bored, tapped12, {}, "M12 – durchgehend", 10},
+        {"bore M10", smaller, tapped10, {}, "M10 – durchgehend", 10},
+        {"shorter", part, m12, {{"extent", "dist"}, {"length", "8 mm"}}, "M12 – 8 tief", 8},
+        {"longer than the face",
+         part,
+         m12,
+         {{"extent", "dist"}, {"length", "35"}},
+         "M12 – 20 tief",
+         20},
+        {"left hand", part, m12, {{"leftHand", true}}, "M12-LH – 20 tief", 20},
+        // An internal thread shorter than its bore is no through thread.
+        {"short inside",
+         short5,
+         tapped6,
+         {{"extent", "dist"}, {"length", "5.5"}},
+         "M6 – 5,5 tief",
+         5.5},
+        // A chosen size is taken as it is.
+        {"chosen size", part, near12, {{"size", "M12x1.5"}}, "M12x1,5 – 20 tief", 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ThreadMark m = markOn(c.part, c.body, c.params);
+        EXPECT_EQ(m.designation, c.designation);
+        EXPECT_NEAR(m.length, c.length, 1e-9);
+        EXPECT_EQ(m.internal, &c.part != &part);
+        EXPECT_FALSE(m.modelled);
+    }
+    const ThreadMark inner = bored.state.threads.back();
+    EXPECT_NEAR(inner.minorDiameter, 10.2, 1e-9);
+    const ThreadMark outer = part.state.threads.front();
+    EXPECT_NEAR(outer.minorDiameter, 12 - 1.2269 * 1.75, 1e-12);
+    EXPECT_DOUBLE_EQ(outer.pitch, 1.75);
 
-    // Too far from every row: the diameter is named with a decimal comma.
-    TestPart odd;
-    const int big = shaft(odd, 50, 5);
-    EXPECT_EQ(odd.run("thread", thread({cylinderFace(odd, big)})),
-              "Kein Normgewinde für ⌀50 mm – Größe im Feld „Gewinde“ wählen");
-    const int between = shaft(odd, 7.3, 5, 60);
-    EXPECT_EQ(odd.run("thread", thread({cylinderFace(odd, between)}, {{"size", ""}})),
-              "Kein Normgewinde für ⌀7,3 mm – Größe im Feld „Gewinde“ wählen");
-    // A chosen size is taken as it is.
-    EXPECT_EQ(markOn(odd, between, {{"size", "M12x1.5"}}).designation, "M12x1,5 – 5 tief");
-    EXPECT_TRUE(odd.state.threads.size() == 1);
-}
-
-TEST(Thread, LengthStartAndHand)
-{
-    TestPart part;
-    const int body = shaft(part, 12, 20);
-    const ThreadMark full = markOn(part, body);
-    EXPECT_NEAR(full.length, 20, 1e-9);
-    // The thread starts at one end of the face and runs to the other.
-    const double startZ = full.position.Z();
+    // The thread starts at one end of the face and runs to the other; flipped
+    // it starts at the other end.
+    const double startZ = outer.position.Z();
     EXPECT_TRUE(std::abs(startZ) < 1e-9 || std::abs(startZ - 20) < 1e-9) << startZ;
-    EXPECT_NEAR(full.position.X(), 0, 1e-9);
-    EXPECT_NEAR(full.position.Y(), 0, 1e-9);
-    EXPECT_NEAR(full.direction.Z(), startZ < 10 ? 1 : -1, 1e-12);
-
-    const ThreadMark flipped = markOn(part, body, {{"flip", true}});
+    EXPECT_TRUE(outer.position.IsEqual(gp_Pnt(0, 0, startZ), 1e-9));
+    EXPECT_NEAR(outer.direction.Z(), startZ < 10 ? 1 : -1, 1e-12);
+    const ThreadMark flipped = markOn(part, m12, {{"flip", true}});
     EXPECT_NEAR(flipped.position.Z(), 20 - startZ, 1e-9);
-    EXPECT_NEAR(flipped.direction.Z(), -full.direction.Z(), 1e-12);
-
-    const ThreadMark shorter = markOn(part, body, {{"extent", "dist"}, {"length", "8 mm"}});
-    EXPECT_NEAR(shorter.length, 8, 1e-12);
-    EXPECT_EQ(shorter.designation, "M12 – 8 tief");
-    EXPECT_NEAR(markOn(part, body, {{"extent", "dist"}, {"length", "35"}}).length, 20, 1e-9);
-    const ThreadMark left = markOn(part, body, {{"leftHand", true}});
-    EXPECT_TRUE(left.leftHand);
-    EXPECT_EQ(left.designation, "M12-LH – 20 tief");
-
-    // An internal thread shorter than its bore is no through thread.
-    TestPart bored;
-    const ThreadMark part5 =
-        markOn(bored, boredPlate(bored, 5), {{"extent", "dist"}, {"length", "5.5"}});
-    EXPECT_EQ(part5.designation, "M6 – 5,5 tief");
-    EXPECT_FALSE(part5.modelled);
+    EXPECT_NEAR(flipped.direction.Z(), -outer.direction.Z(), 1e-12);
 }
 
 TEST(Thread, CosmeticThreadsOnlyLeaveMarks)
@@ -217,12 +216,10 @@ TEST(Thread, CosmeticThreadsOnlyLeaveMarks)
     const int a = shaft(part, 6, 10);
     const int b = shaft(part, 8, 10, 20);
     const double va = part.volume(a);
-    const double vb = part.volume(b);
     Feature* f = nullptr;
     ASSERT_EQ(part.run("thread", thread({cylinderFace(part, a), cylinderFace(part, b)}), &f),
               QString());
     EXPECT_NEAR(part.volume(a), va, 1e-9);
-    EXPECT_NEAR(part.volume(b), vb, 1e-9);
     ASSERT_EQ(part.state.threads.size(), 2u);
     EXPECT_EQ(part.state.threads[0].designation, "M6 – 10 tief");
     EXPECT_EQ(part.state.threads[1].designation, "M8 – 10 tief");
@@ -242,12 +239,11 @@ TEST(Thread, ModelledInternalThreadCutsItsGroove)
     // before the plate to its far face, in material from the bore's 2.5 outwards.
     const double groove = grooveInSlab(2.45, 3.0, 1.0, 11.0, 2.5, 3.0, 0.0, 10.0);
     EXPECT_NEAR(before - part.volume(body), groove, 2e-3 * groove);
-    EXPECT_TRUE(BRepCheck_Analyzer(part.state.bodies.at(body).shape).IsValid());
+    EXPECT_TRUE(BRepCheck_Analyzer(part.shape(body)).IsValid());
     EXPECT_TRUE(part.state.threads.back().modelled);
     const ToolRecord& record = part.state.tools.at(f->id);
-    EXPECT_EQ(record.op, "cut");
     EXPECT_EQ(record.targets, std::vector<int>{body});
-    EXPECT_EQ(TestPart::count(record.shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(countOf(record.shape, TopAbs_SOLID), 1);
 
     // A size whose groove would stay inside the bore threads nothing: refused.
     TestPart wide;
@@ -280,8 +276,7 @@ TEST(Thread, ModelledExternalThreadsGroupedPerBody)
     EXPECT_NEAR(vb - part.volume(b), grooveB, 2e-3 * grooveB);
     const ToolRecord& record = part.state.tools.at(f->id);
     EXPECT_EQ(record.targets, (std::vector<int>{a, b}));
-    EXPECT_EQ(TestPart::count(record.shape, TopAbs_SOLID), 2);
-    ASSERT_EQ(part.state.threads.size(), 2u);
+    EXPECT_EQ(countOf(record.shape, TopAbs_SOLID), 2);
     EXPECT_TRUE(part.state.threads[0].leftHand && part.state.threads[0].modelled);
 }
 
@@ -289,28 +284,23 @@ TEST(Thread, BadInputFailsInGerman)
 {
     TestPart part;
     const int body = shaft(part, 12, 20);
-    EXPECT_EQ(part.run("thread", {}), "Zylinderfläche(n) für das Gewinde auswählen");
-    EXPECT_EQ(part.run("thread", thread({part.faceAt(body, gp_Pnt(0, 0, 20))})),
-              "Gewinde nur auf zylindrischen Flächen");
-    EXPECT_EQ(part.run("thread", thread({cylinderFace(part, body)}, {{"size", "M7"}})),
-              "Unbekannte Gewindegröße");
-    EXPECT_EQ(part.run("thread", thread({cylinderFace(part, body)}, {{"size", "m12"}})),
-              "Unbekannte Gewindegröße");
-    EXPECT_EQ(part.run("thread",
-                       thread({cylinderFace(part, body)}, {{"extent", "dist"}, {"length", "0"}})),
-              "Gewindelänge muss größer als 0 sein");
+    const int big = shaft(part, 50, 5, 100);
+    const int between = shaft(part, 7.3, 5, 60);
+    const QJsonArray side{cylinderFace(part, body)};
+    const std::vector<std::pair<QJsonObject, QString>> cases = {
+        {{}, "Zylinderfläche(n) für das Gewinde auswählen"},
+        {thread({part.faceAt(body, gp_Pnt(0, 0, 20))}), "Gewinde nur auf zylindrischen Flächen"},
+        {thread(side, {{"size", "M7"}}), "Unbekannte Gewindegröße"},
+        {thread(side, {{"size", "m12"}}), "Unbekannte Gewindegröße"},
+        {thread(side, {{"extent", "dist"}, {"length", "0"}}),
+         "Gewindelänge muss größer als 0 sein"},
+        // Too far from every row: the diameter is named with a decimal comma.
+        {thread({cylinderFace(part, big)}),
+         "Kein Normgewinde für ⌀50 mm – Größe im Feld „Gewinde“ wählen"},
+        {thread({cylinderFace(part, between)}, {{"size", ""}}),
+         "Kein Normgewinde für ⌀7,3 mm – Größe im Feld „Gewinde“ wählen"},
+    };
+    for (const auto& [params, error] : cases)
+        EXPECT_EQ(part.run("thread", params), error);
     EXPECT_TRUE(part.state.threads.empty());
-}
-
-TEST(Thread, SaveLoadAndRecomputeGiveTheSameThreadedPart)
-{
-    TestPart part;
-    const int body = boredPlate(part, 5);
-    ASSERT_EQ(part.run("thread", thread({cylinderFace(part, body)}, {{"model", "modeled"}})),
-              QString());
-    TestPart loaded;
-    part.reloadInto(loaded);
-    EXPECT_TRUE(sameBodies(part.state, loaded.state, 1e-6));
-    ASSERT_EQ(loaded.state.threads.size(), 1u);
-    EXPECT_EQ(loaded.state.threads[0].designation, "M6 – durchgehend");
 }
