@@ -9,12 +9,10 @@
 #include "sketch/Plane.h"
 
 #include <BRepAlgoAPI_Fuse.hxx>
-#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeRevol.hxx>
-#include <Bnd_Box.hxx>
 #include <IntCurvesFace_ShapeIntersector.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -249,44 +247,6 @@ TopoDS_Shape threadedBore(const TopoDS_Shape& drill, double widest, const gp_Ax3
     }
 }
 
-// One compound of the tools in which no two solids overlap: the kernel does not
-// intersect the solids of one compound with each other, so a cut with
-// overlapping ones removes nothing. Tools whose boxes meet are fused first.
-TopoDS_Shape disjointTools(const std::vector<TopoDS_Shape>& tools)
-{
-    const std::size_t n = tools.size();
-    std::vector<Bnd_Box> boxes(n);
-    for (std::size_t i = 0; i < n; ++i)
-        BRepBndLib::Add(tools[i], boxes[i], Standard_False);
-    std::vector<std::size_t> group(n);
-    for (std::size_t i = 0; i < n; ++i)
-        group[i] = i;
-    const auto root = [&group](std::size_t i) {
-        while (group[i] != i)
-            i = group[i] = group[group[i]];
-        return i;
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = i + 1; j < n; ++j) {
-            if (!boxes[i].IsOut(boxes[j]))
-                group[root(j)] = root(i);
-        }
-    }
-
-    std::vector<TopoDS_Shape> groups;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (root(i) != i)
-            continue;
-        std::vector<TopoDS_Shape> members;
-        for (std::size_t j = 0; j < n; ++j) {
-            if (root(j) == i)
-                members.push_back(tools[j]);
-        }
-        groups.push_back(fuseAll(members));
-    }
-    return compoundOf(groups);
-}
-
 } // namespace
 
 void execHole(ExecContext& context)
@@ -325,7 +285,7 @@ void execHole(ExecContext& context)
 
     const bool threaded = row && context.stringParam(u"fit"_s) == u"threaded"_s;
     if (!threaded) {
-        applyBoolean(context, disjointTools(tools), u"cut"_s, targets);
+        applyBoolean(context, compoundOf(tools), u"cut"_s, targets);
         return;
     }
 
@@ -364,7 +324,7 @@ void execHole(ExecContext& context)
     }
 
     const double before = totalVolume(context.state);
-    applyBoolean(context, disjointTools(tools), u"cut"_s, targets);
+    applyBoolean(context, compoundOf(tools), u"cut"_s, targets);
     if (modelled) {
         double most = 0.0;
         for (const TopoDS_Shape& tool : tools)

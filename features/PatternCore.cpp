@@ -53,10 +53,10 @@ bool anyBoxesMeet(std::vector<Bnd_Box> boxes)
     return false;
 }
 
-// The booleans never intersect the solids of one argument with each other:
-// where two solids of a compound tool overlap or touch, a cut removes nothing
-// there. Such solids are fused first; disjoint ones stay a plain compound,
-// which one boolean handles however many copies it holds.
+// The booleans never intersect the solids of one argument with each other: where
+// two solids of a compound tool overlap or touch, a join would leave both. Such
+// solids are fused first; disjoint ones stay a plain compound, which one boolean
+// handles however many copies it holds.
 TopoDS_Shape disjointTool(const TopoDS_Shape& whole, const std::vector<Bnd_Box>& boxes)
 {
     return anyBoxesMeet(boxes) ? fuseAll(solidsOf(whole)) : whole;
@@ -70,18 +70,23 @@ TopoDS_Shape soundSourceTool(const TopoDS_Shape& tool)
     return disjointTool(tool, boxes);
 }
 
-// All copies of the recorded tool as one tool whose solids do not meet. The
-// copies' boxes are the source box moved, so no copy is measured again.
-TopoDS_Shape copiedTool(const TopoDS_Shape& recorded, const std::vector<gp_Trsf>& transforms)
+// All copies of the recorded tool as one compound. A cut takes each member as a
+// tool of its own and so removes overlapping copies' union as it is; for any other
+// boolean the copies are made disjoint, their boxes being the source box moved so
+// that no copy is measured again.
+TopoDS_Shape copiedTool(const TopoDS_Shape& recorded, const std::vector<gp_Trsf>& transforms,
+                        bool cut)
 {
-    const TopoDS_Shape tool = soundSourceTool(recorded);
-    const Bnd_Box toolBox = boxOf(tool);
+    const TopoDS_Shape tool = cut ? recorded : soundSourceTool(recorded);
     std::vector<TopoDS_Shape> copies;
-    std::vector<Bnd_Box> boxes;
-    for (const gp_Trsf& trsf : transforms) {
+    for (const gp_Trsf& trsf : transforms)
         copies.push_back(movedCopy(tool, trsf));
+    if (cut)
+        return compoundOf(copies);
+    const Bnd_Box toolBox = boxOf(tool);
+    std::vector<Bnd_Box> boxes;
+    for (const gp_Trsf& trsf : transforms)
         boxes.push_back(toolBox.Transformed(trsf));
-    }
     return disjointTool(compoundOf(copies), boxes);
 }
 
@@ -122,16 +127,17 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
                 "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)"));
         const ToolRecord source = found->second;
 
-        const TopoDS_Shape tool = copiedTool(source.shape, transforms);
+        // Copies of a new body belong to it.
+        const bool made = source.op.isEmpty() || source.op == u"new"_s;
+        const QString op = made ? u"join"_s : source.op;
+        const TopoDS_Shape tool = copiedTool(source.shape, transforms, op == u"cut"_s);
         std::vector<int> targets;
         for (const int id : source.targets) {
             if (context.state.bodies.count(id))
                 targets.push_back(id);
         }
         copyThreadMarks(context, sourceId, transforms);
-        // Copies of a new body belong to it.
-        const bool made = source.op.isEmpty() || source.op == u"new"_s;
-        applyBoolean(context, tool, made ? u"join"_s : source.op, targets);
+        applyBoolean(context, tool, op, targets);
     }
 }
 

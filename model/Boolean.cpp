@@ -8,6 +8,7 @@
 #include <Bnd_Box.hxx>
 #include <ShapeFix_Shape.hxx>
 #include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Iterator.hxx>
 
 #include <algorithm>
 
@@ -83,6 +84,19 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     return {first};
 }
 
+// The members of a compound tool, each a tool of its own: the kernel intersects
+// separate tools with each other but never the solids inside one compound, so
+// overlapping members of one compound would cut nothing where they overlap.
+void addSeparately(const TopoDS_Shape& tool, TopTools_ListOfShape& tools)
+{
+    if (tool.ShapeType() != TopAbs_COMPOUND) {
+        tools.Append(tool);
+        return;
+    }
+    for (TopoDS_Iterator it(tool); it.More(); it.Next())
+        addSeparately(it.Value(), tools);
+}
+
 std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, bool cut,
                                 const std::vector<int>& targets)
 {
@@ -92,7 +106,15 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
         const auto it = state.bodies.find(id);
         TopoDS_Shape result;
         if (cut) {
-            BRepAlgoAPI_Cut op(it->second.shape, tool);
+            TopTools_ListOfShape arguments;
+            arguments.Append(it->second.shape);
+            TopTools_ListOfShape tools;
+            addSeparately(tool, tools);
+            BRepAlgoAPI_Cut op;
+            op.SetArguments(arguments);
+            op.SetTools(tools);
+            op.SetRunParallel(Standard_True);
+            op.Build();
             if (!op.IsDone())
                 throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
             result = op.Shape();

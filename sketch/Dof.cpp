@@ -22,6 +22,9 @@ using ColumnMajor = Eigen::SparseMatrix<double>;
 // Groups of up to this many columns are decomposed densely; larger ones sparsely.
 constexpr Index kDenseColumns = 24;
 constexpr double kFreeWeight = 1e-10;
+// A central difference with steps of 1e-7 carries rounding noise up to about 1e-9
+// of its row's largest derivative.
+constexpr double kRoundingNoise = 1e-10;
 
 double rankThreshold(double sigma0)
 {
@@ -186,6 +189,168 @@ double spectralNorm(const Eigen::MatrixXd& m)
     return std::sqrt(std::max(0.0, eigen.eigenvalues().maxCoeff()));
 }
 
+// Eigen's sparse QR, factorised by the same left-looking Householder steps but
+// without its per-column clearing of two work vectors as long as the matrix: that
+// clearing costs rows × columns and dominates above a few thousand columns. Here a
+// column stamp marks visited rows and only the entries a column touched are reset,
+// so the factors, pivots and rank are exactly Eigen's.
+class SparseRankQR : public Eigen::SparseQR<ColumnMajor, Eigen::COLAMDOrdering<int>> {
+public:
+    void compute(const ColumnMajor& m)
+    {
+        analyzePattern(m);
+        factorize(m);
+    }
+
+private:
+    using Indices = Eigen::Matrix<StorageIndex, Eigen::Dynamic, 1>;
+
+    void permuteColumns(const ColumnMajor& m);
+    void factorize(const ColumnMajor& m);
+};
+
+// Points the working copy's columns at the input's in fill-reducing order.
+void SparseRankQR::permuteColumns(const ColumnMajor& m)
+{
+    m_pmat = m;
+    if (!m_isEtreeOk) {
+        m_outputPerm_c = m_perm_c.inverse();
+        Eigen::internal::coletree(m_pmat, m_etree, m_firstRowElt,
+                                  m_outputPerm_c.indices().data());
+        m_isEtreeOk = true;
+    }
+    m_pmat.uncompress();
+    for (Index i = 0; i < m.cols(); ++i) {
+        const Index p = m_perm_c.size() ? m_perm_c.indices()(i) : i;
+        m_pmat.outerIndexPtr()[p] = m.outerIndexPtr()[i];
+        m_pmat.innerNonZeroPtr()[p] = m.outerIndexPtr()[i + 1] - m.outerIndexPtr()[i];
+    }
+}
+
+void SparseRankQR::factorize(const ColumnMajor& m)
+{
+    const auto rows = StorageIndex(m.rows());
+    const auto cols = StorageIndex(m.cols());
+    const StorageIndex diagonal = std::min(rows, cols);
+    Indices mark = Indices::Constant(std::max(rows, cols), -1); // last column that visited a row
+    Indices rIndex(cols);
+    Indices qIndex(rows);
+    Eigen::VectorXd work = Eigen::VectorXd::Zero(rows); // zero again after every column
+    m_R.setZero();
+    m_Q.setZero();
+    permuteColumns(m);
+    m_pivotperm.setIdentity(cols);
+
+    StorageIndex pivots = 0;
+    m_Q.startVec(0);
+    for (StorageIndex col = 0; col < cols; ++col) {
+        m_R.startVec(col);
+        mark(pivots) = col;
+        qIndex(0) = pivots;
+        Index rCount = 0;
+        Index qCount = 1;
+        // Pattern of R(:, col): the rows reachable in the elimination tree from the
+        // column's entries, in topological order; entries below the diagonal start Q.
+        bool diagonalSeen = pivots >= rows;
+        for (ColumnMajor::InnerIterator it(m_pmat, col); it || !diagonalSeen; ++it) {
+            const StorageIndex row = it ? StorageIndex(it.row()) : pivots;
+            diagonalSeen = diagonalSeen || row == pivots;
+            StorageIndex node = m_firstRowElt(row);
+            if (node < 0) {
+                m_lastError = "Empty row found during numerical factorization";
+                m_info = Eigen::InvalidInput;
+                return;
+            }
+            const Index begin = rCount;
+            for (; mark(node) != col; node = m_etree(node)) {
+                rIndex(rCount++) = node;
+                mark(node) = col;
+            }
+            std::reverse(rIndex.data() + begin, rIndex.data() + rCount);
+            work(row) = it ? it.value() : 0.0;
+            if (row > pivots && mark(row) != col) {
+                qIndex(qCount++) = row;
+                mark(row) = col;
+            }
+        }
+        // Apply the earlier reflections in reverse topological order.
+        for (Index i = rCount - 1; i >= 0; --i) {
+            const Index k = rIndex(i);
+            const double dot = m_Q.col(k).dot(work) * m_hcoeffs(k);
+            for (QRMatrixType::InnerIterator q(m_Q, k); q; ++q)
+                work(q.row()) -= q.value() * dot;
+            if (m_etree(rIndex(i)) != pivots)
+                continue;
+            for (QRMatrixType::InnerIterator q(m_Q, k); q; ++q) {
+                if (mark(q.row()) != col) {
+                    qIndex(qCount++) = StorageIndex(q.row());
+                    mark(q.row()) = col;
+                }
+            }
+        }
+        // The reflection that zeroes the column below the diagonal.
+        double tau = 0.0;
+        double beta = 0.0;
+        if (pivots < diagonal) {
+            const double c0 = work(qIndex(0));
+            double below = 0.0;
+            for (Index i = 1; i < qCount; ++i)
+                below += work(qIndex(i)) * work(qIndex(i));
+            if (below == 0.0) {
+                beta = c0;
+            } else {
+                beta = c0 >= 0.0 ? -std::sqrt(c0 * c0 + below) : std::sqrt(c0 * c0 + below);
+                for (Index i = 1; i < qCount; ++i)
+                    work(qIndex(i)) /= c0 - beta;
+                tau = (beta - c0) / beta;
+            }
+            work(qIndex(0)) = 1.0;
+        }
+        for (Index i = rCount - 1; i >= 0; --i) {
+            const Index k = rIndex(i);
+            if (k < pivots) {
+                m_R.insertBackByOuterInnerUnordered(col, k) = work(k);
+                work(k) = 0.0;
+            }
+        }
+        if (pivots < diagonal && std::abs(beta) >= m_threshold) {
+            m_R.insertBackByOuterInner(col, pivots) = beta;
+            m_hcoeffs(pivots) = tau;
+            for (Index i = 0; i < qCount; ++i) {
+                m_Q.insertBackByOuterInnerUnordered(pivots, qIndex(i)) = work(qIndex(i));
+                work(qIndex(i)) = 0.0;
+            }
+            ++pivots;
+            if (pivots < diagonal)
+                m_Q.startVec(pivots);
+        } else {
+            // A pivot below the threshold (or none left): the column moves to the end.
+            for (Index i = 0; i < qCount && pivots < diagonal; ++i)
+                work(qIndex(i)) = 0.0;
+            for (Index j = pivots; j < cols - 1; ++j)
+                std::swap(m_pivotperm.indices()(j), m_pivotperm.indices()(j + 1));
+            Eigen::internal::coletree(m_pmat, m_etree, m_firstRowElt,
+                                      m_pivotperm.indices().data());
+            m_isEtreeOk = false;
+        }
+    }
+    m_hcoeffs.tail(diagonal - pivots).setZero();
+    m_Q.finalize();
+    m_Q.makeCompressed();
+    m_R.finalize();
+    m_R.makeCompressed();
+    m_isQSorted = false;
+    m_nonzeropivots = pivots;
+    if (pivots < cols) {
+        const QRMatrixType unpermuted(m_R);
+        m_R = unpermuted * m_pivotperm;
+        m_outputPerm_c = m_outputPerm_c * m_pivotperm;
+    }
+    m_isInitialized = true;
+    m_factorizationIsok = true;
+    m_info = Eigen::Success;
+}
+
 // Sparse QR whose pivots below the threshold are set aside. Its rank r is the one
 // of the singular values only when the kept triangle has no singular value at or
 // below the threshold (so rank ≥ r) and the null space it implies is mapped within
@@ -196,7 +361,7 @@ double spectralNorm(const Eigen::MatrixXd& m)
 std::optional<BlockRank> sparseRank(const ColumnMajor& m, double threshold, double ceiling,
                                    bool withNull)
 {
-    Eigen::SparseQR<ColumnMajor, Eigen::COLAMDOrdering<int>> qr;
+    SparseRankQR qr;
     qr.setPivotThreshold(threshold);
     qr.compute(m);
     if (qr.info() != Eigen::Success)
@@ -314,6 +479,31 @@ SparseJacobian withoutRows(const SparseJacobian& jacobian, Index first, Index co
     return out;
 }
 
+
+// Drops derivatives at the level of rounding noise against the largest of their row
+// (a horizontal line's length read along y far from the origin): as entries they
+// join parts of the sketch that are independent and make the factors fill in. They
+// are dropped only when together they move no singular value by more than 1e-11 of
+// the largest entry, a thousandth of the rank threshold (σ₀ is at least that entry).
+void dropRoundingNoise(SparseJacobian& jacobian)
+{
+    Eigen::VectorXd rowMax = Eigen::VectorXd::Zero(jacobian.rows());
+    for (Index row = 0; row < jacobian.rows(); ++row)
+        for (SparseJacobian::InnerIterator it(jacobian, row); it; ++it)
+            rowMax[row] = std::max(rowMax[row], std::fabs(it.value()));
+    const auto isNoise = [&rowMax](Index row, double v) {
+        return std::fabs(v) <= kRoundingNoise * rowMax[row];
+    };
+    double dropped = 0.0;
+    for (Index row = 0; row < jacobian.rows(); ++row)
+        for (SparseJacobian::InnerIterator it(jacobian, row); it; ++it)
+            if (isNoise(row, it.value()))
+                dropped += it.value() * it.value();
+    const double largest = rowMax.size() ? rowMax.maxCoeff() : 0.0;
+    if (dropped > 0.0 && std::sqrt(dropped) <= 1e-11 * std::max(1.0, largest))
+        jacobian.prune([&isNoise](Index row, Index, double v) { return !isNoise(row, v); });
+}
+
 } // namespace
 
 JacobianRank jacobianRank(const SparseJacobian& jacobian, bool withNullSpace, RankMethod method)
@@ -328,6 +518,7 @@ JacobianRank jacobianRank(const SparseJacobian& jacobian, bool withNullSpace, Ra
     // keeps the decompositions well defined.
     SparseJacobian clean = jacobian;
     clean.prune([](Index, Index, double v) { return std::isfinite(v) && v != 0.0; });
+    dropRoundingNoise(clean);
 
     if (method == RankMethod::Automatic)
         return automaticRank(clean, withNullSpace);

@@ -1,0 +1,228 @@
+#include "app/shell/Ribbon.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace qor::app {
+
+namespace {
+
+constexpr int bandHeight = 84;
+constexpr int largeIcon = 26;
+constexpr int smallIcon = 20;
+constexpr int minimumLargeWidth = 52;
+
+QToolButton* newButton(QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("RibbonButton"));
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    return button;
+}
+
+// A large button is never narrower than 52 px, nor than its text plus the padding.
+void setLargeStyle(QToolButton* button, const QString& text, int padding)
+{
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setIconSize(QSize(largeIcon, largeIcon));
+    const int textWidth = button->fontMetrics().horizontalAdvance(text);
+    button->setMinimumWidth(std::max(textWidth + padding, minimumLargeWidth));
+}
+
+} // namespace
+
+RibbonGroup::RibbonGroup(const QString& title, QWidget* parent)
+    : QWidget(parent)
+    , row_(new QHBoxLayout)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 2);
+    layout->setSpacing(1);
+    row_->setSpacing(1);
+    layout->addLayout(row_, 1);
+    auto* caption = new QLabel(title.toUpper(), this);
+    caption->setObjectName(QStringLiteral("GroupLabel"));
+    caption->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(caption);
+}
+
+QToolButton* RibbonGroup::addAction(QAction* action, bool large)
+{
+    QToolButton* button = newButton(this);
+    button->setDefaultAction(action);
+    button->setAutoRaise(true);
+    if (large) {
+        setLargeStyle(button, action->text(), 14);
+    } else {
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setIconSize(QSize(smallIcon, smallIcon));
+    }
+    row_->addWidget(button);
+    return button;
+}
+
+QToolButton* RibbonGroup::addMenuButton(const QString& text, const QIcon& icon, QMenu* menu)
+{
+    QToolButton* button = newButton(this);
+    button->setText(text);
+    button->setIcon(icon);
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::InstantPopup);
+    setLargeStyle(button, text, 22);
+    row_->addWidget(button);
+    return button;
+}
+
+Ribbon::Ribbon(QWidget* parent)
+    : QWidget(parent)
+    , tabs_(new QTabBar(this))
+    , stack_(new QStackedWidget(this))
+{
+    setObjectName(QStringLiteral("Ribbon"));
+    setAttribute(Qt::WA_StyledBackground);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 0, 8, 0);
+    layout->setSpacing(0);
+
+    auto* tabRow = new QHBoxLayout;
+    tabRow->setSpacing(0);
+    tabs_->setObjectName(QStringLiteral("RibbonTabs"));
+    tabs_->setDrawBase(false);
+    tabs_->setExpanding(false);
+    tabRow->addWidget(tabs_);
+    tabRow->addStretch();
+    layout->addLayout(tabRow);
+
+    stack_->setFixedHeight(bandHeight);
+    layout->addWidget(stack_);
+    connect(tabs_, &QTabBar::currentChanged, this, &Ribbon::onTabChanged);
+}
+
+int Ribbon::addPage(const QString& title)
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("RibbonPage"));
+    auto* row = new QHBoxLayout(page);
+    row->setContentsMargins(0, 2, 0, 2);
+    row->setSpacing(0);
+
+    auto* area = new QScrollArea;
+    area->setWidget(page);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->setStyleSheet(QStringLiteral(
+        "QScrollArea { background: transparent; } "
+        "QScrollArea > QWidget > QWidget { background: transparent; } "
+        "QScrollBar:horizontal { height: 5px; }"));
+    stack_->addWidget(area);
+
+    pages_.push_back(page);
+    titles_.push_back(title);
+    tabIndex_.push_back(unassignedTab);
+    rebuildTabs();
+    return int(pages_.size()) - 1;
+}
+
+RibbonGroup* Ribbon::addGroup(int page, const QString& title)
+{
+    if (!isPage(page))
+        return nullptr;
+    QLayout* row = pages_[std::size_t(page)]->layout();
+    // A stretch counts as an item, so groups after it still get their separator.
+    if (row->count() > 0) {
+        auto* separator = new QFrame;
+        separator->setObjectName(QStringLiteral("GroupSep"));
+        // The style sheet paints the separator as a 1 px background in the line colour; a
+        // drawn frame line would cover it in the bright text colour of the global rule.
+        separator->setFrameShape(QFrame::NoFrame);
+        row->addWidget(separator);
+    }
+    auto* group = new RibbonGroup(title);
+    row->addWidget(group);
+    return group;
+}
+
+void Ribbon::addStretch(int page)
+{
+    if (isPage(page))
+        static_cast<QHBoxLayout*>(pages_[std::size_t(page)]->layout())->addStretch(1);
+}
+
+void Ribbon::setCurrentPage(int page)
+{
+    if (!isPage(page) || tabIndex_[std::size_t(page)] == hiddenTab)
+        return;
+    tabs_->setCurrentIndex(tabIndex_[std::size_t(page)]);
+    stack_->setCurrentIndex(page);
+}
+
+void Ribbon::setPageVisible(int page, bool visible)
+{
+    if (!isPage(page))
+        return;
+    tabIndex_[std::size_t(page)] = visible ? unassignedTab : hiddenTab;
+    rebuildTabs();
+}
+
+int Ribbon::currentPage() const
+{
+    return stack_->currentIndex();
+}
+
+bool Ribbon::isPage(int page) const
+{
+    return page >= 0 && std::size_t(page) < pages_.size();
+}
+
+// Tabs follow page order; the shown page stays when it still has a tab, otherwise the
+// first page with a tab is shown. No pageChanged comes out of here.
+void Ribbon::rebuildTabs()
+{
+    const QSignalBlocker blocker(tabs_);
+    const int shown = stack_->currentIndex();
+    while (tabs_->count() > 0)
+        tabs_->removeTab(0);
+    for (std::size_t page = 0; page < pages_.size(); ++page) {
+        if (tabIndex_[page] != hiddenTab)
+            tabIndex_[page] = tabs_->addTab(titles_[page].toUpper());
+    }
+    if (isPage(shown) && tabIndex_[std::size_t(shown)] >= 0) {
+        tabs_->setCurrentIndex(tabIndex_[std::size_t(shown)]);
+        return;
+    }
+    const auto first = std::find_if(tabIndex_.begin(), tabIndex_.end(),
+                                    [](int tab) { return tab >= 0; });
+    if (first == tabIndex_.end())
+        return;
+    tabs_->setCurrentIndex(*first);
+    stack_->setCurrentIndex(int(first - tabIndex_.begin()));
+}
+
+void Ribbon::onTabChanged(int tab)
+{
+    // -1 (no tab left) would otherwise match the hidden pages.
+    if (tab < 0)
+        return;
+    for (std::size_t page = 0; page < pages_.size(); ++page) {
+        if (tabIndex_[page] == tab) {
+            stack_->setCurrentIndex(int(page));
+            emit pageChanged(int(page));
+        }
+    }
+}
+
+} // namespace qor::app

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <vector>
+
+class QAction;
+class QHBoxLayout;
+class QIcon;
+class QMenu;
+class QStackedWidget;
+class QTabBar;
+class QToolButton;
+
+namespace qor::app {
+
+// One titled row of command buttons on a ribbon page.
+class RibbonGroup : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit RibbonGroup(const QString& title, QWidget* parent = nullptr);
+
+    // The button follows the action's text, icon, tool tip and enabled and checked state.
+    // Large buttons show the text under a 26 px icon, small ones a 20 px icon only.
+    QToolButton* addAction(QAction* action, bool large = true);
+    // A large button whose menu pops up as soon as it is pressed.
+    QToolButton* addMenuButton(const QString& text, const QIcon& icon, QMenu* menu);
+
+private:
+    QHBoxLayout* row_;
+};
+
+// The command strip: page tabs over a band that shows one page of groups at a time.
+// Page numbers are stable; hidden pages keep their number but lose their tab.
+class Ribbon : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Ribbon(QWidget* parent = nullptr);
+
+    int addPage(const QString& title);
+    // Null, and nothing added, for a page number that addPage did not return.
+    RibbonGroup* addGroup(int page, const QString& title);
+    // Keeps the groups added so far left-aligned; ignored for an unknown page.
+    void addStretch(int page);
+    // Ignored for an unknown or hidden page.
+    void setCurrentPage(int page);
+    // Ignored for an unknown page.
+    void setPageVisible(int page, bool visible);
+    int currentPage() const;
+
+signals:
+    void pageChanged(int page);
+
+private:
+    static constexpr int hiddenTab = -1;
+    static constexpr int unassignedTab = -2;
+
+    bool isPage(int page) const;
+    void rebuildTabs();
+    void onTabChanged(int tab);
+
+    QTabBar* tabs_;
+    QStackedWidget* stack_;
+    std::vector<QWidget*> pages_;
+    std::vector<QString> titles_;
+    // Per page: its tab, hiddenTab, or unassignedTab for a visible page not yet in the bar.
+    std::vector<int> tabIndex_;
+};
+
+} // namespace qor::app

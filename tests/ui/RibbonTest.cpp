@@ -1,0 +1,110 @@
+#include "app/shell/Ribbon.h"
+#include "app/theme/Theme.h"
+
+#include "ShellDocument.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using qor::app::Ribbon;
+
+namespace {
+
+QStringList tabTexts(const Ribbon& ribbon)
+{
+    const auto* tabs = ribbon.findChild<QTabBar*>(QStringLiteral("RibbonTabs"));
+    QStringList texts;
+    for (int i = 0; i < tabs->count(); ++i)
+        texts << tabs->tabText(i);
+    return texts;
+}
+
+struct ThreePages {
+    Ribbon ribbon;
+    int solid = ribbon.addPage(QStringLiteral("Volumenkörper"));
+    int sketch = ribbon.addPage(QStringLiteral("Skizze"));
+    int assembly = ribbon.addPage(QStringLiteral("Baugruppe"));
+};
+
+} // namespace
+
+TEST(Ribbon, TabsGroupsAndHiddenPagesIgnoringUnknownPageNumbers)
+{
+    ThreePages p;
+    EXPECT_EQ(std::vector<int>({p.solid, p.sketch, p.assembly}), std::vector<int>({0, 1, 2}));
+    const QStringList all = {QStringLiteral("VOLUMENKÖRPER"), QStringLiteral("SKIZZE"),
+                             QStringLiteral("BAUGRUPPE")};
+    EXPECT_EQ(tabTexts(p.ribbon), all);
+    QSignalSpy changed(&p.ribbon, &Ribbon::pageChanged);
+    p.ribbon.setPageVisible(p.solid, false);
+    EXPECT_EQ(p.ribbon.currentPage(), p.sketch);
+    EXPECT_EQ(tabTexts(p.ribbon), all.mid(1));
+    p.ribbon.setCurrentPage(p.solid);
+    for (int page : {-1, 3, 1000}) {
+        p.ribbon.setCurrentPage(page);
+        EXPECT_EQ(p.ribbon.addGroup(page, QStringLiteral("Erstellen")), nullptr);
+        p.ribbon.addStretch(page);
+        p.ribbon.setPageVisible(page, false);
+    }
+    EXPECT_EQ(p.ribbon.currentPage(), p.sketch);
+    p.ribbon.setPageVisible(p.solid, true);
+    EXPECT_EQ(tabTexts(p.ribbon), all);
+    EXPECT_EQ(p.ribbon.currentPage(), p.sketch);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_TRUE(p.ribbon.findChildren<qor::app::RibbonGroup*>().isEmpty());
+
+    p.ribbon.addGroup(p.assembly, QStringLiteral("Prüfen"));
+    p.ribbon.addGroup(p.assembly, QStringLiteral("Ändern"));
+    p.ribbon.addStretch(p.assembly);
+    p.ribbon.addGroup(p.assembly, QStringLiteral("Muster"));
+    EXPECT_EQ(p.ribbon.findChildren<QFrame*>(QStringLiteral("GroupSep")).size(), 2);
+    EXPECT_EQ(p.ribbon.findChild<QLabel*>(QStringLiteral("GroupLabel"))->text(),
+              QStringLiteral("PRÜFEN"));
+
+    p.ribbon.setPageVisible(p.solid, false);
+    changed.clear();
+    p.ribbon.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p.ribbon));
+    auto* tabs = p.ribbon.findChild<QTabBar*>(QStringLiteral("RibbonTabs"));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    EXPECT_EQ(changed, QList<QVariantList>({{p.assembly}})); // the page, not the tab index 1
+    EXPECT_EQ(p.ribbon.currentPage(), p.assembly);
+}
+
+TEST(Ribbon, RendersFilledPage)
+{
+    const qor::app::Theme& theme = qor::app::Theme::instance();
+    ThreePages p;
+    p.ribbon.addPage(QStringLiteral("Ausgabe"));
+    // Group title, then icon and text of each command.
+    const QStringList groups = {
+        "Erstellen|sketch:Skizze|extrude:Extrusion|revolve:Drehung|hole:Bohrung",
+        "Ändern|fillet:Verrundung|chamfer:Fase|shell:Wandstärke",
+        "Muster|pattern_rect:Rechteckig|mirror:Spiegeln", "Prüfen|measure:Messen|parameters:Parameter"};
+    std::vector<std::unique_ptr<QAction>> actions;
+    for (const QString& spec : groups) {
+        const QStringList parts = spec.split(QLatin1Char('|'));
+        qor::app::RibbonGroup* group = p.ribbon.addGroup(p.solid, parts[0]);
+        for (const QString& command : parts.mid(1)) {
+            actions.push_back(std::make_unique<QAction>(theme.icon(command.section(':', 0, 0)),
+                                                        command.section(':', 1)));
+            group->addAction(actions.back().get(), true);
+        }
+    }
+    QMenu primitives;
+    QToolButton* more = p.ribbon.findChild<qor::app::RibbonGroup*>()->addMenuButton(
+        QStringLiteral("Grundkörper"), theme.icon(QStringLiteral("box")), &primitives);
+    EXPECT_GE(more->minimumWidth(), more->fontMetrics().horizontalAdvance(more->text()) + 22);
+    p.ribbon.addStretch(p.solid);
+    p.ribbon.setCurrentPage(p.solid);
+    p.ribbon.resize(1100, p.ribbon.sizeHint().height());
+    EXPECT_TRUE(qor::test::saveShot(p.ribbon, QStringLiteral("ribbon.png")));
+}
