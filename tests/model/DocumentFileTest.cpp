@@ -131,7 +131,7 @@ TEST(DocumentFileWriter, KeysThatAreAlwaysOrOnlySometimesWritten)
     EXPECT_EQ(sortedKeys(json),
               (QStringList{"appearance", "bodyNames", "features", "format", "hidden", "meta",
                            "nextId", "parameters", "rollback", "units", "version"}));
-    EXPECT_EQ(json.value("version"), QJsonValue(1));
+    EXPECT_EQ(json.value("version"), QJsonValue(2));
     EXPECT_EQ(json.value("units").toString(), QStringLiteral("mm"));
     EXPECT_EQ(json.value("rollback").toInt(), -1);
 
@@ -180,6 +180,31 @@ TEST(DocumentFileWriter, HiddenFalseEntriesAndBodyIdKeys)
     EXPECT_EQ(doc.bodyNames.size(), 4u);
 }
 
+// Body ids are feature id x 100 + k: from 100 features on, body 205 and sketch 205 both exist.
+TEST(DocumentFileHidden, FeatureAndBodyEntriesKeptApart)
+{
+    Document doc;
+    for (auto [id, type] : {std::pair{2, "box"}, {7, "sketch"}, {9, "plane"}, {205, "sketch"}})
+        doc.features.push_back(feature(id, type, {}));
+    doc.hidden = {{205, true}, {-205, false}, {-7, true}, {-9, false}, {300, false}};
+    const QJsonObject saved = doc.toJson();
+    // False entries are written for sketches only.
+    EXPECT_EQ(saved.value("hidden").toObject(),
+              (QJsonObject{{"205", true}, {"-205", false}, {"-7", true}}));
+    Document reread;
+    ASSERT_TRUE(reread.fromJson(saved));
+    EXPECT_EQ(reread.hidden, (std::map<int, bool>{{205, true}, {-205, false}, {-7, true}}));
+
+    // Version 1 keyed features by their id: such keys move to the negative id, and one that
+    // can also be a body (205 of feature 2) keeps hiding that body as it did.
+    QJsonObject old = saved;
+    old.insert("version", 1);
+    old.insert("hidden", QJsonObject{{"7", true}, {"9", true}, {"205", false}, {"300", true}});
+    ASSERT_TRUE(reread.fromJson(old));
+    EXPECT_EQ(reread.hidden, (std::map<int, bool>{
+                                 {-205, false}, {-9, true}, {-7, true}, {205, false}, {300, true}}));
+}
+
 TEST(DocumentFileReader, FormatAndVersionChecks)
 {
     Document doc = openDocument();
@@ -189,8 +214,8 @@ TEST(DocumentFileReader, FormatAndVersionChecks)
         {header("format", "qorcad-bauteil"), notADocument},
         {header("format", 5), notADocument},
         {header("format", "QorCAD-Baugruppe"), notADocument},
-        {header("version", 2), newerVersion},
-        {header("version", 1.5), newerVersion},
+        {header("version", 3), newerVersion},
+        {header("version", 2.5), newerVersion},
         {header("version", 1e308), newerVersion},
         {header("version", 3e9), newerVersion},
     };
@@ -420,7 +445,7 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
     expectRejected(QByteArray("null"), damaged); // the parser takes only objects and arrays
     // Well-formed, but not a document of this program or this version.
     expectRejected(QByteArray("[]"), notADocument);
-    expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 2}"), newerVersion);
+    expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 3}"), newerVersion);
     expectRejected(QByteArray("{\"features\": []}"), notADocument);
 
     std::mt19937 random(20240611u);

@@ -1,0 +1,16 @@
+#include "app/theme/Theme.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+// The 3D view needs a real OpenGL surface: these tests run on xcb under Xvfb. Listing the
+// tests (as CTest does while building, without a display) creates no application object.
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    QApplication app(argc, argv);
+    qor::app::Theme::instance().apply(app);
+    return RUN_ALL_TESTS();
+}
