@@ -258,11 +258,16 @@ void Scene::dropStaleBodies()
     }
 }
 
+Graphic3d_MaterialAspect Scene::appearanceMaterial(int bodyId) const
+{
+    const qor::model::BodyAppearance look = controller_->document->bodyAppearance(bodyId);
+    const qor::model::Material* row = qor::model::findMaterial(look.material);
+    return bodyMaterial(look.r, look.g, look.b, row ? row->metallic : 0.3);
+}
+
 void Scene::updateBodyObject(int id, const Handle(AIS_Shape)& object)
 {
-    const qor::model::BodyAppearance look = controller_->document->bodyAppearance(id);
-    const qor::model::Material* row = qor::model::findMaterial(look.material);
-    object->SetMaterial(bodyMaterial(look.r, look.g, look.b, row ? row->metallic : 0.3));
+    object->SetMaterial(appearanceMaterial(id));
     const int mode = displayStyle_ == 2 ? 0 : 1;
     if (object->AcceptDisplayMode(mode))
         object->Attributes()->SetDisplayMode(mode);
@@ -290,9 +295,7 @@ void Scene::createBodyObjects(const std::vector<int>& ids)
         drawer->SetFreeBoundaryAspect(lineAspect(t.accent, Aspect_TOL_SOLID, 1.2));
         drawer->SetUnFreeBoundaryAspect(
             lineAspect(Theme::mix(t.textDim, t.accent, 0.3), Aspect_TOL_SOLID, 1.0));
-        const qor::model::BodyAppearance look = controller_->document->bodyAppearance(id);
-        const qor::model::Material* row = qor::model::findMaterial(look.material);
-        object->SetMaterial(bodyMaterial(look.r, look.g, look.b, row ? row->metallic : 0.3));
+        object->SetMaterial(appearanceMaterial(id));
         drawer->SetDisplayMode(displayStyle_ == 2 ? 0 : 1);
         objects.push_back(object);
         shapes.push_back(shape);
@@ -407,13 +410,13 @@ void Scene::showSketches()
         const bool hidden = entry != explicitlyHidden.end() ? entry->second : used.count(id) > 0;
         if (hidden && !regions && !(selectionMask_ & (mask::curves | mask::points)))
             continue;
-        showSketch(id, result.plane, regions);
+        showSketch(id, result, regions);
     }
 }
 
-void Scene::showSketch(int sketchId, const gp_Ax3& plane, bool withRegions)
+void Scene::showSketch(int sketchId, const qor::model::SketchResult& result, bool withRegions)
 {
-    const qor::model::SketchResult& result = state(controller_).sketches.at(sketchId);
+    const gp_Ax3& plane = result.plane;
     const qor::sketch::Sketch& sketch = *result.sketch;
     const Theme& t = theme();
     for (const qor::sketch::Entity& entity : sketch.entities) {

@@ -20,8 +20,9 @@
 #include <vector>
 
 namespace qor::model {
+struct SketchResult;
 struct ThreadMark;
-}
+} // namespace qor::model
 
 namespace qor::app {
 
@@ -84,11 +85,13 @@ private:
     void dropStaleBodies();
     void createBodyObjects(const std::vector<int>& ids);
     void updateBodyObject(int id, const Handle(AIS_Shape)& object);
+    // The body's material and colour; a material name without a row counts as metallic 0.3.
+    Graphic3d_MaterialAspect appearanceMaterial(int bodyId) const;
     void showOrigin();
     void showWorkGeometry();
     void showSketches();
     void showThreadHelices();
-    void showSketch(int sketchId, const gp_Ax3& plane, bool withRegions);
+    void showSketch(int sketchId, const qor::model::SketchResult& result, bool withRegions);
     // Displays, keeps and (with a record) maps a non-body object.
     void showExtra(const Handle(AIS_InteractiveObject)& object, int displayMode,
                    const PickRecord* record);

@@ -109,6 +109,13 @@ TEST_F(SceneTest, UnchangedBodyKeepsItsObjectAcrossARecompute)
     scene.rebuild();
     EXPECT_FALSE(scene.bodyObject(a).IsNull());
     EXPECT_NE(scene.bodyObject(a), keptA);
+
+    // Display styles: wireframe, shaded, shaded with boundary edges while rasterised.
+    for (const auto [style, mode, edges] : {std::tuple{2, 0, false}, {1, 1, false}, {0, 1, true}}) {
+        scene.setDisplayStyle(style);
+        EXPECT_EQ(scene.bodyObject(b)->DisplayMode(), mode) << style;
+        EXPECT_EQ(scene.bodyObject(b)->Attributes()->FaceBoundaryDraw(), edges) << style;
+    }
 }
 
 TEST_F(SceneTest, ConsumedSketchHiddenUntilShown)

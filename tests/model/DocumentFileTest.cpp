@@ -201,8 +201,9 @@ TEST(DocumentFileHidden, FeatureAndBodyEntriesKeptApart)
     old.insert("version", 1);
     old.insert("hidden", QJsonObject{{"7", true}, {"9", true}, {"205", false}, {"300", true}});
     ASSERT_TRUE(reread.fromJson(old));
-    EXPECT_EQ(reread.hidden, (std::map<int, bool>{
-                                 {-205, false}, {-9, true}, {-7, true}, {205, false}, {300, true}}));
+    const std::map<int, bool> moved{
+        {-205, false}, {-9, true}, {-7, true}, {205, false}, {300, true}};
+    EXPECT_EQ(reread.hidden, moved);
 }
 
 TEST(DocumentFileReader, FormatAndVersionChecks)
