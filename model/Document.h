@@ -170,7 +170,8 @@ struct DocumentContent {
     std::vector<Parameter> parameters;
     std::map<int, BodyAppearance> appearance;
     std::map<int, QString> bodyNames;
-    std::map<int, bool> hidden; // true = hidden
+    // true = hidden; bodies by their id, sketches, work planes and axes by minus their id
+    std::map<int, bool> hidden;
     int rollback = -1;          // first feature not executed; -1 = all run
     std::vector<Component> components;
     std::vector<Mate> mates;
