@@ -22,6 +22,10 @@ constexpr int formatVersion = 1;
 // from 100 features on. A member instead of a new version keeps the files readable by every
 // reader of this version.
 const QString signedHiddenKeys = QStringLiteral("hiddenKeys");
+// Highest id a file may hold. New ids count up from the largest stored one, and a
+// feature's bodies are numbered feature id × 100 + k below the component bodies, so
+// a larger id would overflow the counter or collide with component body ids.
+constexpr int maxStoredId = assemblyBodyBase / 100 - 1;
 
 QString keyOf(int bodyId)
 {
@@ -280,6 +284,11 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
     }
     for (const auto& f : read.features)
         read.nextId = std::max(read.nextId, f->id);
+    if (read.nextId > maxStoredId) {
+        setError(error, QStringLiteral("Datei beschädigt: Nummer %1 außerhalb des zulässigen "
+                                       "Bereichs").arg(read.nextId));
+        return false;
+    }
     read.meta = json.value(QStringLiteral("meta")).toObject();
 
     DocumentContent::operator=(std::move(read));
@@ -333,16 +342,13 @@ bool Document::load(const QString& path, QString* error)
         return false;
     }
     // A top level that is not an object reads as an empty one and fails the format
-    // check. The check comes before the cache and folder change, so that a foreign
-    // file leaves the open document entirely as it was.
-    const QJsonObject json = parsed.object();
-    if (const QString problem = headerProblem(json); !problem.isEmpty()) {
-        setError(error, problem);
+    // check. The cache and folder change only after a successful read, so that a
+    // foreign or refused file leaves the open document entirely as it was.
+    if (!fromJson(parsed.object(), error))
         return false;
-    }
     clearRecomputeCache();
     folder = QFileInfo(path).absolutePath();
-    return fromJson(json, error);
+    return true;
 }
 
 QString expressionText(const QJsonValue& value, const QString& fallback)

@@ -290,7 +290,7 @@ TEST(DocumentFileReader, NumbersAtTheEdges)
     json.insert("nextId", 1e10);
     json.insert("features", QJsonArray{QJsonObject{{"id", 3e9}, {"type", "box"}},
                                        QJsonObject{{"id", -2147483648.0}, {"type", "box"}},
-                                       QJsonObject{{"id", 2147483647.0}, {"type", "box"}}});
+                                       QJsonObject{{"id", 999999}, {"type", "box"}}});
     json.insert("appearance", QJsonArray{QJsonObject{{"body", 1e20}, {"density", 1e308},
                                                      {"color", QJsonArray{-1e308, 5e-324, 1.5}}}});
     json.insert("components", QJsonArray{QJsonObject{{"id", 12345678901.0}}});
@@ -299,8 +299,8 @@ TEST(DocumentFileReader, NumbersAtTheEdges)
     EXPECT_EQ(doc.rollback, -1);
     EXPECT_EQ(doc.features[0]->id, 0);
     EXPECT_EQ(doc.features[1]->id, -2147483647 - 1);
-    EXPECT_EQ(doc.features[2]->id, 2147483647);
-    EXPECT_EQ(doc.nextId, 2147483647);
+    EXPECT_EQ(doc.features[2]->id, 999999);
+    EXPECT_EQ(doc.nextId, 999999);
     EXPECT_EQ(doc.components[0].id, 0);
     EXPECT_EQ(doc.appearance.at(0), (BodyAppearance{QString(), -1e308, 5e-324, 1.5, 1e308}));
 
@@ -398,6 +398,11 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"nextId\": 1e400}"), damaged);
     expectRejected(QByteArray("\xff\xfe{\x00\"\x00"), damaged);
     expectRejected(QByteArray("null"), damaged); // the parser takes only objects and arrays
+    // Ids near the top of the int range would overflow the next added feature.
+    expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 1, "
+                              "\"nextId\": 2147483647}"), damaged);
+    expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 1, "
+                              "\"features\": [{\"id\": 1000000, \"type\": \"box\"}]}"), damaged);
     // Well-formed, but not a document of this program or this version.
     expectRejected(QByteArray("[]"), notADocument);
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 2}"), newerVersion);
