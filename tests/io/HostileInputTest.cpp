@@ -89,3 +89,50 @@ TEST(HostileInput, ShapeDataThatAsksTooMuchIsRefusedQuickly)
     EXPECT_EQ(depth, 10);
     EXPECT_EQ(inner.ShapeType(), TopAbs_VERTEX);
 }
+
+TEST(HostileInput, MeshAndBrepFilesThatLieAreRefusedWithAGermanError)
+{
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    // Negative corners put bytes above '~' into the head, which makes the file binary.
+    const std::vector<fixtures::Triangle> sound = fixtures::tetrahedron(-10.0f);
+    std::vector<fixtures::Triangle> withNan = sound;
+    withNan[2][1][0] = nan;
+    std::vector<fixtures::Triangle> withInf = sound;
+    withInf[3][2][2] = -inf;
+    const QByteArray hugeCurves = "\nCASCADE Topology V1, (c) Matra-Datavision\nLocations 0\n"
+                                  "Curve2ds 0\nCurves 2000000000\n1 0 0 0 1 0 0\n";
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"teile.stl", fixtures::binaryStl(sound, 4), nullptr},
+        {"zaehler.stl", fixtures::binaryStl(sound, 1u << 28), "STL-Datei ist beschädigt"},
+        {"kurz.stl", fixtures::binaryStl(sound, 3), "STL-Datei ist beschädigt"},
+        {"nan.stl", fixtures::binaryStl(withNan, 4), "STL-Datei enthält ungültige Koordinaten"},
+        {"inf.stl", fixtures::binaryStl(withInf, 4), "STL-Datei enthält ungültige Koordinaten"},
+        {"teile.obj", fixtures::objText(sound), nullptr},
+        {"nan.obj", fixtures::objText(withNan), "OBJ-Datei enthält ungültige Koordinaten"},
+        {"inf.obj", fixtures::objText(withInf), "OBJ-Datei enthält ungültige Koordinaten"},
+        {"kurven.brep", hugeCurves, "BREP-Datei ist beschädigt"},
+    };
+    const QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QElapsedTimer clock;
+        clock.start();
+        const io::ImportResult result = io::importFile(writeFile(dir, c.name, c.bytes), {});
+        EXPECT_LT(clock.elapsed(), 2000);
+        if (!c.error) {
+            ASSERT_TRUE(result.ok) << result.error.toStdString();
+            ASSERT_EQ(result.bodies.size(), 1u);
+            EXPECT_NEAR(test::areaOf(result.bodies.front().shape), 150 + 50 * std::sqrt(3.0), 1e-3);
+            continue;
+        }
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.bodies.empty());
+        EXPECT_TRUE(result.error.startsWith(QString::fromUtf8(c.error))) << result.error.toStdString();
+    }
+}
