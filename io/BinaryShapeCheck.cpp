@@ -54,6 +54,19 @@ public:
         pos_ += std::size_t(bytes);
     }
 
+    // Reals must be finite: the kernel loops for ever on a trimmed curve with a NaN
+    // bound, and no shape it writes holds one.
+    void reals(std::uint64_t count)
+    {
+        if (count > left() / 8)
+            throw Refused{};
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint32_t high = little(8, 4);
+            if ((high & 0x7ff00000u) == 0x7ff00000u)
+                throw Refused{};
+        }
+    }
+
     int byte()
     {
         skip(1);
@@ -62,17 +75,18 @@ public:
 
     bool flag() { return byte() != 0; }
 
-    std::uint32_t little(int bytes)
+    // The last `keep` of the next `bytes` bytes as a little-endian number.
+    std::uint32_t little(int bytes, int keep)
     {
         skip(std::uint64_t(bytes));
         std::uint32_t value = 0;
-        for (int i = bytes - 1; i >= 0; --i)
+        for (int i = bytes - 1; i >= bytes - keep; --i)
             value = (value << 8) | static_cast<unsigned char>(data_[pos_ - bytes + i]);
         return value;
     }
 
-    std::int32_t integer() { return std::int32_t(little(4)); }
-    int extChar() { return int(little(2)); }
+    std::int32_t integer() { return std::int32_t(little(4, 4)); }
+    int extChar() { return int(little(2, 2)); }
 
     // An integer that must lie in [low, high].
     int index(std::int64_t low, std::int64_t high)
@@ -194,7 +208,7 @@ private:
         for (std::int64_t i = 0; i < count; ++i) {
             const int type = in_.byte();
             if (type == 1) {
-                in_.skip(12 * 8); // matrix rows with translation
+                in_.reals(12); // matrix rows with translation
                 addLocation({{int(locations_.size()) + 1, 1}}, true);
             } else if (type == 2) {
                 addLocation(readComposedLocation(), false);
@@ -254,7 +268,7 @@ private:
     {
         if (count < 0)
             throw Refused{};
-        in_.skip(std::uint64_t(count) * std::uint64_t(8 * dimension + (rational ? 8 : 0)));
+        in_.reals(std::uint64_t(count) * std::uint64_t(dimension + (rational ? 1 : 0)));
     }
 
     int readDegree()
@@ -270,7 +284,7 @@ private:
         if (std::uint64_t(count) * 12 > in_.left())
             throw Refused{};
         for (int i = 0; i < count; ++i) {
-            in_.skip(8);
+            in_.reals(1);
             in_.index(1, degree + 1);
         }
     }
@@ -279,20 +293,20 @@ private:
     void readCurve(int dimension, int depth)
     {
         nest(depth);
-        const std::uint64_t point = 8 * std::uint64_t(dimension);
+        const std::uint64_t point = std::uint64_t(dimension);
         // Position, then the axis (in space) and the frame's directions.
         const std::uint64_t frame = dimension == 3 ? 4 * point : 3 * point;
         switch (in_.byte()) {
         case 1: // line
-            in_.skip(2 * point);
+            in_.reals(2 * point);
             break;
         case 2: // circle
         case 4: // parabola
-            in_.skip(frame + 8);
+            in_.reals(frame + 1);
             break;
         case 3: // ellipse
         case 5: // hyperbola
-            in_.skip(frame + 16);
+            in_.reals(frame + 2);
             break;
         case 6: { // Bezier
             const bool rational = in_.flag();
@@ -310,11 +324,11 @@ private:
             break;
         }
         case 8: // trimmed
-            in_.skip(16);
+            in_.reals(2);
             readCurve(dimension, depth + 1);
             break;
         case 9: // offset: distance, and in space a direction
-            in_.skip(8 + (dimension == 3 ? point : 0));
+            in_.reals(1 + (dimension == 3 ? point : 0));
             readCurve(dimension, depth + 1);
             break;
         default:
@@ -325,25 +339,25 @@ private:
     void readSurface(int depth)
     {
         nest(depth);
-        constexpr std::uint64_t ax3 = 4 * 24;
+        constexpr std::uint64_t ax3 = 4 * 3;
         switch (in_.byte()) {
         case 1: // plane
-            in_.skip(ax3);
+            in_.reals(ax3);
             break;
         case 2: // cylinder
         case 4: // sphere
-            in_.skip(ax3 + 8);
+            in_.reals(ax3 + 1);
             break;
         case 3: // cone
         case 5: // torus
-            in_.skip(ax3 + 16);
+            in_.reals(ax3 + 2);
             break;
         case 6: // linear extrusion
-            in_.skip(24);
+            in_.reals(3);
             readCurve(3, depth + 1);
             break;
         case 7: // revolution
-            in_.skip(48);
+            in_.reals(6);
             readCurve(3, depth + 1);
             break;
         case 8: { // Bezier
@@ -370,11 +384,11 @@ private:
             break;
         }
         case 10: // rectangular trimmed
-            in_.skip(32);
+            in_.reals(4);
             readSurface(depth + 1);
             break;
         case 11: // offset
-            in_.skip(8);
+            in_.reals(1);
             readSurface(depth + 1);
             break;
         default:
@@ -386,7 +400,7 @@ private:
     {
         const int nodes = in_.index(0, INT_MAX);
         const bool parameters = in_.flag();
-        in_.skip(8); // deflection
+        in_.reals(1); // deflection
         readPoles(nodes, 3, parameters);
     }
 
@@ -398,7 +412,7 @@ private:
         int highest = 0;
         for (int i = 0; i < nodes; ++i)
             highest = std::max(highest, in_.index(1, INT_MAX));
-        in_.skip(8); // deflection
+        in_.reals(1); // deflection
         if (in_.flag())
             readPoles(nodes, 1, false);
         polygonHighestNode_.push_back(highest);
@@ -410,7 +424,7 @@ private:
         const int triangles = in_.index(0, INT_MAX);
         const bool uv = in_.flag();
         const bool normals = version_ >= 4 && in_.flag();
-        in_.skip(8); // deflection
+        in_.reals(1); // deflection
         const std::uint64_t bytes = std::uint64_t(nodes) * (24 + (uv ? 16 : 0) + (normals ? 12 : 0))
                                     + std::uint64_t(triangles) * 12;
         if (bytes > in_.left())
@@ -429,24 +443,27 @@ private:
         if (version_ == 3) {
             const int kind = in_.byte();
             if (kind >= 1 && kind <= 3)
-                in_.skip(8);
+                in_.reals(1);
             return kind;
         }
         const std::size_t start = in_.position();
         in_.skip(8);
-        int kind = in_.byte();
-        if (kind < 1 || kind > 3) {
-            in_.rewind(start);
-            kind = in_.byte();
-            if (kind >= 1 && kind <= 3)
-                in_.skip(8);
+        const int kind = in_.byte();
+        in_.rewind(start);
+        if (kind >= 1 && kind <= 3) { // the parameter came first
+            in_.reals(1);
+            in_.skip(1);
+            return kind;
         }
-        return kind;
+        const int kindFirst = in_.byte();
+        if (kindFirst >= 1 && kindFirst <= 3)
+            in_.reals(1);
+        return kindFirst;
     }
 
     void readVertex()
     {
-        in_.skip(4 * 8); // tolerance, point
+        in_.reals(4); // tolerance, point
         for (int kind = readPointKind(); kind != 0; kind = readPointKind()) {
             if (kind == 1) { // on a curve
                 in_.index(0, curves_);
@@ -454,7 +471,7 @@ private:
                 in_.index(0, curves2d_);
                 in_.index(0, surfaces_);
             } else if (kind == 3) { // on a surface
-                in_.skip(8);
+                in_.reals(1);
                 in_.index(0, surfaces_);
             } else {
                 throw Refused{};
@@ -482,13 +499,14 @@ private:
 
     void readEdge()
     {
-        in_.skip(8 + 3); // tolerance, same parameter, same range, degenerated
+        in_.reals(1); // tolerance
+        in_.skip(3); // same parameter, same range, degenerated
         for (int kind = in_.byte(); kind != 0; kind = in_.byte()) {
             switch (kind) {
             case 1: // 3D curve and its range
                 in_.index(0, curves_);
                 location();
-                in_.skip(16);
+                in_.reals(2);
                 break;
             case 2: // curve on a surface
             case 3: // curve on a closed surface
@@ -499,7 +517,7 @@ private:
                 }
                 in_.index(0, surfaces_);
                 location();
-                in_.skip(16 + (version_ == 2 || version_ == 3 ? 32 : 0));
+                in_.reals(2 + (version_ == 2 || version_ == 3 ? 4 : 0));
                 break;
             case 4: // regularity between two surfaces
                 readContinuity();
@@ -524,7 +542,8 @@ private:
 
     void readFace()
     {
-        in_.skip(1 + 8); // natural restriction, tolerance
+        in_.skip(1); // natural restriction
+        in_.reals(1); // tolerance
         in_.index(0, surfaces_);
         location();
         const int mesh = in_.byte();

@@ -24,10 +24,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <vector>
@@ -57,7 +57,9 @@ public:
 
     Standard_Boolean UserBreak() override
     {
-        timedOut_ = timedOut_ || clock_.hasExpired(budgetMs_);
+        // Parallel readers ask from several threads.
+        if (!timedOut_ && clock_.hasExpired(budgetMs_))
+            timedOut_ = true;
         return timedOut_;
     }
 
@@ -67,7 +69,7 @@ private:
     ProgressCallback callback_;
     qint64 budgetMs_;
     QElapsedTimer clock_;
-    bool timedOut_ = false;
+    std::atomic<bool> timedOut_ = false;
 };
 
 // Ten seconds and ten more per megabyte: far beyond what sound files of that size
@@ -77,9 +79,16 @@ qint64 importBudgetMs(const QString& path)
     return 10000 + QFileInfo(path).size() / 100;
 }
 
+// Refusals of damaged files read like the reader's own failures.
+QString readError(const QString& reason)
+{
+    return QStringLiteral("Fehler beim Lesen: ") + reason;
+}
+
 QString nonFiniteError(const QString& format)
 {
-    return format + QStringLiteral("-Datei enthält ungültige Koordinaten (NaN oder unendlich)");
+    return readError(format
+                     + QStringLiteral("-Datei enthält ungültige Koordinaten (NaN oder unendlich)"));
 }
 
 bool hasNonFiniteNode(const TopoDS_Shape& shape)
@@ -116,9 +125,10 @@ QString binaryStlFault(const QString& path)
         return {};
     const quint32 declared = qFromLittleEndian<quint32>(head.constData() + 80);
     if (file.size() != headerBytes + triangleBytes * qint64(declared)) {
-        return QStringLiteral("STL-Datei ist beschädigt: %1 Dreiecke angegeben, Platz für %2")
-            .arg(declared)
-            .arg((file.size() - headerBytes) / triangleBytes);
+        return readError(QStringLiteral("STL-Datei ist beschädigt: %1 Dreiecke angegeben, "
+                                        "Platz für %2")
+                             .arg(declared)
+                             .arg((file.size() - headerBytes) / triangleBytes));
     }
     file.seek(headerBytes);
     while (!file.atEnd()) {
@@ -134,27 +144,35 @@ QString binaryStlFault(const QString& path)
     return {};
 }
 
-// Every table of a text BREP declares its length before its records, and the
-// reader sizes its tables by them; each record takes at least two characters.
+// Every table of a text BREP declares its length on a line of its own before its
+// records, and the reader sizes its tables by it; each record takes at least two
+// characters.
 QString brepCountFault(const QString& path)
 {
+    static const QList<QByteArray> tables = {"Locations", "Curve2ds", "Curves", "Polygon3D",
+                                             "Polygon2D", "PolygonOnTriangulations", "Surfaces",
+                                             "Triangulations", "TShapes"};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray text = file.readAll();
-    static const QRegularExpression section(QStringLiteral(
-        "^(Locations|Curve2ds|Curves|Polygon3D|Polygon2D|PolygonOnTriangulations|Surfaces|"
-        "Triangulations|TShapes)[ \\t]+(\\d+)"),
-        QRegularExpression::MultilineOption);
-    const QString latin = QString::fromLatin1(text);
-    for (auto it = section.globalMatch(latin); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        const qint64 left = latin.size() - match.capturedEnd();
-        bool fits = false;
-        const qint64 count = match.captured(2).toLongLong(&fits);
-        if (!fits || count > left / 2) {
-            return QStringLiteral("BREP-Datei ist beschädigt: „%1“ passt nicht in die Datei")
-                .arg(match.captured(0));
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype end = text.indexOf('\n', at);
+        if (end < 0)
+            end = text.size();
+        // Record lines start with a number or a blank; only table lines are split.
+        const bool letter = text[at] >= 'A' && text[at] <= 'Z';
+        const QList<QByteArray> words =
+            letter ? text.mid(at, end - at).simplified().split(' ') : QList<QByteArray>();
+        at = end + 1;
+        if (words.size() != 2 || !tables.contains(words.front()))
+            continue;
+        bool number = false;
+        const qint64 count = words.back().toLongLong(&number);
+        if (number && count > (text.size() - at) / 2) {
+            return readError(QStringLiteral("BREP-Datei ist beschädigt: „%1“ passt nicht in die "
+                                            "Datei")
+                                 .arg(QString::fromLatin1(words.join(' '))));
         }
     }
     return {};
@@ -363,9 +381,9 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     result.meshBodies = format->meshBodies;
     format->read({path, suffix, path.toLocal8Bit(), progress}, result);
     if (progress.timedOut()) {
-        result.error = QStringLiteral("Einlesen nach %1 s abgebrochen: die Datei ist vermutlich "
-                                      "beschädigt")
-                           .arg(importBudgetMs(path) / 1000);
+        result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
+                                                "beschädigt")
+                                     .arg(importBudgetMs(path) / 1000));
     } else if (result.meshBodies && result.ok) {
         const bool nonFinite = std::any_of(result.bodies.begin(), result.bodies.end(),
                                            [](const ImportedBody& body) {
