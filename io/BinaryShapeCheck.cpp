@@ -25,13 +25,12 @@ constexpr std::int64_t maxLocationPower = 1 << 20;
 // The kernel's limit for Bezier and B-spline curves and surfaces.
 constexpr int maxDegree = 25;
 
-constexpr std::array<std::string_view, 4> versionLines = {
-    "Open CASCADE Topology V1 (c)", "Open CASCADE Topology V2 (c)",
-    "Open CASCADE Topology V3 (c)", "Open CASCADE Topology V4, (c) Open Cascade"};
+constexpr std::array<std::string_view, 4> versionLines
+    = {"Open CASCADE Topology V1 (c)", "Open CASCADE Topology V2 (c)",
+       "Open CASCADE Topology V3 (c)", "Open CASCADE Topology V4, (c) Open Cascade"};
 
 // Thrown inside the walk when the data cannot be what the writer wrote.
-struct Refused {
-};
+struct Refused { };
 
 // Record kinds, as the kernel's sets number them.
 enum ShapeType { compound, compSolid, solid, shell, face, wire, edge, vertex };
@@ -41,7 +40,10 @@ using LocationItems = std::vector<std::pair<int, std::int64_t>>;
 
 class Cursor {
 public:
-    explicit Cursor(std::string_view data) : data_(data) {}
+    explicit Cursor(std::string_view data)
+        : data_(data)
+    {
+    }
 
     std::size_t left() const { return data_.size() - pos_; }
     std::size_t position() const { return pos_; }
@@ -159,7 +161,10 @@ private:
 // Walks the sections in the order BinTools_ShapeSet reads them.
 class ShapeDataWalk {
 public:
-    explicit ShapeDataWalk(std::string_view data) : in_(data) {}
+    explicit ShapeDataWalk(std::string_view data)
+        : in_(data)
+    {
+    }
 
     void run()
     {
@@ -168,8 +173,8 @@ public:
         curves2d_ = readSection("Curve2ds", [this] { readCurve(2, 0); });
         curves_ = readSection("Curves", [this] { readCurve(3, 0); });
         polygons3d_ = readSection("Polygon3D", [this] { readPolygon3d(); });
-        polygonsOnTriangulation_ = readSection("PolygonOnTriangulations",
-                                               [this] { readPolygonOnTriangulation(); });
+        polygonsOnTriangulation_
+            = readSection("PolygonOnTriangulations", [this] { readPolygonOnTriangulation(); });
         surfaces_ = readSection("Surfaces", [this] { readSurface(0); });
         triangulations_ = readSection("Triangulations", [this] { readTriangulation(); });
         readShapes();
@@ -189,8 +194,7 @@ private:
     }
 
     // Every record takes at least one byte, so a count beyond the bytes left is false.
-    template <typename ReadRecord>
-    int readSection(std::string_view name, ReadRecord readRecord)
+    template <typename ReadRecord> int readSection(std::string_view name, ReadRecord readRecord)
     {
         const std::int64_t count = in_.header(name);
         if (std::uint64_t(count) > in_.left())
@@ -331,8 +335,7 @@ private:
             in_.reals(1 + (dimension == 3 ? point : 0));
             readCurve(dimension, depth + 1);
             break;
-        default:
-            throw Refused{};
+        default: throw Refused{};
         }
     }
 
@@ -391,8 +394,7 @@ private:
             in_.reals(1);
             readSurface(depth + 1);
             break;
-        default:
-            throw Refused{};
+        default: throw Refused{};
         }
     }
 
@@ -531,11 +533,8 @@ private:
                 location();
                 break;
             case 6:
-            case 7:
-                readPolygonOnTriangulationReference(kind == 7);
-                break;
-            default:
-                throw Refused{};
+            case 7: readPolygonOnTriangulationReference(kind == 7); break;
+            default: throw Refused{};
             }
         }
     }
@@ -579,23 +578,15 @@ private:
         shapeDepth_.reserve(std::size_t(shapeCount));
         for (int i = 0; i < shapeCount; ++i) {
             switch (in_.byte()) {
-            case vertex:
-                readVertex();
-                break;
-            case edge:
-                readEdge();
-                break;
-            case face:
-                readFace();
-                break;
+            case vertex: readVertex(); break;
+            case edge: readEdge(); break;
+            case face: readFace(); break;
             case compound:
             case compSolid:
             case solid:
             case shell:
-            case wire:
-                break;
-            default:
-                throw Refused{};
+            case wire: break;
+            default: throw Refused{};
             }
             in_.skip(7); // flags
             int depth = 0;

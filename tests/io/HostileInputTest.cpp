@@ -75,7 +75,8 @@ TEST(HostileInput, ShapeDataThatAsksTooMuchIsRefusedQuickly)
         EXPECT_EQ(io::isSoundBinaryShape(view(c.data)), c.sound);
         QElapsedTimer clock;
         clock.start();
-        const TopoDS_Shape shape = io::shapeFromBase64(QString::fromLatin1(qCompress(c.data).toBase64()));
+        const TopoDS_Shape shape
+            = io::shapeFromBase64(QString::fromLatin1(qCompress(c.data).toBase64()));
         EXPECT_LT(clock.elapsed(), 2000);
         if (!c.sound)
             EXPECT_TRUE(shape.IsNull());
@@ -134,7 +135,8 @@ TEST(HostileInput, MeshAndBrepFilesThatLieAreRefusedWithAGermanError)
         }
         EXPECT_FALSE(result.ok);
         EXPECT_TRUE(result.bodies.empty());
-        EXPECT_TRUE(result.error.startsWith(QStringLiteral("Fehler beim Lesen: ") + QString::fromUtf8(c.error)))
+        EXPECT_TRUE(result.error.startsWith(QStringLiteral("Fehler beim Lesen: ")
+                                            + QString::fromUtf8(c.error)))
             << result.error.toStdString();
     }
 }
