@@ -28,7 +28,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 #include <exception>
 #include <vector>
 
@@ -147,15 +150,11 @@ QString binaryStlFault(const QString& path)
 // Every table of a text BREP declares its length on a line of its own before its
 // records, and the reader sizes its tables by it; each record takes at least two
 // characters.
-QString brepCountFault(const QString& path)
+QString brepTableFault(const QByteArray& text)
 {
     static const QList<QByteArray> tables = {"Locations", "Curve2ds", "Curves", "Polygon3D",
                                              "Polygon2D", "PolygonOnTriangulations", "Surfaces",
                                              "Triangulations", "TShapes"};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = file.readAll();
     for (qsizetype at = 0; at < text.size();) {
         qsizetype end = text.indexOf('\n', at);
         if (end < 0)
@@ -176,6 +175,47 @@ QString brepCountFault(const QString& path)
         }
     }
     return {};
+}
+
+// A NaN or infinite number anywhere: the kernel loops for ever on a trimmed curve
+// with a NaN bound, and no sound shape holds one. Only words with the letters of
+// "nan", "inf" or an exponent can be one.
+bool hasNonFiniteNumber(const QByteArray& text)
+{
+    const char* const data = text.constData();
+    const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    for (qsizetype at = 0; at < text.size();) {
+        while (at < text.size() && isSpace(data[at]))
+            ++at;
+        const qsizetype start = at;
+        bool suspect = false;
+        for (; at < text.size() && !isSpace(data[at]); ++at)
+            suspect = suspect || std::strchr("nNiIeE", data[at]) != nullptr;
+        if (!suspect)
+            continue;
+        const char* first = data + start + (data[start] == '+' ? 1 : 0);
+        double value = 0;
+        const auto [stop, fault] = std::from_chars(first, data + at, value);
+        // Out of range is an overflow unless the exponent is negative.
+        const std::string_view number(first, std::size_t(stop - first));
+        const bool overflow = fault == std::errc::result_out_of_range
+                              && number.find("e-") == std::string_view::npos
+                              && number.find("E-") == std::string_view::npos;
+        if ((fault == std::errc() && !std::isfinite(value)) || overflow)
+            return true;
+    }
+    return false;
+}
+
+QString brepTextFault(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = file.readAll();
+    if (hasNonFiniteNumber(text))
+        return readError(QStringLiteral("BREP-Datei enthält ungültige Zahlen (NaN oder unendlich)"));
+    return brepTableFault(text);
 }
 
 void readStep(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
@@ -273,7 +313,7 @@ void readGltf(const QByteArray& fileName, ProgressBridge& progress, ImportResult
 void readBrep(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
               ImportResult& result)
 {
-    const QString fault = brepCountFault(path);
+    const QString fault = brepTextFault(path);
     if (!fault.isEmpty()) {
         result.error = fault;
         return;

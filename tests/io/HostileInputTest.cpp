@@ -104,6 +104,11 @@ TEST(HostileInput, MeshAndBrepFilesThatLieAreRefusedWithAGermanError)
     withInf[3][2][2] = -inf;
     const QByteArray hugeCurves = "\nCASCADE Topology V1, (c) Matra-Datavision\nLocations 0\n"
                                   "Curve2ds 0\nCurves 2000000000\n1 0 0 0 1 0 0\n";
+    // A plane line trimmed between a bad bound and 1.
+    const QByteArray trimmed = "\nCASCADE Topology V1, (c) Matra-Datavision\nLocations 0\n"
+                               "Curve2ds 1\n8 %1 1\n1 0 0 1 0\n";
+    const QByteArray nanBound = QByteArray(trimmed).replace("%1", "nan");
+    const QByteArray hugeBound = QByteArray(trimmed).replace("%1", "-1e999");
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -119,6 +124,8 @@ TEST(HostileInput, MeshAndBrepFilesThatLieAreRefusedWithAGermanError)
         {"nan.obj", fixtures::objText(withNan), "OBJ-Datei enthält ungültige Koordinaten"},
         {"inf.obj", fixtures::objText(withInf), "OBJ-Datei enthält ungültige Koordinaten"},
         {"kurven.brep", hugeCurves, "BREP-Datei ist beschädigt"},
+        {"nan.brep", nanBound, "BREP-Datei enthält ungültige Zahlen"},
+        {"unendlich.brep", hugeBound, "BREP-Datei enthält ungültige Zahlen"},
     };
     const QTemporaryDir dir;
     for (const Case& c : cases) {
