@@ -31,8 +31,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <exception>
+#include <string_view>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
