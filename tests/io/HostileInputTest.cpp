@@ -3,6 +3,7 @@
 #include "io/ShapeText.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/ShapeTextFixtures.h"
 #include "tests/fixtures/StlFixtures.h"
 
