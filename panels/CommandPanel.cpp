@@ -222,8 +222,12 @@ void CommandPanel::buildForm()
     const qor::model::Feature* f = currentFeature();
     if (!f)
         return;
-    if (formWidget_)
+    if (formWidget_) {
+        // Deferred: the old form may hold the widget whose signal is running.
+        formWidget_->hide();
+        formScrollLayout_->removeWidget(formWidget_);
         formWidget_->deleteLater();
+    }
     formWidget_ = nullptr;
     fieldButtons_.clear();
     const qor::model::FeatureDef* def = currentDef();
