@@ -4,7 +4,6 @@
 #include "model/DocumentController.h"
 
 #include <QComboBox>
-#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>

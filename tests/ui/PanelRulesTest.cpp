@@ -99,20 +99,4 @@ TEST(PanelRules, FirstEmptySelectionAndMasks)
     EXPECT_EQ(selectionMaskForKind(ParamKind::Length), 0);
 }
 
-TEST(PanelRules, SummaryNamesCountAndPrompt)
-{
-    qor::model::Document doc;
-    const qor::model::ParamDef faces{QStringLiteral("faces"), QString(), ParamKind::Faces};
-    const qor::model::ParamDef features{QStringLiteral("features"), QString(),
-                                        ParamKind::Features};
-    const QJsonObject face{{"kind", "face"}, {"body", 300}};
-    EXPECT_EQ(selectionSummary(doc, faces, QJsonArray{}, true), QStringLiteral("Im Modell wählen …"));
-    EXPECT_EQ(selectionSummary(doc, faces, QJsonValue(), false), QStringLiteral("Auswählen"));
-    EXPECT_EQ(selectionSummary(doc, faces, QJsonArray{face}, false),
-              QStringLiteral("Fläche von Körper 300"));
-    EXPECT_EQ(selectionSummary(doc, faces, QJsonArray{face, face}, false),
-              QStringLiteral("2 Flächen"));
-    EXPECT_EQ(selectionSummary(doc, features, QJsonArray{42}, false), QStringLiteral("1 Feature"));
-}
-
 } // namespace
