@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <Bnd_Box.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Ax1.hxx>
 #include <gp_Ax3.hxx>
@@ -95,6 +96,13 @@ struct Body {
     double sheetThickness = 0.0;
     double bendRadius = 0.0;
     double kFactor = 0.44;
+    // The shape when it was known to hold no faces or edges that merging
+    // same-domain geometry would join; null when not known.
+    TopoDS_Shape unified;
+    // The shape's bounding box as last measured and the shape it was measured
+    // of: copies of the state carry it, so an untouched body is measured once.
+    mutable Bnd_Box box;
+    mutable TopoDS_Shape boxShape;
 };
 
 // A placed sketch of one sketch feature.
