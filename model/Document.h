@@ -287,9 +287,15 @@ private:
     // After features were destroyed: no state may point at a sketch that is gone.
     void refreshSketchPointers();
     void runAssemblyPass(ModelState& state);
+    // The user parameters' values as one hash, formed once per recompute.
+    std::uint64_t parametersKey() const;
+    std::uint64_t featureKey(const Feature& feature, std::uint64_t previous,
+                             std::uint64_t parameters) const;
     // The cached result of the feature at the history position: from the cache,
     // refreshed as most recently used, or else from the last recompute.
     const RecomputeCacheEntry* cachedResult(std::uint64_t key, std::size_t position);
+    // The last recompute's result at the position when it was formed under the key.
+    const RecomputeCacheEntry* lastResult(std::uint64_t key, std::size_t position) const;
     void storeResult(std::uint64_t key, const RecomputeCacheEntry& entry);
 
     // The last recompute's result of each feature by history position, key 0
