@@ -11,6 +11,10 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <string>
+
 using qor::app::Viewer;
 
 namespace {
@@ -20,8 +24,8 @@ enum class Effect { None, Orbit, Pan, ZoomIn, ZoomOut, Roll, Select, Menu };
 
 const char* effectName(Effect e)
 {
-    static const char* names[] = {"none", "orbit", "pan",    "zoom in",
-                                  "zoom out", "roll", "select", "menu"};
+    static const char* names[] = {"none", "orbit", "pan", "zoom in", "zoom out", "roll",
+                                  "select", "menu"};
     return names[int(e)];
 }
 
