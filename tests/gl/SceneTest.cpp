@@ -116,6 +116,12 @@ TEST_F(SceneTest, UnchangedBodyKeepsItsObjectAcrossARecompute)
         EXPECT_EQ(scene.bodyObject(b)->DisplayMode(), mode) << style;
         EXPECT_EQ(scene.bodyObject(b)->Attributes()->FaceBoundaryDraw(), edges) << style;
     }
+    const Quantity_Color wire = scene.bodyObject(b)->Attributes()->WireAspect()->Aspect()->Color();
+    EXPECT_LT(wire.Distance(toQuantityColor(Theme::instance().accent)), 1e-3);
+    viewer.setRenderMode(1, false, false);
+    scene.rebuild();
+    EXPECT_FALSE(scene.bodyObject(b)->Attributes()->FaceBoundaryDraw());
+    viewer.setRenderMode(0, false, false);
 }
 
 TEST_F(SceneTest, ConsumedSketchHiddenUntilShown)
@@ -142,6 +148,7 @@ TEST_F(SceneTest, ConsumedSketchHiddenUntilShown)
     doc().hidden.erase(-id);
     scene.setSelectionMask(mask::curves);
     EXPECT_EQ(records(10).size(), 4u);
+    EXPECT_EQ(records(11).size(), 1u);
     EXPECT_TRUE(records(9).empty());
     scene.setSelectionMask(mask::regions);
     ASSERT_EQ(records(9).size(), 1u);
@@ -205,6 +212,7 @@ TEST_F(SceneTest, PickRecordsFollowTheMask)
 
     // The view cube and the origin labels are known to no record and cannot be picked.
     scene.setSelectionMask(mask::standard);
+    EXPECT_TRUE(records(5).empty() && records(6).empty());
     scene.setOriginVisible(true);
     EXPECT_EQ(records(5).size(), 3u);
     EXPECT_EQ(records(6).size(), 3u);
@@ -218,6 +226,42 @@ TEST_F(SceneTest, PickRecordsFollowTheMask)
         }
     }
     EXPECT_EQ(labels, 3);
+
+    // Hidden again, nothing of the origin is left to pick.
+    const std::size_t withOrigin = scene.extraObjects().size();
+    scene.setOriginVisible(false);
+    EXPECT_TRUE(records(5).empty() && records(6).empty());
+    EXPECT_EQ(scene.extraObjects().size(), withOrigin - 9);
+}
+
+// A sketch line answers to the axis bit, a region click carries the region's interior point.
+TEST_F(SceneTest, SketchCurvesAndRegionsPickedByClicking)
+{
+    qor::model::Feature* sketch = doc().addSketch({{"kind", "origin"}, {"id", -1}});
+    const int base = int(sketch->sketch->addLineAt(false, 0, 0, 60, 0));
+    sketch->sketch->addLineAt(false, 60, 0, 0, 40);
+    sketch->sketch->addLineAt(false, 0, 40, 0, 0);
+    recomputeAndShow();
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+
+    scene.setSelectionMask(mask::axes);
+    std::vector<PickInfo> picks = clickAt(viewer.toScreen(gp_Pnt(30, 0, 0)));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 10);
+    EXPECT_EQ(picks[0].id, sketch->id);
+    EXPECT_EQ(picks[0].sub, base);
+    EXPECT_TRUE(picks[0].shape.IsNull());
+
+    scene.setSelectionMask(mask::regions);
+    picks = clickAt(viewer.toScreen(gp_Pnt(10, 10, 0)));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 9);
+    EXPECT_EQ(picks[0].id, sketch->id);
+    // The interior point lies inside the triangle, in sketch millimetres.
+    EXPECT_GT(picks[0].u, 0.0);
+    EXPECT_GT(picks[0].v, 0.0);
+    EXPECT_LT(picks[0].u / 60.0 + picks[0].v / 40.0, 1.0);
 }
 
 gp_Pnt shownCentre(const Handle(AIS_Shape)& object)
@@ -251,6 +295,47 @@ TEST_F(SceneTest, ExplodeDoublesComponentDistancesAndRestores)
     EXPECT_NEAR(shownCentre(scene.bodyObject(second)).Distance(gp_Pnt(100, 0, 0)), 0.0, 1e-6);
 }
 
+// The picked face is where the exploded body is shown, not where the document keeps it.
+TEST_F(SceneTest, PickOnAnExplodedBodyReportsTheMovedFace)
+{
+    addBox(0, 10);
+    controller.recompute();
+    auto& bodies = doc().current.bodies;
+    const int second = 100001000;
+    bodies[100000000].shape = BRepPrimAPI_MakeBox(gp_Pnt(-10, -10, -10), 20, 20, 20).Shape();
+    bodies[second].shape = BRepPrimAPI_MakeBox(gp_Pnt(90, -10, -10), 20, 20, 20).Shape();
+    scene.rebuild();
+    scene.setExplodeFactor(1.0);
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+
+    const std::vector<PickInfo> picks = clickAt(viewer.toScreen(gp_Pnt(150, 0, 10)));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 1);
+    EXPECT_EQ(picks[0].id, second);
+    Bnd_Box box;
+    BRepBndLib::Add(picks[0].shape, box);
+    const gp_Pnt mid((box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0);
+    EXPECT_LT(mid.Distance(gp_Pnt(150, 0, 10)), 1e-6);
+}
+
+TEST_F(SceneTest, ExplodeMovesNothingWithoutASecondComponent)
+{
+    addBox(0, 10);
+    recomputeAndShow();
+    scene.setExplodeFactor(1.0);
+    EXPECT_FALSE(scene.bodyObject(100)->HasTransformation());
+
+    // Two bodies of one component: its centre is the assembly centre.
+    auto& bodies = doc().current.bodies;
+    bodies[100000000].shape = BRepPrimAPI_MakeBox(gp_Pnt(50, 0, 0), 20, 20, 20).Shape();
+    bodies[100000001].shape = BRepPrimAPI_MakeBox(gp_Pnt(90, 0, 0), 20, 20, 20).Shape();
+    scene.rebuild();
+    scene.setExplodeFactor(2.0);
+    EXPECT_LT(shownCentre(scene.bodyObject(100000000)).Distance(gp_Pnt(60, 10, 10)), 1e-6);
+    EXPECT_LT(shownCentre(scene.bodyObject(100000001)).Distance(gp_Pnt(100, 10, 10)), 1e-6);
+}
+
 TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
 {
     addBox(0, 20);
@@ -273,9 +358,23 @@ TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
     TopExp_Explorer edge(solid, TopAbs_EDGE);
     scene.showShapes(std::vector<TopoDS_Shape>{face.Current(), TopoDS_Shape(), edge.Current()});
     ASSERT_EQ(scene.extraObjects().size(), before + 2);
-    for (std::size_t i = before; i < before + 2; ++i)
-        EXPECT_FALSE(selectable(scene.extraObjects()[i]));
+    const Quantity_Color accent3 = toQuantityColor(Theme::instance().accent3);
+    for (std::size_t i = before; i < before + 2; ++i) {
+        const Handle(AIS_InteractiveObject)& shown = scene.extraObjects()[i];
+        EXPECT_FALSE(selectable(shown));
+        shown->Color(colour);
+        EXPECT_LT(colour.Distance(accent3), 1e-3);
+    }
+    EXPECT_NEAR(scene.extraObjects()[before]->Transparency(), 0.45, 1e-6);
+    EXPECT_NEAR(scene.extraObjects()[before + 1]->Width(), 3.5, 1e-6);
+
+    const Handle(AIS_Shape) body = scene.bodyObject(100);
+    scene.highlightBody(100, true);
+    EXPECT_TRUE(viewer.context()->IsHilighted(body));
+    scene.highlightBody(100, false);
+    EXPECT_FALSE(viewer.context()->IsHilighted(body));
     scene.highlightBody(4711, true); // no such body: nothing happens
+    EXPECT_FALSE(viewer.context()->IsHilighted(body));
     scene.rebuild();
     EXPECT_EQ(scene.extraObjects().size(), before);
 }
