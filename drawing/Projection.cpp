@@ -189,7 +189,8 @@ void addAxisLines(const TopoDS_Shape& shape, const gp_Ax2& axes, ProjectedView& 
     for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
         gp_Pnt a3, b3;
         gp_Dir d;
-        if (!faceAxisSegment(TopoDS::Face(it.Current()), a3, b3, d) || std::abs(n * d.XYZ()) >= 0.01)
+        if (!faceAxisSegment(TopoDS::Face(it.Current()), a3, b3, d)
+            || std::abs(n * d.XYZ()) >= 0.01)
             continue;
         const gp_Pnt2d a(a3.XYZ() * x, a3.XYZ() * y);
         const gp_Pnt2d b(b3.XYZ() * x, b3.XYZ() * y);
