@@ -178,6 +178,7 @@ bool hasNonFiniteNumber(const QByteArray& text)
     return false;
 }
 
+// The kernel reads text BREP by the counts it declares; refuse what it cannot read safely.
 QString brepTextFault(const QString& path)
 {
     QFile file(path);

@@ -460,8 +460,10 @@ private:
                      + std::int64_t(triangles) * 3,
                  1);
         in_.reals(std::int64_t(nodes) * (uv ? 5 : 3));
+        // Corners naming missing nodes are read as they are: the exports leave
+        // such triangles out.
         for (std::int64_t i = 0; i < std::int64_t(triangles) * 3; ++i)
-            in_.integer(1, nodes);
+            in_.integer(INT_MIN, INT_MAX);
         if (normals)
             in_.reals(std::int64_t(nodes) * 3);
         triangulationNodes_.push_back(nodes);

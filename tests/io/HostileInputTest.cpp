@@ -192,8 +192,6 @@ TEST(HostileInput, TextBrepThatAsksTooMuchIsRefusedQuickly)
          true},
         {"200 million triangles",
          textBrep({{"Triangulations", 1, "3 200000000 0 0 0\n" + triangle + "1 2 3\n"}}), false},
-        {"triangle beyond its nodes",
-         textBrep({{"Triangulations", 1, "3 1 0 0 0\n" + triangle + "1 2 4\n"}}), false},
         {"polygon of a billion nodes", textBrep({{"Polygon3D", 1, "1000000000 0\n0\n0 0 0\n"}}),
          false},
         {"circle with a zero axis", textBrep({{"Curves", 1, "2 0 0 0 0 0 0 1 0 0 0 1 0 5\n"}}),
