@@ -1,5 +1,7 @@
 #include "io/BinaryShapeCheck.h"
 
+#include "io/ShapeCheckLimits.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -12,18 +14,7 @@ namespace qor::io {
 
 namespace {
 
-// Trimmed and offset curves and surfaces, extrusions and revolutions hold their
-// basis geometry inline; the kernel reads it recursively.
-constexpr int maxGeometryNesting = 16;
-// Compounds inside compounds: the kernel's algorithms walk shapes recursively.
-constexpr int maxShapeNesting = 256;
-// Composed locations are multiplied item by item, recursively.
-constexpr std::size_t maxLocationItems = 1024;
-// Powers of a location are summed when items merge and raised by squaring; a
-// bound keeps every sum far from overflow.
-constexpr std::int64_t maxLocationPower = 1 << 20;
-// The kernel's limit for Bezier and B-spline curves and surfaces.
-constexpr int maxDegree = 25;
+using namespace shapeCheck;
 
 constexpr std::array<std::string_view, 4> versionLines
     = {"Open CASCADE Topology V1 (c)", "Open CASCADE Topology V2 (c)",

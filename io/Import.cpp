@@ -1,5 +1,6 @@
 #include "io/Import.h"
 
+#include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
 
 #include <BRepTools.hxx>
@@ -147,36 +148,6 @@ QString binaryStlFault(const QString& path)
     return {};
 }
 
-// Every table of a text BREP declares its length on a line of its own before its
-// records, and the reader sizes its tables by it; each record takes at least two
-// characters.
-QString brepTableFault(const QByteArray& text)
-{
-    static const QList<QByteArray> tables = {"Locations", "Curve2ds", "Curves", "Polygon3D",
-                                             "Polygon2D", "PolygonOnTriangulations", "Surfaces",
-                                             "Triangulations", "TShapes"};
-    for (qsizetype at = 0; at < text.size();) {
-        qsizetype end = text.indexOf('\n', at);
-        if (end < 0)
-            end = text.size();
-        // Record lines start with a number or a blank; only table lines are split.
-        const bool letter = text[at] >= 'A' && text[at] <= 'Z';
-        const QList<QByteArray> words =
-            letter ? text.mid(at, end - at).simplified().split(' ') : QList<QByteArray>();
-        at = end + 1;
-        if (words.size() != 2 || !tables.contains(words.front()))
-            continue;
-        bool number = false;
-        const qint64 count = words.back().toLongLong(&number);
-        if (number && count > (text.size() - at) / 2) {
-            return readError(QStringLiteral("BREP-Datei ist beschädigt: „%1“ passt nicht in die "
-                                            "Datei")
-                                 .arg(QString::fromLatin1(words.join(' '))));
-        }
-    }
-    return {};
-}
-
 // A NaN or infinite number anywhere: the kernel loops for ever on a trimmed curve
 // with a NaN bound, and no sound shape holds one. Only words with the letters of
 // "nan", "inf" or an exponent can be one.
@@ -207,6 +178,7 @@ bool hasNonFiniteNumber(const QByteArray& text)
     return false;
 }
 
+// The kernel reads text BREP by the counts it declares; refuse what it cannot read safely.
 QString brepTextFault(const QString& path)
 {
     QFile file(path);
@@ -215,7 +187,9 @@ QString brepTextFault(const QString& path)
     const QByteArray text = file.readAll();
     if (hasNonFiniteNumber(text))
         return readError(QStringLiteral("BREP-Datei enthält ungültige Zahlen (NaN oder unendlich)"));
-    return brepTableFault(text);
+    if (!isSoundTextShape(std::string_view(text.constData(), std::size_t(text.size()))))
+        return QStringLiteral("BREP-Datei konnte nicht gelesen werden");
+    return {};
 }
 
 void readStep(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
