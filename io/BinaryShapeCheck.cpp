@@ -1,6 +1,6 @@
 #include "io/BinaryShapeCheck.h"
 
-#include "io/ShapeCheckLimits.h"
+#include "io/ShapeCheckLocations.h"
 
 #include <algorithm>
 #include <array>
@@ -27,8 +27,6 @@ struct Refused { };
 enum ShapeType { compound, compSolid, solid, shell, face, wire, edge, vertex };
 
 // A location as the kernel keeps it: (elementary location, power) items, head first.
-using LocationItems = std::vector<std::pair<int, std::int64_t>>;
-
 class Cursor {
 public:
     explicit Cursor(std::string_view data)
@@ -204,54 +202,27 @@ private:
             const int type = in_.byte();
             if (type == 1) {
                 in_.reals(12); // matrix rows with translation
-                addLocation({{int(locations_.size()) + 1, 1}}, true);
+                locations_.addElementary();
             } else if (type == 2) {
-                addLocation(readComposedLocation(), false);
+                locations_.addComposed(readComposedLocation());
             } else {
                 throw Refused{};
             }
         }
     }
 
-    // Item references point at elementary entries, as the writer writes them; the
-    // kernel would raise anything else to a power by repeated multiplication.
-    LocationItems readComposedLocation()
+    shapeCheck::LocationTable::Items readComposedLocation()
     {
-        LocationItems items;
+        shapeCheck::LocationTable::Items items;
         std::int64_t totalPower = 0;
         for (int entry = in_.index(0, INT_MAX); entry != 0; entry = in_.index(0, INT_MAX)) {
-            if (entry > int(locations_.size()) || !elementary_[entry - 1])
+            if (!locations_.appendItem(items, totalPower, entry, in_.integer()))
                 throw Refused{};
-            const std::int64_t power = in_.integer();
-            totalPower += power < 0 ? -power : power;
-            if (totalPower > maxLocationPower || items.size() >= maxLocationItems)
-                throw Refused{};
-            const int datum = locations_[entry - 1].front().first;
-            // Powered(0) is the identity; the product appends the item at the tail
-            // and merges it with an equal datum there.
-            if (power == 0)
-                continue;
-            if (!items.empty() && items.back().first == datum) {
-                items.back().second += power;
-                if (items.back().second == 0)
-                    items.pop_back();
-            } else {
-                items.emplace_back(datum, power);
-            }
         }
         return items;
     }
 
-    // The kernel's map keeps neither identities nor repeats, which shifts later indices.
-    void addLocation(const LocationItems& items, bool elementary)
-    {
-        if (items.empty() || !seenLocations_.insert(items).second)
-            return;
-        elementary_.push_back(elementary);
-        locations_.push_back(items);
-    }
-
-    int location() { return in_.index(0, std::int64_t(locations_.size())); }
+    int location() { return in_.index(0, locations_.size()); }
 
     void nest(int depth)
     {
@@ -594,9 +565,7 @@ private:
 
     Cursor in_;
     int version_ = 0;
-    std::vector<bool> elementary_;
-    std::vector<LocationItems> locations_;
-    std::set<LocationItems> seenLocations_;
+    shapeCheck::LocationTable locations_;
     int curves2d_ = 0;
     int curves_ = 0;
     int polygons3d_ = 0;

@@ -1,6 +1,6 @@
 #include "io/TextShapeCheck.h"
 
-#include "io/ShapeCheckLimits.h"
+#include "io/ShapeCheckLocations.h"
 
 #include <algorithm>
 #include <array>
@@ -36,9 +36,6 @@ struct Refused { };
 
 // Record kinds, in the order of the words above.
 enum ShapeType { compound, compSolid, solid, shell, face, wire, edge, vertex };
-
-// A location as the kernel keeps it: (elementary location, power) items.
-using LocationItems = std::vector<std::pair<int, std::int64_t>>;
 
 bool isSpace(char c)
 {
@@ -221,51 +218,25 @@ private:
         for (int i = 0; i < count; ++i) {
             if (in_.integer(1, 2) == 1) {
                 in_.reals(12); // matrix rows with translation
-                addLocation({{int(locations_.size()) + 1, 1}}, true);
+                locations_.addElementary();
             } else {
-                addLocation(readComposedLocation(), false);
+                locations_.addComposed(readComposedLocation());
             }
         }
     }
 
-    // Item references point at elementary entries, as the writer writes them; the
-    // kernel would raise anything else to a power by repeated multiplication.
-    LocationItems readComposedLocation()
+    shapeCheck::LocationTable::Items readComposedLocation()
     {
-        LocationItems items;
+        shapeCheck::LocationTable::Items items;
         std::int64_t totalPower = 0;
         for (int entry = in_.integer(0, INT_MAX); entry != 0; entry = in_.integer(0, INT_MAX)) {
-            if (entry > int(locations_.size()) || !elementary_[entry - 1])
+            if (!locations_.appendItem(items, totalPower, entry, in_.integer(INT_MIN, INT_MAX)))
                 throw Refused{};
-            const std::int64_t power = in_.integer(INT_MIN, INT_MAX);
-            totalPower += power < 0 ? -power : power;
-            if (totalPower > maxLocationPower || items.size() >= maxLocationItems)
-                throw Refused{};
-            const int datum = locations_[entry - 1].front().first;
-            // Powered(0) is the identity; the product merges equal neighbours.
-            if (power == 0)
-                continue;
-            if (!items.empty() && items.back().first == datum) {
-                items.back().second += power;
-                if (items.back().second == 0)
-                    items.pop_back();
-            } else {
-                items.emplace_back(datum, power);
-            }
         }
         return items;
     }
 
-    // The kernel's map keeps neither identities nor repeats, which shifts later indices.
-    void addLocation(const LocationItems& items, bool elementary)
-    {
-        if (items.empty() || !seenLocations_.insert(items).second)
-            return;
-        elementary_.push_back(elementary);
-        locations_.push_back(items);
-    }
-
-    void location() { in_.integer(0, std::int64_t(locations_.size())); }
+    void location() { in_.integer(0, locations_.size()); }
 
     void nest(int depth)
     {
@@ -634,9 +605,7 @@ private:
 
     TextCursor in_;
     int version_ = 0;
-    std::vector<bool> elementary_;
-    std::vector<LocationItems> locations_;
-    std::set<LocationItems> seenLocations_;
+    shapeCheck::LocationTable locations_;
     int curves2d_ = 0;
     int curves_ = 0;
     int polygons3d_ = 0;
