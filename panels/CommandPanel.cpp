@@ -4,6 +4,7 @@
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
 #include "panels/PanelRules.h"
+#include "panels/Repolish.h"
 #include "sketch/Plane.h"
 #include "view/Scene.h"
 
@@ -33,13 +34,6 @@ namespace {
 
 constexpr int debounceMs = 120;
 constexpr int defaultMask = mask::standard;
-
-// Re-applies the style sheet after a dynamic property that it matches on has changed.
-void repolish(QWidget* widget)
-{
-    widget->style()->unpolish(widget);
-    widget->style()->polish(widget);
-}
 
 QString selectionIcon(ParamKind kind)
 {
