@@ -23,7 +23,9 @@ MeasurePanel::MeasurePanel(QWidget* owner, QWidget* parent)
         QStringLiteral("Ein oder zwei Elemente wählen<br>(Strg/Umschalt für das zweite)"));
     resultLabel_->setTextFormat(Qt::RichText);
     resultLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    resultLabel_->setFont(Theme::instance().monoFont(12));
+    // The theme's style sheet sets every widget's font family, which beats setFont.
+    resultLabel_->setStyleSheet(QStringLiteral("font-family: \"%1\"; font-size: 12px;")
+                                    .arg(Theme::instance().monoFamily));
     layout->addWidget(resultLabel_);
     setFixedWidth(300);
 }
