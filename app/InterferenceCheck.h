@@ -22,8 +22,8 @@ struct CheckedBody {
 };
 
 // The common volume of two shapes; nullopt when the kernel could not build it.
-using CommonOperation =
-    std::function<std::optional<TopoDS_Shape>(const TopoDS_Shape&, const TopoDS_Shape&)>;
+using CommonOperation
+    = std::function<std::optional<TopoDS_Shape>(const TopoDS_Shape&, const TopoDS_Shape&)>;
 
 struct InterferenceReport {
     // "%1 ↔ %2: %3 mm³" per colliding pair and "%1 ↔ %2: Prüfung fehlgeschlagen" per pair

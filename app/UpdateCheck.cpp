@@ -73,7 +73,7 @@ UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installe
     const QVersionNumber installed = QVersionNumber::fromString(installedVersion);
     const bool newer = manifest.version > installed;
     const bool rebuilt = manifest.version == installed && !manifest.key.isEmpty()
-        && !buildId.isEmpty() && manifest.key != buildId;
+                         && !buildId.isEmpty() && manifest.key != buildId;
     if (!newer && !rebuilt)
         return notice(UpdateStatus::UpToDate,
                       QStringLiteral("QorCAD ist aktuell (%1)").arg(installedVersion));
@@ -83,7 +83,10 @@ UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installe
     return offer;
 }
 
-UpdateCheck::UpdateCheck(QObject* parent) : QObject(parent) {}
+UpdateCheck::UpdateCheck(QObject* parent)
+    : QObject(parent)
+{
+}
 
 UpdateCheck::~UpdateCheck() = default;
 
@@ -105,9 +108,8 @@ void UpdateCheck::onReply(QNetworkReply* reply)
 {
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        emit finished(notice(UpdateStatus::Failed,
-                             QStringLiteral("Update-Prüfung fehlgeschlagen: ")
-                                 + reply->errorString()));
+        emit finished(notice(UpdateStatus::Failed, QStringLiteral("Update-Prüfung fehlgeschlagen: ")
+                                                       + reply->errorString()));
         return;
     }
     emit finished(judgeUpdate(parseUpdateManifest(reply->readAll()),

@@ -32,7 +32,7 @@ struct UpdateResult {
     UpdateStatus status = UpdateStatus::Failed;
     QString message; // German toast text; empty when an update is available
     QString version; // the announced version when available
-    QUrl download;   // empty when there is no usable address
+    QUrl download; // empty when there is no usable address
 };
 
 // Newer announced version, or the same version under a different non-empty build key, is an

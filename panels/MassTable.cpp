@@ -57,16 +57,16 @@ std::vector<MassRow> massRows(const qor::model::Document& document)
 QStringList massCells(const MassRow& row)
 {
     const gp_Pnt& c = row.centre;
-    return {row.name,
-            row.material,
-            formatFixed3(row.volume),
-            formatFixed2(row.area),
-            formatFixed2(row.mass),
-            QStringLiteral("%1 / %2 / %3")
-                .arg(formatFixed2(c.X()), formatFixed2(c.Y()), formatFixed2(c.Z())),
-            QStringLiteral("%1 × %2 × %3")
-                .arg(formatFixed2(row.extentX), formatFixed2(row.extentY),
-                     formatFixed2(row.extentZ))};
+    return {
+        row.name,
+        row.material,
+        formatFixed3(row.volume),
+        formatFixed2(row.area),
+        formatFixed2(row.mass),
+        QStringLiteral("%1 / %2 / %3")
+            .arg(formatFixed2(c.X()), formatFixed2(c.Y()), formatFixed2(c.Z())),
+        QStringLiteral("%1 × %2 × %3")
+            .arg(formatFixed2(row.extentX), formatFixed2(row.extentY), formatFixed2(row.extentZ))};
 }
 
 QString csvField(const QString& text)
@@ -84,16 +84,11 @@ QString massCsv(const std::vector<MassRow>& rows)
     QString csv = QStringLiteral(
         "Körper;Material;Volumen cm³;Oberfläche cm²;Masse g;Schwerpunkt X;Y;Z;Länge;Breite;Höhe\n");
     for (const MassRow& row : rows) {
-        const QStringList fields{csvField(row.name),
-                                 csvField(row.material),
-                                 formatFixed3(row.volume),
-                                 formatFixed2(row.area),
-                                 formatFixed2(row.mass),
-                                 formatFixed3(row.centre.X()),
-                                 formatFixed3(row.centre.Y()),
-                                 formatFixed3(row.centre.Z()),
-                                 formatFixed3(row.extentX),
-                                 formatFixed3(row.extentY),
+        const QStringList fields{csvField(row.name),           csvField(row.material),
+                                 formatFixed3(row.volume),     formatFixed2(row.area),
+                                 formatFixed2(row.mass),       formatFixed3(row.centre.X()),
+                                 formatFixed3(row.centre.Y()), formatFixed3(row.centre.Z()),
+                                 formatFixed3(row.extentX),    formatFixed3(row.extentY),
                                  formatFixed3(row.extentZ)};
         csv += fields.join(QLatin1Char(';')) + QLatin1Char('\n');
     }

@@ -19,9 +19,9 @@ struct MassRow {
     QString name;
     QString material; // "–" when the appearance names none
     double volume = 0.0; // cm³
-    double area = 0.0;   // cm²
-    double mass = 0.0;   // g
-    gp_Pnt centre;       // mm; the surface centroid when the body encloses no volume
+    double area = 0.0; // cm²
+    double mass = 0.0; // g
+    gp_Pnt centre; // mm; the surface centroid when the body encloses no volume
     double extentX = 0.0; // mm, of the exact bounding box
     double extentY = 0.0;
     double extentZ = 0.0;

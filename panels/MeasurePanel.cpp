@@ -9,7 +9,9 @@
 namespace qor::app {
 
 MeasurePanel::MeasurePanel(QWidget* owner, QWidget* parent)
-    : QFrame(parent), owner_(owner), resultLabel_(new QLabel(this))
+    : QFrame(parent)
+    , owner_(owner)
+    , resultLabel_(new QLabel(this))
 {
     setObjectName(QStringLiteral("Hud"));
     auto* layout = new QVBoxLayout(this);
@@ -24,8 +26,8 @@ MeasurePanel::MeasurePanel(QWidget* owner, QWidget* parent)
     resultLabel_->setTextFormat(Qt::RichText);
     resultLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The theme's style sheet sets every widget's font family, which beats setFont.
-    resultLabel_->setStyleSheet(QStringLiteral("font-family: \"%1\"; font-size: 12px;")
-                                    .arg(Theme::instance().monoFamily));
+    resultLabel_->setStyleSheet(
+        QStringLiteral("font-family: \"%1\"; font-size: 12px;").arg(Theme::instance().monoFamily));
     layout->addWidget(resultLabel_);
     setFixedWidth(300);
 }

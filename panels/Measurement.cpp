@@ -50,17 +50,14 @@ QStringList edgeLines(const TopoDS_Edge& edge)
 QStringList singleLines(const TopoDS_Shape& shape)
 {
     switch (shape.ShapeType()) {
-    case TopAbs_FACE:
-        return faceLines(TopoDS::Face(shape));
-    case TopAbs_EDGE:
-        return edgeLines(TopoDS::Edge(shape));
+    case TopAbs_FACE: return faceLines(TopoDS::Face(shape));
+    case TopAbs_EDGE: return edgeLines(TopoDS::Edge(shape));
     case TopAbs_VERTEX: {
         const gp_Pnt p = BRep_Tool::Pnt(TopoDS::Vertex(shape));
         return {QStringLiteral("Punkt: X %1  Y %2  Z %3")
                     .arg(formatFixed2(p.X()), formatFixed2(p.Y()), formatFixed2(p.Z()))};
     }
-    default:
-        return {};
+    default: return {};
     }
 }
 

@@ -15,16 +15,18 @@ namespace qor::app {
 
 namespace {
 
-const char* const presets[] = {"#B8C2D1", "#D9DDE3", "#8A8F96", "#3A3F46", "#141618", "#F2F2F2",
-                               "#00E5FF", "#7C4DFF", "#FF2BD6", "#2BFFA3", "#FFC24D", "#FF4D6D",
-                               "#1E6FFF", "#E8731A", "#C9A227", "#6B4226"};
+const char* const presets[]
+    = {"#B8C2D1", "#D9DDE3", "#8A8F96", "#3A3F46", "#141618", "#F2F2F2", "#00E5FF", "#7C4DFF",
+       "#FF2BD6", "#2BFFA3", "#FFC24D", "#FF4D6D", "#1E6FFF", "#E8731A", "#C9A227", "#6B4226"};
 
 } // namespace
 
 AppearanceDialog::AppearanceDialog(DocumentController& controller, int bodyId, QWidget* parent)
-    : QorDialog(QStringLiteral("Material und Farbe"), QStringLiteral("appearance"), parent),
-      controller_(controller), target_(new QComboBox), material_(new QComboBox),
-      preview_(new QLabel)
+    : QorDialog(QStringLiteral("Material und Farbe"), QStringLiteral("appearance"), parent)
+    , controller_(controller)
+    , target_(new QComboBox)
+    , material_(new QComboBox)
+    , preview_(new QLabel)
 {
     const qor::model::Document& doc = *controller.document;
     const qor::model::BodyAppearance look = doc.bodyAppearance(bodyId);
@@ -75,8 +77,8 @@ AppearanceDialog::AppearanceDialog(DocumentController& controller, int bodyId, Q
 
     // Connected only now, so that the initial selection keeps the body's own colour.
     connect(material_, &QComboBox::currentIndexChanged, this, [this] {
-        if (const qor::model::Material* m =
-                qor::model::findMaterial(material_->currentData().toString()))
+        if (const qor::model::Material* m
+            = qor::model::findMaterial(material_->currentData().toString()))
             choose(QColor::fromRgbF(float(m->r), float(m->g), float(m->b)));
     });
 

@@ -20,9 +20,9 @@ MassDialog::MassDialog(const DocumentController& controller, QWidget* parent)
     csv_ = massCsv(rows);
 
     auto* layout = new QVBoxLayout(body());
-    const QStringList headers{QStringLiteral("Körper"),         QStringLiteral("Material"),
-                              QStringLiteral("Volumen cm³"),    QStringLiteral("Oberfläche cm²"),
-                              QStringLiteral("Masse g"),        QStringLiteral("Schwerpunkt mm"),
+    const QStringList headers{QStringLiteral("Körper"),        QStringLiteral("Material"),
+                              QStringLiteral("Volumen cm³"),   QStringLiteral("Oberfläche cm²"),
+                              QStringLiteral("Masse g"),       QStringLiteral("Schwerpunkt mm"),
                               QStringLiteral("Abmessungen mm")};
     auto* table = new QTableWidget(0, int(headers.size()));
     table->setHorizontalHeaderLabels(headers);

@@ -44,11 +44,10 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     : QorDialog(QStringLiteral("Einstellungen"), QStringLiteral("settings"), parent)
 {
     const QSettings store = userSettings();
-    nav_ = choice(
-        {{QStringLiteral("Solid Edge – mittlere Taste dreht, Umschalt+Mitte verschiebt"),
-          QStringLiteral("solidedge")},
-         {QStringLiteral("Fusion – mittlere Taste verschiebt, Umschalt+Mitte dreht"),
-          QStringLiteral("fusion")}});
+    nav_ = choice({{QStringLiteral("Solid Edge – mittlere Taste dreht, Umschalt+Mitte verschiebt"),
+                    QStringLiteral("solidedge")},
+                   {QStringLiteral("Fusion – mittlere Taste verschiebt, Umschalt+Mitte dreht"),
+                    QStringLiteral("fusion")}});
     nav_->setCurrentIndex(store.value(settings::nav).toString() == u"fusion" ? 1 : 0);
     touchpad_ = choice(
         {{QStringLiteral("Zwei Finger wischen dreht (Strg = Zoom, Umschalt = Verschieben)"),
@@ -60,19 +59,19 @@ SettingsDialog::SettingsDialog(QWidget* parent)
                            {QStringLiteral("Mittel"), 0.05},
                            {QStringLiteral("Fein"), 0.02},
                            {QStringLiteral("Sehr fein"), 0.005}});
-    const double quality =
-        store.value(settings::meshQuality, settings::defaultMeshQuality).toDouble();
+    const double quality
+        = store.value(settings::meshQuality, settings::defaultMeshQuality).toDouble();
     meshQuality_->setCurrentIndex(0);
     for (int i = 0; i < meshQuality_->count(); ++i) {
         if (std::abs(meshQuality_->itemData(i).toDouble() - quality) < 1e-9)
             meshQuality_->setCurrentIndex(i);
     }
 
-    gl_ = choice({{QStringLiteral("Automatisch (Software in virtuellen Maschinen)"),
-                   QStringLiteral("auto")},
-                  {QStringLiteral("Grafikkarte (OpenGL-Hardware)"), QStringLiteral("hardware")},
-                  {QStringLiteral("Software (Mesa llvmpipe – stabil, langsamer)"),
-                   QStringLiteral("software")}});
+    gl_ = choice(
+        {{QStringLiteral("Automatisch (Software in virtuellen Maschinen)"), QStringLiteral("auto")},
+         {QStringLiteral("Grafikkarte (OpenGL-Hardware)"), QStringLiteral("hardware")},
+         {QStringLiteral("Software (Mesa llvmpipe – stabil, langsamer)"),
+          QStringLiteral("software")}});
     gl_->setCurrentIndex(
         std::max(0, gl_->findData(store.value(settings::gl, settings::defaultGl).toString())));
 
@@ -85,13 +84,15 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     form->setVerticalSpacing(12);
     form->addRow(QStringLiteral("Navigation"), nav_);
     form->addRow(QStringLiteral("Touchpad"), touchpad_);
-    form->addRow(hint(QStringLiteral("Drehen geht immer auch mit gedrückter rechter Maustaste, "
-                                     "den Pfeiltasten oder dem Orbit-Knopf unten in der Ansicht.")));
+    form->addRow(
+        hint(QStringLiteral("Drehen geht immer auch mit gedrückter rechter Maustaste, "
+                            "den Pfeiltasten oder dem Orbit-Knopf unten in der Ansicht.")));
     form->addRow(QStringLiteral("Netzqualität (STL/OBJ/glTF)"), meshQuality_);
     form->addRow(QStringLiteral("Grafikausgabe"), gl_);
-    form->addRow(hint(softwareReason.isEmpty()
-                          ? QStringLiteral("Zurzeit: Grafikkarte")
-                          : QStringLiteral("Zurzeit: Software-Rendering – Grund: ") + softwareReason));
+    form->addRow(
+        hint(softwareReason.isEmpty()
+                 ? QStringLiteral("Zurzeit: Grafikkarte")
+                 : QStringLiteral("Zurzeit: Software-Rendering – Grund: ") + softwareReason));
     form->addRow(checkUpdates_);
     form->addRow(hint(QStringLiteral(
         "Die Navigation gilt sofort, die Grafikausgabe nach einem Neustart; alle Einstellungen "

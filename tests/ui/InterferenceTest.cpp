@@ -11,7 +11,8 @@ using qor::app::CheckedBody;
 
 CheckedBody box(const char* name, double x, double size = 10.0)
 {
-    return {QString::fromUtf8(name), BRepPrimAPI_MakeBox(gp_Pnt(x, 0, 0), size, size, size).Shape()};
+    return {QString::fromUtf8(name),
+            BRepPrimAPI_MakeBox(gp_Pnt(x, 0, 0), size, size, size).Shape()};
 }
 
 TEST(Interference, OverlapTouchAndFailure)
@@ -43,9 +44,8 @@ TEST(Interference, OverlapTouchAndFailure)
 
     // A boolean that fails is listed, so the check never reads as all clear.
     const std::vector<CheckedBody> bodies{box("A", 0), box("B", 7.5), box("C", 40)};
-    const auto failing = [](const TopoDS_Shape&, const TopoDS_Shape&) {
-        return std::optional<TopoDS_Shape>();
-    };
+    const auto failing
+        = [](const TopoDS_Shape&, const TopoDS_Shape&) { return std::optional<TopoDS_Shape>(); };
     const qor::app::InterferenceReport report = qor::app::checkInterference(bodies, failing);
     EXPECT_EQ(report.lines, QStringList{"A ↔ B: Prüfung fehlgeschlagen"});
     EXPECT_EQ(report.failedPairs, 1);

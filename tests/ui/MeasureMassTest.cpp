@@ -45,8 +45,8 @@ TopoDS_Shape boxFace(const TopoDS_Shape& box, double z)
     return findSub(box, TopAbs_FACE, [z](const TopoDS_Shape& s) {
         const BRepAdaptor_Surface surface(TopoDS::Face(s));
         return surface.GetType() == GeomAbs_Plane
-            && surface.Plane().Axis().Direction().IsParallel(gp::DZ(), 1e-9)
-            && std::abs(surface.Plane().Location().Z() - z) < 1e-9;
+               && surface.Plane().Axis().Direction().IsParallel(gp::DZ(), 1e-9)
+               && std::abs(surface.Plane().Location().Z() - z) < 1e-9;
     });
 }
 
@@ -68,8 +68,8 @@ TEST(Measurement, LinesOfOneAndTwoPicks)
     const TopoDS_Shape mantle = findSub(cylinder, TopAbs_FACE, [](const TopoDS_Shape& s) {
         return BRepAdaptor_Surface(TopoDS::Face(s)).GetType() == GeomAbs_Cylinder;
     });
-    const TopoDS_Shape farCylinder =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(30, 0, 0), gp::DZ()), 5, 10).Shape();
+    const TopoDS_Shape farCylinder
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(30, 0, 0), gp::DZ()), 5, 10).Shape();
     const TopoDS_Shape farMantle = findSub(farCylinder, TopAbs_FACE, [](const TopoDS_Shape& s) {
         return BRepAdaptor_Surface(TopoDS::Face(s)).GetType() == GeomAbs_Cylinder;
     });
@@ -84,7 +84,9 @@ TEST(Measurement, LinesOfOneAndTwoPicks)
     };
     const Case cases[] = {
         {"planar face", {pick(1, top)}, {"Fläche: <b>100,00 mm²</b>"}},
-        {"cylinder", {pick(1, mantle)}, {"Fläche: <b>314,16 mm²</b>", "Zylinder ⌀ <b>10,000 mm</b>"}},
+        {"cylinder",
+         {pick(1, mantle)},
+         {"Fläche: <b>314,16 mm²</b>", "Zylinder ⌀ <b>10,000 mm</b>"}},
         {"circular edge",
          {pick(2, circle)},
          {"Länge: <b>31,416 mm</b>", "Kreis ⌀ <b>10,000 mm</b> (R 5,000)"}},
@@ -92,7 +94,8 @@ TEST(Measurement, LinesOfOneAndTwoPicks)
         {"opposite faces",
          {pick(1, bottom), pick(1, top), pick(1, mantle)},
          {"Abstand: <b>10,000 mm</b>", "ΔX 0,00  ΔY 0,00  ΔZ 10,00", "Winkel: <b>180,00°</b>"}},
-        {"swapped", {pick(1, top), pick(1, bottom)},
+        {"swapped",
+         {pick(1, top), pick(1, bottom)},
          {"Abstand: <b>10,000 mm</b>", "ΔX 0,00  ΔY 0,00  ΔZ -10,00", "Winkel: <b>180,00°</b>"}},
         {"plane and cylinder: no angle",
          {pick(1, top), pick(1, farMantle)},
@@ -114,8 +117,11 @@ TEST(MassProperties, BoxLineTotalsAndClosedSolidsOnly)
 {
     qor::app::DocumentController controller;
     qor::model::Document& doc = *controller.document;
-    doc.addFeature(QStringLiteral("box"), {{"x", "20 mm"}, {"y", "20 mm"}, {"length", "10 mm"},
-                                           {"width", "10 mm"}, {"height", "10 mm"}});
+    doc.addFeature(QStringLiteral("box"), {{"x", "20 mm"},
+                                           {"y", "20 mm"},
+                                           {"length", "10 mm"},
+                                           {"width", "10 mm"},
+                                           {"height", "10 mm"}});
     controller.recompute();
     ASSERT_EQ(doc.current.bodies.get().size(), 1u);
 
@@ -131,7 +137,8 @@ TEST(MassProperties, BoxLineTotalsAndClosedSolidsOnly)
     EXPECT_EQ(table->item(0, 6)->text(), QStringLiteral("10,00 × 10,00 × 10,00"));
     bool totals = false;
     for (const QLabel* label : dialog.findChildren<QLabel*>())
-        totals |= label->text() == QStringLiteral("<b>Gesamt:</b> 1,000 cm³ · <b>7,85 g</b> (0,008 kg)");
+        totals |= label->text()
+                  == QStringLiteral("<b>Gesamt:</b> 1,000 cm³ · <b>7,85 g</b> (0,008 kg)");
     EXPECT_TRUE(totals);
     dialog.show();
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
@@ -169,8 +176,8 @@ TEST(MassProperties, HousingExampleAndScreenshots)
     auto plan = [](double w, double d, double r) { return w * d - (4.0 - pi) * r * r; };
     auto perimeter = [](double w, double d, double r) { return 2 * (w + d) - 8 * r + 2 * pi * r; };
     const double volume = plan(140, 90, 12) * 45 - plan(135, 85, 9.5) * 42.5;
-    const double area = 2 * plan(140, 90, 12) + perimeter(140, 90, 12) * 45
-        + perimeter(135, 85, 9.5) * 42.5;
+    const double area
+        = 2 * plan(140, 90, 12) + perimeter(140, 90, 12) * 45 + perimeter(135, 85, 9.5) * 42.5;
     EXPECT_EQ(row.material, QStringLiteral("ABS (Kunststoff)"));
     EXPECT_NEAR(row.volume, volume / 1000.0, 1e-4);
     EXPECT_NEAR(row.area, area / 100.0, 1e-3);

@@ -25,9 +25,11 @@ public:
                 request += socket->readAll();
                 if (!request.contains("\r\n\r\n"))
                     return;
-                socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\n"
-                              "Content-Length: " + QByteArray::number(body.size())
-                              + "\r\nConnection: close\r\n\r\n" + body);
+                socket->write("HTTP/1.1 " + status
+                              + "\r\nContent-Type: application/json\r\n"
+                                "Content-Length: "
+                              + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
+                              + body);
                 socket->disconnectFromHost();
             });
         });
@@ -80,20 +82,50 @@ TEST(UpdateCheck, AgainstALocalServer)
     const Case cases[] = {
         {"newer", "200 OK", manifest("1.10.0", deb.toEncoded().constData()), "",
          UpdateStatus::Available, "", deb},
-        {"same", "200 OK", manifest("1.2.0", "https://x.invalid/a.deb"), "",
-         UpdateStatus::UpToDate, "QorCAD ist aktuell (1.2.0)", {}},
+        {"same",
+         "200 OK",
+         manifest("1.2.0", "https://x.invalid/a.deb"),
+         "",
+         UpdateStatus::UpToDate,
+         "QorCAD ist aktuell (1.2.0)",
+         {}},
         {"same, other build", "200 OK", manifest("1.2.0", "http://x.invalid/a.deb", "k2"), "k1",
          UpdateStatus::Available, "", QUrl(QStringLiteral("http://x.invalid/a.deb"))},
-        {"same build", "200 OK", manifest("1.2.0", "", "k1"), "k1", UpdateStatus::UpToDate,
-         "QorCAD ist aktuell (1.2.0)", {}},
-        {"bad JSON", "200 OK", "<html>kaputt", "", UpdateStatus::NoInformation,
-         "Keine Versionsinformationen gefunden", {}},
-        {"no version", "200 OK", R"({"programs":[{"name":"QorCAD","version":"neu"}]})", "",
-         UpdateStatus::NoInformation, "Keine Versionsinformationen gefunden", {}},
-        {"file address", "200 OK", manifest("2.0", "file:///etc/passwd"), "",
-         UpdateStatus::Available, "", {}},
-        {"script address", "200 OK", manifest("2.0", "javascript:alert(1)"), "",
-         UpdateStatus::Available, "", {}},
+        {"same build",
+         "200 OK",
+         manifest("1.2.0", "", "k1"),
+         "k1",
+         UpdateStatus::UpToDate,
+         "QorCAD ist aktuell (1.2.0)",
+         {}},
+        {"bad JSON",
+         "200 OK",
+         "<html>kaputt",
+         "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
+         {}},
+        {"no version",
+         "200 OK",
+         R"({"programs":[{"name":"QorCAD","version":"neu"}]})",
+         "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
+         {}},
+        {"file address",
+         "200 OK",
+         manifest("2.0", "file:///etc/passwd"),
+         "",
+         UpdateStatus::Available,
+         "",
+         {}},
+        {"script address",
+         "200 OK",
+         manifest("2.0", "javascript:alert(1)"),
+         "",
+         UpdateStatus::Available,
+         "",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -147,13 +179,13 @@ TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
           std::tuple{manifest("1.3.0", deb.constData()), "Später", false},
           std::tuple{manifest("1.3.0", "file:///etc/passwd"), "Herunterladen", false}}) {
         browser.opened.clear();
-        const qor::app::UpdateResult result =
-            qor::app::judgeUpdate(qor::app::parseUpdateManifest(body), "1.2.0", {});
+        const qor::app::UpdateResult result
+            = qor::app::judgeUpdate(qor::app::parseUpdateManifest(body), "1.2.0", {});
         answer(QString::fromUtf8(button));
         EXPECT_EQ(qor::app::offerUpdate(nullptr, result), opens);
         EXPECT_EQ(shown, QStringLiteral("QorCAD 1.3.0 ist verfügbar (installiert: 1.2.0)."));
-        EXPECT_EQ(browser.opened, opens ? QList<QUrl>{QUrl(QString::fromLatin1(deb))}
-                                        : QList<QUrl>{});
+        EXPECT_EQ(browser.opened,
+                  opens ? QList<QUrl>{QUrl(QString::fromLatin1(deb))} : QList<QUrl>{});
     }
     for (const char* scheme : {"https", "http", "file"})
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
