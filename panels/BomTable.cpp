@@ -1,5 +1,7 @@
 #include "panels/BomTable.h"
 
+#include "panels/CsvField.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
@@ -20,16 +22,6 @@ QString displayName(const QString& componentName)
             return QFileInfo(base).completeBaseName();
     }
     return base;
-}
-
-QString csvField(const QString& text)
-{
-    static const QString special = QStringLiteral(";\"\n\r");
-    if (std::none_of(text.begin(), text.end(), [](QChar c) { return special.contains(c); }))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 } // namespace

@@ -121,6 +121,8 @@ TEST(Theme, GermanFixedNumbers)
     EXPECT_EQ(qor::app::formatFixed3(1234.5), QStringLiteral("1.234,500"));
     EXPECT_EQ(qor::app::formatFixed3(1000), QStringLiteral("1.000,000"));
     EXPECT_EQ(qor::app::formatFixed2(-1234.5), QStringLiteral("-1.234,50"));
+    EXPECT_EQ(qor::app::formatFixed2(-0.004), QStringLiteral("0,00")); // no "-0,00"
+    EXPECT_EQ(qor::app::formatFixed3(-0.0006), QStringLiteral("-0,001"));
 }
 
 // Every icon renders, none silently falls back to "info"; the contact sheet is for people.
