@@ -1,4 +1,5 @@
 #include "io/sab/SabGeometry.h"
+#include "io/Zip.h"
 #include "tests/fixtures/SabFixtures.h"
 
 #include <BRep_Tool.hxx>
@@ -12,6 +13,7 @@
 #include <Geom_ToroidalSurface.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
+#include <TopoDS.hxx>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -394,4 +396,99 @@ TEST(SabParse, MutatedFilesFailCleanly)
         EXPECT_LT(timer.elapsed(), 2000) << "case " << i;
     }
     EXPECT_GT(converted, 100); // most mutants still carry convertible records
+}
+
+namespace {
+
+// The folder of real files; QOR_READER_FILES in the environment moves it.
+QString readerFiles()
+{
+    const QString moved = qEnvironmentVariable("QOR_READER_FILES");
+    return moved.isEmpty() ? QStringLiteral(QOR_READER_FILES) : moved;
+}
+
+// The body entries of a Fusion archive, also those of archives nested in it.
+void collectSmb(const QByteArray& archive, const QString& name, int depth,
+                std::vector<std::pair<QString, QByteArray>>& out)
+{
+    qor::ZipReader zip;
+    if (depth > 2 || !zip.open(archive))
+        return;
+    for (const qor::ZipEntry& entry : zip.entries) {
+        const QString lower = entry.name.toLower();
+        const QString label = name + QLatin1Char('/') + entry.name;
+        if (lower.endsWith(QStringLiteral(".smb")))
+            out.emplace_back(label, zip.readEntry(entry, 64 << 20));
+        else if (lower.endsWith(QStringLiteral(".f3d")))
+            collectSmb(zip.readEntry(entry, 256 << 20), label, depth + 1, out);
+    }
+}
+
+} // namespace
+
+// Real ACIS data from other programs: every stream reads to its end marker, and
+// in those with body records nearly every geometry record converts.
+TEST(SabParse, RealFilesReadAndConvert)
+{
+    const QDir dir(readerFiles());
+    if (!dir.exists())
+        GTEST_SKIP() << "no folder of real files";
+    std::vector<std::pair<QString, QByteArray>> streams;
+    for (const QString& name : dir.entryList(QDir::Files)) {
+        QFile file(dir.filePath(name));
+        const QString lower = name.toLower();
+        if (!lower.endsWith(QStringLiteral(".sab")) && !lower.endsWith(QStringLiteral(".f3d"))
+            && !lower.endsWith(QStringLiteral(".f3z")))
+            continue;
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        if (lower.endsWith(QStringLiteral(".sab")))
+            streams.emplace_back(name, file.readAll());
+        else
+            collectSmb(file.readAll(), name, 0, streams);
+    }
+    EXPECT_GE(streams.size(), 4u);
+    for (const auto& [name, bytes] : streams) {
+        SCOPED_TRACE(name.toStdString());
+        Parsed parsed(bytes);
+        const auto& records = parsed.reader.records;
+        ASSERT_FALSE(records.empty());
+        EXPECT_TRUE(records.back().type.starts_with("End-of-"));
+        EXPECT_GT(parsed.reader.unitScale, 0.0);
+        SabBuilder builder(parsed.reader);
+        int bodies = 0, geometry = 0, failed = 0, splineSurfaces = 0;
+        QStringList errors;
+        for (const SabRecord& record : records) {
+            const std::string& type = record.type;
+            bodies += type == "body";
+            if (type != "vertex" && type != "edge" && !type.ends_with("-curve")
+                && !type.ends_with("-surface"))
+                continue;
+            ++geometry;
+            try {
+                convert(builder, record);
+                if (type.ends_with("-surface") && builder.surfaceFor(record).surface.IsNull())
+                    ++splineSurfaces;
+            } catch (const SabError& e) {
+                ++failed;
+                addWarningOnce(errors, QString::fromUtf8(e.what()));
+            } catch (const Standard_Failure& e) {
+                ++failed;
+                addWarningOnce(errors, QString::fromUtf8(e.GetMessageString()));
+            }
+        }
+        std::printf("%s: %zu records, unit %g, %d bodies, %d geometry records, %d spline "
+                    "surfaces, %d failed %s\n",
+                    qPrintable(name), records.size(), parsed.reader.unitScale, bodies, geometry,
+                    splineSurfaces, failed, qPrintable(errors.join(QStringLiteral(" | "))));
+        // ACIS 28 streams name repeated types by reference ("%" and a number),
+        // so they hold no record named "body" and the reader finds no body.
+        if (bodies == 0)
+            continue;
+        EXPECT_GT(geometry, 0);
+        EXPECT_LE(failed * 20, geometry);
+        for (const auto& [record, vertex] : builder.vertices) {
+            const gp_Pnt p = BRep_Tool::Pnt(TopoDS::Vertex(vertex));
+            EXPECT_LT(p.XYZ().Modulus(), 1e6);
+        }
+    }
 }
