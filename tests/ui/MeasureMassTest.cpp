@@ -1,5 +1,6 @@
 #include "app/Examples.h"
 #include "model/DocumentController.h"
+#include "panels/CsvField.h"
 #include "panels/MassTable.h"
 #include "panels/MeasurePanel.h"
 #include "panels/Measurement.h"
