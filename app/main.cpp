@@ -36,15 +36,15 @@ int main(int argc, char** argv)
     OSD::SetSignal(OSD_SignalMode_Set, false);
 
     const bool batch = qor::app::isBatchRun(argc, argv);
-    const bool xDisplay = xDisplayReachable();
-    if (!batch && !xDisplay) {
+    if (!batch && !xDisplayReachable()) {
         std::fputs("QorCAD: Keine X-Anzeige erreichbar (DISPLAY), das Programmfenster kann nicht "
                    "geöffnet werden.\n",
                    stderr);
         return 1;
     }
-    // The batch modes open no window; without a display they draw offscreen.
-    if (batch && !xDisplay)
+    // The batch modes open no window and draw offscreen: a conversion or an icon never
+    // depends on a display server that is busy or gone.
+    if (batch)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     qor::app::GlStart glStart;
