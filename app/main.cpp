@@ -17,6 +17,15 @@
 
 namespace {
 
+// Batch output is the summary and "Fehler: …" lines; the toolkit's own notices (such as a
+// missing runtime folder when run as root) would only clutter it. Critical and fatal
+// messages still reach standard error.
+void quietToolkitNotices(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
 // The 3D view draws through an X display whatever platform the toolkit uses.
 bool xDisplayReachable()
 {
@@ -44,8 +53,10 @@ int main(int argc, char** argv)
     }
     // The batch modes open no window and draw offscreen: a conversion or an icon never
     // depends on a display server that is busy or gone.
-    if (batch)
+    if (batch) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(quietToolkitNotices);
+    }
 
     qor::app::GlStart glStart;
     if (!batch)
