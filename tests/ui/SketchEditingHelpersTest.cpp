@@ -162,7 +162,4 @@ TEST(SketchBookkeeping, ConstraintPicksPutPointsFirst)
     const std::vector<std::uint32_t> picks = constraintPickOrder(s, {p2, circle, line, p1});
     EXPECT_EQ(picks, (std::vector<std::uint32_t>{std::uint32_t(p1), std::uint32_t(p2),
                                                  std::uint32_t(line), std::uint32_t(circle)}));
-    EXPECT_TRUE(isCircleOrArc(s, circle));
-    EXPECT_FALSE(isCircleOrArc(s, line));
-    EXPECT_FALSE(isPointEntity(s, 99));
 }

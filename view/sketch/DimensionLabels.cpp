@@ -31,11 +31,6 @@ bool isType(const sketch::Sketch& s, int id, EntityType type)
     return e && e->type == type;
 }
 
-double dot(Vec2 a, Vec2 b)
-{
-    return a.x * b.x + a.y * b.y;
-}
-
 // Start and end of a line.
 struct Segment {
     Vec2 start;
@@ -51,7 +46,7 @@ Segment lineOf(const sketch::Sketch& s, int id)
 Vec2 footOn(Vec2 p, Segment line)
 {
     const Vec2 d = line.end - line.start;
-    const double t = dot(p - line.start, d) / std::max(dot(d, d), 1e-18);
+    const double t = (p - line.start).dot(d) / std::max(d.dot(d), 1e-18);
     return line.start + d * t;
 }
 
@@ -97,7 +92,7 @@ void addAngleArc(const sketch::Sketch& s, const sketch::Constraint& c, Vec2 labe
     }
     const double radius = (label - vertex).length();
     const double start = std::atan2(d1.y, d1.x);
-    const double sweep = std::atan2(cross, dot(d1, d2));
+    const double sweep = std::atan2(cross, d1.dot(d2));
     QPainterPath path;
     for (int i = 0; i <= 32; ++i) {
         const double a = start + i * sweep / 32.0;
@@ -146,8 +141,8 @@ void addLengthLines(const sketch::Sketch& s, const sketch::Constraint& c, Vec2 l
         Vec2 n{0.0, 1.0};
         if (length > 1e-12)
             n = {-(q.y - p.y) / length, (q.x - p.x) / length};
-        d1 = p + n * dot(label - p, n);
-        d2 = q + n * dot(label - q, n);
+        d1 = p + n * (label - p).dot(n);
+        d2 = q + n * (label - q).dot(n);
     }
     out.segments.push_back(mapper.pixelSegment(p, d1));
     out.segments.push_back(mapper.pixelSegment(q, d2));

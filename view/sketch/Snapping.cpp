@@ -15,11 +15,6 @@ using sketch::Vec2;
 
 namespace {
 
-double dot(Vec2 a, Vec2 b)
-{
-    return a.x * b.x + a.y * b.y;
-}
-
 bool isCentreOfRound(const sketch::Sketch& s, int pointId)
 {
     return std::any_of(s.entities.begin(), s.entities.end(), [pointId](const sketch::Entity& e) {
@@ -81,7 +76,7 @@ Vec2 projectOnto(const sketch::Sketch& s, const sketch::Entity& curve, Vec2 curs
     if (curve.type == EntityType::Line) {
         const Vec2 a = s.pointPosition(curve.a);
         const Vec2 ab = s.pointPosition(curve.b) - a;
-        const double t = std::clamp(dot(cursor - a, ab) / std::max(dot(ab, ab), 1e-12), 0.0, 1.0);
+        const double t = std::clamp((cursor - a).dot(ab) / std::max(ab.dot(ab), 1e-12), 0.0, 1.0);
         return a + ab * t;
     }
     const Vec2 centre = s.entityAnchor(int(curve.id));
