@@ -16,6 +16,7 @@ struct Vec2 {
     double y = 0.0;
 
     double length() const { return std::hypot(x, y); }
+    double dot(Vec2 o) const { return x * o.x + y * o.y; }
     bool isFinite() const { return std::isfinite(x) && std::isfinite(y); }
     Vec2 operator+(Vec2 o) const { return {x + o.x, y + o.y}; }
     Vec2 operator-(Vec2 o) const { return {x - o.x, y - o.y}; }
