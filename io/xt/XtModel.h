@@ -58,7 +58,9 @@ XtModel parseXtBinary(const QByteArray& data);
 
 // Upper bounds that keep damaged or hostile input within memory and time.
 constexpr quint32 xtMaxVariableLength = 1u << 26; // elements of one variable field
-constexpr qint64 xtMaxFieldValues = 50'000'000;   // elements of all fields of one file
+// Values of eight bytes in all fields of one file, the bookkeeping of every node and field
+// counted as values too: about 256 MB.
+constexpr qint64 xtMaxFieldValues = 32'000'000;
 constexpr std::size_t xtMaxChainLength = 10'000'000;
 
 // Character code of a character field: its first character, else the low byte of its
