@@ -34,13 +34,13 @@ const std::vector<qint64>* intsOf(const XtNode* node, const char* name)
     return value ? &value->ints : nullptr;
 }
 
-// Knots and multiplicities of one parameter direction. The multiplicities must cover every
-// knot and add up to poles + degree + 1, summed in 64 bits.
+// Knots and multiplicities of one parameter direction: at least two knots, multiplicities
+// covering every knot and adding up to poles + degree + 1, summed in 64 bits.
 void fillKnots(const std::vector<double>& knotValues, const std::vector<qint64>& multValues,
                qint64 poles, qint64 degree, TColStd_Array1OfReal& knots,
                TColStd_Array1OfInteger& mults, const QString& mismatch)
 {
-    if (knotValues.empty() || multValues.size() < knotValues.size())
+    if (knotValues.size() < 2 || multValues.size() < knotValues.size())
         throw XtError(mismatch);
     qint64 sum = 0;
     knots.Resize(1, int(knotValues.size()), false);

@@ -261,3 +261,135 @@ TEST(XtParseTest, AccessOperationsFallBackOnAbsentData)
     addXtWarning(context, QStringLiteral("notiz"));
     EXPECT_EQ(context.warnings.size(), 2);
 }
+
+TEST(XtGeometryTest, DecodesAndChecksBCurves)
+{
+    const struct {
+        std::vector<qint64> mults;
+        int vertexDim;
+        std::string failure;
+    } cases[] = {
+        {{4, 4}, 3, ""},
+        {{4, 4}, 4, ""},
+        {{4, 3}, 3, "B-Kurve: Knotenvektor passt nicht"},
+        {{8}, 3, "B-Kurve: Knotenvektor passt nicht"}, // one knot cannot carry a curve
+        {{4, 2, 2}, 3, ""},
+        {{4, 4}, 5, "B-Kurve: zu wenige Kontrollpunkte"},
+        {{4, 4}, 1, "B-Kurve: zu wenige Kontrollpunkte"},
+    };
+    for (const auto& c : cases) {
+        const XtModel model = parseXtBinary(qor::fixtures::xtBCurveFile(c.mults, c.vertexDim));
+        int dim = 0;
+        Handle(Geom_BSplineCurve) curve;
+        try {
+            EXPECT_EQ(xtFailure([&] { curve = readXtNurbs(model, model.nodes.at(10), dim); }),
+                      c.failure);
+        } catch (const Standard_Failure& e) {
+            ADD_FAILURE() << "the kernel saw data the decoding should have refused: "
+                          << e.GetMessageString();
+        }
+        if (!c.failure.empty())
+            continue;
+        EXPECT_EQ(dim, 3);
+        EXPECT_EQ(curve->IsRational(), c.vertexDim == 4);
+        EXPECT_NEAR(curve->Pole(2).Distance(gp_Pnt(1, 1, 0.5)), 0.0, 1e-12);
+    }
+
+    // A multiplicity list shorter than the knot list and a missing knot node.
+    XtModel model = parseXtBinary(qor::fixtures::xtBCurveFile({4, 4}, 3));
+    model.nodes.at(14).fields.at(0).reals.push_back(2.0);
+    int dim = 0;
+    EXPECT_EQ(xtFailure([&] { readXtNurbs(model, model.nodes.at(10), dim); }),
+              "B-Kurve: Knotenvektor passt nicht");
+    model.nodes.erase(14);
+    EXPECT_EQ(xtFailure([&] { readXtNurbs(model, model.nodes.at(10), dim); }),
+              "B-Kurve unvollständig");
+    model.nodes.erase(11);
+    EXPECT_EQ(xtFailure([&] { readXtNurbs(model, model.nodes.at(10), dim); }),
+              "B-Kurve ohne NURBS-Daten");
+}
+
+TEST(XtGeometryTest, DecodesAndChecksBSurfaces)
+{
+    // A bilinear patch of 2 x 2 control points, rational with weight 2 at one corner.
+    auto file = [](int vertexDim, qint64 nu) {
+        std::vector<double> vertices;
+        for (int k = 0; k < 4; ++k) {
+            const double w = k == 3 && vertexDim == 4 ? 2.0 : 1.0;
+            const double point[] = {(k / 2) * w, (k % 2) * w, 0.0, w};
+            vertices.insert(vertices.end(), point, point + vertexDim);
+        }
+        return XtFileWriter()
+            .node(124, 20, {{"nurbs", {{21}}}})
+            .node(126, 21, {{"u_degree", {{1}}}, {"v_degree", {{1}}}, {"n_u_vertices", {{nu}}},
+                            {"n_v_vertices", {{2}}}, {"vertex_dim", {{vertexDim}}},
+                            {"rational", {{vertexDim == 4 ? 1 : 0}}},
+                            {"bspline_vertices", {{22}}}, {"u_knot_mult", {{23}}},
+                            {"v_knot_mult", {{23}}}, {"u_knots", {{24}}}, {"v_knots", {{24}}}})
+            .node(45, 22, {{"vertices", {{}, vertices}}})
+            .node(127, 23, {{"mult", {{2, 2}}}})
+            .node(128, 24, {{"knots", {{}, {0.0, 1.0}}}})
+            .finish();
+    };
+    const struct {
+        int vertexDim;
+        qint64 nu;
+        std::string failure;
+    } cases[] = {
+        {3, 2, ""},
+        {4, 2, ""},
+        {2, 2, "B-Fläche: zu wenige Kontrollpunkte"},
+        {3, 3, "B-Fläche: zu wenige Kontrollpunkte"},
+        {3, 2'000'000'000, "B-Fläche: zu wenige Kontrollpunkte"},
+        {3, 0, "B-Fläche: zu wenige Kontrollpunkte"},
+    };
+    for (const auto& c : cases) {
+        const XtModel model = parseXtBinary(file(c.vertexDim, c.nu));
+        Handle(Geom_BSplineSurface) surface;
+        EXPECT_EQ(xtFailure([&] { surface = readXtNurbsSurface(model, model.nodes.at(20)); }),
+                  c.failure);
+        if (!c.failure.empty())
+            continue;
+        EXPECT_NEAR(surface->Pole(2, 2).Distance(gp_Pnt(1, 1, 0)), 0.0, 1e-12);
+        EXPECT_EQ(surface->Weight(2, 2), c.vertexDim == 4 ? 2.0 : 1.0);
+    }
+    const XtModel model = parseXtBinary(file(3, 2));
+    EXPECT_EQ(xtFailure([&] { readXtNurbsSurface(model, model.nodes.at(22)); }),
+              "B-Fläche ohne NURBS-Daten");
+}
+
+TEST(XtGeometryTest, BuildsCurvesAxesAndLimitPoints)
+{
+    Handle(Geom_Curve) line = curveThroughXtPoints({gp_Pnt(0, 0, 0), gp_Pnt(0, 10, 0)});
+    EXPECT_EQ(line->FirstParameter(), 0.0);
+    EXPECT_NEAR(line->LastParameter(), 10.0, 1e-12);
+    const std::vector<gp_Pnt> collinear{gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(2, 0, 0)};
+    EXPECT_NEAR(curveThroughXtPoints(collinear)->Value(
+                    curveThroughXtPoints(collinear)->LastParameter()).X(), 2.0, 1e-9);
+    const std::vector<gp_Pnt> repeated{gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(1, 0, 0),
+                                       gp_Pnt(2, 1, 0)};
+    EXPECT_FALSE(curveThroughXtPoints(repeated).IsNull());
+    EXPECT_EQ(xtFailure([] { curveThroughXtPoints({gp_Pnt(1, 2, 3)}); }),
+              "Schnittkurve nicht interpolierbar");
+
+    EXPECT_TRUE(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 1e-16), gp_XYZ(1, 0, 0)).Direction().IsEqual(
+        gp_Dir(0, 0, 1), 1e-12));
+    EXPECT_TRUE(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 2), gp_XYZ(1, 0, 3)).XDirection().IsEqual(
+        gp_Dir(1, 0, 0), 1e-12));
+    EXPECT_NO_THROW(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 2), gp_XYZ(0, 0, 5)));
+
+    const XtModel model = parseXtBinary(
+        XtFileWriter()
+            .node(41, 2, {{"type", {{}, {}, "L"}}, {"hvec", {{}, {1e-10, 0, 0}}}})
+            .node(41, 3, {{"type", {{}, {}, "T"}}, {"hvec", {{}, {1e-8, 0, 0}}}})
+            .node(41, 4, {{"type", {{}, {}, "X"}}, {"hvec", {{}, {5, 0, 0}}}})
+            .finish());
+    std::vector<gp_Pnt> points{gp_Pnt(0, 0, 0)};
+    addXtLimitPoint(points, &model.nodes.at(2), true);
+    addXtLimitPoint(points, &model.nodes.at(4), true);
+    EXPECT_EQ(points.size(), 1u);
+    addXtLimitPoint(points, &model.nodes.at(3), true);
+    addXtLimitPoint(points, &model.nodes.at(3), false);
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_EQ(points.front().X(), 1e-8);
+}
