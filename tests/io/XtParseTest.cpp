@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <random>
 
 using namespace qor::io;
@@ -392,4 +393,119 @@ TEST(XtGeometryTest, BuildsCurvesAxesAndLimitPoints)
     addXtLimitPoint(points, &model.nodes.at(3), false);
     ASSERT_EQ(points.size(), 3u);
     EXPECT_EQ(points.front().X(), 1e-8);
+}
+
+namespace {
+
+// Beside the source tree; QOR_READER_FILES points elsewhere (a worktree one level deeper).
+const QString readersFolder = qEnvironmentVariable(
+    "QOR_READER_FILES", QStringLiteral(QOR_SOURCE_DIR "/../shared/files/readers"));
+
+// The Parasolid streams of the real files: every .x_b, and the XT stream of every Solid Edge
+// part that stores one without compression.
+std::vector<std::pair<QString, QByteArray>> realTransmissions()
+{
+    std::vector<std::pair<QString, QByteArray>> streams;
+    const QDir folder(readersFolder);
+    for (const QString& name : folder.entryList({"*.x_b", "*.par"}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        if (name.endsWith(QStringLiteral(".x_b"))) {
+            streams.emplace_back(name, bytes);
+            continue;
+        }
+        qor::io::CompoundFile compound;
+        if (!compound.open(bytes))
+            continue;
+        const int entry = compound.findEntry(QStringLiteral("PARASOLID/STREAM0.X_B"));
+        if (entry >= 0 && compound.readStream(entry).startsWith("**ABCDEF"))
+            streams.emplace_back(name, compound.readStream(entry));
+    }
+    return streams;
+}
+
+} // namespace
+
+TEST(XtParseTest, ReadsTheRealTransmissionsOrRefusesThem)
+{
+    if (!QDir(readersFolder).exists())
+        GTEST_SKIP() << "the folder of real files is absent";
+    const auto streams = realTransmissions();
+    ASSERT_FALSE(streams.empty());
+    for (const auto& [name, bytes] : streams) {
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            const XtModel model = parseXtBinary(bytes);
+            std::size_t faces = 0, bodies = 0, splines = 0, refused = 0;
+            for (const auto& [index, node] : model.nodes) {
+                faces += node.type == 14;
+                bodies += node.type == 12;
+                int dim = 0;
+                try {
+                    if (node.type == 134)
+                        splines += !readXtNurbs(model, node, dim).IsNull();
+                    if (node.type == 124)
+                        splines += !readXtNurbsSurface(model, node).IsNull();
+                } catch (const Standard_Failure& e) {
+                    // Knots closer than the kernel accepts: its own error, counted per face.
+                    ++refused;
+                    std::cout << "  node " << index << ": " << e.GetMessageString() << "\n";
+                }
+            }
+            std::cout << name.toStdString() << ": " << model.schemaKey << ", "
+                      << model.nodes.size() << " nodes, " << bodies << " bodies, " << faces
+                      << " faces, " << splines << " B-splines (" << refused << " refused by the kernel), " << timer.elapsed() << " ms\n";
+            EXPECT_GE(bodies, 1u) << name.toStdString();
+            EXPECT_GE(faces, 1u) << name.toStdString();
+        } catch (const XtError& e) {
+            std::cout << name.toStdString() << ": " << e.what() << "\n";
+            // Only the bare binary form, which carries no neutral marker, may be refused.
+            EXPECT_FALSE(bytes.contains(QByteArray("PS\0\0", 4))) << name.toStdString();
+            EXPECT_EQ(std::string(e.what()), "Kein Parasolid-Neutralbinärformat (PS-Kennung fehlt)");
+        }
+    }
+}
+
+// Truncations, bit flips and overwritten 16-bit values (pointers, counts, codes) of a
+// generated transmission: each must parse or fail with XtError, quickly.
+TEST(XtParseTest, SurvivesMutatedTransmissions)
+{
+    const QByteArray original = qor::fixtures::xtBCurveFile({4, 4}, 4);
+    ASSERT_EQ(parseXtBinary(original).nodes.size(), 5u);
+    std::mt19937 random(25);
+    for (int run = 0; run < 400; ++run) {
+        QByteArray bytes = original;
+        switch (run % 3) {
+        case 0:
+            bytes.truncate(qsizetype(random() % std::uint32_t(bytes.size())));
+            break;
+        case 1:
+            for (int flip = 0; flip < 4; ++flip)
+                bytes[qsizetype(random() % std::uint32_t(bytes.size()))] ^= char(1 << (random() % 8));
+            break;
+        default: {
+            const auto at = qsizetype(random() % std::uint32_t(bytes.size() - 1));
+            bytes[at] = char(random());
+            bytes[at + 1] = char(random());
+        }
+        }
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            const XtModel model = parseXtBinary(bytes);
+            for (const auto& [index, node] : model.nodes) {
+                xtNextChain(model, &node);
+                int dim = 0;
+                if (node.type == 134)
+                    readXtNurbs(model, node, dim);
+            }
+        } catch (const XtError&) {
+        } catch (const Standard_Failure&) {
+            // Bad B-spline data the checks let through reach the kernel, which refuses them.
+        }
+        EXPECT_LT(timer.elapsed(), 2000) << "run " << run;
+    }
 }
