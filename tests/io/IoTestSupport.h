@@ -30,4 +30,12 @@ inline const io::ImportedBody* findBody(const io::ImportResult& result, const QS
     return nullptr;
 }
 
+// The folder of real files from other programs, beside the source tree; the environment
+// variable QOR_READER_FILES moves it (a worktree one level deeper has none beside it).
+inline QString readerFilesFolder()
+{
+    const QString moved = qEnvironmentVariable("QOR_READER_FILES");
+    return moved.isEmpty() ? QStringLiteral(QOR_READER_FILES) : moved;
+}
+
 } // namespace qor::test

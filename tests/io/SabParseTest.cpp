@@ -1,6 +1,7 @@
 #include "io/sab/SabGeometry.h"
 #include "io/Zip.h"
 #include "tests/fixtures/SabFixtures.h"
+#include "tests/io/IoTestSupport.h"
 
 #include <BRep_Tool.hxx>
 #include <Geom_BSplineCurve.hxx>
@@ -400,13 +401,6 @@ TEST(SabParse, MutatedFilesFailCleanly)
 
 namespace {
 
-// The folder of real files; QOR_READER_FILES in the environment moves it.
-QString readerFiles()
-{
-    const QString moved = qEnvironmentVariable("QOR_READER_FILES");
-    return moved.isEmpty() ? QStringLiteral(QOR_READER_FILES) : moved;
-}
-
 // The body entries of a Fusion archive, also those of archives nested in it.
 void collectSmb(const QByteArray& archive, const QString& name, int depth,
                 std::vector<std::pair<QString, QByteArray>>& out)
@@ -430,7 +424,7 @@ void collectSmb(const QByteArray& archive, const QString& name, int depth,
 // in those with body records nearly every geometry record converts.
 TEST(SabParse, RealFilesReadAndConvert)
 {
-    const QDir dir(readerFiles());
+    const QDir dir(qor::test::readerFilesFolder());
     if (!dir.exists())
         GTEST_SKIP() << "no folder of real files";
     std::vector<std::pair<QString, QByteArray>> streams;
