@@ -282,7 +282,12 @@ ProjectedView projectView(const TopoDS_Shape& shape, int viewKind, bool hidden, 
         pv = ProjectedView();
     }
     if (viewKind != isometricKind) {
-        addAxisLines(shape, axes, pv);
+        try {
+            OCC_CATCH_SIGNALS
+            addAxisLines(shape, axes, pv);
+        } catch (const Standard_Failure&) {
+            // Centre lines are an aid: the view stands without those of a broken face.
+        }
         addCentreMarks(pv);
     }
     if (pv.minX > pv.maxX)

@@ -179,16 +179,16 @@ TopoDS_Shape sectionCut(const TopoDS_Shape& shape, int viewKind)
 {
     if (shape.IsNull())
         return shape;
-    Bnd_Box box;
-    BRepBndLib::Add(shape, box, true);
-    if (box.IsVoid())
-        return shape;
-    const gp_XYZ c = (box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0;
-    const double s = std::sqrt(box.SquareExtent()) + 10.0;
-    const gp_Ax2 axes = viewAxes(viewKind);
-    const gp_Pnt origin(c - s * axes.XDirection().XYZ() - s * axes.YDirection().XYZ());
     try {
         OCC_CATCH_SIGNALS
+        Bnd_Box box;
+        BRepBndLib::Add(shape, box, true);
+        if (box.IsVoid())
+            return shape;
+        const gp_XYZ c = (box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0;
+        const double s = std::sqrt(box.SquareExtent()) + 10.0;
+        const gp_Ax2 axes = viewAxes(viewKind);
+        const gp_Pnt origin(c - s * axes.XDirection().XYZ() - s * axes.YDirection().XYZ());
         BRepPrimAPI_MakeBox slab(gp_Ax2(origin, axes.Direction(), axes.XDirection()), 2.0 * s,
                                  2.0 * s, s);
         BRepAlgoAPI_Cut cut(shape, slab.Shape());
