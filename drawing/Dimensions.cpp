@@ -22,7 +22,7 @@ double degrees(double radians)
     return radians * 180.0 / std::numbers::pi;
 }
 
-// Up to four diameters of distinct size, in projection order.
+// Up to four diameters of distinct size, in projection order, labelled at 45°.
 void addDiameters(const ProjectedView& pv, int viewId, Drawing& sheet,
                   std::vector<Drawing::Dim>& dims)
 {
@@ -36,13 +36,19 @@ void addDiameters(const ProjectedView& pv, int viewId, Drawing& sheet,
         if (known)
             continue;
         radii.push_back(circle.radius);
+        // Concentric diameters turn their leaders a quarter turn each so that their
+        // labels do not lie on top of each other.
+        const auto sharedCentre = std::count_if(dims.begin(), dims.end(), [&](const auto& d) {
+            return d.view == viewId && d.kind == static_cast<int>(DimKind::Diameter)
+                && std::hypot(d.a[0] - circle.cx, d.a[1] - circle.cy) < 0.001;
+        });
         dims.push_back({.id = sheet.nextId++,
                         .view = viewId,
                         .kind = static_cast<int>(DimKind::Diameter),
                         .a = {circle.cx, circle.cy},
                         .b = {circle.radius, 0.0},
                         .offset = 6.0,
-                        .text = QStringLiteral("@45")});
+                        .text = QStringLiteral("@%1").arg(45 + 90 * (sharedCentre % 4))});
     }
 }
 

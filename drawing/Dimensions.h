@@ -20,7 +20,8 @@ QString formatDimensionValue(double value);
 
 // Replaces every dimension of the sheet by the overall width and height of each
 // non-isometric view and up to four diameters (one per size) of the front and top
-// views. Does not commit.
+// views; a diameter concentric with one already dimensioned turns its leader by 90°
+// for each. Does not commit.
 void autoDimension(ProjectionCache& cache, const qor::model::Document& document, Drawing& sheet);
 
 // What the dimension tool has picked so far: view-local points of one view, or a circle.

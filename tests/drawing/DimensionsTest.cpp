@@ -124,6 +124,13 @@ TEST(Dimensions, AutoDimensionOfExamplesStaysWithinTheRules)
                 for (const double other : diameters[dim.view])
                     EXPECT_GT(std::abs(other - dim.b[0]), 0.001);
                 diameters[dim.view].push_back(dim.b[0]);
+                for (const Drawing::Dim& other : sheet.dims) {
+                    const bool concentric = &other != &dim && other.view == dim.view
+                        && other.kind == dim.kind
+                        && std::hypot(other.a[0] - dim.a[0], other.a[1] - dim.a[1]) < 0.001;
+                    if (concentric)
+                        EXPECT_NE(other.text, dim.text) << "labels on one leader";
+                }
                 EXPECT_LE(diameters[dim.view].size(), 4u);
             } else {
                 ++linear;
