@@ -40,7 +40,7 @@ void addDiameters(const ProjectedView& pv, int viewId, Drawing& sheet,
         // labels do not lie on top of each other.
         const auto sharedCentre = std::count_if(dims.begin(), dims.end(), [&](const auto& d) {
             return d.view == viewId && d.kind == static_cast<int>(DimKind::Diameter)
-                && std::hypot(d.a[0] - circle.cx, d.a[1] - circle.cy) < 0.001;
+                   && std::hypot(d.a[0] - circle.cx, d.a[1] - circle.cy) < 0.001;
         });
         dims.push_back({.id = sheet.nextId++,
                         .view = viewId,
@@ -120,9 +120,8 @@ void autoDimension(ProjectionCache& cache, const qor::model::Document& document,
 }
 
 std::optional<Drawing::Dim> pickedDimension(ProjectionCache& cache,
-                                            const qor::model::Document& document,
-                                            Drawing& sheet, const DimensionPicks& picks,
-                                            double x, double y)
+                                            const qor::model::Document& document, Drawing& sheet,
+                                            const DimensionPicks& picks, double x, double y)
 {
     const Drawing::View* view = nullptr;
     for (const Drawing::View& candidate : sheet.views) {

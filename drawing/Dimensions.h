@@ -36,9 +36,8 @@ struct DimensionPicks {
 // sheet's next id (which is advanced); none when the picked view is not on the sheet
 // or the picks are incomplete.
 std::optional<Drawing::Dim> pickedDimension(ProjectionCache& cache,
-                                            const qor::model::Document& document,
-                                            Drawing& sheet, const DimensionPicks& picks,
-                                            double x, double y);
+                                            const qor::model::Document& document, Drawing& sheet,
+                                            const DimensionPicks& picks, double x, double y);
 
 // The view a dimension belongs to: the last one carrying its view id, else null.
 const Drawing::View* dimensionView(const Drawing& sheet, const Drawing::Dim& dim);

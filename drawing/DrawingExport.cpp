@@ -86,6 +86,9 @@ bool writePng(ProjectionCache& cache, const qor::model::Document& document, cons
     QImage image(static_cast<int>(std::floor(pngDotsPerMm * paper.width())),
                  static_cast<int>(std::floor(pngDotsPerMm * paper.height())), QImage::Format_RGB32);
     image.fill(Qt::white);
+    // Without this the file would claim the screen's 96 dpi and print far too large.
+    image.setDotsPerMeterX(std::lround(pngDotsPerMm * 1000.0));
+    image.setDotsPerMeterY(std::lround(pngDotsPerMm * 1000.0));
     if (!paintSheet(&image, pngDotsPerMm, cache, document, sheet))
         return false;
     return image.save(path, "PNG");

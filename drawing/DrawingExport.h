@@ -20,8 +20,8 @@ QString drawingExportFilters();
 QString drawingExportPath(const QString& chosen, const QString& selectedFilter);
 
 // Writes the sheet to path in the format its suffix names: PDF of the paper size,
-// SVG at 4 units per millimetre, PNG at 300 dpi, or DXF R12 (replaced atomically).
-// False when nothing complete was written, including for any other suffix.
+// SVG at 4 units per millimetre, PNG at 300 dpi (stored in the file), or DXF R12 (replaced
+// atomically). False when nothing complete was written, including for any other suffix.
 bool writeDrawing(ProjectionCache& cache, const qor::model::Document& document,
                   const Drawing& sheet, const QString& path);
 

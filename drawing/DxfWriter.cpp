@@ -11,13 +11,13 @@ namespace qor::io {
 namespace {
 
 // Line types with their patterns, written exactly as given.
-constexpr const char* lineTypeTable =
-    "0\nTABLE\n2\nLTYPE\n70\n3\n"
-    "0\nLTYPE\n2\nCONTINUOUS\n70\n0\n3\nDurchgehend\n72\n65\n73\n0\n40\n0.0\n"
-    "0\nLTYPE\n2\nHIDDEN\n70\n0\n3\nStrichlinie\n72\n65\n73\n2\n40\n4.5\n49\n3.0\n49\n-1.5\n"
-    "0\nLTYPE\n2\nCENTER\n70\n0\n3\nStrichpunkt\n72\n65\n73\n4\n40\n20.0\n49\n12.0\n49\n-3.0\n"
-    "49\n2.0\n49\n-3.0\n"
-    "0\nENDTAB\n";
+constexpr const char* lineTypeTable
+    = "0\nTABLE\n2\nLTYPE\n70\n3\n"
+      "0\nLTYPE\n2\nCONTINUOUS\n70\n0\n3\nDurchgehend\n72\n65\n73\n0\n40\n0.0\n"
+      "0\nLTYPE\n2\nHIDDEN\n70\n0\n3\nStrichlinie\n72\n65\n73\n2\n40\n4.5\n49\n3.0\n49\n-1.5\n"
+      "0\nLTYPE\n2\nCENTER\n70\n0\n3\nStrichpunkt\n72\n65\n73\n4\n40\n20.0\n49\n12.0\n49\n-3.0\n"
+      "49\n2.0\n49\n-3.0\n"
+      "0\nENDTAB\n";
 
 struct LayerEntry {
     const char* name;
@@ -26,10 +26,9 @@ struct LayerEntry {
 };
 
 constexpr LayerEntry layers[] = {
-    {"SICHTBAR", 7, "CONTINUOUS"},   {"VERDECKT", 8, "HIDDEN"},
-    {"MITTELLINIEN", 1, "CENTER"},   {"BEMASSUNG", 3, "CONTINUOUS"},
-    {"RAHMEN", 7, "CONTINUOUS"},     {"TEXT", 7, "CONTINUOUS"},
-    {"GEWINDE", 4, "CONTINUOUS"},    {"SCHRAFFUR", 9, "CONTINUOUS"},
+    {"SICHTBAR", 7, "CONTINUOUS"},  {"VERDECKT", 8, "HIDDEN"},      {"MITTELLINIEN", 1, "CENTER"},
+    {"BEMASSUNG", 3, "CONTINUOUS"}, {"RAHMEN", 7, "CONTINUOUS"},    {"TEXT", 7, "CONTINUOUS"},
+    {"GEWINDE", 4, "CONTINUOUS"},   {"SCHRAFFUR", 9, "CONTINUOUS"},
 };
 
 } // namespace
@@ -142,8 +141,8 @@ void DxfWriter::polyline(const std::vector<gp_Pnt2d>& points, const QString& lay
     string(8, layer);
 }
 
-void DxfWriter::text(const QString& text, const QString& layer, double x, double y,
-                     double height, double rotationDeg)
+void DxfWriter::text(const QString& text, const QString& layer, double x, double y, double height,
+                     double rotationDeg)
 {
     pair(0, "TEXT");
     string(8, layer);
@@ -170,16 +169,11 @@ const QString dimensionLayer = QStringLiteral("BEMASSUNG");
 QString layerOf(LineKind kind)
 {
     switch (kind) {
-    case LineKind::Hidden:
-        return QStringLiteral("VERDECKT");
-    case LineKind::Centre:
-        return QStringLiteral("MITTELLINIEN");
-    case LineKind::Thread:
-        return QStringLiteral("GEWINDE");
-    case LineKind::Hatch:
-        return QStringLiteral("SCHRAFFUR");
-    default:
-        return QStringLiteral("SICHTBAR");
+    case LineKind::Hidden: return QStringLiteral("VERDECKT");
+    case LineKind::Centre: return QStringLiteral("MITTELLINIEN");
+    case LineKind::Thread: return QStringLiteral("GEWINDE");
+    case LineKind::Hatch: return QStringLiteral("SCHRAFFUR");
+    default: return QStringLiteral("SICHTBAR");
     }
 }
 
@@ -256,7 +250,7 @@ void writeDimension(io::DxfWriter& dxf, ProjectionCache& cache,
 {
     const Drawing::View* view = dimensionView(sheet, dim);
     const bool radial = dim.kind == static_cast<int>(DimKind::Diameter)
-        || dim.kind == static_cast<int>(DimKind::Radius);
+                        || dim.kind == static_cast<int>(DimKind::Radius);
     if (!view || radial)
         return;
     const ProjectedView& pv = cache.projectedView(document, sheet, *view);

@@ -36,21 +36,14 @@ QPen primitivePen(LineKind kind, bool a4, const QColor* override)
     QList<qreal> dashes;
     switch (kind) {
     case LineKind::Visible:
-    case LineKind::Outline:
-        width = a4 ? 0.35 : 0.5;
-        break;
+    case LineKind::Outline: width = a4 ? 0.35 : 0.5; break;
     case LineKind::Hidden:
         colour = QColor(40, 40, 40);
         dashes = {3.0, 1.5};
         break;
-    case LineKind::Centre:
-        dashes = {12.0, 2.0, 1.0, 2.0};
-        break;
-    case LineKind::Hatch:
-        width = a4 ? 0.13 : 0.18;
-        break;
-    default:
-        break;
+    case LineKind::Centre: dashes = {12.0, 2.0, 1.0, 2.0}; break;
+    case LineKind::Hatch: width = a4 ? 0.13 : 0.18; break;
+    default: break;
     }
     QPen pen = sheetPen(override ? *override : colour, width);
     if (!dashes.isEmpty()) {
@@ -77,8 +70,8 @@ void drawTitleField(QPainter* painter, const QTransform& t, const QString& label
                   top - cellHeight + 1.6, valueHeight, 0.0);
 }
 
-void drawFrameAndTitleBlock(QPainter* painter, const QTransform& t, const Drawing& sheet,
-                            double w, double h)
+void drawFrameAndTitleBlock(QPainter* painter, const QTransform& t, const Drawing& sheet, double w,
+                            double h)
 {
     painter->setPen(Qt::NoPen);
     painter->setBrush(Qt::white);
@@ -124,8 +117,8 @@ void drawFrameAndTitleBlock(QPainter* painter, const QTransform& t, const Drawin
         drawTitleField(painter, t, f.key, titleValue(sheet, f.key), f.bold, f.x, f.top, f.cell,
                        f.valueHeight);
     }
-    drawTitleField(painter, t, QStringLiteral("Blatt"), QStringLiteral("%1 · 1/1").arg(sheet.format),
-                   false, x0 + 145, 28, 9, 3.0);
+    drawTitleField(painter, t, QStringLiteral("Blatt"),
+                   QStringLiteral("%1 · 1/1").arg(sheet.format), false, x0 + 145, 28, 9, 3.0);
     drawSheetText(painter, t, QStringLiteral("QorCAD"), Qt::AlignRight | Qt::AlignBottom,
                   brandColour, false, x0 + 178, 11.2, 1.6, 0.0);
 }
@@ -205,8 +198,8 @@ void drawRadialDimension(QPainter* painter, const QTransform& t, const Drawing& 
     drawArrowHead(painter, p1.x(), p1.y(), -e.x(), -e.y(), 3.0);
     drawArrowHead(painter, p2.x(), p2.y(), e.x(), e.y(), 3.0);
     QString text = dim.kind == static_cast<int>(DimKind::Diameter)
-        ? QStringLiteral("⌀") + formatDimensionValue(2.0 * dim.b[0])
-        : QStringLiteral("R") + formatDimensionValue(dim.b[0]);
+                       ? QStringLiteral("⌀") + formatDimensionValue(2.0 * dim.b[0])
+                       : QStringLiteral("R") + formatDimensionValue(dim.b[0]);
     if (!dim.text.isEmpty() && !angled)
         text = dim.text;
     const double shoulder = e.x() >= 0.0 ? 8.0 : -8.0;
@@ -251,11 +244,12 @@ void drawDimensions(QPainter* painter, const QTransform& t, ProjectionCache& cac
         if (!view)
             continue;
         const ProjectedView& pv = cache.projectedView(document, sheet, *view);
-        const QColor colour = highlight && highlight->selectedDim == dim.id ? selectedColour : black;
+        const QColor colour
+            = highlight && highlight->selectedDim == dim.id ? selectedColour : black;
         painter->setPen(sheetPen(colour, 0.25));
         painter->setBrush(colour);
         const bool radial = dim.kind == static_cast<int>(DimKind::Diameter)
-            || dim.kind == static_cast<int>(DimKind::Radius);
+                            || dim.kind == static_cast<int>(DimKind::Radius);
         if (radial)
             drawRadialDimension(painter, t, sheet, *view, pv, dim, colour);
         else
@@ -320,8 +314,8 @@ void drawSheetText(QPainter* painter, const QTransform& transform, const QString
 void drawDimensionText(QPainter* painter, const QTransform& transform, const QString& text,
                        const QColor& colour, double x, double y, double angleDeg)
 {
-    drawSheetText(painter, transform, text, Qt::AlignHCenter | Qt::AlignBottom, colour, false, x,
-                  y, 3.5, angleDeg);
+    drawSheetText(painter, transform, text, Qt::AlignHCenter | Qt::AlignBottom, colour, false, x, y,
+                  3.5, angleDeg);
 }
 
 void drawArrowHead(QPainter* painter, double tipX, double tipY, double dirX, double dirY,

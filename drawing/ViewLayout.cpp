@@ -13,8 +13,8 @@ struct Extent {
     double height = 0.0;
 };
 
-Extent extentOf(ProjectionCache& cache, const qor::model::Document& document,
-                const Drawing& sheet, ViewKind kind)
+Extent extentOf(ProjectionCache& cache, const qor::model::Document& document, const Drawing& sheet,
+                ViewKind kind)
 {
     Drawing::View view;
     view.type = static_cast<int>(kind);
@@ -26,9 +26,8 @@ Extent extentOf(ProjectionCache& cache, const qor::model::Document& document,
 // else the first power of 0.8 that fits (0.8^8 at most), capped when the room is narrow.
 double isometricFactor(Extent iso, double s, double roomW, double roomH, bool narrow)
 {
-    const auto fits = [&](double k) {
-        return iso.width * s * k <= roomW && iso.height * s * k <= roomH;
-    };
+    const auto fits
+        = [&](double k) { return iso.width * s * k <= roomW && iso.height * s * k <= roomH; };
     double k = 1.0;
     if (!fits(k)) {
         k = 0.8;
@@ -41,8 +40,8 @@ double isometricFactor(Extent iso, double s, double roomW, double roomH, bool na
 // The largest standard scale at or below the given one (0.001 when none).
 double standardScaleAtMost(double value)
 {
-    for (const double standard : {50.0, 20.0, 10.0, 5.0, 2.0, 1.0, 0.5, 0.2, 0.1, 0.05, 0.02, 0.01,
-                                  0.005, 0.002}) {
+    for (const double standard :
+         {50.0, 20.0, 10.0, 5.0, 2.0, 1.0, 0.5, 0.2, 0.1, 0.05, 0.02, 0.01, 0.005, 0.002}) {
         if (standard <= value)
             return standard;
     }
@@ -93,8 +92,8 @@ void arrangeViews(ProjectionCache& cache, const qor::model::Document& document, 
         k = standardScaleAtMost(k * s + 1e-12) / s;
         label = QStringLiteral("Isometrie (%1)").arg(scaleText(s * k));
     }
-    Drawing::View& isoView = addView(ViewKind::Isometric, (regionLeft + w - 20.0) / 2.0,
-                                     (60.0 + h - 20.0) / 2.0);
+    Drawing::View& isoView
+        = addView(ViewKind::Isometric, (regionLeft + w - 20.0) / 2.0, (60.0 + h - 20.0) / 2.0);
     isoView.hidden = false;
     isoView.center = false;
     isoView.mul = k;

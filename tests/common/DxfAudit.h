@@ -11,18 +11,18 @@ struct DxfAudit {
     bool ran = false;
     int errors = -1;
     QStringList layers; // in table order, with the layers ezdxf adds at the end
-    QString report;     // the auditor's messages, for failure output
+    QString report; // the auditor's messages, for failure output
 };
 
 inline DxfAudit auditDxf(const QString& path)
 {
-    static const QString script = QStringLiteral(
-        "import sys, ezdxf\n"
-        "doc = ezdxf.readfile(sys.argv[1])\n"
-        "auditor = doc.audit()\n"
-        "print(len(auditor.errors))\n"
-        "print('|'.join(layer.dxf.name for layer in doc.layers))\n"
-        "for error in auditor.errors: print(error)\n");
+    static const QString script
+        = QStringLiteral("import sys, ezdxf\n"
+                         "doc = ezdxf.readfile(sys.argv[1])\n"
+                         "auditor = doc.audit()\n"
+                         "print(len(auditor.errors))\n"
+                         "print('|'.join(layer.dxf.name for layer in doc.layers))\n"
+                         "for error in auditor.errors: print(error)\n");
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
     DxfAudit audit;

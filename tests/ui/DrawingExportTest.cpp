@@ -1,6 +1,6 @@
+#include "drawing/DrawingExport.h"
 #include "app/Examples.h"
 #include "drawing/Dimensions.h"
-#include "drawing/DrawingExport.h"
 #include "drawing/SheetRenderer.h"
 #include "drawing/ViewLayout.h"
 #include "model/DocumentController.h"
@@ -87,6 +87,7 @@ TEST(DrawingExport, BracketSheetInAllFourFormats)
     ASSERT_TRUE(bracket.write(base + QStringLiteral(".png")));
     const QImage png(base + QStringLiteral(".png"));
     EXPECT_EQ(png.size(), QSize(4960, 3507));
+    EXPECT_EQ(png.dotsPerMeterX(), 11811); // 300 dpi
     // The frame's left edge runs at 20 mm, i.e. from pixel 236.
     EXPECT_LT(qGray(png.pixel(237, png.height() / 3)), 60);
     EXPECT_EQ(png.pixel(100, png.height() / 3), qRgb(255, 255, 255));
@@ -189,20 +190,18 @@ TEST(DrawingExport, HighlightOnlyOnScreen)
         QImage image(840, 594, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
-        qor::app::renderSheet(&painter, QTransform(2, 0, 0, -2, 0, 594), flange.cache,
-                              flange.doc(), flange.sheet, highlight);
+        qor::app::renderSheet(&painter, QTransform(2, 0, 0, -2, 0, 594), flange.cache, flange.doc(),
+                              flange.sheet, highlight);
         painter.end();
         int count = 0;
         for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb p = image.pixel(x, y);
-                count += qBlue(p) > 150 && qRed(p) < 100;
-            }
+            for (int x = 0; x < image.width(); ++x)
+                count += qBlue(image.pixel(x, y)) > 150 && qRed(image.pixel(x, y)) < 100;
         }
         return count;
     };
-    const qor::app::SheetHighlight highlight{.selectedView = flange.sheet.views.front().id,
-                                             .selectedDim = 0, .pickedView = 0, .picked = {}};
+    qor::app::SheetHighlight highlight;
+    highlight.selectedView = flange.sheet.views.front().id;
     EXPECT_EQ(bluePixels(nullptr), 0);
     EXPECT_GT(bluePixels(&highlight), 500);
 }
