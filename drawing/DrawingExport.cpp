@@ -35,12 +35,6 @@ QTransform deviceTransform(double k, double sheetHeight)
     return QTransform(k, 0, 0, -k, 0, k * sheetHeight);
 }
 
-QString titleOf(const Drawing& sheet)
-{
-    const auto entry = sheet.title.find(QStringLiteral("Benennung"));
-    return entry == sheet.title.end() ? QString() : entry->second;
-}
-
 bool paintSheet(QPaintDevice* device, double k, ProjectionCache& cache,
                 const qor::model::Document& document, const Drawing& sheet)
 {
@@ -60,7 +54,7 @@ bool writePdf(ProjectionCache& cache, const qor::model::Document& document, cons
     pdf.setPageSize(QPageSize(paper, QPageSize::Millimeter));
     pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
     pdf.setResolution(1200);
-    pdf.setTitle(titleOf(sheet));
+    pdf.setTitle(titleValue(sheet, QStringLiteral("Benennung")));
     pdf.setCreator(QStringLiteral("QorCAD"));
     return paintSheet(&pdf, pdfDotsPerMm, cache, document, sheet);
 }
@@ -75,7 +69,7 @@ bool writeSvg(ProjectionCache& cache, const qor::model::Document& document, cons
                       static_cast<int>(std::floor(svgUnitsPerMm * paper.height()))));
     svg.setViewBox(QRectF(0, 0, svgUnitsPerMm * paper.width(), svgUnitsPerMm * paper.height()));
     svg.setResolution(101);
-    svg.setTitle(titleOf(sheet));
+    svg.setTitle(titleValue(sheet, QStringLiteral("Benennung")));
     return paintSheet(&svg, svgUnitsPerMm, cache, document, sheet);
 }
 

@@ -196,9 +196,8 @@ void writeTitle(io::DxfWriter& dxf, const Drawing& sheet, double x0)
         {u"Firma", x0 + 112, 21, 4.0},
     };
     for (const Field& field : fields) {
-        const auto entry = sheet.title.find(QString::fromUtf16(field.key));
-        const QString value = entry == sheet.title.end() ? QString() : entry->second;
-        dxf.text(value, QStringLiteral("TEXT"), field.x, field.y, field.height, 0.0);
+        dxf.text(titleValue(sheet, QString::fromUtf16(field.key)), QStringLiteral("TEXT"), field.x,
+                 field.y, field.height, 0.0);
     }
 }
 

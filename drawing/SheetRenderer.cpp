@@ -54,12 +54,6 @@ QPen primitivePen(LineKind kind, bool a4, const QColor* override)
     return pen;
 }
 
-QString titleValue(const Drawing& sheet, const QString& key)
-{
-    const auto entry = sheet.title.find(key);
-    return entry == sheet.title.end() ? QString() : entry->second;
-}
-
 void drawTitleField(QPainter* painter, const QTransform& t, const QString& label,
                     const QString& value, bool bold, double x, double top, double cellHeight,
                     double valueHeight)
