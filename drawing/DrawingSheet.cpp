@@ -85,6 +85,12 @@ Drawing::Dim dimFromJson(const QJsonObject& json)
 
 } // namespace
 
+QString titleValue(const Drawing& drawing, const QString& field)
+{
+    const auto entry = drawing.title.find(field);
+    return entry == drawing.title.end() ? QString() : entry->second;
+}
+
 QJsonObject drawingToJson(const Drawing& drawing)
 {
     QJsonArray views;

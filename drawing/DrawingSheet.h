@@ -76,6 +76,9 @@ struct Drawing {
     bool operator==(const Drawing&) const = default;
 };
 
+// The title-block text of a field; empty when the sheet has none.
+QString titleValue(const Drawing& drawing, const QString& field);
+
 QJsonObject drawingToJson(const Drawing& drawing);
 Drawing drawingFromJson(const QJsonObject& json);
 

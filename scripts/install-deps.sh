@@ -12,7 +12,7 @@ PACKAGES=(
   libeigen3-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 mesa-utils fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev locales-all
-  occt-misc assimp-testmodels python3-olefile
+  occt-misc assimp-testmodels python3-olefile python3-ezdxf poppler-utils
 )
 
 missing=()

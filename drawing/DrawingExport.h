@@ -1,0 +1,28 @@
+#pragma once
+
+#include "drawing/DrawingSheet.h"
+
+#include <QString>
+
+namespace qor::model {
+class Document;
+}
+
+namespace qor::app {
+
+class ProjectionCache;
+
+// The filter list of the export dialog; the first entry is the default.
+QString drawingExportFilters();
+
+// The path to write: a name whose suffix is not one of the export formats (none at
+// all, or another one) gets the selected filter's extension appended.
+QString drawingExportPath(const QString& chosen, const QString& selectedFilter);
+
+// Writes the sheet to path in the format its suffix names: PDF of the paper size,
+// SVG at 4 units per millimetre, PNG at 300 dpi (stored in the file), or DXF R12 (replaced
+// atomically). False when nothing complete was written, including for any other suffix.
+bool writeDrawing(ProjectionCache& cache, const qor::model::Document& document,
+                  const Drawing& sheet, const QString& path);
+
+} // namespace qor::app
