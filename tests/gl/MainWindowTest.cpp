@@ -1,0 +1,159 @@
+#include "app/MainWindow.h"
+#include "app/shell/Browser.h"
+#include "app/shell/Ribbon.h"
+#include "app/shell/Timeline.h"
+#include "model/DocumentController.h"
+#include "view/Viewer.h"
+
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using qor::app::MainWindow;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    MainWindow window;
+};
+
+TEST_F(MainWindowTest, LayoutMembersExistAndHoldTheView)
+{
+    for (const QObject* member :
+         std::initializer_list<const QObject*>{window.controller, window.viewer, window.ribbon,
+                                               window.browser, window.timeline, window.floatingBar,
+                                               window.orbitButton, window.sketchHud,
+                                               window.hudLabel, window.toast, window.docTitleLabel,
+                                               window.statusLabel, window.statusRight,
+                                               window.unitBadge})
+        EXPECT_NE(member, nullptr);
+    EXPECT_EQ(window.viewer->parentWidget(), window.viewport);
+    EXPECT_EQ(window.floatingBar->parentWidget(), window.viewport);
+    EXPECT_EQ(window.statusLabel->text(), QStringLiteral("Bereit"));
+    EXPECT_FALSE(window.sketchHud->isVisible());
+    EXPECT_FALSE(window.toast->isVisible());
+    EXPECT_TRUE(window.orbitButton->toolTip().contains(QLatin1Char('\n')));
+}
+
+TEST_F(MainWindowTest, TitleFollowsCommitsAndShowsNamesLiterally)
+{
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Unbenannt – QorCAD"));
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Unbenannt * – QorCAD"));
+    EXPECT_TRUE(window.docTitleLabel->text().endsWith(QStringLiteral("Unbenannt</span> •")));
+
+    window.controller->document->name = QStringLiteral("<a&b>");
+    window.updateTitle();
+    EXPECT_TRUE(window.docTitleLabel->text().contains(QStringLiteral("&lt;a&amp;b&gt;")));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("<a&b> * – QorCAD"));
+}
+
+TEST_F(MainWindowTest, BadgeCountsFailingFeatures)
+{
+    auto& document = *window.controller->document;
+    document.addFeature(QStringLiteral("box"), {{QStringLiteral("length"), QStringLiteral("-5")}});
+    document.addFeature(QStringLiteral("box"), {{QStringLiteral("height"), QStringLiteral("0")}});
+    window.controller->recompute();
+    EXPECT_EQ(window.unitBadge->text(), QStringLiteral("2 Fehler"));
+    EXPECT_EQ(window.unitBadge->objectName(), QStringLiteral("BadgeDanger"));
+
+    document.features.clear();
+    window.controller->recompute();
+    EXPECT_EQ(window.unitBadge->text(), QStringLiteral("mm · g"));
+    EXPECT_EQ(window.unitBadge->objectName(), QStringLiteral("Badge"));
+}
+
+TEST_F(MainWindowTest, ToastTakesColourAndDurationFromTheLastCall)
+{
+    struct Step {
+        bool error;
+        int durationMs;
+        const char* border;
+    };
+    for (const Step& step : {Step{false, 2800, "#00e5ff"}, Step{true, 4200, "#ff4d6d"},
+                             Step{false, 2800, "#00e5ff"}}) {
+        window.showToast(QStringLiteral("Gespeichert"), step.error);
+        EXPECT_TRUE(window.toast->isVisible());
+        EXPECT_TRUE(window.toastTimer->isActive());
+        EXPECT_EQ(window.toastTimer->interval(), step.durationMs);
+        EXPECT_TRUE(window.toast->styleSheet().contains(QLatin1String(step.border)));
+        EXPECT_EQ(window.toast->y(), 18);
+        EXPECT_EQ(window.toast->x(), (window.viewport->width() - window.toast->width()) / 2);
+    }
+    window.showToast(QString(80, QLatin1Char('W')) + QStringLiteral(" ") + QString(80, 'W'),
+                     false);
+    EXPECT_LE(window.toast->findChild<QLabel*>()->width(), 560);
+}
+
+TEST_F(MainWindowTest, ResizingTheViewportReplacesTheFloatingBar)
+{
+    for (const int width : {900, 300}) {
+        window.viewport->resize(width, 500);
+        const QFrame* bar = window.floatingBar;
+        EXPECT_EQ(bar->x(), (width - bar->width()) / 2);
+        EXPECT_EQ(bar->y(), 500 - bar->height() - 14);
+    }
+    EXPECT_LT(window.floatingBar->x(), 0); // narrower than the bar: centred, not clamped
+}
+
+// The view rows are a vertical gradient: a row whose colours spread widely shows the model.
+bool viewShowsModel(const QImage& image, const QRect& view)
+{
+    const QRect centre = view.adjusted(view.width() / 4, view.height() / 4, -view.width() / 4,
+                                       -view.height() / 4);
+    for (int y = centre.top(); y <= centre.bottom(); y += 4) {
+        int low = 255;
+        int high = 0;
+        for (int x = centre.left(); x <= centre.right(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            low = std::min(low, grey);
+            high = std::max(high, grey);
+        }
+        if (high - low > 40)
+            return true;
+    }
+    return false;
+}
+
+TEST(MainWindowProgram, ScreenshotOfAPartFileHasTheRequestedSizeAndShowsTheModel)
+{
+    QTemporaryDir dir;
+    const QString part = dir.filePath(QStringLiteral("box.qcpart"));
+    {
+        qor::app::DocumentController controller;
+        controller.newDocument();
+        controller.document->addFeature(QStringLiteral("box"));
+        controller.recompute();
+        ASSERT_TRUE(controller.saveAs(part));
+    }
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    QProcess program;
+    program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"),
+                  {part, QStringLiteral("--screenshot"), shot, QStringLiteral("--size"),
+                   QStringLiteral("1280x800")});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+
+    const QImage image(shot);
+    ASSERT_EQ(image.size(), QSize(1280, 800));
+    // Left of the view the browser, above it title bar and ribbon, below timeline and status.
+    EXPECT_TRUE(viewShowsModel(image, QRect(260, 140, 1000, 560)));
+}
+
+} // namespace
