@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class QAction;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QTimer;
@@ -67,6 +68,10 @@ public:
     void addRecentFile(const QString& path);
     // Opens a part document; a failure is reported in a warning box and keeps the open one.
     void openFile(const QString& path);
+
+    // The render dialog's "save image" button: asks for a PNG or JPEG file and writes the view
+    // at the size chosen in `sizes` (item data QSize; an invalid size is the on-screen view).
+    void saveImage(QWidget* dialog, const QComboBox& sizes);
 
     void layoutOverlay();
     void setSketchRibbon(bool sketchMode);

@@ -5,10 +5,15 @@
 #include "model/DocumentController.h"
 #include "view/Viewer.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -110,6 +115,52 @@ TEST_F(MainWindowTest, ResizingTheViewportReplacesTheFloatingBar)
         EXPECT_EQ(bar->y(), 500 - bar->height() - 14);
     }
     EXPECT_LT(window.floatingBar->x(), 0); // narrower than the bar: centred, not clamped
+}
+
+// Accepts the next file dialog with the file it proposes, or cancels it.
+void answerFileDialog(bool accept)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, accept] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            if (dialog == nullptr || !dialog->isVisible())
+                continue;
+            QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
+            poll->deleteLater();
+            return;
+        }
+    });
+    poll->start(50);
+}
+
+TEST_F(MainWindowTest, SaveImageWritesTheChosenSizeOrTheViewAsShown)
+{
+    QTemporaryDir dir;
+    QSettings().setValue(QStringLiteral("lastDir"), dir.path());
+    const QString path = dir.filePath(QStringLiteral("Unbenannt.png"));
+    QComboBox sizes;
+    sizes.addItem(QStringLiteral("640 × 480"), QSize(640, 480));
+    sizes.addItem(QStringLiteral("Ansicht"), QSize());
+    const QSize onScreen = window.viewer->size() * window.viewer->devicePixelRatio();
+    for (const auto& [entry, expected] : {std::pair{0, QSize(640, 480)}, {1, onScreen}}) {
+        QFile::remove(path);
+        sizes.setCurrentIndex(entry);
+        answerFileDialog(true);
+        window.saveImage(&window, sizes);
+        EXPECT_EQ(QImage(path).size(), expected);
+        EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+                  QStringLiteral("Gespeichert: Unbenannt.png (%1 × %2)")
+                      .arg(expected.width())
+                      .arg(expected.height()));
+    }
+
+    QFile::remove(path);
+    QSettings().remove(QStringLiteral("lastDir"));
+    answerFileDialog(false);
+    window.saveImage(&window, sizes);
+    EXPECT_FALSE(QSettings().contains(QStringLiteral("lastDir")));
+    EXPECT_FALSE(QFile::exists(path));
 }
 
 // The view rows are a vertical gradient: a row whose colours spread widely shows the model.
