@@ -96,6 +96,8 @@ private:
     void buildSketchHud(QWidget* host);
     void buildToast(QWidget* host);
 
+    // Shows the document's current state in the 3D view; the one place the scene plugs in.
+    void presentDocument();
     void onDocumentChanged();
     void onStructureChanged();
     void onViewerInitialized();

@@ -56,8 +56,14 @@ void MainWindow::refreshStatus()
     unitBadge->style()->polish(unitBadge);
 }
 
+void MainWindow::presentDocument()
+{
+    viewer->requestRedraw();
+}
+
 void MainWindow::refreshAll()
 {
+    presentDocument();
     browser->rebuild();
     timeline->update();
     timeline->updateGeometry();
@@ -66,6 +72,7 @@ void MainWindow::refreshAll()
 
 void MainWindow::onDocumentChanged()
 {
+    presentDocument();
     timeline->update();
     timeline->updateGeometry();
     refreshStatus();
@@ -80,6 +87,7 @@ void MainWindow::onStructureChanged()
 
 void MainWindow::onViewerInitialized()
 {
+    presentDocument();
     viewer->setViewOrientation(V3d_XposYnegZpos, false);
     viewer->fitAll(false);
 }
