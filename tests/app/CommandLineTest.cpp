@@ -217,10 +217,10 @@ TEST(ProgramTest, VersionHelpAndTheWindowStart)
     // Batch runs leave the settings alone.
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 
-    // A window start says how it draws; the screenshot ends it.
+    // A window start says how it draws; the screenshot ends it. The 3D view needs X.
     const QString shot = home.filePath("fenster.png");
-    const ProgramRun window =
-        runProgram({"--screenshot", shot, "--size", "640x400"}, home, {"QORCAD_GL=software"});
+    const ProgramRun window = runProgram({"--screenshot", shot, "--size", "640x400"}, home,
+                                         {"QORCAD_GL=software", "QT_QPA_PLATFORM=xcb"});
     EXPECT_EQ(window.status, 0);
     EXPECT_TRUE(window.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Einstellung\n"));
     EXPECT_EQ(QImage(shot).size(), QSize(640, 400));
