@@ -4,7 +4,6 @@
 #include "model/ExecContext.h"
 #include "model/References.h"
 
-#include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
@@ -74,8 +73,7 @@ double volumeBound(const ModelState& state)
 {
     double bound = 0.0;
     for (const auto& [id, body] : state.bodies) {
-        Bnd_Box box;
-        BRepBndLib::Add(body.shape, box, Standard_True);
+        const Bnd_Box& box = bodyBox(body);
         if (!box.IsVoid()) {
             double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
             box.Get(xmin, ymin, zmin, xmax, ymax, zmax);

@@ -1,9 +1,11 @@
 #include "io/Import.h"
 
+#include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
 
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
 #include <IFSelect_ReturnStatus.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESControl_Controller.hxx>
@@ -16,11 +18,22 @@
 #include <STEPControl_Controller.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstring>
 #include <exception>
+#include <string_view>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -29,10 +42,16 @@ namespace qor::io {
 
 namespace {
 
-// Hands OpenCASCADE's progress to the caller's callback as a whole percentage.
+// Hands OpenCASCADE's progress to the caller's callback as a whole percentage and
+// stops the reader where it asks for a break once the time budget is spent: a
+// damaged file must not keep the program busy for minutes.
 class ProgressBridge : public Message_ProgressIndicator {
 public:
-    explicit ProgressBridge(ProgressCallback callback) : callback_(std::move(callback)) {}
+    ProgressBridge(ProgressCallback callback, qint64 budgetMs)
+        : callback_(std::move(callback)), budgetMs_(budgetMs)
+    {
+        clock_.start();
+    }
 
     void Show(const Message_ProgressScope&, const Standard_Boolean) override
     {
@@ -40,9 +59,138 @@ public:
             callback_(int(GetPosition() * 100.0), QString());
     }
 
+    Standard_Boolean UserBreak() override
+    {
+        // Parallel readers ask from several threads.
+        if (!timedOut_ && clock_.hasExpired(budgetMs_))
+            timedOut_ = true;
+        return timedOut_;
+    }
+
+    bool timedOut() const { return timedOut_; }
+
 private:
     ProgressCallback callback_;
+    qint64 budgetMs_;
+    QElapsedTimer clock_;
+    std::atomic<bool> timedOut_ = false;
 };
+
+// Ten seconds and ten more per megabyte: far beyond what sound files of that size
+// need, short enough that a file which makes a reader loop ends in an error.
+qint64 importBudgetMs(const QString& path)
+{
+    return 10000 + QFileInfo(path).size() / 100;
+}
+
+// Refusals of damaged files read like the reader's own failures.
+QString readError(const QString& reason)
+{
+    return QStringLiteral("Fehler beim Lesen: ") + reason;
+}
+
+QString nonFiniteError(const QString& format)
+{
+    return readError(format
+                     + QStringLiteral("-Datei enthält ungültige Koordinaten (NaN oder unendlich)"));
+}
+
+bool hasNonFiniteNode(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh =
+            BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
+        for (int i = 1; !mesh.IsNull() && i <= mesh->NbNodes(); ++i) {
+            const gp_Pnt node = mesh->Node(i);
+            if (!std::isfinite(node.X()) || !std::isfinite(node.Y()) || !std::isfinite(node.Z()))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The kernel reads a file as binary STL when a byte above '~' is among its first
+// 134 and reserves memory for the triangle count in the header; such a file must
+// be exactly as long as the count says (84 + 50 bytes per triangle) and hold only
+// finite corners. Returns the error, or nothing for a sound or text file.
+QString binaryStlFault(const QString& path)
+{
+    constexpr qint64 headerBytes = 84;
+    constexpr qint64 triangleBytes = 50;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(134);
+    const bool binary = head.size() == 134 && std::any_of(head.begin(), head.end(), [](char c) {
+        return static_cast<unsigned char>(c) > '~';
+    });
+    if (!binary)
+        return {};
+    const quint32 declared = qFromLittleEndian<quint32>(head.constData() + 80);
+    if (file.size() != headerBytes + triangleBytes * qint64(declared)) {
+        return readError(QStringLiteral("STL-Datei ist beschädigt: %1 Dreiecke angegeben, "
+                                        "Platz für %2")
+                             .arg(declared)
+                             .arg((file.size() - headerBytes) / triangleBytes));
+    }
+    file.seek(headerBytes);
+    while (!file.atEnd()) {
+        const QByteArray chunk = file.read(triangleBytes * 4096);
+        for (qsizetype at = 0; at + triangleBytes <= chunk.size(); at += triangleBytes) {
+            // Three corners after the normal, which the reader ignores.
+            for (int c = 3; c < 12; ++c) {
+                if (!std::isfinite(qFromLittleEndian<float>(chunk.constData() + at + 4 * c)))
+                    return nonFiniteError(QStringLiteral("STL"));
+            }
+        }
+    }
+    return {};
+}
+
+// A NaN or infinite number anywhere: the kernel loops for ever on a trimmed curve
+// with a NaN bound, and no sound shape holds one. Only words with the letters of
+// "nan", "inf" or an exponent can be one.
+bool hasNonFiniteNumber(const QByteArray& text)
+{
+    const char* const data = text.constData();
+    const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    for (qsizetype at = 0; at < text.size();) {
+        while (at < text.size() && isSpace(data[at]))
+            ++at;
+        const qsizetype start = at;
+        bool suspect = false;
+        for (; at < text.size() && !isSpace(data[at]); ++at)
+            suspect = suspect || std::strchr("nNiIeE", data[at]) != nullptr;
+        if (!suspect)
+            continue;
+        const char* first = data + start + (data[start] == '+' ? 1 : 0);
+        double value = 0;
+        const auto [stop, fault] = std::from_chars(first, data + at, value);
+        // Out of range is an overflow unless the exponent is negative.
+        const std::string_view number(first, std::size_t(stop - first));
+        const bool overflow = fault == std::errc::result_out_of_range
+                              && number.find("e-") == std::string_view::npos
+                              && number.find("E-") == std::string_view::npos;
+        if ((fault == std::errc() && !std::isfinite(value)) || overflow)
+            return true;
+    }
+    return false;
+}
+
+// The kernel reads text BREP by the counts it declares; refuse what it cannot read safely.
+QString brepTextFault(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = file.readAll();
+    if (hasNonFiniteNumber(text))
+        return readError(QStringLiteral("BREP-Datei enthält ungültige Zahlen (NaN oder unendlich)"));
+    if (!isSoundTextShape(std::string_view(text.constData(), std::size_t(text.size()))))
+        return QStringLiteral("BREP-Datei konnte nicht gelesen werden");
+    return {};
+}
 
 void readStep(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
 {
@@ -85,6 +233,11 @@ void readIges(const QByteArray& fileName, ProgressBridge& progress, ImportResult
 void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
              ImportResult& result)
 {
+    const QString fault = binaryStlFault(path);
+    if (!fault.isEmpty()) {
+        result.error = fault;
+        return;
+    }
     constexpr double mergeAngle = 1.5707963267948966;
     Message_ProgressRange range = progress.Start();
     const Handle(Poly_Triangulation) mesh = RWStl::ReadFile(fileName.constData(), mergeAngle, range);
@@ -131,10 +284,19 @@ void readGltf(const QByteArray& fileName, ProgressBridge& progress, ImportResult
     readMesh(reader, fileName, progress, result);
 }
 
-void readBrep(const QString& path, const QByteArray& fileName, ImportResult& result)
+void readBrep(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
+              ImportResult& result)
 {
+    const QString fault = brepTextFault(path);
+    if (!fault.isEmpty()) {
+        result.error = fault;
+        return;
+    }
     TopoDS_Shape shape;
-    if (!BRepTools::Read(shape, fileName.constData(), BRep_Builder()) || shape.IsNull()) {
+    Message_ProgressRange range = progress.Start();
+    const bool read = BRepTools::Read(shape, fileName.constData(), BRep_Builder(), range);
+    range.Close();
+    if (!read || shape.IsNull()) {
         result.error = QStringLiteral("BREP-Datei konnte nicht gelesen werden");
         return;
     }
@@ -190,7 +352,9 @@ const std::vector<ImportFormat>& importFormats()
         {u"glTF"_s, u"glTF"_s, {u"gltf"_s, u"glb"_s}, {}, true,
          [](const ReadRequest& r, ImportResult& result) { readGltf(r.fileName, r.progress, result); }},
         {u"BREP"_s, u"BREP"_s, {u"brep"_s, u"brp"_s}, {}, false,
-         [](const ReadRequest& r, ImportResult& result) { readBrep(r.path, r.fileName, result); }},
+         [](const ReadRequest& r, ImportResult& result) {
+             readBrep(r.path, r.fileName, r.progress, result);
+         }},
         {u"Parasolid"_s, u"Parasolid"_s, {u"x_b"_s, u"x_t"_s}, {u"xmt_bin"_s, u"xmt_txt"_s}, false,
          [](const ReadRequest&, ImportResult& result) {
              refuseUnreadFormat(u"Parasolid"_s, result);
@@ -230,6 +394,22 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     result.format = format->format;
     result.meshBodies = format->meshBodies;
     format->read({path, suffix, path.toLocal8Bit(), progress}, result);
+    if (progress.timedOut()) {
+        result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
+                                                "beschädigt")
+                                     .arg(importBudgetMs(path) / 1000));
+    } else if (result.meshBodies && result.ok) {
+        const bool nonFinite = std::any_of(result.bodies.begin(), result.bodies.end(),
+                                           [](const ImportedBody& body) {
+                                               return hasNonFiniteNode(body.shape);
+                                           });
+        if (nonFinite)
+            result.error = nonFiniteError(result.format);
+    }
+    if (!result.error.isEmpty()) {
+        result.ok = false;
+        result.bodies.clear();
+    }
 }
 
 QString filterPatterns(const QStringList& suffixes)
@@ -246,7 +426,7 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
 {
     ImportResult result;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    Handle(ProgressBridge) bridge = new ProgressBridge(progress);
+    Handle(ProgressBridge) bridge = new ProgressBridge(progress, importBudgetMs(path));
     try {
         // A fault inside a reader becomes a Standard_Failure here instead of ending the process.
         OCC_CATCH_SIGNALS

@@ -1,5 +1,7 @@
 #include "io/ShapeText.h"
 
+#include "io/BinaryShapeCheck.h"
+
 #include <BinTools.hxx>
 #include <Message_ProgressRange.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -12,6 +14,7 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace qor::io {
 
@@ -78,7 +81,7 @@ QByteArray shapeTextBytes(const QString& text)
 
 TopoDS_Shape readShapeBytes(const QByteArray& data)
 {
-    if (data.isEmpty())
+    if (!isSoundBinaryShape(std::string_view(data.constData(), std::size_t(data.size()))))
         return {};
     try {
         OCC_CATCH_SIGNALS

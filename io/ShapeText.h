@@ -19,7 +19,8 @@ TopoDS_Shape shapeFromBase64(const QString& text);
 // The two steps of shapeFromBase64, for callers that report them apart.
 // The decompressed binary data of the text; empty when there is none.
 QByteArray shapeTextBytes(const QString& text);
-// The shape in binary data; null when the reader rejects it. Never throws.
+// The shape in binary data; null when the data fails the structural check or the
+// reader rejects it. Never throws.
 TopoDS_Shape readShapeBytes(const QByteArray& data);
 
 } // namespace qor::io

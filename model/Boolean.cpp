@@ -1,16 +1,27 @@
 #include "model/ExecContext.h"
 
+#include <BRepAdaptor_Curve.hxx>
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <ShapeFix_Shape.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_ListOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <algorithm>
+#include <utility>
 
 namespace qor::model {
 namespace {
@@ -25,6 +36,99 @@ TopoDS_Shape repaired(const TopoDS_Shape& tool)
     return fix.Shape();
 }
 
+// Loose on purpose: a pair that might merge sends the body through the full merge.
+constexpr double mergeTolerance = 1e-4;
+
+bool isElementary(GeomAbs_SurfaceType type)
+{
+    return type == GeomAbs_Plane || type == GeomAbs_Cylinder || type == GeomAbs_Cone
+           || type == GeomAbs_Sphere || type == GeomAbs_Torus;
+}
+
+// Whether the two adjacent faces might lie on one surface. Only coplanar planes
+// are told apart for sure; free-form faces may be planes in disguise.
+bool facesMayMerge(const TopoDS_Face& a, const TopoDS_Face& b)
+{
+    const BRepAdaptor_Surface sa(a, false);
+    const BRepAdaptor_Surface sb(b, false);
+    if (!isElementary(sa.GetType()) || !isElementary(sb.GetType()))
+        return true;
+    if (sa.GetType() != sb.GetType())
+        return false;
+    if (sa.GetType() != GeomAbs_Plane)
+        return true;
+    const gp_Pln pa = sa.Plane();
+    const gp_Pln pb = sb.Plane();
+    return pa.Axis().Direction().IsParallel(pb.Axis().Direction(), mergeTolerance)
+           && pa.Distance(pb.Location()) < mergeTolerance;
+}
+
+// Whether the two edges meeting at a vertex of their own might lie on one curve.
+bool edgesMayMerge(const TopoDS_Edge& a, const TopoDS_Edge& b)
+{
+    if (BRep_Tool::Degenerated(a) || BRep_Tool::Degenerated(b))
+        return true;
+    const BRepAdaptor_Curve ca(a);
+    const BRepAdaptor_Curve cb(b);
+    const auto known = [](GeomAbs_CurveType t) { return t == GeomAbs_Line || t == GeomAbs_Circle; };
+    if (!known(ca.GetType()) || !known(cb.GetType()))
+        return true;
+    if (ca.GetType() != cb.GetType())
+        return false;
+    if (ca.GetType() != GeomAbs_Line)
+        return true;
+    return ca.Line().Direction().IsParallel(cb.Line().Direction(), mergeTolerance);
+}
+
+// Whether merging same-domain faces and edges could change the boolean's
+// result. The targets must be merged already; then only a face the boolean
+// made can have a partner across an edge, and only a vertex joining exactly
+// two edges can be dropped. Merging the whole body after each boolean costs
+// as much as the boolean itself on a long history.
+bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& targets)
+{
+    TopTools_IndexedMapOfShape oldFaces;
+    for (const Body* body : targets) {
+        if (body->unified.IsNull() || !body->unified.IsSame(body->shape))
+            return true;
+        TopExp::MapShapes(body->shape, TopAbs_FACE, oldFaces);
+    }
+    try {
+        OCC_CATCH_SIGNALS
+        TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
+        TopExp::MapShapesAndUniqueAncestors(result, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
+        for (TopExp_Explorer face(result, TopAbs_FACE); face.More(); face.Next()) {
+            if (oldFaces.Contains(face.Current()))
+                continue;
+            for (TopExp_Explorer edge(face.Current(), TopAbs_EDGE); edge.More(); edge.Next()) {
+                for (const TopoDS_Shape& other : facesOfEdge.FindFromKey(edge.Current())) {
+                    if (!other.IsSame(face.Current())
+                        && facesMayMerge(TopoDS::Face(face.Current()), TopoDS::Face(other)))
+                        return true;
+                }
+            }
+        }
+        TopTools_IndexedDataMapOfShapeListOfShape edgesOfVertex;
+        TopExp::MapShapesAndUniqueAncestors(result, TopAbs_VERTEX, TopAbs_EDGE, edgesOfVertex);
+        for (int i = 1; i <= edgesOfVertex.Extent(); ++i) {
+            const TopTools_ListOfShape& edges = edgesOfVertex(i);
+            if (edges.Extent() == 2
+                && edgesMayMerge(TopoDS::Edge(edges.First()), TopoDS::Edge(edges.Last())))
+                return true;
+        }
+        return false;
+    } catch (const Standard_Failure&) {
+        return true;
+    }
+}
+
+// The boolean's result merged where it has to be, marked as merged.
+void storeMerged(Body& body, const TopoDS_Shape& result, const std::vector<const Body*>& targets)
+{
+    body.shape = mayMerge(result, targets) ? unifySameDomain(result) : result;
+    body.unified = body.shape;
+}
+
 // Bodies whose box meets the tool's, in id order; the boxes only pre-select,
 // so a body the tool misses comes through the boolean unchanged.
 std::vector<int> bodiesNear(const ModelState& state, const TopoDS_Shape& tool)
@@ -35,8 +139,7 @@ std::vector<int> bodiesNear(const ModelState& state, const TopoDS_Shape& tool)
     for (const auto& [id, body] : state.bodies) {
         if (body.shape.IsNull())
             continue;
-        Bnd_Box box;
-        BRepBndLib::Add(body.shape, box, Standard_True);
+        Bnd_Box box = bodyBox(body);
         box.Enlarge(1e-6);
         if (!box.IsOut(toolBox))
             found.push_back(id);
@@ -78,7 +181,10 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
         throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
 
-    state.bodies.at(first).shape = unifySameDomain(fuse.Shape());
+    std::vector<const Body*> merged;
+    for (const int id : targets)
+        merged.push_back(&std::as_const(state).bodies.at(id));
+    storeMerged(state.bodies.at(first), fuse.Shape(), merged);
     for (std::size_t i = 1; i < targets.size(); ++i)
         state.bodies.erase(targets[i]);
     return {first};
@@ -131,7 +237,7 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
             state.bodies.erase(it);
             continue;
         }
-        it->second.shape = unifySameDomain(result);
+        storeMerged(it->second, result, {&it->second});
         changed.push_back(id);
     }
     return changed;

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <Bnd_Box.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Ax1.hxx>
 #include <gp_Ax3.hxx>
@@ -95,6 +96,13 @@ struct Body {
     double sheetThickness = 0.0;
     double bendRadius = 0.0;
     double kFactor = 0.44;
+    // The shape when it was known to hold no faces or edges that merging
+    // same-domain geometry would join; null when not known.
+    TopoDS_Shape unified;
+    // The shape's bounding box as last measured and the shape it was measured
+    // of: copies of the state carry it, so an untouched body is measured once.
+    mutable Bnd_Box box;
+    mutable TopoDS_Shape boxShape;
 };
 
 // A placed sketch of one sketch feature.
@@ -170,7 +178,8 @@ struct DocumentContent {
     std::vector<Parameter> parameters;
     std::map<int, BodyAppearance> appearance;
     std::map<int, QString> bodyNames;
-    std::map<int, bool> hidden; // true = hidden
+    // true = hidden; bodies by their id, sketches, work planes and axes by minus their id
+    std::map<int, bool> hidden;
     int rollback = -1;          // first feature not executed; -1 = all run
     std::vector<Component> components;
     std::vector<Mate> mates;
@@ -279,9 +288,15 @@ private:
     // After features were destroyed: no state may point at a sketch that is gone.
     void refreshSketchPointers();
     void runAssemblyPass(ModelState& state);
+    // The user parameters' values as one hash, formed once per recompute.
+    std::uint64_t parametersKey() const;
+    std::uint64_t featureKey(const Feature& feature, std::uint64_t previous,
+                             std::uint64_t parameters) const;
     // The cached result of the feature at the history position: from the cache,
     // refreshed as most recently used, or else from the last recompute.
     const RecomputeCacheEntry* cachedResult(std::uint64_t key, std::size_t position);
+    // The last recompute's result at the position when it was formed under the key.
+    const RecomputeCacheEntry* lastResult(std::uint64_t key, std::size_t position) const;
     void storeResult(std::uint64_t key, const RecomputeCacheEntry& entry);
 
     // The last recompute's result of each feature by history position, key 0

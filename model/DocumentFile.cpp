@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <set>
 
 namespace qor::model {
 
@@ -16,6 +17,15 @@ namespace {
 
 const QString formatName = QStringLiteral("QorCAD-Bauteil");
 constexpr int formatVersion = 1;
+// Written beside "hidden" since the entries of features (sketches, work planes, axes) are keyed
+// by the negative feature id; files without it used the feature id, which body ids can equal
+// from 100 features on. A member instead of a new version keeps the files readable by every
+// reader of this version.
+const QString signedHiddenKeys = QStringLiteral("hiddenKeys");
+// Highest id a file may hold. New ids count up from the largest stored one, and a
+// feature's bodies are numbered feature id × 100 + k below the component bodies, so
+// a larger id would overflow the counter or collide with component body ids.
+constexpr int maxStoredId = assemblyBodyBase / 100 - 1;
 
 QString keyOf(int bodyId)
 {
@@ -32,6 +42,27 @@ int bodyIdOf(const QString& key)
     if (res.ec != std::errc() || res.ptr != bytes.data() + bytes.size())
         return 0;
     return id;
+}
+
+// Files without the marker keyed the hidden entries of features by the positive feature id. A key
+// that names a feature moves to its negative key; where it can also name a body (a body of
+// feature key / 100) the old entry stays as well, since it hid both.
+void moveFeatureKeys(DocumentContent& read)
+{
+    std::set<int> featureIds;
+    for (const auto& f : read.features)
+        featureIds.insert(f->id);
+    std::map<int, bool> moved;
+    for (const auto& [key, isHidden] : read.hidden) {
+        if (key <= 0 || !featureIds.count(key)) {
+            moved[key] = isHidden;
+            continue;
+        }
+        moved[-key] = isHidden;
+        if (featureIds.count(key / 100))
+            moved[key] = isHidden;
+    }
+    read.hidden = std::move(moved);
 }
 
 QJsonObject parameterToJson(const Parameter& p)
@@ -167,10 +198,13 @@ QJsonObject Document::toJson() const
     QJsonObject names;
     for (const auto& [bodyId, text] : bodyNames)
         names.insert(keyOf(bodyId), text);
-    QJsonObject hiddenBodies;
-    for (const auto& [bodyId, isHidden] : hidden) {
-        if (isHidden)
-            hiddenBodies.insert(keyOf(bodyId), true);
+    // False entries of sketches are kept too: a sketch that a feature consumed is hidden unless
+    // the user showed it.
+    QJsonObject hiddenEntries;
+    for (const auto& [key, isHidden] : hidden) {
+        const Feature* f = key < 0 ? feature(-key) : nullptr;
+        if (isHidden || (f != nullptr && f->type == QLatin1String("sketch")))
+            hiddenEntries.insert(keyOf(key), isHidden);
     }
 
     QJsonObject json{
@@ -181,7 +215,8 @@ QJsonObject Document::toJson() const
         {QStringLiteral("parameters"), parameterArray},
         {QStringLiteral("appearance"), appearanceArray},
         {QStringLiteral("bodyNames"), names},
-        {QStringLiteral("hidden"), hiddenBodies},
+        {QStringLiteral("hidden"), hiddenEntries},
+        {signedHiddenKeys, QStringLiteral("signed")},
         {QStringLiteral("rollback"), rollback},
         {QStringLiteral("nextId"), nextId},
         {QStringLiteral("meta"), meta},
@@ -228,9 +263,11 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
     const QJsonObject names = json.value(QStringLiteral("bodyNames")).toObject();
     for (auto it = names.begin(); it != names.end(); ++it)
         read.bodyNames[bodyIdOf(it.key())] = it.value().toString();
-    const QJsonObject hiddenBodies = json.value(QStringLiteral("hidden")).toObject();
-    for (auto it = hiddenBodies.begin(); it != hiddenBodies.end(); ++it)
+    const QJsonObject hiddenEntries = json.value(QStringLiteral("hidden")).toObject();
+    for (auto it = hiddenEntries.begin(); it != hiddenEntries.end(); ++it)
         read.hidden[bodyIdOf(it.key())] = it.value().toBool(false);
+    if (json.value(signedHiddenKeys).toString() != QLatin1String("signed"))
+        moveFeatureKeys(read);
     read.rollback = json.value(QStringLiteral("rollback")).toInt(-1);
     // A negative counter would hand out the ids of the origin planes and axes.
     read.nextId = std::max(0, json.value(QStringLiteral("nextId")).toInt(0));
@@ -247,6 +284,11 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
     }
     for (const auto& f : read.features)
         read.nextId = std::max(read.nextId, f->id);
+    if (read.nextId > maxStoredId) {
+        setError(error, QStringLiteral("Datei beschädigt: Nummer %1 außerhalb des zulässigen "
+                                       "Bereichs").arg(read.nextId));
+        return false;
+    }
     read.meta = json.value(QStringLiteral("meta")).toObject();
 
     DocumentContent::operator=(std::move(read));
@@ -300,16 +342,13 @@ bool Document::load(const QString& path, QString* error)
         return false;
     }
     // A top level that is not an object reads as an empty one and fails the format
-    // check. The check comes before the cache and folder change, so that a foreign
-    // file leaves the open document entirely as it was.
-    const QJsonObject json = parsed.object();
-    if (const QString problem = headerProblem(json); !problem.isEmpty()) {
-        setError(error, problem);
+    // check. The cache and folder change only after a successful read, so that a
+    // foreign or refused file leaves the open document entirely as it was.
+    if (!fromJson(parsed.object(), error))
         return false;
-    }
     clearRecomputeCache();
     folder = QFileInfo(path).absolutePath();
-    return fromJson(json, error);
+    return true;
 }
 
 QString expressionText(const QJsonValue& value, const QString& fallback)

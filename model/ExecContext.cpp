@@ -117,13 +117,22 @@ double shapeVolume(const TopoDS_Shape& shape)
     return std::abs(props.Mass());
 }
 
+const Bnd_Box& bodyBox(const Body& body)
+{
+    if (!body.boxShape.IsSame(body.shape) || body.boxShape.IsNull()) {
+        body.box.SetVoid();
+        if (!body.shape.IsNull())
+            BRepBndLib::Add(body.shape, body.box, Standard_True);
+        body.boxShape = body.shape;
+    }
+    return body.box;
+}
+
 double throughAllDistance(const ModelState& state, const gp_Pnt& point)
 {
     Bnd_Box box;
-    for (const auto& [id, body] : state.bodies) {
-        if (!body.shape.IsNull())
-            BRepBndLib::Add(body.shape, box, Standard_True);
-    }
+    for (const auto& [id, body] : state.bodies)
+        box.Add(bodyBox(body));
     if (box.IsVoid())
         return 1000.0;
     double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;

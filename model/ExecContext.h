@@ -50,6 +50,9 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
 // Absolute volume in mm³ from the exact geometry.
 double shapeVolume(const TopoDS_Shape& shape);
 
+// The bounding box of the body's shape, measured once per shape and kept in the body.
+const Bnd_Box& bodyBox(const Body& body);
+
 // Length of a through-all extent from the point: twice the largest distance to
 // a corner of the bounding box of all bodies, plus 10; 1000 without bodies.
 double throughAllDistance(const ModelState& state, const gp_Pnt& point);

@@ -2,6 +2,7 @@
 
 #include "model/ComponentGeometry.h"
 #include "model/Document.h"
+#include "sketch/Plane.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
@@ -42,9 +43,7 @@ bool classifyFace(const TopoDS_Face& face, MateSide& side)
         const gp_Ax3 position = surface.Plane().Position();
         side.kind = RefKind::Plane;
         side.point = position.Location();
-        side.direction = position.Direction();
-        if (face.Orientation() == TopAbs_REVERSED)
-            side.direction.Reverse();
+        side.direction = qor::planarFaceNormal(face);
         return true;
     }
     case GeomAbs_Cylinder:

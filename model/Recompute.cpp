@@ -11,6 +11,7 @@
 #include <charconv>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <string_view>
 #include <utility>
 #include <unordered_map>
@@ -109,6 +110,21 @@ void pointAtOwners(ModelState& state, const SketchOwners& owners)
     }
 }
 
+// What the sketch's driving dimensions evaluate to now. A dimension may name
+// one of a later sketch, which the chain of keys before it does not cover.
+QByteArray drivingValues(const Document& document, const qor::sketch::Sketch& sketch)
+{
+    QByteArray values;
+    for (const qor::sketch::Constraint& c : sketch.constraints) {
+        if (!qor::sketch::isDimensional(c.type) || c.expression.empty() || c.driven)
+            continue;
+        const EvalResult result = document.tryEval(QString::fromStdString(c.expression));
+        const double value = result.ok ? result.value : std::numeric_limits<double>::quiet_NaN();
+        values.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    return values;
+}
+
 } // namespace
 
 QString geometryErrorText(const Standard_Failure& failure)
@@ -133,6 +149,7 @@ int Document::recompute()
     const int count = int(features.size());
     const int stop = rollback < 0 ? count : std::min(count, rollback);
     std::uint64_t key = initialChainKey;
+    const std::uint64_t parameters = parametersKey();
     std::vector<std::pair<std::uint64_t, RecomputeCacheEntry>> thisRun(features.size());
 
     for (int i = 0; i < count; ++i) {
@@ -147,20 +164,18 @@ int Document::recompute()
             f.warning.clear();
             continue;
         }
-        key = featureKey(f, key);
-        // Sketches always run: they write solved geometry back into the document.
-        const bool cacheable = !isSketchType(f);
-        if (cacheable) {
-            if (const RecomputeCacheEntry* hit = cachedResult(key, std::size_t(i))) {
-                state = hit->state;
-                pointAtOwners(state, owners);
-                f.error = hit->error;
-                f.warning = hit->warning;
-                if (!f.error.isEmpty())
-                    ++failed;
-                thisRun[std::size_t(i)] = {key, *hit};
-                continue;
-            }
+        const std::uint64_t previous = key;
+        key = featureKey(f, previous, parameters);
+        if (const RecomputeCacheEntry* hit = isSketchType(f) ? lastResult(key, std::size_t(i))
+                                                             : cachedResult(key, std::size_t(i))) {
+            state = hit->state;
+            pointAtOwners(state, owners);
+            f.error = hit->error;
+            f.warning = hit->warning;
+            if (!f.error.isEmpty())
+                ++failed;
+            thisRun[std::size_t(i)] = {key, *hit};
+            continue;
         }
 
         f.error.clear();
@@ -171,10 +186,17 @@ int Document::recompute()
             state = std::move(backup);
             ++failed;
         }
-        if (!cacheable)
-            continue;
         thisRun[std::size_t(i)] = {key, RecomputeCacheEntry{state, f.error, f.warning}};
-        storeResult(key, thisRun[std::size_t(i)].second);
+        if (!isSketchType(f)) {
+            storeResult(key, thisRun[std::size_t(i)].second);
+            continue;
+        }
+        // A sketch writes its solution back: the features after it chain to the
+        // sketch as solved, and the next recompute that finds it so takes its
+        // result from this run instead of solving it again. Sketches stay out
+        // of the shared cache, which keeps the results of the bodies.
+        key = featureKey(f, previous, parameters);
+        thisRun[std::size_t(i)].first = key;
     }
     lastRun_ = std::move(thisRun);
 
@@ -193,6 +215,11 @@ const RecomputeCacheEntry* Document::cachedResult(std::uint64_t key, std::size_t
             std::rotate(used, used + 1, cacheOrder.end());
         return &hit->second;
     }
+    return lastResult(key, position);
+}
+
+const RecomputeCacheEntry* Document::lastResult(std::uint64_t key, std::size_t position) const
+{
     if (position < lastRun_.size() && lastRun_[position].first == key)
         return &lastRun_[position].second;
     return nullptr;
@@ -234,14 +261,29 @@ void Document::runAssemblyPass(ModelState& state)
 
 std::uint64_t Document::featureKey(const Feature& feature, std::uint64_t previous) const
 {
-    QByteArray text = QJsonDocument(feature.toJson()).toJson(QJsonDocument::Compact);
+    return featureKey(feature, previous, parametersKey());
+}
+
+std::uint64_t Document::parametersKey() const
+{
+    QByteArray text;
     for (const Parameter& p : parameters) {
         text += p.name.toUtf8();
         text += '=';
         text += fixedSix(p.value);
         text += ';';
     }
-    const std::uint64_t h = byteHash(text);
+    return byteHash(text);
+}
+
+std::uint64_t Document::featureKey(const Feature& feature, std::uint64_t previous,
+                                   std::uint64_t parameters) const
+{
+    QByteArray text = QJsonDocument(feature.toJson()).toJson(QJsonDocument::Compact);
+    if (feature.sketch)
+        text += drivingValues(*this, *feature.sketch);
+    const std::uint64_t own = byteHash(text);
+    const std::uint64_t h = own ^ (parameters + chainAddend + (own << 6) + (own >> 2));
     return previous ^ (h + chainAddend + (previous << 6) + (previous >> 2));
 }
 

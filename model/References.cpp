@@ -225,9 +225,7 @@ gp_Ax3 facePlane(const TopoDS_Shape& face)
     if (surface.GetType() != GeomAbs_Plane)
         throw FeatureError(QStringLiteral("Die Fläche ist nicht eben"));
     const gp_Pln plane = surface.Plane();
-    gp_Dir normal = plane.Axis().Direction();
-    if (face.Orientation() == TopAbs_REVERSED)
-        normal.Reverse();
+    const gp_Dir normal = qor::planarFaceNormal(TopoDS::Face(face));
     const gp_XYZ n = normal.XYZ();
     const gp_Pnt origin(n * plane.Location().XYZ().Dot(n));
     const gp_XYZ r = std::fabs(n.X()) > 0.9 ? gp_XYZ(0, 1, 0) : gp_XYZ(1, 0, 0);

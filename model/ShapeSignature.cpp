@@ -1,4 +1,5 @@
 #include "model/ShapeSignature.h"
+#include "sketch/Plane.h"
 
 #include <QJsonArray>
 
@@ -77,10 +78,7 @@ void describeFace(const TopoDS_Face& face, ShapeSignature& sig)
     switch (surface.GetType()) {
     case GeomAbs_Plane: {
         // Outward for a face of a solid, so that the two sides of a thin wall differ.
-        gp_Dir n = surface.Plane().Axis().Direction();
-        if (face.Orientation() == TopAbs_REVERSED)
-            n.Reverse();
-        sig.direction = triple(n.XYZ());
+        sig.direction = triple(qor::planarFaceNormal(face).XYZ());
         break;
     }
     case GeomAbs_Cylinder:

@@ -1,5 +1,6 @@
 #include "sketch/Plane.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepClass_FaceClassifier.hxx>
 #include <GC_MakeArcOfCircle.hxx>
@@ -126,6 +127,17 @@ TopoDS_Edge entityToEdge(const Sketch& sketch, std::uint32_t id, const gp_Ax3& p
 } // namespace qor::sketch
 
 namespace qor {
+
+gp_Dir planarFaceNormal(const TopoDS_Face& face)
+{
+    const gp_Ax3 position = BRepAdaptor_Surface(face, false).Plane().Position();
+    gp_Dir normal = position.Direction();
+    if (!position.Direct())
+        normal.Reverse();
+    if (face.Orientation() == TopAbs_REVERSED)
+        normal.Reverse();
+    return normal;
+}
 
 TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape>& shapes)
 {

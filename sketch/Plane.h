@@ -32,6 +32,11 @@ TopoDS_Edge entityToEdge(const Sketch& sketch, std::uint32_t id, const gp_Ax3& p
 
 namespace qor {
 
+// The normal of a planar face as the face is oriented: the surface's X × Y (which
+// points against the plane's axis on a left-handed position), reversed for a reversed
+// face. The caller makes sure the face is planar.
+gp_Dir planarFaceNormal(const TopoDS_Face& face);
+
 // One compound holding the shapes in order; null shapes are left out.
 TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape>& shapes);
 

@@ -124,6 +124,7 @@ bool PressTracker::press(Qt::MouseButton button, const QPointF& position, bool l
 {
     pressPosition_ = position.toPoint();
     dragged_ = false;
+    selectionMoved_ = false;
     deferred_ = heldBack(button, leftButtonOrbit);
     return deferred_ != 0;
 }
@@ -139,6 +140,14 @@ PressTracker::Move PressTracker::move(const QPointF& position, Qt::MouseButtons 
         return Move::Ignore;
     dragged_ = true;
     return Move::Start;
+}
+
+bool PressTracker::holdSelectionMove(const QPointF& position, Qt::MouseButtons held)
+{
+    if (deferred_ != 0 || selectionMoved_ || !(held & Qt::LeftButton))
+        return false;
+    selectionMoved_ = (position.toPoint() - pressPosition_).manhattanLength() > clickSlop;
+    return !selectionMoved_;
 }
 
 PressTracker::Release PressTracker::release(Qt::MouseButton button)

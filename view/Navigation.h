@@ -51,6 +51,10 @@ public:
     bool press(Qt::MouseButton button, const QPointF& position, bool leftButtonOrbit);
     Move move(const QPointF& position, Qt::MouseButtons held);
     Release release(Qt::MouseButton button);
+    // True while a selecting left press has not yet moved beyond the click slop: such moves are
+    // kept from the controller, so that a slightly shaky click still picks instead of drawing
+    // an empty selection rectangle.
+    bool holdSelectionMove(const QPointF& position, Qt::MouseButtons held);
 
     QPoint pressPosition() const { return pressPosition_; }
     bool dragged() const { return dragged_; }
@@ -60,6 +64,7 @@ private:
     QPoint pressPosition_;
     bool dragged_ = false;
     int deferred_ = 0; // 0 none, 1 left, 2 right: the Qt button bits
+    bool selectionMoved_ = false;
 };
 
 } // namespace qor::app

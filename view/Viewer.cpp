@@ -382,6 +382,10 @@ void Viewer::mouseMoveEvent(QMouseEvent* e)
     // A handler cannot take middle-button navigation away.
     if (inputHandler_ && inputHandler_->mouseMove(e) && !(e->buttons() & Qt::MiddleButton))
         return;
+    if (press_.holdSelectionMove(e->position(), e->buttons())) {
+        emit hovered();
+        return;
+    }
     if (UpdateMousePosition(devicePoint(e->position()), toVKeyMouse(e->buttons()), flags, false))
         update();
     emit hovered();

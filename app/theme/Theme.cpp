@@ -11,6 +11,7 @@
 #include <QSvgRenderer>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -85,6 +86,9 @@ QPixmap renderSvg(const QByteArray& svg, int side, qreal ratio)
 
 QString formatFixed(double value, int decimals)
 {
+    // A value that rounds to zero prints without a sign: "0,00", never "-0,00".
+    if (std::abs(value) < 0.5 * std::pow(10.0, -decimals))
+        value = 0.0;
     return QLocale(QLocale::German).toString(value, 'f', decimals);
 }
 

@@ -215,31 +215,3 @@ TEST(DeleteFaces, HolesCloseAndImpossibleGapsAreRefused)
     EXPECT_EQ(part.run("delete_faces", deleteFaces({})),
               QStringLiteral("Zu löschende Flächen auswählen (z. B. Bohrungswand, Verrundung)"));
 }
-
-TEST(FaceEdits, SaveLoadRecomputeGivesTheSameBodies)
-{
-    // A block with a square pocket cut through it by a second box; the pocket's
-    // walls deleted, the top offset and one side drafted.
-    Document doc;
-    doc.addFeature("box", {{"length", 20}, {"width", 20}, {"height", 20}});
-    doc.addFeature("box", {{"length", 4}, {"width", 4}, {"height", 20}, {"op", "cut"}});
-    ASSERT_EQ(doc.recompute(), 0);
-    const int body = doc.features[0]->id * 100;
-    const auto face = [&](const gp_Pnt& p) {
-        return faceRef(body,
-                       TestPart::subShapeAt(doc.current.bodies.at(body).shape, TopAbs_FACE, p));
-    };
-    QJsonArray walls;
-    for (const gp_Pnt& p :
-         {gp_Pnt(2, 0, 10), gp_Pnt(-2, 0, 10), gp_Pnt(0, 2, 10), gp_Pnt(0, -2, 10)})
-        walls.append(face(p));
-    doc.addFeature("delete_faces", deleteFaces(walls));
-    ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
-    doc.addFeature("offset_faces", offsetFaces({face(gp_Pnt(0, 0, 20))}, "5"));
-    ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
-    doc.addFeature("draft", draft({face(gp_Pnt(10, 0, 12.5))}, "3"));
-    ASSERT_EQ(doc.recompute(), 0) << doc.features.back()->error.toStdString();
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape),
-                10000.0 - 0.5 * 25 * 25 * std::tan(3 * pi / 180) * 20, 1e-6);
-    expectSameAfterReload(doc);
-}

@@ -68,10 +68,6 @@ TEST(FeatureRegistry, EveryDefaultFitsItsKind)
                 const qor::EvalResult result = qor::tryEvaluateExpression(text);
                 ASSERT_TRUE(result.ok) << where << " " << text;
                 EXPECT_TRUE(std::isfinite(result.value)) << where;
-                if (p.kind == ParamKind::Length)
-                    EXPECT_TRUE(text == "0" || text.ends_with(" mm")) << where;
-                if (p.kind == ParamKind::Angle)
-                    EXPECT_TRUE(text.ends_with(" deg")) << where;
                 if (p.kind == ParamKind::Integer)
                     EXPECT_EQ(result.value, std::round(result.value)) << where;
                 break;
@@ -146,7 +142,6 @@ TEST(ParamVisibility, ConditionRules)
         {"a=b=c", {{"a", "b"}}, false},
         {"extent", {{"extent", ""}}, false},
         {"name=", {}, true},
-        {"name=", {{"name", QJsonValue()}}, true},
         {"name=", {{"name", QJsonArray{1, 2}}}, true},
         {"name=", {{"name", "x"}}, false},
         // Keys are taken as written: no trimming, case-sensitive.

@@ -258,32 +258,3 @@ TEST(Sweep, BadInputs)
         EXPECT_EQ(part.run("sweep", params), error);
     EXPECT_TRUE(part.state.bodies.empty());
 }
-
-TEST(LoftSweep, SaveLoadRecomputeKeepsTheVolumes)
-{
-    // Through the sketch feature and the whole recompute.
-    Document doc;
-    const auto sketchOn = [&doc](int plane, const QString& offset,
-                                 const std::function<void(qor::sketch::Sketch&)>& draw) {
-        Feature* f = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", plane}});
-        f->params["offset"] = offset;
-        draw(*f->sketch);
-        return f->id;
-    };
-    const int base = sketchOn(-1, "0", [](auto& s) { addOutline(s, -5, -5, 5, 5); });
-    const int top = sketchOn(-1, "10 mm", [](auto& s) { addOutline(s, -2, -2, 2, 2); });
-    Feature* lofted = doc.addFeature("loft", loft({regionRef(base), regionRef(top)}, true));
-    const int path = sketchOn(-1, "0", [](auto& s) { s.addArcAt(false, 0, 0, 20, 0, 0, 20); });
-    // On the XZ plane, sketch X along world X.
-    const int ring = sketchOn(-2, "0", [](auto& s) {
-        s.addCircleAt(false, 20, 0, 5);
-        s.addCircleAt(false, 20, 0, 3);
-    });
-    Feature* swept
-        = doc.addFeature("sweep", sweep(TestPart::region(ring, 24, 0), path, "corrected"));
-    ASSERT_EQ(doc.recompute(), 0) << lofted->error.toStdString() << swept->error.toStdString();
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(lofted->id * 100).shape), frustum(10, 10, 4),
-                1e-6);
-    EXPECT_NEAR(shapeVolume(doc.current.bodies.at(swept->id * 100).shape), pi * 16 * 10 * pi, 1e-3);
-    expectSameAfterReload(doc);
-}

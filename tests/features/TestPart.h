@@ -17,69 +17,17 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <map>
 
 using qor::test::addOutline;
 using qor::test::countOf;
 using qor::test::errorOf;
 using qor::test::extentIs;
-
-// The document written to a part file and read back into a new document (not
-// yet recomputed).
-inline qor::model::Document reloaded(const qor::model::Document& doc)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
-    QString error;
-    qor::model::Document loaded;
-    if (!doc.save(path, &error) || !loaded.load(path, &error))
-        ADD_FAILURE() << "save or load failed: " << error.toStdString();
-    return loaded;
-}
-
-// The same body ids with the same names, volumes (relative tolerance) and
-// bounding boxes: a setting lost on the way shows even where volumes agree.
-inline ::testing::AssertionResult sameBodies(const qor::model::ModelState& a,
-                                             const qor::model::ModelState& b, double tol = 1e-9)
-{
-    if (a.bodies.size() != b.bodies.size())
-        return ::testing::AssertionFailure()
-               << a.bodies.size() << " bodies against " << b.bodies.size();
-    for (const auto& [id, body] : a.bodies) {
-        const auto other = b.bodies.find(id);
-        if (other == b.bodies.end())
-            return ::testing::AssertionFailure() << "body " << id << " missing";
-        const double va = qor::model::shapeVolume(body.shape);
-        const double vb = qor::model::shapeVolume(other->second.shape);
-        if (body.name != other->second.name || std::abs(va - vb) > tol * std::max(1.0, va))
-            return ::testing::AssertionFailure()
-                   << "body " << id << ": " << body.name.toStdString() << " " << va << " against "
-                   << other->second.name.toStdString() << " " << vb;
-        Bnd_Box ba, bb;
-        BRepBndLib::AddOptimal(body.shape, ba, false, false);
-        BRepBndLib::AddOptimal(other->second.shape, bb, false, false);
-        const double shift
-            = ba.CornerMin().Distance(bb.CornerMin()) + ba.CornerMax().Distance(bb.CornerMax());
-        if (shift > 1e-6 * std::max(1.0, std::sqrt(ba.SquareExtent())))
-            return ::testing::AssertionFailure() << "body " << id << " moved by " << shift;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// The document through a part file and recomputed there gives the same bodies.
-inline void expectSameAfterReload(const qor::model::Document& doc)
-{
-    qor::model::Document loaded = reloaded(doc);
-    ASSERT_EQ(loaded.recompute(), 0);
-    EXPECT_TRUE(sameBodies(doc.current, loaded.current, 1e-7));
-}
 
 // A document with a running modelling state in which single features are executed
 // the way the recompute runs them, without needing the sketch executor: sketch
@@ -87,7 +35,6 @@ inline void expectSameAfterReload(const qor::model::Document& doc)
 struct TestPart {
     qor::model::Document doc;
     qor::model::ModelState state;
-    std::map<int, gp_Ax3> sketchPlanes; // by sketch feature id, for replay
 
     // A sketch feature drawn by draw and placed on plane; returns its id.
     int sketch(const gp_Ax3& plane, const std::function<void(qor::sketch::Sketch&)>& draw)
@@ -95,27 +42,7 @@ struct TestPart {
         qor::model::Feature* f = doc.addSketch(QJsonObject{});
         draw(*f->sketch);
         state.sketches[f->id] = qor::model::SketchResult{plane, f->sketch.get(), f->id};
-        sketchPlanes[f->id] = plane;
         return f->id;
-    }
-
-    // Runs the whole history again into a fresh state, sketches placed on the planes
-    // recorded in sketchPlanes (for a loaded document: copied from the saving part).
-    // Returns the first error text, empty when every feature ran.
-    QString replay()
-    {
-        state = qor::model::ModelState();
-        for (const auto& f : doc.features) {
-            if (f->sketch) {
-                state.sketches[f->id]
-                    = qor::model::SketchResult{sketchPlanes.at(f->id), f->sketch.get(), f->id};
-                continue;
-            }
-            const QString error = rerun(*f);
-            if (!error.isEmpty())
-                return error;
-        }
-        return {};
     }
 
     static QJsonArray wholeSketch(int sketchId)
@@ -237,14 +164,5 @@ struct TestPart {
         GProp_GProps props;
         BRepGProp::VolumeProperties(shape, props, eps);
         return std::abs(props.Mass());
-    }
-
-    // This part after its document went through a part file: loaded into loaded
-    // and replayed there on this part's sketch planes.
-    void reloadInto(TestPart& loaded) const
-    {
-        loaded.doc = reloaded(doc);
-        loaded.sketchPlanes = sketchPlanes;
-        EXPECT_EQ(loaded.replay(), QString());
     }
 };

@@ -174,24 +174,3 @@ TEST(Text, BadInput)
     EXPECT_EQ(f->warning, QStringLiteral("Kein Körper im Wirkbereich"));
     EXPECT_TRUE(part.state.bodies.empty());
 }
-
-TEST(Text, SurvivesSaveAndLoad)
-{
-    Document doc;
-    doc.parameters.push_back(Parameter{"t", "1.5 mm"});
-    Feature* base = doc.addFeature("box", {{"length", "80 mm"}});
-    ASSERT_EQ(doc.recompute(), 0);
-    doc.addFeature("text", {{"plane", topFaceRef(doc.current, base->id * 100)},
-                            {"text", "Prüf 42"},
-                            {"font", "serif"},
-                            {"depth", "t"},
-                            {"angle", "30 deg"},
-                            {"op", "new"}});
-    ASSERT_EQ(doc.recompute(), 0);
-    ASSERT_EQ(doc.current.bodies.size(), 2u);
-    // The letters stand on the face, reaching 0.02 into the block.
-    const auto letters = extent(std::prev(doc.current.bodies.end())->second.shape);
-    EXPECT_NEAR(letters[2], 19.98, 1e-6);
-    EXPECT_NEAR(letters[5], 21.5, 1e-6);
-    expectSameAfterReload(doc);
-}

@@ -236,10 +236,7 @@ TEST_F(ViewerTest, SectionPlaneReplacesAndClears)
     viewer.setSectionPlane(&second);
     ASSERT_EQ(viewer.view()->ClipPlanes()->Size(), 1);
     const Handle(Graphic3d_ClipPlane) plane = viewer.view()->ClipPlanes()->First();
-    EXPECT_TRUE(plane->IsCapping() && plane->IsHatchOn() && !plane->ToUseObjectMaterial());
-    // The aspect's interior colour is what the capping is drawn with.
-    EXPECT_TRUE(plane->CappingAspect()->InteriorColor().IsEqual(
-        qor::app::srgbColor(QColor(0xFF, 0x2B, 0xD6))));
+    EXPECT_TRUE(plane->IsCapping());
     EXPECT_NEAR(plane->GetEquation().y(), 1.0, eps);
     viewer.setSectionPlane(nullptr);
     EXPECT_FALSE(viewer.sectionOn());
@@ -267,8 +264,6 @@ TEST_F(ViewerTest, RayTracedModeSwapsLightsAndGroundAndRasterRestoresThem)
     EXPECT_EQ(shownObjects(), before + 1);
     const Graphic3d_RenderingParams& params = viewer.view()->RenderingParams();
     EXPECT_EQ(params.Method, Graphic3d_RM_RAYTRACING);
-    EXPECT_FALSE(params.IsShadowEnabled || params.IsReflectionEnabled);
-    EXPECT_TRUE(params.IsAntialiasingEnabled && params.IsTransparentShadowEnabled);
     // The light-grey ground lies around the box.
     QTest::qWait(100);
     const QImage frame = viewer.grabFramebuffer();

@@ -150,6 +150,32 @@ TEST(DocumentFileWriter, OnlyMeaningfulEntriesAreWritten)
     EXPECT_EQ(doc.bodyNames.size(), 4u);
 }
 
+// Body ids are feature id x 100 + k: from 100 features on, body 205 and sketch 205 both exist.
+TEST(DocumentFileHidden, FeatureAndBodyEntriesKeptApart)
+{
+    Document doc;
+    for (auto [id, type] : {std::pair{2, "box"}, {7, "sketch"}, {9, "plane"}, {205, "sketch"}})
+        doc.features.push_back(feature(id, type, {}));
+    doc.hidden = {{205, true}, {-205, false}, {-7, true}, {-9, false}, {300, false}};
+    const QJsonObject saved = doc.toJson();
+    // False entries are written for sketches only.
+    EXPECT_EQ(saved.value("hidden").toObject(),
+              (QJsonObject{{"205", true}, {"-205", false}, {"-7", true}}));
+    Document reread;
+    ASSERT_TRUE(reread.fromJson(saved));
+    EXPECT_EQ(reread.hidden, (std::map<int, bool>{{205, true}, {-205, false}, {-7, true}}));
+
+    // Files without the marker keyed features by their id: such keys move to the negative id,
+    // and one that can also be a body (205 of feature 2) keeps hiding that body as it did.
+    QJsonObject old = saved;
+    old.remove("hiddenKeys");
+    old.insert("hidden", QJsonObject{{"7", true}, {"9", true}, {"205", false}, {"300", true}});
+    ASSERT_TRUE(reread.fromJson(old));
+    const std::map<int, bool> moved{
+        {-205, false}, {-9, true}, {-7, true}, {205, false}, {300, true}};
+    EXPECT_EQ(reread.hidden, moved);
+}
+
 TEST(DocumentFileReader, FormatAndVersionChecks)
 {
     Document doc = openDocument();
@@ -159,8 +185,8 @@ TEST(DocumentFileReader, FormatAndVersionChecks)
         {header("format", "qorcad-bauteil"), notADocument},
         {header("format", 5), notADocument},
         {header("format", "QorCAD-Baugruppe"), notADocument},
-        {header("version", 2), newerVersion},
-        {header("version", 1.5), newerVersion},
+        {header("version", 3), newerVersion},
+        {header("version", 2.5), newerVersion},
         {header("version", 1e308), newerVersion},
         {header("version", 3e9), newerVersion},
     };
@@ -264,7 +290,7 @@ TEST(DocumentFileReader, NumbersAtTheEdges)
     json.insert("nextId", 1e10);
     json.insert("features", QJsonArray{QJsonObject{{"id", 3e9}, {"type", "box"}},
                                        QJsonObject{{"id", -2147483648.0}, {"type", "box"}},
-                                       QJsonObject{{"id", 2147483647.0}, {"type", "box"}}});
+                                       QJsonObject{{"id", 999999}, {"type", "box"}}});
     json.insert("appearance", QJsonArray{QJsonObject{{"body", 1e20}, {"density", 1e308},
                                                      {"color", QJsonArray{-1e308, 5e-324, 1.5}}}});
     json.insert("components", QJsonArray{QJsonObject{{"id", 12345678901.0}}});
@@ -273,8 +299,8 @@ TEST(DocumentFileReader, NumbersAtTheEdges)
     EXPECT_EQ(doc.rollback, -1);
     EXPECT_EQ(doc.features[0]->id, 0);
     EXPECT_EQ(doc.features[1]->id, -2147483647 - 1);
-    EXPECT_EQ(doc.features[2]->id, 2147483647);
-    EXPECT_EQ(doc.nextId, 2147483647);
+    EXPECT_EQ(doc.features[2]->id, 999999);
+    EXPECT_EQ(doc.nextId, 999999);
     EXPECT_EQ(doc.components[0].id, 0);
     EXPECT_EQ(doc.appearance.at(0), (BodyAppearance{QString(), -1e308, 5e-324, 1.5, 1e308}));
 
@@ -372,6 +398,11 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"nextId\": 1e400}"), damaged);
     expectRejected(QByteArray("\xff\xfe{\x00\"\x00"), damaged);
     expectRejected(QByteArray("null"), damaged); // the parser takes only objects and arrays
+    // Ids near the top of the int range would overflow the next added feature.
+    expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 1, "
+                              "\"nextId\": 2147483647}"), damaged);
+    expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 1, "
+                              "\"features\": [{\"id\": 1000000, \"type\": \"box\"}]}"), damaged);
     // Well-formed, but not a document of this program or this version.
     expectRejected(QByteArray("[]"), notADocument);
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 2}"), newerVersion);

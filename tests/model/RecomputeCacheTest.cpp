@@ -109,3 +109,41 @@ TEST(RecomputeCache, UndoAndRedoAcrossEvictionMatchColdRecompute)
                     1e-6);
     }
 }
+
+// A sketch is solved again exactly when what drives it changed, including a
+// dimension of a later sketch that one of its dimensions names (read as the
+// last recompute left it, so a change arrives one recompute later).
+TEST(RecomputeCache, SketchesSolveAgainOnlyWhenTheirInputsChange)
+{
+    using qor::sketch::ConstraintType;
+    Document doc;
+    std::vector<int> lines;
+    for (int k = 0; k < 2; ++k) {
+        qor::sketch::Sketch& s = *doc.addSketch({{"kind", "origin"}, {"id", -1}})->sketch;
+        lines.push_back(int(s.addLineAt(false, 0, 0, 10, 0)));
+        s.addConstraint(ConstraintType::Fixed, s.startPoint(lines.back()), -1, -1, 0);
+        s.addConstraint(ConstraintType::Horizontal, lines.back(), -1, -1, 0);
+        s.addDimension(ConstraintType::Distance, lines.back(), -1, -1);
+    }
+    qor::sketch::Sketch& first = *doc.features[0]->sketch;
+    qor::sketch::Constraint& later = doc.features[1]->sketch->constraints.back();
+    first.constraints.back().expression = later.name + " * 2";
+    const auto firstLength = [&] {
+        return first.pointPosition(first.endPoint(lines[0])).x
+               - first.pointPosition(first.startPoint(lines[0])).x;
+    };
+
+    later.expression = "6 mm";
+    ASSERT_EQ(doc.recompute(), 0);
+    ASSERT_EQ(doc.recompute(), 0);
+    EXPECT_NEAR(firstLength(), 12.0, 1e-9);
+    const auto* solved = &doc.current.sketches.get();
+    ASSERT_EQ(doc.recompute(), 0);
+    EXPECT_EQ(&doc.current.sketches.get(), solved); // both taken from the last run
+
+    later.expression = "7 mm";
+    ASSERT_EQ(doc.recompute(), 0);
+    ASSERT_EQ(doc.recompute(), 0);
+    EXPECT_NEAR(firstLength(), 14.0, 1e-9);
+    EXPECT_NE(&doc.current.sketches.get(), solved);
+}

@@ -1,3 +1,4 @@
+#include "model/MateSolver.h"
 #include "model/References.h"
 #include "model/ShapeSignature.h"
 
@@ -364,6 +365,18 @@ TEST(ReferenceResolution, FacePlaneFrames)
     EXPECT_TRUE(at(side.Location().XYZ(), 15, 0, 0));
     EXPECT_TRUE(at(side.XDirection().XYZ(), 0, 1, 0, 1e-9));
     EXPECT_TRUE(at(side.YDirection().XYZ(), 0, 0, 1, 1e-9));
+
+    // A left-handed plane faces along X × Y, against its axis: the sketch frame, the
+    // signature and the mate solver all take that side.
+    gp_Ax3 leftHanded(gp_Pnt(0, 0, 4), gp::DZ(), gp::DX());
+    leftHanded.YReverse();
+    const TopoDS_Face mirrored = BRepBuilderAPI_MakeFace(gp_Pln(leftHanded), 0, 1, 0, 1).Face();
+    EXPECT_TRUE(at(facePlane(mirrored).Direction().XYZ(), 0, 0, -1, 1e-9));
+    const auto d = describeShape(mirrored).direction;
+    EXPECT_TRUE(at(gp_XYZ(d[0], d[1], d[2]), 0, 0, -1, 1e-9));
+    qor::model::MateSide mate;
+    ASSERT_TRUE(qor::model::classifyReference(mirrored, mate));
+    EXPECT_TRUE(at(mate.direction.XYZ(), 0, 0, -1, 1e-9));
 
     // The frame ignores how the surface is parametrised.
     const gp_Dir n(1, 1, 1);

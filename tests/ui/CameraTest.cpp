@@ -27,7 +27,6 @@ TEST(CameraTest, StateRoundTripsThroughJson)
     source->SetProjectionType(Graphic3d_Camera::Projection_Perspective);
     source->SetScale(42.5);
     const QJsonObject json = cameraStateToJson(readCameraState(*source));
-    EXPECT_EQ(json.keys(), (QStringList{"center", "eye", "perspective", "scale", "up"}));
 
     Handle(Graphic3d_Camera) target = cameraAt(gp_Pnt(0, 0, 100), gp::Origin(), gp::DY());
     const std::optional<CameraState> state = cameraStateFromJson(json);

@@ -4,49 +4,10 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
-#include <map>
-#include <tuple>
 
 using namespace qor::app;
 
 namespace {
-
-using Binding = std::tuple<Aspect_VKeyMouse, Aspect_VKeyFlags>;
-
-std::map<Binding, AIS_MouseGesture> gestureMap(int scheme)
-{
-    std::map<Binding, AIS_MouseGesture> map;
-    for (const GestureBinding& b : mouseGestureTable(scheme))
-        EXPECT_TRUE(map.emplace(Binding{b.buttons, b.modifiers}, b.gesture).second);
-    return map;
-}
-
-TEST(NavigationTest, MouseGestureTablesOfBothSchemes)
-{
-    constexpr auto left = Aspect_VKeyMouse_LeftButton;
-    constexpr auto middle = Aspect_VKeyMouse_MiddleButton;
-    constexpr auto right = Aspect_VKeyMouse_RightButton;
-    constexpr auto none = Aspect_VKeyFlags_NONE;
-    constexpr auto shift = Aspect_VKeyFlags_SHIFT;
-    constexpr auto ctrl = Aspect_VKeyFlags_CTRL;
-    const std::map<Binding, AIS_MouseGesture> common = {
-        {{middle, ctrl}, AIS_MouseGesture_Zoom},
-        {{right, none}, AIS_MouseGesture_RotateOrbit},
-        {{right, shift}, AIS_MouseGesture_Pan},
-        {{right, ctrl}, AIS_MouseGesture_Zoom},
-        {{left, none}, AIS_MouseGesture_SelectRectangle},
-        {{left, shift}, AIS_MouseGesture_SelectRectangle},
-        {{left, ctrl}, AIS_MouseGesture_SelectRectangle},
-    };
-    auto scheme0 = common;
-    scheme0[{middle, none}] = AIS_MouseGesture_RotateOrbit;
-    scheme0[{middle, shift}] = AIS_MouseGesture_Pan;
-    auto scheme1 = common;
-    scheme1[{middle, none}] = AIS_MouseGesture_Pan;
-    scheme1[{middle, shift}] = AIS_MouseGesture_RotateOrbit;
-    EXPECT_EQ(gestureMap(0), scheme0);
-    EXPECT_EQ(gestureMap(1), scheme1);
-}
 
 struct WheelCase {
     const char* name;

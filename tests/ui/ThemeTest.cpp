@@ -104,8 +104,6 @@ TEST(Theme, FontsLoadWithRealWeights)
         EXPECT_TRUE(QFontDatabase::families().contains(font.family()));
         EXPECT_EQ(QFontInfo(font).family(), font.family());
     }
-    EXPECT_TRUE(theme.uiFamily.startsWith(QStringLiteral("Space Grotesk")));
-    EXPECT_TRUE(theme.monoFamily.startsWith(QStringLiteral("JetBrains Mono")));
 
     QFont mono600 = theme.monoFont(20);
     mono600.setWeight(QFont::DemiBold);
@@ -123,13 +121,14 @@ TEST(Theme, GermanFixedNumbers)
     EXPECT_EQ(qor::app::formatFixed3(1234.5), QStringLiteral("1.234,500"));
     EXPECT_EQ(qor::app::formatFixed3(1000), QStringLiteral("1.000,000"));
     EXPECT_EQ(qor::app::formatFixed2(-1234.5), QStringLiteral("-1.234,50"));
+    EXPECT_EQ(qor::app::formatFixed2(-0.004), QStringLiteral("0,00")); // no "-0,00"
+    EXPECT_EQ(qor::app::formatFixed3(-0.0006), QStringLiteral("-0,001"));
 }
 
 // Every icon renders, none silently falls back to "info"; the contact sheet is for people.
 TEST(Theme, EveryIconRendersAndUnknownNamesDrawInfo)
 {
     const QHash<QString, QString>& icons = qor::app::builtinIconSvgs();
-    ASSERT_EQ(icons.size(), 122);
     const QImage info = iconImage(QStringLiteral("info"));
     EXPECT_GT(opaquePixels(info), 20);
     for (const QString& name : {QStringLiteral("Extrude"), QString()})
@@ -174,20 +173,14 @@ TEST(Theme, FilledAreasTakeTheIconColour)
     EXPECT_EQ(inside.green(), 0);
 }
 
-TEST(Theme, IconSizesStatesAndAppIcon)
+TEST(Theme, DisabledIconsDifferAndTheAppIconCanBeReplaced)
 {
     Theme& theme = Theme::instance();
     const QIcon icon = theme.icon(QStringLiteral("extrude"));
-    for (QIcon::Mode mode : {QIcon::Normal, QIcon::Active, QIcon::Disabled}) {
-        const QList<QSize> sizes = icon.availableSizes(mode, QIcon::Off);
-        for (int px : {16, 20, 24, 32, 40})
-            EXPECT_TRUE(sizes.contains(QSize(px, px))) << px;
-    }
     EXPECT_NE(icon.pixmap(24, QIcon::Normal, QIcon::Off).toImage(),
               icon.pixmap(24, QIcon::Disabled, QIcon::Off).toImage());
 
     const QIcon app = theme.appIcon();
-    EXPECT_EQ(app.availableSizes().size(), 8);
     EXPECT_EQ(theme.appIcon().cacheKey(), app.cacheKey());
     EXPECT_GT(opaquePixels(app.pixmap(256).toImage()), 40000);
     theme.customAppIcon = theme.icon(QStringLiteral("body"));

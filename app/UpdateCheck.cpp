@@ -1,0 +1,137 @@
+#include "app/UpdateCheck.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPushButton>
+
+namespace qor::app {
+
+namespace {
+
+constexpr int transferTimeoutMs = 10000;
+
+QString lastDebUrl(const QJsonObject& files)
+{
+    QString url;
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QJsonObject file = it.value().toObject();
+        if (file.value(u"name").toString().endsWith(u".deb"))
+            url = file.value(u"url").toString();
+    }
+    return url;
+}
+
+UpdateResult notice(UpdateStatus status, const QString& message)
+{
+    UpdateResult result;
+    result.status = status;
+    result.message = message;
+    return result;
+}
+
+} // namespace
+
+UpdateManifest parseUpdateManifest(const QByteArray& body)
+{
+    UpdateManifest manifest;
+    const QJsonArray programs = QJsonDocument::fromJson(body).object().value(u"programs").toArray();
+    for (const QJsonValue& value : programs) {
+        const QJsonObject program = value.toObject();
+        if (program.value(u"name").toString() != u"QorCAD")
+            continue;
+        manifest.versionText = program.value(u"version").toString();
+        manifest.version = QVersionNumber::fromString(manifest.versionText);
+        manifest.found = !manifest.version.isNull();
+        manifest.key = program.value(u"key").toString();
+        manifest.debUrl = lastDebUrl(program.value(u"files").toObject());
+        break;
+    }
+    return manifest;
+}
+
+QUrl downloadAddress(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    return url.scheme() == u"https" || url.scheme() == u"http" ? url : QUrl();
+}
+
+UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installedVersion,
+                         const QString& buildId)
+{
+    if (!manifest.found)
+        return notice(UpdateStatus::NoInformation,
+                      QStringLiteral("Keine Versionsinformationen gefunden"));
+    const QVersionNumber installed = QVersionNumber::fromString(installedVersion);
+    const bool newer = manifest.version > installed;
+    const bool rebuilt = manifest.version == installed && !manifest.key.isEmpty()
+                         && !buildId.isEmpty() && manifest.key != buildId;
+    if (!newer && !rebuilt)
+        return notice(UpdateStatus::UpToDate,
+                      QStringLiteral("QorCAD ist aktuell (%1)").arg(installedVersion));
+    UpdateResult offer = notice(UpdateStatus::Available, QString());
+    offer.version = manifest.versionText;
+    offer.download = downloadAddress(manifest.debUrl);
+    return offer;
+}
+
+UpdateCheck::UpdateCheck(QObject* parent)
+    : QObject(parent)
+{
+}
+
+UpdateCheck::~UpdateCheck() = default;
+
+void UpdateCheck::start(const QUrl& url)
+{
+    auto* manager = new QNetworkAccessManager(this);
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("QorCAD/") + QCoreApplication::applicationVersion());
+    request.setTransferTimeout(transferTimeoutMs);
+    QNetworkReply* reply = manager->get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, manager] {
+        onReply(reply);
+        manager->deleteLater();
+    });
+}
+
+void UpdateCheck::onReply(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        emit finished(notice(UpdateStatus::Failed, QStringLiteral("Update-Prüfung fehlgeschlagen: ")
+                                                       + reply->errorString()));
+        return;
+    }
+    emit finished(judgeUpdate(parseUpdateManifest(reply->readAll()),
+                              QCoreApplication::applicationVersion(),
+                              qApp->property("buildId").toString()));
+}
+
+bool offerUpdate(QWidget* parent, const UpdateResult& result)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(QStringLiteral("Update verfügbar"));
+    box.setText(QStringLiteral("QorCAD %1 ist verfügbar (installiert: %2).")
+                    .arg(result.version, QCoreApplication::applicationVersion()));
+    box.setInformativeText(QStringLiteral(
+        "Das .deb-Paket herunterladen und mit der Softwareverwaltung oder „sudo apt install "
+        "./QorCAD….deb“ installieren."));
+    QPushButton* download = box.addButton(QStringLiteral("Herunterladen"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Später"), QMessageBox::RejectRole);
+    box.exec();
+    if (box.clickedButton() != download || result.download.isEmpty())
+        return false;
+    return QDesktopServices::openUrl(result.download);
+}
+
+} // namespace qor::app

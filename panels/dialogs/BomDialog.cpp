@@ -1,0 +1,91 @@
+#include "panels/dialogs/BomDialog.h"
+
+#include "model/DocumentController.h"
+#include "panels/BomTable.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace qor::app {
+
+namespace {
+
+QTableWidget* makeTable(const std::vector<BomRow>& rows)
+{
+    auto* table = new QTableWidget(int(rows.size()), 4);
+    table->setHorizontalHeaderLabels({QStringLiteral("Pos."), QStringLiteral("Benennung"),
+                                      QStringLiteral("Datei"), QStringLiteral("Menge")});
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int r = 0; r < int(rows.size()); ++r) {
+        const BomRow& row = rows[std::size_t(r)];
+        const QStringList cells{QString::number(r + 1), row.name, row.file,
+                                QString::number(row.count)};
+        for (int c = 0; c < cells.size(); ++c)
+            table->setItem(r, c, new QTableWidgetItem(cells[c]));
+    }
+    return table;
+}
+
+} // namespace
+
+BomDialog::BomDialog(DocumentController* controller, QWidget* parent)
+    : QorDialog(QStringLiteral("Stückliste"), QStringLiteral("parameters"), parent)
+{
+    const auto& components = controller->document->components;
+    const std::vector<BomRow> rows = bomRows(components);
+    csv_ = bomCsv(rows);
+
+    auto* layout = new QVBoxLayout(body());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(makeTable(rows), 1);
+    auto* summary = new QLabel(QStringLiteral("%1 verschiedene Teile · %2 Komponenten")
+                                   .arg(rows.size())
+                                   .arg(components.size()));
+    summary->setObjectName(QStringLiteral("Hint"));
+    layout->addWidget(summary);
+
+    QPushButton* copy = addButton(QStringLiteral("Als CSV kopieren"));
+    copy->disconnect(this);
+    connect(copy, &QPushButton::clicked, this, &BomDialog::copyCsv);
+    QPushButton* save = addButton(QStringLiteral("CSV speichern …"));
+    save->disconnect(this);
+    connect(save, &QPushButton::clicked, this, &BomDialog::saveCsv);
+    connect(addButton(QStringLiteral("Schließen"), true), &QPushButton::clicked, this,
+            &QDialog::accept);
+    resize(720, 460);
+}
+
+void BomDialog::copyCsv()
+{
+    QApplication::clipboard()->setText(csv_);
+}
+
+void BomDialog::saveCsv()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Stückliste speichern"),
+                                                      QStringLiteral("Stueckliste.csv"),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty())
+        saveCsvTo(path);
+}
+
+bool BomDialog::saveCsvTo(const QString& path)
+{
+    if (writeBomFile(path, csv_))
+        return true;
+    QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                         QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    return false;
+}
+
+} // namespace qor::app

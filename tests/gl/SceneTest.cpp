@@ -1,0 +1,419 @@
+#include "model/DocumentController.h"
+#include "app/theme/Theme.h"
+#include "model/References.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <AIS_TextLabel.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Tool.hxx>
+#include <TColStd_ListOfInteger.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace qor::app;
+
+namespace {
+
+class SceneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        viewer.resize(480, 360);
+        QSignalSpy started(&viewer, &Viewer::initialized);
+        viewer.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
+        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+    }
+
+    qor::model::Document& doc() { return *controller.document; }
+
+    int addBox(double x, double length)
+    {
+        return doc().addFeature("box", {{"x", x}, {"length", length}, {"op", "new"}})->id;
+    }
+
+    void recomputeAndShow()
+    {
+        controller.recompute();
+        for (const auto& f : doc().features)
+            ASSERT_EQ(f->error, QString()) << f->type.toStdString();
+        scene.rebuild();
+    }
+
+    // Records of the scene's non-body objects of one kind.
+    std::vector<PickRecord> records(int kind) const
+    {
+        std::vector<PickRecord> found;
+        for (const auto& [object, record] : scene.pickMap()) {
+            if (record.kind == kind)
+                found.push_back(record);
+        }
+        return found;
+    }
+
+    // A click at a logical pixel, straight through the interactive context.
+    std::vector<PickInfo> clickAt(QPoint at)
+    {
+        const double ratio = viewer.devicePixelRatioF();
+        viewer.context()->MoveTo(int(at.x() * ratio), int(at.y() * ratio), viewer.view(), false);
+        viewer.context()->SelectDetected(AIS_SelectionScheme_Replace);
+        return scene.selectedPicks();
+    }
+
+    bool selectable(const Handle(AIS_InteractiveObject)& object) const
+    {
+        TColStd_ListOfInteger modes;
+        viewer.context()->ActivatedModes(object, modes);
+        return !modes.IsEmpty();
+    }
+
+    Viewer viewer;
+    DocumentController controller;
+    Scene scene{&viewer, &controller};
+};
+
+TEST_F(SceneTest, UnchangedBodyKeepsItsObjectAcrossARecompute)
+{
+    const int a = addBox(-40, 20) * 100;
+    const int b = addBox(40, 20) * 100;
+    recomputeAndShow();
+    const Handle(AIS_Shape) keptA = scene.bodyObject(a);
+    const Handle(AIS_Shape) oldB = scene.bodyObject(b);
+    ASSERT_FALSE(keptA.IsNull());
+    ASSERT_FALSE(oldB.IsNull());
+
+    doc().features[1]->params["length"] = 30;
+    recomputeAndShow();
+    EXPECT_EQ(scene.bodyObject(a), keptA);
+    ASSERT_NE(scene.bodyObject(b), oldB);
+    EXPECT_FALSE(viewer.context()->IsDisplayed(oldB));
+    EXPECT_EQ(scene.pickMap().count(oldB.get()), 0u);
+    EXPECT_EQ(scene.pickMap().at(scene.bodyObject(b).get()).id, b);
+
+    // Hiding drops the object; showing again makes a new one.
+    doc().hidden[a] = true;
+    scene.rebuild();
+    EXPECT_TRUE(scene.bodyObject(a).IsNull());
+    EXPECT_FALSE(viewer.context()->IsDisplayed(keptA));
+    doc().hidden[a] = false;
+    scene.rebuild();
+    EXPECT_FALSE(scene.bodyObject(a).IsNull());
+    EXPECT_NE(scene.bodyObject(a), keptA);
+
+    // Display styles: wireframe, shaded, shaded with boundary edges while rasterised.
+    for (const auto [style, mode, edges] : {std::tuple{2, 0, false}, {1, 1, false}, {0, 1, true}}) {
+        scene.setDisplayStyle(style);
+        EXPECT_EQ(scene.bodyObject(b)->DisplayMode(), mode) << style;
+        EXPECT_EQ(scene.bodyObject(b)->Attributes()->FaceBoundaryDraw(), edges) << style;
+    }
+    const Quantity_Color wire = scene.bodyObject(b)->Attributes()->WireAspect()->Aspect()->Color();
+    EXPECT_LT(wire.Distance(toQuantityColor(Theme::instance().accent)), 1e-3);
+    viewer.setRenderMode(1, false, false);
+    scene.rebuild();
+    EXPECT_FALSE(scene.bodyObject(b)->Attributes()->FaceBoundaryDraw());
+    viewer.setRenderMode(0, false, false);
+}
+
+TEST_F(SceneTest, ConsumedSketchHiddenUntilShown)
+{
+    qor::model::Feature* sketch = doc().addSketch({{"kind", "origin"}, {"id", -1}});
+    sketch->sketch->addLineAt(false, 0, 0, 30, 0);
+    sketch->sketch->addLineAt(false, 30, 0, 30, 20);
+    sketch->sketch->addLineAt(false, 30, 20, 0, 0);
+    sketch->sketch->addPoint(false, 10, 5);
+    sketch->sketch->addLineAt(true, 0, 10, 30, 10);
+    const int id = sketch->id;
+    doc().addFeature("extrude", {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"},
+                                                                    {"id", id}}}}});
+    recomputeAndShow();
+    EXPECT_TRUE(records(10).empty());
+
+    doc().hidden[-id] = false;
+    scene.rebuild();
+    EXPECT_EQ(records(10).size(), 4u); // three lines and the construction line
+    EXPECT_EQ(records(11).size(), 1u);
+    EXPECT_TRUE(records(9).empty());
+
+    // Picking curves or regions shows a consumed sketch anyway; regions only under their bit.
+    doc().hidden.erase(-id);
+    scene.setSelectionMask(mask::curves);
+    EXPECT_EQ(records(10).size(), 4u);
+    EXPECT_EQ(records(11).size(), 1u);
+    EXPECT_TRUE(records(9).empty());
+    scene.setSelectionMask(mask::regions);
+    ASSERT_EQ(records(9).size(), 1u);
+    EXPECT_GT(records(9)[0].u, 0.0);
+    EXPECT_LT(records(9)[0].v, 20.0);
+
+    scene.editingSketch = id;
+    scene.rebuild();
+    EXPECT_TRUE(records(9).empty());
+    EXPECT_TRUE(records(10).empty());
+}
+
+// Body 100 of feature 1 and work plane 100 are told apart by the sign of the hidden key.
+TEST_F(SceneTest, HiddenFeaturesAndBodiesDoNotCollide)
+{
+    addBox(0, 20);
+    for (int i = 2; i <= 100; ++i)
+        doc().addFeature("plane", {{"offset", i}});
+    ASSERT_EQ(doc().features.back()->id, 100);
+    doc().hidden[-100] = true;
+    recomputeAndShow();
+    EXPECT_FALSE(scene.bodyObject(100).IsNull());
+    EXPECT_EQ(records(7).size(), 98u);
+
+    doc().hidden = {{100, true}};
+    scene.rebuild();
+    EXPECT_TRUE(scene.bodyObject(100).IsNull());
+    EXPECT_EQ(records(7).size(), 99u);
+}
+
+TEST_F(SceneTest, PickRecordsFollowTheMask)
+{
+    addBox(0, 60);
+    recomputeAndShow();
+    viewer.setViewOrientation(V3d_XposYnegZpos, false);
+    viewer.fitAll(false);
+    const QPoint centre(viewer.width() / 2, viewer.height() / 2);
+
+    std::vector<PickInfo> picks = clickAt(centre);
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 1);
+    EXPECT_EQ(picks[0].id, 100);
+    EXPECT_EQ(picks[0].shape.ShapeType(), TopAbs_FACE);
+
+    scene.setSelectionMask(mask::bodies);
+    EXPECT_TRUE(scene.selectedPicks().empty()); // a mask change clears the selection
+    picks = clickAt(centre);
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 4);
+    EXPECT_EQ(picks[0].shape.ShapeType(), TopAbs_SOLID);
+
+    // Only bits that change what is shown rebuild the scene.
+    QSignalSpy rebuilt(&scene, &Scene::rebuilt);
+    scene.setSelectionMask(7);
+    EXPECT_EQ(rebuilt.count(), 0);
+    scene.setSelectionMask(mask::standard);
+    EXPECT_EQ(rebuilt.count(), 1);
+    scene.setSelectionMask(0);
+    EXPECT_TRUE(clickAt(centre).empty());
+    EXPECT_EQ(scene.detectedPick().kind, 0);
+
+    // The view cube and the origin labels are known to no record and cannot be picked.
+    scene.setSelectionMask(mask::standard);
+    EXPECT_TRUE(records(5).empty() && records(6).empty());
+    scene.setOriginVisible(true);
+    EXPECT_EQ(records(5).size(), 3u);
+    EXPECT_EQ(records(6).size(), 3u);
+    EXPECT_EQ(scene.pickFromOwner(new SelectMgr_EntityOwner(viewer.viewCube())).kind, 0);
+    int labels = 0;
+    for (const Handle(AIS_InteractiveObject)& object : scene.extraObjects()) {
+        if (!Handle(AIS_TextLabel)::DownCast(object).IsNull()) {
+            ++labels;
+            EXPECT_FALSE(selectable(object));
+            EXPECT_EQ(scene.pickFromOwner(new SelectMgr_EntityOwner(object)).kind, 0);
+        }
+    }
+    EXPECT_EQ(labels, 3);
+
+    // Hidden again, nothing of the origin is left to pick.
+    const std::size_t withOrigin = scene.extraObjects().size();
+    scene.setOriginVisible(false);
+    EXPECT_TRUE(records(5).empty() && records(6).empty());
+    EXPECT_EQ(scene.extraObjects().size(), withOrigin - 9);
+}
+
+// A sketch line answers to the axis bit, a region click carries the region's interior point.
+TEST_F(SceneTest, SketchCurvesAndRegionsPickedByClicking)
+{
+    qor::model::Feature* sketch = doc().addSketch({{"kind", "origin"}, {"id", -1}});
+    const int base = int(sketch->sketch->addLineAt(false, 0, 0, 60, 0));
+    sketch->sketch->addLineAt(false, 60, 0, 0, 40);
+    sketch->sketch->addLineAt(false, 0, 40, 0, 0);
+    recomputeAndShow();
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+
+    scene.setSelectionMask(mask::axes);
+    std::vector<PickInfo> picks = clickAt(viewer.toScreen(gp_Pnt(30, 0, 0)));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 10);
+    EXPECT_EQ(picks[0].id, sketch->id);
+    EXPECT_EQ(picks[0].sub, base);
+    EXPECT_TRUE(picks[0].shape.IsNull());
+
+    scene.setSelectionMask(mask::regions);
+    picks = clickAt(viewer.toScreen(gp_Pnt(10, 10, 0)));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 9);
+    EXPECT_EQ(picks[0].id, sketch->id);
+    // The interior point lies inside the triangle, in sketch millimetres.
+    EXPECT_GT(picks[0].u, 0.0);
+    EXPECT_GT(picks[0].v, 0.0);
+    EXPECT_LT(picks[0].u / 60.0 + picks[0].v / 40.0, 1.0);
+}
+
+gp_Pnt shownCentre(const Handle(AIS_Shape)& object)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(object->Shape(), box);
+    const gp_XYZ mid = (box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0;
+    return gp_Pnt(mid).Transformed(object->LocalTransformation());
+}
+
+TEST_F(SceneTest, ExplodeDoublesComponentDistancesAndRestores)
+{
+    addBox(0, 10);
+    controller.recompute();
+    auto& bodies = doc().current.bodies;
+    const int first = 100000000;
+    const int second = 100001000;
+    bodies[first].shape = BRepPrimAPI_MakeBox(gp_Pnt(-10, -10, -10), 20, 20, 20).Shape();
+    bodies[second].shape = BRepPrimAPI_MakeBox(gp_Pnt(90, -10, -10), 20, 20, 20).Shape();
+    scene.rebuild();
+
+    scene.setExplodeFactor(1.0);
+    EXPECT_NEAR(shownCentre(scene.bodyObject(first)).Distance(gp_Pnt(-50, 0, 0)), 0.0, 1e-6);
+    EXPECT_NEAR(shownCentre(scene.bodyObject(second)).Distance(gp_Pnt(150, 0, 0)), 0.0, 1e-6);
+    EXPECT_FALSE(scene.bodyObject(100)->HasTransformation()); // the part's own body stays
+    scene.rebuild(); // kept across rebuilds
+    EXPECT_NEAR(shownCentre(scene.bodyObject(second)).X(), 150.0, 1e-6);
+
+    scene.setExplodeFactor(0.0);
+    EXPECT_NEAR(shownCentre(scene.bodyObject(first)).Distance(gp_Pnt(0, 0, 0)), 0.0, 1e-6);
+    EXPECT_NEAR(shownCentre(scene.bodyObject(second)).Distance(gp_Pnt(100, 0, 0)), 0.0, 1e-6);
+}
+
+// The picked face is where the exploded body is shown, not where the document keeps it.
+TEST_F(SceneTest, PickOnAnExplodedBodyReportsTheMovedFace)
+{
+    addBox(0, 10);
+    controller.recompute();
+    auto& bodies = doc().current.bodies;
+    const int second = 100001000;
+    bodies[100000000].shape = BRepPrimAPI_MakeBox(gp_Pnt(-10, -10, -10), 20, 20, 20).Shape();
+    bodies[second].shape = BRepPrimAPI_MakeBox(gp_Pnt(90, -10, -10), 20, 20, 20).Shape();
+    scene.rebuild();
+    scene.setExplodeFactor(1.0);
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+
+    const std::vector<PickInfo> picks = clickAt(viewer.toScreen(gp_Pnt(150, 0, 10)));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].kind, 1);
+    EXPECT_EQ(picks[0].id, second);
+    Bnd_Box box;
+    BRepBndLib::Add(picks[0].shape, box);
+    const gp_Pnt mid((box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0);
+    EXPECT_LT(mid.Distance(gp_Pnt(150, 0, 10)), 1e-6);
+}
+
+TEST_F(SceneTest, ExplodeMovesNothingWithoutASecondComponent)
+{
+    addBox(0, 10);
+    recomputeAndShow();
+    scene.setExplodeFactor(1.0);
+    EXPECT_FALSE(scene.bodyObject(100)->HasTransformation());
+
+    // Two bodies of one component: its centre is the assembly centre.
+    auto& bodies = doc().current.bodies;
+    bodies[100000000].shape = BRepPrimAPI_MakeBox(gp_Pnt(50, 0, 0), 20, 20, 20).Shape();
+    bodies[100000001].shape = BRepPrimAPI_MakeBox(gp_Pnt(90, 0, 0), 20, 20, 20).Shape();
+    scene.rebuild();
+    scene.setExplodeFactor(2.0);
+    EXPECT_LT(shownCentre(scene.bodyObject(100000000)).Distance(gp_Pnt(60, 10, 10)), 1e-6);
+    EXPECT_LT(shownCentre(scene.bodyObject(100000001)).Distance(gp_Pnt(100, 10, 10)), 1e-6);
+}
+
+TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
+{
+    addBox(0, 20);
+    recomputeAndShow();
+    const TopoDS_Shape solid = doc().current.bodies.at(100).shape;
+    scene.showPreview(solid, "cut");
+    const Handle(AIS_Shape) preview = scene.previewObject();
+    ASSERT_FALSE(preview.IsNull());
+    Quantity_Color colour;
+    preview->Color(colour);
+    EXPECT_LT(colour.Distance(toQuantityColor(Theme::instance().danger)), 1e-3);
+    EXPECT_NEAR(preview->Transparency(), 0.6, 1e-6);
+    EXPECT_FALSE(selectable(preview));
+    scene.showPreview(TopoDS_Shape(), "join");
+    EXPECT_TRUE(scene.previewObject().IsNull());
+    EXPECT_FALSE(viewer.context()->IsDisplayed(preview));
+
+    const std::size_t before = scene.extraObjects().size();
+    TopExp_Explorer face(solid, TopAbs_FACE);
+    TopExp_Explorer edge(solid, TopAbs_EDGE);
+    scene.showShapes(std::vector<TopoDS_Shape>{face.Current(), TopoDS_Shape(), edge.Current()});
+    ASSERT_EQ(scene.extraObjects().size(), before + 2);
+    const Quantity_Color accent3 = toQuantityColor(Theme::instance().accent3);
+    for (std::size_t i = before; i < before + 2; ++i) {
+        const Handle(AIS_InteractiveObject)& shown = scene.extraObjects()[i];
+        EXPECT_FALSE(selectable(shown));
+        shown->Color(colour);
+        EXPECT_LT(colour.Distance(accent3), 1e-3);
+    }
+    EXPECT_NEAR(scene.extraObjects()[before]->Transparency(), 0.45, 1e-6);
+    EXPECT_NEAR(scene.extraObjects()[before + 1]->Width(), 3.5, 1e-6);
+
+    const Handle(AIS_Shape) body = scene.bodyObject(100);
+    scene.highlightBody(100, true);
+    EXPECT_TRUE(viewer.context()->IsHilighted(body));
+    scene.highlightBody(100, false);
+    EXPECT_FALSE(viewer.context()->IsHilighted(body));
+    scene.highlightBody(4711, true); // no such body: nothing happens
+    EXPECT_FALSE(viewer.context()->IsHilighted(body));
+    scene.rebuild();
+    EXPECT_EQ(scene.extraObjects().size(), before);
+}
+
+// The picture a person looks at: a box with a hole and rounded vertical edges, the view cube
+// in its corner and the background gradient.
+TEST_F(SceneTest, RecomputedPartShownWithViewCubeAndGradient)
+{
+    doc().addFeature("box", {{"length", 60}, {"width", 40}, {"height", 20}});
+    qor::model::Feature* points =
+        doc().addSketch({{"kind", "origin"}, {"id", -1}});
+    points->params["offset"] = 20;
+    points->sketch->addPoint(false, 0, 0);
+    doc().addFeature("hole", {{"points", QJsonObject{{"kind", "sketch"}, {"id", points->id}}},
+                              {"diameter", 16}, {"extent", "all"}});
+    controller.recompute();
+    QJsonArray vertical;
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(doc().current.bodies.at(100).shape, TopAbs_EDGE, edges);
+    for (int i = 1; i <= edges.Extent(); ++i) {
+        const gp_Pnt a = BRep_Tool::Pnt(TopExp::FirstVertex(TopoDS::Edge(edges(i))));
+        const gp_Pnt b = BRep_Tool::Pnt(TopExp::LastVertex(TopoDS::Edge(edges(i))));
+        if (std::abs(a.Z() - b.Z()) > 19 && a.X() > 25.0 && b.X() > 25.0)
+            vertical.append(qor::model::edgeRef(100, edges(i)));
+    }
+    ASSERT_EQ(vertical.size(), 2);
+    doc().addFeature("fillet", {{"edges", vertical}, {"radius", 8}});
+    recomputeAndShow();
+    viewer.setViewOrientation(V3d_XposYnegZpos, false);
+    viewer.fitAll(false);
+
+    const QImage image = viewer.grabFramebuffer();
+    QDir().mkpath(QStringLiteral(QOR_TEST_OUTPUT "/gl-shots"));
+    ASSERT_TRUE(image.save(QStringLiteral(QOR_TEST_OUTPUT "/gl-shots/scene-part.png")));
+    const QColor top = image.pixelColor(5, 5);
+    const QColor bottom = image.pixelColor(5, image.height() - 5);
+    EXPECT_NE(top, bottom); // gradient
+    const QColor body = image.pixelColor(image.width() / 2, image.height() / 2);
+    EXPECT_GT(body.lightness(), top.lightness() + 40);
+}
+
+} // namespace

@@ -1,0 +1,196 @@
+#include "app/UpdateCheck.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Answers every request on 127.0.0.1 with one fixed status and body.
+class ManifestServer {
+public:
+    ManifestServer(const QByteArray& status, const QByteArray& body)
+    {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this, status, body] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, status, body] {
+                request += socket->readAll();
+                if (!request.contains("\r\n\r\n"))
+                    return;
+                socket->write("HTTP/1.1 " + status
+                              + "\r\nContent-Type: application/json\r\n"
+                                "Content-Length: "
+                              + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
+                              + body);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+    QUrl url() const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/latest.json").arg(server_.serverPort()));
+    }
+    QByteArray request;
+
+private:
+    QTcpServer server_;
+};
+
+// Stands in for the web browser.
+class BrowserStandIn : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+QByteArray manifest(const char* version, const char* url, const char* key = "")
+{
+    return QStringLiteral(R"({"programs":[{"name":"Anderes","version":"9.9"},
+        {"name":"QorCAD","version":"%1","key":"%3","files":{
+        "src":{"name":"qorcad.tar.gz","url":"https://example.invalid/src.tar.gz"},
+        "deb":{"name":"qorcad_amd64.deb","url":"%2"}}}]})")
+        .arg(QLatin1String(version), QLatin1String(url), QLatin1String(key))
+        .toUtf8();
+}
+
+TEST(UpdateCheck, AgainstALocalServer)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    using qor::app::UpdateStatus;
+    struct Case {
+        const char* what;
+        QByteArray status;
+        QByteArray body;
+        QString buildId;
+        UpdateStatus expected;
+        QString message;
+        QUrl download;
+    };
+    const QUrl deb(QStringLiteral("https://example.invalid/qorcad_1.10.0_amd64.deb"));
+    const Case cases[] = {
+        {"newer", "200 OK", manifest("1.10.0", deb.toEncoded().constData()), "",
+         UpdateStatus::Available, "", deb},
+        {"same",
+         "200 OK",
+         manifest("1.2.0", "https://x.invalid/a.deb"),
+         "",
+         UpdateStatus::UpToDate,
+         "QorCAD ist aktuell (1.2.0)",
+         {}},
+        {"same, other build", "200 OK", manifest("1.2.0", "http://x.invalid/a.deb", "k2"), "k1",
+         UpdateStatus::Available, "", QUrl(QStringLiteral("http://x.invalid/a.deb"))},
+        {"same build",
+         "200 OK",
+         manifest("1.2.0", "", "k1"),
+         "k1",
+         UpdateStatus::UpToDate,
+         "QorCAD ist aktuell (1.2.0)",
+         {}},
+        {"bad JSON",
+         "200 OK",
+         "<html>kaputt",
+         "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
+         {}},
+        {"no version",
+         "200 OK",
+         R"({"programs":[{"name":"QorCAD","version":"neu"}]})",
+         "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
+         {}},
+        {"file address",
+         "200 OK",
+         manifest("2.0", "file:///etc/passwd"),
+         "",
+         UpdateStatus::Available,
+         "",
+         {}},
+        {"script address",
+         "200 OK",
+         manifest("2.0", "javascript:alert(1)"),
+         "",
+         UpdateStatus::Available,
+         "",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qApp->setProperty("buildId", c.buildId);
+        ManifestServer server(c.status, c.body);
+        qor::app::UpdateCheck check;
+        QSignalSpy spy(&check, &qor::app::UpdateCheck::finished);
+        check.start(server.url());
+        ASSERT_TRUE(spy.wait(5000));
+        const auto result = spy.at(0).at(0).value<qor::app::UpdateResult>();
+        EXPECT_EQ(result.status, c.expected);
+        EXPECT_EQ(result.message, c.message);
+        EXPECT_EQ(result.download, c.download);
+        EXPECT_TRUE(server.request.contains("User-Agent: QorCAD/1.2.0\r\n"));
+    }
+    qApp->setProperty("buildId", QString());
+
+    ManifestServer missing("404 Not Found", "");
+    qor::app::UpdateCheck check;
+    QSignalSpy spy(&check, &qor::app::UpdateCheck::finished);
+    check.start(missing.url());
+    ASSERT_TRUE(spy.wait(5000));
+    const auto failed = spy.at(0).at(0).value<qor::app::UpdateResult>();
+    EXPECT_EQ(failed.status, UpdateStatus::Failed);
+    EXPECT_TRUE(failed.message.startsWith(QStringLiteral("Update-Prüfung fehlgeschlagen: ")));
+}
+
+TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
+{
+    BrowserStandIn browser;
+    for (const char* scheme : {"https", "http", "file"})
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &browser, "open");
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+
+    // Answers the offer box with the named button and keeps its text.
+    QString shown;
+    const auto answer = [&shown](const QString& button) {
+        QTimer::singleShot(0, [&shown, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown = box->text();
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == button)
+                    b->click();
+            }
+        });
+    };
+    const QByteArray deb = "https://example.invalid/qorcad.deb";
+    for (const auto& [body, button, opens] :
+         {std::tuple{manifest("1.3.0", deb.constData()), "Herunterladen", true},
+          std::tuple{manifest("1.3.0", deb.constData()), "Später", false},
+          std::tuple{manifest("1.3.0", "file:///etc/passwd"), "Herunterladen", false}}) {
+        browser.opened.clear();
+        const qor::app::UpdateResult result
+            = qor::app::judgeUpdate(qor::app::parseUpdateManifest(body), "1.2.0", {});
+        answer(QString::fromUtf8(button));
+        EXPECT_EQ(qor::app::offerUpdate(nullptr, result), opens);
+        EXPECT_EQ(shown, QStringLiteral("QorCAD 1.3.0 ist verfügbar (installiert: 1.2.0)."));
+        EXPECT_EQ(browser.opened,
+                  opens ? QList<QUrl>{QUrl(QString::fromLatin1(deb))} : QList<QUrl>{});
+    }
+    for (const char* scheme : {"https", "http", "file"})
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+}
+
+} // namespace
+
+#include "UpdateCheckTest.moc"

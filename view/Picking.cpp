@@ -1,0 +1,153 @@
+#include "view/Picking.h"
+
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <StdSelect_BRepOwner.hxx>
+
+namespace qor::app {
+
+std::vector<int> bodySelectionModes(int selectionMask)
+{
+    // AIS modes: 4 faces, 2 edges, 1 vertices, 0 whole shape.
+    std::vector<int> modes;
+    for (const auto [bit, mode] : {std::pair{mask::faces, 4}, std::pair{mask::edges, 2},
+                                   std::pair{mask::vertices, 1}, std::pair{mask::bodies, 0}}) {
+        if (selectionMask & bit)
+            modes.push_back(mode);
+    }
+    return modes;
+}
+
+bool kindPickable(int kind, int selectionMask)
+{
+    switch (kind) {
+    case 5:
+    case 7:
+        return selectionMask & mask::planes;
+    case 6:
+    case 8:
+        return selectionMask & mask::axes;
+    case 9:
+        return selectionMask & mask::regions;
+    case 10:
+        return selectionMask & (mask::axes | mask::curves);
+    case 11:
+        return selectionMask & mask::points;
+    default:
+        return false;
+    }
+}
+
+bool maskChangeNeedsRebuild(int oldMask, int newMask)
+{
+    return (oldMask ^ newMask) & mask::shownBits;
+}
+
+PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap& pickMap)
+{
+    PickInfo info;
+    if (owner.IsNull())
+        return info;
+    const auto* object = dynamic_cast<const AIS_InteractiveObject*>(owner->Selectable().get());
+    const auto found = pickMap.find(object);
+    if (object == nullptr || found == pickMap.end())
+        return info;
+    const PickRecord& record = found->second;
+    info.kind = record.kind;
+    info.id = record.id;
+    info.sub = record.sub;
+    info.u = record.u;
+    info.v = record.v;
+    const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
+    if (info.kind != 4 || brepOwner == nullptr || !brepOwner->HasShape())
+        return info;
+    info.shape = brepOwner->Shape();
+    if (object->HasTransformation())
+        info.shape.Move(TopLoc_Location(object->LocalTransformation()));
+    switch (info.shape.ShapeType()) {
+    case TopAbs_FACE:
+        info.kind = 1;
+        break;
+    case TopAbs_EDGE:
+        info.kind = 2;
+        break;
+    case TopAbs_VERTEX:
+        info.kind = 3;
+        break;
+    default:
+        break;
+    }
+    return info;
+}
+
+PickInfo Scene::pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner) const
+{
+    return qor::app::pickFromOwner(owner, pickMap_);
+}
+
+std::vector<PickInfo> Scene::selectedPicks() const
+{
+    std::vector<PickInfo> picks;
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    for (context->InitSelected(); context->MoreSelected(); context->NextSelected()) {
+        PickInfo info = pickFromOwner(context->SelectedOwner());
+        if (info.kind != 0)
+            picks.push_back(std::move(info));
+    }
+    return picks;
+}
+
+PickInfo Scene::detectedPick() const
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    return context->HasDetected() ? pickFromOwner(context->DetectedOwner()) : PickInfo{};
+}
+
+void Scene::clearSelection()
+{
+    viewer_->context()->ClearSelected(false);
+    viewer_->requestRedraw();
+}
+
+void Scene::setSelectionMask(int newMask)
+{
+    if (newMask == selectionMask_)
+        return;
+    const int oldMask = selectionMask_;
+    selectionMask_ = newMask;
+    viewer_->context()->ClearSelected(false);
+    if (maskChangeNeedsRebuild(oldMask, newMask)) {
+        rebuild();
+        return;
+    }
+    applySelectionModes();
+    viewer_->requestRedraw();
+}
+
+void Scene::applySelectionModes()
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    const std::vector<int> modes = bodySelectionModes(selectionMask_);
+    for (const auto& [id, object] : bodyObjects_) {
+        context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
+                                        false);
+        // Under this concurrency the whole-body mode and the sub-shape modes exclude each
+        // other: a mask with the body bit picks whole bodies only.
+        for (int mode : modes)
+            context->SetSelectionModeActive(object, mode, true,
+                                            AIS_SelectionModesConcurrency_GlobalOrLocal, false);
+    }
+    for (const Handle(AIS_InteractiveObject)& object : extraObjects_) {
+        const auto found = pickMap_.find(object.get());
+        if (found == pickMap_.end())
+            continue;
+        context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
+                                        false);
+        if (kindPickable(found->second.kind, selectionMask_))
+            context->SetSelectionModeActive(object, 0, true,
+                                            AIS_SelectionModesConcurrency_GlobalOrLocal, false);
+    }
+}
+
+} // namespace qor::app

@@ -1,0 +1,151 @@
+#include "view/Previews.h"
+
+#include "app/theme/Theme.h"
+#include "model/DocumentController.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <BRepBndLib.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Builder.hxx>
+#include <TopoDS_Compound.hxx>
+
+namespace qor::app {
+
+namespace {
+
+gp_XYZ centre(const Bnd_Box& box)
+{
+    return (box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0;
+}
+
+} // namespace
+
+int componentOfBody(int bodyId)
+{
+    return bodyId >= firstComponentBodyId ? (bodyId - firstComponentBodyId) / 1000 : -1;
+}
+
+std::map<int, gp_Vec> explodeOffsets(const std::map<int, Bnd_Box>& componentBoxes,
+                                     double factor)
+{
+    Bnd_Box assembly;
+    for (const auto& [component, box] : componentBoxes)
+        assembly.Add(box);
+    std::map<int, gp_Vec> offsets;
+    for (const auto& [component, box] : componentBoxes) {
+        const bool moves = factor > 0.0 && !box.IsVoid() && !assembly.IsVoid();
+        offsets[component] = moves ? gp_Vec(factor * (centre(box) - centre(assembly))) : gp_Vec();
+    }
+    return offsets;
+}
+
+QColor previewColour(const QString& operation)
+{
+    const Theme& t = Theme::instance();
+    if (operation == QLatin1String("cut"))
+        return t.danger;
+    if (operation == QLatin1String("intersect"))
+        return t.warning;
+    return t.accent;
+}
+
+void Scene::clearPreview()
+{
+    if (previewObject_.IsNull())
+        return;
+    viewer_->context()->Remove(previewObject_, false);
+    previewObject_.Nullify();
+    viewer_->requestRedraw();
+}
+
+void Scene::showPreview(const TopoDS_Shape& shape, const QString& operation)
+{
+    clearPreview();
+    if (shape.IsNull())
+        return;
+    Handle(AIS_Shape) object = makeShadedObject(shape, previewColour(operation), true, 0.6);
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    context->Display(object, 1, -1, false, PrsMgr_DisplayStatus_None);
+    context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
+                                    false);
+    previewObject_ = object;
+    viewer_->requestRedraw();
+}
+
+void Scene::showShapes(const std::vector<TopoDS_Shape>& shapes)
+{
+    TopoDS_Builder builder;
+    TopoDS_Compound faces;
+    TopoDS_Compound others;
+    builder.MakeCompound(faces);
+    builder.MakeCompound(others);
+    bool anyFace = false;
+    bool anyOther = false;
+    for (const TopoDS_Shape& shape : shapes) {
+        if (shape.IsNull())
+            continue;
+        const bool face = shape.ShapeType() == TopAbs_FACE;
+        builder.Add(face ? faces : others, shape);
+        (face ? anyFace : anyOther) = true;
+    }
+    const QColor colour = Theme::instance().accent3;
+    if (anyFace)
+        showExtra(makeShadedObject(faces, colour, true, 0.45), 1, nullptr);
+    if (anyOther)
+        showExtra(makeWireObject(others, colour, Aspect_TOL_SOLID, 3.5), 0, nullptr);
+    viewer_->requestRedraw();
+}
+
+void Scene::showShapes(const std::vector<PickInfo>& picks)
+{
+    std::vector<TopoDS_Shape> shapes;
+    shapes.reserve(picks.size());
+    for (const PickInfo& pick : picks)
+        shapes.push_back(pick.shape);
+    showShapes(shapes);
+}
+
+void Scene::highlightBody(int bodyId, bool on)
+{
+    const Handle(AIS_Shape) object = bodyObject(bodyId);
+    if (object.IsNull())
+        return;
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    if (on)
+        context->HilightWithColor(
+            object, context->HighlightStyle(Prs3d_TypeOfHighlight_Selected), false);
+    else
+        context->Unhilight(object, false);
+    viewer_->requestRedraw();
+}
+
+void Scene::setExplodeFactor(double factor)
+{
+    explodeFactor_ = factor;
+    applyExplode();
+    viewer_->requestRedraw();
+}
+
+// Only the display objects move: the document and the body shapes stay where they are.
+void Scene::applyExplode()
+{
+    std::map<int, Bnd_Box> boxes;
+    for (const auto& [id, body] : controller_->document->current.bodies) {
+        if (componentOfBody(id) >= 0 && !body.shape.IsNull())
+            BRepBndLib::Add(body.shape, boxes[componentOfBody(id)], true);
+    }
+    if (boxes.empty())
+        return;
+    const std::map<int, gp_Vec> offsets = explodeOffsets(boxes, explodeFactor_);
+    for (const auto& [id, object] : bodyObjects_) {
+        if (componentOfBody(id) < 0)
+            continue;
+        gp_Trsf move;
+        if (const auto offset = offsets.find(componentOfBody(id)); offset != offsets.end())
+            move.SetTranslation(offset->second);
+        viewer_->context()->SetLocation(object, TopLoc_Location(move));
+    }
+}
+
+} // namespace qor::app

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "view/Picking.h"
+
+#include <AIS_InteractiveObject.hxx>
+#include <AIS_Shape.hxx>
+#include <Aspect_TypeOfLine.hxx>
+#include <Graphic3d_MaterialAspect.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Shape.hxx>
+#include <gp_Ax3.hxx>
+
+#include <QColor>
+#include <QJsonValue>
+#include <QObject>
+#include <QString>
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace qor::model {
+struct SketchResult;
+struct ThreadMark;
+} // namespace qor::model
+
+namespace qor::app {
+
+class DocumentController;
+class Viewer;
+
+// The open document as display objects in the viewer's interactive context, with what each
+// object stands for so that picks turn back into document references. Body objects persist
+// across rebuilds while their shape is unchanged; everything else is made anew by each rebuild.
+class Scene : public QObject {
+    Q_OBJECT
+public:
+    Scene(Viewer* viewer, DocumentController* controller, QObject* parent = nullptr);
+    ~Scene() override;
+
+    // Brings the context in line with the document, redraws and emits rebuilt.
+    void rebuild();
+    void setOriginVisible(bool visible);
+    bool originVisible() const { return originVisible_; }
+    // 0 shaded with edges, 1 shaded, 2 wireframe.
+    void setDisplayStyle(int style);
+    int displayStyle() const { return displayStyle_; }
+    Handle(AIS_Shape) bodyObject(int id) const;
+    const PickMap& pickMap() const { return pickMap_; }
+    const std::vector<Handle(AIS_InteractiveObject)>& extraObjects() const
+    {
+        return extraObjects_;
+    }
+
+    // Picking and the selection mask.
+    PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner) const;
+    // The records of the current selection in selection order; unknown owners dropped.
+    std::vector<PickInfo> selectedPicks() const;
+    PickInfo detectedPick() const;
+    void clearSelection();
+    int selectionMask() const { return selectionMask_; }
+    void setSelectionMask(int newMask);
+    void applySelectionModes();
+
+    // Previews, highlights and the exploded view.
+    // Operation "cut" shows in the danger colour, "intersect" in warning, others in accent.
+    void showPreview(const TopoDS_Shape& shape, const QString& operation);
+    void clearPreview();
+    const Handle(AIS_Shape)& previewObject() const { return previewObject_; }
+    // Highlight objects until the next rebuild; null shapes are skipped.
+    void showShapes(const std::vector<TopoDS_Shape>& shapes);
+    void showShapes(const std::vector<PickInfo>& picks);
+    void highlightBody(int bodyId, bool on);
+    // Components move away from the assembly centre by factor x their offset; 0 restores.
+    void setExplodeFactor(double factor);
+    double explodeFactor() const { return explodeFactor_; }
+
+    // Sketch open in the sketch editor (never shown here); 0 for none.
+    int editingSketch = 0;
+
+signals:
+    void rebuilt();
+
+private:
+    void dropStaleBodies();
+    void createBodyObjects(const std::vector<int>& ids);
+    void updateBodyObject(int id, const Handle(AIS_Shape)& object);
+    // The body's material and colour; a material name without a row counts as metallic 0.3.
+    Graphic3d_MaterialAspect appearanceMaterial(int bodyId) const;
+    void showOrigin();
+    void showWorkGeometry();
+    void showSketches();
+    void showThreadHelices();
+    void showSketch(int sketchId, const qor::model::SketchResult& result, bool withRegions);
+    // Displays, keeps and (with a record) maps a non-body object.
+    void showExtra(const Handle(AIS_InteractiveObject)& object, int displayMode,
+                   const PickRecord* record);
+    void applyExplode();
+    bool isHidden(int key) const;
+
+    Viewer* viewer_;
+    DocumentController* controller_;
+    PickMap pickMap_;
+    std::map<int, Handle(AIS_Shape)> bodyObjects_;
+    std::vector<Handle(AIS_InteractiveObject)> extraObjects_;
+    Handle(AIS_Shape) previewObject_;
+    int selectionMask_ = mask::standard;
+    bool originVisible_ = false;
+    int displayStyle_ = 0;
+    double explodeFactor_ = 0.0;
+};
+
+// Building blocks shared by the scene's presentation and its previews.
+Quantity_Color toQuantityColor(const QColor& colour);
+Handle(AIS_Shape) makeShadedObject(const TopoDS_Shape& shape, const QColor& colour,
+                                   bool faceBoundary, double transparency);
+Handle(AIS_Shape) makeWireObject(const TopoDS_Shape& shape, const QColor& colour,
+                                 Aspect_TypeOfLine lineType, double width);
+TopoDS_Face planeFace(const gp_Ax3& plane, double half);
+Graphic3d_MaterialAspect bodyMaterial(double r, double g, double b, double metallic);
+// Ids of the sketches a feature's parameters refer to ("sketch", "region", "sketchline").
+void collectSketchRefs(const QJsonValue& value, std::set<int>& ids);
+// The polygon of a cosmetic thread helix: 36 segments a turn, 8 to 20000 in all; empty for
+// a modelled thread or one without positive pitch and length.
+std::vector<gp_Pnt> threadHelixPoints(const qor::model::ThreadMark& thread);
+
+} // namespace qor::app
