@@ -20,6 +20,8 @@ MainWindow::MainWindow(QWidget* parent)
     setAcceptDrops(true);
     setWindowIcon(Theme::instance().appIcon());
     buildCentral();
+    buildActions();
+    buildRibbon();
     loadSettings();
 
     connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);

@@ -18,6 +18,7 @@ namespace qor::app {
 class Browser;
 class DocumentController;
 class Ribbon;
+class Scene;
 class Timeline;
 class Viewer;
 
@@ -34,6 +35,7 @@ public:
 
     DocumentController* controller = nullptr;
     Viewer* viewer = nullptr;
+    Scene* scene = nullptr;
     Ribbon* ribbon = nullptr;
     Browser* browser = nullptr;
     Timeline* timeline = nullptr;
@@ -68,6 +70,8 @@ public:
     void addRecentFile(const QString& path);
     // Opens a part document; a failure is reported in a warning box and keeps the open one.
     void openFile(const QString& path);
+    // Replaces the document by the example part "bracket", "flange" or "housing".
+    void createExample(const QString& kind);
 
     // The render dialog's "save image" button: asks for a PNG or JPEG file and writes the view
     // at the size chosen in `sizes` (item data QSize; an invalid size is the on-screen view).
@@ -95,13 +99,12 @@ private:
     QFrame* buildViewOverlay(QWidget* host);
     void buildSketchHud(QWidget* host);
     void buildToast(QWidget* host);
+    void buildActions();
+    void buildRibbon();
 
-    // Shows the document's current state in the 3D view; the one place the scene plugs in.
-    void presentDocument();
     void onDocumentChanged();
     void onStructureChanged();
     void onViewerInitialized();
-    void setActionEnabled(const QString& id, bool enabled);
 };
 
 } // namespace qor::app

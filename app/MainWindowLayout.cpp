@@ -4,6 +4,7 @@
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
 #include "app/theme/Theme.h"
+#include "view/Scene.h"
 #include "view/Viewer.h"
 
 #include <QApplication>
@@ -88,6 +89,7 @@ void MainWindow::buildCentral()
     timeline = new Timeline(controller);
     layout->addWidget(timeline, 0);
     setCentralWidget(central);
+    scene = new Scene(viewer, controller, this);
 
     buildViewOverlay(viewport);
 
@@ -178,14 +180,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == viewport && event->type() == QEvent::Resize)
         layoutOverlay();
     return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::setSketchRibbon(bool sketchMode)
-{
-    ribbon->setPageVisible(sketchPage, sketchMode);
-    ribbon->setPageVisible(solidPage, !sketchMode);
-    ribbon->setPageVisible(assemblyPage, !sketchMode);
-    ribbon->setCurrentPage(sketchMode ? sketchPage : solidPage);
 }
 
 void MainWindow::setStatusText(const QString& text)

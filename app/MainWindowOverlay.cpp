@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/theme/Theme.h"
+#include "view/Scene.h"
 #include "view/Viewer.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <V3d_TypeOfOrientation.hxx>
 
 #include <functional>
+#include <utility>
 
 namespace qor::app {
 
@@ -83,6 +85,18 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
 
     QToolButton* display =
         makeMenuButton(QStringLiteral("display_shaded"), QStringLiteral("Darstellung"));
+    static constexpr std::pair<const char*, const char*> styles[] = {
+        {"display_shaded", "Schattiert mit Kanten"},
+        {"body", "Schattiert"},
+        {"display_wire", "Drahtmodell"},
+    };
+    for (int style = 0; style < 3; ++style) {
+        QAction* entry =
+            display->menu()->addAction(Theme::instance().icon(QString::fromLatin1(styles[style].first)),
+                                       QString::fromUtf8(styles[style].second));
+        connect(entry, &QAction::triggered, this, [this, style] { scene->setDisplayStyle(style); });
+    }
+    display->menu()->addSeparator();
     QAction* perspective = display->menu()->addAction(
         Theme::instance().icon(QStringLiteral("perspective")), QStringLiteral("Perspektive"));
     perspective->setCheckable(true);

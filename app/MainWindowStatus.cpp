@@ -3,7 +3,9 @@
 #include "app/shell/Browser.h"
 #include "app/shell/Timeline.h"
 #include "app/theme/Theme.h"
+#include "app/CommandTable.h"
 #include "model/DocumentController.h"
+#include "view/Scene.h"
 #include "view/Viewer.h"
 
 #include <QAction>
@@ -25,22 +27,13 @@ void MainWindow::updateTitle()
                        .arg(name, modified ? QStringLiteral(" *") : QString()));
 }
 
-void MainWindow::setActionEnabled(const QString& id, bool enabled)
-{
-    if (QAction* action = actions.value(id))
-        action->setEnabled(enabled);
-}
-
 void MainWindow::refreshStatus()
 {
-    const int count = static_cast<int>(controller->history.size());
-    setActionEnabled(QStringLiteral("undo"), controller->index > 0);
-    setActionEnabled(QStringLiteral("redo"), controller->index + 1 < count);
-    if (QAction* undo = actions.value(QStringLiteral("undo"))) {
-        const QString label = controller->undoText();
-        undo->setToolTip(label.isEmpty() ? QStringLiteral("Rückgängig")
-                                         : QStringLiteral("Rückgängig: ") + label);
-    }
+    CommandState state;
+    state.documentCanUndo = controller->index > 0;
+    state.documentCanRedo = controller->index + 1 < static_cast<int>(controller->history.size());
+    state.undoLabel = controller->undoText();
+    refreshCommands(actions, state);
 
     const auto& features = controller->document->features;
     const auto failing = std::count_if(features.begin(), features.end(),
@@ -56,14 +49,9 @@ void MainWindow::refreshStatus()
     unitBadge->style()->polish(unitBadge);
 }
 
-void MainWindow::presentDocument()
-{
-    viewer->requestRedraw();
-}
-
 void MainWindow::refreshAll()
 {
-    presentDocument();
+    scene->rebuild();
     browser->rebuild();
     timeline->update();
     timeline->updateGeometry();
@@ -72,7 +60,7 @@ void MainWindow::refreshAll()
 
 void MainWindow::onDocumentChanged()
 {
-    presentDocument();
+    scene->rebuild();
     timeline->update();
     timeline->updateGeometry();
     refreshStatus();
@@ -87,7 +75,7 @@ void MainWindow::onStructureChanged()
 
 void MainWindow::onViewerInitialized()
 {
-    presentDocument();
+    scene->rebuild();
     viewer->setViewOrientation(V3d_XposYnegZpos, false);
     viewer->fitAll(false);
 }

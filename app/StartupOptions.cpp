@@ -23,6 +23,8 @@ constexpr int themeCheckDelayMs = 4000;
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
 {
     const QCommandLineParser& parser = commandLine.parser;
+    if (parser.isSet(commandLine.demo))
+        window.createExample(parser.value(commandLine.demo));
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty())
         window.openFile(QFileInfo(files.first()).absoluteFilePath());

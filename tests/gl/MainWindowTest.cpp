@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using qor::app::MainWindow;
 
 namespace {
@@ -161,7 +163,23 @@ TEST_F(MainWindowTest, SaveImageWritesTheChosenSizeOrTheViewAsShown)
     EXPECT_FALSE(QFile::exists(path));
 }
 
-TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowAtTheGivenSize)
+// The view rows are a vertical gradient: a row whose greys spread widely shows the model.
+bool viewShowsModel(const QImage& image, const QRect& view)
+{
+    for (int y = view.top(); y <= view.bottom(); y += 4) {
+        int low = 255;
+        int high = 0;
+        for (int x = view.left(); x <= view.right(); ++x) {
+            low = std::min(low, qGray(image.pixel(x, y)));
+            high = std::max(high, qGray(image.pixel(x, y)));
+        }
+        if (high - low > 40)
+            return true;
+    }
+    return false;
+}
+
+TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowWithTheModel)
 {
     QTemporaryDir dir;
     const QString part = dir.filePath(QStringLiteral("box.qcpart"));
@@ -187,7 +205,10 @@ TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowAtTheGiven
                              QSettings::IniFormat);
     EXPECT_EQ(settings.value(QStringLiteral("recent")).toStringList(), QStringList{part});
 
-    EXPECT_EQ(QImage(shot).size(), QSize(1280, 800));
+    const QImage image(shot);
+    ASSERT_EQ(image.size(), QSize(1280, 800));
+    // The centre of the view, clear of the view cube and the floating bar.
+    EXPECT_TRUE(viewShowsModel(image, QRect(500, 300, 500, 280)));
 }
 
 } // namespace
