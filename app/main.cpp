@@ -1,13 +1,16 @@
 #include "app/BatchConversion.h"
 #include "app/CommandLine.h"
+#include "app/MainWindow.h"
 #include "app/RenderIcon.h"
 #include "app/SoftwareGl.h"
+#include "app/StartupOptions.h"
 #include "app/theme/CompanyTheme.h"
 #include "app/theme/Theme.h"
 
 #include <OSD.hxx>
 
 #include <QApplication>
+#include <QTimer>
 #include <QVariant>
 
 #include <cstdio>
@@ -34,6 +37,15 @@ bool xDisplayReachable()
         return false;
     XCloseDisplay(display);
     return true;
+}
+
+// "BREITExHÖHE" (default "1600x980"); a value that does not split into exactly two parts
+// leaves the size alone, an unreadable number counts as 0 and gives the minimum size.
+void applyWindowSize(QWidget& window, const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('x'));
+    if (parts.size() == 2)
+        window.resize(parts[0].toInt(), parts[1].toInt());
 }
 
 } // namespace
@@ -98,10 +110,12 @@ int main(int argc, char** argv)
                                      commandLine.parser.values(commandLine.renderIcon));
 
     qor::app::Theme::instance().apply(app);
-    // No window was tried, so there is no crash for the next start to remember.
-    qor::app::restoreGlStartMarker(glStart);
-    std::fputs("QorCAD 1.2.0: Das Programmfenster ist in dieser Version noch nicht gebaut; "
-               "nutzbar sind --convert EINGABE:AUSGABE und --render-icon GRÖSSE:DATEI.\n",
-               stderr);
-    return 1;
+    qor::app::MainWindow window;
+    if (commandLine.parser.isSet(commandLine.screenshot))
+        applyWindowSize(window, commandLine.parser.value(commandLine.size));
+    window.show();
+    QTimer::singleShot(50, &window, [&commandLine, &window] {
+        qor::app::handleStartupOptions(commandLine, window);
+    });
+    return app.exec();
 }

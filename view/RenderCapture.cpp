@@ -139,7 +139,11 @@ int saveRender(QWidget* mainWindow, int width, int height, const QString& path)
 
 int saveWidgetImage(QWidget* widget, const QString& path)
 {
-    const QImage image = widget ? widget->grab().toImage() : QImage();
+    return saveImage(widget ? widget->grab().toImage() : QImage(), path);
+}
+
+int saveImage(const QImage& image, const QString& path)
+{
     if (!image.isNull() && image.save(path))
         return 0;
     std::fprintf(stderr, "Fehler: Bild konnte nicht gespeichert werden: %s\n",
@@ -156,6 +160,11 @@ void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString
 void saveGrabAndExit(QWidget* widget, const QString& path)
 {
     std::_Exit(saveWidgetImage(widget, path));
+}
+
+void saveImageAndExit(const QImage& image, const QString& path)
+{
+    std::_Exit(saveImage(image, path));
 }
 
 void saveViewImageAndExit(QWidget* widget, const QString& path)

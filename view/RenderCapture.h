@@ -36,10 +36,15 @@ int saveRender(QWidget* mainWindow, int width, int height, const QString& path);
 // Grabs the whole widget into path; a failure is reported on standard error and returns 1.
 int saveWidgetImage(QWidget* widget, const QString& path);
 
+// Writes the image to path; a null image or a failed write is reported on standard error and
+// returns 1.
+int saveImage(const QImage& image, const QString& path);
+
 // Command-line jobs: they end the process at once with the exit code of the save.
 [[noreturn]] void saveRenderAndExit(QWidget* mainWindow, int width, int height,
                                     const QString& path);
 [[noreturn]] void saveGrabAndExit(QWidget* widget, const QString& path);
+[[noreturn]] void saveImageAndExit(const QImage& image, const QString& path);
 // Lets pending events (layout, painting) run before grabbing.
 [[noreturn]] void saveViewImageAndExit(QWidget* widget, const QString& path);
 

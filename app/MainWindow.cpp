@@ -1,0 +1,96 @@
+#include "app/MainWindow.h"
+
+#include "app/Settings.h"
+#include "app/theme/Theme.h"
+#include "model/DocumentController.h"
+#include "view/Viewer.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QSettings>
+
+namespace qor::app {
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    controller = new DocumentController(this);
+    setAcceptDrops(true);
+    setWindowIcon(Theme::instance().appIcon());
+    buildCentral();
+    buildActions();
+    buildRibbon();
+    loadSettings();
+
+    connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);
+    connect(controller, &DocumentController::structureChanged, this,
+            &MainWindow::onStructureChanged);
+    connect(controller, &DocumentController::titleChanged, this, &MainWindow::updateTitle);
+    connect(viewer, &Viewer::initialized, this, &MainWindow::onViewerInitialized);
+
+    controller->newDocument();
+    updateTitle();
+    refreshStatus();
+    // After the restored geometry: that one decides position and state, this the size.
+    resize(1500, 920);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::loadSettings()
+{
+    QSettings settings;
+    recent = settings.value(settings::recent).toStringList();
+    const QString nav = settings.value(settings::nav, settings::defaultNav).toString();
+    viewer->setNavigationMode(nav == QStringLiteral("fusion") ? 1 : 0);
+    const QString touchpad =
+        settings.value(settings::touchpad, settings::defaultTouchpad).toString();
+    viewer->setTouchpadNavigation(touchpad != QStringLiteral("zoom"));
+    const QByteArray geometry = settings.value(settings::geometry).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void MainWindow::saveWindowGeometry()
+{
+    QSettings().setValue(settings::geometry, saveGeometry());
+}
+
+void MainWindow::addRecentFile(const QString& path)
+{
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > settings::maxRecent)
+        recent.removeLast();
+    QSettings().setValue(settings::recent, recent);
+}
+
+void MainWindow::openFile(const QString& path)
+{
+    QString error;
+    if (!controller->open(path, &error)) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
+        return;
+    }
+    addRecentFile(QFileInfo(path).absoluteFilePath());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && property("pickPlane").toBool()) {
+        setProperty("pickPlane", false);
+        setStatusText(QStringLiteral("Bereit"));
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    saveWindowGeometry();
+    event->accept();
+}
+
+} // namespace qor::app

@@ -1,0 +1,183 @@
+#include "app/MainWindow.h"
+
+#include "app/theme/Theme.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
+
+#include <V3d_TypeOfOrientation.hxx>
+
+#include <functional>
+#include <utility>
+
+namespace qor::app {
+
+namespace {
+
+constexpr int toastMs = 2800;
+constexpr int errorToastMs = 4200;
+
+QFrame* makeSeparator()
+{
+    auto* separator = new QFrame;
+    separator->setObjectName(QStringLiteral("BarSep"));
+    return separator;
+}
+
+QToolButton* makeMenuButton(const QString& icon, const QString& toolTip)
+{
+    auto* button = new QToolButton;
+    button->setIcon(Theme::instance().icon(icon, Theme::instance().textDim));
+    button->setIconSize(QSize(20, 20));
+    button->setToolTip(toolTip);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setMenu(new QMenu(button));
+    return button;
+}
+
+} // namespace
+
+QFrame* MainWindow::buildViewOverlay(QWidget* host)
+{
+    auto* bar = new QFrame(host);
+    bar->setObjectName(QStringLiteral("FloatingBar"));
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+    const auto makeOverlayButton = [layout](const QString& icon, const QString& toolTip,
+                                            std::function<void()> action, bool checkable) {
+        auto* button = new QToolButton;
+        button->setIcon(Theme::instance().icon(icon, Theme::instance().textDim));
+        button->setIconSize(QSize(20, 20));
+        button->setToolTip(toolTip);
+        button->setCheckable(checkable);
+        QObject::connect(button, &QToolButton::clicked, button, std::move(action));
+        layout->addWidget(button);
+        return button;
+    };
+    const auto standardView = [this](V3d_TypeOfOrientation orientation) {
+        return [this, orientation] { viewer->setViewOrientation(orientation, true); };
+    };
+
+    makeOverlayButton(QStringLiteral("fit"), QStringLiteral("Alles zeigen (F)"),
+                      [this] { viewer->fitAll(true); }, false);
+    layout->addWidget(makeSeparator());
+    makeOverlayButton(QStringLiteral("view_iso"), QStringLiteral("Isometrisch (0)"),
+                      standardView(V3d_XposYnegZpos), false);
+    makeOverlayButton(QStringLiteral("view_front"), QStringLiteral("Vorne (1)"),
+                      standardView(V3d_Yneg), false);
+    makeOverlayButton(QStringLiteral("view_top"), QStringLiteral("Oben (7)"),
+                      standardView(V3d_Zpos), false);
+    makeOverlayButton(QStringLiteral("view_right"), QStringLiteral("Rechts (3)"),
+                      standardView(V3d_Xpos), false);
+    // Looking at a face, the section view and measuring arrive with the tool commands.
+    makeOverlayButton(QStringLiteral("look_at"), QStringLiteral("Senkrecht auf Auswahl / Skizze"),
+                      [] {}, false)
+        ->setEnabled(false);
+    layout->addWidget(makeSeparator());
+
+    QToolButton* display =
+        makeMenuButton(QStringLiteral("display_shaded"), QStringLiteral("Darstellung"));
+    static constexpr std::pair<const char*, const char*> styles[] = {
+        {"display_shaded", "Schattiert mit Kanten"},
+        {"body", "Schattiert"},
+        {"display_wire", "Drahtmodell"},
+    };
+    for (int style = 0; style < 3; ++style) {
+        QAction* entry =
+            display->menu()->addAction(Theme::instance().icon(QString::fromLatin1(styles[style].first)),
+                                       QString::fromUtf8(styles[style].second));
+        connect(entry, &QAction::triggered, this, [this, style] { scene->setDisplayStyle(style); });
+    }
+    display->menu()->addSeparator();
+    QAction* perspective = display->menu()->addAction(
+        Theme::instance().icon(QStringLiteral("perspective")), QStringLiteral("Perspektive"));
+    perspective->setCheckable(true);
+    connect(perspective, &QAction::toggled, this, [this](bool on) { viewer->setPerspective(on); });
+    layout->addWidget(display);
+    makeOverlayButton(QStringLiteral("section"), QStringLiteral("Schnittansicht"), [] {}, true)
+        ->setEnabled(false);
+    makeOverlayButton(QStringLiteral("measure"), QStringLiteral("Messen (M)"), [] {}, false)
+        ->setEnabled(false);
+    layout->addWidget(makeSeparator());
+
+    orbitButton = makeOverlayButton(
+        QStringLiteral("orbit"),
+        QStringLiteral("Drehen mit linker Maustaste (für Touchpads)\nImmer möglich: rechte "
+                       "Maustaste ziehen, Zwei-Finger-Wischen, Pfeiltasten"),
+        [this] { viewer->setLeftButtonOrbit(orbitButton->isChecked()); }, true);
+    QToolButton* views =
+        makeMenuButton(QStringLiteral("views"), QStringLiteral("Gespeicherte Ansichten"));
+    views->setEnabled(false); // saved views arrive with the tool commands
+    layout->addWidget(views);
+    floatingBar = bar;
+
+    buildSketchHud(host);
+    buildToast(host);
+    layoutOverlay();
+    return bar;
+}
+
+void MainWindow::buildSketchHud(QWidget* host)
+{
+    sketchHud = new QFrame(host);
+    sketchHud->setObjectName(QStringLiteral("Hud"));
+    auto* layout = new QHBoxLayout(sketchHud);
+    layout->setContentsMargins(12, 8, 8, 8);
+    layout->setSpacing(10);
+    auto* icon = new QLabel;
+    icon->setPixmap(Theme::instance().iconPixmap(QStringLiteral("sketch"), 18,
+                                                 Theme::instance().accent));
+    layout->addWidget(icon);
+    hudLabel = new QLabel;
+    hudLabel->setTextFormat(Qt::RichText);
+    layout->addWidget(hudLabel);
+    auto* finish = new QToolButton;
+    finish->setObjectName(QStringLiteral("FinishSketch"));
+    finish->setText(QStringLiteral("SKIZZE BEENDEN"));
+    finish->setIcon(Theme::instance().icon(QStringLiteral("finish"), Theme::instance().bg0));
+    finish->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    layout->addWidget(finish);
+    sketchHud->hide();
+}
+
+void MainWindow::buildToast(QWidget* host)
+{
+    toast = new QFrame(host);
+    toast->setObjectName(QStringLiteral("Toast"));
+    auto* layout = new QHBoxLayout(toast);
+    layout->setContentsMargins(14, 9, 14, 9);
+    auto* text = new QLabel;
+    text->setObjectName(QStringLiteral("ToastText"));
+    text->setWordWrap(true);
+    layout->addWidget(text);
+    toast->hide();
+}
+
+void MainWindow::showToast(const QString& text, bool error)
+{
+    auto* label = toast->findChild<QLabel*>(QStringLiteral("ToastText"));
+    label->setText(text);
+    const Theme& theme = Theme::instance();
+    toast->setStyleSheet(QStringLiteral("QFrame#Toast { border-color: %1; } QLabel { color: %2; }")
+                             .arg((error ? theme.danger : theme.accent).name(),
+                                  theme.text.name()));
+    label->setMaximumWidth(560);
+    toast->show();
+    layoutOverlay();
+    if (toastTimer == nullptr) {
+        toastTimer = new QTimer(this);
+        toastTimer->setSingleShot(true);
+        connect(toastTimer, &QTimer::timeout, toast, &QWidget::hide);
+    }
+    toastTimer->start(error ? errorToastMs : toastMs);
+}
+
+} // namespace qor::app

@@ -1,0 +1,83 @@
+#include "app/MainWindow.h"
+
+#include "app/shell/Browser.h"
+#include "app/shell/Timeline.h"
+#include "app/theme/Theme.h"
+#include "app/CommandTable.h"
+#include "model/DocumentController.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace qor::app {
+
+void MainWindow::updateTitle()
+{
+    const QString name = controller->displayName();
+    const bool modified = controller->modified;
+    docTitleLabel->setText(QStringLiteral("<span style='color:%1'>%2</span>%3")
+                               .arg(Theme::instance().text.name(), name.toHtmlEscaped(),
+                                    modified ? QStringLiteral(" •") : QString()));
+    setWindowTitle(QStringLiteral("%1%2 – QorCAD")
+                       .arg(name, modified ? QStringLiteral(" *") : QString()));
+}
+
+void MainWindow::refreshStatus()
+{
+    CommandState state;
+    state.documentCanUndo = controller->index > 0;
+    state.documentCanRedo = controller->index + 1 < static_cast<int>(controller->history.size());
+    state.undoLabel = controller->undoText();
+    refreshCommands(actions, state);
+
+    const auto& features = controller->document->features;
+    const auto failing = std::count_if(features.begin(), features.end(),
+                                       [](const auto& feature) { return !feature->error.isEmpty(); });
+    if (failing > 0) {
+        unitBadge->setObjectName(QStringLiteral("BadgeDanger"));
+        unitBadge->setText(QStringLiteral("%1 Fehler").arg(failing));
+    } else {
+        unitBadge->setObjectName(QStringLiteral("Badge"));
+        unitBadge->setText(QStringLiteral("mm · g"));
+    }
+    unitBadge->style()->unpolish(unitBadge);
+    unitBadge->style()->polish(unitBadge);
+}
+
+void MainWindow::refreshAll()
+{
+    scene->rebuild();
+    browser->rebuild();
+    timeline->update();
+    timeline->updateGeometry();
+    refreshStatus();
+}
+
+void MainWindow::onDocumentChanged()
+{
+    scene->rebuild();
+    timeline->update();
+    timeline->updateGeometry();
+    refreshStatus();
+}
+
+void MainWindow::onStructureChanged()
+{
+    browser->rebuild();
+    timeline->update();
+    timeline->updateGeometry();
+}
+
+void MainWindow::onViewerInitialized()
+{
+    scene->rebuild();
+    viewer->setViewOrientation(V3d_XposYnegZpos, false);
+    viewer->fitAll(false);
+}
+
+} // namespace qor::app

@@ -1,0 +1,214 @@
+#include "app/MainWindow.h"
+#include "app/shell/Browser.h"
+#include "app/shell/Ribbon.h"
+#include "app/shell/Timeline.h"
+#include "model/DocumentController.h"
+#include "view/Viewer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using qor::app::MainWindow;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    MainWindow window;
+};
+
+TEST_F(MainWindowTest, LayoutMembersExistAndHoldTheView)
+{
+    for (const QObject* member :
+         std::initializer_list<const QObject*>{window.controller, window.viewer, window.ribbon,
+                                               window.browser, window.timeline, window.floatingBar,
+                                               window.orbitButton, window.sketchHud,
+                                               window.hudLabel, window.toast, window.docTitleLabel,
+                                               window.statusLabel, window.statusRight,
+                                               window.unitBadge})
+        EXPECT_NE(member, nullptr);
+    EXPECT_EQ(window.viewer->parentWidget(), window.viewport);
+    EXPECT_EQ(window.floatingBar->parentWidget(), window.viewport);
+    EXPECT_EQ(window.statusLabel->text(), QStringLiteral("Bereit"));
+    EXPECT_FALSE(window.sketchHud->isVisible());
+    EXPECT_FALSE(window.toast->isVisible());
+    EXPECT_TRUE(window.orbitButton->toolTip().contains(QLatin1Char('\n')));
+}
+
+TEST_F(MainWindowTest, TitleFollowsCommitsAndShowsNamesLiterally)
+{
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Unbenannt – QorCAD"));
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Unbenannt * – QorCAD"));
+    EXPECT_TRUE(window.docTitleLabel->text().endsWith(QStringLiteral("Unbenannt</span> •")));
+
+    window.controller->document->name = QStringLiteral("<a&b>");
+    window.updateTitle();
+    EXPECT_TRUE(window.docTitleLabel->text().contains(QStringLiteral("&lt;a&amp;b&gt;")));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("<a&b> * – QorCAD"));
+}
+
+TEST_F(MainWindowTest, BadgeCountsFailingFeatures)
+{
+    auto& document = *window.controller->document;
+    document.addFeature(QStringLiteral("box"), {{QStringLiteral("length"), QStringLiteral("-5")}});
+    document.addFeature(QStringLiteral("box"), {{QStringLiteral("height"), QStringLiteral("0")}});
+    window.controller->recompute();
+    EXPECT_EQ(window.unitBadge->text(), QStringLiteral("2 Fehler"));
+    EXPECT_EQ(window.unitBadge->objectName(), QStringLiteral("BadgeDanger"));
+
+    document.features.clear();
+    window.controller->recompute();
+    EXPECT_EQ(window.unitBadge->text(), QStringLiteral("mm · g"));
+    EXPECT_EQ(window.unitBadge->objectName(), QStringLiteral("Badge"));
+}
+
+TEST_F(MainWindowTest, ToastTakesColourAndDurationFromTheLastCall)
+{
+    struct Step {
+        bool error;
+        int durationMs;
+        const char* border;
+    };
+    for (const Step& step : {Step{false, 2800, "#00e5ff"}, Step{true, 4200, "#ff4d6d"},
+                             Step{false, 2800, "#00e5ff"}}) {
+        window.showToast(QStringLiteral("Gespeichert"), step.error);
+        EXPECT_TRUE(window.toast->isVisible());
+        EXPECT_TRUE(window.toastTimer->isActive());
+        EXPECT_EQ(window.toastTimer->interval(), step.durationMs);
+        EXPECT_TRUE(window.toast->styleSheet().contains(QLatin1String(step.border)));
+        EXPECT_EQ(window.toast->y(), 18);
+        EXPECT_EQ(window.toast->x(), (window.viewport->width() - window.toast->width()) / 2);
+    }
+    window.showToast(QString(80, QLatin1Char('W')) + QStringLiteral(" ") + QString(80, 'W'),
+                     false);
+    EXPECT_LE(window.toast->findChild<QLabel*>()->width(), 560);
+}
+
+TEST_F(MainWindowTest, ResizingTheViewportReplacesTheFloatingBar)
+{
+    for (const int width : {900, 300}) {
+        window.viewport->resize(width, 500);
+        const QFrame* bar = window.floatingBar;
+        EXPECT_EQ(bar->x(), (width - bar->width()) / 2);
+        EXPECT_EQ(bar->y(), 500 - bar->height() - 14);
+    }
+    EXPECT_LT(window.floatingBar->x(), 0); // narrower than the bar: centred, not clamped
+}
+
+// Accepts the next file dialog with the file it proposes, or cancels it.
+void answerFileDialog(bool accept)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, accept] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            if (dialog == nullptr || !dialog->isVisible())
+                continue;
+            QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
+            poll->deleteLater();
+            return;
+        }
+    });
+    poll->start(50);
+}
+
+TEST_F(MainWindowTest, SaveImageWritesTheChosenSizeOrTheViewAsShown)
+{
+    QTemporaryDir dir;
+    QSettings().setValue(QStringLiteral("lastDir"), dir.path());
+    const QString path = dir.filePath(QStringLiteral("Unbenannt.png"));
+    QComboBox sizes;
+    sizes.addItem(QStringLiteral("640 × 480"), QSize(640, 480));
+    sizes.addItem(QStringLiteral("Ansicht"), QSize());
+    const QSize onScreen = window.viewer->size() * window.viewer->devicePixelRatio();
+    for (const auto& [entry, expected] : {std::pair{0, QSize(640, 480)}, {1, onScreen}}) {
+        QFile::remove(path);
+        sizes.setCurrentIndex(entry);
+        answerFileDialog(true);
+        window.saveImage(&window, sizes);
+        EXPECT_EQ(QImage(path).size(), expected);
+        EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+                  QStringLiteral("Gespeichert: Unbenannt.png (%1 × %2)")
+                      .arg(expected.width())
+                      .arg(expected.height()));
+    }
+
+    QFile::remove(path);
+    QSettings().remove(QStringLiteral("lastDir"));
+    answerFileDialog(false);
+    window.saveImage(&window, sizes);
+    EXPECT_FALSE(QSettings().contains(QStringLiteral("lastDir")));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+// The view rows are a vertical gradient: a row whose greys spread widely shows the model.
+bool viewShowsModel(const QImage& image, const QRect& view)
+{
+    for (int y = view.top(); y <= view.bottom(); y += 4) {
+        int low = 255;
+        int high = 0;
+        for (int x = view.left(); x <= view.right(); ++x) {
+            low = std::min(low, qGray(image.pixel(x, y)));
+            high = std::max(high, qGray(image.pixel(x, y)));
+        }
+        if (high - low > 40)
+            return true;
+    }
+    return false;
+}
+
+TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowWithTheModel)
+{
+    QTemporaryDir dir;
+    const QString part = dir.filePath(QStringLiteral("box.qcpart"));
+    {
+        qor::app::DocumentController controller;
+        controller.newDocument();
+        controller.document->addFeature(QStringLiteral("box"));
+        controller.recompute();
+        ASSERT_TRUE(controller.saveAs(part));
+    }
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"),
+                  {part, QStringLiteral("--screenshot"), shot, QStringLiteral("--size"),
+                   QStringLiteral("1280x800")});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+
+    const QSettings settings(dir.filePath(QStringLiteral("config/Tarnwick/QorCAD.conf")),
+                             QSettings::IniFormat);
+    EXPECT_EQ(settings.value(QStringLiteral("recent")).toStringList(), QStringList{part});
+
+    const QImage image(shot);
+    ASSERT_EQ(image.size(), QSize(1280, 800));
+    // The centre of the view, clear of the view cube and the floating bar.
+    EXPECT_TRUE(viewShowsModel(image, QRect(500, 300, 500, 280)));
+}
+
+} // namespace
