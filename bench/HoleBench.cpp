@@ -21,9 +21,9 @@ void tappedHole(benchmark::State& bench, const char* threadModel)
                                             {"threadModel", threadModel}});
     ModelState plate;
     doc.executeFeature(*box, plate);
-    plate.sketches[sketch->id] =
-        SketchResult{gp_Ax3(gp_Pnt(0, 0, 10), gp_Dir(0, 0, 1), gp_Dir(1, 0, 0)),
-                     sketch->sketch.get(), sketch->id};
+    plate.sketches[sketch->id]
+        = SketchResult{gp_Ax3(gp_Pnt(0, 0, 10), gp_Dir(0, 0, 1), gp_Dir(1, 0, 0)),
+                       sketch->sketch.get(), sketch->id};
     for (auto _ : bench) {
         ModelState state = plate;
         doc.executeFeature(*hole, state);

@@ -37,7 +37,8 @@ void BM_ImportFileStep(benchmark::State& state)
     if (!prepare(state))
         return;
     for (auto _ : state) {
-        const qor::io::ImportResult result = qor::io::importFile(QString::fromLatin1(sampleFile), {});
+        const qor::io::ImportResult result
+            = qor::io::importFile(QString::fromLatin1(sampleFile), {});
         if (!result.ok)
             state.SkipWithError("import failed");
         benchmark::DoNotOptimize(result.bodies.data());
@@ -70,5 +71,11 @@ double fastest(const std::vector<double>& times)
 
 } // namespace
 
-BENCHMARK(BM_BareStepReader)->Unit(benchmark::kMillisecond)->MinTime(2.0)->ComputeStatistics("min", fastest);
-BENCHMARK(BM_ImportFileStep)->Unit(benchmark::kMillisecond)->MinTime(2.0)->ComputeStatistics("min", fastest);
+BENCHMARK(BM_BareStepReader)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->ComputeStatistics("min", fastest);
+BENCHMARK(BM_ImportFileStep)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->ComputeStatistics("min", fastest);

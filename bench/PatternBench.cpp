@@ -36,11 +36,11 @@ struct HolePlate {
         sketch->sketch->addPoint(false, -100, -100);
         const gp_Ax3 top(gp_Pnt(0, 0, 10), gp::DZ(), gp::DX());
         state.sketches[sketch->id] = SketchResult{top, sketch->sketch.get(), sketch->id};
-        Feature* hole = doc.addFeature("hole", {{"points", QJsonObject{{"kind", "sketch"},
-                                                                       {"id", sketch->id}}},
-                                                {"diameter", "6 mm"},
-                                                {"extent", "all"},
-                                                {"tip", false}});
+        Feature* hole = doc.addFeature(
+            "hole", {{"points", QJsonObject{{"kind", "sketch"}, {"id", sketch->id}}},
+                     {"diameter", "6 mm"},
+                     {"extent", "all"},
+                     {"tip", false}});
         doc.executeFeature(*hole, state);
         if (!hole->warning.isEmpty() || state.tools.count(hole->id) == 0)
             throw std::runtime_error("the hole to pattern was not cut");

@@ -29,8 +29,9 @@ QString hundredBodyPart(const QTemporaryDir& folder)
 {
     qor::model::Document doc;
     for (int i = 0; i < 100; ++i) {
-        doc.addFeature(QStringLiteral("cylinder"), {{"x", (i % 10) * 40}, {"y", (i / 10) * 40},
-                                                    {"diameter", 30}, {"op", "new"}});
+        doc.addFeature(
+            QStringLiteral("cylinder"),
+            {{"x", (i % 10) * 40}, {"y", (i / 10) * 40}, {"diameter", 30}, {"op", "new"}});
     }
     const QString path = folder.filePath(QStringLiteral("teile.qorcad"));
     doc.save(path);

@@ -64,6 +64,20 @@ void dragChain(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(solveChain)->Arg(10)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(800)->Unit(benchmark::kMillisecond);
-BENCHMARK(analyzeChain)->Arg(10)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(800)->Unit(benchmark::kMillisecond);
+BENCHMARK(solveChain)
+    ->Arg(10)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Arg(400)
+    ->Arg(800)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(analyzeChain)
+    ->Arg(10)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Arg(400)
+    ->Arg(800)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(dragChain)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);

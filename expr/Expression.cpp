@@ -4,15 +4,15 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <utility>
 
 namespace qor {
 
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
-constexpr double kPi = 3.141592653589793;
-constexpr std::int32_t kMaxNesting = 256;
+constexpr double degToRad = 0.017453292519943295;
+constexpr std::int32_t maxNesting = 256;
 
 // The "C" locale's blanks, tested by hand so that the process locale cannot matter.
 bool isBlank(unsigned char c)
@@ -82,8 +82,8 @@ double outOfRangeValue(std::string_view token)
 const std::map<std::string, double, std::less<>>& unitFactors()
 {
     static const std::map<std::string, double, std::less<>> factors = {
-        {"mm", 1.0},   {"cm", 10.0},  {"m", 1000.0}, {"um", 0.001},
-        {"in", 25.4},  {"ft", 304.8}, {"deg", 1.0},  {"rad", 57.29577951308232},
+        {"mm", 1.0},  {"cm", 10.0},  {"m", 1000.0}, {"um", 0.001},
+        {"in", 25.4}, {"ft", 304.8}, {"deg", 1.0},  {"rad", 57.29577951308232},
         {"°", 1.0},
     };
     return factors;
@@ -91,13 +91,16 @@ const std::map<std::string, double, std::less<>>& unitFactors()
 
 ExprParser::ExprParser(std::string_view text, const NameResolver& resolver,
                        std::vector<std::string>* names)
-    : text(text), resolver(resolver), names(names)
+    : text(text)
+    , resolver(resolver)
+    , names(names)
 {
 }
 
-ExprParser::NestingGuard::NestingGuard(ExprParser& parser) : parser(parser)
+ExprParser::NestingGuard::NestingGuard(ExprParser& parser)
+    : parser(parser)
 {
-    if (parser.nesting >= kMaxNesting)
+    if (parser.nesting >= maxNesting)
         throw ExprError("Ausdruck zu tief verschachtelt");
     ++parser.nesting;
 }
@@ -222,7 +225,7 @@ double ExprParser::primary()
 double ExprParser::nameValue(const std::string& name)
 {
     if (isPi(name))
-        return kPi;
+        return std::numbers::pi;
     if (names)
         names->push_back(name);
     if (resolver) {
@@ -353,12 +356,12 @@ double callFunction(std::string_view name, const std::vector<double>& args)
 {
     using Unary = double (*)(double);
     static const std::pair<std::string_view, Unary> unaryFunctions[] = {
-        {"sin", [](double x) { return std::sin(x * kDegToRad); }},
-        {"cos", [](double x) { return std::cos(x * kDegToRad); }},
-        {"tan", [](double x) { return std::tan(x * kDegToRad); }},
-        {"asin", [](double x) { return std::asin(x) / kDegToRad; }},
-        {"acos", [](double x) { return std::acos(x) / kDegToRad; }},
-        {"atan", [](double x) { return std::atan(x) / kDegToRad; }},
+        {"sin", [](double x) { return std::sin(x * degToRad); }},
+        {"cos", [](double x) { return std::cos(x * degToRad); }},
+        {"tan", [](double x) { return std::tan(x * degToRad); }},
+        {"asin", [](double x) { return std::asin(x) / degToRad; }},
+        {"acos", [](double x) { return std::acos(x) / degToRad; }},
+        {"atan", [](double x) { return std::atan(x) / degToRad; }},
         {"sqrt",
          [](double x) {
              if (x < 0.0)
@@ -372,8 +375,8 @@ double callFunction(std::string_view name, const std::vector<double>& args)
     };
     const auto expectCount = [&](std::size_t count) {
         if (args.size() != count)
-            throw ExprError(std::string(name) + "() erwartet " + std::to_string(count) +
-                            " Wert(e)");
+            throw ExprError(std::string(name) + "() erwartet " + std::to_string(count)
+                            + " Wert(e)");
     };
 
     for (const auto& [fname, fn] : unaryFunctions) {
@@ -384,7 +387,7 @@ double callFunction(std::string_view name, const std::vector<double>& args)
     }
     if (name == "atan2") {
         expectCount(2);
-        return std::atan2(args[0], args[1]) / kDegToRad;
+        return std::atan2(args[0], args[1]) / degToRad;
     }
     if (name == "min" || name == "max") {
         if (args.empty())

@@ -16,7 +16,10 @@ namespace qor {
 // shown to the user unchanged.
 class ExprError : public std::runtime_error {
 public:
-    explicit ExprError(const std::string& message) : std::runtime_error(message) {}
+    explicit ExprError(const std::string& message)
+        : std::runtime_error(message)
+    {
+    }
 };
 
 // Looks up a name (exact UTF-8 bytes, case-sensitive); nothing means unknown.

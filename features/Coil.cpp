@@ -20,8 +20,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 struct CoilSize {
@@ -37,22 +35,22 @@ struct CoilSize {
 CoilSize readSize(ExecContext& context)
 {
     CoilSize size;
-    size.diameter = context.number(u"diameter"_s);
-    size.pitch = context.number(u"pitch"_s);
-    size.section = context.number(u"section"_s);
+    size.diameter = context.number(QStringLiteral("diameter"));
+    size.pitch = context.number(QStringLiteral("pitch"));
+    size.section = context.number(QStringLiteral("section"));
     if (size.diameter <= 0.0 || size.pitch <= 0.0 || size.section <= 0.0)
         throw FeatureError(QStringLiteral("Maße müssen größer als 0 sein"));
     if (size.section >= size.diameter)
         throw FeatureError(
             QStringLiteral("Drahtstärke muss kleiner als der Federdurchmesser sein"));
 
-    size.height = context.stringParam(u"extent"_s) == u"height"_s
-                      ? context.number(u"height"_s)
-                      : context.number(u"turns"_s) * size.pitch;
+    size.height = context.stringParam(QStringLiteral("extent")) == QStringLiteral("height")
+                      ? context.number(QStringLiteral("height"))
+                      : context.number(QStringLiteral("turns")) * size.pitch;
     if (!(size.height > 0.0))
         throw FeatureError(QStringLiteral("Höhe bzw. Windungen müssen größer als 0 sein"));
 
-    size.square = context.stringParam(u"profile"_s) == u"square"_s;
+    size.square = context.stringParam(QStringLiteral("profile")) == QStringLiteral("square");
     if (size.section + 1e-6 >= size.pitch)
         throw FeatureError(QStringLiteral(
             "Steigung muss größer als die Drahtstärke sein (sonst berühren sich die Windungen)"));
@@ -81,8 +79,8 @@ TopoDS_Wire sectionWire(const gp_Ax3& frame, const CoilSize& size)
         return BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(circle).Edge()).Wire();
     }
     const double h = size.section / 2.0;
-    BRepBuilderAPI_MakePolygon polygon(start.Translated((-x - z) * h), start.Translated((x - z) * h),
-                                       start.Translated((x + z) * h),
+    BRepBuilderAPI_MakePolygon polygon(start.Translated((-x - z) * h),
+                                       start.Translated((x - z) * h), start.Translated((x + z) * h),
                                        start.Translated((-x + z) * h), Standard_True);
     return polygon.Wire();
 }
@@ -104,17 +102,17 @@ TopoDS_Shape sweepSpring(const TopoDS_Wire& helix, const TopoDS_Wire& section, c
 
 void execCoil(ExecContext& context)
 {
-    const gp_Ax1 axis = resolveAxisRef(context, u"axis"_s);
+    const gp_Ax1 axis = resolveAxisRef(context, QStringLiteral("axis"));
     const CoilSize size = readSize(context);
-    const bool leftHand = context.boolParam(u"leftHand"_s);
-    const gp_Ax3 frame = coilFrame(axis, context.boolParam(u"flip"_s));
+    const bool leftHand = context.boolParam(QStringLiteral("leftHand"));
+    const gp_Ax3 frame = coilFrame(axis, context.boolParam(QStringLiteral("flip")));
 
-    const TopoDS_Wire helix =
-        helixWire(frame, leftHand, size.diameter / 2.0, size.pitch, size.height);
+    const TopoDS_Wire helix
+        = helixWire(frame, leftHand, size.diameter / 2.0, size.pitch, size.height);
     const TopoDS_Shape spring = sweepSpring(helix, sectionWire(frame, size), frame.Direction());
 
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
-    applyBoolean(context, spring, context.stringParam(u"op"_s), targets);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
+    applyBoolean(context, spring, context.stringParam(QStringLiteral("op")), targets);
 }
 
 } // namespace qor::model

@@ -19,8 +19,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // Occurrences of oriented faces: +1 for each in the state after, -1 before.
@@ -101,9 +99,9 @@ bool removedNothing(const ModelState& before, const ModelState& after)
 
 void profileFeature(ExecContext& context, const ToolCallback& tool, const QString& op)
 {
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
-    const bool flip = context.boolParam(u"flip"_s);
-    if (op != u"cut"_s || flip) {
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
+    const bool flip = context.boolParam(QStringLiteral("flip"));
+    if (op != QStringLiteral("cut") || flip) {
         applyBoolean(context, tool(flip), op, targets);
         return;
     }
@@ -123,21 +121,21 @@ void profileFeature(ExecContext& context, const ToolCallback& tool, const QStrin
 void execExtrude(ExecContext& context)
 {
     gp_Ax3 plane;
-    const TopoDS_Shape profile = resolveProfileFaces(context, u"profile"_s, &plane);
-    const QString extent = context.stringParam(u"extent"_s);
-    const double taper = context.number(u"taper"_s);
-    const QString op = context.stringParam(u"op"_s);
+    const TopoDS_Shape profile = resolveProfileFaces(context, QStringLiteral("profile"), &plane);
+    const QString extent = context.stringParam(QStringLiteral("extent"));
+    const double taper = context.number(QStringLiteral("taper"));
+    const QString op = context.stringParam(QStringLiteral("op"));
     profileFeature(context, extrudeTool(context, profile, plane, extent, taper), op);
 }
 
 void execRevolve(ExecContext& context)
 {
-    const TopoDS_Shape profile = resolveProfileFaces(context, u"profile"_s);
-    const gp_Ax1 axis = resolveAxisRef(context, u"axis"_s);
-    const double angle = context.number(u"angle"_s);
+    const TopoDS_Shape profile = resolveProfileFaces(context, QStringLiteral("profile"));
+    const gp_Ax1 axis = resolveAxisRef(context, QStringLiteral("axis"));
+    const double angle = context.number(QStringLiteral("angle"));
     if (std::abs(angle) < 1e-9)
         throw FeatureError(QStringLiteral("Winkel muss ungleich 0 sein"));
-    const QString op = context.stringParam(u"op"_s);
+    const QString op = context.stringParam(QStringLiteral("op"));
     profileFeature(context, revolveTool(context, profile, axis, angle), op);
 }
 

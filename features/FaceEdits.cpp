@@ -23,8 +23,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 bool allPlanar(const std::vector<TopoDS_Shape>& faces)
@@ -39,7 +37,7 @@ bool allPlanar(const std::vector<TopoDS_Shape>& faces)
 TopoDS_Shape offsetPlanarFaces(const TopoDS_Shape& body, const std::vector<TopoDS_Shape>& faces,
                                double distance)
 {
-    const QString failure = u"Fläche versetzen fehlgeschlagen"_s;
+    const QString failure = QStringLiteral("Fläche versetzen fehlgeschlagen");
     TopoDS_Shape result = body;
     for (const TopoDS_Shape& face : faces) {
         const gp_Vec sweep = gp_Vec(facePlane(face).Direction()) * distance;
@@ -70,8 +68,8 @@ TopoDS_Shape offsetPlanarFaces(const TopoDS_Shape& body, const std::vector<TopoD
 TopoDS_Shape offsetCurvedFaces(const TopoDS_Shape& body, const std::vector<TopoDS_Shape>& faces,
                                double distance)
 {
-    const QString failure =
-        u"Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?"_s;
+    const QString failure = QStringLiteral(
+        "Fläche versetzen nicht möglich – Abstand zu groß für die Nachbarflächen?");
     // Moved past its centre of curvature a face comes back turned inside out: a
     // cylinder of radius 3 moved in by 4 would become one of radius 1.
     for (const TopoDS_Shape& face : faces) {
@@ -95,16 +93,16 @@ TopoDS_Shape offsetCurvedFaces(const TopoDS_Shape& body, const std::vector<TopoD
 
 void execDraft(ExecContext& context)
 {
-    const gp_Ax3 neutral = resolvePlaneRef(context, u"neutral"_s);
-    const double angle = context.angle(u"angle"_s) * std::numbers::pi / 180.0;
-    const auto facesByBody = resolveFacesByBody(context, u"faces"_s);
+    const gp_Ax3 neutral = resolvePlaneRef(context, QStringLiteral("neutral"));
+    const double angle = context.angle(QStringLiteral("angle")) * std::numbers::pi / 180.0;
+    const auto facesByBody = resolveFacesByBody(context, QStringLiteral("faces"));
     if (facesByBody.empty())
-        throw FeatureError(u"Flächen auswählen"_s);
+        throw FeatureError(QStringLiteral("Flächen auswählen"));
     gp_Dir pull = neutral.Direction();
-    if (context.boolParam(u"flip"_s))
+    if (context.boolParam(QStringLiteral("flip")))
         pull.Reverse();
 
-    const QString faceFailure = u"Formschräge für eine Fläche nicht möglich"_s;
+    const QString faceFailure = QStringLiteral("Formschräge für eine Fläche nicht möglich");
     for (const auto& [bodyId, faces] : facesByBody) {
         BRepOffsetAPI_DraftAngle draft(context.state.bodies.at(bodyId).shape);
         for (const TopoDS_Shape& shape : faces) {
@@ -113,18 +111,18 @@ void execDraft(ExecContext& context)
             if (!draft.AddDone())
                 throw FeatureError(faceFailure);
         }
-        buildBody(context, bodyId, draft, u"Formschräge fehlgeschlagen"_s);
+        buildBody(context, bodyId, draft, QStringLiteral("Formschräge fehlgeschlagen"));
     }
 }
 
 void execOffsetFaces(ExecContext& context)
 {
-    const auto facesByBody = resolveFacesByBody(context, u"faces"_s);
+    const auto facesByBody = resolveFacesByBody(context, QStringLiteral("faces"));
     if (facesByBody.empty())
-        throw FeatureError(u"Flächen zum Versetzen auswählen"_s);
-    const double distance = context.number(u"distance"_s);
+        throw FeatureError(QStringLiteral("Flächen zum Versetzen auswählen"));
+    const double distance = context.number(QStringLiteral("distance"));
     if (std::abs(distance) < 1e-9)
-        throw FeatureError(u"Abstand darf nicht 0 sein"_s);
+        throw FeatureError(QStringLiteral("Abstand darf nicht 0 sein"));
 
     for (const auto& [bodyId, faces] : facesByBody) {
         const TopoDS_Shape& body = context.state.bodies.at(bodyId).shape;
@@ -135,12 +133,13 @@ void execOffsetFaces(ExecContext& context)
 
 void execDeleteFaces(ExecContext& context)
 {
-    const auto facesByBody = resolveFacesByBody(context, u"faces"_s);
+    const auto facesByBody = resolveFacesByBody(context, QStringLiteral("faces"));
     if (facesByBody.empty())
-        throw FeatureError(u"Zu löschende Flächen auswählen (z. B. Bohrungswand, Verrundung)"_s);
+        throw FeatureError(
+            QStringLiteral("Zu löschende Flächen auswählen (z. B. Bohrungswand, Verrundung)"));
 
-    const QString failure =
-        u"Flächen können nicht gelöscht werden – die Nachbarflächen lassen sich nicht schließen"_s;
+    const QString failure = QStringLiteral(
+        "Flächen können nicht gelöscht werden – die Nachbarflächen lassen sich nicht schließen");
     for (const auto& [bodyId, faces] : facesByBody) {
         TopTools_ListOfShape removed;
         for (const TopoDS_Shape& face : faces)
@@ -153,8 +152,8 @@ void execDeleteFaces(ExecContext& context)
         runKernel(failure, [&] { defeaturing.Build(); });
         // A face whose neighbours cannot close the gap is only warned about, and
         // the body would come back unchanged as if the faces were gone.
-        const bool leftOver =
-            defeaturing.GetReport()->HasAlert(STANDARD_TYPE(BOPAlgo_AlertUnableToRemoveTheFeature));
+        const bool leftOver = defeaturing.GetReport()->HasAlert(
+            STANDARD_TYPE(BOPAlgo_AlertUnableToRemoveTheFeature));
         if (!defeaturing.IsDone() || defeaturing.HasErrors() || leftOver)
             throw FeatureError(failure);
         context.setBody(bodyId, cleanedResult(defeaturing.Shape()));

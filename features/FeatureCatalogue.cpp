@@ -2,7 +2,6 @@
 #include "features/ConstructionGeometry.h"
 #include "features/Extrude.h"
 #include "features/FaceEdits.h"
-#include "model/FeatureDef.h"
 #include "features/FilletChamfer.h"
 #include "features/Hole.h"
 #include "features/ImportFeature.h"
@@ -18,6 +17,7 @@
 #include "features/Text.h"
 #include "features/Thread.h"
 #include "features/ThreadTable.h"
+#include "model/FeatureDef.h"
 
 #include <utility>
 
@@ -26,13 +26,11 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 const QStringList booleanOpChoices = {
-    u"new=Neuer Körper"_s,
-    u"join=Verbinden"_s,
-    u"cut=Ausschneiden"_s,
-    u"intersect=Schneiden"_s,
+    QStringLiteral("new=Neuer Körper"),
+    QStringLiteral("join=Verbinden"),
+    QStringLiteral("cut=Ausschneiden"),
+    QStringLiteral("intersect=Schneiden"),
 };
 
 namespace {
@@ -42,7 +40,8 @@ using K = ParamKind;
 // Origin planes are -1 XY, -2 XZ, -3 YZ; origin axes -11 X, -12 Y, -13 Z.
 QJsonObject origin(int id)
 {
-    return QJsonObject{{u"kind"_s, u"origin"_s}, {u"id"_s, id}};
+    return QJsonObject{{QStringLiteral("kind"), QStringLiteral("origin")},
+                       {QStringLiteral("id"), id}};
 }
 
 ParamDef optional(ParamDef def)
@@ -55,11 +54,21 @@ ParamDef optional(ParamDef def)
 std::vector<ParamDef> patternSource(const QString& label)
 {
     return {
-        ParamDef::choice(u"source"_s, label, {u"features=Features"_s, u"bodies=Körper"_s},
-                         u"features"_s),
-        {u"features"_s, u"Features"_s, K::Features, {}, u"source=features"_s},
-        {u"bodies"_s, u"Körper"_s, K::Bodies, {}, u"source=bodies"_s},
-        {u"join"_s, u"Mit Original verbinden"_s, K::Bool, true, u"source=bodies"_s},
+        ParamDef::choice(QStringLiteral("source"), label,
+                         {QStringLiteral("features=Features"), QStringLiteral("bodies=Körper")},
+                         QStringLiteral("features")),
+        {QStringLiteral("features"),
+         QStringLiteral("Features"),
+         K::Features,
+         {},
+         QStringLiteral("source=features")},
+        {QStringLiteral("bodies"),
+         QStringLiteral("Körper"),
+         K::Bodies,
+         {},
+         QStringLiteral("source=bodies")},
+        {QStringLiteral("join"), QStringLiteral("Mit Original verbinden"), K::Bool, true,
+         QStringLiteral("source=bodies")},
     };
 }
 
@@ -92,382 +101,500 @@ public:
 
 std::vector<FeatureDef> buildFeatureDefs()
 {
-    const ParamDef op = ParamDef::choice(u"op"_s, u"Operation"_s, booleanOpChoices, u"new"_s);
-    const ParamDef targets =
-        optional({u"targets"_s, u"Zielkörper"_s, K::Bodies, {}, u"op!=new"_s});
-    const ParamDef flip{u"flip"_s, u"Richtung umkehren"_s, K::Bool, false};
-    const ParamDef centreX{u"x"_s, u"Mitte X"_s, K::Length, u"0"_s};
-    const ParamDef centreY{u"y"_s, u"Mitte Y"_s, K::Length, u"0"_s};
-    const ParamDef primitivePlane{u"plane"_s, u"Ebene"_s, K::Plane, origin(-1)};
-    const QStringList threadModels = {u"cosmetic=Kosmetisch (schnell)"_s,
-                                      u"modeled=Modelliert (echte Gänge)"_s};
+    const ParamDef op = ParamDef::choice(QStringLiteral("op"), QStringLiteral("Operation"),
+                                         booleanOpChoices, QStringLiteral("new"));
+    const ParamDef targets = optional({QStringLiteral("targets"),
+                                       QStringLiteral("Zielkörper"),
+                                       K::Bodies,
+                                       {},
+                                       QStringLiteral("op!=new")});
+    const ParamDef flip{QStringLiteral("flip"), QStringLiteral("Richtung umkehren"), K::Bool,
+                        false};
+    const ParamDef centreX{QStringLiteral("x"), QStringLiteral("Mitte X"), K::Length,
+                           QStringLiteral("0")};
+    const ParamDef centreY{QStringLiteral("y"), QStringLiteral("Mitte Y"), K::Length,
+                           QStringLiteral("0")};
+    const ParamDef primitivePlane{QStringLiteral("plane"), QStringLiteral("Ebene"), K::Plane,
+                                  origin(-1)};
+    const QStringList threadModels = {QStringLiteral("cosmetic=Kosmetisch (schnell)"),
+                                      QStringLiteral("modeled=Modelliert (echte Gänge)")};
 
     CatalogueBuilder b;
     b.defs.reserve(32);
 
-    b.add(u"sketch"_s, u"Skizze"_s, u"Skizze"_s, execSketch,
+    b.add(QStringLiteral("sketch"), QStringLiteral("Skizze"), QStringLiteral("Skizze"), execSketch,
           {
-              {u"plane"_s, u"Ebene"_s, K::Plane, origin(-1)},
-              optional({u"offset"_s, u"Versatz"_s, K::Length, u"0"_s}),
+              {QStringLiteral("plane"), QStringLiteral("Ebene"), K::Plane, origin(-1)},
+              optional({QStringLiteral("offset"), QStringLiteral("Versatz"), K::Length,
+                        QStringLiteral("0")}),
           },
           false);
 
-    b.add(u"extrude"_s, u"Extrusion"_s, u"Erstellen"_s, execExtrude,
-          {
-              {u"profile"_s, u"Profil"_s, K::Profile},
-              ParamDef::choice(u"extent"_s, u"Ausdehnung"_s,
-                               {u"dist=Abstand"_s, u"sym=Symmetrisch"_s, u"two=Zwei Seiten"_s,
-                                u"all=Durch alles"_s, u"allboth=Durch alles (beidseitig)"_s},
-                               u"dist"_s),
-              {u"distance"_s, u"Abstand"_s, K::Length, u"20 mm"_s,
-               u"extent=dist|extent=sym|extent=two"_s},
-              {u"distance2"_s, u"Abstand Seite 2"_s, K::Length, u"10 mm"_s, u"extent=two"_s},
-              flip,
-              {u"taper"_s, u"Verjüngung"_s, K::Angle, u"0 deg"_s},
-              op,
-              targets,
-          });
+    b.add(
+        QStringLiteral("extrude"), QStringLiteral("Extrusion"), QStringLiteral("Erstellen"),
+        execExtrude,
+        {
+            {QStringLiteral("profile"), QStringLiteral("Profil"), K::Profile},
+            ParamDef::choice(QStringLiteral("extent"), QStringLiteral("Ausdehnung"),
+                             {QStringLiteral("dist=Abstand"), QStringLiteral("sym=Symmetrisch"),
+                              QStringLiteral("two=Zwei Seiten"), QStringLiteral("all=Durch alles"),
+                              QStringLiteral("allboth=Durch alles (beidseitig)")},
+                             QStringLiteral("dist")),
+            {QStringLiteral("distance"), QStringLiteral("Abstand"), K::Length,
+             QStringLiteral("20 mm"), QStringLiteral("extent=dist|extent=sym|extent=two")},
+            {QStringLiteral("distance2"), QStringLiteral("Abstand Seite 2"), K::Length,
+             QStringLiteral("10 mm"), QStringLiteral("extent=two")},
+            flip,
+            {QStringLiteral("taper"), QStringLiteral("Verjüngung"), K::Angle,
+             QStringLiteral("0 deg")},
+            op,
+            targets,
+        });
 
-    b.add(u"revolve"_s, u"Rotation"_s, u"Erstellen"_s, execRevolve,
+    b.add(QStringLiteral("revolve"), QStringLiteral("Rotation"), QStringLiteral("Erstellen"),
+          execRevolve,
           {
-              {u"profile"_s, u"Profil"_s, K::Profile},
-              {u"axis"_s, u"Achse"_s, K::Axis},
-              {u"angle"_s, u"Winkel"_s, K::Angle, u"360 deg"_s},
-              {u"symmetric"_s, u"Symmetrisch"_s, K::Bool, false},
-              flip,
-              op,
-              targets,
-          });
-
-    b.add(u"sweep"_s, u"Austragung"_s, u"Erstellen"_s, execSweep,
-          {
-              {u"profile"_s, u"Profil"_s, K::Profile},
-              {u"path"_s, u"Pfad"_s, K::Path},
-              ParamDef::choice(u"orientation"_s, u"Ausrichtung"_s,
-                               {u"corrected=Mitführen"_s, u"frenet=Frenet"_s, u"fixed=Fest"_s},
-                               u"corrected"_s),
-              op,
-              targets,
-          });
-
-    b.add(u"loft"_s, u"Erhebung"_s, u"Erstellen"_s, execLoft,
-          {
-              {u"sections"_s, u"Profile (in Reihenfolge)"_s, K::Profile},
-              {u"ruled"_s, u"Gerade Übergänge"_s, K::Bool, false},
-              op,
-              targets,
-          });
-
-    b.add(u"hole"_s, u"Bohrung"_s, u"Erstellen"_s, execHole,
-          {
-              {u"points"_s, u"Skizze mit Punkten"_s, K::SketchPoints},
-              ParamDef::choice(u"kind"_s, u"Art"_s,
-                               {u"simple=Einfach"_s, u"cbore=Senkung (zylindrisch)"_s,
-                                u"csink=Senkung (kegelig)"_s},
-                               u"simple"_s),
-              ParamDef::choice(u"thread"_s, u"Gewinde / Norm"_s, threadChoices(true, false),
-                               u"none"_s),
-              ParamDef::choice(u"fit"_s, u"Bohrungstyp"_s,
-                               {u"clear=Durchgangsbohrung"_s, u"threaded=Gewindebohrung"_s,
-                                u"tap=Nur Kernloch"_s},
-                               u"clear"_s, u"thread!=none"_s),
-              {u"diameter"_s, u"Durchmesser"_s, K::Length, u"6 mm"_s, u"thread=none"_s},
-              ParamDef::choice(u"extent"_s, u"Tiefe"_s, {u"depth=Abstand"_s, u"all=Durch alles"_s},
-                               u"depth"_s),
-              {u"depth"_s, u"Bohrtiefe"_s, K::Length, u"10 mm"_s, u"extent=depth"_s},
-              {u"tip"_s, u"Bohrspitze 118°"_s, K::Bool, true, u"extent=depth"_s},
-              {u"cboreDiameter"_s, u"Senkdurchmesser"_s, K::Length, u"11 mm"_s, u"kind=cbore"_s},
-              {u"cboreDepth"_s, u"Senktiefe"_s, K::Length, u"6.4 mm"_s, u"kind=cbore"_s},
-              {u"csinkDiameter"_s, u"Senkdurchmesser"_s, K::Length, u"12.6 mm"_s,
-               u"kind=csink"_s},
-              {u"csinkAngle"_s, u"Senkwinkel"_s, K::Angle, u"90 deg"_s, u"kind=csink"_s},
-              ParamDef::choice(u"threadExtent"_s, u"Gewindelänge"_s,
-                               {u"full=Ganze Bohrtiefe"_s, u"dist=Abstand"_s}, u"full"_s,
-                               u"fit=threaded"_s),
-              {u"threadDepth"_s, u"Gewindetiefe"_s, K::Length, u"8 mm"_s, u"fit=threaded"_s},
-              ParamDef::choice(u"threadModel"_s, u"Gewindedarstellung"_s, threadModels,
-                               u"cosmetic"_s, u"fit=threaded"_s),
-              {u"leftHand"_s, u"Linksgewinde"_s, K::Bool, false, u"fit=threaded"_s},
-              flip,
-              optional({u"targets"_s, u"Zielkörper"_s, K::Bodies}),
-          });
-
-    b.add(u"thread"_s, u"Gewinde"_s, u"Erstellen"_s, execThread,
-          {
-              {u"faces"_s, u"Zylinderflächen"_s, K::Faces},
-              ParamDef::choice(u"size"_s, u"Gewinde"_s, threadChoices(false, true), u"auto"_s),
-              ParamDef::choice(u"extent"_s, u"Länge"_s, {u"full=Ganze Fläche"_s, u"dist=Abstand"_s},
-                               u"full"_s),
-              {u"length"_s, u"Gewindelänge"_s, K::Length, u"10 mm"_s, u"extent=dist"_s},
-              ParamDef::choice(u"model"_s, u"Darstellung"_s, threadModels, u"cosmetic"_s),
-              {u"leftHand"_s, u"Linksgewinde"_s, K::Bool, false},
-              {u"flip"_s, u"Am anderen Ende beginnen"_s, K::Bool, false},
-          });
-
-    b.add(u"rib"_s, u"Rippe"_s, u"Erstellen"_s, execRib,
-          {
-              {u"sketch"_s, u"Skizze (offene Linie)"_s, K::SketchLine},
-              {u"thickness"_s, u"Dicke"_s, K::Length, u"3 mm"_s},
-              optional({u"targets"_s, u"Körper"_s, K::Bodies}),
-          });
-
-    b.add(u"text"_s, u"Text"_s, u"Erstellen"_s, execText,
-          {
-              {u"plane"_s, u"Ebene oder Fläche"_s, K::Plane, origin(-1)},
-              {u"text"_s, u"Text"_s, K::Text, u"QorCAD"_s},
-              {u"height"_s, u"Schrifthöhe"_s, K::Length, u"10 mm"_s},
-              ParamDef::choice(u"font"_s, u"Schriftart"_s,
-                               {u"sans=DejaVu Sans"_s, u"serif=DejaVu Serif"_s,
-                                u"mono=DejaVu Sans Mono"_s},
-                               u"sans"_s),
-              {u"bold"_s, u"Fett"_s, K::Bool, true},
-              ParamDef::choice(u"align"_s, u"Ausrichtung"_s,
-                               {u"center=Mittig"_s, u"left=Links"_s, u"right=Rechts"_s},
-                               u"center"_s),
-              {u"x"_s, u"Position X"_s, K::Length, u"0"_s},
-              {u"y"_s, u"Position Y"_s, K::Length, u"0"_s},
-              {u"angle"_s, u"Drehung"_s, K::Angle, u"0 deg"_s},
-              {u"depth"_s, u"Höhe / Tiefe"_s, K::Length, u"1 mm"_s},
-              ParamDef::choice(u"op"_s, u"Operation"_s,
-                               {u"join=Prägen (erhaben)"_s, u"cut=Gravieren (vertieft)"_s,
-                                u"new=Neuer Körper"_s},
-                               u"join"_s),
-              flip,
-              targets,
-          });
-
-    b.add(u"coil"_s, u"Feder"_s, u"Erstellen"_s, execCoil,
-          {
-              {u"axis"_s, u"Achse"_s, K::Axis, origin(-13)},
-              {u"diameter"_s, u"Federdurchmesser (Mitte)"_s, K::Length, u"20 mm"_s},
-              {u"pitch"_s, u"Steigung"_s, K::Length, u"5 mm"_s},
-              ParamDef::choice(u"extent"_s, u"Länge über"_s,
-                               {u"turns=Windungen"_s, u"height=Höhe"_s}, u"turns"_s),
-              {u"turns"_s, u"Windungen"_s, K::Number, u"8"_s, u"extent=turns"_s},
-              {u"height"_s, u"Höhe"_s, K::Length, u"40 mm"_s, u"extent=height"_s},
-              ParamDef::choice(u"profile"_s, u"Querschnitt"_s,
-                               {u"circle=Rund (Draht)"_s, u"square=Quadratisch"_s}, u"circle"_s),
-              {u"section"_s, u"Drahtstärke"_s, K::Length, u"2 mm"_s},
-              {u"leftHand"_s, u"Linksgängig"_s, K::Bool, false},
+              {QStringLiteral("profile"), QStringLiteral("Profil"), K::Profile},
+              {QStringLiteral("axis"), QStringLiteral("Achse"), K::Axis},
+              {QStringLiteral("angle"), QStringLiteral("Winkel"), K::Angle,
+               QStringLiteral("360 deg")},
+              {QStringLiteral("symmetric"), QStringLiteral("Symmetrisch"), K::Bool, false},
               flip,
               op,
               targets,
           });
 
-    b.add(u"box"_s, u"Quader"_s, u"Grundkörper"_s, execBox,
+    b.add(QStringLiteral("sweep"), QStringLiteral("Austragung"), QStringLiteral("Erstellen"),
+          execSweep,
+          {
+              {QStringLiteral("profile"), QStringLiteral("Profil"), K::Profile},
+              {QStringLiteral("path"), QStringLiteral("Pfad"), K::Path},
+              ParamDef::choice(QStringLiteral("orientation"), QStringLiteral("Ausrichtung"),
+                               {QStringLiteral("corrected=Mitführen"),
+                                QStringLiteral("frenet=Frenet"), QStringLiteral("fixed=Fest")},
+                               QStringLiteral("corrected")),
+              op,
+              targets,
+          });
+
+    b.add(QStringLiteral("loft"), QStringLiteral("Erhebung"), QStringLiteral("Erstellen"), execLoft,
+          {
+              {QStringLiteral("sections"), QStringLiteral("Profile (in Reihenfolge)"), K::Profile},
+              {QStringLiteral("ruled"), QStringLiteral("Gerade Übergänge"), K::Bool, false},
+              op,
+              targets,
+          });
+
+    b.add(QStringLiteral("hole"), QStringLiteral("Bohrung"), QStringLiteral("Erstellen"), execHole,
+          {
+              {QStringLiteral("points"), QStringLiteral("Skizze mit Punkten"), K::SketchPoints},
+              ParamDef::choice(QStringLiteral("kind"), QStringLiteral("Art"),
+                               {QStringLiteral("simple=Einfach"),
+                                QStringLiteral("cbore=Senkung (zylindrisch)"),
+                                QStringLiteral("csink=Senkung (kegelig)")},
+                               QStringLiteral("simple")),
+              ParamDef::choice(QStringLiteral("thread"), QStringLiteral("Gewinde / Norm"),
+                               threadChoices(true, false), QStringLiteral("none")),
+              ParamDef::choice(QStringLiteral("fit"), QStringLiteral("Bohrungstyp"),
+                               {QStringLiteral("clear=Durchgangsbohrung"),
+                                QStringLiteral("threaded=Gewindebohrung"),
+                                QStringLiteral("tap=Nur Kernloch")},
+                               QStringLiteral("clear"), QStringLiteral("thread!=none")),
+              {QStringLiteral("diameter"), QStringLiteral("Durchmesser"), K::Length,
+               QStringLiteral("6 mm"), QStringLiteral("thread=none")},
+              ParamDef::choice(QStringLiteral("extent"), QStringLiteral("Tiefe"),
+                               {QStringLiteral("depth=Abstand"), QStringLiteral("all=Durch alles")},
+                               QStringLiteral("depth")),
+              {QStringLiteral("depth"), QStringLiteral("Bohrtiefe"), K::Length,
+               QStringLiteral("10 mm"), QStringLiteral("extent=depth")},
+              {QStringLiteral("tip"), QStringLiteral("Bohrspitze 118°"), K::Bool, true,
+               QStringLiteral("extent=depth")},
+              {QStringLiteral("cboreDiameter"), QStringLiteral("Senkdurchmesser"), K::Length,
+               QStringLiteral("11 mm"), QStringLiteral("kind=cbore")},
+              {QStringLiteral("cboreDepth"), QStringLiteral("Senktiefe"), K::Length,
+               QStringLiteral("6.4 mm"), QStringLiteral("kind=cbore")},
+              {QStringLiteral("csinkDiameter"), QStringLiteral("Senkdurchmesser"), K::Length,
+               QStringLiteral("12.6 mm"), QStringLiteral("kind=csink")},
+              {QStringLiteral("csinkAngle"), QStringLiteral("Senkwinkel"), K::Angle,
+               QStringLiteral("90 deg"), QStringLiteral("kind=csink")},
+              ParamDef::choice(
+                  QStringLiteral("threadExtent"), QStringLiteral("Gewindelänge"),
+                  {QStringLiteral("full=Ganze Bohrtiefe"), QStringLiteral("dist=Abstand")},
+                  QStringLiteral("full"), QStringLiteral("fit=threaded")),
+              {QStringLiteral("threadDepth"), QStringLiteral("Gewindetiefe"), K::Length,
+               QStringLiteral("8 mm"), QStringLiteral("fit=threaded")},
+              ParamDef::choice(QStringLiteral("threadModel"), QStringLiteral("Gewindedarstellung"),
+                               threadModels, QStringLiteral("cosmetic"),
+                               QStringLiteral("fit=threaded")),
+              {QStringLiteral("leftHand"), QStringLiteral("Linksgewinde"), K::Bool, false,
+               QStringLiteral("fit=threaded")},
+              flip,
+              optional({QStringLiteral("targets"), QStringLiteral("Zielkörper"), K::Bodies}),
+          });
+
+    b.add(
+        QStringLiteral("thread"), QStringLiteral("Gewinde"), QStringLiteral("Erstellen"),
+        execThread,
+        {
+            {QStringLiteral("faces"), QStringLiteral("Zylinderflächen"), K::Faces},
+            ParamDef::choice(QStringLiteral("size"), QStringLiteral("Gewinde"),
+                             threadChoices(false, true), QStringLiteral("auto")),
+            ParamDef::choice(QStringLiteral("extent"), QStringLiteral("Länge"),
+                             {QStringLiteral("full=Ganze Fläche"), QStringLiteral("dist=Abstand")},
+                             QStringLiteral("full")),
+            {QStringLiteral("length"), QStringLiteral("Gewindelänge"), K::Length,
+             QStringLiteral("10 mm"), QStringLiteral("extent=dist")},
+            ParamDef::choice(QStringLiteral("model"), QStringLiteral("Darstellung"), threadModels,
+                             QStringLiteral("cosmetic")),
+            {QStringLiteral("leftHand"), QStringLiteral("Linksgewinde"), K::Bool, false},
+            {QStringLiteral("flip"), QStringLiteral("Am anderen Ende beginnen"), K::Bool, false},
+        });
+
+    b.add(QStringLiteral("rib"), QStringLiteral("Rippe"), QStringLiteral("Erstellen"), execRib,
+          {
+              {QStringLiteral("sketch"), QStringLiteral("Skizze (offene Linie)"), K::SketchLine},
+              {QStringLiteral("thickness"), QStringLiteral("Dicke"), K::Length,
+               QStringLiteral("3 mm")},
+              optional({QStringLiteral("targets"), QStringLiteral("Körper"), K::Bodies}),
+          });
+
+    b.add(
+        QStringLiteral("text"), QStringLiteral("Text"), QStringLiteral("Erstellen"), execText,
+        {
+            {QStringLiteral("plane"), QStringLiteral("Ebene oder Fläche"), K::Plane, origin(-1)},
+            {QStringLiteral("text"), QStringLiteral("Text"), K::Text, QStringLiteral("QorCAD")},
+            {QStringLiteral("height"), QStringLiteral("Schrifthöhe"), K::Length,
+             QStringLiteral("10 mm")},
+            ParamDef::choice(QStringLiteral("font"), QStringLiteral("Schriftart"),
+                             {QStringLiteral("sans=DejaVu Sans"),
+                              QStringLiteral("serif=DejaVu Serif"),
+                              QStringLiteral("mono=DejaVu Sans Mono")},
+                             QStringLiteral("sans")),
+            {QStringLiteral("bold"), QStringLiteral("Fett"), K::Bool, true},
+            ParamDef::choice(QStringLiteral("align"), QStringLiteral("Ausrichtung"),
+                             {QStringLiteral("center=Mittig"), QStringLiteral("left=Links"),
+                              QStringLiteral("right=Rechts")},
+                             QStringLiteral("center")),
+            {QStringLiteral("x"), QStringLiteral("Position X"), K::Length, QStringLiteral("0")},
+            {QStringLiteral("y"), QStringLiteral("Position Y"), K::Length, QStringLiteral("0")},
+            {QStringLiteral("angle"), QStringLiteral("Drehung"), K::Angle, QStringLiteral("0 deg")},
+            {QStringLiteral("depth"), QStringLiteral("Höhe / Tiefe"), K::Length,
+             QStringLiteral("1 mm")},
+            ParamDef::choice(QStringLiteral("op"), QStringLiteral("Operation"),
+                             {QStringLiteral("join=Prägen (erhaben)"),
+                              QStringLiteral("cut=Gravieren (vertieft)"),
+                              QStringLiteral("new=Neuer Körper")},
+                             QStringLiteral("join")),
+            flip,
+            targets,
+        });
+
+    b.add(QStringLiteral("coil"), QStringLiteral("Feder"), QStringLiteral("Erstellen"), execCoil,
+          {
+              {QStringLiteral("axis"), QStringLiteral("Achse"), K::Axis, origin(-13)},
+              {QStringLiteral("diameter"), QStringLiteral("Federdurchmesser (Mitte)"), K::Length,
+               QStringLiteral("20 mm")},
+              {QStringLiteral("pitch"), QStringLiteral("Steigung"), K::Length,
+               QStringLiteral("5 mm")},
+              ParamDef::choice(QStringLiteral("extent"), QStringLiteral("Länge über"),
+                               {QStringLiteral("turns=Windungen"), QStringLiteral("height=Höhe")},
+                               QStringLiteral("turns")),
+              {QStringLiteral("turns"), QStringLiteral("Windungen"), K::Number, QStringLiteral("8"),
+               QStringLiteral("extent=turns")},
+              {QStringLiteral("height"), QStringLiteral("Höhe"), K::Length, QStringLiteral("40 mm"),
+               QStringLiteral("extent=height")},
+              ParamDef::choice(
+                  QStringLiteral("profile"), QStringLiteral("Querschnitt"),
+                  {QStringLiteral("circle=Rund (Draht)"), QStringLiteral("square=Quadratisch")},
+                  QStringLiteral("circle")),
+              {QStringLiteral("section"), QStringLiteral("Drahtstärke"), K::Length,
+               QStringLiteral("2 mm")},
+              {QStringLiteral("leftHand"), QStringLiteral("Linksgängig"), K::Bool, false},
+              flip,
+              op,
+              targets,
+          });
+
+    b.add(
+        QStringLiteral("box"), QStringLiteral("Quader"), QStringLiteral("Grundkörper"), execBox,
+        {
+            primitivePlane,
+            centreX,
+            centreY,
+            {QStringLiteral("length"), QStringLiteral("Länge"), K::Length, QStringLiteral("50 mm")},
+            {QStringLiteral("width"), QStringLiteral("Breite"), K::Length, QStringLiteral("30 mm")},
+            {QStringLiteral("height"), QStringLiteral("Höhe"), K::Length, QStringLiteral("20 mm")},
+            op,
+            targets,
+        });
+
+    b.add(
+        QStringLiteral("cylinder"), QStringLiteral("Zylinder"), QStringLiteral("Grundkörper"),
+        execCylinder,
+        {
+            primitivePlane,
+            centreX,
+            centreY,
+            {QStringLiteral("diameter"), QStringLiteral("Durchmesser"), K::Length,
+             QStringLiteral("30 mm")},
+            {QStringLiteral("height"), QStringLiteral("Höhe"), K::Length, QStringLiteral("40 mm")},
+            op,
+            targets,
+        });
+
+    b.add(QStringLiteral("sphere"), QStringLiteral("Kugel"), QStringLiteral("Grundkörper"),
+          execSphere,
           {
               primitivePlane,
               centreX,
               centreY,
-              {u"length"_s, u"Länge"_s, K::Length, u"50 mm"_s},
-              {u"width"_s, u"Breite"_s, K::Length, u"30 mm"_s},
-              {u"height"_s, u"Höhe"_s, K::Length, u"20 mm"_s},
+              {QStringLiteral("diameter"), QStringLiteral("Durchmesser"), K::Length,
+               QStringLiteral("40 mm")},
               op,
               targets,
           });
 
-    b.add(u"cylinder"_s, u"Zylinder"_s, u"Grundkörper"_s, execCylinder,
+    b.add(QStringLiteral("torus"), QStringLiteral("Torus"), QStringLiteral("Grundkörper"),
+          execTorus,
           {
               primitivePlane,
               centreX,
               centreY,
-              {u"diameter"_s, u"Durchmesser"_s, K::Length, u"30 mm"_s},
-              {u"height"_s, u"Höhe"_s, K::Length, u"40 mm"_s},
+              {QStringLiteral("diameter"), QStringLiteral("Ringdurchmesser"), K::Length,
+               QStringLiteral("60 mm")},
+              {QStringLiteral("tube"), QStringLiteral("Rohrdurchmesser"), K::Length,
+               QStringLiteral("12 mm")},
               op,
               targets,
           });
 
-    b.add(u"sphere"_s, u"Kugel"_s, u"Grundkörper"_s, execSphere,
+    b.add(
+        QStringLiteral("fillet"), QStringLiteral("Verrundung"), QStringLiteral("Ändern"),
+        execFillet,
+        {
+            {QStringLiteral("edges"), QStringLiteral("Kanten"), K::Edges},
+            ParamDef::choice(
+                QStringLiteral("mode"), QStringLiteral("Art"),
+                {QStringLiteral("const=Konstant"), QStringLiteral("var=Variabel (Anfang → Ende)")},
+                QStringLiteral("const")),
+            {QStringLiteral("radius"), QStringLiteral("Radius"), K::Length, QStringLiteral("2 mm")},
+            {QStringLiteral("radius2"), QStringLiteral("Endradius"), K::Length,
+             QStringLiteral("5 mm"), QStringLiteral("mode=var")},
+        });
+
+    b.add(QStringLiteral("chamfer"), QStringLiteral("Fase"), QStringLiteral("Ändern"), execChamfer,
           {
-              primitivePlane,
-              centreX,
-              centreY,
-              {u"diameter"_s, u"Durchmesser"_s, K::Length, u"40 mm"_s},
-              op,
-              targets,
+              {QStringLiteral("edges"), QStringLiteral("Kanten"), K::Edges},
+              ParamDef::choice(QStringLiteral("mode"), QStringLiteral("Art"),
+                               {QStringLiteral("equal=Gleicher Abstand"),
+                                QStringLiteral("two=Zwei Abstände"),
+                                QStringLiteral("angle=Abstand und Winkel")},
+                               QStringLiteral("equal")),
+              {QStringLiteral("distance"), QStringLiteral("Abstand"), K::Length,
+               QStringLiteral("1 mm")},
+              {QStringLiteral("distance2"), QStringLiteral("Abstand 2"), K::Length,
+               QStringLiteral("2 mm"), QStringLiteral("mode=two")},
+              {QStringLiteral("angle"), QStringLiteral("Winkel"), K::Angle,
+               QStringLiteral("45 deg"), QStringLiteral("mode=angle")},
           });
 
-    b.add(u"torus"_s, u"Torus"_s, u"Grundkörper"_s, execTorus,
+    b.add(QStringLiteral("shell"), QStringLiteral("Schale"), QStringLiteral("Ändern"), execShell,
           {
-              primitivePlane,
-              centreX,
-              centreY,
-              {u"diameter"_s, u"Ringdurchmesser"_s, K::Length, u"60 mm"_s},
-              {u"tube"_s, u"Rohrdurchmesser"_s, K::Length, u"12 mm"_s},
-              op,
-              targets,
+              {QStringLiteral("faces"), QStringLiteral("Offene Flächen"), K::Faces},
+              optional({QStringLiteral("bodies"), QStringLiteral("Körper (geschlossen aushöhlen)"),
+                        K::Bodies}),
+              {QStringLiteral("thickness"), QStringLiteral("Wandstärke"), K::Length,
+               QStringLiteral("2 mm")},
+              ParamDef::choice(QStringLiteral("direction"), QStringLiteral("Richtung"),
+                               {QStringLiteral("in=Innen"), QStringLiteral("out=Außen")},
+                               QStringLiteral("in")),
           });
 
-    b.add(u"fillet"_s, u"Verrundung"_s, u"Ändern"_s, execFillet,
+    b.add(
+        QStringLiteral("draft"), QStringLiteral("Formschräge"), QStringLiteral("Ändern"), execDraft,
+        {
+            {QStringLiteral("faces"), QStringLiteral("Flächen"), K::Faces},
+            {QStringLiteral("neutral"), QStringLiteral("Neutrale Ebene"), K::Plane, origin(-1)},
+            {QStringLiteral("angle"), QStringLiteral("Winkel"), K::Angle, QStringLiteral("3 deg")},
+            flip,
+        });
+
+    b.add(
+        QStringLiteral("thicken"), QStringLiteral("Aufdicken"), QStringLiteral("Ändern"),
+        execThicken,
+        {
+            {QStringLiteral("faces"), QStringLiteral("Flächen"), K::Faces},
+            {QStringLiteral("thickness"), QStringLiteral("Dicke"), K::Length,
+             QStringLiteral("2 mm")},
+            {QStringLiteral("symmetric"), QStringLiteral("Symmetrisch"), K::Bool, false},
+            flip,
+            ParamDef::choice(QStringLiteral("op"), QStringLiteral("Operation"),
+                             {QStringLiteral("new=Neuer Körper"), QStringLiteral("join=Verbinden"),
+                              QStringLiteral("cut=Ausschneiden")},
+                             QStringLiteral("new")),
+            targets,
+        });
+
+    b.add(QStringLiteral("delete_faces"), QStringLiteral("Flächen löschen"),
+          QStringLiteral("Ändern"), execDeleteFaces,
           {
-              {u"edges"_s, u"Kanten"_s, K::Edges},
-              ParamDef::choice(u"mode"_s, u"Art"_s,
-                               {u"const=Konstant"_s, u"var=Variabel (Anfang → Ende)"_s},
-                               u"const"_s),
-              {u"radius"_s, u"Radius"_s, K::Length, u"2 mm"_s},
-              {u"radius2"_s, u"Endradius"_s, K::Length, u"5 mm"_s, u"mode=var"_s},
+              {QStringLiteral("faces"), QStringLiteral("Flächen (Bohrungen, Verrundungen …)"),
+               K::Faces},
           });
 
-    b.add(u"chamfer"_s, u"Fase"_s, u"Ändern"_s, execChamfer,
+    b.add(QStringLiteral("offset_faces"), QStringLiteral("Fläche versetzen"),
+          QStringLiteral("Ändern"), execOffsetFaces,
           {
-              {u"edges"_s, u"Kanten"_s, K::Edges},
-              ParamDef::choice(u"mode"_s, u"Art"_s,
-                               {u"equal=Gleicher Abstand"_s, u"two=Zwei Abstände"_s,
-                                u"angle=Abstand und Winkel"_s},
-                               u"equal"_s),
-              {u"distance"_s, u"Abstand"_s, K::Length, u"1 mm"_s},
-              {u"distance2"_s, u"Abstand 2"_s, K::Length, u"2 mm"_s, u"mode=two"_s},
-              {u"angle"_s, u"Winkel"_s, K::Angle, u"45 deg"_s, u"mode=angle"_s},
+              {QStringLiteral("faces"), QStringLiteral("Flächen"), K::Faces},
+              {QStringLiteral("distance"), QStringLiteral("Abstand (− = nach innen)"), K::Length,
+               QStringLiteral("5 mm")},
           });
 
-    b.add(u"shell"_s, u"Schale"_s, u"Ändern"_s, execShell,
+    b.add(QStringLiteral("scale"), QStringLiteral("Skalieren"), QStringLiteral("Ändern"), execScale,
           {
-              {u"faces"_s, u"Offene Flächen"_s, K::Faces},
-              optional({u"bodies"_s, u"Körper (geschlossen aushöhlen)"_s, K::Bodies}),
-              {u"thickness"_s, u"Wandstärke"_s, K::Length, u"2 mm"_s},
-              ParamDef::choice(u"direction"_s, u"Richtung"_s, {u"in=Innen"_s, u"out=Außen"_s},
-                               u"in"_s),
+              {QStringLiteral("bodies"), QStringLiteral("Körper"), K::Bodies},
+              ParamDef::choice(
+                  QStringLiteral("mode"), QStringLiteral("Art"),
+                  {QStringLiteral("uniform=Gleichmäßig"), QStringLiteral("axes=Je Achse")},
+                  QStringLiteral("uniform")),
+              {QStringLiteral("factor"), QStringLiteral("Faktor"), K::Number, QStringLiteral("2"),
+               QStringLiteral("mode=uniform")},
+              {QStringLiteral("fx"), QStringLiteral("Faktor X"), K::Number, QStringLiteral("1"),
+               QStringLiteral("mode=axes")},
+              {QStringLiteral("fy"), QStringLiteral("Faktor Y"), K::Number, QStringLiteral("1"),
+               QStringLiteral("mode=axes")},
+              {QStringLiteral("fz"), QStringLiteral("Faktor Z"), K::Number, QStringLiteral("1"),
+               QStringLiteral("mode=axes")},
+              ParamDef::choice(
+                  QStringLiteral("center"), QStringLiteral("Bezugspunkt"),
+                  {QStringLiteral("origin=Ursprung"), QStringLiteral("centroid=Schwerpunkt")},
+                  QStringLiteral("centroid")),
+              {QStringLiteral("copy"), QStringLiteral("Kopie erstellen"), K::Bool, false},
           });
 
-    b.add(u"draft"_s, u"Formschräge"_s, u"Ändern"_s, execDraft,
+    b.add(
+        QStringLiteral("combine"), QStringLiteral("Kombinieren"), QStringLiteral("Ändern"),
+        execCombine,
+        {
+            {QStringLiteral("target"), QStringLiteral("Zielkörper"), K::Bodies},
+            {QStringLiteral("tools"), QStringLiteral("Werkzeugkörper"), K::Bodies},
+            ParamDef::choice(QStringLiteral("op"), QStringLiteral("Operation"),
+                             {QStringLiteral("join=Verbinden"), QStringLiteral("cut=Ausschneiden"),
+                              QStringLiteral("intersect=Schneiden")},
+                             QStringLiteral("join")),
+            {QStringLiteral("keepTools"), QStringLiteral("Werkzeuge behalten"), K::Bool, false},
+        });
+
+    b.add(QStringLiteral("split"), QStringLiteral("Körper teilen"), QStringLiteral("Ändern"),
+          execSplit,
           {
-              {u"faces"_s, u"Flächen"_s, K::Faces},
-              {u"neutral"_s, u"Neutrale Ebene"_s, K::Plane, origin(-1)},
-              {u"angle"_s, u"Winkel"_s, K::Angle, u"3 deg"_s},
-              flip,
+              {QStringLiteral("bodies"), QStringLiteral("Körper"), K::Bodies},
+              {QStringLiteral("plane"), QStringLiteral("Trennebene"), K::Plane, origin(-3)},
           });
 
-    b.add(u"thicken"_s, u"Aufdicken"_s, u"Ändern"_s, execThicken,
+    b.add(QStringLiteral("move"), QStringLiteral("Verschieben"), QStringLiteral("Ändern"), execMove,
           {
-              {u"faces"_s, u"Flächen"_s, K::Faces},
-              {u"thickness"_s, u"Dicke"_s, K::Length, u"2 mm"_s},
-              {u"symmetric"_s, u"Symmetrisch"_s, K::Bool, false},
-              flip,
-              ParamDef::choice(u"op"_s, u"Operation"_s,
-                               {u"new=Neuer Körper"_s, u"join=Verbinden"_s,
-                                u"cut=Ausschneiden"_s},
-                               u"new"_s),
-              targets,
+              {QStringLiteral("bodies"), QStringLiteral("Körper"), K::Bodies},
+              {QStringLiteral("dx"), QStringLiteral("X"), K::Length, QStringLiteral("0")},
+              {QStringLiteral("dy"), QStringLiteral("Y"), K::Length, QStringLiteral("0")},
+              {QStringLiteral("dz"), QStringLiteral("Z"), K::Length, QStringLiteral("0")},
+              optional({QStringLiteral("axis"), QStringLiteral("Drehachse"), K::Axis, origin(-13)}),
+              {QStringLiteral("angle"), QStringLiteral("Drehwinkel"), K::Angle,
+               QStringLiteral("0 deg")},
+              {QStringLiteral("copy"), QStringLiteral("Kopie erstellen"), K::Bool, false},
           });
 
-    b.add(u"delete_faces"_s, u"Flächen löschen"_s, u"Ändern"_s, execDeleteFaces,
-          {
-              {u"faces"_s, u"Flächen (Bohrungen, Verrundungen …)"_s, K::Faces},
-          });
+    b.add(
+        QStringLiteral("pattern_rect"), QStringLiteral("Rechteckmuster"), QStringLiteral("Muster"),
+        execPatternRect,
+        concat(
+            patternSource(QStringLiteral("Vervielfältigen")),
+            {
+                {QStringLiteral("direction1"), QStringLiteral("Richtung 1"), K::Axis, origin(-11)},
+                {QStringLiteral("count1"), QStringLiteral("Anzahl 1"), K::Integer,
+                 QStringLiteral("3")},
+                {QStringLiteral("spacing1"), QStringLiteral("Abstand 1"), K::Length,
+                 QStringLiteral("20 mm")},
+                {QStringLiteral("flip1"), QStringLiteral("Richtung 1 umkehren"), K::Bool, false},
+                optional({QStringLiteral("direction2"), QStringLiteral("Richtung 2"), K::Axis,
+                          origin(-12)}),
+                {QStringLiteral("count2"), QStringLiteral("Anzahl 2"), K::Integer,
+                 QStringLiteral("1")},
+                {QStringLiteral("spacing2"), QStringLiteral("Abstand 2"), K::Length,
+                 QStringLiteral("20 mm")},
+                {QStringLiteral("flip2"), QStringLiteral("Richtung 2 umkehren"), K::Bool, false},
+            }));
 
-    b.add(u"offset_faces"_s, u"Fläche versetzen"_s, u"Ändern"_s, execOffsetFaces,
-          {
-              {u"faces"_s, u"Flächen"_s, K::Faces},
-              {u"distance"_s, u"Abstand (− = nach innen)"_s, K::Length, u"5 mm"_s},
-          });
-
-    b.add(u"scale"_s, u"Skalieren"_s, u"Ändern"_s, execScale,
-          {
-              {u"bodies"_s, u"Körper"_s, K::Bodies},
-              ParamDef::choice(u"mode"_s, u"Art"_s, {u"uniform=Gleichmäßig"_s, u"axes=Je Achse"_s},
-                               u"uniform"_s),
-              {u"factor"_s, u"Faktor"_s, K::Number, u"2"_s, u"mode=uniform"_s},
-              {u"fx"_s, u"Faktor X"_s, K::Number, u"1"_s, u"mode=axes"_s},
-              {u"fy"_s, u"Faktor Y"_s, K::Number, u"1"_s, u"mode=axes"_s},
-              {u"fz"_s, u"Faktor Z"_s, K::Number, u"1"_s, u"mode=axes"_s},
-              ParamDef::choice(u"center"_s, u"Bezugspunkt"_s,
-                               {u"origin=Ursprung"_s, u"centroid=Schwerpunkt"_s}, u"centroid"_s),
-              {u"copy"_s, u"Kopie erstellen"_s, K::Bool, false},
-          });
-
-    b.add(u"combine"_s, u"Kombinieren"_s, u"Ändern"_s, execCombine,
-          {
-              {u"target"_s, u"Zielkörper"_s, K::Bodies},
-              {u"tools"_s, u"Werkzeugkörper"_s, K::Bodies},
-              ParamDef::choice(u"op"_s, u"Operation"_s,
-                               {u"join=Verbinden"_s, u"cut=Ausschneiden"_s,
-                                u"intersect=Schneiden"_s},
-                               u"join"_s),
-              {u"keepTools"_s, u"Werkzeuge behalten"_s, K::Bool, false},
-          });
-
-    b.add(u"split"_s, u"Körper teilen"_s, u"Ändern"_s, execSplit,
-          {
-              {u"bodies"_s, u"Körper"_s, K::Bodies},
-              {u"plane"_s, u"Trennebene"_s, K::Plane, origin(-3)},
-          });
-
-    b.add(u"move"_s, u"Verschieben"_s, u"Ändern"_s, execMove,
-          {
-              {u"bodies"_s, u"Körper"_s, K::Bodies},
-              {u"dx"_s, u"X"_s, K::Length, u"0"_s},
-              {u"dy"_s, u"Y"_s, K::Length, u"0"_s},
-              {u"dz"_s, u"Z"_s, K::Length, u"0"_s},
-              optional({u"axis"_s, u"Drehachse"_s, K::Axis, origin(-13)}),
-              {u"angle"_s, u"Drehwinkel"_s, K::Angle, u"0 deg"_s},
-              {u"copy"_s, u"Kopie erstellen"_s, K::Bool, false},
-          });
-
-    b.add(u"pattern_rect"_s, u"Rechteckmuster"_s, u"Muster"_s, execPatternRect,
-          concat(patternSource(u"Vervielfältigen"_s),
+    b.add(QStringLiteral("pattern_circ"), QStringLiteral("Kreismuster"), QStringLiteral("Muster"),
+          execPatternCirc,
+          concat(patternSource(QStringLiteral("Vervielfältigen")),
                  {
-                     {u"direction1"_s, u"Richtung 1"_s, K::Axis, origin(-11)},
-                     {u"count1"_s, u"Anzahl 1"_s, K::Integer, u"3"_s},
-                     {u"spacing1"_s, u"Abstand 1"_s, K::Length, u"20 mm"_s},
-                     {u"flip1"_s, u"Richtung 1 umkehren"_s, K::Bool, false},
-                     optional({u"direction2"_s, u"Richtung 2"_s, K::Axis, origin(-12)}),
-                     {u"count2"_s, u"Anzahl 2"_s, K::Integer, u"1"_s},
-                     {u"spacing2"_s, u"Abstand 2"_s, K::Length, u"20 mm"_s},
-                     {u"flip2"_s, u"Richtung 2 umkehren"_s, K::Bool, false},
+                     {QStringLiteral("axis"), QStringLiteral("Achse"), K::Axis, origin(-13)},
+                     {QStringLiteral("count"), QStringLiteral("Anzahl"), K::Integer,
+                      QStringLiteral("6")},
+                     {QStringLiteral("angle"), QStringLiteral("Gesamtwinkel"), K::Angle,
+                      QStringLiteral("360 deg")},
                  }));
 
-    b.add(u"pattern_circ"_s, u"Kreismuster"_s, u"Muster"_s, execPatternCirc,
-          concat(patternSource(u"Vervielfältigen"_s),
+    b.add(QStringLiteral("pattern_path"), QStringLiteral("Muster entlang Pfad"),
+          QStringLiteral("Muster"), execPatternPath,
+          concat(patternSource(QStringLiteral("Vervielfältigen")),
                  {
-                     {u"axis"_s, u"Achse"_s, K::Axis, origin(-13)},
-                     {u"count"_s, u"Anzahl"_s, K::Integer, u"6"_s},
-                     {u"angle"_s, u"Gesamtwinkel"_s, K::Angle, u"360 deg"_s},
+                     {QStringLiteral("path"), QStringLiteral("Pfad"), K::Path},
+                     {QStringLiteral("count"), QStringLiteral("Anzahl"), K::Integer,
+                      QStringLiteral("5")},
+                     ParamDef::choice(QStringLiteral("spacing"), QStringLiteral("Verteilung"),
+                                      {QStringLiteral("fit=Gleichmäßig über die Länge"),
+                                       QStringLiteral("dist=Fester Abstand")},
+                                      QStringLiteral("fit")),
+                     {QStringLiteral("distance"), QStringLiteral("Abstand"), K::Length,
+                      QStringLiteral("20 mm"), QStringLiteral("spacing=dist")},
+                     {QStringLiteral("orient"), QStringLiteral("Entlang Pfad ausrichten"), K::Bool,
+                      true},
+                     {QStringLiteral("flip"), QStringLiteral("Vom anderen Ende"), K::Bool, false},
                  }));
 
-    b.add(u"pattern_path"_s, u"Muster entlang Pfad"_s, u"Muster"_s, execPatternPath,
-          concat(patternSource(u"Vervielfältigen"_s),
-                 {
-                     {u"path"_s, u"Pfad"_s, K::Path},
-                     {u"count"_s, u"Anzahl"_s, K::Integer, u"5"_s},
-                     ParamDef::choice(u"spacing"_s, u"Verteilung"_s,
-                                      {u"fit=Gleichmäßig über die Länge"_s,
-                                       u"dist=Fester Abstand"_s},
-                                      u"fit"_s),
-                     {u"distance"_s, u"Abstand"_s, K::Length, u"20 mm"_s, u"spacing=dist"_s},
-                     {u"orient"_s, u"Entlang Pfad ausrichten"_s, K::Bool, true},
-                     {u"flip"_s, u"Vom anderen Ende"_s, K::Bool, false},
-                 }));
+    b.add(
+        QStringLiteral("mirror"), QStringLiteral("Spiegeln"), QStringLiteral("Muster"), execMirror,
+        concat(patternSource(QStringLiteral("Spiegeln")),
+               {
+                   {QStringLiteral("plane"), QStringLiteral("Spiegelebene"), K::Plane, origin(-3)},
+               }));
 
-    b.add(u"mirror"_s, u"Spiegeln"_s, u"Muster"_s, execMirror,
-          concat(patternSource(u"Spiegeln"_s),
-                 {
-                     {u"plane"_s, u"Spiegelebene"_s, K::Plane, origin(-3)},
-                 }));
-
-    b.add(u"plane"_s, u"Ebene"_s, u"Konstruktion"_s, execPlane,
+    b.add(QStringLiteral("plane"), QStringLiteral("Ebene"), QStringLiteral("Konstruktion"),
+          execPlane,
           {
-              {u"base"_s, u"Bezug"_s, K::Plane, origin(-1)},
-              ParamDef::choice(u"mode"_s, u"Art"_s,
-                               {u"offset=Versetzt"_s, u"angle=Unter Winkel"_s,
-                                u"mid=Mittelebene"_s},
-                               u"offset"_s),
-              {u"offset"_s, u"Abstand"_s, K::Length, u"20 mm"_s, u"mode=offset"_s},
-              {u"axis"_s, u"Drehachse"_s, K::Axis, origin(-11), u"mode=angle"_s},
-              {u"angle"_s, u"Winkel"_s, K::Angle, u"45 deg"_s, u"mode=angle"_s},
-              {u"base2"_s, u"Zweite Ebene"_s, K::Plane, {}, u"mode=mid"_s},
-              {u"flip"_s, u"Normale umkehren"_s, K::Bool, false},
+              {QStringLiteral("base"), QStringLiteral("Bezug"), K::Plane, origin(-1)},
+              ParamDef::choice(QStringLiteral("mode"), QStringLiteral("Art"),
+                               {QStringLiteral("offset=Versetzt"),
+                                QStringLiteral("angle=Unter Winkel"),
+                                QStringLiteral("mid=Mittelebene")},
+                               QStringLiteral("offset")),
+              {QStringLiteral("offset"), QStringLiteral("Abstand"), K::Length,
+               QStringLiteral("20 mm"), QStringLiteral("mode=offset")},
+              {QStringLiteral("axis"), QStringLiteral("Drehachse"), K::Axis, origin(-11),
+               QStringLiteral("mode=angle")},
+              {QStringLiteral("angle"), QStringLiteral("Winkel"), K::Angle,
+               QStringLiteral("45 deg"), QStringLiteral("mode=angle")},
+              {QStringLiteral("base2"),
+               QStringLiteral("Zweite Ebene"),
+               K::Plane,
+               {},
+               QStringLiteral("mode=mid")},
+              {QStringLiteral("flip"), QStringLiteral("Normale umkehren"), K::Bool, false},
           },
           false);
 
-    b.add(u"axis"_s, u"Achse"_s, u"Konstruktion"_s, execAxis,
+    b.add(QStringLiteral("axis"), QStringLiteral("Achse"), QStringLiteral("Konstruktion"), execAxis,
           {
-              {u"ref"_s, u"Bezug (Kante, Zylinder)"_s, K::Axis},
+              {QStringLiteral("ref"), QStringLiteral("Bezug (Kante, Zylinder)"), K::Axis},
           },
           false);
 
-    b.add(u"import"_s, u"Import"_s, u"Einfügen"_s, execImport,
+    b.add(QStringLiteral("import"), QStringLiteral("Import"), QStringLiteral("Einfügen"),
+          execImport,
           {
-              {u"file"_s, u"Datei"_s, K::Text, u""_s},
+              {QStringLiteral("file"), QStringLiteral("Datei"), K::Text, QStringLiteral("")},
           });
 
     return std::move(b.defs);

@@ -15,8 +15,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // The selection names an edge again when its face was picked too, or when a
@@ -36,15 +34,15 @@ std::vector<TopoDS_Edge> distinctEdges(const std::vector<TopoDS_Edge>& edges)
 
 void execFillet(ExecContext& context)
 {
-    const double r1 = context.number(u"radius"_s);
+    const double r1 = context.number(QStringLiteral("radius"));
     if (r1 <= 0.0)
-        throw FeatureError(u"Radius muss größer als 0 sein"_s);
-    const bool variable = context.stringParam(u"mode"_s) == QLatin1String("var");
-    const double r2 = variable ? context.number(u"radius2"_s) : r1;
+        throw FeatureError(QStringLiteral("Radius muss größer als 0 sein"));
+    const bool variable = context.stringParam(QStringLiteral("mode")) == QLatin1String("var");
+    const double r2 = variable ? context.number(QStringLiteral("radius2")) : r1;
     if (r2 <= 0.0)
-        throw FeatureError(u"Endradius muss größer als 0 sein"_s);
+        throw FeatureError(QStringLiteral("Endradius muss größer als 0 sein"));
 
-    for (const auto& [bodyId, edges] : resolveFilletEdges(context, u"edges"_s)) {
+    for (const auto& [bodyId, edges] : resolveFilletEdges(context, QStringLiteral("edges"))) {
         BRepFilletAPI_MakeFillet fillet(context.state.bodies.at(bodyId).shape, ChFi3d_Rational);
         for (const TopoDS_Edge& edge : distinctEdges(edges)) {
             if (variable)
@@ -52,24 +50,26 @@ void execFillet(ExecContext& context)
             else
                 fillet.Add(r1, edge);
         }
-        buildBody(context, bodyId, fillet, u"Verrundung nicht möglich – Radius zu groß?"_s);
+        buildBody(context, bodyId, fillet,
+                  QStringLiteral("Verrundung nicht möglich – Radius zu groß?"));
     }
 }
 
 void execChamfer(ExecContext& context)
 {
-    const double d1 = context.number(u"distance"_s);
+    const double d1 = context.number(QStringLiteral("distance"));
     if (d1 <= 0.0)
-        throw FeatureError(u"Abstand muss größer als 0 sein"_s);
-    const QString mode = context.stringParam(u"mode"_s);
+        throw FeatureError(QStringLiteral("Abstand muss größer als 0 sein"));
+    const QString mode = context.stringParam(QStringLiteral("mode"));
     const bool two = mode == QLatin1String("two");
     const bool byAngle = mode == QLatin1String("angle");
 
-    const auto edgesByBody = resolveFilletEdges(context, u"edges"_s);
+    const auto edgesByBody = resolveFilletEdges(context, QStringLiteral("edges"));
     // Neither is checked for sign or range: a value the builder cannot use ends
     // in the build failure.
-    const double d2 = two ? context.number(u"distance2"_s) : 0.0;
-    const double angle = byAngle ? context.angle(u"angle"_s) * std::numbers::pi / 180.0 : 0.0;
+    const double d2 = two ? context.number(QStringLiteral("distance2")) : 0.0;
+    const double angle
+        = byAngle ? context.angle(QStringLiteral("angle")) * std::numbers::pi / 180.0 : 0.0;
 
     for (const auto& [bodyId, edges] : edgesByBody) {
         const TopoDS_Shape& body = context.state.bodies.at(bodyId).shape;
@@ -88,7 +88,8 @@ void execChamfer(ExecContext& context)
             else
                 chamfer.AddDA(d1, angle, edge, face);
         }
-        buildBody(context, bodyId, chamfer, u"Fase nicht möglich – Abstand zu groß?"_s);
+        buildBody(context, bodyId, chamfer,
+                  QStringLiteral("Fase nicht möglich – Abstand zu groß?"));
     }
 }
 

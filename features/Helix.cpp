@@ -4,8 +4,8 @@
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepLib.hxx>
 #include <Geom2d_Line.hxx>
-#include <Geom_CylindricalSurface.hxx>
 #include <GeomAbs_Shape.hxx>
+#include <Geom_CylindricalSurface.hxx>
 
 #include <cmath>
 #include <numbers>
@@ -19,8 +19,8 @@ TopoDS_Wire helixWire(const gp_Ax3& frame, bool leftHand, double radius, double 
     // so the edge is exact there; only its 3D curve is an approximation.
     const double turn = 2.0 * std::numbers::pi;
     Handle(Geom_CylindricalSurface) surface = new Geom_CylindricalSurface(frame, radius);
-    Handle(Geom2d_Line) line =
-        new Geom2d_Line(gp_Pnt2d(0.0, 0.0), gp_Dir2d(leftHand ? -turn : turn, pitch));
+    Handle(Geom2d_Line) line
+        = new Geom2d_Line(gp_Pnt2d(0.0, 0.0), gp_Dir2d(leftHand ? -turn : turn, pitch));
     const double length = height / pitch * std::hypot(turn, pitch);
 
     TopoDS_Edge edge = BRepBuilderAPI_MakeEdge(line, surface, 0.0, length);

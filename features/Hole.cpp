@@ -1,7 +1,7 @@
 #include "features/Hole.h"
 
-#include "features/ShapeOps.h"
 #include "features/BodyEditing.h"
+#include "features/ShapeOps.h"
 #include "features/ThreadGeometry.h"
 #include "features/ThreadTable.h"
 #include "model/ExecContext.h"
@@ -29,11 +29,9 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
-constexpr double aboveFace = 0.05;           // tools start this far above the entry face
+constexpr double aboveFace = 0.05; // tools start this far above the entry face
 constexpr double tan59 = 1.6642794823505183; // half of the 118° drill point
 
 struct HoleShape {
@@ -52,12 +50,12 @@ using Profile = std::vector<std::pair<double, double>>;
 
 const SketchResult& pointSketch(const ExecContext& context)
 {
-    QJsonValue selection = context.feature.params.value(u"points"_s);
+    QJsonValue selection = context.feature.params.value(QStringLiteral("points"));
     if (selection.isArray())
         selection = selection.toArray().at(0);
-    const QJsonValue id = selection.toObject().value(u"id"_s);
-    const auto it =
-        id.isDouble() ? context.state.sketches.find(id.toInt()) : context.state.sketches.end();
+    const QJsonValue id = selection.toObject().value(QStringLiteral("id"));
+    const auto it
+        = id.isDouble() ? context.state.sketches.find(id.toInt()) : context.state.sketches.end();
     if (it == context.state.sketches.end() || !it->second.sketch)
         throw FeatureError(QStringLiteral("Skizze mit den Bohrungspunkten auswählen"));
     return it->second;
@@ -94,9 +92,10 @@ std::vector<gp_Pnt> holePoints(const SketchResult& result)
 double holeDiameter(const ExecContext& context, const ThreadSpec* row)
 {
     if (!row)
-        return context.number(u"diameter"_s);
-    const QString fit = context.stringParam(u"fit"_s);
-    return fit == u"tap"_s || fit == u"threaded"_s ? row->tapDrill : row->clearance;
+        return context.number(QStringLiteral("diameter"));
+    const QString fit = context.stringParam(QStringLiteral("fit"));
+    return fit == QStringLiteral("tap") || fit == QStringLiteral("threaded") ? row->tapDrill
+                                                                             : row->clearance;
 }
 
 // Reads the sinking and checks it against the hole: a sinking no wider than the
@@ -108,21 +107,20 @@ void readSinking(const ExecContext& context, HoleShape& hole)
         return FeatureError(
             QStringLiteral("Senkdurchmesser muss größer als der Bohrungsdurchmesser sein"));
     };
-    const auto tooDeep = [] {
-        return FeatureError(QStringLiteral("Die Senkung ist tiefer als die Bohrung"));
-    };
-    if (hole.kind == u"cbore"_s) {
-        hole.cboreRadius = context.number(u"cboreDiameter"_s) / 2.0;
-        hole.cboreDepth = context.number(u"cboreDepth"_s);
+    const auto tooDeep
+        = [] { return FeatureError(QStringLiteral("Die Senkung ist tiefer als die Bohrung")); };
+    if (hole.kind == QStringLiteral("cbore")) {
+        hole.cboreRadius = context.number(QStringLiteral("cboreDiameter")) / 2.0;
+        hole.cboreDepth = context.number(QStringLiteral("cboreDepth"));
         if (!(hole.cboreRadius > hole.radius))
             throw tooNarrow();
         if (!(hole.cboreDepth > 0.0))
             throw FeatureError(QStringLiteral("Senktiefe muss größer als 0 sein"));
         if (!(hole.cboreDepth < hole.depth))
             throw tooDeep();
-    } else if (hole.kind == u"csink"_s) {
-        hole.csinkRadius = context.number(u"csinkDiameter"_s) / 2.0;
-        const double angle = context.angle(u"csinkAngle"_s);
+    } else if (hole.kind == QStringLiteral("csink")) {
+        hole.csinkRadius = context.number(QStringLiteral("csinkDiameter")) / 2.0;
+        const double angle = context.angle(QStringLiteral("csinkAngle"));
         if (!(angle > 0.0 && angle < 180.0))
             throw FeatureError(QStringLiteral("Senkwinkel muss zwischen 0° und 180° liegen"));
         hole.csinkTan = std::tan(angle / 2.0 * std::numbers::pi / 180.0);
@@ -137,11 +135,11 @@ Profile holeProfile(const HoleShape& hole)
 {
     const double r = hole.radius;
     Profile profile{{0.0, -aboveFace}};
-    if (hole.kind == u"cbore"_s) {
+    if (hole.kind == QStringLiteral("cbore")) {
         profile.insert(profile.end(), {{hole.cboreRadius, -aboveFace},
                                        {hole.cboreRadius, hole.cboreDepth},
                                        {r, hole.cboreDepth}});
-    } else if (hole.kind == u"csink"_s) {
+    } else if (hole.kind == QStringLiteral("csink")) {
         // The cone continued up to the tool's start above the face.
         const double t = hole.csinkTan;
         profile.insert(profile.end(), {{hole.csinkRadius + aboveFace * t, -aboveFace},
@@ -255,46 +253,49 @@ void execHole(ExecContext& context)
     const gp_Ax3 plane = sketch.plane;
     const std::vector<gp_Pnt> points = holePoints(sketch);
 
-    const ThreadSpec* row = findThread(context.stringParam(u"thread"_s));
+    const ThreadSpec* row = findThread(context.stringParam(QStringLiteral("thread")));
     HoleShape hole;
     const double diameter = holeDiameter(context, row);
     if (!(diameter > 0.0))
         throw FeatureError(QStringLiteral("Durchmesser muss größer als 0 sein"));
     hole.radius = diameter / 2.0;
-    const bool throughAll = context.stringParam(u"extent"_s) == u"all"_s;
+    const bool throughAll = context.stringParam(QStringLiteral("extent")) == QStringLiteral("all");
     if (throughAll) {
         hole.depth = throughAllDistance(context.state, plane.Location());
     } else {
-        hole.depth = context.number(u"depth"_s);
+        hole.depth = context.number(QStringLiteral("depth"));
         if (!(hole.depth > 0.0))
             throw FeatureError(QStringLiteral("Tiefe muss größer als 0 sein"));
-        hole.tip = context.boolParam(u"tip"_s);
+        hole.tip = context.boolParam(QStringLiteral("tip"));
     }
-    hole.kind = context.stringParam(u"kind"_s);
+    hole.kind = context.stringParam(QStringLiteral("kind"));
     readSinking(context, hole);
 
-    const gp_Dir n =
-        context.boolParam(u"flip"_s) ? plane.Direction() : plane.Direction().Reversed();
+    const gp_Dir n = context.boolParam(QStringLiteral("flip")) ? plane.Direction()
+                                                               : plane.Direction().Reversed();
     const gp_Dir d = radialDirection(n);
     const Profile profile = holeProfile(hole);
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
 
     std::vector<TopoDS_Shape> tools;
     for (const gp_Pnt& p : points)
         tools.push_back(drillTool(p, n, d, profile));
 
-    const bool threaded = row && context.stringParam(u"fit"_s) == u"threaded"_s;
+    const bool threaded
+        = row && context.stringParam(QStringLiteral("fit")) == QStringLiteral("threaded");
     if (!threaded) {
-        applyBoolean(context, compoundOf(tools), u"cut"_s, targets);
+        applyBoolean(context, compoundOf(tools), QStringLiteral("cut"), targets);
         return;
     }
 
     // Thread lengths come from the bodies as they are before the cut: afterwards
     // the axis of a through hole meets no material and the thread would run on
     // to the end of the through-all tool.
-    const bool modelled = context.stringParam(u"threadModel"_s) == u"modeled"_s;
-    const bool leftHand = context.boolParam(u"leftHand"_s);
-    const bool toDistance = context.stringParam(u"threadExtent"_s) == u"dist"_s;
+    const bool modelled
+        = context.stringParam(QStringLiteral("threadModel")) == QStringLiteral("modeled");
+    const bool leftHand = context.boolParam(QStringLiteral("leftHand"));
+    const bool toDistance
+        = context.stringParam(QStringLiteral("threadExtent")) == QStringLiteral("dist");
     const std::vector<int> reach = bodiesInReach(context.state, targets);
     std::vector<ThreadMark> marks;
     bool axisMeetsMaterial = false;
@@ -307,12 +308,13 @@ void execHole(ExecContext& context)
             if (throughAll && exit > 1e-6)
                 holeDepth = exit;
         }
-        const double length = toDistance ? std::min(context.number(u"threadDepth"_s), holeDepth)
-                                         : holeDepth - aboveFace;
+        const double length
+            = toDistance ? std::min(context.number(QStringLiteral("threadDepth")), holeDepth)
+                         : holeDepth - aboveFace;
         if (!(length > 0.0))
             throw FeatureError(QStringLiteral("Gewindetiefe muss größer als 0 sein"));
-        const QString designation =
-            threadDesignation(*row, throughAll && !toDistance, leftHand, length);
+        const QString designation
+            = threadDesignation(*row, throughAll && !toDistance, leftHand, length);
         marks.push_back(ThreadMark{p, n, row->diameter, row->tapDrill, row->pitch, length, true,
                                    modelled, leftHand, designation, context.feature.id});
         if (modelled) {
@@ -324,7 +326,7 @@ void execHole(ExecContext& context)
     }
 
     const double before = totalVolume(context.state);
-    applyBoolean(context, compoundOf(tools), u"cut"_s, targets);
+    applyBoolean(context, compoundOf(tools), QStringLiteral("cut"), targets);
     if (modelled) {
         double most = 0.0;
         for (const TopoDS_Shape& tool : tools)

@@ -9,8 +9,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // A colour is applied only to a body that has no appearance yet, so a colour the
@@ -27,7 +25,7 @@ void addImportedBody(ExecContext& context, const TopoDS_Shape& shape, qsizetype 
         return;
     const QJsonArray rgb = entry.toArray();
     BodyAppearance look;
-    look.material = u"Stahl"_s;
+    look.material = QStringLiteral("Stahl");
     look.r = rgb.at(0).toDouble(0.0);
     look.g = rgb.at(1).toDouble(0.0);
     look.b = rgb.at(2).toDouble(0.0);
@@ -39,17 +37,17 @@ void addImportedBody(ExecContext& context, const TopoDS_Shape& shape, qsizetype 
 
 void execImport(ExecContext& context)
 {
-    const QByteArray data = qor::io::shapeTextBytes(context.stringParam(u"brep"_s));
+    const QByteArray data = qor::io::shapeTextBytes(context.stringParam(QStringLiteral("brep")));
     if (data.isEmpty())
         throw FeatureError(QStringLiteral("Importdaten fehlen oder sind beschädigt"));
     const TopoDS_Shape shape = qor::io::readShapeBytes(data);
     if (shape.IsNull())
         throw FeatureError(QStringLiteral("Importdaten konnten nicht gelesen werden"));
 
-    const QJsonArray names = context.arrayParam(u"names"_s);
-    const QJsonArray colors = context.arrayParam(u"colors"_s);
+    const QJsonArray names = context.arrayParam(QStringLiteral("names"));
+    const QJsonArray colors = context.arrayParam(QStringLiteral("colors"));
     qsizetype index = 0;
-    if (shape.ShapeType() == TopAbs_COMPOUND && context.boolParam(u"split"_s)) {
+    if (shape.ShapeType() == TopAbs_COMPOUND && context.boolParam(QStringLiteral("split"))) {
         for (TopoDS_Iterator it(shape); it.More(); it.Next())
             addImportedBody(context, it.Value(), index++, names, colors);
     } else {

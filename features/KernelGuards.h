@@ -17,8 +17,7 @@ class ExecContext;
 // Runs kernel calls whose exceptions mean that the operation cannot be built:
 // they leave as FeatureError(failure), so the user reads the feature's own
 // message instead of a kernel class name.
-template <typename Call>
-void runKernel(const QString& failure, Call&& call)
+template <typename Call> void runKernel(const QString& failure, Call&& call)
 {
     try {
         OCC_CATCH_SIGNALS

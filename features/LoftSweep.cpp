@@ -27,8 +27,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 const char* const sweepFailed = "Austragung fehlgeschlagen – Pfad zu eng gekrümmt?";
@@ -54,9 +52,9 @@ TopoDS_Wire sectionWire(ExecContext& context, const QJsonValue& entry)
     section.id = context.feature.id;
     section.type = context.feature.type;
     section.params = context.feature.params;
-    section.params.insert(u"__sec"_s, QJsonArray{entry});
+    section.params.insert(QStringLiteral("__sec"), QJsonArray{entry});
     ExecContext sectionContext{context.document, section, context.state};
-    const TopoDS_Shape faces = resolveProfileFaces(sectionContext, u"__sec"_s);
+    const TopoDS_Shape faces = resolveProfileFaces(sectionContext, QStringLiteral("__sec"));
     TopExp_Explorer first(faces, TopAbs_FACE);
     if (!first.More())
         throw FeatureError(QStringLiteral("Profil ohne Fläche"));
@@ -68,13 +66,13 @@ struct Trihedron {
     QString orientation;
     gp_Ax3 plane;
 
-    bool fixed() const { return orientation == u"fixed"_s; }
+    bool fixed() const { return orientation == QStringLiteral("fixed"); }
 
     void apply(BRepOffsetAPI_MakePipeShell& pipe) const
     {
         if (fixed())
             pipe.SetMode(gp_Ax2(plane.Location(), plane.Direction(), plane.XDirection()));
-        else if (orientation == u"frenet"_s)
+        else if (orientation == QStringLiteral("frenet"))
             pipe.SetMode(true);
         else
             pipe.SetMode(false);
@@ -101,8 +99,8 @@ std::vector<PathSample> samplePath(const TopoDS_Wire& path)
         const double first = curve.FirstParameter();
         const double last = curve.LastParameter();
         for (int i = 0; i <= samplesPerEdge; ++i) {
-            const double t = first + (last - first) * (reversed ? samplesPerEdge - i : i)
-                                         / samplesPerEdge;
+            const double t
+                = first + (last - first) * (reversed ? samplesPerEdge - i : i) / samplesPerEdge;
             BRepLProp_CLProps props(curve, t, 2, 1e-9);
             PathSample sample{gp::DZ(), unbounded};
             if (props.IsTangentDefined()) {
@@ -136,8 +134,8 @@ double profileReach(const TopoDS_Face& face, const TopoDS_Wire& outer, const Top
         const double first = curve.FirstParameter();
         const double last = curve.LastParameter();
         for (int i = 0; i <= samplesPerEdge; ++i)
-            reach = std::max(reach, anchor.Distance(curve.Value(first + (last - first) * i
-                                                                          / samplesPerEdge)));
+            reach = std::max(
+                reach, anchor.Distance(curve.Value(first + (last - first) * i / samplesPerEdge)));
     }
     return reach;
 }
@@ -164,15 +162,13 @@ bool foldsOnPath(const TopoDS_Face& face, const TopoDS_Wire& outer, const TopoDS
         return false;
     }
     const double reach = profileReach(face, outer, path);
-    return std::any_of(samples.begin(), samples.end(), [&](const PathSample& sample) {
-        return !(sample.curvature * reach < 1.0);
-    });
+    return std::any_of(samples.begin(), samples.end(),
+                       [&](const PathSample& sample) { return !(sample.curvature * reach < 1.0); });
 }
 
 // The closed wire swept along the path as a solid; null when the kernel cannot
 // build it.
-TopoDS_Shape sweepWire(const TopoDS_Wire& path, const TopoDS_Wire& wire,
-                       const Trihedron& trihedron)
+TopoDS_Shape sweepWire(const TopoDS_Wire& path, const TopoDS_Wire& wire, const Trihedron& trihedron)
 {
     BRepOffsetAPI_MakePipeShell pipe(path);
     trihedron.apply(pipe);
@@ -185,8 +181,7 @@ TopoDS_Shape sweepWire(const TopoDS_Wire& path, const TopoDS_Wire& wire,
 
 // One profile face swept with its holes. A hole that cannot be swept or cut
 // fails the whole sweep: leaving it out would quietly fill a tube into a rod.
-TopoDS_Shape sweepFace(const TopoDS_Face& face, const TopoDS_Wire& path,
-                       const Trihedron& trihedron)
+TopoDS_Shape sweepFace(const TopoDS_Face& face, const TopoDS_Wire& path, const Trihedron& trihedron)
 {
     const TopoDS_Wire outer = BRepTools::OuterWire(face);
     if (foldsOnPath(face, outer, path, trihedron))
@@ -214,11 +209,11 @@ TopoDS_Shape sweepFace(const TopoDS_Face& face, const TopoDS_Wire& path,
 
 void execLoft(ExecContext& context)
 {
-    const QJsonArray sections = context.arrayParam(u"sections"_s);
+    const QJsonArray sections = context.arrayParam(QStringLiteral("sections"));
     if (sections.size() < 2)
         throw FeatureError(QStringLiteral("Mindestens zwei Profile auswählen"));
 
-    BRepOffsetAPI_ThruSections loft(true, context.boolParam(u"ruled"_s), 1e-6);
+    BRepOffsetAPI_ThruSections loft(true, context.boolParam(QStringLiteral("ruled")), 1e-6);
     loft.CheckCompatibility(true);
     for (const QJsonValue& entry : sections)
         loft.AddWire(sectionWire(context, entry));
@@ -227,22 +222,23 @@ void execLoft(ExecContext& context)
     if (solid.IsNull())
         throw FeatureError(
             QStringLiteral("Erhebung fehlgeschlagen – Profile passen nicht zueinander"));
-    applyBoolean(context, solid, context.stringParam(u"op"_s),
-                 resolveTargetBodies(context, u"targets"_s));
+    applyBoolean(context, solid, context.stringParam(QStringLiteral("op")),
+                 resolveTargetBodies(context, QStringLiteral("targets")));
 }
 
 void execSweep(ExecContext& context)
 {
     Trihedron trihedron;
-    const TopoDS_Shape profile = resolveProfileFaces(context, u"profile"_s, &trihedron.plane);
-    const TopoDS_Wire path = resolvePathWire(context, u"path"_s);
-    trihedron.orientation = context.stringParam(u"orientation"_s);
+    const TopoDS_Shape profile
+        = resolveProfileFaces(context, QStringLiteral("profile"), &trihedron.plane);
+    const TopoDS_Wire path = resolvePathWire(context, QStringLiteral("path"));
+    trihedron.orientation = context.stringParam(QStringLiteral("orientation"));
 
     std::vector<TopoDS_Shape> pieces;
     for (TopExp_Explorer it(profile, TopAbs_FACE); it.More(); it.Next())
         pieces.push_back(sweepFace(TopoDS::Face(it.Current()), path, trihedron));
-    applyBoolean(context, fuseAll(pieces), context.stringParam(u"op"_s),
-                 resolveTargetBodies(context, u"targets"_s));
+    applyBoolean(context, fuseAll(pieces), context.stringParam(QStringLiteral("op")),
+                 resolveTargetBodies(context, QStringLiteral("targets")));
 }
 
 } // namespace qor::model

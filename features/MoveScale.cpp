@@ -17,15 +17,13 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // Writes one transformed body: a new body for a copy, else the body itself.
 void storeResult(ExecContext& context, int bodyId, const TopoDS_Shape& shape)
 {
     const TopoDS_Shape outward = outwardOriented(shape);
-    if (context.boolParam(u"copy"_s))
+    if (context.boolParam(QStringLiteral("copy")))
         addNewBody(context, outward);
     else
         context.setBody(bodyId, outward);
@@ -64,20 +62,21 @@ TopoDS_Shape scaledPerAxis(const TopoDS_Shape& shape, double fx, double fy, doub
 
 void execMove(ExecContext& context)
 {
-    const std::vector<int> bodies = selectedBodiesOnce(context, u"bodies"_s);
+    const std::vector<int> bodies = selectedBodiesOnce(context, QStringLiteral("bodies"));
     if (bodies.empty())
         throw FeatureError(QStringLiteral("Körper auswählen"));
 
-    const double dz = context.number(u"dz"_s);
-    const double dy = context.number(u"dy"_s);
-    const double dx = context.number(u"dx"_s);
+    const double dz = context.number(QStringLiteral("dz"));
+    const double dy = context.number(QStringLiteral("dy"));
+    const double dx = context.number(QStringLiteral("dx"));
     gp_Trsf trsf;
     trsf.SetTranslation(gp_Vec(dx, dy, dz));
 
-    const double angle = context.angle(u"angle"_s);
+    const double angle = context.angle(QStringLiteral("angle"));
     if (std::abs(angle) > 1e-12) {
         gp_Trsf rotation;
-        rotation.SetRotation(resolveAxisRef(context, u"axis"_s), angle * std::numbers::pi / 180.0);
+        rotation.SetRotation(resolveAxisRef(context, QStringLiteral("axis")),
+                             angle * std::numbers::pi / 180.0);
         trsf.Multiply(rotation); // translation ∘ rotation: the turn comes first
     }
 
@@ -87,24 +86,26 @@ void execMove(ExecContext& context)
 
 void execScale(ExecContext& context)
 {
-    const std::vector<int> bodies = selectedBodiesOnce(context, u"bodies"_s);
+    const std::vector<int> bodies = selectedBodiesOnce(context, QStringLiteral("bodies"));
     if (bodies.empty())
         throw FeatureError(QStringLiteral("Körper zum Skalieren auswählen"));
 
-    const bool perAxis = context.stringParam(u"mode"_s) == u"axes"_s;
+    const bool perAxis = context.stringParam(QStringLiteral("mode")) == QStringLiteral("axes");
     // All four are evaluated whatever the mode, so a broken hidden field shows.
-    const double factor = context.number(u"factor"_s);
-    const double fx = context.number(u"fx"_s);
-    const double fy = context.number(u"fy"_s);
-    const double fz = context.number(u"fz"_s);
+    const double factor = context.number(QStringLiteral("factor"));
+    const double fx = context.number(QStringLiteral("fx"));
+    const double fy = context.number(QStringLiteral("fy"));
+    const double fz = context.number(QStringLiteral("fz"));
     const bool positive = perAxis ? (fx > 0.0 && fy > 0.0 && fz > 0.0) : factor > 0.0;
     if (!positive)
         throw FeatureError(QStringLiteral("Faktoren müssen größer als 0 sein"));
 
     for (const int id : bodies) {
         const TopoDS_Shape& shape = context.state.bodies.at(id).shape;
-        const gp_Pnt centre =
-            context.stringParam(u"center"_s) == u"centroid"_s ? centreOfMass(shape) : gp::Origin();
+        const gp_Pnt centre
+            = context.stringParam(QStringLiteral("center")) == QStringLiteral("centroid")
+                  ? centreOfMass(shape)
+                  : gp::Origin();
         TopoDS_Shape scaled;
         if (perAxis) {
             scaled = scaledPerAxis(shape, fx, fy, fz, centre);

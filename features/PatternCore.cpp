@@ -17,8 +17,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // Rigid motions keep a solid's orientation; only a reflection can leave a copy
@@ -93,7 +91,7 @@ TopoDS_Shape copiedTool(const TopoDS_Shape& recorded, const std::vector<gp_Trsf>
 int sourceFeatureId(const QJsonValue& element)
 {
     if (element.isObject())
-        return element.toObject().value(u"id"_s).toInt();
+        return element.toObject().value(QStringLiteral("id")).toInt();
     return element.toInt();
 }
 
@@ -116,7 +114,7 @@ void copyThreadMarks(ExecContext& context, int sourceId, const std::vector<gp_Tr
 
 void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 {
-    const QJsonArray features = context.arrayParam(u"features"_s);
+    const QJsonArray features = context.arrayParam(QStringLiteral("features"));
     if (features.isEmpty())
         throw FeatureError(QStringLiteral("Features zum Vervielfältigen auswählen"));
     for (const QJsonValue& element : features) {
@@ -128,9 +126,9 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
         const ToolRecord source = found->second;
 
         // Copies of a new body belong to it.
-        const bool made = source.op.isEmpty() || source.op == u"new"_s;
-        const QString op = made ? u"join"_s : source.op;
-        const TopoDS_Shape tool = copiedTool(source.shape, transforms, op == u"cut"_s);
+        const bool made = source.op.isEmpty() || source.op == QStringLiteral("new");
+        const QString op = made ? QStringLiteral("join") : source.op;
+        const TopoDS_Shape tool = copiedTool(source.shape, transforms, op == QStringLiteral("cut"));
         std::vector<int> targets;
         for (const int id : source.targets) {
             if (context.state.bodies.count(id))
@@ -143,9 +141,9 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
 
 void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 {
-    const bool join = context.boolParam(u"join"_s);
+    const bool join = context.boolParam(QStringLiteral("join"));
     // A body picked twice is still copied once, not its copies again.
-    for (const int id : selectedBodiesOnce(context, u"bodies"_s)) {
+    for (const int id : selectedBodiesOnce(context, QStringLiteral("bodies"))) {
         const TopoDS_Shape original = context.state.bodies.at(id).shape;
         std::vector<TopoDS_Shape> copies;
         for (const gp_Trsf& trsf : transforms)
@@ -164,7 +162,7 @@ void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 
 void patternFeature(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 {
-    if (context.stringParam(u"source"_s) == u"bodies"_s)
+    if (context.stringParam(QStringLiteral("source")) == QStringLiteral("bodies"))
         repeatBodies(context, transforms);
     else
         repeatFeatures(context, transforms);
@@ -172,7 +170,7 @@ void patternFeature(ExecContext& context, const std::vector<gp_Trsf>& transforms
 
 void execMirror(ExecContext& context)
 {
-    const gp_Ax3 plane = resolvePlaneRef(context, u"plane"_s);
+    const gp_Ax3 plane = resolvePlaneRef(context, QStringLiteral("plane"));
     gp_Trsf mirror;
     mirror.SetMirror(gp_Ax2(plane.Location(), plane.Direction()));
     patternFeature(context, {mirror});

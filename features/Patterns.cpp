@@ -15,8 +15,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 constexpr double radiansPerDegree = 0.017453292519943295;
@@ -73,14 +71,17 @@ gp_Trsf alongPath(const gp_Pnt& start, const gp_Vec& startTangent, const gp_Pnt&
 
 void execPatternRect(ExecContext& context)
 {
-    const std::int64_t count1 = std::max<std::int64_t>(1, countParam(context, u"count1"_s));
-    const std::int64_t count2 = countParam(context, u"count2"_s);
+    const std::int64_t count1
+        = std::max<std::int64_t>(1, countParam(context, QStringLiteral("count1")));
+    const std::int64_t count2 = countParam(context, QStringLiteral("count2"));
     const std::int64_t rows = std::max<std::int64_t>(1, count2);
     checkLimit(count1 * rows, 2000);
 
-    const gp_Vec step1 = step(context, u"direction1"_s, u"flip1"_s, u"spacing1"_s);
-    const gp_Vec step2 =
-        count2 > 1 ? step(context, u"direction2"_s, u"flip2"_s, u"spacing2"_s) : gp_Vec();
+    const gp_Vec step1 = step(context, QStringLiteral("direction1"), QStringLiteral("flip1"),
+                              QStringLiteral("spacing1"));
+    const gp_Vec step2 = count2 > 1 ? step(context, QStringLiteral("direction2"),
+                                           QStringLiteral("flip2"), QStringLiteral("spacing2"))
+                                    : gp_Vec();
     std::vector<gp_Trsf> transforms;
     for (std::int64_t i = 0; i < count1; ++i) {
         for (std::int64_t j = 0; j < rows; ++j) {
@@ -95,11 +96,11 @@ void execPatternRect(ExecContext& context)
 
 void execPatternCirc(ExecContext& context)
 {
-    const std::int64_t count = countParam(context, u"count"_s);
+    const std::int64_t count = countParam(context, QStringLiteral("count"));
     checkAtLeastTwo(count);
     checkLimit(count, 2000);
-    const gp_Ax1 axis = resolveAxisRef(context, u"axis"_s);
-    const double total = context.angle(u"angle"_s);
+    const gp_Ax1 axis = resolveAxisRef(context, QStringLiteral("axis"));
+    const double total = context.angle(QStringLiteral("angle"));
     // A full turn closes the circle, so the last copy stops one step short of
     // the original; any other angle spans from the original to the last copy.
     const bool fullTurn = std::abs(std::abs(total) - 360.0) < 1e-9;
@@ -116,22 +117,22 @@ void execPatternCirc(ExecContext& context)
 
 void execPatternPath(ExecContext& context)
 {
-    const TopoDS_Wire wire = resolvePathWire(context, u"path"_s);
+    const TopoDS_Wire wire = resolvePathWire(context, QStringLiteral("path"));
     const BRepAdaptor_CompCurve curve(wire, Standard_False);
     const double length = GCPnts_AbscissaPoint::Length(curve);
-    const std::int64_t count = countParam(context, u"count"_s);
+    const std::int64_t count = countParam(context, QStringLiteral("count"));
     checkAtLeastTwo(count);
     checkLimit(count, 1000);
 
     const bool closed = wire.Closed() || curve.IsClosed();
-    double spacing = context.stringParam(u"spacing"_s) == u"dist"_s
-                         ? context.number(u"distance"_s)
+    double spacing = context.stringParam(QStringLiteral("spacing")) == QStringLiteral("dist")
+                         ? context.number(QStringLiteral("distance"))
                          : length / double(closed ? count : count - 1);
     if (!(spacing > 0.0))
         throw FeatureError(QStringLiteral("Abstand muss größer als 0 sein"));
 
-    const bool orient = context.boolParam(u"orient"_s);
-    const bool flip = context.boolParam(u"flip"_s);
+    const bool orient = context.boolParam(QStringLiteral("orient"));
+    const bool flip = context.boolParam(QStringLiteral("flip"));
     if (flip)
         spacing = -spacing;
     const double startParameter = flip ? curve.LastParameter() : curve.FirstParameter();

@@ -10,53 +10,51 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 // The sizes are checked before anything is resolved or built, so a bad size is
 // reported even when the plane is gone too. The conditions are written so that
 // they hold for valid sizes only.
 
 void execCylinder(ExecContext& context)
 {
-    const double diameter = context.number(u"diameter"_s);
-    const double height = context.number(u"height"_s);
+    const double diameter = context.number(QStringLiteral("diameter"));
+    const double height = context.number(QStringLiteral("height"));
     if (!(diameter > 0.0 && height > 0.0))
         throw FeatureError(QStringLiteral("Maße müssen größer als 0 sein"));
 
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
-    const QString op = context.stringParam(u"op"_s);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
+    const QString op = context.stringParam(QStringLiteral("op"));
     const gp_Ax3 frame = primitiveFrame(context);
-    const TopoDS_Shape cylinder =
-        BRepPrimAPI_MakeCylinder(frame.Ax2(), diameter / 2.0, height).Shape();
+    const TopoDS_Shape cylinder
+        = BRepPrimAPI_MakeCylinder(frame.Ax2(), diameter / 2.0, height).Shape();
     applyBoolean(context, cylinder, op, targets);
 }
 
 void execSphere(ExecContext& context)
 {
-    const double diameter = context.number(u"diameter"_s);
+    const double diameter = context.number(QStringLiteral("diameter"));
     if (!(diameter > 0.0))
         throw FeatureError(QStringLiteral("Durchmesser muss größer als 0 sein"));
 
     const gp_Ax3 frame = primitiveFrame(context);
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
-    const QString op = context.stringParam(u"op"_s);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
+    const QString op = context.stringParam(QStringLiteral("op"));
     const TopoDS_Shape sphere = BRepPrimAPI_MakeSphere(frame.Ax2(), diameter / 2.0).Shape();
     applyBoolean(context, sphere, op, targets);
 }
 
 void execTorus(ExecContext& context)
 {
-    const double diameter = context.number(u"diameter"_s);
-    const double tube = context.number(u"tube"_s);
+    const double diameter = context.number(QStringLiteral("diameter"));
+    const double tube = context.number(QStringLiteral("tube"));
     if (!(diameter > 0.0 && tube > 0.0 && tube < diameter))
         throw FeatureError(
             QStringLiteral("Rohrdurchmesser muss kleiner als der Ringdurchmesser sein"));
 
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
-    const QString op = context.stringParam(u"op"_s);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
+    const QString op = context.stringParam(QStringLiteral("op"));
     const gp_Ax3 frame = primitiveFrame(context);
-    const TopoDS_Shape torus =
-        BRepPrimAPI_MakeTorus(frame.Ax2(), diameter / 2.0, tube / 2.0).Shape();
+    const TopoDS_Shape torus
+        = BRepPrimAPI_MakeTorus(frame.Ax2(), diameter / 2.0, tube / 2.0).Shape();
     applyBoolean(context, torus, op, targets);
 }
 

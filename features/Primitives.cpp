@@ -8,13 +8,11 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 gp_Ax3 primitiveFrame(ExecContext& context)
 {
-    const gp_Ax3 plane = resolvePlaneRef(context, u"plane"_s);
-    const double y = context.number(u"y"_s);
-    const double x = context.number(u"x"_s);
+    const gp_Ax3 plane = resolvePlaneRef(context, QStringLiteral("plane"));
+    const double y = context.number(QStringLiteral("y"));
+    const double x = context.number(QStringLiteral("x"));
     const gp_Pnt centre = plane.Location().Translated(gp_Vec(plane.XDirection()) * x
                                                       + gp_Vec(plane.YDirection()) * y);
     return gp_Ax3(centre, plane.Direction(), plane.XDirection());
@@ -22,21 +20,21 @@ gp_Ax3 primitiveFrame(ExecContext& context)
 
 void execBox(ExecContext& context)
 {
-    const double length = context.number(u"length"_s);
-    const double width = context.number(u"width"_s);
-    const double height = context.number(u"height"_s);
+    const double length = context.number(QStringLiteral("length"));
+    const double width = context.number(QStringLiteral("width"));
+    const double height = context.number(QStringLiteral("height"));
     if (length <= 0.0 || width <= 0.0 || height <= 0.0)
         throw FeatureError(QStringLiteral("Maße müssen größer als 0 sein"));
 
     const gp_Ax3 frame = primitiveFrame(context);
     const gp_Pnt corner = frame.Location().Translated(
         gp_Vec(frame.XDirection()) * (-length / 2.0) + gp_Vec(frame.YDirection()) * (-width / 2.0));
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
-    const QString op = context.stringParam(u"op"_s);
-    const TopoDS_Shape box =
-        BRepPrimAPI_MakeBox(gp_Ax2(corner, frame.Direction(), frame.XDirection()), length, width,
-                            height)
-            .Shape();
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
+    const QString op = context.stringParam(QStringLiteral("op"));
+    const TopoDS_Shape box
+        = BRepPrimAPI_MakeBox(gp_Ax2(corner, frame.Direction(), frame.XDirection()), length, width,
+                              height)
+              .Shape();
     applyBoolean(context, box, op, targets);
 }
 

@@ -23,8 +23,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // One line of the rib sketch with the directions its web is built from.
@@ -51,8 +49,8 @@ TopoDS_Face webFace(const gp_Pnt& p1, const gp_Pnt& p2, const gp_Dir& normal, do
 // The smallest piece of the web strip swept to either side that holds the point
 // just beside the line and stops short of the strip's far end: the part of the
 // web that this body closes off. Nothing when the web runs past the body.
-std::optional<TopoDS_Shape> enclosedPiece(const RibLine& line, const TopoDS_Shape& body,
-                                          double t, double reach)
+std::optional<TopoDS_Shape> enclosedPiece(const RibLine& line, const TopoDS_Shape& body, double t,
+                                          double reach)
 {
     std::optional<TopoDS_Shape> best;
     double bestVolume = 1e300;
@@ -84,8 +82,8 @@ std::optional<TopoDS_Shape> enclosedPiece(const RibLine& line, const TopoDS_Shap
 }
 
 // Fuses the line's web to the first body in order that closes it off.
-bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>& bodies,
-               double t, double reach)
+bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>& bodies, double t,
+               double reach)
 {
     for (const int id : bodies) {
         const TopoDS_Shape body = context.state.bodies.at(id).shape;
@@ -105,7 +103,10 @@ bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>
 
 const SketchResult* ribSketch(const ExecContext& context)
 {
-    const int id = context.feature.params.value(u"sketch"_s).toObject().value(u"id"_s).toInt(0);
+    const int id = context.feature.params.value(QStringLiteral("sketch"))
+                       .toObject()
+                       .value(QStringLiteral("id"))
+                       .toInt(0);
     const auto it = context.state.sketches.find(id);
     if (it == context.state.sketches.end() || !it->second.sketch)
         return nullptr;
@@ -123,11 +124,11 @@ void execRib(ExecContext& context)
     const gp_Dir normal = sketch->plane.Direction();
     const gp_Pnt origin = sketch->plane.Location();
 
-    const double t = context.number(u"thickness"_s);
+    const double t = context.number(QStringLiteral("thickness"));
     if (!(t > 0.0))
         throw FeatureError(QStringLiteral("Dicke muss größer als 0 sein"));
 
-    std::vector<int> bodies = resolveTargetBodies(context, u"targets"_s);
+    std::vector<int> bodies = resolveTargetBodies(context, QStringLiteral("targets"));
     if (bodies.empty()) {
         for (const auto& [id, body] : context.state.bodies)
             bodies.push_back(id);

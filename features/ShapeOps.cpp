@@ -63,9 +63,8 @@ TopoDS_Shape draftPiece(const TopoDS_Face& face, double taperDeg, const gp_Dir& 
 {
     const double angle = taperDeg * 0.017453292519943295;
     const double cosine = std::cos(angle);
-    const auto refuse = [] {
-        return FeatureError(QStringLiteral("Verjüngung nicht möglich (Winkel zu groß?)"));
-    };
+    const auto refuse
+        = [] { return FeatureError(QStringLiteral("Verjüngung nicht möglich (Winkel zu groß?)")); };
     if (!(cosine > 1e-6))
         throw refuse();
     LocOpe_DPrism prism(face, distance / cosine, -angle);

@@ -22,8 +22,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 constexpr double offsetTolerance = 1e-4;
@@ -34,8 +32,8 @@ TopoDS_Shape openShell(const TopoDS_Shape& body, const std::vector<TopoDS_Shape>
     TopTools_ListOfShape openings;
     for (const TopoDS_Shape& face : faces)
         openings.Append(face);
-    const QString failure =
-        u"Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex"_s;
+    const QString failure
+        = QStringLiteral("Schale nicht möglich – Wandstärke zu groß oder Geometrie zu komplex");
     BRepOffsetAPI_MakeThickSolid shell;
     runKernel(failure, [&] {
         shell.MakeThickSolidByJoin(body, openings, offset, offsetTolerance, BRepOffset_Skin, true,
@@ -51,7 +49,7 @@ TopoDS_Shape openShell(const TopoDS_Shape& body, const std::vector<TopoDS_Shape>
 
 TopoDS_Shape closedShell(const TopoDS_Shape& body, double offset)
 {
-    const QString failure = u"Schale nicht möglich – Wandstärke zu groß?"_s;
+    const QString failure = QStringLiteral("Schale nicht möglich – Wandstärke zu groß?");
     BRepOffsetAPI_MakeOffsetShape skin;
     runKernel(failure, [&] {
         skin.PerformByJoin(body, offset, offsetTolerance, BRepOffset_Skin, false, false,
@@ -61,11 +59,11 @@ TopoDS_Shape closedShell(const TopoDS_Shape& body, double offset)
         throw FeatureError(failure);
     TopExp_Explorer shells(skin.Shape(), TopAbs_SHELL);
     if (!shells.More())
-        throw FeatureError(u"Schale nicht möglich"_s);
+        throw FeatureError(QStringLiteral("Schale nicht möglich"));
     // Closed from an offset shell, the solid may come out inside out; cut with
     // that, the body would lose its material instead of gaining a void.
-    const TopoDS_Shape wall =
-        outwardOriented(BRepBuilderAPI_MakeSolid(TopoDS::Shell(shells.Current())).Solid());
+    const TopoDS_Shape wall
+        = outwardOriented(BRepBuilderAPI_MakeSolid(TopoDS::Shell(shells.Current())).Solid());
     const bool outward = offset > 0.0;
     BRepAlgoAPI_Cut cut(outward ? wall : body, outward ? body : wall);
     if (!cut.IsDone())
@@ -73,8 +71,8 @@ TopoDS_Shape closedShell(const TopoDS_Shape& body, double offset)
     return outwardOriented(cut.Shape());
 }
 
-const QString thickenFailure =
-    u"Aufdicken nicht möglich – Fläche zu stark gekrümmt für diese Dicke?"_s;
+const QString thickenFailure
+    = QStringLiteral("Aufdicken nicht möglich – Fläche zu stark gekrümmt für diese Dicke?");
 
 // The solid grown from the face by t along its outer side, or from -t/2 to t/2
 // when symmetric.
@@ -111,11 +109,11 @@ TopoDS_Shape thickenFace(const TopoDS_Shape& face, double t, bool symmetric)
 
 void execShell(ExecContext& context)
 {
-    const double t = context.number(u"thickness"_s);
+    const double t = context.number(QStringLiteral("thickness"));
     if (t <= 0.0)
-        throw FeatureError(u"Wandstärke muss größer als 0 sein"_s);
-    const bool outward = context.stringParam(u"direction"_s) == QLatin1String("out");
-    const auto openings = resolveFacesByBody(context, u"faces"_s);
+        throw FeatureError(QStringLiteral("Wandstärke muss größer als 0 sein"));
+    const bool outward = context.stringParam(QStringLiteral("direction")) == QLatin1String("out");
+    const auto openings = resolveFacesByBody(context, QStringLiteral("faces"));
 
     // Each body once: a body listed twice would be hollowed twice.
     std::vector<int> bodies;
@@ -123,12 +121,12 @@ void execShell(ExecContext& context)
         if (std::find(bodies.begin(), bodies.end(), id) == bodies.end())
             bodies.push_back(id);
     };
-    for (const int id : resolveTargetBodies(context, u"bodies"_s))
+    for (const int id : resolveTargetBodies(context, QStringLiteral("bodies")))
         take(id);
     for (const auto& [id, faces] : openings)
         take(id);
     if (bodies.empty())
-        throw FeatureError(u"Fläche zum Entfernen oder Körper auswählen"_s);
+        throw FeatureError(QStringLiteral("Fläche zum Entfernen oder Körper auswählen"));
 
     const double offset = outward ? t : -t;
     for (const int id : bodies) {
@@ -141,15 +139,15 @@ void execShell(ExecContext& context)
 
 void execThicken(ExecContext& context)
 {
-    const auto facesByBody = resolveFacesByBody(context, u"faces"_s);
+    const auto facesByBody = resolveFacesByBody(context, QStringLiteral("faces"));
     if (facesByBody.empty())
-        throw FeatureError(u"Flächen zum Aufdicken auswählen"_s);
-    double t = context.number(u"thickness"_s);
+        throw FeatureError(QStringLiteral("Flächen zum Aufdicken auswählen"));
+    double t = context.number(QStringLiteral("thickness"));
     if (t <= 0.0)
-        throw FeatureError(u"Dicke muss größer als 0 sein"_s);
-    if (context.boolParam(u"flip"_s))
+        throw FeatureError(QStringLiteral("Dicke muss größer als 0 sein"));
+    if (context.boolParam(QStringLiteral("flip")))
         t = -t;
-    const bool symmetric = context.boolParam(u"symmetric"_s);
+    const bool symmetric = context.boolParam(QStringLiteral("symmetric"));
 
     std::map<int, std::vector<TopoDS_Shape>> solidsByBody;
     std::vector<TopoDS_Shape> allSolids;
@@ -160,8 +158,8 @@ void execThicken(ExecContext& context)
         }
     }
 
-    const QString op = context.stringParam(u"op"_s);
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
+    const QString op = context.stringParam(QStringLiteral("op"));
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
     if (!targets.empty() || op.isEmpty() || op == QLatin1String("new")) {
         applyBoolean(context, fuseAll(allSolids), op, targets);
         return;

@@ -17,11 +17,11 @@ void driveDimensions(ExecContext& context, qor::sketch::Sketch& sketch)
         if (!qor::sketch::isDimensional(c.type) || c.expression.empty() || c.driven)
             continue;
         QString message;
-        const EvalResult result =
-            context.document.tryEval(QString::fromStdString(c.expression), &message);
+        const EvalResult result
+            = context.document.tryEval(QString::fromStdString(c.expression), &message);
         if (!result.ok) {
-            context.feature.warning = QStringLiteral("Bemaßung %1: %2")
-                                          .arg(QString::fromStdString(c.name), message);
+            context.feature.warning
+                = QStringLiteral("Bemaßung %1: %2").arg(QString::fromStdString(c.name), message);
             continue;
         }
         double value = result.value;

@@ -19,8 +19,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Face& cutter)
@@ -42,13 +40,13 @@ std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Fac
 // the same German messages as the shared boolean operation.
 TopoDS_Shape combined(const TopoDS_Shape& target, const TopoDS_Shape& tools, const QString& op)
 {
-    if (op == u"cut"_s) {
+    if (op == QStringLiteral("cut")) {
         BRepAlgoAPI_Cut cut(target, tools);
         if (!cut.IsDone())
             throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
         return cut.Shape();
     }
-    if (op == u"intersect"_s) {
+    if (op == QStringLiteral("intersect")) {
         BRepAlgoAPI_Common common(target, tools);
         if (!common.IsDone())
             throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
@@ -64,13 +62,13 @@ TopoDS_Shape combined(const TopoDS_Shape& target, const TopoDS_Shape& tools, con
 
 void execSplit(ExecContext& context)
 {
-    const std::vector<int> bodies = selectedBodiesOnce(context, u"bodies"_s);
+    const std::vector<int> bodies = selectedBodiesOnce(context, QStringLiteral("bodies"));
     if (bodies.empty())
         throw FeatureError(QStringLiteral("Körper auswählen"));
 
-    const gp_Ax3 plane = resolvePlaneRef(context, u"plane"_s);
-    const TopoDS_Face cutter =
-        BRepBuilderAPI_MakeFace(gp_Pln(plane), -100000.0, 100000.0, -100000.0, 100000.0).Face();
+    const gp_Ax3 plane = resolvePlaneRef(context, QStringLiteral("plane"));
+    const TopoDS_Face cutter
+        = BRepBuilderAPI_MakeFace(gp_Pln(plane), -100000.0, 100000.0, -100000.0, 100000.0).Face();
 
     for (const int id : bodies) {
         const TopoDS_Shape body = context.state.bodies.at(id).shape;
@@ -89,8 +87,8 @@ void execSplit(ExecContext& context)
 
 void execCombine(ExecContext& context)
 {
-    const std::vector<int> targets = resolveTargetBodies(context, u"target"_s);
-    std::vector<int> tools = selectedBodiesOnce(context, u"tools"_s);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("target"));
+    std::vector<int> tools = selectedBodiesOnce(context, QStringLiteral("tools"));
     if (targets.empty())
         throw FeatureError(QStringLiteral("Zielkörper auswählen"));
     const int target = targets.front();
@@ -102,10 +100,11 @@ void execCombine(ExecContext& context)
     for (const int id : tools)
         toolShapes.push_back(context.state.bodies.at(id).shape);
 
-    const TopoDS_Shape result =
-        combined(context.state.bodies.at(target).shape, compoundOf(toolShapes), context.stringParam(u"op"_s));
+    const TopoDS_Shape result
+        = combined(context.state.bodies.at(target).shape, compoundOf(toolShapes),
+                   context.stringParam(QStringLiteral("op")));
     context.setBody(target, outwardOriented(unifySameDomain(result)));
-    if (!context.boolParam(u"keepTools"_s)) {
+    if (!context.boolParam(QStringLiteral("keepTools"))) {
         for (const int id : tools)
             context.state.bodies.erase(id);
     }

@@ -22,8 +22,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 // The capitals of the DejaVu faces are 0.73 em tall: a font of size h / 0.73
@@ -36,18 +34,18 @@ constexpr double embossOverlap = 0.02;
 
 QString fontFamily(const QString& font)
 {
-    if (font == u"mono"_s)
-        return u"DejaVu Sans Mono"_s;
-    if (font == u"serif"_s)
-        return u"DejaVu Serif"_s;
-    return u"DejaVu Sans"_s;
+    if (font == QStringLiteral("mono"))
+        return QStringLiteral("DejaVu Sans Mono");
+    if (font == QStringLiteral("serif"))
+        return QStringLiteral("DejaVu Serif");
+    return QStringLiteral("DejaVu Sans");
 }
 
 Graphic3d_HorizontalTextAlignment horizontalAlignment(const QString& align)
 {
-    if (align == u"left"_s)
+    if (align == QStringLiteral("left"))
         return Graphic3d_HTA_LEFT;
-    if (align == u"right"_s)
+    if (align == QStringLiteral("right"))
         return Graphic3d_HTA_RIGHT;
     return Graphic3d_HTA_CENTER;
 }
@@ -84,13 +82,13 @@ TopoDS_Shape outwardSolids(const TopoDS_Shape& shape)
 
 QString fallbackFontPath(const QString& family, bool bold)
 {
-    const QString directory = u"/usr/share/fonts/truetype/dejavu/"_s;
-    QString file = u"DejaVuSans"_s;
-    if (family.contains(u"Mono"_s))
-        file = u"DejaVuSansMono"_s;
-    else if (family.contains(u"Serif"_s))
-        file = u"DejaVuSerif"_s;
-    return directory + file + (bold ? u"-Bold.ttf"_s : u".ttf"_s);
+    const QString directory = QStringLiteral("/usr/share/fonts/truetype/dejavu/");
+    QString file = QStringLiteral("DejaVuSans");
+    if (family.contains(QStringLiteral("Mono")))
+        file = QStringLiteral("DejaVuSansMono");
+    else if (family.contains(QStringLiteral("Serif")))
+        file = QStringLiteral("DejaVuSerif");
+    return directory + file + (bold ? QStringLiteral("-Bold.ttf") : QStringLiteral(".ttf"));
 }
 
 QString textFontPath(const QString& font, bool bold)
@@ -103,8 +101,8 @@ QString textFontPath(const QString& font, bool bold)
         TCollection_AsciiString(family.toUtf8().constData()), Font_StrictLevel_Strict, aspect,
         Standard_True);
     if (!found.IsNull()) {
-        const TCollection_AsciiString& path =
-            found->FontPath(bold ? Font_FontAspect_Bold : Font_FontAspect_Regular);
+        const TCollection_AsciiString& path
+            = found->FontPath(bold ? Font_FontAspect_Bold : Font_FontAspect_Regular);
         if (!path.IsEmpty())
             return QString::fromUtf8(path.ToCString());
     }
@@ -116,50 +114,51 @@ TopoDS_Shape textOutline(const QString& fontPath, double height, const QString& 
 {
     StdPrs_BRepFont font;
     if (!font.Init(NCollection_String(fontPath.toUtf8().constData()), height / capitalHeight, 0))
-        throw FeatureError(u"Schriftart nicht gefunden: "_s + fontPath);
+        throw FeatureError(QStringLiteral("Schriftart nicht gefunden: ") + fontPath);
 
     StdPrs_BRepTextBuilder builder;
-    const TopoDS_Shape outline =
-        builder.Perform(font, NCollection_String(text.toUtf8().constData()), frame,
-                        horizontalAlignment(align), Graphic3d_VTA_CENTER);
+    const TopoDS_Shape outline
+        = builder.Perform(font, NCollection_String(text.toUtf8().constData()), frame,
+                          horizontalAlignment(align), Graphic3d_VTA_CENTER);
     // A text of characters the font has no glyph for gives an empty compound.
     if (!hasFace(outline))
-        throw FeatureError(u"Text konnte nicht in Kurven umgewandelt werden"_s);
+        throw FeatureError(QStringLiteral("Text konnte nicht in Kurven umgewandelt werden"));
     return outline;
 }
 
 void execText(ExecContext& context)
 {
-    const QString text = context.stringParam(u"text"_s).trimmed();
+    const QString text = context.stringParam(QStringLiteral("text")).trimmed();
     if (text.isEmpty())
-        throw FeatureError(u"Text eingeben"_s);
-    const double height = context.number(u"height"_s);
-    const double depth = context.number(u"depth"_s);
+        throw FeatureError(QStringLiteral("Text eingeben"));
+    const double height = context.number(QStringLiteral("height"));
+    const double depth = context.number(QStringLiteral("depth"));
     if (height <= 0.0 || depth <= 0.0)
-        throw FeatureError(u"Schrifthöhe und Tiefe müssen größer als 0 sein"_s);
+        throw FeatureError(QStringLiteral("Schrifthöhe und Tiefe müssen größer als 0 sein"));
 
-    const gp_Ax3 plane = resolvePlaneRef(context, u"plane"_s);
-    const double x = context.number(u"x"_s);
-    const double y = context.number(u"y"_s);
-    const gp_Ax3 frame = textFrame(plane, x, y, context.angle(u"angle"_s));
+    const gp_Ax3 plane = resolvePlaneRef(context, QStringLiteral("plane"));
+    const double x = context.number(QStringLiteral("x"));
+    const double y = context.number(QStringLiteral("y"));
+    const gp_Ax3 frame = textFrame(plane, x, y, context.angle(QStringLiteral("angle")));
 
-    const QString path = textFontPath(context.stringParam(u"font"_s), context.boolParam(u"bold"_s));
-    const TopoDS_Shape outline =
-        textOutline(path, height, text, frame, context.stringParam(u"align"_s));
+    const QString path = textFontPath(context.stringParam(QStringLiteral("font")),
+                                      context.boolParam(QStringLiteral("bold")));
+    const TopoDS_Shape outline
+        = textOutline(path, height, text, frame, context.stringParam(QStringLiteral("align")));
 
-    const gp_Vec n = gp_Vec(context.boolParam(u"flip"_s) ? plane.Direction().Reversed()
-                                                         : plane.Direction());
-    const QString op = context.stringParam(u"op"_s);
+    const gp_Vec n = gp_Vec(context.boolParam(QStringLiteral("flip")) ? plane.Direction().Reversed()
+                                                                      : plane.Direction());
+    const QString op = context.stringParam(QStringLiteral("op"));
     // Engraving starts just outside the face and reaches depth into the material;
     // embossed letters start just inside it and stand depth above it.
-    const bool engrave = op == u"cut"_s;
+    const bool engrave = op == QStringLiteral("cut");
     const double start = engrave ? engraveOverlap : -embossOverlap;
     const double length = engrave ? -(depth + engraveOverlap) : depth + embossOverlap;
     gp_Trsf shift;
     shift.SetTranslation(n * start);
     const TopoDS_Shape prism = outwardSolids(makePrism(transformShape(outline, shift), n * length));
 
-    const std::vector<int> targets = resolveTargetBodies(context, u"targets"_s);
+    const std::vector<int> targets = resolveTargetBodies(context, QStringLiteral("targets"));
     applyBoolean(context, prism, op, targets);
 }
 

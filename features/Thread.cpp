@@ -26,11 +26,9 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
-constexpr double minorFactor = 1.2269;  // external minor diameter: d − factor · pitch
+constexpr double minorFactor = 1.2269; // external minor diameter: d − factor · pitch
 constexpr double grooveFactor = 0.6134; // external groove depth: factor · pitch
 
 // What one selected face asks for.
@@ -58,8 +56,8 @@ const ThreadSpec* autoSize(double radius, bool internal)
         }
     }
     if (!best || bestDistance > std::max(0.08 * radius, 0.25)) {
-        const QString diameter =
-            QString::fromStdString(formatNumber(2, 2.0 * radius)).replace(u'.', u',');
+        const QString diameter
+            = QString::fromStdString(formatNumber(2, 2.0 * radius)).replace(u'.', u',');
         throw FeatureError(
             QStringLiteral("Kein Normgewinde für ⌀%1 mm – Größe im Feld „Gewinde“ wählen")
                 .arg(diameter));
@@ -90,8 +88,8 @@ FaceThread threadOnFace(const ExecContext& context, const TopoDS_Shape& shape)
     q -= along * q.Dot(along);
     t.internal = q.Dot(normal) < 0.0;
 
-    const QString size = context.stringParam(u"size"_s);
-    if (size.isEmpty() || size == u"auto"_s) {
+    const QString size = context.stringParam(QStringLiteral("size"));
+    if (size.isEmpty() || size == QStringLiteral("auto")) {
         t.row = autoSize(t.radius, t.internal);
     } else {
         t.row = findThread(size);
@@ -101,12 +99,12 @@ FaceThread threadOnFace(const ExecContext& context, const TopoDS_Shape& shape)
 
     const gp_Pnt a = axis.Location().Translated(along * vmin);
     const gp_Pnt b = axis.Location().Translated(along * vmax);
-    const bool flip = context.boolParam(u"flip"_s);
+    const bool flip = context.boolParam(QStringLiteral("flip"));
     t.start = flip ? b : a;
     t.direction = gp_Dir(gp_Vec(t.start, flip ? a : b));
     t.fullLength = a.Distance(b);
-    t.length = context.stringParam(u"extent"_s) == u"dist"_s
-                   ? std::min(context.number(u"length"_s), t.fullLength)
+    t.length = context.stringParam(QStringLiteral("extent")) == QStringLiteral("dist")
+                   ? std::min(context.number(QStringLiteral("length")), t.fullLength)
                    : t.fullLength;
     if (!(t.length > 0.0))
         throw FeatureError(QStringLiteral("Gewindelänge muss größer als 0 sein"));
@@ -173,11 +171,11 @@ TopoDS_Shape cutGrooves(const TopoDS_Shape& body, const std::vector<Groove>& gro
 
 void execThread(ExecContext& context)
 {
-    const QJsonArray faces = context.arrayParam(u"faces"_s);
+    const QJsonArray faces = context.arrayParam(QStringLiteral("faces"));
     if (faces.isEmpty())
         throw FeatureError(QStringLiteral("Zylinderfläche(n) für das Gewinde auswählen"));
-    const bool modelled = context.stringParam(u"model"_s) == u"modeled"_s;
-    const bool leftHand = context.boolParam(u"leftHand"_s);
+    const bool modelled = context.stringParam(QStringLiteral("model")) == QStringLiteral("modeled");
+    const bool leftHand = context.boolParam(QStringLiteral("leftHand"));
 
     // Grooves by body, bodies in the order of their first selected face.
     std::vector<std::pair<int, std::vector<Groove>>> grooves;
@@ -186,8 +184,8 @@ void execThread(ExecContext& context)
         const TopoDS_Shape face = resolveReference(context.state, reference.toObject(), &bodyId);
         const FaceThread t = threadOnFace(context, face);
         const bool through = t.internal && std::abs(t.length - t.fullLength) < 1e-6;
-        const double minor =
-            t.internal ? 2.0 * t.radius : t.row->diameter - minorFactor * t.row->pitch;
+        const double minor
+            = t.internal ? 2.0 * t.radius : t.row->diameter - minorFactor * t.row->pitch;
         context.state.threads.push_back(
             ThreadMark{t.start, t.direction, t.row->diameter, minor, t.row->pitch, t.length,
                        t.internal, modelled, leftHand,
@@ -215,7 +213,7 @@ void execThread(ExecContext& context)
             builder.Add(all, groove.shape);
     }
     // All grooves in one record, so that a pattern of the feature repeats every one.
-    context.state.tools[context.feature.id] = ToolRecord{all, u"cut"_s, bodies};
+    context.state.tools[context.feature.id] = ToolRecord{all, QStringLiteral("cut"), bodies};
 }
 
 } // namespace qor::model

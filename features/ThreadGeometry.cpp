@@ -40,10 +40,13 @@ Clock::time_point after(double seconds)
 // several threads at once; reading the clock is safe there.
 class Deadline : public Message_ProgressIndicator {
 public:
-    explicit Deadline(double seconds) : end_(after(seconds)) {}
+    explicit Deadline(double seconds)
+        : end_(after(seconds))
+    {
+    }
 
     Standard_Boolean UserBreak() override { return Clock::now() > end_; }
-    void Show(const Message_ProgressScope&, const Standard_Boolean) override {}
+    void Show(const Message_ProgressScope&, const Standard_Boolean) override { }
 
 private:
     Clock::time_point end_;
@@ -125,11 +128,10 @@ double grooveVolume(double baseRadius, double apexRadius, double pitch, double h
     // Screwing a section through an angle sweeps angle · ∫ r dA, as turning does;
     // the section's width falls linearly to the apex, so the integrand is a
     // quadratic in r and Simpson's rule is exact.
-    const auto moment = [&](double r) {
-        return r * width * (apexRadius - r) / (apexRadius - baseRadius);
-    };
-    const double integral =
-        (hi - lo) / 6.0 * (moment(lo) + 4.0 * moment((lo + hi) / 2.0) + moment(hi));
+    const auto moment
+        = [&](double r) { return r * width * (apexRadius - r) / (apexRadius - baseRadius); };
+    const double integral
+        = (hi - lo) / 6.0 * (moment(lo) + 4.0 * moment((lo + hi) / 2.0) + moment(hi));
     return 2.0 * std::numbers::pi * height / pitch * integral;
 }
 
@@ -156,8 +158,8 @@ TopoDS_Shape sweepThreadSection(const gp_Ax3& frame, bool leftHand, double baseR
         if (!pipe.IsDone() || !pipe.MakeSolid() || Clock::now() > end)
             throw grooveFailed();
         const TopoDS_Shape groove = outwardOriented(pipe.Shape());
-        const double expected =
-            grooveVolume(baseRadius, apexRadius, pitch, height, baseRadius, apexRadius);
+        const double expected
+            = grooveVolume(baseRadius, apexRadius, pitch, height, baseRadius, apexRadius);
         if (solidCount(groove) != 1 || !BRepCheck_Analyzer(groove).IsValid()
             || std::abs(signedVolume(groove) - expected) > 1e-3 * expected)
             throw grooveFailed();

@@ -11,8 +11,6 @@
 
 namespace qor::model {
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace {
 
 constexpr double degree = 0.017453292519943295;
@@ -30,24 +28,24 @@ TopoDS_Shape shifted(const TopoDS_Shape& shape, const gp_Dir& dir, double distan
 TopoDS_Shape extrusion(ExecContext& context, const TopoDS_Shape& profile, const gp_Ax3& plane,
                        const QString& extent, double taperDeg, const gp_Dir& dir)
 {
-    if (extent == u"sym"_s) {
-        const double d = context.number(u"distance"_s);
+    if (extent == QStringLiteral("sym")) {
+        const double d = context.number(QStringLiteral("distance"));
         return shifted(taperedPrism(taperDeg, profile, dir, d), dir, -d / 2.0);
     }
-    if (extent == u"two"_s) {
-        const TopoDS_Shape first =
-            taperedPrism(taperDeg, profile, dir, context.number(u"distance"_s));
-        const TopoDS_Shape second =
-            taperedPrism(taperDeg, profile, dir.Reversed(), context.number(u"distance2"_s));
+    if (extent == QStringLiteral("two")) {
+        const TopoDS_Shape first
+            = taperedPrism(taperDeg, profile, dir, context.number(QStringLiteral("distance")));
+        const TopoDS_Shape second = taperedPrism(taperDeg, profile, dir.Reversed(),
+                                                 context.number(QStringLiteral("distance2")));
         return fuseAll({first, second});
     }
-    if (extent == u"all"_s || extent == u"allboth"_s) {
+    if (extent == QStringLiteral("all") || extent == QStringLiteral("allboth")) {
         const double through = throughAllDistance(context.state, plane.Location());
-        if (extent == u"all"_s)
+        if (extent == QStringLiteral("all"))
             return taperedPrism(taperDeg, profile, dir, through);
         return shifted(taperedPrism(taperDeg, profile, dir, 2.0 * through), dir, -through);
     }
-    return taperedPrism(taperDeg, profile, dir, context.number(u"distance"_s));
+    return taperedPrism(taperDeg, profile, dir, context.number(QStringLiteral("distance")));
 }
 
 } // namespace
@@ -68,15 +66,15 @@ ToolCallback revolveTool(ExecContext& context, const TopoDS_Shape& profile, cons
     return [&context, profile, axis, angleDeg](bool reversed) {
         const gp_Ax1 turn = reversed ? axis.Reversed() : axis;
         TopoDS_Shape start = profile;
-        if (context.boolParam(u"symmetric"_s)) {
+        if (context.boolParam(QStringLiteral("symmetric"))) {
             gp_Trsf back;
             back.SetRotation(turn, -angleDeg * degree * 0.5);
             start = transformShape(profile, back);
         }
         // An angle that only rounding keeps from 360 degrees is a closed turn, not one
         // with a hairline gap.
-        const double sweep =
-            std::abs(angleDeg) >= 359.999999999 ? 2.0 * std::numbers::pi : angleDeg * degree;
+        const double sweep
+            = std::abs(angleDeg) >= 359.999999999 ? 2.0 * std::numbers::pi : angleDeg * degree;
         return BRepPrimAPI_MakeRevol(start, turn, sweep, true).Shape();
     };
 }

@@ -14,18 +14,18 @@
 
 #include <BRepBndLib.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <Geom_Plane.hxx>
-#include <Poly_Triangulation.hxx>
-#include <BRepTools.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
 #include <Interface_Static.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_Printer.hxx>
+#include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
 #include <RWGltf_CafWriter.hxx>
 #include <RWObj_CafWriter.hxx>
@@ -57,25 +57,33 @@ enum class Format { Brep, ThreeMf, Stl, Step, Iges, Obj, Glb, Gltf, Ply };
 
 struct FormatInfo {
     Format format;
-    bool meshed;           // tessellated before writing
-    const char* failure;   // the text when the file cannot be written
+    bool meshed; // tessellated before writing
+    const char* failure; // the text when the file cannot be written
 };
 
 const FormatInfo* formatOf(const QString& suffix)
 {
     static const std::vector<std::pair<QString, FormatInfo>> table = {
-        {QStringLiteral("step"), {Format::Step, false, "STEP-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("stp"), {Format::Step, false, "STEP-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("iges"), {Format::Iges, false, "IGES-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("igs"), {Format::Iges, false, "IGES-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("step"),
+         {Format::Step, false, "STEP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("stp"),
+         {Format::Step, false, "STEP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("iges"),
+         {Format::Iges, false, "IGES-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("igs"),
+         {Format::Iges, false, "IGES-Datei konnte nicht geschrieben werden"}},
         {QStringLiteral("stl"), {Format::Stl, true, "STL-Datei konnte nicht geschrieben werden"}},
         {QStringLiteral("obj"), {Format::Obj, true, "OBJ-Datei konnte nicht geschrieben werden"}},
         {QStringLiteral("glb"), {Format::Glb, true, "glTF-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("gltf"), {Format::Gltf, true, "glTF-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("gltf"),
+         {Format::Gltf, true, "glTF-Datei konnte nicht geschrieben werden"}},
         {QStringLiteral("ply"), {Format::Ply, true, "PLY-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("brep"), {Format::Brep, false, "BREP-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("brp"), {Format::Brep, false, "BREP-Datei konnte nicht geschrieben werden"}},
-        {QStringLiteral("3mf"), {Format::ThreeMf, true, "3MF-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("brep"),
+         {Format::Brep, false, "BREP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("brp"),
+         {Format::Brep, false, "BREP-Datei konnte nicht geschrieben werden"}},
+        {QStringLiteral("3mf"),
+         {Format::ThreeMf, true, "3MF-Datei konnte nicht geschrieben werden"}},
     };
     for (const auto& [key, info] : table) {
         if (key == suffix)
@@ -105,8 +113,8 @@ TCollection_ExtendedString xcafName(const QString& name, Format format)
     return TCollection_ExtendedString(text.toStdWString().c_str());
 }
 
-void fillXcafDocument(const Handle(TDocStd_Document)& document, const std::vector<ExportBody>& bodies,
-                      Format format)
+void fillXcafDocument(const Handle(TDocStd_Document)& document,
+                      const std::vector<ExportBody>& bodies, Format format)
 {
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(document->Main());
     const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(document->Main());
@@ -135,7 +143,7 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     STEPControl_Controller::Init();
     const char* schema = options.stepSchema == u"AP203"   ? "AP203"
                          : options.stepSchema == u"AP214" ? "AP214IS"
-                                                           : "AP242DIS";
+                                                          : "AP242DIS";
     Interface_Static::SetCVal("write.step.schema", schema);
     Interface_Static::SetCVal("write.step.unit", "MM");
     STEPCAFControl_Writer writer;
@@ -196,16 +204,15 @@ QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
     XcafDocumentScope scope;
     fillXcafDocument(scope.document(), bodies, info.format);
     switch (info.format) {
-    case Format::Step:
-        return writeStep(scope.document(), file, options);
-    case Format::Iges:
-        return writeIges(scope.document(), file);
+    case Format::Step: return writeStep(scope.document(), file, options);
+    case Format::Iges: return writeIges(scope.document(), file);
     case Format::Obj:
-        return writeObj(scope.document(), file, options) ? QString() : QString::fromUtf8(info.failure);
+        return writeObj(scope.document(), file, options) ? QString()
+                                                         : QString::fromUtf8(info.failure);
     default:
         return writeGltf(scope.document(), file, options, info.format == Format::Glb)
-            ? QString()
-            : QString::fromUtf8(info.failure);
+                   ? QString()
+                   : QString::fromUtf8(info.failure);
     }
 }
 
@@ -224,8 +231,8 @@ bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
 
 // Writes the file at path; an empty answer means success, else the German text.
 // May throw: the caller turns kernel and standard exceptions into a message.
-QString writeFormat(const FormatInfo& info, const QString& path, const std::vector<ExportBody>& bodies,
-                    const ExportOptions& options)
+QString writeFormat(const FormatInfo& info, const QString& path,
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
@@ -236,20 +243,18 @@ QString writeFormat(const FormatInfo& info, const QString& path, const std::vect
     const QString failure = QString::fromUtf8(info.failure);
     switch (info.format) {
     case Format::Brep:
-        return BRepTools::Write(compound, file.constData(), true, false, TopTools_FormatVersion_VERSION_3)
-            ? QString()
-            : failure;
-    case Format::ThreeMf:
-        return write3mfFile(path, bodies) ? QString() : failure;
+        return BRepTools::Write(compound, file.constData(), true, false,
+                                TopTools_FormatVersion_VERSION_3)
+                   ? QString()
+                   : failure;
+    case Format::ThreeMf: return write3mfFile(path, bodies) ? QString() : failure;
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
         return writer.Write(compound, file.constData()) ? QString() : failure;
     }
-    case Format::Ply:
-        return writePly(path, bodies, options.author) ? QString() : failure;
-    default:
-        return writeThroughXcaf(info, file, bodies, options);
+    case Format::Ply: return writePly(path, bodies, options.author) ? QString() : failure;
+    default: return writeThroughXcaf(info, file, bodies, options);
     }
 }
 
@@ -278,8 +283,8 @@ MeshCount countMesh(const std::vector<ExportBody>& bodies, const std::vector<dou
                 ++count.emptyFaces;
                 continue;
             }
-            const bool planar =
-                !Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location)).IsNull();
+            const bool planar
+                = !Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location)).IsNull();
             count.triangles += mesh->NbTriangles();
             count.atDeflection += std::llround((planar ? 1.0 : ratio) * mesh->NbTriangles());
         }
@@ -379,7 +384,8 @@ bool moveIntoPlace(const QString& stagingDir, const QString& target)
     if (!written.contains(targetInfo.fileName()))
         return false;
     if (targetInfo.exists())
-        QFile::setPermissions(QDir(stagingDir).filePath(targetInfo.fileName()), targetInfo.permissions());
+        QFile::setPermissions(QDir(stagingDir).filePath(targetInfo.fileName()),
+                              targetInfo.permissions());
     QStringList order = written;
     order.removeAll(targetInfo.fileName());
     order.append(targetInfo.fileName());
@@ -445,7 +451,8 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
         if (failure.isEmpty())
             failure = writeStaged(*info, path, prepared, options);
     } catch (const Standard_Failure& f) {
-        failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(f.GetMessageString()));
+        failure = QStringLiteral("Export fehlgeschlagen: %1")
+                      .arg(QString::fromUtf8(f.GetMessageString()));
     } catch (const std::exception& e) {
         failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(e.what()));
     }

@@ -26,9 +26,9 @@ struct ExportOptions {
     // Mesh exports hold about this many triangles at most: beyond it the linear
     // deflection is coarsened, and the export notes that it was.
     long long triangleBudget = 4'000'000;
-    bool binary = true;                            // STL only
-    QString stepSchema = QStringLiteral("AP242");  // "AP203", "AP214"; anything else is AP242
-    QString author;                                // OBJ, glTF/GLB and PLY metadata
+    bool binary = true; // STL only
+    QString stepSchema = QStringLiteral("AP242"); // "AP203", "AP214"; anything else is AP242
+    QString author; // OBJ, glTF/GLB and PLY metadata
 };
 
 // Writes the bodies to path in the format its lower-case suffix names. The file

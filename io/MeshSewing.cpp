@@ -47,7 +47,9 @@ int root(std::vector<int>& parent, int i)
 class TriangleSewer {
 public:
     explicit TriangleSewer(IndexedMesh mesh)
-        : mesh_(std::move(mesh)), vertices_(mesh_.vertices.size()), parent_(mesh_.triangles.size())
+        : mesh_(std::move(mesh))
+        , vertices_(mesh_.vertices.size())
+        , parent_(mesh_.triangles.size())
     {
         std::iota(parent_.begin(), parent_.end(), 0);
     }

@@ -75,7 +75,8 @@ void appendNumber(QByteArray& out, long long v)
 QByteArray oneLine(const QString& text)
 {
     QByteArray bytes = text.toUtf8();
-    std::replace_if(bytes.begin(), bytes.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        bytes.begin(), bytes.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return bytes;
 }
 
@@ -104,7 +105,10 @@ QByteArray header(const std::vector<FaceMesh>& faces, const QString& author)
 // Writes in pieces so that a large mesh never sits in memory as text.
 class ChunkedFile {
 public:
-    explicit ChunkedFile(const QString& path) : file_(path) {}
+    explicit ChunkedFile(const QString& path)
+        : file_(path)
+    {
+    }
 
     bool open() { return file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
     QByteArray& buffer() { return buffer_; }
@@ -148,8 +152,8 @@ bool writePly(const QString& path, const std::vector<ExportBody>& bodies, const 
     for (const FaceMesh& f : faces) {
         const ExportBody& body = bodies[std::size_t(f.body)];
         QByteArray colour = ' ' + QByteArray::number(colourByte(body.r)) + ' '
-            + QByteArray::number(colourByte(body.g)) + ' ' + QByteArray::number(colourByte(body.b))
-            + '\n';
+                            + QByteArray::number(colourByte(body.g)) + ' '
+                            + QByteArray::number(colourByte(body.b)) + '\n';
         for (std::size_t i = 0; i < f.nodes.size(); ++i) {
             QByteArray& text = out.buffer();
             const gp_Pnt& p = f.nodes[i];

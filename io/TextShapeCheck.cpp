@@ -28,8 +28,10 @@ constexpr std::size_t maxWord = 254;
 // It takes the two lines after a face with getline(…, 256).
 constexpr std::size_t maxFaceLine = 254;
 
-constexpr std::array<std::string_view, 8> shapeWords = {"Co", "CS", "So", "Sh", "Fa", "Wi", "Ed", "Ve"};
-constexpr std::array<std::string_view, 7> regularityWords = {"C0", "C1", "C2", "C3", "CN", "G1", "G2"};
+constexpr std::array<std::string_view, 8> shapeWords
+    = {"Co", "CS", "So", "Sh", "Fa", "Wi", "Ed", "Ve"};
+constexpr std::array<std::string_view, 7> regularityWords
+    = {"C0", "C1", "C2", "C3", "CN", "G1", "G2"};
 
 // Thrown inside the walk when the text cannot be what the writer wrote.
 struct Refused { };

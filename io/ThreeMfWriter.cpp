@@ -71,19 +71,22 @@ void appendInt(QByteArray& out, long long v)
 QByteArray contentTypes()
 {
     return QByteArray(xmlDeclaration)
-        + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-          "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-          "<Default Extension=\"model\" ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
-          "</Types>\n";
+           + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+             "<Default Extension=\"rels\" "
+             "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+             "<Default Extension=\"model\" "
+             "ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
+             "</Types>\n";
 }
 
 QByteArray relationships()
 {
     return QByteArray(xmlDeclaration)
-        + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-          "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
-          "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
-          "</Relationships>\n";
+           + "<Relationships "
+             "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+             "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
+             "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
+             "</Relationships>\n";
 }
 
 void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,

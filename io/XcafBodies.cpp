@@ -9,8 +9,8 @@
 #include <BRep_Tool.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
-#include <TDataStd_Name.hxx>
 #include <TDF_LabelSequence.hxx>
+#include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -36,7 +36,7 @@ constexpr int maxDepth = 64;
 bool isRigid(const gp_Trsf& trsf)
 {
     return std::abs(std::abs(trsf.ScaleFactor()) - 1.0) <= TopLoc_Location::ScalePrec()
-        && !trsf.IsNegative();
+           && !trsf.IsNegative();
 }
 
 // Copies every face's triangles with their nodes moved by the transformation; a
@@ -53,14 +53,15 @@ TopoDS_Shape transformedMesh(const TopoDS_Shape& shape, const gp_Trsf& trsf)
         if (mesh.IsNull())
             continue;
         const gp_Trsf nodeTrsf = trsf.Multiplied(location.Transformation());
-        Handle(Poly_Triangulation) moved =
-            new Poly_Triangulation(mesh->NbNodes(), mesh->NbTriangles(), false);
+        Handle(Poly_Triangulation) moved
+            = new Poly_Triangulation(mesh->NbNodes(), mesh->NbTriangles(), false);
         for (int i = 1; i <= mesh->NbNodes(); ++i)
             moved->SetNode(i, mesh->Node(i).Transformed(nodeTrsf));
         for (int i = 1; i <= mesh->NbTriangles(); ++i) {
             int a = 0, b = 0, c = 0;
             mesh->Triangle(i).Get(a, b, c);
-            moved->SetTriangle(i, trsf.IsNegative() ? Poly_Triangle(a, c, b) : Poly_Triangle(a, b, c));
+            moved->SetTriangle(i,
+                               trsf.IsNegative() ? Poly_Triangle(a, c, b) : Poly_Triangle(a, b, c));
         }
         TopoDS_Face copy;
         builder.MakeFace(copy, moved);
@@ -161,8 +162,8 @@ QString labelName(const TDF_Label& label)
     if (!label.FindAttribute(TDataStd_Name::GetID(), name))
         return {};
     const TCollection_ExtendedString& text = name->Get();
-    const QString raw = QString::fromUtf16(reinterpret_cast<const char16_t*>(text.ToExtString()),
-                                           text.Length());
+    const QString raw
+        = QString::fromUtf16(reinterpret_cast<const char16_t*>(text.ToExtString()), text.Length());
     // Some assembly writers name instances only by their XCAF entry ("=>[0:1:1:5]"),
     // which tells the user nothing: such a name counts as none.
     static const QRegularExpression entryName(QStringLiteral("^=>\\[[0-9:]*\\]$"));

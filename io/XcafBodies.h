@@ -18,7 +18,10 @@ void closeXcafDocument(const Handle(TDocStd_Document)& document);
 // reader or writer throws.
 class XcafDocumentScope {
 public:
-    XcafDocumentScope() : document_(newXcafDocument()) {}
+    XcafDocumentScope()
+        : document_(newXcafDocument())
+    {
+    }
     ~XcafDocumentScope() { closeXcafDocument(document_); }
     XcafDocumentScope(const XcafDocumentScope&) = delete;
     XcafDocumentScope& operator=(const XcafDocumentScope&) = delete;

@@ -64,9 +64,8 @@ gp_Trsf Component::transform() const
     try {
         // A reversed z gives a negative determinant, which the kernel keeps as scale -1.
         gp_Trsf trsf;
-        trsf.SetValues(x.X(), y.X(), z.X(), t.X(),
-                       x.Y(), y.Y(), z.Y(), t.Y(),
-                       x.Z(), y.Z(), z.Z(), t.Z());
+        trsf.SetValues(x.X(), y.X(), z.X(), t.X(), x.Y(), y.Y(), z.Y(), t.Y(), x.Z(), y.Z(), z.Z(),
+                       t.Z());
         return trsf;
     } catch (const Standard_Failure&) {
         return translation(t);

@@ -17,7 +17,7 @@ namespace qor::model {
 struct Component {
     std::int32_t id = 0;
     QString name;
-    QString path;     // relative to the assembly's folder, or absolute; empty when embedded
+    QString path; // relative to the assembly's folder, or absolute; empty when embedded
     QString embedded; // shape text encoding; wins over path when both are set
     // 3 x 4 matrix row by row: rotation rows with the translation in m[3], m[7], m[11].
     std::array<double, 12> m{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};

@@ -53,7 +53,7 @@ struct DepthGuard {
 bool isRigid(const gp_Trsf& trsf)
 {
     return !trsf.IsNegative()
-        && std::abs(std::abs(trsf.ScaleFactor()) - 1.0) <= TopLoc_Location::ScalePrec();
+           && std::abs(std::abs(trsf.ScaleFactor()) - 1.0) <= TopLoc_Location::ScalePrec();
 }
 
 void setMessage(QString* message, const QString& text)
@@ -95,8 +95,8 @@ std::vector<ComponentBody> solidEdgeBodies(const QString& path, QString& msg)
          qor::io::readSolidEdgeAssembly(path, &msg)) {
         QString partMessage;
         // A mirrored or distorted occurrence costs only itself.
-        if (const std::optional<gp_Trsf> placement =
-                rigidTransform(occurrence.placement, &partMessage)) {
+        if (const std::optional<gp_Trsf> placement
+            = rigidTransform(occurrence.placement, &partMessage)) {
             const TopLoc_Location location(*placement);
             for (const ComponentBody& part : loadComponentFile(occurrence.filePath, &partMessage))
                 bodies.push_back({occurrence.name, part.shape.Moved(location)});
@@ -166,8 +166,8 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
     }
     const gp_Trsf trsf = component.transform();
     if (!isRigid(trsf)) {
-        component.status =
-            QStringLiteral("Geometriefehler: Platzierung ist gespiegelt oder skaliert");
+        component.status
+            = QStringLiteral("Geometriefehler: Platzierung ist gespiegelt oder skaliert");
         return {};
     }
     const TopLoc_Location location(trsf);
@@ -215,9 +215,8 @@ std::optional<gp_Trsf> rigidTransform(const std::array<double, 12>& m, QString* 
     const gp_Vec y = (c1 - x * x.Dot(c1)).Normalized();
     const gp_Vec z = x.Crossed(y);
     gp_Trsf trsf;
-    trsf.SetValues(x.X(), y.X(), z.X(), m[3],
-                   x.Y(), y.Y(), z.Y(), m[7],
-                   x.Z(), y.Z(), z.Z(), m[11]);
+    trsf.SetValues(x.X(), y.X(), z.X(), m[3], x.Y(), y.Y(), z.Y(), m[7], x.Z(), y.Z(), z.Z(),
+                   m[11]);
     if (!isRigid(trsf)) {
         setMessage(error, QStringLiteral("Geometriefehler: Platzierung ist keine reine Drehung"));
         return std::nullopt;

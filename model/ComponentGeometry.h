@@ -39,8 +39,8 @@ constexpr int assemblyBodyBase = 100000000;
 constexpr int maxBodiesPerComponent = 999;
 // Components with ids outside 0..maxComponentId get no bodies: their body ids
 // would leave the integer range or fall below the component range.
-constexpr int maxComponentId =
-    (std::numeric_limits<int>::max() - assemblyBodyBase - (maxBodiesPerComponent - 1)) / 1000;
+constexpr int maxComponentId
+    = (std::numeric_limits<int>::max() - assemblyBodyBase - (maxBodiesPerComponent - 1)) / 1000;
 constexpr int assemblyBodyId(int componentId, int index)
 {
     return assemblyBodyBase + componentId * 1000 + index;

@@ -12,8 +12,7 @@ namespace qor::model {
 // non-const access first makes the instance this object's own. References and
 // iterators taken through a non-const access are therefore valid for writing
 // only until the object is copied next.
-template <class C>
-class CopyOnWrite {
+template <class C> class CopyOnWrite {
 public:
     using value_type = typename C::value_type;
     using size_type = typename C::size_type;
@@ -48,73 +47,36 @@ public:
     size_type size() const { return get().size(); }
     bool empty() const { return get().empty(); }
 
-    template <class K>
-    size_type count(const K& key) const
-    {
-        return get().count(key);
-    }
-    template <class K>
-    bool contains(const K& key) const
-    {
-        return get().contains(key);
-    }
-    template <class K>
-    auto find(const K& key) const
-    {
-        return get().find(key);
-    }
-    template <class K>
-    auto find(const K& key)
-    {
-        return edit().find(key);
-    }
-    template <class K>
-    decltype(auto) at(const K& key) const
-    {
-        return get().at(key);
-    }
-    template <class K>
-    decltype(auto) at(const K& key)
-    {
-        return edit().at(key);
-    }
-    template <class K>
-    decltype(auto) operator[](const K& key)
-    {
-        return edit()[key];
-    }
-    template <class K>
-    decltype(auto) operator[](const K& key) const
-    {
-        return get()[key];
-    }
+    template <class K> size_type count(const K& key) const { return get().count(key); }
+    template <class K> bool contains(const K& key) const { return get().contains(key); }
+    template <class K> auto find(const K& key) const { return get().find(key); }
+    template <class K> auto find(const K& key) { return edit().find(key); }
+    template <class K> decltype(auto) at(const K& key) const { return get().at(key); }
+    template <class K> decltype(auto) at(const K& key) { return edit().at(key); }
+    template <class K> decltype(auto) operator[](const K& key) { return edit()[key]; }
+    template <class K> decltype(auto) operator[](const K& key) const { return get()[key]; }
     decltype(auto) front() const { return get().front(); }
     decltype(auto) back() const { return get().back(); }
     decltype(auto) front() { return edit().front(); }
     decltype(auto) back() { return edit().back(); }
 
-    template <class... A>
-    decltype(auto) emplace(A&&... args)
+    template <class... A> decltype(auto) emplace(A&&... args)
     {
         return edit().emplace(std::forward<A>(args)...);
     }
-    template <class... A>
-    decltype(auto) insert(A&&... args)
+    template <class... A> decltype(auto) insert(A&&... args)
     {
         return edit().insert(std::forward<A>(args)...);
     }
-    template <class... A>
-    decltype(auto) erase(A&&... args)
+    template <class... A> decltype(auto) erase(A&&... args)
     {
         return edit().erase(std::forward<A>(args)...);
     }
-    template <class... A>
-    decltype(auto) push_back(A&&... args)
+    template <class... A> decltype(auto) push_back(A&&... args)
     {
         return edit().push_back(std::forward<A>(args)...);
     }
-    template <class... A>
-    decltype(auto) emplace_back(A&&... args)
+    template <class... A> decltype(auto) emplace_back(A&&... args)
     {
         return edit().emplace_back(std::forward<A>(args)...);
     }

@@ -11,7 +11,10 @@
 
 namespace qor::model {
 
-FeatureError::FeatureError(const std::string& message) : std::runtime_error(message) {}
+FeatureError::FeatureError(const std::string& message)
+    : std::runtime_error(message)
+{
+}
 
 FeatureError::FeatureError(const QString& message)
     : std::runtime_error(message.toUtf8().toStdString())

@@ -51,7 +51,7 @@ struct Parameter {
     QString unit = QStringLiteral("mm");
     QString comment;
     double value = 0.0; // derived: last evaluation
-    QString error;      // derived: empty when valid
+    QString error; // derived: empty when valid
 };
 
 // An expression member as read from a file: a string as typed; a plain number
@@ -114,8 +114,8 @@ struct SketchResult {
 
 // A cosmetic or modelled thread, for the drawings.
 struct ThreadMark {
-    gp_Pnt position;   // entry point of the thread
-    gp_Dir direction;  // drilling direction
+    gp_Pnt position; // entry point of the thread
+    gp_Dir direction; // drilling direction
     double majorDiameter = 0.0;
     double minorDiameter = 0.0;
     double pitch = 0.0;
@@ -180,7 +180,7 @@ struct DocumentContent {
     std::map<int, QString> bodyNames;
     // true = hidden; bodies by their id, sketches, work planes and axes by minus their id
     std::map<int, bool> hidden;
-    int rollback = -1;          // first feature not executed; -1 = all run
+    int rollback = -1; // first feature not executed; -1 = all run
     std::vector<Component> components;
     std::vector<Mate> mates;
     std::vector<qor::app::Drawing> drawings;
@@ -194,7 +194,7 @@ struct DocumentContent {
 class Document : public DocumentContent {
 public:
     QString folder; // absolute directory of the loaded file
-    QString name;   // display name of a document without a file
+    QString name; // display name of a document without a file
     ModelState current;
     std::vector<ModelState> snapshots; // entry i: the state before feature i
     std::map<std::uint64_t, RecomputeCacheEntry> cache;

@@ -142,8 +142,8 @@ QString fileProblem(const QFileDevice& file, const QString& path, Access access)
         || (access == Access::Write && !QFileInfo(info.absolutePath()).isWritable()))
         return QStringLiteral("Keine Berechtigung für „%1“").arg(path);
     return access == Access::Read
-        ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(path)
-        : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path);
+               ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(path)
+               : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path);
 }
 
 void setError(QString* error, const QString& text)
@@ -286,7 +286,8 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
         read.nextId = std::max(read.nextId, f->id);
     if (read.nextId > maxStoredId) {
         setError(error, QStringLiteral("Datei beschädigt: Nummer %1 außerhalb des zulässigen "
-                                       "Bereichs").arg(read.nextId));
+                                       "Bereichs")
+                            .arg(read.nextId));
         return false;
     }
     read.meta = json.value(QStringLiteral("meta")).toObject();
@@ -309,9 +310,11 @@ bool Document::save(const QString& path, QString* error) const
     }
     const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
-        const QString problem = file.error() != QFileDevice::NoError
-            ? fileProblem(file, path, Access::Write)
-            : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden").arg(path);
+        const QString problem
+            = file.error() != QFileDevice::NoError
+                  ? fileProblem(file, path, Access::Write)
+                  : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden")
+                        .arg(path);
         file.cancelWriting();
         setError(error, problem);
         return false;

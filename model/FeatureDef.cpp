@@ -31,25 +31,22 @@ namespace {
 QString conditionText(const QJsonValue& value)
 {
     switch (value.type()) {
-    case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    case QJsonValue::String:
-        return value.toString();
+    case QJsonValue::Bool: return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QJsonValue::String: return value.toString();
     case QJsonValue::Double: {
         char buffer[32];
         const auto res = std::to_chars(buffer, buffer + sizeof buffer, value.toDouble());
         return QString::fromLatin1(buffer, int(res.ptr - buffer));
     }
-    default:
-        return QString();
+    default: return QString();
     }
 }
 
 bool clauseHolds(const QString& clause, const QJsonObject& params)
 {
     const bool inequality = clause.contains(QLatin1String("!="));
-    const QStringList parts =
-        clause.split(inequality ? QStringLiteral("!=") : QStringLiteral("="), Qt::KeepEmptyParts);
+    const QStringList parts
+        = clause.split(inequality ? QStringLiteral("!=") : QStringLiteral("="), Qt::KeepEmptyParts);
     if (parts.size() != 2)
         return false;
     const bool equal = conditionText(params.value(parts[0])) == parts[1];

@@ -49,8 +49,8 @@ Feature* Document::addFeature(const QString& type, const QJsonObject& params, in
 
 Feature* Document::addSketch(const QJsonObject& planeReference, int position)
 {
-    return addFeature(QStringLiteral("sketch"), QJsonObject{{QStringLiteral("plane"), planeReference}},
-                      position);
+    return addFeature(QStringLiteral("sketch"),
+                      QJsonObject{{QStringLiteral("plane"), planeReference}}, position);
 }
 
 void Document::removeFeature(int id)

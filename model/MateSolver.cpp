@@ -65,8 +65,7 @@ bool classifyFace(const TopoDS_Face& face, MateSide& side)
         side.kind = RefKind::Point;
         side.point = surface.Sphere().Location();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -86,8 +85,7 @@ bool classifyEdge(const TopoDS_Edge& edge, MateSide& side)
         side.point = curve.Circle().Location();
         side.direction = curve.Circle().Axis().Direction();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -252,19 +250,14 @@ bool classifyReference(const TopoDS_Shape& shape, MateSide& side)
         OCC_CATCH_SIGNALS
         bool ok = false;
         switch (shape.ShapeType()) {
-        case TopAbs_FACE:
-            ok = classifyFace(TopoDS::Face(shape), result);
-            break;
-        case TopAbs_EDGE:
-            ok = classifyEdge(TopoDS::Edge(shape), result);
-            break;
+        case TopAbs_FACE: ok = classifyFace(TopoDS::Face(shape), result); break;
+        case TopAbs_EDGE: ok = classifyEdge(TopoDS::Edge(shape), result); break;
         case TopAbs_VERTEX:
             result.kind = RefKind::Point;
             result.point = BRep_Tool::Pnt(TopoDS::Vertex(shape));
             ok = true;
             break;
-        default:
-            break;
+        default: break;
         }
         if (ok)
             side = result;
@@ -378,7 +371,7 @@ bool Document::solveMates(QString* message)
         try {
             OCC_CATCH_SIGNALS
             resolved = resolveMateReference(mate.a, equation.a, error)
-                && resolveMateReference(mate.b, equation.b, error);
+                       && resolveMateReference(mate.b, equation.b, error);
         } catch (const Standard_Failure& e) {
             error = geometryErrorText(e);
         }
@@ -422,10 +415,8 @@ bool Document::solveMates(QString* message)
     for (const MateEquation& e : equations) {
         std::vector<double> rows;
         mateResiduals(context, e, x, rows);
-        if (e.mate->status.isEmpty() && !rows.empty()
-            && std::sqrt(squaredLength(rows)) > satisfied)
-            e.mate->status =
-                QStringLiteral("Nicht erfüllbar (widersprüchlich oder überbestimmt)");
+        if (e.mate->status.isEmpty() && !rows.empty() && std::sqrt(squaredLength(rows)) > satisfied)
+            e.mate->status = QStringLiteral("Nicht erfüllbar (widersprüchlich oder überbestimmt)");
     }
     if (message)
         *message = QStringLiteral("Beziehungen lassen sich nicht gleichzeitig erfüllen");

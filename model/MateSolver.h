@@ -36,9 +36,9 @@ struct MateEquation {
 // How the solver's variables move the components during one solve: six per free
 // component (rotation vector about the pivot, then translation) from its offset.
 struct MateSolverContext {
-    std::map<int, int> offsets;     // by component id; a component without one is fixed
-    std::map<int, gp_Pnt> pivots;   // assembly coordinates
-    std::map<int, gp_Trsf> bases;   // placement at the start of the solve
+    std::map<int, int> offsets; // by component id; a component without one is fixed
+    std::map<int, gp_Pnt> pivots; // assembly coordinates
+    std::map<int, gp_Trsf> bases; // placement at the start of the solve
 };
 
 // Plane, axis or point of a face, edge or vertex; false, with the side unchanged,

@@ -86,8 +86,8 @@ EvalResult Document::tryEval(const QString& text, QString* error) const
         return std::nullopt;
     };
     std::string message;
-    const EvalResult result =
-        tryEvaluateExpression(text.toUtf8().toStdString(), resolver, error ? &message : nullptr);
+    const EvalResult result
+        = tryEvaluateExpression(text.toUtf8().toStdString(), resolver, error ? &message : nullptr);
     if (!result.ok && error)
         *error = QString::fromStdString(message);
     return result;

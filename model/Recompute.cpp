@@ -1,6 +1,6 @@
-#include "model/FeatureDef.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "model/FeatureDef.h"
 
 #include <QJsonDocument>
 
@@ -13,8 +13,8 @@
 #include <functional>
 #include <limits>
 #include <string_view>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 
 namespace qor::model {
 namespace {
@@ -39,8 +39,8 @@ std::uint64_t byteHash(const QByteArray& bytes)
 QByteArray fixedSix(double value)
 {
     char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::fixed, 6);
+    const auto result
+        = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
     return QByteArray(buffer, int(result.ptr - buffer));
 }
 
@@ -330,8 +330,8 @@ std::vector<qor::sketch::ProfileRegion>& Document::sketchRegions(Feature& featur
         feature.regionsKey = 0;
         return feature.regions;
     }
-    const std::uint64_t h1 =
-        byteHash(QJsonDocument(feature.sketch->toJson()).toJson(QJsonDocument::Compact));
+    const std::uint64_t h1
+        = byteHash(QJsonDocument(feature.sketch->toJson()).toJson(QJsonDocument::Compact));
     // Every coordinate of the frame goes into the key: a weighted sum of them
     // collides for different planes (and ignores a flipped Y direction), which
     // would hand out regions lying on the old plane.
@@ -339,8 +339,8 @@ std::vector<qor::sketch::ProfileRegion>& Document::sketchRegions(Feature& featur
     const gp_Dir& d = plane.Direction();
     const gp_Dir& u = plane.XDirection();
     const gp_Dir& v = plane.YDirection();
-    double frame[] = {p.X(), p.Y(), p.Z(), d.X(), d.Y(), d.Z(),
-                      u.X(), u.Y(), u.Z(), v.X(), v.Y(), v.Z()};
+    double frame[]
+        = {p.X(), p.Y(), p.Z(), d.X(), d.Y(), d.Z(), u.X(), u.Y(), u.Z(), v.X(), v.Y(), v.Z()};
     for (double& c : frame)
         c += 0.0; // -0 and +0 give one key
     const std::uint64_t h2 = byteHash(reinterpret_cast<const char*>(frame), sizeof frame);

@@ -59,10 +59,8 @@ gp_Ax1 edgeAxis(const TopoDS_Edge& edge)
         const gp_Pnt end = curve.Value(curve.LastParameter());
         return gp_Ax1(start, gp_Dir(gp_Vec(start, end)));
     }
-    case GeomAbs_Circle:
-        return curve.Circle().Axis();
-    default:
-        throw FeatureError(QStringLiteral("Die Kante ist weder gerade noch kreisförmig"));
+    case GeomAbs_Circle: return curve.Circle().Axis();
+    default: throw FeatureError(QStringLiteral("Die Kante ist weder gerade noch kreisförmig"));
     }
 }
 
@@ -70,12 +68,9 @@ gp_Ax1 faceAxis(const TopoDS_Face& face)
 {
     const BRepAdaptor_Surface surface(face);
     switch (surface.GetType()) {
-    case GeomAbs_Cylinder:
-        return surface.Cylinder().Axis();
-    case GeomAbs_Cone:
-        return surface.Cone().Axis();
-    case GeomAbs_Plane:
-        return surface.Plane().Axis();
+    case GeomAbs_Cylinder: return surface.Cylinder().Axis();
+    case GeomAbs_Cone: return surface.Cone().Axis();
+    case GeomAbs_Plane: return surface.Plane().Axis();
     default:
         throw FeatureError(QStringLiteral("Aus dieser Fläche lässt sich keine Achse ableiten"));
     }
@@ -153,8 +148,8 @@ TopoDS_Shape resolveReference(const ModelState& state, const QJsonObject& refere
         throw FeatureError(QStringLiteral("Bezugskörper existiert nicht mehr"));
     if (bodyId)
         *bodyId = id;
-    const ShapeSignature signature =
-        ShapeSignature::fromJson(reference.value(QLatin1String("sig")).toObject());
+    const ShapeSignature signature
+        = ShapeSignature::fromJson(reference.value(QLatin1String("sig")).toObject());
     TopoDS_Shape found = findClosestSubShape(body->second.shape, signature);
     if (found.IsNull())
         throw FeatureError(

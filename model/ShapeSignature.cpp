@@ -36,8 +36,7 @@ namespace {
 
 QJsonArray roundedTriple(const std::array<double, 3>& v)
 {
-    return QJsonArray{roundToDecimals(v[0], 6), roundToDecimals(v[1], 6),
-                      roundToDecimals(v[2], 6)};
+    return QJsonArray{roundToDecimals(v[0], 6), roundToDecimals(v[1], 6), roundToDecimals(v[2], 6)};
 }
 
 std::array<double, 3> readTriple(const QJsonValue& value)
@@ -84,9 +83,7 @@ void describeFace(const TopoDS_Face& face, ShapeSignature& sig)
     case GeomAbs_Cylinder:
         sig.direction = triple(surface.Cylinder().Axis().Direction().XYZ());
         break;
-    case GeomAbs_Cone:
-        sig.direction = triple(surface.Cone().Axis().Direction().XYZ());
-        break;
+    case GeomAbs_Cone: sig.direction = triple(surface.Cone().Axis().Direction().XYZ()); break;
     default: {
         const double u = (surface.FirstUParameter() + surface.LastUParameter()) / 2.0;
         const double v = (surface.FirstVParameter() + surface.LastVParameter()) / 2.0;
@@ -101,12 +98,9 @@ void describeFace(const TopoDS_Face& face, ShapeSignature& sig)
 TopAbs_ShapeEnum shapeType(ShapeSignature::Kind kind)
 {
     switch (kind) {
-    case ShapeSignature::Kind::Edge:
-        return TopAbs_EDGE;
-    case ShapeSignature::Kind::Vertex:
-        return TopAbs_VERTEX;
-    case ShapeSignature::Kind::Face:
-        break;
+    case ShapeSignature::Kind::Edge: return TopAbs_EDGE;
+    case ShapeSignature::Kind::Vertex: return TopAbs_VERTEX;
+    case ShapeSignature::Kind::Face: break;
     }
     return TopAbs_FACE;
 }
@@ -156,15 +150,14 @@ ShapeSignature ShapeSignature::fromJson(const QJsonObject& json)
     return sig;
 }
 
-double ShapeSignature::matchDistance(const ShapeSignature& a, const ShapeSignature& b,
-                                     double scale)
+double ShapeSignature::matchDistance(const ShapeSignature& a, const ShapeSignature& b, double scale)
 {
     if (a.kind != b.kind)
         return 1e9;
-    const double dist = std::sqrt(std::pow(a.point[0] - b.point[0], 2)
-                                  + std::pow(a.point[1] - b.point[1], 2)
-                                  + std::pow(a.point[2] - b.point[2], 2))
-                        / std::max(scale, 1e-6);
+    const double dist
+        = std::sqrt(std::pow(a.point[0] - b.point[0], 2) + std::pow(a.point[1] - b.point[1], 2)
+                    + std::pow(a.point[2] - b.point[2], 2))
+          / std::max(scale, 1e-6);
     if (a.kind == Kind::Vertex)
         return dist;
     const double dot = a.direction[0] * b.direction[0] + a.direction[1] * b.direction[1]
@@ -173,8 +166,8 @@ double ShapeSignature::matchDistance(const ShapeSignature& a, const ShapeSignatu
     // lines, cylinders and cones have no sense worth comparing.
     const bool bothPlanes = a.kind == Kind::Face && a.geometry == 0 && b.geometry == 0;
     const double dirTerm = bothPlanes ? (1.0 - dot) / 2.0 : 1.0 - std::fabs(dot);
-    const double sizeTerm = std::fabs(a.size - b.size)
-                            / std::max({std::fabs(a.size), std::fabs(b.size), 1e-9});
+    const double sizeTerm
+        = std::fabs(a.size - b.size) / std::max({std::fabs(a.size), std::fabs(b.size), 1e-9});
     double score = 2.0 * dirTerm + dist + 0.5 * sizeTerm;
     if (a.geometry != b.geometry)
         score += 3.0;
@@ -191,14 +184,9 @@ ShapeSignature describeShape(const TopoDS_Shape& shape)
         sig.kind = ShapeSignature::Kind::Vertex;
         sig.point = triple(BRep_Tool::Pnt(TopoDS::Vertex(shape)).XYZ());
         break;
-    case TopAbs_EDGE:
-        describeEdge(TopoDS::Edge(shape), sig);
-        break;
-    case TopAbs_FACE:
-        describeFace(TopoDS::Face(shape), sig);
-        break;
-    default:
-        break;
+    case TopAbs_EDGE: describeEdge(TopoDS::Edge(shape), sig); break;
+    case TopAbs_FACE: describeFace(TopoDS::Face(shape), sig); break;
+    default: break;
     }
     return sig;
 }
@@ -214,8 +202,8 @@ TopoDS_Shape findClosestSubShape(const TopoDS_Shape& body, const ShapeSignature&
     double best = 1e18;
     TopoDS_Shape result;
     for (int i = 1; i <= candidates.Extent(); ++i) {
-        const double s = ShapeSignature::matchDistance(signature,
-                                                       describeShape(candidates(i)), scale);
+        const double s
+            = ShapeSignature::matchDistance(signature, describeShape(candidates(i)), scale);
         if (s < best) {
             best = s;
             result = candidates(i);

@@ -17,4 +17,4 @@ count() {
 
 all=$(git ls-files -- '*.cpp' '*.h' '*.hpp' | count)
 tests=$(git ls-files -- 'tests/*.cpp' 'tests/*.h' 'tests/*.hpp' | count)
-echo "Tests: ${tests} of ${all} C++ lines ($(( 100 * tests / all )) %)"
+echo "Tests: ${tests} of ${all} C++ lines ($(( 1000 * tests / all / 10 )).$(( 1000 * tests / all % 10 )) %)"

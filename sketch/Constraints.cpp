@@ -9,7 +9,7 @@ namespace qor::sketch {
 
 namespace {
 
-constexpr double kTiny = 1e-12;
+constexpr double tiny = 1e-12;
 
 // Every read of the trial vector goes through the checks below, so that a
 // constraint or entity naming missing geometry yields no row instead of reading
@@ -214,7 +214,7 @@ double signedLineDistance(double px, double py, double sx, double sy, double ex,
     const double dx = ex - sx;
     const double dy = ey - sy;
     const double len = std::hypot(dx, dy);
-    if (len < kTiny)
+    if (len < tiny)
         return std::hypot(px - sx, py - sy);
     return ((py - sy) * dx - (px - sx) * dy) / len;
 }
@@ -265,7 +265,7 @@ void constraintResiduals(const ParamView& v, const Constraint& c, std::vector<do
             return;
         const Vec2 d1 = la.direction();
         const Vec2 d2 = lb.direction();
-        const double norm = std::max(kTiny, d1.length() * d2.length());
+        const double norm = std::max(tiny, d1.length() * d2.length());
         rows.push_back((c.type == ConstraintType::Parallel ? cross(d1, d2) : dot(d1, d2)) / norm);
         return;
     }
@@ -275,9 +275,7 @@ void constraintResiduals(const ParamView& v, const Constraint& c, std::vector<do
             rows.push_back(distanceToLine(lb.end, la));
         }
         return;
-    case ConstraintType::Tangent:
-        tangentRow(v, c, rows);
-        return;
+    case ConstraintType::Tangent: tangentRow(v, c, rows); return;
     case ConstraintType::Equal:
         if (isLine(s, c.a)) {
             if (lineAt(v, c.a, la) && lineAt(v, c.b, lb))
@@ -297,7 +295,7 @@ void constraintResiduals(const ParamView& v, const Constraint& c, std::vector<do
         if (pointAt(v, c.a, p) && pointAt(v, c.b, q) && lineAt(v, c.c, axis)) {
             const Vec2 d = axis.direction();
             rows.push_back(distanceToLine((p + q) * 0.5, axis));
-            rows.push_back(dot(q - p, d) / std::max(kTiny, d.length()));
+            rows.push_back(dot(q - p, d) / std::max(tiny, d.length()));
         }
         return;
     case ConstraintType::Concentric:
@@ -306,17 +304,10 @@ void constraintResiduals(const ParamView& v, const Constraint& c, std::vector<do
             rows.push_back(ra.centre.y - rb.centre.y);
         }
         return;
-    case ConstraintType::Fixed:
-        return;
-    case ConstraintType::Distance:
-        distanceRow(v, c, rows);
-        return;
-    case ConstraintType::HorizontalDistance:
-        axisDistanceRow(v, c, 0, rows);
-        return;
-    case ConstraintType::VerticalDistance:
-        axisDistanceRow(v, c, 1, rows);
-        return;
+    case ConstraintType::Fixed: return;
+    case ConstraintType::Distance: distanceRow(v, c, rows); return;
+    case ConstraintType::HorizontalDistance: axisDistanceRow(v, c, 0, rows); return;
+    case ConstraintType::VerticalDistance: axisDistanceRow(v, c, 1, rows); return;
     case ConstraintType::Radius:
     case ConstraintType::Diameter:
         if (roundAt(v, c.a, ra))
@@ -336,8 +327,8 @@ void constraintResiduals(const ParamView& v, const Constraint& c, std::vector<do
 double arcResidual(const ParamView& view, const Entity& arc)
 {
     Vec2 centre, start, end;
-    if (arc.type != EntityType::Arc || !pointAt(view, arc.a, centre)
-        || !pointAt(view, arc.b, start) || !pointAt(view, arc.c, end))
+    if (arc.type != EntityType::Arc || !pointAt(view, arc.a, centre) || !pointAt(view, arc.b, start)
+        || !pointAt(view, arc.c, end))
         return 0.0;
     return (end - centre).length() - (start - centre).length();
 }
@@ -350,8 +341,7 @@ bool constraintOperandsValid(const Sketch& s, const Constraint& c)
     case ConstraintType::PointOnCurve:
         return isPoint(s, c.a) && (isLine(s, c.b) || isRound(s, c.b));
     case ConstraintType::Horizontal:
-    case ConstraintType::Vertical:
-        return isLine(s, c.a) || (isPoint(s, c.a) && isPoint(s, c.b));
+    case ConstraintType::Vertical: return isLine(s, c.a) || (isPoint(s, c.a) && isPoint(s, c.b));
     case ConstraintType::Parallel:
     case ConstraintType::Perpendicular:
     case ConstraintType::Collinear:
@@ -362,8 +352,7 @@ bool constraintOperandsValid(const Sketch& s, const Constraint& c)
     case ConstraintType::Equal:
         return (isLine(s, c.a) && isLine(s, c.b)) || (isRound(s, c.a) && isRound(s, c.b));
     case ConstraintType::Midpoint: return isPoint(s, c.a) && isLine(s, c.b);
-    case ConstraintType::Symmetric:
-        return isPoint(s, c.a) && isPoint(s, c.b) && isLine(s, c.c);
+    case ConstraintType::Symmetric: return isPoint(s, c.a) && isPoint(s, c.b) && isLine(s, c.c);
     case ConstraintType::Concentric: return isRound(s, c.a) && isRound(s, c.b);
     case ConstraintType::Fixed: return s.findEntity(c.a) != nullptr;
     case ConstraintType::Distance:

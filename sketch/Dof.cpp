@@ -20,11 +20,11 @@ using Eigen::Index;
 using ColumnMajor = Eigen::SparseMatrix<double>;
 
 // Groups of up to this many columns are decomposed densely; larger ones sparsely.
-constexpr Index kDenseColumns = 24;
-constexpr double kFreeWeight = 1e-10;
+constexpr Index denseColumns = 24;
+constexpr double freeWeight = 1e-10;
 // A central difference with steps of 1e-7 carries rounding noise up to about 1e-9
 // of its row's largest derivative.
-constexpr double kRoundingNoise = 1e-10;
+constexpr double roundingNoise = 1e-10;
 
 double rankThreshold(double sigma0)
 {
@@ -114,7 +114,8 @@ std::vector<ColumnBlock> independentParts(const SparseJacobian& jacobian)
     return parts;
 }
 
-ColumnMajor extract(const SparseJacobian& jacobian, const ColumnBlock& part, std::vector<Index>& local)
+ColumnMajor extract(const SparseJacobian& jacobian, const ColumnBlock& part,
+                    std::vector<Index>& local)
 {
     for (std::size_t k = 0; k < part.columns.size(); ++k)
         local[std::size_t(part.columns[k])] = Index(k);
@@ -215,8 +216,7 @@ void SparseRankQR::permuteColumns(const ColumnMajor& m)
     m_pmat = m;
     if (!m_isEtreeOk) {
         m_outputPerm_c = m_perm_c.inverse();
-        Eigen::internal::coletree(m_pmat, m_etree, m_firstRowElt,
-                                  m_outputPerm_c.indices().data());
+        Eigen::internal::coletree(m_pmat, m_etree, m_firstRowElt, m_outputPerm_c.indices().data());
         m_isEtreeOk = true;
     }
     m_pmat.uncompress();
@@ -329,8 +329,7 @@ void SparseRankQR::factorize(const ColumnMajor& m)
                 work(qIndex(i)) = 0.0;
             for (Index j = pivots; j < cols - 1; ++j)
                 std::swap(m_pivotperm.indices()(j), m_pivotperm.indices()(j + 1));
-            Eigen::internal::coletree(m_pmat, m_etree, m_firstRowElt,
-                                      m_pivotperm.indices().data());
+            Eigen::internal::coletree(m_pmat, m_etree, m_firstRowElt, m_pivotperm.indices().data());
             m_isEtreeOk = false;
         }
     }
@@ -359,7 +358,7 @@ void SparseRankQR::factorize(const ColumnMajor& m)
 // bounded from above), so each check takes the bound against it; nothing is
 // returned when one fails.
 std::optional<BlockRank> sparseRank(const ColumnMajor& m, double threshold, double ceiling,
-                                   bool withNull)
+                                    bool withNull)
 {
     SparseRankQR qr;
     qr.setPivotThreshold(threshold);
@@ -416,9 +415,8 @@ JacobianRank automaticRank(const SparseJacobian& jacobian, bool withNull)
     std::vector<Index> local(std::size_t(jacobian.cols()), 0);
     std::vector<ColumnMajor> matrices(parts.size());
     std::vector<Eigen::JacobiSVD<Eigen::MatrixXd>> svds(parts.size());
-    const auto isDense = [](const ColumnBlock& part) {
-        return Index(part.columns.size()) <= kDenseColumns;
-    };
+    const auto isDense
+        = [](const ColumnBlock& part) { return Index(part.columns.size()) <= denseColumns; };
 
     // The threshold depends on the largest singular value of all parts together.
     double sigma0 = 0.0;
@@ -479,7 +477,6 @@ SparseJacobian withoutRows(const SparseJacobian& jacobian, Index first, Index co
     return out;
 }
 
-
 // Drops derivatives at the level of rounding noise against the largest of their row
 // (a horizontal line's length read along y far from the origin): as entries they
 // join parts of the sketch that are independent and make the factors fill in. They
@@ -491,9 +488,8 @@ void dropRoundingNoise(SparseJacobian& jacobian)
     for (Index row = 0; row < jacobian.rows(); ++row)
         for (SparseJacobian::InnerIterator it(jacobian, row); it; ++it)
             rowMax[row] = std::max(rowMax[row], std::fabs(it.value()));
-    const auto isNoise = [&rowMax](Index row, double v) {
-        return std::fabs(v) <= kRoundingNoise * rowMax[row];
-    };
+    const auto isNoise
+        = [&rowMax](Index row, double v) { return std::fabs(v) <= roundingNoise * rowMax[row]; };
     double dropped = 0.0;
     for (Index row = 0; row < jacobian.rows(); ++row)
         for (SparseJacobian::InnerIterator it(jacobian, row); it; ++it)
@@ -526,8 +522,8 @@ JacobianRank jacobianRank(const SparseJacobian& jacobian, bool withNullSpace, Ra
     const Eigen::BDCSVD<Eigen::MatrixXd> svd(Eigen::MatrixXd(clean),
                                              withNullSpace ? unsigned(Eigen::ComputeFullV) : 0u);
     const Eigen::VectorXd& sigma = svd.singularValues();
-    const BlockRank part = fromSvd(svd, clean.cols(), rankThreshold(sigma.size() ? sigma[0] : 0.0),
-                                  withNullSpace);
+    const BlockRank part
+        = fromSvd(svd, clean.cols(), rankThreshold(sigma.size() ? sigma[0] : 0.0), withNullSpace);
     return {part.rank, part.nullWeight};
 }
 
@@ -555,7 +551,7 @@ void analyzeDof(DofResult& out, const System& system, std::vector<bool>* determi
     out.dof = n - rank.rank;
     if (determined && out.dof >= 1)
         for (std::size_t j = 0; j < variables.size(); ++j)
-            if (rank.nullWeight[Index(j)] > kFreeWeight)
+            if (rank.nullWeight[Index(j)] > freeWeight)
                 (*determined)[variables[j]] = false;
 }
 
@@ -580,7 +576,8 @@ bool isRedundant(const Sketch& sketch, const Constraint& candidate)
         std::vector<bool> determined;
         analyzeDof(dof, sketch, &determined);
         for (int index : sketch.paramsOf(candidate.a))
-            if (index >= 0 && (std::size_t(index) >= determined.size() || !determined[std::size_t(index)]))
+            if (index >= 0
+                && (std::size_t(index) >= determined.size() || !determined[std::size_t(index)]))
                 return false;
         return true;
     }
@@ -588,8 +585,9 @@ bool isRedundant(const Sketch& sketch, const Constraint& candidate)
     // One system with the candidate's rows; without them it is the sketch's own
     // system, since every block's rows depend on nothing but its own constraint.
     const System system = buildSystem(sketch, &candidate);
-    const auto block = std::find_if(system.blocks.begin(), system.blocks.end(),
-                                    [&](const System::Block& b) { return b.constraint == &candidate; });
+    const auto block
+        = std::find_if(system.blocks.begin(), system.blocks.end(),
+                       [&](const System::Block& b) { return b.constraint == &candidate; });
     if (block == system.blocks.end())
         return false;
     const std::vector<std::uint32_t> variables = unknownParams(system, {});

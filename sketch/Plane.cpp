@@ -109,14 +109,10 @@ TopoDS_Edge entityToEdge(const Sketch& sketch, std::uint32_t id, const gp_Ax3& p
     try {
         OCC_CATCH_SIGNALS
         switch (e->type) {
-        case EntityType::Line:
-            return lineEdge(sketch, *e, plane);
-        case EntityType::Circle:
-            return circleEdge(sketch, *e, plane);
-        case EntityType::Arc:
-            return arcEdge(sketch, *e, plane);
-        case EntityType::Point:
-            break;
+        case EntityType::Line: return lineEdge(sketch, *e, plane);
+        case EntityType::Circle: return circleEdge(sketch, *e, plane);
+        case EntityType::Arc: return arcEdge(sketch, *e, plane);
+        case EntityType::Point: break;
         }
     } catch (const Standard_Failure&) {
     } catch (const std::exception&) {

@@ -54,11 +54,11 @@ double wrapAngle(double a)
 // looking entities up by id for every region would cost regions x curves x entities.
 struct ParityCurve {
     EntityType type = EntityType::Line;
-    Vec2 a;             // line: start; circle and arc: centre
-    Vec2 b;             // line: end
-    double r = 0.0;     // circle and arc
-    double a0 = 0.0;    // arc: start angle
-    double span = 0.0;  // arc: counter-clockwise sweep in [0, 2π)
+    Vec2 a; // line: start; circle and arc: centre
+    Vec2 b; // line: end
+    double r = 0.0; // circle and arc
+    double a0 = 0.0; // arc: start angle
+    double span = 0.0; // arc: counter-clockwise sweep in [0, 2π)
 };
 
 // Every non-construction curve takes part, including those that bound no region or
@@ -177,8 +177,7 @@ TopoDS_Face baseFace(const TopoDS_Shape& curves, const gp_Ax3& plane)
     const double extent = std::max({xmax - xmin, ymax - ymin, zmax - zmin});
     const Vec2 c = toPlane(plane, gp_Pnt((xmin + xmax) / 2, (ymin + ymax) / 2, (zmin + zmax) / 2));
     const double h = 4.0 * std::max(1.0, extent);
-    BRepBuilderAPI_MakeFace maker(new Geom_Plane(plane), c.x - h, c.x + h, c.y - h, c.y + h,
-                                  1e-7);
+    BRepBuilderAPI_MakeFace maker(new Geom_Plane(plane), c.x - h, c.x + h, c.y - h, c.y + h, 1e-7);
     return maker.Face();
 }
 

@@ -15,8 +15,8 @@ struct ProfileRegion {
     // On a plane whose surface parameters are the sketch coordinates; carries the
     // triangulation made for the interior point.
     TopoDS_Face face;
-    Vec2 interior;      // certainly inside the face, sketch coordinates
-    double area = 0.0;  // mm², never below 1e-9
+    Vec2 interior; // certainly inside the face, sketch coordinates
+    double area = 0.0; // mm², never below 1e-9
     // Even-odd rule over all non-construction curves: material when set, hole when clear.
     bool outer = false;
 };

@@ -76,10 +76,10 @@ std::uint32_t readId(const QJsonValue& v)
 const char* constraintTypeName(ConstraintType type)
 {
     static constexpr const char* names[] = {
-        "Deckungsgleich", "Punkt auf Kurve", "Horizontal", "Vertikal", "Parallel",
-        "Senkrecht", "Kollinear", "Tangential", "Gleich", "Mittelpunkt",
-        "Symmetrisch", "Konzentrisch", "Fixiert", "Abstand", "Horizontaler Abstand",
-        "Vertikaler Abstand", "Radius", "Durchmesser", "Winkel",
+        "Deckungsgleich",     "Punkt auf Kurve", "Horizontal",  "Vertikal", "Parallel",
+        "Senkrecht",          "Kollinear",       "Tangential",  "Gleich",   "Mittelpunkt",
+        "Symmetrisch",        "Konzentrisch",    "Fixiert",     "Abstand",  "Horizontaler Abstand",
+        "Vertikaler Abstand", "Radius",          "Durchmesser", "Winkel",
     };
     const auto index = std::uint32_t(type);
     return index < std::size(names) ? names[index] : "?";
@@ -378,11 +378,11 @@ void Sketch::removeEntity(int id)
             const Entity* p = findEntity(ref);
             if (!p || !p->owned)
                 continue;
-            const bool sharedByAnotherCurve =
-                std::any_of(entities.begin(), entities.end(), [&](const Entity& e) {
-                    return e.id != std::uint32_t(id) && e.type != EntityType::Point
-                           && refersTo(e, ref);
-                });
+            const bool sharedByAnotherCurve
+                = std::any_of(entities.begin(), entities.end(), [&](const Entity& e) {
+                      return e.id != std::uint32_t(id) && e.type != EntityType::Point
+                             && refersTo(e, ref);
+                  });
             if (!sharedByAnotherCurve)
                 doomed.insert(ref);
         }

@@ -76,9 +76,9 @@ struct Constraint {
     std::int32_t c = -1;
     // Millimetres, radians for Angle; for Tangent 1 internal, 0 external.
     double value = 0.0;
-    std::string name;       // dimension name such as "d3"
+    std::string name; // dimension name such as "d3"
     std::string expression; // drives the value at recompute; empty when typed directly
-    bool driven = false;    // reference dimension: measured only, no equation
+    bool driven = false; // reference dimension: measured only, no equation
     Vec2 labelOffset;
 };
 
@@ -98,8 +98,8 @@ public:
     std::uint32_t addCircle(int centre, bool construction, double radius);
     std::uint32_t addCircleAt(bool construction, double cx, double cy, double r);
     std::uint32_t addArc(int centre, int start, int end, bool construction);
-    std::uint32_t addArcAt(bool construction, double cx, double cy, double sx, double sy,
-                           double ex, double ey);
+    std::uint32_t addArcAt(bool construction, double cx, double cy, double sx, double sy, double ex,
+                           double ey);
     std::uint32_t addConstraint(ConstraintType type, int a, int b, int c, double value);
     std::uint32_t addDimension(ConstraintType type, int a, int b, int c);
 

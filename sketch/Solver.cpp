@@ -14,13 +14,13 @@ namespace qor::sketch {
 
 namespace {
 
-constexpr std::uint32_t kMaxSteps = 200;
-constexpr int kMaxTries = 12;
-constexpr double kInitialDamping = 1e-10;
-constexpr double kMinDamping = 1e-14;
-constexpr double kConverged = 1e-9;
-constexpr double kSolved = 1e-7;
-constexpr double kViolated = 1e-6;
+constexpr std::uint32_t maxSteps = 200;
+constexpr int maxTries = 12;
+constexpr double initialDamping = 1e-10;
+constexpr double minDamping = 1e-14;
+constexpr double converged = 1e-9;
+constexpr double solved = 1e-7;
+constexpr double violated = 1e-6;
 
 void gather(const System::Block& block, const std::vector<double>& q, std::vector<double>& values)
 {
@@ -57,8 +57,8 @@ public:
 
     void solve(double lambda, const Eigen::VectorXd& r, Eigen::VectorXd& y)
     {
-        Eigen::Map<Eigen::VectorXd>(damping_.valuePtr(), damping_.nonZeros()) =
-            lambda * (diagonal_.array() + 1.0);
+        Eigen::Map<Eigen::VectorXd>(damping_.valuePtr(), damping_.nonZeros())
+            = lambda * (diagonal_.array() + 1.0);
         damped_ = product_ + damping_;
         if (!analysed_) {
             ldlt_.analyzePattern(damped_);
@@ -87,17 +87,17 @@ std::uint32_t iterate(const System& system, const std::vector<std::uint32_t>& va
                       const ColumnMap& columns, std::vector<double>& q, Eigen::VectorXd& r)
 {
     double sum = r.squaredNorm();
-    double lambda = kInitialDamping;
+    double lambda = initialDamping;
     std::uint32_t accepted = 0;
     DampedSystem damped;
     std::vector<double> trial;
     Eigen::VectorXd trialResiduals;
     Eigen::VectorXd y;
-    while (accepted < kMaxSteps && !variables.empty() && maxAbs(r) > kConverged) {
+    while (accepted < maxSteps && !variables.empty() && maxAbs(r) > converged) {
         const SparseJacobian jacobian = sparseJacobian(system, q, variables, columns);
         damped.setJacobian(jacobian);
         bool stepped = false;
-        for (int attempt = 0; attempt < kMaxTries && !stepped; ++attempt) {
+        for (int attempt = 0; attempt < maxTries && !stepped; ++attempt) {
             damped.solve(lambda, r, y);
             const Eigen::VectorXd delta = -(jacobian.transpose() * y);
             if (!delta.allFinite()) {
@@ -113,7 +113,7 @@ std::uint32_t iterate(const System& system, const std::vector<std::uint32_t>& va
                 q.swap(trial);
                 r.swap(trialResiduals);
                 sum = trialSum;
-                lambda = std::max(kMinDamping, 0.1 * lambda);
+                lambda = std::max(minDamping, 0.1 * lambda);
                 ++accepted;
                 stepped = true;
             } else {
@@ -136,7 +136,7 @@ std::vector<std::uint32_t> violatedConstraints(const System& system, const Eigen
             || std::find(ids.begin(), ids.end(), block.constraint->id) != ids.end())
             continue;
         const auto rows = r.segment(block.rowOffset, block.rowCount);
-        if (!(rows.cwiseAbs().array() <= kViolated).all())
+        if (!(rows.cwiseAbs().array() <= violated).all())
             ids.push_back(block.constraint->id);
     }
     return ids;
@@ -232,9 +232,9 @@ System::Block System::makeBlock(Local local, std::initializer_list<int> ids) con
 
 void System::addBlock(const Constraint& constraint)
 {
-    Block block = makeBlock(
-        localCopy({entity(constraint.a), entity(constraint.b), entity(constraint.c)}),
-        {constraint.a, constraint.b, constraint.c});
+    Block block
+        = makeBlock(localCopy({entity(constraint.a), entity(constraint.b), entity(constraint.c)}),
+                    {constraint.a, constraint.b, constraint.c});
     block.constraint = &constraint;
     std::vector<double> values;
     evaluate(block, block.local.params, values);
@@ -348,8 +348,7 @@ ColumnMap columnMap(const std::vector<std::uint32_t>& variables, std::size_t par
 }
 
 SparseJacobian sparseJacobian(const System& system, const std::vector<double>& q,
-                              const std::vector<std::uint32_t>& variables,
-                              const ColumnMap& columns)
+                              const std::vector<std::uint32_t>& variables, const ColumnMap& columns)
 {
     SparseJacobian jacobian(system.rows, Eigen::Index(variables.size()));
     Eigen::VectorXi perRow = Eigen::VectorXi::Zero(system.rows);
@@ -380,8 +379,8 @@ SparseJacobian sparseJacobian(const System& system, const std::vector<double>& q
             const std::size_t known = std::min(plus.size(), minus.size());
             for (std::int32_t i = 0; i < block.rowCount; ++i) {
                 const std::size_t row = std::size_t(i);
-                jacobian.insert(block.rowOffset + i, column) =
-                    row < known ? (plus[row] - minus[row]) / (h + h) : 0.0;
+                jacobian.insert(block.rowOffset + i, column)
+                    = row < known ? (plus[row] - minus[row]) / (h + h) : 0.0;
             }
         }
     }
@@ -411,7 +410,7 @@ void solve(SolveResult& out, Sketch& sketch, const std::vector<int>& heldParams)
     if (system.rows > 0 && r.allFinite())
         out.iterations = iterate(system, variables, columns, q, r);
     out.maxResidual = maxAbs(r);
-    out.ok = out.maxResidual <= kSolved;
+    out.ok = out.maxResidual <= solved;
     if (out.ok)
         sketch.params = q;
     else

@@ -43,7 +43,7 @@ public:
         // few local slots: evaluating a block then scans a handful of records and
         // gathers a handful of values instead of walking the whole sketch.
         Sketch local;
-        std::vector<std::uint32_t> slotParams;  // parameter index of each local slot
+        std::vector<std::uint32_t> slotParams; // parameter index of each local slot
         std::vector<std::uint32_t> localParams; // local slot of each entry of params
     };
 

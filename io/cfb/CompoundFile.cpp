@@ -159,8 +159,7 @@ struct PropertyReader {
                 *thumbnail = bmpFromDib(QByteArray(value + 12, n - 8));
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
 };
@@ -436,11 +435,11 @@ QString formatGuid(const CompoundFile& file)
     const auto hex = [](std::uint32_t v, int digits) {
         return QString::number(v, 16).rightJustified(digits, QLatin1Char('0'));
     };
-    const QString text = QStringLiteral("%1-%2-%3-%4-%5")
-                             .arg(hex(u32At(id.constData()), 8), hex(u16At(id.constData() + 4), 4),
-                                  hex(u16At(id.constData() + 6), 4),
-                                  QString::fromLatin1(id.mid(8, 2).toHex()),
-                                  QString::fromLatin1(id.mid(10, 6).toHex()));
+    const QString text
+        = QStringLiteral("%1-%2-%3-%4-%5")
+              .arg(hex(u32At(id.constData()), 8), hex(u16At(id.constData() + 4), 4),
+                   hex(u16At(id.constData() + 6), 4), QString::fromLatin1(id.mid(8, 2).toHex()),
+                   QString::fromLatin1(id.mid(10, 6).toHex()));
     return text.toUpper();
 }
 

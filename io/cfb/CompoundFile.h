@@ -18,14 +18,14 @@ namespace qor::io {
 class CompoundFile {
 public:
     struct DirEntry {
-        QString name;       // empty when the stored name length is out of range
-        int type = 0;       // 0 unused, 1 storage, 2 stream, 5 root storage
+        QString name; // empty when the stored name length is out of range
+        int type = 0; // 0 unused, 1 storage, 2 stream, 5 root storage
         std::uint32_t left = 0xFFFFFFFF;
         std::uint32_t right = 0xFFFFFFFF;
         std::uint32_t child = 0xFFFFFFFF;
         std::uint32_t startSector = 0;
         std::uint64_t size = 0;
-        QByteArray clsid;   // 16 bytes as stored
+        QByteArray clsid; // 16 bytes as stored
         // Enclosing storage from the tree walk: 0 directly under the root,
         // -2 for the root itself, -1 when the walk never reached the entry.
         int parent = -1;

@@ -171,8 +171,8 @@ Handle(Geom_Curve) makeCurve(const SabRecord& record)
             curve = curve->Reversed();
         return curve;
     }
-    throw SabError(QStringLiteral("Kurventyp %1 nicht unterstützt")
-                       .arg(QString::fromStdString(record.type)));
+    throw SabError(
+        QStringLiteral("Kurventyp %1 nicht unterstützt").arg(QString::fromStdString(record.type)));
 }
 
 bool isReversed(const SabValue& sense)
@@ -215,7 +215,9 @@ void addWarningOnce(QStringList& list, const QString& text)
 }
 
 SabBuilder::SabBuilder(SabReader& source)
-    : reader(&source), unitScale(source.unitScale), byIndex(buildSabIndex(source.records))
+    : reader(&source)
+    , unitScale(source.unitScale)
+    , byIndex(buildSabIndex(source.records))
 {
 }
 
@@ -308,8 +310,8 @@ SabSurface SabBuilder::surfaceFor(const SabRecord& surface) const
         if (std::abs(sine) < zeroLength)
             result.surface = new Geom_CylindricalSurface(axes, radius);
         else
-            result.surface =
-                new Geom_ConicalSurface(axes, std::atan2(sine, std::abs(cosine)), radius);
+            result.surface
+                = new Geom_ConicalSurface(axes, std::atan2(sine, std::abs(cosine)), radius);
     } else if (surface.type == "sphere-surface") {
         const gp_Pnt centre = point(cursor.take());
         double radius = number(cursor.take());
@@ -326,8 +328,8 @@ SabSurface SabBuilder::surfaceFor(const SabRecord& surface) const
         const gp_Vec origin = vec(cursor.take());
         result.reversed = minor < 0.0;
         minor = std::abs(minor);
-        result.surface =
-            new Geom_ToroidalSurface(revolvedAxes(centre, axis, origin), std::abs(major), minor);
+        result.surface
+            = new Geom_ToroidalSurface(revolvedAxes(centre, axis, origin), std::abs(major), minor);
     }
     return result;
 }

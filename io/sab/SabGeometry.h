@@ -48,7 +48,7 @@ struct SabBuilder {
 
     TopoDS_Vertex vertexFor(const SabRecord& vertex);
     Handle(Geom_Curve) curveFor(const SabRecord& curve); // never null
-    TopoDS_Edge edgeFor(const SabRecord& edge);          // oriented forward
+    TopoDS_Edge edgeFor(const SabRecord& edge); // oriented forward
     SabSurface surfaceFor(const SabRecord& surface) const;
 };
 

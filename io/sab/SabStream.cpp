@@ -25,7 +25,10 @@ bool isEndMarker(const std::string& type)
 
 } // namespace
 
-SabError::SabError(const QString& message) : std::runtime_error(message.toStdString()) {}
+SabError::SabError(const QString& message)
+    : std::runtime_error(message.toStdString())
+{
+}
 
 double SabValue::number() const
 {
@@ -131,8 +134,7 @@ SabValue SabReader::readValue()
     case 21: fixed(SabValueKind::Enum, intWidth); break;
     case 22: reals(SabValueKind::Vector2, 2); break;
     case 23: fixed(SabValueKind::Integer, 8); break;
-    default:
-        throw SabError(QStringLiteral("Unbekanntes SAB-Tag %1").arg(tag));
+    default: throw SabError(QStringLiteral("Unbekanntes SAB-Tag %1").arg(tag));
     }
     return value;
 }
@@ -218,8 +220,8 @@ SabIndex buildSabIndex(const std::vector<SabRecord>& records)
 const SabValue& SabFieldCursor::take()
 {
     if (next < 0 || std::size_t(next) >= record->fields.size())
-        throw SabError(QStringLiteral("Datensatz %1 zu kurz")
-                           .arg(QString::fromStdString(record->type)));
+        throw SabError(
+            QStringLiteral("Datensatz %1 zu kurz").arg(QString::fromStdString(record->type)));
     return record->fields[std::size_t(next++)];
 }
 

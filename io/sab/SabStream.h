@@ -52,7 +52,7 @@ struct SabValue {
 // One entity: the values after its type name, without the terminator.
 struct SabRecord {
     std::int64_t index = 0; // the number pointers name it by
-    std::string type;       // "body", "plane-surface", "End-of-ACIS-data", ...
+    std::string type; // "body", "plane-surface", "End-of-ACIS-data", ...
     std::vector<SabValue> fields;
 };
 
@@ -66,7 +66,7 @@ constexpr std::int64_t sabValueBudget = 50'000'000;
 // The state of one read of ACIS/ShapeManager binary data (little-endian).
 struct SabReader {
     std::vector<SabRecord> records; // file order
-    double unitScale = 1.0;         // millimetres per file unit
+    double unitScale = 1.0; // millimetres per file unit
     const QByteArray* data = nullptr;
     std::int64_t pos = 0;
     int intWidth = 4; // bytes of tags 4, 12 and 21
@@ -81,9 +81,9 @@ struct SabReader {
     // Throws "SAB-Daten enden vorzeitig" unless n more bytes remain.
     void require(std::int64_t n) const;
     double readDouble();
-    std::int64_t readInteger();                // intWidth bytes, sign-extended
-    std::string readString(int lengthWidth);   // length of 1, 2 or 4 bytes first
-    SabValue readValue();                      // one tag byte and its payload
+    std::int64_t readInteger(); // intWidth bytes, sign-extended
+    std::string readString(int lengthWidth); // length of 1, 2 or 4 bytes first
+    SabValue readValue(); // one tag byte and its payload
 };
 
 // Every record with an index of 0 or more; a later record wins a shared index.

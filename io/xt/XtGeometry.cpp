@@ -57,8 +57,8 @@ void fillKnots(const std::vector<double>& knotValues, const std::vector<qint64>&
 
 // Control point number k of vertex_dim reals; the third coordinate is 0 for planar data,
 // rational points are divided by their weight (the last coordinate).
-gp_Pnt pole(const std::vector<double>& vertices, qint64 k, qint64 vertexDim, int dim,
-            bool rational, double& weight)
+gp_Pnt pole(const std::vector<double>& vertices, qint64 k, qint64 vertexDim, int dim, bool rational,
+            double& weight)
 {
     const double* v = vertices.data() + k * vertexDim;
     weight = rational ? v[vertexDim - 1] : 1.0;
@@ -158,8 +158,8 @@ Handle(Geom_BSplineSurface) readXtNurbsSurface(const XtModel& model, const XtNod
         }
     }
     if (rational) {
-        return new Geom_BSplineSurface(poles, weights, uKnots, vKnots, uMults, vMults,
-                                       int(uDegree), int(vDegree), false, false);
+        return new Geom_BSplineSurface(poles, weights, uKnots, vKnots, uMults, vMults, int(uDegree),
+                                       int(vDegree), false, false);
     }
     return new Geom_BSplineSurface(poles, uKnots, vKnots, uMults, vMults, int(uDegree),
                                    int(vDegree), false, false);

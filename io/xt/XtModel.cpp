@@ -46,12 +46,16 @@ FieldLayout fieldLayout(char type)
     switch (type) {
     case 'b': return {6, 48};
     case 'c': return {1, 1};
-    case 'd': case 't': return {1, 4};
+    case 'd':
+    case 't': return {1, 4};
     case 'f': return {1, 8};
-    case 'h': case 'v': return {3, 24};
+    case 'h':
+    case 'v': return {3, 24};
     case 'i': return {2, 16};
-    case 'l': case 'u': return {1, 1};
-    case 'n': case 'w': return {1, 2};
+    case 'l':
+    case 'u': return {1, 1};
+    case 'n':
+    case 'w': return {1, 2};
     case 'p': return {1, 2}; // an XT integer takes two bytes, sometimes four
     default: return {};
     }
@@ -71,10 +75,12 @@ XtFieldValue readFieldValue(XtStream& stream, char type, qint64 count, ValueBudg
     const qint64 elements = count * layout.values;
     budget.charge(elements);
     switch (type) {
-    case 'c':
-        value.text = stream.readBytes(count);
-        break;
-    case 'b': case 'f': case 'h': case 'v': case 'i':
+    case 'c': value.text = stream.readBytes(count); break;
+    case 'b':
+    case 'f':
+    case 'h':
+    case 'v':
+    case 'i':
         value.reals.reserve(std::size_t(elements));
         for (qint64 i = 0; i < elements; ++i)
             value.reals.push_back(stream.readReal());
@@ -83,8 +89,10 @@ XtFieldValue readFieldValue(XtStream& stream, char type, qint64 count, ValueBudg
         value.ints.reserve(std::size_t(count));
         for (qint64 i = 0; i < count; ++i) {
             switch (type) {
-            case 'd': case 't': value.ints.push_back(stream.readI32()); break;
-            case 'l': case 'u': value.ints.push_back(stream.readU8()); break;
+            case 'd':
+            case 't': value.ints.push_back(stream.readI32()); break;
+            case 'l':
+            case 'u': value.ints.push_back(stream.readU8()); break;
             case 'n': value.ints.push_back(stream.readI16()); break;
             case 'w': value.ints.push_back(stream.readU16()); break;
             default: value.ints.push_back(stream.readInt()); break; // 'p'
@@ -216,28 +224,96 @@ std::vector<const XtNode*> xtNextChain(const XtModel& model, const XtNode* first
 const std::map<int, std::string>& xtNodeTypeName()
 {
     static const std::map<int, std::string> names{
-        {10, "ASSEMBLY"}, {11, "INSTANCE"}, {12, "BODY"}, {13, "SHELL"}, {14, "FACE"}, {15, "LOOP"},
-        {16, "EDGE"}, {17, "HALFEDGE"}, {18, "VERTEX"}, {19, "REGION"}, {29, "POINT"}, {30, "LINE"},
-        {31, "CIRCLE"}, {32, "ELLIPSE"}, {38, "INTERSECTION"}, {40, "CHART"}, {41, "LIMIT"},
-        {45, "BSPLINE_VERTICES"}, {50, "PLANE"}, {51, "CYLINDER"}, {52, "CONE"}, {53, "SPHERE"},
-        {54, "TORUS"}, {56, "BLENDED_EDGE"}, {59, "BLEND_BOUND"}, {60, "OFFSET_SURF"},
-        {67, "SWEPT_SURF"}, {68, "SPUN_SURF"}, {70, "LIST"}, {74, "POINTER_LIS_BLOCK"},
-        {79, "ATT_DEF_ID"}, {80, "ATTRIB_DEF"}, {81, "ATTRIBUTE"}, {82, "INT_VALUES"},
-        {83, "REAL_VALUES"}, {84, "CHAR_VALUES"}, {85, "POINT_VALUES"}, {86, "VECTOR_VALUES"},
-        {87, "AXIS_VALUES"}, {88, "TAG_VALUES"}, {89, "DIRECTION_VALUES"}, {90, "FEATURE"},
-        {91, "MEMBER_OF_FEATURE"}, {98, "UNICODE_VALUES"}, {99, "FIELD_NAMES"}, {100, "TRANSFORM"},
-        {101, "WORLD"}, {102, "KEY"}, {120, "PE_SURF"}, {121, "INT_PE_DATA"}, {122, "EXT_PE_DATA"},
-        {124, "B_SURFACE"}, {125, "SURFACE_DATA"}, {126, "NURBS_SURF"}, {127, "KNOT_MULT"},
-        {128, "KNOT_SET"}, {130, "PE_CURVE"}, {133, "TRIMMED_CURVE"}, {134, "B_CURVE"},
-        {135, "CURVE_DATA"}, {136, "NURBS_CURVE"}, {137, "SP_CURVE"}, {141, "GEOMETRIC_OWNER"},
-        {163, "HELIX_SU_FORM"}, {176, "PART_XMT_BLOCK"}, {184, "HELIX_CU_FORM"},
-        {185, "POLYLINE_DATA"}, {189, "PSM_MESH"}, {190, "INTEGER_TOOTH"}, {191, "INTEGER_COMB"},
-        {192, "VECTOR_TOOTH"}, {193, "VECTOR_COMB"}, {200, "POLYLINE"}, {201, "MESH"},
-        {204, "INTERSECTION_DATA"}, {205, "OFFSET_VALUES"}, {206, "MESH_OFFSET_DATA"},
-        {207, "SCHEMA_CHAR_VALUES"}, {208, "NEW_NODE_MAP"}, {209, "MOD_NODE_MAP"},
-        {210, "NEW_FIELD_MAP"}, {211, "SCHEMA_DATA"}, {212, "OLD_NODE_MAP"}, {213, "OLD_FIELD_MAP"},
-        {220, "REAL_TOOTH"}, {221, "REAL_COMB"}, {222, "LATTICE"}, {223, "LATTICE_DATA_IRREGULAR"},
-        {224, "GRAPH_COMPACT"}, {229, "TRANSFORM_PRECISION"},
+        {10, "ASSEMBLY"},
+        {11, "INSTANCE"},
+        {12, "BODY"},
+        {13, "SHELL"},
+        {14, "FACE"},
+        {15, "LOOP"},
+        {16, "EDGE"},
+        {17, "HALFEDGE"},
+        {18, "VERTEX"},
+        {19, "REGION"},
+        {29, "POINT"},
+        {30, "LINE"},
+        {31, "CIRCLE"},
+        {32, "ELLIPSE"},
+        {38, "INTERSECTION"},
+        {40, "CHART"},
+        {41, "LIMIT"},
+        {45, "BSPLINE_VERTICES"},
+        {50, "PLANE"},
+        {51, "CYLINDER"},
+        {52, "CONE"},
+        {53, "SPHERE"},
+        {54, "TORUS"},
+        {56, "BLENDED_EDGE"},
+        {59, "BLEND_BOUND"},
+        {60, "OFFSET_SURF"},
+        {67, "SWEPT_SURF"},
+        {68, "SPUN_SURF"},
+        {70, "LIST"},
+        {74, "POINTER_LIS_BLOCK"},
+        {79, "ATT_DEF_ID"},
+        {80, "ATTRIB_DEF"},
+        {81, "ATTRIBUTE"},
+        {82, "INT_VALUES"},
+        {83, "REAL_VALUES"},
+        {84, "CHAR_VALUES"},
+        {85, "POINT_VALUES"},
+        {86, "VECTOR_VALUES"},
+        {87, "AXIS_VALUES"},
+        {88, "TAG_VALUES"},
+        {89, "DIRECTION_VALUES"},
+        {90, "FEATURE"},
+        {91, "MEMBER_OF_FEATURE"},
+        {98, "UNICODE_VALUES"},
+        {99, "FIELD_NAMES"},
+        {100, "TRANSFORM"},
+        {101, "WORLD"},
+        {102, "KEY"},
+        {120, "PE_SURF"},
+        {121, "INT_PE_DATA"},
+        {122, "EXT_PE_DATA"},
+        {124, "B_SURFACE"},
+        {125, "SURFACE_DATA"},
+        {126, "NURBS_SURF"},
+        {127, "KNOT_MULT"},
+        {128, "KNOT_SET"},
+        {130, "PE_CURVE"},
+        {133, "TRIMMED_CURVE"},
+        {134, "B_CURVE"},
+        {135, "CURVE_DATA"},
+        {136, "NURBS_CURVE"},
+        {137, "SP_CURVE"},
+        {141, "GEOMETRIC_OWNER"},
+        {163, "HELIX_SU_FORM"},
+        {176, "PART_XMT_BLOCK"},
+        {184, "HELIX_CU_FORM"},
+        {185, "POLYLINE_DATA"},
+        {189, "PSM_MESH"},
+        {190, "INTEGER_TOOTH"},
+        {191, "INTEGER_COMB"},
+        {192, "VECTOR_TOOTH"},
+        {193, "VECTOR_COMB"},
+        {200, "POLYLINE"},
+        {201, "MESH"},
+        {204, "INTERSECTION_DATA"},
+        {205, "OFFSET_VALUES"},
+        {206, "MESH_OFFSET_DATA"},
+        {207, "SCHEMA_CHAR_VALUES"},
+        {208, "NEW_NODE_MAP"},
+        {209, "MOD_NODE_MAP"},
+        {210, "NEW_FIELD_MAP"},
+        {211, "SCHEMA_DATA"},
+        {212, "OLD_NODE_MAP"},
+        {213, "OLD_FIELD_MAP"},
+        {220, "REAL_TOOTH"},
+        {221, "REAL_COMB"},
+        {222, "LATTICE"},
+        {223, "LATTICE_DATA_IRREGULAR"},
+        {224, "GRAPH_COMPACT"},
+        {229, "TRANSFORM_PRECISION"},
     };
     return names;
 }
@@ -246,7 +322,7 @@ bool looksLikeParasolid(const QByteArray& data)
 {
     const QByteArray head = data.left(1024);
     return head.contains("**ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
-        || head.contains("TRANSMIT FILE") || data.startsWith(marker);
+           || head.contains("TRANSMIT FILE") || data.startsWith(marker);
 }
 
 void addXtWarning(XtReadContext& context, const QString& text)

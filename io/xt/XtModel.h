@@ -20,8 +20,8 @@ namespace qor::io {
 
 // One node of a transmission: a typed record of field values, one per field of its type.
 struct XtNode {
-    int type = 0;                         // node-type code, e.g. 12 BODY, 14 FACE, 50 PLANE
-    quint32 index = 0;                    // the node's index in the file
+    int type = 0; // node-type code, e.g. 12 BODY, 14 FACE, 50 PLANE
+    quint32 index = 0; // the node's index in the file
     const XtNodeType* nodeType = nullptr; // in the owning model's schema
     std::vector<XtFieldValue> fields;
 

@@ -107,19 +107,14 @@ XtNodeType readSchemaEdit(XtStream& stream, const XtNodeType& base, int fieldCou
                 throw XtError(QStringLiteral("Schema-Bearbeitung kopiert über das Ende hinaus"));
             type.fields.push_back(base.fields[cursor++]);
             break;
-        case 'D':
-            ++cursor;
-            break;
+        case 'D': ++cursor; break;
         case 'I':
-        case 'A':
-            type.fields.push_back(readXtFieldDesc(stream));
-            break;
+        case 'A': type.fields.push_back(readXtFieldDesc(stream)); break;
         case 'Z':
             if (static_cast<int>(type.fields.size()) != fieldCount)
                 throw XtError(QStringLiteral("Schema-Bearbeitung ergibt falsche Feldzahl"));
             return type;
-        default:
-            throw XtError(QStringLiteral("Unbekannte Schema-Operation"));
+        default: throw XtError(QStringLiteral("Unbekannte Schema-Operation"));
         }
     }
 }

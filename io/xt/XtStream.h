@@ -15,8 +15,14 @@ namespace qor::io {
 // and never leaves the reader's entry point.
 class XtError : public std::runtime_error {
 public:
-    explicit XtError(const std::string& message) : std::runtime_error(message) {}
-    explicit XtError(const QString& message) : std::runtime_error(message.toStdString()) {}
+    explicit XtError(const std::string& message)
+        : std::runtime_error(message)
+    {
+    }
+    explicit XtError(const QString& message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString message() const { return QString::fromUtf8(what()); }
 };
 
@@ -26,7 +32,11 @@ struct XtStream {
     const QByteArray* data = nullptr; // not owned
     qint64 pos = 0;
 
-    XtStream(const QByteArray& bytes, qint64 start) : data(&bytes), pos(start) {}
+    XtStream(const QByteArray& bytes, qint64 start)
+        : data(&bytes)
+        , pos(start)
+    {
+    }
 
     // Throws "Datenstrom endet vorzeitig" unless n more bytes are there; a negative n
     // fails the same way.
@@ -58,7 +68,7 @@ struct XtFieldDesc {
 struct XtNodeType {
     std::vector<XtFieldDesc> fields;
     std::unordered_map<std::string, int> fieldIndex; // a repeated name maps to its last position
-    bool variableTail = false;                      // the last field has count -1
+    bool variableTail = false; // the last field has count -1
 
     void reindex();
 };
