@@ -3,6 +3,8 @@
 #include "app/Settings.h"
 #include "app/theme/Theme.h"
 #include "model/DocumentController.h"
+#include "panels/CommandPanel.h"
+#include "view/Scene.h"
 #include "view/Viewer.h"
 
 #include <QCloseEvent>
@@ -22,6 +24,7 @@ MainWindow::MainWindow(QWidget* parent)
     buildCentral();
     buildActions();
     buildRibbon();
+    buildFeatureWiring();
     loadSettings();
 
     connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);
@@ -79,10 +82,24 @@ void MainWindow::openFile(const QString& path)
 
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape && property("pickPlane").toBool()) {
-        setProperty("pickPlane", false);
-        setStatusText(QStringLiteral("Bereit"));
-        return;
+    const bool editing = commandPanel->featureId() != 0;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (editing) {
+            commandPanel->accept();
+            return;
+        }
+    } else if (event->key() == Qt::Key_Escape) {
+        if (property("pickPlane").toBool()) {
+            setProperty("pickPlane", false);
+            scene->setSelectionMask(mask::standard);
+            scene->setOriginVisible(false);
+            setStatusText(QStringLiteral("Bereit"));
+            return;
+        }
+        if (editing)
+            commandPanel->cancel();
+        else
+            scene->clearSelection();
     }
     QMainWindow::keyPressEvent(event);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/CommandTable.h"
+
 #include <QImage>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
@@ -10,13 +13,16 @@ class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QTimer;
 class QToolButton;
 
 namespace qor::app {
 
 class Browser;
+class CommandPanel;
 class DocumentController;
+struct PickInfo;
 class Ribbon;
 class Scene;
 class Timeline;
@@ -88,6 +94,43 @@ public:
     void refreshStatus();
     void refreshAll();
 
+    // Features from the window: creation and editing through the feature panel, the routing
+    // of picks, the context menus with their direct edits, the body clipboard.
+    CommandPanel* commandPanel = nullptr;
+    CommandHandler featureCommand(const QString& id);
+    void createFeature(const QString& type, QJsonObject params);
+    void editFeature(int featureId);
+    void deleteFeature(int featureId);
+    void renameBody(int bodyId);
+    void copyBodies();
+    void pasteBodies();
+    void showParameters();
+    // A sketch is open, the feature panel edits a feature or a mate panel is open: the
+    // direct edits of the menus do nothing then.
+    bool editingBlocked() const;
+    void onViewerSelection();
+    void onTimelineSelected(int featureId);
+    void onCommandPanelFinished();
+    void onBrowserEdit(int kind, int id);
+    // The menus are built anew for each request; the show functions run them.
+    QMenu* timelineMenu(int featureId);
+    QMenu* browserMenu(int kind, int id);
+    QMenu* viewportMenu(const PickInfo& underMouse);
+    void showTimelineMenu(int featureId, QPoint global);
+    void showBrowserMenu(int kind, int id, QPoint global);
+    void showViewportMenu(QPoint global);
+    void rollTimelineTo(int count);
+    void rollbackToFeature(int featureId);
+    void toggleSuppress(int featureId);
+    void renameFeature(int featureId);
+    // key: a body id, or minus the id of a sketch, work plane or axis.
+    void toggleVisible(int key);
+    void onBrowserToggleVisible(int kind, int id);
+    void toggleComponentVisible(int componentId);
+    void toggleMateSuppressed(int mateId);
+    void deleteMate(int mateId);
+    void removeComponent(int componentId);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -101,6 +144,7 @@ private:
     void buildToast(QWidget* host);
     void buildActions();
     void buildRibbon();
+    void buildFeatureWiring();
 
     void onDocumentChanged();
     void onStructureChanged();

@@ -4,6 +4,7 @@
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
 #include "app/theme/Theme.h"
+#include "panels/CommandPanel.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -167,6 +168,12 @@ void MainWindow::layoutOverlay()
         sketchHud->adjustSize();
         sketchHud->move(14, 14);
         sketchHud->raise();
+    }
+    if (commandPanel != nullptr) {
+        commandPanel->setFixedHeight(std::min(std::max(height - 28, 260), 640));
+        const bool belowHud = sketchHud != nullptr && sketchHud->isVisible();
+        commandPanel->move(14, belowHud ? sketchHud->height() + 24 : 14);
+        commandPanel->raise();
     }
     if (toast != nullptr && toast->isVisible()) {
         toast->adjustSize();

@@ -30,6 +30,8 @@ void MainWindow::updateTitle()
 void MainWindow::refreshStatus()
 {
     CommandState state;
+    state.sketchOpen = scene->editingSketch != 0;
+    state.busy = editingBlocked();
     state.documentCanUndo = controller->index > 0;
     state.documentCanRedo = controller->index + 1 < static_cast<int>(controller->history.size());
     state.undoLabel = controller->undoText();

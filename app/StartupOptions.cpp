@@ -4,6 +4,8 @@
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "app/theme/CompanyTheme.h"
+#include "model/DocumentController.h"
+#include "model/FeatureDef.h"
 #include "view/RenderCapture.h"
 
 #include <QFileInfo>
@@ -18,6 +20,25 @@ namespace {
 constexpr int screenshotDelayMs = 2200;
 constexpr int themeCheckDelayMs = 4000;
 
+// "edit:N" opens the N-th feature that is not a sketch; anything else names a feature type.
+void runFeatureCommand(MainWindow& window, const QString& command)
+{
+    const QString editPrefix = QStringLiteral("edit:");
+    if (!command.startsWith(editPrefix)) {
+        // Only registry types: an unknown name on the command line must not add a feature.
+        if (command != QStringLiteral("sketch") && qor::model::findFeatureDef(command) != nullptr)
+            window.createFeature(command, {});
+        return;
+    }
+    int remaining = command.mid(editPrefix.size()).toInt();
+    for (const auto& feature : window.controller->document->features) {
+        if (feature->type != QStringLiteral("sketch") && --remaining == 0) {
+            window.editFeature(feature->id);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
@@ -28,6 +49,8 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty())
         window.openFile(QFileInfo(files.first()).absoluteFilePath());
+    if (parser.isSet(commandLine.command))
+        runFeatureCommand(window, parser.value(commandLine.command));
 
     if (parser.isSet(commandLine.screenshot)) {
         const QString path = parser.value(commandLine.screenshot);

@@ -1,0 +1,295 @@
+#include "app/MainWindow.h"
+#include "app/BodyClipboard.h"
+#include "model/DocumentController.h"
+#include "panels/CommandPanel.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <BRepAdaptor_Curve.hxx>
+#include <BRepGProp.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QJsonArray>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace qor::app;
+
+namespace {
+
+double totalVolume(const qor::model::Document& document)
+{
+    double volume = 0.0;
+    for (const auto& [id, body] : document.current.bodies.get()) {
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(body.shape, props, true);
+        volume += props.Mass();
+    }
+    return volume;
+}
+
+QStringList entryTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("|") : action->text());
+    return texts;
+}
+
+class FeatureCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.resize(1280, 800);
+        QSignalSpy started(window.viewer, &Viewer::initialized);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+    }
+
+    qor::model::Document& document() { return *window.controller->document; }
+    const QJsonObject& params(int id) { return document().feature(id)->params; }
+    int newestId() { return document().features.back()->id; }
+
+    // A committed sketch on the XY plane with two concentric circles.
+    int ringSketch()
+    {
+        qor::model::Feature* sketch =
+            document().addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+        sketch->sketch->addCircleAt(false, 0, 0, 10);
+        sketch->sketch->addCircleAt(false, 0, 0, 4);
+        window.controller->commit(QStringLiteral("Skizze"));
+        return sketch->id;
+    }
+
+    void createAndAccept(const QString& type)
+    {
+        window.createFeature(type, {});
+        ASSERT_NE(window.commandPanel->featureId(), 0);
+        window.commandPanel->accept();
+    }
+
+    // Selects what lies under the world point, as a click there would.
+    void pickAt(const gp_Pnt& point)
+    {
+        window.viewer->fitAll(false);
+        Standard_Integer x = 0, y = 0;
+        window.viewer->view()->Convert(point.X(), point.Y(), point.Z(), x, y);
+        window.viewer->context()->MoveTo(x, y, window.viewer->view(), false);
+        window.viewer->context()->SelectDetected(AIS_SelectionScheme_Replace);
+    }
+
+    QString toastText() { return window.toast->findChild<QLabel*>()->text(); }
+
+    MainWindow window;
+};
+
+TEST_F(FeatureCommandsTest, CreationTakesTheOuterRegionJoinsAndHolesUseTheLastSketch)
+{
+    const int sketch = ringSketch();
+    window.createFeature(QStringLiteral("extrude"), {});
+    const QJsonArray profile = params(newestId())[QStringLiteral("profile")].toArray();
+    ASSERT_EQ(profile.size(), 1);
+    const QJsonArray pt = profile[0].toObject()[QStringLiteral("pt")].toArray();
+    EXPECT_GT(std::hypot(pt[0].toDouble(), pt[1].toDouble()), 4.0);
+    EXPECT_LT(std::hypot(pt[0].toDouble(), pt[1].toDouble()), 10.0);
+    EXPECT_EQ(params(newestId())[QStringLiteral("op")].toString(), QStringLiteral("new"));
+    EXPECT_TRUE(window.commandPanel->isVisible());
+    window.commandPanel->accept();
+    EXPECT_EQ(window.controller->undoText(), document().features.back()->name + " erstellen");
+
+    // The sketch is used now; a body exists.
+    window.createFeature(QStringLiteral("extrude"), {});
+    EXPECT_FALSE(params(newestId()).contains(QStringLiteral("profile")));
+    EXPECT_EQ(params(newestId())[QStringLiteral("op")].toString(), QStringLiteral("join"));
+    const auto steps = window.controller->history.size();
+    window.commandPanel->cancel();
+    EXPECT_EQ(window.controller->history.size(), steps);
+
+    window.createFeature(QStringLiteral("hole"), {});
+    EXPECT_EQ(params(newestId())[QStringLiteral("points")].toObject(),
+              (QJsonObject{{"kind", "sketch"}, {"id", sketch}}));
+    // While the panel edits, a second command and the direct edits do nothing.
+    const auto count = document().features.size();
+    window.createFeature(QStringLiteral("box"), {});
+    window.deleteFeature(sketch);
+    window.toggleSuppress(sketch);
+    window.rollTimelineTo(0);
+    EXPECT_EQ(document().features.size(), count);
+    EXPECT_FALSE(document().feature(sketch)->suppressed);
+    EXPECT_EQ(document().rollback, -1);
+    std::unique_ptr<QMenu> menu(window.timelineMenu(sketch));
+    for (const QAction* action : menu->actions())
+        EXPECT_TRUE(action->isSeparator() || !action->isEnabled()) << action->text().toStdString();
+    window.commandPanel->cancel();
+}
+
+TEST_F(FeatureCommandsTest, PicksReachThePanelAndOtherwiseTheStatusLine)
+{
+    document().addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    const TopoDS_Shape body = document().current.bodies.get().begin()->second.shape;
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(body, props, true);
+    const gp_Pnt centre = props.CentreOfMass();
+    // The top face's centre: box 50 × 30 × 20.
+    const gp_Pnt top(centre.X(), centre.Y(), centre.Z() + 10.0);
+
+    pickAt(top);
+    emit window.viewer->selectionChanged();
+    EXPECT_TRUE(window.statusRight->text().startsWith(QStringLiteral("Fläche · ")));
+    window.scene->clearSelection();
+    emit window.viewer->selectionChanged();
+    EXPECT_TRUE(window.statusRight->text().isEmpty());
+
+    window.createFeature(QStringLiteral("fillet"), {});
+    const int fillet = newestId();
+    ASSERT_EQ(window.commandPanel->activeKey(), QStringLiteral("edges"));
+    for (int expected : {1, 0}) {
+        pickAt(top);
+        emit window.viewer->selectionChanged();
+        EXPECT_EQ(params(fillet)[QStringLiteral("edges")].toArray().size(), expected);
+        EXPECT_TRUE(window.scene->selectedPicks().empty());
+    }
+    window.commandPanel->cancel();
+    EXPECT_EQ(document().feature(fillet), nullptr);
+}
+
+TEST_F(FeatureCommandsTest, MenusFollowTheItemKind)
+{
+    const int sketch = ringSketch();
+    std::unique_ptr<QMenu> timeline(window.timelineMenu(sketch));
+    EXPECT_EQ(entryTexts(timeline.get()),
+              (QStringList{"Skizze bearbeiten", "Zeitachse hierher zurückrollen", "Unterdrücken",
+                           "Umbenennen …", "|", "Löschen"}));
+    std::unique_ptr<QMenu> parameters(window.browserMenu(3, 0));
+    EXPECT_EQ(entryTexts(parameters.get()), QStringList{"Parameter bearbeiten …"});
+    std::unique_ptr<QMenu> body(window.browserMenu(5, 100));
+    EXPECT_EQ(entryTexts(body.get()),
+              (QStringList{"Material und Farbe …", "Umbenennen …", "Als STEP/STL exportieren …",
+                           "Masseeigenschaften"}));
+    EXPECT_EQ(window.browserMenu(4, 0), nullptr);
+    EXPECT_EQ(window.browserMenu(14, 99), nullptr);
+    std::unique_ptr<QMenu> view(window.viewportMenu(PickInfo{}));
+    EXPECT_EQ(entryTexts(view.get()).join(','),
+              QStringLiteral("Skizze,Extrusion,Verrundung,|,Alles zeigen,Isometrisch,Messen"));
+
+    window.createFeature(QStringLiteral("extrude"), {});
+    std::unique_ptr<QMenu> editing(window.viewportMenu(PickInfo{}));
+    EXPECT_EQ(entryTexts(editing.get()), (QStringList{"OK", "Abbrechen"}));
+    window.commandPanel->cancel();
+}
+
+TEST_F(FeatureCommandsTest, DirectEditsCommitOnceAndRemoveComponentsWithTheirMates)
+{
+    auto& doc = document();
+    for (int id : {1, 2}) {
+        qor::model::Component component;
+        component.id = id;
+        doc.components.push_back(component);
+    }
+    qor::model::Mate mate;
+    mate.id = 7;
+    mate.a.comp = 1;
+    mate.b.comp = 2;
+    doc.mates.push_back(mate);
+    window.controller->commit(QStringLiteral("Baugruppe"));
+    const auto steps = window.controller->history.size();
+    window.removeComponent(1);
+    EXPECT_EQ(doc.components.size(), 1u);
+    EXPECT_TRUE(doc.mates.empty());
+    EXPECT_EQ(window.controller->history.size(), steps + 1);
+    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Komponente entfernen"));
+
+    const int sketch = ringSketch();
+    window.toggleVisible(-sketch);
+    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Einblenden"));
+    EXPECT_FALSE(doc.hidden.at(-sketch));
+    window.rollbackToFeature(sketch);
+    EXPECT_EQ(doc.rollback, doc.featureIndex(sketch) + 1);
+}
+
+TEST_F(FeatureCommandsTest, DeletionCountsOnlyNewFailuresAndHostilePasteIsRefused)
+{
+    auto& doc = document();
+    doc.addFeature(QStringLiteral("box"), {{"length", "-5"}}); // fails before the deletion
+    const int sketch = ringSketch();
+    createAndAccept(QStringLiteral("extrude"));
+    window.deleteFeature(sketch);
+    EXPECT_TRUE(toastText().contains(QStringLiteral("1 abhängige(s) Feature(s)")))
+        << toastText().toStdString();
+
+    const auto steps = window.controller->history.size();
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(bodiesMimeType),
+                  R"({"brep":"AAAA////not a shape","names":["x"],"colors":[[1,0,0]]})");
+    QGuiApplication::clipboard()->setMimeData(data);
+    window.pasteBodies();
+    EXPECT_EQ(window.controller->history.size(), steps);
+    EXPECT_TRUE(window.toast->isVisible());
+    EXPECT_FALSE(toastText().isEmpty());
+    EXPECT_EQ(document().features.back()->type, QStringLiteral("extrude"));
+}
+
+TEST_F(FeatureCommandsTest, WholeRoadSurvivesUndoRedoAndReopening)
+{
+    window.controller->newDocument();
+    createAndAccept(QStringLiteral("box"));
+    const double boxVolume = totalVolume(document());
+    ASSERT_NEAR(boxVolume, 50.0 * 30.0 * 20.0, 1e-6);
+
+    // Pick a top edge of the box, then fillet it.
+    const TopoDS_Shape body = document().current.bodies.get().begin()->second.shape;
+    gp_Pnt edgeMiddle;
+    double highest = -1e9;
+    for (TopExp_Explorer it(body, TopAbs_EDGE); it.More(); it.Next()) {
+        BRepAdaptor_Curve curve(TopoDS::Edge(it.Current()));
+        const gp_Pnt middle = curve.Value((curve.FirstParameter() + curve.LastParameter()) / 2);
+        if (middle.Z() > highest + 1e-9 && std::abs(middle.X()) < 1e-6) {
+            highest = middle.Z();
+            edgeMiddle = middle;
+        }
+    }
+    window.scene->setSelectionMask(2);
+    pickAt(edgeMiddle);
+    ASSERT_EQ(window.scene->selectedPicks().size(), 1u);
+    createAndAccept(QStringLiteral("fillet"));
+    const double filleted = totalVolume(document());
+    EXPECT_LT(filleted, boxVolume);
+
+    qor::model::Feature* sketch = document().addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+    sketch->params.insert(QStringLiteral("offset"), QStringLiteral("20 mm"));
+    sketch->sketch->addPoint(false, 5.0, 0.0);
+    window.controller->commit(QStringLiteral("Skizze"));
+    window.createFeature(QStringLiteral("hole"), {});
+    document().feature(newestId())->params.insert(QStringLiteral("extent"), QStringLiteral("all"));
+    window.commandPanel->accept();
+    const double drilled = totalVolume(document());
+    EXPECT_LT(drilled, filleted - 100.0);
+
+    window.controller->undo();
+    EXPECT_NEAR(totalVolume(document()), filleted, 1e-6);
+    window.controller->redo();
+    EXPECT_NEAR(totalVolume(document()), drilled, 1e-6);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("road.qcpart"));
+    ASSERT_TRUE(window.controller->saveAs(path));
+    DocumentController reopened;
+    ASSERT_TRUE(reopened.open(path));
+    EXPECT_NEAR(totalVolume(*reopened.document), drilled, 1e-6);
+}
+
+} // namespace
