@@ -1,8 +1,11 @@
 #pragma once
 
+#include "app/CommandTable.h"
+
 #include <QImage>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +13,7 @@ class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QTimer;
 class QToolButton;
 
@@ -17,6 +21,8 @@ namespace qor::app {
 
 class Browser;
 class DocumentController;
+class MatePanel;
+class MeasurePanel;
 class Ribbon;
 class Scene;
 class Timeline;
@@ -87,6 +93,37 @@ public:
     void updateTitle();
     void refreshStatus();
     void refreshAll();
+
+    // Accepts a feature being edited, so that a committing command keeps it, as saving does.
+    void finishPendingEdits();
+
+    // Tool and assembly commands (MainWindowTools.cpp, MainWindowAssembly.cpp).
+    QPointer<MatePanel> matePanel;
+    QPointer<MeasurePanel> measurePanel;
+    QToolButton* sectionButton = nullptr; // its check state follows sectionOn
+    QToolButton* measureButton = nullptr;
+    QToolButton* viewsButton = nullptr;
+
+    CommandHandler toolCommand(const QString& id);
+    CommandHandler assemblyCommand(const QString& id);
+    void showSettings();
+    void showRenderDialog();
+    void showMassProperties();
+    void showAppearance(int bodyId);
+    void toggleMeasure();
+    void toggleSection();
+    void checkInterference();
+    void checkForUpdates(bool interactive);
+    void showViewsMenu(QMenu* menu);
+    void saveCurrentView();
+    void deleteView(const QString& name);
+    void insertComponent(const QString& path);
+    void showMatePanel(const QString& type);
+    void showBom();
+    void showExplode();
+    void toggleGround(int componentId);
+    int selectedComponent() const;
+    void moveComponent(int componentId);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

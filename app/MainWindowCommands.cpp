@@ -22,6 +22,10 @@ void MainWindow::buildActions()
             return [this] { controller->redo(); };
         if (spec.id == QStringLiteral("fit"))
             return [this] { viewer->fitAll(true); };
+        if (auto h = toolCommand(spec.id))
+            return h;
+        if (auto h = assemblyCommand(spec.id))
+            return h;
         return {};
     };
     actions = createActions(this, handlerFor);

@@ -30,6 +30,7 @@ void MainWindow::updateTitle()
 void MainWindow::refreshStatus()
 {
     CommandState state;
+    state.busy = !matePanel.isNull();
     state.documentCanUndo = controller->index > 0;
     state.documentCanRedo = controller->index + 1 < static_cast<int>(controller->history.size());
     state.undoLabel = controller->undoText();
