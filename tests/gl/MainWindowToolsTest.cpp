@@ -1,6 +1,7 @@
 #include "app/Examples.h"
 #include "app/MainWindow.h"
 #include "model/DocumentController.h"
+#include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/MeasurePanel.h"
 #include "panels/dialogs/MoveComponentDialog.h"
@@ -150,6 +151,24 @@ TEST_F(MainWindowToolsTest, SavedViewsProposeTheNextNumberAndReplaceByName)
     window.deleteView(QStringLiteral("Oben"));
     EXPECT_EQ(views.size(), 1);
     EXPECT_EQ(window.controller->history.back().label, QStringLiteral("Ansicht löschen"));
+}
+
+// A feature still open in the panel is committed before the view, as saving does, so the view's
+// undo step does not swallow it.
+TEST_F(MainWindowToolsTest, SavingAViewFirstAcceptsTheOpenFeature)
+{
+    auto* panel = new qor::app::CommandPanel(window.controller, window.scene, window.viewport);
+    const int box = window.controller->document->addFeature(QStringLiteral("box"))->id;
+    window.controller->recompute();
+    panel->open(box, true);
+    ASSERT_EQ(panel->featureId(), box);
+    runModal([&] { window.saveCurrentView(); },
+             [](QWidget* modal) { qobject_cast<QInputDialog*>(modal)->accept(); });
+    EXPECT_EQ(panel->featureId(), 0);
+    const auto& history = window.controller->history;
+    ASSERT_GE(history.size(), 3u);
+    EXPECT_TRUE(history[history.size() - 2].label.endsWith(QStringLiteral(" erstellen")));
+    EXPECT_EQ(history.back().label, QStringLiteral("Ansicht speichern"));
 }
 
 // Two flanges: the free one turned over in the move dialog, then hub tops face to face and the
