@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,8 @@ class Browser;
 class CommandPanel;
 class DocumentController;
 struct PickInfo;
+class MatePanel;
+class MeasurePanel;
 class Ribbon;
 class Scene;
 class Timeline;
@@ -130,6 +133,36 @@ public:
     void toggleMateSuppressed(int mateId);
     void deleteMate(int mateId);
     void removeComponent(int componentId);
+    // Accepts a feature being edited, so that a committing command keeps it, as saving does.
+    void finishPendingEdits();
+
+    // Tool and assembly commands (MainWindowTools.cpp, MainWindowAssembly.cpp).
+    QPointer<MatePanel> matePanel;
+    QPointer<MeasurePanel> measurePanel;
+    QToolButton* sectionButton = nullptr; // its check state follows sectionOn
+    QToolButton* measureButton = nullptr;
+    QToolButton* viewsButton = nullptr;
+
+    CommandHandler toolCommand(const QString& id);
+    CommandHandler assemblyCommand(const QString& id);
+    void showSettings();
+    void showRenderDialog();
+    void showMassProperties();
+    void showAppearance(int bodyId);
+    void toggleMeasure();
+    void toggleSection();
+    void checkInterference();
+    void checkForUpdates(bool interactive);
+    void showViewsMenu(QMenu* menu);
+    void saveCurrentView();
+    void deleteView(const QString& name);
+    void insertComponent(const QString& path);
+    void showMatePanel(const QString& type);
+    void showBom();
+    void showExplode();
+    void toggleGround(int componentId);
+    int selectedComponent() const;
+    void moveComponent(int componentId);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

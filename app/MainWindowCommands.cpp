@@ -24,6 +24,10 @@ void MainWindow::buildActions()
             return [this] { viewer->fitAll(true); };
         if (auto h = featureCommand(spec.id))
             return h;
+        if (auto h = toolCommand(spec.id))
+            return h;
+        if (auto h = assemblyCommand(spec.id))
+            return h;
         return {};
     };
     actions = createActions(this, handlerFor);

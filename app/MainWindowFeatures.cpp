@@ -152,8 +152,7 @@ CommandHandler MainWindow::featureCommand(const QString& id)
 
 bool MainWindow::editingBlocked() const
 {
-    return scene->editingSketch != 0 || commandPanel->featureId() != 0
-           || findChild<MatePanel*>() != nullptr;
+    return scene->editingSketch != 0 || commandPanel->featureId() != 0 || !matePanel.isNull();
 }
 
 void MainWindow::createFeature(const QString& type, QJsonObject params)

@@ -77,7 +77,7 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
                       standardView(V3d_Zpos), false);
     makeOverlayButton(QStringLiteral("view_right"), QStringLiteral("Rechts (3)"),
                       standardView(V3d_Xpos), false);
-    // Looking at a face, the section view and measuring arrive with the tool commands.
+    // Looking at a face arrives with the sketch commands.
     makeOverlayButton(QStringLiteral("look_at"), QStringLiteral("Senkrecht auf Auswahl / Skizze"),
                       [] {}, false)
         ->setEnabled(false);
@@ -102,10 +102,10 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
     perspective->setCheckable(true);
     connect(perspective, &QAction::toggled, this, [this](bool on) { viewer->setPerspective(on); });
     layout->addWidget(display);
-    makeOverlayButton(QStringLiteral("section"), QStringLiteral("Schnittansicht"), [] {}, true)
-        ->setEnabled(false);
-    makeOverlayButton(QStringLiteral("measure"), QStringLiteral("Messen (M)"), [] {}, false)
-        ->setEnabled(false);
+    sectionButton = makeOverlayButton(QStringLiteral("section"), QStringLiteral("Schnittansicht"),
+                                      [this] { toggleSection(); }, true);
+    measureButton = makeOverlayButton(QStringLiteral("measure"), QStringLiteral("Messen (M)"),
+                                      [this] { toggleMeasure(); }, false);
     layout->addWidget(makeSeparator());
 
     orbitButton = makeOverlayButton(
@@ -115,8 +115,9 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
         [this] { viewer->setLeftButtonOrbit(orbitButton->isChecked()); }, true);
     QToolButton* views =
         makeMenuButton(QStringLiteral("views"), QStringLiteral("Gespeicherte Ansichten"));
-    views->setEnabled(false); // saved views arrive with the tool commands
+    connect(views->menu(), &QMenu::aboutToShow, this, [this, views] { showViewsMenu(views->menu()); });
     layout->addWidget(views);
+    viewsButton = views;
     floatingBar = bar;
 
     buildSketchHud(host);
