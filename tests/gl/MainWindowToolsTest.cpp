@@ -157,7 +157,7 @@ TEST_F(MainWindowToolsTest, SavedViewsProposeTheNextNumberAndReplaceByName)
 // undo step does not swallow it.
 TEST_F(MainWindowToolsTest, SavingAViewFirstAcceptsTheOpenFeature)
 {
-    auto* panel = new qor::app::CommandPanel(window.controller, window.scene, window.viewport);
+    qor::app::CommandPanel* panel = window.commandPanel;
     const int box = window.controller->document->addFeature(QStringLiteral("box"))->id;
     window.controller->recompute();
     panel->open(box, true);
