@@ -1,8 +1,12 @@
 #pragma once
 
+#include "app/CommandTable.h"
+
 #include <QImage>
+#include <QList>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +20,7 @@ class QToolButton;
 namespace qor::app {
 
 class Browser;
+class DrawingWindow;
 class DocumentController;
 class Ribbon;
 class Scene;
@@ -88,6 +93,11 @@ public:
     void refreshStatus();
     void refreshAll();
 
+    // Drawings: the open drawing windows, closed when the document is replaced.
+    QList<QPointer<DrawingWindow>> drawingWindows;
+    // A drawing window on sheet 0; null, after an error toast, when the model has no bodies.
+    DrawingWindow* openDrawing();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -101,6 +111,7 @@ private:
     void buildToast(QWidget* host);
     void buildActions();
     void buildRibbon();
+    CommandHandler drawingCommand(const QString& id);
 
     void onDocumentChanged();
     void onStructureChanged();

@@ -22,6 +22,8 @@ void MainWindow::buildActions()
             return [this] { controller->redo(); };
         if (spec.id == QStringLiteral("fit"))
             return [this] { viewer->fitAll(true); };
+        if (auto h = drawingCommand(spec.id))
+            return h;
         return {};
     };
     actions = createActions(this, handlerFor);
