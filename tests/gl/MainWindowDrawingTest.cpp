@@ -50,7 +50,8 @@ TEST_F(MainWindowDrawingTest, DrawingCommandNeedsBodies)
     window.actions.value(QStringLiteral("drawing"))->trigger();
     EXPECT_TRUE(window.findChildren<qor::app::DrawingWindow*>().isEmpty());
     EXPECT_TRUE(window.toast->isVisible());
-    EXPECT_TRUE(window.toast->findChild<QLabel*>(QStringLiteral("ToastText"))->text().contains(QStringLiteral("Körper")));
+    const QLabel* text = window.toast->findChild<QLabel*>(QStringLiteral("ToastText"));
+    EXPECT_EQ(text->text(), QStringLiteral("Es gibt noch keine Körper für eine Zeichnung"));
 }
 
 // --drawing adds automatic dimensions to a sheet without any and keeps manual ones.

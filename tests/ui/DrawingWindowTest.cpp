@@ -134,8 +134,9 @@ TEST_F(DrawingWindowTest, WheelZoomClampsAndKeepsTheSheetPointUnderTheCursor)
     const QPointF under = canvas->sheetPoint(cursor);
     for (int notches : {40, -80}) {
         for (int i = 0; i < std::abs(notches); ++i) {
-            QWheelEvent wheel(cursor, canvas->mapToGlobal(cursor), {}, {0, notches > 0 ? 120 : -120},
-                              Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            const QPoint delta(0, notches > 0 ? 120 : -120);
+            QWheelEvent wheel(cursor, canvas->mapToGlobal(cursor), {}, delta, Qt::NoButton, {},
+                              Qt::NoScrollPhase, false);
             QApplication::sendEvent(canvas, &wheel);
         }
         EXPECT_EQ(canvas->zoom(), notches > 0 ? qor::app::SheetCanvas::maxZoom
@@ -207,9 +208,10 @@ TEST_F(DrawingWindowTest, DimensionToolMakesHorizontalAndDiameterDimensions)
     for (int deg = 10; deg < 360 && !outline; deg += 20) {
         const double a = deg * std::numbers::pi / 180.0;
         const QPointF local(c.cx + c.radius * std::cos(a), c.cy + c.radius * std::sin(a));
-        const bool nearVertex = std::any_of(tv.snapPoints.begin(), tv.snapPoints.end(), [&](auto& p) {
+        const auto near = [&](const gp_Pnt2d& p) {
             return std::hypot(p.X() - local.x(), p.Y() - local.y()) < c.radius / 3;
-        });
+        };
+        const bool nearVertex = std::any_of(tv.snapPoints.begin(), tv.snapPoints.end(), near);
         if (!nearVertex)
             outline = pixelOf(top, local);
     }
