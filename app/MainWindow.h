@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QJsonObject>
+#include <QList>
 #include <QMainWindow>
 #include <QMap>
 #include <QPointer>
@@ -22,6 +23,7 @@ namespace qor::app {
 
 class Browser;
 class CommandPanel;
+class DrawingWindow;
 class DocumentController;
 struct PickInfo;
 class MatePanel;
@@ -163,6 +165,10 @@ public:
     void toggleGround(int componentId);
     int selectedComponent() const;
     void moveComponent(int componentId);
+    // Drawings: the open drawing windows, closed when the document is replaced.
+    QList<QPointer<DrawingWindow>> drawingWindows;
+    // A drawing window on sheet 0; null, after an error toast, when the model has no bodies.
+    DrawingWindow* openDrawing();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -178,6 +184,7 @@ private:
     void buildActions();
     void buildRibbon();
     void buildFeatureWiring();
+    CommandHandler drawingCommand(const QString& id);
 
     void onDocumentChanged();
     void onStructureChanged();

@@ -28,6 +28,8 @@ void MainWindow::buildActions()
             return h;
         if (auto h = assemblyCommand(spec.id))
             return h;
+        if (auto h = drawingCommand(spec.id))
+            return h;
         return {};
     };
     actions = createActions(this, handlerFor);

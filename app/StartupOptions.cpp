@@ -6,9 +6,11 @@
 #include "app/theme/CompanyTheme.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
+#include "drawing/window/DrawingWindow.h"
 #include "view/RenderCapture.h"
 
 #include <QFileInfo>
+#include <QPointer>
 #include <QSettings>
 #include <QTimer>
 
@@ -18,6 +20,7 @@ namespace {
 
 // Long enough for the first frame of the view under software OpenGL.
 constexpr int screenshotDelayMs = 2200;
+constexpr int drawingScreenshotDelayMs = 2500;
 constexpr int themeCheckDelayMs = 4000;
 
 // "edit:N" opens the N-th feature that is not a sketch; anything else names a feature type.
@@ -39,6 +42,21 @@ void runFeatureCommand(MainWindow& window, const QString& command)
     }
 }
 
+// Opens the drawing window at the main window's size. A sheet that already carries
+// dimensions keeps them: automatic ones are added only to a sheet without any.
+DrawingWindow* openStartupDrawing(MainWindow& window)
+{
+    DrawingWindow* drawing = window.openDrawing();
+    if (!drawing)
+        return nullptr;
+    drawing->resize(window.size());
+    if (drawing->sheet().dims.empty()) {
+        drawing->autoDimension();
+        drawing->commit(QStringLiteral("Automatisch bemaßen"));
+    }
+    return drawing;
+}
+
 } // namespace
 
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
@@ -51,12 +69,17 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         window.openFile(QFileInfo(files.first()).absoluteFilePath());
     if (parser.isSet(commandLine.command))
         runFeatureCommand(window, parser.value(commandLine.command));
+    const QPointer<DrawingWindow> drawing(
+        parser.isSet(commandLine.drawing) ? openStartupDrawing(window) : nullptr);
 
     if (parser.isSet(commandLine.screenshot)) {
         const QString path = parser.value(commandLine.screenshot);
-        QTimer::singleShot(screenshotDelayMs, &window, [&window, path] {
-            saveImageAndExit(window.grabWindowImage(&window), path);
-        });
+        // A drawing window closed in the meantime leaves the main window to grab.
+        QTimer::singleShot(drawing ? drawingScreenshotDelayMs : screenshotDelayMs, &window,
+                           [&window, drawing, path] {
+                               QWidget* target = drawing ? static_cast<QWidget*>(drawing) : &window;
+                               saveImageAndExit(window.grabWindowImage(target), path);
+                           });
         return;
     }
     if (QSettings().value(settings::checkUpdates, settings::defaultCheckUpdates).toBool())

@@ -5,6 +5,7 @@
 #include "drawing/ViewLayout.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
+#include "tests/common/PdfInfo.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,18 +66,7 @@ std::map<QString, QString> svgRoot(const QString& path)
     return {};
 }
 
-// "Page size:" of pdfinfo in points. The PDF writer keeps page sizes in whole points, so
-// A3 (1190.55 × 841.89 pt) comes out as 1191 × 842.
-std::string pdfPageSize(const QString& path)
-{
-    QProcess pdfinfo;
-    pdfinfo.start(QStringLiteral("pdfinfo"), {path});
-    if (!pdfinfo.waitForFinished(30000))
-        return "pdfinfo failed";
-    const auto match = QRegularExpression(QStringLiteral("Page size:\\s*([^\\n]*) pts"))
-                           .match(QString::fromUtf8(pdfinfo.readAllStandardOutput()));
-    return match.captured(1).toStdString();
-}
+using qor::test::pdfPageSize;
 
 TEST(DrawingExport, BracketSheetInAllFourFormats)
 {

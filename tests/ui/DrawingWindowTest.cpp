@@ -1,0 +1,272 @@
+#include "drawing/window/DrawingWindow.h"
+#include "app/Examples.h"
+#include "app/Settings.h"
+#include "drawing/window/SheetCanvas.h"
+#include "model/DocumentController.h"
+#include "tests/common/DxfAudit.h"
+#include "tests/common/PdfInfo.h"
+#include "tests/ui/ShellDocument.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using qor::app::Drawing;
+
+class DrawingWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qor::app::buildExample(controller, QStringLiteral("bracket"));
+        window = new qor::app::DrawingWindow(&controller, 0);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    }
+    void TearDown() override { delete window; }
+
+    Drawing& sheet() { return window->sheet(); }
+    const Drawing::View& view(int type)
+    {
+        return *std::find_if(sheet().views.begin(), sheet().views.end(),
+                             [type](const Drawing::View& v) { return v.type == type; });
+    }
+    const qor::app::ProjectedView& projection(const Drawing::View& v)
+    {
+        return window->projections.projectedView(*controller.document, sheet(), v);
+    }
+    // Canvas pixel of a view-local point.
+    QPoint pixelOf(const Drawing::View& v, QPointF local)
+    {
+        const QPointF s = qor::app::viewToSheet(sheet(), v, projection(v), local.x(), local.y());
+        return window->canvas->sheetTransform().map(s).toPoint();
+    }
+    QPoint pixelOfSheet(QPointF s) { return window->canvas->sheetTransform().map(s).toPoint(); }
+    void press(const QString& text)
+    {
+        for (QToolButton* b : window->findChildren<QToolButton*>())
+            if (b->text() == text)
+                b->click();
+    }
+    void click(QPoint p) { QTest::mouseClick(window->canvas, Qt::LeftButton, {}, p); }
+    int steps() const { return controller.index; }
+    QString lastLabel() const { return controller.history[std::size_t(controller.index)].label; }
+
+    qor::app::DocumentController controller;
+    qor::app::DrawingWindow* window = nullptr;
+};
+
+TEST_F(DrawingWindowTest, OpensOnTheDefaultArrangementWithTitleAndAutomaticDimensions)
+{
+    ASSERT_EQ(sheet().views.size(), 4u);
+    const int types[] = {0, 1, 3, 6};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Drawing::View& v = sheet().views[i];
+        EXPECT_EQ(v.id, int(i) + 1);
+        EXPECT_EQ(v.type, types[i]);
+        EXPECT_EQ(v.hidden, v.type != 6);
+        EXPECT_EQ(v.center, v.type != 6);
+    }
+    EXPECT_EQ(sheet().scale, 1.0);
+    EXPECT_EQ(window->scaleCombo->currentText(), QStringLiteral("1:1"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zeichnung – Lagerbock – QorCAD"));
+    const std::map<QString, QString> expected{
+        {QStringLiteral("Maßstab"), QStringLiteral("1:1")},
+        {QStringLiteral("Firma"), QStringLiteral("Tarnwick")},
+        {QStringLiteral("Datum"), QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"))},
+        {QStringLiteral("Werkstoff"), QStringLiteral("Aluminium")}};
+    for (const auto& [key, value] : expected)
+        EXPECT_EQ(sheet().title[key], value) << key.toStdString();
+
+    const int before = steps();
+    press(QStringLiteral("Auto-Maße"));
+    EXPECT_EQ(steps(), before + 1);
+    EXPECT_EQ(lastLabel(), QStringLiteral("Automatisch bemaßen"));
+    int horizontal = 0;
+    int vertical = 0;
+    for (const Drawing::Dim& d : sheet().dims) {
+        horizontal += d.kind == 0;
+        vertical += d.kind == 1;
+        EXPECT_NE(d.view, 4) << "the isometric view gets no dimensions";
+    }
+    EXPECT_EQ(horizontal, 2); // front and top; the left view has only its height
+    EXPECT_EQ(vertical, 3);
+    qor::test::saveShot(*window, QStringLiteral("drawing-window.png"));
+}
+
+TEST_F(DrawingWindowTest, HiddenLinesAndSectionToggles)
+{
+    const int before = steps();
+    press(QStringLiteral("Verdeckt"));
+    for (const Drawing::View& v : sheet().views)
+        EXPECT_FALSE(v.hidden);
+    press(QStringLiteral("Verdeckt"));
+    for (const Drawing::View& v : sheet().views)
+        EXPECT_TRUE(v.hidden) << "type " << v.type;
+    EXPECT_EQ(steps(), before + 2);
+
+    press(QStringLiteral("Schnitt"));
+    EXPECT_TRUE(view(0).section);
+    EXPECT_EQ(lastLabel(), QStringLiteral("Schnittansicht"));
+
+    window->selectedView = view(6).id;
+    press(QStringLiteral("Schnitt"));
+    EXPECT_EQ(steps(), before + 3);
+    EXPECT_FALSE(view(6).section);
+    EXPECT_EQ(window->hintLabel->text(),
+              QStringLiteral("Für einen Schnitt eine Normalansicht (nicht die Isometrie) auswählen"));
+}
+
+TEST_F(DrawingWindowTest, WheelZoomClampsAndKeepsTheSheetPointUnderTheCursor)
+{
+    qor::app::SheetCanvas* canvas = window->canvas;
+    const QPointF cursor(300, 200);
+    const QPointF under = canvas->sheetPoint(cursor);
+    for (int notches : {40, -80}) {
+        for (int i = 0; i < std::abs(notches); ++i) {
+            const QPoint delta(0, notches > 0 ? 120 : -120);
+            QWheelEvent wheel(cursor, canvas->mapToGlobal(cursor), {}, delta, Qt::NoButton, {},
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(canvas, &wheel);
+        }
+        EXPECT_EQ(canvas->zoom(), notches > 0 ? qor::app::SheetCanvas::maxZoom
+                                              : qor::app::SheetCanvas::minZoom);
+        EXPECT_NEAR(canvas->sheetPoint(cursor).x(), under.x(), 1e-6);
+        EXPECT_NEAR(canvas->sheetPoint(cursor).y(), under.y(), 1e-6);
+    }
+}
+
+TEST_F(DrawingWindowTest, DragMovesAViewAndDeleteRemovesItWithItsDimensions)
+{
+    press(QStringLiteral("Auto-Maße"));
+    const Drawing::View front = view(0);
+    const QPoint start = pixelOfSheet({front.x, front.y});
+    const QPoint end = start + QPoint(40, 0);
+    QTest::mousePress(window->canvas, Qt::LeftButton, {}, start);
+    QMouseEvent move(QEvent::MouseMove, end, window->canvas->mapToGlobal(end), Qt::NoButton,
+                     Qt::LeftButton, {});
+    QApplication::sendEvent(window->canvas, &move);
+    const int before = steps();
+    QTest::mouseRelease(window->canvas, Qt::LeftButton, {}, end);
+    EXPECT_EQ(steps(), before + 1);
+    EXPECT_EQ(lastLabel(), QStringLiteral("Ansicht verschieben"));
+    EXPECT_NEAR(view(0).x - front.x, 40 / window->canvas->zoom(), 1e-6);
+    EXPECT_EQ(window->selectedView, front.id);
+
+    QTest::keyClick(window->canvas, Qt::Key_Delete);
+    EXPECT_EQ(steps(), before + 2);
+    EXPECT_EQ(lastLabel(), QStringLiteral("Ansicht löschen"));
+    EXPECT_EQ(sheet().views.size(), 3u);
+    EXPECT_FALSE(sheet().dims.empty());
+    for (const Drawing::Dim& d : sheet().dims)
+        EXPECT_NE(d.view, front.id);
+}
+
+TEST_F(DrawingWindowTest, DimensionToolMakesHorizontalAndDiameterDimensions)
+{
+    press(QStringLiteral("Bemaßen"));
+    ASSERT_EQ(window->tool, 1);
+    const Drawing::View& front = view(0);
+    const qor::app::ProjectedView& pv = projection(front);
+    // The lowest snap points furthest left and right.
+    QPointF left(1e9, 1e9);
+    QPointF right(-1e9, 1e9);
+    for (const gp_Pnt2d& p : pv.snapPoints) {
+        const QPointF q(p.X(), p.Y());
+        if (q.y() < left.y() - 1e-9 || (std::abs(q.y() - left.y()) < 1e-9 && q.x() < left.x()))
+            left = q;
+        if (q.y() < right.y() - 1e-9 || (std::abs(q.y() - right.y()) < 1e-9 && q.x() > right.x()))
+            right = q;
+    }
+    click(pixelOf(front, left));
+    click(pixelOf(front, right));
+    ASSERT_EQ(window->picks.points.size(), 2u);
+    click(pixelOf(front, left) - QPoint(0, 60));
+    ASSERT_FALSE(sheet().dims.empty());
+    const Drawing::Dim horizontal = sheet().dims.back();
+    EXPECT_EQ(horizontal.kind, 0);
+    EXPECT_NEAR(horizontal.b[0] - horizontal.a[0], right.x() - left.x(), 1e-6);
+    EXPECT_GT(horizontal.offset, 0.0);
+    EXPECT_EQ(lastLabel(), QStringLiteral("Bemaßung"));
+
+    // A circle of the top view clicked on its outline, away from every vertex.
+    const Drawing::View& top = view(1);
+    const qor::app::ProjectedView& tv = projection(top);
+    ASSERT_FALSE(tv.circles.empty());
+    const qor::app::ProjectedCircle c = tv.circles.front();
+    std::optional<QPoint> outline;
+    for (int deg = 10; deg < 360 && !outline; deg += 20) {
+        const double a = deg * std::numbers::pi / 180.0;
+        const QPointF local(c.cx + c.radius * std::cos(a), c.cy + c.radius * std::sin(a));
+        const auto near = [&](const gp_Pnt2d& p) {
+            return std::hypot(p.X() - local.x(), p.Y() - local.y()) < c.radius / 3;
+        };
+        const bool nearVertex = std::any_of(tv.snapPoints.begin(), tv.snapPoints.end(), near);
+        if (!nearVertex)
+            outline = pixelOf(top, local);
+    }
+    ASSERT_TRUE(outline);
+    click(*outline);
+    ASSERT_TRUE(window->picks.circle);
+    click(*outline + QPoint(40, 40));
+    const Drawing::Dim diameter = sheet().dims.back();
+    EXPECT_EQ(diameter.kind, 3);
+    EXPECT_NEAR(diameter.b[0], c.radius, 1e-6);
+    EXPECT_TRUE(diameter.text.startsWith(QLatin1Char('@')));
+}
+
+TEST_F(DrawingWindowTest, TitleScaleFollowsTheSheetThroughUndoAndRedo)
+{
+    press(QStringLiteral("Auto-Maße")); // the sheet's first undo step
+    const int half = window->scaleCombo->findData(0.5);
+    window->scaleCombo->setCurrentIndex(half);
+    emit window->scaleCombo->activated(half);
+    EXPECT_EQ(sheet().scale, 0.5);
+    EXPECT_EQ(lastLabel(), QStringLiteral("Maßstab ändern"));
+    for (auto step : {&qor::app::DocumentController::undo, &qor::app::DocumentController::redo}) {
+        (controller.*step)();
+        EXPECT_EQ(sheet().title[QStringLiteral("Maßstab")], qor::app::scaleText(sheet().scale));
+    }
+    EXPECT_EQ(sheet().title[QStringLiteral("Maßstab")], QStringLiteral("1:2"));
+
+    window->formatCombo->setCurrentIndex(window->formatCombo->findData(QStringLiteral("A2")));
+    EXPECT_EQ(sheet().format, QStringLiteral("A2"));
+    EXPECT_EQ(sheet().scale, 0.5); // the format keeps the scale
+    EXPECT_EQ(lastLabel(), QStringLiteral("Blattformat ändern"));
+}
+
+TEST_F(DrawingWindowTest, ExportWritesTheChosenFileInTheFilterFormat)
+{
+    QTemporaryDir dir;
+    struct Case {
+        QString typed;
+        QString filter;
+        QString written;
+    };
+    for (const Case& c : {Case{"blatt", "DXF (*.dxf)", "blatt.dxf"},
+                          Case{"blatt.pdf", "PNG 300 dpi (*.png)", "blatt.pdf"}}) {
+        window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
+            *filter = c.filter;
+            return dir.filePath(c.typed);
+        };
+        press(QStringLiteral("Export"));
+        EXPECT_EQ(window->hintLabel->text(), QStringLiteral("Exportiert: ") + c.written);
+    }
+    EXPECT_EQ(QSettings().value(qor::app::settings::lastDir).toString(), dir.path());
+    const auto audit = qor::test::auditDxf(dir.filePath(QStringLiteral("blatt.dxf")));
+    ASSERT_TRUE(audit.ran) << audit.report.toStdString();
+    EXPECT_EQ(audit.errors, 0) << audit.report.toStdString();
+    EXPECT_EQ(qor::test::pdfPageSize(dir.filePath(QStringLiteral("blatt.pdf"))), "1191 x 842");
+}
+
+} // namespace
