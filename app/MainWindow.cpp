@@ -4,6 +4,7 @@
 #include "app/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

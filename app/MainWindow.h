@@ -1,10 +1,14 @@
 #pragma once
 
+#include "app/CommandTable.h"
+
 #include <QImage>
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -19,6 +23,7 @@ class Browser;
 class DocumentController;
 class Ribbon;
 class Scene;
+class SketchEditor;
 class Timeline;
 class Viewer;
 
@@ -87,6 +92,18 @@ public:
     void updateTitle();
     void refreshStatus();
     void refreshAll();
+
+    // Sketch mode: one sketch at a time is edited in `sketchEditor` (null outside sketch mode).
+    std::unique_ptr<SketchEditor> sketchEditor;
+    // Starts a sketch on the referenced plane, or plane picking when the reference is empty.
+    void newSketch(const QJsonObject& planeReference);
+    void enterSketch(int featureId);
+    // Keeps the sketch as one undo step (true) or drops everything done in sketch mode.
+    void finishSketch(bool apply);
+    // Closes open edits before the document is saved or changed from outside them.
+    void finishPendingEdits();
+    CommandHandler sketchCommand(const QString& id);
+    void refreshSketchHud();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "app/theme/CompanyTheme.h"
+#include "model/DocumentController.h"
 #include "view/RenderCapture.h"
 
 #include <QFileInfo>
@@ -18,6 +19,18 @@ namespace {
 constexpr int screenshotDelayMs = 2200;
 constexpr int themeCheckDelayMs = 4000;
 
+// The first sketch feature in history order is 1; numbers without a sketch enter nothing.
+void enterNthSketch(MainWindow& window, int number)
+{
+    int count = 0;
+    for (const auto& feature : window.controller->document->features) {
+        if (feature->type == QStringLiteral("sketch") && ++count == number) {
+            window.enterSketch(feature->id);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
@@ -28,6 +41,8 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty())
         window.openFile(QFileInfo(files.first()).absoluteFilePath());
+    if (parser.isSet(commandLine.editSketch))
+        enterNthSketch(window, parser.value(commandLine.editSketch).toInt());
 
     if (parser.isSet(commandLine.screenshot)) {
         const QString path = parser.value(commandLine.screenshot);
