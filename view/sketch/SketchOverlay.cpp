@@ -11,6 +11,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -249,6 +250,18 @@ QString glyphIcon(sketch::ConstraintType type)
     return QString::fromLatin1(index < std::size(names) ? names[index] : "dimension");
 }
 
+// Rendering an icon from its markup costs far more than drawing it; a sketch shows the same
+// few icons in a few colours many times per frame.
+const QPixmap& cachedIcon(const QString& name, const QColor& color)
+{
+    static QHash<QString, QPixmap> cache;
+    const QString key = name + color.name(QColor::HexArgb);
+    auto found = cache.find(key);
+    if (found == cache.end())
+        found = cache.insert(key, Theme::instance().iconPixmap(name, 13, color));
+    return *found;
+}
+
 void paintGlyphs(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
@@ -268,8 +281,8 @@ void paintGlyphs(QPainter& painter, const SketchPicture& picture)
         painter.setBrush(withAlpha(theme.bg2, 0.92));
         painter.drawRoundedRect(glyph.rect, 3.0, 3.0);
         painter.setBrush(Qt::NoBrush);
-        const QPixmap icon = theme.iconPixmap(glyphIcon(c->type), 13,
-                                              accent.isValid() ? accent : theme.warning);
+        const QPixmap& icon =
+            cachedIcon(glyphIcon(c->type), accent.isValid() ? accent : theme.warning);
         painter.drawPixmap(glyph.rect.adjusted(2, 2, -2, -2).toRect(), icon);
     }
 }
