@@ -6,6 +6,7 @@
 #include "panels/CommandPanel.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

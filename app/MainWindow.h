@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QAction;
 class QComboBox;
 class QFrame;
@@ -30,6 +32,7 @@ class MatePanel;
 class MeasurePanel;
 class Ribbon;
 class Scene;
+class SketchEditor;
 class Timeline;
 class Viewer;
 
@@ -135,7 +138,8 @@ public:
     void toggleMateSuppressed(int mateId);
     void deleteMate(int mateId);
     void removeComponent(int componentId);
-    // Accepts a feature being edited, so that a committing command keeps it, as saving does.
+    // Finishes an open sketch and accepts a feature being edited, so that a committing command
+    // keeps them, as saving does.
     void finishPendingEdits();
 
     // Tool and assembly commands (MainWindowTools.cpp, MainWindowAssembly.cpp).
@@ -169,6 +173,15 @@ public:
     QList<QPointer<DrawingWindow>> drawingWindows;
     // A drawing window on sheet 0; null, after an error toast, when the model has no bodies.
     DrawingWindow* openDrawing();
+    // Sketch mode: one sketch at a time is edited in `sketchEditor` (null outside sketch mode).
+    std::unique_ptr<SketchEditor> sketchEditor;
+    // Starts a sketch on the referenced plane, or plane picking when the reference is empty.
+    void newSketch(const QJsonObject& planeReference);
+    void enterSketch(int featureId);
+    // Keeps the sketch as one undo step (true) or drops everything done in sketch mode.
+    void finishSketch(bool apply);
+    CommandHandler sketchCommand(const QString& id);
+    void refreshSketchHud();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

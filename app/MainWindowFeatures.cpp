@@ -202,8 +202,10 @@ void MainWindow::editFeature(int featureId)
     if (feature == nullptr || scene->editingSketch != 0 || commandPanel->featureId() != 0)
         return;
     // Sketches open in sketch mode; the feature panel has no form for them.
-    if (feature->type == QStringLiteral("sketch"))
+    if (feature->type == QStringLiteral("sketch")) {
+        enterSketch(featureId);
         return;
+    }
     commandPanel->open(featureId, false);
     refreshStatus();
     layoutOverlay();

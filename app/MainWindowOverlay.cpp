@@ -145,6 +145,7 @@ void MainWindow::buildSketchHud(QWidget* host)
     finish->setText(QStringLiteral("SKIZZE BEENDEN"));
     finish->setIcon(Theme::instance().icon(QStringLiteral("finish"), Theme::instance().bg0));
     finish->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    connect(finish, &QToolButton::clicked, this, [this] { finishSketch(true); });
     layout->addWidget(finish);
     sketchHud->hide();
 }

@@ -7,6 +7,7 @@
 #include "model/DocumentController.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QAction>
 #include <QLabel>
@@ -35,6 +36,12 @@ void MainWindow::refreshStatus()
     state.documentCanUndo = controller->index > 0;
     state.documentCanRedo = controller->index + 1 < static_cast<int>(controller->history.size());
     state.undoLabel = controller->undoText();
+    state.sketchOpen = sketchEditor != nullptr;
+    if (sketchEditor) {
+        state.sketchCanUndo = !sketchEditor->history.undoStack.empty();
+        state.sketchCanRedo = !sketchEditor->history.redoStack.empty();
+        refreshSketchHud();
+    }
     refreshCommands(actions, state);
 
     const auto& features = controller->document->features;

@@ -109,6 +109,7 @@ CommandHandler MainWindow::toolCommand(const QString& id)
 
 void MainWindow::finishPendingEdits()
 {
+    finishSketch(true);
     if (commandPanel && commandPanel->featureId() != 0)
         commandPanel->accept();
 }

@@ -42,6 +42,19 @@ void runFeatureCommand(MainWindow& window, const QString& command)
     }
 }
 
+
+// The first sketch feature in history order is 1; numbers without a sketch enter nothing.
+void enterNthSketch(MainWindow& window, int number)
+{
+    int count = 0;
+    for (const auto& feature : window.controller->document->features) {
+        if (feature->type == QStringLiteral("sketch") && ++count == number) {
+            window.enterSketch(feature->id);
+            return;
+        }
+    }
+}
+
 // Opens the drawing window at the main window's size. A sheet that already carries
 // dimensions keeps them: automatic ones are added only to a sheet without any.
 DrawingWindow* openStartupDrawing(MainWindow& window)
@@ -67,6 +80,8 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty())
         window.openFile(QFileInfo(files.first()).absoluteFilePath());
+    if (parser.isSet(commandLine.editSketch))
+        enterNthSketch(window, parser.value(commandLine.editSketch).toInt());
     if (parser.isSet(commandLine.command))
         runFeatureCommand(window, parser.value(commandLine.command));
     const QPointer<DrawingWindow> drawing(

@@ -1,0 +1,491 @@
+#include "view/sketch/SketchOverlay.h"
+
+#include "app/theme/Theme.h"
+#include "expr/Format.h"
+#include "sketch/Dof.h"
+#include "sketch/Plane.h"
+#include "view/sketch/DimensionLabels.h"
+
+#include <BRepAdaptor_Curve.hxx>
+#include <GCPnts_TangentialDeflection.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+#include <numbers>
+
+namespace qor::app {
+
+using sketch::EntityType;
+using sketch::Vec2;
+
+namespace {
+
+const QColor determinedColor(0xF2, 0xF6, 0xFF);
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+QPen roundPen(const QColor& color, double width)
+{
+    return QPen(QBrush(color), width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+QPen plainPen(const QColor& color, double width, Qt::PenStyle style = Qt::SolidLine)
+{
+    return QPen(QBrush(color), width, style, Qt::SquareCap, Qt::BevelJoin);
+}
+
+QString number(int decimals, double value)
+{
+    return QString::fromStdString(formatNumber(decimals, value));
+}
+
+void paintRegions(QPainter& painter, const SketchPicture& picture)
+{
+    if (!picture.regions)
+        return;
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    for (const sketch::ProfileRegion& region : *picture.regions) {
+        if (!region.outer)
+            continue;
+        for (TopExp_Explorer wires(region.face, TopAbs_WIRE); wires.More(); wires.Next()) {
+            bool first = true;
+            for (TopExp_Explorer edges(wires.Current(), TopAbs_EDGE); edges.More(); edges.Next()) {
+                const TopoDS_Edge& edge = TopoDS::Edge(edges.Current());
+                const BRepAdaptor_Curve curve(edge);
+                const GCPnts_TangentialDeflection samples(curve, 0.1, 0.05, 2, 1e-9, 1e-7);
+                std::vector<QPointF> pixels;
+                for (int i = 1; i <= samples.NbPoints(); ++i)
+                    pixels.push_back(picture.mapper.toPixel(
+                        sketch::toPlane(picture.plane, samples.Value(i))));
+                if (edge.Orientation() == TopAbs_REVERSED)
+                    std::reverse(pixels.begin(), pixels.end());
+                for (const QPointF& p : pixels) {
+                    if (first)
+                        path.moveTo(p);
+                    else
+                        path.lineTo(p);
+                    first = false;
+                }
+            }
+            path.closeSubpath();
+        }
+    }
+    painter.fillPath(path, withAlpha(Theme::instance().accent, 0.07));
+}
+
+bool namedByConflict(const sketch::Sketch& sketch, const SketchEditState& state, int id)
+{
+    for (std::uint32_t constraintId : state.conflicting) {
+        const sketch::Constraint* c = sketch.findConstraint(int(constraintId));
+        if (c && (c->a == id || c->b == id || c->c == id))
+            return true;
+    }
+    return false;
+}
+
+bool picked(const SketchEditState& state, int id)
+{
+    const auto& picks = state.step.picks;
+    return state.selectedEntities.count(id)
+           || std::find(picks.begin(), picks.end(), std::uint32_t(id)) != picks.end();
+}
+
+void paintCurves(QPainter& painter, const SketchPicture& picture)
+{
+    const Theme& theme = Theme::instance();
+    const SketchEditState& state = picture.state;
+    for (const sketch::Entity& e : picture.sketch.entities) {
+        if (e.type == EntityType::Point)
+            continue;
+        const int id = int(e.id);
+        const bool hovered = state.hover.kind == HitKind::Curve && state.hover.id == id;
+        QColor color = e.construction ? theme.warning
+                       : sketch::isEntityDetermined(picture.sketch, e.id, state.determined)
+                           ? determinedColor
+                           : theme.accent;
+        if (namedByConflict(picture.sketch, state, id))
+            color = theme.danger;
+        if (picked(state, id))
+            color = theme.accent3;
+        const std::vector<QPointF> outline = entityPolyline(picture.sketch, picture.mapper, id);
+        const QPolygonF polyline(QList<QPointF>(outline.begin(), outline.end()));
+        if (e.construction) {
+            QPen pen = roundPen(color, hovered ? 2.2 : 1.2);
+            pen.setDashPattern({5.0, 4.0});
+            painter.setPen(pen);
+            painter.drawPolyline(polyline);
+            continue;
+        }
+        const bool strong = hovered || state.selectedEntities.count(id);
+        painter.setPen(roundPen(withAlpha(color, strong ? 0.35 : 0.18), hovered ? 7.9 : 6.9));
+        painter.drawPolyline(polyline);
+        painter.setPen(roundPen(color, hovered ? 2.9 : 1.9));
+        painter.drawPolyline(polyline);
+    }
+}
+
+void paintPoints(QPainter& painter, const SketchPicture& picture)
+{
+    const Theme& theme = Theme::instance();
+    const SketchEditState& state = picture.state;
+    for (const sketch::Entity& e : picture.sketch.entities) {
+        if (e.type != EntityType::Point)
+            continue;
+        const int id = int(e.id);
+        const bool hovered = state.hover.kind == HitKind::Point && state.hover.id == id;
+        const QColor color = picked(state, id) ? theme.accent3
+                             : sketch::isEntityDetermined(picture.sketch, e.id, state.determined)
+                                 ? determinedColor
+                                 : theme.accent;
+        const double radius = hovered ? 4.5 : e.owned ? 2.6 : 3.4;
+        painter.setPen(plainPen(color, 1.4));
+        painter.setBrush(e.owned && !hovered ? theme.bg0 : color);
+        painter.drawEllipse(picture.mapper.toPixel(picture.sketch.pointPosition(id)), radius,
+                            radius);
+    }
+    painter.setBrush(Qt::NoBrush);
+}
+
+void paintOriginAndBox(QPainter& painter, const SketchPicture& picture)
+{
+    const Theme& theme = Theme::instance();
+    const QPointF origin = picture.mapper.toPixel(0.0, 0.0);
+    painter.setPen(plainPen(theme.accent3, 1.4));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLine(origin - QPointF(7, 0), origin + QPointF(7, 0));
+    painter.drawLine(origin - QPointF(0, 7), origin + QPointF(0, 7));
+    painter.drawEllipse(origin, 3.0, 3.0);
+    if (picture.state.step.boxSelecting) {
+        const QRectF box = QRectF(picture.mapper.toPixel(picture.state.dragLast),
+                                  QPointF(picture.state.mousePixel))
+                               .normalized();
+        painter.setPen(plainPen(theme.accent, 1.0, Qt::DashLine));
+        painter.setBrush(withAlpha(theme.accent, 0.08));
+        painter.drawRect(box);
+        painter.setBrush(Qt::NoBrush);
+    }
+}
+
+// An outward arrowhead at `tip` of a dimension line running towards `other`.
+void paintArrow(QPainter& painter, QPointF tip, QPointF other, const QColor& color)
+{
+    const QPointF along = other - tip;
+    const double length = std::hypot(along.x(), along.y());
+    if (length < 1.0)
+        return;
+    const QPointF u = along / length;
+    const QPointF base = tip + 8.0 * u;
+    const QPointF normal(-u.y(), u.x());
+    painter.setBrush(color);
+    painter.drawPolygon(QPolygonF({tip, base + 3.0 * normal, base - 3.0 * normal}),
+                        Qt::OddEvenFill);
+    painter.setBrush(Qt::NoBrush);
+}
+
+void paintDimensions(QPainter& painter, const SketchPicture& picture)
+{
+    const Theme& theme = Theme::instance();
+    const SketchEditState& state = picture.state;
+    painter.setFont(dimensionLabelFont());
+    const QFontMetricsF metrics(painter.font());
+    for (const sketch::Constraint& c : picture.sketch.constraints) {
+        if (!sketch::isDimensional(c.type))
+            continue;
+        const DimensionLayout layout =
+            dimensionLayout(picture.sketch, c, picture.mapper, metrics, true);
+        const int id = int(c.id);
+        const bool selected = state.selectedConstraints.count(id);
+        const bool hovered = state.hover.kind == HitKind::Label && state.hover.id == id;
+        const bool conflicting = state.conflicting.count(c.id);
+        const QColor lineColor = conflicting ? theme.danger
+                                 : selected  ? theme.accent3
+                                 : c.driven  ? theme.textMute
+                                             : theme.textDim;
+        painter.setPen(plainPen(lineColor, 1.0));
+        painter.setBrush(Qt::NoBrush);
+        for (const QLineF& segment : layout.segments)
+            painter.drawLine(segment);
+        for (const QPainterPath& arc : layout.arcs)
+            painter.drawPath(arc);
+        const bool arrows = c.type == sketch::ConstraintType::Distance
+                            || c.type == sketch::ConstraintType::HorizontalDistance
+                            || c.type == sketch::ConstraintType::VerticalDistance;
+        if (arrows && !layout.segments.empty()) {
+            const QLineF& line = layout.segments.back();
+            paintArrow(painter, line.p1(), line.p2(), lineColor);
+            paintArrow(painter, line.p2(), line.p1(), lineColor);
+        }
+        const QColor border = hovered || selected ? theme.accent3
+                              : conflicting       ? theme.danger
+                                            : Theme::mix(theme.lineBright, theme.accent, 0.3);
+        painter.setPen(plainPen(border, 1.0));
+        painter.setBrush(withAlpha(theme.bg1, 0.88));
+        painter.drawRoundedRect(layout.label, 4.0, 4.0);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(conflicting ? theme.danger
+                       : c.driven  ? theme.textDim
+                       : selected  ? theme.accent3
+                                   : theme.text);
+        painter.drawText(layout.label, Qt::AlignCenter, layout.text);
+    }
+}
+
+QString glyphIcon(sketch::ConstraintType type)
+{
+    static const char* const names[] = {
+        "c_coincident", "c_pointoncurve", "c_horizontal", "c_vertical", "c_parallel",
+        "c_perpendicular", "c_collinear", "c_tangent", "c_equal", "c_midpoint",
+        "c_symmetric", "c_concentric", "c_fix"};
+    const auto index = std::size_t(type);
+    return QString::fromLatin1(index < std::size(names) ? names[index] : "dimension");
+}
+
+// Rendering an icon from its markup costs far more than drawing it; a sketch shows the same
+// few icons in a few colours many times per frame.
+const QPixmap& cachedIcon(const QString& name, const QColor& color)
+{
+    static QHash<QString, QPixmap> cache;
+    const QString key = name + color.name(QColor::HexArgb);
+    auto found = cache.find(key);
+    if (found == cache.end())
+        found = cache.insert(key, Theme::instance().iconPixmap(name, 13, color));
+    return *found;
+}
+
+void paintGlyphs(QPainter& painter, const SketchPicture& picture)
+{
+    const Theme& theme = Theme::instance();
+    const SketchEditState& state = picture.state;
+    for (const GlyphRect& glyph : glyphRects(picture.sketch, picture.mapper)) {
+        const sketch::Constraint* c = picture.sketch.findConstraint(int(glyph.constraintId));
+        if (!c)
+            continue;
+        const int id = int(c->id);
+        const bool highlighted = state.selectedConstraints.count(id)
+                                 || (state.hover.kind == HitKind::Glyph && state.hover.id == id);
+        const bool conflicting = state.conflicting.count(c->id);
+        const QColor accent = conflicting ? theme.danger
+                              : highlighted ? theme.accent3
+                                            : QColor();
+        painter.setPen(plainPen(accent.isValid() ? accent : theme.lineBright, 1.0));
+        painter.setBrush(withAlpha(theme.bg2, 0.92));
+        painter.drawRoundedRect(glyph.rect, 3.0, 3.0);
+        painter.setBrush(Qt::NoBrush);
+        const QPixmap& icon =
+            cachedIcon(glyphIcon(c->type), accent.isValid() ? accent : theme.warning);
+        painter.drawPixmap(glyph.rect.adjusted(2, 2, -2, -2).toRect(), icon);
+    }
+}
+
+std::vector<Vec2> circlePoints(Vec2 centre, double radius, double start, double sweep)
+{
+    std::vector<Vec2> points;
+    for (int i = 0; i <= 72; ++i) {
+        const double angle = start + sweep * i / 72.0;
+        points.push_back(centre + Vec2{std::cos(angle), std::sin(angle)} * radius);
+    }
+    return points;
+}
+
+// The outline of the shape in progress, in sketch coordinates, as polylines.
+std::vector<std::vector<Vec2>> previewOutline(const SketchEditState& state, Vec2 c)
+{
+    const auto& points = state.step.points;
+    const Vec2 f = points.front();
+    const Vec2 g = points.back();
+    const auto rectangle = [](Vec2 a, Vec2 b) {
+        return std::vector<Vec2>{a, {b.x, a.y}, b, {a.x, b.y}, a};
+    };
+    constexpr double tau = 2.0 * std::numbers::pi;
+    switch (state.tool) {
+    case 1:
+        return {{g, c}};
+    case 2:
+        return {rectangle(f, c)};
+    case 3:
+        return {rectangle(f * 2.0 - c, c)};
+    case 4:
+        return {circlePoints(f, (c - f).length(), 0.0, tau)};
+    case 5: {
+        std::vector<std::vector<Vec2>> lines;
+        for (Vec2 p : points)
+            lines.push_back({p, c});
+        return lines;
+    }
+    case 6:
+        return {{f, points.size() >= 2 ? points[1] : c}};
+    case 7: {
+        if (points.size() < 2)
+            return {{f, c}};
+        const Vec2 s = points[1] - f;
+        const Vec2 e = c - f;
+        const double start = std::atan2(s.y, s.x);
+        double sweep = std::atan2(e.y, e.x) - start;
+        const bool clockwise = s.x * e.y - s.y * e.x < 0.0;
+        if (clockwise)
+            sweep = -sweep;
+        sweep = std::fmod(std::fmod(sweep, tau) + tau, tau);
+        return {circlePoints(f, s.length(), start, clockwise ? -sweep : sweep)};
+    }
+    case 9: {
+        const int sides = std::max(state.polygonSides, 3);
+        const Vec2 r = c - f;
+        std::vector<Vec2> corners;
+        for (int i = 0; i <= sides; ++i) {
+            const double a = tau * i / sides;
+            corners.push_back(f + Vec2{r.x * std::cos(a) - r.y * std::sin(a),
+                                       r.x * std::sin(a) + r.y * std::cos(a)});
+        }
+        return {corners};
+    }
+    case 10:
+        return {{f, points.size() >= 2 ? points[1] : c}};
+    default:
+        return {};
+    }
+}
+
+Vec2 previewCursor(const SketchEditState& state)
+{
+    const SnapRecord& snap = state.step.snap;
+    return snap.kind != SnapKind::Free ? Vec2{snap.x, snap.y} : state.cursor;
+}
+
+void paintSnapMark(QPainter& painter, const SketchPicture& picture)
+{
+    const SnapRecord& snap = picture.state.step.snap;
+    if (snap.kind == SnapKind::Free)
+        return;
+    const Theme& theme = Theme::instance();
+    const QPointF s = picture.mapper.toPixel(snap.x, snap.y);
+    painter.setPen(plainPen(theme.accent3, 1.6));
+    painter.setBrush(Qt::NoBrush);
+    switch (snap.kind) {
+    case SnapKind::Point:
+    case SnapKind::Origin:
+        painter.drawRect(QRectF(s - QPointF(5, 5), QSizeF(10, 10)));
+        break;
+    case SnapKind::Midpoint:
+        painter.drawPolygon(QPolygonF({s + QPointF(0, -6), s + QPointF(6, 4), s + QPointF(-6, 4)}));
+        break;
+    case SnapKind::Centre:
+        painter.drawEllipse(s, 6.0, 6.0);
+        break;
+    case SnapKind::OnCurve:
+        painter.drawLine(s - QPointF(5, 5), s + QPointF(5, 5));
+        painter.drawLine(s + QPointF(-5, 5), s + QPointF(5, -5));
+        break;
+    case SnapKind::Horizontal:
+    case SnapKind::Vertical: {
+        painter.setPen(plainPen(theme.accent3, 1.0, Qt::DotLine));
+        if (!picture.state.step.points.empty())
+            painter.drawLine(picture.mapper.toPixel(picture.state.step.points.back()), s);
+        const QString icon = snap.kind == SnapKind::Horizontal ? QStringLiteral("c_horizontal")
+                                                               : QStringLiteral("c_vertical");
+        painter.drawPixmap(QPoint(int(s.x()) + 10, int(s.y()) - 22),
+                           theme.iconPixmap(icon, 14, theme.accent3));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void paintTag(QPainter& painter, const SketchPicture& picture, const QString& text)
+{
+    const Theme& theme = Theme::instance();
+    painter.setFont(theme.monoFont(11));
+    const QFontMetricsF metrics(painter.font());
+    const QRectF box(QPointF(picture.state.mousePixel) + QPointF(16, 18),
+                     QSizeF(metrics.horizontalAdvance(text) + 12, metrics.height() + 6));
+    painter.setPen(plainPen(theme.accent, 1.0));
+    painter.setBrush(withAlpha(theme.bg1, 0.9));
+    painter.drawRoundedRect(box, 4.0, 4.0);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawText(box, Qt::AlignCenter, text);
+}
+
+void paintPreview(QPainter& painter, const SketchPicture& picture)
+{
+    const SketchEditState& state = picture.state;
+    if (!state.step.points.empty()) {
+        QPen pen = plainPen(Theme::instance().accent, 1.4);
+        pen.setDashPattern({4.0, 3.0});
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        for (const std::vector<Vec2>& line : previewOutline(state, previewCursor(state))) {
+            QPolygonF pixels;
+            for (Vec2 p : line)
+                pixels << picture.mapper.toPixel(p);
+            painter.drawPolyline(pixels);
+        }
+    }
+    paintSnapMark(painter, picture);
+    if (const QString tag = measurementText(state); !tag.isEmpty())
+        paintTag(painter, picture, tag);
+}
+
+} // namespace
+
+QString measurementText(const SketchEditState& state)
+{
+    const auto& points = state.step.points;
+    if (points.empty())
+        return {};
+    const Vec2 c = previewCursor(state);
+    const Vec2 f = points.front();
+    const Vec2 d = c - points.back();
+    switch (state.tool) {
+    case 1:
+        return number(2, d.length()) + QStringLiteral(" mm  ·  ")
+               + number(1, std::atan2(d.y, d.x) * 180.0 / std::numbers::pi) + QStringLiteral("°");
+    case 2:
+    case 3: {
+        const Vec2 o = state.tool == 2 ? f : f * 2.0 - c;
+        return number(2, std::abs(c.x - o.x)) + QStringLiteral(" × ")
+               + number(2, std::abs(c.y - o.y));
+    }
+    case 4:
+        return QStringLiteral("⌀ ") + number(2, 2.0 * (c - f).length());
+    default:
+        return {};
+    }
+}
+
+void paintSketch(QPainter& painter, const SketchPicture& picture)
+{
+    paintRegions(painter, picture);
+    paintCurves(painter, picture);
+    paintPoints(painter, picture);
+    paintOriginAndBox(painter, picture);
+    paintDimensions(painter, picture);
+    paintGlyphs(painter, picture);
+    paintPreview(painter, picture);
+}
+
+SketchOverlay::SketchOverlay(SketchEditor& editor, QWidget* viewer)
+    : QWidget(viewer), editor_(editor)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void SketchOverlay::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    editor_.paintOverlay(painter);
+}
+
+} // namespace qor::app
