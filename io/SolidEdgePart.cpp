@@ -67,14 +67,16 @@ void readSummary(const CompoundFile& container, ImportResult& result)
     }
 }
 
-// Streams outside the PARASOLID storage are always examined; inside it only the
-// transmission streams, not the partition deltas.
+// Streams outside the PARASOLID storage are always examined; inside it the whole
+// transmissions (".X_B") and partitions (".P_B"), not the deltas (".D_B") that only make
+// sense on top of a partition.
 bool examined(const CompoundFile& container, int index)
 {
     const QString path = container.entryPath(index).toUpper();
     if (!path.startsWith(QStringLiteral("PARASOLID/")))
         return true;
-    return path.contains(QStringLiteral("STREAM")) && path.endsWith(QStringLiteral(".P_B"));
+    return path.contains(QStringLiteral("STREAM"))
+           && (path.endsWith(QStringLiteral(".X_B")) || path.endsWith(QStringLiteral(".P_B")));
 }
 
 // The first zlib header within the first 64 bytes, or -1.

@@ -190,12 +190,24 @@ std::vector<ImportedBody> convertBodies(XtReadContext& context, QString* message
     return bodies;
 }
 
+// The machine-dependent binary form: the line after the text preamble starts with 'B'
+// where the text form has 'T'. Calling it text would send the user the wrong way.
+bool isBareBinary(const QByteArray& data)
+{
+    const qsizetype header = data.indexOf("**END_OF_HEADER");
+    const qsizetype lineEnd = header < 0 ? -1 : data.indexOf('\n', header);
+    return lineEnd >= 0 && lineEnd + 1 < data.size() && data[lineEnd + 1] == 'B';
+}
+
 } // namespace
 
 std::vector<ImportedBody> readParasolid(const QByteArray& data, QString* message)
 {
     if (!data.contains(QByteArray("PS\0\0", 4))) {
-        if (message) {
+        if (message && isBareBinary(data)) {
+            *message = QStringLiteral("Parasolid-Binärformat ohne neutrale Kodierung wird nicht "
+                                      "gelesen – bitte als neutrales .x_b oder STEP speichern");
+        } else if (message) {
             *message = QStringLiteral("Parasolid-Textformat (.x_t) wird noch nicht gelesen – "
                                       "bitte als .x_b oder STEP speichern");
         }

@@ -156,6 +156,10 @@ TEST(ParasolidTest, RefusesTextFormAndDamagedStreams)
         {"**ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789**\nT51 : TRANSMIT FILE",
          QStringLiteral("Parasolid-Textformat (.x_t) wird noch nicht gelesen – bitte als .x_b "
                         "oder STEP speichern")},
+        {"**ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789**\n**END_OF_HEADER**"
+         "\nB3\0\0\0: TRANSMIT FILE",
+         QStringLiteral("Parasolid-Binärformat ohne neutrale Kodierung wird nicht gelesen – bitte "
+                        "als neutrales .x_b oder STEP speichern")},
         {cube.left(cube.size() / 2), QStringLiteral("Datenstrom endet vorzeitig")},
         {XtFileWriter().node(12, 1, {{"body_type", {{2}}}}).finish(),
          QStringLiteral("Die Datei enthält nur Kurven (Drahtkörper), keinen Volumen- oder "
@@ -312,11 +316,15 @@ TEST(ParasolidTest, RealFilesGiveBodiesOrAMessage)
             outcome << QStringLiteral("%1 mm³, %2 Flächen, %3").arg(volume, 0, 'f', 1).arg(faces)
                            .arg(closed ? QStringLiteral("geschlossen") : QStringLiteral("offen"));
             EXPECT_GT(faces, 0) << name.toStdString();
+            EXPECT_TRUE(closed && volume > 0) << name.toStdString();
         }
         std::printf("%s: %s %s\n", qPrintable(name), result.ok ? "ok" : "Fehler",
                     qPrintable(result.ok ? outcome.join(QStringLiteral("; ")) + QLatin1Char(' ')
                                                + result.warning
                                          : result.error.left(160)));
         EXPECT_TRUE(result.ok || !result.error.isEmpty()) << name.toStdString();
+        // Every Solid Edge part of the folder carries a neutral transmission.
+        if (name.endsWith(QStringLiteral(".par")))
+            EXPECT_TRUE(result.ok) << name.toStdString();
     }
 }
