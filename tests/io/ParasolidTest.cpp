@@ -26,12 +26,14 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <numbers>
+#include <random>
 
 using namespace qor;
 using fixtures::XtFileWriter;
@@ -292,6 +294,57 @@ TEST(ParasolidTest, SolidEdgePartsCarryBodiesPropertiesAndPreview)
     EXPECT_TRUE(result.preview.startsWith("BM"));
     EXPECT_EQ(steps, std::vector<int>({10, 30, 60}));
     EXPECT_FALSE(result.ok);
+}
+
+// Inflated candidates are bounded in all: beyond about 1 GiB further streams are skipped
+// with a note, and what was found before still counts.
+TEST(ParasolidTest, SolidEdgeInflationBudgetSkipsLaterStreams)
+{
+    const QByteArray zeros = zlibStream(QByteArray(255 << 20, '\0'));
+    test::CompoundFileBuilder builder;
+    builder.addStream(QStringLiteral("A"), xtFromShape(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape()));
+    for (int i = 0; i < 5; ++i)
+        builder.addStream(QStringLiteral("B%1").arg(i), zeros);
+    builder.addStream(QStringLiteral("C"),
+                      zlibStream(xtFromShape(BRepPrimAPI_MakeBox(0.02, 0.01, 0.01).Shape())));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Gross.par"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(builder.build());
+    file.close();
+    const io::ImportResult result = io::readSolidEdge(path, {});
+    ASSERT_EQ(result.bodies.size(), 1u);
+    EXPECT_NEAR(test::volumeOf(result.bodies[0].shape), 1000.0, 1e-6);
+    EXPECT_TRUE(result.warning.contains(QStringLiteral("mehr als 1 GiB entpackt")));
+}
+
+// Damaged transmissions end in bodies or a message, never in a crash or a long stall.
+TEST(ParasolidTest, MutatedTransmissionsFailCleanly)
+{
+    const QByteArray original = xtFromShape(BRepPrimAPI_MakeCylinder(0.01, 0.02).Shape());
+    std::mt19937 random(140);
+    for (int run = 0; run < 300; ++run) {
+        QByteArray bytes = original;
+        const auto at = [&] { return qsizetype(random() % std::uint32_t(bytes.size())); };
+        if (run % 3 == 0) {
+            bytes.truncate(at());
+        } else if (run % 3 == 1) {
+            for (int flip = 0; flip < 4; ++flip)
+                bytes[at()] ^= char(1 << (random() % 8));
+        } else {
+            // Two-byte values swapped: pointers end up at other nodes, often their own.
+            const qsizetype a = at() & ~1, b = at() & ~1;
+            for (int k = 0; k < 2 && a + k < bytes.size() && b + k < bytes.size(); ++k)
+                std::swap(bytes[a + k], bytes[b + k]);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QString message;
+        const auto bodies = io::readParasolid(bytes, &message);
+        EXPECT_LT(clock.elapsed(), 2000) << "run " << run;
+        EXPECT_TRUE(!bodies.empty() || !message.isEmpty()) << "run " << run;
+    }
 }
 
 // Real files from other programs: each gives plausible bodies or a German message.
