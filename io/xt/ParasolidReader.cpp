@@ -162,7 +162,7 @@ std::vector<ImportedBody> convertBodies(XtReadContext& context, QString* message
     std::vector<ImportedBody> bodies;
     bool wireBodies = false;
     for (const XtNode* body : bodyNodes(*context.model)) {
-        const int bodyType = int(xtCharCode(*body, "body_type", 0));
+        const int bodyType = xtCharCode(*body, "body_type", 0);
         if (bodyType == wireBody) {
             wireBodies = true;
             continue;
