@@ -1,7 +1,9 @@
 #include "io/Import.h"
 
+#include "io/SolidEdgePart.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
+#include "io/xt/ParasolidReader.h"
 
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
@@ -304,21 +306,43 @@ void readBrep(const QString& path, const QByteArray& fileName, ProgressBridge& p
     result.ok = true;
 }
 
-// Parasolid, Solid Edge and Fusion files have readers of their own that this
-// build does not contain yet; the format is named so the caller can report it.
+// Fusion archives have a reader of their own that this build does not contain
+// yet; the format is named so the caller can report it.
 void refuseUnreadFormat(const QString& format, ImportResult& result)
 {
     result.format = format;
     result.error = QStringLiteral("Das Format „%1“ kann diese Version noch nicht lesen").arg(format);
 }
 
+void readParasolidFile(const QString& path, ImportResult& result)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = file.errorString();
+        return;
+    }
+    QString message;
+    for (ImportedBody& body : readParasolid(file.readAll(), &message)) {
+        if (body.name.isEmpty())
+            body.name = QFileInfo(path).completeBaseName();
+        result.bodies.push_back(std::move(body));
+    }
+    result.ok = !result.bodies.empty();
+    if (result.ok)
+        result.warning = message;
+    else
+        result.error = message.isEmpty() ? QStringLiteral("Keine Körper gefunden") : message;
+}
+
 // What one reader is handed: the path, its local 8-bit form for the kernel's
-// readers, the lower-case suffix and the progress bridge.
+// readers, the lower-case suffix, the progress bridge and the caller's own
+// callback for the readers that report their steps themselves.
 struct ReadRequest {
     const QString& path;
     const QString& suffix;
     QByteArray fileName;
     ProgressBridge& progress;
+    const ProgressCallback& callback;
 };
 
 using Reader = void (*)(const ReadRequest&, ImportResult&);
@@ -356,15 +380,10 @@ const std::vector<ImportFormat>& importFormats()
              readBrep(r.path, r.fileName, r.progress, result);
          }},
         {u"Parasolid"_s, u"Parasolid"_s, {u"x_b"_s, u"x_t"_s}, {u"xmt_bin"_s, u"xmt_txt"_s}, false,
-         [](const ReadRequest&, ImportResult& result) {
-             refuseUnreadFormat(u"Parasolid"_s, result);
-         }},
+         [](const ReadRequest& r, ImportResult& result) { readParasolidFile(r.path, result); }},
         {QString(), u"Solid Edge"_s, {u"par"_s, u"psm"_s, u"asm"_s}, {}, false,
          [](const ReadRequest& r, ImportResult& result) {
-             refuseUnreadFormat(r.suffix == u"asm"   ? u"Solid Edge Baugruppe"_s
-                                : r.suffix == u"psm" ? u"Solid Edge Blechteil"_s
-                                                     : u"Solid Edge Bauteil"_s,
-                                result);
+             result = readSolidEdge(r.path, r.callback);
          }},
         {QString(), u"Autodesk Fusion"_s, {u"f3d"_s, u"f3z"_s}, {}, false,
          [](const ReadRequest&, ImportResult& result) {
@@ -384,7 +403,7 @@ const ImportFormat* importFormatOf(const QString& suffix)
 }
 
 void dispatch(const QString& path, const QString& suffix, ProgressBridge& progress,
-              ImportResult& result)
+              const ProgressCallback& callback, ImportResult& result)
 {
     const ImportFormat* format = importFormatOf(suffix);
     if (!format) {
@@ -393,7 +412,7 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     }
     result.format = format->format;
     result.meshBodies = format->meshBodies;
-    format->read({path, suffix, path.toLocal8Bit(), progress}, result);
+    format->read({path, suffix, path.toLocal8Bit(), progress, callback}, result);
     if (progress.timedOut()) {
         result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
                                                 "beschädigt")
@@ -430,7 +449,7 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
     try {
         // A fault inside a reader becomes a Standard_Failure here instead of ending the process.
         OCC_CATCH_SIGNALS
-        dispatch(path, suffix, *bridge, result);
+        dispatch(path, suffix, *bridge, progress, result);
     } catch (const Standard_Failure& failure) {
         result.ok = false;
         result.error = QStringLiteral("Fehler beim Lesen: %1")

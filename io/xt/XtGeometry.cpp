@@ -35,24 +35,35 @@ const std::vector<qint64>* intsOf(const XtNode* node, const char* name)
 }
 
 // Knots and multiplicities of one parameter direction: at least two knots, multiplicities
-// covering every knot and adding up to poles + degree + 1, summed in 64 bits.
+// covering every knot and adding up to poles + degree + 1, summed in 64 bits. Knots of
+// multiplicity 0 add nothing to the knot vector and are left out: real files pad their
+// knot arrays with such entries holding the null value, which the kernel would refuse as
+// knots out of order.
 void fillKnots(const std::vector<double>& knotValues, const std::vector<qint64>& multValues,
                qint64 poles, qint64 degree, TColStd_Array1OfReal& knots,
                TColStd_Array1OfInteger& mults, const QString& mismatch)
 {
-    if (knotValues.size() < 2 || multValues.size() < knotValues.size())
+    if (multValues.size() < knotValues.size())
         throw XtError(mismatch);
+    const qint64 total = poles + degree + 1;
+    std::vector<std::size_t> used;
     qint64 sum = 0;
-    knots.Resize(1, int(knotValues.size()), false);
-    mults.Resize(1, int(knotValues.size()), false);
     for (std::size_t i = 0; i < knotValues.size(); ++i) {
-        const auto mult = static_cast<qint32>(multValues[i]);
-        knots.SetValue(int(i) + 1, knotValues[i]);
-        mults.SetValue(int(i) + 1, mult);
-        sum += mult;
+        if (multValues[i] < 0 || multValues[i] > total)
+            throw XtError(mismatch);
+        if (multValues[i] == 0)
+            continue;
+        used.push_back(i);
+        sum += multValues[i];
     }
-    if (sum != poles + degree + 1)
+    if (used.size() < 2 || sum != total)
         throw XtError(mismatch);
+    knots.Resize(1, int(used.size()), false);
+    mults.Resize(1, int(used.size()), false);
+    for (std::size_t k = 0; k < used.size(); ++k) {
+        knots.SetValue(int(k) + 1, knotValues[used[k]]);
+        mults.SetValue(int(k) + 1, int(multValues[used[k]]));
+    }
 }
 
 // Control point number k of vertex_dim reals; the third coordinate is 0 for planar data,

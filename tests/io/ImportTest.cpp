@@ -127,6 +127,10 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
     QTemporaryDir dir;
     const QByteArray junk("das ist keine CAD-Datei\n\x01\x02\x03");
     const QString notYet = QStringLiteral("Das Format „%1“ kann diese Version noch nicht lesen");
+    const QString textForm = QStringLiteral(
+        "Parasolid-Textformat (.x_t) wird noch nicht gelesen – bitte als .x_b oder STEP speichern");
+    const QString noCompound =
+        QStringLiteral("Keine gültige Solid-Edge-Datei: Kein OLE-Verbunddokument");
     const struct {
         const char* file;
         QByteArray content; // no file at all when null
@@ -136,11 +140,11 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
         {"ohneendung", "solid", "Unbekanntes Dateiformat .", ""},
         {"archiv.tar.gz", {}, "Unbekanntes Dateiformat .gz", ""},
         {"teil.qcpart", {}, "Unbekanntes Dateiformat .qcpart", ""},
-        {"a.x_b", "PS", notYet.arg("Parasolid"), "Parasolid"},
-        {"a.xmt_txt", "PS", notYet.arg("Parasolid"), "Parasolid"},
-        {"a.par", "PS", notYet.arg("Solid Edge Bauteil"), "Solid Edge Bauteil"},
-        {"a.PSM", "PS", notYet.arg("Solid Edge Blechteil"), "Solid Edge Blechteil"},
-        {"a.asm", "PS", notYet.arg("Solid Edge Baugruppe"), "Solid Edge Baugruppe"},
+        {"a.x_b", "PS", textForm, "Parasolid"},
+        {"a.xmt_txt", "PS", textForm, "Parasolid"},
+        {"a.par", "PS", noCompound, "Solid Edge Bauteil"},
+        {"a.PSM", "PS", noCompound, "Solid Edge Blechteil"},
+        {"a.asm", "PS", noCompound, "Solid Edge Baugruppe"},
         {"a.f3d", "PS", notYet.arg("Autodesk Fusion"), "Autodesk Fusion"},
         {"a.f3z", "PS", notYet.arg("Autodesk Fusion"), "Autodesk Fusion"},
         {"kaputt.step", junk, "STEP-Datei konnte nicht gelesen werden", "STEP"},

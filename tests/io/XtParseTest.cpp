@@ -276,6 +276,7 @@ TEST(XtGeometryTest, DecodesAndChecksBCurves)
         {{4, 3}, 3, "B-Kurve: Knotenvektor passt nicht"},
         {{8}, 3, "B-Kurve: Knotenvektor passt nicht"}, // one knot cannot carry a curve
         {{4, 2, 2}, 3, ""},
+        {{4, 4, 0, 0}, 3, ""}, // padding entries of multiplicity 0, as real files have
         {{4, 4}, 5, "B-Kurve: zu wenige Kontrollpunkte"},
         {{4, 4}, 1, "B-Kurve: zu wenige Kontrollpunkte"},
     };

@@ -419,7 +419,7 @@ TEST_F(ComponentFiles, SolidEdgeAssemblies)
                                       {"C:\\Daten\\Block.par", shifted, "Block.par:1"}}),
               "Datei nicht gefunden: Fehlt.par");
     EXPECT_EQ(message("Block.asm", {{"C:\\Daten\\Block.par", shifted, "Block.par:1"}}),
-              "Das Format „Solid Edge Bauteil“ kann diese Version noch nicht lesen");
+              "Keine gültige Solid-Edge-Datei: Kein OLE-Verbunddokument");
     // A mirrored occurrence is reported, not applied.
     EXPECT_EQ(message("Spiegel.asm", {{"C:\\Daten\\Block.par", mirrored, "Block.par:1"},
                                       {"C:\\Daten\\Block.par", shifted, "Block.par:2"}}),

@@ -1,0 +1,206 @@
+#include "io/SolidEdgePart.h"
+
+#include "io/Zip.h"
+#include "io/cfb/CompoundFile.h"
+#include "io/xt/ParasolidReader.h"
+#include "io/xt/XtModel.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace qor::io {
+
+namespace {
+
+constexpr qint64 minCandidateSize = 64;
+constexpr qint64 zlibSearchWindow = 64;
+constexpr qsizetype maxInflatedStream = 256 * 1024 * 1024;
+// All inflated candidates together: a file of many compressed streams must not hold
+// gigabytes at once.
+constexpr qint64 maxInflatedTotal = qint64(1) << 30;
+
+const std::map<int, QString>& propertyLabels()
+{
+    static const std::map<int, QString> labels{
+        {2, QStringLiteral("Titel")},       {3, QStringLiteral("Thema")},
+        {4, QStringLiteral("Autor")},       {5, QStringLiteral("Stichwörter")},
+        {6, QStringLiteral("Kommentar")},   {8, QStringLiteral("Zuletzt gespeichert von")},
+        {9, QStringLiteral("Revision")},    {12, QStringLiteral("Erstellt")},
+        {13, QStringLiteral("Gespeichert")}, {18, QStringLiteral("Anwendung")},
+    };
+    return labels;
+}
+
+QString formatFor(const QString& suffix)
+{
+    if (suffix == QStringLiteral("asm"))
+        return QStringLiteral("Solid Edge Baugruppe");
+    if (suffix == QStringLiteral("psm"))
+        return QStringLiteral("Solid Edge Blechteil");
+    return QStringLiteral("Solid Edge Bauteil");
+}
+
+void readSummary(const CompoundFile& container, ImportResult& result)
+{
+    const QString streamName = QChar(5) + QStringLiteral("SummaryInformation");
+    for (int i = 0; i < int(container.entries.size()); ++i) {
+        const CompoundFile::DirEntry& entry = container.entries[std::size_t(i)];
+        if (entry.type != 2 || entry.name != streamName)
+            continue;
+        const auto properties =
+            CompoundFile::readPropertySet(container.readStream(i), &result.preview);
+        for (auto it = properties.constBegin(); it != properties.constEnd(); ++it) {
+            const auto label = propertyLabels().find(it.key());
+            if (label == propertyLabels().end() || it.value().toString().isEmpty())
+                continue;
+            // Stored times are UTC; they are shown as stored, not in local time.
+            const QString text = it.value().typeId() == QMetaType::QDateTime
+                                     ? it.value().toDateTime().toString(
+                                           QStringLiteral("dd.MM.yyyy HH:mm"))
+                                     : it.value().toString();
+            result.notes << label->second + QStringLiteral(": ") + text;
+        }
+    }
+}
+
+// Streams outside the PARASOLID storage are always examined; inside it the whole
+// transmissions (".X_B") and partitions (".P_B"), not the deltas (".D_B") that only make
+// sense on top of a partition.
+bool examined(const CompoundFile& container, int index)
+{
+    const QString path = container.entryPath(index).toUpper();
+    if (!path.startsWith(QStringLiteral("PARASOLID/")))
+        return true;
+    return path.contains(QStringLiteral("STREAM"))
+           && (path.endsWith(QStringLiteral(".X_B")) || path.endsWith(QStringLiteral(".P_B")));
+}
+
+// The first zlib header within the first 64 bytes, or -1.
+qsizetype zlibStart(const QByteArray& stream)
+{
+    const qsizetype last = std::min<qsizetype>(zlibSearchWindow - 1, stream.size() - 3);
+    for (qsizetype p = 0; p <= last; ++p) {
+        const auto flags = quint8(stream[p + 1]);
+        if (quint8(stream[p]) == 0x78 && (flags == 0x9C || flags == 0xDA || flags == 0x01))
+            return p;
+    }
+    return -1;
+}
+
+struct CandidateSearch {
+    std::vector<QByteArray> candidates;
+    qint64 inflatedTotal = 0;
+    bool budgetSpent = false;
+
+    // A copy equal to an earlier one (a plain and a compressed copy of one transmission)
+    // would give its bodies twice.
+    void add(const QByteArray& bytes)
+    {
+        if (bytes.isEmpty() || !looksLikeParasolid(bytes))
+            return;
+        if (std::find(candidates.begin(), candidates.end(), bytes) == candidates.end())
+            candidates.push_back(bytes);
+    }
+
+    void addInflated(const QByteArray& stream, qsizetype start)
+    {
+        if (inflatedTotal >= maxInflatedTotal) {
+            budgetSpent = true;
+            return;
+        }
+        const QByteArray inflated =
+            inflateZlib(stream.constData() + start, stream.size() - start, maxInflatedStream);
+        inflatedTotal += inflated.size();
+        add(inflated);
+    }
+};
+
+CandidateSearch findCandidates(const CompoundFile& container)
+{
+    CandidateSearch search;
+    for (int i = 0; i < int(container.entries.size()); ++i) {
+        const CompoundFile::DirEntry& entry = container.entries[std::size_t(i)];
+        if (entry.type != 2 || entry.size < quint64(minCandidateSize) || !examined(container, i))
+            continue;
+        const QByteArray stream = container.readStream(i);
+        search.add(stream);
+        if (stream.size() <= 2)
+            continue;
+        const qsizetype start = zlibStart(stream);
+        if (start >= 0)
+            search.addInflated(stream, start);
+    }
+    return search;
+}
+
+void report(const ProgressCallback& progress, int percent, const QString& label)
+{
+    if (progress)
+        progress(percent, label);
+}
+
+} // namespace
+
+ImportResult readSolidEdge(const QString& path, const ProgressCallback& progress)
+{
+    ImportResult result;
+    result.format = formatFor(QFileInfo(path).suffix().toLower());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = file.errorString();
+        return result;
+    }
+    CompoundFile container;
+    QString containerError;
+    if (!container.open(file.readAll(), &containerError)) {
+        result.error = QStringLiteral("Keine gültige Solid-Edge-Datei: ") + containerError;
+        return result;
+    }
+    report(progress, 10, QStringLiteral("Eigenschaften"));
+    readSummary(container, result);
+
+    report(progress, 30, QStringLiteral("Geometrie suchen"));
+    const CandidateSearch search = findCandidates(container);
+
+    report(progress, 60, QStringLiteral("Geometrie übersetzen"));
+    QString message;
+    const QString baseName = QFileInfo(path).completeBaseName();
+    for (const QByteArray& candidate : search.candidates) {
+        for (ImportedBody& body : readParasolid(candidate, &message)) {
+            if (body.name.isEmpty())
+                body.name = baseName;
+            result.bodies.push_back(std::move(body));
+        }
+    }
+    if (search.budgetSpent) {
+        const QString note = QStringLiteral("Weitere komprimierte Datenströme übersprungen "
+                                            "(mehr als 1 GiB entpackt)");
+        message = message.isEmpty() ? note : message + QStringLiteral("; ") + note;
+    }
+
+    if (!result.bodies.empty()) {
+        result.ok = true;
+        result.warning = message;
+    } else if (search.candidates.empty()) {
+        result.error = QStringLiteral(
+            "Diese Solid-Edge-Datei enthält keine lesbaren Parasolid-Geometriedaten (Siemens "
+            "verschlüsselt bzw. komprimiert sie proprietär). Eigenschaften und Vorschaubild "
+            "wurden gelesen.\n\nFür die Geometrie in Solid Edge „Speichern unter → STEP "
+            "(*.stp)“ wählen und die STEP-Datei in QorCAD öffnen – Namen, Farben und "
+            "Baugruppenstruktur bleiben dabei erhalten.");
+    } else {
+        result.error = QStringLiteral("Die Parasolid-Daten dieser Datei konnten nicht übersetzt "
+                                      "werden: ")
+                       + message
+                       + QStringLiteral("\n\nBitte in Solid Edge als STEP speichern und die "
+                                        "STEP-Datei öffnen.");
+    }
+    return result;
+}
+
+} // namespace qor::io
