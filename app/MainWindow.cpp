@@ -5,10 +5,7 @@
 #include "model/DocumentController.h"
 #include "view/Viewer.h"
 
-#include <QCloseEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QSettings>
 
 namespace qor::app {
@@ -23,6 +20,7 @@ MainWindow::MainWindow(QWidget* parent)
     buildActions();
     buildRibbon();
     loadSettings();
+    buildFileMenu();
 
     connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);
     connect(controller, &DocumentController::structureChanged, this,
@@ -67,16 +65,6 @@ void MainWindow::addRecentFile(const QString& path)
     QSettings().setValue(settings::recent, recent);
 }
 
-void MainWindow::openFile(const QString& path)
-{
-    QString error;
-    if (!controller->open(path, &error)) {
-        QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
-        return;
-    }
-    addRecentFile(QFileInfo(path).absoluteFilePath());
-}
-
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape && property("pickPlane").toBool()) {
@@ -85,12 +73,6 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event)
-{
-    saveWindowGeometry();
-    event->accept();
 }
 
 } // namespace qor::app

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CommandTable.h"
+
 #include <QImage>
 #include <QMainWindow>
 #include <QMap>
@@ -10,6 +12,7 @@ class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QTimer;
 class QToolButton;
 
@@ -68,8 +71,6 @@ public:
     void loadSettings();
     void saveWindowGeometry();
     void addRecentFile(const QString& path);
-    // Opens a part document; a failure is reported in a warning box and keeps the open one.
-    void openFile(const QString& path);
     // Replaces the document by the example part "bracket", "flange" or "housing".
     void createExample(const QString& kind);
 
@@ -88,10 +89,32 @@ public:
     void refreshStatus();
     void refreshAll();
 
+    // Documents, import and export (MainWindowFiles.cpp).
+    QMenu* recentMenu = nullptr;
+    CommandHandler fileCommand(const QString& id);
+    // Finishes what the user is still editing before a command commits or writes the
+    // document: accepts an open feature panel.
+    void finishPendingEdits();
+    // The save question before the document is replaced or the window closes; true when the
+    // caller may go on.
+    bool askSave();
+    void openWithDialog();
+    // Opens a document by its suffix, or imports a foreign file into a fresh document; a
+    // failure is reported in a warning box and keeps the open document.
+    bool openFile(const QString& path);
+    bool save();
+    bool saveAs();
+    // An empty path asks for the file.
+    void importFile(const QString& path);
+    void exportBodies();
+    void rebuildRecentMenu();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildCentral();
@@ -101,6 +124,7 @@ private:
     void buildToast(QWidget* host);
     void buildActions();
     void buildRibbon();
+    void buildFileMenu();
 
     void onDocumentChanged();
     void onStructureChanged();

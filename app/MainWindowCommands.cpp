@@ -16,6 +16,8 @@ void MainWindow::buildActions()
 {
     // Commands whose target the window does not offer yet stay disabled.
     const auto handlerFor = [this](const CommandSpec& spec) -> CommandHandler {
+        if (auto h = fileCommand(spec.id))
+            return h;
         if (spec.id == QStringLiteral("undo"))
             return [this] { controller->undo(); };
         if (spec.id == QStringLiteral("redo"))
