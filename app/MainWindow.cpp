@@ -8,10 +8,7 @@
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 
-#include <QCloseEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QSettings>
 
 namespace qor::app {
@@ -27,6 +24,7 @@ MainWindow::MainWindow(QWidget* parent)
     buildRibbon();
     buildFeatureWiring();
     loadSettings();
+    buildFileMenu();
 
     connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);
     connect(controller, &DocumentController::structureChanged, this,
@@ -71,16 +69,6 @@ void MainWindow::addRecentFile(const QString& path)
     QSettings().setValue(settings::recent, recent);
 }
 
-void MainWindow::openFile(const QString& path)
-{
-    QString error;
-    if (!controller->open(path, &error)) {
-        QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
-        return;
-    }
-    addRecentFile(QFileInfo(path).absoluteFilePath());
-}
-
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     const bool editing = commandPanel->featureId() != 0;
@@ -103,12 +91,6 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
             scene->clearSelection();
     }
     QMainWindow::keyPressEvent(event);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event)
-{
-    saveWindowGeometry();
-    event->accept();
 }
 
 } // namespace qor::app

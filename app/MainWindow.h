@@ -82,8 +82,6 @@ public:
     void loadSettings();
     void saveWindowGeometry();
     void addRecentFile(const QString& path);
-    // Opens a part document; a failure is reported in a warning box and keeps the open one.
-    void openFile(const QString& path);
     // Replaces the document by the example part "bracket", "flange" or "housing".
     void createExample(const QString& kind);
 
@@ -182,11 +180,29 @@ public:
     void finishSketch(bool apply);
     CommandHandler sketchCommand(const QString& id);
     void refreshSketchHud();
+    // Documents, import and export (MainWindowFiles.cpp).
+    QMenu* recentMenu = nullptr;
+    CommandHandler fileCommand(const QString& id);
+    // The save question before the document is replaced or the window closes; true when the
+    // caller may go on.
+    bool askSave();
+    void openWithDialog();
+    // Opens a document by its suffix, or imports a foreign file into a fresh document; a
+    // failure is reported in a warning box and keeps the open document.
+    bool openFile(const QString& path);
+    bool save();
+    bool saveAs();
+    // An empty path asks for the file.
+    void importFile(const QString& path);
+    void exportBodies();
+    void rebuildRecentMenu();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildCentral();
@@ -198,6 +214,7 @@ private:
     void buildRibbon();
     void buildFeatureWiring();
     CommandHandler drawingCommand(const QString& id);
+    void buildFileMenu();
 
     void onDocumentChanged();
     void onStructureChanged();

@@ -18,6 +18,8 @@ void MainWindow::buildActions()
     const auto handlerFor = [this](const CommandSpec& spec) -> CommandHandler {
         if (auto h = sketchCommand(spec.id))
             return h;
+        if (auto h = fileCommand(spec.id))
+            return h;
         if (spec.id == QStringLiteral("undo"))
             return [this] { controller->undo(); };
         if (spec.id == QStringLiteral("redo"))

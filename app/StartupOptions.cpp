@@ -8,11 +8,16 @@
 #include "model/FeatureDef.h"
 #include "drawing/window/DrawingWindow.h"
 #include "view/RenderCapture.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace qor::app {
 
@@ -22,6 +27,28 @@ namespace {
 constexpr int screenshotDelayMs = 2200;
 constexpr int drawingScreenshotDelayMs = 2500;
 constexpr int themeCheckDelayMs = 4000;
+constexpr int renderSetupDelayMs = 1500;
+constexpr int renderSaveDelayMs = 4000;
+constexpr int pathTracedSaveDelayMs = 20000;
+
+QElapsedTimer& startClock()
+{
+    static QElapsedTimer clock;
+    return clock;
+}
+
+void scheduleRender(MainWindow& window, const RenderRequest& request)
+{
+    QTimer::singleShot(renderSetupDelayMs, &window, [&window, mode = request.mode] {
+        window.viewer->setRenderMode(mode, true,
+                                     qEnvironmentVariableIntValue("QORCAD_RENDER_REFLECTIONS") != 0);
+        window.scene->rebuild();
+    });
+    QTimer::singleShot(request.mode == 2 ? pathTracedSaveDelayMs : renderSaveDelayMs, &window,
+                       [&window, request] {
+                           saveRenderAndExit(&window, request.width, request.height, request.file);
+                       });
+}
 
 // "edit:N" opens the N-th feature that is not a sketch; anything else names a feature type.
 void runFeatureCommand(MainWindow& window, const QString& command)
@@ -72,6 +99,36 @@ DrawingWindow* openStartupDrawing(MainWindow& window)
 
 } // namespace
 
+RenderRequest parseRenderRequest(const QString& value)
+{
+    const QStringList parts = value.split(QLatin1Char(':'));
+    RenderRequest request;
+    request.mode = parts.value(0).toInt();
+    const QStringList size = parts.value(1).split(QLatin1Char('x'));
+    request.width = size.value(0).toInt();
+    request.height = size.value(1).toInt();
+    request.file = parts.mid(2).join(QLatin1Char(':'));
+    return request;
+}
+
+void startStartupClock()
+{
+    startClock().start();
+}
+
+void logNextFrame(Viewer& viewer, const QString& what)
+{
+    if (qEnvironmentVariableIntValue("QORCAD_TIMING") == 0)
+        return;
+    auto* connection = new QMetaObject::Connection;
+    *connection = QObject::connect(&viewer, &Viewer::frameSwapped, &viewer, [connection, what] {
+        QObject::disconnect(*connection);
+        delete connection;
+        std::fprintf(stderr, "qorcad: %s nach %lld ms\n", what.toLocal8Bit().constData(),
+                     static_cast<long long>(startClock().elapsed()));
+    });
+}
+
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
 {
     const QCommandLineParser& parser = commandLine.parser;
@@ -86,7 +143,12 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         runFeatureCommand(window, parser.value(commandLine.command));
     const QPointer<DrawingWindow> drawing(
         parser.isSet(commandLine.drawing) ? openStartupDrawing(window) : nullptr);
+    logNextFrame(*window.viewer, QStringLiteral("Dokument gezeigt"));
 
+    if (parser.isSet(commandLine.render)) {
+        scheduleRender(window, parseRenderRequest(parser.value(commandLine.render)));
+        return;
+    }
     if (parser.isSet(commandLine.screenshot)) {
         const QString path = parser.value(commandLine.screenshot);
         // A drawing window closed in the meantime leaves the main window to grab.

@@ -1,16 +1,35 @@
 #pragma once
 
+#include <QString>
+
 class QCommandLineParser;
 
 namespace qor::app {
 
 struct CommandLine;
 class MainWindow;
+class Viewer;
+
+// The value of "--render MODUS:BREITExHÖHE:DATEI"; the file may hold colons, numbers that do
+// not read count as 0.
+struct RenderRequest {
+    int mode = 0;
+    int width = 0;
+    int height = 0;
+    QString file;
+};
+
+RenderRequest parseRenderRequest(const QString& value);
+
+// Start-up timing on standard error with QORCAD_TIMING=1: the clock starts at the top of main,
+// and each logged label is written when the view shows its next frame.
+void startStartupClock();
+void logNextFrame(Viewer& viewer, const QString& what);
 
 // Carries out, once and 50 ms after the window is shown, the command-line options that act on
-// the open window: the demo part, the positional file, the drawing window, and the unattended
-// screenshot (of the drawing window when one was opened) after which the process ends; a normal
-// start schedules the company theme check.
+// the open window: the demo part, the positional file, a sketch or feature to open, the drawing
+// window, and the unattended render or screenshot (of the drawing window when one was opened)
+// after which the process ends; a normal start schedules the company theme check.
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window);
 
 } // namespace qor::app

@@ -6,6 +6,7 @@
 #include "app/StartupOptions.h"
 #include "app/theme/CompanyTheme.h"
 #include "app/theme/Theme.h"
+#include "view/Viewer.h"
 
 #include <OSD.hxx>
 
@@ -52,6 +53,7 @@ void applyWindowSize(QWidget& window, const QString& text)
 
 int main(int argc, char** argv)
 {
+    qor::app::startStartupClock();
     qor::app::preferXcbOnWayland();
     // Kernel faults become exceptions; floating-point traps stay off.
     OSD::SetSignal(OSD_SignalMode_Set, false);
@@ -113,6 +115,7 @@ int main(int argc, char** argv)
     qor::app::MainWindow window;
     if (commandLine.parser.isSet(commandLine.screenshot))
         applyWindowSize(window, commandLine.parser.value(commandLine.size));
+    qor::app::logNextFrame(*window.viewer, QStringLiteral("Erstes Bild"));
     window.show();
     QTimer::singleShot(50, &window, [&commandLine, &window] {
         qor::app::handleStartupOptions(commandLine, window);

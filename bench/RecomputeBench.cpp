@@ -1,5 +1,6 @@
 #include "model/Document.h"
 
+#include <QDir>
 #include <QJsonArray>
 
 #include <benchmark/benchmark.h>
@@ -230,3 +231,16 @@ BENCHMARK(editsInARow)->Apply(sizes)->Iterations(1);
 BENCHMARK(editMidBox)->Apply(sizes);
 BENCHMARK(fullRecompute)->Apply(sizes);
 BENCHMARK(editFirstSketchDimension)->Arg(100)->Unit(benchmark::kMillisecond);
+
+// Writing the 100-feature part; the file stays for bench/StartupBench.sh, which opens it.
+void saveHundredFeaturePart(benchmark::State& state)
+{
+    const QString path = qEnvironmentVariable("QORCAD_BENCH_PART",
+                                              QDir::temp().filePath("qorcad-bench-100.qcpart"));
+    Document& doc = part(100);
+    for (auto _ : state) {
+        if (!doc.save(path))
+            state.SkipWithError("the part could not be written");
+    }
+}
+BENCHMARK(saveHundredFeaturePart)->Unit(benchmark::kMillisecond);

@@ -1,11 +1,41 @@
 #include "model/DocumentController.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
 
 namespace qor::app {
 
 using qor::model::Document;
+
+namespace {
+
+// A document without a folder resolved its relative paths against the working folder.
+QString rebasedPath(const QString& stored, const QString& oldFolder, const QDir& newFolder)
+{
+    if (stored.isEmpty() || QDir::isAbsolutePath(stored))
+        return stored;
+    return newFolder.relativeFilePath(QDir(oldFolder).absoluteFilePath(stored));
+}
+
+void rebaseSnapshot(QJsonObject& snapshot, const QString& oldFolder, const QDir& newFolder)
+{
+    QJsonArray components = snapshot.value(QStringLiteral("components")).toArray();
+    if (components.isEmpty())
+        return;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        QJsonObject component = components[i].toObject();
+        const QString stored = component.value(QStringLiteral("path")).toString();
+        if (stored.isEmpty())
+            continue;
+        component.insert(QStringLiteral("path"), rebasedPath(stored, oldFolder, newFolder));
+        components[i] = component;
+    }
+    snapshot.insert(QStringLiteral("components"), components);
+}
+
+} // namespace
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), document(std::make_unique<Document>())
@@ -57,6 +87,17 @@ QString DocumentController::displayName() const
     if (!document->name.isEmpty())
         return document->name;
     return QStringLiteral("Unbenannt");
+}
+
+void DocumentController::rebaseComponentPaths(const QString& newFolder)
+{
+    const QString oldFolder = document->folder;
+    const QDir target(QDir(newFolder).absolutePath());
+    for (qor::model::Component& component : document->components)
+        component.path = rebasedPath(component.path, oldFolder, target);
+    for (HistoryEntry& entry : history)
+        rebaseSnapshot(entry.snapshot, oldFolder, target);
+    document->folder = target.absolutePath();
 }
 
 void DocumentController::commit(const QString& label)

@@ -43,6 +43,10 @@ public:
     bool open(const QString& path, QString* error = nullptr);
     bool saveAs(const QString& path, QString* error = nullptr);
     QString displayName() const;
+    // Moves the document's base folder: every relative component path, in the document and in
+    // every undo snapshot, is rewritten to reach the same file from the new folder, so that
+    // undo, redo and cancel after a save into another folder load no dangling paths.
+    void rebaseComponentPaths(const QString& newFolder);
 
     void commit(const QString& label);
     void goTo(int i);

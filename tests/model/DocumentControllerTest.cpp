@@ -1,5 +1,6 @@
 #include "model/DocumentController.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include "tests/common/ShapeChecks.h"
@@ -164,4 +165,33 @@ TEST(DocumentController, HistoryKeepsTwoHundredSteps)
     EXPECT_EQ(full.history.size(), 200u);
     EXPECT_EQ(full.history[0].label, "Schritt 2");
     EXPECT_EQ(full.savedIndex, -2);
+}
+
+TEST(DocumentController, RebaseRewritesComponentPathsInTheDocumentAndEverySnapshot)
+{
+    DocumentController c;
+    c.document->folder = QStringLiteral("/data/asm");
+    const auto addComponent = [&c](int id, const QString& path) {
+        qor::model::Component component;
+        component.id = id;
+        component.path = path;
+        c.document->components.push_back(component);
+        c.commit(QStringLiteral("Komponente %1").arg(id));
+    };
+    addComponent(1, QStringLiteral("parts/a.qcpart"));
+    addComponent(2, QStringLiteral("/abs/b.qcpart"));
+    addComponent(3, QString()); // embedded: no path
+
+    c.rebaseComponentPaths(QStringLiteral("/data/copy/"));
+    EXPECT_EQ(c.document->folder, QStringLiteral("/data/copy"));
+    const QStringList expected{"../asm/parts/a.qcpart", "/abs/b.qcpart", ""};
+    // Each undo step back loads one snapshot: every one must reach the same files.
+    for (int step = 3; step >= 1; --step) {
+        c.goTo(step);
+        ASSERT_EQ(c.document->components.size(), std::size_t(step));
+        for (int i = 0; i < step; ++i)
+            EXPECT_EQ(c.document->components[std::size_t(i)].path, expected[i]) << step;
+        EXPECT_EQ(QDir::cleanPath(c.document->resolvePath(c.document->components[0].path)),
+                  QStringLiteral("/data/asm/parts/a.qcpart"));
+    }
 }

@@ -1,0 +1,417 @@
+#include "app/MainWindow.h"
+
+#include "app/Settings.h"
+#include "app/shell/Browser.h"
+#include "io/Export.h"
+#include "io/Import.h"
+#include "io/ShapeText.h"
+#include "model/DocumentController.h"
+#include "panels/CommandPanel.h"
+#include "panels/dialogs/AboutDialog.h"
+#include "panels/dialogs/ImportReportDialog.h"
+#include "view/Scene.h"
+#include "view/Viewer.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QToolButton>
+#include <QUrl>
+
+#include <TopoDS_Builder.hxx>
+#include <TopoDS_Compound.hxx>
+#include <V3d_TypeOfOrientation.hxx>
+
+namespace qor::app {
+
+namespace {
+
+const QString partSuffix = QStringLiteral(".qcpart");
+const QString assemblySuffix = QStringLiteral(".qcasm");
+
+// The save test is case-sensitive on purpose: "model.QCPART" opens, but saving asks for a name.
+bool hasDocumentSuffix(const QString& path)
+{
+    return path.endsWith(partSuffix) || path.endsWith(assemblySuffix);
+}
+
+QString lastDir()
+{
+    return QSettings().value(settings::lastDir, QDir::homePath()).toString();
+}
+
+void rememberFolderOf(const QString& path)
+{
+    QSettings().setValue(settings::lastDir, QFileInfo(path).absolutePath());
+}
+
+// "STL binär (*.stl)" gives "stl", "STEP AP242 (*.step *.stp)" gives "step".
+QString filterExtension(const QString& filter)
+{
+    const qsizetype start = filter.indexOf(QStringLiteral("*."));
+    if (start < 0)
+        return {};
+    QString extension = filter.mid(start + 2);
+    extension = extension.left(extension.indexOf(QLatin1Char(' ')));
+    return extension.remove(QLatin1Char(')'));
+}
+
+struct ImportParameters {
+    QJsonObject params;
+    int bodyCount = 0;
+};
+
+ImportParameters importParameters(const qor::io::ImportResult& result, const QString& path)
+{
+    TopoDS_Compound compound;
+    TopoDS_Builder builder;
+    builder.MakeCompound(compound);
+    QJsonArray names;
+    QJsonArray colors;
+    for (const qor::io::ImportedBody& body : result.bodies) {
+        builder.Add(compound, body.shape);
+        names.append(body.name);
+        colors.append(body.hasColor ? QJsonArray{body.r, body.g, body.b} : QJsonArray{});
+    }
+    return {{{QStringLiteral("file"), QFileInfo(path).fileName()},
+             {QStringLiteral("brep"), qor::io::shapeToBase64(compound)},
+             {QStringLiteral("names"), names},
+             {QStringLiteral("colors"), colors},
+             {QStringLiteral("split"), true}},
+            int(result.bodies.size())};
+}
+
+} // namespace
+
+CommandHandler MainWindow::fileCommand(const QString& id)
+{
+    if (id == QStringLiteral("new")) {
+        return [this] {
+            if (!askSave())
+                return;
+            controller->newDocument();
+            scene->rebuild();
+            viewer->setViewOrientation(V3d_XposYnegZpos, false);
+        };
+    }
+    if (id == QStringLiteral("open"))
+        return [this] { openWithDialog(); };
+    if (id == QStringLiteral("save"))
+        return [this] { save(); };
+    if (id == QStringLiteral("saveas"))
+        return [this] { saveAs(); };
+    if (id == QStringLiteral("import"))
+        return [this] { importFile({}); };
+    if (id == QStringLiteral("export"))
+        return [this] { exportBodies(); };
+    if (id == QStringLiteral("quit"))
+        return [this] { close(); };
+    if (id == QStringLiteral("about")) {
+        return [this] {
+            AboutDialog dialog(this);
+            dialog.exec();
+        };
+    }
+    return {};
+}
+
+void MainWindow::buildFileMenu()
+{
+    QToolButton* fileButton = nullptr;
+    for (QToolButton* button : findChildren<QToolButton*>(QStringLiteral("TitleButton"))) {
+        if (button->property("fileMenu").toBool())
+            fileButton = button;
+    }
+    auto* menu = new QMenu(this);
+    const auto addCommands = [this, menu](std::initializer_list<const char*> ids) {
+        for (const char* id : ids)
+            menu->addAction(actions.value(QString::fromLatin1(id)));
+    };
+    addCommands({"new", "open"});
+    recentMenu = menu->addMenu(QStringLiteral("Zuletzt geöffnet"));
+    connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::rebuildRecentMenu);
+    addCommands({"save", "saveas"});
+    menu->addSeparator();
+    addCommands({"import", "export"});
+    menu->addSeparator();
+    QMenu* examples = menu->addMenu(QStringLiteral("Beispiele"));
+    for (const auto& [kind, label] : {std::pair{"bracket", "Lagerbock"},
+                                      {"flange", "Flansch"},
+                                      {"housing", "Gehäuse"}}) {
+        const QString kindText = QString::fromLatin1(kind);
+        examples->addAction(QString::fromUtf8(label), this, [this, kindText] {
+            if (askSave())
+                createExample(kindText);
+        });
+    }
+    menu->addSeparator();
+    addCommands({"quit"});
+    if (fileButton != nullptr)
+        fileButton->setMenu(menu);
+    rebuildRecentMenu();
+}
+
+void MainWindow::rebuildRecentMenu()
+{
+    recentMenu->clear();
+    if (recent.isEmpty()) {
+        recentMenu->addAction(QStringLiteral("(keine)"))->setEnabled(false);
+        return;
+    }
+    for (const QString& path : recent) {
+        recentMenu->addAction(path, this, [this, path] {
+            if (askSave())
+                openFile(path);
+        });
+    }
+}
+
+bool MainWindow::askSave()
+{
+    finishPendingEdits();
+    if (!controller->modified)
+        return true;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("QorCAD"),
+                    QStringLiteral("Änderungen an „%1“ speichern?").arg(controller->displayName()),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Save)->setText(QStringLiteral("Speichern"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("Nicht speichern"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("Abbrechen"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return save();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::openWithDialog()
+{
+    if (!askSave())
+        return;
+    const QString folder = QSettings().value(settings::lastDir).toString();
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Öffnen"), folder,
+                                                      qor::io::importFilter());
+    if (path.isEmpty())
+        return;
+    rememberFolderOf(path);
+    openFile(path);
+}
+
+bool MainWindow::openFile(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QStringLiteral("qcpart") || suffix == QStringLiteral("qcasm")) {
+        QString error;
+        if (!controller->open(path, &error)) {
+            QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                                 QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
+            return false;
+        }
+        addRecentFile(path);
+        browser->rebuild();
+        viewer->fitAll(false);
+        return true;
+    }
+    if (!qor::io::isImportable(path)) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                             QStringLiteral("Dieses Dateiformat wird nicht unterstützt."));
+        return false;
+    }
+    controller->newDocument();
+    controller->document->name = QFileInfo(path).completeBaseName();
+    importFile(path);
+    updateTitle();
+    browser->rebuild();
+    return true;
+}
+
+bool MainWindow::save()
+{
+    if (controller->path.isEmpty() || !hasDocumentSuffix(controller->path))
+        return saveAs();
+    finishPendingEdits();
+    QString error;
+    if (!controller->saveAs(controller->path, &error)) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                             QStringLiteral("Speichern fehlgeschlagen:\n") + error);
+        return false;
+    }
+    showToast(QStringLiteral("Gespeichert"), false);
+    return true;
+}
+
+bool MainWindow::saveAs()
+{
+    const bool assembly = !controller->document->components.empty();
+    const QString suffix = assembly ? assemblySuffix : partSuffix;
+    const QString filter = assembly ? QStringLiteral("QorCAD-Baugruppe (*.qcasm)")
+                                    : QStringLiteral("QorCAD-Bauteil (*.qcpart)");
+    const QString proposed = QDir(lastDir()).filePath(controller->displayName() + suffix);
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Speichern unter"), proposed,
+                                                filter);
+    if (path.isEmpty())
+        return false;
+    if (!hasDocumentSuffix(path))
+        path += suffix;
+
+    finishPendingEdits();
+    const QString oldFolder = controller->document->folder;
+    controller->rebaseComponentPaths(QFileInfo(path).absolutePath());
+    rememberFolderOf(path);
+    QString error;
+    if (!controller->saveAs(path, &error)) {
+        // The document stays where it was: its paths must keep resolving from there.
+        controller->rebaseComponentPaths(oldFolder);
+        QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                             QStringLiteral("Speichern fehlgeschlagen:\n") + error);
+        return false;
+    }
+    addRecentFile(path);
+    showToast(QStringLiteral("Gespeichert"), false);
+    return true;
+}
+
+void MainWindow::importFile(const QString& requestedPath)
+{
+    QString path = requestedPath;
+    if (path.isEmpty()) {
+        path = QFileDialog::getOpenFileName(this, QStringLiteral("Importieren"),
+                                            QSettings().value(settings::lastDir).toString(),
+                                            qor::io::importFilter());
+        if (path.isEmpty())
+            return;
+        rememberFolderOf(path);
+    }
+    finishPendingEdits();
+
+    QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QString(), 0, 100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const qor::io::ImportResult result =
+        qor::io::importFile(path, [&progress](int percent, const QString& text) {
+            progress.setValue(percent);
+            if (!text.isEmpty())
+                progress.setLabelText(text);
+            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        });
+    QApplication::restoreOverrideCursor();
+    progress.close();
+
+    if (!result.ok) {
+        ImportInfoDialog report(result, path, this);
+        report.exec();
+        return;
+    }
+    const ImportParameters import = importParameters(result, path);
+    qor::model::Feature* feature =
+        controller->document->addFeature(QStringLiteral("import"), import.params, -1);
+    feature->name = QFileInfo(path).completeBaseName();
+    controller->commit(QStringLiteral("Importieren"));
+    browser->rebuild();
+    viewer->fitAll(true);
+    showToast(QStringLiteral("%1: %2 Körper importiert%3")
+                  .arg(result.format)
+                  .arg(import.bodyCount)
+                  .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString()),
+              false);
+}
+
+void MainWindow::exportBodies()
+{
+    const qor::model::Document& document = *controller->document;
+    if (document.current.bodies.get().empty()) {
+        showToast(QStringLiteral("Es gibt noch keine Körper zum Exportieren"), true);
+        return;
+    }
+    QSettings settings;
+    const QString proposed = QDir(lastDir()).filePath(controller->displayName() + ".step");
+    QString selectedFilter =
+        settings.value(settings::exportFilter, QStringLiteral("STEP AP242 (*.step *.stp)"))
+            .toString();
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportieren"), proposed,
+                                                qor::io::exportFilter(), &selectedFilter);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + filterExtension(selectedFilter);
+    settings.setValue(settings::exportFilter, selectedFilter);
+    rememberFolderOf(path);
+
+    // Browser menu: one body by id, also when hidden; otherwise every visible body.
+    const int only = property("exportBody").toInt();
+    std::vector<qor::io::ExportBody> bodies;
+    for (const auto& [id, body] : document.current.bodies) {
+        const auto hidden = document.hidden.find(id);
+        const bool wanted = only != 0 ? id == only
+                                      : hidden == document.hidden.end() || !hidden->second;
+        if (!wanted)
+            continue;
+        const qor::model::BodyAppearance look = document.bodyAppearance(id);
+        bodies.push_back({document.bodyName(id), body.shape, look.r, look.g, look.b});
+    }
+    qor::io::ExportOptions options;
+    options.linearDeflection =
+        settings.value(settings::meshQuality, settings::defaultMeshQuality).toDouble();
+    options.author = qEnvironmentVariable("USER");
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString error;
+    const bool written = qor::io::exportFile(path, bodies, options, &error);
+    QApplication::restoreOverrideCursor();
+    if (!written) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
+        return;
+    }
+    showToast(QStringLiteral("%1 Körper nach %2 exportiert")
+                  .arg(bodies.size())
+                  .arg(QFileInfo(path).fileName()),
+              false);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!askSave()) {
+        event->ignore();
+        return;
+    }
+    saveWindowGeometry();
+    event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        const QString path = url.toLocalFile();
+        if (path.endsWith(partSuffix) || path.endsWith(assemblySuffix)
+            || path.endsWith(QStringLiteral(".asm"))) {
+            if (askSave())
+                openFile(path);
+        } else if (qor::io::isImportable(path)) {
+            importFile(path);
+        }
+    }
+    event->acceptProposedAction();
+}
+
+} // namespace qor::app

@@ -1,0 +1,182 @@
+#include "app/MainWindow.h"
+#include "model/DocumentController.h"
+#include "panels/dialogs/ImportReportDialog.h"
+#include "tests/fixtures/StlFixtures.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QJsonArray>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using qor::app::MainWindow;
+
+namespace {
+
+// Runs `answer` on the next visible top-level dialog of type T once it is shown; `seen` tells
+// afterwards whether one came up.
+template <typename T>
+std::shared_ptr<bool> whenShown(std::function<void(T*)> answer)
+{
+    auto seen = std::make_shared<bool>(false);
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, seen] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<T*>(widget);
+            if (dialog == nullptr || !dialog->isVisible())
+                continue;
+            *seen = true;
+            poll->deleteLater();
+            answer(dialog);
+            return;
+        }
+    });
+    poll->start(50);
+    return seen;
+}
+
+void acceptFileDialog(QFileDialog* dialog)
+{
+    QMetaObject::invokeMethod(dialog, "accept");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QStringList featureSummary(const qor::model::Document& document)
+{
+    QStringList summary;
+    for (const auto& feature : document.features)
+        summary << feature->type + feature->name;
+    return summary;
+}
+
+class MainWindowFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings().setValue(QStringLiteral("lastDir"), dir.path());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    void TearDown() override
+    {
+        window.controller->modified = false; // no save question when the fixture closes
+    }
+
+    QTemporaryDir dir;
+    MainWindow window;
+};
+
+TEST_F(MainWindowFilesTest, SaveAndReopenKeepTheFeaturesAndACapitalSuffixAsksForANewName)
+{
+    window.createExample(QStringLiteral("flange"));
+    const QStringList features = featureSummary(*window.controller->document);
+    const QString name = window.controller->displayName() + ".qcpart";
+    whenShown<QFileDialog>(acceptFileDialog);
+    ASSERT_TRUE(window.save());
+    // Tests running at the same time share the settings, so "lastDir" may name another folder.
+    const QString saved = window.controller->path;
+    EXPECT_TRUE(saved.endsWith(QLatin1Char('/') + name));
+    EXPECT_TRUE(QFile::exists(saved));
+    EXPECT_FALSE(window.controller->modified);
+
+    const QString capitals = dir.filePath(QStringLiteral("MODELL.QCPART"));
+    ASSERT_TRUE(QFile::copy(saved, capitals));
+    ASSERT_TRUE(window.openFile(capitals));
+    EXPECT_EQ(featureSummary(*window.controller->document), features);
+    EXPECT_EQ(window.recent.first(), capitals);
+
+    const auto asked = whenShown<QFileDialog>([](QFileDialog* d) { d->reject(); });
+    EXPECT_FALSE(window.save());
+    EXPECT_TRUE(*asked);
+}
+
+TEST_F(MainWindowFilesTest, RecentListKeepsTwelveWithoutDuplicates)
+{
+    for (int i = 0; i < 13; ++i)
+        window.addRecentFile(QStringLiteral("/p/%1.qcpart").arg(i));
+    window.addRecentFile(QStringLiteral("/p/5.qcpart"));
+    ASSERT_EQ(window.recent.size(), 12);
+    EXPECT_EQ(window.recent.first(), QStringLiteral("/p/5.qcpart"));
+    EXPECT_EQ(window.recent.count(QStringLiteral("/p/5.qcpart")), 1);
+    EXPECT_FALSE(window.recent.contains(QStringLiteral("/p/0.qcpart")));
+    EXPECT_EQ(QSettings().value(QStringLiteral("recent")).toStringList(), window.recent);
+}
+
+TEST_F(MainWindowFilesTest, FailedImportOpensTheReportAndAddsNoHistoryEntry)
+{
+    const QString broken = dir.filePath(QStringLiteral("kaputt.stl"));
+    writeFile(broken, qor::fixtures::binaryStl(qor::fixtures::tetrahedron(-10), 999));
+    const std::size_t entries = window.controller->history.size();
+    const auto reported = whenShown<qor::app::ImportInfoDialog>([](qor::app::ImportInfoDialog* d) { d->reject(); });
+    window.importFile(broken);
+    EXPECT_TRUE(*reported);
+    EXPECT_EQ(window.controller->history.size(), entries);
+    EXPECT_TRUE(window.controller->document->features.empty());
+}
+
+TEST_F(MainWindowFilesTest, StlImportMakesOneImportFeatureWithMatchingNamesAndColors)
+{
+    const QString mesh = dir.filePath(QStringLiteral("tetra.stl"));
+    // Negative corners put bytes above '~' into the head, which makes the file binary.
+    writeFile(mesh, qor::fixtures::binaryStl(qor::fixtures::tetrahedron(-10), 4));
+    window.importFile(mesh);
+    const auto& features = window.controller->document->features;
+    ASSERT_EQ(features.size(), 1u);
+    EXPECT_EQ(features[0]->type, QStringLiteral("import"));
+    EXPECT_EQ(features[0]->name, QStringLiteral("tetra"));
+    const QJsonArray names = features[0]->params.value(QStringLiteral("names")).toArray();
+    EXPECT_FALSE(names.isEmpty());
+    EXPECT_EQ(names.size(), features[0]->params.value(QStringLiteral("colors")).toArray().size());
+    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Importieren"));
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), std::size_t(names.size()));
+}
+
+TEST_F(MainWindowFilesTest, ClosingAModifiedDocumentAsksFirst)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    for (const auto& [button, staysOpen] :
+         {std::pair{QMessageBox::Cancel, true}, {QMessageBox::Discard, false}}) {
+        const auto asked = whenShown<QMessageBox>(
+            [button = button](QMessageBox* box) { box->button(button)->click(); });
+        window.close();
+        EXPECT_TRUE(*asked);
+        EXPECT_EQ(window.isVisible(), staysOpen);
+    }
+}
+
+TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
+{
+    QTemporaryDir dir;
+    // The file name keeps its colon: only the first two fields are split off.
+    const QString image = dir.filePath(QStringLiteral("a:b.png"));
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"),
+                  {QStringLiteral("--demo"), QStringLiteral("bracket"), QStringLiteral("--render"),
+                   QStringLiteral("0:320x240:") + image});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+    EXPECT_EQ(QImage(image).size(), QSize(320, 240));
+}
+
+} // namespace
