@@ -8,9 +8,10 @@ namespace qor::app {
 
 QList<QString> defaultTitleOrder()
 {
-    return {QStringLiteral("Benennung"), QStringLiteral("Zeichnungsnummer"),
-            QStringLiteral("Werkstoff"), QStringLiteral("Maßstab"),
-            QStringLiteral("Gezeichnet"), QStringLiteral("Datum"), QStringLiteral("Firma")};
+    return {QStringLiteral("Benennung"),  QStringLiteral("Zeichnungsnummer"),
+            QStringLiteral("Werkstoff"),  QStringLiteral("Maßstab"),
+            QStringLiteral("Gezeichnet"), QStringLiteral("Datum"),
+            QStringLiteral("Firma")};
 }
 
 namespace {
@@ -103,12 +104,9 @@ QJsonObject drawingToJson(const Drawing& drawing)
     for (const auto& [key, text] : drawing.title)
         title.insert(key, text);
     return QJsonObject{
-        {QStringLiteral("format"), drawing.format},
-        {QStringLiteral("scale"), drawing.scale},
-        {QStringLiteral("views"), views},
-        {QStringLiteral("dims"), dims},
-        {QStringLiteral("title"), title},
-        {QStringLiteral("next"), drawing.nextId},
+        {QStringLiteral("format"), drawing.format}, {QStringLiteral("scale"), drawing.scale},
+        {QStringLiteral("views"), views},           {QStringLiteral("dims"), dims},
+        {QStringLiteral("title"), title},           {QStringLiteral("next"), drawing.nextId},
     };
 }
 
@@ -174,8 +172,8 @@ QSizeF paperSize(const QString& format)
 
 double autoScale(double w, double h, double roomW, double roomH)
 {
-    static const double scales[] = {50,  20,   10,   5,    2,     1,     0.5,
-                                    0.2, 0.1,  0.05, 0.02, 0.01, 0.005, 0.002};
+    static const double scales[]
+        = {50, 20, 10, 5, 2, 1, 0.5, 0.2, 0.1, 0.05, 0.02, 0.01, 0.005, 0.002};
     for (double s : scales) {
         if (roomW >= w * s && roomH >= h * s)
             return s;

@@ -128,8 +128,8 @@ void projectExact(const TopoDS_Shape& shape, const HLRAlgo_Projector& projector,
     }
 }
 
-void projectPolygonal(const TopoDS_Shape& shape, const HLRAlgo_Projector& projector,
-                      int viewKind, bool hidden, ProjectedView& out)
+void projectPolygonal(const TopoDS_Shape& shape, const HLRAlgo_Projector& projector, int viewKind,
+                      bool hidden, ProjectedView& out)
 {
     BRepMesh_IncrementalMesh(shape, 0.05, false, 0.3, true);
     Handle(HLRBRep_PolyAlgo) algo = new HLRBRep_PolyAlgo(shape);
@@ -152,8 +152,8 @@ bool faceAxisSegment(const TopoDS_Face& face, gp_Pnt& a, gp_Pnt& b, gp_Dir& dire
     const GeomAbs_SurfaceType type = surface.GetType();
     if (type != GeomAbs_Cylinder && type != GeomAbs_Cone)
         return false;
-    const gp_Ax1 axis =
-        type == GeomAbs_Cylinder ? surface.Cylinder().Axis() : surface.Cone().Axis();
+    const gp_Ax1 axis
+        = type == GeomAbs_Cylinder ? surface.Cylinder().Axis() : surface.Cone().Axis();
     double umin = 0.0, umax = 0.0, vmin = 0.0, vmax = 0.0;
     BRepTools::UVBounds(face, umin, umax, vmin, vmax);
     const gp_XYZ l = axis.Location().XYZ();
@@ -227,10 +227,8 @@ void addCentreMarks(ProjectedView& pv)
                 radius = std::max(radius, other.radius);
         }
         const double arm = radius + std::min(0.3 * radius + 1.0, 3.0);
-        pv.primitives.push_back(
-            centreLine(circle.cx - arm, circle.cy, circle.cx + arm, circle.cy));
-        pv.primitives.push_back(
-            centreLine(circle.cx, circle.cy - arm, circle.cx, circle.cy + arm));
+        pv.primitives.push_back(centreLine(circle.cx - arm, circle.cy, circle.cx + arm, circle.cy));
+        pv.primitives.push_back(centreLine(circle.cx, circle.cy - arm, circle.cx, circle.cy + arm));
     }
 }
 
@@ -318,14 +316,14 @@ QPointF sheetToView(const Drawing& sheet, const Drawing::View& view, const Proje
     return (QPointF(x, y) - QPointF(view.x, view.y)) / s + centre;
 }
 
-QPointF labelOutsideView(const Drawing& sheet, const Drawing::View& view,
-                         const ProjectedView& pv, QPointF start, QPointF dir)
+QPointF labelOutsideView(const Drawing& sheet, const Drawing::View& view, const ProjectedView& pv,
+                         QPointF start, QPointF dir)
 {
     const QPointF a = viewToSheet(sheet, view, pv, pv.minX, pv.minY);
     const QPointF b = viewToSheet(sheet, view, pv, pv.maxX, pv.maxY);
     const auto inside = [&](QPointF p) {
         return p.x() >= std::min(a.x(), b.x()) && p.x() <= std::max(a.x(), b.x())
-            && p.y() >= std::min(a.y(), b.y()) && p.y() <= std::max(a.y(), b.y());
+               && p.y() >= std::min(a.y(), b.y()) && p.y() <= std::max(a.y(), b.y());
     };
     double t = 0.0;
     for (int step = 0; step < 400 && inside(start + t * dir); ++step)
@@ -374,8 +372,8 @@ int projectionKey(const Drawing::View& view)
 
 bool ProjectionCache::BodyKey::operator==(const BodyKey& other) const
 {
-    return id == other.id && shape.TShape() == other.shape.TShape()
-        && placement == other.placement && orientation == other.orientation;
+    return id == other.id && shape.TShape() == other.shape.TShape() && placement == other.placement
+           && orientation == other.orientation;
 }
 
 TopoDS_Compound ProjectionCache::modelCompound(const qor::model::Document& document)
@@ -406,9 +404,9 @@ TopoDS_Compound ProjectionCache::modelCompound(const qor::model::Document& docum
     }
     // Cosmetic threads change the drawing without changing a body.
     for (const qor::model::ThreadMark& t : document.current.threads) {
-        for (double value : {t.position.X(), t.position.Y(), t.position.Z(), t.direction.X(),
-                             t.direction.Y(), t.direction.Z(), t.majorDiameter, t.minorDiameter,
-                             t.length})
+        for (double value :
+             {t.position.X(), t.position.Y(), t.position.Z(), t.direction.X(), t.direction.Y(),
+              t.direction.Z(), t.majorDiameter, t.minorDiameter, t.length})
             hashInto(h, std::hash<double>{}(value));
         hashInto(h, t.internal ? 1 : 2);
         hashInto(h, qHash(t.designation));
@@ -422,8 +420,7 @@ TopoDS_Compound ProjectionCache::modelCompound(const qor::model::Document& docum
 }
 
 const ProjectedView& ProjectionCache::projectedView(const qor::model::Document& document,
-                                                   const Drawing& sheet,
-                                                   const Drawing::View& view)
+                                                    const Drawing& sheet, const Drawing::View& view)
 {
     const TopoDS_Compound compound = modelCompound(document);
     const int key = projectionKey(view);

@@ -27,7 +27,7 @@ enum class LineKind : std::uint32_t {
     Visible = 0,
     Hidden = 1,
     Outline = 2, // visible silhouette of a curved face
-    Centre = 3,  // centre line or centre mark
+    Centre = 3, // centre line or centre mark
     Thread = 4,
     Hatch = 5,
 };
@@ -102,8 +102,8 @@ QPointF sheetToView(const Drawing& sheet, const Drawing::View& view, const Proje
 
 // A point on the ray start + t·dir (sheet millimetres) just outside the view's
 // placed bounds.
-QPointF labelOutsideView(const Drawing& sheet, const Drawing::View& view,
-                         const ProjectedView& pv, QPointF start, QPointF dir);
+QPointF labelOutsideView(const Drawing& sheet, const Drawing::View& view, const ProjectedView& pv,
+                         QPointF start, QPointF dir);
 
 // The snap point nearest to the sheet point (x, y) within tolerance (sheet mm),
 // else, when circleHit is given, the centre of the first circle whose outline
@@ -122,12 +122,11 @@ public:
 
     // The cached or freshly computed projection of view; the reference stays
     // valid until the cache is cleared.
-    const ProjectedView& projectedView(const qor::model::Document& document,
-                                       const Drawing& sheet, const Drawing::View& view);
+    const ProjectedView& projectedView(const qor::model::Document& document, const Drawing& sheet,
+                                       const Drawing::View& view);
 
     // The first view of the sheet whose placed bounds, grown by 4 mm, hold (x, y).
-    Drawing::View* viewAt(const qor::model::Document& document, Drawing& sheet, double x,
-                          double y);
+    Drawing::View* viewAt(const qor::model::Document& document, Drawing& sheet, double x, double y);
 
     void clear();
     std::size_t size() const { return projections_.size(); }

@@ -235,7 +235,7 @@ void sectionHatchOutlines(ProjectedView& pv, const TopoDS_Shape& cutShape, int v
 bool coincidentCircle(const ProjectedCircle& circle, double u, double v, double minorDiameter)
 {
     return std::hypot(circle.cx - u, circle.cy - v) < 1e-4
-        && std::abs(2.0 * circle.radius - minorDiameter) < 0.05;
+           && std::abs(2.0 * circle.radius - minorDiameter) < 0.05;
 }
 
 void addThreadCallouts(ProjectedView& pv, const std::vector<qor::model::ThreadMark>& threads,

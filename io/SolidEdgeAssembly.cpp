@@ -102,7 +102,8 @@ bool isTextUnit(std::uint16_t unit)
 class OccurrenceCollector {
 public:
     OccurrenceCollector(std::vector<StreamMatrix> matrices, QDir folder)
-        : matrices(std::move(matrices)), folder(std::move(folder))
+        : matrices(std::move(matrices))
+        , folder(std::move(folder))
     {
     }
 
@@ -117,9 +118,9 @@ public:
             lastPath = t;
         if (!occurrenceText.match(t).hasMatch())
             return;
-        const auto after = std::lower_bound(
-            matrices.begin(), matrices.end(), offset,
-            [](const StreamMatrix& m, qint64 o) { return m.offset < o; });
+        const auto after
+            = std::lower_bound(matrices.begin(), matrices.end(), offset,
+                               [](const StreamMatrix& m, qint64 o) { return m.offset < o; });
         if (after != matrices.begin() && std::prev(after)->offset >= boundary
             && !lastPath.isEmpty())
             add(t, std::prev(after)->placement);

@@ -37,7 +37,7 @@ std::uint32_t u32At(const QByteArray& bytes, qint64 at)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData()) + at;
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16)
-        | (std::uint32_t(p[3]) << 24);
+           | (std::uint32_t(p[3]) << 24);
 }
 
 void putU16(QByteArray& out, std::uint16_t v)
@@ -238,15 +238,19 @@ bool ZipWriter::add(const QString& name, const QByteArray& data, bool compress)
     // on an archive whose entries were all accepted.
     const qint64 offset = out.size();
     const qint64 directoryAfter = directorySize + centralHeaderSize + nameUtf8.size();
-    const qint64 after = offset + localHeaderSize + nameUtf8.size() + stored.size()
-        + directoryAfter + endRecordSize;
+    const qint64 after = offset + localHeaderSize + nameUtf8.size() + stored.size() + directoryAfter
+                         + endRecordSize;
     if (after > maxArchiveSize) {
         failed = true;
         return false;
     }
 
-    Record record{nameUtf8, crcOf(data), std::uint32_t(data.size()), std::uint32_t(stored.size()),
-                  std::uint32_t(offset), method};
+    Record record{nameUtf8,
+                  crcOf(data),
+                  std::uint32_t(data.size()),
+                  std::uint32_t(stored.size()),
+                  std::uint32_t(offset),
+                  method};
     putU32(out, localSignature);
     putU16(out, versionNeeded);
     putU16(out, utf8Names);
@@ -324,8 +328,8 @@ QByteArray inflateStream(const char* data, qsizetype size, int windowBits, qsize
     // Trust neither the expected size nor the input length blindly: a hostile
     // header must not make us reserve memory the data can never fill.
     const qint64 possible = size > std::numeric_limits<qint64>::max() / maxDeflateRatio
-        ? std::numeric_limits<qint64>::max()
-        : qint64(size) * maxDeflateRatio;
+                                ? std::numeric_limits<qint64>::max()
+                                : qint64(size) * maxDeflateRatio;
     const qint64 wanted = expectedSize >= 1 ? expectedSize : 3 * qint64(size);
     QByteArray result;
     result.reserve(qsizetype(std::min({wanted, possible, qint64(maxSize)})));

@@ -14,10 +14,10 @@ namespace qor {
 struct ZipEntry {
     QString name; // always decoded as UTF-8
     std::uint32_t compressedSize = 0;
-    std::uint32_t size = 0;      // after inflating
-    std::uint16_t method = 0;    // 0 stored, 8 deflated; others cannot be read
+    std::uint32_t size = 0; // after inflating
+    std::uint16_t method = 0; // 0 stored, 8 deflated; others cannot be read
     std::uint32_t localHeaderOffset = 0;
-    std::uint32_t crc32 = 0;     // of the uncompressed data; checked on reading
+    std::uint32_t crc32 = 0; // of the uncompressed data; checked on reading
 };
 
 // Indexes an archive held in a byte array and hands out single entries. Never
@@ -25,8 +25,8 @@ struct ZipEntry {
 // reader after open answered false.
 class ZipReader {
 public:
-    QByteArray data;                // the whole archive
-    std::vector<ZipEntry> entries;  // central-directory order
+    QByteArray data; // the whole archive
+    std::vector<ZipEntry> entries; // central-directory order
 
     bool open(const QByteArray& bytes);
     bool openFile(const QString& path);
@@ -71,7 +71,7 @@ private:
 QByteArray inflateRaw(const char* data, qsizetype size, qsizetype expectedSize);
 QByteArray inflateZlib(const char* data, qsizetype size, qsizetype maxSize);
 // expectedSize < 1 means unknown; the result never grows beyond maxSize.
-QByteArray inflateStream(const char* data, qsizetype size, int windowBits,
-                         qsizetype expectedSize, qsizetype maxSize);
+QByteArray inflateStream(const char* data, qsizetype size, int windowBits, qsizetype expectedSize,
+                         qsizetype maxSize);
 
 } // namespace qor

@@ -37,7 +37,7 @@ std::vector<BomRow> bomRows(const std::vector<qor::model::Component>& components
             continue;
         }
         const QString file = component.path.isEmpty() ? QStringLiteral("(eingebettet)")
-                                                       : QFileInfo(component.path).fileName();
+                                                      : QFileInfo(component.path).fileName();
         rowOfKey.emplace(key, rows.size());
         rows.push_back({displayName(component.name), file, 1});
     }

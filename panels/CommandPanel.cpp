@@ -98,7 +98,9 @@ std::vector<TopoDS_Shape> referencedShapes(qor::model::Document& doc, const QJso
 } // namespace
 
 CommandPanel::CommandPanel(DocumentController* controller, Scene* scene, QWidget* parent)
-    : QFrame(parent), controller_(controller), scene_(scene)
+    : QFrame(parent)
+    , controller_(controller)
+    , scene_(scene)
 {
     const Theme& theme = Theme::instance();
     setObjectName(QStringLiteral("CommandPanel"));
@@ -306,7 +308,8 @@ QWidget* CommandPanel::makeValueEdit(const ParamDef& def, const QJsonValue& valu
     auto* edit = new QLineEdit(valueFieldText(value));
     edit->setObjectName(QStringLiteral("ValueEdit"));
     edit->setPlaceholderText(valuePlaceholder(def.kind));
-    edit->setToolTip(QStringLiteral("Zahl, Einheit oder Ausdruck – z. B. „25“, „1 in“, „Breite/2“"));
+    edit->setToolTip(
+        QStringLiteral("Zahl, Einheit oder Ausdruck – z. B. „25“, „1 in“, „Breite/2“"));
     const QString key = def.key;
     connect(edit, &QLineEdit::textEdited, this, [this, key, edit](const QString& text) {
         const ValueCheck check = checkValueText(*controller_->document, text);
@@ -389,8 +392,9 @@ void CommandPanel::updateHint()
     } else if (!active) {
         hint_->clear();
     } else {
-        hint_->setText(QStringLiteral("Auswahl: %1 – im Modell anklicken (Strg/Umschalt für mehrere)")
-                           .arg(active->label));
+        hint_->setText(
+            QStringLiteral("Auswahl: %1 – im Modell anklicken (Strg/Umschalt für mehrere)")
+                .arg(active->label));
         hint_->setStyleSheet(colour.arg(theme.accent3.name()));
     }
 }
@@ -560,8 +564,8 @@ void CommandPanel::accept()
     const qor::model::Feature* f = currentFeature();
     const QString name = f ? f->name : QString();
     finish();
-    controller_->commit(name + (isNew_ ? QStringLiteral(" erstellen")
-                                       : QStringLiteral(" bearbeiten")));
+    controller_->commit(name
+                        + (isNew_ ? QStringLiteral(" erstellen") : QStringLiteral(" bearbeiten")));
     hide();
     emit finished();
 }

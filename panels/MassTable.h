@@ -37,5 +37,4 @@ QString massCsv(const std::vector<MassRow>& rows);
 // The rich-text totals line under the table.
 QString massTotals(const std::vector<MassRow>& rows);
 
-
 } // namespace qor::app

@@ -27,7 +27,8 @@ using qor::model::Mate;
 namespace {
 
 constexpr int pickMask = mask::faces | mask::edges | mask::vertices;
-const QString firstHint = QStringLiteral("Fläche, Kante oder Punkt der ersten Komponente anklicken.");
+const QString firstHint
+    = QStringLiteral("Fläche, Kante oder Punkt der ersten Komponente anklicken.");
 
 QString elementWord(int kind)
 {
@@ -57,7 +58,9 @@ void showElement(QPushButton* button, const QString& text)
 
 MatePanel::MatePanel(DocumentController* controller, Scene* scene, const QString& type,
                      QWidget* parent)
-    : QFrame(parent), controller_(controller), scene_(scene)
+    : QFrame(parent)
+    , controller_(controller)
+    , scene_(scene)
 {
     setObjectName(QStringLiteral("CommandPanel"));
     setAttribute(Qt::WA_StyledBackground);
@@ -138,8 +141,7 @@ void MatePanel::setActiveSlot(int slot)
     secondButton_->setChecked(slot == 1);
 }
 
-bool MatePanel::describeElement(const PickInfo& pick, qor::model::MateRef& ref,
-                                QString& text) const
+bool MatePanel::describeElement(const PickInfo& pick, qor::model::MateRef& ref, QString& text) const
 {
     if (pick.kind < 1 || pick.kind > 3 || !qor::model::isComponentBodyId(pick.id))
         return false;

@@ -91,8 +91,8 @@ int selectionMaskForKind(ParamKind kind)
 }
 
 const qor::model::ParamDef* nextEmptySelection(const qor::model::FeatureDef& def,
-                                                const QJsonObject& params,
-                                                const qor::model::ParamDef* after)
+                                               const QJsonObject& params,
+                                               const qor::model::ParamDef* after)
 {
     bool passed = after == nullptr;
     for (const qor::model::ParamDef& p : def.params) {

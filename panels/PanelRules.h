@@ -29,8 +29,8 @@ int selectionMaskForKind(qor::model::ParamKind kind);
 // The first mandatory, visible and still empty selection field after `after` in schema order
 // (from the start when after is null); null when there is none.
 const qor::model::ParamDef* nextEmptySelection(const qor::model::FeatureDef& def,
-                                                const QJsonObject& params,
-                                                const qor::model::ParamDef* after = nullptr);
+                                               const QJsonObject& params,
+                                               const qor::model::ParamDef* after = nullptr);
 
 // A stored value as the text of a value field: numbers with six significant digits, strings
 // unchanged, anything else empty.

@@ -29,10 +29,10 @@ int heldBack(Qt::MouseButton button, bool leftButtonOrbit)
 std::vector<GestureBinding> mouseGestureTable(int scheme)
 {
     const bool middlePans = scheme == 1;
-    const AIS_MouseGesture middle = middlePans ? AIS_MouseGesture_Pan
-                                               : AIS_MouseGesture_RotateOrbit;
-    const AIS_MouseGesture shiftMiddle = middlePans ? AIS_MouseGesture_RotateOrbit
-                                                    : AIS_MouseGesture_Pan;
+    const AIS_MouseGesture middle
+        = middlePans ? AIS_MouseGesture_Pan : AIS_MouseGesture_RotateOrbit;
+    const AIS_MouseGesture shiftMiddle
+        = middlePans ? AIS_MouseGesture_RotateOrbit : AIS_MouseGesture_Pan;
     return {
         {Aspect_VKeyMouse_MiddleButton, Aspect_VKeyFlags_NONE, middle},
         {Aspect_VKeyMouse_MiddleButton, Aspect_VKeyFlags_SHIFT, shiftMiddle},
@@ -74,11 +74,11 @@ NavAction wheelAction(const QWheelEvent& event, bool touchpadNavigation)
 {
     const QPoint angle = event.angleDelta();
     const QPoint pixel = event.pixelDelta();
-    const bool touchpadDevice = event.device()
-        && event.device()->type() == QInputDevice::DeviceType::TouchPad;
+    const bool touchpadDevice
+        = event.device() && event.device()->type() == QInputDevice::DeviceType::TouchPad;
     // Mouse wheels send whole notches of 120 on the vertical axis and nothing else.
     const bool touchpad = touchpadDevice || !pixel.isNull() || event.phase() != Qt::NoScrollPhase
-        || angle.x() != 0 || angle.y() % 120 != 0;
+                          || angle.x() != 0 || angle.y() % 120 != 0;
     if (touchpad && touchpadNavigation && !(event.modifiers() & Qt::ControlModifier)) {
         QPointF d = pixel.isNull() ? QPointF(angle) / 4.0 : QPointF(pixel);
         if (event.inverted())

@@ -16,7 +16,7 @@ namespace qor::app {
 struct NavAction {
     enum Kind { None, Orbit, Pan, Zoom, WheelZoom, FitAll, Roll };
     Kind kind = None;
-    double dx = 0.0;     // Orbit, Pan: logical pixels
+    double dx = 0.0; // Orbit, Pan: logical pixels
     double dy = 0.0;
     double amount = 0.0; // Zoom: factor; WheelZoom: wheel degrees; Roll: degrees
 };

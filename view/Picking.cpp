@@ -23,19 +23,13 @@ bool kindPickable(int kind, int selectionMask)
 {
     switch (kind) {
     case 5:
-    case 7:
-        return selectionMask & mask::planes;
+    case 7: return selectionMask & mask::planes;
     case 6:
-    case 8:
-        return selectionMask & mask::axes;
-    case 9:
-        return selectionMask & mask::regions;
-    case 10:
-        return selectionMask & (mask::axes | mask::curves);
-    case 11:
-        return selectionMask & mask::points;
-    default:
-        return false;
+    case 8: return selectionMask & mask::axes;
+    case 9: return selectionMask & mask::regions;
+    case 10: return selectionMask & (mask::axes | mask::curves);
+    case 11: return selectionMask & mask::points;
+    default: return false;
     }
 }
 
@@ -66,17 +60,10 @@ PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap
     if (object->HasTransformation())
         info.shape.Move(TopLoc_Location(object->LocalTransformation()));
     switch (info.shape.ShapeType()) {
-    case TopAbs_FACE:
-        info.kind = 1;
-        break;
-    case TopAbs_EDGE:
-        info.kind = 2;
-        break;
-    case TopAbs_VERTEX:
-        info.kind = 3;
-        break;
-    default:
-        break;
+    case TopAbs_FACE: info.kind = 1; break;
+    case TopAbs_EDGE: info.kind = 2; break;
+    case TopAbs_VERTEX: info.kind = 3; break;
+    default: break;
     }
     return info;
 }

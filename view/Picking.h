@@ -14,7 +14,7 @@ namespace qor::app {
 // 10 sketch curve, 11 standalone sketch point.
 struct PickInfo {
     int kind = 0;
-    int id = 0;  // body, datum, feature or sketch id by kind
+    int id = 0; // body, datum, feature or sketch id by kind
     int sub = 0; // entity id inside a sketch (kinds 10, 11)
     TopoDS_Shape shape; // sub-shape of a body in world coordinates (kinds 1 to 4)
     double u = 0.0; // interior point of a picked region, sketch coordinates

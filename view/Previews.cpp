@@ -26,8 +26,7 @@ int componentOfBody(int bodyId)
     return bodyId >= firstComponentBodyId ? (bodyId - firstComponentBodyId) / 1000 : -1;
 }
 
-std::map<int, gp_Vec> explodeOffsets(const std::map<int, Bnd_Box>& componentBoxes,
-                                     double factor)
+std::map<int, gp_Vec> explodeOffsets(const std::map<int, Bnd_Box>& componentBoxes, double factor)
 {
     Bnd_Box assembly;
     for (const auto& [component, box] : componentBoxes)
@@ -67,8 +66,7 @@ void Scene::showPreview(const TopoDS_Shape& shape, const QString& operation)
     Handle(AIS_Shape) object = makeShadedObject(shape, previewColour(operation), true, 0.6);
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     context->Display(object, 1, -1, false, PrsMgr_DisplayStatus_None);
-    context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
-                                    false);
+    context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single, false);
     previewObject_ = object;
     viewer_->requestRedraw();
 }
@@ -113,8 +111,8 @@ void Scene::highlightBody(int bodyId, bool on)
         return;
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     if (on)
-        context->HilightWithColor(
-            object, context->HighlightStyle(Prs3d_TypeOfHighlight_Selected), false);
+        context->HilightWithColor(object, context->HighlightStyle(Prs3d_TypeOfHighlight_Selected),
+                                  false);
     else
         context->Unhilight(object, false);
     viewer_->requestRedraw();

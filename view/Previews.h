@@ -18,8 +18,7 @@ int componentOfBody(int bodyId);
 
 // How far each component moves in the exploded view: factor x (its box centre - the centre of
 // all boxes). Components with a void box, and every component at factor 0 or below, stay put.
-std::map<int, gp_Vec> explodeOffsets(const std::map<int, Bnd_Box>& componentBoxes,
-                                     double factor);
+std::map<int, gp_Vec> explodeOffsets(const std::map<int, Bnd_Box>& componentBoxes, double factor);
 
 // Preview colour of a feature's boolean operation: "cut" danger, "intersect" warning, else
 // accent.

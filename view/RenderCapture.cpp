@@ -3,10 +3,10 @@
 #include "view/Viewer.h"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
-#include <TopoDS_Face.hxx>
 #include <Graphic3d_BSDF.hxx>
 #include <Graphic3d_MaterialAspect.hxx>
 #include <Prs3d_Drawer.hxx>
+#include <TopoDS_Face.hxx>
 #include <gp_Pln.hxx>
 
 #include <QCoreApplication>
@@ -85,8 +85,8 @@ Handle(AIS_Shape) makeGround(const Bnd_Box& box)
     const double largest = std::max({xmax - xmin, ymax - ymin, zmax - zmin});
     const double half = 3.0 * std::max(10.0, largest);
     const gp_Pln plane(gp_Pnt((xmin + xmax) / 2, (ymin + ymax) / 2, zmin - 0.01), gp::DZ());
-    Handle(AIS_Shape) ground = new AIS_Shape(
-        BRepBuilderAPI_MakeFace(plane, -half, half, -half, half).Face());
+    Handle(AIS_Shape) ground
+        = new AIS_Shape(BRepBuilderAPI_MakeFace(plane, -half, half, -half, half).Face());
     ground->SetMaterial(groundMaterial());
     ground->Attributes()->SetFaceBoundaryDraw(false);
     return ground;
@@ -94,8 +94,8 @@ Handle(AIS_Shape) makeGround(const Bnd_Box& box)
 
 Handle(V3d_DirectionalLight) makeRenderLight()
 {
-    Handle(V3d_DirectionalLight) light =
-        new V3d_DirectionalLight(gp_Dir(-0.35, -0.45, -1.0), Quantity_NOC_WHITE, false);
+    Handle(V3d_DirectionalLight) light
+        = new V3d_DirectionalLight(gp_Dir(-0.35, -0.45, -1.0), Quantity_NOC_WHITE, false);
     light->SetIntensity(0.9);
     light->SetSmoothAngle(0.06);
     return light;

@@ -11,7 +11,6 @@
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
 #include <OSD_Parallel.hxx>
-#include <TopoDS_Wire.hxx>
 #include <Prs3d_LineAspect.hxx>
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
@@ -20,6 +19,7 @@
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS_Wire.hxx>
 #include <gp_Pln.hxx>
 
 #include <QJsonArray>
@@ -151,11 +151,11 @@ std::vector<gp_Pnt> threadHelixPoints(const qor::model::ThreadMark& thread)
         return {};
     // Just outside the outer diameter of a bolt, just inside the core of a hole, so that the
     // helix is not buried in the faces.
-    const double r = thread.internal ? thread.minorDiameter / 2.0 - 0.01
-                                     : thread.majorDiameter / 2.0 + 0.01;
+    const double r
+        = thread.internal ? thread.minorDiameter / 2.0 - 0.01 : thread.majorDiameter / 2.0 + 0.01;
     const gp_XYZ d = thread.direction.XYZ();
-    const gp_XYZ xSeed = std::abs(d.X()) >= 0.9 ? gp_XYZ(0, 1, 0) - d.Y() * d
-                                                : gp_XYZ(1, 0, 0) - d.X() * d;
+    const gp_XYZ xSeed
+        = std::abs(d.X()) >= 0.9 ? gp_XYZ(0, 1, 0) - d.Y() * d : gp_XYZ(1, 0, 0) - d.X() * d;
     const gp_XYZ x = xSeed.Normalized();
     const gp_XYZ y = d.Crossed(x).Normalized();
     const double turns = thread.length / thread.pitch;
@@ -172,7 +172,9 @@ std::vector<gp_Pnt> threadHelixPoints(const qor::model::ThreadMark& thread)
 }
 
 Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
-    : QObject(parent), viewer_(viewer), controller_(controller)
+    : QObject(parent)
+    , viewer_(viewer)
+    , controller_(controller)
 {
 }
 
@@ -246,8 +248,8 @@ void Scene::dropStaleBodies()
         const auto body = bodies.find(it->first);
         const TopoDS_Shape& shown = it->second->Shape();
         const bool keep = body != bodies.end() && !isHidden(it->first)
-            && body->second.shape.TShape() == shown.TShape()
-            && body->second.shape.Location() == shown.Location();
+                          && body->second.shape.TShape() == shown.TShape()
+                          && body->second.shape.Location() == shown.Location();
         if (keep) {
             ++it;
             continue;
@@ -361,8 +363,8 @@ void Scene::showOrigin()
         {-13, gp::DZ(), t.accent},
     };
     for (const auto& [id, direction, colour] : axes) {
-        const TopoDS_Shape edge =
-            BRepBuilderAPI_MakeEdge(gp::Origin(), gp_Pnt(1.15 * s * direction.XYZ())).Edge();
+        const TopoDS_Shape edge
+            = BRepBuilderAPI_MakeEdge(gp::Origin(), gp_Pnt(1.15 * s * direction.XYZ())).Edge();
         const PickRecord record{6, id, 0, 0.0, 0.0};
         showExtra(makeWireObject(edge, colour, Aspect_TOL_SOLID, 2.2), 0, &record);
     }
@@ -424,8 +426,8 @@ void Scene::showSketch(int sketchId, const qor::model::SketchResult& result, boo
             if (entity.owned)
                 continue;
             const qor::sketch::Vec2 at = sketch.pointPosition(int(entity.id));
-            const TopoDS_Shape vertex =
-                BRepBuilderAPI_MakeVertex(qor::sketch::toWorld(plane, at)).Vertex();
+            const TopoDS_Shape vertex
+                = BRepBuilderAPI_MakeVertex(qor::sketch::toWorld(plane, at)).Vertex();
             Handle(AIS_Shape) object = makeWireObject(vertex, t.accent, Aspect_TOL_SOLID, 1.0);
             object->Attributes()->SetPointAspect(
                 new Prs3d_PointAspect(Aspect_TOM_O_POINT, toQuantityColor(t.accent), 2.2));
@@ -436,9 +438,10 @@ void Scene::showSketch(int sketchId, const qor::model::SketchResult& result, boo
         const TopoDS_Edge edge = qor::sketch::entityToEdge(sketch, entity.id, plane);
         if (edge.IsNull())
             continue;
-        Handle(AIS_Shape) object = entity.construction
-            ? makeWireObject(edge, Theme::mix(t.textMute, t.warning, 0.5), Aspect_TOL_DASH, 1.2)
-            : makeWireObject(edge, t.accent, Aspect_TOL_SOLID, 1.8);
+        Handle(AIS_Shape) object
+            = entity.construction ? makeWireObject(edge, Theme::mix(t.textMute, t.warning, 0.5),
+                                                   Aspect_TOL_DASH, 1.2)
+                                  : makeWireObject(edge, t.accent, Aspect_TOL_SOLID, 1.8);
         const PickRecord record{10, sketchId, int(entity.id), 0.0, 0.0};
         showExtra(object, 0, &record);
     }

@@ -47,10 +47,7 @@ public:
     int displayStyle() const { return displayStyle_; }
     Handle(AIS_Shape) bodyObject(int id) const;
     const PickMap& pickMap() const { return pickMap_; }
-    const std::vector<Handle(AIS_InteractiveObject)>& extraObjects() const
-    {
-        return extraObjects_;
-    }
+    const std::vector<Handle(AIS_InteractiveObject)>& extraObjects() const { return extraObjects_; }
 
     // Picking and the selection mask.
     PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner) const;

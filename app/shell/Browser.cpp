@@ -51,11 +51,11 @@ BrowserEntry originGroup(bool originVisible)
     BrowserEntry group = entry(kind::originGroup, 0, QStringLiteral("Ursprung"),
                                QStringLiteral("origin"), true, originVisible);
     for (int id : {-1, -2, -3})
-        group.children.push_back(entry(kind::originPlane, id, model::Document::datumName(id),
-                                       QStringLiteral("plane")));
+        group.children.push_back(
+            entry(kind::originPlane, id, model::Document::datumName(id), QStringLiteral("plane")));
     for (int id : {-11, -12, -13})
-        group.children.push_back(entry(kind::originAxis, id, model::Document::datumName(id),
-                                       QStringLiteral("axis")));
+        group.children.push_back(
+            entry(kind::originAxis, id, model::Document::datumName(id), QStringLiteral("axis")));
     return group;
 }
 
@@ -65,10 +65,9 @@ BrowserEntry componentGroup(const model::Document& doc)
                                QStringLiteral("Komponenten (%1)").arg(doc.components.size()),
                                QStringLiteral("assembly"));
     for (const model::Component& c : doc.components) {
-        BrowserEntry item = entry(kind::component, c.id, c.name,
-                                  c.grounded ? QStringLiteral("ground")
-                                             : QStringLiteral("component"),
-                                  true, !c.hidden);
+        BrowserEntry item = entry(
+            kind::component, c.id, c.name,
+            c.grounded ? QStringLiteral("ground") : QStringLiteral("component"), true, !c.hidden);
         item.toolTip = c.path.isEmpty() ? c.name : c.path;
         if (c.grounded)
             item.toolTip += QStringLiteral("\nfixiert");
@@ -84,13 +83,13 @@ BrowserEntry componentGroup(const model::Document& doc)
 
 BrowserEntry mateGroup(const model::Document& doc)
 {
-    BrowserEntry group = entry(kind::mateGroup, 0,
-                               QStringLiteral("Beziehungen (%1)").arg(doc.mates.size()),
-                               QStringLiteral("mate"));
+    BrowserEntry group
+        = entry(kind::mateGroup, 0, QStringLiteral("Beziehungen (%1)").arg(doc.mates.size()),
+                QStringLiteral("mate"));
     for (const model::Mate& m : doc.mates) {
         const QString text = m.name.isEmpty() ? model::mateTypeLabel(m.type) : m.name;
-        BrowserEntry item = entry(kind::mate, m.id, text, QStringLiteral("mate"), false,
-                                  !m.suppressed);
+        BrowserEntry item
+            = entry(kind::mate, m.id, text, QStringLiteral("mate"), false, !m.suppressed);
         if (!m.status.isEmpty()) {
             item.icon = QStringLiteral("error");
             item.tint = BrowserEntry::Tint::Danger;
@@ -108,10 +107,10 @@ std::vector<BrowserEntry> partBodies(const model::Document& doc)
         if (id > lastPartBodyId)
             continue;
         const QString name = doc.bodyName(id);
-        BrowserEntry item = entry(kind::body, id, name,
-                                  body.sheetMetal ? QStringLiteral("sheet_base")
-                                                  : QStringLiteral("body"),
-                                  true, !isHidden(doc.hidden, id));
+        BrowserEntry item
+            = entry(kind::body, id, name,
+                    body.sheetMetal ? QStringLiteral("sheet_base") : QStringLiteral("body"), true,
+                    !isHidden(doc.hidden, id));
         const QString material = doc.bodyAppearance(id).material;
         item.toolTip = material.isEmpty() ? name : name + QStringLiteral(" · ") + material;
         bodies.push_back(item);
@@ -177,8 +176,8 @@ public:
         const QWidget* view = option.widget;
         QStyle* style = view ? view->style() : QApplication::style();
         const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view);
-        const QString text = item.fontMetrics.elidedText(item.text, item.textElideMode,
-                                                         textRect.width());
+        const QString text
+            = item.fontMetrics.elidedText(item.text, item.textElideMode, textRect.width());
         item.text.clear();
         style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view);
         painter->save();
@@ -191,8 +190,7 @@ public:
 
 } // namespace
 
-BrowserEntry browserTree(const model::Document& doc, const QString& displayName,
-                         bool originVisible)
+BrowserEntry browserTree(const model::Document& doc, const QString& displayName, bool originVisible)
 {
     BrowserEntry root = entry(kind::root, 0, displayName, QStringLiteral("component"));
     root.tint = BrowserEntry::Tint::Accent;
@@ -211,16 +209,15 @@ BrowserEntry browserTree(const model::Document& doc, const QString& displayName,
     std::vector<BrowserEntry> bodies = partBodies(doc);
     // An assembly without bodies of its own has no body group; a part always has one.
     if (!bodies.empty() || doc.components.empty()) {
-        BrowserEntry group = entry(kind::bodyGroup, 0,
-                                   QStringLiteral("Körper (%1)").arg(bodies.size()),
-                                   QStringLiteral("bodies"));
+        BrowserEntry group
+            = entry(kind::bodyGroup, 0, QStringLiteral("Körper (%1)").arg(bodies.size()),
+                    QStringLiteral("bodies"));
         group.children = std::move(bodies);
         root.children.push_back(std::move(group));
     }
 
-    const auto sketches = std::count_if(doc.features.begin(), doc.features.end(), [](auto& f) {
-        return f->type == QLatin1String("sketch");
-    });
+    const auto sketches = std::count_if(doc.features.begin(), doc.features.end(),
+                                        [](auto& f) { return f->type == QLatin1String("sketch"); });
     if (sketches > 0)
         root.children.push_back(sketchGroup(doc, int(sketches)));
     const bool construction = std::any_of(doc.features.begin(), doc.features.end(), [](auto& f) {
@@ -297,8 +294,8 @@ void Browser::addEntry(QTreeWidgetItem* parent, const BrowserEntry& e)
 void Browser::rebuild()
 {
     clear();
-    const BrowserEntry tree =
-        browserTree(*controller_->document, controller_->displayName(), originVisible_);
+    const BrowserEntry tree
+        = browserTree(*controller_->document, controller_->displayName(), originVisible_);
     addEntry(nullptr, tree);
     QTreeWidgetItem* root = topLevelItem(0);
     root->setFont(0, Theme::instance().uiFont(13, 600));

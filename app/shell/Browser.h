@@ -63,9 +63,8 @@ class Browser : public QTreeWidget {
 public:
     explicit Browser(DocumentController* controller, QWidget* parent = nullptr);
 
-    QTreeWidgetItem* addItem(QTreeWidgetItem* parent, const QString& text,
-                             const QString& iconName, int kind, int id, bool hasEye,
-                             bool visible);
+    QTreeWidgetItem* addItem(QTreeWidgetItem* parent, const QString& text, const QString& iconName,
+                             int kind, int id, bool hasEye, bool visible);
     // Refills the whole tree; item pointers are valid only until the next rebuild.
     void rebuild();
     void setOriginVisible(bool on);

@@ -124,10 +124,10 @@ int Ribbon::addPage(const QString& title)
     area->setFrameShape(QFrame::NoFrame);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    area->setStyleSheet(QStringLiteral(
-        "QScrollArea { background: transparent; } "
-        "QScrollArea > QWidget > QWidget { background: transparent; } "
-        "QScrollBar:horizontal { height: 5px; }"));
+    area->setStyleSheet(
+        QStringLiteral("QScrollArea { background: transparent; } "
+                       "QScrollArea > QWidget > QWidget { background: transparent; } "
+                       "QScrollBar:horizontal { height: 5px; }"));
     stack_->addWidget(area);
 
     pages_.push_back(page);
@@ -204,8 +204,8 @@ void Ribbon::rebuildTabs()
         tabs_->setCurrentIndex(tabIndex_[std::size_t(shown)]);
         return;
     }
-    const auto first = std::find_if(tabIndex_.begin(), tabIndex_.end(),
-                                    [](int tab) { return tab >= 0; });
+    const auto first
+        = std::find_if(tabIndex_.begin(), tabIndex_.end(), [](int tab) { return tab >= 0; });
     if (first == tabIndex_.end())
         return;
     tabs_->setCurrentIndex(*first);

@@ -64,9 +64,9 @@ void applyCompanyTheme()
 {
     if (!isCompanyBuild())
         return;
-    const std::optional<ThemePack> chosen =
-        chooseThemePack(parseThemePack(readWhole(QStringLiteral(":/company/theme.zip"))),
-                        parseThemePack(readWhole(themeCachePath())));
+    const std::optional<ThemePack> chosen
+        = chooseThemePack(parseThemePack(readWhole(QStringLiteral(":/company/theme.zip"))),
+                          parseThemePack(readWhole(themeCachePath())));
     if (!chosen)
         return;
     currentThemeVersion = chosen->version;
@@ -87,8 +87,8 @@ void checkCompanyThemeUpdate()
     if (!isCompanyBuild())
         return;
     auto* manager = new QNetworkAccessManager(QCoreApplication::instance());
-    QNetworkReply* reply =
-        get(manager, companyBaseUrl + QStringLiteral("theme/theme.json"), manifestTimeoutMs);
+    QNetworkReply* reply
+        = get(manager, companyBaseUrl + QStringLiteral("theme/theme.json"), manifestTimeoutMs);
     QObject::connect(reply, &QNetworkReply::finished, manager,
                      [reply, manager] { onThemeManifestReply(reply, manager); });
 }
@@ -108,8 +108,7 @@ void onThemeManifestReply(QNetworkReply* reply, QNetworkAccessManager* manager)
 }
 
 // The running program keeps its look; the next start applies the stored pack.
-void onThemePackReply(QNetworkReply* reply, QNetworkAccessManager* manager,
-                      const ThemeOffer& offer)
+void onThemePackReply(QNetworkReply* reply, QNetworkAccessManager* manager, const ThemeOffer& offer)
 {
     reply->deleteLater();
     manager->deleteLater();

@@ -35,8 +35,10 @@ std::optional<ThemePack> parseThemePack(const QByteArray& zip)
 
     ThemePack pack;
     pack.version = theme.value(QStringLiteral("version")).toInt(0);
-    pack.companyName =
-        theme.value(QStringLiteral("company")).toObject().value(QStringLiteral("name")).toString();
+    pack.companyName = theme.value(QStringLiteral("company"))
+                           .toObject()
+                           .value(QStringLiteral("name"))
+                           .toString();
     const QJsonObject colors = theme.value(QStringLiteral("colors")).toObject();
     for (auto it = colors.begin(); it != colors.end(); ++it) {
         const QColor color = QColor::fromString(it.value().toString());
@@ -74,7 +76,7 @@ ThemeOffer parseThemeOffer(const QByteArray& json)
 bool isAcceptableOffer(const ThemeOffer& offer, int currentVersion)
 {
     return offer.version > currentVersion && offer.pack.startsWith(u"https://")
-        && offer.sha256.size() == 64 && offer.size >= 1 && offer.size <= maxPackSize;
+           && offer.sha256.size() == 64 && offer.size >= 1 && offer.size <= maxPackSize;
 }
 
 bool cacheThemePack(const QByteArray& archive, const ThemeOffer& offer, const QString& cachePath)

@@ -15,7 +15,7 @@ struct ThemePack {
     int version = 0;
     QString companyName;
     QMap<QString, QColor> colors; // by palette key; keys the theme does not know stay unused
-    QByteArray icon;              // PNG bytes, empty when the pack has none
+    QByteArray icon; // PNG bytes, empty when the pack has none
 };
 
 // Nothing for a damaged archive, a missing, oversized or unparsable "theme.json" or a schema
@@ -29,7 +29,7 @@ std::optional<ThemePack> chooseThemePack(const std::optional<ThemePack>& builtIn
 // What the company's theme manifest offers.
 struct ThemeOffer {
     int version = 0;
-    QString pack;   // address of the archive
+    QString pack; // address of the archive
     QString sha256; // lower-cased
     qint64 size = 0;
 };

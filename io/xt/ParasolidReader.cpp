@@ -33,8 +33,7 @@ struct ShellBuild {
 };
 
 // One face into the shell being built; a face that fails is counted and left out.
-void addXtFace(XtReadContext& context, ShellBuild& build, const XtNode& faceNode,
-               bool frontSide)
+void addXtFace(XtReadContext& context, ShellBuild& build, const XtNode& faceNode, bool frontSide)
 {
     if (!build.seenFaces.insert(faceNode.index).second)
         return;
@@ -177,11 +176,10 @@ std::vector<ImportedBody> convertBodies(XtReadContext& context, QString* message
         bodies.push_back(std::move(imported));
     }
     if (bodies.empty() && message) {
-        *message = wireBodies
-                       ? QStringLiteral("Die Datei enthält nur Kurven (Drahtkörper), keinen "
-                                        "Volumen- oder Flächenkörper")
-                       : QStringLiteral("Die Parasolid-Daten enthalten keinen Volumen- oder "
-                                        "Flächenkörper");
+        *message = wireBodies ? QStringLiteral("Die Datei enthält nur Kurven (Drahtkörper), keinen "
+                                               "Volumen- oder Flächenkörper")
+                              : QStringLiteral("Die Parasolid-Daten enthalten keinen Volumen- oder "
+                                               "Flächenkörper");
     }
     if (context.failedFaces != 0)
         context.warnings << failureSummary(context);

@@ -27,7 +27,8 @@ namespace {
 // Counts one level of nesting for as long as it lives.
 class DepthGuard {
 public:
-    explicit DepthGuard(XtReadContext& context) : context_(context)
+    explicit DepthGuard(XtReadContext& context)
+        : context_(context)
     {
         if (++context_.geometryDepth > xtMaxGeometryDepth) {
             --context_.geometryDepth;
@@ -46,8 +47,7 @@ QString typeName(int code)
 {
     const auto& names = xtNodeTypeName();
     const auto it = names.find(code);
-    return it == names.end() ? QStringLiteral("#%1").arg(code)
-                             : QString::fromStdString(it->second);
+    return it == names.end() ? QStringLiteral("#%1").arg(code) : QString::fromStdString(it->second);
 }
 
 gp_Ax3 axesOf(const XtNode& node, const char* origin, const char* axis)
@@ -57,8 +57,8 @@ gp_Ax3 axesOf(const XtNode& node, const char* origin, const char* axis)
 
 Handle(Geom_Surface) makeCone(const XtNode& node)
 {
-    const double halfAngle =
-        std::atan2(xtReal(node, "sin_half_angle"), xtReal(node, "cos_half_angle"));
+    const double halfAngle
+        = std::atan2(xtReal(node, "sin_half_angle"), xtReal(node, "cos_half_angle"));
     const double radius = xtReal(node, "radius");
     if (std::abs(halfAngle) < 1e-12)
         return new Geom_CylindricalSurface(axesOf(node, "pvec", "axis"), radius);
@@ -94,8 +94,8 @@ Handle(Geom_Surface) makeSwept(XtReadContext& context, const XtNode& node)
     bool sameSense = true;
     bool approximated = false;
     Handle(Geom_Curve) curve = makeXtCurve(context, *section, sameSense, approximated);
-    return new Geom_SurfaceOfLinearExtrusion(
-        curve, safeXtDir(xtVector(node, "sweep"), gp_XYZ(0, 0, 1)));
+    return new Geom_SurfaceOfLinearExtrusion(curve,
+                                             safeXtDir(xtVector(node, "sweep"), gp_XYZ(0, 0, 1)));
 }
 
 Handle(Geom_Surface) makeSpun(XtReadContext& context, const XtNode& node)
@@ -168,7 +168,8 @@ Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
     GeomAPI_PointsToBSplineSurface fit(grid, 3, 8, GeomAbs_C2, 1e-7);
     if (!fit.IsDone())
         throw XtError(QStringLiteral("Verrundungsfläche nicht berechenbar"));
-    addXtWarning(context, QStringLiteral("Rollkugel-Verrundungen über Kreisquerschnitte angenähert"));
+    addXtWarning(context,
+                 QStringLiteral("Rollkugel-Verrundungen über Kreisquerschnitte angenähert"));
     return Handle(Geom_Surface)(fit.Surface());
 }
 
@@ -300,9 +301,7 @@ Handle(Geom_Curve) makeXtCurve(XtReadContext& context, const XtNode& node, bool&
                                       safeXtDir(xtVector(node, "x_axis"), gp_XYZ(1, 0, 0))),
                                xtReal(node, "radius"));
     case 32: return makeEllipse(context, node);
-    case 38:
-        approximated = true;
-        return makeIntersection(context, node);
+    case 38: approximated = true; return makeIntersection(context, node);
     case 133: return makeTrimmed(context, node, sameSense, approximated);
     case 134: {
         int dim = 0;
@@ -311,9 +310,7 @@ Handle(Geom_Curve) makeXtCurve(XtReadContext& context, const XtNode& node, bool&
             throw XtError(QStringLiteral("2D-B-Kurve direkt an einer Kante"));
         return curve;
     }
-    case 137:
-        approximated = true;
-        return makeSurfaceCurve(context, node);
+    case 137: approximated = true; return makeSurfaceCurve(context, node);
     default:
         throw XtError(QStringLiteral("Kurventyp %1 nicht unterstützt").arg(typeName(node.type)));
     }

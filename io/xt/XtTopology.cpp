@@ -10,8 +10,8 @@
 #include <GeomAPI_ProjectPointOnCurve.hxx>
 #include <ShapeFix_Edge.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopoDS.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Wire.hxx>
 
 #include <unordered_set>
@@ -27,8 +27,8 @@ std::vector<const XtNode*> loopRing(const XtModel& model, const XtNode& loop)
 {
     std::vector<const XtNode*> ring;
     std::unordered_set<quint32> seen;
-    for (const XtNode* he = xtPointer(model, &loop, "halfedge");
-         he && ring.size() < maxRingLength; he = xtPointer(model, he, "forward")) {
+    for (const XtNode* he = xtPointer(model, &loop, "halfedge"); he && ring.size() < maxRingLength;
+         he = xtPointer(model, he, "forward")) {
         if (!seen.insert(he->index).second)
             break;
         ring.push_back(he);
@@ -58,8 +58,8 @@ TopoDS_Edge refittedEdge(XtReadContext& context, const Handle(Geom_Curve)& curve
 
 // An edge whose vertices lie a little off its curve: the curve is kept between the
 // vertices' projections and the vertex tolerances grow to cover the gap.
-TopoDS_Edge widenedEdge(XtReadContext& context, const Handle(Geom_Curve)& curve,
-                        TopoDS_Vertex v1, TopoDS_Vertex v2, const GeomAPI_ProjectPointOnCurve& p1,
+TopoDS_Edge widenedEdge(XtReadContext& context, const Handle(Geom_Curve)& curve, TopoDS_Vertex v1,
+                        TopoDS_Vertex v2, const GeomAPI_ProjectPointOnCurve& p1,
                         const GeomAPI_ProjectPointOnCurve& p2)
 {
     double u1 = p1.LowerDistanceParameter();

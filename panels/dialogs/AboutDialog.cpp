@@ -43,9 +43,9 @@ QString AboutDialog::aboutText()
 {
     const Theme& theme = Theme::instance();
     const QString edition = theme.companyName.isEmpty()
-        ? QString()
-        : QStringLiteral("<p>Firmen-Edition für <b>%1</b></p>")
-              .arg(theme.companyName.toHtmlEscaped());
+                                ? QString()
+                                : QStringLiteral("<p>Firmen-Edition für <b>%1</b></p>")
+                                      .arg(theme.companyName.toHtmlEscaped());
     const QString link = QStringLiteral("<p><a style='color:%1' href='%2'>%3</a></p>")
                              .arg(theme.accent.name(), downloadPage, webAddress);
     return QStringLiteral(
@@ -59,7 +59,7 @@ QString AboutDialog::aboutText()
                .arg(theme.accent.name(), QCoreApplication::applicationVersion(), edition,
                     theme.textMute.name(), QStringLiteral(OCC_VERSION_COMPLETE),
                     QString::fromLatin1(qVersion()))
-        + link;
+           + link;
 }
 
 } // namespace qor::app

@@ -10,8 +10,8 @@
 namespace qor::app {
 
 ExplodeDialog::ExplodeDialog(Scene* scene, QWidget* parent)
-    : QorDialog(QStringLiteral("Explosionsansicht"), QStringLiteral("explode"), parent),
-      slider_(new QSlider(Qt::Horizontal))
+    : QorDialog(QStringLiteral("Explosionsansicht"), QStringLiteral("explode"), parent)
+    , slider_(new QSlider(Qt::Horizontal))
 {
     auto* layout = new QVBoxLayout(body());
     auto* hint = new QLabel(QStringLiteral("Komponenten vom Baugruppenmittelpunkt wegrücken "

@@ -51,8 +51,9 @@ gp_Pnt componentCentre(const qor::model::Document& doc, const qor::model::Compon
 
 MoveComponentDialog::MoveComponentDialog(DocumentController* controller, int componentId,
                                          QWidget* parent)
-    : QorDialog(QStringLiteral("Komponente bewegen"), QStringLiteral("move"), parent),
-      controller_(controller), componentId_(componentId)
+    : QorDialog(QStringLiteral("Komponente bewegen"), QStringLiteral("move"), parent)
+    , controller_(controller)
+    , componentId_(componentId)
 {
     auto* form = new QFormLayout(body());
     const qor::model::Component* component = controller->document->component(componentId);
@@ -107,9 +108,9 @@ void MoveComponentDialog::apply()
     const gp_Pnt centre = componentCentre(doc, *component);
     gp_Trsf shift;
     shift.SetTranslation(gp_Vec(values[0], values[1], values[2]));
-    const gp_Trsf placement = shift * turnAbout(centre, gp::DZ(), values[5]) *
-                              turnAbout(centre, gp::DY(), values[4]) *
-                              turnAbout(centre, gp::DX(), values[3]) * component->transform();
+    const gp_Trsf placement = shift * turnAbout(centre, gp::DZ(), values[5])
+                              * turnAbout(centre, gp::DY(), values[4])
+                              * turnAbout(centre, gp::DX(), values[3]) * component->transform();
     component->setPlacement(placement);
     controller_->commit(QStringLiteral("Komponente bewegen"));
     accept();

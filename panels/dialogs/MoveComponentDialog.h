@@ -24,8 +24,7 @@ class MoveComponentDialog : public QorDialog {
     Q_OBJECT
 
 public:
-    MoveComponentDialog(DocumentController* controller, int componentId,
-                        QWidget* parent = nullptr);
+    MoveComponentDialog(DocumentController* controller, int componentId, QWidget* parent = nullptr);
 
     // X, Y, Z in mm, then the turns about X, Y and Z in degrees.
     const std::array<QLineEdit*, 6>& edits() const { return edits_; }

@@ -95,8 +95,8 @@ ParametersDialog::ParametersDialog(DocumentController* controller, QWidget* pare
     auto* row = new QHBoxLayout;
     auto* add = new QPushButton(theme.icon(QStringLiteral("new")),
                                 QStringLiteral("Parameter hinzufügen"));
-    auto* remove = new QPushButton(theme.icon(QStringLiteral("delete")),
-                                   QStringLiteral("Entfernen"));
+    auto* remove
+        = new QPushButton(theme.icon(QStringLiteral("delete")), QStringLiteral("Entfernen"));
     row->addWidget(add);
     row->addWidget(remove);
     row->addStretch(1);

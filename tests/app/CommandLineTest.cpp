@@ -9,24 +9,24 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
-#include <Poly_Triangulation.hxx>
-#include <TopoDS_Face.hxx>
 #include <GProp_GProps.hxx>
+#include <Poly_Triangulation.hxx>
+#include <Quantity_Color.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <STEPControl_Controller.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Face.hxx>
 #include <TopoDS_Shell.hxx>
-#include <Quantity_Color.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
 #include <gp_Pln.hxx>
 
 #include <QDir>
-#include <QImage>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -61,7 +61,7 @@ struct ProgramRun {
 // Runs the built program with its settings in a private folder. Environment entries are
 // "NAME=value", or "NAME" to remove the variable.
 ProgramRun runProgram(const QStringList& arguments, const QTemporaryDir& home,
-               const QStringList& environment = {})
+                      const QStringList& environment = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", home.filePath("config"));
@@ -131,10 +131,10 @@ TEST(CommandLineTest, OptionsAndValues)
     // Options in the order the help lists them.
     const QString help = commandLine.parser.helpText();
     qsizetype last = -1;
-    for (const char* option : {"--demo <name>", "--screenshot <png>", "--size <size>",
-                               "--edit-sketch <n>", "--command <typ>", "--sketch-tool <n>",
-                               "--render-icon <spec>", "--convert <spec>", "--drawing",
-                               "--render <spec>"}) {
+    for (const char* option :
+         {"--demo <name>", "--screenshot <png>", "--size <size>", "--edit-sketch <n>",
+          "--command <typ>", "--sketch-tool <n>", "--render-icon <spec>", "--convert <spec>",
+          "--drawing", "--render <spec>"}) {
         const qsizetype at = help.indexOf(QLatin1String(option));
         EXPECT_GT(at, last) << option;
         last = at;
@@ -222,7 +222,8 @@ TEST(ProgramTest, VersionHelpAndTheWindowStart)
     const ProgramRun window = runProgram({"--screenshot", shot, "--size", "640x400"}, home,
                                          {"QORCAD_GL=software", "QT_QPA_PLATFORM=xcb"});
     EXPECT_EQ(window.status, 0);
-    EXPECT_TRUE(window.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Einstellung\n"));
+    EXPECT_TRUE(
+        window.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Einstellung\n"));
     EXPECT_EQ(QImage(shot).size(), QSize(640, 400));
 
     // Without an X display the window cannot exist: one line, and nothing decided or stored.
@@ -239,9 +240,14 @@ TEST(ProgramTest, VersionHelpAndTheWindowStart)
 // leaves the marker as it found it.
 TEST(ProgramTest, CrashMarkerSurvivesNoOtherExit)
 {
-    const QList<QStringList> exits = {
-        {"-h"}, {"-?"}, {"--help-all"}, {"-v"}, {"--gibtsnicht"}, {"--demo"},
-        {"--convert=fehlt.step:b.stl"}, {"--render-icon=0:b.png"}};
+    const QList<QStringList> exits = {{"-h"},
+                                      {"-?"},
+                                      {"--help-all"},
+                                      {"-v"},
+                                      {"--gibtsnicht"},
+                                      {"--demo"},
+                                      {"--convert=fehlt.step:b.stl"},
+                                      {"--render-icon=0:b.png"}};
     for (const QStringList& arguments : exits) {
         for (const bool crashedBefore : {false, true}) {
             QTemporaryDir home;
@@ -268,7 +274,8 @@ TEST(ProgramTest, CrashMarkerDecidesInAutoMode)
     writeFile(settingsFile(home), "[General]\ngl=auto\nglStartPending=true\n");
 
     const ProgramRun crashed = runProgram({}, home, {"QORCAD_GL="});
-    EXPECT_TRUE(crashed.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Absturz beim letzten Start\n"))
+    EXPECT_TRUE(crashed.err.startsWith(
+        "QorCAD: Software-Rendering (Mesa llvmpipe) – Absturz beim letzten Start\n"))
         << crashed.err.toStdString();
     const ProgramRun hardware = runProgram({}, home, {"QORCAD_GL=hardware"});
     EXPECT_FALSE(hardware.err.contains("Software-Rendering"));
@@ -292,15 +299,17 @@ TEST(ProgramTest, RenderIconWritesEachSize)
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 
     // A bad value anywhere writes nothing at all; a suffix without an image format fails the save.
-    for (const QString& bad : {"0:%1/c.png", "16:", "abc:%1/c.png", "99999:%1/c.png",
-                               "16:%1/c.unbekannt"}) {
+    for (const QString& bad :
+         {"0:%1/c.png", "16:", "abc:%1/c.png", "99999:%1/c.png", "16:%1/c.unbekannt"}) {
         QTemporaryDir out;
-        const ProgramRun failed = runProgram({"--render-icon", "16:" + out.filePath("a.png"),
-                                              "--render-icon", QString(bad).replace("%1", out.path())},
-                                             out);
+        const ProgramRun failed
+            = runProgram({"--render-icon", "16:" + out.filePath("a.png"), "--render-icon",
+                          QString(bad).replace("%1", out.path())},
+                         out);
         EXPECT_EQ(failed.status, 1) << bad.toStdString();
         EXPECT_TRUE(failed.err.isEmpty()) << failed.err.toStdString();
-        const QStringList written = QDir(out.path()).entryList({"*.png", "*.unbekannt"}, QDir::Files);
+        const QStringList written
+            = QDir(out.path()).entryList({"*.png", "*.unbekannt"}, QDir::Files);
         EXPECT_EQ(written.size(), bad.endsWith(".unbekannt") ? 1 : 0) << bad.toStdString();
     }
 }
@@ -315,10 +324,13 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
     const ProgramRun run = runProgram({"--convert", input + ":" + output}, home);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     // Only the summary reaches standard output.
-    EXPECT_EQ(run.out, QStringLiteral("STEP: 2 Körper → %1\n"
-                                      "  Quader: 6 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 6000.0 mm³\n"
-                                      "  Zylinder: 3 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 785.4 mm³\n")
-                           .arg(output));
+    EXPECT_EQ(
+        run.out,
+        QStringLiteral(
+            "STEP: 2 Körper → %1\n"
+            "  Quader: 6 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 6000.0 mm³\n"
+            "  Zylinder: 3 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 785.4 mm³\n")
+            .arg(output));
     const qor::io::ImportResult back = qor::io::importFile(output, {});
     ASSERT_TRUE(back.ok);
     GProp_GProps props;
@@ -334,13 +346,17 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
     BRepTools::Write(compound, home.filePath("zwei.brep").toLocal8Bit().constData());
     BRepTools::Write(BRepBuilderAPI_MakeFace(gp_Pln(), 0, 1, 0, 1).Shape(),
                      home.filePath("flaeche.brep").toLocal8Bit().constData());
-    const ProgramRun two = runProgram({"--convert", home.filePath("zwei.brep") + ":" + home.filePath("zwei.step")}, home);
+    const ProgramRun two = runProgram(
+        {"--convert", home.filePath("zwei.brep") + ":" + home.filePath("zwei.step")}, home);
     EXPECT_EQ(two.status, 0);
-    EXPECT_TRUE(two.out.endsWith("  zwei: 12 Flächen, 2 Schalen, 2 Volumen, 0 offene Kanten, Volumen 7.0 mm³\n"))
+    EXPECT_TRUE(two.out.endsWith(
+        "  zwei: 12 Flächen, 2 Schalen, 2 Volumen, 0 offene Kanten, Volumen 7.0 mm³\n"))
         << two.out.toStdString();
-    const ProgramRun face = runProgram({"--convert=" + home.filePath("flaeche.brep") + ":" + home.filePath("flaeche.obj")}, home);
+    const ProgramRun face = runProgram(
+        {"--convert=" + home.filePath("flaeche.brep") + ":" + home.filePath("flaeche.obj")}, home);
     EXPECT_EQ(face.status, 0);
-    EXPECT_TRUE(face.out.endsWith("  flaeche: 1 Flächen, 0 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
+    EXPECT_TRUE(face.out.endsWith(
+        "  flaeche: 1 Flächen, 0 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << face.out.toStdString();
     // A box far from the origin with its top missing encloses nothing.
     TopoDS_Shell open;
@@ -352,7 +368,8 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
     const ProgramRun shell = runProgram(
         {"--convert", home.filePath("offen.brep") + ":" + home.filePath("offen.stl")}, home);
     EXPECT_EQ(shell.status, 0);
-    EXPECT_TRUE(shell.out.endsWith("  offen: 5 Flächen, 1 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
+    EXPECT_TRUE(shell.out.endsWith(
+        "  offen: 5 Flächen, 1 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << shell.out.toStdString();
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 }
@@ -407,10 +424,11 @@ TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
     BRep_Builder().MakeFace(face, new Poly_Triangulation(nodes, triangles));
     BRepTools::Write(face, home.filePath("netz.brep").toLocal8Bit().constData());
 
-    const ProgramRun run =
-        runProgram({"--convert", home.filePath("netz.brep") + ":" + home.filePath("netz.ply")}, home);
+    const ProgramRun run = runProgram(
+        {"--convert", home.filePath("netz.brep") + ":" + home.filePath("netz.ply")}, home);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.endsWith("  netz: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 0.0 mm³\n"))
+    EXPECT_TRUE(run.out.endsWith(
+        "  netz: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 0.0 mm³\n"))
         << run.out.toStdString();
     EXPECT_TRUE(readFile(home.filePath("netz.ply")).contains("\nelement face 1\n"));
 }

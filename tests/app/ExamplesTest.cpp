@@ -34,8 +34,9 @@ QStringList featureTypes(const qor::model::Document& doc)
 double bracketVolume(double width = 120.0, double thickness = 12.0)
 {
     const double plate = (width * 70.0 - (4.0 - pi) * 8.0 * 8.0) * thickness; // rounded corners
-    const double upright = (80.0 * 62.0 + pi * 40.0 * 40.0 / 2.0 - pi * 16.0 * 16.0) * thickness
-        - 80.0 * thickness * thickness; // the part standing in the plate counts once
+    const double upright
+        = (80.0 * 62.0 + pi * 40.0 * 40.0 / 2.0 - pi * 16.0 * 16.0) * thickness
+          - 80.0 * thickness * thickness; // the part standing in the plate counts once
     const double rib = 33.0 * 36.0 / 2.0 * 10.0;
     // Two M8 counterbored clearance holes from the plate's top face.
     const double holes = 2.0 * (pi * 7.5 * 7.5 * 4.0 + pi * 4.5 * 4.5 * (thickness - 4.0));
@@ -71,11 +72,16 @@ TEST(Examples, BuildTheirFeaturesAndRecomputeToTheirVolumes)
         double volume;
     };
     const Case cases[] = {
-        {"bracket", "Lagerbock",
+        {"bracket",
+         "Lagerbock",
          {"sketch", "extrude", "sketch", "extrude", "sketch", "extrude", "sketch", "hole",
           "fillet"},
-         "Aluminium", bracketVolume()},
-        {"flange", "Flansch", {"sketch", "revolve", "sketch", "hole", "pattern_circ"}, "Edelstahl",
+         "Aluminium",
+         bracketVolume()},
+        {"flange",
+         "Flansch",
+         {"sketch", "revolve", "sketch", "hole", "pattern_circ"},
+         "Edelstahl",
          flangeVolume()},
         {"housing", "Gehäuse", {"box", "fillet", "shell"}, "ABS (Kunststoff)", housingVolume()},
     };
@@ -87,8 +93,8 @@ TEST(Examples, BuildTheirFeaturesAndRecomputeToTheirVolumes)
         EXPECT_EQ(doc.name, c.name);
         EXPECT_EQ(featureTypes(doc), c.types);
         for (const auto& f : doc.features)
-            EXPECT_TRUE(f->error.isEmpty()) << f->type.toStdString() << ": "
-                                            << f->error.toStdString();
+            EXPECT_TRUE(f->error.isEmpty())
+                << f->type.toStdString() << ": " << f->error.toStdString();
         ASSERT_EQ(doc.current.bodies.get().size(), 1u);
         const auto& [id, body] = *doc.current.bodies.get().begin();
         EXPECT_NEAR(solidVolume(body.shape), c.volume, c.volume * 1e-3);
@@ -111,7 +117,7 @@ TEST(Examples, BracketParametersDriveSketchExtrusionsAndHoleSketch)
     qor::model::Document& doc = *controller.document;
     ASSERT_EQ(doc.parameters.size(), 3u);
     doc.parameters[0].expr = QStringLiteral("150 mm"); // Breite
-    doc.parameters[2].expr = QStringLiteral("10 mm");  // Dicke
+    doc.parameters[2].expr = QStringLiteral("10 mm"); // Dicke
     controller.recompute();
     ASSERT_EQ(doc.current.bodies.get().size(), 1u);
     const TopoDS_Shape& shape = doc.current.bodies.get().begin()->second.shape;

@@ -21,10 +21,10 @@ const QByteArray pngBytes = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(40, 
 
 ThemeOffer offerFor(const QByteArray& archive, int version)
 {
-    return {version, QStringLiteral("https://firma.example/theme.zip"),
-            QString::fromLatin1(
-                QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex()),
-            archive.size()};
+    return {
+        version, QStringLiteral("https://firma.example/theme.zip"),
+        QString::fromLatin1(QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex()),
+        archive.size()};
 }
 
 std::optional<ThemePack> packOf(int version)
@@ -38,11 +38,13 @@ std::optional<ThemePack> packOf(int version)
 
 TEST(ThemePackTest, ParsesNameColoursAndIcon)
 {
-    const QJsonObject colors{{"AccentColor", "#ff0000"}, {"Unbekannt", "#00ff00"},
-                             {"TextColor", "keine Farbe"}, {"Bg0Color", 12},
+    const QJsonObject colors{{"AccentColor", "#ff0000"},
+                             {"Unbekannt", "#00ff00"},
+                             {"TextColor", "keine Farbe"},
+                             {"Bg0Color", 12},
                              {"Bg1Color", "darkorange"}};
-    const std::optional<ThemePack> pack =
-        parseThemePack(themePackArchive(themeJson(3, colors), pngBytes));
+    const std::optional<ThemePack> pack
+        = parseThemePack(themePackArchive(themeJson(3, colors), pngBytes));
     ASSERT_TRUE(pack);
     EXPECT_EQ(pack->version, 3);
     EXPECT_EQ(pack->companyName, "Firma 3");
@@ -70,8 +72,8 @@ TEST(ThemePackTest, RefusesDamagedAndHostileArchives)
     noSchema.remove("schema");
     const QByteArray good = themePackArchive(themeJson(1));
     // Deflates to a few kilobytes, inflates beyond the 1 MiB cap of "theme.json".
-    const QByteArray bomb = zipOf({{"theme.json", QJsonDocument(themeJson(1)).toJson()
-                                                      + QByteArray(2 * 1024 * 1024, ' ')}});
+    const QByteArray bomb = zipOf(
+        {{"theme.json", QJsonDocument(themeJson(1)).toJson() + QByteArray(2 * 1024 * 1024, ' ')}});
     const QList<QPair<const char*, QByteArray>> cases = {
         {"not a zip", QByteArray("PK\x03\x04 kaputt")},
         {"truncated", good.left(good.size() / 2)},
@@ -126,8 +128,10 @@ TEST(ThemePackTest, CachesOnlyVerifiedDownloads)
     const QByteArray noManifest = zipOf({{"logo.png", pngBytes}});
     const QByteArray hostile = QByteArray("PK\x05\x06", 4) + QByteArray(18, '\xff');
     const QList<QPair<QByteArray, ThemeOffer>> refused = {
-        {good, wrongSize},       {good, wrongHash},
-        {good, notHex},          {older, offerFor(older, 6)},
+        {good, wrongSize},
+        {good, wrongHash},
+        {good, notHex},
+        {older, offerFor(older, 6)},
         {noManifest, offerFor(noManifest, 1)},
         {hostile, offerFor(hostile, 0)},
     };

@@ -10,7 +10,7 @@
 namespace qor::sketch::fixtures {
 
 struct Rectangle {
-    int lines[4];   // bottom, right, top, left, counter-clockwise
+    int lines[4]; // bottom, right, top, left, counter-clockwise
     int corners[4]; // start point of each line: bottom-left, bottom-right, top-right, top-left
 };
 
@@ -28,8 +28,8 @@ inline Rectangle addRectangle(Sketch& s, double x, double y, double w, double h)
         r.corners[i] = s.startPoint(r.lines[i]);
     }
     for (int i = 0; i < 4; ++i)
-        s.addConstraint(ConstraintType::Coincident, s.endPoint(r.lines[i]),
-                        r.corners[(i + 1) % 4], -1, 0.0);
+        s.addConstraint(ConstraintType::Coincident, s.endPoint(r.lines[i]), r.corners[(i + 1) % 4],
+                        -1, 0.0);
     s.addConstraint(ConstraintType::Horizontal, r.lines[0], -1, -1, 0.0);
     s.addConstraint(ConstraintType::Horizontal, r.lines[2], -1, -1, 0.0);
     s.addConstraint(ConstraintType::Vertical, r.lines[1], -1, -1, 0.0);

@@ -68,8 +68,7 @@ inline ::testing::AssertionResult extentIs(const TopoDS_Shape& shape, std::array
 }
 
 // The message of the FeatureError that call throws; empty when none is thrown.
-template <typename Call>
-QString errorOf(Call&& call)
+template <typename Call> QString errorOf(Call&& call)
 {
     try {
         call();
@@ -96,7 +95,7 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size();
+           && file.write(bytes) == bytes.size();
 }
 
 // Four loose lines around the rectangle (u0, v0)-(u1, v1), counter-clockwise.

@@ -1,7 +1,6 @@
 #include <OSD.hxx>
 #include <gtest/gtest.h>
 
-
 int main(int argc, char** argv)
 {
     // Turn kernel faults into exceptions; floating-point traps stay off because

@@ -26,8 +26,8 @@ gp_XYZ image(const gp_Trsf& trsf, const gp_XYZ& v)
 {
     if ((got - want).Modulus() <= tol)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "(" << got.X() << ", " << got.Y() << ", " << got.Z()
-                                         << ")";
+    return ::testing::AssertionFailure()
+           << "(" << got.X() << ", " << got.Y() << ", " << got.Z() << ")";
 }
 
 } // namespace
@@ -75,7 +75,7 @@ TEST(ComponentJson, PlacementIsRoundedToNineDecimals)
     Component c;
     c.m[3] = 0.1234567894999;
     c.m[7] = -2.0000000005; // a half away from zero
-    c.m[11] = 1e300;         // far beyond the digits a double holds: unchanged
+    c.m[11] = 1e300; // far beyond the digits a double holds: unchanged
     const QJsonArray m = c.toJson().value("m").toArray();
     EXPECT_DOUBLE_EQ(m[3].toDouble(), 0.123456789);
     EXPECT_DOUBLE_EQ(m[7].toDouble(), -2.000000001);
@@ -92,7 +92,10 @@ TEST(ComponentPlacement, ScaleIsDroppedAndColumnsOrthonormalised)
     };
     const Case cases[] = {
         {"all columns zero", {0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6}, {1, 0, 0}, {0, 1, 0}, {4, 5, 6}},
-        {"second column zero", {1, 0, 0, 4, 0, 0, 0, 5, 0, 0, 1, 6}, {1, 0, 0}, {0, 1, 0},
+        {"second column zero",
+         {1, 0, 0, 4, 0, 0, 0, 5, 0, 0, 1, 6},
+         {1, 0, 0},
+         {0, 1, 0},
          {4, 5, 6}},
         // Lengths that overflow a plain sum of squares.
         {"huge", {1e200, 0, 0, 0, 0, 1e200, 0, 0, 0, 0, 1e200, 0}, {1, 0, 0}, {0, 1, 0}, {}},
@@ -163,9 +166,14 @@ TEST(MateJson, RoundTripAndMistypedMembers)
     other.type = QStringLiteral("gear"); // unknown types are kept
     EXPECT_EQ(Mate::fromJson(other.toJson()), other);
 
-    const QJsonObject mistyped{{"id", "3"}, {"name", 4},          {"type", 5},
-                               {"a", "x"},  {"b", QJsonArray{1}}, {"flip", 1},
-                               {"suppressed", "true"}, {"value", QJsonObject{}}};
+    const QJsonObject mistyped{{"id", "3"},
+                               {"name", 4},
+                               {"type", 5},
+                               {"a", "x"},
+                               {"b", QJsonArray{1}},
+                               {"flip", 1},
+                               {"suppressed", "true"},
+                               {"value", QJsonObject{}}};
     EXPECT_EQ(Mate::fromJson(mistyped), Mate{});
     // A hand-written number keeps its digits instead of silently becoming 0.
     EXPECT_EQ(Mate::fromJson(QJsonObject{{"value", 12.5}}).value, QStringLiteral("12.5"));
@@ -191,8 +199,8 @@ TEST(MateJson, SignatureFormAndRounding)
 
     EXPECT_EQ(ShapeSignature::fromJson(QJsonObject{{"k", "v"}}).kind, ShapeSignature::Kind::Vertex);
     EXPECT_EQ(ShapeSignature::fromJson(QJsonObject{{"k", "E"}}).kind, ShapeSignature::Kind::Face);
-    const ShapeSignature partial =
-        ShapeSignature::fromJson(QJsonObject{{"p", QJsonArray{1, "x"}}, {"s", "2"}});
+    const ShapeSignature partial
+        = ShapeSignature::fromJson(QJsonObject{{"p", QJsonArray{1, "x"}}, {"s", "2"}});
     EXPECT_EQ(partial.point, (std::array<double, 3>{1, 0, 0}));
     EXPECT_EQ(partial.size, 0.0);
 }
@@ -214,7 +222,8 @@ TEST(AssemblyLookups, LabelsComponentsAndPaths)
 
     EXPECT_EQ(doc.resolvePath("teile/welle.qcpart"), QStringLiteral("teile/welle.qcpart"));
     doc.folder = QStringLiteral("/home/u/bg");
-    EXPECT_EQ(doc.resolvePath("teile/welle.qcpart"), QStringLiteral("/home/u/bg/teile/welle.qcpart"));
+    EXPECT_EQ(doc.resolvePath("teile/welle.qcpart"),
+              QStringLiteral("/home/u/bg/teile/welle.qcpart"));
     EXPECT_EQ(doc.resolvePath("/abs/teil.step"), QStringLiteral("/abs/teil.step"));
     EXPECT_EQ(doc.resolvePath(QString()), QString());
 }

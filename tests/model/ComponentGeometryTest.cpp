@@ -1,5 +1,5 @@
-#include "io/ShapeText.h"
 #include "model/ComponentGeometry.h"
+#include "io/ShapeText.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
 
@@ -26,8 +26,8 @@ using namespace qor::test;
 
 namespace {
 
-const QString invalidNumbers =
-    QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
+const QString invalidNumbers
+    = QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
 const QString tooDeep = QStringLiteral("Baugruppe verweist zu tief auf sich selbst");
 
 QString mm(double value)
@@ -334,7 +334,8 @@ TEST(ComponentGeometry, RigidTransformAcceptsOnlyRotations)
     EXPECT_LT(gp_Pnt(1, 0, 0).Transformed(*noisy).Distance(gp_Pnt(1 + c, 2 + s, 3)), 1e-8);
 
     const double inf = std::numeric_limits<double>::infinity();
-    const QString noRotation = QStringLiteral("Geometriefehler: Platzierung ist keine reine Drehung");
+    const QString noRotation
+        = QStringLiteral("Geometriefehler: Platzierung ist keine reine Drehung");
     const std::pair<std::array<double, 12>, QString> refused[] = {
         {{0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}, noRotation},
         {{-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, noRotation},
@@ -392,9 +393,9 @@ TEST_F(ComponentFiles, AtMost999BodiesPerComponent)
     save(part, "viele.qcpart");
 
     Document assembly;
-    assemble(assembly, dir.path(),
-             {fileComponent(1, "Viele", "viele.qcpart"),
-              fileComponent(2, "Nachbar", "viele.qcpart")});
+    assemble(
+        assembly, dir.path(),
+        {fileComponent(1, "Viele", "viele.qcpart"), fileComponent(2, "Nachbar", "viele.qcpart")});
     EXPECT_EQ(assembly.current.bodies.size(), 2u * 999);
     ASSERT_NE(body(assembly, assemblyBodyId(1, 998)), nullptr);
     EXPECT_EQ(body(assembly, assemblyBodyId(1, 999)), nullptr);

@@ -157,7 +157,6 @@ TEST(DocumentController, HistoryKeepsTwoHundredSteps)
     commitStep(c, 201); // cuts the tail, so nothing is dropped from the front
     EXPECT_EQ(c.history.size(), 3u);
 
-
     // The saved entry moves out with the front, so no undo can reach it again.
     DocumentController full;
     for (int n = 1; n <= 201; ++n)

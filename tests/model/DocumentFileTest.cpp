@@ -46,15 +46,17 @@ Document richDocument()
 {
     Document doc;
     doc.features.push_back(feature(1, "sketch", {{"plane", QJsonObject{{"kind", "origin"}}}}));
-    qor::sketch::Sketch& sketch = *(doc.features[0]->sketch = std::make_unique<qor::sketch::Sketch>());
+    qor::sketch::Sketch& sketch
+        = *(doc.features[0]->sketch = std::make_unique<qor::sketch::Sketch>());
     const auto circle = sketch.addCircleAt(false, 1.5, -2.25, 12.5);
     sketch.addLineAt(true, 0, 0, 10, 0.1);
     sketch.addDimension(qor::sketch::ConstraintType::Radius, int(circle), -1, -1);
     sketch.constraints.back().name = "d1";
     sketch.constraints.back().expression = "breite / 3,2";
-    doc.features.push_back(feature(2, "extrude", {{"distance", "2,5 mm + breite/3"},
-                                                  {"taper", 0.1 + 0.2},
-                                                  {"targets", QJsonArray{300, QJsonObject{}}}}));
+    doc.features.push_back(feature(2, "extrude",
+                                   {{"distance", "2,5 mm + breite/3"},
+                                    {"taper", 0.1 + 0.2},
+                                    {"targets", QJsonArray{300, QJsonObject{}}}}));
     doc.features[1]->suppressed = true;
     doc.features.push_back(feature(5, "fillet", {{"big", 1e300}, {"tiny", -4.9e-324}}));
     doc.features[2]->error = QStringLiteral("Geometriefehler: x");
@@ -64,7 +66,8 @@ Document richDocument()
                                        QStringLiteral("mm"), QStringLiteral("Gesamtbreite „außen“"),
                                        40.5, QString()});
     doc.parameters.push_back(Parameter{QStringLiteral("winkel"), QStringLiteral("30.000"),
-                                       QStringLiteral("°"), QString(), 30.0, QStringLiteral("alt")});
+                                       QStringLiteral("°"), QString(), 30.0,
+                                       QStringLiteral("alt")});
     doc.appearance[300] = BodyAppearance{QStringLiteral("Messing"), 0.86, 0.72, 0.38, 8.5};
     doc.appearance[100] = BodyAppearance{QStringLiteral("Eigenes"), 0.1, 0.2 + 0.1, 1.0 / 3.0, 7.0};
     doc.bodyNames[100] = QStringLiteral("Grundplatte");
@@ -107,7 +110,9 @@ struct Observed {
     std::size_t cacheSize;
 
     explicit Observed(const Document& doc)
-        : json(doc.toJson()), folder(doc.folder), cacheSize(doc.cache.size())
+        : json(doc.toJson())
+        , folder(doc.folder)
+        , cacheSize(doc.cache.size())
     {
     }
     bool operator==(const Observed&) const = default;
@@ -137,10 +142,12 @@ TEST(DocumentFileWriter, OnlyMeaningfulEntriesAreWritten)
     doc.hidden = {{5, false}, {6, true}, {-2, true}};
     EXPECT_EQ(doc.toJson().value("hidden").toObject(), (QJsonObject{{"6", true}, {"-2", true}}));
 
-    ASSERT_TRUE(doc.fromJson(header("hidden", QJsonObject{{"5", false}, {"8", "ja"}, {"9", true}})));
+    ASSERT_TRUE(
+        doc.fromJson(header("hidden", QJsonObject{{"5", false}, {"8", "ja"}, {"9", true}})));
     EXPECT_EQ(doc.hidden, (std::map<int, bool>{{5, false}, {8, false}, {9, true}}));
 
-    const QJsonObject names{{"007", "a"}, {"-3", "b"}, {"99999999999", "c"}, {" 4", "d"}, {"12", 5}};
+    const QJsonObject names{
+        {"007", "a"}, {"-3", "b"}, {"99999999999", "c"}, {" 4", "d"}, {"12", 5}};
     ASSERT_TRUE(doc.fromJson(header("bodyNames", names)));
     EXPECT_EQ(doc.bodyNames.at(7), QStringLiteral("a"));
     EXPECT_EQ(doc.bodyNames.at(-3), QStringLiteral("b"));
@@ -210,14 +217,15 @@ TEST(DocumentFileReader, MissingAndMistypedMembers)
     QJsonObject json = header(
         "parameters", QJsonArray{QJsonObject{{"name", "a"}, {"expr", "1"}},
                                  QJsonObject{{"expr", 2.5}, {"unit", 3}, {"comment", true}}});
-    json.insert("appearance",
-                QJsonArray{QJsonObject{{"body", 4}}, QJsonObject{{"body", 5}, {"color", QJsonArray{0.5, "x"}}},
-                           QJsonObject{{"body", 4}, {"material", "Glas"}}});
-    json.insert("features", QJsonArray{QJsonObject{{"id", 3}, {"sketch", QJsonObject{}}},
-                                       QJsonObject{{"id", 4}, {"type", "sketch"}},
-                                       QJsonObject{{"id", "5"}, {"type", 7}, {"suppressed", "ja"},
-                                                   {"params", "x"}},
-                                       QJsonObject{{"type", "sketch"}, {"sketch", QJsonArray{1}}}});
+    json.insert("appearance", QJsonArray{QJsonObject{{"body", 4}},
+                                         QJsonObject{{"body", 5}, {"color", QJsonArray{0.5, "x"}}},
+                                         QJsonObject{{"body", 4}, {"material", "Glas"}}});
+    json.insert(
+        "features",
+        QJsonArray{QJsonObject{{"id", 3}, {"sketch", QJsonObject{}}},
+                   QJsonObject{{"id", 4}, {"type", "sketch"}},
+                   QJsonObject{{"id", "5"}, {"type", 7}, {"suppressed", "ja"}, {"params", "x"}},
+                   QJsonObject{{"type", "sketch"}, {"sketch", QJsonArray{1}}}});
     Document doc;
     ASSERT_TRUE(doc.fromJson(json));
     EXPECT_TRUE(doc.parameters[0].unit.isEmpty()); // not "mm"
@@ -241,8 +249,9 @@ TEST(DocumentFileReader, MissingAndMistypedMembers)
     // the cache alone.
     doc = openDocument();
     QJsonObject wrong = header("version", QJsonArray{});
-    for (const char* key : {"units", "features", "parameters", "appearance", "bodyNames", "hidden",
-                            "rollback", "nextId", "meta", "drawings", "views", "components", "mates"})
+    for (const char* key :
+         {"units", "features", "parameters", "appearance", "bodyNames", "hidden", "rollback",
+          "nextId", "meta", "drawings", "views", "components", "mates"})
         wrong.insert(key, "x");
     ASSERT_TRUE(doc.fromJson(wrong));
     EXPECT_EQ(doc.toJson(), Document().toJson());
@@ -253,7 +262,8 @@ TEST(DocumentFileReader, MissingAndMistypedMembers)
     // Elements of the wrong type read as empty objects.
     const QJsonArray junk{1, "a", QJsonValue(), QJsonArray{}, true};
     QJsonObject elements = header();
-    for (const char* key : {"features", "parameters", "appearance", "drawings", "components", "mates"})
+    for (const char* key :
+         {"features", "parameters", "appearance", "drawings", "components", "mates"})
         elements.insert(key, junk);
     ASSERT_TRUE(doc.fromJson(elements));
     ASSERT_EQ(doc.features.size(), 5u);
@@ -291,7 +301,8 @@ TEST(DocumentFileReader, NumbersAtTheEdges)
     json.insert("features", QJsonArray{QJsonObject{{"id", 3e9}, {"type", "box"}},
                                        QJsonObject{{"id", -2147483648.0}, {"type", "box"}},
                                        QJsonObject{{"id", 999999}, {"type", "box"}}});
-    json.insert("appearance", QJsonArray{QJsonObject{{"body", 1e20}, {"density", 1e308},
+    json.insert("appearance", QJsonArray{QJsonObject{{"body", 1e20},
+                                                     {"density", 1e308},
                                                      {"color", QJsonArray{-1e308, 5e-324, 1.5}}}});
     json.insert("components", QJsonArray{QJsonObject{{"id", 12345678901.0}}});
     Document doc;
@@ -306,7 +317,8 @@ TEST(DocumentFileReader, NumbersAtTheEdges)
 
     // Extreme values are written so that they read back unchanged.
     Document back;
-    ASSERT_TRUE(back.fromJson(QJsonDocument::fromJson(QJsonDocument(doc.toJson()).toJson()).object()));
+    ASSERT_TRUE(
+        back.fromJson(QJsonDocument::fromJson(QJsonDocument(doc.toJson()).toJson()).object()));
     EXPECT_EQ(back.toJson(), doc.toJson());
     EXPECT_EQ(back.appearance.at(0).g, 5e-324);
 }
@@ -400,9 +412,11 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
     expectRejected(QByteArray("null"), damaged); // the parser takes only objects and arrays
     // Ids near the top of the int range would overflow the next added feature.
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 1, "
-                              "\"nextId\": 2147483647}"), damaged);
+                              "\"nextId\": 2147483647}"),
+                   damaged);
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 1, "
-                              "\"features\": [{\"id\": 1000000, \"type\": \"box\"}]}"), damaged);
+                              "\"features\": [{\"id\": 1000000, \"type\": \"box\"}]}"),
+                   damaged);
     // Well-formed, but not a document of this program or this version.
     expectRejected(QByteArray("[]"), notADocument);
     expectRejected(QByteArray("{\"format\": \"QorCAD-Bauteil\", \"version\": 2}"), newerVersion);
@@ -468,7 +482,9 @@ TEST(DocumentFileSave, FailuresKeepTheOldFile)
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(savedOk);
-    EXPECT_EQ(error, QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden").arg(path));
+    EXPECT_EQ(
+        error,
+        QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden").arg(path));
     EXPECT_EQ(readFile(path), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"alt.qcpart"}));
     EXPECT_TRUE(doc.save(path, &error)) << error.toStdString();

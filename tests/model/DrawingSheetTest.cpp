@@ -43,7 +43,7 @@ TEST(DrawingSheetJson, MistypedAndOutOfRangeValues)
     expected.title = {{"Benennung", QString()}, {"Firma", QStringLiteral("Tarnwick")}};
     EXPECT_EQ(sheet, expected);
 
-    const QJsonObject view{{"id", 3e9},      {"type", -1e10}, {"x", "1"}, {"hidden", 0},
+    const QJsonObject view{{"id", 3e9},      {"type", -1e10}, {"x", "1"},    {"hidden", 0},
                            {"center", "no"}, {"mul", true},   {"section", 1}};
     sheet = drawingFromJson(QJsonObject{{"views", QJsonArray{view}}, {"next", 1e300}});
     EXPECT_EQ(sheet.views.at(0), Drawing::View{});

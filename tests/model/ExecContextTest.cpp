@@ -78,8 +78,10 @@ TEST(ExecContext, NonFiniteAndOutOfRangeNumbersAreErrors)
     EXPECT_EQ(errorOf([&] { f.ctx.number("zero"); }), "zero: Ergebnis ist keine endliche Zahl");
     EXPECT_EQ(errorOf([&] { f.ctx.angle("huge"); }), "huge: Ergebnis ist keine endliche Zahl");
     EXPECT_EQ(errorOf([&] { f.ctx.integer("huge"); }), "huge: Ergebnis ist keine endliche Zahl");
-    EXPECT_EQ(errorOf([&] { f.ctx.integer("big"); }), "big: Zahl außerhalb des zulässigen Bereichs");
-    EXPECT_EQ(errorOf([&] { f.ctx.integer("low"); }), "low: Zahl außerhalb des zulässigen Bereichs");
+    EXPECT_EQ(errorOf([&] { f.ctx.integer("big"); }),
+              "big: Zahl außerhalb des zulässigen Bereichs");
+    EXPECT_EQ(errorOf([&] { f.ctx.integer("low"); }),
+              "low: Zahl außerhalb des zulässigen Bereichs");
     EXPECT_EQ(f.ctx.integer("edge"), 2147483647);
     EXPECT_DOUBLE_EQ(f.ctx.number("big"), 3e9);
 }

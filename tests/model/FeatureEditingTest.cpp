@@ -59,9 +59,9 @@ TEST(FeatureEditing, GivenParametersReplaceDefaults)
 {
     Document doc;
     const QJsonArray profile{QJsonObject{{"kind", "region"}, {"sketch", 1}}};
-    Feature* f = doc.addFeature(QStringLiteral("extrude"),
-                                {{"distance", "5 mm"}, {"op", QJsonValue()}, {"profile", profile},
-                                 {"extra", 7}});
+    Feature* f = doc.addFeature(
+        QStringLiteral("extrude"),
+        {{"distance", "5 mm"}, {"op", QJsonValue()}, {"profile", profile}, {"extra", 7}});
     EXPECT_EQ(f->params.value("distance"), QJsonValue("5 mm"));
     EXPECT_TRUE(f->params.contains("op"));
     EXPECT_TRUE(f->params.value("op").isNull());
@@ -108,14 +108,14 @@ TEST(FeatureEditing, InsertPositionAndRollback)
         int index, rollbackAfter;
     };
     const Case cases[] = {
-        {5, 2, -1, 2, 3},   // at the marker, which moves behind the new feature
-        {5, 2, 4, 4, 2},    // behind the marker: rolled back
-        {5, 3, 0, 0, 4},    // before the marker: shifts it
+        {5, 2, -1, 2, 3}, // at the marker, which moves behind the new feature
+        {5, 2, 4, 4, 2}, // behind the marker: rolled back
+        {5, 3, 0, 0, 4}, // before the marker: shifts it
         {3, -1, -1, 3, -1}, // no marker: appended
         {3, -1, 99, 3, -1}, // past the end: appended
-        {3, 7, -1, 3, -1},  // a marker past the end behaves like none
-        {3, 3, -1, 3, -1},  // marker at the end: everything runs
-        {2, 0, -1, 0, 1},   // marker at 0: only the new feature runs
+        {3, 7, -1, 3, -1}, // a marker past the end behaves like none
+        {3, 3, -1, 3, -1}, // marker at the end: everything runs
+        {2, 0, -1, 0, 1}, // marker at 0: only the new feature runs
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rollback << " " << c.position);

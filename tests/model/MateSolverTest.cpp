@@ -1,7 +1,7 @@
+#include "model/MateSolver.h"
 #include "io/ShapeText.h"
 #include "model/ComponentGeometry.h"
 #include "model/Document.h"
-#include "model/MateSolver.h"
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
@@ -135,8 +135,8 @@ TEST(MateSolver, ClassifiesFacesEdgesAndVertices)
     EXPECT_NEAR(side.direction.Z(), -1.0, tol);
     EXPECT_NEAR(side.point.Z(), 0.0, tol);
 
-    const TopoDS_Shape cylinder =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(5, 6, 7), gp_Dir(1, 0, 0)), 3, 10).Shape();
+    const TopoDS_Shape cylinder
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(5, 6, 7), gp_Dir(1, 0, 0)), 3, 10).Shape();
     EXPECT_TRUE(classifyReference(axisFace(cylinder), side));
     EXPECT_EQ(side.kind, RefKind::Axis);
     EXPECT_NEAR(std::abs(side.direction.X()), 1.0, tol);
@@ -184,7 +184,6 @@ TEST(MateSolver, VariablesTurnAboutThePivotThenTranslate)
     fixed.setPlacement(placement(0, 7, 0));
     const gp_Pnt q = gp_Pnt(0, 0, 0).Transformed(Document::solverTransform(context, fixed, x));
     EXPECT_NEAR(q.Y(), 7.0, tol);
-
 }
 
 TEST(MateSolver, EveryMateTypeHoldsAfterTheSolve)
@@ -192,9 +191,8 @@ TEST(MateSolver, EveryMateTypeHoldsAfterTheSolve)
     const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
     const TopoDS_Shape sleeve = BRepPrimAPI_MakeCylinder(3, 10).Shape();
     const gp_Dir tilt(1, 0.3, 0);
-    const auto dot = [](const MateSide& a, const MateSide& b) {
-        return a.direction.Dot(b.direction);
-    };
+    const auto dot
+        = [](const MateSide& a, const MateSide& b) { return a.direction.Dot(b.direction); };
     struct Case {
         const char* type;
         const char* value;
@@ -278,8 +276,8 @@ TEST(MateSolver, ContradictionsAreReportedOnTheMates)
     // An angle above 180° cannot be met.
     Document angle;
     angle.components = {part(1, plate, {}, true), part(2, cube, placement(30, 0, 0))};
-    angle.mates = {
-        mate(3, "angle", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "200")};
+    angle.mates
+        = {mate(3, "angle", ref(1, planeFace(plate, up)), ref(2, planeFace(cube, up)), "200")};
     EXPECT_FALSE(angle.solveMates());
     EXPECT_EQ(angle.mates[0].status, unsatisfiable);
 
@@ -296,8 +294,8 @@ TEST(MateSolver, ContradictionsAreReportedOnTheMates)
 TEST(MateSolver, MatesThatCannotBeUsed)
 {
     const TopoDS_Shape shaft = BRepPrimAPI_MakeCylinder(5, 40).Shape();
-    const TopoDS_Shape ellipse =
-        BRepBuilderAPI_MakeEdge(gp_Elips(gp_Ax2(gp_Pnt(0, 0, 0), up), 5, 2)).Edge();
+    const TopoDS_Shape ellipse
+        = BRepBuilderAPI_MakeEdge(gp_Elips(gp_Ax2(gp_Pnt(0, 0, 0), up), 5, 2)).Edge();
     Document doc;
     doc.components = {part(1, plate, {}, true), part(2, cube, placement(40, 0, 0)),
                       part(3, shaft, placement(-40, 0, 0)), part(4, ellipse)};
@@ -314,12 +312,14 @@ TEST(MateSolver, MatesThatCannotBeUsed)
         mate(10, "planar", ref(4, ellipse), ref(2, planeFace(cube, down))),
     };
     doc.recompute();
-    const char* statuses[] = {
-        "Diese Kombination wird nicht unterstützt", "Diese Kombination wird nicht unterstützt",
-        "Diese Kombination wird nicht unterstützt", "Komponente fehlt",
-        "Bezugsgeometrie nicht mehr gefunden – Bauteil geändert?",
-        "Gewähltes Element ist weder eben, zylindrisch, kegelig noch ein Punkt – bitte eine "
-        "ebene Fläche, Bohrung/Welle oder Kante wählen"};
+    const char* statuses[]
+        = {"Diese Kombination wird nicht unterstützt",
+           "Diese Kombination wird nicht unterstützt",
+           "Diese Kombination wird nicht unterstützt",
+           "Komponente fehlt",
+           "Bezugsgeometrie nicht mehr gefunden – Bauteil geändert?",
+           "Gewähltes Element ist weder eben, zylindrisch, kegelig noch ein Punkt – bitte eine "
+           "ebene Fläche, Bohrung/Welle oder Kante wählen"};
     for (std::size_t i = 0; i < 6; ++i)
         EXPECT_EQ(doc.mates[i].status, QString::fromUtf8(statuses[i])) << i;
     // Mates without rows move nothing.

@@ -62,18 +62,26 @@ TEST(ParameterEvaluation, OrderCyclesAndErrors)
         {"a chain written backwards",
          {{"p1", "p2 + 1"}, {"p2", "p3 + 1"}, {"p3", "p4 + 1"}, {"p4", "10 cm"}},
          {{"p1", 103, ""}}},
-        {"the same name twice is no cycle", {{"w", "3"}, {"area", "w * w + w"}}, {{"area", 12, ""}}},
+        {"the same name twice is no cycle",
+         {{"w", "3"}, {"area", "w * w + w"}},
+         {{"area", 12, ""}}},
         {"self reference", {{"a", "a + 1"}}, {{"a", 0, "Zirkulärer Bezug"}}},
         {"every member of a cycle",
          {{"a", "b"}, {"b", "c * 2"}, {"c", "a"}, {"free", "5"}},
-         {{"a", 0, "Zirkulärer Bezug"}, {"b", 0, "Zirkulärer Bezug"},
-          {"c", 0, "Zirkulärer Bezug"}, {"free", 5, ""}}},
+         {{"a", 0, "Zirkulärer Bezug"},
+          {"b", 0, "Zirkulärer Bezug"},
+          {"c", 0, "Zirkulärer Bezug"},
+          {"free", 5, ""}}},
         // The self-reference stands behind a division and a root that fail for
         // some values of b; the search must see it whatever b is.
         {"a cycle behind a value check",
-         {{"a", "1/(b - 1) + a"}, {"b", "3"}, {"c", "sqrt(b - 5) + c"},
+         {{"a", "1/(b - 1) + a"},
+          {"b", "3"},
+          {"c", "sqrt(b - 5) + c"},
           {"e", "1/(b - b) + sqrt(-b) + b"}},
-         {{"a", 0, "Zirkulärer Bezug"}, {"b", 3, ""}, {"c", 0, "Zirkulärer Bezug"},
+         {{"a", 0, "Zirkulärer Bezug"},
+          {"b", 3, ""},
+          {"c", 0, "Zirkulärer Bezug"},
           {"e", 0, "Division durch null"}}},
     };
     for (const Case& c : cases) {
@@ -94,7 +102,8 @@ TEST(ParameterEvaluation, OrderCyclesAndErrors)
     // A name behind failing operations still leads on to its own expression.
     Document doc;
     addParameter(doc, "e", "1/(b - b) + sqrt(-b) + b");
-    EXPECT_TRUE(doc.dependsOnItself(QStringLiteral("sqrt(x - 1) / (x - x) + e"), QStringLiteral("b")));
+    EXPECT_TRUE(
+        doc.dependsOnItself(QStringLiteral("sqrt(x - 1) / (x - x) + e"), QStringLiteral("b")));
 }
 
 TEST(ParameterEvaluation, CycleThroughSketchDimension)

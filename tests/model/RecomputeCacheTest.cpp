@@ -13,8 +13,12 @@ constexpr int planeCount = 420; // more cacheable features than the cache keeps
 
 QJsonObject boxParams(double height, const QString& op)
 {
-    return {{"x", "0"}, {"y", "0"}, {"length", "10"}, {"width", "10"},
-            {"height", QString::number(height)}, {"op", op}};
+    return {{"x", "0"},
+            {"y", "0"},
+            {"length", "10"},
+            {"width", "10"},
+            {"height", QString::number(height)},
+            {"op", op}};
 }
 
 // A box, a joined box in the middle of 420 planes and a cutting box at the end.
@@ -105,8 +109,7 @@ TEST(RecomputeCache, UndoAndRedoAcrossEvictionMatchColdRecompute)
     for (const QJsonObject* step : {&original, &edited, &original, &edited}) {
         ASSERT_TRUE(doc.fromJson(*step));
         ASSERT_EQ(doc.recompute(), 0);
-        EXPECT_NEAR(volumeOf(doc.current), step == &original ? originalVolume : editedVolume,
-                    1e-6);
+        EXPECT_NEAR(volumeOf(doc.current), step == &original ? originalVolume : editedVolume, 1e-6);
     }
 }
 

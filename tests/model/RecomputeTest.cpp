@@ -1,6 +1,6 @@
-#include "model/FeatureDef.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "model/FeatureDef.h"
 
 #include <QJsonArray>
 
@@ -306,9 +306,9 @@ TEST(Recompute, ConstructionPlanesThroughTheHistory)
     Document doc;
     doc.parameters.push_back({QStringLiteral("h"), QStringLiteral("5 mm")});
     Feature* p1 = doc.addFeature(QStringLiteral("plane"), {{"offset", "10 mm"}});
-    Feature* p2 = doc.addFeature(QStringLiteral("plane"),
-                                 {{"base", QJsonObject{{"kind", "feature"}, {"id", p1->id}}},
-                                  {"offset", "2 * h"}});
+    Feature* p2 = doc.addFeature(
+        QStringLiteral("plane"),
+        {{"base", QJsonObject{{"kind", "feature"}, {"id", p1->id}}}, {"offset", "2 * h"}});
     Feature* broken = doc.addFeature(QStringLiteral("plane"),
                                      {{"base", QJsonObject{{"kind", "feature"}, {"id", 99}}}});
     Feature* infinite = doc.addFeature(QStringLiteral("plane"), {{"offset", "5 % 0"}});
@@ -388,10 +388,12 @@ TEST(Recompute, SketchesExtrusionsAndBoxesIntoSolids)
     doc.parameters.push_back({QStringLiteral("b"), QStringLiteral("40 mm")});
     Feature* base = rectangleSketch(doc, QStringLiteral("b"), QStringLiteral("30 mm"));
     Feature* pad = doc.addFeature(QStringLiteral("extrude"), extrusion(base->id, "10 mm", "new"));
-    Feature* pocket = doc.addFeature(
-        QStringLiteral("box"),
-        {{"x", "20 mm"}, {"y", "15 mm"}, {"length", "10"}, {"width", "10"}, {"height", "4"},
-         {"op", "cut"}});
+    Feature* pocket = doc.addFeature(QStringLiteral("box"), {{"x", "20 mm"},
+                                                             {"y", "15 mm"},
+                                                             {"length", "10"},
+                                                             {"width", "10"},
+                                                             {"height", "4"},
+                                                             {"op", "cut"}});
     ASSERT_TRUE(base && pad && pocket);
 
     EXPECT_EQ(doc.recompute(), 0);

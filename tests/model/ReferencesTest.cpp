@@ -1,5 +1,5 @@
-#include "model/MateSolver.h"
 #include "model/References.h"
+#include "model/MateSolver.h"
 #include "model/ShapeSignature.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -102,8 +102,8 @@ TopoDS_Shape firstOfGeometry(const TopoDS_Shape& shape, TopAbs_ShapeEnum type, i
 {
     if ((got - gp_XYZ(x, y, z)).Modulus() <= tol)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "(" << got.X() << ", " << got.Y() << ", " << got.Z()
-                                         << ")";
+    return ::testing::AssertionFailure()
+           << "(" << got.X() << ", " << got.Y() << ", " << got.Z() << ")";
 }
 
 QJsonObject regionRef(int sketch, double u, double v)
@@ -111,8 +111,8 @@ QJsonObject regionRef(int sketch, double u, double v)
     return QJsonObject{{"kind", "region"}, {"sketch", sketch}, {"pt", QJsonArray{u, v}}};
 }
 
-const QString faceGone =
-    QStringLiteral("Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
+const QString faceGone
+    = QStringLiteral("Referenz (Fläche/Kante) nicht mehr gefunden – bitte neu auswählen");
 
 } // namespace
 
@@ -134,8 +134,8 @@ TEST(ShapeSignature, DescribesFacesEdgesAndVertices)
 
     // A cylinder's side reports its axis, its lateral area and a centre on the
     // axis; its circles their length and tangent.
-    const TopoDS_Shape cylinder =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(1, 2, 3), gp::DZ()), 5, 10).Shape();
+    const TopoDS_Shape cylinder
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(1, 2, 3), gp::DZ()), 5, 10).Shape();
     const ShapeSignature side = describeShape(firstOfGeometry(cylinder, TopAbs_FACE, 1));
     EXPECT_NEAR(std::fabs(side.direction[2]), 1.0, 1e-12);
     EXPECT_NEAR(side.size, 2 * std::numbers::pi * 5 * 10, 1e-6);
@@ -146,11 +146,12 @@ TEST(ShapeSignature, DescribesFacesEdgesAndVertices)
     EXPECT_NEAR(circle.direction[2], 0.0, 1e-12);
 
     // Other surfaces: a unit normal at the middle of the parameter range.
-    const ShapeSignature ball =
-        describeShape(TopExp_Explorer(BRepPrimAPI_MakeSphere(4).Shape(), TopAbs_FACE).Current());
+    const ShapeSignature ball
+        = describeShape(TopExp_Explorer(BRepPrimAPI_MakeSphere(4).Shape(), TopAbs_FACE).Current());
     EXPECT_NEAR(std::hypot(ball.direction[0], ball.direction[1], ball.direction[2]), 1.0, 1e-12);
 
-    const ShapeSignature vertex = describeShape(BRepBuilderAPI_MakeVertex(gp_Pnt(1, 2, 3)).Vertex());
+    const ShapeSignature vertex
+        = describeShape(BRepBuilderAPI_MakeVertex(gp_Pnt(1, 2, 3)).Vertex());
     EXPECT_EQ(vertex.kind, ShapeSignature::Kind::Vertex);
     EXPECT_EQ(vertex.point, (std::array<double, 3>{1, 2, 3}));
     EXPECT_EQ(describeShape(TopoDS_Shape()), ShapeSignature{});
@@ -176,22 +177,47 @@ TEST(ShapeSignature, MatchDistanceTerms)
         double scale, distance;
     };
     const Case cases[] = {
-        {"flipped plane", plane, changed(plane, [](auto& s) { s.direction = {0, 0, -1}; }), 10, 2.0},
-        {"moved", plane, changed(plane, [](auto& s) { s.point = {3, 4, 0}; }), 10, 0.5},
-        {"scale floor 1e-6", plane, changed(plane, [](auto& s) { s.point = {3, 4, 0}; }), 0, 5e6},
+        {"flipped plane", plane,
+         changed(plane,
+                 [](auto& s) {
+                     s.direction = {0, 0, -1};
+                 }),
+         10, 2.0},
+        {"moved", plane,
+         changed(plane,
+                 [](auto& s) {
+                     s.point = {3, 4, 0};
+                 }),
+         10, 0.5},
+        {"scale floor 1e-6", plane,
+         changed(plane,
+                 [](auto& s) {
+                     s.point = {3, 4, 0};
+                 }),
+         0, 5e6},
         {"larger", changed(plane, [](auto& s) { s.size = 50; }), plane, 10, 0.25},
         // A cylinder axis has no sense, and another geometry type costs 3.
         {"other geometry", plane,
-         changed(plane, [](auto& s) { s.geometry = 1, s.direction = {0, 0, -1}; }), 10, 3.0},
-        {"reversed line", line, changed(line, [](auto& s) { s.direction = {-1, 0, 0}; }), 10, 0.0},
+         changed(plane,
+                 [](auto& s) {
+                     s.geometry = 1, s.direction = {0, 0, -1};
+                 }),
+         10, 3.0},
+        {"reversed line", line,
+         changed(line,
+                 [](auto& s) {
+                     s.direction = {-1, 0, 0};
+                 }),
+         10, 0.0},
         {"other kind", line, plane, 10, 1e9},
         // Vertices compare by position alone.
-        {"vertices",
-         changed({}, [](auto& s) { s.kind = ShapeSignature::Kind::Vertex; }),
-         changed({}, [](auto& s) {
-             s.kind = ShapeSignature::Kind::Vertex, s.point = {0, 0, 2}, s.direction = {0, 1, 0};
-             s.geometry = 4;
-         }),
+        {"vertices", changed({}, [](auto& s) { s.kind = ShapeSignature::Kind::Vertex; }),
+         changed({},
+                 [](auto& s) {
+                     s.kind = ShapeSignature::Kind::Vertex, s.point = {0, 0, 2},
+                     s.direction = {0, 1, 0};
+                     s.geometry = 4;
+                 }),
          4, 0.5},
     };
     for (const Case& c : cases)
@@ -226,10 +252,10 @@ TEST(ShapeSignature, BestMatchFailsAndTies)
 {
     // The face of a hole is gone once the hole is.
     const TopoDS_Shape solid = box(40, 40, 10);
-    const TopoDS_Shape drilled =
-        BRepAlgoAPI_Cut(solid, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, -1), gp::DZ()), 5, 12)
-                                   .Shape())
-            .Shape();
+    const TopoDS_Shape drilled
+        = BRepAlgoAPI_Cut(
+              solid, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, -1), gp::DZ()), 5, 12).Shape())
+              .Shape();
     const TopoDS_Shape hole = firstOfGeometry(drilled, TopAbs_FACE, 1);
     ASSERT_FALSE(hole.IsNull());
     EXPECT_TRUE(findClosestSubShape(drilled, describeShape(hole)).IsSame(hole));
@@ -328,8 +354,8 @@ TEST(ReferenceResolution, ShapeListsAndTargetBodies)
     const TopoDS_Shape b = box(10, 10, 10, gp_Pnt(50, 0, 0));
     part.addBody(100, a);
     part.addBody(200, b);
-    part.feature->params["faces"] = QJsonArray{faceRef(200, faceFacing(b, gp::DX())),
-                                               faceRef(100, faceFacing(a, gp::DZ()))};
+    part.feature->params["faces"]
+        = QJsonArray{faceRef(200, faceFacing(b, gp::DX())), faceRef(100, faceFacing(a, gp::DZ()))};
     int bodyId = 0;
     const auto shapes = resolveShapeList(part.context(), "faces", &bodyId);
     ASSERT_EQ(shapes.size(), 2u);
@@ -342,9 +368,9 @@ TEST(ReferenceResolution, ShapeListsAndTargetBodies)
 
     part.state.bodies.erase(200);
     part.addBody(1200, a);
-    part.feature->params["targets"] =
-        QJsonArray{1200, QJsonObject{{"kind", "body"}, {"id", 1300}}, 99,
-                   QJsonObject{{"kind", "body"}, {"id", 100}}, 1200, "100"};
+    part.feature->params["targets"] = QJsonArray{1200, QJsonObject{{"kind", "body"}, {"id", 1300}},
+                                                 99,   QJsonObject{{"kind", "body"}, {"id", 100}},
+                                                 1200, "100"};
     EXPECT_EQ(resolveTargetBodies(part.context(), "targets"), (std::vector<int>{1200, 100, 1200}));
     EXPECT_TRUE(resolveTargetBodies(part.context(), "missing").empty());
 }
@@ -389,8 +415,8 @@ TEST(ReferenceResolution, FacePlaneFrames)
     EXPECT_TRUE(f1.XDirection().IsEqual(f2.XDirection(), 1e-12));
     EXPECT_NEAR(f1.XDirection().Dot(n), 0.0, 1e-12);
 
-    const TopoDS_Shape lateral =
-        firstOfGeometry(BRepPrimAPI_MakeCylinder(5, 10).Shape(), TopAbs_FACE, 1);
+    const TopoDS_Shape lateral
+        = firstOfGeometry(BRepPrimAPI_MakeCylinder(5, 10).Shape(), TopAbs_FACE, 1);
     EXPECT_EQ(errorOf([&] { facePlane(lateral); }), QStringLiteral("Die Fläche ist nicht eben"));
     EXPECT_EQ(errorOf([&] { facePlane(TopExp_Explorer(solid, TopAbs_EDGE).Current()); }),
               QStringLiteral("Keine ebene Fläche"));
@@ -404,7 +430,8 @@ TEST(ReferenceResolution, PlaneReferences)
         return resolvePlaneRef(part.context(), "plane");
     };
     EXPECT_TRUE(at(plane(QJsonValue()).Direction().XYZ(), 0, 0, 1, 1e-9));
-    EXPECT_TRUE(at(plane(QJsonObject{{"kind", "origin"}, {"id", -2}}).Direction().XYZ(), 0, -1, 0, 1e-9));
+    EXPECT_TRUE(
+        at(plane(QJsonObject{{"kind", "origin"}, {"id", -2}}).Direction().XYZ(), 0, -1, 0, 1e-9));
 
     gp_Ax3 flipped(gp_Pnt(0, 0, 5), gp::DZ(), gp::DX());
     flipped.ZReverse();
@@ -412,14 +439,18 @@ TEST(ReferenceResolution, PlaneReferences)
     const gp_Ax3 stored = plane(QJsonObject{{"kind", "feature"}, {"id", 4}});
     EXPECT_FALSE(stored.Direct());
     EXPECT_TRUE(at(stored.YDirection().XYZ(), 0, 1, 0, 1e-9));
-    EXPECT_EQ(errorOf([&] { plane(QJsonObject{{"kind", "feature"}, {"id", 5}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  plane(QJsonObject{{"kind", "feature"}, {"id", 5}});
+              }),
               QStringLiteral("Bezugsebene existiert nicht mehr"));
 
     const TopoDS_Shape solid = box(10, 10, 10);
     part.addBody(100, solid);
     const gp_Ax3 face = plane(faceRef(100, faceFacing(solid, -gp::DY())));
     EXPECT_TRUE(at(face.Direction().XYZ(), 0, -1, 0, 1e-9));
-    EXPECT_EQ(errorOf([&] { plane(QJsonObject{{"kind", "body"}, {"id", 100}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  plane(QJsonObject{{"kind", "body"}, {"id", 100}});
+              }),
               QStringLiteral("Keine Ebene ausgewählt"));
 }
 
@@ -432,19 +463,23 @@ TEST(ReferenceResolution, AxisReferences)
     };
     EXPECT_EQ(errorOf([&] { axis(QJsonObject{}); }), QStringLiteral("Keine Achse ausgewählt"));
     EXPECT_TRUE(at(axis(QJsonObject{{"kind", "origin"}}).Direction().XYZ(), 0, 0, 1, 1e-9));
-    EXPECT_TRUE(at(axis(QJsonObject{{"kind", "origin"}, {"id", -12}}).Direction().XYZ(), 0, 1, 0, 1e-9));
-    EXPECT_TRUE(at(axis(QJsonObject{{"kind", "origin"}, {"id", -2}}).Direction().XYZ(), 1, 0, 0, 1e-9));
+    EXPECT_TRUE(
+        at(axis(QJsonObject{{"kind", "origin"}, {"id", -12}}).Direction().XYZ(), 0, 1, 0, 1e-9));
+    EXPECT_TRUE(
+        at(axis(QJsonObject{{"kind", "origin"}, {"id", -2}}).Direction().XYZ(), 1, 0, 0, 1e-9));
 
     part.state.axes[6] = gp_Ax1(gp_Pnt(1, 2, 3), gp::DY());
     EXPECT_TRUE(at(axis(QJsonObject{{"kind", "feature"}, {"id", 6}}).Location().XYZ(), 1, 2, 3));
-    EXPECT_EQ(errorOf([&] { axis(QJsonObject{{"kind", "feature"}, {"id", 7}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  axis(QJsonObject{{"kind", "feature"}, {"id", 7}});
+              }),
               QStringLiteral("Bezugsachse existiert nicht mehr"));
 
     // Straight edge: from its first to its last point.
     const TopoDS_Edge slanted = BRepBuilderAPI_MakeEdge(gp_Pnt(1, 1, 0), gp_Pnt(4, 5, 0)).Edge();
     // Circle: its centre and normal; cylinder face: its axis.
-    const TopoDS_Shape cylinder =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 0, 0), gp::DX()), 3, 8).Shape();
+    const TopoDS_Shape cylinder
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 0, 0), gp::DX()), 3, 8).Shape();
     const TopoDS_Shape lateral = firstOfGeometry(cylinder, TopAbs_FACE, 1);
     TopoDS_Shape circle;
     for (TopExp_Explorer e(cylinder, TopAbs_EDGE); e.More(); e.Next()) {
@@ -520,18 +555,22 @@ TEST(ReferenceResolution, PathWires)
     EXPECT_EQ(countOf(joined, TopAbs_VERTEX), 3); // shared corner at (10, 0)
 
     EXPECT_EQ(countOf(path(sketchRef(loop)), TopAbs_EDGE), 4); // a lone object is accepted
-    EXPECT_EQ(errorOf([&] { path(QJsonArray{sketchRef(first), sketchRef(loop)}); }),
+    EXPECT_EQ(errorOf([&] {
+                  path(QJsonArray{sketchRef(first), sketchRef(loop)});
+              }),
               QStringLiteral("Der Pfad besteht aus mehreren getrennten Kurvenzügen"));
     EXPECT_EQ(errorOf([&] { path(QJsonArray{}); }), QStringLiteral("Kein Pfad ausgewählt"));
-    EXPECT_EQ(errorOf([&] { path(QJsonArray{QJsonObject{{"kind", "body"}, {"id", 100}}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  path(QJsonArray{QJsonObject{{"kind", "body"}, {"id", 100}}});
+              }),
               QStringLiteral("Kein Pfad ausgewählt"));
     EXPECT_EQ(errorOf([&] { path(sketchRef(77)); }), QStringLiteral("Pfadskizze fehlt"));
 
     // Body edges chain with sketch curves.
     const TopoDS_Edge rail = BRepBuilderAPI_MakeEdge(gp_Pnt(10, 10, 0), gp_Pnt(10, 10, 25)).Edge();
     part.addBody(100, rail);
-    const TopoDS_Wire mixed =
-        path(QJsonArray{sketchRef(first), sketchRef(second), edgeRef(100, rail)});
+    const TopoDS_Wire mixed
+        = path(QJsonArray{sketchRef(first), sketchRef(second), edgeRef(100, rail)});
     EXPECT_EQ(countOf(mixed, TopAbs_EDGE), 3);
 }
 
@@ -560,8 +599,8 @@ TEST(ReferenceResolution, ProfileFaces)
     const TopoDS_Compound both = profile({regionRef(sketchId, 5, 5), regionRef(sketchId, 15, 5)});
     EXPECT_EQ(countOf(both, TopAbs_FACE), 1);
     EXPECT_NEAR(areaOf(both), 200.0, 1e-6);
-    const TopoDS_Compound whole =
-        profile({QJsonObject{{"kind", "sketch"}, {"id", sketchId}}, regionRef(sketchId, 5, 5)});
+    const TopoDS_Compound whole
+        = profile({QJsonObject{{"kind", "sketch"}, {"id", sketchId}}, regionRef(sketchId, 5, 5)});
     EXPECT_NEAR(areaOf(whole), 200.0, 1e-6);
 
     // A picked face comes after the sketch regions; the first element gives the plane.
@@ -579,7 +618,9 @@ TEST(ReferenceResolution, ProfileFaces)
     EXPECT_EQ(errorOf([&] { profile({regionRef(sketchId, 50, 50)}); }),
               QStringLiteral("Profilbereich existiert nicht mehr – bitte neu auswählen"));
     EXPECT_EQ(errorOf([&] { profile({}); }), QStringLiteral("Kein Profil ausgewählt"));
-    EXPECT_EQ(errorOf([&] { profile({QJsonObject{{"kind", "body"}, {"id", 100}}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  profile({QJsonObject{{"kind", "body"}, {"id", 100}}});
+              }),
               QStringLiteral("Das Profil enthält keinen geschlossenen Bereich"));
     EXPECT_EQ(errorOf([&] { profile({regionRef(sketchId + 50, 5, 5)}); }),
               QStringLiteral("Skizze des Profils fehlt"));
@@ -587,6 +628,8 @@ TEST(ReferenceResolution, ProfileFaces)
     // An open sketch encloses nothing.
     int openId = 0;
     part.addSketch(raised, &openId).addLineAt(false, 0, 0, 5, 5);
-    EXPECT_EQ(errorOf([&] { profile({QJsonObject{{"kind", "sketch"}, {"id", openId}}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  profile({QJsonObject{{"kind", "sketch"}, {"id", openId}}});
+              }),
               QStringLiteral("Das Profil enthält keinen geschlossenen Bereich"));
 }

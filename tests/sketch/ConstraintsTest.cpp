@@ -72,34 +72,37 @@ TEST(ConstraintRows, PointsAndLines)
     const int mirrored = point(s, 4, 1);
     const int offMirror = point(s, 6, 3);
     const double lLength = std::hypot(10.0, 2.0);
-    expectRows(s, {
-        {"coincident", constraintOf(T::Coincident, p, q), {-3, -4}},
-        // Line start minus end, or first point minus second.
-        {"horizontal line", constraintOf(T::Horizontal, l), {-2}},
-        {"horizontal points", constraintOf(T::Horizontal, p, q), {-4}},
-        {"vertical line", constraintOf(T::Vertical, l), {-10}},
-        {"vertical points", constraintOf(T::Vertical, p, q), {-3}},
-        // Signed, positive to the left of start -> end.
-        {"on line left", constraintOf(T::PointOnCurve, q, flat), {6}},
-        {"on line right", constraintOf(T::PointOnCurve, q, up), {-4}},
-        // A line shorter than 1e-12 measures the distance from its end, never negative.
-        {"on zero line", constraintOf(T::PointOnCurve, q, dot), {std::hypot(2.0, 4.0)}},
-        {"parallel", constraintOf(T::Parallel, flat, l), {20.0 / (10.0 * lLength)}},
-        {"perpendicular met", constraintOf(T::Perpendicular, flat, up), {0}},
-        {"perpendicular", constraintOf(T::Perpendicular, flat, l), {100.0 / (10.0 * lLength)}},
-        // Tiny lines divide by 1e-12, not by their tiny length product.
-        {"parallel tiny", constraintOf(T::Parallel, tx, ty), {1e-14 / 1e-12}},
-        {"parallel zero", constraintOf(T::Parallel, dot, flat), {0}},
-        // One row per end of the second line, from the line through the first.
-        {"collinear", constraintOf(T::Collinear, flat, shifted), {2, -1}},
-        {"midpoint", constraintOf(T::Midpoint, m, flat), {0, 1}},
-        {"equal", constraintOf(T::Equal, flat, up), {5}},
-        {"fixed", constraintOf(T::Fixed, flat), {}},
-        {"symmetric met", constraintOf(T::Symmetric, sp, mirrored, axis), {0, 0}},
-        // Off the mirror: the second row is the offset along the axis, per unit length.
-        {"symmetric off", constraintOf(T::Symmetric, sp, offMirror, axis),
-         {0, (5.0 * 2 - 1.0 * 2) / std::hypot(2.0, 2.0)}},
-    });
+    expectRows(
+        s,
+        {
+            {"coincident", constraintOf(T::Coincident, p, q), {-3, -4}},
+            // Line start minus end, or first point minus second.
+            {"horizontal line", constraintOf(T::Horizontal, l), {-2}},
+            {"horizontal points", constraintOf(T::Horizontal, p, q), {-4}},
+            {"vertical line", constraintOf(T::Vertical, l), {-10}},
+            {"vertical points", constraintOf(T::Vertical, p, q), {-3}},
+            // Signed, positive to the left of start -> end.
+            {"on line left", constraintOf(T::PointOnCurve, q, flat), {6}},
+            {"on line right", constraintOf(T::PointOnCurve, q, up), {-4}},
+            // A line shorter than 1e-12 measures the distance from its end, never negative.
+            {"on zero line", constraintOf(T::PointOnCurve, q, dot), {std::hypot(2.0, 4.0)}},
+            {"parallel", constraintOf(T::Parallel, flat, l), {20.0 / (10.0 * lLength)}},
+            {"perpendicular met", constraintOf(T::Perpendicular, flat, up), {0}},
+            {"perpendicular", constraintOf(T::Perpendicular, flat, l), {100.0 / (10.0 * lLength)}},
+            // Tiny lines divide by 1e-12, not by their tiny length product.
+            {"parallel tiny", constraintOf(T::Parallel, tx, ty), {1e-14 / 1e-12}},
+            {"parallel zero", constraintOf(T::Parallel, dot, flat), {0}},
+            // One row per end of the second line, from the line through the first.
+            {"collinear", constraintOf(T::Collinear, flat, shifted), {2, -1}},
+            {"midpoint", constraintOf(T::Midpoint, m, flat), {0, 1}},
+            {"equal", constraintOf(T::Equal, flat, up), {5}},
+            {"fixed", constraintOf(T::Fixed, flat), {}},
+            {"symmetric met", constraintOf(T::Symmetric, sp, mirrored, axis), {0, 0}},
+            // Off the mirror: the second row is the offset along the axis, per unit length.
+            {"symmetric off",
+             constraintOf(T::Symmetric, sp, offMirror, axis),
+             {0, (5.0 * 2 - 1.0 * 2) / std::hypot(2.0, 2.0)}},
+        });
 }
 
 TEST(ConstraintRows, CirclesArcsAndDistances)
@@ -117,29 +120,30 @@ TEST(ConstraintRows, CirclesArcsAndDistances)
     const int p = point(s, 0, 10);
     const int far = line(s, 10, 0, 13, 4);
     const int c = int(s.addCircleAt(false, 6, 18, 1));
-    expectRows(s, {
-        {"tangent external", constraintOf(T::Tangent, big, small, -1, 0), {0}},
-        {"tangent internal", constraintOf(T::Tangent, big, small, -1, 1), {2}},
-        {"tangent line circle", constraintOf(T::Tangent, top, big), {2}},
-        {"tangent circle line", constraintOf(T::Tangent, big, top), {2}},
-        {"equal arcs", constraintOf(T::Equal, a1, a2), {3}},
-        {"equal circle arc", constraintOf(T::Equal, big, a2), {1}},
-        {"concentric", constraintOf(T::Concentric, small, a2), {-6, -10}},
-        {"radius", constraintOf(T::Radius, a1, -1, -1, 4), {1}},
-        {"diameter", constraintOf(T::Diameter, big, -1, -1, 4), {2}},
-        {"on arc", constraintOf(T::PointOnCurve, p7, a1), {2}},
-        {"on circle", constraintOf(T::PointOnCurve, p7, big), {4}},
-        {"line length", constraintOf(T::Distance, l, -1, -1, 2), {3}},
-        // Point to line and line to line are unsigned.
-        {"point to line", constraintOf(T::Distance, p, l), {6}},
-        {"line to line", constraintOf(T::Distance, l, far), {8}},
-        {"line to line reversed", constraintOf(T::Distance, far, l), {8}},
-        {"point to circle", constraintOf(T::Distance, p, c, -1, 1), {9}},
-        {"horizontal length", constraintOf(T::HorizontalDistance, l, -1, -1, 1), {2}},
-        {"vertical length", constraintOf(T::VerticalDistance, l), {4}},
-        {"horizontal centre to point", constraintOf(T::HorizontalDistance, c, p), {6}},
-        {"vertical centre to point", constraintOf(T::VerticalDistance, c, p), {8}},
-    });
+    expectRows(s,
+               {
+                   {"tangent external", constraintOf(T::Tangent, big, small, -1, 0), {0}},
+                   {"tangent internal", constraintOf(T::Tangent, big, small, -1, 1), {2}},
+                   {"tangent line circle", constraintOf(T::Tangent, top, big), {2}},
+                   {"tangent circle line", constraintOf(T::Tangent, big, top), {2}},
+                   {"equal arcs", constraintOf(T::Equal, a1, a2), {3}},
+                   {"equal circle arc", constraintOf(T::Equal, big, a2), {1}},
+                   {"concentric", constraintOf(T::Concentric, small, a2), {-6, -10}},
+                   {"radius", constraintOf(T::Radius, a1, -1, -1, 4), {1}},
+                   {"diameter", constraintOf(T::Diameter, big, -1, -1, 4), {2}},
+                   {"on arc", constraintOf(T::PointOnCurve, p7, a1), {2}},
+                   {"on circle", constraintOf(T::PointOnCurve, p7, big), {4}},
+                   {"line length", constraintOf(T::Distance, l, -1, -1, 2), {3}},
+                   // Point to line and line to line are unsigned.
+                   {"point to line", constraintOf(T::Distance, p, l), {6}},
+                   {"line to line", constraintOf(T::Distance, l, far), {8}},
+                   {"line to line reversed", constraintOf(T::Distance, far, l), {8}},
+                   {"point to circle", constraintOf(T::Distance, p, c, -1, 1), {9}},
+                   {"horizontal length", constraintOf(T::HorizontalDistance, l, -1, -1, 1), {2}},
+                   {"vertical length", constraintOf(T::VerticalDistance, l), {4}},
+                   {"horizontal centre to point", constraintOf(T::HorizontalDistance, c, p), {6}},
+                   {"vertical centre to point", constraintOf(T::VerticalDistance, c, p), {8}},
+               });
 
     // The arc row keeps the end on the circle through the start.
     const ParamView view{&s, &s.params};
@@ -170,8 +174,7 @@ TEST(ConstraintRows, AnglesAreWrapped)
     EXPECT_DOUBLE_EQ(measureConstraint(s, constraintOf(T::Angle, east, north)), pi / 2);
     EXPECT_DOUBLE_EQ(measureConstraint(s, constraintOf(T::Angle, east, south)), -pi / 2);
     EXPECT_NEAR(rowsOf(s, constraintOf(T::Angle, east, t, -1, 3))[0], -6 + 2 * pi, 1e-12);
-    EXPECT_NEAR(rowsOf(s, constraintOf(T::Angle, east, north, -1, pi / 2 + 4 * pi))[0], 0.0,
-                1e-12);
+    EXPECT_NEAR(rowsOf(s, constraintOf(T::Angle, east, north, -1, pi / 2 + 4 * pi))[0], 0.0, 1e-12);
 
     // Huge and non-finite values must come back, not step forever.
     const double inf = std::numeric_limits<double>::infinity();
@@ -206,15 +209,24 @@ TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
     s.lastId = 50;
 
     const Constraint wrongKinds[] = {
-        constraintOf(T::Distance, l, p),          constraintOf(T::Distance, l, c),
-        constraintOf(T::Distance, p, -1),         constraintOf(T::HorizontalDistance, l, p),
-        constraintOf(T::VerticalDistance, p, l),  constraintOf(T::Coincident, p, 99),
-        constraintOf(T::Coincident, p, l),        constraintOf(T::Horizontal, p, -1),
-        constraintOf(T::PointOnCurve, p, p),      constraintOf(T::Parallel, l, c),
-        constraintOf(T::Tangent, l, p),           constraintOf(T::Tangent, l, l),
-        constraintOf(T::Equal, l, c),             constraintOf(T::Midpoint, l, p),
-        constraintOf(T::Symmetric, p, p, c),      constraintOf(T::Concentric, c, l),
-        constraintOf(T::Radius, l),               constraintOf(ConstraintType(19), p, p),
+        constraintOf(T::Distance, l, p),
+        constraintOf(T::Distance, l, c),
+        constraintOf(T::Distance, p, -1),
+        constraintOf(T::HorizontalDistance, l, p),
+        constraintOf(T::VerticalDistance, p, l),
+        constraintOf(T::Coincident, p, 99),
+        constraintOf(T::Coincident, p, l),
+        constraintOf(T::Horizontal, p, -1),
+        constraintOf(T::PointOnCurve, p, p),
+        constraintOf(T::Parallel, l, c),
+        constraintOf(T::Tangent, l, p),
+        constraintOf(T::Tangent, l, l),
+        constraintOf(T::Equal, l, c),
+        constraintOf(T::Midpoint, l, p),
+        constraintOf(T::Symmetric, p, p, c),
+        constraintOf(T::Concentric, c, l),
+        constraintOf(T::Radius, l),
+        constraintOf(ConstraintType(19), p, p),
         constraintOf(T::HorizontalDistance, l, l),
     };
     for (const Constraint& k : wrongKinds) {
@@ -225,8 +237,8 @@ TEST(ConstraintRows, CombinationsOutsideTheTableGiveNoRow)
     }
     // Right kinds, but a line end or a point's parameters are missing.
     const Constraint brokenGeometry[] = {
-        constraintOf(T::Coincident, p, 50),        constraintOf(T::Horizontal, broken),
-        constraintOf(T::PointOnCurve, p, broken),  constraintOf(T::Angle, l, broken),
+        constraintOf(T::Coincident, p, 50),       constraintOf(T::Horizontal, broken),
+        constraintOf(T::PointOnCurve, p, broken), constraintOf(T::Angle, l, broken),
         constraintOf(T::Distance, broken),
     };
     for (const Constraint& k : brokenGeometry) {
@@ -254,15 +266,15 @@ TEST(ConstraintOperands, AlternativeOperandKindsAreAccepted)
     const int c = int(s.addCircleAt(false, 0, 0, 2));
     const int a = int(s.addArcAt(false, 0, 0, 1, 0, 0, 1));
     const Constraint valid[] = {
-        constraintOf(T::PointOnCurve, p, a), constraintOf(T::PointOnCurve, p, l),
-        constraintOf(T::Horizontal, l),      constraintOf(T::Vertical, p, q),
-        constraintOf(T::Tangent, c, l),      constraintOf(T::Tangent, a, c),
-        constraintOf(T::Equal, a, c),        constraintOf(T::Equal, l2, l),
-        constraintOf(T::Symmetric, p, q, l), constraintOf(T::Fixed, c),
-        constraintOf(T::Distance, l),        constraintOf(T::Distance, p, l),
-        constraintOf(T::Distance, l, l2),    constraintOf(T::Distance, a, p),
+        constraintOf(T::PointOnCurve, p, a),    constraintOf(T::PointOnCurve, p, l),
+        constraintOf(T::Horizontal, l),         constraintOf(T::Vertical, p, q),
+        constraintOf(T::Tangent, c, l),         constraintOf(T::Tangent, a, c),
+        constraintOf(T::Equal, a, c),           constraintOf(T::Equal, l2, l),
+        constraintOf(T::Symmetric, p, q, l),    constraintOf(T::Fixed, c),
+        constraintOf(T::Distance, l),           constraintOf(T::Distance, p, l),
+        constraintOf(T::Distance, l, l2),       constraintOf(T::Distance, a, p),
         constraintOf(T::HorizontalDistance, l), constraintOf(T::VerticalDistance, c, a),
-        constraintOf(T::Diameter, a),        constraintOf(T::Angle, l2, l),
+        constraintOf(T::Diameter, a),           constraintOf(T::Angle, l2, l),
     };
     for (const Constraint& k : valid)
         EXPECT_TRUE(constraintOperandsValid(s, k)) << constraintTypeName(k.type);

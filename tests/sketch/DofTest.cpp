@@ -9,10 +9,10 @@
 #include <numbers>
 
 using namespace qor::sketch;
-using qor::test::constraintOf;
 using qor::sketch::fixtures::addRectangle;
 using qor::sketch::fixtures::addRectangleChain;
 using qor::sketch::fixtures::perturbPoints;
+using qor::test::constraintOf;
 using T = ConstraintType;
 
 namespace {
@@ -90,8 +90,8 @@ TEST(SketchDof, RedundantConstraintsAddNoRank)
     const auto r = addRectangle(s, 0, 0, 30, 20);
     EXPECT_EQ(dofOf(s), 2);
     // The diagonal adds nothing the sides do not fix already, even while free.
-    const Constraint diagonal = constraintOf(T::Distance, r.corners[0], r.corners[2], -1,
-                                             std::hypot(30.0, 20.0));
+    const Constraint diagonal
+        = constraintOf(T::Distance, r.corners[0], r.corners[2], -1, std::hypot(30.0, 20.0));
     EXPECT_TRUE(isRedundant(s, diagonal));
     EXPECT_FALSE(isRedundant(s, constraintOf(T::Fixed, r.corners[0])));
     s.addConstraint(T::Fixed, r.corners[0], -1, -1, 0);
@@ -201,10 +201,10 @@ TEST(SketchDof, LargeSketchesTakeTheSparsePath)
         EXPECT_FALSE(isEntityDetermined(s, std::uint32_t(extra), determined));
         EXPECT_EQ(isEntityDetermined(s, std::uint32_t(chain[80].lines[2]), determined), fixFirst);
 
-        EXPECT_TRUE(isRedundant(s, constraintOf(T::Distance, chain[57].corners[0],
-                                                chain[57].corners[2], -1, 15.0)));
-        EXPECT_TRUE(isRedundant(s, constraintOf(T::Angle, chain[3].lines[0], chain[3].lines[1],
-                                                -1, 1.0)));
+        EXPECT_TRUE(isRedundant(
+            s, constraintOf(T::Distance, chain[57].corners[0], chain[57].corners[2], -1, 15.0)));
+        EXPECT_TRUE(
+            isRedundant(s, constraintOf(T::Angle, chain[3].lines[0], chain[3].lines[1], -1, 1.0)));
         EXPECT_FALSE(isRedundant(s, constraintOf(T::Coincident, extra, chain[99].corners[2])));
         EXPECT_EQ(isRedundant(s, constraintOf(T::Fixed, chain[42].corners[3])), fixFirst);
     }

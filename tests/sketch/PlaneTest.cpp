@@ -19,11 +19,11 @@
 #include <numbers>
 #include <vector>
 
-using qor::sketch::Sketch;
-using qor::sketch::Vec2;
 using qor::sketch::entityToEdge;
+using qor::sketch::Sketch;
 using qor::sketch::toPlane;
 using qor::sketch::toWorld;
+using qor::sketch::Vec2;
 using namespace qor::test;
 
 namespace {
@@ -76,8 +76,8 @@ TEST(SketchPlane, FaceContainsOnlyStrictlyInnerPoints)
                                           toWorld(plane, 10, 10), toWorld(plane, 0, 10), true);
         const TopoDS_Face face = BRepBuilderAPI_MakeFace(square.Wire(), true).Face();
         const std::tuple<double, double, bool> cases[] = {
-            {5, 5, true},   {0.01, 9.99, true}, {10, 5, false},
-            {0, 0, false},  {15, 5, false},     {-0.01, 5, false},
+            {5, 5, true},  {0.01, 9.99, true}, {10, 5, false},
+            {0, 0, false}, {15, 5, false},     {-0.01, 5, false},
         };
         for (const auto& [u, v, inside] : cases)
             EXPECT_EQ(qor::sketch::faceContainsPoint(face, plane, u, v), inside) << u << " " << v;
@@ -98,22 +98,40 @@ TEST(SketchPlane, EdgesRunAsDrawnOnEveryPlane)
     };
     const double diagonal = 5 / std::sqrt(2.0);
     const Case cases[] = {
-        {"line", [](Sketch& s) { return int(s.addLineAt(false, 1, 2, 4, 6)); }, 5.0, {},
-         {1, 2}, {4, 6}},
-        {"circle", [](Sketch& s) { return int(s.addCircleAt(false, 3, -2, 4)); }, 8 * pi,
-         {{0.0, {7, -2}}, {0.25, {3, 2}}, {0.5, {-1, -2}}}, {7, -2}, {7, -2}},
-        {"quarter arc", [](Sketch& s) { return int(s.addArcAt(false, 1, 1, 6, 1, 1, 6)); },
-         2.5 * pi, {{0.5, {1 + diagonal, 1 + diagonal}}}, {6, 1}, {1, 6}},
+        {"line",
+         [](Sketch& s) { return int(s.addLineAt(false, 1, 2, 4, 6)); },
+         5.0,
+         {},
+         {1, 2},
+         {4, 6}},
+        {"circle",
+         [](Sketch& s) { return int(s.addCircleAt(false, 3, -2, 4)); },
+         8 * pi,
+         {{0.0, {7, -2}}, {0.25, {3, 2}}, {0.5, {-1, -2}}},
+         {7, -2},
+         {7, -2}},
+        {"quarter arc",
+         [](Sketch& s) { return int(s.addArcAt(false, 1, 1, 6, 1, 1, 6)); },
+         2.5 * pi,
+         {{0.5, {1 + diagonal, 1 + diagonal}}},
+         {6, 1},
+         {1, 6}},
         {"three-quarter arc",
-         [](Sketch& s) { return int(s.addArcAt(false, 0, 0, 0, 10, 10, 0)); }, 15 * pi,
-         {{0.5, {-2 * diagonal, -2 * diagonal}}, {1.0 / 3.0, {-10, 0}}}, {0, 10}, {10, 0}},
+         [](Sketch& s) { return int(s.addArcAt(false, 0, 0, 0, 10, 10, 0)); },
+         15 * pi,
+         {{0.5, {-2 * diagonal, -2 * diagonal}}, {1.0 / 3.0, {-10, 0}}},
+         {0, 10},
+         {10, 0}},
         // Built directly so that the end stays off the circle through the start.
         {"arc with its end off the circle",
          [](Sketch& s) {
              return int(s.addArc(int(s.addPoint(false, 0, 0)), int(s.addPoint(false, 10, 0)),
                                  int(s.addPoint(false, 0, 4)), false));
          },
-         5 * pi, {}, {10, 0}, {0, 10}},
+         5 * pi,
+         {},
+         {10, 0},
+         {0, 10}},
     };
     for (const gp_Ax3& plane : allPlanes()) {
         for (const Case& k : cases) {
@@ -124,13 +142,13 @@ TEST(SketchPlane, EdgesRunAsDrawnOnEveryPlane)
             EXPECT_NEAR(edgeLength(edge), k.length, 1e-9);
             expectAt(toPlane(plane, BRep_Tool::Pnt(TopExp::FirstVertex(edge, true))), k.start,
                      "start");
-            expectAt(toPlane(plane, BRep_Tool::Pnt(TopExp::LastVertex(edge, true))), k.end,
-                     "end");
+            expectAt(toPlane(plane, BRep_Tool::Pnt(TopExp::LastVertex(edge, true))), k.end, "end");
             const BRepAdaptor_Curve curve(edge);
             for (const auto& [fraction, at] : k.samples)
                 expectAt(toPlane(plane, curve.Value(curve.FirstParameter()
-                                                    + fraction * (curve.LastParameter()
-                                                                  - curve.FirstParameter()))),
+                                                    + fraction
+                                                          * (curve.LastParameter()
+                                                             - curve.FirstParameter()))),
                          at, "sample");
         }
     }
@@ -175,8 +193,8 @@ TEST(SketchPlane, CompoundFollowsEntityOrderAndSkipsConstruction)
     sketch.addPoint(false, 1, 1);
 
     const auto expectLengths = [&](bool construction, std::vector<double> want) {
-        const std::vector<double> got =
-            edgeLengths(qor::makeCompound(sketch, tiltedPlane(), construction));
+        const std::vector<double> got
+            = edgeLengths(qor::makeCompound(sketch, tiltedPlane(), construction));
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t i = 0; i < got.size(); ++i)
             EXPECT_NEAR(got[i], want[i], 1e-9) << i;

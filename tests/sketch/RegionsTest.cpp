@@ -1,5 +1,5 @@
-#include "sketch/Plane.h"
 #include "sketch/Regions.h"
+#include "sketch/Plane.h"
 
 #include "tests/common/Planes.h"
 #include "tests/common/ShapeChecks.h"
@@ -13,10 +13,10 @@
 #include <numbers>
 #include <vector>
 
-using qor::sketch::ProfileRegion;
-using qor::sketch::Sketch;
 using qor::sketch::buildRegions;
 using qor::sketch::faceContainsPoint;
+using qor::sketch::ProfileRegion;
+using qor::sketch::Sketch;
 using namespace qor::test;
 
 namespace {

@@ -181,9 +181,9 @@ TEST(SketchStore, TangentChoosesInternalOrExternalContact)
     EXPECT_EQ(tangentValue(line, big, 7), 7.0);
     // Equal circles one radius apart are as near to internal as to external contact:
     // the tie counts as external.
-    EXPECT_EQ(tangentValue(int(s.addCircleAt(false, 0, 20, 1)), int(s.addCircleAt(false, 1, 20, 1)),
-                           1),
-              0.0);
+    EXPECT_EQ(
+        tangentValue(int(s.addCircleAt(false, 0, 20, 1)), int(s.addCircleAt(false, 1, 20, 1)), 1),
+        0.0);
 }
 
 TEST(SketchStore, DefaultDimensionNames)
@@ -237,9 +237,11 @@ TEST(SketchJson, KeysWrittenAndOmitted)
 
     EXPECT_EQ(entityJson(s, 2),
               (QJsonObject{{"id", 3}, {"t", "l"}, {"a", 1}, {"b", 2}, {"k", true}}));
-    EXPECT_EQ(entityJson(s, 0), (QJsonObject{{"id", 1}, {"t", "p"}, {"x", 0}, {"y", 0}, {"o", true}}));
+    EXPECT_EQ(entityJson(s, 0),
+              (QJsonObject{{"id", 1}, {"t", "p"}, {"x", 0}, {"y", 0}, {"o", true}}));
     EXPECT_EQ(entityJson(s, 4), (QJsonObject{{"id", circle}, {"t", "c"}, {"c", 4}, {"r", 3}}));
-    EXPECT_EQ(entityJson(s, 8), (QJsonObject{{"id", arc}, {"t", "a"}, {"a", 7}, {"b", 8}, {"c", 6}}));
+    EXPECT_EQ(entityJson(s, 8),
+              (QJsonObject{{"id", arc}, {"t", "a"}, {"a", 7}, {"b", 8}, {"c", 6}}));
     s.addPoint(false, 4, 5);
     EXPECT_EQ(s.toJson()["entities"].toArray().last().toObject(),
               (QJsonObject{{"id", 13}, {"t", "p"}, {"x", 4}, {"y", 5}}));
@@ -247,9 +249,14 @@ TEST(SketchJson, KeysWrittenAndOmitted)
     EXPECT_EQ(constraintJson(s, 0), (QJsonObject{{"id", 10}, {"t", 12}, {"a", 1}}));
     EXPECT_EQ(constraintJson(s, 1),
               (QJsonObject{{"id", 11}, {"t", 16}, {"a", circle}, {"v", 0}, {"n", "d1"}}));
-    EXPECT_EQ(constraintJson(s, 2),
-              (QJsonObject{{"id", 12}, {"t", 10}, {"a", 1}, {"b", 2}, {"c", 3}, {"e", "Breite/2"},
-                           {"dr", true}, {"lo", QJsonArray{0, -2.5}}}));
+    EXPECT_EQ(constraintJson(s, 2), (QJsonObject{{"id", 12},
+                                                 {"t", 10},
+                                                 {"a", 1},
+                                                 {"b", 2},
+                                                 {"c", 3},
+                                                 {"e", "Breite/2"},
+                                                 {"dr", true},
+                                                 {"lo", QJsonArray{0, -2.5}}}));
     s.constraints[0].value = std::numeric_limits<double>::quiet_NaN();
     EXPECT_TRUE(constraintJson(s, 0).contains("v"));
     EXPECT_EQ(s.toJson()["next"].toInteger(), 13);
@@ -285,12 +292,11 @@ TEST(SketchJson, ReaderDefaultsAndIdsNeverHandedOutAgain)
     const auto labelled = [](int id, const QJsonValue& offset) {
         return QJsonObject{{"id", id}, {"t", 0}, {"a", 4}, {"b", 9}, {"lo", offset}};
     };
-    QJsonObject json{
-        {"entities", QJsonArray{QJsonObject{{"id", 4}, {"t", "p"}, {"x", 2}},
-                                QJsonObject{{"id", 9}, {"t", "p"}}}},
-        {"constraints", QJsonArray{labelled(10, QJsonArray{1, 2, 3}),
-                                   labelled(11, QJsonArray{1, "x"}), labelled(12, 7)}},
-        {"next", 2}};
+    QJsonObject json{{"entities", QJsonArray{QJsonObject{{"id", 4}, {"t", "p"}, {"x", 2}},
+                                             QJsonObject{{"id", 9}, {"t", "p"}}}},
+                     {"constraints", QJsonArray{labelled(10, QJsonArray{1, 2, 3}),
+                                                labelled(11, QJsonArray{1, "x"}), labelled(12, 7)}},
+                     {"next", 2}};
     Sketch s;
     s.addLineAt(false, 9, 9, 9, 9); // replaced by the reader
     s.fromJson(json);
@@ -326,17 +332,17 @@ TEST(SketchJson, ReaderSkipsUnknownKindsAndBrokenConstraints)
                     7, // not an object: no kind, skipped
                     QJsonObject{{"id", 5}, {"t", "p"}, {"x", 4}, {"y", 1}}}},
         {"constraints",
-         QJsonArray{QJsonObject{{"id", 10}, {"t", 0}, {"a", 1}, {"b", 2}},   // missing point
-                    QJsonObject{{"id", 11}, {"t", 0}, {"a", 1}, {"b", 4}},   // circle, not point
-                    QJsonObject{{"id", 12}, {"t", 16}, {"a", 3}, {"v", 1}},  // radius of a line
-                    QJsonObject{{"id", 13}, {"t", 18}, {"a", 3}, {"b", 3}},  // fine
-                    QJsonObject{{"id", 14}, {"t", 19}, {"a", 1}},            // unknown kind
-                    QJsonObject{{"id", 15}, {"t", 14}, {"a", 3}, {"b", 5}},  // line and point
-                    QJsonObject{{"id", 16}, {"t", 14}, {"a", 4}, {"b", 5}},  // centre and point
-                    QJsonObject{{"id", 17}, {"t", 12}, {"a", 2}},            // skipped entity
-                    QJsonObject{{"id", 18}, {"t", 12}, {"a", 3}},            // fine
-                    QJsonObject{{"id", 19}, {"t", 2}, {"a", 3}},             // fine
-                    "junk"}},                                                // empty object
+         QJsonArray{QJsonObject{{"id", 10}, {"t", 0}, {"a", 1}, {"b", 2}}, // missing point
+                    QJsonObject{{"id", 11}, {"t", 0}, {"a", 1}, {"b", 4}}, // circle, not point
+                    QJsonObject{{"id", 12}, {"t", 16}, {"a", 3}, {"v", 1}}, // radius of a line
+                    QJsonObject{{"id", 13}, {"t", 18}, {"a", 3}, {"b", 3}}, // fine
+                    QJsonObject{{"id", 14}, {"t", 19}, {"a", 1}}, // unknown kind
+                    QJsonObject{{"id", 15}, {"t", 14}, {"a", 3}, {"b", 5}}, // line and point
+                    QJsonObject{{"id", 16}, {"t", 14}, {"a", 4}, {"b", 5}}, // centre and point
+                    QJsonObject{{"id", 17}, {"t", 12}, {"a", 2}}, // skipped entity
+                    QJsonObject{{"id", 18}, {"t", 12}, {"a", 3}}, // fine
+                    QJsonObject{{"id", 19}, {"t", 2}, {"a", 3}}, // fine
+                    "junk"}}, // empty object
         {"next", 19}};
     Sketch s;
     s.fromJson(json);

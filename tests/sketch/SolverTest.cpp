@@ -1,6 +1,6 @@
+#include "sketch/Solver.h"
 #include "sketch/Constraints.h"
 #include "sketch/Dof.h"
-#include "sketch/Solver.h"
 
 #include "tests/common/RectangleChain.h"
 
@@ -216,8 +216,8 @@ TEST(SketchSolver, JacobianMatchesAnalyticDerivatives)
     }
     const Ids variables = unknownParams(system, {0, 1000, -1});
     ASSERT_EQ(variables.size(), s.params.size() - 1);
-    const Eigen::MatrixXd j = numericJacobian(system, s.params, variables,
-                                              columnMap(variables, s.params.size()));
+    const Eigen::MatrixXd j
+        = numericJacobian(system, s.params, variables, columnMap(variables, s.params.size()));
     ASSERT_EQ(j.rows(), 2);
     // Length row of the line from (0,0) to (3,4) by start y, end x, end y.
     EXPECT_NEAR(j(0, 0), -0.8, 1e-8);
@@ -284,8 +284,8 @@ TEST(SketchSolver, RectanglesSolveFromPerturbedStart)
     Sketch clash;
     const auto rect = addRectangle(clash, 0, 0, 30, 20);
     perturbPoints(clash, 0.2);
-    const std::uint32_t diagonal =
-        clash.addConstraint(T::Distance, rect.corners[0], rect.corners[2], -1, 40.0);
+    const std::uint32_t diagonal
+        = clash.addConstraint(T::Distance, rect.corners[0], rect.corners[2], -1, 40.0);
     const std::vector<double> before = clash.params;
     solve(r, clash, {});
     EXPECT_FALSE(r.ok);
