@@ -1,5 +1,6 @@
 #include "io/Import.h"
 
+#include "io/FusionArchive.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
 
@@ -68,6 +69,8 @@ public:
     }
 
     bool timedOut() const { return timedOut_; }
+    // The caller's own callback, for readers that report progress themselves.
+    const ProgressCallback& callback() const { return callback_; }
 
 private:
     ProgressCallback callback_;
@@ -367,8 +370,8 @@ const std::vector<ImportFormat>& importFormats()
                                 result);
          }},
         {QString(), u"Autodesk Fusion"_s, {u"f3d"_s, u"f3z"_s}, {}, false,
-         [](const ReadRequest&, ImportResult& result) {
-             refuseUnreadFormat(u"Autodesk Fusion"_s, result);
+         [](const ReadRequest& r, ImportResult& result) {
+             result = readFusion(r.path, r.progress.callback());
          }},
     };
     return formats;

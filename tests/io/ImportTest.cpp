@@ -127,6 +127,7 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
     QTemporaryDir dir;
     const QByteArray junk("das ist keine CAD-Datei\n\x01\x02\x03");
     const QString notYet = QStringLiteral("Das Format „%1“ kann diese Version noch nicht lesen");
+    const QString noZip = QStringLiteral("Keine gültige Fusion-Datei (ZIP-Archiv erwartet)");
     const struct {
         const char* file;
         QByteArray content; // no file at all when null
@@ -141,8 +142,8 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
         {"a.par", "PS", notYet.arg("Solid Edge Bauteil"), "Solid Edge Bauteil"},
         {"a.PSM", "PS", notYet.arg("Solid Edge Blechteil"), "Solid Edge Blechteil"},
         {"a.asm", "PS", notYet.arg("Solid Edge Baugruppe"), "Solid Edge Baugruppe"},
-        {"a.f3d", "PS", notYet.arg("Autodesk Fusion"), "Autodesk Fusion"},
-        {"a.f3z", "PS", notYet.arg("Autodesk Fusion"), "Autodesk Fusion"},
+        {"a.f3d", "PS", noZip, "Autodesk Fusion"},
+        {"a.F3Z", "PS", noZip, "Autodesk Fusion"},
         {"kaputt.step", junk, "STEP-Datei konnte nicht gelesen werden", "STEP"},
         {"fehlt.step", {}, "STEP-Datei konnte nicht gelesen werden", "STEP"},
         // The IGES reader takes almost any text; nothing comes of it.
