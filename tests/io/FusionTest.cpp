@@ -11,6 +11,7 @@
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
+#include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp.hxx>
@@ -23,6 +24,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -55,14 +58,15 @@ TopoDS_Shape plateWithHole()
     return BRepAlgoAPI_Cut(plate, prism).Shape();
 }
 
-// Edges bordered by exactly one face: zero for a closed body.
+// Edges bordered by exactly one face, poles of spheres and cones aside: zero
+// for a closed body.
 int freeEdges(const TopoDS_Shape& shape)
 {
     TopTools_IndexedDataMapOfShapeListOfShape faces;
     TopExp::MapShapesAndAncestors(shape, TopAbs_EDGE, TopAbs_FACE, faces);
     int free = 0;
     for (int i = 1; i <= faces.Extent(); ++i)
-        free += faces(i).Extent() == 1;
+        free += faces(i).Extent() == 1 && !BRep_Tool::Degenerated(TopoDS::Edge(faces.FindKey(i)));
     return free;
 }
 
@@ -153,6 +157,26 @@ TEST(SabBodies, NewerDialectIsNamed)
         << qPrintable(message);
 }
 
+// Damaged bodies come back as fewer bodies and notes, never as a crash, a
+// stray exception or a long wait.
+TEST(SabBodies, MutatedBodiesFailCleanly)
+{
+    const QByteArray seeds[] = {cube(1.0, {.unitFactor = 10, .scale = 2}),
+                                cube(1.0, {.unsupportedFaces = {0}})};
+    std::mt19937 gen(2626);
+    std::size_t bodies = 0;
+    for (int i = 0; i < 300; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        QString message;
+        const std::size_t read = readSab(mutateSab(seeds[i % 2], gen), &message).size();
+        EXPECT_LT(timer.elapsed(), 2000) << "case " << i;
+        EXPECT_TRUE(read > 0 || !message.isEmpty()) << "case " << i;
+        bodies += read;
+    }
+    EXPECT_GT(bodies, 50u); // most damage leaves a body to build
+}
+
 TEST(FusionArchive, NonZipFileIsRefusedWithoutProgress)
 {
     QTemporaryDir dir;
@@ -227,6 +251,14 @@ TEST(FusionArchive, ArchivesGiveNamedSolids)
     const ImportResult twelveEntries =
         readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), zipArchive(twelve)), {});
     EXPECT_EQ(twelveEntries.notes, QStringList{QStringLiteral("Archiv-Einträge: 12")});
+
+    // Nested archives are followed up to a fixed count, however many there are.
+    ZipEntries seventy;
+    for (int i = 0; i < 70; ++i)
+        seventy.emplace_back(QStringLiteral("n%1.f3d").arg(i), zipArchive({{"a.smb", cube()}}));
+    const ImportResult many =
+        readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), zipArchive(seventy)), {});
+    EXPECT_EQ(many.bodies.size(), 64u);
 }
 
 TEST(FusionArchive, SharedStreamBombStaysWithinItsBudget)
