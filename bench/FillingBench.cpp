@@ -25,8 +25,8 @@ QByteArray prismWithFilledSides(int sides)
         polygon.Add(gp_Pnt(10 * std::cos(angle), 10 * std::sin(angle), 0));
     }
     polygon.Close();
-    const TopoDS_Shape prism =
-        BRepPrimAPI_MakePrism(BRepBuilderAPI_MakeFace(polygon.Wire()).Face(), gp_Vec(0, 0, 5));
+    const TopoDS_Shape prism
+        = BRepPrimAPI_MakePrism(BRepBuilderAPI_MakeFace(polygon.Wire()).Face(), gp_Vec(0, 0, 5));
     qor::test::SabBodyOptions options;
     // The explorer meets the side faces first, the two caps last.
     for (int i = 0; i < sides; ++i)
@@ -48,9 +48,8 @@ void filledFaces(benchmark::State& state)
         benchmark::DoNotOptimize(bodies);
     }
     state.counters["faces"] = sides;
-    state.counters["per_face"] =
-        benchmark::Counter(double(sides), benchmark::Counter::kIsIterationInvariantRate
-                                              | benchmark::Counter::kInvert);
+    state.counters["per_face"] = benchmark::Counter(
+        double(sides), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 } // namespace

@@ -14,8 +14,8 @@ namespace qor::io {
 
 namespace {
 
-constexpr qsizetype previewLimit = 0x1000000;   // 16 MiB
-constexpr qsizetype entryLimit = 0x20000000;    // 512 MiB, body data or nested archive
+constexpr qsizetype previewLimit = 0x1000000; // 16 MiB
+constexpr qsizetype entryLimit = 0x20000000; // 512 MiB, body data or nested archive
 constexpr qint64 inflateBudget = qint64(1) << 30; // all entries of one file together
 constexpr int maxNestedArchives = 64;
 constexpr int maxNestingDepth = 2; // archives at this depth still open theirs
@@ -79,8 +79,8 @@ void nameBodies(std::vector<ImportedBody>& bodies, const QString& path)
 {
     const QString base = QFileInfo(path).completeBaseName();
     for (std::size_t k = 0; k < bodies.size(); ++k) {
-        bodies[k].name = bodies.size() == 1 ? base
-                                            : QStringLiteral("%1 – Körper %2").arg(base).arg(k + 1);
+        bodies[k].name
+            = bodies.size() == 1 ? base : QStringLiteral("%1 – Körper %2").arg(base).arg(k + 1);
     }
 }
 
@@ -126,10 +126,10 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress)
         return result;
     }
     result.error = scan.bodyData.empty()
-        ? QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.")
-        : QStringLiteral("Die Körper dieser Fusion-Datei liegen im geschlossenen "
-                         "Autodesk-ShapeManager-Format vor: ")
-              + messages.join(QLatin1Char('\n'));
+                       ? QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.")
+                       : QStringLiteral("Die Körper dieser Fusion-Datei liegen im geschlossenen "
+                                        "Autodesk-ShapeManager-Format vor: ")
+                             + messages.join(QLatin1Char('\n'));
     result.error += QStringLiteral("\n\nIn Fusion „Datei → Exportieren → STEP“ wählen und die "
                                    "STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
                                    "bleiben erhalten.");

@@ -45,11 +45,12 @@ const SabRecord* fieldRecord(const SabBuilder& builder, const SabRecord& record,
 
 // Calls visit for first and each record reached through field 3 that has the
 // type (any type when null) and was not met before.
-template<typename Visit>
+template <typename Visit>
 void walkChain(const SabBuilder& builder, const SabRecord* first, const char* type, Visit visit)
 {
     Visited visited;
-    for (const SabRecord* at = first; at && (!type || at->type == type) && visited.insert(at).second;
+    for (const SabRecord* at = first;
+         at && (!type || at->type == type) && visited.insert(at).second;
          at = fieldRecord(builder, *at, 3))
         visit(*at);
 }
@@ -97,8 +98,9 @@ Handle(Geom_Surface) fillBoundary(SabBuilder& builder, const std::vector<Boundar
         throw SabError(QStringLiteral("Spline-Fläche nicht aufbaubar"));
     const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(filling.Shape()));
     ++builder.filledFaces;
-    addWarningOnce(builder.warnings,
-                   QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren Randkurven aufgebaut"));
+    addWarningOnce(
+        builder.warnings,
+        QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren Randkurven aufgebaut"));
     return surface;
 }
 
@@ -173,9 +175,12 @@ gp_Trsf bodyTransform(const SabRecord& transform)
         }
     }
     gp_Trsf trsf;
+    // One row of the matrix per line.
+    // clang-format off
     trsf.SetValues(s * a.reals[0], s * b.reals[0], s * c.reals[0], t.reals[0],
                    s * a.reals[1], s * b.reals[1], s * c.reals[1], t.reals[1],
                    s * a.reals[2], s * b.reals[2], s * c.reals[2], t.reals[2]);
+    // clang-format on
     return trsf;
 }
 
@@ -195,8 +200,8 @@ TopoDS_Face buildSabFace(SabBuilder& builder, const SabRecord& face)
     std::vector<Boundary> loops;
     walkChain(builder, firstLoop, nullptr,
               [&](const SabRecord& loop) { loops.push_back(readLoop(builder, loop)); });
-    const Handle(Geom_Surface) geometry =
-        surface.surface.IsNull() ? fillBoundary(builder, loops) : surface.surface;
+    const Handle(Geom_Surface) geometry
+        = surface.surface.IsNull() ? fillBoundary(builder, loops) : surface.surface;
 
     BRep_Builder shapes;
     TopoDS_Face made;

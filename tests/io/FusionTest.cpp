@@ -6,8 +6,8 @@
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBndLib.hxx>
-#include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
@@ -36,26 +36,36 @@ using namespace qor::test;
 
 namespace {
 
-const QString advice =
-    QStringLiteral("\n\nIn Fusion „Datei → Exportieren → STEP“ wählen und die STEP-Datei in QorCAD "
-                   "öffnen – Komponenten, Namen und Farben bleiben erhalten.");
-const QString filledNote =
-    QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren Randkurven aufgebaut");
+const QString advice = QStringLiteral(
+    "\n\nIn Fusion „Datei → Exportieren → STEP“ wählen und die STEP-Datei in QorCAD "
+    "öffnen – Komponenten, Namen und Farben bleiben erhalten.");
+const QString filledNote
+    = QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren Randkurven aufgebaut");
 
 QByteArray cube(double side = 1.0, const SabBodyOptions& options = {})
 {
     return sabFromShape(BRepPrimAPI_MakeBox(side, side, side).Shape(), options);
 }
 
-// A 10 x 10 x 2 plate with a triangular hole: its top face has an outer loop of
-// four edges and an inner one of three.
-TopoDS_Shape plateWithHole()
+// A 10 x 10 x 2 plate with a triangular hole whose top face lies on a spline
+// surface: that face has an outer loop of four edges and an inner one of three.
+QByteArray plateWithSplineTop()
 {
     const TopoDS_Shape plate = BRepPrimAPI_MakeBox(10, 10, 2).Shape();
     BRepBuilderAPI_MakePolygon triangle(gp_Pnt(3, 3, -1), gp_Pnt(7, 3, -1), gp_Pnt(5, 7, -1), true);
-    const TopoDS_Shape prism =
-        BRepPrimAPI_MakePrism(BRepBuilderAPI_MakeFace(triangle.Wire()).Face(), gp_Vec(0, 0, 4));
-    return BRepAlgoAPI_Cut(plate, prism).Shape();
+    const TopoDS_Shape prism
+        = BRepPrimAPI_MakePrism(BRepBuilderAPI_MakeFace(triangle.Wire()).Face(), gp_Vec(0, 0, 4));
+    const TopoDS_Shape holed = BRepAlgoAPI_Cut(plate, prism).Shape();
+    SabBodyOptions options;
+    int index = 0;
+    for (TopExp_Explorer it(holed, TopAbs_FACE); it.More(); it.Next(), ++index) {
+        Bnd_Box box;
+        BRepBndLib::Add(it.Current(), box);
+        if (box.CornerMin().Z() > 1.5)
+            options.unsupportedFaces.push_back(index);
+    }
+    EXPECT_EQ(options.unsupportedFaces.size(), 1u);
+    return sabFromShape(holed, options);
 }
 
 // Edges bordered by exactly one face, poles of spheres and cones aside: zero
@@ -122,18 +132,8 @@ TEST(SabBodies, BodyTransformComesBeforeTheUnitFactor)
 
 TEST(SabBodies, UnsupportedSurfaceIsFilledFromItsOuterLoop)
 {
-    const TopoDS_Shape plate = plateWithHole();
-    int top = 0;
-    std::vector<int> topFaces;
-    for (TopExp_Explorer it(plate, TopAbs_FACE); it.More(); it.Next(), ++top) {
-        Bnd_Box box;
-        BRepBndLib::Add(it.Current(), box);
-        if (box.CornerMin().Z() > 1.5)
-            topFaces.push_back(top);
-    }
-    ASSERT_EQ(topFaces.size(), 1u);
     QString message;
-    const auto bodies = readSab(sabFromShape(plate, {.unsupportedFaces = topFaces}), &message);
+    const auto bodies = readSab(plateWithSplineTop(), &message);
     ASSERT_EQ(bodies.size(), 1u);
     EXPECT_EQ(message, filledNote);
     EXPECT_NEAR(volumeOf(bodies[0].shape), 200.0 - 2 * 8.0, 0.5);
@@ -161,8 +161,8 @@ TEST(SabBodies, NewerDialectIsNamed)
 // stray exception or a long wait.
 TEST(SabBodies, MutatedBodiesFailCleanly)
 {
-    const QByteArray seeds[] = {cube(1.0, {.unitFactor = 10, .scale = 2}),
-                                cube(1.0, {.unsupportedFaces = {0}})};
+    const QByteArray seeds[]
+        = {cube(1.0, {.unitFactor = 10, .scale = 2}), cube(1.0, {.unsupportedFaces = {0}})};
     std::mt19937 gen(2626);
     std::size_t bodies = 0;
     for (int i = 0; i < 300; ++i) {
@@ -192,14 +192,13 @@ TEST(FusionArchive, NonZipFileIsRefusedWithoutProgress)
 TEST(FusionArchive, ArchivesGiveNamedSolids)
 {
     const QByteArray smallPng("\x89PNG small", 10);
-    const QByteArray sheet =
-        sabFromShape(BRepBuilderAPI_MakeFace(gp_Pln(), 0, 1, 0, 1).Face());
+    const QByteArray sheet = sabFromShape(BRepBuilderAPI_MakeFace(gp_Pln(), 0, 1, 0, 1).Face());
     ZipEntries twelve;
     for (int i = 0; i < 10; ++i)
         twelve.emplace_back(QStringLiteral("meta/%1.json").arg(i), "{}");
     twelve.emplace_back(QStringLiteral("Preview.PNG"), smallPng);
     twelve.emplace_back(QStringLiteral("Body1.SMB"), cube());
-    SabWriter noBody;
+    const QByteArray noBody = SabWriter().endOfData().bytes;
     const struct {
         const char* name;
         QByteArray archive;
@@ -208,36 +207,58 @@ TEST(FusionArchive, ArchivesGiveNamedSolids)
         QString warning;
         double minVolume = 0.5; // of every body returned
     } cases[] = {
-        {"no body data", zipArchive({{"a.smbh", cube()}, {"b.txt", "x"}}), {},
-         QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.") + advice, {}},
+        {"no body data",
+         zipArchive({{"a.smbh", cube()}, {"b.txt", "x"}}),
+         {},
+         QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.") + advice,
+         {}},
         {"one solid", zipArchive(twelve), {QStringLiteral("Halter")}, {}, {}},
         {"three solids and a stream without body",
-         zipArchive({{"a.smb", cube()}, {"b.smb", noBody.endOfData().bytes},
-                     {"c.smb", cube(2)}, {"d.smb", cube(3)}}),
-         {"Halter – Körper 1", "Halter – Körper 2", "Halter – Körper 3"}, {}, {}},
-        {"solids and a sheet", zipArchive({{"a.smb", sheet}, {"b.smb", cube()}, {"c.smb", cube()}}),
-         {"Halter – Körper 1", "Halter – Körper 2"}, {}, {}},
+         zipArchive({{"a.smb", cube()},
+                     {"b.smb", noBody},
+                     {"c.smb", cube(2)},
+                     {"d.smb", cube(3)}}),
+         {"Halter – Körper 1", "Halter – Körper 2", "Halter – Körper 3"},
+         {},
+         {}},
+        {"solids and a sheet",
+         zipArchive({{"a.smb", sheet}, {"b.smb", cube()}, {"c.smb", cube()}}),
+         {"Halter – Körper 1", "Halter – Körper 2"},
+         {},
+         {}},
+        {"filled face and a stream without body",
+         zipArchive({{"a.smb", plateWithSplineTop()}, {"b.smb", noBody}}),
+         {"Halter"},
+         {},
+         filledNote},
         {"only a sheet", zipArchive({{"a.smb", sheet}}), {"Halter"}, {}, {}, -1.0},
         {"nested twice", nestedArchive({{"a.smb", cube()}}, 2), {"Halter"}, {}, {}},
-        {"nested four times", nestedArchive({{"a.smb", cube()}}, 4), {},
-         QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.") + advice, {}},
-        {"unreadable body data", zipArchive({{"a.smb", "ACIS TextFile"}}), {},
+        {"nested four times",
+         nestedArchive({{"a.smb", cube()}}, 4),
+         {},
+         QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.") + advice,
+         {}},
+        {"unreadable body data",
+         zipArchive({{"a.smb", "ACIS TextFile"}}),
+         {},
          QStringLiteral("Die Körper dieser Fusion-Datei liegen im geschlossenen "
                         "Autodesk-ShapeManager-Format vor: Zu kurz für SAB")
              + advice,
          {}},
         {"preview over its limit",
-         zipArchive({{"big.png", QByteArray(17 << 20, 'p')}, {"small.png", smallPng},
-                     {"a.smb", cube()}}),
-         {"Halter"}, {}, {}},
+         zipArchive(
+             {{"big.png", QByteArray(17 << 20, 'p')}, {"small.png", smallPng}, {"a.smb", cube()}}),
+         {"Halter"},
+         {},
+         {}},
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<int> steps;
-        const ImportResult result =
-            readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), c.archive),
-                       [&](int percent, const QString&) { steps.push_back(percent); });
+        const ImportResult result
+            = readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), c.archive),
+                         [&](int percent, const QString&) { steps.push_back(percent); });
         EXPECT_EQ(namesOf(result), c.bodies);
         EXPECT_EQ(result.ok, !c.bodies.isEmpty());
         EXPECT_EQ(result.error, c.error);
@@ -248,16 +269,16 @@ TEST(FusionArchive, ArchivesGiveNamedSolids)
         if (c.archive.contains("Preview.PNG") || c.archive.contains("small.png"))
             EXPECT_EQ(result.preview, smallPng);
     }
-    const ImportResult twelveEntries =
-        readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), zipArchive(twelve)), {});
+    const ImportResult twelveEntries
+        = readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), zipArchive(twelve)), {});
     EXPECT_EQ(twelveEntries.notes, QStringList{QStringLiteral("Archiv-Einträge: 12")});
 
     // Nested archives are followed up to a fixed count, however many there are.
     ZipEntries seventy;
     for (int i = 0; i < 70; ++i)
         seventy.emplace_back(QStringLiteral("n%1.f3d").arg(i), zipArchive({{"a.smb", cube()}}));
-    const ImportResult many =
-        readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), zipArchive(seventy)), {});
+    const ImportResult many
+        = readFusion(writeFile(dir, QStringLiteral("Halter.f3d"), zipArchive(seventy)), {});
     EXPECT_EQ(many.bodies.size(), 64u);
 }
 
@@ -317,8 +338,7 @@ TEST(FusionArchive, RealFilesGiveBodiesOrAReason)
             const double volume = volumeOf(body.shape);
             const double boxVolume = box.IsVoid() ? 0.0 : box.SquareExtent();
             std::printf("  %s: volume %.6g mm3, box diagonal %.4g mm, %d free edges\n",
-                        qPrintable(body.name), volume, std::sqrt(boxVolume),
-                        freeEdges(body.shape));
+                        qPrintable(body.name), volume, std::sqrt(boxVolume), freeEdges(body.shape));
             EXPECT_GT(volume, 0.0);
             EXPECT_LT(std::sqrt(boxVolume), 1e5);
         }
