@@ -20,6 +20,8 @@
 #include <gp_Trsf.hxx>
 
 #include <cmath>
+#include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -43,14 +45,23 @@ const SabRecord* fieldRecord(const SabBuilder& builder, const SabRecord& record,
     return builder.resolve(cursor.take());
 }
 
-// Calls visit for first and each record reached through field 3 that has the
-// type (any type when null) and was not met before.
+// Hostile data can point a chain at a record of another kind, whose fields
+// then read as nonsense topology that sends shape healing into endless
+// recursion; so every chain keeps to its own kind. Tolerant coedges and edges
+// ("tcoedge-coedge") count as their plain kind.
+bool isKind(const SabRecord& record, std::string_view kind)
+{
+    return record.type == kind || record.type.ends_with(std::string("-").append(kind));
+}
+
+// Calls visit for first and each record reached through field 3 that is of
+// the kind and was not met before.
 template <typename Visit>
-void walkChain(const SabBuilder& builder, const SabRecord* first, const char* type, Visit visit)
+void walkChain(const SabBuilder& builder, const SabRecord* first, std::string_view kind,
+               Visit visit)
 {
     Visited visited;
-    for (const SabRecord* at = first;
-         at && (!type || at->type == type) && visited.insert(at).second;
+    for (const SabRecord* at = first; at && isKind(*at, kind) && visited.insert(at).second;
          at = fieldRecord(builder, *at, 3))
         visit(*at);
 }
@@ -66,11 +77,11 @@ Boundary readLoop(SabBuilder& builder, const SabRecord& loop)
     BRep_Builder shapes;
     Boundary boundary;
     shapes.MakeWire(boundary.wire);
-    walkChain(builder, fieldRecord(builder, loop, 4), nullptr, [&](const SabRecord& coedge) {
+    walkChain(builder, fieldRecord(builder, loop, 4), "coedge", [&](const SabRecord& coedge) {
         SabFieldCursor cursor{&coedge, 6};
         const SabRecord* edgeRecord = builder.resolve(cursor.take());
         const bool reversed = isReversed(cursor.take());
-        if (!edgeRecord)
+        if (!edgeRecord || !isKind(*edgeRecord, "edge"))
             return;
         const TopoDS_Edge edge = builder.edgeFor(*edgeRecord);
         shapes.Add(boundary.wire, reversed ? TopoDS::Edge(edge.Reversed()) : edge);
@@ -198,7 +209,7 @@ TopoDS_Face buildSabFace(SabBuilder& builder, const SabRecord& face)
     const SabSurface surface = builder.surfaceFor(*surfaceRecord);
 
     std::vector<Boundary> loops;
-    walkChain(builder, firstLoop, nullptr,
+    walkChain(builder, firstLoop, "loop",
               [&](const SabRecord& loop) { loops.push_back(readLoop(builder, loop)); });
     const Handle(Geom_Surface) geometry
         = surface.surface.IsNull() ? fillBoundary(builder, loops) : surface.surface;

@@ -147,6 +147,18 @@ TEST(SabBodies, UnsupportedSurfaceIsFilledFromItsOuterLoop)
     EXPECT_EQ(twoWireFaces, 2); // the filled top face and the bottom one
 }
 
+// A chain that runs into a record of another kind ends there: a coedge read
+// as a loop would repeat the face's boundary and send healing into recursion.
+TEST(SabBodies, ChainsKeepToTheirKind)
+{
+    const auto bodies = readSab(cube(1.0, {.strayLoopLink = true}), nullptr);
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_NEAR(volumeOf(bodies[0].shape), 1.0, 1e-9);
+    TopTools_IndexedMapOfShape wires;
+    TopExp::MapShapes(bodies[0].shape, TopAbs_WIRE, wires);
+    EXPECT_EQ(wires.Extent(), 6);
+}
+
 TEST(SabBodies, NewerDialectIsNamed)
 {
     SabWriter w;
