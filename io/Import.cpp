@@ -1,5 +1,6 @@
 #include "io/Import.h"
 
+#include "io/FusionArchive.h"
 #include "io/SolidEdgePart.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
@@ -70,6 +71,8 @@ public:
     }
 
     bool timedOut() const { return timedOut_; }
+    // The caller's own callback, for readers that report progress themselves.
+    const ProgressCallback& callback() const { return callback_; }
 
 private:
     ProgressCallback callback_;
@@ -306,14 +309,6 @@ void readBrep(const QString& path, const QByteArray& fileName, ProgressBridge& p
     result.ok = true;
 }
 
-// Fusion archives have a reader of their own that this build does not contain
-// yet; the format is named so the caller can report it.
-void refuseUnreadFormat(const QString& format, ImportResult& result)
-{
-    result.format = format;
-    result.error = QStringLiteral("Das Format „%1“ kann diese Version noch nicht lesen").arg(format);
-}
-
 void readParasolidFile(const QString& path, ImportResult& result)
 {
     QFile file(path);
@@ -386,8 +381,8 @@ const std::vector<ImportFormat>& importFormats()
              result = readSolidEdge(r.path, r.callback);
          }},
         {QString(), u"Autodesk Fusion"_s, {u"f3d"_s, u"f3z"_s}, {}, false,
-         [](const ReadRequest&, ImportResult& result) {
-             refuseUnreadFormat(u"Autodesk Fusion"_s, result);
+         [](const ReadRequest& r, ImportResult& result) {
+             result = readFusion(r.path, r.progress.callback());
          }},
     };
     return formats;

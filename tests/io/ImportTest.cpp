@@ -126,11 +126,11 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
 {
     QTemporaryDir dir;
     const QByteArray junk("das ist keine CAD-Datei\n\x01\x02\x03");
-    const QString notYet = QStringLiteral("Das Format „%1“ kann diese Version noch nicht lesen");
     const QString textForm = QStringLiteral(
         "Parasolid-Textformat (.x_t) wird noch nicht gelesen – bitte als .x_b oder STEP speichern");
     const QString noCompound =
         QStringLiteral("Keine gültige Solid-Edge-Datei: Kein OLE-Verbunddokument");
+    const QString noZip = QStringLiteral("Keine gültige Fusion-Datei (ZIP-Archiv erwartet)");
     const struct {
         const char* file;
         QByteArray content; // no file at all when null
@@ -145,8 +145,8 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
         {"a.par", "PS", noCompound, "Solid Edge Bauteil"},
         {"a.PSM", "PS", noCompound, "Solid Edge Blechteil"},
         {"a.asm", "PS", noCompound, "Solid Edge Baugruppe"},
-        {"a.f3d", "PS", notYet.arg("Autodesk Fusion"), "Autodesk Fusion"},
-        {"a.f3z", "PS", notYet.arg("Autodesk Fusion"), "Autodesk Fusion"},
+        {"a.f3d", "PS", noZip, "Autodesk Fusion"},
+        {"a.F3Z", "PS", noZip, "Autodesk Fusion"},
         {"kaputt.step", junk, "STEP-Datei konnte nicht gelesen werden", "STEP"},
         {"fehlt.step", {}, "STEP-Datei konnte nicht gelesen werden", "STEP"},
         // The IGES reader takes almost any text; nothing comes of it.

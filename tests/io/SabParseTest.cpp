@@ -348,26 +348,6 @@ QByteArray mutationSeed()
     return w.endOfData().bytes;
 }
 
-QByteArray mutate(QByteArray bytes, std::mt19937& gen)
-{
-    const auto at = [&] { return qsizetype(gen() % std::uint32_t(bytes.size())); };
-    switch (gen() % 4) {
-    case 0: bytes.truncate(at()); break;
-    case 1:
-        for (int i = 0, n = 1 + int(gen() % 4); i < n; ++i)
-            bytes[at()] = char(bytes[at()] ^ (1 << (gen() % 8)));
-        break;
-    case 2: bytes[at()] = char(gen() % 30); break; // a wrong tag, often a valid one
-    default: {
-        // Point a pointer at a random low index, often its own record.
-        const qsizetype p = bytes.indexOf('\x0c', at());
-        if (p >= 0 && p + 1 < bytes.size())
-            bytes[p + 1] = char(gen() % 16);
-    }
-    }
-    return bytes;
-}
-
 } // namespace
 
 TEST(SabParse, MutatedFilesFailCleanly)
@@ -378,7 +358,7 @@ TEST(SabParse, MutatedFilesFailCleanly)
     std::mt19937 gen(2604);
     int converted = 0;
     for (int i = 0; i < 400; ++i) {
-        const QByteArray bytes = mutate(seeds[std::size_t(i) % seeds.size()], gen);
+        const QByteArray bytes = qor::test::mutateSab(seeds[std::size_t(i) % seeds.size()], gen);
         QElapsedTimer timer;
         timer.start();
         try {

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "io/Import.h"
+
+namespace qor::io {
+
+// Reads a Fusion design archive (".f3d", ".f3z"): the ACIS body data of the
+// archive and of archives nested in it, the first preview image and notes.
+// Bodies are named after the file. Never throws.
+ImportResult readFusion(const QString& path, const ProgressCallback& progress);
+
+} // namespace qor::io
