@@ -3,6 +3,7 @@
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
+#include "panels/CommandPanel.h"
 #include "view/Viewer.h"
 
 #include <QApplication>
@@ -106,7 +107,7 @@ TEST_F(MainWindowTest, ToastTakesColourAndDurationFromTheLastCall)
     EXPECT_LE(window.toast->findChild<QLabel*>()->width(), 560);
 }
 
-TEST_F(MainWindowTest, ResizingTheViewportReplacesTheFloatingBar)
+TEST_F(MainWindowTest, ResizingTheViewportPlacesTheFloatingBarAndThePanel)
 {
     for (const int width : {900, 300}) {
         window.viewport->resize(width, 500);
@@ -115,6 +116,12 @@ TEST_F(MainWindowTest, ResizingTheViewportReplacesTheFloatingBar)
         EXPECT_EQ(bar->y(), 500 - bar->height() - 14);
     }
     EXPECT_LT(window.floatingBar->x(), 0); // narrower than the bar: centred, not clamped
+
+    // The feature panel follows the view's height between 260 and 640 px.
+    for (const auto& [viewHeight, panelHeight] : {std::pair{200, 260}, {1000, 640}, {500, 472}}) {
+        window.viewport->resize(900, viewHeight);
+        EXPECT_EQ(window.commandPanel->height(), panelHeight) << viewHeight;
+    }
 }
 
 // Accepts the next file dialog with the file it proposes, or cancels it.
