@@ -120,9 +120,10 @@ QMenu* MainWindow::browserMenu(int kind, int id)
         const qor::model::Component* component = controller->document->component(id);
         if (component == nullptr)
             break;
-        addEdit(menu, blocked,
-                component->grounded ? QStringLiteral("Fixierung lösen") : QStringLiteral("Fixieren"),
-                QStringLiteral("ground"), Tone::Text, [this, id] { toggleGround(id); });
+        const QString ground =
+            component->grounded ? QStringLiteral("Fixierung lösen") : QStringLiteral("Fixieren");
+        addEdit(menu, blocked, ground, QStringLiteral("ground"), Tone::Text,
+                [this, id] { toggleGround(id); });
         addEdit(menu, blocked, QStringLiteral("Bewegen …"), QStringLiteral("move"), Tone::Text,
                 [this, id] { moveComponent(id); });
         addEdit(menu, blocked,

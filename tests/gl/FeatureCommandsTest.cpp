@@ -439,7 +439,7 @@ TEST_F(FeatureCommandsTest, ViewportAndComponentMenusOfferSketchesAndComponentAc
     EXPECT_EQ(launched, QStringList{"/daten/baugruppe/teile/welle.qcpart"});
     std::unique_ptr<QMenu> embeddedMenu(window.browserMenu(14, 2));
     EXPECT_EQ(entryTexts(embeddedMenu.get()).first(), QStringLiteral("Fixierung lösen"));
-    EXPECT_FALSE(entryTexts(embeddedMenu.get()).contains(QStringLiteral("In neuem Fenster öffnen")));
+    EXPECT_FALSE(entryTexts(embeddedMenu.get()).contains("In neuem Fenster öffnen"));
 }
 
 TEST_F(FeatureCommandsTest, PicksGoToTheMatePanelFirstAndSeveralPicksAreCounted)
