@@ -2,9 +2,11 @@
 
 #include "app/theme/Theme.h"
 #include "model/DocumentController.h"
+#include "model/ShapeSignature.h"
 #include "panels/CommandPanel.h"
 #include "panels/dialogs/QorDialog.h"
 #include "view/Scene.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QAction>
 #include <QMenu>
@@ -110,14 +112,27 @@ QMenu* MainWindow::browserMenu(int kind, int id)
             ->setEnabled(actions.value(QStringLiteral("mass"))->isEnabled());
         return menu;
     }
+    case 11:
+        addEdit(menu, blocked, QStringLiteral("Skizze auf dieser Ebene"), QStringLiteral("sketch"),
+                Tone::Text, [this, id] { sketchOn(qor::model::datumReferenceJson(id)); });
+        return menu;
     case 14: {
         const qor::model::Component* component = controller->document->component(id);
         if (component == nullptr)
             break;
+        const QString ground =
+            component->grounded ? QStringLiteral("Fixierung lösen") : QStringLiteral("Fixieren");
+        addEdit(menu, blocked, ground, QStringLiteral("ground"), Tone::Text,
+                [this, id] { toggleGround(id); });
+        addEdit(menu, blocked, QStringLiteral("Bewegen …"), QStringLiteral("move"), Tone::Text,
+                [this, id] { moveComponent(id); });
         addEdit(menu, blocked,
                 component->hidden ? QStringLiteral("Einblenden") : QStringLiteral("Ausblenden"),
                 component->hidden ? QStringLiteral("eye") : QStringLiteral("eye_off"), Tone::Text,
                 [this, id] { toggleComponentVisible(id); });
+        if (!component->path.isEmpty())
+            addEntry(menu, QStringLiteral("In neuem Fenster öffnen"), QStringLiteral("open"),
+                     Tone::Text, [this, id] { openComponentInNewWindow(id); });
         menu->addSeparator();
         addEdit(menu, blocked, QStringLiteral("Entfernen"), QStringLiteral("delete"), Tone::Danger,
                 [this, id] { removeComponent(id); });
@@ -139,17 +154,24 @@ QMenu* MainWindow::browserMenu(int kind, int id)
 QMenu* MainWindow::viewportMenu(const PickInfo& underMouse)
 {
     auto* menu = new QMenu(this);
-    if (scene->editingSketch != 0) {
-        addCommands(menu, actions, {"sk_finish"});
+    if (sketchEditor) {
+        addEntry(menu, QStringLiteral("Skizze beenden"), QStringLiteral("finish"), Tone::Success,
+                 [this] { finishSketch(true); });
         menu->addSeparator();
         addCommands(menu, actions,
                     {"sk_line", "sk_rect", "sk_circle", "sk_arc3", "sk_dimension", "sk_trim"});
         menu->addSeparator();
+        const SketchEditState& state = sketchEditor->state;
+        if (!state.selectedEntities.empty() || !state.selectedConstraints.empty()) {
+            addCommands(menu, actions, {"sk_construction"});
+            addEntry(menu, QStringLiteral("Löschen"), QStringLiteral("delete"), Tone::Danger,
+                     [this] {
+                         if (sketchEditor)
+                             sketchEditor->deleteSelection();
+                     });
+        }
         addEntry(menu, QStringLiteral("Skizze verwerfen"), QStringLiteral("cancel"), Tone::Text,
-                 [this] {
-                     if (QAction* cancel = actions.value(QStringLiteral("sk_cancel")))
-                         cancel->trigger();
-                 });
+                 [this] { finishSketch(false); });
         return menu;
     }
     if (commandPanel->featureId() != 0) {
@@ -159,10 +181,24 @@ QMenu* MainWindow::viewportMenu(const PickInfo& underMouse)
                  [this] { commandPanel->cancel(); });
         return menu;
     }
+    const bool blocked = editingBlocked();
+    const QJsonObject plane = sketchPlaneOf(underMouse);
+    if (underMouse.kind == 1 && !plane.isEmpty())
+        addEdit(menu, blocked, QStringLiteral("Skizze auf Fläche"), QStringLiteral("sketch"),
+                Tone::Text, [this, plane] { sketchOn(plane); });
     if (underMouse.kind == 1 || underMouse.kind == 2) {
         const int body = underMouse.id;
-        addEntry(menu, QStringLiteral("Körper ausblenden"), QStringLiteral("eye_off"), Tone::Text,
-                 [this, body] { toggleVisible(body); });
+        addEntry(menu, QStringLiteral("Material und Farbe …"), QStringLiteral("appearance"),
+                 Tone::Text, [this, body] { showAppearance(body); });
+        addEdit(menu, blocked, QStringLiteral("Körper ausblenden"), QStringLiteral("eye_off"),
+                Tone::Text, [this, body] { toggleVisible(body); });
+        menu->addSeparator();
+    }
+    if (underMouse.kind == 5) {
+        addEdit(menu, blocked,
+                QStringLiteral("Skizze auf ") + qor::model::Document::datumName(underMouse.id),
+                QStringLiteral("sketch"), Tone::Text,
+                [this, plane] { sketchOn(plane); });
         menu->addSeparator();
     }
     addCommands(menu, actions, {"sketch", "f_extrude", "f_fillet"});

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -139,6 +140,17 @@ public:
     // Finishes an open sketch and accepts a feature being edited, so that a committing command
     // keeps them, as saving does.
     void finishPendingEdits();
+    // The plane reference a new sketch gets from a pick: origin plane, work plane or planar face;
+    // empty for anything else.
+    QJsonObject sketchPlaneOf(const PickInfo& pick) const;
+    // Starts sketch mode on the plane and marks the sketch on the timeline.
+    void sketchOn(const QJsonObject& planeReference);
+    // The timeline marks the feature or sketch being edited, and drops the mark afterwards.
+    void markEditedFeature();
+    // Opens the component's file in a second program instance through `launchInstance`, which
+    // starts the program detached; tests replace it to record the call.
+    void openComponentInNewWindow(int componentId);
+    std::function<void(const QString& path)> launchInstance;
 
     // Tool and assembly commands (MainWindowTools.cpp, MainWindowAssembly.cpp).
     QPointer<MatePanel> matePanel;
@@ -219,6 +231,9 @@ private:
     void onDocumentChanged();
     void onStructureChanged();
     void onViewerInitialized();
+
+    // Features from the window: the feature id the timeline marks for editing, 0 for none.
+    int editMark_ = 0;
 };
 
 } // namespace qor::app

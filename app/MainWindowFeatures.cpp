@@ -14,10 +14,13 @@
 #include "view/Viewer.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QMimeData>
+#include <QProcess>
 
 #include <V3d_TypeOfOrientation.hxx>
 
@@ -132,6 +135,12 @@ void MainWindow::buildFeatureWiring()
     connect(browser, &Browser::toggleVisible, this, &MainWindow::onBrowserToggleVisible);
     connect(browser, &Browser::editRequested, this, &MainWindow::onBrowserEdit);
     connect(browser, &Browser::contextRequested, this, &MainWindow::showBrowserMenu);
+    // Leaving sketch mode ends with a commit or a revert; both recompute.
+    connect(controller, &DocumentController::changed, this, &MainWindow::markEditedFeature);
+
+    launchInstance = [](const QString& path) {
+        QProcess::startDetached(QCoreApplication::applicationFilePath(), {path});
+    };
 }
 
 CommandHandler MainWindow::featureCommand(const QString& id)
@@ -192,6 +201,7 @@ void MainWindow::createFeature(const QString& type, QJsonObject params)
     const Feature* feature = document.addFeature(type, params);
     controller->recompute();
     commandPanel->open(feature->id, true);
+    markEditedFeature();
     refreshStatus();
     layoutOverlay();
 }
@@ -204,9 +214,11 @@ void MainWindow::editFeature(int featureId)
     // Sketches open in sketch mode; the feature panel has no form for them.
     if (feature->type == QStringLiteral("sketch")) {
         enterSketch(featureId);
+        markEditedFeature();
         return;
     }
     commandPanel->open(featureId, false);
+    markEditedFeature();
     refreshStatus();
     layoutOverlay();
 }
@@ -283,9 +295,29 @@ void MainWindow::showParameters()
 void MainWindow::onCommandPanelFinished()
 {
     commandPanel->hide();
-    timeline->update();
+    markEditedFeature();
     refreshStatus();
     layoutOverlay();
+}
+
+void MainWindow::markEditedFeature()
+{
+    const int edited =
+        scene->editingSketch != 0 ? scene->editingSketch : commandPanel->featureId();
+    if (edited == editMark_)
+        return;
+    // A cell the user clicked during the edit keeps its mark.
+    if (edited != 0 || timeline->markedFeature() == editMark_)
+        timeline->setMarkedFeature(edited);
+    editMark_ = edited;
+}
+
+void MainWindow::openComponentInNewWindow(int componentId)
+{
+    const Document& document = *controller->document;
+    const qor::model::Component* component = document.component(componentId);
+    if (component != nullptr && !component->path.isEmpty())
+        launchInstance(QDir(document.folder).absoluteFilePath(component->path));
 }
 
 void MainWindow::onTimelineSelected(int featureId)

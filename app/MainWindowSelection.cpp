@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "model/DocumentController.h"
+#include "model/References.h"
+#include "model/ShapeSignature.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "view/Scene.h"
@@ -37,19 +39,61 @@ QString selectionText(const qor::model::Document& document, const std::vector<Pi
 
 } // namespace
 
-// Each change of the view's selection has exactly one consumer: the open mate panel, else the
-// feature panel, else the status line.
+QJsonObject MainWindow::sketchPlaneOf(const PickInfo& pick) const
+{
+    switch (pick.kind) {
+    case 1:
+        try {
+            qor::model::facePlane(pick.shape);
+        } catch (...) { // a feature error for curved faces, or a kernel failure
+            return {};
+        }
+        return qor::model::faceRef(pick.id, pick.shape);
+    case 5:
+        return qor::model::datumReferenceJson(pick.id);
+    case 7:
+        return QJsonObject{{QStringLiteral("kind"), QStringLiteral("feature")},
+                           {QStringLiteral("id"), pick.id}};
+    default:
+        return {};
+    }
+}
+
+void MainWindow::sketchOn(const QJsonObject& planeReference)
+{
+    newSketch(planeReference);
+    markEditedFeature();
+}
+
+// Each change of the view's selection has exactly one consumer: the open mate panel (it takes
+// the picks through its own connection), else the feature panel, else the plane picking of a
+// new sketch, else the status line.
 void MainWindow::onViewerSelection()
 {
-    if (auto* matePanel = findChild<MatePanel*>()) {
-        matePanel->onPick();
+    if (matePanel)
         return;
-    }
     if (commandPanel->featureId() != 0) {
         commandPanel->applyPicks();
         return;
     }
-    statusRight->setText(selectionText(*controller->document, scene->selectedPicks()));
+    const std::vector<PickInfo> picks = scene->selectedPicks();
+    if (property("pickPlane").toBool()) {
+        if (picks.empty())
+            return;
+        const QJsonObject plane = sketchPlaneOf(picks.front());
+        if (plane.isEmpty()) {
+            if (picks.front().kind == 1) {
+                showToast(QStringLiteral("Bitte eine ebene Fläche wählen"), true);
+                scene->clearSelection();
+            }
+            return;
+        }
+        setProperty("pickPlane", false);
+        scene->clearSelection();
+        sketchOn(plane);
+        return;
+    }
+    statusRight->setText(selectionText(*controller->document, picks));
 }
 
 } // namespace qor::app

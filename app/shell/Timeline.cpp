@@ -197,6 +197,12 @@ void Timeline::mouseDoubleClickEvent(QMouseEvent* event)
         emit editRequested(id);
 }
 
+void Timeline::setMarkedFeature(int featureId)
+{
+    selectedId_ = featureId;
+    update();
+}
+
 void Timeline::contextMenuEvent(QContextMenuEvent* event)
 {
     const int id = featureIdAt(event->pos().x());

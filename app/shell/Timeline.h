@@ -36,6 +36,11 @@ public:
 
     QSize sizeHint() const override;
 
+    // The highlighted cell: the feature or sketch being edited, or the last one clicked; 0 for
+    // none.
+    int markedFeature() const { return selectedId_; }
+    void setMarkedFeature(int featureId);
+
 signals:
     void editRequested(int featureId);
     void selected(int featureId);

@@ -1,11 +1,16 @@
 #include "app/MainWindow.h"
 #include "app/BodyClipboard.h"
+#include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "panels/MatePanel.h"
+#include "panels/dialogs/ParametersDialog.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <BRepAdaptor_Curve.hxx>
+#include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
@@ -18,11 +23,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace qor::app;
@@ -92,6 +101,57 @@ protected:
     }
 
     QString toastText() { return window.toast->findChild<QLabel*>()->text(); }
+
+    // A committed cylinder at the origin and a box beside it: a point on the cylinder's mantle,
+    // the centre of the box's top face and the middle of one of its top edges.
+    struct Targets {
+        gp_Pnt mantle, top, edge;
+    };
+    Targets cylinderAndBox()
+    {
+        document().addFeature(QStringLiteral("cylinder"));
+        document().addFeature(QStringLiteral("box"), {{"x", "100"}});
+        window.controller->commit(QStringLiteral("Körper"));
+        Targets targets;
+        for (const auto& [id, body] : document().current.bodies.get()) {
+            Bnd_Box box;
+            BRepBndLib::Add(body.shape, box, false);
+            double x0, y0, z0, x1, y1, z1;
+            box.Get(x0, y0, z0, x1, y1, z1);
+            if (x1 < 50.0) {
+                targets.mantle = gp_Pnt(x1, (y0 + y1) / 2, (z0 + z1) / 2);
+            } else {
+                targets.top = gp_Pnt((x0 + x1) / 2, (y0 + y1) / 2, z1);
+                targets.edge = gp_Pnt((x0 + x1) / 2, y0, z1);
+            }
+        }
+        return targets;
+    }
+
+    PickInfo pickInfoAt(const gp_Pnt& point)
+    {
+        pickAt(point);
+        const std::vector<PickInfo> picks = window.scene->selectedPicks();
+        window.scene->clearSelection();
+        return picks.empty() ? PickInfo{} : picks.front();
+    }
+
+    // Runs `check` on the modal dialog that `open` starts, then closes the dialog.
+    template <typename Dialog>
+    void withDialog(const std::function<void()>& open, const std::function<void(Dialog*)>& check)
+    {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            seen = dialog != nullptr;
+            if (dialog != nullptr) {
+                check(dialog);
+                dialog->reject();
+            }
+        });
+        open();
+        EXPECT_TRUE(seen);
+    }
 
     MainWindow window;
 };
@@ -290,6 +350,148 @@ TEST_F(FeatureCommandsTest, WholeRoadSurvivesUndoRedoAndReopening)
     DocumentController reopened;
     ASSERT_TRUE(reopened.open(path));
     EXPECT_NEAR(totalVolume(*reopened.document), drilled, 1e-6);
+}
+
+TEST_F(FeatureCommandsTest, PlanePickingStartsTheSketchAndMarksItOnTheTimeline)
+{
+    const auto [mantle, top, edge] = cylinderAndBox();
+    window.actions.value(QStringLiteral("sketch"))->trigger();
+    ASSERT_TRUE(window.property("pickPlane").toBool());
+    window.scene->setSelectionMask(0x12); // an edge pick must be ignored as well
+    pickAt(edge);
+    emit window.viewer->selectionChanged();
+    EXPECT_EQ(window.scene->selectedPicks().size(), 1u);
+    window.scene->clearSelection();
+    window.scene->setSelectionMask(0x11);
+    pickAt(mantle);
+    emit window.viewer->selectionChanged();
+    EXPECT_EQ(toastText(), QStringLiteral("Bitte eine ebene Fläche wählen"));
+    EXPECT_TRUE(window.property("pickPlane").toBool());
+    EXPECT_FALSE(window.sketchEditor);
+
+    pickAt(top);
+    emit window.viewer->selectionChanged();
+    ASSERT_TRUE(window.sketchEditor);
+    const int sketch = window.sketchEditor->featureId();
+    EXPECT_EQ(params(sketch)[QStringLiteral("plane")].toObject()[QStringLiteral("kind")],
+              QStringLiteral("face"));
+    EXPECT_NEAR(window.sketchEditor->plane().Location().Z(), top.Z(), 1e-6);
+    EXPECT_EQ(window.timeline->markedFeature(), sketch);
+    window.finishSketch(false);
+    EXPECT_EQ(window.timeline->markedFeature(), 0);
+    EXPECT_EQ(document().feature(sketch), nullptr);
+
+    // Escape ends the picking; the feature panel marks its feature while it edits.
+    window.newSketch({});
+    QTest::keyClick(window.viewer, Qt::Key_Escape);
+    EXPECT_FALSE(window.property("pickPlane").toBool());
+    const int box = document().features.back()->id;
+    window.editFeature(box);
+    EXPECT_EQ(window.timeline->markedFeature(), box);
+    window.commandPanel->cancel();
+    EXPECT_EQ(window.timeline->markedFeature(), 0);
+}
+
+TEST_F(FeatureCommandsTest, ViewportAndComponentMenusOfferSketchesAndComponentActions)
+{
+    const auto [mantle, top, edge] = cylinderAndBox();
+    std::unique_ptr<QMenu> curved(window.viewportMenu(pickInfoAt(mantle)));
+    EXPECT_EQ(entryTexts(curved.get()).mid(0, 3),
+              (QStringList{"Material und Farbe …", "Körper ausblenden", "|"}));
+    std::unique_ptr<QMenu> flat(window.viewportMenu(pickInfoAt(top)));
+    EXPECT_EQ(entryTexts(flat.get()).first(), QStringLiteral("Skizze auf Fläche"));
+
+    std::unique_ptr<QMenu> origin(window.viewportMenu(PickInfo{5, -2}));
+    ASSERT_EQ(entryTexts(origin.get()).first(), QStringLiteral("Skizze auf XZ-Ebene"));
+    origin->actions().first()->trigger();
+    ASSERT_TRUE(window.sketchEditor);
+    EXPECT_EQ(params(window.sketchEditor->featureId())[QStringLiteral("plane")].toObject(),
+              (QJsonObject{{"kind", "origin"}, {"id", -2}}));
+    std::unique_ptr<QMenu> sketching(window.viewportMenu(PickInfo{}));
+    EXPECT_EQ(entryTexts(sketching.get()).first(), QStringLiteral("Skizze beenden"));
+    EXPECT_FALSE(entryTexts(sketching.get()).contains(QStringLiteral("Löschen")));
+    const auto line = window.sketchEditor->sketch().addLineAt(false, 0, 0, 10, 0);
+    window.sketchEditor->state.selectedEntities.insert(std::int32_t(line));
+    std::unique_ptr<QMenu> selected(window.viewportMenu(PickInfo{}));
+    EXPECT_EQ(entryTexts(selected.get()).mid(entryTexts(selected.get()).size() - 3),
+              (QStringList{"Konstruktion", "Löschen", "Skizze verwerfen"}));
+    selected->actions().back()->trigger();
+    EXPECT_FALSE(window.sketchEditor);
+
+    std::unique_ptr<QMenu> plane(window.browserMenu(11, -1));
+    EXPECT_EQ(entryTexts(plane.get()), QStringList{"Skizze auf dieser Ebene"});
+
+    qor::model::Component onFile;
+    onFile.id = 1;
+    onFile.path = QStringLiteral("teile/welle.qcpart");
+    qor::model::Component embedded;
+    embedded.id = 2;
+    embedded.grounded = true;
+    document().components = {onFile, embedded};
+    document().folder = QStringLiteral("/daten/baugruppe");
+    QStringList launched;
+    window.launchInstance = [&launched](const QString& path) { launched << path; };
+    std::unique_ptr<QMenu> fileMenu(window.browserMenu(14, 1));
+    EXPECT_EQ(entryTexts(fileMenu.get()),
+              (QStringList{"Fixieren", "Bewegen …", "Ausblenden", "In neuem Fenster öffnen", "|",
+                           "Entfernen"}));
+    fileMenu->actions().at(3)->trigger();
+    EXPECT_EQ(launched, QStringList{"/daten/baugruppe/teile/welle.qcpart"});
+    std::unique_ptr<QMenu> embeddedMenu(window.browserMenu(14, 2));
+    EXPECT_EQ(entryTexts(embeddedMenu.get()).first(), QStringLiteral("Fixierung lösen"));
+    EXPECT_FALSE(entryTexts(embeddedMenu.get()).contains("In neuem Fenster öffnen"));
+}
+
+TEST_F(FeatureCommandsTest, PicksGoToTheMatePanelFirstAndSeveralPicksAreCounted)
+{
+    const auto [mantle, top, edge] = cylinderAndBox();
+    pickAt(mantle);
+    Standard_Integer x = 0, y = 0;
+    window.viewer->view()->Convert(top.X(), top.Y(), top.Z(), x, y);
+    window.viewer->context()->MoveTo(x, y, window.viewer->view(), false);
+    window.viewer->context()->SelectDetected(AIS_SelectionScheme_Add);
+    emit window.viewer->selectionChanged();
+    EXPECT_EQ(window.statusRight->text(), QStringLiteral("2 Elemente ausgewählt"));
+    window.scene->clearSelection();
+
+    for (int id : {1, 2}) {
+        qor::model::Component component;
+        component.id = id;
+        document().components.push_back(component);
+    }
+    window.controller->commit(QStringLiteral("Baugruppe"));
+    window.showMatePanel(QStringLiteral("planar"));
+    ASSERT_TRUE(window.matePanel);
+    window.createFeature(QStringLiteral("fillet"), {});
+    const int fillet = newestId();
+    ASSERT_EQ(window.commandPanel->activeKey(), QStringLiteral("edges"));
+    pickAt(top);
+    emit window.viewer->selectionChanged();
+    EXPECT_TRUE(params(fillet)[QStringLiteral("edges")].toArray().isEmpty());
+    EXPECT_EQ(toastText(), QStringLiteral("Bitte ein Element einer Komponente wählen"));
+    window.commandPanel->cancel();
+    window.matePanel->deleteLater();
+}
+
+TEST_F(FeatureCommandsTest, ParametersDialogOpensFromTheCommandAndTheBrowser)
+{
+    const auto steps = window.controller->history.size();
+    withDialog<ParametersDialog>(
+        [this] { window.actions.value(QStringLiteral("parameters"))->trigger(); },
+        [](ParametersDialog* dialog) {
+            auto* table = dialog->findChild<QTableWidget*>();
+            dialog->addRow();
+            table->item(table->rowCount() - 1, 0)->setText(QStringLiteral("Breite"));
+            table->item(table->rowCount() - 1, 1)->setText(QStringLiteral("40 mm"));
+            dialog->apply();
+        });
+    EXPECT_EQ(window.controller->history.size(), steps + 1);
+    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Parameter ändern"));
+    withDialog<ParametersDialog>([this] { window.onBrowserEdit(3, 0); },
+                                 [](ParametersDialog* dialog) {
+                                     auto* table = dialog->findChild<QTableWidget*>();
+                                     EXPECT_EQ(table->item(0, 0)->text(), "Breite");
+                                 });
 }
 
 } // namespace
