@@ -1,4 +1,5 @@
 #include "app/theme/Theme.h"
+#include "tests/common/PrivateSettings.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
+    qor::test::usePrivateSettingsFolders();
     QApplication app(argc, argv);
     qor::app::Theme::instance().apply(app);
     return RUN_ALL_TESTS();

@@ -1,4 +1,5 @@
 #include "app/theme/Theme.h"
+#include "tests/common/PrivateSettings.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qor::test::usePrivateSettingsFolders();
     QApplication app(argc, argv);
     qor::app::Theme::instance().apply(app);
     ::testing::InitGoogleTest(&argc, argv);
