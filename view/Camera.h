@@ -20,6 +20,8 @@ constexpr double lookAtMinDistance = 50.0;
 // Width of the field shown around the origin when there is nothing to fit.
 constexpr double emptyViewSize = 260.0;
 constexpr double fitAllMargin = 0.12;
+// Logical pixels at the bottom of the view covered by the floating view bar and its gap.
+constexpr double fitBarReserve = 80.0;
 
 struct CameraState {
     gp_Pnt eye;

@@ -45,8 +45,14 @@ DrawingWindow::DrawingWindow(DocumentController* documentController, int index, 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Zeichnung – %1 – QorCAD").arg(controller->displayName()));
     setWindowIcon(Theme::instance().appIcon());
+    const bool firstArrangement = sheet().views.empty();
     buildUi();
-    fillTitleBlockDefaults();
+    // A new sheet's arrangement is an undo step of its own: otherwise undoing the first edit
+    // goes back to the document without the sheet and the window shows a blank one.
+    if (firstArrangement)
+        commit(QStringLiteral("Ansichten anordnen"));
+    else
+        fillTitleBlockDefaults();
     resize(1400, 900);
 }
 

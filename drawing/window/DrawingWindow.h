@@ -24,7 +24,8 @@ class SheetCanvas;
 
 // The top-level window in which one drawing sheet of the open document is edited: a ribbon
 // row with format, scale, tools and sheet commands, a hint, and the sheet canvas. Every edit
-// ends in `commit`, one undo step of the controller. It does not listen to the controller:
+// ends in `commit`, one undo step of the controller; so does a new sheet's first
+// arrangement when the window opens. It does not listen to the controller:
 // the main window closes it when it replaces the document. Members are public because the
 // canvas and the tests read and set them.
 class DrawingWindow : public QMainWindow {

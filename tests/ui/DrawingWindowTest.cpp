@@ -225,9 +225,25 @@ TEST_F(DrawingWindowTest, DimensionToolMakesHorizontalAndDiameterDimensions)
     EXPECT_TRUE(diameter.text.startsWith(QLatin1Char('@')));
 }
 
+// Undoing the first edit shows the arrangement the window opened with, not a blank sheet;
+// one more undo takes the sheet out of the document.
+TEST_F(DrawingWindowTest, FirstArrangementIsItsOwnUndoStep)
+{
+    EXPECT_EQ(lastLabel(), QStringLiteral("Ansichten anordnen"));
+    press(QStringLiteral("Verdeckt"));
+    controller.undo();
+    ASSERT_EQ(controller.document->drawings.size(), 1u);
+    ASSERT_EQ(sheet().views.size(), 4u);
+    for (const Drawing::View& v : sheet().views)
+        EXPECT_EQ(v.hidden, v.type != 6);
+    EXPECT_EQ(sheet().title[QStringLiteral("Maßstab")], QStringLiteral("1:1"));
+    controller.undo();
+    EXPECT_TRUE(controller.document->drawings.empty());
+}
+
 TEST_F(DrawingWindowTest, TitleScaleFollowsTheSheetThroughUndoAndRedo)
 {
-    press(QStringLiteral("Auto-Maße")); // the sheet's first undo step
+    press(QStringLiteral("Auto-Maße"));
     const int half = window->scaleCombo->findData(0.5);
     window->scaleCombo->setCurrentIndex(half);
     emit window->scaleCombo->activated(half);

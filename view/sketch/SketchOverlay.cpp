@@ -48,37 +48,64 @@ QString number(int decimals, double value)
     return QString::fromStdString(formatNumber(decimals, value));
 }
 
+bool sameFrame(const gp_Ax3& a, const gp_Ax3& b)
+{
+    return a.Location().IsEqual(b.Location(), 0.0) && a.Direction().IsEqual(b.Direction(), 0.0)
+           && a.XDirection().IsEqual(b.XDirection(), 0.0)
+           && a.YDirection().IsEqual(b.YDirection(), 0.0);
+}
+
+// The outer regions' boundary loops on the sketch plane. Sampling the edges costs more than
+// painting them, and they only change when the regions are rebuilt with new faces; the cache
+// holds the faces, so that a rebuilt region cannot reuse an old face's address.
+const std::vector<std::vector<Vec2>>& regionLoops(const std::vector<sketch::ProfileRegion>& regions,
+                                                  const gp_Ax3& plane)
+{
+    static std::vector<TopoDS_Face> faces;
+    static gp_Ax3 frame;
+    static std::vector<std::vector<Vec2>> loops;
+    std::vector<TopoDS_Face> current;
+    for (const sketch::ProfileRegion& region : regions)
+        if (region.outer)
+            current.push_back(region.face);
+    const auto same = [](const TopoDS_Face& a, const TopoDS_Face& b) { return a.IsEqual(b); };
+    if (std::equal(current.begin(), current.end(), faces.begin(), faces.end(), same)
+        && sameFrame(plane, frame))
+        return loops;
+    faces = std::move(current);
+    frame = plane;
+    loops.clear();
+    for (const TopoDS_Face& face : faces) {
+        for (TopExp_Explorer wires(face, TopAbs_WIRE); wires.More(); wires.Next()) {
+            std::vector<Vec2>& loop = loops.emplace_back();
+            for (TopExp_Explorer edges(wires.Current(), TopAbs_EDGE); edges.More(); edges.Next()) {
+                const TopoDS_Edge& edge = TopoDS::Edge(edges.Current());
+                const BRepAdaptor_Curve curve(edge);
+                const GCPnts_TangentialDeflection samples(curve, 0.1, 0.05, 2, 1e-9, 1e-7);
+                const std::size_t first = loop.size();
+                for (int i = 1; i <= samples.NbPoints(); ++i)
+                    loop.push_back(sketch::toPlane(plane, samples.Value(i)));
+                if (edge.Orientation() == TopAbs_REVERSED)
+                    std::reverse(loop.begin() + std::ptrdiff_t(first), loop.end());
+            }
+        }
+    }
+    return loops;
+}
+
 void paintRegions(QPainter& painter, const SketchPicture& picture)
 {
     if (!picture.regions)
         return;
     QPainterPath path;
     path.setFillRule(Qt::OddEvenFill);
-    for (const sketch::ProfileRegion& region : *picture.regions) {
-        if (!region.outer)
-            continue;
-        for (TopExp_Explorer wires(region.face, TopAbs_WIRE); wires.More(); wires.Next()) {
-            bool first = true;
-            for (TopExp_Explorer edges(wires.Current(), TopAbs_EDGE); edges.More(); edges.Next()) {
-                const TopoDS_Edge& edge = TopoDS::Edge(edges.Current());
-                const BRepAdaptor_Curve curve(edge);
-                const GCPnts_TangentialDeflection samples(curve, 0.1, 0.05, 2, 1e-9, 1e-7);
-                std::vector<QPointF> pixels;
-                for (int i = 1; i <= samples.NbPoints(); ++i)
-                    pixels.push_back(picture.mapper.toPixel(
-                        sketch::toPlane(picture.plane, samples.Value(i))));
-                if (edge.Orientation() == TopAbs_REVERSED)
-                    std::reverse(pixels.begin(), pixels.end());
-                for (const QPointF& p : pixels) {
-                    if (first)
-                        path.moveTo(p);
-                    else
-                        path.lineTo(p);
-                    first = false;
-                }
-            }
-            path.closeSubpath();
-        }
+    for (const std::vector<Vec2>& loop : regionLoops(*picture.regions, picture.plane)) {
+        QPolygonF pixels;
+        pixels.reserve(qsizetype(loop.size()));
+        for (Vec2 p : loop)
+            pixels << picture.mapper.toPixel(p);
+        path.addPolygon(pixels);
+        path.closeSubpath();
     }
     painter.fillPath(path, withAlpha(Theme::instance().accent, 0.07));
 }
@@ -100,10 +127,41 @@ bool picked(const SketchEditState& state, int id)
            || std::find(picks.begin(), picks.end(), std::uint32_t(id)) != picks.end();
 }
 
+// Outlines gathered by pen (or fill colour) and drawn in one call each: a few hundred separate
+// wide antialiased strokes cost several times more than the same outlines in a few paths.
+template <typename Style>
+class Batches {
+public:
+    QPainterPath& path(const Style& style)
+    {
+        for (auto& [s, p] : entries_)
+            if (s == style)
+                return p;
+        QPainterPath& added = entries_.emplace_back(style, QPainterPath()).second;
+        added.setFillRule(Qt::WindingFill);
+        return added;
+    }
+    const std::vector<std::pair<Style, QPainterPath>>& entries() const { return entries_; }
+
+private:
+    std::vector<std::pair<Style, QPainterPath>> entries_;
+};
+
+void strokeAll(QPainter& painter, const Batches<QPen>& batches)
+{
+    painter.setBrush(Qt::NoBrush);
+    for (const auto& [pen, path] : batches.entries())
+        painter.strokePath(path, pen);
+}
+
+// All glows lie under all centre lines.
 void paintCurves(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
+    const QRectF visible(painter.window());
+    Batches<QPen> glows;
+    Batches<QPen> lines;
     for (const sketch::Entity& e : picture.sketch.entities) {
         if (e.type == EntityType::Point)
             continue;
@@ -118,26 +176,38 @@ void paintCurves(QPainter& painter, const SketchPicture& picture)
         if (picked(state, id))
             color = theme.accent3;
         const std::vector<QPointF> outline = entityPolyline(picture.sketch, picture.mapper, id);
+        if (outline.empty())
+            continue;
         const QPolygonF polyline(QList<QPointF>(outline.begin(), outline.end()));
+        // the widest pen reaches 4 px out; a flat box would never intersect
+        if (!visible.intersects(polyline.boundingRect().adjusted(-4, -4, 4, 4)))
+            continue; // a batched path is stroked whole; Qt would cull a separate one
         if (e.construction) {
             QPen pen = roundPen(color, hovered ? 2.2 : 1.2);
             pen.setDashPattern({5.0, 4.0});
-            painter.setPen(pen);
-            painter.drawPolyline(polyline);
+            lines.path(pen).addPolygon(polyline);
             continue;
         }
         const bool strong = hovered || state.selectedEntities.count(id);
-        painter.setPen(roundPen(withAlpha(color, strong ? 0.35 : 0.18), hovered ? 7.9 : 6.9));
-        painter.drawPolyline(polyline);
-        painter.setPen(roundPen(color, hovered ? 2.9 : 1.9));
-        painter.drawPolyline(polyline);
+        glows.path(roundPen(withAlpha(color, strong ? 0.35 : 0.18), hovered ? 7.9 : 6.9))
+            .addPolygon(polyline);
+        lines.path(roundPen(color, hovered ? 2.9 : 1.9)).addPolygon(polyline);
     }
+    strokeAll(painter, glows);
+    strokeAll(painter, lines);
 }
 
+// A point is a disc in its colour; an owned one not under the mouse shows the background inside
+// its 1.4 px ring. Filled discs instead of stroked rings: the ring's stroker is the slow part.
 void paintPoints(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
+    constexpr double ring = 0.7;
+    const QRectF visible = QRectF(painter.window()).adjusted(-6, -6, 6, 6); // largest disc
+    Batches<QRgb> discs;
+    QPainterPath holes;
+    holes.setFillRule(Qt::WindingFill);
     for (const sketch::Entity& e : picture.sketch.entities) {
         if (e.type != EntityType::Point)
             continue;
@@ -148,12 +218,16 @@ void paintPoints(QPainter& painter, const SketchPicture& picture)
                                  ? determinedColor
                                  : theme.accent;
         const double radius = hovered ? 4.5 : e.owned ? 2.6 : 3.4;
-        painter.setPen(plainPen(color, 1.4));
-        painter.setBrush(e.owned && !hovered ? theme.bg0 : color);
-        painter.drawEllipse(picture.mapper.toPixel(picture.sketch.pointPosition(id)), radius,
-                            radius);
+        const QPointF centre = picture.mapper.toPixel(picture.sketch.pointPosition(id));
+        if (!visible.contains(centre))
+            continue;
+        discs.path(color.rgba()).addEllipse(centre, radius + ring, radius + ring);
+        if (e.owned && !hovered)
+            holes.addEllipse(centre, radius - ring, radius - ring);
     }
-    painter.setBrush(Qt::NoBrush);
+    for (const auto& [rgba, path] : discs.entries())
+        painter.fillPath(path, QColor::fromRgba(rgba));
+    painter.fillPath(holes, theme.bg0);
 }
 
 void paintOriginAndBox(QPainter& painter, const SketchPicture& picture)
