@@ -4,6 +4,7 @@
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "view/Scene.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QLabel>
 
@@ -37,10 +38,14 @@ QString selectionText(const qor::model::Document& document, const std::vector<Pi
 
 } // namespace
 
-// Each change of the view's selection has exactly one consumer: the open mate panel, else the
-// feature panel, else the status line.
+// Each change of the view's selection has exactly one consumer: edge projection into the open
+// sketch, else the open mate panel, else the feature panel, else the status line.
 void MainWindow::onViewerSelection()
 {
+    if (sketchEditor && sketchEditor->state.tool == 15) {
+        sketchEditor->projectEdges();
+        return;
+    }
     if (auto* matePanel = findChild<MatePanel*>()) {
         matePanel->onPick();
         return;

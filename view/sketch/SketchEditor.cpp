@@ -13,6 +13,8 @@
 #include "view/sketch/ViewerSketchMapper.h"
 #include "view/sketch/tools/ConstraintTools.h"
 #include "view/sketch/tools/DrawTools.h"
+#include "view/sketch/tools/ProjectEdges.h"
+#include "view/sketch/tools/TrimFillet.h"
 
 #include <Aspect_Grid.hxx>
 
@@ -286,6 +288,35 @@ void SketchEditor::geometryClick(const SnapRecord& snap)
                                   state.polygonSides));
 }
 
+void SketchEditor::trim(QPoint pixel)
+{
+    const SketchHit hit = hitTest(sketch(), *mapper_, pixel, false);
+    const std::optional<Vec2> click = mapper_->toSketch(pixel);
+    if (hit.kind == HitKind::Curve && click)
+        finishTool(trimCurve(sketch(), history, hit.id, *click));
+}
+
+void SketchEditor::sketchFillet(QPoint pixel)
+{
+    finishTool(filletCorner(sketch(), history, hitTest(sketch(), *mapper_, pixel, true),
+                            filletRadius));
+}
+
+void SketchEditor::projectEdges()
+{
+    if (!scene_)
+        return;
+    const std::vector<PickInfo> picks = scene_->selectedPicks();
+    if (picks.empty())
+        return;
+    std::vector<TopoDS_Shape> shapes;
+    for (const PickInfo& pick : picks)
+        shapes.push_back(pick.shape);
+    const ToolResult result = app::projectEdges(sketch(), history, plane_, shapes);
+    scene_->clearSelection();
+    finishTool(result);
+}
+
 void SketchEditor::placeDimension(QPoint pixel)
 {
     finishTool(app::placeDimension(sketch(), history, state.step, mapper_->toSketch(pixel)));
@@ -404,6 +435,10 @@ bool SketchEditor::mousePress(QMouseEvent* event)
         pressSelect(hitTest(sketch(), *mapper_, pixel, true), *position, extending);
     } else if (state.tool == 14) {
         applyConstraint(hitTest(sketch(), *mapper_, pixel, true));
+    } else if (state.tool == 11) {
+        trim(pixel);
+    } else if (state.tool == 12) {
+        sketchFillet(pixel);
     } else if (state.tool == 13) {
         finishTool(dimensionClick(sketch(), history, state.step,
                                   hitTest(sketch(), *mapper_, pixel, true), *position));

@@ -83,6 +83,10 @@ public:
     void applyConstraint(const SketchHit& hit);
     // A snapped click of the drawing tools 1 to 10.
     void geometryClick(const SnapRecord& snap);
+    void trim(QPoint pixel);
+    void sketchFillet(QPoint pixel);
+    // Takes the model edges selected in the view into the sketch (tool 15).
+    void projectEdges();
     // Turns the dimension tool's picks into a dimension labelled at the pixel.
     void placeDimension(QPoint pixel);
     void editDimension(int constraintId);
