@@ -6,6 +6,7 @@
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "view/Scene.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QLabel>
 
@@ -65,11 +66,15 @@ void MainWindow::sketchOn(const QJsonObject& planeReference)
     markEditedFeature();
 }
 
-// Each change of the view's selection has exactly one consumer: the open mate panel (it takes
-// the picks through its own connection), else the feature panel, else the plane picking of a
-// new sketch, else the status line.
+// Each change of the view's selection has exactly one consumer: edge projection into the open
+// sketch, else the open mate panel (it takes the picks through its own connection), else the
+// feature panel, else the plane picking of a new sketch, else the status line.
 void MainWindow::onViewerSelection()
 {
+    if (sketchEditor && sketchEditor->state.tool == 15) {
+        sketchEditor->projectEdges();
+        return;
+    }
     if (matePanel)
         return;
     if (commandPanel->featureId() != 0) {

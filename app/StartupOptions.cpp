@@ -10,6 +10,7 @@
 #include "view/RenderCapture.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -139,6 +140,8 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         window.openFile(QFileInfo(files.first()).absoluteFilePath());
     if (parser.isSet(commandLine.editSketch))
         enterNthSketch(window, parser.value(commandLine.editSketch).toInt());
+    if (parser.isSet(commandLine.sketchTool) && window.sketchEditor)
+        window.sketchEditor->setTool(parser.value(commandLine.sketchTool).toInt());
     if (parser.isSet(commandLine.command))
         runFeatureCommand(window, parser.value(commandLine.command));
     const QPointer<DrawingWindow> drawing(

@@ -11,6 +11,10 @@
 #include "view/sketch/SketchOverlay.h"
 #include "view/sketch/SketchPrompts.h"
 #include "view/sketch/ViewerSketchMapper.h"
+#include "view/sketch/tools/ConstraintTools.h"
+#include "view/sketch/tools/DrawTools.h"
+#include "view/sketch/tools/ProjectEdges.h"
+#include "view/sketch/tools/TrimFillet.h"
 
 #include <Aspect_Grid.hxx>
 
@@ -259,121 +263,63 @@ QString SketchEditor::promptText() const
     return app::promptText(context);
 }
 
-// --- The constraint tool --------------------------------------------------------------------
+// --- Tools ---------------------------------------------------------------------------------
+
+void SketchEditor::finishTool(const ToolResult& result)
+{
+    if (!result.message.isEmpty())
+        emit message(result.message, result.error);
+    if (result.changed)
+        commitChange();
+    else
+        repaint();
+    if (result.editDimension >= 0)
+        editDimension(result.editDimension);
+}
 
 void SketchEditor::applyConstraint(const SketchHit& hit)
 {
-    std::vector<std::uint32_t>& picks = state.step.picks;
-    if ((hit.kind == HitKind::Point || hit.kind == HitKind::Curve)
-        && std::find(picks.begin(), picks.end(), std::uint32_t(hit.id)) == picks.end())
-        picks.push_back(std::uint32_t(hit.id));
-    pushUndo();
+    finishTool(applyConstraintPicks(sketch(), history, state.step, constraintType, hit));
+}
 
-    sketch::Sketch& s = sketch();
-    const auto pick = [&](std::size_t i) { return int(picks[i]); };
-    const auto isPoint = [&](std::size_t i) { return isPointEntity(s, pick(i)); };
-    const auto isRound = [&](std::size_t i) { return isCircleOrArc(s, pick(i)); };
-    const auto isLine = [&](std::size_t i) {
-        const sketch::Entity* e = s.findEntity(pick(i));
-        return e && e->type == EntityType::Line;
-    };
-    QString refusal;
-    const auto add = [&](ConstraintType type, int a, int b, int c) {
-        return addConstraintChecked(s, type, a, b, c, 0.0, refusal);
-    };
-    enum class Outcome { Added, Wait, Reject };
-    const auto needs = [&](std::size_t count) { return picks.size() >= count; };
-    const auto decide = [&]() -> Outcome {
-        const auto result = [](bool added) { return added ? Outcome::Added : Outcome::Reject; };
-        switch (constraintType) {
-        case ConstraintType::Coincident:
-            if (!needs(2))
-                return Outcome::Wait;
-            if (isPoint(0) && isPoint(1))
-                return result(add(ConstraintType::Coincident, pick(0), pick(1), -1));
-            if (isPoint(0) != isPoint(1)) {
-                const std::size_t p = isPoint(0) ? 0 : 1;
-                return result(add(ConstraintType::PointOnCurve, pick(p), pick(1 - p), -1));
-            }
-            return Outcome::Reject;
-        case ConstraintType::PointOnCurve:
-        case ConstraintType::Midpoint: {
-            if (!needs(2))
-                return Outcome::Wait;
-            if (isPoint(0) == isPoint(1))
-                return Outcome::Reject;
-            const std::size_t p = isPoint(0) ? 0 : 1;
-            if (constraintType == ConstraintType::Midpoint && !isLine(1 - p))
-                return Outcome::Reject;
-            return result(add(constraintType, pick(p), pick(1 - p), -1));
-        }
-        case ConstraintType::Horizontal:
-        case ConstraintType::Vertical:
-            if (isLine(0))
-                return result(add(constraintType, pick(0), -1, -1));
-            if (!isPoint(0))
-                return Outcome::Reject;
-            if (!needs(2))
-                return Outcome::Wait;
-            return isPoint(1) ? result(add(constraintType, pick(0), pick(1), -1)) : Outcome::Wait;
-        case ConstraintType::Parallel:
-        case ConstraintType::Perpendicular:
-        case ConstraintType::Collinear:
-            if (!needs(2))
-                return Outcome::Wait;
-            return isLine(0) && isLine(1) ? result(add(constraintType, pick(0), pick(1), -1))
-                                          : Outcome::Reject;
-        case ConstraintType::Tangent:
-            if (!needs(2))
-                return Outcome::Wait;
-            return !isPoint(0) && !isPoint(1) && (isRound(0) || isRound(1))
-                       ? result(add(constraintType, pick(0), pick(1), -1))
-                       : Outcome::Reject;
-        case ConstraintType::Equal:
-        case ConstraintType::Concentric: {
-            if (!needs(2))
-                return Outcome::Wait;
-            const bool lines = constraintType == ConstraintType::Equal && isLine(0) && isLine(1);
-            return lines || (isRound(0) && isRound(1))
-                       ? result(add(constraintType, pick(0), pick(1), -1))
-                       : Outcome::Reject;
-        }
-        case ConstraintType::Symmetric:
-            if (!needs(3))
-                return Outcome::Wait;
-            if (isLine(0) && isLine(1) && isLine(2))
-                return result(add(constraintType, s.startPoint(pick(0)), s.startPoint(pick(1)),
-                                  pick(2))
-                              && add(constraintType, s.endPoint(pick(0)), s.endPoint(pick(1)),
-                                     pick(2)));
-            return isPoint(0) && isPoint(1) && isLine(2)
-                       ? result(add(constraintType, pick(0), pick(1), pick(2)))
-                       : Outcome::Reject;
-        case ConstraintType::Fixed: {
-            if (!needs(1))
-                return Outcome::Wait;
-            std::vector<int> points = isPoint(0) ? std::vector<int>{pick(0)} : s.pointsOf(pick(0));
-            bool any = false;
-            for (int p : points)
-                any = add(constraintType, p, -1, -1) || any;
-            return result(any);
-        }
-        default:
-            return Outcome::Reject;
-        }
-    };
-    const Outcome outcome = picks.empty() ? Outcome::Wait : decide();
-    if (!refusal.isEmpty())
-        emit message(refusal, true);
-    if (outcome == Outcome::Added) {
-        picks.clear();
-        commitChange();
+void SketchEditor::geometryClick(const SnapRecord& snap)
+{
+    finishTool(app::geometryClick(sketch(), history, state.step, state.tool, snap,
+                                  state.polygonSides));
+}
+
+void SketchEditor::trim(QPoint pixel)
+{
+    const SketchHit hit = hitTest(sketch(), *mapper_, pixel, false);
+    const std::optional<Vec2> click = mapper_->toSketch(pixel);
+    if (hit.kind == HitKind::Curve && click)
+        finishTool(trimCurve(sketch(), history, hit.id, *click));
+}
+
+void SketchEditor::sketchFillet(QPoint pixel)
+{
+    finishTool(filletCorner(sketch(), history, hitTest(sketch(), *mapper_, pixel, true),
+                            filletRadius));
+}
+
+void SketchEditor::projectEdges()
+{
+    if (!scene_)
         return;
-    }
-    history.dropLast();
-    if (outcome == Outcome::Reject)
-        picks.clear();
-    repaint();
+    const std::vector<PickInfo> picks = scene_->selectedPicks();
+    if (picks.empty())
+        return;
+    std::vector<TopoDS_Shape> shapes;
+    for (const PickInfo& pick : picks)
+        shapes.push_back(pick.shape);
+    const ToolResult result = app::projectEdges(sketch(), history, plane_, shapes);
+    scene_->clearSelection();
+    finishTool(result);
+}
+
+void SketchEditor::placeDimension(QPoint pixel)
+{
+    finishTool(app::placeDimension(sketch(), history, state.step, mapper_->toSketch(pixel)));
 }
 
 // --- Value entry ----------------------------------------------------------------------------
@@ -489,8 +435,18 @@ bool SketchEditor::mousePress(QMouseEvent* event)
         pressSelect(hitTest(sketch(), *mapper_, pixel, true), *position, extending);
     } else if (state.tool == 14) {
         applyConstraint(hitTest(sketch(), *mapper_, pixel, true));
+    } else if (state.tool == 11) {
+        trim(pixel);
+    } else if (state.tool == 12) {
+        sketchFillet(pixel);
+    } else if (state.tool == 13) {
+        finishTool(dimensionClick(sketch(), history, state.step,
+                                  hitTest(sketch(), *mapper_, pixel, true), *position));
+    } else if (state.tool >= 1 && state.tool <= 10) {
+        const auto& points = state.step.points;
+        geometryClick(snapAt(sketch(), *mapper_, pixel, true,
+                             points.empty() ? std::nullopt : std::optional<Vec2>(points.back())));
     }
-    // The drawing, trim, fillet and dimension tools take their clicks from here once they exist.
     repaint();
     return true;
 }

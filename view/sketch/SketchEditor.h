@@ -5,6 +5,7 @@
 #include "view/sketch/HitTest.h"
 #include "view/sketch/SketchBookkeeping.h"
 #include "view/sketch/SketchMapper.h"
+#include "view/sketch/tools/ToolResult.h"
 
 #include <QLineEdit>
 #include <QObject>
@@ -80,6 +81,14 @@ public:
     void deleteSelection();
     void selectAll();
     void applyConstraint(const SketchHit& hit);
+    // A snapped click of the drawing tools 1 to 10.
+    void geometryClick(const SnapRecord& snap);
+    void trim(QPoint pixel);
+    void sketchFillet(QPoint pixel);
+    // Takes the model edges selected in the view into the sketch (tool 15).
+    void projectEdges();
+    // Turns the dimension tool's picks into a dimension labelled at the pixel.
+    void placeDimension(QPoint pixel);
     void editDimension(int constraintId);
     void commitValueEdit();
 
@@ -118,6 +127,8 @@ private:
     void dragCurve(const sketch::Entity& curve, sketch::Vec2 position);
     void finishBoxSelection(std::optional<sketch::Vec2> release, QPoint pixel);
     void closeValueEdit();
+    // Commits what a tool changed, shows its message and opens its value field.
+    void finishTool(const ToolResult& result);
 
     DocumentController& controller_;
     Viewer& viewer_;
