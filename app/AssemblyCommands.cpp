@@ -78,8 +78,9 @@ InsertResult insertComponentFile(DocumentController& controller, const QString& 
     const QFileInfo file(path);
     Component component;
     component.name = newComponentName(doc, file.completeBaseName());
-    component.path = doc.folder.isEmpty() ? file.absoluteFilePath()
-                                          : QDir(doc.folder).relativeFilePath(file.absoluteFilePath());
+    component.path = doc.folder.isEmpty()
+                         ? file.absoluteFilePath()
+                         : QDir(doc.folder).relativeFilePath(file.absoluteFilePath());
     component.grounded = doc.components.empty();
 
     QString error;
@@ -97,8 +98,7 @@ InsertResult insertComponentFile(DocumentController& controller, const QString& 
     controller.commit(QStringLiteral("Komponente einfügen"));
     const QString suffix = component.grounded ? QStringLiteral(" und fixiert")
                                               : QStringLiteral(" – mit Beziehungen ausrichten");
-    return {true, component.id,
-            QStringLiteral("„%1“ eingefügt%2").arg(component.name, suffix)};
+    return {true, component.id, QStringLiteral("„%1“ eingefügt%2").arg(component.name, suffix)};
 }
 
 QString toggleGround(DocumentController& controller, int componentId)
@@ -111,7 +111,8 @@ QString toggleGround(DocumentController& controller, int componentId)
     const QString name = component->name;
     controller.commit(grounded ? QStringLiteral("Komponente fixieren")
                                : QStringLiteral("Fixierung lösen"));
-    return name + (grounded ? QStringLiteral(" ist fixiert") : QStringLiteral(" ist frei beweglich"));
+    return name
+           + (grounded ? QStringLiteral(" ist fixiert") : QStringLiteral(" ist frei beweglich"));
 }
 
 int componentOfPicks(const std::vector<PickInfo>& picks)

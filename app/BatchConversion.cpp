@@ -51,7 +51,8 @@ int openEdgeCount(const TopoDS_Shape& shape)
     TopExp::MapShapesAndAncestors(shape, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
     int count = 0;
     for (int i = 1; i <= facesOfEdge.Extent(); ++i) {
-        if (facesOfEdge(i).Extent() <= 1 && !BRep_Tool::Degenerated(TopoDS::Edge(facesOfEdge.FindKey(i))))
+        if (facesOfEdge(i).Extent() <= 1
+            && !BRep_Tool::Degenerated(TopoDS::Edge(facesOfEdge.FindKey(i))))
             ++count;
     }
     return count;
@@ -79,7 +80,8 @@ bool measureAll(const std::vector<io::ImportedBody>& bodies, std::vector<BodyFac
             facts.push_back(factsOf(body.shape));
         return true;
     } catch (const Standard_Failure& failure) {
-        error = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.GetMessageString()));
+        error = QStringLiteral("Fehler beim Lesen: %1")
+                    .arg(QString::fromUtf8(failure.GetMessageString()));
     } catch (const std::exception& failure) {
         error = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
     }
@@ -111,7 +113,8 @@ void sendKernelFailuresToStandardError()
 {
     const Handle(Message_Messenger)& messenger = Message::DefaultMessenger();
     messenger->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
-    Handle(Message_PrinterOStream) printer = new Message_PrinterOStream("cerr", false, Message_Fail);
+    Handle(Message_PrinterOStream) printer
+        = new Message_PrinterOStream("cerr", false, Message_Fail);
     printer->SetToColorize(false);
     messenger->AddPrinter(printer);
 }
@@ -170,9 +173,9 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
         const BodyFacts& f = facts[i];
         print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "
                                   "Volumen %6 mm³\n")
-                       .arg(imported.bodies[i].name, QString::number(f.faces), QString::number(f.shells),
-                            QString::number(f.solids), QString::number(f.openEdges),
-                            oneDecimal(f.volume)));
+                       .arg(imported.bodies[i].name, QString::number(f.faces),
+                            QString::number(f.shells), QString::number(f.solids),
+                            QString::number(f.openEdges), oneDecimal(f.volume)));
     }
     if (!imported.warning.isEmpty())
         print(out, QStringLiteral("Hinweis: %1\n").arg(imported.warning));

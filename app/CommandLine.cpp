@@ -6,35 +6,39 @@ namespace qor::app {
 
 CommandLine::CommandLine()
     : demo(QStringLiteral("demo"),
-           QStringLiteral("Beispielmodell laden (bracket, flange, housing)"), QStringLiteral("name")),
-      screenshot(QStringLiteral("screenshot"), QStringLiteral("Bildschirmfoto speichern und beenden"),
-                 QStringLiteral("png")),
-      size(QStringLiteral("size"), QStringLiteral("Fenstergröße BxH"), QStringLiteral("size"),
-           QStringLiteral("1600x980")),
-      editSketch(QStringLiteral("edit-sketch"),
-                 QStringLiteral("Skizze Nr. bearbeiten (für Vorschaubilder)"), QStringLiteral("n")),
-      command(QStringLiteral("command"),
-              QStringLiteral("Feature-Befehl öffnen (für Vorschaubilder)"), QStringLiteral("typ")),
-      sketchTool(QStringLiteral("sketch-tool"), QStringLiteral("Skizzenwerkzeug wählen"),
-                 QStringLiteral("n")),
-      renderIcon(QStringLiteral("render-icon"),
+           QStringLiteral("Beispielmodell laden (bracket, flange, housing)"),
+           QStringLiteral("name"))
+    , screenshot(QStringLiteral("screenshot"),
+                 QStringLiteral("Bildschirmfoto speichern und beenden"), QStringLiteral("png"))
+    , size(QStringLiteral("size"), QStringLiteral("Fenstergröße BxH"), QStringLiteral("size"),
+           QStringLiteral("1600x980"))
+    , editSketch(QStringLiteral("edit-sketch"),
+                 QStringLiteral("Skizze Nr. bearbeiten (für Vorschaubilder)"), QStringLiteral("n"))
+    , command(QStringLiteral("command"),
+              QStringLiteral("Feature-Befehl öffnen (für Vorschaubilder)"), QStringLiteral("typ"))
+    , sketchTool(QStringLiteral("sketch-tool"), QStringLiteral("Skizzenwerkzeug wählen"),
+                 QStringLiteral("n"))
+    , renderIcon(QStringLiteral("render-icon"),
                  QStringLiteral("Programmsymbol als PNG schreiben (Paketbau): GRÖSSE:DATEI"),
-                 QStringLiteral("spec")),
-      convert(QStringLiteral("convert"),
-              QStringLiteral("Datei umwandeln und beenden: EINGABE:AUSGABE (z. B. teil.par:teil.step)"),
-              QStringLiteral("spec")),
-      drawing(QStringLiteral("drawing"), QStringLiteral("Zeichnung öffnen (Vorschaubild)")),
-      render(QStringLiteral("render"),
-             QStringLiteral("Fotorealistisch rendern und als Bild speichern: MODUS:BREITExHÖHE:DATEI "
-                            "(Modus 1 = Raytracing, 2 = Pfadverfolgung)"),
-             QStringLiteral("spec"))
+                 QStringLiteral("spec"))
+    , convert(
+          QStringLiteral("convert"),
+          QStringLiteral("Datei umwandeln und beenden: EINGABE:AUSGABE (z. B. teil.par:teil.step)"),
+          QStringLiteral("spec"))
+    , drawing(QStringLiteral("drawing"), QStringLiteral("Zeichnung öffnen (Vorschaubild)"))
+    , render(
+          QStringLiteral("render"),
+          QStringLiteral("Fotorealistisch rendern und als Bild speichern: MODUS:BREITExHÖHE:DATEI "
+                         "(Modus 1 = Raytracing, 2 = Pfadverfolgung)"),
+          QStringLiteral("spec"))
 {
     parser.setApplicationDescription(QStringLiteral("QorCAD – parametrisches 3D-CAD"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("datei"),
-        QStringLiteral("Bauteil (.qcpart) oder Import (STEP, IGES, STL, OBJ, glTF, Solid Edge, Fusion)"));
+        QStringLiteral(
+            "Bauteil (.qcpart) oder Import (STEP, IGES, STL, OBJ, glTF, Solid Edge, Fusion)"));
     for (const QCommandLineOption* option : {&demo, &screenshot, &size, &editSketch, &command,
                                              &sketchTool, &renderIcon, &convert, &drawing, &render})
         parser.addOption(*option);
@@ -42,8 +46,8 @@ CommandLine::CommandLine()
 
 bool CommandLine::endsInParser(bool parsed) const
 {
-    return !parsed || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
-        || parser.isSet(QStringLiteral("version"));
+    return !parsed || parser.isSet(QStringLiteral("help"))
+           || parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version"));
 }
 
 bool isBatchRun(int argc, const char* const* argv)
@@ -53,8 +57,8 @@ bool isBatchRun(int argc, const char* const* argv)
         if (std::strcmp(argv[i], "--") == 0)
             return false;
         // Help and version end the process inside the parser, before any window.
-        for (const char* option : {"--convert", "--render-icon", "--help", "--help-all", "-h",
-                                   "-?", "--version", "-v"}) {
+        for (const char* option : {"--convert", "--render-icon", "--help", "--help-all", "-h", "-?",
+                                   "--version", "-v"}) {
             if (std::strcmp(argv[i], option) == 0)
                 return true;
         }

@@ -45,8 +45,8 @@ const Row leadingRows[] = {
     {"settings", "Einstellungen", "settings", none, "", "", G::Document},
     {"about", "Über QorCAD", "help", QKeySequence::HelpContents, "", "", G::Document},
     {"updates", "Nach Updates suchen", "update", none, "", "", G::Document},
-    {"sketch", "Skizze", "sketch", none, "S", "Neue Skizze auf Ebene oder Fläche (S)",
-     G::NewSketch, E::Modelling},
+    {"sketch", "Skizze", "sketch", none, "S", "Neue Skizze auf Ebene oder Fläche (S)", G::NewSketch,
+     E::Modelling},
 };
 
 // After the feature commands. Sketch tool and constraint codes are the editor's tool
@@ -103,8 +103,8 @@ const Row trailingRows[] = {
      "Achsen von Bohrung und Welle fluchten", G::Mate, E::Always, -1, "concentric"},
     {"mate_angle", "Winkel", "c_perpendicular", none, "", "Winkel zwischen Flächen", G::Mate,
      E::Always, -1, "angle"},
-    {"mate_point", "Punkt", "point", none, "", "Punkte deckungsgleich / Punkt auf Fläche",
-     G::Mate, E::Always, -1, "point"},
+    {"mate_point", "Punkt", "point", none, "", "Punkte deckungsgleich / Punkt auf Fläche", G::Mate,
+     E::Always, -1, "point"},
     {"asm_bom", "Stückliste", "parameters", none, "", "", G::Assembly},
     {"drawing", "Zeichnung", "drawing", none, "Ctrl+D",
      "2D-Zeichnung ableiten (Ansichten, Bemaßung, PDF/DXF)", G::Inspection},
@@ -133,7 +133,7 @@ const Row trailingRows[] = {
 struct FeatureChange {
     const char* type;
     const char* keys;
-    const char* label;   // empty: the registry title
+    const char* label; // empty: the registry title
     const char* tooltip; // empty: the tool tip of the unchanged command
     bool hidden = false;
 };
@@ -259,14 +259,12 @@ QMap<QString, QAction*> createActions(QWidget* owner, const HandlerLookup& handl
 bool isEnabled(Enablement rule, const CommandState& state)
 {
     switch (rule) {
-    case Enablement::Always:
-        return true;
+    case Enablement::Always: return true;
     case Enablement::Undo:
         return state.sketchOpen ? state.sketchCanUndo : !state.busy && state.documentCanUndo;
     case Enablement::Redo:
         return state.sketchOpen ? state.sketchCanRedo : !state.busy && state.documentCanRedo;
-    case Enablement::Modelling:
-        return !state.sketchOpen && !state.busy;
+    case Enablement::Modelling: return !state.sketchOpen && !state.busy;
     }
     return true;
 }

@@ -14,18 +14,18 @@ namespace qor::app {
 
 // What a command works on; the window picks its handler by it.
 enum class CommandGroup {
-    Document,      // files, history, application
-    NewSketch,     // "sketch": pick a plane for a new sketch
-    Feature,       // one per registry type; target = type id
-    SketchTool,    // code = sketch editor tool
-    SketchEdit,    // sketch fillet, construction, finish, cancel
-    Constraint,    // code = constraint type
-    Assembly,      // components, bill of materials, explosion
-    Mate,          // target = mate kind
-    Inspection,    // drawing, measure, mass, section, interference, appearance, render
+    Document, // files, history, application
+    NewSketch, // "sketch": pick a plane for a new sketch
+    Feature, // one per registry type; target = type id
+    SketchTool, // code = sketch editor tool
+    SketchEdit, // sketch fillet, construction, finish, cancel
+    Constraint, // code = constraint type
+    Assembly, // components, bill of materials, explosion
+    Mate, // target = mate kind
+    Inspection, // drawing, measure, mass, section, interference, appearance, render
     Clipboard,
     View,
-    Edit,          // delete
+    Edit, // delete
 };
 
 // When a command is enabled; the status refresh applies it.
@@ -44,7 +44,7 @@ struct CommandSpec {
     QString tooltip; // empty: the label, with the shortcut's native text when there is one
     CommandGroup group = CommandGroup::Document;
     Enablement enablement = Enablement::Always;
-    int code = -1;  // sketch tool or constraint type
+    int code = -1; // sketch tool or constraint type
     QString target; // feature type id or mate kind
     bool hidden = false;
 };

@@ -120,8 +120,8 @@ QMenu* MainWindow::browserMenu(int kind, int id)
         const qor::model::Component* component = controller->document->component(id);
         if (component == nullptr)
             break;
-        const QString ground =
-            component->grounded ? QStringLiteral("Fixierung lösen") : QStringLiteral("Fixieren");
+        const QString ground
+            = component->grounded ? QStringLiteral("Fixierung lösen") : QStringLiteral("Fixieren");
         addEdit(menu, blocked, ground, QStringLiteral("ground"), Tone::Text,
                 [this, id] { toggleGround(id); });
         addEdit(menu, blocked, QStringLiteral("Bewegen …"), QStringLiteral("move"), Tone::Text,
@@ -144,8 +144,7 @@ QMenu* MainWindow::browserMenu(int kind, int id)
         addEdit(menu, blocked, QStringLiteral("Löschen"), QStringLiteral("delete"), Tone::Danger,
                 [this, id] { deleteMate(id); });
         return menu;
-    default:
-        break;
+    default: break;
     }
     delete menu;
     return nullptr;
@@ -197,8 +196,7 @@ QMenu* MainWindow::viewportMenu(const PickInfo& underMouse)
     if (underMouse.kind == 5) {
         addEdit(menu, blocked,
                 QStringLiteral("Skizze auf ") + qor::model::Document::datumName(underMouse.id),
-                QStringLiteral("sketch"), Tone::Text,
-                [this, plane] { sketchOn(plane); });
+                QStringLiteral("sketch"), Tone::Text, [this, plane] { sketchOn(plane); });
         menu->addSeparator();
     }
     addCommands(menu, actions, {"sketch", "f_extrude", "f_fillet"});

@@ -123,8 +123,8 @@ qor::model::BodyAppearance buildBracket(DocumentController& controller)
     // Base plate, symmetric about a fixed construction centre line.
     qor::model::Feature* s1 = addSketch(doc, planeXY);
     Sketch& plate = *s1->sketch;
-    const std::vector<int> edges =
-        addClosedPolygon(plate, {{-60, -35}, {60, -35}, {60, 35}, {-60, 35}});
+    const std::vector<int> edges
+        = addClosedPolygon(plate, {{-60, -35}, {60, -35}, {60, 35}, {-60, 35}});
     constrain(plate, ConstraintType::Horizontal, edges[0]);
     constrain(plate, ConstraintType::Horizontal, edges[2]);
     constrain(plate, ConstraintType::Vertical, edges[1]);
@@ -195,7 +195,7 @@ qor::model::BodyAppearance buildBracket(DocumentController& controller)
         // The four vertical corner edges of the plate.
         const QJsonArray corners = subShapeRefs(*body, TopAbs_EDGE, [](const ShapeSignature& s) {
             return isVertical(s) && near(std::abs(s.point[0]), 60)
-                && near(std::abs(s.point[1]), 35);
+                   && near(std::abs(s.point[1]), 35);
         });
         doc.addFeature(QStringLiteral("fillet"), {{QStringLiteral("edges"), corners},
                                                   {QStringLiteral("radius"), QStringLiteral("8")}});
@@ -215,11 +215,11 @@ qor::model::BodyAppearance buildFlange(DocumentController& controller)
                     {QStringLiteral("axis"), qor::model::datumReferenceJson(axisZ)}});
     qor::model::Feature* f2 = addSketch(doc, planeXY, QStringLiteral("14"));
     f2->sketch->addPoint(false, 46, 0);
-    qor::model::Feature* hole =
-        doc.addFeature(QStringLiteral("hole"), {{QStringLiteral("points"), sketchPoints(f2->id)},
-                                                {QStringLiteral("extent"), QStringLiteral("all")},
-                                                {QStringLiteral("thread"), QStringLiteral("M8")},
-                                                {QStringLiteral("fit"), QStringLiteral("threaded")}});
+    qor::model::Feature* hole = doc.addFeature(
+        QStringLiteral("hole"), {{QStringLiteral("points"), sketchPoints(f2->id)},
+                                 {QStringLiteral("extent"), QStringLiteral("all")},
+                                 {QStringLiteral("thread"), QStringLiteral("M8")},
+                                 {QStringLiteral("fit"), QStringLiteral("threaded")}});
     doc.addFeature(QStringLiteral("pattern_circ"),
                    {{QStringLiteral("features"), QJsonArray{hole->id}},
                     {QStringLiteral("count"), QStringLiteral("6")}});

@@ -18,9 +18,9 @@ void MainWindow::saveImage(QWidget* dialog, const QComboBox& sizes)
     QSettings settings;
     const QString folder = settings.value(settings::lastDir, QDir::homePath()).toString();
     const QString proposed = QDir(folder).filePath(controller->displayName() + ".png");
-    const QString path =
-        QFileDialog::getSaveFileName(dialog, QStringLiteral("Bild speichern"), proposed,
-                                     QStringLiteral("PNG (*.png);;JPEG (*.jpg)"));
+    const QString path
+        = QFileDialog::getSaveFileName(dialog, QStringLiteral("Bild speichern"), proposed,
+                                       QStringLiteral("PNG (*.png);;JPEG (*.jpg)"));
     if (path.isEmpty())
         return;
     settings.setValue(settings::lastDir, QFileInfo(path).absolutePath());

@@ -47,8 +47,8 @@ void MainWindow::loadSettings()
     recent = settings.value(settings::recent).toStringList();
     const QString nav = settings.value(settings::nav, settings::defaultNav).toString();
     viewer->setNavigationMode(nav == QStringLiteral("fusion") ? 1 : 0);
-    const QString touchpad =
-        settings.value(settings::touchpad, settings::defaultTouchpad).toString();
+    const QString touchpad
+        = settings.value(settings::touchpad, settings::defaultTouchpad).toString();
     viewer->setTouchpadNavigation(touchpad != QStringLiteral("zoom"));
     const QByteArray geometry = settings.value(settings::geometry).toByteArray();
     if (!geometry.isEmpty())

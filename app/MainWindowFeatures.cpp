@@ -76,10 +76,10 @@ QJsonArray freeSketchProfile(Document& document)
     QJsonArray profile;
     for (const auto& region : document.sketchRegions(*sketch, result->second.plane)) {
         if (region.outer)
-            profile.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("region")},
-                                       {QStringLiteral("sketch"), sketch->id},
-                                       {QStringLiteral("pt"),
-                                        QJsonArray{region.interior.x, region.interior.y}}});
+            profile.append(QJsonObject{
+                {QStringLiteral("kind"), QStringLiteral("region")},
+                {QStringLiteral("sketch"), sketch->id},
+                {QStringLiteral("pt"), QJsonArray{region.interior.x, region.interior.y}}});
     }
     return profile;
 }
@@ -194,8 +194,7 @@ void MainWindow::createFeature(const QString& type, QJsonObject params)
         double x = 0.0, y = 0.0, z = 0.0;
         viewer->view()->Proj(x, y, z);
         const double length = std::sqrt(x * x + y * y + z * z);
-        if (length > 0.0
-            && std::max({std::abs(x), std::abs(y), std::abs(z)}) / length > 0.99)
+        if (length > 0.0 && std::max({std::abs(x), std::abs(y), std::abs(z)}) / length > 0.99)
             viewer->setViewOrientation(V3d_XposYnegZpos, true);
     }
     const Feature* feature = document.addFeature(type, params);
@@ -251,10 +250,10 @@ void MainWindow::renameBody(int bodyId)
     if (editingBlocked())
         return;
     bool ok = false;
-    const QString text =
-        QorDialog::getText(this, QStringLiteral("Körper umbenennen"), QStringLiteral("Name"),
-                           controller->document->bodyName(bodyId), &ok)
-            .trimmed();
+    const QString text
+        = QorDialog::getText(this, QStringLiteral("Körper umbenennen"), QStringLiteral("Name"),
+                             controller->document->bodyName(bodyId), &ok)
+              .trimmed();
     if (!ok || text.isEmpty())
         return;
     controller->document->bodyNames[bodyId] = text;
@@ -265,8 +264,8 @@ void MainWindow::copyBodies()
 {
     if (scene->editingSketch != 0)
         return;
-    CopiedBodies copied =
-        qor::app::copyBodies(*controller->document, pickedBodyIds(scene->selectedPicks()));
+    CopiedBodies copied
+        = qor::app::copyBodies(*controller->document, pickedBodyIds(scene->selectedPicks()));
     if (copied.data)
         QGuiApplication::clipboard()->setMimeData(copied.data.release());
     showToast(copied.message, copied.error);
@@ -276,8 +275,8 @@ void MainWindow::pasteBodies()
 {
     if (scene->editingSketch != 0 || commandPanel->featureId() != 0)
         return;
-    const PastedBodies pasted =
-        qor::app::pasteBodies(*controller, QGuiApplication::clipboard()->mimeData());
+    const PastedBodies pasted
+        = qor::app::pasteBodies(*controller, QGuiApplication::clipboard()->mimeData());
     if (pasted.featureId != 0)
         browser->rebuild();
     if (!pasted.message.isEmpty())
@@ -302,8 +301,7 @@ void MainWindow::onCommandPanelFinished()
 
 void MainWindow::markEditedFeature()
 {
-    const int edited =
-        scene->editingSketch != 0 ? scene->editingSketch : commandPanel->featureId();
+    const int edited = scene->editingSketch != 0 ? scene->editingSketch : commandPanel->featureId();
     if (edited == editMark_)
         return;
     // A cell the user clicked during the edit keeps its mark.
@@ -331,14 +329,9 @@ void MainWindow::onBrowserEdit(int kind, int id)
     switch (kind) {
     case 7:
     case 9:
-    case 10:
-        editFeature(id);
-        break;
-    case 3:
-        showParameters();
-        break;
-    default:
-        break;
+    case 10: editFeature(id); break;
+    case 3: showParameters(); break;
+    default: break;
     }
 }
 

@@ -34,8 +34,8 @@ QToolButton* makeTitleButton(const TitleButtonSpec& spec)
 {
     auto* button = new QToolButton;
     button->setObjectName(QStringLiteral("TitleButton"));
-    button->setIcon(Theme::instance().icon(QString::fromLatin1(spec.icon),
-                                           Theme::instance().textDim));
+    button->setIcon(
+        Theme::instance().icon(QString::fromLatin1(spec.icon), Theme::instance().textDim));
     button->setIconSize(QSize(18, 18));
     button->setToolTip(QString::fromUtf8(spec.toolTip));
     button->setProperty("act", QString::fromLatin1(spec.command));
@@ -160,8 +160,7 @@ void MainWindow::layoutOverlay()
     const int height = viewport->height();
     if (floatingBar != nullptr) {
         floatingBar->adjustSize();
-        floatingBar->move((width - floatingBar->width()) / 2,
-                          height - floatingBar->height() - 14);
+        floatingBar->move((width - floatingBar->width()) / 2, height - floatingBar->height() - 14);
         floatingBar->raise();
     }
     if (sketchHud != nullptr) {

@@ -66,8 +66,9 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
         return [this, orientation] { viewer->setViewOrientation(orientation, true); };
     };
 
-    makeOverlayButton(QStringLiteral("fit"), QStringLiteral("Alles zeigen (F)"),
-                      [this] { viewer->fitAll(true); }, false);
+    makeOverlayButton(
+        QStringLiteral("fit"), QStringLiteral("Alles zeigen (F)"), [this] { viewer->fitAll(true); },
+        false);
     layout->addWidget(makeSeparator());
     makeOverlayButton(QStringLiteral("view_iso"), QStringLiteral("Isometrisch (0)"),
                       standardView(V3d_XposYnegZpos), false);
@@ -78,22 +79,22 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
     makeOverlayButton(QStringLiteral("view_right"), QStringLiteral("Rechts (3)"),
                       standardView(V3d_Xpos), false);
     // Looking at a face arrives with the sketch commands.
-    makeOverlayButton(QStringLiteral("look_at"), QStringLiteral("Senkrecht auf Auswahl / Skizze"),
-                      [] {}, false)
+    makeOverlayButton(
+        QStringLiteral("look_at"), QStringLiteral("Senkrecht auf Auswahl / Skizze"), [] {}, false)
         ->setEnabled(false);
     layout->addWidget(makeSeparator());
 
-    QToolButton* display =
-        makeMenuButton(QStringLiteral("display_shaded"), QStringLiteral("Darstellung"));
+    QToolButton* display
+        = makeMenuButton(QStringLiteral("display_shaded"), QStringLiteral("Darstellung"));
     static constexpr std::pair<const char*, const char*> styles[] = {
         {"display_shaded", "Schattiert mit Kanten"},
         {"body", "Schattiert"},
         {"display_wire", "Drahtmodell"},
     };
     for (int style = 0; style < 3; ++style) {
-        QAction* entry =
-            display->menu()->addAction(Theme::instance().icon(QString::fromLatin1(styles[style].first)),
-                                       QString::fromUtf8(styles[style].second));
+        QAction* entry = display->menu()->addAction(
+            Theme::instance().icon(QString::fromLatin1(styles[style].first)),
+            QString::fromUtf8(styles[style].second));
         connect(entry, &QAction::triggered, this, [this, style] { scene->setDisplayStyle(style); });
     }
     display->menu()->addSeparator();
@@ -102,10 +103,12 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
     perspective->setCheckable(true);
     connect(perspective, &QAction::toggled, this, [this](bool on) { viewer->setPerspective(on); });
     layout->addWidget(display);
-    sectionButton = makeOverlayButton(QStringLiteral("section"), QStringLiteral("Schnittansicht"),
-                                      [this] { toggleSection(); }, true);
-    measureButton = makeOverlayButton(QStringLiteral("measure"), QStringLiteral("Messen (M)"),
-                                      [this] { toggleMeasure(); }, false);
+    sectionButton = makeOverlayButton(
+        QStringLiteral("section"), QStringLiteral("Schnittansicht"), [this] { toggleSection(); },
+        true);
+    measureButton = makeOverlayButton(
+        QStringLiteral("measure"), QStringLiteral("Messen (M)"), [this] { toggleMeasure(); },
+        false);
     layout->addWidget(makeSeparator());
 
     orbitButton = makeOverlayButton(
@@ -113,9 +116,10 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
         QStringLiteral("Drehen mit linker Maustaste (für Touchpads)\nImmer möglich: rechte "
                        "Maustaste ziehen, Zwei-Finger-Wischen, Pfeiltasten"),
         [this] { viewer->setLeftButtonOrbit(orbitButton->isChecked()); }, true);
-    QToolButton* views =
-        makeMenuButton(QStringLiteral("views"), QStringLiteral("Gespeicherte Ansichten"));
-    connect(views->menu(), &QMenu::aboutToShow, this, [this, views] { showViewsMenu(views->menu()); });
+    QToolButton* views
+        = makeMenuButton(QStringLiteral("views"), QStringLiteral("Gespeicherte Ansichten"));
+    connect(views->menu(), &QMenu::aboutToShow, this,
+            [this, views] { showViewsMenu(views->menu()); });
     layout->addWidget(views);
     viewsButton = views;
     floatingBar = bar;
@@ -134,8 +138,8 @@ void MainWindow::buildSketchHud(QWidget* host)
     layout->setContentsMargins(12, 8, 8, 8);
     layout->setSpacing(10);
     auto* icon = new QLabel;
-    icon->setPixmap(Theme::instance().iconPixmap(QStringLiteral("sketch"), 18,
-                                                 Theme::instance().accent));
+    icon->setPixmap(
+        Theme::instance().iconPixmap(QStringLiteral("sketch"), 18, Theme::instance().accent));
     layout->addWidget(icon);
     hudLabel = new QLabel;
     hudLabel->setTextFormat(Qt::RichText);
@@ -169,8 +173,7 @@ void MainWindow::showToast(const QString& text, bool error)
     label->setText(text);
     const Theme& theme = Theme::instance();
     toast->setStyleSheet(QStringLiteral("QFrame#Toast { border-color: %1; } QLabel { color: %2; }")
-                             .arg((error ? theme.danger : theme.accent).name(),
-                                  theme.text.name()));
+                             .arg((error ? theme.danger : theme.accent).name(), theme.text.name()));
     label->setMaximumWidth(560);
     toast->show();
     layoutOverlay();

@@ -23,18 +23,12 @@ QString selectionText(const qor::model::Document& document, const std::vector<Pi
         return QStringLiteral("%1 Elemente ausgewählt").arg(picks.size());
     const PickInfo& pick = picks.front();
     switch (pick.kind) {
-    case 1:
-        return QStringLiteral("Fläche · ") + document.bodyName(pick.id);
-    case 2:
-        return QStringLiteral("Kante · ") + document.bodyName(pick.id);
-    case 3:
-        return QStringLiteral("Punkt · ") + document.bodyName(pick.id);
-    case 4:
-        return document.bodyName(pick.id);
-    case 5:
-        return qor::model::Document::datumName(pick.id);
-    default:
-        return QStringLiteral("1 Element");
+    case 1: return QStringLiteral("Fläche · ") + document.bodyName(pick.id);
+    case 2: return QStringLiteral("Kante · ") + document.bodyName(pick.id);
+    case 3: return QStringLiteral("Punkt · ") + document.bodyName(pick.id);
+    case 4: return document.bodyName(pick.id);
+    case 5: return qor::model::Document::datumName(pick.id);
+    default: return QStringLiteral("1 Element");
     }
 }
 
@@ -43,20 +37,16 @@ QString selectionText(const qor::model::Document& document, const std::vector<Pi
 QJsonObject MainWindow::sketchPlaneOf(const PickInfo& pick) const
 {
     switch (pick.kind) {
-    case 1:
-        try {
-            qor::model::facePlane(pick.shape);
+    case 1: try { qor::model::facePlane(pick.shape);
         } catch (...) { // a feature error for curved faces, or a kernel failure
             return {};
         }
         return qor::model::faceRef(pick.id, pick.shape);
-    case 5:
-        return qor::model::datumReferenceJson(pick.id);
+    case 5: return qor::model::datumReferenceJson(pick.id);
     case 7:
         return QJsonObject{{QStringLiteral("kind"), QStringLiteral("feature")},
                            {QStringLiteral("id"), pick.id}};
-    default:
-        return {};
+    default: return {};
     }
 }
 

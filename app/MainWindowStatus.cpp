@@ -1,9 +1,9 @@
 #include "app/MainWindow.h"
 
+#include "app/CommandTable.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Timeline.h"
 #include "app/theme/Theme.h"
-#include "app/CommandTable.h"
 #include "model/DocumentController.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -24,8 +24,8 @@ void MainWindow::updateTitle()
     docTitleLabel->setText(QStringLiteral("<span style='color:%1'>%2</span>%3")
                                .arg(Theme::instance().text.name(), name.toHtmlEscaped(),
                                     modified ? QStringLiteral(" •") : QString()));
-    setWindowTitle(QStringLiteral("%1%2 – QorCAD")
-                       .arg(name, modified ? QStringLiteral(" *") : QString()));
+    setWindowTitle(
+        QStringLiteral("%1%2 – QorCAD").arg(name, modified ? QStringLiteral(" *") : QString()));
 }
 
 void MainWindow::refreshStatus()
@@ -45,8 +45,9 @@ void MainWindow::refreshStatus()
     refreshCommands(actions, state);
 
     const auto& features = controller->document->features;
-    const auto failing = std::count_if(features.begin(), features.end(),
-                                       [](const auto& feature) { return !feature->error.isEmpty(); });
+    const auto failing = std::count_if(features.begin(), features.end(), [](const auto& feature) {
+        return !feature->error.isEmpty();
+    });
     if (failing > 0) {
         unitBadge->setObjectName(QStringLiteral("BadgeDanger"));
         unitBadge->setText(QStringLiteral("%1 Fehler").arg(failing));

@@ -155,7 +155,8 @@ void MainWindow::showRenderDialog()
 
     dialog->addButton(QStringLiteral("Schließen"));
     QPushButton* save = dialog->addButton(QStringLiteral("Bild speichern …"), true);
-    connect(save, &QPushButton::clicked, dialog, [this, dialog, sizes] { saveImage(dialog, *sizes); });
+    connect(save, &QPushButton::clicked, dialog,
+            [this, dialog, sizes] { saveImage(dialog, *sizes); });
 
     const auto applyMode = [this, quality, shadows, reflections] {
         viewer->setRenderMode(quality->currentData().toInt(), shadows->isChecked(),
@@ -286,9 +287,9 @@ void MainWindow::checkForUpdates(bool interactive)
 void MainWindow::showViewsMenu(QMenu* menu)
 {
     menu->clear();
-    connect(addMenuEntry(menu, QStringLiteral("save"),
-                         QStringLiteral("Aktuelle Ansicht speichern …")),
-            &QAction::triggered, this, &MainWindow::saveCurrentView);
+    connect(
+        addMenuEntry(menu, QStringLiteral("save"), QStringLiteral("Aktuelle Ansicht speichern …")),
+        &QAction::triggered, this, &MainWindow::saveCurrentView);
     const QJsonArray views = controller->document->views;
     if (views.isEmpty()) {
         addMenuEntry(menu, {}, QStringLiteral("Noch keine gespeicherten Ansichten"))
@@ -309,7 +310,8 @@ void MainWindow::showViewsMenu(QMenu* menu)
     QMenu* remove = menu->addMenu(Theme::instance().icon(QStringLiteral("delete")),
                                   QStringLiteral("Löschen"));
     for (const QString& name : names)
-        connect(remove->addAction(name), &QAction::triggered, this, [this, name] { deleteView(name); });
+        connect(remove->addAction(name), &QAction::triggered, this,
+                [this, name] { deleteView(name); });
 }
 
 void MainWindow::saveCurrentView()
@@ -317,11 +319,11 @@ void MainWindow::saveCurrentView()
     finishPendingEdits();
     QJsonArray& views = controller->document->views;
     bool ok = false;
-    const QString name =
-        QInputDialog::getText(this, QStringLiteral("Ansicht speichern"),
-                              QStringLiteral("Name der Ansicht:"), QLineEdit::Normal,
-                              QStringLiteral("Ansicht %1").arg(views.size() + 1), &ok)
-            .trimmed();
+    const QString name
+        = QInputDialog::getText(this, QStringLiteral("Ansicht speichern"),
+                                QStringLiteral("Name der Ansicht:"), QLineEdit::Normal,
+                                QStringLiteral("Ansicht %1").arg(views.size() + 1), &ok)
+              .trimmed();
     if (!ok || name.isEmpty())
         return;
     QJsonObject view = viewer->cameraState();

@@ -38,9 +38,9 @@ int renderIcons(const QIcon& icon, const QStringList& values)
         files.push_back(file);
     }
     for (const IconFile& file : files) {
-        const QPixmap pixmap = icon.pixmap(QSize(file.size, file.size), 1.0)
-                                   .scaled(file.size, file.size, Qt::KeepAspectRatio,
-                                           Qt::SmoothTransformation);
+        const QPixmap pixmap
+            = icon.pixmap(QSize(file.size, file.size), 1.0)
+                  .scaled(file.size, file.size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         if (!pixmap.save(file.path))
             return 1;
     }

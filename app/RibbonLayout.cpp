@@ -35,27 +35,26 @@ RibbonItem menu(const QString& text, const QString& icon,
 
 std::vector<RibbonPageLayout> buildLayout()
 {
-    RibbonGroupLayout create = group(QStringLiteral("Erstellen"),
-        {"sketch", "f_extrude", "f_revolve", "f_sweep", "f_loft", "f_hole", "f_thread", "f_rib",
-         "f_text"});
+    RibbonGroupLayout create
+        = group(QStringLiteral("Erstellen"), {"sketch", "f_extrude", "f_revolve", "f_sweep",
+                                              "f_loft", "f_hole", "f_thread", "f_rib", "f_text"});
     // The coil stands with the primitives although the registry files it under creating.
     create.items.push_back(menu(QStringLiteral("Grundkörper"), QStringLiteral("box"),
                                 {"f_box", "f_cylinder", "f_sphere", "f_torus", "f_coil"}));
     RibbonGroupLayout modify = group(QStringLiteral("Ändern"),
-        {"f_fillet", "f_chamfer", "f_shell", "f_draft", "f_combine"});
+                                     {"f_fillet", "f_chamfer", "f_shell", "f_draft", "f_combine"});
     modify.items.push_back(menu(QStringLiteral("Mehr"), QStringLiteral("move"),
                                 {"f_split", "f_move", "f_scale", "f_thicken"}));
-    RibbonGroupLayout draw = group(QStringLiteral("Zeichnen"),
-                                   {"sk_line", "sk_rect", "sk_circle", "sk_arc3"});
-    draw.items.push_back(menu(QStringLiteral("Formen"), QStringLiteral("polygon"),
-                              {"sk_rect_center", "sk_circle3", "sk_arc_center", "sk_polygon",
-                               "sk_slot"}));
+    RibbonGroupLayout draw
+        = group(QStringLiteral("Zeichnen"), {"sk_line", "sk_rect", "sk_circle", "sk_arc3"});
+    draw.items.push_back(
+        menu(QStringLiteral("Formen"), QStringLiteral("polygon"),
+             {"sk_rect_center", "sk_circle3", "sk_arc_center", "sk_polygon", "sk_slot"}));
     draw.items.push_back({QStringLiteral("sk_point"), true, {}, {}, {}});
 
     return {
         {QStringLiteral("Volumenkörper"),
-         {create, modify,
-          group(QStringLiteral("Direkt"), {"f_offset_faces", "f_delete_faces"}),
+         {create, modify, group(QStringLiteral("Direkt"), {"f_offset_faces", "f_delete_faces"}),
           group(QStringLiteral("Muster"),
                 {"f_pattern_rect", "f_pattern_circ", "f_pattern_path", "f_mirror"}),
           group(QStringLiteral("Konstruktion"), {"f_plane", "f_axis"}),
@@ -115,8 +114,7 @@ const std::vector<RibbonPageLayout>& ribbonLayout()
     return layout;
 }
 
-RibbonPages fillRibbon(Ribbon& ribbon, const QMap<QString, QAction*>& actions,
-                       QWidget* menuParent)
+RibbonPages fillRibbon(Ribbon& ribbon, const QMap<QString, QAction*>& actions, QWidget* menuParent)
 {
     std::vector<int> numbers;
     for (const RibbonPageLayout& page : ribbonLayout()) {

@@ -48,8 +48,7 @@ struct RibbonPages {
 // Fills an empty ribbon with the layout's pages, groups and buttons bound to the actions by
 // command id, hides the sketch page and selects "Volumenkörper". Menus of menu buttons
 // belong to menuParent. A command missing from the actions gets no button.
-RibbonPages fillRibbon(Ribbon& ribbon, const QMap<QString, QAction*>& actions,
-                       QWidget* menuParent);
+RibbonPages fillRibbon(Ribbon& ribbon, const QMap<QString, QAction*>& actions, QWidget* menuParent);
 
 // Sketch mode shows and selects "Skizze" and hides "Volumenkörper" and "Baugruppe";
 // leaving it does the reverse and selects "Volumenkörper".

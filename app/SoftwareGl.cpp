@@ -69,9 +69,9 @@ GlStart decideSoftwareGl()
     QSettings store = startSettings();
     GlStart start;
     start.wasPending = store.value(settings::glStartPending, false).toBool();
-    const std::optional<QString> environmentMode =
-        qEnvironmentVariableIsSet("QORCAD_GL") ? std::optional(qEnvironmentVariable("QORCAD_GL"))
-                                               : std::nullopt;
+    const std::optional<QString> environmentMode
+        = qEnvironmentVariableIsSet("QORCAD_GL") ? std::optional(qEnvironmentVariable("QORCAD_GL"))
+                                                 : std::nullopt;
     start.reason = softwareGlReason(environmentMode,
                                     store.value(settings::gl, settings::defaultGl).toString(),
                                     start.wasPending, QStringLiteral("/sys/class/dmi/id"));
@@ -89,9 +89,10 @@ GlStart decideSoftwareGl()
     start.markerWritten = true;
 
     if (!start.reason.isEmpty()) {
-        const QByteArray notice = QStringLiteral("QorCAD: Software-Rendering (Mesa llvmpipe) – %1\n")
-                                      .arg(start.reason)
-                                      .toUtf8();
+        const QByteArray notice
+            = QStringLiteral("QorCAD: Software-Rendering (Mesa llvmpipe) – %1\n")
+                  .arg(start.reason)
+                  .toUtf8();
         std::fwrite(notice.constData(), 1, std::size_t(notice.size()), stderr);
     }
     return start;

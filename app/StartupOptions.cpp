@@ -4,9 +4,9 @@
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "app/theme/CompanyTheme.h"
+#include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
-#include "drawing/window/DrawingWindow.h"
 #include "view/RenderCapture.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -41,8 +41,8 @@ QElapsedTimer& startClock()
 void scheduleRender(MainWindow& window, const RenderRequest& request)
 {
     QTimer::singleShot(renderSetupDelayMs, &window, [&window, mode = request.mode] {
-        window.viewer->setRenderMode(mode, true,
-                                     qEnvironmentVariableIntValue("QORCAD_RENDER_REFLECTIONS") != 0);
+        window.viewer->setRenderMode(
+            mode, true, qEnvironmentVariableIntValue("QORCAD_RENDER_REFLECTIONS") != 0);
         window.scene->rebuild();
     });
     QTimer::singleShot(request.mode == 2 ? pathTracedSaveDelayMs : renderSaveDelayMs, &window,
@@ -69,7 +69,6 @@ void runFeatureCommand(MainWindow& window, const QString& command)
         }
     }
 }
-
 
 // The first sketch feature in history order is 1; numbers without a sketch enter nothing.
 void enterNthSketch(MainWindow& window, int number)

@@ -39,8 +39,6 @@
 #include <string_view>
 #include <vector>
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace qor::io {
 
 namespace {
@@ -51,7 +49,8 @@ namespace {
 class ProgressBridge : public Message_ProgressIndicator {
 public:
     ProgressBridge(ProgressCallback callback, qint64 budgetMs)
-        : callback_(std::move(callback)), budgetMs_(budgetMs)
+        : callback_(std::move(callback))
+        , budgetMs_(budgetMs)
     {
         clock_.start();
     }
@@ -104,8 +103,8 @@ bool hasNonFiniteNode(const TopoDS_Shape& shape)
 {
     for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
         TopLoc_Location location;
-        const Handle(Poly_Triangulation) mesh =
-            BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
         for (int i = 1; !mesh.IsNull() && i <= mesh->NbNodes(); ++i) {
             const gp_Pnt node = mesh->Node(i);
             if (!std::isfinite(node.X()) || !std::isfinite(node.Y()) || !std::isfinite(node.Z()))
@@ -128,8 +127,8 @@ QString binaryStlFault(const QString& path)
         return {};
     const QByteArray head = file.read(134);
     const bool binary = head.size() == 134 && std::any_of(head.begin(), head.end(), [](char c) {
-        return static_cast<unsigned char>(c) > '~';
-    });
+                            return static_cast<unsigned char>(c) > '~';
+                        });
     if (!binary)
         return {};
     const quint32 declared = qFromLittleEndian<quint32>(head.constData() + 80);
@@ -191,7 +190,8 @@ QString brepTextFault(const QString& path)
         return {};
     const QByteArray text = file.readAll();
     if (hasNonFiniteNumber(text))
-        return readError(QStringLiteral("BREP-Datei enthält ungültige Zahlen (NaN oder unendlich)"));
+        return readError(
+            QStringLiteral("BREP-Datei enthält ungültige Zahlen (NaN oder unendlich)"));
     if (!isSoundTextShape(std::string_view(text.constData(), std::size_t(text.size()))))
         return QStringLiteral("BREP-Datei konnte nicht gelesen werden");
     return {};
@@ -245,7 +245,8 @@ void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& pr
     }
     constexpr double mergeAngle = 1.5707963267948966;
     Message_ProgressRange range = progress.Start();
-    const Handle(Poly_Triangulation) mesh = RWStl::ReadFile(fileName.constData(), mergeAngle, range);
+    const Handle(Poly_Triangulation) mesh
+        = RWStl::ReadFile(fileName.constData(), mergeAngle, range);
     range.Close();
     if (mesh.IsNull() || mesh->NbTriangles() == 0) {
         result.error = QStringLiteral("STL-Datei enthält keine Dreiecke");
@@ -358,29 +359,73 @@ struct ImportFormat {
 const std::vector<ImportFormat>& importFormats()
 {
     static const std::vector<ImportFormat> formats = {
-        {u"STEP"_s, u"STEP"_s, {u"step"_s, u"stp"_s}, {}, false,
-         [](const ReadRequest& r, ImportResult& result) { readStep(r.fileName, r.progress, result); }},
-        {u"IGES"_s, u"IGES"_s, {u"iges"_s, u"igs"_s}, {}, false,
-         [](const ReadRequest& r, ImportResult& result) { readIges(r.fileName, r.progress, result); }},
-        {u"STL"_s, u"STL"_s, {u"stl"_s}, {}, true,
+        {QStringLiteral("STEP"),
+         QStringLiteral("STEP"),
+         {QStringLiteral("step"), QStringLiteral("stp")},
+         {},
+         false,
+         [](const ReadRequest& r, ImportResult& result) {
+             readStep(r.fileName, r.progress, result);
+         }},
+        {QStringLiteral("IGES"),
+         QStringLiteral("IGES"),
+         {QStringLiteral("iges"), QStringLiteral("igs")},
+         {},
+         false,
+         [](const ReadRequest& r, ImportResult& result) {
+             readIges(r.fileName, r.progress, result);
+         }},
+        {QStringLiteral("STL"),
+         QStringLiteral("STL"),
+         {QStringLiteral("stl")},
+         {},
+         true,
          [](const ReadRequest& r, ImportResult& result) {
              readStl(r.path, r.fileName, r.progress, result);
          }},
-        {u"OBJ"_s, u"OBJ"_s, {u"obj"_s}, {}, true,
-         [](const ReadRequest& r, ImportResult& result) { readObj(r.fileName, r.progress, result); }},
-        {u"glTF"_s, u"glTF"_s, {u"gltf"_s, u"glb"_s}, {}, true,
-         [](const ReadRequest& r, ImportResult& result) { readGltf(r.fileName, r.progress, result); }},
-        {u"BREP"_s, u"BREP"_s, {u"brep"_s, u"brp"_s}, {}, false,
+        {QStringLiteral("OBJ"),
+         QStringLiteral("OBJ"),
+         {QStringLiteral("obj")},
+         {},
+         true,
+         [](const ReadRequest& r, ImportResult& result) {
+             readObj(r.fileName, r.progress, result);
+         }},
+        {QStringLiteral("glTF"),
+         QStringLiteral("glTF"),
+         {QStringLiteral("gltf"), QStringLiteral("glb")},
+         {},
+         true,
+         [](const ReadRequest& r, ImportResult& result) {
+             readGltf(r.fileName, r.progress, result);
+         }},
+        {QStringLiteral("BREP"),
+         QStringLiteral("BREP"),
+         {QStringLiteral("brep"), QStringLiteral("brp")},
+         {},
+         false,
          [](const ReadRequest& r, ImportResult& result) {
              readBrep(r.path, r.fileName, r.progress, result);
          }},
-        {u"Parasolid"_s, u"Parasolid"_s, {u"x_b"_s, u"x_t"_s}, {u"xmt_bin"_s, u"xmt_txt"_s}, false,
+        {QStringLiteral("Parasolid"),
+         QStringLiteral("Parasolid"),
+         {QStringLiteral("x_b"), QStringLiteral("x_t")},
+         {QStringLiteral("xmt_bin"), QStringLiteral("xmt_txt")},
+         false,
          [](const ReadRequest& r, ImportResult& result) { readParasolidFile(r.path, result); }},
-        {QString(), u"Solid Edge"_s, {u"par"_s, u"psm"_s, u"asm"_s}, {}, false,
+        {QString(),
+         QStringLiteral("Solid Edge"),
+         {QStringLiteral("par"), QStringLiteral("psm"), QStringLiteral("asm")},
+         {},
+         false,
          [](const ReadRequest& r, ImportResult& result) {
              result = readSolidEdge(r.path, r.callback);
          }},
-        {QString(), u"Autodesk Fusion"_s, {u"f3d"_s, u"f3z"_s}, {}, false,
+        {QString(),
+         QStringLiteral("Autodesk Fusion"),
+         {QStringLiteral("f3d"), QStringLiteral("f3z")},
+         {},
+         false,
          [](const ReadRequest& r, ImportResult& result) {
              result = readFusion(r.path, r.progress.callback());
          }},
@@ -413,10 +458,9 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
                                                 "beschädigt")
                                      .arg(importBudgetMs(path) / 1000));
     } else if (result.meshBodies && result.ok) {
-        const bool nonFinite = std::any_of(result.bodies.begin(), result.bodies.end(),
-                                           [](const ImportedBody& body) {
-                                               return hasNonFiniteNode(body.shape);
-                                           });
+        const bool nonFinite
+            = std::any_of(result.bodies.begin(), result.bodies.end(),
+                          [](const ImportedBody& body) { return hasNonFiniteNode(body.shape); });
         if (nonFinite)
             result.error = nonFiniteError(result.format);
     }
@@ -451,7 +495,8 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
                            .arg(QString::fromUtf8(failure.GetMessageString()));
     } catch (const std::exception& failure) {
         result.ok = false;
-        result.error = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
+        result.error
+            = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
     }
     return result;
 }
@@ -463,14 +508,16 @@ bool isImportable(const QString& path)
 
 QString importFilter()
 {
-    QStringList all = {u"qcpart"_s, u"qcasm"_s};
-    QStringList groups = {u"QorCAD (*.qcpart *.qcasm)"_s};
+    QStringList all = {QStringLiteral("qcpart"), QStringLiteral("qcasm")};
+    QStringList groups = {QStringLiteral("QorCAD (*.qcpart *.qcasm)")};
     for (const ImportFormat& format : importFormats()) {
         all.append(format.suffixes);
-        groups.append(format.filterLabel + u" ("_s + filterPatterns(format.suffixes) + u')');
+        groups.append(format.filterLabel + QStringLiteral(" (") + filterPatterns(format.suffixes)
+                      + u')');
     }
-    return u"Alle unterstützten Dateien ("_s + filterPatterns(all) + u");;"_s + groups.join(u";;"_s)
-           + u";;Alle Dateien (*)"_s;
+    return QStringLiteral("Alle unterstützten Dateien (") + filterPatterns(all)
+           + QStringLiteral(");;") + groups.join(QStringLiteral(";;"))
+           + QStringLiteral(";;Alle Dateien (*)");
 }
 
 QString exportFilter()

@@ -27,10 +27,10 @@ constexpr qint64 maxInflatedTotal = qint64(1) << 30;
 const std::map<int, QString>& propertyLabels()
 {
     static const std::map<int, QString> labels{
-        {2, QStringLiteral("Titel")},       {3, QStringLiteral("Thema")},
-        {4, QStringLiteral("Autor")},       {5, QStringLiteral("Stichwörter")},
-        {6, QStringLiteral("Kommentar")},   {8, QStringLiteral("Zuletzt gespeichert von")},
-        {9, QStringLiteral("Revision")},    {12, QStringLiteral("Erstellt")},
+        {2, QStringLiteral("Titel")},        {3, QStringLiteral("Thema")},
+        {4, QStringLiteral("Autor")},        {5, QStringLiteral("Stichwörter")},
+        {6, QStringLiteral("Kommentar")},    {8, QStringLiteral("Zuletzt gespeichert von")},
+        {9, QStringLiteral("Revision")},     {12, QStringLiteral("Erstellt")},
         {13, QStringLiteral("Gespeichert")}, {18, QStringLiteral("Anwendung")},
     };
     return labels;
@@ -52,17 +52,17 @@ void readSummary(const CompoundFile& container, ImportResult& result)
         const CompoundFile::DirEntry& entry = container.entries[std::size_t(i)];
         if (entry.type != 2 || entry.name != streamName)
             continue;
-        const auto properties =
-            CompoundFile::readPropertySet(container.readStream(i), &result.preview);
+        const auto properties
+            = CompoundFile::readPropertySet(container.readStream(i), &result.preview);
         for (auto it = properties.constBegin(); it != properties.constEnd(); ++it) {
             const auto label = propertyLabels().find(it.key());
             if (label == propertyLabels().end() || it.value().toString().isEmpty())
                 continue;
             // Stored times are UTC; they are shown as stored, not in local time.
-            const QString text = it.value().typeId() == QMetaType::QDateTime
-                                     ? it.value().toDateTime().toString(
-                                           QStringLiteral("dd.MM.yyyy HH:mm"))
-                                     : it.value().toString();
+            const QString text
+                = it.value().typeId() == QMetaType::QDateTime
+                      ? it.value().toDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"))
+                      : it.value().toString();
             result.notes << label->second + QStringLiteral(": ") + text;
         }
     }
@@ -113,8 +113,8 @@ struct CandidateSearch {
             budgetSpent = true;
             return;
         }
-        const QByteArray inflated =
-            inflateZlib(stream.constData() + start, stream.size() - start, maxInflatedStream);
+        const QByteArray inflated
+            = inflateZlib(stream.constData() + start, stream.size() - start, maxInflatedStream);
         inflatedTotal += inflated.size();
         add(inflated);
     }

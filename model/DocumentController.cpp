@@ -38,7 +38,8 @@ void rebaseSnapshot(QJsonObject& snapshot, const QString& oldFolder, const QDir&
 } // namespace
 
 DocumentController::DocumentController(QObject* parent)
-    : QObject(parent), document(std::make_unique<Document>())
+    : QObject(parent)
+    , document(std::make_unique<Document>())
 {
     resetHistory();
 }

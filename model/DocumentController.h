@@ -29,7 +29,7 @@ public:
 
     std::unique_ptr<qor::model::Document> document;
     std::vector<HistoryEntry> history;
-    int index = -1;     // entry of the last committed state
+    int index = -1; // entry of the last committed state
     int savedIndex = 0; // entry that matches the file; negative once it left the history
     QString path;
     bool modified = false;

@@ -134,8 +134,8 @@ Handle(AIS_ViewCube) makeViewCube(const Handle(AIS_AnimationCamera)& animation,
 Viewer::Viewer(QWidget* parent)
     : QOpenGLWidget(parent)
 {
-    Handle(OpenGl_GraphicDriver) driver =
-        new OpenGl_GraphicDriver(new Aspect_DisplayConnection(), false);
+    Handle(OpenGl_GraphicDriver) driver
+        = new OpenGl_GraphicDriver(new Aspect_DisplayConnection(), false);
     // Qt swaps the buffers and owns the alpha channel and the frame buffer.
     driver->ChangeOptions().buffersNoSwap = true;
     driver->ChangeOptions().buffersOpaqueAlpha = true;
@@ -164,8 +164,7 @@ Viewer::Viewer(QWidget* parent)
     params.ToShowStats = false;
     params.Resolution = unsigned(qRound(devicePixelRatioF() * 96.0));
     view_->SetShadingModel(Graphic3d_TypeOfShadingModel_Phong);
-    setBackgroundGradient(srgbColor(Theme::mix(theme.bg2, theme.bg3, 0.35)),
-                          srgbColor(theme.bg0));
+    setBackgroundGradient(srgbColor(Theme::mix(theme.bg2, theme.bg3, 0.35)), srgbColor(theme.bg0));
 
     viewCube_ = makeViewCube(ViewAnimation(), hover);
 
@@ -362,8 +361,7 @@ void Viewer::mouseMoveEvent(QMouseEvent* e)
 {
     const Aspect_VKeyFlags flags = toVKeyFlags(e->modifiers());
     switch (press_.move(e->position(), e->buttons())) {
-    case PressTracker::Move::Ignore:
-        return;
+    case PressTracker::Move::Ignore: return;
     case PressTracker::Move::Start:
         // Whichever button was held back, the drag is the right button's gesture.
         setCursor(e->modifiers() & Qt::ShiftModifier ? Qt::SizeAllCursor : Qt::ClosedHandCursor);
@@ -376,8 +374,7 @@ void Viewer::mouseMoveEvent(QMouseEvent* e)
                                 false))
             update();
         return;
-    case PressTracker::Move::Pass:
-        break;
+    case PressTracker::Move::Pass: break;
     }
     // A handler cannot take middle-button navigation away.
     if (inputHandler_ && inputHandler_->mouseMove(e) && !(e->buttons() & Qt::MiddleButton))
@@ -403,10 +400,8 @@ void Viewer::mouseReleaseEvent(QMouseEvent* e)
     case PressTracker::Release::ContextMenu:
         emit contextMenuAt(e->globalPosition().toPoint());
         return;
-    case PressTracker::Release::Click:
-        return;
-    case PressTracker::Release::Pass:
-        break;
+    case PressTracker::Release::Click: return;
+    case PressTracker::Release::Pass: break;
     }
     if (e->button() == Qt::LeftButton && inputHandler_ && inputHandler_->mouseRelease(e))
         return;
@@ -443,8 +438,8 @@ bool Viewer::event(QEvent* e)
     if (e->type() != QEvent::NativeGesture)
         return QOpenGLWidget::event(e);
     const auto* gesture = static_cast<QNativeGestureEvent*>(e);
-    const NavAction action =
-        nativeGestureAction(gesture->gestureType(), gesture->value(), gesture->delta());
+    const NavAction action
+        = nativeGestureAction(gesture->gestureType(), gesture->value(), gesture->delta());
     if (action.kind == NavAction::None)
         return QOpenGLWidget::event(e);
     applyNavigation(action, gesture->position());
@@ -676,8 +671,8 @@ void Viewer::applyRenderLights()
     const bool rayTraced = renderMode_ > 0;
     for (V3d_ListOfLightIterator it(viewer_->DefinedLightIterator()); it.More(); it.Next()) {
         const Handle(V3d_Light)& light = it.Value();
-        const bool on = light == renderLight_ ? rayTraced
-                                              : !rayTraced || sceneLightInRayTracing(light);
+        const bool on
+            = light == renderLight_ ? rayTraced : !rayTraced || sceneLightInRayTracing(light);
         if (on)
             viewer_->SetLightOn(light);
         else

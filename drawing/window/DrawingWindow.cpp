@@ -39,8 +39,10 @@ QString askExportPath(QWidget* parent, const QString& suggested, QString* select
 } // namespace
 
 DrawingWindow::DrawingWindow(DocumentController* documentController, int index, QWidget* parent)
-    : QMainWindow(parent), controller(documentController), sheetIndex(index),
-      chooseExportPath(askExportPath)
+    : QMainWindow(parent)
+    , controller(documentController)
+    , sheetIndex(index)
+    , chooseExportPath(askExportPath)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Zeichnung – %1 – QorCAD").arg(controller->displayName()));
@@ -245,8 +247,8 @@ void DrawingWindow::autoDimension()
 
 void DrawingWindow::addDimension(double x, double y)
 {
-    std::optional<Drawing::Dim> dim = pickedDimension(projections, document(), sheet(), picks, x,
-                                                      y);
+    std::optional<Drawing::Dim> dim
+        = pickedDimension(projections, document(), sheet(), picks, x, y);
     if (!dim)
         return;
     sheet().dims.push_back(*dim);
@@ -300,8 +302,8 @@ void DrawingWindow::exportDrawing()
 {
     QSettings settings;
     const QString folder = settings.value(settings::lastDir, QDir::homePath()).toString();
-    const QString suggested = QDir(folder).filePath(controller->displayName()
-                                                    + QStringLiteral("_Zeichnung.pdf"));
+    const QString suggested
+        = QDir(folder).filePath(controller->displayName() + QStringLiteral("_Zeichnung.pdf"));
     QString filter;
     const QString chosen = chooseExportPath(this, suggested, &filter);
     if (chosen.isEmpty())

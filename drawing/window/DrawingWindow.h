@@ -39,9 +39,9 @@ public:
     DrawingWindow(DocumentController* controller, int sheetIndex, QWidget* parent = nullptr);
     ~DrawingWindow() override;
 
-    int selectedDim = 0;  // 0 = none
+    int selectedDim = 0; // 0 = none
     int selectedView = 0; // 0 = none
-    int tool = 0;         // 0 select, 1 dimension
+    int tool = 0; // 0 select, 1 dimension
     DimensionPicks picks; // what the dimension tool has picked so far
 
     DocumentController* controller = nullptr;

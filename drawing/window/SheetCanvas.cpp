@@ -44,7 +44,9 @@ QPointF gripPoint(const Drawing& sheet, const Drawing::View& view, const Project
 
 } // namespace
 
-SheetCanvas::SheetCanvas(DrawingWindow* window) : QWidget(window), window_(window)
+SheetCanvas::SheetCanvas(DrawingWindow* window)
+    : QWidget(window)
+    , window_(window)
 {
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -101,15 +103,15 @@ void SheetCanvas::selectAt(const QPointF& s)
         const Drawing::View* view = dimensionView(sheet, dim);
         if (!view)
             continue;
-        const ProjectedView& pv = window_->projections.projectedView(window_->document(), sheet,
-                                                                     *view);
+        const ProjectedView& pv
+            = window_->projections.projectedView(window_->document(), sheet, *view);
         if (distance(gripPoint(sheet, *view, pv, dim), s) < gripDistanceMm) {
             window_->selectedDim = dim.id;
             return;
         }
     }
-    if (Drawing::View* view = window_->projections.viewAt(window_->document(), sheet, s.x(),
-                                                          s.y())) {
+    if (Drawing::View* view
+        = window_->projections.viewAt(window_->document(), sheet, s.x(), s.y())) {
         window_->selectedView = view->id;
         dragViewId_ = view->id;
         dragAnchor_ = s;
@@ -124,12 +126,11 @@ void SheetCanvas::pickAt(const QPointF& s)
         return;
     }
     Drawing& sheet = window_->sheet();
-    const Drawing::View* view = window_->projections.viewAt(window_->document(), sheet, s.x(),
-                                                            s.y());
+    const Drawing::View* view
+        = window_->projections.viewAt(window_->document(), sheet, s.x(), s.y());
     if (!view || (!picks.points.empty() && view->id != picks.view))
         return;
-    const ProjectedView& pv = window_->projections.projectedView(window_->document(), sheet,
-                                                                 *view);
+    const ProjectedView& pv = window_->projections.projectedView(window_->document(), sheet, *view);
     bool circle = false;
     double radius = 0.0;
     const bool firstPick = picks.points.empty();
@@ -247,17 +248,15 @@ void SheetCanvas::paintEvent(QPaintEvent*)
 void SheetCanvas::paintSnapMarker(QPainter& painter)
 {
     Drawing& sheet = window_->sheet();
-    const Drawing::View* view = window_->projections.viewAt(window_->document(), sheet,
-                                                            hoverPoint_.x(), hoverPoint_.y());
+    const Drawing::View* view
+        = window_->projections.viewAt(window_->document(), sheet, hoverPoint_.x(), hoverPoint_.y());
     if (!view)
         return;
-    const ProjectedView& pv = window_->projections.projectedView(window_->document(), sheet,
-                                                                 *view);
+    const ProjectedView& pv = window_->projections.projectedView(window_->document(), sheet, *view);
     bool circle = false;
     double radius = 0.0;
-    const std::optional<QPointF> hit = snapPoint(sheet, *view, pv, hoverPoint_.x(),
-                                                 hoverPoint_.y(), snapPixels / zoom_, &circle,
-                                                 &radius);
+    const std::optional<QPointF> hit = snapPoint(sheet, *view, pv, hoverPoint_.x(), hoverPoint_.y(),
+                                                 snapPixels / zoom_, &circle, &radius);
     if (!hit)
         return;
     const QPointF c = sheetTransform().map(viewToSheet(sheet, *view, pv, hit->x(), hit->y()));

@@ -1,5 +1,5 @@
-#include "app/Examples.h"
 #include "drawing/Section.h"
+#include "app/Examples.h"
 #include "model/DocumentController.h"
 #include "tests/common/ShapeChecks.h"
 
@@ -51,8 +51,8 @@ TEST(Section, FlangeThreadMarksAndCallouts)
         std::size_t arcs;
         QStringList callouts;
     };
-    for (const Case& c : {Case{1, 6, {QStringLiteral("6× M8 – durchgehend")}}, Case{2, 0, {}},
-                          Case{6, 0, {}}}) {
+    for (const Case& c :
+         {Case{1, 6, {QStringLiteral("6× M8 – durchgehend")}}, Case{2, 0, {}}, Case{6, 0, {}}}) {
         SCOPED_TRACE(c.kind);
         const ProjectedView& pv = cache.projectedView(doc, sheet, {.id = 1, .type = c.kind});
         QStringList texts;

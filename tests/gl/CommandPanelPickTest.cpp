@@ -44,8 +44,8 @@ protected:
     void clickCentre()
     {
         const double ratio = viewer.devicePixelRatioF();
-        viewer.context()->MoveTo(int(viewer.width() / 2 * ratio),
-                                 int(viewer.height() / 2 * ratio), viewer.view(), false);
+        viewer.context()->MoveTo(int(viewer.width() / 2 * ratio), int(viewer.height() / 2 * ratio),
+                                 viewer.view(), false);
         viewer.context()->SelectDetected(AIS_SelectionScheme_Replace);
         panel.applyPicks();
     }

@@ -1,5 +1,5 @@
-#include "model/DocumentController.h"
 #include "panels/dialogs/ExplodeDialog.h"
+#include "model/DocumentController.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 

@@ -1,5 +1,5 @@
-#include "app/MainWindow.h"
 #include "app/BodyClipboard.h"
+#include "app/MainWindow.h"
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
@@ -75,8 +75,8 @@ protected:
     // A committed sketch on the XY plane with two concentric circles.
     int ringSketch()
     {
-        qor::model::Feature* sketch =
-            document().addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+        qor::model::Feature* sketch
+            = document().addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
         sketch->sketch->addCircleAt(false, 0, 0, 10);
         sketch->sketch->addCircleAt(false, 0, 0, 4);
         window.controller->commit(QStringLiteral("Skizze"));

@@ -40,13 +40,11 @@ protected:
 
 TEST_F(MainWindowTest, LayoutMembersExistAndHoldTheView)
 {
-    for (const QObject* member :
-         std::initializer_list<const QObject*>{window.controller, window.viewer, window.ribbon,
-                                               window.browser, window.timeline, window.floatingBar,
-                                               window.orbitButton, window.sketchHud,
-                                               window.hudLabel, window.toast, window.docTitleLabel,
-                                               window.statusLabel, window.statusRight,
-                                               window.unitBadge})
+    for (const QObject* member : std::initializer_list<const QObject*>{
+             window.controller, window.viewer, window.ribbon, window.browser, window.timeline,
+             window.floatingBar, window.orbitButton, window.sketchHud, window.hudLabel,
+             window.toast, window.docTitleLabel, window.statusLabel, window.statusRight,
+             window.unitBadge})
         EXPECT_NE(member, nullptr);
     EXPECT_EQ(window.viewer->parentWidget(), window.viewport);
     EXPECT_EQ(window.floatingBar->parentWidget(), window.viewport);
@@ -102,8 +100,7 @@ TEST_F(MainWindowTest, ToastTakesColourAndDurationFromTheLastCall)
         EXPECT_EQ(window.toast->y(), 18);
         EXPECT_EQ(window.toast->x(), (window.viewport->width() - window.toast->width()) / 2);
     }
-    window.showToast(QString(80, QLatin1Char('W')) + QStringLiteral(" ") + QString(80, 'W'),
-                     false);
+    window.showToast(QString(80, QLatin1Char('W')) + QStringLiteral(" ") + QString(80, 'W'), false);
     EXPECT_LE(window.toast->findChild<QLabel*>()->width(), 560);
 }
 

@@ -24,8 +24,8 @@ enum class Effect { None, Orbit, Pan, ZoomIn, ZoomOut, Roll, Select, Menu };
 
 const char* effectName(Effect e)
 {
-    static const char* names[] = {"none", "orbit", "pan", "zoom in", "zoom out", "roll",
-                                  "select", "menu"};
+    static const char* names[]
+        = {"none", "orbit", "pan", "zoom in", "zoom out", "roll", "select", "menu"};
     return names[int(e)];
 }
 
@@ -127,9 +127,13 @@ protected:
         return QCoreApplication::sendEvent(&viewer, &event);
     }
 
-    const QPointingDevice touchpad{QStringLiteral("pad"), 8, QInputDevice::DeviceType::TouchPad,
+    const QPointingDevice touchpad{QStringLiteral("pad"),
+                                   8,
+                                   QInputDevice::DeviceType::TouchPad,
                                    QPointingDevice::PointerType::Finger,
-                                   QInputDevice::Capability::Scroll, 2, 0};
+                                   QInputDevice::Capability::Scroll,
+                                   2,
+                                   0};
 
     Viewer viewer;
     Handle(AIS_Shape) box;
@@ -149,9 +153,9 @@ struct MouseCase {
 std::string gestureName(const MouseCase& c)
 {
     std::string name;
-    for (const auto& [modifier, text] : {std::pair{Qt::ShiftModifier, "Shift+"},
-                                         std::pair{Qt::ControlModifier, "Ctrl+"},
-                                         std::pair{Qt::AltModifier, "Alt+"}}) {
+    for (const auto& [modifier, text] :
+         {std::pair{Qt::ShiftModifier, "Shift+"}, std::pair{Qt::ControlModifier, "Ctrl+"},
+          std::pair{Qt::AltModifier, "Alt+"}}) {
         if (c.modifiers & modifier)
             name += text;
     }
@@ -232,18 +236,14 @@ TEST_F(NavigationGestureTest, TouchpadAndWheelGesturesMoveTheCamera)
     const PadCase cases[] = {
         {"wheel notch", [&] { return wheel({}, notch, {}); }, Effect::ZoomIn},
         {"wheel notch back", [&] { return wheel({}, -notch, {}); }, Effect::ZoomOut},
-        {"shift+notch", [&] { return wheel({}, notch, Qt::ShiftModifier); },
-         Effect::ZoomIn},
-        {"ctrl+notch", [&] { return wheel({}, notch, Qt::ControlModifier); },
-         Effect::ZoomIn},
-        {"two-finger scroll", [&] { return wheel(scroll, scrollAngle, {}); },
+        {"shift+notch", [&] { return wheel({}, notch, Qt::ShiftModifier); }, Effect::ZoomIn},
+        {"ctrl+notch", [&] { return wheel({}, notch, Qt::ControlModifier); }, Effect::ZoomIn},
+        {"two-finger scroll", [&] { return wheel(scroll, scrollAngle, {}); }, Effect::Orbit},
+        {"scroll from a touchpad device", [&] { return wheel({}, notch, {}, &touchpad); },
          Effect::Orbit},
-        {"scroll from a touchpad device",
-         [&] { return wheel({}, notch, {}, &touchpad); }, Effect::Orbit},
         {"shift+scroll", [&] { return wheel(scroll, scrollAngle, Qt::ShiftModifier); },
          Effect::Pan},
-        {"ctrl+scroll",
-         [&] { return wheel(scroll, scrollAngle, Qt::ControlModifier); },
+        {"ctrl+scroll", [&] { return wheel(scroll, scrollAngle, Qt::ControlModifier); },
          Effect::ZoomIn},
         {"scroll, touchpad set to zoom",
          [&] {
@@ -253,15 +253,20 @@ TEST_F(NavigationGestureTest, TouchpadAndWheelGesturesMoveTheCamera)
              return accepted;
          },
          Effect::ZoomIn},
-        {"pan gesture", [&] { return nativeGesture(Qt::PanNativeGesture, 0, {9, 4}); },
+        {"pan gesture",
+         [&] {
+             return nativeGesture(Qt::PanNativeGesture, 0, {9, 4});
+         },
          Effect::Orbit},
         {"pinch out", [&] { return nativeGesture(Qt::ZoomNativeGesture, 0.25, {}); },
          Effect::ZoomIn},
         {"pinch in", [&] { return nativeGesture(Qt::ZoomNativeGesture, -0.2, {}); },
          Effect::ZoomOut},
-        {"rotate", [&] { return nativeGesture(Qt::RotateNativeGesture, 30, {}); },
-         Effect::Roll},
-        {"swipe", [&] { return !nativeGesture(Qt::SwipeNativeGesture, 1, {5, 5}); },
+        {"rotate", [&] { return nativeGesture(Qt::RotateNativeGesture, 30, {}); }, Effect::Roll},
+        {"swipe",
+         [&] {
+             return !nativeGesture(Qt::SwipeNativeGesture, 1, {5, 5});
+         },
          Effect::None},
     };
     for (const PadCase& c : cases) {

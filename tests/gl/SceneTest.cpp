@@ -1,7 +1,7 @@
-#include "model/DocumentController.h"
-#include "app/theme/Theme.h"
-#include "model/References.h"
 #include "view/Scene.h"
+#include "app/theme/Theme.h"
+#include "model/DocumentController.h"
+#include "model/References.h"
 #include "view/Viewer.h"
 
 #include <AIS_TextLabel.hxx>
@@ -10,8 +10,8 @@
 #include <BRep_Tool.hxx>
 #include <TColStd_ListOfInteger.hxx>
 #include <TopExp.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 
 #include <QDir>
@@ -133,8 +133,8 @@ TEST_F(SceneTest, ConsumedSketchHiddenUntilShown)
     sketch->sketch->addPoint(false, 10, 5);
     sketch->sketch->addLineAt(true, 0, 10, 30, 10);
     const int id = sketch->id;
-    doc().addFeature("extrude", {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"},
-                                                                    {"id", id}}}}});
+    doc().addFeature("extrude",
+                     {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", id}}}}});
     recomputeAndShow();
     EXPECT_TRUE(records(10).empty());
 
@@ -384,12 +384,12 @@ TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
 TEST_F(SceneTest, RecomputedPartShownWithViewCubeAndGradient)
 {
     doc().addFeature("box", {{"length", 60}, {"width", 40}, {"height", 20}});
-    qor::model::Feature* points =
-        doc().addSketch({{"kind", "origin"}, {"id", -1}});
+    qor::model::Feature* points = doc().addSketch({{"kind", "origin"}, {"id", -1}});
     points->params["offset"] = 20;
     points->sketch->addPoint(false, 0, 0);
     doc().addFeature("hole", {{"points", QJsonObject{{"kind", "sketch"}, {"id", points->id}}},
-                              {"diameter", 16}, {"extent", "all"}});
+                              {"diameter", 16},
+                              {"extent", "all"}});
     controller.recompute();
     QJsonArray vertical;
     TopTools_IndexedMapOfShape edges;

@@ -91,11 +91,29 @@ TEST_F(SketchToolsTest, DrawingToolsCreateShapesWithTheirConstraints)
         std::map<ConstraintType, int> constraints;
     };
     const std::vector<Case> cases = {
-        {2, {{-31, -19}, {29, 22}}, 4, 0, 0, 0, 0,
+        {2,
+         {{-31, -19}, {29, 22}},
+         4,
+         0,
+         0,
+         0,
+         0,
          {{ConstraintType::Horizontal, 2}, {ConstraintType::Vertical, 2}}},
-        {9, {{3, 4}, {28, 9}}, 6, 0, 0, 0, 1,
+        {9,
+         {{3, 4}, {28, 9}},
+         6,
+         0,
+         0,
+         0,
+         1,
          {{ConstraintType::PointOnCurve, 6}, {ConstraintType::Equal, 5}}},
-        {10, {{-21, 11}, {19, 12}, {1, 19}}, 2, 2, 0, 1, 0,
+        {10,
+         {{-21, 11}, {19, 12}, {1, 19}},
+         2,
+         2,
+         0,
+         1,
+         0,
          {{ConstraintType::Tangent, 4}, {ConstraintType::Equal, 1}}},
         // Degenerate: a zero radius and a flat rectangle create nothing.
         {4, {{7, 7}, {7, 7}}, 0, 0, 0, 0, 0, {}},
@@ -150,8 +168,9 @@ TEST_F(SketchToolsTest, TrimCutsBetweenNeighbouringIntersections)
     EXPECT_EQ(countType(s, ConstraintType::Horizontal), 2);
     EXPECT_EQ(countType(s, ConstraintType::Diameter), 0);
     ASSERT_EQ(countType(s, ConstraintType::Radius), 1);
-    const auto radius = std::find_if(s.constraints.begin(), s.constraints.end(),
-                                     [](const auto& c) { return c.type == ConstraintType::Radius; });
+    const auto radius = std::find_if(s.constraints.begin(), s.constraints.end(), [](const auto& c) {
+        return c.type == ConstraintType::Radius;
+    });
     EXPECT_DOUBLE_EQ(radius->value, 10.0);
     EXPECT_EQ(s.findEntity(touching), nullptr);
     // Left: 4 crossing lines, 2 pieces, the arc's neighbours and the touching one's partner.
@@ -215,19 +234,19 @@ TEST_F(SketchToolsTest, ProjectionTakesPlaneFacesWithHolesAndSkipsTiltedCircles)
     const gp_Circ hole(gp_Ax2(gp_Pnt(20, 15, 5), gp::DZ()), 6);
     const TopoDS_Wire holeWire = BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(hole));
     face.Add(TopoDS::Wire(holeWire.Reversed()));
-    const TopoDS_Shape tilted =
-        BRepBuilderAPI_MakeEdge(gp_Circ(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(1, 0, 1)), 5));
+    const TopoDS_Shape tilted
+        = BRepBuilderAPI_MakeEdge(gp_Circ(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(1, 0, 1)), 5));
     const TopoDS_Shape vertical = BRepBuilderAPI_MakeEdge(gp_Pnt(1, 1, 0), gp_Pnt(1, 1, 9));
 
-    const qor::app::ToolResult skipped =
-        qor::app::projectEdges(s, editor().history, editor().plane(), {tilted, vertical});
+    const qor::app::ToolResult skipped
+        = qor::app::projectEdges(s, editor().history, editor().plane(), {tilted, vertical});
     EXPECT_FALSE(skipped.changed);
     EXPECT_EQ(skipped.message, QStringLiteral("Nur gerade und kreisförmige Kanten lassen sich "
                                               "übernehmen"));
     EXPECT_TRUE(s.entities.empty());
 
-    EXPECT_TRUE(qor::app::projectEdges(s, editor().history, editor().plane(), {face.Face()})
-                    .changed);
+    EXPECT_TRUE(
+        qor::app::projectEdges(s, editor().history, editor().plane(), {face.Face()}).changed);
     EXPECT_EQ(countEntities(s, EntityType::Line), 4);
     ASSERT_EQ(countEntities(s, EntityType::Circle), 1);
     EXPECT_EQ(countType(s, ConstraintType::Fixed), 9);
@@ -270,8 +289,8 @@ TEST_F(SketchToolsTest, ConstraintToolAcceptsOnlyTheTabledPicks)
                                          {'c', int(s.addCircleAt(false, 40, 0, 6))}};
         editor().setConstraintTool(c.type);
         for (char pick : c.picks)
-            editor().applyConstraint(SketchHit{pick == 'p' ? HitKind::Point : HitKind::Curve,
-                                               ids.at(pick), 0.0});
+            editor().applyConstraint(
+                SketchHit{pick == 'p' ? HitKind::Point : HitKind::Curve, ids.at(pick), 0.0});
         EXPECT_EQ(countType(s, c.added), c.count);
         EXPECT_EQ(editor().state.step.picks.size(), c.waiting);
     }
@@ -335,9 +354,9 @@ TEST_F(SketchToolsTest, DrawnAndDimensionedPlateExtrudesToTheExpectedVolume)
     editor().setTool(13);
     // Picks, then the label click; the value typed into the field that opens.
     const std::vector<std::pair<std::vector<Vec2>, QString>> dimensions = {
-        {{{0, -20}, {0, -28}}, QStringLiteral("60")},             // the bottom line
-        {{{30, 0}, {38, 0}}, QStringLiteral("40")},               // the right line
-        {{{-6, 8}, {-20, 30}}, QStringLiteral("20")},             // the circle's diameter
+        {{{0, -20}, {0, -28}}, QStringLiteral("60")}, // the bottom line
+        {{{30, 0}, {38, 0}}, QStringLiteral("40")}, // the right line
+        {{{-6, 8}, {-20, 30}}, QStringLiteral("20")}, // the circle's diameter
         {{{0, 0}, {-30, -20}, {-15, -30}}, QStringLiteral("30")}, // below: horizontal
         {{{0, 0}, {-30, -20}, {-40, -10}}, QStringLiteral("20")}, // left: vertical
     };
@@ -361,8 +380,8 @@ TEST_F(SketchToolsTest, DrawnAndDimensionedPlateExtrudesToTheExpectedVolume)
     const auto& bodies = window.controller->document->current.bodies.get();
     ASSERT_EQ(bodies.size(), 1u);
     const qor::model::Feature* extrude = window.controller->document->features.back().get();
-    const double distance =
-        extrude->params[QStringLiteral("distance")].toString().split(' ').first().toDouble();
+    const double distance
+        = extrude->params[QStringLiteral("distance")].toString().split(' ').first().toDouble();
     ASSERT_GT(distance, 0.0);
     GProp_GProps props;
     BRepGProp::VolumeProperties(bodies.begin()->second.shape, props, true);

@@ -1,6 +1,6 @@
+#include "view/Viewer.h"
 #include "view/Camera.h"
 #include "view/RenderCapture.h"
-#include "view/Viewer.h"
 
 #include <AIS_Shape.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>

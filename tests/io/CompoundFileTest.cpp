@@ -330,8 +330,10 @@ TEST(CompoundFileTest, HostileChainsEndQuicklyWithLittleMemory)
     for (int i = 0; i < 127; ++i)
         setU32(claims, grossAt + 4 * i, 0);
     setU32(claims, grossAt + 4 * 127, grossStart);
-    for (const auto& [at, value] : {std::pair{0x2C, 0x80000000u}, {0x40, 0x80000000u},
-                                    {0x44, grossStart}, {0x48, 0x80000000u}})
+    for (const auto& [at, value] : {std::pair{0x2C, 0x80000000u},
+                                    {0x40, 0x80000000u},
+                                    {0x44, grossStart},
+                                    {0x48, 0x80000000u}})
         setU32(claims, at, value);
     CompoundFile claimed;
     EXPECT_TRUE(opens(claimed, claims));
@@ -382,17 +384,16 @@ TEST(CompoundFileTest, DegenerateDirectoryTreesAreWalkedWithoutRecursion)
 
 TEST(CompoundFileTest, PropertySets)
 {
-    const auto counted = [](const QByteArray& bytes) {
-        return le32(std::uint32_t(bytes.size())) + bytes;
-    };
+    const auto counted
+        = [](const QByteArray& bytes) { return le32(std::uint32_t(bytes.size())) + bytes; };
     const auto le64 = [](std::uint64_t v) { return le32(std::uint32_t(v)) + le32(v >> 32); };
     const QByteArray utf8Text = QString("Grüße").toUtf8();
     const QByteArray codePageUtf8 = cfbTyped(2, QByteArray("\xE9\xFD", 2)); // 65001
     // 5 March 2021, 14:22 UTC in 100-ns ticks since 1601.
-    const std::uint64_t created =
-        (std::uint64_t(QDateTime(QDate(2021, 3, 5), QTime(14, 22), Qt::UTC).toMSecsSinceEpoch())
-         + 11644473600000ULL)
-        * 10000;
+    const std::uint64_t created
+        = (std::uint64_t(QDateTime(QDate(2021, 3, 5), QTime(14, 22), Qt::UTC).toMSecsSinceEpoch())
+           + 11644473600000ULL)
+          * 10000;
 
     const auto first = CompoundFile::readPropertySet(cfbPropertySet({
         {1, codePageUtf8},
@@ -426,8 +427,8 @@ TEST(CompoundFileTest, PropertySets)
     };
     const auto thumbnailOf = [](const QByteArray& value) {
         QByteArray thumbnail = "alt";
-        EXPECT_TRUE(CompoundFile::readPropertySet(cfbPropertySet({{17, value}}), &thumbnail)
-                        .isEmpty());
+        EXPECT_TRUE(
+            CompoundFile::readPropertySet(cfbPropertySet({{17, value}}), &thumbnail).isEmpty());
         return thumbnail;
     };
     QByteArray dib(40, '\0');
@@ -450,10 +451,10 @@ TEST(CompoundFileTest, PropertySets)
 
     // Damaged sets: values outside the section are skipped, counts and
     // offsets beyond the stream give nothing.
-    QByteArray damaged =
-        cfbPropertySet({{2, cfbTyped(30, counted("Text"))}, {3, cfbTyped(3, le32(5))}});
+    QByteArray damaged
+        = cfbPropertySet({{2, cfbTyped(30, counted("Text"))}, {3, cfbTyped(3, le32(5))}});
     setU32(damaged, 48 + 8 + 4, 0xFFFFFFF0); // value offset of property 2
-    setU32(damaged, 48 + 4, 0xFFFFFFFF);      // property count
+    setU32(damaged, 48 + 4, 0xFFFFFFFF); // property count
     const auto survivors = CompoundFile::readPropertySet(damaged);
     EXPECT_FALSE(survivors.contains(2));
     EXPECT_EQ(survivors.value(3).toInt(), 5);
@@ -499,23 +500,27 @@ TEST(CompoundFileTest, IndependentReaderSeesTheSameStreams)
         for (int e = 0; e < int(file.entries.size()); ++e) {
             const QByteArray data = file.readStream(e);
             if (file.entries[std::size_t(e)].type == 2)
-                ours << QString("%1 %2 %3").arg(i).arg(file.entryPath(e)).arg(QString::fromLatin1(
-                            QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+                ours
+                    << QString("%1 %2 %3")
+                           .arg(i)
+                           .arg(file.entryPath(e))
+                           .arg(QString::fromLatin1(
+                               QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
         }
     }
-    const QString script = QStringLiteral(
-        "import hashlib, olefile, sys\n"
-        "for i, path in enumerate(sys.argv[1:]):\n"
-        "    ole = olefile.OleFileIO(path)\n"
-        "    for entry in ole.listdir(streams=True, storages=False):\n"
-        "        data = ole.openstream(entry).read()\n"
-        "        print(i, '/'.join(entry), hashlib.sha256(data).hexdigest())\n");
+    const QString script
+        = QStringLiteral("import hashlib, olefile, sys\n"
+                         "for i, path in enumerate(sys.argv[1:]):\n"
+                         "    ole = olefile.OleFileIO(path)\n"
+                         "    for entry in ole.listdir(streams=True, storages=False):\n"
+                         "        data = ole.openstream(entry).read()\n"
+                         "        print(i, '/'.join(entry), hashlib.sha256(data).hexdigest())\n");
     QProcess process;
     process.start(python, QStringList{"-c", script} + paths);
     ASSERT_TRUE(process.waitForFinished(60000));
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    QStringList theirs =
-        QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QStringList theirs
+        = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     theirs.sort();
     ours.sort();
     EXPECT_EQ(ours.size(), 16);

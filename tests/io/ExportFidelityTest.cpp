@@ -29,8 +29,8 @@
 #include <numbers>
 
 using qor::io::ExportBody;
-using qor::io::ExportOptions;
 using qor::io::exportFile;
+using qor::io::ExportOptions;
 using qor::io::importFile;
 using namespace qor::test;
 
@@ -261,13 +261,13 @@ TEST(ExportFidelity, GlbPassesTheKhronosValidator)
 
     QProcess node;
     node.setWorkingDirectory(tools);
-    node.start(QStringLiteral("node"),
-               {"-e", "require('gltf-validator').validateBytes(new Uint8Array("
-                      "require('fs').readFileSync(process.argv[1]))).then(r => {"
-                      "console.log(JSON.stringify(r.issues.messages));"
-                      "process.exit(r.issues.numErrors === 0 ? 0 : 1); },"
-                      "e => { console.log(e); process.exit(2); })",
-                path});
+    node.start(QStringLiteral("node"), {"-e",
+                                        "require('gltf-validator').validateBytes(new Uint8Array("
+                                        "require('fs').readFileSync(process.argv[1]))).then(r => {"
+                                        "console.log(JSON.stringify(r.issues.messages));"
+                                        "process.exit(r.issues.numErrors === 0 ? 0 : 1); },"
+                                        "e => { console.log(e); process.exit(2); })",
+                                        path});
     ASSERT_TRUE(node.waitForFinished(60000));
     EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardOutput().toStdString();
 }

@@ -26,8 +26,8 @@
 #include <sys/resource.h>
 
 using qor::io::ExportBody;
-using qor::io::ExportOptions;
 using qor::io::exportFile;
+using qor::io::ExportOptions;
 using qor::io::importFile;
 using namespace qor::test;
 
@@ -46,8 +46,8 @@ std::vector<ExportBody> twoBoxes()
 // Only the export's own files, no staging folder left behind.
 QStringList entriesOf(const QTemporaryDir& dir)
 {
-    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                      QDir::Name);
+    return QDir(dir.path())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Signed volume: positive only when every face or triangle faces outwards.
@@ -317,8 +317,8 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
     ExportOptions fine;
     fine.linearDeflection = 0.001;
     const std::pair<const char*, const char*> cases[] = {
-        {"alt.step", "STEP"}, {"alt.igs", "IGES"}, {"alt.stl", "STL"},
-        {"alt.obj", "OBJ"},   {"alt.glb", "glTF"}, {"alt.gltf", "glTF"},
+        {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
+        {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
         {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
     };
     for (const auto& [name, format] : cases) {

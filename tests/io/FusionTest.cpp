@@ -226,10 +226,7 @@ TEST(FusionArchive, ArchivesGiveNamedSolids)
          {}},
         {"one solid", zipArchive(twelve), {QStringLiteral("Halter")}, {}, {}},
         {"three solids and a stream without body",
-         zipArchive({{"a.smb", cube()},
-                     {"b.smb", noBody},
-                     {"c.smb", cube(2)},
-                     {"d.smb", cube(3)}}),
+         zipArchive({{"a.smb", cube()}, {"b.smb", noBody}, {"c.smb", cube(2)}, {"d.smb", cube(3)}}),
          {"Halter – Körper 1", "Halter – Körper 2", "Halter – Körper 3"},
          {},
          {}},
@@ -300,8 +297,8 @@ TEST(FusionArchive, SharedStreamBombStaysWithinItsBudget)
     rusage usage{};
     // Entries that claim to be empty cost nothing against the budget, so the
     // zip reader's own limit has to stop their inflating.
-    const QString emptyPath =
-        writeFile(dir, QStringLiteral("leer.f3z"), sharedStreamBomb(50, 64 << 20, true));
+    const QString emptyPath
+        = writeFile(dir, QStringLiteral("leer.f3z"), sharedStreamBomb(50, 64 << 20, true));
     getrusage(RUSAGE_SELF, &usage);
     const long before = usage.ru_maxrss;
     const ImportResult empty = readFusion(emptyPath, {});

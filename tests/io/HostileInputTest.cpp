@@ -171,7 +171,8 @@ TEST(HostileInput, TextBrepThatAsksTooMuchIsRefusedQuickly)
 {
     using fixtures::textBrep;
     const QByteArray triangle = "0 0 0 1 0 0 0 1 0\n";
-    const QByteArray longFlags = fixtures::textVertexShapes().replace("0101101", QByteArray(300, '1'));
+    const QByteArray longFlags
+        = fixtures::textVertexShapes().replace("0101101", QByteArray(300, '1'));
     struct Case {
         const char* name;
         QByteArray text;

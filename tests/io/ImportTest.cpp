@@ -71,11 +71,15 @@ TEST(ImportTest, EveryFormatKeepsNamesColoursVolumesAndPlacement)
         double tolerance; // relative volume error the format allows
     };
     const Case cases[] = {
-        {"modell.step", "STEP", false, 1e-6}, {"modell.igs", "IGES", false, 1e-4},
-        {"modell.obj", "OBJ", true, 2e-3},    {"modell.gltf", "glTF", true, 2e-3},
-        {"modell.glb", "glTF", true, 2e-3},   {"GROSS.STEP", "STEP", false, 1e-6},
+        {"modell.step", "STEP", false, 1e-6},
+        {"modell.igs", "IGES", false, 1e-4},
+        {"modell.obj", "OBJ", true, 2e-3},
+        {"modell.gltf", "glTF", true, 2e-3},
+        {"modell.glb", "glTF", true, 2e-3},
+        {"GROSS.STEP", "STEP", false, 1e-6},
         // One uncoloured body named after the file.
-        {"zwei.teile.stl", "STL", true, 2e-3}, {"zwei.teile.brep", "BREP", false, 1e-6},
+        {"zwei.teile.stl", "STL", true, 2e-3},
+        {"zwei.teile.brep", "BREP", false, 1e-6},
     };
     QTemporaryDir dir;
     TwoBodyModel model;
@@ -128,8 +132,8 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
     const QByteArray junk("das ist keine CAD-Datei\n\x01\x02\x03");
     const QString textForm = QStringLiteral(
         "Parasolid-Textformat (.x_t) wird noch nicht gelesen – bitte als .x_b oder STEP speichern");
-    const QString noCompound =
-        QStringLiteral("Keine gültige Solid-Edge-Datei: Kein OLE-Verbunddokument");
+    const QString noCompound
+        = QStringLiteral("Keine gültige Solid-Edge-Datei: Kein OLE-Verbunddokument");
     const QString noZip = QStringLiteral("Keine gültige Fusion-Datei (ZIP-Archiv erwartet)");
     const struct {
         const char* file;
@@ -163,8 +167,8 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        const QString path =
-            c.content.isNull() ? dir.filePath(c.file) : fileWith(dir, c.file, c.content);
+        const QString path
+            = c.content.isNull() ? dir.filePath(c.file) : fileWith(dir, c.file, c.content);
         const ImportResult result = importFile(path, {});
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.error, c.error);
@@ -242,15 +246,16 @@ TEST(XcafBodiesTest, ColourLookupOrder)
     m.colors->SetColor(plainInstance, srgb(0.5, 0.0, 0.5), XCAFDoc_ColorGen);
     m.colors->SetColor(plainInstance, srgb(0.0, 0.5, 0.5), XCAFDoc_ColorSurf);
     // A generic colour on the part counts; a curve colour does not.
-    m.colors->SetColor(m.addPart(box(4, 4, 4), "Allgemein"), srgb(0.3, 0.3, 0.3),
-                       XCAFDoc_ColorGen);
+    m.colors->SetColor(m.addPart(box(4, 4, 4), "Allgemein"), srgb(0.3, 0.3, 0.3), XCAFDoc_ColorGen);
     m.colors->SetColor(m.addPart(box(5, 5, 5), "Kurve"), srgb(1.0, 0.0, 0.0), XCAFDoc_ColorCurv);
 
     const ImportResult result = bodiesOf(m);
     ASSERT_TRUE(result.ok);
-    const std::tuple<const char*, double, double, double> coloured[] = {
-        {"Fläche", 0.0, 1.0, 0.0}, {"Teil", 0.2, 0.3, 0.4},
-        {"Schlicht", 0.0, 0.5, 0.5}, {"Allgemein", 0.3, 0.3, 0.3}};
+    const std::tuple<const char*, double, double, double> coloured[]
+        = {{"Fläche", 0.0, 1.0, 0.0},
+           {"Teil", 0.2, 0.3, 0.4},
+           {"Schlicht", 0.0, 0.5, 0.5},
+           {"Allgemein", 0.3, 0.3, 0.3}};
     for (const auto& [name, r, g, b] : coloured) {
         const ImportedBody* body = findBody(result, QString::fromUtf8(name));
         ASSERT_TRUE(body) << name;

@@ -57,9 +57,10 @@ bool edgesShared(const TopoDS_Shape& shape)
         const TopoDS_Edge& edge = TopoDS::Edge(faces.FindKey(i));
         if (BRep_Tool::Degenerated(edge))
             continue;
-        const int sides = faces(i).Extent() == 1
-                              && BRep_Tool::IsClosed(edge, TopoDS::Face(faces(i).First()))
-                              ? 2 : faces(i).Extent();
+        const int sides
+            = faces(i).Extent() == 1 && BRep_Tool::IsClosed(edge, TopoDS::Face(faces(i).First()))
+                  ? 2
+                  : faces(i).Extent();
         if (sides != 2)
             return false;
     }
@@ -104,8 +105,8 @@ TEST(ParasolidTest, RoundTripsKeepVolumeAndTopology)
         {"cone", BRepPrimAPI_MakeCone(0.01, 0.004, 0.02).Shape(), 3},
         {"sphere", BRepPrimAPI_MakeSphere(0.01).Shape(), 1},
         {"torus", BRepPrimAPI_MakeTorus(0.02, 0.005).Shape(), 1},
-        {"B-spline box", BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeBox(0.01, 0.02, 0.03).Shape())
-                             .Shape(), 6},
+        {"B-spline box",
+         BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeBox(0.01, 0.02, 0.03).Shape()).Shape(), 6},
         // Rational surfaces and curves; the half cylinder has two side faces in one plane.
         {"rational cylinder",
          BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeCylinder(0.01, 0.02, pi).Shape()).Shape(), 5},
@@ -177,11 +178,11 @@ TEST(ParasolidTest, RefusesTextFormAndDamagedStreams)
 // Geometry that refers to itself ends at the depth limit instead of the stack's end.
 TEST(ParasolidTest, SelfReferringGeometryFailsWithItsMessage)
 {
-    const io::XtModel model = io::parseXtBinary(
-        XtFileWriter()
-            .node(60, 10, {{"surface", {{10}}}, {"offset", {{}, {0.001}}}})
-            .node(133, 11, {{"basis_curve", {{11}}}})
-            .finish());
+    const io::XtModel model
+        = io::parseXtBinary(XtFileWriter()
+                                .node(60, 10, {{"surface", {{10}}}, {"offset", {{}, {0.001}}}})
+                                .node(133, 11, {{"basis_curve", {{11}}}})
+                                .finish());
     io::XtReadContext context;
     context.model = &model;
     try {
@@ -265,10 +266,10 @@ TEST(ParasolidTest, SolidEdgePartsCarryBodiesPropertiesAndPreview)
         return b;
     };
     // 5 March 2021, 14:22 UTC in 100-ns ticks since 1601.
-    const std::uint64_t created =
-        (std::uint64_t(QDateTime(QDate(2021, 3, 5), QTime(14, 22), Qt::UTC).toMSecsSinceEpoch())
-         + 11644473600000ULL)
-        * 10000;
+    const std::uint64_t created
+        = (std::uint64_t(QDateTime(QDate(2021, 3, 5), QTime(14, 22), Qt::UTC).toMSecsSinceEpoch())
+           + 11644473600000ULL)
+          * 10000;
     QByteArray dib(40, '\0');
     dib[0] = 40;
     dib[14] = 24;
@@ -286,8 +287,8 @@ TEST(ParasolidTest, SolidEdgePartsCarryBodiesPropertiesAndPreview)
     file.write(builder.build());
     file.close();
     std::vector<int> steps;
-    const io::ImportResult result =
-        io::readSolidEdge(path, [&steps](int percent, const QString&) { steps.push_back(percent); });
+    const io::ImportResult result = io::readSolidEdge(
+        path, [&steps](int percent, const QString&) { steps.push_back(percent); });
     EXPECT_EQ(result.format, QStringLiteral("Solid Edge Blechteil"));
     EXPECT_EQ(result.notes, QStringList({QStringLiteral("Titel: Halter"),
                                          QStringLiteral("Erstellt: 05.03.2021 14:22")}));
@@ -302,7 +303,8 @@ TEST(ParasolidTest, SolidEdgeInflationBudgetSkipsLaterStreams)
 {
     const QByteArray zeros = zlibStream(QByteArray(255 << 20, '\0'));
     test::CompoundFileBuilder builder;
-    builder.addStream(QStringLiteral("A"), xtFromShape(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape()));
+    builder.addStream(QStringLiteral("A"),
+                      xtFromShape(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape()));
     for (int i = 0; i < 5; ++i)
         builder.addStream(QStringLiteral("B%1").arg(i), zeros);
     builder.addStream(QStringLiteral("C"),
@@ -351,10 +353,10 @@ TEST(ParasolidTest, MutatedTransmissionsFailCleanly)
 TEST(ParasolidTest, RealFilesGiveBodiesOrAMessage)
 {
     const QDir folder(test::readerFilesFolder());
-    const QStringList files = folder.entryList(
-        {QStringLiteral("*.x_b"), QStringLiteral("*.x_t"), QStringLiteral("*.xmt_txt"),
-         QStringLiteral("*.par")},
-        QDir::Files, QDir::Name);
+    const QStringList files
+        = folder.entryList({QStringLiteral("*.x_b"), QStringLiteral("*.x_t"),
+                            QStringLiteral("*.xmt_txt"), QStringLiteral("*.par")},
+                           QDir::Files, QDir::Name);
     if (files.isEmpty())
         GTEST_SKIP() << "no real reader files at " << folder.path().toStdString();
     for (const QString& name : files) {
@@ -366,7 +368,9 @@ TEST(ParasolidTest, RealFilesGiveBodiesOrAMessage)
             bool closed = true;
             for (TopExp_Explorer shell(body.shape, TopAbs_SHELL); shell.More(); shell.Next())
                 closed = closed && BRep_Tool::IsClosed(shell.Current());
-            outcome << QStringLiteral("%1 mm³, %2 Flächen, %3").arg(volume, 0, 'f', 1).arg(faces)
+            outcome << QStringLiteral("%1 mm³, %2 Flächen, %3")
+                           .arg(volume, 0, 'f', 1)
+                           .arg(faces)
                            .arg(closed ? QStringLiteral("geschlossen") : QStringLiteral("offen"));
             EXPECT_GT(faces, 0) << name.toStdString();
             EXPECT_TRUE(closed && volume > 0) << name.toStdString();

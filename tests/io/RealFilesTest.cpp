@@ -39,11 +39,11 @@ QStringList importableFiles(const QString& folder)
 
 bool isKnownError(const QString& error)
 {
-    static const QStringList known = {
-        "STEP-Datei konnte nicht gelesen werden", "STEP-Daten konnten nicht übertragen werden",
-        "IGES-Datei konnte nicht gelesen werden", "STL-Datei enthält keine Dreiecke",
-        "OBJ-Datei konnte nicht gelesen werden",  "glTF-Datei konnte nicht gelesen werden",
-        "BREP-Datei konnte nicht gelesen werden", "Die Datei enthält keine Geometrie"};
+    static const QStringList known
+        = {"STEP-Datei konnte nicht gelesen werden", "STEP-Daten konnten nicht übertragen werden",
+           "IGES-Datei konnte nicht gelesen werden", "STL-Datei enthält keine Dreiecke",
+           "OBJ-Datei konnte nicht gelesen werden",  "glTF-Datei konnte nicht gelesen werden",
+           "BREP-Datei konnte nicht gelesen werden", "Die Datei enthält keine Geometrie"};
     return known.contains(error) || error.startsWith("Fehler beim Lesen: ");
 }
 
@@ -123,8 +123,8 @@ TEST(RealFilesTest, KnownSamplesGiveTheirBodies)
     EXPECT_EQ(draco.format, "glTF");
     EXPECT_TRUE(draco.meshBodies);
     // Scaled nodes throughout.
-    const ImportResult engine =
-        importFile(assimpModels + "/glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", {});
+    const ImportResult engine
+        = importFile(assimpModels + "/glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", {});
     EXPECT_TRUE(engine.ok) << engine.error.toStdString();
     EXPECT_GT(engine.bodies.size(), 50u);
 }

@@ -1,5 +1,5 @@
-#include "io/sab/SabGeometry.h"
 #include "io/Zip.h"
+#include "io/sab/SabGeometry.h"
 #include "tests/fixtures/SabFixtures.h"
 #include "tests/io/IoTestSupport.h"
 
@@ -41,7 +41,8 @@ struct Parsed {
     QByteArray bytes;
     SabReader reader;
 
-    explicit Parsed(const QByteArray& data, std::int64_t budget = 0) : bytes(data)
+    explicit Parsed(const QByteArray& data, std::int64_t budget = 0)
+        : bytes(data)
     {
         if (budget != 0)
             reader.valuesLeft = budget;
@@ -116,7 +117,9 @@ TEST(SabParse, ValuesDecodeByTag)
     w.begin("v").tag(5).bytes.append(QByteArray("\x00\x00\xc0\x3f", 4));
     w.tag(2).bytes.append('\xff');
     w.tag(3).bytes.append("\xff\xff");
-    w.tag(8).bytes.append(QByteArray("\x03\x00" "abc", 5));
+    w.tag(8).bytes.append(QByteArray("\x03\x00"
+                                     "abc",
+                                     5));
     w.tag(22).bytes.append(QByteArray(16, '\0'));
     w.tag(15).tag(16).flag(true).end();
     const auto& f = Parsed(w.bytes).last().fields;
@@ -135,9 +138,9 @@ TEST(SabParse, RecordIndicesNamesAndEndMarkers)
 {
     SabWriter w;
     w.integer(7).begin("plane-surface").end(); // ordinal 0, index 7
-    w.begin("point").end();                    // ordinal 1
-    w.integer(1).begin("body").end();          // ordinal 2 takes index 1 over the point
-    w.begin("End-of-mark").begin("x").end();   // not the final marker: reading goes on
+    w.begin("point").end(); // ordinal 1
+    w.integer(1).begin("body").end(); // ordinal 2 takes index 1 over the point
+    w.begin("End-of-mark").begin("x").end(); // not the final marker: reading goes on
     w.endOfData().begin("after").end();
     Parsed parsed(w.bytes);
     const auto& records = parsed.reader.records;
@@ -195,8 +198,8 @@ TEST(SabGeometry, EllipsesKeepTheirMajorAxis)
         double minor;
         gp_Dir xDirection;
     };
-    for (const Case& c : {Case{1.0, 10, 10, gp::DX()}, Case{0.5, 10, 5, gp::DX()},
-                          Case{2.0, 20, 10, gp::DY()}}) {
+    for (const Case& c :
+         {Case{1.0, 10, 10, gp::DX()}, Case{0.5, 10, 5, gp::DX()}, Case{2.0, 20, 10, gp::DY()}}) {
         Parsed parsed(SabWriter().ellipseRecord(origin, zAxis, gp_XYZ(10, 0, 0), c.ratio).bytes);
         SabBuilder builder(parsed.reader);
         const Handle(Geom_Curve) curve = builder.curveFor(parsed.last());
@@ -290,15 +293,15 @@ TEST(SabGeometry, IntcurveSplines)
 TEST(SabGeometry, EdgesShareVerticesAndFallBackToProjection)
 {
     SabWriter w;
-    w.lineRecord(origin, xAxis);                               // 0
-    w.pointRecord(origin).pointRecord(gp_XYZ(4, 0, 0));        // 1, 2
-    w.vertexRecord(1).vertexRecord(2);                         // 3, 4
-    w.edgeRecord(3, 4, 0, false);                              // 5
-    w.edgeRecord(-1, 4, 0, false);                             // 6: over the whole line
+    w.lineRecord(origin, xAxis); // 0
+    w.pointRecord(origin).pointRecord(gp_XYZ(4, 0, 0)); // 1, 2
+    w.vertexRecord(1).vertexRecord(2); // 3, 4
+    w.edgeRecord(3, 4, 0, false); // 5
+    w.edgeRecord(-1, 4, 0, false); // 6: over the whole line
     w.ellipseRecord(gp_XYZ(4, 3, 0), zAxis, gp_XYZ(0, -3, 0), 1); // 7: passes through vertex 4
-    w.edgeRecord(4, 4, 7, false);                              // 8: closed circle
-    w.pointRecord(gp_XYZ(8, 0.001, 0)).vertexRecord(9);        // 9, 10: off the line
-    w.edgeRecord(4, 10, 0, true);                              // 11
+    w.edgeRecord(4, 4, 7, false); // 8: closed circle
+    w.pointRecord(gp_XYZ(8, 0.001, 0)).vertexRecord(9); // 9, 10: off the line
+    w.edgeRecord(4, 10, 0, true); // 11
     Parsed parsed(w.bytes);
     SabBuilder builder(parsed.reader);
     const auto& r = parsed.reader.records;

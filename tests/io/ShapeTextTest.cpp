@@ -40,8 +40,8 @@ int triangles(const TopoDS_Shape& shape)
 // A block with a boss, moved by a location, meshed.
 TopoDS_Shape sample()
 {
-    const TopoDS_Shape boss =
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, 5), gp::DZ()), 3, 4).Shape();
+    const TopoDS_Shape boss
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 5, 5), gp::DZ()), 3, 4).Shape();
     TopoDS_Shape fused = BRepAlgoAPI_Fuse(box(20, 10, 5), boss).Shape();
     gp_Trsf move;
     move.SetTranslation(gp_Vec(100, -50, 7));

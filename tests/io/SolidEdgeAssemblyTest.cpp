@@ -59,12 +59,14 @@ void expectPlacement(const SolidEdgeOccurrence& occurrence, const std::array<dou
 TEST_F(SolidEdgeAssemblyTest, PairsPathsMatricesAndOccurrenceNames)
 {
     QByteArray stream = QByteArray(10, char(0xFF)) + utf16Bytes("C:\\Daten\\Block.PAR") + gap
-        + matrixBytes(moved(0.01, 0, 0.5)) + gap + utf16Bytes("Block.par:1") + gap
-        // A second name after the same matrix gets nothing.
-        + utf16Bytes("Block.par:2") + gap + utf16Bytes("/home/konstrukteur/Welle.psm") + gap
-        + matrixBytes(quarterTurnAboutZ(0.1, 0.2, -0.3))
-        // An odd offset for the next name.
-        + gap.left(1) + utf16Bytes("Welle.psm:7") + gap;
+                        + matrixBytes(moved(0.01, 0, 0.5)) + gap + utf16Bytes("Block.par:1")
+                        + gap
+                        // A second name after the same matrix gets nothing.
+                        + utf16Bytes("Block.par:2") + gap
+                        + utf16Bytes("/home/konstrukteur/Welle.psm") + gap
+                        + matrixBytes(quarterTurnAboutZ(0.1, 0.2, -0.3))
+                        // An odd offset for the next name.
+                        + gap.left(1) + utf16Bytes("Welle.psm:7") + gap;
     // A mirror matrix passes; the last path still serves.
     Matrix mirrored = moved(0, 0, 0);
     mirrored[10] = -1;
@@ -157,7 +159,8 @@ TEST_F(SolidEdgeAssemblyTest, LargeListsAreScannedInOnePass)
     // Four MiB of noise around one occurrence, read through regular sectors.
     const QByteArray noise = randomBytes(4 * 1024 * 1024, 11);
     const QByteArray stream = noise + gap + utf16Bytes("\\Teile\\Rad.par") + gap
-        + matrixBytes(moved(0, 0.25, 0)) + gap + utf16Bytes("Rad.par:12") + gap + noise;
+                              + matrixBytes(moved(0, 0.25, 0)) + gap + utf16Bytes("Rad.par:12")
+                              + gap + noise;
     const QString path = assembly(stream);
     QElapsedTimer timer;
     timer.start();

@@ -60,7 +60,8 @@ Model parseModel(const QByteArray& xml)
             model.unit = a.value("unit").toString();
             model.ns = reader.namespaceUri().toString();
         } else if (tag == u"base") {
-            model.bases.emplace_back(a.value("name").toString(), a.value("displaycolor").toString());
+            model.bases.emplace_back(a.value("name").toString(),
+                                     a.value("displaycolor").toString());
         } else if (tag == u"object") {
             Object o;
             o.id = a.value("id").toInt();
@@ -86,9 +87,8 @@ Model parseModel(const QByteArray& xml)
 double volumeOf(const Object& o)
 {
     double volume = 0.0;
-    const auto at = [&o](int i) {
-        return gp_XYZ(o.vertices[i][0], o.vertices[i][1], o.vertices[i][2]);
-    };
+    const auto at
+        = [&o](int i) { return gp_XYZ(o.vertices[i][0], o.vertices[i][1], o.vertices[i][2]); };
     for (const auto& t : o.triangles)
         volume += at(t[0]).Dot(at(t[1]).Crossed(at(t[2]))) / 6.0;
     return volume;
@@ -120,20 +120,23 @@ TEST(ThreeMfPackage, PartsInOrderWithPublishedIdentifiers)
     qor::ZipReader zip;
     ASSERT_TRUE(zip.open(write3mf({meshedBox("Teil", 0.5, 0.5, 0.5)})));
     EXPECT_EQ(zip.names(), (QStringList{"[Content_Types].xml", "_rels/.rels", "3D/3dmodel.model"}));
-    EXPECT_EQ(zip.read(QStringLiteral("[Content_Types].xml"), 1 << 20),
-              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                         "<Default Extension=\"rels\" "
-                         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                         "<Default Extension=\"model\" "
-                         "ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
-                         "</Types>\n"));
-    EXPECT_EQ(zip.read(QStringLiteral("_rels/.rels"), 1 << 20),
-              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                         "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
-                         "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
-                         "</Relationships>\n"));
+    EXPECT_EQ(
+        zip.read(QStringLiteral("[Content_Types].xml"), 1 << 20),
+        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                   "<Default Extension=\"rels\" "
+                   "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                   "<Default Extension=\"model\" "
+                   "ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
+                   "</Types>\n"));
+    EXPECT_EQ(
+        zip.read(QStringLiteral("_rels/.rels"), 1 << 20),
+        QByteArray(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+            "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
+            "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
+            "</Relationships>\n"));
     const QByteArray xml = zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 20);
     EXPECT_TRUE(xml.contains("<metadata name=\"Application\">QorCAD</metadata>"));
     const Model model = parseModel(xml);
@@ -215,19 +218,20 @@ TEST(ThreeMfMesh, NodesMergedByRoundingDropTheirTriangle)
 
 TEST(ThreeMfMaterials, ColoursAreClampedAndNamesEscaped)
 {
-    std::vector<ExportBody> bodies = {meshedBox("A & \"B\" <c>", 1.0, 0.0, 0.5),
-                                      meshedBox("Klemme", -0.2, 1.3, 0.72)};
+    std::vector<ExportBody> bodies
+        = {meshedBox("A & \"B\" <c>", 1.0, 0.0, 0.5), meshedBox("Klemme", -0.2, 1.3, 0.72)};
     const QByteArray package = write3mf(bodies);
     const Model model = modelOf(package);
     ASSERT_TRUE(model.wellFormed);
-    EXPECT_EQ(model.bases, (std::vector<std::pair<QString, QString>>{
-                               {"A & \"B\" <c>", "#FF0080"}, {"Klemme", "#00FFB8"}}));
+    EXPECT_EQ(model.bases, (std::vector<std::pair<QString, QString>>{{"A & \"B\" <c>", "#FF0080"},
+                                                                     {"Klemme", "#00FFB8"}}));
     ASSERT_EQ(model.objects.size(), 2u);
     EXPECT_EQ(model.objects[0].name, QStringLiteral("A & \"B\" <c>"));
     EXPECT_EQ(modelText(package).count("name=\"A &amp; &quot;B&quot; &lt;c&gt;\""), 2);
 
     // Control characters XML cannot carry are left out, so the part still parses.
-    bodies[0].name = QStringLiteral("Teil\x01\x1f" "1");
+    bodies[0].name = QStringLiteral("Teil\x01\x1f"
+                                    "1");
     const Model cleaned = modelOf(write3mf(bodies));
     EXPECT_TRUE(cleaned.wellFormed);
     ASSERT_FALSE(cleaned.bases.empty());
@@ -237,8 +241,8 @@ TEST(ThreeMfMaterials, ColoursAreClampedAndNamesEscaped)
 TEST(ThreeMfMaterials, BodiesWithoutTriangulationKeepTheirMaterialOnly)
 {
     const ExportBody bare{QStringLiteral("ohne Netz"), BRepPrimAPI_MakeBox(3, 3, 3).Shape()};
-    const Model model =
-        modelOf(write3mf({meshedBox("eins", 1, 0, 0), bare, meshedBox("drei", 0, 0, 1)}));
+    const Model model
+        = modelOf(write3mf({meshedBox("eins", 1, 0, 0), bare, meshedBox("drei", 0, 0, 1)}));
     ASSERT_EQ(model.bases.size(), 3u);
     EXPECT_EQ(model.bases[1].first, QStringLiteral("ohne Netz"));
     // Objects keep the material index of their body.
@@ -246,7 +250,7 @@ TEST(ThreeMfMaterials, BodiesWithoutTriangulationKeepTheirMaterialOnly)
     for (const Object& o : model.objects)
         objects.emplace_back(o.id, o.name, o.pid, o.pindex);
     EXPECT_EQ(objects, (std::vector<std::tuple<int, QString, int, int>>{{2, "eins", 1, 0},
-                                                                         {3, "drei", 1, 2}}));
+                                                                        {3, "drei", 1, 2}}));
     EXPECT_EQ(model.items, (std::vector<int>{2, 3}));
 
     const Model none = modelOf(write3mf({bare}));

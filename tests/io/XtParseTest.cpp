@@ -22,8 +22,7 @@ using qor::fixtures::XtFileWriter;
 namespace {
 
 // The message of the XtError that f throws, or "" when it throws none.
-template<typename F>
-std::string xtFailure(F&& f)
+template <typename F> std::string xtFailure(F&& f)
 {
     try {
         f();
@@ -93,9 +92,14 @@ TEST(XtSchemaTest, BaseSchemaHoldsTheLayoutsOfItsTable)
         char type;
         int count;
     } cases[] = {
-        {56, "range", 'f', 2},        {41, "hvec", 'h', -1},  {80, "legal_owners", 'l', 14},
-        {80, "actions", 'u', 8},      {14, "sense", 'c', 1},  {38, "surface", 'p', 2},
-        {100, "rotation_matrix", 'f', 9}, {127, "mult", 'n', -1},
+        {56, "range", 'f', 2},
+        {41, "hvec", 'h', -1},
+        {80, "legal_owners", 'l', 14},
+        {80, "actions", 'u', 8},
+        {14, "sense", 'c', 1},
+        {38, "surface", 'p', 2},
+        {100, "rotation_matrix", 'f', 9},
+        {127, "mult", 'n', -1},
     };
     for (const auto& c : cases) {
         const XtNodeType& type = schema.at(c.code);
@@ -145,9 +149,14 @@ TEST(XtSchemaTest, DefinitionBlocksEditOrReplaceTheBaseType)
     } cases[] = {
         {41, XtBytes().u8(2).raw("DX").bytes, {}, "Unbekannte Schema-Operation"},
         {41, XtBytes().u8(2).raw("DCA").raw(added).raw("Z").bytes, {"hvec", "extra"}, ""},
-        {41, XtBytes().u8(3).raw("DCA").raw(added).raw("Z").bytes, {},
+        {41,
+         XtBytes().u8(3).raw("DCA").raw(added).raw("Z").bytes,
+         {},
          "Schema-Bearbeitung ergibt falsche Feldzahl"},
-        {41, XtBytes().u8(2).raw("DDC").bytes, {}, "Schema-Bearbeitung kopiert über das Ende hinaus"},
+        {41,
+         XtBytes().u8(2).raw("DDC").bytes,
+         {},
+         "Schema-Bearbeitung kopiert über das Ende hinaus"},
         {41, XtBytes().u8(0).raw("DDDZ").bytes, {}, ""},
         {41, XtBytes().u8(255).bytes, {"type", "hvec"}, ""},
         {7, XtBytes().u8(255).bytes, {}, "Knotentyp 7 fehlt im Basisschema"},
@@ -173,7 +182,7 @@ TEST(XtParseTest, ReadsRecordsUpToTheEndRecord)
                                 .node(29, 5, {{"pvec", {{}, {7, 8, 9}}}})
                                 .node(41, 7, {{"type", {{}, {}, "L"}}, {"hvec", {{}, {1, 1, 1}}}})
                                 .finish()
-        + "trailing bytes are never read";
+                            + "trailing bytes are never read";
     const XtModel model = parseXtBinary(file);
     EXPECT_EQ(model.schemaKey, "SCH_1200000_13006");
     ASSERT_EQ(model.nodes.size(), 3u);
@@ -197,10 +206,17 @@ TEST(XtParseTest, RefusesDamagedTransmissionsWithTheirMessages)
         return XtBytes().raw(qor::fixtures::xtHeader()).i16(128).u8(255).i32(length).xtInt(3).bytes;
     };
     const QByteArray newTypeQ = XtBytes()
-                                    .raw(qor::fixtures::xtHeader()).i16(7).u8(1)
-                                    .shortString("T").shortString("")
-                                    .shortString("a").i16(0).xtInt(2).shortString("q")
-                                    .xtInt(2).bytes;
+                                    .raw(qor::fixtures::xtHeader())
+                                    .i16(7)
+                                    .u8(1)
+                                    .shortString("T")
+                                    .shortString("")
+                                    .shortString("a")
+                                    .i16(0)
+                                    .xtInt(2)
+                                    .shortString("q")
+                                    .xtInt(2)
+                                    .bytes;
     const QByteArray complete = XtFileWriter().node(29, 2, {}).finish();
     const struct {
         QByteArray bytes;
@@ -228,12 +244,12 @@ TEST(XtParseTest, RefusesDamagedTransmissionsWithTheirMessages)
 
 TEST(XtParseTest, AccessOperationsFallBackOnAbsentData)
 {
-    const XtModel model = parseXtBinary(
-        XtFileWriter()
-            .node(30, 2, {{"sense", {{}, {}, "-"}}, {"next", {{2}}}})
-            .node(59, 3, {{"sense", {{}, {}, "-"}}})
-            .node(83, 4, {{"values", {{}, {1.5, 2.5}}}})
-            .finish());
+    const XtModel model
+        = parseXtBinary(XtFileWriter()
+                            .node(30, 2, {{"sense", {{}, {}, "-"}}, {"next", {{2}}}})
+                            .node(59, 3, {{"sense", {{}, {}, "-"}}})
+                            .node(83, 4, {{"values", {{}, {1.5, 2.5}}}})
+                            .finish());
     const XtNode& line = model.nodes.at(2);
     EXPECT_EQ(xtSense(line), '-');
     EXPECT_EQ(xtSense(model.nodes.at(4)), '+');
@@ -324,11 +340,18 @@ TEST(XtGeometryTest, DecodesAndChecksBSurfaces)
         }
         return XtFileWriter()
             .node(124, 20, {{"nurbs", {{21}}}})
-            .node(126, 21, {{"u_degree", {{1}}}, {"v_degree", {{1}}}, {"n_u_vertices", {{nu}}},
-                            {"n_v_vertices", {{2}}}, {"vertex_dim", {{vertexDim}}},
-                            {"rational", {{vertexDim == 4 ? 1 : 0}}},
-                            {"bspline_vertices", {{22}}}, {"u_knot_mult", {{23}}},
-                            {"v_knot_mult", {{23}}}, {"u_knots", {{24}}}, {"v_knots", {{24}}}})
+            .node(126, 21,
+                  {{"u_degree", {{1}}},
+                   {"v_degree", {{1}}},
+                   {"n_u_vertices", {{nu}}},
+                   {"n_v_vertices", {{2}}},
+                   {"vertex_dim", {{vertexDim}}},
+                   {"rational", {{vertexDim == 4 ? 1 : 0}}},
+                   {"bspline_vertices", {{22}}},
+                   {"u_knot_mult", {{23}}},
+                   {"v_knot_mult", {{23}}},
+                   {"u_knots", {{24}}},
+                   {"v_knots", {{24}}}})
             .node(45, 22, {{"vertices", {{}, vertices}}})
             .node(127, 23, {{"mult", {{2, 2}}}})
             .node(128, 24, {{"knots", {{}, {0.0, 1.0}}}})
@@ -367,26 +390,30 @@ TEST(XtGeometryTest, BuildsCurvesAxesAndLimitPoints)
     EXPECT_EQ(line->FirstParameter(), 0.0);
     EXPECT_NEAR(line->LastParameter(), 10.0, 1e-12);
     const std::vector<gp_Pnt> collinear{gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(2, 0, 0)};
-    EXPECT_NEAR(curveThroughXtPoints(collinear)->Value(
-                    curveThroughXtPoints(collinear)->LastParameter()).X(), 2.0, 1e-9);
+    EXPECT_NEAR(curveThroughXtPoints(collinear)
+                    ->Value(curveThroughXtPoints(collinear)->LastParameter())
+                    .X(),
+                2.0, 1e-9);
     const std::vector<gp_Pnt> repeated{gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(1, 0, 0),
                                        gp_Pnt(2, 1, 0)};
     EXPECT_FALSE(curveThroughXtPoints(repeated).IsNull());
     EXPECT_EQ(xtFailure([] { curveThroughXtPoints({gp_Pnt(1, 2, 3)}); }),
               "Schnittkurve nicht interpolierbar");
 
-    EXPECT_TRUE(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 1e-16), gp_XYZ(1, 0, 0)).Direction().IsEqual(
-        gp_Dir(0, 0, 1), 1e-12));
-    EXPECT_TRUE(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 2), gp_XYZ(1, 0, 3)).XDirection().IsEqual(
-        gp_Dir(1, 0, 0), 1e-12));
+    EXPECT_TRUE(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 1e-16), gp_XYZ(1, 0, 0))
+                    .Direction()
+                    .IsEqual(gp_Dir(0, 0, 1), 1e-12));
+    EXPECT_TRUE(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 2), gp_XYZ(1, 0, 3))
+                    .XDirection()
+                    .IsEqual(gp_Dir(1, 0, 0), 1e-12));
     EXPECT_NO_THROW(makeXtAxes(gp_XYZ(), gp_XYZ(0, 0, 2), gp_XYZ(0, 0, 5)));
 
-    const XtModel model = parseXtBinary(
-        XtFileWriter()
-            .node(41, 2, {{"type", {{}, {}, "L"}}, {"hvec", {{}, {1e-10, 0, 0}}}})
-            .node(41, 3, {{"type", {{}, {}, "T"}}, {"hvec", {{}, {1e-8, 0, 0}}}})
-            .node(41, 4, {{"type", {{}, {}, "X"}}, {"hvec", {{}, {5, 0, 0}}}})
-            .finish());
+    const XtModel model
+        = parseXtBinary(XtFileWriter()
+                            .node(41, 2, {{"type", {{}, {}, "L"}}, {"hvec", {{}, {1e-10, 0, 0}}}})
+                            .node(41, 3, {{"type", {{}, {}, "T"}}, {"hvec", {{}, {1e-8, 0, 0}}}})
+                            .node(41, 4, {{"type", {{}, {}, "X"}}, {"hvec", {{}, {5, 0, 0}}}})
+                            .finish());
     std::vector<gp_Pnt> points{gp_Pnt(0, 0, 0)};
     addXtLimitPoint(points, &model.nodes.at(2), true);
     addXtLimitPoint(points, &model.nodes.at(4), true);
@@ -455,16 +482,18 @@ TEST(XtParseTest, ReadsTheRealTransmissionsOrRefusesThem)
                     std::cout << "  node " << index << ": " << e.GetMessageString() << "\n";
                 }
             }
-            std::cout << name.toStdString() << ": " << model.schemaKey << ", "
-                      << model.nodes.size() << " nodes, " << bodies << " bodies, " << faces
-                      << " faces, " << splines << " B-splines (" << refused << " refused by the kernel), " << timer.elapsed() << " ms\n";
+            std::cout << name.toStdString() << ": " << model.schemaKey << ", " << model.nodes.size()
+                      << " nodes, " << bodies << " bodies, " << faces << " faces, " << splines
+                      << " B-splines (" << refused << " refused by the kernel), " << timer.elapsed()
+                      << " ms\n";
             EXPECT_GE(bodies, 1u) << name.toStdString();
             EXPECT_GE(faces, 1u) << name.toStdString();
         } catch (const XtError& e) {
             std::cout << name.toStdString() << ": " << e.what() << "\n";
             // Only the bare binary form, which carries no neutral marker, may be refused.
             EXPECT_FALSE(bytes.contains(QByteArray("PS\0\0", 4))) << name.toStdString();
-            EXPECT_EQ(std::string(e.what()), "Kein Parasolid-Neutralbinärformat (PS-Kennung fehlt)");
+            EXPECT_EQ(std::string(e.what()),
+                      "Kein Parasolid-Neutralbinärformat (PS-Kennung fehlt)");
         }
     }
 }
@@ -479,12 +508,11 @@ TEST(XtParseTest, SurvivesMutatedTransmissions)
     for (int run = 0; run < 400; ++run) {
         QByteArray bytes = original;
         switch (run % 3) {
-        case 0:
-            bytes.truncate(qsizetype(random() % std::uint32_t(bytes.size())));
-            break;
+        case 0: bytes.truncate(qsizetype(random() % std::uint32_t(bytes.size()))); break;
         case 1:
             for (int flip = 0; flip < 4; ++flip)
-                bytes[qsizetype(random() % std::uint32_t(bytes.size()))] ^= char(1 << (random() % 8));
+                bytes[qsizetype(random() % std::uint32_t(bytes.size()))]
+                    ^= char(1 << (random() % 8));
             break;
         default: {
             const auto at = qsizetype(random() % std::uint32_t(bytes.size() - 1));

@@ -70,7 +70,7 @@ TEST(ZipRoundTrip, WrittenArchiveReadsBackInOrder)
     EXPECT_EQ(e[2].compressedSize, 0u);
     EXPECT_EQ(e[2].crc32, 0u);
     EXPECT_EQ(e[1].crc32, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(noise.constData()),
-                                                uInt(noise.size()))));
+                                              uInt(noise.size()))));
     EXPECT_EQ(e[0].localHeaderOffset, 0u);
 
     // Every record is where the format puts it: local header fields, UTF-8 flag,
@@ -224,7 +224,8 @@ TEST(ZipInflate, TruncatedStreamsLimitsAndWrappers)
     // A hostile expected size must not turn into a huge reservation: ten bytes
     // of input can never inflate to a terabyte.
     EXPECT_TRUE(qor::inflateRaw(packed.constData(), 10, qsizetype(1) << 40).size() < 10 * 1032);
-    EXPECT_TRUE(qor::inflateStream(nullptr, 0, -15, qsizetype(1) << 40, qsizetype(1) << 40).isEmpty());
+    EXPECT_TRUE(
+        qor::inflateStream(nullptr, 0, -15, qsizetype(1) << 40, qsizetype(1) << 40).isEmpty());
 }
 
 TEST(ZipWriterLimits, EntryCountNameLengthAndSize)
@@ -243,12 +244,13 @@ TEST(ZipWriterLimits, EntryCountNameLengthAndSize)
     // An entry of 4 GiB cannot be described with 32-bit sizes. The zero pages
     // are mapped, not touched, so the check costs no memory.
     const std::size_t huge = std::size_t(1) << 32;
-    void* zeros = mmap(nullptr, huge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* zeros
+        = mmap(nullptr, huge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(zeros, MAP_FAILED);
     ZipWriter big;
     EXPECT_TRUE(big.add(QStringLiteral("klein"), QByteArray("x"), false));
-    EXPECT_FALSE(big.add(QStringLiteral("groß"), QByteArray::fromRawData(static_cast<const char*>(zeros),
-                                                                          qsizetype(huge)),
+    EXPECT_FALSE(big.add(QStringLiteral("groß"),
+                         QByteArray::fromRawData(static_cast<const char*>(zeros), qsizetype(huge)),
                          false));
     EXPECT_TRUE(big.finish().isEmpty());
     munmap(zeros, huge);

@@ -1,3 +1,4 @@
+#include "ShellDocument.h"
 #include "app/AssemblyCommands.h"
 #include "app/Examples.h"
 #include "app/shell/Browser.h"
@@ -6,7 +7,6 @@
 #include "panels/MatePanel.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/MoveComponentDialog.h"
-#include "ShellDocument.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <TopExp_Explorer.hxx>
@@ -57,7 +57,8 @@ protected:
     PickInfo facePick(int componentId, const std::function<bool(const TopoDS_Face&)>& wanted)
     {
         for (const auto& [id, body] : doc().current.bodies.get()) {
-            if (!qor::model::isComponentBodyId(id) || qor::model::componentOfBody(id) != componentId)
+            if (!qor::model::isComponentBodyId(id)
+                || qor::model::componentOfBody(id) != componentId)
                 continue;
             for (TopExp_Explorer it(body.shape, TopAbs_FACE); it.More(); it.Next()) {
                 if (wanted(TopoDS::Face(it.Current())))
@@ -71,15 +72,15 @@ protected:
     {
         return [z](const TopoDS_Face& face) {
             BRepAdaptor_Surface surface(face);
-            return surface.GetType() == GeomAbs_Plane &&
-                   std::abs(qor::model::describeShape(face).point[2] - z) < 1e-3;
+            return surface.GetType() == GeomAbs_Plane
+                   && std::abs(qor::model::describeShape(face).point[2] - z) < 1e-3;
         };
     }
     static bool isBore(const TopoDS_Face& face)
     {
         BRepAdaptor_Surface surface(face);
-        return surface.GetType() == GeomAbs_Cylinder &&
-               std::abs(surface.Cylinder().Radius() - 20.0) < 1e-6;
+        return surface.GetType() == GeomAbs_Cylinder
+               && std::abs(surface.Cylinder().Radius() - 20.0) < 1e-6;
     }
 
     QTemporaryDir folder;
@@ -103,8 +104,8 @@ TEST_F(FlangeAssembly, InsertGroundsTheFirstAndPlacesTheSecondBesideIt)
     EXPECT_EQ(controller.history.back().label, QStringLiteral("Komponente einfügen"));
 
     const std::size_t steps = controller.history.size();
-    const InsertResult missing =
-        insertComponentFile(controller, folder.filePath(QStringLiteral("fehlt.step")));
+    const InsertResult missing
+        = insertComponentFile(controller, folder.filePath(QStringLiteral("fehlt.step")));
     EXPECT_FALSE(missing.ok);
     EXPECT_TRUE(missing.message.startsWith(
         QStringLiteral("Die Datei enthält keine verwendbare Geometrie:\n")));
@@ -148,7 +149,8 @@ TEST(AssemblyCommands, SelectedComponentFromBodyIdsThenBrowserItems)
 TEST_F(FlangeAssembly, GroundingToggleAndMoveRules)
 {
     const int b = second.componentId;
-    EXPECT_EQ(moveRefusal(doc(), 0), QStringLiteral("Zuerst eine Komponente im Modell oder Browser wählen"));
+    EXPECT_EQ(moveRefusal(doc(), 0),
+              QStringLiteral("Zuerst eine Komponente im Modell oder Browser wählen"));
     EXPECT_EQ(moveRefusal(doc(), b), QString());
     EXPECT_EQ(toggleGround(controller, b), QStringLiteral("Flansch:2 ist fixiert"));
     EXPECT_EQ(controller.history.back().label, QStringLiteral("Komponente fixieren"));
@@ -194,7 +196,8 @@ TEST_F(FlangeAssembly, PlanarAndConcentricMatesThroughThePanelStackTheFlanges)
     BomDialog bom(&controller);
     bom.show();
     EXPECT_TRUE(qor::test::saveShot(bom, QStringLiteral("bom-dialog.png")));
-    EXPECT_EQ(bom.csv(), QStringLiteral("Pos.;Benennung;Datei;Menge\n1;Flansch;Flansch.qcpart;2\n"));
+    EXPECT_EQ(bom.csv(),
+              QStringLiteral("Pos.;Benennung;Datei;Menge\n1;Flansch;Flansch.qcpart;2\n"));
 }
 
 TEST_F(FlangeAssembly, MatePanelRefusesPicksOffComponentsAndOnOneComponent)
@@ -212,13 +215,15 @@ TEST_F(FlangeAssembly, MatePanelRefusesPicksOffComponentsAndOnOneComponent)
     EXPECT_EQ(lastToast(), QStringLiteral("Bitte ein Element einer Komponente wählen"));
     panel->takePicks({facePick(a, isBore)});
     panel->takePicks({facePick(a, planeAt(50))});
-    EXPECT_EQ(lastToast(), QStringLiteral("Das zweite Element muss zu einer anderen Komponente gehören"));
+    EXPECT_EQ(lastToast(),
+              QStringLiteral("Das zweite Element muss zu einer anderen Komponente gehören"));
     panel->takePicks({facePick(b, isBore)});
     EXPECT_TRUE(panel->okButton()->isEnabled());
     // Back to the first slot: an element on the second element's component is refused too.
     QTest::mouseClick(panel->firstButton(), Qt::LeftButton);
     panel->takePicks({facePick(b, planeAt(0))});
-    EXPECT_EQ(lastToast(), QStringLiteral("Das erste Element muss zu einer anderen Komponente gehören"));
+    EXPECT_EQ(lastToast(),
+              QStringLiteral("Das erste Element muss zu einer anderen Komponente gehören"));
     EXPECT_EQ(doc().mates.at(0).a.comp, a);
 
     // Both fixed: a warning, and OK cannot commit a mate the panel does not show.
@@ -245,7 +250,8 @@ TEST_F(FlangeAssembly, MirroredPlacementIsRefusedNotThrown)
     QSignalSpy toasts(panel, &MatePanel::toast);
     panel->takePicks({pick});
     ASSERT_EQ(toasts.size(), 1);
-    EXPECT_EQ(toasts.at(0).at(0).toString(), QStringLiteral("Bitte ein Element einer Komponente wählen"));
+    EXPECT_EQ(toasts.at(0).at(0).toString(),
+              QStringLiteral("Bitte ein Element einer Komponente wählen"));
     const gp_Pnt centre = componentCentre(doc(), b);
     EXPECT_LT(centre.Distance(gp::Origin()), 1e-12);
     panel->cancel();
@@ -290,13 +296,12 @@ TEST(BillOfMaterials, RowsAndCsvAsTheTableShowsThem)
         {.name = "Platte.roh:1", .path = "p;1.step"},
         {.name = "Teil \"A\"\nneu:1", .path = "a.step"},
     };
-    EXPECT_EQ(bomCsv(bomRows(components)),
-              QStringLiteral("Pos.;Benennung;Datei;Menge\n"
-                             "1;Welle;welle.qcpart;2\n"
-                             "2;Deckel;(eingebettet);1\n"
-                             "3;Lager;welle.qcpart;1\n"
-                             "4;Platte.roh;\"p;1.step\";1\n"
-                             "5;\"Teil \"\"A\"\"\nneu\";a.step;1\n"));
+    EXPECT_EQ(bomCsv(bomRows(components)), QStringLiteral("Pos.;Benennung;Datei;Menge\n"
+                                                          "1;Welle;welle.qcpart;2\n"
+                                                          "2;Deckel;(eingebettet);1\n"
+                                                          "3;Lager;welle.qcpart;1\n"
+                                                          "4;Platte.roh;\"p;1.step\";1\n"
+                                                          "5;\"Teil \"\"A\"\"\nneu\";a.step;1\n"));
 }
 
 TEST(BillOfMaterials, SavedFileCarriesTheByteOrderMarkAndFailuresWarn)

@@ -60,8 +60,8 @@ TEST(BodyClipboard, CopyAndPasteKeepBodiesNamesAndColours)
     const int cylinder = *ids.rbegin();
     TopExp_Explorer face(source.document->current.bodies.at(box).shape, TopAbs_FACE);
     // Two picks on the box, the cylinder, a sketch region and an origin plane.
-    EXPECT_EQ(qor::app::pickedBodyIds({{1, box, 0, face.Current()}, {2, box}, {4, cylinder},
-                                       {9, 1}, {5, -1}}),
+    EXPECT_EQ(qor::app::pickedBodyIds(
+                  {{1, box, 0, face.Current()}, {2, box}, {4, cylinder}, {9, 1}, {5, -1}}),
               ids);
     EXPECT_EQ(qor::app::copyBodies(*source.document, {4711}).message,
               QStringLiteral("Zuerst einen Körper auswählen"));
@@ -100,8 +100,8 @@ TEST(BodyClipboard, CopyAndPasteKeepBodiesNamesAndColours)
 TEST(BodyClipboard, HostileDataIsRefusedAndLeavesTheDocumentAlone)
 {
     qor::app::DocumentController source;
-    QJsonObject good = payloadOf(*qor::app::copyBodies(*source.document,
-                                                       buildTwoBodies(source)).data);
+    QJsonObject good
+        = payloadOf(*qor::app::copyBodies(*source.document, buildTwoBodies(source)).data);
     const QByteArray bytes = qor::io::shapeTextBytes(good.value("brep").toString());
     QJsonObject truncated = good;
     truncated["brep"] = QString::fromLatin1(qCompress(bytes.left(bytes.size() / 2)).toBase64());

@@ -69,8 +69,8 @@ TEST(Browser, GroupsAndCountsOfPartsAndAssemblies)
     doc.mates[0].suppressed = true;
     doc.mates[1].status = QStringLiteral("Nicht lösbar");
     const BrowserEntry tree = qor::app::browserTree(doc, QString(), false);
-    EXPECT_EQ(groupTexts(tree), QStringList({"Ursprung", "Parameter (0)", "Komponenten (2)",
-                                             "Beziehungen (2)"}));
+    EXPECT_EQ(groupTexts(tree),
+              QStringList({"Ursprung", "Parameter (0)", "Komponenten (2)", "Beziehungen (2)"}));
     EXPECT_EQ(tree.children[2].children[1].tint, BrowserEntry::Tint::Warning);
     const BrowserEntry& mates = tree.children[3];
     EXPECT_EQ(mates.children[0].text, qor::model::mateTypeLabel(QStringLiteral("planar")));
@@ -98,8 +98,8 @@ TEST(Browser, EyesNamesAndGroupsSendTheirSignals)
     EXPECT_LE(brightest, qGray(qor::app::Theme::instance().textMute.rgb()));
     EXPECT_EQ(b.find(7, b.controller.document->features[0]->id)->toolTip(1),
               QStringLiteral("Einblenden"));
-    EXPECT_EQ(b.find(4)->text(0), QStringLiteral("Körper (%1)")
-                                      .arg(b.controller.document->current.bodies.size()));
+    EXPECT_EQ(b.find(4)->text(0),
+              QStringLiteral("Körper (%1)").arg(b.controller.document->current.bodies.size()));
 
     QSignalSpy toggled(&b.browser, &Browser::toggleVisible);
     QSignalSpy selected(&b.browser, &Browser::bodySelected);

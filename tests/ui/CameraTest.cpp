@@ -57,16 +57,16 @@ TEST(CameraTest, UnusableStatesAreRejectedAndBadScalesKept)
     for (const QJsonValue scale : {QJsonValue(0), QJsonValue(-3), QJsonValue("7")}) {
         Handle(Graphic3d_Camera) camera = cameraAt(gp_Pnt(0, 0, 5), gp::Origin(), gp::DY());
         camera->SetScale(12.0);
-        const auto state = cameraStateFromJson({{"eye", eye}, {"center", origin}, {"up", up},
-                                                {"scale", scale}});
+        const auto state
+            = cameraStateFromJson({{"eye", eye}, {"center", origin}, {"up", up}, {"scale", scale}});
         ASSERT_TRUE(state);
         applyCameraState(*camera, *state);
         EXPECT_NEAR(camera->Scale(), 12.0, eps);
         EXPECT_EQ(camera->ProjectionType(), Graphic3d_Camera::Projection_Orthographic);
     }
     // Short arrays read their missing elements as 0.
-    const auto shortUp = cameraStateFromJson({{"eye", eye}, {"center", origin},
-                                              {"up", QJsonArray{0, 2}}});
+    const auto shortUp
+        = cameraStateFromJson({{"eye", eye}, {"center", origin}, {"up", QJsonArray{0, 2}}});
     ASSERT_TRUE(shortUp);
     EXPECT_TRUE(shortUp->up.IsEqual(gp::DY(), eps));
 }
@@ -75,9 +75,9 @@ TEST(CameraTest, LookAtKeepsTheSpotAndAMinimumDistance)
 {
     const gp_Ax3 frame(gp_Pnt(0, 0, 5), gp::DZ(), gp::DX());
     for (double distance : {10.0, 200.0}) {
-        Handle(Graphic3d_Camera) camera =
-            cameraAt(gp_Pnt(3, 4, 9).Translated(gp_Vec(1, 1, 1).Normalized() * distance),
-                     gp_Pnt(3, 4, 9), gp::DZ());
+        Handle(Graphic3d_Camera) camera
+            = cameraAt(gp_Pnt(3, 4, 9).Translated(gp_Vec(1, 1, 1).Normalized() * distance),
+                       gp_Pnt(3, 4, 9), gp::DZ());
         aimAtPlane(*camera, frame);
         EXPECT_LT(camera->Center().Distance(gp_Pnt(3, 4, 5)), eps);
         EXPECT_NEAR(camera->Distance(), std::max(distance, lookAtMinDistance), 1e-7);

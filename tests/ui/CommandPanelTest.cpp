@@ -44,8 +44,7 @@ protected:
     }
 
     // The field in the form row with this label.
-    template <class W>
-    W* field(const QString& label)
+    template <class W> W* field(const QString& label)
     {
         for (QLabel* l : panel.findChildren<QLabel*>()) {
             if (l->text() == label && l->buddy())
@@ -74,7 +73,8 @@ TEST_F(CommandPanelTest, OpeningStartsPickingTheFirstEmptyMandatoryField)
     EXPECT_EQ(f->error, QString());
     const auto hint = panel.findChildren<QLabel*>();
     EXPECT_TRUE(std::any_of(hint.begin(), hint.end(), [](QLabel* l) {
-        return l->text() == QStringLiteral(
+        return l->text()
+               == QStringLiteral(
                    "Auswahl: Profil – im Modell anklicken (Strg/Umschalt für mehrere)");
     }));
     QPushButton* select = panel.findChild<QPushButton*>(QStringLiteral("SelectButton"));

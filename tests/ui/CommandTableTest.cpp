@@ -80,9 +80,8 @@ TEST(CommandTable, HundredActionsWithLabelsShortcutsAndToolTips)
 TEST(CommandTable, EnablementFollowsSketchModeBusyPanelsAndHistory)
 {
     Window w({QStringLiteral("render")});
-    auto enabled = [&](const char* id) {
-        return w.actions.value(QString::fromLatin1(id))->isEnabled();
-    };
+    auto enabled
+        = [&](const char* id) { return w.actions.value(QString::fromLatin1(id))->isEnabled(); };
     // A command whose handler does not exist yet is disabled and does nothing.
     EXPECT_FALSE(enabled("render"));
     w.actions.value(QStringLiteral("render"))->trigger();

@@ -123,8 +123,9 @@ TEST_F(DrawingWindowTest, HiddenLinesAndSectionToggles)
     press(QStringLiteral("Schnitt"));
     EXPECT_EQ(steps(), before + 3);
     EXPECT_FALSE(view(6).section);
-    EXPECT_EQ(window->hintLabel->text(),
-              QStringLiteral("Für einen Schnitt eine Normalansicht (nicht die Isometrie) auswählen"));
+    EXPECT_EQ(
+        window->hintLabel->text(),
+        QStringLiteral("Für einen Schnitt eine Normalansicht (nicht die Isometrie) auswählen"));
 }
 
 TEST_F(DrawingWindowTest, WheelZoomClampsAndKeepsTheSheetPointUnderTheCursor)
@@ -139,8 +140,8 @@ TEST_F(DrawingWindowTest, WheelZoomClampsAndKeepsTheSheetPointUnderTheCursor)
                               Qt::NoScrollPhase, false);
             QApplication::sendEvent(canvas, &wheel);
         }
-        EXPECT_EQ(canvas->zoom(), notches > 0 ? qor::app::SheetCanvas::maxZoom
-                                              : qor::app::SheetCanvas::minZoom);
+        EXPECT_EQ(canvas->zoom(),
+                  notches > 0 ? qor::app::SheetCanvas::maxZoom : qor::app::SheetCanvas::minZoom);
         EXPECT_NEAR(canvas->sheetPoint(cursor).x(), under.x(), 1e-6);
         EXPECT_NEAR(canvas->sheetPoint(cursor).y(), under.y(), 1e-6);
     }

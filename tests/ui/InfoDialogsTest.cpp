@@ -72,7 +72,9 @@ TEST(ImportInfoDialog, TitlePreviewAndNotesShowOnlyWhatTheResultHolds)
         QString title;
     };
     const Case cases[] = {
-        {"import-report.png", QStringLiteral("Solid Edge"), pngPreview(),
+        {"import-report.png",
+         QStringLiteral("Solid Edge"),
+         pngPreview(),
          {QStringLiteral("Die Datei enthält nur eine Vorschau."),
           QStringLiteral("Bitte als STEP exportieren.")},
          QStringLiteral("Solid Edge")},

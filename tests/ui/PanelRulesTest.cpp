@@ -24,8 +24,8 @@ TEST(PanelRules, RollbackOfAcceptKeepsTheEditedFeatureComputed)
     struct Case {
         int saved, index, count, expected;
     };
-    for (const Case& c : {Case{2, 3, 5, 4}, Case{2, 3, 4, -1}, Case{-1, 3, 5, -1},
-                          Case{5, 1, 8, 5}, Case{2, -1, 5, 2}, Case{0, 0, 1, -1}})
+    for (const Case& c : {Case{2, 3, 5, 4}, Case{2, 3, 4, -1}, Case{-1, 3, 5, -1}, Case{5, 1, 8, 5},
+                          Case{2, -1, 5, 2}, Case{0, 0, 1, -1}})
         EXPECT_EQ(rollbackIncluding(c.saved, c.index, c.count), c.expected)
             << c.saved << " " << c.index << " " << c.count;
 }
@@ -52,7 +52,8 @@ TEST(PanelRules, PicksBecomeTheFieldsReferences)
         {ParamKind::Bodies, face, 700},
         {ParamKind::Bodies, body, 700},
         {ParamKind::Vertices, body, QJsonObject{{"kind", "body"}, {"id", 700}}},
-        {ParamKind::Axis, curve, QJsonObject{{"kind", "sketchline"}, {"sketch", 5}, {"entity", 12}}},
+        {ParamKind::Axis, curve,
+         QJsonObject{{"kind", "sketchline"}, {"sketch", 5}, {"entity", 12}}},
         {ParamKind::Path, curve, QJsonObject{{"kind", "sketch"}, {"id", 5}}},
         {ParamKind::Profile, region,
          QJsonObject{{"kind", "region"}, {"sketch", 5}, {"pt", QJsonArray{1.5, -2.0}}}},

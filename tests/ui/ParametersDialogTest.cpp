@@ -1,6 +1,6 @@
+#include "panels/dialogs/ParametersDialog.h"
 #include "app/theme/Theme.h"
 #include "model/DocumentController.h"
-#include "panels/dialogs/ParametersDialog.h"
 
 #include "ShellDocument.h"
 
@@ -60,7 +60,8 @@ bool valueCellShows(const ParametersDialog& dialog, int row, const QColor& colou
         for (int x = cell.left(); x <= cell.right(); ++x) {
             const QColor p = shot.pixelColor(x, y);
             if (std::abs(p.red() - colour.red()) + std::abs(p.green() - colour.green())
-                    + std::abs(p.blue() - colour.blue()) < 40)
+                    + std::abs(p.blue() - colour.blue())
+                < 40)
                 return true;
         }
     }
@@ -72,8 +73,9 @@ bool valueCellShows(const ParametersDialog& dialog, int row, const QColor& colou
 TEST(ParametersDialog, ShowsValuesErrorsAndDrivingSketchDimensions)
 {
     qor::app::DocumentController controller;
-    EXPECT_EQ(ParametersDialog(&controller).findChildren<QLabel*>(QStringLiteral("Hint")).last()
-                  ->text(), QStringLiteral("Noch keine Skizzenbemaßungen."));
+    EXPECT_EQ(
+        ParametersDialog(&controller).findChildren<QLabel*>(QStringLiteral("Hint")).last()->text(),
+        QStringLiteral("Noch keine Skizzenbemaßungen."));
     buildDimensionedPart(controller);
     ParametersDialog dialog(&controller);
     EXPECT_EQ(dialog.findChildren<QLabel*>(QStringLiteral("Hint")).last()->text(),

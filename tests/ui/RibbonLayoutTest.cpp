@@ -1,5 +1,5 @@
-#include "app/CommandTable.h"
 #include "app/RibbonLayout.h"
+#include "app/CommandTable.h"
 #include "app/shell/Ribbon.h"
 
 #include "ShellDocument.h"
@@ -42,17 +42,15 @@ QStringList buttonTexts(const Ribbon& ribbon)
 
 struct FilledRibbon {
     QMainWindow window;
-    QMap<QString, QAction*> actions =
-        qor::app::createActions(&window, [](const qor::app::CommandSpec&) {
-            return [] {};
-        });
+    QMap<QString, QAction*> actions
+        = qor::app::createActions(&window, [](const qor::app::CommandSpec&) { return [] {}; });
     Ribbon* ribbon = new Ribbon(&window);
     qor::app::RibbonPages pages = qor::app::fillRibbon(*ribbon, actions, &window);
 };
 
-const QStringList allPages = {QStringLiteral("VOLUMENKÖRPER"), QStringLiteral("SKIZZE"),
-                              QStringLiteral("BAUGRUPPE"), QStringLiteral("PRÜFEN"),
-                              QStringLiteral("AUSGABE")};
+const QStringList allPages
+    = {QStringLiteral("VOLUMENKÖRPER"), QStringLiteral("SKIZZE"), QStringLiteral("BAUGRUPPE"),
+       QStringLiteral("PRÜFEN"), QStringLiteral("AUSGABE")};
 
 } // namespace
 
@@ -78,8 +76,8 @@ TEST(RibbonLayout, PagesInOrderWithTheSketchPageOnlyInSketchMode)
     // Every command but the ones reached otherwise stands somewhere; some on two pages.
     const QStringList texts = buttonTexts(*f.ribbon);
     for (const char* label : {"Feder", "Rechteck", "Boolesch", "Kreis 3 Pkt.", "Fixieren"})
-        EXPECT_TRUE(texts.contains(QString::fromUtf8(label)) ||
-                    texts.contains(QStringLiteral("  ") + QString::fromUtf8(label)))
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(label))
+                    || texts.contains(QStringLiteral("  ") + QString::fromUtf8(label)))
             << label;
     EXPECT_EQ(texts.count(QStringLiteral("Zeichnung")), 2);
     EXPECT_EQ(texts.count(QStringLiteral("Rendern")), 2);
@@ -115,7 +113,6 @@ TEST(RibbonLayout, RendersEveryPageReadably)
     for (int page : {f.pages.assembly, f.pages.check, f.pages.output}) {
         qor::app::setSketchRibbon(*f.ribbon, f.pages, false);
         f.ribbon->setCurrentPage(page);
-        EXPECT_TRUE(qor::test::saveShot(*f.ribbon,
-                                        QStringLiteral("ribbon-page%1.png").arg(page)));
+        EXPECT_TRUE(qor::test::saveShot(*f.ribbon, QStringLiteral("ribbon-page%1.png").arg(page)));
     }
 }

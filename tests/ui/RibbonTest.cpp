@@ -39,8 +39,8 @@ struct ThreePages {
 TEST(Ribbon, TabsGroupsAndHiddenPagesIgnoringUnknownPageNumbers)
 {
     ThreePages p;
-    const QStringList all = {QStringLiteral("VOLUMENKÖRPER"), QStringLiteral("SKIZZE"),
-                             QStringLiteral("BAUGRUPPE")};
+    const QStringList all
+        = {QStringLiteral("VOLUMENKÖRPER"), QStringLiteral("SKIZZE"), QStringLiteral("BAUGRUPPE")};
     EXPECT_EQ(tabTexts(p.ribbon), all);
     QSignalSpy changed(&p.ribbon, &Ribbon::pageChanged);
     p.ribbon.setPageVisible(p.solid, false);
@@ -84,10 +84,11 @@ TEST(Ribbon, RendersFilledPage)
     ThreePages p;
     p.ribbon.addPage(QStringLiteral("Ausgabe"));
     // Group title, then icon and text of each command.
-    const QStringList groups = {
-        "Erstellen|sketch:Skizze|extrude:Extrusion|revolve:Drehung|hole:Bohrung",
-        "Ändern|fillet:Verrundung|chamfer:Fase|shell:Wandstärke",
-        "Muster|pattern_rect:Rechteckig|mirror:Spiegeln", "Prüfen|measure:Messen|parameters:Parameter"};
+    const QStringList groups
+        = {"Erstellen|sketch:Skizze|extrude:Extrusion|revolve:Drehung|hole:Bohrung",
+           "Ändern|fillet:Verrundung|chamfer:Fase|shell:Wandstärke",
+           "Muster|pattern_rect:Rechteckig|mirror:Spiegeln",
+           "Prüfen|measure:Messen|parameters:Parameter"};
     std::vector<std::unique_ptr<QAction>> actions;
     for (const QString& spec : groups) {
         const QStringList parts = spec.split(QLatin1Char('|'));

@@ -32,8 +32,8 @@ inline void buildShellPart(qor::app::DocumentController& controller)
     doc.addFeature(QStringLiteral("extrude"),
                    {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", base}}}},
                     {"distance", "12 mm"}});
-    for (const char* type : {"plane", "axis", "", "cylinder", "fillet", "sphere", "box",
-                             "chamfer", "torus", "pattern_circ"}) {
+    for (const char* type : {"plane", "axis", "", "cylinder", "fillet", "sphere", "box", "chamfer",
+                             "torus", "pattern_circ"}) {
         if (*type == 0)
             addRectangleSketch(doc, -2, 10, 10);
         else

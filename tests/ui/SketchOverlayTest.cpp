@@ -1,7 +1,7 @@
+#include "view/sketch/SketchOverlay.h"
 #include "app/theme/Theme.h"
 #include "sketch/Dof.h"
 #include "tests/ui/FakeSketchMapper.h"
-#include "view/sketch/SketchOverlay.h"
 
 #include <QImage>
 #include <QPainter>

@@ -81,10 +81,9 @@ TEST(Timeline, DraggingTheMarkerRequestsARollback)
         Qt::MouseButton button;
         int from, to, emitted;
     };
-    for (const Drag& d : {Drag{0, -1, Qt::LeftButton, 96, 300, -1},
-                          Drag{5, -1, Qt::RightButton, 269, 100, 0},
-                          Drag{5, 2, Qt::LeftButton, 167, 600, -1},
-                          Drag{5, -1, Qt::LeftButton, 262, 190, 3}}) {
+    for (const Drag& d :
+         {Drag{0, -1, Qt::LeftButton, 96, 300, -1}, Drag{5, -1, Qt::RightButton, 269, 100, 0},
+          Drag{5, 2, Qt::LeftButton, 167, 600, -1}, Drag{5, -1, Qt::LeftButton, 262, 190, 3}}) {
         SCOPED_TRACE(testing::Message() << d.features << " features from x " << d.from);
         Strip s(d.features, d.rollback);
         QSignalSpy rollback(&s.timeline, &Timeline::rollbackRequested);

@@ -58,17 +58,19 @@ bool entityInBox(const sketch::Sketch& sketch, const sketch::Entity& e, Vec2 low
     if (e.type == EntityType::Point)
         return !e.owned && insideBox(sketch.pointPosition(int(e.id)), low, high);
     const std::vector<int> points = sketch.pointsOf(int(e.id));
-    return std::all_of(points.begin(), points.end(), [&](int p) {
-        return insideBox(sketch.pointPosition(p), low, high);
-    });
+    return std::all_of(points.begin(), points.end(),
+                       [&](int p) { return insideBox(sketch.pointPosition(p), low, high); });
 }
 
 } // namespace
 
 SketchEditor::SketchEditor(DocumentController& controller, Viewer& viewer, Scene* scene,
                            int featureId, QObject* parent)
-    : QObject(parent), controller_(controller), viewer_(viewer), scene_(scene),
-      featureId_(featureId)
+    : QObject(parent)
+    , controller_(controller)
+    , viewer_(viewer)
+    , scene_(scene)
+    , featureId_(featureId)
 {
     const auto& sketches = controller_.document->current.sketches.get();
     const auto placed = sketches.find(featureId);
@@ -284,8 +286,8 @@ void SketchEditor::applyConstraint(const SketchHit& hit)
 
 void SketchEditor::geometryClick(const SnapRecord& snap)
 {
-    finishTool(app::geometryClick(sketch(), history, state.step, state.tool, snap,
-                                  state.polygonSides));
+    finishTool(
+        app::geometryClick(sketch(), history, state.step, state.tool, snap, state.polygonSides));
 }
 
 void SketchEditor::trim(QPoint pixel)
@@ -298,8 +300,8 @@ void SketchEditor::trim(QPoint pixel)
 
 void SketchEditor::sketchFillet(QPoint pixel)
 {
-    finishTool(filletCorner(sketch(), history, hitTest(sketch(), *mapper_, pixel, true),
-                            filletRadius));
+    finishTool(
+        filletCorner(sketch(), history, hitTest(sketch(), *mapper_, pixel, true), filletRadius));
 }
 
 void SketchEditor::projectEdges()
@@ -340,8 +342,8 @@ void SketchEditor::editDimension(int constraintId)
     field->selectAll();
     field->setFixedWidth(valueFieldWidth);
     field->move(valueFieldPosition(label));
-    field->setToolTip(QStringLiteral(
-        "Wert oder Ausdruck (z. B. „Breite/2“), Enter übernimmt, Esc bricht ab"));
+    field->setToolTip(
+        QStringLiteral("Wert oder Ausdruck (z. B. „Breite/2“), Enter übernimmt, Esc bricht ab"));
     field->show();
     field->setFocus(Qt::OtherFocusReason);
     valueEdit = field;
@@ -362,8 +364,8 @@ void SketchEditor::commitValueEdit()
     sketch::Constraint* dimension = s.findConstraint(valueEditConstraint);
     if (!dimension || !valueEdit)
         return;
-    const ValueEntry entry =
-        readValueEntry(*controller_.document, *dimension, valueEdit->text().trimmed());
+    const ValueEntry entry
+        = readValueEntry(*controller_.document, *dimension, valueEdit->text().trimmed());
     if (!entry.valid) {
         valueEdit->setProperty("invalid", true);
         valueEdit->style()->unpolish(valueEdit);
@@ -509,9 +511,9 @@ bool SketchEditor::mouseMove(QMouseEvent* event)
         state.step.snap = SnapRecord{};
         if (state.tool >= 1 && state.tool <= 10) {
             const auto& points = state.step.points;
-            state.step.snap = snapAt(sketch(), *mapper_, pixel, true,
-                                     points.empty() ? std::nullopt
-                                                    : std::optional<Vec2>(points.back()));
+            state.step.snap
+                = snapAt(sketch(), *mapper_, pixel, true,
+                         points.empty() ? std::nullopt : std::optional<Vec2>(points.back()));
         }
         repaint();
         return true;
@@ -641,9 +643,7 @@ bool SketchEditor::keyPress(QKeyEvent* event)
     const bool nothingInProgress = state.step.points.empty();
     switch (key) {
     case Qt::Key_Delete:
-    case Qt::Key_Backspace:
-        deleteSelection();
-        return true;
+    case Qt::Key_Backspace: deleteSelection(); return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (nothingInProgress)
@@ -664,8 +664,7 @@ bool SketchEditor::keyPress(QKeyEvent* event)
             cancelStep();
         }
         return true;
-    default:
-        break;
+    default: break;
     }
     if (key == Qt::Key_A && modifiers == Qt::ControlModifier) {
         selectAll();

@@ -129,8 +129,7 @@ bool picked(const SketchEditState& state, int id)
 
 // Outlines gathered by pen (or fill colour) and drawn in one call each: a few hundred separate
 // wide antialiased strokes cost several times more than the same outlines in a few paths.
-template <typename Style>
-class Batches {
+template <typename Style> class Batches {
 public:
     QPainterPath& path(const Style& style)
     {
@@ -275,8 +274,8 @@ void paintDimensions(QPainter& painter, const SketchPicture& picture)
     for (const sketch::Constraint& c : picture.sketch.constraints) {
         if (!sketch::isDimensional(c.type))
             continue;
-        const DimensionLayout layout =
-            dimensionLayout(picture.sketch, c, picture.mapper, metrics, true);
+        const DimensionLayout layout
+            = dimensionLayout(picture.sketch, c, picture.mapper, metrics, true);
         const int id = int(c.id);
         const bool selected = state.selectedConstraints.count(id);
         const bool hovered = state.hover.kind == HitKind::Label && state.hover.id == id;
@@ -301,7 +300,7 @@ void paintDimensions(QPainter& painter, const SketchPicture& picture)
         }
         const QColor border = hovered || selected ? theme.accent3
                               : conflicting       ? theme.danger
-                                            : Theme::mix(theme.lineBright, theme.accent, 0.3);
+                                                  : Theme::mix(theme.lineBright, theme.accent, 0.3);
         painter.setPen(plainPen(border, 1.0));
         painter.setBrush(withAlpha(theme.bg1, 0.88));
         painter.drawRoundedRect(layout.label, 4.0, 4.0);
@@ -316,10 +315,10 @@ void paintDimensions(QPainter& painter, const SketchPicture& picture)
 
 QString glyphIcon(sketch::ConstraintType type)
 {
-    static const char* const names[] = {
-        "c_coincident", "c_pointoncurve", "c_horizontal", "c_vertical", "c_parallel",
-        "c_perpendicular", "c_collinear", "c_tangent", "c_equal", "c_midpoint",
-        "c_symmetric", "c_concentric", "c_fix"};
+    static const char* const names[]
+        = {"c_coincident",    "c_pointoncurve", "c_horizontal", "c_vertical", "c_parallel",
+           "c_perpendicular", "c_collinear",    "c_tangent",    "c_equal",    "c_midpoint",
+           "c_symmetric",     "c_concentric",   "c_fix"};
     const auto index = std::size_t(type);
     return QString::fromLatin1(index < std::size(names) ? names[index] : "dimension");
 }
@@ -348,15 +347,13 @@ void paintGlyphs(QPainter& painter, const SketchPicture& picture)
         const bool highlighted = state.selectedConstraints.count(id)
                                  || (state.hover.kind == HitKind::Glyph && state.hover.id == id);
         const bool conflicting = state.conflicting.count(c->id);
-        const QColor accent = conflicting ? theme.danger
-                              : highlighted ? theme.accent3
-                                            : QColor();
+        const QColor accent = conflicting ? theme.danger : highlighted ? theme.accent3 : QColor();
         painter.setPen(plainPen(accent.isValid() ? accent : theme.lineBright, 1.0));
         painter.setBrush(withAlpha(theme.bg2, 0.92));
         painter.drawRoundedRect(glyph.rect, 3.0, 3.0);
         painter.setBrush(Qt::NoBrush);
-        const QPixmap& icon =
-            cachedIcon(glyphIcon(c->type), accent.isValid() ? accent : theme.warning);
+        const QPixmap& icon
+            = cachedIcon(glyphIcon(c->type), accent.isValid() ? accent : theme.warning);
         painter.drawPixmap(glyph.rect.adjusted(2, 2, -2, -2).toRect(), icon);
     }
 }
@@ -382,22 +379,17 @@ std::vector<std::vector<Vec2>> previewOutline(const SketchEditState& state, Vec2
     };
     constexpr double tau = 2.0 * std::numbers::pi;
     switch (state.tool) {
-    case 1:
-        return {{g, c}};
-    case 2:
-        return {rectangle(f, c)};
-    case 3:
-        return {rectangle(f * 2.0 - c, c)};
-    case 4:
-        return {circlePoints(f, (c - f).length(), 0.0, tau)};
+    case 1: return {{g, c}};
+    case 2: return {rectangle(f, c)};
+    case 3: return {rectangle(f * 2.0 - c, c)};
+    case 4: return {circlePoints(f, (c - f).length(), 0.0, tau)};
     case 5: {
         std::vector<std::vector<Vec2>> lines;
         for (Vec2 p : points)
             lines.push_back({p, c});
         return lines;
     }
-    case 6:
-        return {{f, points.size() >= 2 ? points[1] : c}};
+    case 6: return {{f, points.size() >= 2 ? points[1] : c}};
     case 7: {
         if (points.size() < 2)
             return {{f, c}};
@@ -417,15 +409,14 @@ std::vector<std::vector<Vec2>> previewOutline(const SketchEditState& state, Vec2
         std::vector<Vec2> corners;
         for (int i = 0; i <= sides; ++i) {
             const double a = tau * i / sides;
-            corners.push_back(f + Vec2{r.x * std::cos(a) - r.y * std::sin(a),
-                                       r.x * std::sin(a) + r.y * std::cos(a)});
+            corners.push_back(f
+                              + Vec2{r.x * std::cos(a) - r.y * std::sin(a),
+                                     r.x * std::sin(a) + r.y * std::cos(a)});
         }
         return {corners};
     }
-    case 10:
-        return {{f, points.size() >= 2 ? points[1] : c}};
-    default:
-        return {};
+    case 10: return {{f, points.size() >= 2 ? points[1] : c}};
+    default: return {};
     }
 }
 
@@ -446,15 +437,11 @@ void paintSnapMark(QPainter& painter, const SketchPicture& picture)
     painter.setBrush(Qt::NoBrush);
     switch (snap.kind) {
     case SnapKind::Point:
-    case SnapKind::Origin:
-        painter.drawRect(QRectF(s - QPointF(5, 5), QSizeF(10, 10)));
-        break;
+    case SnapKind::Origin: painter.drawRect(QRectF(s - QPointF(5, 5), QSizeF(10, 10))); break;
     case SnapKind::Midpoint:
         painter.drawPolygon(QPolygonF({s + QPointF(0, -6), s + QPointF(6, 4), s + QPointF(-6, 4)}));
         break;
-    case SnapKind::Centre:
-        painter.drawEllipse(s, 6.0, 6.0);
-        break;
+    case SnapKind::Centre: painter.drawEllipse(s, 6.0, 6.0); break;
     case SnapKind::OnCurve:
         painter.drawLine(s - QPointF(5, 5), s + QPointF(5, 5));
         painter.drawLine(s + QPointF(-5, 5), s + QPointF(5, -5));
@@ -470,8 +457,7 @@ void paintSnapMark(QPainter& painter, const SketchPicture& picture)
                            theme.iconPixmap(icon, 14, theme.accent3));
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -529,10 +515,8 @@ QString measurementText(const SketchEditState& state)
         return number(2, std::abs(c.x - o.x)) + QStringLiteral(" × ")
                + number(2, std::abs(c.y - o.y));
     }
-    case 4:
-        return QStringLiteral("⌀ ") + number(2, 2.0 * (c - f).length());
-    default:
-        return {};
+    case 4: return QStringLiteral("⌀ ") + number(2, 2.0 * (c - f).length());
+    default: return {};
     }
 }
 
@@ -548,7 +532,8 @@ void paintSketch(QPainter& painter, const SketchPicture& picture)
 }
 
 SketchOverlay::SketchOverlay(SketchEditor& editor, QWidget* viewer)
-    : QWidget(viewer), editor_(editor)
+    : QWidget(viewer)
+    , editor_(editor)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);

@@ -8,7 +8,8 @@
 namespace qor::app {
 
 ViewerSketchMapper::ViewerSketchMapper(const Viewer& viewer, const gp_Ax3& plane)
-    : viewer_(viewer), plane_(plane)
+    : viewer_(viewer)
+    , plane_(plane)
 {
 }
 

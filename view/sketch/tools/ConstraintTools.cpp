@@ -27,7 +27,11 @@ bool isType(const Sketch& s, int id, EntityType type)
 // Evaluates the picks for one constraint kind; every add goes through the redundancy check.
 class ConstraintPicks {
 public:
-    ConstraintPicks(Sketch& s, const std::vector<std::uint32_t>& picks) : s_(s), picks_(picks) {}
+    ConstraintPicks(Sketch& s, const std::vector<std::uint32_t>& picks)
+        : s_(s)
+        , picks_(picks)
+    {
+    }
 
     QString refusal;
 
@@ -93,8 +97,7 @@ public:
                 any = add(type, p) || any;
             return result(any);
         }
-        default:
-            return Outcome::Reject;
+        default: return Outcome::Reject;
         }
     }
 
@@ -209,9 +212,8 @@ ToolResult placeDimension(Sketch& s, SketchHistory& history, ToolStep& step,
     if (picks.size() >= 2) {
         const int b = int(picks[1]);
         const EntityType ta = kindOf(a), tb = kindOf(b);
-        const auto round = [](EntityType t) {
-            return t == EntityType::Circle || t == EntityType::Arc;
-        };
+        const auto round
+            = [](EntityType t) { return t == EntityType::Circle || t == EntityType::Arc; };
         second = b;
         if (ta == EntityType::Line && tb == EntityType::Line) {
             type = parallel(s, a, b) ? ConstraintType::Distance : ConstraintType::Angle;

@@ -26,7 +26,7 @@ ToolResult placeDimension(sketch::Sketch& sketch, SketchHistory& history, ToolSt
 
 // Adds a dimension with the current measure; one that would over-determine the sketch becomes
 // a driven reference dimension.
-ToolResult addDimension(sketch::Sketch& sketch, SketchHistory& history,
-                        sketch::ConstraintType type, int a, int b, sketch::Vec2 labelPosition);
+ToolResult addDimension(sketch::Sketch& sketch, SketchHistory& history, sketch::ConstraintType type,
+                        int a, int b, sketch::Vec2 labelPosition);
 
 } // namespace qor::app

@@ -158,8 +158,7 @@ ToolResult threePointCircleClick(Sketch& s, SketchHistory& history, ToolStep& st
         return toolMessage(QStringLiteral("Die drei Punkte liegen auf einer Geraden"), true);
     }
     history.push(s);
-    const int circle =
-        int(s.addCircleAt(false, centre->x, centre->y, (p[0] - *centre).length()));
+    const int circle = int(s.addCircleAt(false, centre->x, centre->y, (p[0] - *centre).length()));
     for (const SnapRecord& click : step.snaps) {
         if (click.pointId >= 0)
             addConstraint(s, ConstraintType::PointOnCurve, click.pointId, circle);
@@ -193,8 +192,7 @@ ToolResult threePointArcClick(Sketch& s, SketchHistory& history, ToolStep& step,
     return endShape(step);
 }
 
-ToolResult centreArcClick(Sketch& s, SketchHistory& history, ToolStep& step,
-                          const SnapRecord& snap)
+ToolResult centreArcClick(Sketch& s, SketchHistory& history, ToolStep& step, const SnapRecord& snap)
 {
     record(step, snap);
     if (step.points.size() < 3)
@@ -249,14 +247,13 @@ ToolResult polygonClick(Sketch& s, SketchHistory& history, ToolStep& step, const
     std::vector<int> corners;
     for (int k = 0; k < sides; ++k) {
         const double phi = start + 2.0 * std::numbers::pi * k / sides;
-        corners.push_back(
-            int(s.addPoint(true, c.x + r * std::cos(phi), c.y + r * std::sin(phi))));
+        corners.push_back(int(s.addPoint(true, c.x + r * std::cos(phi), c.y + r * std::sin(phi))));
         addConstraint(s, ConstraintType::PointOnCurve, corners.back(), circle);
     }
     std::vector<int> lines;
     for (int k = 0; k < sides; ++k)
-        lines.push_back(int(s.addLine(corners[std::size_t(k)],
-                                      corners[std::size_t((k + 1) % sides)], false)));
+        lines.push_back(
+            int(s.addLine(corners[std::size_t(k)], corners[std::size_t((k + 1) % sides)], false)));
     for (std::size_t k = 1; k < lines.size(); ++k)
         addConstraint(s, ConstraintType::Equal, lines.front(), lines[k]);
     return endShape(step);

@@ -175,8 +175,8 @@ void trimLine(Sketch& s, int lineId, const std::vector<Vec2>& crossings, Vec2 cl
         removeIfUnused(s, oldStart);
     } else {
         s.findEntity(lineId)->b = newPoint(s, line.start + line.direction * lo);
-        const int rest = int(s.addLine(newPoint(s, line.start + line.direction * hi), oldEnd,
-                                       false));
+        const int rest
+            = int(s.addLine(newPoint(s, line.start + line.direction * hi), oldEnd, false));
         std::vector<ConstraintType> directions;
         for (const sketch::Constraint& c : s.constraints) {
             if (c.a == lineId && c.b < 0
@@ -194,8 +194,7 @@ void trimLine(Sketch& s, int lineId, const std::vector<Vec2>& crossings, Vec2 cl
 void circleToArc(Sketch& s, int circleId, const Shape& circle, double from, double to)
 {
     const auto at = [&](double angle) {
-        return newPoint(s, circle.centre
-                               + Vec2{std::cos(angle), std::sin(angle)} * circle.radius);
+        return newPoint(s, circle.centre + Vec2{std::cos(angle), std::sin(angle)} * circle.radius);
     };
     const int start = at(from);
     const int end = at(to);
@@ -218,7 +217,8 @@ void trimRound(Sketch& s, int curveId, const std::vector<Vec2>& crossings, Vec2 
     const Shape round = shapeOf(s, *s.findEntity(curveId));
     const bool isCircle = round.type == EntityType::Circle;
     const double span = round.span;
-    const auto relative = [&](Vec2 p) { return turn(angleAbout(round.centre, p) - round.startAngle); };
+    const auto relative
+        = [&](Vec2 p) { return turn(angleAbout(round.centre, p) - round.startAngle); };
     const double tc = relative(click);
     std::vector<double> counted;
     for (Vec2 p : crossings) {
@@ -329,8 +329,7 @@ ToolResult filletCorner(Sketch& s, SketchHistory& history, const SketchHit& hit,
         Entity& line = *s.findEntity(lines[std::size_t(k)]);
         (line.a == corner ? line.a : line.b) = tangent[k];
     }
-    const bool counterClockwise =
-        cross(v + u1 * t - centre, v + u2 * t - centre) > 0.0;
+    const bool counterClockwise = cross(v + u1 * t - centre, v + u2 * t - centre) > 0.0;
     const int arc = int(s.addArc(newPoint(s, centre), tangent[counterClockwise ? 0 : 1],
                                  tangent[counterClockwise ? 1 : 0], false));
     std::erase_if(s.constraints, [corner](const sketch::Constraint& k) {

@@ -10,8 +10,7 @@ namespace qor::app {
 // Cuts away the piece of `curve` between its nearest intersections with the other curves on
 // either side of `click`; a curve crossing nothing (a circle crossed less than twice) goes
 // wholly. Intersections within 1e-6 of an end do not cut.
-ToolResult trimCurve(sketch::Sketch& sketch, SketchHistory& history, int curve,
-                     sketch::Vec2 click);
+ToolResult trimCurve(sketch::Sketch& sketch, SketchHistory& history, int curve, sketch::Vec2 click);
 
 // Rounds the corner point that `hit` names with an arc of `radius`, tangent to both lines.
 // Only a point used by exactly two lines and no other curve is a corner; every refusal leaves
