@@ -330,8 +330,19 @@ std::vector<qor::sketch::ProfileRegion>& Document::sketchRegions(Feature& featur
         feature.regionsKey = 0;
         return feature.regions;
     }
-    const std::uint64_t h1
-        = byteHash(QJsonDocument(feature.sketch->toJson()).toJson(QJsonDocument::Compact));
+    // Regions depend on the curves and the parameter values only; hashing those directly keeps
+    // the check cheap enough for the sketch editor, which asks on every painted frame.
+    const qor::sketch::Sketch& sketch = *feature.sketch;
+    std::vector<std::int64_t> curves;
+    curves.reserve(sketch.entities.size() * 8);
+    for (const qor::sketch::Entity& e : sketch.entities)
+        curves.insert(curves.end(), {std::int64_t(e.id), std::int64_t(e.type),
+                                     std::int64_t(e.construction), e.a, e.b, e.c, e.p0, e.p1});
+    const std::uint64_t h1 = byteHash(reinterpret_cast<const char*>(sketch.params.data()),
+                                      sketch.params.size() * sizeof(double))
+                             ^ (byteHash(reinterpret_cast<const char*>(curves.data()),
+                                         curves.size() * sizeof(std::int64_t))
+                                << 1);
     // Every coordinate of the frame goes into the key: a weighted sum of them
     // collides for different planes (and ignores a flipped Y direction), which
     // would hand out regions lying on the old plane.
