@@ -153,16 +153,18 @@ TEST_F(MainWindowToolsTest, TitleBarButtonsReachTheirCommands)
     QMenu* fileMenu = nullptr;
     QWidget* titleBar = window.findChild<QWidget*>(QStringLiteral("TitleBar"));
     ASSERT_NE(titleBar, nullptr);
-    for (QToolButton* button : titleBar->findChildren<QToolButton*>(QStringLiteral("TitleButton"))) {
+    const auto titleButtons = titleBar->findChildren<QToolButton*>(QStringLiteral("TitleButton"));
+    for (QToolButton* button : titleButtons) {
         if (button->property("fileMenu").toBool())
             fileMenu = button->menu();
         else
             buttons.insert(button->property("act").toString(), button);
     }
     ASSERT_NE(fileMenu, nullptr);
-    for (const char* command : {"new", "open", "save", "saveas", "import", "export", "quit"})
-        EXPECT_TRUE(fileMenu->actions().contains(window.actions.value(QString::fromLatin1(command))))
-            << command;
+    for (const char* command : {"new", "open", "save", "saveas", "import", "export", "quit"}) {
+        QAction* action = window.actions.value(QString::fromLatin1(command));
+        EXPECT_TRUE(fileMenu->actions().contains(action)) << command;
+    }
 
     struct Case {
         const char* command;
