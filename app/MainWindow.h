@@ -173,6 +173,9 @@ public:
     void saveCurrentView();
     void deleteView(const QString& name);
     void insertComponent(const QString& path);
+    // Replaces the document by a new assembly with one fixed component per placed part of the
+    // Solid Edge assembly; false, after a warning, when the file names no part.
+    bool openSolidEdgeAssembly(const QString& path);
     void showMatePanel(const QString& type);
     void showBom();
     void showExplode();

@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "io/SolidEdgeAssembly.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
@@ -13,9 +14,12 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QSettings>
 
 #include <algorithm>
@@ -29,6 +33,14 @@ bool editingFeature(const MainWindow& window)
     const QList<CommandPanel*> panels = window.findChildren<CommandPanel*>();
     return std::any_of(panels.begin(), panels.end(),
                        [](const CommandPanel* panel) { return panel->featureId() != 0; });
+}
+
+// "Welle.par:1" becomes "Welle:1", as the components of inserted files are named.
+QString solidEdgeComponentName(QString occurrence)
+{
+    for (const char* suffix : {".par:", ".psm:", ".asm:"})
+        occurrence.replace(QLatin1String(suffix), QStringLiteral(":"));
+    return occurrence;
 }
 
 } // namespace
@@ -73,6 +85,68 @@ void MainWindow::insertComponent(const QString& path)
     }
     ribbon->setCurrentPage(assemblyPage);
     showToast(result.message, false);
+}
+
+bool MainWindow::openSolidEdgeAssembly(const QString& path)
+{
+    QString error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::vector<qor::io::SolidEdgeOccurrence> occurrences =
+        qor::io::readSolidEdgeAssembly(path, &error);
+    QApplication::restoreOverrideCursor();
+    if (occurrences.empty()) {
+        QMessageBox::warning(this, QStringLiteral("Solid-Edge-Baugruppe"),
+                             QStringLiteral("Die Baugruppe konnte nicht gelesen werden:\n")
+                                 + error);
+        return false;
+    }
+
+    const QFileInfo file(path);
+    controller->newDocument();
+    qor::model::Document& doc = *controller->document;
+    doc.name = file.completeBaseName();
+    doc.folder = file.absolutePath();
+    QStringList missing;
+    for (const qor::io::SolidEdgeOccurrence& occurrence : occurrences) {
+        qor::model::Component component;
+        component.id = ++doc.nextId;
+        component.name = solidEdgeComponentName(occurrence.name);
+        component.path = QDir(doc.folder).relativeFilePath(occurrence.filePath);
+        component.m = occurrence.placement;
+        component.grounded = true;
+        doc.components.push_back(component);
+        // The component stays: it gets its bodies once the part is put beside the assembly.
+        if (!QFileInfo::exists(occurrence.filePath))
+            missing.append(QFileInfo(occurrence.filePath).fileName());
+    }
+    {
+        QProgressDialog progress(QStringLiteral("Bauteile werden geladen …"), QString(), 0, 0,
+                                 this);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(300);
+        QApplication::processEvents();
+        // The commit's recompute loads every part.
+        controller->commit(QStringLiteral("Solid-Edge-Baugruppe öffnen"));
+    }
+    updateTitle();
+    browser->rebuild();
+    viewer->fitAll(false);
+    addRecentFile(path);
+
+    missing.removeDuplicates();
+    const qsizetype count = qsizetype(occurrences.size());
+    if (missing.isEmpty()) {
+        showToast(QStringLiteral("%1 Komponenten aus Solid Edge geladen").arg(count), false);
+    } else {
+        QMessageBox::information(
+            this, QStringLiteral("Solid-Edge-Baugruppe"),
+            QStringLiteral("%1 Komponenten geladen. Nicht gefunden (bitte neben die Baugruppe "
+                           "legen):\n%2")
+                .arg(count)
+                .arg(missing.join(QLatin1Char('\n'))));
+    }
+    ribbon->setCurrentPage(assemblyPage);
+    return true;
 }
 
 void MainWindow::showMatePanel(const QString& type)

@@ -214,6 +214,8 @@ void MainWindow::openWithDialog()
 bool MainWindow::openFile(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QStringLiteral("asm"))
+        return openSolidEdgeAssembly(path);
     if (suffix == QStringLiteral("qcpart") || suffix == QStringLiteral("qcasm")) {
         QString error;
         if (!controller->open(path, &error)) {

@@ -1,13 +1,23 @@
 #include "app/MainWindow.h"
+#include "app/shell/Ribbon.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/fixtures/SolidEdgeAssemblyFile.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/fixtures/XtShapeWriter.h"
+
+#include <BRepBndLib.hxx>
+#include <BRepGProp.hxx>
+#include <GProp_GProps.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <Bnd_Box.hxx>
 
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -17,6 +27,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 using qor::app::MainWindow;
@@ -159,6 +170,82 @@ TEST_F(MainWindowFilesTest, ClosingAModifiedDocumentAsksFirst)
         EXPECT_TRUE(*asked);
         EXPECT_EQ(window.isVisible(), staysOpen);
     }
+}
+
+struct Extent {
+    double leftmostX = 0;
+    double volume = 0;
+};
+
+Extent extentOf(const qor::model::Document& document)
+{
+    Bnd_Box box;
+    GProp_GProps props;
+    for (const auto& [id, body] : document.current.bodies.get()) {
+        BRepBndLib::Add(body.shape, box);
+        BRepGProp::VolumeProperties(body.shape, props);
+    }
+    return {box.IsVoid() ? std::nan("") : box.CornerMin().X(), props.Mass()};
+}
+
+// "open" on a Solid Edge assembly: one fixed component per placed part, placed by its matrix,
+// and each missing part file named once.
+TEST_F(MainWindowFilesTest, SolidEdgeAssemblyOpensAsAFixedComponentPerPart)
+{
+    // A part of a 10 mm cube, the transmission in metres.
+    qor::test::CompoundFileBuilder part;
+    part.addStream(QStringLiteral("Daten"),
+                   qor::fixtures::xtFromShape(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape()));
+    writeFile(dir.filePath(QStringLiteral("Block.par")), part.build());
+    using qor::test::SolidEdgeMatrix;
+    const SolidEdgeMatrix shifted{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.1, 0, 0, 1};
+    const SolidEdgeMatrix identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const QString assembly = dir.filePath(QStringLiteral("Getriebe.asm"));
+    writeFile(assembly, qor::test::solidEdgeAssemblyFile(
+                            {{"C:\\Konstruktion\\Block.par", shifted, "Block.par:1"},
+                             {"C:\\Konstruktion\\Fehlt.par", identity, "Fehlt.par:1"},
+                             {"C:\\Konstruktion\\Fehlt.par", identity, "Fehlt.par:2"}}));
+
+    whenShown<QFileDialog>([&](QFileDialog* d) {
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(assembly);
+        acceptFileDialog(d);
+    });
+    QString report;
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+        report = box->text();
+        box->accept();
+    });
+    window.actions.value(QStringLiteral("open"))->trigger();
+    EXPECT_EQ(report, QStringLiteral("3 Komponenten geladen. Nicht gefunden (bitte neben die "
+                                     "Baugruppe legen):\nFehlt.par"));
+
+    const qor::model::Document& document = *window.controller->document;
+    QStringList components;
+    for (const qor::model::Component& c : document.components)
+        components << QStringLiteral("%1 %2 %3").arg(c.name, c.path).arg(int(c.grounded));
+    EXPECT_EQ(components, QStringList({QStringLiteral("Block:1 Block.par 1"),
+                                       QStringLiteral("Fehlt:1 Fehlt.par 1"),
+                                       QStringLiteral("Fehlt:2 Fehlt.par 1")}));
+    EXPECT_EQ(document.name, QStringLiteral("Getriebe"));
+    EXPECT_TRUE(window.controller->path.isEmpty());
+    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Solid-Edge-Baugruppe öffnen"));
+    EXPECT_EQ(window.recent.first(), assembly);
+    EXPECT_EQ(window.ribbon->currentPage(), window.assemblyPage);
+    ASSERT_EQ(document.current.bodies.get().size(), 1u);
+    EXPECT_NEAR(extentOf(document).leftmostX, 100.0, 1e-3);
+    EXPECT_NEAR(extentOf(document).volume, 1000.0, 1e-6);
+
+    // Not an assembly: the warning, and the document stays.
+    const QString text = dir.filePath(QStringLiteral("Notiz.asm"));
+    writeFile(text, "Nur Text");
+    const auto warned = whenShown<QMessageBox>([&](QMessageBox* box) {
+        report = box->text();
+        box->accept();
+    });
+    EXPECT_FALSE(window.openFile(text));
+    EXPECT_TRUE(*warned);
+    EXPECT_TRUE(report.startsWith(QStringLiteral("Die Baugruppe konnte nicht gelesen werden:\n")));
+    EXPECT_EQ(window.controller->document->name, QStringLiteral("Getriebe"));
 }
 
 TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)

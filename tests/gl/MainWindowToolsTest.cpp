@@ -1,10 +1,14 @@
 #include "app/Examples.h"
 #include "app/MainWindow.h"
+#include "app/UpdateCheck.h"
+#include "app/theme/Theme.h"
+#include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/MeasurePanel.h"
 #include "panels/dialogs/MoveComponentDialog.h"
+#include "tests/fixtures/UpdateServer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -14,11 +18,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -30,6 +36,7 @@
 #include <functional>
 
 using qor::app::MainWindow;
+using qor::app::Theme;
 
 namespace {
 
@@ -101,6 +108,19 @@ TEST_F(MainWindowToolsTest, InspectionOutputAndTitleBarCommandsReachTheirTools)
          }},
         {"appearance", "Material und Farbe", [] { return true; }},
         {"settings", "Einstellungen", [] { return true; }},
+        {"open", "Öffnen", [] { return true; }},
+        {"save", "Speichern unter", [] { return true; }},
+        {"saveas", "Speichern unter", [] { return true; }},
+        {"import", "Importieren", [] { return true; }},
+        {"export", "Exportieren", [] { return true; }},
+        {"drawing", "",
+         [&] {
+             const auto& drawings = window.drawingWindows;
+             if (drawings.isEmpty() || !drawings.back() || !drawings.back()->isVisible())
+                 return false;
+             drawings.back()->close();
+             return true;
+         }},
         {"render", "",
          [&] {
              auto dialogs = window.findChildren<QDialog*>();
@@ -113,6 +133,8 @@ TEST_F(MainWindowToolsTest, InspectionOutputAndTitleBarCommandsReachTheirTools)
              return false;
          }},
     };
+    // No save question before "open".
+    window.controller->modified = false;
     for (const Case& c : cases) {
         QAction* action = window.actions.value(QString::fromLatin1(c.command));
         ASSERT_TRUE(action && action->isEnabled()) << c.command;
@@ -120,6 +142,114 @@ TEST_F(MainWindowToolsTest, InspectionOutputAndTitleBarCommandsReachTheirTools)
             << c.command;
         EXPECT_TRUE(c.reached()) << c.command;
     }
+    EXPECT_FALSE(window.controller->document->current.bodies.get().empty());
+}
+
+TEST_F(MainWindowToolsTest, TitleBarButtonsReachTheirCommands)
+{
+    window.createExample(QStringLiteral("bracket"));
+    const int last = window.controller->index;
+    QMap<QString, QToolButton*> buttons;
+    QMenu* fileMenu = nullptr;
+    QWidget* titleBar = window.findChild<QWidget*>(QStringLiteral("TitleBar"));
+    ASSERT_NE(titleBar, nullptr);
+    const auto titleButtons = titleBar->findChildren<QToolButton*>(QStringLiteral("TitleButton"));
+    for (QToolButton* button : titleButtons) {
+        if (button->property("fileMenu").toBool())
+            fileMenu = button->menu();
+        else
+            buttons.insert(button->property("act").toString(), button);
+    }
+    ASSERT_NE(fileMenu, nullptr);
+    for (const char* command : {"new", "open", "save", "saveas", "import", "export", "quit"}) {
+        QAction* action = window.actions.value(QString::fromLatin1(command));
+        EXPECT_TRUE(fileMenu->actions().contains(action)) << command;
+    }
+
+    struct Case {
+        const char* command;
+        const char* dialog;
+        int index; // of the history afterwards
+    };
+    const Case cases[] = {
+        {"save", "Speichern unter", last}, {"undo", "", last - 1},
+        {"redo", "", last},                {"parameters", "Parameter", last},
+        {"settings", "Einstellungen", last}, {"about", "Über QorCAD", last},
+    };
+    ASSERT_EQ(std::size_t(buttons.size()), std::size(cases));
+    for (const Case& c : cases) {
+        QToolButton* button = buttons.value(QString::fromLatin1(c.command));
+        ASSERT_NE(button, nullptr) << c.command;
+        EXPECT_EQ(runModal([button] { button->click(); }), QString::fromUtf8(c.dialog))
+            << c.command;
+        EXPECT_EQ(window.controller->index, c.index) << c.command;
+    }
+}
+
+// The command "updates" against a server on this machine: the up-to-date toast, the missing
+// information as an error, and the offer box whose download goes to the browser stand-in only
+// for a web address.
+TEST_F(MainWindowToolsTest, UpdateCheckShowsTheToastOrTheOffer)
+{
+    qor::test::BrowserStandIn browser;
+    for (const char* scheme : {"https", "http", "ftp"})
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &browser, "open");
+    const QString installed = QCoreApplication::applicationVersion();
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    const auto manifest = [](const char* version, const char* url) {
+        return QStringLiteral(R"({"programs":[{"name":"QorCAD","version":"%1","files":)"
+                              R"({"deb":{"name":"qorcad_amd64.deb","url":"%2"}}}]})")
+            .arg(QLatin1String(version), QLatin1String(url))
+            .toUtf8();
+    };
+    const char* deb = "https://example.invalid/qorcad_1.3.0_amd64.deb";
+    struct Case {
+        QByteArray body;
+        const char* dialog; // the offer box is answered with "Herunterladen"
+        const char* toast;
+        bool error;
+        QList<QUrl> opened;
+    };
+    const Case cases[] = {
+        {manifest("1.2.0", deb), "", "QorCAD ist aktuell (1.2.0)", false, {}},
+        {"{kaputt", "", "Keine Versionsinformationen gefunden", true, {}},
+        {manifest("1.3.0", deb), "Update verfügbar", "", false, {QUrl(QString::fromLatin1(deb))}},
+        {manifest("1.3.0", "ftp://example.invalid/q.deb"), "Update verfügbar", "", false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body.constData());
+        qor::test::ManifestServer server("200 OK", c.body);
+        qApp->setProperty("updateUrl", server.url().toString());
+        browser.opened.clear();
+        window.toast->hide();
+        const auto answer = [](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == QStringLiteral("Herunterladen"))
+                    button->click();
+            }
+        };
+        const QString dialog = runModal(
+            [&] {
+                window.actions.value(QStringLiteral("updates"))->trigger();
+                // The check goes once its answer, the offer box included, is done.
+                EXPECT_TRUE(QTest::qWaitFor(
+                    [&] { return window.findChildren<qor::app::UpdateCheck*>().isEmpty(); }));
+            },
+            answer);
+        EXPECT_EQ(dialog, QString::fromUtf8(c.dialog));
+        EXPECT_TRUE(server.request.contains("GET /latest.json"));
+        EXPECT_EQ(window.toast->isVisible(), *c.toast != 0);
+        if (*c.toast != 0) {
+            EXPECT_EQ(toastText(window), QString::fromUtf8(c.toast));
+            EXPECT_EQ(window.toast->styleSheet().contains(Theme::instance().danger.name()),
+                      c.error);
+        }
+        EXPECT_EQ(browser.opened, c.opened);
+    }
+    for (const char* scheme : {"https", "http", "ftp"})
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    QCoreApplication::setApplicationVersion(installed);
 }
 
 TEST_F(MainWindowToolsTest, SavedViewsProposeTheNextNumberAndReplaceByName)

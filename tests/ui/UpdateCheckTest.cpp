@@ -1,59 +1,19 @@
 #include "app/UpdateCheck.h"
+#include "tests/fixtures/UpdateServer.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Answers every request on 127.0.0.1 with one fixed status and body.
-class ManifestServer {
-public:
-    ManifestServer(const QByteArray& status, const QByteArray& body)
-    {
-        server_.listen(QHostAddress::LocalHost);
-        QObject::connect(&server_, &QTcpServer::newConnection, [this, status, body] {
-            QTcpSocket* socket = server_.nextPendingConnection();
-            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, status, body] {
-                request += socket->readAll();
-                if (!request.contains("\r\n\r\n"))
-                    return;
-                socket->write("HTTP/1.1 " + status
-                              + "\r\nContent-Type: application/json\r\n"
-                                "Content-Length: "
-                              + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
-                              + body);
-                socket->disconnectFromHost();
-            });
-        });
-    }
-    QUrl url() const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/latest.json").arg(server_.serverPort()));
-    }
-    QByteArray request;
-
-private:
-    QTcpServer server_;
-};
-
-// Stands in for the web browser.
-class BrowserStandIn : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
+using qor::test::BrowserStandIn;
+using qor::test::ManifestServer;
 
 QByteArray manifest(const char* version, const char* url, const char* key = "")
 {
@@ -192,5 +152,3 @@ TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
 }
 
 } // namespace
-
-#include "UpdateCheckTest.moc"
