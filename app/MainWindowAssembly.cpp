@@ -70,7 +70,8 @@ void MainWindow::insertComponent(const QString& path)
     if (file.isEmpty()) {
         QSettings settings;
         file = QFileDialog::getOpenFileName(
-            this, QStringLiteral("Komponente einfügen"), settings.value(settings::lastDir).toString(),
+            this, QStringLiteral("Komponente einfügen"),
+            settings.value(settings::lastDir).toString(),
             QStringLiteral("Bauteile und Baugruppen (*.qcpart *.qcasm *.par *.psm *.asm *.f3d "
                            "*.f3z *.step *.stp *.iges *.igs *.stl *.obj *.x_b *.brep);;Alle "
                            "Dateien (*)"));
@@ -91,8 +92,8 @@ bool MainWindow::openSolidEdgeAssembly(const QString& path)
 {
     QString error;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::vector<qor::io::SolidEdgeOccurrence> occurrences =
-        qor::io::readSolidEdgeAssembly(path, &error);
+    const std::vector<qor::io::SolidEdgeOccurrence> occurrences
+        = qor::io::readSolidEdgeAssembly(path, &error);
     QApplication::restoreOverrideCursor();
     if (occurrences.empty()) {
         QMessageBox::warning(this, QStringLiteral("Solid-Edge-Baugruppe"),

@@ -145,9 +145,8 @@ void MainWindow::buildFileMenu()
     addCommands({"import", "export"});
     menu->addSeparator();
     QMenu* examples = menu->addMenu(QStringLiteral("Beispiele"));
-    for (const auto& [kind, label] : {std::pair{"bracket", "Lagerbock"},
-                                      {"flange", "Flansch"},
-                                      {"housing", "Gehäuse"}}) {
+    for (const auto& [kind, label] :
+         {std::pair{"bracket", "Lagerbock"}, {"flange", "Flansch"}, {"housing", "Gehäuse"}}) {
         const QString kindText = QString::fromLatin1(kind);
         examples->addAction(QString::fromUtf8(label), this, [this, kindText] {
             if (askSave())
@@ -189,12 +188,9 @@ bool MainWindow::askSave()
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("Abbrechen"));
     box.setDefaultButton(QMessageBox::Save);
     switch (box.exec()) {
-    case QMessageBox::Save:
-        return save();
-    case QMessageBox::Discard:
-        return true;
-    default:
-        return false;
+    case QMessageBox::Save: return save();
+    case QMessageBox::Discard: return true;
+    default: return false;
     }
 }
 
@@ -263,8 +259,8 @@ bool MainWindow::saveAs()
     const QString filter = assembly ? QStringLiteral("QorCAD-Baugruppe (*.qcasm)")
                                     : QStringLiteral("QorCAD-Bauteil (*.qcpart)");
     const QString proposed = QDir(lastDir()).filePath(controller->displayName() + suffix);
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Speichern unter"), proposed,
-                                                filter);
+    QString path
+        = QFileDialog::getSaveFileName(this, QStringLiteral("Speichern unter"), proposed, filter);
     if (path.isEmpty())
         return false;
     if (!hasDocumentSuffix(path))
@@ -304,13 +300,13 @@ void MainWindow::importFile(const QString& requestedPath)
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(400);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const qor::io::ImportResult result =
-        qor::io::importFile(path, [&progress](int percent, const QString& text) {
-            progress.setValue(percent);
-            if (!text.isEmpty())
-                progress.setLabelText(text);
-            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        });
+    const qor::io::ImportResult result
+        = qor::io::importFile(path, [&progress](int percent, const QString& text) {
+              progress.setValue(percent);
+              if (!text.isEmpty())
+                  progress.setLabelText(text);
+              QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+          });
     QApplication::restoreOverrideCursor();
     progress.close();
 
@@ -320,8 +316,8 @@ void MainWindow::importFile(const QString& requestedPath)
         return;
     }
     const ImportParameters import = importParameters(result, path);
-    qor::model::Feature* feature =
-        controller->document->addFeature(QStringLiteral("import"), import.params, -1);
+    qor::model::Feature* feature
+        = controller->document->addFeature(QStringLiteral("import"), import.params, -1);
     feature->name = QFileInfo(path).completeBaseName();
     controller->commit(QStringLiteral("Importieren"));
     browser->rebuild();
@@ -342,9 +338,9 @@ void MainWindow::exportBodies()
     }
     QSettings settings;
     const QString proposed = QDir(lastDir()).filePath(controller->displayName() + ".step");
-    QString selectedFilter =
-        settings.value(settings::exportFilter, QStringLiteral("STEP AP242 (*.step *.stp)"))
-            .toString();
+    QString selectedFilter
+        = settings.value(settings::exportFilter, QStringLiteral("STEP AP242 (*.step *.stp)"))
+              .toString();
     QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportieren"), proposed,
                                                 qor::io::exportFilter(), &selectedFilter);
     if (path.isEmpty())
@@ -359,16 +355,16 @@ void MainWindow::exportBodies()
     std::vector<qor::io::ExportBody> bodies;
     for (const auto& [id, body] : document.current.bodies) {
         const auto hidden = document.hidden.find(id);
-        const bool wanted = only != 0 ? id == only
-                                      : hidden == document.hidden.end() || !hidden->second;
+        const bool wanted
+            = only != 0 ? id == only : hidden == document.hidden.end() || !hidden->second;
         if (!wanted)
             continue;
         const qor::model::BodyAppearance look = document.bodyAppearance(id);
         bodies.push_back({document.bodyName(id), body.shape, look.r, look.g, look.b});
     }
     qor::io::ExportOptions options;
-    options.linearDeflection =
-        settings.value(settings::meshQuality, settings::defaultMeshQuality).toDouble();
+    options.linearDeflection
+        = settings.value(settings::meshQuality, settings::defaultMeshQuality).toDouble();
     options.author = qEnvironmentVariable("USER");
 
     QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -132,6 +132,25 @@ void logNextFrame(Viewer& viewer, const QString& what)
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
 {
     const QCommandLineParser& parser = commandLine.parser;
+    // The screenshot is scheduled before anything opens: a message box shown while a file
+    // opens (missing parts of an assembly, say) runs its own event loop, in which the timer
+    // still fires, so an unattended run never waits for a person.
+    const bool screenshot
+        = parser.isSet(commandLine.screenshot) && !parser.isSet(commandLine.render);
+    if (screenshot) {
+        const QString path = parser.value(commandLine.screenshot);
+        const bool withDrawing = parser.isSet(commandLine.drawing);
+        QTimer::singleShot(withDrawing ? drawingScreenshotDelayMs : screenshotDelayMs, &window,
+                           [&window, withDrawing, path] {
+                               // A drawing window closed in the meantime leaves the main
+                               // window to grab.
+                               QWidget* target = &window;
+                               if (withDrawing && !window.drawingWindows.isEmpty()
+                                   && window.drawingWindows.last())
+                                   target = window.drawingWindows.last();
+                               saveImageAndExit(window.grabWindowImage(target), path);
+                           });
+    }
     if (parser.isSet(commandLine.demo))
         window.createExample(parser.value(commandLine.demo));
     const QStringList files = parser.positionalArguments();
@@ -143,24 +162,16 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         window.sketchEditor->setTool(parser.value(commandLine.sketchTool).toInt());
     if (parser.isSet(commandLine.command))
         runFeatureCommand(window, parser.value(commandLine.command));
-    const QPointer<DrawingWindow> drawing(
-        parser.isSet(commandLine.drawing) ? openStartupDrawing(window) : nullptr);
+    if (parser.isSet(commandLine.drawing))
+        openStartupDrawing(window);
     logNextFrame(*window.viewer, QStringLiteral("Dokument gezeigt"));
 
     if (parser.isSet(commandLine.render)) {
         scheduleRender(window, parseRenderRequest(parser.value(commandLine.render)));
         return;
     }
-    if (parser.isSet(commandLine.screenshot)) {
-        const QString path = parser.value(commandLine.screenshot);
-        // A drawing window closed in the meantime leaves the main window to grab.
-        QTimer::singleShot(drawing ? drawingScreenshotDelayMs : screenshotDelayMs, &window,
-                           [&window, drawing, path] {
-                               QWidget* target = drawing ? static_cast<QWidget*>(drawing) : &window;
-                               saveImageAndExit(window.grabWindowImage(target), path);
-                           });
+    if (screenshot)
         return;
-    }
     if (QSettings().value(settings::checkUpdates, settings::defaultCheckUpdates).toBool())
         QTimer::singleShot(themeCheckDelayMs, &window, &checkCompanyThemeUpdate);
 }

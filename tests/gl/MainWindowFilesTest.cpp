@@ -8,9 +8,9 @@
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
 
 #include <QApplication>
 #include <QFile>
@@ -36,8 +36,7 @@ namespace {
 
 // Runs `answer` on the next visible top-level dialog of type T once it is shown; `seen` tells
 // afterwards whether one came up.
-template <typename T>
-std::shared_ptr<bool> whenShown(std::function<void(T*)> answer)
+template <typename T> std::shared_ptr<bool> whenShown(std::function<void(T*)> answer)
 {
     auto seen = std::make_shared<bool>(false);
     auto* poll = new QTimer;
@@ -134,7 +133,8 @@ TEST_F(MainWindowFilesTest, FailedImportOpensTheReportAndAddsNoHistoryEntry)
     const QString broken = dir.filePath(QStringLiteral("kaputt.stl"));
     writeFile(broken, qor::fixtures::binaryStl(qor::fixtures::tetrahedron(-10), 999));
     const std::size_t entries = window.controller->history.size();
-    const auto reported = whenShown<qor::app::ImportInfoDialog>([](qor::app::ImportInfoDialog* d) { d->reject(); });
+    const auto reported
+        = whenShown<qor::app::ImportInfoDialog>([](qor::app::ImportInfoDialog* d) { d->reject(); });
     window.importFile(broken);
     EXPECT_TRUE(*reported);
     EXPECT_EQ(window.controller->history.size(), entries);

@@ -42,8 +42,9 @@ namespace {
 
 // Runs `trigger` while a timer waits for the modal window it opens, hands that window to
 // `handle` (which must close it) and returns its title; empty when nothing modal opened.
-QString runModal(const std::function<void()>& trigger,
-                 const std::function<void(QWidget*)>& handle = [](QWidget* w) { w->close(); })
+QString runModal(
+    const std::function<void()>& trigger,
+    const std::function<void(QWidget*)>& handle = [](QWidget* w) { w->close(); })
 {
     QString title;
     QTimer poll;
@@ -95,11 +96,14 @@ TEST_F(MainWindowToolsTest, InspectionOutputAndTitleBarCommandsReachTheirTools)
     };
     const std::vector<Case> cases = {
         {"measure", "", [&] { return window.measurePanel && window.scene->selectionMask() == 7; }},
-        {"measure", "", [&] { return !window.measurePanel && window.scene->selectionMask() == 51; }},
+        {"measure", "",
+         [&] { return !window.measurePanel && window.scene->selectionMask() == 51; }},
         {"mass", "Masseeigenschaften", [] { return true; }},
         {"section", "", [&] { return window.sectionOn && window.sectionButton->isChecked(); }},
         {"section", "",
-         [&] { return !window.sectionOn && toastText(window) == QStringLiteral("Schnittansicht aus"); }},
+         [&] {
+             return !window.sectionOn && toastText(window) == QStringLiteral("Schnittansicht aus");
+         }},
         {"interference", "",
          [&] {
              return toastText(window)
@@ -172,9 +176,12 @@ TEST_F(MainWindowToolsTest, TitleBarButtonsReachTheirCommands)
         int index; // of the history afterwards
     };
     const Case cases[] = {
-        {"save", "Speichern unter", last}, {"undo", "", last - 1},
-        {"redo", "", last},                {"parameters", "Parameter", last},
-        {"settings", "Einstellungen", last}, {"about", "Über QorCAD", last},
+        {"save", "Speichern unter", last},
+        {"undo", "", last - 1},
+        {"redo", "", last},
+        {"parameters", "Parameter", last},
+        {"settings", "Einstellungen", last},
+        {"about", "Über QorCAD", last},
     };
     ASSERT_EQ(std::size_t(buttons.size()), std::size(cases));
     for (const Case& c : cases) {
