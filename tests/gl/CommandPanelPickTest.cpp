@@ -1,6 +1,7 @@
 #include "panels/CommandPanel.h"
 
 #include "model/DocumentController.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -18,11 +19,7 @@ class CommandPanelPickTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        viewer.resize(480, 360);
-        QSignalSpy started(&viewer, &Viewer::initialized);
-        viewer.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+        ASSERT_TRUE(qor::test::showViewer(viewer, 480, 360));
         controller.document->addFeature(QStringLiteral("box"), {{"length", 60}});
         controller.recompute();
         controller.resetHistory();

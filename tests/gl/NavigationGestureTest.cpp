@@ -1,3 +1,4 @@
+#include "tests/gl/ShowViewer.h"
 #include "view/Viewer.h"
 
 #include <AIS_Shape.hxx>
@@ -62,11 +63,7 @@ class NavigationGestureTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        viewer.resize(320, 240);
-        QSignalSpy started(&viewer, &Viewer::initialized);
-        viewer.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+        ASSERT_TRUE(qor::test::showViewer(viewer, 320, 240));
         box = new AIS_Shape(BRepPrimAPI_MakeBox(gp_Pnt(-20, -15, -10), 40, 30, 20).Shape());
         viewer.context()->Display(box, AIS_Shaded, 0, false);
     }

@@ -2,6 +2,7 @@
 #include "app/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Viewer.h"
 
 #include <AIS_TextLabel.hxx>
@@ -26,14 +27,7 @@ namespace {
 
 class SceneTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        viewer.resize(480, 360);
-        QSignalSpy started(&viewer, &Viewer::initialized);
-        viewer.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
-    }
+    void SetUp() override { ASSERT_TRUE(qor::test::showViewer(viewer, 480, 360)); }
 
     qor::model::Document& doc() { return *controller.document; }
 

@@ -1,4 +1,5 @@
 #include "view/Viewer.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Camera.h"
 #include "view/RenderCapture.h"
 
@@ -21,14 +22,7 @@ constexpr double eps = 1e-6;
 
 class ViewerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        viewer.resize(320, 240);
-        QSignalSpy started(&viewer, &Viewer::initialized);
-        viewer.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
-    }
+    void SetUp() override { ASSERT_TRUE(qor::test::showViewer(viewer, 320, 240)); }
 
     // A red box seen from the isometric direction, filling the view.
     void showBox()
