@@ -3,6 +3,7 @@
 #include "app/shell/Ribbon.h"
 
 #include "ShellDocument.h"
+#include "tests/ui/RibbonTabs.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -14,17 +15,9 @@
 #include <gtest/gtest.h>
 
 using qor::app::Ribbon;
+using qor::test::tabTexts;
 
 namespace {
-
-QStringList tabTexts(const Ribbon& ribbon)
-{
-    const auto* tabs = ribbon.findChild<QTabBar*>(QStringLiteral("RibbonTabs"));
-    QStringList texts;
-    for (int i = 0; i < tabs->count(); ++i)
-        texts << tabs->tabText(i);
-    return texts;
-}
 
 // Every button and menu entry of the ribbon by command text.
 QStringList buttonTexts(const Ribbon& ribbon)

@@ -2,6 +2,7 @@
 #include "app/theme/Theme.h"
 
 #include "ShellDocument.h"
+#include "tests/ui/RibbonTabs.h"
 
 #include <QAction>
 #include <QFrame>
@@ -15,17 +16,9 @@
 #include <gtest/gtest.h>
 
 using qor::app::Ribbon;
+using qor::test::tabTexts;
 
 namespace {
-
-QStringList tabTexts(const Ribbon& ribbon)
-{
-    const auto* tabs = ribbon.findChild<QTabBar*>(QStringLiteral("RibbonTabs"));
-    QStringList texts;
-    for (int i = 0; i < tabs->count(); ++i)
-        texts << tabs->tabText(i);
-    return texts;
-}
 
 struct ThreePages {
     Ribbon ribbon;
