@@ -136,6 +136,8 @@ bool MainWindow::openSolidEdgeAssembly(const QString& path)
 
     missing.removeDuplicates();
     const qsizetype count = qsizetype(occurrences.size());
+    // The window shows the assembly page before a note on missing parts is read.
+    ribbon->setCurrentPage(assemblyPage);
     if (missing.isEmpty()) {
         showToast(QStringLiteral("%1 Komponenten aus Solid Edge geladen").arg(count), false);
     } else {
@@ -146,7 +148,6 @@ bool MainWindow::openSolidEdgeAssembly(const QString& path)
                 .arg(count)
                 .arg(missing.join(QLatin1Char('\n'))));
     }
-    ribbon->setCurrentPage(assemblyPage);
     return true;
 }
 
