@@ -1,6 +1,6 @@
 #include "app/CommandTable.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/FeatureDef.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
 #include "panels/CommandPanel.h"

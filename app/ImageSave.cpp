@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "app/Settings.h"
+#include "ui/Settings.h"
 #include "model/DocumentController.h"
 #include "view/Viewer.h"
 

@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 
-#include "app/Settings.h"
-#include "app/theme/Theme.h"
+#include "ui/Settings.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "view/Scene.h"

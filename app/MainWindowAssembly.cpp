@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/AssemblyCommands.h"
-#include "app/Settings.h"
+#include "ui/Settings.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "io/SolidEdgeAssembly.h"

@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "app/Settings.h"
+#include "ui/Settings.h"
 #include "app/shell/Browser.h"
 #include "io/Export.h"
 #include "io/Import.h"

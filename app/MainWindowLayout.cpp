@@ -3,7 +3,7 @@
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "panels/CommandPanel.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"

@@ -3,7 +3,7 @@
 #include "app/CommandTable.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Timeline.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"

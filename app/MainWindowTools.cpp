@@ -2,7 +2,7 @@
 
 #include "app/InterferenceCheck.h"
 #include "app/UpdateCheck.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
 #include "panels/CommandPanel.h"

@@ -1,7 +1,7 @@
 #include "app/RibbonLayout.h"
 
 #include "app/shell/Ribbon.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,6 +1,6 @@
 #include "app/SoftwareGl.h"
 
-#include "app/Settings.h"
+#include "ui/Settings.h"
 
 #include <QDir>
 #include <QFile>

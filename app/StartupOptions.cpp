@@ -2,8 +2,8 @@
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
-#include "app/Settings.h"
-#include "app/theme/CompanyTheme.h"
+#include "ui/Settings.h"
+#include "ui/theme/CompanyTheme.h"
 #include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"

@@ -4,8 +4,8 @@
 #include "app/RenderIcon.h"
 #include "app/SoftwareGl.h"
 #include "app/StartupOptions.h"
-#include "app/theme/CompanyTheme.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/CompanyTheme.h"
+#include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
 #include <OSD.hxx>

@@ -1,4 +1,4 @@
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"

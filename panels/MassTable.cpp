@@ -2,7 +2,7 @@
 
 #include "panels/CsvField.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/Document.h"
 
 #include <BRepBndLib.hxx>

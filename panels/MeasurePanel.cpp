@@ -1,6 +1,6 @@
 #include "panels/MeasurePanel.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "panels/Measurement.h"
 
 #include <QLabel>

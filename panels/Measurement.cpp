@@ -1,6 +1,6 @@
 #include "panels/Measurement.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>

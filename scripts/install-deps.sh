@@ -12,6 +12,7 @@ PACKAGES=(
   libeigen3-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 mesa-utils fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev locales-all
+  qt6-translations-l10n
   occt-misc assimp-testmodels python3-olefile python3-ezdxf poppler-utils
 )
 

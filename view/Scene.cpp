@@ -1,6 +1,6 @@
 #include "view/Scene.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "sketch/Plane.h"
 #include "view/Viewer.h"

@@ -1,6 +1,6 @@
 #include "view/Viewer.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "view/Camera.h"
 #include "view/RenderCapture.h"
 

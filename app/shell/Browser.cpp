@@ -1,6 +1,6 @@
 #include "app/shell/Browser.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/Assembly.h"
 #include "model/DocumentController.h"
 

@@ -1,6 +1,6 @@
 #include "app/shell/Timeline.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
 

@@ -1,8 +1,8 @@
 #include "drawing/window/DrawingWindow.h"
 
-#include "app/Settings.h"
-#include "app/theme/Theme.h"
-#include "drawing/DrawingExport.h"
+#include "ui/Settings.h"
+#include "ui/theme/Theme.h"
+#include "drawing/render/DrawingExport.h"
 #include "drawing/ViewLayout.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"

@@ -1,7 +1,7 @@
 #include "drawing/window/SheetCanvas.h"
 
-#include "app/theme/Theme.h"
-#include "drawing/SheetRenderer.h"
+#include "ui/theme/Theme.h"
+#include "drawing/render/SheetRenderer.h"
 #include "drawing/window/DrawingWindow.h"
 
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
 #include "panels/dialogs/AboutDialog.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "panels/dialogs/ParametersDialog.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "expr/Expression.h"
 #include "expr/Format.h"
 #include "model/DocumentController.h"

@@ -1,6 +1,6 @@
 #include "panels/dialogs/QorDialog.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

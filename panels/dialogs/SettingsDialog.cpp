@@ -1,6 +1,6 @@
 #include "panels/dialogs/SettingsDialog.h"
 
-#include "app/Settings.h"
+#include "ui/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>

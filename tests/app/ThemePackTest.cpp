@@ -1,4 +1,4 @@
-#include "app/theme/ThemePack.h"
+#include "ui/theme/ThemePack.h"
 
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/ThemePackArchive.h"

@@ -1,4 +1,4 @@
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "tests/common/PrivateSettings.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "app/Examples.h"
 #include "app/MainWindow.h"
 #include "app/UpdateCheck.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"

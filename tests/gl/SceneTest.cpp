@@ -1,5 +1,5 @@
 #include "view/Scene.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
 #include "tests/gl/ShowViewer.h"

@@ -1,5 +1,5 @@
 #include "app/shell/Browser.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/Assembly.h"
 
 #include "ShellDocument.h"

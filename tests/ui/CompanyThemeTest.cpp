@@ -1,5 +1,5 @@
-#include "app/theme/CompanyTheme.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/CompanyTheme.h"
+#include "ui/theme/Theme.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -1,6 +1,6 @@
 #include "drawing/window/DrawingWindow.h"
 #include "app/Examples.h"
-#include "app/Settings.h"
+#include "ui/Settings.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"

@@ -1,4 +1,4 @@
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "panels/dialogs/AboutDialog.h"
 #include "panels/dialogs/ImportReportDialog.h"
 

@@ -1,5 +1,5 @@
 #include "panels/dialogs/ParametersDialog.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 
 #include "ShellDocument.h"

@@ -1,5 +1,5 @@
 #include "app/shell/Ribbon.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
 #include "ShellDocument.h"
 #include "tests/ui/RibbonTabs.h"

@@ -1,5 +1,5 @@
 #include "view/sketch/SketchOverlay.h"
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "sketch/Dof.h"
 #include "tests/ui/FakeSketchMapper.h"
 

@@ -1,6 +1,6 @@
 #include "view/sketch/DimensionLabels.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "expr/Format.h"
 #include "model/Document.h"
 #include "sketch/Constraints.h"

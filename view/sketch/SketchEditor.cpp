@@ -1,6 +1,6 @@
 #include "view/sketch/SketchEditor.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "sketch/Dof.h"

@@ -1,6 +1,6 @@
 #include "view/sketch/SketchOverlay.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "expr/Format.h"
 #include "sketch/Dof.h"
 #include "sketch/Plane.h"

@@ -1,6 +1,6 @@
-#include "app/theme/CompanyTheme.h"
+#include "ui/theme/CompanyTheme.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
 #include <QCoreApplication>
 #include <QDir>

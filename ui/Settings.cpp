@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "ui/Settings.h"
 
 namespace qor::app::settings {
 

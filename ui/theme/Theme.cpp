@@ -1,6 +1,6 @@
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 
-#include "app/theme/Icons.h"
+#include "ui/theme/Icons.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "drawing/SheetRenderer.h"
+#include "drawing/render/SheetRenderer.h"
 
-#include "app/theme/Theme.h"
+#include "ui/theme/Theme.h"
 #include "drawing/Dimensions.h"
 #include "drawing/Projection.h"
 

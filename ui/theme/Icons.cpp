@@ -1,4 +1,4 @@
-#include "app/theme/Icons.h"
+#include "ui/theme/Icons.h"
 
 #include <utility>
 

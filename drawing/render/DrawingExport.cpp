@@ -1,7 +1,7 @@
-#include "drawing/DrawingExport.h"
+#include "drawing/render/DrawingExport.h"
 
 #include "drawing/DxfWriter.h"
-#include "drawing/SheetRenderer.h"
+#include "drawing/render/SheetRenderer.h"
 
 #include <QFileInfo>
 #include <QImage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/theme/ThemePack.h"
+#include "ui/theme/ThemePack.h"
 
 #include <QByteArray>
 #include <QString>
