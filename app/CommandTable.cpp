@@ -1,7 +1,7 @@
 #include "app/CommandTable.h"
 
-#include "ui/theme/Theme.h"
 #include "model/FeatureDef.h"
+#include "ui/theme/Theme.h"
 
 #include <QAction>
 #include <QWidget>
@@ -203,9 +203,6 @@ std::vector<CommandSpec> buildTable()
     return table;
 }
 
-// Set on actions that have a handler; the others stay disabled whatever the state.
-constexpr char handledProperty[] = "handled";
-
 } // namespace
 
 const std::vector<CommandSpec>& commandTable()
@@ -244,12 +241,8 @@ QMap<QString, QAction*> createActions(QWidget* owner, const HandlerLookup& handl
         }
         action->setToolTip(commandToolTip(spec));
         action->setVisible(!spec.hidden);
-        if (CommandHandler handler = handlerFor ? handlerFor(spec) : CommandHandler()) {
+        if (CommandHandler handler = handlerFor(spec))
             QObject::connect(action, &QAction::triggered, owner, std::move(handler));
-            action->setProperty(handledProperty, true);
-        } else {
-            action->setEnabled(false);
-        }
         owner->addAction(action);
         actions.insert(spec.id, action);
     }
@@ -275,8 +268,7 @@ void refreshCommands(const QMap<QString, QAction*>& actions, const CommandState&
         QAction* action = actions.value(spec.id);
         if (!action)
             continue;
-        action->setEnabled(action->property(handledProperty).toBool()
-                           && isEnabled(spec.enablement, state));
+        action->setEnabled(isEnabled(spec.enablement, state));
     }
     if (QAction* undo = actions.value(QStringLiteral("undo"))) {
         undo->setToolTip(state.undoLabel.isEmpty()

@@ -60,11 +60,11 @@ const CommandSpec* findCommand(const QString& id);
 QString commandToolTip(const CommandSpec& spec);
 
 using CommandHandler = std::function<void()>;
-// The handler of a command, or an empty function while its target does not exist yet.
+// The handler of a command; every command of the table has one.
 using HandlerLookup = std::function<CommandHandler(const CommandSpec&)>;
 
 // Creates one action per command, owned by and added to `owner` so that its shortcut
-// works in the whole window. A command without a handler stays disabled and does nothing.
+// works in the whole window, each connected to the handler the lookup gives.
 QMap<QString, QAction*> createActions(QWidget* owner, const HandlerLookup& handlerFor);
 
 // What the enablement rules look at.

@@ -1,10 +1,10 @@
 #include "app/MainWindow.h"
 
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
 #include "panels/CommandPanel.h"
 #include "panels/dialogs/QorDialog.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/sketch/SketchEditor.h"
 
@@ -95,8 +95,7 @@ QMenu* MainWindow::browserMenu(int kind, int id)
                 action->trigger();
         };
         addEntry(menu, QStringLiteral("Material und Farbe …"), QStringLiteral("appearance"),
-                 Tone::Text, [trigger] { trigger(QStringLiteral("appearance")); })
-            ->setEnabled(actions.value(QStringLiteral("appearance"))->isEnabled());
+                 Tone::Text, [this, id] { showAppearance(id); });
         addEdit(menu, blocked, QStringLiteral("Umbenennen …"), QStringLiteral("edit"), Tone::Text,
                 [this, id] { renameBody(id); });
         addEntry(menu, QStringLiteral("Als STEP/STL exportieren …"), QStringLiteral("export"),
@@ -226,6 +225,24 @@ void MainWindow::showViewportMenu(QPoint global)
     QMenu* menu = viewportMenu(scene->detectedPick());
     menu->exec(global);
     delete menu;
+}
+
+void MainWindow::askSketchFilletRadius()
+{
+    if (!sketchEditor)
+        return;
+    bool ok = false;
+    const QString text
+        = QorDialog::getText(this, QStringLiteral("Skizzenverrundung"), QStringLiteral("Radius"),
+                             QString::number(sketchEditor->filletRadius, 'g', 6), &ok);
+    // The dialog ran its own event loop, in which the sketch may have been closed.
+    if (!ok || !sketchEditor)
+        return;
+    // A text that gives no positive length keeps the old radius; the tool starts either way.
+    const qor::EvalResult radius = controller->document->tryEval(text);
+    if (radius.ok && radius.value > 0.0)
+        sketchEditor->filletRadius = radius.value;
+    sketchEditor->setTool(12);
 }
 
 void MainWindow::rollTimelineTo(int count)

@@ -70,6 +70,8 @@ public:
     QLabel* unitBadge = nullptr;
 
     QMap<QString, QAction*> actions;
+    // The handler of a command of the table; every command has one.
+    CommandHandler commandHandler(const CommandSpec& spec);
     // Ribbon pages, filled by buildRibbon; -1 until then.
     int solidPage = -1;
     int sketchPage = -1;
@@ -109,6 +111,8 @@ public:
     void editFeature(int featureId);
     void deleteFeature(int featureId);
     void renameBody(int bodyId);
+    // Straight onto the sketch plane in sketch mode, else onto the first picked planar face.
+    void lookAtSelection();
     void copyBodies();
     void pasteBodies();
     void showParameters();
@@ -119,6 +123,9 @@ public:
     void onTimelineSelected(int featureId);
     void onCommandPanelFinished();
     void onBrowserEdit(int kind, int id);
+    void onBrowserOriginToggled(bool on);
+    // Flashes the body in the view for a moment.
+    void onBrowserBodySelected(int bodyId);
     // The menus are built anew for each request; the show functions run them.
     QMenu* timelineMenu(int featureId);
     QMenu* browserMenu(int kind, int id);
@@ -137,6 +144,8 @@ public:
     void toggleMateSuppressed(int mateId);
     void deleteMate(int mateId);
     void removeComponent(int componentId);
+    // Asks the sketch fillet radius (a value or an expression), then starts the fillet tool.
+    void askSketchFilletRadius();
     // Finishes an open sketch and accepts a feature being edited, so that a committing command
     // keeps them, as saving does.
     void finishPendingEdits();
@@ -229,6 +238,7 @@ private:
     void buildRibbon();
     void buildFeatureWiring();
     CommandHandler drawingCommand(const QString& id);
+    CommandHandler viewCommand(const QString& id);
     void buildFileMenu();
 
     void onDocumentChanged();

@@ -1,16 +1,15 @@
 #include "app/MainWindow.h"
 
 #include "app/AssemblyCommands.h"
-#include "ui/Settings.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "io/SolidEdgeAssembly.h"
 #include "model/DocumentController.h"
-#include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/ExplodeDialog.h"
 #include "panels/dialogs/MoveComponentDialog.h"
+#include "ui/Settings.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -22,18 +21,9 @@
 #include <QProgressDialog>
 #include <QSettings>
 
-#include <algorithm>
-
 namespace qor::app {
 
 namespace {
-
-bool editingFeature(const MainWindow& window)
-{
-    const QList<CommandPanel*> panels = window.findChildren<CommandPanel*>();
-    return std::any_of(panels.begin(), panels.end(),
-                       [](const CommandPanel* panel) { return panel->featureId() != 0; });
-}
 
 // "Welle.par:1" becomes "Welle:1", as the components of inserted files are named.
 QString solidEdgeComponentName(QString occurrence)
@@ -64,7 +54,8 @@ CommandHandler MainWindow::assemblyCommand(const QString& id)
 
 void MainWindow::insertComponent(const QString& path)
 {
-    if (editingFeature(*this) || matePanel)
+    // A commit inside sketch mode would be taken apart by the sketch's own undo.
+    if (editingBlocked())
         return;
     QString file = path;
     if (file.isEmpty()) {
@@ -153,7 +144,7 @@ bool MainWindow::openSolidEdgeAssembly(const QString& path)
 
 void MainWindow::showMatePanel(const QString& type)
 {
-    if (editingFeature(*this) || matePanel)
+    if (editingBlocked())
         return;
     if (controller->document->components.size() < 2) {
         showToast(QStringLiteral("Für Beziehungen werden mindestens zwei Komponenten benötigt "

@@ -6,37 +6,57 @@
 #include "app/shell/Ribbon.h"
 #include "model/DocumentController.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QAction>
 #include <QToolButton>
 
+#include <V3d_TypeOfOrientation.hxx>
+
+#include <utility>
+
 namespace qor::app {
+
+CommandHandler MainWindow::commandHandler(const CommandSpec& spec)
+{
+    for (const auto& lookup :
+         {&MainWindow::sketchCommand, &MainWindow::fileCommand, &MainWindow::viewCommand,
+          &MainWindow::featureCommand, &MainWindow::toolCommand, &MainWindow::assemblyCommand,
+          &MainWindow::drawingCommand}) {
+        if (CommandHandler handler = (this->*lookup)(spec.id))
+            return handler;
+    }
+    return {};
+}
+
+CommandHandler MainWindow::viewCommand(const QString& id)
+{
+    static constexpr std::pair<const char*, V3d_TypeOfOrientation> standardViews[] = {
+        {"view_iso", V3d_XposYnegZpos},
+        {"view_front", V3d_Yneg},
+        {"view_top", V3d_Zpos},
+        {"view_right", V3d_Xpos},
+    };
+    for (const auto& [command, orientation] : standardViews) {
+        if (id == QLatin1String(command))
+            return [this, orientation] { viewer->setViewOrientation(orientation, true); };
+    }
+    if (id == QStringLiteral("fit"))
+        return [this] { viewer->fitAll(true); };
+    // Outside sketch mode there is nothing the key could delete without asking.
+    if (id == QStringLiteral("delete"))
+        return [this] {
+            if (sketchEditor)
+                sketchEditor->deleteSelection();
+        };
+    if (id == QStringLiteral("sk_fillet"))
+        return [this] { askSketchFilletRadius(); };
+    return {};
+}
 
 void MainWindow::buildActions()
 {
-    // Commands whose target the window does not offer yet stay disabled.
-    const auto handlerFor = [this](const CommandSpec& spec) -> CommandHandler {
-        if (auto h = sketchCommand(spec.id))
-            return h;
-        if (auto h = fileCommand(spec.id))
-            return h;
-        if (spec.id == QStringLiteral("undo"))
-            return [this] { controller->undo(); };
-        if (spec.id == QStringLiteral("redo"))
-            return [this] { controller->redo(); };
-        if (spec.id == QStringLiteral("fit"))
-            return [this] { viewer->fitAll(true); };
-        if (auto h = featureCommand(spec.id))
-            return h;
-        if (auto h = toolCommand(spec.id))
-            return h;
-        if (auto h = assemblyCommand(spec.id))
-            return h;
-        if (auto h = drawingCommand(spec.id))
-            return h;
-        return {};
-    };
-    actions = createActions(this, handlerFor);
+    actions = createActions(this, [this](const CommandSpec& spec) { return commandHandler(spec); });
     for (QToolButton* button : findChildren<QToolButton*>(QStringLiteral("TitleButton"))) {
         if (QAction* action = actions.value(button->property("act").toString()))
             connect(button, &QToolButton::clicked, action, &QAction::trigger);
@@ -67,6 +87,8 @@ void MainWindow::setSketchRibbon(bool sketchMode)
 void MainWindow::createExample(const QString& kind)
 {
     buildExample(*controller, kind);
+    // The example is seen in depth, whatever view the previous document was left in.
+    viewer->setViewOrientation(V3d_XposYnegZpos, false);
     viewer->fitAll(false);
 }
 

@@ -14,6 +14,8 @@ CommandHandler MainWindow::drawingCommand(const QString& id)
 
 DrawingWindow* MainWindow::openDrawing()
 {
+    // In sketch mode the model is rolled back to the sketch; the drawing shows the whole part.
+    finishPendingEdits();
     if (controller->document->current.bodies.get().empty()) {
         showToast(QStringLiteral("Es gibt noch keine Körper für eine Zeichnung"), true);
         return nullptr;

@@ -5,6 +5,7 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
+#include "model/References.h"
 #include "model/ShapeSignature.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
@@ -12,6 +13,7 @@
 #include "panels/dialogs/QorDialog.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
+#include "view/sketch/SketchEditor.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -21,6 +23,7 @@
 #include <QJsonArray>
 #include <QMimeData>
 #include <QProcess>
+#include <QTimer>
 
 #include <V3d_TypeOfOrientation.hxx>
 
@@ -33,6 +36,8 @@ namespace {
 
 using qor::model::Document;
 using qor::model::Feature;
+
+constexpr int bodyFlashMs = 900;
 
 // End of the computed history: the rollback index when set (capped), else all features.
 int effectiveEnd(const Document& document)
@@ -122,7 +127,7 @@ void MainWindow::buildFeatureWiring()
     auto* shadow = new QGraphicsDropShadowEffect(commandPanel);
     shadow->setBlurRadius(28);
     shadow->setOffset(0, 6);
-    shadow->setColor(QColor(0, 0, 0, 160));
+    shadow->setColor(QColor(0, 0, 0, 150));
     commandPanel->setGraphicsEffect(shadow);
     connect(commandPanel, &CommandPanel::finished, this, &MainWindow::onCommandPanelFinished);
 
@@ -133,8 +138,10 @@ void MainWindow::buildFeatureWiring()
     connect(timeline, &Timeline::rollbackRequested, this, &MainWindow::rollTimelineTo);
     connect(timeline, &Timeline::contextRequested, this, &MainWindow::showTimelineMenu);
     connect(browser, &Browser::toggleVisible, this, &MainWindow::onBrowserToggleVisible);
+    connect(browser, &Browser::originToggled, this, &MainWindow::onBrowserOriginToggled);
     connect(browser, &Browser::editRequested, this, &MainWindow::onBrowserEdit);
     connect(browser, &Browser::contextRequested, this, &MainWindow::showBrowserMenu);
+    connect(browser, &Browser::bodySelected, this, &MainWindow::onBrowserBodySelected);
     // Leaving sketch mode ends with a commit or a revert; both recompute.
     connect(controller, &DocumentController::changed, this, &MainWindow::markEditedFeature);
 
@@ -331,7 +338,39 @@ void MainWindow::onBrowserEdit(int kind, int id)
     case 9:
     case 10: editFeature(id); break;
     case 3: showParameters(); break;
+    case 5: showAppearance(id); break;
     default: break;
+    }
+}
+
+void MainWindow::onBrowserOriginToggled(bool on)
+{
+    scene->setOriginVisible(on);
+    browser->setOriginVisible(on);
+}
+
+void MainWindow::onBrowserBodySelected(int bodyId)
+{
+    scene->clearSelection();
+    scene->highlightBody(bodyId, true);
+    // Each flash ends on its own timer, so a second body chosen meanwhile keeps its full time.
+    QTimer::singleShot(bodyFlashMs, this, [this, bodyId] { scene->highlightBody(bodyId, false); });
+}
+
+void MainWindow::lookAtSelection()
+{
+    if (sketchEditor) {
+        viewer->lookAt(sketchEditor->plane(), true);
+        return;
+    }
+    for (const PickInfo& pick : scene->selectedPicks()) {
+        if (pick.kind != 1)
+            continue;
+        try {
+            viewer->lookAt(qor::model::facePlane(pick.shape), true);
+        } catch (...) { // a curved face has no plane to look at; the button then does nothing
+        }
+        return;
     }
 }
 

@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "ui/Settings.h"
 #include "app/shell/Browser.h"
 #include "io/Export.h"
 #include "io/Import.h"
@@ -9,6 +8,8 @@
 #include "panels/CommandPanel.h"
 #include "panels/dialogs/AboutDialog.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "ui/Settings.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -137,14 +138,18 @@ void MainWindow::buildFileMenu()
         for (const char* id : ids)
             menu->addAction(actions.value(QString::fromLatin1(id)));
     };
-    addCommands({"new", "open"});
-    recentMenu = menu->addMenu(QStringLiteral("Zuletzt geöffnet"));
+    const Theme& theme = Theme::instance();
+    addCommands({"new", "open", "save", "saveas"});
+    menu->addSeparator();
+    recentMenu
+        = menu->addMenu(theme.icon(QStringLiteral("open")), QStringLiteral("Zuletzt geöffnet"));
+    recentMenu->setToolTipsVisible(true);
     connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::rebuildRecentMenu);
-    addCommands({"save", "saveas"});
     menu->addSeparator();
     addCommands({"import", "export"});
     menu->addSeparator();
-    QMenu* examples = menu->addMenu(QStringLiteral("Beispiele"));
+    QMenu* examples
+        = menu->addMenu(theme.icon(QStringLiteral("component")), QStringLiteral("Beispiele"));
     for (const auto& [kind, label] :
          {std::pair{"bracket", "Lagerbock"}, {"flange", "Flansch"}, {"housing", "Gehäuse"}}) {
         const QString kindText = QString::fromLatin1(kind);
@@ -153,6 +158,8 @@ void MainWindow::buildFileMenu()
                 createExample(kindText);
         });
     }
+    menu->addSeparator();
+    addCommands({"updates", "about"});
     menu->addSeparator();
     addCommands({"quit"});
     if (fileButton != nullptr)
@@ -168,10 +175,11 @@ void MainWindow::rebuildRecentMenu()
         return;
     }
     for (const QString& path : recent) {
-        recentMenu->addAction(path, this, [this, path] {
+        QAction* entry = recentMenu->addAction(QFileInfo(path).fileName(), this, [this, path] {
             if (askSave())
                 openFile(path);
         });
+        entry->setToolTip(path);
     }
 }
 
@@ -299,7 +307,7 @@ void MainWindow::importFile(const QString& requestedPath)
     QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QString(), 0, 100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(400);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The window-modal progress dialog shows that the import runs; it needs no wait cursor.
     const qor::io::ImportResult result
         = qor::io::importFile(path, [&progress](int percent, const QString& text) {
               progress.setValue(percent);
@@ -307,7 +315,6 @@ void MainWindow::importFile(const QString& requestedPath)
                   progress.setLabelText(text);
               QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
           });
-    QApplication::restoreOverrideCursor();
     progress.close();
 
     if (!result.ok) {

@@ -12,8 +12,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <V3d_TypeOfOrientation.hxx>
-
 #include <functional>
 #include <utility>
 
@@ -62,26 +60,25 @@ QFrame* MainWindow::buildViewOverlay(QWidget* host)
         layout->addWidget(button);
         return button;
     };
-    const auto standardView = [this](V3d_TypeOfOrientation orientation) {
-        return [this, orientation] { viewer->setViewOrientation(orientation, true); };
+    // The view buttons do exactly what their commands do; the commands exist once clicked.
+    const auto command = [this](const char* id) {
+        return [this, id] { actions.value(QLatin1String(id))->trigger(); };
     };
 
-    makeOverlayButton(
-        QStringLiteral("fit"), QStringLiteral("Alles zeigen (F)"), [this] { viewer->fitAll(true); },
-        false);
+    makeOverlayButton(QStringLiteral("fit"), QStringLiteral("Alles zeigen (F)"), command("fit"),
+                      false);
     layout->addWidget(makeSeparator());
     makeOverlayButton(QStringLiteral("view_iso"), QStringLiteral("Isometrisch (0)"),
-                      standardView(V3d_XposYnegZpos), false);
+                      command("view_iso"), false);
     makeOverlayButton(QStringLiteral("view_front"), QStringLiteral("Vorne (1)"),
-                      standardView(V3d_Yneg), false);
-    makeOverlayButton(QStringLiteral("view_top"), QStringLiteral("Oben (7)"),
-                      standardView(V3d_Zpos), false);
+                      command("view_front"), false);
+    makeOverlayButton(QStringLiteral("view_top"), QStringLiteral("Oben (7)"), command("view_top"),
+                      false);
     makeOverlayButton(QStringLiteral("view_right"), QStringLiteral("Rechts (3)"),
-                      standardView(V3d_Xpos), false);
-    // Looking at a face arrives with the sketch commands.
+                      command("view_right"), false);
     makeOverlayButton(
-        QStringLiteral("look_at"), QStringLiteral("Senkrecht auf Auswahl / Skizze"), [] {}, false)
-        ->setEnabled(false);
+        QStringLiteral("look_at"), QStringLiteral("Senkrecht auf Auswahl / Skizze"),
+        [this] { lookAtSelection(); }, false);
     layout->addWidget(makeSeparator());
 
     QToolButton* display

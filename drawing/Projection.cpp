@@ -427,6 +427,21 @@ const ProjectedView& ProjectionCache::projectedView(const qor::model::Document& 
     if (const auto found = projections_.find(key); found != projections_.end())
         return found->second;
     const bool exact = countFaces(compound) < exactFaceLimit;
+    // Reports the end also when the projection throws.
+    struct Working {
+        const std::function<void(bool)>& report;
+        explicit Working(const std::function<void(bool)>& r)
+            : report(r)
+        {
+            if (report)
+                report(true);
+        }
+        ~Working()
+        {
+            if (report)
+                report(false);
+        }
+    } working(onProjecting);
     ProjectedView pv;
     if (view.section) {
         const TopoDS_Shape cut = sectionCut(compound, view.type);

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -130,6 +131,10 @@ public:
 
     void clear();
     std::size_t size() const { return projections_.size(); }
+    // Called with true before a view is projected afresh and with false when it is done (a
+    // large part takes seconds); the window shows a wait cursor meanwhile. Cached views
+    // call nothing.
+    std::function<void(bool working)> onProjecting;
     // Hash of the bodies the projections were made for; 0 before the first use.
     std::uint64_t modelHash() const { return modelHash_; }
 

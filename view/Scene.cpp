@@ -1,8 +1,8 @@
 #include "view/Scene.h"
 
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "sketch/Plane.h"
+#include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
 #include <AIS_TextLabel.hxx>
@@ -270,12 +270,18 @@ Graphic3d_MaterialAspect Scene::appearanceMaterial(int bodyId) const
 void Scene::updateBodyObject(int id, const Handle(AIS_Shape)& object)
 {
     object->SetMaterial(appearanceMaterial(id));
-    const int mode = displayStyle_ == 2 ? 0 : 1;
-    if (object->AcceptDisplayMode(mode))
-        object->Attributes()->SetDisplayMode(mode);
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
     object->Attributes()->SetFaceBoundaryDraw(displayStyle_ == 0 && viewer_->renderMode() == 0);
     object->UnsetTransparency();
-    viewer_->context()->Redisplay(object, false, false);
+    // A mode set on the drawer alone leaves a shown object as it is: the context switches
+    // the presentation it displays, recomputing it when it was made with other settings.
+    const int mode = displayStyle_ == 2 ? 0 : 1;
+    if (object->AcceptDisplayMode(mode) && object->DisplayMode() != mode) {
+        object->SetToUpdate();
+        context->SetDisplayMode(object, mode, false);
+    } else {
+        context->Redisplay(object, false, false);
+    }
 }
 
 void Scene::createBodyObjects(const std::vector<int>& ids)

@@ -1,17 +1,18 @@
 #include "drawing/window/DrawingWindow.h"
 
-#include "ui/Settings.h"
-#include "ui/theme/Theme.h"
-#include "drawing/render/DrawingExport.h"
 #include "drawing/ViewLayout.h"
+#include "drawing/render/DrawingExport.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
+#include "ui/Settings.h"
+#include "ui/theme/Theme.h"
 
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -44,6 +45,12 @@ DrawingWindow::DrawingWindow(DocumentController* documentController, int index, 
     , sheetIndex(index)
     , chooseExportPath(askExportPath)
 {
+    projections.onProjecting = [](bool working) {
+        if (working)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    };
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Zeichnung – %1 – QorCAD").arg(controller->displayName()));
     setWindowIcon(Theme::instance().appIcon());

@@ -29,10 +29,15 @@ AppearanceDialog::AppearanceDialog(DocumentController& controller, int bodyId, Q
     , preview_(new QLabel)
 {
     const qor::model::Document& doc = *controller.document;
-    const qor::model::BodyAppearance look = doc.bodyAppearance(bodyId);
+    const auto& bodies = doc.current.bodies.get();
+    // For all bodies the dialog starts from the first one's look, so that "Übernehmen" without
+    // a choice keeps an aluminium part aluminium instead of turning it into the default steel.
+    const int shownBody
+        = bodies.count(bodyId) != 0 || bodies.empty() ? bodyId : bodies.begin()->first;
+    const qor::model::BodyAppearance look = doc.bodyAppearance(shownBody);
 
     target_->addItem(QStringLiteral("Alle Körper"), 0);
-    for (const auto& [id, body] : doc.current.bodies.get())
+    for (const auto& [id, body] : bodies)
         target_->addItem(doc.bodyName(id), id);
     target_->setCurrentIndex(std::max(0, target_->findData(bodyId)));
     for (const qor::model::Material& m : qor::model::materials())

@@ -16,7 +16,8 @@ class AppearanceDialog : public QorDialog {
     Q_OBJECT
 
 public:
-    // bodyId 0 (or an id not in the model) starts with "Alle Körper".
+    // bodyId 0 (or an id not in the model) starts with "Alle Körper" and the look of the
+    // first body.
     AppearanceDialog(DocumentController& controller, int bodyId, QWidget* parent = nullptr);
     ~AppearanceDialog() override;
 
