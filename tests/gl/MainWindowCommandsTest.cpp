@@ -488,6 +488,7 @@ TEST_F(MainWindowCommandsTest, DisplayStyleChangesBodiesOnScreenAndNewOnes)
     ASSERT_EQ(shares().size(), 2u);
     for (double share : shares())
         EXPECT_LT(share, 0.1);
+    window.viewer->grabFramebuffer().save(QStringLiteral(QOR_TEST_OUTPUT "/display-wire.png"));
     for (const char* style : {"Schattiert mit Kanten", "Schattiert"}) {
         choose(QString::fromUtf8(style));
         for (double share : shares())
@@ -608,14 +609,14 @@ TEST_F(MainWindowCommandsTest, FileMenuListsItsCommandsAndRecentFilesByName)
         emit window.recentMenu->aboutToShow();
         QStringList shown;
         for (QAction* entry : window.recentMenu->actions())
-            shown << QStringLiteral("%1 [%2]%3").arg(entry->text(), entry->toolTip(),
-                                                     entry->isEnabled() ? "" : " off");
+            shown << QStringLiteral("%1 [%2]%3")
+                         .arg(entry->text(), entry->toolTip(), entry->isEnabled() ? "" : " off");
         return shown;
     };
     window.recent.clear();
     EXPECT_EQ(recentEntries(), QStringList{"(keine) [(keine)] off"});
-    window.recent = {QStringLiteral("/daten/teile/Welle.qcpart"),
-                     QStringLiteral("/daten/alt/Flansch.qcasm")};
+    window.recent
+        = {QStringLiteral("/daten/teile/Welle.qcpart"), QStringLiteral("/daten/alt/Flansch.qcasm")};
     EXPECT_EQ(recentEntries(), (QStringList{"Welle.qcpart [/daten/teile/Welle.qcpart]",
                                             "Flansch.qcasm [/daten/alt/Flansch.qcasm]"}));
     EXPECT_TRUE(window.recentMenu->toolTipsVisible());
