@@ -4,12 +4,14 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -153,6 +155,23 @@ TEST_F(MainWindowTest, ShortToastsStayOnOneLine)
     }
     window.showToast(QString(120, QLatin1Char('W')) + QStringLiteral(" Ende"), false);
     EXPECT_GE(label->height(), 2 * line);
+}
+
+// Every widget of the window, styled as the program styles it, draws with a bundled family.
+TEST_F(MainWindowTest, EveryWidgetUsesABundledFont)
+{
+    const qor::app::Theme& theme = qor::app::Theme::instance();
+    int checked = 0;
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->isVisible())
+            continue;
+        const QString family = QFontInfo(widget->font()).family();
+        EXPECT_TRUE(family == theme.uiFamily || family == theme.monoFamily)
+            << widget->metaObject()->className() << " " << widget->objectName().toStdString()
+            << ": " << family.toStdString();
+        ++checked;
+    }
+    EXPECT_GT(checked, 50);
 }
 
 // Accepts the next file dialog with the file it proposes, or cancels it.
