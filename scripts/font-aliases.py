@@ -7,6 +7,11 @@ system font. This maps each alias to the glyph of a character the font does have
 text stays in one family. Standard library only.
 
     font-aliases.py IN.ttf OUT.ttf 0x2300=0x2205 0x2011=0x2010
+
+The bundled resources/fonts/*.ttf were made from the static per-weight files of the npm
+packages @expo-google-fonts/space-grotesk and @expo-google-fonts/jetbrains-mono (0.4.1):
+Space Grotesk with 0x2300=0x2205 0x2011=0x2010 (the empty-set glyph is the circle with
+a stroke), JetBrains Mono, which has no empty-set glyph, with 0x2300=0xD8 0x2011=0x2010.
 """
 import struct
 import sys
