@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/shell/Browser.h"
+#include "app/shell/Ribbon.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/ShapeText.h"
@@ -230,6 +231,8 @@ bool MainWindow::openFile(const QString& path)
         addRecentFile(path);
         browser->rebuild();
         viewer->fitAll(false);
+        // The commands for what was opened: an assembly's page, else the part page.
+        ribbon->setCurrentPage(controller->document->components.empty() ? solidPage : assemblyPage);
         return true;
     }
     if (!qor::io::isImportable(path)) {
@@ -287,6 +290,8 @@ bool MainWindow::saveAs()
         return false;
     }
     addRecentFile(path);
+    // The browser's root carries the document's name, which is now the file's.
+    browser->rebuild();
     showToast(QStringLiteral("Gespeichert"), false);
     return true;
 }

@@ -3,8 +3,8 @@
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
-#include "ui/theme/Theme.h"
 #include "panels/CommandPanel.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -160,7 +160,12 @@ void MainWindow::layoutOverlay()
     const int height = viewport->height();
     if (floatingBar != nullptr) {
         floatingBar->adjustSize();
-        floatingBar->move((width - floatingBar->width()) / 2, height - floatingBar->height() - 14);
+        int x = (width - floatingBar->width()) / 2;
+        // An open feature panel reaches down over the centre of a narrow view: the bar then
+        // moves to the right of the panel instead of lying under it.
+        if (commandPanel != nullptr && !commandPanel->isHidden())
+            x = std::max(x, 14 + commandPanel->width() + 10);
+        floatingBar->move(x, height - floatingBar->height() - 14);
         floatingBar->raise();
     }
     if (sketchHud != nullptr) {

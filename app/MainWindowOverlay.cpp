@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -21,6 +22,7 @@ namespace {
 
 constexpr int toastMs = 2800;
 constexpr int errorToastMs = 4200;
+constexpr int toastTextWidth = 560;
 
 QFrame* makeSeparator()
 {
@@ -171,7 +173,12 @@ void MainWindow::showToast(const QString& text, bool error)
     const Theme& theme = Theme::instance();
     toast->setStyleSheet(QStringLiteral("QFrame#Toast { border-color: %1; } QLabel { color: %2; }")
                              .arg((error ? theme.danger : theme.accent).name(), theme.text.name()));
-    label->setMaximumWidth(560);
+    label->setMaximumWidth(toastTextWidth);
+    // A word-wrapping label guesses a narrow width and breaks even short texts; it gets the
+    // width of its text on one line, up to the limit, beyond which it wraps.
+    label->ensurePolished();
+    label->setMinimumWidth(
+        std::min(label->fontMetrics().horizontalAdvance(text) + 1, toastTextWidth));
     toast->show();
     layoutOverlay();
     if (toastTimer == nullptr) {

@@ -3,8 +3,8 @@
 #include "app/CommandTable.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Timeline.h"
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
@@ -71,6 +71,10 @@ void MainWindow::refreshAll()
 void MainWindow::onDocumentChanged()
 {
     scene->rebuild();
+    // The rebuild drops picks whose objects are gone, all of them when another document
+    // opened; the status line must not go on naming them.
+    if (scene->selectedPicks().empty())
+        statusRight->clear();
     timeline->update();
     timeline->updateGeometry();
     refreshStatus();

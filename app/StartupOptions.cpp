@@ -2,11 +2,11 @@
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
-#include "ui/Settings.h"
-#include "ui/theme/CompanyTheme.h"
 #include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
+#include "ui/Settings.h"
+#include "ui/theme/CompanyTheme.h"
 #include "view/RenderCapture.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -14,9 +14,12 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -174,6 +177,19 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         return;
     if (QSettings().value(settings::checkUpdates, settings::defaultCheckUpdates).toBool())
         QTimer::singleShot(themeCheckDelayMs, &window, &checkCompanyThemeUpdate);
+}
+
+QTranslator* installToolkitTranslations(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(translator);
+    return translator;
 }
 
 } // namespace qor::app

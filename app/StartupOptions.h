@@ -3,6 +3,8 @@
 #include <QString>
 
 class QCommandLineParser;
+class QCoreApplication;
+class QTranslator;
 
 namespace qor::app {
 
@@ -25,6 +27,11 @@ RenderRequest parseRenderRequest(const QString& value);
 // and each logged label is written when the view shows its next frame.
 void startStartupClock();
 void logNextFrame(Viewer& viewer, const QString& what);
+
+// Loads the toolkit's German texts (standard dialogs, button boxes, key names such as "Strg")
+// from the system's translation folder. Returns the installed translator (owned by app), or
+// null when the files are not installed and the toolkit stays English.
+QTranslator* installToolkitTranslations(QCoreApplication& app);
 
 // Carries out, once and 50 ms after the window is shown, the command-line options that act on
 // the open window: the demo part, the positional file, a sketch or feature to open, the drawing

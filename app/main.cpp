@@ -111,6 +111,7 @@ int main(int argc, char** argv)
         return qor::app::renderIcons(qor::app::Theme::instance().appIcon(),
                                      commandLine.parser.values(commandLine.renderIcon));
 
+    qor::app::installToolkitTranslations(app);
     qor::app::Theme::instance().apply(app);
     qor::app::MainWindow window;
     if (commandLine.parser.isSet(commandLine.screenshot))

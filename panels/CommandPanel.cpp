@@ -1,11 +1,11 @@
 #include "panels/CommandPanel.h"
 
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
 #include "panels/PanelRules.h"
 #include "panels/Repolish.h"
 #include "sketch/Plane.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 
 #include <QCheckBox>
@@ -132,6 +132,10 @@ CommandPanel::CommandPanel(DocumentController* controller, Scene* scene, QWidget
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The viewport would otherwise fill with the window colour instead of the panel's.
+    scroll->setStyleSheet(
+        QStringLiteral("QScrollArea, QScrollArea > QWidget#qt_scrollarea_viewport "
+                       "{ background: transparent; }"));
     auto* content = new QWidget(scroll);
     content->setAttribute(Qt::WA_StyledBackground);
     content->setStyleSheet(QStringLiteral("background: transparent;"));
@@ -148,6 +152,7 @@ CommandPanel::CommandPanel(DocumentController* controller, Scene* scene, QWidget
 
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(14, 6, 14, 0);
+    buttons->setSpacing(8);
     buttons->addStretch();
     auto* cancelButton = new QPushButton(QStringLiteral("Abbrechen"), this);
     connect(cancelButton, &QPushButton::clicked, this, &CommandPanel::cancel);

@@ -1,9 +1,9 @@
 #include "panels/MatePanel.h"
 
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
 #include "panels/Repolish.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 
 #include <Standard_Failure.hxx>
@@ -86,6 +86,9 @@ MatePanel::MatePanel(DocumentController* controller, Scene* scene, const QString
     auto* form = new QFormLayout(formWidget);
     form->setContentsMargins(14, 12, 14, 6);
     form->setVerticalSpacing(9);
+    // The pick buttons' texts are wider than the field column beside "Abstand / Winkel";
+    // such rows put their label above the field instead of clipping the text.
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     typeCombo_ = new QComboBox;
     for (const char* t : {"planar", "flush", "concentric", "angle", "point"}) {
         const QString id = QString::fromLatin1(t);
@@ -121,7 +124,11 @@ MatePanel::MatePanel(DocumentController* controller, Scene* scene, const QString
     okButton_->setEnabled(false);
     buttons->addWidget(okButton_);
     layout->addLayout(buttons);
-    setFixedHeight(360);
+    // 360 px unless the wrapped rows need more, which would squeeze the fields; the sizes
+    // and the frame count only once the style sheet applies.
+    ensurePolished();
+    const int frame = frameWidth();
+    setFixedHeight(std::max(360, layout->heightForWidth(width() - 2 * frame) + 2 * frame));
 
     connect(cancelButton, &QPushButton::clicked, this, &MatePanel::cancel);
     connect(okButton_, &QPushButton::clicked, this, &MatePanel::accept);

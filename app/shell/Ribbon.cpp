@@ -7,13 +7,16 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace qor::app {
 
@@ -23,6 +26,8 @@ constexpr int bandHeight = 84;
 constexpr int largeIcon = 26;
 constexpr int smallIcon = 20;
 constexpr int minimumLargeWidth = 52;
+// One wheel notch (120 eighths of a degree) moves a page that does not fit by this much.
+constexpr int wheelNotchPx = 60;
 
 QToolButton* newButton(QWidget* parent)
 {
@@ -124,10 +129,12 @@ int Ribbon::addPage(const QString& title)
     area->setFrameShape(QFrame::NoFrame);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Without its own margin the global scroll-bar margin of 2 px leaves a 1 px handle.
     area->setStyleSheet(
         QStringLiteral("QScrollArea { background: transparent; } "
                        "QScrollArea > QWidget > QWidget { background: transparent; } "
-                       "QScrollBar:horizontal { height: 5px; }"));
+                       "QScrollBar:horizontal { height: 8px; margin: 0px; }"));
+    area->viewport()->installEventFilter(this);
     stack_->addWidget(area);
 
     pages_.push_back(page);
@@ -223,6 +230,20 @@ void Ribbon::onTabChanged(int tab)
             emit pageChanged(int(page));
         }
     }
+}
+
+bool Ribbon::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::Wheel)
+        return QWidget::eventFilter(watched, event);
+    auto* area = qobject_cast<QScrollArea*>(watched->parent());
+    QScrollBar* bar = area ? area->horizontalScrollBar() : nullptr;
+    if (bar == nullptr || bar->maximum() <= 0)
+        return false;
+    const QPoint delta = static_cast<QWheelEvent*>(event)->angleDelta();
+    const int steps = std::abs(delta.x()) > std::abs(delta.y()) ? delta.x() : delta.y();
+    bar->setValue(bar->value() - steps * wheelNotchPx / 120);
+    return true;
 }
 
 } // namespace qor::app

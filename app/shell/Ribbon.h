@@ -54,6 +54,10 @@ public:
 signals:
     void pageChanged(int page);
 
+protected:
+    // The wheel over a page that does not fit scrolls it sideways.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     static constexpr int hiddenTab = -1;
     static constexpr int unassignedTab = -2;

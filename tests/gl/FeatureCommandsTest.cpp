@@ -1,5 +1,6 @@
 #include "app/BodyClipboard.h"
 #include "app/MainWindow.h"
+#include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
@@ -471,6 +472,39 @@ TEST_F(FeatureCommandsTest, PicksGoToTheMatePanelFirstAndSeveralPicksAreCounted)
     EXPECT_EQ(toastText(), QStringLiteral("Bitte ein Element einer Komponente wählen"));
     window.commandPanel->cancel();
     window.matePanel->deleteLater();
+}
+
+// Opening another document forgets the old selection in the status line and shows the ribbon
+// page for what was opened: "Baugruppe" for an assembly, "Volumenkörper" for a part.
+TEST_F(FeatureCommandsTest, AnotherDocumentOpensOnItsPageWithoutTheOldSelection)
+{
+    QTemporaryDir dir;
+    const QString part = dir.filePath(QStringLiteral("Teil.qcpart"));
+    const QString assembly = dir.filePath(QStringLiteral("Gruppe.qcasm"));
+    const auto [mantle, top, edge] = cylinderAndBox();
+    ASSERT_TRUE(window.controller->saveAs(part, nullptr));
+    window.controller->newDocument();
+    window.insertComponent(part);
+    window.insertComponent(part);
+    ASSERT_EQ(document().components.size(), 2u);
+    ASSERT_TRUE(window.controller->saveAs(assembly, nullptr));
+
+    ASSERT_TRUE(window.openFile(part));
+    EXPECT_EQ(window.ribbon->currentPage(), window.solidPage);
+    pickAt(mantle);
+    Standard_Integer x = 0, y = 0;
+    window.viewer->view()->Convert(top.X(), top.Y(), top.Z(), x, y);
+    window.viewer->context()->MoveTo(x, y, window.viewer->view(), false);
+    window.viewer->context()->SelectDetected(AIS_SelectionScheme_Add);
+    emit window.viewer->selectionChanged();
+    ASSERT_EQ(window.statusRight->text(), QStringLiteral("2 Elemente ausgewählt"));
+
+    window.ribbon->setCurrentPage(window.solidPage);
+    ASSERT_TRUE(window.openFile(assembly));
+    EXPECT_EQ(window.statusRight->text().toStdString(), "");
+    EXPECT_EQ(window.ribbon->currentPage(), window.assemblyPage);
+    ASSERT_TRUE(window.openFile(part));
+    EXPECT_EQ(window.ribbon->currentPage(), window.solidPage);
 }
 
 TEST_F(FeatureCommandsTest, ParametersDialogOpensFromTheCommandAndTheBrowser)

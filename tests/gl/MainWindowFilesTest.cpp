@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
@@ -114,6 +115,22 @@ TEST_F(MainWindowFilesTest, SaveAndReopenKeepTheFeaturesAndACapitalSuffixAsksFor
     const auto asked = whenShown<QFileDialog>([](QFileDialog* d) { d->reject(); });
     EXPECT_FALSE(window.save());
     EXPECT_TRUE(*asked);
+}
+
+// The browser's root names the document by its new file after "Speichern unter".
+TEST_F(MainWindowFilesTest, SaveAsRenamesTheBrowserRoot)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    EXPECT_EQ(window.browser->topLevelItem(0)->text(0), QStringLiteral("Unbenannt"));
+    const QString path = dir.filePath(QStringLiteral("Halter.qcpart"));
+    whenShown<QFileDialog>([path](QFileDialog* dialog) {
+        dialog->selectFile(path);
+        acceptFileDialog(dialog);
+    });
+    ASSERT_TRUE(window.saveAs());
+    EXPECT_EQ(window.controller->path, path);
+    EXPECT_EQ(window.browser->topLevelItem(0)->text(0), QStringLiteral("Halter"));
 }
 
 TEST_F(MainWindowFilesTest, RecentListKeepsTwelveWithoutDuplicates)

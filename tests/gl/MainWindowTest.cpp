@@ -4,12 +4,14 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -119,6 +121,57 @@ TEST_F(MainWindowTest, ResizingTheViewportPlacesTheFloatingBarAndThePanel)
         window.viewport->resize(900, viewHeight);
         EXPECT_EQ(window.commandPanel->height(), panelHeight) << viewHeight;
     }
+}
+
+// On a 1280 x 800 window the open feature panel reaches down to the view bar: the bar moves to
+// its right and returns to the centre when the panel closes.
+TEST_F(MainWindowTest, OpenFeaturePanelLeavesTheViewBarFree)
+{
+    window.resize(1280, 800);
+    QApplication::processEvents();
+    const QFrame* bar = window.floatingBar;
+    const int centred = (window.viewport->width() - bar->width()) / 2;
+    EXPECT_EQ(bar->x(), centred);
+    window.createFeature(QStringLiteral("box"), {});
+    ASSERT_TRUE(window.commandPanel->isVisible());
+    EXPECT_GT(window.commandPanel->geometry().bottom(), bar->y());
+    EXPECT_FALSE(window.commandPanel->geometry().intersects(bar->geometry()));
+    EXPECT_LE(bar->geometry().right(), window.viewport->width());
+    window.commandPanel->cancel();
+    EXPECT_EQ(bar->x(), centred);
+}
+
+// Texts narrower than the limit stay on one line; only longer ones wrap.
+TEST_F(MainWindowTest, ShortToastsStayOnOneLine)
+{
+    const auto* label = window.toast->findChild<QLabel*>();
+    const int line = label->fontMetrics().lineSpacing();
+    for (const QString& text :
+         {QStringLiteral("Gespeichert"), QStringLiteral("Skizze geschlossen – 3 Profile erkannt"),
+          QStringLiteral("Zuerst eine Komponente im Modell oder Browser wählen")}) {
+        window.showToast(text, false);
+        EXPECT_LT(label->height(), 2 * line) << text.toStdString();
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(text));
+    }
+    window.showToast(QString(120, QLatin1Char('W')) + QStringLiteral(" Ende"), false);
+    EXPECT_GE(label->height(), 2 * line);
+}
+
+// Every widget of the window, styled as the program styles it, draws with a bundled family.
+TEST_F(MainWindowTest, EveryWidgetUsesABundledFont)
+{
+    const qor::app::Theme& theme = qor::app::Theme::instance();
+    int checked = 0;
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->isVisible())
+            continue;
+        const QString family = QFontInfo(widget->font()).family();
+        EXPECT_TRUE(family == theme.uiFamily || family == theme.monoFamily)
+            << widget->metaObject()->className() << " " << widget->objectName().toStdString()
+            << ": " << family.toStdString();
+        ++checked;
+    }
+    EXPECT_GT(checked, 50);
 }
 
 // Accepts the next file dialog with the file it proposes, or cancels it.

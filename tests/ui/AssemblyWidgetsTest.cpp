@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -198,6 +199,30 @@ TEST_F(FlangeAssembly, PlanarAndConcentricMatesThroughThePanelStackTheFlanges)
     EXPECT_TRUE(qor::test::saveShot(bom, QStringLiteral("bom-dialog.png")));
     EXPECT_EQ(bom.csv(),
               QStringLiteral("Pos.;Benennung;Datei;Menge\n1;Flansch;Flansch.qcpart;2\n"));
+}
+
+// A fresh panel shows both pick buttons with their whole text, and no row of the form runs
+// into the hint or the buttons below it.
+TEST_F(FlangeAssembly, MatePanelShowsItsFieldsUnclipped)
+{
+    MatePanel panel(&controller, nullptr, QStringLiteral("planar"));
+    panel.show();
+    QApplication::processEvents();
+    const auto buttons = panel.findChildren<QPushButton*>(QStringLiteral("SelectButton"));
+    ASSERT_EQ(buttons.size(), 2);
+    for (const QPushButton* button : buttons) {
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+        EXPECT_LE(button->mapTo(&panel, button->rect().bottomRight()).x(), panel.width());
+    }
+    const int hintTop = panel.hintLabel()->mapTo(&panel, QPoint()).y();
+    const QWidget* form = buttons.front()->parentWidget();
+    for (const QWidget* field : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        EXPECT_LE(field->mapTo(&panel, field->rect().bottomLeft()).y(), hintTop)
+            << field->metaObject()->className();
+        EXPECT_GE(field->height(), field->minimumSizeHint().height())
+            << field->metaObject()->className();
+    }
+    EXPECT_TRUE(qor::test::saveShot(panel, QStringLiteral("mate-panel-new.png")));
 }
 
 TEST_F(FlangeAssembly, MatePanelRefusesPicksOffComponentsAndOnOneComponent)

@@ -2,11 +2,13 @@
 
 #include "ShellDocument.h"
 #include "model/DocumentController.h"
+#include "ui/theme/Theme.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -188,6 +190,28 @@ TEST_F(CommandPanelTest, RendersExtrudeAndFilletPanels)
     panel.accept();
     openNew(QStringLiteral("fillet"), {{"mode", "var"}});
     ASSERT_TRUE(qor::test::saveShot(panel, QStringLiteral("panel-fillet.png")));
+}
+
+// The form area shows the panel colour, not the window's, and the two buttons keep a gap.
+TEST_F(CommandPanelTest, FormAreaInPanelColourAndButtonsApart)
+{
+    openNew(QStringLiteral("extrude"), {{"profile", profile()}});
+    const QImage image = panel.grab().toImage();
+    const QWidget* viewport = panel.findChild<QScrollArea*>()->viewport();
+    const QRect form(viewport->mapTo(&panel, QPoint()), viewport->size());
+    // Below the last row of the form nothing but background is drawn.
+    const QPoint empty(form.center().x(), form.bottom() - 4);
+    EXPECT_EQ(QColor(image.pixel(empty)).name().toStdString(),
+              Theme::instance().bg1.name().toStdString());
+
+    QPushButton* cancel = nullptr;
+    for (QPushButton* button : panel.findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Abbrechen"))
+            cancel = button;
+    }
+    const auto* ok = panel.findChild<QPushButton*>(QStringLiteral("Primary"));
+    ASSERT_TRUE(cancel && ok);
+    EXPECT_GE(ok->geometry().left() - cancel->geometry().right() - 1, 6);
 }
 
 } // namespace

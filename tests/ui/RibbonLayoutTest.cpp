@@ -6,11 +6,17 @@
 #include "tests/ui/RibbonTabs.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStyleOptionSlider>
 #include <QTabBar>
+#include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -107,5 +113,74 @@ TEST(RibbonLayout, RendersEveryPageReadably)
         qor::app::setSketchRibbon(*f.ribbon, f.pages, false);
         f.ribbon->setCurrentPage(page);
         EXPECT_TRUE(qor::test::saveShot(*f.ribbon, QStringLiteral("ribbon-page%1.png").arg(page)));
+    }
+}
+
+namespace {
+
+int sliderHeight(const QScrollBar& bar)
+{
+    QStyleOptionSlider option;
+    option.initFrom(&bar);
+    option.orientation = bar.orientation();
+    option.minimum = bar.minimum();
+    option.maximum = bar.maximum();
+    option.sliderPosition = bar.sliderPosition();
+    option.sliderValue = bar.value();
+    option.pageStep = bar.pageStep();
+    option.singleStep = bar.singleStep();
+    return bar.style()
+        ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &bar)
+        .height();
+}
+
+// Wheel notches (down is negative) over a widget, as the mouse sends them: only such events
+// travel up to the parents when the widget ignores them.
+void wheel(QWidget* target, int notches)
+{
+    const QPointF at = QPointF(target->rect().center());
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    qApp->notify(target, &event);
+}
+
+} // namespace
+
+// A page narrower than its groups shows a scroll bar with a handle one can grab, and the
+// wheel over any button moves the page sideways until the last group is in view.
+TEST(RibbonLayout, WheelAndScrollBarReachEveryGroupOfAPageThatDoesNotFit)
+{
+    for (int width : {700, 1100, 1920}) {
+        SCOPED_TRACE(width);
+        FilledRibbon f;
+        f.window.setCentralWidget(f.ribbon);
+        f.window.resize(width, f.ribbon->sizeHint().height());
+        f.window.show();
+        QApplication::processEvents();
+        auto* area
+            = qobject_cast<QScrollArea*>(f.ribbon->findChild<QStackedWidget*>()->currentWidget());
+        ASSERT_NE(area, nullptr);
+        QScrollBar* bar = area->horizontalScrollBar();
+        const auto groups = area->widget()->findChildren<qor::app::RibbonGroup*>();
+        ASSERT_FALSE(groups.isEmpty());
+        const bool fits = area->widget()->sizeHint().width() <= area->viewport()->width();
+        EXPECT_EQ(bar->isVisible(), !fits);
+        if (!fits)
+            EXPECT_GE(sliderHeight(*bar), 4) << bar->height();
+
+        QToolButton* first = groups.front()->findChild<QToolButton*>();
+        for (int i = 0; i < 40; ++i)
+            wheel(first, -1);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_TRUE(qor::test::saveShot(*f.ribbon, QStringLiteral("ribbon-end-%1.png").arg(width)));
+        const QRect last(groups.back()->mapTo(area->viewport(), QPoint()), groups.back()->size());
+        EXPECT_LE(last.right(), area->viewport()->width()) << last.right();
+        EXPECT_EQ(last.width(), groups.back()->sizeHint().width());
+        if (!fits) {
+            EXPECT_GT(bar->maximum(), 0);
+            wheel(groups.back()->findChild<QToolButton*>(), 2);
+            EXPECT_EQ(bar->value(), std::max(0, bar->maximum() - 120));
+        }
     }
 }

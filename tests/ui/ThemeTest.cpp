@@ -11,10 +11,14 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QRawFont>
 #include <QRegularExpression>
+#include <QTextLayout>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
+
+#include <utility>
 
 using qor::app::Theme;
 
@@ -113,6 +117,38 @@ TEST(Theme, FontsLoadWithRealWeights)
     const int monoBold = inkOf(mono600);
     EXPECT_GT(ui600, ui400 * 1.1) << ui400 << " " << ui600;
     EXPECT_GT(monoBold, mono400 * 1.1) << mono400 << " " << monoBold;
+}
+
+// Every weight of both fonts draws German text, the diameter sign and the non-breaking hyphen
+// from the bundled file of that weight: no glyph run comes from a system font.
+TEST(Theme, EveryWeightDrawsGermanTextFromTheBundledFile)
+{
+    const Theme& theme = Theme::instance();
+    const QString sample = QStringLiteral("Größe äöü ÄÖÜ ß Maß ⌀12,5 Ein‑Teil 0123456789 – °");
+    const std::pair<int, QString> weights[] = {{400, QStringLiteral("Regular")},
+                                               {500, QStringLiteral("Medium")},
+                                               {600, QStringLiteral("SemiBold")},
+                                               {700, QStringLiteral("Bold")}};
+    for (const QString& family : {theme.uiFamily, theme.monoFamily}) {
+        for (const auto& [weight, style] : weights) {
+            SCOPED_TRACE((family + QLatin1Char(' ') + style).toStdString());
+            QFont font = family == theme.uiFamily ? theme.uiFont(16, weight) : theme.monoFont(16);
+            font.setWeight(static_cast<QFont::Weight>(weight));
+            QTextLayout layout(sample, font);
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            const QList<QGlyphRun> runs = layout.glyphRuns();
+            ASSERT_FALSE(runs.isEmpty());
+            qsizetype glyphs = 0;
+            for (const QGlyphRun& run : runs) {
+                EXPECT_EQ(run.rawFont().familyName(), family);
+                EXPECT_EQ(run.rawFont().styleName(), style);
+                glyphs += run.glyphIndexes().size();
+            }
+            EXPECT_EQ(glyphs, sample.size());
+        }
+    }
 }
 
 TEST(Theme, GermanFixedNumbers)

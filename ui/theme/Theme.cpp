@@ -25,25 +25,16 @@ namespace qor::app {
 
 namespace {
 
-// The interface and monospace fonts. The first three are the variable fonts; Qt 6.4 cannot
-// move their weight axis (every weight up to 600 renders as the Light default), so the
-// static per-weight files of the same families follow and supply the real weights.
+// The interface and monospace fonts, one complete static file per weight. Qt 6.4 cannot move
+// the weight axis of a variable font, and subset files (Latin, Latin-extended) registered under
+// one family and style let it pick a subset without the basic Latin letters. The files map
+// U+2300 and U+2011 to existing glyphs (scripts/font-aliases.py), so the diameter sign and the
+// non-breaking hyphen do not fall back to a system font.
 const char* const fontResources[] = {
-    ":/fonts/space-grotesk-latin-wght-normal.woff2",
-    ":/fonts/space-grotesk-latin-ext-wght-normal.woff2",
-    ":/fonts/jetbrains-mono-latin-wght-normal.woff2",
-    ":/fonts/space-grotesk-latin-400-normal.woff2",
-    ":/fonts/space-grotesk-latin-500-normal.woff2",
-    ":/fonts/space-grotesk-latin-600-normal.woff2",
-    ":/fonts/space-grotesk-latin-700-normal.woff2",
-    ":/fonts/space-grotesk-latin-ext-400-normal.woff2",
-    ":/fonts/space-grotesk-latin-ext-500-normal.woff2",
-    ":/fonts/space-grotesk-latin-ext-600-normal.woff2",
-    ":/fonts/space-grotesk-latin-ext-700-normal.woff2",
-    ":/fonts/jetbrains-mono-latin-400-normal.woff2",
-    ":/fonts/jetbrains-mono-latin-500-normal.woff2",
-    ":/fonts/jetbrains-mono-latin-600-normal.woff2",
-    ":/fonts/jetbrains-mono-latin-700-normal.woff2",
+    ":/fonts/space-grotesk-400.ttf",  ":/fonts/space-grotesk-500.ttf",
+    ":/fonts/space-grotesk-600.ttf",  ":/fonts/space-grotesk-700.ttf",
+    ":/fonts/jetbrains-mono-400.ttf", ":/fonts/jetbrains-mono-500.ttf",
+    ":/fonts/jetbrains-mono-600.ttf", ":/fonts/jetbrains-mono-700.ttf",
 };
 
 const int iconSizes[] = {16, 20, 24, 32, 40};
