@@ -1,0 +1,179 @@
+#include "io/xt/ParasolidReader.h"
+#include "tests/fixtures/XtShapeWriter.h"
+
+#include <BRepAlgoAPI_Common.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepFilletAPI_MakeFillet.hxx>
+#include <BRepGProp.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCone.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeHalfSpace.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+
+#include <gtest/gtest.h>
+
+#include <numbers>
+
+using namespace qor;
+using fixtures::XtVariant;
+
+namespace {
+
+int faceCount(const TopoDS_Shape& shape)
+{
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    return faces.Extent();
+}
+
+// Signed: a body whose faces point inwards has a negative volume.
+double signedVolume(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props, 1e-9, true);
+    return props.Mass();
+}
+
+double area(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(shape, props, 1e-9);
+    return props.Mass();
+}
+
+Bnd_Box boxOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::AddOptimal(shape, box, false, false);
+    return box;
+}
+
+double largestVertexTolerance(const TopoDS_Shape& shape)
+{
+    double largest = 0;
+    for (TopExp_Explorer it(shape, TopAbs_VERTEX); it.More(); it.Next())
+        largest = std::max(largest, BRep_Tool::Tolerance(TopoDS::Vertex(it.Current())));
+    return largest;
+}
+
+// A cylinder standing on the XY plane, cut by a plane tilted 45° about Y: its top edge is
+// an ellipse.
+TopoDS_Shape obliquelyCutCylinder()
+{
+    const TopoDS_Face cut
+        = BRepBuilderAPI_MakeFace(gp_Pln(gp_Pnt(0, 0, 0.02), gp_Dir(-1, 0, 1))).Face();
+    const TopoDS_Shape below = BRepPrimAPI_MakeHalfSpace(cut, gp_Pnt(0, 0, 0)).Solid();
+    return BRepAlgoAPI_Common(BRepPrimAPI_MakeCylinder(0.01, 0.04).Shape(), below).Shape();
+}
+
+// A box whose edge along X at the top of its back face is rounded with radius 0.003.
+TopoDS_Shape filletedBox()
+{
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(0.02, 0.01, 0.01).Shape();
+    BRepFilletAPI_MakeFillet fillet(box);
+    for (TopExp_Explorer it(box, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        const gp_Pnt a = BRep_Tool::Pnt(TopExp::FirstVertex(edge));
+        const gp_Pnt b = BRep_Tool::Pnt(TopExp::LastVertex(edge));
+        if (a.Y() > 0.005 && b.Y() > 0.005 && a.Z() > 0.005 && b.Z() > 0.005)
+            fillet.Add(0.003, edge);
+    }
+    return fillet.Shape();
+}
+
+} // namespace
+
+// Each of the reader's fallbacks and approximations, reached by a small transmission of a
+// known solid: the body keeps the solid's volume, faces and box, in millimetres, and the
+// message holds exactly the notes of that path.
+TEST(ParasolidFallbackTest, ApproximationPathsKeepTheSolid)
+{
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape();
+    const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(0.01, 0.02).Shape();
+    const TopoDS_Shape halfCylinder
+        = BRepPrimAPI_MakeCylinder(0.01, 0.02, std::numbers::pi).Shape();
+    struct Case {
+        const char* name;
+        TopoDS_Shape shape;
+        XtVariant variant;
+        int faces;
+        double tolerance; // relative, of volume and area
+        QString message;
+    };
+    const Case cases[] = {
+        {"ellipse with swapped radii", obliquelyCutCylinder(), XtVariant::swappedEllipses, 3, 1e-5,
+         QStringLiteral("Ellipse mit vertauschten Halbachsen gedreht")},
+        {"torus with negative major radius", BRepPrimAPI_MakeTorus(0.02, 0.005).Shape(),
+         XtVariant::negativeTori, 1, 1e-6, QStringLiteral("Zitronen-Torus angenähert")},
+        {"offset surface", cylinder, XtVariant::offsetCylinders, 3, 1e-6, QString()},
+        {"swept surface", cylinder, XtVariant::sweptCylinders, 3, 1e-6, QString()},
+        {"spun surface", BRepPrimAPI_MakeCone(0.01, 0.004, 0.02).Shape(), XtVariant::spunCones, 3,
+         1e-6, QString()},
+        {"rolling-ball blend", filletedBox(), XtVariant::blendedFillets, 7, 1e-5,
+         QStringLiteral("Rollkugel-Verrundungen über Kreisquerschnitte angenähert")},
+        {"intersection curve", halfCylinder, XtVariant::intersectionCurves, 5, 1e-4,
+         QStringLiteral("Schnittkurven über Stützpunkte angenähert")},
+        {"surface-parameter curve", halfCylinder, XtVariant::surfaceCurves, 5, 1e-4,
+         QStringLiteral("Flächenparameter-Kurven angenähert")},
+        {"trimmed curve running backwards twice", halfCylinder, XtVariant::trimmedCurves, 5, 1e-6,
+         QString()},
+        {"front-face chain", halfCylinder, XtVariant::frontFaces, 5, 1e-6, QString()},
+        {"edge curve on the halfedge", halfCylinder, XtVariant::halfedgeCurves, 5, 1e-6,
+         QStringLiteral("Tolerante Kanten aus Flächenkurven aufgebaut")},
+        {"vertices off their curves", box, XtVariant::displacedVertices, 6, 1e-4,
+         QStringLiteral("Einzelne Kanten mit erhöhter Toleranz")},
+        {"curves short of their vertices", box, XtVariant::shortenedCurves, 6, 1e-6,
+         QStringLiteral("Einzelne Kanten neu angepasst")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString message;
+        const auto bodies = io::readParasolid(fixtures::xtFromShape(c.shape, c.variant), &message);
+        EXPECT_EQ(message.toStdString(), c.message.toStdString());
+        ASSERT_EQ(bodies.size(), 1u);
+        const TopoDS_Shape& shape = bodies[0].shape;
+        EXPECT_EQ(faceCount(shape), c.faces);
+        const double volume = signedVolume(c.shape) * 1e9;
+        EXPECT_NEAR(signedVolume(shape), volume, c.tolerance * volume);
+        const double expectedArea = area(c.shape) * 1e6;
+        EXPECT_NEAR(area(shape), expectedArea, c.tolerance * expectedArea);
+        const Bnd_Box expectedBox = boxOf(c.shape);
+        const Bnd_Box box = boxOf(shape);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(box.CornerMin().Coord(i + 1), expectedBox.CornerMin().Coord(i + 1) * 1000,
+                        0.01);
+            EXPECT_NEAR(box.CornerMax().Coord(i + 1), expectedBox.CornerMax().Coord(i + 1) * 1000,
+                        0.01);
+        }
+        if (c.variant == XtVariant::displacedVertices) {
+            // 1.5 times the distance of a corner moved by 1e-5 along each axis from its edges.
+            EXPECT_GE(largestVertexTolerance(shape), 1.5 * std::sqrt(2.0) * 1e-5 * 1000 * 0.999);
+        }
+    }
+}
+
+// A face on a surface the reader does not convert is left out and counted; the rest of the
+// solid stays.
+TEST(ParasolidFallbackTest, UnsupportedSurfaceDropsItsFaceOnly)
+{
+    QString message;
+    const auto bodies
+        = io::readParasolid(fixtures::xtFromShape(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape(),
+                                                  XtVariant::unsupportedSurface),
+                            &message);
+    EXPECT_EQ(
+        message,
+        QStringLiteral("1 von 6 Flächen ausgelassen (1× Flächentyp PE_SURF nicht unterstützt)"));
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(faceCount(bodies[0].shape), 5);
+    EXPECT_NEAR(area(bodies[0].shape), 500.0, 1e-6);
+}
