@@ -1,6 +1,7 @@
 #include "io/xt/ParasolidReader.h"
 #include "tests/fixtures/XtShapeWriter.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -24,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numbers>
 
 using namespace qor;
@@ -94,20 +96,30 @@ TopoDS_Shape filletedBox()
     return fillet.Shape();
 }
 
-// The box of edge 0.01 at the origin without its top face.
-TopoDS_Shape openBox()
+// The faces of a solid that keep() accepts, as an open shell: turned inside out, they
+// change the sign of the volume, which the healing of a closed solid would put right.
+TopoDS_Shape sheetOf(const TopoDS_Shape& solid, const std::function<bool(const TopoDS_Face&)>& keep)
 {
     BRep_Builder builder;
     TopoDS_Shell shell;
     builder.MakeShell(shell);
-    for (TopExp_Explorer it(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape(), TopAbs_FACE); it.More();
-         it.Next()) {
-        GProp_GProps props;
-        BRepGProp::SurfaceProperties(it.Current(), props);
-        if (props.CentreOfMass().Z() < 0.009)
+    for (TopExp_Explorer it(solid, TopAbs_FACE); it.More(); it.Next()) {
+        if (keep(TopoDS::Face(it.Current())))
             builder.Add(shell, it.Current());
     }
     return shell;
+}
+
+bool curved(const TopoDS_Face& face)
+{
+    return BRepAdaptor_Surface(face).GetType() != GeomAbs_Plane;
+}
+
+bool belowTop(const TopoDS_Face& face)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(face, props);
+    return props.CentreOfMass().Z() < 0.009;
 }
 
 } // namespace
@@ -119,7 +131,7 @@ TEST(ParasolidFallbackTest, ApproximationPathsKeepTheSolid)
 {
     const TopoDS_Shape box = BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape();
     const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(0.01, 0.02).Shape();
-    const TopoDS_Shape nurbsBox = BRepBuilderAPI_NurbsConvert(box).Shape();
+    const TopoDS_Shape nurbsCylinder = BRepBuilderAPI_NurbsConvert(cylinder).Shape();
     const TopoDS_Shape halfCylinder
         = BRepPrimAPI_MakeCylinder(0.01, 0.02, std::numbers::pi).Shape();
     struct Case {
@@ -136,21 +148,25 @@ TEST(ParasolidFallbackTest, ApproximationPathsKeepTheSolid)
         {"torus with negative major radius", BRepPrimAPI_MakeTorus(0.02, 0.005).Shape(),
          XtVariant::negativeTori, 1, 1e-6, QStringLiteral("Zitronen-Torus angenähert")},
         {"offset surface", cylinder, XtVariant::offsetCylinders, 3, 1e-6, QString()},
-        {"swept surface", cylinder, XtVariant::sweptCylinders, 3, 1e-6, QString()},
-        {"spun surface", BRepPrimAPI_MakeCone(0.01, 0.004, 0.02).Shape(), XtVariant::spunCones, 3,
-         1e-6, QString()},
+        {"swept surface", sheetOf(cylinder, curved), XtVariant::sweptCylinders, 1, 1e-6, QString()},
+        {"spun surface", sheetOf(BRepPrimAPI_MakeCone(0.01, 0.004, 0.02).Shape(), curved),
+         XtVariant::spunCones, 1, 1e-6, QString()},
         {"rolling-ball blend", filletedBox(), XtVariant::blendedFillets, 7, 1e-5,
          QStringLiteral("Rollkugel-Verrundungen über Kreisquerschnitte angenähert")},
         {"intersection curve", halfCylinder, XtVariant::intersectionCurves, 5, 1e-4,
+         QStringLiteral("Schnittkurven über Stützpunkte angenähert")},
+        // One vertex on a closed curve that is not periodic: both ends project to it.
+        {"closed B-spline edges", nurbsCylinder, XtVariant::plain, 3, 1e-5, QString()},
+        {"closed intersection curves", cylinder, XtVariant::intersectionCurves, 3, 1e-4,
          QStringLiteral("Schnittkurven über Stützpunkte angenähert")},
         {"surface-parameter curve", halfCylinder, XtVariant::surfaceCurves, 5, 1e-4,
          QStringLiteral("Flächenparameter-Kurven angenähert")},
         {"trimmed curve running backwards twice", halfCylinder, XtVariant::trimmedCurves, 5, 1e-6,
          QString()},
-        // A sheet: the healing would turn a solid whose faces all point inwards outwards.
-        {"front-face chain", openBox(), XtVariant::frontFaces, 5, 1e-6, QString()},
-        {"edge curve on the halfedge", nurbsBox, XtVariant::halfedgeCurves, 6, 1e-6,
-         QStringLiteral("Tolerante Kanten aus Flächenkurven aufgebaut")},
+        {"front-face chain", sheetOf(box, belowTop), XtVariant::frontFaces, 5, 1e-6, QString()},
+        {"edge curve on the halfedge", box, XtVariant::halfedgeCurves, 6, 1e-4,
+         QStringLiteral("Tolerante Kanten aus Flächenkurven aufgebaut; Einzelne Kanten mit "
+                        "erhöhter Toleranz")},
         {"vertices off their curves", cylinder, XtVariant::displacedVertices, 3, 1e-4,
          QStringLiteral("Einzelne Kanten mit erhöhter Toleranz")},
         {"curves short of their vertices", box, XtVariant::shortenedCurves, 6, 1e-6,
