@@ -127,7 +127,13 @@ TopoDS_Edge buildEdge(XtReadContext& context, const XtNode& edgeNode)
     if (!sameSense)
         curve = curve->Reversed();
 
-    BRepBuilderAPI_MakeEdge make(curve, v1, v2);
+    // A single vertex on a closed curve that is not periodic (a B-spline, an approximation)
+    // projects to one end only; the edge is the whole curve.
+    const bool ring = v1.IsSame(v2) && !curve->IsPeriodic() && curve->IsClosed();
+    BRepBuilderAPI_MakeEdge make
+        = ring ? BRepBuilderAPI_MakeEdge(curve, v1, v2, curve->FirstParameter(),
+                                         curve->LastParameter())
+               : BRepBuilderAPI_MakeEdge(curve, v1, v2);
     if (make.IsDone())
         return make.Edge();
     GeomAPI_ProjectPointOnCurve onCurve1(p1, curve);
