@@ -119,6 +119,23 @@ TEST(SketchOverlayTest, RegionFillStaysInsideAConcaveOutline)
     }
 }
 
+TEST(SketchOverlayTest, CrossingGlowsKeepOneAlpha)
+{
+    qor::sketch::Sketch sketch;
+    sketch.addLineAt(false, -10, 10, 30, 10); // y = 200 px
+    sketch.addLineAt(false, 20, -5, 20, 25); // x = 600 px
+    sketch.addLineAt(false, -10, -20, 30, -20); // y = 500 px: hovered, its own glow
+    SketchEditState state;
+    state.hover = {qor::app::HitKind::Curve, int(sketch.entities.back().id), 0.0};
+    const QImage image = paint(sketch, state);
+    const QColor single = image.pixelColor(650, 202);
+    EXPECT_NE(single, QColor(Qt::black));
+    EXPECT_NE(single, qor::app::Theme::instance().accent); // the glow, not the line
+    EXPECT_EQ(image.pixelColor(602, 150), single);
+    EXPECT_EQ(image.pixelColor(602, 202), single); // inside both glows
+    EXPECT_GT(image.pixelColor(450, 502).green(), single.green()); // hovered glows stronger
+}
+
 TEST(SketchOverlayTest, LineToolTagShowsLengthAndAngle)
 {
     SketchEditState state;

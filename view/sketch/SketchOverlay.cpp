@@ -134,15 +134,16 @@ QPolygonF clipPolygon(QPolygonF polygon, const QRectF& box)
     return polygon;
 }
 
-// Adds the parts of a polyline inside the box as subpaths (Liang-Barsky on every segment). A
-// dashed pen starts its pattern anew with every subpath, so a part that begins at the border
-// is moved back to the start of a dash period (`period` pixels along the line; 0 for a solid
-// pen): the dashes stay in place when the view pans.
-void addClippedPolyline(QPainterPath& path, const std::vector<QPointF>& points, const QRectF& box,
-                        double period)
+// The parts of a polyline inside the box, each a polyline of its own (Liang-Barsky on every
+// segment). A dashed pen starts its pattern anew with every subpath, so a part that begins at
+// the border is moved back to the start of a dash period (`period` pixels along the line; 0
+// for a solid pen): the dashes stay in place when the view pans.
+std::vector<QPolygonF> clipPolyline(const std::vector<QPointF>& points, const QRectF& box,
+                                    double period)
 {
+    std::vector<QPolygonF> pieces;
     double along = 0.0; // distance from the first point to the segment's start
-    bool joined = false; // the path ends at the segment's start
+    bool joined = false; // the last piece ends at the segment's start
     for (std::size_t i = 1; i < points.size(); ++i) {
         const QPointF a = points[i - 1];
         const QPointF d = points[i] - a;
@@ -169,13 +170,14 @@ void addClippedPolyline(QPainterPath& path, const std::vector<QPointF>& points, 
                 double start = enter * length;
                 if (period > 0.0)
                     start -= std::fmod(along + start, period);
-                path.moveTo(length > 0.0 ? a + d * (start / length) : a);
+                pieces.emplace_back() << (length > 0.0 ? a + d * (start / length) : a);
             }
-            path.lineTo(a + d * leave);
+            pieces.back() << a + d * leave;
             joined = leave >= 1.0;
         }
         along += length;
     }
+    return pieces;
 }
 
 // What is painted lies within the widget; the margin keeps clipped ends, caps and antialiased
@@ -230,31 +232,99 @@ bool picked(const SketchEditState& state, int id)
            || std::find(picks.begin(), picks.end(), std::uint32_t(id)) != picks.end();
 }
 
-// Outlines gathered by pen (or fill colour) and drawn in one call each: a few hundred separate
-// wide antialiased strokes cost several times more than the same outlines in a few paths.
-template <typename Style> class Batches {
+// Outlines gathered by style and drawn together.
+template <typename Style, typename Shape> class Batches {
 public:
-    QPainterPath& path(const Style& style)
+    Shape& operator[](const Style& style)
     {
-        for (auto& [s, p] : entries_)
+        for (auto& [s, shape] : entries_)
             if (s == style)
-                return p;
-        QPainterPath& added = entries_.emplace_back(style, QPainterPath()).second;
-        added.setFillRule(Qt::WindingFill);
-        return added;
+                return shape;
+        return entries_.emplace_back(style, Shape()).second;
     }
-    const std::vector<std::pair<Style, QPainterPath>>& entries() const { return entries_; }
+    const std::vector<std::pair<Style, Shape>>& entries() const { return entries_; }
 
 private:
-    std::vector<std::pair<Style, QPainterPath>> entries_;
+    std::vector<std::pair<Style, Shape>> entries_;
 };
 
-void strokeAll(QPainter& painter, const Batches<QPen>& batches)
+// A solid stroke with round caps and joins, kept as straight pieces and the discs that round
+// their ends and corners. Qt's raster engine draws opaque flat-capped lines on a fast path,
+// while a rounded or translucent stroke costs about a microsecond for every scanline it
+// crosses, and a path of many strokes far more than the strokes one by one.
+struct RoundStrokes {
+    std::vector<QLineF> lines;
+    std::vector<QPointF> joints;
+    QRectF bounds;
+
+    void add(const QPolygonF& piece)
+    {
+        for (qsizetype i = 1; i < piece.size(); ++i) {
+            lines.emplace_back(piece[i - 1], piece[i]);
+            // A bend of a sampled curve leaves a gap too thin to see; a corner gets its disc.
+            if (i + 1 < piece.size()) {
+                const QLineF in = lines.back();
+                const QLineF out(piece[i], piece[i + 1]);
+                const double cosine = QPointF::dotProduct(in.p2() - in.p1(), out.p2() - out.p1())
+                                      / std::max(in.length() * out.length(), 1e-12);
+                if (cosine < 0.985)
+                    joints.push_back(piece[i]);
+            }
+        }
+        joints.push_back(piece.front());
+        joints.push_back(piece.back());
+        bounds |= piece.boundingRect();
+    }
+};
+
+void drawOpaque(QPainter& painter, const RoundStrokes& strokes, const QColor& color, double width)
 {
+    painter.setPen(QPen(QBrush(color), width, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
+    painter.drawLines(strokes.lines.data(), int(strokes.lines.size()));
+    // Curves meeting at a point share its disc.
+    std::vector<QPointF> joints = strokes.joints;
+    const auto before
+        = [](QPointF a, QPointF b) { return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y()); };
+    std::sort(joints.begin(), joints.end(), before);
+    joints.erase(std::unique(joints.begin(), joints.end()), joints.end());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    for (QPointF joint : joints)
+        painter.drawEllipse(joint, width / 2.0, width / 2.0);
     painter.setBrush(Qt::NoBrush);
-    for (const auto& [pen, path] : batches.entries())
-        painter.strokePath(path, pen);
 }
+
+// Overlapping parts of a translucent stroke keep its alpha, as in one stroked path: the
+// strokes go opaque into a layer, which is laid over with the alpha.
+void drawStrokes(QPainter& painter, const RoundStrokes& strokes, QColor color, double width)
+{
+    if (color.alpha() == 255) {
+        drawOpaque(painter, strokes, color, width);
+        return;
+    }
+    const QRect area
+        = strokes.bounds.adjusted(-width, -width, width, width).toAlignedRect() & painter.window();
+    if (area.isEmpty())
+        return;
+    const double ratio = painter.device()->devicePixelRatioF();
+    QImage layer(area.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
+    QPainter layerPainter(&layer);
+    layerPainter.setRenderHint(QPainter::Antialiasing,
+                               painter.testRenderHint(QPainter::Antialiasing));
+    layerPainter.translate(-QPointF(area.topLeft()));
+    const double alpha = color.alphaF();
+    color.setAlpha(255);
+    drawOpaque(layerPainter, strokes, color, width);
+    layerPainter.end();
+    painter.save();
+    painter.setOpacity(alpha);
+    painter.drawImage(area.topLeft(), layer);
+    painter.restore();
+}
+
+using StrokeStyle = std::pair<QRgb, double>; // colour with alpha, width
 
 // All glows lie under all centre lines.
 void paintCurves(QPainter& painter, const SketchPicture& picture)
@@ -262,8 +332,9 @@ void paintCurves(QPainter& painter, const SketchPicture& picture)
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
     const QRectF box = paintBox(painter);
-    Batches<QPen> glows;
-    Batches<QPen> lines;
+    Batches<StrokeStyle, RoundStrokes> glows;
+    Batches<StrokeStyle, RoundStrokes> lines;
+    Batches<QPen, QPainterPath> dashes;
     for (const sketch::Entity& e : picture.sketch.entities) {
         if (e.type == EntityType::Point)
             continue;
@@ -280,36 +351,47 @@ void paintCurves(QPainter& painter, const SketchPicture& picture)
         const std::vector<QPointF> outline = entityPolyline(picture.sketch, picture.mapper, id);
         if (outline.empty())
             continue;
-        // A batched path is stroked whole, off-screen length included: curves are cut to the
-        // widget first.
+        // Off-screen length costs the rasteriser as much as the visible part: curves are cut
+        // to the widget first.
         if (e.construction) {
             const double width = hovered ? 2.2 : 1.2;
             QPen pen = roundPen(color, width);
             pen.setDashPattern({5.0, 4.0});
-            addClippedPolyline(lines.path(pen), outline, box, 9.0 * width);
+            for (const QPolygonF& piece : clipPolyline(outline, box, 9.0 * width))
+                dashes[pen].addPolygon(piece);
             continue;
         }
         const bool strong = hovered || state.selectedEntities.count(id);
-        addClippedPolyline(
-            glows.path(roundPen(withAlpha(color, strong ? 0.35 : 0.18), hovered ? 7.9 : 6.9)),
-            outline, box, 0.0);
-        addClippedPolyline(lines.path(roundPen(color, hovered ? 2.9 : 1.9)), outline, box, 0.0);
+        const QRgb glow = withAlpha(color, strong ? 0.35 : 0.18).rgba();
+        for (const QPolygonF& piece : clipPolyline(outline, box, 0.0)) {
+            glows[{glow, hovered ? 7.9 : 6.9}].add(piece);
+            lines[{color.rgba(), hovered ? 2.9 : 1.9}].add(piece);
+        }
     }
-    strokeAll(painter, glows);
-    strokeAll(painter, lines);
+    for (const auto& [style, strokes] : glows.entries())
+        drawStrokes(painter, strokes, QColor::fromRgba(style.first), style.second);
+    for (const auto& [style, strokes] : lines.entries())
+        drawStrokes(painter, strokes, QColor::fromRgba(style.first), style.second);
+    for (const auto& [pen, path] : dashes.entries())
+        painter.strokePath(path, pen);
 }
 
 // A point is a disc in its colour; an owned one not under the mouse shows the background inside
 // its 1.4 px ring. Filled discs instead of stroked rings: the ring's stroker is the slow part.
+// Each disc is filled on its own: one path of discs spread over the widget rasterises far
+// slower.
 void paintPoints(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
     constexpr double ring = 0.7;
     const QRectF visible = QRectF(painter.window()).adjusted(-6, -6, 6, 6); // largest disc
-    Batches<QRgb> discs;
-    QPainterPath holes;
-    holes.setFillRule(Qt::WindingFill);
+    struct Disc {
+        QPointF centre;
+        double radius;
+    };
+    std::vector<Disc> holes;
+    painter.setPen(Qt::NoPen);
     for (const sketch::Entity& e : picture.sketch.entities) {
         if (e.type != EntityType::Point)
             continue;
@@ -323,13 +405,15 @@ void paintPoints(QPainter& painter, const SketchPicture& picture)
         const QPointF centre = picture.mapper.toPixel(picture.sketch.pointPosition(id));
         if (!visible.contains(centre))
             continue;
-        discs.path(color.rgba()).addEllipse(centre, radius + ring, radius + ring);
+        painter.setBrush(color);
+        painter.drawEllipse(centre, radius + ring, radius + ring);
         if (e.owned && !hovered)
-            holes.addEllipse(centre, radius - ring, radius - ring);
+            holes.push_back({centre, radius - ring});
     }
-    for (const auto& [rgba, path] : discs.entries())
-        painter.fillPath(path, QColor::fromRgba(rgba));
-    painter.fillPath(holes, theme.bg0);
+    painter.setBrush(theme.bg0);
+    for (const Disc& hole : holes)
+        painter.drawEllipse(hole.centre, hole.radius, hole.radius);
+    painter.setBrush(Qt::NoBrush);
 }
 
 void paintOriginAndBox(QPainter& painter, const SketchPicture& picture)
