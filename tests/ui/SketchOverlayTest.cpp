@@ -56,8 +56,8 @@ double distanceToSegment(QPointF p, QLineF segment)
     return QLineF(p, segment.p1() + t * d).length();
 }
 
-// The profile of a turned flange: an L whose inner corner is cut off.
-TEST(SketchOverlayTest, RegionFillStaysInsideAConcaveOutline)
+// The profile of a turned flange: an L whose inner corner is cut off, with a bore in its foot.
+TEST(SketchOverlayTest, RegionFillStaysInsideAConcaveOutlineAndOutOfItsHole)
 {
     const std::vector<qor::sketch::Vec2> corners
         = {{20, 0}, {60, 0}, {60, 14}, {32, 14}, {28, 18}, {28, 50}, {20, 50}};
@@ -67,6 +67,9 @@ TEST(SketchOverlayTest, RegionFillStaysInsideAConcaveOutline)
         const auto b = corners[(i + 1) % corners.size()];
         sketch.addLineAt(false, a.x, a.y, b.x, b.y);
     }
+    const qor::sketch::Vec2 bore{45, 7};
+    constexpr double boreRadius = 4.0;
+    sketch.addCircleAt(false, bore.x, bore.y, boreRadius);
     const std::vector<qor::sketch::ProfileRegion> regions
         = qor::sketch::buildRegions(sketch, gp_Ax3());
     ASSERT_FALSE(regions.empty());
@@ -101,12 +104,18 @@ TEST(SketchOverlayTest, RegionFillStaysInsideAConcaveOutline)
                 for (qsizetype i = 0; i < outline.size(); ++i)
                     toCurve = std::min(
                         toCurve, distanceToSegment(centre, {outline[i], outline[(i + 1) % 7]}));
+                const double toBore
+                    = QLineF(centre, mapper.toPixel(bore)).length() - boreRadius * view.scale;
                 const bool painted = image.pixel(x, y) != qRgb(0, 0, 0);
                 unstroked += toCurve < 1.0 && !painted;
-                // Curves, points and the origin mark are painted within a few pixels.
-                if (std::min(toCurve, QLineF(centre, mapper.toPixel(0.0, 0.0)).length()) < 9.0)
+                toCurve = std::min(toCurve, std::abs(toBore));
+                // Curves, points, the bore's centre and the origin mark are painted within a
+                // few pixels.
+                const double toMark = std::min(QLineF(centre, mapper.toPixel(0.0, 0.0)).length(),
+                                               QLineF(centre, mapper.toPixel(bore)).length());
+                if (std::min(toCurve, toMark) < 9.0)
                     continue;
-                const bool inside = outline.containsPoint(centre, Qt::OddEvenFill);
+                const bool inside = outline.containsPoint(centre, Qt::OddEvenFill) && toBore > 0;
                 filled += painted && inside;
                 spilled += painted && !inside;
                 missed += inside && !painted;
