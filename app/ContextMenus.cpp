@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
+#include "model/SketchVisibility.h"
 #include "panels/CommandPanel.h"
 #include "panels/dialogs/QorDialog.h"
 #include "ui/theme/Theme.h"
@@ -293,17 +294,14 @@ void MainWindow::toggleVisible(int key)
 {
     if (editingBlocked())
         return;
-    auto& hidden = controller->document->hidden;
-    const auto found = hidden.find(key);
-    bool wasHidden = false;
-    if (found != hidden.end()) {
-        wasHidden = found->second;
-    } else if (key < 0) {
-        // A sketch without an entry is not shown.
-        const qor::model::Feature* feature = controller->document->feature(-key);
-        wasHidden = feature != nullptr && feature->type == QStringLiteral("sketch");
-    }
-    hidden[key] = !wasHidden;
+    const qor::model::Document& document = *controller->document;
+    const qor::model::Feature* feature = key < 0 ? document.feature(-key) : nullptr;
+    const auto found = document.hidden.find(key);
+    bool wasHidden = found != document.hidden.end() && found->second;
+    if (feature != nullptr && feature->type == QLatin1String("sketch"))
+        wasHidden = !qor::model::sketchShown(document, feature->id,
+                                             qor::model::consumedSketches(document));
+    controller->document->hidden[key] = !wasHidden;
     controller->commit(wasHidden ? QStringLiteral("Einblenden") : QStringLiteral("Ausblenden"));
 }
 

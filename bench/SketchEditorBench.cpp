@@ -71,9 +71,8 @@ void dragStep(benchmark::State& state)
     s.editor->mouseRelease(&release);
 }
 
-void paintOverlay(benchmark::State& state)
+void paintFrames(benchmark::State& state, Setup& s)
 {
-    Setup& s = setup();
     QImage image(1280, 800, QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
         image.fill(Qt::transparent);
@@ -83,10 +82,25 @@ void paintOverlay(benchmark::State& state)
     }
 }
 
+void paintOverlay(benchmark::State& state)
+{
+    paintFrames(state, setup());
+}
+
+// All 100 rectangles in view: every curve, point and label is painted.
+void paintWholeSketch(benchmark::State& state)
+{
+    Setup& s = setup();
+    s.viewer.fitAll(false);
+    paintFrames(state, s);
+    s.viewer.zoom(8.0);
+}
+
 } // namespace
 
 BENCHMARK(dragStep)->Unit(benchmark::kMillisecond);
 BENCHMARK(paintOverlay)->Unit(benchmark::kMillisecond);
+BENCHMARK(paintWholeSketch)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

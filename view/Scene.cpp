@@ -124,27 +124,6 @@ Graphic3d_MaterialAspect bodyMaterial(double r, double g, double b, double metal
     return material;
 }
 
-void collectSketchRefs(const QJsonValue& value, std::set<int>& ids)
-{
-    if (value.isArray()) {
-        for (const QJsonValue& element : value.toArray())
-            collectSketchRefs(element, ids);
-        return;
-    }
-    if (!value.isObject())
-        return;
-    const QJsonObject object = value.toObject();
-    const QString kind = object.value(QStringLiteral("kind")).toString();
-    if (kind == QLatin1String("sketch"))
-        ids.insert(object.value(QStringLiteral("id")).toInt());
-    else if (kind == QLatin1String("region") || kind == QLatin1String("sketchline"))
-        ids.insert(object.value(QStringLiteral("sketch")).toInt());
-    for (const QJsonValue& member : object) {
-        if (member.isObject() || member.isArray())
-            collectSketchRefs(member, ids);
-    }
-}
-
 std::vector<gp_Pnt> threadHelixPoints(const qor::model::ThreadMark& thread)
 {
     if (thread.modelled || !(thread.pitch > 0.0) || !(thread.length > 0.0))
@@ -402,20 +381,12 @@ void Scene::showWorkGeometry()
 void Scene::showSketches()
 {
     const qor::model::Document& document = *controller_->document;
-    std::set<int> used;
-    for (const auto& feature : document.features) {
-        if (feature->type != QLatin1String("sketch"))
-            collectSketchRefs(feature->params, used);
-    }
-    const auto& explicitlyHidden = document.hidden;
+    const std::set<int> consumed = qor::model::consumedSketches(document);
     const bool regions = selectionMask_ & mask::regions;
     for (const auto& [id, result] : state(controller_).sketches) {
         if (id == editingSketch || result.sketch == nullptr)
             continue;
-        // Sketch entries live under the negative feature id; without one, a sketch that a
-        // feature consumed stays out of the way until the user shows it.
-        const auto entry = explicitlyHidden.find(-id);
-        const bool hidden = entry != explicitlyHidden.end() ? entry->second : used.count(id) > 0;
+        const bool hidden = !qor::model::sketchShown(document, id, consumed);
         if (hidden && !regions && !(selectionMask_ & (mask::curves | mask::points)))
             continue;
         showSketch(id, result, regions);

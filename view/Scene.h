@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/SketchVisibility.h"
 #include "view/Picking.h"
 
 #include <AIS_InteractiveObject.hxx>
@@ -11,12 +12,10 @@
 #include <gp_Ax3.hxx>
 
 #include <QColor>
-#include <QJsonValue>
 #include <QObject>
 #include <QString>
 
 #include <map>
-#include <set>
 #include <vector>
 
 namespace qor::model {
@@ -115,8 +114,8 @@ Handle(AIS_Shape) makeWireObject(const TopoDS_Shape& shape, const QColor& colour
                                  Aspect_TypeOfLine lineType, double width);
 TopoDS_Face planeFace(const gp_Ax3& plane, double half);
 Graphic3d_MaterialAspect bodyMaterial(double r, double g, double b, double metallic);
-// Ids of the sketches a feature's parameters refer to ("sketch", "region", "sketchline").
-void collectSketchRefs(const QJsonValue& value, std::set<int>& ids);
+// The ids of the sketches that feature parameters refer to.
+using model::collectSketchRefs;
 // The polygon of a cosmetic thread helix: 36 segments a turn, 8 to 20000 in all; empty for
 // a modelled thread or one without positive pitch and length.
 std::vector<gp_Pnt> threadHelixPoints(const qor::model::ThreadMark& thread);

@@ -3,6 +3,7 @@
 #include "ui/theme/Theme.h"
 #include "model/Assembly.h"
 #include "model/DocumentController.h"
+#include "model/SketchVisibility.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -118,22 +119,21 @@ std::vector<BrowserEntry> partBodies(const model::Document& doc)
     return bodies;
 }
 
-// Sketches, work planes and work axes: hidden flags of features are keyed by the
-// negative feature id, so that a feature never shares a key with a body.
-BrowserEntry featureItem(const model::Document& doc, const model::Feature& f, int kindOf,
-                         const QString& icon)
+BrowserEntry featureItem(const model::Feature& f, int kindOf, const QString& icon, bool visible)
 {
-    return entry(kindOf, f.id, f.name, icon, true, !isHidden(doc.hidden, -f.id));
+    return entry(kindOf, f.id, f.name, icon, true, visible);
 }
 
 BrowserEntry sketchGroup(const model::Document& doc, int count)
 {
     BrowserEntry group = entry(kind::sketchGroup, 0, QStringLiteral("Skizzen (%1)").arg(count),
                                QStringLiteral("folder"));
+    const std::set<int> consumed = model::consumedSketches(doc);
     for (const auto& f : doc.features) {
         if (f->type != QLatin1String("sketch"))
             continue;
-        BrowserEntry item = featureItem(doc, *f, kind::sketch, QStringLiteral("sketch"));
+        BrowserEntry item = featureItem(*f, kind::sketch, QStringLiteral("sketch"),
+                                        model::sketchShown(doc, f->id, consumed));
         if (!f->error.isEmpty() || !f->warning.isEmpty()) {
             item.icon = QStringLiteral("warning");
             item.tint = BrowserEntry::Tint::Warning;
@@ -149,10 +149,13 @@ BrowserEntry constructionGroup(const model::Document& doc)
     BrowserEntry group = entry(kind::constructionGroup, 0, QStringLiteral("Konstruktion"),
                                QStringLiteral("folder"));
     for (const auto& f : doc.features) {
+        // Hidden flags of features are keyed by the negative feature id, so that a feature
+        // never shares a key with a body.
+        const bool visible = !isHidden(doc.hidden, -f->id);
         if (f->type == QLatin1String("plane"))
-            group.children.push_back(featureItem(doc, *f, kind::workPlane, f->type));
+            group.children.push_back(featureItem(*f, kind::workPlane, f->type, visible));
         else if (f->type == QLatin1String("axis"))
-            group.children.push_back(featureItem(doc, *f, kind::workAxis, f->type));
+            group.children.push_back(featureItem(*f, kind::workAxis, f->type, visible));
     }
     return group;
 }

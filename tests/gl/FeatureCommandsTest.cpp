@@ -274,10 +274,10 @@ TEST_F(FeatureCommandsTest, DirectEditsCommitOnceAndRemoveComponentsWithTheirMat
     EXPECT_EQ(window.controller->history.size(), steps + 1);
     EXPECT_EQ(window.controller->undoText(), QStringLiteral("Komponente entfernen"));
 
-    const int sketch = ringSketch();
+    const int sketch = ringSketch(); // consumed by nothing, so shown
     window.toggleVisible(-sketch);
-    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Einblenden"));
-    EXPECT_FALSE(doc.hidden.at(-sketch));
+    EXPECT_EQ(window.controller->undoText(), QStringLiteral("Ausblenden"));
+    EXPECT_TRUE(doc.hidden.at(-sketch));
     window.rollbackToFeature(sketch);
     EXPECT_EQ(doc.rollback, doc.featureIndex(sketch) + 1);
 }

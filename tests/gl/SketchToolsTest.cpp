@@ -17,6 +17,8 @@
 #include <gp_Pln.hxx>
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -130,6 +132,73 @@ TEST_F(SketchToolsTest, DrawingToolsCreateShapesWithTheirConstraints)
         EXPECT_EQ(countEntities(sketch(), EntityType::Circle, true), c.constructionCircles);
         for (const auto& [type, count] : c.constraints)
             EXPECT_EQ(countType(sketch(), type), count) << int(type);
+    }
+}
+
+TEST_F(SketchToolsTest, TheHeadUpPromptFollowsEveryClick)
+{
+    struct Case {
+        int tool;
+        std::vector<Vec2> clicks;
+        const char* prompt;
+    };
+    const std::vector<Case> cases = {
+        {1, {}, "Startpunkt klicken"},
+        {1, {{-30, 10}}, "Nächsten Punkt klicken · Doppelklick/Esc beendet"},
+        {1, {{-30, 10}, {20, 10}}, "Nächsten Punkt klicken · Doppelklick/Esc beendet"},
+        {5, {{-30, 20}}, "Punkt 2 von 3 auf dem Kreis klicken"},
+        {5, {{-30, 20}, {0, 35}}, "Punkt 3 von 3 auf dem Kreis klicken"},
+        {6, {{-30, -20}}, "Endpunkt klicken"},
+        {6, {{-30, -20}, {10, -20}}, "Punkt auf dem Bogen klicken"},
+        {2, {{5, 5}}, "Gegenüberliegende Ecke klicken"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.prompt);
+        clickAll(c.tool, c.clicks);
+        EXPECT_TRUE(window.hudLabel->text().contains(QString::fromUtf8(c.prompt).toHtmlEscaped()))
+            << window.hudLabel->text().toStdString();
+        editor().setTool(0);
+    }
+    // Esc drops the clicks of the step: the prompt starts over.
+    clickAll(1, {{-30, 10}});
+    QTest::keyClick(window.viewer, Qt::Key_Escape);
+    EXPECT_TRUE(window.hudLabel->text().contains(QStringLiteral("Startpunkt klicken")));
+}
+
+TEST_F(SketchToolsTest, ReturnKeepsARefusedValueOpenAndCommitsAGoodOne)
+{
+    qor::sketch::Sketch& s = sketch();
+    const int line = int(s.addLineAt(false, -20, 0, 20, 0));
+    s.addDimension(ConstraintType::Distance, line, -1, -1);
+    editor().commitChange();
+    const int dimension = int(s.constraints.back().id);
+    window.activateWindow(); // the field's focus is the active window's
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    struct Case {
+        const char* typed;
+        bool refused;
+        double stored;
+    };
+    for (const Case& c : {Case{"0", true, 40.0}, Case{"-3", true, 40.0}, Case{"25", false, 25.0}}) {
+        SCOPED_TRACE(c.typed);
+        const QJsonObject before = s.toJson();
+        const std::size_t undoDepth = editor().history.undoStack.size();
+        editor().editDimension(dimension);
+        QPointer<QLineEdit> field = editor().valueEdit;
+        ASSERT_TRUE(field);
+        QTest::keyClicks(field, QString::fromUtf8(c.typed));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(bool(editor().valueEdit), c.refused);
+        EXPECT_NEAR(s.findConstraint(dimension)->value, c.stored, 1e-9);
+        if (!c.refused)
+            continue;
+        EXPECT_TRUE(field->isVisible());
+        EXPECT_TRUE(field->property("invalid").toBool());
+        EXPECT_TRUE(field->hasFocus());
+        EXPECT_EQ(s.toJson(), before);
+        EXPECT_EQ(editor().history.undoStack.size(), undoDepth);
     }
 }
 

@@ -1,10 +1,10 @@
 #include "view/sketch/SketchEditor.h"
 
-#include "ui/theme/Theme.h"
 #include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "sketch/Dof.h"
 #include "sketch/Solver.h"
+#include "ui/theme/Theme.h"
 #include "view/Camera.h"
 #include "view/Scene.h"
 #include "view/sketch/DimensionLabels.h"
@@ -163,6 +163,7 @@ void SketchEditor::cancelStep()
 {
     resetStep();
     repaint();
+    emit changed(); // the prompt goes back to the tool's first step
 }
 
 void SketchEditor::clearSelection()
@@ -271,10 +272,13 @@ void SketchEditor::finishTool(const ToolResult& result)
 {
     if (!result.message.isEmpty())
         emit message(result.message, result.error);
-    if (result.changed)
+    if (result.changed) {
         commitChange();
-    else
+    } else {
+        // A click recorded without a change of the sketch still moves the prompt on.
         repaint();
+        emit changed();
+    }
     if (result.editDimension >= 0)
         editDimension(result.editDimension);
 }
@@ -360,10 +364,14 @@ void SketchEditor::closeValueEdit()
 
 void SketchEditor::commitValueEdit()
 {
+    if (!valueEdit)
+        return;
     sketch::Sketch& s = sketch();
     sketch::Constraint* dimension = s.findConstraint(valueEditConstraint);
-    if (!dimension || !valueEdit)
+    if (!dimension) {
+        closeValueEdit();
         return;
+    }
     const ValueEntry entry
         = readValueEntry(*controller_.document, *dimension, valueEdit->text().trimmed());
     if (!entry.valid) {
@@ -400,11 +408,11 @@ bool SketchEditor::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            QLineEdit* field = valueEdit;
             commitValueEdit();
-            if (valueEdit != field)
-                field->deleteLater();
-            viewer_.setFocus(Qt::OtherFocusReason);
+            // A refused value keeps the field open and marked, with the focus for a correction;
+            // handing the focus on would close it through the focus-out rule below.
+            if (!valueEdit)
+                viewer_.setFocus(Qt::OtherFocusReason);
             return true;
         }
         if (key == Qt::Key_Escape) {

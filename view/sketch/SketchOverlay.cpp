@@ -1,12 +1,13 @@
 #include "view/sketch/SketchOverlay.h"
 
-#include "ui/theme/Theme.h"
 #include "expr/Format.h"
 #include "sketch/Dof.h"
 #include "sketch/Plane.h"
+#include "ui/theme/Theme.h"
 #include "view/sketch/DimensionLabels.h"
 
 #include <BRepAdaptor_Curve.hxx>
+#include <BRepTools_WireExplorer.hxx>
 #include <GCPnts_TangentialDeflection.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -78,14 +79,16 @@ const std::vector<std::vector<Vec2>>& regionLoops(const std::vector<sketch::Prof
     for (const TopoDS_Face& face : faces) {
         for (TopExp_Explorer wires(face, TopAbs_WIRE); wires.More(); wires.Next()) {
             std::vector<Vec2>& loop = loops.emplace_back();
-            for (TopExp_Explorer edges(wires.Current(), TopAbs_EDGE); edges.More(); edges.Next()) {
-                const TopoDS_Edge& edge = TopoDS::Edge(edges.Current());
-                const BRepAdaptor_Curve curve(edge);
+            // A built face keeps its wire's edges in no particular order; the outline follows
+            // them from vertex to vertex.
+            for (BRepTools_WireExplorer edges(TopoDS::Wire(wires.Current()), face); edges.More();
+                 edges.Next()) {
+                const BRepAdaptor_Curve curve(edges.Current());
                 const GCPnts_TangentialDeflection samples(curve, 0.1, 0.05, 2, 1e-9, 1e-7);
                 const std::size_t first = loop.size();
                 for (int i = 1; i <= samples.NbPoints(); ++i)
                     loop.push_back(sketch::toPlane(plane, samples.Value(i)));
-                if (edge.Orientation() == TopAbs_REVERSED)
+                if (edges.Orientation() == TopAbs_REVERSED)
                     std::reverse(loop.begin() + std::ptrdiff_t(first), loop.end());
             }
         }
@@ -93,10 +96,104 @@ const std::vector<std::vector<Vec2>>& regionLoops(const std::vector<sketch::Prof
     return loops;
 }
 
+// The part of a closed polygon inside the box, edge by edge of the box (Sutherland-Hodgman).
+// Where the polygon leaves the box, the result runs along the box's border instead, which
+// leaves the inside of every point within the box as it was, for either fill rule.
+QPolygonF clipPolygon(QPolygonF polygon, const QRectF& box)
+{
+    if (box.contains(polygon.boundingRect()))
+        return polygon;
+    struct Side {
+        bool horizontal; // the limit is on x
+        double limit;
+        bool keepAbove;
+    };
+    const Side sides[] = {{true, box.left(), true},
+                          {true, box.right(), false},
+                          {false, box.top(), true},
+                          {false, box.bottom(), false}};
+    for (const Side& side : sides) {
+        const auto coordinate = [&](QPointF p) { return side.horizontal ? p.x() : p.y(); };
+        const auto inside = [&](QPointF p) {
+            return side.keepAbove ? coordinate(p) >= side.limit : coordinate(p) <= side.limit;
+        };
+        const auto crossing = [&](QPointF a, QPointF b) {
+            return a + (b - a) * ((side.limit - coordinate(a)) / (coordinate(b) - coordinate(a)));
+        };
+        QPolygonF kept;
+        for (qsizetype i = 0; i < polygon.size(); ++i) {
+            const QPointF previous = polygon[i == 0 ? polygon.size() - 1 : i - 1];
+            const QPointF current = polygon[i];
+            if (inside(current) != inside(previous))
+                kept << crossing(previous, current);
+            if (inside(current))
+                kept << current;
+        }
+        polygon = std::move(kept);
+    }
+    return polygon;
+}
+
+// The parts of a polyline inside the box, each a polyline of its own (Liang-Barsky on every
+// segment). A dashed pen starts its pattern anew with every subpath, so a part that begins at
+// the border is moved back to the start of a dash period (`period` pixels along the line; 0
+// for a solid pen): the dashes stay in place when the view pans.
+std::vector<QPolygonF> clipPolyline(const std::vector<QPointF>& points, const QRectF& box,
+                                    double period)
+{
+    std::vector<QPolygonF> pieces;
+    double along = 0.0; // distance from the first point to the segment's start
+    bool joined = false; // the last piece ends at the segment's start
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        const QPointF a = points[i - 1];
+        const QPointF d = points[i] - a;
+        const double length = std::hypot(d.x(), d.y());
+        double enter = 0.0;
+        double leave = 1.0;
+        const double p[] = {-d.x(), d.x(), -d.y(), d.y()};
+        const double q[]
+            = {a.x() - box.left(), box.right() - a.x(), a.y() - box.top(), box.bottom() - a.y()};
+        for (int k = 0; k < 4 && enter <= leave; ++k) {
+            if (p[k] == 0.0) {
+                if (q[k] < 0.0)
+                    leave = -1.0;
+            } else if (p[k] < 0.0) {
+                enter = std::max(enter, q[k] / p[k]);
+            } else {
+                leave = std::min(leave, q[k] / p[k]);
+            }
+        }
+        if (enter > leave) {
+            joined = false;
+        } else {
+            if (!joined || enter > 0.0) {
+                double start = enter * length;
+                if (period > 0.0)
+                    start -= std::fmod(along + start, period);
+                pieces.emplace_back() << (length > 0.0 ? a + d * (start / length) : a);
+            }
+            pieces.back() << a + d * leave;
+            joined = leave >= 1.0;
+        }
+        along += length;
+    }
+    return pieces;
+}
+
+// What is painted lies within the widget; the margin keeps clipped ends, caps and antialiased
+// edges outside it.
+QRectF paintBox(const QPainter& painter)
+{
+    return QRectF(painter.window()).adjusted(-24, -24, 24, 24);
+}
+
 void paintRegions(QPainter& painter, const SketchPicture& picture)
 {
     if (!picture.regions)
         return;
+    // Off-screen outline still costs the rasteriser its whole length: each loop is cut to
+    // the widget first.
+    const QRectF box = paintBox(painter);
     QPainterPath path;
     path.setFillRule(Qt::OddEvenFill);
     for (const std::vector<Vec2>& loop : regionLoops(*picture.regions, picture.plane)) {
@@ -104,10 +201,18 @@ void paintRegions(QPainter& painter, const SketchPicture& picture)
         pixels.reserve(qsizetype(loop.size()));
         for (Vec2 p : loop)
             pixels << picture.mapper.toPixel(p);
+        pixels = clipPolygon(std::move(pixels), box);
+        if (pixels.size() < 3)
+            continue;
         path.addPolygon(pixels);
         path.closeSubpath();
     }
+    // Every region edge lies under a curve's glow, so the fill needs no smoothing of its own;
+    // without it a long slanted edge rasterises several times faster.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillPath(path, withAlpha(Theme::instance().accent, 0.07));
+    painter.restore();
 }
 
 bool namedByConflict(const sketch::Sketch& sketch, const SketchEditState& state, int id)
@@ -127,40 +232,109 @@ bool picked(const SketchEditState& state, int id)
            || std::find(picks.begin(), picks.end(), std::uint32_t(id)) != picks.end();
 }
 
-// Outlines gathered by pen (or fill colour) and drawn in one call each: a few hundred separate
-// wide antialiased strokes cost several times more than the same outlines in a few paths.
-template <typename Style> class Batches {
+// Outlines gathered by style and drawn together.
+template <typename Style, typename Shape> class Batches {
 public:
-    QPainterPath& path(const Style& style)
+    Shape& operator[](const Style& style)
     {
-        for (auto& [s, p] : entries_)
+        for (auto& [s, shape] : entries_)
             if (s == style)
-                return p;
-        QPainterPath& added = entries_.emplace_back(style, QPainterPath()).second;
-        added.setFillRule(Qt::WindingFill);
-        return added;
+                return shape;
+        return entries_.emplace_back(style, Shape()).second;
     }
-    const std::vector<std::pair<Style, QPainterPath>>& entries() const { return entries_; }
+    const std::vector<std::pair<Style, Shape>>& entries() const { return entries_; }
 
 private:
-    std::vector<std::pair<Style, QPainterPath>> entries_;
+    std::vector<std::pair<Style, Shape>> entries_;
 };
 
-void strokeAll(QPainter& painter, const Batches<QPen>& batches)
+// A solid stroke with round caps and joins, kept as straight pieces and the discs that round
+// their ends and corners. Qt's raster engine draws opaque flat-capped lines on a fast path,
+// while a rounded or translucent stroke costs about a microsecond for every scanline it
+// crosses, and a path of many strokes far more than the strokes one by one.
+struct RoundStrokes {
+    std::vector<QLineF> lines;
+    std::vector<QPointF> joints;
+    QRectF bounds;
+
+    void add(const QPolygonF& piece)
+    {
+        for (qsizetype i = 1; i < piece.size(); ++i) {
+            lines.emplace_back(piece[i - 1], piece[i]);
+            // A bend of a sampled curve leaves a gap too thin to see; a corner gets its disc.
+            if (i + 1 < piece.size()) {
+                const QLineF in = lines.back();
+                const QLineF out(piece[i], piece[i + 1]);
+                const double cosine = QPointF::dotProduct(in.p2() - in.p1(), out.p2() - out.p1())
+                                      / std::max(in.length() * out.length(), 1e-12);
+                if (cosine < 0.985)
+                    joints.push_back(piece[i]);
+            }
+        }
+        joints.push_back(piece.front());
+        joints.push_back(piece.back());
+        bounds |= piece.boundingRect();
+    }
+};
+
+void drawOpaque(QPainter& painter, const RoundStrokes& strokes, const QColor& color, double width)
 {
+    painter.setPen(QPen(QBrush(color), width, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
+    painter.drawLines(strokes.lines.data(), int(strokes.lines.size()));
+    // Curves meeting at a point share its disc.
+    std::vector<QPointF> joints = strokes.joints;
+    const auto before
+        = [](QPointF a, QPointF b) { return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y()); };
+    std::sort(joints.begin(), joints.end(), before);
+    joints.erase(std::unique(joints.begin(), joints.end()), joints.end());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    for (QPointF joint : joints)
+        painter.drawEllipse(joint, width / 2.0, width / 2.0);
     painter.setBrush(Qt::NoBrush);
-    for (const auto& [pen, path] : batches.entries())
-        painter.strokePath(path, pen);
 }
+
+// Overlapping parts of a translucent stroke keep its alpha, as in one stroked path: the
+// strokes go opaque into a layer, which is laid over with the alpha.
+void drawStrokes(QPainter& painter, const RoundStrokes& strokes, QColor color, double width)
+{
+    if (color.alpha() == 255) {
+        drawOpaque(painter, strokes, color, width);
+        return;
+    }
+    const QRect area
+        = strokes.bounds.adjusted(-width, -width, width, width).toAlignedRect() & painter.window();
+    if (area.isEmpty())
+        return;
+    const double ratio = painter.device()->devicePixelRatioF();
+    QImage layer(area.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
+    QPainter layerPainter(&layer);
+    layerPainter.setRenderHint(QPainter::Antialiasing,
+                               painter.testRenderHint(QPainter::Antialiasing));
+    layerPainter.translate(-QPointF(area.topLeft()));
+    const double alpha = color.alphaF();
+    color.setAlpha(255);
+    drawOpaque(layerPainter, strokes, color, width);
+    layerPainter.end();
+    painter.save();
+    painter.setOpacity(alpha);
+    painter.drawImage(area.topLeft(), layer);
+    painter.restore();
+}
+
+using StrokeStyle = std::pair<QRgb, double>; // colour with alpha, width
 
 // All glows lie under all centre lines.
 void paintCurves(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
-    const QRectF visible(painter.window());
-    Batches<QPen> glows;
-    Batches<QPen> lines;
+    const QRectF box = paintBox(painter);
+    Batches<StrokeStyle, RoundStrokes> glows;
+    Batches<StrokeStyle, RoundStrokes> lines;
+    Batches<QPen, QPainterPath> dashes;
     for (const sketch::Entity& e : picture.sketch.entities) {
         if (e.type == EntityType::Point)
             continue;
@@ -177,36 +351,47 @@ void paintCurves(QPainter& painter, const SketchPicture& picture)
         const std::vector<QPointF> outline = entityPolyline(picture.sketch, picture.mapper, id);
         if (outline.empty())
             continue;
-        const QPolygonF polyline(QList<QPointF>(outline.begin(), outline.end()));
-        // the widest pen reaches 4 px out; a flat box would never intersect
-        if (!visible.intersects(polyline.boundingRect().adjusted(-4, -4, 4, 4)))
-            continue; // a batched path is stroked whole; Qt would cull a separate one
+        // Off-screen length costs the rasteriser as much as the visible part: curves are cut
+        // to the widget first.
         if (e.construction) {
-            QPen pen = roundPen(color, hovered ? 2.2 : 1.2);
+            const double width = hovered ? 2.2 : 1.2;
+            QPen pen = roundPen(color, width);
             pen.setDashPattern({5.0, 4.0});
-            lines.path(pen).addPolygon(polyline);
+            for (const QPolygonF& piece : clipPolyline(outline, box, 9.0 * width))
+                dashes[pen].addPolygon(piece);
             continue;
         }
         const bool strong = hovered || state.selectedEntities.count(id);
-        glows.path(roundPen(withAlpha(color, strong ? 0.35 : 0.18), hovered ? 7.9 : 6.9))
-            .addPolygon(polyline);
-        lines.path(roundPen(color, hovered ? 2.9 : 1.9)).addPolygon(polyline);
+        const QRgb glow = withAlpha(color, strong ? 0.35 : 0.18).rgba();
+        for (const QPolygonF& piece : clipPolyline(outline, box, 0.0)) {
+            glows[{glow, hovered ? 7.9 : 6.9}].add(piece);
+            lines[{color.rgba(), hovered ? 2.9 : 1.9}].add(piece);
+        }
     }
-    strokeAll(painter, glows);
-    strokeAll(painter, lines);
+    for (const auto& [style, strokes] : glows.entries())
+        drawStrokes(painter, strokes, QColor::fromRgba(style.first), style.second);
+    for (const auto& [style, strokes] : lines.entries())
+        drawStrokes(painter, strokes, QColor::fromRgba(style.first), style.second);
+    for (const auto& [pen, path] : dashes.entries())
+        painter.strokePath(path, pen);
 }
 
 // A point is a disc in its colour; an owned one not under the mouse shows the background inside
 // its 1.4 px ring. Filled discs instead of stroked rings: the ring's stroker is the slow part.
+// Each disc is filled on its own: one path of discs spread over the widget rasterises far
+// slower.
 void paintPoints(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
     constexpr double ring = 0.7;
     const QRectF visible = QRectF(painter.window()).adjusted(-6, -6, 6, 6); // largest disc
-    Batches<QRgb> discs;
-    QPainterPath holes;
-    holes.setFillRule(Qt::WindingFill);
+    struct Disc {
+        QPointF centre;
+        double radius;
+    };
+    std::vector<Disc> holes;
+    painter.setPen(Qt::NoPen);
     for (const sketch::Entity& e : picture.sketch.entities) {
         if (e.type != EntityType::Point)
             continue;
@@ -220,13 +405,15 @@ void paintPoints(QPainter& painter, const SketchPicture& picture)
         const QPointF centre = picture.mapper.toPixel(picture.sketch.pointPosition(id));
         if (!visible.contains(centre))
             continue;
-        discs.path(color.rgba()).addEllipse(centre, radius + ring, radius + ring);
+        painter.setBrush(color);
+        painter.drawEllipse(centre, radius + ring, radius + ring);
         if (e.owned && !hovered)
-            holes.addEllipse(centre, radius - ring, radius - ring);
+            holes.push_back({centre, radius - ring});
     }
-    for (const auto& [rgba, path] : discs.entries())
-        painter.fillPath(path, QColor::fromRgba(rgba));
-    painter.fillPath(holes, theme.bg0);
+    painter.setBrush(theme.bg0);
+    for (const Disc& hole : holes)
+        painter.drawEllipse(hole.centre, hole.radius, hole.radius);
+    painter.setBrush(Qt::NoBrush);
 }
 
 void paintOriginAndBox(QPainter& painter, const SketchPicture& picture)
@@ -265,17 +452,32 @@ void paintArrow(QPainter& painter, QPointF tip, QPointF other, const QColor& col
     painter.setBrush(Qt::NoBrush);
 }
 
+// Laying out and drawing the text of a label the widget does not show costs as much as one
+// it shows.
+bool onScreen(const DimensionLayout& layout, const QRectF& visible)
+{
+    QRectF reach = layout.label;
+    for (const QLineF& segment : layout.segments)
+        reach |= QRectF(segment.p1(), segment.p2()).normalized();
+    for (const QPainterPath& arc : layout.arcs)
+        reach |= arc.controlPointRect();
+    return visible.intersects(reach);
+}
+
 void paintDimensions(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
     painter.setFont(dimensionLabelFont());
     const QFontMetricsF metrics(painter.font());
+    const QRectF visible = paintBox(painter);
     for (const sketch::Constraint& c : picture.sketch.constraints) {
         if (!sketch::isDimensional(c.type))
             continue;
         const DimensionLayout layout
             = dimensionLayout(picture.sketch, c, picture.mapper, metrics, true);
+        if (!onScreen(layout, visible))
+            continue;
         const int id = int(c.id);
         const bool selected = state.selectedConstraints.count(id);
         const bool hovered = state.hover.kind == HitKind::Label && state.hover.id == id;
@@ -339,7 +541,10 @@ void paintGlyphs(QPainter& painter, const SketchPicture& picture)
 {
     const Theme& theme = Theme::instance();
     const SketchEditState& state = picture.state;
+    const QRectF visible = paintBox(painter);
     for (const GlyphRect& glyph : glyphRects(picture.sketch, picture.mapper)) {
+        if (!visible.intersects(glyph.rect))
+            continue;
         const sketch::Constraint* c = picture.sketch.findConstraint(int(glyph.constraintId));
         if (!c)
             continue;
