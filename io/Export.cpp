@@ -1,8 +1,10 @@
 #include "io/Export.h"
 
+#include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"
 #include "io/PlyWriter.h"
+#include "io/StepRoundTrip.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
 #include "sketch/Plane.h"
@@ -16,6 +18,9 @@
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_TEdge.hxx>
+#include <BRep_TFace.hxx>
+#include <BRep_TVertex.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <Geom_Plane.hxx>
@@ -216,9 +221,25 @@ QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
     }
 }
 
-bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
+QString bodyLabel(const std::vector<ExportBody>& bodies, int index)
 {
-    const QByteArray package = write3mf(bodies);
+    const QString& name = bodies[std::size_t(index)].name;
+    return QStringLiteral("„%1“").arg(name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1)
+                                                     : name);
+}
+
+bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QStringList& notes)
+{
+    std::vector<int> nonManifold;
+    const QByteArray package = write3mf(bodies, &nonManifold);
+    for (std::size_t i = 0; i < nonManifold.size(); ++i) {
+        if (nonManifold[i] > 0)
+            notes << QStringLiteral("%1 hat %2 Kanten, an denen mehr als zwei Dreiecke liegen "
+                                    "(nicht mannigfaltig); manche Slicer lehnen das Objekt ab "
+                                    "oder reparieren es")
+                         .arg(bodyLabel(bodies, int(i)))
+                         .arg(nonManifold[i]);
+    }
     if (package.isEmpty())
         return false;
     QFile file(path);
@@ -232,7 +253,8 @@ bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
 // Writes the file at path; an empty answer means success, else the German text.
 // May throw: the caller turns kernel and standard exceptions into a message.
 QString writeFormat(const FormatInfo& info, const QString& path,
-                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                    QStringList& notes)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
@@ -247,7 +269,7 @@ QString writeFormat(const FormatInfo& info, const QString& path,
                                 TopTools_FormatVersion_VERSION_3)
                    ? QString()
                    : failure;
-    case Format::ThreeMf: return write3mfFile(path, bodies) ? QString() : failure;
+    case Format::ThreeMf: return write3mfFile(path, bodies, notes) ? QString() : failure;
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
@@ -362,15 +384,119 @@ QString sewMeshBodies(std::vector<ExportBody>& bodies)
     return {};
 }
 
+bool finite(const gp_Pnt& p)
+{
+    return std::isfinite(p.X()) && std::isfinite(p.Y()) && std::isfinite(p.Z());
+}
+
+// A fault the kernel caught can leave a body with a tolerance that is infinite
+// or not a number; writers copy it into the file, and no reader makes sense of
+// the body after.
+// The tolerance as stored: BRep_Tool reads one that is not a number as the
+// smallest tolerance.
+template <typename TShape> bool storedToleranceFinite(const TopoDS_Shape& shape)
+{
+    const Handle(TShape) stored = Handle(TShape)::DownCast(shape.TShape());
+    return stored.IsNull() || std::isfinite(stored->Tolerance());
+}
+
+bool hasNonFiniteTolerance(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer it(shape, TopAbs_VERTEX); it.More(); it.Next()) {
+        if (!storedToleranceFinite<BRep_TVertex>(it.Current())
+            || !finite(BRep_Tool::Pnt(TopoDS::Vertex(it.Current()))))
+            return true;
+    }
+    for (TopExp_Explorer it(shape, TopAbs_EDGE); it.More(); it.Next()) {
+        if (!storedToleranceFinite<BRep_TEdge>(it.Current()))
+            return true;
+    }
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+        if (!storedToleranceFinite<BRep_TFace>(it.Current()))
+            return true;
+    }
+    return false;
+}
+
+QString damagedBody(const std::vector<ExportBody>& bodies)
+{
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (hasNonFiniteTolerance(bodies[i].shape))
+            return QStringLiteral("Der Körper %1 ist beschädigt (Toleranz nicht endlich) und "
+                                  "wird nicht exportiert")
+                .arg(bodyLabel(bodies, int(i)));
+    }
+    return {};
+}
+
 // Prepares the bodies for the format's writer; returns the failure.
 QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
                       const ExportOptions& options, QStringList& notes)
 {
+    if (const QString damaged = damagedBody(bodies); !damaged.isEmpty())
+        return damaged;
     if (info.meshed)
         return tessellate(bodies, options, notes);
     if (info.format == Format::Step || info.format == Format::Iges)
         return sewMeshBodies(bodies);
     return {};
+}
+
+// Puts the kernel's default back however the rewrite ends.
+struct WithoutSurfaceCurves {
+    WithoutSurfaceCurves() { setStepSurfaceCurves(false); }
+    ~WithoutSurfaceCurves() { setStepSurfaceCurves(true); }
+    WithoutSurfaceCurves(const WithoutSurfaceCurves&) = delete;
+    WithoutSurfaceCurves& operator=(const WithoutSurfaceCurves&) = delete;
+};
+
+// Some solids come back from STEP with part of their volume lost (a face that
+// crosses the seam of a sphere is read back trimmed the wrong way). The written
+// file is read back and each body's volume compared; when any changed, the file
+// is written once more without the curves on surfaces, which the reader then
+// rebuilds, and the better file kept. What still differs is noted by name.
+void verifyStep(const FormatInfo& info, const QString& staged,
+                const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                QStringList& notes)
+{
+    std::vector<double> volumes;
+    for (const ExportBody& body : bodies)
+        volumes.push_back(closedVolume(body.shape));
+    if (std::none_of(volumes.begin(), volumes.end(), [](double v) { return v > 0.0; }))
+        return;
+    std::vector<int> changed = stepVolumeChanges(QFile::encodeName(staged), volumes);
+    if (changed.empty())
+        return;
+
+    // Under the same name in a folder of its own, so that the file names itself
+    // alike and the move into place never sees it.
+    const QFileInfo target(staged);
+    QDir(target.absolutePath()).mkdir(QStringLiteral("retry"));
+    const QString retry
+        = target.absoluteDir().filePath(QStringLiteral("retry/") + target.fileName());
+    QString failure;
+    {
+        const WithoutSurfaceCurves off;
+        failure = writeThroughXcaf(info, QFile::encodeName(retry), bodies, options);
+    }
+    if (failure.isEmpty()) {
+        const std::vector<int> again = stepVolumeChanges(QFile::encodeName(retry), volumes);
+        if (again.size() < changed.size()) {
+            std::error_code ec;
+            std::filesystem::rename(QFile::encodeName(retry).toStdString(),
+                                    QFile::encodeName(staged).toStdString(), ec);
+            if (!ec)
+                changed = again;
+        }
+    }
+    if (changed.empty())
+        return;
+    QStringList names;
+    for (int index : changed)
+        names << bodyLabel(bodies, index);
+    notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder; die Datei weicht "
+                            "dort vom Modell ab")
+                 .arg(names.join(QStringLiteral(", ")));
 }
 
 // Moves every file the writer left in the staging folder beside the target, the
@@ -409,15 +535,19 @@ void setError(QString* error, const QString& text)
 // that side files and names inside the file come out right and the final move
 // stays on one file system. Returns the failure.
 QString writeStaged(const FormatInfo& info, const QString& path,
-                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                    QStringList& notes)
 {
     const QFileInfo target(path);
     QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
     if (!staging.isValid())
         return QString::fromUtf8(info.failure);
-    const QString failure = writeFormat(info, staging.filePath(target.fileName()), bodies, options);
+    const QString staged = staging.filePath(target.fileName());
+    const QString failure = writeFormat(info, staged, bodies, options, notes);
     if (!failure.isEmpty())
         return failure;
+    if (info.format == Format::Step)
+        verifyStep(info, staged, bodies, options, notes);
     if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
         return QString::fromUtf8(info.failure);
     return {};
@@ -449,10 +579,10 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
         // export stopped meanwhile leaves nothing behind.
         failure = prepareBodies(*info, prepared, options, notes);
         if (failure.isEmpty())
-            failure = writeStaged(*info, path, prepared, options);
+            failure = writeStaged(*info, path, prepared, options, notes);
     } catch (const Standard_Failure& f) {
         failure = QStringLiteral("Export fehlgeschlagen: %1")
-                      .arg(QString::fromUtf8(f.GetMessageString()));
+                      .arg(withoutKernelSignal(QString::fromUtf8(f.GetMessageString())));
     } catch (const std::exception& e) {
         failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(e.what()));
     }
