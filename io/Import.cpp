@@ -1,6 +1,8 @@
 #include "io/Import.h"
 
+#include "io/FileAccess.h"
 #include "io/FusionArchive.h"
+#include "io/KernelMessage.h"
 #include "io/SolidEdgePart.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
@@ -484,6 +486,11 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
 {
     ImportResult result;
     const QString suffix = QFileInfo(path).suffix().toLower();
+    if (isImportable(path)) {
+        result.error = unreadableFileMessage(path);
+        if (!result.error.isEmpty())
+            return result;
+    }
     Handle(ProgressBridge) bridge = new ProgressBridge(progress, importBudgetMs(path));
     try {
         // A fault inside a reader becomes a Standard_Failure here instead of ending the process.
@@ -498,6 +505,7 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
         result.error
             = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
     }
+    result.error = withoutKernelSignal(result.error);
     return result;
 }
 
