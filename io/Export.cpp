@@ -23,7 +23,6 @@
 #include <BRep_TVertex.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
-#include <Geom_Plane.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
 #include <Interface_Static.hxx>
@@ -280,36 +279,37 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     }
 }
 
-// Triangles the mesher made for the bodies, and the faces it left without.
+// One face meshed into many triangles costs the mesher far more memory than the
+// triangles themselves, growing faster than their number (a sphere in 100,000
+// triangles: 280 MB; in 250,000: 1 GB; in a million: 8.7 GB), and faces are
+// meshed in parallel. No face is meshed finer than this.
+constexpr long long faceTriangleCap = 100000;
+// Triangles are taken to grow with (d / finer)^1.5 when the deflection goes from d
+// to finer: faster than on smooth faces (exponent 1), about as fast as on rough
+// terrain, so that a step never overshoots by much.
+constexpr double growthExponent = 1.5;
+
+// Triangles the mesher made for one body, its largest face, and the faces it
+// left without.
 struct MeshCount {
     long long triangles = 0;
-    long long atDeflection = 0; // estimate at the finer deflection given to countMesh
+    long long largestFace = 0;
     int emptyFaces = 0;
 };
 
-// Curved faces get about as many more triangles as the deflection gets finer; a
-// plane's count hardly depends on it. The estimate is for going from each body's
-// deflection to the finer one given.
-MeshCount countMesh(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
-                    double finer)
+MeshCount countMesh(const TopoDS_Shape& shape)
 {
     MeshCount count;
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const double ratio = std::max(1.0, deflections[i] / finer);
-        for (TopExp_Explorer explorer(bodies[i].shape, TopAbs_FACE); explorer.More();
-             explorer.Next()) {
-            const TopoDS_Face& face = TopoDS::Face(explorer.Current());
-            TopLoc_Location location;
-            const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
-            if (mesh.IsNull() || mesh->NbTriangles() == 0) {
-                ++count.emptyFaces;
-                continue;
-            }
-            const bool planar
-                = !Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location)).IsNull();
-            count.triangles += mesh->NbTriangles();
-            count.atDeflection += std::llround((planar ? 1.0 : ratio) * mesh->NbTriangles());
+    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
+        if (mesh.IsNull() || mesh->NbTriangles() == 0) {
+            ++count.emptyFaces;
+            continue;
         }
+        count.triangles += mesh->NbTriangles();
+        count.largestFace = std::max<long long>(count.largestFace, mesh->NbTriangles());
     }
     return count;
 }
@@ -321,48 +321,111 @@ double sizeOf(const TopoDS_Shape& shape)
     return box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
 }
 
-void meshBodies(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
-                double angle)
+// The next deflection of one body on the way to wanted: at most four times finer,
+// and no finer than its largest face may get.
+double nextDeflection(double current, double wanted, const MeshCount& count)
 {
-    for (std::size_t i = 0; i < bodies.size(); ++i)
-        BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false, angle, true);
+    double next = std::max(wanted, current / 4.0);
+    if (count.largestFace > 0) {
+        const double allowed
+            = std::pow(double(faceTriangleCap) / double(count.largestFace), 1.0 / growthExponent);
+        next = std::max(next, current / std::max(1.0, allowed));
+    }
+    return next;
+}
+
+double predictedTriangles(const std::vector<MeshCount>& counts, const std::vector<double>& from,
+                          const std::vector<double>& to)
+{
+    double total = 0.0;
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        total += double(counts[i].triangles) * std::pow(from[i] / to[i], growthExponent);
+    return total;
+}
+
+// Steps every body's deflection toward the next one by the same fraction (on a
+// logarithmic scale) so that the predicted total stays within the budget.
+std::vector<double> withinBudget(const std::vector<MeshCount>& counts,
+                                 const std::vector<double>& current, std::vector<double> next,
+                                 double budget)
+{
+    if (predictedTriangles(counts, current, next) <= budget)
+        return next;
+    double low = 0.0;
+    double high = 1.0;
+    std::vector<double> step = current;
+    for (int i = 0; i < 30; ++i) {
+        const double mid = 0.5 * (low + high);
+        for (std::size_t k = 0; k < step.size(); ++k)
+            step[k] = current[k] * std::pow(next[k] / current[k], mid);
+        (predictedTriangles(counts, current, step) <= budget ? low : high) = mid;
+    }
+    for (std::size_t k = 0; k < step.size(); ++k)
+        step[k] = current[k] * std::pow(next[k] / current[k], low);
+    return step;
 }
 
 // Tessellates the bodies at the asked deflection, or coarser where that would
-// exceed the triangle budget. A first pass relative to each body's size costs
-// little even for a huge face and tells what the asked deflection would give.
+// exceed the triangle budget or the per-face cap. Meshing starts coarse, relative to
+// each body's size, and refines in steps whose result is predicted from the mesh
+// before, so that neither the file nor the mesher's memory grows beyond the
+// bounds: a terrain-like face is coarsened before it is meshed finely, not after.
 // Returns the failure; notes what the file will lack.
 QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& options,
                    QStringList& notes)
 {
     const double wanted = options.linearDeflection;
+    const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
     std::vector<double> deflections;
     for (const ExportBody& body : bodies)
-        deflections.push_back(std::max(wanted, 0.001 * sizeOf(body.shape)));
-    meshBodies(bodies, deflections, options.angularDeflection);
+        deflections.push_back(std::max(wanted, 0.05 * sizeOf(body.shape)));
+    std::vector<MeshCount> counts(bodies.size());
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false, options.angularDeflection,
+                                 true);
+        counts[i] = countMesh(bodies[i].shape);
+    }
 
-    const MeshCount probe = countMesh(bodies, deflections, wanted);
-    double used = wanted;
-    const long long budget = std::max(1LL, options.triangleBudget);
-    // The estimate is good to a few percent on doubly curved faces: aim a little
-    // below the budget.
-    if (probe.atDeflection > budget)
-        used = wanted * double(probe.atDeflection) / (0.9 * double(budget));
-    deflections.assign(bodies.size(), used);
-    meshBodies(bodies, deflections, options.angularDeflection);
+    // Each pass ends the steps of bodies that would hardly get finer.
+    for (int pass = 0; pass < 16; ++pass) {
+        std::vector<double> next;
+        for (std::size_t i = 0; i < bodies.size(); ++i)
+            next.push_back(nextDeflection(deflections[i], wanted, counts[i]));
+        next = withinBudget(counts, deflections, next, budget);
+        bool refined = false;
+        for (std::size_t i = 0; i < bodies.size(); ++i) {
+            if (next[i] > deflections[i] / 1.2 && next[i] > wanted)
+                continue;
+            if (next[i] >= deflections[i])
+                continue;
+            deflections[i] = next[i];
+            BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false,
+                                     options.angularDeflection, true);
+            counts[i] = countMesh(bodies[i].shape);
+            refined = true;
+        }
+        if (!refined)
+            break;
+    }
 
-    const MeshCount mesh = countMesh(bodies, deflections, used);
-    if (mesh.triangles == 0)
+    MeshCount total;
+    for (const MeshCount& count : counts) {
+        total.triangles += count.triangles;
+        total.emptyFaces += count.emptyFaces;
+    }
+    if (total.triangles == 0)
         return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
                               "die Datei bliebe leer");
+    const double used = *std::max_element(deflections.begin(), deflections.end());
     if (used > wanted) {
         notes << QStringLiteral("Vernetzung auf %1 mm vergröbert, damit die Datei nicht mehr "
                                 "als etwa %2 Dreiecke enthält")
-                     .arg(QString::number(used, 'g', 3), QString::number(budget));
+                     .arg(QString::number(used, 'g', 3),
+                          QString::number(std::max(1LL, options.triangleBudget)));
     }
-    if (mesh.emptyFaces > 0) {
+    if (total.emptyFaces > 0) {
         notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
-                     .arg(mesh.emptyFaces);
+                     .arg(total.emptyFaces);
     }
     return {};
 }

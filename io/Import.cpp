@@ -454,6 +454,11 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     }
     result.format = format->format;
     result.meshBodies = format->meshBodies;
+    // The readers would report a missing file in the system's English words, and a
+    // named pipe would block them.
+    result.error = unreadableFileMessage(path);
+    if (!result.error.isEmpty())
+        return;
     format->read({path, suffix, path.toLocal8Bit(), progress, callback}, result);
     if (progress.timedOut()) {
         result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
@@ -486,11 +491,6 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
 {
     ImportResult result;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (isImportable(path)) {
-        result.error = unreadableFileMessage(path);
-        if (!result.error.isEmpty())
-            return result;
-    }
     Handle(ProgressBridge) bridge = new ProgressBridge(progress, importBudgetMs(path));
     try {
         // A fault inside a reader becomes a Standard_Failure here instead of ending the process.

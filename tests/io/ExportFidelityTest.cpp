@@ -6,6 +6,7 @@
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/SeamSolids.h"
+#include "tests/fixtures/TerrainFace.h"
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
@@ -295,6 +296,23 @@ TEST(ExportFidelity, StepThatChangesAVolumeIsRewrittenOrNoted)
             QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
             QStringList{"kugel.step"});
     }
+}
+
+// A terrain-like face would drive the mesher to millions of triangles and
+// gigabytes at the deflection asked for: it is coarsened on the way there, so that
+// no face gets more than 100,000 triangles and the export says so.
+TEST(ExportFidelity, TerrainIsCoarsenedBeforeItIsMeshedFinely)
+{
+    QTemporaryDir dir;
+    const ExportBody land{QStringLiteral("Gelände"), terrainFace(200, 1.0e6)};
+    const QString path = dir.filePath(QStringLiteral("gelaende.3mf"));
+    QString error;
+    QString note;
+    ASSERT_TRUE(exportFile(path, {land}, ExportOptions(), &error, &note)) << error.toStdString();
+    EXPECT_TRUE(note.startsWith(QStringLiteral("Vernetzung auf "))) << note.toStdString();
+    const int triangles = triangleCount(path);
+    EXPECT_LE(triangles, 100000);
+    EXPECT_GT(triangles, 1000);
 }
 
 // Imported names lose control characters, and an instance named only by its
