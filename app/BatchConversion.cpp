@@ -103,16 +103,25 @@ void print(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-// The readers' longer texts run over several lines and paragraphs; the
-// conversion reports each as one line, and a fault the kernel caught without
-// its signal name and address.
+// The readers' longer texts run over several lines: sentences and paragraphs, or
+// lists of findings. The conversion reports each as one line (sentences joined by
+// a blank, findings by a semicolon), and a fault the kernel caught without its
+// signal name and address.
 QString oneLine(const QString& message)
 {
-    QStringList lines = io::withoutKernelSignal(message).split(QLatin1Char('\n'));
-    for (QString& line : lines)
-        line = line.trimmed();
-    lines.removeAll(QString());
-    return lines.join(QLatin1Char(' '));
+    QString text;
+    for (const QString& part : io::withoutKernelSignal(message).split(QLatin1Char('\n'))) {
+        const QString line = part.trimmed();
+        if (line.isEmpty())
+            continue;
+        if (!text.isEmpty()) {
+            const QChar last = text.back();
+            const bool sentence = last == u'.' || last == u'!' || last == u'?' || last == u':';
+            text += sentence ? QStringLiteral(" ") : QStringLiteral("; ");
+        }
+        text += line;
+    }
+    return text;
 }
 
 int fail(std::FILE* err, const QString& message)
