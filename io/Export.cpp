@@ -376,13 +376,17 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
+    // A mesh body keeps the triangles it has: it starts and stays at the deflection
+    // asked for.
     std::vector<double> deflections;
     for (const ExportBody& body : bodies)
-        deflections.push_back(std::max(wanted, 0.05 * sizeOf(body.shape)));
+        deflections.push_back(isMeshOnly(body.shape) ? wanted
+                                                     : std::max(wanted, 0.05 * sizeOf(body.shape)));
     std::vector<MeshCount> counts(bodies.size());
     for (std::size_t i = 0; i < bodies.size(); ++i) {
-        BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false, options.angularDeflection,
-                                 true);
+        if (!isMeshOnly(bodies[i].shape))
+            BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false,
+                                     options.angularDeflection, true);
         counts[i] = countMesh(bodies[i].shape);
     }
 

@@ -256,6 +256,14 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
     const int triangles = triangleCount(dir.filePath(QStringLiteral("kugel.3mf")));
     EXPECT_LE(triangles, tight.triangleBudget);
     EXPECT_GT(triangles, tight.triangleBudget / 10);
+
+    // A mesh body keeps its triangles, however many one face has, and nothing was
+    // coarsened.
+    ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("gitter.3mf")),
+                           {{QStringLiteral("Gitter"), gridMesh(250)}}, ExportOptions(), nullptr,
+                           &note));
+    EXPECT_EQ(note, QString());
+    EXPECT_EQ(triangleCount(dir.filePath(QStringLiteral("gitter.3mf"))), 2 * 250 * 250);
 }
 
 // Each written body's volume is compared with the file read back: a solid the
