@@ -112,19 +112,15 @@ void UpdateCheck::start(const QUrl& url)
     // Qt stops reading the socket when its buffer is full, so an endless body never
     // piles up in memory before it is noticed.
     reply->setReadBufferSize(64 * 1024);
-    const auto drop = [this, reply] {
-        dropped_ = true;
-        reply->abort();
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply, drop] {
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > maxBytes_)
-            drop();
+            drop(reply);
     });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onReadyRead(reply); });
     auto* overall = new QTimer(reply);
     overall->setSingleShot(true);
-    connect(overall, &QTimer::timeout, this, drop);
+    connect(overall, &QTimer::timeout, this, [this, reply] { drop(reply); });
     overall->start(overallMs_);
     connect(reply, &QNetworkReply::finished, this, [this, reply, manager] {
         onReply(reply);
@@ -137,10 +133,14 @@ void UpdateCheck::onReadyRead(QNetworkReply* reply)
     if (dropped_)
         return;
     body_ += reply->read(maxBytes_ + 1 - body_.size());
-    if (body_.size() > maxBytes_) {
-        dropped_ = true;
-        reply->abort();
-    }
+    if (body_.size() > maxBytes_)
+        drop(reply);
+}
+
+void UpdateCheck::drop(QNetworkReply* reply)
+{
+    dropped_ = true;
+    reply->abort();
 }
 
 void UpdateCheck::onReply(QNetworkReply* reply)

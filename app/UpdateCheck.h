@@ -62,6 +62,8 @@ signals:
 
 private:
     void onReadyRead(QNetworkReply* reply);
+    // Ends a reply that is too long or too slow; it then counts as giving no information.
+    void drop(QNetworkReply* reply);
     void onReply(QNetworkReply* reply);
 
     qint64 maxBytes_ = 1024 * 1024;
