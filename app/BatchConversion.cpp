@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "io/Export.h"
 #include "io/Import.h"
+#include "io/KernelMessage.h"
 
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
@@ -102,9 +103,30 @@ void print(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
+// The readers' longer texts run over several lines: sentences and paragraphs, or
+// lists of findings. The conversion reports each as one line (sentences joined by
+// a blank, findings by a semicolon), and a fault the kernel caught without its
+// signal name and address.
+QString oneLine(const QString& message)
+{
+    QString text;
+    for (const QString& part : io::withoutKernelSignal(message).split(QLatin1Char('\n'))) {
+        const QString line = part.trimmed();
+        if (line.isEmpty())
+            continue;
+        if (!text.isEmpty()) {
+            const QChar last = text.back();
+            const bool sentence = last == u'.' || last == u'!' || last == u'?' || last == u':';
+            text += sentence ? QStringLiteral(" ") : QStringLiteral("; ");
+        }
+        text += line;
+    }
+    return text;
+}
+
 int fail(std::FILE* err, const QString& message)
 {
-    print(err, QStringLiteral("Fehler: %1\n").arg(message));
+    print(err, QStringLiteral("Fehler: %1\n").arg(oneLine(message)));
     return 1;
 }
 
@@ -140,6 +162,14 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
     const ConvertPaths paths = splitConvertArgument(argument);
     if (const QString refused = refusal(argument, paths); !refused.isEmpty())
         return fail(err, refused);
+
+    // An assembly names its parts by path and places them; the window opens it
+    // with its components, a single import cannot.
+    if (QFileInfo(paths.input).suffix().toLower() == u"asm")
+        return fail(err, QStringLiteral("„%1“ ist eine Solid-Edge-Baugruppe; Baugruppen werden "
+                                        "im Fenster geöffnet (qorcad „%1“), die Umwandlung "
+                                        "liest nur Einzelteile")
+                             .arg(QFileInfo(paths.input).fileName()));
 
     sendKernelFailuresToStandardError();
     const io::ImportResult imported = io::importFile(paths.input, {});
@@ -178,9 +208,9 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
                             QString::number(f.openEdges), oneDecimal(f.volume)));
     }
     if (!imported.warning.isEmpty())
-        print(out, QStringLiteral("Hinweis: %1\n").arg(imported.warning));
+        print(out, QStringLiteral("Hinweis: %1\n").arg(oneLine(imported.warning)));
     if (!exportNote.isEmpty())
-        print(out, QStringLiteral("Hinweis: %1\n").arg(exportNote));
+        print(out, QStringLiteral("Hinweis: %1\n").arg(oneLine(exportNote)));
     return 0;
 }
 

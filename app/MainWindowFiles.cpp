@@ -381,16 +381,22 @@ void MainWindow::exportBodies()
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QString error;
-    const bool written = qor::io::exportFile(path, bodies, options, &error);
+    QString note;
+    const bool written = qor::io::exportFile(path, bodies, options, &error, &note);
     QApplication::restoreOverrideCursor();
     if (!written) {
         QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
         return;
     }
-    showToast(QStringLiteral("%1 Körper nach %2 exportiert")
-                  .arg(bodies.size())
-                  .arg(QFileInfo(path).fileName()),
-              false);
+    const QString done = QStringLiteral("%1 Körper nach %2 exportiert")
+                             .arg(bodies.size())
+                             .arg(QFileInfo(path).fileName());
+    // What the file lacks or changes must not pass by in a toast.
+    if (!note.isEmpty())
+        QMessageBox::information(this, QStringLiteral("QorCAD"),
+                                 done + QStringLiteral(".\n\nHinweis: ") + note);
+    else
+        showToast(done, false);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

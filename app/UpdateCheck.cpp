@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
+#include <QTimer>
 
 namespace qor::app {
 
@@ -61,7 +62,7 @@ QUrl downloadAddress(const QString& text)
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         return {};
-    return url.scheme() == u"https" || url.scheme() == u"http" ? url : QUrl();
+    return url.scheme() == u"https" ? url : QUrl();
 }
 
 UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installedVersion,
@@ -90,30 +91,74 @@ UpdateCheck::UpdateCheck(QObject* parent)
 
 UpdateCheck::~UpdateCheck() = default;
 
+void UpdateCheck::setLimits(qint64 maxBytes, int overallMs)
+{
+    maxBytes_ = maxBytes;
+    overallMs_ = overallMs;
+}
+
 void UpdateCheck::start(const QUrl& url)
 {
+    body_.clear();
+    dropped_ = false;
     auto* manager = new QNetworkAccessManager(this);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("QorCAD/") + QCoreApplication::applicationVersion());
+    // The transfer timeout restarts with every byte; a server that trickles needs a
+    // limit on the whole exchange as well.
     request.setTransferTimeout(transferTimeoutMs);
     QNetworkReply* reply = manager->get(request);
+    // Qt stops reading the socket when its buffer is full, so an endless body never
+    // piles up in memory before it is noticed.
+    reply->setReadBufferSize(64 * 1024);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > maxBytes_)
+            drop(reply);
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onReadyRead(reply); });
+    auto* overall = new QTimer(reply);
+    overall->setSingleShot(true);
+    connect(overall, &QTimer::timeout, this, [this, reply] { drop(reply); });
+    overall->start(overallMs_);
     connect(reply, &QNetworkReply::finished, this, [this, reply, manager] {
         onReply(reply);
         manager->deleteLater();
     });
 }
 
+void UpdateCheck::onReadyRead(QNetworkReply* reply)
+{
+    if (dropped_)
+        return;
+    body_ += reply->read(maxBytes_ + 1 - body_.size());
+    if (body_.size() > maxBytes_)
+        drop(reply);
+}
+
+void UpdateCheck::drop(QNetworkReply* reply)
+{
+    dropped_ = true;
+    reply->abort();
+}
+
 void UpdateCheck::onReply(QNetworkReply* reply)
 {
     reply->deleteLater();
+    if (!dropped_ && reply->error() == QNetworkReply::NoError)
+        onReadyRead(reply);
+    if (dropped_) {
+        emit finished(notice(UpdateStatus::NoInformation,
+                             QStringLiteral("Keine Versionsinformationen gefunden")));
+        return;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         emit finished(notice(UpdateStatus::Failed, QStringLiteral("Update-Prüfung fehlgeschlagen: ")
                                                        + reply->errorString()));
         return;
     }
-    emit finished(judgeUpdate(parseUpdateManifest(reply->readAll()),
-                              QCoreApplication::applicationVersion(),
+    emit finished(judgeUpdate(parseUpdateManifest(body_), QCoreApplication::applicationVersion(),
                               qApp->property("buildId").toString()));
 }
 

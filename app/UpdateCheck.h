@@ -23,7 +23,8 @@ struct UpdateManifest {
 // a "version" that does not parse leave found false.
 UpdateManifest parseUpdateManifest(const QByteArray& body);
 
-// A download address that may go to the browser: https or http only, else empty.
+// A download address that may go to the browser: https only, else empty (a plain http
+// address would let anyone on the way swap the package).
 QUrl downloadAddress(const QString& text);
 
 enum class UpdateStatus { Failed, NoInformation, UpToDate, Available };
@@ -49,6 +50,10 @@ public:
     explicit UpdateCheck(QObject* parent = nullptr);
     ~UpdateCheck() override;
 
+    // The manifest is small: a reply longer than maxBytes, or one that has not ended after
+    // overallMs, is dropped and reported as giving no information. Before start.
+    void setLimits(qint64 maxBytes, int overallMs);
+
     // GET with User-Agent "QorCAD/<version>" and a 10 s transfer timeout.
     void start(const QUrl& url);
 
@@ -56,7 +61,15 @@ signals:
     void finished(const qor::app::UpdateResult& result);
 
 private:
+    void onReadyRead(QNetworkReply* reply);
+    // Ends a reply that is too long or too slow; it then counts as giving no information.
+    void drop(QNetworkReply* reply);
     void onReply(QNetworkReply* reply);
+
+    qint64 maxBytes_ = 1024 * 1024;
+    int overallMs_ = 30000;
+    QByteArray body_;
+    bool dropped_ = false; // too long or too slow
 };
 
 // The offer box for an available update; opens the download address in the browser when the

@@ -1,8 +1,10 @@
 #include "io/Export.h"
 
+#include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"
 #include "io/PlyWriter.h"
+#include "io/StepRoundTrip.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
 #include "sketch/Plane.h"
@@ -16,9 +18,11 @@
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_TEdge.hxx>
+#include <BRep_TFace.hxx>
+#include <BRep_TVertex.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
-#include <Geom_Plane.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
 #include <Interface_Static.hxx>
@@ -216,9 +220,25 @@ QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
     }
 }
 
-bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
+QString bodyLabel(const std::vector<ExportBody>& bodies, int index)
 {
-    const QByteArray package = write3mf(bodies);
+    const QString& name = bodies[std::size_t(index)].name;
+    return QStringLiteral("„%1“").arg(name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1)
+                                                     : name);
+}
+
+bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QStringList& notes)
+{
+    std::vector<int> nonManifold;
+    const QByteArray package = write3mf(bodies, &nonManifold);
+    for (std::size_t i = 0; i < nonManifold.size(); ++i) {
+        if (nonManifold[i] > 0)
+            notes << QStringLiteral("%1 hat %2 Kanten, an denen mehr als zwei Dreiecke liegen "
+                                    "(nicht mannigfaltig); manche Slicer lehnen das Objekt ab "
+                                    "oder reparieren es")
+                         .arg(bodyLabel(bodies, int(i)))
+                         .arg(nonManifold[i]);
+    }
     if (package.isEmpty())
         return false;
     QFile file(path);
@@ -232,7 +252,8 @@ bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
 // Writes the file at path; an empty answer means success, else the German text.
 // May throw: the caller turns kernel and standard exceptions into a message.
 QString writeFormat(const FormatInfo& info, const QString& path,
-                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                    QStringList& notes)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
@@ -247,7 +268,7 @@ QString writeFormat(const FormatInfo& info, const QString& path,
                                 TopTools_FormatVersion_VERSION_3)
                    ? QString()
                    : failure;
-    case Format::ThreeMf: return write3mfFile(path, bodies) ? QString() : failure;
+    case Format::ThreeMf: return write3mfFile(path, bodies, notes) ? QString() : failure;
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
@@ -258,36 +279,37 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     }
 }
 
-// Triangles the mesher made for the bodies, and the faces it left without.
+// One face meshed into many triangles costs the mesher far more memory than the
+// triangles themselves, growing faster than their number (a sphere in 100,000
+// triangles: 280 MB; in 250,000: 1 GB; in a million: 8.7 GB), and faces are
+// meshed in parallel. No face is meshed finer than this.
+constexpr long long faceTriangleCap = 100000;
+// Triangles are taken to grow with (d / finer)^1.5 when the deflection goes from d
+// to finer: faster than on smooth faces (exponent 1), about as fast as on rough
+// terrain, so that a step never overshoots by much.
+constexpr double growthExponent = 1.5;
+
+// Triangles the mesher made for one body, its largest face, and the faces it
+// left without.
 struct MeshCount {
     long long triangles = 0;
-    long long atDeflection = 0; // estimate at the finer deflection given to countMesh
+    long long largestFace = 0;
     int emptyFaces = 0;
 };
 
-// Curved faces get about as many more triangles as the deflection gets finer; a
-// plane's count hardly depends on it. The estimate is for going from each body's
-// deflection to the finer one given.
-MeshCount countMesh(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
-                    double finer)
+MeshCount countMesh(const TopoDS_Shape& shape)
 {
     MeshCount count;
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const double ratio = std::max(1.0, deflections[i] / finer);
-        for (TopExp_Explorer explorer(bodies[i].shape, TopAbs_FACE); explorer.More();
-             explorer.Next()) {
-            const TopoDS_Face& face = TopoDS::Face(explorer.Current());
-            TopLoc_Location location;
-            const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
-            if (mesh.IsNull() || mesh->NbTriangles() == 0) {
-                ++count.emptyFaces;
-                continue;
-            }
-            const bool planar
-                = !Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location)).IsNull();
-            count.triangles += mesh->NbTriangles();
-            count.atDeflection += std::llround((planar ? 1.0 : ratio) * mesh->NbTriangles());
+    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
+        if (mesh.IsNull() || mesh->NbTriangles() == 0) {
+            ++count.emptyFaces;
+            continue;
         }
+        count.triangles += mesh->NbTriangles();
+        count.largestFace = std::max<long long>(count.largestFace, mesh->NbTriangles());
     }
     return count;
 }
@@ -299,48 +321,115 @@ double sizeOf(const TopoDS_Shape& shape)
     return box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
 }
 
-void meshBodies(const std::vector<ExportBody>& bodies, const std::vector<double>& deflections,
-                double angle)
+// The next deflection of one body on the way to wanted: at most four times finer,
+// and no finer than its largest face may get.
+double nextDeflection(double current, double wanted, const MeshCount& count)
 {
-    for (std::size_t i = 0; i < bodies.size(); ++i)
-        BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false, angle, true);
+    double next = std::max(wanted, current / 4.0);
+    if (count.largestFace > 0) {
+        const double allowed
+            = std::pow(double(faceTriangleCap) / double(count.largestFace), 1.0 / growthExponent);
+        next = std::max(next, current / std::max(1.0, allowed));
+    }
+    return next;
+}
+
+double predictedTriangles(const std::vector<MeshCount>& counts, const std::vector<double>& from,
+                          const std::vector<double>& to)
+{
+    double total = 0.0;
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        total += double(counts[i].triangles) * std::pow(from[i] / to[i], growthExponent);
+    return total;
+}
+
+// Steps every body's deflection toward the next one by the same fraction (on a
+// logarithmic scale) so that the predicted total stays within the budget.
+std::vector<double> withinBudget(const std::vector<MeshCount>& counts,
+                                 const std::vector<double>& current, std::vector<double> next,
+                                 double budget)
+{
+    if (predictedTriangles(counts, current, next) <= budget)
+        return next;
+    double low = 0.0;
+    double high = 1.0;
+    std::vector<double> step = current;
+    for (int i = 0; i < 30; ++i) {
+        const double mid = 0.5 * (low + high);
+        for (std::size_t k = 0; k < step.size(); ++k)
+            step[k] = current[k] * std::pow(next[k] / current[k], mid);
+        (predictedTriangles(counts, current, step) <= budget ? low : high) = mid;
+    }
+    for (std::size_t k = 0; k < step.size(); ++k)
+        step[k] = current[k] * std::pow(next[k] / current[k], low);
+    return step;
 }
 
 // Tessellates the bodies at the asked deflection, or coarser where that would
-// exceed the triangle budget. A first pass relative to each body's size costs
-// little even for a huge face and tells what the asked deflection would give.
+// exceed the triangle budget or the per-face cap. Meshing starts coarse, relative to
+// each body's size, and refines in steps whose result is predicted from the mesh
+// before, so that neither the file nor the mesher's memory grows beyond the
+// bounds: a terrain-like face is coarsened before it is meshed finely, not after.
 // Returns the failure; notes what the file will lack.
 QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& options,
                    QStringList& notes)
 {
     const double wanted = options.linearDeflection;
+    const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
+    // A mesh body keeps the triangles it has: it starts and stays at the deflection
+    // asked for.
     std::vector<double> deflections;
     for (const ExportBody& body : bodies)
-        deflections.push_back(std::max(wanted, 0.001 * sizeOf(body.shape)));
-    meshBodies(bodies, deflections, options.angularDeflection);
+        deflections.push_back(isMeshOnly(body.shape) ? wanted
+                                                     : std::max(wanted, 0.05 * sizeOf(body.shape)));
+    std::vector<MeshCount> counts(bodies.size());
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (!isMeshOnly(bodies[i].shape))
+            BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false,
+                                     options.angularDeflection, true);
+        counts[i] = countMesh(bodies[i].shape);
+    }
 
-    const MeshCount probe = countMesh(bodies, deflections, wanted);
-    double used = wanted;
-    const long long budget = std::max(1LL, options.triangleBudget);
-    // The estimate is good to a few percent on doubly curved faces: aim a little
-    // below the budget.
-    if (probe.atDeflection > budget)
-        used = wanted * double(probe.atDeflection) / (0.9 * double(budget));
-    deflections.assign(bodies.size(), used);
-    meshBodies(bodies, deflections, options.angularDeflection);
+    // Each pass ends the steps of bodies that would hardly get finer.
+    for (int pass = 0; pass < 16; ++pass) {
+        std::vector<double> next;
+        for (std::size_t i = 0; i < bodies.size(); ++i)
+            next.push_back(nextDeflection(deflections[i], wanted, counts[i]));
+        next = withinBudget(counts, deflections, next, budget);
+        bool refined = false;
+        for (std::size_t i = 0; i < bodies.size(); ++i) {
+            if (next[i] > deflections[i] / 1.2 && next[i] > wanted)
+                continue;
+            if (next[i] >= deflections[i])
+                continue;
+            deflections[i] = next[i];
+            BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false,
+                                     options.angularDeflection, true);
+            counts[i] = countMesh(bodies[i].shape);
+            refined = true;
+        }
+        if (!refined)
+            break;
+    }
 
-    const MeshCount mesh = countMesh(bodies, deflections, used);
-    if (mesh.triangles == 0)
+    MeshCount total;
+    for (const MeshCount& count : counts) {
+        total.triangles += count.triangles;
+        total.emptyFaces += count.emptyFaces;
+    }
+    if (total.triangles == 0)
         return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
                               "die Datei bliebe leer");
+    const double used = *std::max_element(deflections.begin(), deflections.end());
     if (used > wanted) {
         notes << QStringLiteral("Vernetzung auf %1 mm vergröbert, damit die Datei nicht mehr "
                                 "als etwa %2 Dreiecke enthält")
-                     .arg(QString::number(used, 'g', 3), QString::number(budget));
+                     .arg(QString::number(used, 'g', 3),
+                          QString::number(std::max(1LL, options.triangleBudget)));
     }
-    if (mesh.emptyFaces > 0) {
+    if (total.emptyFaces > 0) {
         notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
-                     .arg(mesh.emptyFaces);
+                     .arg(total.emptyFaces);
     }
     return {};
 }
@@ -362,15 +451,119 @@ QString sewMeshBodies(std::vector<ExportBody>& bodies)
     return {};
 }
 
+bool finite(const gp_Pnt& p)
+{
+    return std::isfinite(p.X()) && std::isfinite(p.Y()) && std::isfinite(p.Z());
+}
+
+// A fault the kernel caught can leave a body with a tolerance that is infinite
+// or not a number; writers copy it into the file, and no reader makes sense of
+// the body after.
+// The tolerance as stored: BRep_Tool reads one that is not a number as the
+// smallest tolerance.
+template <typename TShape> bool storedToleranceFinite(const TopoDS_Shape& shape)
+{
+    const Handle(TShape) stored = Handle(TShape)::DownCast(shape.TShape());
+    return stored.IsNull() || std::isfinite(stored->Tolerance());
+}
+
+bool hasNonFiniteTolerance(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer it(shape, TopAbs_VERTEX); it.More(); it.Next()) {
+        if (!storedToleranceFinite<BRep_TVertex>(it.Current())
+            || !finite(BRep_Tool::Pnt(TopoDS::Vertex(it.Current()))))
+            return true;
+    }
+    for (TopExp_Explorer it(shape, TopAbs_EDGE); it.More(); it.Next()) {
+        if (!storedToleranceFinite<BRep_TEdge>(it.Current()))
+            return true;
+    }
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+        if (!storedToleranceFinite<BRep_TFace>(it.Current()))
+            return true;
+    }
+    return false;
+}
+
+QString damagedBody(const std::vector<ExportBody>& bodies)
+{
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (hasNonFiniteTolerance(bodies[i].shape))
+            return QStringLiteral("Der Körper %1 ist beschädigt (Toleranz nicht endlich) und "
+                                  "wird nicht exportiert")
+                .arg(bodyLabel(bodies, int(i)));
+    }
+    return {};
+}
+
 // Prepares the bodies for the format's writer; returns the failure.
 QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
                       const ExportOptions& options, QStringList& notes)
 {
+    if (const QString damaged = damagedBody(bodies); !damaged.isEmpty())
+        return damaged;
     if (info.meshed)
         return tessellate(bodies, options, notes);
     if (info.format == Format::Step || info.format == Format::Iges)
         return sewMeshBodies(bodies);
     return {};
+}
+
+// Puts the kernel's default back however the rewrite ends.
+struct WithoutSurfaceCurves {
+    WithoutSurfaceCurves() { setStepSurfaceCurves(false); }
+    ~WithoutSurfaceCurves() { setStepSurfaceCurves(true); }
+    WithoutSurfaceCurves(const WithoutSurfaceCurves&) = delete;
+    WithoutSurfaceCurves& operator=(const WithoutSurfaceCurves&) = delete;
+};
+
+// Some solids come back from STEP with part of their volume lost (a face that
+// crosses the seam of a sphere is read back trimmed the wrong way). The written
+// file is read back and each body's volume compared; when any changed, the file
+// is written once more without the curves on surfaces, which the reader then
+// rebuilds, and the better file kept. What still differs is noted by name.
+void verifyStep(const FormatInfo& info, const QString& staged,
+                const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                QStringList& notes)
+{
+    std::vector<double> volumes;
+    for (const ExportBody& body : bodies)
+        volumes.push_back(closedVolume(body.shape));
+    if (std::none_of(volumes.begin(), volumes.end(), [](double v) { return v > 0.0; }))
+        return;
+    std::vector<int> changed = stepVolumeChanges(QFile::encodeName(staged), volumes);
+    if (changed.empty())
+        return;
+
+    // Under the same name in a folder of its own, so that the file names itself
+    // alike and the move into place never sees it.
+    const QFileInfo target(staged);
+    QDir(target.absolutePath()).mkdir(QStringLiteral("retry"));
+    const QString retry
+        = target.absoluteDir().filePath(QStringLiteral("retry/") + target.fileName());
+    QString failure;
+    {
+        const WithoutSurfaceCurves off;
+        failure = writeThroughXcaf(info, QFile::encodeName(retry), bodies, options);
+    }
+    if (failure.isEmpty()) {
+        const std::vector<int> again = stepVolumeChanges(QFile::encodeName(retry), volumes);
+        if (again.size() < changed.size()) {
+            std::error_code ec;
+            std::filesystem::rename(QFile::encodeName(retry).toStdString(),
+                                    QFile::encodeName(staged).toStdString(), ec);
+            if (!ec)
+                changed = again;
+        }
+    }
+    if (changed.empty())
+        return;
+    QStringList names;
+    for (int index : changed)
+        names << bodyLabel(bodies, index);
+    notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder; die Datei weicht "
+                            "dort vom Modell ab")
+                 .arg(names.join(QStringLiteral(", ")));
 }
 
 // Moves every file the writer left in the staging folder beside the target, the
@@ -409,15 +602,19 @@ void setError(QString* error, const QString& text)
 // that side files and names inside the file come out right and the final move
 // stays on one file system. Returns the failure.
 QString writeStaged(const FormatInfo& info, const QString& path,
-                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                    QStringList& notes)
 {
     const QFileInfo target(path);
     QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
     if (!staging.isValid())
         return QString::fromUtf8(info.failure);
-    const QString failure = writeFormat(info, staging.filePath(target.fileName()), bodies, options);
+    const QString staged = staging.filePath(target.fileName());
+    const QString failure = writeFormat(info, staged, bodies, options, notes);
     if (!failure.isEmpty())
         return failure;
+    if (info.format == Format::Step)
+        verifyStep(info, staged, bodies, options, notes);
     if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
         return QString::fromUtf8(info.failure);
     return {};
@@ -449,10 +646,10 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
         // export stopped meanwhile leaves nothing behind.
         failure = prepareBodies(*info, prepared, options, notes);
         if (failure.isEmpty())
-            failure = writeStaged(*info, path, prepared, options);
+            failure = writeStaged(*info, path, prepared, options, notes);
     } catch (const Standard_Failure& f) {
         failure = QStringLiteral("Export fehlgeschlagen: %1")
-                      .arg(QString::fromUtf8(f.GetMessageString()));
+                      .arg(withoutKernelSignal(QString::fromUtf8(f.GetMessageString())));
     } catch (const std::exception& e) {
         failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(e.what()));
     }

@@ -23,8 +23,9 @@ struct ExportOptions {
     // and the angle between adjacent facets in radians.
     double linearDeflection = 0.02;
     double angularDeflection = 0.3;
-    // Mesh exports hold about this many triangles at most: beyond it the linear
-    // deflection is coarsened, and the export notes that it was.
+    // Mesh exports hold about this many triangles at most, and no face more than
+    // 100,000 (the mesher's memory grows much faster than a face's triangles):
+    // beyond either the linear deflection is coarsened, and the export notes that it was.
     long long triangleBudget = 4'000'000;
     bool binary = true; // STL only
     QString stepSchema = QStringLiteral("AP242"); // "AP203", "AP214"; anything else is AP242
@@ -35,7 +36,9 @@ struct ExportOptions {
 // is written beside the target first and moved into place only when the writer
 // succeeded, so a failed export never damages an existing file. On failure,
 // error (when not null) receives a German text. A successful export that had to
-// leave something out or coarsen the mesh says so in note (when not null).
+// leave something out or coarsen the mesh, whose STEP file does not give back a
+// body's volume, or whose 3MF objects are not manifold says so in note (when not
+// null). A body whose tolerances are not finite is refused.
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
                 const ExportOptions& options, QString* error = nullptr, QString* note = nullptr);
 

@@ -1,6 +1,8 @@
 #include "io/Import.h"
 
+#include "io/FileAccess.h"
 #include "io/FusionArchive.h"
+#include "io/KernelMessage.h"
 #include "io/SolidEdgePart.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
@@ -452,6 +454,11 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     }
     result.format = format->format;
     result.meshBodies = format->meshBodies;
+    // The readers would report a missing file in the system's English words, and a
+    // named pipe would block them.
+    result.error = unreadableFileMessage(path);
+    if (!result.error.isEmpty())
+        return;
     format->read({path, suffix, path.toLocal8Bit(), progress, callback}, result);
     if (progress.timedOut()) {
         result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
@@ -498,6 +505,7 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress)
         result.error
             = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
     }
+    result.error = withoutKernelSignal(result.error);
     return result;
 }
 

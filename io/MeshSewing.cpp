@@ -2,11 +2,18 @@
 
 #include "io/MeshFaces.h"
 
+#include <BRepBndLib.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
+#include <BRepGProp.hxx>
 #include <BRepLib.hxx>
 #include <BRepLib_MakeEdge.hxx>
 #include <BRepLib_MakeFace.hxx>
 #include <BRepLib_MakeVertex.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Edge.hxx>
@@ -20,6 +27,7 @@
 #include <gp_Vec.hxx>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <numeric>
 #include <utility>
@@ -78,12 +86,23 @@ public:
                 closed[root(parent_, edge.firstTriangle)] = false;
         }
 
+        std::vector<TopoDS_Shape> pieces;
+        std::vector<TopoDS_Solid> closedPieces;
+        for (auto& [piece, shell] : shells) {
+            if (closed[piece])
+                closedPieces.push_back(solidOf(shell));
+            else
+                pieces.push_back(shell);
+        }
+        for (TopoDS_Solid& solid : nestedSolids(closedPieces))
+            pieces.push_back(solid);
+        if (pieces.size() == 1)
+            return pieces.front();
         TopoDS_Compound result;
         builder_.MakeCompound(result);
-        for (auto& [piece, shell] : shells)
-            builder_.Add(result, closed[piece] ? solidOf(shell) : TopoDS_Shape(shell));
-        TopoDS_Iterator only(result);
-        return shells.size() == 1 ? only.Value() : TopoDS_Shape(result);
+        for (const TopoDS_Shape& piece : pieces)
+            builder_.Add(result, piece);
+        return result;
     }
 
 private:
@@ -129,7 +148,7 @@ private:
         return made.IsDone() ? made.Face() : TopoDS_Face();
     }
 
-    TopoDS_Shape solidOf(TopoDS_Shell& shell)
+    TopoDS_Solid solidOf(TopoDS_Shell& shell)
     {
         shell.Closed(true);
         TopoDS_Solid solid;
@@ -138,6 +157,65 @@ private:
         // Mesh files do not always wind their triangles outward.
         BRepLib::OrientClosedSolid(solid);
         return solid;
+    }
+
+    // A closed shell inside another is a void of it, not a body of its own: mesh files
+    // give a hollow part as an outer and an inner surface. A shell inside a void is an
+    // island, a body again. The solids come in as one per shell, faced outward.
+    std::vector<TopoDS_Solid> nestedSolids(std::vector<TopoDS_Solid> solids)
+    {
+        std::vector<double> volumes;
+        std::vector<Bnd_Box> boxes(solids.size());
+        for (std::size_t i = 0; i < solids.size(); ++i) {
+            GProp_GProps props;
+            BRepGProp::VolumeProperties(solids[i], props, true);
+            volumes.push_back(std::abs(props.Mass()));
+            BRepBndLib::Add(solids[i], boxes[i]);
+        }
+        std::vector<std::size_t> order(solids.size());
+        std::iota(order.begin(), order.end(), std::size_t(0));
+        std::sort(order.begin(), order.end(),
+                  [&volumes](std::size_t a, std::size_t b) { return volumes[a] > volumes[b]; });
+
+        // Larger first: a shell's parent is the smallest earlier one around it.
+        std::vector<int> parent(solids.size(), -1);
+        std::vector<int> depth(solids.size(), 0);
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            const std::size_t i = order[k];
+            const TopExp_Explorer corner(solids[i], TopAbs_VERTEX);
+            const gp_Pnt probe = BRep_Tool::Pnt(TopoDS::Vertex(corner.Current()));
+            for (std::size_t m = k; m-- > 0;) {
+                const std::size_t j = order[m];
+                if (volumes[j] <= volumes[i] || boxes[j].IsOut(probe))
+                    continue;
+                BRepClass3d_SolidClassifier inside(solids[j], probe, 1e-7);
+                if (inside.State() == TopAbs_IN) {
+                    parent[i] = int(j);
+                    depth[i] = depth[j] + 1;
+                    break;
+                }
+            }
+        }
+
+        std::vector<TopoDS_Solid> result;
+        std::map<int, std::size_t> outerOf; // solid index -> index into result
+        for (std::size_t i : order) {
+            if (depth[i] % 2 == 0) {
+                outerOf[int(i)] = result.size();
+                result.push_back(solids[i]);
+                continue;
+            }
+            // A void: its shell, faced into the body around it.
+            TopoDS_Solid& outer = result[outerOf.at(parent[i])];
+            TopoDS_Iterator shell(solids[i]);
+            TopoDS_Solid combined;
+            builder_.MakeSolid(combined);
+            for (TopoDS_Iterator it(outer); it.More(); it.Next())
+                builder_.Add(combined, it.Value());
+            builder_.Add(combined, shell.Value().Reversed());
+            outer = combined;
+        }
+        return result;
     }
 
     IndexedMesh mesh_;

@@ -3,8 +3,11 @@
 #include "io/MeshFaces.h"
 #include "io/Zip.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <map>
+#include <utility>
 
 namespace qor::io {
 
@@ -119,7 +122,17 @@ void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,
     xml.append("    </triangles>\n   </mesh>\n  </object>\n");
 }
 
-QByteArray modelPart(const std::vector<ExportBody>& bodies)
+int nonManifoldEdges(const IndexedMesh& mesh)
+{
+    std::map<std::pair<int, int>, int> uses;
+    for (const auto& t : mesh.triangles) {
+        for (int k = 0; k < 3; ++k)
+            ++uses[std::minmax(t[std::size_t(k)], t[std::size_t((k + 1) % 3)])];
+    }
+    return int(std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second > 2; }));
+}
+
+QByteArray modelPart(const std::vector<ExportBody>& bodies, std::vector<int>* nonManifold)
 {
     QByteArray xml(xmlDeclaration);
     xml.append("<model unit=\"millimeter\" xml:lang=\"de-DE\" "
@@ -136,6 +149,8 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies)
     int nextId = 2;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const IndexedMesh mesh = meshOf(bodies[i].shape);
+        if (nonManifold)
+            nonManifold->push_back(nonManifoldEdges(mesh));
         if (mesh.triangles.empty())
             continue;
         appendObject(xml, nextId, bodies[i], int(i), mesh);
@@ -154,12 +169,14 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies)
 
 } // namespace
 
-QByteArray write3mf(const std::vector<ExportBody>& bodies)
+QByteArray write3mf(const std::vector<ExportBody>& bodies, std::vector<int>* nonManifold)
 {
+    if (nonManifold)
+        nonManifold->clear();
     ZipWriter zip;
     zip.add(QStringLiteral("[Content_Types].xml"), contentTypes(), true);
     zip.add(QStringLiteral("_rels/.rels"), relationships(), true);
-    zip.add(QStringLiteral("3D/3dmodel.model"), modelPart(bodies), true);
+    zip.add(QStringLiteral("3D/3dmodel.model"), modelPart(bodies, nonManifold), true);
     return zip.finish();
 }
 

@@ -1,5 +1,6 @@
 #include "model/ComponentGeometry.h"
 
+#include "io/FileAccess.h"
 #include "io/Import.h"
 #include "io/ShapeText.h"
 #include "io/SolidEdgeAssembly.h"
@@ -226,11 +227,13 @@ std::optional<gp_Trsf> rigidTransform(const std::array<double, 12>& m, QString* 
 
 std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        setMessage(message, QStringLiteral("Datei nicht gefunden: ") + info.fileName());
+    // A missing file, a folder, a named pipe or a device is refused by its
+    // status, never opened, and not cached.
+    if (const QString refused = qor::io::unreadableFileMessage(path); !refused.isEmpty()) {
+        setMessage(message, refused);
         return {};
     }
+    const QFileInfo info(path);
     const QString key = info.absoluteFilePath();
     const QDateTime modified = info.lastModified();
     const std::int64_t size = info.size();

@@ -1,3 +1,4 @@
+#include "io/KernelMessage.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
 #include "model/FeatureDef.h"
@@ -130,7 +131,8 @@ QByteArray drivingValues(const Document& document, const qor::sketch::Sketch& sk
 QString geometryErrorText(const Standard_Failure& failure)
 {
     const char* text = failure.GetMessageString();
-    return QStringLiteral("Geometriefehler: %1").arg(QString::fromUtf8(text ? text : ""));
+    return qor::io::withoutKernelSignal(
+        QStringLiteral("Geometriefehler: %1").arg(QString::fromUtf8(text ? text : "")));
 }
 
 int Document::recompute()

@@ -2,6 +2,7 @@
 #include "app/SoftwareGl.h"
 #include "io/Import.h"
 #include "io/XcafBodies.h"
+#include "io/Zip.h"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepGProp.hxx>
@@ -381,6 +382,11 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     writeStep(input);
     const QByteArray original = readFile(input);
     writeFile(home.filePath("kaputt.step"), "keine STEP-Datei\n");
+    writeFile(home.filePath("gruppe.asm"), "egal\n");
+    // A Fusion archive without bodies: the reader's text runs over paragraphs.
+    qor::ZipWriter zip;
+    zip.add(QStringLiteral("Manifest.dat"), "leer", false);
+    writeFile(home.filePath("leer.f3d"), zip.finish());
 
     const std::pair<QString, QString> cases[] = {
         // Without a colon, or with both sides naming one file, the input would be
@@ -393,6 +399,15 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
         {input + ":" + home.filePath("b.xyz"), ""},
         {home.filePath("kaputt.step") + ":" + home.filePath("b.stl"),
          "Fehler: STEP-Datei konnte nicht gelesen werden\n"},
+        {home.filePath("fehlt.par") + ":" + home.filePath("b.stl"),
+         "Fehler: Datei nicht gefunden: fehlt.par\n"},
+        {home.filePath("gruppe.asm") + ":" + home.filePath("b.step"),
+         "Fehler: „gruppe.asm“ ist eine Solid-Edge-Baugruppe; Baugruppen werden im Fenster "
+         "geöffnet (qorcad „gruppe.asm“), die Umwandlung liest nur Einzelteile\n"},
+        {home.filePath("leer.f3d") + ":" + home.filePath("b.step"),
+         "Fehler: Die Fusion-Datei enthält keine Körperdaten. In Fusion „Datei → Exportieren → "
+         "STEP“ wählen und die STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
+         "bleiben erhalten.\n"},
     };
     for (const auto& [argument, message] : cases) {
         const ProgramRun run = runProgram({"--convert", argument}, home);
@@ -405,7 +420,7 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     EXPECT_EQ(readFile(input), original);
     // Nothing was written by any of the failed runs, not even a staging folder.
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"kaputt.step", "teil.step"}));
+              QStringList({"gruppe.asm", "kaputt.step", "leer.f3d", "teil.step"}));
 }
 
 // A damaged file may hold a triangulation that names nodes it does not have. An

@@ -5,6 +5,8 @@
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/SeamSolids.h"
+#include "tests/fixtures/TerrainFace.h"
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
@@ -190,6 +193,44 @@ TEST(ExportFidelity, MeshBodiesReachStepAndIgesAsSewnFaces)
               (QStringList{"netz.igs", "netz.step"}));
 }
 
+// A mesh with a closed surface inside another is a hollow body: STEP gets one
+// solid with an inner shell and the volume between them; a third surface inside
+// the void is a body again.
+TEST(ExportFidelity, MeshVoidsStayVoidsInStep)
+{
+    QTemporaryDir dir;
+    const TopoDS_Shape hollow = BRepAlgoAPI_Cut(box(20, 20, 20), box(10, 10, 10, gp_Pnt(5, 5, 5)));
+    const struct {
+        const char* what;
+        TopoDS_Shape shape;
+        int solids;
+        int shells;
+        double volume;
+    } cases[] = {
+        {"hollow", hollow, 1, 2, 8000.0 - 1000.0},
+        {"island in the void", compoundOf({hollow, box(4, 4, 4, gp_Pnt(8, 8, 8))}), 2, 3,
+         8000.0 - 1000.0 + 64.0},
+        {"two bodies apart", compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}), 2, 2,
+         2000.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ExportBody mesh = meshBody(dir, c.shape);
+        const QString path = dir.filePath(QStringLiteral("netz.step"));
+        QString error;
+        ASSERT_TRUE(exportFile(path, {mesh}, ExportOptions(), &error)) << error.toStdString();
+        STEPControl_Reader reader;
+        ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
+        reader.TransferRoots();
+        const TopoDS_Shape read = reader.OneShape();
+        EXPECT_EQ(countOf(read, TopAbs_SOLID), c.solids);
+        EXPECT_EQ(countOf(read, TopAbs_SHELL), c.shells);
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(read, props, true);
+        EXPECT_NEAR(props.Mass(), c.volume, 1e-3);
+    }
+}
+
 // What the mesher leaves out or coarsens is said in the note, and the file
 // stays within the triangle budget.
 TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
@@ -215,6 +256,71 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
     const int triangles = triangleCount(dir.filePath(QStringLiteral("kugel.3mf")));
     EXPECT_LE(triangles, tight.triangleBudget);
     EXPECT_GT(triangles, tight.triangleBudget / 10);
+
+    // A mesh body keeps its triangles, however many one face has, and nothing was
+    // coarsened.
+    ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("gitter.3mf")),
+                           {{QStringLiteral("Gitter"), gridMesh(250)}}, ExportOptions(), nullptr,
+                           &note));
+    EXPECT_EQ(note, QString());
+    EXPECT_EQ(triangleCount(dir.filePath(QStringLiteral("gitter.3mf"))), 2 * 250 * 250);
+}
+
+// Each written body's volume is compared with the file read back: a solid the
+// first STEP damages is written again and comes back whole; one that stays
+// damaged is named in the note; sound bodies beside them are left alone.
+TEST(ExportFidelity, StepThatChangesAVolumeIsRewrittenOrNoted)
+{
+    struct Case {
+        const char* what;
+        TopoDS_Shape shape;
+        double volume; // what the file holds
+        bool noted;
+    };
+    const Case cases[] = {
+        {"drilled through the seam", sphereDrilledThroughSeam(), 3912.5, false},
+        {"bump on the seam", sphereWithBumpOnSeam(), 4138.6, true},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = dir.filePath(QStringLiteral("kugel.step"));
+        const std::vector<ExportBody> bodies
+            = {{QStringLiteral("Quader"), box(10, 20, 30)}, {QStringLiteral("Kugel"), c.shape}};
+        QString error;
+        QString note = QStringLiteral("alt");
+        ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), &error, &note))
+            << error.toStdString();
+        EXPECT_EQ(note, c.noted ? QStringLiteral("STEP gibt das Volumen von „Kugel“ nicht genau "
+                                                 "wieder; die Datei weicht dort vom Modell ab")
+                                : QString());
+        STEPControl_Reader reader;
+        ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
+        ASSERT_EQ(reader.TransferRoots(), 2);
+        EXPECT_NEAR(volumeOf(reader.Shape(1)), 6000.0, 1e-3);
+        EXPECT_NEAR(volumeOf(reader.Shape(2)), c.volume, 0.5);
+        // Nothing of the second attempt is left beside the file.
+        EXPECT_EQ(
+            QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+            QStringList{"kugel.step"});
+    }
+}
+
+// A terrain-like face would drive the mesher to millions of triangles and
+// gigabytes at the deflection asked for: it is coarsened on the way there, so that
+// no face gets more than 100,000 triangles and the export says so.
+TEST(ExportFidelity, TerrainIsCoarsenedBeforeItIsMeshedFinely)
+{
+    QTemporaryDir dir;
+    const ExportBody land{QStringLiteral("Gelände"), terrainFace(200, 1.0e6)};
+    const QString path = dir.filePath(QStringLiteral("gelaende.3mf"));
+    QString error;
+    QString note;
+    ASSERT_TRUE(exportFile(path, {land}, ExportOptions(), &error, &note)) << error.toStdString();
+    EXPECT_TRUE(note.startsWith(QStringLiteral("Vernetzung auf "))) << note.toStdString();
+    const int triangles = triangleCount(path);
+    EXPECT_LE(triangles, 100000);
+    EXPECT_GT(triangles, 1000);
 }
 
 // Imported names lose control characters, and an instance named only by its

@@ -16,11 +16,14 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_TVertex.hxx>
 #include <Poly_Triangulation.hxx>
 #include <RWStl.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS_Face.hxx>
 
 #include <csignal>
+#include <limits>
 #include <map>
 #include <numbers>
 #include <sys/resource.h>
@@ -280,6 +283,16 @@ TEST(ExportFailures, MessagesAndNothingWritten)
     // triangles there is nothing to put into a mesh file.
     const ExportBody wire{{}, BRepBuilderAPI_MakeEdge(gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0)).Edge()};
     const char* noFaces = "Die Körper haben keine Flächen, die sich vernetzen lassen";
+    // What a fault the kernel caught can leave behind: a vertex tolerance that
+    // is infinite or not a number.
+    const auto damaged = [](double tolerance) {
+        const TopoDS_Shape shape = box(10, 10, 10);
+        const TopExp_Explorer vertex(shape, TopAbs_VERTEX);
+        Handle(BRep_TVertex)::DownCast(vertex.Current().TShape())->Tolerance(tolerance);
+        return ExportBody{QStringLiteral("Rest"), shape};
+    };
+    const char* refused
+        = "Der Körper „Rest“ ist beschädigt (Toleranz nicht endlich) und wird nicht exportiert";
     const struct {
         const char* file;
         std::vector<ExportBody> bodies;
@@ -296,6 +309,9 @@ TEST(ExportFailures, MessagesAndNothingWritten)
         {"draht.3mf", {wire}, noFaces},
         {"draht.ply", {wire}, noFaces},
         {"draht.obj", {wire}, noFaces},
+        {"rest.step", {bodies[0], damaged(std::numeric_limits<double>::infinity())}, refused},
+        {"rest.stl", {damaged(std::numeric_limits<double>::quiet_NaN())}, refused},
+        {"rest.brep", {damaged(std::numeric_limits<double>::infinity())}, refused},
     };
     for (const auto& c : cases) {
         QString error;

@@ -287,3 +287,36 @@ TEST(ThreeMfExport, ExportTessellatesAndReplacesTheFile)
     const auto others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
     EXPECT_EQ(QFile::permissions(path) & (ownerOnly | others), ownerOnly);
 }
+
+// A mesh body with a fin: three triangles on one edge. The object is written as it is and
+// the export says which body slicers may refuse; closed solids are not noted.
+TEST(ThreeMfExport, NonManifoldEdgesAreNoted)
+{
+    Handle(Poly_Triangulation) fin = new Poly_Triangulation(5, 3, false);
+    const gp_Pnt nodes[] = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, -10, 0}, {0, 0, 10}};
+    for (int i = 0; i < 5; ++i)
+        fin->SetNode(i + 1, nodes[i]);
+    fin->SetTriangle(1, Poly_Triangle(1, 2, 3));
+    fin->SetTriangle(2, Poly_Triangle(2, 1, 4));
+    fin->SetTriangle(3, Poly_Triangle(1, 2, 5));
+    TopoDS_Face finFace;
+    BRep_Builder().MakeFace(finFace, fin);
+
+    QTemporaryDir dir;
+    const struct {
+        std::vector<ExportBody> bodies;
+        QString note;
+    } cases[] = {
+        {{{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)}}, QString()},
+        {{{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)}, {QStringLiteral("Flosse"), finFace}},
+         QStringLiteral("„Flosse“ hat 1 Kanten, an denen mehr als zwei Dreiecke liegen (nicht "
+                        "mannigfaltig); manche Slicer lehnen das Objekt ab oder reparieren es")},
+    };
+    for (const auto& c : cases) {
+        QString note = QStringLiteral("alt");
+        const QString path = dir.filePath("teil.3mf");
+        ASSERT_TRUE(qor::io::exportFile(path, c.bodies, qor::io::ExportOptions(), nullptr, &note));
+        EXPECT_EQ(note, c.note);
+        EXPECT_EQ(modelOf(qor::test::readFile(path)).objects.size(), c.bodies.size());
+    }
+}

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -20,6 +21,8 @@
 
 #include <limits>
 #include <numbers>
+
+#include <sys/stat.h>
 
 using namespace qor::model;
 using namespace qor::test;
@@ -432,4 +435,37 @@ TEST_F(ComponentFiles, SolidEdgeAssemblies)
     assemble(assembly, dir.path(), {fileComponent(1, "Gruppe", "Fehlend.asm")});
     EXPECT_TRUE(assembly.current.bodies.empty());
     EXPECT_EQ(assembly.components[0].status, "Datei nicht gefunden: Fehlt.par");
+}
+
+// A component path that names no regular file is refused by its status: a
+// named pipe nobody writes to must not block the recompute.
+TEST_F(ComponentFiles, PathsThatAreNoRegularFileAreRefusedWithoutOpening)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("rohr.step")).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("rohr.qcpart")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("ordner.qcpart"));
+    const struct {
+        QString file;
+        const char* message;
+    } cases[] = {
+        {path("rohr.step"), "„rohr.step“ ist eine benannte Pipe und wird nicht gelesen"},
+        {path("rohr.qcpart"), "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
+        {path("ordner.qcpart"), "„ordner.qcpart“ ist ein Ordner und wird nicht gelesen"},
+        {QStringLiteral("/dev/null.stl"), "Datei nicht gefunden: null.stl"},
+        {QStringLiteral("/dev/zero"), "„zero“ ist eine Gerätedatei und wird nicht gelesen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        QElapsedTimer clock;
+        clock.start();
+        QString message;
+        EXPECT_TRUE(loadComponentFile(c.file, &message).empty());
+        EXPECT_EQ(message, QString::fromUtf8(c.message));
+        EXPECT_LT(clock.elapsed(), 1000);
+    }
+    Document assembly;
+    assemble(assembly, dir.path(), {fileComponent(3, "Rohr", "rohr.step")});
+    EXPECT_TRUE(assembly.current.bodies.empty());
+    EXPECT_EQ(assembly.components[0].status,
+              "„rohr.step“ ist eine benannte Pipe und wird nicht gelesen");
 }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -49,8 +50,16 @@ TEST(UpdateCheck, AgainstALocalServer)
          UpdateStatus::UpToDate,
          "QorCAD ist aktuell (1.2.0)",
          {}},
-        {"same, other build", "200 OK", manifest("1.2.0", "http://x.invalid/a.deb", "k2"), "k1",
-         UpdateStatus::Available, "", QUrl(QStringLiteral("http://x.invalid/a.deb"))},
+        {"same, other build", "200 OK", manifest("1.2.0", "https://x.invalid/a.deb", "k2"), "k1",
+         UpdateStatus::Available, "", QUrl(QStringLiteral("https://x.invalid/a.deb"))},
+        // Plain http would let anyone on the way swap the package.
+        {"http address",
+         "200 OK",
+         manifest("2.0", "http://x.invalid/a.deb"),
+         "",
+         UpdateStatus::Available,
+         "",
+         {}},
         {"same build",
          "200 OK",
          manifest("1.2.0", "", "k1"),
@@ -113,6 +122,41 @@ TEST(UpdateCheck, AgainstALocalServer)
     EXPECT_TRUE(failed.message.startsWith(QStringLiteral("Update-Prüfung fehlgeschlagen: ")));
 }
 
+// Replies that are too long or too slow for a manifest end the check with "no information"
+// soon, without holding more than the limit.
+TEST(UpdateCheck, LongOrSlowRepliesGiveNoInformation)
+{
+    using qor::test::HostileServer;
+    const struct {
+        const char* what;
+        HostileServer::Reply reply;
+    } cases[] = {
+        {"endless body", HostileServer::Reply::Endless},
+        {"4 GiB declared", HostileServer::Reply::FourGiB},
+        {"one byte every 5 s", HostileServer::Reply::Trickle},
+    };
+    constexpr qint64 limit = 1024 * 1024;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostileServer server(c.reply);
+        qor::app::UpdateCheck check;
+        check.setLimits(limit, 1500);
+        QSignalSpy spy(&check, &qor::app::UpdateCheck::finished);
+        QElapsedTimer clock;
+        clock.start();
+        check.start(server.url());
+        ASSERT_TRUE(spy.wait(5000));
+        EXPECT_LT(clock.elapsed(), 3000);
+        const auto result = spy.at(0).at(0).value<qor::app::UpdateResult>();
+        EXPECT_EQ(result.status, qor::app::UpdateStatus::NoInformation);
+        EXPECT_EQ(result.message, QStringLiteral("Keine Versionsinformationen gefunden"));
+        // The endless server got as far as the limit and the socket buffers let it.
+        if (c.reply == HostileServer::Reply::Endless)
+            EXPECT_GT(server.bytesSent, limit);
+        EXPECT_LT(server.bytesSent, 16 * limit);
+    }
+}
+
 TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
 {
     BrowserStandIn browser;
@@ -137,7 +181,9 @@ TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
     for (const auto& [body, button, opens] :
          {std::tuple{manifest("1.3.0", deb.constData()), "Herunterladen", true},
           std::tuple{manifest("1.3.0", deb.constData()), "Später", false},
-          std::tuple{manifest("1.3.0", "file:///etc/passwd"), "Herunterladen", false}}) {
+          std::tuple{manifest("1.3.0", "file:///etc/passwd"), "Herunterladen", false},
+          std::tuple{manifest("1.3.0", "http://example.invalid/qorcad.deb"), "Herunterladen",
+                     false}}) {
         browser.opened.clear();
         const qor::app::UpdateResult result
             = qor::app::judgeUpdate(qor::app::parseUpdateManifest(body), "1.2.0", {});

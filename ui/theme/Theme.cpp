@@ -203,25 +203,36 @@ QString Theme::styleSheet() const
 
 QPixmap Theme::iconPixmap(const QString& name, int px, const QColor& color) const
 {
+    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    const qreal ratio = gui ? gui->devicePixelRatio() : 1.0;
+    const QString colour = hex(color.isValid() ? color : text);
+    const QString key = QStringLiteral("%1|%2|%3|%4").arg(name).arg(px).arg(colour).arg(ratio);
+    if (const auto hit = pixmapCache_.constFind(key); hit != pixmapCache_.constEnd())
+        return *hit;
     const QHash<QString, QString>& icons = builtinIconSvgs();
     QString markup = icons.value(name);
     if (markup.isEmpty())
         markup = icons.value(QStringLiteral("info"));
-    const QString colour = hex(color.isValid() ? color : text);
     markup.replace(QStringLiteral("fill=\"C\""), QStringLiteral("fill=\"%1\"").arg(colour));
     const QString svg
         = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\" "
                          "fill=\"none\" stroke=\"%1\" stroke-width=\"1.6\" "
                          "stroke-linecap=\"round\" stroke-linejoin=\"round\">%2</svg>")
               .arg(colour, markup);
-    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    const qreal ratio = gui ? gui->devicePixelRatio() : 1.0;
-    return renderSvg(svg.toUtf8(), static_cast<int>(px * ratio), ratio);
+    const QPixmap pixmap = renderSvg(svg.toUtf8(), static_cast<int>(px * ratio), ratio);
+    pixmapCache_.insert(key, pixmap);
+    return pixmap;
 }
 
 QIcon Theme::icon(const QString& name, const QColor& color) const
 {
     const QColor normal = color.isValid() ? color : text;
+    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5")
+                            .arg(name, hex(normal), hex(accent), hex(textMute))
+                            .arg(gui ? gui->devicePixelRatio() : 1.0);
+    if (const auto hit = iconCache_.constFind(key); hit != iconCache_.constEnd())
+        return *hit;
     QIcon result;
     for (int px : iconSizes) {
         result.addPixmap(iconPixmap(name, px, normal), QIcon::Normal, QIcon::Off);
@@ -229,6 +240,7 @@ QIcon Theme::icon(const QString& name, const QColor& color) const
         result.addPixmap(iconPixmap(name, px, accent), QIcon::Normal, QIcon::On);
         result.addPixmap(iconPixmap(name, px, textMute), QIcon::Disabled, QIcon::Off);
     }
+    iconCache_.insert(key, result);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QHash>
 #include <QIcon>
 #include <QMap>
 #include <QPixmap>
@@ -68,6 +69,11 @@ public:
     QIcon customAppIcon;
 
 private:
+    // Rendered icons by name, size, colours and pixel ratio: a tree of thousands of items
+    // shares one copy of each instead of rendering its own.
+    mutable QHash<QString, QPixmap> pixmapCache_;
+    mutable QHash<QString, QIcon> iconCache_;
+
     Theme() = default;
     Theme(const Theme&) = delete;
     Theme& operator=(const Theme&) = delete;

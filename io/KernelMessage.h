@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace qor::io {
+
+// The text for the user of a message that may carry a fault the kernel caught
+// as a signal ("SIGSEGV 'segmentation violation' detected. Address 38."): that
+// part, with a "Geometriefehler: " before it, becomes "Geometriefehler im Kern".
+// An address and a signal name tell the user nothing and read like a crash.
+// Other messages are returned unchanged.
+QString withoutKernelSignal(const QString& message);
+
+} // namespace qor::io
