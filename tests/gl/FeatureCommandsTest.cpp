@@ -6,6 +6,7 @@
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/dialogs/ParametersDialog.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
@@ -62,11 +63,7 @@ class FeatureCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        window.resize(1280, 800);
-        QSignalSpy started(window.viewer, &Viewer::initialized);
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+        ASSERT_TRUE(qor::test::showWithViewer(window, *window.viewer, 1280, 800));
     }
 
     qor::model::Document& document() { return *window.controller->document; }
@@ -92,13 +89,14 @@ protected:
     }
 
     // Selects what lies under the world point, as a click there would.
-    void pickAt(const gp_Pnt& point)
+    void pickAt(const gp_Pnt& point, AIS_SelectionScheme scheme = AIS_SelectionScheme_Replace)
     {
-        window.viewer->fitAll(false);
+        if (scheme == AIS_SelectionScheme_Replace)
+            window.viewer->fitAll(false);
         Standard_Integer x = 0, y = 0;
         window.viewer->view()->Convert(point.X(), point.Y(), point.Z(), x, y);
         window.viewer->context()->MoveTo(x, y, window.viewer->view(), false);
-        window.viewer->context()->SelectDetected(AIS_SelectionScheme_Replace);
+        window.viewer->context()->SelectDetected(scheme);
     }
 
     QString toastText() { return window.toast->findChild<QLabel*>()->text(); }
@@ -447,10 +445,7 @@ TEST_F(FeatureCommandsTest, PicksGoToTheMatePanelFirstAndSeveralPicksAreCounted)
 {
     const auto [mantle, top, edge] = cylinderAndBox();
     pickAt(mantle);
-    Standard_Integer x = 0, y = 0;
-    window.viewer->view()->Convert(top.X(), top.Y(), top.Z(), x, y);
-    window.viewer->context()->MoveTo(x, y, window.viewer->view(), false);
-    window.viewer->context()->SelectDetected(AIS_SelectionScheme_Add);
+    pickAt(top, AIS_SelectionScheme_Add);
     emit window.viewer->selectionChanged();
     EXPECT_EQ(window.statusRight->text(), QStringLiteral("2 Elemente ausgewählt"));
     window.scene->clearSelection();
@@ -492,10 +487,7 @@ TEST_F(FeatureCommandsTest, AnotherDocumentOpensOnItsPageWithoutTheOldSelection)
     ASSERT_TRUE(window.openFile(part));
     EXPECT_EQ(window.ribbon->currentPage(), window.solidPage);
     pickAt(mantle);
-    Standard_Integer x = 0, y = 0;
-    window.viewer->view()->Convert(top.X(), top.Y(), top.Z(), x, y);
-    window.viewer->context()->MoveTo(x, y, window.viewer->view(), false);
-    window.viewer->context()->SelectDetected(AIS_SelectionScheme_Add);
+    pickAt(top, AIS_SelectionScheme_Add);
     emit window.viewer->selectionChanged();
     ASSERT_EQ(window.statusRight->text(), QStringLiteral("2 Elemente ausgewählt"));
 

@@ -9,6 +9,7 @@
 #include "panels/MatePanel.h"
 #include "panels/dialogs/AppearanceDialog.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
@@ -107,11 +108,7 @@ class MainWindowCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        window.resize(1280, 800);
-        QSignalSpy started(window.viewer, &qor::app::Viewer::initialized);
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+        ASSERT_TRUE(qor::test::showWithViewer(window, *window.viewer, 1280, 800));
     }
 
     qor::model::Document& document() { return *window.controller->document; }

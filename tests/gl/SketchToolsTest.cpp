@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 #include "view/sketch/tools/ProjectEdges.h"
@@ -52,11 +53,7 @@ class SketchToolsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        window.resize(1280, 800);
-        QSignalSpy started(window.viewer, &qor::app::Viewer::initialized);
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+        ASSERT_TRUE(qor::test::showWithViewer(window, *window.viewer, 1280, 800));
         window.newSketch(qor::model::datumReferenceJson(-1));
         window.viewer->lookAt(window.sketchEditor->plane(), false);
     }

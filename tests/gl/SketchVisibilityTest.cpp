@@ -2,6 +2,7 @@
 #include "app/shell/Browser.h"
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
+#include "tests/gl/ShowViewer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -20,11 +21,7 @@ class SketchVisibilityTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        window.resize(1280, 800);
-        QSignalSpy started(window.viewer, &qor::app::Viewer::initialized);
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        ASSERT_TRUE(started.count() == 1 || started.wait(5000));
+        ASSERT_TRUE(qor::test::showWithViewer(window, *window.viewer, 1280, 800));
     }
 
     QTreeWidgetItem* browserItem(int id)
