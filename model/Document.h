@@ -33,6 +33,7 @@ class Standard_Failure;
 namespace qor::model {
 
 struct MateSide;
+struct MateSolveStats;
 struct MateSolverContext;
 
 // Thrown by feature executors and the document; the message (UTF-8, German)
@@ -274,7 +275,7 @@ public:
     static gp_Trsf solverTransform(const MateSolverContext& context, const Component& component,
                                    const std::vector<double>& x);
     // True when every active, resolved mate holds; message gets the reason otherwise.
-    bool solveMates(QString* message = nullptr);
+    bool solveMates(QString* message = nullptr, MateSolveStats* stats = nullptr);
 
     // File format.
     QJsonObject toJson() const;
