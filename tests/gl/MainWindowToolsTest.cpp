@@ -1,13 +1,13 @@
 #include "app/Examples.h"
 #include "app/MainWindow.h"
 #include "app/UpdateCheck.h"
-#include "ui/theme/Theme.h"
 #include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/MeasurePanel.h"
 #include "tests/fixtures/UpdateServer.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -21,10 +21,8 @@
 #include <QDialog>
 #include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
