@@ -274,7 +274,8 @@ public:
     bool resolveMateReference(const MateRef& reference, MateSide& side, QString& error);
     static gp_Trsf solverTransform(const MateSolverContext& context, const Component& component,
                                    const std::vector<double>& x);
-    // True when every active, resolved mate holds; message gets the reason otherwise.
+    // True when every active, resolved mate holds; message gets the reason otherwise,
+    // stats the number of steps and the residual the solve ended with.
     bool solveMates(QString* message = nullptr, MateSolveStats* stats = nullptr);
 
     // File format.

@@ -282,14 +282,14 @@ gp_Dir perpendicular(const gp_XYZ& n)
     return gp_Dir(n.Crossed(*least));
 }
 
-// A mate that ties the component being placed to a settled one, seen from the
-// component: its direction there (moving) and the settled side's (fixed).
+// A mate that ties the component being placed to a settled one.
 struct Tie {
     const MateEquation* equation;
-    bool movesB;
-    std::vector<double> wanted;
+    bool movesB; // the component is side b
+    std::vector<double> wanted; // wantedAngles of the mate
 };
 
+// A tie's directions: the component's side (moving) and the settled side (fixed).
 struct TieDirections {
     gp_XYZ moving;
     gp_XYZ fixed;
