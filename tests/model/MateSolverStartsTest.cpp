@@ -86,10 +86,10 @@ TEST(MateSolverStarts, HeldMatesLeaveTheirSnapshotAlone)
     for (const MateScene& scene : qor::fixtures::mateScenes()) {
         SCOPED_TRACE(scene.name);
         qor::app::DocumentController controller;
-        Document solved = qor::fixtures::mateAssembly(scene, gp_Dir(1, 0, 0), 10.0);
-        controller.document->components = solved.components;
-        controller.document->mates = solved.mates;
-        controller.document->nextId = solved.nextId;
+        Document assembly = qor::fixtures::mateAssembly(scene, gp_Dir(1, 0, 0), 10.0);
+        controller.document->components = assembly.components;
+        controller.document->mates = assembly.mates;
+        controller.document->nextId = assembly.nextId;
         controller.recompute();
         controller.commit(QStringLiteral("Beziehung hinzufügen"));
         const std::size_t steps = controller.history.size();
