@@ -33,6 +33,7 @@ class Standard_Failure;
 namespace qor::model {
 
 struct MateSide;
+struct MateSolveStats;
 struct MateSolverContext;
 
 // Thrown by feature executors and the document; the message (UTF-8, German)
@@ -273,8 +274,9 @@ public:
     bool resolveMateReference(const MateRef& reference, MateSide& side, QString& error);
     static gp_Trsf solverTransform(const MateSolverContext& context, const Component& component,
                                    const std::vector<double>& x);
-    // True when every active, resolved mate holds; message gets the reason otherwise.
-    bool solveMates(QString* message = nullptr);
+    // True when every active, resolved mate holds; message gets the reason otherwise,
+    // stats the number of steps and the residual the solve ended with.
+    bool solveMates(QString* message = nullptr, MateSolveStats* stats = nullptr);
 
     // File format.
     QJsonObject toJson() const;

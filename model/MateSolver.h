@@ -41,6 +41,12 @@ struct MateSolverContext {
     std::map<int, gp_Trsf> bases; // placement at the start of the solve
 };
 
+// What one solve did, for callers that watch the solver.
+struct MateSolveStats {
+    int steps = 0; // accepted iterations
+    double residual = 0.0; // length of all rows at the end
+};
+
 // Plane, axis or point of a face, edge or vertex; false, with the side unchanged,
 // for any other geometry.
 bool classifyReference(const TopoDS_Shape& shape, MateSide& side);

@@ -126,6 +126,25 @@ QByteArray drivingValues(const Document& document, const qor::sketch::Sketch& sk
     return values;
 }
 
+// What the feature's expressions evaluate to now. An expression may name a
+// dimension of a later sketch, which the chain of keys before it does not cover.
+QByteArray expressionValues(const Document& document, const Feature& feature)
+{
+    const FeatureDef* def = findFeatureDef(feature.type);
+    if (!def)
+        return {};
+    QByteArray values;
+    for (const ParamDef& param : def->params) {
+        const QJsonValue stored = feature.params.value(param.key);
+        if (param.kind > ParamKind::Integer || !stored.isString())
+            continue;
+        const EvalResult result = document.tryEval(stored.toString().trimmed());
+        const double value = result.ok ? result.value : std::numeric_limits<double>::quiet_NaN();
+        values.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    return values;
+}
+
 } // namespace
 
 QString geometryErrorText(const Standard_Failure& failure)
@@ -282,6 +301,7 @@ std::uint64_t Document::featureKey(const Feature& feature, std::uint64_t previou
                                    std::uint64_t parameters) const
 {
     QByteArray text = QJsonDocument(feature.toJson()).toJson(QJsonDocument::Compact);
+    text += expressionValues(*this, feature);
     if (feature.sketch)
         text += drivingValues(*this, *feature.sketch);
     const std::uint64_t own = byteHash(text);

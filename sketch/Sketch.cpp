@@ -210,20 +210,8 @@ const Entity* Sketch::findEntity(int id) const
 {
     if (id < 0)
         return nullptr;
-    // Ids come from one counter and entities are appended, so the list is normally sorted
-    // by id and a bisection finds the entity; the scan stays as the answer for lists read in
-    // another order.
-    std::size_t low = 0;
-    std::size_t high = entities.size();
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        if (entities[middle].id < std::uint32_t(id))
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    if (low < entities.size() && entities[low].id == std::uint32_t(id))
-        return &entities[low];
+    // A plain scan: a damaged file may hold ids out of order or twice, and the
+    // first record with the id is the one that counts.
     for (const Entity& e : entities)
         if (e.id == std::uint32_t(id))
             return &e;

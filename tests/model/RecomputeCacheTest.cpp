@@ -150,3 +150,27 @@ TEST(RecomputeCache, SketchesSolveAgainOnlyWhenTheirInputsChange)
     EXPECT_NEAR(firstLength(), 14.0, 1e-9);
     EXPECT_NE(&doc.current.sketches.get(), solved);
 }
+
+// A box whose length names a dimension of a sketch after it: changing the dimension runs the box
+// again on the next recompute, and the session agrees with a cold recompute of the file.
+TEST(RecomputeCache, FeaturesFollowDimensionsOfLaterSketches)
+{
+    using qor::sketch::ConstraintType;
+    Document doc;
+    QJsonObject params = boxParams(10, QStringLiteral("new"));
+    params.insert(QStringLiteral("length"), QStringLiteral("d5"));
+    doc.addFeature(QStringLiteral("box"), params);
+    qor::sketch::Sketch& sketch = *doc.addSketch({{"kind", "origin"}, {"id", -1}})->sketch;
+    const int line = int(sketch.addLineAt(false, 0, 0, 12, 0));
+    sketch.addDimension(ConstraintType::Distance, line, -1, -1);
+    sketch.constraints.back().name = "d5";
+    ASSERT_EQ(doc.recompute(), 0);
+    EXPECT_NEAR(volumeOf(doc.current), 12 * 10 * 10, 1e-6);
+
+    for (const double length : {20.0, 7.5, 20.0}) {
+        doc.features[1]->sketch->constraints.back().value = length;
+        ASSERT_EQ(doc.recompute(), 0);
+        EXPECT_NEAR(volumeOf(doc.current), length * 10 * 10, 1e-6);
+        EXPECT_NEAR(volumeOf(doc.current), coldVolume(doc.toJson()), 1e-6);
+    }
+}

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 using namespace qor::sketch;
 
@@ -363,4 +364,20 @@ TEST(SketchJson, ReaderSkipsUnknownKindsAndBrokenConstraints)
     EXPECT_EQ(rows.size(), 1u); // only the horizontal distance between circle 4 and point 5
     ASSERT_FALSE(rows.empty());
     EXPECT_DOUBLE_EQ(rows[0], 3.0);
+}
+
+// A damaged file with ids out of order and one id twice: every query by id takes the first
+// record, as a scan from the front does.
+TEST(SketchJson, DuplicateIdsOutOfOrderResolveToTheFirstRecord)
+{
+    const auto point = [](int id, double x) {
+        return QJsonObject{{"id", id}, {"t", "p"}, {"x", x}, {"y", 1}};
+    };
+    Sketch s;
+    s.fromJson(QJsonObject{{"entities", QJsonArray{point(5, 10), point(3, 20), point(5, 30)}}});
+    ASSERT_EQ(s.entities.size(), 3u);
+    EXPECT_EQ(s.findEntity(5), &s.entities[0]);
+    EXPECT_EQ(s.pointPosition(5).x, 10.0);
+    EXPECT_EQ(s.findEntity(3), &s.entities[1]);
+    EXPECT_EQ(std::as_const(s).findEntity(5), &s.entities[0]);
 }
