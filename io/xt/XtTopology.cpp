@@ -147,7 +147,7 @@ TopoDS_Vertex makeXtVertex(XtReadContext& context, const XtNode& vertexNode)
     const XtNode* point = xtPointer(*context.model, &vertexNode, "point");
     if (!point)
         throw XtError(QStringLiteral("Ecke ohne Punkt"));
-    const TopoDS_Vertex vertex = BRepBuilderAPI_MakeVertex(gp_Pnt(xtVector(*point, "pvec")));
+    const TopoDS_Vertex vertex = BRepBuilderAPI_MakeVertex(gp_Pnt(checkedXtVector(*point, "pvec")));
     context.vertexCache.emplace(vertexNode.index, vertex);
     return vertex;
 }
