@@ -20,9 +20,10 @@ namespace {
 constexpr qint64 minCandidateSize = 64;
 constexpr qint64 zlibSearchWindow = 64;
 constexpr qsizetype maxInflatedStream = 256 * 1024 * 1024;
-// All inflated candidates together: a file of many compressed streams must not hold
-// gigabytes at once.
-constexpr qint64 maxInflatedTotal = qint64(1) << 30;
+// All inflated streams together: a file of many compressed streams must not hold
+// gigabytes at once. Half a gigabyte leaves room for translating what was found (a model
+// may take another 256 MB) within 1.5 GB, also in the window.
+constexpr qint64 maxInflatedTotal = qint64(512) << 20;
 
 const std::map<int, QString>& propertyLabels()
 {
@@ -165,7 +166,7 @@ QStringList skippedNotes(const CandidateSearch& search)
     if (search.plainSkipped)
         notes << QStringLiteral("Weitere Datenströme übersprungen (sie teilen sich Sektoren)");
     if (search.inflatedSkipped)
-        notes << QStringLiteral("Weitere komprimierte Datenströme übersprungen (mehr als 1 GiB "
+        notes << QStringLiteral("Weitere komprimierte Datenströme übersprungen (mehr als 512 MiB "
                                 "entpackt)");
     return notes;
 }

@@ -8,6 +8,7 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <GeomAPI_ProjectPointOnCurve.hxx>
+#include <Precision.hxx>
 #include <ShapeFix_Edge.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_MapOfShape.hxx>
@@ -115,6 +116,11 @@ TopoDS_Edge buildEdge(XtReadContext& context, const XtNode& edgeNode)
     Handle(Geom_Curve) curve = makeXtCurve(context, *curveNode, sameSense, approximated);
 
     if (!startNode || !endNode) {
+        // Only a closed curve makes an edge by itself: one over a whole unbounded line has
+        // no end, and the kernel's parameter-curve repair dereferences a null curve on it.
+        if (Precision::IsInfinite(curve->FirstParameter())
+            || Precision::IsInfinite(curve->LastParameter()))
+            throw XtError(QStringLiteral("Kante ohne Ecken auf unbegrenzter Kurve"));
         const Handle(Geom_Curve) along = sameSense ? curve : curve->Reversed();
         return BRepBuilderAPI_MakeEdge(along).Edge();
     }

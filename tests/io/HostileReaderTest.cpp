@@ -5,6 +5,7 @@
 #include "io/xt/ParasolidReader.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/CompoundFileBuilder.h"
 #include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
@@ -202,4 +203,30 @@ TEST(HostileReader, SolidEdgeEntriesSharingOneChainStayWithinTheBudget)
     EXPECT_NEAR(test::volumeOf(result.bodies[0].shape), 1000.0, 1e-6);
     EXPECT_TRUE(result.warning.contains(QStringLiteral("teilen sich Sektoren")));
     EXPECT_LT(growth, 200L * 1024) << "kilobytes";
+}
+
+// An edge without vertices on a line would span the whole unbounded line; the kernel's
+// parameter-curve repair dereferences a null curve on it. The faces of such an edge are
+// left out with a note instead.
+TEST(HostileReader, EdgesWithoutVerticesOnLinesAreLeftOut)
+{
+    // Both halfedges of the first edge lose their vertices.
+    qint64 edge = -1;
+    const QByteArray cube
+        = fixtures::xtFromShape(BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape(),
+                                [&edge](int code, fixtures::XtValues& values) {
+                                    if (code != 17)
+                                        return;
+                                    const qint64 own = values["edge"].ints.at(0);
+                                    if (edge < 0)
+                                        edge = own;
+                                    if (own == edge)
+                                        values["vertex"] = fixtures::XtValue{{0}, {}, {}};
+                                });
+    QString message;
+    const auto bodies = io::readParasolid(cube, &message);
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(test::countOf(bodies[0].shape, TopAbs_FACE), 4);
+    EXPECT_TRUE(message.contains(QStringLiteral("2× Kante ohne Ecken auf unbegrenzter Kurve")))
+        << message.toStdString();
 }
