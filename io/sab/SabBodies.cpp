@@ -22,7 +22,6 @@
 #include <TopoDS_Wire.hxx>
 #include <gp_Trsf.hxx>
 
-#include <cmath>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -186,9 +185,12 @@ gp_Trsf bodyTransform(const SabRecord& transform)
     const SabValue c = cursor.take();
     const SabValue t = cursor.take();
     const double s = cursor.take().number();
+    if (!isSaneNumber(s, maxModelMillimetres))
+        throw SabAbort(sabInvalidNumberMessage());
+    // The matrix columns are scaled, the translation is not.
     for (const SabValue* value : {&a, &b, &c, &t}) {
         for (const double x : value->reals) {
-            if (!isSaneNumber(s, maxModelMillimetres) || !isSaneNumber(x * s, maxModelMillimetres))
+            if (!isSaneNumber(value == &t ? x : x * s, maxModelMillimetres))
                 throw SabAbort(sabInvalidNumberMessage());
         }
     }

@@ -2,7 +2,6 @@
 
 #include "io/SaneNumbers.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace qor::io {

@@ -132,7 +132,7 @@ TEST(HostileReader, AbsurdAcisNumbersRefuseTheBody)
         const char* name;
         test::SabBodyOptions options;
     };
-    std::vector<Case> cases(4);
+    std::vector<Case> cases(5);
     cases[0] = {"point at 6.15e261", {}};
     cases[0].options.firstPoint = gp_XYZ(6.15e261, 0, 0);
     cases[1] = {"point at 2e9", {}};
@@ -141,6 +141,10 @@ TEST(HostileReader, AbsurdAcisNumbersRefuseTheBody)
     cases[2].options.firstPoint = gp_XYZ(0, 0, std::nan(""));
     cases[3] = {"translation 6e261", {}};
     cases[3].options.translation = gp_XYZ(6e261, 0, 0);
+    // The translation is not scaled, so a tiny scale must not hide a huge one.
+    cases[4] = {"translation 1e20 at scale 1e-12", {}};
+    cases[4].options.translation = gp_XYZ(0, 0, 1e20);
+    cases[4].options.scale = 1e-12;
     QTemporaryDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
