@@ -18,7 +18,7 @@ public:
     {
     }
 
-    Standard_Boolean UserBreak() override { return cancelled_ && cancelled_(); }
+    Standard_Boolean UserBreak() override { return cancelRequested(cancelled_); }
     void Show(const Message_ProgressScope&, const Standard_Boolean) override { }
 
 private:

@@ -111,7 +111,7 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress,
     if (scan.overBudget)
         messages.append(QStringLiteral("Einige Körperdaten wurden wegen ihrer Größe übersprungen"));
     for (const QByteArray& data : scan.bodyData) {
-        if (cancelled && cancelled())
+        if (cancelRequested(cancelled))
             break;
         QString message;
         for (ImportedBody& body : readSab(data, &message, cancelled))
@@ -119,7 +119,7 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress,
         if (!message.isEmpty() && !messages.contains(message))
             messages.append(message);
     }
-    if (cancelled && cancelled()) {
+    if (cancelRequested(cancelled)) {
         result.bodies.clear();
         result.error = readCancelledMessage();
         return result;

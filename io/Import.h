@@ -17,6 +17,12 @@ using ProgressCallback = std::function<void(int, const QString&)>;
 // time budget answers it, so a file that keeps a reader busy ends in an error.
 using CancelCheck = std::function<bool()>;
 
+// True once the check (when set) asks the read to end.
+inline bool cancelRequested(const CancelCheck& cancelled)
+{
+    return cancelled && cancelled();
+}
+
 // The message of a read that its CancelCheck ended.
 inline QString readCancelledMessage()
 {

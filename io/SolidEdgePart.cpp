@@ -143,7 +143,7 @@ CandidateSearch findCandidates(const CompoundFile& container, const CancelCheck&
     CandidateSearch search;
     search.plainLeft = container.data.size();
     for (int i = 0; i < int(container.entries.size()); ++i) {
-        if (cancelled && cancelled())
+        if (cancelRequested(cancelled))
             break;
         const CompoundFile::DirEntry& entry = container.entries[std::size_t(i)];
         if (entry.type != 2 || entry.size < quint64(minCandidateSize) || !examined(container, i))
@@ -213,7 +213,7 @@ ImportResult readSolidEdgeData(const QByteArray& bytes, const QString& path,
     QString message;
     const QString baseName = QFileInfo(path).completeBaseName();
     for (const QByteArray& candidate : search.candidates) {
-        if (cancelled && cancelled())
+        if (cancelRequested(cancelled))
             break;
         for (ImportedBody& body : readParasolid(candidate, &message, cancelled)) {
             if (body.name.isEmpty())
@@ -221,7 +221,7 @@ ImportResult readSolidEdgeData(const QByteArray& bytes, const QString& path,
             result.bodies.push_back(std::move(body));
         }
     }
-    if (cancelled && cancelled()) {
+    if (cancelRequested(cancelled)) {
         result.bodies.clear();
         result.error = readCancelledMessage();
         return result;

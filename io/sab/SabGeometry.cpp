@@ -288,7 +288,7 @@ TopoDS_Edge SabBuilder::edgeFor(const SabRecord& edge)
 
 void SabBuilder::checkCancelled() const
 {
-    if (cancelled && cancelled())
+    if (cancelRequested(cancelled))
         throw SabAbort(readCancelledMessage());
 }
 

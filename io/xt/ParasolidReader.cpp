@@ -35,7 +35,7 @@ struct ShellBuild {
 
 void checkCancelled(const XtReadContext& context)
 {
-    if (context.cancelled && context.cancelled())
+    if (cancelRequested(context.cancelled))
         throw XtAbort(readCancelledMessage());
 }
 
