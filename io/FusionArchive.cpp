@@ -86,7 +86,8 @@ void nameBodies(std::vector<ImportedBody>& bodies, const QString& path)
 
 } // namespace
 
-ImportResult readFusion(const QString& path, const ProgressCallback& progress)
+ImportResult readFusion(const QString& path, const ProgressCallback& progress,
+                        const CancelCheck& cancelled)
 {
     ImportResult result;
     result.format = QStringLiteral("Autodesk Fusion");
@@ -110,11 +111,18 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress)
     if (scan.overBudget)
         messages.append(QStringLiteral("Einige Körperdaten wurden wegen ihrer Größe übersprungen"));
     for (const QByteArray& data : scan.bodyData) {
+        if (cancelRequested(cancelled))
+            break;
         QString message;
-        for (ImportedBody& body : readSab(data, &message))
+        for (ImportedBody& body : readSab(data, &message, cancelled))
             result.bodies.push_back(std::move(body));
         if (!message.isEmpty() && !messages.contains(message))
             messages.append(message);
+    }
+    if (cancelRequested(cancelled)) {
+        result.bodies.clear();
+        result.error = readCancelledMessage();
+        return result;
     }
     keepSolids(result.bodies);
     nameBodies(result.bodies, path);

@@ -312,7 +312,7 @@ void readBrep(const QString& path, const QByteArray& fileName, ProgressBridge& p
     result.ok = true;
 }
 
-void readParasolidFile(const QString& path, ImportResult& result)
+void readParasolidFile(const QString& path, const CancelCheck& cancelled, ImportResult& result)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -320,7 +320,7 @@ void readParasolidFile(const QString& path, ImportResult& result)
         return;
     }
     QString message;
-    for (ImportedBody& body : readParasolid(file.readAll(), &message)) {
+    for (ImportedBody& body : readParasolid(file.readAll(), &message, cancelled)) {
         if (body.name.isEmpty())
             body.name = QFileInfo(path).completeBaseName();
         result.bodies.push_back(std::move(body));
@@ -333,14 +333,16 @@ void readParasolidFile(const QString& path, ImportResult& result)
 }
 
 // What one reader is handed: the path, its local 8-bit form for the kernel's
-// readers, the lower-case suffix, the progress bridge and the caller's own
-// callback for the readers that report their steps themselves.
+// readers, the lower-case suffix, the progress bridge, the caller's own
+// callback for the readers that report their steps themselves and the
+// cancellation the own readers poll, which the bridge's time budget answers.
 struct ReadRequest {
     const QString& path;
     const QString& suffix;
     QByteArray fileName;
     ProgressBridge& progress;
     const ProgressCallback& callback;
+    CancelCheck cancelled;
 };
 
 using Reader = void (*)(const ReadRequest&, ImportResult&);
@@ -414,14 +416,16 @@ const std::vector<ImportFormat>& importFormats()
          {QStringLiteral("x_b"), QStringLiteral("x_t")},
          {QStringLiteral("xmt_bin"), QStringLiteral("xmt_txt")},
          false,
-         [](const ReadRequest& r, ImportResult& result) { readParasolidFile(r.path, result); }},
+         [](const ReadRequest& r, ImportResult& result) {
+             readParasolidFile(r.path, r.cancelled, result);
+         }},
         {QString(),
          QStringLiteral("Solid Edge"),
          {QStringLiteral("par"), QStringLiteral("psm"), QStringLiteral("asm")},
          {},
          false,
          [](const ReadRequest& r, ImportResult& result) {
-             result = readSolidEdge(r.path, r.callback);
+             result = readSolidEdge(r.path, r.callback, r.cancelled);
          }},
         {QString(),
          QStringLiteral("Autodesk Fusion"),
@@ -429,7 +433,7 @@ const std::vector<ImportFormat>& importFormats()
          {},
          false,
          [](const ReadRequest& r, ImportResult& result) {
-             result = readFusion(r.path, r.progress.callback());
+             result = readFusion(r.path, r.progress.callback(), r.cancelled);
          }},
     };
     return formats;
@@ -459,7 +463,8 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     result.error = unreadableFileMessage(path);
     if (!result.error.isEmpty())
         return;
-    format->read({path, suffix, path.toLocal8Bit(), progress, callback}, result);
+    const CancelCheck cancelled = [&progress] { return progress.UserBreak(); };
+    format->read({path, suffix, path.toLocal8Bit(), progress, callback, cancelled}, result);
     if (progress.timedOut()) {
         result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
                                                 "beschädigt")

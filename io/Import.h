@@ -13,6 +13,22 @@ namespace qor::io {
 // Percentage 0..100 and a label; an empty label keeps the previous one.
 using ProgressCallback = std::function<void(int, const QString&)>;
 
+// Asked by the own readers between faces and bodies; true ends the read. The import's
+// time budget answers it, so a file that keeps a reader busy ends in an error.
+using CancelCheck = std::function<bool()>;
+
+// True once the check (when set) asks the read to end.
+inline bool cancelRequested(const CancelCheck& cancelled)
+{
+    return cancelled && cancelled();
+}
+
+// The message of a read that its CancelCheck ended.
+inline QString readCancelledMessage()
+{
+    return QStringLiteral("Lesen abgebrochen");
+}
+
 // One body read from a foreign file, already placed.
 struct ImportedBody {
     QString name;

@@ -20,9 +20,10 @@ namespace {
 constexpr qint64 minCandidateSize = 64;
 constexpr qint64 zlibSearchWindow = 64;
 constexpr qsizetype maxInflatedStream = 256 * 1024 * 1024;
-// All inflated candidates together: a file of many compressed streams must not hold
-// gigabytes at once.
-constexpr qint64 maxInflatedTotal = qint64(1) << 30;
+// All inflated streams together: a file of many compressed streams must not hold
+// gigabytes at once. Half a gigabyte leaves room for translating what was found (a model
+// may take another 256 MB) within 1.5 GB, also in the window.
+constexpr qint64 maxInflatedTotal = qint64(512) << 20;
 
 const std::map<int, QString>& propertyLabels()
 {
@@ -92,43 +93,63 @@ qsizetype zlibStart(const QByteArray& stream)
     return -1;
 }
 
+// The candidates found so far and what they may still take. Directory entries of a
+// hostile file can share one sector chain, so that every entry reads the same bytes
+// again: plain candidates together may hold no more than the file (a sound file stores
+// each sector once), and inflating stops once maxInflatedTotal bytes came out.
 struct CandidateSearch {
     std::vector<QByteArray> candidates;
-    qint64 inflatedTotal = 0;
-    bool budgetSpent = false;
+    qint64 plainLeft = 0;
+    qint64 inflatedLeft = maxInflatedTotal;
+    bool plainSkipped = false;
+    bool inflatedSkipped = false;
 
     // A copy equal to an earlier one (a plain and a compressed copy of one transmission)
     // would give its bodies twice.
-    void add(const QByteArray& bytes)
+    bool isNewCandidate(const QByteArray& bytes) const
     {
-        if (bytes.isEmpty() || !looksLikeParasolid(bytes))
+        return !bytes.isEmpty() && looksLikeParasolid(bytes)
+               && std::find(candidates.begin(), candidates.end(), bytes) == candidates.end();
+    }
+
+    void addPlain(const QByteArray& stream)
+    {
+        if (!isNewCandidate(stream))
             return;
-        if (std::find(candidates.begin(), candidates.end(), bytes) == candidates.end())
-            candidates.push_back(bytes);
+        if (stream.size() > plainLeft) {
+            plainSkipped = true;
+            return;
+        }
+        plainLeft -= stream.size();
+        candidates.push_back(stream);
     }
 
     void addInflated(const QByteArray& stream, qsizetype start)
     {
-        if (inflatedTotal >= maxInflatedTotal) {
-            budgetSpent = true;
+        if (inflatedLeft <= 0) {
+            inflatedSkipped = true;
             return;
         }
         const QByteArray inflated
             = inflateZlib(stream.constData() + start, stream.size() - start, maxInflatedStream);
-        inflatedTotal += inflated.size();
-        add(inflated);
+        inflatedLeft -= inflated.size();
+        if (isNewCandidate(inflated))
+            candidates.push_back(inflated);
     }
 };
 
-CandidateSearch findCandidates(const CompoundFile& container)
+CandidateSearch findCandidates(const CompoundFile& container, const CancelCheck& cancelled)
 {
     CandidateSearch search;
+    search.plainLeft = container.data.size();
     for (int i = 0; i < int(container.entries.size()); ++i) {
+        if (cancelRequested(cancelled))
+            break;
         const CompoundFile::DirEntry& entry = container.entries[std::size_t(i)];
         if (entry.type != 2 || entry.size < quint64(minCandidateSize) || !examined(container, i))
             continue;
         const QByteArray stream = container.readStream(i);
-        search.add(stream);
+        search.addPlain(stream);
         if (stream.size() <= 2)
             continue;
         const qsizetype start = zlibStart(stream);
@@ -136,6 +157,18 @@ CandidateSearch findCandidates(const CompoundFile& container)
             search.addInflated(stream, start);
     }
     return search;
+}
+
+// The notes on streams the budgets left out.
+QStringList skippedNotes(const CandidateSearch& search)
+{
+    QStringList notes;
+    if (search.plainSkipped)
+        notes << QStringLiteral("Weitere Datenströme übersprungen (sie teilen sich Sektoren)");
+    if (search.inflatedSkipped)
+        notes << QStringLiteral("Weitere komprimierte Datenströme übersprungen (mehr als 512 MiB "
+                                "entpackt)");
+    return notes;
 }
 
 void report(const ProgressCallback& progress, int percent, const QString& label)
@@ -146,18 +179,27 @@ void report(const ProgressCallback& progress, int percent, const QString& label)
 
 } // namespace
 
-ImportResult readSolidEdge(const QString& path, const ProgressCallback& progress)
+ImportResult readSolidEdge(const QString& path, const ProgressCallback& progress,
+                           const CancelCheck& cancelled)
 {
-    ImportResult result;
-    result.format = formatFor(QFileInfo(path).suffix().toLower());
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
+        ImportResult result;
+        result.format = formatFor(QFileInfo(path).suffix().toLower());
         result.error = file.errorString();
         return result;
     }
+    return readSolidEdgeData(file.readAll(), path, progress, cancelled);
+}
+
+ImportResult readSolidEdgeData(const QByteArray& bytes, const QString& path,
+                               const ProgressCallback& progress, const CancelCheck& cancelled)
+{
+    ImportResult result;
+    result.format = formatFor(QFileInfo(path).suffix().toLower());
     CompoundFile container;
     QString containerError;
-    if (!container.open(file.readAll(), &containerError)) {
+    if (!container.open(bytes, &containerError)) {
         result.error = QStringLiteral("Keine gültige Solid-Edge-Datei: ") + containerError;
         return result;
     }
@@ -165,22 +207,30 @@ ImportResult readSolidEdge(const QString& path, const ProgressCallback& progress
     readSummary(container, result);
 
     report(progress, 30, QStringLiteral("Geometrie suchen"));
-    const CandidateSearch search = findCandidates(container);
+    const CandidateSearch search = findCandidates(container, cancelled);
 
     report(progress, 60, QStringLiteral("Geometrie übersetzen"));
     QString message;
     const QString baseName = QFileInfo(path).completeBaseName();
     for (const QByteArray& candidate : search.candidates) {
-        for (ImportedBody& body : readParasolid(candidate, &message)) {
+        if (cancelRequested(cancelled))
+            break;
+        for (ImportedBody& body : readParasolid(candidate, &message, cancelled)) {
             if (body.name.isEmpty())
                 body.name = baseName;
             result.bodies.push_back(std::move(body));
         }
     }
-    if (search.budgetSpent) {
-        const QString note = QStringLiteral("Weitere komprimierte Datenströme übersprungen "
-                                            "(mehr als 1 GiB entpackt)");
-        message = message.isEmpty() ? note : message + QStringLiteral("; ") + note;
+    if (cancelRequested(cancelled)) {
+        result.bodies.clear();
+        result.error = readCancelledMessage();
+        return result;
+    }
+    QStringList notes = skippedNotes(search);
+    if (!notes.isEmpty()) {
+        if (!message.isEmpty())
+            notes.prepend(message);
+        message = notes.join(QStringLiteral("; "));
     }
 
     if (!result.bodies.empty()) {

@@ -1,5 +1,8 @@
 #include "io/sab/SabBodies.h"
 
+#include "io/CancelIndicator.h"
+#include "io/SaneNumbers.h"
+
 #include <BRepBuilderAPI_Sewing.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepLib.hxx>
@@ -19,7 +22,6 @@
 #include <TopoDS_Wire.hxx>
 #include <gp_Trsf.hxx>
 
-#include <cmath>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -120,21 +122,22 @@ Handle(Geom_Surface) fillBoundary(SabBuilder& builder, const std::vector<Boundar
 // shape of the last one that finished.
 TopoDS_Shape heal(const SabBuilder& builder, TopoDS_Shape shape)
 {
+    const Handle(CancelIndicator) indicator = new CancelIndicator(builder.cancelled);
     try {
         OCC_CATCH_SIGNALS
         BRepLib::BuildCurves3d(shape);
         Handle(ShapeFix_Shape) fix = new ShapeFix_Shape(shape);
         fix->SetPrecision(1e-7);
         fix->SetMaxTolerance(1e-3);
-        fix->Perform();
+        fix->Perform(indicator->Start());
         shape = fix->Shape();
         if (builder.filledFaces == 0 && builder.skippedFaces == 0)
             return shape;
         BRepBuilderAPI_Sewing sewing(1e-4, true, true, true, false);
         sewing.Add(shape);
-        sewing.Perform();
+        sewing.Perform(indicator->Start());
         Handle(ShapeFix_Shape) sewnFix = new ShapeFix_Shape(sewing.SewedShape());
-        sewnFix->Perform();
+        sewnFix->Perform(indicator->Start());
         shape = sewnFix->Shape();
     } catch (const Standard_Failure&) {
     } catch (const std::exception&) {
@@ -153,6 +156,7 @@ void addFaces(SabBuilder& builder, const SabRecord& shellRecord, TopoDS_Shell& s
 {
     BRep_Builder shapes;
     walkChain(builder, fieldRecord(builder, shellRecord, 5), "face", [&](const SabRecord& record) {
+        builder.checkCancelled();
         ++builder.totalFaces;
         QString failure;
         try {
@@ -160,6 +164,8 @@ void addFaces(SabBuilder& builder, const SabRecord& shellRecord, TopoDS_Shell& s
             shapes.Add(shell, buildSabFace(builder, record));
             any = true;
             return;
+        } catch (const SabAbort&) {
+            throw;
         } catch (const Standard_Failure& e) {
             failure = failureText(e);
         } catch (const std::exception& e) {
@@ -179,10 +185,13 @@ gp_Trsf bodyTransform(const SabRecord& transform)
     const SabValue c = cursor.take();
     const SabValue t = cursor.take();
     const double s = cursor.take().number();
+    if (!isSaneNumber(s, maxModelMillimetres))
+        throw SabAbort(sabInvalidNumberMessage());
+    // The matrix columns are scaled, the translation is not.
     for (const SabValue* value : {&a, &b, &c, &t}) {
         for (const double x : value->reals) {
-            if (!std::isfinite(x * s))
-                throw SabError(QStringLiteral("Ungültige Zahl in den SAB-Geometriedaten"));
+            if (!isSaneNumber(value == &t ? x : x * s, maxModelMillimetres))
+                throw SabAbort(sabInvalidNumberMessage());
         }
     }
     gp_Trsf trsf;
@@ -267,6 +276,7 @@ TopoDS_Shape buildSabBody(SabBuilder& builder, const SabRecord& body)
         return {};
 
     TopoDS_Shape shape = heal(builder, compound);
+    builder.checkCancelled();
     if (transform && transform->type == "transform")
         shape = BRepBuilderAPI_Transform(shape, bodyTransform(*transform), true).Shape();
     return shape;

@@ -1,5 +1,7 @@
 #include "io/sab/SabGeometry.h"
 
+#include "io/SaneNumbers.h"
+
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRep_Builder.hxx>
@@ -32,18 +34,19 @@ namespace {
 constexpr double zeroLength = 1e-12;
 constexpr double edgeTolerance = 1e-7;
 
-// NaN slips through gp_Dir's zero check and infinities poison every later
-// algorithm, so coordinates from the file are checked before OpenCASCADE sees them.
-double finite(double value)
+// NaN slips through gp_Dir's zero check, infinities poison every later algorithm
+// and absurd magnitudes keep healing busy for ever, so numbers from the file are
+// checked (in file units, which healing works in) before OpenCASCADE sees them.
+double sane(double value)
 {
-    if (!std::isfinite(value))
-        throw SabError(QStringLiteral("Ungültige Zahl in den SAB-Geometriedaten"));
+    if (!isSaneNumber(value, maxModelMillimetres))
+        throw SabAbort(sabInvalidNumberMessage());
     return value;
 }
 
 gp_Pnt point(const SabValue& value)
 {
-    return gp_Pnt(finite(value.reals[0]), finite(value.reals[1]), finite(value.reals[2]));
+    return gp_Pnt(sane(value.reals[0]), sane(value.reals[1]), sane(value.reals[2]));
 }
 
 gp_Vec vec(const SabValue& value)
@@ -53,7 +56,7 @@ gp_Vec vec(const SabValue& value)
 
 double number(const SabValue& value)
 {
-    return finite(value.number());
+    return sane(value.number());
 }
 
 SabFieldCursor cursorAt(const SabRecord& record, int field)
@@ -138,7 +141,7 @@ Handle(Geom_Curve) intcurveSpline(const SabRecord& record)
     TColStd_Array1OfReal knots(1, nk);
     TColStd_Array1OfInteger mults(1, nk);
     for (int k = 0; k < nk; ++k) {
-        knots(k + 1) = finite(fields[std::size_t(j + 4 + 2 * k)].reals[0]);
+        knots(k + 1) = sane(fields[std::size_t(j + 4 + 2 * k)].reals[0]);
         const std::int64_t stored = fields[std::size_t(j + 5 + 2 * k)].integer;
         // The file leaves the end knots one short of clamping.
         const std::int64_t handed = stored + (k == 0 || k == nk - 1 ? 1 : 0);
@@ -281,6 +284,12 @@ TopoDS_Edge SabBuilder::edgeFor(const SabRecord& edge)
     made.Orientation(TopAbs_FORWARD);
     edges.emplace(&edge, made);
     return made;
+}
+
+void SabBuilder::checkCancelled() const
+{
+    if (cancelRequested(cancelled))
+        throw SabAbort(readCancelledMessage());
 }
 
 SabSurface SabBuilder::surfaceFor(const SabRecord& surface) const

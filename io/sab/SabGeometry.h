@@ -1,5 +1,6 @@
 #pragma once
 
+#include "io/Import.h"
 #include "io/sab/SabStream.h"
 
 #include <Geom_Curve.hxx>
@@ -39,6 +40,8 @@ struct SabBuilder {
     std::unordered_map<const SabRecord*, Handle(Geom_Curve)> curves;
     std::unordered_map<const SabRecord*, TopoDS_Shape> vertices;
     std::unordered_map<const SabRecord*, TopoDS_Shape> edges;
+    // Asked before every face and body; may be empty.
+    CancelCheck cancelled;
 
     // Takes the unit factor and builds the index table of the read records.
     explicit SabBuilder(SabReader& source);
@@ -50,6 +53,9 @@ struct SabBuilder {
     Handle(Geom_Curve) curveFor(const SabRecord& curve); // never null
     TopoDS_Edge edgeFor(const SabRecord& edge); // oriented forward
     SabSurface surfaceFor(const SabRecord& surface) const;
+
+    // Throws SabAbort once the read is cancelled.
+    void checkCancelled() const;
 };
 
 } // namespace qor::io

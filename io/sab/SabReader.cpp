@@ -39,6 +39,8 @@ TopoDS_Shape convertBody(SabBuilder& builder, const SabRecord& record)
         OCC_CATCH_SIGNALS
         const TopoDS_Shape shape = buildSabBody(builder, record);
         return shape.IsNull() ? shape : scaled(shape, builder.unitScale);
+    } catch (const SabAbort&) {
+        throw;
     } catch (const Standard_Failure& e) {
         const char* text = e.GetMessageString();
         failure = QString::fromUtf8(text && *text ? text : e.DynamicType()->Name());
@@ -49,15 +51,18 @@ TopoDS_Shape convertBody(SabBuilder& builder, const SabRecord& record)
     return {};
 }
 
-std::vector<ImportedBody> readBodies(const QByteArray& data, QString* message)
+std::vector<ImportedBody> readBodies(const QByteArray& data, QString* message,
+                                     const CancelCheck& cancelled)
 {
     SabReader reader;
     reader.read(data);
     SabBuilder builder(reader);
+    builder.cancelled = cancelled;
     std::vector<ImportedBody> bodies;
     for (const SabRecord& record : reader.records) {
         if (record.type != "body")
             continue;
+        builder.checkCancelled();
         const TopoDS_Shape shape = convertBody(builder, record);
         if (!shape.IsNull()) {
             const QString name = QStringLiteral("Körper %1").arg(bodies.size() + 1);
@@ -82,10 +87,11 @@ std::vector<ImportedBody> readBodies(const QByteArray& data, QString* message)
 
 } // namespace
 
-std::vector<ImportedBody> readSab(const QByteArray& data, QString* message)
+std::vector<ImportedBody> readSab(const QByteArray& data, QString* message,
+                                  const CancelCheck& cancelled)
 {
     try {
-        return readBodies(data, message);
+        return readBodies(data, message, cancelled);
     } catch (const std::exception& e) {
         if (message)
             *message = QString::fromUtf8(e.what());

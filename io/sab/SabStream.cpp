@@ -1,6 +1,7 @@
 #include "io/sab/SabStream.h"
 
-#include <cmath>
+#include "io/SaneNumbers.h"
+
 #include <cstring>
 
 namespace qor::io {
@@ -155,13 +156,16 @@ void SabReader::readHeader()
         require(intWidth);
         pos += intWidth;
     }
+    // Millimetres per file unit from micrometres to kilometres.
+    constexpr double maxUnitFactor = 1e6;
     for (int i = 0; i < 6; ++i) {
         const SabValue value = readValue();
-        // An infinite or NaN factor would turn every body into garbage: such a
+        // An infinite, NaN or absurd factor would turn every body into garbage: such a
         // header counts as having no factor, like zero or a negative one.
-        if (i == 3 && value.kind == SabValueKind::Real && std::isfinite(value.reals[0])
-            && value.reals[0] > 0.0)
-            unitScale = value.reals[0];
+        const double factor = value.reals[0];
+        if (i == 3 && value.kind == SabValueKind::Real && isSaneNumber(factor, maxUnitFactor)
+            && factor >= 1 / maxUnitFactor)
+            unitScale = factor;
     }
 }
 

@@ -19,6 +19,20 @@ public:
     explicit SabError(const QString& message);
 };
 
+// Ends the whole read rather than the face or body being built: a number that is not
+// finite or lies far outside any model means the data cannot be trusted (a body with the
+// face left out would pass for sound), and a cancelled read must stop at once.
+class SabAbort : public SabError {
+public:
+    using SabError::SabError;
+};
+
+// The message of a number that is not finite or far outside any model.
+inline QString sabInvalidNumberMessage()
+{
+    return QStringLiteral("Ungültige Zahl in den SAB-Geometriedaten");
+}
+
 // The kind of one tagged value, in tag-table order.
 enum class SabValueKind {
     Integer,

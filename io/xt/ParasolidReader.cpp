@@ -1,5 +1,6 @@
 #include "io/xt/ParasolidReader.h"
 
+#include "io/CancelIndicator.h"
 #include "io/xt/XtTopology.h"
 
 #include <BRepBuilderAPI_Sewing.hxx>
@@ -32,17 +33,26 @@ struct ShellBuild {
     int faceCount = 0;
 };
 
+void checkCancelled(const XtReadContext& context)
+{
+    if (cancelRequested(context.cancelled))
+        throw XtAbort(readCancelledMessage());
+}
+
 // One face into the shell being built; a face that fails is counted and left out.
 void addXtFace(XtReadContext& context, ShellBuild& build, const XtNode& faceNode, bool frontSide)
 {
     if (!build.seenFaces.insert(faceNode.index).second)
         return;
+    checkCancelled(context);
     ++context.attemptedFaces;
     try {
         OCC_CATCH_SIGNALS
         const TopoDS_Face face = makeXtFace(context, faceNode, frontSide);
         BRep_Builder().Add(build.shell, face);
         ++build.faceCount;
+    } catch (const XtAbort&) {
+        throw;
     } catch (const Standard_Failure& failure) {
         ++context.failedFaces;
         ++context.failureReasons[std::string("OCCT: ") + failure.GetMessageString()];
@@ -113,17 +123,21 @@ TopoDS_Shape healedBody(const XtReadContext& context, const std::vector<TopoDS_S
         builder.Add(compound, shape);
     BRepLib::BuildCurves3d(compound);
 
+    const Handle(CancelIndicator) indicator = new CancelIndicator(context.cancelled);
     ShapeFix_Shape fix(compound);
     fix.SetPrecision(1e-7);
     fix.SetMaxTolerance(1e-3);
-    fix.Perform();
+    fix.Perform(indicator->Start());
+    checkCancelled(context);
     TopoDS_Shape shape = fix.Shape();
     if (context.failedFaces != 0) {
         BRepBuilderAPI_Sewing sewing(1e-5, true, true, true, false);
         sewing.Add(shape);
-        sewing.Perform();
+        sewing.Perform(indicator->Start());
+        checkCancelled(context);
         ShapeFix_Shape refix(sewing.SewedShape());
-        refix.Perform();
+        refix.Perform(indicator->Start());
+        checkCancelled(context);
         shape = refix.Shape();
     }
     gp_Trsf toMillimetres;
@@ -161,6 +175,7 @@ std::vector<ImportedBody> convertBodies(XtReadContext& context, QString* message
     std::vector<ImportedBody> bodies;
     bool wireBodies = false;
     for (const XtNode* body : bodyNodes(*context.model)) {
+        checkCancelled(context);
         const int bodyType = xtCharCode(*body, "body_type", 0);
         if (bodyType == wireBody) {
             wireBodies = true;
@@ -199,7 +214,8 @@ bool isBareBinary(const QByteArray& data)
 
 } // namespace
 
-std::vector<ImportedBody> readParasolid(const QByteArray& data, QString* message)
+std::vector<ImportedBody> readParasolid(const QByteArray& data, QString* message,
+                                        const CancelCheck& cancelled)
 {
     if (!data.contains(QByteArray("PS\0\0", 4))) {
         if (message && isBareBinary(data)) {
@@ -216,6 +232,7 @@ std::vector<ImportedBody> readParasolid(const QByteArray& data, QString* message
         const XtModel model = parseXtBinary(data);
         XtReadContext context;
         context.model = &model;
+        context.cancelled = cancelled;
         return convertBodies(context, message);
     } catch (const Standard_Failure& failure) {
         if (message) {

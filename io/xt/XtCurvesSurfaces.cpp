@@ -52,14 +52,15 @@ QString typeName(int code)
 
 gp_Ax3 axesOf(const XtNode& node, const char* origin, const char* axis)
 {
-    return makeXtAxes(xtVector(node, origin), xtVector(node, axis), xtVector(node, "x_axis"));
+    return makeXtAxes(checkedXtVector(node, origin), checkedXtVector(node, axis),
+                      checkedXtVector(node, "x_axis"));
 }
 
 Handle(Geom_Surface) makeCone(const XtNode& node)
 {
     const double halfAngle
-        = std::atan2(xtReal(node, "sin_half_angle"), xtReal(node, "cos_half_angle"));
-    const double radius = xtReal(node, "radius");
+        = std::atan2(checkedXtReal(node, "sin_half_angle"), checkedXtReal(node, "cos_half_angle"));
+    const double radius = checkedXtReal(node, "radius");
     if (std::abs(halfAngle) < 1e-12)
         return new Geom_CylindricalSurface(axesOf(node, "pvec", "axis"), radius);
     return new Geom_ConicalSurface(axesOf(node, "pvec", "axis"), halfAngle, radius);
@@ -67,13 +68,13 @@ Handle(Geom_Surface) makeCone(const XtNode& node)
 
 Handle(Geom_Surface) makeTorus(XtReadContext& context, const XtNode& node)
 {
-    double major = xtReal(node, "major_radius");
+    double major = checkedXtReal(node, "major_radius");
     if (major < 0) {
         major = -major;
         addXtWarning(context, QStringLiteral("Zitronen-Torus angenähert"));
     }
     return new Geom_ToroidalSurface(axesOf(node, "centre", "axis"), major,
-                                    xtReal(node, "minor_radius"));
+                                    checkedXtReal(node, "minor_radius"));
 }
 
 Handle(Geom_Surface) makeOffset(XtReadContext& context, const XtNode& node)
@@ -82,7 +83,7 @@ Handle(Geom_Surface) makeOffset(XtReadContext& context, const XtNode& node)
     if (!base)
         throw XtError(QStringLiteral("Versatzfläche ohne Grundfläche"));
     Handle(Geom_Surface) surface = cachedXtSurface(context, *base);
-    const double offset = xtReal(node, "offset");
+    const double offset = checkedXtReal(node, "offset");
     return new Geom_OffsetSurface(surface, xtSense(*base) == '+' ? offset : -offset, false);
 }
 
@@ -94,8 +95,8 @@ Handle(Geom_Surface) makeSwept(XtReadContext& context, const XtNode& node)
     bool sameSense = true;
     bool approximated = false;
     Handle(Geom_Curve) curve = makeXtCurve(context, *section, sameSense, approximated);
-    return new Geom_SurfaceOfLinearExtrusion(curve,
-                                             safeXtDir(xtVector(node, "sweep"), gp_XYZ(0, 0, 1)));
+    return new Geom_SurfaceOfLinearExtrusion(
+        curve, safeXtDir(checkedXtVector(node, "sweep"), gp_XYZ(0, 0, 1)));
 }
 
 Handle(Geom_Surface) makeSpun(XtReadContext& context, const XtNode& node)
@@ -106,8 +107,8 @@ Handle(Geom_Surface) makeSpun(XtReadContext& context, const XtNode& node)
     bool sameSense = true;
     bool approximated = false;
     Handle(Geom_Curve) curve = makeXtCurve(context, *profile, sameSense, approximated);
-    const gp_Ax1 axis(gp_Pnt(xtVector(node, "base")),
-                      safeXtDir(xtVector(node, "axis"), gp_XYZ(0, 0, 1)));
+    const gp_Ax1 axis(gp_Pnt(checkedXtVector(node, "base")),
+                      safeXtDir(checkedXtVector(node, "axis"), gp_XYZ(0, 0, 1)));
     return new Geom_SurfaceOfRevolution(curve, axis);
 }
 
@@ -132,8 +133,8 @@ Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
     Handle(Geom_Curve) curve = makeXtCurve(context, *spine, sameSense, approximated);
     Handle(Geom_Surface) s1 = cachedXtSurface(context, *first);
     Handle(Geom_Surface) s2 = cachedXtSurface(context, *second);
-    const double r1 = std::abs(xtReal(node, "range", 0));
-    const double r2 = std::abs(xtReal(node, "range", 1));
+    const double r1 = std::abs(checkedXtReal(node, "range", 0));
+    const double r2 = std::abs(checkedXtReal(node, "range", 1));
     const double f = curve->FirstParameter();
     const double l = curve->LastParameter();
     if (std::abs(f) >= 1e100 || std::abs(l) >= 1e100)
@@ -175,11 +176,11 @@ Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
 
 Handle(Geom_Curve) makeEllipse(XtReadContext& context, const XtNode& node)
 {
-    gp_Ax2 axes(gp_Pnt(xtVector(node, "centre")),
-                safeXtDir(xtVector(node, "normal"), gp_XYZ(0, 0, 1)),
-                safeXtDir(xtVector(node, "x_axis"), gp_XYZ(1, 0, 0)));
-    double major = xtReal(node, "major_radius");
-    double minor = xtReal(node, "minor_radius");
+    gp_Ax2 axes(gp_Pnt(checkedXtVector(node, "centre")),
+                safeXtDir(checkedXtVector(node, "normal"), gp_XYZ(0, 0, 1)),
+                safeXtDir(checkedXtVector(node, "x_axis"), gp_XYZ(1, 0, 0)));
+    double major = checkedXtReal(node, "major_radius");
+    double minor = checkedXtReal(node, "minor_radius");
     if (minor > major) {
         axes.Rotate(axes.Axis(), std::numbers::pi / 2);
         std::swap(major, minor);
@@ -198,7 +199,9 @@ Handle(Geom_Curve) makeIntersection(XtReadContext& context, const XtNode& node)
     std::vector<gp_Pnt> points;
     if (const XtFieldValue* hvec = chart->field("hvec")) {
         for (std::size_t i = 0; i + 2 < hvec->reals.size(); i += 3)
-            points.emplace_back(hvec->reals[i], hvec->reals[i + 1], hvec->reals[i + 2]);
+            points.emplace_back(checkedXtNumber(hvec->reals[i]),
+                                checkedXtNumber(hvec->reals[i + 1]),
+                                checkedXtNumber(hvec->reals[i + 2]));
     }
     addXtLimitPoint(points, xtPointer(model, &node, "start"), true);
     addXtLimitPoint(points, xtPointer(model, &node, "end"), false);
@@ -220,6 +223,7 @@ Handle(Geom_Curve) makeTrimmed(XtReadContext& context, const XtNode& node, bool&
         throw XtError(QStringLiteral("Getrimmte Kurve ohne Basis"));
     bool basisSense = true;
     Handle(Geom_Curve) curve = makeXtCurve(context, *basis, basisSense, approximated);
+    // Only compared, never handed to the kernel: the edge's vertices bound the curve.
     const bool rising = xtReal(node, "parm_2") > xtReal(node, "parm_1");
     const bool s = xtSense(node) == '+' ? rising : !rising;
     sameSense = basisSense ? s : !s;
@@ -260,10 +264,12 @@ Handle(Geom_Surface) makeXtSurface(XtReadContext& context, const XtNode& node)
     switch (node.type) {
     case 50: return new Geom_Plane(axesOf(node, "pvec", "normal"));
     case 51:
-        return new Geom_CylindricalSurface(axesOf(node, "pvec", "axis"), xtReal(node, "radius"));
+        return new Geom_CylindricalSurface(axesOf(node, "pvec", "axis"),
+                                           checkedXtReal(node, "radius"));
     case 52: return makeCone(node);
     case 53:
-        return new Geom_SphericalSurface(axesOf(node, "centre", "axis"), xtReal(node, "radius"));
+        return new Geom_SphericalSurface(axesOf(node, "centre", "axis"),
+                                         checkedXtReal(node, "radius"));
     case 54: return makeTorus(context, node);
     case 56: return makeBlend(context, node);
     case 60: return makeOffset(context, node);
@@ -293,13 +299,13 @@ Handle(Geom_Curve) makeXtCurve(XtReadContext& context, const XtNode& node, bool&
     approximated = false;
     switch (node.type) {
     case 30:
-        return new Geom_Line(gp_Pnt(xtVector(node, "pvec")),
-                             safeXtDir(xtVector(node, "direction"), gp_XYZ(0, 0, 1)));
+        return new Geom_Line(gp_Pnt(checkedXtVector(node, "pvec")),
+                             safeXtDir(checkedXtVector(node, "direction"), gp_XYZ(0, 0, 1)));
     case 31:
-        return new Geom_Circle(gp_Ax2(gp_Pnt(xtVector(node, "centre")),
-                                      safeXtDir(xtVector(node, "normal"), gp_XYZ(0, 0, 1)),
-                                      safeXtDir(xtVector(node, "x_axis"), gp_XYZ(1, 0, 0))),
-                               xtReal(node, "radius"));
+        return new Geom_Circle(gp_Ax2(gp_Pnt(checkedXtVector(node, "centre")),
+                                      safeXtDir(checkedXtVector(node, "normal"), gp_XYZ(0, 0, 1)),
+                                      safeXtDir(checkedXtVector(node, "x_axis"), gp_XYZ(1, 0, 0))),
+                               checkedXtReal(node, "radius"));
     case 32: return makeEllipse(context, node);
     case 38: approximated = true; return makeIntersection(context, node);
     case 133: return makeTrimmed(context, node, sameSense, approximated);

@@ -1,5 +1,7 @@
 #include "io/xt/XtGeometry.h"
 
+#include "io/SaneNumbers.h"
+
 #include <GeomAPI_Interpolate.hxx>
 #include <GeomAPI_PointsToBSpline.hxx>
 #include <Geom_Line.hxx>
@@ -15,6 +17,8 @@
 namespace qor::io {
 
 namespace {
+
+constexpr double maxModelMetres = maxModelMillimetres / 1000;
 
 qint64 firstInt(const XtNode& node, const std::string& name)
 {
@@ -61,7 +65,7 @@ void fillKnots(const std::vector<double>& knotValues, const std::vector<qint64>&
     knots.Resize(1, int(used.size()), false);
     mults.Resize(1, int(used.size()), false);
     for (std::size_t k = 0; k < used.size(); ++k) {
-        knots.SetValue(int(k) + 1, knotValues[used[k]]);
+        knots.SetValue(int(k) + 1, checkedXtNumber(knotValues[used[k]]));
         mults.SetValue(int(k) + 1, int(multValues[used[k]]));
     }
 }
@@ -72,14 +76,36 @@ gp_Pnt pole(const std::vector<double>& vertices, qint64 k, qint64 vertexDim, int
             double& weight)
 {
     const double* v = vertices.data() + k * vertexDim;
+    for (qint64 i = 0; i < vertexDim; ++i)
+        checkedXtNumber(v[i]);
     weight = rational ? v[vertexDim - 1] : 1.0;
     const double z = dim > 2 ? v[2] : 0.0;
     if (!rational)
         return gp_Pnt(v[0], v[1], z);
-    return gp_Pnt(v[0] / weight, v[1] / weight, z / weight);
+    // A tiny weight scales a sound coordinate out of range.
+    return gp_Pnt(checkedXtNumber(v[0] / weight), checkedXtNumber(v[1] / weight),
+                  checkedXtNumber(z / weight));
 }
 
 } // namespace
+
+double checkedXtNumber(double value)
+{
+    if (!isSaneNumber(value, maxModelMetres))
+        throw XtAbort(QStringLiteral("Ungültige Zahl in den Parasolid-Geometriedaten"));
+    return value;
+}
+
+gp_XYZ checkedXtVector(const XtNode& node, const std::string& name)
+{
+    const gp_XYZ v = xtVector(node, name);
+    return gp_XYZ(checkedXtNumber(v.X()), checkedXtNumber(v.Y()), checkedXtNumber(v.Z()));
+}
+
+double checkedXtReal(const XtNode& node, const std::string& name, int i)
+{
+    return checkedXtNumber(xtReal(node, name, i));
+}
 
 Handle(Geom_BSplineCurve) readXtNurbs(const XtModel& model, const XtNode& curve, int& dim)
 {
@@ -227,7 +253,8 @@ void addXtLimitPoint(std::vector<gp_Pnt>& points, const XtNode* limit, bool atFr
     const XtFieldValue* hvec = limit->field("hvec");
     if (!hvec || hvec->reals.size() < 3)
         return;
-    const gp_Pnt p(hvec->reals[0], hvec->reals[1], hvec->reals[2]);
+    const gp_Pnt p(checkedXtNumber(hvec->reals[0]), checkedXtNumber(hvec->reals[1]),
+                   checkedXtNumber(hvec->reals[2]));
     if (points.empty())
         points.push_back(p);
     else if (atFront && p.Distance(points.front()) > 1e-9)

@@ -14,6 +14,13 @@
 
 namespace qor::io {
 
+// Reals that become geometry pass through these: a number that is not finite or lies
+// beyond maxModelMillimetres (in the file's metres) throws XtAbort with the reader's
+// message, so the whole transmission is refused before the kernel sees it.
+double checkedXtNumber(double value);
+gp_XYZ checkedXtVector(const XtNode& node, const std::string& name);
+double checkedXtReal(const XtNode& node, const std::string& name, int i = 0);
+
 // The NURBS data of a B_CURVE node as a non-periodic B-spline. dim receives the dimension
 // of the control points: 2 for a curve in a surface's parameter plane, 3 in space. Damaged
 // data throw XtError; the kernel's own construction errors pass through.

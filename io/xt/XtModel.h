@@ -1,5 +1,6 @@
 #pragma once
 
+#include "io/Import.h"
 #include "io/xt/XtStream.h"
 
 #include <Geom_Surface.hxx>
@@ -50,6 +51,8 @@ struct XtReadContext {
     // Nesting of the curve and surface construction under way: trimmed curves, offset and
     // swept surfaces refer to further geometry, and a damaged file may refer to itself.
     int geometryDepth = 0;
+    // Asked before every face and body; may be empty.
+    CancelCheck cancelled;
 };
 
 // Reads one neutral-binary transmission ('P', 'S', 0, 0 marker anywhere in the data) into

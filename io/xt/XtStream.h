@@ -26,6 +26,15 @@ public:
     QString message() const { return QString::fromUtf8(what()); }
 };
 
+// Ends the whole read rather than the face being built: a number that is not finite or
+// lies far outside any model means the transmission cannot be trusted (leaving out the
+// face that holds it would return a body with a hole as if it were sound), and a cancelled
+// read must stop at once.
+class XtAbort : public XtError {
+public:
+    using XtError::XtError;
+};
+
 // Bounds-checked big-endian cursor over untrusted bytes. Offsets and sizes are signed
 // 64-bit, so no count read from the data can wrap a check.
 struct XtStream {

@@ -8,6 +8,7 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <GeomAPI_ProjectPointOnCurve.hxx>
+#include <Precision.hxx>
 #include <ShapeFix_Edge.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_MapOfShape.hxx>
@@ -115,6 +116,11 @@ TopoDS_Edge buildEdge(XtReadContext& context, const XtNode& edgeNode)
     Handle(Geom_Curve) curve = makeXtCurve(context, *curveNode, sameSense, approximated);
 
     if (!startNode || !endNode) {
+        // Only a closed curve makes an edge by itself: one over a whole unbounded line has
+        // no end, and the kernel's parameter-curve repair dereferences a null curve on it.
+        if (Precision::IsInfinite(curve->FirstParameter())
+            || Precision::IsInfinite(curve->LastParameter()))
+            throw XtError(QStringLiteral("Kante ohne Ecken auf unbegrenzter Kurve"));
         const Handle(Geom_Curve) along = sameSense ? curve : curve->Reversed();
         return BRepBuilderAPI_MakeEdge(along).Edge();
     }
@@ -153,7 +159,7 @@ TopoDS_Vertex makeXtVertex(XtReadContext& context, const XtNode& vertexNode)
     const XtNode* point = xtPointer(*context.model, &vertexNode, "point");
     if (!point)
         throw XtError(QStringLiteral("Ecke ohne Punkt"));
-    const TopoDS_Vertex vertex = BRepBuilderAPI_MakeVertex(gp_Pnt(xtVector(*point, "pvec")));
+    const TopoDS_Vertex vertex = BRepBuilderAPI_MakeVertex(gp_Pnt(checkedXtVector(*point, "pvec")));
     context.vertexCache.emplace(vertexNode.index, vertex);
     return vertex;
 }

@@ -297,7 +297,7 @@ TEST(ParasolidTest, SolidEdgePartsCarryBodiesPropertiesAndPreview)
     EXPECT_FALSE(result.ok);
 }
 
-// Inflated candidates are bounded in all: beyond about 1 GiB further streams are skipped
+// Inflated candidates are bounded in all: beyond 512 MiB further streams are skipped
 // with a note, and what was found before still counts.
 TEST(ParasolidTest, SolidEdgeInflationBudgetSkipsLaterStreams)
 {
@@ -318,7 +318,7 @@ TEST(ParasolidTest, SolidEdgeInflationBudgetSkipsLaterStreams)
     const io::ImportResult result = io::readSolidEdge(path, {});
     ASSERT_EQ(result.bodies.size(), 1u);
     EXPECT_NEAR(test::volumeOf(result.bodies[0].shape), 1000.0, 1e-6);
-    EXPECT_TRUE(result.warning.contains(QStringLiteral("mehr als 1 GiB entpackt")));
+    EXPECT_TRUE(result.warning.contains(QStringLiteral("mehr als 512 MiB entpackt")));
 }
 
 // Damaged transmissions end in bodies or a message, never in a crash or a long stall.

@@ -86,9 +86,10 @@ TEST(SabParse, HeaderWidthsAndUnitFactor)
         double unitScale;
         int intWidth;
     };
-    for (const Case& c : {Case{"ACIS BinaryFile", 25.4, 25.4, 4}, Case{"ASM BinaryFile4", 0, 1, 4},
-                          Case{"ASM BinaryFile8", -1, 1, 8}, Case{"ASM BinaryFile4", inf, 1, 4},
-                          Case{"ACIS BinaryFile", std::nan(""), 1, 4}}) {
+    for (const Case& c :
+         {Case{"ACIS BinaryFile", 25.4, 25.4, 4}, Case{"ASM BinaryFile4", 0, 1, 4},
+          Case{"ASM BinaryFile8", -1, 1, 8}, Case{"ASM BinaryFile4", inf, 1, 4},
+          Case{"ACIS BinaryFile", std::nan(""), 1, 4}, Case{"ASM BinaryFile4", 1e300, 1, 4}}) {
         SabWriter w(c.magic, c.factor);
         w.begin("rec").integer(-2).pointer(300).tag(21);
         w.bytes.append(QByteArray(w.intWidth - 1, '\0')).append('\x05');
