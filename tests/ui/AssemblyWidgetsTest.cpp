@@ -161,18 +161,15 @@ TEST_F(FlangeAssembly, GroundingToggleAndMoveRules)
     EXPECT_EQ(toggleGround(controller, 999), QString());
 }
 
-// The assembly the user builds: the free flange turned over, the hub tops face to face, then
-// both bores on one axis; the free flange ends upside down on the fixed one, hub top at 50.
+// The assembly the user builds from the flanges as inserted: the hub tops face to face, then
+// both bores on one axis; the solve turns the free flange over onto the fixed one, hub top at 50.
 TEST_F(FlangeAssembly, PlanarAndConcentricMatesThroughThePanelStackTheFlanges)
 {
     const int a = first.componentId;
     const int b = second.componentId;
-    MoveComponentDialog turnOver(&controller, b);
-    turnOver.edits()[3]->setText(QStringLiteral("180"));
-    turnOver.apply();
     auto* planar = new MatePanel(&controller, nullptr, QStringLiteral("planar"));
     planar->takePicks({facePick(a, planeAt(50))});
-    planar->takePicks({facePick(b, planeAt(0))}); // its hub top, after the turn
+    planar->takePicks({facePick(b, planeAt(50))});
     ASSERT_EQ(doc().mates.size(), 1u);
     EXPECT_EQ(doc().mates[0].name, QStringLiteral("Planar (gegenüber): Flansch:1 ↔ Flansch:2"));
     EXPECT_EQ(planar->hintLabel()->text(), QStringLiteral("Beziehung erfüllt."));
