@@ -192,4 +192,30 @@ QTranslator* installToolkitTranslations(QCoreApplication& app)
     return translator;
 }
 
+namespace {
+
+bool isNoLocale(const QByteArray& value)
+{
+    return value.isEmpty() || value == "C" || value == "POSIX" || value.startsWith("C.");
+}
+
+} // namespace
+
+void preferGermanDatesWithoutSystemLocale()
+{
+    const QByteArray all = qgetenv("LC_ALL");
+    const QByteArray time = !all.isEmpty()                         ? all
+                            : qEnvironmentVariableIsSet("LC_TIME") ? qgetenv("LC_TIME")
+                                                                   : qgetenv("LANG");
+    if (!isNoLocale(time))
+        return;
+    // A locale forced for every category would hide the dates' own; the other categories
+    // keep it through LANG.
+    if (!all.isEmpty()) {
+        qputenv("LANG", all);
+        qunsetenv("LC_ALL");
+    }
+    qputenv("LC_TIME", "de_DE.UTF-8");
+}
+
 } // namespace qor::app

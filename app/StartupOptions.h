@@ -33,6 +33,12 @@ void logNextFrame(Viewer& viewer, const QString& what);
 // null when the files are not installed and the toolkit stays English.
 QTranslator* installToolkitTranslations(QCoreApplication& app);
 
+// On a system without a locale (unset, C or POSIX) the toolkit writes dates in English, as in
+// the file dialog's date column; a German program then takes German dates. A locale the user
+// chose is kept, and numbers are left alone because the readers parse with the C locale.
+// Call before the application object exists: the toolkit reads the locale once.
+void preferGermanDatesWithoutSystemLocale();
+
 // Carries out, once and 50 ms after the window is shown, the command-line options that act on
 // the open window: the demo part, the positional file, a sketch or feature to open, the drawing
 // window, and the unattended render or screenshot (of the drawing window when one was opened)

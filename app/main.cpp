@@ -80,6 +80,7 @@ int main(int argc, char** argv)
     // run start OpenGL, which it never uses.
     if (!batch)
         QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qor::app::preferGermanDatesWithoutSystemLocale();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tarnwick"));
     QApplication::setApplicationName(QStringLiteral("QorCAD"));

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QDate>
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTranslator>
 #include <gtest/gtest.h>
@@ -48,6 +50,21 @@ TEST(ToolkitTranslation, ButtonsAndKeyNamesSpeakGerman)
               QStringLiteral("Strg+N"));
     EXPECT_EQ(QKeySequence(QStringLiteral("Shift+F")).toString(QKeySequence::NativeText),
               QStringLiteral("Umschalt+F"));
+}
+
+// The test program starts as the program does; the file dialog's date column reads German
+// whether the machine has no locale or a German one.
+TEST(ToolkitTranslation, DatesFollowGermanWithoutASystemLocale)
+{
+    // The locale that decides the dates, as the C library picks it.
+    QByteArray time = qgetenv("LC_ALL");
+    if (time.isEmpty())
+        time = qEnvironmentVariableIsSet("LC_TIME") ? qgetenv("LC_TIME") : qgetenv("LANG");
+    const bool noLocale = time.isEmpty() || time == "C" || time == "POSIX" || time.startsWith("C.");
+    if (!noLocale && !time.startsWith("de_"))
+        GTEST_SKIP() << "the user's own locale decides the dates: " << time.constData();
+    EXPECT_EQ(QLocale::system().toString(QDate(2026, 12, 7), QLocale::ShortFormat),
+              QStringLiteral("07.12.26"));
 }
 
 // The toolkit's own file and colour dialogs, rendered for people to look at: none of their

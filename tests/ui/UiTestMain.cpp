@@ -1,5 +1,6 @@
-#include "ui/theme/Theme.h"
+#include "app/StartupOptions.h"
 #include "tests/common/PrivateSettings.h"
+#include "ui/theme/Theme.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qor::test::usePrivateSettingsFolders();
+    qor::app::preferGermanDatesWithoutSystemLocale();
     QApplication app(argc, argv);
     qor::app::Theme::instance().apply(app);
     ::testing::InitGoogleTest(&argc, argv);
