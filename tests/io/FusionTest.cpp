@@ -1,5 +1,6 @@
 #include "io/FusionArchive.h"
 #include "io/sab/SabReader.h"
+#include "tests/common/TempFiles.h"
 #include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SabFixtures.h"
 #include "tests/io/IoTestSupport.h"
@@ -33,6 +34,8 @@
 
 using namespace qor::io;
 using namespace qor::test;
+
+using qor::test::writeFile;
 
 namespace {
 
@@ -78,14 +81,6 @@ int freeEdges(const TopoDS_Shape& shape)
     for (int i = 1; i <= faces.Extent(); ++i)
         free += faces(i).Extent() == 1 && !BRep_Tool::Degenerated(TopoDS::Edge(faces.FindKey(i)));
     return free;
-}
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return file.fileName();
 }
 
 QStringList namesOf(const ImportResult& result)

@@ -2,6 +2,7 @@
 #include "io/Import.h"
 #include "io/ShapeText.h"
 #include "io/TextShapeCheck.h"
+#include "tests/common/TempFiles.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
@@ -26,20 +27,13 @@
 
 using namespace qor;
 
+using qor::test::writeFile;
+
 namespace {
 
 std::string_view view(const QByteArray& bytes)
 {
     return {bytes.constData(), std::size_t(bytes.size())};
-}
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
 }
 
 } // namespace

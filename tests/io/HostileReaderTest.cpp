@@ -3,6 +3,7 @@
 #include "io/SolidEdgePart.h"
 #include "io/sab/SabReader.h"
 #include "io/xt/ParasolidReader.h"
+#include "tests/common/TempFiles.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
@@ -25,19 +26,12 @@
 
 using namespace qor;
 
+using qor::test::writeFile;
+
 namespace {
 
 const QString xtNumberMessage = QStringLiteral("Ungültige Zahl in den Parasolid-Geometriedaten");
 const QString sabNumberMessage = QStringLiteral("Ungültige Zahl in den SAB-Geometriedaten");
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
 
 // A cancellation that answers true from its `from`-th question on (never for 0) and counts
 // the questions.

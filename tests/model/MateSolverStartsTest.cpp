@@ -1,6 +1,7 @@
 #include "model/DocumentController.h"
 #include "model/MateSolver.h"
 #include "tests/fixtures/MateScenes.h"
+#include "tests/model/MatePlacement.h"
 
 #include <gp_Lin.hxx>
 
@@ -12,19 +13,9 @@
 using namespace qor::model;
 using qor::fixtures::MateScene;
 using qor::fixtures::SceneMate;
+using qor::test::placed;
 
 namespace {
-
-// A mated sub-shape's plane or axis where its component's placement puts it.
-MateSide placed(const Document& doc, int componentId, const TopoDS_Shape& subShape)
-{
-    MateSide side;
-    EXPECT_TRUE(classifyReference(subShape, side));
-    const gp_Trsf trsf = doc.component(componentId)->transform();
-    side.point.Transform(trsf);
-    side.direction.Transform(trsf);
-    return side;
-}
 
 // Zero when the placed sides satisfy the mate (all values are 0 but the angles').
 double gap(const SceneMate& mate, const MateSide& a, const MateSide& b)

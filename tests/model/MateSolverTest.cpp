@@ -2,6 +2,7 @@
 #include "io/ShapeText.h"
 #include "model/ComponentGeometry.h"
 #include "model/Document.h"
+#include "tests/model/MatePlacement.h"
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
@@ -24,6 +25,7 @@
 
 using namespace qor::model;
 using qor::test::extent;
+using qor::test::placed;
 
 namespace {
 
@@ -96,17 +98,6 @@ gp_Trsf placement(double x, double y, double z, const gp_Dir& axis = gp_Dir(0, 0
     t.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), axis), degrees * std::numbers::pi / 180.0);
     t.SetTranslationPart(gp_Vec(x, y, z));
     return t;
-}
-
-// A sub-shape's plane, axis or point where its component's placement puts it.
-MateSide placed(const Document& doc, int componentId, const TopoDS_Shape& subShape)
-{
-    MateSide side;
-    EXPECT_TRUE(classifyReference(subShape, side));
-    const gp_Trsf trsf = doc.component(componentId)->transform();
-    side.point.Transform(trsf);
-    side.direction.Transform(trsf);
-    return side;
 }
 
 double signedDistance(const MateSide& plane, const MateSide& other)
