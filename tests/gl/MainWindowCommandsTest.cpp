@@ -156,10 +156,6 @@ TEST_F(MainWindowCommandsTest, EveryCommandHasItsHandlerAndOnlyTheHistoryIsGreyA
         QAction* command = window.actions.value(spec.id);
         ASSERT_NE(command, nullptr) << id;
         EXPECT_TRUE(window.QWidget::actions().contains(command)) << id;
-        EXPECT_EQ(command->text(), spec.label) << id;
-        // The status refresh retitles the undo tool tip.
-        if (spec.id != QStringLiteral("undo"))
-            EXPECT_EQ(command->toolTip(), qor::app::commandToolTip(spec)) << id;
         EXPECT_FALSE(command->icon().isNull()) << id;
         EXPECT_EQ(command->isVisible(), spec.id != QStringLiteral("f_import")) << id;
         if (!spec.shortcut.isEmpty())
