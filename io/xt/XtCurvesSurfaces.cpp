@@ -52,8 +52,8 @@ QString typeName(int code)
 
 gp_Ax3 axesOf(const XtNode& node, const char* origin, const char* axis)
 {
-    return makeXtAxes(checkedXtVector(node, origin), checkedXtVector(node, axis),
-                      checkedXtVector(node, "x_axis"));
+    return makeXtAxes(checkedXtVector(node, origin), checkedXtDirection(node, axis),
+                      checkedXtDirection(node, "x_axis"));
 }
 
 Handle(Geom_Surface) makeCone(const XtNode& node)
@@ -108,7 +108,7 @@ Handle(Geom_Surface) makeSpun(XtReadContext& context, const XtNode& node)
     bool approximated = false;
     Handle(Geom_Curve) curve = makeXtCurve(context, *profile, sameSense, approximated);
     const gp_Ax1 axis(gp_Pnt(checkedXtVector(node, "base")),
-                      safeXtDir(checkedXtVector(node, "axis"), gp_XYZ(0, 0, 1)));
+                      safeXtDir(checkedXtDirection(node, "axis"), gp_XYZ(0, 0, 1)));
     return new Geom_SurfaceOfRevolution(curve, axis);
 }
 
@@ -177,8 +177,8 @@ Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
 Handle(Geom_Curve) makeEllipse(XtReadContext& context, const XtNode& node)
 {
     gp_Ax2 axes(gp_Pnt(checkedXtVector(node, "centre")),
-                safeXtDir(checkedXtVector(node, "normal"), gp_XYZ(0, 0, 1)),
-                safeXtDir(checkedXtVector(node, "x_axis"), gp_XYZ(1, 0, 0)));
+                safeXtDir(checkedXtDirection(node, "normal"), gp_XYZ(0, 0, 1)),
+                safeXtDir(checkedXtDirection(node, "x_axis"), gp_XYZ(1, 0, 0)));
     double major = checkedXtReal(node, "major_radius");
     double minor = checkedXtReal(node, "minor_radius");
     if (minor > major) {
@@ -300,12 +300,13 @@ Handle(Geom_Curve) makeXtCurve(XtReadContext& context, const XtNode& node, bool&
     switch (node.type) {
     case 30:
         return new Geom_Line(gp_Pnt(checkedXtVector(node, "pvec")),
-                             safeXtDir(checkedXtVector(node, "direction"), gp_XYZ(0, 0, 1)));
+                             safeXtDir(checkedXtDirection(node, "direction"), gp_XYZ(0, 0, 1)));
     case 31:
-        return new Geom_Circle(gp_Ax2(gp_Pnt(checkedXtVector(node, "centre")),
-                                      safeXtDir(checkedXtVector(node, "normal"), gp_XYZ(0, 0, 1)),
-                                      safeXtDir(checkedXtVector(node, "x_axis"), gp_XYZ(1, 0, 0))),
-                               checkedXtReal(node, "radius"));
+        return new Geom_Circle(
+            gp_Ax2(gp_Pnt(checkedXtVector(node, "centre")),
+                   safeXtDir(checkedXtDirection(node, "normal"), gp_XYZ(0, 0, 1)),
+                   safeXtDir(checkedXtDirection(node, "x_axis"), gp_XYZ(1, 0, 0))),
+            checkedXtReal(node, "radius"));
     case 32: return makeEllipse(context, node);
     case 38: approximated = true; return makeIntersection(context, node);
     case 133: return makeTrimmed(context, node, sameSense, approximated);

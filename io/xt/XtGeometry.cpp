@@ -13,6 +13,7 @@
 #include <TColgp_Array1OfPnt.hxx>
 #include <TColgp_Array2OfPnt.hxx>
 #include <TColgp_HArray1OfPnt.hxx>
+#include <cmath>
 
 namespace qor::io {
 
@@ -100,6 +101,15 @@ gp_XYZ checkedXtVector(const XtNode& node, const std::string& name)
 {
     const gp_XYZ v = xtVector(node, name);
     return gp_XYZ(checkedXtNumber(v.X()), checkedXtNumber(v.Y()), checkedXtNumber(v.Z()));
+}
+
+gp_XYZ checkedXtDirection(const XtNode& node, const std::string& name)
+{
+    const gp_XYZ v = checkedXtVector(node, name);
+    const double length = v.Modulus();
+    if (length > 1e-15 && std::abs(length - 1.0) > 1e-6)
+        throw XtAbort(QStringLiteral("Ungültige Richtung in den Parasolid-Geometriedaten"));
+    return v;
 }
 
 double checkedXtReal(const XtNode& node, const std::string& name, int i)

@@ -20,6 +20,10 @@ namespace qor::io {
 double checkedXtNumber(double value);
 gp_XYZ checkedXtVector(const XtNode& node, const std::string& name);
 double checkedXtReal(const XtNode& node, const std::string& name, int i = 0);
+// A direction is stored as a unit vector (or zero where the format leaves it unset); any
+// other length means damaged data that would tilt the surface off its edges, so it throws
+// XtAbort like a number out of range.
+gp_XYZ checkedXtDirection(const XtNode& node, const std::string& name);
 
 // The NURBS data of a B_CURVE node as a non-periodic B-spline. dim receives the dimension
 // of the control points: 2 for a curve in a surface's parameter plane, 3 in space. Damaged

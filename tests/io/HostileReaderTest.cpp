@@ -97,6 +97,14 @@ TEST(HostileReader, DamagedRealsRefuseTheParasolidTransmission)
             EXPECT_EQ(message.toStdString(), xtNumberMessage.toStdString());
         }
     }
+    // A finite number in a direction leaves it no longer a unit vector: the plane or line would
+    // tilt off its edges and the cube lose volume.
+    for (const XtRealKind kind : {XtRealKind::PlaneNormal, XtRealKind::LineDirection}) {
+        QString message;
+        const auto bodies = io::readParasolid(fixtures::xtCubeWithReal(kind, 9e5), &message);
+        EXPECT_TRUE(bodies.empty()) << int(kind);
+        EXPECT_EQ(message, QStringLiteral("Ungültige Richtung in den Parasolid-Geometriedaten"));
+    }
 
     // The same refusal through the import of a file and of a Solid Edge part holding it.
     const QByteArray damaged = fixtures::xtCubeWithReal(XtRealKind::PlaneNormal, std::nan(""));
