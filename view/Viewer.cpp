@@ -509,12 +509,27 @@ void Viewer::setViewOrientation(V3d_TypeOfOrientation orientation, bool animate)
 {
     const Handle(Graphic3d_Camera) start = copyOf(view_->Camera());
     view_->SetProj(orientation, false);
-    view_->FitAll(fitAllMargin, false);
-    view_->ZFitAll(1.0);
+    fitCamera();
     if (animate)
         animateFrom(start, 0.4);
     else
         update();
+}
+
+void Viewer::fitCamera()
+{
+    // The view's window takes the widget's size only at the next paint; a fit right after a
+    // resize would use the old aspect ratio and cut the model off.
+    const int width = qRound(this->width() * devicePixelRatioF());
+    const int height = qRound(this->height() * devicePixelRatioF());
+    Handle(Aspect_NeutralWindow)::DownCast(view_->Window())->SetSize(width, height);
+    view_->MustBeResized();
+    view_->FitAll(fitAllMargin, false);
+    // Keep the model clear of the floating view bar. It stays centred, since orbits turn about
+    // the middle of the view, so the bar's strip is kept free at the top as well.
+    const double shown = std::max(this->height() - 2.0 * fitBarReserve, 1.0);
+    view_->Camera()->SetScale(view_->Camera()->Scale() * this->height() / shown);
+    view_->ZFitAll(1.0);
 }
 
 void Viewer::fitAll(bool animate)
@@ -538,18 +553,7 @@ void Viewer::fitAll(bool animate)
         }
     }
     const Handle(Graphic3d_Camera) start = copyOf(view_->Camera());
-    // The view's window takes the widget's size only at the next paint; a fit right after a
-    // resize would use the old aspect ratio and cut the model off.
-    const int width = qRound(this->width() * devicePixelRatioF());
-    const int height = qRound(this->height() * devicePixelRatioF());
-    Handle(Aspect_NeutralWindow)::DownCast(view_->Window())->SetSize(width, height);
-    view_->MustBeResized();
-    view_->FitAll(fitAllMargin, false);
-    // Keep the model clear of the floating view bar. It stays centred, since orbits turn about
-    // the middle of the view, so the bar's strip is kept free at the top as well.
-    const double shown = std::max(this->height() - 2.0 * fitBarReserve, 1.0);
-    view_->Camera()->SetScale(view_->Camera()->Scale() * this->height() / shown);
-    view_->ZFitAll(1.0);
+    fitCamera();
     if (animate)
         animateFrom(start, 0.35);
     else

@@ -135,6 +135,8 @@ private:
     void applyMouseGestures();
     void applyNavigation(const NavAction& action, const QPointF& cursor);
     void animateFrom(const Handle(Graphic3d_Camera)& start, double seconds);
+    // Fits the model into the widget as it is now, clear of the floating view bar.
+    void fitCamera();
     void applyRenderLights();
     Graphic3d_Vec2i devicePoint(const QPointF& logical) const;
 

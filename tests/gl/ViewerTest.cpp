@@ -199,10 +199,18 @@ TEST_F(ViewerTest, StandardViewsLookAlongTheirAxis)
         QTRY_VERIFY_WITH_TIMEOUT(camera->Direction().IsEqual(c.direction, 1e-6), 5000);
         viewer.setViewOrientation(c.orientation, false);
         EXPECT_TRUE(camera->Up().IsEqual(c.up, 1e-6)) << int(c.orientation);
-        // Fitted: the box's centre is on screen near the middle.
+        // Fitted: the box's centre is on screen near the middle, and no corner reaches into the
+        // strips kept free for the floating view bar.
         const QPoint centre = viewer.toScreen(gp_Pnt(20, 15, 10));
         EXPECT_NEAR(centre.x(), 160, 30);
         EXPECT_NEAR(centre.y(), 120, 30);
+        for (const double x : {0.0, 40.0})
+            for (const double y : {0.0, 30.0})
+                for (const double z : {0.0, 20.0}) {
+                    const int row = viewer.toScreen(gp_Pnt(x, y, z)).y();
+                    EXPECT_GE(row, qor::app::fitBarReserve - 1) << int(c.orientation);
+                    EXPECT_LE(row, 240 - qor::app::fitBarReserve + 1) << int(c.orientation);
+                }
     }
 }
 
