@@ -1,13 +1,12 @@
 #include "app/BatchConversion.h"
 
 #include "app/CommandLine.h"
+#include "io/ClosedVolume.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
 
-#include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
-#include <GProp_GProps.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
@@ -21,7 +20,6 @@
 #include <QFileInfo>
 
 #include <charconv>
-#include <cmath>
 #include <exception>
 
 namespace qor::app {
@@ -59,14 +57,10 @@ int openEdgeCount(const TopoDS_Shape& shape)
     return count;
 }
 
-// Closed shells only: an open shell encloses nothing, and its signed sum would depend on
-// where the origin lies.
 BodyFacts factsOf(const TopoDS_Shape& shape)
 {
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props, true);
     return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL), countOf(shape, TopAbs_SOLID),
-            openEdgeCount(shape), std::abs(props.Mass())};
+            openEdgeCount(shape), io::closedVolume(shape)};
 }
 
 // The kernel refuses to measure some damaged bodies (a triangulation naming

@@ -7,6 +7,7 @@
 #include "model/FeatureDef.h"
 #include "model/References.h"
 #include "model/ShapeSignature.h"
+#include "model/SketchVisibility.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/dialogs/ParametersDialog.h"
@@ -61,7 +62,7 @@ bool usedLater(const Document& document, const Feature& sketch)
     const int end = effectiveEnd(document);
     for (int i = document.featureIndex(sketch.id) + 1; i < end; ++i) {
         std::set<int> ids;
-        collectSketchRefs(document.features[i]->params, ids);
+        qor::model::collectSketchRefs(document.features[i]->params, ids);
         if (ids.count(sketch.id) > 0)
             return true;
     }
@@ -368,7 +369,8 @@ void MainWindow::lookAtSelection()
             continue;
         try {
             viewer->lookAt(qor::model::facePlane(pick.shape), true);
-        } catch (...) { // a curved face has no plane to look at; the button then does nothing
+        } catch (const qor::model::FeatureError&) {
+            // A curved face has no plane to look at; the button then does nothing.
         }
         return;
     }

@@ -1,5 +1,6 @@
 #include "io/Export.h"
 
+#include "io/ClosedVolume.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"

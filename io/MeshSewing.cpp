@@ -1,10 +1,10 @@
 #include "io/MeshSewing.h"
 
+#include "io/ClosedVolume.h"
 #include "io/MeshFaces.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
-#include <BRepGProp.hxx>
 #include <BRepLib.hxx>
 #include <BRepLib_MakeEdge.hxx>
 #include <BRepLib_MakeFace.hxx>
@@ -12,7 +12,6 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -27,7 +26,6 @@
 #include <gp_Vec.hxx>
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 #include <numeric>
 #include <utility>
@@ -167,9 +165,7 @@ private:
         std::vector<double> volumes;
         std::vector<Bnd_Box> boxes(solids.size());
         for (std::size_t i = 0; i < solids.size(); ++i) {
-            GProp_GProps props;
-            BRepGProp::VolumeProperties(solids[i], props, true);
-            volumes.push_back(std::abs(props.Mass()));
+            volumes.push_back(closedVolume(solids[i]));
             BRepBndLib::Add(solids[i], boxes[i]);
         }
         std::vector<std::size_t> order(solids.size());

@@ -1,7 +1,7 @@
 #include "io/StepRoundTrip.h"
 
-#include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
+#include "io/ClosedVolume.h"
+
 #include <IFSelect_ReturnStatus.hxx>
 #include <Interface_Static.hxx>
 #include <STEPControl_Reader.hxx>
@@ -31,15 +31,6 @@ std::vector<TopoDS_Shape> stepRoots(const QByteArray& file)
 }
 
 } // namespace
-
-double closedVolume(const TopoDS_Shape& shape)
-{
-    if (shape.IsNull())
-        return 0.0;
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(shape, props, true);
-    return std::abs(props.Mass());
-}
 
 std::vector<int> stepVolumeChanges(const QByteArray& file, const std::vector<double>& volumes)
 {

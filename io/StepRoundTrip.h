@@ -9,9 +9,6 @@
 
 namespace qor::io {
 
-// Volume of the shape's closed solids; 0 when it has none.
-double closedVolume(const TopoDS_Shape& shape);
-
 // The indices of the shapes whose closed volume the STEP file at file does not
 // give back within 0.01 %, reading the file's top-level shapes in order. volumes
 // holds the shapes' own closed volumes; a shape with volume 0 is not compared.

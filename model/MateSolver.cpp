@@ -380,8 +380,8 @@ void orient(MateSolverContext& context, int componentId, const std::vector<Tie>&
 {
     const gp_Trsf start = context.bases.at(componentId);
     const Tie& first = ties.front();
-    const double angle
-        = angleBetween(directions(context, first, x).fixed, directions(context, first, x).moving);
+    const TieDirections now = directions(context, first, x);
+    const double angle = angleBetween(now.fixed, now.moving);
     std::vector<double> senses = first.wanted;
     std::sort(senses.begin(), senses.end(),
               [angle](double p, double q) { return std::abs(angle - p) < std::abs(angle - q); });

@@ -1,6 +1,7 @@
 #include "view/Scene.h"
 
 #include "model/DocumentController.h"
+#include "model/SketchVisibility.h"
 #include "sketch/Plane.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/SketchVisibility.h"
 #include "view/Picking.h"
 
 #include <AIS_InteractiveObject.hxx>
@@ -114,8 +113,6 @@ Handle(AIS_Shape) makeWireObject(const TopoDS_Shape& shape, const QColor& colour
                                  Aspect_TypeOfLine lineType, double width);
 TopoDS_Face planeFace(const gp_Ax3& plane, double half);
 Graphic3d_MaterialAspect bodyMaterial(double r, double g, double b, double metallic);
-// The ids of the sketches that feature parameters refer to.
-using model::collectSketchRefs;
 // The polygon of a cosmetic thread helix: 36 segments a turn, 8 to 20000 in all; empty for
 // a modelled thread or one without positive pitch and length.
 std::vector<gp_Pnt> threadHelixPoints(const qor::model::ThreadMark& thread);

@@ -9,6 +9,7 @@
 #include "panels/MatePanel.h"
 #include "panels/dialogs/AppearanceDialog.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/gl/BoxPartFile.h"
 #include "tests/gl/ShowViewer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -102,6 +103,16 @@ double coveredShare(const QImage& image, QPoint centre, int half)
         }
     }
     return double(covered) / all;
+}
+
+// The middle of the shape's front side, the one towards −Y.
+gp_Pnt frontCentre(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box, false);
+    double x0, y0, z0, x1, y1, z1;
+    box.Get(x0, y0, z0, x1, y1, z1);
+    return gp_Pnt((x0 + x1) / 2, y0, (z0 + z1) / 2);
 }
 
 class MainWindowCommandsTest : public ::testing::Test {
@@ -261,13 +272,8 @@ TEST_F(MainWindowCommandsTest, LookAtTurnsOntoAPlanarFaceOrTheOpenSketch)
     };
     // The middle of the front side (towards −Y) of each body, box first.
     std::vector<gp_Pnt> fronts;
-    for (const auto& [id, body] : document().current.bodies.get()) {
-        Bnd_Box box;
-        BRepBndLib::Add(body.shape, box, false);
-        double x0, y0, z0, x1, y1, z1;
-        box.Get(x0, y0, z0, x1, y1, z1);
-        fronts.emplace_back((x0 + x1) / 2, y0, (z0 + z1) / 2);
-    }
+    for (const auto& [id, body] : document().current.bodies.get())
+        fronts.push_back(frontCentre(body.shape));
     ASSERT_EQ(fronts.size(), 2u);
     const double s = 1.0 / std::sqrt(3.0);
     const gp_Dir iso(-s, s, -s);
@@ -459,14 +465,9 @@ TEST_F(MainWindowCommandsTest, DisplayStyleChangesBodiesOnScreenAndNewOnes)
         window.viewer->fitAll(false);
         const QImage image = window.viewer->grabFramebuffer();
         std::vector<double> found;
-        for (const auto& [id, body] : document().current.bodies.get()) {
-            Bnd_Box box;
-            BRepBndLib::Add(body.shape, box, false);
-            double x0, y0, z0, x1, y1, z1;
-            box.Get(x0, y0, z0, x1, y1, z1);
-            const QPoint centre = window.viewer->toScreen(gp_Pnt((x0 + x1) / 2, y0, (z0 + z1) / 2));
-            found.push_back(coveredShare(image, centre, 8));
-        }
+        for (const auto& [id, body] : document().current.bodies.get())
+            found.push_back(
+                coveredShare(image, window.viewer->toScreen(frontCentre(body.shape)), 8));
         return found;
     };
 
@@ -494,13 +495,7 @@ TEST_F(MainWindowCommandsTest, SketchModeRefusesComponentsAndMatesWithoutAnUndoS
 {
     QTemporaryDir dir;
     const QString part = dir.filePath(QStringLiteral("Welle.qcpart"));
-    {
-        qor::app::DocumentController source;
-        source.newDocument();
-        source.document->addFeature(QStringLiteral("box"));
-        source.recompute();
-        ASSERT_TRUE(source.saveAs(part));
-    }
+    ASSERT_TRUE(qor::test::saveBoxPart(part));
     const auto inSketch = [this](const std::function<void()>& attempt) {
         window.newSketch(qor::model::datumReferenceJson(-1));
         EXPECT_NE(window.sketchEditor, nullptr);

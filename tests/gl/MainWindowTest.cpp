@@ -4,6 +4,7 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "tests/gl/BoxPartFile.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
@@ -240,13 +241,7 @@ TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowWithTheMod
 {
     QTemporaryDir dir;
     const QString part = dir.filePath(QStringLiteral("box.qcpart"));
-    {
-        qor::app::DocumentController controller;
-        controller.newDocument();
-        controller.document->addFeature(QStringLiteral("box"));
-        controller.recompute();
-        ASSERT_TRUE(controller.saveAs(part));
-    }
+    ASSERT_TRUE(qor::test::saveBoxPart(part));
     const QString shot = dir.filePath(QStringLiteral("shot.png"));
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

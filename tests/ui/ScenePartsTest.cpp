@@ -1,4 +1,5 @@
 #include "model/Document.h"
+#include "model/SketchVisibility.h"
 #include "view/Picking.h"
 #include "view/Previews.h"
 #include "view/Scene.h"
@@ -95,6 +96,6 @@ TEST(SketchRefs, CollectedFromNestedParameters)
         {"plane", QJsonObject{{"kind", "face"}, {"body", 101}}},
         {"id", 12}};
     std::set<int> ids;
-    collectSketchRefs(params, ids);
+    qor::model::collectSketchRefs(params, ids);
     EXPECT_EQ(ids, (std::set<int>{4, 7, 9}));
 }

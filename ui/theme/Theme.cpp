@@ -62,6 +62,13 @@ QColor Theme::*namedColor(const QString& name)
     return nullptr;
 }
 
+// The screen's pixels per point; 1 without a graphical application (icon export).
+qreal deviceRatio()
+{
+    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    return gui ? gui->devicePixelRatio() : 1.0;
+}
+
 QPixmap renderSvg(const QByteArray& svg, int side, qreal ratio)
 {
     QPixmap pixmap(side, side);
@@ -203,8 +210,7 @@ QString Theme::styleSheet() const
 
 QPixmap Theme::iconPixmap(const QString& name, int px, const QColor& color) const
 {
-    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    const qreal ratio = gui ? gui->devicePixelRatio() : 1.0;
+    const qreal ratio = deviceRatio();
     const QString colour = hex(color.isValid() ? color : text);
     const QString key = QStringLiteral("%1|%2|%3|%4").arg(name).arg(px).arg(colour).arg(ratio);
     if (const auto hit = pixmapCache_.constFind(key); hit != pixmapCache_.constEnd())
@@ -227,10 +233,9 @@ QPixmap Theme::iconPixmap(const QString& name, int px, const QColor& color) cons
 QIcon Theme::icon(const QString& name, const QColor& color) const
 {
     const QColor normal = color.isValid() ? color : text;
-    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     const QString key = QStringLiteral("%1|%2|%3|%4|%5")
                             .arg(name, hex(normal), hex(accent), hex(textMute))
-                            .arg(gui ? gui->devicePixelRatio() : 1.0);
+                            .arg(deviceRatio());
     if (const auto hit = iconCache_.constFind(key); hit != iconCache_.constEnd())
         return *hit;
     QIcon result;

@@ -1,0 +1,19 @@
+#include "io/ClosedVolume.h"
+
+#include <BRepGProp.hxx>
+#include <GProp_GProps.hxx>
+
+#include <cmath>
+
+namespace qor::io {
+
+double closedVolume(const TopoDS_Shape& shape)
+{
+    if (shape.IsNull())
+        return 0.0;
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props, true);
+    return std::abs(props.Mass());
+}
+
+} // namespace qor::io

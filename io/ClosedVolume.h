@@ -1,0 +1,11 @@
+#pragma once
+
+#include <TopoDS_Shape.hxx>
+
+namespace qor::io {
+
+// Volume of the shape's closed solids, 0 when it has none: an open shell encloses nothing,
+// and its signed sum would depend on where the origin lies.
+double closedVolume(const TopoDS_Shape& shape);
+
+} // namespace qor::io
