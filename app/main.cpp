@@ -59,6 +59,8 @@ int main(int argc, char** argv)
     OSD::SetSignal(OSD_SignalMode_Set, false);
 
     const bool batch = qor::app::isBatchRun(argc, argv);
+    // Taken before the application object, which decodes (and may rewrite) the arguments.
+    const QByteArray convertBytes = qor::app::convertArgument(argc, argv);
     if (!batch && !xDisplayReachable()) {
         std::fputs("QorCAD: Keine X-Anzeige erreichbar (DISPLAY), das Programmfenster kann nicht "
                    "geöffnet werden.\n",
@@ -102,8 +104,7 @@ int main(int argc, char** argv)
     if (convert || renderIcon)
         qor::app::restoreGlStartMarker(glStart);
     if (convert) {
-        return qor::app::runConversion(commandLine.parser.value(commandLine.convert), stdout,
-                                       stderr);
+        return qor::app::runConversion(convertBytes, stdout, stderr);
     }
 
     // Before the icon export and the style sheet, so that both show the pack's look.

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "drawing/DrawingSheet.h"
 #include "expr/Expression.h"
 #include "model/Assembly.h"
 #include "model/ComponentGeometry.h"
 #include "model/CopyOnWrite.h"
+#include "model/DrawingRecord.h"
 #include "sketch/Regions.h"
 #include "sketch/Sketch.h"
 
@@ -195,6 +195,9 @@ struct DocumentContent {
 class Document : public DocumentContent {
 public:
     QString folder; // absolute directory of the loaded file
+    // The file the document was loaded from or last saved to; empty without one.
+    // Its assembly never loads that file again as one of its own components.
+    QString file;
     QString name; // display name of a document without a file
     ModelState current;
     std::vector<ModelState> snapshots; // entry i: the state before feature i

@@ -19,17 +19,23 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using qor::app::MainWindow;
 
@@ -263,6 +269,120 @@ TEST_F(MainWindowFilesTest, SolidEdgeAssemblyOpensAsAFixedComponentPerPart)
     EXPECT_TRUE(*warned);
     EXPECT_TRUE(report.startsWith(QStringLiteral("Die Baugruppe konnte nicht gelesen werden:\n")));
     EXPECT_EQ(window.controller->document->name, QStringLiteral("Getriebe"));
+}
+
+// Documents that are not ordinary files: each way into the window (the open
+// dialog, "Zuletzt geöffnet", dropping, the command line's openFile) refuses
+// them with one reason and keeps the open document; none of them blocks the
+// window or reads until the memory runs out.
+TEST_F(MainWindowFilesTest, DocumentsThatAreNoOrdinaryFilesAreRefusedByEveryWayIn)
+{
+    const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    for (const char* pipe : {"rohr.qcpart", "rohr.qcasm", "rohr.asm"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(at(pipe)).constData(), 0600), 0);
+    {
+        QFile sparse(at("riesig.qcpart"));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(sparse.resize(qint64(64) << 30));
+    }
+    for (const auto& [name, target] : {std::pair{"null.qcpart", "/dev/zero"},
+                                       {"seiten.qcpart", "/proc/self/pagemap"},
+                                       {"seiten.asm", "/proc/self/pagemap"}})
+        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name)).constData()), 0);
+
+    window.createExample(QStringLiteral("bracket"));
+    const QString name = window.controller->displayName();
+    const std::size_t features = window.controller->document->features.size();
+
+    enum class Way { Dialog, Recent, Drop, Direct };
+    const QString document = QStringLiteral("Datei konnte nicht geöffnet werden:\n");
+    const QString assembly = QStringLiteral("Die Baugruppe konnte nicht gelesen werden:\n");
+    const struct {
+        const char* file;
+        Way way;
+        QString text;
+    } cases[] = {
+        {"rohr.qcpart", Way::Dialog,
+         document + "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"rohr.qcasm", Way::Recent,
+         document + "„rohr.qcasm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"rohr.asm", Way::Drop, assembly + "„rohr.asm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"riesig.qcpart", Way::Drop,
+         document + "„riesig.qcpart“ ist mit 68,7 GB zu groß (höchstens 1,0 GB)"},
+        {"null.qcpart", Way::Direct,
+         document + "„null.qcpart“ ist eine Gerätedatei und wird nicht gelesen"},
+        {"seiten.qcpart", Way::Recent,
+         document
+             + "„seiten.qcpart“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
+        {"seiten.asm", Way::Direct,
+         assembly + "„seiten.asm“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = at(c.file);
+        QString report;
+        const auto warned = whenShown<QMessageBox>([&](QMessageBox* box) {
+            report = box->text();
+            box->accept();
+        });
+        switch (c.way) {
+        case Way::Dialog:
+            whenShown<QFileDialog>([&](QFileDialog* d) {
+                d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+                acceptFileDialog(d);
+            });
+            window.actions.value(QStringLiteral("open"))->trigger();
+            break;
+        case Way::Recent:
+            window.recent = QStringList{path};
+            window.rebuildRecentMenu();
+            window.recentMenu->actions().first()->trigger();
+            break;
+        case Way::Drop: {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDropEvent drop(QPointF(window.width() / 2.0, window.height() / 2.0),
+                            Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &drop);
+            break;
+        }
+        case Way::Direct: EXPECT_FALSE(window.openFile(path)); break;
+        }
+        EXPECT_TRUE(*warned);
+        EXPECT_EQ(report, c.text);
+        EXPECT_EQ(window.controller->displayName(), name);
+        EXPECT_EQ(window.controller->document->features.size(), features);
+    }
+}
+
+// An assembly that leads back to itself opens in the window with each file
+// placed once, and the component that closes the circle names the file.
+TEST_F(MainWindowFilesTest, AssemblyLeadingBackToItselfOpensWithTheCircleNamed)
+{
+    const auto saveAssembly = [&](const char* name, const char* component) {
+        qor::model::Document doc;
+        doc.addFeature(QStringLiteral("box"), QJsonObject{{"length", "10 mm"},
+                                                          {"width", "10 mm"},
+                                                          {"height", "10 mm"}});
+        qor::model::Component c;
+        c.id = 5;
+        c.name = QString::fromLatin1(component);
+        c.path = QString::fromLatin1(component);
+        c.m[3] = 20;
+        doc.components.push_back(c);
+        doc.nextId = 5;
+        ASSERT_TRUE(doc.save(dir.filePath(QString::fromLatin1(name))));
+    };
+    saveAssembly("a.qcasm", "b.qcasm");
+    saveAssembly("b.qcasm", "a.qcasm");
+    ASSERT_TRUE(window.openFile(dir.filePath(QStringLiteral("a.qcasm"))));
+    const qor::model::Document& document = *window.controller->document;
+    EXPECT_EQ(document.current.bodies.get().size(), 2u);
+    ASSERT_EQ(document.components.size(), 1u);
+    EXPECT_EQ(document.components[0].status,
+              QStringLiteral("Kreisbezug: „a.qcasm“ enthält sich selbst; die innere Kopie wird "
+                             "weggelassen"));
+    EXPECT_EQ(window.ribbon->currentPage(), window.assemblyPage);
 }
 
 TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
