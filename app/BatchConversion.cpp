@@ -7,9 +7,6 @@
 #include "io/KernelMessage.h"
 
 #include <BRep_Tool.hxx>
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_PrinterOStream.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
@@ -124,17 +121,6 @@ int fail(std::FILE* err, const QString& message)
     return 1;
 }
 
-// The kernel reports on standard output; the summary must be the only thing there.
-void sendKernelFailuresToStandardError()
-{
-    const Handle(Message_Messenger)& messenger = Message::DefaultMessenger();
-    messenger->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
-    Handle(Message_PrinterOStream) printer
-        = new Message_PrinterOStream("cerr", false, Message_Fail);
-    printer->SetToColorize(false);
-    messenger->AddPrinter(printer);
-}
-
 // A value without colon, or with nothing on one side of it, names no separate
 // output; writing anyway would overwrite the input.
 QString refusal(const QString& argument, const ConvertPaths& paths)
@@ -165,7 +151,9 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
                                         "liest nur Einzelteile")
                              .arg(QFileInfo(paths.input).fileName()));
 
-    sendKernelFailuresToStandardError();
+    // The summary is the only thing on standard output and a failure one German
+    // line on standard error; the kernel's own English reports would come first.
+    io::silenceKernelMessages();
     const io::ImportResult imported = io::importFile(paths.input, {});
     if (!imported.ok)
         return fail(err, imported.error);
