@@ -6,6 +6,7 @@
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"
 #include "io/PlyWriter.h"
+#include "io/StepBodyColours.h"
 #include "io/StepRoundTrip.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
@@ -158,7 +159,8 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     STEPCAFControl_Writer writer;
     if (!writer.Transfer(document, STEPControl_AsIs))
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
-    if (writer.Write(file.constData()) != IFSelect_RetDone)
+    const StepBodyColours bodyColours(writer, document);
+    if (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file))
         return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
     return {};
 }
