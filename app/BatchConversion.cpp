@@ -7,9 +7,6 @@
 #include "io/KernelMessage.h"
 
 #include <BRep_Tool.hxx>
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_PrinterOStream.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
@@ -132,17 +129,6 @@ int fail(std::FILE* err, const QString& message)
 {
     print(err, QStringLiteral("Fehler: %1\n").arg(oneLine(message)));
     return 1;
-}
-
-// The kernel reports on standard output; the summary must be the only thing there.
-void sendKernelFailuresToStandardError()
-{
-    const Handle(Message_Messenger)& messenger = Message::DefaultMessenger();
-    messenger->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
-    Handle(Message_PrinterOStream) printer
-        = new Message_PrinterOStream("cerr", false, Message_Fail);
-    printer->SetToColorize(false);
-    messenger->AddPrinter(printer);
 }
 
 bool isUtf8Name(const QByteArray& bytes)
@@ -304,7 +290,9 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
     if (input.isEmpty())
         return fail(err, fileError);
 
-    sendKernelFailuresToStandardError();
+    // The summary is the only thing on standard output and a failure one German
+    // line on standard error; the kernel's own English reports would come first.
+    io::silenceKernelMessages();
     const io::ImportResult imported = io::importFile(input, {});
     if (!imported.ok)
         return fail(err, imported.error);

@@ -4,6 +4,7 @@
 #include "io/FusionArchive.h"
 #include "io/KernelMessage.h"
 #include "io/SolidEdgePart.h"
+#include "io/StlSections.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
 #include "io/xt/ParasolidReader.h"
@@ -18,7 +19,6 @@
 #include <Poly_Triangulation.hxx>
 #include <RWGltf_CafReader.hxx>
 #include <RWObj_CafReader.hxx>
-#include <RWStl.hxx>
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -248,7 +248,7 @@ void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& pr
     constexpr double mergeAngle = 1.5707963267948966;
     Message_ProgressRange range = progress.Start();
     const Handle(Poly_Triangulation) mesh
-        = RWStl::ReadFile(fileName.constData(), mergeAngle, range);
+        = readStlFile(fileName, mergeAngle, range);
     range.Close();
     if (mesh.IsNull() || mesh->NbTriangles() == 0) {
         result.error = QStringLiteral("STL-Datei enthält keine Dreiecke");

@@ -514,3 +514,40 @@ TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
         << run.out.toStdString();
     EXPECT_TRUE(readFile(home.filePath("netz.ply")).contains("\nelement face 1\n"));
 }
+
+// A damaged mesh file gives one German line on standard error, without the kernel's
+// English reports before it; a flaw the reader skips over leaves standard error empty.
+// A closed mesh has its volume in the summary.
+TEST(ProgramTest, ConvertOfMeshFilesSpeaksGermanOnly)
+{
+    QTemporaryDir home;
+    const QByteArray tetrahedron = "v 0 0 0\nv 6 0 0\nv 0 6 0\nv 0 0 6\n"
+                                   "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
+    const struct {
+        const char* name;
+        QByteArray content;
+        int status;
+        const char* out; // the body line of the summary
+        const char* err;
+    } cases[] = {
+        {"kaputt.gltf", R"({"asset":{"version":"2.0"},"meshes":5})", 1, "",
+         "Fehler: glTF-Datei konnte nicht gelesen werden\n"},
+        {"kaputt.glb", "glTF\x02\x00\x00\x00", 1, "",
+         "Fehler: glTF-Datei konnte nicht gelesen werden\n"},
+        {"fehlecke.obj", tetrahedron + "f 1 2 99\n", 0,
+         "  fehlecke.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n", ""},
+        {"tetraeder.obj", tetrahedron, 0,
+         "  tetraeder.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(home.filePath(c.name), c.content);
+        const ProgramRun run = runProgram(
+            {"--convert", home.filePath(c.name) + ":" + home.filePath("aus.stl")}, home);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err, QString::fromUtf8(c.err));
+        const QString out = QString::fromUtf8(c.out);
+        EXPECT_TRUE(out.isEmpty() ? run.out.isEmpty() : run.out.endsWith(out))
+            << run.out.toStdString();
+    }
+}
