@@ -309,19 +309,31 @@ void MainWindow::importFile(const QString& requestedPath)
     }
     finishPendingEdits();
 
-    QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QString(), 0, 100, this);
+    QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QStringLiteral("Abbrechen"), 0,
+                             100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(400);
-    // The window-modal progress dialog shows that the import runs; it needs no wait cursor.
-    const qor::io::ImportResult result
-        = qor::io::importFile(path, [&progress](int percent, const QString& text) {
-              progress.setValue(percent);
-              if (!text.isEmpty())
-                  progress.setLabelText(text);
-              QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-          });
+    // The read runs on a reader thread; these calls come several times a second on this
+    // one. Once the window-modal dialog shows, it takes the user's input (its cancel
+    // button) while the window behind it only repaints; before, input waits. It needs no
+    // wait cursor.
+    const qor::io::ImportResult result = qor::io::importFile(
+        path,
+        [&progress](int percent, const QString& text) {
+            progress.setValue(percent);
+            if (!text.isEmpty())
+                progress.setLabelText(text);
+            QApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
+        },
+        [&progress] { return progress.wasCanceled(); });
+    const bool cancelled = progress.wasCanceled();
     progress.close();
 
+    if (cancelled && !result.ok) {
+        showToast(QStringLiteral("Import abgebrochen"), false);
+        return;
+    }
     if (!result.ok) {
         ImportInfoDialog report(result, path, this);
         report.exec();
