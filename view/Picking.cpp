@@ -3,6 +3,8 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
+#include <AIS_ConnectedInteractive.hxx>
+#include <AIS_Shape.hxx>
 #include <StdSelect_BRepOwner.hxx>
 
 namespace qor::app {
@@ -53,12 +55,20 @@ PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap
     info.sub = record.sub;
     info.u = record.u;
     info.v = record.v;
-    const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
-    if (info.kind != 4 || brepOwner == nullptr || !brepOwner->HasShape())
+    if (info.kind != 4)
         return info;
-    info.shape = brepOwner->Shape();
+    const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
+    if (brepOwner != nullptr && brepOwner->HasShape()) {
+        info.shape = brepOwner->Shape();
+    } else if (const auto* instance = dynamic_cast<const AIS_ConnectedInteractive*>(object)) {
+        // A placed instance picked whole: the shape it shows, placed below.
+        if (const auto shown = Handle(AIS_Shape)::DownCast(instance->ConnectedTo()))
+            info.shape = shown->Shape();
+    }
+    if (info.shape.IsNull())
+        return info;
     if (object->HasTransformation())
-        info.shape.Move(TopLoc_Location(object->LocalTransformation()));
+        info.shape.Move(TopLoc_Location(object->LocalTransformationGeom()));
     switch (info.shape.ShapeType()) {
     case TopAbs_FACE: info.kind = 1; break;
     case TopAbs_EDGE: info.kind = 2; break;
