@@ -13,9 +13,16 @@
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
 #include <OSD_Parallel.hxx>
+#include <OpenGl_Context.hxx>
+#include <OpenGl_Element.hxx>
+#include <OpenGl_Group.hxx>
+#include <OpenGl_Workspace.hxx>
 #include <Prs3d_LineAspect.hxx>
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
+#include <Select3D_SensitiveBox.hxx>
+#include <SelectMgr_EntityOwner.hxx>
+#include <SelectMgr_Selection.hxx>
 #include <Standard_OutOfMemory.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
 #include <TCollection_ExtendedString.hxx>
@@ -89,6 +96,65 @@ void tessellate(const std::vector<Handle(AIS_Shape)>& objects)
         },
         !parallel);
 }
+
+// Mesa's software rasteriser keeps what every draw of a frame needs until the frame is done;
+// with thousands of placements that is hundreds of megabytes. Waiting for it every few hundred
+// placements keeps it small. A GPU is left alone.
+class SoftwareDrain : public OpenGl_Element {
+public:
+    void Render(const Handle(OpenGl_Workspace)& workspace) const override
+    {
+        const Handle(OpenGl_Context)& gl = workspace->GetGlContext();
+        static const bool software = [&gl] {
+            const auto* renderer
+                = reinterpret_cast<const char*>(gl->core11fwd->glGetString(GL_RENDERER));
+            const QByteArray name = QByteArray(renderer ? renderer : "").toLower();
+            return name.contains("llvmpipe") || name.contains("softpipe")
+                   || name.contains("swrast");
+        }();
+        static unsigned drawn = 0;
+        if (software && ++drawn % 256 == 0)
+            gl->core11fwd->glFinish();
+    }
+    void Release(OpenGl_Context*) override {}
+};
+
+// The shape object of a body, or the one that placements share; its presentations end in the
+// drain.
+class BodyShape : public AIS_Shape {
+public:
+    using AIS_Shape::AIS_Shape;
+
+protected:
+    void Compute(const Handle(PrsMgr_PresentationManager)& manager,
+                 const Handle(Prs3d_Presentation)& presentation, const Standard_Integer mode) override
+    {
+        AIS_Shape::Compute(manager, presentation, mode);
+        if (auto* group = dynamic_cast<OpenGl_Group*>(presentation->NewGroup().get()))
+            group->AddElement(new SoftwareDrain());
+    }
+};
+
+// A placement of a shared shape object. Faces and edges for picking would cost every
+// placement more than all the rest of it, so a placement is found by its box first
+// (placementProbeMode) and gets them when the pointer comes to it (Scene::refineDetection).
+class Placement : public AIS_ConnectedInteractive {
+public:
+protected:
+    void ComputeSelection(const Handle(SelectMgr_Selection)& selection,
+                          const Standard_Integer mode) override
+    {
+        if (mode != placementProbeMode) {
+            AIS_ConnectedInteractive::ComputeSelection(selection, mode);
+            return;
+        }
+        const auto shape = Handle(AIS_Shape)::DownCast(ConnectedTo());
+        if (shape.IsNull() || shape->BoundingBox().IsVoid())
+            return;
+        selection->Add(new Select3D_SensitiveBox(new SelectMgr_EntityOwner(this),
+                                                 shape->BoundingBox()));
+    }
+};
 
 const QString outOfMemoryText = QStringLiteral(
     "Zu wenig Arbeitsspeicher: Nicht alle Körper können angezeigt werden");
@@ -181,10 +247,14 @@ Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
     , viewer_(viewer)
     , controller_(controller)
 {
+    viewer_->detectionRefiner = [this] { return refineDetection(); };
 }
 
 // The context goes with the viewer; only the handles are released here.
-Scene::~Scene() = default;
+Scene::~Scene()
+{
+    viewer_->detectionRefiner = nullptr;
+}
 
 Handle(AIS_InteractiveObject) Scene::bodyObject(int id) const
 {
@@ -366,7 +436,7 @@ void Scene::updateBodyObject(int id, const Handle(AIS_Shape)& object)
 Handle(AIS_Shape) Scene::makeBodyObject(const TopoDS_Shape& shape, int appearanceOf) const
 {
     const Theme& t = theme();
-    Handle(AIS_Shape) object = new AIS_Shape(shape);
+    Handle(AIS_Shape) object = new BodyShape(shape);
     const Handle(Prs3d_Drawer)& drawer = object->Attributes();
     drawer->SetDeviationCoefficient(bodyDeviationCoefficient);
     drawer->SetDeviationAngle(bodyDeviationAngle);
@@ -422,7 +492,7 @@ void Scene::createInstances(const std::vector<int>& ids)
         const TopoDS_Shape& shape = bodies.at(id).shape;
         const SharedKey key = sharedKey(id, shape);
         SharedObject& shared = sharedObjects_.at(key);
-        Handle(AIS_ConnectedInteractive) instance = new AIS_ConnectedInteractive();
+        Handle(AIS_ConnectedInteractive) instance = new Placement();
         // The body's own placement datum, where it is a single one, lets a picked face be the
         // very face of the body.
         const TopLoc_Location& at = shape.Location();
@@ -439,7 +509,7 @@ void Scene::createInstances(const std::vector<int>& ids)
         context->SelectionManager()->Load(instance);
         ++shared.users;
         bodyObjects_[id] = instance;
-        instances_[id] = Instance{key, shape, gp_XYZ()};
+        instances_[id] = Instance{key, shape, gp_XYZ(), false};
         pickMap_[instance.get()] = PickRecord{4, id, 0, 0.0, 0.0};
     }
 }

@@ -69,6 +69,9 @@ public:
     int selectionMask() const { return selectionMask_; }
     void setSelectionMask(int newMask);
     void applySelectionModes();
+    // When the detected object is a placement still found only by its box, gives it the
+    // selection modes of the mask and answers true: the caller detects again at the same point.
+    bool refineDetection();
 
     // Previews, highlights and the exploded view.
     // Operation "cut" shows in the danger colour, "intersect" in warning, others in accent.
@@ -102,14 +105,18 @@ private:
         Handle(AIS_Shape) object;
         int users = 0;
     };
-    // A shown component body: the shape it shows and the display offset of the exploded view.
+    // A shown component body: the shape it shows, the display offset of the exploded view and
+    // whether it has its faces and edges for picking yet.
     struct Instance {
         SharedKey key;
         TopoDS_Shape shape;
         gp_XYZ offset;
+        bool refined = false;
     };
 
     void dropStaleBodies();
+    void activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
+                           const std::vector<int>& modes);
     void removeBodyObject(int id);
     void dropInstances();
     void createBodyObjects(const std::vector<int>& ids);

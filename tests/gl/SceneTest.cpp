@@ -65,7 +65,9 @@ protected:
     std::vector<PickInfo> clickAt(QPoint at)
     {
         const double ratio = viewer.devicePixelRatioF();
-        viewer.context()->MoveTo(int(at.x() * ratio), int(at.y() * ratio), viewer.view(), false);
+        for (int round = 0; round == 0 || (round < 32 && scene.refineDetection()); ++round)
+            viewer.context()->MoveTo(int(at.x() * ratio), int(at.y() * ratio), viewer.view(),
+                                     false);
         viewer.context()->SelectDetected(AIS_SelectionScheme_Replace);
         return scene.selectedPicks();
     }
@@ -463,6 +465,9 @@ TEST_F(InstancedSceneTest, PicksNameThePlacementAndItsShapeInTheWorld)
     openAssembly(9);
     viewer.setViewOrientation(V3d_Zpos, false);
     viewer.fitAll(false);
+    // Until the pointer comes to it, a placement carries its box for picking, no faces.
+    for (int i = 0; i < 9; ++i)
+        EXPECT_FALSE(scene.bodyObject(placedBodyId(i))->HasSelection(4)) << i;
     // Component 5 (index 4) stands in the middle of the 3 x 3 grid, index 5 is turned.
     for (const int i : {4, 5, 0}) {
         SCOPED_TRACE(i);
@@ -487,6 +492,9 @@ TEST_F(InstancedSceneTest, PicksNameThePlacementAndItsShapeInTheWorld)
         EXPECT_TRUE(picks[0].shape.IsSame(placed(i)));
     }
 
+    EXPECT_TRUE(scene.bodyObject(placedBodyId(4))->HasSelection(4));
+    EXPECT_FALSE(scene.bodyObject(placedBodyId(8))->HasSelection(4)); // never under the pointer
+
     scene.setSelectionMask(mask::standard);
     scene.setExplodeFactor(1.0);
     // Each placement moves away from the assembly centre by its own distance from it.
@@ -509,6 +517,21 @@ TEST_F(InstancedSceneTest, PicksNameThePlacementAndItsShapeInTheWorld)
     EXPECT_LT(boxCentre(picks[0].shape).Distance(moved.Translated(gp_Vec(0, 0, 10))), 1e-6);
     scene.setExplodeFactor(0.0);
     EXPECT_LT(shownCentre(scene.bodyObject(placedBodyId(0))).Distance(home), 1e-6);
+}
+
+// The pointer moving over a placement in the view finds its face, not its box.
+TEST_F(InstancedSceneTest, HoverThroughTheViewFindsTheFace)
+{
+    openAssembly(4);
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+    const QPoint at = viewer.toScreen(boxCentre(placed(3)).Translated(gp_Vec(13, 0, 10)));
+    QTest::mouseMove(&viewer, at);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return viewer.context()->HasDetected(); }, 3000));
+    const PickInfo hovered = scene.detectedPick();
+    EXPECT_EQ(hovered.kind, 1);
+    EXPECT_EQ(hovered.id, placedBodyId(3));
+    EXPECT_EQ(hovered.shape.ShapeType(), TopAbs_FACE);
 }
 
 TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
