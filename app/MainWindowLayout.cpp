@@ -91,6 +91,10 @@ void MainWindow::buildCentral()
     layout->addWidget(timeline, 0);
     setCentralWidget(central);
     scene = new Scene(viewer, controller, this);
+    connect(scene, &Scene::rebuilt, this, [this] {
+        if (!scene->buildProblem().isEmpty())
+            showToast(scene->buildProblem(), true);
+    });
 
     buildViewOverlay(viewport);
 

@@ -244,6 +244,20 @@ void Viewer::handleViewRedraw(const Handle(AIS_InteractiveContext)& ctx,
         update();
 }
 
+void Viewer::contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx,
+                               const Handle(V3d_View)& view, const Graphic3d_Vec2i& point)
+{
+    AIS_ViewController::contextLazyMoveTo(ctx, view, point);
+    // Each round refines one object; a bound keeps a stack of them from holding the pointer.
+    bool refined = false;
+    for (int round = 0; round < 32 && detectionRefiner && detectionRefiner(); ++round) {
+        ctx->MoveTo(point.x(), point.y(), view, false);
+        refined = true;
+    }
+    if (refined)
+        view->InvalidateImmediate();
+}
+
 void Viewer::initializeGL()
 {
     const QRect area = rect();

@@ -20,6 +20,8 @@
 #include <QOpenGLWidget>
 #include <QPoint>
 
+#include <functional>
+
 class QKeyEvent;
 class QMouseEvent;
 
@@ -113,6 +115,11 @@ public:
                             const Handle(V3d_View)& view) override;
     void handleViewRedraw(const Handle(AIS_InteractiveContext)& ctx,
                           const Handle(V3d_View)& view) override;
+    // Hover and click detection; after each, detectionRefiner may swap what was found for
+    // something finer and answer true to detect again at the same point.
+    void contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx, const Handle(V3d_View)& view,
+                           const Graphic3d_Vec2i& point) override;
+    std::function<bool()> detectionRefiner;
 
 signals:
     void selectionChanged();
