@@ -6,6 +6,7 @@
 #include <TopExp_Explorer.hxx>
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <functional>
@@ -84,6 +85,45 @@ void nameBodies(std::vector<ImportedBody>& bodies, const QString& path)
     }
 }
 
+// The notes of every stream of a design, each text once: a design holds one stream
+// per component, and each stream names what it filled or left out in its own
+// message, joined by "; ". The counts of left-out faces add up to one count over
+// the design.
+class DesignNotes {
+public:
+    void add(const QString& message)
+    {
+        static const QRegularExpression skipped(
+            QStringLiteral("^(\\d+) von (\\d+) Flächen ausgelassen$"));
+        for (const QString& part : message.split(QStringLiteral("; "), Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch count = skipped.match(part);
+            if (count.hasMatch()) {
+                skippedFaces_ += count.captured(1).toLongLong();
+                totalFaces_ += count.captured(2).toLongLong();
+            } else if (!texts_.contains(part)) {
+                texts_.append(part);
+            }
+        }
+    }
+
+    void remove(const QString& text) { texts_.removeAll(text); }
+
+    QStringList texts() const
+    {
+        QStringList all = texts_;
+        if (skippedFaces_ > 0)
+            all.append(QStringLiteral("%1 von %2 Flächen ausgelassen")
+                           .arg(skippedFaces_)
+                           .arg(totalFaces_));
+        return all;
+    }
+
+private:
+    QStringList texts_;
+    qint64 skippedFaces_ = 0;
+    qint64 totalFaces_ = 0;
+};
+
 } // namespace
 
 ImportResult readFusion(const QString& path, const ProgressCallback& progress,
@@ -107,17 +147,16 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress,
 
     // Every stream's notes count, each once; one stream without bodies is no
     // news when another had some.
-    QStringList messages;
+    DesignNotes notes;
     if (scan.overBudget)
-        messages.append(QStringLiteral("Einige Körperdaten wurden wegen ihrer Größe übersprungen"));
+        notes.add(QStringLiteral("Einige Körperdaten wurden wegen ihrer Größe übersprungen"));
     for (const QByteArray& data : scan.bodyData) {
         if (cancelRequested(cancelled))
             break;
         QString message;
         for (ImportedBody& body : readSab(data, &message, cancelled))
             result.bodies.push_back(std::move(body));
-        if (!message.isEmpty() && !messages.contains(message))
-            messages.append(message);
+        notes.add(message);
     }
     if (cancelRequested(cancelled)) {
         result.bodies.clear();
@@ -128,16 +167,16 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress,
     nameBodies(result.bodies, path);
 
     if (!result.bodies.empty()) {
-        messages.removeAll(sabNoBodyMessage());
+        notes.remove(sabNoBodyMessage());
         result.ok = true;
-        result.warning = messages.join(QLatin1Char('\n'));
+        result.warning = notes.texts().join(QLatin1Char('\n'));
         return result;
     }
     result.error = scan.bodyData.empty()
                        ? QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.")
                        : QStringLiteral("Die Körper dieser Fusion-Datei liegen im geschlossenen "
                                         "Autodesk-ShapeManager-Format vor: ")
-                             + messages.join(QLatin1Char('\n'));
+                             + notes.texts().join(QLatin1Char('\n'));
     result.error += QStringLiteral("\n\nIn Fusion „Datei → Exportieren → STEP“ wählen und die "
                                    "STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
                                    "bleiben erhalten.");
