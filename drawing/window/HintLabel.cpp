@@ -15,8 +15,8 @@ HintLabel::HintLabel(QWidget* parent) : QLabel(parent)
 {
     setWordWrap(false);
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Any width the row leaves is fine; the height is one line whatever the text.
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    // Whatever width the row leaves down to the minimum; one line high whatever the text.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
 void HintLabel::setHint(const QString& text)

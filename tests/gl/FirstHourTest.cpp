@@ -21,6 +21,7 @@
 
 #include <QFileDialog>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -176,7 +177,7 @@ TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
     // STEP export of the part, read back.
     const QString step = dir.filePath(QStringLiteral("Teil.step"));
     const auto dialog = qor::test::whenShown<QFileDialog>([&](QFileDialog* d) {
-        d->selectFile(step);
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(step);
         QMetaObject::invokeMethod(d, "accept");
     });
     window.exportBodies();

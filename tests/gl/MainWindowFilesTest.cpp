@@ -293,9 +293,13 @@ TEST_F(MainWindowFilesTest, DroppedStepFilesBothImportIntoTheOpenDocument)
     const QString second = dir.filePath(QStringLiteral("Nabe.stp"));
     writeStepBox(first, 40);
     writeStepBox(second, 70);
-    const auto asked = whenShown<QMessageBox>([](QMessageBox* box) { box->reject(); });
-    dropFiles(window, {first, second});
-    EXPECT_FALSE(*asked) << "an import into the open document asks nothing";
+    {
+        QObject watching;
+        const auto asked
+            = whenShown<QMessageBox>([](QMessageBox* box) { box->reject(); }, &watching);
+        dropFiles(window, {first, second});
+        EXPECT_FALSE(*asked) << "an import into the open document asks nothing";
+    }
     QStringList types;
     for (const auto& feature : window.controller->document->features)
         types << feature->type + QLatin1Char(':') + feature->name;
@@ -378,7 +382,8 @@ TEST_F(MainWindowFilesTest, ExportWritesTheChosenBodiesInTheChosenFormat)
         const QString typed = dir.filePath(c.typed);
         const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
             d->selectNameFilter(c.filter);
-            d->selectFile(typed);
+            // Typed as a user types it: the dialog keeps the name as given.
+            d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
             QMetaObject::invokeMethod(d, "accept");
         });
         if (c.fromMenu != 0) {
