@@ -44,28 +44,32 @@ int edgePixels(const QImage& image)
     return count;
 }
 
-// "Drahtmodell" from the view bar's menu shows a box by its twelve edges: no iso-lines
-// across its faces, yet the edges are drawn.
+// "Drahtmodell" from the view bar's menu shows a body by its edges: a box by its twelve, a
+// cylinder by its two circles and its seam; no iso-lines run across the faces.
 TEST(DisplayStyle, WireframeShowsTheEdgesOnly)
 {
-    MainWindow window;
-    window.resize(1280, 800);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    window.controller->document->addFeature(QStringLiteral("box"));
-    window.controller->commit(QStringLiteral("Quader"));
-    QAction* wireframe = nullptr;
-    for (QAction* action : window.findChildren<QAction*>())
-        if (action->text() == QStringLiteral("Drahtmodell"))
-            wireframe = action;
-    ASSERT_NE(wireframe, nullptr);
-    wireframe->trigger();
-    ASSERT_EQ(window.scene->displayStyle(), 2);
-    window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
-    window.viewer->fitAll(false);
-    const QImage image = window.viewer->grabImage(800, 600);
-    EXPECT_GT(edgePixels(image), 500) << "the box's edges are not drawn";
-    EXPECT_LT(lightGreyPixels(image), 50) << "grey iso-lines cross the faces";
+    for (const char* type : {"box", "cylinder"}) {
+        SCOPED_TRACE(type);
+        MainWindow window;
+        window.resize(1280, 800);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.controller->document->addFeature(QString::fromLatin1(type));
+        window.controller->commit(QStringLiteral("Körper"));
+        QAction* wireframe = nullptr;
+        for (QAction* action : window.findChildren<QAction*>())
+            if (action->text() == QStringLiteral("Drahtmodell"))
+                wireframe = action;
+        ASSERT_NE(wireframe, nullptr);
+        wireframe->trigger();
+        ASSERT_EQ(window.scene->displayStyle(), 2);
+        window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+        window.viewer->fitAll(false);
+        const QImage image = window.viewer->grabImage(800, 600);
+        EXPECT_GT(edgePixels(image), 500) << "the edges are not drawn";
+        EXPECT_LT(lightGreyPixels(image), 50) << "grey iso-lines cross the faces";
+        window.controller->modified = false;
+    }
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using qor::app::MainWindow;
 using qor::test::coveredPixels;
 
@@ -59,6 +61,13 @@ TEST_F(ViewFitTest, FirstExtrusionOpensClearOfThePanelAndTheViewBar)
     EXPECT_LT(model.right(), view.right());
     EXPECT_LT(model.bottom(), view.bottom() - int(qor::app::fitBarReserve) / 2)
         << "the solid reaches under the view bar";
+    // Fitted to the solid, not to the flat sketch before it: centred in the free part of the
+    // view and filling it but for the margin.
+    const QRectF free(panel.right() + 10, qor::app::fitBarReserve,
+                      view.width() - panel.right() - 10, view.height() - 2 * qor::app::fitBarReserve);
+    EXPECT_GT(std::max(model.width() / free.width(), model.height() / free.height()), 0.7);
+    EXPECT_NEAR(model.center().x(), free.center().x(), 0.05 * free.width());
+    EXPECT_NEAR(model.center().y(), free.center().y(), 0.05 * free.height());
 
     // Accepted and fitted again ("F"), the whole view is free again.
     window.commandPanel->accept();
