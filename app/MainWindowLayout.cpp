@@ -182,6 +182,9 @@ void MainWindow::layoutOverlay()
         const bool belowHud = sketchHud != nullptr && sketchHud->isVisible();
         commandPanel->move(14, belowHud ? sketchHud->height() + 24 : 14);
         commandPanel->raise();
+        // Fits keep the model out from under the open panel.
+        viewer->setCoveredLeft(commandPanel->isHidden() ? 0
+                                                        : commandPanel->geometry().right() + 10);
     }
     if (toast != nullptr && toast->isVisible()) {
         toast->adjustSize();

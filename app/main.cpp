@@ -74,15 +74,12 @@ int main(int argc, char** argv)
         qInstallMessageHandler(quietToolkitNotices);
     }
 
-    qor::app::GlStart glStart;
-    if (!batch)
-        glStart = qor::app::decideSoftwareGl();
+    const qor::app::GlStart glStart = qor::app::prepareStart(batch);
 
     // Only the window's OpenGL widgets share contexts; the shared context would make a batch
     // run start OpenGL, which it never uses.
     if (!batch)
         QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    qor::app::preferGermanDatesWithoutSystemLocale();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tarnwick"));
     QApplication::setApplicationName(QStringLiteral("QorCAD"));
@@ -92,6 +89,8 @@ int main(int argc, char** argv)
     app.setProperty("buildId", qor::app::companyId);
     app.setProperty("softwareGl", glStart.reason);
 
+    // Before the parser, which answers --help with the toolkit's own lines ("Usage:").
+    qor::app::installToolkitTranslations(app);
     qor::app::CommandLine commandLine;
     // The parser answers help, version and unknown options itself and ends the process; none
     // of those runs tried to draw, so the crash marker goes back first.
@@ -113,7 +112,6 @@ int main(int argc, char** argv)
         return qor::app::renderIcons(qor::app::Theme::instance().appIcon(),
                                      commandLine.parser.values(commandLine.renderIcon));
 
-    qor::app::installToolkitTranslations(app);
     qor::app::Theme::instance().apply(app);
     qor::app::MainWindow window;
     if (commandLine.parser.isSet(commandLine.screenshot))

@@ -17,6 +17,7 @@
 #include <OpenGl_Element.hxx>
 #include <OpenGl_Group.hxx>
 #include <OpenGl_Workspace.hxx>
+#include <Prs3d_IsoAspect.hxx>
 #include <Prs3d_LineAspect.hxx>
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
@@ -447,6 +448,11 @@ Handle(AIS_Shape) Scene::makeBodyObject(const TopoDS_Shape& shape, int appearanc
     drawer->SetFreeBoundaryAspect(lineAspect(t.accent, Aspect_TOL_SOLID, 1.2));
     drawer->SetUnFreeBoundaryAspect(
         lineAspect(Theme::mix(t.textDim, t.accent, 0.3), Aspect_TOL_SOLID, 1.0));
+    // The wireframe shows a body's own edges: iso-lines across its faces would read as
+    // edges that are not there.
+    drawer->SetUIsoAspect(new Prs3d_IsoAspect(Quantity_NOC_GRAY75, Aspect_TOL_SOLID, 1.0, 0));
+    drawer->SetVIsoAspect(new Prs3d_IsoAspect(Quantity_NOC_GRAY75, Aspect_TOL_SOLID, 1.0, 0));
+    drawer->SetIsoOnPlane(false);
     object->SetMaterial(appearanceMaterial(appearanceOf));
     drawer->SetDisplayMode(displayStyle_ == 2 ? 0 : 1);
     return object;

@@ -345,6 +345,10 @@ void Viewer::applyMouseGestures()
     map.Clear();
     for (const GestureBinding& binding : mouseGestureTable(navigationScheme_))
         map.Bind(binding.buttons | binding.modifiers, binding.gesture);
+    AIS_MouseSelectionSchemeMap& schemes = ChangeMouseSelectionSchemes();
+    schemes.Clear();
+    for (const SelectionSchemeBinding& binding : selectionSchemeTable())
+        schemes.Bind(binding.buttons | binding.modifiers, binding.scheme);
 }
 
 void Viewer::setNavigationMode(int scheme)
@@ -539,10 +543,24 @@ void Viewer::fitCamera()
     Handle(Aspect_NeutralWindow)::DownCast(view_->Window())->SetSize(width, height);
     view_->MustBeResized();
     view_->FitAll(fitAllMargin, false);
-    // Keep the model clear of the floating view bar. It stays centred, since orbits turn about
-    // the middle of the view, so the bar's strip is kept free at the top as well.
-    const double shown = std::max(this->height() - 2.0 * fitBarReserve, 1.0);
-    view_->Camera()->SetScale(view_->Camera()->Scale() * this->height() / shown);
+    // Keep the model clear of the floating view bar, whose strip is kept free at the top as
+    // well, and of a panel over the left part of the view: the model is fitted into the free
+    // rectangle and moved to its centre. Orbits turn about the model's own centre, so an
+    // off-centre model still turns in place.
+    const double w = std::max(this->width(), 1);
+    const double h = std::max(this->height(), 1);
+    const double covered = std::min<double>(coveredLeft_, w * 0.6);
+    const double freeWidth = std::max(w - covered, 1.0);
+    const double freeHeight = std::max(h - 2.0 * fitBarReserve, 1.0);
+    const Handle(Graphic3d_Camera)& camera = view_->Camera();
+    camera->SetScale(camera->Scale() * std::max(h / freeHeight, w / freeWidth));
+    if (covered > 0.0) {
+        // The camera's scale spans the shorter side of the view in model units.
+        const double shift = covered / 2.0 * camera->Scale() / std::min(w, h);
+        const gp_Dir side = camera->Direction().Crossed(camera->Up());
+        const gp_Vec move = gp_Vec(side) * -shift;
+        camera->SetEyeAndCenter(camera->Eye().Translated(move), camera->Center().Translated(move));
+    }
     view_->ZFitAll(1.0);
 }
 
@@ -641,6 +659,24 @@ QPoint Viewer::toScreen(const gp_Pnt& point) const
     view_->Convert(point.X(), point.Y(), point.Z(), x, y);
     const double ratio = devicePixelRatioF();
     return QPoint(int(x / ratio), int(y / ratio));
+}
+
+bool Viewer::showsWhole(const Bnd_Box& box) const
+{
+    if (box.IsVoid() || view_->Window().IsNull())
+        return false;
+    const QRectF free(std::min<double>(coveredLeft_, width() * 0.6), fitBarReserve,
+                      width() - std::min<double>(coveredLeft_, width() * 0.6),
+                      height() - 2.0 * fitBarReserve);
+    const gp_Pnt low = box.CornerMin();
+    const gp_Pnt high = box.CornerMax();
+    for (int corner = 0; corner < 8; ++corner) {
+        const gp_Pnt p(corner & 1 ? high.X() : low.X(), corner & 2 ? high.Y() : low.Y(),
+                       corner & 4 ? high.Z() : low.Z());
+        if (!free.contains(toScreen(p)))
+            return false;
+    }
+    return true;
 }
 
 double Viewer::pixelSize() const

@@ -5,6 +5,7 @@
 #include <AIS_InteractiveContext.hxx>
 #include <AIS_ViewController.hxx>
 #include <AIS_ViewCube.hxx>
+#include <Bnd_Box.hxx>
 #include <Graphic3d_ClipPlane.hxx>
 #include <Quantity_Color.hxx>
 #include <V3d_Light.hxx>
@@ -20,6 +21,7 @@
 #include <QOpenGLWidget>
 #include <QPoint>
 
+#include <algorithm>
 #include <functional>
 
 class QKeyEvent;
@@ -85,6 +87,10 @@ public:
     void setViewOrientation(V3d_TypeOfOrientation orientation, bool animate);
     // An empty view shows a 260-unit field around the origin.
     void fitAll(bool animate);
+    // Logical pixels at the left edge of the view covered by a panel floating over it; fits
+    // place the model in the strip to its right.
+    void setCoveredLeft(int pixels) { coveredLeft_ = std::max(pixels, 0); }
+    int coveredLeft() const { return coveredLeft_; }
     // Looks straight at the plane of the frame, from at least 50 units away.
     void lookAt(const gp_Ax3& frame, bool animate);
     // {"eye", "center", "up", "scale", "perspective"}; an invalid state is ignored.
@@ -95,6 +101,9 @@ public:
     // The view ray through the pixel cut with the plane; false when it misses or lies in it.
     bool rayToPlane(const QPoint& pixel, const gp_Pln& plane, gp_Pnt& hit) const;
     QPoint toScreen(const gp_Pnt& point) const;
+    // Whether every corner of the box lies in the part of the view that a fit uses (clear of
+    // a covering panel and the view bar's strips); false for a void box.
+    bool showsWhole(const Bnd_Box& box) const;
     // Model length of one logical pixel.
     double pixelSize() const;
     // Null removes the section; otherwise one capped clip plane cuts everything shown.
@@ -163,6 +172,7 @@ private:
     Handle(V3d_Light) renderLight_;
     int progressiveFrames_ = 0;
     bool touchpad_ = true;
+    int coveredLeft_ = 0;
 };
 
 } // namespace qor::app

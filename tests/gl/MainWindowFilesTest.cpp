@@ -1,11 +1,14 @@
 #include "app/MainWindow.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "io/Export.h"
+#include "io/Import.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
+#include "tests/gl/WhenShown.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
@@ -19,6 +22,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QLineEdit>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -38,6 +42,7 @@
 #include <unistd.h>
 
 using qor::app::MainWindow;
+using qor::test::whenShown;
 
 void PrintTo(const QString& text, std::ostream* out)
 {
@@ -45,27 +50,6 @@ void PrintTo(const QString& text, std::ostream* out)
 }
 
 namespace {
-
-// Runs `answer` on the next visible top-level dialog of type T once it is shown; `seen` tells
-// afterwards whether one came up.
-template <typename T> std::shared_ptr<bool> whenShown(std::function<void(T*)> answer)
-{
-    auto seen = std::make_shared<bool>(false);
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, seen] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<T*>(widget);
-            if (dialog == nullptr || !dialog->isVisible())
-                continue;
-            *seen = true;
-            poll->deleteLater();
-            answer(dialog);
-            return;
-        }
-    });
-    poll->start(50);
-    return seen;
-}
 
 void acceptFileDialog(QFileDialog* dialog)
 {
@@ -390,6 +374,174 @@ TEST_F(MainWindowFilesTest, AssemblyLeadingBackToItselfOpensWithTheCircleNamed)
               QStringLiteral("Kreisbezug: „a.qcasm“ enthält sich selbst; die innere Kopie wird "
                              "weggelassen"));
     EXPECT_EQ(window.ribbon->currentPage(), window.assemblyPage);
+// Drops local files on the window as a file manager would.
+void dropFiles(MainWindow& window, const QStringList& paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    const QPointF at(window.width() / 2.0, window.height() / 2.0);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+}
+
+// A STEP file with one box of the given length.
+void writeStepBox(const QString& path, double length)
+{
+    const std::vector<qor::io::ExportBody> bodies{
+        {QStringLiteral("Quader"), BRepPrimAPI_MakeBox(length, 20, 10).Shape()}};
+    QString error;
+    ASSERT_TRUE(qor::io::exportFile(path, bodies, qor::io::ExportOptions{}, &error))
+        << error.toStdString();
+}
+
+QString toastText(const MainWindow& window)
+{
+    return window.toast->findChild<QLabel*>()->text();
+}
+
+// Two STEP files dropped together both land in the open document, each as an import, without
+// a save question; a part file dropped on a changed document asks first and replaces the
+// document only when the user lets it.
+TEST_F(MainWindowFilesTest, DroppedStepFilesBothImportIntoTheOpenDocument)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    const QString first = dir.filePath(QStringLiteral("Welle.step"));
+    const QString second = dir.filePath(QStringLiteral("Nabe.stp"));
+    writeStepBox(first, 40);
+    writeStepBox(second, 70);
+    {
+        QObject watching;
+        const auto asked
+            = whenShown<QMessageBox>([](QMessageBox* box) { box->reject(); }, &watching);
+        dropFiles(window, {first, second});
+        EXPECT_FALSE(*asked) << "an import into the open document asks nothing";
+    }
+    QStringList types;
+    for (const auto& feature : window.controller->document->features)
+        types << feature->type + QLatin1Char(':') + feature->name;
+    EXPECT_EQ(types, (QStringList{QStringLiteral("box:Quader1"), QStringLiteral("import:Welle"),
+                                  QStringLiteral("import:Nabe")}));
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 3u);
+    EXPECT_TRUE(toastText(window).endsWith(QStringLiteral(": 1 Körper importiert")))
+        << toastText(window).toStdString();
+}
+
+TEST_F(MainWindowFilesTest, ADroppedPartAsksToSaveTheChangedDocumentFirst)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    const QString part = dir.filePath(QStringLiteral("Flansch.qcpart"));
+    {
+        qor::app::DocumentController other;
+        other.newDocument();
+        other.document->addFeature(QStringLiteral("cylinder"));
+        other.recompute();
+        ASSERT_TRUE(other.saveAs(part));
+    }
+    struct Case {
+        QMessageBox::StandardButton answer;
+        QString firstFeature; // afterwards
+    };
+    for (const Case& c : {Case{QMessageBox::Cancel, QStringLiteral("box")},
+                          Case{QMessageBox::Discard, QStringLiteral("cylinder")}}) {
+        auto featuresWhenAsked = std::make_shared<std::size_t>(0);
+        const auto question = whenShown<QMessageBox>([&, featuresWhenAsked](QMessageBox* box) {
+            *featuresWhenAsked = window.controller->document->features.size();
+            box->button(c.answer)->click();
+        });
+        dropFiles(window, {part});
+        EXPECT_TRUE(*question);
+        EXPECT_EQ(*featuresWhenAsked, 1u) << "the question comes before the document changes";
+        ASSERT_FALSE(window.controller->document->features.empty());
+        EXPECT_EQ(window.controller->document->features.front()->type, c.firstFeature);
+    }
+    EXPECT_EQ(window.controller->path, part);
+}
+
+// Export writes what it is asked for: from the browser's body menu that body alone (also when
+// hidden), from the export command every body that is shown; a name without suffix takes the
+// chosen filter's; the toast counts the bodies written.
+TEST_F(MainWindowFilesTest, ExportWritesTheChosenBodiesInTheChosenFormat)
+{
+    qor::model::Document& document = *window.controller->document;
+    document.addFeature(QStringLiteral("box"));
+    document.addFeature(QStringLiteral("box"), {{QStringLiteral("length"), QStringLiteral("80 mm")},
+                                                {QStringLiteral("op"), QStringLiteral("new")}});
+    window.controller->commit(QStringLiteral("Quader"));
+    std::vector<int> ids;
+    for (const auto& [id, body] : document.current.bodies.get())
+        ids.push_back(id);
+    ASSERT_EQ(ids.size(), 2u);
+    document.hidden[ids[1]] = true;
+    window.controller->commit(QStringLiteral("Ausblenden"));
+
+    struct Case {
+        const char* name;
+        int fromMenu; // body id, 0: the export command
+        QString typed;
+        QString filter;
+        QString written;
+        std::size_t bodies;
+    };
+    const Case cases[] = {
+        {"menu, hidden body", ids[1], QStringLiteral("einzeln"),
+         QStringLiteral("STEP AP242 (*.step *.stp)"), QStringLiteral("einzeln.step"), 1},
+        {"menu, shown body", ids[0], QStringLiteral("erster.step"),
+         QStringLiteral("STEP AP242 (*.step *.stp)"), QStringLiteral("erster.step"), 1},
+        {"command skips the hidden body", 0, QStringLiteral("alle"),
+         QStringLiteral("STEP AP242 (*.step *.stp)"), QStringLiteral("alle.step"), 1},
+        {"suffix from the filter", 0, QStringLiteral("netz"), QStringLiteral("STL binär (*.stl)"),
+         QStringLiteral("netz.stl"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString typed = dir.filePath(c.typed);
+        const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
+            d->selectNameFilter(c.filter);
+            // Typed as a user types it: the dialog keeps the name as given.
+            d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        if (c.fromMenu != 0) {
+            QMenu* menu = window.browserMenu(5, c.fromMenu);
+            QAction* entry = nullptr;
+            for (QAction* action : menu->actions())
+                if (action->text() == QStringLiteral("Als STEP/STL exportieren …"))
+                    entry = action;
+            ASSERT_NE(entry, nullptr);
+            entry->trigger();
+            menu->deleteLater();
+        } else {
+            window.exportBodies();
+        }
+        ASSERT_TRUE(*dialog);
+        const QString path = dir.filePath(c.written);
+        ASSERT_TRUE(QFile::exists(path)) << path.toStdString();
+        EXPECT_EQ(toastText(window),
+                  QStringLiteral("%1 Körper nach %2 exportiert").arg(c.bodies).arg(c.written));
+        const qor::io::ImportResult back = qor::io::importFile(path, {});
+        ASSERT_TRUE(back.ok) << back.error.toStdString();
+        EXPECT_EQ(back.bodies.size(), c.bodies);
+        if (c.fromMenu != 0) {
+            Bnd_Box box;
+            BRepBndLib::Add(back.bodies.front().shape, box);
+            const Bnd_Box expected = [&] {
+                Bnd_Box b;
+                BRepBndLib::Add(document.current.bodies.get().at(c.fromMenu).shape, b);
+                return b;
+            }();
+            EXPECT_NEAR(box.CornerMax().X() - box.CornerMin().X(),
+                        expected.CornerMax().X() - expected.CornerMin().X(), 0.1);
+        }
+        EXPECT_EQ(window.property("exportBody").toInt(), 0);
+    }
 }
 
 TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
