@@ -374,6 +374,8 @@ TEST_F(MainWindowFilesTest, AssemblyLeadingBackToItselfOpensWithTheCircleNamed)
               QStringLiteral("Kreisbezug: „a.qcasm“ enthält sich selbst; die innere Kopie wird "
                              "weggelassen"));
     EXPECT_EQ(window.ribbon->currentPage(), window.assemblyPage);
+}
+
 // Drops local files on the window as a file manager would.
 void dropFiles(MainWindow& window, const QStringList& paths)
 {
