@@ -166,6 +166,19 @@ TEST(CommandLineTest, BatchPrescanAndConvertSplit)
     for (const auto& [arguments, batch] : runs)
         EXPECT_EQ(isBatchRun(int(arguments.size()), arguments.data()), batch) << arguments.back();
 
+    // The conversion's value as the bytes given: separate or joined, the last one
+    // counting, nothing after "--".
+    const std::pair<std::vector<const char*>, QByteArray> values[] = {
+        {{"qorcad", "--convert", "lat\xe9in.step:b.stl"}, "lat\xe9in.step:b.stl"},
+        {{"qorcad", "--convert=a.step:\xff.stl"}, "a.step:\xff.stl"},
+        {{"qorcad", "--convert", "a:b", "--convert=c:d"}, "c:d"},
+        {{"qorcad", "--", "--convert", "a:b"}, ""},
+        {{"qorcad", "--convert"}, ""},
+    };
+    for (const auto& [arguments, value] : values)
+        EXPECT_EQ(convertArgument(int(arguments.size()), arguments.data()), value)
+            << arguments.back();
+
     const std::tuple<QByteArray, QByteArray, QByteArray, bool> splits[] = {
         {"C:x.step:y.stl", "C:x.step", "y.stl", true},
         {"teil.step", "teil.step", "teil.step", false},
