@@ -373,8 +373,8 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
     else if (msg.isEmpty())
         msg = frame.note.isEmpty() ? QStringLiteral("Keine Geometrie") : frame.note;
     const bool contextual = frame.dependsOn < position;
-    cache[key] = ComponentFileCacheEntry{modified, size, bodies, msg, frame.note, contextual,
-                                         loadSession, frame.contains};
+    cache[key] = ComponentFileCacheEntry{modified,   size,       bodies,      msg,
+                                         frame.note, contextual, loadSession, frame.contains};
     passUp(frame.note, contextual ? frame.dependsOn : independent, key, frame.contains);
     setMessage(message, msg);
     return bodies;

@@ -474,9 +474,13 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
         QString out;
         QString err;
     } cases[] = {
-        {"%s/lat\\351in.step:%s/aus\\377.stl", 0,
-         QStringLiteral("STEP: 2 Körper → %1/aus\uFFFD.stl\n").arg(home.path()), {}},
-        {"%s/fehlt\\351.step:%s/b.stl", 1, {},
+        {"%s/lat\\351in.step:%s/aus\\377.stl",
+         0,
+         QStringLiteral("STEP: 2 Körper → %1/aus\uFFFD.stl\n").arg(home.path()),
+         {}},
+        {"%s/fehlt\\351.step:%s/b.stl",
+         1,
+         {},
          QStringLiteral("Fehler: Datei nicht gefunden: „fehlt\uFFFD.step“\n")},
     };
     for (const auto& c : cases) {
@@ -495,7 +499,8 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step"}));
     // A binary STL: 80 bytes of header, the triangle count, 50 bytes a triangle.
     std::ifstream stl(folder + "/aus\xff.stl", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(stl)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(stl)),
+                            std::istreambuf_iterator<char>());
     ASSERT_GT(bytes.size(), 84u);
     std::uint32_t triangles = 0;
     std::memcpy(&triangles, bytes.data() + 80, 4);
