@@ -459,6 +459,7 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     const std::string folder = QFile::encodeName(home.path()).toStdString();
     const std::string latin = folder + "/lat\xe9in.step";
     ASSERT_EQ(std::rename((folder + "/teil.step").c_str(), latin.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder + "/ordner\xe9"));
     const auto convert = [&](const char* printfArgument) {
         // The shell passes the bytes on unchanged; a QString argument would not.
         return runProgram({"-c",
@@ -478,6 +479,10 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
          0,
          QStringLiteral("STEP: 2 Körper → %1/aus\uFFFD.stl\n").arg(home.path()),
          {}},
+        {"%s/lat\\351in.step:%s/ordner\\351/aus.brep",
+         0,
+         QStringLiteral("STEP: 2 Körper → %1/ordner\uFFFD/aus.brep\n").arg(home.path()),
+         {}},
         {"%s/fehlt\\351.step:%s/b.stl",
          1,
          {},
@@ -496,7 +501,11 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step"}));
+    EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step", "ordner\xe9"}));
+    std::set<std::string> inFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(folder + "/ordner\xe9"))
+        inFolder.insert(entry.path().filename().string());
+    EXPECT_EQ(inFolder, std::set<std::string>{"aus.brep"});
     // A binary STL: 80 bytes of header, the triangle count, 50 bytes a triangle.
     std::ifstream stl(folder + "/aus\xff.stl", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(stl)),
