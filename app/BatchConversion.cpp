@@ -182,7 +182,8 @@ public:
             return QFile::decodeName(inputBytes_);
         const QString link = privateFolder().filePath(QFile::decodeName(nameBytes(inputBytes_)));
         if (!privateFolder().isValid()
-            || ::symlink(absoluteBytes(inputBytes_).constData(), QFile::encodeName(link).constData())
+            || ::symlink(absoluteBytes(inputBytes_).constData(),
+                         QFile::encodeName(link).constData())
                    != 0) {
             error = QStringLiteral("„%1“ kann nicht gelesen werden").arg(shownInput());
             return {};
@@ -323,9 +324,9 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
     if (!files.finish(fileError))
         return fail(err, fileError);
 
-    print(out, QStringLiteral("%1: %2 Körper → %3\n")
-                   .arg(imported.format, QString::number(imported.bodies.size()),
-                        files.shownOutput()));
+    print(out,
+          QStringLiteral("%1: %2 Körper → %3\n")
+              .arg(imported.format, QString::number(imported.bodies.size()), files.shownOutput()));
     for (std::size_t i = 0; i < facts.size(); ++i) {
         const BodyFacts& f = facts[i];
         print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "

@@ -7,6 +7,7 @@
 #include "model/Document.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <Standard_ErrorHandler.hxx>
@@ -121,12 +122,20 @@ QString depthNote()
         .arg(maxNestingDepth);
 }
 
+// Canonical paths by the path as given, for one assembly pass: resolving the
+// links costs a system call per folder, and a pass asks for each component
+// file many times (mates, pivots, the bodies).
+thread_local QHash<QString, QString> canonicalKeys;
+
 // The file's identity whatever way leads to it: links and "." or ".." in the
 // path make one file look like many.
-QString canonicalKey(const QFileInfo& info)
+QString canonicalKey(const QString& path)
 {
+    if (const auto known = canonicalKeys.constFind(path); known != canonicalKeys.constEnd())
+        return *known;
+    const QFileInfo info(path);
     const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    return *canonicalKeys.insert(path, canonical.isEmpty() ? info.absoluteFilePath() : canonical);
 }
 
 // The kernel refuses to locate a shape by anything but a rigid motion.
@@ -313,7 +322,7 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
         return {};
     }
     const QFileInfo info(path);
-    const QString key = canonicalKey(info);
+    const QString key = canonicalKey(path);
     const auto open = std::find_if(loadStack.begin(), loadStack.end(),
                                    [&key](const LoadFrame& frame) { return frame.file == key; });
     if (open != loadStack.end()) {
@@ -364,8 +373,8 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
     else if (msg.isEmpty())
         msg = frame.note.isEmpty() ? QStringLiteral("Keine Geometrie") : frame.note;
     const bool contextual = frame.dependsOn < position;
-    cache[key] = ComponentFileCacheEntry{modified, size, bodies, msg, frame.note, contextual,
-                                         loadSession, frame.contains};
+    cache[key] = ComponentFileCacheEntry{modified,   size,       bodies,      msg,
+                                         frame.note, contextual, loadSession, frame.contains};
     passUp(frame.note, contextual ? frame.dependsOn : independent, key, frame.contains);
     setMessage(message, msg);
     return bodies;
@@ -409,8 +418,12 @@ void assembleComponents(Document& document, ModelState& state)
     // A document opened on its own is the outermost load: its file is on the
     // stack, so that a component leading back to it closes a circle there.
     std::optional<LoadScope> own;
-    if (loadStack.empty() && !document.file.isEmpty())
-        own.emplace(canonicalKey(QFileInfo(document.file)));
+    if (loadStack.empty()) {
+        // Links may have changed since the last pass.
+        canonicalKeys.clear();
+        if (!document.file.isEmpty())
+            own.emplace(canonicalKey(document.file));
+    }
     document.solveMates();
     document.buildAssemblyBodies(state);
 }

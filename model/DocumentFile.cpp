@@ -118,11 +118,15 @@ QString parseErrorText(const QJsonParseError& error)
 {
     QString kind;
     switch (error.error) {
-    case QJsonParseError::UnterminatedObject: kind = QStringLiteral("Objekt nicht abgeschlossen"); break;
+    case QJsonParseError::UnterminatedObject:
+        kind = QStringLiteral("Objekt nicht abgeschlossen");
+        break;
     case QJsonParseError::MissingNameSeparator:
         kind = QStringLiteral("Doppelpunkt nach einem Namen fehlt");
         break;
-    case QJsonParseError::UnterminatedArray: kind = QStringLiteral("Liste nicht abgeschlossen"); break;
+    case QJsonParseError::UnterminatedArray:
+        kind = QStringLiteral("Liste nicht abgeschlossen");
+        break;
     case QJsonParseError::MissingValueSeparator:
         kind = QStringLiteral("Komma zwischen zwei Werten fehlt");
         break;
@@ -137,8 +141,12 @@ QString parseErrorText(const QJsonParseError& error)
     case QJsonParseError::IllegalUTF8String:
         kind = QStringLiteral("ungültige UTF-8-Zeichen in einem Text");
         break;
-    case QJsonParseError::UnterminatedString: kind = QStringLiteral("Text nicht abgeschlossen"); break;
-    case QJsonParseError::MissingObject: kind = QStringLiteral("Wert nach einem Komma fehlt"); break;
+    case QJsonParseError::UnterminatedString:
+        kind = QStringLiteral("Text nicht abgeschlossen");
+        break;
+    case QJsonParseError::MissingObject:
+        kind = QStringLiteral("Wert nach einem Komma fehlt");
+        break;
     case QJsonParseError::DeepNesting: kind = QStringLiteral("zu tief verschachtelt"); break;
     case QJsonParseError::DocumentTooLarge: kind = QStringLiteral("Dokument zu groß"); break;
     case QJsonParseError::GarbageAtEnd:
@@ -398,8 +406,9 @@ bool Document::load(const QString& path, QString* error)
         if (!fromJson(parsed.object(), error))
             return false;
     } catch (const std::bad_alloc&) {
-        setError(error, QStringLiteral("Nicht genug Arbeitsspeicher, um „%1“ zu lesen")
-                            .arg(info.fileName()));
+        setError(
+            error,
+            QStringLiteral("Nicht genug Arbeitsspeicher, um „%1“ zu lesen").arg(info.fileName()));
         return false;
     }
     clearRecomputeCache();

@@ -166,6 +166,19 @@ TEST(CommandLineTest, BatchPrescanAndConvertSplit)
     for (const auto& [arguments, batch] : runs)
         EXPECT_EQ(isBatchRun(int(arguments.size()), arguments.data()), batch) << arguments.back();
 
+    // The conversion's value as the bytes given: separate or joined, the last one
+    // counting, nothing after "--".
+    const std::pair<std::vector<const char*>, QByteArray> values[] = {
+        {{"qorcad", "--convert", "lat\xe9in.step:b.stl"}, "lat\xe9in.step:b.stl"},
+        {{"qorcad", "--convert=a.step:\xff.stl"}, "a.step:\xff.stl"},
+        {{"qorcad", "--convert", "a:b", "--convert=c:d"}, "c:d"},
+        {{"qorcad", "--", "--convert", "a:b"}, ""},
+        {{"qorcad", "--convert"}, ""},
+    };
+    for (const auto& [arguments, value] : values)
+        EXPECT_EQ(convertArgument(int(arguments.size()), arguments.data()), value)
+            << arguments.back();
+
     const std::tuple<QByteArray, QByteArray, QByteArray, bool> splits[] = {
         {"C:x.step:y.stl", "C:x.step", "y.stl", true},
         {"teil.step", "teil.step", "teil.step", false},
@@ -446,6 +459,7 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     const std::string folder = QFile::encodeName(home.path()).toStdString();
     const std::string latin = folder + "/lat\xe9in.step";
     ASSERT_EQ(std::rename((folder + "/teil.step").c_str(), latin.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder + "/ordner\xe9"));
     const auto convert = [&](const char* printfArgument) {
         // The shell passes the bytes on unchanged; a QString argument would not.
         return runProgram({"-c",
@@ -461,9 +475,17 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
         QString out;
         QString err;
     } cases[] = {
-        {"%s/lat\\351in.step:%s/aus\\377.stl", 0,
-         QStringLiteral("STEP: 2 Körper → %1/aus\uFFFD.stl\n").arg(home.path()), {}},
-        {"%s/fehlt\\351.step:%s/b.stl", 1, {},
+        {"%s/lat\\351in.step:%s/aus\\377.stl",
+         0,
+         QStringLiteral("STEP: 2 Körper → %1/aus\uFFFD.stl\n").arg(home.path()),
+         {}},
+        {"%s/lat\\351in.step:%s/ordner\\351/aus.brep",
+         0,
+         QStringLiteral("STEP: 2 Körper → %1/ordner\uFFFD/aus.brep\n").arg(home.path()),
+         {}},
+        {"%s/fehlt\\351.step:%s/b.stl",
+         1,
+         {},
          QStringLiteral("Fehler: Datei nicht gefunden: „fehlt\uFFFD.step“\n")},
     };
     for (const auto& c : cases) {
@@ -479,10 +501,15 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step"}));
+    EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step", "ordner\xe9"}));
+    std::set<std::string> inFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(folder + "/ordner\xe9"))
+        inFolder.insert(entry.path().filename().string());
+    EXPECT_EQ(inFolder, std::set<std::string>{"aus.brep"});
     // A binary STL: 80 bytes of header, the triangle count, 50 bytes a triangle.
     std::ifstream stl(folder + "/aus\xff.stl", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(stl)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(stl)),
+                            std::istreambuf_iterator<char>());
     ASSERT_GT(bytes.size(), 84u);
     std::uint32_t triangles = 0;
     std::memcpy(&triangles, bytes.data() + 80, 4);

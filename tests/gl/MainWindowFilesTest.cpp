@@ -296,16 +296,19 @@ TEST_F(MainWindowFilesTest, DocumentsThatAreNoOrdinaryFilesAreRefusedByEveryWayI
          document + "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
         {"rohr.qcasm", Way::Recent,
          document + "„rohr.qcasm“ ist eine benannte Pipe und wird nicht gelesen"},
-        {"rohr.asm", Way::Drop, assembly + "„rohr.asm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"rohr.asm", Way::Drop,
+         assembly + "„rohr.asm“ ist eine benannte Pipe und wird nicht gelesen"},
         {"riesig.qcpart", Way::Drop,
          document + "„riesig.qcpart“ ist mit 68,7 GB zu groß (höchstens 1,0 GB)"},
         {"null.qcpart", Way::Direct,
          document + "„null.qcpart“ ist eine Gerätedatei und wird nicht gelesen"},
         {"seiten.qcpart", Way::Recent,
          document
-             + "„seiten.qcpart“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
+             + "„seiten.qcpart“ liefert mehr Daten, als seine Größe angibt, und wird nicht "
+               "gelesen"},
         {"seiten.asm", Way::Direct,
-         assembly + "„seiten.asm“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
+         assembly
+             + "„seiten.asm“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -331,8 +334,8 @@ TEST_F(MainWindowFilesTest, DocumentsThatAreNoOrdinaryFilesAreRefusedByEveryWayI
         case Way::Drop: {
             QMimeData mime;
             mime.setUrls({QUrl::fromLocalFile(path)});
-            QDropEvent drop(QPointF(window.width() / 2.0, window.height() / 2.0),
-                            Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(QPointF(window.width() / 2.0, window.height() / 2.0), Qt::CopyAction,
+                            &mime, Qt::LeftButton, Qt::NoModifier);
             // Straight to the window's handler, as after the system's drag.
             static_cast<QObject&>(window).event(&drop);
             break;
@@ -352,9 +355,8 @@ TEST_F(MainWindowFilesTest, AssemblyLeadingBackToItselfOpensWithTheCircleNamed)
 {
     const auto saveAssembly = [&](const char* name, const char* component) {
         qor::model::Document doc;
-        doc.addFeature(QStringLiteral("box"), QJsonObject{{"length", "10 mm"},
-                                                          {"width", "10 mm"},
-                                                          {"height", "10 mm"}});
+        doc.addFeature(QStringLiteral("box"),
+                       QJsonObject{{"length", "10 mm"}, {"width", "10 mm"}, {"height", "10 mm"}});
         qor::model::Component c;
         c.id = 5;
         c.name = QString::fromLatin1(component);

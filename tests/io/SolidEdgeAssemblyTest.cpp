@@ -5,8 +5,8 @@
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 

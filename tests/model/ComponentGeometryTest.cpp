@@ -457,14 +457,13 @@ TEST_F(ComponentFiles, DeepChainsLoadUpToTheNestingLimit)
         SCOPED_TRACE(c.levels);
         const QString folder = QStringLiteral("kette%1").arg(c.levels);
         QDir(dir.path()).mkdir(folder);
-        const auto name = [&](int level) {
-            return folder + QStringLiteral("/stufe%1.qcasm").arg(level);
-        };
+        const auto name
+            = [&](int level) { return folder + QStringLiteral("/stufe%1.qcasm").arg(level); };
         for (int level = 0; level < c.levels; ++level) {
             std::vector<Component> next;
             if (level + 1 < c.levels)
-                next.push_back(fileComponent(2, "Stufe", QStringLiteral("stufe%1.qcasm").arg(level + 1),
-                                             moved(20, 0, 0)));
+                next.push_back(fileComponent(
+                    2, "Stufe", QStringLiteral("stufe%1.qcasm").arg(level + 1), moved(20, 0, 0)));
             saveBoxAssembly(name(level), std::move(next));
         }
         Document top;

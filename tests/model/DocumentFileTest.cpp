@@ -495,7 +495,8 @@ TEST(DocumentFileLoad, DocumentsThatAreNoOrdinaryFilesAreRefusedBeforeReading)
         {"null.qcpart", "„null.qcpart“ ist eine Gerätedatei und wird nicht gelesen"},
         {"seiten.qcpart",
          "„seiten.qcpart“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
-        {"schleife.qcpart", "„schleife.qcpart“ ist ein Verweis, der im Kreis auf sich selbst zeigt"},
+        {"schleife.qcpart",
+         "„schleife.qcpart“ ist ein Verweis, der im Kreis auf sich selbst zeigt"},
     };
     Document doc = openDocument();
     const Observed before(doc);
