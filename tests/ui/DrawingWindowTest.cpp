@@ -344,6 +344,12 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     }
     // The narrow window cuts the long select hint off.
     EXPECT_NE(window->hintLabel->shownText(), window->hintLabel->text());
+
+    window->resize(1400, 900);
+    press(QStringLiteral("Auto-Maße"));
+    press(QStringLiteral("Schnitt"));
+    EXPECT_TRUE(view(0).section);
+    qor::test::saveShot(*window, QStringLiteral("drawing-section.png"));
 }
 
 } // namespace
