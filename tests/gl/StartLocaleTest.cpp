@@ -63,10 +63,9 @@ TEST(StartLocale, FileDialogDatesAreGermanWithoutALocale)
         const QRegularExpressionMatch date
             = QRegularExpression(QStringLiteral("DATE:(.*)")).match(out);
         ASSERT_TRUE(date.hasMatch()) << c.name << "\n" << out.toStdString();
-        EXPECT_TRUE(
-            QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d$"))
-                .match(date.captured(1).trimmed())
-                .hasMatch())
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d$"))
+                        .match(date.captured(1).trimmed())
+                        .hasMatch())
             << c.name << ": " << date.captured(1).toStdString();
     }
 }
@@ -88,7 +87,8 @@ TEST(StartLocale, HelpIsGermanThroughout)
         EXPECT_TRUE(help.contains(QStringLiteral("Bildschirmfoto speichern und beenden"))) << lang;
         for (const char* english : {"Usage:", "Displays help", "Displays version", "Options:"})
             EXPECT_FALSE(help.contains(QString::fromLatin1(english)))
-                << lang << ": " << english << "\n" << help.toStdString();
+                << lang << ": " << english << "\n"
+                << help.toStdString();
     }
 }
 

@@ -30,7 +30,10 @@ protected:
         QTest::qWait(100);
     }
 
-    QImage viewImage() { return window.viewer->grabImage(window.viewer->width(), window.viewer->height()); }
+    QImage viewImage()
+    {
+        return window.viewer->grabImage(window.viewer->width(), window.viewer->height());
+    }
 
     // Lets the view's camera animation run to its end.
     void settle() { QTest::qWait(900); }
@@ -64,7 +67,8 @@ TEST_F(ViewFitTest, FirstExtrusionOpensClearOfThePanelAndTheViewBar)
     // Fitted to the solid, not to the flat sketch before it: centred in the free part of the
     // view and filling it but for the margin.
     const QRectF free(panel.right() + 10, qor::app::fitBarReserve,
-                      view.width() - panel.right() - 10, view.height() - 2 * qor::app::fitBarReserve);
+                      view.width() - panel.right() - 10,
+                      view.height() - 2 * qor::app::fitBarReserve);
     EXPECT_GT(std::max(model.width() / free.width(), model.height() / free.height()), 0.7);
     EXPECT_NEAR(model.center().x(), free.center().x(), 0.05 * free.width());
     EXPECT_NEAR(model.center().y(), free.center().y(), 0.05 * free.height());
@@ -86,10 +90,9 @@ TEST_F(ViewFitTest, FirstComponentOfAnEmptyAssemblyIsFittedIntoView)
     {
         qor::app::DocumentController source;
         source.newDocument();
-        source.document->addFeature(
-            QStringLiteral("box"),
-            {{QStringLiteral("length"), QStringLiteral("900 mm")},
-             {QStringLiteral("width"), QStringLiteral("500 mm")}});
+        source.document->addFeature(QStringLiteral("box"),
+                                    {{QStringLiteral("length"), QStringLiteral("900 mm")},
+                                     {QStringLiteral("width"), QStringLiteral("500 mm")}});
         source.recompute();
         ASSERT_TRUE(source.saveAs(part));
     }

@@ -303,9 +303,9 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     const auto sheetCorners = [this] {
         const QSizeF paper = qor::app::paperSize(sheet().format);
         const QTransform t = window->canvas->sheetTransform();
-        return std::pair{window->canvas->mapTo(window, t.map(QPointF(0, 0)).toPoint()),
-                         window->canvas->mapTo(window, t.map(QPointF(paper.width(), paper.height()))
-                                                            .toPoint())};
+        return std::pair{
+            window->canvas->mapTo(window, t.map(QPointF(0, 0)).toPoint()),
+            window->canvas->mapTo(window, t.map(QPointF(paper.width(), paper.height())).toPoint())};
     };
     const int line = window->hintLabel->fontMetrics().height();
     const double firstZoom = window->canvas->zoom();
