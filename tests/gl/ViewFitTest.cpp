@@ -4,6 +4,7 @@
 #include "tests/common/RectangleChain.h"
 #include "tests/gl/ViewPixels.h"
 #include "view/Camera.h"
+#include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 
@@ -79,6 +80,35 @@ TEST_F(ViewFitTest, FirstExtrusionOpensClearOfThePanelAndTheViewBar)
     const QRect refitted = coveredPixels(empty, viewImage());
     EXPECT_GT(refitted.left(), 0);
     EXPECT_LT(refitted.left(), panel.right());
+}
+
+// A revolution without its axis shows nothing at first; the view is fitted once the picked
+// axis gives the first preview, which then lies clear of the panel.
+TEST_F(ViewFitTest, FirstSolidWaitingForAPickIsFittedAtItsFirstPreview)
+{
+    const QImage empty = viewImage();
+    window.newSketch(qor::model::datumReferenceJson(-1));
+    ASSERT_NE(window.sketchEditor, nullptr);
+    qor::sketch::fixtures::addRectangle(window.sketchEditor->sketch(), 40, 0, 30, 60);
+    window.finishSketch(true);
+    window.createFeature(QStringLiteral("revolve"), {});
+    ASSERT_EQ(window.commandPanel->activeKey(), QStringLiteral("axis"));
+    settle();
+    EXPECT_TRUE(window.scene->previewObject().IsNull());
+
+    window.commandPanel->setParam(QStringLiteral("axis"), qor::model::datumReferenceJson(-12));
+    settle();
+    ASSERT_FALSE(window.scene->previewObject().IsNull()) << "no preview of the revolution";
+    const QRect model = coveredPixels(empty, viewImage());
+    const QRect panel = window.commandPanel->geometry();
+    EXPECT_GT(model.left(), panel.right());
+    EXPECT_GT(model.top(), 0);
+    EXPECT_LT(model.right(), window.viewer->rect().right());
+    EXPECT_LT(model.bottom(), window.viewer->rect().bottom());
+    // A ring of 140 mm across fills the free part of the view, not the sketch's 30 mm.
+    const double freeWidth = window.viewer->width() - panel.right() - 10;
+    const double freeHeight = window.viewer->height() - 2 * qor::app::fitBarReserve;
+    EXPECT_GT(std::max(model.width() / freeWidth, model.height() / freeHeight), 0.7);
 }
 
 // A part far larger than the empty view's 260 mm field, inserted as the first component of
