@@ -85,6 +85,8 @@ TEST(StartLocale, HelpIsGermanThroughout)
         const QString help = QString::fromUtf8(program.readAllStandardOutput());
         EXPECT_TRUE(help.contains(QStringLiteral("QorCAD – parametrisches 3D-CAD"))) << lang;
         EXPECT_TRUE(help.contains(QStringLiteral("Bildschirmfoto speichern und beenden"))) << lang;
+        for (const char* german : {"Aufruf:", "Optionen:"})
+            EXPECT_TRUE(help.contains(QString::fromUtf8(german))) << lang << ": " << german;
         for (const char* english : {"Usage:", "Displays help", "Displays version", "Options:"})
             EXPECT_FALSE(help.contains(QString::fromLatin1(english)))
                 << lang << ": " << english << "\n"
