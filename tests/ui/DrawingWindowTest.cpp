@@ -350,6 +350,14 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     press(QStringLiteral("Schnitt"));
     EXPECT_TRUE(view(0).section);
     qor::test::saveShot(*window, QStringLiteral("drawing-section.png"));
+
+    // The section cuts the lug with the ⌀32 away: its dimension is neither drawn nor picked.
+    const auto hole = std::find_if(sheet().dims.begin(), sheet().dims.end(), [&](const auto& d) {
+        return d.view == view(0).id && d.kind == 3 && std::abs(d.b[0] - 16.0) < 1e-6;
+    });
+    ASSERT_NE(hole, sheet().dims.end());
+    click(pixelOf(view(0), QPointF(hole->a[0], hole->a[1])));
+    EXPECT_NE(window->selectedDim, hole->id);
 }
 
 } // namespace
