@@ -207,6 +207,8 @@ TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
          {MateStep{"planar", gp::DZ(), -gp::DZ()}, MateStep{"flush", -gp::DY(), -gp::DY()}}) {
         window.showMatePanel(QString::fromLatin1(m.type));
         ASSERT_FALSE(window.matePanel.isNull()) << m.type;
+        // Fits ("F") keep the model clear of the mate panel while it is open.
+        EXPECT_EQ(window.viewer->coveredLeft(), window.matePanel->geometry().right() + 10);
         const auto pick = [&](int id, const gp_Dir& facing) {
             qor::app::PickInfo info;
             info.kind = 1;
@@ -217,6 +219,7 @@ TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
         window.matePanel->takePicks(pick(bodies[0], m.first));
         window.matePanel->takePicks(pick(bodies[1], m.second));
         window.matePanel->accept();
+        EXPECT_EQ(window.viewer->coveredLeft(), 0);
         EXPECT_TRUE(modelInView()) << m.type;
     }
     EXPECT_EQ(window.controller->document->mates.size(), 2u);
