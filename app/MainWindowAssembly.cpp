@@ -176,6 +176,7 @@ void MainWindow::showMatePanel(const QString& type)
         matePanel = nullptr;
         browser->rebuild();
         refreshStatus();
+        layoutOverlay();
     });
     connect(panel, &MatePanel::toast, this, &MainWindow::showToast);
     connect(viewer, &Viewer::selectionChanged, panel, &MatePanel::onPick);
@@ -183,6 +184,7 @@ void MainWindow::showMatePanel(const QString& type)
     panel->show();
     panel->raise();
     refreshStatus();
+    layoutOverlay();
 }
 
 void MainWindow::showBom()

@@ -47,8 +47,8 @@ QRectF textBox(QPointF anchor, const QString& text, double height, double angleD
         return QPointF(anchor.x() + x * std::cos(a) - y * std::sin(a),
                        anchor.y() + x * std::sin(a) + y * std::cos(a));
     };
-    return boundsOf({turned(-w / 2, y0), turned(w / 2, y0), turned(-w / 2, y0 + h),
-                     turned(w / 2, y0 + h)});
+    return boundsOf(
+        {turned(-w / 2, y0), turned(w / 2, y0), turned(-w / 2, y0 + h), turned(w / 2, y0 + h)});
 }
 
 RadialDimension radialDimension(const Drawing& sheet, const Drawing::View& view,
@@ -121,8 +121,7 @@ QRectF dimensionBox(const Drawing& sheet, const Drawing::View& view, const Proje
     const QRectF text = dimensionTextBox(sheet, view, pv, dim);
     if (isRadial(dim)) {
         const RadialDimension d = radialDimension(sheet, view, pv, dim);
-        return text
-               | boundsOf({d.p1, d.p2, d.l, QPointF(d.l.x() + d.shoulder, d.l.y())});
+        return text | boundsOf({d.p1, d.p2, d.l, QPointF(d.l.x() + d.shoulder, d.l.y())});
     }
     const LinearDimension d = linearDimension(sheet, view, pv, dim);
     return text | boundsOf({d.lineA, d.lineB});

@@ -28,8 +28,7 @@ constexpr double captionTextHeight = 2.5;
 // counter-clockwise by angleDeg about it; a hanging text has its top at the anchor, a
 // standing one its foot. The width is an estimate for the sheet font that errs on the wide
 // side.
-QRectF textBox(QPointF anchor, const QString& text, double height, double angleDeg,
-               bool hanging);
+QRectF textBox(QPointF anchor, const QString& text, double height, double angleDeg, bool hanging);
 
 // A diameter or radius dimension on the sheet: centre c, the arrow tips p1 and p2 on the
 // circle, the end l of the leader, the shoulder of signed length along x, and the text.

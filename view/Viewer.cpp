@@ -549,11 +549,10 @@ void Viewer::fitCamera()
     // off-centre model still turns in place.
     const double w = std::max(this->width(), 1);
     const double h = std::max(this->height(), 1);
-    const double covered = std::min<double>(coveredLeft_, w * 0.6);
-    const double freeWidth = std::max(w - covered, 1.0);
-    const double freeHeight = std::max(h - 2.0 * fitBarReserve, 1.0);
+    const QRectF free = fitRect();
+    const double covered = free.left();
     const Handle(Graphic3d_Camera)& camera = view_->Camera();
-    camera->SetScale(camera->Scale() * std::max(h / freeHeight, w / freeWidth));
+    camera->SetScale(camera->Scale() * std::max(h / free.height(), w / free.width()));
     if (covered > 0.0) {
         // The camera's scale spans the shorter side of the view in model units.
         const double shift = covered / 2.0 * camera->Scale() / std::min(w, h);
@@ -661,13 +660,19 @@ QPoint Viewer::toScreen(const gp_Pnt& point) const
     return QPoint(int(x / ratio), int(y / ratio));
 }
 
+QRectF Viewer::fitRect() const
+{
+    // A panel wider than most of the view is not kept clear: the model would shrink to nothing.
+    const double covered = std::min<double>(coveredLeft_, width() * 0.6);
+    return {covered, fitBarReserve, std::max(width() - covered, 1.0),
+            std::max(height() - 2.0 * fitBarReserve, 1.0)};
+}
+
 bool Viewer::showsWhole(const Bnd_Box& box) const
 {
     if (box.IsVoid() || view_->Window().IsNull())
         return false;
-    const QRectF free(std::min<double>(coveredLeft_, width() * 0.6), fitBarReserve,
-                      width() - std::min<double>(coveredLeft_, width() * 0.6),
-                      height() - 2.0 * fitBarReserve);
+    const QRectF free = fitRect();
     const gp_Pnt low = box.CornerMin();
     const gp_Pnt high = box.CornerMax();
     for (int corner = 0; corner < 8; ++corner) {

@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QOpenGLWidget>
 #include <QPoint>
+#include <QRectF>
 
 #include <algorithm>
 #include <functional>
@@ -153,6 +154,9 @@ private:
     void animateFrom(const Handle(Graphic3d_Camera)& start, double seconds);
     // Fits the model into the widget as it is now, clear of the floating view bar.
     void fitCamera();
+    // The part of the view a fit fills (logical pixels): right of a covering panel, between
+    // the view bar's strips.
+    QRectF fitRect() const;
     void applyRenderLights();
     Graphic3d_Vec2i devicePoint(const QPointF& logical) const;
 

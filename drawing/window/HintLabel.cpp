@@ -11,7 +11,8 @@ constexpr int minimumHintWidth = 160;
 
 } // namespace
 
-HintLabel::HintLabel(QWidget* parent) : QLabel(parent)
+HintLabel::HintLabel(QWidget* parent)
+    : QLabel(parent)
 {
     setWordWrap(false);
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -1,6 +1,7 @@
 #include "drawing/window/SheetCanvas.h"
 
 #include "ui/theme/Theme.h"
+#include "drawing/LabelLayout.h"
 #include "drawing/render/SheetRenderer.h"
 #include "drawing/window/DrawingWindow.h"
 
@@ -100,10 +101,11 @@ void SheetCanvas::selectAt(const QPointF& s)
     window_->selectedDim = 0;
     window_->selectedView = 0;
     Drawing& sheet = window_->sheet();
-    for (const Drawing::Dim& dim : sheet.dims) {
+    // Only what is drawn can be picked.
+    for (const Drawing::Dim* drawn :
+         drawnDimensions(window_->projections, window_->document(), sheet)) {
+        const Drawing::Dim& dim = *drawn;
         const Drawing::View* view = dimensionView(sheet, dim);
-        if (!view)
-            continue;
         const ProjectedView& pv
             = window_->projections.projectedView(window_->document(), sheet, *view);
         if (distance(gripPoint(sheet, *view, pv, dim), s) < gripDistanceMm) {

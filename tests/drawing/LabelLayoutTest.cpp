@@ -55,8 +55,8 @@ TEST(LabelLayout, CaptionsAndAutomaticDimensionsNeverOverlap)
         const char* part;
         bool section;
     };
-    const Case cases[] = {{"bracket", true},  {"bracket", false}, {"flange", true},
-                          {"housing", true},  {"wall", true},     {"wall", false}};
+    const Case cases[] = {{"bracket", true}, {"bracket", false}, {"flange", true},
+                          {"housing", true}, {"wall", true},     {"wall", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.part) + (c.section ? " with section" : ""));
         qor::app::DocumentController controller;
@@ -83,8 +83,8 @@ TEST(LabelLayout, CaptionsAndAutomaticDimensionsNeverOverlap)
         for (std::size_t i = 0; i < texts.size(); ++i)
             for (std::size_t j = i + 1; j < texts.size(); ++j)
                 EXPECT_FALSE(texts[i].intersects(texts[j]))
-                    << "dimension texts " << i << " and " << j << ": " << describe(texts[i])
-                    << " " << describe(texts[j]);
+                    << "dimension texts " << i << " and " << j << ": " << describe(texts[i]) << " "
+                    << describe(texts[j]);
 
         const std::vector<QPointF> anchors = qor::app::captionAnchors(cache, doc, sheet);
         ASSERT_EQ(anchors.size(), sheet.views.size());
@@ -94,16 +94,15 @@ TEST(LabelLayout, CaptionsAndAutomaticDimensionsNeverOverlap)
             if (caption.isEmpty())
                 continue;
             ++captions;
-            const QRectF box = qor::app::textBox(anchors[v], caption,
-                                                 qor::app::captionTextHeight, 0.0, true);
+            const QRectF box
+                = qor::app::textBox(anchors[v], caption, qor::app::captionTextHeight, 0.0, true);
             // Still under its own view.
             const qor::app::ProjectedView& pv = cache.projectedView(doc, sheet, sheet.views[v]);
             const double k = qor::app::viewFactor(sheet, sheet.views[v]);
             EXPECT_LT(box.bottom(), sheet.views[v].y - (pv.maxY - pv.minY) * k / 2.0);
             for (const QRectF& dim : wholes)
-                EXPECT_FALSE(box.intersects(dim))
-                    << caption.toStdString() << " " << describe(box) << " over a dimension "
-                    << describe(dim);
+                EXPECT_FALSE(box.intersects(dim)) << caption.toStdString() << " " << describe(box)
+                                                  << " over a dimension " << describe(dim);
         }
         EXPECT_EQ(captions, c.section ? 2 : 1); // the isometric view's, and the section's
     }

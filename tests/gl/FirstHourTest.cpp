@@ -135,9 +135,8 @@ protected:
 TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
 {
     // Sketch and extrude.
-    sketchOn(qor::model::datumReferenceJson(-1), [](qor::sketch::Sketch& s) {
-        qor::sketch::fixtures::addRectangle(s, 0, 0, 80, 50);
-    });
+    sketchOn(qor::model::datumReferenceJson(-1),
+             [](qor::sketch::Sketch& s) { qor::sketch::fixtures::addRectangle(s, 0, 0, 80, 50); });
     createAndAccept(QStringLiteral("extrude"), {}, "extrude");
     const int body = onlyBodyId();
     ASSERT_NE(body, 0);
@@ -148,13 +147,13 @@ TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
     for (TopExp_Explorer it(top, TopAbs_EDGE); it.More(); it.Next())
         edges.append(qor::model::edgeRef(body, it.Current()));
     ASSERT_EQ(edges.size(), 4);
-    createAndAccept(QStringLiteral("fillet"),
-                    {{QStringLiteral("edges"), edges}, {QStringLiteral("radius"), QStringLiteral("3 mm")}},
-                    "fillet");
+    createAndAccept(
+        QStringLiteral("fillet"),
+        {{QStringLiteral("edges"), edges}, {QStringLiteral("radius"), QStringLiteral("3 mm")}},
+        "fillet");
 
     // A hole from a point sketched on the top face, then a row of three.
-    const QJsonObject topRef
-        = qor::model::faceRef(body, faceFacing(bodyShape(body), gp::DZ()));
+    const QJsonObject topRef = qor::model::faceRef(body, faceFacing(bodyShape(body), gp::DZ()));
     sketchOn(topRef, [](qor::sketch::Sketch& s) { s.addPoint(false, 15, 15); });
     createAndAccept(QStringLiteral("hole"), {}, "hole");
     const int hole = window.controller->document->features.back()->id;
@@ -204,10 +203,12 @@ TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
         gp_Dir first;
         gp_Dir second;
     };
-    for (const MateStep& m : {MateStep{"planar", gp::DZ(), -gp::DZ()},
-                              MateStep{"flush", -gp::DY(), -gp::DY()}}) {
+    for (const MateStep& m :
+         {MateStep{"planar", gp::DZ(), -gp::DZ()}, MateStep{"flush", -gp::DY(), -gp::DY()}}) {
         window.showMatePanel(QString::fromLatin1(m.type));
         ASSERT_FALSE(window.matePanel.isNull()) << m.type;
+        // Fits ("F") keep the model clear of the mate panel while it is open.
+        EXPECT_EQ(window.viewer->coveredLeft(), window.matePanel->geometry().right() + 10);
         const auto pick = [&](int id, const gp_Dir& facing) {
             qor::app::PickInfo info;
             info.kind = 1;
@@ -218,6 +219,7 @@ TEST_F(FirstHourTest, TheModelStaysInViewFromSketchToMates)
         window.matePanel->takePicks(pick(bodies[0], m.first));
         window.matePanel->takePicks(pick(bodies[1], m.second));
         window.matePanel->accept();
+        EXPECT_EQ(window.viewer->coveredLeft(), 0);
         EXPECT_TRUE(modelInView()) << m.type;
     }
     EXPECT_EQ(window.controller->document->mates.size(), 2u);

@@ -21,8 +21,8 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QJsonArray>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>

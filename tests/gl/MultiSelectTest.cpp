@@ -53,8 +53,8 @@ protected:
         QMouseEvent press(QEvent::MouseButtonPress, pixel, global, Qt::LeftButton, Qt::LeftButton,
                           modifiers);
         QCoreApplication::sendEvent(viewer, &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, pixel, global, Qt::LeftButton,
-                            Qt::NoButton, modifiers);
+        QMouseEvent release(QEvent::MouseButtonRelease, pixel, global, Qt::LeftButton, Qt::NoButton,
+                            modifiers);
         QCoreApplication::sendEvent(viewer, &release);
         flush();
     }

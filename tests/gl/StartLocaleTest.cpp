@@ -63,10 +63,9 @@ TEST(StartLocale, FileDialogDatesAreGermanWithoutALocale)
         const QRegularExpressionMatch date
             = QRegularExpression(QStringLiteral("DATE:(.*)")).match(out);
         ASSERT_TRUE(date.hasMatch()) << c.name << "\n" << out.toStdString();
-        EXPECT_TRUE(
-            QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d$"))
-                .match(date.captured(1).trimmed())
-                .hasMatch())
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d$"))
+                        .match(date.captured(1).trimmed())
+                        .hasMatch())
             << c.name << ": " << date.captured(1).toStdString();
     }
 }
@@ -86,9 +85,12 @@ TEST(StartLocale, HelpIsGermanThroughout)
         const QString help = QString::fromUtf8(program.readAllStandardOutput());
         EXPECT_TRUE(help.contains(QStringLiteral("QorCAD – parametrisches 3D-CAD"))) << lang;
         EXPECT_TRUE(help.contains(QStringLiteral("Bildschirmfoto speichern und beenden"))) << lang;
+        for (const char* german : {"Aufruf:", "Optionen:"})
+            EXPECT_TRUE(help.contains(QString::fromUtf8(german))) << lang << ": " << german;
         for (const char* english : {"Usage:", "Displays help", "Displays version", "Options:"})
             EXPECT_FALSE(help.contains(QString::fromLatin1(english)))
-                << lang << ": " << english << "\n" << help.toStdString();
+                << lang << ": " << english << "\n"
+                << help.toStdString();
     }
 }
 

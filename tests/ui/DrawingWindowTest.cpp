@@ -303,9 +303,9 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     const auto sheetCorners = [this] {
         const QSizeF paper = qor::app::paperSize(sheet().format);
         const QTransform t = window->canvas->sheetTransform();
-        return std::pair{window->canvas->mapTo(window, t.map(QPointF(0, 0)).toPoint()),
-                         window->canvas->mapTo(window, t.map(QPointF(paper.width(), paper.height()))
-                                                            .toPoint())};
+        return std::pair{
+            window->canvas->mapTo(window, t.map(QPointF(0, 0)).toPoint()),
+            window->canvas->mapTo(window, t.map(QPointF(paper.width(), paper.height())).toPoint())};
     };
     const int line = window->hintLabel->fontMetrics().height();
     const double firstZoom = window->canvas->zoom();
@@ -344,6 +344,20 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     }
     // The narrow window cuts the long select hint off.
     EXPECT_NE(window->hintLabel->shownText(), window->hintLabel->text());
+
+    window->resize(1400, 900);
+    press(QStringLiteral("Auto-Maße"));
+    press(QStringLiteral("Schnitt"));
+    EXPECT_TRUE(view(0).section);
+    qor::test::saveShot(*window, QStringLiteral("drawing-section.png"));
+
+    // The section cuts the lug with the ⌀32 away: its dimension is neither drawn nor picked.
+    const auto hole = std::find_if(sheet().dims.begin(), sheet().dims.end(), [&](const auto& d) {
+        return d.view == view(0).id && d.kind == 3 && std::abs(d.b[0] - 16.0) < 1e-6;
+    });
+    ASSERT_NE(hole, sheet().dims.end());
+    click(pixelOf(view(0), QPointF(hole->a[0], hole->a[1])));
+    EXPECT_NE(window->selectedDim, hole->id);
 }
 
 } // namespace
