@@ -82,10 +82,9 @@ IndexedMesh mergedMesh(const TopoDS_Shape& shape)
     // the order their first node comes.
     std::vector<int> firstOf(nodes.size());
     for (std::size_t i = 0; i < keyed.size(); ++i)
-        firstOf[std::size_t(keyed[i].second)]
-            = i > 0 && keyed[i].first == keyed[i - 1].first
-                  ? firstOf[std::size_t(keyed[i - 1].second)]
-                  : keyed[i].second;
+        firstOf[std::size_t(keyed[i].second)] = i > 0 && keyed[i].first == keyed[i - 1].first
+                                                    ? firstOf[std::size_t(keyed[i - 1].second)]
+                                                    : keyed[i].second;
     keyed = {};
     IndexedMesh mesh;
     std::vector<int> vertexOf(nodes.size(), -1);
