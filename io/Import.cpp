@@ -302,8 +302,7 @@ void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& pr
     }
     constexpr double mergeAngle = 1.5707963267948966;
     Message_ProgressRange range = progress.Start();
-    const Handle(Poly_Triangulation) mesh
-        = readStlFile(fileName, mergeAngle, range);
+    const Handle(Poly_Triangulation) mesh = readStlFile(fileName, mergeAngle, range);
     range.Close();
     if (mesh.IsNull() || mesh->NbTriangles() == 0) {
         result.error = QStringLiteral("STL-Datei enthält keine Dreiecke");

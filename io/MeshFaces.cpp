@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <map>
 
 namespace qor::io {
 
@@ -68,24 +67,45 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape)
 {
+    // All nodes in face order, then merged by sorting their keys: a tree of
+    // millions of keys costs several times the time and memory.
+    const std::vector<FaceTriangles> faces = triangulatedFaces(shape);
+    std::vector<gp_Pnt> nodes;
+    for (const FaceTriangles& face : faces)
+        nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
+    std::vector<std::pair<GridKey, int>> keyed;
+    keyed.reserve(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        keyed.emplace_back(gridKey(nodes[i]), int(i));
+    std::sort(keyed.begin(), keyed.end());
+    // Each node's group is the first node with its key; vertices are numbered in
+    // the order their first node comes.
+    std::vector<int> firstOf(nodes.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        firstOf[std::size_t(keyed[i].second)] = i > 0 && keyed[i].first == keyed[i - 1].first
+                                                    ? firstOf[std::size_t(keyed[i - 1].second)]
+                                                    : keyed[i].second;
+    keyed = {};
     IndexedMesh mesh;
-    std::map<GridKey, int> index;
-    std::vector<int> nodeVertex;
-    for (const FaceTriangles& face : triangulatedFaces(shape)) {
-        nodeVertex.clear();
-        for (const gp_Pnt& p : face.nodes) {
-            const auto [it, added] = index.try_emplace(gridKey(p), int(mesh.vertices.size()));
-            if (added)
-                mesh.vertices.push_back(p);
-            nodeVertex.push_back(it->second);
+    std::vector<int> vertexOf(nodes.size(), -1);
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const std::size_t first = std::size_t(firstOf[i]);
+        if (vertexOf[first] < 0) {
+            vertexOf[first] = int(mesh.vertices.size());
+            mesh.vertices.push_back(nodes[first]);
         }
+        vertexOf[i] = vertexOf[first];
+    }
+    std::size_t offset = 0;
+    for (const FaceTriangles& face : faces) {
         for (const auto& t : face.triangles) {
-            const int a = nodeVertex[std::size_t(t[0])];
-            const int b = nodeVertex[std::size_t(t[1])];
-            const int c = nodeVertex[std::size_t(t[2])];
+            const int a = vertexOf[offset + std::size_t(t[0])];
+            const int b = vertexOf[offset + std::size_t(t[1])];
+            const int c = vertexOf[offset + std::size_t(t[2])];
             if (a != b && b != c && a != c)
                 mesh.triangles.push_back({a, b, c});
         }
+        offset += face.nodes.size();
     }
     return mesh;
 }
@@ -190,26 +210,24 @@ double meshVolume(const TopoDS_Shape& shape)
     const IndexedMesh mesh = mergedMesh(shape);
     if (mesh.triangles.empty())
         return 0.0;
-    // Each directed edge, and the same edge the other way round, must balance.
-    std::vector<std::pair<std::uint64_t, int>> edges;
-    edges.reserve(3 * mesh.triangles.size());
+    // Each edge must be run through as often in one direction as in the other:
+    // the edges that run from a lower to a higher vertex and those that run back
+    // are the same list.
+    std::vector<std::uint64_t> up;
+    std::vector<std::uint64_t> down;
+    up.reserve(3 * mesh.triangles.size() / 2 + 1);
+    down.reserve(3 * mesh.triangles.size() / 2 + 1);
     for (const auto& t : mesh.triangles) {
         for (std::size_t k = 0; k < 3; ++k) {
             const int from = t[k];
             const int to = t[(k + 1) % 3];
-            edges.emplace_back(edgeKey(from, to), from < to ? 1 : -1);
+            (from < to ? up : down).push_back(edgeKey(from, to));
         }
     }
-    std::sort(edges.begin(), edges.end());
-    for (std::size_t i = 0; i < edges.size();) {
-        int balance = 0;
-        std::size_t j = i;
-        for (; j < edges.size() && edges[j].first == edges[i].first; ++j)
-            balance += edges[j].second;
-        if (balance != 0)
-            return 0.0;
-        i = j;
-    }
+    std::sort(up.begin(), up.end());
+    std::sort(down.begin(), down.end());
+    if (up != down)
+        return 0.0;
     double sixfold = 0.0;
     for (const auto& t : mesh.triangles) {
         const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();

@@ -62,8 +62,8 @@ Handle(StepRepr_Representation) representationOf(const Handle(Transfer_FinderPro
 
 // The presentation the writer collects the styles in; readers that go by it see
 // the added styles too.
-Handle(StepVisual_MechanicalDesignGeometricPresentationRepresentation)
-presentationOf(const Handle(Interface_InterfaceModel)& model)
+Handle(StepVisual_MechanicalDesignGeometricPresentationRepresentation) presentationOf(
+    const Handle(Interface_InterfaceModel)& model)
 {
     for (int i = 1; i <= model->NbEntities(); ++i) {
         const auto presentation
@@ -133,8 +133,8 @@ StepBodyColours::StepBodyColours(STEPCAFControl_Writer& writer,
         const Handle(StepVisual_Colour) stepColour = STEPConstruct_Styles::EncodeColor(colour);
         Handle(StepVisual_HArray1OfPresentationStyleAssignment) assignments
             = new StepVisual_HArray1OfPresentationStyleAssignment(1, 1);
-        assignments->SetValue(1, styles.MakeColorPSA(nullptr, stepColour, stepColour, stepColour,
-                                                     0.0));
+        assignments->SetValue(
+            1, styles.MakeColorPSA(nullptr, stepColour, stepColour, stepColour, 0.0));
         Handle(StepVisual_StyledItem) style = new StepVisual_StyledItem;
         // The writer refuses a style without an item and cannot write a
         // representation as one: a stand-in item is replaced in the file.

@@ -562,9 +562,11 @@ TEST(ProgramTest, ConvertOfMeshFilesSpeaksGermanOnly)
         {"kaputt.glb", "glTF\x02\x00\x00\x00", 1, "",
          "Fehler: glTF-Datei konnte nicht gelesen werden\n"},
         {"fehlecke.obj", tetrahedron + "f 1 2 99\n", 0,
-         "  fehlecke.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n", ""},
+         "  fehlecke.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
+         ""},
         {"tetraeder.obj", tetrahedron, 0,
-         "  tetraeder.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n", ""},
+         "  tetraeder.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

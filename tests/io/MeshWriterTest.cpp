@@ -70,8 +70,7 @@ Soup objSoup(const QByteArray& text)
     for (const QByteArray& line : text.split('\n')) {
         const QList<QByteArray> words = line.simplified().split(' ');
         if (words.size() >= 4 && words[0] == "v")
-            soup.nodes.emplace_back(words[1].toDouble(), words[2].toDouble(),
-                                    words[3].toDouble());
+            soup.nodes.emplace_back(words[1].toDouble(), words[2].toDouble(), words[3].toDouble());
         if (words.size() == 4 && words[0] == "f") {
             std::array<int, 3> t{};
             for (int c = 0; c < 3; ++c)
@@ -283,8 +282,9 @@ TEST(MeshWriters, NameNonManifoldEdges)
                                        "liegen (nicht mannigfaltig); manche Slicer lehnen das "
                                        "Objekt ab oder reparieren es"));
         const std::map<std::pair<int, int>, int> uses = edgeUses(soupOf(path));
-        EXPECT_EQ(std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second == 3; }),
-                  1);
+        EXPECT_EQ(
+            std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second == 3; }),
+            1);
     }
 }
 
@@ -299,8 +299,8 @@ TEST(MeshWriters, RetryFacesTheMesherLeftEmpty)
         const TopoDS_Shape damaged = qor::fixtures::cylinderMissingCurveOnSide(5, 10);
         const QString path = dir.filePath(QStringLiteral("walze.") + suffix);
         QString note = QStringLiteral("alt");
-        ASSERT_TRUE(exportFile(path, {{QStringLiteral("Walze"), damaged}}, ExportOptions(),
-                               nullptr, &note));
+        ASSERT_TRUE(exportFile(path, {{QStringLiteral("Walze"), damaged}}, ExportOptions(), nullptr,
+                               &note));
         EXPECT_EQ(note, QString());
         const Soup soup = soupOf(path);
         EXPECT_EQ(edgesUsedOtherThanTwice(soup), 0);
@@ -328,8 +328,8 @@ TEST(MeshWriters, CoarseningNoteNamesTheBoundThatActed)
         fine.linearDeflection = 0.0005;
         fine.triangleBudget = c.budget;
         QString note;
-        ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("kugel.3mf")), {ball}, fine, nullptr,
-                               &note));
+        ASSERT_TRUE(
+            exportFile(dir.filePath(QStringLiteral("kugel.3mf")), {ball}, fine, nullptr, &note));
         EXPECT_TRUE(note.startsWith(QStringLiteral("Vernetzung auf "))) << note.toStdString();
         EXPECT_TRUE(note.endsWith(QString::fromUtf8(c.reason))) << note.toStdString();
         const Soup soup = soupOf(dir.filePath(QStringLiteral("kugel.3mf")));
@@ -357,10 +357,14 @@ TEST(MeshReading, EverySectionOfATextStl)
     } cases[] = {
         {"one section", {tetrahedron(6)}, 4, 36.0},
         {"two small sections", {tetrahedron(6), moved(tetrahedron(6), 20, 0, 0)}, 8, 72.0},
-        {"an empty section between", {tetrahedron(6), {}, moved(tetrahedron(3), 0, 20, 0)}, 8,
+        {"an empty section between",
+         {tetrahedron(6), {}, moved(tetrahedron(3), 0, 20, 0)},
+         8,
          40.5},
-        {"sections across the reader's buffer", {many, moved(many, 0, 10, 0), moved(many, 0, 20, 0)},
-         480, 20.0},
+        {"sections across the reader's buffer",
+         {many, moved(many, 0, 10, 0), moved(many, 0, 20, 0)},
+         480,
+         20.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -376,7 +380,8 @@ TEST(MeshReading, EverySectionOfATextStl)
         EXPECT_EQ(mesh->NbTriangles(), c.triangles);
         EXPECT_NEAR(qor::io::closedVolume(imported.bodies[0].shape), c.volume, 1e-3);
     }
-    const QString real = QStringLiteral("/usr/share/assimp/models/STL/triangle_with_two_solids.stl");
+    const QString real
+        = QStringLiteral("/usr/share/assimp/models/STL/triangle_with_two_solids.stl");
     if (!QFile::exists(real))
         GTEST_SKIP() << "assimp test models not installed";
     const qor::io::ImportResult imported = qor::io::importFile(real, {});
