@@ -57,6 +57,7 @@
 #include <exception>
 #include <filesystem>
 #include <numeric>
+#include <optional>
 
 namespace qor::io {
 
@@ -697,11 +698,18 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         if (stepMayChange(bodies[i].shape))
             checked.push_back(int(i));
     }
+    // Curves of edges on planes add nothing a reader cannot find exactly, and they
+    // more than double the entities of a mesh body sewn into triangles (its file
+    // and the writer's memory): a file of planar bodies goes without them.
+    std::optional<WithoutSurfaceCurves> planar;
+    if (checked.empty())
+        planar.emplace();
     std::vector<StepVolume> volumes;
     if (const QString failure = writeAndCheckStep(info, QFile::encodeName(staged), bodies,
                                                   options, checked, control, volumes);
         !failure.isEmpty())
         return failure;
+    planar.reset();
     std::vector<double> original(bodies.size(), 0.0);
     for (const StepVolume& volume : volumes)
         original[std::size_t(volume.index)] = volume.model;

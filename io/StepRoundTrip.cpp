@@ -10,6 +10,7 @@
 #include <BRep_Tool.hxx>
 #include <GeomAdaptor_Surface.hxx>
 #include <Interface_Static.hxx>
+#include <STEPControl_Controller.hxx>
 #include <STEPControl_Reader.hxx>
 #include <ShapeFix_Shape.hxx>
 #include <ShapeUpgrade_ShapeDivideClosed.hxx>
@@ -280,6 +281,8 @@ void StepCheck::stopWorkers()
 
 void setStepSurfaceCurves(bool on)
 {
+    // The first initialisation sets the parameter to its default: it must come first.
+    STEPControl_Controller::Init();
     Interface_Static::SetIVal("write.surfacecurve.mode", on ? 1 : 0);
 }
 
