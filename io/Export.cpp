@@ -163,7 +163,7 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     if (!writer.Transfer(document, STEPControl_AsIs, nullptr, range) || range.UserBreak())
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
     if (check)
-        check->start(writer.ChangeWriter().Model());
+        check->start(writer.ChangeWriter().WS());
     if (!file.isEmpty() && writer.Write(file.constData()) != IFSelect_RetDone)
         return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
     return {};

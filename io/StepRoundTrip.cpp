@@ -115,19 +115,30 @@ std::vector<std::vector<int>> balanced(const std::vector<TopoDS_Shape>& shapes,
     return groups;
 }
 
-int workerCount()
+int workerCount(const std::vector<TopoDS_Shape>& shapes, const std::vector<int>& indices,
+                int facesForWorkers)
 {
-    return std::clamp(QThread::idealThreadCount() - 1, 1, 4);
+    int faces = 0;
+    for (const int index : indices)
+        faces += faceCount(shapes[std::size_t(index)]);
+    if (faces < facesForWorkers)
+        return 0;
+    return std::min<int>(int(indices.size()), std::clamp(QThread::idealThreadCount() - 1, 1, 4));
 }
 
 } // namespace
 
 bool stepMayChange(const TopoDS_Shape& shape)
 {
-    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
-        const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(it.Current()));
-        if (surface.IsNull() || GeomAdaptor_Surface(surface).GetType() != GeomAbs_Plane)
-            return true;
+    // Only closed shells enclose a volume to compare.
+    for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next()) {
+        if (!BRep_Tool::IsClosed(shell.Current()))
+            continue;
+        for (TopExp_Explorer it(shell.Current(), TopAbs_FACE); it.More(); it.Next()) {
+            const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(it.Current()));
+            if (surface.IsNull() || GeomAdaptor_Surface(surface).GetType() != GeomAbs_Plane)
+                return true;
+        }
     }
     return false;
 }
@@ -142,9 +153,11 @@ double StepVolume::percent() const
     return model > 0.0 ? 100.0 * (file - model) / model : 0.0;
 }
 
-StepCheck::StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices)
+StepCheck::StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
+                     int facesForWorkers)
     : shapes_(std::move(shapes))
     , indices_(std::move(indices))
+    , facesForWorkers_(facesForWorkers)
 {
 }
 
@@ -153,13 +166,14 @@ StepCheck::~StepCheck()
     stopWorkers();
 }
 
-void StepCheck::start(const Handle(StepData_StepModel)& model)
+void StepCheck::start(const Handle(XSControl_WorkSession)& session)
 {
-    model_ = model;
-    if (indices_.empty())
+    session_ = session;
+    model_ = Handle(StepData_StepModel)::DownCast(session->Model());
+    const int workers = workerCount(shapes_, indices_, facesForWorkers_);
+    if (workers == 0)
         return;
-    for (std::vector<int>& group :
-         balanced(shapes_, indices_, std::min<int>(int(indices_.size()), workerCount()))) {
+    for (std::vector<int>& group : balanced(shapes_, indices_, workers)) {
         int fds[2];
         if (::pipe(fds) != 0)
             break;

@@ -12,12 +12,14 @@
 #include <vector>
 
 class StepData_StepModel;
+class XSControl_WorkSession;
 
 namespace qor::io {
 
-// Whether the STEP writer and reader can change the shape's volume: faces that
-// all lie on planes come back exactly (a mesh body sewn into triangles is such a
-// body); a curved face may come back trimmed differently.
+// Whether the STEP writer and reader can change the shape's volume: only closed
+// shells enclose one, and faces that all lie on planes come back exactly (a mesh
+// body sewn into triangles is such a body); a curved face may come back trimmed
+// differently.
 bool stepMayChange(const TopoDS_Shape& shape);
 
 // One checked body: its own closed volume and that of its top-level shape in the
@@ -36,20 +38,26 @@ struct StepVolume {
 // Reads the bodies of a STEP model back while the caller writes its text. The
 // kernel's data-exchange classes keep process-wide state that is not safe for
 // threads, so the bodies are checked in worker processes that share the model
-// copy-on-write and report through a pipe; where no worker can be started, the
-// check runs in this process when asked for the results.
+// copy-on-write and report through a pipe; a small check, or one for which no
+// worker can be started, runs in this process when asked for the results.
 class StepCheck {
 public:
+    // Starting a worker and its reader costs about as much as reading back a few
+    // hundred faces: a check of fewer faces runs in this process after the write.
+    static constexpr int defaultFacesForWorkers = 300;
+
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
-    StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices);
+    StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
+              int facesForWorkers = defaultFacesForWorkers);
     ~StepCheck();
     StepCheck(const StepCheck&) = delete;
     StepCheck& operator=(const StepCheck&) = delete;
 
-    // Starts the workers on the model, which the writer has filled and will only
-    // write from here on.
-    void start(const Handle(StepData_StepModel)& model);
+    // Starts the workers on the model of the writer's session, which the writer
+    // has filled and will only write from here on. The session is kept: closing
+    // it empties the model.
+    void start(const Handle(XSControl_WorkSession)& session);
 
     // Waits for every checked body, in index order. progress receives 0..100 while
     // it waits; a cancellation ends the workers and gives an empty list.
@@ -67,6 +75,8 @@ private:
 
     std::vector<TopoDS_Shape> shapes_;
     std::vector<int> indices_;
+    int facesForWorkers_;
+    Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     std::vector<Worker> workers_;
 };
