@@ -391,13 +391,35 @@ void MainWindow::exportBodies()
         = settings.value(settings::meshQuality, settings::defaultMeshQuality).toDouble();
     options.author = qEnvironmentVariable("USER");
 
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // A long export (meshing, the STEP check) shows its stages and can be cancelled;
+    // the dialog is window-modal, so no other command starts meanwhile.
+    QProgressDialog progress(QStringLiteral("Datei wird geschrieben …"),
+                             QStringLiteral("Abbrechen"), 0, 100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    // The stages run through the range more than once (a rewritten STEP file): reaching
+    // the end must neither close the dialog nor forget a cancellation.
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
     QString error;
     QString note;
-    const bool written = qor::io::exportFile(path, bodies, options, &error, &note);
-    QApplication::restoreOverrideCursor();
+    const bool written = qor::io::exportFile(
+        path, bodies, options, &error, &note,
+        [&progress](int percent, const QString& text) {
+            progress.setValue(percent);
+            if (!text.isEmpty())
+                progress.setLabelText(text);
+            QApplication::processEvents();
+        },
+        [&progress] { return progress.wasCanceled(); });
+    const bool cancelled = progress.wasCanceled();
+    progress.close();
     if (!written) {
-        QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
+        // Cancelling was the user's own choice: a toast says it, no warning box.
+        if (cancelled)
+            showToast(QStringLiteral("Export abgebrochen"), false);
+        else
+            QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
         return;
     }
     const QString done = QStringLiteral("%1 Körper nach %2 exportiert")

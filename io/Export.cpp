@@ -1,7 +1,9 @@
 #include "io/Export.h"
 
 #include "io/BrepFile.h"
+#include "io/CancelIndicator.h"
 #include "io/ClosedVolume.h"
+#include "io/IgesCheck.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <BRepBndLib.hxx>
@@ -33,6 +36,7 @@
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_Printer.hxx>
+#include <Message_ProgressScope.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
 #include <RWGltf_CafWriter.hxx>
@@ -58,6 +62,8 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <numeric>
+#include <optional>
 
 namespace qor::io {
 
@@ -147,8 +153,11 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
     }
 }
 
+// With a check, the check starts on the writer's model before the text is
+// written, so that both run at once. Without a file name, nothing is written.
 QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& file,
-                  const ExportOptions& options)
+                  const ExportOptions& options, StepCheck* check,
+                  const Message_ProgressRange& range)
 {
     STEPControl_Controller::Init();
     const char* schema = options.stepSchema == u"AP203"   ? "AP203"
@@ -157,10 +166,13 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     Interface_Static::SetCVal("write.step.schema", schema);
     Interface_Static::SetCVal("write.step.unit", "MM");
     STEPCAFControl_Writer writer;
-    if (!writer.Transfer(document, STEPControl_AsIs))
+    if (!writer.Transfer(document, STEPControl_AsIs, nullptr, range) || range.UserBreak())
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
     const StepBodyColours bodyColours(writer, document);
-    if (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file))
+    if (check)
+        check->start(writer.ChangeWriter().WS());
+    if (!file.isEmpty()
+        && (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file)))
         return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
     return {};
 }
@@ -210,12 +222,14 @@ bool writeGltf(const Handle(TDocStd_Document)& document, const QByteArray& file,
 }
 
 QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
-                         const std::vector<ExportBody>& bodies, const ExportOptions& options)
+                         const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                         StepCheck* check = nullptr,
+                         const Message_ProgressRange& range = Message_ProgressRange())
 {
     XcafDocumentScope scope;
     fillXcafDocument(scope.document(), bodies, info.format);
     switch (info.format) {
-    case Format::Step: return writeStep(scope.document(), file, options);
+    case Format::Step: return writeStep(scope.document(), file, options, check, range);
     case Format::Iges: return writeIges(scope.document(), file);
     case Format::Obj:
         return writeObj(scope.document(), file, options) ? QString()
@@ -601,8 +615,14 @@ QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
         noteNonManifold(bodies, nonManifold, notes);
         return {};
     }
-    if (info.format == Format::Step || info.format == Format::Iges)
-        return sewMeshBodies(bodies);
+    if (info.format == Format::Step || info.format == Format::Iges) {
+        if (const QString failure = sewMeshBodies(bodies); !failure.isEmpty())
+            return failure;
+    }
+    if (info.format == Format::Iges) {
+        for (ExportBody& body : bodies)
+            body.shape = igesShape(body.shape);
+    }
     return {};
 }
 
@@ -614,53 +634,283 @@ struct WithoutSurfaceCurves {
     WithoutSurfaceCurves& operator=(const WithoutSurfaceCurves&) = delete;
 };
 
-// Some solids come back from STEP with part of their volume lost (a face that
-// crosses the seam of a sphere is read back trimmed the wrong way). The written
-// file is read back and each body's volume compared; when any changed, the file
-// is written once more without the curves on surfaces, which the reader then
-// rebuilds, and the better file kept. What still differs is noted by name.
-void verifyStep(const FormatInfo& info, const QString& staged,
-                const std::vector<ExportBody>& bodies, const ExportOptions& options,
-                QStringList& notes)
-{
-    std::vector<double> volumes;
-    for (const ExportBody& body : bodies)
-        volumes.push_back(closedVolume(body.shape));
-    if (std::none_of(volumes.begin(), volumes.end(), [](double v) { return v > 0.0; }))
-        return;
-    std::vector<int> changed = stepVolumeChanges(QFile::encodeName(staged), volumes);
-    if (changed.empty())
-        return;
+// The caller's progress and cancellation; a stage maps its 0..100 into a part of
+// the whole.
+struct ExportControl {
+    ProgressCallback progress;
+    CancelCheck cancelled;
 
+    void report(int percent, const QString& label) const
+    {
+        if (progress)
+            progress(percent, label);
+    }
+
+    ProgressCallback stage(int from, int to, const QString& label) const
+    {
+        if (!progress)
+            return {};
+        report(from, label);
+        return [this, from, to](int percent, const QString&) {
+            report(from + (to - from) * std::clamp(percent, 0, 100) / 100, QString());
+        };
+    }
+};
+
+QString exportCancelledMessage()
+{
+    return QStringLiteral("Export abgebrochen");
+}
+
+// Writes the bodies as STEP to file while the listed ones are read back from the
+// writer's model. Returns the failure; volumes receives the checked bodies.
+QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
+                          const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                          const std::vector<int>& indices, const ExportControl& control,
+                          std::vector<StepVolume>& volumes)
+{
+    std::vector<TopoDS_Shape> shapes;
+    for (const ExportBody& body : bodies)
+        shapes.push_back(body.shape);
+    StepCheck check(std::move(shapes), indices);
+    const Handle(CancelIndicator) indicator = new CancelIndicator(
+        control.cancelled, control.stage(10, 70, QStringLiteral("STEP-Daten übertragen")));
+    Message_ProgressScope scope(indicator->Start(), nullptr, 1);
+    QString failure = writeThroughXcaf(info, file, bodies, options, &check, scope.Next());
+    if (cancelRequested(control.cancelled))
+        return exportCancelledMessage();
+    if (!failure.isEmpty())
+        return failure;
+    volumes = check.results(control.stage(80, 100, QStringLiteral("Körper prüfen")),
+                            control.cancelled);
+    if (cancelRequested(control.cancelled))
+        return exportCancelledMessage();
+    return {};
+}
+
+// The bodies whose volume the file does not give back, measured against the
+// volume each had before any repair.
+std::vector<StepVolume> changedVolumes(std::vector<StepVolume> volumes,
+                                       const std::vector<double>& original)
+{
+    std::vector<StepVolume> changed;
+    for (StepVolume& volume : volumes) {
+        volume.model = original[std::size_t(volume.index)];
+        if (volume.model > 0.0 && volume.changed())
+            changed.push_back(volume);
+    }
+    return changed;
+}
+
+QString percentText(double percent)
+{
+    const QString digits = QLocale(QLocale::German).toString(std::abs(percent), 'f', 2);
+    return (percent < 0.0 ? QStringLiteral("−") : QStringLiteral("+")) + digits
+           + QStringLiteral(" %");
+}
+
+// The listed bodies read back from a STEP model of their own, which is not
+// written out; the answers carry the bodies' indices in bodies.
+std::vector<StepVolume> probeStep(const FormatInfo& info, const std::vector<ExportBody>& bodies,
+                                  const std::vector<int>& which, const ExportOptions& options,
+                                  const ExportControl& control, QString& failure)
+{
+    std::vector<ExportBody> subset;
+    for (const int index : which)
+        subset.push_back(bodies[std::size_t(index)]);
+    std::vector<int> local(which.size());
+    std::iota(local.begin(), local.end(), 0);
+    std::vector<StepVolume> volumes;
+    try {
+        // A repaired shape the writer cannot take ends this attempt, not the export.
+        OCC_CATCH_SIGNALS
+        failure = writeAndCheckStep(info, {}, subset, options, local, control, volumes);
+    } catch (const Standard_Failure&) {
+        failure = QString::fromUtf8(info.failure);
+    }
+    for (StepVolume& volume : volumes)
+        volume.index = which[std::size_t(volume.index)];
+    return volumes;
+}
+
+std::vector<int> indicesOf(const std::vector<StepVolume>& volumes)
+{
+    std::vector<int> indices;
+    for (const StepVolume& volume : volumes)
+        indices.push_back(volume.index);
+    return indices;
+}
+
+// Writes the whole file again beside staged and moves it over staged; with
+// `checked`, only when fewer bodies change than in `changed`, which then
+// receives the bodies that change in the file now. True when the file was moved.
+bool rewriteStep(const FormatInfo& info, const QString& staged,
+                 const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                 const std::vector<int>& checked, const std::vector<double>& original,
+                 std::vector<StepVolume>& changed, const ExportControl& control, QString& failure)
+{
     // Under the same name in a folder of its own, so that the file names itself
     // alike and the move into place never sees it.
     const QFileInfo target(staged);
     QDir(target.absolutePath()).mkdir(QStringLiteral("retry"));
     const QString retry
         = target.absoluteDir().filePath(QStringLiteral("retry/") + target.fileName());
-    QString failure;
-    {
-        const WithoutSurfaceCurves off;
-        failure = writeThroughXcaf(info, QFile::encodeName(retry), bodies, options);
+    std::vector<StepVolume> volumes;
+    failure = writeAndCheckStep(info, QFile::encodeName(retry), bodies, options, checked, control,
+                                volumes);
+    std::vector<StepVolume> still = changedVolumes(volumes, original);
+    bool moved = false;
+    if (failure.isEmpty() && (checked.empty() || still.size() < changed.size())) {
+        std::error_code ec;
+        std::filesystem::rename(QFile::encodeName(retry).toStdString(),
+                                QFile::encodeName(staged).toStdString(), ec);
+        moved = !ec;
+        if (moved && !checked.empty())
+            changed = std::move(still);
     }
-    if (failure.isEmpty()) {
-        const std::vector<int> again = stepVolumeChanges(QFile::encodeName(retry), volumes);
-        if (again.size() < changed.size()) {
-            std::error_code ec;
-            std::filesystem::rename(QFile::encodeName(retry).toStdString(),
-                                    QFile::encodeName(staged).toStdString(), ec);
-            if (!ec)
-                changed = again;
+    QFile::remove(retry);
+    return moved;
+}
+
+// A way of writing a damaged body again.
+struct StepRepair {
+    const char* what;
+    TopoDS_Shape (*change)(const TopoDS_Shape&);
+};
+
+// Some solids come back from STEP with part of their volume lost (a face that
+// crosses the seam of a sphere is read back trimmed the wrong way, a cylinder
+// is split by the reader's healing). Bodies with curved faces are read back from
+// the writer's model and their volumes compared. A body that changed is tried on
+// its own with its closed faces split at their seams, then as B-spline faces,
+// then written without curves on surfaces (which changes every body, so that one
+// is checked on the whole file); the file is written again once with what
+// repaired. A repaired body keeps its name and colour; what none repairs is noted
+// with its loss and what was tried.
+QString writeCheckedStep(const FormatInfo& info, const QString& staged,
+                         const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                         QStringList& notes, const ExportControl& control)
+{
+    std::vector<int> checked;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (stepMayChange(bodies[i].shape))
+            checked.push_back(int(i));
+    }
+    // Curves of edges on planes add nothing a reader cannot find exactly, and they
+    // more than double the entities of a mesh body sewn into triangles (its file
+    // and the writer's memory): a file of planar bodies goes without them.
+    std::optional<WithoutSurfaceCurves> planar;
+    if (checked.empty())
+        planar.emplace();
+    std::vector<StepVolume> volumes;
+    if (const QString failure = writeAndCheckStep(info, QFile::encodeName(staged), bodies,
+                                                  options, checked, control, volumes);
+        !failure.isEmpty())
+        return failure;
+    planar.reset();
+    std::vector<double> original(bodies.size(), 0.0);
+    for (const StepVolume& volume : volumes)
+        original[std::size_t(volume.index)] = volume.model;
+    std::vector<StepVolume> changed = changedVolumes(volumes, original);
+    if (changed.empty())
+        return {};
+
+    static const StepRepair repairs[] = {
+        {"Flächen an ihren Nähten geteilt", splitClosedFaces},
+        {"Flächen als B-Splines", asBSplineFaces},
+    };
+    std::vector<ExportBody> repaired = bodies;
+    bool anyRepaired = false;
+    QStringList tried;
+    QString failure;
+    for (const StepRepair& repair : repairs) {
+        if (changed.empty())
+            break;
+        tried << QString::fromUtf8(repair.what);
+        std::vector<ExportBody> attempt = repaired;
+        for (const StepVolume& volume : changed) {
+            ExportBody& body = attempt[std::size_t(volume.index)];
+            body.shape = repair.change(bodies[std::size_t(volume.index)].shape);
         }
+        const std::vector<StepVolume> probed = changedVolumes(
+            probeStep(info, attempt, indicesOf(changed), options, control, failure), original);
+        if (failure == exportCancelledMessage())
+            return failure;
+        if (!failure.isEmpty())
+            continue;
+        const std::vector<int> still = indicesOf(probed);
+        std::erase_if(changed, [&](const StepVolume& volume) {
+            if (std::find(still.begin(), still.end(), volume.index) != still.end())
+                return false;
+            repaired[std::size_t(volume.index)] = attempt[std::size_t(volume.index)];
+            anyRepaired = true;
+            return true;
+        });
+    }
+    bool rewritten = false;
+    if (!changed.empty()) {
+        tried << QStringLiteral("ohne Kurven auf Flächen");
+        const WithoutSurfaceCurves noCurves;
+        const std::vector<StepVolume> probed = changedVolumes(
+            probeStep(info, repaired, indicesOf(changed), options, control, failure), original);
+        if (failure == exportCancelledMessage())
+            return failure;
+        if (failure.isEmpty() && probed.size() < changed.size())
+            rewritten = rewriteStep(info, staged, repaired, options, checked, original, changed,
+                                    control, failure);
+        if (failure == exportCancelledMessage())
+            return failure;
+    }
+    if (anyRepaired && !rewritten) {
+        // The repairs were checked body by body; the file takes them as they were.
+        if (!rewriteStep(info, staged, repaired, options, {}, original, changed, control,
+                         failure))
+            return failure.isEmpty() ? QString::fromUtf8(info.failure) : failure;
     }
     if (changed.empty())
+        return {};
+    QStringList losses;
+    for (const StepVolume& volume : changed)
+        losses << QStringLiteral("%1 (%2)").arg(bodyLabel(bodies, volume.index),
+                                                percentText(volume.percent()));
+    notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder (versucht: %2); die "
+                            "Datei weicht dort vom Modell ab")
+                 .arg(losses.join(QStringLiteral(", ")), tried.join(QStringLiteral(", ")));
+    return {};
+}
+
+// IGES holds faces only: each body's face area, box and colour are compared with
+// the file read back, and what differs is noted by body.
+void noteIgesChanges(const QString& staged, const std::vector<ExportBody>& bodies,
+                     QStringList& notes)
+{
+    std::vector<IgesBody> written;
+    for (const ExportBody& body : bodies)
+        written.push_back({body.shape, body.r, body.g, body.b});
+    int count = 0;
+    const std::vector<IgesChange> changes = igesChanges(staged, written, &count);
+    if (count < 0) {
+        notes << QStringLiteral("Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen");
         return;
-    QStringList names;
-    for (int index : changed)
-        names << bodyLabel(bodies, index);
-    notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder; die Datei weicht "
-                            "dort vom Modell ab")
-                 .arg(names.join(QStringLiteral(", ")));
+    }
+    if (count != int(bodies.size())) {
+        notes << QStringLiteral("Die IGES-Datei gibt %1 statt %2 Körper wieder")
+                     .arg(count)
+                     .arg(bodies.size());
+        return;
+    }
+    for (const IgesChange& change : changes) {
+        QStringList what;
+        if (change.areaPercent != 0.0)
+            what << QStringLiteral("Fläche %1").arg(percentText(change.areaPercent));
+        if (change.boxShift != 0.0)
+            what << QStringLiteral("Umriss um %1 mm verschoben")
+                        .arg(QLocale(QLocale::German).toString(change.boxShift, 'g', 3));
+        if (change.colourLost)
+            what << QStringLiteral("Farbe fehlt");
+        notes << QStringLiteral("IGES gibt %1 nicht genau wieder: %2")
+                     .arg(bodyLabel(bodies, change.index), what.join(QStringLiteral(", ")));
+    }
 }
 
 // Moves every file the writer left in the staging folder beside the target, the
@@ -700,7 +950,7 @@ void setError(QString* error, const QString& text)
 // stays on one file system. Returns the failure.
 QString writeStaged(const FormatInfo& info, const QString& path,
                     const std::vector<ExportBody>& bodies, const ExportOptions& options,
-                    QStringList& notes)
+                    QStringList& notes, const ExportControl& control)
 {
     const QFileInfo target(path);
     // The writers leave the system's reason in errno; a full disk is worth saying.
@@ -709,11 +959,17 @@ QString writeStaged(const FormatInfo& info, const QString& path,
     if (!staging.isValid())
         return writeFailureText(QString::fromUtf8(info.failure), errno);
     const QString staged = staging.filePath(target.fileName());
-    const QString failure = writeFormat(info, staged, bodies, options, notes);
+    const QString failure = info.format == Format::Step
+                                ? writeCheckedStep(info, staged, bodies, options, notes, control)
+                                : writeFormat(info, staged, bodies, options, notes);
     if (!failure.isEmpty())
         return writeFailureText(failure, errno);
-    if (info.format == Format::Step)
-        verifyStep(info, staged, bodies, options, notes);
+    if (info.format == Format::Iges) {
+        control.report(80, QStringLiteral("Datei prüfen"));
+        noteIgesChanges(staged, bodies, notes);
+    }
+    if (cancelRequested(control.cancelled))
+        return exportCancelledMessage();
     if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
         return QString::fromUtf8(info.failure);
     return {};
@@ -722,7 +978,8 @@ QString writeStaged(const FormatInfo& info, const QString& path,
 } // namespace
 
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
-                const ExportOptions& options, QString* error, QString* note)
+                const ExportOptions& options, QString* error, QString* note,
+                const ProgressCallback& progress, const CancelCheck& cancelled)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (bodies.empty()) {
@@ -743,9 +1000,15 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
         OCC_CATCH_SIGNALS
         // Meshing, the long part, runs before the staging folder exists, so an
         // export stopped meanwhile leaves nothing behind.
+        const ExportControl control{progress, cancelled};
+        control.report(0, QStringLiteral("Körper vorbereiten"));
         failure = prepareBodies(*info, prepared, options, notes);
-        if (failure.isEmpty())
-            failure = writeStaged(*info, path, prepared, options, notes);
+        if (failure.isEmpty() && cancelRequested(cancelled))
+            failure = exportCancelledMessage();
+        if (failure.isEmpty()) {
+            control.report(10, QStringLiteral("Datei schreiben"));
+            failure = writeStaged(*info, path, prepared, options, notes, control);
+        }
     } catch (const Standard_Failure& f) {
         failure = QStringLiteral("Export fehlgeschlagen: %1")
                       .arg(withoutKernelSignal(QString::fromUtf8(f.GetMessageString())));

@@ -2,11 +2,35 @@
 
 #include "io/ClosedVolume.h"
 
-#include <IFSelect_ReturnStatus.hxx>
-#include <Interface_Static.hxx>
-#include <STEPControl_Reader.hxx>
+#include <QThread>
 
+#include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRep_Tool.hxx>
+#include <GeomAdaptor_Surface.hxx>
+#include <Interface_Static.hxx>
+#include <STEPControl_Controller.hxx>
+#include <STEPControl_Reader.hxx>
+#include <ShapeFix_Shape.hxx>
+#include <ShapeUpgrade_ShapeDivideClosed.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <StepData_StepModel.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <XSControl_WorkSession.hxx>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <numeric>
 
 namespace qor::io {
 
@@ -14,41 +38,288 @@ namespace {
 
 constexpr double volumeTolerance = 1e-4;
 
-// The transferred top-level shapes in file order; empty when the file does not read.
-std::vector<TopoDS_Shape> stepRoots(const QByteArray& file)
+// What a worker sends per body.
+struct Record {
+    qint32 index;
+    double model;
+    double file;
+};
+
+int faceCount(const TopoDS_Shape& shape)
+{
+    int count = 0;
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
+        ++count;
+    return count;
+}
+
+// Transfers the listed bodies back from the model and hands each result on.
+template <typename Sink>
+void checkBodies(const Handle(StepData_StepModel)& model, const std::vector<TopoDS_Shape>& shapes,
+                 const std::vector<int>& indices, Sink&& sink)
 {
     STEPControl_Reader reader;
-    if (reader.ReadFile(file.constData()) != IFSelect_RetDone)
-        return {};
-    std::vector<TopoDS_Shape> roots;
-    for (int i = 1; i <= reader.NbRootsForTransfer(); ++i) {
-        const int before = reader.NbShapes();
-        reader.TransferRoot(i);
-        roots.push_back(reader.NbShapes() > before ? reader.Shape(reader.NbShapes())
-                                                   : TopoDS_Shape());
+    reader.WS()->SetModel(model);
+    // Another count of top-level shapes than bodies: nothing can be matched.
+    const bool matched = reader.NbRootsForTransfer() == int(shapes.size());
+    for (const int index : indices) {
+        Record record{index, closedVolume(shapes[std::size_t(index)]), 0.0};
+        try {
+            OCC_CATCH_SIGNALS
+            const int before = reader.NbShapes();
+            if (matched && reader.TransferRoot(index + 1) && reader.NbShapes() > before)
+                record.file = closedVolume(reader.Shape(reader.NbShapes()));
+        } catch (const Standard_Failure&) {
+            record.file = 0.0;
+        }
+        reader.ClearShapes();
+        if (!sink(record))
+            return;
     }
-    return roots;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return true;
+}
+
+// Bodies spread over at most `count` groups of about equal face counts, the
+// largest bodies first.
+std::vector<std::vector<int>> balanced(const std::vector<TopoDS_Shape>& shapes,
+                                       std::vector<int> indices, int count)
+{
+    std::vector<int> faces(shapes.size(), 0);
+    for (const int index : indices)
+        faces[std::size_t(index)] = faceCount(shapes[std::size_t(index)]);
+    std::sort(indices.begin(), indices.end(),
+              [&](int a, int b) { return faces[std::size_t(a)] > faces[std::size_t(b)]; });
+    std::vector<std::vector<int>> groups(std::size_t(std::max(1, count)));
+    std::vector<long long> load(groups.size(), 0);
+    for (const int index : indices) {
+        const auto lightest = std::size_t(std::min_element(load.begin(), load.end()) - load.begin());
+        groups[lightest].push_back(index);
+        load[lightest] += faces[std::size_t(index)] + 1;
+    }
+    std::erase_if(groups, [](const std::vector<int>& group) { return group.empty(); });
+    for (std::vector<int>& group : groups)
+        std::sort(group.begin(), group.end());
+    return groups;
+}
+
+int workerCount(const std::vector<TopoDS_Shape>& shapes, const std::vector<int>& indices,
+                int facesForWorkers)
+{
+    int faces = 0;
+    for (const int index : indices)
+        faces += faceCount(shapes[std::size_t(index)]);
+    if (faces < facesForWorkers)
+        return 0;
+    return std::min<int>(int(indices.size()), std::clamp(QThread::idealThreadCount() - 1, 1, 4));
 }
 
 } // namespace
 
-std::vector<int> stepVolumeChanges(const QByteArray& file, const std::vector<double>& volumes)
+bool stepMayChange(const TopoDS_Shape& shape)
 {
-    const std::vector<TopoDS_Shape> roots = stepRoots(file);
-    std::vector<int> changed;
-    for (std::size_t i = 0; i < volumes.size(); ++i) {
-        if (volumes[i] <= 0.0)
+    // Only closed shells enclose a volume to compare.
+    for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next()) {
+        if (!BRep_Tool::IsClosed(shell.Current()))
             continue;
-        const double read = roots.size() == volumes.size() ? closedVolume(roots[i]) : 0.0;
-        if (!(std::abs(read - volumes[i]) <= volumeTolerance * volumes[i]))
-            changed.push_back(int(i));
+        for (TopExp_Explorer it(shell.Current(), TopAbs_FACE); it.More(); it.Next()) {
+            const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(it.Current()));
+            if (surface.IsNull() || GeomAdaptor_Surface(surface).GetType() != GeomAbs_Plane)
+                return true;
+        }
     }
-    return changed;
+    return false;
+}
+
+bool StepVolume::changed() const
+{
+    return !(std::abs(file - model) <= volumeTolerance * model);
+}
+
+double StepVolume::percent() const
+{
+    return model > 0.0 ? 100.0 * (file - model) / model : 0.0;
+}
+
+StepCheck::StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
+                     int facesForWorkers)
+    : shapes_(std::move(shapes))
+    , indices_(std::move(indices))
+    , facesForWorkers_(facesForWorkers)
+{
+}
+
+StepCheck::~StepCheck()
+{
+    stopWorkers();
+}
+
+void StepCheck::start(const Handle(XSControl_WorkSession)& session)
+{
+    session_ = session;
+    model_ = Handle(StepData_StepModel)::DownCast(session->Model());
+    const int workers = workerCount(shapes_, indices_, facesForWorkers_);
+    if (workers == 0)
+        return;
+    for (std::vector<int>& group : balanced(shapes_, indices_, workers)) {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            break;
+        const pid_t pid = ::fork();
+        if (pid < 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            break;
+        }
+        if (pid == 0) {
+            // The worker touches nothing but the kernel and its pipe, and ends
+            // without running the program's exit handlers.
+            ::close(fds[0]);
+            checkBodies(model_, shapes_, group, [&](const Record& record) {
+                return writeAll(fds[1], reinterpret_cast<const char*>(&record), sizeof record);
+            });
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        workers_.push_back({pid, fds[0], std::move(group), {}});
+    }
+}
+
+std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
+                                           const CancelCheck& cancelled)
+{
+    std::vector<StepVolume> volumes;
+    const auto report = [&] {
+        if (progress && !indices_.empty())
+            progress(int(100 * volumes.size() / indices_.size()), QString());
+    };
+    const auto take = [&](const Record& record) {
+        volumes.push_back({record.index, record.model, record.file});
+        report();
+    };
+
+    std::vector<int> unchecked;
+    if (workers_.empty()) {
+        unchecked = indices_;
+    } else {
+        for (;;) {
+            std::vector<pollfd> open;
+            for (const Worker& worker : workers_) {
+                if (worker.pipe >= 0)
+                    open.push_back({worker.pipe, POLLIN, 0});
+            }
+            if (open.empty())
+                break;
+            if (cancelRequested(cancelled)) {
+                stopWorkers();
+                return {};
+            }
+            report();
+            if (::poll(open.data(), open.size(), 100) <= 0)
+                continue;
+            for (Worker& worker : workers_) {
+                if (worker.pipe < 0)
+                    continue;
+                pollfd probe{worker.pipe, POLLIN, 0};
+                if (::poll(&probe, 1, 0) <= 0)
+                    continue;
+                char buffer[4096];
+                const ssize_t got = ::read(worker.pipe, buffer, sizeof buffer);
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got > 0) {
+                    worker.received.append(buffer, got);
+                    while (worker.received.size() >= qsizetype(sizeof(Record))) {
+                        Record record;
+                        std::memcpy(&record, worker.received.constData(), sizeof record);
+                        worker.received.remove(0, sizeof record);
+                        take(record);
+                    }
+                    continue;
+                }
+                ::close(worker.pipe);
+                worker.pipe = -1;
+                ::waitpid(worker.pid, nullptr, 0);
+                worker.pid = -1;
+            }
+        }
+        workers_.clear();
+        // A worker that died on a body reported neither it nor the bodies after:
+        // the reader does not give them back.
+        for (const int index : indices_) {
+            const bool reported = std::any_of(volumes.begin(), volumes.end(),
+                                              [&](const StepVolume& v) { return v.index == index; });
+            if (!reported)
+                volumes.push_back({index, closedVolume(shapes_[std::size_t(index)]), 0.0});
+        }
+    }
+    if (!unchecked.empty()) {
+        bool stopped = false;
+        checkBodies(model_, shapes_, unchecked, [&](const Record& record) {
+            take(record);
+            stopped = cancelRequested(cancelled);
+            return !stopped;
+        });
+        if (stopped)
+            return {};
+    }
+    std::sort(volumes.begin(), volumes.end(),
+              [](const StepVolume& a, const StepVolume& b) { return a.index < b.index; });
+    return volumes;
+}
+
+void StepCheck::stopWorkers()
+{
+    for (Worker& worker : workers_) {
+        if (worker.pid > 0) {
+            ::kill(worker.pid, SIGKILL);
+            ::waitpid(worker.pid, nullptr, 0);
+        }
+        if (worker.pipe >= 0)
+            ::close(worker.pipe);
+    }
+    workers_.clear();
 }
 
 void setStepSurfaceCurves(bool on)
 {
+    // The first initialisation sets the parameter to its default: it must come first.
+    STEPControl_Controller::Init();
     Interface_Static::SetIVal("write.surfacecurve.mode", on ? 1 : 0);
+}
+
+TopoDS_Shape splitClosedFaces(const TopoDS_Shape& shape)
+{
+    // The split shares untouched sub-shapes with its source, and healing changes
+    // them in place: it works on a copy, so the caller's shape stays as it was.
+    ShapeUpgrade_ShapeDivideClosed divide(BRepBuilderAPI_Copy(shape).Shape());
+    divide.SetNbSplitPoints(1);
+    if (!divide.Perform())
+        return shape;
+    // A split torus lacks curves of the new edges on their faces (and the writer
+    // fails on it) until it is healed.
+    const Handle(ShapeFix_Shape) fix = new ShapeFix_Shape(divide.Result());
+    fix->Perform();
+    const TopoDS_Shape healed = fix->Shape();
+    return BRepCheck_Analyzer(healed).IsValid() ? healed : shape;
+}
+
+TopoDS_Shape asBSplineFaces(const TopoDS_Shape& shape)
+{
+    BRepBuilderAPI_NurbsConvert convert(shape, true);
+    return convert.IsDone() ? convert.Shape() : shape;
 }
 
 } // namespace qor::io

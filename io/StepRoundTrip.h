@@ -1,23 +1,96 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include "io/Import.h"
 
+#include <QString>
+
+#include <Standard_Handle.hxx>
 #include <TopoDS_Shape.hxx>
+
+#include <sys/types.h>
 
 #include <vector>
 
+class StepData_StepModel;
+class XSControl_WorkSession;
+
 namespace qor::io {
 
-// The indices of the shapes whose closed volume the STEP file at file does not
-// give back within 0.01 %, reading the file's top-level shapes in order. volumes
-// holds the shapes' own closed volumes; a shape with volume 0 is not compared.
-// A file that does not read back, or holds another number of shapes, changes
-// every compared shape.
-std::vector<int> stepVolumeChanges(const QByteArray& file, const std::vector<double>& volumes);
+// Whether the STEP writer and reader can change the shape's volume: only closed
+// shells enclose one, and faces that all lie on planes come back exactly (a mesh
+// body sewn into triangles is such a body); a curved face may come back trimmed
+// differently.
+bool stepMayChange(const TopoDS_Shape& shape);
+
+// One checked body: its own closed volume and that of its top-level shape in the
+// STEP model, transferred back by the kernel's reader (0 when nothing came back).
+struct StepVolume {
+    int index = -1; // of the body
+    double model = 0.0;
+    double file = 0.0;
+
+    // Off by more than 0.01 %.
+    bool changed() const;
+    // The change in percent of the model's volume.
+    double percent() const;
+};
+
+// Reads the bodies of a STEP model back while the caller writes its text. The
+// kernel's data-exchange classes keep process-wide state that is not safe for
+// threads, so the bodies are checked in worker processes that share the model
+// copy-on-write and report through a pipe; a small check, or one for which no
+// worker can be started, runs in this process when asked for the results.
+class StepCheck {
+public:
+    // Starting a worker and its reader costs about as much as reading back a few
+    // hundred faces: a check of fewer faces runs in this process after the write.
+    static constexpr int defaultFacesForWorkers = 300;
+
+    // shapes[i] is written as the model's i-th top-level shape; only the listed
+    // indices are checked.
+    StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
+              int facesForWorkers = defaultFacesForWorkers);
+    ~StepCheck();
+    StepCheck(const StepCheck&) = delete;
+    StepCheck& operator=(const StepCheck&) = delete;
+
+    // Starts the workers on the model of the writer's session, which the writer
+    // has filled and will only write from here on. The session is kept: closing
+    // it empties the model.
+    void start(const Handle(XSControl_WorkSession)& session);
+
+    // Waits for every checked body, in index order. progress receives 0..100 while
+    // it waits; a cancellation ends the workers and gives an empty list.
+    std::vector<StepVolume> results(const ProgressCallback& progress, const CancelCheck& cancelled);
+
+private:
+    struct Worker {
+        pid_t pid = -1;
+        int pipe = -1;
+        std::vector<int> indices;
+        QByteArray received;
+    };
+
+    void stopWorkers();
+
+    std::vector<TopoDS_Shape> shapes_;
+    std::vector<int> indices_;
+    int facesForWorkers_;
+    Handle(XSControl_WorkSession) session_;
+    Handle(StepData_StepModel) model_;
+    std::vector<Worker> workers_;
+};
 
 // The kernel's "write.surfacecurve.mode" for the next STEP writes: true writes
 // the curves of edges on surfaces (the kernel's default), false leaves them out.
 void setStepSurfaceCurves(bool on);
+
+// The shape with every closed face (the whole round of a cylinder, a sphere's
+// face that crosses its seam) split in two along its parameter range: no face
+// then needs the reader to find the right side of a seam.
+TopoDS_Shape splitClosedFaces(const TopoDS_Shape& shape);
+
+// The shape with every face converted to a B-spline surface.
+TopoDS_Shape asBSplineFaces(const TopoDS_Shape& shape);
 
 } // namespace qor::io

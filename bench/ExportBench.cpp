@@ -1,0 +1,126 @@
+#include "io/Export.h"
+#include "io/Import.h"
+#include "io/XcafBodies.h"
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <Interface_Static.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_Printer.hxx>
+#include <Quantity_Color.hxx>
+#include <STEPCAFControl_Writer.hxx>
+#include <STEPControl_Controller.hxx>
+#include <TDataStd_Name.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_ShapeTool.hxx>
+#include <gp_Ax2.hxx>
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <vector>
+
+// STEP export with its read-back check against the bare kernel writer on the
+// same bodies: the check should cost at most half the write.
+// Run with --benchmark_repetitions=5 and compare the medians.
+
+namespace {
+
+const char* const sampleFile = "/usr/share/opencascade/data/step/linkrods.step";
+
+void quiet()
+{
+    for (const Handle(Message_Printer)& printer : Message::DefaultMessenger()->Printers())
+        printer->SetTraceLevel(Message_Fail);
+}
+
+// A plate of pins: 24 bodies, each a block drilled through by a cylinder, as
+// the connectors of a board come.
+std::vector<qor::io::ExportBody> pinBodies()
+{
+    std::vector<qor::io::ExportBody> bodies;
+    for (int i = 0; i < 24; ++i) {
+        const gp_Pnt corner(12.0 * (i % 6), 12.0 * (i / 6), 0);
+        const TopoDS_Shape block = BRepPrimAPI_MakeBox(corner, 10, 10, 10).Shape();
+        const TopoDS_Shape drill
+            = BRepPrimAPI_MakeCylinder(gp_Ax2(corner.Translated(gp_Vec(5, 5, -1)), gp_Dir(0, 0, 1)),
+                                       2.0 + 0.05 * i, 12)
+                  .Shape();
+        bodies.push_back({QStringLiteral("Pin %1").arg(i + 1),
+                          BRepAlgoAPI_Cut(block, drill).Shape(), 0.8, 0.6, 0.2});
+    }
+    return bodies;
+}
+
+std::vector<qor::io::ExportBody> sampleBodies()
+{
+    std::vector<qor::io::ExportBody> bodies;
+    for (const qor::io::ImportedBody& body :
+         qor::io::importFile(QString::fromLatin1(sampleFile), {}).bodies)
+        bodies.push_back({body.name, body.shape, body.r, body.g, body.b});
+    return bodies;
+}
+
+// What the export adds nothing to: the kernel's writer on an XCAF document of
+// the named, coloured bodies.
+void bareWrite(const std::vector<qor::io::ExportBody>& bodies, const QByteArray& file)
+{
+    STEPControl_Controller::Init();
+    Interface_Static::SetCVal("write.step.schema", "AP242DIS");
+    Interface_Static::SetCVal("write.step.unit", "MM");
+    qor::io::XcafDocumentScope scope;
+    const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(scope.document()->Main());
+    const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(scope.document()->Main());
+    for (const qor::io::ExportBody& body : bodies) {
+        const TDF_Label label = shapes->AddShape(body.shape, false, true);
+        TDataStd_Name::Set(label, TCollection_ExtendedString(body.name.toStdWString().c_str()));
+        colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
+                          XCAFDoc_ColorSurf);
+    }
+    STEPCAFControl_Writer writer;
+    writer.Transfer(scope.document(), STEPControl_AsIs);
+    writer.Write(file.constData());
+}
+
+template <typename Bodies> void BM_BareStepWrite(benchmark::State& state, Bodies make)
+{
+    quiet();
+    const std::vector<qor::io::ExportBody> bodies = make();
+    if (bodies.empty()) {
+        state.SkipWithError("no bodies (occt-misc missing?)");
+        return;
+    }
+    QTemporaryDir dir;
+    const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("bare.step")));
+    for (auto _ : state)
+        bareWrite(bodies, file);
+}
+
+template <typename Bodies> void BM_CheckedStepExport(benchmark::State& state, Bodies make)
+{
+    quiet();
+    const std::vector<qor::io::ExportBody> bodies = make();
+    if (bodies.empty()) {
+        state.SkipWithError("no bodies (occt-misc missing?)");
+        return;
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("geprueft.step"));
+    for (auto _ : state) {
+        if (!qor::io::exportFile(path, bodies, qor::io::ExportOptions()))
+            state.SkipWithError("export failed");
+    }
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(BM_BareStepWrite, pins, pinBodies)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CheckedStepExport, pins, pinBodies)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareStepWrite, linkrods, sampleBodies)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CheckedStepExport, linkrods, sampleBodies)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,110 @@
+#include "io/IgesCheck.h"
+
+#include "io/Import.h"
+
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRepGProp.hxx>
+#include <BRep_Builder.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qor::io {
+
+namespace {
+
+constexpr double areaTolerance = 1e-3; // relative
+constexpr double boxTolerance = 1e-4; // relative to the box diagonal
+constexpr double boxFloor = 1e-3; // millimetres
+constexpr double colourTolerance = 0.01;
+
+double faceArea(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(shape, props);
+    return props.Mass();
+}
+
+// The exact box of the body's edges: the fast box grows with the control points
+// of B-spline faces, which the file may hold differently, and the exact box of the
+// faces costs many times the reading. A face that moved moves its edges.
+Bnd_Box exactBox(const TopoDS_Shape& shape)
+{
+    TopoDS_Compound edges;
+    BRep_Builder builder;
+    builder.MakeCompound(edges);
+    for (TopExp_Explorer it(shape, TopAbs_EDGE); it.More(); it.Next())
+        builder.Add(edges, it.Current());
+    Bnd_Box box;
+    BRepBndLib::AddOptimal(edges, box, false, false);
+    return box;
+}
+
+double boxShift(const TopoDS_Shape& written, const TopoDS_Shape& read)
+{
+    const Bnd_Box before = exactBox(written);
+    const Bnd_Box after = exactBox(read);
+    // Without faces to place (edges only) the area check speaks for the body.
+    if (before.IsVoid() || after.IsVoid())
+        return 0.0;
+    const gp_XYZ low = after.CornerMin().XYZ() - before.CornerMin().XYZ();
+    const gp_XYZ high = after.CornerMax().XYZ() - before.CornerMax().XYZ();
+    const double shift = std::max({std::abs(low.X()), std::abs(low.Y()), std::abs(low.Z()),
+                                   std::abs(high.X()), std::abs(high.Y()), std::abs(high.Z())});
+    const double tolerance = std::max(boxFloor, boxTolerance * std::sqrt(before.SquareExtent()));
+    return shift > tolerance ? shift : 0.0;
+}
+
+bool sameColour(const IgesBody& written, const ImportedBody& read)
+{
+    return read.hasColor && std::abs(read.r - written.r) <= colourTolerance
+           && std::abs(read.g - written.g) <= colourTolerance
+           && std::abs(read.b - written.b) <= colourTolerance;
+}
+
+} // namespace
+
+TopoDS_Shape igesShape(const TopoDS_Shape& shape)
+{
+    TopoDS_Shape single = shape;
+    // The iterator gives the child with the compound's placement applied.
+    while (single.ShapeType() == TopAbs_COMPOUND && single.NbChildren() == 1)
+        single = TopoDS_Iterator(single).Value();
+    if (single.Location().IsIdentity())
+        return single;
+    return BRepBuilderAPI_Transform(single.Located(TopLoc_Location()),
+                                    single.Location().Transformation(), true)
+        .Shape();
+}
+
+std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesBody>& bodies,
+                                    int* count)
+{
+    const ImportResult read = importFile(file, {});
+    if (count)
+        *count = read.ok ? int(read.bodies.size()) : -1;
+    if (!read.ok || read.bodies.size() != bodies.size())
+        return {};
+    std::vector<IgesChange> changes;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        IgesChange change;
+        change.index = int(i);
+        const double before = faceArea(bodies[i].shape);
+        const double after = faceArea(read.bodies[i].shape);
+        if (std::abs(after - before) > areaTolerance * before)
+            change.areaPercent = before > 0.0 ? 100.0 * (after - before) / before : 100.0;
+        change.boxShift = boxShift(bodies[i].shape, read.bodies[i].shape);
+        change.colourLost = !sameColour(bodies[i], read.bodies[i]);
+        if (change.areaPercent != 0.0 || change.boxShift != 0.0 || change.colourLost)
+            changes.push_back(change);
+    }
+    return changes;
+}
+
+} // namespace qor::io

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <TopoDS_Shape.hxx>
+
+#include <vector>
+
+namespace qor::io {
+
+// The body's shape as IGES keeps its colour: the kernel's IGES writer puts a
+// body's colour on its faces only when the body is no compound and has no
+// placement of its own, so a compound of one shape is replaced by that shape and
+// a placement is moved into the geometry.
+TopoDS_Shape igesShape(const TopoDS_Shape& shape);
+
+// One body as written, for the comparison with what an IGES file gives back.
+struct IgesBody {
+    TopoDS_Shape shape;
+    double r = 0.0;
+    double g = 0.0;
+    double b = 0.0;
+};
+
+// How one body comes back from an IGES file differently from what was written:
+// IGES carries faces (no solids), so its area and box are compared, and its colour.
+struct IgesChange {
+    int index = -1; // of the body
+    double areaPercent = 0.0; // change of the face area, 0 when within 0.1 %
+    double boxShift = 0.0; // largest move of a box side in millimetres, 0 when within tolerance
+    bool colourLost = false;
+};
+
+// What the IGES file gives back. `count` receives the number of bodies read
+// (-1 when the file does not read); the changes list only bodies that differ,
+// compared in file order, and is empty when the count differs.
+std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesBody>& bodies,
+                                    int* count);
+
+} // namespace qor::io
