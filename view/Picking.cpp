@@ -126,38 +126,20 @@ void Scene::activateBodyModes(int id, const Handle(AIS_InteractiveObject)& objec
                               const std::vector<int>& modes)
 {
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    const auto instance = instances_.find(id);
+    if (instance != instances_.end()) {
+        if (!instance->second.refined)
+            return; // found by the finder's box
+        if (!context->SelectionManager()->Contains(object))
+            context->SelectionManager()->Load(object);
+    }
     context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
                                     false);
-    const auto instance = instances_.find(id);
-    if (instance != instances_.end() && !instance->second.refined && !modes.empty()) {
-        context->SetSelectionModeActive(object, placementProbeMode, true,
-                                        AIS_SelectionModesConcurrency_GlobalOrLocal, false);
-        return;
-    }
     // Under this concurrency the whole-body mode and the sub-shape modes exclude each
     // other: a mask with the body bit picks whole bodies only.
     for (int mode : modes)
         context->SetSelectionModeActive(object, mode, true,
                                         AIS_SelectionModesConcurrency_GlobalOrLocal, false);
-}
-
-bool Scene::refineDetection()
-{
-    const Handle(AIS_InteractiveContext)& context = viewer_->context();
-    if (!context->HasDetected())
-        return false;
-    const Handle(SelectMgr_EntityOwner) owner = context->DetectedOwner();
-    const auto* object = dynamic_cast<const AIS_InteractiveObject*>(owner->Selectable().get());
-    const auto record = pickMap_.find(object);
-    if (record == pickMap_.end() || record->second.kind != 4)
-        return false;
-    const auto instance = instances_.find(record->second.id);
-    if (instance == instances_.end() || instance->second.refined)
-        return false;
-    instance->second.refined = true;
-    activateBodyModes(record->second.id, bodyObjects_.at(record->second.id),
-                      bodySelectionModes(selectionMask_));
-    return true;
 }
 
 void Scene::applySelectionModes()
@@ -166,6 +148,13 @@ void Scene::applySelectionModes()
     const std::vector<int> modes = bodySelectionModes(selectionMask_);
     for (const auto& [id, object] : bodyObjects_)
         activateBodyModes(id, object, modes);
+    if (!finder_.IsNull()) {
+        context->SetSelectionModeActive(finder_, -1, false, AIS_SelectionModesConcurrency_Single,
+                                        false);
+        if (!modes.empty())
+            context->SetSelectionModeActive(finder_, 0, true,
+                                            AIS_SelectionModesConcurrency_GlobalOrLocal, false);
+    }
     for (const Handle(AIS_InteractiveObject)& object : extraObjects_) {
         const auto found = pickMap_.find(object.get());
         if (found == pickMap_.end())

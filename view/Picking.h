@@ -49,10 +49,6 @@ constexpr int standard = faces | edges | planes | axes;
 constexpr int shownBits = planes | regions | curves | points;
 } // namespace mask
 
-// The selection mode by which a placed component body is found by its box alone, before it
-// gets the modes of the mask.
-constexpr int placementProbeMode = 100;
-
 // The AIS selection modes of body objects that the mask asks for, in activation order.
 std::vector<int> bodySelectionModes(int selectionMask);
 // Whether objects of a non-body kind (5 to 11) can be picked under the mask.

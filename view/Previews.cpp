@@ -122,6 +122,8 @@ void Scene::setExplodeFactor(double factor)
 {
     explodeFactor_ = factor;
     applyExplode();
+    updateFinder();
+    applySelectionModes();
     viewer_->requestRedraw();
 }
 
@@ -153,6 +155,7 @@ void Scene::applyExplode()
         if (by.IsEqual(instance.offset, 0.0))
             continue;
         instance.offset = by;
+        finderStale_ = true;
         gp_Trsf move;
         move.SetTranslation(gp_Vec(by));
         context->SetLocation(bodyObjects_.at(id),

@@ -22,6 +22,7 @@
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
 #include <Select3D_SensitiveBox.hxx>
+#include <SelectMgr_Filter.hxx>
 #include <SelectMgr_EntityOwner.hxx>
 #include <SelectMgr_Selection.hxx>
 #include <Standard_OutOfMemory.hxx>
@@ -34,10 +35,12 @@
 #include <gp_Pln.hxx>
 
 #include <QJsonArray>
+#include <QPointer>
 #include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <new>
 #include <numbers>
 #include <set>
@@ -136,25 +139,70 @@ protected:
     }
 };
 
-// A placement of a shared shape object. Faces and edges for picking would cost every
-// placement more than all the rest of it, so a placement is found by its box first
-// (placementProbeMode) and gets them when the pointer comes to it (Scene::refineDetection).
-class Placement : public AIS_ConnectedInteractive {
+// What a placement is found by until it is refined: its id and its box in the world.
+class PlacementOwner : public SelectMgr_EntityOwner {
 public:
+    PlacementOwner(const Handle(SelectMgr_SelectableObject)& finder, int id)
+        : SelectMgr_EntityOwner(finder)
+        , bodyId(id)
+    {
+    }
+    const int bodyId;
+};
+
+// One undrawn object that holds a box for every placement: faces and edges for picking would
+// cost every placement more than all the rest of it, and even a selection of its own costs a
+// placement kilobytes. The placement under the pointer gets its own (Scene::refineDetection).
+class PlacementFinder : public AIS_InteractiveObject {
+public:
+    std::vector<std::pair<int, Bnd_Box>> boxes;
+
+    Standard_Boolean AcceptDisplayMode(const Standard_Integer mode) const override
+    {
+        return mode == 0;
+    }
+
 protected:
+    // Nothing is drawn, but a view picks only what it shows: the presentation has the extent
+    // of the boxes and no primitives.
+    void Compute(const Handle(PrsMgr_PresentationManager)&,
+                 const Handle(Prs3d_Presentation)& presentation, const Standard_Integer) override
+    {
+        Bnd_Box all;
+        for (const auto& [id, box] : boxes)
+            all.Add(box);
+        if (all.IsVoid())
+            return;
+        const gp_Pnt low = all.CornerMin();
+        const gp_Pnt high = all.CornerMax();
+        presentation->NewGroup()->SetMinMaxValues(low.X(), low.Y(), low.Z(), high.X(), high.Y(),
+                                                  high.Z());
+    }
     void ComputeSelection(const Handle(SelectMgr_Selection)& selection,
                           const Standard_Integer mode) override
     {
-        if (mode != placementProbeMode) {
-            AIS_ConnectedInteractive::ComputeSelection(selection, mode);
+        if (mode != 0)
             return;
-        }
-        const auto shape = Handle(AIS_Shape)::DownCast(ConnectedTo());
-        if (shape.IsNull() || shape->BoundingBox().IsVoid())
-            return;
-        selection->Add(new Select3D_SensitiveBox(new SelectMgr_EntityOwner(this),
-                                                 shape->BoundingBox()));
+        for (const auto& [id, box] : boxes)
+            selection->Add(new Select3D_SensitiveBox(new PlacementOwner(this, id), box));
     }
+};
+
+// A placement that has its own faces and edges is no longer found by its box.
+class RefinedPlacementFilter : public SelectMgr_Filter {
+public:
+    explicit RefinedPlacementFilter(std::function<bool(int)> refined)
+        : refined_(std::move(refined))
+    {
+    }
+    Standard_Boolean IsOk(const Handle(SelectMgr_EntityOwner)& owner) const override
+    {
+        const auto* placement = dynamic_cast<const PlacementOwner*>(owner.get());
+        return placement == nullptr || !refined_(placement->bodyId);
+    }
+
+private:
+    std::function<bool(int)> refined_;
 };
 
 const QString outOfMemoryText = QStringLiteral(
@@ -248,14 +296,14 @@ Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
     , viewer_(viewer)
     , controller_(controller)
 {
-    viewer_->detectionRefiner = [this] { return refineDetection(); };
+    // The viewer may outlive the scene: it asks only while the scene is there.
+    viewer_->detectionRefiner = [scene = QPointer<Scene>(this)] {
+        return scene && scene->refineDetection();
+    };
 }
 
 // The context goes with the viewer; only the handles are released here.
-Scene::~Scene()
-{
-    viewer_->detectionRefiner = nullptr;
-}
+Scene::~Scene() = default;
 
 Handle(AIS_InteractiveObject) Scene::bodyObject(int id) const
 {
@@ -335,8 +383,9 @@ void Scene::rebuild()
     showWorkGeometry();
     showSketches();
     showThreadHelices();
-    applySelectionModes();
     applyExplode();
+    updateFinder();
+    applySelectionModes();
     viewer_->requestRedraw();
     emit rebuilt();
 }
@@ -378,6 +427,7 @@ void Scene::removeBodyObject(int id)
         return;
     const auto shared = sharedObjects_.find(instance->second.key);
     instances_.erase(instance);
+    finderStale_ = true;
     if (shared != sharedObjects_.end() && --shared->second.users <= 0) {
         // The shared object is never displayed itself; its presentations go with it.
         context->MainPrsMgr()->Clear(shared->second.object, 0);
@@ -498,7 +548,7 @@ void Scene::createInstances(const std::vector<int>& ids)
         const TopoDS_Shape& shape = bodies.at(id).shape;
         const SharedKey key = sharedKey(id, shape);
         SharedObject& shared = sharedObjects_.at(key);
-        Handle(AIS_ConnectedInteractive) instance = new Placement();
+        Handle(AIS_ConnectedInteractive) instance = new AIS_ConnectedInteractive();
         // The body's own placement datum, where it is a single one, lets a picked face be the
         // very face of the body.
         const TopLoc_Location& at = shape.Location();
@@ -508,16 +558,67 @@ void Scene::createInstances(const std::vector<int>& ids)
             instance->Connect(shared.object, at.FirstDatum());
         else
             instance->Connect(shared.object, at.Transformation());
-        // Selection modes come from the mask alone (applySelectionModes): a whole-body
-        // selection made here would be kept for nothing by every placement.
+        // Found by the finder's box until the pointer comes to it: no selection of its own.
         instance->SetDisplayMode(mode);
         context->Display(instance, mode, -1, false, PrsMgr_DisplayStatus_None);
-        context->SelectionManager()->Load(instance);
         ++shared.users;
         bodyObjects_[id] = instance;
         instances_[id] = Instance{key, shape, gp_XYZ(), false};
+        finderStale_ = true;
         pickMap_[instance.get()] = PickRecord{4, id, 0, 0.0, 0.0};
     }
+}
+
+bool Scene::refineDetection()
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    if (!context->HasDetected())
+        return false;
+    const auto* placement = dynamic_cast<const PlacementOwner*>(context->DetectedOwner().get());
+    if (placement == nullptr)
+        return false;
+    const auto instance = instances_.find(placement->bodyId);
+    if (instance == instances_.end() || instance->second.refined)
+        return false;
+    instance->second.refined = true;
+    activateBodyModes(placement->bodyId, bodyObjects_.at(placement->bodyId),
+                      bodySelectionModes(selectionMask_));
+    return true;
+}
+
+void Scene::updateFinder()
+{
+    if (!finderStale_)
+        return;
+    finderStale_ = false;
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    if (finder_.IsNull()) {
+        finder_ = new PlacementFinder();
+        context->AddFilter(new RefinedPlacementFilter([scene = QPointer<Scene>(this)](int id) {
+            if (!scene)
+                return false;
+            const auto instance = scene->instances_.find(id);
+            return instance != scene->instances_.end() && instance->second.refined;
+        }));
+    }
+    auto& boxes = static_cast<PlacementFinder*>(finder_.get())->boxes;
+    boxes.clear();
+    boxes.reserve(instances_.size());
+    std::map<const AIS_InteractiveObject*, Bnd_Box> shapeBoxes;
+    for (const auto& [id, instance] : instances_) {
+        const Handle(AIS_InteractiveObject)& object = bodyObjects_.at(id);
+        const auto placed = Handle(AIS_ConnectedInteractive)::DownCast(object);
+        const auto shape = Handle(AIS_Shape)::DownCast(placed->ConnectedTo());
+        if (shape.IsNull() || shape->BoundingBox().IsVoid())
+            continue;
+        boxes.emplace_back(id, shape->BoundingBox().Transformed(object->LocalTransformation()));
+    }
+    if (!context->IsDisplayed(finder_)) {
+        context->Display(finder_, 0, 0, false, PrsMgr_DisplayStatus_None);
+        return;
+    }
+    context->Redisplay(finder_, false);
+    context->RecomputeSelectionOnly(finder_);
 }
 
 void Scene::showExtra(const Handle(AIS_InteractiveObject)& object, int displayMode,

@@ -69,8 +69,8 @@ public:
     int selectionMask() const { return selectionMask_; }
     void setSelectionMask(int newMask);
     void applySelectionModes();
-    // When the detected object is a placement still found only by its box, gives it the
-    // selection modes of the mask and answers true: the caller detects again at the same point.
+    // When the detected owner is a placement still found only by its box, gives the placement
+    // the selection modes of the mask and answers true: the caller detects again at the point.
     bool refineDetection();
 
     // Previews, highlights and the exploded view.
@@ -118,6 +118,8 @@ private:
     void activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
                            const std::vector<int>& modes);
     void removeBodyObject(int id);
+    // The boxes by which placements are found, after placements came, went or moved.
+    void updateFinder();
     void dropInstances();
     void createBodyObjects(const std::vector<int>& ids);
     void createInstances(const std::vector<int>& ids);
@@ -147,6 +149,8 @@ private:
     std::map<SharedKey, SharedObject> sharedObjects_;
     int sharedStyle_ = -1;
     bool exploded_ = false; // some instance is shown away from its placement
+    Handle(AIS_InteractiveObject) finder_;
+    bool finderStale_ = false;
     QString buildProblem_;
     std::vector<Handle(AIS_InteractiveObject)> extraObjects_;
     Handle(AIS_Shape) previewObject_;
