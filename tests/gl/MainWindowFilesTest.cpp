@@ -3,6 +3,7 @@
 #include "app/shell/Ribbon.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
@@ -18,9 +19,11 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QJsonArray>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -283,3 +286,21 @@ TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
 }
 
 } // namespace
+
+// The kernel parses a large file for seconds on the reader thread while the window's event
+// loop keeps running: the progress dialog comes up and its cancel button ends the import
+// without a feature or a history entry.
+TEST_F(MainWindowFilesTest, LongImportShowsItsProgressAndCanBeCancelled)
+{
+    const QString path = dir.filePath(QStringLiteral("punkte.step"));
+    writeFile(path, qor::fixtures::stepLoosePoints(400000));
+    const std::size_t entries = window.controller->history.size();
+    const auto cancelled = whenShown<QProgressDialog>(
+        [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); });
+    window.importFile(path);
+    EXPECT_TRUE(*cancelled);
+    EXPECT_EQ(window.controller->history.size(), entries);
+    EXPECT_TRUE(window.controller->document->features.empty());
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
