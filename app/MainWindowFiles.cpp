@@ -353,10 +353,14 @@ void MainWindow::importFile(const QString& requestedPath)
     controller->commit(QStringLiteral("Importieren"));
     browser->rebuild();
     viewer->fitAll(true);
-    showToast(QStringLiteral("%1: %2 Körper importiert%3")
+    // A reader's note (faces left out, approximations) belongs beside the count: the bodies
+    // may not be all the file held.
+    const QString note = result.warning.section(QLatin1Char('\n'), 0, 0);
+    showToast(QStringLiteral("%1: %2 Körper importiert%3%4")
                   .arg(result.format)
                   .arg(import.bodyCount)
-                  .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString()),
+                  .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString())
+                  .arg(note.isEmpty() ? QString() : QStringLiteral(" – ") + note),
               false);
 }
 

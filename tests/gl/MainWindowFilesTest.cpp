@@ -6,13 +6,16 @@
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <QApplication>
 #include <QFile>
@@ -303,4 +306,24 @@ TEST_F(MainWindowFilesTest, LongImportShowsItsProgressAndCanBeCancelled)
     EXPECT_TRUE(window.controller->document->features.empty());
     ASSERT_TRUE(window.toast != nullptr);
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
+
+// A Parasolid file whose one face holds a number out of range: both bodies come in, and the
+// toast names the face that was left out.
+TEST_F(MainWindowFilesTest, ImportNamesTheFacesItLeftOut)
+{
+    TopoDS_Compound pair;
+    BRep_Builder builder;
+    builder.MakeCompound(pair);
+    builder.Add(pair, BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape());
+    builder.Add(pair, BRepPrimAPI_MakeBox(gp_Pnt(0.05, 0, 0), 0.01, 0.01, 0.01).Shape());
+    const QString path = dir.filePath(QStringLiteral("zwei.x_b"));
+    writeFile(path, qor::fixtures::xtShapeWithReal(pair, qor::fixtures::XtRealKind::PlaneNormal,
+                                                   std::nan("")));
+    window.importFile(path);
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 2u);
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+              QStringLiteral("Parasolid: 2 Körper importiert – 1 von 12 Flächen ausgelassen (1× "
+                             "Ungültige Zahl in den Parasolid-Geometriedaten)"));
 }
