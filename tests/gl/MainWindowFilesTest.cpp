@@ -5,16 +5,20 @@
 #include "io/Import.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 #include "tests/gl/WhenShown.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <QApplication>
 #include <QFile>
@@ -27,6 +31,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -566,3 +571,41 @@ TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
 }
 
 } // namespace
+
+// The kernel parses a large file for seconds on the reader thread while the window's event
+// loop keeps running: the progress dialog comes up and its cancel button ends the import
+// without a feature or a history entry.
+TEST_F(MainWindowFilesTest, LongImportShowsItsProgressAndCanBeCancelled)
+{
+    const QString path = dir.filePath(QStringLiteral("punkte.step"));
+    writeFile(path, qor::fixtures::stepLoosePoints(400000));
+    const std::size_t entries = window.controller->history.size();
+    const auto cancelled = whenShown<QProgressDialog>(
+        [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); });
+    window.importFile(path);
+    EXPECT_TRUE(*cancelled);
+    EXPECT_EQ(window.controller->history.size(), entries);
+    EXPECT_TRUE(window.controller->document->features.empty());
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
+
+// A Parasolid file whose one face holds a number out of range: both bodies come in, and the
+// toast names the face that was left out.
+TEST_F(MainWindowFilesTest, ImportNamesTheFacesItLeftOut)
+{
+    TopoDS_Compound pair;
+    BRep_Builder builder;
+    builder.MakeCompound(pair);
+    builder.Add(pair, BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape());
+    builder.Add(pair, BRepPrimAPI_MakeBox(gp_Pnt(0.05, 0, 0), 0.01, 0.01, 0.01).Shape());
+    const QString path = dir.filePath(QStringLiteral("zwei.x_b"));
+    writeFile(path, qor::fixtures::xtShapeWithReal(pair, qor::fixtures::XtRealKind::PlaneNormal,
+                                                   std::nan("")));
+    window.importFile(path);
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 2u);
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+              QStringLiteral("Parasolid: 2 Körper importiert – 1 von 12 Flächen ausgelassen (1× "
+                             "Ungültige Zahl in den Parasolid-Geometriedaten)"));
+}

@@ -137,6 +137,8 @@ TEST(HostileReader, DamagedRealsCostOnlyTheirFaces)
             if (test::countOf(body.shape, TopAbs_FACE) == 6) {
                 ++whole;
                 EXPECT_NEAR(test::volumeOf(body.shape), cubeVolume, 1.0);
+                // Still a solid: only the body that lost faces is sewn.
+                EXPECT_EQ(test::countOf(body.shape, TopAbs_SOLID), 1);
             }
         }
         EXPECT_EQ(whole, 1);
