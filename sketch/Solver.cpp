@@ -89,31 +89,41 @@ private:
     bool analysed_ = false;
 };
 
-// The rows the iteration drives to zero: the sketch's rows, less `offset` when one is
-// given (the targets of a sub-step on the way to the sketch's own values), each
-// times its weight when weights are given.
-struct Rows {
+// The rows the iteration drives to zero: the sketch's own rows for the plain solve.
+struct SketchRows {
     const System& system;
-    const Eigen::VectorXd* offset = nullptr;
-    const Eigen::VectorXd* weights = nullptr;
 
     void evaluate(const std::vector<double>& q, Eigen::VectorXd& r) const
     {
         system.residuals(q, r);
-        if (offset)
-            r -= *offset;
-        if (weights)
-            r.array() *= weights->array();
     }
 
     SparseJacobian jacobian(const std::vector<double>& q,
                             const std::vector<std::uint32_t>& variables,
                             const ColumnMap& columns) const
     {
-        SparseJacobian j = sparseJacobian(system, q, variables, columns);
-        if (weights)
-            j = weights->asDiagonal() * j;
-        return j;
+        return sparseJacobian(system, q, variables, columns);
+    }
+};
+
+// The rows of a sub-step: the sketch's rows less `offset` (the part of the change not
+// yet made), each times its weight.
+struct SubStepRows {
+    const System& system;
+    const Eigen::VectorXd& offset;
+    const Eigen::VectorXd& weights;
+
+    void evaluate(const std::vector<double>& q, Eigen::VectorXd& r) const
+    {
+        system.residuals(q, r);
+        r = (r - offset).cwiseProduct(weights);
+    }
+
+    SparseJacobian jacobian(const std::vector<double>& q,
+                            const std::vector<std::uint32_t>& variables,
+                            const ColumnMap& columns) const
+    {
+        return weights.asDiagonal() * sparseJacobian(system, q, variables, columns);
     }
 };
 
@@ -149,6 +159,7 @@ Eigen::VectorXd angleRowWeights(const System& system, const std::vector<double>&
 
 // Levenberg-Marquardt steps from q, at most `budget` of them accepted; q and r end at
 // the last accepted step.
+template <typename Rows>
 std::uint32_t iterate(const Rows& rows, const std::vector<std::uint32_t>& variables,
                       const ColumnMap& columns, std::vector<double>& q, Eigen::VectorXd& r,
                       std::uint32_t budget)
@@ -214,7 +225,7 @@ bool solveInSubSteps(const System& system, const std::vector<std::uint32_t>& var
     system.residuals(q, start);
     Eigen::VectorXd offset;
     const Eigen::VectorXd weights = angleRowWeights(system, q);
-    const Rows shifted{system, &offset, &weights};
+    const SubStepRows shifted{system, offset, weights};
     std::vector<double> reached = q;
     std::vector<double> trial;
     Eigen::VectorXd trialRows;
@@ -532,7 +543,7 @@ void solve(SolveResult& out, Sketch& sketch, const std::vector<int>& heldParams)
     // Non-finite rows (a dimension of inf or NaN) cannot be reduced: the solve
     // fails at once and the sketch keeps its parameters.
     if (system.rows > 0 && r.allFinite()) {
-        out.iterations = iterate(Rows{system}, variables, columns, q, r, maxSteps);
+        out.iterations = iterate(SketchRows{system}, variables, columns, q, r, maxSteps);
         // Only a solve that failed pays for the sub-steps; when they fail too, the
         // plain solve's rows are what the caller is told about.
         if (!(maxAbs(r) <= solved) && !variables.empty()) {
