@@ -134,30 +134,30 @@ private:
     StepGraph graph_;
 };
 
-// The references as entity positions; a name no entity carries is dropped.
-std::vector<std::int64_t> resolvedRefs(const StepGraph& graph)
+// Turns every reference into the position of the entity it names, plus one; 0 for a name
+// no entity carries. In place: a large file holds millions of references.
+void resolveRefs(StepGraph& graph)
 {
-    std::vector<std::pair<std::uint64_t, std::int64_t>> byId;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> byId;
     byId.reserve(graph.ids.size());
     for (std::size_t i = 0; i < graph.ids.size(); ++i)
-        byId.emplace_back(graph.ids[i], std::int64_t(i));
+        byId.emplace_back(graph.ids[i], i);
+    std::vector<std::uint64_t>().swap(graph.ids);
     std::sort(byId.begin(), byId.end());
-    std::vector<std::int64_t> targets;
-    targets.reserve(graph.refs.size());
-    for (const std::uint64_t ref : graph.refs) {
+    for (std::uint64_t& ref : graph.refs) {
         const auto found
-            = std::lower_bound(byId.begin(), byId.end(), std::make_pair(ref, std::int64_t(-1)));
-        targets.push_back(found != byId.end() && found->first == ref ? found->second : -1);
+            = std::lower_bound(byId.begin(), byId.end(), std::make_pair(ref, std::uint64_t(0)));
+        ref = found != byId.end() && found->first == ref ? found->second + 1 : 0;
     }
-    return targets;
 }
 
 // The longest chain of references, walked depth first with an explicit stack; a reference
 // back to an entity still on the walk closes a circle and adds nothing.
-std::int64_t longestChain(const StepGraph& graph)
+std::int64_t longestChain(StepGraph& graph)
 {
-    const std::vector<std::int64_t> targets = resolvedRefs(graph);
-    const std::size_t count = graph.ids.size();
+    const std::size_t count = graph.firstRef.size() - 1;
+    resolveRefs(graph);
+    const std::vector<std::uint64_t>& targets = graph.refs;
     enum : char { unseen, walking, done };
     std::vector<char> state(count, unseen);
     std::vector<std::int64_t> length(count, 0);
@@ -171,17 +171,17 @@ std::int64_t longestChain(const StepGraph& graph)
         while (!stack.empty()) {
             auto& [node, next] = stack.back();
             if (next < graph.firstRef[node + 1]) {
-                const std::int64_t target = targets[next++];
-                if (target >= 0 && state[std::size_t(target)] == unseen) {
-                    state[std::size_t(target)] = walking;
-                    stack.emplace_back(std::size_t(target), graph.firstRef[std::size_t(target)]);
+                const std::uint64_t target = targets[next++];
+                if (target != 0 && state[target - 1] == unseen) {
+                    state[target - 1] = walking;
+                    stack.emplace_back(target - 1, graph.firstRef[target - 1]);
                 }
                 continue;
             }
             std::int64_t below = 0;
             for (std::size_t r = graph.firstRef[node]; r < graph.firstRef[node + 1]; ++r) {
-                if (targets[r] >= 0 && state[std::size_t(targets[r])] == done)
-                    below = std::max(below, length[std::size_t(targets[r])]);
+                if (targets[r] != 0 && state[targets[r] - 1] == done)
+                    below = std::max(below, length[targets[r] - 1]);
             }
             length[node] = below + 1;
             longest = std::max(longest, length[node]);
