@@ -40,7 +40,8 @@ struct ExportOptions {
 // coarsen the mesh (naming the bound that acted), whose STEP file does not give
 // back a body's volume, or whose mesh has edges that more than two triangles
 // share says so in note (when not null). Every mesh format leaves out triangles
-// whose corners coincide and meshes faces the mesher left empty once more, healed.
+// whose corners coincide and meshes a body whose faces the mesher left empty once
+// more, healed.
 // A body whose tolerances are not finite is refused.
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
                 const ExportOptions& options, QString* error = nullptr, QString* note = nullptr);
