@@ -31,7 +31,6 @@
 #include <Bnd_Box.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
-#include <IMeshTools_Parameters.hxx>
 #include <Interface_Static.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
@@ -422,13 +421,12 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
 
-// Meshes the faces the mesher left empty once more, so that a closed solid gives a
-// closed mesh: first a healed copy of the whole body (a face whose edges lack
-// their curves on it, or whose wire has gaps, meshes once repaired, and meshing
-// the copy as a whole keeps its faces' borders matched), then the other meshing
-// algorithm on the faces still empty, which fills them against the borders their
-// neighbours already have. Replaces the body's shape when that left fewer faces
-// empty; the caller's shape is never changed by the healing.
+// Meshes a body whose faces the mesher left partly empty once more, so that a
+// closed solid gives a closed mesh: a healed copy of the whole body (a face whose
+// edges lack their curves on it, or whose wire has gaps, meshes once repaired,
+// and meshing the copy as a whole keeps the borders of its faces matched).
+// Replaces the body's shape when that left fewer faces empty; the caller's shape
+// is never changed by the healing.
 MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, MeshCount count)
 {
     BRepBuilderAPI_Copy copy(shape, true, false);
@@ -440,15 +438,7 @@ MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, 
         shape = healed;
         count = again;
     }
-    if (count.emptyFaces == 0)
-        return count;
-    IMeshTools_Parameters other;
-    other.MeshAlgo = IMeshTools_MeshAlgoType_Delabella;
-    other.Deflection = deflection;
-    other.Angle = angle;
-    other.InParallel = true;
-    BRepMesh_IncrementalMesh(shape, other);
-    return countMesh(shape);
+    return count;
 }
 
 // Tessellates the bodies at the asked deflection, or coarser where that would

@@ -579,4 +579,12 @@ TEST(ProgramTest, ConvertOfMeshFilesSpeaksGermanOnly)
         EXPECT_TRUE(out.isEmpty() ? run.out.isEmpty() : run.out.endsWith(out))
             << run.out.toStdString();
     }
+    // A real file whose default scene has the wrong type.
+    const QString real
+        = QStringLiteral("/usr/share/assimp/models/glTF2/SchemaFailures/sceneWrongType.gltf");
+    if (!QFile::exists(real))
+        GTEST_SKIP() << "assimp test models not installed";
+    const ProgramRun run = runProgram({"--convert", real + ":" + home.filePath("aus.stl")}, home);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, QStringLiteral("Fehler: glTF-Datei konnte nicht gelesen werden\n"));
 }

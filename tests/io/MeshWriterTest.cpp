@@ -267,6 +267,29 @@ TEST(MeshWriters, DropZeroAreaTrianglesAndStayClosed)
     }
 }
 
+// The kernel's sample ball (two solids) meshes with three such triangles at its
+// poles; every writer leaves them out.
+TEST(MeshWriters, SampleBallHasNoZeroAreaTriangles)
+{
+    const QString ball = QStringLiteral("/usr/share/opencascade/data/occ/Ball.brep");
+    if (!QFile::exists(ball))
+        GTEST_SKIP() << "kernel samples not installed";
+    const qor::io::ImportResult imported = qor::io::importFile(ball, {});
+    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
+    QTemporaryDir dir;
+    for (const char* suffix : meshSuffixes) {
+        SCOPED_TRACE(suffix);
+        const QString path = dir.filePath(QStringLiteral("ball.") + suffix);
+        ASSERT_TRUE(exportFile(path, {{QStringLiteral("Ball"), imported.bodies.at(0).shape}},
+                               ExportOptions()));
+        const Soup soup = soupOf(path);
+        EXPECT_GT(soup.triangles.size(), 10000u);
+        EXPECT_EQ(zeroAreaTriangles(soup), 0);
+        EXPECT_NEAR(soupVolume(soup), qor::io::closedVolume(imported.bodies[0].shape),
+                    0.01 * 4612.5);
+    }
+}
+
 // A fin of three triangles on one edge is written as it is and named by every writer.
 TEST(MeshWriters, NameNonManifoldEdges)
 {
@@ -425,6 +448,19 @@ TEST(MeshReading, ClosedMeshesHaveAVolume)
         ASSERT_TRUE(imported.ok) << imported.error.toStdString();
         EXPECT_NEAR(qor::io::closedVolume(imported.bodies[0].shape), c.volume, 1e-3);
     }
+}
+
+// A real glTF file of a closed box in metres: its volume in cubic millimetres.
+TEST(MeshReading, SampleBoxHasItsVolume)
+{
+    const QString box
+        = QStringLiteral("/usr/share/assimp/models/glTF2/BoxTextured-glTF-Binary/BoxTextured.glb");
+    if (!QFile::exists(box))
+        GTEST_SKIP() << "assimp test models not installed";
+    const qor::io::ImportResult imported = qor::io::importFile(box, {});
+    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
+    ASSERT_EQ(imported.bodies.size(), 1u);
+    EXPECT_NEAR(qor::io::closedVolume(imported.bodies[0].shape), 1e9, 1.0);
 }
 
 // On a full disk the BREP writer fails and says why instead of throwing from the
