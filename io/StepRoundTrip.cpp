@@ -194,7 +194,7 @@ int workerCount(const std::vector<TopoDS_Shape>& shapes, const std::vector<int>&
         faces += faceCount(shapes[std::size_t(index)]);
     if (faces < facesForWorkers)
         return 0;
-    return std::min<int>(int(indices.size()), std::clamp(QThread::idealThreadCount() - 1, 1, 4));
+    return std::clamp(QThread::idealThreadCount() - 1, 1, 4);
 }
 
 } // namespace
@@ -252,7 +252,7 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
     if (tasks_.empty()) {
         groups = balanced(shapes_, indices_, workers);
     } else {
-        groups.resize(std::size_t(workers));
+        groups.resize(std::min(std::size_t(workers), tasks_.size()));
         for (std::size_t t = 0; t < tasks_.size(); ++t)
             groups[t % groups.size()].push_back(int(t));
     }

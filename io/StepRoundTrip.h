@@ -50,9 +50,10 @@ struct StepFaceTask {
 // worker can be started, runs in this process when asked for the results.
 class StepCheck {
 public:
-    // Starting a worker and its reader costs about as much as reading back a few
-    // hundred faces: a check of fewer faces runs in this process after the write.
-    static constexpr int defaultFacesForWorkers = 300;
+    // Starting the workers and their readers costs about as much as reading back
+    // a few dozen faces: a check of fewer faces runs in this process after the
+    // write.
+    static constexpr int defaultFacesForWorkers = 50;
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
