@@ -685,7 +685,9 @@ std::vector<StepVolume> changedVolumes(std::vector<StepVolume> volumes,
 {
     std::vector<StepVolume> changed;
     for (StepVolume& volume : volumes) {
-        volume.model = original[std::size_t(volume.index)];
+        // A body whose faces all came back was not measured the first time.
+        if (original[std::size_t(volume.index)] > 0.0)
+            volume.model = original[std::size_t(volume.index)];
         if (volume.model > 0.0 && volume.changed())
             changed.push_back(volume);
     }

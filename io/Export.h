@@ -40,12 +40,14 @@ struct ExportOptions {
 // error (when not null) receives a German text, naming a full disk where the
 // system reported one. A successful export that had to leave something out or
 // coarsen the mesh (naming the bound that acted), whose STEP file does not give
-// back a body's volume, or whose mesh has edges that more than two triangles
-// share says so in note (when not null). Every mesh format leaves out triangles
-// whose corners coincide and meshes a body whose faces the mesher left empty once
-// more, healed. A body whose tolerances are not finite is refused. progress (when
-// set) receives 0..100 and a label; when cancelled (when set) answers true, the
-// export ends with the error "Export abgebrochen" and leaves no file behind.
+// back a body's volume (after the repairs tried), whose IGES file does not give
+// back a body's face area, box or colour, or whose mesh has edges that more than
+// two triangles share says so in note (when not null). Every mesh format leaves
+// out triangles whose corners coincide and meshes a body whose faces the mesher
+// left empty once more, healed. A body whose tolerances are not finite is
+// refused. progress (when set) receives 0..100 and a label; when cancelled (when
+// set) answers true, the export ends with the error "Export abgebrochen" and
+// leaves the target as it was.
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
                 const ExportOptions& options, QString* error = nullptr, QString* note = nullptr,
                 const ProgressCallback& progress = {}, const CancelCheck& cancelled = {});

@@ -7,7 +7,9 @@
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
+#include <GProp_GProps.hxx>
 #include <GeomAdaptor_Surface.hxx>
 #include <Interface_Static.hxx>
 #include <STEPControl_Controller.hxx>
@@ -17,6 +19,7 @@
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <StepData_StepModel.hxx>
+#include <StepShape_AdvancedFace.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <XSControl_WorkSession.hxx>
@@ -30,6 +33,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <numeric>
 
 namespace qor::io {
@@ -78,6 +82,73 @@ void checkBodies(const Handle(StepData_StepModel)& model, const std::vector<Topo
     }
 }
 
+double faceArea(const TopoDS_Shape& face)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(face, props);
+    return props.Mass();
+}
+
+// Reads single faces back from the model and hands on, per face, the body's
+// index, the area of the face as written and of the face read back.
+template <typename Sink>
+void checkFaces(const Handle(StepData_StepModel)& model, const std::vector<TopoDS_Shape>& shapes,
+                const std::vector<StepFaceTask>& tasks, Sink&& sink)
+{
+    STEPControl_Reader reader;
+    reader.WS()->SetModel(model);
+    std::map<int, std::vector<TopoDS_Shape>> faces;
+    for (const StepFaceTask& task : tasks) {
+        std::vector<TopoDS_Shape>& own = faces[task.body];
+        if (own.empty()) {
+            for (TopExp_Explorer it(shapes[std::size_t(task.body)], TopAbs_FACE); it.More();
+                 it.Next())
+                own.push_back(it.Current());
+        }
+        Record record{task.body, faceArea(own[std::size_t(task.face)]), 0.0};
+        try {
+            OCC_CATCH_SIGNALS
+            if (reader.TransferEntity(model->Value(task.entity)) && reader.NbShapes() > 0)
+                record.file = faceArea(reader.Shape(reader.NbShapes()));
+        } catch (const Standard_Failure&) {
+            record.file = 0.0;
+        }
+        reader.ClearShapes();
+        if (!sink(record))
+            return;
+    }
+}
+
+// The faces of the listed bodies paired with their face entities, which the
+// writer puts into the model body after body, each body's in the order of its
+// faces. Empty when the model holds another number of faces than the bodies
+// (a body written twice as one part, a face the writer split).
+std::vector<StepFaceTask> faceTasks(const Handle(StepData_StepModel)& model,
+                                const std::vector<TopoDS_Shape>& shapes,
+                                const std::vector<int>& indices)
+{
+    std::vector<int> entities;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        if (model->Value(i)->IsKind(STANDARD_TYPE(StepShape_AdvancedFace)))
+            entities.push_back(i);
+    }
+    std::vector<int> first(shapes.size(), 0);
+    int total = 0;
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        first[i] = total;
+        total += faceCount(shapes[i]);
+    }
+    if (total != int(entities.size()))
+        return {};
+    std::vector<StepFaceTask> tasks;
+    for (const int index : indices) {
+        const int count = faceCount(shapes[std::size_t(index)]);
+        for (int k = 0; k < count; ++k)
+            tasks.push_back({index, k, entities[std::size_t(first[std::size_t(index)] + k)]});
+    }
+    return tasks;
+}
+
 bool writeAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
@@ -123,7 +194,7 @@ int workerCount(const std::vector<TopoDS_Shape>& shapes, const std::vector<int>&
         faces += faceCount(shapes[std::size_t(index)]);
     if (faces < facesForWorkers)
         return 0;
-    return std::min<int>(int(indices.size()), std::clamp(QThread::idealThreadCount() - 1, 1, 4));
+    return std::clamp(QThread::idealThreadCount() - 1, 1, 4);
 }
 
 } // namespace
@@ -173,7 +244,19 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
     const int workers = workerCount(shapes_, indices_, facesForWorkers_);
     if (workers == 0)
         return;
-    for (std::vector<int>& group : balanced(shapes_, indices_, workers)) {
+    // A large body read back whole keeps one worker busy while the others wait:
+    // its faces are read back one by one, spread over all workers, and only a
+    // body whose faces come back with another area is read back whole.
+    tasks_ = faceTasks(model_, shapes_, indices_);
+    std::vector<std::vector<int>> groups;
+    if (tasks_.empty()) {
+        groups = balanced(shapes_, indices_, workers);
+    } else {
+        groups.resize(std::min(std::size_t(workers), tasks_.size()));
+        for (std::size_t t = 0; t < tasks_.size(); ++t)
+            groups[t % groups.size()].push_back(int(t));
+    }
+    for (std::vector<int>& group : groups) {
         int fds[2];
         if (::pipe(fds) != 0)
             break;
@@ -187,9 +270,17 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
             // The worker touches nothing but the kernel and its pipe, and ends
             // without running the program's exit handlers.
             ::close(fds[0]);
-            checkBodies(model_, shapes_, group, [&](const Record& record) {
+            const auto send = [&](const Record& record) {
                 return writeAll(fds[1], reinterpret_cast<const char*>(&record), sizeof record);
-            });
+            };
+            if (tasks_.empty()) {
+                checkBodies(model_, shapes_, group, send);
+            } else {
+                std::vector<StepFaceTask> mine;
+                for (const int t : group)
+                    mine.push_back(tasks_[std::size_t(t)]);
+                checkFaces(model_, shapes_, mine, send);
+            }
             ::_exit(0);
         }
         ::close(fds[1]);
@@ -201,12 +292,33 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
                                            const CancelCheck& cancelled)
 {
     std::vector<StepVolume> volumes;
+    // Face by face: per body the faces reported and the areas written and read.
+    struct Areas {
+        int faces = 0;
+        double model = 0.0;
+        double file = 0.0;
+    };
+    std::map<int, Areas> areas;
+    std::size_t faceRecords = 0;
     const auto report = [&] {
-        if (progress && !indices_.empty())
-            progress(int(100 * volumes.size() / indices_.size()), QString());
+        if (!progress || indices_.empty())
+            return;
+        // Face by face the faces take the first 90 %, bodies read back whole after
+        // them the rest.
+        progress(tasks_.empty() ? int(100 * volumes.size() / indices_.size())
+                                : int(90 * faceRecords / tasks_.size()),
+                 QString());
     };
     const auto take = [&](const Record& record) {
-        volumes.push_back({record.index, record.model, record.file});
+        if (tasks_.empty()) {
+            volumes.push_back({record.index, record.model, record.file});
+        } else {
+            Areas& body = areas[record.index];
+            ++body.faces;
+            body.model += record.model;
+            body.file += record.file;
+            ++faceRecords;
+        }
         report();
     };
 
@@ -256,9 +368,20 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             }
         }
         workers_.clear();
-        // A worker that died on a body reported neither it nor the bodies after:
-        // the reader does not give them back.
         for (const int index : indices_) {
+            if (!tasks_.empty()) {
+                // Every face back with its area: the body is whole (no volume is
+                // measured for it). Otherwise it is read back whole below.
+                const Areas& body = areas[index];
+                if (body.faces == faceCount(shapes_[std::size_t(index)])
+                    && std::abs(body.file - body.model) <= volumeTolerance * body.model)
+                    volumes.push_back({index, 0.0, 0.0});
+                else
+                    unchecked.push_back(index);
+                continue;
+            }
+            // A worker that died on a body reported neither it nor the bodies after:
+            // the reader does not give them back.
             const bool reported = std::any_of(volumes.begin(), volumes.end(),
                                               [&](const StepVolume& v) { return v.index == index; });
             if (!reported)
@@ -267,8 +390,14 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
     }
     if (!unchecked.empty()) {
         bool stopped = false;
+        std::size_t done = 0;
         checkBodies(model_, shapes_, unchecked, [&](const Record& record) {
-            take(record);
+            volumes.push_back({record.index, record.model, record.file});
+            ++done;
+            if (progress)
+                progress(tasks_.empty() ? int(100 * volumes.size() / indices_.size())
+                                        : 90 + int(10 * done / unchecked.size()),
+                         QString());
             stopped = cancelRequested(cancelled);
             return !stopped;
         });

@@ -35,6 +35,14 @@ struct StepVolume {
     double percent() const;
 };
 
+// The k-th face of a body, in the order the explorer visits them, and the number
+// of its face entity in the STEP model.
+struct StepFaceTask {
+    int body;
+    int face;
+    int entity;
+};
+
 // Reads the bodies of a STEP model back while the caller writes its text. The
 // kernel's data-exchange classes keep process-wide state that is not safe for
 // threads, so the bodies are checked in worker processes that share the model
@@ -42,9 +50,10 @@ struct StepVolume {
 // worker can be started, runs in this process when asked for the results.
 class StepCheck {
 public:
-    // Starting a worker and its reader costs about as much as reading back a few
-    // hundred faces: a check of fewer faces runs in this process after the write.
-    static constexpr int defaultFacesForWorkers = 300;
+    // Starting the workers and their readers costs about as much as reading back
+    // a few dozen faces: a check of fewer faces runs in this process after the
+    // write.
+    static constexpr int defaultFacesForWorkers = 50;
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
@@ -78,6 +87,7 @@ private:
     int facesForWorkers_;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
+    std::vector<StepFaceTask> tasks_; // empty: bodies are read back whole
     std::vector<Worker> workers_;
 };
 

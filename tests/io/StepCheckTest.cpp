@@ -125,10 +125,10 @@ TEST(StepCheck, OnlyCurvedBodiesAreChecked)
     }
 }
 
-// The check reads the writer's model back while the text is written, in worker
-// processes or, for a small check, in this one: either way its volumes agree with
-// what the kernel's reader makes of the file, body by body, and a cancelled check
-// ends with nothing.
+// The check reads the writer's model back while the text is written, face by face
+// in worker processes or, for a small check, body by body in this one: either way
+// it finds the bodies whose volume the kernel's reader changes in the file, with
+// the same volumes, and a cancelled check ends with nothing.
 TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
 {
     const std::vector<TopoDS_Shape> shapes
@@ -167,9 +167,18 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
             ASSERT_TRUE(reader.TransferRoot(volume.index + 1));
             const double file = volumeOf(reader.Shape(reader.NbShapes()));
             const double own = volumeOf(shapes[std::size_t(volume.index)]);
+            const bool fileChanged = std::abs(file - own) > 1e-4 * own;
+            EXPECT_EQ(volume.changed(), fileChanged);
+            // Read back face by face, a body whose faces all come back whole is
+            // not measured; every other body is.
+            if (volume.model == 0.0) {
+                EXPECT_EQ(facesForWorkers, 0);
+                EXPECT_FALSE(fileChanged);
+                EXPECT_EQ(volume.file, 0.0);
+                continue;
+            }
             EXPECT_NEAR(volume.model, own, 1e-6 * own);
             EXPECT_NEAR(volume.file, file, 1e-6 * own);
-            EXPECT_EQ(volume.changed(), std::abs(file - own) > 1e-4 * own);
         }
         // The sphere with the bump and the torus with the bump lose volume as
         // written with curves on surfaces; the cylinder does not.
