@@ -347,6 +347,24 @@ void Scene::rebuild()
         context->Remove(previewObject_, false);
         previewObject_.Nullify();
     }
+    // Running out of memory costs what is not shown yet, not the program: every object is
+    // recorded as soon as it is shown, so what is shown stays consistent, and the main window
+    // tells the user.
+    buildProblem_.clear();
+    try {
+        showDocument();
+    } catch (const Standard_OutOfMemory&) {
+        buildProblem_ = outOfMemoryText;
+    } catch (const std::bad_alloc&) {
+        buildProblem_ = outOfMemoryText;
+    }
+    std::erase_if(sharedObjects_, [](const auto& entry) { return entry.second.users <= 0; });
+    viewer_->requestRedraw();
+    emit rebuilt();
+}
+
+void Scene::showDocument()
+{
     if (sharedStyle() != sharedStyle_) {
         dropInstances();
         sharedStyle_ = sharedStyle();
@@ -365,18 +383,8 @@ void Scene::rebuild()
         else if (!instances_.count(id))
             updateBodyObject(id, Handle(AIS_Shape)::DownCast(found->second));
     }
-    // Running out of memory costs the bodies not shown yet, not the program: what is shown
-    // stays consistent, and the main window tells the user.
-    buildProblem_.clear();
-    try {
-        createBodyObjects(created);
-        createInstances(placed);
-    } catch (const Standard_OutOfMemory&) {
-        buildProblem_ = outOfMemoryText;
-    } catch (const std::bad_alloc&) {
-        buildProblem_ = outOfMemoryText;
-    }
-    std::erase_if(sharedObjects_, [](const auto& entry) { return entry.second.users <= 0; });
+    createBodyObjects(created);
+    createInstances(placed);
 
     showOrigin();
     showWorkGeometry();
@@ -385,8 +393,6 @@ void Scene::rebuild()
     applyExplode();
     updateFinder();
     applySelectionModes();
-    viewer_->requestRedraw();
-    emit rebuilt();
 }
 
 void Scene::dropStaleBodies()
