@@ -114,6 +114,8 @@ private:
         bool refined = false;
     };
 
+    // Everything of rebuild that makes objects: bodies, then the rest, then selection modes.
+    void showDocument();
     void dropStaleBodies();
     void activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
                            const std::vector<int>& modes);

@@ -20,7 +20,9 @@
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 
+#include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QSignalSpy>
@@ -526,7 +528,13 @@ TEST_F(InstancedSceneTest, HoverThroughTheViewFindsTheFace)
     viewer.setViewOrientation(V3d_Zpos, false);
     viewer.fitAll(false);
     const QPoint at = viewer.toScreen(boxCentre(placed(3)).Translated(gp_Vec(13, 0, 10)));
-    QTest::mouseMove(&viewer, at);
+    // Straight to the view: another window left on the screen must not catch the pointer.
+    for (const QPoint point : {QPoint(2, 2), at}) {
+        QMouseEvent move(QEvent::MouseMove, point, viewer.mapToGlobal(point), Qt::NoButton,
+                         Qt::NoButton, {});
+        QApplication::sendEvent(&viewer, &move);
+        QTest::qWait(50);
+    }
     ASSERT_TRUE(QTest::qWaitFor([this] { return viewer.context()->HasDetected(); }, 3000));
     const PickInfo hovered = scene.detectedPick();
     EXPECT_EQ(hovered.kind, 1);
