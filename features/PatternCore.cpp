@@ -203,6 +203,8 @@ void patternFeature(ExecContext& context, const std::vector<gp_Trsf>& transforms
     if (context.stringParam(QStringLiteral("source")) == QStringLiteral("bodies"))
         repeatBodies(context, transforms);
     else
+        // A copy on the original's own place is kept once: features after the source
+        // may have changed the body there, and that copy applies the source again.
         repeatFeatures(context, distinctPlacements(transforms));
 }
 

@@ -135,7 +135,10 @@ public:
     {
         AngleEdit edit;
         const double turn = uniform(-180.0, 180.0);
-        const auto ids = addParallelogram(edit.sketch, position(), size(), size(), radians(turn),
+        const Vec2 at = position();
+        const double width = size();
+        const double height = size();
+        const auto ids = addParallelogram(edit.sketch, at, width, height, radians(turn),
                                           std::numbers::pi / 2, true);
         edit.dimension = ids.first;
         edit.newValue = wrapAngle(radians(turn + change(minDeg, maxDeg)));
@@ -149,13 +152,16 @@ public:
         AngleEdit edit;
         const double turn = uniform(-180.0, 180.0);
         const bool turnIt = (count_++ % 2) == 0;
-        double delta = change(minDeg, maxDeg);
+        const double delta = change(minDeg, maxDeg);
         // An inner angle opens or closes by |delta| and stays within 5° to 175°.
         const double magnitude = std::abs(delta);
         const double inner = turnIt        ? uniform(5.0, 175.0)
                              : delta > 0.0 ? uniform(5.0, 175.0 - magnitude)
                                            : uniform(5.0 + magnitude, 175.0);
-        const auto ids = addParallelogram(edit.sketch, position(), size(), size(), radians(turn),
+        const Vec2 at = position();
+        const double width = size();
+        const double height = size();
+        const auto ids = addParallelogram(edit.sketch, at, width, height, radians(turn),
                                           radians(inner), false);
         edit.dimension = turnIt ? ids.first : ids.second;
         edit.newValue = wrapAngle(radians((turnIt ? turn : inner) + delta));
