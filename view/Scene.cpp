@@ -676,6 +676,10 @@ void Scene::showOrigin()
 void Scene::showWorkGeometry()
 {
     const qor::model::ModelState& current = state(controller_);
+    // The model's size takes every body's box: a second with 100,000 placements, for nothing
+    // when there is no construction geometry.
+    if (current.planes.empty() && current.axes.empty())
+        return;
     const QColor warning = theme().warning;
     const double s = std::max(0.3 * qor::model::Document::modelSize(current), 25.0);
     for (const auto& [id, plane] : current.planes) {
