@@ -150,8 +150,28 @@ void orbitInstancedAssembly(benchmark::State& state)
     }
 }
 
+// A rebuild that changes nothing, as after a selection-mask change, and one that hides a
+// single placement.
+void rebuildInstancedAssembly(benchmark::State& state)
+{
+    View view;
+    view.controller.open(
+        qor::test::writeInstancedAssembly(view.folder.path(), int(state.range(0))));
+    Scene scene(&view.viewer, &view.controller);
+    scene.rebuild();
+    view.viewer.fitAll(false);
+    view.frame();
+    auto& hidden = view.controller.document->hidden;
+    const int someBody = view.controller.document->current.bodies.rbegin()->first;
+    for (auto _ : state) {
+        hidden[someBody] = !hidden[someBody];
+        scene.rebuild();
+    }
+}
+
 } // namespace
 
+BENCHMARK(rebuildInstancedAssembly)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(openInstancedAssembly)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(orbitInstancedAssembly)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(firstFrameAfterLoading)->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -191,21 +191,22 @@ protected:
     }
 };
 
-// A placement that has its own faces and edges is no longer found by its box.
-class RefinedPlacementFilter : public SelectMgr_Filter {
+// Only placements still found by their box are: one that has its own faces and edges, or one
+// that is gone (its box stays until placements come or move), is not.
+class PlacementBoxFilter : public SelectMgr_Filter {
 public:
-    explicit RefinedPlacementFilter(std::function<bool(int)> refined)
-        : refined_(std::move(refined))
+    explicit PlacementBoxFilter(std::function<bool(int)> findsByBox)
+        : findsByBox_(std::move(findsByBox))
     {
     }
     Standard_Boolean IsOk(const Handle(SelectMgr_EntityOwner)& owner) const override
     {
         const auto* placement = dynamic_cast<const PlacementOwner*>(owner.get());
-        return placement == nullptr || !refined_(placement->bodyId);
+        return placement == nullptr || findsByBox_(placement->bodyId);
     }
 
 private:
-    std::function<bool(int)> refined_;
+    std::function<bool(int)> findsByBox_;
 };
 
 const QString outOfMemoryText = QStringLiteral(
@@ -436,7 +437,6 @@ void Scene::removeBodyObject(int id)
         return;
     const auto shared = sharedObjects_.find(instance->second.key);
     instances_.erase(instance);
-    finderStale_ = true;
     if (shared != sharedObjects_.end() && --shared->second.users <= 0) {
         // The shared object is never displayed itself; its presentations go with it.
         context->MainPrsMgr()->Clear(shared->second.object, 0);
@@ -603,11 +603,11 @@ void Scene::updateFinder()
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     if (finder_.IsNull()) {
         finder_ = new PlacementFinder();
-        context->AddFilter(new RefinedPlacementFilter([scene = QPointer<Scene>(this)](int id) {
+        context->AddFilter(new PlacementBoxFilter([scene = QPointer<Scene>(this)](int id) {
             if (!scene)
                 return false;
             const auto instance = scene->instances_.find(id);
-            return instance != scene->instances_.end() && instance->second.refined;
+            return instance != scene->instances_.end() && !instance->second.refined;
         }));
     }
     auto& boxes = static_cast<PlacementFinder*>(finder_.get())->boxes;
@@ -682,6 +682,10 @@ void Scene::showOrigin()
 void Scene::showWorkGeometry()
 {
     const qor::model::ModelState& current = state(controller_);
+    // The model's size takes every body's box: a second with 100,000 placements, for nothing
+    // when there is no construction geometry.
+    if (current.planes.empty() && current.axes.empty())
+        return;
     const QColor warning = theme().warning;
     const double s = std::max(0.3 * qor::model::Document::modelSize(current), 25.0);
     for (const auto& [id, plane] : current.planes) {

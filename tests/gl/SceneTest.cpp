@@ -519,6 +519,16 @@ TEST_F(InstancedSceneTest, PicksNameThePlacementAndItsShapeInTheWorld)
     EXPECT_LT(boxCentre(picks[0].shape).Distance(moved.Translated(gp_Vec(0, 0, 10))), 1e-6);
     scene.setExplodeFactor(0.0);
     EXPECT_LT(shownCentre(scene.bodyObject(placedBodyId(0))).Distance(home), 1e-6);
+
+    // A hidden placement is found neither by its faces nor by the box it had.
+    for (const int i : {4, 7}) {
+        SCOPED_TRACE(i);
+        doc().hidden[placedBodyId(i)] = true;
+        scene.rebuild();
+        viewer.fitAll(false);
+        const gp_Pnt top = boxCentre(placed(i)).Translated(gp_Vec(13, 0, 10));
+        EXPECT_TRUE(clickAt(viewer.toScreen(top)).empty());
+    }
 }
 
 // The pointer moving over a placement in the view finds its face, not its box.
