@@ -201,6 +201,18 @@ void fullRecompute(benchmark::State& state)
     }
 }
 
+// The same without grouping: every boolean on its own right after its feature.
+void fullRecomputeOneByOne(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    doc.groupBooleans = false;
+    for (auto _ : state) {
+        doc.clearRecomputeCache();
+        benchmark::DoNotOptimize(doc.recompute());
+    }
+    doc.groupBooleans = true;
+}
+
 void editFirstSketchDimension(benchmark::State& state)
 {
     Document& doc = part(int(state.range(0)));
@@ -231,6 +243,7 @@ BENCHMARK(editsInARow)->Apply(sizes)->Iterations(1);
 BENCHMARK(editMidBox)->Apply(sizes);
 BENCHMARK(fullRecompute)->Apply(sizes);
 BENCHMARK(editFirstSketchDimension)->Apply(sizes);
+BENCHMARK(fullRecomputeOneByOne)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 
 // Writing the 100-feature part; the file stays for bench/StartupBench.sh, which opens it.
 void saveHundredFeaturePart(benchmark::State& state)

@@ -204,7 +204,9 @@ public:
     QString folder; // absolute directory of the loaded file
     QString name; // display name of a document without a file
     ModelState current;
-    std::vector<ModelState> snapshots; // entry i: the state before feature i
+    // Entry i: the state before feature i; inside a group its body may still wait
+    // for booleans, so read bodies through stateBefore.
+    std::vector<ModelState> snapshots;
     std::map<std::uint64_t, RecomputeCacheEntry> cache;
     std::vector<std::uint64_t> cacheOrder; // least recently used first
     // Run after the history when the document has components: by default the
