@@ -64,8 +64,8 @@ bool removesMaterial(BRepAlgoAPI_Cut& cut, const TopTools_MapOfShape& bodyFaces,
         if (cut.IsDeleted(face.Current()))
             continue;
         const TopTools_ListOfShape& images = cut.Modified(face.Current());
-        if (images.IsEmpty())
-            return !bodyFaces.Contains(face.Current());
+        if (images.IsEmpty() && !bodyFaces.Contains(face.Current()))
+            return true;
         for (const TopoDS_Shape& image : images) {
             if (!bodyFaces.Contains(image))
                 return true;
