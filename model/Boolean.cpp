@@ -331,7 +331,8 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
     if (grouped && !joining && !cutting)
         throw GroupBreak{};
 
-    if (targets.empty()) {
+    const bool searched = targets.empty();
+    if (searched) {
         Bnd_Box toolBox;
         BRepBndLib::Add(shape, toolBox, Standard_True);
         targets = bodiesNear(context.state, toolBox);
@@ -345,7 +346,7 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
         return {};
     }
     if (grouped)
-        return {waitInGroup(context, shape, cutting, targets)};
+        return {waitInGroup(context, shape, cutting, targets, searched)};
     if (joining)
         return join(context, shape, targets);
     return cutOrIntersect(context, shape, cutting, targets);

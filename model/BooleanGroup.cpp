@@ -90,7 +90,27 @@ TopTools_MapOfShape bodyImages(BRepAlgoAPI_Cut& cut, const TopoDS_Shape& body)
     return images;
 }
 
-std::optional<TopoDS_Shape> fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools)
+struct Fused {
+    std::optional<TopoDS_Shape> shape;
+    std::optional<std::size_t> untouched; // the first watched join the fuse left alone
+};
+
+// Whether the fuse split, merged or dropped a face of the tool: the tool met
+// the body or another tool.
+bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        if (fuse.IsDeleted(face.Current()) || !fuse.Modified(face.Current()).IsEmpty())
+            return true;
+    }
+    return false;
+}
+
+// `watched`: joins (index, tool) that found their body by the group's box
+// after a cut; the cut may have shrunk the body's real box, so a join that
+// touches nothing must decide on its own whether it makes a new body.
+Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
+            const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched = {})
 {
     TopTools_ListOfShape arguments;
     arguments.Append(body);
@@ -98,16 +118,21 @@ std::optional<TopoDS_Shape> fused(const TopoDS_Shape& body, const TopTools_ListO
     fuse.SetArguments(arguments);
     fuse.SetTools(tools);
     fuse.SetRunParallel(Standard_True);
-    fuse.SetToFillHistory(Standard_False);
+    fuse.SetToFillHistory(watched.empty() ? Standard_False : Standard_True);
     fuse.Build();
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
-        return std::nullopt;
-    return unifySameDomain(fuse.Shape());
+        return {};
+    for (const auto& [index, tool] : watched) {
+        if (!touched(fuse, *tool))
+            return {std::nullopt, index};
+    }
+    return {unifySameDomain(fuse.Shape()), std::nullopt};
 }
 
 struct Evaluated {
     std::optional<TopoDS_Shape> shape;
-    // Without a shape: the cut that removed nothing; none when the kernel failed.
+    // Without a shape: the cut that removed nothing or the join that touched
+    // nothing; none when the kernel failed.
     std::optional<std::size_t> blamed;
 };
 
@@ -118,6 +143,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
     TopTools_ListOfShape joins;
     TopTools_ListOfShape cutTools;
     std::vector<std::size_t> cuts;
+    std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
     for (std::size_t k = 0; k < count; ++k) {
         const WaitingBoolean& op = group.ops[k];
         if (op.cut) {
@@ -125,19 +151,21 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
             cuts.push_back(k);
         } else {
             joins.Append(op.tool);
+            if (check && op.foundAfterCut)
+                watched.emplace_back(k, &op.tool);
         }
     }
     try {
         OCC_CATCH_SIGNALS
         TopoDS_Shape shape = group.base;
         if (!joins.IsEmpty()) {
-            const std::optional<TopoDS_Shape> joined = fused(shape, joins);
-            if (!joined)
-                return {};
-            shape = *joined;
+            const Fused joined = fused(shape, joins, watched);
+            if (!joined.shape)
+                return {std::nullopt, joined.untouched};
+            shape = *joined.shape;
         }
         if (cuts.empty())
-            return {shape};
+            return {shape, std::nullopt};
         TopTools_ListOfShape arguments;
         arguments.Append(shape);
         BRepAlgoAPI_Cut cut;
@@ -156,7 +184,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
                     return {std::nullopt, k};
             }
         }
-        return {unifySameDomain(cut.Shape())};
+        return {unifySameDomain(cut.Shape()), std::nullopt};
     } catch (const Standard_Failure&) {
         return {};
     }
@@ -171,7 +199,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
         TopTools_ListOfShape tools;
         if (!op.cut) {
             tools.Append(op.tool);
-            return fused(body, tools).value_or(body);
+            return fused(body, tools).shape.value_or(body);
         }
         addCutTools(op.tool, tools);
         TopTools_ListOfShape arguments;
@@ -247,7 +275,7 @@ Bnd_Box groupReach(const ModelState& state)
 }
 
 int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
-                const std::vector<int>& targets)
+                const std::vector<int>& targets, bool searched)
 {
     if (targets.size() != 1)
         throw GroupBreak{};
@@ -286,7 +314,11 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
         state.group->firstIndex = context.groupIndex;
         state.groupOps = 0;
     }
-    state.group->ops.push_back(WaitingBoolean{tool, box, cut, context.groupIndex});
+    const auto& ops = state.group->ops;
+    const bool afterCut = std::any_of(ops.begin(), ops.begin() + std::ptrdiff_t(state.groupOps),
+                                      [](const WaitingBoolean& op) { return op.cut; });
+    state.group->ops.push_back(
+        WaitingBoolean{tool, box, cut, context.groupIndex, searched && !cut && afterCut});
     ++state.groupOps;
     return target;
 }

@@ -21,6 +21,9 @@ struct WaitingBoolean {
     Bnd_Box box; // the tool's box, as the target search measures it
     bool cut = false;
     int featureIndex = 0; // history position of the feature it belongs to
+    // A join whose body was found by the group's box while a cut waited before
+    // it: it must touch the body, or run on its own.
+    bool foundAfterCut = false;
 };
 
 // Joins and cuts of consecutive features on one body whose tools do not read
@@ -62,14 +65,16 @@ bool mayRunGrouped(const Feature& feature);
 Bnd_Box groupReach(const ModelState& state);
 
 // Lets the tool's join or cut on the single target wait in the state's group;
-// returns the target. Throws GroupBreak when it cannot wait.
+// returns the target. `searched`: the target was found by boxes. Throws
+// GroupBreak when it cannot wait.
 int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
-                const std::vector<int>& targets);
+                const std::vector<int>& targets, bool searched);
 
 struct SettleOutcome {
     bool settled = true;
-    // Not settled: the first boolean that must run on its own, or, when the
-    // kernel failed and no boolean can be blamed, none (every one must).
+    // Not settled: the first boolean that must run on its own (a cut that
+    // removed nothing, a join that touched nothing), or, when the kernel failed
+    // and no boolean can be blamed, none (every one must).
     std::optional<std::size_t> blamed;
 };
 

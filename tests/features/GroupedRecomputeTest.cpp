@@ -422,3 +422,33 @@ TEST(GroupedBooleans, WarningsAndErrorsStayOnTheFeatureThatCausedThem)
         }
     }
 }
+
+// A cut takes the top off the only tall boss; a box floating where only the
+// boss's height reached then meets no body any more and becomes one of its own.
+TEST(GroupedBooleans, AJoinBeyondWhatACutLeftMakesANewBody)
+{
+    for (const bool grouped : {true, false}) {
+        SCOPED_TRACE(grouped ? "grouped" : "one by one");
+        Document doc;
+        doc.groupBooleans = grouped;
+        doc.addFeature("box", box(100, 60, 200, 120, 10, "new"));
+        doc.addFeature("box", box(100, 60, 6, 6, 25, "join"));
+        const int high = doc.addFeature("plane", {{"offset", "15 mm"}})->id;
+        QJsonObject cut = box(100, 60, 10, 10, 15, "cut");
+        cut.insert("plane", featureRef(high));
+        doc.addFeature("box", cut);
+        const int higher = doc.addFeature("plane", {{"offset", "20 mm"}})->id;
+        QJsonObject floating = box(30, 30, 4, 4, 5, "join");
+        floating.insert("plane", featureRef(higher));
+        doc.addFeature("box", floating);
+        doc.addFeature("box", box(180, 100, 6, 6, 12, "join"));
+        ASSERT_EQ(doc.recompute(), 0);
+        ASSERT_EQ(doc.current.bodies.size(), 2u);
+        const Body& made = std::prev(doc.current.bodies.end())->second;
+        EXPECT_EQ(made.featureId, doc.features[5]->id);
+        EXPECT_EQ(made.name, "Körper 2");
+        EXPECT_NEAR(shapeVolume(made.shape), 80.0, 1e-6);
+        EXPECT_NEAR(shapeVolume(doc.current.bodies.begin()->second.shape),
+                    200 * 120 * 10 + 36 * 5 + 36 * 2, 1e-6);
+    }
+}
