@@ -81,6 +81,7 @@ Document& Document::operator=(Document&& other) noexcept
     lastRun_ = std::move(other.lastRun_);
     assemblyPass = std::move(other.assemblyPass);
     assemblyError = std::move(other.assemblyError);
+    groupBooleans = other.groupBooleans;
     rebindDimensionNamers();
     return *this;
 }
