@@ -11,6 +11,7 @@
 #include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 #include "tests/gl/WhenShown.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
@@ -273,16 +274,12 @@ TEST_F(MainWindowFilesTest, DocumentsThatAreNoOrdinaryFilesAreRefusedByEveryWayI
 {
     const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
     for (const char* pipe : {"rohr.qcpart", "rohr.qcasm", "rohr.asm"})
-        ASSERT_EQ(::mkfifo(QFile::encodeName(at(pipe)).constData(), 0600), 0);
-    {
-        QFile sparse(at("riesig.qcpart"));
-        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(sparse.resize(qint64(64) << 30));
-    }
+        ASSERT_TRUE(qor::test::makePipe(at(pipe)));
+    ASSERT_TRUE(qor::test::makeSparseFile(at("riesig.qcpart"), qint64(64) << 30));
     for (const auto& [name, target] : {std::pair{"null.qcpart", "/dev/zero"},
                                        {"seiten.qcpart", "/proc/self/pagemap"},
                                        {"seiten.asm", "/proc/self/pagemap"}})
-        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name)).constData()), 0);
+        ASSERT_TRUE(qor::test::makeLink(at(name), QString::fromLatin1(target)));
 
     window.createExample(QStringLiteral("bracket"));
     window.controller->modified = false; // no save question before each attempt

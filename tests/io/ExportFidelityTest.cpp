@@ -1,6 +1,7 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/XcafBodies.h"
+#include "sketch/Plane.h"
 #include "io/Zip.h"
 
 #include "IoTestSupport.h"
@@ -48,23 +49,13 @@ gp_Trsf placement(double angle)
     return shift * turn;
 }
 
-TopoDS_Shape compoundOf(std::initializer_list<TopoDS_Shape> shapes)
-{
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
-    for (const TopoDS_Shape& shape : shapes)
-        builder.Add(compound, shape);
-    return compound;
-}
-
 // A placed box (its location not the identity) and a body of two solids, each
 // with its own colour.
 std::vector<ExportBody> placedAndMultiSolid()
 {
     return {{QStringLiteral("Platte"), box(10, 20, 30).Moved(placement(0.7)), 0.9, 0.1, 0.1},
             {QStringLiteral("Paar"),
-             compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}), 0.1, 0.7, 0.2}};
+             qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}), 0.1, 0.7, 0.2}};
 }
 
 // The mesh body an STL import gives: one face that is only a triangulation.
@@ -208,9 +199,9 @@ TEST(ExportFidelity, MeshVoidsStayVoidsInStep)
         double volume;
     } cases[] = {
         {"hollow", hollow, 1, 2, 8000.0 - 1000.0},
-        {"island in the void", compoundOf({hollow, box(4, 4, 4, gp_Pnt(8, 8, 8))}), 2, 3,
+        {"island in the void", qor::compoundOf({hollow, box(4, 4, 4, gp_Pnt(8, 8, 8))}), 2, 3,
          8000.0 - 1000.0 + 64.0},
-        {"two bodies apart", compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}), 2, 2,
+        {"two bodies apart", qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}), 2, 2,
          2000.0},
     };
     for (const auto& c : cases) {
@@ -238,7 +229,7 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
     QTemporaryDir dir;
     // A plane without bounds gives the mesher nothing to triangulate.
     const TopoDS_Shape unbounded = BRepBuilderAPI_MakeFace(gp_Pln()).Face();
-    const ExportBody partial{QStringLiteral("Teil"), compoundOf({box(10, 10, 10), unbounded})};
+    const ExportBody partial{QStringLiteral("Teil"), qor::compoundOf({box(10, 10, 10), unbounded})};
     QString note;
     ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("teil.3mf")), {partial}, ExportOptions(),
                            nullptr, &note));

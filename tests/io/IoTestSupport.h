@@ -5,6 +5,9 @@
 #include "io/Import.h"
 
 #include <BRepGProp.hxx>
+#include <BRep_Builder.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TopoDS_Face.hxx>
 #include <GProp_GProps.hxx>
 
 #include <QString>
@@ -19,6 +22,22 @@ inline double volumeOf(const TopoDS_Shape& shape)
     GProp_GProps props;
     BRepGProp::VolumeProperties(shape, props);
     return std::abs(props.Mass());
+}
+
+// A mesh body with a fin: three triangles on one edge, the simplest mesh that is not
+// manifold.
+inline TopoDS_Shape finMesh()
+{
+    Handle(Poly_Triangulation) fin = new Poly_Triangulation(5, 3, false);
+    const gp_Pnt nodes[] = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, -10, 0}, {0, 0, 10}};
+    for (int i = 0; i < 5; ++i)
+        fin->SetNode(i + 1, nodes[i]);
+    fin->SetTriangle(1, Poly_Triangle(1, 2, 3));
+    fin->SetTriangle(2, Poly_Triangle(2, 1, 4));
+    fin->SetTriangle(3, Poly_Triangle(1, 2, 5));
+    TopoDS_Face face;
+    BRep_Builder().MakeFace(face, fin);
+    return face;
 }
 
 inline const io::ImportedBody* findBody(const io::ImportResult& result, const QString& name)

@@ -3,6 +3,7 @@
 // reader: no triangle without area, non-manifold edges named, no face left out
 // that can be meshed, and the coarsening note naming the bound that acted.
 
+#include "IoTestSupport.h"
 #include "io/BrepFile.h"
 #include "io/ClosedVolume.h"
 #include "io/Export.h"
@@ -223,21 +224,6 @@ double soupVolume(const Soup& soup)
     return std::abs(sixfold) / 6.0;
 }
 
-// Three triangles on one edge, as a mesh body.
-TopoDS_Shape finMesh()
-{
-    Handle(Poly_Triangulation) fin = new Poly_Triangulation(5, 3, false);
-    const gp_Pnt nodes[] = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, -10, 0}, {0, 0, 10}};
-    for (int i = 0; i < 5; ++i)
-        fin->SetNode(i + 1, nodes[i]);
-    fin->SetTriangle(1, Poly_Triangle(1, 2, 3));
-    fin->SetTriangle(2, Poly_Triangle(2, 1, 4));
-    fin->SetTriangle(3, Poly_Triangle(1, 2, 5));
-    TopoDS_Face face;
-    BRep_Builder().MakeFace(face, fin);
-    return face;
-}
-
 const char* const meshSuffixes[] = {"stl", "obj", "glb", "ply", "3mf"};
 
 } // namespace
@@ -295,7 +281,7 @@ TEST(MeshWriters, NameNonManifoldEdges)
 {
     QTemporaryDir dir;
     const std::vector<ExportBody> bodies = {{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)},
-                                            {QStringLiteral("Flosse"), finMesh()}};
+                                            {QStringLiteral("Flosse"), qor::test::finMesh()}};
     for (const char* suffix : meshSuffixes) {
         SCOPED_TRACE(suffix);
         const QString path = dir.filePath(QStringLiteral("teile.") + suffix);

@@ -3,6 +3,7 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/CompoundFileBuilder.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -163,14 +164,10 @@ TEST_F(SolidEdgeAssemblyTest, ReportsWhatIsMissing)
 TEST_F(SolidEdgeAssemblyTest, PathsThatAreNoOrdinaryFilesAreRefusedBeforeReading)
 {
     const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    ASSERT_EQ(::mkfifo(QFile::encodeName(at("rohr.asm")).constData(), 0600), 0);
-    ASSERT_EQ(::symlink("/proc/self/pagemap", QFile::encodeName(at("seiten.asm")).constData()), 0);
-    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(at("null.asm")).constData()), 0);
-    {
-        QFile sparse(at("riesig.asm"));
-        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(sparse.resize(qint64(8) << 30));
-    }
+    ASSERT_TRUE(qor::test::makePipe(at("rohr.asm")));
+    ASSERT_TRUE(qor::test::makeLink(at("seiten.asm"), QStringLiteral("/proc/self/pagemap")));
+    ASSERT_TRUE(qor::test::makeLink(at("null.asm"), QStringLiteral("/dev/zero")));
+    ASSERT_TRUE(qor::test::makeSparseFile(at("riesig.asm"), qint64(8) << 30));
     const std::pair<const char*, const char*> cases[] = {
         {"rohr.asm", "„rohr.asm“ ist eine benannte Pipe und wird nicht gelesen"},
         {"seiten.asm", "„seiten.asm“ liefert mehr Daten, als seine Größe angibt, und wird nicht "

@@ -4,6 +4,7 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/XcafBodies.h"
+#include "sketch/Plane.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
@@ -23,16 +24,6 @@ using qor::test::box;
 
 namespace {
 
-TopoDS_Shape compoundOf(std::initializer_list<TopoDS_Shape> shapes)
-{
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
-    for (const TopoDS_Shape& shape : shapes)
-        builder.Add(compound, shape);
-    return compound;
-}
-
 gp_Trsf shifted(double x)
 {
     gp_Trsf shift;
@@ -46,10 +37,10 @@ TEST(StepBodyColour, BodiesOfSeveralSolidsCarryTheirColour)
 {
     QTemporaryDir dir;
     const std::vector<ExportBody> bodies = {
-        {QStringLiteral("Paar"), compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}),
+        {QStringLiteral("Paar"), qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}),
          0.1, 0.7, 0.2},
         {QStringLiteral("Drilling"),
-         compoundOf({box(2, 2, 2), box(2, 2, 2, gp_Pnt(5, 0, 0)), box(2, 2, 2, gp_Pnt(10, 0, 0))})
+         qor::compoundOf({box(2, 2, 2), box(2, 2, 2, gp_Pnt(5, 0, 0)), box(2, 2, 2, gp_Pnt(10, 0, 0))})
              .Moved(shifted(100)),
          0.9, 0.5, 0.1},
         {QStringLiteral("Quader"), box(10, 20, 30, gp_Pnt(0, 50, 0)), 0.2, 0.3, 0.9},

@@ -1,3 +1,4 @@
+#include "IoTestSupport.h"
 #include "io/Export.h"
 #include "io/ThreeMfWriter.h"
 #include "io/Zip.h"
@@ -292,15 +293,7 @@ TEST(ThreeMfExport, ExportTessellatesAndReplacesTheFile)
 // the export says which body slicers may refuse; closed solids are not noted.
 TEST(ThreeMfExport, NonManifoldEdgesAreNoted)
 {
-    Handle(Poly_Triangulation) fin = new Poly_Triangulation(5, 3, false);
-    const gp_Pnt nodes[] = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, -10, 0}, {0, 0, 10}};
-    for (int i = 0; i < 5; ++i)
-        fin->SetNode(i + 1, nodes[i]);
-    fin->SetTriangle(1, Poly_Triangle(1, 2, 3));
-    fin->SetTriangle(2, Poly_Triangle(2, 1, 4));
-    fin->SetTriangle(3, Poly_Triangle(1, 2, 5));
-    TopoDS_Face finFace;
-    BRep_Builder().MakeFace(finFace, fin);
+    const TopoDS_Shape finFace = qor::test::finMesh();
 
     QTemporaryDir dir;
     const struct {

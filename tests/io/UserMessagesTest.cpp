@@ -1,4 +1,5 @@
 #include "io/Import.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "io/KernelMessage.h"
 
 #include <QDir>
@@ -44,7 +45,7 @@ TEST(KernelMessage, SignalTextsBecomeOneGermanLine)
 TEST(ImportMessages, MissingAndIrregularFilesAreRefusedInGerman)
 {
     QTemporaryDir dir;
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("rohr.x_b")).constData(), 0600), 0);
+    ASSERT_TRUE(qor::test::makePipe(dir.filePath("rohr.x_b")));
     ASSERT_TRUE(QDir(dir.path()).mkdir("ordner.step"));
     const struct {
         const char* file;

@@ -16,6 +16,7 @@
 
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -528,8 +529,8 @@ TEST_F(ComponentFiles, SolidEdgeAssemblies)
 // named pipe nobody writes to must not block the recompute.
 TEST_F(ComponentFiles, PathsThatAreNoRegularFileAreRefusedWithoutOpening)
 {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("rohr.step")).constData(), 0600), 0);
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("rohr.qcpart")).constData(), 0600), 0);
+    ASSERT_TRUE(qor::test::makePipe(path("rohr.step")));
+    ASSERT_TRUE(qor::test::makePipe(path("rohr.qcpart")));
     ASSERT_TRUE(QDir(dir.path()).mkdir("ordner.qcpart"));
     const struct {
         QString file;

@@ -8,6 +8,7 @@
 
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/Bytes.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -477,16 +478,12 @@ TEST(DocumentFileLoad, DocumentsThatAreNoOrdinaryFilesAreRefusedBeforeReading)
     QTemporaryDir dir;
     const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
     for (const char* pipe : {"rohr.qcpart", "rohr.qcasm"})
-        ASSERT_EQ(::mkfifo(QFile::encodeName(at(pipe)).constData(), 0600), 0);
-    {
-        QFile sparse(at("riesig.qcpart"));
-        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(sparse.resize(qint64(64) << 30));
-    }
+        ASSERT_TRUE(qor::test::makePipe(at(pipe)));
+    ASSERT_TRUE(qor::test::makeSparseFile(at("riesig.qcpart"), qint64(64) << 30));
     for (const auto& [name, target] : {std::pair{"null.qcpart", "/dev/zero"},
                                        {"seiten.qcpart", "/proc/self/pagemap"},
                                        {"schleife.qcpart", "schleife.qcpart"}})
-        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name)).constData()), 0);
+        ASSERT_TRUE(qor::test::makeLink(at(name), QString::fromLatin1(target)));
 
     const std::pair<const char*, const char*> cases[] = {
         {"rohr.qcpart", "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
