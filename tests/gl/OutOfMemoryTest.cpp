@@ -1,17 +1,91 @@
-// The real program, opening an assembly of many placements with its address space capped so
-// that memory runs out while the document opens: the window must say so in one German line and
-// go on to its screenshot and a normal exit, never abort.
+// Running out of memory while a document opens: the window says so in one German line and stays
+// usable. First the window itself, with the shortage raised by a listener on the document's
+// signals, then the real program with its address space capped.
 
+#include "app/MainWindow.h"
+#include "model/DocumentController.h"
 #include "tests/fixtures/InstancedAssembly.h"
 
+#include <Standard_OutOfMemory.hxx>
+
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <new>
 
 #include <sys/resource.h>
 
 namespace {
+
+using qor::app::DocumentController;
+using qor::app::MainWindow;
+
+enum class Shortage { standardLibrary, geometryKernel };
+
+struct WindowCase {
+    const char* name;
+    // Which of the controller's signals runs out first while the file opens.
+    void (DocumentController::*signal)();
+    Shortage shortage;
+};
+
+const WindowCase windowCases[] = {
+    {"AfterTheDocumentChanged", &DocumentController::changed, Shortage::standardLibrary},
+    {"AfterTheStructureChanged", &DocumentController::structureChanged, Shortage::geometryKernel},
+};
+
+void PrintTo(const WindowCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class OutOfMemoryWindow : public testing::TestWithParam<WindowCase> {};
+
+// The listener is connected after the window's own, so it runs out inside the controller's
+// opening, after the new document has taken the old one's place: the half-opened document must
+// give way to an empty one, and the same file must open once memory is there again.
+TEST_P(OutOfMemoryWindow, HalfOpenedDocumentGivesWayAndTheFileOpensLater)
+{
+    const WindowCase& row = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString assembly = qor::test::writeInstancedAssembly(dir.path(), 6);
+    ASSERT_FALSE(assembly.isEmpty());
+    MainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    bool spent = false;
+    const auto connection = QObject::connect(window.controller, row.signal, [&spent, &row] {
+        if (spent)
+            return;
+        spent = true;
+        if (row.shortage == Shortage::standardLibrary)
+            throw std::bad_alloc();
+        throw Standard_OutOfMemory("test");
+    });
+    EXPECT_FALSE(window.openFile(assembly));
+    QObject::disconnect(connection);
+    ASSERT_TRUE(spent);
+    EXPECT_TRUE(window.controller->document->components.empty());
+    EXPECT_TRUE(window.controller->path.isEmpty());
+    const auto* toastText = window.toast->findChild<QLabel*>(QStringLiteral("ToastText"));
+    EXPECT_TRUE(window.toast->isVisible());
+    EXPECT_EQ(toastText->text(),
+              QStringLiteral("Zu wenig Arbeitsspeicher: „reihe.qcasm“ konnte nicht geöffnet werden"));
+
+    ASSERT_TRUE(window.openFile(assembly));
+    EXPECT_EQ(window.controller->document->components.size(), 6u);
+    EXPECT_EQ(window.controller->path, assembly);
+    window.controller->modified = false; // no save question on closing
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OutOfMemoryWindow, testing::ValuesIn(windowCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct MemoryCase {
     const char* name;
@@ -31,6 +105,11 @@ const MemoryCase memoryCases[] = {
      "QorCAD: Zu wenig Arbeitsspeicher: „reihe.qcasm“ konnte nicht geöffnet werden"},
     {"SmallAssemblyOpensWithoutComplaint", 20, 700, ""},
 };
+
+void PrintTo(const MemoryCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class OutOfMemoryProgram : public testing::TestWithParam<MemoryCase> {};
 
