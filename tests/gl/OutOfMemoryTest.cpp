@@ -43,7 +43,7 @@ void PrintTo(const WindowCase& row, std::ostream* out)
     *out << row.name;
 }
 
-class OutOfMemoryWindow : public testing::TestWithParam<WindowCase> {};
+class OutOfMemoryWindow : public testing::TestWithParam<WindowCase> { };
 
 // The listener is connected after the window's own, so it runs out inside the controller's
 // opening, after the new document has taken the old one's place: the half-opened document must
@@ -75,8 +75,9 @@ TEST_P(OutOfMemoryWindow, HalfOpenedDocumentGivesWayAndTheFileOpensLater)
     EXPECT_TRUE(window.controller->path.isEmpty());
     const auto* toastText = window.toast->findChild<QLabel*>(QStringLiteral("ToastText"));
     EXPECT_TRUE(window.toast->isVisible());
-    EXPECT_EQ(toastText->text(),
-              QStringLiteral("Zu wenig Arbeitsspeicher: „reihe.qcasm“ konnte nicht geöffnet werden"));
+    EXPECT_EQ(
+        toastText->text(),
+        QStringLiteral("Zu wenig Arbeitsspeicher: „reihe.qcasm“ konnte nicht geöffnet werden"));
 
     ASSERT_TRUE(window.openFile(assembly));
     EXPECT_EQ(window.controller->document->components.size(), 6u);
@@ -111,7 +112,7 @@ void PrintTo(const MemoryCase& row, std::ostream* out)
     *out << row.name;
 }
 
-class OutOfMemoryProgram : public testing::TestWithParam<MemoryCase> {};
+class OutOfMemoryProgram : public testing::TestWithParam<MemoryCase> { };
 
 TEST_P(OutOfMemoryProgram, ExitsNormallyAndSaysWhy)
 {
