@@ -225,11 +225,11 @@ bool MainWindow::openFile(const QString& path)
         QString error;
         bool read = false;
         const qor::model::Document* previous = controller->document.get();
-        const bool fitted = survivesOutOfMemory(
+        const bool enoughMemory = survivesOutOfMemory(
             [&] { read = controller->open(path, &error); },
             QStringLiteral("Zu wenig Arbeitsspeicher: „%1“ konnte nicht geöffnet werden")
                 .arg(QFileInfo(path).fileName()));
-        if (!fitted) {
+        if (!enoughMemory) {
             // Failing while reading leaves the previous document open; failing while
             // computing the new one leaves it half done, and it gives way to an empty one.
             if (controller->document.get() != previous)
