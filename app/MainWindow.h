@@ -244,6 +244,10 @@ private:
     void onDocumentChanged();
     void onStructureChanged();
     void onViewerInitialized();
+    // Runs one step of opening or showing the document. Running out of memory ends the step,
+    // not the program: the window reports `text` and the step answers false.
+    bool survivesOutOfMemory(const std::function<void()>& step, const QString& text);
+    void reportOutOfMemory(const QString& text);
 
     // The first solid of a document is framed once its preview shows: a feature created
     // without bodies waits here until its panel shows a body or a preview.

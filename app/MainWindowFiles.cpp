@@ -223,16 +223,35 @@ bool MainWindow::openFile(const QString& path)
         return openSolidEdgeAssembly(path);
     if (suffix == QStringLiteral("qcpart") || suffix == QStringLiteral("qcasm")) {
         QString error;
-        if (!controller->open(path, &error)) {
+        bool read = false;
+        const qor::model::Document* previous = controller->document.get();
+        const bool enoughMemory = survivesOutOfMemory(
+            [&] { read = controller->open(path, &error); },
+            QStringLiteral("Zu wenig Arbeitsspeicher: „%1“ konnte nicht geöffnet werden")
+                .arg(QFileInfo(path).fileName()));
+        if (!enoughMemory) {
+            // Failing while reading leaves the previous document open; failing while
+            // computing the new one leaves it half done, and it gives way to an empty one.
+            if (controller->document.get() != previous)
+                controller->newDocument();
+            return false;
+        }
+        if (!read) {
             QMessageBox::warning(this, QStringLiteral("QorCAD"),
                                  QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
             return false;
         }
+        // The browser was rebuilt when the document's structure changed.
         addRecentFile(path);
-        browser->rebuild();
-        viewer->fitAll(false);
-        // The commands for what was opened: an assembly's page, else the part page.
-        ribbon->setCurrentPage(controller->document->components.empty() ? solidPage : assemblyPage);
+        // The document is open; what memory is short of now is only a view of all of it.
+        survivesOutOfMemory(
+            [this] {
+                viewer->fitAll(false);
+                // The commands for what was opened: an assembly's page, else the part page.
+                ribbon->setCurrentPage(controller->document->components.empty() ? solidPage
+                                                                                : assemblyPage);
+            },
+            Scene::outOfMemoryText());
         return true;
     }
     if (!qor::io::isImportable(path)) {

@@ -94,7 +94,7 @@ void MainWindow::buildCentral()
     scene = new Scene(viewer, controller, this);
     connect(scene, &Scene::rebuilt, this, [this] {
         if (!scene->buildProblem().isEmpty())
-            showToast(scene->buildProblem(), true);
+            reportOutOfMemory(scene->buildProblem());
     });
 
     buildViewOverlay(viewport);

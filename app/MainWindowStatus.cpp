@@ -13,7 +13,11 @@
 #include <QLabel>
 #include <QStyle>
 
+#include <Standard_OutOfMemory.hxx>
+
 #include <algorithm>
+#include <cstdio>
+#include <new>
 
 namespace qor::app {
 
@@ -70,21 +74,56 @@ void MainWindow::refreshAll()
 
 void MainWindow::onDocumentChanged()
 {
-    scene->rebuild();
-    // The rebuild drops picks whose objects are gone, all of them when another document
-    // opened; the status line must not go on naming them.
-    if (scene->selectedPicks().empty())
-        statusRight->clear();
-    timeline->update();
-    timeline->updateGeometry();
-    refreshStatus();
+    survivesOutOfMemory(
+        [this] {
+            scene->rebuild();
+            // The rebuild drops picks whose objects are gone, all of them when another
+            // document opened; the status line must not go on naming them.
+            if (scene->selectedPicks().empty())
+                statusRight->clear();
+            timeline->update();
+            timeline->updateGeometry();
+            refreshStatus();
+        },
+        Scene::outOfMemoryText());
 }
 
 void MainWindow::onStructureChanged()
 {
-    browser->rebuild();
+    const bool shown = survivesOutOfMemory(
+        [this] { browser->rebuild(); },
+        QStringLiteral("Zu wenig Arbeitsspeicher: Der Modellbrowser bleibt leer"));
+    // A half-built tree would show some entries as if they were all; an empty one frees
+    // what it held and says plainly that nothing is listed.
+    if (!shown)
+        browser->clear();
     timeline->update();
     timeline->updateGeometry();
+}
+
+// The controller's change signals and the opening of a file are where the window meets the
+// document, so that is where running out of memory is caught: below, the model and the
+// toolkit unwind cleanly; above, the event loop cannot carry an exception and the program
+// would abort. Catching in QApplication::notify instead would come too late to know which
+// step failed and put its part of the window back in order.
+bool MainWindow::survivesOutOfMemory(const std::function<void()>& step, const QString& text)
+{
+    try {
+        step();
+        return true;
+    } catch (const std::bad_alloc&) {
+    } catch (const Standard_OutOfMemory&) {
+    }
+    // Reported after the handler, when what the failed step held is released again.
+    reportOutOfMemory(text);
+    return false;
+}
+
+void MainWindow::reportOutOfMemory(const QString& text)
+{
+    showToast(text, true);
+    // A run without anyone watching (a screenshot, a script) keeps the reason as well.
+    std::fprintf(stderr, "QorCAD: %s\n", text.toLocal8Bit().constData());
 }
 
 void MainWindow::onViewerInitialized()

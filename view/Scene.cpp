@@ -209,10 +209,12 @@ private:
     std::function<bool(int)> findsByBox_;
 };
 
-const QString outOfMemoryText = QStringLiteral(
-    "Zu wenig Arbeitsspeicher: Nicht alle Körper können angezeigt werden");
-
 } // namespace
+
+QString Scene::outOfMemoryText()
+{
+    return QStringLiteral("Zu wenig Arbeitsspeicher: Nicht alle Körper können angezeigt werden");
+}
 
 Quantity_Color toQuantityColor(const QColor& colour)
 {
@@ -359,9 +361,9 @@ void Scene::rebuild()
     try {
         showDocument();
     } catch (const Standard_OutOfMemory&) {
-        buildProblem_ = outOfMemoryText;
+        buildProblem_ = outOfMemoryText();
     } catch (const std::bad_alloc&) {
-        buildProblem_ = outOfMemoryText;
+        buildProblem_ = outOfMemoryText();
     }
     std::erase_if(sharedObjects_, [](const auto& entry) { return entry.second.users <= 0; });
     viewer_->requestRedraw();

@@ -57,6 +57,8 @@ public:
     std::size_t sharedObjectCount() const { return sharedObjects_.size(); }
     // German text of the last rebuild that ran out of memory; empty when it did not.
     const QString& buildProblem() const { return buildProblem_; }
+    // What the user reads when not all bodies fit in memory.
+    static QString outOfMemoryText();
     const PickMap& pickMap() const { return pickMap_; }
     const std::vector<Handle(AIS_InteractiveObject)>& extraObjects() const { return extraObjects_; }
 
