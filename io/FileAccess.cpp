@@ -102,7 +102,7 @@ FileContent readWholeFile(const QString& path, qint64 maxBytes)
                                          .arg(name));
         }
     } catch (const std::bad_alloc&) {
-        return refused(QStringLiteral("Nicht genug Arbeitsspeicher, um „%1“ (%2) zu lesen")
+        return refused(QStringLiteral("Zu wenig Arbeitsspeicher, um „%1“ (%2) zu lesen")
                            .arg(name, sizeText(size)));
     }
     return content;

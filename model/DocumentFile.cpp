@@ -408,7 +408,7 @@ bool Document::load(const QString& path, QString* error)
     } catch (const std::bad_alloc&) {
         setError(
             error,
-            QStringLiteral("Nicht genug Arbeitsspeicher, um „%1“ zu lesen").arg(info.fileName()));
+            QStringLiteral("Zu wenig Arbeitsspeicher, um „%1“ zu lesen").arg(info.fileName()));
         return false;
     }
     clearRecomputeCache();
