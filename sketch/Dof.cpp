@@ -212,7 +212,7 @@ ColumnMajor rowsOnThePivots(const ColumnMajor& m, const Permutation& position)
     }
     const auto earlier = [&lead](Index a, Index b) {
         return lead[std::size_t(a)] < lead[std::size_t(b)]
-            || (lead[std::size_t(a)] == lead[std::size_t(b)] && a < b);
+               || (lead[std::size_t(a)] == lead[std::size_t(b)] && a < b);
     };
     std::vector<int> target(rows, -1);
     std::vector<char> taken(rows, 0);

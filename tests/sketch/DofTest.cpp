@@ -268,10 +268,10 @@ bool denseRedundant(const Sketch& s, std::size_t index)
     Sketch without = s;
     without.constraints.erase(without.constraints.begin() + std::ptrdiff_t(index));
     const System system = buildSystem(s);
-    const auto block = std::find_if(system.blocks.begin(), system.blocks.end(),
-                                    [&](const System::Block& b) {
-                                        return b.constraint == &s.constraints[index];
-                                    });
+    const auto block
+        = std::find_if(system.blocks.begin(), system.blocks.end(), [&](const System::Block& b) {
+              return b.constraint == &s.constraints[index];
+          });
     if (block == system.blocks.end())
         return false;
     return denseRank(s) - denseRank(without) < block->rowCount;
@@ -289,7 +289,7 @@ TEST(SketchDof, OverdeterminedChainMatchesDenseReference)
         int wrong; // rectangle that gets the wrong diagonal
         bool fixFirst;
     };
-    const Case cases[] = {{3, 0, true},   {3, 2, false}, {6, 3, true},  {6, 5, true},
+    const Case cases[] = {{3, 0, true},   {3, 2, false},  {6, 3, true},  {6, 5, true},
                           {12, 0, false}, {20, 19, true}, {40, 7, true}, {40, 39, false}};
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << k.count << " rectangles, wrong diagonal in " << k.wrong
@@ -309,14 +309,13 @@ TEST(SketchDof, OverdeterminedChainMatchesDenseReference)
         EXPECT_NE(std::count(r.failedIds.begin(), r.failedIds.end(), diagonal), 0);
 
         const System system = buildSystem(s);
-        const auto columns = std::int32_t(unknownParams(system, {}).size());
-        const int rank = denseRank(s);
-        EXPECT_EQ(r.dof, columns - rank);
+        const auto variables = unknownParams(system, {});
+        const auto columns = std::int32_t(variables.size());
+        const JacobianRank dense = jacobianRank(jacobianOf(s), true, RankMethod::DenseSvd);
+        EXPECT_EQ(r.dof, columns - dense.rank);
         EXPECT_EQ(r.dof, k.fixFirst ? 0 : 2);
         std::vector<bool> determined;
-        EXPECT_EQ(dofOf(s, &determined), columns - rank);
-        const JacobianRank dense = jacobianRank(jacobianOf(s), true, RankMethod::DenseSvd);
-        const auto variables = unknownParams(system, {});
+        EXPECT_EQ(dofOf(s, &determined), columns - dense.rank);
         for (std::size_t j = 0; j < variables.size(); ++j)
             EXPECT_EQ(determined[variables[j]], !(dense.nullWeight[Eigen::Index(j)] > 1e-10))
                 << "parameter " << variables[j];
