@@ -47,6 +47,28 @@ void analyzeChain(benchmark::State& state)
     }
 }
 
+// The same chain with one wrong diagonal in its middle rectangle: the solve fails
+// and names the violated constraints.
+void solveOverdeterminedChain(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    Sketch start;
+    const auto chain = fixtures::addRectangleChain(start, count, true);
+    fixtures::perturbPoints(start, 0.3);
+    const auto& middle = chain[std::size_t(count / 2)];
+    start.addConstraint(ConstraintType::Distance, middle.corners[0], middle.corners[2], -1, 100.0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        Sketch s = start;
+        state.ResumeTiming();
+        SolveResult result;
+        solve(result, s, {});
+        if (result.ok || result.failedIds.empty())
+            state.SkipWithError("contradiction went unnoticed");
+        benchmark::DoNotOptimize(result.failedIds.data());
+    }
+}
+
 // A drag step: held solve of one corner moved a little, as at a mouse move.
 void dragChain(benchmark::State& state)
 {
@@ -79,5 +101,12 @@ BENCHMARK(analyzeChain)
     ->Arg(200)
     ->Arg(400)
     ->Arg(800)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(solveOverdeterminedChain)
+    ->Arg(10)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Arg(400)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(dragChain)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);

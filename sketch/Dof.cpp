@@ -18,6 +18,7 @@ namespace {
 
 using Eigen::Index;
 using ColumnMajor = Eigen::SparseMatrix<double>;
+using Permutation = Eigen::PermutationMatrix<Eigen::Dynamic, Eigen::Dynamic, int>;
 
 // Groups of up to this many columns are decomposed densely; larger ones sparsely.
 constexpr Index denseColumns = 24;
@@ -190,25 +191,102 @@ double spectralNorm(const Eigen::MatrixXd& m)
     return std::sqrt(std::max(0.0, eigen.eigenvalues().maxCoeff()));
 }
 
+// The k-th reflection of the QR below has row k at its head, whether that row meets
+// the k-th column or not; a head row from elsewhere drags the etree path between
+// the two into the factors, and in the order of the constraints (a diagonal added
+// last, far from its columns) that fills R quadratically. So each position k gets,
+// where one is left, a row with an entry in the k-th column of the fill-reducing
+// order (the one whose first column comes earliest); the other rows fill the free
+// places in the order of their first column.
+ColumnMajor rowsOnThePivots(const ColumnMajor& m, const Permutation& position)
+{
+    const auto rows = std::size_t(m.rows());
+    const auto cols = std::size_t(m.cols());
+    std::vector<int> lead(rows, std::numeric_limits<int>::max());
+    std::vector<Index> columnAt(cols);
+    for (Index col = 0; col < m.outerSize(); ++col) {
+        const int at = position.indices()(col);
+        columnAt[std::size_t(at)] = col;
+        for (ColumnMajor::InnerIterator it(m, col); it; ++it)
+            lead[std::size_t(it.row())] = std::min(lead[std::size_t(it.row())], at);
+    }
+    const auto earlier = [&lead](Index a, Index b) {
+        return lead[std::size_t(a)] < lead[std::size_t(b)]
+               || (lead[std::size_t(a)] == lead[std::size_t(b)] && a < b);
+    };
+    std::vector<int> target(rows, -1);
+    std::vector<char> taken(rows, 0);
+    for (std::size_t k = 0; k < std::min(rows, cols); ++k) {
+        Index best = -1;
+        for (ColumnMajor::InnerIterator it(m, columnAt[k]); it; ++it)
+            if (target[std::size_t(it.row())] < 0 && (best < 0 || earlier(it.row(), best)))
+                best = it.row();
+        if (best >= 0) {
+            target[std::size_t(best)] = int(k);
+            taken[k] = 1;
+        }
+    }
+    std::vector<Index> rest;
+    for (std::size_t r = 0; r < rows; ++r)
+        if (target[r] < 0)
+            rest.push_back(Index(r));
+    std::sort(rest.begin(), rest.end(), earlier);
+    std::size_t free = 0;
+    for (Index r : rest) {
+        while (taken[free])
+            ++free;
+        target[std::size_t(r)] = int(free++);
+    }
+    Permutation rowAt(m.rows());
+    for (std::size_t r = 0; r < rows; ++r)
+        rowAt.indices()(Index(r)) = target[r];
+    ColumnMajor sorted = rowAt * m;
+    sorted.makeCompressed();
+    return sorted;
+}
+
 // Eigen's sparse QR, factorised by the same left-looking Householder steps but
 // without its per-column clearing of two work vectors as long as the matrix: that
 // clearing costs rows × columns and dominates above a few thousand columns. Here a
 // column stamp marks visited rows and only the entries a column touched are reset,
-// so the factors, pivots and rank are exactly Eigen's.
+// so the factors, pivots and rank are exactly Eigen's for the reordered rows.
 class SparseRankQR : public Eigen::SparseQR<ColumnMajor, Eigen::COLAMDOrdering<int>> {
 public:
+    // The factors are those of m with its rows reordered, which changes neither
+    // the rank nor the null space.
     void compute(const ColumnMajor& m)
     {
-        analyzePattern(m);
-        factorize(m);
+        Permutation position;
+        Eigen::COLAMDOrdering<int>()(m, position);
+        const ColumnMajor sorted = rowsOnThePivots(m, position);
+        analyze(sorted, position);
+        factorize(sorted);
     }
 
 private:
     using Indices = Eigen::Matrix<StorageIndex, Eigen::Dynamic, 1>;
 
+    void analyze(const ColumnMajor& m, const Permutation& position);
     void permuteColumns(const ColumnMajor& m);
     void factorize(const ColumnMajor& m);
 };
+
+// Eigen's analysis, with the column order found before the rows were reordered
+// (so that it is the same order the constraints' own row order would get).
+void SparseRankQR::analyze(const ColumnMajor& m, const Permutation& position)
+{
+    const Index diagonal = std::min(m.rows(), m.cols());
+    m_perm_c = position;
+    m_outputPerm_c = m_perm_c.inverse();
+    Eigen::internal::coletree(m, m_etree, m_firstRowElt, m_outputPerm_c.indices().data());
+    m_isEtreeOk = true;
+    m_R.resize(m.rows(), m.cols());
+    m_Q.resize(m.rows(), diagonal);
+    m_R.reserve(2 * m.nonZeros());
+    m_Q.reserve(2 * m.nonZeros());
+    m_hcoeffs.resize(diagonal);
+    m_analysisIsok = true;
+}
 
 // Points the working copy's columns at the input's in fill-reducing order.
 void SparseRankQR::permuteColumns(const ColumnMajor& m)
