@@ -51,9 +51,9 @@ struct StepFaceTask {
 class StepCheck {
 public:
     // Starting the workers and their readers costs about as much as reading back
-    // a few dozen faces: a check of fewer faces runs in this process after the
-    // write.
-    static constexpr int defaultFacesForWorkers = 50;
+    // a score of simple faces: a check of fewer faces runs in this process after
+    // the write.
+    static constexpr int defaultFacesForWorkers = 20;
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
