@@ -704,7 +704,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
     // more than double the entities of a mesh body sewn into triangles (its file
     // and the writer's memory): a file of planar bodies goes without them.
     std::optional<WithoutSurfaceCurves> planar;
-    if (checked.empty())
+    if (std::none_of(bodies.begin(), bodies.end(),
+                     [](const ExportBody& body) { return hasCurvedFace(body.shape); }))
         planar.emplace();
     std::vector<StepVolume> volumes;
     if (const QString failure = writeAndCheckStep(info, QFile::encodeName(staged), bodies,

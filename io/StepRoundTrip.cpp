@@ -199,17 +199,22 @@ int workerCount(const std::vector<TopoDS_Shape>& shapes, const std::vector<int>&
 
 } // namespace
 
+bool hasCurvedFace(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+        const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(it.Current()));
+        if (surface.IsNull() || GeomAdaptor_Surface(surface).GetType() != GeomAbs_Plane)
+            return true;
+    }
+    return false;
+}
+
 bool stepMayChange(const TopoDS_Shape& shape)
 {
     // Only closed shells enclose a volume to compare.
     for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next()) {
-        if (!BRep_Tool::IsClosed(shell.Current()))
-            continue;
-        for (TopExp_Explorer it(shell.Current(), TopAbs_FACE); it.More(); it.Next()) {
-            const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(it.Current()));
-            if (surface.IsNull() || GeomAdaptor_Surface(surface).GetType() != GeomAbs_Plane)
-                return true;
-        }
+        if (BRep_Tool::IsClosed(shell.Current()) && hasCurvedFace(shell.Current()))
+            return true;
     }
     return false;
 }

@@ -16,6 +16,9 @@ class XSControl_WorkSession;
 
 namespace qor::io {
 
+// Whether a face of the shape lies on another surface than a plane.
+bool hasCurvedFace(const TopoDS_Shape& shape);
+
 // Whether the STEP writer and reader can change the shape's volume: only closed
 // shells enclose one, and faces that all lie on planes come back exactly (a mesh
 // body sewn into triangles is such a body); a curved face may come back trimmed

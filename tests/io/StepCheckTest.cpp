@@ -102,27 +102,38 @@ std::vector<ReadBody> readWithKernel(const QString& path)
 
 // Only closed bodies with a curved face can come back with another volume; a mesh
 // body sewn into triangles is planar throughout and an open face has no volume:
-// neither is read back.
+// neither is read back. Planar files are written without curves on surfaces.
 TEST(StepCheck, OnlyCurvedBodiesAreChecked)
 {
     const struct {
         const char* name;
         TopoDS_Shape shape;
+        bool curved;
         bool checked;
     } cases[] = {
-        {"box", box(10, 20, 30), false},
-        {"planar face", BRepBuilderAPI_MakeFace(gp_Pln(), 0, 1, 0, 1).Face(), false},
+        {"box", box(10, 20, 30), false, false},
+        {"planar face", BRepBuilderAPI_MakeFace(gp_Pln(), 0, 1, 0, 1).Face(), false, false},
         {"open cylinder face", BRepBuilderAPI_MakeFace(gp_Cylinder(gp_Ax3(), 5), 0, 3, 0, 4).Face(),
-         false},
-        {"sewn mesh", sewnTriangleFaces(triangleBox()), false},
-        {"cylinder", BRepPrimAPI_MakeCylinder(5, 10).Shape(), true},
-        {"sphere drilled", sphereDrilledThroughSeam(), true},
+         true, false},
+        {"sewn mesh", sewnTriangleFaces(triangleBox()), false, false},
+        {"cylinder", BRepPrimAPI_MakeCylinder(5, 10).Shape(), true, true},
+        {"sphere drilled", sphereDrilledThroughSeam(), true, true},
     };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("teil.step"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_FALSE(c.shape.IsNull());
+        EXPECT_EQ(hasCurvedFace(c.shape), c.curved);
         EXPECT_EQ(stepMayChange(c.shape), c.checked);
+        // A file of planar bodies goes without curves of edges on surfaces, which
+        // readers find exactly on a plane; a curved face keeps them.
+        ASSERT_TRUE(exportFile(path, {{QStringLiteral("Teil"), c.shape}}, ExportOptions()));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll().contains("PCURVE"), c.curved);
     }
+
 }
 
 // The check reads the writer's model back while the text is written, face by face
