@@ -7,9 +7,6 @@
 #include "io/KernelMessage.h"
 
 #include <BRep_Tool.hxx>
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_PrinterOStream.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
@@ -17,10 +14,20 @@
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopoDS.hxx>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <charconv>
 #include <exception>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include <stdio.h>
+#include <unistd.h>
 
 namespace qor::app {
 
@@ -124,49 +131,170 @@ int fail(std::FILE* err, const QString& message)
     return 1;
 }
 
-// The kernel reports on standard output; the summary must be the only thing there.
-void sendKernelFailuresToStandardError()
+bool isUtf8Name(const QByteArray& bytes)
 {
-    const Handle(Message_Messenger)& messenger = Message::DefaultMessenger();
-    messenger->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
-    Handle(Message_PrinterOStream) printer
-        = new Message_PrinterOStream("cerr", false, Message_Fail);
-    printer->SetToColorize(false);
-    messenger->AddPrinter(printer);
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
 }
+
+QByteArray absoluteBytes(const QByteArray& path)
+{
+    if (path.startsWith('/'))
+        return path;
+    return QFile::encodeName(QDir::currentPath()) + '/' + path;
+}
+
+QByteArray folderBytes(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray nameBytes(const QByteArray& path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+// A file name whose bytes are not valid UTF-8 would decode to replacement
+// characters and name a file that does not exist. Such an input is read through
+// a link with the decoded name in a private folder; such an output is written
+// under a valid temporary name in the target folder (reached through a link, as
+// the folder's name may be the invalid part) and then renamed to the bytes given.
+class ConversionFiles {
+public:
+    ConversionFiles(const QByteArray& input, const QByteArray& output)
+        : inputBytes_(input)
+        , outputBytes_(output)
+    {
+    }
+
+    ~ConversionFiles()
+    {
+        if (!staged_.isEmpty())
+            ::unlink(staged_.constData());
+    }
+    ConversionFiles(const ConversionFiles&) = delete;
+    ConversionFiles& operator=(const ConversionFiles&) = delete;
+
+    // Where the readers find the input; empty with error set when that fails.
+    QString input(QString& error)
+    {
+        if (isUtf8Name(inputBytes_))
+            return QFile::decodeName(inputBytes_);
+        const QString link = privateFolder().filePath(QFile::decodeName(nameBytes(inputBytes_)));
+        if (!privateFolder().isValid()
+            || ::symlink(absoluteBytes(inputBytes_).constData(),
+                         QFile::encodeName(link).constData())
+                   != 0) {
+            error = QStringLiteral("„%1“ kann nicht gelesen werden").arg(shownInput());
+            return {};
+        }
+        return link;
+    }
+
+    // Where the writers put the output.
+    QString output(QString& error)
+    {
+        if (isUtf8Name(outputBytes_))
+            return QFile::decodeName(outputBytes_);
+        const QString folder = privateFolder().filePath(QStringLiteral("ziel"));
+        const QString suffix = QFileInfo(shownOutput()).suffix();
+        const QString name = QStringLiteral(".qorcad-umwandlung-%1.%2")
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(suffix);
+        if (!privateFolder().isValid()
+            || ::symlink(absoluteBytes(folderBytes(outputBytes_)).constData(),
+                         QFile::encodeName(folder).constData())
+                   != 0) {
+            error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
+            return {};
+        }
+        staged_ = absoluteBytes(folderBytes(outputBytes_)) + '/' + QFile::encodeName(name);
+        return folder + u'/' + name;
+    }
+
+    // Gives a staged output its own name; false with error set when that fails.
+    bool finish(QString& error)
+    {
+        if (staged_.isEmpty())
+            return true;
+        if (::rename(staged_.constData(), outputBytes_.constData()) != 0) {
+            error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
+            return false;
+        }
+        staged_.clear();
+        return true;
+    }
+
+    QString shownInput() const { return QFile::decodeName(inputBytes_); }
+    QString shownOutput() const { return QFile::decodeName(outputBytes_); }
+
+private:
+    QTemporaryDir& privateFolder()
+    {
+        if (!private_)
+            private_.emplace();
+        return *private_;
+    }
+
+    QByteArray inputBytes_;
+    QByteArray outputBytes_;
+    std::optional<QTemporaryDir> private_; // made when a name needs a link
+    QByteArray staged_; // the temporary output, by its bytes, until renamed
+};
 
 // A value without colon, or with nothing on one side of it, names no separate
 // output; writing anyway would overwrite the input.
-QString refusal(const QString& argument, const ConvertPaths& paths)
+QString refusal(const QByteArray& argument, const ConvertPaths& paths)
 {
     if (!paths.hasSeparator || paths.input.isEmpty() || paths.output.isEmpty())
-        return QStringLiteral("„%1“ nennt keine Ausgabedatei (EINGABE:AUSGABE)").arg(argument);
-    const QFileInfo input(paths.input);
-    const QFileInfo output(paths.output);
-    if (input.absoluteFilePath() == output.absoluteFilePath()
-        || (input.exists() && input.canonicalFilePath() == output.canonicalFilePath()))
-        return QStringLiteral("Eingabe und Ausgabe sind dieselbe Datei „%1“").arg(paths.input);
+        return QStringLiteral("„%1“ nennt keine Ausgabedatei (EINGABE:AUSGABE)")
+            .arg(QFile::decodeName(argument));
+    const std::filesystem::path input(paths.input.toStdString());
+    const std::filesystem::path output(paths.output.toStdString());
+    std::error_code ec;
+    if (std::filesystem::absolute(input, ec).lexically_normal()
+            == std::filesystem::absolute(output, ec).lexically_normal()
+        || std::filesystem::equivalent(input, output, ec))
+        return QStringLiteral("Eingabe und Ausgabe sind dieselbe Datei „%1“")
+            .arg(QFile::decodeName(paths.input));
     return {};
+}
+
+// The program's own documents and Solid Edge assemblies place parts by path;
+// the window opens them with their components, a single import cannot.
+QString openedInTheWindow(const QString& input)
+{
+    const QString name = QFileInfo(input).fileName();
+    const QString suffix = QFileInfo(input).suffix().toLower();
+    QString text;
+    if (suffix == u"asm")
+        text = QStringLiteral("„%1“ ist eine Solid-Edge-Baugruppe; Baugruppen werden im Fenster "
+                              "geöffnet (qorcad „%1“), die Umwandlung liest nur Einzelteile");
+    else if (suffix == u"qcpart" || suffix == u"qcasm")
+        text = QStringLiteral("„%1“ ist eine QorCAD-Datei; sie wird im Fenster geöffnet "
+                              "(qorcad „%1“), die Umwandlung liest nur fremde Formate");
+    return text.isEmpty() ? text : text.arg(name);
 }
 
 } // namespace
 
-int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
+int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
 {
     const ConvertPaths paths = splitConvertArgument(argument);
     if (const QString refused = refusal(argument, paths); !refused.isEmpty())
         return fail(err, refused);
+    ConversionFiles files(paths.input, paths.output);
+    if (const QString window = openedInTheWindow(files.shownInput()); !window.isEmpty())
+        return fail(err, window);
+    QString fileError;
+    const QString input = files.input(fileError);
+    if (input.isEmpty())
+        return fail(err, fileError);
 
-    // An assembly names its parts by path and places them; the window opens it
-    // with its components, a single import cannot.
-    if (QFileInfo(paths.input).suffix().toLower() == u"asm")
-        return fail(err, QStringLiteral("„%1“ ist eine Solid-Edge-Baugruppe; Baugruppen werden "
-                                        "im Fenster geöffnet (qorcad „%1“), die Umwandlung "
-                                        "liest nur Einzelteile")
-                             .arg(QFileInfo(paths.input).fileName()));
-
-    sendKernelFailuresToStandardError();
-    const io::ImportResult imported = io::importFile(paths.input, {});
+    // The summary is the only thing on standard output and a failure one German
+    // line on standard error; the kernel's own English reports would come first.
+    io::silenceKernelMessages();
+    const io::ImportResult imported = io::importFile(input, {});
     if (!imported.ok)
         return fail(err, imported.error);
     std::vector<BodyFacts> facts;
@@ -188,11 +316,17 @@ int runConversion(const QString& argument, std::FILE* out, std::FILE* err)
     // AP242, no author; the user's mesh quality setting does not apply here.
     QString exportError;
     QString exportNote;
-    if (!io::exportFile(paths.output, bodies, io::ExportOptions(), &exportError, &exportNote))
+    const QString output = files.output(fileError);
+    if (output.isEmpty())
+        return fail(err, fileError);
+    if (!io::exportFile(output, bodies, io::ExportOptions(), &exportError, &exportNote))
         return fail(err, exportError);
+    if (!files.finish(fileError))
+        return fail(err, fileError);
 
-    print(out, QStringLiteral("%1: %2 Körper → %3\n")
-                   .arg(imported.format, QString::number(imported.bodies.size()), paths.output));
+    print(out,
+          QStringLiteral("%1: %2 Körper → %3\n")
+              .arg(imported.format, QString::number(imported.bodies.size()), files.shownOutput()));
     for (std::size_t i = 0; i < facts.size(); ++i) {
         const BodyFacts& f = facts[i];
         print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "

@@ -72,9 +72,24 @@ bool isBatchRun(int argc, const char* const* argv)
     return false;
 }
 
-ConvertPaths splitConvertArgument(const QString& argument)
+QByteArray convertArgument(int argc, const char* const* argv)
 {
-    const qsizetype colon = argument.lastIndexOf(u':');
+    static constexpr char joined[] = "--convert=";
+    QByteArray value;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (std::strcmp(argv[i], "--convert") == 0 && i + 1 < argc)
+            value = QByteArray(argv[++i]);
+        else if (std::strncmp(argv[i], joined, std::strlen(joined)) == 0)
+            value = QByteArray(argv[i] + std::strlen(joined));
+    }
+    return value;
+}
+
+ConvertPaths splitConvertArgument(const QByteArray& argument)
+{
+    const qsizetype colon = argument.lastIndexOf(':');
     if (colon < 0)
         return {argument, argument, false};
     return {argument.left(colon), argument.mid(colon + 1), true};

@@ -36,14 +36,20 @@ struct CommandLine {
 // by "="; such runs leave settings and environment alone.
 bool isBatchRun(int argc, const char* const* argv);
 
+// The value of the last "--convert" (separate or joined by "=") before "--", as
+// the bytes given: a file name need not be valid UTF-8, and decoding it would
+// name another file. Empty when there is none.
+QByteArray convertArgument(int argc, const char* const* argv);
+
+// The two file names of "EINGABE:AUSGABE", as bytes.
 struct ConvertPaths {
-    QString input;
-    QString output;
+    QByteArray input;
+    QByteArray output;
     bool hasSeparator = false;
 };
 
 // Splits "EINGABE:AUSGABE" at its last colon, so the input may contain colons.
 // Without a colon there is no separate output: both paths are the whole value.
-ConvertPaths splitConvertArgument(const QString& argument);
+ConvertPaths splitConvertArgument(const QByteArray& argument);
 
 } // namespace qor::app

@@ -245,8 +245,14 @@ private:
     void onStructureChanged();
     void onViewerInitialized();
 
+    // The first solid of a document is framed once its preview shows: a feature created
+    // without bodies waits here until its panel shows a body or a preview.
+    void fitFirstSolid();
+
     // Features from the window: the feature id the timeline marks for editing, 0 for none.
     int editMark_ = 0;
+    bool firstSolidPending_ = false;
+    bool turnToDepth_ = false; // the pending fit also turns from a main axis to the isometric
 };
 
 } // namespace qor::app

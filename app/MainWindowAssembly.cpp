@@ -13,6 +13,9 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
+#include <BRepBndLib.hxx>
+#include <Bnd_Box.hxx>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -24,6 +27,14 @@
 namespace qor::app {
 
 namespace {
+
+Bnd_Box modelBox(const qor::model::ModelState& state)
+{
+    Bnd_Box box;
+    for (const auto& [id, body] : state.bodies.get())
+        BRepBndLib::Add(body.shape, box);
+    return box;
+}
 
 // "Welle.par:1" becomes "Welle:1", as the components of inserted files are named.
 QString solidEdgeComponentName(QString occurrence)
@@ -70,11 +81,16 @@ void MainWindow::insertComponent(const QString& path)
             return;
         settings.setValue(settings::lastDir, QFileInfo(file).absolutePath());
     }
+    const bool first = controller->document->components.empty();
     const InsertResult result = insertComponentFile(*controller, file);
     if (!result.ok) {
         QMessageBox::warning(this, QStringLiteral("Komponente einfügen"), result.message);
         return;
     }
+    // The first component may lie anywhere, and a later one, placed beside the others, may
+    // reach out of the view: the view then frames the whole assembly.
+    if (first || !viewer->showsWhole(modelBox(controller->document->current)))
+        viewer->fitAll(true);
     ribbon->setCurrentPage(assemblyPage);
     showToast(result.message, false);
 }
@@ -160,6 +176,7 @@ void MainWindow::showMatePanel(const QString& type)
         matePanel = nullptr;
         browser->rebuild();
         refreshStatus();
+        layoutOverlay();
     });
     connect(panel, &MatePanel::toast, this, &MainWindow::showToast);
     connect(viewer, &Viewer::selectionChanged, panel, &MatePanel::onPick);
@@ -167,6 +184,7 @@ void MainWindow::showMatePanel(const QString& type)
     panel->show();
     panel->raise();
     refreshStatus();
+    layoutOverlay();
 }
 
 void MainWindow::showBom()

@@ -131,6 +131,7 @@ void MainWindow::buildFeatureWiring()
     shadow->setColor(QColor(0, 0, 0, 150));
     commandPanel->setGraphicsEffect(shadow);
     connect(commandPanel, &CommandPanel::finished, this, &MainWindow::onCommandPanelFinished);
+    connect(commandPanel, &CommandPanel::previewUpdated, this, &MainWindow::fitFirstSolid);
 
     connect(viewer, &Viewer::selectionChanged, this, &MainWindow::onViewerSelection);
     connect(viewer, &Viewer::contextMenuAt, this, &MainWindow::showViewportMenu);
@@ -196,21 +197,49 @@ void MainWindow::createFeature(const QString& type, QJsonObject params)
                                       {QStringLiteral("id"), sketch->id}});
     }
     scene->clearSelection();
+    bool alongAxis = false;
     if (type == QStringLiteral("extrude") || type == QStringLiteral("revolve")
         || type == QStringLiteral("hole")) {
         // Looking along a main axis a new solid shows as a flat outline.
         double x = 0.0, y = 0.0, z = 0.0;
         viewer->view()->Proj(x, y, z);
         const double length = std::sqrt(x * x + y * y + z * z);
-        if (length > 0.0 && std::max({std::abs(x), std::abs(y), std::abs(z)}) / length > 0.99)
-            viewer->setViewOrientation(V3d_XposYnegZpos, true);
+        alongAxis
+            = length > 0.0 && std::max({std::abs(x), std::abs(y), std::abs(z)}) / length > 0.99;
     }
+    const bool firstSolid = document.current.bodies.get().empty();
     const Feature* feature = document.addFeature(type, params);
     controller->recompute();
     commandPanel->open(feature->id, true);
     markEditedFeature();
     refreshStatus();
     layoutOverlay();
+    // The view turns and fits once the panel shows the new solid, so that the fit frames the
+    // solid rather than the flat sketch, clear of the panel.
+    firstSolidPending_ = firstSolid;
+    turnToDepth_ = alongAxis;
+    fitFirstSolid();
+}
+
+void MainWindow::fitFirstSolid()
+{
+    if (!firstSolidPending_ && !turnToDepth_)
+        return;
+    const bool shown
+        = !controller->document->current.bodies.get().empty() || !scene->previewObject().IsNull();
+    // Without a solid yet (the panel still waits for a profile) only the turn is made now;
+    // the fit follows the first preview.
+    if (turnToDepth_) {
+        turnToDepth_ = false;
+        viewer->setViewOrientation(V3d_XposYnegZpos, true);
+        if (shown)
+            firstSolidPending_ = false;
+        return;
+    }
+    if (!shown)
+        return;
+    firstSolidPending_ = false;
+    viewer->fitAll(true);
 }
 
 void MainWindow::editFeature(int featureId)
@@ -301,6 +330,8 @@ void MainWindow::showParameters()
 
 void MainWindow::onCommandPanelFinished()
 {
+    firstSolidPending_ = false;
+    turnToDepth_ = false;
     commandPanel->hide();
     markEditedFeature();
     refreshStatus();

@@ -309,19 +309,38 @@ void MainWindow::importFile(const QString& requestedPath)
     }
     finishPendingEdits();
 
-    QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QString(), 0, 100, this);
+    QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QStringLiteral("Abbrechen"), 0,
+                             100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(400);
-    // The window-modal progress dialog shows that the import runs; it needs no wait cursor.
-    const qor::io::ImportResult result
-        = qor::io::importFile(path, [&progress](int percent, const QString& text) {
-              progress.setValue(percent);
-              if (!text.isEmpty())
-                  progress.setLabelText(text);
-              QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-          });
+    // Kept here: the dialog forgets a cancellation once its value reaches the maximum, and
+    // a value set after it would bring the dialog back.
+    bool cancelled = false;
+    connect(&progress, &QProgressDialog::canceled, this, [&cancelled] { cancelled = true; });
+    // The read runs on a reader thread; these calls come several times a second on this
+    // one. Once the window-modal dialog shows, it takes the user's input (its cancel
+    // button) while the window behind it only repaints; before, input waits. It needs no
+    // wait cursor.
+    const qor::io::ImportResult result = qor::io::importFile(
+        path,
+        [&progress, &cancelled](int percent, const QString& text) {
+            if (!cancelled) {
+                progress.setValue(percent);
+                if (!text.isEmpty())
+                    progress.setLabelText(text);
+            }
+            QApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
+        },
+        [&cancelled] { return cancelled; });
+    // Closing the dialog reports a cancellation of its own.
+    const bool userCancelled = cancelled;
     progress.close();
 
+    if (userCancelled && !result.ok) {
+        showToast(QStringLiteral("Import abgebrochen"), false);
+        return;
+    }
     if (!result.ok) {
         ImportInfoDialog report(result, path, this);
         report.exec();
@@ -334,10 +353,14 @@ void MainWindow::importFile(const QString& requestedPath)
     controller->commit(QStringLiteral("Importieren"));
     browser->rebuild();
     viewer->fitAll(true);
-    showToast(QStringLiteral("%1: %2 Körper importiert%3")
+    // A reader's note (faces left out, approximations) belongs beside the count: the bodies
+    // may not be all the file held.
+    const QString note = result.warning.section(QLatin1Char('\n'), 0, 0);
+    showToast(QStringLiteral("%1: %2 Körper importiert%3%4")
                   .arg(result.format)
                   .arg(import.bodyCount)
-                  .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString()),
+                  .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString())
+                  .arg(note.isEmpty() ? QString() : QStringLiteral(" – ") + note),
               false);
 }
 

@@ -4,6 +4,7 @@
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
 #include "panels/CommandPanel.h"
+#include "panels/MatePanel.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -91,6 +92,10 @@ void MainWindow::buildCentral()
     layout->addWidget(timeline, 0);
     setCentralWidget(central);
     scene = new Scene(viewer, controller, this);
+    connect(scene, &Scene::rebuilt, this, [this] {
+        if (!scene->buildProblem().isEmpty())
+            showToast(scene->buildProblem(), true);
+    });
 
     buildViewOverlay(viewport);
 
@@ -179,6 +184,14 @@ void MainWindow::layoutOverlay()
         commandPanel->move(14, belowHud ? sketchHud->height() + 24 : 14);
         commandPanel->raise();
     }
+    // Fits keep the model out from under an open feature or mate panel.
+    int covered = 0;
+    for (const QWidget* panel :
+         {static_cast<QWidget*>(commandPanel), static_cast<QWidget*>(matePanel.data())}) {
+        if (panel != nullptr && !panel->isHidden())
+            covered = std::max(covered, panel->geometry().right() + 10);
+    }
+    viewer->setCoveredLeft(covered);
     if (toast != nullptr && toast->isVisible()) {
         toast->adjustSize();
         toast->move((width - toast->width()) / 2, 18);

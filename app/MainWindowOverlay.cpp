@@ -170,6 +170,7 @@ void MainWindow::showToast(const QString& text, bool error)
 {
     auto* label = toast->findChild<QLabel*>(QStringLiteral("ToastText"));
     label->setText(text);
+    label->setToolTip(QString()); // a detail belongs to the toast it came with
     const Theme& theme = Theme::instance();
     toast->setStyleSheet(QStringLiteral("QFrame#Toast { border-color: %1; } QLabel { color: %2; }")
                              .arg((error ? theme.danger : theme.accent).name(), theme.text.name()));

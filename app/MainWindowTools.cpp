@@ -276,10 +276,15 @@ void MainWindow::checkForUpdates(bool interactive)
     connect(check, &UpdateCheck::finished, this,
             [this, check, interactive](const UpdateResult& result) {
                 check->deleteLater();
-                if (result.status == UpdateStatus::Available)
+                if (result.status == UpdateStatus::Available) {
                     offerUpdate(this, result);
-                else if (interactive)
-                    showToast(result.message, result.status != UpdateStatus::UpToDate);
+                    return;
+                }
+                if (!interactive)
+                    return;
+                showToast(result.message, result.status != UpdateStatus::UpToDate);
+                // The toolkit's own words stay out of the line, for whoever asks for them.
+                toast->findChild<QLabel*>(QStringLiteral("ToastText"))->setToolTip(result.detail);
             });
     check->start(QUrl(qApp->property("updateUrl").toString()));
 }

@@ -1,5 +1,6 @@
 #include "app/SoftwareGl.h"
 
+#include "app/StartupOptions.h"
 #include "ui/Settings.h"
 
 #include <QDir>
@@ -105,6 +106,12 @@ void restoreGlStartMarker(const GlStart& start)
     QSettings store = startSettings();
     store.remove(settings::glStartPending);
     store.sync();
+}
+
+GlStart prepareStart(bool batch)
+{
+    preferGermanDatesWithoutSystemLocale();
+    return batch ? GlStart{} : decideSoftwareGl();
 }
 
 } // namespace qor::app

@@ -29,6 +29,11 @@ struct GlStart {
 // marker and prints the notice.
 GlStart decideSoftwareGl();
 
+// What the process settles before the application object exists: German dates first (the
+// toolkit fixes the system locale at its first use, which reading the settings already is),
+// then, for a run with a window, the OpenGL decision.
+GlStart prepareStart(bool batch);
+
 // Puts the crash marker back as it was before decideSoftwareGl, for a start that ends without
 // trying to draw: such an exit is no crash, and a crash recorded before stays recorded.
 void restoreGlStartMarker(const GlStart& start);

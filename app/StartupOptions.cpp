@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "drawing/window/DrawingWindow.h"
+#include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
 #include "ui/Settings.h"
@@ -93,6 +94,9 @@ DrawingWindow* openStartupDrawing(MainWindow& window)
     if (!drawing)
         return nullptr;
     drawing->resize(window.size());
+    // The sheet fits itself on the window's first size only; this is a new size for a window
+    // nobody has looked at yet.
+    drawing->canvas->fitToWindow();
     if (drawing->sheet().dims.empty()) {
         drawing->autoDimension();
         drawing->commit(QStringLiteral("Automatisch bemaßen"));

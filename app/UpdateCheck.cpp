@@ -16,8 +16,6 @@ namespace qor::app {
 
 namespace {
 
-constexpr int transferTimeoutMs = 10000;
-
 QString lastDebUrl(const QJsonObject& files)
 {
     QString url;
@@ -65,6 +63,39 @@ QUrl downloadAddress(const QString& text)
     return url.scheme() == u"https" ? url : QUrl();
 }
 
+QString updateFailureText(QNetworkReply::NetworkError error, int httpStatus)
+{
+    using E = QNetworkReply::NetworkError;
+    const QString prefix = QStringLiteral("Update-Prüfung fehlgeschlagen: ");
+    switch (error) {
+    case E::SslHandshakeFailedError:
+        return prefix + QStringLiteral("keine sichere Verbindung (Zertifikat oder TLS)");
+    case E::TimeoutError:
+    case E::OperationCanceledError:
+        return prefix + QStringLiteral("Der Update-Server antwortet nicht (Zeitüberschreitung)");
+    case E::ConnectionRefusedError:
+    case E::RemoteHostClosedError:
+    case E::HostNotFoundError:
+    case E::TemporaryNetworkFailureError:
+    case E::NetworkSessionFailedError:
+    case E::BackgroundRequestNotAllowedError:
+    case E::UnknownNetworkError:
+    case E::ProxyConnectionRefusedError:
+    case E::ProxyConnectionClosedError:
+    case E::ProxyNotFoundError:
+    case E::ProxyTimeoutError:
+    case E::ProxyAuthenticationRequiredError:
+    case E::UnknownProxyError:
+        return prefix + QStringLiteral("keine Verbindung zum Update-Server");
+    default:
+        break;
+    }
+    // Everything else is an answer the server gave but should not have.
+    return httpStatus > 0
+               ? prefix + QStringLiteral("Fehler des Update-Servers (HTTP %1)").arg(httpStatus)
+               : prefix + QStringLiteral("Fehler des Update-Servers");
+}
+
 UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installedVersion,
                          const QString& buildId)
 {
@@ -81,6 +112,9 @@ UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installe
     UpdateResult offer = notice(UpdateStatus::Available, QString());
     offer.version = manifest.versionText;
     offer.download = downloadAddress(manifest.debUrl);
+    if (!manifest.debUrl.isEmpty() && offer.download.isEmpty())
+        return notice(UpdateStatus::NoInformation,
+                      QStringLiteral("Keine Versionsinformationen gefunden"));
     return offer;
 }
 
@@ -91,10 +125,11 @@ UpdateCheck::UpdateCheck(QObject* parent)
 
 UpdateCheck::~UpdateCheck() = default;
 
-void UpdateCheck::setLimits(qint64 maxBytes, int overallMs)
+void UpdateCheck::setLimits(qint64 maxBytes, int overallMs, int transferMs)
 {
     maxBytes_ = maxBytes;
     overallMs_ = overallMs;
+    transferMs_ = transferMs;
 }
 
 void UpdateCheck::start(const QUrl& url)
@@ -107,7 +142,7 @@ void UpdateCheck::start(const QUrl& url)
                       QStringLiteral("QorCAD/") + QCoreApplication::applicationVersion());
     // The transfer timeout restarts with every byte; a server that trickles needs a
     // limit on the whole exchange as well.
-    request.setTransferTimeout(transferTimeoutMs);
+    request.setTransferTimeout(transferMs_);
     QNetworkReply* reply = manager->get(request);
     // Qt stops reading the socket when its buffer is full, so an endless body never
     // piles up in memory before it is noticed.
@@ -154,8 +189,11 @@ void UpdateCheck::onReply(QNetworkReply* reply)
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        emit finished(notice(UpdateStatus::Failed, QStringLiteral("Update-Prüfung fehlgeschlagen: ")
-                                                       + reply->errorString()));
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        UpdateResult failed
+            = notice(UpdateStatus::Failed, updateFailureText(reply->error(), status));
+        failed.detail = reply->errorString();
+        emit finished(failed);
         return;
     }
     emit finished(judgeUpdate(parseUpdateManifest(body_), QCoreApplication::applicationVersion(),

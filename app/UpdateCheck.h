@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 #include <QUrl>
 #include <QVersionNumber>
 
-class QNetworkReply;
 class QWidget;
 
 namespace qor::app {
@@ -32,12 +32,18 @@ enum class UpdateStatus { Failed, NoInformation, UpToDate, Available };
 struct UpdateResult {
     UpdateStatus status = UpdateStatus::Failed;
     QString message; // German toast text; empty when an update is available
+    QString detail; // the toolkit's own text of a failure, for a tooltip or the log
     QString version; // the announced version when available
     QUrl download; // empty when there is no usable address
 };
 
+// The German text of a failed check by the kind of failure (no connection, certificate or
+// TLS, timeout, server error); httpStatus is the reply's status code, 0 when there was none.
+QString updateFailureText(QNetworkReply::NetworkError error, int httpStatus);
+
 // Newer announced version, or the same version under a different non-empty build key, is an
-// update.
+// update. An announced download address that is not https gives no information: a package
+// that cannot be fetched safely is no offer.
 UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installedVersion,
                          const QString& buildId);
 
@@ -51,8 +57,9 @@ public:
     ~UpdateCheck() override;
 
     // The manifest is small: a reply longer than maxBytes, or one that has not ended after
-    // overallMs, is dropped and reported as giving no information. Before start.
-    void setLimits(qint64 maxBytes, int overallMs);
+    // overallMs, is dropped and reported as giving no information; a server silent for
+    // transferMs is a timeout. Before start.
+    void setLimits(qint64 maxBytes, int overallMs, int transferMs = 10000);
 
     // GET with User-Agent "QorCAD/<version>" and a 10 s transfer timeout.
     void start(const QUrl& url);
@@ -68,6 +75,7 @@ private:
 
     qint64 maxBytes_ = 1024 * 1024;
     int overallMs_ = 30000;
+    int transferMs_ = 10000;
     QByteArray body_;
     bool dropped_ = false; // too long or too slow
 };

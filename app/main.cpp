@@ -59,6 +59,8 @@ int main(int argc, char** argv)
     OSD::SetSignal(OSD_SignalMode_Set, false);
 
     const bool batch = qor::app::isBatchRun(argc, argv);
+    // Taken before the application object, which decodes (and may rewrite) the arguments.
+    const QByteArray convertBytes = qor::app::convertArgument(argc, argv);
     if (!batch && !xDisplayReachable()) {
         std::fputs("QorCAD: Keine X-Anzeige erreichbar (DISPLAY), das Programmfenster kann nicht "
                    "geöffnet werden.\n",
@@ -72,15 +74,12 @@ int main(int argc, char** argv)
         qInstallMessageHandler(quietToolkitNotices);
     }
 
-    qor::app::GlStart glStart;
-    if (!batch)
-        glStart = qor::app::decideSoftwareGl();
+    const qor::app::GlStart glStart = qor::app::prepareStart(batch);
 
     // Only the window's OpenGL widgets share contexts; the shared context would make a batch
     // run start OpenGL, which it never uses.
     if (!batch)
         QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    qor::app::preferGermanDatesWithoutSystemLocale();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tarnwick"));
     QApplication::setApplicationName(QStringLiteral("QorCAD"));
@@ -90,6 +89,8 @@ int main(int argc, char** argv)
     app.setProperty("buildId", qor::app::companyId);
     app.setProperty("softwareGl", glStart.reason);
 
+    // Before the parser, which answers --help with the toolkit's own lines ("Usage:").
+    qor::app::installToolkitTranslations(app);
     qor::app::CommandLine commandLine;
     // The parser answers help, version and unknown options itself and ends the process; none
     // of those runs tried to draw, so the crash marker goes back first.
@@ -102,8 +103,7 @@ int main(int argc, char** argv)
     if (convert || renderIcon)
         qor::app::restoreGlStartMarker(glStart);
     if (convert) {
-        return qor::app::runConversion(commandLine.parser.value(commandLine.convert), stdout,
-                                       stderr);
+        return qor::app::runConversion(convertBytes, stdout, stderr);
     }
 
     // Before the icon export and the style sheet, so that both show the pack's look.
@@ -112,7 +112,6 @@ int main(int argc, char** argv)
         return qor::app::renderIcons(qor::app::Theme::instance().appIcon(),
                                      commandLine.parser.values(commandLine.renderIcon));
 
-    qor::app::installToolkitTranslations(app);
     qor::app::Theme::instance().apply(app);
     qor::app::MainWindow window;
     if (commandLine.parser.isSet(commandLine.screenshot))

@@ -1,7 +1,12 @@
 #include "model/MateSolver.h"
+#include "tests/fixtures/InstancedAssembly.h"
 #include "tests/fixtures/MateScenes.h"
 
+#include <QTemporaryDir>
+
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <string>
 
@@ -28,6 +33,26 @@ void solveFromTilt(benchmark::State& state, const qor::fixtures::MateScene* scen
     state.counters["residual"] = stats.residual;
     state.counters["held"] = held ? 1 : 0;
 }
+
+// Loading and recomputing an assembly of many placements of one part, without a window: the
+// core's share of opening it. peakRssMB is the process's peak resident size afterwards.
+void loadInstancedAssembly(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    const QString path = qor::test::writeInstancedAssembly(folder.path(), int(state.range(0)));
+    for (auto _ : state) {
+        qor::model::Document doc;
+        doc.load(path);
+        doc.recompute();
+        benchmark::DoNotOptimize(doc.current.bodies.size());
+        if (doc.current.bodies.size() != std::size_t(state.range(0)))
+            state.SkipWithError("not every placement became a body");
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peakRssMB"] = double(usage.ru_maxrss) / 1024.0;
+}
+BENCHMARK(loadInstancedAssembly)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Registered from main: the scenes are shapes, built after the kernel's own start-up.
 void registerSolves()

@@ -99,6 +99,12 @@ void overlappingHoles(benchmark::State& bench)
     HolePlate(5).run(bench);
 }
 
+// Spacing 0 stacks all 400 copies on the original hole: one place, one copy's work.
+void stackedHoles(benchmark::State& bench)
+{
+    HolePlate(0).run(bench);
+}
+
 void separateBareCut(benchmark::State& bench)
 {
     bareCut(bench, 10);
@@ -115,3 +121,4 @@ BENCHMARK(separateHoles)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(separateBareCut)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(overlappingHoles)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(overlappingBareCut)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(stackedHoles)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -151,7 +151,7 @@ void lastAlone(benchmark::State& state)
     Document& doc = part(int(state.range(0)));
     doc.recompute();
     Feature& last = *doc.features.back();
-    const qor::model::ModelState before = doc.snapshots.back();
+    const qor::model::ModelState before = doc.stateBefore(doc.snapshots.size() - 1);
     for (auto _ : state) {
         qor::model::ModelState running = before;
         doc.executeFeature(last, running);
@@ -201,6 +201,18 @@ void fullRecompute(benchmark::State& state)
     }
 }
 
+// The same without grouping: every boolean on its own right after its feature.
+void fullRecomputeOneByOne(benchmark::State& state)
+{
+    Document& doc = part(int(state.range(0)));
+    doc.groupBooleans = false;
+    for (auto _ : state) {
+        doc.clearRecomputeCache();
+        benchmark::DoNotOptimize(doc.recompute());
+    }
+    doc.groupBooleans = true;
+}
+
 void editFirstSketchDimension(benchmark::State& state)
 {
     Document& doc = part(int(state.range(0)));
@@ -230,7 +242,8 @@ BENCHMARK(lastAlone)->Apply(sizes);
 BENCHMARK(editsInARow)->Apply(sizes)->Iterations(1);
 BENCHMARK(editMidBox)->Apply(sizes);
 BENCHMARK(fullRecompute)->Apply(sizes);
-BENCHMARK(editFirstSketchDimension)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(editFirstSketchDimension)->Apply(sizes);
+BENCHMARK(fullRecomputeOneByOne)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 
 // Writing the 100-feature part; the file stays for bench/StartupBench.sh, which opens it.
 void saveHundredFeaturePart(benchmark::State& state)

@@ -2,27 +2,27 @@
 #include "model/DocumentController.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
+#include "tests/fixtures/InstancedAssembly.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
 // Run under Xvfb: the 3D view needs an OpenGL surface.
+// "SceneBench --write-assembly FOLDER COUNT" writes the instanced assembly of the assembly
+// cases and exits, for measuring the whole program on it.
 namespace {
 
 using qor::app::DocumentController;
 using qor::app::Scene;
 using qor::app::Viewer;
-
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "SceneBench";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // A part of 100 cylinders on a 10 x 10 grid, each its own body.
 QString hundredBodyPart(const QTemporaryDir& folder)
@@ -49,7 +49,6 @@ struct View {
     // One finished frame: paints through the view and reads the frame back.
     void frame() { benchmark::DoNotOptimize(viewer.grabFramebuffer()); }
 
-    QApplication& app = application(); // before any widget
     Viewer viewer;
     DocumentController controller;
     QTemporaryDir folder;
@@ -107,8 +106,91 @@ void orbitStep(benchmark::State& state)
     }
 }
 
+double peakRssMB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+// Opening an assembly of many placements of one part and showing its first frame; the
+// counter peakRssMB is the process's peak resident size afterwards.
+void openInstancedAssembly(benchmark::State& state)
+{
+    View view;
+    const QString path
+        = qor::test::writeInstancedAssembly(view.folder.path(), int(state.range(0)));
+    for (auto _ : state) {
+        view.controller.open(path);
+        Scene scene(&view.viewer, &view.controller);
+        scene.rebuild();
+        view.viewer.fitAll(false);
+        view.frame();
+        state.PauseTiming();
+        view.viewer.context()->RemoveAll(false);
+        view.viewer.setViewCubeVisible(true);
+        state.ResumeTiming();
+    }
+    state.counters["peakRssMB"] = peakRssMB();
+}
+
+// One orbit step with every placement in view.
+void orbitInstancedAssembly(benchmark::State& state)
+{
+    View view;
+    view.controller.open(
+        qor::test::writeInstancedAssembly(view.folder.path(), int(state.range(0))));
+    Scene scene(&view.viewer, &view.controller);
+    scene.rebuild();
+    view.viewer.fitAll(false);
+    view.frame();
+    for (auto _ : state) {
+        view.viewer.orbit(4, 1);
+        view.frame();
+    }
+}
+
+// A rebuild that changes nothing, as after a selection-mask change, and one that hides a
+// single placement.
+void rebuildInstancedAssembly(benchmark::State& state)
+{
+    View view;
+    view.controller.open(
+        qor::test::writeInstancedAssembly(view.folder.path(), int(state.range(0))));
+    Scene scene(&view.viewer, &view.controller);
+    scene.rebuild();
+    view.viewer.fitAll(false);
+    view.frame();
+    auto& hidden = view.controller.document->hidden;
+    const int someBody = view.controller.document->current.bodies.rbegin()->first;
+    for (auto _ : state) {
+        hidden[someBody] = !hidden[someBody];
+        scene.rebuild();
+    }
+}
+
 } // namespace
 
+BENCHMARK(rebuildInstancedAssembly)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(openInstancedAssembly)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(orbitInstancedAssembly)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(firstFrameAfterLoading)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(rebuildAfterOneBodyChanged)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(orbitStep)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// The application lives on main's stack: as a function-local static it would outlive the
+// toolkit's thread storage and crash the exit.
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::string_view(argv[1]) == "--write-assembly") {
+        const QString path = qor::test::writeInstancedAssembly(QString::fromLocal8Bit(argv[2]),
+                                                               std::atoi(argv[3]));
+        std::puts(path.toLocal8Bit().constData());
+        return path.isEmpty() ? 1 : 0;
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

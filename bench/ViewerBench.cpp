@@ -12,17 +12,6 @@
 // Frame costs of the 3D view; needs a display: run under xvfb-run.
 namespace {
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "ViewerBench";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    static QApplication app(argc, argv);
-    return app;
-}
-
 // A shown 800 x 600 view with a box that has a hole through it.
 struct ShownView {
     ShownView()
@@ -39,7 +28,6 @@ struct ShownView {
         viewer.context()->Display(new AIS_Shape(body), AIS_Shaded, 0, false);
         viewer.setViewOrientation(V3d_XposYnegZpos, false);
     }
-    QApplication& app = application();
     qor::app::Viewer viewer;
 };
 
@@ -63,3 +51,16 @@ void rasterCapture(benchmark::State& state)
 BENCHMARK(rasterCapture)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// The application lives on main's stack: as a function-local static it would outlive the
+// toolkit's thread storage and crash the exit.
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

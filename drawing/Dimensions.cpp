@@ -198,6 +198,8 @@ LinearDimension linearDimension(const Drawing& sheet, const Drawing::View& view,
     if (angle > 180.0)
         angle -= 360.0;
     out.angleDeg = angle;
+    const double theta = angle * std::numbers::pi / 180.0;
+    out.textAt = (out.lineA + out.lineB) / 2.0 + 0.8 * QPointF(-std::sin(theta), std::cos(theta));
     return out;
 }
 

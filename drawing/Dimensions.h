@@ -52,6 +52,7 @@ struct LinearDimension {
     QPointF lineB;
     double value = 0.0;
     double angleDeg = 0.0;
+    QPointF textAt; // the text stands centred on this point, 0.8 mm off the line
 };
 
 LinearDimension linearDimension(const Drawing& sheet, const Drawing::View& view,

@@ -1,6 +1,7 @@
 #include "drawing/DxfWriter.h"
 
 #include "drawing/Dimensions.h"
+#include "drawing/LabelLayout.h"
 #include "drawing/Projection.h"
 
 #include <algorithm>
@@ -284,8 +285,8 @@ QByteArray drawingDxf(ProjectionCache& cache, const qor::model::Document& docume
     }
     for (const Drawing::View& view : sheet.views)
         writeCallouts(dxf, sheet, view, cache.projectedView(document, sheet, view));
-    for (const Drawing::Dim& dim : sheet.dims)
-        writeDimension(dxf, cache, document, sheet, dim);
+    for (const Drawing::Dim* dim : drawnDimensions(cache, document, sheet))
+        writeDimension(dxf, cache, document, sheet, *dim);
     dxf.finish();
     return dxf.data;
 }

@@ -1,101 +1,11 @@
 #include "features/Extrude.h"
 
-#include "features/BodyEditing.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
-#include <BRepGProp.hxx>
-#include <BRep_Builder.hxx>
-#include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
-#include <NCollection_DataMap.hxx>
-#include <TopExp_Explorer.hxx>
-#include <TopTools_OrientedShapeMapHasher.hxx>
-#include <TopoDS_Compound.hxx>
-
-#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace qor::model {
-
-namespace {
-
-// Occurrences of oriented faces: +1 for each in the state after, -1 before.
-using FaceBalance = NCollection_DataMap<TopoDS_Shape, int, TopTools_OrientedShapeMapHasher>;
-
-// Faces of the bodies that the other state does not hold unchanged.
-void countFaces(FaceBalance& balance, const ModelState& state, const ModelState& other, int sign)
-{
-    for (const auto& [id, body] : state.bodies) {
-        const auto same = other.bodies.find(id);
-        if (same != other.bodies.end() && same->second.shape.IsEqual(body.shape))
-            continue;
-        for (TopExp_Explorer face(body.shape, TopAbs_FACE); face.More(); face.Next()) {
-            if (int* count = balance.ChangeSeek(face.Current()))
-                *count += sign;
-            else
-                balance.Bind(face.Current(), sign);
-        }
-    }
-}
-
-// Signed volume integral over the faces about one common origin: faces both
-// states share cancel exactly, so only the faces a boolean changed are measured.
-double faceVolume(const TopoDS_Compound& faces)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(faces, props, Standard_False, Standard_False, Standard_False);
-    return props.Mass();
-}
-
-double volumeChange(const ModelState& before, const ModelState& after)
-{
-    FaceBalance balance;
-    countFaces(balance, after, before, 1);
-    countFaces(balance, before, after, -1);
-    BRep_Builder builder;
-    TopoDS_Compound gained;
-    TopoDS_Compound lost;
-    builder.MakeCompound(gained);
-    builder.MakeCompound(lost);
-    for (FaceBalance::Iterator it(balance); it.More(); it.Next()) {
-        for (int k = 0; k < std::abs(it.Value()); ++k)
-            builder.Add(it.Value() > 0 ? gained : lost, it.Key());
-    }
-    return faceVolume(gained) - faceVolume(lost);
-}
-
-// No more than the bodies' volume: the sum of their bounding boxes.
-double volumeBound(const ModelState& state)
-{
-    double bound = 0.0;
-    for (const auto& [id, body] : state.bodies) {
-        const Bnd_Box& box = bodyBox(body);
-        if (!box.IsVoid()) {
-            double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-            box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-            bound += (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
-        }
-    }
-    return bound;
-}
-
-// True when the total volume stayed the same within 1e-9 of itself (at least
-// 1e-9 mm³). The whole volume is measured only when the change is too small
-// to tell from its bound.
-bool removedNothing(const ModelState& before, const ModelState& after)
-{
-    constexpr double relative = 1e-9;
-    const double change = std::abs(volumeChange(before, after));
-    if (change <= relative)
-        return true;
-    if (change > relative * std::max(1.0, volumeBound(before)))
-        return false;
-    return change <= relative * std::max(1.0, totalVolume(before));
-}
-
-} // namespace
 
 void profileFeature(ExecContext& context, const ToolCallback& tool, const QString& op)
 {
@@ -106,15 +16,20 @@ void profileFeature(ExecContext& context, const ToolCallback& tool, const QStrin
         return;
     }
 
+    // A cut that takes nothing away warns; then the profile was meant to cut
+    // the other way. (A cut waiting in a group has not warned: the group is
+    // evaluated only when each of its cuts removes material.)
     const ModelState saved = context.state;
-    // A first attempt that reached no body leaves a warning on the feature; the
-    // retry must not inherit it.
     const QString savedWarning = context.feature.warning;
+    context.feature.warning.clear();
     applyBoolean(context, tool(false), op, targets);
-    if (removedNothing(saved, context.state)) {
+    if (context.feature.warning == noBodyWarning()) {
         context.state = saved;
+        // The retry must not inherit the first attempt's warning.
         context.feature.warning = savedWarning;
         applyBoolean(context, tool(true), op, targets);
+    } else if (context.feature.warning.isEmpty()) {
+        context.feature.warning = savedWarning;
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <BRepBndLib.hxx>
 #include <Bnd_Box.hxx>
+#include <Precision.hxx>
 #include <gp_Ax2.hxx>
 #include <gp_Ax3.hxx>
 
@@ -88,6 +89,38 @@ TopoDS_Shape copiedTool(const TopoDS_Shape& recorded, const std::vector<gp_Trsf>
     return disjointTool(compoundOf(copies), boxes);
 }
 
+// Whether two placements put a copy in the same place: the same translation within
+// the modelling tolerance and the same linear part within the angular one.
+bool samePlacement(const gp_Trsf& a, const gp_Trsf& b)
+{
+    if (!a.TranslationPart().IsEqual(b.TranslationPart(), Precision::Confusion()))
+        return false;
+    const gp_Mat ma = a.VectorialPart();
+    const gp_Mat mb = b.VectorialPart();
+    for (int row = 1; row <= 3; ++row)
+        for (int column = 1; column <= 3; ++column)
+            if (std::abs(ma(row, column) - mb(row, column)) > Precision::Angular())
+                return false;
+    return true;
+}
+
+// Each placement once, in the order of first appearance, leaving out `skip` if
+// given. A copy that lands where an earlier one is adds nothing to a boolean's
+// result, while the kernel's booleans on coincident tools cost much: a zero
+// spacing stacks every copy of a pattern on one place.
+std::vector<gp_Trsf> distinctPlacements(const std::vector<gp_Trsf>& transforms,
+                                        const gp_Trsf* skip = nullptr)
+{
+    std::vector<gp_Trsf> distinct;
+    for (const gp_Trsf& trsf : transforms) {
+        const auto same = [&trsf](const gp_Trsf& other) { return samePlacement(trsf, other); };
+        if ((skip && same(*skip)) || std::any_of(distinct.begin(), distinct.end(), same))
+            continue;
+        distinct.push_back(trsf);
+    }
+    return distinct;
+}
+
 int sourceFeatureId(const QJsonValue& element)
 {
     if (element.isObject())
@@ -142,11 +175,16 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
 void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 {
     const bool join = context.boolParam(QStringLiteral("join"));
+    // Joined, a copy on the original or on another copy changes nothing; added as
+    // bodies of their own, stacked copies stay separate bodies.
+    const gp_Trsf identity;
+    const std::vector<gp_Trsf> placements
+        = join ? distinctPlacements(transforms, &identity) : transforms;
     // A body picked twice is still copied once, not its copies again.
     for (const int id : selectedBodiesOnce(context, QStringLiteral("bodies"))) {
         const TopoDS_Shape original = context.state.bodies.at(id).shape;
         std::vector<TopoDS_Shape> copies;
-        for (const gp_Trsf& trsf : transforms)
+        for (const gp_Trsf& trsf : placements)
             copies.push_back(movedCopy(original, trsf));
         if (join) {
             copies.insert(copies.begin(), original);
@@ -165,7 +203,9 @@ void patternFeature(ExecContext& context, const std::vector<gp_Trsf>& transforms
     if (context.stringParam(QStringLiteral("source")) == QStringLiteral("bodies"))
         repeatBodies(context, transforms);
     else
-        repeatFeatures(context, transforms);
+        // A copy on the original's own place is kept once: features after the source
+        // may have changed the body there, and that copy applies the source again.
+        repeatFeatures(context, distinctPlacements(transforms));
 }
 
 void execMirror(ExecContext& context)

@@ -1,11 +1,14 @@
 #include "io/Export.h"
 
+#include "io/BrepFile.h"
 #include "io/CancelIndicator.h"
+#include "io/ClosedVolume.h"
 #include "io/IgesCheck.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"
 #include "io/PlyWriter.h"
+#include "io/StepBodyColours.h"
 #include "io/StepRoundTrip.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
@@ -18,8 +21,8 @@
 #include <QTemporaryDir>
 
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
-#include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_TEdge.hxx>
 #include <BRep_TFace.hxx>
@@ -39,6 +42,7 @@
 #include <RWObj_CafWriter.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <STEPControl_Controller.hxx>
+#include <ShapeFix_Shape.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <StlAPI_Writer.hxx>
@@ -53,6 +57,7 @@
 #include <XCAFDoc_ShapeTool.hxx>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <exception>
 #include <filesystem>
@@ -162,9 +167,11 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     STEPCAFControl_Writer writer;
     if (!writer.Transfer(document, STEPControl_AsIs, nullptr, range) || range.UserBreak())
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
+    const StepBodyColours bodyColours(writer, document);
     if (check)
         check->start(writer.ChangeWriter().WS());
-    if (!file.isEmpty() && writer.Write(file.constData()) != IFSelect_RetDone)
+    if (!file.isEmpty()
+        && (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file)))
         return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
     return {};
 }
@@ -240,10 +247,11 @@ QString bodyLabel(const std::vector<ExportBody>& bodies, int index)
                                                      : name);
 }
 
-bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QStringList& notes)
+// Every mesh writer says which bodies have edges that more than two triangles
+// share; the file holds them as they are.
+void noteNonManifold(const std::vector<ExportBody>& bodies, const std::vector<int>& nonManifold,
+                     QStringList& notes)
 {
-    std::vector<int> nonManifold;
-    const QByteArray package = write3mf(bodies, &nonManifold);
     for (std::size_t i = 0; i < nonManifold.size(); ++i) {
         if (nonManifold[i] > 0)
             notes << QStringLiteral("%1 hat %2 Kanten, an denen mehr als zwei Dreiecke liegen "
@@ -252,6 +260,14 @@ bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QS
                          .arg(bodyLabel(bodies, int(i)))
                          .arg(nonManifold[i]);
     }
+}
+
+bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QStringList& notes)
+{
+    // The writer counts the edges on the mesh it builds anyway.
+    std::vector<int> nonManifold;
+    const QByteArray package = write3mf(bodies, &nonManifold);
+    noteNonManifold(bodies, nonManifold, notes);
     if (package.isEmpty())
         return false;
     QFile file(path);
@@ -276,11 +292,7 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     const QByteArray file = QFile::encodeName(path);
     const QString failure = QString::fromUtf8(info.failure);
     switch (info.format) {
-    case Format::Brep:
-        return BRepTools::Write(compound, file.constData(), true, false,
-                                TopTools_FormatVersion_VERSION_3)
-                   ? QString()
-                   : failure;
+    case Format::Brep: return writeBrepFile(compound, path) ? QString() : failure;
     case Format::ThreeMf: return write3mfFile(path, bodies, notes) ? QString() : failure;
     case Format::Stl: {
         StlAPI_Writer writer;
@@ -335,14 +347,18 @@ double sizeOf(const TopoDS_Shape& shape)
 }
 
 // The next deflection of one body on the way to wanted: at most four times finer,
-// and no finer than its largest face may get.
-double nextDeflection(double current, double wanted, const MeshCount& count)
+// and no finer than its largest face may get. faceCapped tells whether the cap
+// on a face's triangles held it back.
+double nextDeflection(double current, double wanted, const MeshCount& count, bool& faceCapped)
 {
     double next = std::max(wanted, current / 4.0);
+    faceCapped = false;
     if (count.largestFace > 0) {
         const double allowed
             = std::pow(double(faceTriangleCap) / double(count.largestFace), 1.0 / growthExponent);
-        next = std::max(next, current / std::max(1.0, allowed));
+        const double capped = current / std::max(1.0, allowed);
+        faceCapped = capped > next;
+        next = std::max(next, capped);
     }
     return next;
 }
@@ -378,13 +394,60 @@ std::vector<double> withinBudget(const std::vector<MeshCount>& counts,
     return step;
 }
 
+// What kept a body's mesh coarser than asked.
+enum class Limit { None, FaceCap, Budget };
+
+// Names the deflection reached and the bound that acted: the cap per face or the
+// file's triangle budget, or both when they held back different bodies.
+QString coarseningNote(double used, const std::vector<double>& deflections,
+                       const std::vector<Limit>& limits, double wanted,
+                       const ExportOptions& options)
+{
+    bool faceCap = false;
+    bool budget = false;
+    for (std::size_t i = 0; i < deflections.size(); ++i) {
+        if (deflections[i] <= wanted)
+            continue;
+        faceCap = faceCap || limits[i] == Limit::FaceCap;
+        budget = budget || limits[i] == Limit::Budget;
+    }
+    QStringList reasons;
+    if (faceCap)
+        reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält").arg(faceTriangleCap);
+    if (budget || !faceCap)
+        reasons << QStringLiteral("die Datei nicht mehr als etwa %1 Dreiecke enthält")
+                       .arg(std::max(1LL, options.triangleBudget));
+    return QStringLiteral("Vernetzung auf %1 mm vergröbert, damit %2")
+        .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
+}
+
+// Meshes a body whose faces the mesher left partly empty once more, so that a
+// closed solid gives a closed mesh: a healed copy of the whole body (a face whose
+// edges lack their curves on it, or whose wire has gaps, meshes once repaired,
+// and meshing the copy as a whole keeps the borders of its faces matched).
+// Replaces the body's shape when that left fewer faces empty; the caller's shape
+// is never changed by the healing.
+MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, MeshCount count)
+{
+    BRepBuilderAPI_Copy copy(shape, true, false);
+    ShapeFix_Shape fix(copy.Shape());
+    fix.Perform();
+    const TopoDS_Shape healed = fix.Shape();
+    BRepMesh_IncrementalMesh(healed, deflection, false, angle, true);
+    if (const MeshCount again = countMesh(healed); again.emptyFaces < count.emptyFaces) {
+        shape = healed;
+        count = again;
+    }
+    return count;
+}
+
 // Tessellates the bodies at the asked deflection, or coarser where that would
 // exceed the triangle budget or the per-face cap. Meshing starts coarse, relative to
 // each body's size, and refines in steps whose result is predicted from the mesh
 // before, so that neither the file nor the mesher's memory grows beyond the
 // bounds: a terrain-like face is coarsened before it is meshed finely, not after.
 // Returns the failure; notes what the file will lack.
-QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& options,
+QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options,
                    QStringList& notes)
 {
     const double wanted = options.linearDeflection;
@@ -403,14 +466,25 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
         counts[i] = countMesh(bodies[i].shape);
     }
 
-    // Each pass ends the steps of bodies that would hardly get finer.
+    // Each pass ends the steps of bodies that would hardly get finer. What held a
+    // body back last is what the note names.
+    std::vector<Limit> limits(bodies.size(), Limit::None);
     for (int pass = 0; pass < 16; ++pass) {
         std::vector<double> next;
-        for (std::size_t i = 0; i < bodies.size(); ++i)
-            next.push_back(nextDeflection(deflections[i], wanted, counts[i]));
+        std::vector<Limit> held(bodies.size(), Limit::None);
+        for (std::size_t i = 0; i < bodies.size(); ++i) {
+            bool faceCapped = false;
+            next.push_back(nextDeflection(deflections[i], wanted, counts[i], faceCapped));
+            if (faceCapped)
+                held[i] = Limit::FaceCap;
+        }
+        const std::vector<double> unbounded = next;
         next = withinBudget(counts, deflections, next, budget);
         bool refined = false;
         for (std::size_t i = 0; i < bodies.size(); ++i) {
+            if (next[i] > unbounded[i])
+                held[i] = Limit::Budget;
+            limits[i] = held[i];
             if (next[i] > deflections[i] / 1.2 && next[i] > wanted)
                 continue;
             if (next[i] >= deflections[i])
@@ -425,6 +499,12 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
             break;
     }
 
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (counts[i].emptyFaces > 0 && !isMeshOnly(bodies[i].shape))
+            counts[i] = retryEmptyFaces(bodies[i].shape, deflections[i], options.angularDeflection,
+                                        counts[i]);
+    }
+
     MeshCount total;
     for (const MeshCount& count : counts) {
         total.triangles += count.triangles;
@@ -434,12 +514,8 @@ QString tessellate(const std::vector<ExportBody>& bodies, const ExportOptions& o
         return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
                               "die Datei bliebe leer");
     const double used = *std::max_element(deflections.begin(), deflections.end());
-    if (used > wanted) {
-        notes << QStringLiteral("Vernetzung auf %1 mm vergröbert, damit die Datei nicht mehr "
-                                "als etwa %2 Dreiecke enthält")
-                     .arg(QString::number(used, 'g', 3),
-                          QString::number(std::max(1LL, options.triangleBudget)));
-    }
+    if (used > wanted)
+        notes << coarseningNote(used, deflections, limits, wanted, options);
     if (total.emptyFaces > 0) {
         notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
                      .arg(total.emptyFaces);
@@ -515,8 +591,20 @@ QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
 {
     if (const QString damaged = damagedBody(bodies); !damaged.isEmpty())
         return damaged;
-    if (info.meshed)
-        return tessellate(bodies, options, notes);
+    if (info.meshed) {
+        if (QString failure = tessellate(bodies, options, notes); !failure.isEmpty())
+            return failure;
+        // One rule for every mesh format: no triangle without area, and edges
+        // shared by more than two triangles named.
+        std::vector<int> nonManifold;
+        for (const ExportBody& body : bodies) {
+            dropZeroAreaTriangles(body.shape);
+            if (info.format != Format::ThreeMf)
+                nonManifold.push_back(nonManifoldEdgeCount(bodyMesh(body.shape)));
+        }
+        noteNonManifold(bodies, nonManifold, notes);
+        return {};
+    }
     if (info.format == Format::Step || info.format == Format::Iges) {
         if (const QString failure = sewMeshBodies(bodies); !failure.isEmpty())
             return failure;
@@ -858,15 +946,17 @@ QString writeStaged(const FormatInfo& info, const QString& path,
                     QStringList& notes, const ExportControl& control)
 {
     const QFileInfo target(path);
+    // The writers leave the system's reason in errno; a full disk is worth saying.
+    errno = 0;
     QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
     if (!staging.isValid())
-        return QString::fromUtf8(info.failure);
+        return writeFailureText(QString::fromUtf8(info.failure), errno);
     const QString staged = staging.filePath(target.fileName());
     const QString failure = info.format == Format::Step
                                 ? writeCheckedStep(info, staged, bodies, options, notes, control)
                                 : writeFormat(info, staged, bodies, options, notes);
     if (!failure.isEmpty())
-        return failure;
+        return writeFailureText(failure, errno);
     if (info.format == Format::Iges) {
         control.report(80, QStringLiteral("Datei prüfen"));
         noteIgesChanges(staged, bodies, notes);

@@ -37,13 +37,17 @@ struct ExportOptions {
 // Writes the bodies to path in the format its lower-case suffix names. The file
 // is written beside the target first and moved into place only when the writer
 // succeeded, so a failed export never damages an existing file. On failure,
-// error (when not null) receives a German text. A successful export that had to
-// leave something out or coarsen the mesh, whose STEP file does not give back a
-// body's volume (after the repairs tried), whose IGES file does not give back a
-// body's face area, box or colour, or whose 3MF objects are not manifold says so
-// in note (when not null). A body whose tolerances are not finite is refused. progress (when set)
-// receives 0..100 and a label; when cancelled (when set) answers true, the export
-// ends with the error "Export abgebrochen" and leaves the target as it was.
+// error (when not null) receives a German text, naming a full disk where the
+// system reported one. A successful export that had to leave something out or
+// coarsen the mesh (naming the bound that acted), whose STEP file does not give
+// back a body's volume (after the repairs tried), whose IGES file does not give
+// back a body's face area, box or colour, or whose mesh has edges that more than
+// two triangles share says so in note (when not null). Every mesh format leaves
+// out triangles whose corners coincide and meshes a body whose faces the mesher
+// left empty once more, healed. A body whose tolerances are not finite is
+// refused. progress (when set) receives 0..100 and a label; when cancelled (when
+// set) answers true, the export ends with the error "Export abgebrochen" and
+// leaves the target as it was.
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
                 const ExportOptions& options, QString* error = nullptr, QString* note = nullptr,
                 const ProgressCallback& progress = {}, const CancelCheck& cancelled = {});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace qor::io {
@@ -9,5 +10,18 @@ namespace qor::io {
 // file's status is looked at: a named pipe, a device or a folder is never
 // opened (opening a pipe blocks until someone writes to it).
 QString unreadableFileMessage(const QString& path);
+
+// The whole content of a file, or the German reason why it was not read.
+struct FileContent {
+    QByteArray bytes;
+    QString error; // empty when bytes holds the whole file
+};
+
+// Reads the regular file at path whole. Refused, with a reason naming the file:
+// what unreadableFileMessage refuses, a file larger than maxBytes (before
+// anything is read), a file that yields more than its size said (the system's
+// process files report 0 bytes and may never end), and a file that does not fit
+// into memory.
+FileContent readWholeFile(const QString& path, qint64 maxBytes);
 
 } // namespace qor::io

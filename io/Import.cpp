@@ -3,7 +3,10 @@
 #include "io/FileAccess.h"
 #include "io/FusionArchive.h"
 #include "io/KernelMessage.h"
+#include "io/NestingCheck.h"
+#include "io/ReaderThread.h"
 #include "io/SolidEdgePart.h"
+#include "io/StlSections.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
 #include "io/xt/ParasolidReader.h"
@@ -18,7 +21,6 @@
 #include <Poly_Triangulation.hxx>
 #include <RWGltf_CafReader.hxx>
 #include <RWObj_CafReader.hxx>
-#include <RWStl.hxx>
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -27,7 +29,6 @@
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -38,6 +39,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -45,16 +47,62 @@ namespace qor::io {
 
 namespace {
 
-// Hands OpenCASCADE's progress to the caller's callback as a whole percentage and
-// stops the reader where it asks for a break once the time budget is spent: a
-// damaged file must not keep the program busy for minutes.
+// What the reader thread hands to the caller's thread: the latest percentage and label,
+// and the caller's wish to stop. The caller's callback only ever runs on its own thread.
+class ProgressRelay {
+public:
+    // A callback for the reader thread that leaves its reports here.
+    ProgressCallback poster()
+    {
+        return [this](int percent, const QString& label) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            percent_ = percent;
+            if (!label.isEmpty()) {
+                label_ = label;
+                labelChanged_ = true;
+            }
+        };
+    }
+
+    // On the caller's thread: the latest report, also when nothing changed, so that a
+    // window showing it keeps repainting while the kernel parses without reporting.
+    void deliver(const ProgressCallback& callback)
+    {
+        int percent = 0;
+        QString label;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            percent = percent_;
+            if (labelChanged_)
+                label = label_;
+            labelChanged_ = false;
+        }
+        callback(percent, label);
+    }
+
+    void requestStop() { stop_ = true; }
+    bool stopRequested() const { return stop_; }
+
+private:
+    std::mutex mutex_;
+    int percent_ = 0;
+    QString label_;
+    bool labelChanged_ = false;
+    std::atomic<bool> stop_ = false;
+};
+
+// Hands OpenCASCADE's progress on as a whole percentage and stops the reader where it
+// asks for a break, when the caller asks to stop or once the reader has spent its budget
+// of processor time: a file that keeps a reader going round must not keep the program
+// busy for minutes, while a machine busy with other work only makes a read take longer.
+// Made on the reader thread, whose processor time it counts.
 class ProgressBridge : public Message_ProgressIndicator {
 public:
-    ProgressBridge(ProgressCallback callback, qint64 budgetMs)
+    ProgressBridge(ProgressCallback callback, const ProgressRelay& relay, qint64 budgetMs)
         : callback_(std::move(callback))
+        , relay_(relay)
         , budgetMs_(budgetMs)
     {
-        clock_.start();
     }
 
     void Show(const Message_ProgressScope&, const Standard_Boolean) override
@@ -66,24 +114,26 @@ public:
     Standard_Boolean UserBreak() override
     {
         // Parallel readers ask from several threads.
-        if (!timedOut_ && clock_.hasExpired(budgetMs_))
+        if (!timedOut_ && clock_.elapsedMs() > budgetMs_)
             timedOut_ = true;
-        return timedOut_;
+        return timedOut_ || relay_.stopRequested();
     }
 
     bool timedOut() const { return timedOut_; }
-    // The caller's own callback, for readers that report progress themselves.
+    bool stopRequested() const { return relay_.stopRequested(); }
+    // The callback for readers that report progress themselves.
     const ProgressCallback& callback() const { return callback_; }
 
 private:
     ProgressCallback callback_;
+    const ProgressRelay& relay_;
     qint64 budgetMs_;
-    QElapsedTimer clock_;
+    ThreadCpuClock clock_;
     std::atomic<bool> timedOut_ = false;
 };
 
-// Ten seconds and ten more per megabyte: far beyond what sound files of that size
-// need, short enough that a file which makes a reader loop ends in an error.
+// Ten seconds of processor time and ten more per megabyte: far beyond what sound files
+// of that size need, short enough that a reader going round in circles ends.
 qint64 importBudgetMs(const QString& path)
 {
     return 10000 + QFileInfo(path).size() / 100;
@@ -199,8 +249,13 @@ QString brepTextFault(const QString& path)
     return {};
 }
 
-void readStep(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
+void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
+              ImportResult& result)
 {
+    if (const QString fault = stepNestingFault(path); !fault.isEmpty()) {
+        result.error = readError(fault);
+        return;
+    }
     STEPControl_Controller::Init();
     XcafDocumentScope scope;
     STEPCAFControl_Reader reader;
@@ -247,8 +302,7 @@ void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& pr
     }
     constexpr double mergeAngle = 1.5707963267948966;
     Message_ProgressRange range = progress.Start();
-    const Handle(Poly_Triangulation) mesh
-        = RWStl::ReadFile(fileName.constData(), mergeAngle, range);
+    const Handle(Poly_Triangulation) mesh = readStlFile(fileName, mergeAngle, range);
     range.Close();
     if (mesh.IsNull() || mesh->NbTriangles() == 0) {
         result.error = QStringLiteral("STL-Datei enthält keine Dreiecke");
@@ -284,8 +338,13 @@ void readObj(const QByteArray& fileName, ProgressBridge& progress, ImportResult&
     readMesh(reader, fileName, progress, result);
 }
 
-void readGltf(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
+void readGltf(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
+              ImportResult& result)
 {
+    if (const QString fault = gltfNestingFault(path); !fault.isEmpty()) {
+        result.error = readError(fault);
+        return;
+    }
     RWGltf_CafReader reader;
     reader.SetSystemLengthUnit(0.001);
     reader.SetSystemCoordinateSystem(RWMesh_CoordinateSystem_Zup);
@@ -333,15 +392,14 @@ void readParasolidFile(const QString& path, const CancelCheck& cancelled, Import
 }
 
 // What one reader is handed: the path, its local 8-bit form for the kernel's
-// readers, the lower-case suffix, the progress bridge, the caller's own
-// callback for the readers that report their steps themselves and the
-// cancellation the own readers poll, which the bridge's time budget answers.
+// readers, the lower-case suffix, the progress bridge (whose callback serves the
+// readers that report their steps themselves) and the cancellation the own
+// readers poll, which the bridge answers.
 struct ReadRequest {
     const QString& path;
     const QString& suffix;
     QByteArray fileName;
     ProgressBridge& progress;
-    const ProgressCallback& callback;
     CancelCheck cancelled;
 };
 
@@ -369,7 +427,7 @@ const std::vector<ImportFormat>& importFormats()
          {},
          false,
          [](const ReadRequest& r, ImportResult& result) {
-             readStep(r.fileName, r.progress, result);
+             readStep(r.path, r.fileName, r.progress, result);
          }},
         {QStringLiteral("IGES"),
          QStringLiteral("IGES"),
@@ -401,7 +459,7 @@ const std::vector<ImportFormat>& importFormats()
          {},
          true,
          [](const ReadRequest& r, ImportResult& result) {
-             readGltf(r.fileName, r.progress, result);
+             readGltf(r.path, r.fileName, r.progress, result);
          }},
         {QStringLiteral("BREP"),
          QStringLiteral("BREP"),
@@ -425,7 +483,7 @@ const std::vector<ImportFormat>& importFormats()
          {},
          false,
          [](const ReadRequest& r, ImportResult& result) {
-             result = readSolidEdge(r.path, r.callback, r.cancelled);
+             result = readSolidEdge(r.path, r.progress.callback(), r.cancelled);
          }},
         {QString(),
          QStringLiteral("Autodesk Fusion"),
@@ -449,7 +507,7 @@ const ImportFormat* importFormatOf(const QString& suffix)
 }
 
 void dispatch(const QString& path, const QString& suffix, ProgressBridge& progress,
-              const ProgressCallback& callback, ImportResult& result)
+              ImportResult& result)
 {
     const ImportFormat* format = importFormatOf(suffix);
     if (!format) {
@@ -463,11 +521,18 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     result.error = unreadableFileMessage(path);
     if (!result.error.isEmpty())
         return;
+    if (progress.stopRequested()) {
+        result.error = readCancelledMessage();
+        return;
+    }
     const CancelCheck cancelled = [&progress] { return progress.UserBreak(); };
-    format->read({path, suffix, path.toLocal8Bit(), progress, callback, cancelled}, result);
-    if (progress.timedOut()) {
-        result.error = readError(QStringLiteral("nach %1 s abgebrochen, die Datei ist vermutlich "
-                                                "beschädigt")
+    format->read({path, suffix, path.toLocal8Bit(), progress, cancelled}, result);
+    if (progress.stopRequested()) {
+        result.error = readCancelledMessage();
+    } else if (progress.timedOut()) {
+        // A slow machine does not spend processor time, so only a reader that does not come
+        // to an end gets here; the file may well be sound.
+        result.error = readError(QStringLiteral("nach %1 s Rechenzeit ohne Ergebnis angehalten")
                                      .arg(importBudgetMs(path) / 1000));
     } else if (result.meshBodies && result.ok) {
         const bool nonFinite
@@ -492,24 +557,52 @@ QString filterPatterns(const QStringList& suffixes)
 
 } // namespace
 
-ImportResult importFile(const QString& path, const ProgressCallback& progress)
+ImportResult importFile(const QString& path, const ProgressCallback& progress,
+                        const CancelCheck& cancelled)
 {
     ImportResult result;
+    ProgressRelay relay;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    Handle(ProgressBridge) bridge = new ProgressBridge(progress, importBudgetMs(path));
-    try {
-        // A fault inside a reader becomes a Standard_Failure here instead of ending the process.
-        OCC_CATCH_SIGNALS
-        dispatch(path, suffix, *bridge, progress, result);
-    } catch (const Standard_Failure& failure) {
-        result.ok = false;
-        result.error = QStringLiteral("Fehler beim Lesen: %1")
-                           .arg(QString::fromUtf8(failure.GetMessageString()));
-    } catch (const std::exception& failure) {
-        result.ok = false;
-        result.error
-            = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
+    // Everything the kernel builds while reading is also freed on the reader thread's large
+    // stack: only the result's own shapes come back.
+    const auto read = [&] {
+        Handle(ProgressBridge) bridge = new ProgressBridge(
+            progress ? relay.poster() : ProgressCallback(), relay, importBudgetMs(path));
+        try {
+            // A fault inside a reader becomes a Standard_Failure here instead of ending the
+            // process.
+            OCC_CATCH_SIGNALS
+            dispatch(path, suffix, *bridge, result);
+        } catch (const Standard_Failure& failure) {
+            result.ok = false;
+            result.error = QStringLiteral("Fehler beim Lesen: %1")
+                               .arg(QString::fromUtf8(failure.GetMessageString()));
+        } catch (const std::exception& failure) {
+            result.ok = false;
+            result.error
+                = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
+        }
+        if (!result.ok)
+            result.bodies.clear();
+    };
+    if (cancelRequested(cancelled))
+        relay.requestStop();
+    std::function<void()> whileWaiting;
+    if (progress || cancelled) {
+        whileWaiting = [&] {
+            if (cancelRequested(cancelled))
+                relay.requestStop();
+            if (progress)
+                relay.deliver(progress);
+        };
     }
+    // The caller hears of the start and of the last step also when the read is quicker
+    // than the first report in between.
+    if (progress)
+        relay.deliver(progress);
+    runOnReaderThread(read, whileWaiting);
+    if (progress)
+        relay.deliver(progress);
     result.error = withoutKernelSignal(result.error);
     return result;
 }

@@ -14,7 +14,7 @@ namespace qor::io {
 using ProgressCallback = std::function<void(int, const QString&)>;
 
 // Asked by the own readers between faces and bodies; true ends the read. The import's
-// time budget answers it, so a file that keeps a reader busy ends in an error.
+// time budget and the caller's cancellation answer it.
 using CancelCheck = std::function<bool()>;
 
 // True once the check (when set) asks the read to end.
@@ -52,8 +52,13 @@ struct ImportResult {
 };
 
 // Reads a foreign CAD or mesh file chosen by its lower-case suffix. Never throws:
-// every failure comes back as ok false with a German error text.
-ImportResult importFile(const QString& path, const ProgressCallback& progress);
+// every failure comes back as ok false with a German error text. The read runs on a
+// thread with a large stack, so that files nested deep enough to exhaust the caller's
+// stack cannot end the process; meanwhile progress and cancelled are called on the
+// caller's thread several times a second. A yes from cancelled ends the read at the
+// reader's next break with readCancelledMessage().
+ImportResult importFile(const QString& path, const ProgressCallback& progress,
+                        const CancelCheck& cancelled = {});
 
 // True when the lower-case last suffix of the path is one importFile reads.
 bool isImportable(const QString& path);

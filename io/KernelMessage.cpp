@@ -1,6 +1,12 @@
 #include "io/KernelMessage.h"
 
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_Printer.hxx>
+
 #include <QRegularExpression>
+
+#include <vector>
 
 namespace qor::io {
 
@@ -13,6 +19,16 @@ QString withoutKernelSignal(const QString& message)
     QString text = message;
     text.replace(signal, QStringLiteral("Geometriefehler im Kern"));
     return text;
+}
+
+void silenceKernelMessages()
+{
+    const Handle(Message_Messenger)& messenger = Message::DefaultMessenger();
+    std::vector<Handle(Message_Printer)> printers;
+    for (const Handle(Message_Printer)& printer : messenger->Printers())
+        printers.push_back(printer);
+    for (const Handle(Message_Printer)& printer : printers)
+        messenger->RemovePrinter(printer);
 }
 
 } // namespace qor::io

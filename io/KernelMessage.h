@@ -11,4 +11,10 @@ namespace qor::io {
 // Other messages are returned unchanged.
 QString withoutKernelSignal(const QString& message);
 
+// Takes every printer off the kernel's default messenger. Its readers report
+// faults in English on the standard streams ("Error: invalid OBJ syntax at
+// line 107", "File '…' defines invalid glTF!"), before and beside the
+// program's own German message, which already says what failed.
+void silenceKernelMessages();
+
 } // namespace qor::io

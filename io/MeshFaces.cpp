@@ -1,5 +1,6 @@
 #include "io/MeshFaces.h"
 
+#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Poly_Triangulation.hxx>
 #include <TopExp_Explorer.hxx>
@@ -8,9 +9,28 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <cstdint>
 
 namespace qor::io {
+
+namespace {
+
+using GridKey = std::array<long long, 3>;
+
+// Nodes that round to the same multiples of 0.00001 mm are one point.
+GridKey gridKey(const gp_Pnt& p)
+{
+    return {std::llround(100000.0 * p.X()), std::llround(100000.0 * p.Y()),
+            std::llround(100000.0 * p.Z())};
+}
+
+// An undirected edge as one number, the smaller vertex first.
+std::uint64_t edgeKey(int a, int b)
+{
+    return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
+}
+
+} // namespace
 
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
 {
@@ -47,27 +67,45 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape)
 {
+    // All nodes in face order, then merged by sorting their keys: a tree of
+    // millions of keys costs several times the time and memory.
+    const std::vector<FaceTriangles> faces = triangulatedFaces(shape);
+    std::vector<gp_Pnt> nodes;
+    for (const FaceTriangles& face : faces)
+        nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
+    std::vector<std::pair<GridKey, int>> keyed;
+    keyed.reserve(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        keyed.emplace_back(gridKey(nodes[i]), int(i));
+    std::sort(keyed.begin(), keyed.end());
+    // Each node's group is the first node with its key; vertices are numbered in
+    // the order their first node comes.
+    std::vector<int> firstOf(nodes.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        firstOf[std::size_t(keyed[i].second)] = i > 0 && keyed[i].first == keyed[i - 1].first
+                                                    ? firstOf[std::size_t(keyed[i - 1].second)]
+                                                    : keyed[i].second;
+    keyed = {};
     IndexedMesh mesh;
-    std::map<std::array<long long, 3>, int> index;
-    std::vector<int> nodeVertex;
-    for (const FaceTriangles& face : triangulatedFaces(shape)) {
-        nodeVertex.clear();
-        for (const gp_Pnt& p : face.nodes) {
-            const std::array<long long, 3> key{std::llround(100000.0 * p.X()),
-                                               std::llround(100000.0 * p.Y()),
-                                               std::llround(100000.0 * p.Z())};
-            const auto [it, added] = index.try_emplace(key, int(mesh.vertices.size()));
-            if (added)
-                mesh.vertices.push_back(p);
-            nodeVertex.push_back(it->second);
+    std::vector<int> vertexOf(nodes.size(), -1);
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const std::size_t first = std::size_t(firstOf[i]);
+        if (vertexOf[first] < 0) {
+            vertexOf[first] = int(mesh.vertices.size());
+            mesh.vertices.push_back(nodes[first]);
         }
+        vertexOf[i] = vertexOf[first];
+    }
+    std::size_t offset = 0;
+    for (const FaceTriangles& face : faces) {
         for (const auto& t : face.triangles) {
-            const int a = nodeVertex[std::size_t(t[0])];
-            const int b = nodeVertex[std::size_t(t[1])];
-            const int c = nodeVertex[std::size_t(t[2])];
+            const int a = vertexOf[offset + std::size_t(t[0])];
+            const int b = vertexOf[offset + std::size_t(t[1])];
+            const int c = vertexOf[offset + std::size_t(t[2])];
             if (a != b && b != c && a != c)
                 mesh.triangles.push_back({a, b, c});
         }
+        offset += face.nodes.size();
     }
     return mesh;
 }
@@ -80,6 +118,124 @@ std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape)
     for (TopExp_Explorer face(shape, TopAbs_FACE, TopAbs_SHELL); face.More(); face.Next())
         pieces.push_back(face.Current());
     return pieces;
+}
+
+IndexedMesh bodyMesh(const TopoDS_Shape& shape)
+{
+    IndexedMesh mesh;
+    for (const TopoDS_Shape& piece : shellsAndLooseFaces(shape)) {
+        const IndexedMesh part = mergedMesh(piece);
+        const int first = int(mesh.vertices.size());
+        mesh.vertices.insert(mesh.vertices.end(), part.vertices.begin(), part.vertices.end());
+        for (const auto& t : part.triangles)
+            mesh.triangles.push_back({first + t[0], first + t[1], first + t[2]});
+    }
+    return mesh;
+}
+
+int nonManifoldEdgeCount(const IndexedMesh& mesh)
+{
+    // A sorted list of edges costs far less memory than a map on large meshes.
+    std::vector<std::uint64_t> edges;
+    edges.reserve(3 * mesh.triangles.size());
+    for (const auto& t : mesh.triangles) {
+        for (std::size_t k = 0; k < 3; ++k)
+            edges.push_back(edgeKey(t[k], t[(k + 1) % 3]));
+    }
+    std::sort(edges.begin(), edges.end());
+    int count = 0;
+    for (std::size_t i = 0; i < edges.size();) {
+        std::size_t j = i;
+        while (j < edges.size() && edges[j] == edges[i])
+            ++j;
+        if (j - i > 2)
+            ++count;
+        i = j;
+    }
+    return count;
+}
+
+long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
+{
+    long long dropped = 0;
+    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(ex.Current());
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
+        if (tri.IsNull())
+            continue;
+        const gp_Trsf& trsf = location.Transformation();
+        std::vector<GridKey> keys;
+        keys.reserve(std::size_t(tri->NbNodes()));
+        for (int i = 1; i <= tri->NbNodes(); ++i)
+            keys.push_back(gridKey(tri->Node(i).Transformed(trsf)));
+        const int nodeCount = tri->NbNodes();
+        const auto isNode = [nodeCount](int n) { return n >= 1 && n <= nodeCount; };
+        std::vector<int> kept;
+        for (int t = 1; t <= tri->NbTriangles(); ++t) {
+            int n1 = 0, n2 = 0, n3 = 0;
+            tri->Triangle(t).Get(n1, n2, n3);
+            if (!isNode(n1) || !isNode(n2) || !isNode(n3))
+                continue;
+            const GridKey& a = keys[std::size_t(n1 - 1)];
+            const GridKey& b = keys[std::size_t(n2 - 1)];
+            const GridKey& c = keys[std::size_t(n3 - 1)];
+            if (a != b && b != c && a != c)
+                kept.push_back(t);
+        }
+        if (int(kept.size()) == tri->NbTriangles())
+            continue;
+        dropped += tri->NbTriangles() - int(kept.size());
+        Handle(Poly_Triangulation) clean = new Poly_Triangulation(
+            nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
+        for (int i = 1; i <= nodeCount; ++i) {
+            clean->SetNode(i, tri->Node(i));
+            if (tri->HasUVNodes())
+                clean->SetUVNode(i, tri->UVNode(i));
+            if (tri->HasNormals())
+                clean->SetNormal(i, tri->Normal(i));
+        }
+        for (std::size_t k = 0; k < kept.size(); ++k)
+            clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
+        clean->Deflection(tri->Deflection());
+        // Without a reset the edges keep their polygons, which number the same nodes.
+        BRep_Builder().UpdateFace(face, clean, false);
+    }
+    return dropped;
+}
+
+double meshVolume(const TopoDS_Shape& shape)
+{
+    // Merged across the whole body: a closed mesh may come split into several faces.
+    const IndexedMesh mesh = mergedMesh(shape);
+    if (mesh.triangles.empty())
+        return 0.0;
+    // Each edge must be run through as often in one direction as in the other:
+    // the edges that run from a lower to a higher vertex and those that run back
+    // are the same list.
+    std::vector<std::uint64_t> up;
+    std::vector<std::uint64_t> down;
+    up.reserve(3 * mesh.triangles.size() / 2 + 1);
+    down.reserve(3 * mesh.triangles.size() / 2 + 1);
+    for (const auto& t : mesh.triangles) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            const int from = t[k];
+            const int to = t[(k + 1) % 3];
+            (from < to ? up : down).push_back(edgeKey(from, to));
+        }
+    }
+    std::sort(up.begin(), up.end());
+    std::sort(down.begin(), down.end());
+    if (up != down)
+        return 0.0;
+    double sixfold = 0.0;
+    for (const auto& t : mesh.triangles) {
+        const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();
+        const gp_XYZ& b = mesh.vertices[std::size_t(t[1])].XYZ();
+        const gp_XYZ& c = mesh.vertices[std::size_t(t[2])].XYZ();
+        sixfold += a.Dot(b.Crossed(c));
+    }
+    return std::abs(sixfold) / 6.0;
 }
 
 bool isMeshOnly(const TopoDS_Shape& shape)

@@ -34,6 +34,29 @@ IndexedMesh mergedMesh(const TopoDS_Shape& shape);
 // whose nodes may be merged without joining solids that merely touch.
 std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape);
 
+// The mesh a body is written as: nodes merged per shell only, so that solids
+// of one body that touch keep their own vertices and every edge of a closed
+// solid stays shared by exactly two triangles.
+IndexedMesh bodyMesh(const TopoDS_Shape& shape);
+
+// Edges that more than two triangles share (not manifold): slicers and
+// solid checks refuse such a mesh or repair it at will.
+int nonManifoldEdgeCount(const IndexedMesh& mesh);
+
+// Takes out of every face triangulation of the shape the triangles that enclose
+// no area because two of their corners are one point on the merge grid (the
+// fans the mesher leaves at a sphere's pole or a cone's tip), and those that
+// name a node the triangulation lacks. Writers that copy a face's triangles
+// as they are would keep them, and solid checks call the mesh open. Nodes and
+// their numbering stay, so the edges' polygons on the face stay valid. Returns
+// how many triangles were taken out.
+long long dropZeroAreaTriangles(const TopoDS_Shape& shape);
+
+// Volume enclosed by the triangles of a body that is only a triangulation, 0
+// when they do not close: every edge must be run through as often in one
+// direction as in the other, else the sum would depend on the origin.
+double meshVolume(const TopoDS_Shape& shape);
+
 // True when the shape has faces and none of them has a surface: a body read
 // from a mesh format, which is only its triangulation.
 bool isMeshOnly(const TopoDS_Shape& shape);

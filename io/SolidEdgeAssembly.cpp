@@ -1,9 +1,9 @@
 #include "io/SolidEdgeAssembly.h"
 
+#include "io/FileAccess.h"
 #include "io/cfb/CompoundFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QtEndian>
@@ -18,6 +18,8 @@ namespace qor::io {
 namespace {
 
 constexpr qint64 matrixBytes = 128;
+// An assembly file holds the structure only, not the parts' geometry.
+constexpr qint64 maxAssemblyBytes = 1000LL * 1000 * 1000;
 
 struct StreamMatrix {
     qint64 offset = 0;
@@ -182,12 +184,14 @@ std::vector<SolidEdgeOccurrence> failWith(QString* error, const QString& message
 
 std::vector<SolidEdgeOccurrence> readSolidEdgeAssembly(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failWith(error, file.errorString());
+    // A named pipe or a device is refused by its status, a huge or endless file
+    // before it fills the memory.
+    FileContent content = readWholeFile(path, maxAssemblyBytes);
+    if (!content.error.isEmpty())
+        return failWith(error, content.error);
     CompoundFile container;
     QString message;
-    if (!container.open(file.readAll(), &message))
+    if (!container.open(content.bytes, &message))
         return failWith(error, message);
     const int attachments = container.findEntry(QStringLiteral("Attachments"));
     if (attachments < 0)

@@ -95,10 +95,12 @@ qsizetype zlibStart(const QByteArray& stream)
 
 // The candidates found so far and what they may still take. Directory entries of a
 // hostile file can share one sector chain, so that every entry reads the same bytes
-// again: plain candidates together may hold no more than the file (a sound file stores
-// each sector once), and inflating stops once maxInflatedTotal bytes came out.
+// again: a sound file stores each sector once, so a stream is read only when it fits
+// into what is left of the file and its chain reaches no sector an earlier stream took,
+// and inflating stops once maxInflatedTotal bytes came out.
 struct CandidateSearch {
     std::vector<QByteArray> candidates;
+    CompoundFile::SectorClaims claims;
     qint64 plainLeft = 0;
     qint64 inflatedLeft = maxInflatedTotal;
     bool plainSkipped = false;
@@ -112,16 +114,25 @@ struct CandidateSearch {
                && std::find(candidates.begin(), candidates.end(), bytes) == candidates.end();
     }
 
+    // The stream of entry index, or nothing when it cannot be a stream of its own. Both
+    // checks come before any byte is copied.
+    QByteArray readUnshared(const CompoundFile& container, int index)
+    {
+        bool shared = false;
+        QByteArray stream;
+        if (container.entries[std::size_t(index)].size <= quint64(plainLeft))
+            stream = container.readStream(index, &claims, &shared);
+        else
+            shared = true;
+        plainSkipped = plainSkipped || shared;
+        plainLeft -= stream.size();
+        return stream;
+    }
+
     void addPlain(const QByteArray& stream)
     {
-        if (!isNewCandidate(stream))
-            return;
-        if (stream.size() > plainLeft) {
-            plainSkipped = true;
-            return;
-        }
-        plainLeft -= stream.size();
-        candidates.push_back(stream);
+        if (isNewCandidate(stream))
+            candidates.push_back(stream);
     }
 
     void addInflated(const QByteArray& stream, qsizetype start)
@@ -148,7 +159,7 @@ CandidateSearch findCandidates(const CompoundFile& container, const CancelCheck&
         const CompoundFile::DirEntry& entry = container.entries[std::size_t(i)];
         if (entry.type != 2 || entry.size < quint64(minCandidateSize) || !examined(container, i))
             continue;
-        const QByteArray stream = container.readStream(i);
+        const QByteArray stream = search.readUnshared(container, i);
         search.addPlain(stream);
         if (stream.size() <= 2)
             continue;

@@ -6,29 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <map>
-#include <utility>
 
 namespace qor::io {
 
 namespace {
 
 const char* const xmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-
-// Nodes are merged per shell only: solids of one body that touch keep their own
-// vertices, so every edge of a closed solid stays shared by exactly two triangles.
-IndexedMesh meshOf(const TopoDS_Shape& shape)
-{
-    IndexedMesh mesh;
-    for (const TopoDS_Shape& piece : shellsAndLooseFaces(shape)) {
-        const IndexedMesh part = mergedMesh(piece);
-        const int first = int(mesh.vertices.size());
-        mesh.vertices.insert(mesh.vertices.end(), part.vertices.begin(), part.vertices.end());
-        for (const auto& t : part.triangles)
-            mesh.triangles.push_back({first + t[0], first + t[1], first + t[2]});
-    }
-    return mesh;
-}
 
 // Attribute text: the markup characters as entities, and the control
 // characters XML 1.0 cannot carry at all left out.
@@ -122,16 +105,6 @@ void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,
     xml.append("    </triangles>\n   </mesh>\n  </object>\n");
 }
 
-int nonManifoldEdges(const IndexedMesh& mesh)
-{
-    std::map<std::pair<int, int>, int> uses;
-    for (const auto& t : mesh.triangles) {
-        for (int k = 0; k < 3; ++k)
-            ++uses[std::minmax(t[std::size_t(k)], t[std::size_t((k + 1) % 3)])];
-    }
-    return int(std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second > 2; }));
-}
-
 QByteArray modelPart(const std::vector<ExportBody>& bodies, std::vector<int>* nonManifold)
 {
     QByteArray xml(xmlDeclaration);
@@ -148,9 +121,9 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies, std::vector<int>* no
     std::vector<int> items;
     int nextId = 2;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const IndexedMesh mesh = meshOf(bodies[i].shape);
+        const IndexedMesh mesh = bodyMesh(bodies[i].shape);
         if (nonManifold)
-            nonManifold->push_back(nonManifoldEdges(mesh));
+            nonManifold->push_back(nonManifoldEdgeCount(mesh));
         if (mesh.triangles.empty())
             continue;
         appendObject(xml, nextId, bodies[i], int(i), mesh);

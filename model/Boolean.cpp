@@ -1,5 +1,7 @@
 #include "model/ExecContext.h"
 
+#include "model/BooleanGroup.h"
+
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Common.hxx>
@@ -7,8 +9,12 @@
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepGProp.hxx>
+#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <NCollection_DataMap.hxx>
 #include <ShapeFix_Shape.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -17,10 +23,13 @@
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_ListOfShape.hxx>
+#include <TopTools_OrientedShapeMapHasher.hxx>
 #include <TopoDS.hxx>
-#include <TopoDS_Iterator.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace qor::model {
@@ -130,16 +139,15 @@ void storeMerged(Body& body, const TopoDS_Shape& result, const std::vector<const
 }
 
 // Bodies whose box meets the tool's, in id order; the boxes only pre-select,
-// so a body the tool misses comes through the boolean unchanged.
-std::vector<int> bodiesNear(const ModelState& state, const TopoDS_Shape& tool)
+// so a body the tool misses comes through the boolean unchanged. A body with
+// booleans waiting in a group is measured with its group's reach.
+std::vector<int> bodiesNear(const ModelState& state, const Bnd_Box& toolBox)
 {
-    Bnd_Box toolBox;
-    BRepBndLib::Add(tool, toolBox, Standard_True);
     std::vector<int> found;
     for (const auto& [id, body] : state.bodies) {
         if (body.shape.IsNull())
             continue;
-        Bnd_Box box = bodyBox(body);
+        Bnd_Box box = state.group && state.group->bodyId == id ? groupReach(state) : bodyBox(body);
         box.Enlarge(1e-6);
         if (!box.IsOut(toolBox))
             found.push_back(id);
@@ -190,17 +198,66 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     return {first};
 }
 
-// The members of a compound tool, each a tool of its own: the kernel intersects
-// separate tools with each other but never the solids inside one compound, so
-// overlapping members of one compound would cut nothing where they overlap.
-void addSeparately(const TopoDS_Shape& tool, TopTools_ListOfShape& tools)
+// Occurrences of oriented faces: +1 for each in the shape after, -1 before.
+using FaceBalance = NCollection_DataMap<TopoDS_Shape, int, TopTools_OrientedShapeMapHasher>;
+
+void countFaces(FaceBalance& balance, const TopoDS_Shape& shape, int sign)
 {
-    if (tool.ShapeType() != TopAbs_COMPOUND) {
-        tools.Append(tool);
-        return;
+    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+        if (int* count = balance.ChangeSeek(face.Current()))
+            *count += sign;
+        else
+            balance.Bind(face.Current(), sign);
     }
-    for (TopoDS_Iterator it(tool); it.More(); it.Next())
-        addSeparately(it.Value(), tools);
+}
+
+// Signed volume integral over the faces about one common origin.
+double faceVolume(const TopoDS_Compound& faces)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(faces, props, Standard_False, Standard_False, Standard_False);
+    return props.Mass();
+}
+
+// Faces both shapes share cancel exactly, so only the faces the boolean
+// changed are measured, however large the body.
+double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
+{
+    FaceBalance balance;
+    countFaces(balance, after, 1);
+    countFaces(balance, before, -1);
+    BRep_Builder builder;
+    TopoDS_Compound gained;
+    TopoDS_Compound lost;
+    builder.MakeCompound(gained);
+    builder.MakeCompound(lost);
+    for (FaceBalance::Iterator it(balance); it.More(); it.Next()) {
+        for (int k = 0; k < std::abs(it.Value()); ++k)
+            builder.Add(it.Value() > 0 ? gained : lost, it.Key());
+    }
+    return faceVolume(gained) - faceVolume(lost);
+}
+
+// True when the cut left the volume the same within 1e-9 of itself (at least
+// 1e-9 mm³). The whole volume is measured only when the change is too small to
+// tell from the body's box.
+bool removedNothing(const Body& before, const TopoDS_Shape& after)
+{
+    constexpr double relative = 1e-9;
+    if (before.shape.IsSame(after))
+        return true;
+    const double change = std::abs(volumeChange(before.shape, after));
+    if (change <= relative)
+        return true;
+    double bound = 0.0;
+    if (const Bnd_Box& box = bodyBox(before); !box.IsVoid()) {
+        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+        box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+        bound = (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    }
+    if (change > relative * std::max(1.0, bound))
+        return false;
+    return change <= relative * std::max(1.0, shapeVolume(before.shape));
 }
 
 std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, bool cut,
@@ -208,6 +265,7 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
 {
     ModelState& state = context.state;
     std::vector<int> changed;
+    bool removed = false;
     for (const int id : targets) {
         const auto it = state.bodies.find(id);
         TopoDS_Shape result;
@@ -215,7 +273,7 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
             TopTools_ListOfShape arguments;
             arguments.Append(it->second.shape);
             TopTools_ListOfShape tools;
-            addSeparately(tool, tools);
+            addCutTools(tool, tools);
             BRepAlgoAPI_Cut op;
             op.SetArguments(arguments);
             op.SetTools(tools);
@@ -235,11 +293,23 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
                 throw FeatureError(
                     QStringLiteral("Kein gemeinsamer Bereich – das Ergebnis wäre leer"));
             state.bodies.erase(it);
+            removed = true;
+            continue;
+        }
+        // A body the cut leaves as it was keeps its shape: the boolean's copy
+        // of it would only renumber its faces.
+        if (cut && removedNothing(it->second, result)) {
+            changed.push_back(id);
             continue;
         }
         storeMerged(it->second, result, {&it->second});
         changed.push_back(id);
+        removed = true;
     }
+    // A cut that takes nothing away (a hole drilled into an existing bore) is
+    // as much a mistake as one that reaches no body.
+    if (cut && !removed)
+        context.feature.warning = noBodyWarning();
     return changed;
 }
 
@@ -250,28 +320,41 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
 {
     if (isEmptyShape(tool))
         throw FeatureError(QStringLiteral("Das Feature erzeugt keine Geometrie"));
+    const bool grouped = context.groupIndex >= 0;
     const TopoDS_Shape shape = repaired(tool);
-    ToolRecord& record = context.state.tools[context.feature.id];
-    record = ToolRecord{shape, op, targets};
+    context.state.tools[context.feature.id] = ToolRecord{shape, op, targets};
 
     if (op.isEmpty() || op == QLatin1String("new"))
         return {addNewBody(context, shape)};
+    const bool joining = op == QLatin1String("join");
+    const bool cutting = op == QLatin1String("cut");
+    if (grouped && !joining && !cutting)
+        throw GroupBreak{};
 
-    if (targets.empty()) {
-        targets = bodiesNear(context.state, shape);
-        record.targets = targets;
+    const bool searched = targets.empty();
+    if (searched) {
+        Bnd_Box toolBox;
+        BRepBndLib::Add(shape, toolBox, Standard_True);
+        targets = bodiesNear(context.state, toolBox);
+        context.state.tools[context.feature.id].targets = targets;
     }
     targets = existingOnce(context.state, targets);
-    if (op == QLatin1String("join")) {
-        if (targets.empty())
-            return {addNewBody(context, shape)};
-        return join(context, shape, targets);
-    }
+    if (joining && targets.empty())
+        return {addNewBody(context, shape)};
     if (targets.empty()) {
-        context.feature.warning = QStringLiteral("Kein Körper im Wirkbereich");
+        context.feature.warning = noBodyWarning();
         return {};
     }
-    return cutOrIntersect(context, shape, op == QLatin1String("cut"), targets);
+    if (grouped)
+        return {waitInGroup(context, shape, cutting, targets, searched)};
+    if (joining)
+        return join(context, shape, targets);
+    return cutOrIntersect(context, shape, cutting, targets);
+}
+
+QString noBodyWarning()
+{
+    return QStringLiteral("Kein Körper im Wirkbereich");
 }
 
 } // namespace qor::model

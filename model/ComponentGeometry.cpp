@@ -7,6 +7,8 @@
 #include "model/Document.h"
 
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -17,6 +19,7 @@
 #include <cmath>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string_view>
 #include <unordered_map>
@@ -25,11 +28,31 @@ namespace qor::model {
 
 namespace {
 
-// Thirteen nested loads run; the fourteenth is refused.
-constexpr int maxLoadDepth = 13;
+// Deeper than any real assembly (a chain of a hundred sub-assemblies), and
+// shallow enough that the nested loads, each a document recompute, fit the stack.
+constexpr std::size_t maxNestingDepth = 100;
 constexpr double rotationTolerance = 1e-6;
+constexpr std::size_t independent = std::numeric_limits<std::size_t>::max();
 
-thread_local int componentLoadDepth = 0;
+// One file being loaded, by canonical path; the innermost is last. A load that
+// meets a file already on this stack refuses it, so what a load gives can
+// depend on the loads around it: such a result is reused only within the same
+// outermost load.
+struct LoadFrame {
+    QString file;
+    QString note; // a circle or the depth limit met below this load
+    std::size_t dependsOn = independent; // lowest stack position the result depends on
+    QSet<QString> contains; // every file loaded below this load
+};
+
+thread_local std::vector<LoadFrame> loadStack;
+thread_local std::uint64_t loadSession = 0;
+// A cached result that holds a file being loaded around it must be loaded again
+// without that file. In a tangle of circles that could happen for every path
+// through it, so an outermost load does it this often at most; beyond that,
+// such a file is left out like the circle itself.
+constexpr int maxCircleReloads = 200;
+thread_local int circleReloads = 0;
 
 std::map<QString, ComponentFileCacheEntry>& componentFileCache()
 {
@@ -43,12 +66,77 @@ std::unordered_map<std::uint64_t, TopoDS_Shape>& embeddedGeometryCache()
     return cache;
 }
 
-struct DepthGuard {
-    DepthGuard() { ++componentLoadDepth; }
-    ~DepthGuard() { --componentLoadDepth; }
-    DepthGuard(const DepthGuard&) = delete;
-    DepthGuard& operator=(const DepthGuard&) = delete;
+// Puts a file on the load stack for its lifetime; the first one starts a new
+// outermost load.
+class LoadScope {
+public:
+    explicit LoadScope(const QString& file)
+    {
+        if (loadStack.empty()) {
+            ++loadSession;
+            circleReloads = 0;
+        }
+        loadStack.push_back({file, {}, independent, {}});
+    }
+    ~LoadScope() { loadStack.pop_back(); }
+    LoadScope(const LoadScope&) = delete;
+    LoadScope& operator=(const LoadScope&) = delete;
 };
+
+// What a nested load met becomes part of the load around it, so that the
+// outermost component shows it even when it has bodies.
+void passUp(const QString& note, std::size_t dependsOn, const QString& file = {},
+            const QSet<QString>& contains = {})
+{
+    if (loadStack.empty())
+        return;
+    LoadFrame& caller = loadStack.back();
+    if (caller.note.isEmpty())
+        caller.note = note;
+    caller.dependsOn = std::min(caller.dependsOn, dependsOn);
+    if (!file.isEmpty())
+        caller.contains.insert(file);
+    caller.contains.unite(contains);
+}
+
+// The first file on the load stack that the cached result holds; empty when none.
+QString heldFileBeingLoaded(const ComponentFileCacheEntry& entry)
+{
+    for (const LoadFrame& frame : loadStack) {
+        if (entry.contains.contains(frame.file))
+            return frame.file;
+    }
+    return {};
+}
+
+QString circleNote(const QString& file)
+{
+    return QStringLiteral("Kreisbezug: „%1“ enthält sich selbst; die innere Kopie wird weggelassen")
+        .arg(QFileInfo(file).fileName());
+}
+
+QString depthNote()
+{
+    return QStringLiteral("Baugruppe zu tief verschachtelt: mehr als %1 Ebenen, tiefere werden "
+                          "weggelassen")
+        .arg(maxNestingDepth);
+}
+
+// Canonical paths by the path as given, for one assembly pass: resolving the
+// links costs a system call per folder, and a pass asks for each component
+// file many times (mates, pivots, the bodies).
+thread_local QHash<QString, QString> canonicalKeys;
+
+// The file's identity whatever way leads to it: links and "." or ".." in the
+// path make one file look like many.
+QString canonicalKey(const QString& path)
+{
+    if (const auto known = canonicalKeys.constFind(path); known != canonicalKeys.constEnd())
+        return *known;
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return *canonicalKeys.insert(path, canonical.isEmpty() ? info.absoluteFilePath() : canonical);
+}
 
 // The kernel refuses to locate a shape by anything but a rigid motion.
 bool isRigid(const gp_Trsf& trsf)
@@ -234,31 +322,60 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
         return {};
     }
     const QFileInfo info(path);
-    const QString key = info.absoluteFilePath();
+    const QString key = canonicalKey(path);
+    const auto open = std::find_if(loadStack.begin(), loadStack.end(),
+                                   [&key](const LoadFrame& frame) { return frame.file == key; });
+    if (open != loadStack.end()) {
+        const QString note = circleNote(key);
+        passUp(note, std::size_t(open - loadStack.begin()));
+        setMessage(message, note);
+        return {};
+    }
     const QDateTime modified = info.lastModified();
     const std::int64_t size = info.size();
     auto& cache = componentFileCache();
     if (const auto hit = cache.find(key);
-        hit != cache.end() && hit->second.modified == modified && hit->second.size == size) {
-        setMessage(message, hit->second.message);
-        return hit->second.bodies;
+        hit != cache.end() && hit->second.modified == modified && hit->second.size == size
+        && (!hit->second.contextual
+            || (!loadStack.empty() && hit->second.session == loadSession))) {
+        const ComponentFileCacheEntry& entry = hit->second;
+        const QString held = heldFileBeingLoaded(entry);
+        if (held.isEmpty()) {
+            passUp(entry.note, entry.contextual ? 0 : independent, key, entry.contains);
+            setMessage(message, entry.message);
+            return entry.bodies;
+        }
+        if (++circleReloads > maxCircleReloads) {
+            const QString note = circleNote(held);
+            passUp(note, 0);
+            setMessage(message, note);
+            return {};
+        }
     }
-    if (componentLoadDepth >= maxLoadDepth) {
-        setMessage(message, QStringLiteral("Baugruppe verweist zu tief auf sich selbst"));
+    if (loadStack.size() >= maxNestingDepth) {
+        const QString note = depthNote();
+        passUp(note, 0);
+        setMessage(message, note);
         return {};
     }
 
     QString msg;
     std::vector<ComponentBody> bodies;
+    const std::size_t position = loadStack.size();
+    LoadFrame frame;
     {
-        const DepthGuard guard;
+        const LoadScope scope(key);
         bodies = readComponentFile(path, msg);
+        frame = std::move(loadStack[position]);
     }
     if (!bodies.empty())
-        msg.clear();
+        msg = frame.note;
     else if (msg.isEmpty())
-        msg = QStringLiteral("Keine Geometrie");
-    cache[key] = ComponentFileCacheEntry{modified, size, bodies, msg};
+        msg = frame.note.isEmpty() ? QStringLiteral("Keine Geometrie") : frame.note;
+    const bool contextual = frame.dependsOn < position;
+    cache[key] = ComponentFileCacheEntry{modified,   size,       bodies,      msg,
+                                         frame.note, contextual, loadSession, frame.contains};
+    passUp(frame.note, contextual ? frame.dependsOn : independent, key, frame.contains);
     setMessage(message, msg);
     return bodies;
 }
@@ -298,6 +415,15 @@ void Document::buildAssemblyBodies(ModelState& state)
 
 void assembleComponents(Document& document, ModelState& state)
 {
+    // A document opened on its own is the outermost load: its file is on the
+    // stack, so that a component leading back to it closes a circle there.
+    std::optional<LoadScope> own;
+    if (loadStack.empty()) {
+        // Links may have changed since the last pass.
+        canonicalKeys.clear();
+        if (!document.file.isEmpty())
+            own.emplace(canonicalKey(document.file));
+    }
     document.solveMates();
     document.buildAssemblyBodies(state);
 }

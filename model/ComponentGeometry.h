@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 
 #include <TopoDS_Shape.hxx>
@@ -31,7 +32,15 @@ struct ComponentFileCacheEntry {
     QDateTime modified;
     std::int64_t size = 0;
     std::vector<ComponentBody> bodies;
-    QString message; // empty exactly when bodies is not
+    // Why there are no bodies; with bodies, what was left out of them (a circle
+    // or the nesting limit met further down), else empty.
+    QString message;
+    QString note; // the circle or nesting limit met further down, to pass on
+    // The result depends on the files loading this one (it left out a file that
+    // was already being loaded around it): valid only within the same outermost load.
+    bool contextual = false;
+    std::uint64_t session = 0;
+    QSet<QString> contains; // every file loaded to make the result, by canonical path
 };
 
 // Assembly body ids: body index of component componentId.
@@ -55,9 +64,11 @@ constexpr int componentOfBody(int bodyId)
 }
 
 // The bodies of a part or assembly document, a Solid Edge assembly or any
-// importable file. Loads are cached for the life of the process by absolute path
-// and re-read when the file's modification time or size changes. message gets
-// why there are no bodies; it is cleared when there are.
+// importable file. Loads are cached for the life of the process by canonical path
+// and re-read when the file's modification time or size changes. A file already
+// being loaded further out (a circle) and nesting beyond a hundred levels are
+// left out. message gets why there are no bodies, or what was left out of them;
+// it is cleared otherwise.
 std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message = nullptr);
 
 // Why a placement matrix (3 x 4, row by row) cannot be used because one of its

@@ -72,6 +72,7 @@ Document& Document::operator=(Document&& other) noexcept
         return *this;
     DocumentContent::operator=(std::move(other));
     folder = std::move(other.folder);
+    file = std::move(other.file);
     name = std::move(other.name);
     current = std::move(other.current);
     snapshots = std::move(other.snapshots);
@@ -80,6 +81,7 @@ Document& Document::operator=(Document&& other) noexcept
     lastRun_ = std::move(other.lastRun_);
     assemblyPass = std::move(other.assemblyPass);
     assemblyError = std::move(other.assemblyError);
+    groupBooleans = other.groupBooleans;
     rebindDimensionNamers();
     return *this;
 }

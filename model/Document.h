@@ -1,10 +1,10 @@
 #pragma once
 
-#include "drawing/DrawingSheet.h"
 #include "expr/Expression.h"
 #include "model/Assembly.h"
 #include "model/ComponentGeometry.h"
 #include "model/CopyOnWrite.h"
+#include "model/DrawingRecord.h"
 #include "sketch/Regions.h"
 #include "sketch/Sketch.h"
 
@@ -32,6 +32,7 @@ class Standard_Failure;
 
 namespace qor::model {
 
+struct BooleanGroup;
 struct MateSide;
 struct MateSolveStats;
 struct MateSolverContext;
@@ -146,6 +147,12 @@ struct ModelState {
     CopyOnWrite<std::map<int, ToolRecord>> tools;
     CopyOnWrite<std::vector<ThreadMark>> threads;
     int bodyCounter = 0;
+    // Joins and cuts on one body that wait to be evaluated together; until
+    // then that body's shape in `bodies` is the one before them. Only the
+    // recompute's running state, its cache and its snapshots carry them
+    // (settleState evaluates them); `current` never does.
+    std::shared_ptr<BooleanGroup> group;
+    std::size_t groupOps = 0; // how many of the group's booleans this state has
 };
 
 struct RecomputeCacheEntry {
@@ -195,15 +202,23 @@ struct DocumentContent {
 class Document : public DocumentContent {
 public:
     QString folder; // absolute directory of the loaded file
+    // The file the document was loaded from or last saved to; empty without one.
+    // Its assembly never loads that file again as one of its own components.
+    QString file;
     QString name; // display name of a document without a file
     ModelState current;
-    std::vector<ModelState> snapshots; // entry i: the state before feature i
+    // Entry i: the state before feature i; inside a group its body may still wait
+    // for booleans, so read bodies through stateBefore.
+    std::vector<ModelState> snapshots;
     std::map<std::uint64_t, RecomputeCacheEntry> cache;
     std::vector<std::uint64_t> cacheOrder; // least recently used first
     // Run after the history when the document has components: by default the
     // mate solve and the placed component bodies; empty runs nothing.
     std::function<void(Document&, ModelState&)> assemblyPass = assembleComponents;
     QString assemblyError; // why the last assembly pass failed; empty when it ran through
+    // Off: every boolean runs on its own right after its feature's tool is
+    // built (slower on long histories, same result; tests compare the two).
+    bool groupBooleans = true;
 
     Document();
     Document(const Document&) = delete;
@@ -221,10 +236,16 @@ public:
 
     // Runs the history into `current`; returns the number of failed features.
     int recompute();
+    // snapshots[index] with its waiting booleans evaluated: the state before
+    // feature `index` as the last recompute left it.
+    const ModelState& stateBefore(std::size_t index);
     // Cache key of a feature chained to the key of the features before it.
     std::uint64_t featureKey(const Feature& feature, std::uint64_t previous) const;
     // Runs the feature's executor on the state; throws on failure.
     void executeFeature(Feature& feature, ModelState& state);
+    // With groupIndex >= 0 (the feature's position) its joins and cuts may
+    // wait in the state's group (see ExecContext::groupIndex).
+    void executeFeature(Feature& feature, ModelState& state, int groupIndex);
     // Points the sketch results at the sketches the document owns now and drops
     // those whose feature is gone.
     void pruneSketchResults(ModelState& state) const;

@@ -75,6 +75,7 @@ bool DocumentController::saveAs(const QString& filePath, QString* error)
     if (!document->save(filePath, error))
         return false;
     path = filePath;
+    document->file = filePath;
     savedIndex = index;
     modified = false;
     emit titleChanged();

@@ -1,5 +1,7 @@
 #include "model/Document.h"
 
+#include "io/FileAccess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <new>
 #include <set>
 
 namespace qor::model {
@@ -26,6 +29,9 @@ const QString signedHiddenKeys = QStringLiteral("hiddenKeys");
 // feature's bodies are numbered feature id × 100 + k below the component bodies, so
 // a larger id would overflow the counter or collide with component body ids.
 constexpr int maxStoredId = assemblyBodyBase / 100 - 1;
+// Far beyond any real document (100,000 components take 11 MB), and small
+// enough that reading and parsing one stays within a desktop's memory.
+constexpr qint64 maxDocumentBytes = 1000LL * 1000 * 1000;
 
 QString keyOf(int bodyId)
 {
@@ -105,6 +111,52 @@ BodyAppearance appearanceFromJson(const QJsonObject& json)
     a.g = color.at(1).toDouble(0.0);
     a.b = color.at(2).toDouble(0.0);
     return a;
+}
+
+// The parser's error kinds in German, with where in the file it stopped.
+QString parseErrorText(const QJsonParseError& error)
+{
+    QString kind;
+    switch (error.error) {
+    case QJsonParseError::UnterminatedObject:
+        kind = QStringLiteral("Objekt nicht abgeschlossen");
+        break;
+    case QJsonParseError::MissingNameSeparator:
+        kind = QStringLiteral("Doppelpunkt nach einem Namen fehlt");
+        break;
+    case QJsonParseError::UnterminatedArray:
+        kind = QStringLiteral("Liste nicht abgeschlossen");
+        break;
+    case QJsonParseError::MissingValueSeparator:
+        kind = QStringLiteral("Komma zwischen zwei Werten fehlt");
+        break;
+    case QJsonParseError::IllegalValue: kind = QStringLiteral("ungültiger Wert"); break;
+    case QJsonParseError::TerminationByNumber:
+        kind = QStringLiteral("Datei endet mitten in einer Zahl");
+        break;
+    case QJsonParseError::IllegalNumber: kind = QStringLiteral("ungültige Zahl"); break;
+    case QJsonParseError::IllegalEscapeSequence:
+        kind = QStringLiteral("ungültige Escape-Folge in einem Text");
+        break;
+    case QJsonParseError::IllegalUTF8String:
+        kind = QStringLiteral("ungültige UTF-8-Zeichen in einem Text");
+        break;
+    case QJsonParseError::UnterminatedString:
+        kind = QStringLiteral("Text nicht abgeschlossen");
+        break;
+    case QJsonParseError::MissingObject:
+        kind = QStringLiteral("Wert nach einem Komma fehlt");
+        break;
+    case QJsonParseError::DeepNesting: kind = QStringLiteral("zu tief verschachtelt"); break;
+    case QJsonParseError::DocumentTooLarge: kind = QStringLiteral("Dokument zu groß"); break;
+    case QJsonParseError::GarbageAtEnd:
+        kind = QStringLiteral("weitere Zeichen nach dem Ende des Dokuments");
+        break;
+    case QJsonParseError::NoError: break;
+    }
+    if (kind.isEmpty())
+        kind = QStringLiteral("Syntaxfehler");
+    return QStringLiteral("%1 (bei Byte %2)").arg(kind).arg(error.offset);
 }
 
 // Checks "format" and "version"; the error text when the object is not a
@@ -328,29 +380,40 @@ bool Document::save(const QString& path, QString* error) const
 
 bool Document::load(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, fileProblem(file, path, Access::Read));
+    const QFileInfo info(path);
+    // A link that leads nowhere or in a circle gets its own reason below.
+    if ((!info.exists() && !info.isSymLink()) || info.isDir()) {
+        setError(error, fileProblem(QFile(path), path, Access::Read));
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setError(error, fileProblem(file, path, Access::Read));
+    // The status is checked before anything is opened (a named pipe would block)
+    // and the size before anything is read.
+    const qor::io::FileContent content = qor::io::readWholeFile(path, maxDocumentBytes);
+    if (!content.error.isEmpty()) {
+        setError(error, content.error);
         return false;
     }
-    QJsonParseError parseError;
-    const QJsonDocument parsed = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        setError(error, QStringLiteral("Datei beschädigt: ") + parseError.errorString());
+    try {
+        QJsonParseError parseError;
+        const QJsonDocument parsed = QJsonDocument::fromJson(content.bytes, &parseError);
+        if (parseError.error != QJsonParseError::NoError) {
+            setError(error, QStringLiteral("Datei beschädigt: ") + parseErrorText(parseError));
+            return false;
+        }
+        // A top level that is not an object reads as an empty one and fails the
+        // format check. The cache and folder change only after a successful read,
+        // so that a foreign or refused file leaves the open document as it was.
+        if (!fromJson(parsed.object(), error))
+            return false;
+    } catch (const std::bad_alloc&) {
+        setError(
+            error,
+            QStringLiteral("Nicht genug Arbeitsspeicher, um „%1“ zu lesen").arg(info.fileName()));
         return false;
     }
-    // A top level that is not an object reads as an empty one and fails the format
-    // check. The cache and folder change only after a successful read, so that a
-    // foreign or refused file leaves the open document entirely as it was.
-    if (!fromJson(parsed.object(), error))
-        return false;
     clearRecomputeCache();
-    folder = QFileInfo(path).absolutePath();
+    folder = info.absolutePath();
+    file = path;
     return true;
 }
 

@@ -20,6 +20,10 @@ public:
     Document& document;
     Feature& feature;
     ModelState& state;
+    // The feature's history position when the recompute lets its joins and
+    // cuts wait in a group of commuting booleans (its tools do not read the
+    // body); -1 runs every boolean at once.
+    int groupIndex = -1;
 
     // Typed access to the feature's JSON parameters. A wrong JSON type reads
     // as false, empty text or an empty array.
@@ -66,7 +70,12 @@ TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
 // when the list is empty. Records the tool in the state's tools. Returns the
 // ids of the bodies that carry the result. A cut or intersect that reaches no
 // body only sets the feature's warning "Kein Körper im Wirkbereich".
+// A cut whose targets all come back unchanged warns the same way.
 std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, const QString& op,
                               std::vector<int> targets);
+
+// "Kein Körper im Wirkbereich": the warning of a cut or intersect that reaches
+// no body, and of a cut that removes nothing.
+QString noBodyWarning();
 
 } // namespace qor::model

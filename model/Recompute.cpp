@@ -1,4 +1,5 @@
 #include "io/KernelMessage.h"
+#include "model/BooleanGroup.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
 #include "model/FeatureDef.h"
@@ -52,12 +53,19 @@ QString messageOf(const char* text)
     return message.isEmpty() ? QStringLiteral("Unbekannter Fehler") : message;
 }
 
-// The feature's error text, empty when the executor ran through.
-QString runGuarded(Document& document, Feature& feature, ModelState& state)
+// The feature's error text, empty when the executor ran through. `broken`
+// tells that one of its booleans could not wait in the group (groupIndex, as
+// in ExecContext); the state is then half-changed and the text empty.
+QString runGuarded(Document& document, Feature& feature, ModelState& state, int groupIndex,
+                   bool& broken)
 {
+    broken = false;
     try {
         OCC_CATCH_SIGNALS
-        document.executeFeature(feature, state);
+        document.executeFeature(feature, state, groupIndex);
+        return {};
+    } catch (const GroupBreak&) {
+        broken = true;
         return {};
     } catch (const FeatureError& e) {
         return messageOf(e.what());
@@ -173,51 +181,123 @@ int Document::recompute()
     const std::uint64_t parameters = parametersKey();
     std::vector<std::pair<std::uint64_t, RecomputeCacheEntry>> thisRun(features.size());
 
-    for (int i = 0; i < count; ++i) {
-        Feature& f = *features[std::size_t(i)];
-        snapshots.push_back(state);
-        if (i >= stop) {
-            f.error.clear();
-            continue;
+    // The last feature to run works on settled bodies: the state before it is
+    // then the one an edit of it starts from, and it is cached settled.
+    int lastActive = -1;
+    for (int i = 0; i < stop; ++i) {
+        if (!features[std::size_t(i)]->suppressed)
+            lastActive = i;
+    }
+    // Chain key and failure count before each position, for running a group again.
+    std::vector<std::uint64_t> keyBefore(features.size());
+    std::vector<int> failedBefore(features.size());
+    // Features whose booleans run on their own: their group failed its check.
+    std::vector<char> alone(features.size(), 0);
+    // Back to where the state's group failed its check; returns that position.
+    const auto runAgainAfter = [&](const SettleOutcome& outcome, int upTo) {
+        const BooleanGroup& group = *state.group;
+        int from = group.firstIndex;
+        if (outcome.blamed) {
+            from = group.ops[*outcome.blamed].featureIndex;
+            alone[std::size_t(from)] = 1;
+        } else {
+            std::fill(alone.begin() + from, alone.begin() + upTo, 1);
         }
-        if (f.suppressed) {
-            f.error.clear();
-            f.warning.clear();
-            continue;
-        }
-        const std::uint64_t previous = key;
-        key = featureKey(f, previous, parameters);
-        if (const RecomputeCacheEntry* hit = isSketchType(f) ? lastResult(key, std::size_t(i))
-                                                             : cachedResult(key, std::size_t(i))) {
-            state = hit->state;
-            pointAtOwners(state, owners);
-            f.error = hit->error;
-            f.warning = hit->warning;
-            if (!f.error.isEmpty())
-                ++failed;
-            thisRun[std::size_t(i)] = {key, *hit};
-            continue;
-        }
+        state = snapshots[std::size_t(from)];
+        key = keyBefore[std::size_t(from)];
+        failed = failedBefore[std::size_t(from)];
+        snapshots.resize(std::size_t(from));
+        return from;
+    };
+    // A cached state whose group failed its check before reaching it is stale.
+    const auto usable = [](const RecomputeCacheEntry* hit) {
+        return hit && (!hit->state.group || hit->state.groupOps <= hit->state.group->sound);
+    };
 
-        f.error.clear();
-        f.warning.clear();
-        ModelState backup = state;
-        f.error = runGuarded(*this, f, state);
-        if (!f.error.isEmpty()) {
-            state = std::move(backup);
-            ++failed;
+    int i = 0;
+    for (;;) {
+        for (; i < count; ++i) {
+            Feature& f = *features[std::size_t(i)];
+            snapshots.push_back(state);
+            keyBefore[std::size_t(i)] = key;
+            failedBefore[std::size_t(i)] = failed;
+            if (i >= stop) {
+                f.error.clear();
+                continue;
+            }
+            if (f.suppressed) {
+                f.error.clear();
+                f.warning.clear();
+                continue;
+            }
+            const std::uint64_t previous = key;
+            key = featureKey(f, previous, parameters);
+            const RecomputeCacheEntry* hit = isSketchType(f) ? lastResult(key, std::size_t(i))
+                                                             : cachedResult(key, std::size_t(i));
+            if (usable(hit)) {
+                state = hit->state;
+                pointAtOwners(state, owners);
+                f.error = hit->error;
+                f.warning = hit->warning;
+                if (!f.error.isEmpty())
+                    ++failed;
+                thisRun[std::size_t(i)] = {key, *hit};
+                continue;
+            }
+
+            bool grouped = groupBooleans && !alone[std::size_t(i)] && i != lastActive
+                           && mayRunGrouped(f);
+            SettleOutcome settled;
+            for (int attempt = 0;; ++attempt) {
+                // A feature that reads the bodies, or one whose boolean could
+                // not wait, finds the group's booleans done.
+                if (state.group && (!grouped || attempt > 0)) {
+                    settled = settleChecked(state);
+                    if (!settled.settled)
+                        break;
+                }
+                f.error.clear();
+                f.warning.clear();
+                ModelState backup = state;
+                bool broken = false;
+                f.error = runGuarded(*this, f, state, grouped ? i : -1, broken);
+                if (broken) {
+                    // Without a group to wait in, the boolean cannot wait at all.
+                    grouped = grouped && backup.group;
+                    state = std::move(backup);
+                    continue;
+                }
+                if (!f.error.isEmpty()) {
+                    state = std::move(backup);
+                    ++failed;
+                }
+                break;
+            }
+            if (!settled.settled) {
+                i = runAgainAfter(settled, i) - 1;
+                continue;
+            }
+            thisRun[std::size_t(i)] = {key, RecomputeCacheEntry{state, f.error, f.warning}};
+            if (!isSketchType(f)) {
+                storeResult(key, thisRun[std::size_t(i)].second);
+                continue;
+            }
+            // A sketch writes its solution back: the features after it chain to the
+            // sketch as solved, and the next recompute that finds it so takes its
+            // result from this run instead of solving it again. Sketches stay out
+            // of the shared cache, which keeps the results of the bodies.
+            key = featureKey(f, previous, parameters);
+            thisRun[std::size_t(i)].first = key;
         }
-        thisRun[std::size_t(i)] = {key, RecomputeCacheEntry{state, f.error, f.warning}};
-        if (!isSketchType(f)) {
-            storeResult(key, thisRun[std::size_t(i)].second);
-            continue;
+        // Rolled back inside a group, or its last feature from the cache.
+        if (state.group) {
+            const SettleOutcome settled = settleChecked(state);
+            if (!settled.settled) {
+                i = runAgainAfter(settled, count);
+                continue;
+            }
         }
-        // A sketch writes its solution back: the features after it chain to the
-        // sketch as solved, and the next recompute that finds it so takes its
-        // result from this run instead of solving it again. Sketches stay out
-        // of the shared cache, which keeps the results of the bodies.
-        key = featureKey(f, previous, parameters);
-        thisRun[std::size_t(i)].first = key;
+        break;
     }
     lastRun_ = std::move(thisRun);
 
@@ -311,11 +391,26 @@ std::uint64_t Document::featureKey(const Feature& feature, std::uint64_t previou
 
 void Document::executeFeature(Feature& feature, ModelState& state)
 {
+    executeFeature(feature, state, -1);
+}
+
+void Document::executeFeature(Feature& feature, ModelState& state, int groupIndex)
+{
     const FeatureDef* def = findFeatureDef(feature.type);
     if (!def)
         throw FeatureError(QStringLiteral("Unbekannter Feature-Typ ") + feature.type);
-    ExecContext context{*this, feature, state};
+    // Executors that read bodies read them settled.
+    if (groupIndex < 0)
+        settleState(state);
+    ExecContext context{*this, feature, state, groupIndex};
     def->exec(context);
+}
+
+const ModelState& Document::stateBefore(std::size_t index)
+{
+    ModelState& snapshot = snapshots.at(index);
+    settleState(snapshot);
+    return snapshot;
 }
 
 void Document::pruneSketchResults(ModelState& state) const

@@ -539,6 +539,7 @@ void CommandPanel::updatePreview()
     }
     busy_ = false;
     updateHint();
+    emit previewUpdated();
 }
 
 void CommandPanel::onTimelineFeature(int featureId)

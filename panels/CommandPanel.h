@@ -61,6 +61,8 @@ public:
 
 signals:
     void finished();
+    // The edited feature's result or preview has been shown afresh.
+    void previewUpdated();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,6 +4,7 @@
 #include "sketch/Dof.h"
 
 #include <Eigen/Cholesky>
+#include <Eigen/Geometry>
 #include <Eigen/SparseCholesky>
 
 #include <algorithm>
@@ -21,6 +22,12 @@ constexpr double minDamping = 1e-14;
 constexpr double converged = 1e-9;
 constexpr double solved = 1e-7;
 constexpr double violated = 1e-6;
+// Sub-steps of a solve that did not converge at once: at most this many, none
+// shorter than this share of the way, each with at most this many accepted steps
+// (a sub-step that needs more is better halved than crawled through).
+constexpr int maxSubSteps = 64;
+constexpr double minSubStep = 1.0 / 256.0;
+constexpr std::uint32_t maxStepsPerSubStep = 50;
 
 void gather(const System::Block& block, const std::vector<double>& q, std::vector<double>& values)
 {
@@ -82,9 +89,80 @@ private:
     bool analysed_ = false;
 };
 
-// Levenberg-Marquardt steps from q; q and r end at the last accepted step.
-std::uint32_t iterate(const System& system, const std::vector<std::uint32_t>& variables,
-                      const ColumnMap& columns, std::vector<double>& q, Eigen::VectorXd& r)
+// The rows the iteration drives to zero: the sketch's own rows for the plain solve.
+struct SketchRows {
+    const System& system;
+
+    void evaluate(const std::vector<double>& q, Eigen::VectorXd& r) const
+    {
+        system.residuals(q, r);
+    }
+
+    SparseJacobian jacobian(const std::vector<double>& q,
+                            const std::vector<std::uint32_t>& variables,
+                            const ColumnMap& columns) const
+    {
+        return sparseJacobian(system, q, variables, columns);
+    }
+};
+
+// The rows of a sub-step: the sketch's rows less `offset` (the part of the change not
+// yet made), each times its weight.
+struct SubStepRows {
+    const System& system;
+    const Eigen::VectorXd& offset;
+    const Eigen::VectorXd& weights;
+
+    void evaluate(const std::vector<double>& q, Eigen::VectorXd& r) const
+    {
+        system.residuals(q, r);
+        r = (r - offset).cwiseProduct(weights);
+    }
+
+    SparseJacobian jacobian(const std::vector<double>& q,
+                            const std::vector<std::uint32_t>& variables,
+                            const ColumnMap& columns) const
+    {
+        return weights.asDiagonal() * sparseJacobian(system, q, variables, columns);
+    }
+};
+
+// The diagonal of the box around the sketch's points, at least 1 mm.
+double sketchSize(const Sketch& sketch, const std::vector<double>& q)
+{
+    Eigen::AlignedBox2d box;
+    for (const Entity& e : sketch.entities)
+        if (e.type == EntityType::Point && sketch.hasParam(e.p0) && sketch.hasParam(e.p1))
+            box.extend(Eigen::Vector2d(q[std::size_t(e.p0)], q[std::size_t(e.p1)]));
+    const double size = box.isEmpty() ? 0.0 : box.diagonal().norm();
+    return std::isfinite(size) ? std::max(1.0, size) : 1.0;
+}
+
+// Winkel, Parallel and Senkrecht rows measure angles; times the size of the sketch
+// they become the millimetres that the far end of the sketch moves, and weigh like
+// the length rows. Every weight is at least 1, so weighted rows that hold to a
+// tolerance hold to it unweighted too.
+Eigen::VectorXd angleRowWeights(const System& system, const std::vector<double>& q)
+{
+    const double size = sketchSize(*system.sketch, q);
+    Eigen::VectorXd weights = Eigen::VectorXd::Ones(system.rows);
+    for (const System::Block& block : system.blocks) {
+        if (!block.constraint)
+            continue;
+        const ConstraintType type = block.constraint->type;
+        if (type == ConstraintType::Angle || type == ConstraintType::Parallel
+            || type == ConstraintType::Perpendicular)
+            weights.segment(block.rowOffset, block.rowCount).setConstant(size);
+    }
+    return weights;
+}
+
+// Levenberg-Marquardt steps from q, at most `budget` of them accepted; q and r end at
+// the last accepted step.
+template <typename Rows>
+std::uint32_t iterate(const Rows& rows, const std::vector<std::uint32_t>& variables,
+                      const ColumnMap& columns, std::vector<double>& q, Eigen::VectorXd& r,
+                      std::uint32_t budget)
 {
     double sum = r.squaredNorm();
     double lambda = initialDamping;
@@ -93,8 +171,8 @@ std::uint32_t iterate(const System& system, const std::vector<std::uint32_t>& va
     std::vector<double> trial;
     Eigen::VectorXd trialResiduals;
     Eigen::VectorXd y;
-    while (accepted < maxSteps && !variables.empty() && maxAbs(r) > converged) {
-        const SparseJacobian jacobian = sparseJacobian(system, q, variables, columns);
+    while (accepted < budget && !variables.empty() && maxAbs(r) > converged) {
+        const SparseJacobian jacobian = rows.jacobian(q, variables, columns);
         damped.setJacobian(jacobian);
         bool stepped = false;
         for (int attempt = 0; attempt < maxTries && !stepped; ++attempt) {
@@ -107,7 +185,7 @@ std::uint32_t iterate(const System& system, const std::vector<std::uint32_t>& va
             trial = q;
             for (std::size_t j = 0; j < variables.size(); ++j)
                 trial[variables[j]] += delta[Eigen::Index(j)];
-            system.residuals(trial, trialResiduals);
+            rows.evaluate(trial, trialResiduals);
             const double trialSum = trialResiduals.squaredNorm();
             if (trialSum < sum || trialSum < 1e-18) {
                 q.swap(trial);
@@ -124,6 +202,63 @@ std::uint32_t iterate(const System& system, const std::vector<std::uint32_t>& va
             break;
     }
     return accepted;
+}
+
+// The fallback for a solve that did not converge. The plain iteration weighs a
+// millimetre of a length row like a radian of an angle row: after a large change of
+// an angle, its linearised step turns the geometry along tangents, the lengths it
+// spoils outweigh the angle it gains, and it crawls in ever shorter steps until its
+// budget is spent though a solution exists. Here the angle rows are weighted by the
+// size of the sketch (`angleRowWeights`), and the new values are approached in
+// sub-steps: from the starting parameters q₀ with rows r₀, the solutions of
+// r(q) = (1 − t)·r₀ lead from q₀ (t = 0) to the sketch's solution (t = 1), each
+// solved from the last, so that the geometry follows the change continuously
+// instead of jumping to a mirrored solution. A sub-step that fails is halved, one
+// that succeeds lets the next one grow; all share one budget of accepted steps.
+// On success q and r hold the solution and its rows, `accepted` the steps taken;
+// otherwise nothing is changed.
+bool solveInSubSteps(const System& system, const std::vector<std::uint32_t>& variables,
+                     const ColumnMap& columns, std::vector<double>& q, Eigen::VectorXd& r,
+                     std::uint32_t& accepted)
+{
+    Eigen::VectorXd start;
+    system.residuals(q, start);
+    Eigen::VectorXd offset;
+    const Eigen::VectorXd weights = angleRowWeights(system, q);
+    const SubStepRows shifted{system, offset, weights};
+    std::vector<double> reached = q;
+    std::vector<double> trial;
+    Eigen::VectorXd trialRows;
+    double t = 0.0;
+    // Half the way first: measured on random angle edits, a whole first step
+    // converges as often but now and then lands on the mirror image.
+    double step = 0.5;
+    std::uint32_t used = 0;
+    for (int stage = 0; stage < maxSubSteps && t < 1.0 && step >= minSubStep && used < maxSteps;
+         ++stage) {
+        const double next = std::min(1.0, t + step);
+        offset = (1.0 - next) * start;
+        trial = reached;
+        shifted.evaluate(trial, trialRows);
+        used += iterate(shifted, variables, columns, trial, trialRows,
+                        std::min(maxStepsPerSubStep, maxSteps - used));
+        if (maxAbs(trialRows) <= solved) {
+            reached.swap(trial);
+            t = next;
+            step *= 2.0;
+        } else {
+            step *= 0.5;
+        }
+    }
+    if (t < 1.0)
+        return false;
+    system.residuals(reached, trialRows);
+    if (!(maxAbs(trialRows) <= solved))
+        return false;
+    q.swap(reached);
+    r.swap(trialRows);
+    accepted = used;
+    return true;
 }
 
 // Constraints with a row beyond the tolerance or not finite, in block order, each
@@ -407,8 +542,19 @@ void solve(SolveResult& out, Sketch& sketch, const std::vector<int>& heldParams)
 
     // Non-finite rows (a dimension of inf or NaN) cannot be reduced: the solve
     // fails at once and the sketch keeps its parameters.
-    if (system.rows > 0 && r.allFinite())
-        out.iterations = iterate(system, variables, columns, q, r);
+    if (system.rows > 0 && r.allFinite()) {
+        out.iterations = iterate(SketchRows{system}, variables, columns, q, r, maxSteps);
+        // Only a solve that failed pays for the sub-steps; when they fail too, the
+        // plain solve's rows are what the caller is told about.
+        if (!(maxAbs(r) <= solved) && !variables.empty()) {
+            std::vector<double> from = sketch.params;
+            Eigen::VectorXd rows;
+            if (solveInSubSteps(system, variables, columns, from, rows, out.iterations)) {
+                q.swap(from);
+                r.swap(rows);
+            }
+        }
+    }
     out.maxResidual = maxAbs(r);
     out.ok = out.maxResidual <= solved;
     if (out.ok)

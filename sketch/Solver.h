@@ -13,6 +13,8 @@ namespace qor::sketch {
 
 struct SolveResult {
     bool ok = false;
+    // Accepted steps (at most 200): of the plain iteration, or of the sub-steps
+    // together when those found the solution it missed.
     std::uint32_t iterations = 0;
     // Largest absolute residual after the solve; infinite when a residual is not finite.
     double maxResidual = 0.0;
@@ -102,7 +104,9 @@ Eigen::MatrixXd numericJacobian(const System& system, const std::vector<double>&
                                 const std::vector<std::uint32_t>& variables,
                                 const ColumnMap& columns);
 
-// Damped least-squares solve in place; the sketch changes only when it converges.
+// Damped least-squares solve in place; the sketch changes only when it converges. A
+// solve that does not converge is retried in sub-steps with angle rows weighted like
+// lengths; when that fails too, the result is the plain solve's.
 void solve(SolveResult& out, Sketch& sketch, const std::vector<int>& heldParams);
 
 } // namespace qor::sketch

@@ -46,6 +46,20 @@ std::vector<GestureBinding> mouseGestureTable(int scheme)
     };
 }
 
+std::vector<SelectionSchemeBinding> selectionSchemeTable()
+{
+    const Aspect_VKeyMouse left = Aspect_VKeyMouse_LeftButton;
+    return {
+        {left, Aspect_VKeyFlags_NONE, AIS_SelectionScheme_Replace},
+        {left, Aspect_VKeyFlags_ALT, AIS_SelectionScheme_Replace},
+        {left, Aspect_VKeyFlags_SHIFT, AIS_SelectionScheme_XOR},
+        {left, Aspect_VKeyFlags_CTRL, AIS_SelectionScheme_XOR},
+        {left, Aspect_VKeyFlags_SHIFT | Aspect_VKeyFlags_CTRL, AIS_SelectionScheme_XOR},
+        {left, Aspect_VKeyFlags_ALT | Aspect_VKeyFlags_SHIFT, AIS_SelectionScheme_XOR},
+        {left, Aspect_VKeyFlags_ALT | Aspect_VKeyFlags_CTRL, AIS_SelectionScheme_XOR},
+    };
+}
+
 Aspect_VKeyMouse toVKeyMouse(Qt::MouseButtons buttons)
 {
     Aspect_VKeyMouse keys = Aspect_VKeyMouse_NONE;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <AIS_MouseGesture.hxx>
+#include <AIS_SelectionScheme.hxx>
 #include <Aspect_VKeyFlags.hxx>
 
 #include <QPoint>
@@ -29,6 +30,16 @@ struct GestureBinding {
 
 // The complete mouse-gesture map of a navigation scheme (0 or 1); the left button only selects.
 std::vector<GestureBinding> mouseGestureTable(int scheme);
+
+struct SelectionSchemeBinding {
+    Aspect_VKeyMouse buttons;
+    Aspect_VKeyFlags modifiers;
+    AIS_SelectionScheme scheme;
+};
+
+// How a left click or rectangle changes the selection: alone it replaces it; with Shift or
+// Ctrl (or both) it toggles what it hits, so that either key collects several elements.
+std::vector<SelectionSchemeBinding> selectionSchemeTable();
 
 Aspect_VKeyMouse toVKeyMouse(Qt::MouseButtons buttons);
 Aspect_VKeyFlags toVKeyFlags(Qt::KeyboardModifiers modifiers);

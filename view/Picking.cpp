@@ -3,6 +3,8 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
+#include <AIS_ConnectedInteractive.hxx>
+#include <AIS_Shape.hxx>
 #include <StdSelect_BRepOwner.hxx>
 
 namespace qor::app {
@@ -53,12 +55,20 @@ PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap
     info.sub = record.sub;
     info.u = record.u;
     info.v = record.v;
-    const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
-    if (info.kind != 4 || brepOwner == nullptr || !brepOwner->HasShape())
+    if (info.kind != 4)
         return info;
-    info.shape = brepOwner->Shape();
+    const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
+    if (brepOwner != nullptr && brepOwner->HasShape()) {
+        info.shape = brepOwner->Shape();
+    } else if (const auto* instance = dynamic_cast<const AIS_ConnectedInteractive*>(object)) {
+        // A placed instance picked whole: the shape it shows, placed below.
+        if (const auto shown = Handle(AIS_Shape)::DownCast(instance->ConnectedTo()))
+            info.shape = shown->Shape();
+    }
+    if (info.shape.IsNull())
+        return info;
     if (object->HasTransformation())
-        info.shape.Move(TopLoc_Location(object->LocalTransformation()));
+        info.shape.Move(TopLoc_Location(object->LocalTransformationGeom()));
     switch (info.shape.ShapeType()) {
     case TopAbs_FACE: info.kind = 1; break;
     case TopAbs_EDGE: info.kind = 2; break;
@@ -112,17 +122,37 @@ void Scene::setSelectionMask(int newMask)
     viewer_->requestRedraw();
 }
 
+void Scene::activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
+                              const std::vector<int>& modes)
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    const auto instance = instances_.find(id);
+    if (instance != instances_.end()) {
+        if (!instance->second.refined)
+            return; // found by the finder's box
+        if (!context->SelectionManager()->Contains(object))
+            context->SelectionManager()->Load(object);
+    }
+    context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
+                                    false);
+    // Under this concurrency the whole-body mode and the sub-shape modes exclude each
+    // other: a mask with the body bit picks whole bodies only.
+    for (int mode : modes)
+        context->SetSelectionModeActive(object, mode, true,
+                                        AIS_SelectionModesConcurrency_GlobalOrLocal, false);
+}
+
 void Scene::applySelectionModes()
 {
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     const std::vector<int> modes = bodySelectionModes(selectionMask_);
-    for (const auto& [id, object] : bodyObjects_) {
-        context->SetSelectionModeActive(object, -1, false, AIS_SelectionModesConcurrency_Single,
+    for (const auto& [id, object] : bodyObjects_)
+        activateBodyModes(id, object, modes);
+    if (!finder_.IsNull()) {
+        context->SetSelectionModeActive(finder_, -1, false, AIS_SelectionModesConcurrency_Single,
                                         false);
-        // Under this concurrency the whole-body mode and the sub-shape modes exclude each
-        // other: a mask with the body bit picks whole bodies only.
-        for (int mode : modes)
-            context->SetSelectionModeActive(object, mode, true,
+        if (!modes.empty())
+            context->SetSelectionModeActive(finder_, 0, true,
                                             AIS_SelectionModesConcurrency_GlobalOrLocal, false);
     }
     for (const Handle(AIS_InteractiveObject)& object : extraObjects_) {

@@ -106,7 +106,7 @@ void Scene::showShapes(const std::vector<PickInfo>& picks)
 
 void Scene::highlightBody(int bodyId, bool on)
 {
-    const Handle(AIS_Shape) object = bodyObject(bodyId);
+    const Handle(AIS_InteractiveObject) object = bodyObject(bodyId);
     if (object.IsNull())
         return;
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
@@ -122,27 +122,44 @@ void Scene::setExplodeFactor(double factor)
 {
     explodeFactor_ = factor;
     applyExplode();
+    updateFinder();
+    applySelectionModes();
     viewer_->requestRedraw();
 }
 
-// Only the display objects move: the document and the body shapes stay where they are.
+// Only the display objects move: the document and the body shapes stay where they are. An
+// instance moves by its offset after its placement.
 void Scene::applyExplode()
 {
+    if (explodeFactor_ == 0.0 && !exploded_)
+        return; // every placement already shown where it is
+    // Boxes of the component shapes, each measured once and moved by its placements.
+    std::map<const void*, Bnd_Box> shapeBoxes;
     std::map<int, Bnd_Box> boxes;
     for (const auto& [id, body] : controller_->document->current.bodies) {
-        if (componentOfBody(id) >= 0 && !body.shape.IsNull())
-            BRepBndLib::Add(body.shape, boxes[componentOfBody(id)], true);
-    }
-    if (boxes.empty())
-        return;
-    const std::map<int, gp_Vec> offsets = explodeOffsets(boxes, explodeFactor_);
-    for (const auto& [id, object] : bodyObjects_) {
-        if (componentOfBody(id) < 0)
+        if (componentOfBody(id) < 0 || body.shape.IsNull())
             continue;
+        auto [box, added] = shapeBoxes.try_emplace(body.shape.TShape().get());
+        if (added)
+            BRepBndLib::Add(body.shape.Located(TopLoc_Location()), box->second, true);
+        boxes[componentOfBody(id)].Add(
+            box->second.Transformed(body.shape.Location().Transformation()));
+    }
+    const std::map<int, gp_Vec> offsets = explodeOffsets(boxes, explodeFactor_);
+    exploded_ = false;
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    for (auto& [id, instance] : instances_) {
+        const auto offset = offsets.find(componentOfBody(id));
+        const gp_XYZ by = offset == offsets.end() ? gp_XYZ() : offset->second.XYZ();
+        exploded_ = exploded_ || by.Modulus() > 0.0;
+        if (by.IsEqual(instance.offset, 0.0))
+            continue;
+        instance.offset = by;
+        finderStale_ = true;
         gp_Trsf move;
-        if (const auto offset = offsets.find(componentOfBody(id)); offset != offsets.end())
-            move.SetTranslation(offset->second);
-        viewer_->context()->SetLocation(object, TopLoc_Location(move));
+        move.SetTranslation(gp_Vec(by));
+        context->SetLocation(bodyObjects_.at(id),
+                             TopLoc_Location(move) * instance.shape.Location());
     }
 }
 

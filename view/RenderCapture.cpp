@@ -9,7 +9,6 @@
 #include <TopoDS_Face.hxx>
 #include <gp_Pln.hxx>
 
-#include <QCoreApplication>
 #include <QPixmap>
 #include <QWidget>
 
@@ -165,12 +164,6 @@ void saveGrabAndExit(QWidget* widget, const QString& path)
 void saveImageAndExit(const QImage& image, const QString& path)
 {
     std::_Exit(saveImage(image, path));
-}
-
-void saveViewImageAndExit(QWidget* widget, const QString& path)
-{
-    QCoreApplication::processEvents();
-    std::_Exit(saveWidgetImage(widget, path));
 }
 
 } // namespace qor::app

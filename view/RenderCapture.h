@@ -45,7 +45,5 @@ int saveImage(const QImage& image, const QString& path);
                                     const QString& path);
 [[noreturn]] void saveGrabAndExit(QWidget* widget, const QString& path);
 [[noreturn]] void saveImageAndExit(const QImage& image, const QString& path);
-// Lets pending events (layout, painting) run before grabbing.
-[[noreturn]] void saveViewImageAndExit(QWidget* widget, const QString& path);
 
 } // namespace qor::app

@@ -4,6 +4,7 @@
 #include "model/SketchVisibility.h"
 #include "sketch/Plane.h"
 #include "ui/theme/Theme.h"
+#include "view/Previews.h"
 #include "view/Viewer.h"
 
 #include <AIS_TextLabel.hxx>
@@ -12,9 +13,19 @@
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
 #include <OSD_Parallel.hxx>
+#include <OpenGl_Context.hxx>
+#include <OpenGl_Element.hxx>
+#include <OpenGl_Group.hxx>
+#include <OpenGl_Workspace.hxx>
+#include <Prs3d_IsoAspect.hxx>
 #include <Prs3d_LineAspect.hxx>
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
+#include <Select3D_SensitiveBox.hxx>
+#include <SelectMgr_Filter.hxx>
+#include <SelectMgr_EntityOwner.hxx>
+#include <SelectMgr_Selection.hxx>
+#include <Standard_OutOfMemory.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
 #include <TCollection_ExtendedString.hxx>
 #include <TopExp.hxx>
@@ -24,11 +35,15 @@
 #include <gp_Pln.hxx>
 
 #include <QJsonArray>
+#include <QPointer>
 #include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <new>
 #include <numbers>
+#include <set>
 
 namespace qor::app {
 
@@ -67,6 +82,135 @@ bool sharesFaces(const std::vector<TopoDS_Shape>& shapes)
     }
     return false;
 }
+
+// Tessellates each object's shape with its drawer's tolerances ahead of Display, so that
+// Display finds the shapes meshed; distinct shapes mesh side by side.
+void tessellate(const std::vector<Handle(AIS_Shape)>& objects)
+{
+    std::vector<TopoDS_Shape> shapes;
+    shapes.reserve(objects.size());
+    for (const Handle(AIS_Shape)& object : objects)
+        shapes.push_back(object->Shape());
+    const bool parallel = shapes.size() > 1 && !sharesFaces(shapes);
+    OSD_Parallel::For(
+        0, int(objects.size()),
+        [&](int i) {
+            StdPrs_ToolTriangulatedShape::Tessellate(shapes[std::size_t(i)],
+                                                     objects[std::size_t(i)]->Attributes());
+        },
+        !parallel);
+}
+
+// Mesa's software rasteriser keeps what every draw of a frame needs until the frame is done;
+// with thousands of placements that is hundreds of megabytes. Waiting for it every 128
+// placements keeps it small (10,000 placements: 40 MB less than every 256, 0.2 s more to the
+// first frame). A GPU is left alone.
+constexpr unsigned drainEvery = 128;
+
+class SoftwareDrain : public OpenGl_Element {
+public:
+    void Render(const Handle(OpenGl_Workspace)& workspace) const override
+    {
+        const Handle(OpenGl_Context)& gl = workspace->GetGlContext();
+        static const bool software = [&gl] {
+            const auto* renderer
+                = reinterpret_cast<const char*>(gl->core11fwd->glGetString(GL_RENDERER));
+            const QByteArray name = QByteArray(renderer ? renderer : "").toLower();
+            return name.contains("llvmpipe") || name.contains("softpipe")
+                   || name.contains("swrast");
+        }();
+        static unsigned drawn = 0;
+        if (software && ++drawn % drainEvery == 0)
+            gl->core11fwd->glFinish();
+    }
+    void Release(OpenGl_Context*) override {}
+};
+
+// The shape object of a body, or the one that placements share; its presentations end in the
+// drain.
+class BodyShape : public AIS_Shape {
+public:
+    using AIS_Shape::AIS_Shape;
+
+protected:
+    void Compute(const Handle(PrsMgr_PresentationManager)& manager,
+                 const Handle(Prs3d_Presentation)& presentation, const Standard_Integer mode) override
+    {
+        AIS_Shape::Compute(manager, presentation, mode);
+        if (auto* group = dynamic_cast<OpenGl_Group*>(presentation->NewGroup().get()))
+            group->AddElement(new SoftwareDrain());
+    }
+};
+
+// What a placement is found by until it is refined: its id and its box in the world.
+class PlacementOwner : public SelectMgr_EntityOwner {
+public:
+    PlacementOwner(const Handle(SelectMgr_SelectableObject)& finder, int id)
+        : SelectMgr_EntityOwner(finder)
+        , bodyId(id)
+    {
+    }
+    const int bodyId;
+};
+
+// One undrawn object that holds a box for every placement: faces and edges for picking would
+// cost every placement more than all the rest of it, and even a selection of its own costs a
+// placement kilobytes. The placement under the pointer gets its own (Scene::refineDetection).
+class PlacementFinder : public AIS_InteractiveObject {
+public:
+    std::vector<std::pair<int, Bnd_Box>> boxes;
+
+    Standard_Boolean AcceptDisplayMode(const Standard_Integer mode) const override
+    {
+        return mode == 0;
+    }
+
+protected:
+    // Nothing is drawn, but a view picks only what it shows: the presentation has the extent
+    // of the boxes and no primitives.
+    void Compute(const Handle(PrsMgr_PresentationManager)&,
+                 const Handle(Prs3d_Presentation)& presentation, const Standard_Integer) override
+    {
+        Bnd_Box all;
+        for (const auto& [id, box] : boxes)
+            all.Add(box);
+        if (all.IsVoid())
+            return;
+        const gp_Pnt low = all.CornerMin();
+        const gp_Pnt high = all.CornerMax();
+        presentation->NewGroup()->SetMinMaxValues(low.X(), low.Y(), low.Z(), high.X(), high.Y(),
+                                                  high.Z());
+    }
+    void ComputeSelection(const Handle(SelectMgr_Selection)& selection,
+                          const Standard_Integer mode) override
+    {
+        if (mode != 0)
+            return;
+        for (const auto& [id, box] : boxes)
+            selection->Add(new Select3D_SensitiveBox(new PlacementOwner(this, id), box));
+    }
+};
+
+// Only placements still found by their box are: one that has its own faces and edges, or one
+// that is gone (its box stays until placements come or move), is not.
+class PlacementBoxFilter : public SelectMgr_Filter {
+public:
+    explicit PlacementBoxFilter(std::function<bool(int)> findsByBox)
+        : findsByBox_(std::move(findsByBox))
+    {
+    }
+    Standard_Boolean IsOk(const Handle(SelectMgr_EntityOwner)& owner) const override
+    {
+        const auto* placement = dynamic_cast<const PlacementOwner*>(owner.get());
+        return placement == nullptr || findsByBox_(placement->bodyId);
+    }
+
+private:
+    std::function<bool(int)> findsByBox_;
+};
+
+const QString outOfMemoryText = QStringLiteral(
+    "Zu wenig Arbeitsspeicher: Nicht alle Körper können angezeigt werden");
 
 } // namespace
 
@@ -156,15 +300,27 @@ Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
     , viewer_(viewer)
     , controller_(controller)
 {
+    // The viewer may outlive the scene: it asks only while the scene is there.
+    viewer_->detectionRefiner = [scene = QPointer<Scene>(this)] {
+        return scene && scene->refineDetection();
+    };
 }
 
 // The context goes with the viewer; only the handles are released here.
 Scene::~Scene() = default;
 
-Handle(AIS_Shape) Scene::bodyObject(int id) const
+Handle(AIS_InteractiveObject) Scene::bodyObject(int id) const
 {
     const auto found = bodyObjects_.find(id);
-    return found == bodyObjects_.end() ? Handle(AIS_Shape)() : found->second;
+    return found == bodyObjects_.end() ? Handle(AIS_InteractiveObject)() : found->second;
+}
+
+Handle(AIS_Shape) Scene::bodyShapeObject(int id) const
+{
+    const Handle(AIS_InteractiveObject) object = bodyObject(id);
+    if (const auto instance = Handle(AIS_ConnectedInteractive)::DownCast(object))
+        return Handle(AIS_Shape)::DownCast(instance->ConnectedTo());
+    return Handle(AIS_Shape)::DownCast(object);
 }
 
 bool Scene::isHidden(int key) const
@@ -196,48 +352,121 @@ void Scene::rebuild()
         context->Remove(previewObject_, false);
         previewObject_.Nullify();
     }
+    // Running out of memory costs what is not shown yet, not the program: every object is
+    // recorded as soon as it is shown, so what is shown stays consistent, and the main window
+    // tells the user.
+    buildProblem_.clear();
+    try {
+        showDocument();
+    } catch (const Standard_OutOfMemory&) {
+        buildProblem_ = outOfMemoryText;
+    } catch (const std::bad_alloc&) {
+        buildProblem_ = outOfMemoryText;
+    }
+    std::erase_if(sharedObjects_, [](const auto& entry) { return entry.second.users <= 0; });
+    viewer_->requestRedraw();
+    emit rebuilt();
+}
+
+void Scene::showDocument()
+{
+    if (sharedStyle() != sharedStyle_) {
+        dropInstances();
+        sharedStyle_ = sharedStyle();
+    }
     dropStaleBodies();
     std::erase_if(pickMap_, [](const auto& entry) { return entry.second.kind != 4; });
 
     std::vector<int> created;
+    std::vector<int> placed;
     for (const auto& [id, body] : state(controller_).bodies) {
         if (isHidden(id))
             continue;
         const auto found = bodyObjects_.find(id);
         if (found == bodyObjects_.end())
-            created.push_back(id);
-        else
-            updateBodyObject(id, found->second);
+            (componentOfBody(id) >= 0 ? placed : created).push_back(id);
+        else if (!instances_.count(id))
+            updateBodyObject(id, Handle(AIS_Shape)::DownCast(found->second));
     }
     createBodyObjects(created);
+    createInstances(placed);
 
     showOrigin();
     showWorkGeometry();
     showSketches();
     showThreadHelices();
-    applySelectionModes();
     applyExplode();
-    viewer_->requestRedraw();
-    emit rebuilt();
+    updateFinder();
+    applySelectionModes();
 }
 
 void Scene::dropStaleBodies()
 {
     const auto& bodies = state(controller_).bodies;
-    for (auto it = bodyObjects_.begin(); it != bodyObjects_.end();) {
-        const auto body = bodies.find(it->first);
-        const TopoDS_Shape& shown = it->second->Shape();
-        const bool keep = body != bodies.end() && !isHidden(it->first)
-                          && body->second.shape.TShape() == shown.TShape()
-                          && body->second.shape.Location() == shown.Location();
-        if (keep) {
-            ++it;
-            continue;
-        }
-        viewer_->context()->Remove(it->second, false);
-        pickMap_.erase(it->second.get());
-        it = bodyObjects_.erase(it);
+    std::vector<int> stale;
+    for (const auto& [id, object] : bodyObjects_) {
+        const auto body = bodies.find(id);
+        const auto instance = instances_.find(id);
+        const TopoDS_Shape& shown = instance != instances_.end()
+                                        ? instance->second.shape
+                                        : Handle(AIS_Shape)::DownCast(object)->Shape();
+        bool keep = body != bodies.end() && !isHidden(id)
+                    && body->second.shape.TShape() == shown.TShape()
+                    && body->second.shape.Location() == shown.Location();
+        // An instance shows its look through the shared object: a new look is a new instance.
+        if (keep && instance != instances_.end())
+            keep = sharedKey(id, body->second.shape) == instance->second.key;
+        if (!keep)
+            stale.push_back(id);
     }
+    for (int id : stale)
+        removeBodyObject(id);
+}
+
+void Scene::removeBodyObject(int id)
+{
+    const auto found = bodyObjects_.find(id);
+    if (found == bodyObjects_.end())
+        return;
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    context->Remove(found->second, false);
+    pickMap_.erase(found->second.get());
+    bodyObjects_.erase(found);
+    const auto instance = instances_.find(id);
+    if (instance == instances_.end())
+        return;
+    const auto shared = sharedObjects_.find(instance->second.key);
+    instances_.erase(instance);
+    if (shared != sharedObjects_.end() && --shared->second.users <= 0) {
+        // The shared object is never displayed itself; its presentations go with it.
+        context->MainPrsMgr()->Clear(shared->second.object, 0);
+        context->MainPrsMgr()->Clear(shared->second.object, 1);
+        sharedObjects_.erase(shared);
+    }
+}
+
+void Scene::dropInstances()
+{
+    std::vector<int> ids;
+    ids.reserve(instances_.size());
+    for (const auto& [id, instance] : instances_)
+        ids.push_back(id);
+    for (int id : ids)
+        removeBodyObject(id);
+    exploded_ = false;
+}
+
+int Scene::sharedStyle() const
+{
+    return displayStyle_ * 2 + (displayStyle_ == 0 && viewer_->renderMode() == 0 ? 1 : 0);
+}
+
+Scene::SharedKey Scene::sharedKey(int bodyId, const TopoDS_Shape& shape) const
+{
+    const qor::model::BodyAppearance look = controller_->document->bodyAppearance(bodyId);
+    const qor::model::Material* row = qor::model::findMaterial(look.material);
+    return SharedKey{shape.TShape().get(), int(shape.Orientation()),
+                     {look.r, look.g, look.b, row ? row->metallic : 0.3}};
 }
 
 Graphic3d_MaterialAspect Scene::appearanceMaterial(int bodyId) const
@@ -264,40 +493,38 @@ void Scene::updateBodyObject(int id, const Handle(AIS_Shape)& object)
     }
 }
 
+Handle(AIS_Shape) Scene::makeBodyObject(const TopoDS_Shape& shape, int appearanceOf) const
+{
+    const Theme& t = theme();
+    Handle(AIS_Shape) object = new BodyShape(shape);
+    const Handle(Prs3d_Drawer)& drawer = object->Attributes();
+    drawer->SetDeviationCoefficient(bodyDeviationCoefficient);
+    drawer->SetDeviationAngle(bodyDeviationAngle);
+    drawer->SetFaceBoundaryDraw(displayStyle_ == 0 && viewer_->renderMode() == 0);
+    drawer->SetFaceBoundaryAspect(
+        lineAspect(Theme::mix(t.bg0, t.bg2, 0.3), Aspect_TOL_SOLID, 1.25));
+    drawer->SetWireAspect(lineAspect(t.accent, Aspect_TOL_SOLID, 1.2));
+    drawer->SetFreeBoundaryAspect(lineAspect(t.accent, Aspect_TOL_SOLID, 1.2));
+    drawer->SetUnFreeBoundaryAspect(
+        lineAspect(Theme::mix(t.textDim, t.accent, 0.3), Aspect_TOL_SOLID, 1.0));
+    // The wireframe shows a body's own edges: iso-lines across its faces would read as
+    // edges that are not there.
+    drawer->SetUIsoAspect(new Prs3d_IsoAspect(Quantity_NOC_GRAY75, Aspect_TOL_SOLID, 1.0, 0));
+    drawer->SetVIsoAspect(new Prs3d_IsoAspect(Quantity_NOC_GRAY75, Aspect_TOL_SOLID, 1.0, 0));
+    drawer->SetIsoOnPlane(false);
+    object->SetMaterial(appearanceMaterial(appearanceOf));
+    drawer->SetDisplayMode(displayStyle_ == 2 ? 0 : 1);
+    return object;
+}
+
 void Scene::createBodyObjects(const std::vector<int>& ids)
 {
     const auto& bodies = state(controller_).bodies;
-    const Theme& t = theme();
     std::vector<Handle(AIS_Shape)> objects;
-    std::vector<TopoDS_Shape> shapes;
-    for (int id : ids) {
-        const TopoDS_Shape& shape = bodies.at(id).shape;
-        Handle(AIS_Shape) object = new AIS_Shape(shape);
-        const Handle(Prs3d_Drawer)& drawer = object->Attributes();
-        drawer->SetDeviationCoefficient(bodyDeviationCoefficient);
-        drawer->SetDeviationAngle(bodyDeviationAngle);
-        drawer->SetFaceBoundaryDraw(displayStyle_ == 0 && viewer_->renderMode() == 0);
-        drawer->SetFaceBoundaryAspect(
-            lineAspect(Theme::mix(t.bg0, t.bg2, 0.3), Aspect_TOL_SOLID, 1.25));
-        drawer->SetWireAspect(lineAspect(t.accent, Aspect_TOL_SOLID, 1.2));
-        drawer->SetFreeBoundaryAspect(lineAspect(t.accent, Aspect_TOL_SOLID, 1.2));
-        drawer->SetUnFreeBoundaryAspect(
-            lineAspect(Theme::mix(t.textDim, t.accent, 0.3), Aspect_TOL_SOLID, 1.0));
-        object->SetMaterial(appearanceMaterial(id));
-        drawer->SetDisplayMode(displayStyle_ == 2 ? 0 : 1);
-        objects.push_back(object);
-        shapes.push_back(shape);
-    }
-    // Tessellating ahead, with the drawer's own tolerances, lets Display find the bodies
-    // meshed; distinct bodies mesh side by side.
-    const bool parallel = shapes.size() > 1 && !sharesFaces(shapes);
-    OSD_Parallel::For(
-        0, int(objects.size()),
-        [&](int i) {
-            StdPrs_ToolTriangulatedShape::Tessellate(shapes[std::size_t(i)],
-                                                     objects[std::size_t(i)]->Attributes());
-        },
-        !parallel);
+    objects.reserve(ids.size());
+    for (int id : ids)
+        objects.push_back(makeBodyObject(bodies.at(id).shape, id));
+    tessellate(objects);
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const Handle(AIS_Shape)& object = objects[i];
         viewer_->context()->Display(object, object->Attributes()->DisplayMode(), 0, false,
@@ -305,6 +532,102 @@ void Scene::createBodyObjects(const std::vector<int>& ids)
         bodyObjects_[ids[i]] = object;
         pickMap_[object.get()] = PickRecord{4, ids[i], 0, 0.0, 0.0};
     }
+}
+
+void Scene::createInstances(const std::vector<int>& ids)
+{
+    const auto& bodies = state(controller_).bodies;
+    // The shared objects hold the component's shape where the component file has it: its
+    // tolerance comes from that box, the same for every placement, so it is meshed once.
+    std::vector<Handle(AIS_Shape)> meshed;
+    std::set<const void*> meshedShapes;
+    for (int id : ids) {
+        const TopoDS_Shape& shape = bodies.at(id).shape;
+        SharedObject& shared = sharedObjects_[sharedKey(id, shape)];
+        if (!shared.object.IsNull())
+            continue;
+        shared.object = makeBodyObject(shape.Located(TopLoc_Location()), id);
+        if (meshedShapes.insert(shape.TShape().get()).second)
+            meshed.push_back(shared.object);
+    }
+    tessellate(meshed);
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    const int mode = displayStyle_ == 2 ? 0 : 1;
+    for (int id : ids) {
+        const TopoDS_Shape& shape = bodies.at(id).shape;
+        const SharedKey key = sharedKey(id, shape);
+        SharedObject& shared = sharedObjects_.at(key);
+        Handle(AIS_ConnectedInteractive) instance = new AIS_ConnectedInteractive();
+        // The body's own placement datum, where it is a single one, lets a picked face be the
+        // very face of the body.
+        const TopLoc_Location& at = shape.Location();
+        if (at.IsIdentity())
+            instance->Connect(shared.object);
+        else if (at.NextLocation().IsIdentity() && at.FirstPower() == 1)
+            instance->Connect(shared.object, at.FirstDatum());
+        else
+            instance->Connect(shared.object, at.Transformation());
+        // Found by the finder's box until the pointer comes to it: no selection of its own.
+        instance->SetDisplayMode(mode);
+        context->Display(instance, mode, -1, false, PrsMgr_DisplayStatus_None);
+        ++shared.users;
+        bodyObjects_[id] = instance;
+        instances_[id] = Instance{key, shape, gp_XYZ(), false};
+        finderStale_ = true;
+        pickMap_[instance.get()] = PickRecord{4, id, 0, 0.0, 0.0};
+    }
+}
+
+bool Scene::refineDetection()
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    if (!context->HasDetected())
+        return false;
+    const auto* placement = dynamic_cast<const PlacementOwner*>(context->DetectedOwner().get());
+    if (placement == nullptr)
+        return false;
+    const auto instance = instances_.find(placement->bodyId);
+    if (instance == instances_.end() || instance->second.refined)
+        return false;
+    instance->second.refined = true;
+    activateBodyModes(placement->bodyId, bodyObjects_.at(placement->bodyId),
+                      bodySelectionModes(selectionMask_));
+    return true;
+}
+
+void Scene::updateFinder()
+{
+    if (!finderStale_)
+        return;
+    finderStale_ = false;
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    if (finder_.IsNull()) {
+        finder_ = new PlacementFinder();
+        context->AddFilter(new PlacementBoxFilter([scene = QPointer<Scene>(this)](int id) {
+            if (!scene)
+                return false;
+            const auto instance = scene->instances_.find(id);
+            return instance != scene->instances_.end() && !instance->second.refined;
+        }));
+    }
+    auto& boxes = static_cast<PlacementFinder*>(finder_.get())->boxes;
+    boxes.clear();
+    boxes.reserve(instances_.size());
+    std::map<const AIS_InteractiveObject*, Bnd_Box> shapeBoxes;
+    for (const auto& [id, instance] : instances_) {
+        const Handle(AIS_InteractiveObject)& object = bodyObjects_.at(id);
+        const auto placed = Handle(AIS_ConnectedInteractive)::DownCast(object);
+        const auto shape = Handle(AIS_Shape)::DownCast(placed->ConnectedTo());
+        if (shape.IsNull() || shape->BoundingBox().IsVoid())
+            continue;
+        boxes.emplace_back(id, shape->BoundingBox().Transformed(object->LocalTransformation()));
+    }
+    if (!context->IsDisplayed(finder_)) {
+        context->Display(finder_, 0, 0, false, PrsMgr_DisplayStatus_None);
+        return;
+    }
+    context->Redisplay(finder_, false);
+    context->RecomputeSelectionOnly(finder_);
 }
 
 void Scene::showExtra(const Handle(AIS_InteractiveObject)& object, int displayMode,
@@ -359,6 +682,10 @@ void Scene::showOrigin()
 void Scene::showWorkGeometry()
 {
     const qor::model::ModelState& current = state(controller_);
+    // The model's size takes every body's box: a second with 100,000 placements, for nothing
+    // when there is no construction geometry.
+    if (current.planes.empty() && current.axes.empty())
+        return;
     const QColor warning = theme().warning;
     const double s = std::max(0.3 * qor::model::Document::modelSize(current), 25.0);
     for (const auto& [id, plane] : current.planes) {

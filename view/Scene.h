@@ -2,6 +2,7 @@
 
 #include "view/Picking.h"
 
+#include <AIS_ConnectedInteractive.hxx>
 #include <AIS_InteractiveObject.hxx>
 #include <AIS_Shape.hxx>
 #include <Aspect_TypeOfLine.hxx>
@@ -14,6 +15,7 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <map>
 #include <vector>
 
@@ -30,6 +32,9 @@ class Viewer;
 // The open document as display objects in the viewer's interactive context, with what each
 // object stands for so that picks turn back into document references. Body objects persist
 // across rebuilds while their shape is unchanged; everything else is made anew by each rebuild.
+// Placed bodies of assembly components are instances: every placement of one component shape
+// in one look shows the same meshed shape object, moved by its placement, so that memory and
+// time grow with the distinct parts and not with the placements.
 class Scene : public QObject {
     Q_OBJECT
 public:
@@ -43,7 +48,15 @@ public:
     // 0 shaded with edges, 1 shaded, 2 wireframe.
     void setDisplayStyle(int style);
     int displayStyle() const { return displayStyle_; }
-    Handle(AIS_Shape) bodyObject(int id) const;
+    // A part body's AIS_Shape, or a component body's AIS_ConnectedInteractive; null when the
+    // body is not shown.
+    Handle(AIS_InteractiveObject) bodyObject(int id) const;
+    // The shape object a body shows: its own, or the one its instance connects to.
+    Handle(AIS_Shape) bodyShapeObject(int id) const;
+    // How many meshed shape objects the shown component bodies share.
+    std::size_t sharedObjectCount() const { return sharedObjects_.size(); }
+    // German text of the last rebuild that ran out of memory; empty when it did not.
+    const QString& buildProblem() const { return buildProblem_; }
     const PickMap& pickMap() const { return pickMap_; }
     const std::vector<Handle(AIS_InteractiveObject)>& extraObjects() const { return extraObjects_; }
 
@@ -56,6 +69,9 @@ public:
     int selectionMask() const { return selectionMask_; }
     void setSelectionMask(int newMask);
     void applySelectionModes();
+    // When the detected owner is a placement still found only by its box, gives the placement
+    // the selection modes of the mask and answers true: the caller detects again at the point.
+    bool refineDetection();
 
     // Previews, highlights and the exploded view.
     // Operation "cut" shows in the danger colour, "intersect" in warning, others in accent.
@@ -77,8 +93,42 @@ signals:
     void rebuilt();
 
 private:
+    // One meshed shape object per component shape (its TShape and orientation) and look
+    // (colour r, g, b and metallic).
+    struct SharedKey {
+        const void* shape = nullptr;
+        int orientation = 0;
+        std::array<double, 4> look{};
+        auto operator<=>(const SharedKey&) const = default;
+    };
+    struct SharedObject {
+        Handle(AIS_Shape) object;
+        int users = 0;
+    };
+    // A shown component body: the shape it shows, the display offset of the exploded view and
+    // whether it has its faces and edges for picking yet.
+    struct Instance {
+        SharedKey key;
+        TopoDS_Shape shape;
+        gp_XYZ offset;
+        bool refined = false;
+    };
+
+    // Everything of rebuild that makes objects: bodies, then the rest, then selection modes.
+    void showDocument();
     void dropStaleBodies();
+    void activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
+                           const std::vector<int>& modes);
+    void removeBodyObject(int id);
+    // The boxes by which placements are found, after placements came, went or moved.
+    void updateFinder();
+    void dropInstances();
     void createBodyObjects(const std::vector<int>& ids);
+    void createInstances(const std::vector<int>& ids);
+    Handle(AIS_Shape) makeBodyObject(const TopoDS_Shape& shape, int appearanceOf) const;
+    SharedKey sharedKey(int bodyId, const TopoDS_Shape& shape) const;
+    // Display mode and face boundaries the shared shape objects were made with.
+    int sharedStyle() const;
     void updateBodyObject(int id, const Handle(AIS_Shape)& object);
     // The body's material and colour; a material name without a row counts as metallic 0.3.
     Graphic3d_MaterialAspect appearanceMaterial(int bodyId) const;
@@ -96,7 +146,14 @@ private:
     Viewer* viewer_;
     DocumentController* controller_;
     PickMap pickMap_;
-    std::map<int, Handle(AIS_Shape)> bodyObjects_;
+    std::map<int, Handle(AIS_InteractiveObject)> bodyObjects_;
+    std::map<int, Instance> instances_;
+    std::map<SharedKey, SharedObject> sharedObjects_;
+    int sharedStyle_ = -1;
+    bool exploded_ = false; // some instance is shown away from its placement
+    Handle(AIS_InteractiveObject) finder_;
+    bool finderStale_ = false;
+    QString buildProblem_;
     std::vector<Handle(AIS_InteractiveObject)> extraObjects_;
     Handle(AIS_Shape) previewObject_;
     int selectionMask_ = mask::standard;

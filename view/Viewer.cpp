@@ -244,6 +244,20 @@ void Viewer::handleViewRedraw(const Handle(AIS_InteractiveContext)& ctx,
         update();
 }
 
+void Viewer::contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx,
+                               const Handle(V3d_View)& view, const Graphic3d_Vec2i& point)
+{
+    AIS_ViewController::contextLazyMoveTo(ctx, view, point);
+    // Each round refines one object; a bound keeps a stack of them from holding the pointer.
+    bool refined = false;
+    for (int round = 0; round < 32 && detectionRefiner && detectionRefiner(); ++round) {
+        ctx->MoveTo(point.x(), point.y(), view, false);
+        refined = true;
+    }
+    if (refined)
+        view->InvalidateImmediate();
+}
+
 void Viewer::initializeGL()
 {
     const QRect area = rect();
@@ -331,6 +345,10 @@ void Viewer::applyMouseGestures()
     map.Clear();
     for (const GestureBinding& binding : mouseGestureTable(navigationScheme_))
         map.Bind(binding.buttons | binding.modifiers, binding.gesture);
+    AIS_MouseSelectionSchemeMap& schemes = ChangeMouseSelectionSchemes();
+    schemes.Clear();
+    for (const SelectionSchemeBinding& binding : selectionSchemeTable())
+        schemes.Bind(binding.buttons | binding.modifiers, binding.scheme);
 }
 
 void Viewer::setNavigationMode(int scheme)
@@ -525,10 +543,23 @@ void Viewer::fitCamera()
     Handle(Aspect_NeutralWindow)::DownCast(view_->Window())->SetSize(width, height);
     view_->MustBeResized();
     view_->FitAll(fitAllMargin, false);
-    // Keep the model clear of the floating view bar. It stays centred, since orbits turn about
-    // the middle of the view, so the bar's strip is kept free at the top as well.
-    const double shown = std::max(this->height() - 2.0 * fitBarReserve, 1.0);
-    view_->Camera()->SetScale(view_->Camera()->Scale() * this->height() / shown);
+    // Keep the model clear of the floating view bar, whose strip is kept free at the top as
+    // well, and of a panel over the left part of the view: the model is fitted into the free
+    // rectangle and moved to its centre. Orbits turn about the model's own centre, so an
+    // off-centre model still turns in place.
+    const double w = std::max(this->width(), 1);
+    const double h = std::max(this->height(), 1);
+    const QRectF free = fitRect();
+    const double covered = free.left();
+    const Handle(Graphic3d_Camera)& camera = view_->Camera();
+    camera->SetScale(camera->Scale() * std::max(h / free.height(), w / free.width()));
+    if (covered > 0.0) {
+        // The camera's scale spans the shorter side of the view in model units.
+        const double shift = covered / 2.0 * camera->Scale() / std::min(w, h);
+        const gp_Dir side = camera->Direction().Crossed(camera->Up());
+        const gp_Vec move = gp_Vec(side) * -shift;
+        camera->SetEyeAndCenter(camera->Eye().Translated(move), camera->Center().Translated(move));
+    }
     view_->ZFitAll(1.0);
 }
 
@@ -627,6 +658,30 @@ QPoint Viewer::toScreen(const gp_Pnt& point) const
     view_->Convert(point.X(), point.Y(), point.Z(), x, y);
     const double ratio = devicePixelRatioF();
     return QPoint(int(x / ratio), int(y / ratio));
+}
+
+QRectF Viewer::fitRect() const
+{
+    // A panel wider than most of the view is not kept clear: the model would shrink to nothing.
+    const double covered = std::min<double>(coveredLeft_, width() * 0.6);
+    return {covered, fitBarReserve, std::max(width() - covered, 1.0),
+            std::max(height() - 2.0 * fitBarReserve, 1.0)};
+}
+
+bool Viewer::showsWhole(const Bnd_Box& box) const
+{
+    if (box.IsVoid() || view_->Window().IsNull())
+        return false;
+    const QRectF free = fitRect();
+    const gp_Pnt low = box.CornerMin();
+    const gp_Pnt high = box.CornerMax();
+    for (int corner = 0; corner < 8; ++corner) {
+        const gp_Pnt p(corner & 1 ? high.X() : low.X(), corner & 2 ? high.Y() : low.Y(),
+                       corner & 4 ? high.Z() : low.Z());
+        if (!free.contains(toScreen(p)))
+            return false;
+    }
+    return true;
 }
 
 double Viewer::pixelSize() const

@@ -5,6 +5,7 @@
 #include <AIS_InteractiveContext.hxx>
 #include <AIS_ViewController.hxx>
 #include <AIS_ViewCube.hxx>
+#include <Bnd_Box.hxx>
 #include <Graphic3d_ClipPlane.hxx>
 #include <Quantity_Color.hxx>
 #include <V3d_Light.hxx>
@@ -19,6 +20,10 @@
 #include <QJsonObject>
 #include <QOpenGLWidget>
 #include <QPoint>
+#include <QRectF>
+
+#include <algorithm>
+#include <functional>
 
 class QKeyEvent;
 class QMouseEvent;
@@ -83,6 +88,10 @@ public:
     void setViewOrientation(V3d_TypeOfOrientation orientation, bool animate);
     // An empty view shows a 260-unit field around the origin.
     void fitAll(bool animate);
+    // Logical pixels at the left edge of the view covered by a panel floating over it; fits
+    // place the model in the strip to its right.
+    void setCoveredLeft(int pixels) { coveredLeft_ = std::max(pixels, 0); }
+    int coveredLeft() const { return coveredLeft_; }
     // Looks straight at the plane of the frame, from at least 50 units away.
     void lookAt(const gp_Ax3& frame, bool animate);
     // {"eye", "center", "up", "scale", "perspective"}; an invalid state is ignored.
@@ -93,6 +102,9 @@ public:
     // The view ray through the pixel cut with the plane; false when it misses or lies in it.
     bool rayToPlane(const QPoint& pixel, const gp_Pln& plane, gp_Pnt& hit) const;
     QPoint toScreen(const gp_Pnt& point) const;
+    // Whether every corner of the box lies in the part of the view that a fit uses (clear of
+    // a covering panel and the view bar's strips); false for a void box.
+    bool showsWhole(const Bnd_Box& box) const;
     // Model length of one logical pixel.
     double pixelSize() const;
     // Null removes the section; otherwise one capped clip plane cuts everything shown.
@@ -113,6 +125,11 @@ public:
                             const Handle(V3d_View)& view) override;
     void handleViewRedraw(const Handle(AIS_InteractiveContext)& ctx,
                           const Handle(V3d_View)& view) override;
+    // Hover and click detection; after each, detectionRefiner may swap what was found for
+    // something finer and answer true to detect again at the same point.
+    void contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx, const Handle(V3d_View)& view,
+                           const Graphic3d_Vec2i& point) override;
+    std::function<bool()> detectionRefiner;
 
 signals:
     void selectionChanged();
@@ -137,6 +154,9 @@ private:
     void animateFrom(const Handle(Graphic3d_Camera)& start, double seconds);
     // Fits the model into the widget as it is now, clear of the floating view bar.
     void fitCamera();
+    // The part of the view a fit fills (logical pixels): right of a covering panel, between
+    // the view bar's strips.
+    QRectF fitRect() const;
     void applyRenderLights();
     Graphic3d_Vec2i devicePoint(const QPointF& logical) const;
 
@@ -156,6 +176,7 @@ private:
     Handle(V3d_Light) renderLight_;
     int progressiveFrames_ = 0;
     bool touchpad_ = true;
+    int coveredLeft_ = 0;
 };
 
 } // namespace qor::app

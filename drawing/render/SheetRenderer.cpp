@@ -1,8 +1,9 @@
 #include "drawing/render/SheetRenderer.h"
 
-#include "ui/theme/Theme.h"
 #include "drawing/Dimensions.h"
+#include "drawing/LabelLayout.h"
 #include "drawing/Projection.h"
+#include "ui/theme/Theme.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -117,17 +118,6 @@ void drawFrameAndTitleBlock(QPainter* painter, const QTransform& t, const Drawin
                   brandColour, false, x0 + 178, 11.2, 1.6, 0.0);
 }
 
-QString caption(const Drawing::View& view)
-{
-    if (!view.label.isEmpty())
-        return view.label;
-    if (view.section)
-        return QStringLiteral("Schnitt A–A");
-    if (view.type == static_cast<int>(ViewKind::Isometric))
-        return viewKindName(view.type);
-    return {};
-}
-
 void drawCallouts(QPainter* painter, const QTransform& t, const Drawing& sheet,
                   const Drawing::View& view, const ProjectedView& pv)
 {
@@ -150,7 +140,8 @@ void drawCallouts(QPainter* painter, const QTransform& t, const Drawing& sheet,
 }
 
 void drawView(QPainter* painter, const QTransform& t, const Drawing& sheet,
-              const Drawing::View& view, const ProjectedView& pv, const SheetHighlight* highlight)
+              const Drawing::View& view, const ProjectedView& pv, QPointF captionAt,
+              const SheetHighlight* highlight)
 {
     const bool a4 = sheet.format == QStringLiteral("A4");
     const bool selected = highlight && highlight->selectedView == view.id;
@@ -168,37 +159,23 @@ void drawView(QPainter* painter, const QTransform& t, const Drawing& sheet,
         painter->drawPolyline(line);
     }
     drawCallouts(painter, t, sheet, view, pv);
-    const QString text = caption(view);
-    if (!text.isEmpty()) {
-        const double k = viewFactor(sheet, view);
+    const QString text = viewCaption(view);
+    if (!text.isEmpty())
         drawSheetText(painter, t, text, Qt::AlignHCenter | Qt::AlignTop, captionColour, false,
-                      view.x, view.y - (pv.maxY - pv.minY) * k / 2.0 - 4.0, 2.5, 0.0);
-    }
+                      captionAt.x(), captionAt.y(), captionTextHeight, 0.0);
 }
 
 void drawRadialDimension(QPainter* painter, const QTransform& t, const Drawing& sheet,
                          const Drawing::View& view, const ProjectedView& pv,
                          const Drawing::Dim& dim, const QColor& colour)
 {
-    const QPointF c = viewToSheet(sheet, view, pv, dim.a[0], dim.a[1]);
-    const double r = dim.b[0] * viewFactor(sheet, view);
-    const bool angled = dim.text.startsWith(u'@');
-    const double phi = (angled ? dim.text.mid(1).toDouble() : 45.0) * std::numbers::pi / 180.0;
-    const QPointF e(std::cos(phi), std::sin(phi));
-    const QPointF p1 = c + r * e;
-    const QPointF p2 = c - r * e;
-    const QPointF l = c + (r + dim.offset) * e;
-    painter->drawLine(QLineF(p2, l));
-    drawArrowHead(painter, p1.x(), p1.y(), -e.x(), -e.y(), 3.0);
-    drawArrowHead(painter, p2.x(), p2.y(), e.x(), e.y(), 3.0);
-    QString text = dim.kind == static_cast<int>(DimKind::Diameter)
-                       ? QStringLiteral("⌀") + formatDimensionValue(2.0 * dim.b[0])
-                       : QStringLiteral("R") + formatDimensionValue(dim.b[0]);
-    if (!dim.text.isEmpty() && !angled)
-        text = dim.text;
-    const double shoulder = e.x() >= 0.0 ? 8.0 : -8.0;
-    painter->drawLine(QLineF(l, QPointF(l.x() + shoulder, l.y())));
-    drawDimensionText(painter, t, text, colour, l.x() + shoulder / 2.0, l.y() + 0.8, 0.0);
+    const RadialDimension d = radialDimension(sheet, view, pv, dim);
+    const QPointF e = d.p1 - d.c;
+    painter->drawLine(QLineF(d.p2, d.l));
+    drawArrowHead(painter, d.p1.x(), d.p1.y(), -e.x(), -e.y(), 3.0);
+    drawArrowHead(painter, d.p2.x(), d.p2.y(), e.x(), e.y(), 3.0);
+    painter->drawLine(QLineF(d.l, QPointF(d.l.x() + d.shoulder, d.l.y())));
+    drawDimensionText(painter, t, d.text, colour, d.textAt.x(), d.textAt.y(), 0.0);
 }
 
 // Extension line from a measured point to the dimension line: 1 mm gap at the part,
@@ -224,19 +201,19 @@ void drawLinearDimension(QPainter* painter, const QTransform& t, const Drawing& 
     const QPointF along = d.lineA - d.lineB;
     drawArrowHead(painter, d.lineA.x(), d.lineA.y(), along.x(), along.y(), 3.0);
     drawArrowHead(painter, d.lineB.x(), d.lineB.y(), -along.x(), -along.y(), 3.0);
-    const double theta = d.angleDeg * std::numbers::pi / 180.0;
-    const QPointF m = (d.lineA + d.lineB) / 2.0 + 0.8 * QPointF(-std::sin(theta), std::cos(theta));
-    drawDimensionText(painter, t, dimensionText(dim, d.value), colour, m.x(), m.y(), d.angleDeg);
+    drawDimensionText(painter, t, dimensionText(dim, d.value), colour, d.textAt.x(), d.textAt.y(),
+                      d.angleDeg);
 }
 
 void drawDimensions(QPainter* painter, const QTransform& t, ProjectionCache& cache,
                     const qor::model::Document& document, const Drawing& sheet,
                     const SheetHighlight* highlight)
 {
-    for (const Drawing::Dim& dim : sheet.dims) {
+    // A dimension whose circle or edge the view no longer draws (after a section, say) is
+    // left out rather than pointing at nothing.
+    for (const Drawing::Dim* drawn : drawnDimensions(cache, document, sheet)) {
+        const Drawing::Dim& dim = *drawn;
         const Drawing::View* view = dimensionView(sheet, dim);
-        if (!view)
-            continue;
         const ProjectedView& pv = cache.projectedView(document, sheet, *view);
         const QColor colour
             = highlight && highlight->selectedDim == dim.id ? selectedColour : black;
@@ -333,9 +310,12 @@ void renderSheet(QPainter* painter, const QTransform& sheetToDevice, ProjectionC
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setTransform(sheetToDevice);
     drawFrameAndTitleBlock(painter, sheetToDevice, sheet, paper.width(), paper.height());
-    for (const Drawing::View& view : sheet.views)
+    const std::vector<QPointF> captions = captionAnchors(cache, document, sheet);
+    for (std::size_t i = 0; i < sheet.views.size(); ++i) {
+        const Drawing::View& view = sheet.views[i];
         drawView(painter, sheetToDevice, sheet, view, cache.projectedView(document, sheet, view),
-                 highlight);
+                 captions[i], highlight);
+    }
     drawDimensions(painter, sheetToDevice, cache, document, sheet, highlight);
     if (highlight)
         drawPickedPoints(painter, cache, document, sheet, *highlight);

@@ -2,6 +2,7 @@
 
 #include "drawing/ViewLayout.h"
 #include "drawing/render/DrawingExport.h"
+#include "drawing/window/HintLabel.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
 #include "ui/Settings.h"
@@ -169,14 +170,9 @@ void DrawingWindow::buildUi()
     addButton(ribbon, QStringLiteral("Export"), QStringLiteral("export"),
               QStringLiteral("Als PDF, SVG, DXF oder PNG speichern"), false,
               [this] { exportDrawing(); });
-    row->addStretch(1);
-    hintLabel = new QLabel(ribbon);
+    hintLabel = new HintLabel(ribbon);
     hintLabel->setObjectName(QStringLiteral("Hint"));
-    // Long hints wrap instead of widening the window past the main window's size.
-    hintLabel->setWordWrap(true);
-    hintLabel->setMinimumWidth(160);
-    hintLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    row->addWidget(hintLabel);
+    row->addWidget(hintLabel, 1);
 
     canvas = new SheetCanvas(this);
     column->addWidget(ribbon);
@@ -236,7 +232,7 @@ void DrawingWindow::setTool(int newTool)
         if (button->property("toolDim").toBool())
             button->setChecked(tool == 1);
     }
-    hintLabel->setText(tool == 1 ? dimensionHint : selectHint);
+    hintLabel->setHint(tool == 1 ? dimensionHint : selectHint);
     canvas->setCursor(tool == 1 ? Qt::CrossCursor : Qt::ArrowCursor);
     canvas->update();
 }
@@ -296,7 +292,7 @@ void DrawingWindow::toggleSection()
             target = &view;
     }
     if (!target || target->type == int(ViewKind::Isometric)) {
-        hintLabel->setText(
+        hintLabel->setHint(
             QStringLiteral("Für einen Schnitt eine Normalansicht (nicht die Isometrie) auswählen"));
         return;
     }
@@ -322,7 +318,7 @@ void DrawingWindow::exportDrawing()
                              QStringLiteral("Die Datei konnte nicht geschrieben werden."));
         return;
     }
-    hintLabel->setText(QStringLiteral("Exportiert: ") + QFileInfo(path).fileName());
+    hintLabel->setHint(QStringLiteral("Exportiert: ") + QFileInfo(path).fileName());
 }
 
 } // namespace qor::app

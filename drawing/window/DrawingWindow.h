@@ -10,7 +10,6 @@
 #include <functional>
 
 class QComboBox;
-class QLabel;
 class QToolButton;
 
 namespace qor::model {
@@ -20,6 +19,7 @@ class Document;
 namespace qor::app {
 
 class DocumentController;
+class HintLabel;
 class SheetCanvas;
 
 // The top-level window in which one drawing sheet of the open document is edited: a ribbon
@@ -50,7 +50,7 @@ public:
     SheetCanvas* canvas = nullptr;
     QComboBox* formatCombo = nullptr;
     QComboBox* scaleCombo = nullptr;
-    QLabel* hintLabel = nullptr;
+    HintLabel* hintLabel = nullptr;
     ExportPathChooser chooseExportPath; // the save dialog unless a test replaces it
 
     // The sheet at sheetIndex; the document's list grows with default sheets to reach it.

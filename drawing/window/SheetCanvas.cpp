@@ -1,6 +1,7 @@
 #include "drawing/window/SheetCanvas.h"
 
 #include "ui/theme/Theme.h"
+#include "drawing/LabelLayout.h"
 #include "drawing/render/SheetRenderer.h"
 #include "drawing/window/DrawingWindow.h"
 
@@ -66,13 +67,14 @@ QPointF SheetCanvas::sheetPoint(const QPointF& pixel) const
 
 void SheetCanvas::fitToWindow()
 {
-    if (width() < 50 || height() < 50)
+    // Before the first show the canvas has a made-up size; the resize at show fits it.
+    if (width() < 50 || height() < 50 || !testAttribute(Qt::WA_WState_Created))
         return;
     const QSizeF paper = paperSize(window_->sheet().format);
     zoom_ = std::min((width() - 60) / paper.width(), (height() - 60) / paper.height());
     pan_ = QPointF((width() - paper.width() * zoom_) / 2.0,
                    (height() - paper.height() * zoom_) / 2.0);
-    userView_ = false;
+    fitted_ = true;
     update();
 }
 
@@ -99,10 +101,11 @@ void SheetCanvas::selectAt(const QPointF& s)
     window_->selectedDim = 0;
     window_->selectedView = 0;
     Drawing& sheet = window_->sheet();
-    for (const Drawing::Dim& dim : sheet.dims) {
+    // Only what is drawn can be picked.
+    for (const Drawing::Dim* drawn :
+         drawnDimensions(window_->projections, window_->document(), sheet)) {
+        const Drawing::Dim& dim = *drawn;
         const Drawing::View* view = dimensionView(sheet, dim);
-        if (!view)
-            continue;
         const ProjectedView& pv
             = window_->projections.projectedView(window_->document(), sheet, *view);
         if (distance(gripPoint(sheet, *view, pv, dim), s) < gripDistanceMm) {
@@ -152,7 +155,6 @@ void SheetCanvas::mouseMoveEvent(QMouseEvent* event)
     if (panning_) {
         pan_ += QPointF(pos - lastPos_);
         lastPos_ = pos;
-        userView_ = true;
         update();
     } else if (dragViewId_ != 0 && (event->buttons() & Qt::LeftButton)) {
         const QPointF step = hoverPoint_ - dragAnchor_;
@@ -186,7 +188,6 @@ void SheetCanvas::wheelEvent(QWheelEvent* event)
     const QPointF p = sheetPoint(cursor);
     zoom_ = std::clamp(zoom_ * std::pow(1.0015, event->angleDelta().y()), minZoom, maxZoom);
     pan_ += cursor - sheetTransform().map(p);
-    userView_ = true;
     update();
 }
 
@@ -273,8 +274,7 @@ void SheetCanvas::paintSnapMarker(QPainter& painter)
 
 void SheetCanvas::resizeEvent(QResizeEvent*)
 {
-    // A window that opens small and is then resized or maximised still shows the whole sheet.
-    if (!userView_)
+    if (!fitted_)
         fitToWindow();
 }
 

@@ -25,9 +25,11 @@ public:
     // Sheet millimetres (origin lower left, y up) to canvas pixels.
     QTransform sheetTransform() const;
     QPointF sheetPoint(const QPointF& pixel) const;
-    // The whole sheet with a 30-pixel margin on the tighter side; widgets below 50 pixels keep
-    // their view. Resizing fits again until the user zooms or pans.
+    // The whole sheet with a 30-pixel margin on the tighter side; widgets below 50 pixels and
+    // a canvas not yet shown keep their view. Only the first resize fits: later ones keep zoom
+    // and pan, so that the sheet stays where the user saw it.
     void fitToWindow();
+    bool fitted() const { return fitted_; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -52,7 +54,7 @@ private:
     int dragViewId_ = 0;
     QPointF dragAnchor_; // sheet point at which the drag last moved the view
     QPointF hoverPoint_;
-    bool userView_ = false; // zoomed or panned by the user: resizing keeps the view
+    bool fitted_ = false; // fitted into the shown canvas once
 };
 
 } // namespace qor::app

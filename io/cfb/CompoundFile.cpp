@@ -317,52 +317,67 @@ std::uint32_t CompoundFile::nextSector(std::uint32_t sector) const
     return sector < fat.size() ? fat[sector] : endOfChain;
 }
 
-QByteArray CompoundFile::readChain(std::uint32_t start, std::uint64_t maxBytes, bool mini) const
+// The sectors of a chain in order, as many as maxBytes needs (all when it is 0).
+std::vector<std::uint32_t> CompoundFile::chainSectors(std::uint32_t start, std::uint64_t maxBytes,
+                                                      bool mini) const
 {
-    const auto reached = [maxBytes](const QByteArray& out) {
-        return maxBytes != 0 && std::uint64_t(out.size()) >= maxBytes;
-    };
-    QByteArray out;
+    const std::uint64_t unit = mini ? miniSectorSize : sectorSize;
+    const std::uint64_t wanted = std::min<std::uint64_t>(
+        maxChainSectors, maxBytes == 0 ? maxChainSectors : (maxBytes + unit - 1) / unit);
+    std::vector<std::uint32_t> sectors;
     if (mini) {
-        if (start > lastRegularSector)
-            return {};
         std::vector<bool> seen(miniFat.size(), false);
-        std::uint32_t m = start;
-        for (qint64 count = 0; count < maxChainSectors; ++count) {
-            if (m >= miniFat.size() || seen[m])
-                break;
-            const qint64 offset = qint64(m) * miniSectorSize;
-            if (offset + miniSectorSize > miniStream.size())
+        for (std::uint32_t m = start; sectors.size() < wanted && m < miniFat.size() && !seen[m];
+             m = miniFat[m]) {
+            if (qint64(m) * miniSectorSize + miniSectorSize > miniStream.size())
                 break;
             seen[m] = true;
-            out.append(miniStream.constData() + offset, miniSectorSize);
-            if (reached(out))
-                break;
-            m = miniFat[m];
-            if (m > lastRegularSector)
-                break;
+            sectors.push_back(m);
         }
-    } else {
-        std::vector<bool> seen(std::size_t(sectorsInFile()), false);
-        if (maxBytes != 0)
-            out.reserve(qsizetype(std::min<std::uint64_t>(maxBytes, std::uint64_t(data.size()))));
-        std::uint32_t sector = start;
-        for (qint64 count = 0; count < maxChainSectors && sector <= lastRegularSector; ++count) {
-            if (!sectorInFile(sector) || seen[sector])
-                break;
-            seen[sector] = true;
-            out.append(data.constData() + sectorOffset(sector), sectorSize);
-            if (reached(out))
-                break;
-            sector = nextSector(sector);
-        }
+        return sectors;
     }
+    std::vector<bool> seen(std::size_t(sectorsInFile()), false);
+    for (std::uint32_t sector = start; sectors.size() < wanted && sector <= lastRegularSector;
+         sector = nextSector(sector)) {
+        if (!sectorInFile(sector) || seen[sector])
+            break;
+        seen[sector] = true;
+        sectors.push_back(sector);
+    }
+    return sectors;
+}
+
+QByteArray CompoundFile::readChain(std::uint32_t start, std::uint64_t maxBytes, bool mini,
+                                   SectorClaims* claims, bool* shared) const
+{
+    if (mini && start > lastRegularSector)
+        return {};
+    const std::vector<std::uint32_t> sectors = chainSectors(start, maxBytes, mini);
+    if (claims) {
+        std::vector<bool>& claimed = mini ? claims->miniSectors : claims->sectors;
+        claimed.resize(mini ? miniFat.size() : std::size_t(sectorsInFile()), false);
+        for (const std::uint32_t sector : sectors) {
+            if (claimed[sector]) {
+                if (shared)
+                    *shared = true;
+                return {};
+            }
+        }
+        for (const std::uint32_t sector : sectors)
+            claimed[sector] = true;
+    }
+    const std::uint32_t unit = mini ? miniSectorSize : sectorSize;
+    const char* base = mini ? miniStream.constData() : data.constData();
+    QByteArray out;
+    out.reserve(qsizetype(sectors.size()) * unit);
+    for (const std::uint32_t sector : sectors)
+        out.append(base + (mini ? qint64(sector) * unit : sectorOffset(sector)), unit);
     if (maxBytes != 0 && std::uint64_t(out.size()) > maxBytes)
         out.truncate(qsizetype(maxBytes));
     return out;
 }
 
-QByteArray CompoundFile::readStream(int index) const
+QByteArray CompoundFile::readStream(int index, SectorClaims* claims, bool* shared) const
 {
     if (index < 0 || std::size_t(index) >= entries.size() || entries[index].type != 2)
         return {};
@@ -370,7 +385,7 @@ QByteArray CompoundFile::readStream(int index) const
     // A byte limit of 0 would read the whole chain: an empty stream is empty.
     if (entry.size == 0)
         return {};
-    return readChain(entry.startSector, entry.size, entry.size < miniStreamCutoff);
+    return readChain(entry.startSector, entry.size, entry.size < miniStreamCutoff, claims, shared);
 }
 
 QString CompoundFile::entryPath(int index) const

@@ -45,14 +45,27 @@ public:
     // only destroyed.
     bool open(const QByteArray& bytes, QString* error = nullptr);
 
+    // The sectors and mini sectors that earlier reads passed. In a sound file no two
+    // streams share a sector; a reader that takes every stream hands the same claims to
+    // each read, so that a hostile directory of many entries on one chain costs the
+    // chain once, not once per entry.
+    struct SectorClaims {
+        std::vector<bool> sectors;
+        std::vector<bool> miniSectors;
+    };
+
     // The FAT entry of sector; end of chain for sectors outside the table.
     std::uint32_t nextSector(std::uint32_t sector) const;
     // The sectors of a chain concatenated, cut to maxBytes when that is not 0.
     // A chain that leaves the file or its table, or comes back to a sector it
-    // already passed, simply ends there.
-    QByteArray readChain(std::uint32_t start, std::uint64_t maxBytes, bool mini) const;
-    // The bytes of a stream entry; empty for a bad index or a non-stream.
-    QByteArray readStream(int index) const;
+    // already passed, simply ends there. With claims, a chain that reaches a
+    // claimed sector gives nothing and sets shared; otherwise its sectors are
+    // claimed.
+    QByteArray readChain(std::uint32_t start, std::uint64_t maxBytes, bool mini,
+                         SectorClaims* claims = nullptr, bool* shared = nullptr) const;
+    // The bytes of a stream entry; empty for a bad index or a non-stream. Claims
+    // as for readChain.
+    QByteArray readStream(int index, SectorClaims* claims = nullptr, bool* shared = nullptr) const;
     // Names from the top-level storage down to the entry, joined by "/";
     // empty for the root. At most the innermost 64 names.
     QString entryPath(int index) const;
@@ -66,6 +79,8 @@ public:
                                                QByteArray* thumbnail = nullptr);
 
 private:
+    std::vector<std::uint32_t> chainSectors(std::uint32_t start, std::uint64_t maxBytes,
+                                            bool mini) const;
     bool sectorInFile(std::uint32_t sector) const;
     qint64 sectorOffset(std::uint32_t sector) const;
     qint64 sectorsInFile() const;

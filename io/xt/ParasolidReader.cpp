@@ -112,9 +112,11 @@ std::vector<TopoDS_Shape> bodyShapes(XtReadContext& context, const XtNode& body,
     return shapes;
 }
 
-// Heals the body in the file's metres, sews it once faces were left out, and scales it to
-// millimetres.
-TopoDS_Shape healedBody(const XtReadContext& context, const std::vector<TopoDS_Shape>& shapes)
+// Heals the body in the file's metres, sews it when faces of its own were left out, and
+// scales it to millimetres. A body that lost nothing is not sewn: sewing makes a solid a
+// shell, and a sound body must not pay for a damaged one beside it.
+TopoDS_Shape healedBody(const XtReadContext& context, const std::vector<TopoDS_Shape>& shapes,
+                        bool facesLeftOut)
 {
     BRep_Builder builder;
     TopoDS_Compound compound;
@@ -130,7 +132,7 @@ TopoDS_Shape healedBody(const XtReadContext& context, const std::vector<TopoDS_S
     fix.Perform(indicator->Start());
     checkCancelled(context);
     TopoDS_Shape shape = fix.Shape();
-    if (context.failedFaces != 0) {
+    if (facesLeftOut) {
         BRepBuilderAPI_Sewing sewing(1e-5, true, true, true, false);
         sewing.Add(shape);
         sewing.Perform(indicator->Start());
@@ -181,11 +183,12 @@ std::vector<ImportedBody> convertBodies(XtReadContext& context, QString* message
             wireBodies = true;
             continue;
         }
+        const int failedBefore = context.failedFaces;
         const std::vector<TopoDS_Shape> shapes = bodyShapes(context, *body, bodyType);
         if (shapes.empty())
             continue;
         ImportedBody imported;
-        imported.shape = healedBody(context, shapes);
+        imported.shape = healedBody(context, shapes, context.failedFaces > failedBefore);
         if (!bodies.empty())
             imported.name = QStringLiteral("Körper %1").arg(bodies.size() + 1);
         bodies.push_back(std::move(imported));

@@ -93,7 +93,7 @@ gp_Pnt pole(const std::vector<double>& vertices, qint64 k, qint64 vertexDim, int
 double checkedXtNumber(double value)
 {
     if (!isSaneNumber(value, maxModelMetres))
-        throw XtAbort(QStringLiteral("Ungültige Zahl in den Parasolid-Geometriedaten"));
+        throw XtError(QStringLiteral("Ungültige Zahl in den Parasolid-Geometriedaten"));
     return value;
 }
 
@@ -108,7 +108,7 @@ gp_XYZ checkedXtDirection(const XtNode& node, const std::string& name)
     const gp_XYZ v = checkedXtVector(node, name);
     const double length = v.Modulus();
     if (length > 1e-15 && std::abs(length - 1.0) > 1e-6)
-        throw XtAbort(QStringLiteral("Ungültige Richtung in den Parasolid-Geometriedaten"));
+        throw XtError(QStringLiteral("Ungültige Richtung in den Parasolid-Geometriedaten"));
     return v;
 }
 

@@ -15,14 +15,15 @@
 namespace qor::io {
 
 // Reals that become geometry pass through these: a number that is not finite or lies
-// beyond maxModelMillimetres (in the file's metres) throws XtAbort with the reader's
-// message, so the whole transmission is refused before the kernel sees it.
+// beyond maxModelMillimetres (in the file's metres) throws XtError with the reader's
+// message before the kernel sees it. The face being converted is left out and counted;
+// the other faces and bodies of the transmission are kept.
 double checkedXtNumber(double value);
 gp_XYZ checkedXtVector(const XtNode& node, const std::string& name);
 double checkedXtReal(const XtNode& node, const std::string& name, int i = 0);
 // A direction is stored as a unit vector (or zero where the format leaves it unset); any
 // other length means damaged data that would tilt the surface off its edges, so it throws
-// XtAbort like a number out of range.
+// XtError like a number out of range.
 gp_XYZ checkedXtDirection(const XtNode& node, const std::string& name);
 
 // The NURBS data of a B_CURVE node as a non-periodic B-spline. dim receives the dimension

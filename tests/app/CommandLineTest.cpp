@@ -35,7 +35,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
+#include <set>
+#include <string>
 
 using namespace qor::app;
 using qor::test::readFile;
@@ -62,7 +68,8 @@ struct ProgramRun {
 // Runs the built program with its settings in a private folder. Environment entries are
 // "NAME=value", or "NAME" to remove the variable.
 ProgramRun runProgram(const QStringList& arguments, const QTemporaryDir& home,
-                      const QStringList& environment = {})
+                      const QStringList& environment = {},
+                      const QString& program = QStringLiteral(QORCAD_BINARY))
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", home.filePath("config"));
@@ -76,7 +83,7 @@ ProgramRun runProgram(const QStringList& arguments, const QTemporaryDir& home,
     }
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QORCAD_BINARY), arguments);
+    process.start(program, arguments);
     process.waitForFinished(60000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
@@ -159,7 +166,20 @@ TEST(CommandLineTest, BatchPrescanAndConvertSplit)
     for (const auto& [arguments, batch] : runs)
         EXPECT_EQ(isBatchRun(int(arguments.size()), arguments.data()), batch) << arguments.back();
 
-    const std::tuple<QString, QString, QString, bool> splits[] = {
+    // The conversion's value as the bytes given: separate or joined, the last one
+    // counting, nothing after "--".
+    const std::pair<std::vector<const char*>, QByteArray> values[] = {
+        {{"qorcad", "--convert", "lat\xe9in.step:b.stl"}, "lat\xe9in.step:b.stl"},
+        {{"qorcad", "--convert=a.step:\xff.stl"}, "a.step:\xff.stl"},
+        {{"qorcad", "--convert", "a:b", "--convert=c:d"}, "c:d"},
+        {{"qorcad", "--", "--convert", "a:b"}, ""},
+        {{"qorcad", "--convert"}, ""},
+    };
+    for (const auto& [arguments, value] : values)
+        EXPECT_EQ(convertArgument(int(arguments.size()), arguments.data()), value)
+            << arguments.back();
+
+    const std::tuple<QByteArray, QByteArray, QByteArray, bool> splits[] = {
         {"C:x.step:y.stl", "C:x.step", "y.stl", true},
         {"teil.step", "teil.step", "teil.step", false},
         {"teil.step:", "teil.step", "", true},
@@ -400,10 +420,16 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
         {home.filePath("kaputt.step") + ":" + home.filePath("b.stl"),
          "Fehler: STEP-Datei konnte nicht gelesen werden\n"},
         {home.filePath("fehlt.par") + ":" + home.filePath("b.stl"),
-         "Fehler: Datei nicht gefunden: fehlt.par\n"},
+         "Fehler: Datei nicht gefunden: „fehlt.par“\n"},
         {home.filePath("gruppe.asm") + ":" + home.filePath("b.step"),
          "Fehler: „gruppe.asm“ ist eine Solid-Edge-Baugruppe; Baugruppen werden im Fenster "
          "geöffnet (qorcad „gruppe.asm“), die Umwandlung liest nur Einzelteile\n"},
+        {home.filePath("teil.qcpart") + ":" + home.filePath("b.step"),
+         "Fehler: „teil.qcpart“ ist eine QorCAD-Datei; sie wird im Fenster geöffnet (qorcad "
+         "„teil.qcpart“), die Umwandlung liest nur fremde Formate\n"},
+        {home.filePath("gruppe.QCASM") + ":" + home.filePath("b.step"),
+         "Fehler: „gruppe.QCASM“ ist eine QorCAD-Datei; sie wird im Fenster geöffnet (qorcad "
+         "„gruppe.QCASM“), die Umwandlung liest nur fremde Formate\n"},
         {home.filePath("leer.f3d") + ":" + home.filePath("b.step"),
          "Fehler: Die Fusion-Datei enthält keine Körperdaten. In Fusion „Datei → Exportieren → "
          "STEP“ wählen und die STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
@@ -421,6 +447,74 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     // Nothing was written by any of the failed runs, not even a staging folder.
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"gruppe.asm", "kaputt.step", "leer.f3d", "teil.step"}));
+}
+
+// File names are used as the bytes given: a Latin-1 input name and an output
+// name with the byte 0xFF are read and written under exactly those names, and a
+// missing one is named with what can be shown of it.
+TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
+{
+    QTemporaryDir home;
+    writeStep(home.filePath("teil.step"));
+    const std::string folder = QFile::encodeName(home.path()).toStdString();
+    const std::string latin = folder + "/lat\xe9in.step";
+    ASSERT_EQ(std::rename((folder + "/teil.step").c_str(), latin.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder + "/ordner\xe9"));
+    const auto convert = [&](const char* printfArgument) {
+        // The shell passes the bytes on unchanged; a QString argument would not.
+        return runProgram({"-c",
+                           QStringLiteral("exec \"$0\" --convert \"$(printf '%1' \"$1\" \"$1\")\"")
+                               .arg(QLatin1String(printfArgument)),
+                           QStringLiteral(QORCAD_BINARY), home.path()},
+                          home, {}, QStringLiteral("/bin/sh"));
+    };
+
+    const struct {
+        const char* argument;
+        int status;
+        QString out;
+        QString err;
+    } cases[] = {
+        {"%s/lat\\351in.step:%s/aus\\377.stl",
+         0,
+         QStringLiteral("STEP: 2 Körper → %1/aus\uFFFD.stl\n").arg(home.path()),
+         {}},
+        {"%s/lat\\351in.step:%s/ordner\\351/aus.brep",
+         0,
+         QStringLiteral("STEP: 2 Körper → %1/ordner\uFFFD/aus.brep\n").arg(home.path()),
+         {}},
+        {"%s/fehlt\\351.step:%s/b.stl",
+         1,
+         {},
+         QStringLiteral("Fehler: Datei nicht gefunden: „fehlt\uFFFD.step“\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argument);
+        const ProgramRun run = convert(c.argument);
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        EXPECT_TRUE(run.out.startsWith(c.out)) << run.out.toStdString();
+        EXPECT_EQ(run.err, c.err);
+    }
+
+    // Exactly the two names, byte for byte: no stand-in was left behind and
+    // nothing was written under a decoded name.
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step", "ordner\xe9"}));
+    std::set<std::string> inFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(folder + "/ordner\xe9"))
+        inFolder.insert(entry.path().filename().string());
+    EXPECT_EQ(inFolder, std::set<std::string>{"aus.brep"});
+    // A binary STL: 80 bytes of header, the triangle count, 50 bytes a triangle.
+    std::ifstream stl(folder + "/aus\xff.stl", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(stl)),
+                            std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 84u);
+    std::uint32_t triangles = 0;
+    std::memcpy(&triangles, bytes.data() + 80, 4);
+    EXPECT_GT(triangles, 0u);
+    EXPECT_EQ(bytes.size(), 84 + 50 * std::size_t(triangles));
 }
 
 // A damaged file may hold a triangulation that names nodes it does not have. An
@@ -446,4 +540,51 @@ TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
         "  netz: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 0.0 mm³\n"))
         << run.out.toStdString();
     EXPECT_TRUE(readFile(home.filePath("netz.ply")).contains("\nelement face 1\n"));
+}
+
+// A damaged mesh file gives one German line on standard error, without the kernel's
+// English reports before it; a flaw the reader skips over leaves standard error empty.
+// A closed mesh has its volume in the summary.
+TEST(ProgramTest, ConvertOfMeshFilesSpeaksGermanOnly)
+{
+    QTemporaryDir home;
+    const QByteArray tetrahedron = "v 0 0 0\nv 6 0 0\nv 0 6 0\nv 0 0 6\n"
+                                   "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
+    const struct {
+        const char* name;
+        QByteArray content;
+        int status;
+        const char* out; // the body line of the summary
+        const char* err;
+    } cases[] = {
+        {"kaputt.gltf", R"({"asset":{"version":"2.0"},"meshes":5})", 1, "",
+         "Fehler: glTF-Datei konnte nicht gelesen werden\n"},
+        {"kaputt.glb", "glTF\x02\x00\x00\x00", 1, "",
+         "Fehler: glTF-Datei konnte nicht gelesen werden\n"},
+        {"fehlecke.obj", tetrahedron + "f 1 2 99\n", 0,
+         "  fehlecke.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
+         ""},
+        {"tetraeder.obj", tetrahedron, 0,
+         "  tetraeder.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(home.filePath(c.name), c.content);
+        const ProgramRun run = runProgram(
+            {"--convert", home.filePath(c.name) + ":" + home.filePath("aus.stl")}, home);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err, QString::fromUtf8(c.err));
+        const QString out = QString::fromUtf8(c.out);
+        EXPECT_TRUE(out.isEmpty() ? run.out.isEmpty() : run.out.endsWith(out))
+            << run.out.toStdString();
+    }
+    // A real file whose default scene has the wrong type.
+    const QString real
+        = QStringLiteral("/usr/share/assimp/models/glTF2/SchemaFailures/sceneWrongType.gltf");
+    if (!QFile::exists(real))
+        GTEST_SKIP() << "assimp test models not installed";
+    const ProgramRun run = runProgram({"--convert", real + ":" + home.filePath("aus.stl")}, home);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, QStringLiteral("Fehler: glTF-Datei konnte nicht gelesen werden\n"));
 }

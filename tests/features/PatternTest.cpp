@@ -6,6 +6,7 @@
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <GProp_GProps.hxx>
+#include <QTemporaryDir>
 #include <TopExp_Explorer.hxx>
 
 #include <gtest/gtest.h>
@@ -452,4 +453,96 @@ TEST(PatternCore, CountsFollowParametersThroughTheRecompute)
     ASSERT_EQ(doc.recompute(), 0);
     EXPECT_NEAR(shapeVolume(doc.current.bodies.at(plateId).shape),
                 plateVolume - (1 + 3 + 2 + 2) * 160, 1e-6);
+}
+
+TEST(PatternRect, StackedCopiesAddOnlyTheirDistinctPlaces)
+{
+    // Zero spacings stack the copies: each distinct place is cut once, and the recorded
+    // tool holds one copy per place.
+    struct Case {
+        const char* name;
+        const char* type;
+        QJsonObject params;
+        int places;
+    };
+    const Case cases[] = {
+        {"50 x 40 at spacing 0",
+         "pattern_rect",
+         {{"count1", 50}, {"spacing1", 0}, {"count2", 40}, {"spacing2", 0}},
+         1},
+        {"3 x 4, only the second direction spaced",
+         "pattern_rect",
+         {{"count1", 3}, {"spacing1", 0}, {"count2", 4}, {"spacing2", 20}},
+         4},
+        // Two turns of 120° steps: the copies at 360°, 480° and 600° repeat earlier ones.
+        {"seven copies over 720°", "pattern_circ", {{"count", 7}, {"angle", "720 deg"}}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const int body = plate(part);
+        const int cut = pocket(part, -50, -50);
+        Feature* f = nullptr;
+        ASSERT_EQ(part.run(c.type, features({cut}, c.params), &f), QString());
+        EXPECT_EQ(int(toolCentres(part, f).size()), c.places);
+        // One of the places is the original's own.
+        EXPECT_NEAR(part.volume(body), plateVolume - c.places * 160.0, 1e-6);
+        EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 1);
+    }
+}
+
+TEST(PatternRect, StackedBodyCopiesJoinToTheOriginalAndStayWhenAdded)
+{
+    TestPart part;
+    const int body = part.cube(2);
+    ASSERT_EQ(part.run("pattern_rect", bodies(body, {{"join", true},
+                                                     {"count1", 50},
+                                                     {"spacing1", 0},
+                                                     {"count2", 40},
+                                                     {"spacing2", 0}})),
+              QString());
+    ASSERT_EQ(part.state.bodies.size(), 1u);
+    EXPECT_NEAR(part.volume(body), 8.0, 1e-9);
+    EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 1);
+    EXPECT_TRUE(extentIs(part.shape(body), {-1, -1, 0, 1, 1, 2}));
+
+    // Added as bodies of their own, stacked copies are still bodies of their own.
+    Feature* f = nullptr;
+    ASSERT_EQ(part.run("pattern_rect", bodies(body, {{"count1", 3}, {"spacing1", 0}}), &f),
+              QString());
+    expectPoints(addedCentres(part, f), {{0, 0, 1}, {0, 0, 1}});
+}
+
+TEST(PatternRect, SavedStackedHolePatternRecomputesAsOneHole)
+{
+    // A 220 x 220 x 10 plate, one 6 mm hole through it from its top and 50 x 40 copies
+    // of the hole at spacing 0, through a part file.
+    Document doc;
+    doc.addFeature("box", {{"length", 220}, {"width", 220}, {"height", 10}});
+    Feature* points = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+    points->params.insert("offset", "10 mm");
+    points->sketch->addPoint(false, -100, -100);
+    Feature* hole
+        = doc.addFeature("hole", {{"points", QJsonObject{{"kind", "sketch"}, {"id", points->id}}},
+                                  {"diameter", "6 mm"},
+                                  {"extent", "all"},
+                                  {"tip", false}});
+    doc.addFeature("pattern_rect", {{"source", "features"},
+                                    {"features", QJsonArray{hole->id}},
+                                    {"count1", 50},
+                                    {"spacing1", "0 mm"},
+                                    {"count2", 40},
+                                    {"spacing2", "0 mm"}});
+    QTemporaryDir dir;
+    const QString path = dir.filePath("gestapelt.qcpart");
+    QString error;
+    ASSERT_TRUE(doc.save(path, &error)) << error.toStdString();
+    Document loaded;
+    ASSERT_TRUE(loaded.load(path, &error)) << error.toStdString();
+    ASSERT_EQ(loaded.recompute(), 0);
+    for (const auto& feature : loaded.features)
+        EXPECT_TRUE(feature->error.isEmpty()) << feature->error.toStdString();
+    ASSERT_EQ(loaded.current.bodies.size(), 1u);
+    const double oneHole = 220.0 * 220.0 * 10.0 - pi * 9.0 * 10.0;
+    EXPECT_NEAR(shapeVolume(loaded.current.bodies.begin()->second.shape), oneHole, 1e-6 * oneHole);
 }

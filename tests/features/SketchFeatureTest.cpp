@@ -1,5 +1,7 @@
 #include "model/Document.h"
+#include "model/ExecContext.h"
 #include "sketch/Constraints.h"
+#include "tests/common/AngleEdits.h"
 
 #include <QJsonArray>
 
@@ -35,6 +37,30 @@ double lineLength(const Feature& f)
     const qor::sketch::Sketch& s = *f.sketch;
     const int line = int(s.entities[2].id); // two points, then the line
     return (s.pointPosition(s.endPoint(line)) - s.pointPosition(s.startPoint(line))).length();
+}
+
+// A document whose sketch holds a w × h rectangle with a Fixiert corner, its first
+// side turned from a fixed reference line by the parameter "Winkel", drawn at
+// `drawnDeg`; a 10 mm extrusion of it. Returns the sketch feature.
+Feature* turnedPlate(Document& doc, double w, double h, double drawnDeg, const QString& winkel)
+{
+    doc.parameters.push_back({QStringLiteral("Winkel"), winkel});
+    Feature* f = doc.addSketch(xyPlane());
+    const auto ids = qor::sketch::fixtures::addParallelogram(
+        *f->sketch, {0, 100}, w, h, qor::sketch::fixtures::radians(drawnDeg), std::numbers::pi / 2,
+        true);
+    f->sketch->findConstraint(ids.first)->expression = "Winkel";
+    doc.addFeature("extrude",
+                   {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", f->id}}}},
+                    {"extent", "dist"},
+                    {"distance", "10 mm"},
+                    {"op", "new"}});
+    return f;
+}
+
+const TopoDS_Shape& onlyBody(const Document& doc)
+{
+    return doc.current.bodies.get().begin()->second.shape;
 }
 
 } // namespace
@@ -160,4 +186,46 @@ TEST(SketchFeature, UnsolvableSketchKeepsItsGeometry)
     EXPECT_TRUE(empty->warning.isEmpty());
     EXPECT_EQ(doc.current.sketches.count(empty->id), 1u);
     EXPECT_EQ(doc.current.planes.count(empty->id), 1u);
+}
+
+TEST(SketchFeature, PlateFollowsItsAngleParameterInOneStep)
+{
+    struct Case {
+        double w;
+        double h;
+        double from;
+        double to;
+    };
+    // The last case was reported as contradictory before the solver was mended.
+    for (const Case& c : {Case{5.1, 80.8, 38, 23.8}, Case{80.8, 5.1, 38, 23.8},
+                          Case{5.1, 80.8, 38, 150}, Case{5.1, 400, 38, 150}}) {
+        SCOPED_TRACE(testing::Message()
+                     << c.w << " x " << c.h << ", " << c.from << "° to " << c.to << "°");
+        Document doc;
+        Feature* sketch = turnedPlate(doc, c.w, c.h, c.from, QString::number(c.from));
+        ASSERT_EQ(doc.recompute(), 0);
+        ASSERT_EQ(doc.current.bodies.get().size(), 1u);
+        doc.parameters.front().expr = QString::number(c.to);
+        ASSERT_EQ(doc.recompute(), 0);
+        EXPECT_TRUE(sketch->warning.isEmpty()) << sketch->warning.toStdString();
+        const qor::sketch::Sketch& s = *sketch->sketch;
+        const qor::sketch::Constraint& winkel = s.constraints.back();
+        EXPECT_NEAR(winkel.value, qor::sketch::fixtures::radians(c.to), 1e-12);
+        EXPECT_NEAR(qor::sketch::measureConstraint(s, winkel), winkel.value, 1e-6);
+
+        // The same document computed from scratch at the new angle.
+        Document cold;
+        turnedPlate(cold, c.w, c.h, c.to, QString::number(c.to));
+        ASSERT_EQ(cold.recompute(), 0);
+        ASSERT_EQ(doc.current.bodies.get().size(), 1u);
+        const double volume = shapeVolume(onlyBody(doc));
+        EXPECT_NEAR(volume, c.w * c.h * 10.0, 1e-6 * volume);
+        EXPECT_NEAR(volume, shapeVolume(onlyBody(cold)), 1e-6 * volume);
+        // The Fixiert corner, the angle and the length leave one place for the first
+        // side's end (the rest may lie on either side of it).
+        const int first = winkel.b;
+        const qor::sketch::Vec2 end = s.pointPosition(s.endPoint(first));
+        EXPECT_NEAR(end.x, c.w * std::cos(winkel.value), 1e-6);
+        EXPECT_NEAR(end.y, 100.0 + c.w * std::sin(winkel.value), 1e-6);
+    }
 }

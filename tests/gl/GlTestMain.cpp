@@ -1,3 +1,4 @@
+#include "app/SoftwareGl.h"
 #include "ui/theme/Theme.h"
 #include "tests/common/PrivateSettings.h"
 
@@ -12,6 +13,10 @@ int main(int argc, char** argv)
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
     qor::test::usePrivateSettingsFolders();
+    // A test that starts this program again to see what the program's own start-up leaves
+    // behind (the locale, say) asks for that start-up before the application object.
+    if (qEnvironmentVariableIsSet("QOR_TEST_START_AS_PROGRAM"))
+        qor::app::prepareStart(false);
     QApplication app(argc, argv);
     qor::app::Theme::instance().apply(app);
     return RUN_ALL_TESTS();

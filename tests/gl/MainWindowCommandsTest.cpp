@@ -386,7 +386,7 @@ TEST_F(MainWindowCommandsTest, BrowserSignalsReachTheWindow)
     }
 
     // A click on a body flashes it for a moment.
-    const Handle(AIS_Shape) object = window.scene->bodyObject(body);
+    const Handle(AIS_InteractiveObject) object = window.scene->bodyObject(body);
     ASSERT_FALSE(object.IsNull());
     QTest::mouseClick(window.browser->viewport(), Qt::LeftButton, {},
                       browserCell(qor::app::browserKind::body, body, 0));

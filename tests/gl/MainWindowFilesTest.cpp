@@ -1,60 +1,60 @@
 #include "app/MainWindow.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "io/Export.h"
+#include "io/Import.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
+#include "tests/gl/WhenShown.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QJsonArray>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using qor::app::MainWindow;
+using qor::test::whenShown;
+
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
-
-// Runs `answer` on the next visible top-level dialog of type T once it is shown; `seen` tells
-// afterwards whether one came up.
-template <typename T> std::shared_ptr<bool> whenShown(std::function<void(T*)> answer)
-{
-    auto seen = std::make_shared<bool>(false);
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, seen] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<T*>(widget);
-            if (dialog == nullptr || !dialog->isVisible())
-                continue;
-            *seen = true;
-            poll->deleteLater();
-            answer(dialog);
-            return;
-        }
-    });
-    poll->start(50);
-    return seen;
-}
 
 void acceptFileDialog(QFileDialog* dialog)
 {
@@ -265,6 +265,294 @@ TEST_F(MainWindowFilesTest, SolidEdgeAssemblyOpensAsAFixedComponentPerPart)
     EXPECT_EQ(window.controller->document->name, QStringLiteral("Getriebe"));
 }
 
+// Documents that are not ordinary files: each way into the window (the open
+// dialog, "Zuletzt geöffnet", dropping, the command line's openFile) refuses
+// them with one reason and keeps the open document; none of them blocks the
+// window or reads until the memory runs out.
+TEST_F(MainWindowFilesTest, DocumentsThatAreNoOrdinaryFilesAreRefusedByEveryWayIn)
+{
+    const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    for (const char* pipe : {"rohr.qcpart", "rohr.qcasm", "rohr.asm"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(at(pipe)).constData(), 0600), 0);
+    {
+        QFile sparse(at("riesig.qcpart"));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(sparse.resize(qint64(64) << 30));
+    }
+    for (const auto& [name, target] : {std::pair{"null.qcpart", "/dev/zero"},
+                                       {"seiten.qcpart", "/proc/self/pagemap"},
+                                       {"seiten.asm", "/proc/self/pagemap"}})
+        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name)).constData()), 0);
+
+    window.createExample(QStringLiteral("bracket"));
+    window.controller->modified = false; // no save question before each attempt
+    const QString name = window.controller->displayName();
+    const std::size_t features = window.controller->document->features.size();
+
+    enum class Way { Dialog, Recent, Drop, Direct };
+    const QString document = QStringLiteral("Datei konnte nicht geöffnet werden:\n");
+    const QString assembly = QStringLiteral("Die Baugruppe konnte nicht gelesen werden:\n");
+    const struct {
+        const char* file;
+        Way way;
+        QString text;
+    } cases[] = {
+        {"rohr.qcpart", Way::Dialog,
+         document + "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"rohr.qcasm", Way::Recent,
+         document + "„rohr.qcasm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"rohr.asm", Way::Drop,
+         assembly + "„rohr.asm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"riesig.qcpart", Way::Drop,
+         document + "„riesig.qcpart“ ist mit 68,7 GB zu groß (höchstens 1,0 GB)"},
+        {"null.qcpart", Way::Direct,
+         document + "„null.qcpart“ ist eine Gerätedatei und wird nicht gelesen"},
+        {"seiten.qcpart", Way::Recent,
+         document
+             + "„seiten.qcpart“ liefert mehr Daten, als seine Größe angibt, und wird nicht "
+               "gelesen"},
+        {"seiten.asm", Way::Direct,
+         assembly
+             + "„seiten.asm“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = at(c.file);
+        QString report;
+        const auto warned = whenShown<QMessageBox>([&](QMessageBox* box) {
+            report = box->text();
+            box->accept();
+        });
+        switch (c.way) {
+        case Way::Dialog:
+            whenShown<QFileDialog>([&](QFileDialog* d) {
+                d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+                acceptFileDialog(d);
+            });
+            window.actions.value(QStringLiteral("open"))->trigger();
+            break;
+        case Way::Recent:
+            window.recent = QStringList{path};
+            window.rebuildRecentMenu();
+            window.recentMenu->actions().first()->trigger();
+            break;
+        case Way::Drop: {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDropEvent drop(QPointF(window.width() / 2.0, window.height() / 2.0), Qt::CopyAction,
+                            &mime, Qt::LeftButton, Qt::NoModifier);
+            // Straight to the window's handler, as after the system's drag.
+            static_cast<QObject&>(window).event(&drop);
+            break;
+        }
+        case Way::Direct: EXPECT_FALSE(window.openFile(path)); break;
+        }
+        EXPECT_TRUE(*warned);
+        EXPECT_EQ(report, c.text);
+        EXPECT_EQ(window.controller->displayName(), name);
+        EXPECT_EQ(window.controller->document->features.size(), features);
+    }
+}
+
+// An assembly that leads back to itself opens in the window with each file
+// placed once, and the component that closes the circle names the file.
+TEST_F(MainWindowFilesTest, AssemblyLeadingBackToItselfOpensWithTheCircleNamed)
+{
+    const auto saveAssembly = [&](const char* name, const char* component) {
+        qor::model::Document doc;
+        doc.addFeature(QStringLiteral("box"),
+                       QJsonObject{{"length", "10 mm"}, {"width", "10 mm"}, {"height", "10 mm"}});
+        qor::model::Component c;
+        c.id = 5;
+        c.name = QString::fromLatin1(component);
+        c.path = QString::fromLatin1(component);
+        c.m[3] = 20;
+        doc.components.push_back(c);
+        doc.nextId = 5;
+        ASSERT_TRUE(doc.save(dir.filePath(QString::fromLatin1(name))));
+    };
+    saveAssembly("a.qcasm", "b.qcasm");
+    saveAssembly("b.qcasm", "a.qcasm");
+    ASSERT_TRUE(window.openFile(dir.filePath(QStringLiteral("a.qcasm"))));
+    const qor::model::Document& document = *window.controller->document;
+    EXPECT_EQ(document.current.bodies.get().size(), 2u);
+    ASSERT_EQ(document.components.size(), 1u);
+    EXPECT_EQ(document.components[0].status,
+              QStringLiteral("Kreisbezug: „a.qcasm“ enthält sich selbst; die innere Kopie wird "
+                             "weggelassen"));
+    EXPECT_EQ(window.ribbon->currentPage(), window.assemblyPage);
+}
+
+// Drops local files on the window as a file manager would.
+void dropFiles(MainWindow& window, const QStringList& paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    const QPointF at(window.width() / 2.0, window.height() / 2.0);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+}
+
+// A STEP file with one box of the given length.
+void writeStepBox(const QString& path, double length)
+{
+    const std::vector<qor::io::ExportBody> bodies{
+        {QStringLiteral("Quader"), BRepPrimAPI_MakeBox(length, 20, 10).Shape()}};
+    QString error;
+    ASSERT_TRUE(qor::io::exportFile(path, bodies, qor::io::ExportOptions{}, &error))
+        << error.toStdString();
+}
+
+QString toastText(const MainWindow& window)
+{
+    return window.toast->findChild<QLabel*>()->text();
+}
+
+// Two STEP files dropped together both land in the open document, each as an import, without
+// a save question; a part file dropped on a changed document asks first and replaces the
+// document only when the user lets it.
+TEST_F(MainWindowFilesTest, DroppedStepFilesBothImportIntoTheOpenDocument)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    const QString first = dir.filePath(QStringLiteral("Welle.step"));
+    const QString second = dir.filePath(QStringLiteral("Nabe.stp"));
+    writeStepBox(first, 40);
+    writeStepBox(second, 70);
+    {
+        QObject watching;
+        const auto asked
+            = whenShown<QMessageBox>([](QMessageBox* box) { box->reject(); }, &watching);
+        dropFiles(window, {first, second});
+        EXPECT_FALSE(*asked) << "an import into the open document asks nothing";
+    }
+    QStringList types;
+    for (const auto& feature : window.controller->document->features)
+        types << feature->type + QLatin1Char(':') + feature->name;
+    EXPECT_EQ(types, (QStringList{QStringLiteral("box:Quader1"), QStringLiteral("import:Welle"),
+                                  QStringLiteral("import:Nabe")}));
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 3u);
+    EXPECT_TRUE(toastText(window).endsWith(QStringLiteral(": 1 Körper importiert")))
+        << toastText(window).toStdString();
+}
+
+TEST_F(MainWindowFilesTest, ADroppedPartAsksToSaveTheChangedDocumentFirst)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    const QString part = dir.filePath(QStringLiteral("Flansch.qcpart"));
+    {
+        qor::app::DocumentController other;
+        other.newDocument();
+        other.document->addFeature(QStringLiteral("cylinder"));
+        other.recompute();
+        ASSERT_TRUE(other.saveAs(part));
+    }
+    struct Case {
+        QMessageBox::StandardButton answer;
+        QString firstFeature; // afterwards
+    };
+    for (const Case& c : {Case{QMessageBox::Cancel, QStringLiteral("box")},
+                          Case{QMessageBox::Discard, QStringLiteral("cylinder")}}) {
+        auto featuresWhenAsked = std::make_shared<std::size_t>(0);
+        const auto question = whenShown<QMessageBox>([&, featuresWhenAsked](QMessageBox* box) {
+            *featuresWhenAsked = window.controller->document->features.size();
+            box->button(c.answer)->click();
+        });
+        dropFiles(window, {part});
+        EXPECT_TRUE(*question);
+        EXPECT_EQ(*featuresWhenAsked, 1u) << "the question comes before the document changes";
+        ASSERT_FALSE(window.controller->document->features.empty());
+        EXPECT_EQ(window.controller->document->features.front()->type, c.firstFeature);
+    }
+    EXPECT_EQ(window.controller->path, part);
+}
+
+// Export writes what it is asked for: from the browser's body menu that body alone (also when
+// hidden), from the export command every body that is shown; a name without suffix takes the
+// chosen filter's; the toast counts the bodies written.
+TEST_F(MainWindowFilesTest, ExportWritesTheChosenBodiesInTheChosenFormat)
+{
+    qor::model::Document& document = *window.controller->document;
+    document.addFeature(QStringLiteral("box"));
+    document.addFeature(QStringLiteral("box"), {{QStringLiteral("length"), QStringLiteral("80 mm")},
+                                                {QStringLiteral("op"), QStringLiteral("new")}});
+    window.controller->commit(QStringLiteral("Quader"));
+    std::vector<int> ids;
+    for (const auto& [id, body] : document.current.bodies.get())
+        ids.push_back(id);
+    ASSERT_EQ(ids.size(), 2u);
+    document.hidden[ids[1]] = true;
+    window.controller->commit(QStringLiteral("Ausblenden"));
+
+    struct Case {
+        const char* name;
+        int fromMenu; // body id, 0: the export command
+        QString typed;
+        QString filter;
+        QString written;
+        std::size_t bodies;
+    };
+    const Case cases[] = {
+        {"menu, hidden body", ids[1], QStringLiteral("einzeln"),
+         QStringLiteral("STEP AP242 (*.step *.stp)"), QStringLiteral("einzeln.step"), 1},
+        {"menu, shown body", ids[0], QStringLiteral("erster.step"),
+         QStringLiteral("STEP AP242 (*.step *.stp)"), QStringLiteral("erster.step"), 1},
+        {"command skips the hidden body", 0, QStringLiteral("alle"),
+         QStringLiteral("STEP AP242 (*.step *.stp)"), QStringLiteral("alle.step"), 1},
+        {"suffix from the filter", 0, QStringLiteral("netz"), QStringLiteral("STL binär (*.stl)"),
+         QStringLiteral("netz.stl"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString typed = dir.filePath(c.typed);
+        const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
+            d->selectNameFilter(c.filter);
+            // Typed as a user types it: the dialog keeps the name as given.
+            d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        if (c.fromMenu != 0) {
+            QMenu* menu = window.browserMenu(5, c.fromMenu);
+            QAction* entry = nullptr;
+            for (QAction* action : menu->actions())
+                if (action->text() == QStringLiteral("Als STEP/STL exportieren …"))
+                    entry = action;
+            ASSERT_NE(entry, nullptr);
+            entry->trigger();
+            menu->deleteLater();
+        } else {
+            window.exportBodies();
+        }
+        ASSERT_TRUE(*dialog);
+        const QString path = dir.filePath(c.written);
+        ASSERT_TRUE(QFile::exists(path)) << path.toStdString();
+        EXPECT_EQ(toastText(window),
+                  QStringLiteral("%1 Körper nach %2 exportiert").arg(c.bodies).arg(c.written));
+        const qor::io::ImportResult back = qor::io::importFile(path, {});
+        ASSERT_TRUE(back.ok) << back.error.toStdString();
+        EXPECT_EQ(back.bodies.size(), c.bodies);
+        if (c.fromMenu != 0) {
+            Bnd_Box box;
+            BRepBndLib::Add(back.bodies.front().shape, box);
+            const Bnd_Box expected = [&] {
+                Bnd_Box b;
+                BRepBndLib::Add(document.current.bodies.get().at(c.fromMenu).shape, b);
+                return b;
+            }();
+            EXPECT_NEAR(box.CornerMax().X() - box.CornerMin().X(),
+                        expected.CornerMax().X() - expected.CornerMin().X(), 0.1);
+        }
+        EXPECT_EQ(window.property("exportBody").toInt(), 0);
+    }
+}
+
 TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
 {
     QTemporaryDir dir;
@@ -283,3 +571,41 @@ TEST(MainWindowFilesProgram, RenderWritesTheImageAndExits)
 }
 
 } // namespace
+
+// The kernel parses a large file for seconds on the reader thread while the window's event
+// loop keeps running: the progress dialog comes up and its cancel button ends the import
+// without a feature or a history entry.
+TEST_F(MainWindowFilesTest, LongImportShowsItsProgressAndCanBeCancelled)
+{
+    const QString path = dir.filePath(QStringLiteral("punkte.step"));
+    writeFile(path, qor::fixtures::stepLoosePoints(400000));
+    const std::size_t entries = window.controller->history.size();
+    const auto cancelled = whenShown<QProgressDialog>(
+        [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); });
+    window.importFile(path);
+    EXPECT_TRUE(*cancelled);
+    EXPECT_EQ(window.controller->history.size(), entries);
+    EXPECT_TRUE(window.controller->document->features.empty());
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
+
+// A Parasolid file whose one face holds a number out of range: both bodies come in, and the
+// toast names the face that was left out.
+TEST_F(MainWindowFilesTest, ImportNamesTheFacesItLeftOut)
+{
+    TopoDS_Compound pair;
+    BRep_Builder builder;
+    builder.MakeCompound(pair);
+    builder.Add(pair, BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape());
+    builder.Add(pair, BRepPrimAPI_MakeBox(gp_Pnt(0.05, 0, 0), 0.01, 0.01, 0.01).Shape());
+    const QString path = dir.filePath(QStringLiteral("zwei.x_b"));
+    writeFile(path, qor::fixtures::xtShapeWithReal(pair, qor::fixtures::XtRealKind::PlaneNormal,
+                                                   std::nan("")));
+    window.importFile(path);
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 2u);
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+              QStringLiteral("Parasolid: 2 Körper importiert – 1 von 12 Flächen ausgelassen (1× "
+                             "Ungültige Zahl in den Parasolid-Geometriedaten)"));
+}

@@ -208,22 +208,30 @@ TEST_F(MainWindowToolsTest, UpdateCheckShowsTheToastOrTheOffer)
     };
     const char* deb = "https://example.invalid/qorcad_1.3.0_amd64.deb";
     struct Case {
-        QByteArray body;
+        QByteArray body; // empty: nothing listens at the address
         const char* dialog; // the offer box is answered with "Herunterladen"
         const char* toast;
         bool error;
         QList<QUrl> opened;
+        bool detail = false; // the toolkit's own text as the toast's tooltip
     };
     const Case cases[] = {
         {manifest("1.2.0", deb), "", "QorCAD ist aktuell (1.2.0)", false, {}},
         {"{kaputt", "", "Keine Versionsinformationen gefunden", true, {}},
         {manifest("1.3.0", deb), "Update verfügbar", "", false, {QUrl(QString::fromLatin1(deb))}},
-        {manifest("1.3.0", "ftp://example.invalid/q.deb"), "Update verfügbar", "", false, {}},
+        // A package that cannot be fetched safely is no offer.
+        {manifest("1.3.0", "ftp://example.invalid/q.deb"), "",
+         "Keine Versionsinformationen gefunden", true, {}},
+        {manifest("1.3.0", "javascript:alert(1)"), "", "Keine Versionsinformationen gefunden",
+         true, {}},
+        {"", "", "Update-Prüfung fehlgeschlagen: keine Verbindung zum Update-Server", true, {},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body.constData());
         qor::test::ManifestServer server("200 OK", c.body);
-        qApp->setProperty("updateUrl", server.url().toString());
+        qApp->setProperty("updateUrl", c.body.isEmpty() ? qor::test::closedPortUrl().toString()
+                                                        : server.url().toString());
         browser.opened.clear();
         window.toast->hide();
         const auto answer = [](QWidget* modal) {
@@ -242,12 +250,16 @@ TEST_F(MainWindowToolsTest, UpdateCheckShowsTheToastOrTheOffer)
             },
             answer);
         EXPECT_EQ(dialog, QString::fromUtf8(c.dialog));
-        EXPECT_TRUE(server.request.contains("GET /latest.json"));
+        EXPECT_EQ(server.request.contains("GET /latest.json"), !c.body.isEmpty());
         EXPECT_EQ(window.toast->isVisible(), *c.toast != 0);
         if (*c.toast != 0) {
             EXPECT_EQ(toastText(window), QString::fromUtf8(c.toast));
             EXPECT_EQ(window.toast->styleSheet().contains(Theme::instance().danger.name()),
                       c.error);
+            const QString tooltip
+                = window.toast->findChild<QLabel*>(QStringLiteral("ToastText"))->toolTip();
+            EXPECT_EQ(!tooltip.isEmpty(), c.detail) << tooltip.toStdString();
+            EXPECT_FALSE(!tooltip.isEmpty() && toastText(window).contains(tooltip));
         }
         EXPECT_EQ(browser.opened, c.opened);
     }

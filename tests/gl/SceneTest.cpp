@@ -2,21 +2,29 @@
 #include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
+#include "tests/fixtures/InstancedAssembly.h"
 #include "tests/gl/ShowViewer.h"
+#include "view/Previews.h"
 #include "view/Viewer.h"
 
 #include <AIS_TextLabel.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Poly_Triangulation.hxx>
 #include <TColStd_ListOfInteger.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
 
+#include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -59,7 +67,9 @@ protected:
     std::vector<PickInfo> clickAt(QPoint at)
     {
         const double ratio = viewer.devicePixelRatioF();
-        viewer.context()->MoveTo(int(at.x() * ratio), int(at.y() * ratio), viewer.view(), false);
+        for (int round = 0; round == 0 || (round < 32 && scene.refineDetection()); ++round)
+            viewer.context()->MoveTo(int(at.x() * ratio), int(at.y() * ratio), viewer.view(),
+                                     false);
         viewer.context()->SelectDetected(AIS_SelectionScheme_Replace);
         return scene.selectedPicks();
     }
@@ -81,8 +91,8 @@ TEST_F(SceneTest, UnchangedBodyKeepsItsObjectAcrossARecompute)
     const int a = addBox(-40, 20) * 100;
     const int b = addBox(40, 20) * 100;
     recomputeAndShow();
-    const Handle(AIS_Shape) keptA = scene.bodyObject(a);
-    const Handle(AIS_Shape) oldB = scene.bodyObject(b);
+    const Handle(AIS_InteractiveObject) keptA = scene.bodyObject(a);
+    const Handle(AIS_InteractiveObject) oldB = scene.bodyObject(b);
     ASSERT_FALSE(keptA.IsNull());
     ASSERT_FALSE(oldB.IsNull());
 
@@ -110,6 +120,7 @@ TEST_F(SceneTest, UnchangedBodyKeepsItsObjectAcrossARecompute)
         EXPECT_EQ(scene.bodyObject(b)->DisplayMode(), mode) << style;
         EXPECT_EQ(scene.bodyObject(b)->Attributes()->FaceBoundaryDraw(), edges) << style;
     }
+    EXPECT_EQ(scene.bodyShapeObject(b), scene.bodyObject(b)); // a part body is its own shape
     const Quantity_Color wire = scene.bodyObject(b)->Attributes()->WireAspect()->Aspect()->Color();
     EXPECT_LT(wire.Distance(toQuantityColor(Theme::instance().accent)), 1e-3);
     viewer.setRenderMode(1, false, false);
@@ -258,10 +269,15 @@ TEST_F(SceneTest, SketchCurvesAndRegionsPickedByClicking)
     EXPECT_LT(picks[0].u / 60.0 + picks[0].v / 40.0, 1.0);
 }
 
-gp_Pnt shownCentre(const Handle(AIS_Shape)& object)
+// Where a body object shows its shape: a part body's own shape, or the shape an instance
+// connects to, moved by the object's transformation.
+gp_Pnt shownCentre(const Handle(AIS_InteractiveObject)& object)
 {
+    const auto instance = Handle(AIS_ConnectedInteractive)::DownCast(object);
+    const auto shape
+        = Handle(AIS_Shape)::DownCast(instance.IsNull() ? object : instance->ConnectedTo());
     Bnd_Box box;
-    BRepBndLib::Add(object->Shape(), box);
+    BRepBndLib::Add(shape->Shape(), box);
     const gp_XYZ mid = (box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0;
     return gp_Pnt(mid).Transformed(object->LocalTransformation());
 }
@@ -330,6 +346,212 @@ TEST_F(SceneTest, ExplodeMovesNothingWithoutASecondComponent)
     EXPECT_LT(shownCentre(scene.bodyObject(100000001)).Distance(gp_Pnt(100, 10, 10)), 1e-6);
 }
 
+// The body id of component index i of an instanced assembly (components are numbered from 1).
+int placedBodyId(int i)
+{
+    return firstComponentBodyId + (i + 1) * 1000;
+}
+
+gp_Pnt boxCentre(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box);
+    return gp_Pnt((box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2.0);
+}
+
+class InstancedSceneTest : public SceneTest {
+protected:
+    void openAssembly(int count)
+    {
+        const QString path = qor::test::writeInstancedAssembly(folder.path(), count);
+        ASSERT_FALSE(path.isEmpty());
+        QString error;
+        ASSERT_TRUE(controller.open(path, &error)) << error.toStdString();
+        ASSERT_EQ(doc().current.bodies.size(), std::size_t(count));
+        scene.rebuild();
+    }
+
+    const TopoDS_Shape& placed(int i) { return doc().current.bodies.at(placedBodyId(i)).shape; }
+
+    QTemporaryDir folder;
+};
+
+// Every placement shows the one meshed shape object of the part, moved to where the document
+// has the body; the shape object holds the part unplaced, and its faces carry the one mesh.
+TEST_F(InstancedSceneTest, PlacementsShareOneMeshedShapeObject)
+{
+    constexpr int count = 40;
+    openAssembly(count);
+    EXPECT_EQ(scene.sharedObjectCount(), 1u);
+    const Handle(AIS_Shape) shared = scene.bodyShapeObject(placedBodyId(0));
+    ASSERT_FALSE(shared.IsNull());
+    EXPECT_TRUE(shared->Shape().Location().IsIdentity());
+    EXPECT_FALSE(viewer.context()->IsDisplayed(shared)); // only its instances are
+    int triangles = 0;
+    for (TopExp_Explorer face(shared->Shape(), TopAbs_FACE); face.More(); face.Next()) {
+        TopLoc_Location at;
+        const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(TopoDS::Face(face.Current()), at);
+        ASSERT_FALSE(mesh.IsNull());
+        triangles += mesh->NbTriangles();
+    }
+    EXPECT_GT(triangles, 12); // the hole's wall is more than a box
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const auto instance = Handle(AIS_ConnectedInteractive)::DownCast(scene.bodyObject(placedBodyId(i)));
+        ASSERT_FALSE(instance.IsNull());
+        EXPECT_EQ(instance->ConnectedTo(), shared);
+        EXPECT_TRUE(viewer.context()->IsDisplayed(instance));
+        EXPECT_EQ(scene.pickMap().at(instance.get()).id, placedBodyId(i));
+        EXPECT_LT(shownCentre(instance).Distance(boxCentre(placed(i))), 1e-6);
+    }
+    // The shown picture has the parts in it.
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+    const QImage image = viewer.grabFramebuffer();
+    const QColor background = image.pixelColor(5, image.height() / 2);
+    const QPoint middle = viewer.toScreen(gp_Pnt(boxCentre(placed(0)).XYZ() + gp_XYZ(15, 0, 0)));
+    EXPECT_GT(std::abs(image.pixelColor(middle).lightness() - background.lightness()), 30);
+}
+
+// Colour, hiding and display style act on one placement; the others keep their objects.
+TEST_F(InstancedSceneTest, EachPlacementKeepsItsOwnLookAndVisibility)
+{
+    openAssembly(6);
+    const int red = placedBodyId(2);
+    const int kept = placedBodyId(1);
+    const Handle(AIS_InteractiveObject) keptObject = scene.bodyObject(kept);
+    doc().appearance[red] = qor::model::BodyAppearance{QStringLiteral("Stahl"), 0.9, 0.1, 0.1};
+    scene.rebuild();
+    EXPECT_EQ(scene.sharedObjectCount(), 2u);
+    EXPECT_EQ(scene.bodyObject(kept), keptObject);
+    const auto diffuse = [this](int id) {
+        return scene.bodyShapeObject(id)->Attributes()->ShadingAspect()->Material().DiffuseColor();
+    };
+    EXPECT_GT(diffuse(red).Red(), 2.0 * diffuse(red).Green());
+    EXPECT_LT(diffuse(kept).Red(), 1.5 * diffuse(kept).Green());
+    EXPECT_NE(scene.bodyShapeObject(red), scene.bodyShapeObject(kept));
+
+    // Back to the common look: one shared object again, the unused one released.
+    doc().appearance.erase(red);
+    scene.rebuild();
+    EXPECT_EQ(scene.sharedObjectCount(), 1u);
+    EXPECT_EQ(scene.bodyShapeObject(red), scene.bodyShapeObject(kept));
+
+    doc().hidden[red] = true;
+    scene.rebuild();
+    EXPECT_TRUE(scene.bodyObject(red).IsNull());
+    EXPECT_EQ(scene.bodyObject(kept), keptObject);
+    doc().hidden[red] = false;
+    scene.rebuild();
+    ASSERT_FALSE(scene.bodyObject(red).IsNull());
+
+    for (const auto [style, mode, edges] : {std::tuple{2, 0, false}, {1, 1, false}, {0, 1, true}}) {
+        SCOPED_TRACE(style);
+        scene.setDisplayStyle(style);
+        EXPECT_EQ(scene.bodyObject(kept)->DisplayMode(), mode);
+        EXPECT_EQ(scene.bodyShapeObject(kept)->Attributes()->FaceBoundaryDraw(), edges);
+        EXPECT_EQ(scene.sharedObjectCount(), 1u);
+    }
+
+    scene.highlightBody(red, true);
+    EXPECT_TRUE(viewer.context()->IsHilighted(scene.bodyObject(red)));
+    EXPECT_FALSE(viewer.context()->IsHilighted(scene.bodyObject(kept)));
+    scene.highlightBody(red, false);
+    EXPECT_FALSE(viewer.context()->IsHilighted(scene.bodyObject(red)));
+}
+
+// A click on a placement names that placement's body and gives its face or the whole body
+// where the document has it, under each mask; the exploded view moves what a pick gives.
+TEST_F(InstancedSceneTest, PicksNameThePlacementAndItsShapeInTheWorld)
+{
+    openAssembly(9);
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+    // Until the pointer comes to it, a placement carries its box for picking, no faces.
+    for (int i = 0; i < 9; ++i)
+        EXPECT_FALSE(scene.bodyObject(placedBodyId(i))->HasSelection(4)) << i;
+    // Component 5 (index 4) stands in the middle of the 3 x 3 grid, index 5 is turned.
+    for (const int i : {4, 5, 0}) {
+        SCOPED_TRACE(i);
+        const gp_Pnt top = boxCentre(placed(i)).Translated(gp_Vec(0, 0, 10)).Translated(
+            gp_Vec(i == 5 ? 0 : 13, i == 5 ? 13 : 0, 0)); // beside the hole
+        scene.setSelectionMask(mask::standard);
+        std::vector<PickInfo> picks = clickAt(viewer.toScreen(top));
+        ASSERT_EQ(picks.size(), 1u);
+        EXPECT_EQ(picks[0].kind, 1);
+        EXPECT_EQ(picks[0].id, placedBodyId(i));
+        bool ofTheBody = false;
+        for (TopExp_Explorer face(placed(i), TopAbs_FACE); face.More(); face.Next())
+            ofTheBody = ofTheBody || face.Current().IsSame(picks[0].shape);
+        EXPECT_TRUE(ofTheBody);
+        EXPECT_NEAR(boxCentre(picks[0].shape).Z(), 20.0, 1e-6);
+
+        scene.setSelectionMask(mask::bodies);
+        picks = clickAt(viewer.toScreen(top));
+        ASSERT_EQ(picks.size(), 1u);
+        EXPECT_EQ(picks[0].kind, 4);
+        EXPECT_EQ(picks[0].id, placedBodyId(i));
+        EXPECT_TRUE(picks[0].shape.IsSame(placed(i)));
+    }
+
+    EXPECT_TRUE(scene.bodyObject(placedBodyId(4))->HasSelection(4));
+    EXPECT_FALSE(scene.bodyObject(placedBodyId(8))->HasSelection(4)); // never under the pointer
+
+    scene.setSelectionMask(mask::standard);
+    scene.setExplodeFactor(1.0);
+    // Each placement moves away from the assembly centre by its own distance from it.
+    TopoDS_Compound all;
+    BRep_Builder().MakeCompound(all);
+    for (int i = 0; i < 9; ++i)
+        BRep_Builder().Add(all, placed(i));
+    const gp_XYZ centre = boxCentre(all).XYZ();
+    for (int i = 0; i < 9; ++i) {
+        const gp_Pnt expected(2.0 * boxCentre(placed(i)).XYZ() - centre);
+        EXPECT_LT(shownCentre(scene.bodyObject(placedBodyId(i))).Distance(expected), 1e-6) << i;
+    }
+    const gp_Pnt home = boxCentre(placed(0));
+    const gp_Pnt moved(2.0 * home.XYZ() - centre);
+    viewer.fitAll(false);
+    const std::vector<PickInfo> picks
+        = clickAt(viewer.toScreen(moved.Translated(gp_Vec(13, 0, 10))));
+    ASSERT_EQ(picks.size(), 1u);
+    EXPECT_EQ(picks[0].id, placedBodyId(0));
+    EXPECT_LT(boxCentre(picks[0].shape).Distance(moved.Translated(gp_Vec(0, 0, 10))), 1e-6);
+    scene.setExplodeFactor(0.0);
+    EXPECT_LT(shownCentre(scene.bodyObject(placedBodyId(0))).Distance(home), 1e-6);
+
+    // A hidden placement is found neither by its faces nor by the box it had.
+    for (const int i : {4, 7}) {
+        SCOPED_TRACE(i);
+        doc().hidden[placedBodyId(i)] = true;
+        scene.rebuild();
+        viewer.fitAll(false);
+        const gp_Pnt top = boxCentre(placed(i)).Translated(gp_Vec(13, 0, 10));
+        EXPECT_TRUE(clickAt(viewer.toScreen(top)).empty());
+    }
+}
+
+// The pointer moving over a placement in the view finds its face, not its box.
+TEST_F(InstancedSceneTest, HoverThroughTheViewFindsTheFace)
+{
+    openAssembly(4);
+    viewer.setViewOrientation(V3d_Zpos, false);
+    viewer.fitAll(false);
+    const QPoint at = viewer.toScreen(boxCentre(placed(3)).Translated(gp_Vec(13, 0, 10)));
+    // Straight to the view: another window left on the screen must not catch the pointer.
+    for (const QPoint point : {QPoint(2, 2), at}) {
+        QMouseEvent move(QEvent::MouseMove, point, viewer.mapToGlobal(point), Qt::NoButton,
+                         Qt::NoButton, {});
+        QApplication::sendEvent(&viewer, &move);
+        QTest::qWait(50);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([this] { return viewer.context()->HasDetected(); }, 3000));
+    const PickInfo hovered = scene.detectedPick();
+    EXPECT_EQ(hovered.kind, 1);
+    EXPECT_EQ(hovered.id, placedBodyId(3));
+    EXPECT_EQ(hovered.shape.ShapeType(), TopAbs_FACE);
+}
+
 TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
 {
     addBox(0, 20);
@@ -362,7 +584,7 @@ TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
     EXPECT_NEAR(scene.extraObjects()[before]->Transparency(), 0.45, 1e-6);
     EXPECT_NEAR(scene.extraObjects()[before + 1]->Width(), 3.5, 1e-6);
 
-    const Handle(AIS_Shape) body = scene.bodyObject(100);
+    const Handle(AIS_InteractiveObject) body = scene.bodyObject(100);
     scene.highlightBody(100, true);
     EXPECT_TRUE(viewer.context()->IsHilighted(body));
     scene.highlightBody(100, false);

@@ -6,6 +6,8 @@
 #include "view/sketch/SketchEditor.h"
 #include "view/sketch/tools/ProjectEdges.h"
 
+#include "tests/common/AngleEdits.h"
+
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
@@ -405,6 +407,50 @@ TEST_F(SketchToolsTest, DimensionKindFollowsTheLabelAndARedundantOneIsDriven)
     EXPECT_NEAR(s.constraints[2].value, std::hypot(20.0, 10.0), 1e-9);
     EXPECT_EQ(toastText(),
               QStringLiteral("Referenzmaß angelegt – die Skizze wäre sonst überbestimmt"));
+}
+
+TEST_F(SketchToolsTest, TypedAngleTurnsALongLineFar)
+{
+    // A 300 mm line at 10° to a fixed line, held by its length and that angle: typing
+    // 150 was refused as contradictory before the solver was mended.
+    qor::sketch::Sketch& s = sketch();
+    const auto made = qor::sketch::fixtures::addAngledLine(s, 300.0, 10.0);
+    editor().commitChange();
+    ASSERT_TRUE(editor().state.conflicting.empty());
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::size_t undoDepth = editor().history.undoStack.size();
+    QSignalSpy messages(&editor(), &qor::app::SketchEditor::message);
+
+    // A point 20 mm out along the new direction: nothing there yet.
+    const double turn = qor::sketch::fixtures::radians(150.0);
+    const Vec2 along{20.0 * std::cos(turn), 20.0 * std::sin(turn)};
+    editor().setTool(0);
+    click(along);
+    EXPECT_TRUE(editor().state.selectedEntities.empty());
+
+    editor().editDimension(int(made.angle));
+    QPointer<QLineEdit> field = editor().valueEdit;
+    ASSERT_TRUE(field);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("150"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();
+
+    EXPECT_FALSE(editor().valueEdit); // committed, not held open as refused
+    EXPECT_EQ(messages.count(), 0) << messages.value(0).value(0).toString().toStdString();
+    EXPECT_EQ(editor().history.undoStack.size(), undoDepth + 1);
+    EXPECT_TRUE(editor().state.conflicting.empty());
+    EXPECT_FALSE(editor().statusText().contains(QStringLiteral("Widersprüchlich")))
+        << editor().statusText().toStdString();
+    EXPECT_NEAR(s.findConstraint(int(made.angle))->value, turn, 1e-12);
+    const Vec2 end = s.pointPosition(s.endPoint(made.line));
+    EXPECT_NEAR(end.x, 300.0 * std::cos(turn), 1e-6);
+    EXPECT_NEAR(end.y, 300.0 * std::sin(turn), 1e-6);
+
+    // The line is drawn where it now is: a click on its new course picks it.
+    click(along);
+    EXPECT_EQ(editor().state.selectedEntities, std::set<int>{made.line});
 }
 
 TEST_F(SketchToolsTest, DrawnAndDimensionedPlateExtrudesToTheExpectedVolume)

@@ -526,3 +526,46 @@ TEST(CompoundFileTest, IndependentReaderSeesTheSameStreams)
     EXPECT_EQ(ours.size(), 16);
     EXPECT_EQ(theirs, ours);
 }
+
+// Claims let a reader take each stream once: a stream whose chain runs into sectors that an
+// earlier read took comes back empty and marked shared, in the regular sectors and in the
+// mini stream alike; streams of their own read whole, in any order.
+TEST(CompoundFileTest, ClaimedSectorsAreNotReadAgain)
+{
+    const Sample sample = sampleFile(9);
+    QByteArray file = sample.file;
+    CompoundFile probe;
+    ASSERT_TRUE(probe.open(file));
+    struct Case {
+        const char* onto; // the stream whose chain a copy of its entry is made to share
+        const char* copy; // the entry turned into that copy
+    };
+    for (const Case& c : {Case{"Mehr", "Gross"}, Case{"Klein", "A/Innen"}}) {
+        SCOPED_TRACE(c.onto);
+        QByteArray shared = file;
+        const int onto = probe.findEntry(c.onto);
+        const int copy = probe.findEntry(c.copy);
+        setU32(shared, cfbEntryOffset(shared, copy) + 0x74, probe.entries[onto].startSector);
+        CompoundFile container;
+        ASSERT_TRUE(container.open(shared));
+        CompoundFile::SectorClaims claims;
+        bool wasShared = false;
+        EXPECT_EQ(container.readStream(onto, &claims, &wasShared).size(),
+                  qsizetype(probe.entries[onto].size));
+        EXPECT_FALSE(wasShared);
+        EXPECT_TRUE(container.readStream(copy, &claims, &wasShared).isEmpty());
+        EXPECT_TRUE(wasShared);
+        // Without claims the copy reads the shared sectors as before.
+        EXPECT_FALSE(container.readStream(copy).isEmpty());
+    }
+    CompoundFile container;
+    ASSERT_TRUE(container.open(file));
+    CompoundFile::SectorClaims claims;
+    for (auto it = sample.streams.rbegin(); it != sample.streams.rend(); ++it) {
+        bool wasShared = false;
+        EXPECT_EQ(container.readStream(container.findEntry(it->first), &claims, &wasShared),
+                  it->second)
+            << it->first.toStdString();
+        EXPECT_FALSE(wasShared);
+    }
+}

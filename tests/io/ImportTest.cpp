@@ -152,10 +152,10 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
         {"a.f3d", "PS", noZip, "Autodesk Fusion"},
         {"a.F3Z", "PS", noZip, "Autodesk Fusion"},
         {"kaputt.step", junk, "STEP-Datei konnte nicht gelesen werden", "STEP"},
-        {"fehlt.step", {}, "Datei nicht gefunden: fehlt.step", "STEP"},
+        {"fehlt.step", {}, "Datei nicht gefunden: „fehlt.step“", "STEP"},
         // The IGES reader takes almost any text; nothing comes of it.
         {"kaputt.igs", junk, "Die Datei enthält keine Geometrie", "IGES"},
-        {"fehlt.igs", {}, "Datei nicht gefunden: fehlt.igs", "IGES"},
+        {"fehlt.igs", {}, "Datei nicht gefunden: „fehlt.igs“", "IGES"},
         {"leer.stl", "", "STL-Datei enthält keine Dreiecke", "STL"},
         {"ohne.stl", "solid leer\nendsolid leer\n", "STL-Datei enthält keine Dreiecke", "STL"},
         {"leer.obj", "", "OBJ-Datei konnte nicht gelesen werden", "OBJ"},
@@ -163,7 +163,7 @@ TEST(ImportTest, UnreadableFilesGiveGermanErrorsAndNoBodies)
         {"kaputt.gltf", "{ \"asset\": 3 ", "glTF-Datei konnte nicht gelesen werden", "glTF"},
         {"kaputt.glb", junk, "glTF-Datei konnte nicht gelesen werden", "glTF"},
         {"kaputt.brep", junk, "BREP-Datei konnte nicht gelesen werden", "BREP"},
-        {"fehlt.brep", {}, "Datei nicht gefunden: fehlt.brep", "BREP"},
+        {"fehlt.brep", {}, "Datei nicht gefunden: „fehlt.brep“", "BREP"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

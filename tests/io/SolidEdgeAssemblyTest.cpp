@@ -6,11 +6,15 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using qor::io::readSolidEdgeAssembly;
 using qor::io::SolidEdgeOccurrence;
@@ -152,6 +156,38 @@ TEST_F(SolidEdgeAssemblyTest, ReportsWhatIsMissing)
     EXPECT_EQ(error, "Keine Bauteil-Vorkommen in der Baugruppe gefunden");
 
     EXPECT_TRUE(readSolidEdgeAssembly(write(storageOnly.build()), nullptr).empty());
+}
+
+// An assembly path that names no ordinary file is refused before it is opened
+// or read whole: a named pipe would block, the process files never end.
+TEST_F(SolidEdgeAssemblyTest, PathsThatAreNoOrdinaryFilesAreRefusedBeforeReading)
+{
+    const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("rohr.asm")).constData(), 0600), 0);
+    ASSERT_EQ(::symlink("/proc/self/pagemap", QFile::encodeName(at("seiten.asm")).constData()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(at("null.asm")).constData()), 0);
+    {
+        QFile sparse(at("riesig.asm"));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(sparse.resize(qint64(8) << 30));
+    }
+    const std::pair<const char*, const char*> cases[] = {
+        {"rohr.asm", "„rohr.asm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"seiten.asm", "„seiten.asm“ liefert mehr Daten, als seine Größe angibt, und wird nicht "
+                       "gelesen"},
+        {"null.asm", "„null.asm“ ist eine Gerätedatei und wird nicht gelesen"},
+        {"riesig.asm", "„riesig.asm“ ist mit 8,6 GB zu groß (höchstens 1,0 GB)"},
+        {"fehlt.asm", "Datei nicht gefunden: „fehlt.asm“"},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        QElapsedTimer clock;
+        clock.start();
+        QString error;
+        EXPECT_TRUE(readSolidEdgeAssembly(at(name), &error).empty());
+        EXPECT_EQ(error, QString::fromUtf8(text));
+        EXPECT_LT(clock.elapsed(), 2000);
+    }
 }
 
 TEST_F(SolidEdgeAssemblyTest, LargeListsAreScannedInOnePass)

@@ -50,12 +50,12 @@ TEST(ImportMessages, MissingAndIrregularFilesAreRefusedInGerman)
         const char* file;
         const char* error;
     } cases[] = {
-        {"fehlt.step", "Datei nicht gefunden: fehlt.step"},
-        {"fehlt.stl", "Datei nicht gefunden: fehlt.stl"},
-        {"fehlt.x_b", "Datei nicht gefunden: fehlt.x_b"},
-        {"fehlt.par", "Datei nicht gefunden: fehlt.par"},
-        {"fehlt.asm", "Datei nicht gefunden: fehlt.asm"},
-        {"fehlt.f3d", "Datei nicht gefunden: fehlt.f3d"},
+        {"fehlt.step", "Datei nicht gefunden: „fehlt.step“"},
+        {"fehlt.stl", "Datei nicht gefunden: „fehlt.stl“"},
+        {"fehlt.x_b", "Datei nicht gefunden: „fehlt.x_b“"},
+        {"fehlt.par", "Datei nicht gefunden: „fehlt.par“"},
+        {"fehlt.asm", "Datei nicht gefunden: „fehlt.asm“"},
+        {"fehlt.f3d", "Datei nicht gefunden: „fehlt.f3d“"},
         {"rohr.x_b", "„rohr.x_b“ ist eine benannte Pipe und wird nicht gelesen"},
         {"ordner.step", "„ordner.step“ ist ein Ordner und wird nicht gelesen"},
         {"fehlt.xyz", "Unbekanntes Dateiformat .xyz"},

@@ -1,6 +1,7 @@
 #include "model/ExecContext.h"
 
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
@@ -171,4 +172,66 @@ TEST(Boolean, InvalidToolIsRepairedFirst)
     EXPECT_TRUE(BRepCheck_Analyzer(record.shape, Standard_True).IsValid());
     EXPECT_TRUE(part.state.bodies.at(result[0]).shape.IsSame(record.shape));
     EXPECT_EQ(countOf(record.shape, TopAbs_FACE), 5);
+}
+
+namespace {
+
+TopoDS_Shape bore(double radius, double height, const gp_Pnt& base)
+{
+    return BRepPrimAPI_MakeCylinder(gp_Ax2(base, gp::DZ()), radius, height).Shape();
+}
+
+// Two cuts into body 300 (the cube 0..10); the second only reaches what the
+// first took away.
+struct EmptyCutCase {
+    const char* what;
+    TopoDS_Shape first; // cut first, removes material
+    TopoDS_Shape again; // cut second, into what the first removed
+};
+
+} // namespace
+
+TEST(Boolean, CutThatRemovesNothingWarnsAndKeepsTheBody)
+{
+    const EmptyCutCase cases[] = {
+        {"bore drilled again", bore(3, 12, gp_Pnt(5, 5, -1)), bore(3, 12, gp_Pnt(5, 5, -1))},
+        {"shallower bore inside a bore", bore(3, 12, gp_Pnt(5, 5, -1)),
+         bore(2, 5, gp_Pnt(5, 5, 3))},
+        {"box inside a pocket", box(6, 6, 4, gp_Pnt(2, 2, -1)), box(2, 2, 2, gp_Pnt(4, 4, 0))},
+        {"tool resting on the top face", box(6, 6, 4, gp_Pnt(2, 2, -1)),
+         box(4, 4, 3, gp_Pnt(3, 3, 10))},
+    };
+    for (const EmptyCutCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDocument part;
+        ASSERT_EQ(part.apply(c.first, "cut", {300}), std::vector<int>({300}));
+        EXPECT_EQ(part.feature.warning, QString());
+        const TopoDS_Shape cutOnce = part.state.bodies.at(300).shape;
+        const double volume = part.volume(300);
+        EXPECT_LT(volume, 1000.0 - 1.0);
+
+        EXPECT_EQ(part.apply(c.again, "cut"), std::vector<int>({300}));
+        EXPECT_EQ(part.feature.warning, outOfReach);
+        EXPECT_TRUE(part.state.bodies.at(300).shape.IsSame(cutOnce));
+        EXPECT_NEAR(part.volume(300), volume, 1e-9);
+        EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({300}));
+    }
+}
+
+TEST(Boolean, CutThatRemovesFromOneTargetDoesNotWarn)
+{
+    TestDocument part;
+    part.apply(box(2, 2, 12, gp_Pnt(4, 4, -1)), "cut", {300});
+    // Into the hole of body 300, and a notch in body 500.
+    BRep_Builder builder;
+    TopoDS_Compound tool;
+    builder.MakeCompound(tool);
+    builder.Add(tool, box(1, 1, 1, gp_Pnt(4.5, 4.5, 5)));
+    builder.Add(tool, box(2, 2, 2, gp_Pnt(29, 4, 4)));
+    const TopoDS_Shape holed = part.state.bodies.at(300).shape;
+    part.feature.warning.clear();
+    EXPECT_EQ(part.apply(tool, "cut", {300, 500}), std::vector<int>({300, 500}));
+    EXPECT_EQ(part.feature.warning, QString());
+    EXPECT_TRUE(part.state.bodies.at(300).shape.IsSame(holed));
+    EXPECT_NEAR(part.volume(500), 1000.0 - 4.0, 1e-6);
 }

@@ -31,7 +31,6 @@ namespace {
 
 const QString invalidNumbers
     = QStringLiteral("Geometriefehler: Platzierung enthält ungültige Zahlen");
-const QString tooDeep = QStringLiteral("Baugruppe verweist zu tief auf sich selbst");
 
 QString mm(double value)
 {
@@ -167,7 +166,7 @@ TEST_F(ComponentFiles, PartDocumentComponentsArePlaced)
     // A missing file names only the file; hidden, it has nothing to report.
     assemble(assembly, dir.path(), {fileComponent(4, "Lager", "fehlt/nicht.qcpart")});
     EXPECT_TRUE(assembly.current.bodies.empty());
-    EXPECT_EQ(assembly.components[0].status, "Datei nicht gefunden: nicht.qcpart");
+    EXPECT_EQ(assembly.components[0].status, "Datei nicht gefunden: „nicht.qcpart“");
     assembly.components[0].hidden = true;
     assembly.recompute();
     EXPECT_TRUE(assembly.current.bodies.empty());
@@ -352,40 +351,127 @@ TEST(ComponentGeometry, RigidTransformAcceptsOnlyRotations)
     }
 }
 
-TEST_F(ComponentFiles, AssemblyContainingItselfStopsAtThirteenLoads)
+// Every way an assembly can lead back to a file that is already being loaded:
+// the file is loaded once, its own box is the only copy, and the component
+// that contains the circle names the file.
+TEST_F(ComponentFiles, AssembliesLeadingBackToThemselvesNestNothingTwice)
 {
-    // Each load adds the box of its own level: 13 nested loads give 14 bodies.
+    const auto link = [&](const QString& target, const QString& name) {
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(),
+                            QFile::encodeName(path(name)).constData()),
+                  0);
+    };
+    // Contains itself.
     saveBoxAssembly("selbst.qcasm", {fileComponent(2, "Selbst", "selbst.qcasm", moved(20, 0, 0))});
-    Document top;
-    load(top, "selbst.qcasm");
-    EXPECT_EQ(top.current.bodies.size(), 14u);
-    ASSERT_NE(body(top, assemblyBodyId(2, 12)), nullptr);
-    EXPECT_EQ(body(top, assemblyBodyId(2, 13)), nullptr);
-    EXPECT_TRUE(top.components[0].status.isEmpty());
-    // The deepest copy sits 13 placements away.
-    EXPECT_NEAR(extent(body(top, assemblyBodyId(2, 12))->shape)[3], 13 * 20 + 5, 1e-6);
-
     // A contains B contains A.
-    saveBoxAssembly("a.qcasm", {fileComponent(2, "B", "b.qcasm")});
-    saveBoxAssembly("b.qcasm", {fileComponent(2, "A", "a.qcasm")});
-    Document outer;
-    load(outer, "a.qcasm");
-    EXPECT_EQ(outer.current.bodies.size(), 14u);
-
-    // Nothing but itself: the refusal comes back up to the outer level.
+    saveBoxAssembly("a.qcasm", {fileComponent(2, "B", "b.qcasm", moved(20, 0, 0))});
+    saveBoxAssembly("b.qcasm", {fileComponent(2, "A", "a.qcasm", moved(20, 0, 0))});
+    // Contains a link to itself.
+    link("verweis.qcasm", "ziel.qcasm");
+    saveBoxAssembly("verweis.qcasm", {fileComponent(2, "Ziel", "ziel.qcasm", moved(20, 0, 0))});
+    // Reaches itself through three folder links to ".": the paths all differ.
+    QDir(dir.path()).mkdir("ordner");
+    for (const char* name : {"ordner/x", "ordner/y", "ordner/z"})
+        link(QStringLiteral("."), QString::fromLatin1(name));
+    saveBoxAssembly("ordner/gruppe.qcasm", {fileComponent(2, "X", "x/gruppe.qcasm"),
+                                            fileComponent(3, "Y", "y/./gruppe.qcasm"),
+                                            fileComponent(4, "Z", "z/y/x/gruppe.qcasm")});
+    // Contains nothing but itself.
     Document only;
     only.components.push_back(fileComponent(1, "Nur", "nur.qcasm"));
     save(only, "nur.qcasm");
-    Document loaded;
-    load(loaded, "nur.qcasm");
-    EXPECT_TRUE(loaded.current.bodies.empty());
-    EXPECT_EQ(loaded.components[0].status, tooDeep);
 
-    // The nesting count is back at zero: a plain part still loads.
+    const auto circle = [](const char* file) {
+        return QStringLiteral("Kreisbezug: „%1“ enthält sich selbst; die innere Kopie wird "
+                              "weggelassen")
+            .arg(QLatin1String(file));
+    };
+    const struct {
+        const char* opened;
+        std::size_t bodies;
+        std::vector<QString> statuses;
+    } cases[] = {
+        {"selbst.qcasm", 1, {circle("selbst.qcasm")}},
+        {"a.qcasm", 2, {circle("a.qcasm")}},
+        {"b.qcasm", 2, {circle("b.qcasm")}},
+        {"verweis.qcasm", 1, {circle("verweis.qcasm")}},
+        {"ordner/gruppe.qcasm",
+         1,
+         {circle("gruppe.qcasm"), circle("gruppe.qcasm"), circle("gruppe.qcasm")}},
+        {"nur.qcasm", 0, {circle("nur.qcasm")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opened);
+        Document top;
+        load(top, QString::fromLatin1(c.opened));
+        EXPECT_EQ(top.current.bodies.size(), c.bodies);
+        std::vector<QString> statuses;
+        for (const Component& component : top.components)
+            statuses.push_back(component.status);
+        EXPECT_EQ(statuses, c.statuses);
+    }
+
+    // Without a file of its own, the outermost document nests the circle once:
+    // A with its B, whose A is left out.
+    Document unsaved;
+    assemble(unsaved, dir.path(), {fileComponent(7, "A", "a.qcasm")});
+    EXPECT_EQ(unsaved.current.bodies.size(), 2u);
+    ASSERT_NE(body(unsaved, assemblyBodyId(7, 1)), nullptr);
+    EXPECT_NEAR(extent(body(unsaved, assemblyBodyId(7, 1))->shape)[3], 20 + 5, 1e-6);
+    EXPECT_EQ(unsaved.components[0].status, circle("a.qcasm"));
+    // Opened on its own afterwards, B is complete again: what was left out in
+    // one context is not reused in another.
+    Document b;
+    load(b, "b.qcasm");
+    EXPECT_EQ(b.current.bodies.size(), 2u);
+
+    // A link that points at itself is no file to load.
+    link("schleife.qcasm", "schleife.qcasm");
+    QString message;
+    EXPECT_TRUE(loadComponentFile(path("schleife.qcasm"), &message).empty());
+    EXPECT_EQ(message, "„schleife.qcasm“ ist ein Verweis, der im Kreis auf sich selbst zeigt");
+
+    // The load stack is empty again: a plain part still loads.
     Document plain;
     addBox(plain, 10, 10, 10);
     save(plain, "teil.qcpart");
     EXPECT_EQ(loadComponentFile(path("teil.qcpart")).size(), 1u);
+}
+
+// Nested assemblies that refer to nothing twice load in full up to a hundred
+// levels; deeper levels are left out, and the outermost component says so.
+TEST_F(ComponentFiles, DeepChainsLoadUpToTheNestingLimit)
+{
+    const struct {
+        int levels;
+        std::size_t bodies;
+        QString status;
+    } cases[] = {
+        {40, 40, {}},
+        {100, 100, {}},
+        {150, 100,
+         QStringLiteral("Baugruppe zu tief verschachtelt: mehr als 100 Ebenen, tiefere werden "
+                        "weggelassen")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.levels);
+        const QString folder = QStringLiteral("kette%1").arg(c.levels);
+        QDir(dir.path()).mkdir(folder);
+        const auto name
+            = [&](int level) { return folder + QStringLiteral("/stufe%1.qcasm").arg(level); };
+        for (int level = 0; level < c.levels; ++level) {
+            std::vector<Component> next;
+            if (level + 1 < c.levels)
+                next.push_back(fileComponent(
+                    2, "Stufe", QStringLiteral("stufe%1.qcasm").arg(level + 1), moved(20, 0, 0)));
+            saveBoxAssembly(name(level), std::move(next));
+        }
+        Document top;
+        load(top, name(0));
+        EXPECT_EQ(top.current.bodies.size(), c.bodies);
+        ASSERT_EQ(top.components.size(), 1u);
+        EXPECT_EQ(top.components[0].status, c.status);
+    }
 }
 
 TEST_F(ComponentFiles, AtMost999BodiesPerComponent)
@@ -421,20 +507,21 @@ TEST_F(ComponentFiles, SolidEdgeAssemblies)
     // The first failing occurrence speaks for the assembly when nothing was found.
     EXPECT_EQ(message("Fehlend.asm", {{"C:\\Daten\\Fehlt.par", shifted, "Fehlt.par:1"},
                                       {"C:\\Daten\\Block.par", shifted, "Block.par:1"}}),
-              "Datei nicht gefunden: Fehlt.par");
+              "Datei nicht gefunden: „Fehlt.par“");
     EXPECT_EQ(message("Block.asm", {{"C:\\Daten\\Block.par", shifted, "Block.par:1"}}),
               "Keine gültige Solid-Edge-Datei: Kein OLE-Verbunddokument");
     // A mirrored occurrence is reported, not applied.
     EXPECT_EQ(message("Spiegel.asm", {{"C:\\Daten\\Block.par", mirrored, "Block.par:1"},
                                       {"C:\\Daten\\Block.par", shifted, "Block.par:2"}}),
               "Geometriefehler: Platzierung ist keine reine Drehung");
-    EXPECT_EQ(message("Selbst.asm", {{"C:\\Daten\\Selbst.asm", shifted, "Selbst.asm:1"}}), tooDeep);
+    EXPECT_EQ(message("Selbst.asm", {{"C:\\Daten\\Selbst.asm", shifted, "Selbst.asm:1"}}),
+              "Kreisbezug: „Selbst.asm“ enthält sich selbst; die innere Kopie wird weggelassen");
 
     // The status of the component says the same.
     Document assembly;
     assemble(assembly, dir.path(), {fileComponent(1, "Gruppe", "Fehlend.asm")});
     EXPECT_TRUE(assembly.current.bodies.empty());
-    EXPECT_EQ(assembly.components[0].status, "Datei nicht gefunden: Fehlt.par");
+    EXPECT_EQ(assembly.components[0].status, "Datei nicht gefunden: „Fehlt.par“");
 }
 
 // A component path that names no regular file is refused by its status: a
@@ -451,7 +538,7 @@ TEST_F(ComponentFiles, PathsThatAreNoRegularFileAreRefusedWithoutOpening)
         {path("rohr.step"), "„rohr.step“ ist eine benannte Pipe und wird nicht gelesen"},
         {path("rohr.qcpart"), "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
         {path("ordner.qcpart"), "„ordner.qcpart“ ist ein Ordner und wird nicht gelesen"},
-        {QStringLiteral("/dev/null.stl"), "Datei nicht gefunden: null.stl"},
+        {QStringLiteral("/dev/null.stl"), "Datei nicht gefunden: „null.stl“"},
         {QStringLiteral("/dev/zero"), "„zero“ ist eine Gerätedatei und wird nicht gelesen"},
     };
     for (const auto& c : cases) {

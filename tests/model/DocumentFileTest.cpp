@@ -1,6 +1,7 @@
 #include "model/Document.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -12,6 +13,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qor::model;
 using namespace qor::test;
@@ -436,6 +439,77 @@ TEST(DocumentFileLoad, DamagedOrForeignFilesLeaveTheDocumentAlone)
     EXPECT_TRUE(error.contains(QStringLiteral("ist ein Ordner"))) << error.toStdString();
     EXPECT_TRUE(Observed(doc) == before);
     EXPECT_TRUE(doc.load(good, &error));
+}
+
+// The parser's findings in German, with the byte where it stopped.
+TEST(DocumentFileLoad, DamagedFilesAreNamedInGerman)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kaputt.qcpart");
+    const std::pair<QByteArray, const char*> cases[] = {
+        {"{", "Objekt nicht abgeschlossen (bei Byte 1)"},
+        {"{\"a\" 1}", "Doppelpunkt nach einem Namen fehlt (bei Byte 6)"},
+        {"[1 2]", "Komma zwischen zwei Werten fehlt (bei Byte 4)"},
+        {"[nul]", "ungültiger Wert (bei Byte 2)"},
+        {"", "ungültiger Wert (bei Byte 0)"},
+        {"[12", "Datei endet mitten in einer Zahl (bei Byte 3)"},
+        {"[1e400]", "ungültige Zahl (bei Byte 6)"},
+        {"[\"\xff\"]", "ungültige UTF-8-Zeichen in einem Text (bei Byte 2)"},
+        {"[\"abc", "Text nicht abgeschlossen (bei Byte 6)"},
+        {"[1,]", "Wert nach einem Komma fehlt (bei Byte 4)"},
+        {QByteArray(10000, '[') + QByteArray(10000, ']'), "zu tief verschachtelt (bei Byte 1025)"},
+        {"{} x", "weitere Zeichen nach dem Ende des Dokuments (bei Byte 3)"},
+    };
+    for (const auto& [content, text] : cases) {
+        writeFile(path, content);
+        Document doc;
+        QString error;
+        EXPECT_FALSE(doc.load(path, &error));
+        EXPECT_EQ(error, damaged + QString::fromUtf8(text)) << content.left(20).toStdString();
+    }
+}
+
+// Paths that name no ordinary file are refused by their status or size before
+// anything is read, and a file that yields more than its size said is cut off:
+// none of them blocks or fills the memory.
+TEST(DocumentFileLoad, DocumentsThatAreNoOrdinaryFilesAreRefusedBeforeReading)
+{
+    QTemporaryDir dir;
+    const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    for (const char* pipe : {"rohr.qcpart", "rohr.qcasm"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(at(pipe)).constData(), 0600), 0);
+    {
+        QFile sparse(at("riesig.qcpart"));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(sparse.resize(qint64(64) << 30));
+    }
+    for (const auto& [name, target] : {std::pair{"null.qcpart", "/dev/zero"},
+                                       {"seiten.qcpart", "/proc/self/pagemap"},
+                                       {"schleife.qcpart", "schleife.qcpart"}})
+        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name)).constData()), 0);
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"rohr.qcpart", "„rohr.qcpart“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"rohr.qcasm", "„rohr.qcasm“ ist eine benannte Pipe und wird nicht gelesen"},
+        {"riesig.qcpart", "„riesig.qcpart“ ist mit 68,7 GB zu groß (höchstens 1,0 GB)"},
+        {"null.qcpart", "„null.qcpart“ ist eine Gerätedatei und wird nicht gelesen"},
+        {"seiten.qcpart",
+         "„seiten.qcpart“ liefert mehr Daten, als seine Größe angibt, und wird nicht gelesen"},
+        {"schleife.qcpart",
+         "„schleife.qcpart“ ist ein Verweis, der im Kreis auf sich selbst zeigt"},
+    };
+    Document doc = openDocument();
+    const Observed before(doc);
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        QElapsedTimer clock;
+        clock.start();
+        QString error;
+        EXPECT_FALSE(doc.load(at(name), &error));
+        EXPECT_EQ(error, QString::fromUtf8(text));
+        EXPECT_LT(clock.elapsed(), 2000);
+        EXPECT_TRUE(Observed(doc) == before);
+    }
 }
 
 TEST(DocumentFileSave, FailuresKeepTheOldFile)

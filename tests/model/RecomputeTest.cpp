@@ -405,7 +405,7 @@ TEST(Recompute, SketchesExtrusionsAndBoxesIntoSolids)
     EXPECT_TRUE(extentIs(body.shape, {0, 0, 0, 40, 30, 10}));
     EXPECT_EQ(doc.current.tools.at(pocket->id).targets, std::vector<int>({body.id}));
     EXPECT_EQ(doc.current.sketches.at(base->id).sketch, base->sketch.get());
-    EXPECT_NEAR(shapeVolume(doc.snapshots[2].bodies.at(body.id).shape), 12000.0, 1e-6);
+    EXPECT_NEAR(shapeVolume(doc.stateBefore(2).bodies.at(body.id).shape), 12000.0, 1e-6);
 
     // The parameter drives the sketch dimension, the sketch the extrusion.
     doc.parameters[0].expr = QStringLiteral("50 mm");

@@ -25,7 +25,9 @@ TEST(CaptureTest, FailedScreenshotIsReportedAndExitsWithOne)
 
     EXPECT_EXIT(qor::app::saveGrabAndExit(&widget, bad), ::testing::ExitedWithCode(1),
                 "Bild konnte nicht gespeichert werden");
-    EXPECT_EXIT(qor::app::saveViewImageAndExit(&widget, good), ::testing::ExitedWithCode(0), "");
+    // The screenshot run's exit: the grabbed window saved, status 0.
+    EXPECT_EXIT(qor::app::saveImageAndExit(widget.grab().toImage(), good),
+                ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

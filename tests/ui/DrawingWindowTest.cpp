@@ -1,12 +1,14 @@
 #include "drawing/window/DrawingWindow.h"
 #include "app/Examples.h"
 #include "ui/Settings.h"
+#include "drawing/window/HintLabel.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
 #include "tests/ui/ShellDocument.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDate>
 #include <QLabel>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -284,6 +287,77 @@ TEST_F(DrawingWindowTest, ExportWritesTheChosenFileInTheFilterFormat)
     ASSERT_TRUE(audit.ran) << audit.report.toStdString();
     EXPECT_EQ(audit.errors, 0) << audit.report.toStdString();
     EXPECT_EQ(qor::test::pdfPageSize(dir.filePath(QStringLiteral("blatt.pdf"))), "1191 x 842");
+}
+
+// The sheet stays where it is on screen while the hint changes (tools, a refused section,
+// an export) in a wide and in a narrow window: the hint keeps one line, cut off with its whole
+// text as tooltip, and only the first resize fits the sheet.
+TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
+{
+    QTemporaryDir dir;
+    window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
+        *filter = QStringLiteral("SVG (*.svg)");
+        return dir.filePath(QStringLiteral("ein-recht-langer-name-fuer-das-blatt-der-zeichnung"));
+    };
+    EXPECT_TRUE(window->canvas->fitted());
+    const auto sheetCorners = [this] {
+        const QSizeF paper = qor::app::paperSize(sheet().format);
+        const QTransform t = window->canvas->sheetTransform();
+        return std::pair{
+            window->canvas->mapTo(window, t.map(QPointF(0, 0)).toPoint()),
+            window->canvas->mapTo(window, t.map(QPointF(paper.width(), paper.height())).toPoint())};
+    };
+    const int line = window->hintLabel->fontMetrics().height();
+    const double firstZoom = window->canvas->zoom();
+    const QPointF firstPan = window->canvas->pan();
+    for (const int width : {1400, 760}) {
+        SCOPED_TRACE(width);
+        window->resize(width, 900);
+        QApplication::processEvents();
+        EXPECT_EQ(window->canvas->zoom(), firstZoom);
+        EXPECT_EQ(window->canvas->pan(), firstPan);
+        const auto corners = sheetCorners();
+        const double zoom = window->canvas->zoom();
+        const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+            {"dimension tool", [this] { window->setTool(1); }},
+            {"select tool", [this] { window->setTool(0); }},
+            {"section refused",
+             [this] {
+                 window->selectedView = view(6).id;
+                 window->toggleSection();
+                 window->selectedView = 0;
+             }},
+            {"export", [this] { press(QStringLiteral("Export")); }},
+            {"select tool again", [this] { window->setTool(0); }},
+        };
+        for (const auto& [name, step] : steps) {
+            step();
+            QApplication::processEvents();
+            EXPECT_EQ(sheetCorners(), corners) << name;
+            EXPECT_EQ(window->canvas->zoom(), zoom) << name;
+            EXPECT_LT(window->hintLabel->height(), 2 * line) << name;
+            EXPECT_EQ(window->hintLabel->toolTip(), window->hintLabel->text()) << name;
+            const QString shown = window->hintLabel->shownText();
+            EXPECT_TRUE(shown == window->hintLabel->text() || shown.endsWith(QChar(0x2026)))
+                << name << ": " << shown.toStdString();
+        }
+    }
+    // The narrow window cuts the long select hint off.
+    EXPECT_NE(window->hintLabel->shownText(), window->hintLabel->text());
+
+    window->resize(1400, 900);
+    press(QStringLiteral("Auto-Maße"));
+    press(QStringLiteral("Schnitt"));
+    EXPECT_TRUE(view(0).section);
+    qor::test::saveShot(*window, QStringLiteral("drawing-section.png"));
+
+    // The section cuts the lug with the ⌀32 away: its dimension is neither drawn nor picked.
+    const auto hole = std::find_if(sheet().dims.begin(), sheet().dims.end(), [&](const auto& d) {
+        return d.view == view(0).id && d.kind == 3 && std::abs(d.b[0] - 16.0) < 1e-6;
+    });
+    ASSERT_NE(hole, sheet().dims.end());
+    click(pixelOf(view(0), QPointF(hole->a[0], hole->a[1])));
+    EXPECT_NE(window->selectedDim, hole->id);
 }
 
 } // namespace

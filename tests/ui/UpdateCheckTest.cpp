@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -52,13 +53,21 @@ TEST(UpdateCheck, AgainstALocalServer)
          {}},
         {"same, other build", "200 OK", manifest("1.2.0", "https://x.invalid/a.deb", "k2"), "k1",
          UpdateStatus::Available, "", QUrl(QStringLiteral("https://x.invalid/a.deb"))},
-        // Plain http would let anyone on the way swap the package.
+        // Plain http would let anyone on the way swap the package: an offer that cannot be
+        // fetched safely is no information.
         {"http address",
          "200 OK",
          manifest("2.0", "http://x.invalid/a.deb"),
          "",
-         UpdateStatus::Available,
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
+         {}},
+        {"ftp address",
+         "200 OK",
+         manifest("2.0", "ftp://x.invalid/a.deb"),
          "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
          {}},
         {"same build",
          "200 OK",
@@ -85,12 +94,20 @@ TEST(UpdateCheck, AgainstALocalServer)
          "200 OK",
          manifest("2.0", "file:///etc/passwd"),
          "",
-         UpdateStatus::Available,
-         "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
          {}},
         {"script address",
          "200 OK",
          manifest("2.0", "javascript:alert(1)"),
+         "",
+         UpdateStatus::NoInformation,
+         "Keine Versionsinformationen gefunden",
+         {}},
+        // Without any .deb there is still an offer; it just has nothing to open.
+        {"no package",
+         "200 OK",
+         R"({"programs":[{"name":"QorCAD","version":"2.0","files":{}}]})",
          "",
          UpdateStatus::Available,
          "",
@@ -120,6 +137,78 @@ TEST(UpdateCheck, AgainstALocalServer)
     const auto failed = spy.at(0).at(0).value<qor::app::UpdateResult>();
     EXPECT_EQ(failed.status, UpdateStatus::Failed);
     EXPECT_TRUE(failed.message.startsWith(QStringLiteral("Update-Prüfung fehlgeschlagen: ")));
+}
+
+// Each kind of failure has its German line; the toolkit's English text is kept apart as the
+// detail, never in the message.
+TEST(UpdateCheck, FailuresGiveOneGermanLinePerKind)
+{
+    using qor::test::MuteServer;
+    const QString prefix = QStringLiteral("Update-Prüfung fehlgeschlagen: ");
+    const QString noConnection = prefix + "keine Verbindung zum Update-Server";
+    const QString tls = prefix + "keine sichere Verbindung (Zertifikat oder TLS)";
+    const QString timeout = prefix + "Der Update-Server antwortet nicht (Zeitüberschreitung)";
+    MuteServer silent;
+    MuteServer plain(true);
+    ManifestServer broken("500 Internal Server Error", "kaputt");
+    ManifestServer missing("404 Not Found", "");
+    const struct {
+        const char* what;
+        QUrl url;
+        QString message;
+        const char* detailHas; // a word of the toolkit's own text
+    } cases[] = {
+        {"refused connection", qor::test::closedPortUrl(), noConnection, "refused"},
+        {"no such host", QUrl(QStringLiteral("http://update.invalid/latest.json")), noConnection,
+         "not found"},
+        {"TLS to a plain server", plain.url("https"), tls, "SSL"},
+        {"silent server", silent.url(), timeout, "cancel"},
+        {"server error", broken.url(), prefix + "Fehler des Update-Servers (HTTP 500)", "Internal"},
+        {"missing manifest", missing.url(), prefix + "Fehler des Update-Servers (HTTP 404)",
+         "Not Found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.url.scheme() == u"https" && !QSslSocket::supportsSsl())
+            continue; // no TLS back end on this machine
+        qor::app::UpdateCheck check;
+        check.setLimits(1024 * 1024, 20000, 700);
+        QSignalSpy spy(&check, &qor::app::UpdateCheck::finished);
+        check.start(c.url);
+        ASSERT_TRUE(spy.wait(15000));
+        const auto result = spy.at(0).at(0).value<qor::app::UpdateResult>();
+        EXPECT_EQ(result.status, qor::app::UpdateStatus::Failed);
+        EXPECT_EQ(result.message, c.message);
+        EXPECT_TRUE(result.detail.contains(QLatin1String(c.detailHas), Qt::CaseInsensitive))
+            << result.detail.toStdString();
+        EXPECT_FALSE(result.message.contains(result.detail));
+        EXPECT_FALSE(result.message.contains(u'\n'));
+    }
+}
+
+TEST(UpdateCheck, FailureKindsByError)
+{
+    using E = QNetworkReply::NetworkError;
+    const QString prefix = QStringLiteral("Update-Prüfung fehlgeschlagen: ");
+    const struct {
+        E error;
+        int status;
+        QString text;
+    } cases[] = {
+        {E::ConnectionRefusedError, 0, prefix + "keine Verbindung zum Update-Server"},
+        {E::HostNotFoundError, 0, prefix + "keine Verbindung zum Update-Server"},
+        {E::RemoteHostClosedError, 0, prefix + "keine Verbindung zum Update-Server"},
+        {E::ProxyConnectionRefusedError, 0, prefix + "keine Verbindung zum Update-Server"},
+        {E::SslHandshakeFailedError, 0, prefix + "keine sichere Verbindung (Zertifikat oder TLS)"},
+        {E::TimeoutError, 0, prefix + "Der Update-Server antwortet nicht (Zeitüberschreitung)"},
+        {E::OperationCanceledError, 0,
+         prefix + "Der Update-Server antwortet nicht (Zeitüberschreitung)"},
+        {E::InternalServerError, 503, prefix + "Fehler des Update-Servers (HTTP 503)"},
+        {E::ContentAccessDenied, 403, prefix + "Fehler des Update-Servers (HTTP 403)"},
+        {E::ProtocolFailure, 0, prefix + "Fehler des Update-Servers"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qor::app::updateFailureText(c.error, c.status), c.text) << int(c.error);
 }
 
 // Replies that are too long or too slow for a manifest end the check with "no information"
@@ -180,10 +269,7 @@ TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
     const QByteArray deb = "https://example.invalid/qorcad.deb";
     for (const auto& [body, button, opens] :
          {std::tuple{manifest("1.3.0", deb.constData()), "Herunterladen", true},
-          std::tuple{manifest("1.3.0", deb.constData()), "Später", false},
-          std::tuple{manifest("1.3.0", "file:///etc/passwd"), "Herunterladen", false},
-          std::tuple{manifest("1.3.0", "http://example.invalid/qorcad.deb"), "Herunterladen",
-                     false}}) {
+          std::tuple{manifest("1.3.0", deb.constData()), "Später", false}}) {
         browser.opened.clear();
         const qor::app::UpdateResult result
             = qor::app::judgeUpdate(qor::app::parseUpdateManifest(body), "1.2.0", {});
@@ -192,6 +278,13 @@ TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
         EXPECT_EQ(shown, QStringLiteral("QorCAD 1.3.0 ist verfügbar (installiert: 1.2.0)."));
         EXPECT_EQ(browser.opened,
                   opens ? QList<QUrl>{QUrl(QString::fromLatin1(deb))} : QList<QUrl>{});
+    }
+    // An address that is not https makes no offer to answer.
+    for (const char* address : {"file:///etc/passwd", "http://example.invalid/qorcad.deb"}) {
+        const qor::app::UpdateResult result
+            = qor::app::judgeUpdate(qor::app::parseUpdateManifest(manifest("1.3.0", address)),
+                                    "1.2.0", {});
+        EXPECT_EQ(result.status, qor::app::UpdateStatus::NoInformation) << address;
     }
     for (const char* scheme : {"https", "http", "file"})
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));

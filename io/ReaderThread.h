@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <ctime>
+#include <functional>
+
+namespace qor::io {
+
+// The stack of a reader thread. The kernel's STEP, glTF and shape readers recurse once
+// per nesting level of the file and free what they built the same way; on the 8 MB of
+// the main thread a hostile file ends the process. Only the pages a read touches are
+// committed, so a sound file costs no more memory than on the main thread.
+constexpr std::size_t readerStackBytes = std::size_t(1) << 30;
+
+// Runs work on a thread with a stack of readerStackBytes and returns once it is done.
+// While it runs, whileWaiting (when set) is called on the caller's thread every few
+// tens of milliseconds, so that a window can repaint, show progress and offer to cancel.
+// An exception thrown by work is thrown again here. When no thread can be started, work
+// runs on the caller's thread.
+void runOnReaderThread(const std::function<void()>& work,
+                       const std::function<void()>& whileWaiting = {});
+
+// The processor time of the thread that made the clock, readable from any thread. A time
+// budget counted this way ends a reader that is stuck, never one that waits for a busy
+// machine.
+class ThreadCpuClock {
+public:
+    ThreadCpuClock();
+    qint64 elapsedMs() const;
+
+private:
+    clockid_t clock_;
+    qint64 startMs_ = 0;
+};
+
+} // namespace qor::io

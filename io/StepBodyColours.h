@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <Interface_InterfaceModel.hxx>
+#include <STEPCAFControl_Writer.hxx>
+#include <TDocStd_Document.hxx>
+
+#include <utility>
+#include <vector>
+
+namespace qor::io {
+
+// The colour of a body made of several solids on the body itself. The kernel's
+// STEP writer styles only the solids of such a body, so readers that ask the
+// body for its colour find none. AP242 lets a style point at the body's shape
+// representation; the writer cannot write that reference, so the style is added
+// to the model after the transfer and its reference filled in the written file.
+class StepBodyColours {
+public:
+    // After the writer's transfer: styles every coloured free shape of the
+    // document that holds more than one solid. Does nothing below AP242.
+    StepBodyColours(STEPCAFControl_Writer& writer, const Handle(TDocStd_Document)& document);
+
+    // After the file was written: points each added style at its body. False
+    // when the file could not be rewritten.
+    bool link(const QByteArray& file) const;
+
+private:
+    // Each added style and the body's representation it is for.
+    std::vector<std::pair<Handle(Standard_Transient), Handle(Standard_Transient)>> entities_;
+    Handle(Interface_InterfaceModel) model_;
+};
+
+} // namespace qor::io

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <Message_ProgressRange.hxx>
+#include <Poly_Triangulation.hxx>
+
+#include <QByteArray>
+
+namespace qor::io {
+
+// The triangulation of an STL file, every `solid` section of a text file
+// included; nodes are merged within a section (mergeAngle as the kernel's
+// reader takes it), not between sections. Null when the file cannot be read.
+//
+// The kernel's reader takes each section's lines from a buffer it fills ahead
+// of the stream, but decides from the stream whether another section follows:
+// when the rest of the file is already in the buffer (always so for a small
+// file) the stream is at its end and the sections still in the buffer are
+// dropped without a word, and a section that starts near a buffer's end is
+// read from the wrong place. A text file of several sections is therefore
+// read section by section, each from its own place.
+Handle(Poly_Triangulation) readStlFile(const QByteArray& fileName, double mergeAngle,
+                                       const Message_ProgressRange& range);
+
+} // namespace qor::io

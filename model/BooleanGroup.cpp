@@ -1,0 +1,366 @@
+#include "model/BooleanGroup.h"
+
+#include "model/ExecContext.h"
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBndLib.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_ListOfShape.hxx>
+#include <TopTools_MapOfShape.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace qor::model {
+namespace {
+
+// Reference kinds that name sketches, work geometry or whole bodies; faces,
+// edges and vertices are read from a body's shape.
+bool bodyFreeKind(const QString& kind)
+{
+    static const QStringList kinds{QString(),
+                                   QStringLiteral("origin"),
+                                   QStringLiteral("sketch"),
+                                   QStringLiteral("region"),
+                                   QStringLiteral("feature"),
+                                   QStringLiteral("sketchline"),
+                                   QStringLiteral("body")};
+    return kinds.contains(kind);
+}
+
+bool readsBodyGeometry(const QJsonValue& value)
+{
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::any_of(array.begin(), array.end(),
+                           [](const QJsonValue& v) { return readsBodyGeometry(v); });
+    }
+    if (!value.isObject())
+        return false;
+    const QJsonObject object = value.toObject();
+    if (!bodyFreeKind(object.value(QLatin1String("kind")).toString()))
+        return true;
+    return std::any_of(object.begin(), object.end(),
+                       [](const QJsonValue& v) { return readsBodyGeometry(v); });
+}
+
+// Whether faces of the tool bound the cut's result where the body's own faces
+// do not: there the cut took material away. A tool that only meets the body
+// along its existing faces (a bore drilled again) removed nothing. The group's
+// cuts do not touch each other's boxes, so no other cut can have taken that
+// material first.
+bool removesMaterial(BRepAlgoAPI_Cut& cut, const TopTools_MapOfShape& bodyFaces,
+                     const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        if (cut.IsDeleted(face.Current()))
+            continue;
+        const TopTools_ListOfShape& images = cut.Modified(face.Current());
+        if (images.IsEmpty() && !bodyFaces.Contains(face.Current()))
+            return true;
+        for (const TopoDS_Shape& image : images) {
+            if (!bodyFaces.Contains(image))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The images of the body's faces in the cut's result.
+TopTools_MapOfShape bodyImages(BRepAlgoAPI_Cut& cut, const TopoDS_Shape& body)
+{
+    TopTools_MapOfShape images;
+    for (TopExp_Explorer face(body, TopAbs_FACE); face.More(); face.Next()) {
+        if (cut.IsDeleted(face.Current()))
+            continue;
+        const TopTools_ListOfShape& modified = cut.Modified(face.Current());
+        if (modified.IsEmpty())
+            images.Add(face.Current());
+        for (const TopoDS_Shape& image : modified)
+            images.Add(image);
+    }
+    return images;
+}
+
+struct Fused {
+    std::optional<TopoDS_Shape> shape;
+    std::optional<std::size_t> untouched; // the first watched join the fuse left alone
+};
+
+// Whether the fuse split, merged or dropped a face of the tool: the tool met
+// the body or another tool.
+bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        if (fuse.IsDeleted(face.Current()) || !fuse.Modified(face.Current()).IsEmpty())
+            return true;
+    }
+    return false;
+}
+
+// `watched`: joins (index, tool) that found their body by the group's box
+// after a cut; the cut may have shrunk the body's real box, so a join that
+// touches nothing must decide on its own whether it makes a new body.
+Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
+            const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched = {})
+{
+    TopTools_ListOfShape arguments;
+    arguments.Append(body);
+    BRepAlgoAPI_Fuse fuse;
+    fuse.SetArguments(arguments);
+    fuse.SetTools(tools);
+    fuse.SetRunParallel(Standard_True);
+    fuse.SetToFillHistory(watched.empty() ? Standard_False : Standard_True);
+    fuse.Build();
+    if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
+        return {};
+    for (const auto& [index, tool] : watched) {
+        if (!touched(fuse, *tool))
+            return {std::nullopt, index};
+    }
+    return {unifySameDomain(fuse.Shape()), std::nullopt};
+}
+
+struct Evaluated {
+    std::optional<TopoDS_Shape> shape;
+    // Without a shape: the cut that removed nothing or the join that touched
+    // nothing; none when the kernel failed.
+    std::optional<std::size_t> blamed;
+};
+
+// The body after the first `count` booleans of the group: one fuse, one merge,
+// one cut. With `check`, no shape when a cut removed no material.
+Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
+{
+    TopTools_ListOfShape joins;
+    TopTools_ListOfShape cutTools;
+    std::vector<std::size_t> cuts;
+    std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
+    for (std::size_t k = 0; k < count; ++k) {
+        const WaitingBoolean& op = group.ops[k];
+        if (op.cut) {
+            addCutTools(op.tool, cutTools);
+            cuts.push_back(k);
+        } else {
+            joins.Append(op.tool);
+            if (check && op.foundAfterCut)
+                watched.emplace_back(k, &op.tool);
+        }
+    }
+    try {
+        OCC_CATCH_SIGNALS
+        TopoDS_Shape shape = group.base;
+        if (!joins.IsEmpty()) {
+            const Fused joined = fused(shape, joins, watched);
+            if (!joined.shape)
+                return {std::nullopt, joined.untouched};
+            shape = *joined.shape;
+        }
+        if (cuts.empty())
+            return {shape, std::nullopt};
+        TopTools_ListOfShape arguments;
+        arguments.Append(shape);
+        BRepAlgoAPI_Cut cut;
+        cut.SetArguments(arguments);
+        cut.SetTools(cutTools);
+        cut.SetRunParallel(Standard_True);
+        cut.SetToFillHistory(check ? Standard_True : Standard_False);
+        cut.Build();
+        // A body the cuts consume disappears; that is left to the one-by-one path.
+        if (!cut.IsDone() || isEmptyShape(cut.Shape()))
+            return {};
+        if (check) {
+            const TopTools_MapOfShape bodyFaces = bodyImages(cut, shape);
+            for (const std::size_t k : cuts) {
+                if (!removesMaterial(cut, bodyFaces, group.ops[k].tool))
+                    return {std::nullopt, k};
+            }
+        }
+        return {unifySameDomain(cut.Shape()), std::nullopt};
+    } catch (const Standard_Failure&) {
+        return {};
+    }
+}
+
+// One boolean of the group on its own, for the fallback; the shape unchanged
+// when the kernel fails.
+TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
+{
+    try {
+        OCC_CATCH_SIGNALS
+        TopTools_ListOfShape tools;
+        if (!op.cut) {
+            tools.Append(op.tool);
+            return fused(body, tools).shape.value_or(body);
+        }
+        addCutTools(op.tool, tools);
+        TopTools_ListOfShape arguments;
+        arguments.Append(body);
+        BRepAlgoAPI_Cut cut;
+        cut.SetArguments(arguments);
+        cut.SetTools(tools);
+        cut.Build();
+        if (!cut.IsDone() || isEmptyShape(cut.Shape()))
+            return body;
+        return unifySameDomain(cut.Shape());
+    } catch (const Standard_Failure&) {
+        return body;
+    }
+}
+
+void setSettled(ModelState& state, const TopoDS_Shape& shape)
+{
+    const int id = state.group->bodyId;
+    state.group.reset();
+    state.groupOps = 0;
+    if (const auto it = state.bodies.find(id); it != state.bodies.end()) {
+        it->second.shape = shape;
+        it->second.unified = shape;
+    }
+}
+
+} // namespace
+
+void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools)
+{
+    if (tool.ShapeType() != TopAbs_COMPOUND) {
+        tools.Append(tool);
+        return;
+    }
+    for (TopoDS_Iterator it(tool); it.More(); it.Next())
+        addCutTools(it.Value(), tools);
+}
+
+bool mayRunGrouped(const Feature& feature)
+{
+    static const QStringList types{
+        QStringLiteral("sketch"),       QStringLiteral("plane"),        QStringLiteral("axis"),
+        QStringLiteral("extrude"),      QStringLiteral("revolve"),      QStringLiteral("box"),
+        QStringLiteral("cylinder"),     QStringLiteral("sphere"),       QStringLiteral("torus"),
+        QStringLiteral("hole"),         QStringLiteral("pattern_rect"), QStringLiteral("pattern_circ"),
+        QStringLiteral("pattern_path"), QStringLiteral("mirror")};
+    if (!types.contains(feature.type))
+        return false;
+    const QJsonObject& p = feature.params;
+    if (std::any_of(p.begin(), p.end(), [](const QJsonValue& v) { return readsBodyGeometry(v); }))
+        return false;
+    // Through-all extents are sized from the bodies' boxes.
+    const QString extent = p.value(QLatin1String("extent")).toString();
+    if (extent == QLatin1String("all") || extent == QLatin1String("allboth"))
+        return false;
+    // Thread lengths and the groove check measure the body.
+    if (feature.type == QLatin1String("hole")
+        && p.value(QLatin1String("fit")).toString() == QLatin1String("threaded"))
+        return false;
+    // Copies of bodies read the bodies.
+    return p.value(QLatin1String("source")).toString() != QLatin1String("bodies");
+}
+
+Bnd_Box groupReach(const ModelState& state)
+{
+    Bnd_Box reach = bodyBox(state.bodies.at(state.group->bodyId));
+    for (std::size_t k = 0; k < state.groupOps; ++k) {
+        if (!state.group->ops[k].cut)
+            reach.Add(state.group->ops[k].box);
+    }
+    return reach;
+}
+
+int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
+                const std::vector<int>& targets, bool searched)
+{
+    if (targets.size() != 1)
+        throw GroupBreak{};
+    ModelState& state = context.state;
+    const int target = targets.front();
+    Bnd_Box box;
+    BRepBndLib::Add(tool, box, Standard_True);
+    if (state.group) {
+        if (state.group->bodyId != target)
+            throw GroupBreak{};
+        for (std::size_t k = 0; k < state.groupOps; ++k) {
+            const WaitingBoolean& op = state.group->ops[k];
+            if (op.cut && !op.box.IsOut(box))
+                throw GroupBreak{};
+        }
+        // A state from an earlier run continues with booleans of its own;
+        // the states that share the group keep theirs.
+        if (state.group->ops.size() != state.groupOps) {
+            auto copy = std::make_shared<BooleanGroup>();
+            copy->bodyId = state.group->bodyId;
+            copy->base = state.group->base;
+            copy->firstIndex = state.group->firstIndex;
+            copy->sound = state.group->sound;
+            copy->ops.assign(state.group->ops.begin(),
+                             state.group->ops.begin() + std::ptrdiff_t(state.groupOps));
+            for (const auto& [count, shape] : state.group->results) {
+                if (count <= state.groupOps)
+                    copy->results.emplace(count, shape);
+            }
+            state.group = std::move(copy);
+        }
+    } else {
+        state.group = std::make_shared<BooleanGroup>();
+        state.group->bodyId = target;
+        state.group->base = std::as_const(state).bodies.at(target).shape;
+        state.group->firstIndex = context.groupIndex;
+        state.groupOps = 0;
+    }
+    const auto& ops = state.group->ops;
+    const bool afterCut = std::any_of(ops.begin(), ops.begin() + std::ptrdiff_t(state.groupOps),
+                                      [](const WaitingBoolean& op) { return op.cut; });
+    state.group->ops.push_back(
+        WaitingBoolean{tool, box, cut, context.groupIndex, searched && !cut && afterCut});
+    ++state.groupOps;
+    return target;
+}
+
+SettleOutcome settleChecked(ModelState& state)
+{
+    if (!state.group)
+        return {};
+    BooleanGroup& group = *state.group;
+    const std::size_t count = state.groupOps;
+    if (const auto known = group.results.find(count); known != group.results.end()) {
+        setSettled(state, known->second);
+        return {};
+    }
+    const Evaluated evaluated = evaluate(group, count, true);
+    if (!evaluated.shape) {
+        group.sound = std::min(group.sound, evaluated.blamed.value_or(0));
+        return {false, evaluated.blamed};
+    }
+    group.results.emplace(count, *evaluated.shape);
+    setSettled(state, *evaluated.shape);
+    return {};
+}
+
+void settleState(ModelState& state)
+{
+    if (!state.group)
+        return;
+    BooleanGroup& group = *state.group;
+    const std::size_t count = state.groupOps;
+    if (const auto known = group.results.find(count); known != group.results.end()) {
+        setSettled(state, known->second);
+        return;
+    }
+    // Not kept with the checked results: nothing was checked here.
+    std::optional<TopoDS_Shape> shape = evaluate(group, count, false).shape;
+    if (!shape) {
+        shape = group.base;
+        for (std::size_t k = 0; k < count; ++k)
+            shape = applyOne(*shape, group.ops[k]);
+    }
+    setSettled(state, *shape);
+}
+
+} // namespace qor::model

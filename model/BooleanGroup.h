@@ -1,0 +1,91 @@
+#pragma once
+
+#include "model/Document.h"
+
+#include <Bnd_Box.hxx>
+#include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Shape.hxx>
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace qor::model {
+
+class ExecContext;
+
+// One join or cut that waits for its group to be evaluated.
+struct WaitingBoolean {
+    TopoDS_Shape tool; // repaired, as the feature recorded it
+    Bnd_Box box; // the tool's box, as the target search measures it
+    bool cut = false;
+    int featureIndex = 0; // history position of the feature it belongs to
+    // A join whose body was found by the group's box while a cut waited before
+    // it: it must touch the body, or run on its own.
+    bool foundAfterCut = false;
+};
+
+// Joins and cuts of consecutive features on one body whose tools do not read
+// the body. A join waits only when its box touches none of the group's cuts and
+// a cut only when its box touches none of them, so the booleans commute: one
+// fuse of all joins, one merge and one cut of all cuts give what running them
+// one by one gives. States of the features inside the group share it, each
+// with the number of leading booleans it has.
+struct BooleanGroup {
+    int bodyId = 0;
+    TopoDS_Shape base; // the body's shape before the group
+    int firstIndex = 0; // history position of the first feature that waited
+    std::vector<WaitingBoolean> ops;
+    // Evaluated body shapes by number of leading booleans. Only results whose
+    // cuts were each seen to remove material are kept.
+    std::map<std::size_t, TopoDS_Shape> results;
+    // How many leading booleans may still be evaluated together: a failed
+    // check marks where the group has to run feature by feature.
+    std::size_t sound = std::size_t(-1);
+};
+
+// Thrown by applyBoolean inside a group when the feature's boolean cannot wait
+// (another body, several targets, a box touching a waiting cut, an intersect):
+// the recompute evaluates the group and runs the feature again.
+struct GroupBreak {};
+
+// The members of a compound tool, each a tool of its own: the kernel intersects
+// separate tools with each other but never the solids inside one compound, so
+// overlapping members of one compound would cut nothing where they overlap.
+void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
+
+// Whether the feature's executor only builds tools from sketches, planes and
+// numbers and leaves bodies to applyBoolean, so that its joins and cuts may
+// wait in a group.
+bool mayRunGrouped(const Feature& feature);
+
+// The box the target search uses for the group's body: its box before the
+// group with the boxes of the waiting joins (cuts only ever shrink it).
+Bnd_Box groupReach(const ModelState& state);
+
+// Lets the tool's join or cut on the single target wait in the state's group;
+// returns the target. `searched`: the target was found by boxes. Throws
+// GroupBreak when it cannot wait.
+int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
+                const std::vector<int>& targets, bool searched);
+
+struct SettleOutcome {
+    bool settled = true;
+    // Not settled: the first boolean that must run on its own (a cut that
+    // removed nothing, a join that touched nothing), or, when the kernel failed
+    // and no boolean can be blamed, none (every one must).
+    std::optional<std::size_t> blamed;
+};
+
+// Evaluates the state's waiting booleans and checks that every cut removed
+// material (so that none of them would have warned or, for an extrusion, turned
+// round). When that does not hold or the kernel fails the state is unchanged
+// and the group's `sound` is lowered.
+SettleOutcome settleChecked(ModelState& state);
+
+// Evaluates the state's waiting booleans of a group that was checked as a
+// whole; falls back to one boolean at a time when the kernel fails.
+void settleState(ModelState& state);
+
+} // namespace qor::model

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QApplication>
+#include <QObject>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace qor::test {
+
+// Runs `answer` on the next visible top-level dialog of type T once it is shown; `seen` tells
+// afterwards whether one came up. Watching ends with the answer, or when the context (if
+// given) goes away.
+template <typename T>
+std::shared_ptr<bool> whenShown(std::function<void(T*)> answer, QObject* context = nullptr)
+{
+    auto seen = std::make_shared<bool>(false);
+    auto* poll = new QTimer(context);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, seen] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<T*>(widget);
+            if (dialog == nullptr || !dialog->isVisible())
+                continue;
+            *seen = true;
+            poll->deleteLater();
+            answer(dialog);
+            return;
+        }
+    });
+    poll->start(50);
+    return seen;
+}
+
+} // namespace qor::test

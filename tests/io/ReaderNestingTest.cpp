@@ -1,0 +1,237 @@
+#include "io/Import.h"
+#include "io/NestingCheck.h"
+#include "io/ReaderThread.h"
+#include "tests/common/TempFiles.h"
+
+#include "tests/fixtures/NestedFiles.h"
+
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+using namespace qor;
+
+using qor::test::writeFile;
+
+namespace {
+
+io::StepNesting stepNesting(QByteArray text)
+{
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    return io::scanStepNesting(buffer, io::maxStepParens);
+}
+
+int jsonNesting(QByteArray text)
+{
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    return io::scanJsonNesting(buffer, io::maxJsonNesting);
+}
+
+// Each level keeps a buffer of its own on the stack, so that the recursion needs about
+// levels × 1 KB of stack: far more than a main thread's 8 MB for 100,000 levels.
+int recurse(int levels)
+{
+    volatile char frame[1024];
+    frame[0] = char(levels);
+    frame[sizeof frame - 1] = 1;
+    return levels == 0 ? 0 : recurse(levels - 1) + frame[sizeof frame - 1];
+}
+
+} // namespace
+
+TEST(ReaderNesting, StepScanCountsParenthesesAndReferenceChains)
+{
+    // A "#123" that a read chunk of 1 MB cuts in two still counts as one reference.
+    QByteArray straddling("#1=A(");
+    straddling.append(QByteArray((1 << 20) - straddling.size() - 3, ' '));
+    straddling.append("#123456);#123456=B(#7);#7=C();");
+    struct Case {
+        const char* name;
+        QByteArray text;
+        int parens;
+        std::int64_t chain;
+    };
+    const Case cases[] = {
+        {"one point", fixtures::stepFile("#1=CARTESIAN_POINT('',(0.,0.,0.));\n"), 2, 1},
+        {"strings hide parentheses, references and quotes",
+         "#1=PRODUCT('a((#9','b''(#8',#2);#2=X();", 1, 2},
+        {"comments hide them too", "/* ((( #5=A(#6); */ #1=A(#2); #2=B(#3); #3=C();", 1, 3},
+        {"complex entity", "#1=(A(#2)B(('x')));#2=C();", 3, 2},
+        {"longest of several paths", "#1=A(#2,#3);#2=B(#4);#3=C(#2);#4=D();", 1, 4},
+        {"a circle ends where it closes", "#1=A(#2);#2=A(#3);#3=A(#1);", 1, 3},
+        {"a name no entity carries", "#1=A(#7);", 1, 1},
+        {"ids out of order", "#30=A(#20);#10=B();#20=C(#10);", 1, 3},
+        {"chain across a chunk", straddling, 1, 3},
+        {"generated chain", fixtures::stepReferenceChain(999), 2, 1000},
+        {"generated parentheses", fixtures::stepNestedParens(200), 201, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const io::StepNesting nesting = stepNesting(c.text);
+        EXPECT_EQ(nesting.deepestParens, c.parens);
+        EXPECT_EQ(nesting.longestChain, c.chain);
+    }
+    // Past the limit the scan stops without counting chains.
+    const io::StepNesting deep = stepNesting(fixtures::stepNestedParens(100000));
+    EXPECT_EQ(deep.deepestParens, io::maxStepParens + 1);
+}
+
+TEST(ReaderNesting, JsonScanCountsArraysAndObjectsOutsideStrings)
+{
+    const std::pair<QByteArray, int> cases[] = {
+        {"{}", 1},
+        {R"({"a":[{}],"b":[]})", 3},
+        {R"(["[[[{{", 1])", 1},
+        {R"(["\"[[", [2]])", 2},
+        {R"(["\\", [[3]]])", 3},
+        {fixtures::gltfNestedArrays(40), 41},
+    };
+    for (const auto& [text, depth] : cases)
+        EXPECT_EQ(jsonNesting(text), depth) << text.left(60).toStdString();
+    EXPECT_EQ(jsonNesting(fixtures::gltfNestedArrays(150000)), io::maxJsonNesting + 1);
+}
+
+// Files that once ended the process in the kernel's recursion end in one German line; the
+// same kinds nested within the limits reach the kernel, which reads them on the reader
+// thread's stack.
+TEST(ReaderNesting, DeeplyNestedFilesAreRefusedWithOneLine)
+{
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QString error;
+    };
+    const Case cases[] = {
+        {"klammern.step", fixtures::stepNestedParens(100000),
+         QStringLiteral("Fehler beim Lesen: STEP-Datei ist zu tief verschachtelt (mehr als 256 "
+                        "Klammerebenen)")},
+        {"kette.step", fixtures::stepReferenceChain(300000),
+         QStringLiteral("Fehler beim Lesen: STEP-Datei enthält eine Kette von 300001 aufeinander "
+                        "verweisenden Einträgen (höchstens 20000 werden gelesen)")},
+        {"verschachtelt.gltf", fixtures::gltfNestedArrays(150000),
+         QStringLiteral("Fehler beim Lesen: glTF-Datei ist zu tief verschachtelt (mehr als 512 "
+                        "Ebenen)")},
+        {"verschachtelt.glb", fixtures::glbNestedArrays(150000),
+         QStringLiteral("Fehler beim Lesen: glTF-Datei ist zu tief verschachtelt (mehr als 512 "
+                        "Ebenen)")},
+        // Within the limits: the kernel reads them and finds nothing to transfer.
+        {"kette-20000.step", fixtures::stepReferenceChain(19999),
+         QStringLiteral("STEP-Daten konnten nicht übertragen werden")},
+        {"klammern-250.step", fixtures::stepNestedParens(250),
+         QStringLiteral("STEP-Daten konnten nicht übertragen werden")},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const io::ImportResult result
+            = io::importFile(writeFile(dir, QString::fromLatin1(c.name), c.bytes), {});
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.bodies.empty());
+        EXPECT_EQ(result.error.toStdString(), c.error.toStdString());
+    }
+}
+
+TEST(ReaderThread, CarriesRecursionBeyondAMainThreadStack)
+{
+    int levels = 0;
+    io::runOnReaderThread([&levels] { levels = recurse(100000); });
+    EXPECT_EQ(levels, 100000);
+
+    // An exception of the work reaches the caller.
+    EXPECT_THROW(io::runOnReaderThread([] { throw std::runtime_error("Lesefehler"); }),
+                 std::runtime_error);
+}
+
+// While the work runs, the caller's thread is called back again and again, never from the
+// reader thread.
+TEST(ReaderThread, CallsTheCallerBackOnItsOwnThreadWhileWorking)
+{
+    const auto caller = std::this_thread::get_id();
+    int calls = 0;
+    bool onCaller = true;
+    std::thread::id reader;
+    io::runOnReaderThread(
+        [&reader] {
+            reader = std::this_thread::get_id();
+            QThread::msleep(300);
+        },
+        [&] {
+            ++calls;
+            onCaller = onCaller && std::this_thread::get_id() == caller;
+        });
+    EXPECT_NE(reader, caller);
+    EXPECT_GE(calls, 3);
+    EXPECT_TRUE(onCaller);
+}
+
+// Sleeping costs no processor time, so a reader waiting for a busy machine keeps its
+// budget; spinning does. The clock is read from another thread than the one it counts.
+TEST(ReaderThread, CpuClockCountsOnlyTheThreadsOwnWork)
+{
+    std::atomic<qint64> sleptMs = -1;
+    std::atomic<bool> spun = false;
+    std::atomic<bool> read = false;
+    std::atomic<const io::ThreadCpuClock*> spinner = nullptr;
+    std::thread sleeper([&] {
+        const io::ThreadCpuClock clock;
+        QThread::msleep(300);
+        sleptMs = clock.elapsedMs();
+    });
+    std::thread worker([&] {
+        const io::ThreadCpuClock clock;
+        spinner = &clock;
+        volatile double sink = 0;
+        while (clock.elapsedMs() < 150)
+            sink = sink + 1.0;
+        spun = true;
+        while (!read)
+            QThread::msleep(1);
+    });
+    while (!spun)
+        QThread::msleep(5);
+    const qint64 spunMs = spinner.load()->elapsedMs();
+    read = true;
+    worker.join();
+    sleeper.join();
+    EXPECT_GE(spunMs, 150);
+    EXPECT_LT(sleptMs, 50);
+}
+
+// Progress reaches the caller on its own thread; a cancellation that says yes ends the read
+// with the reader's message instead of its bodies.
+TEST(ReaderThread, ImportReportsOnTheCallersThreadAndCanBeCancelled)
+{
+    QTemporaryDir dir;
+    const QString chain
+        = writeFile(dir, QStringLiteral("kette.step"), fixtures::stepReferenceChain(19999));
+    const auto caller = std::this_thread::get_id();
+    bool onCaller = true;
+    int reports = 0;
+    const io::ImportResult read = io::importFile(chain, [&](int percent, const QString&) {
+        ++reports;
+        onCaller = onCaller && std::this_thread::get_id() == caller;
+        EXPECT_GE(percent, 0);
+        EXPECT_LE(percent, 100);
+    });
+    EXPECT_GE(reports, 1);
+    EXPECT_TRUE(onCaller);
+    EXPECT_EQ(read.error, QStringLiteral("STEP-Daten konnten nicht übertragen werden"));
+
+    int asked = 0;
+    const io::ImportResult cancelled = io::importFile(chain, {}, [&asked] {
+        ++asked;
+        return true;
+    });
+    EXPECT_GE(asked, 1);
+    EXPECT_FALSE(cancelled.ok);
+    EXPECT_EQ(cancelled.error, io::readCancelledMessage());
+}

@@ -1,0 +1,94 @@
+// The colour of a body of several solids reaches readers that ask the body, not
+// only its solids: checked with the kernel's bare XCAF reader.
+
+#include "io/Export.h"
+#include "io/Import.h"
+#include "io/XcafBodies.h"
+
+#include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/XcafModel.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <BRep_Builder.hxx>
+#include <STEPCAFControl_Reader.hxx>
+#include <TDF_LabelSequence.hxx>
+#include <TopoDS_Compound.hxx>
+
+using qor::io::ExportBody;
+using qor::io::ExportOptions;
+using qor::test::box;
+
+namespace {
+
+TopoDS_Shape compoundOf(std::initializer_list<TopoDS_Shape> shapes)
+{
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    for (const TopoDS_Shape& shape : shapes)
+        builder.Add(compound, shape);
+    return compound;
+}
+
+gp_Trsf shifted(double x)
+{
+    gp_Trsf shift;
+    shift.SetTranslation(gp_Vec(x, 5, -7));
+    return shift;
+}
+
+} // namespace
+
+TEST(StepBodyColour, BodiesOfSeveralSolidsCarryTheirColour)
+{
+    QTemporaryDir dir;
+    const std::vector<ExportBody> bodies = {
+        {QStringLiteral("Paar"), compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}),
+         0.1, 0.7, 0.2},
+        {QStringLiteral("Drilling"),
+         compoundOf({box(2, 2, 2), box(2, 2, 2, gp_Pnt(5, 0, 0)), box(2, 2, 2, gp_Pnt(10, 0, 0))})
+             .Moved(shifted(100)),
+         0.9, 0.5, 0.1},
+        {QStringLiteral("Quader"), box(10, 20, 30, gp_Pnt(0, 50, 0)), 0.2, 0.3, 0.9},
+    };
+    const QString path = dir.filePath(QStringLiteral("teile.step"));
+    QString error;
+    ASSERT_TRUE(qor::io::exportFile(path, bodies, ExportOptions(), &error)) << error.toStdString();
+
+    qor::test::XcafModel bare;
+    STEPCAFControl_Reader reader;
+    ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
+    ASSERT_TRUE(reader.Transfer(bare.doc));
+    TDF_LabelSequence parts;
+    bare.shapes->GetFreeShapes(parts);
+    ASSERT_EQ(parts.Length(), int(bodies.size()));
+    for (int i = 0; i < parts.Length(); ++i) {
+        const ExportBody& body = bodies[std::size_t(i)];
+        SCOPED_TRACE(body.name.toStdString());
+        const TDF_Label part = parts.Value(i + 1);
+        EXPECT_EQ(qor::io::labelName(part), body.name);
+        Quantity_Color colour;
+        ASSERT_TRUE(bare.colors->GetColor(part, XCAFDoc_ColorSurf, colour));
+        double r = 0, g = 0, b = 0;
+        colour.Values(r, g, b, Quantity_TOC_sRGB);
+        EXPECT_NEAR(r, body.r, 0.01);
+        EXPECT_NEAR(g, body.g, 0.01);
+        EXPECT_NEAR(b, body.b, 0.01);
+        EXPECT_NEAR(qor::test::volumeOf(XCAFDoc_ShapeTool::GetShape(part)),
+                    qor::test::volumeOf(body.shape), 1e-6);
+    }
+
+    // The program's own import still gives one coloured body per body.
+    const qor::io::ImportResult imported = qor::io::importFile(path, {});
+    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
+    ASSERT_EQ(imported.bodies.size(), bodies.size());
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        EXPECT_TRUE(imported.bodies[i].hasColor);
+        EXPECT_NEAR(imported.bodies[i].g, bodies[i].g, 0.01);
+        EXPECT_NEAR(qor::test::volumeOf(imported.bodies[i].shape),
+                    qor::test::volumeOf(bodies[i].shape), 1e-6);
+    }
+}
