@@ -685,6 +685,8 @@ std::vector<StepVolume> changedVolumes(std::vector<StepVolume> volumes,
 {
     std::vector<StepVolume> changed;
     for (StepVolume& volume : volumes) {
+        if (volume.unchecked)
+            continue;
         // A body whose faces all came back was not measured the first time.
         if (original[std::size_t(volume.index)] > 0.0)
             volume.model = original[std::size_t(volume.index)];
@@ -720,8 +722,14 @@ std::vector<StepVolume> probeStep(const FormatInfo& info, const std::vector<Expo
     } catch (const Standard_Failure&) {
         failure = QString::fromUtf8(info.failure);
     }
-    for (StepVolume& volume : volumes)
+    for (StepVolume& volume : volumes) {
         volume.index = which[std::size_t(volume.index)];
+        // A repair that could not be checked is no repair.
+        if (volume.unchecked) {
+            volume.unchecked = false;
+            volume.file = 0.0;
+        }
+    }
     return volumes;
 }
 
@@ -764,6 +772,21 @@ bool rewriteStep(const FormatInfo& info, const QString& staged,
     return moved;
 }
 
+// Bodies whose check did not answer are written as they are, and said to be.
+void noteUnchecked(const std::vector<ExportBody>& bodies, const std::vector<StepVolume>& volumes,
+                   QStringList& notes)
+{
+    QStringList names;
+    for (const StepVolume& volume : volumes) {
+        if (volume.unchecked)
+            names << bodyLabel(bodies, volume.index);
+    }
+    if (!names.isEmpty())
+        notes << QStringLiteral("STEP-Rücklesen von %1 nicht geprüft: der Prüfprozess antwortete "
+                                "nicht und wurde beendet")
+                     .arg(names.join(QStringLiteral(", ")));
+}
+
 // A way of writing a damaged body again.
 struct StepRepair {
     const char* what;
@@ -801,6 +824,7 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         !failure.isEmpty())
         return failure;
     planar.reset();
+    noteUnchecked(bodies, volumes, notes);
     std::vector<double> original(bodies.size(), 0.0);
     for (const StepVolume& volume : volumes)
         original[std::size_t(volume.index)] = volume.model;

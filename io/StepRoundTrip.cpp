@@ -31,7 +31,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <numeric>
@@ -41,6 +43,41 @@ namespace qor::io {
 namespace {
 
 constexpr double volumeTolerance = 1e-4;
+
+StepWorkerLimits workerLimits;
+void (*workerEntry)() = nullptr;
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The processor time a process has used so far, in clock ticks; -1 when it
+// cannot be read.
+long long cpuTicks(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE* file = std::fopen(path, "r");
+    if (!file)
+        return -1;
+    char text[1024];
+    const std::size_t size = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    text[size] = '\0';
+    // The name in parentheses may hold spaces: the fields count from its end.
+    const char* rest = std::strrchr(text, ')');
+    long long user = 0;
+    long long system = 0;
+    if (!rest
+        || std::sscanf(rest + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &user,
+                       &system)
+               != 2)
+        return -1;
+    return user + system;
+}
 
 // What a worker sends per body.
 struct Record {
@@ -234,7 +271,18 @@ StepCheck::StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
     : shapes_(std::move(shapes))
     , indices_(std::move(indices))
     , facesForWorkers_(facesForWorkers)
+    , limits_(workerLimits)
 {
+}
+
+void StepCheck::setWorkerLimits(const StepWorkerLimits& limits)
+{
+    workerLimits = limits;
+}
+
+void StepCheck::setWorkerEntry(void (*entry)())
+{
+    workerEntry = entry;
 }
 
 StepCheck::~StepCheck()
@@ -272,8 +320,14 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
             break;
         }
         if (pid == 0) {
-            // The worker touches nothing but the kernel and its pipe, and ends
-            // without running the program's exit handlers.
+            // Only this thread goes on in the worker: the others, Qt's and the
+            // kernel's thread pool among them, stay behind with whatever locks they
+            // held. So the worker touches nothing but the kernel's reader and
+            // property sums, which run in the calling thread, and its pipe, and it
+            // ends without running the program's exit handlers. Should it still
+            // block, the caller ends it.
+            if (workerEntry)
+                workerEntry();
             ::close(fds[0]);
             const auto send = [&](const Record& record) {
                 return writeAll(fds[1], reinterpret_cast<const char*>(&record), sizeof record);
@@ -289,7 +343,7 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
             ::_exit(0);
         }
         ::close(fds[1]);
-        workers_.push_back({pid, fds[0], std::move(group), {}});
+        workers_.push_back({pid, fds[0], std::move(group), {}, 0, 0, -1});
     }
 }
 
@@ -331,6 +385,10 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
     if (workers_.empty()) {
         unchecked = indices_;
     } else {
+        // The workers may have waited on a full pipe while the text was written:
+        // the clock of their silence starts now.
+        for (Worker& worker : workers_)
+            worker.heardMs = worker.busyMs = nowMs();
         for (;;) {
             std::vector<pollfd> open;
             for (const Worker& worker : workers_) {
@@ -344,19 +402,21 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
                 return {};
             }
             report();
-            if (::poll(open.data(), open.size(), 100) <= 0)
-                continue;
+            const bool ready = ::poll(open.data(), open.size(), 100) > 0;
             for (Worker& worker : workers_) {
                 if (worker.pipe < 0)
                     continue;
                 pollfd probe{worker.pipe, POLLIN, 0};
-                if (::poll(&probe, 1, 0) <= 0)
+                if (!ready || ::poll(&probe, 1, 0) <= 0) {
+                    endIfHung(worker, nowMs());
                     continue;
+                }
                 char buffer[4096];
                 const ssize_t got = ::read(worker.pipe, buffer, sizeof buffer);
                 if (got < 0 && errno == EINTR)
                     continue;
                 if (got > 0) {
+                    worker.heardMs = nowMs();
                     worker.received.append(buffer, got);
                     while (worker.received.size() >= qsizetype(sizeof(Record))) {
                         Record record;
@@ -373,14 +433,21 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             }
         }
         workers_.clear();
+        const auto silenced = [&](int index) {
+            return std::find(silenced_.begin(), silenced_.end(), index) != silenced_.end();
+        };
         for (const int index : indices_) {
             if (!tasks_.empty()) {
                 // Every face back with its area: the body is whole (no volume is
-                // measured for it). Otherwise it is read back whole below.
+                // measured for it). A face missing because its worker was ended
+                // leaves the body unchecked: reading it here could hang this
+                // process as well. Otherwise the body is read back whole below.
                 const Areas& body = areas[index];
-                if (body.faces == faceCount(shapes_[std::size_t(index)])
-                    && std::abs(body.file - body.model) <= volumeTolerance * body.model)
+                const bool complete = body.faces == faceCount(shapes_[std::size_t(index)]);
+                if (complete && std::abs(body.file - body.model) <= volumeTolerance * body.model)
                     volumes.push_back({index, 0.0, 0.0});
+                else if (!complete && silenced(index))
+                    volumes.push_back({index, 0.0, 0.0, true});
                 else
                     unchecked.push_back(index);
                 continue;
@@ -389,7 +456,9 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             // the reader does not give them back.
             const bool reported = std::any_of(volumes.begin(), volumes.end(),
                                               [&](const StepVolume& v) { return v.index == index; });
-            if (!reported)
+            if (!reported && silenced(index))
+                volumes.push_back({index, 0.0, 0.0, true});
+            else if (!reported)
                 volumes.push_back({index, closedVolume(shapes_[std::size_t(index)]), 0.0});
         }
     }
@@ -412,6 +481,25 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
     std::sort(volumes.begin(), volumes.end(),
               [](const StepVolume& a, const StepVolume& b) { return a.index < b.index; });
     return volumes;
+}
+
+void StepCheck::endIfHung(Worker& worker, qint64 now)
+{
+    const long long ticks = cpuTicks(worker.pid);
+    if (ticks != worker.cpuTicks) {
+        worker.cpuTicks = ticks;
+        worker.busyMs = now;
+    }
+    const bool blocked = now - std::max(worker.heardMs, worker.busyMs) > limits_.blockedMs;
+    if (!blocked && now - worker.heardMs <= limits_.silentMs)
+        return;
+    ::kill(worker.pid, SIGKILL);
+    ::waitpid(worker.pid, nullptr, 0);
+    ::close(worker.pipe);
+    worker.pid = -1;
+    worker.pipe = -1;
+    for (const int item : worker.indices)
+        silenced_.push_back(tasks_.empty() ? item : tasks_[std::size_t(item)].body);
 }
 
 void StepCheck::stopWorkers()

@@ -31,6 +31,8 @@ struct StepVolume {
     int index = -1; // of the body
     double model = 0.0;
     double file = 0.0;
+    // Its worker did not answer and was ended: nothing is known of the body.
+    bool unchecked = false;
 
     // Off by more than 0.01 %.
     bool changed() const;
@@ -44,6 +46,18 @@ struct StepFaceTask {
     int body;
     int face;
     int entity;
+};
+
+// How long a worker may go without reporting before it is ended and the bodies
+// it had not reported are left unchecked. A worker forked from a process with
+// other threads can block on a lock one of them held at the fork; the reader can
+// loop on a face. Neither may hold up an export.
+struct StepWorkerLimits {
+    // Neither a result nor any processor time for this long: the worker waits for
+    // something that never comes.
+    int blockedMs = 5000;
+    // No result for this long, however busy the worker is.
+    int silentMs = 180000;
 };
 
 // Reads the bodies of a STEP model back while the caller writes its text. The
@@ -71,6 +85,12 @@ public:
     // it empties the model.
     void start(const Handle(XSControl_WorkSession)& session);
 
+    // For every check that starts from now on.
+    static void setWorkerLimits(const StepWorkerLimits& limits);
+    // Runs first in every worker from now on (nullptr: nothing); a test hangs a
+    // worker with it.
+    static void setWorkerEntry(void (*entry)());
+
     // Waits for every checked body, in index order. progress receives 0..100 while
     // it waits; a cancellation ends the workers and gives an empty list.
     std::vector<StepVolume> results(const ProgressCallback& progress, const CancelCheck& cancelled);
@@ -79,10 +99,15 @@ private:
     struct Worker {
         pid_t pid = -1;
         int pipe = -1;
-        std::vector<int> indices;
+        std::vector<int> indices; // bodies, or face tasks when read face by face
         QByteArray received;
+        qint64 heardMs = 0; // last result
+        qint64 busyMs = 0; // last change of its processor time
+        long long cpuTicks = -1;
     };
 
+    // Ends a worker that went quiet for longer than the limits allow.
+    void endIfHung(Worker& worker, qint64 nowMs);
     void stopWorkers();
 
     std::vector<TopoDS_Shape> shapes_;
@@ -92,6 +117,8 @@ private:
     Handle(StepData_StepModel) model_;
     std::vector<StepFaceTask> tasks_; // empty: bodies are read back whole
     std::vector<Worker> workers_;
+    StepWorkerLimits limits_;
+    std::vector<int> silenced_; // bodies of workers ended for not answering
 };
 
 // The kernel's "write.surfacecurve.mode" for the next STEP writes: true writes

@@ -10,6 +10,7 @@
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -30,6 +31,8 @@
 #include <TopoDS_Face.hxx>
 #include <gp_Cylinder.hxx>
 #include <gp_Pln.hxx>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -441,5 +444,82 @@ TEST(StepCheck, ExportShowsProgressAndCanBeCancelled)
         EXPECT_EQ(
             QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
             QStringList{"teil.step"});
+    }
+}
+
+namespace {
+
+void blockForever()
+{
+    for (;;)
+        ::pause();
+}
+
+void spinForever()
+{
+    volatile unsigned long long turns = 0;
+    for (;;)
+        turns = turns + 1;
+}
+
+} // namespace
+
+// A worker that never answers, whether it waits on something that never comes or
+// loops without end, is ended once it has been quiet for the allowed time; the
+// export then finishes and names the bodies it left unchecked, and the file
+// holds every body whole.
+TEST(StepCheck, WorkerThatDoesNotAnswerIsEndedAndItsBodiesNamed)
+{
+    std::vector<ExportBody> bodies = {{QStringLiteral("Quader"), box(10, 20, 30)}};
+    QStringList rollers;
+    for (int i = 1; i <= 24; ++i) {
+        bodies.push_back({QStringLiteral("Rolle %1").arg(i),
+                          BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20.0 * i, 0, 0), gp::DZ()),
+                                                   2.0 + 0.1 * i, 10)
+                              .Shape()});
+        rollers << QStringLiteral("„Rolle %1“").arg(i);
+    }
+    const QString unchecked = QStringLiteral("STEP-Rücklesen von %1 nicht geprüft: der "
+                                             "Prüfprozess antwortete nicht und wurde beendet")
+                                  .arg(rollers.join(QStringLiteral(", ")));
+    const struct {
+        const char* name;
+        void (*entry)();
+        bool endedBySilence;
+    } cases[] = {
+        {"answers", nullptr, false},
+        {"blocked", blockForever, false},
+        {"spinning", spinForever, true},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rollen.step"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A blocked worker is ended well before the silence limit; a busy one only
+        // by it.
+        StepCheck::setWorkerLimits({500, c.endedBySilence ? 2000 : 60000});
+        StepCheck::setWorkerEntry(c.entry);
+        QElapsedTimer clock;
+        clock.start();
+        QString error;
+        QString note;
+        const bool written = exportFile(path, bodies, ExportOptions(), &error, &note);
+        const qint64 elapsed = clock.elapsed();
+        StepCheck::setWorkerEntry(nullptr);
+        StepCheck::setWorkerLimits({});
+        ASSERT_TRUE(written) << error.toStdString();
+        EXPECT_EQ(note, c.entry ? unchecked : QString());
+        if (c.entry)
+            EXPECT_GE(elapsed, c.endedBySilence ? 2000 : 500);
+        EXPECT_LT(elapsed, 30000);
+
+        STEPControl_Reader reader;
+        ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
+        ASSERT_EQ(reader.NbRootsForTransfer(), int(bodies.size()));
+        for (int i = 0; i < int(bodies.size()); ++i) {
+            ASSERT_TRUE(reader.TransferRoot(i + 1));
+            const double own = volumeOf(bodies[std::size_t(i)].shape);
+            EXPECT_NEAR(volumeOf(reader.Shape(reader.NbShapes())), own, 1e-4 * own) << i;
+        }
     }
 }
