@@ -685,12 +685,13 @@ std::vector<StepVolume> changedVolumes(std::vector<StepVolume> volumes,
 {
     std::vector<StepVolume> changed;
     for (StepVolume& volume : volumes) {
-        if (volume.unchecked)
+        // A body whose faces all came back is not measured: it is whole.
+        if (volume.unchecked || volume.model == 0.0)
             continue;
-        // A body whose faces all came back was not measured the first time.
+        // A repaired body is measured against the body as it was.
         if (original[std::size_t(volume.index)] > 0.0)
             volume.model = original[std::size_t(volume.index)];
-        if (volume.model > 0.0 && volume.changed())
+        if (volume.changed())
             changed.push_back(volume);
     }
     return changed;
@@ -795,8 +796,9 @@ struct StepRepair {
 
 // Some solids come back from STEP with part of their volume lost (a face that
 // crosses the seam of a sphere is read back trimmed the wrong way, a cylinder
-// is split by the reader's healing). Bodies with curved faces are read back from
-// the writer's model and their volumes compared. A body that changed is tried on
+// is split by the reader's healing). The faces of closed bodies that may come
+// back otherwise are read back from the writer's model, and a body whose faces
+// changed is read back whole and its volume compared. A body that changed is tried on
 // its own with its closed faces split at their seams, then as B-spline faces,
 // then written without curves on surfaces (which changes every body, so that one
 // is checked on the whole file); the file is written again once with what

@@ -8,9 +8,11 @@
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
+#include <BRepAdaptor_Curve.hxx>
 #include <BRep_Tool.hxx>
 #include <GProp_GProps.hxx>
 #include <GeomAdaptor_Surface.hxx>
+#include <Interface_InterfaceModel.hxx>
 #include <Interface_Static.hxx>
 #include <STEPControl_Controller.hxx>
 #include <STEPControl_Reader.hxx>
@@ -94,13 +96,12 @@ int faceCount(const TopoDS_Shape& shape)
     return count;
 }
 
-// Transfers the listed bodies back from the model and hands each result on.
+// Transfers the listed bodies back with a reader on the model and hands each
+// result on.
 template <typename Sink>
-void checkBodies(const Handle(StepData_StepModel)& model, const std::vector<TopoDS_Shape>& shapes,
+void checkBodies(STEPControl_Reader& reader, const std::vector<TopoDS_Shape>& shapes,
                  const std::vector<int>& indices, Sink&& sink)
 {
-    STEPControl_Reader reader;
-    reader.WS()->SetModel(model);
     // Another count of top-level shapes than bodies: nothing can be matched.
     const bool matched = reader.NbRootsForTransfer() == int(shapes.size());
     for (const int index : indices) {
@@ -129,11 +130,10 @@ double faceArea(const TopoDS_Shape& face)
 // Reads single faces back from the model and hands on, per face, the body's
 // index, the area of the face as written and of the face read back.
 template <typename Sink>
-void checkFaces(const Handle(StepData_StepModel)& model, const std::vector<TopoDS_Shape>& shapes,
+void checkFaces(STEPControl_Reader& reader, const std::vector<TopoDS_Shape>& shapes,
                 const std::vector<StepFaceTask>& tasks, Sink&& sink)
 {
-    STEPControl_Reader reader;
-    reader.WS()->SetModel(model);
+    const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
     std::map<int, std::vector<TopoDS_Shape>> faces;
     for (const StepFaceTask& task : tasks) {
         std::vector<TopoDS_Shape>& own = faces[task.body];
@@ -156,13 +156,12 @@ void checkFaces(const Handle(StepData_StepModel)& model, const std::vector<TopoD
     }
 }
 
-// The faces of the listed bodies paired with their face entities, which the
-// writer puts into the model body after body, each body's in the order of its
-// faces. Empty when the model holds another number of faces than the bodies
-// (a body written twice as one part, a face the writer split).
-std::vector<StepFaceTask> faceTasks(const Handle(StepData_StepModel)& model,
-                                const std::vector<TopoDS_Shape>& shapes,
-                                const std::vector<int>& indices)
+// The faces of the listed bodies that may change paired with their face entities,
+// which the writer puts into the model body after body, each body's in the order
+// of its faces. False when the model holds another number of faces than the
+// bodies (a body written twice as one part, a face the writer split).
+bool faceTasks(const Handle(StepData_StepModel)& model, const std::vector<TopoDS_Shape>& shapes,
+               const std::vector<int>& indices, std::vector<StepFaceTask>& tasks)
 {
     std::vector<int> entities;
     for (int i = 1; i <= model->NbEntities(); ++i) {
@@ -176,14 +175,15 @@ std::vector<StepFaceTask> faceTasks(const Handle(StepData_StepModel)& model,
         total += faceCount(shapes[i]);
     }
     if (total != int(entities.size()))
-        return {};
-    std::vector<StepFaceTask> tasks;
+        return false;
     for (const int index : indices) {
-        const int count = faceCount(shapes[std::size_t(index)]);
-        for (int k = 0; k < count; ++k)
-            tasks.push_back({index, k, entities[std::size_t(first[std::size_t(index)] + k)]});
+        int k = 0;
+        for (TopExp_Explorer it(shapes[std::size_t(index)], TopAbs_FACE); it.More(); it.Next(), ++k) {
+            if (stepMayChangeFace(TopoDS::Face(it.Current())))
+                tasks.push_back({index, k, entities[std::size_t(first[std::size_t(index)] + k)]});
+        }
     }
-    return tasks;
+    return true;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size)
@@ -223,12 +223,8 @@ std::vector<std::vector<int>> balanced(const std::vector<TopoDS_Shape>& shapes,
     return groups;
 }
 
-int workerCount(const std::vector<TopoDS_Shape>& shapes, const std::vector<int>& indices,
-                int facesForWorkers)
+int workerCount(int faces, int facesForWorkers)
 {
-    int faces = 0;
-    for (const int index : indices)
-        faces += faceCount(shapes[std::size_t(index)]);
     if (faces < facesForWorkers)
         return 0;
     return std::clamp(QThread::idealThreadCount() - 1, 1, 4);
@@ -246,12 +242,42 @@ bool hasCurvedFace(const TopoDS_Shape& shape)
     return false;
 }
 
+bool stepMayChangeFace(const TopoDS_Face& face)
+{
+    const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+    if (surface.IsNull())
+        return true;
+    switch (GeomAdaptor_Surface(surface).GetType()) {
+    case GeomAbs_Plane:
+    case GeomAbs_Cylinder:
+    case GeomAbs_Cone:
+    case GeomAbs_Sphere:
+    case GeomAbs_Torus: break;
+    default: return true;
+    }
+    int edges = 0;
+    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        if (BRep_Tool::Degenerated(edge) || BRep_Tool::IsClosed(edge, face))
+            return true;
+        const GeomAbs_CurveType type = BRepAdaptor_Curve(edge).GetType();
+        if (type != GeomAbs_Line && type != GeomAbs_Circle)
+            return true;
+        ++edges;
+    }
+    return edges < 3;
+}
+
 bool stepMayChange(const TopoDS_Shape& shape)
 {
     // Only closed shells enclose a volume to compare.
     for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next()) {
-        if (BRep_Tool::IsClosed(shell.Current()) && hasCurvedFace(shell.Current()))
-            return true;
+        if (!BRep_Tool::IsClosed(shell.Current()))
+            continue;
+        for (TopExp_Explorer it(shell.Current(), TopAbs_FACE); it.More(); it.Next()) {
+            if (stepMayChangeFace(TopoDS::Face(it.Current())))
+                return true;
+        }
     }
     return false;
 }
@@ -294,15 +320,21 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
 {
     session_ = session;
     model_ = Handle(StepData_StepModel)::DownCast(session->Model());
-    const int workers = workerCount(shapes_, indices_, facesForWorkers_);
+    // Reading a body back whole costs several times its writing, and a large body
+    // keeps one worker busy while the others wait: only the faces that may change
+    // are read back, one by one, and only a body whose faces come back with
+    // another area is read back whole.
+    byFace_ = faceTasks(model_, shapes_, indices_, tasks_);
+    int faces = int(tasks_.size());
+    if (!byFace_) {
+        for (const int index : indices_)
+            faces += faceCount(shapes_[std::size_t(index)]);
+    }
+    const int workers = workerCount(faces, facesForWorkers_);
     if (workers == 0)
         return;
-    // A large body read back whole keeps one worker busy while the others wait:
-    // its faces are read back one by one, spread over all workers, and only a
-    // body whose faces come back with another area is read back whole.
-    tasks_ = faceTasks(model_, shapes_, indices_);
     std::vector<std::vector<int>> groups;
-    if (tasks_.empty()) {
+    if (!byFace_) {
         groups = balanced(shapes_, indices_, workers);
     } else {
         groups.resize(std::min(std::size_t(workers), tasks_.size()));
@@ -329,16 +361,18 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
             if (workerEntry)
                 workerEntry();
             ::close(fds[0]);
+            STEPControl_Reader reader;
+            reader.WS()->SetModel(model_);
             const auto send = [&](const Record& record) {
                 return writeAll(fds[1], reinterpret_cast<const char*>(&record), sizeof record);
             };
-            if (tasks_.empty()) {
-                checkBodies(model_, shapes_, group, send);
+            if (!byFace_) {
+                checkBodies(reader, shapes_, group, send);
             } else {
                 std::vector<StepFaceTask> mine;
                 for (const int t : group)
                     mine.push_back(tasks_[std::size_t(t)]);
-                checkFaces(model_, shapes_, mine, send);
+                checkFaces(reader, shapes_, mine, send);
             }
             ::_exit(0);
         }
@@ -364,12 +398,12 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             return;
         // Face by face the faces take the first 90 %, bodies read back whole after
         // them the rest.
-        progress(tasks_.empty() ? int(100 * volumes.size() / indices_.size())
-                                : int(90 * faceRecords / tasks_.size()),
+        progress(!byFace_ || tasks_.empty() ? int(100 * volumes.size() / indices_.size())
+                                            : int(90 * faceRecords / tasks_.size()),
                  QString());
     };
     const auto take = [&](const Record& record) {
-        if (tasks_.empty()) {
+        if (!byFace_) {
             volumes.push_back({record.index, record.model, record.file});
         } else {
             Areas& body = areas[record.index];
@@ -381,10 +415,24 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         report();
     };
 
+    // One reader for whatever is read back here: closing its session empties the
+    // model.
+    STEPControl_Reader reader;
+    reader.WS()->SetModel(model_);
     std::vector<int> unchecked;
-    if (workers_.empty()) {
+    if (workers_.empty() && !byFace_) {
         unchecked = indices_;
     } else {
+        if (workers_.empty()) {
+            bool stopped = false;
+            checkFaces(reader, shapes_, tasks_, [&](const Record& record) {
+                take(record);
+                stopped = cancelRequested(cancelled);
+                return !stopped;
+            });
+            if (stopped)
+                return {};
+        }
         // The workers may have waited on a full pipe while the text was written:
         // the clock of their silence starts now.
         for (Worker& worker : workers_)
@@ -436,14 +484,17 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         const auto silenced = [&](int index) {
             return std::find(silenced_.begin(), silenced_.end(), index) != silenced_.end();
         };
+        std::map<int, int> expected;
+        for (const StepFaceTask& task : tasks_)
+            ++expected[task.body];
         for (const int index : indices_) {
-            if (!tasks_.empty()) {
+            if (byFace_) {
                 // Every face back with its area: the body is whole (no volume is
                 // measured for it). A face missing because its worker was ended
                 // leaves the body unchecked: reading it here could hang this
                 // process as well. Otherwise the body is read back whole below.
                 const Areas& body = areas[index];
-                const bool complete = body.faces == faceCount(shapes_[std::size_t(index)]);
+                const bool complete = body.faces == expected[index];
                 if (complete && std::abs(body.file - body.model) <= volumeTolerance * body.model)
                     volumes.push_back({index, 0.0, 0.0});
                 else if (!complete && silenced(index))
@@ -465,12 +516,12 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
     if (!unchecked.empty()) {
         bool stopped = false;
         std::size_t done = 0;
-        checkBodies(model_, shapes_, unchecked, [&](const Record& record) {
+        checkBodies(reader, shapes_, unchecked, [&](const Record& record) {
             volumes.push_back({record.index, record.model, record.file});
             ++done;
             if (progress)
-                progress(tasks_.empty() ? int(100 * volumes.size() / indices_.size())
-                                        : 90 + int(10 * done / unchecked.size()),
+                progress(!byFace_ ? int(100 * volumes.size() / indices_.size())
+                                  : 90 + int(10 * done / unchecked.size()),
                          QString());
             stopped = cancelRequested(cancelled);
             return !stopped;
@@ -499,7 +550,7 @@ void StepCheck::endIfHung(Worker& worker, qint64 now)
     worker.pid = -1;
     worker.pipe = -1;
     for (const int item : worker.indices)
-        silenced_.push_back(tasks_.empty() ? item : tasks_[std::size_t(item)].body);
+        silenced_.push_back(byFace_ ? tasks_[std::size_t(item)].body : item);
 }
 
 void StepCheck::stopWorkers()

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <Standard_Handle.hxx>
+#include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 
 #include <sys/types.h>
@@ -19,10 +20,16 @@ namespace qor::io {
 // Whether a face of the shape lies on another surface than a plane.
 bool hasCurvedFace(const TopoDS_Shape& shape);
 
+// Whether the face can come back from STEP trimmed otherwise than written. A face
+// on a plane, cylinder, cone, sphere or torus bounded by three or more lines and
+// circles and crossing no seam is written and read back exactly; a face with
+// curves of any other kind, a seam, or only one or two edges (an arc and its
+// chord, where the reader may take the other side of the circle) may not be.
+bool stepMayChangeFace(const TopoDS_Face& face);
+
 // Whether the STEP writer and reader can change the shape's volume: only closed
-// shells enclose one, and faces that all lie on planes come back exactly (a mesh
-// body sewn into triangles is such a body); a curved face may come back trimmed
-// differently.
+// shells enclose one, and only a face that may change can change it (a mesh body
+// sewn into triangles has none).
 bool stepMayChange(const TopoDS_Shape& shape);
 
 // One checked body: its own closed volume and that of its top-level shape in the
@@ -41,7 +48,7 @@ struct StepVolume {
 };
 
 // The k-th face of a body, in the order the explorer visits them, and the number
-// of its face entity in the STEP model.
+// of its face entity in the STEP model. Only faces that may change are read back.
 struct StepFaceTask {
     int body;
     int face;
@@ -65,11 +72,12 @@ struct StepWorkerLimits {
 // threads, so the bodies are checked in worker processes that share the model
 // copy-on-write and report through a pipe; a small check, or one for which no
 // worker can be started, runs in this process when asked for the results.
+// Faces are read back one by one where the model's faces match the bodies'.
 class StepCheck {
 public:
     // Starting the workers and their readers costs about as much as reading back
-    // a score of simple faces: a check of fewer faces runs in this process after
-    // the write.
+    // a score of simple faces: a check of fewer faces (of those read back) runs in
+    // this process after the write.
     static constexpr int defaultFacesForWorkers = 20;
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
@@ -115,7 +123,8 @@ private:
     int facesForWorkers_;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
-    std::vector<StepFaceTask> tasks_; // empty: bodies are read back whole
+    bool byFace_ = false; // otherwise bodies are read back whole
+    std::vector<StepFaceTask> tasks_;
     std::vector<Worker> workers_;
     StepWorkerLimits limits_;
     std::vector<int> silenced_; // bodies of workers ended for not answering

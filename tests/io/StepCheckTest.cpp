@@ -183,10 +183,10 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
             const double own = volumeOf(shapes[std::size_t(volume.index)]);
             const bool fileChanged = std::abs(file - own) > 1e-4 * own;
             EXPECT_EQ(volume.changed(), fileChanged);
-            // Read back face by face, a body whose faces all come back whole is
-            // not measured; every other body is.
+            // Read back face by face, in workers or here, a body whose faces all
+            // come back whole is not measured; a body with a changed face is read
+            // back whole and measured.
             if (volume.model == 0.0) {
-                EXPECT_EQ(facesForWorkers, 0);
                 EXPECT_FALSE(fileChanged);
                 EXPECT_EQ(volume.file, 0.0);
                 continue;
