@@ -657,12 +657,13 @@ QString exportCancelledMessage()
 QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
                           const std::vector<ExportBody>& bodies, const ExportOptions& options,
                           const std::vector<int>& indices, const ExportControl& control,
-                          std::vector<StepVolume>& volumes)
+                          std::vector<StepVolume>& volumes,
+                          StepCheck::ReadBack readBack = StepCheck::ReadBack::Faces)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
         shapes.push_back(body.shape);
-    StepCheck check(std::move(shapes), indices);
+    StepCheck check(std::move(shapes), indices, StepCheck::defaultFacesForWorkers, readBack);
     const Handle(CancelIndicator) indicator = new CancelIndicator(
         control.cancelled, control.stage(10, 70, QStringLiteral("STEP-Daten übertragen")));
     Message_ProgressScope scope(indicator->Start(), nullptr, 1);
@@ -719,7 +720,10 @@ std::vector<StepVolume> probeStep(const FormatInfo& info, const std::vector<Expo
     try {
         // A repaired shape the writer cannot take ends this attempt, not the export.
         OCC_CATCH_SIGNALS
-        failure = writeAndCheckStep(info, {}, subset, options, local, control, volumes);
+        // A repair is judged by the volume it gives back: its faces may all come
+        // back and the body still not.
+        failure = writeAndCheckStep(info, {}, subset, options, local, control, volumes,
+                                    StepCheck::ReadBack::Bodies);
     } catch (const Standard_Failure&) {
         failure = QString::fromUtf8(info.failure);
     }

@@ -81,10 +81,15 @@ public:
     // workers. Tests force the check into this process with a larger count.
     static constexpr int defaultFacesForWorkers = 1;
 
+    // How the bodies are read back: their faces that may change first, a body
+    // whose faces changed then whole (faces that all come back do not prove the
+    // volume, but cost a fraction of reading the body), or every body whole.
+    enum class ReadBack { Faces, Bodies };
+
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
     StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
-              int facesForWorkers = defaultFacesForWorkers);
+              int facesForWorkers = defaultFacesForWorkers, ReadBack readBack = ReadBack::Faces);
     ~StepCheck();
     StepCheck(const StepCheck&) = delete;
     StepCheck& operator=(const StepCheck&) = delete;
@@ -122,6 +127,7 @@ private:
     std::vector<TopoDS_Shape> shapes_;
     std::vector<int> indices_;
     int facesForWorkers_;
+    ReadBack readBack_;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     bool byFace_ = false; // otherwise bodies are read back whole
