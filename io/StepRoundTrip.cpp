@@ -86,6 +86,7 @@ struct Record {
     qint32 index;
     double model;
     double file;
+    qint32 whole = 0; // volumes of a body read back whole, else areas of a face
 };
 
 // Several shells (a void, solids side by side) are put together again by the
@@ -139,7 +140,8 @@ double faceArea(const TopoDS_Shape& face)
 }
 
 // Reads single faces back from the model and hands on, per face, the body's
-// index, the area of the face as written and of the face read back.
+// index, the area of the face as written and of the face read back; a task
+// without a face reads its body back whole.
 template <typename Sink>
 void checkFaces(STEPControl_Reader& reader, const std::vector<TopoDS_Shape>& shapes,
                 const std::vector<StepFaceTask>& tasks, Sink&& sink)
@@ -147,6 +149,17 @@ void checkFaces(STEPControl_Reader& reader, const std::vector<TopoDS_Shape>& sha
     const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
     std::map<int, std::vector<TopoDS_Shape>> faces;
     for (const StepFaceTask& task : tasks) {
+        if (task.face < 0) {
+            bool more = true;
+            checkBodies(reader, shapes, {task.body}, [&](Record record) {
+                record.whole = 1;
+                more = sink(record);
+                return more;
+            });
+            if (!more)
+                return;
+            continue;
+        }
         std::vector<TopoDS_Shape>& own = faces[task.body];
         if (own.empty()) {
             for (TopExp_Explorer it(shapes[std::size_t(task.body)], TopAbs_FACE); it.More();
@@ -188,8 +201,10 @@ bool faceTasks(const Handle(StepData_StepModel)& model, const std::vector<TopoDS
     if (total != int(entities.size()))
         return false;
     for (const int index : indices) {
-        if (severalShells(shapes[std::size_t(index)]))
+        if (severalShells(shapes[std::size_t(index)])) {
+            tasks.push_back({index, -1, 0});
             continue;
+        }
         int k = 0;
         for (TopExp_Explorer it(shapes[std::size_t(index)], TopAbs_FACE); it.More(); it.Next(), ++k) {
             if (stepMayChangeFace(TopoDS::Face(it.Current())))
@@ -417,7 +432,8 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
                  QString());
     };
     const auto take = [&](const Record& record) {
-        if (!byFace_) {
+        if (!byFace_ || record.whole) {
+            faceRecords += byFace_ ? 1 : 0;
             volumes.push_back({record.index, record.model, record.file});
         } else {
             Areas& body = areas[record.index];
@@ -509,7 +525,13 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
                 // process as well. Otherwise the body is read back whole below.
                 const Areas& body = areas[index];
                 const bool complete = body.faces == expected[index];
-                if (severalShells(shapes_[std::size_t(index)]))
+                const bool whole = std::any_of(volumes.begin(), volumes.end(),
+                                               [&](const StepVolume& v) { return v.index == index; });
+                if (whole)
+                    continue;
+                if (severalShells(shapes_[std::size_t(index)]) && silenced(index))
+                    volumes.push_back({index, 0.0, 0.0, true});
+                else if (severalShells(shapes_[std::size_t(index)]))
                     unchecked.push_back(index);
                 else if (complete && std::abs(body.file - body.model) <= volumeTolerance * body.model)
                     volumes.push_back({index, 0.0, 0.0});
