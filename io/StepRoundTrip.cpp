@@ -353,7 +353,13 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
     // keeps one worker busy while the others wait: only the faces that may change
     // are read back, one by one, and only a body whose faces come back with
     // another area is read back whole.
-    byFace_ = readBack_ == ReadBack::Faces && faceTasks(model_, shapes_, indices_, tasks_);
+    // A face that comes back whole does not prove its body does (a drilled
+    // sphere's faces may all come back while the body loses most of its volume):
+    // a check of few faces reads its bodies back whole, which costs little more.
+    byFace_ = readBack_ == ReadBack::Faces && faceTasks(model_, shapes_, indices_, tasks_)
+              && int(tasks_.size()) >= facesForFaceReading;
+    if (!byFace_)
+        tasks_.clear();
     int faces = int(tasks_.size());
     if (!byFace_) {
         for (const int index : indices_)

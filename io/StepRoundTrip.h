@@ -80,6 +80,8 @@ public:
     // them here after the write, so every check with a face to read goes to the
     // workers. Tests force the check into this process with a larger count.
     static constexpr int defaultFacesForWorkers = 1;
+    // Fewer faces that may change than this: the bodies are read back whole.
+    static constexpr int facesForFaceReading = 20;
 
     // How the bodies are read back: their faces that may change first, a body
     // whose faces changed then whole (faces that all come back do not prove the
