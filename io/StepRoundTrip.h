@@ -75,11 +75,10 @@ struct StepWorkerLimits {
 // Faces are read back one by one where the model's faces match the bodies'.
 class StepCheck {
 public:
-    // A worker forked after the transfer reads faces while this process writes
-    // the text; measured on parts of a dozen faces, that ends sooner than reading
-    // them here after the write, so every check with a face to read goes to the
-    // workers. Tests force the check into this process with a larger count.
-    static constexpr int defaultFacesForWorkers = 1;
+    // Forking the workers and starting their readers costs about as much as
+    // reading back a score of faces: a check of fewer faces (or of bodies with
+    // fewer faces, when read whole) runs in this process after the write.
+    static constexpr int defaultFacesForWorkers = 20;
     // Fewer faces that may change than this: the bodies are read back whole.
     static constexpr int facesForFaceReading = 20;
 
