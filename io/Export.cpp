@@ -657,12 +657,13 @@ QString exportCancelledMessage()
 QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
                           const std::vector<ExportBody>& bodies, const ExportOptions& options,
                           const std::vector<int>& indices, const ExportControl& control,
-                          std::vector<StepVolume>& volumes)
+                          std::vector<StepVolume>& volumes,
+                          StepCheck::ReadBack readBack = StepCheck::ReadBack::Faces)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
         shapes.push_back(body.shape);
-    StepCheck check(std::move(shapes), indices);
+    StepCheck check(std::move(shapes), indices, StepCheck::defaultFacesForWorkers, readBack);
     const Handle(CancelIndicator) indicator = new CancelIndicator(
         control.cancelled, control.stage(10, 70, QStringLiteral("STEP-Daten übertragen")));
     Message_ProgressScope scope(indicator->Start(), nullptr, 1);
@@ -685,10 +686,13 @@ std::vector<StepVolume> changedVolumes(std::vector<StepVolume> volumes,
 {
     std::vector<StepVolume> changed;
     for (StepVolume& volume : volumes) {
-        // A body whose faces all came back was not measured the first time.
+        // A body whose faces all came back is not measured: it is whole.
+        if (volume.unchecked || volume.model == 0.0)
+            continue;
+        // A repaired body is measured against the body as it was.
         if (original[std::size_t(volume.index)] > 0.0)
             volume.model = original[std::size_t(volume.index)];
-        if (volume.model > 0.0 && volume.changed())
+        if (volume.changed())
             changed.push_back(volume);
     }
     return changed;
@@ -716,12 +720,21 @@ std::vector<StepVolume> probeStep(const FormatInfo& info, const std::vector<Expo
     try {
         // A repaired shape the writer cannot take ends this attempt, not the export.
         OCC_CATCH_SIGNALS
-        failure = writeAndCheckStep(info, {}, subset, options, local, control, volumes);
+        // A repair is judged by the volume it gives back: its faces may all come
+        // back and the body still not.
+        failure = writeAndCheckStep(info, {}, subset, options, local, control, volumes,
+                                    StepCheck::ReadBack::Bodies);
     } catch (const Standard_Failure&) {
         failure = QString::fromUtf8(info.failure);
     }
-    for (StepVolume& volume : volumes)
+    for (StepVolume& volume : volumes) {
         volume.index = which[std::size_t(volume.index)];
+        // A repair that could not be checked is no repair.
+        if (volume.unchecked) {
+            volume.unchecked = false;
+            volume.file = 0.0;
+        }
+    }
     return volumes;
 }
 
@@ -764,6 +777,21 @@ bool rewriteStep(const FormatInfo& info, const QString& staged,
     return moved;
 }
 
+// Bodies whose check did not answer are written as they are, and said to be.
+void noteUnchecked(const std::vector<ExportBody>& bodies, const std::vector<StepVolume>& volumes,
+                   QStringList& notes)
+{
+    QStringList names;
+    for (const StepVolume& volume : volumes) {
+        if (volume.unchecked)
+            names << bodyLabel(bodies, volume.index);
+    }
+    if (!names.isEmpty())
+        notes << QStringLiteral("STEP-Rücklesen von %1 nicht geprüft: der Prüfprozess antwortete "
+                                "nicht und wurde beendet")
+                     .arg(names.join(QStringLiteral(", ")));
+}
+
 // A way of writing a damaged body again.
 struct StepRepair {
     const char* what;
@@ -772,8 +800,9 @@ struct StepRepair {
 
 // Some solids come back from STEP with part of their volume lost (a face that
 // crosses the seam of a sphere is read back trimmed the wrong way, a cylinder
-// is split by the reader's healing). Bodies with curved faces are read back from
-// the writer's model and their volumes compared. A body that changed is tried on
+// is split by the reader's healing). The faces of closed bodies that may come
+// back otherwise are read back from the writer's model, and a body whose faces
+// changed is read back whole and its volume compared. A body that changed is tried on
 // its own with its closed faces split at their seams, then as B-spline faces,
 // then written without curves on surfaces (which changes every body, so that one
 // is checked on the whole file); the file is written again once with what
@@ -792,7 +821,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
     // more than double the entities of a mesh body sewn into triangles (its file
     // and the writer's memory): a file of planar bodies goes without them.
     std::optional<WithoutSurfaceCurves> planar;
-    if (checked.empty())
+    if (std::none_of(bodies.begin(), bodies.end(),
+                     [](const ExportBody& body) { return hasCurvedFace(body.shape); }))
         planar.emplace();
     std::vector<StepVolume> volumes;
     if (const QString failure = writeAndCheckStep(info, QFile::encodeName(staged), bodies,
@@ -800,6 +830,7 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         !failure.isEmpty())
         return failure;
     planar.reset();
+    noteUnchecked(bodies, volumes, notes);
     std::vector<double> original(bodies.size(), 0.0);
     for (const StepVolume& volume : volumes)
         original[std::size_t(volume.index)] = volume.model;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <Standard_Handle.hxx>
+#include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 
 #include <sys/types.h>
@@ -16,10 +17,19 @@ class XSControl_WorkSession;
 
 namespace qor::io {
 
+// Whether a face of the shape lies on another surface than a plane.
+bool hasCurvedFace(const TopoDS_Shape& shape);
+
+// Whether the face can come back from STEP trimmed otherwise than written. A face
+// on a plane, cylinder, cone, sphere or torus bounded by three or more lines and
+// circles and crossing no seam is written and read back exactly; a face with
+// curves of any other kind, a seam, or only one or two edges (an arc and its
+// chord, where the reader may take the other side of the circle) may not be.
+bool stepMayChangeFace(const TopoDS_Face& face);
+
 // Whether the STEP writer and reader can change the shape's volume: only closed
-// shells enclose one, and faces that all lie on planes come back exactly (a mesh
-// body sewn into triangles is such a body); a curved face may come back trimmed
-// differently.
+// shells enclose one, and only a face that may change can change it (a mesh body
+// sewn into triangles has none).
 bool stepMayChange(const TopoDS_Shape& shape);
 
 // One checked body: its own closed volume and that of its top-level shape in the
@@ -28,6 +38,8 @@ struct StepVolume {
     int index = -1; // of the body
     double model = 0.0;
     double file = 0.0;
+    // Its worker did not answer and was ended: nothing is known of the body.
+    bool unchecked = false;
 
     // Off by more than 0.01 %.
     bool changed() const;
@@ -36,11 +48,23 @@ struct StepVolume {
 };
 
 // The k-th face of a body, in the order the explorer visits them, and the number
-// of its face entity in the STEP model.
+// of its face entity in the STEP model. Only faces that may change are read back.
 struct StepFaceTask {
     int body;
     int face;
     int entity;
+};
+
+// How long a worker may go without reporting before it is ended and the bodies
+// it had not reported are left unchecked. A worker forked from a process with
+// other threads can block on a lock one of them held at the fork; the reader can
+// loop on a face. Neither may hold up an export.
+struct StepWorkerLimits {
+    // Neither a result nor any processor time for this long: the worker waits for
+    // something that never comes.
+    int blockedMs = 5000;
+    // No result for this long, however busy the worker is.
+    int silentMs = 180000;
 };
 
 // Reads the bodies of a STEP model back while the caller writes its text. The
@@ -48,17 +72,25 @@ struct StepFaceTask {
 // threads, so the bodies are checked in worker processes that share the model
 // copy-on-write and report through a pipe; a small check, or one for which no
 // worker can be started, runs in this process when asked for the results.
+// Faces are read back one by one where the model's faces match the bodies'.
 class StepCheck {
 public:
-    // Starting the workers and their readers costs about as much as reading back
-    // a few dozen faces: a check of fewer faces runs in this process after the
-    // write.
-    static constexpr int defaultFacesForWorkers = 50;
+    // Forking the workers and starting their readers costs about as much as
+    // reading back a score of faces: a check of fewer faces (or of bodies with
+    // fewer faces, when read whole) runs in this process after the write.
+    static constexpr int defaultFacesForWorkers = 20;
+    // Fewer faces that may change than this: the bodies are read back whole.
+    static constexpr int facesForFaceReading = 20;
+
+    // How the bodies are read back: their faces that may change first, a body
+    // whose faces changed then whole (faces that all come back do not prove the
+    // volume, but cost a fraction of reading the body), or every body whole.
+    enum class ReadBack { Faces, Bodies };
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
     StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
-              int facesForWorkers = defaultFacesForWorkers);
+              int facesForWorkers = defaultFacesForWorkers, ReadBack readBack = ReadBack::Faces);
     ~StepCheck();
     StepCheck(const StepCheck&) = delete;
     StepCheck& operator=(const StepCheck&) = delete;
@@ -68,6 +100,12 @@ public:
     // it empties the model.
     void start(const Handle(XSControl_WorkSession)& session);
 
+    // For every check that starts from now on.
+    static void setWorkerLimits(const StepWorkerLimits& limits);
+    // Runs first in every worker from now on (nullptr: nothing); a test hangs a
+    // worker with it.
+    static void setWorkerEntry(void (*entry)());
+
     // Waits for every checked body, in index order. progress receives 0..100 while
     // it waits; a cancellation ends the workers and gives an empty list.
     std::vector<StepVolume> results(const ProgressCallback& progress, const CancelCheck& cancelled);
@@ -76,19 +114,28 @@ private:
     struct Worker {
         pid_t pid = -1;
         int pipe = -1;
-        std::vector<int> indices;
+        std::vector<int> indices; // bodies, or face tasks when read face by face
         QByteArray received;
+        qint64 heardMs = 0; // last result
+        qint64 busyMs = 0; // last change of its processor time
+        long long cpuTicks = -1;
     };
 
+    // Ends a worker that went quiet for longer than the limits allow.
+    void endIfHung(Worker& worker, qint64 nowMs);
     void stopWorkers();
 
     std::vector<TopoDS_Shape> shapes_;
     std::vector<int> indices_;
     int facesForWorkers_;
+    ReadBack readBack_;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
-    std::vector<StepFaceTask> tasks_; // empty: bodies are read back whole
+    bool byFace_ = false; // otherwise bodies are read back whole
+    std::vector<StepFaceTask> tasks_;
     std::vector<Worker> workers_;
+    StepWorkerLimits limits_;
+    std::vector<int> silenced_; // bodies of workers ended for not answering
 };
 
 // The kernel's "write.surfacecurve.mode" for the next STEP writes: true writes
