@@ -3,6 +3,7 @@
 
 #include "tests/common/AngleEdits.h"
 #include "tests/common/RectangleChain.h"
+#include "tests/sketch/SolverChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,6 @@ using Ids = std::vector<std::uint32_t>;
 
 namespace {
 
-double maxRow(const Sketch& s)
-{
-    const System system = buildSystem(s);
-    Eigen::VectorXd r;
-    system.residuals(s.params, r);
-    return r.size() ? r.cwiseAbs().maxCoeff() : 0.0;
-}
 
 // Empty when the edit solved in one call with every dimension measuring its value;
 // otherwise what went wrong.

@@ -3,6 +3,7 @@
 #include "sketch/Dof.h"
 
 #include "tests/common/RectangleChain.h"
+#include "tests/sketch/SolverChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -15,19 +16,13 @@
 using namespace qor::sketch;
 using qor::sketch::fixtures::addRectangle;
 using qor::sketch::fixtures::addRectangleChain;
+using qor::sketch::fixtures::maxRow;
 using qor::sketch::fixtures::perturbPoints;
 using T = ConstraintType;
 using Ids = std::vector<std::uint32_t>;
 
 namespace {
 
-double maxRow(const Sketch& s)
-{
-    const System system = buildSystem(s);
-    Eigen::VectorXd r;
-    system.residuals(s.params, r);
-    return r.size() ? r.cwiseAbs().maxCoeff() : 0.0;
-}
 
 // A sketch with every kind of constraint on lines, circles and arcs, a construction
 // arc and a driven dimension; not yet solved.
