@@ -18,18 +18,25 @@ Sketch perturbedChain(int count)
     return s;
 }
 
+// One timed solve of a fresh copy of start; the copy is not timed.
+SolveResult solveCopy(benchmark::State& state, const Sketch& start)
+{
+    state.PauseTiming();
+    Sketch s = start;
+    state.ResumeTiming();
+    SolveResult result;
+    solve(result, s, {});
+    benchmark::DoNotOptimize(s.params.data());
+    return result;
+}
+
 void solveChain(benchmark::State& state)
 {
     const Sketch start = perturbedChain(int(state.range(0)));
     for (auto _ : state) {
-        state.PauseTiming();
-        Sketch s = start;
-        state.ResumeTiming();
-        SolveResult result;
-        solve(result, s, {});
+        const SolveResult result = solveCopy(state, start);
         if (!result.ok || result.dof != 0)
             state.SkipWithError("chain did not solve");
-        benchmark::DoNotOptimize(s.params.data());
     }
 }
 
@@ -58,11 +65,7 @@ void solveOverdeterminedChain(benchmark::State& state)
     const auto& middle = chain[std::size_t(count / 2)];
     start.addConstraint(ConstraintType::Distance, middle.corners[0], middle.corners[2], -1, 100.0);
     for (auto _ : state) {
-        state.PauseTiming();
-        Sketch s = start;
-        state.ResumeTiming();
-        SolveResult result;
-        solve(result, s, {});
+        const SolveResult result = solveCopy(state, start);
         if (result.ok || result.failedIds.empty())
             state.SkipWithError("contradiction went unnoticed");
         benchmark::DoNotOptimize(result.failedIds.data());

@@ -297,7 +297,6 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
             auto copy = std::make_shared<BooleanGroup>();
             copy->bodyId = state.group->bodyId;
             copy->base = state.group->base;
-            copy->firstIndex = state.group->firstIndex;
             copy->sound = state.group->sound;
             copy->ops.assign(state.group->ops.begin(),
                              state.group->ops.begin() + std::ptrdiff_t(state.groupOps));
@@ -311,7 +310,6 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
         state.group = std::make_shared<BooleanGroup>();
         state.group->bodyId = target;
         state.group->base = std::as_const(state).bodies.at(target).shape;
-        state.group->firstIndex = context.groupIndex;
         state.groupOps = 0;
     }
     const auto& ops = state.group->ops;

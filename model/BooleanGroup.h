@@ -35,8 +35,7 @@ struct WaitingBoolean {
 struct BooleanGroup {
     int bodyId = 0;
     TopoDS_Shape base; // the body's shape before the group
-    int firstIndex = 0; // history position of the first feature that waited
-    std::vector<WaitingBoolean> ops;
+    std::vector<WaitingBoolean> ops; // never empty: a group starts with its first boolean
     // Evaluated body shapes by number of leading booleans. Only results whose
     // cuts were each seen to remove material are kept.
     std::map<std::size_t, TopoDS_Shape> results;

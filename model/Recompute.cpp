@@ -196,7 +196,7 @@ int Document::recompute()
     // Back to where the state's group failed its check; returns that position.
     const auto runAgainAfter = [&](const SettleOutcome& outcome, int upTo) {
         const BooleanGroup& group = *state.group;
-        int from = group.firstIndex;
+        int from = group.ops.front().featureIndex;
         if (outcome.blamed) {
             from = group.ops[*outcome.blamed].featureIndex;
             alone[std::size_t(from)] = 1;

@@ -215,18 +215,18 @@ std::uint32_t iterate(const Rows& rows, const std::vector<std::uint32_t>& variab
 // solved from the last, so that the geometry follows the change continuously
 // instead of jumping to a mirrored solution. A sub-step that fails is halved, one
 // that succeeds lets the next one grow; all share one budget of accepted steps.
-// On success q and r hold the solution and its rows, `accepted` the steps taken;
-// otherwise nothing is changed.
-bool solveInSubSteps(const System& system, const std::vector<std::uint32_t>& variables,
-                     const ColumnMap& columns, std::vector<double>& q, Eigen::VectorXd& r,
-                     std::uint32_t& accepted)
+// The sub-steps start from `from`. On success q and r hold the solution and its
+// rows, `accepted` the steps taken; otherwise nothing is changed.
+void solveInSubSteps(const System& system, const std::vector<std::uint32_t>& variables,
+                     const ColumnMap& columns, const std::vector<double>& from,
+                     std::vector<double>& q, Eigen::VectorXd& r, std::uint32_t& accepted)
 {
     Eigen::VectorXd start;
-    system.residuals(q, start);
+    system.residuals(from, start);
     Eigen::VectorXd offset;
-    const Eigen::VectorXd weights = angleRowWeights(system, q);
+    const Eigen::VectorXd weights = angleRowWeights(system, from);
     const SubStepRows shifted{system, offset, weights};
-    std::vector<double> reached = q;
+    std::vector<double> reached = from;
     std::vector<double> trial;
     Eigen::VectorXd trialRows;
     double t = 0.0;
@@ -251,14 +251,13 @@ bool solveInSubSteps(const System& system, const std::vector<std::uint32_t>& var
         }
     }
     if (t < 1.0)
-        return false;
+        return;
     system.residuals(reached, trialRows);
     if (!(maxAbs(trialRows) <= solved))
-        return false;
+        return;
     q.swap(reached);
     r.swap(trialRows);
     accepted = used;
-    return true;
 }
 
 // Constraints with a row beyond the tolerance or not finite, in block order, each
@@ -546,14 +545,8 @@ void solve(SolveResult& out, Sketch& sketch, const std::vector<int>& heldParams)
         out.iterations = iterate(SketchRows{system}, variables, columns, q, r, maxSteps);
         // Only a solve that failed pays for the sub-steps; when they fail too, the
         // plain solve's rows are what the caller is told about.
-        if (!(maxAbs(r) <= solved) && !variables.empty()) {
-            std::vector<double> from = sketch.params;
-            Eigen::VectorXd rows;
-            if (solveInSubSteps(system, variables, columns, from, rows, out.iterations)) {
-                q.swap(from);
-                r.swap(rows);
-            }
-        }
+        if (!(maxAbs(r) <= solved) && !variables.empty())
+            solveInSubSteps(system, variables, columns, sketch.params, q, r, out.iterations);
     }
     out.maxResidual = maxAbs(r);
     out.ok = out.maxResidual <= solved;
