@@ -201,14 +201,13 @@ public:
         const QString name = QStringLiteral(".qorcad-umwandlung-%1.%2")
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(suffix);
+        const QByteArray target = absoluteBytes(folderBytes(outputBytes_));
         if (!privateFolder().isValid()
-            || ::symlink(absoluteBytes(folderBytes(outputBytes_)).constData(),
-                         QFile::encodeName(folder).constData())
-                   != 0) {
+            || ::symlink(target.constData(), QFile::encodeName(folder).constData()) != 0) {
             error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
             return {};
         }
-        staged_ = absoluteBytes(folderBytes(outputBytes_)) + '/' + QFile::encodeName(name);
+        staged_ = target + '/' + QFile::encodeName(name);
         return folder + u'/' + name;
     }
 
