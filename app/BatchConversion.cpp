@@ -201,14 +201,13 @@ public:
         const QString name = QStringLiteral(".qorcad-umwandlung-%1.%2")
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(suffix);
+        const QByteArray target = absoluteBytes(folderBytes(outputBytes_));
         if (!privateFolder().isValid()
-            || ::symlink(absoluteBytes(folderBytes(outputBytes_)).constData(),
-                         QFile::encodeName(folder).constData())
-                   != 0) {
+            || ::symlink(target.constData(), QFile::encodeName(folder).constData()) != 0) {
             error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
             return {};
         }
-        staged_ = absoluteBytes(folderBytes(outputBytes_)) + '/' + QFile::encodeName(name);
+        staged_ = target + '/' + QFile::encodeName(name);
         return folder + u'/' + name;
     }
 
@@ -303,15 +302,8 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
 
     std::vector<io::ExportBody> bodies;
     bodies.reserve(imported.bodies.size());
-    for (const io::ImportedBody& body : imported.bodies) {
-        io::ExportBody exported;
-        exported.name = body.name;
-        exported.shape = body.shape;
-        exported.r = body.r;
-        exported.g = body.g;
-        exported.b = body.b;
-        bodies.push_back(std::move(exported));
-    }
+    for (const io::ImportedBody& body : imported.bodies)
+        bodies.push_back({body.name, body.shape, body.r, body.g, body.b});
     // The batch settings are the export defaults: 0.02 mm and 0.3 rad, binary STL,
     // AP242, no author; the user's mesh quality setting does not apply here.
     QString exportError;

@@ -32,9 +32,6 @@
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
 #include <Interface_Static.hxx>
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_Printer.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
@@ -105,18 +102,6 @@ const FormatInfo* formatOf(const QString& suffix)
             return &info;
     }
     return nullptr;
-}
-
-// The data-exchange writers print statistics to standard output, which would
-// end up in the batch conversion's output.
-void quietKernel()
-{
-    static const bool done = [] {
-        for (const Handle(Message_Printer)& printer : Message::DefaultMessenger()->Printers())
-            printer->SetTraceLevel(Message_Fail);
-        return true;
-    }();
-    (void)done;
 }
 
 // IGES strings are byte strings: its writer keeps only the low byte of each
@@ -1014,7 +999,7 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
         setError(error, QStringLiteral("Unbekanntes Exportformat .") + suffix);
         return false;
     }
-    quietKernel();
+    keepOnlyKernelFailures();
 
     std::vector<ExportBody> prepared = bodies;
     QStringList notes;

@@ -31,4 +31,14 @@ void silenceKernelMessages()
         messenger->RemovePrinter(printer);
 }
 
+void keepOnlyKernelFailures()
+{
+    static const bool done = [] {
+        for (const Handle(Message_Printer)& printer : Message::DefaultMessenger()->Printers())
+            printer->SetTraceLevel(Message_Fail);
+        return true;
+    }();
+    (void)done;
+}
+
 } // namespace qor::io

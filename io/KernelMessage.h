@@ -17,4 +17,9 @@ QString withoutKernelSignal(const QString& message);
 // program's own German message, which already says what failed.
 void silenceKernelMessages();
 
+// Lets the printers of the kernel's default messenger pass failures only: its
+// data-exchange writers print statistics to standard output, which would end
+// up in the batch conversion's output. Done once per process.
+void keepOnlyKernelFailures();
+
 } // namespace qor::io

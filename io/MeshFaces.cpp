@@ -30,38 +30,52 @@ std::uint64_t edgeKey(int a, int b)
     return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
 }
 
+// Calls visit(face, triangulation, placement) for every face of the shape that
+// carries a triangulation, in explorer order.
+template <typename Visit> void forEachTriangulation(const TopoDS_Shape& shape, Visit visit)
+{
+    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(ex.Current());
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
+        if (!tri.IsNull())
+            visit(face, tri, location.Transformation());
+    }
+}
+
+// The corners of triangle t, false when one names a node the triangulation
+// lacks: triangulations read from files are not checked by the kernel.
+bool cornersOf(const Handle(Poly_Triangulation)& tri, int t, int& n1, int& n2, int& n3)
+{
+    tri->Triangle(t).Get(n1, n2, n3);
+    const auto isNode = [&tri](int n) { return n >= 1 && n <= tri->NbNodes(); };
+    return isNode(n1) && isNode(n2) && isNode(n3);
+}
+
 } // namespace
 
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
 {
     std::vector<FaceTriangles> faces;
-    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
-        const TopoDS_Face& face = TopoDS::Face(ex.Current());
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
-        if (tri.IsNull())
-            continue;
+    forEachTriangulation(shape, [&faces](const TopoDS_Face& face,
+                                         const Handle(Poly_Triangulation)& tri,
+                                         const gp_Trsf& trsf) {
         FaceTriangles mesh;
-        const gp_Trsf& trsf = location.Transformation();
         mesh.nodes.reserve(std::size_t(tri->NbNodes()));
         for (int i = 1; i <= tri->NbNodes(); ++i)
             mesh.nodes.push_back(tri->Node(i).Transformed(trsf));
         const bool reversed = face.Orientation() == TopAbs_REVERSED;
-        const int nodeCount = tri->NbNodes();
-        const auto isNode = [nodeCount](int n) { return n >= 1 && n <= nodeCount; };
         mesh.triangles.reserve(std::size_t(tri->NbTriangles()));
         for (int t = 1; t <= tri->NbTriangles(); ++t) {
             int n1 = 0, n2 = 0, n3 = 0;
-            tri->Triangle(t).Get(n1, n2, n3);
-            // Triangulations read from files are not checked by the kernel.
-            if (!isNode(n1) || !isNode(n2) || !isNode(n3) || n1 == n2 || n2 == n3 || n1 == n3)
+            if (!cornersOf(tri, t, n1, n2, n3) || n1 == n2 || n2 == n3 || n1 == n3)
                 continue;
             if (reversed)
                 std::swap(n2, n3);
             mesh.triangles.push_back({n1 - 1, n2 - 1, n3 - 1});
         }
         faces.push_back(std::move(mesh));
-    }
+    });
     return faces;
 }
 
@@ -158,24 +172,18 @@ int nonManifoldEdgeCount(const IndexedMesh& mesh)
 long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
 {
     long long dropped = 0;
-    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
-        const TopoDS_Face& face = TopoDS::Face(ex.Current());
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
-        if (tri.IsNull())
-            continue;
-        const gp_Trsf& trsf = location.Transformation();
+    forEachTriangulation(shape, [&dropped](const TopoDS_Face& face,
+                                           const Handle(Poly_Triangulation)& tri,
+                                           const gp_Trsf& trsf) {
         std::vector<GridKey> keys;
         keys.reserve(std::size_t(tri->NbNodes()));
         for (int i = 1; i <= tri->NbNodes(); ++i)
             keys.push_back(gridKey(tri->Node(i).Transformed(trsf)));
         const int nodeCount = tri->NbNodes();
-        const auto isNode = [nodeCount](int n) { return n >= 1 && n <= nodeCount; };
         std::vector<int> kept;
         for (int t = 1; t <= tri->NbTriangles(); ++t) {
             int n1 = 0, n2 = 0, n3 = 0;
-            tri->Triangle(t).Get(n1, n2, n3);
-            if (!isNode(n1) || !isNode(n2) || !isNode(n3))
+            if (!cornersOf(tri, t, n1, n2, n3))
                 continue;
             const GridKey& a = keys[std::size_t(n1 - 1)];
             const GridKey& b = keys[std::size_t(n2 - 1)];
@@ -184,7 +192,7 @@ long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
                 kept.push_back(t);
         }
         if (int(kept.size()) == tri->NbTriangles())
-            continue;
+            return;
         dropped += tri->NbTriangles() - int(kept.size());
         Handle(Poly_Triangulation) clean = new Poly_Triangulation(
             nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
@@ -200,7 +208,7 @@ long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
         clean->Deflection(tri->Deflection());
         // Without a reset the edges keep their polygons, which number the same nodes.
         BRep_Builder().UpdateFace(face, clean, false);
-    }
+    });
     return dropped;
 }
 
