@@ -1,9 +1,7 @@
 #include "io/Import.h"
+#include "io/KernelMessage.h"
 #include "io/XcafBodies.h"
 
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_Printer.hxx>
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
 
@@ -27,8 +25,7 @@ bool prepare(benchmark::State& state)
         state.SkipWithError("occt-misc is not installed");
         return false;
     }
-    for (const Handle(Message_Printer)& printer : Message::DefaultMessenger()->Printers())
-        printer->SetTraceLevel(Message_Fail);
+    qor::io::keepOnlyKernelFailures();
     return true;
 }
 
