@@ -5,6 +5,7 @@
 #include "app/shell/Ribbon.h"
 #include "io/SolidEdgeAssembly.h"
 #include "model/DocumentController.h"
+#include "model/ExecContext.h"
 #include "panels/MatePanel.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/ExplodeDialog.h"
@@ -13,7 +14,6 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
-#include <BRepBndLib.hxx>
 #include <Bnd_Box.hxx>
 
 #include <QApplication>
@@ -32,7 +32,7 @@ Bnd_Box modelBox(const qor::model::ModelState& state)
 {
     Bnd_Box box;
     for (const auto& [id, body] : state.bodies.get())
-        BRepBndLib::Add(body.shape, box);
+        box.Add(qor::model::bodyBox(body));
     return box;
 }
 

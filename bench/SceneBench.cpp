@@ -48,6 +48,19 @@ struct View {
     }
     // One finished frame: paints through the view and reads the frame back.
     void frame() { benchmark::DoNotOptimize(viewer.grabFramebuffer()); }
+    // The scene built from the open document, fitted and shown in one frame.
+    void showAll(Scene& scene)
+    {
+        scene.rebuild();
+        viewer.fitAll(false);
+        frame();
+    }
+    // Empties the view again (the view cube included) so the next round starts clean.
+    void clear()
+    {
+        viewer.context()->RemoveAll(false);
+        viewer.setViewCubeVisible(true);
+    }
 
     Viewer viewer;
     DocumentController controller;
@@ -63,12 +76,9 @@ void firstFrameAfterLoading(benchmark::State& state)
         view.controller.open(view.path); // new shapes: nothing is tessellated yet
         Scene scene(&view.viewer, &view.controller);
         state.ResumeTiming();
-        scene.rebuild();
-        view.viewer.fitAll(false);
-        view.frame();
+        view.showAll(scene);
         state.PauseTiming();
-        view.viewer.context()->RemoveAll(false);
-        view.viewer.setViewCubeVisible(true);
+        view.clear();
         state.ResumeTiming();
     }
 }
@@ -78,9 +88,7 @@ void rebuildAfterOneBodyChanged(benchmark::State& state)
     View view;
     view.controller.open(view.path);
     Scene scene(&view.viewer, &view.controller);
-    scene.rebuild();
-    view.viewer.fitAll(false);
-    view.frame();
+    view.showAll(scene);
     int step = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -97,9 +105,7 @@ void orbitStep(benchmark::State& state)
     View view;
     view.controller.open(view.path);
     Scene scene(&view.viewer, &view.controller);
-    scene.rebuild();
-    view.viewer.fitAll(false);
-    view.frame();
+    view.showAll(scene);
     for (auto _ : state) {
         view.viewer.orbit(4, 1);
         view.frame();
@@ -123,12 +129,9 @@ void openInstancedAssembly(benchmark::State& state)
     for (auto _ : state) {
         view.controller.open(path);
         Scene scene(&view.viewer, &view.controller);
-        scene.rebuild();
-        view.viewer.fitAll(false);
-        view.frame();
+        view.showAll(scene);
         state.PauseTiming();
-        view.viewer.context()->RemoveAll(false);
-        view.viewer.setViewCubeVisible(true);
+        view.clear();
         state.ResumeTiming();
     }
     state.counters["peakRssMB"] = peakRssMB();
@@ -141,9 +144,7 @@ void orbitInstancedAssembly(benchmark::State& state)
     view.controller.open(
         qor::test::writeInstancedAssembly(view.folder.path(), int(state.range(0))));
     Scene scene(&view.viewer, &view.controller);
-    scene.rebuild();
-    view.viewer.fitAll(false);
-    view.frame();
+    view.showAll(scene);
     for (auto _ : state) {
         view.viewer.orbit(4, 1);
         view.frame();
@@ -158,9 +159,7 @@ void rebuildInstancedAssembly(benchmark::State& state)
     view.controller.open(
         qor::test::writeInstancedAssembly(view.folder.path(), int(state.range(0))));
     Scene scene(&view.viewer, &view.controller);
-    scene.rebuild();
-    view.viewer.fitAll(false);
-    view.frame();
+    view.showAll(scene);
     auto& hidden = view.controller.document->hidden;
     const int someBody = view.controller.document->current.bodies.rbegin()->first;
     for (auto _ : state) {

@@ -543,9 +543,12 @@ void Scene::createInstances(const std::vector<int>& ids)
     // tolerance comes from that box, the same for every placement, so it is meshed once.
     std::vector<Handle(AIS_Shape)> meshed;
     std::set<const void*> meshedShapes;
+    std::vector<SharedKey> keys;
+    keys.reserve(ids.size());
     for (int id : ids) {
         const TopoDS_Shape& shape = bodies.at(id).shape;
-        SharedObject& shared = sharedObjects_[sharedKey(id, shape)];
+        keys.push_back(sharedKey(id, shape));
+        SharedObject& shared = sharedObjects_[keys.back()];
         if (!shared.object.IsNull())
             continue;
         shared.object = makeBodyObject(shape.Located(TopLoc_Location()), id);
@@ -555,9 +558,10 @@ void Scene::createInstances(const std::vector<int>& ids)
     tessellate(meshed);
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     const int mode = displayStyle_ == 2 ? 0 : 1;
-    for (int id : ids) {
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const int id = ids[i];
         const TopoDS_Shape& shape = bodies.at(id).shape;
-        const SharedKey key = sharedKey(id, shape);
+        const SharedKey& key = keys[i];
         SharedObject& shared = sharedObjects_.at(key);
         Handle(AIS_ConnectedInteractive) instance = new AIS_ConnectedInteractive();
         // The body's own placement datum, where it is a single one, lets a picked face be the
@@ -615,7 +619,6 @@ void Scene::updateFinder()
     auto& boxes = static_cast<PlacementFinder*>(finder_.get())->boxes;
     boxes.clear();
     boxes.reserve(instances_.size());
-    std::map<const AIS_InteractiveObject*, Bnd_Box> shapeBoxes;
     for (const auto& [id, instance] : instances_) {
         const Handle(AIS_InteractiveObject)& object = bodyObjects_.at(id);
         const auto placed = Handle(AIS_ConnectedInteractive)::DownCast(object);

@@ -11,7 +11,6 @@
 #include <QPolygonF>
 
 #include <cmath>
-#include <numbers>
 
 namespace qor::app {
 
