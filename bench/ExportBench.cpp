@@ -22,11 +22,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 // STEP export with its read-back check against the bare kernel writer on the
 // same bodies: the check should cost at most half the write.
-// Run with --benchmark_repetitions=5 and compare the medians.
+// Run with --benchmark_repetitions=5 and compare the medians. Further files are
+// measured the same way when QOR_EXPORT_BENCH_FILES lists them (separated by
+// colons), each under its own name.
 
 namespace {
 
@@ -50,13 +53,17 @@ std::vector<qor::io::ExportBody> pinBodies()
     return bodies;
 }
 
-std::vector<qor::io::ExportBody> sampleBodies()
+std::vector<qor::io::ExportBody> bodiesOf(const QString& path)
 {
     std::vector<qor::io::ExportBody> bodies;
-    for (const qor::io::ImportedBody& body :
-         qor::io::importFile(QString::fromLatin1(sampleFile), {}).bodies)
+    for (const qor::io::ImportedBody& body : qor::io::importFile(path, {}).bodies)
         bodies.push_back({body.name, body.shape, body.r, body.g, body.b});
     return bodies;
+}
+
+std::vector<qor::io::ExportBody> sampleBodies()
+{
+    return bodiesOf(QString::fromLatin1(sampleFile));
 }
 
 // What the export adds nothing to: the kernel's writer on an XCAF document of
@@ -67,8 +74,10 @@ void bareWrite(const std::vector<qor::io::ExportBody>& bodies, const QByteArray&
     Interface_Static::SetCVal("write.step.schema", "AP242DIS");
     Interface_Static::SetCVal("write.step.unit", "MM");
     qor::io::XcafDocumentScope scope;
-    const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(scope.document()->Main());
-    const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(scope.document()->Main());
+    const Handle(XCAFDoc_ShapeTool) shapes
+        = XCAFDoc_DocumentTool::ShapeTool(scope.document()->Main());
+    const Handle(XCAFDoc_ColorTool) colours
+        = XCAFDoc_DocumentTool::ColorTool(scope.document()->Main());
     for (const qor::io::ExportBody& body : bodies) {
         const TDF_Label label = shapes->AddShape(body.shape, false, true);
         TDataStd_Name::Set(label, TCollection_ExtendedString(body.name.toStdWString().c_str()));
@@ -115,6 +124,34 @@ template <typename Bodies> void BM_CheckedStepExport(benchmark::State& state, Bo
             state.SkipWithError("export failed");
     }
 }
+
+// Both benchmarks for every file the environment lists.
+bool registerListedFiles()
+{
+    const QStringList files = QString::fromLocal8Bit(qgetenv("QOR_EXPORT_BENCH_FILES"))
+                                  .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& file : files) {
+        // Imported once: every repetition calls the benchmark again.
+        const auto cache = std::make_shared<std::vector<qor::io::ExportBody>>();
+        const auto make = [file, cache] {
+            if (cache->empty())
+                *cache = bodiesOf(file);
+            return *cache;
+        };
+        const std::string name = QFileInfo(file).fileName().toStdString();
+        benchmark::RegisterBenchmark(
+            ("BM_BareStepWrite/" + name).c_str(),
+            [make](benchmark::State& state) { BM_BareStepWrite(state, make); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(
+            ("BM_CheckedStepExport/" + name).c_str(),
+            [make](benchmark::State& state) { BM_CheckedStepExport(state, make); })
+            ->Unit(benchmark::kMillisecond);
+    }
+    return true;
+}
+
+const bool listedFilesRegistered = registerListedFiles();
 
 } // namespace
 

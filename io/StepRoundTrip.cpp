@@ -4,16 +4,18 @@
 
 #include <QThread>
 
+#include <BRepAdaptor_Curve.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
-#include <BRepAdaptor_Curve.hxx>
 #include <BRep_Tool.hxx>
 #include <GProp_GProps.hxx>
+#include <Geom2dAdaptor_Curve.hxx>
 #include <GeomAdaptor_Surface.hxx>
 #include <Interface_InterfaceModel.hxx>
 #include <Interface_Static.hxx>
+#include <Precision.hxx>
 #include <STEPControl_Controller.hxx>
 #include <STEPControl_Reader.hxx>
 #include <ShapeFix_Shape.hxx>
@@ -25,20 +27,25 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <XSControl_WorkSession.hxx>
+#include <math.hxx>
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <numeric>
+#include <optional>
 
 namespace qor::io {
 
@@ -81,23 +88,28 @@ long long cpuTicks(pid_t pid)
     return user + system;
 }
 
-// What a worker sends per body.
+// What a worker sends per task: for a body read back whole its volume as written
+// and as read; for a face whether it came back as written.
 struct Record {
-    qint32 index;
+    qint32 task;
+    qint32 same;
     double model;
     double file;
-    qint32 whole = 0; // volumes of a body read back whole, else areas of a face
 };
 
-// Several shells (a void, solids side by side) are put together again by the
-// reader, which can place them otherwise although every face comes back: such a
-// body is read back whole.
-bool severalShells(const TopoDS_Shape& shape)
+// The shells of a solid with voids are put together again by the reader, which
+// can place them otherwise although every face comes back: such a body is read
+// back whole.
+bool hasVoids(const TopoDS_Shape& shape)
 {
-    int shells = 0;
-    for (TopExp_Explorer it(shape, TopAbs_SHELL); it.More() && shells < 2; it.Next())
-        ++shells;
-    return shells > 1;
+    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
+        int shells = 0;
+        for (TopExp_Explorer it(solid.Current(), TopAbs_SHELL); it.More() && shells < 2; it.Next())
+            ++shells;
+        if (shells > 1)
+            return true;
+    }
+    return false;
 }
 
 int faceCount(const TopoDS_Shape& shape)
@@ -108,87 +120,212 @@ int faceCount(const TopoDS_Shape& shape)
     return count;
 }
 
-// Transfers the listed bodies back with a reader on the model and hands each
-// result on.
-template <typename Sink>
-void checkBodies(STEPControl_Reader& reader, const std::vector<TopoDS_Shape>& shapes,
-                 const std::vector<int>& indices, Sink&& sink)
-{
-    // Another count of top-level shapes than bodies: nothing can be matched.
-    const bool matched = reader.NbRootsForTransfer() == int(shapes.size());
-    for (const int index : indices) {
-        Record record{index, closedVolume(shapes[std::size_t(index)]), 0.0};
-        try {
-            OCC_CATCH_SIGNALS
-            const int before = reader.NbShapes();
-            if (matched && reader.TransferRoot(index + 1) && reader.NbShapes() > before)
-                record.file = closedVolume(reader.Shape(reader.NbShapes()));
-        } catch (const Standard_Failure&) {
-            record.file = 0.0;
-        }
-        reader.ClearShapes();
-        if (!sink(record))
-            return;
-    }
-}
+// Line integrals around the wires of a face in its surface's parameters,
+// measured from a reference point (the first point of the first edge) so that
+// faces far from the origin of their parameters lose no digits: twice the
+// enclosed area, and twice its first moments about the point's lines.
+struct ParameterIntegrals {
+    gp_Pnt2d origin;
+    double twiceArea = 0.0;
+    double twiceMomentU = 0.0;
+    double twiceMomentV = 0.0;
+};
 
-double faceArea(const TopoDS_Shape& face)
+// Each span of an edge's curve is integrated by Gauss-Legendre points, a curve
+// that is no polynomial piece by piece in four parts: the integrals then hold to
+// far below the tolerance whatever parameters the reader gave the curve.
+bool integrateWires(const TopoDS_Face& face, ParameterIntegrals& sums)
 {
-    GProp_GProps props;
-    BRepGProp::SurfaceProperties(face, props);
-    return props.Mass();
-}
-
-// Reads single faces back from the model and hands on, per face, the body's
-// index, the area of the face as written and of the face read back; a task
-// without a face reads its body back whole.
-template <typename Sink>
-void checkFaces(STEPControl_Reader& reader, const std::vector<TopoDS_Shape>& shapes,
-                const std::vector<StepFaceTask>& tasks, Sink&& sink)
-{
-    const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
-    std::map<int, std::vector<TopoDS_Shape>> faces;
-    for (const StepFaceTask& task : tasks) {
-        if (task.face < 0) {
-            bool more = true;
-            checkBodies(reader, shapes, {task.body}, [&](Record record) {
-                record.whole = 1;
-                more = sink(record);
-                return more;
-            });
-            if (!more)
-                return;
+    constexpr int points = 8;
+    static const auto gauss = [] {
+        std::pair<math_Vector, math_Vector> rule{math_Vector(1, points), math_Vector(1, points)};
+        math::GaussPoints(points, rule.first);
+        math::GaussWeights(points, rule.second);
+        return rule;
+    }();
+    bool referenced = false;
+    gp_Pnt2d& origin = sums.origin;
+    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        const TopAbs_Orientation orientation = edge.Orientation();
+        if (orientation != TopAbs_FORWARD && orientation != TopAbs_REVERSED)
             continue;
+        double first = 0.0;
+        double last = 0.0;
+        const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, face, first, last);
+        if (curve.IsNull() || !std::isfinite(first) || !std::isfinite(last)
+            || std::abs(first) > 1e100 || std::abs(last) > 1e100)
+            return false;
+        const Geom2dAdaptor_Curve adaptor(curve, first, last);
+        const GeomAbs_CurveType type = adaptor.GetType();
+        const int pieces = type == GeomAbs_Line || type == GeomAbs_BezierCurve
+                                   || (type == GeomAbs_BSplineCurve && !adaptor.IsRational())
+                               ? 1
+                               : 4;
+        const int spans = adaptor.NbIntervals(GeomAbs_C2);
+        TColStd_Array1OfReal bounds(1, spans + 1);
+        adaptor.Intervals(bounds, GeomAbs_C2);
+        const double sense = orientation == TopAbs_REVERSED ? -1.0 : 1.0;
+        if (!referenced) {
+            origin = adaptor.Value(sense > 0 ? first : last);
+            referenced = true;
         }
-        std::vector<TopoDS_Shape>& own = faces[task.body];
-        if (own.empty()) {
-            for (TopExp_Explorer it(shapes[std::size_t(task.body)], TopAbs_FACE); it.More();
-                 it.Next())
-                own.push_back(it.Current());
+        for (int s = 1; s <= spans; ++s) {
+            const double step = (bounds(s + 1) - bounds(s)) / pieces;
+            for (int p = 0; p < pieces; ++p) {
+                const double from = bounds(s) + p * step;
+                for (int g = 1; g <= points; ++g) {
+                    const double t = from + 0.5 * step * (gauss.first(g) + 1.0);
+                    gp_Pnt2d at;
+                    gp_Vec2d d;
+                    adaptor.D1(t, at, d);
+                    const double u = at.X() - origin.X();
+                    const double v = at.Y() - origin.Y();
+                    const double w = sense * 0.5 * step * gauss.second(g);
+                    sums.twiceArea += w * (u * d.Y() - v * d.X());
+                    sums.twiceMomentU += w * u * u * d.Y();
+                    sums.twiceMomentV -= w * v * v * d.X();
+                }
+            }
         }
-        Record record{task.body, faceArea(own[std::size_t(task.face)]), 0.0};
+    }
+    return referenced;
+}
+
+// What a face is compared by, from the integrals around its wires: the area they
+// enclose in parameters, whether they run as a face's wires should for its
+// orientation (outer ones anticlockwise seen along its normal), and the point
+// of the surface at the middle of that area with the face's outward normal
+// there. A surface taken with other parameters (turned round, shifted by a
+// period) gives the same, a face trimmed otherwise or turned round does not.
+struct FaceImage {
+    double area = 0.0;
+    bool wiresAgree = false;
+    gp_Pnt centre;
+    gp_Vec normal;
+    // From the first point of the wires to the centre: how far rounding may move
+    // the centre.
+    double size = 0.0;
+};
+
+// False when the face has an edge without a curve on it or encloses nothing.
+bool faceImage(const TopoDS_Face& face, FaceImage& image)
+{
+    ParameterIntegrals sums;
+    if (!integrateWires(face, sums) || sums.twiceArea == 0.0)
+        return false;
+    const double u = sums.origin.X() + sums.twiceMomentU / sums.twiceArea;
+    const double v = sums.origin.Y() + sums.twiceMomentV / sums.twiceArea;
+    const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+    gp_Vec du;
+    gp_Vec dv;
+    surface->D1(u, v, image.centre, du, dv);
+    const bool reversed = face.Orientation() == TopAbs_REVERSED;
+    image.area = std::abs(0.5 * sums.twiceArea);
+    // The explorer turns the edges of a reversed face round, and with them the
+    // sign of the area.
+    image.wiresAgree = (sums.twiceArea > 0.0) != reversed;
+    image.normal = reversed ? dv.Crossed(du) : du.Crossed(dv);
+    image.size = surface->Value(sums.origin.X(), sums.origin.Y()).Distance(image.centre);
+    return true;
+}
+
+// The faces' areas in space and their centres agree to 0.01 % (of the square
+// root of the area, for the centre).
+bool sameInSpace(const TopoDS_Face& written, const TopoDS_Face& read)
+{
+    GProp_GProps mine;
+    BRepGProp::SurfaceProperties(written, mine);
+    GProp_GProps theirs;
+    BRepGProp::SurfaceProperties(read, theirs);
+    const double area = mine.Mass();
+    return std::abs(theirs.Mass() - area) <= volumeTolerance * area
+           && mine.CentreOfMass().Distance(theirs.CentreOfMass())
+                  <= volumeTolerance * std::sqrt(area);
+}
+
+// The work a checking process does: reads single tasks back from the model with
+// its reader.
+class TaskReader {
+public:
+    // On the writer's session, which relates the model's entities already: doing
+    // that again costs a good part of writing them.
+    TaskReader(const Handle(XSControl_WorkSession)& session,
+               const std::vector<TopoDS_Shape>& shapes)
+        : model_(Handle(StepData_StepModel)::DownCast(session->Model()))
+        , shapes_(shapes)
+        , reader_(session, false)
+    {
+    }
+
+    Record run(int index, const StepTask& task)
+    {
+        return task.face < 0 ? body(index, task.body) : face(index, task);
+    }
+
+private:
+    Record body(int index, int body)
+    {
+        Record record{index, 0, closedVolume(shapes_[std::size_t(body)]), 0.0};
+        // Another count of top-level shapes than bodies: no body can be matched.
+        // Finding them walks the whole model, which reading faces does not need.
+        if (!matched_)
+            matched_ = reader_.NbRootsForTransfer() == int(shapes_.size());
         try {
             OCC_CATCH_SIGNALS
-            if (reader.TransferEntity(model->Value(task.entity)) && reader.NbShapes() > 0)
-                record.file = faceArea(reader.Shape(reader.NbShapes()));
+            const int before = reader_.NbShapes();
+            if (*matched_ && reader_.TransferRoot(body + 1) && reader_.NbShapes() > before)
+                record.file = closedVolume(reader_.Shape(reader_.NbShapes()));
         } catch (const Standard_Failure&) {
             record.file = 0.0;
         }
-        reader.ClearShapes();
-        if (!sink(record))
-            return;
+        reader_.ClearShapes();
+        return record;
     }
-}
 
-// The faces of the listed bodies that may change paired with their face entities,
-// which the writer puts into the model body after body, each body's in the order
-// of its faces. False when the model holds another number of faces than the
-// bodies (a body written twice as one part, a face the writer split).
-bool faceTasks(const Handle(StepData_StepModel)& model, const std::vector<TopoDS_Shape>& shapes,
-               const std::vector<int>& indices, std::vector<StepFaceTask>& tasks)
+    Record face(int index, const StepTask& task)
+    {
+        std::vector<TopoDS_Face>& own = faces_[task.body];
+        if (own.empty()) {
+            for (TopExp_Explorer it(shapes_[std::size_t(task.body)], TopAbs_FACE); it.More();
+                 it.Next())
+                own.push_back(TopoDS::Face(it.Current()));
+        }
+        Record record{index, 0, 0.0, 0.0};
+        try {
+            OCC_CATCH_SIGNALS
+            if (reader_.TransferEntity(model_->Value(task.entity)) && reader_.NbShapes() > 0) {
+                const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
+                record.same = read.ShapeType() == TopAbs_FACE
+                              && sameFace(own[std::size_t(task.face)], TopoDS::Face(read));
+            }
+        } catch (const Standard_Failure&) {
+            record.same = 0;
+        }
+        reader_.ClearShapes();
+        return record;
+    }
+
+    Handle(StepData_StepModel) model_;
+    const std::vector<TopoDS_Shape>& shapes_;
+    STEPControl_Reader reader_;
+    std::optional<bool> matched_;
+    std::map<int, std::vector<TopoDS_Face>> faces_;
+};
+
+// The tasks of the listed bodies: a body with voids whole, of every other
+// body its faces that may change, each paired with its face entity, which the
+// writer puts into the model body after body, each body's in the order of its
+// faces. When the model holds another number of faces than the bodies (a body
+// written twice as one part, a face the writer split), every body whole. Bodies
+// read whole come first, the largest first, so that workers taking tasks in turn
+// end together.
+std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
+                                 const std::vector<TopoDS_Shape>& shapes,
+                                 const std::vector<int>& indices, bool byFace)
 {
     std::vector<int> entities;
-    for (int i = 1; i <= model->NbEntities(); ++i) {
+    for (int i = 1; byFace && i <= model->NbEntities(); ++i) {
         if (model->Value(i)->IsKind(STANDARD_TYPE(StepShape_AdvancedFace)))
             entities.push_back(i);
     }
@@ -198,20 +335,28 @@ bool faceTasks(const Handle(StepData_StepModel)& model, const std::vector<TopoDS
         first[i] = total;
         total += faceCount(shapes[i]);
     }
-    if (total != int(entities.size()))
-        return false;
+    byFace = byFace && total == int(entities.size());
+    std::vector<StepTask> whole;
+    std::vector<StepTask> faces;
     for (const int index : indices) {
-        if (severalShells(shapes[std::size_t(index)])) {
-            tasks.push_back({index, -1, 0});
+        const TopoDS_Shape& shape = shapes[std::size_t(index)];
+        if (!byFace || hasVoids(shape)) {
+            whole.push_back({index, -1, faceCount(shape)});
             continue;
         }
         int k = 0;
-        for (TopExp_Explorer it(shapes[std::size_t(index)], TopAbs_FACE); it.More(); it.Next(), ++k) {
+        for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next(), ++k) {
             if (stepMayChangeFace(TopoDS::Face(it.Current())))
-                tasks.push_back({index, k, entities[std::size_t(first[std::size_t(index)] + k)]});
+                faces.push_back({index, k, entities[std::size_t(first[std::size_t(index)] + k)]});
         }
     }
-    return true;
+    // A whole task carries its face count until sorted.
+    std::stable_sort(whole.begin(), whole.end(),
+                     [](const StepTask& a, const StepTask& b) { return a.entity > b.entity; });
+    for (StepTask& task : whole)
+        task.entity = 0;
+    whole.insert(whole.end(), faces.begin(), faces.end());
+    return whole;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size)
@@ -228,27 +373,13 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// Bodies spread over at most `count` groups of about equal face counts, the
-// largest bodies first.
-std::vector<std::vector<int>> balanced(const std::vector<TopoDS_Shape>& shapes,
-                                       std::vector<int> indices, int count)
+// The faces a task reads back: a whole body costs all of its faces.
+int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTask>& tasks)
 {
-    std::vector<int> faces(shapes.size(), 0);
-    for (const int index : indices)
-        faces[std::size_t(index)] = faceCount(shapes[std::size_t(index)]);
-    std::sort(indices.begin(), indices.end(),
-              [&](int a, int b) { return faces[std::size_t(a)] > faces[std::size_t(b)]; });
-    std::vector<std::vector<int>> groups(std::size_t(std::max(1, count)));
-    std::vector<long long> load(groups.size(), 0);
-    for (const int index : indices) {
-        const auto lightest = std::size_t(std::min_element(load.begin(), load.end()) - load.begin());
-        groups[lightest].push_back(index);
-        load[lightest] += faces[std::size_t(index)] + 1;
-    }
-    std::erase_if(groups, [](const std::vector<int>& group) { return group.empty(); });
-    for (std::vector<int>& group : groups)
-        std::sort(group.begin(), group.end());
-    return groups;
+    int faces = 0;
+    for (const StepTask& task : tasks)
+        faces += task.face < 0 ? faceCount(shapes[std::size_t(task.body)]) : 1;
+    return faces;
 }
 
 int workerCount(int faces, int facesForWorkers)
@@ -256,6 +387,11 @@ int workerCount(int faces, int facesForWorkers)
     if (faces < facesForWorkers)
         return 0;
     return std::clamp(QThread::idealThreadCount() - 1, 1, 4);
+}
+
+std::atomic<int>& nextTask(void* shared)
+{
+    return *static_cast<std::atomic<int>*>(shared);
 }
 
 } // namespace
@@ -320,6 +456,34 @@ double StepVolume::percent() const
     return model > 0.0 ? 100.0 * (file - model) / model : 0.0;
 }
 
+bool sameFace(const TopoDS_Face& written, const TopoDS_Face& read)
+{
+    FaceImage mine;
+    FaceImage theirs;
+    const bool measured = faceImage(written, mine);
+    if (measured && !faceImage(read, theirs))
+        return false;
+    if (measured) {
+        if (mine.wiresAgree != theirs.wiresAgree || mine.normal.Dot(theirs.normal) < 0.0)
+            return false;
+        // Both integrate the same curves when the face came back: they differ by
+        // rounding only, far below these bounds.
+        constexpr double relative = 1e-5;
+        if (std::abs(theirs.area - mine.area) <= relative * mine.area
+            && mine.centre.Distance(theirs.centre) <= relative * mine.size + Precision::Confusion())
+            return true;
+    }
+    // Without curves on the face nothing is known of its parameters, and the
+    // reader may have made its curves anew (within its tolerance): the area in
+    // space and its centre decide.
+    return sameInSpace(written, read);
+}
+
+struct StepCheck::Result {
+    bool reported = false;
+    Record record{};
+};
+
 StepCheck::StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
                      int facesForWorkers, ReadBack readBack)
     : shapes_(std::move(shapes))
@@ -343,40 +507,42 @@ void StepCheck::setWorkerEntry(void (*entry)())
 StepCheck::~StepCheck()
 {
     stopWorkers();
+    if (shared_)
+        ::munmap(shared_, sizeof(std::atomic<int>));
 }
 
 void StepCheck::start(const Handle(XSControl_WorkSession)& session)
 {
     session_ = session;
     model_ = Handle(StepData_StepModel)::DownCast(session->Model());
-    // Reading a body back whole costs several times its writing, and a large body
-    // keeps one worker busy while the others wait: only the faces that may change
-    // are read back, one by one, and only a body whose faces come back with
-    // another area is read back whole.
-    // A face that comes back whole does not prove its body does (a drilled
-    // sphere's faces may all come back while the body loses most of its volume):
-    // a check of few faces reads its bodies back whole, which costs little more.
-    byFace_ = readBack_ == ReadBack::Faces && faceTasks(model_, shapes_, indices_, tasks_)
-              && int(tasks_.size()) >= facesForFaceReading;
-    if (!byFace_)
-        tasks_.clear();
-    int faces = int(tasks_.size());
-    if (!byFace_) {
-        for (const int index : indices_)
-            faces += faceCount(shapes_[std::size_t(index)]);
-    }
-    const int workers = workerCount(faces, facesForWorkers_);
-    if (workers == 0)
+    // Reading a body back whole costs several times its writing: only the faces
+    // that may change are read back, one by one, and only a body with a face that
+    // comes back otherwise is read back whole.
+    tasks_ = checkTasks(model_, shapes_, indices_, readBack_ == ReadBack::Faces);
+    // The workers read on the writer's session and so share its graph of the
+    // model (the writer relates the entities for the colours anyway).
+    session_->ComputeGraph();
+    startWorkers(workerCount(taskFaces(shapes_, tasks_), facesForWorkers_));
+}
+
+void StepCheck::startWorkers(int count)
+{
+    if (count == 0 || tasks_.empty())
         return;
-    std::vector<std::vector<int>> groups;
-    if (!byFace_) {
-        groups = balanced(shapes_, indices_, workers);
-    } else {
-        groups.resize(std::min(std::size_t(workers), tasks_.size()));
-        for (std::size_t t = 0; t < tasks_.size(); ++t)
-            groups[t % groups.size()].push_back(int(t));
+    // The workers take the next task from a counter they share, so that one that
+    // drew costly faces does not hold up the others.
+    if (!shared_) {
+        shared_ = ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared_ == MAP_FAILED) {
+            shared_ = nullptr;
+            return;
+        }
     }
-    for (std::vector<int>& group : groups) {
+    new (shared_) std::atomic<int>(0);
+    workerEnded_ = false;
+    count = std::min(count, int(tasks_.size()));
+    for (int w = 0; w < count; ++w) {
         int fds[2];
         if (::pipe(fds) != 0)
             break;
@@ -396,182 +562,154 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
             if (workerEntry)
                 workerEntry();
             ::close(fds[0]);
-            STEPControl_Reader reader;
-            reader.WS()->SetModel(model_);
-            const auto send = [&](const Record& record) {
-                return writeAll(fds[1], reinterpret_cast<const char*>(&record), sizeof record);
-            };
-            if (!byFace_) {
-                checkBodies(reader, shapes_, group, send);
-            } else {
-                std::vector<StepFaceTask> mine;
-                for (const int t : group)
-                    mine.push_back(tasks_[std::size_t(t)]);
-                checkFaces(reader, shapes_, mine, send);
+            TaskReader reader(session_, shapes_);
+            for (;;) {
+                const int task = nextTask(shared_).fetch_add(1);
+                if (task >= int(tasks_.size()))
+                    break;
+                const Record record = reader.run(task, tasks_[std::size_t(task)]);
+                if (!writeAll(fds[1], reinterpret_cast<const char*>(&record), sizeof record))
+                    break;
             }
             ::_exit(0);
         }
         ::close(fds[1]);
-        workers_.push_back({pid, fds[0], std::move(group), {}, 0, 0, -1});
+        workers_.push_back({pid, fds[0], {}, 0, 0, -1});
     }
+}
+
+bool StepCheck::collect(std::vector<Result>& results, const std::function<void()>& report,
+                        const CancelCheck& cancelled)
+{
+    // The workers may have waited on a full pipe while the text was written: the
+    // clock of their silence starts now.
+    for (Worker& worker : workers_)
+        worker.heardMs = worker.busyMs = nowMs();
+    for (;;) {
+        std::vector<pollfd> open;
+        for (const Worker& worker : workers_) {
+            if (worker.pipe >= 0)
+                open.push_back({worker.pipe, POLLIN, 0});
+        }
+        if (open.empty())
+            break;
+        if (cancelRequested(cancelled)) {
+            stopWorkers();
+            return false;
+        }
+        report();
+        const bool ready = ::poll(open.data(), open.size(), 100) > 0;
+        for (Worker& worker : workers_) {
+            if (worker.pipe < 0)
+                continue;
+            pollfd probe{worker.pipe, POLLIN, 0};
+            if (!ready || ::poll(&probe, 1, 0) <= 0) {
+                endIfHung(worker, nowMs());
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(worker.pipe, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got > 0) {
+                worker.heardMs = nowMs();
+                worker.received.append(buffer, got);
+                while (worker.received.size() >= qsizetype(sizeof(Record))) {
+                    Record record;
+                    std::memcpy(&record, worker.received.constData(), sizeof record);
+                    worker.received.remove(0, sizeof record);
+                    if (record.task >= 0 && record.task < int(results.size()))
+                        results[std::size_t(record.task)] = {true, record};
+                }
+                continue;
+            }
+            ::close(worker.pipe);
+            worker.pipe = -1;
+            ::waitpid(worker.pid, nullptr, 0);
+            worker.pid = -1;
+        }
+    }
+    workers_.clear();
+    return true;
 }
 
 std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
                                            const CancelCheck& cancelled)
 {
-    std::vector<StepVolume> volumes;
-    // Face by face: per body the faces reported and the areas written and read.
-    struct Areas {
-        int faces = 0;
-        double model = 0.0;
-        double file = 0.0;
-    };
-    std::map<int, Areas> areas;
-    std::size_t faceRecords = 0;
-    const auto report = [&] {
-        if (!progress || indices_.empty())
-            return;
-        // Face by face the faces take the first 90 %, bodies read back whole after
-        // them the rest.
-        progress(!byFace_ || tasks_.empty() ? int(100 * volumes.size() / indices_.size())
-                                            : int(90 * faceRecords / tasks_.size()),
-                 QString());
-    };
-    const auto take = [&](const Record& record) {
-        if (!byFace_ || record.whole) {
-            faceRecords += byFace_ ? 1 : 0;
-            volumes.push_back({record.index, record.model, record.file});
-        } else {
-            Areas& body = areas[record.index];
-            ++body.faces;
-            body.model += record.model;
-            body.file += record.file;
-            ++faceRecords;
+    // One reader for whatever is read back here, made only when needed: relating
+    // the model's entities costs a good part of writing them.
+    std::unique_ptr<TaskReader> reader;
+    // Runs the current tasks, in the workers when they were started, else here,
+    // with progress going from `from` to `to`. False when cancelled.
+    const auto run = [&](std::vector<Result>& results, int from, int to) {
+        results.assign(tasks_.size(), {});
+        const auto report = [&] {
+            if (!progress || tasks_.empty())
+                return;
+            const auto done = std::count_if(results.begin(), results.end(),
+                                            [](const Result& r) { return r.reported; });
+            progress(from + int((to - from) * done / qsizetype(tasks_.size())), QString());
+        };
+        if (!workers_.empty())
+            return collect(results, report, cancelled);
+        for (std::size_t t = 0; t < tasks_.size(); ++t) {
+            if (!reader)
+                reader = std::make_unique<TaskReader>(session_, shapes_);
+            results[t] = {true, reader->run(int(t), tasks_[t])};
+            report();
+            if (cancelRequested(cancelled))
+                return false;
         }
-        report();
+        return true;
+    };
+    // A task not reported was being read by a worker that was ended for not
+    // answering, or was never taken because every worker was: reading it here
+    // could hang this process as well. Otherwise its worker died on it, and the
+    // reader does not give the body back.
+    const auto wholeVolume = [&](int index, const Result& result) -> StepVolume {
+        if (result.reported)
+            return {index, result.record.model, result.record.file};
+        if (workerEnded_)
+            return {index, 0.0, 0.0, true};
+        return {index, closedVolume(shapes_[std::size_t(index)]), 0.0};
     };
 
-    // One reader for whatever is read back here: closing its session empties the
-    // model.
-    STEPControl_Reader reader;
-    reader.WS()->SetModel(model_);
-    std::vector<int> unchecked;
-    if (workers_.empty() && !byFace_) {
-        unchecked = indices_;
-    } else {
-        if (workers_.empty()) {
-            bool stopped = false;
-            checkFaces(reader, shapes_, tasks_, [&](const Record& record) {
-                take(record);
-                stopped = cancelRequested(cancelled);
-                return !stopped;
-            });
-            if (stopped)
-                return {};
-        }
-        // The workers may have waited on a full pipe while the text was written:
-        // the clock of their silence starts now.
-        for (Worker& worker : workers_)
-            worker.heardMs = worker.busyMs = nowMs();
-        for (;;) {
-            std::vector<pollfd> open;
-            for (const Worker& worker : workers_) {
-                if (worker.pipe >= 0)
-                    open.push_back({worker.pipe, POLLIN, 0});
-            }
-            if (open.empty())
-                break;
-            if (cancelRequested(cancelled)) {
-                stopWorkers();
-                return {};
-            }
-            report();
-            const bool ready = ::poll(open.data(), open.size(), 100) > 0;
-            for (Worker& worker : workers_) {
-                if (worker.pipe < 0)
-                    continue;
-                pollfd probe{worker.pipe, POLLIN, 0};
-                if (!ready || ::poll(&probe, 1, 0) <= 0) {
-                    endIfHung(worker, nowMs());
-                    continue;
-                }
-                char buffer[4096];
-                const ssize_t got = ::read(worker.pipe, buffer, sizeof buffer);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got > 0) {
-                    worker.heardMs = nowMs();
-                    worker.received.append(buffer, got);
-                    while (worker.received.size() >= qsizetype(sizeof(Record))) {
-                        Record record;
-                        std::memcpy(&record, worker.received.constData(), sizeof record);
-                        worker.received.remove(0, sizeof record);
-                        take(record);
-                    }
-                    continue;
-                }
-                ::close(worker.pipe);
-                worker.pipe = -1;
-                ::waitpid(worker.pid, nullptr, 0);
-                worker.pid = -1;
-            }
-        }
-        workers_.clear();
-        const auto silenced = [&](int index) {
-            return std::find(silenced_.begin(), silenced_.end(), index) != silenced_.end();
-        };
-        std::map<int, int> expected;
-        for (const StepFaceTask& task : tasks_)
-            ++expected[task.body];
-        for (const int index : indices_) {
-            if (byFace_) {
-                // Every face back with its area: the body is whole (no volume is
-                // measured for it). A face missing because its worker was ended
-                // leaves the body unchecked: reading it here could hang this
-                // process as well. Otherwise the body is read back whole below.
-                const Areas& body = areas[index];
-                const bool complete = body.faces == expected[index];
-                const bool whole = std::any_of(volumes.begin(), volumes.end(),
-                                               [&](const StepVolume& v) { return v.index == index; });
-                if (whole)
-                    continue;
-                if (severalShells(shapes_[std::size_t(index)]) && silenced(index))
-                    volumes.push_back({index, 0.0, 0.0, true});
-                else if (severalShells(shapes_[std::size_t(index)]))
-                    unchecked.push_back(index);
-                else if (complete && std::abs(body.file - body.model) <= volumeTolerance * body.model)
-                    volumes.push_back({index, 0.0, 0.0});
-                else if (!complete && silenced(index))
-                    volumes.push_back({index, 0.0, 0.0, true});
-                else
-                    unchecked.push_back(index);
+    std::vector<Result> results;
+    if (!run(results, 0, 90))
+        return {};
+    std::vector<StepVolume> volumes;
+    std::vector<StepTask> bodies;
+    for (const int index : indices_) {
+        bool complete = true;
+        bool same = true;
+        const Result* whole = nullptr;
+        for (std::size_t t = 0; t < tasks_.size(); ++t) {
+            if (tasks_[t].body != index)
                 continue;
-            }
-            // A worker that died on a body reported neither it nor the bodies after:
-            // the reader does not give them back.
-            const bool reported = std::any_of(volumes.begin(), volumes.end(),
-                                              [&](const StepVolume& v) { return v.index == index; });
-            if (!reported && silenced(index))
-                volumes.push_back({index, 0.0, 0.0, true});
-            else if (!reported)
-                volumes.push_back({index, closedVolume(shapes_[std::size_t(index)]), 0.0});
+            if (tasks_[t].face < 0)
+                whole = &results[t];
+            complete = complete && results[t].reported;
+            same = same && results[t].reported && results[t].record.same;
         }
+        if (whole)
+            volumes.push_back(wholeVolume(index, *whole));
+        else if (!complete && workerEnded_)
+            volumes.push_back({index, 0.0, 0.0, true});
+        else if (same)
+            volumes.push_back({index, 0.0, 0.0});
+        else
+            bodies.push_back({index, -1, 0});
     }
-    if (!unchecked.empty()) {
-        bool stopped = false;
-        std::size_t done = 0;
-        checkBodies(reader, shapes_, unchecked, [&](const Record& record) {
-            volumes.push_back({record.index, record.model, record.file});
-            ++done;
-            if (progress)
-                progress(!byFace_ ? int(100 * volumes.size() / indices_.size())
-                                  : 90 + int(10 * done / unchecked.size()),
-                         QString());
-            stopped = cancelRequested(cancelled);
-            return !stopped;
-        });
-        if (stopped)
+    if (!bodies.empty()) {
+        // A body with a face that came back otherwise is read back whole, in
+        // workers again when it is large enough, so that no body can hold up
+        // the export.
+        tasks_ = std::move(bodies);
+        startWorkers(workerCount(taskFaces(shapes_, tasks_), facesForWorkers_));
+        if (!run(results, 90, 100))
             return {};
+        for (std::size_t t = 0; t < tasks_.size(); ++t)
+            volumes.push_back(wholeVolume(tasks_[t].body, results[t]));
     }
     std::sort(volumes.begin(), volumes.end(),
               [](const StepVolume& a, const StepVolume& b) { return a.index < b.index; });
@@ -593,8 +731,7 @@ void StepCheck::endIfHung(Worker& worker, qint64 now)
     ::close(worker.pipe);
     worker.pid = -1;
     worker.pipe = -1;
-    for (const int item : worker.indices)
-        silenced_.push_back(byFace_ ? tasks_[std::size_t(item)].body : item);
+    workerEnded_ = true;
 }
 
 void StepCheck::stopWorkers()

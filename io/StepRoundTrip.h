@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <vector>
 
 class StepData_StepModel;
@@ -33,7 +34,8 @@ bool stepMayChangeFace(const TopoDS_Face& face);
 bool stepMayChange(const TopoDS_Shape& shape);
 
 // One checked body: its own closed volume and that of its top-level shape in the
-// STEP model, transferred back by the kernel's reader (0 when nothing came back).
+// STEP model, transferred back by the kernel's reader. Both are 0 for a body
+// whose faces all came back as written: it is whole and was not measured.
 struct StepVolume {
     int index = -1; // of the body
     double model = 0.0;
@@ -47,9 +49,18 @@ struct StepVolume {
     double percent() const;
 };
 
-// The k-th face of a body, in the order the explorer visits them, and the number
-// of its face entity in the STEP model. Only faces that may change are read back.
-struct StepFaceTask {
+// Whether the face read back is the face written: turned the same way, with
+// wires enclosing the same area in the surface's parameters around the same
+// point in space. That is far cheaper than their areas in space, which
+// integrate the surface, and a face trimmed otherwise, turned round or missing
+// a wire differs. A face whose curves on it the reader made anew is compared by
+// its area in space.
+bool sameFace(const TopoDS_Face& written, const TopoDS_Face& read);
+
+// One piece of work of a check: the k-th face of a body, in the order the
+// explorer visits them, and the number of its face entity in the STEP model; or,
+// with face -1, the whole body.
+struct StepTask {
     int body;
     int face;
     int entity;
@@ -70,21 +81,20 @@ struct StepWorkerLimits {
 // Reads the bodies of a STEP model back while the caller writes its text. The
 // kernel's data-exchange classes keep process-wide state that is not safe for
 // threads, so the bodies are checked in worker processes that share the model
-// copy-on-write and report through a pipe; a small check, or one for which no
-// worker can be started, runs in this process when asked for the results.
-// Faces are read back one by one where the model's faces match the bodies'.
+// copy-on-write, take their work from a counter they share, and report through a
+// pipe; the bodies with a face that came back otherwise are then read back whole
+// the same way. A small check, or one for which no worker can be started, runs
+// in this process when asked for the results.
 class StepCheck {
 public:
     // Forking the workers and starting their readers costs about as much as
     // reading back a score of faces: a check of fewer faces (or of bodies with
     // fewer faces, when read whole) runs in this process after the write.
     static constexpr int defaultFacesForWorkers = 20;
-    // Fewer faces that may change than this: the bodies are read back whole.
-    static constexpr int facesForFaceReading = 20;
 
-    // How the bodies are read back: their faces that may change first, a body
-    // whose faces changed then whole (faces that all come back do not prove the
-    // volume, but cost a fraction of reading the body), or every body whole.
+    // How the bodies are read back: the faces that may change one by one, and a
+    // body with a face that came back otherwise then whole; or every body whole
+    // (a repair is judged by the volume it gives back).
     enum class ReadBack { Faces, Bodies };
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
@@ -114,13 +124,17 @@ private:
     struct Worker {
         pid_t pid = -1;
         int pipe = -1;
-        std::vector<int> indices; // bodies, or face tasks when read face by face
         QByteArray received;
         qint64 heardMs = 0; // last result
         qint64 busyMs = 0; // last change of its processor time
         long long cpuTicks = -1;
     };
+    struct Result;
 
+    void startWorkers(int count);
+    // Reads what the workers send until all have ended; false when cancelled.
+    bool collect(std::vector<Result>& results, const std::function<void()>& report,
+                 const CancelCheck& cancelled);
     // Ends a worker that went quiet for longer than the limits allow.
     void endIfHung(Worker& worker, qint64 nowMs);
     void stopWorkers();
@@ -131,11 +145,12 @@ private:
     ReadBack readBack_;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
-    bool byFace_ = false; // otherwise bodies are read back whole
-    std::vector<StepFaceTask> tasks_;
+    std::vector<StepTask> tasks_;
+    // The next task to take, shared with the workers.
+    void* shared_ = nullptr;
     std::vector<Worker> workers_;
     StepWorkerLimits limits_;
-    std::vector<int> silenced_; // bodies of workers ended for not answering
+    bool workerEnded_ = false; // for not answering
 };
 
 // The kernel's "write.surfacecurve.mode" for the next STEP writes: true writes
