@@ -24,6 +24,7 @@
 #include <Standard_Failure.hxx>
 #include <StepData_StepModel.hxx>
 #include <StepShape_AdvancedFace.hxx>
+#include <StepShape_ManifoldSolidBrep.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <XSControl_WorkSession.hxx>
@@ -107,6 +108,40 @@ bool hasVoids(const TopoDS_Shape& shape)
         for (TopExp_Explorer it(solid.Current(), TopAbs_SHELL); it.More() && shells < 2; it.Next())
             ++shells;
         if (shells > 1)
+            return true;
+    }
+    return false;
+}
+
+// A face on a closed surface (one with a seam or a pole) other than a plain
+// one: a single wire of nothing but seams, poles and closed edges (the round of
+// a cylinder between two rims, a sphere, a torus), which every reader takes as
+// written. The reader finds the side of the seam any other such face lies on
+// among the body's other faces and their shared edges: read alone the face can
+// come back whole while the body does not (a sphere drilled across its seam, a
+// torus with a bump), so its body is read back whole.
+bool acrossSeam(const TopoDS_Face& face)
+{
+    bool closedSurface = false;
+    bool plain = true;
+    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        const bool bound = BRep_Tool::Degenerated(edge) || BRep_Tool::IsClosed(edge, face);
+        closedSurface = closedSurface || bound;
+        plain = plain && (bound || BRep_Tool::IsClosed(edge));
+    }
+    if (!closedSurface)
+        return false;
+    int wires = 0;
+    for (TopExp_Explorer it(face, TopAbs_WIRE); it.More(); it.Next())
+        ++wires;
+    return !plain || wires != 1;
+}
+
+bool hasFaceAcrossSeam(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+        if (acrossSeam(TopoDS::Face(face.Current())))
             return true;
     }
     return false;
@@ -244,6 +279,18 @@ bool sameInSpace(const TopoDS_Face& written, const TopoDS_Face& read)
                   <= volumeTolerance * std::sqrt(area);
 }
 
+// Whether the body read back has the faces written, in their order.
+bool sameFaces(const TopoDS_Shape& written, const TopoDS_Shape& read)
+{
+    TopExp_Explorer theirs(read, TopAbs_FACE);
+    for (TopExp_Explorer mine(written, TopAbs_FACE); mine.More(); mine.Next(), theirs.Next()) {
+        if (!theirs.More()
+            || !sameFace(TopoDS::Face(mine.Current()), TopoDS::Face(theirs.Current())))
+            return false;
+    }
+    return !theirs.More();
+}
+
 // The work a checking process does: reads single tasks back from the model with
 // its reader.
 class TaskReader {
@@ -260,13 +307,18 @@ public:
 
     Record run(int index, const StepTask& task)
     {
-        return task.face < 0 ? body(index, task.body) : face(index, task);
+        if (task.face >= 0)
+            return face(index, task);
+        return task.solid >= 0 ? solid(index, task) : body(index, task.body);
     }
 
 private:
+    // A body whose faces all come back as written is whole and not measured;
+    // otherwise its volumes are.
     Record body(int index, int body)
     {
-        Record record{index, 0, closedVolume(shapes_[std::size_t(body)]), 0.0};
+        const TopoDS_Shape& shape = shapes_[std::size_t(body)];
+        Record record{index, 0, 0.0, 0.0};
         // Another count of top-level shapes than bodies: no body can be matched.
         // Finding them walks the whole model, which reading faces does not need.
         if (!matched_)
@@ -274,12 +326,50 @@ private:
         try {
             OCC_CATCH_SIGNALS
             const int before = reader_.NbShapes();
-            if (*matched_ && reader_.TransferRoot(body + 1) && reader_.NbShapes() > before)
-                record.file = closedVolume(reader_.Shape(reader_.NbShapes()));
+            if (*matched_ && reader_.TransferRoot(body + 1) && reader_.NbShapes() > before) {
+                const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
+                record.same = sameFaces(shape, read);
+                if (!record.same)
+                    record.file = closedVolume(read);
+            }
         } catch (const Standard_Failure&) {
+            record.same = 0;
             record.file = 0.0;
         }
         reader_.ClearShapes();
+        if (!record.same)
+            record.model = closedVolume(shape);
+        return record;
+    }
+
+    // A solid read on its own is read as within its body (the reader heals the
+    // solids of a body one by one), so that the solids of a large body are read
+    // back side by side.
+    Record solid(int index, const StepTask& task)
+    {
+        TopExp_Explorer it(shapes_[std::size_t(task.body)], TopAbs_SOLID);
+        for (int k = 0; k < task.solid; ++k)
+            it.Next();
+        const TopoDS_Shape& own = it.Current();
+        Record record{index, 0, 0.0, 0.0};
+        try {
+            OCC_CATCH_SIGNALS
+            if (reader_.TransferEntity(model_->Value(task.entity)) && reader_.NbShapes() > 0) {
+                const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
+                // The writer may place the solid by its body's placement rather than
+                // in its geometry.
+                record.same
+                    = sameFaces(own, read) || sameFaces(own.Located(TopLoc_Location()), read);
+                if (!record.same)
+                    record.file = closedVolume(read);
+            }
+        } catch (const Standard_Failure&) {
+            record.same = 0;
+            record.file = 0.0;
+        }
+        reader_.ClearShapes();
+        if (!record.same)
+            record.model = closedVolume(own);
         return record;
     }
 
@@ -320,43 +410,78 @@ private:
 // written twice as one part, a face the writer split), every body whole. Bodies
 // read whole come first, the largest first, so that workers taking tasks in turn
 // end together.
+// The numbers of the model's entities of a kind, in the order the writer made
+// them: body after body, each body's in the order the explorer visits its shapes.
+template <typename Kind> std::vector<int> entitiesOf(const Handle(StepData_StepModel)& model)
+{
+    std::vector<int> entities;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        if (model->Value(i)->IsKind(STANDARD_TYPE(Kind)))
+            entities.push_back(i);
+    }
+    return entities;
+}
+
+// Where each body's shapes of a kind begin among all of them, and their total.
+std::vector<int> firstOf(const std::vector<TopoDS_Shape>& shapes, TopAbs_ShapeEnum kind, int& total)
+{
+    std::vector<int> first(shapes.size(), 0);
+    total = 0;
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        first[i] = total;
+        for (TopExp_Explorer it(shapes[i], kind); it.More(); it.Next())
+            ++total;
+    }
+    return first;
+}
+
+// The tasks of the listed bodies. A body with voids or with a face across a
+// seam is read back whole, solid by solid; of every other body the faces that
+// may change are read back one by one. Faces and solids are paired with their
+// entities by order; when the model holds another number of them than the
+// bodies (a body written twice as one part, a face the writer split), the
+// bodies are read back whole. Whole reads come first, the largest first, so
+// that workers taking tasks in turn end together.
 std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
                                  const std::vector<TopoDS_Shape>& shapes,
                                  const std::vector<int>& indices, bool byFace)
 {
-    std::vector<int> entities;
-    for (int i = 1; byFace && i <= model->NbEntities(); ++i) {
-        if (model->Value(i)->IsKind(STANDARD_TYPE(StepShape_AdvancedFace)))
-            entities.push_back(i);
-    }
-    std::vector<int> first(shapes.size(), 0);
-    int total = 0;
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
-        first[i] = total;
-        total += faceCount(shapes[i]);
-    }
-    byFace = byFace && total == int(entities.size());
-    std::vector<StepTask> whole;
+    int totalFaces = 0;
+    const std::vector<int> firstFace = firstOf(shapes, TopAbs_FACE, totalFaces);
+    const std::vector<int> faceEntities = entitiesOf<StepShape_AdvancedFace>(model);
+    byFace = byFace && totalFaces == int(faceEntities.size());
+    int totalSolids = 0;
+    const std::vector<int> firstSolid = firstOf(shapes, TopAbs_SOLID, totalSolids);
+    const std::vector<int> solidEntities = entitiesOf<StepShape_ManifoldSolidBrep>(model);
+    const bool bySolid = totalSolids == int(solidEntities.size());
+    std::vector<std::pair<int, StepTask>> whole; // with its face count
     std::vector<StepTask> faces;
     for (const int index : indices) {
         const TopoDS_Shape& shape = shapes[std::size_t(index)];
-        if (!byFace || hasVoids(shape)) {
-            whole.push_back({index, -1, faceCount(shape)});
+        if (byFace && !hasVoids(shape) && !hasFaceAcrossSeam(shape)) {
+            int k = 0;
+            for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next(), ++k) {
+                if (stepMayChangeFace(TopoDS::Face(it.Current())))
+                    faces.push_back(
+                        {index, k, faceEntities[std::size_t(firstFace[std::size_t(index)] + k)]});
+            }
             continue;
         }
         int k = 0;
-        for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next(), ++k) {
-            if (stepMayChangeFace(TopoDS::Face(it.Current())))
-                faces.push_back({index, k, entities[std::size_t(first[std::size_t(index)] + k)]});
-        }
+        for (TopExp_Explorer it(shape, TopAbs_SOLID); bySolid && it.More(); it.Next(), ++k)
+            whole.push_back(
+                {faceCount(it.Current()),
+                 {index, -1, solidEntities[std::size_t(firstSolid[std::size_t(index)] + k)], k}});
+        if (!bySolid || k == 0)
+            whole.push_back({faceCount(shape), {index, -1, 0}});
     }
-    // A whole task carries its face count until sorted.
     std::stable_sort(whole.begin(), whole.end(),
-                     [](const StepTask& a, const StepTask& b) { return a.entity > b.entity; });
-    for (StepTask& task : whole)
-        task.entity = 0;
-    whole.insert(whole.end(), faces.begin(), faces.end());
-    return whole;
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<StepTask> tasks;
+    for (const auto& [count, task] : whole)
+        tasks.push_back(task);
+    tasks.insert(tasks.end(), faces.begin(), faces.end());
+    return tasks;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size)
@@ -662,16 +787,46 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         }
         return true;
     };
-    // A task not reported was being read by a worker that was ended for not
-    // answering, or was never taken because every worker was: reading it here
-    // could hang this process as well. Otherwise its worker died on it, and the
-    // reader does not give the body back.
-    const auto wholeVolume = [&](int index, const Result& result) -> StepVolume {
-        if (result.reported)
-            return {index, result.record.model, result.record.file};
-        if (workerEnded_)
-            return {index, 0.0, 0.0, true};
-        return {index, closedVolume(shapes_[std::size_t(index)]), 0.0};
+    // The verdict on a body from its tasks; none when it is to be read back
+    // whole. A task not reported was being read by a worker that was ended for
+    // not answering, or was never taken because every worker was: reading it
+    // here could hang this process as well. Otherwise its worker died on it,
+    // and the reader does not give it back.
+    const auto verdict
+        = [&](int index, const std::vector<Result>& results) -> std::optional<StepVolume> {
+        bool complete = true;
+        bool same = true;
+        bool byFace = false;
+        const Record* whole = nullptr;
+        double lost = 0.0; // by the solids that came back otherwise
+        for (std::size_t t = 0; t < tasks_.size(); ++t) {
+            const StepTask& task = tasks_[t];
+            if (task.body != index)
+                continue;
+            byFace = byFace || task.face >= 0;
+            if (!results[t].reported) {
+                complete = false;
+                continue;
+            }
+            const Record& record = results[t].record;
+            if (record.same)
+                continue;
+            same = false;
+            if (task.face < 0 && task.solid < 0)
+                whole = &record;
+            else if (task.face < 0)
+                lost += record.model - record.file;
+        }
+        if (!complete && workerEnded_)
+            return StepVolume{index, 0.0, 0.0, true};
+        if (complete && same)
+            return StepVolume{index, 0.0, 0.0};
+        if (byFace)
+            return std::nullopt;
+        if (whole)
+            return StepVolume{index, whole->model, whole->file};
+        const double model = closedVolume(shapes_[std::size_t(index)]);
+        return StepVolume{index, model, complete ? model - lost : 0.0};
     };
 
     std::vector<Result> results;
@@ -680,23 +835,8 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
     std::vector<StepVolume> volumes;
     std::vector<StepTask> bodies;
     for (const int index : indices_) {
-        bool complete = true;
-        bool same = true;
-        const Result* whole = nullptr;
-        for (std::size_t t = 0; t < tasks_.size(); ++t) {
-            if (tasks_[t].body != index)
-                continue;
-            if (tasks_[t].face < 0)
-                whole = &results[t];
-            complete = complete && results[t].reported;
-            same = same && results[t].reported && results[t].record.same;
-        }
-        if (whole)
-            volumes.push_back(wholeVolume(index, *whole));
-        else if (!complete && workerEnded_)
-            volumes.push_back({index, 0.0, 0.0, true});
-        else if (same)
-            volumes.push_back({index, 0.0, 0.0});
+        if (const std::optional<StepVolume> volume = verdict(index, results))
+            volumes.push_back(*volume);
         else
             bodies.push_back({index, -1, 0});
     }
@@ -705,11 +845,14 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         // workers again when it is large enough, so that no body can hold up
         // the export.
         tasks_ = std::move(bodies);
+        // A reader keeps the faces it read alone and would build the bodies
+        // from them.
+        reader.reset();
         startWorkers(workerCount(taskFaces(shapes_, tasks_), facesForWorkers_));
         if (!run(results, 90, 100))
             return {};
-        for (std::size_t t = 0; t < tasks_.size(); ++t)
-            volumes.push_back(wholeVolume(tasks_[t].body, results[t]));
+        for (const StepTask& task : tasks_)
+            volumes.push_back(*verdict(task.body, results));
     }
     std::sort(volumes.begin(), volumes.end(),
               [](const StepVolume& a, const StepVolume& b) { return a.index < b.index; });

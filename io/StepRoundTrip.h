@@ -58,12 +58,14 @@ struct StepVolume {
 bool sameFace(const TopoDS_Face& written, const TopoDS_Face& read);
 
 // One piece of work of a check: the k-th face of a body, in the order the
-// explorer visits them, and the number of its face entity in the STEP model; or,
-// with face -1, the whole body.
+// explorer visits them, and the number of its face entity in the STEP model;
+// with face -1 the k-th solid of the body and its solid entity; with both -1 the
+// whole body, transferred as the model's top-level shape.
 struct StepTask {
     int body;
     int face;
     int entity;
+    int solid = -1;
 };
 
 // How long a worker may go without reporting before it is ended and the bodies

