@@ -24,9 +24,19 @@
 #include <Standard_Failure.hxx>
 #include <StepData_StepModel.hxx>
 #include <StepShape_AdvancedFace.hxx>
+#include <StepShape_HArray1OfFace.hxx>
+#include <StepShape_HArray1OfShell.hxx>
 #include <StepShape_ManifoldSolidBrep.hxx>
+#include <StepShape_OpenShell.hxx>
+#include <StepShape_Shell.hxx>
+#include <StepShape_ShellBasedSurfaceModel.hxx>
+#include <TCollection_HAsciiString.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_DataMapOfShapeInteger.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopoDS.hxx>
+#include <XSControl_TransferReader.hxx>
 #include <XSControl_WorkSession.hxx>
 #include <math.hxx>
 
@@ -43,6 +53,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -119,7 +130,7 @@ bool hasVoids(const TopoDS_Shape& shape)
 // written. The reader finds the side of the seam any other such face lies on
 // among the body's other faces and their shared edges: read alone the face can
 // come back whole while the body does not (a sphere drilled across its seam, a
-// torus with a bump), so its body is read back whole.
+// torus with a bump), so it is read back together with the faces next to it.
 bool acrossSeam(const TopoDS_Face& face)
 {
     bool closedSurface = false;
@@ -136,15 +147,6 @@ bool acrossSeam(const TopoDS_Face& face)
     for (TopExp_Explorer it(face, TopAbs_WIRE); it.More(); it.Next())
         ++wires;
     return !plain || wires != 1;
-}
-
-bool hasFaceAcrossSeam(const TopoDS_Shape& shape)
-{
-    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-        if (acrossSeam(TopoDS::Face(face.Current())))
-            return true;
-    }
-    return false;
 }
 
 int faceCount(const TopoDS_Shape& shape)
@@ -265,6 +267,23 @@ bool faceImage(const TopoDS_Face& face, FaceImage& image)
     return true;
 }
 
+enum class Likeness { Same, Other, Unsure };
+
+// Faces turned otherwise or with wires running otherwise are other faces; the
+// same area around the same point makes them the same. Both integrate the same
+// curves when the face came back: they differ by rounding only, far below these
+// bounds. Otherwise the reader may have made the curves anew.
+Likeness compare(const FaceImage& mine, const FaceImage& theirs)
+{
+    if (mine.wiresAgree != theirs.wiresAgree || mine.normal.Dot(theirs.normal) < 0.0)
+        return Likeness::Other;
+    constexpr double relative = 1e-5;
+    if (std::abs(theirs.area - mine.area) <= relative * mine.area
+        && mine.centre.Distance(theirs.centre) <= relative * mine.size + Precision::Confusion())
+        return Likeness::Same;
+    return Likeness::Unsure;
+}
+
 // The faces' areas in space and their centres agree to 0.01 % (of the square
 // root of the area, for the centre).
 bool sameInSpace(const TopoDS_Face& written, const TopoDS_Face& read)
@@ -291,6 +310,48 @@ bool sameFaces(const TopoDS_Shape& written, const TopoDS_Shape& read)
     return !theirs.More();
 }
 
+// Whether the faces read back are the faces written, in any order (the reader
+// gathers a group's faces into shells of its own order). Faces are paired by
+// their images first, which costs little; a face left over is compared with
+// the one whose centre lies nearest.
+bool sameFaceSets(const std::vector<TopoDS_Face>& written, const std::vector<TopoDS_Face>& read)
+{
+    if (written.size() != read.size())
+        return false;
+    std::vector<std::optional<FaceImage>> images(read.size());
+    for (std::size_t j = 0; j < read.size(); ++j) {
+        FaceImage image;
+        if (faceImage(read[j], image))
+            images[j] = image;
+    }
+    std::vector<bool> taken(read.size(), false);
+    for (const TopoDS_Face& face : written) {
+        FaceImage mine;
+        const bool measured = faceImage(face, mine);
+        std::size_t pick = read.size();
+        double nearest = std::numeric_limits<double>::max();
+        for (std::size_t j = 0; j < read.size() && measured; ++j) {
+            if (taken[j] || !images[j])
+                continue;
+            if (compare(mine, *images[j]) == Likeness::Same) {
+                pick = j;
+                break;
+            }
+            const double distance = mine.centre.Distance(images[j]->centre);
+            if (distance < nearest) {
+                nearest = distance;
+                pick = j;
+            }
+        }
+        if (!measured)
+            pick = std::size_t(std::find(taken.begin(), taken.end(), false) - taken.begin());
+        if (pick == read.size() || !sameFace(face, read[pick]))
+            return false;
+        taken[pick] = true;
+    }
+    return true;
+}
+
 // The work a checking process does: reads single tasks back from the model with
 // its reader.
 class TaskReader {
@@ -298,9 +359,12 @@ public:
     // On the writer's session, which relates the model's entities already: doing
     // that again costs a good part of writing them.
     TaskReader(const Handle(XSControl_WorkSession)& session,
-               const std::vector<TopoDS_Shape>& shapes)
-        : model_(Handle(StepData_StepModel)::DownCast(session->Model()))
+               const std::vector<TopoDS_Shape>& shapes,
+               const std::map<int, std::vector<StepGroupFace>>& groups)
+        : session_(session)
+        , model_(Handle(StepData_StepModel)::DownCast(session->Model()))
         , shapes_(shapes)
+        , groups_(groups)
         , reader_(session, false)
     {
     }
@@ -309,6 +373,8 @@ public:
     {
         if (task.face >= 0)
             return face(index, task);
+        if (task.group)
+            return group(index, task.body);
         return task.solid >= 0 ? solid(index, task) : body(index, task.body);
     }
 
@@ -373,14 +439,76 @@ private:
         return record;
     }
 
-    Record face(int index, const StepTask& task)
+    // The faces of a group read back together, as a surface model of their
+    // own: the reader decides their sides of the seams among their shared edges
+    // as within the body, at a fraction of reading the body.
+    Record group(int index, int body)
     {
-        std::vector<TopoDS_Face>& own = faces_[task.body];
+        makeSurfaceModels();
+        const std::vector<TopoDS_Face>& own = facesOf(body);
+        std::vector<TopoDS_Face> written;
+        for (const StepGroupFace& member : groups_.at(body))
+            written.push_back(own[std::size_t(member.face)]);
+        Record record{index, 0, 0.0, 0.0};
+        try {
+            OCC_CATCH_SIGNALS
+            if (reader_.TransferEntity(surfaceModels_.at(body)) && reader_.NbShapes() > 0) {
+                std::vector<TopoDS_Face> read;
+                for (TopExp_Explorer it(reader_.Shape(reader_.NbShapes()), TopAbs_FACE); it.More();
+                     it.Next())
+                    read.push_back(TopoDS::Face(it.Current()));
+                record.same = sameFaceSets(written, read);
+            }
+        } catch (const Standard_Failure&) {
+            record.same = 0;
+        }
+        reader_.ClearShapes();
+        return record;
+    }
+
+    // Every group as a surface model added to this process's copy of the model
+    // (the workers' own, or the written one after the writing); the entities
+    // are then related anew, once.
+    void makeSurfaceModels()
+    {
+        if (!surfaceModels_.empty() || groups_.empty())
+            return;
+        for (const auto& [body, members] : groups_) {
+            const Handle(StepShape_HArray1OfFace) faces
+                = new StepShape_HArray1OfFace(1, int(members.size()));
+            for (std::size_t j = 0; j < members.size(); ++j)
+                faces->SetValue(int(j) + 1,
+                                Handle(StepShape_Face)::DownCast(model_->Value(members[j].entity)));
+            const Handle(StepShape_OpenShell) shell = new StepShape_OpenShell;
+            shell->Init(new TCollection_HAsciiString(""), faces);
+            const Handle(StepShape_HArray1OfShell) shells = new StepShape_HArray1OfShell(1, 1);
+            StepShape_Shell item;
+            item.SetValue(shell);
+            shells->SetValue(1, item);
+            const Handle(StepShape_ShellBasedSurfaceModel) surfaces
+                = new StepShape_ShellBasedSurfaceModel;
+            surfaces->Init(new TCollection_HAsciiString(""), shells);
+            model_->AddEntity(shell);
+            model_->AddEntity(surfaces);
+            surfaceModels_[body] = surfaces;
+        }
+        session_->ComputeGraph(true);
+        reader_.WS()->TransferReader()->SetGraph(session_->HGraph());
+    }
+
+    const std::vector<TopoDS_Face>& facesOf(int body)
+    {
+        std::vector<TopoDS_Face>& own = faces_[body];
         if (own.empty()) {
-            for (TopExp_Explorer it(shapes_[std::size_t(task.body)], TopAbs_FACE); it.More();
-                 it.Next())
+            for (TopExp_Explorer it(shapes_[std::size_t(body)], TopAbs_FACE); it.More(); it.Next())
                 own.push_back(TopoDS::Face(it.Current()));
         }
+        return own;
+    }
+
+    Record face(int index, const StepTask& task)
+    {
+        const std::vector<TopoDS_Face>& own = facesOf(task.body);
         Record record{index, 0, 0.0, 0.0};
         try {
             OCC_CATCH_SIGNALS
@@ -396,8 +524,11 @@ private:
         return record;
     }
 
+    Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     const std::vector<TopoDS_Shape>& shapes_;
+    const std::map<int, std::vector<StepGroupFace>>& groups_;
+    std::map<int, Handle(StepShape_ShellBasedSurfaceModel)> surfaceModels_;
     STEPControl_Reader reader_;
     std::optional<bool> matched_;
     std::map<int, std::vector<TopoDS_Face>> faces_;
@@ -410,6 +541,31 @@ private:
 // written twice as one part, a face the writer split), every body whole. Bodies
 // read whole come first, the largest first, so that workers taking tasks in turn
 // end together.
+// Which faces of the body, in the explorer's order, are read back together: the
+// faces across seams and the faces next to them.
+std::vector<bool> groupOf(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Face> faces;
+    TopTools_DataMapOfShapeInteger place;
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+        place.Bind(it.Current(), int(faces.size()));
+        faces.push_back(TopoDS::Face(it.Current()));
+    }
+    std::vector<bool> grouped(faces.size(), false);
+    TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
+    for (const TopoDS_Face& face : faces) {
+        if (!acrossSeam(face))
+            continue;
+        if (facesOfEdge.IsEmpty())
+            TopExp::MapShapesAndAncestors(shape, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
+        for (TopExp_Explorer edge(face, TopAbs_EDGE); edge.More(); edge.Next()) {
+            for (const TopoDS_Shape& next : facesOfEdge.FindFromKey(edge.Current()))
+                grouped[std::size_t(place.Find(next))] = true;
+        }
+    }
+    return grouped;
+}
+
 // The numbers of the model's entities of a kind, in the order the writer made
 // them: body after body, each body's in the order the explorer visits its shapes.
 template <typename Kind> std::vector<int> entitiesOf(const Handle(StepData_StepModel)& model)
@@ -435,16 +591,16 @@ std::vector<int> firstOf(const std::vector<TopoDS_Shape>& shapes, TopAbs_ShapeEn
     return first;
 }
 
-// The tasks of the listed bodies. A body with voids or with a face across a
-// seam is read back whole, solid by solid; of every other body the faces that
-// may change are read back one by one. Faces and solids are paired with their
-// entities by order; when the model holds another number of them than the
-// bodies (a body written twice as one part, a face the writer split), the
-// bodies are read back whole. Whole reads come first, the largest first, so
-// that workers taking tasks in turn end together.
+// The tasks of the listed bodies. A body with voids is read back whole, solid by
+// solid; of every other body the faces across seams are read back together with
+// the faces next to them, and the other faces that may change one by one. Faces and solids are
+// paired with their entities by order; when the model holds another number of them than the bodies
+// (a body written twice as one part, a face the writer split), the bodies are read back whole.
+// Whole reads come first, the largest first, so that workers taking tasks in turn end together.
 std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
                                  const std::vector<TopoDS_Shape>& shapes,
-                                 const std::vector<int>& indices, bool byFace)
+                                 const std::vector<int>& indices, bool byFace,
+                                 std::map<int, std::vector<StepGroupFace>>& groups)
 {
     int totalFaces = 0;
     const std::vector<int> firstFace = firstOf(shapes, TopAbs_FACE, totalFaces);
@@ -458,13 +614,20 @@ std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
     std::vector<StepTask> faces;
     for (const int index : indices) {
         const TopoDS_Shape& shape = shapes[std::size_t(index)];
-        if (byFace && !hasVoids(shape) && !hasFaceAcrossSeam(shape)) {
+        if (byFace && !hasVoids(shape)) {
+            const auto entity = [&](int k) {
+                return faceEntities[std::size_t(firstFace[std::size_t(index)] + k)];
+            };
+            const std::vector<bool> grouped = groupOf(shape);
             int k = 0;
             for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next(), ++k) {
-                if (stepMayChangeFace(TopoDS::Face(it.Current())))
-                    faces.push_back(
-                        {index, k, faceEntities[std::size_t(firstFace[std::size_t(index)] + k)]});
+                if (grouped[std::size_t(k)])
+                    groups[index].push_back({k, entity(k)});
+                else if (stepMayChangeFace(TopoDS::Face(it.Current())))
+                    faces.push_back({index, k, entity(k)});
             }
+            if (groups.count(index))
+                whole.push_back({int(groups[index].size()), {index, -1, 0, -1, true}});
             continue;
         }
         int k = 0;
@@ -498,12 +661,18 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// The faces a task reads back: a whole body costs all of its faces.
-int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTask>& tasks)
+// The faces a task reads back: a whole body costs all of its faces, a group its
+// members.
+int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTask>& tasks,
+              const std::map<int, std::vector<StepGroupFace>>& groups)
 {
     int faces = 0;
-    for (const StepTask& task : tasks)
-        faces += task.face < 0 ? faceCount(shapes[std::size_t(task.body)]) : 1;
+    for (const StepTask& task : tasks) {
+        if (task.group)
+            faces += int(groups.at(task.body).size());
+        else
+            faces += task.face < 0 ? faceCount(shapes[std::size_t(task.body)]) : 1;
+    }
     return faces;
 }
 
@@ -589,14 +758,9 @@ bool sameFace(const TopoDS_Face& written, const TopoDS_Face& read)
     if (measured && !faceImage(read, theirs))
         return false;
     if (measured) {
-        if (mine.wiresAgree != theirs.wiresAgree || mine.normal.Dot(theirs.normal) < 0.0)
-            return false;
-        // Both integrate the same curves when the face came back: they differ by
-        // rounding only, far below these bounds.
-        constexpr double relative = 1e-5;
-        if (std::abs(theirs.area - mine.area) <= relative * mine.area
-            && mine.centre.Distance(theirs.centre) <= relative * mine.size + Precision::Confusion())
-            return true;
+        const Likeness likeness = compare(mine, theirs);
+        if (likeness != Likeness::Unsure)
+            return likeness == Likeness::Same;
     }
     // Without curves on the face nothing is known of its parameters, and the
     // reader may have made its curves anew (within its tolerance): the area in
@@ -643,11 +807,11 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
     // Reading a body back whole costs several times its writing: only the faces
     // that may change are read back, one by one, and only a body with a face that
     // comes back otherwise is read back whole.
-    tasks_ = checkTasks(model_, shapes_, indices_, readBack_ == ReadBack::Faces);
+    tasks_ = checkTasks(model_, shapes_, indices_, readBack_ == ReadBack::Faces, groups_);
     // The workers read on the writer's session and so share its graph of the
     // model (the writer relates the entities for the colours anyway).
     session_->ComputeGraph();
-    startWorkers(workerCount(taskFaces(shapes_, tasks_), facesForWorkers_));
+    startWorkers(workerCount(taskFaces(shapes_, tasks_, groups_), facesForWorkers_));
 }
 
 void StepCheck::startWorkers(int count)
@@ -687,7 +851,7 @@ void StepCheck::startWorkers(int count)
             if (workerEntry)
                 workerEntry();
             ::close(fds[0]);
-            TaskReader reader(session_, shapes_);
+            TaskReader reader(session_, shapes_, groups_);
             for (;;) {
                 const int task = nextTask(shared_).fetch_add(1);
                 if (task >= int(tasks_.size()))
@@ -779,7 +943,7 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             return collect(results, report, cancelled);
         for (std::size_t t = 0; t < tasks_.size(); ++t) {
             if (!reader)
-                reader = std::make_unique<TaskReader>(session_, shapes_);
+                reader = std::make_unique<TaskReader>(session_, shapes_, groups_);
             results[t] = {true, reader->run(int(t), tasks_[t])};
             report();
             if (cancelRequested(cancelled))
@@ -803,7 +967,7 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             const StepTask& task = tasks_[t];
             if (task.body != index)
                 continue;
-            byFace = byFace || task.face >= 0;
+            byFace = byFace || task.face >= 0 || task.group;
             if (!results[t].reported) {
                 complete = false;
                 continue;
@@ -812,9 +976,9 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             if (record.same)
                 continue;
             same = false;
-            if (task.face < 0 && task.solid < 0)
+            if (task.face < 0 && task.solid < 0 && !task.group)
                 whole = &record;
-            else if (task.face < 0)
+            else if (task.face < 0 && !task.group)
                 lost += record.model - record.file;
         }
         if (!complete && workerEnded_)
@@ -848,7 +1012,7 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         // A reader keeps the faces it read alone and would build the bodies
         // from them.
         reader.reset();
-        startWorkers(workerCount(taskFaces(shapes_, tasks_), facesForWorkers_));
+        startWorkers(workerCount(taskFaces(shapes_, tasks_, groups_), facesForWorkers_));
         if (!run(results, 90, 100))
             return {};
         for (const StepTask& task : tasks_)

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 class StepData_StepModel;
@@ -60,12 +61,20 @@ bool sameFace(const TopoDS_Face& written, const TopoDS_Face& read);
 // One piece of work of a check: the k-th face of a body, in the order the
 // explorer visits them, and the number of its face entity in the STEP model;
 // with face -1 the k-th solid of the body and its solid entity; with both -1 the
-// whole body, transferred as the model's top-level shape.
+// whole body, transferred as the model's top-level shape, or, as a group, the
+// body's faces across seams with the faces next to them.
 struct StepTask {
     int body;
     int face;
     int entity;
     int solid = -1;
+    bool group = false;
+};
+
+// A face of a group: its place among the body's faces and its face entity.
+struct StepGroupFace {
+    int face;
+    int entity;
 };
 
 // How long a worker may go without reporting before it is ended and the bodies
@@ -84,8 +93,9 @@ struct StepWorkerLimits {
 // kernel's data-exchange classes keep process-wide state that is not safe for
 // threads, so the bodies are checked in worker processes that share the model
 // copy-on-write, take their work from a counter they share, and report through a
-// pipe; the bodies with a face that came back otherwise are then read back whole
-// the same way. A small check, or one for which no worker can be started, runs
+// pipe: faces one by one, faces across seams together with their neighbours,
+// solids with voids whole. The bodies with a face that came back otherwise are
+// then read back whole the same way. A small check, or one for which no worker can be started, runs
 // in this process when asked for the results.
 class StepCheck {
 public:
@@ -94,9 +104,9 @@ public:
     // fewer faces, when read whole) runs in this process after the write.
     static constexpr int defaultFacesForWorkers = 20;
 
-    // How the bodies are read back: the faces that may change one by one, and a
-    // body with a face that came back otherwise then whole; or every body whole
-    // (a repair is judged by the volume it gives back).
+    // How the bodies are read back: by their faces that may change, and a body
+    // with a face that came back otherwise then whole; or every body whole (a
+    // repair is judged by the volume it gives back).
     enum class ReadBack { Faces, Bodies };
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
@@ -148,6 +158,7 @@ private:
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     std::vector<StepTask> tasks_;
+    std::map<int, std::vector<StepGroupFace>> groups_; // by body
     // The next task to take, shared with the workers.
     void* shared_ = nullptr;
     std::vector<Worker> workers_;
