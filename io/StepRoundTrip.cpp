@@ -379,53 +379,23 @@ public:
     }
 
 private:
-    // A body whose faces all come back as written is whole and not measured;
-    // otherwise its volumes are.
-    Record body(int index, int body)
+    // A shape whose faces all come back as written is whole and not measured;
+    // otherwise its volumes are. transfer reads it back and tells whether it
+    // could.
+    template <typename Transfer>
+    Record measured(int index, const TopoDS_Shape& own, Transfer&& transfer)
     {
-        const TopoDS_Shape& shape = shapes_[std::size_t(body)];
         Record record{index, 0, 0.0, 0.0};
-        // Another count of top-level shapes than bodies: no body can be matched.
-        // Finding them walks the whole model, which reading faces does not need.
-        if (!matched_)
-            matched_ = reader_.NbRootsForTransfer() == int(shapes_.size());
         try {
             OCC_CATCH_SIGNALS
             const int before = reader_.NbShapes();
-            if (*matched_ && reader_.TransferRoot(body + 1) && reader_.NbShapes() > before) {
+            if (transfer() && reader_.NbShapes() > before) {
                 const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
-                record.same = sameFaces(shape, read);
-                if (!record.same)
-                    record.file = closedVolume(read);
-            }
-        } catch (const Standard_Failure&) {
-            record.same = 0;
-            record.file = 0.0;
-        }
-        reader_.ClearShapes();
-        if (!record.same)
-            record.model = closedVolume(shape);
-        return record;
-    }
-
-    // A solid read on its own is read as within its body (the reader heals the
-    // solids of a body one by one), so that the solids of a large body are read
-    // back side by side.
-    Record solid(int index, const StepTask& task)
-    {
-        TopExp_Explorer it(shapes_[std::size_t(task.body)], TopAbs_SOLID);
-        for (int k = 0; k < task.solid; ++k)
-            it.Next();
-        const TopoDS_Shape& own = it.Current();
-        Record record{index, 0, 0.0, 0.0};
-        try {
-            OCC_CATCH_SIGNALS
-            if (reader_.TransferEntity(model_->Value(task.entity)) && reader_.NbShapes() > 0) {
-                const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
-                // The writer may place the solid by its body's placement rather than
+                // The writer may place a solid by its body's placement rather than
                 // in its geometry.
-                record.same
-                    = sameFaces(own, read) || sameFaces(own.Located(TopLoc_Location()), read);
+                record.same = sameFaces(own, read)
+                              || (!own.Location().IsIdentity()
+                                  && sameFaces(own.Located(TopLoc_Location()), read));
                 if (!record.same)
                     record.file = closedVolume(read);
             }
@@ -437,6 +407,28 @@ private:
         if (!record.same)
             record.model = closedVolume(own);
         return record;
+    }
+
+    Record body(int index, int body)
+    {
+        // Another count of top-level shapes than bodies: no body can be matched.
+        // Finding them walks the whole model, which reading faces does not need.
+        if (!matched_)
+            matched_ = reader_.NbRootsForTransfer() == int(shapes_.size());
+        return measured(index, shapes_[std::size_t(body)],
+                        [&] { return *matched_ && reader_.TransferRoot(body + 1); });
+    }
+
+    // A solid read on its own is read as within its body (the reader heals the
+    // solids of a body one by one), so that the solids of a large body are read
+    // back side by side.
+    Record solid(int index, const StepTask& task)
+    {
+        TopExp_Explorer it(shapes_[std::size_t(task.body)], TopAbs_SOLID);
+        for (int k = 0; k < task.solid; ++k)
+            it.Next();
+        return measured(index, it.Current(),
+                        [&] { return reader_.TransferEntity(model_->Value(task.entity)); });
     }
 
     // The faces of a group read back together, as a surface model of their
