@@ -306,6 +306,43 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
     Interface_Static::SetCVal("write.step.schema", "AP214IS");
 }
 
+// Among many sound bodies, checked face by face in worker processes, the bodies
+// whose faces across a seam the reader trims otherwise within the body are found
+// by reading those faces with their neighbours, and written repaired: every body
+// comes back from the file with its volume, without a note.
+TEST(StepCheck, DamagedBodiesAmongManyAreFoundAndRepaired)
+{
+    std::vector<ExportBody> bodies;
+    for (int i = 0; i < 24; ++i) {
+        const gp_Pnt corner(12.0 * (i % 6), 12.0 * (i / 6), 0);
+        const TopoDS_Shape drill
+            = BRepPrimAPI_MakeCylinder(gp_Ax2(corner.Translated(gp_Vec(5, 5, -1)), gp::DZ()),
+                                       2.0 + 0.05 * i, 12)
+                  .Shape();
+        bodies.push_back({QStringLiteral("Stift %1").arg(i + 1),
+                          BRepAlgoAPI_Cut(box(10, 10, 10, corner), drill).Shape()});
+    }
+    gp_Trsf away;
+    away.SetTranslation(gp_Vec(0, 100, 0));
+    bodies.push_back({QStringLiteral("Kugel"), sphereDrilledThroughSeam()});
+    bodies.push_back({QStringLiteral("Ring"), torusWithBumpInside().Moved(TopLoc_Location(away))});
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("platte.step"));
+    QString error;
+    QString note;
+    ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), &error, &note)) << error.toStdString();
+    EXPECT_EQ(note, QString());
+    STEPControl_Reader reader;
+    ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
+    ASSERT_EQ(reader.NbRootsForTransfer(), int(bodies.size()));
+    for (int i = 0; i < int(bodies.size()); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(reader.TransferRoot(i + 1));
+        const double own = volumeOf(bodies[std::size_t(i)].shape);
+        EXPECT_NEAR(volumeOf(reader.Shape(reader.NbShapes())), own, 1e-4 * own);
+    }
+}
+
 // Bodies the writer damages are written again, split at their seams, and come
 // back whole with their names and colours; a sound body beside them is left as
 // it was, and nothing of the attempts stays beside the file.
