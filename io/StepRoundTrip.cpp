@@ -668,11 +668,13 @@ int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTas
     return faces;
 }
 
+// One worker for each core the writer leaves free: the workers share the model
+// copy-on-write and hold little of their own.
 int workerCount(int faces, int facesForWorkers)
 {
     if (faces < facesForWorkers)
         return 0;
-    return std::clamp(QThread::idealThreadCount() - 1, 1, 4);
+    return std::clamp(QThread::idealThreadCount() - 1, 1, 7);
 }
 
 std::atomic<int>& nextTask(void* shared)
