@@ -668,13 +668,40 @@ int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTas
     return faces;
 }
 
-// One worker for each core the writer leaves free: the workers share the model
-// copy-on-write and hold little of their own.
+// A value of /proc in kB, 0 when it cannot be read: the resident pages of this
+// process, or the memory the system still has available.
+long long residentKb()
+{
+    FILE* file = std::fopen("/proc/self/statm", "r");
+    if (!file)
+        return 0;
+    long long size = 0;
+    long long resident = 0;
+    const bool read = std::fscanf(file, "%lld %lld", &size, &resident) == 2;
+    std::fclose(file);
+    return read ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+long long availableKb()
+{
+    FILE* file = std::fopen("/proc/meminfo", "r");
+    if (!file)
+        return 0;
+    char line[256];
+    long long available = 0;
+    while (std::fgets(line, sizeof line, file)) {
+        if (std::sscanf(line, "MemAvailable: %lld kB", &available) == 1)
+            break;
+    }
+    std::fclose(file);
+    return available;
+}
+
 int workerCount(int faces, int facesForWorkers)
 {
     if (faces < facesForWorkers)
         return 0;
-    return std::clamp(QThread::idealThreadCount() - 1, 1, 7);
+    return stepWorkerCount(QThread::idealThreadCount(), residentKb(), availableKb());
 }
 
 std::atomic<int>& nextTask(void* shared)
@@ -732,6 +759,15 @@ bool stepMayChange(const TopoDS_Shape& shape)
         }
     }
     return false;
+}
+
+int stepWorkerCount(int cores, long long residentKb, long long availableKb)
+{
+    const int byCores = std::clamp(cores - 1, 1, 7);
+    if (residentKb <= 0 || availableKb <= 0)
+        return byCores;
+    const long long byMemory = (availableKb / 2) / std::max(1LL, residentKb / 2);
+    return int(std::clamp<long long>(byMemory, 1, byCores));
 }
 
 bool StepVolume::changed() const

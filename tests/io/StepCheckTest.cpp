@@ -396,6 +396,25 @@ TEST(StepCheck, DamagedBodiesAreRepairedWithNameAndColour)
     }
 }
 
+// Workers start one per free core, at most seven, and only as many as half the
+// available memory holds at half this process's size each; always at least one.
+TEST(StepCheck, WorkersFollowCoresAndMemory)
+{
+    const struct {
+        int cores;
+        long long residentKb;
+        long long availableKb;
+        int workers;
+    } cases[] = {
+        {8, 200'000, 20'000'000, 7},  {16, 200'000, 20'000'000, 7}, {2, 200'000, 20'000'000, 1},
+        {1, 200'000, 20'000'000, 1},  {8, 1'000'000, 2'000'000, 2}, {8, 4'000'000, 1'000'000, 1},
+        {8, 1'000'000, 5'000'000, 5}, {8, 0, 1'000'000, 7},         {4, 500'000, 0, 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(stepWorkerCount(c.cores, c.residentKb, c.availableKb), c.workers)
+            << c.cores << " cores, " << c.residentKb << " kB, " << c.availableKb << " kB";
+}
+
 // A face read back is compared by the area its wires enclose in its surface's
 // parameters, the point in space at the middle of that area and its normal there:
 // the same face under other parameters passes, a face trimmed, moved or turned
