@@ -379,31 +379,45 @@ public:
     }
 
 private:
-    // A shape whose faces all come back as written is whole and not measured;
-    // otherwise its volumes are. transfer reads it back and tells whether it
-    // could.
-    template <typename Transfer>
-    Record measured(int index, const TopoDS_Shape& own, Transfer&& transfer)
+    // Reads back with transfer and hands what came back to judge, both under the
+    // kernel's signal and failure catch; false when nothing came back or the
+    // kernel failed.
+    template <typename Transfer, typename Judge> bool readBack(Transfer&& transfer, Judge&& judge)
     {
-        Record record{index, 0, 0.0, 0.0};
+        bool judged = false;
         try {
             OCC_CATCH_SIGNALS
             const int before = reader_.NbShapes();
             if (transfer() && reader_.NbShapes() > before) {
-                const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
-                // The writer may place a solid by its body's placement rather than
-                // in its geometry.
-                record.same = sameFaces(own, read)
-                              || (!own.Location().IsIdentity()
-                                  && sameFaces(own.Located(TopLoc_Location()), read));
-                if (!record.same)
-                    record.file = closedVolume(read);
+                judge(reader_.Shape(reader_.NbShapes()));
+                judged = true;
             }
         } catch (const Standard_Failure&) {
+            judged = false;
+        }
+        reader_.ClearShapes();
+        return judged;
+    }
+
+    // A shape whose faces all come back as written is whole and not measured;
+    // otherwise its volumes are.
+    template <typename Transfer>
+    Record measured(int index, const TopoDS_Shape& own, Transfer&& transfer)
+    {
+        Record record{index, 0, 0.0, 0.0};
+        const bool read = readBack(transfer, [&](const TopoDS_Shape& shape) {
+            // The writer may place a solid by its body's placement rather than in
+            // its geometry.
+            record.same = sameFaces(own, shape)
+                          || (!own.Location().IsIdentity()
+                              && sameFaces(own.Located(TopLoc_Location()), shape));
+            if (!record.same)
+                record.file = closedVolume(shape);
+        });
+        if (!read) {
             record.same = 0;
             record.file = 0.0;
         }
-        reader_.ClearShapes();
         if (!record.same)
             record.model = closedVolume(own);
         return record;
@@ -442,19 +456,15 @@ private:
         for (const StepGroupFace& member : groups_.at(body))
             written.push_back(own[std::size_t(member.face)]);
         Record record{index, 0, 0.0, 0.0};
-        try {
-            OCC_CATCH_SIGNALS
-            if (reader_.TransferEntity(surfaceModels_.at(body)) && reader_.NbShapes() > 0) {
-                std::vector<TopoDS_Face> read;
-                for (TopExp_Explorer it(reader_.Shape(reader_.NbShapes()), TopAbs_FACE); it.More();
-                     it.Next())
-                    read.push_back(TopoDS::Face(it.Current()));
-                record.same = sameFaceSets(written, read);
-            }
-        } catch (const Standard_Failure&) {
-            record.same = 0;
-        }
-        reader_.ClearShapes();
+        const bool read
+            = readBack([&] { return reader_.TransferEntity(surfaceModels_.at(body)); },
+                       [&](const TopoDS_Shape& shape) {
+                           std::vector<TopoDS_Face> faces;
+                           for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
+                               faces.push_back(TopoDS::Face(it.Current()));
+                           record.same = sameFaceSets(written, faces);
+                       });
+        record.same = read && record.same;
         return record;
     }
 
@@ -502,17 +512,14 @@ private:
     {
         const std::vector<TopoDS_Face>& own = facesOf(task.body);
         Record record{index, 0, 0.0, 0.0};
-        try {
-            OCC_CATCH_SIGNALS
-            if (reader_.TransferEntity(model_->Value(task.entity)) && reader_.NbShapes() > 0) {
-                const TopoDS_Shape read = reader_.Shape(reader_.NbShapes());
-                record.same = read.ShapeType() == TopAbs_FACE
-                              && sameFace(own[std::size_t(task.face)], TopoDS::Face(read));
-            }
-        } catch (const Standard_Failure&) {
-            record.same = 0;
-        }
-        reader_.ClearShapes();
+        const bool read
+            = readBack([&] { return reader_.TransferEntity(model_->Value(task.entity)); },
+                       [&](const TopoDS_Shape& shape) {
+                           record.same
+                               = shape.ShapeType() == TopAbs_FACE
+                                 && sameFace(own[std::size_t(task.face)], TopoDS::Face(shape));
+                       });
+        record.same = read && record.same;
         return record;
     }
 
@@ -526,13 +533,6 @@ private:
     std::map<int, std::vector<TopoDS_Face>> faces_;
 };
 
-// The tasks of the listed bodies: a body with voids whole, of every other
-// body its faces that may change, each paired with its face entity, which the
-// writer puts into the model body after body, each body's in the order of its
-// faces. When the model holds another number of faces than the bodies (a body
-// written twice as one part, a face the writer split), every body whole. Bodies
-// read whole come first, the largest first, so that workers taking tasks in turn
-// end together.
 // Which faces of the body, in the explorer's order, are read back together: the
 // faces across seams and the faces next to them.
 std::vector<bool> groupOf(const TopoDS_Shape& shape)
@@ -585,10 +585,12 @@ std::vector<int> firstOf(const std::vector<TopoDS_Shape>& shapes, TopAbs_ShapeEn
 
 // The tasks of the listed bodies. A body with voids is read back whole, solid by
 // solid; of every other body the faces across seams are read back together with
-// the faces next to them, and the other faces that may change one by one. Faces and solids are
-// paired with their entities by order; when the model holds another number of them than the bodies
-// (a body written twice as one part, a face the writer split), the bodies are read back whole.
-// Whole reads come first, the largest first, so that workers taking tasks in turn end together.
+// the faces next to them, and the other faces that may change one by one. Faces
+// and solids are paired with their entities by order; when the model holds
+// another number of them than the bodies (a body written twice as one part, a
+// face the writer split), the bodies are read back whole. Whole reads and groups
+// come first, the largest first, so that workers taking tasks in turn end
+// together.
 std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
                                  const std::vector<TopoDS_Shape>& shapes,
                                  const std::vector<int>& indices, bool byFace,
