@@ -3,6 +3,8 @@
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
+#include "model/DocumentController.h"
+#include "model/ExecContext.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "ui/theme/Theme.h"
@@ -197,6 +199,25 @@ void MainWindow::layoutOverlay()
         toast->move((width - toast->width()) / 2, 18);
         toast->raise();
     }
+}
+
+void MainWindow::keepModelClearOfPanels()
+{
+    if (viewer->coveredLeft() <= 0)
+        return;
+    const Bnd_Box box = qor::model::modelBox(controller->document->current);
+    if (box.IsVoid() || viewer->showsWhole(box) || !viewer->rect().contains(viewer->screenBox(box)))
+        return;
+    viewer->fitAll(true);
+    fittedForPanel_ = true;
+}
+
+void MainWindow::returnModelFromPanels()
+{
+    if (!fittedForPanel_ || viewer->coveredLeft() > 0)
+        return;
+    fittedForPanel_ = false;
+    viewer->fitAll(true);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

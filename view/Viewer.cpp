@@ -5,6 +5,7 @@
 #include "view/RenderCapture.h"
 
 #include <AIS_AnimationCamera.hxx>
+#include <AIS_RubberBand.hxx>
 #include <Aspect_DisplayConnection.hxx>
 #include <Aspect_NeutralWindow.hxx>
 #include <Graphic3d_TransformPers.hxx>
@@ -15,6 +16,7 @@
 #include <OpenGl_View.hxx>
 #include <OpenGl_Window.hxx>
 #include <Prs3d_ShadingAspect.hxx>
+#include <StdSelect_ViewerSelector3d.hxx>
 #include <V3d_AmbientLight.hxx>
 #include <V3d_DirectionalLight.hxx>
 #include <V3d_ImageDumpOptions.hxx>
@@ -27,6 +29,9 @@
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <optional>
+#include <utility>
 
 namespace qor::app {
 
@@ -256,6 +261,37 @@ void Viewer::contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx,
     }
     if (refined)
         view->InvalidateImmediate();
+}
+
+void Viewer::handleSelectionPoly(const Handle(AIS_InteractiveContext)& ctx,
+                                 const Handle(V3d_View)& view)
+{
+    if (myGL.Selection.ToApplyTool && areaRefiner) {
+        // The rectangle the controller is about to select with: the latest corners of the
+        // drag, else those its rubber band keeps (stored with y negated).
+        std::optional<std::pair<Graphic3d_Vec2i, Graphic3d_Vec2i>> corners;
+        const auto& points = myGL.Selection.Points;
+        if (myGL.Selection.Tool == AIS_ViewSelectionTool_RubberBand && points.Size() >= 2) {
+            corners.emplace(points.First(), points.Last());
+        } else if (!myRubberBand.IsNull() && ctx->IsDisplayed(myRubberBand)
+                   && myRubberBand->Points().Size() == 4) {
+            const Graphic3d_Vec2i first = myRubberBand->Points().Value(1);
+            const Graphic3d_Vec2i third = myRubberBand->Points().Value(3);
+            corners.emplace(Graphic3d_Vec2i(first.x(), -first.y()),
+                            Graphic3d_Vec2i(third.x(), -third.y()));
+        }
+        if (corners) {
+            const auto& [a, b] = *corners;
+            const Handle(StdSelect_ViewerSelector3d)& selector = ctx->MainSelector();
+            // Dragged upwards, the controller selects what the rectangle touches.
+            selector->AllowOverlapDetection(a.y() > b.y());
+            selector->Pick(std::min(a.x(), b.x()), std::min(a.y(), b.y()),
+                           std::max(a.x(), b.x()), std::max(a.y(), b.y()), view);
+            selector->AllowOverlapDetection(false);
+            areaRefiner();
+        }
+    }
+    AIS_ViewController::handleSelectionPoly(ctx, view);
 }
 
 void Viewer::initializeGL()
@@ -668,20 +704,28 @@ QRectF Viewer::fitRect() const
             std::max(height() - 2.0 * fitBarReserve, 1.0)};
 }
 
-bool Viewer::showsWhole(const Bnd_Box& box) const
+QRect Viewer::screenBox(const Bnd_Box& box) const
 {
     if (box.IsVoid() || view_->Window().IsNull())
-        return false;
-    const QRectF free = fitRect();
+        return {};
     const gp_Pnt low = box.CornerMin();
     const gp_Pnt high = box.CornerMax();
+    QRect covered;
     for (int corner = 0; corner < 8; ++corner) {
         const gp_Pnt p(corner & 1 ? high.X() : low.X(), corner & 2 ? high.Y() : low.Y(),
                        corner & 4 ? high.Z() : low.Z());
-        if (!free.contains(toScreen(p)))
-            return false;
+        covered |= QRect(toScreen(p), QSize(1, 1));
     }
-    return true;
+    return covered;
+}
+
+bool Viewer::showsWhole(const Bnd_Box& box) const
+{
+    const QRect covered = screenBox(box);
+    if (covered.isEmpty())
+        return false;
+    const QRectF free = fitRect();
+    return free.contains(covered.topLeft()) && free.contains(covered.bottomRight());
 }
 
 double Viewer::pixelSize() const
@@ -699,7 +743,8 @@ void Viewer::setSectionPlane(const gp_Pln* plane)
         sectionPlane_ = makeSectionPlane(*plane, srgbColor(Theme::instance().accent3));
         view_->AddClipPlane(sectionPlane_);
     }
-    update();
+    // The cut changes the whole picture, not only the immediate layer.
+    requestRedraw();
 }
 
 void Viewer::setRenderMode(int mode, bool shadows, bool reflections)

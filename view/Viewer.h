@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QOpenGLWidget>
 #include <QPoint>
+#include <QRect>
 #include <QRectF>
 
 #include <algorithm>
@@ -105,6 +106,8 @@ public:
     // Whether every corner of the box lies in the part of the view that a fit uses (clear of
     // a covering panel and the view bar's strips); false for a void box.
     bool showsWhole(const Bnd_Box& box) const;
+    // The widget rectangle that the box's corners project into; empty for a void box.
+    QRect screenBox(const Bnd_Box& box) const;
     // Model length of one logical pixel.
     double pixelSize() const;
     // Null removes the section; otherwise one capped clip plane cuts everything shown.
@@ -130,6 +133,10 @@ public:
     void contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx, const Handle(V3d_View)& view,
                            const Graphic3d_Vec2i& point) override;
     std::function<bool()> detectionRefiner;
+    // A rectangle selection first picks what lies in the rectangle into the context's main
+    // selector; areaRefiner may then swap what was picked for something finer, which the
+    // selection itself then finds.
+    std::function<void()> areaRefiner;
 
 signals:
     void selectionChanged();
@@ -147,6 +154,10 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void initializeGL() override;
     void paintGL() override;
+
+protected:
+    void handleSelectionPoly(const Handle(AIS_InteractiveContext)& ctx,
+                             const Handle(V3d_View)& view) override;
 
 private:
     void applyMouseGestures();
