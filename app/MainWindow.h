@@ -93,7 +93,7 @@ public:
     void saveImage(QWidget* dialog, const QComboBox& sizes);
 
     void layoutOverlay();
-    // A panel that takes picks has opened over the left of the view: a model that was wholly
+    // A panel that takes picks has opened over the view: a model that was wholly
     // in view but now lies partly under the panel is fitted into the free part. A model the
     // user has zoomed into stays as it is.
     void keepModelClearOfPanels();

@@ -7,6 +7,7 @@
 #include "model/ExecContext.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
+#include "panels/MeasurePanel.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -186,7 +187,8 @@ void MainWindow::layoutOverlay()
         commandPanel->move(14, belowHud ? sketchHud->height() + 24 : 14);
         commandPanel->raise();
     }
-    // Fits keep the model out from under an open feature or mate panel.
+    // Fits keep the model out from under an open feature or mate panel on the left and the
+    // measure panel on the right.
     int covered = 0;
     for (const QWidget* panel :
          {static_cast<QWidget*>(commandPanel), static_cast<QWidget*>(matePanel.data())}) {
@@ -194,6 +196,8 @@ void MainWindow::layoutOverlay()
             covered = std::max(covered, panel->geometry().right() + 10);
     }
     viewer->setCoveredLeft(covered);
+    const bool measuring = measurePanel != nullptr && !measurePanel->isHidden();
+    viewer->setCoveredRight(measuring ? width - measurePanel->geometry().left() + 10 : 0);
     if (toast != nullptr && toast->isVisible()) {
         toast->adjustSize();
         toast->move((width - toast->width()) / 2, 18);
@@ -203,7 +207,7 @@ void MainWindow::layoutOverlay()
 
 void MainWindow::keepModelClearOfPanels()
 {
-    if (viewer->coveredLeft() <= 0)
+    if (viewer->coveredLeft() <= 0 && viewer->coveredRight() <= 0)
         return;
     const Bnd_Box box = qor::model::modelBox(controller->document->current);
     if (box.IsVoid() || viewer->showsWhole(box) || !viewer->rect().contains(viewer->screenBox(box)))
@@ -214,7 +218,7 @@ void MainWindow::keepModelClearOfPanels()
 
 void MainWindow::returnModelFromPanels()
 {
-    if (!fittedForPanel_ || viewer->coveredLeft() > 0)
+    if (!fittedForPanel_ || viewer->coveredLeft() > 0 || viewer->coveredRight() > 0)
         return;
     fittedForPanel_ = false;
     viewer->fitAll(true);

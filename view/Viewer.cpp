@@ -580,18 +580,19 @@ void Viewer::fitCamera()
     view_->MustBeResized();
     view_->FitAll(fitAllMargin, false);
     // Keep the model clear of the floating view bar, whose strip is kept free at the top as
-    // well, and of a panel over the left part of the view: the model is fitted into the free
-    // rectangle and moved to its centre. Orbits turn about the model's own centre, so an
-    // off-centre model still turns in place.
+    // well, and of panels over the left or right part of the view: the model is fitted into
+    // the free rectangle and moved to its centre. Orbits turn about the model's own centre, so
+    // an off-centre model still turns in place.
     const double w = std::max(this->width(), 1);
     const double h = std::max(this->height(), 1);
     const QRectF free = fitRect();
-    const double covered = free.left();
+    // How far the free rectangle's centre lies right of the view's.
+    const double offset = free.center().x() - w / 2.0;
     const Handle(Graphic3d_Camera)& camera = view_->Camera();
     camera->SetScale(camera->Scale() * std::max(h / free.height(), w / free.width()));
-    if (covered > 0.0) {
+    if (offset != 0.0) {
         // The camera's scale spans the shorter side of the view in model units.
-        const double shift = covered / 2.0 * camera->Scale() / std::min(w, h);
+        const double shift = offset * camera->Scale() / std::min(w, h);
         const gp_Dir side = camera->Direction().Crossed(camera->Up());
         const gp_Vec move = gp_Vec(side) * -shift;
         camera->SetEyeAndCenter(camera->Eye().Translated(move), camera->Center().Translated(move));
@@ -699,8 +700,11 @@ QPoint Viewer::toScreen(const gp_Pnt& point) const
 QRectF Viewer::fitRect() const
 {
     // A panel wider than most of the view is not kept clear: the model would shrink to nothing.
-    const double covered = std::min<double>(coveredLeft_, width() * 0.6);
-    return {covered, fitBarReserve, std::max(width() - covered, 1.0),
+    const double sides = coveredLeft_ + coveredRight_;
+    const double kept = sides > width() * 0.6 ? width() * 0.6 / sides : 1.0;
+    const double left = coveredLeft_ * kept;
+    const double right = coveredRight_ * kept;
+    return {left, fitBarReserve, std::max(width() - left - right, 1.0),
             std::max(height() - 2.0 * fitBarReserve, 1.0)};
 }
 

@@ -89,10 +89,12 @@ public:
     void setViewOrientation(V3d_TypeOfOrientation orientation, bool animate);
     // An empty view shows a 260-unit field around the origin.
     void fitAll(bool animate);
-    // Logical pixels at the left edge of the view covered by a panel floating over it; fits
-    // place the model in the strip to its right.
+    // Logical pixels at the left and right edges of the view covered by panels floating over
+    // it; fits place the model in the strip between.
     void setCoveredLeft(int pixels) { coveredLeft_ = std::max(pixels, 0); }
     int coveredLeft() const { return coveredLeft_; }
+    void setCoveredRight(int pixels) { coveredRight_ = std::max(pixels, 0); }
+    int coveredRight() const { return coveredRight_; }
     // Looks straight at the plane of the frame, from at least 50 units away.
     void lookAt(const gp_Ax3& frame, bool animate);
     // {"eye", "center", "up", "scale", "perspective"}; an invalid state is ignored.
@@ -188,6 +190,7 @@ private:
     int progressiveFrames_ = 0;
     bool touchpad_ = true;
     int coveredLeft_ = 0;
+    int coveredRight_ = 0;
 };
 
 } // namespace qor::app

@@ -2,6 +2,7 @@
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
+#include "panels/MeasurePanel.h"
 #include "tests/common/RectangleChain.h"
 #include "tests/fixtures/InstancedAssembly.h"
 #include "tests/gl/ViewPixels.h"
@@ -87,8 +88,8 @@ TEST_F(ViewFitTest, FirstExtrusionOpensClearOfThePanelAndTheViewBar)
 }
 
 // A panel that takes picks, opened over a model fitted into the whole view, moves the model
-// clear of it, and its closing gives the model the whole view back: the fillet panel over
-// the wide housing, the mate panel over an assembly.
+// clear of it, and its closing gives the model the whole view back: the mate panel over an
+// assembly, the measure panel on the right, the fillet panel over the wide housing.
 TEST_F(ViewFitTest, LaterPanelsMoveTheModelClearOfThemAndBack)
 {
     QTemporaryDir folder;
@@ -108,6 +109,12 @@ TEST_F(ViewFitTest, LaterPanelsMoveTheModelClearOfThemAndBack)
              return window.matePanel.data();
          },
          [&] { window.matePanel->cancel(); }},
+        {"measure on the assembly", [] {},
+         [&]() -> QWidget* {
+             window.toggleMeasure();
+             return window.measurePanel.data();
+         },
+         [&] { window.toggleMeasure(); }},
         {"fillet on the housing", [&] { window.createExample(QStringLiteral("housing")); },
          [&]() -> QWidget* {
              window.createFeature(QStringLiteral("fillet"), {});
@@ -129,10 +136,11 @@ TEST_F(ViewFitTest, LaterPanelsMoveTheModelClearOfThemAndBack)
         QWidget* panel = c.open();
         ASSERT_NE(panel, nullptr);
         ASSERT_TRUE(panel->isVisible());
-        ASSERT_LT(whole.left(), panel->geometry().right()) << "the panel covers nothing";
+        ASSERT_TRUE(whole.intersects(panel->geometry())) << "the panel covers nothing";
         settle();
         const QRect model = coveredPixels(empty, viewImage());
-        EXPECT_GT(model.left(), panel->geometry().right()) << "the model lies under the panel";
+        EXPECT_FALSE(model.intersects(panel->geometry())) << "the model lies under the panel";
+        EXPECT_GT(model.left(), 0);
         EXPECT_LT(model.right(), view.right());
         EXPECT_GT(model.top(), 0);
         EXPECT_LT(model.bottom(), view.bottom());

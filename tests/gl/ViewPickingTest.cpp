@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 
 using qor::app::MainWindow;
 using qor::app::PickInfo;
@@ -177,10 +178,11 @@ TEST_F(ViewPickingTest, FaceUnderThePointerWinsThePlanePick)
             = window.controller->document->feature(window.scene->editingSketch);
         ASSERT_NE(sketch, nullptr);
         const QJsonObject plane = sketch->params.value(QStringLiteral("plane")).toObject();
+        const std::string got = QJsonDocument(plane).toJson(QJsonDocument::Compact).toStdString();
         for (auto it = c.plane.begin(); it != c.plane.end(); ++it)
-            EXPECT_EQ(plane.value(it.key()), it.value())
-                << it.key().toStdString() << " of "
-                << QJsonDocument(plane).toJson(QJsonDocument::Compact).toStdString();
+            EXPECT_EQ(plane.value(it.key()).toVariant().toString().toStdString(),
+                      it.value().toVariant().toString().toStdString())
+                << it.key().toStdString() << " of " << got;
         window.finishSketch(false);
         ASSERT_EQ(window.sketchEditor, nullptr);
     }
