@@ -230,8 +230,8 @@ void MainWindow::fitFirstSolid()
     const bool shown
         = !controller->document->current.bodies.get().empty() || !scene->previewObject().IsNull();
     // Without a solid yet (the panel still waits for a profile) only the turn is made now;
-    // the fit follows the first preview.
-    // Either fit keeps the model clear of the open panel; its closing fits it back.
+    // the fit follows the first preview. Either keeps the model clear of the open panel, and
+    // the panel's closing gives it the whole view back.
     if (turnToDepth_) {
         turnToDepth_ = false;
         viewer->setViewOrientation(V3d_XposYnegZpos, true);

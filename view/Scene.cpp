@@ -22,12 +22,12 @@
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
 #include <Select3D_SensitiveBox.hxx>
-#include <SelectMgr_Filter.hxx>
 #include <SelectMgr_EntityOwner.hxx>
+#include <SelectMgr_Filter.hxx>
 #include <SelectMgr_Selection.hxx>
 #include <Standard_OutOfMemory.hxx>
-#include <StdSelect_ViewerSelector3d.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
+#include <StdSelect_ViewerSelector3d.hxx>
 #include <TCollection_ExtendedString.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
@@ -195,9 +195,9 @@ protected:
 };
 
 // A datum or construction plane: a big flat face through the model. The kernel ranks a face
-// picked as a whole shape above a body's face, so where the plane meets a body face at the
-// pointer (the middle of a box's top face lies on two origin planes) the plane won. Ranked
-// below the body's faces, the plane wins only where it lies nearer than any face.
+// picked as a whole shape above a body's face, so a plane running through the body face under
+// the pointer (the middle of a centred box's top face lies on two origin planes) would beat
+// that face. Ranked below the body's faces, a plane wins only where it lies nearer than any.
 class PlaneShape : public AIS_Shape {
 public:
     using AIS_Shape::AIS_Shape;
@@ -650,7 +650,7 @@ bool Scene::refineDetection()
     return context->HasDetected() && refinePlacement(context->DetectedOwner());
 }
 
-int Scene::refinePickedPlacements()
+void Scene::refinePickedPlacements()
 {
     const Handle(StdSelect_ViewerSelector3d)& selector = viewer_->context()->MainSelector();
     // Refining changes the selector's objects; the owners are taken first.
@@ -658,10 +658,8 @@ int Scene::refinePickedPlacements()
     picked.reserve(std::size_t(selector->NbPicked()));
     for (int i = 1; i <= selector->NbPicked(); ++i)
         picked.push_back(selector->Picked(i));
-    int refined = 0;
     for (const Handle(SelectMgr_EntityOwner)& owner : picked)
-        refined += refinePlacement(owner) ? 1 : 0;
-    return refined;
+        refinePlacement(owner);
 }
 
 void Scene::updateFinder()

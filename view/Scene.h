@@ -74,9 +74,9 @@ public:
     // When the detected owner is a placement still found only by its box, gives the placement
     // the selection modes of the mask and answers true: the caller detects again at the point.
     bool refineDetection();
-    // Gives every placement among the owners last picked by the context's main selector (a
-    // rectangle, say) the selection modes of the mask; answers how many it gave them to.
-    int refinePickedPlacements();
+    // Gives every placement among the owners last picked by the context's main selector (in a
+    // rectangle, say) the selection modes of the mask, so that a selection finds its faces.
+    void refinePickedPlacements();
 
     // Previews, highlights and the exploded view.
     // Operation "cut" shows in the danger colour, "intersect" in warning, others in accent.

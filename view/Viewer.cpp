@@ -285,8 +285,8 @@ void Viewer::handleSelectionPoly(const Handle(AIS_InteractiveContext)& ctx,
             const Handle(StdSelect_ViewerSelector3d)& selector = ctx->MainSelector();
             // Dragged upwards, the controller selects what the rectangle touches.
             selector->AllowOverlapDetection(a.y() > b.y());
-            selector->Pick(std::min(a.x(), b.x()), std::min(a.y(), b.y()),
-                           std::max(a.x(), b.x()), std::max(a.y(), b.y()), view);
+            selector->Pick(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::max(a.x(), b.x()),
+                           std::max(a.y(), b.y()), view);
             selector->AllowOverlapDetection(false);
             areaRefiner();
         }

@@ -46,8 +46,8 @@ protected:
     // Camera moves (into and out of a sketch) run out before the view is set.
     void settle()
     {
-        ASSERT_TRUE(QTest::qWaitFor(
-            [this] { return window.viewer->ViewAnimation()->IsStopped(); }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return window.viewer->ViewAnimation()->IsStopped(); }, 5000));
     }
 
     void send(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held)
@@ -146,10 +146,10 @@ TEST_F(ViewPickingTest, RectangleAroundTheModelPicksEveryBodyEvenNeverHovered)
 TEST_F(ViewPickingTest, FaceUnderThePointerWinsThePlanePick)
 {
     // 60 x 40 x 30, centred on the z axis, standing on z = 0.
-    window.controller->document->addFeature(
-        QStringLiteral("box"), {{QStringLiteral("length"), QStringLiteral("60 mm")},
-                                {QStringLiteral("width"), QStringLiteral("40 mm")},
-                                {QStringLiteral("height"), QStringLiteral("30 mm")}});
+    window.controller->document->addFeature(QStringLiteral("box"),
+                                            {{QStringLiteral("length"), QStringLiteral("60 mm")},
+                                             {QStringLiteral("width"), QStringLiteral("40 mm")},
+                                             {QStringLiteral("height"), QStringLiteral("30 mm")}});
     window.controller->commit(QStringLiteral("Quader"));
     struct Case {
         const char* name;
