@@ -11,6 +11,8 @@
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 
+#include <AIS_AnimationCamera.hxx>
+
 #include <QFrame>
 #include <QImage>
 #include <QTemporaryDir>
@@ -40,8 +42,14 @@ protected:
         return window.viewer->grabImage(window.viewer->width(), window.viewer->height());
     }
 
-    // Lets the view's camera animation run to its end.
-    void settle() { QTest::qWait(900); }
+    // Lets the view's camera animation, which may start only with a panel's first preview,
+    // run to its end, also on a busy machine.
+    void settle()
+    {
+        QTest::qWait(900);
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return window.viewer->ViewAnimation()->IsStopped(); }, 5000));
+    }
 
     MainWindow window;
 };
