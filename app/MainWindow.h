@@ -93,6 +93,12 @@ public:
     void saveImage(QWidget* dialog, const QComboBox& sizes);
 
     void layoutOverlay();
+    // A panel that takes picks has opened over the view: a model that was wholly
+    // in view but now lies partly under the panel is fitted into the free part. A model the
+    // user has zoomed into stays as it is.
+    void keepModelClearOfPanels();
+    // The last such panel has closed: a model fitted clear of it fills the whole view again.
+    void returnModelFromPanels();
     void setSketchRibbon(bool sketchMode);
     void setStatusText(const QString& text);
     void showToast(const QString& text, bool error);
@@ -257,6 +263,7 @@ private:
     int editMark_ = 0;
     bool firstSolidPending_ = false;
     bool turnToDepth_ = false; // the pending fit also turns from a main axis to the isometric
+    bool fittedForPanel_ = false; // the view was fitted clear of an open panel
 };
 
 } // namespace qor::app

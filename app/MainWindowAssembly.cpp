@@ -28,14 +28,6 @@ namespace qor::app {
 
 namespace {
 
-Bnd_Box modelBox(const qor::model::ModelState& state)
-{
-    Bnd_Box box;
-    for (const auto& [id, body] : state.bodies.get())
-        box.Add(qor::model::bodyBox(body));
-    return box;
-}
-
 // "Welle.par:1" becomes "Welle:1", as the components of inserted files are named.
 QString solidEdgeComponentName(QString occurrence)
 {
@@ -89,7 +81,7 @@ void MainWindow::insertComponent(const QString& path)
     }
     // The first component may lie anywhere, and a later one, placed beside the others, may
     // reach out of the view: the view then frames the whole assembly.
-    if (first || !viewer->showsWhole(modelBox(controller->document->current)))
+    if (first || !viewer->showsWhole(qor::model::modelBox(controller->document->current)))
         viewer->fitAll(true);
     ribbon->setCurrentPage(assemblyPage);
     showToast(result.message, false);
@@ -177,6 +169,7 @@ void MainWindow::showMatePanel(const QString& type)
         browser->rebuild();
         refreshStatus();
         layoutOverlay();
+        returnModelFromPanels();
     });
     connect(panel, &MatePanel::toast, this, &MainWindow::showToast);
     connect(viewer, &Viewer::selectionChanged, panel, &MatePanel::onPick);
@@ -185,6 +178,7 @@ void MainWindow::showMatePanel(const QString& type)
     panel->raise();
     refreshStatus();
     layoutOverlay();
+    keepModelClearOfPanels();
 }
 
 void MainWindow::showBom()

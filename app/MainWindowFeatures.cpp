@@ -219,6 +219,8 @@ void MainWindow::createFeature(const QString& type, QJsonObject params)
     firstSolidPending_ = firstSolid;
     turnToDepth_ = alongAxis;
     fitFirstSolid();
+    if (!firstSolid && !alongAxis)
+        keepModelClearOfPanels();
 }
 
 void MainWindow::fitFirstSolid()
@@ -228,10 +230,12 @@ void MainWindow::fitFirstSolid()
     const bool shown
         = !controller->document->current.bodies.get().empty() || !scene->previewObject().IsNull();
     // Without a solid yet (the panel still waits for a profile) only the turn is made now;
-    // the fit follows the first preview.
+    // the fit follows the first preview. Either keeps the model clear of the open panel, and
+    // the panel's closing gives it the whole view back.
     if (turnToDepth_) {
         turnToDepth_ = false;
         viewer->setViewOrientation(V3d_XposYnegZpos, true);
+        fittedForPanel_ = true;
         if (shown)
             firstSolidPending_ = false;
         return;
@@ -240,6 +244,7 @@ void MainWindow::fitFirstSolid()
         return;
     firstSolidPending_ = false;
     viewer->fitAll(true);
+    fittedForPanel_ = true;
 }
 
 void MainWindow::editFeature(int featureId)
@@ -257,6 +262,7 @@ void MainWindow::editFeature(int featureId)
     markEditedFeature();
     refreshStatus();
     layoutOverlay();
+    keepModelClearOfPanels();
 }
 
 void MainWindow::deleteFeature(int featureId)
@@ -336,6 +342,7 @@ void MainWindow::onCommandPanelFinished()
     markEditedFeature();
     refreshStatus();
     layoutOverlay();
+    returnModelFromPanels();
 }
 
 void MainWindow::markEditedFeature()

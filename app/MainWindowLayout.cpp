@@ -3,8 +3,11 @@
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "app/shell/Timeline.h"
+#include "model/DocumentController.h"
+#include "model/ExecContext.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
+#include "panels/MeasurePanel.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -184,7 +187,8 @@ void MainWindow::layoutOverlay()
         commandPanel->move(14, belowHud ? sketchHud->height() + 24 : 14);
         commandPanel->raise();
     }
-    // Fits keep the model out from under an open feature or mate panel.
+    // Fits keep the model out from under an open feature or mate panel on the left and the
+    // measure panel on the right.
     int covered = 0;
     for (const QWidget* panel :
          {static_cast<QWidget*>(commandPanel), static_cast<QWidget*>(matePanel.data())}) {
@@ -192,11 +196,32 @@ void MainWindow::layoutOverlay()
             covered = std::max(covered, panel->geometry().right() + 10);
     }
     viewer->setCoveredLeft(covered);
+    const bool measuring = measurePanel != nullptr && !measurePanel->isHidden();
+    viewer->setCoveredRight(measuring ? width - measurePanel->geometry().left() + 10 : 0);
     if (toast != nullptr && toast->isVisible()) {
         toast->adjustSize();
         toast->move((width - toast->width()) / 2, 18);
         toast->raise();
     }
+}
+
+void MainWindow::keepModelClearOfPanels()
+{
+    if (viewer->coveredLeft() <= 0 && viewer->coveredRight() <= 0)
+        return;
+    const Bnd_Box box = qor::model::modelBox(controller->document->current);
+    if (box.IsVoid() || viewer->showsWhole(box) || !viewer->rect().contains(viewer->screenBox(box)))
+        return;
+    viewer->fitAll(true);
+    fittedForPanel_ = true;
+}
+
+void MainWindow::returnModelFromPanels()
+{
+    if (!fittedForPanel_ || viewer->coveredLeft() > 0 || viewer->coveredRight() > 0)
+        return;
+    fittedForPanel_ = false;
+    viewer->fitAll(true);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

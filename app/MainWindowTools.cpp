@@ -208,6 +208,8 @@ void MainWindow::toggleMeasure()
         measurePanel->deleteLater();
         measurePanel = nullptr;
         scene->setSelectionMask(mask::standard);
+        layoutOverlay();
+        returnModelFromPanels();
         return;
     }
     auto* panel = new MeasurePanel(this, viewport);
@@ -220,6 +222,8 @@ void MainWindow::toggleMeasure()
     panel->raise();
     connect(viewer, &Viewer::selectionChanged, panel,
             [this, panel] { panel->updateMeasurement(scene->selectedPicks()); });
+    layoutOverlay();
+    keepModelClearOfPanels();
 }
 
 void MainWindow::toggleSection()

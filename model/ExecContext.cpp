@@ -128,6 +128,14 @@ const Bnd_Box& bodyBox(const Body& body)
     return body.box;
 }
 
+Bnd_Box modelBox(const ModelState& state)
+{
+    Bnd_Box box;
+    for (const auto& [id, body] : state.bodies.get())
+        box.Add(bodyBox(body));
+    return box;
+}
+
 double throughAllDistance(const ModelState& state, const gp_Pnt& point)
 {
     Bnd_Box box;

@@ -56,6 +56,8 @@ double shapeVolume(const TopoDS_Shape& shape);
 
 // The bounding box of the body's shape, measured once per shape and kept in the body.
 const Bnd_Box& bodyBox(const Body& body);
+// The box of every body of the state, from the boxes kept in the bodies.
+Bnd_Box modelBox(const ModelState& state);
 
 // Length of a through-all extent from the point: twice the largest distance to
 // a corner of the bounding box of all bodies, plus 10; 1000 without bodies.

@@ -22,11 +22,12 @@
 #include <Prs3d_PointAspect.hxx>
 #include <Prs3d_ShadingAspect.hxx>
 #include <Select3D_SensitiveBox.hxx>
-#include <SelectMgr_Filter.hxx>
 #include <SelectMgr_EntityOwner.hxx>
+#include <SelectMgr_Filter.hxx>
 #include <SelectMgr_Selection.hxx>
 #include <Standard_OutOfMemory.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
+#include <StdSelect_ViewerSelector3d.hxx>
 #include <TCollection_ExtendedString.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
@@ -51,6 +52,8 @@ namespace {
 
 constexpr double bodyDeviationCoefficient = 0.0006;
 constexpr double bodyDeviationAngle = 6.0 * std::numbers::pi / 180.0;
+// The kernel ranks a body's faces 5, its edges 7 and its vertices 8.
+constexpr int planePickPriority = 4;
 
 Theme& theme()
 {
@@ -191,6 +194,26 @@ protected:
     }
 };
 
+// A datum or construction plane: a big flat face through the model. The kernel ranks a face
+// picked as a whole shape above a body's face, so a plane running through the body face under
+// the pointer (the middle of a centred box's top face lies on two origin planes) would beat
+// that face. Ranked below the body's faces, a plane wins only where it lies nearer than any.
+class PlaneShape : public AIS_Shape {
+public:
+    using AIS_Shape::AIS_Shape;
+
+protected:
+    void ComputeSelection(const Handle(SelectMgr_Selection)& selection,
+                          const Standard_Integer mode) override
+    {
+        AIS_Shape::ComputeSelection(selection, mode);
+        for (const Handle(SelectMgr_SensitiveEntity)& entity : selection->Entities()) {
+            if (const Handle(SelectMgr_EntityOwner)& owner = entity->BaseSensitive()->OwnerId())
+                owner->SetPriority(planePickPriority);
+        }
+    }
+};
+
 // Only placements still found by their box are: one that has its own faces and edges, or one
 // that is gone (its box stays until placements come or move), is not.
 class PlacementBoxFilter : public SelectMgr_Filter {
@@ -221,10 +244,11 @@ Quantity_Color toQuantityColor(const QColor& colour)
     return Quantity_Color(colour.redF(), colour.greenF(), colour.blueF(), Quantity_TOC_sRGB);
 }
 
-Handle(AIS_Shape) makeShadedObject(const TopoDS_Shape& shape, const QColor& colour,
-                                   bool faceBoundary, double transparency)
+namespace {
+
+void applyShadedLook(const Handle(AIS_Shape)& object, const QColor& colour, bool faceBoundary,
+                     double transparency)
 {
-    Handle(AIS_Shape) object = new AIS_Shape(shape);
     const Handle(Prs3d_Drawer)& drawer = object->Attributes();
     drawer->SetDisplayMode(1);
     Graphic3d_MaterialAspect material(Graphic3d_NameOfMaterial_UserDefined);
@@ -234,6 +258,24 @@ Handle(AIS_Shape) makeShadedObject(const TopoDS_Shape& shape, const QColor& colo
     object->SetTransparency(transparency);
     drawer->SetFaceBoundaryDraw(faceBoundary);
     drawer->SetFaceBoundaryAspect(lineAspect(colour, Aspect_TOL_SOLID, 1.2));
+}
+
+// A plane of the given half size, shaded and framed in its colour.
+Handle(AIS_Shape) makePlaneObject(const gp_Ax3& plane, double half, const QColor& colour,
+                                  double transparency)
+{
+    Handle(AIS_Shape) object = new PlaneShape(planeFace(plane, half));
+    applyShadedLook(object, colour, true, transparency);
+    return object;
+}
+
+} // namespace
+
+Handle(AIS_Shape) makeShadedObject(const TopoDS_Shape& shape, const QColor& colour,
+                                   bool faceBoundary, double transparency)
+{
+    Handle(AIS_Shape) object = new AIS_Shape(shape);
+    applyShadedLook(object, colour, faceBoundary, transparency);
     return object;
 }
 
@@ -305,6 +347,10 @@ Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
     // The viewer may outlive the scene: it asks only while the scene is there.
     viewer_->detectionRefiner = [scene = QPointer<Scene>(this)] {
         return scene && scene->refineDetection();
+    };
+    viewer_->areaRefiner = [scene = QPointer<Scene>(this)] {
+        if (scene)
+            scene->refinePickedPlacements();
     };
 }
 
@@ -584,12 +630,9 @@ void Scene::createInstances(const std::vector<int>& ids)
     }
 }
 
-bool Scene::refineDetection()
+bool Scene::refinePlacement(const Handle(SelectMgr_EntityOwner)& owner)
 {
-    const Handle(AIS_InteractiveContext)& context = viewer_->context();
-    if (!context->HasDetected())
-        return false;
-    const auto* placement = dynamic_cast<const PlacementOwner*>(context->DetectedOwner().get());
+    const auto* placement = dynamic_cast<const PlacementOwner*>(owner.get());
     if (placement == nullptr)
         return false;
     const auto instance = instances_.find(placement->bodyId);
@@ -599,6 +642,24 @@ bool Scene::refineDetection()
     activateBodyModes(placement->bodyId, bodyObjects_.at(placement->bodyId),
                       bodySelectionModes(selectionMask_));
     return true;
+}
+
+bool Scene::refineDetection()
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    return context->HasDetected() && refinePlacement(context->DetectedOwner());
+}
+
+void Scene::refinePickedPlacements()
+{
+    const Handle(StdSelect_ViewerSelector3d)& selector = viewer_->context()->MainSelector();
+    // Refining changes the selector's objects; the owners are taken first.
+    std::vector<Handle(SelectMgr_EntityOwner)> picked;
+    picked.reserve(std::size_t(selector->NbPicked()));
+    for (int i = 1; i <= selector->NbPicked(); ++i)
+        picked.push_back(selector->Picked(i));
+    for (const Handle(SelectMgr_EntityOwner)& owner : picked)
+        refinePlacement(owner);
 }
 
 void Scene::updateFinder()
@@ -658,7 +719,7 @@ void Scene::showOrigin()
     for (const auto& [id, colour] : planes) {
         const gp_Ax3 plane = qor::model::Document::datumPlane(id);
         const PickRecord record{5, id, 0, 0.0, 0.0};
-        showExtra(makeShadedObject(planeFace(plane, s), colour, true, 0.86), 1, &record);
+        showExtra(makePlaneObject(plane, s, colour, 0.86), 1, &record);
 
         Handle(AIS_TextLabel) label = new AIS_TextLabel();
         const QString name = qor::model::Document::datumName(id);
@@ -697,7 +758,7 @@ void Scene::showWorkGeometry()
         if (current.sketches.count(id) || isHidden(-id))
             continue;
         const PickRecord record{7, id, 0, 0.0, 0.0};
-        showExtra(makeShadedObject(planeFace(plane, s), warning, true, 0.82), 1, &record);
+        showExtra(makePlaneObject(plane, s, warning, 0.82), 1, &record);
     }
     for (const auto& [id, axis] : current.axes) {
         if (isHidden(-id))

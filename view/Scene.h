@@ -74,6 +74,9 @@ public:
     // When the detected owner is a placement still found only by its box, gives the placement
     // the selection modes of the mask and answers true: the caller detects again at the point.
     bool refineDetection();
+    // Gives every placement among the owners last picked by the context's main selector (in a
+    // rectangle, say) the selection modes of the mask, so that a selection finds its faces.
+    void refinePickedPlacements();
 
     // Previews, highlights and the exploded view.
     // Operation "cut" shows in the danger colour, "intersect" in warning, others in accent.
@@ -122,6 +125,9 @@ private:
     void activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
                            const std::vector<int>& modes);
     void removeBodyObject(int id);
+    // The placement of a finder owner gets its own faces and edges; false for any other owner
+    // and for a placement that has them already.
+    bool refinePlacement(const Handle(SelectMgr_EntityOwner)& owner);
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();

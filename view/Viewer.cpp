@@ -5,6 +5,7 @@
 #include "view/RenderCapture.h"
 
 #include <AIS_AnimationCamera.hxx>
+#include <AIS_RubberBand.hxx>
 #include <Aspect_DisplayConnection.hxx>
 #include <Aspect_NeutralWindow.hxx>
 #include <Graphic3d_TransformPers.hxx>
@@ -15,6 +16,7 @@
 #include <OpenGl_View.hxx>
 #include <OpenGl_Window.hxx>
 #include <Prs3d_ShadingAspect.hxx>
+#include <StdSelect_ViewerSelector3d.hxx>
 #include <V3d_AmbientLight.hxx>
 #include <V3d_DirectionalLight.hxx>
 #include <V3d_ImageDumpOptions.hxx>
@@ -27,6 +29,9 @@
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <optional>
+#include <utility>
 
 namespace qor::app {
 
@@ -256,6 +261,37 @@ void Viewer::contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx,
     }
     if (refined)
         view->InvalidateImmediate();
+}
+
+void Viewer::handleSelectionPoly(const Handle(AIS_InteractiveContext)& ctx,
+                                 const Handle(V3d_View)& view)
+{
+    if (myGL.Selection.ToApplyTool && areaRefiner) {
+        // The rectangle the controller is about to select with: the latest corners of the
+        // drag, else those its rubber band keeps (stored with y negated).
+        std::optional<std::pair<Graphic3d_Vec2i, Graphic3d_Vec2i>> corners;
+        const auto& points = myGL.Selection.Points;
+        if (myGL.Selection.Tool == AIS_ViewSelectionTool_RubberBand && points.Size() >= 2) {
+            corners.emplace(points.First(), points.Last());
+        } else if (!myRubberBand.IsNull() && ctx->IsDisplayed(myRubberBand)
+                   && myRubberBand->Points().Size() == 4) {
+            const Graphic3d_Vec2i first = myRubberBand->Points().Value(1);
+            const Graphic3d_Vec2i third = myRubberBand->Points().Value(3);
+            corners.emplace(Graphic3d_Vec2i(first.x(), -first.y()),
+                            Graphic3d_Vec2i(third.x(), -third.y()));
+        }
+        if (corners) {
+            const auto& [a, b] = *corners;
+            const Handle(StdSelect_ViewerSelector3d)& selector = ctx->MainSelector();
+            // Dragged upwards, the controller selects what the rectangle touches.
+            selector->AllowOverlapDetection(a.y() > b.y());
+            selector->Pick(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::max(a.x(), b.x()),
+                           std::max(a.y(), b.y()), view);
+            selector->AllowOverlapDetection(false);
+            areaRefiner();
+        }
+    }
+    AIS_ViewController::handleSelectionPoly(ctx, view);
 }
 
 void Viewer::initializeGL()
@@ -544,18 +580,19 @@ void Viewer::fitCamera()
     view_->MustBeResized();
     view_->FitAll(fitAllMargin, false);
     // Keep the model clear of the floating view bar, whose strip is kept free at the top as
-    // well, and of a panel over the left part of the view: the model is fitted into the free
-    // rectangle and moved to its centre. Orbits turn about the model's own centre, so an
-    // off-centre model still turns in place.
+    // well, and of panels over the left or right part of the view: the model is fitted into
+    // the free rectangle and moved to its centre. Orbits turn about the model's own centre, so
+    // an off-centre model still turns in place.
     const double w = std::max(this->width(), 1);
     const double h = std::max(this->height(), 1);
     const QRectF free = fitRect();
-    const double covered = free.left();
+    // How far the free rectangle's centre lies right of the view's.
+    const double offset = free.center().x() - w / 2.0;
     const Handle(Graphic3d_Camera)& camera = view_->Camera();
     camera->SetScale(camera->Scale() * std::max(h / free.height(), w / free.width()));
-    if (covered > 0.0) {
+    if (offset != 0.0) {
         // The camera's scale spans the shorter side of the view in model units.
-        const double shift = covered / 2.0 * camera->Scale() / std::min(w, h);
+        const double shift = offset * camera->Scale() / std::min(w, h);
         const gp_Dir side = camera->Direction().Crossed(camera->Up());
         const gp_Vec move = gp_Vec(side) * -shift;
         camera->SetEyeAndCenter(camera->Eye().Translated(move), camera->Center().Translated(move));
@@ -663,25 +700,36 @@ QPoint Viewer::toScreen(const gp_Pnt& point) const
 QRectF Viewer::fitRect() const
 {
     // A panel wider than most of the view is not kept clear: the model would shrink to nothing.
-    const double covered = std::min<double>(coveredLeft_, width() * 0.6);
-    return {covered, fitBarReserve, std::max(width() - covered, 1.0),
+    const double sides = coveredLeft_ + coveredRight_;
+    const double kept = sides > width() * 0.6 ? width() * 0.6 / sides : 1.0;
+    const double left = coveredLeft_ * kept;
+    const double right = coveredRight_ * kept;
+    return {left, fitBarReserve, std::max(width() - left - right, 1.0),
             std::max(height() - 2.0 * fitBarReserve, 1.0)};
+}
+
+QRect Viewer::screenBox(const Bnd_Box& box) const
+{
+    if (box.IsVoid() || view_->Window().IsNull())
+        return {};
+    const gp_Pnt low = box.CornerMin();
+    const gp_Pnt high = box.CornerMax();
+    QRect covered;
+    for (int corner = 0; corner < 8; ++corner) {
+        const gp_Pnt p(corner & 1 ? high.X() : low.X(), corner & 2 ? high.Y() : low.Y(),
+                       corner & 4 ? high.Z() : low.Z());
+        covered |= QRect(toScreen(p), QSize(1, 1));
+    }
+    return covered;
 }
 
 bool Viewer::showsWhole(const Bnd_Box& box) const
 {
-    if (box.IsVoid() || view_->Window().IsNull())
+    const QRect covered = screenBox(box);
+    if (covered.isEmpty())
         return false;
     const QRectF free = fitRect();
-    const gp_Pnt low = box.CornerMin();
-    const gp_Pnt high = box.CornerMax();
-    for (int corner = 0; corner < 8; ++corner) {
-        const gp_Pnt p(corner & 1 ? high.X() : low.X(), corner & 2 ? high.Y() : low.Y(),
-                       corner & 4 ? high.Z() : low.Z());
-        if (!free.contains(toScreen(p)))
-            return false;
-    }
-    return true;
+    return free.contains(covered.topLeft()) && free.contains(covered.bottomRight());
 }
 
 double Viewer::pixelSize() const
@@ -699,7 +747,8 @@ void Viewer::setSectionPlane(const gp_Pln* plane)
         sectionPlane_ = makeSectionPlane(*plane, srgbColor(Theme::instance().accent3));
         view_->AddClipPlane(sectionPlane_);
     }
-    update();
+    // The cut changes the whole picture, not only the immediate layer.
+    requestRedraw();
 }
 
 void Viewer::setRenderMode(int mode, bool shadows, bool reflections)

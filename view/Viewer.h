@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QOpenGLWidget>
 #include <QPoint>
+#include <QRect>
 #include <QRectF>
 
 #include <algorithm>
@@ -88,10 +89,12 @@ public:
     void setViewOrientation(V3d_TypeOfOrientation orientation, bool animate);
     // An empty view shows a 260-unit field around the origin.
     void fitAll(bool animate);
-    // Logical pixels at the left edge of the view covered by a panel floating over it; fits
-    // place the model in the strip to its right.
+    // Logical pixels at the left and right edges of the view covered by panels floating over
+    // it; fits place the model in the strip between.
     void setCoveredLeft(int pixels) { coveredLeft_ = std::max(pixels, 0); }
     int coveredLeft() const { return coveredLeft_; }
+    void setCoveredRight(int pixels) { coveredRight_ = std::max(pixels, 0); }
+    int coveredRight() const { return coveredRight_; }
     // Looks straight at the plane of the frame, from at least 50 units away.
     void lookAt(const gp_Ax3& frame, bool animate);
     // {"eye", "center", "up", "scale", "perspective"}; an invalid state is ignored.
@@ -105,6 +108,8 @@ public:
     // Whether every corner of the box lies in the part of the view that a fit uses (clear of
     // a covering panel and the view bar's strips); false for a void box.
     bool showsWhole(const Bnd_Box& box) const;
+    // The widget rectangle that the box's corners project into; empty for a void box.
+    QRect screenBox(const Bnd_Box& box) const;
     // Model length of one logical pixel.
     double pixelSize() const;
     // Null removes the section; otherwise one capped clip plane cuts everything shown.
@@ -130,6 +135,10 @@ public:
     void contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx, const Handle(V3d_View)& view,
                            const Graphic3d_Vec2i& point) override;
     std::function<bool()> detectionRefiner;
+    // A rectangle selection first picks what lies in the rectangle into the context's main
+    // selector; areaRefiner may then swap what was picked for something finer, which the
+    // selection itself then finds.
+    std::function<void()> areaRefiner;
 
 signals:
     void selectionChanged();
@@ -147,6 +156,10 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void initializeGL() override;
     void paintGL() override;
+
+protected:
+    void handleSelectionPoly(const Handle(AIS_InteractiveContext)& ctx,
+                             const Handle(V3d_View)& view) override;
 
 private:
     void applyMouseGestures();
@@ -177,6 +190,7 @@ private:
     int progressiveFrames_ = 0;
     bool touchpad_ = true;
     int coveredLeft_ = 0;
+    int coveredRight_ = 0;
 };
 
 } // namespace qor::app

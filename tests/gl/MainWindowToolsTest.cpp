@@ -7,6 +7,7 @@
 #include "panels/MatePanel.h"
 #include "panels/MeasurePanel.h"
 #include "tests/fixtures/UpdateServer.h"
+#include "tests/gl/ViewPixels.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -393,6 +394,36 @@ TEST_F(MainWindowToolsTest, FlangesAssembledThroughTheMatePanel)
               QStringLiteral("Stückliste"));
     EXPECT_EQ(runModal([&] { window.actions.value(QStringLiteral("asm_explode"))->trigger(); }),
               QStringLiteral("Explosionsansicht"));
+}
+
+// Prüfen → Schnitt cuts the shown model at once and turning it off shows it whole again at
+// once: the frames on screen change with nothing else moving the view in between.
+TEST_F(MainWindowToolsTest, SectionToggleChangesTheShownModelAtOnce)
+{
+    window.createExample(QStringLiteral("bracket"));
+    QTest::qWait(900); // any camera animation of the example's opening runs out
+    window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+    window.viewer->fitAll(false);
+    const auto frame = [this] {
+        QCoreApplication::processEvents();
+        return window.viewer->grabFramebuffer();
+    };
+    const QImage whole = frame();
+    const QJsonObject camera = window.viewer->cameraState();
+
+    window.actions.value(QStringLiteral("section"))->trigger();
+    ASSERT_TRUE(window.sectionOn);
+    const QImage cut = frame();
+    window.actions.value(QStringLiteral("section"))->trigger();
+    ASSERT_FALSE(window.sectionOn);
+    const QImage back = frame();
+
+    EXPECT_EQ(window.viewer->cameraState(), camera);
+    const int cutChanges = qor::test::changedPixels(whole, cut);
+    EXPECT_GT(cutChanges, 2000) << "the cut did not show";
+    EXPECT_GT(qor::test::changedPixels(cut, back), 2000) << "the cut stayed on screen";
+    EXPECT_LT(qor::test::changedPixels(whole, back), cutChanges / 20);
+    cut.save(QStringLiteral(QOR_TEST_OUTPUT "/window-section.png"));
 }
 
 // Pictures of the housing with the measure panel and with the mass dialog, to look at.

@@ -5,6 +5,8 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
+#include <AIS_AnimationCamera.hxx>
+
 #include <QJsonArray>
 #include <QMouseEvent>
 #include <QTest>
@@ -45,6 +47,10 @@ protected:
     void click(const gp_Pnt& at, Qt::KeyboardModifiers modifiers)
     {
         qor::app::Viewer* viewer = window.viewer;
+        // A panel opened over the model moves it aside: the move runs out before the model's
+        // point is found on screen.
+        ASSERT_TRUE(
+            QTest::qWaitFor([viewer] { return viewer->ViewAnimation()->IsStopped(); }, 5000));
         const QPointF pixel = viewer->toScreen(at);
         const QPointF global = viewer->mapToGlobal(pixel);
         QMouseEvent move(QEvent::MouseMove, pixel, global, Qt::NoButton, Qt::NoButton, modifiers);

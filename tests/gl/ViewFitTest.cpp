@@ -1,12 +1,17 @@
 #include "app/MainWindow.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "panels/MatePanel.h"
+#include "panels/MeasurePanel.h"
 #include "tests/common/RectangleChain.h"
+#include "tests/fixtures/InstancedAssembly.h"
 #include "tests/gl/ViewPixels.h"
 #include "view/Camera.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
+
+#include <AIS_AnimationCamera.hxx>
 
 #include <QFrame>
 #include <QImage>
@@ -15,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using qor::app::MainWindow;
 using qor::test::coveredPixels;
@@ -36,8 +42,14 @@ protected:
         return window.viewer->grabImage(window.viewer->width(), window.viewer->height());
     }
 
-    // Lets the view's camera animation run to its end.
-    void settle() { QTest::qWait(900); }
+    // Lets the view's camera animation, which may start only with a panel's first preview,
+    // run to its end, also on a busy machine.
+    void settle()
+    {
+        QTest::qWait(900);
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return window.viewer->ViewAnimation()->IsStopped(); }, 5000));
+    }
 
     MainWindow window;
 };
@@ -74,12 +86,97 @@ TEST_F(ViewFitTest, FirstExtrusionOpensClearOfThePanelAndTheViewBar)
     EXPECT_NEAR(model.center().x(), free.center().x(), 0.05 * free.width());
     EXPECT_NEAR(model.center().y(), free.center().y(), 0.05 * free.height());
 
-    // Accepted and fitted again ("F"), the whole view is free again.
+    // Accepted, the solid fills the whole view again without "F".
     window.commandPanel->accept();
-    window.viewer->fitAll(false);
+    settle();
     const QRect refitted = coveredPixels(empty, viewImage());
     EXPECT_GT(refitted.left(), 0);
     EXPECT_LT(refitted.left(), panel.right());
+    EXPECT_NEAR(refitted.center().x(), view.center().x(), 0.05 * view.width());
+}
+
+// A panel that takes picks, opened over a model fitted into the whole view, moves the model
+// clear of it, and its closing gives the model the whole view back: the mate panel over an
+// assembly, the measure panel on the right, the fillet panel over the wide housing.
+TEST_F(ViewFitTest, LaterPanelsMoveTheModelClearOfThemAndBack)
+{
+    QTemporaryDir folder;
+    const QString assembly = qor::test::writeInstancedAssembly(folder.path(), 6);
+    ASSERT_FALSE(assembly.isEmpty());
+    struct Case {
+        const char* name;
+        std::function<void()> load;
+        std::function<QWidget*()> open; // the open panel
+        std::function<void()> close;
+    };
+    const Case cases[] = {
+        // First, while the window's document is still unchanged and opens without a question.
+        {"mate on an assembly", [&] { ASSERT_TRUE(window.openFile(assembly)); },
+         [&]() -> QWidget* {
+             window.showMatePanel(QStringLiteral("planar"));
+             return window.matePanel.data();
+         },
+         [&] { window.matePanel->cancel(); }},
+        {"measure on the assembly", [] {},
+         [&]() -> QWidget* {
+             window.toggleMeasure();
+             return window.measurePanel.data();
+         },
+         [&] { window.toggleMeasure(); }},
+        {"fillet on the housing", [&] { window.createExample(QStringLiteral("housing")); },
+         [&]() -> QWidget* {
+             window.createFeature(QStringLiteral("fillet"), {});
+             return window.commandPanel->featureId() != 0 ? window.commandPanel : nullptr;
+         },
+         [&] { window.commandPanel->cancel(); }},
+    };
+    const QImage empty = viewImage();
+    const QRect view = window.viewer->rect();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.load();
+        settle();
+        window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+        window.viewer->fitAll(false); // "F"
+        const QRect whole = coveredPixels(empty, viewImage());
+        ASSERT_GT(whole.width() * whole.height(), 5000) << "the model is not shown";
+
+        QWidget* panel = c.open();
+        ASSERT_NE(panel, nullptr);
+        ASSERT_TRUE(panel->isVisible());
+        ASSERT_TRUE(whole.intersects(panel->geometry())) << "the panel covers nothing";
+        settle();
+        const QRect model = coveredPixels(empty, viewImage());
+        EXPECT_FALSE(model.intersects(panel->geometry())) << "the model lies under the panel";
+        EXPECT_GT(model.left(), 0);
+        EXPECT_LT(model.right(), view.right());
+        EXPECT_GT(model.top(), 0);
+        EXPECT_LT(model.bottom(), view.bottom());
+
+        c.close();
+        settle();
+        const QRect back = coveredPixels(empty, viewImage());
+        EXPECT_NEAR(back.left(), whole.left(), 3);
+        EXPECT_NEAR(back.right(), whole.right(), 3);
+    }
+}
+
+// A model the user has zoomed into stays as it is when a panel opens over it.
+TEST_F(ViewFitTest, APanelLeavesAZoomedInModelAlone)
+{
+    window.createExample(QStringLiteral("housing"));
+    settle();
+    window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+    window.viewer->fitAll(false);
+    window.viewer->zoom(3.0);
+    const QJsonObject camera = window.viewer->cameraState();
+    window.createFeature(QStringLiteral("fillet"), {});
+    ASSERT_NE(window.commandPanel->featureId(), 0);
+    settle();
+    EXPECT_EQ(window.viewer->cameraState(), camera);
+    window.commandPanel->cancel();
+    settle();
+    EXPECT_EQ(window.viewer->cameraState(), camera);
 }
 
 // A revolution without its axis shows nothing at first; the view is fitted once the picked
