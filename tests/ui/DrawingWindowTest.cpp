@@ -1,12 +1,12 @@
 #include "drawing/window/DrawingWindow.h"
 #include "app/Examples.h"
-#include "ui/Settings.h"
 #include "drawing/window/HintLabel.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
 #include "tests/ui/ShellDocument.h"
+#include "ui/Settings.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -229,13 +229,16 @@ TEST_F(DrawingWindowTest, DimensionToolMakesHorizontalAndDiameterDimensions)
     EXPECT_TRUE(diameter.text.startsWith(QLatin1Char('@')));
 }
 
-// Undoing the first edit shows the arrangement the window opened with, not a blank sheet;
-// one more undo takes the sheet out of the document.
-TEST_F(DrawingWindowTest, FirstArrangementIsItsOwnUndoStep)
+// Undoing the first edit shows the arrangement the window opened with, not a blank sheet: the
+// arrangement joined the step the window was opened on instead of making one of its own. One
+// more undo goes back before the example, where there is no sheet.
+TEST_F(DrawingWindowTest, FirstArrangementJoinsTheStepTheWindowOpenedOn)
 {
-    EXPECT_EQ(lastLabel(), QStringLiteral("Ansichten anordnen"));
+    EXPECT_EQ(lastLabel(), QStringLiteral("Beispiel"));
+    EXPECT_EQ(steps(), 1);
     press(QStringLiteral("Verdeckt"));
     controller.undo();
+    EXPECT_EQ(lastLabel(), QStringLiteral("Beispiel"));
     ASSERT_EQ(controller.document->drawings.size(), 1u);
     ASSERT_EQ(sheet().views.size(), 4u);
     for (const Drawing::View& v : sheet().views)
