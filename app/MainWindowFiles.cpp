@@ -372,9 +372,9 @@ void MainWindow::importFile(const QString& requestedPath)
     controller->commit(QStringLiteral("Importieren"));
     browser->rebuild();
     viewer->fitAll(true);
-    // A reader's note (faces left out, approximations) belongs beside the count: the bodies
-    // may not be all the file held.
-    const QString note = result.warning.section(QLatin1Char('\n'), 0, 0);
+    // A reader's notes (faces left out, approximations), all of them, belong beside the
+    // count: the bodies may not be all the file held.
+    const QString& note = result.warning;
     showToast(QStringLiteral("%1: %2 Körper importiert%3%4")
                   .arg(result.format)
                   .arg(import.bodyCount)

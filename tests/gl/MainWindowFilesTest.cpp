@@ -6,12 +6,13 @@
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
 #include "tests/fixtures/NestedFiles.h"
+#include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 #include "tests/gl/WhenShown.h"
-#include "tests/fixtures/SpecialFiles.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
@@ -22,8 +23,10 @@
 #include <TopoDS_Compound.hxx>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QLabel>
@@ -605,4 +608,44 @@ TEST_F(MainWindowFilesTest, ImportNamesTheFacesItLeftOut)
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
               QStringLiteral("Parasolid: 2 Körper importiert – 1 von 12 Flächen ausgelassen (1× "
                              "Ungültige Zahl in den Parasolid-Geometriedaten)"));
+}
+
+// Every note of a Fusion design reaches the toast, the count of left-out faces over all its
+// streams included; also for the real design when it is at hand.
+TEST_F(MainWindowFilesTest, FusionImportNamesEveryNoteOfTheDesign)
+{
+    qor::test::SabBodyOptions lostFace;
+    lostFace.unsupportedFaces = {0};
+    lostFace.looplessFaces = {0};
+    const QString built = dir.filePath(QStringLiteral("Halter.f3d"));
+    writeFile(
+        built,
+        qor::test::zipArchive(
+            {{"a.smb", qor::test::sabFromShape(BRepPrimAPI_MakeBox(1, 1, 1).Shape(), lostFace)},
+             {"b.smb",
+              qor::test::sabFromShape(BRepPrimAPI_MakeBox(10, 10, 2).Shape(), lostFace)}}));
+    const QString real
+        = QDir(QStringLiteral(QOR_READER_FILES)).filePath(QStringLiteral("MotorCam .f3z"));
+    struct Case {
+        QString path;
+        QStringList notes;
+    };
+    std::vector<Case> cases{{built,
+                             {QStringLiteral("Fläche ausgelassen: Spline-Fläche ohne Rand"),
+                              QStringLiteral("2 von 12 Flächen ausgelassen")}}};
+    if (QFileInfo::exists(real))
+        cases.push_back({real,
+                         {QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren "
+                                         "Randkurven aufgebaut"),
+                          QStringLiteral("5 von 163 Flächen ausgelassen")}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        window.importFile(c.path);
+        ASSERT_TRUE(window.toast != nullptr);
+        const QString shown = window.toast->findChild<QLabel*>()->text();
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("Autodesk Fusion: "))) << shown.toStdString();
+        for (const QString& note : c.notes)
+            EXPECT_TRUE(shown.contains(note)) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QLatin1Char('\n'))) << shown.toStdString();
+    }
 }
