@@ -234,6 +234,9 @@ void DrawingWindow::setTool(int newTool)
     }
     hintLabel->setHint(tool == 1 ? dimensionHint : selectHint);
     canvas->setCursor(tool == 1 ? Qt::CrossCursor : Qt::ArrowCursor);
+    // The tool buttons take no focus; the tools' keys (Esc, Entf, F) belong to the sheet,
+    // not to the format box that had the keyboard before.
+    canvas->setFocus();
     canvas->update();
 }
 

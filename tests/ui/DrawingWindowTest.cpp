@@ -363,4 +363,36 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     EXPECT_NE(window->selectedDim, hole->id);
 }
 
+// Right after a tool is chosen with the mouse, its keys act on the sheet wherever the keyboard
+// was: "Esc beendet" ends the dimension tool, Entf deletes the selected view.
+TEST_F(DrawingWindowTest, ToolKeysActRightAfterChoosingATool)
+{
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const auto button = [this](const QString& text) {
+        for (QToolButton* b : window->findChildren<QToolButton*>())
+            if (b->text() == text)
+                return b;
+        return static_cast<QToolButton*>(nullptr);
+    };
+    const auto typeKey = [](Qt::Key key) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, key);
+    };
+    QTest::mouseClick(button(QStringLiteral("Bemaßen")), Qt::LeftButton);
+    ASSERT_EQ(window->tool, 1);
+    typeKey(Qt::Key_Escape);
+    EXPECT_EQ(window->tool, 0);
+    EXPECT_TRUE(window->hintLabel->text().startsWith(QStringLiteral("Ansicht ziehen")))
+        << window->hintLabel->text().toStdString();
+
+    const std::size_t views = sheet().views.size();
+    window->selectedView = view(3).id;
+    QTest::mouseClick(button(QStringLiteral("Auswählen")), Qt::LeftButton);
+    typeKey(Qt::Key_Delete);
+    EXPECT_EQ(sheet().views.size(), views - 1);
+    EXPECT_EQ(sheet().format, QStringLiteral("A3")) << "the keys went to the format box";
+}
+
 } // namespace
