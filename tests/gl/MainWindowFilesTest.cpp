@@ -698,7 +698,8 @@ public:
     bool fileChosen = false;
     bool sent = false;
     bool exporting = false;
-    int duringExport = 0;
+    bool progressShown = false;
+    int beforeProgressShows = 0; // keys that reached the window during the export, dialog hidden
     int afterExport = 0;
 
 protected:
@@ -709,10 +710,15 @@ protected:
             if (child->isWidgetType())
                 sent = sendKeyThroughX(window_, 38);
         }
+        if (event->type() == QEvent::Show && qobject_cast<QProgressDialog*>(watched) != nullptr)
+            progressShown = true;
         auto* widget = qobject_cast<QWidget*>(watched);
         if (event->type() == QEvent::KeyPress && widget != nullptr
             && (widget == &window_ || window_.isAncestorOf(widget))) {
-            ++(exporting ? duringExport : afterExport);
+            if (!exporting)
+                ++afterExport;
+            else if (!progressShown)
+                ++beforeProgressShows;
             event->accept();
             return true;
         }
@@ -727,7 +733,8 @@ private:
 
 // While an export runs, the user's clicks and keys wait until its progress dialog shows, as
 // they do during an import: before, the window behind the hidden dialog would start another
-// command meanwhile. A key pressed as the export starts arrives after it.
+// command meanwhile. A key pressed as the export starts arrives after it, or, when the export
+// took long enough for its dialog to show, goes to the dialog.
 TEST_F(MainWindowFilesTest, ExportLetsNoInputThroughBeforeItsProgressShows)
 {
     window.controller->document->addFeature(QStringLiteral("box"));
@@ -746,7 +753,12 @@ TEST_F(MainWindowFilesTest, ExportLetsNoInputThroughBeforeItsProgressShows)
     if (!keys.sent)
         GTEST_SKIP() << "no X server to send the key through";
     ASSERT_TRUE(QFile::exists(path));
-    EXPECT_EQ(keys.duringExport, 0);
+    EXPECT_EQ(keys.beforeProgressShows, 0);
     QTest::qWait(200);
-    EXPECT_EQ(keys.afterExport, 1) << "the key never came: the test proves nothing";
+    if (keys.progressShown && keys.afterExport == 0) {
+        // The dialog took the key; a second one shows that keys reach the window this way.
+        ASSERT_TRUE(sendKeyThroughX(window, 38));
+        QTest::qWait(200);
+    }
+    EXPECT_EQ(keys.afterExport, 1) << "no key came through: the test proves nothing";
 }
