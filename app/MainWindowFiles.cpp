@@ -93,6 +93,15 @@ ImportParameters importParameters(const qor::io::ImportResult& result, const QSt
             int(result.bodies.size())};
 }
 
+// Events during a long read or write. A window-modal progress dialog waits its minimum
+// duration hidden, and until it shows nothing blocks the window behind it: the user's input
+// waits while repaints and timers run. Once it shows, it takes the input itself.
+void keepResponsive(const QProgressDialog& progress)
+{
+    QApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
+                                                     : QEventLoop::ExcludeUserInputEvents);
+}
+
 } // namespace
 
 CommandHandler MainWindow::fileCommand(const QString& id)
@@ -348,8 +357,7 @@ void MainWindow::importFile(const QString& requestedPath)
                 if (!text.isEmpty())
                     progress.setLabelText(text);
             }
-            QApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
-                                                             : QEventLoop::ExcludeUserInputEvents);
+            keepResponsive(progress);
         },
         [&cancelled] { return cancelled; });
     // Closing the dialog reports a cancellation of its own.
@@ -372,9 +380,9 @@ void MainWindow::importFile(const QString& requestedPath)
     controller->commit(QStringLiteral("Importieren"));
     browser->rebuild();
     viewer->fitAll(true);
-    // A reader's note (faces left out, approximations) belongs beside the count: the bodies
-    // may not be all the file held.
-    const QString note = result.warning.section(QLatin1Char('\n'), 0, 0);
+    // A reader's notes (faces left out, approximations), all of them, belong beside the
+    // count: the bodies may not be all the file held.
+    const QString& note = result.warning;
     showToast(QStringLiteral("%1: %2 Körper importiert%3%4")
                   .arg(result.format)
                   .arg(import.bodyCount)
@@ -439,7 +447,7 @@ void MainWindow::exportBodies()
             progress.setValue(percent);
             if (!text.isEmpty())
                 progress.setLabelText(text);
-            QApplication::processEvents();
+            keepResponsive(progress);
         },
         [&progress] { return progress.wasCanceled(); });
     const bool cancelled = progress.wasCanceled();

@@ -35,6 +35,21 @@ UpdateResult notice(UpdateStatus status, const QString& message)
     return result;
 }
 
+// Why an announced package is no offer: an address on the network that is not https could
+// be swapped on the way; anything without a host is no download address at all.
+UpdateResult unusableDownload(const UpdateManifest& manifest)
+{
+    const QUrl url(manifest.debUrl, QUrl::StrictMode);
+    const bool network = url.isValid() && !url.host().isEmpty();
+    UpdateResult result = notice(
+        UpdateStatus::UnusableDownload,
+        QStringLiteral("QorCAD %1 ist angekündigt, aber seine Download-Adresse ist %2")
+            .arg(manifest.versionText, network ? QStringLiteral("nicht sicher (kein https)")
+                                               : QStringLiteral("ungültig")));
+    result.version = manifest.versionText;
+    return result;
+}
+
 } // namespace
 
 UpdateManifest parseUpdateManifest(const QByteArray& body)
@@ -85,10 +100,8 @@ QString updateFailureText(QNetworkReply::NetworkError error, int httpStatus)
     case E::ProxyNotFoundError:
     case E::ProxyTimeoutError:
     case E::ProxyAuthenticationRequiredError:
-    case E::UnknownProxyError:
-        return prefix + QStringLiteral("keine Verbindung zum Update-Server");
-    default:
-        break;
+    case E::UnknownProxyError: return prefix + QStringLiteral("keine Verbindung zum Update-Server");
+    default: break;
     }
     // Everything else is an answer the server gave but should not have.
     return httpStatus > 0
@@ -113,8 +126,7 @@ UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installe
     offer.version = manifest.versionText;
     offer.download = downloadAddress(manifest.debUrl);
     if (!manifest.debUrl.isEmpty() && offer.download.isEmpty())
-        return notice(UpdateStatus::NoInformation,
-                      QStringLiteral("Keine Versionsinformationen gefunden"));
+        return unusableDownload(manifest);
     return offer;
 }
 

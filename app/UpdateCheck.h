@@ -27,13 +27,15 @@ UpdateManifest parseUpdateManifest(const QByteArray& body);
 // address would let anyone on the way swap the package).
 QUrl downloadAddress(const QString& text);
 
-enum class UpdateStatus { Failed, NoInformation, UpToDate, Available };
+// UnusableDownload: a newer build is announced, but its package address is not https or no
+// address at all.
+enum class UpdateStatus { Failed, NoInformation, UpToDate, Available, UnusableDownload };
 
 struct UpdateResult {
     UpdateStatus status = UpdateStatus::Failed;
     QString message; // German toast text; empty when an update is available
     QString detail; // the toolkit's own text of a failure, for a tooltip or the log
-    QString version; // the announced version when available
+    QString version; // the announced version when available or its download unusable
     QUrl download; // empty when there is no usable address
 };
 
@@ -42,8 +44,8 @@ struct UpdateResult {
 QString updateFailureText(QNetworkReply::NetworkError error, int httpStatus);
 
 // Newer announced version, or the same version under a different non-empty build key, is an
-// update. An announced download address that is not https gives no information: a package
-// that cannot be fetched safely is no offer.
+// update. A package that cannot be fetched safely is no offer: an announced download address
+// that is not https is reported as unusable, naming the version.
 UpdateResult judgeUpdate(const UpdateManifest& manifest, const QString& installedVersion,
                          const QString& buildId);
 

@@ -88,7 +88,8 @@ void nameBodies(std::vector<ImportedBody>& bodies, const QString& path)
 // The notes of every stream of a design, each text once: a design holds one stream
 // per component, and each stream names what it filled or left out in its own
 // message, joined by "; ". The counts of left-out faces add up to one count over
-// the design.
+// the design. The design's notes are joined the same way, so that the window
+// shows them on one line like any other reader's.
 class DesignNotes {
 public:
     void add(const QString& message)
@@ -108,6 +109,9 @@ public:
 
     void remove(const QString& text) { texts_.removeAll(text); }
 
+    QString joined() const { return texts().join(QStringLiteral("; ")); }
+
+private:
     QStringList texts() const
     {
         QStringList all = texts_;
@@ -118,7 +122,6 @@ public:
         return all;
     }
 
-private:
     QStringList texts_;
     qint64 skippedFaces_ = 0;
     qint64 totalFaces_ = 0;
@@ -169,14 +172,14 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress,
     if (!result.bodies.empty()) {
         notes.remove(sabNoBodyMessage());
         result.ok = true;
-        result.warning = notes.texts().join(QLatin1Char('\n'));
+        result.warning = notes.joined();
         return result;
     }
     result.error = scan.bodyData.empty()
                        ? QStringLiteral("Die Fusion-Datei enthält keine Körperdaten.")
                        : QStringLiteral("Die Körper dieser Fusion-Datei liegen im geschlossenen "
                                         "Autodesk-ShapeManager-Format vor: ")
-                             + notes.texts().join(QLatin1Char('\n'));
+                             + notes.joined();
     result.error += QStringLiteral("\n\nIn Fusion „Datei → Exportieren → STEP“ wählen und die "
                                    "STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
                                    "bleiben erhalten.");

@@ -211,31 +211,27 @@ void countFaces(FaceBalance& balance, const TopoDS_Shape& shape, int sign)
     }
 }
 
-// Signed volume integral over the faces about one common origin.
-double faceVolume(const TopoDS_Compound& faces)
-{
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(faces, props, Standard_False, Standard_False, Standard_False);
-    return props.Mass();
-}
-
 // Faces both shapes share cancel exactly, so only the faces the boolean
-// changed are measured, however large the body.
+// changed are measured, however large the body. The lost faces go in reversed
+// beside the gained ones: together they bound the change, so one integral
+// over them is its volume whatever origin the kernel integrates about (it
+// picks a centre of the faces it is given, which differs for two separate sets).
 double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
 {
     FaceBalance balance;
     countFaces(balance, after, 1);
     countFaces(balance, before, -1);
     BRep_Builder builder;
-    TopoDS_Compound gained;
-    TopoDS_Compound lost;
-    builder.MakeCompound(gained);
-    builder.MakeCompound(lost);
+    TopoDS_Compound changed;
+    builder.MakeCompound(changed);
     for (FaceBalance::Iterator it(balance); it.More(); it.Next()) {
+        const TopoDS_Shape face = it.Value() > 0 ? it.Key() : it.Key().Reversed();
         for (int k = 0; k < std::abs(it.Value()); ++k)
-            builder.Add(it.Value() > 0 ? gained : lost, it.Key());
+            builder.Add(changed, face);
     }
-    return faceVolume(gained) - faceVolume(lost);
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(changed, props, Standard_False, Standard_False, Standard_False);
+    return props.Mass();
 }
 
 // True when the cut left the volume the same within 1e-9 of itself (at least

@@ -124,6 +124,12 @@ void DocumentController::commit(const QString& label)
     emit titleChanged();
 }
 
+void DocumentController::amendCurrentStep()
+{
+    if (index >= 0)
+        history[std::size_t(index)].snapshot = document->toJson();
+}
+
 void DocumentController::goTo(int i)
 {
     if (i < 0 || i >= int(history.size()))

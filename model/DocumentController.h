@@ -49,6 +49,10 @@ public:
     void rebaseComponentPaths(const QString& newFolder);
 
     void commit(const QString& label);
+    // Takes what the document gained without an edit of the user's (the first arrangement
+    // of a drawing sheet) into the current undo step: undo does not go back to the state
+    // without it, and the document is no more modified than it was.
+    void amendCurrentStep();
     void goTo(int i);
     void undo();
     void redo();

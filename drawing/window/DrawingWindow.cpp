@@ -57,12 +57,12 @@ DrawingWindow::DrawingWindow(DocumentController* documentController, int index, 
     setWindowIcon(Theme::instance().appIcon());
     const bool firstArrangement = sheet().views.empty();
     buildUi();
-    // A new sheet's arrangement is an undo step of its own: otherwise undoing the first edit
-    // goes back to the document without the sheet and the window shows a blank one.
+    fillTitleBlockDefaults();
+    // A new sheet's arrangement is no edit of the user's, so it marks nothing modified; it
+    // joins the current undo step, or undoing the first edit would go back to the document
+    // without the sheet and the window would show a blank one.
     if (firstArrangement)
-        commit(QStringLiteral("Ansichten anordnen"));
-    else
-        fillTitleBlockDefaults();
+        controller->amendCurrentStep();
     resize(1400, 900);
 }
 
@@ -234,6 +234,9 @@ void DrawingWindow::setTool(int newTool)
     }
     hintLabel->setHint(tool == 1 ? dimensionHint : selectHint);
     canvas->setCursor(tool == 1 ? Qt::CrossCursor : Qt::ArrowCursor);
+    // The tool buttons take no focus; the tools' keys (Esc, Entf, F) belong to the sheet,
+    // not to the format box that had the keyboard before.
+    canvas->setFocus();
     canvas->update();
 }
 

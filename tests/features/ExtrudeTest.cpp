@@ -270,3 +270,74 @@ TEST(Revolve, VolumesFollowPappusAndTheSense)
         EXPECT_EQ(part.run("revolve", revolve(part, none)),
                   QStringLiteral("Winkel muss ungleich 0 sein"));
 }
+
+namespace {
+
+// A plate of 80 x 50 x 20 extruded from the XY plane; returns its body id.
+int plate(Document& doc)
+{
+    Feature* sketch = doc.addSketch(TestPart::origin(-1));
+    addOutline(*sketch->sketch, 0, 0, 80, 50);
+    return doc.addFeature("extrude", {{"profile", TestPart::wholeSketch(sketch->id)},
+                                      {"distance", "20 mm"},
+                                      {"op", "new"}})
+               ->id
+           * 100;
+}
+
+} // namespace
+
+// The common "sketch on a side face, cut a slot" step: the sketch's normal points out of
+// the plate, so the cut has to turn round, also where the profile reaches past the face's
+// edges; a profile beside the face cuts nothing either way and warns.
+TEST(Extrude, CutSketchedOnASideFaceTurnsIntoThePlateAcrossItsEdges)
+{
+    struct Case {
+        const char* what;
+        double u0, v0, u1, v1; // the rectangle; (u, v) of the sketch are (y, z)
+        double removed;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"inside the face", 10, 5, 20, 15, 10 * 10 * 20, false},
+        {"across the top edge", 10, 10, 30, 30, 20 * 10 * 20, false},
+        {"across a top corner", 40, 10, 60, 30, 10 * 10 * 20, false},
+        {"across the whole face", -10, -10, 90, 30, 50 * 20 * 20, false},
+        {"on the top edge, above the face", 10, 20, 30, 30, 0, true},
+        {"beside the face", 60, 30, 70, 40, 0, true},
+    };
+    enum class Base { Plane, Face };
+    for (const bool grouped : {true, false}) {
+        for (const Base base : {Base::Plane, Base::Face}) {
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(c.what) + (grouped ? ", grouped" : ", one by one")
+                             + (base == Base::Face ? ", on the face" : ", on a plane"));
+                Document doc;
+                doc.groupBooleans = grouped;
+                const int body = plate(doc);
+                QJsonObject on;
+                if (base == Base::Plane) {
+                    on = TestPart::featureRef(
+                        doc.addFeature("plane",
+                                       {{"base", TestPart::origin(-3)}, {"offset", "80 mm"}})
+                            ->id);
+                } else {
+                    ASSERT_EQ(doc.recompute(), 0);
+                    on = faceRef(body, TestPart::subShapeAt(doc.current.bodies.at(body).shape,
+                                                            TopAbs_FACE, gp_Pnt(80, 25, 10)));
+                }
+                Feature* sketch = doc.addSketch(on);
+                addOutline(*sketch->sketch, c.u0, c.v0, c.u1, c.v1);
+                Feature* cut
+                    = doc.addFeature("extrude", {{"profile", TestPart::wholeSketch(sketch->id)},
+                                                 {"distance", "20 mm"},
+                                                 {"op", "cut"}});
+                ASSERT_EQ(doc.recompute(), 0) << cut->error.toStdString();
+                EXPECT_NEAR(shapeVolume(doc.current.bodies.at(body).shape),
+                            80.0 * 50.0 * 20.0 - c.removed, 1e-6);
+                EXPECT_EQ(cut->warning,
+                          c.warned ? QStringLiteral("Kein Körper im Wirkbereich") : QString());
+            }
+        }
+    }
+}

@@ -70,6 +70,7 @@ public:
         plateBody_ = doc.addFeature("extrude", extrusion(plate->id, "10 mm", "new"))->id * 100;
         top_ = doc.addFeature("plane", {{"offset", "10 mm"}})->id;
         middle_ = doc.addFeature("plane", {{"base", origin(-3)}, {"offset", "100 mm"}})->id;
+        side_ = doc.addFeature("plane", {{"base", origin(-3)}, {"offset", "200 mm"}})->id;
         while (int(doc.features.size()) < featureCount)
             addStep(doc);
     }
@@ -101,6 +102,8 @@ private:
             mirror(doc);
         else if (kind < 86)
             fillet(doc);
+        else if (kind < 93)
+            sideSlot(doc);
         else
             doc.addFeature("plane", {{"offset", QString::number(between(-20, 40))}});
     }
@@ -118,6 +121,20 @@ private:
         Feature* sketch = doc.addSketch(featureRef(top_));
         sketch->sketch->addCircleAt(false, between(10, 190), between(10, 110), between(3, 8));
         tools_.push_back(doc.addFeature("extrude", extrusion(sketch->id, "4 mm", "cut"))->id);
+    }
+
+    // Drawn on a plane at the side face x = 200, whose normal points away from the plate:
+    // the slot turns round, also where it reaches past the top edge or a corner.
+    void sideSlot(Document& doc)
+    {
+        Feature* sketch = doc.addSketch(featureRef(side_));
+        const double y = between(-5, 115);
+        const double z = between(-2, 8);
+        sketch->sketch->addLineAt(false, y, z, y + 10, z);
+        sketch->sketch->addLineAt(false, y + 10, z, y + 10, z + 6);
+        sketch->sketch->addLineAt(false, y + 10, z + 6, y, z + 6);
+        sketch->sketch->addLineAt(false, y, z + 6, y, z);
+        tools_.push_back(doc.addFeature("extrude", extrusion(sketch->id, "8 mm", "cut"))->id);
     }
 
     void hole(Document& doc)
@@ -190,6 +207,7 @@ private:
     int plateBody_ = 0;
     int top_ = 0;
     int middle_ = 0;
+    int side_ = 0;
     std::vector<int> tools_;
     std::vector<int> holeSketches_;
 };

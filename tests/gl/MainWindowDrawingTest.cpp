@@ -4,16 +4,21 @@
 #include "app/StartupOptions.h"
 #include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
+#include "tests/gl/WhenShown.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 using qor::app::MainWindow;
+using qor::test::whenShown;
 
 namespace {
 
@@ -80,6 +85,44 @@ TEST_F(MainWindowDrawingTest, StartupDrawingDimensionsOnlyAnEmptySheet)
         }
         for (auto* drawing : window.findChildren<qor::app::DrawingWindow*>())
             delete drawing;
+    }
+}
+
+// Opening the drawing arranges a sheet without views; that is no edit of the user's. A saved
+// part stays unmodified through opening and closing its drawing, so Strg+N asks nothing; an
+// example is unsaved work and still asks.
+TEST_F(MainWindowDrawingTest, OpeningTheDrawingLeavesASavedPartUnmodified)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Lagerbock.qcpart"));
+    for (const bool saved : {true, false}) {
+        SCOPED_TRACE(saved ? "saved part" : "example");
+        window.createExample(QStringLiteral("bracket"));
+        if (saved) {
+            ASSERT_TRUE(window.controller->saveAs(path));
+            ASSERT_TRUE(window.openFile(path));
+            ASSERT_FALSE(window.controller->modified);
+        }
+        window.actions.value(QStringLiteral("drawing"))->trigger();
+        QPointer<qor::app::DrawingWindow> drawing = window.findChild<qor::app::DrawingWindow*>();
+        ASSERT_TRUE(drawing);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(drawing));
+        EXPECT_EQ(window.controller->document->drawings.at(0).views.size(), 4u);
+        drawing->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_FALSE(drawing);
+        EXPECT_EQ(window.controller->modified, !saved);
+        EXPECT_EQ(window.windowTitle().contains(QStringLiteral(" *")), !saved);
+
+        QObject watching; // the watch ends with the case, asked or not
+        const auto asked = whenShown<QMessageBox>(
+            [](QMessageBox* box) { box->button(QMessageBox::Discard)->click(); }, &watching);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+        QTest::qWait(200);
+        EXPECT_EQ(*asked, !saved);
+        EXPECT_TRUE(window.controller->document->features.empty()) << "Strg+N made a new part";
     }
 }
 

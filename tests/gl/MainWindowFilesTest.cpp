@@ -6,12 +6,13 @@
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
 #include "tests/fixtures/NestedFiles.h"
+#include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 #include "tests/gl/WhenShown.h"
-#include "tests/fixtures/SpecialFiles.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
@@ -22,8 +23,10 @@
 #include <TopoDS_Compound.hxx>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QLabel>
@@ -37,15 +40,19 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 using qor::app::MainWindow;
 using qor::test::whenShown;
@@ -605,4 +612,153 @@ TEST_F(MainWindowFilesTest, ImportNamesTheFacesItLeftOut)
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
               QStringLiteral("Parasolid: 2 Körper importiert – 1 von 12 Flächen ausgelassen (1× "
                              "Ungültige Zahl in den Parasolid-Geometriedaten)"));
+}
+
+// Every note of a Fusion design reaches the toast, the count of left-out faces over all its
+// streams included; also for the real design when it is at hand.
+TEST_F(MainWindowFilesTest, FusionImportNamesEveryNoteOfTheDesign)
+{
+    qor::test::SabBodyOptions lostFace;
+    lostFace.unsupportedFaces = {0};
+    lostFace.looplessFaces = {0};
+    const QString built = dir.filePath(QStringLiteral("Halter.f3d"));
+    writeFile(
+        built,
+        qor::test::zipArchive(
+            {{"a.smb", qor::test::sabFromShape(BRepPrimAPI_MakeBox(1, 1, 1).Shape(), lostFace)},
+             {"b.smb",
+              qor::test::sabFromShape(BRepPrimAPI_MakeBox(10, 10, 2).Shape(), lostFace)}}));
+    const QString real
+        = QDir(QStringLiteral(QOR_READER_FILES)).filePath(QStringLiteral("MotorCam .f3z"));
+    struct Case {
+        QString path;
+        QStringList notes;
+    };
+    std::vector<Case> cases{{built,
+                             {QStringLiteral("Fläche ausgelassen: Spline-Fläche ohne Rand"),
+                              QStringLiteral("2 von 12 Flächen ausgelassen")}}};
+    if (QFileInfo::exists(real))
+        cases.push_back({real,
+                         {QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren "
+                                         "Randkurven aufgebaut"),
+                          QStringLiteral("5 von 163 Flächen ausgelassen")}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        window.importFile(c.path);
+        ASSERT_TRUE(window.toast != nullptr);
+        const QString shown = window.toast->findChild<QLabel*>()->text();
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("Autodesk Fusion: "))) << shown.toStdString();
+        for (const QString& note : c.notes)
+            EXPECT_TRUE(shown.contains(note)) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QLatin1Char('\n'))) << shown.toStdString();
+    }
+}
+
+namespace {
+
+// A key press and release that the X server hands to the window as it hands a user's: they
+// reach the application through the window system's queue, where input waits while events
+// are processed without user input. Returns false off X.
+bool sendKeyThroughX(const QWidget& window, xcb_keycode_t key)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr)
+        return false;
+    xcb_connection_t* connection = x11->connection();
+    const xcb_window_t target = xcb_window_t(window.winId());
+    for (const auto& [type, mask] : {std::pair{XCB_KEY_PRESS, XCB_EVENT_MASK_KEY_PRESS},
+                                     std::pair{XCB_KEY_RELEASE, XCB_EVENT_MASK_KEY_RELEASE}}) {
+        xcb_key_press_event_t event{};
+        event.response_type = uint8_t(type);
+        event.detail = key;
+        event.root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        event.event = target;
+        event.event_x = 10;
+        event.event_y = 10;
+        event.same_screen = 1;
+        xcb_send_event(connection, 0, target, mask, reinterpret_cast<const char*>(&event));
+    }
+    // Once the server has answered, the events are on their way to the application's queue.
+    free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    QThread::msleep(100);
+    return true;
+}
+
+// Watches for the export's progress dialog being made after the file dialog, and presses a
+// key on the window at that moment; records when the key arrives.
+class KeyDuringExport : public QObject {
+public:
+    explicit KeyDuringExport(MainWindow& window)
+        : window_(window)
+    {
+        window.installEventFilter(this);
+        qApp->installEventFilter(this);
+    }
+
+    bool fileChosen = false;
+    bool sent = false;
+    bool exporting = false;
+    bool progressShown = false;
+    int beforeProgressShows = 0; // keys that reached the window during the export, dialog hidden
+    int afterExport = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &window_ && event->type() == QEvent::ChildAdded && fileChosen && !sent) {
+            auto* child = static_cast<QChildEvent*>(event)->child();
+            if (child->isWidgetType())
+                sent = sendKeyThroughX(window_, 38);
+        }
+        if (event->type() == QEvent::Show && qobject_cast<QProgressDialog*>(watched) != nullptr)
+            progressShown = true;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::KeyPress && widget != nullptr
+            && (widget == &window_ || window_.isAncestorOf(widget))) {
+            if (!exporting)
+                ++afterExport;
+            else if (!progressShown)
+                ++beforeProgressShows;
+            event->accept();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    MainWindow& window_;
+};
+
+} // namespace
+
+// While an export runs, the user's clicks and keys wait until its progress dialog shows, as
+// they do during an import: before, the window behind the hidden dialog would start another
+// command meanwhile. A key pressed as the export starts arrives after it, or, when the export
+// took long enough for its dialog to show, goes to the dialog.
+TEST_F(MainWindowFilesTest, ExportLetsNoInputThroughBeforeItsProgressShows)
+{
+    window.controller->document->addFeature(QStringLiteral("box"));
+    window.controller->commit(QStringLiteral("Quader"));
+    KeyDuringExport keys(window);
+    const QString path = dir.filePath(QStringLiteral("quader.stl"));
+    whenShown<QFileDialog>([&](QFileDialog* d) {
+        d->selectNameFilter(QStringLiteral("STL binär (*.stl)"));
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+        QMetaObject::invokeMethod(d, "accept");
+        keys.fileChosen = true;
+    });
+    keys.exporting = true;
+    window.exportBodies();
+    keys.exporting = false;
+    if (!keys.sent)
+        GTEST_SKIP() << "no X server to send the key through";
+    ASSERT_TRUE(QFile::exists(path));
+    EXPECT_EQ(keys.beforeProgressShows, 0);
+    QTest::qWait(200);
+    if (keys.progressShown && keys.afterExport == 0) {
+        // The dialog took the key; a second one shows that keys reach the window this way.
+        ASSERT_TRUE(sendKeyThroughX(window, 38));
+        QTest::qWait(200);
+    }
+    EXPECT_EQ(keys.afterExport, 1) << "no key came through: the test proves nothing";
 }

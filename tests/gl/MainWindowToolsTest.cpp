@@ -220,12 +220,22 @@ TEST_F(MainWindowToolsTest, UpdateCheckShowsTheToastOrTheOffer)
         {manifest("1.2.0", deb), "", "QorCAD ist aktuell (1.2.0)", false, {}},
         {"{kaputt", "", "Keine Versionsinformationen gefunden", true, {}},
         {manifest("1.3.0", deb), "Update verfügbar", "", false, {QUrl(QString::fromLatin1(deb))}},
-        // A package that cannot be fetched safely is no offer.
-        {manifest("1.3.0", "ftp://example.invalid/q.deb"), "",
-         "Keine Versionsinformationen gefunden", true, {}},
-        {manifest("1.3.0", "javascript:alert(1)"), "", "Keine Versionsinformationen gefunden",
-         true, {}},
-        {"", "", "Update-Prüfung fehlgeschlagen: keine Verbindung zum Update-Server", true, {},
+        // A package that cannot be fetched safely is no offer; the toast says why.
+        {manifest("1.3.0", "http://example.invalid/q.deb"),
+         "",
+         "QorCAD 1.3.0 ist angekündigt, aber seine Download-Adresse ist nicht sicher (kein https)",
+         true,
+         {}},
+        {manifest("1.3.0", "javascript:alert(1)"),
+         "",
+         "QorCAD 1.3.0 ist angekündigt, aber seine Download-Adresse ist ungültig",
+         true,
+         {}},
+        {"",
+         "",
+         "Update-Prüfung fehlgeschlagen: keine Verbindung zum Update-Server",
+         true,
+         {},
          true},
     };
     for (const Case& c : cases) {

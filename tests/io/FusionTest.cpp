@@ -296,7 +296,8 @@ TEST(FusionArchive, NotesOfAllStreamsAreMergedOnce)
     lostFace.unsupportedFaces = {0};
     lostFace.looplessFaces = {0};
     const QByteArray cubeWithoutFace = cube(1.0, lostFace); // 1 of 6 faces
-    const QByteArray plateWithoutFace = sabFromShape(BRepPrimAPI_MakeBox(10, 10, 2).Shape(), lostFace);
+    const QByteArray plateWithoutFace
+        = sabFromShape(BRepPrimAPI_MakeBox(10, 10, 2).Shape(), lostFace);
     const struct {
         const char* name;
         ZipEntries entries;
@@ -304,15 +305,16 @@ TEST(FusionArchive, NotesOfAllStreamsAreMergedOnce)
     } cases[] = {
         {"two streams, each losing a face",
          {{"a.smb", cubeWithoutFace}, {"b.smb", plateWithoutFace}},
-         skippedFace + QStringLiteral("\n2 von 12 Flächen ausgelassen")},
+         skippedFace + QStringLiteral("; 2 von 12 Flächen ausgelassen")},
         {"the same stream three times beside a filled face",
          {{"a.smb", cubeWithoutFace},
           {"b.smb", plateWithSplineTop()},
           {"c.smb", cubeWithoutFace},
           {"d.smb", cubeWithoutFace}},
-         skippedFace + QLatin1Char('\n') + filledNote
-             + QStringLiteral("\n3 von 18 Flächen ausgelassen")},
-        {"filled faces in two streams", {{"a.smb", plateWithSplineTop()}, {"b.smb", plateWithSplineTop()}},
+         skippedFace + QStringLiteral("; ") + filledNote
+             + QStringLiteral("; 3 von 18 Flächen ausgelassen")},
+        {"filled faces in two streams",
+         {{"a.smb", plateWithSplineTop()}, {"b.smb", plateWithSplineTop()}},
          filledNote},
     };
     QTemporaryDir dir;
@@ -333,7 +335,7 @@ TEST(FusionArchive, RealDesignNamesEachNoteOnce)
         GTEST_SKIP() << "Casing_v4.f3z is not at hand";
     const ImportResult result = readFusion(path, {});
     ASSERT_TRUE(result.ok) << result.error.toStdString();
-    const QStringList lines = result.warning.split(QLatin1Char('\n'));
+    const QStringList lines = result.warning.split(QStringLiteral("; "));
     EXPECT_EQ(lines.count(filledNote), 1) << result.warning.toStdString();
     EXPECT_EQ(QSet<QString>(lines.begin(), lines.end()).size(), lines.size());
     const QStringList counts = lines.filter(QStringLiteral("Flächen ausgelassen"));

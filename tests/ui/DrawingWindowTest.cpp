@@ -1,12 +1,12 @@
 #include "drawing/window/DrawingWindow.h"
 #include "app/Examples.h"
-#include "ui/Settings.h"
 #include "drawing/window/HintLabel.h"
 #include "drawing/window/SheetCanvas.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
 #include "tests/ui/ShellDocument.h"
+#include "ui/Settings.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -229,13 +229,16 @@ TEST_F(DrawingWindowTest, DimensionToolMakesHorizontalAndDiameterDimensions)
     EXPECT_TRUE(diameter.text.startsWith(QLatin1Char('@')));
 }
 
-// Undoing the first edit shows the arrangement the window opened with, not a blank sheet;
-// one more undo takes the sheet out of the document.
-TEST_F(DrawingWindowTest, FirstArrangementIsItsOwnUndoStep)
+// Undoing the first edit shows the arrangement the window opened with, not a blank sheet: the
+// arrangement joined the step the window was opened on instead of making one of its own. One
+// more undo goes back before the example, where there is no sheet.
+TEST_F(DrawingWindowTest, FirstArrangementJoinsTheStepTheWindowOpenedOn)
 {
-    EXPECT_EQ(lastLabel(), QStringLiteral("Ansichten anordnen"));
+    EXPECT_EQ(lastLabel(), QStringLiteral("Beispiel"));
+    EXPECT_EQ(steps(), 1);
     press(QStringLiteral("Verdeckt"));
     controller.undo();
+    EXPECT_EQ(lastLabel(), QStringLiteral("Beispiel"));
     ASSERT_EQ(controller.document->drawings.size(), 1u);
     ASSERT_EQ(sheet().views.size(), 4u);
     for (const Drawing::View& v : sheet().views)
@@ -358,6 +361,38 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     ASSERT_NE(hole, sheet().dims.end());
     click(pixelOf(view(0), QPointF(hole->a[0], hole->a[1])));
     EXPECT_NE(window->selectedDim, hole->id);
+}
+
+// Right after a tool is chosen with the mouse, its keys act on the sheet wherever the keyboard
+// was: "Esc beendet" ends the dimension tool, Entf deletes the selected view.
+TEST_F(DrawingWindowTest, ToolKeysActRightAfterChoosingATool)
+{
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const auto button = [this](const QString& text) {
+        for (QToolButton* b : window->findChildren<QToolButton*>())
+            if (b->text() == text)
+                return b;
+        return static_cast<QToolButton*>(nullptr);
+    };
+    const auto typeKey = [](Qt::Key key) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, key);
+    };
+    QTest::mouseClick(button(QStringLiteral("Bemaßen")), Qt::LeftButton);
+    ASSERT_EQ(window->tool, 1);
+    typeKey(Qt::Key_Escape);
+    EXPECT_EQ(window->tool, 0);
+    EXPECT_TRUE(window->hintLabel->text().startsWith(QStringLiteral("Ansicht ziehen")))
+        << window->hintLabel->text().toStdString();
+
+    const std::size_t views = sheet().views.size();
+    window->selectedView = view(3).id;
+    QTest::mouseClick(button(QStringLiteral("Auswählen")), Qt::LeftButton);
+    typeKey(Qt::Key_Delete);
+    EXPECT_EQ(sheet().views.size(), views - 1);
+    EXPECT_EQ(sheet().format, QStringLiteral("A3")) << "the keys went to the format box";
 }
 
 } // namespace

@@ -54,20 +54,20 @@ TEST(UpdateCheck, AgainstALocalServer)
         {"same, other build", "200 OK", manifest("1.2.0", "https://x.invalid/a.deb", "k2"), "k1",
          UpdateStatus::Available, "", QUrl(QStringLiteral("https://x.invalid/a.deb"))},
         // Plain http would let anyone on the way swap the package: an offer that cannot be
-        // fetched safely is no information.
+        // fetched safely is none, and the check says why.
         {"http address",
          "200 OK",
          manifest("2.0", "http://x.invalid/a.deb"),
          "",
-         UpdateStatus::NoInformation,
-         "Keine Versionsinformationen gefunden",
+         UpdateStatus::UnusableDownload,
+         "QorCAD 2.0 ist angekündigt, aber seine Download-Adresse ist nicht sicher (kein https)",
          {}},
         {"ftp address",
          "200 OK",
          manifest("2.0", "ftp://x.invalid/a.deb"),
          "",
-         UpdateStatus::NoInformation,
-         "Keine Versionsinformationen gefunden",
+         UpdateStatus::UnusableDownload,
+         "QorCAD 2.0 ist angekündigt, aber seine Download-Adresse ist nicht sicher (kein https)",
          {}},
         {"same build",
          "200 OK",
@@ -94,15 +94,23 @@ TEST(UpdateCheck, AgainstALocalServer)
          "200 OK",
          manifest("2.0", "file:///etc/passwd"),
          "",
-         UpdateStatus::NoInformation,
-         "Keine Versionsinformationen gefunden",
+         UpdateStatus::UnusableDownload,
+         "QorCAD 2.0 ist angekündigt, aber seine Download-Adresse ist ungültig",
          {}},
         {"script address",
          "200 OK",
          manifest("2.0", "javascript:alert(1)"),
          "",
-         UpdateStatus::NoInformation,
-         "Keine Versionsinformationen gefunden",
+         UpdateStatus::UnusableDownload,
+         "QorCAD 2.0 ist angekündigt, aber seine Download-Adresse ist ungültig",
+         {}},
+        // An older announcement needs no address at all.
+        {"older, http address",
+         "200 OK",
+         manifest("1.1", "http://x.invalid/a.deb"),
+         "",
+         UpdateStatus::UpToDate,
+         "QorCAD ist aktuell (1.2.0)",
          {}},
         // Without any .deb there is still an offer; it just has nothing to open.
         {"no package",
@@ -281,10 +289,10 @@ TEST(UpdateCheck, OfferOpensOnlyAWebAddress)
     }
     // An address that is not https makes no offer to answer.
     for (const char* address : {"file:///etc/passwd", "http://example.invalid/qorcad.deb"}) {
-        const qor::app::UpdateResult result
-            = qor::app::judgeUpdate(qor::app::parseUpdateManifest(manifest("1.3.0", address)),
-                                    "1.2.0", {});
-        EXPECT_EQ(result.status, qor::app::UpdateStatus::NoInformation) << address;
+        const qor::app::UpdateResult result = qor::app::judgeUpdate(
+            qor::app::parseUpdateManifest(manifest("1.3.0", address)), "1.2.0", {});
+        EXPECT_EQ(result.status, qor::app::UpdateStatus::UnusableDownload) << address;
+        EXPECT_EQ(result.version, QStringLiteral("1.3.0"));
     }
     for (const char* scheme : {"https", "http", "file"})
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
