@@ -194,6 +194,12 @@ long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
         if (int(kept.size()) == tri->NbTriangles())
             return;
         dropped += tri->NbTriangles() - int(kept.size());
+        // A face whose triangles all collapse has no area: it is left out of the
+        // mesh (the kernel refuses a triangulation without triangles).
+        if (kept.empty()) {
+            BRep_Builder().UpdateFace(face, Handle(Poly_Triangulation)());
+            return;
+        }
         Handle(Poly_Triangulation) clean = new Poly_Triangulation(
             nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
         for (int i = 1; i <= nodeCount; ++i) {

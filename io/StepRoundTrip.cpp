@@ -107,6 +107,8 @@ struct Record {
     qint32 same;
     double model;
     double file;
+    qint32 modelSolids;
+    qint32 fileSolids;
 };
 
 // The shells of a solid with voids are put together again by the reader, which
@@ -404,22 +406,29 @@ private:
     template <typename Transfer>
     Record measured(int index, const TopoDS_Shape& own, Transfer&& transfer)
     {
-        Record record{index, 0, 0.0, 0.0};
+        Record record{index, 0, 0.0, 0.0, 0, 0};
         const bool read = readBack(transfer, [&](const TopoDS_Shape& shape) {
             // The writer may place a solid by its body's placement rather than in
             // its geometry.
-            record.same = sameFaces(own, shape)
-                          || (!own.Location().IsIdentity()
-                              && sameFaces(own.Located(TopLoc_Location()), shape));
-            if (!record.same)
+            // Its faces all back, a solid may still have come back open.
+            record.same = (sameFaces(own, shape)
+                           || (!own.Location().IsIdentity()
+                               && sameFaces(own.Located(TopLoc_Location()), shape)))
+                          && closedSolidCount(shape) == closedSolidCount(own);
+            if (!record.same) {
                 record.file = closedVolume(shape);
+                record.fileSolids = closedSolidCount(shape);
+            }
         });
         if (!read) {
             record.same = 0;
             record.file = 0.0;
+            record.fileSolids = 0;
         }
-        if (!record.same)
+        if (!record.same) {
             record.model = closedVolume(own);
+            record.modelSolids = closedSolidCount(own);
+        }
         return record;
     }
 
@@ -455,7 +464,7 @@ private:
         std::vector<TopoDS_Face> written;
         for (const StepGroupFace& member : groups_.at(body))
             written.push_back(own[std::size_t(member.face)]);
-        Record record{index, 0, 0.0, 0.0};
+        Record record{index, 0, 0.0, 0.0, 0, 0};
         const bool read
             = readBack([&] { return reader_.TransferEntity(surfaceModels_.at(body)); },
                        [&](const TopoDS_Shape& shape) {
@@ -511,7 +520,7 @@ private:
     Record face(int index, const StepTask& task)
     {
         const std::vector<TopoDS_Face>& own = facesOf(task.body);
-        Record record{index, 0, 0.0, 0.0};
+        Record record{index, 0, 0.0, 0.0, 0, 0};
         const bool read
             = readBack([&] { return reader_.TransferEntity(model_->Value(task.entity)); },
                        [&](const TopoDS_Shape& shape) {
@@ -774,7 +783,7 @@ int stepWorkerCount(int cores, long long residentKb, long long availableKb)
 
 bool StepVolume::changed() const
 {
-    return !(std::abs(file - model) <= volumeTolerance * model);
+    return fileSolids < modelSolids || !(std::abs(file - model) <= volumeTolerance * model);
 }
 
 double StepVolume::percent() const
@@ -844,6 +853,24 @@ void StepCheck::start(const Handle(XSControl_WorkSession)& session)
     // model (the writer relates the entities for the colours anyway).
     session_->ComputeGraph();
     startWorkers(workerCount(taskFaces(shapes_, tasks_, groups_), facesForWorkers_));
+}
+
+void StepCheck::startOnFile(const QByteArray& file)
+{
+    STEPControl_Controller::Init();
+    STEPControl_Reader reader;
+    bool parsed = false;
+    try {
+        OCC_CATCH_SIGNALS
+        parsed = reader.ReadFile(file.constData()) == IFSelect_RetDone;
+    } catch (const Standard_Failure&) {
+        parsed = false;
+    }
+    if (!parsed) {
+        unreadable_ = true;
+        return;
+    }
+    start(reader.WS());
 }
 
 void StepCheck::startWorkers(int count)
@@ -995,6 +1022,7 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         bool byFace = false;
         const Record* whole = nullptr;
         double lost = 0.0; // by the solids that came back otherwise
+        int solidsLost = 0;
         for (std::size_t t = 0; t < tasks_.size(); ++t) {
             const StepTask& task = tasks_[t];
             if (task.body != index)
@@ -1010,8 +1038,10 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             same = false;
             if (task.face < 0 && task.solid < 0 && !task.group)
                 whole = &record;
-            else if (task.face < 0 && !task.group)
+            else if (task.face < 0 && !task.group) {
                 lost += record.model - record.file;
+                solidsLost += std::max(0, record.modelSolids - record.fileSolids);
+            }
         }
         if (!complete && workerEnded_)
             return StepVolume{index, 0.0, 0.0, true};
@@ -1020,11 +1050,23 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         if (byFace)
             return std::nullopt;
         if (whole)
-            return StepVolume{index, whole->model, whole->file};
-        const double model = closedVolume(shapes_[std::size_t(index)]);
-        return StepVolume{index, model, complete ? model - lost : 0.0};
+            return StepVolume{index, whole->model, whole->file, false, whole->modelSolids,
+                              whole->fileSolids};
+        const TopoDS_Shape& shape = shapes_[std::size_t(index)];
+        const double model = closedVolume(shape);
+        const int solids = closedSolidCount(shape);
+        return StepVolume{index, model, complete ? model - lost : 0.0, false, solids,
+                          complete ? solids - solidsLost : 0};
     };
 
+    if (unreadable_) {
+        std::vector<StepVolume> volumes;
+        for (const int index : indices_) {
+            const TopoDS_Shape& shape = shapes_[std::size_t(index)];
+            volumes.push_back({index, closedVolume(shape), 0.0, false, closedSolidCount(shape), 0});
+        }
+        return volumes;
+    }
     std::vector<Result> results;
     if (!run(results, 0, 90))
         return {};

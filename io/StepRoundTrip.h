@@ -43,8 +43,11 @@ struct StepVolume {
     double file = 0.0;
     // Its worker did not answer and was ended: nothing is known of the body.
     bool unchecked = false;
+    // Solids bounded by closed shells only, in the body and as read back.
+    int modelSolids = 0;
+    int fileSolids = 0;
 
-    // Off by more than 0.01 %.
+    // Fewer closed solids, or the volume off by more than 0.01 %.
     bool changed() const;
     // The change in percent of the model's volume.
     double percent() const;
@@ -129,6 +132,12 @@ public:
     // it empties the model.
     void start(const Handle(XSControl_WorkSession)& session);
 
+    // Starts the workers on the file as written, parsed by a reader of its own
+    // that shares nothing with the writer: what it gives back is what any other
+    // reader of the file starts from. A file that cannot be parsed gives back
+    // nothing of any body.
+    void startOnFile(const QByteArray& file);
+
     // For every check that starts from now on.
     static void setWorkerLimits(const StepWorkerLimits& limits);
     // Runs first in every worker from now on (nullptr: nothing); a test hangs a
@@ -162,6 +171,7 @@ private:
     std::vector<int> indices_;
     int facesForWorkers_;
     ReadBack readBack_;
+    bool unreadable_ = false;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     std::vector<StepTask> tasks_;

@@ -363,6 +363,7 @@ TEST(MeshReading, EverySectionOfATextStl)
         std::vector<std::vector<qor::fixtures::Triangle>> sections;
         int triangles;
         double volume;
+        bool lastEnded = true;
     } cases[] = {
         {"one section", {tetrahedron(6)}, 4, 36.0},
         {"two small sections", {tetrahedron(6), moved(tetrahedron(6), 20, 0, 0)}, 8, 72.0},
@@ -374,11 +375,24 @@ TEST(MeshReading, EverySectionOfATextStl)
          {many, moved(many, 0, 10, 0), moved(many, 0, 20, 0)},
          480,
          20.0},
+        // A file cut short after its last triangle keeps every triangle.
+        {"last section without endsolid",
+         {tetrahedron(6), moved(tetrahedron(6), 20, 0, 0)},
+         8,
+         72.0,
+         false},
+        {"last of many sections without endsolid",
+         {many, moved(many, 0, 10, 0), moved(tetrahedron(6), 0, 30, 0)},
+         324,
+         2 * 40 / 6.0 + 36.0,
+         false},
+        {"only section without endsolid", {tetrahedron(6)}, 4, 36.0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString path = dir.filePath(QStringLiteral("teile.stl"));
-        ASSERT_TRUE(qor::test::writeFile(path, qor::fixtures::asciiStl(c.sections)));
+        ASSERT_TRUE(
+            qor::test::writeFile(path, qor::fixtures::asciiStl(c.sections, c.lastEnded)));
         const qor::io::ImportResult imported = qor::io::importFile(path, {});
         ASSERT_TRUE(imported.ok) << imported.error.toStdString();
         ASSERT_EQ(imported.bodies.size(), 1u);

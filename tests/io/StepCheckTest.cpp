@@ -510,8 +510,10 @@ const std::vector<ExportBody>& casingBodies()
 
 } // namespace
 
-// A body of a real design that no way of writing repairs is named with its loss
-// and what was tried; the file holds it as the note says, every other body whole.
+// A body of a real design that no way of writing repairs fully is written in
+// the way that loses least (its seams split: −0.44 % instead of −2.60 %) and
+// named with that loss and what was tried; the file holds it as the note says,
+// every other body whole.
 TEST(StepCheck, RealBodyThatStaysDamagedIsNamedWithItsLoss)
 {
     const std::vector<ExportBody>& bodies = casingBodies();
@@ -523,7 +525,7 @@ TEST(StepCheck, RealBodyThatStaysDamagedIsNamedWithItsLoss)
     QString note;
     ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), &error, &note)) << error.toStdString();
     EXPECT_EQ(note.toStdString(),
-              "STEP gibt das Volumen von „Casing_v4 – Körper 72“ (−2,60 %) nicht genau wieder "
+              "STEP gibt das Volumen von „Casing_v4 – Körper 72“ (−0,44 %) nicht genau wieder "
               "(versucht: Flächen an ihren Nähten geteilt, Flächen als B-Splines, ohne Kurven auf "
               "Flächen); die Datei weicht dort vom Modell ab");
 
@@ -532,7 +534,7 @@ TEST(StepCheck, RealBodyThatStaysDamagedIsNamedWithItsLoss)
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const double own = volumeOf(bodies[i].shape);
         if (i == 71)
-            EXPECT_NEAR(100.0 * (volumes[i] - own) / own, -2.60, 0.005);
+            EXPECT_NEAR(100.0 * (volumes[i] - own) / own, -0.44, 0.005);
         else
             EXPECT_NEAR(volumes[i], own, 1e-4 * own) << i;
     }
@@ -667,7 +669,7 @@ TEST(StepCheck, ExportShowsProgressAndCanBeCancelled)
                                    labels << label;
                            }));
     EXPECT_EQ(labels, (QStringList{"Körper vorbereiten", "Datei schreiben", "STEP-Daten übertragen",
-                                   "Körper prüfen"}));
+                                   "Datei lesen", "Körper prüfen"}));
     EXPECT_TRUE(
         std::all_of(percents.begin(), percents.end(), [](int p) { return p >= 0 && p <= 100; }));
     const int calls = int(percents.size());
