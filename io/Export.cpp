@@ -673,15 +673,24 @@ QString meshBodiesCancellable(std::vector<ExportBody>& bodies, const ExportOptio
         }
         done = true;
     });
-    while (!done) {
+    // A failure of the caller's own callbacks stops the mesher before it goes on.
+    std::exception_ptr callerFailed;
+    while (!done && !callerFailed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        control.report(5, QString());
-        if (cancelRequested(control.cancelled))
+        try {
+            control.report(5, QString());
+            if (cancelRequested(control.cancelled))
+                stopped = true;
+        } catch (...) {
+            callerFailed = std::current_exception();
             stopped = true;
+        }
     }
     mesher.join();
     if (thrown)
         std::rethrow_exception(thrown);
+    if (callerFailed)
+        std::rethrow_exception(callerFailed);
     return stopped ? exportCancelledMessage() : failure;
 }
 

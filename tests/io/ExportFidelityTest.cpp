@@ -11,6 +11,7 @@
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -31,6 +32,7 @@
 
 #include <algorithm>
 #include <numbers>
+#include <stdexcept>
 
 using qor::io::ExportBody;
 using qor::io::exportFile;
@@ -309,6 +311,51 @@ TEST(ExportFidelity, TerrainIsCoarsenedBeforeItIsMeshedFinely)
     const int triangles = triangleCount(path);
     EXPECT_LE(triangles, 100000);
     EXPECT_GT(triangles, 1000);
+}
+
+// Cancelling while the terrain is being meshed ends the export within a second,
+// in every mesh format, and leaves nothing behind.
+TEST(ExportFidelity, CancelStopsTheMesherWithinASecond)
+{
+    QTemporaryDir dir;
+    for (const char* suffix : {"stl", "3mf"}) {
+        SCOPED_TRACE(suffix);
+        const ExportBody land{QStringLiteral("Gelände"), terrainFace(200, 1.0e6)};
+        QElapsedTimer clock;
+        clock.start();
+        qint64 cancelledAt = -1;
+        QString error;
+        EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.") + suffix), {land},
+                                ExportOptions(), &error, nullptr, {}, [&] {
+                                    if (cancelledAt < 0 && clock.elapsed() >= 300)
+                                        cancelledAt = clock.elapsed();
+                                    return cancelledAt >= 0;
+                                }));
+        const qint64 ended = clock.elapsed();
+        EXPECT_EQ(error, QStringLiteral("Export abgebrochen"));
+        ASSERT_GE(cancelledAt, 0);
+        EXPECT_LT(ended - cancelledAt, 1000);
+        EXPECT_TRUE(QDir(dir.path())
+                        .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden)
+                        .isEmpty());
+    }
+}
+
+// A failure while a body is meshed reaches the user as one German line naming
+// the body and the step, never as the failure's own text.
+TEST(ExportFidelity, FailureWhileMeshingNamesBodyAndStep)
+{
+    QTemporaryDir dir;
+    const std::vector<ExportBody> bodies = {{QStringLiteral("Quader"), box(1, 1, 1)},
+                                            {QStringLiteral("Gelände"), terrainFace(200, 1.0e6)}};
+    QString error;
+    EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.stl")), bodies,
+                            ExportOptions(), &error, nullptr, [](int percent, const QString&) {
+                                if (percent == 5)
+                                    throw std::runtime_error("NCollection_Array1::Create");
+                            }));
+    EXPECT_EQ(error, QStringLiteral("Export fehlgeschlagen: Fehler an „Gelände“ im Schritt "
+                                    "„Vernetzen“"));
 }
 
 // Imported names lose control characters, and an instance named only by its

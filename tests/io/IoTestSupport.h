@@ -57,4 +57,12 @@ inline QString readerFilesFolder()
     return moved.isEmpty() ? QStringLiteral(QOR_READER_FILES) : moved;
 }
 
+// KiCad's published 3D models, unpacked from the distribution's package beside the
+// source tree; QOR_KICAD_MODELS moves them.
+inline QString kicadModelsFolder()
+{
+    const QString moved = qEnvironmentVariable("QOR_KICAD_MODELS");
+    return moved.isEmpty() ? QStringLiteral(QOR_KICAD_MODELS) : moved;
+}
+
 } // namespace qor::test
