@@ -4,7 +4,8 @@
 //   check workers included), identical runs (1/0), bodies the fresh read finds
 //   changed, bodies the note names, changed but not named, named but not
 //   changed, failed mesh formats (format=message, separated by "|").
-// The three STEP runs are compared byte for byte except the header's time stamp.
+// The three STEP runs are compared byte for byte except the header's time stamp;
+// where they differ, the first differing line goes to stderr.
 // scripts/export-sweep.sh runs it over a list of files.
 
 #include "io/ClosedVolume.h"
@@ -14,6 +15,7 @@
 #include "io/XcafBodies.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -192,8 +194,10 @@ int main(int argc, char** argv)
         checked.push_back(timed(
             [&] { qor::io::exportFile(path, bodies, qor::io::ExportOptions(), &error, &runNote); }));
         const QByteArray text = withoutTimeStamp(contents(path));
+        // QOR_SWEEP_KEEP names a folder that receives the three files.
         if (qEnvironmentVariableIsSet("QOR_SWEEP_KEEP"))
-            QFile::copy(path, qEnvironmentVariable("QOR_SWEEP_KEEP") + QStringLiteral("/run%1.step").arg(run));
+            QFile::copy(path, QDir(qEnvironmentVariable("QOR_SWEEP_KEEP"))
+                                  .filePath(QStringLiteral("run%1.step").arg(run)));
         if (run == 0) {
             first = text;
             note = runNote;
@@ -217,13 +221,6 @@ int main(int argc, char** argv)
         }
     }
     std::sort(checked.begin(), checked.end());
-    if (qEnvironmentVariableIsSet("QOR_SWEEP_PARTS")) {
-        STEPControl_Reader reader;
-        const QByteArray f = QFile::encodeName(dir.filePath(QStringLiteral("run0.step")));
-        const double parse = timed([&] { reader.ReadFile(f.constData()); });
-        const double transfer = timed([&] { reader.TransferRoots(); });
-        std::fprintf(stderr, "parse %.0f transfer %.0f\n", parse, transfer);
-    }
     const std::multiset<QString> changed
         = changedBodies(QFile::encodeName(dir.filePath(QStringLiteral("run0.step"))), bodies);
     const std::multiset<QString> named = namedBodies(note);

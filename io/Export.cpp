@@ -735,8 +735,7 @@ QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
         return exportCancelledMessage();
     if (!failure.isEmpty())
         return failure;
-    StepCheck check(std::move(shapes), indices, StepCheck::defaultFacesForWorkers,
-                    StepCheck::ReadBack::Bodies);
+    StepCheck check(std::move(shapes), indices);
     control.report(70, QStringLiteral("Datei lesen"));
     check.startOnFile(file);
     volumes = check.results(control.stage(80, 100, QStringLiteral("Körper prüfen")),

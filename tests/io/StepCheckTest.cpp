@@ -229,12 +229,10 @@ TEST(StepCheck, OnlyCurvedBodiesAreChecked)
     }
 }
 
-// The check reads back from the writer's model, in worker processes while the
-// text is written or in this process after it, the faces that may change one by
-// one and the bodies with a face across a seam whole, and then whole every body
-// with a face that came back otherwise: either way, in either schema, it finds
-// the bodies whose volume the kernel's reader changes in the file, with the
-// same volumes, and a cancelled check ends with nothing.
+// The check reads the written file back, in worker processes or in this
+// process, solid by solid: either way, in either schema, it finds the bodies
+// whose volume the kernel's reader changes in the file, with the same volumes,
+// and a cancelled check ends with nothing.
 TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
 {
     std::vector<TopoDS_Shape> shapes
@@ -264,9 +262,9 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
             STEPControl_Writer writer;
             for (const TopoDS_Shape& shape : shapes)
                 ASSERT_EQ(writer.Transfer(shape, STEPControl_AsIs), IFSelect_RetDone);
-            StepCheck check(shapes, checked, facesForWorkers);
-            check.start(writer.WS());
             ASSERT_EQ(writer.Write(path.constData()), IFSelect_RetDone);
+            StepCheck check(shapes, checked, facesForWorkers);
+            check.startOnFile(path);
             std::vector<int> progress;
             volumes = check.results(
                 [&](int percent, const QString&) { progress.push_back(percent); }, {});
@@ -288,9 +286,7 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
             const double own = volumeOf(shapes[std::size_t(volume.index)]);
             const bool fileChanged = std::abs(file - own) > 1e-4 * own;
             EXPECT_EQ(volume.changed(), fileChanged);
-            // Read back face by face, in workers or here, a body whose faces all
-            // come back whole is not measured; a body with a changed face is read
-            // back whole and measured.
+            // A body whose faces all come back as written is not measured.
             if (volume.model == 0.0) {
                 EXPECT_FALSE(fileChanged);
                 EXPECT_EQ(volume.file, 0.0);
@@ -309,11 +305,8 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
         if (volumes.size() > 4)
             EXPECT_TRUE(volumes[4].changed());
 
-        STEPControl_Writer writer;
-        for (const TopoDS_Shape& shape : shapes)
-            writer.Transfer(shape, STEPControl_AsIs);
         StepCheck cancelled(shapes, checked, facesForWorkers);
-        cancelled.start(writer.WS());
+        cancelled.startOnFile(path);
         EXPECT_TRUE(cancelled.results({}, [] { return true; }).empty());
     }
     Interface_Static::SetCVal("write.step.schema", "AP214IS");
