@@ -313,8 +313,9 @@ TEST(ExportFidelity, TerrainIsCoarsenedBeforeItIsMeshedFinely)
     EXPECT_GT(triangles, 1000);
 }
 
-// Cancelling while the terrain is being meshed ends the export within a second,
-// in every mesh format, and leaves nothing behind.
+// Cancelling while the terrain is being meshed (the user presses the button
+// 300 ms in) ends the export within a second of it, in every mesh format, and
+// leaves nothing behind.
 TEST(ExportFidelity, CancelStopsTheMesherWithinASecond)
 {
     QTemporaryDir dir;
@@ -323,18 +324,12 @@ TEST(ExportFidelity, CancelStopsTheMesherWithinASecond)
         const ExportBody land{QStringLiteral("Gelände"), terrainFace(200, 1.0e6)};
         QElapsedTimer clock;
         clock.start();
-        qint64 cancelledAt = -1;
         QString error;
         EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.") + suffix), {land},
-                                ExportOptions(), &error, nullptr, {}, [&] {
-                                    if (cancelledAt < 0 && clock.elapsed() >= 300)
-                                        cancelledAt = clock.elapsed();
-                                    return cancelledAt >= 0;
-                                }));
-        const qint64 ended = clock.elapsed();
+                                ExportOptions(), &error, nullptr, {},
+                                [&] { return clock.elapsed() >= 300; }));
+        EXPECT_LT(clock.elapsed(), 300 + 1000);
         EXPECT_EQ(error, QStringLiteral("Export abgebrochen"));
-        ASSERT_GE(cancelledAt, 0);
-        EXPECT_LT(ended - cancelledAt, 1000);
         EXPECT_TRUE(QDir(dir.path())
                         .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden)
                         .isEmpty());
