@@ -1042,17 +1042,22 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
     const QString retry
         = target.absoluteDir().filePath(QStringLiteral("retry/") + target.fileName());
     StepAttempt final = plain;
-    for (int round = 0; round < 3 && (!best.repaired.empty() || best.withoutCurves); ++round) {
+    for (int round = 0;
+         round < 3 && (!best.repaired.empty() || best.withoutCurves != plain.withoutCurves);
+         ++round) {
         std::map<int, Deviation> deviations;
+        // A body left unchecked here counts as back as written, which no repair
+        // betters: its repair is undone, and the first write's note stands.
+        QStringList unchecked;
         failure = writeAttempt(info, retry, best, checked, options, control, originals,
-                               deviations, notes);
+                               deviations, unchecked);
         if (failure == exportCancelledMessage())
             return failure;
         if (!failure.isEmpty())
             break;
-        const auto in = [](const std::map<int, Deviation>& deviations, int index) {
-            const auto found = deviations.find(index);
-            return found == deviations.end() ? Deviation() : found->second;
+        const auto in = [](const std::map<int, Deviation>& read, int index) {
+            const auto found = read.find(index);
+            return found == read.end() ? Deviation() : found->second;
         };
         std::vector<int> undo;
         for (const int index : best.repaired) {
