@@ -8,11 +8,11 @@
 // where they differ, the first differing line goes to stderr.
 // scripts/export-sweep.sh runs it over a list of files.
 
+#include "bench/BareStepWrite.h"
 #include "io/ClosedVolume.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
-#include "io/XcafBodies.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,16 +22,8 @@
 #include <QTemporaryDir>
 
 #include <BRep_Tool.hxx>
-#include <Interface_Static.hxx>
-#include <Quantity_Color.hxx>
-#include <STEPCAFControl_Writer.hxx>
-#include <STEPControl_Controller.hxx>
 #include <STEPControl_Reader.hxx>
-#include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
-#include <XCAFDoc_ColorTool.hxx>
-#include <XCAFDoc_DocumentTool.hxx>
-#include <XCAFDoc_ShapeTool.hxx>
 
 #include <sys/resource.h>
 
@@ -62,27 +54,6 @@ double timed(const std::function<void()>& work)
     const double before = cpuMs();
     work();
     return cpuMs() - before;
-}
-
-void bareWrite(const std::vector<ExportBody>& bodies, const QByteArray& file)
-{
-    STEPControl_Controller::Init();
-    Interface_Static::SetCVal("write.step.schema", "AP242DIS");
-    Interface_Static::SetCVal("write.step.unit", "MM");
-    qor::io::XcafDocumentScope scope;
-    const Handle(XCAFDoc_ShapeTool) shapes
-        = XCAFDoc_DocumentTool::ShapeTool(scope.document()->Main());
-    const Handle(XCAFDoc_ColorTool) colours
-        = XCAFDoc_DocumentTool::ColorTool(scope.document()->Main());
-    for (const ExportBody& body : bodies) {
-        const TDF_Label label = shapes->AddShape(body.shape, false, true);
-        TDataStd_Name::Set(label, TCollection_ExtendedString(body.name.toStdWString().c_str()));
-        colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
-                          XCAFDoc_ColorSurf);
-    }
-    STEPCAFControl_Writer writer;
-    writer.Transfer(scope.document(), STEPControl_AsIs);
-    writer.Write(file.constData());
 }
 
 int closedSolids(const TopoDS_Shape& shape)
@@ -142,7 +113,9 @@ std::multiset<QString> namedBodies(const QString& note)
 QByteArray withoutTimeStamp(QByteArray text)
 {
     static const QRegularExpression stamp(QStringLiteral("FILE_NAME\\('([^']*)','[^']*'"));
-    return QString::fromLatin1(text).replace(stamp, QStringLiteral("FILE_NAME('\\1',''")).toLatin1();
+    return QString::fromLatin1(text)
+        .replace(stamp, QStringLiteral("FILE_NAME('\\1',''"))
+        .toLatin1();
 }
 
 QByteArray contents(const QString& path)
@@ -181,8 +154,10 @@ int main(int argc, char** argv)
         return 0;
     }
     QTemporaryDir dir;
-    const double bare = timed(
-        [&] { bareWrite(bodies, QFile::encodeName(dir.filePath(QStringLiteral("bare.step")))); });
+    const double bare = timed([&] {
+        qor::bench::bareStepWrite(bodies,
+                                  QFile::encodeName(dir.filePath(QStringLiteral("bare.step"))));
+    });
     std::vector<double> checked;
     QString note;
     QString error;
@@ -191,8 +166,9 @@ int main(int argc, char** argv)
     for (int run = 0; run < 3; ++run) {
         const QString path = dir.filePath(QStringLiteral("run%1.step").arg(run));
         QString runNote;
-        checked.push_back(timed(
-            [&] { qor::io::exportFile(path, bodies, qor::io::ExportOptions(), &error, &runNote); }));
+        checked.push_back(timed([&] {
+            qor::io::exportFile(path, bodies, qor::io::ExportOptions(), &error, &runNote);
+        }));
         const QByteArray text = withoutTimeStamp(contents(path));
         // QOR_SWEEP_KEEP names a folder that receives the three files.
         if (qEnvironmentVariableIsSet("QOR_SWEEP_KEEP"))

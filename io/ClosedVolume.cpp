@@ -4,8 +4,8 @@
 
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
-#include <TopExp_Explorer.hxx>
 #include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
 
 #include <cmath>
 

@@ -30,8 +30,8 @@
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <IGESCAFControl_Writer.hxx>
-#include <IMeshTools_Parameters.hxx>
 #include <IGESControl_Controller.hxx>
+#include <IMeshTools_Parameters.hxx>
 #include <Interface_Static.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Poly_Triangulation.hxx>
@@ -55,17 +55,17 @@
 #include <XCAFDoc_ShapeTool.hxx>
 
 #include <algorithm>
-#include <thread>
-#include <chrono>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <filesystem>
-#include <numeric>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace qor::io {
 
@@ -655,13 +655,11 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
 // progress dialog answered and hands a cancellation to the mesher, which asks
 // for it between faces and within a large face, so that it ends within moments.
 QString meshBodiesCancellable(std::vector<ExportBody>& bodies, const ExportOptions& options,
-                              QStringList& notes, const ExportControl& control,
-                              ExportPlace& place)
+                              QStringList& notes, const ExportControl& control, ExportPlace& place)
 {
     std::atomic<bool> stopped{false};
     std::atomic<bool> done{false};
-    const Handle(CancelIndicator) stop
-        = new CancelIndicator([&stopped] { return stopped.load(); });
+    const Handle(CancelIndicator) stop = new CancelIndicator([&stopped] { return stopped.load(); });
     QString failure;
     std::exception_ptr thrown;
     std::thread mesher([&] {
@@ -738,8 +736,8 @@ QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
     StepCheck check(std::move(shapes), indices);
     control.report(70, QStringLiteral("Datei lesen"));
     check.startOnFile(file);
-    volumes = check.results(control.stage(80, 100, QStringLiteral("Körper prüfen")),
-                            control.cancelled);
+    volumes
+        = check.results(control.stage(80, 100, QStringLiteral("Körper prüfen")), control.cancelled);
     if (cancelRequested(control.cancelled))
         return exportCancelledMessage();
     return {};
@@ -872,8 +870,8 @@ std::vector<StepVolume> probeStep(const FormatInfo& info, const QString& staged,
         // A repaired shape the writer cannot take ends this attempt, not the export.
         OCC_CATCH_SIGNALS
         const SurfaceCurvesFor curves(withoutCurves);
-        failure = writeAndCheckStep(info, QFile::encodeName(probe), subset, options, local,
-                                    control, volumes);
+        failure = writeAndCheckStep(info, QFile::encodeName(probe), subset, options, local, control,
+                                    volumes);
     } catch (const Standard_Failure&) {
         failure = QString::fromUtf8(info.failure);
     }
@@ -992,8 +990,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
                            const std::vector<StepVolume>& probed, bool withoutCurves) {
         bool any = false;
         for (const StepVolume& volume : probed) {
-            const Deviation deviation = deviationOf(
-                volume, attempt[std::size_t(volume.index)].shape, true, originals);
+            const Deviation deviation
+                = deviationOf(volume, attempt[std::size_t(volume.index)].shape, true, originals);
             const auto known = best.deviations.find(volume.index);
             if (known == best.deviations.end() || !deviation.betterThan(known->second))
                 continue;
@@ -1018,8 +1016,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         std::vector<ExportBody> attempt = best.bodies;
         for (const int index : open)
             attempt[std::size_t(index)].shape = repair.change(bodies[std::size_t(index)].shape);
-        const std::vector<StepVolume> probed = probeStep(info, staged, attempt, open, options,
-                                                         allPlanar, control, failure);
+        const std::vector<StepVolume> probed
+            = probeStep(info, staged, attempt, open, options, allPlanar, control, failure);
         if (failure == exportCancelledMessage())
             return failure;
         if (failure.isEmpty())
@@ -1049,8 +1047,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         // A body left unchecked here counts as back as written, which no repair
         // betters: its repair is undone, and the first write's note stands.
         QStringList unchecked;
-        failure = writeAttempt(info, retry, best, checked, options, control, originals,
-                               deviations, unchecked);
+        failure = writeAttempt(info, retry, best, checked, options, control, originals, deviations,
+                               unchecked);
         if (failure == exportCancelledMessage())
             return failure;
         if (!failure.isEmpty())

@@ -804,13 +804,13 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         if (complete && same)
             return StepVolume{index, 0.0, 0.0};
         if (whole)
-            return StepVolume{index, whole->model, whole->file, false, whole->modelSolids,
-                              whole->fileSolids};
+            return StepVolume{index, whole->model,       whole->file,
+                              false, whole->modelSolids, whole->fileSolids};
         const TopoDS_Shape& shape = shapes_[std::size_t(index)];
         const double model = closedVolume(shape);
         const int solids = closedSolidCount(shape);
-        return StepVolume{index, model, complete ? model - lost : 0.0, false, solids,
-                          complete ? solids - solidsLost : 0};
+        return StepVolume{index, model,  complete ? model - lost : 0.0,
+                          false, solids, complete ? solids - solidsLost : 0};
     };
 
     std::vector<StepVolume> volumes;

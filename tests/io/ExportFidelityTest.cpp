@@ -1,8 +1,8 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/XcafBodies.h"
-#include "sketch/Plane.h"
 #include "io/Zip.h"
+#include "sketch/Plane.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
@@ -203,8 +203,8 @@ TEST(ExportFidelity, MeshVoidsStayVoidsInStep)
         {"hollow", hollow, 1, 2, 8000.0 - 1000.0},
         {"island in the void", qor::compoundOf({hollow, box(4, 4, 4, gp_Pnt(8, 8, 8))}), 2, 3,
          8000.0 - 1000.0 + 64.0},
-        {"two bodies apart", qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}), 2, 2,
-         2000.0},
+        {"two bodies apart", qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}),
+         2, 2, 2000.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -344,8 +344,8 @@ TEST(ExportFidelity, FailureWhileMeshingNamesBodyAndStep)
     const std::vector<ExportBody> bodies = {{QStringLiteral("Quader"), box(1, 1, 1)},
                                             {QStringLiteral("Gelände"), terrainFace(200, 1.0e6)}};
     QString error;
-    EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.stl")), bodies,
-                            ExportOptions(), &error, nullptr, [](int percent, const QString&) {
+    EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.stl")), bodies, ExportOptions(),
+                            &error, nullptr, [](int percent, const QString&) {
                                 if (percent == 5)
                                     throw std::runtime_error("NCollection_Array1::Create");
                             }));

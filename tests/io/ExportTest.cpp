@@ -304,7 +304,8 @@ TEST(ExportFailures, MessagesAndNothingWritten)
         {"fehlt/teil.3mf", bodies, "3MF-Datei konnte nicht geschrieben werden"},
         {"fehlt/teil.stl", bodies, "STL-Datei konnte nicht geschrieben werden"},
         // The kernel's own words never reach the user: the body and the step do.
-        {"kaputt.step", {bodies[0], ExportBody()},
+        {"kaputt.step",
+         {bodies[0], ExportBody()},
          "Export fehlgeschlagen: Fehler im Schritt „Datei schreiben“"},
         {"draht.stl", {wire}, noFaces},
         {"draht.glb", {wire}, noFaces},

@@ -6,9 +6,9 @@
 
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
+#include <GProp_GProps.hxx>
 #include <Poly_Triangulation.hxx>
 #include <TopoDS_Face.hxx>
-#include <GProp_GProps.hxx>
 
 #include <QString>
 

@@ -294,8 +294,9 @@ TEST(MeshWriters, NameNonManifoldEdges)
         TopoDS_Shape shape;
     } cases[] = {{"Flosse", qor::test::finMesh()}, {"Paar", pair}};
     for (const auto& c : cases) {
-        const std::vector<ExportBody> bodies = {{QStringLiteral("Würfel"), qor::test::box(4, 4, 4, gp_Pnt(0, 20, 0))},
-                                                {QString::fromUtf8(c.name), c.shape}};
+        const std::vector<ExportBody> bodies
+            = {{QStringLiteral("Würfel"), qor::test::box(4, 4, 4, gp_Pnt(0, 20, 0))},
+               {QString::fromUtf8(c.name), c.shape}};
         for (const char* suffix : meshSuffixes) {
             SCOPED_TRACE(std::string(c.name) + "." + suffix);
             const QString path = dir.filePath(QStringLiteral("teile.") + suffix);
@@ -450,8 +451,7 @@ TEST(MeshReading, EverySectionOfATextStl)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString path = dir.filePath(QStringLiteral("teile.stl"));
-        ASSERT_TRUE(
-            qor::test::writeFile(path, qor::fixtures::asciiStl(c.sections, c.lastEnded)));
+        ASSERT_TRUE(qor::test::writeFile(path, qor::fixtures::asciiStl(c.sections, c.lastEnded)));
         const qor::io::ImportResult imported = qor::io::importFile(path, {});
         ASSERT_TRUE(imported.ok) << imported.error.toStdString();
         ASSERT_EQ(imported.bodies.size(), 1u);

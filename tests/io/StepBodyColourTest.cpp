@@ -38,10 +38,11 @@ TEST(StepBodyColour, BodiesOfSeveralSolidsCarryTheirColour)
 {
     QTemporaryDir dir;
     const std::vector<ExportBody> bodies = {
-        {QStringLiteral("Paar"), qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}),
-         0.1, 0.7, 0.2},
+        {QStringLiteral("Paar"),
+         qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(30, 0, 0))}), 0.1, 0.7, 0.2},
         {QStringLiteral("Drilling"),
-         qor::compoundOf({box(2, 2, 2), box(2, 2, 2, gp_Pnt(5, 0, 0)), box(2, 2, 2, gp_Pnt(10, 0, 0))})
+         qor::compoundOf(
+             {box(2, 2, 2), box(2, 2, 2, gp_Pnt(5, 0, 0)), box(2, 2, 2, gp_Pnt(10, 0, 0))})
              .Moved(shifted(100)),
          0.9, 0.5, 0.1},
         {QStringLiteral("Quader"), box(10, 20, 30, gp_Pnt(0, 50, 0)), 0.2, 0.3, 0.9},

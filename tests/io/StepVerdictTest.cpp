@@ -91,7 +91,9 @@ std::multiset<QString> namedInNote(const QString& note)
 QByteArray withoutTimeStamp(const QByteArray& text)
 {
     static const QRegularExpression stamp(QStringLiteral("FILE_NAME\\('([^']*)','[^']*'"));
-    return QString::fromLatin1(text).replace(stamp, QStringLiteral("FILE_NAME('\\1',''")).toLatin1();
+    return QString::fromLatin1(text)
+        .replace(stamp, QStringLiteral("FILE_NAME('\\1',''"))
+        .toLatin1();
 }
 
 // Exports the bodies three times: the same file and note each time, and the
@@ -159,8 +161,12 @@ TEST(StepVerdict, NotesNameExactlyWhatTheFileChangesOnMixedBodies)
         qor::test::sphereDrilledThroughSeam,
         qor::test::sphereWithBumpOnSeam,
         qor::test::torusWithBumpInside,
-        [] { return compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(10, 0, 0))}); },
-        [] { return compoundOf({box(4, 4, 4, gp_Pnt(30, 0, 0)), qor::test::sphereWithBumpOnSeam()}); },
+        [] {
+            return compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(10, 0, 0))});
+        },
+        [] {
+            return compoundOf({box(4, 4, 4, gp_Pnt(30, 0, 0)), qor::test::sphereWithBumpOnSeam()});
+        },
         kernelBall,
     };
     std::mt19937 random(46);
@@ -194,7 +200,8 @@ TEST(StepVerdict, RealModelsNoteExactlyWhatTheirFileChanges)
     };
     int found = 0;
     for (const char* model : models) {
-        const QString path = QDir(qor::test::kicadModelsFolder()).filePath(QString::fromLatin1(model));
+        const QString path
+            = QDir(qor::test::kicadModelsFolder()).filePath(QString::fromLatin1(model));
         if (!QFileInfo::exists(path))
             continue;
         ++found;
