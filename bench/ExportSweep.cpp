@@ -1,7 +1,7 @@
 // Exports one file through every format and judges the STEP file with a bare
 // reader of its own. Prints one tab-separated line:
-//   file, bodies, bare write CPU ms, checked export CPU ms (median of three runs,
-//   check workers included), identical runs (1/0), bodies the fresh read finds
+//   file, bodies, bare write CPU ms (median of three after one untimed), checked
+//   export CPU ms (median of three runs, check workers included), identical runs (1/0), bodies the fresh read finds
 //   changed, bodies the note names, changed but not named, named but not
 //   changed, failed mesh formats (format=message, separated by "|").
 // The three STEP runs are compared byte for byte except the header's time stamp;
@@ -154,10 +154,14 @@ int main(int argc, char** argv)
         return 0;
     }
     QTemporaryDir dir;
-    const double bare = timed([&] {
-        qor::bench::bareStepWrite(bodies,
-                                  QFile::encodeName(dir.filePath(QStringLiteral("bare.step"))));
-    });
+    // The first write also starts the kernel's data exchange: it is not timed.
+    const QByteArray bareFile = QFile::encodeName(dir.filePath(QStringLiteral("bare.step")));
+    qor::bench::bareStepWrite(bodies, bareFile);
+    std::vector<double> bareRuns;
+    for (int run = 0; run < 3; ++run)
+        bareRuns.push_back(timed([&] { qor::bench::bareStepWrite(bodies, bareFile); }));
+    std::sort(bareRuns.begin(), bareRuns.end());
+    const double bare = bareRuns[1];
     std::vector<double> checked;
     QString note;
     QString error;
