@@ -1,19 +1,11 @@
+#include "bench/BareStepWrite.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
-#include "io/XcafBodies.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
-#include <Interface_Static.hxx>
-#include <Quantity_Color.hxx>
-#include <STEPCAFControl_Writer.hxx>
-#include <STEPControl_Controller.hxx>
-#include <TDataStd_Name.hxx>
-#include <XCAFDoc_ColorTool.hxx>
-#include <XCAFDoc_DocumentTool.hxx>
-#include <XCAFDoc_ShapeTool.hxx>
 #include <gp_Ax2.hxx>
 
 #include <QFileInfo>
@@ -66,29 +58,6 @@ std::vector<qor::io::ExportBody> sampleBodies()
     return bodiesOf(QString::fromLatin1(sampleFile));
 }
 
-// What the export adds nothing to: the kernel's writer on an XCAF document of
-// the named, coloured bodies.
-void bareWrite(const std::vector<qor::io::ExportBody>& bodies, const QByteArray& file)
-{
-    STEPControl_Controller::Init();
-    Interface_Static::SetCVal("write.step.schema", "AP242DIS");
-    Interface_Static::SetCVal("write.step.unit", "MM");
-    qor::io::XcafDocumentScope scope;
-    const Handle(XCAFDoc_ShapeTool) shapes
-        = XCAFDoc_DocumentTool::ShapeTool(scope.document()->Main());
-    const Handle(XCAFDoc_ColorTool) colours
-        = XCAFDoc_DocumentTool::ColorTool(scope.document()->Main());
-    for (const qor::io::ExportBody& body : bodies) {
-        const TDF_Label label = shapes->AddShape(body.shape, false, true);
-        TDataStd_Name::Set(label, TCollection_ExtendedString(body.name.toStdWString().c_str()));
-        colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
-                          XCAFDoc_ColorSurf);
-    }
-    STEPCAFControl_Writer writer;
-    writer.Transfer(scope.document(), STEPControl_AsIs);
-    writer.Write(file.constData());
-}
-
 // The bodies to write, with the kernel's statistics kept off the output; none,
 // with the benchmark skipped, when the sample is missing.
 template <typename Bodies>
@@ -109,7 +78,7 @@ template <typename Bodies> void BM_BareStepWrite(benchmark::State& state, Bodies
     QTemporaryDir dir;
     const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("bare.step")));
     for (auto _ : state)
-        bareWrite(bodies, file);
+        qor::bench::bareStepWrite(bodies, file);
 }
 
 template <typename Bodies> void BM_CheckedStepExport(benchmark::State& state, Bodies make)

@@ -9,4 +9,8 @@ namespace qor::io {
 // triangulation has the volume its triangles enclose when they close.
 double closedVolume(const TopoDS_Shape& shape);
 
+// How many of the shape's solids are bounded by closed shells only: a solid
+// whose shell a writer or reader left open holds no volume.
+int closedSolidCount(const TopoDS_Shape& shape);
+
 } // namespace qor::io

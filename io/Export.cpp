@@ -31,6 +31,7 @@
 #include <Bnd_Box.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
+#include <IMeshTools_Parameters.hxx>
 #include <Interface_Static.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Poly_Triangulation.hxx>
@@ -54,12 +55,17 @@
 #include <XCAFDoc_ShapeTool.hxx>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <optional>
+#include <set>
+#include <thread>
 
 namespace qor::io {
 
@@ -137,11 +143,8 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
     }
 }
 
-// With a check, the check starts on the writer's model before the text is
-// written, so that both run at once. Without a file name, nothing is written.
 QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& file,
-                  const ExportOptions& options, StepCheck* check,
-                  const Message_ProgressRange& range)
+                  const ExportOptions& options, const Message_ProgressRange& range)
 {
     STEPControl_Controller::Init();
     const char* schema = options.stepSchema == u"AP203"   ? "AP203"
@@ -153,10 +156,7 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     if (!writer.Transfer(document, STEPControl_AsIs, nullptr, range) || range.UserBreak())
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
     const StepBodyColours bodyColours(writer, document);
-    if (check)
-        check->start(writer.ChangeWriter().WS());
-    if (!file.isEmpty()
-        && (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file)))
+    if (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file))
         return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
     return {};
 }
@@ -207,13 +207,12 @@ bool writeGltf(const Handle(TDocStd_Document)& document, const QByteArray& file,
 
 QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
                          const std::vector<ExportBody>& bodies, const ExportOptions& options,
-                         StepCheck* check = nullptr,
                          const Message_ProgressRange& range = Message_ProgressRange())
 {
     XcafDocumentScope scope;
     fillXcafDocument(scope.document(), bodies, info.format);
     switch (info.format) {
-    case Format::Step: return writeStep(scope.document(), file, options, check, range);
+    case Format::Step: return writeStep(scope.document(), file, options, range);
     case Format::Iges: return writeIges(scope.document(), file);
     case Format::Obj:
         return writeObj(scope.document(), file, options) ? QString()
@@ -247,12 +246,9 @@ void noteNonManifold(const std::vector<ExportBody>& bodies, const std::vector<in
     }
 }
 
-bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QStringList& notes)
+bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
 {
-    // The writer counts the edges on the mesh it builds anyway.
-    std::vector<int> nonManifold;
-    const QByteArray package = write3mf(bodies, &nonManifold);
-    noteNonManifold(bodies, nonManifold, notes);
+    const QByteArray package = write3mf(bodies);
     if (package.isEmpty())
         return false;
     QFile file(path);
@@ -266,8 +262,7 @@ bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies, QS
 // Writes the file at path; an empty answer means success, else the German text.
 // May throw: the caller turns kernel and standard exceptions into a message.
 QString writeFormat(const FormatInfo& info, const QString& path,
-                    const std::vector<ExportBody>& bodies, const ExportOptions& options,
-                    QStringList& notes)
+                    const std::vector<ExportBody>& bodies, const ExportOptions& options)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
@@ -278,7 +273,7 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     const QString failure = QString::fromUtf8(info.failure);
     switch (info.format) {
     case Format::Brep: return writeBrepFile(compound, path) ? QString() : failure;
-    case Format::ThreeMf: return write3mfFile(path, bodies, notes) ? QString() : failure;
+    case Format::ThreeMf: return write3mfFile(path, bodies) ? QString() : failure;
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
@@ -287,6 +282,49 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     case Format::Ply: return writePly(path, bodies, options.author) ? QString() : failure;
     default: return writeThroughXcaf(info, file, bodies, options);
     }
+}
+
+// The caller's progress and cancellation; a stage maps its 0..100 into a part of
+// the whole.
+struct ExportControl {
+    ProgressCallback progress;
+    CancelCheck cancelled;
+
+    void report(int percent, const QString& label) const
+    {
+        if (progress)
+            progress(percent, label);
+    }
+
+    ProgressCallback stage(int from, int to, const QString& label) const
+    {
+        if (!progress)
+            return {};
+        report(from, label);
+        return [this, from, to](int percent, const QString&) {
+            report(from + (to - from) * std::clamp(percent, 0, 100) / 100, QString());
+        };
+    }
+};
+
+QString exportCancelledMessage()
+{
+    return QStringLiteral("Export abgebrochen");
+}
+
+// Where the export was when the kernel failed: the step and the body (-1: the
+// file as a whole), so that the user learns what failed in one German line.
+struct ExportPlace {
+    QString step;
+    int body = -1;
+};
+
+QString failedAt(const std::vector<ExportBody>& bodies, const ExportPlace& place)
+{
+    if (place.body >= 0 && place.body < int(bodies.size()))
+        return QStringLiteral("Export fehlgeschlagen: Fehler an %1 im Schritt „%2“")
+            .arg(bodyLabel(bodies, place.body), place.step);
+    return QStringLiteral("Export fehlgeschlagen: Fehler im Schritt „%1“").arg(place.step);
 }
 
 // One face meshed into many triangles costs the mesher far more memory than the
@@ -406,19 +444,34 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
 
+// Meshes the shape in parallel with an absolute deflection; the mesher asks stop
+// between faces and within a large one.
+void meshShape(const TopoDS_Shape& shape, double deflection, double angle, CancelIndicator& stop)
+{
+    IMeshTools_Parameters parameters;
+    parameters.Deflection = deflection;
+    parameters.Angle = angle;
+    parameters.Relative = false;
+    parameters.InParallel = true;
+    BRepMesh_IncrementalMesh(shape, parameters, stop.Start());
+}
+
 // Meshes a body whose faces the mesher left partly empty once more, so that a
 // closed solid gives a closed mesh: a healed copy of the whole body (a face whose
 // edges lack their curves on it, or whose wire has gaps, meshes once repaired,
 // and meshing the copy as a whole keeps the borders of its faces matched).
 // Replaces the body's shape when that left fewer faces empty; the caller's shape
 // is never changed by the healing.
-MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, MeshCount count)
+MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, MeshCount count,
+                          CancelIndicator& stop)
 {
     BRepBuilderAPI_Copy copy(shape, true, false);
     ShapeFix_Shape fix(copy.Shape());
-    fix.Perform();
+    fix.Perform(stop.Start());
+    if (stop.UserBreak())
+        return count;
     const TopoDS_Shape healed = fix.Shape();
-    BRepMesh_IncrementalMesh(healed, deflection, false, angle, true);
+    meshShape(healed, deflection, angle, stop);
     if (const MeshCount again = countMesh(healed); again.emptyFaces < count.emptyFaces) {
         shape = healed;
         count = again;
@@ -433,7 +486,7 @@ MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, 
 // bounds: a terrain-like face is coarsened before it is meshed finely, not after.
 // Returns the failure; notes what the file will lack.
 QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options,
-                   QStringList& notes)
+                   QStringList& notes, CancelIndicator& stop, ExportPlace& place)
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
@@ -445,9 +498,11 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
                                                      : std::max(wanted, 0.05 * sizeOf(body.shape)));
     std::vector<MeshCount> counts(bodies.size());
     for (std::size_t i = 0; i < bodies.size(); ++i) {
+        place = {QStringLiteral("Vernetzen"), int(i)};
         if (!isMeshOnly(bodies[i].shape))
-            BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false,
-                                     options.angularDeflection, true);
+            meshShape(bodies[i].shape, deflections[i], options.angularDeflection, stop);
+        if (stop.UserBreak())
+            return exportCancelledMessage();
         counts[i] = countMesh(bodies[i].shape);
     }
 
@@ -475,8 +530,10 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
             if (next[i] >= deflections[i])
                 continue;
             deflections[i] = next[i];
-            BRepMesh_IncrementalMesh(bodies[i].shape, deflections[i], false,
-                                     options.angularDeflection, true);
+            place = {QStringLiteral("Vernetzen"), int(i)};
+            meshShape(bodies[i].shape, deflections[i], options.angularDeflection, stop);
+            if (stop.UserBreak())
+                return exportCancelledMessage();
             counts[i] = countMesh(bodies[i].shape);
             refined = true;
         }
@@ -485,9 +542,12 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
     }
 
     for (std::size_t i = 0; i < bodies.size(); ++i) {
+        place = {QStringLiteral("Vernetzen"), int(i)};
         if (counts[i].emptyFaces > 0 && !isMeshOnly(bodies[i].shape))
             counts[i] = retryEmptyFaces(bodies[i].shape, deflections[i], options.angularDeflection,
-                                        counts[i]);
+                                        counts[i], stop);
+        if (stop.UserBreak())
+            return exportCancelledMessage();
     }
 
     MeshCount total;
@@ -510,11 +570,12 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
 
 // STEP and IGES cannot carry a bare triangulation: mesh bodies become planar
 // triangle faces.
-QString sewMeshBodies(std::vector<ExportBody>& bodies)
+QString sewMeshBodies(std::vector<ExportBody>& bodies, ExportPlace& place)
 {
     for (ExportBody& body : bodies) {
         if (!isMeshOnly(body.shape))
             continue;
+        place = {QStringLiteral("Netz zu Flächen vernähen"), int(&body - bodies.data())};
         body.shape = sewnTriangleFaces(body.shape);
         if (body.shape.IsNull())
             return QStringLiteral("Der Netzkörper „%1“ hat zu viele Dreiecke für STEP und IGES "
@@ -570,117 +631,116 @@ QString damagedBody(const std::vector<ExportBody>& bodies)
     return {};
 }
 
+// Meshes the bodies and takes out what has no area; returns the failure.
+QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options,
+                   QStringList& notes, CancelIndicator& stop, ExportPlace& place)
+{
+    if (QString failure = tessellate(bodies, options, notes, stop, place); !failure.isEmpty())
+        return failure;
+    // One rule for every mesh format: no triangle without area, and edges shared
+    // by more than two triangles named. Readers of every format join the corners
+    // of solids that touch, so the edges are counted with all of the body's nodes
+    // merged where they meet.
+    std::vector<int> nonManifold;
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        place = {QStringLiteral("Netz bereinigen"), int(i)};
+        dropZeroAreaTriangles(bodies[i].shape);
+        nonManifold.push_back(nonManifoldEdgeCount(mergedMesh(bodies[i].shape)));
+    }
+    noteNonManifold(bodies, nonManifold, notes);
+    return {};
+}
+
+// Meshing runs on a thread of its own: this one meanwhile keeps the caller's
+// progress dialog answered and hands a cancellation to the mesher, which asks
+// for it between faces and within a large face, so that it ends within moments.
+QString meshBodiesCancellable(std::vector<ExportBody>& bodies, const ExportOptions& options,
+                              QStringList& notes, const ExportControl& control, ExportPlace& place)
+{
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> done{false};
+    const Handle(CancelIndicator) stop = new CancelIndicator([&stopped] { return stopped.load(); });
+    QString failure;
+    std::exception_ptr thrown;
+    std::thread mesher([&] {
+        try {
+            OCC_CATCH_SIGNALS
+            failure = meshBodies(bodies, options, notes, *stop, place);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        done = true;
+    });
+    // A failure of the caller's own callbacks stops the mesher before it goes on.
+    std::exception_ptr callerFailed;
+    while (!done && !callerFailed) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        try {
+            control.report(5, QString());
+            if (cancelRequested(control.cancelled))
+                stopped = true;
+        } catch (...) {
+            callerFailed = std::current_exception();
+            stopped = true;
+        }
+    }
+    mesher.join();
+    if (thrown)
+        std::rethrow_exception(thrown);
+    if (callerFailed)
+        std::rethrow_exception(callerFailed);
+    return stopped ? exportCancelledMessage() : failure;
+}
+
 // Prepares the bodies for the format's writer; returns the failure.
 QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
-                      const ExportOptions& options, QStringList& notes)
+                      const ExportOptions& options, QStringList& notes,
+                      const ExportControl& control, ExportPlace& place)
 {
     if (const QString damaged = damagedBody(bodies); !damaged.isEmpty())
         return damaged;
-    if (info.meshed) {
-        if (QString failure = tessellate(bodies, options, notes); !failure.isEmpty())
-            return failure;
-        // One rule for every mesh format: no triangle without area, and edges
-        // shared by more than two triangles named.
-        std::vector<int> nonManifold;
-        for (const ExportBody& body : bodies) {
-            dropZeroAreaTriangles(body.shape);
-            if (info.format != Format::ThreeMf)
-                nonManifold.push_back(nonManifoldEdgeCount(bodyMesh(body.shape)));
-        }
-        noteNonManifold(bodies, nonManifold, notes);
-        return {};
-    }
+    if (info.meshed)
+        return meshBodiesCancellable(bodies, options, notes, control, place);
     if (info.format == Format::Step || info.format == Format::Iges) {
-        if (const QString failure = sewMeshBodies(bodies); !failure.isEmpty())
+        if (const QString failure = sewMeshBodies(bodies, place); !failure.isEmpty())
             return failure;
     }
     if (info.format == Format::Iges) {
-        for (ExportBody& body : bodies)
+        for (ExportBody& body : bodies) {
+            place = {QStringLiteral("Flächen für IGES vorbereiten"), int(&body - bodies.data())};
             body.shape = igesShape(body.shape);
+        }
     }
     return {};
 }
 
-// Puts the kernel's default back however the rewrite ends.
-struct WithoutSurfaceCurves {
-    WithoutSurfaceCurves() { setStepSurfaceCurves(false); }
-    ~WithoutSurfaceCurves() { setStepSurfaceCurves(true); }
-    WithoutSurfaceCurves(const WithoutSurfaceCurves&) = delete;
-    WithoutSurfaceCurves& operator=(const WithoutSurfaceCurves&) = delete;
-};
-
-// The caller's progress and cancellation; a stage maps its 0..100 into a part of
-// the whole.
-struct ExportControl {
-    ProgressCallback progress;
-    CancelCheck cancelled;
-
-    void report(int percent, const QString& label) const
-    {
-        if (progress)
-            progress(percent, label);
-    }
-
-    ProgressCallback stage(int from, int to, const QString& label) const
-    {
-        if (!progress)
-            return {};
-        report(from, label);
-        return [this, from, to](int percent, const QString&) {
-            report(from + (to - from) * std::clamp(percent, 0, 100) / 100, QString());
-        };
-    }
-};
-
-QString exportCancelledMessage()
-{
-    return QStringLiteral("Export abgebrochen");
-}
-
-// Writes the bodies as STEP to file while the listed ones are read back from the
-// writer's model. Returns the failure; volumes receives the checked bodies.
+// Writes the bodies as STEP to file and reads the listed ones back whole from the
+// file as written, by a reader of its own. Returns the failure; volumes receives
+// the checked bodies.
 QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
                           const std::vector<ExportBody>& bodies, const ExportOptions& options,
                           const std::vector<int>& indices, const ExportControl& control,
-                          std::vector<StepVolume>& volumes,
-                          StepCheck::ReadBack readBack = StepCheck::ReadBack::Faces)
+                          std::vector<StepVolume>& volumes)
 {
     std::vector<TopoDS_Shape> shapes;
     for (const ExportBody& body : bodies)
         shapes.push_back(body.shape);
-    StepCheck check(std::move(shapes), indices, StepCheck::defaultFacesForWorkers, readBack);
     const Handle(CancelIndicator) indicator = new CancelIndicator(
         control.cancelled, control.stage(10, 70, QStringLiteral("STEP-Daten übertragen")));
     Message_ProgressScope scope(indicator->Start(), nullptr, 1);
-    QString failure = writeThroughXcaf(info, file, bodies, options, &check, scope.Next());
+    QString failure = writeThroughXcaf(info, file, bodies, options, scope.Next());
     if (cancelRequested(control.cancelled))
         return exportCancelledMessage();
     if (!failure.isEmpty())
         return failure;
-    volumes = check.results(control.stage(80, 100, QStringLiteral("Körper prüfen")),
-                            control.cancelled);
+    StepCheck check(std::move(shapes), indices);
+    control.report(70, QStringLiteral("Datei lesen"));
+    check.startOnFile(file);
+    volumes
+        = check.results(control.stage(80, 100, QStringLiteral("Körper prüfen")), control.cancelled);
     if (cancelRequested(control.cancelled))
         return exportCancelledMessage();
     return {};
-}
-
-// The bodies whose volume the file does not give back, measured against the
-// volume each had before any repair.
-std::vector<StepVolume> changedVolumes(std::vector<StepVolume> volumes,
-                                       const std::vector<double>& original)
-{
-    std::vector<StepVolume> changed;
-    for (StepVolume& volume : volumes) {
-        // A body whose faces all came back is not measured: it is whole.
-        if (volume.unchecked || volume.model == 0.0)
-            continue;
-        // A repaired body is measured against the body as it was.
-        if (original[std::size_t(volume.index)] > 0.0)
-            volume.model = original[std::size_t(volume.index)];
-        if (volume.changed())
-            changed.push_back(volume);
-    }
-    return changed;
 }
 
 QString percentText(double percent)
@@ -690,76 +750,137 @@ QString percentText(double percent)
            + QStringLiteral(" %");
 }
 
-// The listed bodies read back from a STEP model of their own, which is not
-// written out; the answers carry the bodies' indices in bodies.
-std::vector<StepVolume> probeStep(const FormatInfo& info, const std::vector<ExportBody>& bodies,
+// A body's closed solids and their volume.
+struct Measure {
+    double volume = 0.0;
+    int solids = 0;
+};
+
+Measure measureOf(const TopoDS_Shape& shape)
+{
+    return {closedVolume(shape), closedSolidCount(shape)};
+}
+
+// How a body came back from the file, against the body as it was before any
+// repair: closed solids lost weigh more than any volume.
+struct Deviation {
+    int solidsLost = 0;
+    int solids = 0; // of the body as it was
+    double percent = 0.0;
+
+    bool changed() const { return solidsLost > 0 || std::abs(percent) > 0.01; }
+    bool betterThan(const Deviation& other) const
+    {
+        if (solidsLost != other.solidsLost)
+            return solidsLost < other.solidsLost;
+        return std::abs(percent) < std::abs(other.percent) && other.changed();
+    }
+};
+
+// The body's measure as it was, computed when first asked: integrating the
+// volume of every checked body would cost more than the check.
+class OriginalMeasures {
+public:
+    explicit OriginalMeasures(const std::vector<ExportBody>& bodies)
+        : bodies_(bodies)
+    {
+    }
+
+    const Measure& of(int index)
+    {
+        auto found = measures_.find(index);
+        if (found == measures_.end())
+            found = measures_.emplace(index, measureOf(bodies_[std::size_t(index)].shape)).first;
+        return found->second;
+    }
+
+private:
+    const std::vector<ExportBody>& bodies_;
+    std::map<int, Measure> measures_;
+};
+
+// A body whose faces all came back as written comes back as the shape written,
+// which for a repaired body need not be the body as it was.
+Deviation deviationOf(const StepVolume& volume, const TopoDS_Shape& written, bool repaired,
+                      OriginalMeasures& originals)
+{
+    const bool measured = volume.model != 0.0 || volume.file != 0.0 || volume.modelSolids != 0
+                          || volume.fileSolids != 0;
+    if (!measured && !repaired)
+        return {};
+    const Measure& original = originals.of(volume.index);
+    const Measure back = measured ? Measure{volume.file, volume.fileSolids} : measureOf(written);
+    Deviation deviation;
+    deviation.solids = original.solids;
+    deviation.solidsLost = std::max(0, original.solids - back.solids);
+    if (original.volume > 0.0)
+        deviation.percent = 100.0 * (back.volume - original.volume) / original.volume;
+    return deviation;
+}
+
+std::vector<int> keysOf(const std::map<int, Deviation>& deviations, bool changedOnly)
+{
+    std::vector<int> keys;
+    for (const auto& [index, deviation] : deviations) {
+        if (!changedOnly || deviation.changed())
+            keys.push_back(index);
+    }
+    return keys;
+}
+
+// Puts the writer's curves on surfaces as asked for one write and back after it.
+struct SurfaceCurvesFor {
+    explicit SurfaceCurvesFor(bool without)
+        : without_(without)
+    {
+        if (without_)
+            setStepSurfaceCurves(false);
+    }
+    ~SurfaceCurvesFor()
+    {
+        if (without_)
+            setStepSurfaceCurves(true);
+    }
+    SurfaceCurvesFor(const SurfaceCurvesFor&) = delete;
+    SurfaceCurvesFor& operator=(const SurfaceCurvesFor&) = delete;
+
+private:
+    bool without_;
+};
+
+// The listed bodies written to a file of their own beside the export and read
+// back whole from it; the answers carry the bodies' indices in bodies.
+std::vector<StepVolume> probeStep(const FormatInfo& info, const QString& staged,
+                                  const std::vector<ExportBody>& bodies,
                                   const std::vector<int>& which, const ExportOptions& options,
-                                  const ExportControl& control, QString& failure)
+                                  bool withoutCurves, const ExportControl& control,
+                                  QString& failure)
 {
     std::vector<ExportBody> subset;
     for (const int index : which)
         subset.push_back(bodies[std::size_t(index)]);
     std::vector<int> local(which.size());
     std::iota(local.begin(), local.end(), 0);
+    const QFileInfo target(staged);
+    QDir(target.absolutePath()).mkdir(QStringLiteral("probe"));
+    const QString probe
+        = target.absoluteDir().filePath(QStringLiteral("probe/") + target.fileName());
     std::vector<StepVolume> volumes;
     try {
         // A repaired shape the writer cannot take ends this attempt, not the export.
         OCC_CATCH_SIGNALS
-        // A repair is judged by the volume it gives back: its faces may all come
-        // back and the body still not.
-        failure = writeAndCheckStep(info, {}, subset, options, local, control, volumes,
-                                    StepCheck::ReadBack::Bodies);
+        const SurfaceCurvesFor curves(withoutCurves);
+        failure = writeAndCheckStep(info, QFile::encodeName(probe), subset, options, local, control,
+                                    volumes);
     } catch (const Standard_Failure&) {
         failure = QString::fromUtf8(info.failure);
     }
-    for (StepVolume& volume : volumes) {
+    QFile::remove(probe);
+    for (StepVolume& volume : volumes)
         volume.index = which[std::size_t(volume.index)];
-        // A repair that could not be checked is no repair.
-        if (volume.unchecked) {
-            volume.unchecked = false;
-            volume.file = 0.0;
-        }
-    }
+    // A repair that could not be checked is no repair.
+    std::erase_if(volumes, [](const StepVolume& volume) { return volume.unchecked; });
     return volumes;
-}
-
-std::vector<int> indicesOf(const std::vector<StepVolume>& volumes)
-{
-    std::vector<int> indices;
-    for (const StepVolume& volume : volumes)
-        indices.push_back(volume.index);
-    return indices;
-}
-
-// Writes the whole file again beside staged and moves it over staged; with
-// `checked`, only when fewer bodies change than in `changed`, which then
-// receives the bodies that change in the file now. True when the file was moved.
-bool rewriteStep(const FormatInfo& info, const QString& staged,
-                 const std::vector<ExportBody>& bodies, const ExportOptions& options,
-                 const std::vector<int>& checked, const std::vector<double>& original,
-                 std::vector<StepVolume>& changed, const ExportControl& control, QString& failure)
-{
-    // Under the same name in a folder of its own, so that the file names itself
-    // alike and the move into place never sees it.
-    const QFileInfo target(staged);
-    QDir(target.absolutePath()).mkdir(QStringLiteral("retry"));
-    const QString retry
-        = target.absoluteDir().filePath(QStringLiteral("retry/") + target.fileName());
-    std::vector<StepVolume> volumes;
-    failure = writeAndCheckStep(info, QFile::encodeName(retry), bodies, options, checked, control,
-                                volumes);
-    std::vector<StepVolume> still = changedVolumes(volumes, original);
-    bool moved = false;
-    if (failure.isEmpty() && (checked.empty() || still.size() < changed.size())) {
-        std::error_code ec;
-        std::filesystem::rename(QFile::encodeName(retry).toStdString(),
-                                QFile::encodeName(staged).toStdString(), ec);
-        moved = !ec;
-        if (moved && !checked.empty())
-            changed = std::move(still);
-    }
-    QFile::remove(retry);
-    return moved;
 }
 
 // Bodies whose check did not answer are written as they are, and said to be.
@@ -783,16 +904,55 @@ struct StepRepair {
     TopoDS_Shape (*change)(const TopoDS_Shape&);
 };
 
-// Some solids come back from STEP with part of their volume lost (a face that
-// crosses the seam of a sphere is read back trimmed the wrong way, a cylinder
-// is split by the reader's healing). The faces of closed bodies that may come
-// back otherwise are read back from the writer's model, and a body whose faces
-// changed is read back whole and its volume compared. A body that changed is tried on
-// its own with its closed faces split at their seams, then as B-spline faces,
-// then written without curves on surfaces (which changes every body, so that one
-// is checked on the whole file); the file is written again once with what
-// repaired. A repaired body keeps its name and colour; what none repairs is noted
-// with its loss and what was tried.
+// What the writing of a STEP file settled on: the bodies as written, whether
+// without curves on surfaces, and how each checked body came back.
+struct StepAttempt {
+    std::vector<ExportBody> bodies;
+    std::set<int> repaired;
+    bool withoutCurves = false;
+    std::map<int, Deviation> deviations; // the checked bodies that came back otherwise
+};
+
+// Writes the attempt to path and reads it back from there. Returns the failure;
+// `deviations` receives the checked bodies that came back otherwise.
+QString writeAttempt(const FormatInfo& info, const QString& path, const StepAttempt& attempt,
+                     const std::vector<int>& checked, const ExportOptions& options,
+                     const ExportControl& control, OriginalMeasures& originals,
+                     std::map<int, Deviation>& deviations, QStringList& notes)
+{
+    std::vector<StepVolume> volumes;
+    const SurfaceCurvesFor curves(attempt.withoutCurves);
+    const QString failure = writeAndCheckStep(info, QFile::encodeName(path), attempt.bodies,
+                                              options, checked, control, volumes);
+    if (!failure.isEmpty())
+        return failure;
+    noteUnchecked(attempt.bodies, volumes, notes);
+    deviations.clear();
+    for (const StepVolume& volume : volumes) {
+        if (volume.unchecked)
+            continue;
+        const Deviation deviation
+            = deviationOf(volume, attempt.bodies[std::size_t(volume.index)].shape,
+                          attempt.repaired.count(volume.index) > 0, originals);
+        if (deviation.changed())
+            deviations[volume.index] = deviation;
+    }
+    return {};
+}
+
+// Some solids come back from STEP with part of their volume or closed solids
+// lost (a face that crosses the seam of a sphere is read back trimmed the wrong
+// way, a cylinder is split by the reader's healing). The file as written is read
+// back by a reader of its own, every closed body with a face that may come back
+// otherwise whole, as any reader of the file reads it. A body that changed is
+// tried on its own with its closed faces split at their seams, then as B-spline
+// faces, then without curves on surfaces (which changes every body); each
+// attempt is written to a file of its own and read back whole. What came back
+// better goes into the file, which is then read back again: a repair is kept
+// only when the file holds the body's closed solids and volume better than the
+// file without it, else the body is written as it was. Every attempt runs in
+// a fixed order on its own reader, so the same bodies give the same file. What
+// the file still changes is noted by body, with its loss and what was tried.
 QString writeCheckedStep(const FormatInfo& info, const QString& staged,
                          const std::vector<ExportBody>& bodies, const ExportOptions& options,
                          QStringList& notes, const ExportControl& control)
@@ -802,85 +962,149 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         if (stepMayChange(bodies[i].shape))
             checked.push_back(int(i));
     }
+    OriginalMeasures originals(bodies);
+    StepAttempt plain{bodies, {}, false, {}};
     // Curves of edges on planes add nothing a reader cannot find exactly, and they
     // more than double the entities of a mesh body sewn into triangles (its file
     // and the writer's memory): a file of planar bodies goes without them.
-    std::optional<WithoutSurfaceCurves> planar;
-    if (std::none_of(bodies.begin(), bodies.end(),
-                     [](const ExportBody& body) { return hasCurvedFace(body.shape); }))
-        planar.emplace();
-    std::vector<StepVolume> volumes;
-    if (const QString failure = writeAndCheckStep(info, QFile::encodeName(staged), bodies,
-                                                  options, checked, control, volumes);
+    const bool allPlanar = std::none_of(bodies.begin(), bodies.end(), [](const ExportBody& body) {
+        return hasCurvedFace(body.shape);
+    });
+    plain.withoutCurves = allPlanar;
+    if (const QString failure = writeAttempt(info, staged, plain, checked, options, control,
+                                             originals, plain.deviations, notes);
         !failure.isEmpty())
         return failure;
-    planar.reset();
-    noteUnchecked(bodies, volumes, notes);
-    std::vector<double> original(bodies.size(), 0.0);
-    for (const StepVolume& volume : volumes)
-        original[std::size_t(volume.index)] = volume.model;
-    std::vector<StepVolume> changed = changedVolumes(volumes, original);
-    if (changed.empty())
+    if (plain.deviations.empty())
         return {};
 
     static const StepRepair repairs[] = {
         {"Flächen an ihren Nähten geteilt", splitClosedFaces},
         {"Flächen als B-Splines", asBSplineFaces},
     };
-    std::vector<ExportBody> repaired = bodies;
-    bool anyRepaired = false;
+    StepAttempt best = plain;
     QStringList tried;
     QString failure;
+    // Takes from the probe what came back better than the best so far.
+    const auto adopt = [&](const std::vector<ExportBody>& attempt,
+                           const std::vector<StepVolume>& probed, bool withoutCurves) {
+        bool any = false;
+        for (const StepVolume& volume : probed) {
+            const Deviation deviation
+                = deviationOf(volume, attempt[std::size_t(volume.index)].shape, true, originals);
+            const auto known = best.deviations.find(volume.index);
+            if (known == best.deviations.end() || !deviation.betterThan(known->second))
+                continue;
+            if (withoutCurves) {
+                any = true;
+                continue;
+            }
+            best.bodies[std::size_t(volume.index)] = attempt[std::size_t(volume.index)];
+            best.repaired.insert(volume.index);
+            if (deviation.changed())
+                known->second = deviation;
+            else
+                best.deviations.erase(known);
+        }
+        return any;
+    };
     for (const StepRepair& repair : repairs) {
-        if (changed.empty())
+        const std::vector<int> open = keysOf(best.deviations, true);
+        if (open.empty())
             break;
         tried << QString::fromUtf8(repair.what);
-        std::vector<ExportBody> attempt = repaired;
-        for (const StepVolume& volume : changed) {
-            ExportBody& body = attempt[std::size_t(volume.index)];
-            body.shape = repair.change(bodies[std::size_t(volume.index)].shape);
-        }
-        const std::vector<StepVolume> probed = changedVolumes(
-            probeStep(info, attempt, indicesOf(changed), options, control, failure), original);
+        std::vector<ExportBody> attempt = best.bodies;
+        for (const int index : open)
+            attempt[std::size_t(index)].shape = repair.change(bodies[std::size_t(index)].shape);
+        const std::vector<StepVolume> probed
+            = probeStep(info, staged, attempt, open, options, allPlanar, control, failure);
+        if (failure == exportCancelledMessage())
+            return failure;
+        if (failure.isEmpty())
+            adopt(attempt, probed, false);
+    }
+    if (!best.deviations.empty() && !allPlanar) {
+        tried << QStringLiteral("ohne Kurven auf Flächen");
+        const std::vector<int> open = keysOf(best.deviations, true);
+        const std::vector<StepVolume> probed
+            = probeStep(info, staged, best.bodies, open, options, true, control, failure);
+        if (failure == exportCancelledMessage())
+            return failure;
+        best.withoutCurves = failure.isEmpty() && adopt(best.bodies, probed, true);
+    }
+
+    // The file with what came back better, read back again: a repair the whole
+    // file does not bear out is undone, and the file written once more.
+    const QFileInfo target(staged);
+    QDir(target.absolutePath()).mkdir(QStringLiteral("retry"));
+    const QString retry
+        = target.absoluteDir().filePath(QStringLiteral("retry/") + target.fileName());
+    StepAttempt final = plain;
+    for (int round = 0;
+         round < 3 && (!best.repaired.empty() || best.withoutCurves != plain.withoutCurves);
+         ++round) {
+        std::map<int, Deviation> deviations;
+        // A body left unchecked here counts as back as written, which no repair
+        // betters: its repair is undone, and the first write's note stands.
+        QStringList unchecked;
+        failure = writeAttempt(info, retry, best, checked, options, control, originals, deviations,
+                               unchecked);
         if (failure == exportCancelledMessage())
             return failure;
         if (!failure.isEmpty())
-            continue;
-        const std::vector<int> still = indicesOf(probed);
-        std::erase_if(changed, [&](const StepVolume& volume) {
-            if (std::find(still.begin(), still.end(), volume.index) != still.end())
-                return false;
-            repaired[std::size_t(volume.index)] = attempt[std::size_t(volume.index)];
-            anyRepaired = true;
-            return true;
-        });
+            break;
+        const auto in = [](const std::map<int, Deviation>& read, int index) {
+            const auto found = read.find(index);
+            return found == read.end() ? Deviation() : found->second;
+        };
+        std::vector<int> undo;
+        for (const int index : best.repaired) {
+            if (!in(deviations, index).betterThan(in(plain.deviations, index)))
+                undo.push_back(index);
+        }
+        // Without curves every body is written otherwise: kept only when some
+        // body comes back better and none worse than as first written.
+        bool curvesBack = false;
+        if (best.withoutCurves && !allPlanar) {
+            bool anyBetter = false;
+            for (const int index : checked) {
+                const Deviation now = in(deviations, index);
+                const Deviation before = in(plain.deviations, index);
+                anyBetter = anyBetter || now.betterThan(before);
+                curvesBack = curvesBack || before.betterThan(now);
+            }
+            curvesBack = curvesBack || !anyBetter;
+        }
+        if (undo.empty() && !curvesBack) {
+            std::error_code ec;
+            std::filesystem::rename(QFile::encodeName(retry).toStdString(),
+                                    QFile::encodeName(staged).toStdString(), ec);
+            if (ec)
+                return QString::fromUtf8(info.failure);
+            best.deviations = std::move(deviations);
+            final = best;
+            break;
+        }
+        for (const int index : undo) {
+            best.bodies[std::size_t(index)] = bodies[std::size_t(index)];
+            best.repaired.erase(index);
+        }
+        if (curvesBack)
+            best.withoutCurves = allPlanar;
     }
-    bool rewritten = false;
-    if (!changed.empty()) {
-        tried << QStringLiteral("ohne Kurven auf Flächen");
-        const WithoutSurfaceCurves noCurves;
-        const std::vector<StepVolume> probed = changedVolumes(
-            probeStep(info, repaired, indicesOf(changed), options, control, failure), original);
-        if (failure == exportCancelledMessage())
-            return failure;
-        if (failure.isEmpty() && probed.size() < changed.size())
-            rewritten = rewriteStep(info, staged, repaired, options, checked, original, changed,
-                                    control, failure);
-        if (failure == exportCancelledMessage())
-            return failure;
-    }
-    if (anyRepaired && !rewritten) {
-        // The repairs were checked body by body; the file takes them as they were.
-        if (!rewriteStep(info, staged, repaired, options, {}, original, changed, control,
-                         failure))
-            return failure.isEmpty() ? QString::fromUtf8(info.failure) : failure;
-    }
-    if (changed.empty())
+    QFile::remove(retry);
+
+    if (final.deviations.empty())
         return {};
     QStringList losses;
-    for (const StepVolume& volume : changed)
-        losses << QStringLiteral("%1 (%2)").arg(bodyLabel(bodies, volume.index),
-                                                percentText(volume.percent()));
+    for (const auto& [index, deviation] : final.deviations) {
+        QString loss = percentText(deviation.percent);
+        if (deviation.solidsLost > 0)
+            loss += QStringLiteral(", %1 von %2 Volumenkörpern geschlossen")
+                        .arg(deviation.solids - deviation.solidsLost)
+                        .arg(deviation.solids);
+        losses << QStringLiteral("%1 (%2)").arg(bodyLabel(bodies, index), loss);
+    }
     notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder (versucht: %2); die "
                             "Datei weicht dort vom Modell ab")
                  .arg(losses.join(QStringLiteral(", ")), tried.join(QStringLiteral(", ")));
@@ -969,7 +1193,7 @@ QString writeStaged(const FormatInfo& info, const QString& path,
     const QString staged = staging.filePath(target.fileName());
     const QString failure = info.format == Format::Step
                                 ? writeCheckedStep(info, staged, bodies, options, notes, control)
-                                : writeFormat(info, staged, bodies, options, notes);
+                                : writeFormat(info, staged, bodies, options);
     if (!failure.isEmpty())
         return writeFailureText(failure, errno);
     if (info.format == Format::Iges) {
@@ -1004,24 +1228,27 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
     std::vector<ExportBody> prepared = bodies;
     QStringList notes;
     QString failure;
+    ExportPlace place{QStringLiteral("Körper vorbereiten"), -1};
+    // The kernel's own words (class names, signals) mean nothing to the user: a
+    // failure names the body and the step instead.
     try {
         OCC_CATCH_SIGNALS
         // Meshing, the long part, runs before the staging folder exists, so an
         // export stopped meanwhile leaves nothing behind.
         const ExportControl control{progress, cancelled};
-        control.report(0, QStringLiteral("Körper vorbereiten"));
-        failure = prepareBodies(*info, prepared, options, notes);
+        control.report(0, place.step);
+        failure = prepareBodies(*info, prepared, options, notes, control, place);
         if (failure.isEmpty() && cancelRequested(cancelled))
             failure = exportCancelledMessage();
         if (failure.isEmpty()) {
-            control.report(10, QStringLiteral("Datei schreiben"));
+            place = {QStringLiteral("Datei schreiben"), -1};
+            control.report(10, place.step);
             failure = writeStaged(*info, path, prepared, options, notes, control);
         }
-    } catch (const Standard_Failure& f) {
-        failure = QStringLiteral("Export fehlgeschlagen: %1")
-                      .arg(withoutKernelSignal(QString::fromUtf8(f.GetMessageString())));
-    } catch (const std::exception& e) {
-        failure = QStringLiteral("Export fehlgeschlagen: %1").arg(QString::fromUtf8(e.what()));
+    } catch (const Standard_Failure&) {
+        failure = failedAt(prepared, place);
+    } catch (const std::exception&) {
+        failure = failedAt(prepared, place);
     }
     if (!failure.isEmpty()) {
         setError(error, failure);

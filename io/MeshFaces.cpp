@@ -172,43 +172,50 @@ int nonManifoldEdgeCount(const IndexedMesh& mesh)
 long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
 {
     long long dropped = 0;
-    forEachTriangulation(shape, [&dropped](const TopoDS_Face& face,
-                                           const Handle(Poly_Triangulation)& tri,
-                                           const gp_Trsf& trsf) {
-        std::vector<GridKey> keys;
-        keys.reserve(std::size_t(tri->NbNodes()));
-        for (int i = 1; i <= tri->NbNodes(); ++i)
-            keys.push_back(gridKey(tri->Node(i).Transformed(trsf)));
-        const int nodeCount = tri->NbNodes();
-        std::vector<int> kept;
-        for (int t = 1; t <= tri->NbTriangles(); ++t) {
-            int n1 = 0, n2 = 0, n3 = 0;
-            if (!cornersOf(tri, t, n1, n2, n3))
-                continue;
-            const GridKey& a = keys[std::size_t(n1 - 1)];
-            const GridKey& b = keys[std::size_t(n2 - 1)];
-            const GridKey& c = keys[std::size_t(n3 - 1)];
-            if (a != b && b != c && a != c)
-                kept.push_back(t);
-        }
-        if (int(kept.size()) == tri->NbTriangles())
-            return;
-        dropped += tri->NbTriangles() - int(kept.size());
-        Handle(Poly_Triangulation) clean = new Poly_Triangulation(
-            nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
-        for (int i = 1; i <= nodeCount; ++i) {
-            clean->SetNode(i, tri->Node(i));
-            if (tri->HasUVNodes())
-                clean->SetUVNode(i, tri->UVNode(i));
-            if (tri->HasNormals())
-                clean->SetNormal(i, tri->Normal(i));
-        }
-        for (std::size_t k = 0; k < kept.size(); ++k)
-            clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
-        clean->Deflection(tri->Deflection());
-        // Without a reset the edges keep their polygons, which number the same nodes.
-        BRep_Builder().UpdateFace(face, clean, false);
-    });
+    forEachTriangulation(shape,
+                         [&dropped](const TopoDS_Face& face, const Handle(Poly_Triangulation)& tri,
+                                    const gp_Trsf& trsf) {
+                             std::vector<GridKey> keys;
+                             keys.reserve(std::size_t(tri->NbNodes()));
+                             for (int i = 1; i <= tri->NbNodes(); ++i)
+                                 keys.push_back(gridKey(tri->Node(i).Transformed(trsf)));
+                             const int nodeCount = tri->NbNodes();
+                             std::vector<int> kept;
+                             for (int t = 1; t <= tri->NbTriangles(); ++t) {
+                                 int n1 = 0, n2 = 0, n3 = 0;
+                                 if (!cornersOf(tri, t, n1, n2, n3))
+                                     continue;
+                                 const GridKey& a = keys[std::size_t(n1 - 1)];
+                                 const GridKey& b = keys[std::size_t(n2 - 1)];
+                                 const GridKey& c = keys[std::size_t(n3 - 1)];
+                                 if (a != b && b != c && a != c)
+                                     kept.push_back(t);
+                             }
+                             if (int(kept.size()) == tri->NbTriangles())
+                                 return;
+                             dropped += tri->NbTriangles() - int(kept.size());
+                             // A face whose triangles all collapse has no area: it is left out of
+                             // the mesh (the kernel refuses a triangulation without triangles).
+                             if (kept.empty()) {
+                                 BRep_Builder().UpdateFace(face, Handle(Poly_Triangulation)());
+                                 return;
+                             }
+                             Handle(Poly_Triangulation) clean = new Poly_Triangulation(
+                                 nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
+                             for (int i = 1; i <= nodeCount; ++i) {
+                                 clean->SetNode(i, tri->Node(i));
+                                 if (tri->HasUVNodes())
+                                     clean->SetUVNode(i, tri->UVNode(i));
+                                 if (tri->HasNormals())
+                                     clean->SetNormal(i, tri->Normal(i));
+                             }
+                             for (std::size_t k = 0; k < kept.size(); ++k)
+                                 clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
+                             clean->Deflection(tri->Deflection());
+                             // Without a reset the edges keep their polygons, which number the same
+                             // nodes.
+                             BRep_Builder().UpdateFace(face, clean, false);
+                         });
     return dropped;
 }
 

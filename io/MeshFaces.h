@@ -48,8 +48,9 @@ int nonManifoldEdgeCount(const IndexedMesh& mesh);
 // fans the mesher leaves at a sphere's pole or a cone's tip), and those that
 // name a node the triangulation lacks. Writers that copy a face's triangles
 // as they are would keep them, and solid checks call the mesh open. Nodes and
-// their numbering stay, so the edges' polygons on the face stay valid. Returns
-// how many triangles were taken out.
+// their numbering stay, so the edges' polygons on the face stay valid. A face
+// left without a triangle loses its triangulation. Returns how many triangles
+// were taken out.
 long long dropZeroAreaTriangles(const TopoDS_Shape& shape);
 
 // Volume enclosed by the triangles of a body that is only a triangulation, 0

@@ -6,6 +6,7 @@
 #include <STEPConstruct_Styles.hxx>
 #include <StepRepr_HArray1OfRepresentationItem.hxx>
 #include <StepRepr_Representation.hxx>
+#include <StepRepr_RepresentationContext.hxx>
 #include <StepShape_ShapeDefinitionRepresentation.hxx>
 #include <StepVisual_HArray1OfPresentationStyleAssignment.hxx>
 #include <StepVisual_MechanicalDesignGeometricPresentationRepresentation.hxx>
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -106,14 +108,51 @@ QByteArray linkedLine(const QByteArray& line, const std::map<int, int>& bodyOf)
     return line.left(item) + ",#" + QByteArray::number(found->second) + ");";
 }
 
+// The writer adds the presentations of the bodies' colours in the order of a map
+// keyed by the shapes' addresses, which differs from run to run: they are put in
+// the order of the bodies they style (their representations' contexts come body
+// by body), each followed by what it refers to, so that the same bodies always
+// give the same file.
+void orderPresentations(const Handle(Interface_InterfaceModel)& model)
+{
+    using Presentation = StepVisual_MechanicalDesignGeometricPresentationRepresentation;
+    std::vector<Handle(Standard_Transient)> entities;
+    std::vector<std::pair<int, Handle(Presentation)>> presentations; // by context
+    int first = 0;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        entities.push_back(model->Value(i));
+        const auto presentation = Handle(Presentation)::DownCast(model->Value(i));
+        if (presentation.IsNull())
+            continue;
+        first = first == 0 ? i : first;
+        presentations.emplace_back(model->Number(presentation->ContextOfItems()), presentation);
+    }
+    if (presentations.size() < 2)
+        return;
+    std::stable_sort(presentations.begin(), presentations.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    model->ClearEntities();
+    for (int i = 1; i < first; ++i)
+        model->AddEntity(entities[std::size_t(i - 1)]);
+    for (const auto& [context, presentation] : presentations)
+        model->AddWithRefs(presentation);
+    for (std::size_t i = std::size_t(first - 1); i < entities.size(); ++i) {
+        if (!model->Contains(entities[i]))
+            model->AddWithRefs(entities[i]);
+    }
+}
+
 } // namespace
 
 StepBodyColours::StepBodyColours(STEPCAFControl_Writer& writer,
                                  const Handle(TDocStd_Document)& document)
 {
-    if (std::strncmp(Interface_Static::CVal("write.step.schema"), "AP242", 5) != 0)
-        return;
     const Handle(XSControl_WorkSession)& session = writer.ChangeWriter().WS();
+    orderPresentations(session->Model());
+    const char* schema = Interface_Static::CVal("write.step.schema");
+    // AP203 knows no colours.
+    if (std::strncmp(schema, "AP242", 5) != 0 && std::strncmp(schema, "AP214", 5) != 0)
+        return;
     const Handle(Transfer_FinderProcess) finder = session->TransferWriter()->FinderProcess();
     model_ = session->Model();
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(document->Main());

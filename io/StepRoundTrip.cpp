@@ -23,20 +23,9 @@
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <StepData_StepModel.hxx>
-#include <StepShape_AdvancedFace.hxx>
-#include <StepShape_HArray1OfFace.hxx>
-#include <StepShape_HArray1OfShell.hxx>
 #include <StepShape_ManifoldSolidBrep.hxx>
-#include <StepShape_OpenShell.hxx>
-#include <StepShape_Shell.hxx>
-#include <StepShape_ShellBasedSurfaceModel.hxx>
-#include <TCollection_HAsciiString.hxx>
-#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_DataMapOfShapeInteger.hxx>
-#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopoDS.hxx>
-#include <XSControl_TransferReader.hxx>
 #include <XSControl_WorkSession.hxx>
 #include <math.hxx>
 
@@ -107,47 +96,9 @@ struct Record {
     qint32 same;
     double model;
     double file;
+    qint32 modelSolids;
+    qint32 fileSolids;
 };
-
-// The shells of a solid with voids are put together again by the reader, which
-// can place them otherwise although every face comes back: such a body is read
-// back whole.
-bool hasVoids(const TopoDS_Shape& shape)
-{
-    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
-        int shells = 0;
-        for (TopExp_Explorer it(solid.Current(), TopAbs_SHELL); it.More() && shells < 2; it.Next())
-            ++shells;
-        if (shells > 1)
-            return true;
-    }
-    return false;
-}
-
-// A face on a closed surface (one with a seam or a pole) other than a plain
-// one: a single wire of nothing but seams, poles and closed edges (the round of
-// a cylinder between two rims, a sphere, a torus), which every reader takes as
-// written. The reader finds the side of the seam any other such face lies on
-// among the body's other faces and their shared edges: read alone the face can
-// come back whole while the body does not (a sphere drilled across its seam, a
-// torus with a bump), so it is read back together with the faces next to it.
-bool acrossSeam(const TopoDS_Face& face)
-{
-    bool closedSurface = false;
-    bool plain = true;
-    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
-        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
-        const bool bound = BRep_Tool::Degenerated(edge) || BRep_Tool::IsClosed(edge, face);
-        closedSurface = closedSurface || bound;
-        plain = plain && (bound || BRep_Tool::IsClosed(edge));
-    }
-    if (!closedSurface)
-        return false;
-    int wires = 0;
-    for (TopExp_Explorer it(face, TopAbs_WIRE); it.More(); it.Next())
-        ++wires;
-    return !plain || wires != 1;
-}
 
 int faceCount(const TopoDS_Shape& shape)
 {
@@ -310,71 +261,22 @@ bool sameFaces(const TopoDS_Shape& written, const TopoDS_Shape& read)
     return !theirs.More();
 }
 
-// Whether the faces read back are the faces written, in any order (the reader
-// gathers a group's faces into shells of its own order). Faces are paired by
-// their images first, which costs little; a face left over is compared with
-// the one whose centre lies nearest.
-bool sameFaceSets(const std::vector<TopoDS_Face>& written, const std::vector<TopoDS_Face>& read)
-{
-    if (written.size() != read.size())
-        return false;
-    std::vector<std::optional<FaceImage>> images(read.size());
-    for (std::size_t j = 0; j < read.size(); ++j) {
-        FaceImage image;
-        if (faceImage(read[j], image))
-            images[j] = image;
-    }
-    std::vector<bool> taken(read.size(), false);
-    for (const TopoDS_Face& face : written) {
-        FaceImage mine;
-        const bool measured = faceImage(face, mine);
-        std::size_t pick = read.size();
-        double nearest = std::numeric_limits<double>::max();
-        for (std::size_t j = 0; j < read.size() && measured; ++j) {
-            if (taken[j] || !images[j])
-                continue;
-            if (compare(mine, *images[j]) == Likeness::Same) {
-                pick = j;
-                break;
-            }
-            const double distance = mine.centre.Distance(images[j]->centre);
-            if (distance < nearest) {
-                nearest = distance;
-                pick = j;
-            }
-        }
-        if (!measured)
-            pick = std::size_t(std::find(taken.begin(), taken.end(), false) - taken.begin());
-        if (pick == read.size() || !sameFace(face, read[pick]))
-            return false;
-        taken[pick] = true;
-    }
-    return true;
-}
-
 // The work a checking process does: reads single tasks back from the model with
 // its reader.
 class TaskReader {
 public:
-    // On the writer's session, which relates the model's entities already: doing
-    // that again costs a good part of writing them.
+    // On the session that parsed the file, whose graph of the model exists
+    // already: relating the entities again costs a good part of reading them.
     TaskReader(const Handle(XSControl_WorkSession)& session,
-               const std::vector<TopoDS_Shape>& shapes,
-               const std::map<int, std::vector<StepGroupFace>>& groups)
-        : session_(session)
-        , model_(Handle(StepData_StepModel)::DownCast(session->Model()))
+               const std::vector<TopoDS_Shape>& shapes)
+        : model_(Handle(StepData_StepModel)::DownCast(session->Model()))
         , shapes_(shapes)
-        , groups_(groups)
         , reader_(session, false)
     {
     }
 
     Record run(int index, const StepTask& task)
     {
-        if (task.face >= 0)
-            return face(index, task);
-        if (task.group)
-            return group(index, task.body);
         return task.solid >= 0 ? solid(index, task) : body(index, task.body);
     }
 
@@ -404,22 +306,29 @@ private:
     template <typename Transfer>
     Record measured(int index, const TopoDS_Shape& own, Transfer&& transfer)
     {
-        Record record{index, 0, 0.0, 0.0};
+        Record record{index, 0, 0.0, 0.0, 0, 0};
         const bool read = readBack(transfer, [&](const TopoDS_Shape& shape) {
             // The writer may place a solid by its body's placement rather than in
             // its geometry.
-            record.same = sameFaces(own, shape)
-                          || (!own.Location().IsIdentity()
-                              && sameFaces(own.Located(TopLoc_Location()), shape));
-            if (!record.same)
+            // Its faces all back, a solid may still have come back open.
+            record.same = (sameFaces(own, shape)
+                           || (!own.Location().IsIdentity()
+                               && sameFaces(own.Located(TopLoc_Location()), shape)))
+                          && closedSolidCount(shape) == closedSolidCount(own);
+            if (!record.same) {
                 record.file = closedVolume(shape);
+                record.fileSolids = closedSolidCount(shape);
+            }
         });
         if (!read) {
             record.same = 0;
             record.file = 0.0;
+            record.fileSolids = 0;
         }
-        if (!record.same)
+        if (!record.same) {
             record.model = closedVolume(own);
+            record.modelSolids = closedSolidCount(own);
+        }
         return record;
     }
 
@@ -445,118 +354,11 @@ private:
                         [&] { return reader_.TransferEntity(model_->Value(task.entity)); });
     }
 
-    // The faces of a group read back together, as a surface model of their
-    // own: the reader decides their sides of the seams among their shared edges
-    // as within the body, at a fraction of reading the body.
-    Record group(int index, int body)
-    {
-        makeSurfaceModels();
-        const std::vector<TopoDS_Face>& own = facesOf(body);
-        std::vector<TopoDS_Face> written;
-        for (const StepGroupFace& member : groups_.at(body))
-            written.push_back(own[std::size_t(member.face)]);
-        Record record{index, 0, 0.0, 0.0};
-        const bool read
-            = readBack([&] { return reader_.TransferEntity(surfaceModels_.at(body)); },
-                       [&](const TopoDS_Shape& shape) {
-                           std::vector<TopoDS_Face> faces;
-                           for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
-                               faces.push_back(TopoDS::Face(it.Current()));
-                           record.same = sameFaceSets(written, faces);
-                       });
-        record.same = read && record.same;
-        return record;
-    }
-
-    // Every group as a surface model added to this process's copy of the model
-    // (the workers' own, or the written one after the writing); the entities
-    // are then related anew, once.
-    void makeSurfaceModels()
-    {
-        if (!surfaceModels_.empty() || groups_.empty())
-            return;
-        for (const auto& [body, members] : groups_) {
-            const Handle(StepShape_HArray1OfFace) faces
-                = new StepShape_HArray1OfFace(1, int(members.size()));
-            for (std::size_t j = 0; j < members.size(); ++j)
-                faces->SetValue(int(j) + 1,
-                                Handle(StepShape_Face)::DownCast(model_->Value(members[j].entity)));
-            const Handle(StepShape_OpenShell) shell = new StepShape_OpenShell;
-            shell->Init(new TCollection_HAsciiString(""), faces);
-            const Handle(StepShape_HArray1OfShell) shells = new StepShape_HArray1OfShell(1, 1);
-            StepShape_Shell item;
-            item.SetValue(shell);
-            shells->SetValue(1, item);
-            const Handle(StepShape_ShellBasedSurfaceModel) surfaces
-                = new StepShape_ShellBasedSurfaceModel;
-            surfaces->Init(new TCollection_HAsciiString(""), shells);
-            model_->AddEntity(shell);
-            model_->AddEntity(surfaces);
-            surfaceModels_[body] = surfaces;
-        }
-        session_->ComputeGraph(true);
-        reader_.WS()->TransferReader()->SetGraph(session_->HGraph());
-    }
-
-    const std::vector<TopoDS_Face>& facesOf(int body)
-    {
-        std::vector<TopoDS_Face>& own = faces_[body];
-        if (own.empty()) {
-            for (TopExp_Explorer it(shapes_[std::size_t(body)], TopAbs_FACE); it.More(); it.Next())
-                own.push_back(TopoDS::Face(it.Current()));
-        }
-        return own;
-    }
-
-    Record face(int index, const StepTask& task)
-    {
-        const std::vector<TopoDS_Face>& own = facesOf(task.body);
-        Record record{index, 0, 0.0, 0.0};
-        const bool read
-            = readBack([&] { return reader_.TransferEntity(model_->Value(task.entity)); },
-                       [&](const TopoDS_Shape& shape) {
-                           record.same
-                               = shape.ShapeType() == TopAbs_FACE
-                                 && sameFace(own[std::size_t(task.face)], TopoDS::Face(shape));
-                       });
-        record.same = read && record.same;
-        return record;
-    }
-
-    Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     const std::vector<TopoDS_Shape>& shapes_;
-    const std::map<int, std::vector<StepGroupFace>>& groups_;
-    std::map<int, Handle(StepShape_ShellBasedSurfaceModel)> surfaceModels_;
     STEPControl_Reader reader_;
     std::optional<bool> matched_;
-    std::map<int, std::vector<TopoDS_Face>> faces_;
 };
-
-// Which faces of the body, in the explorer's order, are read back together: the
-// faces across seams and the faces next to them.
-std::vector<bool> groupOf(const TopoDS_Shape& shape)
-{
-    std::vector<TopoDS_Face> faces;
-    TopTools_DataMapOfShapeInteger place;
-    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
-        place.Bind(it.Current(), int(faces.size()));
-        faces.push_back(TopoDS::Face(it.Current()));
-    }
-    std::vector<bool> grouped(faces.size(), false);
-    TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
-    for (const TopoDS_Face& face : faces) {
-        if (!acrossSeam(face))
-            continue;
-        if (facesOfEdge.IsEmpty())
-            TopExp::MapShapesAndAncestors(shape, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
-        for (TopExp_Explorer edge(face, TopAbs_EDGE); edge.More(); edge.Next()) {
-            for (const TopoDS_Shape& next : facesOfEdge.FindFromKey(edge.Current()))
-                grouped[std::size_t(place.Find(next))] = true;
-        }
-    }
-    return grouped;
-}
 
 // The numbers of the model's entities of a kind, in the order the writer made
 // them: body after body, each body's in the order the explorer visits its shapes.
@@ -583,61 +385,35 @@ std::vector<int> firstOf(const std::vector<TopoDS_Shape>& shapes, TopAbs_ShapeEn
     return first;
 }
 
-// The tasks of the listed bodies. A body with voids is read back whole, solid by
-// solid; of every other body the faces across seams are read back together with
-// the faces next to them, and the other faces that may change one by one. Faces
-// and solids are paired with their entities by order; when the model holds
-// another number of them than the bodies (a body written twice as one part, a
-// face the writer split), the bodies are read back whole. Whole reads and groups
-// come first, the largest first, so that workers taking tasks in turn end
-// together.
+// The tasks of the listed bodies: each solid of a body read on its own as within
+// its body, the solids paired with their entities by order; a body without
+// solids, or all when the model holds another number of solids than the bodies
+// (a body written twice as one part), read whole. The largest come first, so
+// that workers taking tasks in turn end together.
 std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
                                  const std::vector<TopoDS_Shape>& shapes,
-                                 const std::vector<int>& indices, bool byFace,
-                                 std::map<int, std::vector<StepGroupFace>>& groups)
+                                 const std::vector<int>& indices)
 {
-    int totalFaces = 0;
-    const std::vector<int> firstFace = firstOf(shapes, TopAbs_FACE, totalFaces);
-    const std::vector<int> faceEntities = entitiesOf<StepShape_AdvancedFace>(model);
-    byFace = byFace && totalFaces == int(faceEntities.size());
     int totalSolids = 0;
     const std::vector<int> firstSolid = firstOf(shapes, TopAbs_SOLID, totalSolids);
     const std::vector<int> solidEntities = entitiesOf<StepShape_ManifoldSolidBrep>(model);
     const bool bySolid = totalSolids == int(solidEntities.size());
     std::vector<std::pair<int, StepTask>> whole; // with its face count
-    std::vector<StepTask> faces;
     for (const int index : indices) {
         const TopoDS_Shape& shape = shapes[std::size_t(index)];
-        if (byFace && !hasVoids(shape)) {
-            const auto entity = [&](int k) {
-                return faceEntities[std::size_t(firstFace[std::size_t(index)] + k)];
-            };
-            const std::vector<bool> grouped = groupOf(shape);
-            int k = 0;
-            for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next(), ++k) {
-                if (grouped[std::size_t(k)])
-                    groups[index].push_back({k, entity(k)});
-                else if (stepMayChangeFace(TopoDS::Face(it.Current())))
-                    faces.push_back({index, k, entity(k)});
-            }
-            if (groups.count(index))
-                whole.push_back({int(groups[index].size()), {index, -1, 0, -1, true}});
-            continue;
-        }
         int k = 0;
         for (TopExp_Explorer it(shape, TopAbs_SOLID); bySolid && it.More(); it.Next(), ++k)
             whole.push_back(
                 {faceCount(it.Current()),
-                 {index, -1, solidEntities[std::size_t(firstSolid[std::size_t(index)] + k)], k}});
+                 {index, solidEntities[std::size_t(firstSolid[std::size_t(index)] + k)], k}});
         if (!bySolid || k == 0)
-            whole.push_back({faceCount(shape), {index, -1, 0}});
+            whole.push_back({faceCount(shape), {index, 0}});
     }
     std::stable_sort(whole.begin(), whole.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<StepTask> tasks;
     for (const auto& [count, task] : whole)
         tasks.push_back(task);
-    tasks.insert(tasks.end(), faces.begin(), faces.end());
     return tasks;
 }
 
@@ -655,17 +431,19 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// The faces a task reads back: a whole body costs all of its faces, a group its
-// members.
-int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTask>& tasks,
-              const std::map<int, std::vector<StepGroupFace>>& groups)
+// The faces the tasks read back.
+int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTask>& tasks)
 {
     int faces = 0;
     for (const StepTask& task : tasks) {
-        if (task.group)
-            faces += int(groups.at(task.body).size());
-        else
-            faces += task.face < 0 ? faceCount(shapes[std::size_t(task.body)]) : 1;
+        if (task.solid >= 0) {
+            TopExp_Explorer it(shapes[std::size_t(task.body)], TopAbs_SOLID);
+            for (int k = 0; k < task.solid; ++k)
+                it.Next();
+            faces += faceCount(it.Current());
+        } else {
+            faces += faceCount(shapes[std::size_t(task.body)]);
+        }
     }
     return faces;
 }
@@ -774,7 +552,7 @@ int stepWorkerCount(int cores, long long residentKb, long long availableKb)
 
 bool StepVolume::changed() const
 {
-    return !(std::abs(file - model) <= volumeTolerance * model);
+    return fileSolids < modelSolids || !(std::abs(file - model) <= volumeTolerance * model);
 }
 
 double StepVolume::percent() const
@@ -806,11 +584,10 @@ struct StepCheck::Result {
 };
 
 StepCheck::StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
-                     int facesForWorkers, ReadBack readBack)
+                     int facesForWorkers)
     : shapes_(std::move(shapes))
     , indices_(std::move(indices))
     , facesForWorkers_(facesForWorkers)
-    , readBack_(readBack)
     , limits_(workerLimits)
 {
 }
@@ -832,18 +609,28 @@ StepCheck::~StepCheck()
         ::munmap(shared_, sizeof(std::atomic<int>));
 }
 
-void StepCheck::start(const Handle(XSControl_WorkSession)& session)
+void StepCheck::startOnFile(const QByteArray& file)
 {
-    session_ = session;
-    model_ = Handle(StepData_StepModel)::DownCast(session->Model());
-    // Reading a body back whole costs several times its writing: only the faces
-    // that may change are read back, one by one, and only a body with a face that
-    // comes back otherwise is read back whole.
-    tasks_ = checkTasks(model_, shapes_, indices_, readBack_ == ReadBack::Faces, groups_);
-    // The workers read on the writer's session and so share its graph of the
-    // model (the writer relates the entities for the colours anyway).
+    STEPControl_Controller::Init();
+    STEPControl_Reader reader;
+    bool parsed = false;
+    try {
+        OCC_CATCH_SIGNALS
+        parsed = reader.ReadFile(file.constData()) == IFSelect_RetDone;
+    } catch (const Standard_Failure&) {
+        parsed = false;
+    }
+    if (!parsed) {
+        unreadable_ = true;
+        return;
+    }
+    // The session is kept: closing it empties the model.
+    session_ = reader.WS();
+    model_ = Handle(StepData_StepModel)::DownCast(session_->Model());
+    tasks_ = checkTasks(model_, shapes_, indices_);
+    // The workers share the graph of the model, related once here.
     session_->ComputeGraph();
-    startWorkers(workerCount(taskFaces(shapes_, tasks_, groups_), facesForWorkers_));
+    startWorkers(workerCount(taskFaces(shapes_, tasks_), facesForWorkers_));
 }
 
 void StepCheck::startWorkers(int count)
@@ -883,7 +670,7 @@ void StepCheck::startWorkers(int count)
             if (workerEntry)
                 workerEntry();
             ::close(fds[0]);
-            TaskReader reader(session_, shapes_, groups_);
+            TaskReader reader(session_, shapes_);
             for (;;) {
                 const int task = nextTask(shared_).fetch_add(1);
                 if (task >= int(tasks_.size()))
@@ -975,7 +762,7 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             return collect(results, report, cancelled);
         for (std::size_t t = 0; t < tasks_.size(); ++t) {
             if (!reader)
-                reader = std::make_unique<TaskReader>(session_, shapes_, groups_);
+                reader = std::make_unique<TaskReader>(session_, shapes_);
             results[t] = {true, reader->run(int(t), tasks_[t])};
             report();
             if (cancelRequested(cancelled))
@@ -983,23 +770,20 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
         }
         return true;
     };
-    // The verdict on a body from its tasks; none when it is to be read back
-    // whole. A task not reported was being read by a worker that was ended for
-    // not answering, or was never taken because every worker was: reading it
-    // here could hang this process as well. Otherwise its worker died on it,
-    // and the reader does not give it back.
-    const auto verdict
-        = [&](int index, const std::vector<Result>& results) -> std::optional<StepVolume> {
+    // The verdict on a body from its tasks. A task not reported was being read
+    // by a worker that was ended for not answering, or was never taken because
+    // every worker was: reading it here could hang this process as well.
+    // Otherwise its worker died on it, and the reader does not give it back.
+    const auto verdict = [&](int index, const std::vector<Result>& results) {
         bool complete = true;
         bool same = true;
-        bool byFace = false;
         const Record* whole = nullptr;
         double lost = 0.0; // by the solids that came back otherwise
+        int solidsLost = 0;
         for (std::size_t t = 0; t < tasks_.size(); ++t) {
             const StepTask& task = tasks_[t];
             if (task.body != index)
                 continue;
-            byFace = byFace || task.face >= 0 || task.group;
             if (!results[t].reported) {
                 complete = false;
                 continue;
@@ -1008,50 +792,40 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
             if (record.same)
                 continue;
             same = false;
-            if (task.face < 0 && task.solid < 0 && !task.group)
+            if (task.solid < 0) {
                 whole = &record;
-            else if (task.face < 0 && !task.group)
+            } else {
                 lost += record.model - record.file;
+                solidsLost += std::max(0, record.modelSolids - record.fileSolids);
+            }
         }
         if (!complete && workerEnded_)
             return StepVolume{index, 0.0, 0.0, true};
         if (complete && same)
             return StepVolume{index, 0.0, 0.0};
-        if (byFace)
-            return std::nullopt;
         if (whole)
-            return StepVolume{index, whole->model, whole->file};
-        const double model = closedVolume(shapes_[std::size_t(index)]);
-        return StepVolume{index, model, complete ? model - lost : 0.0};
+            return StepVolume{index, whole->model,       whole->file,
+                              false, whole->modelSolids, whole->fileSolids};
+        const TopoDS_Shape& shape = shapes_[std::size_t(index)];
+        const double model = closedVolume(shape);
+        const int solids = closedSolidCount(shape);
+        return StepVolume{index, model,  complete ? model - lost : 0.0,
+                          false, solids, complete ? solids - solidsLost : 0};
     };
 
-    std::vector<Result> results;
-    if (!run(results, 0, 90))
-        return {};
     std::vector<StepVolume> volumes;
-    std::vector<StepTask> bodies;
-    for (const int index : indices_) {
-        if (const std::optional<StepVolume> volume = verdict(index, results))
-            volumes.push_back(*volume);
-        else
-            bodies.push_back({index, -1, 0});
+    if (unreadable_) {
+        for (const int index : indices_) {
+            const TopoDS_Shape& shape = shapes_[std::size_t(index)];
+            volumes.push_back({index, closedVolume(shape), 0.0, false, closedSolidCount(shape), 0});
+        }
+        return volumes;
     }
-    if (!bodies.empty()) {
-        // A body with a face that came back otherwise is read back whole, in
-        // workers again when it is large enough, so that no body can hold up
-        // the export.
-        tasks_ = std::move(bodies);
-        // A reader keeps the faces it read alone and would build the bodies
-        // from them.
-        reader.reset();
-        startWorkers(workerCount(taskFaces(shapes_, tasks_, groups_), facesForWorkers_));
-        if (!run(results, 90, 100))
-            return {};
-        for (const StepTask& task : tasks_)
-            volumes.push_back(*verdict(task.body, results));
-    }
-    std::sort(volumes.begin(), volumes.end(),
-              [](const StepVolume& a, const StepVolume& b) { return a.index < b.index; });
+    std::vector<Result> results;
+    if (!run(results, 0, 100))
+        return {};
+    for (const int index : indices_)
+        volumes.push_back(verdict(index, results));
     return volumes;
 }
 

@@ -43,8 +43,11 @@ struct StepVolume {
     double file = 0.0;
     // Its worker did not answer and was ended: nothing is known of the body.
     bool unchecked = false;
+    // Solids bounded by closed shells only, in the body and as read back.
+    int modelSolids = 0;
+    int fileSolids = 0;
 
-    // Off by more than 0.01 %.
+    // Fewer closed solids, or the volume off by more than 0.01 %.
     bool changed() const;
     // The change in percent of the model's volume.
     double percent() const;
@@ -58,23 +61,13 @@ struct StepVolume {
 // its area in space.
 bool sameFace(const TopoDS_Face& written, const TopoDS_Face& read);
 
-// One piece of work of a check: the k-th face of a body, in the order the
-// explorer visits them, and the number of its face entity in the STEP model;
-// with face -1 the k-th solid of the body and its solid entity; with both -1 the
-// whole body, transferred as the model's top-level shape, or, as a group, the
-// body's faces across seams with the faces next to them.
+// One piece of work of a check: the k-th solid of a body, in the order the
+// explorer visits them, and its solid entity in the STEP model; with solid -1
+// the whole body, transferred as the model's top-level shape.
 struct StepTask {
     int body;
-    int face;
     int entity;
     int solid = -1;
-    bool group = false;
-};
-
-// A face of a group: its place among the body's faces and its face entity.
-struct StepGroupFace {
-    int face;
-    int entity;
 };
 
 // How many check workers start: one for each core the writer leaves free, at
@@ -96,38 +89,32 @@ struct StepWorkerLimits {
     int silentMs = 180000;
 };
 
-// Reads the bodies of a STEP model back while the caller writes its text. The
-// kernel's data-exchange classes keep process-wide state that is not safe for
-// threads, so the bodies are checked in worker processes that share the model
-// copy-on-write, take their work from a counter they share, and report through a
-// pipe: faces one by one, faces across seams together with their neighbours,
-// solids with voids whole. The bodies with a face that came back otherwise are
-// then read back whole the same way. A small check, or one for which no worker can be started, runs
-// in this process when asked for the results.
+// Reads the bodies of a STEP file back from the file as written. The kernel's
+// data-exchange classes keep process-wide state that is not safe for threads,
+// so the bodies are read in worker processes that share the parsed model
+// copy-on-write, take their work from a counter they share, and report through
+// a pipe, solid by solid. A small check, or one for which no worker can be
+// started, runs in this process when asked for the results.
 class StepCheck {
 public:
     // Forking the workers and starting their readers costs about as much as
-    // reading back a score of faces: a check of fewer faces (or of bodies with
-    // fewer faces, when read whole) runs in this process after the write.
+    // reading back a score of faces: a check of bodies with fewer faces runs in
+    // this process.
     static constexpr int defaultFacesForWorkers = 20;
-
-    // How the bodies are read back: by their faces that may change, and a body
-    // with a face that came back otherwise then whole; or every body whole (a
-    // repair is judged by the volume it gives back).
-    enum class ReadBack { Faces, Bodies };
 
     // shapes[i] is written as the model's i-th top-level shape; only the listed
     // indices are checked.
     StepCheck(std::vector<TopoDS_Shape> shapes, std::vector<int> indices,
-              int facesForWorkers = defaultFacesForWorkers, ReadBack readBack = ReadBack::Faces);
+              int facesForWorkers = defaultFacesForWorkers);
     ~StepCheck();
     StepCheck(const StepCheck&) = delete;
     StepCheck& operator=(const StepCheck&) = delete;
 
-    // Starts the workers on the model of the writer's session, which the writer
-    // has filled and will only write from here on. The session is kept: closing
-    // it empties the model.
-    void start(const Handle(XSControl_WorkSession)& session);
+    // Starts the workers on the file as written, parsed by a reader of its own
+    // that shares nothing with the writer: what it gives back is what any other
+    // reader of the file starts from. A file that cannot be parsed gives back
+    // nothing of any body.
+    void startOnFile(const QByteArray& file);
 
     // For every check that starts from now on.
     static void setWorkerLimits(const StepWorkerLimits& limits);
@@ -161,11 +148,10 @@ private:
     std::vector<TopoDS_Shape> shapes_;
     std::vector<int> indices_;
     int facesForWorkers_;
-    ReadBack readBack_;
+    bool unreadable_ = false;
     Handle(XSControl_WorkSession) session_;
     Handle(StepData_StepModel) model_;
     std::vector<StepTask> tasks_;
-    std::map<int, std::vector<StepGroupFace>> groups_; // by body
     // The next task to take, shared with the workers.
     void* shared_ = nullptr;
     std::vector<Worker> workers_;

@@ -112,7 +112,10 @@ Handle(Poly_Triangulation) readStlFile(const QByteArray& fileName, double mergeA
         in.clear();
         in.seekg(from);
         Standard_ReadLineBuffer buffer(4096);
-        if (!reader->ReadAscii(in, buffer, std::streampos(to), progress.Next(double(to - from))))
+        // A section cut short (its `endsolid` missing, as at the end of a file
+        // written incompletely) keeps the triangles read before the cut.
+        if (!reader->ReadAscii(in, buffer, std::streampos(to), progress.Next(double(to - from)))
+            && progress.UserBreak())
             return {};
     }
     return reader->triangulation();

@@ -17,7 +17,8 @@ namespace qor::io {
 // file) the stream is at its end and the sections still in the buffer are
 // dropped without a word, and a section that starts near a buffer's end is
 // read from the wrong place. A text file of several sections is therefore
-// read section by section, each from its own place.
+// read section by section, each from its own place; a section cut short keeps
+// the triangles before the cut.
 Handle(Poly_Triangulation) readStlFile(const QByteArray& fileName, double mergeAngle,
                                        const Message_ProgressRange& range);
 

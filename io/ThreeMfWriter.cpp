@@ -105,7 +105,7 @@ void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,
     xml.append("    </triangles>\n   </mesh>\n  </object>\n");
 }
 
-QByteArray modelPart(const std::vector<ExportBody>& bodies, std::vector<int>* nonManifold)
+QByteArray modelPart(const std::vector<ExportBody>& bodies)
 {
     QByteArray xml(xmlDeclaration);
     xml.append("<model unit=\"millimeter\" xml:lang=\"de-DE\" "
@@ -122,8 +122,6 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies, std::vector<int>* no
     int nextId = 2;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const IndexedMesh mesh = bodyMesh(bodies[i].shape);
-        if (nonManifold)
-            nonManifold->push_back(nonManifoldEdgeCount(mesh));
         if (mesh.triangles.empty())
             continue;
         appendObject(xml, nextId, bodies[i], int(i), mesh);
@@ -142,14 +140,12 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies, std::vector<int>* no
 
 } // namespace
 
-QByteArray write3mf(const std::vector<ExportBody>& bodies, std::vector<int>* nonManifold)
+QByteArray write3mf(const std::vector<ExportBody>& bodies)
 {
-    if (nonManifold)
-        nonManifold->clear();
     ZipWriter zip;
     zip.add(QStringLiteral("[Content_Types].xml"), contentTypes(), true);
     zip.add(QStringLiteral("_rels/.rels"), relationships(), true);
-    zip.add(QStringLiteral("3D/3dmodel.model"), modelPart(bodies, nonManifold), true);
+    zip.add(QStringLiteral("3D/3dmodel.model"), modelPart(bodies), true);
     return zip.finish();
 }
 

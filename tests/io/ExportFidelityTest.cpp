@@ -1,8 +1,8 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/XcafBodies.h"
-#include "sketch/Plane.h"
 #include "io/Zip.h"
+#include "sketch/Plane.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
@@ -11,6 +11,7 @@
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -31,6 +32,7 @@
 
 #include <algorithm>
 #include <numbers>
+#include <stdexcept>
 
 using qor::io::ExportBody;
 using qor::io::exportFile;
@@ -201,8 +203,8 @@ TEST(ExportFidelity, MeshVoidsStayVoidsInStep)
         {"hollow", hollow, 1, 2, 8000.0 - 1000.0},
         {"island in the void", qor::compoundOf({hollow, box(4, 4, 4, gp_Pnt(8, 8, 8))}), 2, 3,
          8000.0 - 1000.0 + 64.0},
-        {"two bodies apart", qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}), 2, 2,
-         2000.0},
+        {"two bodies apart", qor::compoundOf({box(10, 10, 10), box(10, 10, 10, gp_Pnt(20, 0, 0))}),
+         2, 2, 2000.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -309,6 +311,46 @@ TEST(ExportFidelity, TerrainIsCoarsenedBeforeItIsMeshedFinely)
     const int triangles = triangleCount(path);
     EXPECT_LE(triangles, 100000);
     EXPECT_GT(triangles, 1000);
+}
+
+// Cancelling while the terrain is being meshed (the user presses the button
+// 300 ms in) ends the export within a second of it, in every mesh format, and
+// leaves nothing behind.
+TEST(ExportFidelity, CancelStopsTheMesherWithinASecond)
+{
+    QTemporaryDir dir;
+    for (const char* suffix : {"stl", "3mf"}) {
+        SCOPED_TRACE(suffix);
+        const ExportBody land{QStringLiteral("Gelände"), terrainFace(200, 1.0e6)};
+        QElapsedTimer clock;
+        clock.start();
+        QString error;
+        EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.") + suffix), {land},
+                                ExportOptions(), &error, nullptr, {},
+                                [&] { return clock.elapsed() >= 300; }));
+        EXPECT_LT(clock.elapsed(), 300 + 1000);
+        EXPECT_EQ(error, QStringLiteral("Export abgebrochen"));
+        EXPECT_TRUE(QDir(dir.path())
+                        .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden)
+                        .isEmpty());
+    }
+}
+
+// A failure while a body is meshed reaches the user as one German line naming
+// the body and the step, never as the failure's own text.
+TEST(ExportFidelity, FailureWhileMeshingNamesBodyAndStep)
+{
+    QTemporaryDir dir;
+    const std::vector<ExportBody> bodies = {{QStringLiteral("Quader"), box(1, 1, 1)},
+                                            {QStringLiteral("Gelände"), terrainFace(200, 1.0e6)}};
+    QString error;
+    EXPECT_FALSE(exportFile(dir.filePath(QStringLiteral("gelaende.stl")), bodies, ExportOptions(),
+                            &error, nullptr, [](int percent, const QString&) {
+                                if (percent == 5)
+                                    throw std::runtime_error("NCollection_Array1::Create");
+                            }));
+    EXPECT_EQ(error, QStringLiteral("Export fehlgeschlagen: Fehler an „Gelände“ im Schritt "
+                                    "„Vernetzen“"));
 }
 
 // Imported names lose control characters, and an instance named only by its

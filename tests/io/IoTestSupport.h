@@ -6,9 +6,9 @@
 
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
+#include <GProp_GProps.hxx>
 #include <Poly_Triangulation.hxx>
 #include <TopoDS_Face.hxx>
-#include <GProp_GProps.hxx>
 
 #include <QString>
 
@@ -55,6 +55,14 @@ inline QString readerFilesFolder()
 {
     const QString moved = qEnvironmentVariable("QOR_READER_FILES");
     return moved.isEmpty() ? QStringLiteral(QOR_READER_FILES) : moved;
+}
+
+// KiCad's published 3D models, unpacked from the distribution's package beside the
+// source tree; QOR_KICAD_MODELS moves them.
+inline QString kicadModelsFolder()
+{
+    const QString moved = qEnvironmentVariable("QOR_KICAD_MODELS");
+    return moved.isEmpty() ? QStringLiteral(QOR_KICAD_MODELS) : moved;
 }
 
 } // namespace qor::test

@@ -28,6 +28,7 @@
 #include <RWGltf_CafReader.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 
 #include <cerrno>
@@ -276,24 +277,83 @@ TEST(MeshWriters, SampleBallHasNoZeroAreaTriangles)
     }
 }
 
-// A fin of three triangles on one edge is written as it is and named by every writer.
+// A fin of three triangles on one edge, and two solids of one body that touch
+// (their shared edges meet four triangles once a reader joins their corners),
+// are written as they are and named by every writer with the count of such
+// edges the file holds.
 TEST(MeshWriters, NameNonManifoldEdges)
 {
     QTemporaryDir dir;
-    const std::vector<ExportBody> bodies = {{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)},
-                                            {QStringLiteral("Flosse"), qor::test::finMesh()}};
+    TopoDS_Compound pair;
+    BRep_Builder builder;
+    builder.MakeCompound(pair);
+    builder.Add(pair, qor::test::box(4, 4, 4));
+    builder.Add(pair, qor::test::box(4, 4, 4, gp_Pnt(4, 0, 0)));
+    const struct {
+        const char* name;
+        TopoDS_Shape shape;
+    } cases[] = {{"Flosse", qor::test::finMesh()}, {"Paar", pair}};
+    for (const auto& c : cases) {
+        const std::vector<ExportBody> bodies
+            = {{QStringLiteral("Würfel"), qor::test::box(4, 4, 4, gp_Pnt(0, 20, 0))},
+               {QString::fromUtf8(c.name), c.shape}};
+        for (const char* suffix : meshSuffixes) {
+            SCOPED_TRACE(std::string(c.name) + "." + suffix);
+            const QString path = dir.filePath(QStringLiteral("teile.") + suffix);
+            QString note;
+            ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
+            const std::map<std::pair<int, int>, int> uses = edgeUses(soupOf(path));
+            const auto shared = std::count_if(uses.begin(), uses.end(),
+                                              [](const auto& u) { return u.second > 2; });
+            EXPECT_GT(shared, 0);
+            EXPECT_EQ(note, QStringLiteral("„%1“ hat %2 Kanten, an denen mehr als zwei Dreiecke "
+                                           "liegen (nicht mannigfaltig); manche Slicer lehnen das "
+                                           "Objekt ab oder reparieren es")
+                                .arg(QString::fromUtf8(c.name))
+                                .arg(shared));
+        }
+    }
+}
+
+// A face whose every triangle collapses (its corners one point on the writers'
+// grid) has no area: it is left out, and the body's other faces are written by
+// every writer.
+TEST(MeshWriters, FaceWhoseTrianglesAllCollapseIsLeftOut)
+{
+    // A closed tetrahedron as one face of triangles, and beside it a face of two
+    // slivers whose corners lie closer than the grid.
+    Handle(Poly_Triangulation) solid = new Poly_Triangulation(4, 4, false);
+    const gp_Pnt corners[] = {{0, 0, 0}, {6, 0, 0}, {0, 6, 0}, {0, 0, 6}};
+    for (int i = 0; i < 4; ++i)
+        solid->SetNode(i + 1, corners[i]);
+    solid->SetTriangle(1, Poly_Triangle(1, 3, 2));
+    solid->SetTriangle(2, Poly_Triangle(1, 2, 4));
+    solid->SetTriangle(3, Poly_Triangle(1, 4, 3));
+    solid->SetTriangle(4, Poly_Triangle(2, 3, 4));
+    Handle(Poly_Triangulation) slivers = new Poly_Triangulation(4, 2, false);
+    const gp_Pnt close[] = {{20, 0, 0}, {20.000001, 0, 0}, {20, 5, 0}, {20, 5.000001, 0}};
+    for (int i = 0; i < 4; ++i)
+        slivers->SetNode(i + 1, close[i]);
+    slivers->SetTriangle(1, Poly_Triangle(1, 2, 3));
+    slivers->SetTriangle(2, Poly_Triangle(3, 4, 1));
+    TopoDS_Compound body;
+    BRep_Builder builder;
+    builder.MakeCompound(body);
+    for (const Handle(Poly_Triangulation)& mesh : {solid, slivers}) {
+        TopoDS_Face face;
+        builder.MakeFace(face, mesh);
+        builder.Add(body, face);
+    }
+    QTemporaryDir dir;
     for (const char* suffix : meshSuffixes) {
         SCOPED_TRACE(suffix);
-        const QString path = dir.filePath(QStringLiteral("teile.") + suffix);
-        QString note;
-        ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
-        EXPECT_EQ(note, QStringLiteral("„Flosse“ hat 1 Kanten, an denen mehr als zwei Dreiecke "
-                                       "liegen (nicht mannigfaltig); manche Slicer lehnen das "
-                                       "Objekt ab oder reparieren es"));
-        const std::map<std::pair<int, int>, int> uses = edgeUses(soupOf(path));
-        EXPECT_EQ(
-            std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second == 3; }),
-            1);
+        const QString path = dir.filePath(QStringLiteral("teil.") + suffix);
+        QString error;
+        ASSERT_TRUE(exportFile(path, {{QStringLiteral("Teil"), body}}, ExportOptions(), &error))
+            << error.toStdString();
+        const Soup soup = soupOf(path);
+        EXPECT_EQ(soup.triangles.size(), 4u);
+        EXPECT_NEAR(soupVolume(soup), 36.0, 1e-3);
     }
 }
 
@@ -363,6 +423,7 @@ TEST(MeshReading, EverySectionOfATextStl)
         std::vector<std::vector<qor::fixtures::Triangle>> sections;
         int triangles;
         double volume;
+        bool lastEnded = true;
     } cases[] = {
         {"one section", {tetrahedron(6)}, 4, 36.0},
         {"two small sections", {tetrahedron(6), moved(tetrahedron(6), 20, 0, 0)}, 8, 72.0},
@@ -374,11 +435,23 @@ TEST(MeshReading, EverySectionOfATextStl)
          {many, moved(many, 0, 10, 0), moved(many, 0, 20, 0)},
          480,
          20.0},
+        // A file cut short after its last triangle keeps every triangle.
+        {"last section without endsolid",
+         {tetrahedron(6), moved(tetrahedron(6), 20, 0, 0)},
+         8,
+         72.0,
+         false},
+        {"last of many sections without endsolid",
+         {many, moved(many, 0, 10, 0), moved(tetrahedron(6), 0, 30, 0)},
+         324,
+         2 * 40 / 6.0 + 36.0,
+         false},
+        {"only section without endsolid", {tetrahedron(6)}, 4, 36.0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString path = dir.filePath(QStringLiteral("teile.stl"));
-        ASSERT_TRUE(qor::test::writeFile(path, qor::fixtures::asciiStl(c.sections)));
+        ASSERT_TRUE(qor::test::writeFile(path, qor::fixtures::asciiStl(c.sections, c.lastEnded)));
         const qor::io::ImportResult imported = qor::io::importFile(path, {});
         ASSERT_TRUE(imported.ok) << imported.error.toStdString();
         ASSERT_EQ(imported.bodies.size(), 1u);
