@@ -85,6 +85,11 @@ void runOnReaderThread(const std::function<void()>& work, const std::function<vo
         std::rethrow_exception(job.failure);
 }
 
+qint64 coarseWallTick()
+{
+    return clockMs(CLOCK_MONOTONIC_COARSE);
+}
+
 ThreadCpuClock::ThreadCpuClock()
 {
     if (pthread_getcpuclockid(pthread_self(), &clock_) != 0)

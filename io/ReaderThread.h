@@ -21,6 +21,10 @@ constexpr std::size_t readerStackBytes = std::size_t(1) << 30;
 void runOnReaderThread(const std::function<void()>& work,
                        const std::function<void()>& whileWaiting = {});
 
+// A wall clock in milliseconds that moves only once per scheduler tick (a few ms), for
+// code asked very often whether time has passed: reading it costs next to nothing.
+qint64 coarseWallTick();
+
 // The processor time of the thread that made the clock, readable from any thread. A time
 // budget counted this way ends a reader that is stuck, never one that waits for a busy
 // machine.
