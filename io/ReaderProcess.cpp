@@ -236,10 +236,10 @@ ReaderLimits readerLimits(const QString& path)
     // A little over the budget the reader keeps itself: that one ends with its own answer.
     limits.cpuSeconds = budgetMs / 1000 + 3;
     limits.wallMs = std::max<qint64>(60000, 4 * budgetMs);
-    // Sound files need a few dozen times their size; the reader thread's stack and the
+    // Sound files need ten to twenty times their size; the reader thread's stack and the
     // libraries are reserved on top. Never more than three quarters of the machine.
     const std::uint64_t size = std::uint64_t(std::max<qint64>(0, QFileInfo(path).size()));
-    const std::uint64_t wanted = 2048 * mebibyte + 96 * size;
+    const std::uint64_t wanted = 1024 * mebibyte + 40 * size;
     const std::uint64_t reserved = 1536 * mebibyte;
     limits.memoryBytes = reserved + std::min(wanted, physicalMemory() / 4 * 3);
     return limits;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -42,6 +43,19 @@ void limit(int resource, rlim_t soft, rlim_t hard)
     setrlimit(resource, &value);
 }
 
+// The largest address space the process has had, from its status file; 0 when unknown.
+std::uint64_t peakAddressSpace()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmPeak:"))
+            return line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
+    }
+    return 0;
+}
+
 } // namespace
 
 int runReaderProcess(int argc, char** argv)
@@ -77,6 +91,11 @@ int runReaderProcess(int argc, char** argv)
     };
     ReadStop stop = ReadStop::none;
     const ImportResult result = readInThisProcess(path, progress, {}, &stop);
+    // Some kernel readers take a failed allocation for a damaged file; a read that failed
+    // at the edge of the memory limit failed for want of memory.
+    if (!result.ok && stop == ReadStop::none && memoryBytes > 0
+        && peakAddressSpace() >= memoryBytes / 100 * 95)
+        stop = ReadStop::memory;
     QByteArray answer;
     try {
         answer = encodeResult(result, stop);
