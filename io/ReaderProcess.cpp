@@ -131,12 +131,14 @@ public:
         pending_.remove(0, at);
     }
 
-    // The latest progress for the caller; the label only when it is new.
-    void deliver(const ProgressCallback& progress)
+    // The latest progress for the caller; the label only when it is new. Until the read is
+    // over it stays below 100: a reader reports its end before the bodies are collected and
+    // sent, and a progress dialog closes at 100.
+    void deliver(const ProgressCallback& progress, bool over = false)
     {
         if (!progress)
             return;
-        progress(percent_, labelChanged_ ? label_ : QString());
+        progress(over ? 100 : std::min(percent_, 99), labelChanged_ ? label_ : QString());
         labelChanged_ = false;
     }
 
@@ -335,7 +337,7 @@ void readInReaderProcess(const QString& program, const QString& path,
     rusage usage{};
     while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    answer.deliver(progress);
+    answer.deliver(progress, true);
     bool crashed = false;
     ReadStop stop = stopOf(status, usage, killed, reason, largestSpace, limits, crashed);
     if (stop == ReadStop::none && !crashed) {
