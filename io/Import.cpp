@@ -255,6 +255,31 @@ QString brepTextFault(const QString& path)
     return {};
 }
 
+// What a kernel reader builds (its model, the XCAF document): freed when the read ends, or,
+// in a process that ends right after the read, left to the end of the process, which is
+// quicker than freeing it piece by piece.
+template <typename T>
+class Scratch {
+public:
+    Scratch()
+        : object_(new T)
+    {
+    }
+    ~Scratch()
+    {
+        if (!readDataDiesWithProcess())
+            delete object_;
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    T& operator*() { return *object_; }
+    T* operator->() { return object_; }
+
+private:
+    T* object_;
+};
+
 void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
               ImportResult& result)
 {
@@ -263,23 +288,23 @@ void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& p
         return;
     }
     STEPControl_Controller::Init();
-    XcafDocumentScope scope;
-    STEPCAFControl_Reader reader;
-    reader.SetColorMode(true);
-    reader.SetNameMode(true);
-    reader.SetLayerMode(true);
-    if (reader.ReadFile(fileName.constData()) != IFSelect_RetDone) {
+    Scratch<XcafDocumentScope> scope;
+    Scratch<STEPCAFControl_Reader> reader;
+    reader->SetColorMode(true);
+    reader->SetNameMode(true);
+    reader->SetLayerMode(true);
+    if (reader->ReadFile(fileName.constData()) != IFSelect_RetDone) {
         result.error = QStringLiteral("STEP-Datei konnte nicht gelesen werden");
         return;
     }
     Message_ProgressRange range = progress.Start();
-    const bool transferred = reader.Transfer(scope.document(), range);
+    const bool transferred = reader->Transfer(scope->document(), range);
     range.Close();
     if (!transferred) {
         result.error = QStringLiteral("STEP-Daten konnten nicht übertragen werden");
         return;
     }
-    collectXcafBodies(scope.document(), result);
+    collectXcafBodies(scope->document(), result);
 }
 
 void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
@@ -290,17 +315,17 @@ void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& p
         return;
     }
     IGESControl_Controller::Init();
-    XcafDocumentScope scope;
-    IGESCAFControl_Reader reader;
-    if (reader.ReadFile(fileName.constData()) != IFSelect_RetDone) {
+    Scratch<XcafDocumentScope> scope;
+    Scratch<IGESCAFControl_Reader> reader;
+    if (reader->ReadFile(fileName.constData()) != IFSelect_RetDone) {
         result.error = QStringLiteral("IGES-Datei konnte nicht gelesen werden");
         return;
     }
     // An empty transfer is reported by the collection as a file without geometry.
     Message_ProgressRange range = progress.Start();
-    reader.Transfer(scope.document(), range);
+    reader->Transfer(scope->document(), range);
     range.Close();
-    collectXcafBodies(scope.document(), result);
+    collectXcafBodies(scope->document(), result);
 }
 
 void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& progress,

@@ -21,6 +21,11 @@ constexpr std::size_t readerStackBytes = std::size_t(1) << 30;
 void runOnReaderThread(const std::function<void()>& work,
                        const std::function<void()>& whileWaiting = {});
 
+// In a process that ends right after its one read (the reader process), what the kernel
+// built for the read is left to the end of the process instead of being freed.
+void leaveReadDataToProcessEnd();
+bool readDataDiesWithProcess();
+
 // A wall clock in milliseconds that moves only once per scheduler tick (a few ms), for
 // code asked very often whether time has passed: reading it costs next to nothing.
 qint64 coarseWallTick();

@@ -1,5 +1,6 @@
 #include "io/KernelMessage.h"
 #include "io/ReaderProcess.h"
+#include "io/ReaderThread.h"
 
 #include <QFile>
 
@@ -81,6 +82,7 @@ int runReaderProcess(int argc, char** argv)
     if (memoryBytes > 0)
         limit(RLIMIT_AS, rlim_t(memoryBytes), rlim_t(memoryBytes));
     silenceKernelMessages();
+    leaveReadDataToProcessEnd();
 
     int lastPercent = -1;
     const ProgressCallback progress = [&lastPercent](int percent, const QString& label) {
