@@ -29,6 +29,7 @@
 #include <Standard_OutOfMemory.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 
 #include <QFile>
@@ -170,6 +171,47 @@ bool hasNonFiniteNode(const TopoDS_Shape& shape)
         }
     }
     return false;
+}
+
+bool isEmptyMeshFace(const TopoDS_Face& face)
+{
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+    return !mesh.IsNull() && (mesh->NbNodes() == 0 || mesh->NbTriangles() == 0)
+           && BRep_Tool::Surface(face, location).IsNull();
+}
+
+// A mesh reader keeps a face whose triangles all named nodes the file lacks, with an empty
+// triangulation: it shows nothing, and the kernel's binary shape reader refuses it. Such
+// faces are left out, and a body of nothing else with them.
+void dropEmptyMeshFaces(ImportResult& result)
+{
+    std::vector<ImportedBody> kept;
+    for (ImportedBody& body : result.bodies) {
+        bool empty = false;
+        for (TopExp_Explorer it(body.shape, TopAbs_FACE); it.More() && !empty; it.Next())
+            empty = isEmptyMeshFace(TopoDS::Face(it.Current()));
+        if (empty) {
+            BRep_Builder builder;
+            TopoDS_Compound faces;
+            builder.MakeCompound(faces);
+            bool any = false;
+            for (TopExp_Explorer it(body.shape, TopAbs_FACE); it.More(); it.Next()) {
+                if (!isEmptyMeshFace(TopoDS::Face(it.Current()))) {
+                    builder.Add(faces, it.Current());
+                    any = true;
+                }
+            }
+            if (!any)
+                continue;
+            body.shape = faces;
+        }
+        kept.push_back(std::move(body));
+    }
+    result.bodies = std::move(kept);
+    result.ok = !result.bodies.empty();
+    if (!result.ok && result.error.isEmpty())
+        result.error = QStringLiteral("Die Datei enthält keine Geometrie");
 }
 
 // The kernel reads a file as binary STL when a byte above '~' is among its first
@@ -586,6 +628,7 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
         result.error = readStopMessage(path, ReadStop::time);
         stop = ReadStop::time;
     } else if (result.meshBodies && result.ok) {
+        dropEmptyMeshFaces(result);
         const bool nonFinite
             = std::any_of(result.bodies.begin(), result.bodies.end(),
                           [](const ImportedBody& body) { return hasNonFiniteNode(body.shape); });

@@ -313,6 +313,12 @@ void readInReaderProcess(const QString& program, const QString& path,
                 result = std::move(read);
                 return;
             }
+        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            // The reader ended well, but its answer could not be read back.
+            result.ok = false;
+            result.bodies.clear();
+            result.error = physicalLine(path, QStringLiteral("lieferte eine unlesbare Antwort"));
+            return;
         } else {
             crashed = true;
         }
