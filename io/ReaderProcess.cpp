@@ -203,7 +203,7 @@ ReaderLimits readerLimits(const QString& path)
     // libraries are reserved on top. Never more than three quarters of the machine.
     const std::uint64_t size = std::uint64_t(std::max<qint64>(0, QFileInfo(path).size()));
     const std::uint64_t wanted = 1024 * mebibyte + 40 * size;
-    const std::uint64_t reserved = 1536 * mebibyte;
+    const std::uint64_t reserved = 1024 * mebibyte;
     limits.memoryBytes = reserved + std::min(wanted, physicalMemory() / 4 * 3);
     return limits;
 }

@@ -9,9 +9,11 @@ namespace qor::io {
 
 // The stack of a reader thread. The kernel's STEP, glTF and shape readers recurse once
 // per nesting level of the file and free what they built the same way; on the 8 MB of
-// the main thread a hostile file ends the process. Only the pages a read touches are
-// committed, so a sound file costs no more memory than on the main thread.
-constexpr std::size_t readerStackBytes = std::size_t(1) << 30;
+// the main thread a hostile file ends the process. Files within the nesting limits need
+// less than a quarter of this; a file that recurses without end (which no scan finds)
+// exhausts it and ends the reader process, the sooner the smaller it is. Only the pages a
+// read touches are committed, so a sound file costs no more memory than on the main thread.
+constexpr std::size_t readerStackBytes = std::size_t(1) << 28;
 
 // Runs work on a thread with a stack of readerStackBytes and returns once it is done.
 // While it runs, whileWaiting (when set) is called on the caller's thread every few
