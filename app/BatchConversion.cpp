@@ -125,9 +125,14 @@ QString oneLine(const QString& message)
     return text;
 }
 
+// The line already says it is an error: a reader's own "Fehler beim Lesen: " after it
+// would say so twice.
 int fail(std::FILE* err, const QString& message)
 {
-    print(err, QStringLiteral("Fehler: %1\n").arg(oneLine(message)));
+    static const QString readerPrefix = QStringLiteral("Fehler beim Lesen: ");
+    const QString text = oneLine(message);
+    print(err, QStringLiteral("Fehler: %1\n")
+                   .arg(text.startsWith(readerPrefix) ? text.mid(readerPrefix.size()) : text));
     return 1;
 }
 

@@ -25,6 +25,7 @@ MainWindow::MainWindow(QWidget* parent)
     buildFeatureWiring();
     loadSettings();
     buildFileMenu();
+    watchComponentReads();
 
     connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);
     connect(controller, &DocumentController::structureChanged, this,

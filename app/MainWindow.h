@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CommandTable.h"
+#include "io/Import.h"
 
 #include <QImage>
 #include <QJsonObject>
@@ -155,6 +156,8 @@ public:
     // Finishes an open sketch and accepts a feature being edited, so that a committing command
     // keeps them, as saving does.
     void finishPendingEdits();
+    // Makes component loads of foreign files read with this window's progress dialog.
+    void watchComponentReads();
     // The plane reference a new sketch gets from a pick: origin plane, work plane or planar face;
     // empty for anything else.
     QJsonObject sketchPlaneOf(const PickInfo& pick) const;
@@ -224,6 +227,10 @@ public:
     bool saveAs();
     // An empty path asks for the file.
     void importFile(const QString& path);
+    // Reads a foreign file with a progress dialog of that label that can cancel the read;
+    // userCancelled (when given) tells whether the user did.
+    qor::io::ImportResult readForeignFile(const QString& path, const QString& label,
+                                          bool* userCancelled);
     void exportBodies();
     void rebuildRecentMenu();
 

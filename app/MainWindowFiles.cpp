@@ -5,6 +5,7 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/ShapeText.h"
+#include "model/ComponentGeometry.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/dialogs/AboutDialog.h"
@@ -25,6 +26,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QToolButton>
@@ -324,6 +326,51 @@ bool MainWindow::saveAs()
     return true;
 }
 
+qor::io::ImportResult MainWindow::readForeignFile(const QString& path, const QString& label,
+                                                  bool* userCancelled)
+{
+    QProgressDialog progress(label, QStringLiteral("Abbrechen"), 0, 100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    // Kept here: the dialog forgets a cancellation once its value reaches the maximum, and
+    // a value set after it would bring the dialog back.
+    bool cancelled = false;
+    connect(&progress, &QProgressDialog::canceled, this, [&cancelled] { cancelled = true; });
+    // The read runs in a reader process; these calls come several times a second on this
+    // thread. Once the window-modal dialog shows, it takes the user's input (its cancel
+    // button, which ends the reader process at once) while the window behind it only
+    // repaints; before, input waits. It needs no wait cursor.
+    qor::io::ImportResult result = qor::io::importFile(
+        path,
+        [&progress, &cancelled](int percent, const QString& text) {
+            if (!cancelled) {
+                progress.setValue(percent);
+                if (!text.isEmpty())
+                    progress.setLabelText(text);
+            }
+            keepResponsive(progress);
+        },
+        [&cancelled] { return cancelled; });
+    // Closing the dialog reports a cancellation of its own.
+    if (userCancelled)
+        *userCancelled = cancelled;
+    progress.close();
+    return result;
+}
+
+void MainWindow::watchComponentReads()
+{
+    // Component files of foreign formats are read while the assembly recomputes; a large
+    // or hostile one shows its progress and can be cancelled like an import.
+    qor::model::setComponentFileReader([window = QPointer<MainWindow>(this)](const QString& path) {
+        if (!window)
+            return qor::io::importFile(path, {});
+        return window->readForeignFile(
+            path, QStringLiteral("Komponente „%1“ wird gelesen …").arg(QFileInfo(path).fileName()),
+            nullptr);
+    });
+}
+
 void MainWindow::importFile(const QString& requestedPath)
 {
     QString path = requestedPath;
@@ -337,32 +384,9 @@ void MainWindow::importFile(const QString& requestedPath)
     }
     finishPendingEdits();
 
-    QProgressDialog progress(QStringLiteral("Datei wird gelesen …"), QStringLiteral("Abbrechen"), 0,
-                             100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(400);
-    // Kept here: the dialog forgets a cancellation once its value reaches the maximum, and
-    // a value set after it would bring the dialog back.
-    bool cancelled = false;
-    connect(&progress, &QProgressDialog::canceled, this, [&cancelled] { cancelled = true; });
-    // The read runs on a reader thread; these calls come several times a second on this
-    // one. Once the window-modal dialog shows, it takes the user's input (its cancel
-    // button) while the window behind it only repaints; before, input waits. It needs no
-    // wait cursor.
-    const qor::io::ImportResult result = qor::io::importFile(
-        path,
-        [&progress, &cancelled](int percent, const QString& text) {
-            if (!cancelled) {
-                progress.setValue(percent);
-                if (!text.isEmpty())
-                    progress.setLabelText(text);
-            }
-            keepResponsive(progress);
-        },
-        [&cancelled] { return cancelled; });
-    // Closing the dialog reports a cancellation of its own.
-    const bool userCancelled = cancelled;
-    progress.close();
+    bool userCancelled = false;
+    const qor::io::ImportResult result
+        = readForeignFile(path, QStringLiteral("Datei wird gelesen …"), &userCancelled);
 
     if (userCancelled && !result.ok) {
         showToast(QStringLiteral("Import abgebrochen"), false);

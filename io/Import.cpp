@@ -4,6 +4,7 @@
 #include "io/FusionArchive.h"
 #include "io/KernelMessage.h"
 #include "io/NestingCheck.h"
+#include "io/ReaderProcess.h"
 #include "io/ReaderThread.h"
 #include "io/SolidEdgePart.h"
 #include "io/StlSections.h"
@@ -25,12 +26,15 @@
 #include <STEPControl_Controller.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <Standard_OutOfMemory.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <algorithm>
@@ -40,6 +44,8 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -95,7 +101,10 @@ private:
 // asks for a break, when the caller asks to stop or once the reader has spent its budget
 // of processor time: a file that keeps a reader going round must not keep the program
 // busy for minutes, while a machine busy with other work only makes a read take longer.
-// Made on the reader thread, whose processor time it counts.
+// Made on the reader thread, whose processor time it counts. The kernel asks for a break
+// hundreds of thousands of times in a large file; reading the thread's processor clock
+// each time costs several percent of the read, the coarse wall clock almost nothing, so
+// the processor clock is read only when the wall clock has moved on by a tick.
 class ProgressBridge : public Message_ProgressIndicator {
 public:
     ProgressBridge(ProgressCallback callback, const ProgressRelay& relay, qint64 budgetMs)
@@ -114,8 +123,12 @@ public:
     Standard_Boolean UserBreak() override
     {
         // Parallel readers ask from several threads.
-        if (!timedOut_ && clock_.elapsedMs() > budgetMs_)
-            timedOut_ = true;
+        if (!timedOut_) {
+            const qint64 tick = coarseWallTick();
+            if (tick != lastTick_.exchange(tick, std::memory_order_relaxed)
+                && clock_.elapsedMs() > budgetMs_)
+                timedOut_ = true;
+        }
         return timedOut_ || relay_.stopRequested();
     }
 
@@ -129,15 +142,9 @@ private:
     const ProgressRelay& relay_;
     qint64 budgetMs_;
     ThreadCpuClock clock_;
+    std::atomic<qint64> lastTick_ = -1;
     std::atomic<bool> timedOut_ = false;
 };
-
-// Ten seconds of processor time and ten more per megabyte: far beyond what sound files
-// of that size need, short enough that a reader going round in circles ends.
-qint64 importBudgetMs(const QString& path)
-{
-    return 10000 + QFileInfo(path).size() / 100;
-}
 
 // Refusals of damaged files read like the reader's own failures.
 QString readError(const QString& reason)
@@ -164,6 +171,47 @@ bool hasNonFiniteNode(const TopoDS_Shape& shape)
         }
     }
     return false;
+}
+
+bool isEmptyMeshFace(const TopoDS_Face& face)
+{
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+    return !mesh.IsNull() && (mesh->NbNodes() == 0 || mesh->NbTriangles() == 0)
+           && BRep_Tool::Surface(face, location).IsNull();
+}
+
+// A mesh reader keeps a face whose triangles all named nodes the file lacks, with an empty
+// triangulation: it shows nothing, and the kernel's binary shape reader refuses it. Such
+// faces are left out, and a body of nothing else with them.
+void dropEmptyMeshFaces(ImportResult& result)
+{
+    std::vector<ImportedBody> kept;
+    for (ImportedBody& body : result.bodies) {
+        bool empty = false;
+        for (TopExp_Explorer it(body.shape, TopAbs_FACE); it.More() && !empty; it.Next())
+            empty = isEmptyMeshFace(TopoDS::Face(it.Current()));
+        if (empty) {
+            BRep_Builder builder;
+            TopoDS_Compound faces;
+            builder.MakeCompound(faces);
+            bool any = false;
+            for (TopExp_Explorer it(body.shape, TopAbs_FACE); it.More(); it.Next()) {
+                if (!isEmptyMeshFace(TopoDS::Face(it.Current()))) {
+                    builder.Add(faces, it.Current());
+                    any = true;
+                }
+            }
+            if (!any)
+                continue;
+            body.shape = faces;
+        }
+        kept.push_back(std::move(body));
+    }
+    result.bodies = std::move(kept);
+    result.ok = !result.bodies.empty();
+    if (!result.ok && result.error.isEmpty())
+        result.error = QStringLiteral("Die Datei enthält keine Geometrie");
 }
 
 // The kernel reads a file as binary STL when a byte above '~' is among its first
@@ -249,6 +297,31 @@ QString brepTextFault(const QString& path)
     return {};
 }
 
+// What a kernel reader builds (its model, the XCAF document): freed when the read ends, or,
+// in a process that ends right after the read, left to the end of the process, which is
+// quicker than freeing it piece by piece.
+template <typename T>
+class Scratch {
+public:
+    Scratch()
+        : object_(new T)
+    {
+    }
+    ~Scratch()
+    {
+        if (!readDataDiesWithProcess())
+            delete object_;
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    T& operator*() { return *object_; }
+    T* operator->() { return object_; }
+
+private:
+    T* object_;
+};
+
 void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
               ImportResult& result)
 {
@@ -257,39 +330,44 @@ void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& p
         return;
     }
     STEPControl_Controller::Init();
-    XcafDocumentScope scope;
-    STEPCAFControl_Reader reader;
-    reader.SetColorMode(true);
-    reader.SetNameMode(true);
-    reader.SetLayerMode(true);
-    if (reader.ReadFile(fileName.constData()) != IFSelect_RetDone) {
+    Scratch<XcafDocumentScope> scope;
+    Scratch<STEPCAFControl_Reader> reader;
+    reader->SetColorMode(true);
+    reader->SetNameMode(true);
+    reader->SetLayerMode(true);
+    if (reader->ReadFile(fileName.constData()) != IFSelect_RetDone) {
         result.error = QStringLiteral("STEP-Datei konnte nicht gelesen werden");
         return;
     }
     Message_ProgressRange range = progress.Start();
-    const bool transferred = reader.Transfer(scope.document(), range);
+    const bool transferred = reader->Transfer(scope->document(), range);
     range.Close();
     if (!transferred) {
         result.error = QStringLiteral("STEP-Daten konnten nicht übertragen werden");
         return;
     }
-    collectXcafBodies(scope.document(), result);
+    collectXcafBodies(scope->document(), result);
 }
 
-void readIges(const QByteArray& fileName, ProgressBridge& progress, ImportResult& result)
+void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
+              ImportResult& result)
 {
+    if (const QString fault = igesPlacementsFault(path); !fault.isEmpty()) {
+        result.error = readError(fault);
+        return;
+    }
     IGESControl_Controller::Init();
-    XcafDocumentScope scope;
-    IGESCAFControl_Reader reader;
-    if (reader.ReadFile(fileName.constData()) != IFSelect_RetDone) {
+    Scratch<XcafDocumentScope> scope;
+    Scratch<IGESCAFControl_Reader> reader;
+    if (reader->ReadFile(fileName.constData()) != IFSelect_RetDone) {
         result.error = QStringLiteral("IGES-Datei konnte nicht gelesen werden");
         return;
     }
     // An empty transfer is reported by the collection as a file without geometry.
     Message_ProgressRange range = progress.Start();
-    reader.Transfer(scope.document(), range);
+    reader->Transfer(scope->document(), range);
     range.Close();
-    collectXcafBodies(scope.document(), result);
+    collectXcafBodies(scope->document(), result);
 }
 
 void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
@@ -435,7 +513,7 @@ const std::vector<ImportFormat>& importFormats()
          {},
          false,
          [](const ReadRequest& r, ImportResult& result) {
-             readIges(r.fileName, r.progress, result);
+             readIges(r.path, r.fileName, r.progress, result);
          }},
         {QStringLiteral("STL"),
          QStringLiteral("STL"),
@@ -506,35 +584,51 @@ const ImportFormat* importFormatOf(const QString& suffix)
     return nullptr;
 }
 
-void dispatch(const QString& path, const QString& suffix, ProgressBridge& progress,
-              ImportResult& result)
+// The checks before any reader runs: the format by the suffix and the file's status.
+// Fills the format name and the mesh flag, or the error; the format to read, or none.
+const ImportFormat* readableFormat(const QString& path, const QString& suffix,
+                                   ImportResult& result)
 {
     const ImportFormat* format = importFormatOf(suffix);
     if (!format) {
-        result.error = QStringLiteral("Unbekanntes Dateiformat .") + suffix;
-        return;
+        // A folder is named as one, whatever its name looks like.
+        const QString unreadable = unreadableFileMessage(path);
+        result.error = QFileInfo(path).isDir()
+                           ? unreadable
+                           : QStringLiteral("Unbekanntes Dateiformat .") + suffix;
+        return nullptr;
     }
     result.format = format->format;
     result.meshBodies = format->meshBodies;
     // The readers would report a missing file in the system's English words, and a
     // named pipe would block them.
     result.error = unreadableFileMessage(path);
-    if (!result.error.isEmpty())
+    return result.error.isEmpty() ? format : nullptr;
+}
+
+void dispatch(const QString& path, const QString& suffix, ProgressBridge& progress,
+              ImportResult& result, ReadStop& stop)
+{
+    const ImportFormat* format = readableFormat(path, suffix, result);
+    if (!format)
         return;
     if (progress.stopRequested()) {
         result.error = readCancelledMessage();
+        stop = ReadStop::cancelled;
         return;
     }
     const CancelCheck cancelled = [&progress] { return progress.UserBreak(); };
     format->read({path, suffix, path.toLocal8Bit(), progress, cancelled}, result);
     if (progress.stopRequested()) {
         result.error = readCancelledMessage();
+        stop = ReadStop::cancelled;
     } else if (progress.timedOut()) {
         // A slow machine does not spend processor time, so only a reader that does not come
         // to an end gets here; the file may well be sound.
-        result.error = readError(QStringLiteral("nach %1 s Rechenzeit ohne Ergebnis angehalten")
-                                     .arg(importBudgetMs(path) / 1000));
+        result.error = readStopMessage(path, ReadStop::time);
+        stop = ReadStop::time;
     } else if (result.meshBodies && result.ok) {
+        dropEmptyMeshFaces(result);
         const bool nonFinite
             = std::any_of(result.bodies.begin(), result.bodies.end(),
                           [](const ImportedBody& body) { return hasNonFiniteNode(body.shape); });
@@ -547,6 +641,17 @@ void dispatch(const QString& path, const QString& suffix, ProgressBridge& progre
     }
 }
 
+// A kernel failure in words for the user: its message, unless it is empty or only the
+// name of a kernel class, which tells the user nothing.
+QString kernelFailureText(const Standard_Failure& failure)
+{
+    const QString message = QString::fromUtf8(failure.GetMessageString()).trimmed();
+    static const QRegularExpression className(QStringLiteral("^[A-Za-z0-9]+_[A-Za-z0-9_]+$"));
+    if (message.isEmpty() || className.match(message).hasMatch())
+        return QStringLiteral("Fehler im Geometriekern");
+    return message;
+}
+
 QString filterPatterns(const QStringList& suffixes)
 {
     QStringList patterns;
@@ -557,10 +662,31 @@ QString filterPatterns(const QStringList& suffixes)
 
 } // namespace
 
-ImportResult importFile(const QString& path, const ProgressCallback& progress,
-                        const CancelCheck& cancelled)
+QString readStopMessage(const QString& path, ReadStop stop)
+{
+    switch (stop) {
+    case ReadStop::none: break;
+    case ReadStop::memory:
+        return QStringLiteral("Zu wenig Arbeitsspeicher: „%1“ ließ sich nicht lesen")
+            .arg(QFileInfo(path).fileName());
+    case ReadStop::time:
+        return readError(QStringLiteral("nach %1 s Rechenzeit ohne Ergebnis angehalten")
+                             .arg(importBudgetMs(path) / 1000));
+    case ReadStop::cancelled: return readCancelledMessage();
+    }
+    return {};
+}
+
+qint64 importBudgetMs(const QString& path)
+{
+    return 10000 + QFileInfo(path).size() / 100;
+}
+
+ImportResult readInThisProcess(const QString& path, const ProgressCallback& progress,
+                               const CancelCheck& cancelled, ReadStop* stopped)
 {
     ImportResult result;
+    ReadStop stop = ReadStop::none;
     ProgressRelay relay;
     const QString suffix = QFileInfo(path).suffix().toLower();
     // Everything the kernel builds while reading is also freed on the reader thread's large
@@ -572,15 +698,25 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress,
             // A fault inside a reader becomes a Standard_Failure here instead of ending the
             // process.
             OCC_CATCH_SIGNALS
-            dispatch(path, suffix, *bridge, result);
+            dispatch(path, suffix, *bridge, result, stop);
+        } catch (const Standard_OutOfMemory&) {
+            stop = ReadStop::memory;
+        } catch (const std::bad_alloc&) {
+            stop = ReadStop::memory;
+        } catch (const std::length_error&) {
+            // A container asked for more elements than memory can hold.
+            stop = ReadStop::memory;
         } catch (const Standard_Failure& failure) {
             result.ok = false;
-            result.error = QStringLiteral("Fehler beim Lesen: %1")
-                               .arg(QString::fromUtf8(failure.GetMessageString()));
-        } catch (const std::exception& failure) {
+            result.error = readError(kernelFailureText(failure));
+        } catch (const std::exception&) {
+            // The standard library's texts name its own classes and functions.
             result.ok = false;
-            result.error
-                = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
+            result.error = readError(QStringLiteral("unerwarteter Fehler im Leser"));
+        }
+        if (stop == ReadStop::memory) {
+            result.ok = false;
+            result.error = readStopMessage(path, stop);
         }
         if (!result.ok)
             result.bodies.clear();
@@ -604,6 +740,25 @@ ImportResult importFile(const QString& path, const ProgressCallback& progress,
     if (progress)
         relay.deliver(progress);
     result.error = withoutKernelSignal(result.error);
+    if (stopped)
+        *stopped = stop;
+    return result;
+}
+
+ImportResult importFile(const QString& path, const ProgressCallback& progress,
+                        const CancelCheck& cancelled)
+{
+    ImportResult result;
+    if (!readableFormat(path, QFileInfo(path).suffix().toLower(), result))
+        return result;
+    if (cancelRequested(cancelled)) {
+        result.error = readCancelledMessage();
+        return result;
+    }
+    const QString program = readerProgram();
+    if (program.isEmpty())
+        return readInThisProcess(path, progress, cancelled);
+    readInReaderProcess(program, path, progress, cancelled, result);
     return result;
 }
 

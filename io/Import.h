@@ -52,13 +52,34 @@ struct ImportResult {
 };
 
 // Reads a foreign CAD or mesh file chosen by its lower-case suffix. Never throws:
-// every failure comes back as ok false with a German error text. The read runs on a
-// thread with a large stack, so that files nested deep enough to exhaust the caller's
-// stack cannot end the process; meanwhile progress and cancelled are called on the
-// caller's thread several times a second. A yes from cancelled ends the read at the
-// reader's next break with readCancelledMessage().
+// every failure comes back as ok false with a German error text. The file is parsed
+// and transferred in a reader process of its own, with limits on its processor time,
+// memory and placed instances: whatever a file does to the readers (a crash, endless
+// work, all memory) ends that process only, and the caller gets one line saying so.
+// Meanwhile progress and cancelled are called on the caller's thread several times a
+// second; a yes from cancelled ends the reader process at once. Without a reader
+// program (see readerProgram) the file is read in this process as readInThisProcess does.
 ImportResult importFile(const QString& path, const ProgressCallback& progress,
                         const CancelCheck& cancelled = {});
+
+// Why a read ended before its reader came to an end by itself.
+enum class ReadStop { none, memory, time, cancelled };
+
+// The read itself, in this process: on a thread with a large stack, so that files nested
+// deep enough to exhaust the caller's stack do not end the process, with a budget of
+// processor time the readers ask for between steps. A yes from cancelled ends the read at
+// the reader's next break with readCancelledMessage(). stopped (when given) gets why the
+// read ended early. The reader process reads this way.
+ImportResult readInThisProcess(const QString& path, const ProgressCallback& progress,
+                               const CancelCheck& cancelled, ReadStop* stopped = nullptr);
+
+// Processor time a reader may spend on the file: ten seconds and ten more per megabyte,
+// far beyond what sound files of that size need, short enough that a reader going round
+// in circles ends.
+qint64 importBudgetMs(const QString& path);
+
+// The German line of a read in this process that ended early.
+QString readStopMessage(const QString& path, ReadStop stop);
 
 // True when the lower-case last suffix of the path is one importFile reads.
 bool isImportable(const QString& path);

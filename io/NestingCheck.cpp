@@ -2,9 +2,14 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
 #include <QtEndian>
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,7 +24,12 @@ struct StepGraph {
     std::vector<std::uint64_t> ids;
     std::vector<std::size_t> firstRef{0};
     std::vector<std::uint64_t> refs;
+    // Per entity: true for a placement of one product in another (an assembly usage
+    // occurrence), whose first two references are the assembly and the placed product.
+    std::vector<bool> placement;
 };
+
+constexpr std::string_view placementKeyword = "NEXT_ASSEMBLY_USAGE_OCCURRENCE";
 
 // Reads a STEP file byte by byte: strings and comments are skipped, parentheses counted,
 // "#n = " at the outer level opens an entity and every later "#n" of its record is a
@@ -53,6 +63,18 @@ public:
 private:
     bool step(char c)
     {
+        if (inKeyword_) {
+            // The entity's type name right after "=": compared letter by letter as it comes.
+            if (c == ' ' && keyword_ == 0)
+                return true;
+            if (keyword_ < placementKeyword.size() && c == placementKeyword[keyword_]) {
+                ++keyword_;
+                return true;
+            }
+            inKeyword_ = false;
+            if (keyword_ == placementKeyword.size() && (c == '(' || c == ' ') && open_)
+                graph_.placement.back() = true;
+        }
         if (inString_) {
             inString_ = c != '\'';
             return true;
@@ -83,8 +105,11 @@ private:
             number_ = 0;
             break;
         case '=':
-            if (depth_ == 0)
+            if (depth_ == 0) {
                 named_ = true;
+                keyword_ = 0;
+                inKeyword_ = true;
+            }
             break;
         case '(': deepest_ = std::max(deepest_, ++depth_); return depth_ <= parenLimit_;
         case ')': depth_ = std::max(0, depth_ - 1); break;
@@ -107,6 +132,7 @@ private:
         if (depth_ == 0 && !named_) {
             closeEntity();
             graph_.ids.push_back(number_);
+            graph_.placement.push_back(false);
             open_ = true;
         } else if (open_) {
             graph_.refs.push_back(number_);
@@ -130,6 +156,8 @@ private:
     bool inNumber_ = false;
     bool named_ = false;
     bool open_ = false;
+    bool inKeyword_ = false;
+    std::size_t keyword_ = 0;
     std::uint64_t number_ = 0;
     StepGraph graph_;
 };
@@ -194,6 +222,100 @@ std::int64_t longestChain(StepGraph& graph)
 
 } // namespace
 
+// Saturates instead of overflowing; a node that places itself, directly or further down,
+// places without end.
+std::uint64_t placedBelow(const std::vector<std::vector<std::size_t>>& children,
+                          const std::vector<std::size_t>& roots)
+{
+    const std::size_t count = children.size();
+    enum : char { unseen, walking, done };
+    std::vector<char> state(count, unseen);
+    std::vector<std::uint64_t> placed(count, 0);
+    const auto add = [](std::uint64_t a, std::uint64_t b) {
+        return a > unlimitedPlacements - b ? unlimitedPlacements : a + b;
+    };
+    std::uint64_t total = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> stack;
+    for (const std::size_t root : roots) {
+        if (state[root] == unseen) {
+            state[root] = walking;
+            stack.emplace_back(root, 0);
+        }
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next < children[node].size()) {
+                const std::size_t child = children[node][next++];
+                if (state[child] == walking)
+                    return unlimitedPlacements;
+                if (state[child] == unseen) {
+                    state[child] = walking;
+                    stack.emplace_back(child, 0);
+                }
+                continue;
+            }
+            std::uint64_t sum = children[node].empty() ? 1 : 0;
+            for (std::size_t child : children[node])
+                sum = add(sum, placed[child]);
+            placed[node] = sum;
+            state[node] = done;
+            stack.pop_back();
+        }
+        total = add(total, placed[root]);
+    }
+    return total;
+}
+
+std::uint64_t placedCount(const std::vector<std::vector<std::size_t>>& children)
+{
+    std::vector<bool> placedSomewhere(children.size(), false);
+    for (const auto& list : children) {
+        for (std::size_t child : list)
+            placedSomewhere[child] = true;
+    }
+    std::vector<std::size_t> roots;
+    for (std::size_t node = 0; node < children.size(); ++node) {
+        if (!placedSomewhere[node])
+            roots.push_back(node);
+    }
+    // Nodes that only circles lead to place without end as well.
+    if (roots.empty() && !children.empty())
+        return unlimitedPlacements;
+    return placedBelow(children, roots);
+}
+
+namespace {
+
+// The bodies the file's assembly usages place; 0 for a file without any. Call after
+// resolveRefs.
+std::uint64_t stepPlacements(const StepGraph& graph)
+{
+    std::vector<std::size_t> products;
+    std::vector<std::size_t> index(graph.placement.size(), std::size_t(-1));
+    std::vector<std::vector<std::size_t>> children;
+    const auto node = [&](std::uint64_t target) {
+        std::size_t& at = index[target - 1];
+        if (at == std::size_t(-1)) {
+            at = children.size();
+            children.emplace_back();
+        }
+        return at;
+    };
+    for (std::size_t e = 0; e < graph.placement.size(); ++e) {
+        if (!graph.placement[e] || graph.firstRef[e + 1] - graph.firstRef[e] < 2)
+            continue;
+        const std::uint64_t parent = graph.refs[graph.firstRef[e]];
+        const std::uint64_t child = graph.refs[graph.firstRef[e] + 1];
+        if (parent == 0 || child == 0)
+            continue;
+        const std::size_t p = node(parent);
+        const std::size_t c = node(child);
+        children[p].push_back(c);
+    }
+    return children.empty() ? 0 : placedCount(children);
+}
+
+} // namespace
+
 StepNesting scanStepNesting(QIODevice& in, int parenLimit)
 {
     StepScanner scanner(parenLimit);
@@ -210,6 +332,7 @@ StepNesting scanStepNesting(QIODevice& in, int parenLimit)
     scanner.finish();
     nesting.deepestParens = scanner.deepestParens();
     nesting.longestChain = longestChain(scanner.graph());
+    nesting.placements = stepPlacements(scanner.graph());
     return nesting;
 }
 
@@ -257,7 +380,165 @@ QString stepNestingFault(const QString& path)
             .arg(nesting.longestChain)
             .arg(maxStepChain);
     }
-    return {};
+    return placementsFault(nesting.placements);
+}
+
+QString placementsFault(std::uint64_t placements)
+{
+    if (placements <= maxPlacements)
+        return {};
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const QString count = placements == unlimitedPlacements
+                              ? QStringLiteral("unendlich viele")
+                              : german.toString(qulonglong(placements));
+    return QStringLiteral("Die Datei platziert %1 Körper; mehr als %2 werden nicht gelesen")
+        .arg(count, german.toString(qulonglong(maxPlacements)));
+}
+
+namespace {
+
+// One IGES entity: its type, its parameters split at the delimiter (strings as written,
+// without their length prefix) and whether it stands on its own (not a part of another).
+struct IgesEntity {
+    int type = 0;
+    std::vector<QByteArray> parameters;
+    bool independent = true;
+};
+
+// Splits parameter text at commas and the final semicolon; "5HAB,CD" is one string.
+std::vector<QByteArray> igesParameters(const QByteArray& text)
+{
+    std::vector<QByteArray> out;
+    QByteArray field;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == 'H' && !field.isEmpty()
+            && std::all_of(field.begin(), field.end(), [](char d) { return d >= '0' && d <= '9'; })) {
+            const qsizetype length = std::min<qsizetype>(field.toLongLong(), text.size() - i - 1);
+            field = text.mid(i + 1, length);
+            i += length;
+            continue;
+        }
+        if (c == ',' || c == ';') {
+            out.push_back(field.trimmed());
+            field.clear();
+            if (c == ';')
+                break;
+            continue;
+        }
+        field.append(c);
+    }
+    return out;
+}
+
+} // namespace
+
+std::uint64_t igesPlacements(const QByteArray& iges)
+{
+    // Sections by the letter in column 73; the directory holds two lines per entity.
+    std::vector<QByteArray> directory;
+    std::vector<QByteArray> parameterLines;
+    for (const QByteArray& raw : iges.split('\n')) {
+        const QByteArray line = raw.endsWith('\r') ? raw.chopped(1) : raw;
+        if (line.size() < 73)
+            continue;
+        if (line[72] == 'D')
+            directory.push_back(line);
+        else if (line[72] == 'P')
+            parameterLines.push_back(line.left(64));
+    }
+    std::vector<IgesEntity> entities(directory.size() / 2);
+    bool any = false;
+    for (std::size_t e = 0; e < entities.size(); ++e) {
+        const QByteArray& first = directory[2 * e];
+        const QByteArray& second = directory[2 * e + 1];
+        IgesEntity& entity = entities[e];
+        entity.type = first.mid(0, 8).trimmed().toInt();
+        entity.independent = first.mid(66, 2) == "00" || first.mid(66, 2).trimmed().isEmpty();
+        if (entity.type != 308 && entity.type != 408 && entity.type != 402)
+            continue;
+        any = true;
+        const long long start = first.mid(8, 8).trimmed().toLongLong();
+        const long long count = second.mid(24, 8).trimmed().toLongLong();
+        QByteArray text;
+        for (long long l = start; l >= 1 && l < start + count
+                                  && l <= (long long)(parameterLines.size());
+             ++l)
+            text += parameterLines[std::size_t(l - 1)];
+        entity.parameters = igesParameters(text);
+    }
+    if (!any)
+        return 0;
+    // Directory pointers are odd line numbers: entity (pointer - 1) / 2.
+    const auto entityAt = [&](const QByteArray& pointer, std::size_t& at) {
+        const long long value = pointer.toLongLong();
+        if (value < 1 || value % 2 == 0 || std::size_t((value - 1) / 2) >= entities.size())
+            return false;
+        at = std::size_t((value - 1) / 2);
+        return true;
+    };
+    // One more node than entities: a root above every entity that stands on its own.
+    std::vector<std::vector<std::size_t>> children(entities.size() + 1);
+    for (std::size_t e = 0; e < entities.size(); ++e) {
+        const IgesEntity& entity = entities[e];
+        const std::vector<QByteArray>& p = entity.parameters;
+        std::size_t at = 0;
+        if (entity.type == 408 && p.size() > 1 && entityAt(p[1], at)) {
+            children[e].push_back(at);
+        } else if (entity.type == 308 && p.size() > 3) {
+            const long long count = p[3].toLongLong();
+            for (long long i = 0; i < count && std::size_t(4 + i) < p.size(); ++i) {
+                if (entityAt(p[std::size_t(4 + i)], at))
+                    children[e].push_back(at);
+            }
+        } else if (entity.type == 402 && p.size() > 1) {
+            const long long count = p[1].toLongLong();
+            for (long long i = 0; i < count && std::size_t(2 + i) < p.size(); ++i) {
+                if (entityAt(p[std::size_t(2 + i)], at))
+                    children[e].push_back(at);
+            }
+        }
+        if (entity.independent)
+            children.back().push_back(e);
+    }
+    // Only what stands on its own is read; what nothing places is not counted.
+    return placedBelow(children, {entities.size()});
+}
+
+std::uint64_t gltfPlacements(const QByteArray& json)
+{
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
+    const QJsonArray nodes = root.value(QStringLiteral("nodes")).toArray();
+    if (nodes.isEmpty())
+        return 0;
+    // The scene's nodes hang below one more node, the root.
+    const std::size_t count = std::size_t(nodes.size());
+    std::vector<std::vector<std::size_t>> children(count + 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        for (const QJsonValue child :
+             nodes[qsizetype(i)].toObject().value(QStringLiteral("children")).toArray()) {
+            const qint64 at = child.toInteger(-1);
+            if (at >= 0 && std::size_t(at) < count)
+                children[i].push_back(std::size_t(at));
+        }
+    }
+    const QJsonArray scenes = root.value(QStringLiteral("scenes")).toArray();
+    const int scene = root.value(QStringLiteral("scene")).toInt(0);
+    for (const QJsonValue node :
+         scenes.at(scene).toObject().value(QStringLiteral("nodes")).toArray()) {
+        const qint64 at = node.toInteger(-1);
+        if (at >= 0 && std::size_t(at) < count)
+            children[count].push_back(std::size_t(at));
+    }
+    return placedBelow(children, {count});
+}
+
+QString igesPlacementsFault(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return placementsFault(igesPlacements(file.readAll()));
 }
 
 QString gltfNestingFault(const QString& path)
@@ -268,19 +549,20 @@ QString gltfNestingFault(const QString& path)
     // A binary file holds its JSON as the first chunk behind a 12-byte header and the
     // chunk's 8-byte length and type.
     const QByteArray head = file.peek(20);
+    QByteArray json;
     if (head.size() == 20 && head.startsWith("glTF") && head.mid(16, 4) == "JSON") {
         const quint32 length = qFromLittleEndian<quint32>(head.constData() + 12);
         file.seek(20);
-        QByteArray json = file.read(length);
-        QBuffer buffer(&json);
-        buffer.open(QIODevice::ReadOnly);
-        if (scanJsonNesting(buffer, maxJsonNesting) <= maxJsonNesting)
-            return {};
-    } else if (scanJsonNesting(file, maxJsonNesting) <= maxJsonNesting) {
-        return {};
+        json = file.read(length);
+    } else {
+        json = file.readAll();
     }
-    return QStringLiteral("glTF-Datei ist zu tief verschachtelt (mehr als %1 Ebenen)")
-        .arg(maxJsonNesting);
+    QBuffer buffer(&json);
+    buffer.open(QIODevice::ReadOnly);
+    if (scanJsonNesting(buffer, maxJsonNesting) > maxJsonNesting)
+        return QStringLiteral("glTF-Datei ist zu tief verschachtelt (mehr als %1 Ebenen)")
+            .arg(maxJsonNesting);
+    return placementsFault(gltfPlacements(json));
 }
 
 } // namespace qor::io

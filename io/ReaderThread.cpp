@@ -1,5 +1,6 @@
 #include "io/ReaderThread.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -13,6 +14,8 @@ namespace qor::io {
 namespace {
 
 constexpr std::chrono::milliseconds waitTick{40};
+
+std::atomic<bool> dataDiesWithProcess = false;
 
 struct ReaderJob {
     const std::function<void()>* work = nullptr;
@@ -80,9 +83,25 @@ void runOnReaderThread(const std::function<void()>& work, const std::function<vo
     // The reader thread allocated from a heap arena of its own, which keeps what the reader
     // freed; without handing that back, what the caller builds next (meshes for an export,
     // the view) would come on top of the reader's peak instead of reusing its memory.
-    malloc_trim(0);
+    if (!dataDiesWithProcess)
+        malloc_trim(0);
     if (job.failure)
         std::rethrow_exception(job.failure);
+}
+
+void leaveReadDataToProcessEnd()
+{
+    dataDiesWithProcess = true;
+}
+
+bool readDataDiesWithProcess()
+{
+    return dataDiesWithProcess;
+}
+
+qint64 coarseWallTick()
+{
+    return clockMs(CLOCK_MONOTONIC_COARSE);
 }
 
 ThreadCpuClock::ThreadCpuClock()

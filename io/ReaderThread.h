@@ -9,9 +9,11 @@ namespace qor::io {
 
 // The stack of a reader thread. The kernel's STEP, glTF and shape readers recurse once
 // per nesting level of the file and free what they built the same way; on the 8 MB of
-// the main thread a hostile file ends the process. Only the pages a read touches are
-// committed, so a sound file costs no more memory than on the main thread.
-constexpr std::size_t readerStackBytes = std::size_t(1) << 30;
+// the main thread a hostile file ends the process. Files within the nesting limits need
+// less than a quarter of this; a file that recurses without end (which no scan finds)
+// exhausts it and ends the reader process, the sooner the smaller it is. Only the pages a
+// read touches are committed, so a sound file costs no more memory than on the main thread.
+constexpr std::size_t readerStackBytes = std::size_t(1) << 28;
 
 // Runs work on a thread with a stack of readerStackBytes and returns once it is done.
 // While it runs, whileWaiting (when set) is called on the caller's thread every few
@@ -20,6 +22,15 @@ constexpr std::size_t readerStackBytes = std::size_t(1) << 30;
 // runs on the caller's thread.
 void runOnReaderThread(const std::function<void()>& work,
                        const std::function<void()>& whileWaiting = {});
+
+// In a process that ends right after its one read (the reader process), what the kernel
+// built for the read is left to the end of the process instead of being freed.
+void leaveReadDataToProcessEnd();
+bool readDataDiesWithProcess();
+
+// A wall clock in milliseconds that moves only once per scheduler tick (a few ms), for
+// code asked very often whether time has passed: reading it costs next to nothing.
+qint64 coarseWallTick();
 
 // The processor time of the thread that made the clock, readable from any thread. A time
 // budget counted this way ends a reader that is stuck, never one that waits for a busy

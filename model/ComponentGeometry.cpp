@@ -196,11 +196,19 @@ std::vector<ComponentBody> solidEdgeBodies(const QString& path, QString& msg)
     return bodies;
 }
 
+ComponentFileReader& componentFileReader()
+{
+    static ComponentFileReader reader
+        = [](const QString& path) { return qor::io::importFile(path, {}); };
+    return reader;
+}
+
 std::vector<ComponentBody> importedBodies(const QString& path, QString& msg)
 {
-    qor::io::ImportResult result = qor::io::importFile(path, {});
-    if (!result.ok)
-        msg = result.error;
+    qor::io::ImportResult result = componentFileReader()(path);
+    // What the reader left out (faces it could not read) belongs to the component as much
+    // as a failure.
+    msg = result.ok ? result.warning : result.error;
     std::vector<ComponentBody> bodies;
     bodies.reserve(result.bodies.size());
     for (qor::io::ImportedBody& body : result.bodies)
@@ -276,6 +284,13 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
 }
 
 } // namespace
+
+void setComponentFileReader(ComponentFileReader reader)
+{
+    componentFileReader() = reader
+                                ? std::move(reader)
+                                : [](const QString& path) { return qor::io::importFile(path, {}); };
+}
 
 QString placementNumbersProblem(const std::array<double, 12>& m)
 {
@@ -368,7 +383,7 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
         bodies = readComponentFile(path, msg);
         frame = std::move(loadStack[position]);
     }
-    if (!bodies.empty())
+    if (!bodies.empty() && (!frame.note.isEmpty() || msg.isEmpty()))
         msg = frame.note;
     else if (msg.isEmpty())
         msg = frame.note.isEmpty() ? QStringLiteral("Keine Geometrie") : frame.note;

@@ -4,11 +4,14 @@
 #include <QSet>
 #include <QString>
 
+#include "io/Import.h"
+
 #include <TopoDS_Shape.hxx>
 #include <gp_Trsf.hxx>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -70,6 +73,12 @@ constexpr int componentOfBody(int bodyId)
 // left out. message gets why there are no bodies, or what was left out of them;
 // it is cleared otherwise.
 std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message = nullptr);
+
+// Reads a component file of a foreign format. The default reads it with importFile and
+// neither shows progress nor can be cancelled; a window puts its own in place, which
+// shows the read and offers to cancel it. An empty reader brings the default back.
+using ComponentFileReader = std::function<qor::io::ImportResult(const QString& path)>;
+void setComponentFileReader(ComponentFileReader reader);
 
 // Why a placement matrix (3 x 4, row by row) cannot be used because one of its
 // numbers is not finite; empty when all are finite.

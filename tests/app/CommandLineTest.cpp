@@ -26,12 +26,15 @@
 #include <gp_Pln.hxx>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/NestedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -587,4 +590,51 @@ TEST(ProgramTest, ConvertOfMeshFilesSpeaksGermanOnly)
     const ProgramRun run = runProgram({"--convert", real + ":" + home.filePath("aus.stl")}, home);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, QStringLiteral("Fehler: glTF-Datei konnte nicht gelesen werden\n"));
+}
+
+// Files that crash the kernel's readers, keep them busy for ever or would walk a huge
+// instance graph end the conversion within seconds with one German line on standard error
+// and nothing written; a nested file's reason is not prefixed twice, and a folder is named
+// as one.
+TEST(ProgramTest, ConvertOfHostileFilesEndsInOneLine)
+{
+    QTemporaryDir home;
+    const QString out = home.filePath("aus.step");
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"selbst.step", qor::fixtures::stepSelfPlacedAssembly(),
+         "Fehler: „selbst.step“ ließ sich nicht lesen: der Leseprozess wurde beendet (Absturz)\n"},
+        {"verdoppelt.step", qor::fixtures::stepDoublingAssembly(40),
+         "Fehler: Die Datei platziert 1.099.511.627.776 Körper; mehr als 50.000 werden nicht "
+         "gelesen\n"},
+        {"verdoppelt.igs", qor::fixtures::igesDoublingSubfigures(40),
+         "Fehler: Die Datei platziert 1.099.511.627.776 Körper; mehr als 50.000 werden nicht "
+         "gelesen\n"},
+        {"verdoppelt.gltf", qor::fixtures::gltfDoublingNodes(40),
+         "Fehler: Die Datei platziert 1.099.511.627.776 Körper; mehr als 50.000 werden nicht "
+         "gelesen\n"},
+        {"klammern.step", qor::fixtures::stepNestedParens(100000),
+         "Fehler: STEP-Datei ist zu tief verschachtelt (mehr als 256 Klammerebenen)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString input = home.filePath(QString::fromUtf8(c.name));
+        writeFile(input, c.bytes);
+        QElapsedTimer clock;
+        clock.start();
+        const ProgramRun run = runProgram({"--convert", input + ":" + out}, home);
+        EXPECT_LT(clock.elapsed(), 30000);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.toStdString(), std::string(c.error));
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
+    QDir(home.path()).mkdir("ordner");
+    const ProgramRun folder = runProgram({"--convert", home.filePath("ordner") + ":" + out}, home);
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.err.toStdString(), "Fehler: „ordner“ ist ein Ordner und wird nicht gelesen\n");
 }

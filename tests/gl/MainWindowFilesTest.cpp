@@ -5,6 +5,7 @@
 #include "io/Import.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
@@ -24,6 +25,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -761,4 +763,107 @@ TEST_F(MainWindowFilesTest, ExportLetsNoInputThroughBeforeItsProgressShows)
         QTest::qWait(200);
     }
     EXPECT_EQ(keys.afterExport, 1) << "no key came through: the test proves nothing";
+
+namespace {
+
+// The texts of every label of a dialog, joined.
+QString labelTexts(const QWidget* dialog)
+{
+    QStringList texts;
+    for (const QLabel* label : dialog->findChildren<QLabel*>())
+        texts << label->text();
+    return texts.join(u'\n');
+}
+
+} // namespace
+
+// Files that crash the kernel's readers or would walk a huge instance graph, imported into
+// a modified document: the report names the reason in one German line, and the document
+// keeps its feature and stays modified; the window goes on taking events.
+TEST_F(MainWindowFilesTest, HostileImportKeepsTheModifiedDocument)
+{
+    window.controller->document->addFeature(
+        QStringLiteral("box"), {{"length", 10}, {"width", 10}, {"height", 10}, {"op", "new"}});
+    window.controller->commit(QStringLiteral("Quader"));
+    const QStringList before = featureSummary(*window.controller->document);
+    const std::pair<QString, QByteArray> files[] = {
+        {"selbst.step", qor::fixtures::stepSelfPlacedAssembly()},
+        {"verdoppelt.igs", qor::fixtures::igesDoublingSubfigures(40)},
+        {"verdoppelt.gltf", qor::fixtures::gltfDoublingNodes(40)},
+    };
+    const QString reasons[] = {QStringLiteral("der Leseprozess wurde beendet (Absturz)"),
+                               QStringLiteral("Die Datei platziert 1.099.511.627.776 Körper"),
+                               QStringLiteral("Die Datei platziert 1.099.511.627.776 Körper")};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        SCOPED_TRACE(files[i].first.toStdString());
+        const QString path = dir.filePath(files[i].first);
+        writeFile(path, files[i].second);
+        auto report = std::make_shared<QString>();
+        const auto reported = whenShown<qor::app::ImportInfoDialog>(
+            [report](qor::app::ImportInfoDialog* d) {
+                *report = labelTexts(d);
+                d->reject();
+            });
+        QElapsedTimer clock;
+        clock.start();
+        window.importFile(path);
+        EXPECT_LT(clock.elapsed(), 30000);
+        EXPECT_TRUE(*reported);
+        EXPECT_TRUE(report->contains(reasons[i])) << report->toStdString();
+        EXPECT_FALSE(report->contains(QStringLiteral("std::")));
+        EXPECT_EQ(featureSummary(*window.controller->document), before);
+        EXPECT_TRUE(window.controller->modified);
+    }
+    // Still alive and answering: a timer of the window's event loop fires.
+    bool answered = false;
+    QTimer::singleShot(0, &window, [&answered] { answered = true; });
+    QTest::qWait(50);
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(window.isVisible());
+}
+
+// A read the kernel would work on for a long time: "Abbrechen" ends the reader process at
+// once, and the window takes the next import straight away.
+TEST_F(MainWindowFilesTest, CancellingAnImportEndsTheReaderAtOnce)
+{
+    const QString path = dir.filePath(QStringLiteral("gross.step"));
+    writeFile(path, qor::fixtures::stepDoublingAssembly(15));
+    QElapsedTimer sinceClick;
+    const auto cancelled = whenShown<QProgressDialog>([&sinceClick](QProgressDialog* d) {
+        sinceClick.start();
+        d->findChild<QPushButton*>()->click();
+    });
+    window.importFile(path);
+    ASSERT_TRUE(*cancelled);
+    EXPECT_LT(sinceClick.elapsed(), 1500);
+    EXPECT_TRUE(window.controller->document->features.empty());
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
+
+// A component whose file crashes the kernel's reader: the assembly opens with the other
+// component placed and the hostile one marked in the browser with the reason.
+TEST_F(MainWindowFilesTest, AssemblyWithAHostileComponentOpensWithItMarked)
+{
+    writeFile(dir.filePath(QStringLiteral("selbst.step")), qor::fixtures::stepSelfPlacedAssembly());
+    writeFile(dir.filePath(QStringLiteral("quader.step")), qor::fixtures::stepOneBox());
+    qor::model::Document assembly;
+    for (const auto& [id, file] : {std::pair{1, "quader.step"}, std::pair{2, "selbst.step"}}) {
+        qor::model::Component c;
+        c.id = id;
+        c.name = QString::fromLatin1(file);
+        c.path = QString::fromLatin1(file);
+        c.grounded = id == 1;
+        assembly.components.push_back(c);
+    }
+    assembly.nextId = 3;
+    const QString path = dir.filePath(QStringLiteral("gruppe.qcasm"));
+    ASSERT_TRUE(assembly.save(path));
+    ASSERT_TRUE(window.openFile(path));
+    const auto& components = window.controller->document->components;
+    ASSERT_EQ(components.size(), 2u);
+    EXPECT_TRUE(components[0].status.isEmpty());
+    EXPECT_TRUE(components[1].status.contains(QStringLiteral("der Leseprozess wurde beendet (Absturz)")))
+        << components[1].status.toStdString();
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 1u);
 }

@@ -15,7 +15,9 @@
 #include <QTemporaryDir>
 
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
+#include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/SpecialFiles.h"
 
 #include <gtest/gtest.h>
@@ -556,4 +558,62 @@ TEST_F(ComponentFiles, PathsThatAreNoRegularFileAreRefusedWithoutOpening)
     EXPECT_TRUE(assembly.current.bodies.empty());
     EXPECT_EQ(assembly.components[0].status,
               "„rohr.step“ ist eine benannte Pipe und wird nicht gelesen");
+}
+
+// A component file that crashes the kernel's readers or would keep them busy for ever costs
+// the assembly that component only: the others are placed, and its status says in one
+// line why it has no bodies.
+TEST_F(ComponentFiles, HostileComponentFilesCostOnlyTheirComponent)
+{
+    STEPControl_Writer writer;
+    ASSERT_EQ(writer.Transfer(box(40, 20, 5), STEPControl_AsIs), IFSelect_RetDone);
+    ASSERT_EQ(writer.Write(path("platte.step").toLocal8Bit().constData()), IFSelect_RetDone);
+    const std::pair<QString, QByteArray> files[] = {
+        {"selbst.step", qor::fixtures::stepSelfPlacedAssembly()},
+        {"verdoppelt.step", qor::fixtures::stepDoublingAssembly(40)},
+        {"verdoppelt.igs", qor::fixtures::igesDoublingSubfigures(40)},
+        {"verdoppelt.gltf", qor::fixtures::gltfDoublingNodes(40)},
+    };
+    const QString placed = QStringLiteral("Die Datei platziert 1.099.511.627.776 Körper");
+    const QString statuses[] = {
+        QStringLiteral("„selbst.step“ ließ sich nicht lesen: der Leseprozess wurde beendet "
+                       "(Absturz)"),
+        placed, placed, placed};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        SCOPED_TRACE(files[i].first.toStdString());
+        writeFile(path(files[i].first), files[i].second);
+        QElapsedTimer clock;
+        clock.start();
+        Document assembly;
+        assemble(assembly, dir.path(),
+                 {fileComponent(1, "Platte", "platte.step"),
+                  fileComponent(2, "Feind", files[i].first, moved(100, 0, 0))});
+        EXPECT_LT(clock.elapsed(), 30000);
+        EXPECT_NE(body(assembly, 100001000), nullptr);
+        EXPECT_EQ(body(assembly, 100002000), nullptr);
+        EXPECT_TRUE(assembly.components[0].status.isEmpty());
+        const QString status = assembly.components[1].status;
+        EXPECT_TRUE(status.contains(statuses[i])) << status.toStdString();
+        EXPECT_FALSE(status.contains(u'\n'));
+    }
+}
+
+// Faces a reader had to leave out of a component file show in the component's status,
+// beside its bodies, as they do after an import.
+TEST_F(ComponentFiles, LeftOutFacesShowInTheComponentsStatus)
+{
+    writeFile(path("beschaedigt.x_b"),
+              qor::fixtures::xtCubeWithReal(qor::fixtures::XtRealKind::PlaneNormal,
+                                            std::numeric_limits<double>::quiet_NaN()));
+    writeFile(path("heil.step"), qor::fixtures::stepOneBox());
+    Document assembly;
+    assemble(assembly, dir.path(),
+             {fileComponent(1, "Beschädigt", "beschaedigt.x_b"),
+              fileComponent(2, "Heil", "heil.step", moved(100, 0, 0))});
+    EXPECT_NE(body(assembly, 100001000), nullptr);
+    EXPECT_NE(body(assembly, 100002000), nullptr);
+    EXPECT_TRUE(assembly.components[0].status.contains(QStringLiteral("von 6 Flächen ausgelassen")))
+        << assembly.components[0].status.toStdString();
+    EXPECT_TRUE(assembly.components[1].status.isEmpty())
+        << assembly.components[1].status.toStdString();
 }

@@ -1,0 +1,146 @@
+#include "io/ReaderProcess.h"
+
+#include <BRep_Builder.hxx>
+#include <BinTools.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <QDataStream>
+#include <QIODevice>
+
+#include <cstring>
+#include <exception>
+#include <sstream>
+#include <streambuf>
+#include <vector>
+
+namespace qor::io {
+
+namespace {
+
+// A read-only stream over bytes in memory that the kernel's binary reader can seek in.
+class MemoryBuffer : public std::streambuf {
+public:
+    MemoryBuffer(const char* data, std::size_t size)
+    {
+        char* begin = const_cast<char*>(data);
+        setg(begin, begin, begin + size);
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
+                     std::ios_base::openmode) override
+    {
+        char* base = dir == std::ios_base::beg   ? eback()
+                     : dir == std::ios_base::cur ? gptr()
+                                                 : egptr();
+        char* target = base + offset;
+        if (target < eback() || target > egptr())
+            return pos_type(off_type(-1));
+        setg(eback(), target, egptr());
+        return pos_type(target - eback());
+    }
+
+    pos_type seekpos(pos_type position, std::ios_base::openmode mode) override
+    {
+        return seekoff(off_type(position), std::ios_base::beg, mode);
+    }
+};
+
+} // namespace
+
+QByteArray encodeProgress(int percent, const QString& label)
+{
+    const QByteArray text = label.toUtf8();
+    const qint32 p = percent;
+    const qint32 length = qint32(text.size());
+    QByteArray frame(1, progressFrame);
+    frame.append(reinterpret_cast<const char*>(&p), 4);
+    frame.append(reinterpret_cast<const char*>(&length), 4);
+    return frame + text;
+}
+
+QByteArray encodeResult(const ImportResult& result, ReadStop stop)
+{
+    QByteArray record;
+    QDataStream out(&record, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << quint8(stop) << result.ok << result.error << result.warning << result.meshBodies
+        << result.format << result.preview << result.notes << quint64(result.bodies.size());
+    BRep_Builder builder;
+    TopoDS_Compound shapes;
+    builder.MakeCompound(shapes);
+    for (const ImportedBody& body : result.bodies) {
+        out << body.name << body.hasColor << body.r << body.g << body.b << !body.shape.IsNull();
+        if (!body.shape.IsNull())
+            builder.Add(shapes, body.shape);
+    }
+    // One compound keeps what the bodies share (the parts of an assembly placed many
+    // times) stored once.
+    std::ostringstream binary;
+    BinTools::Write(shapes, binary, true, true, BinTools_FormatVersion_VERSION_4);
+    const std::string bytes = binary.str();
+    const quint64 recordSize = quint64(record.size());
+    QByteArray data(reinterpret_cast<const char*>(&recordSize), 8);
+    data.reserve(qsizetype(8 + recordSize + bytes.size()));
+    data.append(record);
+    data.append(bytes.data(), qsizetype(bytes.size()));
+    return data;
+}
+
+bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
+{
+    quint64 recordSize = 0;
+    if (data.size() < 8)
+        return false;
+    std::memcpy(&recordSize, data.constData(), 8);
+    if (recordSize > quint64(data.size() - 8))
+        return false;
+    QDataStream in(QByteArray::fromRawData(data.constData() + 8, qsizetype(recordSize)));
+    in.setVersion(QDataStream::Qt_6_4);
+    quint8 stopValue = 0;
+    quint64 count = 0;
+    in >> stopValue >> result.ok >> result.error >> result.warning >> result.meshBodies
+        >> result.format >> result.preview >> result.notes >> count;
+    if (in.status() != QDataStream::Ok || stopValue > quint8(ReadStop::cancelled)
+        || count > quint64(recordSize))
+        return false;
+    stop = ReadStop(stopValue);
+    std::vector<bool> hasShape;
+    result.bodies.resize(count);
+    for (ImportedBody& body : result.bodies) {
+        bool shape = false;
+        in >> body.name >> body.hasColor >> body.r >> body.g >> body.b >> shape;
+        hasShape.push_back(shape);
+    }
+    if (in.status() != QDataStream::Ok)
+        return false;
+    MemoryBuffer buffer(data.constData() + 8 + recordSize,
+                        std::size_t(quint64(data.size()) - 8 - recordSize));
+    std::istream binary(&buffer);
+    TopoDS_Shape shapes;
+    try {
+        OCC_CATCH_SIGNALS
+        BinTools::Read(shapes, binary);
+    } catch (const Standard_Failure&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (shapes.IsNull())
+        return false;
+    TopoDS_Iterator it(shapes);
+    for (std::size_t i = 0; i < result.bodies.size(); ++i) {
+        if (!hasShape[i])
+            continue;
+        if (!it.More())
+            return false;
+        result.bodies[i].shape = it.Value();
+        it.Next();
+    }
+    return !it.More();
+}
+
+} // namespace qor::io

@@ -1,0 +1,60 @@
+#pragma once
+
+// Foreign files are parsed and transferred in a process of their own, the reader program
+// beside the main program. A crash, endless work or exhausted memory ends that process
+// only; its limits are set by the process itself as its first step. The reader writes its
+// answer to file descriptor 3: progress frames while it reads, then the result, with the
+// bodies' shapes in the kernel's binary form.
+
+#include "io/Import.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace qor::io {
+
+// The file name of the reader program.
+inline constexpr const char* readerProgramName = "qorcad-reader";
+
+// What a reader process may use for one file.
+struct ReaderLimits {
+    qint64 cpuSeconds = 0; // processor time of the whole process
+    qint64 wallMs = 0; // a process that waits rather than works ends after this
+    std::uint64_t memoryBytes = 0; // its address space
+};
+
+// The limits for reading the file at path: the processor budget of importBudgetMs, a
+// wall time of several budgets, and memory that grows with the file's size but leaves
+// the machine a quarter of its own.
+ReaderLimits readerLimits(const QString& path);
+
+// The reader program beside the running program, else the one of this build; empty when
+// there is none.
+QString readerProgram();
+
+// Reads the file at path in a reader process of program. result comes with the format
+// and mesh flag of the file's suffix and gets the rest. progress and cancelled as for
+// importFile. When the program cannot be started, the file is read in this process.
+void readInReaderProcess(const QString& program, const QString& path,
+                         const ProgressCallback& progress, const CancelCheck& cancelled,
+                         ImportResult& result);
+
+// The line of a read whose reader process ended early.
+QString readerProcessStopMessage(const QString& path, ReadStop stop);
+
+// The reader process's own side: reads the file named by the arguments under the limits
+// they give and answers on file descriptor 3. Returns the process's exit status.
+int runReaderProcess(int argc, char** argv);
+
+// The answer's encoding, shared by both sides. A frame is one tag byte and its data.
+inline constexpr char progressFrame = 'P';
+inline constexpr char resultFrame = 'R';
+QByteArray encodeProgress(int percent, const QString& label);
+// The result frame's data: the record without shapes, then all shapes as one compound.
+QByteArray encodeResult(const ImportResult& result, ReadStop stop);
+// False when the data is not a whole result.
+bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop);
+
+} // namespace qor::io

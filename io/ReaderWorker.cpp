@@ -1,0 +1,114 @@
+#include "io/KernelMessage.h"
+#include "io/ReaderProcess.h"
+#include "io/ReaderThread.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace qor::io {
+
+namespace {
+
+constexpr int answerFd = 3;
+
+bool writeAll(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(answerFd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return true;
+}
+
+bool writeAll(const QByteArray& bytes)
+{
+    return writeAll(bytes.constData(), std::size_t(bytes.size()));
+}
+
+void limit(int resource, rlim_t soft, rlim_t hard)
+{
+    const rlimit value{soft, hard};
+    setrlimit(resource, &value);
+}
+
+// The largest address space the process has had, from its status file; 0 when unknown.
+std::uint64_t peakAddressSpace()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmPeak:"))
+            return line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
+    }
+    return 0;
+}
+
+} // namespace
+
+int runReaderProcess(int argc, char** argv)
+{
+    qint64 cpuSeconds = 0;
+    qulonglong memoryBytes = 0;
+    QString path;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--cpu" && i + 1 < argc)
+            cpuSeconds = QByteArray(argv[++i]).toLongLong();
+        else if (argument == "--memory" && i + 1 < argc)
+            memoryBytes = QByteArray(argv[++i]).toULongLong();
+        else if (argument == "--" && i + 1 < argc)
+            path = QFile::decodeName(argv[++i]);
+    }
+    if (path.isEmpty())
+        return 2;
+    // The kernel sends SIGXCPU at the soft limit and SIGKILL at the hard one; the reader's
+    // own budget ends the read a little before either.
+    if (cpuSeconds > 0)
+        limit(RLIMIT_CPU, rlim_t(cpuSeconds), rlim_t(cpuSeconds + 2));
+    if (memoryBytes > 0)
+        limit(RLIMIT_AS, rlim_t(memoryBytes), rlim_t(memoryBytes));
+    silenceKernelMessages();
+    leaveReadDataToProcessEnd();
+
+    int lastPercent = -1;
+    const ProgressCallback progress = [&lastPercent](int percent, const QString& label) {
+        if (percent == lastPercent && label.isEmpty())
+            return;
+        lastPercent = percent;
+        writeAll(encodeProgress(percent, label));
+    };
+    ReadStop stop = ReadStop::none;
+    const ImportResult result = readInThisProcess(path, progress, {}, &stop);
+    // Some kernel readers take a failed allocation for a damaged file; a read that failed
+    // at the edge of the memory limit failed for want of memory.
+    if (!result.ok && stop == ReadStop::none && memoryBytes > 0
+        && peakAddressSpace() >= memoryBytes / 100 * 95)
+        stop = ReadStop::memory;
+    QByteArray answer;
+    try {
+        answer = encodeResult(result, stop);
+    } catch (const std::bad_alloc&) {
+        answer = encodeResult(ImportResult(), ReadStop::memory);
+    }
+    if (!writeAll(QByteArray(1, resultFrame)) || !writeAll(answer))
+        return 1;
+    // What the read built dies with the process; freeing it piece by piece costs time.
+    std::fflush(nullptr);
+    ::_exit(0);
+}
+
+} // namespace qor::io
