@@ -763,6 +763,7 @@ TEST_F(MainWindowFilesTest, ExportLetsNoInputThroughBeforeItsProgressShows)
         QTest::qWait(200);
     }
     EXPECT_EQ(keys.afterExport, 1) << "no key came through: the test proves nothing";
+}
 
 namespace {
 
