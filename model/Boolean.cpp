@@ -138,9 +138,8 @@ void storeMerged(Body& body, const TopoDS_Shape& result, const std::vector<const
     body.unified = body.shape;
 }
 
-// Bodies whose box meets the tool's, in id order; the boxes only pre-select,
-// so a body the tool misses comes through the boolean unchanged. A body with
-// booleans waiting in a group is measured with its group's reach.
+// Whether the body's box keeps off the tool's. A body with booleans waiting in
+// a group is measured with its group's reach.
 bool outOfReach(const ModelState& state, int id, const Body& body, const Bnd_Box& toolBox)
 {
     Bnd_Box box = state.group && state.group->bodyId == id ? groupReach(state) : bodyBox(body);
@@ -148,6 +147,8 @@ bool outOfReach(const ModelState& state, int id, const Body& body, const Bnd_Box
     return box.IsOut(toolBox);
 }
 
+// Bodies whose box meets the tool's, in id order; the boxes only pre-select,
+// so a body the tool misses comes through the boolean unchanged.
 std::vector<int> bodiesNear(const ModelState& state, const Bnd_Box& toolBox)
 {
     std::vector<int> found;
