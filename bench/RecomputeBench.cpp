@@ -20,6 +20,7 @@ namespace {
 
 using qor::model::Document;
 using qor::model::Feature;
+using qor::model::Parameter;
 using qor::sketch::ConstraintType;
 
 constexpr int holesPerRow = 8;
@@ -246,6 +247,30 @@ BENCHMARK(editFirstSketchDimension)->Apply(sizes);
 BENCHMARK(fullRecomputeOneByOne)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 
 // Writing the 100-feature part; the file stays for bench/StartupBench.sh, which opens it.
+// Parameters that each add to the one before, and the same names in one cycle.
+void parameterChain(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    const bool cycle = state.range(1) != 0;
+    Document doc;
+    for (int i = 0; i < count; ++i) {
+        const int used = cycle ? (i + 1) % count : i - 1;
+        doc.parameters.push_back(
+            {QStringLiteral("p%1").arg(i),
+             used < 0 ? QStringLiteral("1 mm") : QStringLiteral("p%1 + 0.001 mm").arg(used)});
+    }
+    for (auto _ : state) {
+        for (Parameter& p : doc.parameters)
+            p.value = 0.0;
+        doc.evaluateParameters();
+    }
+}
+BENCHMARK(parameterChain)
+    ->Args({2000, 0})
+    ->Args({10000, 0})
+    ->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond);
+
 void saveHundredFeaturePart(benchmark::State& state)
 {
     const QString path = qEnvironmentVariable("QORCAD_BENCH_PART",

@@ -20,6 +20,30 @@ namespace qor::model {
 
 namespace {
 
+// Copies one recompute may make in all. Each pattern keeps within its own count
+// of instances, but a pattern of a pattern multiplies the counts, and millions
+// of bodies hold the window for minutes and take gigabytes.
+constexpr std::size_t maxCopies = 10000;
+
+// A shape without solids (a sheet) is still one copy.
+std::size_t solidCount(const TopoDS_Shape& shape)
+{
+    return std::max<std::size_t>(1, solidsOf(shape).size());
+}
+
+// Counts the copies against the document's bound before any is made.
+void reserveCopies(ExecContext& context, std::size_t copies)
+{
+    const std::size_t total = context.state.copies + copies;
+    if (total > maxCopies)
+        throw FeatureError(
+            QStringLiteral("Zu viele Körper: mit diesem Muster entstünden %1 Kopien im Dokument "
+                           "(max. %2)")
+                .arg(total)
+                .arg(maxCopies));
+    context.state.copies = total;
+}
+
 // Rigid motions keep a solid's orientation; only a reflection can leave a copy
 // inside out.
 TopoDS_Shape movedCopy(const TopoDS_Shape& shape, const gp_Trsf& trsf)
@@ -157,6 +181,7 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
             throw FeatureError(QStringLiteral(
                 "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)"));
         const ToolRecord source = found->second;
+        reserveCopies(context, solidCount(source.shape) * transforms.size());
 
         // Copies of a new body belong to it.
         const bool made = source.op.isEmpty() || source.op == QStringLiteral("new");
@@ -181,7 +206,12 @@ void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
     const std::vector<gp_Trsf> placements
         = join ? distinctPlacements(transforms, &identity) : transforms;
     // A body picked twice is still copied once, not its copies again.
-    for (const int id : selectedBodiesOnce(context, QStringLiteral("bodies"))) {
+    const std::vector<int> picked = selectedBodiesOnce(context, QStringLiteral("bodies"));
+    std::size_t copies = 0;
+    for (const int id : picked)
+        copies += solidCount(context.state.bodies.at(id).shape) * placements.size();
+    reserveCopies(context, copies);
+    for (const int id : picked) {
         const TopoDS_Shape original = context.state.bodies.at(id).shape;
         std::vector<TopoDS_Shape> copies;
         for (const gp_Trsf& trsf : placements)

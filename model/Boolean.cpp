@@ -138,21 +138,32 @@ void storeMerged(Body& body, const TopoDS_Shape& result, const std::vector<const
     body.unified = body.shape;
 }
 
+// Whether the body's box keeps off the tool's. A body with booleans waiting in
+// a group is measured with its group's reach.
+bool outOfReach(const ModelState& state, int id, const Body& body, const Bnd_Box& toolBox)
+{
+    Bnd_Box box = state.group && state.group->bodyId == id ? groupReach(state) : bodyBox(body);
+    box.Enlarge(1e-6);
+    return box.IsOut(toolBox);
+}
+
 // Bodies whose box meets the tool's, in id order; the boxes only pre-select,
-// so a body the tool misses comes through the boolean unchanged. A body with
-// booleans waiting in a group is measured with its group's reach.
+// so a body the tool misses comes through the boolean unchanged.
 std::vector<int> bodiesNear(const ModelState& state, const Bnd_Box& toolBox)
 {
     std::vector<int> found;
     for (const auto& [id, body] : state.bodies) {
-        if (body.shape.IsNull())
-            continue;
-        Bnd_Box box = state.group && state.group->bodyId == id ? groupReach(state) : bodyBox(body);
-        box.Enlarge(1e-6);
-        if (!box.IsOut(toolBox))
+        if (!body.shape.IsNull() && !outOfReach(state, id, body, toolBox))
             found.push_back(id);
     }
     return found;
+}
+
+Bnd_Box toolBoxOf(const TopoDS_Shape& tool)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(tool, box, Standard_True);
+    return box;
 }
 
 // Ids that name an existing body, each once, in list order: a stale or
@@ -196,6 +207,11 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     for (std::size_t i = 1; i < targets.size(); ++i)
         state.bodies.erase(targets[i]);
     return {first};
+}
+
+QString noCommonPart()
+{
+    return QStringLiteral("Kein gemeinsamer Bereich – das Ergebnis wäre leer");
 }
 
 // Occurrences of oriented faces: +1 for each in the shape after, -1 before.
@@ -260,10 +276,19 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
                                 const std::vector<int>& targets)
 {
     ModelState& state = context.state;
+    const Bnd_Box toolBox = toolBoxOf(tool);
     std::vector<int> changed;
     bool removed = false;
     for (const int id : targets) {
         const auto it = state.bodies.find(id);
+        // Boxes apart decide without the kernel, whose booleans on far-off
+        // tools take long and then change nothing.
+        if (outOfReach(state, id, it->second, toolBox)) {
+            if (!cut)
+                throw FeatureError(noCommonPart());
+            changed.push_back(id);
+            continue;
+        }
         TopoDS_Shape result;
         if (cut) {
             TopTools_ListOfShape arguments;
@@ -286,8 +311,7 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
         }
         if (isEmptyShape(result)) {
             if (!cut)
-                throw FeatureError(
-                    QStringLiteral("Kein gemeinsamer Bereich – das Ergebnis wäre leer"));
+                throw FeatureError(noCommonPart());
             state.bodies.erase(it);
             removed = true;
             continue;
@@ -317,21 +341,34 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
     if (isEmptyShape(tool))
         throw FeatureError(QStringLiteral("Das Feature erzeugt keine Geometrie"));
     const bool grouped = context.groupIndex >= 0;
+    const bool joining = op == QLatin1String("join");
+    const bool cutting = op == QLatin1String("cut");
+    // A cut out of reach of all its given targets leaves them as they are,
+    // grouped or not. The boxes tell so before the tool is checked and
+    // repaired, which for copies far off takes long, and before any boolean.
+    if (cutting && !targets.empty()) {
+        const std::vector<int> given = existingOnce(context.state, targets);
+        const Bnd_Box toolBox = toolBoxOf(tool);
+        const auto missed = [&](int id) {
+            return outOfReach(context.state, id, context.state.bodies.at(id), toolBox);
+        };
+        if (!given.empty() && std::all_of(given.begin(), given.end(), missed)) {
+            context.state.tools[context.feature.id] = ToolRecord{tool, op, targets};
+            context.feature.warning = noBodyWarning();
+            return given;
+        }
+    }
     const TopoDS_Shape shape = repaired(tool);
     context.state.tools[context.feature.id] = ToolRecord{shape, op, targets};
 
     if (op.isEmpty() || op == QLatin1String("new"))
         return {addNewBody(context, shape)};
-    const bool joining = op == QLatin1String("join");
-    const bool cutting = op == QLatin1String("cut");
     if (grouped && !joining && !cutting)
         throw GroupBreak{};
 
     const bool searched = targets.empty();
     if (searched) {
-        Bnd_Box toolBox;
-        BRepBndLib::Add(shape, toolBox, Standard_True);
-        targets = bodiesNear(context.state, toolBox);
+        targets = bodiesNear(context.state, toolBoxOf(shape));
         context.state.tools[context.feature.id].targets = targets;
     }
     targets = existingOnce(context.state, targets);

@@ -147,6 +147,8 @@ struct ModelState {
     CopyOnWrite<std::map<int, ToolRecord>> tools;
     CopyOnWrite<std::vector<ThreadMark>> threads;
     int bodyCounter = 0;
+    // Solids copied by patterns and mirrors so far in this recompute.
+    std::size_t copies = 0;
     // Joins and cuts on one body that wait to be evaluated together; until
     // then that body's shape in `bodies` is the one before them. Only the
     // recompute's running state, its cache and its snapshots carry them

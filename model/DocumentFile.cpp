@@ -1,5 +1,6 @@
 #include "model/Document.h"
 
+#include "io/BrepFile.h"
 #include "io/FileAccess.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <new>
 #include <set>
@@ -361,18 +363,24 @@ bool Document::save(const QString& path, QString* error) const
         return false;
     }
     const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
+    // The system's reason is read right after the call that failed: a full disk
+    // is something the user can act on, and Qt names it only in English.
+    errno = 0;
     if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
+        const int reason = errno;
         const QString problem
             = file.error() != QFileDevice::NoError
                   ? fileProblem(file, path, Access::Write)
                   : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden")
                         .arg(path);
         file.cancelWriting();
-        setError(error, problem);
+        setError(error, qor::io::writeFailureText(problem, reason));
         return false;
     }
+    errno = 0;
     if (!file.commit()) {
-        setError(error, fileProblem(file, path, Access::Write));
+        const int reason = errno;
+        setError(error, qor::io::writeFailureText(fileProblem(file, path, Access::Write), reason));
         return false;
     }
     return true;
@@ -406,9 +414,8 @@ bool Document::load(const QString& path, QString* error)
         if (!fromJson(parsed.object(), error))
             return false;
     } catch (const std::bad_alloc&) {
-        setError(
-            error,
-            QStringLiteral("Zu wenig Arbeitsspeicher, um „%1“ zu lesen").arg(info.fileName()));
+        setError(error,
+                 QStringLiteral("Zu wenig Arbeitsspeicher, um „%1“ zu lesen").arg(info.fileName()));
         return false;
     }
     clearRecomputeCache();

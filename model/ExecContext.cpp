@@ -5,6 +5,7 @@
 #include <BRepGProp.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
+#include <Precision.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -54,6 +55,10 @@ double ExecContext::number(const QString& key) const
     // A division by zero or an overflow must not reach the kernel as a size.
     if (!std::isfinite(result))
         throw FeatureError(QStringLiteral("%1: Ergebnis ist keine endliche Zahl").arg(key));
+    if (result != 0.0
+        && (std::fabs(result) >= Precision::Infinite()
+            || std::fabs(result) < Precision::Confusion()))
+        beyondKernelRange = true;
     return result;
 }
 

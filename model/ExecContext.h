@@ -24,6 +24,10 @@ public:
     // cuts wait in a group of commuting booleans (its tools do not read the
     // body); -1 runs every boolean at once.
     int groupIndex = -1;
+    // Set when a number read lies beyond what the kernel can hold: at or above
+    // its infinity, or not zero but within its tolerance of zero. A kernel
+    // failure of the feature is then told as such.
+    mutable bool beyondKernelRange = false;
 
     // Typed access to the feature's JSON parameters. A wrong JSON type reads
     // as false, empty text or an empty array.

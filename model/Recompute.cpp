@@ -158,8 +158,11 @@ QByteArray expressionValues(const Document& document, const Feature& feature)
 QString geometryErrorText(const Standard_Failure& failure)
 {
     const char* text = failure.GetMessageString();
+    if (!text || !*text)
+        return QStringLiteral("Geometriefehler: Der Geometriekern meldet %1 ohne Begründung")
+            .arg(QString::fromLatin1(failure.DynamicType()->Name()));
     return qor::io::withoutKernelSignal(
-        QStringLiteral("Geometriefehler: %1").arg(QString::fromUtf8(text ? text : "")));
+        QStringLiteral("Geometriefehler: %1").arg(QString::fromUtf8(text)));
 }
 
 int Document::recompute()
@@ -245,8 +248,8 @@ int Document::recompute()
                 continue;
             }
 
-            bool grouped = groupBooleans && !alone[std::size_t(i)] && i != lastActive
-                           && mayRunGrouped(f);
+            bool grouped
+                = groupBooleans && !alone[std::size_t(i)] && i != lastActive && mayRunGrouped(f);
             SettleOutcome settled;
             for (int attempt = 0;; ++attempt) {
                 // A feature that reads the bodies, or one whose boolean could
@@ -403,7 +406,14 @@ void Document::executeFeature(Feature& feature, ModelState& state, int groupInde
     if (groupIndex < 0)
         settleState(state);
     ExecContext context{*this, feature, state, groupIndex};
-    def->exec(context);
+    try {
+        def->exec(context);
+    } catch (const Standard_Failure&) {
+        // The kernel's own words ("Infinite parameter", or none) would not tell why.
+        if (context.beyondKernelRange)
+            throw FeatureError(QStringLiteral("Maß außerhalb des darstellbaren Bereichs"));
+        throw;
+    }
 }
 
 const ModelState& Document::stateBefore(std::size_t index)

@@ -117,6 +117,11 @@ void collectSketchRegions(const ExecContext& context, const QJsonObject& referen
     if (!result || !sketchFeature || !sketchFeature->sketch)
         throw FeatureError(QStringLiteral("Skizze des Profils fehlt"));
     const auto& regions = context.document.sketchRegions(*sketchFeature, result->plane);
+    if (regions.empty()) {
+        const QString refusal = qor::sketch::regionsRefusal(*sketchFeature->sketch, result->plane);
+        if (!refusal.isEmpty())
+            throw FeatureError(refusal);
+    }
     profile.takePlane(result->plane);
     std::vector<TopoDS_Face>& list = profile.regionsBySketch[sketchId];
     if (whole) {

@@ -20,15 +20,6 @@ namespace {
 // Shorter lines, smaller radii and closer arc ends are degenerate.
 constexpr double minLength = 1e-7;
 
-// The frame's axis is X x Y rather than the plane's main direction: the editor draws
-// arcs counter-clockwise in (u, v), and on a left-handed plane the main direction
-// points the other way. On a right-handed plane both are the same.
-gp_Circ sketchCircle(const gp_Ax3& plane, const gp_Pnt& centre, double r)
-{
-    const gp_Dir normal = plane.XDirection().Crossed(plane.YDirection());
-    return gp_Circ(gp_Ax2(centre, normal, plane.XDirection()), r);
-}
-
 TopoDS_Edge lineEdge(const Sketch& sketch, const Entity& e, const gp_Ax3& plane)
 {
     const Vec2 a = sketch.pointPosition(e.a);
@@ -77,6 +68,15 @@ TopoDS_Edge arcEdge(const Sketch& sketch, const Entity& e, const gp_Ax3& plane)
 }
 
 } // namespace
+
+// The frame's axis is X x Y rather than the plane's main direction: the editor draws
+// arcs counter-clockwise in (u, v), and on a left-handed plane the main direction
+// points the other way. On a right-handed plane both are the same.
+gp_Circ sketchCircle(const gp_Ax3& plane, const gp_Pnt& centre, double r)
+{
+    const gp_Dir normal = plane.XDirection().Crossed(plane.YDirection());
+    return gp_Circ(gp_Ax2(centre, normal, plane.XDirection()), r);
+}
 
 gp_Pnt toWorld(const gp_Ax3& plane, double u, double v)
 {

@@ -6,6 +6,7 @@
 #include <TopoDS_Edge.hxx>
 #include <TopoDS_Face.hxx>
 #include <gp_Ax3.hxx>
+#include <gp_Circ.hxx>
 #include <gp_Pnt.hxx>
 
 #include <cstdint>
@@ -22,6 +23,10 @@ Vec2 toPlane(const gp_Ax3& plane, const gp_Pnt& p);
 // True only when (u, v) lies strictly inside the face; the boundary counts as outside.
 // Exceptions of the classifier reach the caller.
 bool faceContainsPoint(const TopoDS_Face& face, const gp_Ax3& plane, double u, double v);
+
+// The circle of a sketch circle or arc in space: counter-clockwise in (u, v),
+// also on a left-handed plane.
+gp_Circ sketchCircle(const gp_Ax3& plane, const gp_Pnt& centre, double r);
 
 // The edge of a line, circle or arc on the plane; the null edge for points, unknown
 // ids, degenerate or non-finite curves and kernel failures. Never throws.

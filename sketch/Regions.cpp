@@ -1,6 +1,8 @@
 #include "sketch/Regions.h"
 
+#include "sketch/EntityIndex.h"
 #include "sketch/Plane.h"
+#include "sketch/SimpleLoops.h"
 
 #include <BOPAlgo_Builder.hxx>
 #include <BOPAlgo_BuilderFace.hxx>
@@ -29,6 +31,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
 
 namespace qor::sketch {
 
@@ -66,6 +69,7 @@ struct ParityCurve {
 // its crossings would be artefacts of the arithmetic, so it is left out.
 std::vector<ParityCurve> parityCurves(const Sketch& sketch)
 {
+    const EntityIndex index(sketch);
     std::vector<ParityCurve> curves;
     for (const Entity& e : sketch.entities) {
         const bool isCurve = e.type == EntityType::Line || e.type == EntityType::Circle
@@ -75,15 +79,15 @@ std::vector<ParityCurve> parityCurves(const Sketch& sketch)
         ParityCurve curve;
         curve.type = e.type;
         if (e.type == EntityType::Line) {
-            curve.a = sketch.pointPosition(e.a);
-            curve.b = sketch.pointPosition(e.b);
+            curve.a = index.pointPosition(e.a);
+            curve.b = index.pointPosition(e.b);
         } else {
-            curve.a = sketch.entityAnchor(int(e.id));
-            curve.r = sketch.radius(int(e.id));
+            curve.a = index.entityAnchor(int(e.id));
+            curve.r = index.radius(int(e.id));
         }
         if (e.type == EntityType::Arc) {
-            const Vec2 start = sketch.pointPosition(e.b);
-            const Vec2 end = sketch.pointPosition(e.c);
+            const Vec2 start = index.pointPosition(e.b);
+            const Vec2 end = index.pointPosition(e.c);
             if (!start.isFinite() || !end.isFinite())
                 continue;
             curve.a0 = std::atan2(start.y - curve.a.y, start.x - curve.a.x);
@@ -213,8 +217,9 @@ double faceArea(const TopoDS_Shape& face)
     return std::fabs(props.Mass());
 }
 
-std::vector<ProfileRegion> regionsOf(const std::vector<TopoDS_Edge>& edges, const Sketch& sketch,
-                                     const gp_Ax3& plane)
+// The faces the kernel builds from all curves split at each other; the face
+// reaching out to the square around them is the outside of the sketch.
+std::vector<TopoDS_Face> splitFaces(const std::vector<TopoDS_Edge>& edges, const gp_Ax3& plane)
 {
     const TopoDS_Shape split = splitCurves(edges);
     if (split.IsNull())
@@ -240,15 +245,45 @@ std::vector<ProfileRegion> regionsOf(const std::vector<TopoDS_Edge>& edges, cons
     builder.Perform();
     if (builder.HasErrors())
         return {};
+    std::vector<TopoDS_Face> faces;
+    for (const TopoDS_Shape& area : builder.Areas()) {
+        if (!touchesAny(area, boundary))
+            faces.push_back(TopoDS::Face(area));
+    }
+    return faces;
+}
+
+std::size_t curveCount(const Sketch& sketch)
+{
+    return std::size_t(
+        std::count_if(sketch.entities.begin(), sketch.entities.end(), [](const Entity& e) {
+            return e.type != EntityType::Point && !e.construction;
+        }));
+}
+
+std::vector<ProfileRegion> regionsOf(const Sketch& sketch, const gp_Ax3& plane)
+{
+    std::optional<std::vector<TopoDS_Face>> faces = simpleLoopFaces(sketch, plane);
+    if (faces) {
+        // Curves on the plane once, for the mesher of every region.
+        TopoDS_Compound all;
+        BRep_Builder compound;
+        compound.MakeCompound(all);
+        for (const TopoDS_Face& face : *faces)
+            compound.Add(all, face);
+        if (!faces->empty())
+            storePlaneCurves(all, faces->front());
+    } else {
+        if (curveCount(sketch) > maxSplitCurves)
+            return {};
+        faces = splitCurveFaces(sketch, plane);
+    }
 
     const std::vector<ParityCurve> curves = parityCurves(sketch);
     std::vector<ProfileRegion> regions;
-    for (const TopoDS_Shape& area : builder.Areas()) {
-        // The face reaching out to the square is the outside of the sketch.
-        if (touchesAny(area, boundary))
-            continue;
+    for (const TopoDS_Face& area : *faces) {
         ProfileRegion region;
-        region.face = TopoDS::Face(area);
+        region.face = area;
         region.area = faceArea(area);
         if (region.area < minArea)
             continue;
@@ -261,18 +296,45 @@ std::vector<ProfileRegion> regionsOf(const std::vector<TopoDS_Edge>& edges, cons
 
 } // namespace
 
-std::vector<ProfileRegion> buildRegions(const Sketch& sketch, const gp_Ax3& plane)
+std::vector<TopoDS_Face> splitCurveFaces(const Sketch& sketch, const gp_Ax3& plane)
 {
     const std::vector<TopoDS_Edge> edges = curveEdges(sketch, plane);
     if (edges.empty())
         return {};
+    return splitFaces(edges, plane);
+}
+
+std::vector<ProfileRegion> buildRegions(const Sketch& sketch, const gp_Ax3& plane)
+{
     try {
         OCC_CATCH_SIGNALS
-        return regionsOf(edges, sketch, plane);
+        return regionsOf(sketch, plane);
     } catch (const Standard_Failure&) {
     } catch (const std::exception&) {
     }
     return {};
+}
+
+// A loop too long for the direct path makes the sketch too large to split.
+static_assert(maxLoopCurves >= maxSplitCurves);
+
+QString regionsRefusal(const Sketch& sketch, const gp_Ax3& plane)
+{
+    const std::size_t count = curveCount(sketch);
+    if (count <= maxSplitCurves)
+        return {};
+    try {
+        OCC_CATCH_SIGNALS
+        if (simpleLoopFaces(sketch, plane))
+            return {};
+    } catch (const Standard_Failure&) {
+    } catch (const std::exception&) {
+    }
+    return QStringLiteral("Skizze zu groß für Profilbereiche: %1 Kurven (höchstens %2, außer in "
+                          "getrennten geschlossenen Konturen aus je höchstens %3 Linien)")
+        .arg(count)
+        .arg(maxSplitCurves)
+        .arg(maxLoopCurves);
 }
 
 Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane)

@@ -2,6 +2,8 @@
 
 #include "sketch/Sketch.h"
 
+#include <QString>
+
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Ax3.hxx>
@@ -21,9 +23,25 @@ struct ProfileRegion {
     bool outer = false;
 };
 
-// The regions of the sketch's non-construction curves in the face builder's order;
-// empty when nothing is enclosed or the kernel fails. Never throws.
+// Curves beyond which a sketch whose curves are not already simple closed loops
+// is not split into regions: the kernel's splitter and face builder take minutes
+// and gigabytes on all edges at once.
+constexpr std::size_t maxSplitCurves = 4000;
+
+// The regions of the sketch's non-construction curves: one face per simple loop
+// when the curves are such loops (see simpleLoopFaces), else in the face
+// builder's order. Empty when nothing is enclosed, the kernel fails, or the
+// sketch is too large to split. Never throws.
 std::vector<ProfileRegion> buildRegions(const Sketch& sketch, const gp_Ax3& plane);
+
+// The faces of all the sketch's curves split at each other by the kernel, the
+// outside left out; empty when nothing is enclosed or the kernel reports a
+// failure. Kernel exceptions reach the caller.
+std::vector<TopoDS_Face> splitCurveFaces(const Sketch& sketch, const gp_Ax3& plane);
+
+// Why buildRegions gives the sketch no regions when it was refused for its size
+// (German); empty otherwise.
+QString regionsRefusal(const Sketch& sketch, const gp_Ax3& plane);
 
 // The centroid of the face's largest mesh triangle in sketch coordinates. Meshes the
 // face as a side effect; kernel exceptions reach the caller.

@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace qor::model;
@@ -560,4 +563,57 @@ TEST(DocumentFileSave, FailuresKeepTheOldFile)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"alt.qcpart"}));
     EXPECT_TRUE(doc.save(path, &error)) << error.toStdString();
     EXPECT_NE(readFile(path), old);
+}
+
+// Saving to a full disk says so and leaves the old file. The disk is a small
+// memory file system of the test's own, mounted in a child process with a
+// mount namespace of its own; where the system allows no such namespace the
+// test is skipped.
+TEST(DocumentFileSave, FullDiskIsNamed)
+{
+    QTemporaryDir dir;
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        const auto report = [&](const QByteArray& text) {
+            const ssize_t written = write(channel[1], text.constData(), std::size_t(text.size()));
+            _exit(written == text.size() ? 0 : 1);
+        };
+        const QByteArray mountPoint = QFile::encodeName(dir.path());
+        if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            report("skip");
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+            report("skip");
+        const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
+        if (!Document().save(path))
+            report("small save failed");
+        const QByteArray old = readFile(path);
+        Document large;
+        for (int i = 0; i < 4000; ++i)
+            large.parameters.push_back({QStringLiteral("p%1").arg(i), QStringLiteral("1 mm")});
+        QString error;
+        const bool saved = large.save(path, &error);
+        report((saved ? "saved" : error.toUtf8()) + '\n'
+               + (readFile(path) == old ? "old" : "changed"));
+    }
+    close(channel[1]);
+    QByteArray text;
+    char buffer[512];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, int(n));
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (text == "skip")
+        GTEST_SKIP() << "no mount namespace for a small file system here";
+    const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
+    EXPECT_EQ(text.toStdString(),
+              QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden "
+                             "(Datenträger voll)\nold")
+                  .arg(path)
+                  .toStdString());
 }
