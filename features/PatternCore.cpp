@@ -13,6 +13,7 @@
 #include <gp_Ax3.hxx>
 
 #include <QJsonObject>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -35,12 +36,13 @@ std::size_t solidCount(const TopoDS_Shape& shape)
 void reserveCopies(ExecContext& context, std::size_t copies)
 {
     const std::size_t total = context.state.copies + copies;
-    if (total > maxCopies)
+    if (total > maxCopies) {
+        const QLocale german(QLocale::German, QLocale::Germany);
         throw FeatureError(
             QStringLiteral("Zu viele Körper: mit diesem Muster entstünden %1 Kopien im Dokument "
                            "(max. %2)")
-                .arg(total)
-                .arg(maxCopies));
+                .arg(german.toString(qulonglong(total)), german.toString(qulonglong(maxCopies))));
+    }
     context.state.copies = total;
 }
 

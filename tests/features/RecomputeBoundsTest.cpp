@@ -8,6 +8,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLocale>
 
 #include <gtest/gtest.h>
 
@@ -73,7 +74,7 @@ Bnd_Box boxOf(const TopoDS_Shape& shape)
 }
 
 const QString tooMany = QStringLiteral("Zu viele Körper: mit diesem Muster entstünden %1 Kopien "
-                                       "im Dokument (max. 10000)");
+                                       "im Dokument (max. 10.000)");
 
 } // namespace
 
@@ -132,7 +133,9 @@ TEST(RecomputeBounds, PatternsOfPatternsStopAtTheDocumentsBound)
         Feature* second = pattern(doc, c.source, items, c.count, "1e7 mm", false, -12);
         for (int round = 0; round < 2; ++round) {
             EXPECT_EQ(doc.recompute(), c.copies ? 1 : 0);
-            EXPECT_EQ(second->error, c.copies ? tooMany.arg(c.copies) : QString());
+            EXPECT_EQ(second->error, c.copies ? tooMany.arg(
+                                         QLocale(QLocale::German).toString(qulonglong(c.copies)))
+                                              : QString());
             EXPECT_EQ(doc.current.bodies.size(), c.bodies);
             for (const auto& f : doc.features) {
                 if (f.get() != second)
