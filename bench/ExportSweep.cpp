@@ -1,9 +1,9 @@
 // Exports one file through every format and judges the STEP file with a bare
 // reader of its own. Prints one tab-separated line:
 //   file, bodies, bare write CPU ms (median of three after one untimed), checked
-//   export CPU ms (median of three runs, check workers included), identical runs (1/0), bodies the fresh read finds
-//   changed, bodies the note names, changed but not named, named but not
-//   changed, failed mesh formats (format=message, separated by "|").
+//   export CPU ms (median of three runs, check workers included), identical runs (1/0), bodies the
+//   fresh read finds changed, bodies the note names, changed but not named, named but not changed,
+//   failed mesh formats (format=message, separated by "|").
 // The three STEP runs are compared byte for byte except the header's time stamp;
 // where they differ, the first differing line goes to stderr.
 // scripts/export-sweep.sh runs it over a list of files.
@@ -13,17 +13,13 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
+#include "tests/fixtures/BareStepVerdict.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <BRep_Tool.hxx>
-#include <STEPControl_Reader.hxx>
-#include <TopExp_Explorer.hxx>
 
 #include <sys/resource.h>
 
@@ -36,6 +32,7 @@
 namespace {
 
 using qor::io::ExportBody;
+using namespace qor::fixtures;
 
 double cpuMs()
 {
@@ -54,68 +51,6 @@ double timed(const std::function<void()>& work)
     const double before = cpuMs();
     work();
     return cpuMs() - before;
-}
-
-int closedSolids(const TopoDS_Shape& shape)
-{
-    int count = 0;
-    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
-        bool closed = true;
-        for (TopExp_Explorer shell(solid.Current(), TopAbs_SHELL); shell.More(); shell.Next())
-            closed = closed && BRep_Tool::IsClosed(shell.Current());
-        count += closed ? 1 : 0;
-    }
-    return count;
-}
-
-QString labelOf(const std::vector<ExportBody>& bodies, std::size_t i)
-{
-    return bodies[i].name.isEmpty() ? QStringLiteral("Körper %1").arg(i + 1) : bodies[i].name;
-}
-
-// The labels of the bodies whose file read back by a fresh bare reader has fewer
-// closed solids or another volume than the body.
-std::multiset<QString> changedBodies(const QByteArray& file, const std::vector<ExportBody>& bodies)
-{
-    std::multiset<QString> changed;
-    STEPControl_Reader reader;
-    if (reader.ReadFile(file.constData()) != IFSelect_RetDone
-        || reader.NbRootsForTransfer() != int(bodies.size())) {
-        changed.insert(QStringLiteral("<unlesbar oder andere Zahl Körper>"));
-        return changed;
-    }
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        TopoDS_Shape read;
-        if (reader.TransferRoot(int(i) + 1))
-            read = reader.Shape(reader.NbShapes());
-        const double model = qor::io::closedVolume(bodies[i].shape);
-        const double back = qor::io::closedVolume(read);
-        if (closedSolids(read) < closedSolids(bodies[i].shape)
-            || std::abs(back - model) > 1e-4 * model)
-            changed.insert(labelOf(bodies, i));
-    }
-    return changed;
-}
-
-std::multiset<QString> namedBodies(const QString& note)
-{
-    std::multiset<QString> named;
-    for (const QString& part : note.split(QStringLiteral("; "))) {
-        if (!part.startsWith(QStringLiteral("STEP")))
-            continue;
-        static const QRegularExpression quoted(QStringLiteral("„([^“]*)“"));
-        for (auto it = quoted.globalMatch(part); it.hasNext();)
-            named.insert(it.next().captured(1));
-    }
-    return named;
-}
-
-QByteArray withoutTimeStamp(QByteArray text)
-{
-    static const QRegularExpression stamp(QStringLiteral("FILE_NAME\\('([^']*)','[^']*'"));
-    return QString::fromLatin1(text)
-        .replace(stamp, QStringLiteral("FILE_NAME('\\1',''"))
-        .toLatin1();
 }
 
 QByteArray contents(const QString& path)
@@ -202,8 +137,8 @@ int main(int argc, char** argv)
     }
     std::sort(checked.begin(), checked.end());
     const std::multiset<QString> changed
-        = changedBodies(QFile::encodeName(dir.filePath(QStringLiteral("run0.step"))), bodies);
-    const std::multiset<QString> named = namedBodies(note);
+        = changedInFile(dir.filePath(QStringLiteral("run0.step")), bodies);
+    const std::multiset<QString> named = namedInNote(note);
     QStringList meshFailures;
     if (!error.isEmpty())
         meshFailures << QStringLiteral("step=") + error;

@@ -1,5 +1,7 @@
 #include "sketch/EntityIndex.h"
 
+#include "sketch/EntityGeometry.h"
+
 namespace qor::sketch {
 
 EntityIndex::EntityIndex(const Sketch& sketch)
@@ -20,43 +22,28 @@ const Entity* EntityIndex::find(int id) const
     return it == byId_.end() ? nullptr : it->second;
 }
 
-double EntityIndex::param(int index) const
+namespace {
+
+auto geometryOf(const EntityIndex& index, const Sketch& sketch)
 {
-    return sketch_.hasParam(index) ? sketch_.params[std::size_t(index)] : 0.0;
+    return EntityGeometry{sketch, [&index](int id) { return index.find(id); }};
 }
+
+} // namespace
 
 Vec2 EntityIndex::pointPosition(int id) const
 {
-    const Entity* e = find(id);
-    if (!e || e->type != EntityType::Point)
-        return {};
-    return {param(e->p0), param(e->p1)};
+    return geometryOf(*this, sketch_).pointPosition(id);
 }
 
 double EntityIndex::radius(int id) const
 {
-    const Entity* e = find(id);
-    if (!e)
-        return 0.0;
-    if (e->type == EntityType::Circle)
-        return param(e->p0);
-    if (e->type == EntityType::Arc)
-        return (pointPosition(e->b) - pointPosition(e->a)).length();
-    return 0.0;
+    return geometryOf(*this, sketch_).radius(id);
 }
 
 Vec2 EntityIndex::entityAnchor(int id) const
 {
-    const Entity* e = find(id);
-    if (!e)
-        return {};
-    switch (e->type) {
-    case EntityType::Point: return pointPosition(id);
-    case EntityType::Circle:
-    case EntityType::Arc: return pointPosition(e->a);
-    case EntityType::Line: break;
-    }
-    return (pointPosition(e->a) + pointPosition(e->b)) * 0.5;
+    return geometryOf(*this, sketch_).entityAnchor(id);
 }
 
 } // namespace qor::sketch

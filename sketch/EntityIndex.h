@@ -23,8 +23,6 @@ public:
     bool hasRepeatedIds() const { return repeated_; }
 
 private:
-    double param(int index) const;
-
     const Sketch& sketch_;
     std::unordered_map<std::uint32_t, const Entity*> byId_;
     bool repeated_ = false;

@@ -1,6 +1,7 @@
 #include "sketch/Sketch.h"
 
 #include "sketch/Constraints.h"
+#include "sketch/EntityGeometry.h"
 
 #include <QJsonArray>
 #include <QJsonValue>
@@ -16,9 +17,9 @@ namespace qor::sketch {
 
 namespace {
 
-double paramAt(const Sketch& sketch, int index)
+auto geometryOf(const Sketch& sketch)
 {
-    return sketch.hasParam(index) ? sketch.params[std::size_t(index)] : 0.0;
+    return EntityGeometry{sketch, [&sketch](int id) { return sketch.findEntity(id); }};
 }
 
 bool refersTo(const Entity& e, int id)
@@ -240,10 +241,7 @@ Constraint* Sketch::findConstraint(int id)
 
 Vec2 Sketch::pointPosition(int id) const
 {
-    const Entity* e = findEntity(id);
-    if (!e || e->type != EntityType::Point)
-        return {};
-    return {paramAt(*this, e->p0), paramAt(*this, e->p1)};
+    return geometryOf(*this).pointPosition(id);
 }
 
 void Sketch::setPointPosition(int id, double x, double y)
@@ -257,28 +255,12 @@ void Sketch::setPointPosition(int id, double x, double y)
 
 double Sketch::radius(int id) const
 {
-    const Entity* e = findEntity(id);
-    if (!e)
-        return 0.0;
-    if (e->type == EntityType::Circle)
-        return paramAt(*this, e->p0);
-    if (e->type == EntityType::Arc)
-        return (pointPosition(e->b) - pointPosition(e->a)).length();
-    return 0.0;
+    return geometryOf(*this).radius(id);
 }
 
 Vec2 Sketch::entityAnchor(int id) const
 {
-    const Entity* e = findEntity(id);
-    if (!e)
-        return {};
-    switch (e->type) {
-    case EntityType::Point: return pointPosition(id);
-    case EntityType::Circle:
-    case EntityType::Arc: return pointPosition(e->a);
-    case EntityType::Line: break;
-    }
-    return (pointPosition(e->a) + pointPosition(e->b)) * 0.5;
+    return geometryOf(*this).entityAnchor(id);
 }
 
 int Sketch::startPoint(int id) const
@@ -414,6 +396,7 @@ void Sketch::clear()
 
 QJsonObject Sketch::toJson() const
 {
+    const auto geometry = geometryOf(*this);
     QJsonArray entityArray;
     for (const Entity& e : entities) {
         QJsonObject o;
@@ -421,8 +404,8 @@ QJsonObject Sketch::toJson() const
         o["t"] = entityTag(e.type);
         switch (e.type) {
         case EntityType::Point:
-            o["x"] = paramAt(*this, e.p0);
-            o["y"] = paramAt(*this, e.p1);
+            o["x"] = geometry.param(e.p0);
+            o["y"] = geometry.param(e.p1);
             if (e.owned)
                 o["o"] = true;
             break;
@@ -432,7 +415,7 @@ QJsonObject Sketch::toJson() const
             break;
         case EntityType::Circle:
             o["c"] = e.a;
-            o["r"] = paramAt(*this, e.p0);
+            o["r"] = geometry.param(e.p0);
             break;
         case EntityType::Arc:
             o["a"] = e.b;

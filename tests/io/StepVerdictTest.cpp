@@ -4,11 +4,11 @@
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/BareStepVerdict.h"
 #include "tests/fixtures/SeamSolids.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -16,9 +16,6 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
-#include <BRep_Tool.hxx>
-#include <STEPControl_Reader.hxx>
-#include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
 
 #include <cmath>
@@ -32,69 +29,9 @@
 
 using namespace qor::io;
 using qor::test::box;
+using namespace qor::fixtures;
 
 namespace {
-
-// Solids bounded by closed shells only, counted apart from the code under test.
-int closedSolids(const TopoDS_Shape& shape)
-{
-    int count = 0;
-    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
-        bool closed = true;
-        for (TopExp_Explorer shell(solid.Current(), TopAbs_SHELL); shell.More(); shell.Next())
-            closed = closed && BRep_Tool::IsClosed(shell.Current());
-        count += closed ? 1 : 0;
-    }
-    return count;
-}
-
-QString labelOf(const std::vector<ExportBody>& bodies, std::size_t i)
-{
-    return bodies[i].name.isEmpty() ? QStringLiteral("Körper %1").arg(i + 1) : bodies[i].name;
-}
-
-// The bodies whose top-level shape in the file, read by a fresh bare reader, has
-// fewer closed solids or a volume off by more than 0.01 %.
-std::multiset<QString> changedInFile(const QString& path, const std::vector<ExportBody>& bodies)
-{
-    STEPControl_Reader reader;
-    EXPECT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
-    EXPECT_EQ(reader.NbRootsForTransfer(), int(bodies.size()));
-    std::multiset<QString> changed;
-    for (std::size_t i = 0; i < bodies.size() && int(i) < reader.NbRootsForTransfer(); ++i) {
-        TopoDS_Shape read;
-        if (reader.TransferRoot(int(i) + 1))
-            read = reader.Shape(reader.NbShapes());
-        const double own = qor::test::volumeOf(bodies[i].shape);
-        const double back = read.IsNull() ? 0.0 : qor::test::volumeOf(read);
-        if (closedSolids(read) < closedSolids(bodies[i].shape) || std::abs(back - own) > 1e-4 * own)
-            changed.insert(labelOf(bodies, i));
-    }
-    return changed;
-}
-
-// The bodies the note says STEP does not give back.
-std::multiset<QString> namedInNote(const QString& note)
-{
-    static const QRegularExpression quoted(QStringLiteral("„([^“]*)“"));
-    std::multiset<QString> named;
-    for (const QString& part : note.split(QStringLiteral("; "))) {
-        if (!part.startsWith(QStringLiteral("STEP gibt")))
-            continue;
-        for (auto it = quoted.globalMatch(part); it.hasNext();)
-            named.insert(it.next().captured(1));
-    }
-    return named;
-}
-
-// The file's text without the time of writing in its header.
-QByteArray withoutTimeStamp(const QByteArray& text)
-{
-    static const QRegularExpression stamp(QStringLiteral("FILE_NAME\\('([^']*)','[^']*'"));
-    return QString::fromLatin1(text)
-        .replace(stamp, QStringLiteral("FILE_NAME('\\1',''"))
-        .toLatin1();
-}
 
 // Exports the bodies three times: the same file and note each time, and the
 // note names exactly the bodies the file changes.
