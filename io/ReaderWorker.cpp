@@ -1,3 +1,4 @@
+#include "io/DescriptorWrite.h"
 #include "io/KernelMessage.h"
 #include "io/ReaderProcess.h"
 #include "io/ReaderThread.h"
@@ -19,23 +20,9 @@ namespace {
 
 constexpr int answerFd = 3;
 
-bool writeAll(const char* data, std::size_t size)
+bool sendToCaller(const QByteArray& bytes)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(answerFd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= std::size_t(written);
-    }
-    return true;
-}
-
-bool writeAll(const QByteArray& bytes)
-{
-    return writeAll(bytes.constData(), std::size_t(bytes.size()));
+    return writeAll(answerFd, bytes.constData(), std::size_t(bytes.size()));
 }
 
 void limit(int resource, rlim_t soft, rlim_t hard)
@@ -89,7 +76,7 @@ int runReaderProcess(int argc, char** argv)
         if (percent == lastPercent && label.isEmpty())
             return;
         lastPercent = percent;
-        writeAll(encodeProgress(percent, label));
+        sendToCaller(encodeProgress(percent, label));
     };
     ReadStop stop = ReadStop::none;
     const ImportResult result = readInThisProcess(path, progress, {}, &stop);
@@ -104,7 +91,7 @@ int runReaderProcess(int argc, char** argv)
     } catch (const std::bad_alloc&) {
         answer = encodeResult(ImportResult(), ReadStop::memory);
     }
-    if (!writeAll(QByteArray(1, resultFrame)) || !writeAll(answer))
+    if (!sendToCaller(QByteArray(1, resultFrame)) || !sendToCaller(answer))
         return 1;
     // What the read built dies with the process; freeing it piece by piece costs time.
     std::fflush(nullptr);

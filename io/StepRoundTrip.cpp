@@ -1,6 +1,7 @@
 #include "io/StepRoundTrip.h"
 
 #include "io/ClosedVolume.h"
+#include "io/DescriptorWrite.h"
 
 #include <QThread>
 
@@ -415,20 +416,6 @@ std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
     for (const auto& [count, task] : whole)
         tasks.push_back(task);
     return tasks;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= std::size_t(written);
-    }
-    return true;
 }
 
 // The faces the tasks read back.
