@@ -29,6 +29,18 @@ inline TopoDS_Shape box(double dx, double dy, double dz, gp_Pnt corner = gp_Pnt(
     return BRepPrimAPI_MakeBox(corner, dx, dy, dz).Shape();
 }
 
+// The summed volume of every body of a modelling state.
+inline double totalVolume(const model::ModelState& state)
+{
+    double sum = 0.0;
+    for (const auto& [id, body] : state.bodies) {
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(body.shape, props);
+        sum += props.Mass();
+    }
+    return sum;
+}
+
 inline double areaOf(const TopoDS_Shape& shape)
 {
     GProp_GProps props;

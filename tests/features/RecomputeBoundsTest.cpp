@@ -1,5 +1,6 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBndLib.hxx>
@@ -17,6 +18,8 @@
 #include <random>
 
 using namespace qor::model;
+
+using qor::test::totalVolume;
 
 namespace {
 
@@ -55,14 +58,6 @@ QJsonArray bodyIds(const ModelState& state)
     for (const auto& [id, body] : state.bodies)
         ids.append(id);
     return ids;
-}
-
-double totalVolume(const ModelState& state)
-{
-    double sum = 0.0;
-    for (const auto& [id, body] : state.bodies)
-        sum += shapeVolume(body.shape);
-    return sum;
 }
 
 Bnd_Box boxOf(const TopoDS_Shape& shape)

@@ -1,11 +1,14 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/ShapeChecks.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
 using namespace qor::model;
+
+using qor::test::totalVolume;
 
 namespace {
 
@@ -35,20 +38,12 @@ Document planeHeavyPart()
     return doc;
 }
 
-double volumeOf(const ModelState& state)
-{
-    double volume = 0.0;
-    for (const auto& [id, body] : state.bodies)
-        volume += shapeVolume(body.shape);
-    return volume;
-}
-
 double coldVolume(const QJsonObject& json)
 {
     Document cold;
     EXPECT_TRUE(cold.fromJson(json));
     EXPECT_EQ(cold.recompute(), 0);
-    return volumeOf(cold.current);
+    return totalVolume(cold.current);
 }
 
 // Features the recompute ran: each stores a key the cache did not list before.
@@ -82,7 +77,7 @@ TEST(RecomputeCache, EditsOfTheLastFeatureRunOnlyIt)
     }
     EXPECT_EQ(reruns, 0);
     EXPECT_EQ(executed(doc), 0);
-    EXPECT_NEAR(volumeOf(doc.current), 10 * 10 * 20 - 10 * 10 * 5.3, 1e-6);
+    EXPECT_NEAR(totalVolume(doc.current), 10 * 10 * 20 - 10 * 10 * 5.3, 1e-6);
 }
 
 TEST(RecomputeCache, UndoAndRedoAcrossEvictionMatchColdRecompute)
@@ -109,7 +104,8 @@ TEST(RecomputeCache, UndoAndRedoAcrossEvictionMatchColdRecompute)
     for (const QJsonObject* step : {&original, &edited, &original, &edited}) {
         ASSERT_TRUE(doc.fromJson(*step));
         ASSERT_EQ(doc.recompute(), 0);
-        EXPECT_NEAR(volumeOf(doc.current), step == &original ? originalVolume : editedVolume, 1e-6);
+        EXPECT_NEAR(totalVolume(doc.current), step == &original ? originalVolume : editedVolume,
+                    1e-6);
     }
 }
 
@@ -165,12 +161,12 @@ TEST(RecomputeCache, FeaturesFollowDimensionsOfLaterSketches)
     sketch.addDimension(ConstraintType::Distance, line, -1, -1);
     sketch.constraints.back().name = "d5";
     ASSERT_EQ(doc.recompute(), 0);
-    EXPECT_NEAR(volumeOf(doc.current), 12 * 10 * 10, 1e-6);
+    EXPECT_NEAR(totalVolume(doc.current), 12 * 10 * 10, 1e-6);
 
     for (const double length : {20.0, 7.5, 20.0}) {
         doc.features[1]->sketch->constraints.back().value = length;
         ASSERT_EQ(doc.recompute(), 0);
-        EXPECT_NEAR(volumeOf(doc.current), length * 10 * 10, 1e-6);
-        EXPECT_NEAR(volumeOf(doc.current), coldVolume(doc.toJson()), 1e-6);
+        EXPECT_NEAR(totalVolume(doc.current), length * 10 * 10, 1e-6);
+        EXPECT_NEAR(totalVolume(doc.current), coldVolume(doc.toJson()), 1e-6);
     }
 }

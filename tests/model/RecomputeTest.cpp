@@ -372,14 +372,6 @@ QJsonObject extrusion(int sketchId, const QString& distance, const QString& op)
             {"op", op}};
 }
 
-double totalVolume(const ModelState& state)
-{
-    double sum = 0.0;
-    for (const auto& [id, body] : state.bodies)
-        sum += shapeVolume(body.shape);
-    return sum;
-}
-
 } // namespace
 
 TEST(Recompute, SketchesExtrusionsAndBoxesIntoSolids)
