@@ -219,6 +219,8 @@ double faceVolume(const TopoDS_Compound& faces)
     return props.Mass();
 }
 
+} // namespace
+
 // Faces both shapes share cancel exactly, so only the faces the boolean
 // changed are measured, however large the body.
 double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
@@ -237,6 +239,8 @@ double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
     }
     return faceVolume(gained) - faceVolume(lost);
 }
+
+namespace {
 
 // True when the cut left the volume the same within 1e-9 of itself (at least
 // 1e-9 mm³). The whole volume is measured only when the change is too small to
