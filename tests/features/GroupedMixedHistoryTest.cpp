@@ -6,6 +6,7 @@
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,8 @@ struct Twins {
     Document grouped;
     Document oneByOne;
     ValidityMemo validity;
+
+    Twins() { oneByOne.groupBooleans = false; }
 
     Twins(unsigned seed, int featureCount)
     {
@@ -216,3 +219,154 @@ INSTANTIATE_TEST_SUITE_P(Seeds, GroupedMixedHistory, testing::ValuesIn(historyCa
                              return "Seed" + std::to_string(info.param.seed) + "With"
                                     + std::to_string(info.param.features) + "Features";
                          });
+
+namespace {
+
+QJsonObject featureRef(int id)
+{
+    return {{"kind", "feature"}, {"id", id}};
+}
+
+QJsonObject sources(int feature)
+{
+    return {{"source", "features"}, {"features", QJsonArray{QJsonObject{{"id", feature}}}}};
+}
+
+// The plate of the random histories with the plane through its middle.
+struct Plate {
+    int top = 0;
+    int middle = 0;
+
+    explicit Plate(Document& doc)
+    {
+        Feature* sketch = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+        sketch->sketch->addLineAt(false, 0, 0, 200, 0);
+        sketch->sketch->addLineAt(false, 200, 0, 200, 120);
+        sketch->sketch->addLineAt(false, 200, 120, 0, 120);
+        sketch->sketch->addLineAt(false, 0, 120, 0, 0);
+        doc.addFeature("extrude", {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"},
+                                                                      {"id", sketch->id}}}},
+                                   {"distance", "10 mm"},
+                                   {"op", "new"}});
+        top = doc.addFeature("plane", {{"offset", "10 mm"}})->id;
+        middle = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "origin"}, {"id", -3}}},
+                                          {"offset", "100 mm"}})
+                     ->id;
+    }
+};
+
+// A ring of round section (radius 2.5) about a vertical line through (x, y),
+// its section centred at height z.
+int ring(Document& doc, double x, double y, double radius, double z, const char* op)
+{
+    const int through = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "origin"},
+                                                                      {"id", -2}}},
+                                                 {"offset", QString::number(-y)}})
+                            ->id;
+    Feature* sketch = doc.addSketch(featureRef(through));
+    sketch->sketch->addCircleAt(false, x + radius, z, 2.5);
+    const int axis = int(sketch->sketch->addLineAt(true, x, -5, x, 5));
+    return doc.addFeature("revolve",
+                          {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"},
+                                                              {"id", sketch->id}}}},
+                           {"axis", QJsonObject{{"kind", "sketchline"},
+                                                {"sketch", sketch->id},
+                                                {"entity", axis}}},
+                           {"op", op}})
+        ->id;
+}
+
+int mirrored(Document& doc, const Plate& plate, int source)
+{
+    QJsonObject params = sources(source);
+    params.insert("plane", featureRef(plate.middle));
+    return doc.addFeature("mirror", params)->id;
+}
+
+int patterned(Document& doc, int source, double spacing)
+{
+    QJsonObject params = sources(source);
+    params.insert("count1", "2");
+    params.insert("spacing1", QString::number(spacing));
+    return doc.addFeature("pattern_rect", params)->id;
+}
+
+int standing(Document& doc, const char* type, double x, double y, QJsonObject params)
+{
+    params.insert("x", QString::number(x));
+    params.insert("y", QString::number(y));
+    params.insert("op", "join");
+    return doc.addFeature(type, params)->id;
+}
+
+struct SmallHistory {
+    const char* what;
+    void (*add)(Document& doc, const Plate& plate);
+};
+
+const SmallHistory smallHistories[] = {
+    {"a ring crossing the edge mirrored twice",
+     [](Document& doc, const Plate& plate) {
+         const int source = ring(doc, 40, 0, 12, 9, "join");
+         mirrored(doc, plate, source);
+         mirrored(doc, plate, source);
+     }},
+    {"a cutting ring crossing the bottom mirrored twice",
+     [](Document& doc, const Plate& plate) {
+         const int source = ring(doc, 60, 60, 15, 0.5, "cut");
+         mirrored(doc, plate, source);
+         mirrored(doc, plate, source);
+     }},
+    {"a pattern of a pattern of a ring",
+     [](Document& doc, const Plate&) {
+         const int source = ring(doc, 30, 120, 10, 10, "join");
+         patterned(doc, patterned(doc, source, 16), 8);
+     }},
+    {"a cylinder standing in the bottom plane, then a ring on the top",
+     [](Document& doc, const Plate&) {
+         standing(doc, "cylinder", 86, 32, {{"diameter", "8.7"}, {"height", "5.1"}});
+         ring(doc, 46, 66, 14, 10, "join");
+     }},
+    {"bosses side by side, the last on a ring",
+     [](Document& doc, const Plate& plate) {
+         for (const double x : {50.0, 56.0, 62.0})
+             standing(doc, "box", x, 50,
+                      {{"length", "6"}, {"width", "6"}, {"height", "5"},
+                       {"plane", featureRef(plate.top)}});
+         ring(doc, 62, 50, 6, 10, "join");
+     }},
+    {"rings and a torus, then an intersect with a box holding everything",
+     [](Document& doc, const Plate&) {
+         ring(doc, 100, 0, 20, 0, "join");
+         ring(doc, 150, 120, 12, 10, "cut");
+         standing(doc, "torus", 60, 60, {{"diameter", "20"}, {"tube", "4"}});
+         const int low = doc.addFeature("plane", {{"offset", "-100 mm"}})->id;
+         QJsonObject all{{"x", "150"},     {"y", "60"},          {"length", "500"},
+                         {"width", "400"}, {"height", "200"},    {"op", "intersect"},
+                         {"plane", featureRef(low)}};
+         doc.addFeature("box", all);
+     }},
+};
+
+} // namespace
+
+TEST(GroupedBooleans, SmallHistoriesOfTouchingToolsMatchRunningEachBooleanAlone)
+{
+    for (const SmallHistory& c : smallHistories) {
+        SCOPED_TRACE(c.what);
+        Twins twins;
+        for (Document* doc : {&twins.grouped, &twins.oneByOne}) {
+            const Plate plate(*doc);
+            c.add(*doc, plate);
+            // Something after the features keeps them inside a group.
+            doc->addFeature("box", {{"x", "190"}, {"y", "110"}, {"length", "6"},
+                                    {"width", "6"},  {"height", "15"}, {"op", "join"}});
+        }
+        twins.recompute("first run");
+        const std::size_t count = twins.oneByOne.features.size();
+        twins.change(count - 2, [](Feature& f) { f.suppressed = true; }, "last but one suppressed");
+        twins.grouped.rollback = int(count - 2);
+        twins.oneByOne.rollback = int(count - 2);
+        twins.recompute("rolled back");
+    }
+}
