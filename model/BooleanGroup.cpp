@@ -2,6 +2,7 @@
 
 #include "model/ExecContext.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
@@ -11,6 +12,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <QJsonArray>
@@ -117,6 +119,21 @@ bool plausibleGain(double gain, double toolVolume)
     return gain >= -slack && gain <= toolVolume + slack;
 }
 
+// Whether the tool has a face other than a plane or a cylinder. The kernel has
+// been seen to lose track of tori on the body's faces and leave an invalid
+// body; planes and cylinders it settles soundly, and checking the validity of
+// a long history's body costs a quarter of its recompute.
+bool mayUnsettleKernel(const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        const GeomAbs_SurfaceType type
+            = BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType();
+        if (type != GeomAbs_Plane && type != GeomAbs_Cylinder)
+            return true;
+    }
+    return false;
+}
+
 double volumeOf(const TopTools_ListOfShape& tools)
 {
     double volume = 0.0;
@@ -164,16 +181,19 @@ struct Evaluated {
 // one cut, one merge. No shape when a cut removed no material, a join watched
 // touched nothing, the kernel failed, a merge failed (one by one, faces merged
 // before the failing tool came would stay merged), the volume moved the wrong
-// way or by more than the tools hold, or the result is not a valid solid: one
-// boolean at a time may give another body then.
+// way or by more than the tools hold, or, with tools other than planes and
+// cylinders, the result is not a valid solid: one boolean at a time may give
+// another body then.
 Evaluated evaluate(const BooleanGroup& group, std::size_t count)
 {
     TopTools_ListOfShape joins;
     TopTools_ListOfShape cutTools;
     std::vector<std::size_t> cuts;
     std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
+    bool validate = false;
     for (std::size_t k = 0; k < count; ++k) {
         const WaitingBoolean& op = group.ops[k];
+        validate = validate || mayUnsettleKernel(op.tool);
         if (op.cut) {
             addCutTools(op.tool, cutTools);
             cuts.push_back(k);
@@ -216,7 +236,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
                 return {};
             shape = *merged;
         }
-        if (!BRepCheck_Analyzer(shape).IsValid())
+        if (validate && !BRepCheck_Analyzer(shape).IsValid())
             return {};
         return {shape, std::nullopt};
     } catch (const Standard_Failure&) {

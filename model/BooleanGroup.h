@@ -80,9 +80,9 @@ struct SettleOutcome {
 // Evaluates the state's waiting booleans and checks the result: every cut
 // removed material (so that none of them would have warned or, for an
 // extrusion, turned round), joins added and cuts removed no more than their
-// tools hold, the faces merged and the body is a valid solid. When that does
-// not hold or the kernel fails the state is unchanged and the group's `sound`
-// is lowered.
+// tools hold, the faces merged and, with tools other than planes and
+// cylinders, the body is a valid solid. When that does not hold or the kernel
+// fails the state is unchanged and the group's `sound` is lowered.
 SettleOutcome settleChecked(ModelState& state);
 
 // Evaluates the state's waiting booleans with the same checks; falls back to
