@@ -227,6 +227,8 @@ void countFaces(FaceBalance& balance, const TopoDS_Shape& shape, int sign)
     }
 }
 
+} // namespace
+
 // Faces both shapes share cancel exactly, so only the faces the boolean
 // changed are measured, however large the body. The lost faces go in reversed
 // beside the gained ones: together they bound the change, so one integral
@@ -249,6 +251,8 @@ double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
     BRepGProp::VolumeProperties(changed, props, Standard_False, Standard_False, Standard_False);
     return props.Mass();
 }
+
+namespace {
 
 // True when the cut left the volume the same within 1e-9 of itself (at least
 // 1e-9 mm³). The whole volume is measured only when the change is too small to

@@ -2,14 +2,17 @@
 
 #include "model/ExecContext.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepCheck_Analyzer.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <QJsonArray>
@@ -106,10 +109,44 @@ bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
     return false;
 }
 
+// Whether a change of volume lies between nothing and the tools' whole volume,
+// within the rounding of measuring it. A kernel that loses track of a tool
+// (faces of a torus on the body's faces) makes a body that is smaller after a
+// join, or invalid.
+bool plausibleGain(double gain, double toolVolume)
+{
+    const double slack = 1e-6 * std::max(1.0, toolVolume);
+    return gain >= -slack && gain <= toolVolume + slack;
+}
+
+// Whether the tool has a face other than a plane or a cylinder. The kernel has
+// been seen to lose track of tori on the body's faces and leave an invalid
+// body; planes and cylinders it settles soundly, and checking the validity of
+// a long history's body costs a quarter of its recompute.
+bool mayUnsettleKernel(const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        const GeomAbs_SurfaceType type
+            = BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType();
+        if (type != GeomAbs_Plane && type != GeomAbs_Cylinder)
+            return true;
+    }
+    return false;
+}
+
+double volumeOf(const TopTools_ListOfShape& tools)
+{
+    double volume = 0.0;
+    for (const TopoDS_Shape& tool : tools)
+        volume += shapeVolume(tool);
+    return volume;
+}
+
 // `watched`: joins (index, tool) that found their body by the group's box
 // after a cut; the cut may have shrunk the body's real box, so a join that
-// touches nothing must decide on its own whether it makes a new body.
-Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
+// touches nothing must decide on its own whether it makes a new body. With
+// `check`, no shape when the merge fails or the volume gained is implausible.
+Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools, bool check,
             const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched = {})
 {
     TopTools_ListOfShape arguments;
@@ -126,7 +163,11 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
         if (!touched(fuse, *tool))
             return {std::nullopt, index};
     }
-    return {unifySameDomain(fuse.Shape()), std::nullopt};
+    if (!check)
+        return {unifySameDomain(fuse.Shape()), std::nullopt};
+    if (!plausibleGain(volumeChange(body, fuse.Shape()), volumeOf(tools)))
+        return {};
+    return {mergedSameDomain(fuse.Shape()), std::nullopt};
 }
 
 struct Evaluated {
@@ -137,21 +178,28 @@ struct Evaluated {
 };
 
 // The body after the first `count` booleans of the group: one fuse, one merge,
-// one cut. With `check`, no shape when a cut removed no material.
-Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
+// one cut, one merge. No shape when a cut removed no material, a join watched
+// touched nothing, the kernel failed, a merge failed (one by one, faces merged
+// before the failing tool came would stay merged), the volume moved the wrong
+// way or by more than the tools hold, or, with tools other than planes and
+// cylinders, the result is not a valid solid: one boolean at a time may give
+// another body then.
+Evaluated evaluate(const BooleanGroup& group, std::size_t count)
 {
     TopTools_ListOfShape joins;
     TopTools_ListOfShape cutTools;
     std::vector<std::size_t> cuts;
     std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
+    bool validate = false;
     for (std::size_t k = 0; k < count; ++k) {
         const WaitingBoolean& op = group.ops[k];
+        validate = validate || mayUnsettleKernel(op.tool);
         if (op.cut) {
             addCutTools(op.tool, cutTools);
             cuts.push_back(k);
         } else {
             joins.Append(op.tool);
-            if (check && op.foundAfterCut)
+            if (op.foundAfterCut)
                 watched.emplace_back(k, &op.tool);
         }
     }
@@ -159,32 +207,38 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
         OCC_CATCH_SIGNALS
         TopoDS_Shape shape = group.base;
         if (!joins.IsEmpty()) {
-            const Fused joined = fused(shape, joins, watched);
+            const Fused joined = fused(shape, joins, true, watched);
             if (!joined.shape)
                 return {std::nullopt, joined.untouched};
             shape = *joined.shape;
         }
-        if (cuts.empty())
-            return {shape, std::nullopt};
-        TopTools_ListOfShape arguments;
-        arguments.Append(shape);
-        BRepAlgoAPI_Cut cut;
-        cut.SetArguments(arguments);
-        cut.SetTools(cutTools);
-        cut.SetRunParallel(Standard_True);
-        cut.SetToFillHistory(check ? Standard_True : Standard_False);
-        cut.Build();
-        // A body the cuts consume disappears; that is left to the one-by-one path.
-        if (!cut.IsDone() || isEmptyShape(cut.Shape()))
-            return {};
-        if (check) {
+        if (!cuts.empty()) {
+            TopTools_ListOfShape arguments;
+            arguments.Append(shape);
+            BRepAlgoAPI_Cut cut;
+            cut.SetArguments(arguments);
+            cut.SetTools(cutTools);
+            cut.SetRunParallel(Standard_True);
+            cut.SetToFillHistory(Standard_True);
+            cut.Build();
+            // A body the cuts consume disappears; that is left to the one-by-one path.
+            if (!cut.IsDone() || isEmptyShape(cut.Shape()))
+                return {};
             const TopTools_MapOfShape bodyFaces = bodyImages(cut, shape);
             for (const std::size_t k : cuts) {
                 if (!removesMaterial(cut, bodyFaces, group.ops[k].tool))
                     return {std::nullopt, k};
             }
+            if (!plausibleGain(volumeChange(cut.Shape(), shape), volumeOf(cutTools)))
+                return {};
+            std::optional<TopoDS_Shape> merged = mergedSameDomain(cut.Shape());
+            if (!merged)
+                return {};
+            shape = *merged;
         }
-        return {unifySameDomain(cut.Shape()), std::nullopt};
+        if (validate && !BRepCheck_Analyzer(shape).IsValid())
+            return {};
+        return {shape, std::nullopt};
     } catch (const Standard_Failure&) {
         return {};
     }
@@ -199,7 +253,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
         TopTools_ListOfShape tools;
         if (!op.cut) {
             tools.Append(op.tool);
-            return fused(body, tools).shape.value_or(body);
+            return fused(body, tools, false).shape.value_or(body);
         }
         addCutTools(op.tool, tools);
         TopTools_ListOfShape arguments;
@@ -286,9 +340,10 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
     if (state.group) {
         if (state.group->bodyId != target)
             throw GroupBreak{};
+        // Tools that meet or touch each other (a feature mirrored twice lands
+        // on the copy before) are fused one after the other.
         for (std::size_t k = 0; k < state.groupOps; ++k) {
-            const WaitingBoolean& op = state.group->ops[k];
-            if (op.cut && !op.box.IsOut(box))
+            if (!state.group->ops[k].box.IsOut(box))
                 throw GroupBreak{};
         }
         // A state from an earlier run continues with booleans of its own;
@@ -331,7 +386,7 @@ SettleOutcome settleChecked(ModelState& state)
         setSettled(state, known->second);
         return {};
     }
-    const Evaluated evaluated = evaluate(group, count, true);
+    const Evaluated evaluated = evaluate(group, count);
     if (!evaluated.shape) {
         group.sound = std::min(group.sound, evaluated.blamed.value_or(0));
         return {false, evaluated.blamed};
@@ -351,9 +406,10 @@ void settleState(ModelState& state)
         setSettled(state, known->second);
         return;
     }
-    // Not kept with the checked results: nothing was checked here.
-    std::optional<TopoDS_Shape> shape = evaluate(group, count, false).shape;
-    if (!shape) {
+    std::optional<TopoDS_Shape> shape = evaluate(group, count).shape;
+    if (shape) {
+        group.results.emplace(count, *shape);
+    } else {
         shape = group.base;
         for (std::size_t k = 0; k < count; ++k)
             shape = applyOne(*shape, group.ops[k]);

@@ -27,10 +27,10 @@ struct WaitingBoolean {
 };
 
 // Joins and cuts of consecutive features on one body whose tools do not read
-// the body. A join waits only when its box touches none of the group's cuts and
-// a cut only when its box touches none of them, so the booleans commute: one
-// fuse of all joins, one merge and one cut of all cuts give what running them
-// one by one gives. States of the features inside the group share it, each
+// the body. A boolean waits only when its tool's box touches no other tool's
+// box of the group, so the booleans commute: one fuse of all joins, one merge,
+// one cut of all cuts and one merge give what running them one by one gives,
+// as long as the kernel keeps up; settling checks that it did. States of the features inside the group share it, each
 // with the number of leading booleans it has.
 struct BooleanGroup {
     int bodyId = 0;
@@ -45,7 +45,7 @@ struct BooleanGroup {
 };
 
 // Thrown by applyBoolean inside a group when the feature's boolean cannot wait
-// (another body, several targets, a box touching a waiting cut, an intersect):
+// (another body, several targets, a box touching a waiting tool, an intersect):
 // the recompute evaluates the group and runs the feature again.
 struct GroupBreak {};
 
@@ -77,14 +77,16 @@ struct SettleOutcome {
     std::optional<std::size_t> blamed;
 };
 
-// Evaluates the state's waiting booleans and checks that every cut removed
-// material (so that none of them would have warned or, for an extrusion, turned
-// round). When that does not hold or the kernel fails the state is unchanged
-// and the group's `sound` is lowered.
+// Evaluates the state's waiting booleans and checks the result: every cut
+// removed material (so that none of them would have warned or, for an
+// extrusion, turned round), joins added and cuts removed no more than their
+// tools hold, the faces merged and, with tools other than planes and
+// cylinders, the body is a valid solid. When that does not hold or the kernel
+// fails the state is unchanged and the group's `sound` is lowered.
 SettleOutcome settleChecked(ModelState& state);
 
-// Evaluates the state's waiting booleans of a group that was checked as a
-// whole; falls back to one boolean at a time when the kernel fails.
+// Evaluates the state's waiting booleans with the same checks; falls back to
+// one boolean at a time when they fail.
 void settleState(ModelState& state);
 
 } // namespace qor::model

@@ -190,7 +190,7 @@ void keepAroundFreeForm(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameDomain&
 
 } // namespace
 
-TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
+std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
 {
     if (shape.IsNull())
         return shape;
@@ -202,8 +202,13 @@ TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
         unify.Build();
         return unify.Shape();
     } catch (...) {
-        return shape;
+        return std::nullopt;
     }
+}
+
+TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
+{
+    return mergedSameDomain(shape).value_or(shape);
 }
 
 } // namespace qor::model

@@ -8,6 +8,7 @@
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
+#include <optional>
 #include <vector>
 
 namespace qor::model {
@@ -58,6 +59,10 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
 // Absolute volume in mm³ from the exact geometry.
 double shapeVolume(const TopoDS_Shape& shape);
 
+// How much more volume `after` holds than `before`, measured only over the
+// faces the two do not share.
+double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after);
+
 // The bounding box of the body's shape, measured once per shape and kept in the body.
 const Bnd_Box& bodyBox(const Body& body);
 // The box of every body of the state, from the boxes kept in the bodies.
@@ -70,6 +75,8 @@ double throughAllDistance(const ModelState& state, const gp_Pnt& point);
 // Merges faces and edges that lie on the same surface or curve; faces touching a
 // free-form face keep their edges. The input unchanged when the kernel fails.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
+// The same, or none when the kernel fails.
+std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape);
 
 // Applies the feature's tool with op "new"/"" (new body), "join", "cut" or any
 // other text (intersect) to the target bodies, which are found by bounding box
