@@ -6,7 +6,6 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
-#include <BRepCheck_Analyzer.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
@@ -119,21 +118,6 @@ bool plausibleGain(double gain, double toolVolume)
     return gain >= -slack && gain <= toolVolume + slack;
 }
 
-// Whether the tool has a face other than a plane or a cylinder. The kernel has
-// been seen to lose track of tori on the body's faces and leave an invalid
-// body; planes and cylinders it settles soundly, and checking the validity of
-// a long history's body costs a quarter of its recompute.
-bool mayUnsettleKernel(const TopoDS_Shape& tool)
-{
-    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
-        const GeomAbs_SurfaceType type
-            = BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType();
-        if (type != GeomAbs_Plane && type != GeomAbs_Cylinder)
-            return true;
-    }
-    return false;
-}
-
 double volumeOf(const TopTools_ListOfShape& tools)
 {
     double volume = 0.0;
@@ -155,6 +139,7 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools, bool ch
     fuse.SetArguments(arguments);
     fuse.SetTools(tools);
     fuse.SetRunParallel(Standard_True);
+    fuse.SetNonDestructive(Standard_True);
     fuse.SetToFillHistory(watched.empty() ? Standard_False : Standard_True);
     fuse.Build();
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
@@ -180,20 +165,17 @@ struct Evaluated {
 // The body after the first `count` booleans of the group: one fuse, one merge,
 // one cut, one merge. No shape when a cut removed no material, a join watched
 // touched nothing, the kernel failed, a merge failed (one by one, faces merged
-// before the failing tool came would stay merged), the volume moved the wrong
-// way or by more than the tools hold, or, with tools other than planes and
-// cylinders, the result is not a valid solid: one boolean at a time may give
-// another body then.
+// before the failing tool came would stay merged) or the volume moved the wrong
+// way or by more than the tools hold: one boolean at a time may give another
+// body then.
 Evaluated evaluate(const BooleanGroup& group, std::size_t count)
 {
     TopTools_ListOfShape joins;
     TopTools_ListOfShape cutTools;
     std::vector<std::size_t> cuts;
     std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
-    bool validate = false;
     for (std::size_t k = 0; k < count; ++k) {
         const WaitingBoolean& op = group.ops[k];
-        validate = validate || mayUnsettleKernel(op.tool);
         if (op.cut) {
             addCutTools(op.tool, cutTools);
             cuts.push_back(k);
@@ -219,6 +201,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
             cut.SetArguments(arguments);
             cut.SetTools(cutTools);
             cut.SetRunParallel(Standard_True);
+            cut.SetNonDestructive(Standard_True);
             cut.SetToFillHistory(Standard_True);
             cut.Build();
             // A body the cuts consume disappears; that is left to the one-by-one path.
@@ -236,8 +219,6 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
                 return {};
             shape = *merged;
         }
-        if (validate && !BRepCheck_Analyzer(shape).IsValid())
-            return {};
         return {shape, std::nullopt};
     } catch (const Standard_Failure&) {
         return {};
@@ -261,6 +242,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
         BRepAlgoAPI_Cut cut;
         cut.SetArguments(arguments);
         cut.SetTools(tools);
+        cut.SetNonDestructive(Standard_True);
         cut.Build();
         if (!cut.IsDone() || isEmptyShape(cut.Shape()))
             return body;
@@ -291,6 +273,17 @@ void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools)
     }
     for (TopoDS_Iterator it(tool); it.More(); it.Next())
         addCutTools(it.Value(), tools);
+}
+
+bool settlesAlike(const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        const GeomAbs_SurfaceType type
+            = BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType();
+        if (type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone)
+            return false;
+    }
+    return true;
 }
 
 bool mayRunGrouped(const Feature& feature)
@@ -331,7 +324,9 @@ Bnd_Box groupReach(const ModelState& state)
 int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
                 const std::vector<int>& targets, bool searched)
 {
-    if (targets.size() != 1)
+    // A tool the kernel may settle into another body each time runs on its
+    // own, where its result is checked and run again.
+    if (targets.size() != 1 || !settlesAlike(tool))
         throw GroupBreak{};
     ModelState& state = context.state;
     const int target = targets.front();

@@ -54,6 +54,14 @@ struct GroupBreak {};
 // overlapping members of one compound would cut nothing where they overlap.
 void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
 
+// Whether every face of the tool is a plane, a cylinder or a cone. With tools
+// of other faces (tori of revolved rings, spheres, free forms) touching a
+// body's faces the kernel has been seen to leave an invalid body, or a body
+// short of part of the tool, depending on no more than the order its memory
+// came in: the same boolean run again on the same shapes gave the sound body.
+// Planes, cylinders and cones it has settled alike every time.
+bool settlesAlike(const TopoDS_Shape& tool);
+
 // Whether the feature's executor only builds tools from sketches, planes and
 // numbers and leaves bodies to applyBoolean, so that its joins and cuts may
 // wait in a group.

@@ -5,8 +5,11 @@
 #include <QJsonArray>
 #include <QString>
 
+#include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
+
+class BRepAlgoAPI_BooleanOperation;
 
 #include <optional>
 #include <vector>
@@ -71,6 +74,15 @@ Bnd_Box modelBox(const ModelState& state);
 // Length of a through-all extent from the point: twice the largest distance to
 // a corner of the bounding box of all bodies, plus 10; 1000 without bodies.
 double throughAllDistance(const ModelState& state, const gp_Pnt& point);
+
+// Runs the kernel's boolean of the argument with the tools without writing into
+// either: by default the kernel raises the tolerances of the edges and
+// vertices it is given, and those belong to the bodies of earlier states and
+// of the undo history too. The caller asks IsDone().
+void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
+                        const TopTools_ListOfShape& tools);
+void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
+                        const TopoDS_Shape& tool);
 
 // Merges faces and edges that lie on the same surface or curve; faces touching a
 // free-form face keep their edges. The input unchanged when the kernel fails.
