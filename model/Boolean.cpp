@@ -4,7 +4,9 @@
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepAlgoAPI_BooleanOperation.hxx>
+#include <BRepAlgoAPI_Common.hxx>
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
@@ -26,7 +28,6 @@
 #include <TopoDS_Compound.hxx>
 
 #include <algorithm>
-#include <optional>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -93,14 +94,8 @@ bool edgesMayMerge(const TopoDS_Edge& a, const TopoDS_Edge& b)
 // made can have a partner across an edge, and only a vertex joining exactly
 // two edges can be dropped. Merging the whole body after each boolean costs
 // as much as the boolean itself on a long history.
-bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& targets)
+bool newFacesMayMerge(const TopoDS_Shape& result, const TopTools_IndexedMapOfShape& oldFaces)
 {
-    TopTools_IndexedMapOfShape oldFaces;
-    for (const Body* body : targets) {
-        if (body->unified.IsNull() || !body->unified.IsSame(body->shape))
-            return true;
-        TopExp::MapShapes(body->shape, TopAbs_FACE, oldFaces);
-    }
     try {
         OCC_CATCH_SIGNALS
         TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
@@ -128,6 +123,17 @@ bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& target
     } catch (const Standard_Failure&) {
         return true;
     }
+}
+
+bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& targets)
+{
+    TopTools_IndexedMapOfShape oldFaces;
+    for (const Body* body : targets) {
+        if (body->unified.IsNull() || !body->unified.IsSame(body->shape))
+            return true;
+        TopExp::MapShapes(body->shape, TopAbs_FACE, oldFaces);
+    }
+    return newFacesMayMerge(result, oldFaces);
 }
 
 // The boolean's result merged where it has to be, marked as merged.
@@ -177,65 +183,6 @@ std::vector<int> existingOnce(const ModelState& state, const std::vector<int>& i
     return result;
 }
 
-// The product of the body box's sides: a bound on any volume inside it, which
-// sizes the rounding allowed in measuring a change of it.
-double boxVolume(const Body& body)
-{
-    const Bnd_Box& box = bodyBox(body);
-    if (box.IsVoid())
-        return 0.0;
-    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-    return (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
-}
-
-// One run of the kernel's boolean; none when the kernel failed. `again`: the
-// second try after an unsound result, in one thread and with a fuzzy tolerance
-// far below any modelling size: run so, the kernel has settled the tools the
-// first run left unsound.
-std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
-                                       const TopTools_ListOfShape& tools, bool again)
-{
-    BRepAlgoAPI_BooleanOperation op;
-    op.SetOperation(operation);
-    op.SetRunParallel(again ? Standard_False : Standard_True);
-    if (again)
-        op.SetFuzzyValue(1e-6);
-    buildKeepingInputs(op, body, tools);
-    if (!op.IsDone())
-        return std::nullopt;
-    return op.Shape();
-}
-
-// Whether the result is a valid solid whose volume moved the way the boolean
-// moves it: a join never loses material, a cut or an intersect never gains any.
-bool soundResult(BOPAlgo_Operation operation, const Body& before, const TopoDS_Shape& after)
-{
-    if (!BRepCheck_Analyzer(after).IsValid())
-        return false;
-    const double change = volumeChange(before.shape, after);
-    const double slack = 1e-9 * std::max(1.0, boxVolume(before));
-    return operation == BOPAlgo_FUSE ? change >= -slack : change <= slack;
-}
-
-// The boolean's result, run a second time when it is unsound with a tool the
-// kernel may not settle alike; a FeatureError with `failure` when the kernel
-// fails or the result stays unsound.
-TopoDS_Shape checkedBoolean(BOPAlgo_Operation operation, const Body& body,
-                            const TopTools_ListOfShape& tools, const TopoDS_Shape& tool,
-                            const QString& failure)
-{
-    const bool check = !settlesAlike(tool);
-    for (const bool again : {false, true}) {
-        const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, again);
-        if (!result)
-            throw FeatureError(failure);
-        if (!check || isEmptyShape(*result) || soundResult(operation, body, *result))
-            return *result;
-    }
-    throw FeatureError(failure + QStringLiteral(": das Ergebnis wäre kein gültiger Körper"));
-}
-
 std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
                       const std::vector<int>& targets)
 {
@@ -246,18 +193,18 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     for (std::size_t i = 1; i < targets.size(); ++i)
         tools.Append(state.bodies.at(targets[i]).shape);
 
-    const TopoDS_Shape result
-        = checkedBoolean(BOPAlgo_FUSE, state.bodies.at(first), tools, tool,
-                         QStringLiteral("Verbinden fehlgeschlagen"));
+    BRepAlgoAPI_Fuse fuse;
+    fuse.SetRunParallel(Standard_True);
+    buildKeepingInputs(fuse, state.bodies.at(first).shape, tools);
     // A union never loses material: an empty result means the kernel failed, and
     // storing it would wipe out the bodies it was meant to grow.
-    if (isEmptyShape(result))
+    if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
         throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
 
     std::vector<const Body*> merged;
     for (const int id : targets)
         merged.push_back(&std::as_const(state).bodies.at(id));
-    storeMerged(state.bodies.at(first), result, merged);
+    storeMerged(state.bodies.at(first), fuse.Shape(), merged);
     for (std::size_t i = 1; i < targets.size(); ++i)
         state.bodies.erase(targets[i]);
     return {first};
@@ -282,6 +229,13 @@ void countFaces(FaceBalance& balance, const TopoDS_Shape& shape, int sign)
 }
 
 } // namespace
+
+bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged)
+{
+    TopTools_IndexedMapOfShape oldFaces;
+    TopExp::MapShapes(merged, TopAbs_FACE, oldFaces);
+    return newFacesMayMerge(result, oldFaces);
+}
 
 // Faces both shapes share cancel exactly, so only the faces the boolean
 // changed are measured, however large the body. The lost faces go in reversed
@@ -319,7 +273,13 @@ bool removedNothing(const Body& before, const TopoDS_Shape& after)
     const double change = std::abs(volumeChange(before.shape, after));
     if (change <= relative)
         return true;
-    if (change > relative * std::max(1.0, boxVolume(before)))
+    double bound = 0.0;
+    if (const Bnd_Box& box = bodyBox(before); !box.IsVoid()) {
+        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+        box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+        bound = (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    }
+    if (change > relative * std::max(1.0, bound))
         return false;
     return change <= relative * std::max(1.0, shapeVolume(before.shape));
 }
@@ -341,15 +301,23 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
             changed.push_back(id);
             continue;
         }
-        TopTools_ListOfShape tools;
-        if (cut)
+        TopoDS_Shape result;
+        if (cut) {
+            TopTools_ListOfShape tools;
             addCutTools(tool, tools);
-        else
-            tools.Append(tool);
-        const TopoDS_Shape result = checkedBoolean(
-            cut ? BOPAlgo_CUT : BOPAlgo_COMMON, it->second, tools, tool,
-            cut ? QStringLiteral("Ausschneiden fehlgeschlagen")
-                : QStringLiteral("Schneiden fehlgeschlagen"));
+            BRepAlgoAPI_Cut op;
+            op.SetRunParallel(Standard_True);
+            buildKeepingInputs(op, it->second.shape, tools);
+            if (!op.IsDone())
+                throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
+            result = op.Shape();
+        } else {
+            BRepAlgoAPI_Common op;
+            buildKeepingInputs(op, it->second.shape, tool);
+            if (!op.IsDone())
+                throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
+            result = op.Shape();
+        }
         if (isEmptyShape(result)) {
             if (!cut)
                 throw FeatureError(noCommonPart());

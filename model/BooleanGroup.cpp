@@ -108,29 +108,45 @@ bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
     return false;
 }
 
-// Whether a change of volume lies between nothing and the tools' whole volume,
-// within the rounding of measuring it. A kernel that loses track of a tool
-// (faces of a torus on the body's faces) makes a body that is smaller after a
-// join, or invalid.
-bool plausibleGain(double gain, double toolVolume)
+// Whether a change of volume lies between nothing and the volume of the tools'
+// boxes, within the rounding of measuring it: a join never lowers the volume,
+// a cut never raises it, and neither moves it by more than its tools hold.
+bool plausibleGain(double gain, double toolBoxes)
 {
-    const double slack = 1e-6 * std::max(1.0, toolVolume);
-    return gain >= -slack && gain <= toolVolume + slack;
+    const double slack = 1e-6 * std::max(1.0, toolBoxes);
+    return gain >= -slack && gain <= toolBoxes + slack;
 }
 
-double volumeOf(const TopTools_ListOfShape& tools)
+// The volume of the boxes: measuring the tools themselves cost a tenth of a
+// long history's recompute.
+double boxVolume(const std::vector<const Bnd_Box*>& boxes)
 {
     double volume = 0.0;
-    for (const TopoDS_Shape& tool : tools)
-        volume += shapeVolume(tool);
+    for (const Bnd_Box* box : boxes) {
+        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+        box->Get(xmin, ymin, zmin, xmax, ymax, zmax);
+        volume += (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    }
     return volume;
+}
+
+// The result merged where merging could change it, as one boolean at a time
+// merges; none when the merge fails.
+std::optional<TopoDS_Shape> mergedAsAlone(const TopoDS_Shape& result, const TopoDS_Shape& before,
+                                          bool beforeMerged)
+{
+    if (beforeMerged && !mayMergeAfter(result, before))
+        return result;
+    return mergedSameDomain(result);
 }
 
 // `watched`: joins (index, tool) that found their body by the group's box
 // after a cut; the cut may have shrunk the body's real box, so a join that
 // touches nothing must decide on its own whether it makes a new body. With
-// `check`, no shape when the merge fails or the volume gained is implausible.
-Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools, bool check,
+// `check` (the boxes of the tools), no shape when the merge fails or the
+// volume gained is implausible.
+Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
+            const std::vector<const Bnd_Box*>* check, bool bodyMerged = false,
             const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched = {})
 {
     TopTools_ListOfShape arguments;
@@ -150,9 +166,9 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools, bool ch
     }
     if (!check)
         return {unifySameDomain(fuse.Shape()), std::nullopt};
-    if (!plausibleGain(volumeChange(body, fuse.Shape()), volumeOf(tools)))
+    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(*check)))
         return {};
-    return {mergedSameDomain(fuse.Shape()), std::nullopt};
+    return {mergedAsAlone(fuse.Shape(), body, bodyMerged), std::nullopt};
 }
 
 struct Evaluated {
@@ -174,13 +190,17 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
     TopTools_ListOfShape cutTools;
     std::vector<std::size_t> cuts;
     std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
+    std::vector<const Bnd_Box*> joinBoxes;
+    std::vector<const Bnd_Box*> cutBoxes;
     for (std::size_t k = 0; k < count; ++k) {
         const WaitingBoolean& op = group.ops[k];
         if (op.cut) {
             addCutTools(op.tool, cutTools);
             cuts.push_back(k);
+            cutBoxes.push_back(&op.box);
         } else {
             joins.Append(op.tool);
+            joinBoxes.push_back(&op.box);
             if (op.foundAfterCut)
                 watched.emplace_back(k, &op.tool);
         }
@@ -188,11 +208,13 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
     try {
         OCC_CATCH_SIGNALS
         TopoDS_Shape shape = group.base;
+        bool merged = group.baseMerged;
         if (!joins.IsEmpty()) {
-            const Fused joined = fused(shape, joins, true, watched);
+            const Fused joined = fused(shape, joins, &joinBoxes, merged, watched);
             if (!joined.shape)
                 return {std::nullopt, joined.untouched};
             shape = *joined.shape;
+            merged = true;
         }
         if (!cuts.empty()) {
             TopTools_ListOfShape arguments;
@@ -212,12 +234,12 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
                 if (!removesMaterial(cut, bodyFaces, group.ops[k].tool))
                     return {std::nullopt, k};
             }
-            if (!plausibleGain(volumeChange(cut.Shape(), shape), volumeOf(cutTools)))
+            if (!plausibleGain(volumeChange(cut.Shape(), shape), boxVolume(cutBoxes)))
                 return {};
-            std::optional<TopoDS_Shape> merged = mergedSameDomain(cut.Shape());
-            if (!merged)
+            const std::optional<TopoDS_Shape> result = mergedAsAlone(cut.Shape(), shape, merged);
+            if (!result)
                 return {};
-            shape = *merged;
+            shape = *result;
         }
         return {shape, std::nullopt};
     } catch (const Standard_Failure&) {
@@ -234,7 +256,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
         TopTools_ListOfShape tools;
         if (!op.cut) {
             tools.Append(op.tool);
-            return fused(body, tools, false).shape.value_or(body);
+            return fused(body, tools, nullptr).shape.value_or(body);
         }
         addCutTools(op.tool, tools);
         TopTools_ListOfShape arguments;
@@ -347,6 +369,7 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
             auto copy = std::make_shared<BooleanGroup>();
             copy->bodyId = state.group->bodyId;
             copy->base = state.group->base;
+            copy->baseMerged = state.group->baseMerged;
             copy->sound = state.group->sound;
             copy->ops.assign(state.group->ops.begin(),
                              state.group->ops.begin() + std::ptrdiff_t(state.groupOps));
@@ -359,7 +382,9 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
     } else {
         state.group = std::make_shared<BooleanGroup>();
         state.group->bodyId = target;
-        state.group->base = std::as_const(state).bodies.at(target).shape;
+        const Body& body = std::as_const(state).bodies.at(target);
+        state.group->base = body.shape;
+        state.group->baseMerged = !body.unified.IsNull() && body.unified.IsSame(body.shape);
         state.groupOps = 0;
     }
     const auto& ops = state.group->ops;

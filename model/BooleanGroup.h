@@ -35,6 +35,7 @@ struct WaitingBoolean {
 struct BooleanGroup {
     int bodyId = 0;
     TopoDS_Shape base; // the body's shape before the group
+    bool baseMerged = false; // its same-domain faces and edges merged already
     std::vector<WaitingBoolean> ops; // never empty: a group starts with its first boolean
     // Evaluated body shapes by number of leading booleans. Only results whose
     // cuts were each seen to remove material are kept.
@@ -54,12 +55,11 @@ struct GroupBreak {};
 // overlapping members of one compound would cut nothing where they overlap.
 void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
 
-// Whether every face of the tool is a plane, a cylinder or a cone. With tools
-// of other faces (tori of revolved rings, spheres, free forms) touching a
-// body's faces the kernel has been seen to leave an invalid body, or a body
-// short of part of the tool, depending on no more than the order its memory
-// came in: the same boolean run again on the same shapes gave the sound body.
-// Planes, cylinders and cones it has settled alike every time.
+// Whether every face of the tool is a plane, a cylinder or a cone. Tools of
+// other faces (tori of revolved rings, spheres, free forms) run one at a time:
+// in a random history of rings a group holding them settled into another body
+// than the booleans one by one (a feature's warning differed), while over
+// many such histories groups of planes, cylinders and cones settled alike.
 bool settlesAlike(const TopoDS_Shape& tool);
 
 // Whether the feature's executor only builds tools from sketches, planes and
@@ -88,9 +88,9 @@ struct SettleOutcome {
 // Evaluates the state's waiting booleans and checks the result: every cut
 // removed material (so that none of them would have warned or, for an
 // extrusion, turned round), joins added and cuts removed no more than their
-// tools hold, the faces merged and, with tools other than planes and
-// cylinders, the body is a valid solid. When that does not hold or the kernel
-// fails the state is unchanged and the group's `sound` is lowered.
+// tools' boxes hold and the faces merged where one boolean at a time merges
+// them. When that does not hold or the kernel fails the state is unchanged and
+// the group's `sound` is lowered.
 SettleOutcome settleChecked(ModelState& state);
 
 // Evaluates the state's waiting booleans with the same checks; falls back to

@@ -84,6 +84,10 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
 void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
                         const TopoDS_Shape& tool);
 
+// Whether merging same-domain faces and edges could change `result`, made by a
+// boolean from `merged`, a shape merged already.
+bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged);
+
 // Merges faces and edges that lie on the same surface or curve; faces touching a
 // free-form face keep their edges. The input unchanged when the kernel fails.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);

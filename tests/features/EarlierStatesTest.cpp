@@ -56,8 +56,9 @@ void expectStateAsRolledBack(const EarlierState& c)
 
 TEST(EarlierStates, LaterFeaturesLeaveTheBodiesOfEarlierStatesAlone)
 {
-    // Each position lies before a later feature whose merge of faces once
-    // rewrote curves of edges the earlier body shares.
+    // The first position lies before a revolved cut whose merge of faces once
+    // rewrote a curve of an edge the earlier body shares; the others watch
+    // histories of every kind.
     const EarlierState cases[] = {{1008, 96, 50, 53}, {1008, 96, 50, 62}, {1009, 42, -1, 30},
                                   {42, 70, -1, 35}};
     for (const EarlierState& c : cases) {
