@@ -30,7 +30,8 @@ std::optional<TopoDS_Shape> kernelCommon(const TopoDS_Shape& a, const TopoDS_Sha
 {
     try {
         OCC_CATCH_SIGNALS
-        BRepAlgoAPI_Common common(a, b);
+        BRepAlgoAPI_Common common;
+        model::buildKeepingInputs(common, a, b);
         if (!common.IsDone())
             return std::nullopt;
         return common.Shape();

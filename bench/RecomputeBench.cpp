@@ -1,4 +1,5 @@
 #include "model/Document.h"
+#include "tests/fixtures/MixedHistory.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -230,6 +231,22 @@ void editFirstSketchDimension(benchmark::State& state)
     state.counters["executed"] = double(executedFeatures(doc));
 }
 
+// A random history of 120 features that mixes what users mix (rings, tori,
+// patterns of patterns, mirrors, fillets, intersects), the same every run.
+// Argument 1 groups booleans, 0 runs each on its own.
+void mixedHistory(benchmark::State& state)
+{
+    Document doc;
+    qor::fixtures::MixedHistory(8).build(doc, 120);
+    doc.groupBooleans = state.range(0) != 0;
+    int failed = 0;
+    for (auto _ : state) {
+        doc.clearRecomputeCache();
+        failed = doc.recompute();
+    }
+    state.counters["failed"] = failed;
+}
+
 void sizes(benchmark::internal::Benchmark* b)
 {
     b->Arg(100)->Arg(200)->Arg(400)->Unit(benchmark::kMillisecond);
@@ -245,6 +262,7 @@ BENCHMARK(editMidBox)->Apply(sizes);
 BENCHMARK(fullRecompute)->Apply(sizes);
 BENCHMARK(editFirstSketchDimension)->Apply(sizes);
 BENCHMARK(fullRecomputeOneByOne)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
+BENCHMARK(mixedHistory)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // Writing the 100-feature part; the file stays for bench/StartupBench.sh, which opens it.
 // Parameters that each add to the one before, and the same names in one cycle.

@@ -1,5 +1,7 @@
 #include "drawing/Section.h"
 
+#include "model/ExecContext.h"
+
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
@@ -191,7 +193,8 @@ TopoDS_Shape sectionCut(const TopoDS_Shape& shape, int viewKind)
         const gp_Pnt origin(c - s * axes.XDirection().XYZ() - s * axes.YDirection().XYZ());
         BRepPrimAPI_MakeBox slab(gp_Ax2(origin, axes.Direction(), axes.XDirection()), 2.0 * s,
                                  2.0 * s, s);
-        BRepAlgoAPI_Cut cut(shape, slab.Shape());
+        BRepAlgoAPI_Cut cut;
+        qor::model::buildKeepingInputs(cut, shape, slab.Shape());
         if (cut.IsDone())
             return cut.Shape();
     } catch (const Standard_Failure&) {

@@ -45,11 +45,13 @@ TopoDS_Shape offsetPlanarFaces(const TopoDS_Shape& body, const std::vector<TopoD
         TopoDS_Shape next;
         runKernel(failure, [&] {
             if (distance > 0.0) {
-                BRepAlgoAPI_Fuse fuse(result, prism);
+                BRepAlgoAPI_Fuse fuse;
+                buildKeepingInputs(fuse, result, prism);
                 if (fuse.IsDone())
                     next = fuse.Shape();
             } else {
-                BRepAlgoAPI_Cut cut(result, prism);
+                BRepAlgoAPI_Cut cut;
+                buildKeepingInputs(cut, result, prism);
                 if (cut.IsDone())
                     next = cut.Shape();
             }

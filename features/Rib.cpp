@@ -57,7 +57,8 @@ std::optional<TopoDS_Shape> enclosedPiece(const RibLine& line, const TopoDS_Shap
     for (const double sigma : {1.0, -1.0}) {
         const gp_Vec side = gp_Vec(line.growth) * sigma;
         const TopoDS_Shape prism = makePrism(line.web, side * reach);
-        BRepAlgoAPI_Cut cut(prism, body);
+        BRepAlgoAPI_Cut cut;
+        buildKeepingInputs(cut, prism, body);
         if (!cut.IsDone())
             continue;
         const gp_Pnt beside = line.mid.Translated(side * std::min(0.25 * t, 0.05));
@@ -92,7 +93,8 @@ bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>
         const std::optional<TopoDS_Shape> piece = enclosedPiece(line, body, t, reach);
         if (!piece)
             continue;
-        BRepAlgoAPI_Fuse fuse(body, *piece);
+        BRepAlgoAPI_Fuse fuse;
+        buildKeepingInputs(fuse, body, *piece);
         if (!fuse.IsDone())
             continue;
         context.setBody(id, unifySameDomain(fuse.Shape()));

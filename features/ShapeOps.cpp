@@ -44,6 +44,8 @@ TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes)
     BRepAlgoAPI_Fuse fuse;
     fuse.SetArguments(arguments);
     fuse.SetTools(tools);
+    // The shapes are bodies of the state, whose edges earlier states share.
+    fuse.SetNonDestructive(Standard_True);
     fuse.Build();
     if (!fuse.IsDone())
         throw FeatureError(QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen"));

@@ -65,7 +65,8 @@ TopoDS_Shape closedShell(const TopoDS_Shape& body, double offset)
     const TopoDS_Shape wall
         = outwardOriented(BRepBuilderAPI_MakeSolid(TopoDS::Shell(shells.Current())).Solid());
     const bool outward = offset > 0.0;
-    BRepAlgoAPI_Cut cut(outward ? wall : body, outward ? body : wall);
+    BRepAlgoAPI_Cut cut;
+    buildKeepingInputs(cut, outward ? wall : body, outward ? body : wall);
     if (!cut.IsDone())
         throw FeatureError(failure);
     return outwardOriented(cut.Shape());

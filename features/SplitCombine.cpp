@@ -30,6 +30,7 @@ std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Fac
     BRepAlgoAPI_Splitter splitter;
     splitter.SetArguments(arguments);
     splitter.SetTools(tools);
+    splitter.SetNonDestructive(Standard_True);
     splitter.Build();
     if (!splitter.IsDone())
         throw FeatureError(QStringLiteral("Teilen fehlgeschlagen"));
@@ -41,18 +42,21 @@ std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Fac
 TopoDS_Shape combined(const TopoDS_Shape& target, const TopoDS_Shape& tools, const QString& op)
 {
     if (op == QStringLiteral("cut")) {
-        BRepAlgoAPI_Cut cut(target, tools);
+        BRepAlgoAPI_Cut cut;
+        buildKeepingInputs(cut, target, tools);
         if (!cut.IsDone())
             throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
         return cut.Shape();
     }
     if (op == QStringLiteral("intersect")) {
-        BRepAlgoAPI_Common common(target, tools);
+        BRepAlgoAPI_Common common;
+        buildKeepingInputs(common, target, tools);
         if (!common.IsDone())
             throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
         return common.Shape();
     }
-    BRepAlgoAPI_Fuse fuse(target, tools);
+    BRepAlgoAPI_Fuse fuse;
+    buildKeepingInputs(fuse, target, tools);
     if (!fuse.IsDone())
         throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
     return fuse.Shape();

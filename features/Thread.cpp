@@ -154,6 +154,7 @@ TopoDS_Shape cutGrooves(const TopoDS_Shape& body, const std::vector<Groove>& gro
         BRepAlgoAPI_Cut cut;
         cut.SetArguments(arguments);
         cut.SetTools(tools);
+        cut.SetNonDestructive(Standard_True);
         if (!buildWithin(cut, threadBudgetSeconds))
             throw grooveFailed();
         const TopoDS_Shape result = cut.Shape();

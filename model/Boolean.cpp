@@ -94,14 +94,8 @@ bool edgesMayMerge(const TopoDS_Edge& a, const TopoDS_Edge& b)
 // made can have a partner across an edge, and only a vertex joining exactly
 // two edges can be dropped. Merging the whole body after each boolean costs
 // as much as the boolean itself on a long history.
-bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& targets)
+bool newFacesMayMerge(const TopoDS_Shape& result, const TopTools_IndexedMapOfShape& oldFaces)
 {
-    TopTools_IndexedMapOfShape oldFaces;
-    for (const Body* body : targets) {
-        if (body->unified.IsNull() || !body->unified.IsSame(body->shape))
-            return true;
-        TopExp::MapShapes(body->shape, TopAbs_FACE, oldFaces);
-    }
     try {
         OCC_CATCH_SIGNALS
         TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
@@ -129,6 +123,17 @@ bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& target
     } catch (const Standard_Failure&) {
         return true;
     }
+}
+
+bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& targets)
+{
+    TopTools_IndexedMapOfShape oldFaces;
+    for (const Body* body : targets) {
+        if (body->unified.IsNull() || !body->unified.IsSame(body->shape))
+            return true;
+        TopExp::MapShapes(body->shape, TopAbs_FACE, oldFaces);
+    }
+    return newFacesMayMerge(result, oldFaces);
 }
 
 // The boolean's result merged where it has to be, marked as merged.
@@ -183,18 +188,14 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
 {
     ModelState& state = context.state;
     const int first = targets.front();
-    TopTools_ListOfShape arguments;
-    arguments.Append(state.bodies.at(first).shape);
     TopTools_ListOfShape tools;
     tools.Append(tool);
     for (std::size_t i = 1; i < targets.size(); ++i)
         tools.Append(state.bodies.at(targets[i]).shape);
 
     BRepAlgoAPI_Fuse fuse;
-    fuse.SetArguments(arguments);
-    fuse.SetTools(tools);
     fuse.SetRunParallel(Standard_True);
-    fuse.Build();
+    buildKeepingInputs(fuse, state.bodies.at(first).shape, tools);
     // A union never loses material: an empty result means the kernel failed, and
     // storing it would wipe out the bodies it was meant to grow.
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
@@ -227,6 +228,15 @@ void countFaces(FaceBalance& balance, const TopoDS_Shape& shape, int sign)
     }
 }
 
+} // namespace
+
+bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged)
+{
+    TopTools_IndexedMapOfShape oldFaces;
+    TopExp::MapShapes(merged, TopAbs_FACE, oldFaces);
+    return newFacesMayMerge(result, oldFaces);
+}
+
 // Faces both shapes share cancel exactly, so only the faces the boolean
 // changed are measured, however large the body. The lost faces go in reversed
 // beside the gained ones: together they bound the change, so one integral
@@ -249,6 +259,8 @@ double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
     BRepGProp::VolumeProperties(changed, props, Standard_False, Standard_False, Standard_False);
     return props.Mass();
 }
+
+namespace {
 
 // True when the cut left the volume the same within 1e-9 of itself (at least
 // 1e-9 mm³). The whole volume is measured only when the change is too small to
@@ -291,20 +303,17 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
         }
         TopoDS_Shape result;
         if (cut) {
-            TopTools_ListOfShape arguments;
-            arguments.Append(it->second.shape);
             TopTools_ListOfShape tools;
             addCutTools(tool, tools);
             BRepAlgoAPI_Cut op;
-            op.SetArguments(arguments);
-            op.SetTools(tools);
             op.SetRunParallel(Standard_True);
-            op.Build();
+            buildKeepingInputs(op, it->second.shape, tools);
             if (!op.IsDone())
                 throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
             result = op.Shape();
         } else {
-            BRepAlgoAPI_Common op(it->second.shape, tool);
+            BRepAlgoAPI_Common op;
+            buildKeepingInputs(op, it->second.shape, tool);
             if (!op.IsDone())
                 throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
             result = op.Shape();

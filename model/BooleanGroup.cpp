@@ -2,6 +2,7 @@
 
 #include "model/ExecContext.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
@@ -10,6 +11,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <QJsonArray>
@@ -106,10 +108,45 @@ bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
     return false;
 }
 
+// Whether a change of volume lies between nothing and the volume of the tools'
+// boxes, within the rounding of measuring it: a join never lowers the volume,
+// a cut never raises it, and neither moves it by more than its tools hold.
+bool plausibleGain(double gain, double toolBoxes)
+{
+    const double slack = 1e-6 * std::max(1.0, toolBoxes);
+    return gain >= -slack && gain <= toolBoxes + slack;
+}
+
+// The volume of the boxes: measuring the tools themselves cost a tenth of a
+// long history's recompute.
+double boxVolume(const std::vector<const Bnd_Box*>& boxes)
+{
+    double volume = 0.0;
+    for (const Bnd_Box* box : boxes) {
+        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+        box->Get(xmin, ymin, zmin, xmax, ymax, zmax);
+        volume += (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    }
+    return volume;
+}
+
+// The result merged where merging could change it, as one boolean at a time
+// merges; none when the merge fails.
+std::optional<TopoDS_Shape> mergedAsAlone(const TopoDS_Shape& result, const TopoDS_Shape& before,
+                                          bool beforeMerged)
+{
+    if (beforeMerged && !mayMergeAfter(result, before))
+        return result;
+    return mergedSameDomain(result);
+}
+
 // `watched`: joins (index, tool) that found their body by the group's box
 // after a cut; the cut may have shrunk the body's real box, so a join that
-// touches nothing must decide on its own whether it makes a new body.
+// touches nothing must decide on its own whether it makes a new body. With
+// `check` (the boxes of the tools), no shape when the merge fails or the
+// volume gained is implausible.
 Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
+            const std::vector<const Bnd_Box*>* check, bool bodyMerged = false,
             const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched = {})
 {
     TopTools_ListOfShape arguments;
@@ -118,6 +155,7 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
     fuse.SetArguments(arguments);
     fuse.SetTools(tools);
     fuse.SetRunParallel(Standard_True);
+    fuse.SetNonDestructive(Standard_True);
     fuse.SetToFillHistory(watched.empty() ? Standard_False : Standard_True);
     fuse.Build();
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
@@ -126,7 +164,11 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
         if (!touched(fuse, *tool))
             return {std::nullopt, index};
     }
-    return {unifySameDomain(fuse.Shape()), std::nullopt};
+    if (!check)
+        return {unifySameDomain(fuse.Shape()), std::nullopt};
+    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(*check)))
+        return {};
+    return {mergedAsAlone(fuse.Shape(), body, bodyMerged), std::nullopt};
 }
 
 struct Evaluated {
@@ -137,54 +179,69 @@ struct Evaluated {
 };
 
 // The body after the first `count` booleans of the group: one fuse, one merge,
-// one cut. With `check`, no shape when a cut removed no material.
-Evaluated evaluate(const BooleanGroup& group, std::size_t count, bool check)
+// one cut, one merge. No shape when a cut removed no material, a join watched
+// touched nothing, the kernel failed, a merge failed (one by one, faces merged
+// before the failing tool came would stay merged) or the volume moved the wrong
+// way or by more than the tools hold: one boolean at a time may give another
+// body then.
+Evaluated evaluate(const BooleanGroup& group, std::size_t count)
 {
     TopTools_ListOfShape joins;
     TopTools_ListOfShape cutTools;
     std::vector<std::size_t> cuts;
     std::vector<std::pair<std::size_t, const TopoDS_Shape*>> watched;
+    std::vector<const Bnd_Box*> joinBoxes;
+    std::vector<const Bnd_Box*> cutBoxes;
     for (std::size_t k = 0; k < count; ++k) {
         const WaitingBoolean& op = group.ops[k];
         if (op.cut) {
             addCutTools(op.tool, cutTools);
             cuts.push_back(k);
+            cutBoxes.push_back(&op.box);
         } else {
             joins.Append(op.tool);
-            if (check && op.foundAfterCut)
+            joinBoxes.push_back(&op.box);
+            if (op.foundAfterCut)
                 watched.emplace_back(k, &op.tool);
         }
     }
     try {
         OCC_CATCH_SIGNALS
         TopoDS_Shape shape = group.base;
+        bool merged = group.baseMerged;
         if (!joins.IsEmpty()) {
-            const Fused joined = fused(shape, joins, watched);
+            const Fused joined = fused(shape, joins, &joinBoxes, merged, watched);
             if (!joined.shape)
                 return {std::nullopt, joined.untouched};
             shape = *joined.shape;
+            merged = true;
         }
-        if (cuts.empty())
-            return {shape, std::nullopt};
-        TopTools_ListOfShape arguments;
-        arguments.Append(shape);
-        BRepAlgoAPI_Cut cut;
-        cut.SetArguments(arguments);
-        cut.SetTools(cutTools);
-        cut.SetRunParallel(Standard_True);
-        cut.SetToFillHistory(check ? Standard_True : Standard_False);
-        cut.Build();
-        // A body the cuts consume disappears; that is left to the one-by-one path.
-        if (!cut.IsDone() || isEmptyShape(cut.Shape()))
-            return {};
-        if (check) {
+        if (!cuts.empty()) {
+            TopTools_ListOfShape arguments;
+            arguments.Append(shape);
+            BRepAlgoAPI_Cut cut;
+            cut.SetArguments(arguments);
+            cut.SetTools(cutTools);
+            cut.SetRunParallel(Standard_True);
+            cut.SetNonDestructive(Standard_True);
+            cut.SetToFillHistory(Standard_True);
+            cut.Build();
+            // A body the cuts consume disappears; that is left to the one-by-one path.
+            if (!cut.IsDone() || isEmptyShape(cut.Shape()))
+                return {};
             const TopTools_MapOfShape bodyFaces = bodyImages(cut, shape);
             for (const std::size_t k : cuts) {
                 if (!removesMaterial(cut, bodyFaces, group.ops[k].tool))
                     return {std::nullopt, k};
             }
+            if (!plausibleGain(volumeChange(cut.Shape(), shape), boxVolume(cutBoxes)))
+                return {};
+            const std::optional<TopoDS_Shape> result = mergedAsAlone(cut.Shape(), shape, merged);
+            if (!result)
+                return {};
+            shape = *result;
         }
-        return {unifySameDomain(cut.Shape()), std::nullopt};
+        return {shape, std::nullopt};
     } catch (const Standard_Failure&) {
         return {};
     }
@@ -199,7 +256,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
         TopTools_ListOfShape tools;
         if (!op.cut) {
             tools.Append(op.tool);
-            return fused(body, tools).shape.value_or(body);
+            return fused(body, tools, nullptr).shape.value_or(body);
         }
         addCutTools(op.tool, tools);
         TopTools_ListOfShape arguments;
@@ -207,6 +264,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
         BRepAlgoAPI_Cut cut;
         cut.SetArguments(arguments);
         cut.SetTools(tools);
+        cut.SetNonDestructive(Standard_True);
         cut.Build();
         if (!cut.IsDone() || isEmptyShape(cut.Shape()))
             return body;
@@ -237,6 +295,17 @@ void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools)
     }
     for (TopoDS_Iterator it(tool); it.More(); it.Next())
         addCutTools(it.Value(), tools);
+}
+
+bool settlesAlike(const TopoDS_Shape& tool)
+{
+    for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
+        const GeomAbs_SurfaceType type
+            = BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType();
+        if (type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone)
+            return false;
+    }
+    return true;
 }
 
 bool mayRunGrouped(const Feature& feature)
@@ -277,7 +346,9 @@ Bnd_Box groupReach(const ModelState& state)
 int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
                 const std::vector<int>& targets, bool searched)
 {
-    if (targets.size() != 1)
+    // A tool the kernel may settle into another body each time runs on its
+    // own, where its result is checked and run again.
+    if (targets.size() != 1 || !settlesAlike(tool))
         throw GroupBreak{};
     ModelState& state = context.state;
     const int target = targets.front();
@@ -286,9 +357,10 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
     if (state.group) {
         if (state.group->bodyId != target)
             throw GroupBreak{};
+        // Tools that meet or touch each other (a feature mirrored twice lands
+        // on the copy before) are fused one after the other.
         for (std::size_t k = 0; k < state.groupOps; ++k) {
-            const WaitingBoolean& op = state.group->ops[k];
-            if (op.cut && !op.box.IsOut(box))
+            if (!state.group->ops[k].box.IsOut(box))
                 throw GroupBreak{};
         }
         // A state from an earlier run continues with booleans of its own;
@@ -297,6 +369,7 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
             auto copy = std::make_shared<BooleanGroup>();
             copy->bodyId = state.group->bodyId;
             copy->base = state.group->base;
+            copy->baseMerged = state.group->baseMerged;
             copy->sound = state.group->sound;
             copy->ops.assign(state.group->ops.begin(),
                              state.group->ops.begin() + std::ptrdiff_t(state.groupOps));
@@ -309,7 +382,9 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
     } else {
         state.group = std::make_shared<BooleanGroup>();
         state.group->bodyId = target;
-        state.group->base = std::as_const(state).bodies.at(target).shape;
+        const Body& body = std::as_const(state).bodies.at(target);
+        state.group->base = body.shape;
+        state.group->baseMerged = !body.unified.IsNull() && body.unified.IsSame(body.shape);
         state.groupOps = 0;
     }
     const auto& ops = state.group->ops;
@@ -331,7 +406,7 @@ SettleOutcome settleChecked(ModelState& state)
         setSettled(state, known->second);
         return {};
     }
-    const Evaluated evaluated = evaluate(group, count, true);
+    const Evaluated evaluated = evaluate(group, count);
     if (!evaluated.shape) {
         group.sound = std::min(group.sound, evaluated.blamed.value_or(0));
         return {false, evaluated.blamed};
@@ -351,9 +426,10 @@ void settleState(ModelState& state)
         setSettled(state, known->second);
         return;
     }
-    // Not kept with the checked results: nothing was checked here.
-    std::optional<TopoDS_Shape> shape = evaluate(group, count, false).shape;
-    if (!shape) {
+    std::optional<TopoDS_Shape> shape = evaluate(group, count).shape;
+    if (shape) {
+        group.results.emplace(count, *shape);
+    } else {
         shape = group.base;
         for (std::size_t k = 0; k < count; ++k)
             shape = applyOne(*shape, group.ops[k]);

@@ -27,14 +27,15 @@ struct WaitingBoolean {
 };
 
 // Joins and cuts of consecutive features on one body whose tools do not read
-// the body. A join waits only when its box touches none of the group's cuts and
-// a cut only when its box touches none of them, so the booleans commute: one
-// fuse of all joins, one merge and one cut of all cuts give what running them
-// one by one gives. States of the features inside the group share it, each
+// the body. A boolean waits only when its tool's box touches no other tool's
+// box of the group, so the booleans commute: one fuse of all joins, one merge,
+// one cut of all cuts and one merge give what running them one by one gives,
+// as long as the kernel keeps up; settling checks that it did. States of the features inside the group share it, each
 // with the number of leading booleans it has.
 struct BooleanGroup {
     int bodyId = 0;
     TopoDS_Shape base; // the body's shape before the group
+    bool baseMerged = false; // its same-domain faces and edges merged already
     std::vector<WaitingBoolean> ops; // never empty: a group starts with its first boolean
     // Evaluated body shapes by number of leading booleans. Only results whose
     // cuts were each seen to remove material are kept.
@@ -45,7 +46,7 @@ struct BooleanGroup {
 };
 
 // Thrown by applyBoolean inside a group when the feature's boolean cannot wait
-// (another body, several targets, a box touching a waiting cut, an intersect):
+// (another body, several targets, a box touching a waiting tool, an intersect):
 // the recompute evaluates the group and runs the feature again.
 struct GroupBreak {};
 
@@ -53,6 +54,13 @@ struct GroupBreak {};
 // separate tools with each other but never the solids inside one compound, so
 // overlapping members of one compound would cut nothing where they overlap.
 void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
+
+// Whether every face of the tool is a plane, a cylinder or a cone. Tools of
+// other faces (tori of revolved rings, spheres, free forms) run one at a time:
+// in a random history of rings a group holding them settled into another body
+// than the booleans one by one (a feature's warning differed), while over
+// many such histories groups of planes, cylinders and cones settled alike.
+bool settlesAlike(const TopoDS_Shape& tool);
 
 // Whether the feature's executor only builds tools from sketches, planes and
 // numbers and leaves bodies to applyBoolean, so that its joins and cuts may
@@ -77,14 +85,16 @@ struct SettleOutcome {
     std::optional<std::size_t> blamed;
 };
 
-// Evaluates the state's waiting booleans and checks that every cut removed
-// material (so that none of them would have warned or, for an extrusion, turned
-// round). When that does not hold or the kernel fails the state is unchanged
-// and the group's `sound` is lowered.
+// Evaluates the state's waiting booleans and checks the result: every cut
+// removed material (so that none of them would have warned or, for an
+// extrusion, turned round), joins added and cuts removed no more than their
+// tools' boxes hold and the faces merged where one boolean at a time merges
+// them. When that does not hold or the kernel fails the state is unchanged and
+// the group's `sound` is lowered.
 SettleOutcome settleChecked(ModelState& state);
 
-// Evaluates the state's waiting booleans of a group that was checked as a
-// whole; falls back to one boolean at a time when the kernel fails.
+// Evaluates the state's waiting booleans with the same checks; falls back to
+// one boolean at a time when they fail.
 void settleState(ModelState& state);
 
 } // namespace qor::model

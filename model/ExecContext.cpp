@@ -6,6 +6,8 @@
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Precision.hxx>
+#include <BRepAlgoAPI_BooleanOperation.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -190,20 +192,50 @@ void keepAroundFreeForm(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameDomain&
 
 } // namespace
 
-TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
+void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
+                        const TopTools_ListOfShape& tools)
+{
+    TopTools_ListOfShape arguments;
+    arguments.Append(argument);
+    op.SetArguments(arguments);
+    op.SetTools(tools);
+    op.SetNonDestructive(Standard_True);
+    op.Build();
+}
+
+void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
+                        const TopoDS_Shape& tool)
+{
+    TopTools_ListOfShape tools;
+    tools.Append(tool);
+    buildKeepingInputs(op, argument, tools);
+}
+
+std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
 {
     if (shape.IsNull())
         return shape;
     try {
         OCC_CATCH_SIGNALS
-        ShapeUpgrade_UnifySameDomain unify(shape, Standard_True, Standard_True, Standard_False);
+        // The merge writes new curves into edges it keeps, whatever its safe
+        // input mode says: on the caller's shape it would change the bodies of
+        // earlier states and of the undo history that share those edges
+        // (seen: a valid body of an earlier step turned invalid and lost
+        // 364 mm³). It runs on a copy of the topology; the geometry is shared.
+        const TopoDS_Shape own = BRepBuilderAPI_Copy(shape, Standard_False, Standard_False).Shape();
+        ShapeUpgrade_UnifySameDomain unify(own, Standard_True, Standard_True, Standard_False);
         unify.AllowInternalEdges(Standard_False);
-        keepAroundFreeForm(shape, unify);
+        keepAroundFreeForm(own, unify);
         unify.Build();
         return unify.Shape();
     } catch (...) {
-        return shape;
+        return std::nullopt;
     }
+}
+
+TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
+{
+    return mergedSameDomain(shape).value_or(shape);
 }
 
 } // namespace qor::model

@@ -5,9 +5,13 @@
 #include <QJsonArray>
 #include <QString>
 
+#include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
+class BRepAlgoAPI_BooleanOperation;
+
+#include <optional>
 #include <vector>
 
 namespace qor::model {
@@ -58,6 +62,10 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
 // Absolute volume in mm³ from the exact geometry.
 double shapeVolume(const TopoDS_Shape& shape);
 
+// How much more volume `after` holds than `before`, measured only over the
+// faces the two do not share.
+double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after);
+
 // The bounding box of the body's shape, measured once per shape and kept in the body.
 const Bnd_Box& bodyBox(const Body& body);
 // The box of every body of the state, from the boxes kept in the bodies.
@@ -67,9 +75,24 @@ Bnd_Box modelBox(const ModelState& state);
 // a corner of the bounding box of all bodies, plus 10; 1000 without bodies.
 double throughAllDistance(const ModelState& state, const gp_Pnt& point);
 
+// Runs the kernel's boolean of the argument with the tools without writing into
+// either: by default the kernel raises the tolerances of the edges and
+// vertices it is given, and those belong to the bodies of earlier states and
+// of the undo history too. The caller asks IsDone().
+void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
+                        const TopTools_ListOfShape& tools);
+void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
+                        const TopoDS_Shape& tool);
+
+// Whether merging same-domain faces and edges could change `result`, made by a
+// boolean from `merged`, a shape merged already.
+bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged);
+
 // Merges faces and edges that lie on the same surface or curve; faces touching a
 // free-form face keep their edges. The input unchanged when the kernel fails.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
+// The same, or none when the kernel fails.
+std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape);
 
 // Applies the feature's tool with op "new"/"" (new body), "join", "cut" or any
 // other text (intersect) to the target bodies, which are found by bounding box
