@@ -164,22 +164,23 @@ double throughAllDistance(const ModelState& state, const gp_Pnt& point)
 
 namespace {
 
-bool isFreeForm(const TopoDS_Shape& face)
+// Faces other than planes, cylinders and cones: spheres, tori and free forms.
+bool isCurvedBothWays(const TopoDS_Shape& face)
 {
     const GeomAbs_SurfaceType type = BRepAdaptor_Surface(TopoDS::Face(face), false).GetType();
-    return type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone
-           && type != GeomAbs_Sphere && type != GeomAbs_Torus;
+    return type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone;
 }
 
-// The kernel's merge of faces that touch free-form faces can run without end
-// (seen with the strips of a bore between the turns of a modelled thread), so
+// The kernel's merge of faces that touch faces curved both ways can run
+// without end (seen with the strips of a bore between the turns of a modelled
+// thread, and on a plate with two spheres and three rings cut into it), so
 // every edge of such a face is kept as it is.
-void keepAroundFreeForm(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameDomain& unify)
+void keepAroundCurvedBothWays(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameDomain& unify)
 {
     TopTools_IndexedDataMapOfShapeListOfShape facesAtVertex;
     TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_FACE, facesAtVertex);
     for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-        if (!isFreeForm(face.Current()))
+        if (!isCurvedBothWays(face.Current()))
             continue;
         for (TopExp_Explorer vertex(face.Current(), TopAbs_VERTEX); vertex.More(); vertex.Next()) {
             for (const TopoDS_Shape& neighbour : facesAtVertex.FindFromKey(vertex.Current())) {
@@ -225,7 +226,7 @@ std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
         const TopoDS_Shape own = BRepBuilderAPI_Copy(shape, Standard_False, Standard_False).Shape();
         ShapeUpgrade_UnifySameDomain unify(own, Standard_True, Standard_True, Standard_False);
         unify.AllowInternalEdges(Standard_False);
-        keepAroundFreeForm(own, unify);
+        keepAroundCurvedBothWays(own, unify);
         unify.Build();
         return unify.Shape();
     } catch (...) {
