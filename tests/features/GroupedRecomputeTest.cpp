@@ -1,11 +1,10 @@
+#include "tests/fixtures/MixedHistory.h"
+
 #include "model/Document.h"
 #include "model/ExecContext.h"
-#include "model/ShapeSignature.h"
 
-#include <BRepBuilderAPI_MakeEdge.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
-#include <TopoDS_Edge.hxx>
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -22,7 +21,6 @@ namespace {
 
 constexpr double plateLength = 200.0;
 constexpr double plateWidth = 120.0;
-constexpr double plateHeight = 10.0;
 
 QJsonObject origin(int id)
 {
@@ -48,169 +46,18 @@ QJsonObject box(double x, double y, double length, double width, double height, 
             {"height", QString::number(height)}, {"op", op}};
 }
 
-// A history of random tools on a plate, the same for the same seed: through
-// cuts, pockets that have to turn round, holes (some into bores that exist),
-// bosses (some far off, making bodies of their own), cutting boxes, patterns
-// and mirrors of earlier tools, fillets of the plate's corners and planes.
-class RandomHistory {
-public:
-    explicit RandomHistory(unsigned seed)
-        : seed_(seed)
-    {
-    }
-
-    void build(Document& doc, int featureCount)
-    {
-        Feature* plate = doc.addSketch(origin(-1));
-        qor::sketch::Sketch& s = *plate->sketch;
-        s.addLineAt(false, 0, 0, plateLength, 0);
-        s.addLineAt(false, plateLength, 0, plateLength, plateWidth);
-        s.addLineAt(false, plateLength, plateWidth, 0, plateWidth);
-        s.addLineAt(false, 0, plateWidth, 0, 0);
-        plateBody_ = doc.addFeature("extrude", extrusion(plate->id, "10 mm", "new"))->id * 100;
-        top_ = doc.addFeature("plane", {{"offset", "10 mm"}})->id;
-        middle_ = doc.addFeature("plane", {{"base", origin(-3)}, {"offset", "100 mm"}})->id;
-        side_ = doc.addFeature("plane", {{"base", origin(-3)}, {"offset", "200 mm"}})->id;
-        while (int(doc.features.size()) < featureCount)
-            addStep(doc);
-    }
-
-private:
-    int next(int n)
-    {
-        seed_ = seed_ * 1103515245u + 12345u;
-        return int((seed_ >> 8) % unsigned(n));
-    }
-    double between(double low, double high) { return low + (high - low) * next(1001) / 1000.0; }
-
-    void addStep(Document& doc)
-    {
-        const int kind = next(100);
-        if (kind < 20)
-            throughCut(doc);
-        else if (kind < 30)
-            pocket(doc);
-        else if (kind < 45)
-            hole(doc);
-        else if (kind < 60)
-            boss(doc);
-        else if (kind < 67)
-            doc.addFeature("box", box(between(5, 195), between(5, 115), 8, 8, 4, "cut"));
-        else if (kind < 75)
-            pattern(doc);
-        else if (kind < 82)
-            mirror(doc);
-        else if (kind < 86)
-            fillet(doc);
-        else if (kind < 93)
-            sideSlot(doc);
-        else
-            doc.addFeature("plane", {{"offset", QString::number(between(-20, 40))}});
-    }
-
-    void throughCut(Document& doc)
-    {
-        Feature* sketch = doc.addSketch(origin(-1));
-        sketch->sketch->addCircleAt(false, between(-15, 215), between(-15, 135), between(2, 5));
-        tools_.push_back(doc.addFeature("extrude", extrusion(sketch->id, "12 mm", "cut"))->id);
-    }
-
-    // Drawn on the top face, so the first direction cuts air and the extrusion turns round.
-    void pocket(Document& doc)
-    {
-        Feature* sketch = doc.addSketch(featureRef(top_));
-        sketch->sketch->addCircleAt(false, between(10, 190), between(10, 110), between(3, 8));
-        tools_.push_back(doc.addFeature("extrude", extrusion(sketch->id, "4 mm", "cut"))->id);
-    }
-
-    // Drawn on a plane at the side face x = 200, whose normal points away from the plate:
-    // the slot turns round, also where it reaches past the top edge or a corner.
-    void sideSlot(Document& doc)
-    {
-        Feature* sketch = doc.addSketch(featureRef(side_));
-        const double y = between(-5, 115);
-        const double z = between(-2, 8);
-        sketch->sketch->addLineAt(false, y, z, y + 10, z);
-        sketch->sketch->addLineAt(false, y + 10, z, y + 10, z + 6);
-        sketch->sketch->addLineAt(false, y + 10, z + 6, y, z + 6);
-        sketch->sketch->addLineAt(false, y, z + 6, y, z);
-        tools_.push_back(doc.addFeature("extrude", extrusion(sketch->id, "8 mm", "cut"))->id);
-    }
-
-    void hole(Document& doc)
-    {
-        const bool again = !holeSketches_.empty() && next(3) == 0;
-        int sketchId = 0;
-        if (again) {
-            sketchId = holeSketches_[std::size_t(next(int(holeSketches_.size())))];
-        } else {
-            Feature* sketch = doc.addSketch(featureRef(top_));
-            sketch->sketch->addPoint(false, between(5, 195), between(5, 115));
-            sketchId = sketch->id;
-            holeSketches_.push_back(sketchId);
-        }
-        const QString depth = next(2) ? QStringLiteral("6 mm") : QStringLiteral("14 mm");
-        tools_.push_back(doc.addFeature("hole", {{"points", QJsonObject{{"id", sketchId}}},
-                                                 {"diameter", "5 mm"},
-                                                 {"depth", depth}})
-                             ->id);
-    }
-
-    void boss(Document& doc)
-    {
-        const bool far = next(8) == 0;
-        const double x = far ? between(240, 300) : between(5, 195);
-        tools_.push_back(
-            doc.addFeature("box", box(x, between(5, 115), 6, 6, between(12, 20), "join"))->id);
-    }
-
-    void pattern(Document& doc)
-    {
-        if (tools_.empty())
-            return throughCut(doc);
-        const int source = tools_[std::size_t(next(int(tools_.size())))];
-        tools_.push_back(doc.addFeature("pattern_rect",
-                                        {{"source", "features"},
-                                         {"features", QJsonArray{QJsonObject{{"id", source}}}},
-                                         {"count1", "2"},
-                                         {"spacing1", QString::number(between(15, 30))},
-                                         {"count2", "2"},
-                                         {"spacing2", QString::number(between(15, 30))}})
-                             ->id);
-    }
-
-    void mirror(Document& doc)
-    {
-        if (tools_.empty())
-            return boss(doc);
-        const int source = tools_[std::size_t(next(int(tools_.size())))];
-        tools_.push_back(doc.addFeature("mirror",
-                                        {{"source", "features"},
-                                         {"features", QJsonArray{QJsonObject{{"id", source}}}},
-                                         {"plane", featureRef(middle_)}})
-                             ->id);
-    }
-
-    // A vertical corner edge of the plate, described as the body shows it
-    // before anything reached that corner.
-    void fillet(Document& doc)
-    {
-        const double x = next(2) ? plateLength : 0.0;
-        const double y = next(2) ? plateWidth : 0.0;
-        const TopoDS_Edge edge
-            = BRepBuilderAPI_MakeEdge(gp_Pnt(x, y, 0), gp_Pnt(x, y, plateHeight)).Edge();
-        doc.addFeature("fillet", {{"edges", QJsonArray{edgeRef(plateBody_, edge)}},
-                                  {"radius", QString::number(between(1, 3))}});
-    }
-
-    unsigned seed_;
-    int plateBody_ = 0;
-    int top_ = 0;
-    int middle_ = 0;
-    int side_ = 0;
-    std::vector<int> tools_;
-    std::vector<int> holeSketches_;
-};
+// Through cuts, pockets and side slots that have to turn round, holes (some
+// into bores that exist), bosses (some far off, making bodies of their own),
+// cutting boxes, patterns and mirrors of earlier tools, fillets of the plate's
+// corners and planes: the kinds whose booleans run in groups, drawn often.
+std::vector<qor::fixtures::MixedHistory::Share> groupedMix()
+{
+    using Step = qor::fixtures::MixedHistory::Step;
+    return {{Step::ThroughCut, 20}, {Step::Pocket, 10},    {Step::Hole, 15},
+            {Step::Boss, 15},       {Step::CuttingBox, 7}, {Step::RectangularPattern, 8},
+            {Step::Mirror, 7},      {Step::Fillet, 4},     {Step::SideSlot, 7},
+            {Step::Plane, 7}};
+}
 
 int faceCount(const TopoDS_Shape& shape)
 {
@@ -272,8 +119,8 @@ struct Twins {
 
     Twins(unsigned seed, int featureCount)
     {
-        RandomHistory(seed).build(grouped, featureCount);
-        RandomHistory(seed).build(oneByOne, featureCount);
+        qor::fixtures::MixedHistory(seed, groupedMix()).build(grouped, featureCount);
+        qor::fixtures::MixedHistory(seed, groupedMix()).build(oneByOne, featureCount);
         oneByOne.groupBooleans = false;
     }
 
