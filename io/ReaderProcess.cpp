@@ -1,5 +1,5 @@
 #include "io/ReaderProcess.h"
-
+#include "io/ReaderServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,6 +28,8 @@ namespace {
 
 constexpr int answerFd = 3;
 constexpr int waitTickMs = 40;
+// A keeper reports within moments of its worker's end; this long only when it is stuck.
+constexpr int keeperReportMs = 10000;
 constexpr std::uint64_t mebibyte = std::uint64_t(1) << 20;
 
 QString physicalLine(const QString& path, const QString& what)
@@ -115,18 +117,31 @@ private:
     bool labelChanged_ = false;
 };
 
-// A started reader process: its id and the read end of its answer.
+// A started reader process: its id (once known) and the read end of its answer; a worker of
+// the reader server also has its keeper.
 struct Reader {
     pid_t pid = -1;
     int answer = -1;
+    ServedWorker served;
 };
 
-std::vector<QByteArray> readerArguments(const QString& program, const QString& path,
-                                        const ReaderLimits& limits)
+// The reader program's arguments after its name. The path is absolute: the server may have
+// started in another folder.
+std::vector<QByteArray> readerArguments(const QString& path, const ReaderLimits& limits)
 {
-    return {QFile::encodeName(program), QByteArray("--cpu"), QByteArray::number(limits.cpuSeconds),
-            QByteArray("--memory"), QByteArray::number(qulonglong(limits.memoryBytes)),
-            QByteArray("--"), QFile::encodeName(path)};
+    return {QByteArray("--cpu"), QByteArray::number(limits.cpuSeconds), QByteArray("--memory"),
+            QByteArray::number(qulonglong(limits.memoryBytes)), QByteArray("--"),
+            QFile::encodeName(QFileInfo(path).absoluteFilePath())};
+}
+
+bool startServedReader(const QString& program, const QString& path, const ReaderLimits& limits,
+                       Reader& reader)
+{
+    ServedWorker worker;
+    if (!requestServedWorker(program, readerArguments(path, limits), worker))
+        return false;
+    reader = {-1, worker.answer, worker};
+    return true;
 }
 
 // Starts the program with its answer on descriptor 3 and nothing on the standard streams
@@ -143,7 +158,8 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
         ::close(fds[1]);
         fds[1] = moved;
     }
-    const std::vector<QByteArray> arguments = readerArguments(program, path, limits);
+    std::vector<QByteArray> arguments = readerArguments(path, limits);
+    arguments.insert(arguments.begin(), QFile::encodeName(program));
     std::vector<char*> argv;
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
@@ -162,7 +178,7 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
         ::close(fds[0]);
         return false;
     }
-    reader = {pid, fds[0]};
+    reader = {pid, fds[0], {}};
     return true;
 }
 
@@ -190,6 +206,91 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
     return ReadStop::none;
 }
 
+
+// What the wait for an answer ended with.
+struct Waiting {
+    bool killed = false;
+    ReadStop reason = ReadStop::none;
+    std::uint64_t largestSpace = 0;
+};
+
+void killReader(const Reader& reader)
+{
+    if (reader.served.keeper >= 0)
+        endServedWorker(reader.served);
+    else
+        ::kill(reader.pid, SIGKILL);
+}
+
+// Takes the answer until the reader closes it, hands its progress on and ends the reader
+// when the caller cancels or the wall time is up. False when a served reader never started.
+bool awaitAnswer(Reader& reader, const ReaderLimits& limits, const ProgressCallback& progress,
+                 const CancelCheck& cancelled, AnswerReader& answer, Waiting& waiting)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QElapsedTimer tick;
+    tick.start();
+    std::vector<char> chunk(std::size_t(1) << 20);
+    for (;;) {
+        // A served reader's id comes from its keeper, as soon as it runs.
+        const bool awaitingPid = reader.pid < 0;
+        pollfd pollers[2] = {{reader.answer, POLLIN, 0}, {reader.served.keeper, POLLIN, 0}};
+        const int ready = ::poll(pollers, awaitingPid ? 2 : 1, waitTickMs);
+        if (awaitingPid && pollers[1].revents != 0) {
+            if (!receiveWorkerPid(reader.served))
+                return false;
+            reader.pid = reader.served.pid;
+        }
+        if (ready > 0 && pollers[0].revents != 0) {
+            const ssize_t got = ::read(reader.answer, chunk.data(), chunk.size());
+            if (got == 0)
+                return true;
+            if (got > 0)
+                answer.take(chunk.data(), std::size_t(got));
+            else if (errno != EINTR && errno != EAGAIN)
+                return true;
+        } else if (ready < 0 && errno != EINTR) {
+            return true;
+        }
+        // By the clock, not by the frames: a reader that reports often must not keep the
+        // caller from repainting.
+        if (tick.elapsed() >= waitTickMs) {
+            tick.restart();
+            if (!answer.hasResult() && reader.pid > 0)
+                waiting.largestSpace = std::max(waiting.largestSpace, addressSpaceOf(reader.pid));
+            answer.deliver(progress);
+        }
+        if (cancelRequested(cancelled))
+            waiting.reason = ReadStop::cancelled;
+        else if (clock.elapsed() > limits.wallMs)
+            waiting.reason = ReadStop::time;
+        if (waiting.reason != ReadStop::none) {
+            killReader(reader);
+            waiting.killed = true;
+            return true;
+        }
+    }
+}
+
+// The reader's wait status and processor time once it has ended. A keeper that does not
+// report counts as a crash.
+void waitForReader(Reader& reader, int& status, rusage& usage)
+{
+    if (reader.served.keeper < 0) {
+        while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) {
+        }
+        return;
+    }
+    WorkerEnd end;
+    if (!waitServedWorker(reader.served, keeperReportMs, end)) {
+        status = SIGABRT;
+        return;
+    }
+    status = end.status;
+    usage.ru_utime.tv_sec = time_t(end.cpuMicros / 1000000);
+    usage.ru_utime.tv_usec = suseconds_t(end.cpuMicros % 1000000);
+}
 } // namespace
 
 ReaderLimits readerLimits(const QString& path)
@@ -242,65 +343,35 @@ QString readerProcessStopMessage(const QString& path, ReadStop stop)
 
 void readInReaderProcess(const QString& program, const QString& path,
                          const ProgressCallback& progress, const CancelCheck& cancelled,
-                         ImportResult& result)
+                         ImportResult& result, ReaderStart start)
 {
     const ReaderLimits limits = readerLimits(path);
     Reader reader;
-    if (!startReader(program, path, limits, reader)) {
+    const bool served
+        = start == ReaderStart::served && startServedReader(program, path, limits, reader);
+    if (!served && !startReader(program, path, limits, reader)) {
         result = readInThisProcess(path, progress, cancelled);
         return;
     }
     AnswerReader answer;
     // The caller hears of the start also when the read is quicker than the first tick.
     answer.deliver(progress);
-    QElapsedTimer clock;
-    clock.start();
-    QElapsedTimer tick;
-    tick.start();
-    bool killed = false;
-    ReadStop reason = ReadStop::none;
-    std::uint64_t largestSpace = 0;
-    std::vector<char> chunk(std::size_t(1) << 20);
-    for (;;) {
-        pollfd poller{reader.answer, POLLIN, 0};
-        const int ready = ::poll(&poller, 1, waitTickMs);
-        if (ready > 0) {
-            const ssize_t got = ::read(reader.answer, chunk.data(), chunk.size());
-            if (got == 0)
-                break;
-            if (got > 0)
-                answer.take(chunk.data(), std::size_t(got));
-            else if (errno != EINTR && errno != EAGAIN)
-                break;
-        } else if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        // By the clock, not by the frames: a reader that reports often must not keep the
-        // caller from repainting.
-        if (tick.elapsed() >= waitTickMs) {
-            tick.restart();
-            if (!answer.hasResult())
-                largestSpace = std::max(largestSpace, addressSpaceOf(reader.pid));
-            answer.deliver(progress);
-        }
-        if (cancelRequested(cancelled))
-            reason = ReadStop::cancelled;
-        else if (clock.elapsed() > limits.wallMs)
-            reason = ReadStop::time;
-        if (reason != ReadStop::none) {
-            ::kill(reader.pid, SIGKILL);
-            killed = true;
-            break;
-        }
+    Waiting waiting;
+    if (!awaitAnswer(reader, limits, progress, cancelled, answer, waiting)) {
+        // The server ended before it could start the worker: a reader of its own reads.
+        ::close(reader.answer);
+        ::close(reader.served.keeper);
+        readInReaderProcess(program, path, progress, cancelled, result, ReaderStart::fresh);
+        return;
     }
     ::close(reader.answer);
     int status = 0;
     rusage usage{};
-    while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
+    waitForReader(reader, status, usage);
     answer.deliver(progress, true);
     bool crashed = false;
-    ReadStop stop = stopOf(status, usage, killed, reason, largestSpace, limits, crashed);
+    ReadStop stop = stopOf(status, usage, waiting.killed, waiting.reason, waiting.largestSpace,
+                           limits, crashed);
     if (stop == ReadStop::none && !crashed) {
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && !answer.hasResult()) {
             // The program was found but could not run here.
@@ -326,6 +397,11 @@ void readInReaderProcess(const QString& program, const QString& path,
     result.ok = false;
     result.bodies.clear();
     result.error = readerProcessStopMessage(path, crashed ? ReadStop::none : stop);
+}
+
+double readerProcessorSeconds()
+{
+    return servedReadersProcessorSeconds();
 }
 
 } // namespace qor::io

@@ -34,12 +34,21 @@ ReaderLimits readerLimits(const QString& path);
 // there is none.
 QString readerProgram();
 
+// How a reader process comes to be: forked by the program's reader server (see
+// ReaderServer.h), which has linked the libraries ahead of need, or started afresh.
+enum class ReaderStart { served, fresh };
+
 // Reads the file at path in a reader process of program. result comes with the format
 // and mesh flag of the file's suffix and gets the rest. progress and cancelled as for
-// importFile. When the program cannot be started, the file is read in this process.
+// importFile. A reader the server cannot provide is started afresh; when the program
+// cannot be started at all, the file is read in this process.
 void readInReaderProcess(const QString& program, const QString& path,
                          const ProgressCallback& progress, const CancelCheck& cancelled,
-                         ImportResult& result);
+                         ImportResult& result, ReaderStart start = ReaderStart::served);
+
+// Processor time, in seconds, of the reader server and of the readers it forked that have
+// ended; readers started afresh count among this process's children.
+double readerProcessorSeconds();
 
 // The line of a read whose reader process ended early.
 QString readerProcessStopMessage(const QString& path, ReadStop stop);
