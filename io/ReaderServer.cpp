@@ -371,6 +371,13 @@ bool waitServedWorker(ServedWorker& worker, int timeoutMs, WorkerEnd& end)
     return reported;
 }
 
+pid_t readerServerPid()
+{
+    const std::lock_guard lock(serverMutex);
+    forgetEndedServer();
+    return server.pid;
+}
+
 double servedReadersProcessorSeconds()
 {
     std::int64_t micros = reportedMicros;

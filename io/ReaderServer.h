@@ -62,6 +62,9 @@ void endServedWorker(const ServedWorker& worker);
 // keeper's socket; false without a report.
 bool waitServedWorker(ServedWorker& worker, int timeoutMs, WorkerEnd& end);
 
+// The running server's process id; -1 without one.
+pid_t readerServerPid();
+
 // Processor time of the running server and of all workers reported so far, in seconds.
 double servedReadersProcessorSeconds();
 
