@@ -62,32 +62,36 @@ QByteArray encodeProgress(int percent, const QString& label)
     return frame + text;
 }
 
-QByteArray encodeResult(const ImportResult& result, ReadStop stop)
+void writeResult(std::ostream& out, const ImportResult& result, ReadStop stop)
 {
     QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
-    out << quint8(stop) << result.ok << result.error << result.warning << result.meshBodies
-        << result.format << result.preview << result.notes << quint64(result.bodies.size());
+    QDataStream fields(&record, QIODevice::WriteOnly);
+    fields.setVersion(QDataStream::Qt_6_4);
+    fields << quint8(stop) << result.ok << result.error << result.warning << result.meshBodies
+           << result.format << result.preview << result.notes << quint64(result.bodies.size());
     BRep_Builder builder;
     TopoDS_Compound shapes;
     builder.MakeCompound(shapes);
     for (const ImportedBody& body : result.bodies) {
-        out << body.name << body.hasColor << body.r << body.g << body.b << !body.shape.IsNull();
+        fields << body.name << body.hasColor << body.r << body.g << body.b << !body.shape.IsNull();
         if (!body.shape.IsNull())
             builder.Add(shapes, body.shape);
     }
+    const quint64 recordSize = quint64(record.size());
+    out.write(reinterpret_cast<const char*>(&recordSize), 8);
+    out.write(record.constData(), record.size());
     // One compound keeps what the bodies share (the parts of an assembly placed many
     // times) stored once.
-    std::ostringstream binary;
-    BinTools::Write(shapes, binary, true, true, BinTools_FormatVersion_VERSION_4);
-    const std::string bytes = binary.str();
-    const quint64 recordSize = quint64(record.size());
-    QByteArray data(reinterpret_cast<const char*>(&recordSize), 8);
-    data.reserve(qsizetype(8 + recordSize + bytes.size()));
-    data.append(record);
-    data.append(bytes.data(), qsizetype(bytes.size()));
-    return data;
+    BinTools::Write(shapes, out, true, true, BinTools_FormatVersion_VERSION_4);
+    out.flush();
+}
+
+QByteArray encodeResult(const ImportResult& result, ReadStop stop)
+{
+    std::ostringstream out;
+    writeResult(out, result, stop);
+    const std::string bytes = out.str();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
 bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)

@@ -189,6 +189,8 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
     crashed = false;
     if (killedByUs)
         return ourReason;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == memoryExitStatus)
+        return ReadStop::memory;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return ReadStop::none;
     const double cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)

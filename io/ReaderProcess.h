@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <ostream>
 
 namespace qor::io {
 
@@ -62,7 +63,11 @@ inline constexpr char progressFrame = 'P';
 inline constexpr char resultFrame = 'R';
 QByteArray encodeProgress(int percent, const QString& label);
 // The result frame's data: the record without shapes, then all shapes as one compound.
+// The reader writes it straight to its answer; a reader that runs out of memory on the way
+// ends with memoryExitStatus.
+void writeResult(std::ostream& out, const ImportResult& result, ReadStop stop);
 QByteArray encodeResult(const ImportResult& result, ReadStop stop);
+inline constexpr int memoryExitStatus = 4;
 // False when the data is not a whole result.
 bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop);
 
