@@ -10,8 +10,10 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
+#include <istream>
 #include <sstream>
 #include <streambuf>
 #include <vector>
@@ -94,40 +96,44 @@ QByteArray encodeResult(const ImportResult& result, ReadStop stop)
     return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
-bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
+bool readResult(std::istream& in, ImportResult& result, ReadStop& stop)
 {
     quint64 recordSize = 0;
-    if (data.size() < 8)
+    if (!in.read(reinterpret_cast<char*>(&recordSize), 8))
         return false;
-    std::memcpy(&recordSize, data.constData(), 8);
-    if (recordSize > quint64(data.size() - 8))
-        return false;
-    QDataStream in(QByteArray::fromRawData(data.constData() + 8, qsizetype(recordSize)));
-    in.setVersion(QDataStream::Qt_6_4);
+    // Taken piece by piece: a size that claims more than comes costs no memory.
+    QByteArray record;
+    constexpr quint64 piece = quint64(1) << 20;
+    while (quint64(record.size()) < recordSize) {
+        const qsizetype wanted = qsizetype(std::min(piece, recordSize - quint64(record.size())));
+        const qsizetype at = record.size();
+        record.resize(at + wanted);
+        if (!in.read(record.data() + at, wanted))
+            return false;
+    }
+    QDataStream fields(record);
+    fields.setVersion(QDataStream::Qt_6_4);
     quint8 stopValue = 0;
     quint64 count = 0;
-    in >> stopValue >> result.ok >> result.error >> result.warning >> result.meshBodies
+    fields >> stopValue >> result.ok >> result.error >> result.warning >> result.meshBodies
         >> result.format >> result.preview >> result.notes >> count;
-    if (in.status() != QDataStream::Ok || stopValue > quint8(ReadStop::cancelled)
-        || count > quint64(recordSize))
+    if (fields.status() != QDataStream::Ok || stopValue > quint8(ReadStop::cancelled)
+        || count > recordSize)
         return false;
     stop = ReadStop(stopValue);
     std::vector<bool> hasShape;
     result.bodies.resize(count);
     for (ImportedBody& body : result.bodies) {
         bool shape = false;
-        in >> body.name >> body.hasColor >> body.r >> body.g >> body.b >> shape;
+        fields >> body.name >> body.hasColor >> body.r >> body.g >> body.b >> shape;
         hasShape.push_back(shape);
     }
-    if (in.status() != QDataStream::Ok)
+    if (fields.status() != QDataStream::Ok)
         return false;
-    MemoryBuffer buffer(data.constData() + 8 + recordSize,
-                        std::size_t(quint64(data.size()) - 8 - recordSize));
-    std::istream binary(&buffer);
     TopoDS_Shape shapes;
     try {
         OCC_CATCH_SIGNALS
-        BinTools::Read(shapes, binary);
+        BinTools::Read(shapes, in);
     } catch (const Standard_Failure&) {
         return false;
     } catch (const std::exception&) {
@@ -145,6 +151,13 @@ bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
         it.Next();
     }
     return !it.More();
+}
+
+bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
+{
+    MemoryBuffer buffer(data.constData(), std::size_t(data.size()));
+    std::istream in(&buffer);
+    return readResult(in, result, stop);
 }
 
 } // namespace qor::io

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <istream>
 #include <ostream>
 
 namespace qor::io {
@@ -68,7 +69,9 @@ QByteArray encodeProgress(int percent, const QString& label);
 void writeResult(std::ostream& out, const ImportResult& result, ReadStop stop);
 QByteArray encodeResult(const ImportResult& result, ReadStop stop);
 inline constexpr int memoryExitStatus = 4;
-// False when the data is not a whole result.
+// False when the data is not a whole result. The caller reads the reader's answer as it
+// comes.
+bool readResult(std::istream& in, ImportResult& result, ReadStop& stop);
 bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop);
 
 } // namespace qor::io
