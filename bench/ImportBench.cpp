@@ -8,6 +8,7 @@
 #include <STEPControl_Controller.hxx>
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
@@ -75,6 +76,19 @@ const QString* prepare(benchmark::State& state)
     return &files[std::size_t(state.range(0))];
 }
 
+void readBare(benchmark::State& state, const QByteArray& name)
+{
+    STEPControl_Controller::Init();
+    Handle(TDocStd_Document) document = qor::io::newXcafDocument();
+    STEPCAFControl_Reader reader;
+    reader.SetColorMode(true);
+    reader.SetNameMode(true);
+    reader.SetLayerMode(true);
+    if (reader.ReadFile(name.constData()) != IFSelect_RetDone || !reader.Transfer(document))
+        state.SkipWithError("read failed");
+    qor::io::closeXcafDocument(document);
+}
+
 template <typename Read>
 void timed(benchmark::State& state, Read read)
 {
@@ -119,17 +133,47 @@ void BM_BareStepReader(benchmark::State& state)
     if (!file)
         return;
     const QByteArray name = file->toLocal8Bit();
-    timed(state, [&] {
-        STEPControl_Controller::Init();
-        Handle(TDocStd_Document) document = qor::io::newXcafDocument();
-        STEPCAFControl_Reader reader;
-        reader.SetColorMode(true);
-        reader.SetNameMode(true);
-        reader.SetLayerMode(true);
-        if (reader.ReadFile(name.constData()) != IFSelect_RetDone || !reader.Transfer(document))
-            state.SkipWithError("read failed");
-        qor::io::closeXcafDocument(document);
-    });
+    timed(state, [&] { readBare(state, name); });
+}
+
+// Both readers on the same file in turns, the order alternating, so that a busy machine
+// weighs on both alike: the counters give each one's wall and processor time per read and
+// the front end's share of the bare reader's, over the repetition.
+void BM_FrontEndBesideBare(benchmark::State& state)
+{
+    const QString* file = prepare(state);
+    if (!file)
+        return;
+    const QByteArray name = file->toLocal8Bit();
+    double wall[2] = {0, 0};
+    double cpu[2] = {0, 0};
+    const auto measure = [&](int which) {
+        const double cpuStart = cpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        if (which == 0) {
+            readBare(state, name);
+        } else {
+            const qor::io::ImportResult result = qor::io::importFile(*file, {});
+            if (!result.ok)
+                state.SkipWithError("import failed");
+        }
+        wall[which] += double(clock.nsecsElapsed()) / 1e9;
+        cpu[which] += cpuSeconds() - cpuStart;
+    };
+    std::int64_t turn = 0;
+    for (auto _ : state) {
+        const int first = int(turn++ % 2);
+        measure(first);
+        measure(1 - first);
+    }
+    const double reads = double(state.iterations());
+    state.counters["bare_wall"] = wall[0] / reads;
+    state.counters["bare_cpu"] = cpu[0] / reads;
+    state.counters["front_wall"] = wall[1] / reads;
+    state.counters["front_cpu"] = cpu[1] / reads;
+    state.counters["wall_ratio"] = wall[1] / wall[0];
+    state.counters["cpu_ratio"] = cpu[1] / cpu[0];
 }
 
 // On a busy machine the fastest repetition says more than the mean; run with
@@ -159,3 +203,8 @@ BENCHMARK(BM_FreshReaderStep)
     ->UseRealTime()
     ->MinTime(2.0)
     ->ComputeStatistics("min", fastest);
+BENCHMARK(BM_FrontEndBesideBare)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);

@@ -209,7 +209,6 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
     return ReadStop::none;
 }
 
-
 // What the wait for an answer ended with.
 struct Waiting {
     bool killed = false;

@@ -122,8 +122,9 @@ int keep(int answer, int keeper, const std::vector<QByteArray>& arguments,
     pollfd pollers[2] = {{keeper, POLLIN, 0}, {ended, POLLIN, 0}};
     bool listening = true;
     while (!workerEnded(worker)) {
-        if (::poll(listening ? pollers : pollers + 1, listening ? 2 : 1,
-                   ended >= 0 ? -1 : 10) < 0 && errno != EINTR)
+        const int waitMs = ended >= 0 ? -1 : 10;
+        if (::poll(listening ? pollers : pollers + 1, listening ? 2 : 1, waitMs) < 0
+            && errno != EINTR)
             break;
         if (listening && pollers[0].revents != 0) {
             char byte = 0;
@@ -361,9 +362,9 @@ void endServedWorker(const ServedWorker& worker)
 
 bool waitServedWorker(ServedWorker& worker, int timeoutMs, WorkerEnd& end)
 {
-    bool reported = (worker.pid > 0 || (readable(worker.keeper, timeoutMs) && receiveWorkerPid(worker)))
-                    && readable(worker.keeper, timeoutMs)
-                    && receiveAll(worker.keeper, &end, sizeof end);
+    const bool reported
+        = (worker.pid > 0 || (readable(worker.keeper, timeoutMs) && receiveWorkerPid(worker)))
+          && readable(worker.keeper, timeoutMs) && receiveAll(worker.keeper, &end, sizeof end);
     ::close(worker.keeper);
     worker.keeper = -1;
     if (reported)

@@ -99,10 +99,10 @@ RandomStep randomStep(std::mt19937& random, bool farApart)
             refs[std::size_t(e)].push_back(e + 1 + int(random() % std::uint32_t(count - e - 1)));
     }
     std::vector<std::int64_t> longest(size, 1);
-    for (int e = count - 1; e >= 0; --e) {
-        for (const int r : refs[std::size_t(e)])
-            longest[std::size_t(e)] = std::max(longest[std::size_t(e)], longest[std::size_t(r)] + 1);
-        out.chain = std::max(out.chain, longest[std::size_t(e)]);
+    for (std::size_t e = size; e-- > 0;) {
+        for (const int r : refs[e])
+            longest[e] = std::max(longest[e], longest[std::size_t(r)] + 1);
+        out.chain = std::max(out.chain, longest[e]);
     }
     out.placements = placed.empty() ? 0 : io::placedCount(placed);
 

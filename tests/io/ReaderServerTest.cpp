@@ -97,7 +97,8 @@ QString randomModelFile(const QTemporaryDir& dir, std::mt19937& random, int inde
         }
         BRepMesh_IncrementalMesh(shape, 0.1);
         const QByteArray name = QStringLiteral("Teil Ä%1-%2").arg(index).arg(p).toUtf8();
-        const TDF_Label label = model.addPart(shape.Moved(TopLoc_Location(place)), name.constData());
+        const TDF_Label label
+            = model.addPart(shape.Moved(TopLoc_Location(place)), name.constData());
         if (random() % 3 != 0) {
             model.colors->SetColor(label, test::srgb(unit(random), unit(random), unit(random)),
                                    XCAFDoc_ColorSurf);
@@ -225,7 +226,8 @@ TEST(ReaderServer, OutlivesItsWorkersAndEndsThemWhenCancelled)
                   .size(),
               1);
 
-    const QString slow = writeFile(dir, QStringLiteral("gross.step"), fixtures::stepLoosePoints(400000));
+    const QString slow
+        = writeFile(dir, QStringLiteral("gross.step"), fixtures::stepLoosePoints(400000));
     QElapsedTimer clock;
     clock.start();
     qint64 askedAt = -1;
