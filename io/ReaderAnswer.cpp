@@ -114,9 +114,20 @@ bool readResult(std::istream& in, ImportResult& result, ReadStop& stop)
     QDataStream fields(record);
     fields.setVersion(QDataStream::Qt_6_4);
     quint8 stopValue = 0;
-    quint64 count = 0;
+    quint32 noteCount = 0;
     fields >> stopValue >> result.ok >> result.error >> result.warning >> result.meshBodies
-        >> result.format >> result.preview >> result.notes >> count;
+        >> result.format >> result.preview >> noteCount;
+    // The stream's own list reading would reserve room for any count first.
+    if (fields.status() != QDataStream::Ok || noteCount > recordSize)
+        return false;
+    result.notes.clear();
+    for (quint32 i = 0; i < noteCount && fields.status() == QDataStream::Ok; ++i) {
+        QString note;
+        fields >> note;
+        result.notes.append(note);
+    }
+    quint64 count = 0;
+    fields >> count;
     if (fields.status() != QDataStream::Ok || stopValue > quint8(ReadStop::cancelled)
         || count > recordSize)
         return false;
