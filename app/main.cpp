@@ -4,6 +4,8 @@
 #include "app/RenderIcon.h"
 #include "app/SoftwareGl.h"
 #include "app/StartupOptions.h"
+#include "io/ReaderProcess.h"
+#include "io/ReaderServer.h"
 #include "ui/theme/CompanyTheme.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"
@@ -102,6 +104,10 @@ int main(int argc, char** argv)
     const bool renderIcon = commandLine.parser.isSet(commandLine.renderIcon);
     if (convert || renderIcon)
         qor::app::restoreGlStartMarker(glStart);
+    // The reader server links while the program goes on starting: the first import does not
+    // wait for it.
+    if (!renderIcon)
+        qor::io::startReaderServer(qor::io::readerProgram());
     if (convert) {
         return qor::app::runConversion(convertBytes, stdout, stderr);
     }

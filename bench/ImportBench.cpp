@@ -1,11 +1,14 @@
 #include "io/Import.h"
 #include "io/KernelMessage.h"
+#include "io/ReaderProcess.h"
+#include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
 
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
@@ -18,8 +21,9 @@
 // The front end, which reads in a reader process of its own, against the bare kernel reader
 // in this process, on the largest real STEP files at hand: the process, the collection of
 // bodies and colours and the way back should add only a few percent. Besides the wall time
-// each run reports the processor time of this process and of the reader processes it waited
-// for ("cpu_all", seconds per read).
+// each run reports the processor time of this process, of the reader processes it waited
+// for and of the reader server with the readers it forked ("cpu_all", seconds per read).
+// The reader server is started before the first timed read, as the program starts it.
 
 namespace {
 
@@ -56,7 +60,7 @@ double cpuSeconds()
         total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
                  + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
-    return total;
+    return total + qor::io::readerProcessorSeconds();
 }
 
 const QString* prepare(benchmark::State& state)
@@ -67,8 +71,22 @@ const QString* prepare(benchmark::State& state)
         return nullptr;
     }
     qor::io::keepOnlyKernelFailures();
+    qor::io::startReaderServer(qor::io::readerProgram());
     state.SetLabel(QFileInfo(files[std::size_t(state.range(0))]).fileName().toStdString());
     return &files[std::size_t(state.range(0))];
+}
+
+void readBare(benchmark::State& state, const QByteArray& name)
+{
+    STEPControl_Controller::Init();
+    Handle(TDocStd_Document) document = qor::io::newXcafDocument();
+    STEPCAFControl_Reader reader;
+    reader.SetColorMode(true);
+    reader.SetNameMode(true);
+    reader.SetLayerMode(true);
+    if (reader.ReadFile(name.constData()) != IFSelect_RetDone || !reader.Transfer(document))
+        state.SkipWithError("read failed");
+    qor::io::closeXcafDocument(document);
 }
 
 template <typename Read>
@@ -93,23 +111,69 @@ void BM_ImportFileStep(benchmark::State& state)
     });
 }
 
+// The same through a reader process started afresh for each read, as without the server.
+void BM_FreshReaderStep(benchmark::State& state)
+{
+    const QString* file = prepare(state);
+    if (!file)
+        return;
+    const QString program = qor::io::readerProgram();
+    timed(state, [&] {
+        qor::io::ImportResult result;
+        qor::io::readInReaderProcess(program, *file, {}, {}, result, qor::io::ReaderStart::fresh);
+        if (!result.ok)
+            state.SkipWithError("import failed");
+        benchmark::DoNotOptimize(result.bodies.data());
+    });
+}
+
 void BM_BareStepReader(benchmark::State& state)
 {
     const QString* file = prepare(state);
     if (!file)
         return;
     const QByteArray name = file->toLocal8Bit();
-    timed(state, [&] {
-        STEPControl_Controller::Init();
-        Handle(TDocStd_Document) document = qor::io::newXcafDocument();
-        STEPCAFControl_Reader reader;
-        reader.SetColorMode(true);
-        reader.SetNameMode(true);
-        reader.SetLayerMode(true);
-        if (reader.ReadFile(name.constData()) != IFSelect_RetDone || !reader.Transfer(document))
-            state.SkipWithError("read failed");
-        qor::io::closeXcafDocument(document);
-    });
+    timed(state, [&] { readBare(state, name); });
+}
+
+// Both readers on the same file in turns, the order alternating, so that a busy machine
+// weighs on both alike: the counters give each one's wall and processor time per read and
+// the front end's share of the bare reader's, over the repetition.
+void BM_FrontEndBesideBare(benchmark::State& state)
+{
+    const QString* file = prepare(state);
+    if (!file)
+        return;
+    const QByteArray name = file->toLocal8Bit();
+    double wall[2] = {0, 0};
+    double cpu[2] = {0, 0};
+    const auto measure = [&](int which) {
+        const double cpuStart = cpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        if (which == 0) {
+            readBare(state, name);
+        } else {
+            const qor::io::ImportResult result = qor::io::importFile(*file, {});
+            if (!result.ok)
+                state.SkipWithError("import failed");
+        }
+        wall[which] += double(clock.nsecsElapsed()) / 1e9;
+        cpu[which] += cpuSeconds() - cpuStart;
+    };
+    std::int64_t turn = 0;
+    for (auto _ : state) {
+        const int first = int(turn++ % 2);
+        measure(first);
+        measure(1 - first);
+    }
+    const double reads = double(state.iterations());
+    state.counters["bare_wall"] = wall[0] / reads;
+    state.counters["bare_cpu"] = cpu[0] / reads;
+    state.counters["front_wall"] = wall[1] / reads;
+    state.counters["front_cpu"] = cpu[1] / reads;
+    state.counters["wall_ratio"] = wall[1] / wall[0];
+    state.counters["cpu_ratio"] = cpu[1] / cpu[0];
 }
 
 // On a busy machine the fastest repetition says more than the mean; run with
@@ -133,3 +197,14 @@ BENCHMARK(BM_ImportFileStep)
     ->UseRealTime()
     ->MinTime(2.0)
     ->ComputeStatistics("min", fastest);
+BENCHMARK(BM_FreshReaderStep)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0)
+    ->ComputeStatistics("min", fastest);
+BENCHMARK(BM_FrontEndBesideBare)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);

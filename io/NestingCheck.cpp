@@ -9,6 +9,9 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -44,8 +47,27 @@ public:
     // False once the parentheses pass the limit: nothing more needs reading.
     bool feed(const char* data, qint64 size)
     {
-        for (qint64 i = 0; i < size; ++i) {
-            if (!step(data[i]))
+        const char* at = data;
+        const char* const end = data + size;
+        while (at < end) {
+            // Most of a file is text that changes nothing: letters, figures outside a
+            // reference, separators, and whatever a string holds up to its quote.
+            if (!inKeyword_ && !inNumber_ && !inComment_) {
+                const char* const start = at;
+                if (inString_) {
+                    at = static_cast<const char*>(std::memchr(at, '\'', std::size_t(end - at)));
+                    if (!at)
+                        return true;
+                } else {
+                    while (at < end && !marks()[static_cast<unsigned char>(*at)])
+                        ++at;
+                    if (at != start)
+                        slash_ = false;
+                    if (at == end)
+                        return true;
+                }
+            }
+            if (!step(*at++))
                 return false;
         }
         return true;
@@ -61,6 +83,18 @@ public:
     StepGraph& graph() { return graph_; }
 
 private:
+    // The characters that start or end something the scan follows.
+    static const std::array<bool, 256>& marks()
+    {
+        static const std::array<bool, 256> table = [] {
+            std::array<bool, 256> marked{};
+            for (const char c : std::string_view("'/*#=();"))
+                marked[static_cast<unsigned char>(c)] = true;
+            return marked;
+        }();
+        return table;
+    }
+
     bool step(char c)
     {
         if (inKeyword_) {
@@ -163,9 +197,24 @@ private:
 };
 
 // Turns every reference into the position of the entity it names, plus one; 0 for a name
-// no entity carries. In place: a large file holds millions of references.
+// no entity carries; a name carried twice means its first entity. In place: a large file
+// holds millions of references.
 void resolveRefs(StepGraph& graph)
 {
+    // Writers number their entities from 1 without large gaps: a table by name is then
+    // small, and quicker than a search for each reference.
+    const std::uint64_t largest
+        = graph.ids.empty() ? 0 : *std::max_element(graph.ids.begin(), graph.ids.end());
+    if (largest <= 4 * std::uint64_t(graph.ids.size()) + 1024
+        && graph.ids.size() < std::numeric_limits<std::uint32_t>::max()) {
+        std::vector<std::uint32_t> byId(largest + 1, 0);
+        for (std::size_t i = graph.ids.size(); i-- > 0;)
+            byId[graph.ids[i]] = std::uint32_t(i + 1);
+        std::vector<std::uint64_t>().swap(graph.ids);
+        for (std::uint64_t& ref : graph.refs)
+            ref = ref <= largest ? byId[ref] : 0;
+        return;
+    }
     std::vector<std::pair<std::uint64_t, std::uint64_t>> byId;
     byId.reserve(graph.ids.size());
     for (std::size_t i = 0; i < graph.ids.size(); ++i)

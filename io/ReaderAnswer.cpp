@@ -10,8 +10,10 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
+#include <istream>
 #include <sstream>
 #include <streambuf>
 #include <vector>
@@ -62,68 +64,87 @@ QByteArray encodeProgress(int percent, const QString& label)
     return frame + text;
 }
 
-QByteArray encodeResult(const ImportResult& result, ReadStop stop)
+void writeResult(std::ostream& out, const ImportResult& result, ReadStop stop)
 {
     QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
-    out << quint8(stop) << result.ok << result.error << result.warning << result.meshBodies
-        << result.format << result.preview << result.notes << quint64(result.bodies.size());
+    QDataStream fields(&record, QIODevice::WriteOnly);
+    fields.setVersion(QDataStream::Qt_6_4);
+    fields << quint8(stop) << result.ok << result.error << result.warning << result.meshBodies
+           << result.format << result.preview << result.notes << quint64(result.bodies.size());
     BRep_Builder builder;
     TopoDS_Compound shapes;
     builder.MakeCompound(shapes);
     for (const ImportedBody& body : result.bodies) {
-        out << body.name << body.hasColor << body.r << body.g << body.b << !body.shape.IsNull();
+        fields << body.name << body.hasColor << body.r << body.g << body.b << !body.shape.IsNull();
         if (!body.shape.IsNull())
             builder.Add(shapes, body.shape);
     }
+    const quint64 recordSize = quint64(record.size());
+    out.write(reinterpret_cast<const char*>(&recordSize), 8);
+    out.write(record.constData(), record.size());
     // One compound keeps what the bodies share (the parts of an assembly placed many
     // times) stored once.
-    std::ostringstream binary;
-    BinTools::Write(shapes, binary, true, true, BinTools_FormatVersion_VERSION_4);
-    const std::string bytes = binary.str();
-    const quint64 recordSize = quint64(record.size());
-    QByteArray data(reinterpret_cast<const char*>(&recordSize), 8);
-    data.reserve(qsizetype(8 + recordSize + bytes.size()));
-    data.append(record);
-    data.append(bytes.data(), qsizetype(bytes.size()));
-    return data;
+    BinTools::Write(shapes, out, true, true, BinTools_FormatVersion_VERSION_4);
+    out.flush();
 }
 
-bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
+QByteArray encodeResult(const ImportResult& result, ReadStop stop)
+{
+    std::ostringstream out;
+    writeResult(out, result, stop);
+    const std::string bytes = out.str();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+bool readResult(std::istream& in, ImportResult& result, ReadStop& stop)
 {
     quint64 recordSize = 0;
-    if (data.size() < 8)
+    if (!in.read(reinterpret_cast<char*>(&recordSize), 8))
         return false;
-    std::memcpy(&recordSize, data.constData(), 8);
-    if (recordSize > quint64(data.size() - 8))
-        return false;
-    QDataStream in(QByteArray::fromRawData(data.constData() + 8, qsizetype(recordSize)));
-    in.setVersion(QDataStream::Qt_6_4);
+    // Taken piece by piece: a size that claims more than comes costs no memory.
+    QByteArray record;
+    constexpr quint64 piece = quint64(1) << 20;
+    while (quint64(record.size()) < recordSize) {
+        const qsizetype wanted = qsizetype(std::min(piece, recordSize - quint64(record.size())));
+        const qsizetype at = record.size();
+        record.resize(at + wanted);
+        if (!in.read(record.data() + at, wanted))
+            return false;
+    }
+    QDataStream fields(record);
+    fields.setVersion(QDataStream::Qt_6_4);
     quint8 stopValue = 0;
+    quint32 noteCount = 0;
+    fields >> stopValue >> result.ok >> result.error >> result.warning >> result.meshBodies
+        >> result.format >> result.preview >> noteCount;
+    // The stream's own list reading would reserve room for any count first.
+    if (fields.status() != QDataStream::Ok || noteCount > recordSize)
+        return false;
+    result.notes.clear();
+    for (quint32 i = 0; i < noteCount && fields.status() == QDataStream::Ok; ++i) {
+        QString note;
+        fields >> note;
+        result.notes.append(note);
+    }
     quint64 count = 0;
-    in >> stopValue >> result.ok >> result.error >> result.warning >> result.meshBodies
-        >> result.format >> result.preview >> result.notes >> count;
-    if (in.status() != QDataStream::Ok || stopValue > quint8(ReadStop::cancelled)
-        || count > quint64(recordSize))
+    fields >> count;
+    if (fields.status() != QDataStream::Ok || stopValue > quint8(ReadStop::cancelled)
+        || count > recordSize)
         return false;
     stop = ReadStop(stopValue);
     std::vector<bool> hasShape;
     result.bodies.resize(count);
     for (ImportedBody& body : result.bodies) {
         bool shape = false;
-        in >> body.name >> body.hasColor >> body.r >> body.g >> body.b >> shape;
+        fields >> body.name >> body.hasColor >> body.r >> body.g >> body.b >> shape;
         hasShape.push_back(shape);
     }
-    if (in.status() != QDataStream::Ok)
+    if (fields.status() != QDataStream::Ok)
         return false;
-    MemoryBuffer buffer(data.constData() + 8 + recordSize,
-                        std::size_t(quint64(data.size()) - 8 - recordSize));
-    std::istream binary(&buffer);
     TopoDS_Shape shapes;
     try {
         OCC_CATCH_SIGNALS
-        BinTools::Read(shapes, binary);
+        BinTools::Read(shapes, in);
     } catch (const Standard_Failure&) {
         return false;
     } catch (const std::exception&) {
@@ -141,6 +162,13 @@ bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
         it.Next();
     }
     return !it.More();
+}
+
+bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop)
+{
+    MemoryBuffer buffer(data.constData(), std::size_t(data.size()));
+    std::istream in(&buffer);
+    return readResult(in, result, stop);
 }
 
 } // namespace qor::io

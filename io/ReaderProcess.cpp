@@ -1,5 +1,5 @@
 #include "io/ReaderProcess.h"
-
+#include "io/ReaderServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,8 +8,11 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <istream>
+#include <streambuf>
 #include <vector>
 
 #include <fcntl.h>
@@ -28,6 +31,8 @@ namespace {
 
 constexpr int answerFd = 3;
 constexpr int waitTickMs = 40;
+// A keeper reports within moments of its worker's end; this long only when it is stuck.
+constexpr int keeperReportMs = 10000;
 constexpr std::uint64_t mebibyte = std::uint64_t(1) << 20;
 
 QString physicalLine(const QString& path, const QString& what)
@@ -54,22 +59,19 @@ std::uint64_t addressSpaceOf(pid_t pid)
     return first.toULongLong() * std::uint64_t(sysconf(_SC_PAGESIZE));
 }
 
-// The answer as it comes in: progress frames, then the result's data up to the end.
+// The answer's progress frames as they come in, up to the result frame, whose data the
+// caller reads as a stream.
 class AnswerReader {
 public:
-    // Takes new bytes; the progress they carry goes to percent and label.
+    // Takes new bytes before the result; the progress they carry goes to percent and label.
     void take(const char* data, std::size_t size)
     {
-        if (inResult_) {
-            result_.append(data, qsizetype(size));
-            return;
-        }
         pending_.append(data, qsizetype(size));
         qsizetype at = 0;
         while (at < pending_.size() && !inResult_) {
             if (pending_[at] == resultFrame) {
                 inResult_ = true;
-                result_ = pending_.mid(at + 1);
+                resultStart_ = pending_.mid(at + 1);
                 at = pending_.size();
                 break;
             }
@@ -104,29 +106,43 @@ public:
     }
 
     bool hasResult() const { return inResult_; }
-    const QByteArray& result() const { return result_; }
+    // The result's first bytes, which came with the frame's tag.
+    const QByteArray& resultStart() const { return resultStart_; }
 
 private:
     QByteArray pending_;
-    QByteArray result_;
+    QByteArray resultStart_;
     bool inResult_ = false;
     int percent_ = 0;
     QString label_;
     bool labelChanged_ = false;
 };
 
-// A started reader process: its id and the read end of its answer.
+// A started reader process: its id (once known) and the read end of its answer; a worker of
+// the reader server also has its keeper.
 struct Reader {
     pid_t pid = -1;
     int answer = -1;
+    ServedWorker served;
 };
 
-std::vector<QByteArray> readerArguments(const QString& program, const QString& path,
-                                        const ReaderLimits& limits)
+// The reader program's arguments after its name. The path is absolute: the server may have
+// started in another folder.
+std::vector<QByteArray> readerArguments(const QString& path, const ReaderLimits& limits)
 {
-    return {QFile::encodeName(program), QByteArray("--cpu"), QByteArray::number(limits.cpuSeconds),
-            QByteArray("--memory"), QByteArray::number(qulonglong(limits.memoryBytes)),
-            QByteArray("--"), QFile::encodeName(path)};
+    return {QByteArray("--cpu"), QByteArray::number(limits.cpuSeconds), QByteArray("--memory"),
+            QByteArray::number(qulonglong(limits.memoryBytes)), QByteArray("--"),
+            QFile::encodeName(QFileInfo(path).absoluteFilePath())};
+}
+
+bool startServedReader(const QString& program, const QString& path, const ReaderLimits& limits,
+                       Reader& reader)
+{
+    ServedWorker worker;
+    if (!requestServedWorker(program, readerArguments(path, limits), worker))
+        return false;
+    reader = {-1, worker.answer, worker};
+    return true;
 }
 
 // Starts the program with its answer on descriptor 3 and nothing on the standard streams
@@ -143,7 +159,8 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
         ::close(fds[1]);
         fds[1] = moved;
     }
-    const std::vector<QByteArray> arguments = readerArguments(program, path, limits);
+    std::vector<QByteArray> arguments = readerArguments(path, limits);
+    arguments.insert(arguments.begin(), QFile::encodeName(program));
     std::vector<char*> argv;
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
@@ -162,7 +179,7 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
         ::close(fds[0]);
         return false;
     }
-    reader = {pid, fds[0]};
+    reader = {pid, fds[0], {}};
     return true;
 }
 
@@ -173,6 +190,8 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
     crashed = false;
     if (killedByUs)
         return ourReason;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == memoryExitStatus)
+        return ReadStop::memory;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return ReadStop::none;
     const double cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
@@ -190,6 +209,195 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
     return ReadStop::none;
 }
 
+// What the wait for an answer ended with.
+struct Waiting {
+    bool killed = false;
+    ReadStop reason = ReadStop::none;
+    std::uint64_t largestSpace = 0;
+    bool neverStarted = false; // a served reader whose server ended before it forked
+};
+
+void killReader(const Reader& reader)
+{
+    if (reader.served.keeper >= 0)
+        endServedWorker(reader.served);
+    else
+        ::kill(reader.pid, SIGKILL);
+}
+
+// The reader's answer as the caller reads it: each read waits in ticks, and at each tick
+// the caller hears of the progress and may cancel; a cancel or the end of the wall time
+// ends the reader.
+class AnswerPipe {
+public:
+    AnswerPipe(Reader& reader, const ReaderLimits& limits, const ProgressCallback& progress,
+               const CancelCheck& cancelled, AnswerReader& answer)
+        : reader_(reader)
+        , limits_(limits)
+        , progress_(progress)
+        , cancelled_(cancelled)
+        , answer_(answer)
+    {
+        clock_.start();
+        tick_.start();
+    }
+
+    // Up to size bytes of the answer; 0 once it has ended or the reader was ended.
+    std::size_t read(char* data, std::size_t size)
+    {
+        while (!ended_) {
+            // A served reader's id comes from its keeper, as soon as it runs.
+            const bool awaitingPid = reader_.pid < 0;
+            pollfd pollers[2] = {{reader_.answer, POLLIN, 0}, {reader_.served.keeper, POLLIN, 0}};
+            const int ready = ::poll(pollers, awaitingPid ? 2 : 1, waitTickMs);
+            if (awaitingPid && pollers[1].revents != 0) {
+                if (!receiveWorkerPid(reader_.served)) {
+                    waiting_.neverStarted = true;
+                    ended_ = true;
+                    break;
+                }
+                reader_.pid = reader_.served.pid;
+            }
+            ssize_t got = 0;
+            if (ready > 0 && pollers[0].revents != 0) {
+                got = ::read(reader_.answer, data, size);
+                ended_ = got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN);
+            } else {
+                ended_ = ready < 0 && errno != EINTR;
+            }
+            atTick();
+            if (got > 0 && !ended_)
+                return std::size_t(got);
+        }
+        return 0;
+    }
+
+    const Waiting& waiting() const { return waiting_; }
+
+private:
+    void atTick()
+    {
+        // By the clock, not by the frames: a reader that reports often must not keep the
+        // caller from repainting.
+        if (tick_.elapsed() >= waitTickMs) {
+            tick_.restart();
+            if (!answer_.hasResult() && reader_.pid > 0)
+                waiting_.largestSpace
+                    = std::max(waiting_.largestSpace, addressSpaceOf(reader_.pid));
+            answer_.deliver(progress_);
+        }
+        if (ended_)
+            return;
+        if (cancelRequested(cancelled_))
+            waiting_.reason = ReadStop::cancelled;
+        else if (clock_.elapsed() > limits_.wallMs)
+            waiting_.reason = ReadStop::time;
+        if (waiting_.reason != ReadStop::none) {
+            killReader(reader_);
+            waiting_.killed = true;
+            ended_ = true;
+        }
+    }
+
+    Reader& reader_;
+    const ReaderLimits& limits_;
+    const ProgressCallback& progress_;
+    const CancelCheck& cancelled_;
+    AnswerReader& answer_;
+    Waiting waiting_;
+    QElapsedTimer clock_;
+    QElapsedTimer tick_;
+    bool ended_ = false;
+};
+
+// The result's data as a stream, from the bytes that came with its frame on: the bodies
+// are unpacked while the reader is still sending them. The kernel's shape reader looks a
+// few bytes ahead and goes back, so the last bytes read stay at hand.
+class ResultStream : public std::streambuf {
+public:
+    ResultStream(AnswerPipe& pipe, const QByteArray& start)
+        : pipe_(pipe)
+        , start_(start)
+    {
+        char* begin = start_.data();
+        setg(begin, begin, begin + start_.size());
+    }
+
+protected:
+    int_type underflow() override
+    {
+        const std::size_t kept = std::min<std::size_t>(keptBytes, std::size_t(egptr() - eback()));
+        base_ += (egptr() - eback()) - off_type(kept);
+        std::memmove(buffer_.data(), egptr() - kept, kept);
+        const std::size_t got = pipe_.read(buffer_.data() + kept, buffer_.size() - kept);
+        setg(buffer_.data(), buffer_.data() + kept, buffer_.data() + kept + got);
+        return got == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
+    }
+
+    pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
+                     std::ios_base::openmode mode) override
+    {
+        if (dir == std::ios_base::end)
+            return pos_type(off_type(-1));
+        const off_type from = dir == std::ios_base::beg ? 0 : base_ + (gptr() - eback());
+        return seekpos(pos_type(from + offset), mode);
+    }
+
+    pos_type seekpos(pos_type position, std::ios_base::openmode) override
+    {
+        const off_type at = off_type(position) - base_;
+        if (at < 0 || at > egptr() - eback())
+            return pos_type(off_type(-1));
+        setg(eback(), eback() + at, egptr());
+        return position;
+    }
+
+private:
+    static constexpr std::size_t keptBytes = 4096;
+    AnswerPipe& pipe_;
+    QByteArray start_;
+    off_type base_ = 0; // the stream position of eback()
+    std::array<char, (1 << 16) + keptBytes> buffer_;
+};
+
+// Reads the answer: the progress frames, then the result, unpacked as it comes, then
+// whatever follows up to the end, so that the reader ends by itself. False when there is
+// no whole result.
+bool takeAnswer(AnswerPipe& pipe, AnswerReader& answer, ImportResult& read, ReadStop& stop)
+{
+    std::vector<char> chunk(std::size_t(1) << 16);
+    while (!answer.hasResult()) {
+        const std::size_t got = pipe.read(chunk.data(), chunk.size());
+        if (got == 0)
+            return false;
+        answer.take(chunk.data(), got);
+    }
+    ResultStream data(pipe, answer.resultStart());
+    std::istream in(&data);
+    const bool whole = readResult(in, read, stop);
+    while (pipe.read(chunk.data(), chunk.size()) > 0) {
+    }
+    return whole;
+}
+
+// The reader's wait status and processor time once it has ended. A keeper that does not
+// report counts as a crash.
+void waitForReader(Reader& reader, int& status, rusage& usage)
+{
+    if (reader.served.keeper < 0) {
+        while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) {
+        }
+        return;
+    }
+    WorkerEnd end;
+    if (!waitServedWorker(reader.served, keeperReportMs, end)) {
+        status = SIGABRT;
+        return;
+    }
+    status = end.status;
+    usage.ru_utime.tv_sec = time_t(end.cpuMicros / 1000000);
+    usage.ru_utime.tv_usec = suseconds_t(end.cpuMicros % 1000000);
+}
 } // namespace
 
 ReaderLimits readerLimits(const QString& path)
@@ -242,90 +450,70 @@ QString readerProcessStopMessage(const QString& path, ReadStop stop)
 
 void readInReaderProcess(const QString& program, const QString& path,
                          const ProgressCallback& progress, const CancelCheck& cancelled,
-                         ImportResult& result)
+                         ImportResult& result, ReaderStart start)
 {
     const ReaderLimits limits = readerLimits(path);
     Reader reader;
-    if (!startReader(program, path, limits, reader)) {
+    const bool served
+        = start == ReaderStart::served && startServedReader(program, path, limits, reader);
+    if (!served && !startReader(program, path, limits, reader)) {
         result = readInThisProcess(path, progress, cancelled);
         return;
     }
     AnswerReader answer;
     // The caller hears of the start also when the read is quicker than the first tick.
     answer.deliver(progress);
-    QElapsedTimer clock;
-    clock.start();
-    QElapsedTimer tick;
-    tick.start();
-    bool killed = false;
-    ReadStop reason = ReadStop::none;
-    std::uint64_t largestSpace = 0;
-    std::vector<char> chunk(std::size_t(1) << 20);
-    for (;;) {
-        pollfd poller{reader.answer, POLLIN, 0};
-        const int ready = ::poll(&poller, 1, waitTickMs);
-        if (ready > 0) {
-            const ssize_t got = ::read(reader.answer, chunk.data(), chunk.size());
-            if (got == 0)
-                break;
-            if (got > 0)
-                answer.take(chunk.data(), std::size_t(got));
-            else if (errno != EINTR && errno != EAGAIN)
-                break;
-        } else if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        // By the clock, not by the frames: a reader that reports often must not keep the
-        // caller from repainting.
-        if (tick.elapsed() >= waitTickMs) {
-            tick.restart();
-            if (!answer.hasResult())
-                largestSpace = std::max(largestSpace, addressSpaceOf(reader.pid));
-            answer.deliver(progress);
-        }
-        if (cancelRequested(cancelled))
-            reason = ReadStop::cancelled;
-        else if (clock.elapsed() > limits.wallMs)
-            reason = ReadStop::time;
-        if (reason != ReadStop::none) {
-            ::kill(reader.pid, SIGKILL);
-            killed = true;
-            break;
-        }
-    }
+    AnswerPipe pipe(reader, limits, progress, cancelled, answer);
+    ImportResult read;
+    ReadStop stop = ReadStop::none;
+    const bool whole = takeAnswer(pipe, answer, read, stop);
     ::close(reader.answer);
+    const Waiting& waiting = pipe.waiting();
+    if (waiting.neverStarted) {
+        // The server ended before it could start the worker: a reader of its own reads.
+        ::close(reader.served.keeper);
+        readInReaderProcess(program, path, progress, cancelled, result, ReaderStart::fresh);
+        return;
+    }
     int status = 0;
     rusage usage{};
-    while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
+    waitForReader(reader, status, usage);
     answer.deliver(progress, true);
     bool crashed = false;
-    ReadStop stop = stopOf(status, usage, killed, reason, largestSpace, limits, crashed);
-    if (stop == ReadStop::none && !crashed) {
+    const ReadStop ended = stopOf(status, usage, waiting.killed, waiting.reason,
+                                  waiting.largestSpace, limits, crashed);
+    if (ended == ReadStop::none && !crashed) {
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && !answer.hasResult()) {
             // The program was found but could not run here.
             result = readInThisProcess(path, progress, cancelled);
             return;
         }
-        ImportResult read;
-        if (answer.hasResult() && decodeResult(answer.result(), read, stop)) {
-            if (stop == ReadStop::none) {
-                result = std::move(read);
+        if (whole && stop == ReadStop::none) {
+            result = std::move(read);
+            return;
+        }
+        if (!whole) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                // The reader ended well, but its answer could not be read back.
+                result.ok = false;
+                result.bodies.clear();
+                result.error
+                    = physicalLine(path, QStringLiteral("lieferte eine unlesbare Antwort"));
                 return;
             }
-        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-            // The reader ended well, but its answer could not be read back.
-            result.ok = false;
-            result.bodies.clear();
-            result.error = physicalLine(path, QStringLiteral("lieferte eine unlesbare Antwort"));
-            return;
-        } else {
             crashed = true;
         }
+    } else {
+        stop = ended;
     }
     result.ok = false;
     result.bodies.clear();
     result.error = readerProcessStopMessage(path, crashed ? ReadStop::none : stop);
+}
+
+double readerProcessorSeconds()
+{
+    return servedReadersProcessorSeconds();
 }
 
 } // namespace qor::io

@@ -12,6 +12,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <istream>
+#include <ostream>
 
 namespace qor::io {
 
@@ -34,12 +36,21 @@ ReaderLimits readerLimits(const QString& path);
 // there is none.
 QString readerProgram();
 
+// How a reader process comes to be: forked by the program's reader server (see
+// ReaderServer.h), which has linked the libraries ahead of need, or started afresh.
+enum class ReaderStart { served, fresh };
+
 // Reads the file at path in a reader process of program. result comes with the format
 // and mesh flag of the file's suffix and gets the rest. progress and cancelled as for
-// importFile. When the program cannot be started, the file is read in this process.
+// importFile. A reader the server cannot provide is started afresh; when the program
+// cannot be started at all, the file is read in this process.
 void readInReaderProcess(const QString& program, const QString& path,
                          const ProgressCallback& progress, const CancelCheck& cancelled,
-                         ImportResult& result);
+                         ImportResult& result, ReaderStart start = ReaderStart::served);
+
+// Processor time, in seconds, of the reader server and of the readers it forked that have
+// ended; readers started afresh count among this process's children.
+double readerProcessorSeconds();
 
 // The line of a read whose reader process ended early.
 QString readerProcessStopMessage(const QString& path, ReadStop stop);
@@ -53,8 +64,14 @@ inline constexpr char progressFrame = 'P';
 inline constexpr char resultFrame = 'R';
 QByteArray encodeProgress(int percent, const QString& label);
 // The result frame's data: the record without shapes, then all shapes as one compound.
+// The reader writes it straight to its answer; a reader that runs out of memory on the way
+// ends with memoryExitStatus.
+void writeResult(std::ostream& out, const ImportResult& result, ReadStop stop);
 QByteArray encodeResult(const ImportResult& result, ReadStop stop);
-// False when the data is not a whole result.
+inline constexpr int memoryExitStatus = 4;
+// False when the data is not a whole result. The caller reads the reader's answer as it
+// comes.
+bool readResult(std::istream& in, ImportResult& result, ReadStop& stop);
 bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop);
 
 } // namespace qor::io

@@ -5,11 +5,16 @@
 
 #include <QFile>
 
+#include <Standard_OutOfMemory.hxx>
+
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <ostream>
+#include <streambuf>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -24,6 +29,37 @@ bool sendToCaller(const QByteArray& bytes)
 {
     return writeAll(answerFd, bytes.constData(), std::size_t(bytes.size()));
 }
+
+// The answer written through a buffer of its own: the result never lies in memory a second
+// time, encoded, before it is sent.
+class AnswerBuffer : public std::streambuf {
+public:
+    AnswerBuffer() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (sync() != 0)
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    int sync() override
+    {
+        const std::size_t size = std::size_t(pptr() - pbase());
+        if (size > 0 && !writeAll(answerFd, pbase(), size))
+            return -1;
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return 0;
+    }
+
+private:
+    std::array<char, 1 << 16> buffer_;
+};
 
 void limit(int resource, rlim_t soft, rlim_t hard)
 {
@@ -85,13 +121,18 @@ int runReaderProcess(int argc, char** argv)
     if (!result.ok && stop == ReadStop::none && memoryBytes > 0
         && peakAddressSpace() >= memoryBytes / 100 * 95)
         stop = ReadStop::memory;
-    QByteArray answer;
+    if (!sendToCaller(QByteArray(1, resultFrame)))
+        return 1;
+    AnswerBuffer buffer;
+    std::ostream answer(&buffer);
     try {
-        answer = encodeResult(result, stop);
+        writeResult(answer, result, stop);
     } catch (const std::bad_alloc&) {
-        answer = encodeResult(ImportResult(), ReadStop::memory);
+        ::_exit(memoryExitStatus);
+    } catch (const Standard_OutOfMemory&) {
+        ::_exit(memoryExitStatus);
     }
-    if (!sendToCaller(QByteArray(1, resultFrame)) || !sendToCaller(answer))
+    if (!answer.good())
         return 1;
     // What the read built dies with the process; freeing it piece by piece costs time.
     std::fflush(nullptr);

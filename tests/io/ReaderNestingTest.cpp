@@ -13,6 +13,9 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <numeric>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -46,6 +49,87 @@ int recurse(int levels)
     return levels == 0 ? 0 : recurse(levels - 1) + frame[sizeof frame - 1];
 }
 
+
+// A random STEP text whose nesting is known by construction: entities that name only later
+// ones (so the longest chain is a longest path), records nested to a chosen depth, strings
+// and comments full of the characters the scan looks for, and assembly usages placing
+// products in one another. Printed in a shuffled order, with names from 1 upward or far
+// apart, and behind a comment that makes a read chunk end at a random place.
+struct RandomStep {
+    QByteArray text;
+    int parens = 0;
+    std::int64_t chain = 0;
+    std::uint64_t placements = 0;
+};
+
+RandomStep randomStep(std::mt19937& random, bool farApart)
+{
+    static const char* const noise[] = {"'a((#9'", "'b''(#8;'", "'/* x'", "'=);'", "''", "'#'"};
+    const int count = 5 + int(random() % 60);
+    const std::size_t size = std::size_t(count);
+    std::vector<std::vector<int>> refs(size);
+    std::vector<int> depth(size);
+    std::vector<bool> usage(size, false);
+    RandomStep out;
+    std::vector<std::vector<std::size_t>> placed;
+    std::map<int, std::size_t> product;
+    const auto productNode = [&](int entity) {
+        const auto [at, added] = product.emplace(entity, placed.size());
+        if (added)
+            placed.emplace_back();
+        return at->second;
+    };
+    for (int e = 0; e < count; ++e) {
+        depth[std::size_t(e)] = 1 + int(random() % 6);
+        out.parens = std::max(out.parens, depth[std::size_t(e)]);
+        if (e + 2 < count && random() % 5 == 0) {
+            // An assembly usage: the assembly and the placed product, both later entities.
+            usage[std::size_t(e)] = true;
+            const int parent = e + 1 + int(random() % std::uint32_t(count - e - 1));
+            int child = e + 1 + int(random() % std::uint32_t(count - e - 1));
+            if (child == parent)
+                child = parent == count - 1 ? parent - 1 : parent + 1;
+            refs[std::size_t(e)] = {parent, child};
+            const std::size_t assembly = productNode(parent);
+            const std::size_t part = productNode(child);
+            placed[assembly].push_back(part);
+            continue;
+        }
+        for (int r = int(random() % 4); r > 0 && e + 1 < count; --r)
+            refs[std::size_t(e)].push_back(e + 1 + int(random() % std::uint32_t(count - e - 1)));
+    }
+    std::vector<std::int64_t> longest(size, 1);
+    for (std::size_t e = size; e-- > 0;) {
+        for (const int r : refs[e])
+            longest[e] = std::max(longest[e], longest[std::size_t(r)] + 1);
+        out.chain = std::max(out.chain, longest[e]);
+    }
+    out.placements = placed.empty() ? 0 : io::placedCount(placed);
+
+    std::vector<std::uint64_t> names(size);
+    for (int e = 0; e < count; ++e)
+        names[std::size_t(e)] = farApart ? 1000003ULL * std::uint64_t(e + 1) + random() % 1000
+                                         : std::uint64_t(e + 1);
+    std::vector<int> order(size);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), random);
+    out.text = "/*" + QByteArray((1 << 20) - 200 + int(random() % 400), ' ') + "*/";
+    for (const int e : order) {
+        QByteArray record;
+        for (const int r : refs[std::size_t(e)])
+            record += "#" + QByteArray::number(names[std::size_t(r)]) + ",";
+        record += noise[random() % std::size(noise)];
+        for (int d = 1; d < depth[std::size_t(e)]; ++d)
+            record = "(" + record + ")";
+        const QByteArray type = usage[std::size_t(e)] ? "NEXT_ASSEMBLY_USAGE_OCCURRENCE"
+                                                       : "SHAPE_ASPECT";
+        out.text += "#" + QByteArray::number(names[std::size_t(e)]) + " = " + type + "(" + record
+                    + ");";
+        if (random() % 4 == 0)
+            out.text += " /* #7=X((#8)); ' */\n";
+    }
+    return out;
+}
 } // namespace
 
 TEST(ReaderNesting, StepScanCountsParenthesesAndReferenceChains)
@@ -70,6 +154,9 @@ TEST(ReaderNesting, StepScanCountsParenthesesAndReferenceChains)
         {"a circle ends where it closes", "#1=A(#2);#2=A(#3);#3=A(#1);", 1, 3},
         {"a name no entity carries", "#1=A(#7);", 1, 1},
         {"ids out of order", "#30=A(#20);#10=B();#20=C(#10);", 1, 3},
+        {"a name carried twice means its first entity", "#1=A(#2);#2=B(#3);#3=C();#2=D();", 1, 3},
+        {"the same with names far apart",
+         "#100000=A(#200000);#200000=B(#300000);#300000=C();#200000=D();", 1, 3},
         {"chain across a chunk", straddling, 1, 3},
         {"generated chain", fixtures::stepReferenceChain(999), 2, 1000},
         {"generated parentheses", fixtures::stepNestedParens(200), 201, 1},
@@ -83,6 +170,23 @@ TEST(ReaderNesting, StepScanCountsParenthesesAndReferenceChains)
     // Past the limit the scan stops without counting chains.
     const io::StepNesting deep = stepNesting(fixtures::stepNestedParens(100000));
     EXPECT_EQ(deep.deepestParens, io::maxStepParens + 1);
+}
+
+// Random files of known nesting give their depth, chain and placements whether their names
+// are numbered from 1 (looked up in a table) or far apart (searched), whatever the strings
+// and comments hold and wherever a read chunk ends.
+TEST(ReaderNesting, StepScanOfRandomFilesFindsWhatTheyHold)
+{
+    std::mt19937 random(4711);
+    for (int round = 0; round < 60; ++round) {
+        const bool farApart = round % 2 == 1;
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        const RandomStep file = randomStep(random, farApart);
+        const io::StepNesting nesting = stepNesting(file.text);
+        EXPECT_EQ(nesting.deepestParens, file.parens);
+        EXPECT_EQ(nesting.longestChain, file.chain);
+        EXPECT_EQ(nesting.placements, file.placements);
+    }
 }
 
 TEST(ReaderNesting, JsonScanCountsArraysAndObjectsOutsideStrings)

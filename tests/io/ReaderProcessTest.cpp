@@ -11,6 +11,7 @@
 #include <Bnd_Box.hxx>
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -125,6 +126,25 @@ TEST(ReaderProcess, AnswerCarriesEverythingOfTheResult)
     for (const qsizetype cut : {qsizetype(0), qsizetype(7), whole.size() / 2, whole.size() - 1}) {
         io::ImportResult partial;
         EXPECT_FALSE(io::decodeResult(whole.left(cut), partial, stop)) << cut;
+    }
+
+    // Counts that claim more than the answer holds are refused before anything is reserved
+    // for them: notes, bodies, and a record longer than the answer.
+    const auto claiming = [](quint32 notes, quint64 bodies, quint64 recordSize) {
+        QByteArray record;
+        QDataStream out(&record, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_6_4);
+        out << quint8(0) << true << QString() << QString() << false << QString() << QByteArray()
+            << notes;
+        if (notes == 0)
+            out << bodies;
+        const quint64 size = recordSize ? recordSize : quint64(record.size());
+        return QByteArray(reinterpret_cast<const char*>(&size), 8) + record;
+    };
+    for (const QByteArray& lying :
+         {claiming(0xffffffffu, 0, 0), claiming(0, ~quint64(0), 0), claiming(0, 1, ~quint64(0))}) {
+        io::ImportResult read;
+        EXPECT_FALSE(io::decodeResult(lying, read, stop));
     }
 }
 

@@ -1,0 +1,245 @@
+#include "io/Import.h"
+#include "io/ReaderProcess.h"
+#include "io/ReaderServer.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/common/TempFiles.h"
+#include "tests/io/IoTestSupport.h"
+
+#include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/NestedFiles.h"
+#include "tests/fixtures/XcafModel.h"
+#include "tests/fixtures/XtDamagedFixtures.h"
+
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRep_Builder.hxx>
+#include <TopoDS_Compound.hxx>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include <unistd.h>
+
+using namespace qor;
+
+using qor::test::writeFile;
+
+namespace {
+
+io::ImportResult readBy(io::ReaderStart start, const QString& path)
+{
+    io::ImportResult result;
+    io::readInReaderProcess(io::readerProgram(), path, {}, {}, result, start);
+    return result;
+}
+
+// A read through the server hands back what a reader started afresh does: the line, notes,
+// names, colours, and shapes measured and byte for byte in the kernel's binary form.
+void expectSameRead(const QString& path)
+{
+    SCOPED_TRACE(path.toStdString());
+    const io::ImportResult served = readBy(io::ReaderStart::served, path);
+    const io::ImportResult fresh = readBy(io::ReaderStart::fresh, path);
+    EXPECT_EQ(served.ok, fresh.ok);
+    EXPECT_EQ(served.error.toStdString(), fresh.error.toStdString());
+    EXPECT_EQ(served.warning.toStdString(), fresh.warning.toStdString());
+    EXPECT_EQ(served.notes, fresh.notes);
+    EXPECT_EQ(served.format, fresh.format);
+    EXPECT_EQ(served.meshBodies, fresh.meshBodies);
+    ASSERT_EQ(served.bodies.size(), fresh.bodies.size());
+    for (std::size_t i = 0; i < served.bodies.size(); ++i) {
+        const io::ImportedBody& a = served.bodies[i];
+        const io::ImportedBody& b = fresh.bodies[i];
+        EXPECT_EQ(a.name.toStdString(), b.name.toStdString()) << i;
+        EXPECT_EQ(a.hasColor, b.hasColor) << i;
+        EXPECT_EQ(a.r, b.r) << i;
+        EXPECT_EQ(a.g, b.g) << i;
+        EXPECT_EQ(a.b, b.b) << i;
+        EXPECT_EQ(test::countOf(a.shape, TopAbs_FACE), test::countOf(b.shape, TopAbs_FACE)) << i;
+        EXPECT_EQ(test::volumeOf(a.shape), test::volumeOf(b.shape)) << i;
+    }
+    EXPECT_TRUE(io::encodeResult(served, io::ReadStop::none)
+                == io::encodeResult(fresh, io::ReadStop::none));
+}
+
+// Parts of random size, place, name and colour, some sharing one shape, written in the
+// format the suffix names.
+QString randomModelFile(const QTemporaryDir& dir, std::mt19937& random, int index)
+{
+    static const char* const suffixes[] = {"step", "igs", "glb", "obj", "brep", "stl"};
+    std::uniform_real_distribution<double> size(0.5, 40.0);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    test::XcafModel model;
+    const int parts = 1 + int(random() % 4);
+    TopoDS_Shape shared;
+    for (int p = 0; p < parts; ++p) {
+        gp_Trsf place;
+        place.SetTranslation(gp_Vec(100.0 * p, size(random), -size(random)));
+        TopoDS_Shape shape;
+        if (p > 0 && random() % 3 == 0)
+            shape = shared.Moved(TopLoc_Location(place));
+        else if (random() % 2 == 0)
+            shape = BRepPrimAPI_MakeBox(size(random), size(random), size(random)).Shape();
+        else
+            shape = BRepPrimAPI_MakeCylinder(size(random) / 2, size(random)).Shape();
+        if (shared.IsNull()) {
+            BRepMesh_IncrementalMesh(shape, 0.1);
+            shared = shape;
+        }
+        BRepMesh_IncrementalMesh(shape, 0.1);
+        const QByteArray name = QStringLiteral("Teil Ä%1-%2").arg(index).arg(p).toUtf8();
+        const TDF_Label label
+            = model.addPart(shape.Moved(TopLoc_Location(place)), name.constData());
+        if (random() % 3 != 0) {
+            model.colors->SetColor(label, test::srgb(unit(random), unit(random), unit(random)),
+                                   XCAFDoc_ColorSurf);
+        }
+    }
+    const QString path = dir.filePath(
+        QStringLiteral("zufall%1.%2").arg(index).arg(QString::fromLatin1(suffixes[random() % 6])));
+    EXPECT_TRUE(model.write(path)) << path.toStdString();
+    return path;
+}
+
+// Real STEP files of every size band below a few megabytes, the same ones on every run.
+QStringList kicadSample()
+{
+    QStringList files;
+    QDirIterator it(QStringLiteral(QOR_KICAD_MODELS), {QStringLiteral("*.step")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    files.sort();
+    QStringList sample;
+    for (const qint64 limit : {20'000, 200'000, 2'000'000}) {
+        for (const QString& file : files) {
+            if (QFileInfo(file).size() > limit / 4 && QFileInfo(file).size() <= limit) {
+                sample.append(file);
+                break;
+            }
+        }
+    }
+    return sample;
+}
+
+} // namespace
+
+// Generated files of every format, with names, colours, shared parts and notes, refusals and
+// a crash: the server's reader gives what a fresh one gives.
+TEST(ReaderServer, GeneratedFilesReadAsByAFreshReader)
+{
+    QTemporaryDir dir;
+    QStringList paths;
+    test::TwoBodyModel model;
+    for (const char* suffix : {"step", "igs", "glb", "gltf", "obj", "stl", "brep"}) {
+        const QString path = dir.filePath(QStringLiteral("zwei.") + QString::fromLatin1(suffix));
+        ASSERT_TRUE(model.write(path)) << suffix;
+        paths.append(path);
+    }
+    std::mt19937 random(47);
+    for (int i = 0; i < 6; ++i)
+        paths.append(randomModelFile(dir, random, i));
+    BRep_Builder builder;
+    TopoDS_Compound pair;
+    builder.MakeCompound(pair);
+    builder.Add(pair, BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape());
+    builder.Add(pair, BRepPrimAPI_MakeBox(gp_Pnt(0.05, 0, 0), 0.01, 0.01, 0.01).Shape());
+    paths.append(writeFile(dir, QStringLiteral("beschaedigt.x_b"),
+                           fixtures::xtShapeWithReal(pair, fixtures::XtRealKind::PlaneNormal,
+                                                     std::nan(""))));
+    paths.append(writeFile(dir, QStringLiteral("acht.step"), fixtures::stepDoublingAssembly(3)));
+    paths.append(writeFile(dir, QStringLiteral("acht.igs"), fixtures::igesDoublingSubfigures(3)));
+    paths.append(writeFile(dir, QStringLiteral("acht.gltf"), fixtures::gltfDoublingNodes(3)));
+    paths.append(writeFile(dir, QStringLiteral("selbst.step"), fixtures::stepSelfPlacedAssembly()));
+    paths.append(
+        writeFile(dir, QStringLiteral("verdoppelt.step"), fixtures::stepDoublingAssembly(40)));
+    paths.append(writeFile(dir, QStringLiteral("tief.step"), fixtures::stepReferenceChain(30000)));
+    for (const QString& path : paths)
+        expectSameRead(path);
+}
+
+// The real files at hand, and a KiCad sample of small to large STEP models.
+TEST(ReaderServer, RealFilesReadAsByAFreshReader)
+{
+    QStringList paths;
+    QDirIterator it(QStringLiteral(QOR_READER_FILES), QDir::Files);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (io::isImportable(path))
+            paths.append(path);
+    }
+    paths.append(kicadSample());
+    if (paths.isEmpty())
+        GTEST_SKIP() << "no real files here";
+    paths.sort();
+    for (const QString& path : paths)
+        expectSameRead(path);
+}
+
+// The server started in one folder reads a file named relative to the folder the program is
+// in now.
+TEST(ReaderServer, RelativePathsMeanTheCallersFolder)
+{
+    io::startReaderServer(io::readerProgram());
+    QTemporaryDir dir;
+    test::TwoBodyModel model;
+    ASSERT_TRUE(model.write(dir.filePath(QStringLiteral("zwei.step"))));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const io::ImportResult served = readBy(io::ReaderStart::served, QStringLiteral("zwei.step"));
+    QDir::setCurrent(before);
+    ASSERT_TRUE(served.ok) << served.error.toStdString();
+    EXPECT_EQ(served.bodies.size(), 2u);
+}
+
+// A worker that crashes ends alone: the server stays, one thread that forks the next
+// worker, and the next read is sound. "Abbrechen" ends a served worker at once.
+TEST(ReaderServer, OutlivesItsWorkersAndEndsThemWhenCancelled)
+{
+    io::startReaderServer(io::readerProgram());
+    const pid_t server = io::readerServerPid();
+    ASSERT_GT(server, 0);
+    QTemporaryDir dir;
+    const QString crash
+        = writeFile(dir, QStringLiteral("selbst.step"), fixtures::stepSelfPlacedAssembly());
+    const QString sound = writeFile(dir, QStringLiteral("quader.step"), fixtures::stepOneBox());
+    for (int round = 0; round < 2; ++round) {
+        const io::ImportResult crashed = io::importFile(crash, {});
+        EXPECT_TRUE(crashed.error.contains(QStringLiteral("der Leseprozess wurde beendet")))
+            << crashed.error.toStdString();
+        const io::ImportResult read = io::importFile(sound, {});
+        EXPECT_TRUE(read.ok) << read.error.toStdString();
+        EXPECT_EQ(read.bodies.size(), 1u);
+    }
+    EXPECT_EQ(io::readerServerPid(), server);
+    EXPECT_EQ(QDir(QStringLiteral("/proc/%1/task").arg(server))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .size(),
+              1);
+
+    const QString slow
+        = writeFile(dir, QStringLiteral("gross.step"), fixtures::stepLoosePoints(400000));
+    QElapsedTimer clock;
+    clock.start();
+    qint64 askedAt = -1;
+    const io::ImportResult cancelled = io::importFile(slow, {}, [&] {
+        if (clock.elapsed() < 500)
+            return false;
+        if (askedAt < 0)
+            askedAt = clock.elapsed();
+        return true;
+    });
+    EXPECT_FALSE(cancelled.ok);
+    EXPECT_EQ(cancelled.error, io::readerProcessStopMessage(slow, io::ReadStop::cancelled));
+    EXPECT_LT(clock.elapsed() - askedAt, 500);
+    EXPECT_EQ(io::readerServerPid(), server);
+}
