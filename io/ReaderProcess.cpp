@@ -1,4 +1,5 @@
 #include "io/ReaderProcess.h"
+#include "io/DescriptorIO.h"
 #include "io/ReaderServer.h"
 
 #include <QDir>
@@ -18,12 +19,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace qor::io {
 
@@ -153,29 +152,14 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
-    // dup2 onto itself would keep the close-on-exec flag.
-    if (fds[1] == answerFd) {
-        const int moved = fcntl(fds[1], F_DUPFD_CLOEXEC, answerFd + 1);
-        ::close(fds[1]);
-        fds[1] = moved;
-    }
     std::vector<QByteArray> arguments = readerArguments(path, limits);
     arguments.insert(arguments.begin(), QFile::encodeName(program));
     std::vector<char*> argv;
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], answerFd);
-    pid_t pid = -1;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (failed != 0) {
+    const pid_t pid = spawnWithDescriptor(argv.data(), fds[1], answerFd);
+    if (pid < 0) {
         ::close(fds[0]);
         return false;
     }

@@ -1,6 +1,6 @@
 #include "io/ReaderServer.h"
 
-#include "io/DescriptorWrite.h"
+#include "io/DescriptorIO.h"
 
 #include <QFile>
 
@@ -12,14 +12,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace qor::io {
 
@@ -34,36 +32,6 @@ std::int64_t microsOf(const rusage& usage)
 {
     return std::int64_t(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000
            + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-}
-
-bool sendAll(int fd, const void* data, std::size_t size)
-{
-    const char* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, at, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        at += sent;
-        size -= std::size_t(sent);
-    }
-    return true;
-}
-
-bool receiveAll(int fd, void* data, std::size_t size)
-{
-    char* at = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::recv(fd, at, size, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= std::size_t(got);
-    }
-    return true;
 }
 
 // True once fd has something to read (or is closed) within timeoutMs.
@@ -198,26 +166,11 @@ bool spawnServer(const QString& program)
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
         return false;
-    // dup2 onto itself would keep the close-on-exec flag.
-    if (fds[1] == requestFd) {
-        const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, requestFd + 1);
-        ::close(fds[1]);
-        fds[1] = moved;
-    }
     const QByteArray path = QFile::encodeName(program);
     char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>(readerServeArgument),
                     nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], requestFd);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (failed != 0) {
+    const pid_t pid = spawnWithDescriptor(argv, fds[1], requestFd);
+    if (pid < 0) {
         ::close(fds[0]);
         return false;
     }

@@ -1,4 +1,4 @@
-#include "io/DescriptorWrite.h"
+#include "io/DescriptorIO.h"
 #include "io/KernelMessage.h"
 #include "io/ReaderProcess.h"
 #include "io/ReaderThread.h"

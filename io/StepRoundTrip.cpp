@@ -1,7 +1,7 @@
 #include "io/StepRoundTrip.h"
 
 #include "io/ClosedVolume.h"
-#include "io/DescriptorWrite.h"
+#include "io/DescriptorIO.h"
 
 #include <QThread>
 
