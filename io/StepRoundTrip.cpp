@@ -390,8 +390,8 @@ std::vector<int> firstOf(const std::vector<TopoDS_Shape>& shapes, TopAbs_ShapeEn
 // its own as within its body, the solids paired with their entities by order; a
 // body without solids, or all when the model holds another number of solids than
 // the bodies (a body written twice as one part), read whole. A solid whose faces
-// all come back as written is not read: in a connector the many pins of planes
-// and cylinders cost more to read than the one moulded housing that may change.
+// all come back as written comes back whole and is not read: the many planar
+// pins of a connector cost more to read than the one housing that may change.
 // The largest come first, so that workers taking tasks in turn end together.
 std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
                                  const std::vector<TopoDS_Shape>& shapes,
@@ -488,8 +488,8 @@ int freeCores(int cores)
 // Every worker copies the pages of the parsed model it touches (reading an
 // entity counts its references up): one worker adds about a twentieth to the
 // check's processor time, seven a tenth to a half. They run side by side only
-// on cores no one else wants. One worker on a busy machine still guards the export
-// against a reader that hangs.
+// on cores no one else wants; one worker on a busy machine still guards the
+// export against a reader that hangs.
 int workerCount(int faces, int facesForWorkers)
 {
     if (faces < facesForWorkers)
