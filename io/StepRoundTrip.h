@@ -70,11 +70,12 @@ struct StepTask {
     int solid = -1;
 };
 
-// How many check workers start: one for each core the writer leaves free, at
-// most seven, and no more than half the memory the system still has available
-// holds when each may come to copy half of this process's memory (its pages of
-// the model it touches, its own relations of the model); always at least one.
-// Memory unknown (0): by the cores alone.
+// How many check workers start, given the cores no other process keeps busy:
+// one for each of them the writer leaves free, at most seven, and no more than
+// half the memory the system still has available holds when each may come to
+// copy half of this process's memory (its pages of the model it touches, its
+// own relations of the model); always at least one. Memory unknown (0): by the
+// cores alone.
 int stepWorkerCount(int cores, long long residentKb, long long availableKb);
 
 // How long a worker may go without reporting before it is ended and the bodies

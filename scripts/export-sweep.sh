@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Runs bench's ExportSweep over KiCad's transformer, sensor and barrel-jack
-# models, every 40th other connector model and the shared reader files, several
-# files at once, and sums up. Usage: export-sweep.sh [SWEEP-BINARY] [OUT.tsv]
+# Runs bench's ExportSweep over KiCad's transformer, sensor and connector models
+# and the shared reader files, several files at once, and sums up. The
+# connectors come folder by folder in turn, each folder in a fixed shuffled
+# order, so that a sweep cut short has tried every folder alike and each across
+# its kinds. SWEEP_EVERY=N takes every N-th connector only (default all);
+# SWEEP_JOBS files run at once (default 3).
+# Usage: export-sweep.sh [SWEEP-BINARY] [OUT.tsv]
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 sweep="${1:-$root/build/bench/ExportSweep}"
@@ -12,9 +16,15 @@ list="$(mktemp)"
 {
   find "$models" -path '*Transformer*' -name '*.step' | sort
   find "$models" -path '*Sensor*' -name '*.step' | sort
-  find "$models" -path '*Connector_BarrelJack*' -name '*.step' | sort
-  find "$models" -path '*Connector*' -not -path '*BarrelJack*' -name '*.step' | sort | awk 'NR % 40 == 1'
   find "$files" -maxdepth 1 -type f ! -name '*.md' ! -name '*.tsv' ! -name '*.txt' | sort
+  # The n-th file of every connector folder, then the (n+1)-th.
+  find "$models" -path '*Connector*' -name '*.step' | sort \
+    | awk -F/ 'BEGIN { srand(46) } { printf "%s\t%.9f\t%s\n", $(NF - 1), rand(), $0 }' \
+    | sort -t$'\t' -k1,1 -k2,2g \
+    | awk -v every="${SWEEP_EVERY:-1}" -F'\t' '
+        { rank = ++seen[$1] }
+        (rank - 1) % every == 0 { print rank "\t" $3 }' \
+    | sort -t$'\t' -k1,1n -s | cut -f2-
 } >"$list"
 export sweep
 : >"$out"

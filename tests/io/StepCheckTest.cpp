@@ -6,6 +6,7 @@
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/BareStepVerdict.h"
 #include "tests/fixtures/SeamSolids.h"
 #include "tests/fixtures/XcafModel.h"
 
@@ -49,6 +50,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <random>
 #include <cmath>
 
 using namespace qor::io;
@@ -310,6 +313,98 @@ TEST(StepCheck, AgreesWithTheFileReadBackAndStopsWhenCancelled)
         EXPECT_TRUE(cancelled.results({}, [] { return true; }).empty());
     }
     Interface_Static::SetCVal("write.step.schema", "AP214IS");
+}
+
+// Bodies of several solids, some of which come back exactly by their faces alone
+// (planes, a rounded edge) and some of which may not (a seam) or do not (a
+// bump or a hole across a seam): the check reads only the solids that may change,
+// and its verdict on every body, its closed solids and its volume are those of
+// the whole body read back from the file, in worker processes or here.
+TEST(StepCheck, SolidsThatCannotChangeAreNotReadAndTheVerdictStands)
+{
+    const struct {
+        std::function<TopoDS_Shape()> make;
+        bool mayChange;
+    } solids[] = {
+        {[] { return box(10, 20, 30); }, false},
+        {boxWithRoundedEdge, false},
+        {[] { return BRepPrimAPI_MakeCylinder(5, 10).Shape(); }, true},
+        {sphereWithBumpOnSeam, true},
+        {torusWithBumpInside, true},
+        {sphereDrilledThroughSeam, true},
+    };
+    std::mt19937 random(4646);
+    QTemporaryDir dir;
+    int mixed = 0; // bodies with solids of both kinds
+    int damagedAfterFirst = 0; // a damaged solid not first in its body
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<TopoDS_Shape> shapes;
+        std::vector<int> checked;
+        for (int b = 0; b < 4; ++b) {
+            TopoDS_Compound body;
+            BRep_Builder builder;
+            builder.MakeCompound(body);
+            const int count = 1 + int(random() % 4);
+            bool sound = false;
+            bool changing = false;
+            for (int k = 0; k < count; ++k) {
+                const std::size_t kind = random() % std::size(solids);
+                gp_Trsf place;
+                place.SetTranslation(gp_Vec(60.0 * k, 80.0 * b, 0));
+                builder.Add(body, solids[kind].make().Moved(place));
+                sound = sound || !solids[kind].mayChange;
+                changing = changing || solids[kind].mayChange;
+                damagedAfterFirst += k > 0 && kind >= 3 ? 1 : 0;
+            }
+            mixed += sound && changing ? 1 : 0;
+            if (stepMayChange(body))
+                checked.push_back(int(shapes.size()));
+            shapes.push_back(body);
+        }
+        const QByteArray path
+            = QFile::encodeName(dir.filePath(QStringLiteral("teile%1.step").arg(round)));
+        STEPControl_Controller::Init();
+        STEPControl_Writer writer;
+        for (const TopoDS_Shape& shape : shapes)
+            ASSERT_EQ(writer.Transfer(shape, STEPControl_AsIs), IFSelect_RetDone);
+        ASSERT_EQ(writer.Write(path.constData()), IFSelect_RetDone);
+
+        STEPControl_Reader reader;
+        ASSERT_EQ(reader.ReadFile(path.constData()), IFSelect_RetDone);
+        ASSERT_EQ(reader.NbRootsForTransfer(), int(shapes.size()));
+        std::vector<TopoDS_Shape> whole;
+        for (int i = 1; i <= int(shapes.size()); ++i) {
+            ASSERT_TRUE(reader.TransferRoot(i));
+            whole.push_back(reader.Shape(reader.NbShapes()));
+        }
+        for (const int facesForWorkers : {0, 1 << 30}) {
+            SCOPED_TRACE(facesForWorkers);
+            StepCheck check(shapes, checked, facesForWorkers);
+            check.startOnFile(path);
+            const std::vector<StepVolume> volumes = check.results({}, {});
+            ASSERT_EQ(volumes.size(), checked.size());
+            for (const StepVolume& volume : volumes) {
+                SCOPED_TRACE(volume.index);
+                const TopoDS_Shape& own = shapes[std::size_t(volume.index)];
+                const TopoDS_Shape& back = whole[std::size_t(volume.index)];
+                const double ownVolume = volumeOf(own);
+                const double backVolume = volumeOf(back);
+                const bool changed = qor::fixtures::closedSolids(back) < qor::fixtures::closedSolids(own)
+                                     || std::abs(backVolume - ownVolume) > 1e-4 * ownVolume;
+                EXPECT_EQ(volume.changed(), changed);
+                if (volume.model == 0.0 && volume.modelSolids == 0)
+                    continue; // came back as written, not measured
+                EXPECT_NEAR(volume.model, ownVolume, 1e-4 * ownVolume);
+                EXPECT_NEAR(volume.file, backVolume, 1e-4 * ownVolume);
+                EXPECT_EQ(volume.modelSolids, qor::fixtures::closedSolids(own));
+                EXPECT_EQ(volume.fileSolids, qor::fixtures::closedSolids(back));
+            }
+        }
+    }
+    // The random bodies mix both kinds, with damaged solids in every place.
+    EXPECT_GT(mixed, 3);
+    EXPECT_GT(damagedAfterFirst, 3);
 }
 
 // Among many sound bodies, checked face by face in worker processes, the bodies
