@@ -186,16 +186,29 @@ bool ensureServer(const QString& program)
     return server.pid > 0 || spawnServer(program);
 }
 
+// A request's bytes with room for the two descriptors that travel beside them:
+// the worker's answer end and the keeper's socket end.
+struct RequestMessage {
+    iovec data;
+    alignas(cmsghdr) char space[CMSG_SPACE(2 * sizeof(int))] = {};
+    msghdr message{};
+
+    RequestMessage(void* bytes, std::size_t size) : data{bytes, size}
+    {
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = space;
+        message.msg_controllen = sizeof space;
+    }
+    RequestMessage(const RequestMessage&) = delete;
+    RequestMessage& operator=(const RequestMessage&) = delete;
+};
+
 // Sends the request with the worker's answer end and the keeper's socket end.
 bool sendRequest(const QByteArray& request, int answer, int keeper)
 {
-    iovec data{const_cast<char*>(request.constData()), std::size_t(request.size())};
-    alignas(cmsghdr) char space[CMSG_SPACE(2 * sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = space;
-    message.msg_controllen = sizeof space;
+    RequestMessage sending(const_cast<char*>(request.constData()), std::size_t(request.size()));
+    msghdr& message = sending.message;
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
@@ -217,13 +230,8 @@ int runReaderServer(int (*readOne)(int, char**))
     std::signal(SIGCHLD, SIG_IGN);
     std::vector<char> buffer(requestBytes);
     for (;;) {
-        iovec data{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char space[CMSG_SPACE(2 * sizeof(int))] = {};
-        msghdr message{};
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = space;
-        message.msg_controllen = sizeof space;
+        RequestMessage receiving(buffer.data(), buffer.size());
+        msghdr& message = receiving.message;
         const ssize_t got = ::recvmsg(requestFd, &message, MSG_CMSG_CLOEXEC);
         if (got < 0 && errno == EINTR)
             continue;
