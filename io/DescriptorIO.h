@@ -8,8 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace qor::io {
 
 // Runs `step` (a write, send or receive of at most the bytes left) until all
@@ -51,11 +49,11 @@ inline bool receiveAll(int fd, void* data, std::size_t size)
                       [fd](char* at, std::size_t n) { return ::recv(fd, at, n, 0); });
 }
 
-// Starts argv[0] with standard input and output on /dev/null and `fd`, opened
-// close-on-exec, as its descriptor `target`: the child talks to its parent
-// only through that one. Closes fd here. The child's pid, or -1 when it could
-// not start.
-inline pid_t spawnWithDescriptor(char* const argv[], int fd, int target)
+// Starts argv[0] with the environment envp, standard input and output on
+// /dev/null and `fd`, opened close-on-exec, as its descriptor `target`: the
+// child talks to its parent only through that one. Closes fd here. The
+// child's pid, or -1 when it could not start.
+inline pid_t spawnWithDescriptor(char* const argv[], char* const envp[], int fd, int target)
 {
     // dup2 onto itself would keep the close-on-exec flag.
     if (fd == target) {
@@ -70,7 +68,7 @@ inline pid_t spawnWithDescriptor(char* const argv[], int fd, int target)
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fd, target);
     pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    const int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fd);
     return failed == 0 ? pid : -1;

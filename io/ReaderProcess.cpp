@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
 
 namespace qor::io {
 
@@ -158,7 +159,8 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
     argv.push_back(nullptr);
-    const pid_t pid = spawnWithDescriptor(argv.data(), fds[1], answerFd);
+    const pid_t pid
+        = spawnWithDescriptor(argv.data(), ReaderEnvironment().entries(), fds[1], answerFd);
     if (pid < 0) {
         ::close(fds[0]);
         return false;
@@ -383,6 +385,25 @@ void waitForReader(Reader& reader, int& status, rusage& usage)
     usage.ru_utime.tv_usec = suseconds_t(end.cpuMicros % 1000000);
 }
 } // namespace
+
+// Reading a large STEP file is mostly the allocation of small objects, which the kernel's
+// pooled allocator serves quicker than the system's: the three largest real STEP files at
+// hand read 4 to 19 % quicker with it. A reader's memory is given back when it ends, so
+// the pool's habit of keeping freed memory costs nothing there.
+ReaderEnvironment::ReaderEnvironment()
+{
+    constexpr QByteArrayView allocatorKey = "MMGT_OPT=";
+    bool allocatorNamed = false;
+    for (char** entry = environ; *entry; ++entry) {
+        texts_.emplace_back(*entry);
+        allocatorNamed = allocatorNamed || texts_.back().startsWith(allocatorKey);
+    }
+    if (!allocatorNamed)
+        texts_.push_back(allocatorKey.toByteArray() + '2');
+    for (QByteArray& text : texts_)
+        pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+}
 
 ReaderLimits readerLimits(const QString& path)
 {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
+#include <vector>
 
 namespace qor::io {
 
@@ -35,6 +36,19 @@ ReaderLimits readerLimits(const QString& path);
 // The reader program beside the running program, else the one of this build; empty when
 // there is none.
 QString readerProgram();
+
+// The environment a reader program starts with: this process's, with the kernel's memory
+// manager set to its pooled allocator unless the environment names one already.
+class ReaderEnvironment {
+public:
+    ReaderEnvironment();
+    // The entries as the system's process start takes them, ending with a null.
+    char* const* entries() const { return pointers_.data(); }
+
+private:
+    std::vector<QByteArray> texts_;
+    std::vector<char*> pointers_;
+};
 
 // How a reader process comes to be: forked by the program's reader server (see
 // ReaderServer.h), which has linked the libraries ahead of need, or started afresh.

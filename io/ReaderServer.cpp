@@ -1,6 +1,7 @@
 #include "io/ReaderServer.h"
 
 #include "io/DescriptorIO.h"
+#include "io/ReaderProcess.h"
 
 #include <QFile>
 
@@ -169,7 +170,7 @@ bool spawnServer(const QString& program)
     const QByteArray path = QFile::encodeName(program);
     char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>(readerServeArgument),
                     nullptr};
-    const pid_t pid = spawnWithDescriptor(argv, fds[1], requestFd);
+    const pid_t pid = spawnWithDescriptor(argv, ReaderEnvironment().entries(), fds[1], requestFd);
     if (pid < 0) {
         ::close(fds[0]);
         return false;

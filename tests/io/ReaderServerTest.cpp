@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -42,13 +43,10 @@ io::ImportResult readBy(io::ReaderStart start, const QString& path)
     return result;
 }
 
-// A read through the server hands back what a reader started afresh does: the line, notes,
-// names, colours, and shapes measured and byte for byte in the kernel's binary form.
-void expectSameRead(const QString& path)
+// Two reads of one file hand back the same: the line, notes, names, colours, and shapes
+// measured and byte for byte in the kernel's binary form.
+void expectSameResult(const io::ImportResult& served, const io::ImportResult& fresh)
 {
-    SCOPED_TRACE(path.toStdString());
-    const io::ImportResult served = readBy(io::ReaderStart::served, path);
-    const io::ImportResult fresh = readBy(io::ReaderStart::fresh, path);
     EXPECT_EQ(served.ok, fresh.ok);
     EXPECT_EQ(served.error.toStdString(), fresh.error.toStdString());
     EXPECT_EQ(served.warning.toStdString(), fresh.warning.toStdString());
@@ -69,6 +67,26 @@ void expectSameRead(const QString& path)
     }
     EXPECT_TRUE(io::encodeResult(served, io::ReadStop::none)
                 == io::encodeResult(fresh, io::ReadStop::none));
+}
+
+// A read through the server hands back what a reader started afresh does.
+void expectSameRead(const QString& path)
+{
+    SCOPED_TRACE(path.toStdString());
+    expectSameResult(readBy(io::ReaderStart::served, path), readBy(io::ReaderStart::fresh, path));
+}
+
+// The real files at hand that the program imports.
+QStringList readerFiles()
+{
+    QStringList paths;
+    QDirIterator it(QStringLiteral(QOR_READER_FILES), QDir::Files);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (io::isImportable(path))
+            paths.append(path);
+    }
+    return paths;
 }
 
 // Parts of random size, place, name and colour, some sharing one shape, written in the
@@ -170,19 +188,41 @@ TEST(ReaderServer, GeneratedFilesReadAsByAFreshReader)
 // The real files at hand, and a KiCad sample of small to large STEP models.
 TEST(ReaderServer, RealFilesReadAsByAFreshReader)
 {
-    QStringList paths;
-    QDirIterator it(QStringLiteral(QOR_READER_FILES), QDir::Files);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (io::isImportable(path))
-            paths.append(path);
-    }
+    QStringList paths = readerFiles();
     paths.append(kicadSample());
     if (paths.isEmpty())
         GTEST_SKIP() << "no real files here";
     paths.sort();
     for (const QString& path : paths)
         expectSameRead(path);
+}
+
+// Readers run with the kernel's pooled allocator unless the environment names one: the
+// server's readers read generated files of every format and the real files as readers with
+// the system's allocator do.
+TEST(ReaderServer, ReadersWithThePooledAllocatorReadAsWithTheSystemsOne)
+{
+    if (qEnvironmentVariableIsSet("MMGT_OPT"))
+        GTEST_SKIP() << "the environment chooses the kernel's allocator";
+    io::startReaderServer(io::readerProgram());
+    QFile environment(QStringLiteral("/proc/%1/environ").arg(io::readerServerPid()));
+    ASSERT_TRUE(environment.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(environment.readAll().split('\0').contains("MMGT_OPT=2"));
+
+    QTemporaryDir dir;
+    QStringList paths = readerFiles();
+    paths.append(kicadSample());
+    std::mt19937 random(4711);
+    for (int i = 0; i < 8; ++i)
+        paths.append(randomModelFile(dir, random, i));
+    for (const QString& path : paths) {
+        SCOPED_TRACE(path.toStdString());
+        const io::ImportResult pooled = readBy(io::ReaderStart::served, path);
+        qputenv("MMGT_OPT", "0");
+        const io::ImportResult system = readBy(io::ReaderStart::fresh, path);
+        qunsetenv("MMGT_OPT");
+        expectSameResult(pooled, system);
+    }
 }
 
 // The server started in one folder reads a file named relative to the folder the program is
