@@ -150,8 +150,9 @@ private:
 // Walks the sections in the order BinTools_ShapeSet reads them.
 class ShapeDataWalk {
 public:
-    explicit ShapeDataWalk(std::string_view data)
+    ShapeDataWalk(std::string_view data, TriangleCorners corners)
         : in_(data)
+        , corners_(corners)
     {
     }
 
@@ -394,8 +395,9 @@ private:
         if (bytes > in_.left())
             throw Refused{};
         readPoles(nodes, uv ? 5 : 3, false);
+        const bool anyCorner = corners_ == TriangleCorners::any;
         for (std::int64_t i = 0; i < std::int64_t(triangles) * 3; ++i)
-            in_.index(1, nodes);
+            in_.index(anyCorner ? INT_MIN : 1, anyCorner ? INT_MAX : nodes);
         in_.skip(std::uint64_t(nodes) * (normals ? 12 : 0));
         triangulationNodes_.push_back(nodes);
     }
@@ -564,6 +566,7 @@ private:
     }
 
     Cursor in_;
+    TriangleCorners corners_;
     int version_ = 0;
     shapeCheck::LocationTable locations_;
     int curves2d_ = 0;
@@ -579,10 +582,10 @@ private:
 
 } // namespace
 
-bool isSoundBinaryShape(std::string_view data)
+bool isSoundBinaryShape(std::string_view data, TriangleCorners corners)
 {
     try {
-        ShapeDataWalk(data).run();
+        ShapeDataWalk(data, corners).run();
         return true;
     } catch (const Refused&) {
         return false;

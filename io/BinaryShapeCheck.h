@@ -11,6 +11,13 @@ namespace qor::io {
 // kernel's reader sizes its arrays by the counts in the data and recurses through
 // trimmed and offset geometry, so a few hostile bytes could otherwise ask for
 // gigabytes or exhaust the stack. Accepts everything the kernel's writer writes.
-bool isSoundBinaryShape(std::string_view data);
+//
+// Triangle corners that name a node the triangulation lacks do not trouble the
+// reader, which stores them as they come. Stored documents never hold them; a
+// reader process's answer may, as read from a damaged mesh file, whose exports
+// leave such triangles out.
+enum class TriangleCorners { withinNodes, any };
+bool isSoundBinaryShape(std::string_view data,
+                        TriangleCorners corners = TriangleCorners::withinNodes);
 
 } // namespace qor::io

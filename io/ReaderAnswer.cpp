@@ -1,4 +1,5 @@
 #include "io/ReaderProcess.h"
+#include "io/BinaryShapeCheck.h"
 
 #include <BRep_Builder.hxx>
 #include <BinTools.hxx>
@@ -16,6 +17,7 @@
 #include <istream>
 #include <sstream>
 #include <streambuf>
+#include <string_view>
 #include <vector>
 
 namespace qor::io {
@@ -50,6 +52,40 @@ protected:
         return seekoff(off_type(position), std::ios_base::beg, mode);
     }
 };
+
+// The shapes, from the rest of the answer. The kernel's binary reader sizes its arrays by
+// the counts in the data before it reads what they count, so a damaged answer could make
+// the program reserve and fill gigabytes: the data is taken whole, piece by piece as it
+// comes, and checked before the kernel reads it. The check costs a few milliseconds on the
+// largest answers; the answer is held once more while it is unpacked.
+bool readShapes(std::istream& in, TopoDS_Shape& shapes)
+{
+    QByteArray data;
+    constexpr qsizetype piece = qsizetype(1) << 20;
+    for (;;) {
+        const qsizetype at = data.size();
+        data.resize(at + piece);
+        in.read(data.data() + at, piece);
+        const qsizetype got = qsizetype(in.gcount());
+        data.resize(at + got);
+        if (got < piece)
+            break;
+    }
+    const std::string_view view(data.constData(), std::size_t(data.size()));
+    if (!isSoundBinaryShape(view, TriangleCorners::any))
+        return false;
+    MemoryBuffer buffer(data.constData(), std::size_t(data.size()));
+    std::istream bytes(&buffer);
+    try {
+        OCC_CATCH_SIGNALS
+        BinTools::Read(shapes, bytes);
+    } catch (const Standard_Failure&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return !shapes.IsNull();
+}
 
 } // namespace
 
@@ -142,15 +178,7 @@ bool readResult(std::istream& in, ImportResult& result, ReadStop& stop)
     if (fields.status() != QDataStream::Ok)
         return false;
     TopoDS_Shape shapes;
-    try {
-        OCC_CATCH_SIGNALS
-        BinTools::Read(shapes, in);
-    } catch (const Standard_Failure&) {
-        return false;
-    } catch (const std::exception&) {
-        return false;
-    }
-    if (shapes.IsNull())
+    if (!readShapes(in, shapes))
         return false;
     TopoDS_Iterator it(shapes);
     for (std::size_t i = 0; i < result.bodies.size(); ++i) {

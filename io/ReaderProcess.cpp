@@ -296,9 +296,8 @@ private:
     bool ended_ = false;
 };
 
-// The result's data as a stream, from the bytes that came with its frame on: the bodies
-// are unpacked while the reader is still sending them. The kernel's shape reader looks a
-// few bytes ahead and goes back, so the last bytes read stay at hand.
+// The result's data as a stream, from the bytes that came with its frame on: the record
+// is read, and the shapes' data gathered, while the reader is still sending.
 class ResultStream : public std::streambuf {
 public:
     ResultStream(AnswerPipe& pipe, const QByteArray& start)
@@ -312,43 +311,19 @@ public:
 protected:
     int_type underflow() override
     {
-        const std::size_t kept = std::min<std::size_t>(keptBytes, std::size_t(egptr() - eback()));
-        base_ += (egptr() - eback()) - off_type(kept);
-        std::memmove(buffer_.data(), egptr() - kept, kept);
-        const std::size_t got = pipe_.read(buffer_.data() + kept, buffer_.size() - kept);
-        setg(buffer_.data(), buffer_.data() + kept, buffer_.data() + kept + got);
+        const std::size_t got = pipe_.read(buffer_.data(), buffer_.size());
+        setg(buffer_.data(), buffer_.data(), buffer_.data() + got);
         return got == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
     }
 
-    pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
-                     std::ios_base::openmode mode) override
-    {
-        if (dir == std::ios_base::end)
-            return pos_type(off_type(-1));
-        const off_type from = dir == std::ios_base::beg ? 0 : base_ + (gptr() - eback());
-        return seekpos(pos_type(from + offset), mode);
-    }
-
-    pos_type seekpos(pos_type position, std::ios_base::openmode) override
-    {
-        const off_type at = off_type(position) - base_;
-        if (at < 0 || at > egptr() - eback())
-            return pos_type(off_type(-1));
-        setg(eback(), eback() + at, egptr());
-        return position;
-    }
-
 private:
-    static constexpr std::size_t keptBytes = 4096;
     AnswerPipe& pipe_;
     QByteArray start_;
-    off_type base_ = 0; // the stream position of eback()
-    std::array<char, (1 << 16) + keptBytes> buffer_;
+    std::array<char, 1 << 16> buffer_;
 };
 
-// Reads the answer: the progress frames, then the result, unpacked as it comes, then
-// whatever follows up to the end, so that the reader ends by itself. False when there is
-// no whole result.
+// Reads the answer: the progress frames, then the result, then whatever follows up to the
+// end, so that the reader ends by itself. False when there is no whole result.
 bool takeAnswer(AnswerPipe& pipe, AnswerReader& answer, ImportResult& read, ReadStop& stop)
 {
     std::vector<char> chunk(std::size_t(1) << 16);

@@ -5,6 +5,7 @@
 #include "tests/io/IoTestSupport.h"
 
 #include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/ShapeTextFixtures.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -13,9 +14,12 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using namespace qor;
 
@@ -80,6 +84,69 @@ TEST(ReaderProcess, MemoryHungryFileEndsAtTheReadersLimit)
 
 // Bodies come back from the reader process as they were read: names, colours, notes, the
 // mesh flag and shapes that share their parts.
+namespace {
+
+// A line of this process's status file, in bytes.
+qint64 statusBytes(const char* key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toLongLong()
+                   * 1024;
+    }
+    return -1;
+}
+
+// Starts the peak resident size afresh at the present one.
+bool resetMemoryPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+} // namespace
+
+// An answer whose shapes' data lies about its counts or nests without end is refused
+// before the kernel's reader sizes anything by it: within a second and a few megabytes.
+TEST(ReaderProcess, DamagedShapeDataInAnAnswerCostsNoMemory)
+{
+    io::ImportResult sound;
+    sound.ok = true;
+    sound.bodies.push_back({QStringLiteral("Quader"), BRepPrimAPI_MakeBox(1, 2, 3).Shape()});
+    const QByteArray encoded = io::encodeResult(sound, io::ReadStop::none);
+    quint64 recordSize = 0;
+    std::memcpy(&recordSize, encoded.constData(), 8);
+    const QByteArray record = encoded.left(qsizetype(8 + recordSize));
+
+    const struct {
+        const char* name;
+        QByteArray shapes;
+    } cases[] = {
+        {"B-Spline mit 20 Millionen Polen", fixtures::hugeBSplinePoleCount(20000000)},
+        {"zwei Milliarden Kurven", fixtures::hugeCurveCount()},
+        {"200 Millionen Knoten", fixtures::hugeTriangulation()},
+        {"100.000 verschachtelte Trimmkurven", fixtures::nestedTrimmedCurve(100000)},
+        {"Trimmkurve mit NaN-Grenze", fixtures::nanTrimmedCurve()},
+        {"Ortspotenz 2^31 - 1", fixtures::locationPowerOverflow()},
+        {"100.000 verschachtelte Verbunde", fixtures::deepCompoundChain(100000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(resetMemoryPeak());
+        const qint64 before = statusBytes("VmRSS:");
+        QElapsedTimer clock;
+        clock.start();
+        io::ImportResult back;
+        io::ReadStop stop = io::ReadStop::none;
+        EXPECT_FALSE(io::decodeResult(record + c.shapes, back, stop));
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_LT(statusBytes("VmHWM:") - before, qint64(64) << 20);
+    }
+}
+
 TEST(ReaderProcess, AnswerCarriesEverythingOfTheResult)
 {
     io::ImportResult sent;
