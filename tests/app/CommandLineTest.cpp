@@ -11,14 +11,12 @@
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <GProp_GProps.hxx>
-#include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <STEPControl_Controller.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
-#include <TopoDS_Face.hxx>
 #include <TopoDS_Shell.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
@@ -33,6 +31,7 @@
 #include <QTemporaryDir>
 
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
 
@@ -525,16 +524,8 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
 TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
 {
     QTemporaryDir home;
-    TColgp_Array1OfPnt nodes(1, 3);
-    nodes(1) = gp_Pnt(0, 0, 0);
-    nodes(2) = gp_Pnt(10, 0, 0);
-    nodes(3) = gp_Pnt(0, 10, 0);
-    Poly_Array1OfTriangle triangles(1, 2);
-    triangles(1) = Poly_Triangle(1, 2, 3);
-    triangles(2) = Poly_Triangle(1, 2, 100000000);
-    TopoDS_Face face;
-    BRep_Builder().MakeFace(face, new Poly_Triangulation(nodes, triangles));
-    BRepTools::Write(face, home.filePath("netz.brep").toLocal8Bit().constData());
+    BRepTools::Write(qor::fixtures::triangleNamingAMissingNode(),
+                     home.filePath("netz.brep").toLocal8Bit().constData());
 
     const ProgramRun run = runProgram(
         {"--convert", home.filePath("netz.brep") + ":" + home.filePath("netz.ply")}, home);

@@ -6,16 +6,14 @@
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/ShapeTextFixtures.h"
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/TextBrepFixtures.h"
 
 #include <BRepTools.hxx>
-#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
-#include <Poly_Triangulation.hxx>
 #include <TopoDS.hxx>
-#include <TopoDS_Face.hxx>
 
 #include <TopoDS_Iterator.hxx>
 
@@ -58,24 +56,6 @@ TEST(HostileInput, EveryShapeTheKernelWritesPassesTheCheckUnchanged)
     }
 }
 
-namespace {
-
-// A face of one triangle whose third corner names a node the triangulation lacks.
-TopoDS_Shape triangleNamingAMissingNode()
-{
-    TColgp_Array1OfPnt nodes(1, 3);
-    nodes(1) = gp_Pnt(0, 0, 0);
-    nodes(2) = gp_Pnt(10, 0, 0);
-    nodes(3) = gp_Pnt(0, 10, 0);
-    Poly_Array1OfTriangle triangles(1, 1);
-    triangles(1) = Poly_Triangle(1, 2, 100000000);
-    TopoDS_Face face;
-    BRep_Builder().MakeFace(face, new Poly_Triangulation(nodes, triangles));
-    return face;
-}
-
-} // namespace
-
 TEST(HostileInput, ShapeDataThatAsksTooMuchIsRefusedQuickly)
 {
     struct Case {
@@ -94,7 +74,7 @@ TEST(HostileInput, ShapeDataThatAsksTooMuchIsRefusedQuickly)
         {"trimmed 100000 deep", fixtures::nestedTrimmedCurve(100000), false, false},
         {"compounds 10 deep", fixtures::deepCompoundChain(10), true, true},
         {"compounds 5000 deep", fixtures::deepCompoundChain(5000), false, false},
-        {"a corner naming node 100000000", fixtures::binaryShape(triangleNamingAMissingNode()),
+        {"a corner naming node 100000000", fixtures::binaryShape(fixtures::triangleNamingAMissingNode()),
          false, true},
     };
     for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 #include "io/SolidEdgePart.h"
 #include "io/sab/SabReader.h"
 #include "io/xt/ParasolidReader.h"
+#include "tests/common/ProcessMemory.h"
 #include "tests/common/TempFiles.h"
 
 #include "IoTestSupport.h"
@@ -16,14 +17,12 @@
 #include <BRep_Builder.hxx>
 #include <TopoDS_Compound.hxx>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 using namespace qor;
@@ -46,26 +45,6 @@ struct CountingCancel {
         return [this] { return ++asked >= from && from > 0; };
     }
 };
-
-// A field of this process's memory status in kilobytes: "VmRSS:" now, "VmHWM:" the peak
-// since resetPeak.
-long statusKilobytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(std::strlen(field))).trimmed().split(' ').front().toLong();
-    }
-    return -1;
-}
-
-bool resetPeak()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
-}
 
 } // namespace
 
@@ -250,10 +229,10 @@ TEST(HostileReader, SolidEdgeEntriesSharingOneChainStayWithinTheBudget)
                                        test::cfbSharedChainFile(entries, chain));
         ASSERT_LT(QFileInfo(path).size(), (megabytes + 2) << 20);
 
-        ASSERT_TRUE(resetPeak());
-        const long before = statusKilobytes("VmRSS:");
+        ASSERT_TRUE(test::resetMemoryPeak());
+        const long before = test::statusKilobytes("VmRSS:");
         const io::ImportResult result = io::readSolidEdge(path, {});
-        const long growth = statusKilobytes("VmHWM:") - before;
+        const long growth = test::statusKilobytes("VmHWM:") - before;
         ASSERT_TRUE(result.ok) << result.error.toStdString();
         ASSERT_EQ(result.bodies.size(), 1u);
         EXPECT_NEAR(test::volumeOf(result.bodies[0].shape), 1000.0, 1e-6);

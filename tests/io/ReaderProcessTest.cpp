@@ -1,6 +1,7 @@
 #include "io/Import.h"
 #include "io/NestingCheck.h"
 #include "io/ReaderProcess.h"
+#include "tests/common/ProcessMemory.h"
 #include "tests/common/TempFiles.h"
 #include "tests/io/IoTestSupport.h"
 
@@ -14,7 +15,6 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -84,31 +84,6 @@ TEST(ReaderProcess, MemoryHungryFileEndsAtTheReadersLimit)
 
 // Bodies come back from the reader process as they were read: names, colours, notes, the
 // mesh flag and shapes that share their parts.
-namespace {
-
-// A line of this process's status file, in bytes.
-qint64 statusBytes(const char* key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toLongLong()
-                   * 1024;
-    }
-    return -1;
-}
-
-// Starts the peak resident size afresh at the present one.
-bool resetMemoryPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
-} // namespace
-
 // An answer whose shapes' data lies about its counts or nests without end is refused
 // before the kernel's reader sizes anything by it: within a second and a few megabytes.
 TEST(ReaderProcess, DamagedShapeDataInAnAnswerCostsNoMemory)
@@ -135,15 +110,15 @@ TEST(ReaderProcess, DamagedShapeDataInAnAnswerCostsNoMemory)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(resetMemoryPeak());
-        const qint64 before = statusBytes("VmRSS:");
+        ASSERT_TRUE(test::resetMemoryPeak());
+        const long before = test::statusKilobytes("VmRSS:");
         QElapsedTimer clock;
         clock.start();
         io::ImportResult back;
         io::ReadStop stop = io::ReadStop::none;
         EXPECT_FALSE(io::decodeResult(record + c.shapes, back, stop));
         EXPECT_LT(clock.elapsed(), 1000);
-        EXPECT_LT(statusBytes("VmHWM:") - before, qint64(64) << 20);
+        EXPECT_LT(test::statusKilobytes("VmHWM:") - before, 64 * 1024);
     }
 }
 
