@@ -12,9 +12,9 @@
 #include <QIODevice>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <istream>
+#include <limits>
 #include <sstream>
 #include <streambuf>
 #include <string_view>
@@ -53,24 +53,32 @@ protected:
     }
 };
 
-// The shapes, from the rest of the answer. The kernel's binary reader sizes its arrays by
-// the counts in the data before it reads what they count, so a damaged answer could make
-// the program reserve and fill gigabytes: the data is taken whole, piece by piece as it
-// comes, and checked before the kernel reads it. The check costs a few milliseconds on the
-// largest answers; the answer is held once more while it is unpacked.
-bool readShapes(std::istream& in, TopoDS_Shape& shapes)
+// Up to `most` bytes of the stream, taken a piece at a time, so that a size that claims
+// more than comes costs no memory.
+QByteArray readUpTo(std::istream& in, quint64 most)
 {
     QByteArray data;
-    constexpr qsizetype piece = qsizetype(1) << 20;
-    for (;;) {
+    constexpr quint64 piece = quint64(1) << 20;
+    while (quint64(data.size()) < most) {
+        const qsizetype wanted = qsizetype(std::min(piece, most - quint64(data.size())));
         const qsizetype at = data.size();
-        data.resize(at + piece);
-        in.read(data.data() + at, piece);
-        const qsizetype got = qsizetype(in.gcount());
-        data.resize(at + got);
-        if (got < piece)
+        data.resize(at + wanted);
+        in.read(data.data() + at, wanted);
+        data.resize(at + qsizetype(in.gcount()));
+        if (in.gcount() < wanted)
             break;
     }
+    return data;
+}
+
+// The shapes, from the rest of the answer. The kernel's binary reader sizes its arrays by
+// the counts in the data before it reads what they count, so a damaged answer could make
+// the program reserve and fill gigabytes: the data is taken whole and checked before the
+// kernel reads it. The check costs a few milliseconds on the largest answers; the answer
+// is held once more while it is unpacked.
+bool readShapes(std::istream& in, TopoDS_Shape& shapes)
+{
+    const QByteArray data = readUpTo(in, std::numeric_limits<quint64>::max());
     const std::string_view view(data.constData(), std::size_t(data.size()));
     if (!isSoundBinaryShape(view, TriangleCorners::any))
         return false;
@@ -137,16 +145,9 @@ bool readResult(std::istream& in, ImportResult& result, ReadStop& stop)
     quint64 recordSize = 0;
     if (!in.read(reinterpret_cast<char*>(&recordSize), 8))
         return false;
-    // Taken piece by piece: a size that claims more than comes costs no memory.
-    QByteArray record;
-    constexpr quint64 piece = quint64(1) << 20;
-    while (quint64(record.size()) < recordSize) {
-        const qsizetype wanted = qsizetype(std::min(piece, recordSize - quint64(record.size())));
-        const qsizetype at = record.size();
-        record.resize(at + wanted);
-        if (!in.read(record.data() + at, wanted))
-            return false;
-    }
+    const QByteArray record = readUpTo(in, recordSize);
+    if (quint64(record.size()) != recordSize)
+        return false;
     QDataStream fields(record);
     fields.setVersion(QDataStream::Qt_6_4);
     quint8 stopValue = 0;

@@ -29,7 +29,6 @@ namespace qor::io {
 
 namespace {
 
-constexpr int answerFd = 3;
 constexpr int waitTickMs = 40;
 // A keeper reports within moments of its worker's end; this long only when it is stuck.
 constexpr int keeperReportMs = 10000;
@@ -159,8 +158,8 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
     argv.push_back(nullptr);
-    const pid_t pid
-        = spawnWithDescriptor(argv.data(), ReaderEnvironment().entries(), fds[1], answerFd);
+    const pid_t pid = spawnWithDescriptor(argv.data(), ReaderEnvironment().entries(), fds[1],
+                                          readerAnswerFd);
     if (pid < 0) {
         ::close(fds[0]);
         return false;

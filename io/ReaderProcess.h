@@ -20,6 +20,8 @@ namespace qor::io {
 
 // The file name of the reader program.
 inline constexpr const char* readerProgramName = "qorcad-reader";
+// The descriptor a reader writes its answer to.
+inline constexpr int readerAnswerFd = 3;
 
 // What a reader process may use for one file.
 struct ReaderLimits {

@@ -19,13 +19,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace qor::io {
 
 namespace {
 
 constexpr int requestFd = 3;
-constexpr int answerFd = 3;
 // Far more than a path and the limits take; a longer request is not one of ours.
 constexpr std::size_t requestBytes = 64 * 1024;
 
@@ -61,10 +59,10 @@ bool workerEnded(pid_t worker)
                                int (*readOne)(int, char**))
 {
     ::close(keeper);
-    if (::dup2(answer, answerFd) < 0)
+    if (::dup2(answer, readerAnswerFd) < 0)
         ::_exit(127);
     ::close(answer);
-    std::vector<char*> argv{const_cast<char*>("qorcad-reader")};
+    std::vector<char*> argv{const_cast<char*>(readerProgramName)};
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
     argv.push_back(nullptr);

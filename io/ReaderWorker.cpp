@@ -23,11 +23,9 @@ namespace qor::io {
 
 namespace {
 
-constexpr int answerFd = 3;
-
 bool sendToCaller(const QByteArray& bytes)
 {
-    return writeAll(answerFd, bytes.constData(), std::size_t(bytes.size()));
+    return writeAll(readerAnswerFd, bytes.constData(), std::size_t(bytes.size()));
 }
 
 // The answer written through a buffer of its own: the result never lies in memory a second
@@ -51,7 +49,7 @@ protected:
     int sync() override
     {
         const std::size_t size = std::size_t(pptr() - pbase());
-        if (size > 0 && !writeAll(answerFd, pbase(), size))
+        if (size > 0 && !writeAll(readerAnswerFd, pbase(), size))
             return -1;
         setp(buffer_.data(), buffer_.data() + buffer_.size());
         return 0;

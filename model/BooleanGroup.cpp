@@ -2,7 +2,6 @@
 
 #include "model/ExecContext.h"
 
-#include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
@@ -11,7 +10,6 @@
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
-#include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <QJsonArray>
@@ -300,9 +298,7 @@ void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools)
 bool settlesAlike(const TopoDS_Shape& tool)
 {
     for (TopExp_Explorer face(tool, TopAbs_FACE); face.More(); face.Next()) {
-        const GeomAbs_SurfaceType type
-            = BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType();
-        if (type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone)
+        if (!isPlaneCylinderOrCone(face.Current()))
             return false;
     }
     return true;

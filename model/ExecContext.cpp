@@ -162,14 +162,13 @@ double throughAllDistance(const ModelState& state, const gp_Pnt& point)
     return 2.0 * reach + 10.0;
 }
 
-namespace {
-
-// Faces other than planes, cylinders and cones: spheres, tori and free forms.
-bool isCurvedBothWays(const TopoDS_Shape& face)
+bool isPlaneCylinderOrCone(const TopoDS_Shape& face)
 {
     const GeomAbs_SurfaceType type = BRepAdaptor_Surface(TopoDS::Face(face), false).GetType();
-    return type != GeomAbs_Plane && type != GeomAbs_Cylinder && type != GeomAbs_Cone;
+    return type == GeomAbs_Plane || type == GeomAbs_Cylinder || type == GeomAbs_Cone;
 }
+
+namespace {
 
 // The kernel's merge of faces that touch faces curved both ways can run
 // without end (seen with the strips of a bore between the turns of a modelled
@@ -180,7 +179,7 @@ void keepAroundCurvedBothWays(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameD
     TopTools_IndexedDataMapOfShapeListOfShape facesAtVertex;
     TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_FACE, facesAtVertex);
     for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-        if (!isCurvedBothWays(face.Current()))
+        if (isPlaneCylinderOrCone(face.Current()))
             continue;
         for (TopExp_Explorer vertex(face.Current(), TopAbs_VERTEX); vertex.More(); vertex.Next()) {
             for (const TopoDS_Shape& neighbour : facesAtVertex.FindFromKey(vertex.Current())) {

@@ -88,8 +88,12 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
 // boolean from `merged`, a shape merged already.
 bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged);
 
+// Whether the face lies on a plane, a cylinder or a cone: curved one way at most.
+bool isPlaneCylinderOrCone(const TopoDS_Shape& face);
+
 // Merges faces and edges that lie on the same surface or curve; faces touching a
-// free-form face keep their edges. The input unchanged when the kernel fails.
+// face curved both ways (a sphere, a torus, a free form) keep their edges. The
+// input unchanged when the kernel fails.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
 // The same, or none when the kernel fails.
 std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape);
