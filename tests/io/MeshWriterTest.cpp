@@ -386,37 +386,31 @@ TEST(MeshWriters, RetryFacesTheMesherLeftEmpty)
     }
 }
 
-// A face the mesher leaves empty even after healing, or whose triangles all
-// collapse, is meshed another way: the solid comes out closed, with its volume,
-// and without a note.
-TEST(MeshWriters, FacesTheMesherLeavesEmptyOrCollapsedAreMeshedOtherwise)
+// A face the mesher leaves empty, and healing collapses, is meshed another way:
+// the solid comes out closed, with its volume, and without a note.
+TEST(MeshWriters, FaceTheMesherAndHealingCannotCoverIsMeshedOtherwise)
 {
-    const double inner = 2.0;
-    const double round = 1.5;
+    const double radius = 0.35;
+    const double round = 0.18;
+    const double length = 6.0;
     const double pi = std::numbers::pi;
-    const struct {
-        const char* name;
-        TopoDS_Shape (*make)();
-        double volume;
-    } cases[] = {
-        {"Ring", [] { return qor::fixtures::roundRingWithShiftedCurves(2.0, 1.5); },
-         2 * pi * (inner + 4 * round / (3 * pi)) * pi * round * round / 4},
-        {"Walze", [] { return qor::fixtures::cylinderWithCollapsedSideMesh(5, 10); },
-         pi * 25.0 * 10.0},
-    };
+    const double core = radius - round;
+    const double volume = pi * radius * radius * length + pi * core * core * round
+                          + 2 * pi * (core + 4 * round / (3 * pi)) * pi * round * round / 4;
     QTemporaryDir dir;
-    for (const auto& c : cases) {
-        for (const char* suffix : meshSuffixes) {
-            SCOPED_TRACE(std::string(c.name) + "." + suffix);
-            const QString path = dir.filePath(QStringLiteral("teil.") + suffix);
-            QString note = QStringLiteral("alt");
-            ASSERT_TRUE(exportFile(path, {{QString::fromUtf8(c.name), c.make()}}, ExportOptions(),
-                                   nullptr, &note));
-            EXPECT_EQ(note, QString());
-            const Soup soup = soupOf(path);
-            EXPECT_EQ(openEdges(soup), 0);
-            EXPECT_NEAR(soupVolume(soup), c.volume, 0.01 * c.volume);
-        }
+    for (const char* suffix : meshSuffixes) {
+        SCOPED_TRACE(suffix);
+        const QString path = dir.filePath(QStringLiteral("stift.") + suffix);
+        QString note = QStringLiteral("alt");
+        ASSERT_TRUE(
+            exportFile(path,
+                       {{QStringLiteral("Stift"),
+                         qor::fixtures::roundedPinWithShiftedCurves(radius, round, length)}},
+                       ExportOptions(), nullptr, &note));
+        EXPECT_EQ(note, QString());
+        const Soup soup = soupOf(path);
+        EXPECT_EQ(openEdges(soup), 0);
+        EXPECT_NEAR(soupVolume(soup), volume, 0.01 * volume);
     }
 }
 
