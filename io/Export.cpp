@@ -24,6 +24,7 @@
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools_ReShape.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_TEdge.hxx>
 #include <BRep_TFace.hxx>
@@ -470,12 +471,25 @@ TopoDS_Shape healedCopy(const TopoDS_Shape& shape, bool fixCollapsedEdges, Cance
     return fix.Shape();
 }
 
-// A copy whose surfaces and curves are all B-splines: the mesher takes another
-// path on them (a cone's tip, a revolved face's seam).
-TopoDS_Shape bsplineCopy(const TopoDS_Shape& shape)
+// The shape with every shell (or loose face) that holds a face without a
+// triangle that has area replaced by a copy whose surfaces and curves are all
+// B-splines: the mesher takes another path on them (a cone's tip, a revolved
+// face's seam), and the other shells keep their mesh. A null shape when no
+// piece needs it.
+TopoDS_Shape withBsplinePieces(const TopoDS_Shape& shape)
 {
-    BRepBuilderAPI_NurbsConvert convert(shape, true);
-    return convert.IsDone() ? convert.Shape() : TopoDS_Shape();
+    BRepTools_ReShape reshape;
+    bool replaced = false;
+    for (const TopoDS_Shape& piece : shellsAndLooseFaces(shape)) {
+        if (countMesh(piece).emptyFaces == 0)
+            continue;
+        BRepBuilderAPI_NurbsConvert convert(piece, true);
+        if (!convert.IsDone())
+            continue;
+        reshape.Replace(piece, convert.Shape());
+        replaced = true;
+    }
+    return replaced ? reshape.Apply(shape) : TopoDS_Shape();
 }
 
 // How well a mesh covers its body: faces left without area, and edges of one
@@ -499,10 +513,10 @@ Coverage coverageOf(const TopoDS_Shape& shape)
 }
 
 // Meshes a body whose faces the mesher left empty or collapsed another way, each
-// time the whole body, so that the borders of its faces stay matched: healed
-// copies, B-spline copies, and the best of them at other deflections. Keeps the
-// first way that covers every face without a hole, else the best one. The
-// caller's shape is never changed by the repairs.
+// time whole shells, so that the borders of its faces stay matched: healed
+// copies, B-spline copies of the shells that need it, and the best of them at
+// other deflections. Keeps the first way that covers every face without a hole,
+// else the best one. The caller's shape is never changed by the repairs.
 MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, MeshCount count,
                         CancelIndicator& stop)
 {
@@ -511,8 +525,12 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
     const std::function<TopoDS_Shape()> ways[] = {
         [&] { return healedCopy(given, true, stop); },
         [&] { return healedCopy(given, false, stop); },
-        [&] { return bsplineCopy(given); },
-        [&] { return bsplineCopy(healedCopy(given, true, stop)); },
+        [&] { return withBsplinePieces(given); },
+        [&] {
+            const TopoDS_Shape healed = healedCopy(given, true, stop);
+            meshShape(healed, deflection, angle, stop);
+            return withBsplinePieces(healed);
+        },
     };
     // A way the kernel refuses (a face without bounds has no B-spline copy) is
     // skipped.
