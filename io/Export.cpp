@@ -352,16 +352,16 @@ MeshCount countMesh(const TopoDS_Shape& shape)
 {
     MeshCount count;
     for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) mesh
-            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
+        const TopoDS_Face& face = TopoDS::Face(explorer.Current());
         // A face whose triangles all collapse is as empty as one without any.
-        if (mesh.IsNull() || !hasTriangleWithArea(TopoDS::Face(explorer.Current()))) {
+        if (!hasTriangleWithArea(face)) {
             ++count.emptyFaces;
             continue;
         }
-        count.triangles += mesh->NbTriangles();
-        count.largestFace = std::max<long long>(count.largestFace, mesh->NbTriangles());
+        TopLoc_Location location;
+        const int triangles = BRep_Tool::Triangulation(face, location)->NbTriangles();
+        count.triangles += triangles;
+        count.largestFace = std::max<long long>(count.largestFace, triangles);
     }
     return count;
 }
@@ -720,7 +720,8 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
     // by more than two triangles named. Readers of every format join the corners
     // of solids that touch, so the edges are counted with all of the body's nodes
     // merged where they meet.
-    // Faces are counted as left out once every filter has run.
+    // Faces are counted as left out after the filter, which empties a face whose
+    // every triangle collapsed.
     std::vector<int> nonManifold;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {

@@ -215,8 +215,7 @@ int facesLeftOut(const TopoDS_Shape& shape)
     for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
         const TopoDS_Face& face = TopoDS::Face(ex.Current());
         TopLoc_Location location;
-        if (!BRep_Tool::Triangulation(face, location).IsNull()
-            || BRep_Tool::Surface(face, location).IsNull())
+        if (hasTriangleWithArea(face) || BRep_Tool::Surface(face, location).IsNull())
             continue;
         // A face without bounds has no finite area, and is left out all the same.
         double u0 = 0.0, u1 = 0.0, v0 = 0.0, v1 = 0.0;

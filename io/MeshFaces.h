@@ -53,7 +53,7 @@ int openEdgeCount(const IndexedMesh& mesh);
 bool hasTriangleWithArea(const TopoDS_Face& face);
 
 // Faces of the shape with a surface and an area of more than 0.000001 mm² that
-// carry no triangulation: what a mesh of the shape leaves out.
+// have no triangle with area: what a mesh of the shape leaves out.
 int facesLeftOut(const TopoDS_Shape& shape);
 
 // Takes out of every face triangulation of the shape the triangles that enclose
