@@ -514,8 +514,8 @@ Coverage coverageOf(const TopoDS_Shape& shape)
 
 // Meshes a body whose faces the mesher left empty or collapsed another way, each
 // time whole shells, so that the borders of its faces stay matched: healed
-// copies, B-spline copies of the shells that need it, and the best of them at
-// other deflections. Keeps the first way that covers every face without a hole,
+// copies, B-spline copies of the shells that need it, and the best of them at a
+// finer deflection. Keeps the first way that covers every face without a hole,
 // else the best one. The caller's shape is never changed by the repairs.
 MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, MeshCount count,
                         CancelIndicator& stop)
@@ -526,11 +526,6 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
         [&] { return healedCopy(given, true, stop); },
         [&] { return healedCopy(given, false, stop); },
         [&] { return withBsplinePieces(given); },
-        [&] {
-            const TopoDS_Shape healed = healedCopy(given, true, stop);
-            meshShape(healed, deflection, angle, stop);
-            return withBsplinePieces(healed);
-        },
     };
     // A way the kernel refuses (a face without bounds has no B-spline copy) is
     // skipped.
@@ -554,12 +549,14 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
             return count;
         tryWay(way, deflection);
     }
-    for (const double factor : {0.25, 4.0}) {
-        if (best.complete())
-            return count;
+    // A finer deflection gives the mesher another border to start from; a
+    // coarser one would make the file coarser than asked without saying so. The
+    // largest face stays within the cap on its triangles.
+    const bool finerFits
+        = double(count.largestFace) * std::pow(2.0, growthExponent) <= double(faceTriangleCap);
+    if (!best.complete() && finerFits) {
         const TopoDS_Shape chosen = shape;
-        tryWay([&] { return BRepBuilderAPI_Copy(chosen, true, false).Shape(); },
-               factor * deflection);
+        tryWay([&] { return BRepBuilderAPI_Copy(chosen, true, false).Shape(); }, deflection / 2);
     }
     return count;
 }

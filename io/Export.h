@@ -44,8 +44,8 @@ struct ExportOptions {
 // back a body's face area, box or colour, or whose mesh has edges that more than
 // two triangles share says so in note (when not null). Every mesh format leaves
 // out triangles whose corners coincide and meshes a body whose faces the mesher
-// left empty or collapsed another way (healed, as B-splines, at other
-// deflections); faces still without triangles are counted in the note. A body
+// left empty or collapsed another way (healed, as B-splines, at a finer
+// deflection); faces still without triangles are counted in the note. A body
 // whose tolerances are not finite is refused. progress (when set) receives
 // 0..100 and a label; when cancelled (when set) answers true, the export ends
 // with the error "Export abgebrochen" and leaves the target as it was.
