@@ -22,7 +22,9 @@
 
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools_ReShape.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_TEdge.hxx>
 #include <BRep_TFace.hxx>
@@ -61,6 +63,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -338,7 +341,7 @@ constexpr long long faceTriangleCap = 100000;
 constexpr double growthExponent = 1.5;
 
 // Triangles the mesher made for one body, its largest face, and the faces it
-// left without.
+// left without a triangle that has area.
 struct MeshCount {
     long long triangles = 0;
     long long largestFace = 0;
@@ -349,15 +352,16 @@ MeshCount countMesh(const TopoDS_Shape& shape)
 {
     MeshCount count;
     for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) mesh
-            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
-        if (mesh.IsNull() || mesh->NbTriangles() == 0) {
+        const TopoDS_Face& face = TopoDS::Face(explorer.Current());
+        // A face whose triangles all collapse is as empty as one without any.
+        if (!hasTriangleWithArea(face)) {
             ++count.emptyFaces;
             continue;
         }
-        count.triangles += mesh->NbTriangles();
-        count.largestFace = std::max<long long>(count.largestFace, mesh->NbTriangles());
+        TopLoc_Location location;
+        const int triangles = BRep_Tool::Triangulation(face, location)->NbTriangles();
+        count.triangles += triangles;
+        count.largestFace = std::max<long long>(count.largestFace, triangles);
     }
     return count;
 }
@@ -456,25 +460,103 @@ void meshShape(const TopoDS_Shape& shape, double deflection, double angle, Cance
     BRepMesh_IncrementalMesh(shape, parameters, stop.Start());
 }
 
-// Meshes a body whose faces the mesher left partly empty once more, so that a
-// closed solid gives a closed mesh: a healed copy of the whole body (a face whose
-// edges lack their curves on it, or whose wire has gaps, meshes once repaired,
-// and meshing the copy as a whole keeps the borders of its faces matched).
-// Replaces the body's shape when that left fewer faces empty; the caller's shape
-// is never changed by the healing.
-MeshCount retryEmptyFaces(TopoDS_Shape& shape, double deflection, double angle, MeshCount count,
-                          CancelIndicator& stop)
+// A copy of the shape healed, optionally without marking edges as collapsed: a
+// face whose edges' curves on it lie a turn apart gets its circles marked as
+// points by that fix and then meshes into triangles without area.
+TopoDS_Shape healedCopy(const TopoDS_Shape& shape, bool fixCollapsedEdges, CancelIndicator& stop)
 {
-    BRepBuilderAPI_Copy copy(shape, true, false);
-    ShapeFix_Shape fix(copy.Shape());
+    ShapeFix_Shape fix(BRepBuilderAPI_Copy(shape, true, false).Shape());
+    fix.FixWireTool()->FixDegeneratedMode() = fixCollapsedEdges ? -1 : 0;
     fix.Perform(stop.Start());
-    if (stop.UserBreak())
-        return count;
-    const TopoDS_Shape healed = fix.Shape();
-    meshShape(healed, deflection, angle, stop);
-    if (const MeshCount again = countMesh(healed); again.emptyFaces < count.emptyFaces) {
-        shape = healed;
-        count = again;
+    return fix.Shape();
+}
+
+// The shape with every shell (or loose face) that holds a face without a
+// triangle that has area replaced by a copy whose surfaces and curves are all
+// B-splines: the mesher takes another path on them (a cone's tip, a revolved
+// face's seam), and the other shells keep their mesh. A null shape when no
+// piece needs it.
+TopoDS_Shape withBsplinePieces(const TopoDS_Shape& shape)
+{
+    BRepTools_ReShape reshape;
+    bool replaced = false;
+    for (const TopoDS_Shape& piece : shellsAndLooseFaces(shape)) {
+        if (countMesh(piece).emptyFaces == 0)
+            continue;
+        BRepBuilderAPI_NurbsConvert convert(piece, true);
+        if (!convert.IsDone())
+            continue;
+        reshape.Replace(piece, convert.Shape());
+        replaced = true;
+    }
+    return replaced ? reshape.Apply(shape) : TopoDS_Shape();
+}
+
+// How well a mesh covers its body: faces left without area, and edges of one
+// triangle only (with the body's nodes merged by position).
+struct Coverage {
+    int emptyFaces = 0;
+    int openEdges = 0;
+
+    bool complete() const { return emptyFaces == 0 && openEdges == 0; }
+    // Fewer holes of one kind and no more of the other.
+    bool betterThan(const Coverage& other) const
+    {
+        return emptyFaces <= other.emptyFaces && openEdges <= other.openEdges
+               && (emptyFaces < other.emptyFaces || openEdges < other.openEdges);
+    }
+};
+
+Coverage coverageOf(const TopoDS_Shape& shape)
+{
+    return {countMesh(shape).emptyFaces, openEdgeCount(mergedMesh(shape))};
+}
+
+// Meshes a body whose faces the mesher left empty or collapsed another way, each
+// time whole shells, so that the borders of its faces stay matched: healed
+// copies, B-spline copies of the shells that need it, and the best of them at a
+// finer deflection. Keeps the first way that covers every face without a hole,
+// else the best one. The caller's shape is never changed by the repairs.
+MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, MeshCount count,
+                        CancelIndicator& stop)
+{
+    const TopoDS_Shape given = shape;
+    Coverage best = coverageOf(shape);
+    const std::function<TopoDS_Shape()> ways[] = {
+        [&] { return healedCopy(given, true, stop); },
+        [&] { return healedCopy(given, false, stop); },
+        [&] { return withBsplinePieces(given); },
+    };
+    // A way the kernel refuses (a face without bounds has no B-spline copy) is
+    // skipped.
+    const auto tryWay = [&](const std::function<TopoDS_Shape()>& way, double at) {
+        try {
+            OCC_CATCH_SIGNALS
+            const TopoDS_Shape candidate = way();
+            if (candidate.IsNull() || stop.UserBreak())
+                return;
+            meshShape(candidate, at, angle, stop);
+            if (const Coverage coverage = coverageOf(candidate); coverage.betterThan(best)) {
+                best = coverage;
+                shape = candidate;
+                count = countMesh(candidate);
+            }
+        } catch (const Standard_Failure&) {
+        }
+    };
+    for (const auto& way : ways) {
+        if (best.complete())
+            return count;
+        tryWay(way, deflection);
+    }
+    // A finer deflection gives the mesher another border to start from; a
+    // coarser one would make the file coarser than asked without saying so. The
+    // largest face stays within the cap on its triangles.
+    const bool finerFits
+        = double(count.largestFace) * std::pow(2.0, growthExponent) <= double(faceTriangleCap);
+    if (!best.complete() && finerFits) {
+        const TopoDS_Shape chosen = shape;
+        tryWay([&] { return BRepBuilderAPI_Copy(chosen, true, false).Shape(); }, deflection / 2);
     }
     return count;
 }
@@ -544,27 +626,21 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Vernetzen"), int(i)};
         if (counts[i].emptyFaces > 0 && !isMeshOnly(bodies[i].shape))
-            counts[i] = retryEmptyFaces(bodies[i].shape, deflections[i], options.angularDeflection,
-                                        counts[i], stop);
+            counts[i] = meshOtherwise(bodies[i].shape, deflections[i], options.angularDeflection,
+                                      counts[i], stop);
         if (stop.UserBreak())
             return exportCancelledMessage();
     }
 
-    MeshCount total;
-    for (const MeshCount& count : counts) {
-        total.triangles += count.triangles;
-        total.emptyFaces += count.emptyFaces;
-    }
-    if (total.triangles == 0)
+    long long triangles = 0;
+    for (const MeshCount& count : counts)
+        triangles += count.triangles;
+    if (triangles == 0)
         return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
                               "die Datei bliebe leer");
     const double used = *std::max_element(deflections.begin(), deflections.end());
     if (used > wanted)
         notes << coarseningNote(used, deflections, limits, wanted, options);
-    if (total.emptyFaces > 0) {
-        notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
-                     .arg(total.emptyFaces);
-    }
     return {};
 }
 
@@ -641,12 +717,19 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
     // by more than two triangles named. Readers of every format join the corners
     // of solids that touch, so the edges are counted with all of the body's nodes
     // merged where they meet.
+    // Faces are counted as left out after the filter, which empties a face whose
+    // every triangle collapsed.
     std::vector<int> nonManifold;
+    int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
         dropZeroAreaTriangles(bodies[i].shape);
+        leftOut += facesLeftOut(bodies[i].shape);
         nonManifold.push_back(nonManifoldEdgeCount(mergedMesh(bodies[i].shape)));
     }
+    if (leftOut > 0)
+        notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
+                     .arg(leftOut);
     noteNonManifold(bodies, nonManifold, notes);
     return {};
 }

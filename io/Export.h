@@ -44,10 +44,11 @@ struct ExportOptions {
 // back a body's face area, box or colour, or whose mesh has edges that more than
 // two triangles share says so in note (when not null). Every mesh format leaves
 // out triangles whose corners coincide and meshes a body whose faces the mesher
-// left empty once more, healed. A body whose tolerances are not finite is
-// refused. progress (when set) receives 0..100 and a label; when cancelled (when
-// set) answers true, the export ends with the error "Export abgebrochen" and
-// leaves the target as it was.
+// left empty or collapsed another way (healed, as B-splines, at a finer
+// deflection); faces still without triangles are counted in the note. A body
+// whose tolerances are not finite is refused. progress (when set) receives
+// 0..100 and a label; when cancelled (when set) answers true, the export ends
+// with the error "Export abgebrochen" and leaves the target as it was.
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
                 const ExportOptions& options, QString* error = nullptr, QString* note = nullptr,
                 const ProgressCallback& progress = {}, const CancelCheck& cancelled = {});

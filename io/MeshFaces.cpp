@@ -1,8 +1,12 @@
 #include "io/MeshFaces.h"
 
+#include <BRepGProp.hxx>
+#include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <GProp_GProps.hxx>
 #include <Poly_Triangulation.hxx>
+#include <Precision.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
@@ -147,7 +151,10 @@ IndexedMesh bodyMesh(const TopoDS_Shape& shape)
     return mesh;
 }
 
-int nonManifoldEdgeCount(const IndexedMesh& mesh)
+namespace {
+
+// How many edges of the mesh as many triangles share as counts accepts.
+template <typename Accept> int edgesSharedBy(const IndexedMesh& mesh, Accept counts)
 {
     // A sorted list of edges costs far less memory than a map on large meshes.
     std::vector<std::uint64_t> edges;
@@ -162,9 +169,66 @@ int nonManifoldEdgeCount(const IndexedMesh& mesh)
         std::size_t j = i;
         while (j < edges.size() && edges[j] == edges[i])
             ++j;
-        if (j - i > 2)
+        if (counts(j - i))
             ++count;
         i = j;
+    }
+    return count;
+}
+
+} // namespace
+
+int nonManifoldEdgeCount(const IndexedMesh& mesh)
+{
+    return edgesSharedBy(mesh, [](std::size_t triangles) { return triangles > 2; });
+}
+
+int openEdgeCount(const IndexedMesh& mesh)
+{
+    return edgesSharedBy(mesh, [](std::size_t triangles) { return triangles == 1; });
+}
+
+bool hasTriangleWithArea(const TopoDS_Face& face)
+{
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
+    if (tri.IsNull())
+        return false;
+    const gp_Trsf& trsf = location.Transformation();
+    // Usually the first triangle answers.
+    for (int t = 1; t <= tri->NbTriangles(); ++t) {
+        int n1 = 0, n2 = 0, n3 = 0;
+        if (!cornersOf(tri, t, n1, n2, n3))
+            continue;
+        const GridKey a = gridKey(tri->Node(n1).Transformed(trsf));
+        const GridKey b = gridKey(tri->Node(n2).Transformed(trsf));
+        const GridKey c = gridKey(tri->Node(n3).Transformed(trsf));
+        if (a != b && b != c && a != c)
+            return true;
+    }
+    return false;
+}
+
+int facesLeftOut(const TopoDS_Shape& shape)
+{
+    int count = 0;
+    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(ex.Current());
+        TopLoc_Location location;
+        if (hasTriangleWithArea(face) || BRep_Tool::Surface(face, location).IsNull())
+            continue;
+        // A face without bounds has no finite area, and is left out all the same.
+        double u0 = 0.0, u1 = 0.0, v0 = 0.0, v1 = 0.0;
+        BRepTools::UVBounds(face, u0, u1, v0, v1);
+        if (Precision::IsInfinite(u0) || Precision::IsInfinite(u1) || Precision::IsInfinite(v0)
+            || Precision::IsInfinite(v1)) {
+            ++count;
+            continue;
+        }
+        GProp_GProps props;
+        BRepGProp::SurfaceProperties(face, props);
+        if (!(std::abs(props.Mass()) <= 1e-6))
+            ++count;
     }
     return count;
 }

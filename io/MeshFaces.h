@@ -1,5 +1,6 @@
 #pragma once
 
+#include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
@@ -42,6 +43,18 @@ IndexedMesh bodyMesh(const TopoDS_Shape& shape);
 // Edges that more than two triangles share (not manifold): slicers and
 // solid checks refuse such a mesh or repair it at will.
 int nonManifoldEdgeCount(const IndexedMesh& mesh);
+
+// Edges that only one triangle has: holes in the surface, or the rim of a body
+// that is not closed.
+int openEdgeCount(const IndexedMesh& mesh);
+
+// True when the face's triangulation has a triangle whose corners are three
+// points on the merge grid: one that the writers keep.
+bool hasTriangleWithArea(const TopoDS_Face& face);
+
+// Faces of the shape with a surface and an area of more than 0.000001 mm² that
+// have no triangle with area: what a mesh of the shape leaves out.
+int facesLeftOut(const TopoDS_Shape& shape);
 
 // Takes out of every face triangulation of the shape the triangles that enclose
 // no area because two of their corners are one point on the merge grid (the

@@ -15,6 +15,7 @@
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/StlFixtures.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -216,6 +217,14 @@ int edgesUsedOtherThanTwice(const Soup& soup)
     return count;
 }
 
+// Edges only one triangle has, with the corners merged at 0.001 mm: holes in the surface.
+int openEdges(const Soup& soup)
+{
+    const std::map<std::pair<int, int>, int> uses = edgeUses(soup);
+    return int(
+        std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second == 1; }));
+}
+
 double soupVolume(const Soup& soup)
 {
     double sixfold = 0.0;
@@ -374,6 +383,73 @@ TEST(MeshWriters, RetryFacesTheMesherLeftEmpty)
         const Soup soup = soupOf(path);
         EXPECT_EQ(edgesUsedOtherThanTwice(soup), 0);
         EXPECT_NEAR(soupVolume(soup), volume, 0.005 * volume);
+    }
+}
+
+// A face the mesher leaves empty, and healing collapses, is meshed another way:
+// the solid comes out closed, with its volume, and without a note.
+TEST(MeshWriters, FaceTheMesherAndHealingCannotCoverIsMeshedOtherwise)
+{
+    const double radius = 0.35;
+    const double round = 0.18;
+    const double length = 6.0;
+    const double pi = std::numbers::pi;
+    const double core = radius - round;
+    const double volume = pi * radius * radius * length + pi * core * core * round
+                          + 2 * pi * (core + 4 * round / (3 * pi)) * pi * round * round / 4;
+    QTemporaryDir dir;
+    for (const char* suffix : meshSuffixes) {
+        SCOPED_TRACE(suffix);
+        const QString path = dir.filePath(QStringLiteral("stift.") + suffix);
+        QString note = QStringLiteral("alt");
+        ASSERT_TRUE(
+            exportFile(path,
+                       {{QStringLiteral("Stift"),
+                         qor::fixtures::roundedPinWithShiftedCurves(radius, round, length)}},
+                       ExportOptions(), nullptr, &note));
+        EXPECT_EQ(note, QString());
+        const Soup soup = soupOf(path);
+        EXPECT_EQ(openEdges(soup), 0);
+        EXPECT_NEAR(soupVolume(soup), volume, 0.01 * volume);
+    }
+}
+
+// KiCad's winding models (several solids in one body, each with a curved face the
+// mesher leaves empty and healing collapses) and a connector with two cones the
+// mesher leaves empty: every format holds every face, and the solids stay closed.
+TEST(MeshWriters, KiCadWindingsAndConnectorComeOutClosed)
+{
+    const char* const models[] = {
+        "Transformer_THT.3dshapes/Transformer_Breve_TEZ-22x24.step",
+        "Transformer_THT.3dshapes/Transformer_Breve_TEZ-28x33.step",
+        "Transformer_THT.3dshapes/Transformer_Breve_TEZ-35x42.step",
+        "Transformer_THT.3dshapes/Transformer_Breve_TEZ-38x45.step",
+        "Transformer_THT.3dshapes/Transformer_Breve_TEZ-44x52.step",
+        "Transformer_THT.3dshapes/Transformer_Breve_TEZ-47x57.step",
+        "Transformer_THT.3dshapes/Transformer_NF_ETAL_1-1_P1200.step",
+        "Transformer_THT.3dshapes/Transformer_NF_ETAL_P1165.step",
+        "Connector_AMASS.3dshapes/AMASS_XT60-F_1x02_P7.2mm_Vertical.step",
+    };
+    const QDir folder(qor::test::kicadModelsFolder());
+    if (!folder.exists(QString::fromLatin1(models[0])))
+        GTEST_SKIP() << "KiCad's 3D models are not unpacked";
+    QTemporaryDir dir;
+    for (const char* model : models) {
+        const qor::io::ImportResult imported
+            = qor::io::importFile(folder.filePath(QString::fromLatin1(model)), {});
+        ASSERT_TRUE(imported.ok) << model;
+        std::vector<ExportBody> bodies;
+        for (const qor::io::ImportedBody& body : imported.bodies)
+            bodies.push_back({body.name, body.shape});
+        for (const char* suffix : meshSuffixes) {
+            SCOPED_TRACE(std::string(model) + " as " + suffix);
+            const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
+            QString note;
+            ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
+            EXPECT_FALSE(note.contains(QStringLiteral("Flächen ließen sich nicht vernetzen")))
+                << note.toStdString();
+            EXPECT_EQ(openEdges(soupOf(path)), 0);
+        }
     }
 }
 
