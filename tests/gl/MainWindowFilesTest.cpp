@@ -804,11 +804,11 @@ TEST_F(MainWindowFilesTest, HostileImportKeepsTheModifiedDocument)
         const QString path = dir.filePath(files[i].first);
         writeFile(path, files[i].second);
         auto report = std::make_shared<QString>();
-        const auto reported
-            = whenShown<qor::app::ImportInfoDialog>([report](qor::app::ImportInfoDialog* d) {
-                  *report = labelTexts(d);
-                  d->reject();
-              });
+        const auto reported = whenShown<qor::app::ImportInfoDialog>(
+            [report](qor::app::ImportInfoDialog* d) {
+                *report = labelTexts(d);
+                d->reject();
+            });
         QElapsedTimer clock;
         clock.start();
         window.importFile(path);
@@ -868,8 +868,7 @@ TEST_F(MainWindowFilesTest, AssemblyWithAHostileComponentOpensWithItMarked)
     const auto& components = window.controller->document->components;
     ASSERT_EQ(components.size(), 2u);
     EXPECT_TRUE(components[0].status.isEmpty());
-    EXPECT_TRUE(
-        components[1].status.contains(QStringLiteral("der Leseprozess wurde beendet (Absturz)")))
+    EXPECT_TRUE(components[1].status.contains(QStringLiteral("der Leseprozess wurde beendet (Absturz)")))
         << components[1].status.toStdString();
     EXPECT_EQ(window.controller->document->current.bodies.get().size(), 1u);
 }
