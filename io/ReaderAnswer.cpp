@@ -1,5 +1,5 @@
-#include "io/BinaryShapeCheck.h"
 #include "io/ReaderProcess.h"
+#include "io/BinaryShapeCheck.h"
 
 #include <BRep_Builder.hxx>
 #include <BinTools.hxx>
@@ -36,7 +36,8 @@ public:
     }
 
 protected:
-    pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode) override
+    pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
+                     std::ios_base::openmode) override
     {
         char* base = dir == std::ios_base::beg   ? eback()
                      : dir == std::ios_base::cur ? gptr()

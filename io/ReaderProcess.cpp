@@ -132,9 +132,9 @@ struct Reader {
 // started in another folder.
 std::vector<QByteArray> readerArguments(const QString& path, const ReaderLimits& limits)
 {
-    return {QByteArray("--cpu"),    QByteArray::number(limits.cpuSeconds),
-            QByteArray("--memory"), QByteArray::number(qulonglong(limits.memoryBytes)),
-            QByteArray("--"),       QFile::encodeName(QFileInfo(path).absoluteFilePath())};
+    return {QByteArray("--cpu"), QByteArray::number(limits.cpuSeconds), QByteArray("--memory"),
+            QByteArray::number(qulonglong(limits.memoryBytes)), QByteArray("--"),
+            QFile::encodeName(QFileInfo(path).absoluteFilePath())};
 }
 
 bool startServedReader(const QString& program, const QString& path, const ReaderLimits& limits,
@@ -161,8 +161,8 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
     for (const QByteArray& argument : arguments)
         argv.push_back(const_cast<char*>(argument.constData()));
     argv.push_back(nullptr);
-    const pid_t pid
-        = spawnWithDescriptor(argv.data(), ReaderEnvironment().entries(), fds[1], readerAnswerFd);
+    const pid_t pid = spawnWithDescriptor(argv.data(), ReaderEnvironment().entries(), fds[1],
+                                          readerAnswerFd);
     if (pid < 0) {
         ::close(fds[0]);
         return false;
@@ -374,7 +374,8 @@ bool takeAnswer(AnswerPipe& pipe, AnswerReader& answer, ImportResult& read, Read
     // looking like the answer's end.
     in.exceptions(std::ios::badbit);
     const bool whole = readResult(in, read, stop);
-    while (pipe.read(chunk.data(), chunk.size()) > 0) { }
+    while (pipe.read(chunk.data(), chunk.size()) > 0) {
+    }
     return whole;
 }
 
@@ -383,7 +384,8 @@ bool takeAnswer(AnswerPipe& pipe, AnswerReader& answer, ImportResult& read, Read
 void waitForReader(Reader& reader, int& status, rusage& usage)
 {
     if (reader.served.keeper < 0) {
-        while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) { }
+        while (::wait4(reader.pid, &status, 0, &usage) < 0 && errno == EINTR) {
+        }
         return;
     }
     WorkerEnd end;

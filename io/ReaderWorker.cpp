@@ -9,8 +9,8 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <ostream>

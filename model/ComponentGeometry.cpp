@@ -335,9 +335,9 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
 
 void setComponentFileReader(ComponentFileReader reader)
 {
-    componentFileReader() = reader ? std::move(reader) : [](const QString& path) {
-        return qor::io::importFile(path, {});
-    };
+    componentFileReader() = reader
+                                ? std::move(reader)
+                                : [](const QString& path) { return qor::io::importFile(path, {}); };
 }
 
 QString placementNumbersProblem(const std::array<double, 12>& m)

@@ -1,6 +1,6 @@
-#include "io/ReaderServer.h"
 #include "io/Import.h"
 #include "io/ReaderProcess.h"
+#include "io/ReaderServer.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/common/TempFiles.h"
 #include "tests/io/IoTestSupport.h"
@@ -258,9 +258,9 @@ TEST(ReaderServer, GeneratedFilesReadAsByAFreshReader)
     builder.MakeCompound(pair);
     builder.Add(pair, BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape());
     builder.Add(pair, BRepPrimAPI_MakeBox(gp_Pnt(0.05, 0, 0), 0.01, 0.01, 0.01).Shape());
-    paths.append(writeFile(
-        dir, QStringLiteral("beschaedigt.x_b"),
-        fixtures::xtShapeWithReal(pair, fixtures::XtRealKind::PlaneNormal, std::nan(""))));
+    paths.append(writeFile(dir, QStringLiteral("beschaedigt.x_b"),
+                           fixtures::xtShapeWithReal(pair, fixtures::XtRealKind::PlaneNormal,
+                                                     std::nan(""))));
     paths.append(writeFile(dir, QStringLiteral("acht.step"), fixtures::stepDoublingAssembly(3)));
     paths.append(writeFile(dir, QStringLiteral("acht.igs"), fixtures::igesDoublingSubfigures(3)));
     paths.append(writeFile(dir, QStringLiteral("acht.gltf"), fixtures::gltfDoublingNodes(3)));

@@ -17,8 +17,8 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
-#include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -613,10 +613,10 @@ TEST_F(ComponentFiles, HostileComponentFilesCostOnlyTheirComponent)
         {"verdoppelt.gltf", qor::fixtures::gltfDoublingNodes(40)},
     };
     const QString placed = QStringLiteral("Die Datei platziert 1.099.511.627.776 Körper");
-    const QString statuses[]
-        = {QStringLiteral("„selbst.step“ ließ sich nicht lesen: der Leseprozess wurde beendet "
-                          "(Absturz)"),
-           placed, placed, placed};
+    const QString statuses[] = {
+        QStringLiteral("„selbst.step“ ließ sich nicht lesen: der Leseprozess wurde beendet "
+                       "(Absturz)"),
+        placed, placed, placed};
     for (std::size_t i = 0; i < std::size(files); ++i) {
         SCOPED_TRACE(files[i].first.toStdString());
         writeFile(path(files[i].first), files[i].second);
