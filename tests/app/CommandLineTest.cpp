@@ -683,7 +683,12 @@ QString convertWithCappedMemory(const QByteArray& argument, qint64 extraBytes,
         const rlimit cap{rlim_t(qor::test::statusKilobytes("VmSize:") * 1024 + extraBytes),
                          RLIM_INFINITY};
         ::setrlimit(RLIMIT_AS, &cap);
-        const int status = runConversion(argument, out, err);
+        int status = 1;
+        try {
+            status = runConversion(argument, out, err);
+        } catch (const std::exception& e) {
+            std::fprintf(err, "nicht abgefangen: %s\n", e.what());
+        }
         std::fflush(nullptr);
         ::_exit(status);
     }

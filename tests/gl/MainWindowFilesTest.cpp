@@ -873,20 +873,26 @@ TEST_F(MainWindowFilesTest, AssemblyWithAHostileComponentOpensWithItMarked)
     EXPECT_EQ(window.controller->document->current.bodies.get().size(), 1u);
 }
 
+// An assembly document at path that places the file once.
+void saveAssemblyOf(const QString& path, const QString& file)
+{
+    qor::model::Document assembly;
+    qor::model::Component c;
+    c.id = 1;
+    c.name = QFileInfo(file).completeBaseName();
+    c.path = file;
+    assembly.components.push_back(c);
+    assembly.nextId = 2;
+    ASSERT_TRUE(assembly.save(path));
+}
+
 // A component that cannot take all bodies of its file says how many it took, and the
 // browser marks it.
 TEST_F(MainWindowFilesTest, AComponentThatLeftBodiesOutIsMarked)
 {
     writeFile(dir.filePath(QStringLiteral("viele.step")), qor::fixtures::stepDoublingAssembly(10));
-    qor::model::Document assembly;
-    qor::model::Component c;
-    c.id = 1;
-    c.name = QStringLiteral("Viele");
-    c.path = QStringLiteral("viele.step");
-    assembly.components.push_back(c);
-    assembly.nextId = 2;
     const QString path = dir.filePath(QStringLiteral("viele.qcasm"));
-    ASSERT_TRUE(assembly.save(path));
+    saveAssemblyOf(path, QStringLiteral("viele.step"));
     ASSERT_TRUE(window.openFile(path));
     const qor::model::Document& document = *window.controller->document;
     EXPECT_EQ(document.current.bodies.get().size(), 999u);
@@ -912,14 +918,7 @@ TEST_F(MainWindowFilesTest, CommandLineFilesWhoseNamesAreNotUtf8Open)
     part.addFeature(QStringLiteral("box"),
                     QJsonObject{{"length", "10 mm"}, {"width", "10 mm"}, {"height", "10 mm"}});
     ASSERT_TRUE(part.save(dir.filePath(QStringLiteral("teil.qcpart"))));
-    qor::model::Document assembly;
-    qor::model::Component c;
-    c.id = 1;
-    c.name = QStringLiteral("Teil");
-    c.path = QStringLiteral("teil.qcpart");
-    assembly.components.push_back(c);
-    assembly.nextId = 2;
-    ASSERT_TRUE(assembly.save(dir.filePath(QStringLiteral("gruppe.qcasm"))));
+    saveAssemblyOf(dir.filePath(QStringLiteral("gruppe.qcasm")), QStringLiteral("teil.qcpart"));
     writeStepBox(dir.filePath(QStringLiteral("quader.step")), 30);
     const auto moveTo = [&](const char* name, const QByteArray& to) {
         return ::rename((QFile::encodeName(dir.path()) + '/' + name).constData(), to.constData());
