@@ -311,7 +311,8 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
     }
     const TopLoc_Location location(trsf);
     const std::size_t count = std::min<std::size_t>(bodies.size(), maxBodiesPerComponent);
-    // The body ids of one component end where the next component's begin.
+    // The body ids of one component end where the next component's begin: what does not
+    // fit is left out, and the status says so.
     const std::uint64_t held = bodies.size() + leftOutBelow;
     if (held > count) {
         component.status = keptBodiesStatus(count, held, message);
