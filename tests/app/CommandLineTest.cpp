@@ -702,7 +702,7 @@ QString convertWithCappedMemory(const QByteArray& argument, qint64 extraBytes,
 
 // A conversion that runs short of memory in this process, wherever that happens (taking
 // the reader's answer, measuring, meshing for the export), says so in German: never a
-// library's own text and never a damaged answer.
+// library's own text, a damaged answer or a failed step.
 TEST(ProgramTest, ConvertShortOfMemorySaysSoInGerman)
 {
     QTemporaryDir home;
@@ -720,19 +720,21 @@ TEST(ProgramTest, ConvertShortOfMemorySaysSoInGerman)
     triangles = {};
     qor::io::startReaderServer(qor::io::readerProgram());
     const QByteArray argument = QFile::encodeName(input + ":" + home.filePath("aus.stl"));
+    // From too little to enough; on the machine this was written on, taking the answer ran
+    // short below about 280 MB and the export's meshing up to about 320 MB.
+    const qint64 extras[] = {32, 96, 160, 224, 272, 304, 336, 768};
     int failed = 0;
-    for (const qint64 extraMegabytes : {32, 64, 96, 128, 192, 256, 384, 768}) {
+    for (const qint64 extraMegabytes : extras) {
         SCOPED_TRACE(extraMegabytes);
         const QString err = convertWithCappedMemory(argument, extraMegabytes << 20, home);
         if (err.isEmpty())
             continue;
         ++failed;
         EXPECT_TRUE(err.startsWith("Fehler: Zu wenig Arbeitsspeicher: „suppe.stl“")
-                    || err.startsWith("Fehler: Export fehlgeschlagen: "))
+                    || err.startsWith("Fehler: Zu wenig Arbeitsspeicher: Export an „suppe“"))
             << err.toStdString();
         EXPECT_EQ(err.count('\n'), 1);
     }
-    // The caps reach from too little to enough.
     EXPECT_GT(failed, 0);
-    EXPECT_LT(failed, 8);
+    EXPECT_LT(failed, int(std::size(extras)));
 }
