@@ -5,10 +5,12 @@
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
+#include "io/NameLinks.h"
 
 #include <BRep_Tool.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <Standard_OutOfMemory.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
@@ -18,7 +20,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <charconv>
 #include <exception>
@@ -73,14 +74,18 @@ BodyFacts factsOf(const TopoDS_Shape& shape)
 // The kernel refuses to measure some damaged bodies (a triangulation naming
 // nodes it does not have); that is reported like any other reading failure,
 // before anything is written or printed.
-bool measureAll(const std::vector<io::ImportedBody>& bodies, std::vector<BodyFacts>& facts,
-                QString& error)
+bool measureAll(const QString& input, const std::vector<io::ImportedBody>& bodies,
+                std::vector<BodyFacts>& facts, QString& error)
 {
     try {
         OCC_CATCH_SIGNALS
         for (const io::ImportedBody& body : bodies)
             facts.push_back(factsOf(body.shape));
         return true;
+    } catch (const Standard_OutOfMemory&) {
+        error = io::readStopMessage(input, io::ReadStop::memory);
+    } catch (const std::bad_alloc&) {
+        error = io::readStopMessage(input, io::ReadStop::memory);
     } catch (const Standard_Failure& failure) {
         error = QStringLiteral("Fehler beim Lesen: %1")
                     .arg(QString::fromUtf8(failure.GetMessageString()));
@@ -136,34 +141,17 @@ int fail(std::FILE* err, const QString& message)
     return 1;
 }
 
-bool isUtf8Name(const QByteArray& bytes)
-{
-    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
-}
-
-QByteArray absoluteBytes(const QByteArray& path)
-{
-    if (path.startsWith('/'))
-        return path;
-    return QFile::encodeName(QDir::currentPath()) + '/' + path;
-}
-
 QByteArray folderBytes(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
-QByteArray nameBytes(const QByteArray& path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
-}
-
 // A file name whose bytes are not valid UTF-8 would decode to replacement
 // characters and name a file that does not exist. Such an input is read through
-// a link with the decoded name in a private folder; such an output is written
-// under a valid temporary name in the target folder (reached through a link, as
-// the folder's name may be the invalid part) and then renamed to the bytes given.
+// a link; such an output is written under a valid temporary name in the target
+// folder (reached through a link, as the folder's name may be the invalid part)
+// and then renamed to the bytes given.
 class ConversionFiles {
 public:
     ConversionFiles(const QByteArray& input, const QByteArray& output)
@@ -181,37 +169,21 @@ public:
     ConversionFiles& operator=(const ConversionFiles&) = delete;
 
     // Where the readers find the input; empty with error set when that fails.
-    QString input(QString& error)
-    {
-        if (isUtf8Name(inputBytes_))
-            return QFile::decodeName(inputBytes_);
-        const QString link = privateFolder().filePath(QFile::decodeName(nameBytes(inputBytes_)));
-        if (!privateFolder().isValid()
-            || ::symlink(absoluteBytes(inputBytes_).constData(),
-                         QFile::encodeName(link).constData())
-                   != 0) {
-            error = QStringLiteral("„%1“ kann nicht gelesen werden").arg(shownInput());
-            return {};
-        }
-        return link;
-    }
+    QString input(QString& error) { return links_.reach(inputBytes_, shownInput(), error); }
 
     // Where the writers put the output.
     QString output(QString& error)
     {
-        if (isUtf8Name(outputBytes_))
+        if (io::isTextName(outputBytes_))
             return QFile::decodeName(outputBytes_);
-        const QString folder = privateFolder().filePath(QStringLiteral("ziel"));
         const QString suffix = QFileInfo(shownOutput()).suffix();
         const QString name = QStringLiteral(".qorcad-umwandlung-%1.%2")
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(suffix);
-        const QByteArray target = absoluteBytes(folderBytes(outputBytes_));
-        if (!privateFolder().isValid()
-            || ::symlink(target.constData(), QFile::encodeName(folder).constData()) != 0) {
-            error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
+        const QByteArray target = io::absolutePathBytes(folderBytes(outputBytes_));
+        const QString folder = links_.link(target, QStringLiteral("ziel"), shownOutput(), error);
+        if (folder.isEmpty())
             return {};
-        }
         staged_ = target + '/' + QFile::encodeName(name);
         return folder + u'/' + name;
     }
@@ -233,16 +205,9 @@ public:
     QString shownOutput() const { return QFile::decodeName(outputBytes_); }
 
 private:
-    QTemporaryDir& privateFolder()
-    {
-        if (!private_)
-            private_.emplace();
-        return *private_;
-    }
-
     QByteArray inputBytes_;
     QByteArray outputBytes_;
-    std::optional<QTemporaryDir> private_; // made when a name needs a link
+    io::NameLinks links_;
     QByteArray staged_; // the temporary output, by its bytes, until renamed
 };
 
@@ -302,7 +267,7 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
     if (!imported.ok)
         return fail(err, imported.error);
     std::vector<BodyFacts> facts;
-    if (QString measureError; !measureAll(imported.bodies, facts, measureError))
+    if (QString measureError; !measureAll(input, imported.bodies, facts, measureError))
         return fail(err, measureError);
 
     std::vector<io::ExportBody> bodies;

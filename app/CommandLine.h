@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
@@ -28,6 +29,9 @@ struct CommandLine {
     QCommandLineOption convert;
     QCommandLineOption drawing;
     QCommandLineOption render;
+    // The arguments as the system gave them: the parser sees them decoded to text, and a
+    // file name that is not valid UTF-8 then names another file.
+    QByteArrayList givenArguments;
 };
 
 // True when an argument after the program name and before "--" is exactly one of

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "drawing/window/DrawingWindow.h"
 #include "drawing/window/SheetCanvas.h"
+#include "io/NameLinks.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
 #include "ui/Settings.h"
@@ -14,9 +15,11 @@
 #include "view/sketch/SketchEditor.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
@@ -88,6 +91,32 @@ void enterNthSketch(MainWindow& window, int number)
 
 // Opens the drawing window at the main window's size. A sheet that already carries
 // dimensions keeps them: automatic ones are added only to a sheet without any.
+// The bytes given for an argument the parser decoded to text; the text's own encoding when
+// no given argument decodes to it.
+QByteArray givenBytes(const CommandLine& commandLine, const QString& decoded)
+{
+    for (const QByteArray& given : commandLine.givenArguments) {
+        if (QFile::decodeName(given) == decoded)
+            return given;
+    }
+    return QFile::encodeName(decoded);
+}
+
+// The file named on the command line, by the bytes given: a name that is not valid UTF-8
+// is opened through a link that lasts as long as the program.
+void openStartupFile(MainWindow& window, const CommandLine& commandLine, const QString& file)
+{
+    static io::NameLinks links;
+    QString error;
+    const QString path = links.reach(givenBytes(commandLine, file), file, error);
+    if (path.isEmpty()) {
+        QMessageBox::warning(&window, QStringLiteral("QorCAD"),
+                             QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
+        return;
+    }
+    window.openFile(QFileInfo(path).absoluteFilePath());
+}
+
 DrawingWindow* openStartupDrawing(MainWindow& window)
 {
     DrawingWindow* drawing = window.openDrawing();
@@ -162,7 +191,7 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         window.createExample(parser.value(commandLine.demo));
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty())
-        window.openFile(QFileInfo(files.first()).absoluteFilePath());
+        openStartupFile(window, commandLine, files.first());
     if (parser.isSet(commandLine.editSketch))
         enterNthSketch(window, parser.value(commandLine.editSketch).toInt());
     if (parser.isSet(commandLine.sketchTool) && window.sketchEditor)

@@ -63,6 +63,9 @@ int main(int argc, char** argv)
     const bool batch = qor::app::isBatchRun(argc, argv);
     // Taken before the application object, which decodes (and may rewrite) the arguments.
     const QByteArray convertBytes = qor::app::convertArgument(argc, argv);
+    QByteArrayList givenArguments;
+    for (int i = 0; i < argc; ++i)
+        givenArguments.append(QByteArray(argv[i]));
     if (!batch && !xDisplayReachable()) {
         std::fputs("QorCAD: Keine X-Anzeige erreichbar (DISPLAY), das Programmfenster kann nicht "
                    "geöffnet werden.\n",
@@ -94,6 +97,7 @@ int main(int argc, char** argv)
     // Before the parser, which answers --help with the toolkit's own lines ("Usage:").
     qor::app::installToolkitTranslations(app);
     qor::app::CommandLine commandLine;
+    commandLine.givenArguments = givenArguments;
     // The parser answers help, version and unknown options itself and ends the process; none
     // of those runs tried to draw, so the crash marker goes back first.
     if (commandLine.endsInParser(commandLine.parser.parse(QApplication::arguments())))

@@ -45,6 +45,7 @@
 #include <ShapeFix_Shape.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <Standard_OutOfMemory.hxx>
 #include <StlAPI_Writer.hxx>
 #include <TColStd_IndexedDataMapOfStringString.hxx>
 #include <TDataStd_Name.hxx>
@@ -65,6 +66,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <new>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -328,6 +330,16 @@ QString failedAt(const std::vector<ExportBody>& bodies, const ExportPlace& place
         return QStringLiteral("Export fehlgeschlagen: Fehler an %1 im Schritt „%2“")
             .arg(bodyLabel(bodies, place.body), place.step);
     return QStringLiteral("Export fehlgeschlagen: Fehler im Schritt „%1“").arg(place.step);
+}
+
+// An export that ran out of memory, with where.
+QString outOfMemoryAt(const std::vector<ExportBody>& bodies, const ExportPlace& place)
+{
+    if (place.body >= 0 && place.body < int(bodies.size()))
+        return QStringLiteral("Zu wenig Arbeitsspeicher: Export an %1 im Schritt „%2“ abgebrochen")
+            .arg(bodyLabel(bodies, place.body), place.step);
+    return QStringLiteral("Zu wenig Arbeitsspeicher: Export im Schritt „%1“ abgebrochen")
+        .arg(place.step);
 }
 
 // One face meshed into many triangles costs the mesher far more memory than the
@@ -1328,6 +1340,10 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
             control.report(10, place.step);
             failure = writeStaged(*info, path, prepared, options, notes, control);
         }
+    } catch (const Standard_OutOfMemory&) {
+        failure = outOfMemoryAt(prepared, place);
+    } catch (const std::bad_alloc&) {
+        failure = outOfMemoryAt(prepared, place);
     } catch (const Standard_Failure&) {
         failure = failedAt(prepared, place);
     } catch (const std::exception&) {

@@ -5,6 +5,7 @@
 #include <BinTools.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <Standard_OutOfMemory.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 
@@ -15,6 +16,7 @@
 #include <exception>
 #include <istream>
 #include <limits>
+#include <new>
 #include <sstream>
 #include <streambuf>
 #include <string_view>
@@ -87,6 +89,11 @@ bool readShapes(std::istream& in, TopoDS_Shape& shapes)
     try {
         OCC_CATCH_SIGNALS
         BinTools::Read(shapes, bytes);
+    } catch (const Standard_OutOfMemory&) {
+        // Sound data this process has no room for is no damaged answer.
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const Standard_Failure&) {
         return false;
     } catch (const std::exception&) {

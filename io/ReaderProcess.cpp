@@ -8,11 +8,14 @@
 #include <QFileInfo>
 #include <QIODevice>
 
+#include <Standard_OutOfMemory.hxx>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <new>
 #include <streambuf>
 #include <vector>
 
@@ -168,11 +171,37 @@ bool startReader(const QString& program, const QString& path, const ReaderLimits
     return true;
 }
 
-// How the process ended, from its wait status and what the caller did to it.
-ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourReason,
-                std::uint64_t largestSpace, const ReaderLimits& limits, bool& crashed)
+// How many processes the system has ended for want of memory since it started; 0 when
+// it does not say.
+std::uint64_t systemOutOfMemoryKills()
 {
-    crashed = false;
+    QFile vmstat(QStringLiteral("/proc/vmstat"));
+    if (!vmstat.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : vmstat.readAll().split('\n')) {
+        if (line.startsWith("oom_kill "))
+            return line.mid(9).trimmed().toULongLong();
+    }
+    return 0;
+}
+
+// A reader that ended without a stop of its own or of ours: a fault, or a signal from
+// someone else.
+enum class ReaderFault { none, crash, outside };
+
+bool isEndingSignal(int signal)
+{
+    return signal == SIGKILL || signal == SIGTERM || signal == SIGINT || signal == SIGHUP
+           || signal == SIGQUIT;
+}
+
+// How the process ended, from its wait status and what the caller did to it.
+// outOfMemoryKills counts the processes the system ended for want of memory meanwhile.
+ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourReason,
+                std::uint64_t largestSpace, std::uint64_t outOfMemoryKills,
+                const ReaderLimits& limits, ReaderFault& fault)
+{
+    fault = ReaderFault::none;
     if (killedByUs)
         return ourReason;
     if (WIFEXITED(status) && WEXITSTATUS(status) == memoryExitStatus)
@@ -183,14 +212,21 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
                               + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
+        // The kernel sends SIGXCPU at the processor limit and SIGKILL at its hard limit.
         if (signal == SIGXCPU || (signal == SIGKILL && cpuSeconds >= double(limits.cpuSeconds)))
             return ReadStop::time;
-        // The system ends a process that takes all memory by SIGKILL; a process at its own
-        // limit gets no memory and fails wherever that happens.
-        if (signal == SIGKILL || largestSpace >= limits.memoryBytes / 10 * 9)
+        // A process at its own memory limit gets no memory and fails wherever that happens;
+        // the system ends a process by SIGKILL only when the whole machine runs out.
+        if (signal == SIGKILL && outOfMemoryKills > 0)
+            return ReadStop::memory;
+        if (isEndingSignal(signal)) {
+            fault = ReaderFault::outside;
+            return ReadStop::none;
+        }
+        if (largestSpace >= limits.memoryBytes / 10 * 9)
             return ReadStop::memory;
     }
-    crashed = true;
+    fault = ReaderFault::crash;
     return ReadStop::none;
 }
 
@@ -334,6 +370,9 @@ bool takeAnswer(AnswerPipe& pipe, AnswerReader& answer, ImportResult& read, Read
     }
     ResultStream data(pipe, answer.resultStart());
     std::istream in(&data);
+    // What the wait throws (this process out of memory) reaches the caller rather than
+    // looking like the answer's end.
+    in.exceptions(std::ios::badbit);
     const bool whole = readResult(in, read, stop);
     while (pipe.read(chunk.data(), chunk.size()) > 0) {
     }
@@ -413,6 +452,24 @@ QString readerProgram()
     return {};
 }
 
+bool nearAddressSpaceLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return false;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmPeak:")) {
+            const std::uint64_t peak
+                = line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
+            return peak >= std::uint64_t(limit.rlim_cur) / 100 * 95;
+        }
+    }
+    return false;
+}
+
 QString readerProcessStopMessage(const QString& path, ReadStop stop)
 {
     switch (stop) {
@@ -432,6 +489,7 @@ void readInReaderProcess(const QString& program, const QString& path,
                          ImportResult& result, ReaderStart start)
 {
     const ReaderLimits limits = readerLimits(path);
+    const std::uint64_t outOfMemoryKillsBefore = systemOutOfMemoryKills();
     Reader reader;
     const bool served
         = start == ReaderStart::served && startServedReader(program, path, limits, reader);
@@ -445,7 +503,20 @@ void readInReaderProcess(const QString& program, const QString& path,
     AnswerPipe pipe(reader, limits, progress, cancelled, answer);
     ImportResult read;
     ReadStop stop = ReadStop::none;
-    const bool whole = takeAnswer(pipe, answer, read, stop);
+    bool whole = false;
+    bool answerTooLarge = false;
+    // The answer's shapes need this process's memory too; without it the reader is ended.
+    try {
+        whole = takeAnswer(pipe, answer, read, stop);
+    } catch (const std::bad_alloc&) {
+        answerTooLarge = true;
+    } catch (const Standard_OutOfMemory&) {
+        answerTooLarge = true;
+    }
+    if (answerTooLarge) {
+        read = {};
+        killReader(reader);
+    }
     ::close(reader.answer);
     const Waiting& waiting = pipe.waiting();
     if (waiting.neverStarted) {
@@ -458,10 +529,19 @@ void readInReaderProcess(const QString& program, const QString& path,
     rusage usage{};
     waitForReader(reader, status, usage);
     answer.deliver(progress, true);
-    bool crashed = false;
-    const ReadStop ended = stopOf(status, usage, waiting.killed, waiting.reason,
-                                  waiting.largestSpace, limits, crashed);
-    if (ended == ReadStop::none && !crashed) {
+    // The kernel takes a failed allocation while building the shapes for damaged data.
+    const bool answered = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (answerTooLarge || (answered && !whole && nearAddressSpaceLimit())) {
+        result.ok = false;
+        result.bodies.clear();
+        result.error = readStopMessage(path, ReadStop::memory);
+        return;
+    }
+    ReaderFault fault = ReaderFault::none;
+    const ReadStop ended
+        = stopOf(status, usage, waiting.killed, waiting.reason, waiting.largestSpace,
+                 systemOutOfMemoryKills() - outOfMemoryKillsBefore, limits, fault);
+    if (ended == ReadStop::none && fault == ReaderFault::none) {
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && !answer.hasResult()) {
             // The program was found but could not run here.
             result = readInThisProcess(path, progress, cancelled);
@@ -480,14 +560,18 @@ void readInReaderProcess(const QString& program, const QString& path,
                     = physicalLine(path, QStringLiteral("lieferte eine unlesbare Antwort"));
                 return;
             }
-            crashed = true;
+            fault = ReaderFault::crash;
         }
     } else {
         stop = ended;
     }
     result.ok = false;
     result.bodies.clear();
-    result.error = readerProcessStopMessage(path, crashed ? ReadStop::none : stop);
+    if (fault == ReaderFault::outside)
+        result.error = physicalLine(path, QStringLiteral("wurde von außen beendet"));
+    else
+        result.error
+            = readerProcessStopMessage(path, fault == ReaderFault::crash ? ReadStop::none : stop);
 }
 
 double readerProcessorSeconds()

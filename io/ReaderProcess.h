@@ -68,6 +68,11 @@ void readInReaderProcess(const QString& program, const QString& path,
 // ended; readers started afresh count among this process's children.
 double readerProcessorSeconds();
 
+// True when this process has come within a twentieth of its address-space limit: code
+// that fails there failed for want of memory, whatever it made of that (some of the
+// kernel's readers take a failed allocation for damaged data).
+bool nearAddressSpaceLimit();
+
 // The line of a read whose reader process ended early.
 QString readerProcessStopMessage(const QString& path, ReadStop stop);
 

@@ -65,19 +65,6 @@ void limit(int resource, rlim_t soft, rlim_t hard)
     setrlimit(resource, &value);
 }
 
-// The largest address space the process has had, from its status file; 0 when unknown.
-std::uint64_t peakAddressSpace()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmPeak:"))
-            return line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
-    }
-    return 0;
-}
-
 } // namespace
 
 int runReaderProcess(int argc, char** argv)
@@ -116,8 +103,7 @@ int runReaderProcess(int argc, char** argv)
     const ImportResult result = readInThisProcess(path, progress, {}, &stop);
     // Some kernel readers take a failed allocation for a damaged file; a read that failed
     // at the edge of the memory limit failed for want of memory.
-    if (!result.ok && stop == ReadStop::none && memoryBytes > 0
-        && peakAddressSpace() >= memoryBytes / 100 * 95)
+    if (!result.ok && stop == ReadStop::none && nearAddressSpaceLimit())
         stop = ReadStop::memory;
     if (!sendToCaller(QByteArray(1, resultFrame)))
         return 1;

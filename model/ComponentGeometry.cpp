@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QSet>
 
 #include <Standard_ErrorHandler.hxx>
@@ -43,6 +44,7 @@ struct LoadFrame {
     QString note; // a circle or the depth limit met below this load
     std::size_t dependsOn = independent; // lowest stack position the result depends on
     QSet<QString> contains; // every file loaded below this load
+    std::uint64_t leftOut = 0; // bodies that components below this load left out
 };
 
 thread_local std::vector<LoadFrame> loadStack;
@@ -57,6 +59,14 @@ thread_local int circleReloads = 0;
 std::map<QString, ComponentFileCacheEntry>& componentFileCache()
 {
     static std::map<QString, ComponentFileCacheEntry> cache;
+    return cache;
+}
+
+// Beside each cache entry: the bodies its file holds beyond those it gives, which
+// components of nested assemblies left out.
+std::map<QString, std::uint64_t>& leftOutCache()
+{
+    static std::map<QString, std::uint64_t> cache;
     return cache;
 }
 
@@ -76,7 +86,7 @@ public:
             ++loadSession;
             circleReloads = 0;
         }
-        loadStack.push_back({file, {}, independent, {}});
+        loadStack.push_back({file, {}, independent, {}, 0});
     }
     ~LoadScope() { loadStack.pop_back(); }
     LoadScope(const LoadScope&) = delete;
@@ -97,6 +107,14 @@ void passUp(const QString& note, std::size_t dependsOn, const QString& file = {}
     if (!file.isEmpty())
         caller.contains.insert(file);
     caller.contains.unite(contains);
+}
+
+// Bodies left out below count for the load around them: a component placing that
+// file's bodies says how many there were in all.
+void passUpLeftOut(std::uint64_t count)
+{
+    if (!loadStack.empty())
+        loadStack.back().leftOut += count;
 }
 
 // The first file on the load stack that the cached result holds; empty when none.
@@ -151,6 +169,14 @@ void setMessage(QString* message, const QString& text)
         *message = text;
 }
 
+// loadComponentFile, with how many bodies the file holds beyond those given.
+std::vector<ComponentBody> loadCountingLeftOut(const QString& path, QString* message,
+                                               std::uint64_t& leftOut);
+// A component's geometry in its own coordinates, as Document::componentShape gives it;
+// leftOut gets how many bodies nested assemblies left out of it.
+std::vector<ComponentBody> componentBodies(const Document& document, const Component& component,
+                                           QString* message, std::uint64_t& leftOut);
+
 std::vector<ComponentBody> documentBodies(const QString& path, QString& msg)
 {
     Document document;
@@ -187,8 +213,11 @@ std::vector<ComponentBody> solidEdgeBodies(const QString& path, QString& msg)
         if (const std::optional<gp_Trsf> placement
             = rigidTransform(occurrence.placement, &partMessage)) {
             const TopLoc_Location location(*placement);
-            for (const ComponentBody& part : loadComponentFile(occurrence.filePath, &partMessage))
+            std::uint64_t partLeftOut = 0;
+            for (const ComponentBody& part :
+                 loadCountingLeftOut(occurrence.filePath, &partMessage, partLeftOut))
                 bodies.push_back({occurrence.name, part.shape.Moved(location)});
+            passUpLeftOut(partLeftOut);
         }
         if (!partMessage.isEmpty() && msg.isEmpty())
             msg = partMessage;
@@ -245,6 +274,17 @@ std::uint64_t textHash(const QString& text)
         std::string_view(bytes.constData(), std::size_t(bytes.size())));
 }
 
+// The status of a component that could not take all bodies of its file, with
+// what else its load said.
+QString keptBodiesStatus(std::size_t kept, std::uint64_t held, const QString& message)
+{
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const QString text
+        = QStringLiteral("%1 von %2 Körpern übernommen")
+              .arg(german.toString(qulonglong(kept)), german.toString(qulonglong(held)));
+    return message.isEmpty() ? text : text + QStringLiteral("; ") + message;
+}
+
 // The bodies of one component, placed; throws what the kernel throws.
 std::vector<Body> placedBodies(const Document& document, Component& component)
 {
@@ -253,7 +293,9 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
         return {};
     }
     QString message;
-    const std::vector<ComponentBody> bodies = document.componentShape(component, &message);
+    std::uint64_t leftOutBelow = 0;
+    const std::vector<ComponentBody> bodies
+        = componentBodies(document, component, &message, leftOutBelow);
     component.status = message;
     if (bodies.empty())
         return {};
@@ -269,6 +311,13 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
     }
     const TopLoc_Location location(trsf);
     const std::size_t count = std::min<std::size_t>(bodies.size(), maxBodiesPerComponent);
+    // The body ids of one component end where the next component's begin: what does not
+    // fit is left out, and the status says so.
+    const std::uint64_t held = bodies.size() + leftOutBelow;
+    if (held > count) {
+        component.status = keptBodiesStatus(count, held, message);
+        passUpLeftOut(held - count);
+    }
     std::vector<Body> placed;
     placed.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -328,8 +377,12 @@ std::optional<gp_Trsf> rigidTransform(const std::array<double, 12>& m, QString* 
     return trsf;
 }
 
-std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message)
+namespace {
+
+std::vector<ComponentBody> loadCountingLeftOut(const QString& path, QString* message,
+                                               std::uint64_t& leftOut)
 {
+    leftOut = 0;
     // A missing file, a folder, a named pipe or a device is refused by its
     // status, never opened, and not cached.
     if (const QString refused = qor::io::unreadableFileMessage(path); !refused.isEmpty()) {
@@ -358,6 +411,7 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
         if (held.isEmpty()) {
             passUp(entry.note, entry.contextual ? 0 : independent, key, entry.contains);
             setMessage(message, entry.message);
+            leftOut = leftOutCache()[key];
             return entry.bodies;
         }
         if (++circleReloads > maxCircleReloads) {
@@ -390,16 +444,19 @@ std::vector<ComponentBody> loadComponentFile(const QString& path, QString* messa
     const bool contextual = frame.dependsOn < position;
     cache[key] = ComponentFileCacheEntry{modified,   size,       bodies,      msg,
                                          frame.note, contextual, loadSession, frame.contains};
+    leftOutCache()[key] = frame.leftOut;
     passUp(frame.note, contextual ? frame.dependsOn : independent, key, frame.contains);
     setMessage(message, msg);
+    leftOut = frame.leftOut;
     return bodies;
 }
 
-std::vector<ComponentBody> Document::componentShape(const Component& component,
-                                                    QString* message) const
+std::vector<ComponentBody> componentBodies(const Document& document, const Component& component,
+                                           QString* message, std::uint64_t& leftOut)
 {
+    leftOut = 0;
     if (component.embedded.isEmpty())
-        return loadComponentFile(resolvePath(component.path), message);
+        return loadCountingLeftOut(document.resolvePath(component.path), message, leftOut);
     auto& cache = embeddedGeometryCache();
     const std::uint64_t h = textHash(component.embedded);
     auto entry = cache.find(h);
@@ -410,6 +467,21 @@ std::vector<ComponentBody> Document::componentShape(const Component& component,
         return {};
     }
     return {ComponentBody{component.name, entry->second}};
+}
+
+} // namespace
+
+std::vector<ComponentBody> loadComponentFile(const QString& path, QString* message)
+{
+    std::uint64_t leftOut = 0;
+    return loadCountingLeftOut(path, message, leftOut);
+}
+
+std::vector<ComponentBody> Document::componentShape(const Component& component,
+                                                    QString* message) const
+{
+    std::uint64_t leftOut = 0;
+    return componentBodies(*this, component, message, leftOut);
 }
 
 void Document::buildAssemblyBodies(ModelState& state)

@@ -1,6 +1,9 @@
 #include "app/CommandLine.h"
+#include "app/BatchConversion.h"
 #include "app/SoftwareGl.h"
 #include "io/Import.h"
+#include "io/ReaderProcess.h"
+#include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
 #include "io/Zip.h"
 
@@ -30,10 +33,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "tests/common/ProcessMemory.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
+#include "tests/fixtures/StlFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +49,10 @@
 #include <numbers>
 #include <set>
 #include <string>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qor::app;
 using qor::test::readFile;
@@ -462,20 +471,25 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     const std::string latin = folder + "/lat\xe9in.step";
     ASSERT_EQ(std::rename((folder + "/teil.step").c_str(), latin.c_str()), 0);
     ASSERT_TRUE(std::filesystem::create_directory(folder + "/ordner\xe9"));
-    const auto convert = [&](const char* printfArgument) {
+    writeStep(home.filePath("gut.step"));
+    const auto convert = [&](const char* printfArgument, const QStringList& environment) {
         // The shell passes the bytes on unchanged; a QString argument would not.
         return runProgram({"-c",
                            QStringLiteral("exec \"$0\" --convert \"$(printf '%1' \"$1\" \"$1\")\"")
                                .arg(QLatin1String(printfArgument)),
                            QStringLiteral(QORCAD_BINARY), home.path()},
-                          home, {}, QStringLiteral("/bin/sh"));
+                          home, environment, QStringLiteral("/bin/sh"));
     };
 
+    // A temporary folder that cannot hold the links is named, not the file.
+    const QString missing = home.filePath("fehlt");
+    const QString noFolder = home.filePath("gut.step");
     const struct {
         const char* argument;
         int status;
         QString out;
         QString err;
+        QStringList environment;
     } cases[] = {
         {"%s/lat\\351in.step:%s/aus\\377.stl",
          0,
@@ -489,10 +503,29 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
          1,
          {},
          QStringLiteral("Fehler: Datei nicht gefunden: „fehlt\uFFFD.step“\n")},
+        {"%s/lat\\351in.step:%s/aus.stl",
+         1,
+         {},
+         QStringLiteral("Fehler: Der temporäre Ordner „%1“ (TMPDIR) fehlt oder ist kein Ordner\n")
+             .arg(missing),
+         {"TMPDIR=" + missing}},
+        {"%s/gut.step:%s/aus\\377.stl",
+         1,
+         {},
+         QStringLiteral("Fehler: Der temporäre Ordner „%1“ (TMPDIR) fehlt oder ist kein Ordner\n")
+             .arg(noFolder),
+         {"TMPDIR=" + noFolder}},
+        // Not even the system's administrator writes there.
+        {"%s/lat\\351in.step:%s/aus.stl",
+         1,
+         {},
+         QStringLiteral("Fehler: Im temporären Ordner „/proc“ (TMPDIR) kann nicht geschrieben "
+                        "werden\n"),
+         {"TMPDIR=/proc"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);
-        const ProgramRun run = convert(c.argument);
+        const ProgramRun run = convert(c.argument, c.environment);
         EXPECT_EQ(run.status, c.status) << run.err.toStdString();
         EXPECT_TRUE(run.out.startsWith(c.out)) << run.out.toStdString();
         EXPECT_EQ(run.err, c.err);
@@ -503,7 +536,8 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"aus\xff.stl", "lat\xe9in.step", "ordner\xe9"}));
+    EXPECT_EQ(names,
+              (std::set<std::string>{"aus\xff.stl", "gut.step", "lat\xe9in.step", "ordner\xe9"}));
     std::set<std::string> inFolder;
     for (const auto& entry : std::filesystem::directory_iterator(folder + "/ordner\xe9"))
         inFolder.insert(entry.path().filename().string());
@@ -517,6 +551,8 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     std::memcpy(&triangles, bytes.data() + 80, 4);
     EXPECT_GT(triangles, 0u);
     EXPECT_EQ(bytes.size(), 84 + 50 * std::size_t(triangles));
+    // The toolkit cannot name these files to remove them with the folder.
+    std::filesystem::remove_all(folder);
 }
 
 // A damaged file may hold a triangulation that names nodes it does not have. An
@@ -628,4 +664,77 @@ TEST(ProgramTest, ConvertOfHostileFilesEndsInOneLine)
     const ProgramRun folder = runProgram({"--convert", home.filePath("ordner") + ":" + out}, home);
     EXPECT_EQ(folder.status, 1);
     EXPECT_EQ(folder.err.toStdString(), "Fehler: „ordner“ ist ein Ordner und wird nicht gelesen\n");
+}
+
+namespace {
+
+// The conversion in a child of this process whose address space is capped at what it uses
+// now plus extraBytes, as when a limit is put on the running program: the reader server
+// started before, without the cap. Returns the child's standard error.
+QString convertWithCappedMemory(const QByteArray& argument, qint64 extraBytes,
+                                const QTemporaryDir& home)
+{
+    const QByteArray errPath = QFile::encodeName(home.filePath("fehler.txt"));
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::FILE* err = std::fopen(errPath.constData(), "w");
+        std::FILE* out = std::fopen("/dev/null", "w");
+        const rlimit cap{rlim_t(qor::test::statusKilobytes("VmSize:") * 1024 + extraBytes),
+                         RLIM_INFINITY};
+        ::setrlimit(RLIMIT_AS, &cap);
+        int status = 1;
+        try {
+            status = runConversion(argument, out, err);
+        } catch (const std::exception& e) {
+            std::fprintf(err, "nicht abgefangen: %s\n", e.what());
+        }
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    return QString::fromUtf8(readFile(home.filePath("fehler.txt")));
+}
+
+} // namespace
+
+// A conversion that runs short of memory in this process, wherever that happens (taking
+// the reader's answer, measuring, meshing for the export), says so in German: never a
+// library's own text, a damaged answer or a failed step.
+TEST(ProgramTest, ConvertShortOfMemorySaysSoInGerman)
+{
+    QTemporaryDir home;
+    // Triangles that share no corner: the measuring needs more memory than the answer.
+    std::vector<qor::fixtures::Triangle> triangles;
+    constexpr int count = 600000;
+    triangles.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const float x = float(i % 1000) * 3;
+        const float y = float(i / 1000) * 3;
+        triangles.push_back({{{x, y, 0}, {x + 1, y, 0}, {x, y + 1, 0}}});
+    }
+    const QString input = home.filePath("suppe.stl");
+    writeFile(input, qor::fixtures::binaryStl(triangles, count));
+    triangles = {};
+    qor::io::startReaderServer(qor::io::readerProgram());
+    const QByteArray argument = QFile::encodeName(input + ":" + home.filePath("aus.stl"));
+    // From too little to enough; on the machine this was written on, taking the answer ran
+    // short below about 280 MB and the export's meshing up to about 320 MB.
+    const qint64 extras[] = {32, 96, 160, 224, 272, 304, 336, 768};
+    int failed = 0;
+    for (const qint64 extraMegabytes : extras) {
+        SCOPED_TRACE(extraMegabytes);
+        const QString err = convertWithCappedMemory(argument, extraMegabytes << 20, home);
+        if (err.isEmpty())
+            continue;
+        ++failed;
+        EXPECT_TRUE(err.startsWith("Fehler: Zu wenig Arbeitsspeicher: „suppe.stl“")
+                    || err.startsWith("Fehler: Zu wenig Arbeitsspeicher: Export an „suppe“"))
+            << err.toStdString();
+        EXPECT_EQ(err.count('\n'), 1);
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_LT(failed, int(std::size(extras)));
 }

@@ -1,4 +1,6 @@
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/StartupOptions.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "io/Export.h"
@@ -48,8 +50,10 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include <sys/stat.h>
@@ -867,4 +871,95 @@ TEST_F(MainWindowFilesTest, AssemblyWithAHostileComponentOpensWithItMarked)
     EXPECT_TRUE(components[1].status.contains(QStringLiteral("der Leseprozess wurde beendet (Absturz)")))
         << components[1].status.toStdString();
     EXPECT_EQ(window.controller->document->current.bodies.get().size(), 1u);
+}
+
+// An assembly document at path that places the file once.
+void saveAssemblyOf(const QString& path, const QString& file)
+{
+    qor::model::Document assembly;
+    qor::model::Component c;
+    c.id = 1;
+    c.name = QFileInfo(file).completeBaseName();
+    c.path = file;
+    assembly.components.push_back(c);
+    assembly.nextId = 2;
+    ASSERT_TRUE(assembly.save(path));
+}
+
+// A component that cannot take all bodies of its file says how many it took, and the
+// browser marks it.
+TEST_F(MainWindowFilesTest, AComponentThatLeftBodiesOutIsMarked)
+{
+    writeFile(dir.filePath(QStringLiteral("viele.step")), qor::fixtures::stepDoublingAssembly(10));
+    const QString path = dir.filePath(QStringLiteral("viele.qcasm"));
+    saveAssemblyOf(path, QStringLiteral("viele.step"));
+    ASSERT_TRUE(window.openFile(path));
+    const qor::model::Document& document = *window.controller->document;
+    EXPECT_EQ(document.current.bodies.get().size(), 999u);
+    const qor::app::BrowserEntry tree = qor::app::browserTree(document, QString(), false);
+    const auto group = std::find_if(tree.children.begin(), tree.children.end(), [](const auto& e) {
+        return e.kind == qor::app::browserKind::componentGroup;
+    });
+    ASSERT_NE(group, tree.children.end());
+    ASSERT_EQ(group->children.size(), 1u);
+    EXPECT_EQ(group->children[0].icon, QStringLiteral("warning"));
+    EXPECT_TRUE(
+        group->children[0].toolTip.endsWith(QStringLiteral("\n999 von 1.024 Körpern übernommen")))
+        << group->children[0].toolTip.toStdString();
+}
+
+// A file or folder whose name is not valid UTF-8, named on the command line, opens: a
+// document beside the part it places, and an import.
+TEST_F(MainWindowFilesTest, CommandLineFilesWhoseNamesAreNotUtf8Open)
+{
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/ordner\xe9";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    qor::model::Document part;
+    part.addFeature(QStringLiteral("box"),
+                    QJsonObject{{"length", "10 mm"}, {"width", "10 mm"}, {"height", "10 mm"}});
+    ASSERT_TRUE(part.save(dir.filePath(QStringLiteral("teil.qcpart"))));
+    saveAssemblyOf(dir.filePath(QStringLiteral("gruppe.qcasm")), QStringLiteral("teil.qcpart"));
+    writeStepBox(dir.filePath(QStringLiteral("quader.step")), 30);
+    const auto moveTo = [&](const char* name, const QByteArray& to) {
+        return ::rename((QFile::encodeName(dir.path()) + '/' + name).constData(), to.constData());
+    };
+    ASSERT_EQ(moveTo("teil.qcpart", folder + "/teil.qcpart"), 0);
+    ASSERT_EQ(moveTo("gruppe.qcasm", folder + "/gruppe.qcasm"), 0);
+    ASSERT_EQ(moveTo("quader.step", folder
+                                        + "/qu\xe4"
+                                          "der.step"),
+              0);
+
+    const struct {
+        QByteArray given;
+        std::size_t bodies;
+    } cases[] = {
+        {folder + "/gruppe.qcasm", 1},
+        {folder
+             + "/qu\xe4"
+               "der.step",
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.given.toStdString());
+        window.controller->newDocument();
+        qor::app::CommandLine commandLine;
+        commandLine.givenArguments = {QByteArray("qorcad"), c.given};
+        ASSERT_TRUE(
+            commandLine.parser.parse({QStringLiteral("qorcad"), QFile::decodeName(c.given)}));
+        QObject watching; // a message or report would say why the file did not open
+        const auto boxShown
+            = whenShown<QMessageBox>([](QMessageBox* box) { box->close(); }, &watching);
+        const auto reportShown = whenShown<qor::app::ImportInfoDialog>(
+            [](qor::app::ImportInfoDialog* d) { d->reject(); }, &watching);
+        qor::app::handleStartupOptions(commandLine, window);
+        EXPECT_FALSE(*boxShown);
+        EXPECT_FALSE(*reportShown);
+        const qor::model::Document& document = *window.controller->document;
+        EXPECT_EQ(document.current.bodies.get().size(), c.bodies);
+        for (const auto& component : document.components)
+            EXPECT_EQ(component.status, QString());
+    }
+    // The toolkit cannot name the folder to remove it with the test's.
+    std::filesystem::remove_all(folder.toStdString());
 }

@@ -29,6 +29,7 @@
 #include <cmath>
 #include <random>
 
+#include <signal.h>
 #include <unistd.h>
 
 using namespace qor;
@@ -167,7 +168,75 @@ QStringList kicadSample()
     return sample;
 }
 
+// The processes whose parent is parent.
+std::vector<pid_t> childrenOf(pid_t parent)
+{
+    std::vector<pid_t> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // The name in parentheses may hold blanks; the state and the parent follow it.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == parent)
+            children.push_back(pid);
+    }
+    return children;
+}
+
+// The reader reading for this process now: a child of its own, or the worker a keeper of
+// the server started; -1 when there is none yet.
+pid_t runningReader(io::ReaderStart start)
+{
+    const pid_t server = io::readerServerPid();
+    if (start == io::ReaderStart::fresh) {
+        for (const pid_t child : childrenOf(getpid())) {
+            if (child != server)
+                return child;
+        }
+        return -1;
+    }
+    for (const pid_t keeper : childrenOf(server)) {
+        for (const pid_t worker : childrenOf(keeper))
+            return worker;
+    }
+    return -1;
+}
+
 } // namespace
+
+// A reader that someone else kills (a user, the system's shutdown) is said to be ended from
+// outside, not taken for one that ran out of memory or time; the server lives on.
+TEST(ReaderServer, AReaderKilledFromOutsideIsSaidSo)
+{
+    io::startReaderServer(io::readerProgram());
+    const pid_t server = io::readerServerPid();
+    ASSERT_GT(server, 0);
+    QTemporaryDir dir;
+    const QString slow
+        = writeFile(dir, QStringLiteral("gross.step"), fixtures::stepLoosePoints(400000));
+    for (const io::ReaderStart start : {io::ReaderStart::served, io::ReaderStart::fresh}) {
+        SCOPED_TRACE(int(start));
+        pid_t killed = -1;
+        io::ImportResult result;
+        io::readInReaderProcess(
+            io::readerProgram(), slow, {},
+            [&] {
+                if (killed < 0 && (killed = runningReader(start)) > 0)
+                    ::kill(killed, SIGKILL);
+                return false;
+            },
+            result, start);
+        EXPECT_GT(killed, 0);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error.toStdString(),
+                  "„gross.step“ ließ sich nicht lesen: der Leseprozess wurde von außen beendet");
+    }
+    EXPECT_EQ(io::readerServerPid(), server);
+}
 
 // Generated files of every format, with names, colours, shared parts and notes, refusals and
 // a crash: the server's reader gives what a fresh one gives.

@@ -489,10 +489,48 @@ TEST_F(ComponentFiles, AtMost999BodiesPerComponent)
         assembly, dir.path(),
         {fileComponent(1, "Viele", "viele.qcpart"), fileComponent(2, "Nachbar", "viele.qcpart")});
     EXPECT_EQ(assembly.current.bodies.size(), 2u * 999);
+    for (const Component& c : assembly.components)
+        EXPECT_EQ(c.status, "999 von 1.000 Körpern übernommen");
     ASSERT_NE(body(assembly, assemblyBodyId(1, 998)), nullptr);
     EXPECT_EQ(body(assembly, assemblyBodyId(1, 999)), nullptr);
     EXPECT_NE(body(assembly, assemblyBodyId(2, 0)), nullptr);
     EXPECT_NEAR(extent(body(assembly, assemblyBodyId(1, 998))->shape)[0], 2.0 * 998 - 0.5, 1e-6);
+}
+
+// What components further down left out counts: a component says how many bodies it
+// took of how many its file holds in all, also through nested assemblies.
+TEST_F(ComponentFiles, LeftOutBodiesAreCountedThroughNestedAssemblies)
+{
+    writeFile(path("viele.step"), qor::fixtures::stepDoublingAssembly(10)); // 1,024 boxes
+    writeFile(path("wenige.step"), qor::fixtures::stepDoublingAssembly(3));
+    const auto saveAssembly = [&](const char* name, std::vector<Component> components) {
+        Document doc;
+        doc.components = std::move(components);
+        doc.nextId = int(doc.components.size());
+        save(doc, name);
+    };
+    // 3 x 999 bodies taken of 3 x 1,024.
+    saveAssembly("gruppe.qcasm", {fileComponent(1, "A", "viele.step"),
+                                  fileComponent(2, "B", "viele.step", moved(0, 100, 0)),
+                                  fileComponent(3, "C", "viele.step", moved(0, 200, 0))});
+    saveAssembly("klein.qcasm", {fileComponent(1, "A", "wenige.step")});
+    const struct {
+        const char* file;
+        std::size_t bodies;
+        const char* status;
+    } cases[] = {
+        {"viele.step", 999, "999 von 1.024 Körpern übernommen"},
+        {"wenige.step", 8, ""},
+        {"klein.qcasm", 8, ""},
+        {"gruppe.qcasm", 999, "999 von 3.072 Körpern übernommen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Document assembly;
+        assemble(assembly, dir.path(), {fileComponent(1, "Oben", c.file)});
+        EXPECT_EQ(assembly.current.bodies.size(), c.bodies);
+        EXPECT_EQ(assembly.components[0].status.toStdString(), c.status);
+    }
 }
 
 TEST_F(ComponentFiles, SolidEdgeAssemblies)
