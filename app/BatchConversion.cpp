@@ -6,6 +6,7 @@
 #include "io/Import.h"
 #include "io/KernelMessage.h"
 #include "io/NameLinks.h"
+#include "model/ExecContext.h"
 
 #include <BRep_Tool.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -270,10 +271,14 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
     if (QString measureError; !measureAll(input, imported.bodies, facts, measureError))
         return fail(err, measureError);
 
+    // Bodies the file leaves unnamed take the names the window gives them on
+    // import, so that the file and the summary name them as the window does.
     std::vector<io::ExportBody> bodies;
     bodies.reserve(imported.bodies.size());
+    int unnamed = 0;
     for (const io::ImportedBody& body : imported.bodies)
-        bodies.push_back({body.name, body.shape, body.r, body.g, body.b});
+        bodies.push_back({body.name.isEmpty() ? model::numberedBodyName(++unnamed) : body.name,
+                          body.shape, body.r, body.g, body.b});
     // The batch settings are the export defaults: 0.02 mm and 0.3 rad, binary STL,
     // AP242, no author; the user's mesh quality setting does not apply here.
     QString exportError;
@@ -293,9 +298,9 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
         const BodyFacts& f = facts[i];
         print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "
                                   "Volumen %6 mm³\n")
-                       .arg(imported.bodies[i].name, QString::number(f.faces),
-                            QString::number(f.shells), QString::number(f.solids),
-                            QString::number(f.openEdges), oneDecimal(f.volume)));
+                       .arg(bodies[i].name, QString::number(f.faces), QString::number(f.shells),
+                            QString::number(f.solids), QString::number(f.openEdges),
+                            oneDecimal(f.volume)));
     }
     if (!imported.warning.isEmpty())
         print(out, QStringLiteral("Hinweis: %1\n").arg(oneLine(imported.warning)));

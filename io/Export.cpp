@@ -31,8 +31,10 @@
 #include <BRep_TVertex.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
+#include <IGESBasic_Name.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
+#include <IGESData_IGESEntity.hxx>
 #include <IMeshTools_Parameters.hxx>
 #include <Interface_Static.hxx>
 #include <Message_ProgressScope.hxx>
@@ -48,11 +50,15 @@
 #include <Standard_OutOfMemory.hxx>
 #include <StlAPI_Writer.hxx>
 #include <TColStd_IndexedDataMapOfStringString.hxx>
+#include <TDF_LabelSequence.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
+#include <TransferBRep.hxx>
+#include <TransferBRep_ShapeMapper.hxx>
+#include <Transfer_FinderProcess.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
@@ -115,21 +121,23 @@ const FormatInfo* formatOf(const QString& suffix)
     return nullptr;
 }
 
-// IGES strings are byte strings: its writer keeps only the low byte of each
-// character while its reader decodes UTF-8. Handing it the UTF-8 bytes as
-// characters makes names such as "Gehäuse" survive.
-TCollection_ExtendedString xcafName(const QString& name, Format format)
+// The name a body is written and noted under: its own, or for a body without
+// one "Körper N" by its place in the list. A writer handed no name makes one up
+// (STEP's counts the writes of the process), so the same bodies would give
+// another file each time.
+QString writtenName(const std::vector<ExportBody>& bodies, std::size_t index)
 {
-    const QString text = format == Format::Iges ? QString::fromLatin1(name.toUtf8()) : name;
-    return TCollection_ExtendedString(text.toStdWString().c_str());
+    const QString& name = bodies[index].name;
+    return name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1) : name;
 }
 
 void fillXcafDocument(const Handle(TDocStd_Document)& document,
-                      const std::vector<ExportBody>& bodies, Format format)
+                      const std::vector<ExportBody>& bodies)
 {
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(document->Main());
     const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(document->Main());
-    for (const ExportBody& body : bodies) {
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        const ExportBody& body = bodies[i];
         // A located shape is added as a reference to its unplaced part, and the
         // writers take name and colour from the part: a compound without a
         // location keeps them on the body itself.
@@ -142,7 +150,8 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
             shape = placed;
         }
         const TDF_Label label = shapes->AddShape(shape, false, true);
-        TDataStd_Name::Set(label, xcafName(body.name, format));
+        TDataStd_Name::Set(
+            label, TCollection_ExtendedString(writtenName(bodies, i).toStdWString().c_str()));
         colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
                           XCAFDoc_ColorSurf);
     }
@@ -166,14 +175,44 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     return {};
 }
 
-QString writeIges(const Handle(TDocStd_Document)& document, const QByteArray& file)
+// Names each body's entity in the file, body by body: the writer's own names
+// go in the order of a map keyed by the shapes' addresses, so that the name
+// entities of several bodies swapped places from run to run. As the writer
+// does, the entity's label holds the first eight bytes, right-aligned, and a
+// name property the whole name. IGES strings are bytes, which readers decode as
+// UTF-8.
+void nameIgesBodies(IGESCAFControl_Writer& writer, const Handle(TDocStd_Document)& document,
+                    const std::vector<ExportBody>& bodies)
+{
+    TDF_LabelSequence free;
+    XCAFDoc_DocumentTool::ShapeTool(document->Main())->GetFreeShapes(free);
+    const Handle(Transfer_FinderProcess) finder = writer.TransferProcess();
+    for (int i = 1; i <= free.Length() && i <= int(bodies.size()); ++i) {
+        Handle(IGESData_IGESEntity) entity;
+        const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(free.Value(i));
+        if (!finder->FindTypedTransient(TransferBRep::ShapeMapper(finder, shape),
+                                        STANDARD_TYPE(IGESData_IGESEntity), entity))
+            continue;
+        const QByteArray name = writtenName(bodies, std::size_t(i - 1)).toUtf8();
+        entity->SetLabel(new TCollection_HAsciiString(name.left(8).rightJustified(8).constData()));
+        Handle(IGESBasic_Name) whole = new IGESBasic_Name;
+        whole->Init(1, new TCollection_HAsciiString(name.constData()));
+        entity->AddProperty(whole);
+        writer.AddEntity(whole);
+    }
+}
+
+QString writeIges(const Handle(TDocStd_Document)& document, const QByteArray& file,
+                  const std::vector<ExportBody>& bodies)
 {
     IGESControl_Controller::Init();
     IGESCAFControl_Writer writer;
     writer.SetColorMode(true);
-    writer.SetNameMode(true);
+    writer.SetNameMode(false);
     if (!writer.Transfer(document))
         return QStringLiteral("IGES-Übertragung fehlgeschlagen");
+    nameIgesBodies(writer, document, bodies);
+    writer.ComputeModel();
     if (!writer.Write(file.constData(), false))
         return QStringLiteral("IGES-Datei konnte nicht geschrieben werden");
     return {};
@@ -215,10 +254,10 @@ QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
                          const Message_ProgressRange& range = Message_ProgressRange())
 {
     XcafDocumentScope scope;
-    fillXcafDocument(scope.document(), bodies, info.format);
+    fillXcafDocument(scope.document(), bodies);
     switch (info.format) {
     case Format::Step: return writeStep(scope.document(), file, options, range);
-    case Format::Iges: return writeIges(scope.document(), file);
+    case Format::Iges: return writeIges(scope.document(), file, bodies);
     case Format::Obj:
         return writeObj(scope.document(), file, options) ? QString()
                                                          : QString::fromUtf8(info.failure);
@@ -231,9 +270,7 @@ QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
 
 QString bodyLabel(const std::vector<ExportBody>& bodies, int index)
 {
-    const QString& name = bodies[std::size_t(index)].name;
-    return QStringLiteral("„%1“").arg(name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1)
-                                                     : name);
+    return QStringLiteral("„%1“").arg(writtenName(bodies, std::size_t(index)));
 }
 
 // Every mesh writer says which bodies have edges that more than two triangles

@@ -1,4 +1,5 @@
 #include "model/Document.h"
+#include "model/ExecContext.h"
 
 #include <BRepBndLib.hxx>
 #include <Bnd_Box.hxx>
@@ -118,7 +119,7 @@ QString Document::bodyName(int bodyId) const
         return it->second;
     if (const auto it = current.bodies.find(bodyId); it != current.bodies.end())
         return it->second.name;
-    return QStringLiteral("Körper %1").arg(bodyId);
+    return numberedBodyName(bodyId);
 }
 
 double Document::modelSize(const ModelState& state)

@@ -1,13 +1,13 @@
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepGProp.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Precision.hxx>
-#include <BRepAlgoAPI_BooleanOperation.hxx>
-#include <BRepBuilderAPI_Copy.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -88,6 +88,11 @@ void ExecContext::setBody(int bodyId, const TopoDS_Shape& shape)
     it->second.shape = shape;
 }
 
+QString numberedBodyName(int number)
+{
+    return QStringLiteral("Körper %1").arg(number);
+}
+
 int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& name)
 {
     ModelState& state = context.state;
@@ -106,7 +111,7 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
     Body body;
     body.id = id;
     if (name.isEmpty())
-        body.name = QStringLiteral("Körper %1").arg(++state.bodyCounter);
+        body.name = numberedBodyName(++state.bodyCounter);
     else
         body.name = name;
     body.shape = shape;

@@ -54,6 +54,10 @@ public:
     void setBody(int bodyId, const TopoDS_Shape& shape);
 };
 
+// The name of a body no one named: "Körper N", N counting such bodies (or, where no
+// counter applies, the body's id).
+QString numberedBodyName(int number);
+
 // Adds a body with id feature id × 100 + k (smallest free k). An empty name
 // takes "Körper %1" from the state's body counter. Returns the new id; throws
 // FeatureError when the id would not fit an int (feature ids from a damaged file).

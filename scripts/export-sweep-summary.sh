@@ -25,5 +25,10 @@ for part in all read-back not-read-back; do
     | sort -g | awk -v part="$part" '
       function at(q,  k) { k = q * (NR - 1) + 1; return r[int(k)] + (k - int(k)) * (r[int(k) + 1] - r[int(k)]) }
       { r[NR] = $1 }
-      END { if (NR) printf "checked/bare STEP CPU (%s): median %.2f, quartiles %.2f-%.2f, 10-90 %% %.2f-%.2f, over %d files\n", part, at(0.5), at(0.25), at(0.75), at(0.1), at(0.9), NR }'
+      END { if (NR) printf "checked/bare STEP CPU (%s): median %.2f, quartiles %.2f-%.2f, 10-90 %% %.2f-%.2f, worst %.2f, over %d files\n", part, at(0.5), at(0.25), at(0.75), at(0.1), at(0.9), r[NR], NR }'
 done
+# The file the check costs most on, against the bare write.
+awk -F'\t' 'NF >= 4 && $3 > 0 && $4 / $3 > worst { worst = $4 / $3; line = $1 " (" $3 " ms bare, " $4 " ms checked)" }
+  END { if (line != "") printf "worst: %.2f x, %s\n", worst, line }' "$out"
+# Every file side by side: bare write and checked export, CPU ms.
+awk -F'\t' 'NF >= 4 { printf "  %8d %8d %6.2f  %s\n", $3, $4, ($3 > 0 ? $4 / $3 : 0), $1 }' "$out" | sort -k4

@@ -31,6 +31,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "tests/common/ProcessMemory.h"
@@ -404,6 +405,47 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
         "  offen: 5 Flächen, 1 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << shell.out.toStdString();
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
+}
+
+// Bodies the file leaves unnamed are written and summed up under the names the
+// window gives them on import, and two conversions give the same file.
+TEST(ProgramTest, ConvertNamesUnnamedBodiesAsTheWindowDoes)
+{
+    QTemporaryDir home;
+    const QString named = home.filePath("benannt.step");
+    writeStep(named);
+    QFile in(named);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLatin1(in.readAll());
+    static const QRegularExpression product(QStringLiteral("PRODUCT\\('[^']*',\\s*'[^']*'"));
+    const QString unnamed = home.filePath("namenlos.step");
+    QFile out(unnamed);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(QString(text).replace(product, QStringLiteral("PRODUCT('',''")).toLatin1());
+    out.close();
+
+    QByteArray first;
+    for (int run = 0; run < 2; ++run) {
+        const QString output = home.filePath(QStringLiteral("aus%1.step").arg(run));
+        const ProgramRun converted = runProgram({"--convert", unnamed + ":" + output}, home);
+        ASSERT_EQ(converted.status, 0) << converted.err.toStdString();
+        EXPECT_TRUE(converted.out.contains("\n  Körper 1: 6 Flächen"))
+            << converted.out.toStdString();
+        EXPECT_TRUE(converted.out.contains("\n  Körper 2: 3 Flächen"))
+            << converted.out.toStdString();
+        const qor::io::ImportResult back = qor::io::importFile(output, {});
+        ASSERT_EQ(back.bodies.size(), 2u);
+        EXPECT_EQ(back.bodies[0].name, "Körper 1");
+        EXPECT_EQ(back.bodies[1].name, "Körper 2");
+        QFile written(output);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        static const QRegularExpression stamp(QStringLiteral("FILE_NAME\\([^;]*;"));
+        const QByteArray stable = QString::fromLatin1(written.readAll()).remove(stamp).toLatin1();
+        if (run == 0)
+            first = stable;
+        else
+            EXPECT_TRUE(stable == first) << "the second conversion wrote another file";
+    }
 }
 
 TEST(ProgramTest, ConvertRefusalsAndFailures)

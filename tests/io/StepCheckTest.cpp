@@ -50,9 +50,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
-#include <random>
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <random>
 
 using namespace qor::io;
 using namespace qor::test;
@@ -390,8 +391,9 @@ TEST(StepCheck, SolidsThatCannotChangeAreNotReadAndTheVerdictStands)
                 const TopoDS_Shape& back = whole[std::size_t(volume.index)];
                 const double ownVolume = volumeOf(own);
                 const double backVolume = volumeOf(back);
-                const bool changed = qor::fixtures::closedSolids(back) < qor::fixtures::closedSolids(own)
-                                     || std::abs(backVolume - ownVolume) > 1e-4 * ownVolume;
+                const bool changed
+                    = qor::fixtures::closedSolids(back) < qor::fixtures::closedSolids(own)
+                      || std::abs(backVolume - ownVolume) > 1e-4 * ownVolume;
                 EXPECT_EQ(volume.changed(), changed);
                 if (volume.model == 0.0 && volume.modelSolids == 0)
                     continue; // came back as written, not measured
@@ -859,4 +861,96 @@ TEST(StepCheck, WorkerThatDoesNotAnswerIsEndedAndItsBodiesNamed)
             EXPECT_NEAR(volumeOf(reader.Shape(reader.NbShapes())), own, 1e-4 * own) << i;
         }
     }
+}
+
+namespace {
+
+// The entries and parameters of an IGES file: its global section carries the
+// time of writing.
+QByteArray igesEntities(const QString& path)
+{
+    QByteArray entities;
+    for (const QByteArray& line : qor::test::readFile(path).split('\n')) {
+        if (line.size() >= 73 && (line[72] == 'D' || line[72] == 'P'))
+            entities += line + '\n';
+    }
+    return entities;
+}
+
+QByteArray fileContents(const QString& path)
+{
+    return path.endsWith(QStringLiteral(".igs"))
+               ? igesEntities(path)
+               : qor::fixtures::withoutTimeStamp(qor::test::readFile(path));
+}
+
+} // namespace
+
+// A body without a name is written as "Körper N" by its place, in STEP as in
+// IGES, and so the same bodies give the same file export after export; a named
+// body keeps its name.
+TEST(StepCheck, BodiesWithoutNameAreWrittenUnderOneName)
+{
+    gp_Trsf away;
+    away.SetTranslation(gp_Vec(40, 0, 0));
+    const std::vector<ExportBody> bodies = {
+        {QString(), box(10, 20, 30)},
+        {QStringLiteral("Gehäuse"), box(5, 5, 5).Moved(TopLoc_Location(away))},
+        {QString(), BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 40, 0), gp::DZ()), 5, 10).Shape()}};
+    const QStringList names = {"Körper 1", "Gehäuse", "Körper 3"};
+    QTemporaryDir dir;
+    for (const char* suffix : {"step", "igs"}) {
+        SCOPED_TRACE(suffix);
+        QByteArray first;
+        for (int run = 0; run < 3; ++run) {
+            const QString path = dir.filePath(QStringLiteral("teile%1.%2").arg(run).arg(suffix));
+            ASSERT_TRUE(exportFile(path, bodies, ExportOptions()));
+            const std::vector<ReadBody> read = readWithKernel(path);
+            ASSERT_EQ(read.size(), bodies.size());
+            for (std::size_t i = 0; i < read.size(); ++i)
+                EXPECT_EQ(read[i].name, names[qsizetype(i)]) << run;
+            const QByteArray text = fileContents(path);
+            if (run == 0)
+                first = text;
+            else
+                EXPECT_TRUE(text == first) << "run " << run << " differs from the first";
+        }
+    }
+}
+
+// The bodies of an IGES file come out in the same entities every run, also when
+// the shapes lie elsewhere in memory: each run builds its placed bodies anew
+// after allocations of other sizes.
+TEST(StepCheck, IgesFilesAreTheSameEveryRun)
+{
+    QTemporaryDir dir;
+    QByteArray first;
+    std::vector<std::unique_ptr<char[]>> elsewhere;
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE(run);
+        for (int k = 0; k < 50 * run; ++k)
+            elsewhere.push_back(std::make_unique<char[]>(std::size_t(48 + 16 * (k % 9))));
+        std::vector<ExportBody> bodies;
+        for (int i = 0; i < 6; ++i) {
+            gp_Trsf place;
+            place.SetTranslation(gp_Vec(20.0 * i, 0, 0));
+            const TopoDS_Shape shape
+                = i % 2 ? BRepPrimAPI_MakeCylinder(4, 8).Shape() : box(8, 8, 8 + i);
+            bodies.push_back({QStringLiteral("Teil %1").arg(i + 1),
+                              shape.Moved(TopLoc_Location(place)), 0.1 * i, 0.5, 0.2});
+        }
+        const QString path = dir.filePath(QStringLiteral("teile%1.igs").arg(run));
+        ASSERT_TRUE(exportFile(path, bodies, ExportOptions()));
+        const QByteArray entities = igesEntities(path);
+        ASSERT_FALSE(entities.isEmpty());
+        if (run == 0)
+            first = entities;
+        else
+            EXPECT_TRUE(entities == first) << "the entities differ from the first run's";
+    }
+    // The names are those of the bodies, in their order.
+    const std::vector<ReadBody> read = readWithKernel(dir.filePath(QStringLiteral("teile4.igs")));
+    ASSERT_EQ(read.size(), 6u);
+    for (std::size_t i = 0; i < read.size(); ++i)
+        EXPECT_EQ(read[i].name, QStringLiteral("Teil %1").arg(i + 1));
 }
