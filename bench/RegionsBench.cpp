@@ -1,6 +1,16 @@
+#include "model/Document.h"
+#include "model/ExecContext.h"
 #include "sketch/Regions.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <stdexcept>
 
 namespace {
 
@@ -31,7 +41,75 @@ void overlappingCircles(benchmark::State& state)
         benchmark::DoNotOptimize(qor::sketch::buildRegions(sketch, plane));
 }
 
+// Holes on a square grid of 6 mm pitch inside a rectangle with a 6 mm margin.
+constexpr double pitch = 6.0;
+
+using Hole = void (*)(qor::sketch::Sketch&, double x, double y);
+
+void circleHole(qor::sketch::Sketch& s, double x, double y)
+{
+    s.addCircleAt(false, x, y, 2.0);
+}
+
+// A rounded slot 5 mm long and 3 mm wide: two lines and two half circles.
+void slotHole(qor::sketch::Sketch& s, double x, double y)
+{
+    s.addLineAt(false, x - 1, y - 1.5, x + 1, y - 1.5);
+    s.addArcAt(false, x + 1, y, x + 1, y - 1.5, x + 1, y + 1.5);
+    s.addLineAt(false, x + 1, y + 1.5, x - 1, y + 1.5);
+    s.addArcAt(false, x - 1, y, x - 1, y + 1.5, x - 1, y - 1.5);
+}
+
+// A rectangle with `count` holes drawn in the same sketch, extruded 2 mm from
+// scratch: the sketch's regions, the profile and the pad in one recompute.
+// Peak memory is the process's, so run one case per process to read it.
+void perforatedPlate(benchmark::State& state, Hole hole)
+{
+    const int count = int(state.range(0));
+    const int columns = int(std::ceil(std::sqrt(double(count))));
+    const int rows = (count + columns - 1) / columns;
+    double volume = 0.0;
+    for (auto _ : state) {
+        qor::model::Document doc;
+        qor::model::Feature* sketch = doc.addSketch({{"kind", "origin"}, {"id", -1}});
+        qor::sketch::Sketch& s = *sketch->sketch;
+        const double w = pitch * (columns + 1);
+        const double h = pitch * (rows + 1);
+        s.addLineAt(false, 0, 0, w, 0);
+        s.addLineAt(false, w, 0, w, h);
+        s.addLineAt(false, w, h, 0, h);
+        s.addLineAt(false, 0, h, 0, 0);
+        for (int k = 0; k < count; ++k)
+            hole(s, pitch * (1 + k % columns), pitch * (1 + k / columns));
+        doc.addFeature(
+            "extrude",
+            {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", sketch->id}}}},
+             {"distance", "2 mm"},
+             {"op", "new"}});
+        if (doc.recompute() != 0 || doc.current.bodies.size() != 1)
+            throw std::runtime_error("the perforated plate did not recompute");
+        volume = qor::model::shapeVolume(doc.current.bodies.begin()->second.shape);
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["volume"] = volume;
+    state.counters["peakMB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
 } // namespace
 
 BENCHMARK(separateCircles)->Unit(benchmark::kMillisecond);
 BENCHMARK(overlappingCircles)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(perforatedPlate, circles, circleHole)
+    ->Arg(100)
+    ->Arg(300)
+    ->Arg(1000)
+    ->Arg(4000)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(perforatedPlate, slots, slotHole)
+    ->Arg(999)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);

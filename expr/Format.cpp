@@ -1,5 +1,7 @@
 #include "expr/Format.h"
 
+#include <QLocale>
+
 #include <charconv>
 #include <cmath>
 
@@ -29,6 +31,11 @@ std::string formatNumber(int decimals, double value)
     if (text == "-0")
         text = "0";
     return text;
+}
+
+QString germanCount(std::uint64_t count)
+{
+    return QLocale(QLocale::German, QLocale::Germany).toString(qulonglong(count));
 }
 
 } // namespace qor

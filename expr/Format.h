@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+
+#include <cstdint>
 #include <string>
 
 namespace qor {
@@ -8,5 +11,8 @@ namespace qor {
 // zeros and a trailing point removed; values below half a unit of the last place
 // and "-0" show as "0". Always writes '.', whatever the process locale.
 std::string formatNumber(int decimals, double value);
+
+// A count for German texts, its thousands set off by dots: "4.004".
+QString germanCount(std::uint64_t count);
 
 } // namespace qor

@@ -1,5 +1,6 @@
 #include "features/PatternCore.h"
 
+#include "expr/Format.h"
 #include "features/BodyEditing.h"
 #include "features/ShapeOps.h"
 #include "model/ExecContext.h"
@@ -13,7 +14,6 @@
 #include <gp_Ax3.hxx>
 
 #include <QJsonObject>
-#include <QLocale>
 
 #include <algorithm>
 
@@ -32,16 +32,17 @@ std::size_t solidCount(const TopoDS_Shape& shape)
     return std::max<std::size_t>(1, solidsOf(shape).size());
 }
 
-// Counts the copies against the document's bound before any is made.
-void reserveCopies(ExecContext& context, std::size_t copies)
+// Counts the copies against the document's bound before any is made. Copies
+// that cut or intersect make no body of their own and are told as copies.
+void reserveCopies(ExecContext& context, std::size_t copies, bool makeBodies)
 {
     const std::size_t total = context.state.copies + copies;
     if (total > maxCopies) {
-        const QLocale german(QLocale::German, QLocale::Germany);
+        const QString what
+            = makeBodies ? QStringLiteral("Zu viele Körper") : QStringLiteral("Zu viele Kopien");
         throw FeatureError(
-            QStringLiteral("Zu viele Körper: mit diesem Muster entstünden %1 Kopien im Dokument "
-                           "(max. %2)")
-                .arg(german.toString(qulonglong(total)), german.toString(qulonglong(maxCopies))));
+            QStringLiteral("%1: mit diesem Muster entstünden %2 Kopien im Dokument (max. %3)")
+                .arg(what, germanCount(total), germanCount(maxCopies)));
     }
     context.state.copies = total;
 }
@@ -171,6 +172,35 @@ void copyThreadMarks(ExecContext& context, int sourceId, const std::vector<gp_Tr
     context.state.threads.insert(context.state.threads.end(), copies.begin(), copies.end());
 }
 
+// The placements whose copy of the tool may reach one of the bodies: the given
+// targets, or any body when there are none to search among. A cut or an
+// intersection with a copy beyond every body's box changes no body. Left out
+// here, such a copy costs a box test, not the shape check and repair that
+// every tool goes through before its boolean: for copies far off those take
+// long, and at coordinates of 1e30 they widen the copy's tolerances until it
+// seems to reach the bodies after all.
+std::vector<gp_Trsf> placementsInReach(const ModelState& state, const TopoDS_Shape& tool,
+                                       const std::vector<gp_Trsf>& transforms,
+                                       const std::vector<int>& targets)
+{
+    std::vector<int> bodies = targets;
+    if (bodies.empty()) {
+        for (const auto& [id, body] : state.bodies) {
+            if (!body.shape.IsNull())
+                bodies.push_back(id);
+        }
+    }
+    const Bnd_Box toolBox = boxOf(tool);
+    std::vector<gp_Trsf> reaching;
+    for (const gp_Trsf& trsf : transforms) {
+        const Bnd_Box box = toolBox.Transformed(trsf);
+        if (std::any_of(bodies.begin(), bodies.end(),
+                        [&](int id) { return !outOfReach(state, id, state.bodies.at(id), box); }))
+            reaching.push_back(trsf);
+    }
+    return reaching;
+}
+
 void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms)
 {
     const QJsonArray features = context.arrayParam(QStringLiteral("features"));
@@ -183,19 +213,39 @@ void repeatFeatures(ExecContext& context, const std::vector<gp_Trsf>& transforms
             throw FeatureError(QStringLiteral(
                 "Feature liefert keinen Werkzeugkörper (nur Extrusion, Rotation, Bohrung …)"));
         const ToolRecord source = found->second;
-        reserveCopies(context, solidCount(source.shape) * transforms.size());
-
         // Copies of a new body belong to it.
         const bool made = source.op.isEmpty() || source.op == QStringLiteral("new");
         const QString op = made ? QStringLiteral("join") : source.op;
-        const TopoDS_Shape tool = copiedTool(source.shape, transforms, op == QStringLiteral("cut"));
+        reserveCopies(context, solidCount(source.shape) * transforms.size(),
+                      op == QStringLiteral("join"));
+        const bool cut = op == QStringLiteral("cut");
         std::vector<int> targets;
         for (const int id : source.targets) {
             if (context.state.bodies.count(id))
                 targets.push_back(id);
         }
         copyThreadMarks(context, sourceId, transforms);
-        applyBoolean(context, tool, op, targets);
+        // A joined copy adds material wherever it lies.
+        const std::vector<gp_Trsf> reaching
+            = op == QStringLiteral("join")
+                  ? transforms
+                  : placementsInReach(context.state, source.shape, transforms, targets);
+        if (reaching.size() == transforms.size()) {
+            applyBoolean(context, copiedTool(source.shape, transforms, cut), op, targets);
+            continue;
+        }
+        // The feature's record keeps every copy, for a pattern of it to move.
+        const TopoDS_Shape all = copiedTool(source.shape, transforms, cut);
+        if (reaching.empty() && cut) {
+            context.state.tools[context.feature.id] = ToolRecord{all, op, targets};
+            context.feature.warning = noBodyWarning();
+            continue;
+        }
+        // An intersection that reaches nothing fails or warns as one copy of it does.
+        const std::vector<gp_Trsf> applied
+            = reaching.empty() ? std::vector<gp_Trsf>{transforms.front()} : reaching;
+        applyBoolean(context, copiedTool(source.shape, applied, cut), op, targets);
+        context.state.tools[context.feature.id].shape = all;
     }
 }
 
@@ -212,7 +262,7 @@ void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
     std::size_t copies = 0;
     for (const int id : picked)
         copies += solidCount(context.state.bodies.at(id).shape) * placements.size();
-    reserveCopies(context, copies);
+    reserveCopies(context, copies, true);
     for (const int id : picked) {
         const TopoDS_Shape original = context.state.bodies.at(id).shape;
         std::vector<TopoDS_Shape> copies;

@@ -143,14 +143,16 @@ void storeMerged(Body& body, const TopoDS_Shape& result, const std::vector<const
     body.unified = body.shape;
 }
 
-// Whether the body's box keeps off the tool's. A body with booleans waiting in
-// a group is measured with its group's reach.
+} // namespace
+
 bool outOfReach(const ModelState& state, int id, const Body& body, const Bnd_Box& toolBox)
 {
     Bnd_Box box = state.group && state.group->bodyId == id ? groupReach(state) : bodyBox(body);
     box.Enlarge(1e-6);
     return box.IsOut(toolBox);
 }
+
+namespace {
 
 // Bodies whose box meets the tool's, in id order; the boxes only pre-select,
 // so a body the tool misses comes through the boolean unchanged.

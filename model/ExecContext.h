@@ -75,6 +75,11 @@ const Bnd_Box& bodyBox(const Body& body);
 // The box of every body of the state, from the boxes kept in the bodies.
 Bnd_Box modelBox(const ModelState& state);
 
+// Whether the body's box keeps off the tool's box, so that no boolean of the
+// two can change the body. A body with booleans waiting in a group is measured
+// with its group's reach.
+bool outOfReach(const ModelState& state, int id, const Body& body, const Bnd_Box& toolBox);
+
 // Length of a through-all extent from the point: twice the largest distance to
 // a corner of the bounding box of all bodies, plus 10; 1000 without bodies.
 double throughAllDistance(const ModelState& state, const gp_Pnt& point);

@@ -1,7 +1,9 @@
 #include "sketch/Regions.h"
 
-#include "sketch/EntityIndex.h"
+#include "expr/Format.h"
+#include "sketch/InteriorPoint.h"
 #include "sketch/Plane.h"
+#include "sketch/PlaneCurves.h"
 #include "sketch/SimpleLoops.h"
 
 #include <BOPAlgo_Builder.hxx>
@@ -10,14 +12,12 @@
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepGProp.hxx>
-#include <BRepMesh_IncrementalMesh.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Geom2d_Curve.hxx>
 #include <Geom_Plane.hxx>
-#include <Poly_Triangulation.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -37,109 +37,18 @@ namespace qor::sketch {
 
 namespace {
 
-constexpr double twoPi = 6.283185307179586;
 constexpr double minArea = 1e-9;
 
-// Brings an angle into [0, 2π) without a loop, so NaN and infinities cannot hang it;
-// they come out as NaN and then compare false everywhere.
-double wrapAngle(double a)
+// The heights where a curve ends or turns: an interior point off them has a
+// parity ray that crosses every curve cleanly, never through a joint.
+std::vector<double> turningHeights(const std::vector<PlaneCurve>& curves)
 {
-    double r = std::fmod(a, twoPi);
-    if (r < 0.0)
-        r += twoPi;
-    // A tiny negative angle plus 2π rounds up to 2π itself.
-    if (r >= twoPi)
-        r -= twoPi;
-    return r;
-}
-
-// A non-construction curve as the parity test needs it. Resolved once per sketch:
-// looking entities up by id for every region would cost regions x curves x entities.
-struct ParityCurve {
-    EntityType type = EntityType::Line;
-    Vec2 a; // line: start; circle and arc: centre
-    Vec2 b; // line: end
-    double r = 0.0; // circle and arc
-    double a0 = 0.0; // arc: start angle
-    double span = 0.0; // arc: counter-clockwise sweep in [0, 2π)
-};
-
-// Every non-construction curve takes part, including those that bound no region or
-// gave no edge. A curve with an infinite or undefined coordinate encloses nothing:
-// its crossings would be artefacts of the arithmetic, so it is left out.
-std::vector<ParityCurve> parityCurves(const Sketch& sketch)
-{
-    const EntityIndex index(sketch);
-    std::vector<ParityCurve> curves;
-    for (const Entity& e : sketch.entities) {
-        const bool isCurve = e.type == EntityType::Line || e.type == EntityType::Circle
-                             || e.type == EntityType::Arc;
-        if (e.construction || !isCurve)
-            continue;
-        ParityCurve curve;
-        curve.type = e.type;
-        if (e.type == EntityType::Line) {
-            curve.a = index.pointPosition(e.a);
-            curve.b = index.pointPosition(e.b);
-        } else {
-            curve.a = index.entityAnchor(int(e.id));
-            curve.r = index.radius(int(e.id));
-        }
-        if (e.type == EntityType::Arc) {
-            const Vec2 start = index.pointPosition(e.b);
-            const Vec2 end = index.pointPosition(e.c);
-            if (!start.isFinite() || !end.isFinite())
-                continue;
-            curve.a0 = std::atan2(start.y - curve.a.y, start.x - curve.a.x);
-            curve.span = wrapAngle(std::atan2(end.y - curve.a.y, end.x - curve.a.x) - curve.a0);
-        }
-        if (curve.a.isFinite() && curve.b.isFinite() && std::isfinite(curve.r))
-            curves.push_back(curve);
-    }
-    return curves;
-}
-
-// Crossings of the ray from p in +u with a line. An end point exactly at the ray's
-// height counts only for the line whose other end lies above it.
-int lineCrossings(const ParityCurve& line, Vec2 p)
-{
-    const Vec2 a = line.a;
-    const Vec2 b = line.b;
-    if ((a.y > p.y) == (b.y > p.y))
-        return 0;
-    const double x = a.x + (b.x - a.x) * (p.y - a.y) / (b.y - a.y);
-    return x > p.x ? 1 : 0;
-}
-
-// Crossings of the ray from p in +u with a circle, or with an arc taken
-// counter-clockwise in (u, v) from its start to its end.
-int circularCrossings(const ParityCurve& curve, Vec2 p)
-{
-    const Vec2 c = curve.a;
-    const double dv = p.y - c.y;
-    if (!(std::fabs(dv) < curve.r))
-        return 0;
-    const double s = std::sqrt(curve.r * curve.r - dv * dv);
-    int count = 0;
-    for (const double x : {c.x - s, c.x + s}) {
-        if (!(x > p.x))
-            continue;
-        if (curve.type == EntityType::Arc
-            && !(wrapAngle(std::atan2(dv, x - c.x) - curve.a0) <= curve.span))
-            continue;
-        ++count;
-    }
-    return count;
-}
-
-// Even-odd rule: an odd number of crossings to the right means material.
-bool isOuter(const std::vector<ParityCurve>& curves, Vec2 p)
-{
-    int count = 0;
-    for (const ParityCurve& curve : curves)
-        count += curve.type == EntityType::Line ? lineCrossings(curve, p)
-                                                : circularCrossings(curve, p);
-    return count % 2 == 1;
+    std::vector<double> heights;
+    for (const PlaneCurve& curve : curves)
+        addTurningHeights(curve, heights);
+    std::sort(heights.begin(), heights.end());
+    heights.erase(std::unique(heights.begin(), heights.end()), heights.end());
+    return heights;
 }
 
 std::vector<TopoDS_Edge> curveEdges(const Sketch& sketch, const gp_Ax3& plane)
@@ -186,8 +95,8 @@ TopoDS_Face baseFace(const TopoDS_Shape& curves, const gp_Ax3& plane)
 }
 
 // Stores each piece's curve on the base plane once. Without it the kernel projects the
-// 3D curve onto the plane anew at every query, in the face builder and again in the
-// mesher of every region; the stored curve is the very same projection.
+// 3D curve onto the plane anew at every query of the face builder; the stored curve
+// is the very same projection.
 void storePlaneCurves(const TopoDS_Shape& pieces, const TopoDS_Face& base)
 {
     BRep_Builder builder;
@@ -264,22 +173,14 @@ std::size_t curveCount(const Sketch& sketch)
 std::vector<ProfileRegion> regionsOf(const Sketch& sketch, const gp_Ax3& plane)
 {
     std::optional<std::vector<TopoDS_Face>> faces = simpleLoopFaces(sketch, plane);
-    if (faces) {
-        // Curves on the plane once, for the mesher of every region.
-        TopoDS_Compound all;
-        BRep_Builder compound;
-        compound.MakeCompound(all);
-        for (const TopoDS_Face& face : *faces)
-            compound.Add(all, face);
-        if (!faces->empty())
-            storePlaneCurves(all, faces->front());
-    } else {
+    if (!faces) {
         if (curveCount(sketch) > maxSplitCurves)
             return {};
         faces = splitCurveFaces(sketch, plane);
     }
 
-    const std::vector<ParityCurve> curves = parityCurves(sketch);
+    const std::vector<PlaneCurve> curves = sketchCurves(sketch);
+    const std::vector<double> avoid = turningHeights(curves);
     std::vector<ProfileRegion> regions;
     for (const TopoDS_Face& area : *faces) {
         ProfileRegion region;
@@ -287,8 +188,8 @@ std::vector<ProfileRegion> regionsOf(const Sketch& sketch, const gp_Ax3& plane)
         region.area = faceArea(area);
         if (region.area < minArea)
             continue;
-        region.interior = interiorPoint(region.face, plane);
-        region.outer = isOuter(curves, region.interior);
+        region.interior = interiorPoint(region.face, plane, avoid);
+        region.outer = evenOddInside(curves, region.interior);
         regions.push_back(region);
     }
     return regions;
@@ -330,41 +231,10 @@ QString regionsRefusal(const Sketch& sketch, const gp_Ax3& plane)
     } catch (const Standard_Failure&) {
     } catch (const std::exception&) {
     }
-    return QStringLiteral("Skizze zu groß für Profilbereiche: %1 Kurven (höchstens %2, außer in "
-                          "getrennten geschlossenen Konturen aus je höchstens %3 Linien)")
-        .arg(count)
-        .arg(maxSplitCurves)
-        .arg(maxLoopCurves);
-}
-
-Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane)
-{
-    BRepMesh_IncrementalMesh mesh(face, 0.05, false, 0.3, false);
-    TopLoc_Location location;
-    const Handle(Poly_Triangulation) triangulation = BRep_Tool::Triangulation(face, location);
-    if (triangulation.IsNull() || triangulation->NbTriangles() == 0) {
-        GProp_GProps props;
-        BRepGProp::SurfaceProperties(face, props, false, false);
-        return toPlane(plane, props.CentreOfMass());
-    }
-
-    // The largest triangle's centroid keeps furthest from the boundary's chords.
-    const gp_Trsf trsf = location.Transformation();
-    double best = -1.0;
-    gp_Pnt centroid;
-    for (int i = 1; i <= triangulation->NbTriangles(); ++i) {
-        int n1, n2, n3;
-        triangulation->Triangle(i).Get(n1, n2, n3);
-        const gp_Pnt p1 = triangulation->Node(n1).Transformed(trsf);
-        const gp_Pnt p2 = triangulation->Node(n2).Transformed(trsf);
-        const gp_Pnt p3 = triangulation->Node(n3).Transformed(trsf);
-        const double m = gp_Vec(p1, p2).Crossed(gp_Vec(p1, p3)).Magnitude();
-        if (m > best) {
-            best = m;
-            centroid = gp_Pnt((p1.XYZ() + p2.XYZ() + p3.XYZ()) / 3.0);
-        }
-    }
-    return toPlane(plane, centroid);
+    return QStringLiteral("Skizze zu groß für Profilbereiche: %1 Kurven (Linien, Bögen und Kreise "
+                          "zählen; höchstens %2, außer in getrennten geschlossenen Konturen aus "
+                          "Linien und ganzen Kreisen mit je höchstens %3 Linien)")
+        .arg(germanCount(count), germanCount(maxSplitCurves), germanCount(maxLoopCurves));
 }
 
 TopoDS_Shape fuseRegions(const std::vector<TopoDS_Face>& faces)

@@ -14,8 +14,7 @@ namespace qor::sketch {
 
 // One closed area that the sketch's curves enclose on the sketch plane.
 struct ProfileRegion {
-    // On a plane whose surface parameters are the sketch coordinates; carries the
-    // triangulation made for the interior point.
+    // On a plane whose surface parameters are the sketch coordinates.
     TopoDS_Face face;
     Vec2 interior; // certainly inside the face, sketch coordinates
     double area = 0.0; // mm², never below 1e-9
@@ -42,10 +41,6 @@ std::vector<TopoDS_Face> splitCurveFaces(const Sketch& sketch, const gp_Ax3& pla
 // Why buildRegions gives the sketch no regions when it was refused for its size
 // (German); empty otherwise.
 QString regionsRefusal(const Sketch& sketch, const gp_Ax3& plane);
-
-// The centroid of the face's largest mesh triangle in sketch coordinates. Meshes the
-// face as a side effect; kernel exceptions reach the caller.
-Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane);
 
 // The null shape, the single face, or the faces fused with coplanar neighbours merged;
 // a compound of the faces when the fuse fails. Kernel exceptions reach the caller.

@@ -2,6 +2,7 @@
 
 #include "sketch/EntityIndex.h"
 #include "sketch/Plane.h"
+#include "sketch/PlaneCurves.h"
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
@@ -65,13 +66,6 @@ double cross(Vec2 a, Vec2 b)
     return a.x * b.y - a.y * b.x;
 }
 
-double pointSegment(Vec2 p, Vec2 a, Vec2 b)
-{
-    const Vec2 d = b - a;
-    const double t = std::clamp((p - a).dot(d) / d.dot(d), 0.0, 1.0);
-    return (p - (a + d * t)).length();
-}
-
 double segmentClearance(const Segment& s, const Segment& t)
 {
     const double o1 = cross(s.b - s.a, t.a - s.a);
@@ -81,13 +75,13 @@ double segmentClearance(const Segment& s, const Segment& t)
     if (((o1 < 0) != (o2 < 0)) && ((o3 < 0) != (o4 < 0)) && o1 != 0 && o2 != 0 && o3 != 0
         && o4 != 0)
         return 0.0;
-    return std::min({pointSegment(s.a, t.a, t.b), pointSegment(s.b, t.a, t.b),
-                     pointSegment(t.a, s.a, s.b), pointSegment(t.b, s.a, s.b)});
+    return std::min({segmentDistance(s.a, t.a, t.b), segmentDistance(s.b, t.a, t.b),
+                     segmentDistance(t.a, s.a, s.b), segmentDistance(t.b, s.a, s.b)});
 }
 
 double roundSegmentClearance(const Round& c, const Segment& s)
 {
-    const double near = pointSegment(c.c, s.a, s.b);
+    const double near = segmentDistance(c.c, s.a, s.b);
     const double far = std::max((s.a - c.c).length(), (s.b - c.c).length());
     if (c.r < near)
         return near - c.r;
@@ -242,8 +236,8 @@ bool curvesApart(const Curves& curves)
         // Neighbours meet at the shared vertex only: each far end keeps off the other line.
         const Vec2 sFar = sharesA ? s.b : s.a;
         const Vec2 tFar = (t.va == s.va || t.va == s.vb) ? t.b : t.a;
-        return pointSegment(sFar, t.a, t.b) > apartDistance
-               && pointSegment(tFar, s.a, s.b) > apartDistance;
+        return segmentDistance(sFar, t.a, t.b) > apartDistance
+               && segmentDistance(tFar, s.a, s.b) > apartDistance;
     };
     for (const auto& [key, members] : cells) {
         for (std::size_t m = 0; m < members.size(); ++m) {

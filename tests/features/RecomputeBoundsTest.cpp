@@ -1,5 +1,6 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/CpuTime.h"
 #include "tests/common/ShapeChecks.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -68,8 +69,12 @@ Bnd_Box boxOf(const TopoDS_Shape& shape)
     return box;
 }
 
-const QString tooMany = QStringLiteral("Zu viele Körper: mit diesem Muster entstünden %1 Kopien "
-                                       "im Dokument (max. 10.000)");
+// What the bound says: bodies for copies that make them, copies for cuts.
+QString tooMany(const char* what, int copies)
+{
+    return QStringLiteral("%1: mit diesem Muster entstünden %2 Kopien im Dokument (max. 10.000)")
+        .arg(QString::fromUtf8(what), QLocale(QLocale::German).toString(qulonglong(copies)));
+}
 
 } // namespace
 
@@ -85,6 +90,7 @@ TEST(RecomputeBounds, PatternsOfPatternsStopAtTheDocumentsBound)
         int count;
         int copies; // in all, the second pattern's included; 0 when it passes
         std::size_t bodies; // after the recompute
+        const char* refusal = "Zu viele Körper";
     };
     const Case cases[] = {
         {"bodies added as bodies of their own",
@@ -110,7 +116,7 @@ TEST(RecomputeBounds, PatternsOfPatternsStopAtTheDocumentsBound)
                  = pattern(doc, "features", {QJsonObject{{"id", cut->id}}}, 100, "1e6 mm");
              return QJsonArray{QJsonObject{{"id", first->id}}};
          },
-         "features", 150, 99 + 99 * 149, 1},
+         "features", 150, 99 + 99 * 149, 1, "Zu viele Kopien"},
         {"within the bound",
          [](Document& doc) {
              box(doc, "10 mm");
@@ -128,9 +134,7 @@ TEST(RecomputeBounds, PatternsOfPatternsStopAtTheDocumentsBound)
         Feature* second = pattern(doc, c.source, items, c.count, "1e7 mm", false, -12);
         for (int round = 0; round < 2; ++round) {
             EXPECT_EQ(doc.recompute(), c.copies ? 1 : 0);
-            EXPECT_EQ(second->error, c.copies ? tooMany.arg(
-                                         QLocale(QLocale::German).toString(qulonglong(c.copies)))
-                                              : QString());
+            EXPECT_EQ(second->error, c.copies ? tooMany(c.refusal, c.copies) : QString());
             EXPECT_EQ(doc.current.bodies.size(), c.bodies);
             for (const auto& f : doc.features) {
                 if (f.get() != second)
@@ -199,6 +203,53 @@ TEST(RecomputeBounds, PatternOfCutsBeyondReach)
         EXPECT_NEAR(totalVolume(doc.current), 50.0 * 50 * 50 - 5 * 5 * 5, 1e-6);
         if (common)
             EXPECT_EQ(common->error, "Kein gemeinsamer Bereich – das Ergebnis wäre leer");
+    }
+}
+
+// Two thousand copies of a cut far off cost a box test each, grouped or not,
+// whether the source cut named its body or searched for one (and found none,
+// lying far off itself): every copy out of reach warns as one, and where a
+// second row of copies comes back onto the body only those copies cut.
+TEST(RecomputeBounds, FarPatternCopiesCostBoxTests)
+{
+    const struct {
+        const char* name;
+        const char* spacing;
+        double sourceX; // 10: the source cut reaches the body, 1e4: it does not
+        bool named; // the source cut names its body rather than searching
+        int rows; // of copies 20 mm apart along y, each of 2000 / rows copies
+        int cuts; // boxes cut out of the body in all
+    } cases[] = {
+        {"searched far off, 1e300", "1e300 mm", 1e4, false, 1, 0},
+        {"searched far off, 1e30", "1e30 mm", 1e4, false, 1, 0},
+        {"named, 1e300", "1e300 mm", 10.0, true, 1, 1},
+        {"named, 1e30", "1e30 mm", 10.0, true, 1, 1},
+        {"rows back on the body, 1e30", "1e30 mm", 10.0, false, 50, 2},
+        {"rows back on the body, 1e300", "1e300 mm", 10.0, true, 50, 2},
+    };
+    for (const auto& c : cases) {
+        for (const bool grouped : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (grouped ? ", grouped" : ""));
+            Document doc;
+            doc.groupBooleans = grouped;
+            box(doc, "50 mm");
+            Feature* cut
+                = box(doc, "5 mm", "cut", c.sourceX, c.named ? QJsonArray{100} : QJsonArray{});
+            Feature* far = doc.addFeature(QStringLiteral("pattern_rect"),
+                                          {{"features", QJsonArray{QJsonObject{{"id", cut->id}}}},
+                                           {"direction1", originAxis(-11)},
+                                           {"count1", QString::number(2000 / c.rows)},
+                                           {"spacing1", c.spacing},
+                                           {"direction2", originAxis(-12)},
+                                           {"count2", QString::number(c.rows)},
+                                           {"spacing2", "20 mm"}});
+            const double start = qor::test::cpuSeconds();
+            EXPECT_EQ(doc.recompute(), 0);
+            EXPECT_LT(qor::test::cpuSeconds() - start, 1.0);
+            EXPECT_TRUE(far->error.isEmpty()) << far->error.toStdString();
+            EXPECT_EQ(far->warning, c.cuts > 1 ? QString() : noBodyWarning());
+            EXPECT_NEAR(totalVolume(doc.current), 50.0 * 50 * 50 - c.cuts * 5.0 * 5 * 5, 1e-6);
+        }
     }
 }
 

@@ -22,8 +22,6 @@ using namespace qor::test;
 
 namespace {
 
-const QString outOfReach = QStringLiteral("Kein Körper im Wirkbereich");
-
 // A part with bodies 300, 500 and 700 (10 mm cubes at x = 0, 20, 40) made by
 // earlier features, and feature 9 executing.
 struct TestDocument {
@@ -127,7 +125,7 @@ TEST(Boolean, CutRemovesSwallowedBodies)
     TestDocument empty(false);
     empty.feature.warning = QStringLiteral("alt");
     EXPECT_TRUE(empty.apply(box(1, 1, 1), "cut").empty());
-    EXPECT_EQ(empty.feature.warning, outOfReach);
+    EXPECT_EQ(empty.feature.warning, noBodyWarning());
     EXPECT_TRUE(empty.state.bodies.empty());
     EXPECT_EQ(empty.state.bodyCounter, 0);
     EXPECT_EQ(empty.state.tools.count(9), 1u);
@@ -152,7 +150,7 @@ TEST(Boolean, IntersectKeepsTheCommonPart)
 
     TestDocument none(false);
     EXPECT_TRUE(none.apply(box(1, 1, 1), "intersect").empty());
-    EXPECT_EQ(none.feature.warning, outOfReach);
+    EXPECT_EQ(none.feature.warning, noBodyWarning());
 }
 
 TEST(Boolean, InvalidToolIsRepairedFirst)
@@ -216,7 +214,7 @@ TEST(Boolean, CutThatRemovesNothingWarnsAndKeepsTheBody)
         EXPECT_LT(volume, 1000.0 - 1.0);
 
         EXPECT_EQ(part.apply(c.again, "cut"), std::vector<int>({300}));
-        EXPECT_EQ(part.feature.warning, outOfReach);
+        EXPECT_EQ(part.feature.warning, noBodyWarning());
         EXPECT_TRUE(part.state.bodies.at(300).shape.IsSame(cutOnce));
         EXPECT_NEAR(part.volume(300), volume, 1e-9);
         EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({300}));
@@ -270,7 +268,7 @@ TEST(Boolean, CutWarnsExactlyWhenTheWholeVolumeStaysTheSame)
         SCOPED_TRACE(testing::Message() << "tool " << i << " at " << corner.X() << ", "
                                         << corner.Y() << ", " << corner.Z());
         EXPECT_EQ(part.feature.warning.toStdString(),
-                  (nothing ? outOfReach : QString()).toStdString());
+                  (nothing ? noBodyWarning() : QString()).toStdString());
         const auto body = part.state.bodies.find(300);
         EXPECT_NEAR(body == part.state.bodies.end() ? 0.0 : shapeVolume(body->second.shape),
                     volumeAfter, 1e-6);

@@ -1,11 +1,17 @@
 #include "sketch/Regions.h"
 #include "sketch/Plane.h"
+#include "sketch/PlaneCurves.h"
 #include "sketch/SimpleLoops.h"
 
 #include "tests/common/Planes.h"
 #include "tests/common/ShapeChecks.h"
 
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRep_Tool.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TopoDS.hxx>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +107,17 @@ TEST(ProfileRegions, AreasAndParityOnEveryPlane)
              s.addArcAt(false, 0, 0, 0, 5, 0, -5);
          },
          {{200 + 25 * pi, true}}},
+        // The half disc's point would lie at the height where the circle's two
+        // arcs meet, which a ray along u crosses as two.
+        {"half disc at the height where two arcs meet",
+         [](Sketch& s) {
+             addOutline(s, 0, -13, 40, 17);
+             s.addArcAt(false, 20, 2, 25, 2, 15, 2);
+             s.addArcAt(false, 20, 2, 15, 2, 25, 2);
+             s.addArcAt(false, 20, 1, 22, 1, 18, 1);
+             s.addLineAt(false, 18, 1, 22, 1);
+         },
+         {{2 * pi, true}, {23 * pi, false}, {1200 - 25 * pi, true}}},
         {"stray line flips parity",
          [](Sketch& s) {
              addOutline(s, 0, 0, 10, 10);
@@ -244,6 +261,15 @@ void starPolygon(Sketch& s, std::mt19937& random, double cx, double cy, double r
     }
 }
 
+// A rounded slot about (x, y): lines 2 * half long, ends of radius r.
+void addSlot(Sketch& s, double x, double y, double half, double r)
+{
+    s.addLineAt(false, x - half, y - r, x + half, y - r);
+    s.addArcAt(false, x + half, y, x + half, y - r, x + half, y + r);
+    s.addLineAt(false, x + half, y + r, x - half, y + r);
+    s.addArcAt(false, x - half, y, x - half, y + r, x - half, y - r);
+}
+
 // Loops nested up to three deep, side by side: polygons and circles.
 Sketch randomLoops(std::mt19937& random)
 {
@@ -380,8 +406,21 @@ TEST(ProfileRegions, LargeSketchesAreBoundedOrMadeDirectly)
     polygon(big, 33334, 500, 0);
     EXPECT_TRUE(buildRegions(big, xyPlane()).empty());
     EXPECT_EQ(qor::sketch::regionsRefusal(big, xyPlane()),
-              "Skizze zu groß für Profilbereiche: 33334 Kurven (höchstens 4000, außer in "
-              "getrennten geschlossenen Konturen aus je höchstens 4000 Linien)");
+              "Skizze zu groß für Profilbereiche: 33.334 Kurven (Linien, Bögen und Kreise zählen; "
+              "höchstens 4.000, außer in getrennten geschlossenen Konturen aus Linien und ganzen "
+              "Kreisen mit je höchstens 4.000 Linien)");
+
+    // Slots hold arcs: a thousand of them in a frame take the general path and
+    // pass its bound, each arc counted.
+    Sketch slotted;
+    addOutline(slotted, -10, -10, 6010, 10);
+    for (int k = 0; k < 1000; ++k)
+        addSlot(slotted, 6.0 * k, 0, 1, 1.5);
+    EXPECT_TRUE(buildRegions(slotted, xyPlane()).empty());
+    EXPECT_EQ(qor::sketch::regionsRefusal(slotted, xyPlane()),
+              "Skizze zu groß für Profilbereiche: 4.004 Kurven (Linien, Bögen und Kreise zählen; "
+              "höchstens 4.000, außer in getrennten geschlossenen Konturen aus Linien und ganzen "
+              "Kreisen mit je höchstens 4.000 Linien)");
 
     Sketch within;
     polygon(within, 3334, 500, 0);
@@ -397,4 +436,103 @@ TEST(ProfileRegions, LargeSketchesAreBoundedOrMadeDirectly)
     EXPECT_EQ(small.size(), 1200u);
     for (const ProfileRegion& r : small)
         EXPECT_NEAR(r.area, 2.0, 1e-9);
+}
+
+namespace {
+
+// The interior point as regions were given it by meshing: the centroid of the
+// largest triangle of the face meshed at 0.05 mm.
+qor::sketch::Vec2 meshedInteriorPoint(const TopoDS_Face& face, const gp_Ax3& plane)
+{
+    const TopoDS_Face copy = TopoDS::Face(BRepBuilderAPI_Copy(face).Shape());
+    BRepMesh_IncrementalMesh mesh(copy, 0.05, false, 0.3, false);
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) triangulation = BRep_Tool::Triangulation(copy, location);
+    double best = -1.0;
+    gp_Pnt centroid;
+    for (int i = 1; i <= triangulation->NbTriangles(); ++i) {
+        int n1, n2, n3;
+        triangulation->Triangle(i).Get(n1, n2, n3);
+        const gp_Pnt p1 = triangulation->Node(n1).Transformed(location);
+        const gp_Pnt p2 = triangulation->Node(n2).Transformed(location);
+        const gp_Pnt p3 = triangulation->Node(n3).Transformed(location);
+        const double m = gp_Vec(p1, p2).Crossed(gp_Vec(p1, p3)).Magnitude();
+        if (m > best) {
+            best = m;
+            centroid = gp_Pnt((p1.XYZ() + p2.XYZ() + p3.XYZ()) / 3.0);
+        }
+    }
+    return qor::sketch::toPlane(plane, centroid);
+}
+
+// Frames (polygons, circles, slots) with holes inside them on whole and half
+// millimetres, so that ends and turning points share heights: circles, slots,
+// half discs of an arc and a line, polygons, circles of two arcs, some
+// overlapping, some nested, and now and then a stray line.
+Sketch mixedSketch(std::mt19937& random)
+{
+    const auto pick
+        = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    Sketch s;
+    const int groups = pick(1, 2);
+    for (int g = 0; g < groups; ++g) {
+        const double cx = 150.0 * g;
+        switch (pick(0, 2)) {
+        case 0: starPolygon(s, random, cx, 0, 40, 50); break;
+        case 1: s.addCircleAt(false, cx, 0, 45); break;
+        default: addSlot(s, cx, 0, 10, 40); break;
+        }
+        const int holes = pick(1, 6);
+        for (int k = 0; k < holes; ++k) {
+            const double x = cx + 0.5 * pick(-40, 40);
+            const double y = 0.5 * pick(-40, 40);
+            switch (pick(0, 4)) {
+            case 0: s.addCircleAt(false, x, y, 0.5 * pick(4, 12)); break;
+            case 1: addSlot(s, x, y, 0.5 * pick(1, 8), 0.5 * pick(2, 6)); break;
+            case 2:
+                s.addArcAt(false, x, y, x + 4, y, x - 4, y);
+                s.addLineAt(false, x - 4, y, x + 4, y);
+                break;
+            case 3: starPolygon(s, random, x, y, 3, 6); break;
+            default: // a circle of two half arcs, joined where a ray along u may pass
+                s.addArcAt(false, x, y, x + 3, y, x - 3, y);
+                s.addArcAt(false, x, y, x - 3, y, x + 3, y);
+                break;
+            }
+        }
+        if (pick(0, 3) == 0)
+            s.addLineAt(false, cx + 0.5 * pick(-60, 60), -60, cx + 0.5 * pick(-60, 60), 60);
+    }
+    return s;
+}
+
+} // namespace
+
+// The interior point found without a mesh tells the same regions as the meshed
+// one did: it lies in its own face and in no earlier region's face (so that a
+// stored point finds its region again), and material and holes come out as
+// the even-odd rule gives them at the meshed point.
+TEST(ProfileRegions, InteriorPointsAgreeWithTheMeshedOnes)
+{
+    std::mt19937 random(108);
+    const std::vector<gp_Ax3> planes = allPlanes();
+    int regionsSeen = 0;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        const Sketch s = mixedSketch(random);
+        const gp_Ax3& plane = planes[std::size_t(round) % planes.size()];
+        const std::vector<ProfileRegion> regions = buildRegions(s, plane);
+        const std::vector<qor::sketch::PlaneCurve> curves = qor::sketch::sketchCurves(s);
+        for (std::size_t k = 0; k < regions.size(); ++k) {
+            const ProfileRegion& r = regions[k];
+            const qor::sketch::Vec2 p = r.interior;
+            const qor::sketch::Vec2 meshed = meshedInteriorPoint(r.face, plane);
+            EXPECT_TRUE(faceContainsPoint(r.face, plane, p.x, p.y)) << k;
+            for (std::size_t j = 0; j < k; ++j)
+                EXPECT_FALSE(faceContainsPoint(regions[j].face, plane, p.x, p.y)) << k << " " << j;
+            EXPECT_EQ(r.outer, qor::sketch::evenOddInside(curves, meshed)) << k;
+            ++regionsSeen;
+        }
+    }
+    EXPECT_GT(regionsSeen, 200);
 }
