@@ -215,7 +215,7 @@ protected:
 };
 
 // Only placements still found by their box are: one that has its own faces and edges, or one
-// that is gone (its box stays until placements come or move), is not.
+// that is gone (its box stays until the rebuild ends), is not.
 class PlacementBoxFilter : public SelectMgr_Filter {
 public:
     explicit PlacementBoxFilter(std::function<bool(int)> findsByBox)
@@ -485,6 +485,8 @@ void Scene::removeBodyObject(int id)
         return;
     const auto shared = sharedObjects_.find(instance->second.key);
     instances_.erase(instance);
+    // The finder's box of a placement that is gone would still count in the view's extent.
+    finderStale_ = true;
     if (shared != sharedObjects_.end() && --shared->second.users <= 0) {
         // The shared object is never displayed itself; its presentations go with it.
         context->MainPrsMgr()->Clear(shared->second.object, 0);
@@ -687,6 +689,10 @@ void Scene::updateFinder()
         if (shape.IsNull() || shape->BoundingBox().IsVoid())
             continue;
         boxes.emplace_back(id, shape->BoundingBox().Transformed(object->LocalTransformation()));
+    }
+    if (boxes.empty()) {
+        context->Remove(finder_, false);
+        return;
     }
     if (!context->IsDisplayed(finder_)) {
         context->Display(finder_, 0, 0, false, PrsMgr_DisplayStatus_None);
