@@ -97,6 +97,8 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
         return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
     };
     long long wide = static_cast<long long>(featureId) * 100;
+    if (context.bodiesAfterAdd == state.bodies.size())
+        wide = std::max(wide, context.nextBodyId);
     while (fits(wide) && state.bodies.count(int(wide)))
         ++wide;
     if (!fits(wide))
@@ -112,6 +114,8 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
     body.shape = shape;
     body.featureId = featureId;
     state.bodies.emplace(id, std::move(body));
+    context.nextBodyId = wide + 1;
+    context.bodiesAfterAdd = state.bodies.size();
     return id;
 }
 
