@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "model/DocumentController.h"
+#include "tests/common/CpuTime.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/InstancedAssembly.h"
 #include "ui/theme/Theme.h"
@@ -126,14 +127,6 @@ double peakRssMB()
     return double(usage.ru_maxrss) / 1024.0;
 }
 
-double cpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 int openInWindow(const QString& file, const QString& image)
 {
     qor::app::Theme::instance().apply(*qApp);
@@ -142,16 +135,16 @@ int openInWindow(const QString& file, const QString& image)
     window.show();
     QTest::qWaitForWindowExposed(&window);
     QTest::qWait(200);
-    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    const double cpuBefore = qor::test::cpuSeconds(RUSAGE_SELF);
     QElapsedTimer clock;
     clock.start();
     window.openFile(file);
     window.viewer->grabFramebuffer();
     const qint64 wall = clock.elapsed();
-    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    const double cpu = qor::test::cpuSeconds(RUSAGE_SELF) - cpuBefore;
     std::printf("%s: %lld ms wall, %.1f s CPU (window), %.1f s CPU (readers), peak %.0f MB\n",
                 file.toLocal8Bit().constData(), static_cast<long long>(wall), cpu,
-                cpuSeconds(RUSAGE_CHILDREN), peakRssMB());
+                qor::test::cpuSeconds(RUSAGE_CHILDREN), peakRssMB());
     QTest::qWait(500);
     return window.grabWindowImage(&window).save(image) ? 0 : 1;
 }

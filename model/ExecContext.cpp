@@ -97,7 +97,8 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
         return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
     };
     long long wide = static_cast<long long>(featureId) * 100;
-    if (context.bodiesAfterAdd == state.bodies.size())
+    // No add yet leaves no body count behind: an add always leaves one body at least.
+    if (context.bodiesAfterAdd > 0 && context.bodiesAfterAdd == state.bodies.size())
         wide = std::max(wide, context.nextBodyId);
     while (fits(wide) && state.bodies.count(int(wide)))
         ++wide;

@@ -33,8 +33,9 @@ public:
     // failure of the feature is then told as such.
     mutable bool beyondKernelRange = false;
     // Where addNewBody goes on looking for a free body id, and the number of bodies its
-    // last add left: while that number holds, the ids before are still taken, and a
-    // feature adding thousands of bodies does not search through its own again.
+    // last add left: bodies come through addNewBody and go by erasing, so while that number
+    // holds, the ids before are still taken, and a feature adding thousands of bodies does
+    // not search through its own again.
     long long nextBodyId = 0;
     std::size_t bodiesAfterAdd = 0;
 

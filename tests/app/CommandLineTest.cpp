@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "tests/common/CpuTime.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
@@ -185,14 +186,6 @@ StlFacts binaryStlFacts(const QByteArray& bytes)
         facts.volume += a.Dot(b.Crossed(d)) / 6.0;
     }
     return facts;
-}
-
-double childCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -463,13 +456,13 @@ TEST(ProgramTest, ConvertOfRepeatedPlacementsMatchesPartsOfTheirOwn)
 
     const QString grid = home.filePath("raster.step");
     ASSERT_TRUE(writeFile(grid, qor::fixtures::stepBoxGrid(4, 8)));
-    const double before = childCpuSeconds();
+    const double before = qor::test::cpuSeconds(RUSAGE_CHILDREN);
     const ProgramRun big
         = runProgram({"--convert", grid + ":" + home.filePath("raster.stl")}, home);
     ASSERT_EQ(big.status, 0) << big.err.toStdString();
     EXPECT_TRUE(big.out.startsWith("STEP: 4096 Körper")) << big.out.left(80).toStdString();
     EXPECT_EQ(binaryStlFacts(readFile(home.filePath("raster.stl"))).triangles, 4096u * 12u);
-    EXPECT_LT(childCpuSeconds() - before, 6.0);
+    EXPECT_LT(qor::test::cpuSeconds(RUSAGE_CHILDREN) - before, 6.0);
 }
 
 TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
