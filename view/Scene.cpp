@@ -27,6 +27,7 @@
 #include <SelectMgr_Selection.hxx>
 #include <Standard_OutOfMemory.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
+#include <StdSelect_BRepOwner.hxx>
 #include <StdSelect_ViewerSelector3d.hxx>
 #include <TCollection_ExtendedString.hxx>
 #include <TopExp.hxx>
@@ -731,6 +732,19 @@ void Scene::refinePickedPlacements()
         picked.push_back(selector->Picked(i));
     for (const Handle(SelectMgr_EntityOwner)& owner : picked)
         refinePlacement(owner);
+}
+
+void Scene::placeOnBody(PickInfo& info, const Handle(SelectMgr_EntityOwner)& owner) const
+{
+    if (info.shape.IsNull() || info.kind < 1 || info.kind > 4)
+        return;
+    const auto instance = instances_.find(info.id);
+    if (instance == instances_.end() || instance->second.offset.Modulus() > 0.0)
+        return;
+    const TopoDS_Shape& body = instance->second.shape;
+    const auto* picked = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
+    info.shape
+        = picked != nullptr && picked->HasShape() ? picked->Shape().Moved(body.Location()) : body;
 }
 
 void Scene::updateFinder()

@@ -145,6 +145,10 @@ private:
     // The placement of a finder owner gets its own faces and edges; false for any other owner
     // and for a placement that has them already.
     bool refinePlacement(const Handle(SelectMgr_EntityOwner)& owner);
+    // A pick on a placement shown where its body stands gets the body's own location, which
+    // may be a chain of several (a part in a sub-assembly) where the placement shows one
+    // transformation: only that very location makes a picked face one of the body's faces.
+    void placeOnBody(PickInfo& info, const Handle(SelectMgr_EntityOwner)& owner) const;
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();

@@ -596,7 +596,12 @@ TEST_F(SceneTest, RepeatedShapesShowAndPickAsShapesOfTheirOwn)
             const TopoDS_Shape& shape = shapes[kind(i)];
             const TopoDS_Shape own
                 = everyShapeItsOwn || ownShape(i) ? BRepBuilderAPI_Copy(shape).Shape() : shape;
-            BRep_Builder().Add(all, own.Moved(TopLoc_Location(placements[std::size_t(i)])));
+            // Placed in two steps, as a part in a sub-assembly is: a location of two datums.
+            gp_Trsf turn = placements[std::size_t(i)];
+            turn.SetTranslationPart(gp_Vec());
+            gp_Trsf move;
+            move.SetTranslation(placements[std::size_t(i)].TranslationPart());
+            BRep_Builder().Add(all, own.Moved(TopLoc_Location(turn)).Moved(TopLoc_Location(move)));
             names.append(QStringLiteral("Teil %1").arg(i + 1));
             colours.append(red(i) ? QJsonArray{0.9, 0.1, 0.1} : QJsonArray{});
         }
