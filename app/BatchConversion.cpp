@@ -25,6 +25,7 @@
 #include <charconv>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <system_error>
 
@@ -75,13 +76,22 @@ BodyFacts factsOf(const TopoDS_Shape& shape)
 // The kernel refuses to measure some damaged bodies (a triangulation naming
 // nodes it does not have); that is reported like any other reading failure,
 // before anything is written or printed.
+// Placements of one part (its shape moved rigidly) have the part's facts: each part is
+// measured once.
 bool measureAll(const QString& input, const std::vector<io::ImportedBody>& bodies,
                 std::vector<BodyFacts>& facts, QString& error)
 {
     try {
         OCC_CATCH_SIGNALS
-        for (const io::ImportedBody& body : bodies)
-            facts.push_back(factsOf(body.shape));
+        std::map<std::pair<const void*, int>, BodyFacts> parts;
+        for (const io::ImportedBody& body : bodies) {
+            const std::pair<const void*, int> part{body.shape.TShape().get(),
+                                                   int(body.shape.Orientation())};
+            auto found = parts.find(part);
+            if (found == parts.end())
+                found = parts.emplace(part, factsOf(body.shape)).first;
+            facts.push_back(found->second);
+        }
         return true;
     } catch (const Standard_OutOfMemory&) {
         error = io::readStopMessage(input, io::ReadStop::memory);

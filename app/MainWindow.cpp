@@ -26,6 +26,7 @@ MainWindow::MainWindow(QWidget* parent)
     loadSettings();
     buildFileMenu();
     watchComponentReads();
+    watchSceneBuilds();
 
     connect(controller, &DocumentController::changed, this, &MainWindow::onDocumentChanged);
     connect(controller, &DocumentController::structureChanged, this,

@@ -158,6 +158,8 @@ public:
     void finishPendingEdits();
     // Makes component loads of foreign files read with this window's progress dialog.
     void watchComponentReads();
+    // Makes a scene build of many bodies show its progress in a dialog that can cancel it.
+    void watchSceneBuilds();
     // The plane reference a new sketch gets from a pick: origin plane, work plane or planar face;
     // empty for anything else.
     QJsonObject sketchPlaneOf(const PickInfo& pick) const;

@@ -36,6 +36,8 @@
 #include <TopoDS_Compound.hxx>
 #include <V3d_TypeOfOrientation.hxx>
 
+#include <memory>
+
 namespace qor::app {
 
 namespace {
@@ -369,6 +371,29 @@ void MainWindow::watchComponentReads()
             path, QStringLiteral("Komponente „%1“ wird gelesen …").arg(QFileInfo(path).fileName()),
             nullptr);
     });
+}
+
+void MainWindow::watchSceneBuilds()
+{
+    // One dialog per build: made when the build first reports, closed when it ends however
+    // it ends (done, cancelled or out of memory).
+    auto dialog = std::make_shared<QPointer<QProgressDialog>>();
+    scene->buildProgress = [this, dialog](int done, int total) {
+        QPointer<QProgressDialog>& progress = *dialog;
+        if (!progress) {
+            progress = new QProgressDialog(QStringLiteral("Körper werden angezeigt …"),
+                                           QStringLiteral("Abbrechen"), 0, total, this);
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(400);
+            progress->setAutoReset(false);
+            progress->setAutoClose(false);
+        }
+        progress->setMaximum(total);
+        progress->setValue(done);
+        keepResponsive(*progress);
+        return !progress->wasCanceled();
+    };
+    connect(scene, &Scene::rebuilt, this, [dialog] { delete dialog->data(); });
 }
 
 void MainWindow::importFile(const QString& requestedPath)

@@ -96,8 +96,12 @@ void MainWindow::buildCentral()
     setCentralWidget(central);
     scene = new Scene(viewer, controller, this);
     connect(scene, &Scene::rebuilt, this, [this] {
-        if (!scene->buildProblem().isEmpty())
-            reportOutOfMemory(scene->buildProblem());
+        const QString& problem = scene->buildProblem();
+        // Cancelling was the user's own choice: a plain note says what it left.
+        if (scene->buildCancelled())
+            showToast(problem, false);
+        else if (!problem.isEmpty())
+            reportOutOfMemory(problem);
     });
 
     buildViewOverlay(viewport);

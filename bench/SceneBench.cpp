@@ -1,10 +1,15 @@
-#include "ui/theme/Theme.h"
+#include "app/MainWindow.h"
 #include "model/DocumentController.h"
+#include "tests/common/CpuTime.h"
+#include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/InstancedAssembly.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
-#include "tests/fixtures/InstancedAssembly.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <benchmark/benchmark.h>
@@ -17,7 +22,10 @@
 
 // Run under Xvfb: the 3D view needs an OpenGL surface.
 // "SceneBench --write-assembly FOLDER COUNT" writes the instanced assembly of the assembly
-// cases and exits, for measuring the whole program on it.
+// cases and exits, for measuring the whole program on it; "SceneBench --write-box-grid FILE
+// LEVELS PERLEVEL" writes a STEP file placing one box PERLEVEL^LEVELS times; "SceneBench
+// --open-in-window FILE IMAGE" opens a file in the main window as the user does, saves the
+// window once it shows and prints the time and memory it took.
 namespace {
 
 using qor::app::DocumentController;
@@ -119,6 +127,28 @@ double peakRssMB()
     return double(usage.ru_maxrss) / 1024.0;
 }
 
+int openInWindow(const QString& file, const QString& image)
+{
+    qor::app::Theme::instance().apply(*qApp);
+    qor::app::MainWindow window;
+    window.resize(1600, 980);
+    window.show();
+    QTest::qWaitForWindowExposed(&window);
+    QTest::qWait(200);
+    const double cpuBefore = qor::test::cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer clock;
+    clock.start();
+    window.openFile(file);
+    window.viewer->grabFramebuffer();
+    const qint64 wall = clock.elapsed();
+    const double cpu = qor::test::cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    std::printf("%s: %lld ms wall, %.1f s CPU (window), %.1f s CPU (readers), peak %.0f MB\n",
+                file.toLocal8Bit().constData(), static_cast<long long>(wall), cpu,
+                qor::test::cpuSeconds(RUSAGE_CHILDREN), peakRssMB());
+    QTest::qWait(500);
+    return window.grabWindowImage(&window).save(image) ? 0 : 1;
+}
+
 // Opening an assembly of many placements of one part and showing its first frame; the
 // counter peakRssMB is the process's peak resident size afterwards.
 void openInstancedAssembly(benchmark::State& state)
@@ -187,7 +217,14 @@ int main(int argc, char** argv)
         std::puts(path.toLocal8Bit().constData());
         return path.isEmpty() ? 1 : 0;
     }
+    if (argc == 5 && std::string_view(argv[1]) == "--write-box-grid") {
+        QFile file(QString::fromLocal8Bit(argv[2]));
+        const QByteArray step = qor::fixtures::stepBoxGrid(std::atoi(argv[3]), std::atoi(argv[4]));
+        return file.open(QIODevice::WriteOnly) && file.write(step) == step.size() ? 0 : 1;
+    }
     QApplication app(argc, argv);
+    if (argc == 4 && std::string_view(argv[1]) == "--open-in-window")
+        return openInWindow(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -509,6 +509,31 @@ void meshShape(const TopoDS_Shape& shape, double deflection, double angle, Cance
     BRepMesh_IncrementalMesh(shape, parameters, stop.Start());
 }
 
+// Placements of one part share its faces. Meshing the part again at the deflection the
+// last meshing left it at changes nothing, yet costs as much as the first time and adds
+// a record to every edge each time: bodies in a row that show one shape are meshed once.
+class MeshOnce {
+public:
+    MeshCount mesh(const TopoDS_Shape& shape, double deflection, double angle,
+                   CancelIndicator& stop)
+    {
+        if (shape.TShape() == last_ && deflection == deflection_ && angle == angle_)
+            return count_;
+        meshShape(shape, deflection, angle, stop);
+        last_ = shape.TShape();
+        deflection_ = deflection;
+        angle_ = angle;
+        count_ = countMesh(shape);
+        return count_;
+    }
+
+private:
+    Handle(TopoDS_TShape) last_;
+    double deflection_ = 0.0;
+    double angle_ = 0.0;
+    MeshCount count_;
+};
+
 // A copy of the shape healed, optionally without marking edges as collapsed: a
 // face whose edges' curves on it lie a turn apart gets its circles marked as
 // points by that fix and then meshes into triangles without area.
@@ -628,13 +653,14 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
         deflections.push_back(isMeshOnly(body.shape) ? wanted
                                                      : std::max(wanted, 0.05 * sizeOf(body.shape)));
     std::vector<MeshCount> counts(bodies.size());
+    MeshOnce mesher;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Vernetzen"), int(i)};
-        if (!isMeshOnly(bodies[i].shape))
-            meshShape(bodies[i].shape, deflections[i], options.angularDeflection, stop);
+        counts[i] = isMeshOnly(bodies[i].shape) ? countMesh(bodies[i].shape)
+                                                : mesher.mesh(bodies[i].shape, deflections[i],
+                                                              options.angularDeflection, stop);
         if (stop.UserBreak())
             return exportCancelledMessage();
-        counts[i] = countMesh(bodies[i].shape);
     }
 
     // Each pass ends the steps of bodies that would hardly get finer. What held a
@@ -662,10 +688,10 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
                 continue;
             deflections[i] = next[i];
             place = {QStringLiteral("Vernetzen"), int(i)};
-            meshShape(bodies[i].shape, deflections[i], options.angularDeflection, stop);
+            counts[i]
+                = mesher.mesh(bodies[i].shape, deflections[i], options.angularDeflection, stop);
             if (stop.UserBreak())
                 return exportCancelledMessage();
-            counts[i] = countMesh(bodies[i].shape);
             refined = true;
         }
         if (!refined)

@@ -102,6 +102,9 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
         return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
     };
     long long wide = static_cast<long long>(featureId) * 100;
+    // No add yet leaves no body count behind: an add always leaves one body at least.
+    if (context.bodiesAfterAdd > 0 && context.bodiesAfterAdd == state.bodies.size())
+        wide = std::max(wide, context.nextBodyId);
     while (fits(wide) && state.bodies.count(int(wide)))
         ++wide;
     if (!fits(wide))
@@ -117,6 +120,8 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
     body.shape = shape;
     body.featureId = featureId;
     state.bodies.emplace(id, std::move(body));
+    context.nextBodyId = wide + 1;
+    context.bodiesAfterAdd = state.bodies.size();
     return id;
 }
 

@@ -32,6 +32,12 @@ public:
     // its infinity, or not zero but within its tolerance of zero. A kernel
     // failure of the feature is then told as such.
     mutable bool beyondKernelRange = false;
+    // Where addNewBody goes on looking for a free body id, and the number of bodies its
+    // last add left: bodies come through addNewBody and go by erasing, so while that number
+    // holds, the ids before are still taken, and a feature adding thousands of bodies does
+    // not search through its own again.
+    long long nextBodyId = 0;
+    std::size_t bodiesAfterAdd = 0;
 
     // Typed access to the feature's JSON parameters. A wrong JSON type reads
     // as false, empty text or an empty array.

@@ -80,7 +80,9 @@ PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap
 
 PickInfo Scene::pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner) const
 {
-    return qor::app::pickFromOwner(owner, pickMap_);
+    PickInfo info = qor::app::pickFromOwner(owner, pickMap_);
+    placeOnBody(info, owner);
+    return info;
 }
 
 std::vector<PickInfo> Scene::selectedPicks() const

@@ -27,6 +27,7 @@
 #include <SelectMgr_Selection.hxx>
 #include <Standard_OutOfMemory.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
+#include <StdSelect_BRepOwner.hxx>
 #include <StdSelect_ViewerSelector3d.hxx>
 #include <TCollection_ExtendedString.hxx>
 #include <TopExp.hxx>
@@ -36,8 +37,10 @@
 #include <gp_Pln.hxx>
 
 #include <QJsonArray>
-#include <QPointer>
 #include <QJsonObject>
+#include <QLocale>
+#include <QPointer>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <cmath>
@@ -45,12 +48,17 @@
 #include <new>
 #include <numbers>
 #include <set>
+#include <unordered_set>
 
 namespace qor::app {
 
 namespace {
 
 constexpr double bodyDeviationCoefficient = 0.0006;
+// Bodies are created in chunks of this many, between which the build reports its progress
+// when it creates at least reportedBuildSize of them.
+constexpr std::size_t buildChunk = 256;
+constexpr std::size_t reportedBuildSize = 1024;
 constexpr double bodyDeviationAngle = 6.0 * std::numbers::pi / 180.0;
 // The kernel ranks a body's faces 5, its edges 7 and its vertices 8.
 constexpr int planePickPriority = 4;
@@ -215,7 +223,7 @@ protected:
 };
 
 // Only placements still found by their box are: one that has its own faces and edges, or one
-// that is gone (its box stays until placements come or move), is not.
+// that is gone (its box stays until the rebuild ends), is not.
 class PlacementBoxFilter : public SelectMgr_Filter {
 public:
     explicit PlacementBoxFilter(std::function<bool(int)> findsByBox)
@@ -392,6 +400,24 @@ void Scene::setDisplayStyle(int style)
 
 void Scene::rebuild()
 {
+    // The build's progress lets events through; one of them asking for a rebuild gets it
+    // once this one is done.
+    if (building_) {
+        rebuildAgain_ = true;
+        return;
+    }
+    {
+        const QScopedValueRollback<bool> building(building_, true);
+        do {
+            rebuildAgain_ = false;
+            rebuildOnce();
+        } while (rebuildAgain_);
+    }
+    emit rebuilt();
+}
+
+void Scene::rebuildOnce()
+{
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     for (const Handle(AIS_InteractiveObject)& object : extraObjects_)
         context->Remove(object, false);
@@ -404,6 +430,7 @@ void Scene::rebuild()
     // recorded as soon as it is shown, so what is shown stays consistent, and the main window
     // tells the user.
     buildProblem_.clear();
+    buildCancelled_ = false;
     try {
         showDocument();
     } catch (const Standard_OutOfMemory&) {
@@ -413,7 +440,6 @@ void Scene::rebuild()
     }
     std::erase_if(sharedObjects_, [](const auto& entry) { return entry.second.users <= 0; });
     viewer_->requestRedraw();
-    emit rebuilt();
 }
 
 void Scene::showDocument()
@@ -425,6 +451,7 @@ void Scene::showDocument()
     dropStaleBodies();
     std::erase_if(pickMap_, [](const auto& entry) { return entry.second.kind != 4; });
 
+    const std::unordered_set<const void*> repeated = repeatedShapes();
     std::vector<int> created;
     std::vector<int> placed;
     for (const auto& [id, body] : state(controller_).bodies) {
@@ -432,12 +459,13 @@ void Scene::showDocument()
             continue;
         const auto found = bodyObjects_.find(id);
         if (found == bodyObjects_.end())
-            (componentOfBody(id) >= 0 ? placed : created).push_back(id);
+            (componentOfBody(id) >= 0 || repeated.count(body.shape.TShape().get()) ? placed
+                                                                                   : created)
+                .push_back(id);
         else if (!instances_.count(id))
             updateBodyObject(id, Handle(AIS_Shape)::DownCast(found->second));
     }
-    createBodyObjects(created);
-    createInstances(placed);
+    createAll(created, placed);
 
     showOrigin();
     showWorkGeometry();
@@ -446,6 +474,17 @@ void Scene::showDocument()
     applyExplode();
     updateFinder();
     applySelectionModes();
+}
+
+std::unordered_set<const void*> Scene::repeatedShapes() const
+{
+    std::unordered_set<const void*> seen;
+    std::unordered_set<const void*> repeated;
+    for (const auto& [id, body] : state(controller_).bodies) {
+        if (!body.shape.IsNull() && !isHidden(id) && !seen.insert(body.shape.TShape().get()).second)
+            repeated.insert(body.shape.TShape().get());
+    }
+    return repeated;
 }
 
 void Scene::dropStaleBodies()
@@ -485,6 +524,8 @@ void Scene::removeBodyObject(int id)
         return;
     const auto shared = sharedObjects_.find(instance->second.key);
     instances_.erase(instance);
+    // The finder's box of a placement that is gone would still count in the view's extent.
+    finderStale_ = true;
     if (shared != sharedObjects_.end() && --shared->second.users <= 0) {
         // The shared object is never displayed itself; its presentations go with it.
         context->MainPrsMgr()->Clear(shared->second.object, 0);
@@ -565,6 +606,37 @@ Handle(AIS_Shape) Scene::makeBodyObject(const TopoDS_Shape& shape, int appearanc
     return object;
 }
 
+void Scene::createAll(const std::vector<int>& created, const std::vector<int>& placed)
+{
+    const std::size_t total = created.size() + placed.size();
+    const bool reported = buildProgress && total >= reportedBuildSize;
+    std::size_t done = 0;
+    for (const auto& [ids, instances] : {std::pair{&created, false}, std::pair{&placed, true}}) {
+        for (std::size_t at = 0; at < ids->size(); at += buildChunk) {
+            const std::vector<int> chunk(ids->begin() + qsizetype(at),
+                                         ids->begin()
+                                             + qsizetype(std::min(ids->size(), at + buildChunk)));
+            if (instances)
+                createInstances(chunk);
+            else
+                createBodyObjects(chunk);
+            done += chunk.size();
+            if (reported && !buildProgress(int(done), int(total)) && done < total) {
+                buildProblem_ = cancelledText(int(done), int(total));
+                buildCancelled_ = true;
+                return;
+            }
+        }
+    }
+}
+
+QString Scene::cancelledText(int shown, int total)
+{
+    const QLocale german(QLocale::German, QLocale::Germany);
+    return QStringLiteral("Anzeige abgebrochen: %1 von %2 Körpern werden angezeigt")
+        .arg(german.toString(shown), german.toString(total));
+}
+
 void Scene::createBodyObjects(const std::vector<int>& ids)
 {
     const auto& bodies = state(controller_).bodies;
@@ -585,8 +657,8 @@ void Scene::createBodyObjects(const std::vector<int>& ids)
 void Scene::createInstances(const std::vector<int>& ids)
 {
     const auto& bodies = state(controller_).bodies;
-    // The shared objects hold the component's shape where the component file has it: its
-    // tolerance comes from that box, the same for every placement, so it is meshed once.
+    // The shared objects hold the shape where its part has it: its tolerance comes from that
+    // box, the same for every placement, so it is meshed once.
     std::vector<Handle(AIS_Shape)> meshed;
     std::set<const void*> meshedShapes;
     std::vector<SharedKey> keys;
@@ -662,6 +734,19 @@ void Scene::refinePickedPlacements()
         refinePlacement(owner);
 }
 
+void Scene::placeOnBody(PickInfo& info, const Handle(SelectMgr_EntityOwner)& owner) const
+{
+    if (info.shape.IsNull() || info.kind < 1 || info.kind > 4)
+        return;
+    const auto instance = instances_.find(info.id);
+    if (instance == instances_.end() || instance->second.offset.Modulus() > 0.0)
+        return;
+    const TopoDS_Shape& body = instance->second.shape;
+    const auto* picked = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
+    info.shape
+        = picked != nullptr && picked->HasShape() ? picked->Shape().Moved(body.Location()) : body;
+}
+
 void Scene::updateFinder()
 {
     if (!finderStale_)
@@ -687,6 +772,10 @@ void Scene::updateFinder()
         if (shape.IsNull() || shape->BoundingBox().IsVoid())
             continue;
         boxes.emplace_back(id, shape->BoundingBox().Transformed(object->LocalTransformation()));
+    }
+    if (boxes.empty()) {
+        context->Remove(finder_, false);
+        return;
     }
     if (!context->IsDisplayed(finder_)) {
         context->Display(finder_, 0, 0, false, PrsMgr_DisplayStatus_None);

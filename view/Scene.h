@@ -16,7 +16,9 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <map>
+#include <unordered_set>
 #include <vector>
 
 namespace qor::model {
@@ -32,9 +34,10 @@ class Viewer;
 // The open document as display objects in the viewer's interactive context, with what each
 // object stands for so that picks turn back into document references. Body objects persist
 // across rebuilds while their shape is unchanged; everything else is made anew by each rebuild.
-// Placed bodies of assembly components are instances: every placement of one component shape
-// in one look shows the same meshed shape object, moved by its placement, so that memory and
-// time grow with the distinct parts and not with the placements.
+// Placed bodies of assembly components, and bodies that show one shape at several places (the
+// repeated parts of a foreign file), are instances: every placement of one shape in one look
+// shows the same meshed shape object, moved by its placement, so that memory and time grow
+// with the distinct parts and not with the placements.
 class Scene : public QObject {
     Q_OBJECT
 public:
@@ -43,6 +46,10 @@ public:
 
     // Brings the context in line with the document, redraws and emits rebuilt.
     void rebuild();
+    // Asked between chunks while a rebuild creates many body objects, with how many of how
+    // many are made; false stops the creation, the bodies made so far stay shown and
+    // buildProblem says so. Not asked when the last chunk is made.
+    std::function<bool(int done, int total)> buildProgress;
     void setOriginVisible(bool visible);
     bool originVisible() const { return originVisible_; }
     // 0 shaded with edges, 1 shaded, 2 wireframe.
@@ -55,10 +62,15 @@ public:
     Handle(AIS_Shape) bodyShapeObject(int id) const;
     // How many meshed shape objects the shown component bodies share.
     std::size_t sharedObjectCount() const { return sharedObjects_.size(); }
-    // German text of the last rebuild that ran out of memory; empty when it did not.
+    // German text of the last rebuild that ran out of memory or was cancelled; empty when it
+    // showed every body.
     const QString& buildProblem() const { return buildProblem_; }
     // What the user reads when not all bodies fit in memory.
     static QString outOfMemoryText();
+    // Whether the last rebuild was cancelled before it showed every body.
+    bool buildCancelled() const { return buildCancelled_; }
+    // What the user reads when the build was cancelled with shown of total bodies made.
+    static QString cancelledText(int shown, int total);
     const PickMap& pickMap() const { return pickMap_; }
     const std::vector<Handle(AIS_InteractiveObject)>& extraObjects() const { return extraObjects_; }
 
@@ -119,15 +131,24 @@ private:
         bool refined = false;
     };
 
+    void rebuildOnce();
     // Everything of rebuild that makes objects: bodies, then the rest, then selection modes.
     void showDocument();
+    // The new body objects, in chunks between which the progress is asked.
+    void createAll(const std::vector<int>& created, const std::vector<int>& placed);
     void dropStaleBodies();
+    // The shapes (their TShapes) that more than one shown body shows.
+    std::unordered_set<const void*> repeatedShapes() const;
     void activateBodyModes(int id, const Handle(AIS_InteractiveObject)& object,
                            const std::vector<int>& modes);
     void removeBodyObject(int id);
     // The placement of a finder owner gets its own faces and edges; false for any other owner
     // and for a placement that has them already.
     bool refinePlacement(const Handle(SelectMgr_EntityOwner)& owner);
+    // A pick on a placement shown where its body stands gets the body's own location, which
+    // may be a chain of several (a part in a sub-assembly) where the placement shows one
+    // transformation: only that very location makes a picked face one of the body's faces.
+    void placeOnBody(PickInfo& info, const Handle(SelectMgr_EntityOwner)& owner) const;
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();
@@ -162,6 +183,9 @@ private:
     Handle(AIS_InteractiveObject) finder_;
     bool finderStale_ = false;
     QString buildProblem_;
+    bool buildCancelled_ = false;
+    bool building_ = false;
+    bool rebuildAgain_ = false;
     std::vector<Handle(AIS_InteractiveObject)> extraObjects_;
     Handle(AIS_Shape) previewObject_;
     int selectionMask_ = mask::standard;

@@ -7,6 +7,7 @@
 #include "io/XcafBodies.h"
 #include "io/Zip.h"
 
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -34,6 +35,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "tests/common/CpuTime.h"
 #include "tests/common/ProcessMemory.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
@@ -48,8 +50,10 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <random>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -124,6 +128,74 @@ void writeStep(const QString& path)
     writer.Transfer(doc, STEPControl_AsIs);
     writer.Write(path.toLocal8Bit().constData());
     qor::io::closeXcafDocument(doc);
+}
+
+// Placements of a red box and an uncoloured cylinder, in turn, each turned about a random
+// axis and moved to its cell of a grid, named "Teil 1", "Teil 2", ...; every third one
+// places a part of its own. With ownParts, every placement places a copy of its own.
+void writePlacements(const QString& path, int count, bool ownParts)
+{
+    std::mt19937 random(57);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    Handle(TDocStd_Document) doc = qor::io::newXcafDocument();
+    const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
+    const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(doc->Main());
+    const TopoDS_Shape parts[]
+        = {BRepPrimAPI_MakeBox(10, 20, 30).Shape(), BRepPrimAPI_MakeCylinder(5, 12).Shape()};
+    const auto addPart = [&](const TopoDS_Shape& shape, int kind) {
+        const TDF_Label label = shapes->AddShape(shape, false);
+        if (kind == 0)
+            colours->SetColor(label, Quantity_Color(0.9, 0.1, 0.1, Quantity_TOC_sRGB),
+                              XCAFDoc_ColorSurf);
+        return label;
+    };
+    TDF_Label shared[2];
+    if (!ownParts)
+        shared[0] = addPart(parts[0], 0), shared[1] = addPart(parts[1], 1);
+    const TDF_Label assembly = shapes->NewShape();
+    for (int i = 0; i < count; ++i) {
+        const int kind = i % 2;
+        const gp_Dir axis(unit(random), unit(random), unit(random) + 2.0);
+        gp_Trsf at;
+        at.SetRotation(gp_Ax1(gp::Origin(), axis), 3.0 * unit(random));
+        at.SetTranslationPart(gp_Vec(60.0 * (i % 5), 60.0 * (i / 5), 0.0));
+        const TDF_Label part = ownParts || i % 3 == 0
+                                   ? addPart(BRepBuilderAPI_Copy(parts[kind]).Shape(), kind)
+                                   : shared[kind];
+        const TDF_Label placed = shapes->AddComponent(assembly, part, TopLoc_Location(at));
+        const QByteArray name = QStringLiteral("Teil %1").arg(i + 1).toUtf8();
+        TDataStd_Name::Set(placed, TCollection_ExtendedString(name.constData(), true));
+    }
+    shapes->UpdateAssemblies();
+    STEPControl_Controller::Init();
+    STEPCAFControl_Writer writer;
+    writer.Transfer(doc, STEPControl_AsIs);
+    writer.Write(path.toLocal8Bit().constData());
+    qor::io::closeXcafDocument(doc);
+}
+
+struct StlFacts {
+    std::uint32_t triangles = 0;
+    double volume = 0.0;
+};
+
+// Read by hand: the count after the 80-byte header, then normal, three corners and two
+// attribute bytes per triangle; the volume by the divergence theorem.
+StlFacts binaryStlFacts(const QByteArray& bytes)
+{
+    StlFacts facts;
+    if (bytes.size() < 84)
+        return facts;
+    std::memcpy(&facts.triangles, bytes.constData() + 80, 4);
+    if (bytes.size() != 84 + 50 * qsizetype(facts.triangles))
+        return {};
+    for (std::uint32_t t = 0; t < facts.triangles; ++t) {
+        float c[9];
+        std::memcpy(c, bytes.constData() + 84 + 50 * qsizetype(t) + 12, sizeof c);
+        const gp_Vec a(c[0], c[1], c[2]), b(c[3], c[4], c[5]), d(c[6], c[7], c[8]);
+        facts.volume += a.Dot(b.Crossed(d)) / 6.0;
+    }
+    return facts;
 }
 
 } // namespace
@@ -345,6 +417,62 @@ TEST(ProgramTest, RenderIconWritesEachSize)
             = QDir(out.path()).entryList({"*.png", "*.unbekannt"}, QDir::Files);
         EXPECT_EQ(written.size(), bad.endsWith(".unbekannt") ? 1 : 0) << bad.toStdString();
     }
+}
+
+// A foreign file placing parts several times converts as a file whose every placement is a
+// part of its own: the same bodies with their names, faces and volumes in the summary, the
+// same colours read, the same triangles written. A file placing one box 4,096 times converts
+// in a few seconds of processor time.
+TEST(ProgramTest, ConvertOfRepeatedPlacementsMatchesPartsOfTheirOwn)
+{
+    QTemporaryDir home;
+    constexpr int count = 40;
+    struct Converted {
+        QStringList summary;
+        StlFacts stl;
+        qor::io::ImportResult read;
+    };
+    const auto convert = [&](bool ownParts) {
+        const QString name = ownParts ? QStringLiteral("eigen") : QStringLiteral("geteilt");
+        const QString input = home.filePath(name + ".step");
+        writePlacements(input, count, ownParts);
+        const QString output = home.filePath(name + ".stl");
+        const ProgramRun run = runProgram({"--convert", input + ":" + output}, home);
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        return Converted{run.out.split('\n').mid(1), binaryStlFacts(readFile(output)),
+                         qor::io::importFile(input, {})};
+    };
+    const Converted shared = convert(false);
+    const Converted own = convert(true);
+    ASSERT_EQ(shared.summary.size(), count + 1) << shared.summary.join('\n').toStdString();
+    EXPECT_EQ(shared.summary, own.summary);
+    EXPECT_TRUE(shared.summary.contains(
+        "  Teil 2: 3 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 942.5 mm³"));
+    EXPECT_GT(shared.stl.triangles, std::uint32_t(count * 12));
+    EXPECT_EQ(shared.stl.triangles, own.stl.triangles);
+    EXPECT_NEAR(shared.stl.volume, own.stl.volume, 1e-6 * own.stl.volume);
+    ASSERT_EQ(shared.read.bodies.size(), std::size_t(count));
+    ASSERT_EQ(own.read.bodies.size(), std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const qor::io::ImportedBody& a = shared.read.bodies[std::size_t(i)];
+        const qor::io::ImportedBody& b = own.read.bodies[std::size_t(i)];
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(a.hasColor, i % 2 == 0);
+        EXPECT_EQ(a.hasColor, b.hasColor);
+        EXPECT_NEAR(a.r, b.r, 1e-9);
+        EXPECT_NEAR(a.g, b.g, 1e-9);
+    }
+
+    const QString grid = home.filePath("raster.step");
+    ASSERT_TRUE(writeFile(grid, qor::fixtures::stepBoxGrid(4, 8)));
+    const double before = qor::test::cpuSeconds(RUSAGE_CHILDREN);
+    const ProgramRun big
+        = runProgram({"--convert", grid + ":" + home.filePath("raster.stl")}, home);
+    ASSERT_EQ(big.status, 0) << big.err.toStdString();
+    EXPECT_TRUE(big.out.startsWith("STEP: 4096 Körper")) << big.out.left(80).toStdString();
+    EXPECT_EQ(binaryStlFacts(readFile(home.filePath("raster.stl"))).triangles, 4096u * 12u);
+    EXPECT_LT(qor::test::cpuSeconds(RUSAGE_CHILDREN) - before, 6.0);
 }
 
 TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)

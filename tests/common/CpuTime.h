@@ -1,19 +1,17 @@
 #pragma once
 
-// CPU time of this process, user and system, for tests that bound the work an
-// operation takes whatever else loads the machine.
-
 #include <sys/resource.h>
 
 namespace qor::test {
 
-inline double cpuSeconds()
+// Processor time (user and system) of this process, or with RUSAGE_CHILDREN of the child
+// processes waited for: a bound on work that a busy machine does not break.
+inline double cpuSeconds(int who = RUSAGE_SELF)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds
-        = [](const timeval& t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace qor::test

@@ -5,6 +5,7 @@
 #include "app/shell/Ribbon.h"
 #include "io/Export.h"
 #include "io/Import.h"
+#include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
 #include "tests/fixtures/HostileAssemblies.h"
@@ -16,6 +17,7 @@
 #include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 #include "tests/gl/WhenShown.h"
+#include "view/Scene.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
@@ -598,6 +600,47 @@ TEST_F(MainWindowFilesTest, LongImportShowsItsProgressAndCanBeCancelled)
     EXPECT_TRUE(window.controller->document->features.empty());
     ASSERT_TRUE(window.toast != nullptr);
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
+
+// Showing thousands of bodies of shapes of their own takes seconds: the progress dialog comes
+// up, and its cancel button stops the build with the bodies made so far shown and a note of
+// how many; the next rebuild shows them all.
+TEST_F(MainWindowFilesTest, LongSceneBuildShowsItsProgressAndCanBeCancelled)
+{
+    constexpr int count = 2000;
+    TopoDS_Compound boxes;
+    BRep_Builder().MakeCompound(boxes);
+    for (int i = 0; i < count; ++i)
+        BRep_Builder().Add(
+            boxes,
+            BRepPrimAPI_MakeBox(gp_Pnt(12.0 * (i % 50), 12.0 * (i / 50), 0), 10, 10, 10).Shape());
+    window.controller->document->addFeature(
+        QStringLiteral("import"),
+        {{"file", "kisten.step"}, {"brep", qor::io::shapeToBase64(boxes)}, {"split", true}});
+    const auto cancelled = whenShown<QProgressDialog>(
+        [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); });
+    window.controller->commit(QStringLiteral("Importieren"));
+    ASSERT_TRUE(*cancelled);
+    const auto shownBodies = [this] {
+        int shown = 0;
+        for (const auto& [id, body] : window.controller->document->current.bodies.get())
+            shown += window.scene->bodyObject(id).IsNull() ? 0 : 1;
+        return shown;
+    };
+    const int shown = shownBodies();
+    EXPECT_GT(shown, 0);
+    EXPECT_LT(shown, count);
+    EXPECT_TRUE(window.scene->buildCancelled());
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+              QStringLiteral("Anzeige abgebrochen: %1 von 2.000 Körpern werden angezeigt")
+                  .arg(QLocale(QLocale::German).toString(shown)));
+    EXPECT_TRUE(window.findChildren<QProgressDialog*>().isEmpty());
+
+    window.scene->rebuild();
+    EXPECT_EQ(shownBodies(), count);
+    EXPECT_FALSE(window.scene->buildCancelled());
+    EXPECT_TRUE(window.findChildren<QProgressDialog*>().isEmpty());
 }
 
 // A Parasolid file whose one face holds a number out of range: both bodies come in, and the

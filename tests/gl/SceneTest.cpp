@@ -1,15 +1,19 @@
 #include "view/Scene.h"
-#include "ui/theme/Theme.h"
+#include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
 #include "tests/fixtures/InstancedAssembly.h"
 #include "tests/gl/ShowViewer.h"
+#include "tests/gl/ViewPixels.h"
+#include "ui/theme/Theme.h"
 #include "view/Previews.h"
 #include "view/Viewer.h"
 
 #include <AIS_TextLabel.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Poly_Triangulation.hxx>
@@ -22,12 +26,16 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMouseEvent>
 #include <QJsonArray>
-#include <QTemporaryDir>
+#include <QJsonObject>
+#include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <random>
+#include <set>
 
 using namespace qor::app;
 
@@ -550,6 +558,116 @@ TEST_F(InstancedSceneTest, HoverThroughTheViewFindsTheFace)
     EXPECT_EQ(hovered.kind, 1);
     EXPECT_EQ(hovered.id, placedBodyId(3));
     EXPECT_EQ(hovered.shape.ShapeType(), TopAbs_FACE);
+}
+
+// The bodies of a part that show one shape at several places (a foreign file's repeated
+// parts, read into one import) share one meshed shape object per shape and look, and show
+// and pick as the same bodies do when each has a shape of its own: two shapes, turned by
+// random angles, in two looks, beside bodies whose shape is theirs alone.
+TEST_F(SceneTest, RepeatedShapesShowAndPickAsShapesOfTheirOwn)
+{
+    // Both centred on the z axis, so that turned about it they keep clear of each other.
+    const TopoDS_Shape shapes[] = {BRepPrimAPI_MakeBox(gp_Pnt(-8, -11, 0), 16, 22, 6).Shape(),
+                                   BRepPrimAPI_MakeCylinder(12, 9).Shape()};
+    // Inside the top faces, clear of their edges (the cylinder's seam seen end on included).
+    const gp_Pnt tops[] = {gp_Pnt(0, 0, 6), gp_Pnt(-3, 0, 9)};
+    constexpr int count = 18;
+    std::mt19937 random(57);
+    std::uniform_real_distribution<double> angle(0.0, 6.0);
+    std::vector<gp_Trsf> placements;
+    for (int i = 0; i < count; ++i) {
+        gp_Trsf at;
+        at.SetRotation(gp_Ax1(gp::Origin(), gp::DZ()), angle(random));
+        at.SetTranslationPart(gp_Vec(40.0 * (i % 6), 40.0 * (i / 6), 0.0));
+        placements.push_back(at);
+    }
+    const auto kind = [](int i) { return i % 2; };
+    const auto red = [](int i) { return i % 3 == 0; };
+    const auto ownShape = [](int i) { return i % 4 == 3; };
+
+    QJsonObject camera;
+    const auto show = [&](bool everyShapeItsOwn) -> QImage {
+        controller.newDocument();
+        TopoDS_Compound all;
+        BRep_Builder().MakeCompound(all);
+        QJsonArray names;
+        QJsonArray colours;
+        for (int i = 0; i < count; ++i) {
+            const TopoDS_Shape& shape = shapes[kind(i)];
+            const TopoDS_Shape own
+                = everyShapeItsOwn || ownShape(i) ? BRepBuilderAPI_Copy(shape).Shape() : shape;
+            // Placed in two steps, as a part in a sub-assembly is: a location of two datums.
+            gp_Trsf turn = placements[std::size_t(i)];
+            turn.SetTranslationPart(gp_Vec());
+            gp_Trsf move;
+            move.SetTranslation(placements[std::size_t(i)].TranslationPart());
+            BRep_Builder().Add(all, own.Moved(TopLoc_Location(turn)).Moved(TopLoc_Location(move)));
+            names.append(QStringLiteral("Teil %1").arg(i + 1));
+            colours.append(red(i) ? QJsonArray{0.9, 0.1, 0.1} : QJsonArray{});
+        }
+        doc().addFeature("import", {{"file", "teile.step"},
+                                    {"brep", qor::io::shapeToBase64(all)},
+                                    {"names", names},
+                                    {"colors", colours},
+                                    {"split", true}});
+        recomputeAndShow();
+        EXPECT_EQ(doc().current.bodies.size(), std::size_t(count));
+        // One camera for both pictures: the fit of placements takes their boxes turned,
+        // a little more than the shapes.
+        if (camera.isEmpty()) {
+            viewer.setViewOrientation(V3d_XposYnegZpos, false);
+            viewer.fitAll(false);
+            camera = viewer.cameraState();
+        }
+        viewer.setCameraState(camera, false);
+        const QImage image = viewer.grabFramebuffer();
+
+        viewer.setViewOrientation(V3d_Zpos, false);
+        viewer.fitAll(false);
+        int i = 0;
+        for (const auto& [id, body] : doc().current.bodies.get()) {
+            SCOPED_TRACE(i);
+            const Quantity_Color diffuse = scene.bodyShapeObject(id)
+                                               ->Attributes()
+                                               ->ShadingAspect()
+                                               ->Material()
+                                               .DiffuseColor();
+            EXPECT_EQ(diffuse.Red() > 2.0 * diffuse.Green(), red(i));
+            const gp_Pnt top = tops[kind(i)].Transformed(placements[std::size_t(i)]);
+            const std::vector<PickInfo> picks = clickAt(viewer.toScreen(top));
+            ++i;
+            EXPECT_EQ(picks.size(), 1u);
+            if (picks.size() != 1)
+                continue;
+            EXPECT_EQ(picks[0].kind, 1);
+            EXPECT_EQ(picks[0].id, id);
+            bool ofTheBody = false;
+            for (TopExp_Explorer face(body.shape, TopAbs_FACE); face.More(); face.Next())
+                ofTheBody = ofTheBody || face.Current().IsSame(picks[0].shape);
+            EXPECT_TRUE(ofTheBody);
+            EXPECT_NEAR(boxCentre(picks[0].shape).Z(), top.Z(), 1e-6);
+        }
+        return image;
+    };
+
+    const QImage own = show(true);
+    EXPECT_EQ(scene.sharedObjectCount(), 0u);
+    const QImage shared = show(false);
+    // Shapes shown more than once, in the looks they have there: box and cylinder, each red
+    // and plain.
+    std::set<std::pair<int, bool>> sharedLooks;
+    for (int i = 0; i < count; ++i) {
+        if (!ownShape(i))
+            sharedLooks.insert({kind(i), red(i)});
+    }
+    EXPECT_EQ(scene.sharedObjectCount(), sharedLooks.size());
+    // The bodies cover a good part of the view, and the two pictures differ in at most a
+    // percent of it (a turned shape meshed where its part has it, not where it stands).
+    QImage background(own.size(), own.format());
+    background.fill(own.pixel(2, 2));
+    const int pixels = own.width() * own.height();
+    EXPECT_GT(qor::test::changedPixels(own, background), pixels / 20);
+    EXPECT_LT(qor::test::changedPixels(own, shared), pixels / 100);
 }
 
 TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "io/Export.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
@@ -23,6 +24,7 @@
 #include <functional>
 
 using qor::app::MainWindow;
+using qor::test::changedPixels;
 using qor::test::coveredPixels;
 
 namespace {
@@ -244,6 +246,46 @@ TEST_F(ViewFitTest, FirstComponentOfAnEmptyAssemblyIsFittedIntoView)
     EXPECT_GT(both.left(), 0);
     EXPECT_LT(both.right(), view.right());
     EXPECT_GT(both.width(), model.width());
+}
+
+// Documents opened after an assembly are fitted to themselves, by the open and by "F": the
+// assembly's placements, gone with it, no longer count. The part opened again and the same
+// part imported from STEP into a new document cover as many pixels as the part did at first.
+TEST_F(ViewFitTest, DocumentsAfterAnAssemblyAreFittedToThemselves)
+{
+    QTemporaryDir folder;
+    const QString assembly = qor::test::writeInstancedAssembly(folder.path(), 6);
+    ASSERT_FALSE(assembly.isEmpty());
+    const QString part = folder.filePath(QStringLiteral("teil.qcpart"));
+    const QString step = folder.filePath(QStringLiteral("teil.step"));
+    const QImage empty = viewImage();
+    const auto covered = [&] {
+        settle();
+        return changedPixels(empty, viewImage());
+    };
+    ASSERT_TRUE(window.openFile(part));
+    const int first = covered();
+    ASSERT_GT(first, 20000) << "the part is not shown";
+    {
+        const qor::model::ModelState& state = window.controller->document->current;
+        std::vector<qor::io::ExportBody> bodies;
+        for (const auto& [id, body] : state.bodies)
+            bodies.push_back({QStringLiteral("Teil"), body.shape});
+        QString error;
+        ASSERT_TRUE(qor::io::exportFile(step, bodies, {}, &error)) << error.toStdString();
+    }
+
+    const std::pair<const char*, QString> later[] = {{"the part", part}, {"a STEP file", step}};
+    for (const auto& [what, path] : later) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(window.openFile(assembly));
+        ASSERT_GT(covered(), 0);
+        ASSERT_TRUE(window.openFile(path));
+        ASSERT_EQ(window.controller->document->current.bodies.get().size(), 1u);
+        EXPECT_NEAR(covered(), first, 0.1 * first);
+        window.viewer->fitAll(false); // "F"
+        EXPECT_NEAR(covered(), first, 0.1 * first);
+    }
 }
 
 } // namespace
