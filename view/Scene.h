@@ -128,6 +128,19 @@ private:
     // The placement of a finder owner gets its own faces and edges; false for any other owner
     // and for a placement that has them already.
     bool refinePlacement(const Handle(SelectMgr_EntityOwner)& owner);
+    void selectElementsInstead(const Handle(SelectMgr_EntityOwner)& whole,
+                               const Handle(AIS_InteractiveObject)& object);
+    // The object shown for a placement's body id; null for other ids.
+    Handle(AIS_InteractiveObject) placementObject(int id) const;
+    // The faces, edges and vertices the mask picks, per shared shape object.
+    using ElementLists = std::map<const AIS_Shape*, std::vector<TopoDS_Shape>>;
+    // For a placement selected whole, the picks of everything in it that the mask picks, as
+    // each would be picked on its own; false for any other owner.
+    bool appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, ElementLists& elements,
+                              std::vector<PickInfo>& picks) const;
+    // Placements selected whole whose object went or was replaced leave the selection, as
+    // the faces and edges of a removed object do.
+    void dropGonePlacementPicks();
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();
