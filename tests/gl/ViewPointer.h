@@ -28,9 +28,10 @@ inline void sendMouse(app::Viewer& viewer, QEvent::Type type, QPoint at, Qt::Mou
 
 // A rectangle dragged from its top left corner along its top edge and down its right edge:
 // the pointer never comes over what lies inside. Dragged from the bottom left corner
-// upwards instead (upwards = true), it selects what the rectangle touches.
-inline void dragAround(app::Viewer& viewer, const QRect& area, bool upwards = false,
-                       Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+// upwards instead (upwards = true), it selects what the rectangle touches. startDrag stops
+// short of the release, which endDrag sends.
+inline void startDrag(app::Viewer& viewer, const QRect& area, bool upwards = false,
+                      Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     const QPoint start = upwards ? area.bottomLeft() : area.topLeft();
     const int rowY = upwards ? area.bottom() : area.top();
@@ -45,8 +46,20 @@ inline void dragAround(app::Viewer& viewer, const QRect& area, bool upwards = fa
                   QPoint(area.right(), upwards ? area.bottom() - dy : area.top() + dy),
                   Qt::NoButton, Qt::LeftButton, modifiers);
     }
+}
+
+inline void endDrag(app::Viewer& viewer, const QRect& area, bool upwards = false,
+                    Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
     sendMouse(viewer, QEvent::MouseButtonRelease, upwards ? area.topRight() : area.bottomRight(),
               Qt::LeftButton, Qt::NoButton, modifiers);
+}
+
+inline void dragAround(app::Viewer& viewer, const QRect& area, bool upwards = false,
+                       Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    startDrag(viewer, area, upwards, modifiers);
+    endDrag(viewer, area, upwards, modifiers);
 }
 
 } // namespace qor::test
