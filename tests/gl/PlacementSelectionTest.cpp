@@ -14,6 +14,7 @@
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -182,6 +183,11 @@ TEST_F(PlacementSelectionTest, RectangleHighlightsEachPlacementOnceAndEscFreesIt
     for (const auto& [id, body] : bodies())
         expected[id] = facesAndEdges(body.shape);
     EXPECT_EQ(picked, expected);
+    std::size_t total = 0;
+    for (const auto& [id, elements] : expected)
+        total += std::size_t(elements);
+    EXPECT_EQ(window.statusRight->text().toStdString(),
+              QStringLiteral("%1 Elemente ausgewählt").arg(total).toStdString());
     EXPECT_LE(context->NbSelected(), count);
     EXPECT_LE(highlighted(), count);
     EXPECT_LT(view->NumberOfDisplayedStructures() - shownBefore, count)
@@ -194,6 +200,7 @@ TEST_F(PlacementSelectionTest, RectangleHighlightsEachPlacementOnceAndEscFreesIt
     qor::test::flushView(*window.viewer);
     EXPECT_EQ(context->NbSelected(), 0);
     EXPECT_TRUE(window.scene->selectedPicks().empty());
+    EXPECT_EQ(window.statusRight->text().toStdString(), "") << "the status line names the picks";
     EXPECT_EQ(highlighted(), 0);
     EXPECT_EQ(view->NumberOfDisplayedStructures(), shownBefore);
     EXPECT_EQ(colouredTops(), 0);
