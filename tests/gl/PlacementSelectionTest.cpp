@@ -152,8 +152,8 @@ protected:
             qor::test::dragAround(*window.viewer, first, firstTouches);
             const std::vector<PickInfo> picks = window.scene->selectedPicks();
             EXPECT_FALSE(picks.empty());
-            shortcut = shortcut
-                       || std::size_t(window.viewer->context()->NbSelected()) < picks.size();
+            shortcut
+                = shortcut || std::size_t(window.viewer->context()->NbSelected()) < picks.size();
             if (!picks.empty()) {
                 Bnd_Box box;
                 BRepBndLib::Add(bodies().at(picks.front().id).shape, box);
