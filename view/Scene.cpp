@@ -164,10 +164,12 @@ public:
                    const Standard_Integer mode) override;
 
     const int bodyId;
-    const Bnd_Box box;
+    Bnd_Box box;
 
 private:
-    const AIS_InteractiveObject* madeFor_;
+    // The mark of the object this owner was made for: an object made later at the same
+    // address is another placement.
+    Handle(Standard_Transient) madeFor_;
 };
 
 // One undrawn object that holds a box for every placement: faces and edges for picking would
@@ -210,9 +212,25 @@ protected:
     {
         if (mode != 0)
             return;
-        for (const auto& [id, box] : boxes)
-            selection->Add(new Select3D_SensitiveBox(new PlacementOwner(this, id, box), box));
+        // A placement keeps its owner while its object stays, so that a selection holding
+        // it goes on naming the same placement when others come, go or move.
+        std::map<int, Handle(PlacementOwner)> kept;
+        for (const auto& [id, box] : boxes) {
+            Handle(PlacementOwner)& owner = kept[id];
+            const auto old = owners_.find(id);
+            if (old != owners_.end() && !old->second->placement().IsNull()) {
+                owner = old->second;
+                owner->box = box;
+            } else {
+                owner = new PlacementOwner(this, id, box);
+            }
+            selection->Add(new Select3D_SensitiveBox(owner, box));
+        }
+        owners_ = std::move(kept);
     }
+
+private:
+    std::map<int, Handle(PlacementOwner)> owners_;
 };
 
 // A datum or construction plane: a big flat face through the model. The kernel ranks a face
@@ -257,19 +275,25 @@ PlacementOwner::PlacementOwner(PlacementFinder* finder, int id, const Bnd_Box& b
     : SelectMgr_EntityOwner(finder)
     , bodyId(id)
     , box(box)
-    , madeFor_(finder->placementOf(id).get())
 {
     // Highlighted in the style of a face or edge picked on its own.
     SetComesFromDecomposition(true);
+    const Handle(AIS_InteractiveObject) shown = finder->placementOf(id);
+    if (shown.IsNull())
+        return;
+    if (!shown->HasOwner())
+        shown->SetOwner(new Standard_Transient());
+    madeFor_ = shown->GetOwner();
 }
 
 Handle(AIS_InteractiveObject) PlacementOwner::placement() const
 {
-    if (madeFor_ == nullptr || mySelectable == nullptr)
+    if (madeFor_.IsNull() || mySelectable == nullptr)
         return {};
     Handle(AIS_InteractiveObject) shown
         = static_cast<const PlacementFinder*>(mySelectable)->placementOf(bodyId);
-    return shown.get() == madeFor_ ? shown : Handle(AIS_InteractiveObject)();
+    return !shown.IsNull() && shown->GetOwner() == madeFor_ ? shown
+                                                            : Handle(AIS_InteractiveObject)();
 }
 
 Standard_Boolean PlacementOwner::IsHilighted(const Handle(PrsMgr_PresentationManager)& manager,
@@ -477,7 +501,6 @@ void Scene::rebuild()
     } catch (const std::bad_alloc&) {
         buildProblem_ = outOfMemoryText();
     }
-    dropGonePlacementPicks();
     std::erase_if(sharedObjects_, [](const auto& entry) { return entry.second.users <= 0; });
     viewer_->requestRedraw();
     emit rebuilt();
@@ -791,20 +814,6 @@ bool Scene::appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, Ele
     for (const TopoDS_Shape& element : found->second)
         picks.push_back(bodyElementPick(whole->bodyId, element, at));
     return true;
-}
-
-void Scene::dropGonePlacementPicks()
-{
-    const Handle(AIS_InteractiveContext)& context = viewer_->context();
-    std::vector<Handle(SelectMgr_EntityOwner)> gone;
-    for (context->InitSelected(); context->MoreSelected(); context->NextSelected()) {
-        const Handle(SelectMgr_EntityOwner) owner = context->SelectedOwner();
-        const auto* whole = dynamic_cast<const PlacementOwner*>(owner.get());
-        if (whole != nullptr && whole->placement().IsNull())
-            gone.push_back(owner);
-    }
-    for (const Handle(SelectMgr_EntityOwner)& owner : gone)
-        context->AddOrRemoveSelected(owner, false);
 }
 
 void Scene::updateFinder()

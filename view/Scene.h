@@ -138,9 +138,6 @@ private:
     // each would be picked on its own; false for any other owner.
     bool appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, ElementLists& elements,
                               std::vector<PickInfo>& picks) const;
-    // Placements selected whole whose object went or was replaced leave the selection, as
-    // the faces and edges of a removed object do.
-    void dropGonePlacementPicks();
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();

@@ -148,6 +148,7 @@ protected:
         const bool firstTouches = unit(random) < 0.5;
         const bool secondTouches = unit(random) < 0.5;
         bool shortcut = false; // the first rectangle selected some placement whole
+        const int gone = bodies().rbegin()->first;
         const auto select = [&] {
             qor::test::dragAround(*window.viewer, first, firstTouches);
             const std::vector<PickInfo> picks = window.scene->selectedPicks();
@@ -162,6 +163,13 @@ protected:
                 qor::test::sendMouse(*window.viewer, QEvent::MouseMove, over, Qt::NoButton,
                                      Qt::NoButton);
             }
+            // A placement that goes takes its picks with it, and comes back unselected; the
+            // others keep theirs.
+            auto& hidden = window.controller->document->hidden;
+            hidden[gone] = true;
+            window.scene->rebuild();
+            hidden.erase(gone);
+            window.scene->rebuild();
             qor::test::dragAround(*window.viewer, second, secondTouches, Qt::ControlModifier);
             return pickKeys(window.scene->selectedPicks());
         };
@@ -278,8 +286,8 @@ TEST_F(PlacementSelectionTest, RectangleHighlightsEachPlacementOnceAndEscFreesIt
 // Placements selected whole report the same picks as placements whose faces and edges were
 // each picked, on random assemblies of several parts turned every way, under every mask,
 // seen from random sides, with rectangles that take some placements whole and cut others,
-// touching or enclosing, followed by a pass of the pointer over one placement and a second
-// rectangle that toggles.
+// touching or enclosing, followed by a pass of the pointer over one placement, a placement
+// hidden and shown again, and a second rectangle that toggles.
 TEST_F(PlacementSelectionTest, WholePlacementsPickWhatTheirElementsPickOneByOne)
 {
     window.resize(960, 640);
