@@ -276,8 +276,9 @@ PlacementOwner::PlacementOwner(PlacementFinder* finder, int id, const Bnd_Box& b
     , bodyId(id)
     , box(box)
 {
-    // Highlighted in the style of a face or edge picked on its own.
-    SetComesFromDecomposition(true);
+    // Not marked as coming from a decomposition, it is highlighted in the opaque style of
+    // whole objects: the translucent one of faces and edges costs the software renderer a
+    // hundred megabytes over ten thousand placements.
     const Handle(AIS_InteractiveObject) shown = finder->placementOf(id);
     if (shown.IsNull())
         return;
