@@ -3,6 +3,7 @@
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
 #include "tests/common/ProcessMemory.h"
+#include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/InstancedAssembly.h"
 #include "tests/gl/ViewPointer.h"
 #include "view/Scene.h"
@@ -11,8 +12,6 @@
 #include <AIS_AnimationCamera.hxx>
 #include <BRepBndLib.hxx>
 #include <Graphic3d_StructureManager.hxx>
-#include <TopExp.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 
 #include <QDir>
 #include <QFileInfo>
@@ -188,15 +187,6 @@ protected:
     MainWindow window;
 };
 
-int facesAndEdges(const TopoDS_Shape& shape)
-{
-    TopTools_IndexedMapOfShape faces;
-    TopTools_IndexedMapOfShape edges;
-    TopExp::MapShapes(shape, TopAbs_FACE, faces);
-    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
-    return faces.Extent() + edges.Extent();
-}
-
 // The selection colour lies on a pixel where red and blue stand far above green; the steel
 // of the bodies and the background are grey to blue.
 bool selectionColoured(QRgb pixel)
@@ -257,7 +247,8 @@ TEST_F(PlacementSelectionTest, RectangleHighlightsEachPlacementOnceAndEscFreesIt
     }
     std::map<int, int> expected;
     for (const auto& [id, body] : bodies())
-        expected[id] = facesAndEdges(body.shape);
+        expected[id] = qor::test::countOf(body.shape, TopAbs_FACE)
+                       + qor::test::countOf(body.shape, TopAbs_EDGE);
     EXPECT_EQ(picked, expected);
     std::size_t total = 0;
     for (const auto& [id, elements] : expected)
