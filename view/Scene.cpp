@@ -811,7 +811,11 @@ bool Scene::appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, Ele
     auto [found, added] = elements.try_emplace(shown.get());
     if (added)
         found->second = selectableElements(shown->Shape(), selectionMask_);
-    const TopLoc_Location at = placedAt(*placed);
+    // Where it stands, a placement's elements carry its body's own location (a chain of
+    // several for a part in a sub-assembly), which makes them the body's very faces and edges.
+    const Instance& instance = instances_.at(whole->bodyId);
+    const TopLoc_Location at
+        = instance.offset.Modulus() > 0.0 ? placedAt(*placed) : instance.shape.Location();
     for (const TopoDS_Shape& element : found->second)
         picks.push_back(bodyElementPick(whole->bodyId, element, at));
     return true;
