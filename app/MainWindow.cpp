@@ -87,10 +87,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
             setStatusText(QStringLiteral("Bereit"));
             return;
         }
-        if (editing)
+        if (editing) {
             commandPanel->cancel();
-        else
+        } else {
+            // The view reports only selections it makes itself: the status line is told here.
             scene->clearSelection();
+            onViewerSelection();
+        }
     }
     QMainWindow::keyPressEvent(event);
 }

@@ -6,6 +6,8 @@
 #include <AIS_ConnectedInteractive.hxx>
 #include <AIS_Shape.hxx>
 #include <StdSelect_BRepOwner.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 
 namespace qor::app {
 
@@ -57,18 +59,52 @@ PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap
     info.v = record.v;
     if (info.kind != 4)
         return info;
+    TopoDS_Shape shape;
     const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
     if (brepOwner != nullptr && brepOwner->HasShape()) {
-        info.shape = brepOwner->Shape();
+        shape = brepOwner->Shape();
     } else if (const auto* instance = dynamic_cast<const AIS_ConnectedInteractive*>(object)) {
         // A placed instance picked whole: the shape it shows, placed below.
         if (const auto shown = Handle(AIS_Shape)::DownCast(instance->ConnectedTo()))
-            info.shape = shown->Shape();
+            shape = shown->Shape();
     }
-    if (info.shape.IsNull())
+    return bodyElementPick(info.id, shape, placedAt(*object));
+}
+
+std::vector<TopoDS_Shape> selectableElements(const TopoDS_Shape& shape, int selectionMask)
+{
+    // The whole-body mode excludes the others (see Scene::activateBodyModes).
+    if (selectionMask & mask::bodies)
+        return {shape};
+    std::vector<TopoDS_Shape> elements;
+    for (const auto [bit, type] :
+         {std::pair{mask::faces, TopAbs_FACE}, std::pair{mask::edges, TopAbs_EDGE},
+          std::pair{mask::vertices, TopAbs_VERTEX}}) {
+        if (!(selectionMask & bit))
+            continue;
+        // The kernel's selection of a mode holds each sub-shape of the type once.
+        TopTools_IndexedMapOfShape found;
+        TopExp::MapShapes(shape, type, found);
+        for (int i = 1; i <= found.Extent(); ++i)
+            elements.push_back(found(i));
+    }
+    return elements;
+}
+
+TopLoc_Location placedAt(const AIS_InteractiveObject& object)
+{
+    return object.HasTransformation() ? TopLoc_Location(object.LocalTransformationGeom())
+                                      : TopLoc_Location();
+}
+
+PickInfo bodyElementPick(int bodyId, const TopoDS_Shape& element, const TopLoc_Location& at)
+{
+    PickInfo info;
+    info.kind = 4;
+    info.id = bodyId;
+    if (element.IsNull())
         return info;
-    if (object->HasTransformation())
-        info.shape.Move(TopLoc_Location(object->LocalTransformationGeom()));
+    info.shape = element.Moved(at);
     switch (info.shape.ShapeType()) {
     case TopAbs_FACE: info.kind = 1; break;
     case TopAbs_EDGE: info.kind = 2; break;
@@ -88,9 +124,13 @@ PickInfo Scene::pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner) const
 std::vector<PickInfo> Scene::selectedPicks() const
 {
     std::vector<PickInfo> picks;
+    ElementLists elements;
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     for (context->InitSelected(); context->MoreSelected(); context->NextSelected()) {
-        PickInfo info = pickFromOwner(context->SelectedOwner());
+        const Handle(SelectMgr_EntityOwner) owner = context->SelectedOwner();
+        if (appendPlacementPicks(owner, elements, picks))
+            continue;
+        PickInfo info = pickFromOwner(owner);
         if (info.kind != 0)
             picks.push_back(std::move(info));
     }

@@ -60,4 +60,12 @@ bool maskChangeNeedsRebuild(int oldMask, int newMask);
 // coordinates (the object's display location, such as an explode offset, applied).
 PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap& pickMap);
 
+// What a body's selection modes under the mask let a pick find in the shape: its faces,
+// edges and vertices as the mask asks for them, or the shape itself under the body bit.
+std::vector<TopoDS_Shape> selectableElements(const TopoDS_Shape& shape, int selectionMask);
+// Where a shown body object puts its shape: its display location (an explode offset, say).
+TopLoc_Location placedAt(const AIS_InteractiveObject& object);
+// The record of a body's element (or the whole shape) picked in its object placed there.
+PickInfo bodyElementPick(int bodyId, const TopoDS_Shape& element, const TopLoc_Location& at);
+
 } // namespace qor::app

@@ -153,15 +153,31 @@ protected:
     }
 };
 
-// What a placement is found by until it is refined: its id and its box in the world.
+class PlacementFinder;
+
+// What a placement is found by until it is refined: its id and its box in the world. Selected
+// whole (by a rectangle around the placement) it stands for all its faces and edges, and it
+// highlights the placement's own presentation, which draws the shared shape, instead of
+// making a presentation for each face and edge.
 class PlacementOwner : public SelectMgr_EntityOwner {
 public:
-    PlacementOwner(const Handle(SelectMgr_SelectableObject)& finder, int id)
-        : SelectMgr_EntityOwner(finder)
-        , bodyId(id)
-    {
-    }
+    PlacementOwner(PlacementFinder* finder, int id, const Bnd_Box& box);
+    // The placement's object while the scene still shows the one this owner was made for.
+    Handle(AIS_InteractiveObject) placement() const;
+    Standard_Boolean IsHilighted(const Handle(PrsMgr_PresentationManager)& manager,
+                                 const Standard_Integer mode) const override;
+    void HilightWithColor(const Handle(PrsMgr_PresentationManager)& manager,
+                          const Handle(Prs3d_Drawer)& style, const Standard_Integer mode) override;
+    void Unhilight(const Handle(PrsMgr_PresentationManager)& manager,
+                   const Standard_Integer mode) override;
+
     const int bodyId;
+    Bnd_Box box;
+
+private:
+    // The mark of the object this owner was made for: an object made later at the same
+    // address is another placement.
+    Handle(Standard_Transient) madeFor_;
 };
 
 // One undrawn object that holds a box for every placement: faces and edges for picking would
@@ -169,7 +185,14 @@ public:
 // placement kilobytes. The placement under the pointer gets its own (Scene::refineDetection).
 class PlacementFinder : public AIS_InteractiveObject {
 public:
+    explicit PlacementFinder(std::function<Handle(AIS_InteractiveObject)(int)> placementOf)
+        : placementOf(std::move(placementOf))
+    {
+    }
+
     std::vector<std::pair<int, Bnd_Box>> boxes;
+    // The object the scene shows for a placement's body id; null when it shows none.
+    const std::function<Handle(AIS_InteractiveObject)(int)> placementOf;
 
     Standard_Boolean AcceptDisplayMode(const Standard_Integer mode) const override
     {
@@ -197,9 +220,25 @@ protected:
     {
         if (mode != 0)
             return;
-        for (const auto& [id, box] : boxes)
-            selection->Add(new Select3D_SensitiveBox(new PlacementOwner(this, id), box));
+        // A placement keeps its owner while its object stays, so that a selection holding
+        // it goes on naming the same placement when others come, go or move.
+        std::map<int, Handle(PlacementOwner)> kept;
+        for (const auto& [id, box] : boxes) {
+            Handle(PlacementOwner)& owner = kept[id];
+            const auto old = owners_.find(id);
+            if (old != owners_.end() && !old->second->placement().IsNull()) {
+                owner = old->second;
+                owner->box = box;
+            } else {
+                owner = new PlacementOwner(this, id, box);
+            }
+            selection->Add(new Select3D_SensitiveBox(owner, box));
+        }
+        owners_ = std::move(kept);
     }
+
+private:
+    std::map<int, Handle(PlacementOwner)> owners_;
 };
 
 // A datum or construction plane: a big flat face through the model. The kernel ranks a face
@@ -239,6 +278,58 @@ public:
 private:
     std::function<bool(int)> findsByBox_;
 };
+
+PlacementOwner::PlacementOwner(PlacementFinder* finder, int id, const Bnd_Box& box)
+    : SelectMgr_EntityOwner(finder)
+    , bodyId(id)
+    , box(box)
+{
+    // Not marked as coming from a decomposition, it is highlighted in the opaque style of
+    // whole objects: the translucent one of faces and edges costs the software renderer a
+    // hundred megabytes over ten thousand placements.
+    const Handle(AIS_InteractiveObject) shown = finder->placementOf(id);
+    if (shown.IsNull())
+        return;
+    if (!shown->HasOwner())
+        shown->SetOwner(new Standard_Transient());
+    madeFor_ = shown->GetOwner();
+}
+
+Handle(AIS_InteractiveObject) PlacementOwner::placement() const
+{
+    if (madeFor_.IsNull() || mySelectable == nullptr)
+        return {};
+    Handle(AIS_InteractiveObject) shown
+        = static_cast<const PlacementFinder*>(mySelectable)->placementOf(bodyId);
+    return !shown.IsNull() && shown->GetOwner() == madeFor_ ? shown
+                                                            : Handle(AIS_InteractiveObject)();
+}
+
+Standard_Boolean PlacementOwner::IsHilighted(const Handle(PrsMgr_PresentationManager)& manager,
+                                             const Standard_Integer) const
+{
+    const Handle(AIS_InteractiveObject) shown = placement();
+    return !shown.IsNull() && manager->IsHighlighted(shown, shown->DisplayMode());
+}
+
+// The placement's presentation in the highlight style: no new geometry, one draw as before.
+void PlacementOwner::HilightWithColor(const Handle(PrsMgr_PresentationManager)& manager,
+                                      const Handle(Prs3d_Drawer)& style, const Standard_Integer)
+{
+    const Handle(AIS_InteractiveObject) shown = placement();
+    if (shown.IsNull())
+        return;
+    const Graphic3d_ZLayerId layer
+        = style->ZLayer() != Graphic3d_ZLayerId_UNKNOWN ? style->ZLayer() : shown->ZLayer();
+    manager->Color(shown, style, shown->DisplayMode(), nullptr, layer);
+}
+
+void PlacementOwner::Unhilight(const Handle(PrsMgr_PresentationManager)& manager,
+                               const Standard_Integer)
+{
+    if (const Handle(AIS_InteractiveObject) shown = placement())
+        manager->Unhighlight(shown);
+}
 
 } // namespace
 
@@ -711,9 +802,30 @@ bool Scene::refinePlacement(const Handle(SelectMgr_EntityOwner)& owner)
     if (instance == instances_.end() || instance->second.refined)
         return false;
     instance->second.refined = true;
-    activateBodyModes(placement->bodyId, bodyObjects_.at(placement->bodyId),
-                      bodySelectionModes(selectionMask_));
+    const Handle(AIS_InteractiveObject)& object = bodyObjects_.at(placement->bodyId);
+    activateBodyModes(placement->bodyId, object, bodySelectionModes(selectionMask_));
+    if (owner->IsSelected())
+        selectElementsInstead(owner, object);
     return true;
+}
+
+// A placement selected whole that gets its own faces and edges is selected as those from now
+// on, so that a click on one of them toggles that one as it would have without the shortcut.
+void Scene::selectElementsInstead(const Handle(SelectMgr_EntityOwner)& whole,
+                                  const Handle(AIS_InteractiveObject)& object)
+{
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    context->AddOrRemoveSelected(whole, false);
+    std::set<const SelectMgr_EntityOwner*> added;
+    for (const Handle(SelectMgr_Selection)& selection : object->Selections()) {
+        if (selection->GetSelectionState() != SelectMgr_SOS_Activated)
+            continue;
+        for (const Handle(SelectMgr_SensitiveEntity)& entity : selection->Entities()) {
+            const Handle(SelectMgr_EntityOwner)& owner = entity->BaseSensitive()->OwnerId();
+            if (!owner.IsNull() && !owner->IsSelected() && added.insert(owner.get()).second)
+                context->AddOrRemoveSelected(owner, false);
+        }
+    }
 }
 
 bool Scene::refineDetection()
@@ -725,11 +837,29 @@ bool Scene::refineDetection()
 void Scene::refinePickedPlacements()
 {
     const Handle(StdSelect_ViewerSelector3d)& selector = viewer_->context()->MainSelector();
+    // A placement whose box lies wholly inside the area has every face and edge inside it:
+    // its box stands for all of them. A section cuts what a pick finds, so under one each
+    // placement is picked by its own faces and edges.
+    const bool wholeByBox = !viewer_->sectionOn();
     // Refining changes the selector's objects; the owners are taken first.
     std::vector<Handle(SelectMgr_EntityOwner)> picked;
     picked.reserve(std::size_t(selector->NbPicked()));
-    for (int i = 1; i <= selector->NbPicked(); ++i)
-        picked.push_back(selector->Picked(i));
+    for (int i = 1; i <= selector->NbPicked(); ++i) {
+        const Handle(SelectMgr_EntityOwner)& owner = selector->Picked(i);
+        const auto* placement = dynamic_cast<const PlacementOwner*>(owner.get());
+        if (placement == nullptr)
+            continue;
+        Standard_Boolean inside = Standard_True; // narrowed by the test
+        const gp_Pnt low = placement->box.CornerMin();
+        const gp_Pnt high = placement->box.CornerMax();
+        if (wholeByBox
+            && selector->GetManager().OverlapsBox(SelectMgr_Vec3(low.X(), low.Y(), low.Z()),
+                                                  SelectMgr_Vec3(high.X(), high.Y(), high.Z()),
+                                                  &inside)
+            && inside)
+            continue;
+        picked.push_back(owner);
+    }
     for (const Handle(SelectMgr_EntityOwner)& owner : picked)
         refinePlacement(owner);
 }
@@ -747,6 +877,35 @@ void Scene::placeOnBody(PickInfo& info, const Handle(SelectMgr_EntityOwner)& own
         = picked != nullptr && picked->HasShape() ? picked->Shape().Moved(body.Location()) : body;
 }
 
+Handle(AIS_InteractiveObject) Scene::placementObject(int id) const
+{
+    return instances_.count(id) ? bodyObjects_.at(id) : Handle(AIS_InteractiveObject)();
+}
+
+bool Scene::appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, ElementLists& elements,
+                                 std::vector<PickInfo>& picks) const
+{
+    const auto* whole = dynamic_cast<const PlacementOwner*>(owner.get());
+    if (whole == nullptr)
+        return false;
+    const auto placed = Handle(AIS_ConnectedInteractive)::DownCast(whole->placement());
+    const auto shown = placed.IsNull() ? Handle(AIS_Shape)()
+                                       : Handle(AIS_Shape)::DownCast(placed->ConnectedTo());
+    if (shown.IsNull())
+        return true; // its placement is gone
+    auto [found, added] = elements.try_emplace(shown.get());
+    if (added)
+        found->second = selectableElements(shown->Shape(), selectionMask_);
+    // Where it stands, a placement's elements carry its body's own location (a chain of
+    // several for a part in a sub-assembly), which makes them the body's very faces and edges.
+    const Instance& instance = instances_.at(whole->bodyId);
+    const TopLoc_Location at
+        = instance.offset.Modulus() > 0.0 ? placedAt(*placed) : instance.shape.Location();
+    for (const TopoDS_Shape& element : found->second)
+        picks.push_back(bodyElementPick(whole->bodyId, element, at));
+    return true;
+}
+
 void Scene::updateFinder()
 {
     if (!finderStale_)
@@ -754,7 +913,9 @@ void Scene::updateFinder()
     finderStale_ = false;
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     if (finder_.IsNull()) {
-        finder_ = new PlacementFinder();
+        finder_ = new PlacementFinder([scene = QPointer<Scene>(this)](int id) {
+            return scene ? scene->placementObject(id) : Handle(AIS_InteractiveObject)();
+        });
         context->AddFilter(new PlacementBoxFilter([scene = QPointer<Scene>(this)](int id) {
             if (!scene)
                 return false;

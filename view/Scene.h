@@ -149,6 +149,16 @@ private:
     // may be a chain of several (a part in a sub-assembly) where the placement shows one
     // transformation: only that very location makes a picked face one of the body's faces.
     void placeOnBody(PickInfo& info, const Handle(SelectMgr_EntityOwner)& owner) const;
+    void selectElementsInstead(const Handle(SelectMgr_EntityOwner)& whole,
+                               const Handle(AIS_InteractiveObject)& object);
+    // The object shown for a placement's body id; null for other ids.
+    Handle(AIS_InteractiveObject) placementObject(int id) const;
+    // The faces, edges and vertices the mask picks, per shared shape object.
+    using ElementLists = std::map<const AIS_Shape*, std::vector<TopoDS_Shape>>;
+    // For a placement selected whole, the picks of everything in it that the mask picks, as
+    // each would be picked on its own; false for any other owner.
+    bool appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, ElementLists& elements,
+                              std::vector<PickInfo>& picks) const;
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();

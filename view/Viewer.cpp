@@ -283,8 +283,9 @@ void Viewer::handleSelectionPoly(const Handle(AIS_InteractiveContext)& ctx,
         if (corners) {
             const auto& [a, b] = *corners;
             const Handle(StdSelect_ViewerSelector3d)& selector = ctx->MainSelector();
-            // Dragged upwards, the controller selects what the rectangle touches.
-            selector->AllowOverlapDetection(a.y() > b.y());
+            // Everything the rectangle touches: something only touched may still have parts
+            // wholly inside. Dragged upwards, the controller selects what it touches.
+            selector->AllowOverlapDetection(true);
             selector->Pick(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::max(a.x(), b.x()),
                            std::max(a.y(), b.y()), view);
             selector->AllowOverlapDetection(false);

@@ -135,7 +135,7 @@ public:
     void contextLazyMoveTo(const Handle(AIS_InteractiveContext)& ctx, const Handle(V3d_View)& view,
                            const Graphic3d_Vec2i& point) override;
     std::function<bool()> detectionRefiner;
-    // A rectangle selection first picks what lies in the rectangle into the context's main
+    // A rectangle selection first picks what the rectangle touches into the context's main
     // selector; areaRefiner may then swap what was picked for something finer, which the
     // selection itself then finds.
     std::function<void()> areaRefiner;
