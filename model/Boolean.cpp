@@ -1,13 +1,13 @@
 #include "model/ExecContext.h"
 
 #include "model/BooleanGroup.h"
+#include "model/ChangedFaces.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepAlgoAPI_Common.hxx>
-#include <BRepAlgoAPI_Cut.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace qor::model {
@@ -183,6 +184,101 @@ std::vector<int> existingOnce(const ModelState& state, const std::vector<int>& i
     return result;
 }
 
+// The product of the body box's sides: a bound on any volume inside it, which
+// sizes the rounding allowed in measuring a change of it.
+double boxVolume(const Body& body)
+{
+    const Bnd_Box& box = bodyBox(body);
+    if (box.IsVoid())
+        return 0.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+}
+
+// The ways a boolean is run, in the order they are tried: as usual; with a
+// fuzzy tolerance far below any modelling size, which lets the kernel settle
+// near-coincident faces it otherwise splits badly; with the arguments swapped
+// (a union or a common part is the same either way round); on copies of the
+// inputs that the kernel may write into.
+enum class Way { Usual, Fuzzy, Fuzzier, Swapped, OnCopies };
+constexpr Way ways[] = {Way::Usual, Way::Fuzzy, Way::Fuzzier, Way::Swapped, Way::OnCopies};
+
+TopoDS_Shape topologyCopy(const TopoDS_Shape& shape)
+{
+    return BRepBuilderAPI_Copy(shape, Standard_False, Standard_False).Shape();
+}
+
+// One run of the kernel's boolean; none when the kernel failed or the way does
+// not apply to the operation.
+std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools, Way way)
+{
+    if (way == Way::Swapped && (operation == BOPAlgo_CUT || tools.Extent() != 1))
+        return std::nullopt;
+    BRepAlgoAPI_BooleanOperation op;
+    op.SetOperation(operation);
+    op.SetRunParallel(way == Way::Usual ? Standard_True : Standard_False);
+    if (way == Way::Fuzzy)
+        op.SetFuzzyValue(1e-6);
+    if (way == Way::Fuzzier)
+        op.SetFuzzyValue(1e-5);
+    if (way == Way::Swapped) {
+        buildKeepingInputs(op, tools.First(), body);
+    } else if (way == Way::OnCopies) {
+        TopTools_ListOfShape arguments;
+        arguments.Append(topologyCopy(body));
+        TopTools_ListOfShape copies;
+        for (const TopoDS_Shape& tool : tools)
+            copies.Append(topologyCopy(tool));
+        op.SetArguments(arguments);
+        op.SetTools(copies);
+        op.Build();
+    } else {
+        buildKeepingInputs(op, body, tools);
+    }
+    if (!op.IsDone())
+        return std::nullopt;
+    return op.Shape();
+}
+
+// Whether the result is as sound as the inputs where it changed them and its
+// volume moved the way the boolean moves it: a union never loses material, a
+// cut or a common part never gains any.
+bool soundResult(BOPAlgo_Operation operation, const Body& body, const TopTools_ListOfShape& tools,
+                 const TopoDS_Shape& result)
+{
+    if (isEmptyShape(result))
+        return true;
+    const double change = volumeChange(body.shape, result);
+    const double slack = 1e-9 * std::max(1.0, boxVolume(body));
+    const bool rightWay = operation == BOPAlgo_FUSE ? change >= -slack : change <= slack;
+    TopTools_ListOfShape inputs = tools;
+    inputs.Prepend(body.shape);
+    const ChangedFaces changed = changedFaces(result, inputs);
+    if (rightWay && facesSound(changed.made))
+        return true;
+    // A body broken where the boolean changed it cannot be blamed on the boolean.
+    return !facesSound(changed.replaced);
+}
+
+} // namespace
+
+TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const Body& body,
+                          const TopTools_ListOfShape& tools, const QString& failure)
+{
+    for (const Way way : ways) {
+        const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
+        if (way == Way::Usual && !result)
+            throw FeatureError(failure);
+        if (result && soundResult(operation, body, tools, *result))
+            return *result;
+    }
+    throw FeatureError(failure + QStringLiteral(": das Ergebnis wäre kein gültiger Körper"));
+}
+
+namespace {
+
 std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
                       const std::vector<int>& targets)
 {
@@ -193,18 +289,17 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     for (std::size_t i = 1; i < targets.size(); ++i)
         tools.Append(state.bodies.at(targets[i]).shape);
 
-    BRepAlgoAPI_Fuse fuse;
-    fuse.SetRunParallel(Standard_True);
-    buildKeepingInputs(fuse, state.bodies.at(first).shape, tools);
+    const TopoDS_Shape result = soundBoolean(BOPAlgo_FUSE, state.bodies.at(first), tools,
+                                             QStringLiteral("Verbinden fehlgeschlagen"));
     // A union never loses material: an empty result means the kernel failed, and
     // storing it would wipe out the bodies it was meant to grow.
-    if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
+    if (isEmptyShape(result))
         throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
 
     std::vector<const Body*> merged;
     for (const int id : targets)
         merged.push_back(&std::as_const(state).bodies.at(id));
-    storeMerged(state.bodies.at(first), fuse.Shape(), merged);
+    storeMerged(state.bodies.at(first), result, merged);
     for (std::size_t i = 1; i < targets.size(); ++i)
         state.bodies.erase(targets[i]);
     return {first};
@@ -273,13 +368,7 @@ bool removedNothing(const Body& before, const TopoDS_Shape& after)
     const double change = std::abs(volumeChange(before.shape, after));
     if (change <= relative)
         return true;
-    double bound = 0.0;
-    if (const Bnd_Box& box = bodyBox(before); !box.IsVoid()) {
-        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-        box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-        bound = (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
-    }
-    if (change > relative * std::max(1.0, bound))
+    if (change > relative * std::max(1.0, boxVolume(before)))
         return false;
     return change <= relative * std::max(1.0, shapeVolume(before.shape));
 }
@@ -301,23 +390,15 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
             changed.push_back(id);
             continue;
         }
-        TopoDS_Shape result;
-        if (cut) {
-            TopTools_ListOfShape tools;
+        TopTools_ListOfShape tools;
+        if (cut)
             addCutTools(tool, tools);
-            BRepAlgoAPI_Cut op;
-            op.SetRunParallel(Standard_True);
-            buildKeepingInputs(op, it->second.shape, tools);
-            if (!op.IsDone())
-                throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
-            result = op.Shape();
-        } else {
-            BRepAlgoAPI_Common op;
-            buildKeepingInputs(op, it->second.shape, tool);
-            if (!op.IsDone())
-                throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
-            result = op.Shape();
-        }
+        else
+            tools.Append(tool);
+        const TopoDS_Shape result
+            = soundBoolean(cut ? BOPAlgo_CUT : BOPAlgo_COMMON, it->second, tools,
+                           cut ? QStringLiteral("Ausschneiden fehlgeschlagen")
+                               : QStringLiteral("Schneiden fehlgeschlagen"));
         if (isEmptyShape(result)) {
             if (!cut)
                 throw FeatureError(noCommonPart());
