@@ -264,7 +264,7 @@ TopoDS_Shape applyOne(const TopoDS_Shape& shape, const WaitingBoolean& op)
         else
             tools.Append(op.tool);
         const TopoDS_Shape result
-            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, body, tools, QString());
+            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, body, tools, QString()).shape;
         if (isEmptyShape(result))
             return shape;
         return unifySameDomain(result);

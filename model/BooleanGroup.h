@@ -62,8 +62,12 @@ void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
 // or the volume moved the wrong way. Throws FeatureError with `failure` when
 // the kernel fails, and with a note on the broken body when no way gives a
 // sound one: handing it on would make every later feature on the body fail.
-TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const Body& body,
-                          const TopTools_ListOfShape& tools, const QString& failure);
+struct BooleanResult {
+    TopoDS_Shape shape;
+    double gain = 0.0; // the volume it holds more than the body
+};
+BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
+                           const TopTools_ListOfShape& tools, const QString& failure);
 
 // Whether every face of the tool is a plane, a cylinder or a cone. Tools of
 // other faces (tori of revolved rings, spheres, free forms) run one at a time:
