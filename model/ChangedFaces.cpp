@@ -39,10 +39,4 @@ bool facesSound(const TopTools_ListOfShape& faces)
     return BRepCheck_Analyzer(compound, Standard_True).IsValid();
 }
 
-bool keptSound(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs)
-{
-    const ChangedFaces changed = changedFaces(result, inputs);
-    return facesSound(changed.made) || !facesSound(changed.replaced);
-}
-
 } // namespace qor::model

@@ -20,9 +20,4 @@ ChangedFaces changedFaces(const TopoDS_Shape& result, const TopTools_ListOfShape
 // costs a fraction of checking the body.
 bool facesSound(const TopTools_ListOfShape& faces);
 
-// Whether the result made from the inputs stays sound where it changed them:
-// its new faces are sound, or the faces they replace were not sound either (a
-// broken input is not the operation's fault).
-bool keptSound(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs);
-
 } // namespace qor::model
