@@ -4,6 +4,7 @@
 #include "app/RenderIcon.h"
 #include "app/SoftwareGl.h"
 #include "app/StartupOptions.h"
+#include "io/KernelAllocator.h"
 #include "io/ReaderProcess.h"
 #include "io/ReaderServer.h"
 #include "ui/theme/CompanyTheme.h"
@@ -55,6 +56,8 @@ void applyWindowSize(QWidget& window, const QString& text)
 
 int main(int argc, char** argv)
 {
+    // Before anything else: the program may start again with the kernel allocator chosen.
+    qor::io::usePooledKernelAllocator(argv);
     qor::app::startStartupClock();
     qor::app::preferXcbOnWayland();
     // Kernel faults become exceptions; floating-point traps stay off.

@@ -1,3 +1,4 @@
+#include "io/KernelAllocator.h"
 #include "model/Document.h"
 #include "tests/fixtures/MixedHistory.h"
 
@@ -300,3 +301,15 @@ void saveHundredFeaturePart(benchmark::State& state)
     }
 }
 BENCHMARK(saveHundredFeaturePart)->Unit(benchmark::kMillisecond);
+
+// The kernel's allocator as the program window has it, chosen before the first allocation.
+int main(int argc, char** argv)
+{
+    qor::io::usePooledKernelAllocator(argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,5 +1,6 @@
 #include "io/ReaderProcess.h"
 #include "io/DescriptorIO.h"
+#include "io/KernelAllocator.h"
 #include "io/ReaderServer.h"
 
 #include <QDir>
@@ -405,14 +406,14 @@ void waitForReader(Reader& reader, int& status, rusage& usage)
 // the pool's habit of keeping freed memory costs nothing there.
 ReaderEnvironment::ReaderEnvironment()
 {
-    constexpr QByteArrayView allocatorKey = "MMGT_OPT=";
+    const QByteArray allocatorKey = QByteArray(kernelAllocatorKey) + '=';
     bool allocatorNamed = false;
     for (char** entry = environ; *entry; ++entry) {
         texts_.emplace_back(*entry);
         allocatorNamed = allocatorNamed || texts_.back().startsWith(allocatorKey);
     }
     if (!allocatorNamed)
-        texts_.push_back(allocatorKey.toByteArray() + '2');
+        texts_.push_back(allocatorKey + pooledKernelAllocator);
     for (QByteArray& text : texts_)
         pointers_.push_back(text.data());
     pointers_.push_back(nullptr);

@@ -1,13 +1,13 @@
 #include "model/ExecContext.h"
 
 #include "model/BooleanGroup.h"
+#include "model/ChangedFaces.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepAlgoAPI_Common.hxx>
-#include <BRepAlgoAPI_Cut.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace qor::model {
@@ -185,6 +186,103 @@ std::vector<int> existingOnce(const ModelState& state, const std::vector<int>& i
     return result;
 }
 
+// The product of the body box's sides: a bound on any volume inside it, which
+// sizes the rounding allowed in measuring a change of it.
+double boxVolume(const Body& body)
+{
+    const Bnd_Box& box = bodyBox(body);
+    if (box.IsVoid())
+        return 0.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+}
+
+// The ways a boolean is run, in the order they are tried: as usual, leaving
+// its inputs alone; on copies of the inputs, which the kernel may then write
+// into as it settles tolerances; with a fuzzy tolerance far below any
+// modelling size, which lets it settle faces that nearly coincide. Of the
+// unsound results in random histories, the copies mended most and the fuzzy
+// tolerance the rest; a smaller tolerance and the arguments swapped mended none.
+enum class Way { Usual, OnCopies, Fuzzy };
+constexpr Way ways[] = {Way::Usual, Way::OnCopies, Way::Fuzzy};
+
+TopoDS_Shape topologyCopy(const TopoDS_Shape& shape)
+{
+    return BRepBuilderAPI_Copy(shape, Standard_False, Standard_False).Shape();
+}
+
+// One run of the kernel's boolean; none when the kernel failed.
+std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools, Way way)
+{
+    BRepAlgoAPI_BooleanOperation op;
+    op.SetOperation(operation);
+    op.SetRunParallel(way == Way::Usual ? Standard_True : Standard_False);
+    if (way == Way::OnCopies) {
+        TopTools_ListOfShape arguments;
+        arguments.Append(topologyCopy(body));
+        TopTools_ListOfShape copies;
+        for (const TopoDS_Shape& tool : tools)
+            copies.Append(topologyCopy(tool));
+        op.SetArguments(arguments);
+        op.SetTools(copies);
+        op.Build();
+    } else {
+        if (way == Way::Fuzzy)
+            op.SetFuzzyValue(1e-5);
+        buildKeepingInputs(op, body, tools);
+    }
+    if (!op.IsDone())
+        return std::nullopt;
+    return op.Shape();
+}
+
+// Whether the result is as sound as the inputs where it changed them and its
+// volume moved the way the boolean moves it: a union never loses material, a
+// cut or a common part never gains any. The faces are checked only for tools
+// of other faces than planes, cylinders and cones: those the kernel settles
+// soundly (no random history broke a body with them), and checking the faces
+// of a plate with many holes costs a fifth of an edit.
+bool soundResult(BOPAlgo_Operation operation, const Body& body, const TopTools_ListOfShape& tools,
+                 const TopoDS_Shape& result, double change)
+{
+    if (isEmptyShape(result))
+        return true;
+    const double slack = 1e-9 * std::max(1.0, boxVolume(body));
+    const bool rightWay = operation == BOPAlgo_FUSE ? change >= -slack : change <= slack;
+    const bool alike = std::all_of(tools.cbegin(), tools.cend(), settlesAlike);
+    if (rightWay && alike)
+        return true;
+    TopTools_ListOfShape inputs = tools;
+    inputs.Prepend(body.shape);
+    const ChangedFaces changed = changedFaces(result, inputs);
+    if (rightWay && facesSound(changed.made))
+        return true;
+    // A body broken where the boolean changed it cannot be blamed on the boolean.
+    return !facesSound(changed.replaced);
+}
+
+} // namespace
+
+BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
+                           const TopTools_ListOfShape& tools, const QString& failure)
+{
+    for (const Way way : ways) {
+        const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
+        if (way == Way::Usual && !result)
+            throw FeatureError(failure);
+        if (!result)
+            continue;
+        const double change = isEmptyShape(*result) ? 0.0 : volumeChange(body.shape, *result);
+        if (soundResult(operation, body, tools, *result, change))
+            return {*result, change};
+    }
+    throw FeatureError(failure + QStringLiteral(": das Ergebnis wäre kein gültiger Körper"));
+}
+
+namespace {
+
 std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
                       const std::vector<int>& targets)
 {
@@ -195,18 +293,18 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     for (std::size_t i = 1; i < targets.size(); ++i)
         tools.Append(state.bodies.at(targets[i]).shape);
 
-    BRepAlgoAPI_Fuse fuse;
-    fuse.SetRunParallel(Standard_True);
-    buildKeepingInputs(fuse, state.bodies.at(first).shape, tools);
+    const TopoDS_Shape result = soundBoolean(BOPAlgo_FUSE, state.bodies.at(first), tools,
+                                             QStringLiteral("Verbinden fehlgeschlagen"))
+                                    .shape;
     // A union never loses material: an empty result means the kernel failed, and
     // storing it would wipe out the bodies it was meant to grow.
-    if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
+    if (isEmptyShape(result))
         throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
 
     std::vector<const Body*> merged;
     for (const int id : targets)
         merged.push_back(&std::as_const(state).bodies.at(id));
-    storeMerged(state.bodies.at(first), fuse.Shape(), merged);
+    storeMerged(state.bodies.at(first), result, merged);
     for (std::size_t i = 1; i < targets.size(); ++i)
         state.bodies.erase(targets[i]);
     return {first};
@@ -266,22 +364,16 @@ namespace {
 
 // True when the cut left the volume the same within 1e-9 of itself (at least
 // 1e-9 mm³). The whole volume is measured only when the change is too small to
-// tell from the body's box.
-bool removedNothing(const Body& before, const TopoDS_Shape& after)
+// tell from the body's box. `gain`: the volume `after` holds more than `before`.
+bool removedNothing(const Body& before, const TopoDS_Shape& after, double gain)
 {
     constexpr double relative = 1e-9;
     if (before.shape.IsSame(after))
         return true;
-    const double change = std::abs(volumeChange(before.shape, after));
+    const double change = std::abs(gain);
     if (change <= relative)
         return true;
-    double bound = 0.0;
-    if (const Bnd_Box& box = bodyBox(before); !box.IsVoid()) {
-        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-        box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-        bound = (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
-    }
-    if (change > relative * std::max(1.0, bound))
+    if (change > relative * std::max(1.0, boxVolume(before)))
         return false;
     return change <= relative * std::max(1.0, shapeVolume(before.shape));
 }
@@ -303,23 +395,15 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
             changed.push_back(id);
             continue;
         }
-        TopoDS_Shape result;
-        if (cut) {
-            TopTools_ListOfShape tools;
+        TopTools_ListOfShape tools;
+        if (cut)
             addCutTools(tool, tools);
-            BRepAlgoAPI_Cut op;
-            op.SetRunParallel(Standard_True);
-            buildKeepingInputs(op, it->second.shape, tools);
-            if (!op.IsDone())
-                throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
-            result = op.Shape();
-        } else {
-            BRepAlgoAPI_Common op;
-            buildKeepingInputs(op, it->second.shape, tool);
-            if (!op.IsDone())
-                throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
-            result = op.Shape();
-        }
+        else
+            tools.Append(tool);
+        const auto [result, change]
+            = soundBoolean(cut ? BOPAlgo_CUT : BOPAlgo_COMMON, it->second, tools,
+                           cut ? QStringLiteral("Ausschneiden fehlgeschlagen")
+                               : QStringLiteral("Schneiden fehlgeschlagen"));
         if (isEmptyShape(result)) {
             if (!cut)
                 throw FeatureError(noCommonPart());
@@ -329,7 +413,7 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
         }
         // A body the cut leaves as it was keeps its shape: the boolean's copy
         // of it would only renumber its faces.
-        if (cut && removedNothing(it->second, result)) {
+        if (cut && removedNothing(it->second, result, change)) {
             changed.push_back(id);
             continue;
         }

@@ -140,12 +140,13 @@ std::optional<TopoDS_Shape> mergedAsAlone(const TopoDS_Shape& result, const Topo
 
 // `watched`: joins (index, tool) that found their body by the group's box
 // after a cut; the cut may have shrunk the body's real box, so a join that
-// touches nothing must decide on its own whether it makes a new body. With
-// `check` (the boxes of the tools), no shape when the merge fails or the
-// volume gained is implausible.
+// touches nothing must decide on its own whether it makes a new body. No
+// shape when the merge fails or the volume gained is implausible for the
+// tools' boxes. Grouped tools are planes, cylinders and cones, whose faces one
+// boolean at a time does not check either.
 Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
-            const std::vector<const Bnd_Box*>* check, bool bodyMerged = false,
-            const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched = {})
+            const std::vector<const Bnd_Box*>& boxes, bool bodyMerged,
+            const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched)
 {
     TopTools_ListOfShape arguments;
     arguments.Append(body);
@@ -162,9 +163,7 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
         if (!touched(fuse, *tool))
             return {std::nullopt, index};
     }
-    if (!check)
-        return {unifySameDomain(fuse.Shape()), std::nullopt};
-    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(*check)))
+    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(boxes)))
         return {};
     return {mergedAsAlone(fuse.Shape(), body, bodyMerged), std::nullopt};
 }
@@ -208,7 +207,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
         TopoDS_Shape shape = group.base;
         bool merged = group.baseMerged;
         if (!joins.IsEmpty()) {
-            const Fused joined = fused(shape, joins, &joinBoxes, merged, watched);
+            const Fused joined = fused(shape, joins, joinBoxes, merged, watched);
             if (!joined.shape)
                 return {std::nullopt, joined.untouched};
             shape = *joined.shape;
@@ -245,30 +244,28 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
     }
 }
 
-// One boolean of the group on its own, for the fallback; the shape unchanged
-// when the kernel fails.
-TopoDS_Shape applyOne(const TopoDS_Shape& body, const WaitingBoolean& op)
+// One boolean of the group on its own, for the fallback, as one boolean at a
+// time runs it; the shape unchanged when the kernel fails.
+TopoDS_Shape applyOne(const TopoDS_Shape& shape, const WaitingBoolean& op)
 {
     try {
         OCC_CATCH_SIGNALS
+        Body body;
+        body.shape = shape;
         TopTools_ListOfShape tools;
-        if (!op.cut) {
+        if (op.cut)
+            addCutTools(op.tool, tools);
+        else
             tools.Append(op.tool);
-            return fused(body, tools, nullptr).shape.value_or(body);
-        }
-        addCutTools(op.tool, tools);
-        TopTools_ListOfShape arguments;
-        arguments.Append(body);
-        BRepAlgoAPI_Cut cut;
-        cut.SetArguments(arguments);
-        cut.SetTools(tools);
-        cut.SetNonDestructive(Standard_True);
-        cut.Build();
-        if (!cut.IsDone() || isEmptyShape(cut.Shape()))
-            return body;
-        return unifySameDomain(cut.Shape());
+        const TopoDS_Shape result
+            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, body, tools, QString()).shape;
+        if (isEmptyShape(result))
+            return shape;
+        return unifySameDomain(result);
     } catch (const Standard_Failure&) {
-        return body;
+        return shape;
+    } catch (const FeatureError&) {
+        return shape;
     }
 }
 
@@ -306,12 +303,13 @@ bool settlesAlike(const TopoDS_Shape& tool)
 
 bool mayRunGrouped(const Feature& feature)
 {
-    static const QStringList types{
-        QStringLiteral("sketch"),       QStringLiteral("plane"),        QStringLiteral("axis"),
-        QStringLiteral("extrude"),      QStringLiteral("revolve"),      QStringLiteral("box"),
-        QStringLiteral("cylinder"),     QStringLiteral("sphere"),       QStringLiteral("torus"),
-        QStringLiteral("hole"),         QStringLiteral("pattern_rect"), QStringLiteral("pattern_circ"),
-        QStringLiteral("pattern_path"), QStringLiteral("mirror")};
+    static const QStringList types{QStringLiteral("sketch"),       QStringLiteral("plane"),
+                                   QStringLiteral("axis"),         QStringLiteral("extrude"),
+                                   QStringLiteral("revolve"),      QStringLiteral("box"),
+                                   QStringLiteral("cylinder"),     QStringLiteral("sphere"),
+                                   QStringLiteral("torus"),        QStringLiteral("hole"),
+                                   QStringLiteral("pattern_rect"), QStringLiteral("pattern_circ"),
+                                   QStringLiteral("pattern_path"), QStringLiteral("mirror")};
     if (!types.contains(feature.type))
         return false;
     const QJsonObject& p = feature.params;

@@ -2,6 +2,7 @@
 
 #include "model/Document.h"
 
+#include <BOPAlgo_Operation.hxx>
 #include <Bnd_Box.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
@@ -30,8 +31,8 @@ struct WaitingBoolean {
 // the body. A boolean waits only when its tool's box touches no other tool's
 // box of the group, so the booleans commute: one fuse of all joins, one merge,
 // one cut of all cuts and one merge give what running them one by one gives,
-// as long as the kernel keeps up; settling checks that it did. States of the features inside the group share it, each
-// with the number of leading booleans it has.
+// as long as the kernel keeps up; settling checks that it did. States of the features inside the
+// group share it, each with the number of leading booleans it has.
 struct BooleanGroup {
     int bodyId = 0;
     TopoDS_Shape base; // the body's shape before the group
@@ -48,12 +49,25 @@ struct BooleanGroup {
 // Thrown by applyBoolean inside a group when the feature's boolean cannot wait
 // (another body, several targets, a box touching a waiting tool, an intersect):
 // the recompute evaluates the group and runs the feature again.
-struct GroupBreak {};
+struct GroupBreak { };
 
 // The members of a compound tool, each a tool of its own: the kernel intersects
 // separate tools with each other but never the solids inside one compound, so
 // overlapping members of one compound would cut nothing where they overlap.
 void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
+
+// The kernel's boolean (fuse, cut or common) of the body with the tools, run
+// again in other ways when it turns the body unsound: a face it made fails the
+// kernel's checks or leaves an edge open while the faces it replaced passed,
+// or the volume moved the wrong way. Throws FeatureError with `failure` when
+// the kernel fails, and with a note on the broken body when no way gives a
+// sound one: handing it on would make every later feature on the body fail.
+struct BooleanResult {
+    TopoDS_Shape shape;
+    double gain = 0.0; // the volume it holds more than the body
+};
+BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
+                           const TopTools_ListOfShape& tools, const QString& failure);
 
 // Whether every face of the tool is a plane, a cylinder or a cone. Tools of
 // other faces (tori of revolved rings, spheres, free forms) run one at a time:

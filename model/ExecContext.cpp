@@ -1,5 +1,7 @@
 #include "model/ExecContext.h"
 
+#include "model/ChangedFaces.h"
+
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
@@ -14,6 +16,7 @@
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 
 #include <algorithm>
@@ -221,6 +224,43 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
     buildKeepingInputs(op, argument, tools);
 }
 
+namespace {
+
+// The merged shape, or the shape as it was when the merge changed no face or
+// left a face the kernel's checks reject where the faces it replaced passed
+// them: merging must never turn a valid body invalid (seen: a cut through a
+// plate merged into a face whose wire crossed itself, and every later join
+// and cut of the history failed on it). Only the faces the merge changed are
+// checked.
+TopoDS_Shape soundMerge(const TopoDS_Shape& shape, BRepBuilderAPI_Copy& copier,
+                        const TopoDS_Shape& merged)
+{
+    TopTools_IndexedMapOfShape mergedFaces;
+    TopExp::MapShapes(merged, TopAbs_FACE, mergedFaces);
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    TopTools_IndexedMapOfShape copies;
+    TopTools_ListOfShape replaced;
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        const TopoDS_Shape& copy = copier.ModifiedShape(faces(i));
+        copies.Add(copy);
+        if (!mergedFaces.Contains(copy))
+            replaced.Append(faces(i));
+    }
+    TopTools_ListOfShape made;
+    for (int i = 1; i <= mergedFaces.Extent(); ++i) {
+        if (!copies.Contains(mergedFaces(i)))
+            made.Append(mergedFaces(i));
+    }
+    if (made.IsEmpty() && replaced.IsEmpty())
+        return shape;
+    if (facesSound(made) || !facesSound(replaced))
+        return merged;
+    return shape;
+}
+
+} // namespace
+
 std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
 {
     if (shape.IsNull())
@@ -232,12 +272,13 @@ std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
         // earlier states and of the undo history that share those edges
         // (seen: a valid body of an earlier step turned invalid and lost
         // 364 mm³). It runs on a copy of the topology; the geometry is shared.
-        const TopoDS_Shape own = BRepBuilderAPI_Copy(shape, Standard_False, Standard_False).Shape();
+        BRepBuilderAPI_Copy copier(shape, Standard_False, Standard_False);
+        const TopoDS_Shape own = copier.Shape();
         ShapeUpgrade_UnifySameDomain unify(own, Standard_True, Standard_True, Standard_False);
         unify.AllowInternalEdges(Standard_False);
         keepAroundCurvedBothWays(own, unify);
         unify.Build();
-        return unify.Shape();
+        return soundMerge(shape, copier, unify.Shape());
     } catch (...) {
         return std::nullopt;
     }

@@ -108,7 +108,8 @@ bool isPlaneCylinderOrCone(const TopoDS_Shape& face);
 
 // Merges faces and edges that lie on the same surface or curve; faces touching a
 // face curved both ways (a sphere, a torus, a free form) keep their edges. The
-// input unchanged when the kernel fails.
+// input unchanged when the kernel fails, when nothing merges, and when the
+// merged faces fail the kernel's checks while the faces they replace pass.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
 // The same, or none when the kernel fails.
 std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape);

@@ -6,6 +6,7 @@
 #include "sketch/Sketch.h"
 
 #include <BRepBndLib.hxx>
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <Bnd_Box.hxx>
@@ -21,8 +22,27 @@
 
 #include <array>
 #include <cmath>
+#include <map>
 
 namespace qor::test {
+
+// Validity of each shape measured once: consecutive states share most bodies.
+class ValidityMemo {
+public:
+    bool valid(const TopoDS_Shape& shape)
+    {
+        const void* key = shape.TShape().get();
+        const auto known = memo_.find(key);
+        if (known != memo_.end())
+            return known->second;
+        const bool ok = BRepCheck_Analyzer(shape).IsValid();
+        memo_.emplace(key, ok);
+        return ok;
+    }
+
+private:
+    std::map<const void*, bool> memo_;
+};
 
 inline TopoDS_Shape box(double dx, double dy, double dz, gp_Pnt corner = gp_Pnt(0, 0, 0))
 {

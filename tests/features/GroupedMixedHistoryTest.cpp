@@ -1,5 +1,6 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
 
 #include <BRepCheck_Analyzer.hxx>
@@ -28,28 +29,10 @@ int faceCount(const TopoDS_Shape& shape)
     return faces.Extent();
 }
 
-// Validity of each shape measured once: consecutive states share most bodies.
-class ValidityMemo {
-public:
-    bool valid(const TopoDS_Shape& shape)
-    {
-        const void* key = shape.TShape().get();
-        const auto known = memo_.find(key);
-        if (known != memo_.end())
-            return known->second;
-        const bool ok = BRepCheck_Analyzer(shape).IsValid();
-        memo_.emplace(key, ok);
-        return ok;
-    }
-
-private:
-    std::map<const void*, bool> memo_;
-};
-
 struct Twins {
     Document grouped;
     Document oneByOne;
-    ValidityMemo validity;
+    qor::test::ValidityMemo validity;
 
     Twins() { oneByOne.groupBooleans = false; }
 
