@@ -2,13 +2,13 @@
 
 #include "model/BooleanGroup.h"
 #include "model/ChangedFaces.h"
+#include "model/ShapeValidity.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
-#include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -38,8 +38,7 @@ namespace {
 
 TopoDS_Shape repaired(const TopoDS_Shape& tool)
 {
-    BRepCheck_Analyzer analyzer(tool, Standard_True);
-    if (analyzer.IsValid())
+    if (validShape(tool))
         return tool;
     ShapeFix_Shape fix(tool);
     fix.Perform();

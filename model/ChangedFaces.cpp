@@ -1,6 +1,7 @@
 #include "model/ChangedFaces.h"
 
-#include <BRepCheck_Analyzer.hxx>
+#include "model/ShapeValidity.h"
+
 #include <BRep_Builder.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
@@ -36,7 +37,7 @@ bool facesSound(const TopTools_ListOfShape& faces)
     builder.MakeCompound(compound);
     for (const TopoDS_Shape& face : faces)
         builder.Add(compound, face);
-    return BRepCheck_Analyzer(compound, Standard_True).IsValid();
+    return validShape(compound);
 }
 
 } // namespace qor::model

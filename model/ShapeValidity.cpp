@@ -1,0 +1,326 @@
+#include "model/ShapeValidity.h"
+
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepCheck_ListOfStatus.hxx>
+#include <BRepCheck_Shell.hxx>
+#include <BRepCheck_Solid.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box2d.hxx>
+#include <BndLib_Add2dCurve.hxx>
+#include <Geom2dAdaptor_Curve.hxx>
+#include <Geom2d_Curve.hxx>
+#include <NCollection_IndexedMap.hxx>
+#include <Precision.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopLoc_Location.hxx>
+#include <TopTools_OrientedShapeMapHasher.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+namespace qor::model {
+namespace {
+
+struct Box {
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+};
+
+bool overlap(const Box& a, const Box& b)
+{
+    return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
+}
+
+Box widened(const Box& box, double margin)
+{
+    return {box.xmin - margin, box.ymin - margin, box.xmax + margin, box.ymax + margin};
+}
+
+bool strictlyInside(const Box& inner, const Box& outer)
+{
+    return inner.xmin > outer.xmin && inner.ymin > outer.ymin && inner.xmax < outer.xmax
+           && inner.ymax < outer.ymax;
+}
+
+// The wire's box in the face's parameters over the curve ranges the kernel's
+// face check bounds; none where a curve is missing or unbounded.
+std::optional<Box> wireBox(const TopoDS_Shape& wire, const TopoDS_Face& face)
+{
+    Bnd_Box2d box;
+    for (TopExp_Explorer e(wire, TopAbs_EDGE); e.More(); e.Next()) {
+        double first = 0.0, last = 0.0;
+        const Handle(Geom2d_Curve) curve
+            = BRep_Tool::CurveOnSurface(TopoDS::Edge(e.Current()), face, first, last);
+        if (curve.IsNull() || Precision::IsInfinite(first) || Precision::IsInfinite(last))
+            return std::nullopt;
+        const Geom2dAdaptor_Curve adaptor(curve);
+        BndLib_Add2dCurve::Add(adaptor, std::max(first, adaptor.FirstParameter()),
+                               std::min(last, adaptor.LastParameter()), 0.0, box);
+    }
+    if (box.IsVoid())
+        return std::nullopt;
+    Box b;
+    box.Get(b.xmin, b.ymin, b.xmax, b.ymax);
+    return b;
+}
+
+// Far beyond any distance at which the kernel's classification of a point
+// against a wire could differ from that of a point at infinity. A plane's
+// parameters are lengths, so the face's tolerances apply as they are.
+double boxMargin(const TopoDS_Face& face, const Box& outer)
+{
+    double tolerance = BRep_Tool::Tolerance(face);
+    for (TopExp_Explorer v(face, TopAbs_VERTEX); v.More(); v.Next())
+        tolerance = std::max(tolerance, BRep_Tool::Tolerance(TopoDS::Vertex(v.Current())));
+    for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next())
+        tolerance = std::max(tolerance, BRep_Tool::Tolerance(TopoDS::Edge(e.Current())));
+    const double extent = std::max(outer.xmax - outer.xmin, outer.ymax - outer.ymin);
+    return 10.0 * tolerance + 1e-9 * extent + Precision::Confusion();
+}
+
+class Groups {
+public:
+    explicit Groups(std::size_t count) : parent_(count)
+    {
+        std::iota(parent_.begin(), parent_.end(), std::size_t(0));
+    }
+    std::size_t root(std::size_t i)
+    {
+        while (parent_[i] != i)
+            i = parent_[i] = parent_[parent_[i]];
+        return i;
+    }
+    void join(std::size_t a, std::size_t b) { parent_[root(a)] = root(b); }
+
+private:
+    std::vector<std::size_t> parent_;
+};
+
+// Joins the wires whose boxes meet, found by a sweep along u: only the boxes
+// still open at a box's start can meet it.
+void joinMeeting(const std::vector<Box>& boxes, const std::vector<std::size_t>& wires,
+                 Groups& groups)
+{
+    std::vector<std::size_t> order = wires;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return boxes[a].xmin < boxes[b].xmin; });
+    std::vector<std::size_t> open;
+    for (const std::size_t i : order) {
+        open.erase(std::remove_if(open.begin(), open.end(),
+                                  [&](std::size_t j) { return boxes[j].xmax < boxes[i].xmin; }),
+                   open.end());
+        for (const std::size_t j : open) {
+            if (overlap(boxes[i], boxes[j]))
+                groups.join(i, j);
+        }
+        open.push_back(i);
+    }
+}
+
+// The part of each wire but the enclosing one: groups of meeting wires, in
+// the order of their first wire, gathered until a part holds `wiresPerPart`,
+// so that the enclosing wire is not checked once for every hole.
+std::vector<std::size_t> partOfWires(const std::vector<Box>& boxes, std::size_t enclosing,
+                                     std::size_t wiresPerPart, std::size_t* partCount)
+{
+    std::vector<std::size_t> others;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        if (i != enclosing)
+            others.push_back(i);
+    }
+    Groups groups(boxes.size());
+    joinMeeting(boxes, others, groups);
+    std::vector<std::size_t> groupSize(boxes.size(), 0);
+    for (const std::size_t i : others)
+        ++groupSize[groups.root(i)];
+    const std::size_t none = boxes.size();
+    std::vector<std::size_t> partOfGroup(boxes.size(), none);
+    std::vector<std::size_t> part(boxes.size(), none);
+    std::size_t parts = 0;
+    std::size_t filling = 0;
+    for (const std::size_t i : others) {
+        const std::size_t g = groups.root(i);
+        if (partOfGroup[g] == none) {
+            if (parts == 0 || filling >= wiresPerPart) {
+                ++parts;
+                filling = 0;
+            }
+            partOfGroup[g] = parts - 1;
+            filling += groupSize[g];
+        }
+        part[i] = partOfGroup[g];
+    }
+    *partCount = parts;
+    return part;
+}
+
+// The face as faces on its surface that the kernel's checks pass exactly
+// when they pass the face; none when the face is not to be split.
+std::optional<std::vector<TopoDS_Face>> faceParts(const TopoDS_Face& face, int splitFrom)
+{
+    // Stored wires to build the parts from, and the same wires placed with the
+    // face to measure them on it.
+    std::vector<TopoDS_Shape> stored;
+    std::vector<Box> boxes;
+    for (TopoDS_Iterator it(face, Standard_False, Standard_False); it.More(); it.Next())
+        stored.push_back(it.Value());
+    if (int(stored.size()) < splitFrom || face.Infinite()
+        || BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
+        return std::nullopt;
+    for (TopoDS_Iterator it(face); it.More(); it.Next()) {
+        if (it.Value().ShapeType() != TopAbs_WIRE)
+            return std::nullopt;
+        const std::optional<Box> box = wireBox(it.Value(), face);
+        if (!box)
+            return std::nullopt;
+        boxes.push_back(*box);
+    }
+    const auto largest = std::max_element(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) {
+        return (a.xmax - a.xmin) * (a.ymax - a.ymin) < (b.xmax - b.xmin) * (b.ymax - b.ymin);
+    });
+    const std::size_t enclosing = std::size_t(largest - boxes.begin());
+    const double margin = boxMargin(face, boxes[enclosing]);
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        if (i == enclosing)
+            continue;
+        boxes[i] = widened(boxes[i], margin);
+        if (!strictlyInside(boxes[i], boxes[enclosing]))
+            return std::nullopt;
+    }
+    std::size_t partCount = 0;
+    const std::vector<std::size_t> part
+        = partOfWires(boxes, enclosing, std::size_t(std::max(1, splitFrom / 2)), &partCount);
+    if (partCount < 2)
+        return std::nullopt;
+
+    // Each part keeps the face's order of wires, the enclosing one in its
+    // place. The wires go in as stored, into parts not yet placed or turned:
+    // the builder would take them as placed and turned with the part.
+    std::vector<TopoDS_Face> parts(partCount);
+    for (TopoDS_Face& p : parts) {
+        p = TopoDS::Face(face.EmptyCopied());
+        p.Location(TopLoc_Location());
+        p.Orientation(TopAbs_FORWARD);
+    }
+    BRep_Builder builder;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (i != enclosing) {
+            builder.Add(parts[part[i]], stored[i]);
+            continue;
+        }
+        for (TopoDS_Face& p : parts)
+            builder.Add(p, stored[i]);
+    }
+    for (TopoDS_Face& p : parts) {
+        p.Location(face.Location(), Standard_False);
+        p.Orientation(face.Orientation());
+    }
+    return parts;
+}
+
+bool firstIsNoError(const BRepCheck_ListOfStatus& statuses)
+{
+    return statuses.IsEmpty() || statuses.First() == BRepCheck_NoError;
+}
+
+bool allNoError(const BRepCheck_ListOfStatus& statuses)
+{
+    return std::all_of(statuses.cbegin(), statuses.cend(),
+                       [](BRepCheck_Status s) { return s == BRepCheck_NoError; });
+}
+
+// A shell of a solid as the analyzer judges it: its own checks and those in the solid.
+bool shellValidIn(const TopoDS_Shape& shell, const TopoDS_Shape& solid)
+{
+    BRepCheck_Shell check(TopoDS::Shell(shell));
+    try {
+        OCC_CATCH_SIGNALS
+        check.InContext(solid);
+    } catch (const Standard_Failure&) {
+        return false;
+    }
+    return firstIsNoError(check.Status())
+           && (!check.IsStatusOnShape(solid) || allNoError(check.StatusOnShape(solid)));
+}
+
+// The analyzer's verdict on the shells and solids of the shape, leaving out
+// their faces and everything below them.
+bool shellsAndSolidsValid(const TopoDS_Shape& shape)
+{
+    switch (shape.ShapeType()) {
+    case TopAbs_SHELL:
+        return firstIsNoError(BRepCheck_Shell(TopoDS::Shell(shape)).Status());
+    case TopAbs_SOLID:
+        if (!firstIsNoError(BRepCheck_Solid(TopoDS::Solid(shape)).Status()))
+            return false;
+        for (TopoDS_Iterator child(shape); child.More(); child.Next()) {
+            const bool valid = child.Value().ShapeType() == TopAbs_SHELL
+                                   ? shellValidIn(child.Value(), shape)
+                                   : shellsAndSolidsValid(child.Value());
+            if (!valid)
+                return false;
+        }
+        return true;
+    case TopAbs_COMPOUND:
+    case TopAbs_COMPSOLID:
+        for (TopoDS_Iterator child(shape); child.More(); child.Next()) {
+            if (!shellsAndSolidsValid(child.Value()))
+                return false;
+        }
+        return true;
+    default:
+        return true;
+    }
+}
+
+// Wires, edges and vertices outside every face, which the analyzer checks on their own.
+void addLoose(const TopoDS_Shape& shape, BRep_Builder& builder, TopoDS_Compound& checked)
+{
+    for (TopExp_Explorer w(shape, TopAbs_WIRE, TopAbs_FACE); w.More(); w.Next())
+        builder.Add(checked, w.Current());
+    for (TopExp_Explorer e(shape, TopAbs_EDGE, TopAbs_WIRE); e.More(); e.Next())
+        builder.Add(checked, e.Current());
+    for (TopExp_Explorer v(shape, TopAbs_VERTEX, TopAbs_EDGE); v.More(); v.Next())
+        builder.Add(checked, v.Current());
+}
+
+} // namespace
+
+std::vector<TopoDS_Face> checkedParts(const TopoDS_Face& face, int splitFrom)
+{
+    return faceParts(face, splitFrom).value_or(std::vector<TopoDS_Face>{face});
+}
+
+bool validShape(const TopoDS_Shape& shape, int splitFrom)
+{
+    if (shape.IsNull())
+        return BRepCheck_Analyzer(shape, Standard_True).IsValid();
+    // The analyzer tells faces apart by orientation too.
+    NCollection_IndexedMap<TopoDS_Shape, TopTools_OrientedShapeMapHasher> faces;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
+        faces.Add(f.Current());
+    BRep_Builder builder;
+    TopoDS_Compound checked;
+    builder.MakeCompound(checked);
+    bool split = false;
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        const std::vector<TopoDS_Face> parts = checkedParts(TopoDS::Face(faces(i)), splitFrom);
+        split = split || parts.size() > 1;
+        for (const TopoDS_Face& part : parts)
+            builder.Add(checked, part);
+    }
+    if (!split)
+        return BRepCheck_Analyzer(shape, Standard_True).IsValid();
+    addLoose(shape, builder, checked);
+    return BRepCheck_Analyzer(checked, Standard_True).IsValid() && shellsAndSolidsValid(shape);
+}
+
+} // namespace qor::model

@@ -1,0 +1,204 @@
+#include "model/ShapeValidity.h"
+
+#include "tests/fixtures/PerforatedFaces.h"
+
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepPrimAPI_MakePrism.hxx>
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <STEPControl_Reader.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Shell.hxx>
+#include <TopoDS_Solid.hxx>
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+using namespace qor::model;
+using qor::test::HoleFlaw;
+
+namespace {
+
+bool plainVerdict(const TopoDS_Shape& shape)
+{
+    return BRepCheck_Analyzer(shape, Standard_True).IsValid();
+}
+
+// The face pushed 2 mm along its plane's normal; null where the kernel makes none.
+TopoDS_Shape prism(const TopoDS_Face& face)
+{
+    try {
+        OCC_CATCH_SIGNALS
+        const gp_Dir normal = BRepAdaptor_Surface(face).Plane().Axis().Direction();
+        BRepPrimAPI_MakePrism maker(face, gp_Vec(normal) * 2.0);
+        if (maker.IsDone())
+            return maker.Shape();
+    } catch (const Standard_Failure&) {
+    }
+    return {};
+}
+
+// A solid of the given faces in one shell.
+TopoDS_Shape solidOf(const std::vector<TopoDS_Shape>& faces)
+{
+    BRep_Builder builder;
+    TopoDS_Shell shell;
+    builder.MakeShell(shell);
+    for (const TopoDS_Shape& face : faces)
+        builder.Add(shell, face);
+    shell.Closed(Standard_True);
+    TopoDS_Solid solid;
+    builder.MakeSolid(solid);
+    builder.Add(solid, shell);
+    return solid;
+}
+
+std::vector<TopoDS_Shape> facesOf(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Shape> faces;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
+        faces.push_back(f.Current());
+    return faces;
+}
+
+// Every face split that can be: the check in parts carries the whole verdict.
+constexpr int splitAll = 3;
+
+TopoDS_Shape readStep(const QString& path)
+{
+    STEPControl_Reader reader;
+    if (reader.ReadFile(QFile::encodeName(path).constData()) != IFSelect_RetDone)
+        return {};
+    reader.TransferRoots();
+    return reader.OneShape();
+}
+
+TopoDS_Shape readBrep(const QString& path)
+{
+    TopoDS_Shape shape;
+    BRep_Builder builder;
+    BRepTools::Read(shape, QFile::encodeName(path).constData(), builder);
+    return shape;
+}
+
+// Faces of the shape that the check splits into parts.
+int splitFaces(const TopoDS_Shape& shape, int splitFrom)
+{
+    int count = 0;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
+        count += checkedParts(TopoDS::Face(f.Current()), splitFrom).size() > 1;
+    return count;
+}
+
+} // namespace
+
+// Random plates of mixed holes, sound and with every kind of flaw, as faces
+// and as prisms: the check in parts says what the kernel's whole check says.
+TEST(ShapeValidity, FacesCheckedInPartsGetTheKernelsVerdict)
+{
+    const std::set<HoleFlaw> alwaysInvalid{HoleFlaw::Overlapping, HoleFlaw::Nested,
+                                           HoleFlaw::SelfCrossing, HoleFlaw::SameTurn,
+                                           HoleFlaw::OnRim, HoleFlaw::Repeated};
+    std::mt19937 random(5511);
+    std::map<bool, int> verdicts;
+    for (const HoleFlaw flaw : qor::test::allHoleFlaws) {
+        for (int round = 0; round < 8; ++round) {
+            SCOPED_TRACE(testing::Message() << "flaw " << int(flaw) << ", round " << round);
+            const TopoDS_Face face = qor::test::perforatedFace(random, 12 + 5 * round, flaw);
+            // A hole across the rim leaves no wire enclosing all others.
+            EXPECT_EQ(checkedParts(face, splitAll).size() > 1, flaw != HoleFlaw::OnRim);
+            const bool plain = plainVerdict(face);
+            EXPECT_EQ(validShape(face, splitAll), plain);
+            const TopoDS_Shape solid = prism(face);
+            if (!solid.IsNull())
+                EXPECT_EQ(validShape(solid, splitAll), plainVerdict(solid));
+            if (flaw == HoleFlaw::None)
+                EXPECT_TRUE(plain);
+            if (alwaysInvalid.count(flaw))
+                EXPECT_FALSE(plain);
+            ++verdicts[plain];
+        }
+    }
+    EXPECT_GT(verdicts[true], 8);
+    EXPECT_GT(verdicts[false], 40);
+}
+
+// Around split faces the shells and solids are judged as the kernel judges them.
+TEST(ShapeValidity, ShellsAroundSplitFacesGetTheKernelsVerdict)
+{
+    std::mt19937 random(1108);
+    const TopoDS_Shape plate = prism(qor::test::perforatedFace(random, 30, HoleFlaw::None));
+    ASSERT_FALSE(plate.IsNull());
+    ASSERT_EQ(splitFaces(plate, splitAll), 2);
+    std::vector<TopoDS_Shape> faces = facesOf(plate);
+    const std::size_t side = 1;
+    ASSERT_EQ(checkedParts(TopoDS::Face(faces[side]), splitAll).size(), 1u);
+
+    std::vector<TopoDS_Shape> open = faces;
+    open.erase(open.begin() + side);
+    std::vector<TopoDS_Shape> turned = faces;
+    turned[side].Reverse();
+    BRep_Builder builder;
+    TopoDS_Compound pair;
+    builder.MakeCompound(pair);
+    builder.Add(pair, plate);
+    builder.Add(pair, solidOf(open));
+
+    const struct {
+        const char* name;
+        TopoDS_Shape shape;
+        bool valid;
+    } cases[] = {
+        {"as made", plate, true},
+        {"shell rebuilt", solidOf(faces), true},
+        {"one side left out", solidOf(open), false},
+        {"one side turned", solidOf(turned), false},
+        {"with an open solid beside", pair, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(plainVerdict(c.shape), c.valid);
+        EXPECT_EQ(validShape(c.shape, splitAll), c.valid);
+    }
+}
+
+// Real bodies: the plate of the cut-merge case and boards' connector models,
+// whose bodies have faces with dozens of holes for the pins.
+TEST(ShapeValidity, RealBodiesGetTheKernelsVerdict)
+{
+    std::vector<TopoDS_Shape> shapes;
+    const QDir cutMerge(QStringLiteral(QOR_CUT_MERGE_FILES));
+    for (const char* name : {"plate.brep", "cylinder.brep"}) {
+        if (cutMerge.exists(QString::fromLatin1(name)))
+            shapes.push_back(readBrep(cutMerge.filePath(QString::fromLatin1(name))));
+    }
+    const QDir models(QStringLiteral(QOR_KICAD_MODELS));
+    for (const char* name : {"Connector_PinHeader_2.54mm.3dshapes/PinHeader_2x20_P2.54mm_Vertical.step",
+                             "Connector_IDC.3dshapes/IDC-Header_2x20_P2.54mm_Vertical.step",
+                             "Package_DIP.3dshapes/DIP-40_W15.24mm.step"}) {
+        if (models.exists(QString::fromLatin1(name)))
+            shapes.push_back(readStep(models.filePath(QString::fromLatin1(name))));
+    }
+    if (shapes.empty())
+        GTEST_SKIP() << "no real files beside the checkout";
+    int split = 0;
+    for (const TopoDS_Shape& shape : shapes) {
+        ASSERT_FALSE(shape.IsNull());
+        for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
+            split += splitFaces(solid.Current(), splitAll);
+            EXPECT_EQ(validShape(solid.Current(), splitAll), plainVerdict(solid.Current()));
+        }
+        EXPECT_EQ(validShape(shape), plainVerdict(shape));
+    }
+    EXPECT_GT(split, 0);
+}
