@@ -11,16 +11,24 @@
 #include <BndLib_Add2dCurve.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
 #include <Geom2d_Curve.hxx>
+#include <NCollection_DataMap.hxx>
 #include <NCollection_IndexedMap.hxx>
 #include <Precision.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopLoc_Location.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <TopTools_OrientedShapeMapHasher.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Edge.hxx>
 #include <TopoDS_Iterator.hxx>
+#include <TopoDS_Shell.hxx>
+#include <TopoDS_Solid.hxx>
+#include <TopoDS_Wire.hxx>
 
 #include <algorithm>
 #include <numeric>
@@ -162,19 +170,45 @@ std::vector<std::size_t> partOfWires(const std::vector<Box>& boxes, std::size_t 
     return part;
 }
 
-// The face as faces on its surface that the kernel's checks pass exactly
-// when they pass the face; none when the face is not to be split.
-std::optional<std::vector<TopoDS_Face>> faceParts(const TopoDS_Face& face, int splitFrom)
+// How a face is split: its wires as stored, the enclosing one, and the part
+// of each other wire.
+struct Split {
+    TopoDS_Face face;
+    std::vector<TopoDS_Shape> stored;
+    std::size_t enclosing = 0;
+    std::vector<std::size_t> part;
+    std::size_t parts = 0;
+};
+
+// Whether the wire shares an edge with another wire: then the kernel's shell
+// check sees that edge twice in the face.
+bool sharesEdges(const std::vector<TopoDS_Shape>& wires, std::size_t wire)
 {
+    TopTools_MapOfShape edges;
+    for (TopExp_Explorer e(wires[wire], TopAbs_EDGE); e.More(); e.Next())
+        edges.Add(e.Current());
+    for (std::size_t i = 0; i < wires.size(); ++i) {
+        for (TopExp_Explorer e(wires[i], TopAbs_EDGE); i != wire && e.More(); e.Next()) {
+            if (edges.Contains(e.Current()))
+                return true;
+        }
+    }
+    return false;
+}
+
+// None when the face is not to be split.
+std::optional<Split> splitOf(const TopoDS_Face& face, int splitFrom)
+{
+    Split split;
+    split.face = face;
     // Stored wires to build the parts from, and the same wires placed with the
     // face to measure them on it.
-    std::vector<TopoDS_Shape> stored;
-    std::vector<Box> boxes;
     for (TopoDS_Iterator it(face, Standard_False, Standard_False); it.More(); it.Next())
-        stored.push_back(it.Value());
-    if (int(stored.size()) < splitFrom || face.Infinite()
+        split.stored.push_back(it.Value());
+    if (int(split.stored.size()) < splitFrom || face.Infinite()
         || BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
         return std::nullopt;
+    std::vector<Box> boxes;
     for (TopoDS_Iterator it(face); it.More(); it.Next()) {
         if (it.Value().ShapeType() != TopAbs_WIRE)
             return std::nullopt;
@@ -186,44 +220,127 @@ std::optional<std::vector<TopoDS_Face>> faceParts(const TopoDS_Face& face, int s
     const auto largest = std::max_element(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) {
         return (a.xmax - a.xmin) * (a.ymax - a.ymin) < (b.xmax - b.xmin) * (b.ymax - b.ymin);
     });
-    const std::size_t enclosing = std::size_t(largest - boxes.begin());
-    const double margin = boxMargin(face, boxes[enclosing]);
+    split.enclosing = std::size_t(largest - boxes.begin());
+    const double margin = boxMargin(face, boxes[split.enclosing]);
     for (std::size_t i = 0; i < boxes.size(); ++i) {
-        if (i == enclosing)
+        if (i == split.enclosing)
             continue;
         boxes[i] = widened(boxes[i], margin);
-        if (!strictlyInside(boxes[i], boxes[enclosing]))
+        if (!strictlyInside(boxes[i], boxes[split.enclosing]))
             return std::nullopt;
     }
-    std::size_t partCount = 0;
-    const std::vector<std::size_t> part
-        = partOfWires(boxes, enclosing, std::size_t(std::max(1, splitFrom / 2)), &partCount);
-    if (partCount < 2)
+    if (sharesEdges(split.stored, split.enclosing))
         return std::nullopt;
+    split.part = partOfWires(boxes, split.enclosing, std::size_t(std::max(1, splitFrom / 2)),
+                             &split.parts);
+    if (split.parts < 2)
+        return std::nullopt;
+    return split;
+}
 
-    // Each part keeps the face's order of wires, the enclosing one in its
-    // place. The wires go in as stored, into parts not yet placed or turned:
-    // the builder would take them as placed and turned with the part.
-    std::vector<TopoDS_Face> parts(partCount);
+// Empty faces on the face's surface, not yet placed or turned: the builder
+// would take the stored wires as placed and turned with the face.
+std::vector<TopoDS_Face> emptyParts(const Split& split)
+{
+    std::vector<TopoDS_Face> parts(split.parts);
     for (TopoDS_Face& p : parts) {
-        p = TopoDS::Face(face.EmptyCopied());
+        p = TopoDS::Face(split.face.EmptyCopied());
         p.Location(TopLoc_Location());
         p.Orientation(TopAbs_FORWARD);
     }
-    BRep_Builder builder;
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        if (i != enclosing) {
-            builder.Add(parts[part[i]], stored[i]);
-            continue;
-        }
-        for (TopoDS_Face& p : parts)
-            builder.Add(p, stored[i]);
-    }
+    return parts;
+}
+
+std::vector<TopoDS_Face> placed(std::vector<TopoDS_Face> parts, const TopoDS_Face& face)
+{
     for (TopoDS_Face& p : parts) {
         p.Location(face.Location(), Standard_False);
         p.Orientation(face.Orientation());
     }
     return parts;
+}
+
+// For the face checks: each part keeps the face's order of wires, the
+// enclosing one in its place in every part.
+std::vector<TopoDS_Face> checkParts(const Split& split)
+{
+    std::vector<TopoDS_Face> parts = emptyParts(split);
+    BRep_Builder builder;
+    for (std::size_t i = 0; i < split.stored.size(); ++i) {
+        if (i != split.enclosing) {
+            builder.Add(parts[split.part[i]], split.stored[i]);
+            continue;
+        }
+        for (TopoDS_Face& p : parts)
+            builder.Add(p, split.stored[i]);
+    }
+    return placed(std::move(parts), split.face);
+}
+
+// For the shell checks, which look only at which faces hold an edge and which
+// way: every wire in one part, the enclosing one in the first, and each
+// further part joined to the first by an edge of their own, held forward by
+// the one and reversed by the other, as the face joined them. The kernel's
+// orientation check searches a face's edges for each of its edges; on parts
+// that search stays short.
+std::vector<TopoDS_Face> shellParts(const Split& split)
+{
+    std::vector<TopoDS_Face> parts = emptyParts(split);
+    BRep_Builder builder;
+    for (std::size_t i = 0; i < split.stored.size(); ++i)
+        builder.Add(parts[i == split.enclosing ? 0 : split.part[i]], split.stored[i]);
+    TopoDS_Wire reversedLinks;
+    builder.MakeWire(reversedLinks);
+    for (std::size_t k = 1; k < parts.size(); ++k) {
+        TopoDS_Edge link;
+        builder.MakeEdge(link);
+        TopoDS_Wire forward;
+        builder.MakeWire(forward);
+        builder.Add(forward, link);
+        builder.Add(parts[k], forward);
+        builder.Add(reversedLinks, link.Reversed());
+    }
+    builder.Add(parts[0], reversedLinks);
+    return placed(std::move(parts), split.face);
+}
+
+using ShellParts
+    = NCollection_DataMap<TopoDS_Shape, std::vector<TopoDS_Face>, TopTools_OrientedShapeMapHasher>;
+
+// The shell with its split faces replaced by their shell parts; the shell
+// itself where a split face comes twice or an edge joins more than two faces,
+// where the kernel's checks look at more than an edge's two faces.
+TopoDS_Shape shellStandIn(const TopoDS_Shape& shell, const ShellParts& split)
+{
+    TopTools_MapOfShape seen;
+    bool any = false;
+    for (TopExp_Explorer f(shell, TopAbs_FACE); f.More(); f.Next()) {
+        if (split.IsBound(f.Current())) {
+            any = true;
+            if (!seen.Add(f.Current()))
+                return shell;
+        }
+    }
+    if (!any)
+        return shell;
+    TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
+    TopExp::MapShapesAndAncestors(shell, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
+    for (int i = 1; i <= facesOfEdge.Extent(); ++i) {
+        if (facesOfEdge(i).Extent() > 2)
+            return shell;
+    }
+    BRep_Builder builder;
+    TopoDS_Shell standIn;
+    builder.MakeShell(standIn);
+    for (TopExp_Explorer f(shell, TopAbs_FACE); f.More(); f.Next()) {
+        if (const std::vector<TopoDS_Face>* parts = split.Seek(f.Current())) {
+            for (const TopoDS_Face& part : *parts)
+                builder.Add(standIn, part);
+        } else {
+            builder.Add(standIn, f.Current());
+        }
+    }
+    return standIn;
 }
 
 bool firstIsNoError(const BRepCheck_ListOfStatus& statuses)
@@ -251,28 +368,38 @@ bool shellValidIn(const TopoDS_Shape& shell, const TopoDS_Shape& solid)
            && (!check.IsStatusOnShape(solid) || allNoError(check.StatusOnShape(solid)));
 }
 
+// The solid's shells judged in a solid of their stand-ins, closed as the solid is.
+bool shellsValidIn(const TopoDS_Shape& solid, const ShellParts& split)
+{
+    BRep_Builder builder;
+    TopoDS_Solid standIn;
+    builder.MakeSolid(standIn);
+    std::vector<TopoDS_Shape> shells;
+    for (TopoDS_Iterator child(solid); child.More(); child.Next()) {
+        if (child.Value().ShapeType() == TopAbs_SHELL) {
+            shells.push_back(shellStandIn(child.Value(), split));
+            builder.Add(standIn, shells.back());
+        }
+    }
+    standIn.Closed(solid.Closed());
+    return std::all_of(shells.begin(), shells.end(),
+                       [&](const TopoDS_Shape& shell) { return shellValidIn(shell, standIn); });
+}
+
 // The analyzer's verdict on the shells and solids of the shape, leaving out
 // their faces and everything below them.
-bool shellsAndSolidsValid(const TopoDS_Shape& shape)
+bool shellsAndSolidsValid(const TopoDS_Shape& shape, const ShellParts& split)
 {
     switch (shape.ShapeType()) {
     case TopAbs_SHELL:
         return firstIsNoError(BRepCheck_Shell(TopoDS::Shell(shape)).Status());
     case TopAbs_SOLID:
-        if (!firstIsNoError(BRepCheck_Solid(TopoDS::Solid(shape)).Status()))
-            return false;
-        for (TopoDS_Iterator child(shape); child.More(); child.Next()) {
-            const bool valid = child.Value().ShapeType() == TopAbs_SHELL
-                                   ? shellValidIn(child.Value(), shape)
-                                   : shellsAndSolidsValid(child.Value());
-            if (!valid)
-                return false;
-        }
-        return true;
+        return firstIsNoError(BRepCheck_Solid(TopoDS::Solid(shape)).Status())
+               && shellsValidIn(shape, split);
     case TopAbs_COMPOUND:
     case TopAbs_COMPSOLID:
         for (TopoDS_Iterator child(shape); child.More(); child.Next()) {
-            if (!shellsAndSolidsValid(child.Value()))
+            if (!shellsAndSolidsValid(child.Value(), split))
                 return false;
         }
         return true;
@@ -296,7 +423,8 @@ void addLoose(const TopoDS_Shape& shape, BRep_Builder& builder, TopoDS_Compound&
 
 std::vector<TopoDS_Face> checkedParts(const TopoDS_Face& face, int splitFrom)
 {
-    return faceParts(face, splitFrom).value_or(std::vector<TopoDS_Face>{face});
+    const std::optional<Split> split = splitOf(face, splitFrom);
+    return split ? checkParts(*split) : std::vector<TopoDS_Face>{face};
 }
 
 bool validShape(const TopoDS_Shape& shape, int splitFrom)
@@ -310,17 +438,23 @@ bool validShape(const TopoDS_Shape& shape, int splitFrom)
     BRep_Builder builder;
     TopoDS_Compound checked;
     builder.MakeCompound(checked);
-    bool split = false;
+    ShellParts split;
     for (int i = 1; i <= faces.Extent(); ++i) {
-        const std::vector<TopoDS_Face> parts = checkedParts(TopoDS::Face(faces(i)), splitFrom);
-        split = split || parts.size() > 1;
-        for (const TopoDS_Face& part : parts)
+        const TopoDS_Face& face = TopoDS::Face(faces(i));
+        const std::optional<Split> parts = splitOf(face, splitFrom);
+        if (!parts) {
+            builder.Add(checked, face);
+            continue;
+        }
+        for (const TopoDS_Face& part : checkParts(*parts))
             builder.Add(checked, part);
+        split.Bind(face, shellParts(*parts));
     }
-    if (!split)
+    if (split.IsEmpty())
         return BRepCheck_Analyzer(shape, Standard_True).IsValid();
     addLoose(shape, builder, checked);
-    return BRepCheck_Analyzer(checked, Standard_True).IsValid() && shellsAndSolidsValid(shape);
+    return BRepCheck_Analyzer(checked, Standard_True).IsValid()
+           && shellsAndSolidsValid(shape, split);
 }
 
 } // namespace qor::model

@@ -11,6 +11,7 @@
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopLoc_Location.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Shell.hxx>
@@ -144,10 +145,24 @@ TEST(ShapeValidity, ShellsAroundSplitFacesGetTheKernelsVerdict)
     const std::size_t side = 1;
     ASSERT_EQ(checkedParts(TopoDS::Face(faces[side]), splitAll).size(), 1u);
 
+    std::size_t top = 0;
+    while (checkedParts(TopoDS::Face(faces[top]), splitAll).size() == 1)
+        ++top;
+
     std::vector<TopoDS_Shape> open = faces;
     open.erase(open.begin() + side);
     std::vector<TopoDS_Shape> turned = faces;
     turned[side].Reverse();
+    std::vector<TopoDS_Shape> topTurned = faces;
+    topTurned[top].Reverse();
+    std::vector<TopoDS_Shape> topless = faces;
+    topless.erase(topless.begin() + top);
+    std::vector<TopoDS_Shape> twoPlates = faces;
+    gp_Trsf lift;
+    lift.SetTranslation(gp_Vec(0, 0, 1000));
+    const TopoDS_Shape far = plate.Moved(TopLoc_Location(lift));
+    for (const TopoDS_Shape& face : facesOf(far))
+        twoPlates.push_back(face);
     BRep_Builder builder;
     TopoDS_Compound pair;
     builder.MakeCompound(pair);
@@ -163,6 +178,9 @@ TEST(ShapeValidity, ShellsAroundSplitFacesGetTheKernelsVerdict)
         {"shell rebuilt", solidOf(faces), true},
         {"one side left out", solidOf(open), false},
         {"one side turned", solidOf(turned), false},
+        {"the holed face turned", solidOf(topTurned), false},
+        {"the holed face left out", solidOf(topless), false},
+        {"two plates in one shell", solidOf(twoPlates), false},
         {"with an open solid beside", pair, false},
     };
     for (const auto& c : cases) {
