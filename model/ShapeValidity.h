@@ -17,8 +17,10 @@ constexpr int partWiresFrom = 32;
 // with room, is checked as several faces on the same surface: that wire with
 // groups of the others, where wires whose boxes meet share a group. Wires
 // whose boxes lie apart neither cross nor hold each other, and the kernel
-// skips such pairs too; the shells and solids are checked as the analyzer
-// checks them. Kernel exceptions reach the caller, as from the analyzer.
+// skips such pairs too. The shells are checked by the kernel on stand-ins in
+// which such a face is split as well, each of its edges in one part, the
+// parts joined by edges of their own. Kernel exceptions reach the caller, as
+// from the analyzer.
 bool validShape(const TopoDS_Shape& shape, int splitFrom = partWiresFrom);
 
 // The faces validShape checks in place of the face: the face alone, or its
