@@ -8,6 +8,7 @@
 #include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/common/CpuTime.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SabBodyFixtures.h"
@@ -29,7 +30,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -852,10 +852,9 @@ TEST_F(MainWindowFilesTest, HostileImportKeepsTheModifiedDocument)
                 *report = labelTexts(d);
                 d->reject();
             });
-        QElapsedTimer clock;
-        clock.start();
+        const double cpuBefore = qor::test::workCpuSeconds();
         window.importFile(path);
-        EXPECT_LT(clock.elapsed(), 30000);
+        EXPECT_LT(qor::test::workCpuSeconds() - cpuBefore, 30.0);
         EXPECT_TRUE(*reported);
         EXPECT_TRUE(report->contains(reasons[i])) << report->toStdString();
         EXPECT_FALSE(report->contains(QStringLiteral("std::")));
@@ -876,14 +875,14 @@ TEST_F(MainWindowFilesTest, CancellingAnImportEndsTheReaderAtOnce)
 {
     const QString path = dir.filePath(QStringLiteral("gross.step"));
     writeFile(path, qor::fixtures::stepDoublingAssembly(15));
-    QElapsedTimer sinceClick;
-    const auto cancelled = whenShown<QProgressDialog>([&sinceClick](QProgressDialog* d) {
-        sinceClick.start();
-        d->findChild<QPushButton*>()->click();
-    });
+    const auto cancelled = whenShown<QProgressDialog>(
+        [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); });
+    const double before = qor::test::workCpuSeconds();
     window.importFile(path);
+    const double work = qor::test::workCpuSeconds() - before;
     ASSERT_TRUE(*cancelled);
-    EXPECT_LT(sinceClick.elapsed(), 1500);
+    // Read to its end, the file costs over five seconds of processor time.
+    EXPECT_LT(work, 1.5);
     EXPECT_TRUE(window.controller->document->features.empty());
     ASSERT_TRUE(window.toast != nullptr);
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
