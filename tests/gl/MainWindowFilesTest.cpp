@@ -3,8 +3,11 @@
 #include "app/StartupOptions.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "app/shell/Timeline.h"
 #include "io/Export.h"
 #include "io/Import.h"
+#include "io/ReaderProcess.h"
+#include "io/ReaderServer.h"
 #include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
@@ -30,9 +33,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QImage>
 #include <QJsonArray>
 #include <QLabel>
@@ -48,16 +53,20 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -948,6 +957,47 @@ TEST_F(MainWindowFilesTest, AComponentThatLeftBodiesOutIsMarked)
     EXPECT_TRUE(
         group->children[0].toolTip.endsWith(QStringLiteral("\n999 von 1.024 Körpern übernommen")))
         << group->children[0].toolTip.toStdString();
+}
+
+// The timeline shows the time that passed while the assembly recomputed, its component's read
+// in the reader process included, not the processor time that read took, and its tool tip
+// says so. The reader server is held for a while before it starts the worker: time passes
+// that no processor spends.
+TEST_F(MainWindowFilesTest, TimelineShowsTheTimeAComponentReadTook)
+{
+    writeStepBox(dir.filePath(QStringLiteral("quader.step")), 30);
+    const QString path = dir.filePath(QStringLiteral("quader.qcasm"));
+    saveAssemblyOf(path, QStringLiteral("quader.step"));
+    qor::io::startReaderServer(qor::io::readerProgram());
+    const pid_t server = qor::io::readerServerPid();
+    ASSERT_GT(server, 0);
+    static constexpr int heldMs = 1500;
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    std::thread release([server] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(heldMs));
+        ::kill(server, SIGCONT);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const double before = qor::test::workCpuSeconds();
+    const bool opened = window.openFile(path);
+    const double work = qor::test::workCpuSeconds() - before;
+    const qint64 passedMs = clock.elapsed();
+    release.join();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 1u);
+    const double shownMs = window.controller->lastRecomputeMs;
+    EXPECT_GE(shownMs, heldMs);
+    EXPECT_LE(shownMs, double(passedMs));
+    EXPECT_GT(shownMs, 1000 * work) << "processor time " << work << " s";
+
+    qor::app::Timeline& timeline = *window.timeline;
+    timeline.grab().save(QStringLiteral(QOR_TEST_OUTPUT "/timeline-component-read.png"));
+    const QPoint atText(timeline.width() - 30, timeline.height() / 2);
+    QHelpEvent help(QEvent::ToolTip, atText, timeline.mapToGlobal(atText));
+    QApplication::sendEvent(&timeline, &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Verstrichene Zeit der letzten Neuberechnung, das "
+                                               "Lesen der Komponentendateien eingeschlossen"));
 }
 
 // A file or folder whose name is not valid UTF-8, named on the command line, opens: a
