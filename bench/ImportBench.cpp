@@ -3,6 +3,7 @@
 #include "io/ReaderProcess.h"
 #include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
+#include "tests/common/CpuTime.h"
 
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
@@ -15,8 +16,6 @@
 
 #include <algorithm>
 #include <vector>
-
-#include <sys/resource.h>
 
 // The front end, which reads in a reader process of its own, against the bare kernel reader
 // in this process, on the largest real STEP files at hand: the process, the collection of
@@ -54,18 +53,6 @@ const std::vector<QString>& largestStepFiles()
     return files;
 }
 
-double cpuSeconds()
-{
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                 + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return total + qor::io::readerProcessorSeconds();
-}
-
 const QString* prepare(benchmark::State& state)
 {
     const auto& files = largestStepFiles();
@@ -95,10 +82,10 @@ void readBare(benchmark::State& state, const QByteArray& name)
 template <typename Read>
 void timed(benchmark::State& state, Read read)
 {
-    const double start = cpuSeconds();
+    const double start = qor::test::workCpuSeconds();
     for (auto _ : state)
         read();
-    state.counters["cpu_all"] = (cpuSeconds() - start) / double(state.iterations());
+    state.counters["cpu_all"] = (qor::test::workCpuSeconds() - start) / double(state.iterations());
 }
 
 // Reads the largest STEP file of the state's number through `import` at each iteration.
@@ -152,7 +139,7 @@ void BM_FrontEndBesideBare(benchmark::State& state)
     double wall[2] = {0, 0};
     double cpu[2] = {0, 0};
     const auto measure = [&](int which) {
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = qor::test::workCpuSeconds();
         QElapsedTimer clock;
         clock.start();
         if (which == 0) {
@@ -163,7 +150,7 @@ void BM_FrontEndBesideBare(benchmark::State& state)
                 state.SkipWithError("import failed");
         }
         wall[which] += double(clock.nsecsElapsed()) / 1e9;
-        cpu[which] += cpuSeconds() - cpuStart;
+        cpu[which] += qor::test::workCpuSeconds() - cpuStart;
     };
     std::int64_t turn = 0;
     for (auto _ : state) {

@@ -1,5 +1,6 @@
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
+#include "tests/common/CpuTime.h"
 #include "tests/common/ProcessMemory.h"
 #include "tests/fixtures/InstancedAssembly.h"
 #include "tests/gl/ViewPointer.h"
@@ -12,7 +13,6 @@
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
-#include <sys/resource.h>
 
 // Rectangle selections in the 3D view; run under Xvfb, the view needs an OpenGL surface.
 namespace {
@@ -20,14 +20,6 @@ namespace {
 using qor::app::DocumentController;
 using qor::app::Scene;
 using qor::app::Viewer;
-
-double cpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
 
 // Resident size now, after handing freed memory back to the system.
 double rssMB()
@@ -67,12 +59,12 @@ struct AssemblyView {
     // Three redrawn frames; the CPU time of one.
     double redrawMs()
     {
-        const double start = cpuMs();
+        const double start = qor::test::cpuSeconds() * 1e3;
         for (int i = 0; i < 3; ++i) {
             viewer.requestRedraw();
             frame();
         }
-        return (cpuMs() - start) / 3.0;
+        return (qor::test::cpuSeconds() * 1e3 - start) / 3.0;
     }
     QRect around() const
     {
@@ -106,18 +98,18 @@ void selectPlacements(benchmark::State& state)
     std::size_t picks = 0;
     for (auto _ : state) {
         qor::test::startDrag(view.viewer, view.around());
-        double start = cpuMs();
+        double start = qor::test::cpuSeconds() * 1e3;
         qor::test::endDrag(view.viewer, view.around());
-        selectMs = cpuMs() - start;
+        selectMs = qor::test::cpuSeconds() * 1e3 - start;
         picks = view.scene.selectedPicks().size();
         frameMs = view.redrawMs();
         state.PauseTiming();
         selected = rssMB();
         state.ResumeTiming();
-        start = cpuMs();
+        start = qor::test::cpuSeconds() * 1e3;
         view.scene.clearSelection();
         view.frame();
-        clearMs = cpuMs() - start;
+        clearMs = qor::test::cpuSeconds() * 1e3 - start;
         state.PauseTiming();
         cleared = rssMB();
         state.ResumeTiming();

@@ -1,9 +1,10 @@
 #include "app/shell/Browser.h"
 
-#include "ui/theme/Theme.h"
+#include "io/NoteKind.h"
 #include "model/Assembly.h"
 #include "model/DocumentController.h"
 #include "model/SketchVisibility.h"
+#include "ui/theme/Theme.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -72,8 +73,11 @@ BrowserEntry componentGroup(const model::Document& doc)
         item.toolTip = c.path.isEmpty() ? c.name : c.path;
         if (c.grounded)
             item.toolTip += QStringLiteral("\nfixiert");
-        if (!c.status.isEmpty()) {
+        if (!c.status.isEmpty())
             item.toolTip += QLatin1Char('\n') + c.status;
+        // A reader's notes that only say how it approximated geometry leave nothing to fix;
+        // the mark is kept for what the component lacks.
+        if (io::tellsOfLoss(c.status)) {
             item.icon = QStringLiteral("warning");
             item.tint = BrowserEntry::Tint::Warning;
         }

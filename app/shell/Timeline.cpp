@@ -46,6 +46,14 @@ QString tooltipOf(const qor::model::Feature& feature)
     return html;
 }
 
+// The status text's tool tip: what the duration measures, so that a long component read is
+// not taken for processor time.
+QString durationTooltip()
+{
+    return QStringLiteral("Verstrichene Zeit der letzten Neuberechnung, das Lesen der "
+                          "Komponentendateien eingeschlossen");
+}
+
 QString iconNameOf(const qor::model::Feature& feature)
 {
     const qor::model::FeatureDef* def = qor::model::findFeatureDef(feature.type);
@@ -135,7 +143,9 @@ bool Timeline::event(QEvent* event)
         return QWidget::event(event);
     auto* help = static_cast<QHelpEvent*>(event);
     const int index = shownStrip().indexAt(help->pos().x());
-    if (index < 0)
+    if (index < 0 && statusRect().contains(help->pos()))
+        QToolTip::showText(help->globalPos(), durationTooltip(), this);
+    else if (index < 0)
         QToolTip::showText(help->globalPos(), QString());
     else
         QToolTip::showText(help->globalPos(),
@@ -233,12 +243,32 @@ void Timeline::paintEvent(QPaintEvent* event)
     const QPointF triangle[3] = {QPointF(m - 6, 4), QPointF(m + 6, 4), QPointF(m, 11)};
     painter.drawPolygon(triangle, 3);
 
-    painter.setFont(theme.uiFont(11, 400));
+    painter.setFont(statusFont());
     painter.setPen(theme.textMute);
-    painter.drawText(QRect(0, 0, width() - 14, height()), Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral("%1 Features · %2 ms")
-                         .arg(strip.count)
-                         .arg(QString::number(controller_->lastRecomputeMs, 'f', 0)));
+    painter.drawText(statusArea(), Qt::AlignRight | Qt::AlignVCenter, statusText());
+}
+
+QFont Timeline::statusFont() const
+{
+    return Theme::instance().uiFont(11, 400);
+}
+
+QRect Timeline::statusArea() const
+{
+    return QRect(0, 0, width() - 14, height());
+}
+
+QString Timeline::statusText() const
+{
+    return QStringLiteral("%1 Features · %2 ms")
+        .arg(shownStrip().count)
+        .arg(QString::number(controller_->lastRecomputeMs, 'f', 0));
+}
+
+QRect Timeline::statusRect() const
+{
+    return QFontMetrics(statusFont())
+        .boundingRect(statusArea(), Qt::AlignRight | Qt::AlignVCenter, statusText());
 }
 
 void Timeline::paintCells(QPainter& painter, const TimelineStrip& strip)

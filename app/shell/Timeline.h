@@ -65,6 +65,11 @@ private:
     TimelineStrip shownStrip() const;
     int featureIdAt(int x) const;
     void paintCells(QPainter& painter, const TimelineStrip& strip);
+    // The feature count and the duration of the last recompute, right-aligned in the area.
+    QFont statusFont() const;
+    QRect statusArea() const;
+    QString statusText() const;
+    QRect statusRect() const;
 
     DocumentController* controller_;
     int selectedId_ = 0;

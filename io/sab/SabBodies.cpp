@@ -1,6 +1,7 @@
 #include "io/sab/SabBodies.h"
 
 #include "io/CancelIndicator.h"
+#include "io/NoteKind.h"
 #include "io/SaneNumbers.h"
 
 #include <BRepBuilderAPI_Sewing.hxx>
@@ -111,9 +112,7 @@ Handle(Geom_Surface) fillBoundary(SabBuilder& builder, const std::vector<Boundar
         throw SabError(QStringLiteral("Spline-Fläche nicht aufbaubar"));
     const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(filling.Shape()));
     ++builder.filledFaces;
-    addWarningOnce(
-        builder.warnings,
-        QStringLiteral("Spline-Flächen (Verrundungen u. a.) aus ihren Randkurven aufgebaut"));
+    addWarningOnce(builder.warnings, approximationNote(Approximation::filledSplineSurfaces));
     return surface;
 }
 

@@ -1,5 +1,6 @@
 #include "io/xt/XtCurvesSurfaces.h"
 
+#include "io/NoteKind.h"
 #include "io/xt/XtGeometry.h"
 
 #include <GeomAPI_PointsToBSplineSurface.hxx>
@@ -71,7 +72,7 @@ Handle(Geom_Surface) makeTorus(XtReadContext& context, const XtNode& node)
     double major = checkedXtReal(node, "major_radius");
     if (major < 0) {
         major = -major;
-        addXtWarning(context, QStringLiteral("Zitronen-Torus angenähert"));
+        addXtWarning(context, approximationNote(Approximation::lemonTorus));
     }
     return new Geom_ToroidalSurface(axesOf(node, "centre", "axis"), major,
                                     checkedXtReal(node, "minor_radius"));
@@ -169,8 +170,7 @@ Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
     GeomAPI_PointsToBSplineSurface fit(grid, 3, 8, GeomAbs_C2, 1e-7);
     if (!fit.IsDone())
         throw XtError(QStringLiteral("Verrundungsfläche nicht berechenbar"));
-    addXtWarning(context,
-                 QStringLiteral("Rollkugel-Verrundungen über Kreisquerschnitte angenähert"));
+    addXtWarning(context, approximationNote(Approximation::rollingBallBlends));
     return Handle(Geom_Surface)(fit.Surface());
 }
 
@@ -184,14 +184,14 @@ Handle(Geom_Curve) makeEllipse(XtReadContext& context, const XtNode& node)
     if (minor > major) {
         axes.Rotate(axes.Axis(), std::numbers::pi / 2);
         std::swap(major, minor);
-        addXtWarning(context, QStringLiteral("Ellipse mit vertauschten Halbachsen gedreht"));
+        addXtWarning(context, approximationNote(Approximation::swappedEllipseAxes));
     }
     return new Geom_Ellipse(axes, major, minor);
 }
 
 Handle(Geom_Curve) makeIntersection(XtReadContext& context, const XtNode& node)
 {
-    addXtWarning(context, QStringLiteral("Schnittkurven über Stützpunkte angenähert"));
+    addXtWarning(context, approximationNote(Approximation::intersectionCurves));
     const XtModel& model = *context.model;
     const XtNode* chart = xtPointer(model, &node, "chart");
     if (!chart)
@@ -252,7 +252,7 @@ Handle(Geom_Curve) makeSurfaceCurve(XtReadContext& context, const XtNode& node)
         const gp_Pnt q = planar->Value(f + i * (l - f) / n);
         points.push_back(surface->Value(q.X(), q.Y()));
     }
-    addXtWarning(context, QStringLiteral("Flächenparameter-Kurven angenähert"));
+    addXtWarning(context, approximationNote(Approximation::surfaceParameterCurves));
     return curveThroughXtPoints(points);
 }
 

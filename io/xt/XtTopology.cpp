@@ -1,5 +1,6 @@
 #include "io/xt/XtTopology.h"
 
+#include "io/NoteKind.h"
 #include "io/xt/XtCurvesSurfaces.h"
 #include "io/xt/XtGeometry.h"
 
@@ -53,7 +54,7 @@ TopoDS_Edge refittedEdge(XtReadContext& context, const Handle(Geom_Curve)& curve
     BRepBuilderAPI_MakeEdge make(curveThroughXtPoints(points), v1, v2);
     if (!make.IsDone())
         throw XtError(QStringLiteral("Kante: Ecken nicht auf der Kurve"));
-    addXtWarning(context, QStringLiteral("Einzelne Kanten neu angepasst"));
+    addXtWarning(context, approximationNote(Approximation::refittedEdges));
     return make.Edge();
 }
 
@@ -80,7 +81,7 @@ TopoDS_Edge widenedEdge(XtReadContext& context, const Handle(Geom_Curve)& curve,
     builder.Range(edge, u1, u2);
     builder.UpdateVertex(v1, std::max(1.5 * p1.LowerDistance(), 1e-7));
     builder.UpdateVertex(v2, std::max(1.5 * p2.LowerDistance(), 1e-7));
-    addXtWarning(context, QStringLiteral("Einzelne Kanten mit erhöhter Toleranz"));
+    addXtWarning(context, approximationNote(Approximation::widenedEdges));
     return edge;
 }
 
@@ -109,7 +110,7 @@ TopoDS_Edge buildEdge(XtReadContext& context, const XtNode& edgeNode)
         if (!curveNode)
             throw XtError(QStringLiteral("Kante ohne Kurve"));
         tolerant = true;
-        addXtWarning(context, QStringLiteral("Tolerante Kanten aus Flächenkurven aufgebaut"));
+        addXtWarning(context, approximationNote(Approximation::tolerantEdges));
     }
     bool sameSense = true;
     bool approximated = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "io/ReaderProcess.h"
+
 #include <sys/resource.h>
 
 namespace qor::test {
@@ -12,6 +14,14 @@ inline double cpuSeconds(int who = RUSAGE_SELF)
     getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Processor time of all the work this process has had done: its own, that of the child
+// processes waited for, and that of the reader server with the readers it forked, which are
+// never waited for. Reads run there, so a bound on a read takes this.
+inline double workCpuSeconds()
+{
+    return cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) + io::readerProcessorSeconds();
 }
 
 } // namespace qor::test

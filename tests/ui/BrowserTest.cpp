@@ -1,13 +1,21 @@
 #include "app/shell/Browser.h"
-#include "ui/theme/Theme.h"
 #include "model/Assembly.h"
+#include "tests/fixtures/XtShapeWriter.h"
+#include "ui/theme/Theme.h"
 
 #include "ShellDocument.h"
 
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using qor::app::Browser;
 using qor::app::BrowserEntry;
@@ -131,4 +139,88 @@ TEST(Browser, CollapsedGroupsStayCollapsedAcrossRebuilds)
     EXPECT_FALSE(b.find(8)->isExpanded());
     EXPECT_TRUE(b.find(4)->isExpanded());
     EXPECT_FALSE(b.find(2)->isExpanded());
+}
+
+// The warning mark of a component tells of what it lacks: a failed read, faces, bodies or
+// files left out. Notes that only say how a reader approximated the file's geometry show in
+// the tool tip without the mark. The components are read from files as an assembly reads
+// them, a real Solid Edge part among them when at hand; the last rows give statuses that join
+// notes of both kinds.
+TEST(Browser, ComponentMarkTellsOfLossesNotOfApproximations)
+{
+    using qor::fixtures::XtVariant;
+    QTemporaryDir dir;
+    const auto write = [&dir](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
+    };
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(0.01, 0.01, 0.01).Shape();
+    struct Case {
+        const char* name;
+        QString path; // empty: the status is given
+        QString status;
+        bool marked;
+    };
+    std::vector<Case> cases = {
+        {"sound file", write("ganz.x_b", qor::fixtures::xtFromShape(box)), {}, false},
+        {"approximated torus",
+         write("torus.x_b", qor::fixtures::xtFromShape(BRepPrimAPI_MakeTorus(0.02, 0.005).Shape(),
+                                                       XtVariant::negativeTori)),
+         {},
+         false},
+        {"two approximations",
+         write("kanten.x_b", qor::fixtures::xtFromShape(box, XtVariant::halfedgeCurves)),
+         {},
+         false},
+        {"a face left out",
+         write("loch.x_b", qor::fixtures::xtFromShape(box, XtVariant::unsupportedSurface)),
+         {},
+         true},
+        {"missing file", dir.filePath(QStringLiteral("fehlt.x_b")), {}, true},
+        {"unreadable file", write("kaputt.x_b", "kein Parasolid"), {}, true},
+        {"bodies left out beside an approximation",
+         {},
+         QStringLiteral("999 von 4.096 Körpern übernommen; Zitronen-Torus angenähert"),
+         true},
+        {"approximation beside a face left out",
+         {},
+         QStringLiteral("Einzelne Kanten neu angepasst; 1 von 6 Flächen ausgelassen"),
+         true},
+    };
+    // Its reader builds some curves and edges another way, and leaves nothing out.
+    const QString tripod = QStringLiteral(QOR_READER_FILES "/TripodCentre v23.par");
+    if (QFile::exists(tripod))
+        cases.push_back({"approximated real part", tripod, {}, false});
+    qor::model::Document doc;
+    for (const Case& c : cases) {
+        qor::model::Component component;
+        component.id = int(doc.components.size()) + 1;
+        component.name = QString::fromUtf8(c.name);
+        component.path = c.path;
+        doc.components.push_back(component);
+    }
+    doc.nextId = int(doc.components.size()) + 1;
+    doc.recompute();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (cases[i].path.isEmpty())
+            doc.components[i].status = cases[i].status;
+    }
+    const BrowserEntry tree = qor::app::browserTree(doc, QString(), false);
+    const auto group = std::find_if(tree.children.begin(), tree.children.end(), [](const auto& e) {
+        return e.kind == qor::app::browserKind::componentGroup;
+    });
+    ASSERT_NE(group, tree.children.end());
+    ASSERT_EQ(group->children.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const BrowserEntry& item = group->children[i];
+        const QString status = doc.components[i].status;
+        SCOPED_TRACE(std::string(c.name) + ": " + status.toStdString());
+        // Every file but the sound one leaves a note, and the tool tip shows it.
+        EXPECT_EQ(status.isEmpty(), i == 0);
+        EXPECT_TRUE(item.toolTip.endsWith(status));
+        EXPECT_EQ(item.icon == QStringLiteral("warning"), c.marked);
+        EXPECT_EQ(item.tint == BrowserEntry::Tint::Warning, c.marked);
+    }
 }
