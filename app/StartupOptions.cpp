@@ -35,6 +35,9 @@ namespace qor::app {
 namespace {
 
 constexpr int themeCheckDelayMs = 4000;
+// A camera animation takes a few dozen frames; a view that goes on asking for frames beyond
+// this many is pictured as it is rather than never.
+constexpr int maxMovingFrames = 600;
 constexpr int renderSetupDelayMs = 1500;
 constexpr int renderSaveDelayMs = 4000;
 constexpr int pathTracedSaveDelayMs = 20000;
@@ -58,14 +61,6 @@ void scheduleRender(MainWindow& window, const RenderRequest& request)
                        });
 }
 
-// The view shows everything opened so far: it has drawn, no scene build runs and the camera
-// is at rest.
-bool viewSettled(const MainWindow& window)
-{
-    return window.viewer->firstFrameDrawn() && !window.scene->building()
-           && !window.viewer->animating();
-}
-
 // Calls then once the view has drawn a frame that shows what was opened: the view's first
 // frame may come late under software OpenGL, a build of many bodies shows them in chunks and
 // a fit after an import moves the camera for a while.
@@ -75,16 +70,21 @@ void whenViewSettled(MainWindow& window, const std::function<void()>& then)
     // still come after the disconnection.
     struct Waiting {
         QMetaObject::Connection frames;
+        int movingFrames = 0;
         bool done = false;
     };
     auto waiting = std::make_shared<Waiting>();
-    Viewer& viewer = *window.viewer;
     waiting->frames = QObject::connect(
-        &viewer, &Viewer::frameSwapped, &window,
+        window.viewer, &Viewer::frameSwapped, &window,
         [&window, waiting, then] {
             if (waiting->done)
                 return;
-            if (!viewSettled(window)) {
+            // Drawn, no scene build under way, and the camera at rest.
+            const Viewer& viewer = *window.viewer;
+            const bool shown = viewer.firstFrameDrawn() && !window.scene->building();
+            if (shown && viewer.animating())
+                ++waiting->movingFrames;
+            if (!shown || (viewer.animating() && waiting->movingFrames <= maxMovingFrames)) {
                 window.viewer->update();
                 return;
             }
@@ -94,7 +94,7 @@ void whenViewSettled(MainWindow& window, const std::function<void()>& then)
         },
         // After the frame's paint has returned: the grab paints again.
         Qt::QueuedConnection);
-    viewer.update();
+    window.viewer->update();
 }
 
 // The picture of the drawing window when one was opened, else of the main window, and the
