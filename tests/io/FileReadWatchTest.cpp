@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <fstream>
-#include <limits>
 #include <vector>
 
 #include <fcntl.h>
@@ -90,22 +88,4 @@ TEST(FileReadWatch, CountsOnlyDescriptorsOnTheWatchedFile)
 
     io::FileReadWatch missing(dir.filePath(QStringLiteral("fehlt.step")));
     EXPECT_EQ(missing.share(), 0.0);
-}
-
-TEST(FileReadWatch, ParseFillsTheFirstHalfAndTransferTheSecond)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const struct {
-        double share;
-        int parse;
-        int transfer;
-    } cases[] = {
-        {0.0, 0, 50}, {0.01, 0, 50}, {0.02, 1, 51}, {0.5, 25, 75}, {0.999, 49, 99},
-        {1.0, 50, 100}, {1.5, 50, 100}, {-0.2, 0, 50}, {nan, 0, 50},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.share);
-        EXPECT_EQ(io::parsePercent(c.share), c.parse);
-        EXPECT_EQ(io::transferPercent(c.share), c.transfer);
-    }
 }
