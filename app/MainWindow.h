@@ -20,6 +20,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QTimer;
 class QToolButton;
 
@@ -273,6 +274,9 @@ private:
     bool firstSolidPending_ = false;
     bool turnToDepth_ = false; // the pending fit also turns from a main axis to the isometric
     bool fittedForPanel_ = false; // the view was fitted clear of an open panel
+    // The dialog of an import while its bodies come into the document; a scene build
+    // meanwhile shows its progress there instead of in a dialog of its own.
+    QPointer<QProgressDialog> importProgress_;
 };
 
 } // namespace qor::app

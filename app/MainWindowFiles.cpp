@@ -106,6 +106,46 @@ void keepResponsive(const QProgressDialog& progress)
                                                      : QEventLoop::ExcludeUserInputEvents);
 }
 
+// The window-modal dialog of a foreign file's read. Reaching the end neither closes it nor
+// forgets a cancellation: the caller closes it when the work it stands for is done.
+std::unique_ptr<QProgressDialog> readProgressDialog(const QString& label, QWidget* parent)
+{
+    auto progress
+        = std::make_unique<QProgressDialog>(label, QStringLiteral("Abbrechen"), 0, 100, parent);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(400);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    return progress;
+}
+
+// The read runs in a reader process; these calls come several times a second on this
+// thread. Once the window-modal dialog shows, it takes the user's input (its cancel button,
+// which ends the reader process at once) while the window behind it only repaints; before,
+// input waits. It needs no wait cursor. A cancelled dialog has hidden itself and is left
+// alone: a value set after would bring it back.
+qor::io::ImportResult readWithProgress(const QString& path, QProgressDialog& progress)
+{
+    return qor::io::importFile(
+        path,
+        [&progress](int percent, const QString& text) {
+            if (!progress.wasCanceled()) {
+                progress.setValue(percent);
+                if (!text.isEmpty())
+                    progress.setLabelText(text);
+            }
+            keepResponsive(progress);
+        },
+        [&progress] { return progress.wasCanceled(); });
+}
+
+QString lateCancelText(const QString& path)
+{
+    return QStringLiteral("Abbrechen kam zu spät: „%1“ ist schon importiert – Rückgängig "
+                          "(Strg+Z) nimmt den Import zurück")
+        .arg(QFileInfo(path).fileName());
+}
+
 } // namespace
 
 CommandHandler MainWindow::fileCommand(const QString& id)
@@ -331,32 +371,11 @@ bool MainWindow::saveAs()
 qor::io::ImportResult MainWindow::readForeignFile(const QString& path, const QString& label,
                                                   bool* userCancelled)
 {
-    QProgressDialog progress(label, QStringLiteral("Abbrechen"), 0, 100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(400);
-    // Kept here: the dialog forgets a cancellation once its value reaches the maximum, and
-    // a value set after it would bring the dialog back.
-    bool cancelled = false;
-    connect(&progress, &QProgressDialog::canceled, this, [&cancelled] { cancelled = true; });
-    // The read runs in a reader process; these calls come several times a second on this
-    // thread. Once the window-modal dialog shows, it takes the user's input (its cancel
-    // button, which ends the reader process at once) while the window behind it only
-    // repaints; before, input waits. It needs no wait cursor.
-    qor::io::ImportResult result = qor::io::importFile(
-        path,
-        [&progress, &cancelled](int percent, const QString& text) {
-            if (!cancelled) {
-                progress.setValue(percent);
-                if (!text.isEmpty())
-                    progress.setLabelText(text);
-            }
-            keepResponsive(progress);
-        },
-        [&cancelled] { return cancelled; });
-    // Closing the dialog reports a cancellation of its own.
+    const std::unique_ptr<QProgressDialog> progress = readProgressDialog(label, this);
+    qor::io::ImportResult result = readWithProgress(path, *progress);
     if (userCancelled)
-        *userCancelled = cancelled;
-    progress.close();
+        *userCancelled = progress->wasCanceled();
+    progress->close();
     return result;
 }
 
@@ -379,6 +398,17 @@ void MainWindow::watchSceneBuilds()
     // it ends (done, cancelled or out of memory).
     auto dialog = std::make_shared<QPointer<QProgressDialog>>();
     scene->buildProgress = [this, dialog](int done, int total) {
+        // An import shows its bodies in the dialog of its read; a cancel there comes too late
+        // to undo the import and leaves the build to show them all.
+        if (importProgress_) {
+            if (!importProgress_->wasCanceled()) {
+                importProgress_->setLabelText(QStringLiteral("Körper werden angezeigt …"));
+                importProgress_->setMaximum(total);
+                importProgress_->setValue(done);
+            }
+            keepResponsive(*importProgress_);
+            return true;
+        }
         QPointer<QProgressDialog>& progress = *dialog;
         if (!progress) {
             progress = new QProgressDialog(QStringLiteral("Körper werden angezeigt …"),
@@ -409,19 +439,27 @@ void MainWindow::importFile(const QString& requestedPath)
     }
     finishPendingEdits();
 
-    bool userCancelled = false;
-    const qor::io::ImportResult result
-        = readForeignFile(path, QStringLiteral("Datei wird gelesen …"), &userCancelled);
-
-    if (userCancelled && !result.ok) {
-        showToast(QStringLiteral("Import abgebrochen"), false);
-        return;
-    }
+    const std::unique_ptr<QProgressDialog> progress
+        = readProgressDialog(QStringLiteral("Datei wird gelesen …"), this);
+    const qor::io::ImportResult result = readWithProgress(path, *progress);
     if (!result.ok) {
-        ImportInfoDialog report(result, path, this);
-        report.exec();
+        const bool cancelled = progress->wasCanceled();
+        progress->close();
+        if (cancelled) {
+            showToast(QStringLiteral("Import abgebrochen"), false);
+        } else {
+            ImportInfoDialog report(result, path, this);
+            report.exec();
+        }
         return;
     }
+    // Encoding the bodies into the feature, computing and showing them takes seconds for a
+    // large file: the dialog stays until the document shows them.
+    if (!progress->wasCanceled()) {
+        progress->setLabelText(QStringLiteral("Körper werden übernommen …"));
+        keepResponsive(*progress);
+    }
+    importProgress_ = progress.get();
     const ImportParameters import = importParameters(result, path);
     qor::model::Feature* feature
         = controller->document->addFeature(QStringLiteral("import"), import.params, -1);
@@ -429,6 +467,15 @@ void MainWindow::importFile(const QString& requestedPath)
     controller->commit(QStringLiteral("Importieren"));
     browser->rebuild();
     viewer->fitAll(true);
+    importProgress_ = nullptr;
+    // A click on "Abbrechen" while the window was busy arrives now; the read was over by then.
+    keepResponsive(*progress);
+    const bool cancelledTooLate = progress->wasCanceled();
+    progress->close();
+    if (cancelledTooLate) {
+        showToast(lateCancelText(path), false);
+        return;
+    }
     // A reader's notes (faces left out, approximations), all of them, belong beside the
     // count: the bodies may not be all the file held.
     const QString& note = result.warning;

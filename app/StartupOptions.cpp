@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/UnattendedDialogs.h"
 #include "drawing/window/DrawingWindow.h"
 #include "drawing/window/SheetCanvas.h"
 #include "io/NameLinks.h"
@@ -26,15 +27,17 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace qor::app {
 
 namespace {
 
-// Long enough for the first frame of the view under software OpenGL.
-constexpr int screenshotDelayMs = 2200;
-constexpr int drawingScreenshotDelayMs = 2500;
 constexpr int themeCheckDelayMs = 4000;
+// A camera animation takes a few dozen frames; a view that goes on asking for frames beyond
+// this many is pictured as it is rather than never.
+constexpr int maxMovingFrames = 600;
 constexpr int renderSetupDelayMs = 1500;
 constexpr int renderSaveDelayMs = 4000;
 constexpr int pathTracedSaveDelayMs = 20000;
@@ -56,6 +59,51 @@ void scheduleRender(MainWindow& window, const RenderRequest& request)
                        [&window, request] {
                            saveRenderAndExit(&window, request.width, request.height, request.file);
                        });
+}
+
+// Calls then once the view has drawn a frame that shows what was opened: the view's first
+// frame may come late under software OpenGL, a build of many bodies shows them in chunks and
+// a fit after an import moves the camera for a while.
+void whenViewSettled(MainWindow& window, const std::function<void()>& then)
+{
+    // Frames swapped before the first queued call runs have queued calls of their own, which
+    // still come after the disconnection.
+    struct Waiting {
+        QMetaObject::Connection frames;
+        int movingFrames = 0;
+        bool done = false;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    waiting->frames = QObject::connect(
+        window.viewer, &Viewer::frameSwapped, &window,
+        [&window, waiting, then] {
+            if (waiting->done)
+                return;
+            // Drawn, no scene build under way, and the camera at rest.
+            const Viewer& viewer = *window.viewer;
+            const bool shown = viewer.firstFrameDrawn() && !window.scene->building();
+            if (shown && viewer.animating())
+                ++waiting->movingFrames;
+            if (!shown || (viewer.animating() && waiting->movingFrames <= maxMovingFrames)) {
+                window.viewer->update();
+                return;
+            }
+            waiting->done = true;
+            QObject::disconnect(waiting->frames);
+            then();
+        },
+        // After the frame's paint has returned: the grab paints again.
+        Qt::QueuedConnection);
+    window.viewer->update();
+}
+
+// The picture of the drawing window when one was opened, else of the main window, and the
+// end of the process.
+void takeScreenshot(MainWindow& window, DrawingWindow* drawing, const QString& path)
+{
+    // A drawing window closed in the meantime leaves the main window to grab.
+    QWidget* target = drawing != nullptr ? static_cast<QWidget*>(drawing) : &window;
+    saveImageAndExit(window.grabWindowImage(target), path);
 }
 
 // "edit:N" opens the N-th feature that is not a sketch; anything else names a feature type.
@@ -168,25 +216,12 @@ void logNextFrame(Viewer& viewer, const QString& what)
 void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
 {
     const QCommandLineParser& parser = commandLine.parser;
-    // The screenshot is scheduled before anything opens: a message box shown while a file
-    // opens (missing parts of an assembly, say) runs its own event loop, in which the timer
-    // still fires, so an unattended run never waits for a person.
-    const bool screenshot
-        = parser.isSet(commandLine.screenshot) && !parser.isSet(commandLine.render);
-    if (screenshot) {
-        const QString path = parser.value(commandLine.screenshot);
-        const bool withDrawing = parser.isSet(commandLine.drawing);
-        QTimer::singleShot(withDrawing ? drawingScreenshotDelayMs : screenshotDelayMs, &window,
-                           [&window, withDrawing, path] {
-                               // A drawing window closed in the meantime leaves the main
-                               // window to grab.
-                               QWidget* target = &window;
-                               if (withDrawing && !window.drawingWindows.isEmpty()
-                                   && window.drawingWindows.last())
-                                   target = window.drawingWindows.last();
-                               saveImageAndExit(window.grabWindowImage(target), path);
-                           });
-    }
+    const bool render = parser.isSet(commandLine.render);
+    const bool screenshot = parser.isSet(commandLine.screenshot) && !render;
+    // Nobody watches these runs: a message box while a file opens (missing parts of an
+    // assembly, say) would wait for ever; its text goes to standard error instead.
+    if (render || screenshot)
+        refuseDialogs();
     if (parser.isSet(commandLine.demo))
         window.createExample(parser.value(commandLine.demo));
     const QStringList files = parser.positionalArguments();
@@ -198,16 +233,23 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
         window.sketchEditor->setTool(parser.value(commandLine.sketchTool).toInt());
     if (parser.isSet(commandLine.command))
         runFeatureCommand(window, parser.value(commandLine.command));
+    QPointer<DrawingWindow> drawing;
     if (parser.isSet(commandLine.drawing))
-        openStartupDrawing(window);
+        drawing = openStartupDrawing(window);
     logNextFrame(*window.viewer, QStringLiteral("Dokument gezeigt"));
 
-    if (parser.isSet(commandLine.render)) {
+    if (render) {
         scheduleRender(window, parseRenderRequest(parser.value(commandLine.render)));
         return;
     }
-    if (screenshot)
+    // Everything above has run to its end (an import, its display, the drawing's views); the
+    // picture waits only for the view to show it.
+    if (screenshot) {
+        whenViewSettled(window, [&window, drawing, path = parser.value(commandLine.screenshot)] {
+            takeScreenshot(window, drawing, path);
+        });
         return;
+    }
     if (QSettings().value(settings::checkUpdates, settings::defaultCheckUpdates).toBool())
         QTimer::singleShot(themeCheckDelayMs, &window, &checkCompanyThemeUpdate);
 }

@@ -1,6 +1,7 @@
 #include "io/Import.h"
 
 #include "io/FileAccess.h"
+#include "io/FileReadWatch.h"
 #include "io/FusionArchive.h"
 #include "io/KernelMessage.h"
 #include "io/NestingCheck.h"
@@ -45,6 +46,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -70,6 +72,20 @@ public:
         };
     }
 
+    // From the reader thread, around a kernel parse that reports nothing: meanwhile each
+    // delivery reads how far the parser has come through the file.
+    void watchParse(const QString& path)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        parse_.emplace(path);
+    }
+    void endParse()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        takeParsePosition();
+        parse_.reset();
+    }
+
     // On the caller's thread: the latest report, also when nothing changed, so that a
     // window showing it keeps repainting while the kernel parses without reporting.
     void deliver(const ProgressCallback& callback)
@@ -78,6 +94,7 @@ public:
         QString label;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
+            takeParsePosition();
             percent = percent_;
             if (labelChanged_)
                 label = label_;
@@ -90,7 +107,14 @@ public:
     bool stopRequested() const { return stop_; }
 
 private:
+    void takeParsePosition()
+    {
+        if (parse_)
+            percent_ = std::max(percent_, parsePercent(parse_->share()));
+    }
+
     std::mutex mutex_;
+    std::optional<FileReadWatch> parse_;
     int percent_ = 0;
     QString label_;
     bool labelChanged_ = false;
@@ -107,7 +131,7 @@ private:
 // the processor clock is read only when the wall clock has moved on by a tick.
 class ProgressBridge : public Message_ProgressIndicator {
 public:
-    ProgressBridge(ProgressCallback callback, const ProgressRelay& relay, qint64 budgetMs)
+    ProgressBridge(ProgressCallback callback, ProgressRelay& relay, qint64 budgetMs)
         : callback_(std::move(callback))
         , relay_(relay)
         , budgetMs_(budgetMs)
@@ -117,7 +141,32 @@ public:
     void Show(const Message_ProgressScope&, const Standard_Boolean) override
     {
         if (callback_)
-            callback_(int(GetPosition() * 100.0), QString());
+            callback_(transferAfterParse_ ? transferPercent(0.5 * GetPosition())
+                                          : int(GetPosition() * 100.0),
+                      QString());
+    }
+
+    // The collection of the transferred bodies, which ends the transfer's stage: finding
+    // their colours takes as long as the kernel's transfer in a large file.
+    std::function<void(double)> collection()
+    {
+        if (!callback_)
+            return {};
+        return [this](double share) { callback_(transferPercent(0.5 + 0.5 * share), QString()); };
+    }
+
+    // The kernel's ReadFile of the file at path, which reports nothing itself: the parse
+    // fills the first half of the bar by how far it has read the file, the transfer after it
+    // (see collection) the second half.
+    template <typename Reader>
+    IFSelect_ReturnStatus parseWatched(Reader& reader, const QString& path,
+                                       const QByteArray& fileName)
+    {
+        relay_.watchParse(path);
+        const IFSelect_ReturnStatus status = reader.ReadFile(fileName.constData());
+        relay_.endParse();
+        transferAfterParse_ = true;
+        return status;
     }
 
     Standard_Boolean UserBreak() override
@@ -139,8 +188,9 @@ public:
 
 private:
     ProgressCallback callback_;
-    const ProgressRelay& relay_;
+    ProgressRelay& relay_;
     qint64 budgetMs_;
+    std::atomic<bool> transferAfterParse_ = false;
     ThreadCpuClock clock_;
     std::atomic<qint64> lastTick_ = -1;
     std::atomic<bool> timedOut_ = false;
@@ -335,7 +385,7 @@ void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& p
     reader->SetColorMode(true);
     reader->SetNameMode(true);
     reader->SetLayerMode(true);
-    if (reader->ReadFile(fileName.constData()) != IFSelect_RetDone) {
+    if (progress.parseWatched(*reader, path, fileName) != IFSelect_RetDone) {
         result.error = QStringLiteral("STEP-Datei konnte nicht gelesen werden");
         return;
     }
@@ -346,7 +396,7 @@ void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& p
         result.error = QStringLiteral("STEP-Daten konnten nicht übertragen werden");
         return;
     }
-    collectXcafBodies(scope->document(), result);
+    collectXcafBodies(scope->document(), result, progress.collection());
 }
 
 void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
@@ -359,7 +409,7 @@ void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& p
     IGESControl_Controller::Init();
     Scratch<XcafDocumentScope> scope;
     Scratch<IGESCAFControl_Reader> reader;
-    if (reader->ReadFile(fileName.constData()) != IFSelect_RetDone) {
+    if (progress.parseWatched(*reader, path, fileName) != IFSelect_RetDone) {
         result.error = QStringLiteral("IGES-Datei konnte nicht gelesen werden");
         return;
     }
@@ -367,7 +417,7 @@ void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& p
     Message_ProgressRange range = progress.Start();
     reader->Transfer(scope->document(), range);
     range.Close();
-    collectXcafBodies(scope->document(), result);
+    collectXcafBodies(scope->document(), result, progress.collection());
 }
 
 void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& progress,

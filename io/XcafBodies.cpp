@@ -182,28 +182,63 @@ QString labelName(const TDF_Label& label)
     return clean.trimmed();
 }
 
-void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label,
-                      const TopLoc_Location& placement, std::vector<ImportedBody>& bodies,
-                      int depth)
+namespace {
+
+// The bodies of one collection and how far it has come.
+struct Collection {
+    const Handle(XCAFDoc_ColorTool)& colors;
+    std::vector<ImportedBody>& bodies;
+    const std::function<void(double)>& collected;
+    std::size_t expected = 0;
+};
+
+// The label the placed label stands for, with its placement.
+TDF_Label referred(const TDF_Label& label, const TopLoc_Location& placement,
+                   TopLoc_Location& location)
+{
+    location = placement;
+    if (!XCAFDoc_ShapeTool::IsReference(label))
+        return label;
+    TDF_Label target;
+    XCAFDoc_ShapeTool::GetReferredShape(label, target);
+    location = placement.Multiplied(XCAFDoc_ShapeTool::GetLocation(label));
+    return target;
+}
+
+// How many bodies the label makes at most, found without placing or colouring them.
+std::size_t countBodies(const TDF_Label& label, int depth)
+{
+    if (depth > maxDepth)
+        return 0;
+    TopLoc_Location unused;
+    const TDF_Label target = referred(label, TopLoc_Location(), unused);
+    if (!XCAFDoc_ShapeTool::IsAssembly(target))
+        return 1;
+    TDF_LabelSequence components;
+    XCAFDoc_ShapeTool::GetComponents(target, components, false);
+    std::size_t count = 0;
+    for (const TDF_Label& component : components)
+        count += countBodies(component, depth + 1);
+    return count;
+}
+
+void collectLabel(Collection& collection, const TDF_Label& label, const TopLoc_Location& placement,
+                  int depth)
 {
     if (depth > maxDepth)
         return;
 
     QString name = labelName(label);
-    TDF_Label target = label;
-    TopLoc_Location location = placement;
-    if (XCAFDoc_ShapeTool::IsReference(label)) {
-        XCAFDoc_ShapeTool::GetReferredShape(label, target);
-        location = placement.Multiplied(XCAFDoc_ShapeTool::GetLocation(label));
-        if (name.isEmpty())
-            name = labelName(target);
-    }
+    TopLoc_Location location;
+    const TDF_Label target = referred(label, placement, location);
+    if (name.isEmpty() && target != label)
+        name = labelName(target);
 
     if (XCAFDoc_ShapeTool::IsAssembly(target)) {
         TDF_LabelSequence components;
         XCAFDoc_ShapeTool::GetComponents(target, components, false);
         for (const TDF_Label& component : components)
-            collectXcafLabel(colors, component, location, bodies, depth + 1);
+            collectLabel(collection, component, location, depth + 1);
         return;
     }
 
@@ -216,6 +251,7 @@ void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& 
     body.name = name.isEmpty() ? labelName(target) : name;
     body.shape = placeShape(shape, location);
 
+    const Handle(XCAFDoc_ColorTool)& colors = collection.colors;
     std::optional<Quantity_Color> color = colorFromTool(colors, label, target, shape);
     if (!color)
         color = colorFromMaterial(XCAFDoc_DocumentTool::VisMaterialTool(colors->Label()), label,
@@ -224,10 +260,24 @@ void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& 
         body.hasColor = true;
         color->Values(body.r, body.g, body.b, Quantity_TOC_sRGB);
     }
-    bodies.push_back(std::move(body));
+    collection.bodies.push_back(std::move(body));
+    if (collection.collected && collection.expected > 0)
+        collection.collected(double(collection.bodies.size()) / double(collection.expected));
 }
 
-void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result)
+} // namespace
+
+void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label,
+                      const TopLoc_Location& placement, std::vector<ImportedBody>& bodies,
+                      int depth)
+{
+    const std::function<void(double)> unreported;
+    Collection collection{colors, bodies, unreported};
+    collectLabel(collection, label, placement, depth);
+}
+
+void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result,
+                       const std::function<void(double)>& collected)
 {
     const TDF_Label main = document->Main();
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(main);
@@ -235,8 +285,13 @@ void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& r
 
     TDF_LabelSequence freeShapes;
     shapes->GetFreeShapes(freeShapes);
+    Collection collection{colors, result.bodies, collected};
+    if (collected) {
+        for (const TDF_Label& label : freeShapes)
+            collection.expected += countBodies(label, 0);
+    }
     for (const TDF_Label& label : freeShapes)
-        collectXcafLabel(colors, label, TopLoc_Location(), result.bodies, 0);
+        collectLabel(collection, label, TopLoc_Location(), 0);
 
     result.ok = !result.bodies.empty();
     if (!result.ok && result.error.isEmpty())

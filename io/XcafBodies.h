@@ -7,6 +7,8 @@
 #include <TopLoc_Location.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 
+#include <functional>
+
 namespace qor::io {
 
 // A new, empty XCAF document in the "BinXCAF" storage format. It stays registered
@@ -37,8 +39,11 @@ private:
 QString labelName(const TDF_Label& label);
 
 // One body per placed simple shape of the document's free shapes; sets ok, and
-// the error when nothing was found and no error was set before.
-void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result);
+// the error when nothing was found and no error was set before. Finding a body's colour can
+// take long in a large document: collected (when set) hears after each body how far the
+// collection has come (0..1).
+void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result,
+                       const std::function<void(double)>& collected = {});
 
 // The recursive step: the label at the given depth below a free shape, with the
 // placement of its enclosing assemblies.

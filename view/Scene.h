@@ -50,6 +50,8 @@ public:
     // many are made; false stops the creation, the bodies made so far stay shown and
     // buildProblem says so. Not asked when the last chunk is made.
     std::function<bool(int done, int total)> buildProgress;
+    // A rebuild is under way (its progress lets events through).
+    bool building() const { return building_; }
     void setOriginVisible(bool visible);
     bool originVisible() const { return originVisible_; }
     // 0 shaded with edges, 1 shaded, 2 wireframe.

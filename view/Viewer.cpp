@@ -240,6 +240,11 @@ void Viewer::OnSelectionChanged(const Handle(AIS_InteractiveContext)&, const Han
     emit selectionChanged();
 }
 
+bool Viewer::animating() const
+{
+    return toAskNextFrame() || !ViewAnimation()->IsStopped();
+}
+
 void Viewer::handleViewRedraw(const Handle(AIS_InteractiveContext)& ctx,
                               const Handle(V3d_View)& view)
 {

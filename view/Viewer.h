@@ -70,6 +70,8 @@ public:
     // Invalidates the view, restarts progressive accumulation and schedules one repaint.
     void requestRedraw();
     bool firstFrameDrawn() const { return firstFrameDrawn_; }
+    // A camera or view-cube animation is under way: the frames to come still move.
+    bool animating() const;
 
     // Navigation. Scheme 0 orbits with the middle button, scheme 1 pans with it.
     void setNavigationMode(int scheme);

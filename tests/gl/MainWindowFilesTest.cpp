@@ -13,6 +13,7 @@
 #include "panels/dialogs/ImportReportDialog.h"
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SolidEdgeAssemblyFile.h"
@@ -46,6 +47,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
@@ -609,6 +611,67 @@ TEST_F(MainWindowFilesTest, LongImportShowsItsProgressAndCanBeCancelled)
     EXPECT_TRUE(window.controller->document->features.empty());
     ASSERT_TRUE(window.toast != nullptr);
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));
+}
+
+// A large STEP file: the dialog follows the read and the transfer, and stays while the bodies
+// come into the document and are shown. "Abbrechen" pressed only then says that the import
+// was done already and how to take it back.
+TEST_F(MainWindowFilesTest, LargeImportShowsItsProgressUntilTheDocumentShowsIt)
+{
+    constexpr int count = 1100;
+    const QString path = dir.filePath(QStringLiteral("kisten.step"));
+    writeFile(path, qor::fixtures::stepManyBoxes(count));
+    // The values the dialog's bar takes while the file is read.
+    auto readValues = std::make_shared<std::vector<int>>();
+    const auto shown = whenShown<QProgressDialog>([readValues](QProgressDialog* d) {
+        QObject::connect(d->findChild<QProgressBar*>(), &QProgressBar::valueChanged, d,
+                         [d, readValues](int value) {
+                             if (d->labelText() == QStringLiteral("Datei wird gelesen …"))
+                                 readValues->push_back(value);
+                         });
+    });
+    const auto shownBodies = [this] {
+        int bodies = 0;
+        for (const auto& [id, body] : window.controller->document->current.bodies.get())
+            bodies += window.scene->bodyObject(id).IsNull() ? 0 : 1;
+        return bodies;
+    };
+    // The window has shown the new document by the time the controller's other listeners
+    // hear of it.
+    bool dialogWhenShown = false;
+    int bodiesWhenShown = 0;
+    const QMetaObject::Connection changed = QObject::connect(
+        window.controller, &qor::app::DocumentController::changed, &window, [&] {
+            if (bodiesWhenShown > 0)
+                return;
+            bodiesWhenShown = shownBodies();
+            for (QProgressDialog* d : window.findChildren<QProgressDialog*>()) {
+                if (!d->isVisible())
+                    continue;
+                dialogWhenShown = true;
+                QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
+            }
+        });
+    window.importFile(path);
+    QObject::disconnect(changed);
+
+    ASSERT_TRUE(*shown) << "the read was too quick for its dialog";
+    EXPECT_EQ(bodiesWhenShown, count);
+    EXPECT_TRUE(dialogWhenShown);
+    EXPECT_TRUE(std::is_sorted(readValues->begin(), readValues->end()));
+    EXPECT_GE(std::count_if(readValues->begin(), readValues->end(),
+                            [](int value) { return value > 0 && value < 100; }),
+              3);
+    for (QProgressDialog* d : window.findChildren<QProgressDialog*>())
+        EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), std::size_t(count));
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_EQ(window.toast->findChild<QLabel*>()->text(),
+              QStringLiteral("Abbrechen kam zu spät: „kisten.step“ ist schon importiert – "
+                             "Rückgängig (Strg+Z) nimmt den Import zurück"));
+    window.actions.value(QStringLiteral("undo"))->trigger();
+    EXPECT_TRUE(window.controller->document->features.empty());
+    EXPECT_TRUE(window.controller->document->current.bodies.get().empty());
 }
 
 // Showing thousands of bodies of shapes of their own takes seconds: the progress dialog comes

@@ -10,8 +10,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QFrame>
 #include <QImage>
@@ -261,6 +263,90 @@ TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowWithTheMod
     ASSERT_EQ(image.size(), QSize(1280, 800));
     // The centre of the view, clear of the view cube and the floating bar.
     EXPECT_TRUE(viewShowsModel(image, QRect(500, 300, 500, 280)));
+}
+
+// A screenshot run of the program: its exit status, standard error and picture.
+struct ScreenshotRun {
+    int exitCode = -1;
+    QString errors;
+    QImage image;
+};
+
+ScreenshotRun runScreenshot(const QTemporaryDir& dir, QStringList arguments, const QString& name)
+{
+    const QString shot = dir.filePath(name);
+    arguments << QStringLiteral("--screenshot") << shot << QStringLiteral("--size")
+              << QStringLiteral("1280x800");
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"), arguments);
+    // Only against a hang: the run waits for its work, however long that takes.
+    if (!program.waitForFinished(240000)) {
+        program.kill();
+        program.waitForFinished();
+        return {};
+    }
+    return {program.exitCode(), QString::fromLocal8Bit(program.readAllStandardError()),
+            QImage(shot)};
+}
+
+// The share of the region's pixels that pass the test.
+template <typename Test>
+double pixelShare(const QImage& image, const QRect& region, Test test)
+{
+    int passing = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        for (int x = region.left(); x <= region.right(); ++x)
+            passing += test(image.pixel(x, y)) ? 1 : 0;
+    }
+    return double(passing) / double(region.width() * region.height());
+}
+
+// The bodies' light blue-grey faces over the dark view.
+bool modelColoured(QRgb pixel)
+{
+    return qGray(pixel) > 120 && qBlue(pixel) >= qRed(pixel);
+}
+
+// A file that takes longer to import than the window takes to show: the picture comes once
+// the bodies are in the view, and with the drawing once the drawing window shows their views.
+TEST(MainWindowProgram, ScreenshotWaitsForTheFileAndTheDrawing)
+{
+    const QString casing
+        = QDir(QStringLiteral(QOR_READER_FILES)).filePath(QStringLiteral("Casing_v4.f3z"));
+    if (!QFileInfo::exists(casing))
+        GTEST_SKIP() << "Casing_v4.f3z is not at hand";
+    QTemporaryDir dir;
+
+    const ScreenshotRun view = runScreenshot(dir, {casing}, QStringLiteral("ansicht.png"));
+    ASSERT_EQ(view.exitCode, 0) << view.errors.toStdString();
+    ASSERT_EQ(view.image.size(), QSize(1280, 800));
+    // The middle of the view, below the toast and clear of the view cube and the view bar.
+    EXPECT_GT(pixelShare(view.image, QRect(560, 330, 400, 260), modelColoured), 0.3);
+
+    const ScreenshotRun drawing = runScreenshot(dir, {casing, QStringLiteral("--drawing")},
+                                                QStringLiteral("zeichnung.png"));
+    ASSERT_EQ(drawing.exitCode, 0) << drawing.errors.toStdString();
+    ASSERT_EQ(drawing.image.size(), QSize(1280, 800));
+    // The sheet's left part, where the first views stand: white paper with their lines.
+    const QRect views(230, 150, 520, 480);
+    EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) > 230; }), 0.6);
+    EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) < 100; }), 0.02);
+}
+
+// Nobody answers a message box in a screenshot run: the box is refused, its text goes to
+// standard error, and the picture is taken all the same.
+TEST(MainWindowProgram, ScreenshotRunRefusesMessageBoxesAndSaysWhy)
+{
+    QTemporaryDir dir;
+    const ScreenshotRun run = runScreenshot(
+        dir, {dir.filePath(QStringLiteral("fehlt.qcpart"))}, QStringLiteral("bild.png"));
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains(QStringLiteral("QorCAD: Datei konnte nicht geöffnet werden: ")))
+        << run.errors.toStdString();
+    EXPECT_EQ(run.image.size(), QSize(1280, 800));
 }
 
 } // namespace

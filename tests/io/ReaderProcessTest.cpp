@@ -7,6 +7,7 @@
 
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/ShapeTextFixtures.h"
 
 #include <BRepBndLib.hxx>
@@ -19,7 +20,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using namespace qor;
 
@@ -118,6 +121,32 @@ TEST(ReaderProcess, DamagedShapeDataInAnAnswerCostsNoMemory)
         EXPECT_LT(test::cpuSeconds() - cpuBefore, 1.0);
         EXPECT_LT(test::statusKilobytes("VmHWM:") - before, 64 * 1024);
     }
+}
+
+// A large STEP file read through the reader process: the kernel parses it for a while
+// without a word, then transfers it. The bar moves through both, rising from start to end.
+TEST(ReaderProcess, ProgressOfALargeStepReadMoves)
+{
+    constexpr int count = 500;
+    QTemporaryDir dir;
+    const QString path
+        = writeFile(dir, QStringLiteral("kisten.step"), fixtures::stepManyBoxes(count));
+    std::vector<int> percents;
+    const io::ImportResult result = io::importFile(path, [&percents](int percent, const QString&) {
+        if (percents.empty() || percents.back() != percent)
+            percents.push_back(percent);
+    });
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_EQ(result.bodies.size(), std::size_t(count));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    const auto distinctBetween = [&percents](int above, int below) {
+        return std::count_if(percents.begin(), percents.end(),
+                             [above, below](int p) { return p > above && p < below; });
+    };
+    EXPECT_GE(distinctBetween(0, 50), 3) << "the parse";
+    EXPECT_GE(distinctBetween(50, 100), 3) << "the transfer";
+    EXPECT_EQ(percents.back(), 100);
 }
 
 TEST(ReaderProcess, AnswerCarriesEverythingOfTheResult)
