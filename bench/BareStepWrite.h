@@ -19,11 +19,12 @@
 namespace qor::bench {
 
 // What the export adds nothing to: the kernel's writer on an XCAF document of
-// the named, coloured bodies.
-inline void bareStepWrite(const std::vector<qor::io::ExportBody>& bodies, const QByteArray& file)
+// the named, coloured bodies, in the export's default schema unless told.
+inline void bareStepWrite(const std::vector<qor::io::ExportBody>& bodies, const QByteArray& file,
+                          const char* schema = "AP242DIS")
 {
     STEPControl_Controller::Init();
-    Interface_Static::SetCVal("write.step.schema", "AP242DIS");
+    Interface_Static::SetCVal("write.step.schema", schema);
     Interface_Static::SetCVal("write.step.unit", "MM");
     qor::io::XcafDocumentScope scope;
     const Handle(XCAFDoc_ShapeTool) shapes

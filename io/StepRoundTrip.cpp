@@ -25,6 +25,7 @@
 #include <Standard_Failure.hxx>
 #include <StepData_StepModel.hxx>
 #include <StepShape_ManifoldSolidBrep.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <XSControl_WorkSession.hxx>
@@ -100,6 +101,19 @@ struct Record {
     qint32 modelSolids;
     qint32 fileSolids;
 };
+
+// Whether the edge runs once round its circle, from a vertex back to it.
+bool isWholeCircle(const BRepAdaptor_Curve& curve, const TopoDS_Edge& edge)
+{
+    if (curve.GetType() != GeomAbs_Circle)
+        return false;
+    TopoDS_Vertex first;
+    TopoDS_Vertex last;
+    TopExp::Vertices(edge, first, last);
+    return !first.IsNull() && first.IsSame(last)
+           && std::abs(curve.LastParameter() - curve.FirstParameter() - 2 * M_PI)
+                  <= Precision::PConfusion();
+}
 
 int faceCount(const TopoDS_Shape& shape)
 {
@@ -528,16 +542,33 @@ bool stepMayChangeFace(const TopoDS_Face& face)
     default: return true;
     }
     int edges = 0;
+    bool allWholeCircles = true;
+    TopoDS_Edge seam;
     for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
         const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
-        if (BRep_Tool::Degenerated(edge) || BRep_Tool::IsClosed(edge, face))
+        if (BRep_Tool::Degenerated(edge))
             return true;
-        const GeomAbs_CurveType type = BRepAdaptor_Curve(edge).GetType();
+        const BRepAdaptor_Curve curve(edge);
+        const GeomAbs_CurveType type = curve.GetType();
         if (type != GeomAbs_Line && type != GeomAbs_Circle)
             return true;
+        if (BRep_Tool::IsClosed(edge, face)) {
+            // The seam comes twice, once each way; a second seam (a whole torus)
+            // or a seam in pieces leaves the reader to place parts of the face.
+            if (!seam.IsNull() && !seam.IsSame(edge))
+                return true;
+            seam = edge;
+            continue;
+        }
+        allWholeCircles = allWholeCircles && isWholeCircle(curve, edge);
         ++edges;
     }
-    return edges < 3;
+    // A round band: the seam from one whole circle to the other, which fixes on
+    // which side of the seam every point of the face lies.
+    if (!seam.IsNull())
+        return edges != 2 || !allWholeCircles;
+    // A disc or an annulus: its wires are whole circles, no side to choose.
+    return edges < 3 && !allWholeCircles;
 }
 
 bool stepMayChange(const TopoDS_Shape& shape)

@@ -23,10 +23,13 @@ namespace qor::io {
 bool hasCurvedFace(const TopoDS_Shape& shape);
 
 // Whether the face can come back from STEP trimmed otherwise than written. A face
-// on a plane, cylinder, cone, sphere or torus bounded by three or more lines and
-// circles and crossing no seam is written and read back exactly; a face with
-// curves of any other kind, a seam, or only one or two edges (an arc and its
-// chord, where the reader may take the other side of the circle) may not be.
+// on a plane, cylinder, cone, sphere or torus comes back exactly when its edges
+// are lines and circles and leave the reader no side to choose: three or more of
+// them crossing no seam, whole circles only (a disc, an annulus), or one seam
+// from one whole circle to another (the round of a cylinder, a band of a sphere).
+// A face with curves of any other kind, a pole, a seam with arcs or in pieces,
+// two seams, or an arc and its chord (where the reader may take the other side
+// of the circle) may not.
 bool stepMayChangeFace(const TopoDS_Face& face);
 
 // Whether the STEP writer and reader can change the shape's volume: only closed
