@@ -191,23 +191,20 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
     }
 }
 
-// The kernel's writer seeks each label it is given from the start of their list
-// when it writes their colours, so that its time grows with their square. Given a few thousand at a time, the cost of each stays
-// bounded; each call relates the whole model once more, which costs far less.
-constexpr int transferBatch = 4096;
-
-// False when the writer failed or was stopped.
+// The writer is given the labels options.stepBatch at a time. False when it
+// failed or was stopped.
 bool transferInBatches(STEPCAFControl_Writer& writer, const Handle(TDocStd_Document)& document,
-                       const Message_ProgressRange& range)
+                       const ExportOptions& options, const Message_ProgressRange& range)
 {
+    const int size = std::max(1, options.stepBatch);
     TDF_LabelSequence free;
     XCAFDoc_DocumentTool::ShapeTool(document->Main())->GetFreeShapes(free);
-    Message_ProgressScope scope(range, nullptr, (free.Length() + transferBatch - 1) / transferBatch);
+    Message_ProgressScope scope(range, nullptr, (free.Length() + size - 1) / size);
     TDF_LabelSequence batch;
     int left = free.Length();
     for (TDF_LabelSequence::Iterator label(free); label.More(); label.Next()) {
         batch.Append(label.Value());
-        if (--left > 0 && batch.Length() < transferBatch)
+        if (--left > 0 && batch.Length() < size)
             continue;
         if (!writer.Transfer(batch, STEPControl_AsIs, nullptr, scope.Next()) || scope.UserBreak())
             return false;
@@ -226,7 +223,7 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     Interface_Static::SetCVal("write.step.schema", schema);
     Interface_Static::SetCVal("write.step.unit", "MM");
     STEPCAFControl_Writer writer;
-    if (!transferInBatches(writer, document, range))
+    if (!transferInBatches(writer, document, options, range))
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
     namePlacements(writer.ChangeWriter().WS()->Model());
     const StepBodyColours bodyColours(writer, document);
