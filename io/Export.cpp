@@ -55,9 +55,9 @@
 #include <TDF_LabelSequence.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
-#include <TopTools_MapOfShape.hxx>
 #include <TopoDS_Face.hxx>
 #include <TransferBRep.hxx>
 #include <TransferBRep_ShapeMapper.hxx>
@@ -166,8 +166,7 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
         const TCollection_ExtendedString name(writtenName(bodies, i).toStdWString().c_str());
         if (partOf[i] >= 0) {
             if (partOf[i] == int(parts.size())) {
-                parts.push_back(
-                    BRepBuilderAPI_Copy(body.shape.Located(TopLoc_Location())).Shape());
+                parts.push_back(BRepBuilderAPI_Copy(body.shape.Located(TopLoc_Location())).Shape());
                 describe(colours, shapes->AddShape(parts.back(), false, false), name, body);
             }
             // A located shape is added as a reference to its part. A body placed

