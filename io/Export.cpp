@@ -51,7 +51,6 @@
 #include <Standard_OutOfMemory.hxx>
 #include <StlAPI_Writer.hxx>
 #include <TColStd_IndexedDataMapOfStringString.hxx>
-#include <TDF_LabelMap.hxx>
 #include <TDF_LabelSequence.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
@@ -159,7 +158,6 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
     // part of the same shape in another colour, or a body that shows the shape
     // where it was made, would share its solids.
     std::vector<TopoDS_Shape> parts;
-    TDF_LabelMap placed;
     TopTools_MapOfShape shown; // with their locations
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const ExportBody& body = bodies[i];
@@ -169,15 +167,12 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
                 parts.push_back(BRepBuilderAPI_Copy(body.shape.Located(TopLoc_Location())).Shape());
                 describe(colours, shapes->AddShape(parts.back(), false, false), name, body);
             }
-            // A located shape is added as a reference to its part. A body placed
-            // exactly where another of its part is would be taken for that one: it
-            // is written as a part of its own.
-            const TDF_Label placement = shapes->AddShape(
-                parts[std::size_t(partOf[i])].Moved(body.shape.Location()), false, false);
-            if (placed.Add(placement)) {
-                TDataStd_Name::Set(placement, name);
-                continue;
-            }
+            // A located shape is added as a reference to its part, a label of its
+            // own however many stand at the same spot.
+            const TopoDS_Shape& part = parts[std::size_t(partOf[i])];
+            TDataStd_Name::Set(shapes->AddShape(part.Moved(body.shape.Location()), false, false),
+                               name);
+            continue;
         }
         TopoDS_Shape shape = body.shape;
         if (forStep && !shown.Add(shape))
