@@ -349,8 +349,8 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
 }
 
 // Each written body's volume is compared with the file read back: a solid the
-// first STEP damages is written again and comes back whole; sound bodies beside
-// it are left alone.
+// first STEP damages is written again and comes back whole, also where two
+// placements share it; sound bodies beside it are left alone.
 TEST(ExportFidelity, StepThatChangesAVolumeIsRewrittenOrNoted)
 {
     struct Case {
@@ -367,17 +367,21 @@ TEST(ExportFidelity, StepThatChangesAVolumeIsRewrittenOrNoted)
         SCOPED_TRACE(c.what);
         const QString path = dir.filePath(QStringLiteral("kugel.step"));
         const std::vector<ExportBody> bodies
-            = {{QStringLiteral("Quader"), box(10, 20, 30)}, {QStringLiteral("Kugel"), c.shape}};
+            = {{QStringLiteral("Quader"), box(10, 20, 30)},
+               {QStringLiteral("Kugel"), c.shape},
+               {QStringLiteral("Kugel links"), c.shape.Moved(placement(2.6))},
+               {QStringLiteral("Kugel rechts"), c.shape.Moved(placement(1.9))}};
         QString error;
         QString note = QStringLiteral("alt");
         ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), &error, &note))
             << error.toStdString();
-        EXPECT_EQ(note, QString());
+        EXPECT_EQ(note, QString()) << note.toStdString();
         STEPControl_Reader reader;
         ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
-        ASSERT_EQ(reader.TransferRoots(), 2);
+        ASSERT_EQ(reader.TransferRoots(), 4);
         EXPECT_NEAR(volumeOf(reader.Shape(1)), 6000.0, 1e-3);
-        EXPECT_NEAR(volumeOf(reader.Shape(2)), c.volume, 0.5);
+        for (int i = 2; i <= 4; ++i)
+            EXPECT_NEAR(volumeOf(reader.Shape(i)), c.volume, 0.5) << i;
         // Nothing of the second attempt is left beside the file.
         EXPECT_EQ(
             QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
