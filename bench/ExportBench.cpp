@@ -7,6 +7,7 @@
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <gp_Ax2.hxx>
+#include <gp_Trsf.hxx>
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -41,6 +42,21 @@ std::vector<qor::io::ExportBody> pinBodies()
                   .Shape();
         bodies.push_back({QStringLiteral("Pin %1").arg(i + 1),
                           BRepAlgoAPI_Cut(block, drill).Shape(), 0.8, 0.6, 0.2});
+    }
+    return bodies;
+}
+
+// An assembly of 4,096 placements of one cube, 16 to a row, as a read STEP
+// assembly gives them: every body the same shape at its own location.
+std::vector<qor::io::ExportBody> placedCubes()
+{
+    const TopoDS_Shape cube = BRepPrimAPI_MakeBox(10, 10, 10).Shape();
+    std::vector<qor::io::ExportBody> bodies;
+    for (int i = 0; i < 4096; ++i) {
+        gp_Trsf shift;
+        shift.SetTranslation(gp_Vec(20.0 * (i % 16), 20.0 * (i / 16 % 16), 20.0 * (i / 256)));
+        bodies.push_back(
+            {QStringLiteral("Würfel %1").arg(i + 1), cube.Moved(shift), 0.3, 0.5, 0.8});
     }
     return bodies;
 }
@@ -126,5 +142,7 @@ const bool listedFilesRegistered = registerListedFiles();
 
 BENCHMARK_CAPTURE(BM_BareStepWrite, pins, pinBodies)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_CheckedStepExport, pins, pinBodies)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareStepWrite, placedCubes, placedCubes)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CheckedStepExport, placedCubes, placedCubes)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BareStepWrite, linkrods, sampleBodies)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_CheckedStepExport, linkrods, sampleBodies)->Unit(benchmark::kMillisecond);

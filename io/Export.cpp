@@ -9,6 +9,7 @@
 #include "io/MeshSewing.h"
 #include "io/PlyWriter.h"
 #include "io/StepBodyColours.h"
+#include "io/StepPlacements.h"
 #include "io/StepRoundTrip.h"
 #include "io/ThreeMfWriter.h"
 #include "io/XcafBodies.h"
@@ -53,6 +54,7 @@
 #include <TDF_LabelSequence.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
@@ -62,6 +64,7 @@
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
+#include <XSControl_WorkSession.hxx>
 
 #include <algorithm>
 #include <atomic>
@@ -131,30 +134,77 @@ QString writtenName(const std::vector<ExportBody>& bodies, std::size_t index)
     return name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1) : name;
 }
 
+void describe(const Handle(XCAFDoc_ColorTool)& colours, const TDF_Label& label,
+              const TCollection_ExtendedString& name, const ExportBody& body)
+{
+    TDataStd_Name::Set(label, name);
+    colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
+                      XCAFDoc_ColorSurf);
+}
+
+// One part for each body. For STEP, bodies that are placements of one part refer
+// to it instead (see sharedParts), and a body that shows a shape another body
+// already shows at the same spot gets a copy of its own: the STEP writer writes
+// a shape once however many parts hold it and would style it once for each, so
+// that the bodies read back in one of their colours.
 void fillXcafDocument(const Handle(TDocStd_Document)& document,
-                      const std::vector<ExportBody>& bodies)
+                      const std::vector<ExportBody>& bodies, bool forStep)
 {
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(document->Main());
     const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(document->Main());
+    const std::vector<int> partOf
+        = forStep ? sharedParts(bodies) : std::vector<int>(bodies.size(), -1);
+    // Each shared part is a copy of the unplaced shape, for the same reason: the
+    // part of the same shape in another colour, or a body that shows the shape
+    // where it was made, would share its solids.
+    std::vector<TopoDS_Shape> parts;
+    TopTools_MapOfShape shown; // with their locations
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const ExportBody& body = bodies[i];
-        // A located shape is added as a reference to its unplaced part, and the
-        // writers take name and colour from the part: a compound without a
-        // location keeps them on the body itself.
-        TopoDS_Shape shape = body.shape;
-        if (!shape.Location().IsIdentity()) {
-            TopoDS_Compound placed;
-            BRep_Builder builder;
-            builder.MakeCompound(placed);
-            builder.Add(placed, shape);
-            shape = placed;
+        const TCollection_ExtendedString name(writtenName(bodies, i).toStdWString().c_str());
+        if (partOf[i] >= 0) {
+            if (partOf[i] == int(parts.size())) {
+                parts.push_back(BRepBuilderAPI_Copy(body.shape.Located(TopLoc_Location())).Shape());
+                describe(colours, shapes->AddShape(parts.back(), false, false), name, body);
+            }
+            // A located shape is added as a reference to its part, a label of its
+            // own however many stand at the same spot.
+            const TopoDS_Shape& part = parts[std::size_t(partOf[i])];
+            TDataStd_Name::Set(shapes->AddShape(part.Moved(body.shape.Location()), false, false),
+                               name);
+            continue;
         }
-        const TDF_Label label = shapes->AddShape(shape, false, true);
-        TDataStd_Name::Set(
-            label, TCollection_ExtendedString(writtenName(bodies, i).toStdWString().c_str()));
-        colours->SetColor(label, Quantity_Color(body.r, body.g, body.b, Quantity_TOC_sRGB),
-                          XCAFDoc_ColorSurf);
+        TopoDS_Shape shape = body.shape;
+        if (forStep && !shown.Add(shape))
+            shape = BRepBuilderAPI_Copy(shape).Shape();
+        // The writers would take name and colour of a located shape from the part
+        // it refers to: a compound without a location keeps them on the body itself.
+        if (!shape.Location().IsIdentity())
+            shape = compoundOf({shape});
+        describe(colours, shapes->AddShape(shape, false, true), name, body);
     }
+}
+
+// The writer is given the labels options.stepBatch at a time. False when it
+// failed or was stopped.
+bool transferInBatches(STEPCAFControl_Writer& writer, const Handle(TDocStd_Document)& document,
+                       const ExportOptions& options, const Message_ProgressRange& range)
+{
+    const int size = std::max(1, options.stepBatch);
+    TDF_LabelSequence free;
+    XCAFDoc_DocumentTool::ShapeTool(document->Main())->GetFreeShapes(free);
+    Message_ProgressScope scope(range, nullptr, (free.Length() + size - 1) / size);
+    TDF_LabelSequence batch;
+    int left = free.Length();
+    for (TDF_LabelSequence::Iterator label(free); label.More(); label.Next()) {
+        batch.Append(label.Value());
+        if (--left > 0 && batch.Length() < size)
+            continue;
+        if (!writer.Transfer(batch, STEPControl_AsIs, nullptr, scope.Next()) || scope.UserBreak())
+            return false;
+        batch.Clear();
+    }
+    return !free.IsEmpty();
 }
 
 QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& file,
@@ -167,8 +217,9 @@ QString writeStep(const Handle(TDocStd_Document)& document, const QByteArray& fi
     Interface_Static::SetCVal("write.step.schema", schema);
     Interface_Static::SetCVal("write.step.unit", "MM");
     STEPCAFControl_Writer writer;
-    if (!writer.Transfer(document, STEPControl_AsIs, nullptr, range) || range.UserBreak())
+    if (!transferInBatches(writer, document, options, range))
         return QStringLiteral("STEP-Übertragung fehlgeschlagen");
+    namePlacements(writer.ChangeWriter().WS()->Model());
     const StepBodyColours bodyColours(writer, document);
     if (writer.Write(file.constData()) != IFSelect_RetDone || !bodyColours.link(file))
         return QStringLiteral("STEP-Datei konnte nicht geschrieben werden");
@@ -254,7 +305,7 @@ QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
                          const Message_ProgressRange& range = Message_ProgressRange())
 {
     XcafDocumentScope scope;
-    fillXcafDocument(scope.document(), bodies);
+    fillXcafDocument(scope.document(), bodies, info.format == Format::Step);
     switch (info.format) {
     case Format::Step: return writeStep(scope.document(), file, options, range);
     case Format::Iges: return writeIges(scope.document(), file, bodies);

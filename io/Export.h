@@ -31,6 +31,13 @@ struct ExportOptions {
     long long triangleBudget = 4'000'000;
     bool binary = true; // STL only
     QString stepSchema = QStringLiteral("AP242"); // "AP203", "AP214"; anything else is AP242
+    // The kernel's STEP writer seeks each label it is given from the start of
+    // their list when it writes their colours, so that its time grows with their
+    // square; each call relates the whole model twice. It is given this many
+    // bodies at a time, which costs least for tens of thousands (a conversion of
+    // 46,656 placements: 14 s of processor time, against 21 s in batches of 4,096
+    // and 18 s in one).
+    int stepBatch = 16384;
     QString author; // OBJ, glTF/GLB and PLY metadata
 };
 

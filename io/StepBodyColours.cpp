@@ -12,6 +12,7 @@
 #include <StepVisual_MechanicalDesignGeometricPresentationRepresentation.hxx>
 #include <StepVisual_PresentationStyleAssignment.hxx>
 #include <StepVisual_StyledItem.hxx>
+#include <TDF_LabelMap.hxx>
 #include <TDF_LabelSequence.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TransferBRep.hxx>
@@ -161,10 +162,16 @@ StepBodyColours::StepBodyColours(STEPCAFControl_Writer& writer,
     STEPConstruct_Styles styles(session);
     TDF_LabelSequence free;
     shapes->GetFreeShapes(free);
+    // A placement of a shared part has the part's colour, styled once for all.
+    TDF_LabelMap styled;
     for (const TDF_Label& label : free) {
+        TDF_Label part = label;
+        if (XCAFDoc_ShapeTool::IsReference(label))
+            XCAFDoc_ShapeTool::GetReferredShape(label, part);
         Quantity_Color colour;
-        const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(label);
-        if (!colours->GetColor(label, XCAFDoc_ColorSurf, colour) || !severalSolids(shape))
+        const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(part);
+        if (!styled.Add(part) || !colours->GetColor(part, XCAFDoc_ColorSurf, colour)
+            || !severalSolids(shape))
             continue;
         const Handle(StepRepr_Representation) representation = representationOf(finder, shape);
         if (representation.IsNull() || representation->NbItems() == 0)

@@ -20,8 +20,9 @@ namespace qor::io {
 class StepBodyColours {
 public:
     // After the writer's transfer: puts the model's presentations in the order of
-    // the bodies, and styles every coloured free shape of the document that holds
-    // more than one solid (AP214 and AP242; AP203 has no colours).
+    // the bodies, and styles every coloured part of the document that holds more
+    // than one solid, a free shape or the part its placements share (AP214 and
+    // AP242; AP203 has no colours).
     StepBodyColours(STEPCAFControl_Writer& writer, const Handle(TDocStd_Document)& document);
 
     // After the file was written: points each added style at its body. False

@@ -403,7 +403,8 @@ std::vector<int> firstOf(const std::vector<TopoDS_Shape>& shapes, TopAbs_ShapeEn
 // The tasks of the listed bodies: each solid of a body that may change read on
 // its own as within its body, the solids paired with their entities by order; a
 // body without solids, or all when the model holds another number of solids than
-// the bodies (a body written twice as one part), read whole. A solid whose faces
+// the bodies (a body written twice as one part, placements that share one), read
+// whole: each placement is a top-level shape of its own. A solid whose faces
 // all come back as written comes back whole and is not read: the many planar
 // pins of a connector cost more to read than the one housing that may change.
 // The largest come first, so that workers taking tasks in turn end together.

@@ -7,6 +7,8 @@
 #include "IoTestSupport.h"
 #include "tests/common/CpuTime.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/BareStepVerdict.h"
+#include "tests/fixtures/PlacedParts.h"
 #include "tests/fixtures/SeamSolids.h"
 #include "tests/fixtures/TerrainFace.h"
 #include "tests/fixtures/XcafModel.h"
@@ -99,6 +101,37 @@ int triangleCount(const QString& path3mf)
     return int(zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 28).count("<triangle "));
 }
 
+// The file as the kernel's reader gives it, bodies collected from its parts and
+// placements.
+std::vector<qor::io::ImportedBody> bareBodies(const QString& path)
+{
+    XcafModel bare;
+    STEPCAFControl_Reader reader;
+    if (reader.ReadFile(QFile::encodeName(path).constData()) != IFSelect_RetDone
+        || !reader.Transfer(bare.doc))
+        return {};
+    qor::io::ImportResult result;
+    qor::io::collectXcafBodies(bare.doc, result);
+    return result.bodies;
+}
+
+// Signed: a body turned round has a negative volume.
+GProp_GProps massOf(const TopoDS_Shape& shape)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props);
+    return props;
+}
+
+int solidsIn(const std::string& text)
+{
+    int count = 0;
+    for (std::size_t at = text.find("MANIFOLD_SOLID_BREP("); at != std::string::npos;
+         at = text.find("MANIFOLD_SOLID_BREP(", at + 1))
+        ++count;
+    return count;
+}
+
 } // namespace
 
 // Read back by the kernel's own reader: the placed body and the body of two
@@ -143,6 +176,62 @@ TEST(ExportFidelity, StepKeepsNamesAndColoursOfPlacedAndMultiSolidBodies)
         EXPECT_NEAR(body.b, bodies[i].b, 0.01);
         EXPECT_NEAR(volumeOf(body.shape), volumeOf(bodies[i].shape), 1e-6);
         EXPECT_TRUE(extentIs(body.shape, extent(bodies[i].shape), 1e-4));
+    }
+}
+
+// Placements of one part are written as placements, each read back by the bare
+// reader as a body of its own: names, colours, volumes and where they stand as
+// when every body is written as a part of its own. Bodies of one shape in
+// another colour or mirrored are other parts. Given to the writer a few at a
+// time, the bodies come back the same.
+TEST(ExportFidelity, StepOfPlacedPartsReadsBackAsPartsOfTheirOwn)
+{
+    const struct {
+        unsigned seed;
+        int batch;
+    } cases[] = {{1, ExportOptions().stepBatch}, {2, ExportOptions().stepBatch}, {3, 7}, {4, 1}};
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "seed " << c.seed << ", batch " << c.batch);
+        const std::vector<ExportBody> bodies = qor::fixtures::placedParts(c.seed, 60);
+        const QString placed = dir.filePath(QStringLiteral("platziert.step"));
+        const QString own = dir.filePath(QStringLiteral("eigen.step"));
+        ExportOptions options;
+        options.stepBatch = c.batch;
+        QString error;
+        QString note;
+        ASSERT_TRUE(exportFile(placed, bodies, options, &error, &note)) << error.toStdString();
+        EXPECT_EQ(note, QString());
+        ASSERT_TRUE(qor::fixtures::writeEachAsOwnPart(bodies, own));
+
+        // The parts' geometry is written once, not once per placement.
+        int solids = 0;
+        for (const ExportBody& body : bodies)
+            solids += countOf(body.shape, TopAbs_SOLID);
+        QFile file(placed);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_LT(solidsIn(file.readAll().toStdString()), solids / 2);
+        // Each body is a top-level shape of its own, with its volume.
+        EXPECT_TRUE(qor::fixtures::changedInFile(placed, bodies).empty());
+
+        const std::vector<qor::io::ImportedBody> read = bareBodies(placed);
+        const std::vector<qor::io::ImportedBody> expected = bareBodies(own);
+        ASSERT_EQ(expected.size(), bodies.size());
+        ASSERT_EQ(read.size(), expected.size());
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            SCOPED_TRACE(expected[i].name.toStdString());
+            EXPECT_EQ(read[i].name, expected[i].name);
+            EXPECT_EQ(read[i].hasColor, expected[i].hasColor);
+            EXPECT_NEAR(read[i].r, expected[i].r, 1e-3);
+            EXPECT_NEAR(read[i].g, expected[i].g, 1e-3);
+            EXPECT_NEAR(read[i].b, expected[i].b, 1e-3);
+            const GProp_GProps mine = massOf(read[i].shape);
+            const GProp_GProps theirs = massOf(expected[i].shape);
+            EXPECT_NEAR(mine.Mass(), theirs.Mass(), 1e-6 * std::abs(theirs.Mass()));
+            EXPECT_LT(mine.CentreOfMass().Distance(theirs.CentreOfMass()), 1e-6);
+            EXPECT_EQ(countOf(read[i].shape, TopAbs_SOLID),
+                      countOf(expected[i].shape, TopAbs_SOLID));
+        }
     }
 }
 
@@ -260,8 +349,8 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
 }
 
 // Each written body's volume is compared with the file read back: a solid the
-// first STEP damages is written again and comes back whole; sound bodies beside
-// it are left alone.
+// first STEP damages is written again and comes back whole, also where two
+// placements share it; sound bodies beside it are left alone.
 TEST(ExportFidelity, StepThatChangesAVolumeIsRewrittenOrNoted)
 {
     struct Case {
@@ -278,17 +367,21 @@ TEST(ExportFidelity, StepThatChangesAVolumeIsRewrittenOrNoted)
         SCOPED_TRACE(c.what);
         const QString path = dir.filePath(QStringLiteral("kugel.step"));
         const std::vector<ExportBody> bodies
-            = {{QStringLiteral("Quader"), box(10, 20, 30)}, {QStringLiteral("Kugel"), c.shape}};
+            = {{QStringLiteral("Quader"), box(10, 20, 30)},
+               {QStringLiteral("Kugel"), c.shape},
+               {QStringLiteral("Kugel links"), c.shape.Moved(placement(2.6))},
+               {QStringLiteral("Kugel rechts"), c.shape.Moved(placement(1.9))}};
         QString error;
         QString note = QStringLiteral("alt");
         ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), &error, &note))
             << error.toStdString();
-        EXPECT_EQ(note, QString());
+        EXPECT_EQ(note, QString()) << note.toStdString();
         STEPControl_Reader reader;
         ASSERT_EQ(reader.ReadFile(QFile::encodeName(path).constData()), IFSelect_RetDone);
-        ASSERT_EQ(reader.TransferRoots(), 2);
+        ASSERT_EQ(reader.TransferRoots(), 4);
         EXPECT_NEAR(volumeOf(reader.Shape(1)), 6000.0, 1e-3);
-        EXPECT_NEAR(volumeOf(reader.Shape(2)), c.volume, 0.5);
+        for (int i = 2; i <= 4; ++i)
+            EXPECT_NEAR(volumeOf(reader.Shape(i)), c.volume, 0.5) << i;
         // Nothing of the second attempt is left beside the file.
         EXPECT_EQ(
             QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
