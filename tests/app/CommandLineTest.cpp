@@ -403,19 +403,22 @@ TEST(ProgramTest, RenderIconWritesEachSize)
     }
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 
-    // A bad value anywhere writes nothing at all; a suffix without an image format fails the save.
+    // Values are written in the order given: a bad value or a failed save ends the export
+    // there, what came before it stays written and nothing after it is.
     for (const QString& bad :
          {"0:%1/c.png", "16:", "abc:%1/c.png", "99999:%1/c.png", "16:%1/c.unbekannt"}) {
         QTemporaryDir out;
         const ProgramRun failed
-            = runProgram({"--render-icon", "16:" + out.filePath("a.png"), "--render-icon",
-                          QString(bad).replace("%1", out.path())},
+            = runProgram({"--render-icon", "48:" + out.filePath("a.png"), "--render-icon",
+                          QString(bad).replace("%1", out.path()), "--render-icon",
+                          "16:" + out.filePath("d.png")},
                          out);
         EXPECT_EQ(failed.status, 1) << bad.toStdString();
         EXPECT_TRUE(failed.err.isEmpty()) << failed.err.toStdString();
+        EXPECT_EQ(QImage(out.filePath("a.png")).size(), QSize(48, 48)) << bad.toStdString();
         const QStringList written
             = QDir(out.path()).entryList({"*.png", "*.unbekannt"}, QDir::Files);
-        EXPECT_EQ(written.size(), bad.endsWith(".unbekannt") ? 1 : 0) << bad.toStdString();
+        EXPECT_EQ(written, QStringList{"a.png"}) << bad.toStdString();
     }
 }
 
