@@ -41,6 +41,7 @@
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StlFixtures.h"
 
 #include <gtest/gtest.h>
@@ -591,6 +592,8 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     qor::ZipWriter zip;
     zip.add(QStringLiteral("Manifest.dat"), "leer", false);
     writeFile(home.filePath("leer.f3d"), zip.finish());
+    // An output that is no ordinary file would be replaced by the staged file's move.
+    ASSERT_TRUE(qor::test::makePipe(home.filePath("rohr.stl")));
 
     const std::pair<QString, QString> cases[] = {
         // Without a colon, or with both sides naming one file, the input would be
@@ -618,6 +621,8 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
          "Fehler: Die Fusion-Datei enthält keine Körperdaten. In Fusion „Datei → Exportieren → "
          "STEP“ wählen und die STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
          "bleiben erhalten.\n"},
+        {input + ":" + home.filePath("rohr.stl"),
+         "Fehler: „rohr.stl“ ist eine benannte Pipe und wird nicht überschrieben\n"},
     };
     for (const auto& [argument, message] : cases) {
         const ProgramRun run = runProgram({"--convert", argument}, home);
@@ -629,8 +634,10 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     }
     EXPECT_EQ(readFile(input), original);
     // Nothing was written by any of the failed runs, not even a staging folder.
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"gruppe.asm", "kaputt.step", "leer.f3d", "teil.step"}));
+    EXPECT_EQ(QDir(home.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"gruppe.asm", "kaputt.step", "leer.f3d", "rohr.stl", "teil.step"}));
+    EXPECT_EQ(qor::test::nodeOf(home.filePath("rohr.stl")).first, mode_t(S_IFIFO));
 }
 
 // File names are used as the bytes given: a Latin-1 input name and an output
