@@ -3,6 +3,7 @@
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
 #include "tests/fixtures/InstancedAssembly.h"
+#include "tests/gl/BoxPartFile.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 using qor::app::MainWindow;
@@ -185,6 +187,78 @@ TEST_F(ViewPickingTest, FaceUnderThePointerWinsThePlanePick)
                 << it.key().toStdString() << " of " << got;
         window.finishSketch(false);
         ASSERT_EQ(window.sketchEditor, nullptr);
+    }
+}
+
+// Origin planes are see-through: in the isometric view of a box part, at the window sizes
+// people use, a click about the middle of the top face (where the rays pass the XZ or YZ
+// plane above the face first) starts a sketch on that face, and a click on a plane beside
+// the body still starts one on the plane.
+TEST_F(ViewPickingTest, ClickAboutTheMiddleOfTheTopFaceInTheIsoViewSketchesOnIt)
+{
+    QTemporaryDir folder;
+    const QString part = folder.filePath(QStringLiteral("quader.qcpart"));
+    // 50 x 30 x 20, centred on the z axis, standing on z = 0.
+    ASSERT_TRUE(qor::test::saveBoxPart(part));
+    ASSERT_TRUE(window.openFile(part));
+    struct Case {
+        const char* name;
+        gp_Pnt at;
+        std::optional<int> origin; // the origin plane expected, else the top face
+    };
+    const Case cases[] = {
+        {"middle", gp_Pnt(0, 0, 20), std::nullopt},
+        // Behind the XZ plane as seen from the iso view.
+        {"middle, towards the back", gp_Pnt(2, 4, 20), std::nullopt},
+        // Behind the YZ plane.
+        {"middle, to the left", gp_Pnt(-4, -2, 20), std::nullopt},
+        // Behind both.
+        {"middle, back left", gp_Pnt(-3, 3, 20), std::nullopt},
+        {"middle, front right", gp_Pnt(4, -3, 20), std::nullopt},
+        // On the planes where no part of the body lies in front of them or behind.
+        {"XZ beside the box", gp_Pnt(-28, 0, 25), -2},
+        {"XY beside the box", gp_Pnt(-28, -25, 0), -1},
+        {"YZ beside the box", gp_Pnt(0, 28, 25), -3},
+    };
+    for (const QSize size : {QSize(1920, 1200), QSize(1280, 800)}) {
+        SCOPED_TRACE(size.width());
+        window.resize(size);
+        QCoreApplication::processEvents();
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            window.newSketch({});
+            ASSERT_TRUE(window.property("pickPlane").toBool());
+            settle();
+            window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+            window.viewer->fitAll(false);
+            flush();
+            const QPoint at = window.viewer->toScreen(c.at);
+            ASSERT_TRUE(window.viewer->rect().contains(at));
+            QTest::mouseMove(window.viewer, at);
+            flush();
+            QTest::mousePress(window.viewer, Qt::LeftButton, Qt::NoModifier, at);
+            flush();
+            QTest::mouseRelease(window.viewer, Qt::LeftButton, Qt::NoModifier, at);
+            flush();
+            ASSERT_NE(window.sketchEditor, nullptr) << "no sketch was started";
+            const int sketch = window.scene->editingSketch;
+            const QJsonObject plane = window.controller->document->feature(sketch)
+                                          ->params.value(QStringLiteral("plane"))
+                                          .toObject();
+            const std::string got
+                = QJsonDocument(plane).toJson(QJsonDocument::Compact).toStdString();
+            if (c.origin) {
+                EXPECT_EQ(plane.value(QStringLiteral("kind")).toString(), "origin") << got;
+                EXPECT_EQ(plane.value(QStringLiteral("id")).toInt(), *c.origin) << got;
+            } else {
+                EXPECT_EQ(plane.value(QStringLiteral("kind")).toString(), "face") << got;
+                const gp_Ax3& on = window.controller->document->current.sketches.at(sketch).plane;
+                EXPECT_NEAR(on.Location().Z(), 20.0, 1e-6) << got;
+                EXPECT_NEAR(on.Direction().Z(), 1.0, 1e-9) << got;
+            }
+            window.finishSketch(false);
+            ASSERT_EQ(window.sketchEditor, nullptr);
+        }
     }
 }
 
