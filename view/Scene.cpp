@@ -292,11 +292,12 @@ public:
     {
     }
     // The context asks about each owner the selector found under the pointer, after it
-    // found them all: the others are the selector's picked owners still.
+    // found them all: the others are the selector's picked owners still. The type comes
+    // first, so that the owners of a large rectangle cost no look-up.
     Standard_Boolean IsOk(const Handle(SelectMgr_EntityOwner)& owner) const override
     {
-        if (!isPlane_(owner)
-            || selector_->GetManager().GetActiveSelectionType() != SelectMgr_SelectionType_Point)
+        if (selector_->GetManager().GetActiveSelectionType() != SelectMgr_SelectionType_Point
+            || !isPlane_(owner))
             return true;
         for (int i = 1; i <= selector_->NbPicked(); ++i) {
             if (isBody_(selector_->Picked(i)))
