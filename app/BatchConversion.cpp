@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "io/ClosedVolume.h"
 #include "io/Export.h"
+#include "io/FileAccess.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
 #include "io/NameLinks.h"
@@ -237,7 +238,8 @@ QString refusal(const QByteArray& argument, const ConvertPaths& paths)
         || std::filesystem::equivalent(input, output, ec))
         return QStringLiteral("Eingabe und Ausgabe sind dieselbe Datei „%1“")
             .arg(QFile::decodeName(paths.input));
-    return {};
+    // The export goes to a staged file renamed over the output at the end.
+    return io::unreplaceableFileMessage(QFile::decodeName(paths.output));
 }
 
 // The program's own documents and Solid Edge assemblies place parts by path;

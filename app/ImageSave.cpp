@@ -1,7 +1,8 @@
 #include "app/MainWindow.h"
 
-#include "ui/Settings.h"
+#include "io/FileAccess.h"
 #include "model/DocumentController.h"
+#include "ui/Settings.h"
 #include "view/Viewer.h"
 
 #include <QApplication>
@@ -24,6 +25,10 @@ void MainWindow::saveImage(QWidget* dialog, const QComboBox& sizes)
     if (path.isEmpty())
         return;
     settings.setValue(settings::lastDir, QFileInfo(path).absolutePath());
+    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
+        showToast(refused, true);
+        return;
+    }
 
     const QSize size = sizes.currentData().toSize();
     QApplication::setOverrideCursor(Qt::WaitCursor);

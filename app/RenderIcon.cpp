@@ -2,8 +2,6 @@
 
 #include <QPixmap>
 
-#include <vector>
-
 namespace qor::app {
 
 namespace {
@@ -29,15 +27,12 @@ IconFile iconFileOf(const QString& value)
 
 int renderIcons(const QIcon& icon, const QStringList& values)
 {
-    // Checked before anything is written, so that a mistyped value leaves no partial output.
-    std::vector<IconFile> files;
+    // In the order given: a bad value or a failed save ends the export there, and the files
+    // written before it stay.
     for (const QString& value : values) {
         const IconFile file = iconFileOf(value);
         if (file.size < 1 || file.size > maxIconSize || file.path.isEmpty())
             return 1;
-        files.push_back(file);
-    }
-    for (const IconFile& file : files) {
         const QPixmap pixmap
             = icon.pixmap(QSize(file.size, file.size), 1.0)
                   .scaled(file.size, file.size, Qt::KeepAspectRatio, Qt::SmoothTransformation);

@@ -1,5 +1,7 @@
 #include "io/Export.h"
 
+#include "io/FileAccess.h"
+
 #include "io/BrepFile.h"
 #include "io/CancelIndicator.h"
 #include "io/ClosedVolume.h"
@@ -1430,6 +1432,11 @@ bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
     const FormatInfo* info = formatOf(suffix);
     if (!info) {
         setError(error, QStringLiteral("Unbekanntes Exportformat .") + suffix);
+        return false;
+    }
+    // Checked before the long meshing; the final move would put a regular file in its place.
+    if (const QString refused = unreplaceableFileMessage(path); !refused.isEmpty()) {
+        setError(error, refused);
         return false;
     }
     keepOnlyKernelFailures();

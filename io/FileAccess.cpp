@@ -42,6 +42,12 @@ QString sizeText(qint64 bytes)
     return german.toString(double(bytes) / 1e3, 'f', 0) + QStringLiteral(" KB");
 }
 
+// Through links: what a save would write into is what the link leads to.
+std::filesystem::file_status statusOf(const QString& path, std::error_code& ec)
+{
+    return std::filesystem::status(QFile::encodeName(path).toStdString(), ec);
+}
+
 FileContent refused(const QString& text)
 {
     return {{}, text};
@@ -53,8 +59,7 @@ QString unreadableFileMessage(const QString& path)
 {
     const QString name = QFileInfo(path).fileName();
     std::error_code ec;
-    const std::filesystem::file_status status
-        = std::filesystem::status(QFile::encodeName(path).toStdString(), ec);
+    const std::filesystem::file_status status = statusOf(path, ec);
     if (ec == std::errc::too_many_symbolic_link_levels)
         return QStringLiteral("„%1“ ist ein Verweis, der im Kreis auf sich selbst zeigt").arg(name);
     if (ec || status.type() == std::filesystem::file_type::not_found)
@@ -65,6 +70,18 @@ QString unreadableFileMessage(const QString& path)
     if (!QFileInfo(path).isReadable())
         return QStringLiteral("Keine Leseberechtigung für „%1“").arg(name);
     return {};
+}
+
+QString unreplaceableFileMessage(const QString& path)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = statusOf(path, ec);
+    // What cannot be looked at is left to the writer, whose failure says more.
+    if (ec || status.type() == std::filesystem::file_type::not_found
+        || status.type() == std::filesystem::file_type::regular)
+        return {};
+    return QStringLiteral("„%1“ ist %2 und wird nicht überschrieben")
+        .arg(QFileInfo(path).fileName(), kindOf(status.type()));
 }
 
 FileContent readWholeFile(const QString& path, qint64 maxBytes)

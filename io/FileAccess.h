@@ -11,6 +11,12 @@ namespace qor::io {
 // opened (opening a pipe blocks until someone writes to it).
 QString unreadableFileMessage(const QString& path);
 
+// Why a saved or exported file must not take the place of what is at path, in
+// German and naming the file; empty when path names a regular file or nothing
+// yet. A named pipe, a device, a socket or a folder is neither written into nor
+// replaced by a regular file.
+QString unreplaceableFileMessage(const QString& path);
+
 // The whole content of a file, or the German reason why it was not read.
 struct FileContent {
     QByteArray bytes;

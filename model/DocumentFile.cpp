@@ -354,6 +354,12 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
 
 bool Document::save(const QString& path, QString* error) const
 {
+    // A save file commits by renaming over the target: a device or pipe there would become
+    // a regular file.
+    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
+        setError(error, refused);
+        return false;
+    }
     // The target is replaced only by a complete new file, at commit. Unbuffered,
     // because a buffered short write (disk full, size limit) is not reported by
     // this Qt's save file and would be committed as a truncated document.

@@ -42,23 +42,30 @@ bool maskChangeNeedsRebuild(int oldMask, int newMask)
     return (oldMask ^ newMask) & mask::shownBits;
 }
 
+const PickRecord* pickRecordOf(const Handle(SelectMgr_EntityOwner)& owner, const PickMap& pickMap)
+{
+    if (owner.IsNull())
+        return nullptr;
+    const auto* object = dynamic_cast<const AIS_InteractiveObject*>(owner->Selectable().get());
+    const auto found = pickMap.find(object);
+    return object == nullptr || found == pickMap.end() ? nullptr : &found->second;
+}
+
 PickInfo pickFromOwner(const Handle(SelectMgr_EntityOwner)& owner, const PickMap& pickMap)
 {
     PickInfo info;
-    if (owner.IsNull())
+    const PickRecord* record = pickRecordOf(owner, pickMap);
+    if (record == nullptr)
         return info;
-    const auto* object = dynamic_cast<const AIS_InteractiveObject*>(owner->Selectable().get());
-    const auto found = pickMap.find(object);
-    if (object == nullptr || found == pickMap.end())
-        return info;
-    const PickRecord& record = found->second;
-    info.kind = record.kind;
-    info.id = record.id;
-    info.sub = record.sub;
-    info.u = record.u;
-    info.v = record.v;
+    info.kind = record->kind;
+    info.id = record->id;
+    info.sub = record->sub;
+    info.u = record->u;
+    info.v = record->v;
     if (info.kind != 4)
         return info;
+    // Found in the map, the owner's object is a shown interactive object.
+    const auto* object = static_cast<const AIS_InteractiveObject*>(owner->Selectable().get());
     TopoDS_Shape shape;
     const auto* brepOwner = dynamic_cast<const StdSelect_BRepOwner*>(owner.get());
     if (brepOwner != nullptr && brepOwner->HasShape()) {

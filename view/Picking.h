@@ -55,6 +55,9 @@ std::vector<int> bodySelectionModes(int selectionMask);
 bool kindPickable(int kind, int selectionMask);
 bool maskChangeNeedsRebuild(int oldMask, int newMask);
 
+// The record of the object an owner belongs to; null for an object not in the map.
+const PickRecord* pickRecordOf(const Handle(SelectMgr_EntityOwner)& owner, const PickMap& pickMap);
+
 // The record of a selection owner: kind 0 unless the owner's object is in the map; a body
 // owner with a sub-shape gives a face, edge or vertex record carrying that sub-shape in world
 // coordinates (the object's display location, such as an explode offset, applied).

@@ -242,9 +242,8 @@ private:
 };
 
 // A datum or construction plane: a big flat face through the model. The kernel ranks a face
-// picked as a whole shape above a body's face, so a plane running through the body face under
-// the pointer (the middle of a centred box's top face lies on two origin planes) would beat
-// that face. Ranked below the body's faces, a plane wins only where it lies nearer than any.
+// picked as a whole shape above a sketch region's face; ranked below, a region drawn on a
+// plane wins over the plane.
 class PlaneShape : public AIS_Shape {
 public:
     using AIS_Shape::AIS_Shape;
@@ -277,6 +276,41 @@ public:
 
 private:
     std::function<bool(int)> findsByBox_;
+};
+
+// Origin and work planes are see-through: they run through and in front of the bodies, and
+// where the pointer is over a body, the user points at the body. A plane is detected only
+// where no part of a body lies under the pointer. A rectangle picks planes as before.
+class SeeThroughPlaneFilter : public SelectMgr_Filter {
+public:
+    SeeThroughPlaneFilter(const Handle(SelectMgr_ViewerSelector)& selector,
+                          std::function<bool(const Handle(SelectMgr_EntityOwner)&)> isPlane,
+                          std::function<bool(const Handle(SelectMgr_EntityOwner)&)> isBody)
+        : selector_(selector.get())
+        , isPlane_(std::move(isPlane))
+        , isBody_(std::move(isBody))
+    {
+    }
+    // The context asks about each owner the selector found under the pointer, after it
+    // found them all: the others are the selector's picked owners still. The type comes
+    // first, so that the owners of a large rectangle cost no look-up.
+    Standard_Boolean IsOk(const Handle(SelectMgr_EntityOwner)& owner) const override
+    {
+        if (selector_->GetManager().GetActiveSelectionType() != SelectMgr_SelectionType_Point
+            || !isPlane_(owner))
+            return true;
+        for (int i = 1; i <= selector_->NbPicked(); ++i) {
+            if (isBody_(selector_->Picked(i)))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    // The context's own selector, which lives as long as the context holding this filter.
+    SelectMgr_ViewerSelector* selector_;
+    std::function<bool(const Handle(SelectMgr_EntityOwner)&)> isPlane_;
+    std::function<bool(const Handle(SelectMgr_EntityOwner)&)> isBody_;
 };
 
 PlacementOwner::PlacementOwner(PlacementFinder* finder, int id, const Bnd_Box& box)
@@ -451,6 +485,18 @@ Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
         if (scene)
             scene->refinePickedPlacements();
     };
+    // Every filter must let an owner through (the context's default is any one).
+    const Handle(AIS_InteractiveContext)& context = viewer_->context();
+    context->SetFilterType(SelectMgr_FilterType_AND);
+    context->AddFilter(new SeeThroughPlaneFilter(
+        context->MainSelector(),
+        [scene = QPointer<Scene>(this)](const Handle(SelectMgr_EntityOwner)& owner) {
+            const int kind = scene ? scene->ownerKind(owner) : 0;
+            return kind == 5 || kind == 7;
+        },
+        [scene = QPointer<Scene>(this)](const Handle(SelectMgr_EntityOwner)& owner) {
+            return scene && scene->isBodyOwner(owner);
+        }));
 }
 
 // The context goes with the viewer; only the handles are released here.
@@ -906,6 +952,25 @@ bool Scene::appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, Ele
     return true;
 }
 
+bool Scene::findsByBox(int id) const
+{
+    const auto instance = instances_.find(id);
+    return instance != instances_.end() && !instance->second.refined;
+}
+
+bool Scene::isBodyOwner(const Handle(SelectMgr_EntityOwner)& owner) const
+{
+    if (const auto* placement = dynamic_cast<const PlacementOwner*>(owner.get()))
+        return findsByBox(placement->bodyId);
+    return ownerKind(owner) == 4;
+}
+
+int Scene::ownerKind(const Handle(SelectMgr_EntityOwner)& owner) const
+{
+    const PickRecord* record = pickRecordOf(owner, pickMap_);
+    return record ? record->kind : 0;
+}
+
 void Scene::updateFinder()
 {
     if (!finderStale_)
@@ -916,12 +981,8 @@ void Scene::updateFinder()
         finder_ = new PlacementFinder([scene = QPointer<Scene>(this)](int id) {
             return scene ? scene->placementObject(id) : Handle(AIS_InteractiveObject)();
         });
-        context->AddFilter(new PlacementBoxFilter([scene = QPointer<Scene>(this)](int id) {
-            if (!scene)
-                return false;
-            const auto instance = scene->instances_.find(id);
-            return instance != scene->instances_.end() && !instance->second.refined;
-        }));
+        context->AddFilter(new PlacementBoxFilter(
+            [scene = QPointer<Scene>(this)](int id) { return scene && scene->findsByBox(id); }));
     }
     auto& boxes = static_cast<PlacementFinder*>(finder_.get())->boxes;
     boxes.clear();

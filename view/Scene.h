@@ -161,6 +161,13 @@ private:
     // each would be picked on its own; false for any other owner.
     bool appendPlacementPicks(const Handle(SelectMgr_EntityOwner)& owner, ElementLists& elements,
                               std::vector<PickInfo>& picks) const;
+    // Whether the placement with this body id is still found by its box, not by its own
+    // faces and edges.
+    bool findsByBox(int id) const;
+    // Whether the owner is a body's, or a placement's box that still finds it.
+    bool isBodyOwner(const Handle(SelectMgr_EntityOwner)& owner) const;
+    // The kind of what the owner's object stands for, 0 for an object not in the pick map.
+    int ownerKind(const Handle(SelectMgr_EntityOwner)& owner) const;
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();

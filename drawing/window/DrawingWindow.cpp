@@ -4,6 +4,7 @@
 #include "drawing/render/DrawingExport.h"
 #include "drawing/window/HintLabel.h"
 #include "drawing/window/SheetCanvas.h"
+#include "io/FileAccess.h"
 #include "model/DocumentController.h"
 #include "ui/Settings.h"
 #include "ui/theme/Theme.h"
@@ -316,6 +317,10 @@ void DrawingWindow::exportDrawing()
         return;
     const QString path = drawingExportPath(chosen, filter);
     settings.setValue(settings::lastDir, QFileInfo(path).absolutePath());
+    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Export"), refused);
+        return;
+    }
     if (!writeDrawing(projections, document(), sheet(), path)) {
         QMessageBox::warning(this, QStringLiteral("Export"),
                              QStringLiteral("Die Datei konnte nicht geschrieben werden."));

@@ -1,5 +1,6 @@
 #include "panels/dialogs/BomDialog.h"
 
+#include "io/FileAccess.h"
 #include "model/DocumentController.h"
 #include "panels/BomTable.h"
 
@@ -81,6 +82,10 @@ void BomDialog::saveCsv()
 
 bool BomDialog::saveCsvTo(const QString& path)
 {
+    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"), refused);
+        return false;
+    }
     if (writeBomFile(path, csv_))
         return true;
     QMessageBox::warning(this, QStringLiteral("QorCAD"),

@@ -40,6 +40,7 @@
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StlFixtures.h"
 
 #include <gtest/gtest.h>
@@ -402,19 +403,22 @@ TEST(ProgramTest, RenderIconWritesEachSize)
     }
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 
-    // A bad value anywhere writes nothing at all; a suffix without an image format fails the save.
+    // Values are written in the order given: a bad value or a failed save ends the export
+    // there, what came before it stays written and nothing after it is.
     for (const QString& bad :
          {"0:%1/c.png", "16:", "abc:%1/c.png", "99999:%1/c.png", "16:%1/c.unbekannt"}) {
         QTemporaryDir out;
         const ProgramRun failed
-            = runProgram({"--render-icon", "16:" + out.filePath("a.png"), "--render-icon",
-                          QString(bad).replace("%1", out.path())},
+            = runProgram({"--render-icon", "48:" + out.filePath("a.png"), "--render-icon",
+                          QString(bad).replace("%1", out.path()), "--render-icon",
+                          "16:" + out.filePath("d.png")},
                          out);
         EXPECT_EQ(failed.status, 1) << bad.toStdString();
         EXPECT_TRUE(failed.err.isEmpty()) << failed.err.toStdString();
+        EXPECT_EQ(QImage(out.filePath("a.png")).size(), QSize(48, 48)) << bad.toStdString();
         const QStringList written
             = QDir(out.path()).entryList({"*.png", "*.unbekannt"}, QDir::Files);
-        EXPECT_EQ(written.size(), bad.endsWith(".unbekannt") ? 1 : 0) << bad.toStdString();
+        EXPECT_EQ(written, QStringList{"a.png"}) << bad.toStdString();
     }
 }
 
@@ -587,6 +591,8 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     qor::ZipWriter zip;
     zip.add(QStringLiteral("Manifest.dat"), "leer", false);
     writeFile(home.filePath("leer.f3d"), zip.finish());
+    // An output that is no ordinary file would be replaced by the staged file's move.
+    ASSERT_TRUE(qor::test::makePipe(home.filePath("rohr.stl")));
 
     const std::pair<QString, QString> cases[] = {
         // Without a colon, or with both sides naming one file, the input would be
@@ -614,6 +620,8 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
          "Fehler: Die Fusion-Datei enthält keine Körperdaten. In Fusion „Datei → Exportieren → "
          "STEP“ wählen und die STEP-Datei in QorCAD öffnen – Komponenten, Namen und Farben "
          "bleiben erhalten.\n"},
+        {input + ":" + home.filePath("rohr.stl"),
+         "Fehler: „rohr.stl“ ist eine benannte Pipe und wird nicht überschrieben\n"},
     };
     for (const auto& [argument, message] : cases) {
         const ProgramRun run = runProgram({"--convert", argument}, home);
@@ -625,8 +633,10 @@ TEST(ProgramTest, ConvertRefusalsAndFailures)
     }
     EXPECT_EQ(readFile(input), original);
     // Nothing was written by any of the failed runs, not even a staging folder.
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"gruppe.asm", "kaputt.step", "leer.f3d", "teil.step"}));
+    EXPECT_EQ(QDir(home.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"gruppe.asm", "kaputt.step", "leer.f3d", "rohr.stl", "teil.step"}));
+    EXPECT_EQ(qor::test::nodeOf(home.filePath("rohr.stl")).first, mode_t(S_IFIFO));
 }
 
 // File names are used as the bytes given: a Latin-1 input name and an output

@@ -377,6 +377,73 @@ TEST_F(MainWindowFilesTest, DocumentsThatAreNoOrdinaryFilesAreRefusedByEveryWayI
     }
 }
 
+// Saving or exporting onto a named pipe or, as root, a device node says why in the
+// window's warning and leaves the node as it was. The file dialog's question whether to
+// replace what is there is answered yes, as a user would.
+TEST_F(MainWindowFilesTest, SaveAndExportOntoANodeThatIsNoOrdinaryFileWarnAndKeepIt)
+{
+    window.createExample(QStringLiteral("bracket"));
+    enum class Way { Save, Export };
+    const QString failed = QStringLiteral("Speichern fehlgeschlagen:\n");
+    const struct {
+        const char* file;
+        bool (*make)(const QString&);
+        Way way;
+        QString text;
+    } cases[] = {
+        {"rohr.qcpart", qor::test::makePipe, Way::Save,
+         failed + "„rohr.qcpart“ ist eine benannte Pipe und wird nicht überschrieben"},
+        {"rohr.step", qor::test::makePipe, Way::Export,
+         "„rohr.step“ ist eine benannte Pipe und wird nicht überschrieben"},
+        {"geraet.qcpart", qor::test::makeNullDevice, Way::Save,
+         failed + "„geraet.qcpart“ ist eine Gerätedatei und wird nicht überschrieben"},
+        {"geraet.stl", qor::test::makeNullDevice, Way::Export,
+         "„geraet.stl“ ist eine Gerätedatei und wird nicht überschrieben"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = dir.filePath(QString::fromLatin1(c.file));
+        if (!c.make(path)) {
+            ASSERT_NE(::geteuid(), 0u) << "root could not make the node";
+            continue; // a device node needs root; the pipe stands in for it
+        }
+        const auto before = qor::test::nodeOf(path);
+        QObject answering;
+        qor::test::confirmReplacing(&answering);
+        QString report;
+        bool warned = false;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box == nullptr || !box->isVisible() || warned
+                    || qobject_cast<QFileDialog*>(box->parentWidget()))
+                    continue;
+                warned = true;
+                report = box->text();
+                box->accept();
+            }
+        });
+        answer.start(50);
+        if (c.way == Way::Save) {
+            window.controller->path = path;
+            EXPECT_FALSE(window.save());
+        } else {
+            const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
+                d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+                acceptFileDialog(d);
+            });
+            window.exportBodies();
+            EXPECT_TRUE(*dialog);
+        }
+        answer.stop();
+        EXPECT_TRUE(warned);
+        EXPECT_EQ(report, c.text);
+        EXPECT_EQ(qor::test::nodeOf(path), before);
+    }
+    window.controller->path.clear();
+}
+
 // An assembly that leads back to itself opens in the window with each file
 // placed once, and the component that closes the circle names the file.
 TEST_F(MainWindowFilesTest, AssemblyLeadingBackToItselfOpensWithTheCircleNamed)

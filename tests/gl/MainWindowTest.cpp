@@ -4,7 +4,9 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "tests/gl/BoxPartFile.h"
+#include "tests/gl/WhenShown.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
@@ -214,6 +216,18 @@ TEST_F(MainWindowTest, SaveImageWritesTheChosenSizeOrTheViewAsShown)
                       .arg(expected.width())
                       .arg(expected.height()));
     }
+
+    // A named pipe under the chosen name is named in the toast and stays a pipe.
+    QFile::remove(path);
+    ASSERT_TRUE(qor::test::makePipe(path));
+    QObject answering;
+    qor::test::confirmReplacing(&answering);
+    answerFileDialog(true);
+    window.saveImage(&window, sizes);
+    EXPECT_EQ(
+        window.toast->findChild<QLabel*>()->text(),
+        QStringLiteral("„Unbenannt.png“ ist eine benannte Pipe und wird nicht überschrieben"));
+    EXPECT_EQ(qor::test::nodeOf(path).first, mode_t(S_IFIFO));
 
     QFile::remove(path);
     QSettings().remove(QStringLiteral("lastDir"));

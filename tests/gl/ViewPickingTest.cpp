@@ -3,6 +3,7 @@
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
 #include "tests/fixtures/InstancedAssembly.h"
+#include "tests/gl/BoxPartFile.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
@@ -11,6 +12,7 @@
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
+#include <gp_Pln.hxx>
 
 #include <QJsonDocument>
 #include <QMouseEvent>
@@ -185,6 +187,88 @@ TEST_F(ViewPickingTest, FaceUnderThePointerWinsThePlanePick)
                 << it.key().toStdString() << " of " << got;
         window.finishSketch(false);
         ASSERT_EQ(window.sketchEditor, nullptr);
+    }
+}
+
+// Origin and work planes are see-through: in the isometric view of a box part, at the window
+// sizes people use, a click about the middle of the top face (where the rays pass the XZ or
+// YZ plane above the face first) starts a sketch on that face, as does a click on the lower
+// half of the front face (where they pass a work plane through the box first). A click on a
+// plane beside the body still starts one on the plane.
+TEST_F(ViewPickingTest, ClickAboutTheMiddleOfTheTopFaceInTheIsoViewSketchesOnIt)
+{
+    QTemporaryDir folder;
+    const QString part = folder.filePath(QStringLiteral("quader.qcpart"));
+    // 50 x 30 x 20, centred on the z axis, standing on z = 0.
+    ASSERT_TRUE(qor::test::saveBoxPart(part));
+    ASSERT_TRUE(window.openFile(part));
+    // A work plane through the box at half its height.
+    const int workPlane = window.controller->document
+                              ->addFeature(QStringLiteral("plane"),
+                                           {{QStringLiteral("offset"), QStringLiteral("10 mm")}})
+                              ->id;
+    window.controller->commit(QStringLiteral("Ebene"));
+    struct Case {
+        const char* name;
+        gp_Pnt at;
+        const char* kind; // of the reference the sketch stands on
+        int id; // the plane's, for "origin" and "feature"
+    };
+    const Case cases[] = {
+        {"top, middle", gp_Pnt(0, 0, 20), "face", 0},
+        // Behind the XZ plane as seen from the iso view.
+        {"top, towards the back", gp_Pnt(2, 4, 20), "face", 0},
+        // Behind the YZ plane.
+        {"top, to the left", gp_Pnt(-4, -2, 20), "face", 0},
+        // Behind both.
+        {"top, back left", gp_Pnt(-3, 3, 20), "face", 0},
+        {"top, front right", gp_Pnt(4, -3, 20), "face", 0},
+        // Behind the work plane where it stands out in front of the box.
+        {"front, low", gp_Pnt(6, -15, 4), "face", 0},
+        // On the planes where no part of the body lies in front of them or behind.
+        {"XZ beside the box", gp_Pnt(-28, 0, 25), "origin", -2},
+        {"XY beside the box", gp_Pnt(-28, -25, 0), "origin", -1},
+        {"YZ beside the box", gp_Pnt(0, 28, 25), "origin", -3},
+        {"work plane beside the box", gp_Pnt(-24, -22, 10), "feature", workPlane},
+    };
+    for (const QSize size : {QSize(1920, 1200), QSize(1280, 800)}) {
+        SCOPED_TRACE(size.width());
+        window.resize(size);
+        QCoreApplication::processEvents();
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            window.newSketch({});
+            ASSERT_TRUE(window.property("pickPlane").toBool());
+            settle();
+            window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+            window.viewer->fitAll(false);
+            flush();
+            const QPoint at = window.viewer->toScreen(c.at);
+            ASSERT_TRUE(window.viewer->rect().contains(at));
+            QTest::mouseMove(window.viewer, at);
+            flush();
+            QTest::mousePress(window.viewer, Qt::LeftButton, Qt::NoModifier, at);
+            flush();
+            QTest::mouseRelease(window.viewer, Qt::LeftButton, Qt::NoModifier, at);
+            flush();
+            ASSERT_NE(window.sketchEditor, nullptr) << "no sketch was started";
+            const int sketch = window.scene->editingSketch;
+            const QJsonObject plane = window.controller->document->feature(sketch)
+                                          ->params.value(QStringLiteral("plane"))
+                                          .toObject();
+            const std::string got
+                = QJsonDocument(plane).toJson(QJsonDocument::Compact).toStdString();
+            EXPECT_EQ(plane.value(QStringLiteral("kind")).toString().toStdString(), c.kind) << got;
+            if (std::string(c.kind) == "face") {
+                // The face the point lies on, not another one behind it.
+                const gp_Ax3& on = window.controller->document->current.sketches.at(sketch).plane;
+                EXPECT_LT(gp_Pln(on).Distance(c.at), 1e-6) << got;
+            } else {
+                EXPECT_EQ(plane.value(QStringLiteral("id")).toInt(), c.id) << got;
+            }
+            window.finishSketch(false);
+            ASSERT_EQ(window.sketchEditor, nullptr);
+        }
     }
 }
 

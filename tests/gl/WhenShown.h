@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QObject>
 #include <QTimer>
 #include <QWidget>
@@ -31,6 +34,22 @@ std::shared_ptr<bool> whenShown(std::function<void(T*)> answer, QObject* context
     });
     poll->start(50);
     return seen;
+}
+
+// Answers yes whenever a file dialog asks whether to replace what is already there, as
+// long as the context lives.
+inline void confirmReplacing(QObject* context)
+{
+    auto* poll = new QTimer(context);
+    QObject::connect(poll, &QTimer::timeout, poll, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* question = qobject_cast<QMessageBox*>(widget);
+            if (question != nullptr && question->isVisible()
+                && qobject_cast<QFileDialog*>(question->parentWidget()) != nullptr)
+                question->button(QMessageBox::Yes)->click();
+        }
+    });
+    poll->start(50);
 }
 
 } // namespace qor::test

@@ -1,9 +1,12 @@
+#include "io/Export.h"
 #include "model/Document.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+
+#include <BRepPrimAPI_MakeBox.hxx>
 
 #include "tests/common/CpuTime.h"
 #include "tests/common/ShapeChecks.h"
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -509,6 +513,62 @@ TEST(DocumentFileLoad, DocumentsThatAreNoOrdinaryFilesAreRefusedBeforeReading)
         EXPECT_LT(qor::test::cpuSeconds() - cpuBefore, 2.0);
         EXPECT_TRUE(Observed(doc) == before);
     }
+}
+
+// A save or an export aimed at a pipe, a socket, a device or a folder refuses by name and
+// leaves the node as it was: neither written into (a pipe would block, a device would take
+// the bytes) nor replaced by a regular file.
+TEST(DocumentFileSave, SaveAndExportLeaveNodesThatAreNoOrdinaryFilesInPlace)
+{
+    QTemporaryDir dir;
+    const Document doc = richDocument();
+    const std::vector<qor::io::ExportBody> bodies{
+        {QStringLiteral("Quader"), BRepPrimAPI_MakeBox(10, 20, 30).Shape()}};
+    const auto save = [&](const QString& path, QString* error) { return doc.save(path, error); };
+    const auto exportTo = [&](const QString& path, QString* error) {
+        return qor::io::exportFile(path, bodies, {}, error);
+    };
+    const struct {
+        const char* suffix;
+        std::function<bool(const QString&, QString*)> write;
+    } writers[] = {{"qcpart", save}, {"qcasm", save}, {"step", exportTo}, {"stl", exportTo}};
+    const struct {
+        const char* name;
+        std::function<bool(const QString&)> make;
+        const char* text;
+        bool rootOnly;
+    } nodes[] = {
+        {"rohr", qor::test::makePipe, "eine benannte Pipe", false},
+        {"sockel", qor::test::makeSocket, "ein Socket", false},
+        {"ordner", [](const QString& path) { return QDir().mkdir(path); }, "ein Ordner", false},
+        // Without root the pipe and the socket stand in for it.
+        {"geraet", qor::test::makeNullDevice, "eine Gerätedatei", true},
+    };
+    QStringList made;
+    for (const auto& node : nodes) {
+        for (const auto& writer : writers) {
+            const QString name = QStringLiteral("%1.%2").arg(node.name, writer.suffix);
+            SCOPED_TRACE(name.toStdString());
+            const QString path = dir.filePath(name);
+            if (!node.make(path)) {
+                EXPECT_TRUE(node.rootOnly && ::geteuid() != 0) << "could not make the node";
+                continue;
+            }
+            made << name;
+            const auto before = qor::test::nodeOf(path);
+            QString error;
+            EXPECT_FALSE(writer.write(path, &error));
+            EXPECT_EQ(error, QStringLiteral("„%1“ ist %2 und wird nicht überschrieben")
+                                 .arg(name, QString::fromUtf8(node.text)));
+            EXPECT_EQ(qor::test::nodeOf(path), before);
+        }
+    }
+    // No save file, staging folder or side file was left beside them.
+    made.sort();
+    EXPECT_EQ(QDir(dir.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDir::Name),
+              made);
 }
 
 TEST(DocumentFileSave, FailuresKeepTheOldFile)

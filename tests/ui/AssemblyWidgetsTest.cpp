@@ -7,6 +7,7 @@
 #include "panels/MatePanel.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/MoveComponentDialog.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <TopExp_Explorer.hxx>
@@ -350,6 +351,21 @@ TEST(BillOfMaterials, SavedFileCarriesTheByteOrderMarkAndFailuresWarn)
     });
     EXPECT_FALSE(dialog.saveCsvTo(folder.filePath(QStringLiteral("fehlt/x.csv"))));
     EXPECT_EQ(warning, QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+
+    // A named pipe under the name is named in the warning and stays a pipe.
+    const QString pipe = folder.filePath(QStringLiteral("rohr.csv"));
+    ASSERT_TRUE(qor::test::makePipe(pipe));
+    warning.clear();
+    QTimer::singleShot(0, [&warning] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+        }
+    });
+    EXPECT_FALSE(dialog.saveCsvTo(pipe));
+    EXPECT_EQ(warning,
+              QStringLiteral("„rohr.csv“ ist eine benannte Pipe und wird nicht überschrieben"));
+    EXPECT_EQ(qor::test::nodeOf(pipe).first, mode_t(S_IFIFO));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
+#include "tests/fixtures/SpecialFiles.h"
 #include "tests/ui/ShellDocument.h"
 #include "ui/Settings.h"
 
@@ -12,9 +13,11 @@
 #include <QComboBox>
 #include <QDate>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -290,6 +293,44 @@ TEST_F(DrawingWindowTest, ExportWritesTheChosenFileInTheFilterFormat)
     ASSERT_TRUE(audit.ran) << audit.report.toStdString();
     EXPECT_EQ(audit.errors, 0) << audit.report.toStdString();
     EXPECT_EQ(qor::test::pdfPageSize(dir.filePath(QStringLiteral("blatt.pdf"))), "1191 x 842");
+}
+
+// An export onto a named pipe or, as root, a device node warns with the reason and leaves
+// the node as it was.
+TEST_F(DrawingWindowTest, ExportOntoAPipeOrADeviceWarnsAndKeepsIt)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        bool (*make)(const QString&);
+        const char* kind;
+    } cases[] = {{"rohr.dxf", qor::test::makePipe, "eine benannte Pipe"},
+                 {"geraet.pdf", qor::test::makeNullDevice, "eine Gerätedatei"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        if (!c.make(path)) {
+            ASSERT_NE(::geteuid(), 0u) << "root could not make the node";
+            continue; // a device node needs root; the pipe stands in for it
+        }
+        const auto before = qor::test::nodeOf(path);
+        window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
+            *filter = QStringLiteral("PDF (*.pdf)");
+            return path;
+        };
+        QString warning;
+        QTimer::singleShot(0, [&warning] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                warning = box->text();
+                box->accept();
+            }
+        });
+        press(QStringLiteral("Export"));
+        EXPECT_EQ(warning, QStringLiteral("„%1“ ist %2 und wird nicht überschrieben")
+                               .arg(QString::fromLatin1(c.name), QString::fromUtf8(c.kind)));
+        EXPECT_EQ(qor::test::nodeOf(path), before);
+        EXPECT_FALSE(window->hintLabel->text().startsWith(QStringLiteral("Exportiert")));
+    }
 }
 
 // The sheet stays where it is on screen while the hint changes (tools, a refused section,
