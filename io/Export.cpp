@@ -145,10 +145,11 @@ void describe(const Handle(XCAFDoc_ColorTool)& colours, const TDF_Label& label,
 }
 
 // One part for each body. For STEP, bodies that are placements of one part refer
-// to it instead (see sharedParts), and a body that shows a shape another body
-// already shows at the same spot gets a copy of its own: the STEP writer writes
-// a shape once however many parts hold it and would style it once for each, so
-// that the bodies read back in one of their colours.
+// to it instead (see sharedParts). A body that shows a shape another body already
+// shows at the same spot gets a copy of its own: every writer writes a shape once
+// however many parts hold it (the body pasted where its original stands would
+// vanish into it), and the STEP writer would style it once for each, so that the
+// bodies read back in one of their colours.
 void fillXcafDocument(const Handle(TDocStd_Document)& document,
                       const std::vector<ExportBody>& bodies, bool forStep)
 {
@@ -176,9 +177,10 @@ void fillXcafDocument(const Handle(TDocStd_Document)& document,
                                name);
             continue;
         }
+        // Mesh writers need the copy's triangles too.
         TopoDS_Shape shape = body.shape;
-        if (forStep && !shown.Add(shape))
-            shape = BRepBuilderAPI_Copy(shape).Shape();
+        if (!shown.Add(shape))
+            shape = BRepBuilderAPI_Copy(shape, true, !forStep).Shape();
         // The writers would take name and colour of a located shape from the part
         // it refers to: a compound without a location keeps them on the body itself.
         if (!shape.Location().IsIdentity())

@@ -14,6 +14,7 @@
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
+#include <QtEndian>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -465,6 +466,52 @@ TEST(ExportFidelity, ImportedNamesAreCleaned)
     for (const qor::io::ImportedBody& body : result.bodies)
         names << body.name;
     EXPECT_EQ(names, (QStringList{"Gehäuse Oben", "Schraube"}));
+}
+
+// A body pasted without moving it holds the same shape at the same spot as its
+// original: every format keeps both, each under its own name where the format
+// names objects, with twice the triangles or twice the volume read back.
+TEST(ExportFidelity, BodiesOfOneShapeAtOneSpotAreBothWritten)
+{
+    const TopoDS_Shape shape = box(10, 20, 30);
+    const std::vector<ExportBody> bodies = {{QStringLiteral("Erster"), shape, 0.9, 0.1, 0.1},
+                                            {QStringLiteral("Zweiter"), shape, 0.1, 0.1, 0.9}};
+    const auto bothNamed = [](const QByteArray& text) {
+        return text.contains("Erster") && text.contains("Zweiter");
+    };
+    QTemporaryDir dir;
+    const auto written = [&](const char* suffix) {
+        const QString path = dir.filePath(QStringLiteral("paar.") + QLatin1String(suffix));
+        QString error;
+        EXPECT_TRUE(exportFile(path, bodies, ExportOptions(), &error)) << error.toStdString();
+        return path;
+    };
+    const auto bytesOf = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    double stepVolume = 0;
+    for (const qor::io::ImportedBody& body : bareBodies(written("step")))
+        stepVolume += volumeOf(body.shape);
+    EXPECT_NEAR(stepVolume, 12000.0, 1e-3);
+
+    IGESControl_Reader iges;
+    ASSERT_EQ(iges.ReadFile(QFile::encodeName(written("igs")).constData()), IFSelect_RetDone);
+    iges.TransferRoots();
+    EXPECT_NEAR(volumeOf(iges.OneShape()), 12000.0, 1e-3);
+
+    EXPECT_TRUE(bothNamed(bytesOf(written("obj"))));
+    EXPECT_TRUE(bothNamed(bytesOf(written("glb"))));
+    const QString threeMf = written("3mf");
+    qor::ZipReader zip;
+    ASSERT_TRUE(zip.openFile(threeMf));
+    EXPECT_TRUE(bothNamed(zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 24)));
+    EXPECT_EQ(triangleCount(threeMf), 24);
+    EXPECT_TRUE(bytesOf(written("ply")).contains("element face 24\n"));
+    const QByteArray stl = bytesOf(written("stl"));
+    ASSERT_GE(stl.size(), 84);
+    EXPECT_EQ(qFromLittleEndian<quint32>(stl.constData() + 80), 24u);
 }
 
 // The Khronos validator accepts GLB files of placed and turned bodies.
