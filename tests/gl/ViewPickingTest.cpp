@@ -68,6 +68,27 @@ protected:
         send(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
     }
 
+    // Asks for a new sketch and clicks at a point of the model in the isometric view, as a
+    // user picks the sketch's plane: the reference the new sketch stands on, or nothing
+    // when no sketch was started.
+    QJsonObject planePickedInIsoViewAt(const gp_Pnt& at)
+    {
+        window.newSketch({});
+        EXPECT_TRUE(window.property("pickPlane").toBool());
+        settle();
+        window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
+        window.viewer->fitAll(false);
+        flush();
+        const QPoint point = window.viewer->toScreen(at);
+        EXPECT_TRUE(window.viewer->rect().contains(point));
+        click(point);
+        if (window.sketchEditor == nullptr)
+            return {};
+        return window.controller->document->feature(window.scene->editingSketch)
+            ->params.value(QStringLiteral("plane"))
+            .toObject();
+    }
+
     // A rectangle dragged from its top left corner along its top edge and down its right
     // edge: the pointer never comes over what lies inside.
     void dragAround(const QRect& area)
@@ -168,18 +189,8 @@ TEST_F(ViewPickingTest, FaceUnderThePointerWinsThePlanePick)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        window.newSketch({});
-        ASSERT_TRUE(window.property("pickPlane").toBool());
-        settle();
-        window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
-        window.viewer->fitAll(false);
-        flush();
-        click(window.viewer->toScreen(c.at));
-        ASSERT_NE(window.sketchEditor, nullptr) << "no sketch was started";
-        const qor::model::Feature* sketch
-            = window.controller->document->feature(window.scene->editingSketch);
-        ASSERT_NE(sketch, nullptr);
-        const QJsonObject plane = sketch->params.value(QStringLiteral("plane")).toObject();
+        const QJsonObject plane = planePickedInIsoViewAt(c.at);
+        ASSERT_FALSE(plane.isEmpty()) << "no sketch was started";
         const std::string got = QJsonDocument(plane).toJson(QJsonDocument::Compact).toStdString();
         for (auto it = c.plane.begin(); it != c.plane.end(); ++it)
             EXPECT_EQ(plane.value(it.key()).toVariant().toString().toStdString(),
@@ -237,25 +248,9 @@ TEST_F(ViewPickingTest, ClickAboutTheMiddleOfTheTopFaceInTheIsoViewSketchesOnIt)
         QCoreApplication::processEvents();
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
-            window.newSketch({});
-            ASSERT_TRUE(window.property("pickPlane").toBool());
-            settle();
-            window.viewer->setViewOrientation(V3d_XposYnegZpos, false);
-            window.viewer->fitAll(false);
-            flush();
-            const QPoint at = window.viewer->toScreen(c.at);
-            ASSERT_TRUE(window.viewer->rect().contains(at));
-            QTest::mouseMove(window.viewer, at);
-            flush();
-            QTest::mousePress(window.viewer, Qt::LeftButton, Qt::NoModifier, at);
-            flush();
-            QTest::mouseRelease(window.viewer, Qt::LeftButton, Qt::NoModifier, at);
-            flush();
-            ASSERT_NE(window.sketchEditor, nullptr) << "no sketch was started";
+            const QJsonObject plane = planePickedInIsoViewAt(c.at);
+            ASSERT_FALSE(plane.isEmpty()) << "no sketch was started";
             const int sketch = window.scene->editingSketch;
-            const QJsonObject plane = window.controller->document->feature(sketch)
-                                          ->params.value(QStringLiteral("plane"))
-                                          .toObject();
             const std::string got
                 = QJsonDocument(plane).toJson(QJsonDocument::Compact).toStdString();
             EXPECT_EQ(plane.value(QStringLiteral("kind")).toString().toStdString(), c.kind) << got;
