@@ -32,8 +32,8 @@
 
 namespace {
 
-const char* const folders[]
-    = {"/usr/share/opencascade", "/work/shared/files", "/work/kicad/root/usr/share/kicad/3dmodels"};
+const char* const folders[] = {"/usr/share/opencascade", "/work/shared/files",
+                               "/work/kicad/root/usr/share/kicad/3dmodels"};
 
 // The three largest STEP files under the folders, largest first.
 const std::vector<QString>& largestStepFiles()
@@ -41,9 +41,8 @@ const std::vector<QString>& largestStepFiles()
     static const std::vector<QString> files = [] {
         std::vector<QFileInfo> found;
         for (const char* folder : folders) {
-            QDirIterator it(QString::fromLatin1(folder),
-                            {QStringLiteral("*.step"), QStringLiteral("*.stp")}, QDir::Files,
-                            QDirIterator::Subdirectories);
+            QDirIterator it(QString::fromLatin1(folder), {QStringLiteral("*.step"), QStringLiteral("*.stp")},
+                            QDir::Files, QDirIterator::Subdirectories);
             while (it.hasNext())
                 found.emplace_back(it.next());
         }
@@ -83,7 +82,8 @@ void readBare(benchmark::State& state, const QByteArray& name)
     qor::io::closeXcafDocument(document);
 }
 
-template <typename Read> void timed(benchmark::State& state, Read read)
+template <typename Read>
+void timed(benchmark::State& state, Read read)
 {
     const double start = qor::test::workCpuSeconds();
     for (auto _ : state)
