@@ -4,13 +4,16 @@
 #include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
 #include "tests/common/CpuTime.h"
+#include "tests/fixtures/ManyBoxes.h"
 
 #include <STEPCAFControl_Reader.hxx>
 #include <STEPControl_Controller.hxx>
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -167,6 +170,63 @@ void BM_FrontEndBesideBare(benchmark::State& state)
     state.counters["cpu_ratio"] = cpu[1] / cpu[0];
 }
 
+// A STEP file of 1,100 uncoloured boxes, each a part of its own, written once per run.
+const QString& manyBoxesFile()
+{
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        const QString name = dir.filePath(QStringLiteral("kisten.step"));
+        QFile file(name);
+        const QByteArray step = qor::fixtures::stepManyBoxes(1100);
+        return file.open(QIODevice::WriteOnly) && file.write(step) == step.size() ? name
+                                                                                  : QString();
+    }();
+    return path;
+}
+
+// The collection of the bodies and their colours from the kernel's document of the boxes,
+// beside the kernel's read into that document: "collect_cpu" and "read_cpu" are seconds
+// per read.
+void BM_CollectManyBoxes(benchmark::State& state)
+{
+    const QByteArray name = manyBoxesFile().toLocal8Bit();
+    STEPControl_Controller::Init();
+    double read = 0;
+    double collect = 0;
+    for (auto _ : state) {
+        const double start = qor::test::cpuSeconds();
+        Handle(TDocStd_Document) document = qor::io::newXcafDocument();
+        STEPCAFControl_Reader reader;
+        reader.SetColorMode(true);
+        reader.SetNameMode(true);
+        if (reader.ReadFile(name.constData()) != IFSelect_RetDone || !reader.Transfer(document))
+            state.SkipWithError("read failed");
+        const double transferred = qor::test::cpuSeconds();
+        qor::io::ImportResult result;
+        qor::io::collectXcafBodies(document, result);
+        if (result.bodies.size() != 1100)
+            state.SkipWithError("not one body per box");
+        collect += qor::test::cpuSeconds() - transferred;
+        read += transferred - start;
+        qor::io::closeXcafDocument(document);
+    }
+    state.counters["read_cpu"] = read / double(state.iterations());
+    state.counters["collect_cpu"] = collect / double(state.iterations());
+}
+
+// The same file through the program's import, reader process included ("cpu_all").
+void BM_ImportManyBoxes(benchmark::State& state)
+{
+    qor::io::keepOnlyKernelFailures();
+    qor::io::startReaderServer(qor::io::readerProgram());
+    const QString& file = manyBoxesFile();
+    timed(state, [&] {
+        const qor::io::ImportResult result = qor::io::importFile(file, {});
+        if (result.bodies.size() != 1100)
+            state.SkipWithError("not one body per box");
+    });
+}
+
 // On a busy machine the fastest repetition says more than the mean; run with
 // --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true.
 double fastest(const std::vector<double>& times)
@@ -199,3 +259,5 @@ BENCHMARK(BM_FrontEndBesideBare)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);
+BENCHMARK(BM_CollectManyBoxes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_ImportManyBoxes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);

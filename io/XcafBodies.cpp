@@ -7,23 +7,33 @@
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <NCollection_DataMap.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
+#include <TDF_ChildIDIterator.hxx>
+#include <TDF_ChildIterator.hxx>
 #include <TDF_LabelSequence.hxx>
 #include <TDataStd_Name.hxx>
+#include <TNaming_NamedShape.hxx>
+#include <TNaming_Tool.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopTools_ShapeMapHasher.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <XCAFApp_Application.hxx>
+#include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_ShapeMapTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
 #include <XCAFDoc_VisMaterial.hxx>
 #include <XCAFDoc_VisMaterialTool.hxx>
 
 #include <cmath>
 #include <optional>
+#include <vector>
 
 namespace qor::io {
 
@@ -83,15 +93,170 @@ TopoDS_Shape placeShape(const TopoDS_Shape& shape, const TopLoc_Location& placem
     return BRepBuilderAPI_Transform(shape, trsf, true).Shape();
 }
 
-std::optional<Quantity_Color> colorFromTool(const Handle(XCAFDoc_ColorTool)& colors,
-                                            const TDF_Label& label, const TDF_Label& target,
-                                            const TopoDS_Shape& shape)
+// Where the kernel's search for a shape's label ends (XCAFDoc_ShapeTool::Search, which the
+// colour and material tools run for a shape), found without walking the document for each
+// shape. For a shape that no part holds as a whole the kernel walks the parts to find one
+// that holds it as a sub-shape, and for a placed shape every assembly's placements: in a
+// document of many parts that grows with the square of their number. Where the kernel
+// then files the shape as a new sub-shape, which has no colour or material, this finds no
+// label.
+class ShapeLabels {
+public:
+    explicit ShapeLabels(const Handle(XCAFDoc_ShapeTool)& shapes)
+        : shapes_(shapes)
+        , root_(shapes->Label())
+    {
+    }
+
+    TDF_Label find(const TopoDS_Shape& shape)
+    {
+        if (!shape.Location().IsIdentity()) {
+            if (const TDF_Label part = topLevel(shape); !part.IsNull())
+                return part;
+            if (const TDF_Label* placement = placements().Seek(shape))
+                return *placement;
+        }
+        if (const TDF_Label part = topLevel(shape.Located(TopLoc_Location())); !part.IsNull())
+            return part;
+        return subShape(shape);
+    }
+
+private:
+    using LabelMap = NCollection_DataMap<TopoDS_Shape, TDF_Label, TopTools_ShapeMapHasher>;
+
+    // The label the document's naming gives the shape first, wherever it is.
+    TDF_Label named(const TopoDS_Shape& shape) const
+    {
+        if (!TNaming_Tool::HasLabel(root_, shape))
+            return {};
+        int transDef = 0;
+        return TNaming_Tool::Label(root_, shape, transDef);
+    }
+
+    // A part or assembly holding the shape as a whole: the named label when that is one,
+    // else the first in the document's order.
+    TDF_Label topLevel(const TopoDS_Shape& shape)
+    {
+        const TDF_Label label = named(shape);
+        if (label.IsNull() || label.Father() == root_)
+            return label;
+        const TDF_Label* first = topLevelShapes().Seek(shape);
+        return first ? *first : TDF_Label();
+    }
+
+    // The sub-shape label of the first part holding the shape: the named label when that
+    // part is its father, else the part's first child holding the shape.
+    TDF_Label subShape(const TopoDS_Shape& shape)
+    {
+        const TDF_Label* part = partsHolding().Seek(shape);
+        if (!part)
+            return {};
+        const TDF_Label label = named(shape);
+        if (label.IsNull() || label.Father() == *part)
+            return label;
+        for (TDF_ChildIterator child(*part); child.More(); child.Next()) {
+            Handle(TNaming_NamedShape) held;
+            if (child.Value().FindAttribute(TNaming_NamedShape::GetID(), held)
+                && TNaming_Tool::GetShape(held).IsSame(shape))
+                return child.Value();
+        }
+        return {};
+    }
+
+    const LabelMap& topLevelShapes()
+    {
+        if (topLevelShapes_)
+            return *topLevelShapes_;
+        topLevelShapes_.emplace();
+        for (TDF_ChildIDIterator it(root_, TNaming_NamedShape::GetID()); it.More(); it.Next()) {
+            const TopoDS_Shape shape
+                = TNaming_Tool::GetShape(Handle(TNaming_NamedShape)::DownCast(it.Value()));
+            if (!shape.IsNull() && !topLevelShapes_->IsBound(shape))
+                topLevelShapes_->Bind(shape, it.Value()->Label());
+        }
+        return *topLevelShapes_;
+    }
+
+    // Every sub-shape of every part, with the first part holding it.
+    const LabelMap& partsHolding()
+    {
+        if (partsHolding_)
+            return *partsHolding_;
+        partsHolding_.emplace();
+        for (TDF_ChildIterator child(root_); child.More(); child.Next()) {
+            const TDF_Label part = child.Value();
+            if (!XCAFDoc_ShapeTool::IsSimpleShape(part))
+                continue;
+            Handle(XCAFDoc_ShapeMapTool) subShapes;
+            if (!part.FindAttribute(XCAFDoc_ShapeMapTool::GetID(), subShapes)) {
+                // As the kernel's search fills it on first use.
+                const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(part);
+                if (shape.IsNull())
+                    continue;
+                subShapes = XCAFDoc_ShapeMapTool::Set(part);
+                subShapes->SetShape(shape);
+            }
+            const TopTools_IndexedMapOfShape& map = subShapes->GetMap();
+            for (int i = 1; i <= map.Extent(); ++i) {
+                if (!partsHolding_->IsBound(map(i)))
+                    partsHolding_->Bind(map(i), part);
+            }
+        }
+        return *partsHolding_;
+    }
+
+    // The placements of every assembly by their placed shape, the first in the kernel's
+    // order kept.
+    const LabelMap& placements()
+    {
+        if (placements_)
+            return *placements_;
+        placements_.emplace();
+        TDF_LabelSequence labels;
+        shapes_->GetShapes(labels);
+        for (const TDF_Label& label : labels) {
+            if (!XCAFDoc_ShapeTool::IsAssembly(label))
+                continue;
+            TDF_LabelSequence components;
+            XCAFDoc_ShapeTool::GetComponents(label, components, false);
+            for (const TDF_Label& component : components) {
+                const TopoDS_Shape placed = XCAFDoc_ShapeTool::GetShape(component);
+                if (!placed.IsNull() && !placements_->IsBound(placed))
+                    placements_->Bind(placed, component);
+            }
+        }
+        return *placements_;
+    }
+
+    Handle(XCAFDoc_ShapeTool) shapes_;
+    TDF_Label root_;
+    // Each built on first need.
+    std::optional<LabelMap> topLevelShapes_;
+    std::optional<LabelMap> partsHolding_;
+    std::optional<LabelMap> placements_;
+};
+
+// The colour tools of one document and the labels of its shapes.
+struct ColourSources {
+    Handle(XCAFDoc_ColorTool) colors;
+    Handle(XCAFDoc_VisMaterialTool) materials;
+    ShapeLabels labels;
+};
+
+bool labelColor(const ColourSources& sources, const TDF_Label& label, XCAFDoc_ColorType type,
+                Quantity_Color& color)
+{
+    return !label.IsNull() && sources.colors->GetColor(label, type, color);
+}
+
+std::optional<Quantity_Color> colorFromTool(ColourSources& sources, const TDF_Label& label,
+                                            const TDF_Label& target, const TopoDS_Shape& shape)
 {
     Quantity_Color color;
-    if (colors->GetColor(target, XCAFDoc_ColorSurf, color)
-        || colors->GetColor(target, XCAFDoc_ColorGen, color)
-        || colors->GetColor(label, XCAFDoc_ColorSurf, color)
-        || colors->GetColor(shape, XCAFDoc_ColorSurf, color))
+    if (labelColor(sources, target, XCAFDoc_ColorSurf, color)
+        || labelColor(sources, target, XCAFDoc_ColorGen, color)
+        || labelColor(sources, label, XCAFDoc_ColorSurf, color)
+        || labelColor(sources, sources.labels.find(shape), XCAFDoc_ColorSurf, color))
         return color;
     // Some writers colour a part's solids or shells rather than the part, and a
     // body of several solids read back from STEP carries its colour on each solid.
@@ -101,22 +266,28 @@ std::optional<Quantity_Color> colorFromTool(const Handle(XCAFDoc_ColorTool)& col
         for (const TDF_Label& sub : subShapes) {
             const TopAbs_ShapeEnum kind = XCAFDoc_ShapeTool::GetShape(sub).ShapeType();
             if ((kind == TopAbs_SOLID || kind == TopAbs_SHELL)
-                && colors->GetColor(sub, type, color))
+                && labelColor(sources, sub, type, color))
                 return color;
         }
     }
     // The IGES reader puts the colours of a part on its faces as generic colours.
+    std::vector<TDF_Label> faces;
+    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next())
+        faces.push_back(sources.labels.find(face.Current()));
     for (XCAFDoc_ColorType type : {XCAFDoc_ColorSurf, XCAFDoc_ColorGen}) {
-        for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-            if (colors->GetColor(face.Current(), type, color))
+        for (const TDF_Label& face : faces) {
+            if (labelColor(sources, face, type, color))
                 return color;
         }
     }
     return std::nullopt;
 }
 
-std::optional<Quantity_Color> baseColor(const Handle(XCAFDoc_VisMaterial)& material)
+std::optional<Quantity_Color> baseColor(const ColourSources& sources, const TDF_Label& label)
 {
+    if (label.IsNull())
+        return std::nullopt;
+    const Handle(XCAFDoc_VisMaterial) material = sources.materials->GetShapeMaterial(label);
     if (material.IsNull())
         return std::nullopt;
     return material->BaseColor().GetRGB();
@@ -124,18 +295,15 @@ std::optional<Quantity_Color> baseColor(const Handle(XCAFDoc_VisMaterial)& mater
 
 // The mesh readers (OBJ, glTF) attach visual materials instead of colours; their
 // base colour is the body colour. Same order as the colour lookups.
-std::optional<Quantity_Color> colorFromMaterial(const Handle(XCAFDoc_VisMaterialTool)& materials,
-                                                const TDF_Label& label, const TDF_Label& target,
-                                                const TopoDS_Shape& shape)
+std::optional<Quantity_Color> colorFromMaterial(ColourSources& sources, const TDF_Label& label,
+                                                const TDF_Label& target, const TopoDS_Shape& shape)
 {
-    for (const TDF_Label& owner : {target, label}) {
-        if (auto color = baseColor(materials->GetShapeMaterial(owner)))
+    for (const TDF_Label& owner : {target, label, sources.labels.find(shape)}) {
+        if (auto color = baseColor(sources, owner))
             return color;
     }
-    if (auto color = baseColor(materials->GetShapeMaterial(shape)))
-        return color;
     for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-        if (auto color = baseColor(materials->GetShapeMaterial(face.Current())))
+        if (auto color = baseColor(sources, sources.labels.find(face.Current())))
             return color;
     }
     return std::nullopt;
@@ -186,7 +354,7 @@ namespace {
 
 // The bodies of one collection and how far it has come.
 struct Collection {
-    const Handle(XCAFDoc_ColorTool)& colors;
+    ColourSources& sources;
     std::vector<ImportedBody>& bodies;
     const std::function<void(double)>& collected;
     std::size_t expected = 0;
@@ -251,11 +419,9 @@ void collectLabel(Collection& collection, const TDF_Label& label, const TopLoc_L
     body.name = name.isEmpty() ? labelName(target) : name;
     body.shape = placeShape(shape, location);
 
-    const Handle(XCAFDoc_ColorTool)& colors = collection.colors;
-    std::optional<Quantity_Color> color = colorFromTool(colors, label, target, shape);
+    std::optional<Quantity_Color> color = colorFromTool(collection.sources, label, target, shape);
     if (!color)
-        color = colorFromMaterial(XCAFDoc_DocumentTool::VisMaterialTool(colors->Label()), label,
-                                  target, shape);
+        color = colorFromMaterial(collection.sources, label, target, shape);
     if (color) {
         body.hasColor = true;
         color->Values(body.r, body.g, body.b, Quantity_TOC_sRGB);
@@ -267,25 +433,17 @@ void collectLabel(Collection& collection, const TDF_Label& label, const TopLoc_L
 
 } // namespace
 
-void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label,
-                      const TopLoc_Location& placement, std::vector<ImportedBody>& bodies,
-                      int depth)
-{
-    const std::function<void(double)> unreported;
-    Collection collection{colors, bodies, unreported};
-    collectLabel(collection, label, placement, depth);
-}
-
 void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result,
                        const std::function<void(double)>& collected)
 {
     const TDF_Label main = document->Main();
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(main);
-    const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(main);
+    ColourSources sources{XCAFDoc_DocumentTool::ColorTool(main),
+                          XCAFDoc_DocumentTool::VisMaterialTool(main), ShapeLabels(shapes)};
 
     TDF_LabelSequence freeShapes;
     shapes->GetFreeShapes(freeShapes);
-    Collection collection{colors, result.bodies, collected};
+    Collection collection{sources, result.bodies, collected};
     if (collected) {
         for (const TDF_Label& label : freeShapes)
             collection.expected += countBodies(label, 0);

@@ -4,8 +4,6 @@
 
 #include <TDF_Label.hxx>
 #include <TDocStd_Document.hxx>
-#include <TopLoc_Location.hxx>
-#include <XCAFDoc_ColorTool.hxx>
 
 #include <functional>
 
@@ -39,16 +37,10 @@ private:
 QString labelName(const TDF_Label& label);
 
 // One body per placed simple shape of the document's free shapes; sets ok, and
-// the error when nothing was found and no error was set before. Finding a body's colour can
-// take long in a large document: collected (when set) hears after each body how far the
-// collection has come (0..1).
+// the error when nothing was found and no error was set before. A document of many bodies
+// takes a while: collected (when set) hears after each body how far the collection has
+// come (0..1).
 void collectXcafBodies(const Handle(TDocStd_Document)& document, ImportResult& result,
                        const std::function<void(double)>& collected = {});
-
-// The recursive step: the label at the given depth below a free shape, with the
-// placement of its enclosing assemblies.
-void collectXcafLabel(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label,
-                      const TopLoc_Location& placement, std::vector<ImportedBody>& bodies,
-                      int depth);
 
 } // namespace qor::io
