@@ -13,6 +13,8 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS_Iterator.hxx>
 
+#include <unordered_set>
+
 namespace qor::model {
 namespace {
 
@@ -179,7 +181,11 @@ PartSnapshot::PartSnapshot(const TopoDS_Shape& shape)
 {
     TopTools_IndexedMapOfShape parts;
     TopExp::MapShapes(shape, parts);
+    // A part placed at two locations is one part, taken once.
+    std::unordered_set<const void*> taken;
     for (int i = 1; i <= parts.Extent(); ++i) {
+        if (!taken.insert(parts(i).TShape().get()).second)
+            continue;
         switch (parts(i).ShapeType()) {
         case TopAbs_VERTEX: vertices_.push_back(takeVertex(parts(i))); break;
         case TopAbs_EDGE: edges_.push_back(take(parts(i))); break;
@@ -192,6 +198,8 @@ PartSnapshot::PartSnapshot(const TopoDS_Shape& shape)
 TopoDS_Shape PartSnapshot::putBack(const TopoDS_Shape& result)
 {
     BRepTools_ReShape copies;
+    // The copy takes the part's place at every location it is placed at.
+    copies.ModeConsiderLocation() = Standard_True;
     written_ = 0;
     for (const Vertex& v : vertices_) {
         if (same(v, takeVertex(v.vertex)))
