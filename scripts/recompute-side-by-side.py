@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs two builds of the recompute benchmark in turns and compares them.
 
-Usage: recompute-side-by-side.py OLD_BINARY NEW_BINARY [ROUNDS] [FILTER]
+Usage: recompute-side-by-side.py OLD_BINARY NEW_BINARY [ROUNDS] [FILTER] [BENCHMARK OPTIONS...]
 
 Each round runs both binaries once over every case (the order alternates from
 round to round, so that neither always runs on a warmer or quieter machine)
@@ -18,11 +18,11 @@ import sys
 import tempfile
 
 
-def run(binary, case_filter):
+def run(binary, case_filter, options):
     """Processor time per case in ms and the run's peak resident memory in MB."""
     with tempfile.NamedTemporaryFile(suffix=".json") as out:
         command = ["/usr/bin/time", "-f", "%M", binary, "--benchmark_filter=" + case_filter,
-                   "--benchmark_out=" + out.name, "--benchmark_out_format=json"]
+                   "--benchmark_out=" + out.name, "--benchmark_out_format=json"] + options
         done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                               text=True, check=True)
         peak_kb = int(done.stderr.strip().splitlines()[-1])
@@ -39,12 +39,13 @@ def main():
     old, new = sys.argv[1], sys.argv[2]
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     case_filter = sys.argv[4] if len(sys.argv) > 4 else "."
+    options = sys.argv[5:]
     times = {"old": [], "new": []}
     peaks = {"old": [], "new": []}
     for r in range(rounds):
         order = [("old", old), ("new", new)] if r % 2 == 0 else [("new", new), ("old", old)]
         for label, binary in order:
-            t, peak = run(binary, case_filter)
+            t, peak = run(binary, case_filter, options)
             times[label].append(t)
             peaks[label].append(peak)
             print(f"round {r + 1} {label}: peak {peak:.0f} MB", file=sys.stderr)
