@@ -155,6 +155,9 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
     fuse.SetTools(tools);
     fuse.SetRunParallel(Standard_True);
     fuse.SetNonDestructive(Standard_True);
+    storeCurvesOnPlanes(body);
+    for (const TopoDS_Shape& tool : tools)
+        storeCurvesOnPlanes(tool);
     fuse.SetToFillHistory(watched.empty() ? Standard_False : Standard_True);
     fuse.Build();
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
@@ -221,6 +224,9 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
             cut.SetTools(cutTools);
             cut.SetRunParallel(Standard_True);
             cut.SetNonDestructive(Standard_True);
+            storeCurvesOnPlanes(shape);
+            for (const TopoDS_Shape& tool : cutTools)
+                storeCurvesOnPlanes(tool);
             cut.SetToFillHistory(Standard_True);
             cut.Build();
             // A body the cuts consume disappears; that is left to the one-by-one path.

@@ -1,14 +1,17 @@
 #include "model/ExecContext.h"
 
 #include "model/ChangedFaces.h"
+#include "model/PartSnapshot.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
-#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepGProp.hxx>
+#include <BRepLib.hxx>
+#include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
+#include <Geom_Plane.hxx>
 #include <Precision.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -205,9 +208,23 @@ void keepAroundCurvedBothWays(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameD
 
 } // namespace
 
+void storeCurvesOnPlanes(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+        const TopoDS_Face& planar = TopoDS::Face(face.Current());
+        if (!BRep_Tool::Surface(planar)->IsKind(STANDARD_TYPE(Geom_Plane)))
+            continue;
+        for (TopExp_Explorer edge(planar, TopAbs_EDGE); edge.More(); edge.Next())
+            BRepLib::BuildPCurveForEdgeOnPlane(TopoDS::Edge(edge.Current()), planar);
+    }
+}
+
 void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,
                         const TopTools_ListOfShape& tools)
 {
+    storeCurvesOnPlanes(argument);
+    for (const TopoDS_Shape& tool : tools)
+        storeCurvesOnPlanes(tool);
     TopTools_ListOfShape arguments;
     arguments.Append(argument);
     op.SetArguments(arguments);
@@ -232,29 +249,14 @@ namespace {
 // plate merged into a face whose wire crossed itself, and every later join
 // and cut of the history failed on it). Only the faces the merge changed are
 // checked.
-TopoDS_Shape soundMerge(const TopoDS_Shape& shape, BRepBuilderAPI_Copy& copier,
-                        const TopoDS_Shape& merged)
+TopoDS_Shape soundMerge(const TopoDS_Shape& shape, const TopoDS_Shape& merged)
 {
-    TopTools_IndexedMapOfShape mergedFaces;
-    TopExp::MapShapes(merged, TopAbs_FACE, mergedFaces);
-    TopTools_IndexedMapOfShape faces;
-    TopExp::MapShapes(shape, TopAbs_FACE, faces);
-    TopTools_IndexedMapOfShape copies;
-    TopTools_ListOfShape replaced;
-    for (int i = 1; i <= faces.Extent(); ++i) {
-        const TopoDS_Shape& copy = copier.ModifiedShape(faces(i));
-        copies.Add(copy);
-        if (!mergedFaces.Contains(copy))
-            replaced.Append(faces(i));
-    }
-    TopTools_ListOfShape made;
-    for (int i = 1; i <= mergedFaces.Extent(); ++i) {
-        if (!copies.Contains(mergedFaces(i)))
-            made.Append(mergedFaces(i));
-    }
-    if (made.IsEmpty() && replaced.IsEmpty())
+    TopTools_ListOfShape given;
+    given.Append(shape);
+    const ChangedFaces changed = changedFaces(merged, given);
+    if (changed.made.IsEmpty() && changed.replaced.IsEmpty())
         return shape;
-    if (facesSound(made) || !facesSound(replaced))
+    if (facesSound(changed.made) || !facesSound(changed.replaced))
         return merged;
     return shape;
 }
@@ -265,21 +267,21 @@ std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
 {
     if (shape.IsNull())
         return shape;
+    // The merge writes new curves into edges it keeps, whatever its safe input
+    // mode says: in the shape's parts it would change the bodies of earlier
+    // states and of the undo history that share them (seen: a valid body of an
+    // earlier step turned invalid and lost 364 mm³). What it writes goes onto
+    // copies of the parts, and the parts are put back as they were.
+    PartSnapshot taken(shape);
     try {
         OCC_CATCH_SIGNALS
-        // The merge writes new curves into edges it keeps, whatever its safe
-        // input mode says: on the caller's shape it would change the bodies of
-        // earlier states and of the undo history that share those edges
-        // (seen: a valid body of an earlier step turned invalid and lost
-        // 364 mm³). It runs on a copy of the topology; the geometry is shared.
-        BRepBuilderAPI_Copy copier(shape, Standard_False, Standard_False);
-        const TopoDS_Shape own = copier.Shape();
-        ShapeUpgrade_UnifySameDomain unify(own, Standard_True, Standard_True, Standard_False);
+        ShapeUpgrade_UnifySameDomain unify(shape, Standard_True, Standard_True, Standard_False);
         unify.AllowInternalEdges(Standard_False);
-        keepAroundCurvedBothWays(own, unify);
+        keepAroundCurvedBothWays(shape, unify);
         unify.Build();
-        return soundMerge(shape, copier, unify.Shape());
+        return soundMerge(shape, taken.putBack(unify.Shape()));
     } catch (...) {
+        taken.putBack();
         return std::nullopt;
     }
 }

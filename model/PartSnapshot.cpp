@@ -1,0 +1,238 @@
+#include "model/PartSnapshot.h"
+
+#include <BRepTools_ReShape.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_GCurve.hxx>
+#include <BRep_PointOnCurve.hxx>
+#include <BRep_PointOnCurveOnSurface.hxx>
+#include <BRep_PointOnSurface.hxx>
+#include <BRep_TEdge.hxx>
+#include <BRep_TFace.hxx>
+#include <BRep_TVertex.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <unordered_set>
+
+namespace qor::model {
+namespace {
+
+Handle(BRep_PointRepresentation) pointCopy(const Handle(BRep_PointRepresentation)& point)
+{
+    if (point->IsPointOnCurve())
+        return new BRep_PointOnCurve(point->Parameter(), point->Curve(), point->Location());
+    if (point->IsPointOnCurveOnSurface())
+        return new BRep_PointOnCurveOnSurface(point->Parameter(), point->PCurve(), point->Surface(),
+                                              point->Location());
+    return new BRep_PointOnSurface(point->Parameter(), point->Parameter2(), point->Surface(),
+                                   point->Location());
+}
+
+// A part of its own as the part is now, holding the same sub-parts: the
+// kernel's empty copy keeps an edge's curves and a face's surface, but no
+// sub-parts and no parameters of a vertex on curves and surfaces.
+TopoDS_Shape partCopy(const TopoDS_Shape& part)
+{
+    TopoDS_Shape copy = part.EmptyCopied();
+    if (const auto vertex = Handle(BRep_TVertex)::DownCast(part.TShape())) {
+        auto& points = Handle(BRep_TVertex)::DownCast(copy.TShape())->ChangePoints();
+        for (const Handle(BRep_PointRepresentation)& point : vertex->Points())
+            points.Append(pointCopy(point));
+        return copy;
+    }
+    copy.Orientation(TopAbs_FORWARD);
+    BRep_Builder builder;
+    for (TopoDS_Iterator it(part.Oriented(TopAbs_FORWARD), false, false); it.More(); it.Next())
+        builder.Add(copy, it.Value());
+    copy.Closed(part.Closed());
+    return copy.Oriented(part.Orientation());
+}
+
+} // namespace
+
+PartSnapshot::Edge PartSnapshot::take(const TopoDS_Shape& edge)
+{
+    const auto t = Handle(BRep_TEdge)::DownCast(edge.TShape());
+    Edge e{edge,
+           t->Tolerance(),
+           bool(t->SameParameter()),
+           bool(t->SameRange()),
+           bool(t->Degenerated()),
+           {}};
+    for (const Handle(BRep_CurveRepresentation)& r : t->Curves()) {
+        Curve c;
+        c.representation = r;
+        if (const auto g = Handle(BRep_GCurve)::DownCast(r)) {
+            c.first = g->First();
+            c.last = g->Last();
+            if (r->IsCurve3D())
+                c.curve = r->Curve3D();
+            if (r->IsCurveOnSurface())
+                c.pcurve = r->PCurve();
+            if (r->IsCurveOnClosedSurface())
+                c.pcurve2 = r->PCurve2();
+        }
+        e.curves.push_back(c);
+    }
+    return e;
+}
+
+PartSnapshot::Vertex PartSnapshot::takeVertex(const TopoDS_Shape& vertex)
+{
+    const auto t = Handle(BRep_TVertex)::DownCast(vertex.TShape());
+    Vertex v{vertex, t->Tolerance(), t->Pnt(), {}};
+    for (const Handle(BRep_PointRepresentation)& p : t->Points())
+        v.points.push_back({p, p->Parameter(), p->IsPointOnSurface() ? p->Parameter2() : 0.0});
+    return v;
+}
+
+PartSnapshot::Face PartSnapshot::takeFace(const TopoDS_Shape& face)
+{
+    const auto t = Handle(BRep_TFace)::DownCast(face.TShape());
+    return {face, t->Surface(), t->Location(), t->Tolerance(), bool(t->NaturalRestriction())};
+}
+
+bool PartSnapshot::same(const Edge& a, const Edge& b)
+{
+    if (a.tolerance != b.tolerance || a.sameParameter != b.sameParameter
+        || a.sameRange != b.sameRange || a.degenerated != b.degenerated
+        || a.curves.size() != b.curves.size())
+        return false;
+    for (std::size_t k = 0; k < a.curves.size(); ++k) {
+        const Curve& x = a.curves[k];
+        const Curve& y = b.curves[k];
+        if (x.representation != y.representation || x.first != y.first || x.last != y.last
+            || x.curve != y.curve || x.pcurve != y.pcurve || x.pcurve2 != y.pcurve2)
+            return false;
+    }
+    return true;
+}
+
+bool PartSnapshot::same(const Vertex& a, const Vertex& b)
+{
+    if (a.tolerance != b.tolerance || !a.point.IsEqual(b.point, 0.0)
+        || a.points.size() != b.points.size())
+        return false;
+    for (std::size_t k = 0; k < a.points.size(); ++k) {
+        const Point& x = a.points[k];
+        const Point& y = b.points[k];
+        if (x.representation != y.representation || x.parameter != y.parameter
+            || x.parameter2 != y.parameter2)
+            return false;
+    }
+    return true;
+}
+
+bool PartSnapshot::same(const Face& a, const Face& b)
+{
+    return a.surface == b.surface && a.location == b.location && a.tolerance == b.tolerance
+           && a.naturalRestriction == b.naturalRestriction;
+}
+
+void PartSnapshot::restore(const Edge& e)
+{
+    const auto t = Handle(BRep_TEdge)::DownCast(e.edge.TShape());
+    t->Tolerance(e.tolerance);
+    t->SameParameter(e.sameParameter);
+    t->SameRange(e.sameRange);
+    t->Degenerated(e.degenerated);
+    BRep_ListOfCurveRepresentation& curves = t->ChangeCurves();
+    curves.Clear();
+    for (const Curve& c : e.curves) {
+        if (const auto g = Handle(BRep_GCurve)::DownCast(c.representation)) {
+            if (!c.curve.IsNull())
+                g->Curve3D(c.curve);
+            if (!c.pcurve.IsNull())
+                g->PCurve(c.pcurve);
+            if (!c.pcurve2.IsNull())
+                g->PCurve2(c.pcurve2);
+            g->SetRange(c.first, c.last);
+        }
+        curves.Append(c.representation);
+    }
+}
+
+void PartSnapshot::restore(const Vertex& v)
+{
+    const auto t = Handle(BRep_TVertex)::DownCast(v.vertex.TShape());
+    t->Tolerance(v.tolerance);
+    t->Pnt(v.point);
+    BRep_ListOfPointRepresentation& points = t->ChangePoints();
+    points.Clear();
+    for (const Point& p : v.points) {
+        p.representation->Parameter(p.parameter);
+        if (p.representation->IsPointOnSurface())
+            p.representation->Parameter2(p.parameter2);
+        points.Append(p.representation);
+    }
+}
+
+void PartSnapshot::restore(const Face& f)
+{
+    const auto t = Handle(BRep_TFace)::DownCast(f.face.TShape());
+    t->Surface(f.surface);
+    t->Location(f.location);
+    t->Tolerance(f.tolerance);
+    t->NaturalRestriction(f.naturalRestriction);
+}
+
+PartSnapshot::PartSnapshot(const TopoDS_Shape& shape)
+{
+    TopTools_IndexedMapOfShape parts;
+    TopExp::MapShapes(shape, parts);
+    // A part placed at two locations is one part, taken once.
+    std::unordered_set<const void*> taken;
+    for (int i = 1; i <= parts.Extent(); ++i) {
+        if (!taken.insert(parts(i).TShape().get()).second)
+            continue;
+        switch (parts(i).ShapeType()) {
+        case TopAbs_VERTEX: vertices_.push_back(takeVertex(parts(i))); break;
+        case TopAbs_EDGE: edges_.push_back(take(parts(i))); break;
+        case TopAbs_FACE: faces_.push_back(takeFace(parts(i))); break;
+        default: break;
+        }
+    }
+}
+
+TopoDS_Shape PartSnapshot::putBack(const TopoDS_Shape& result)
+{
+    BRepTools_ReShape copies;
+    // The copy takes the part's place at every location it is placed at.
+    copies.ModeConsiderLocation() = Standard_True;
+    written_ = 0;
+    for (const Vertex& v : vertices_) {
+        if (same(v, takeVertex(v.vertex)))
+            continue;
+        ++written_;
+        copies.Replace(v.vertex, partCopy(v.vertex));
+        restore(v);
+    }
+    for (const Edge& e : edges_) {
+        if (same(e, take(e.edge)))
+            continue;
+        ++written_;
+        copies.Replace(e.edge, partCopy(e.edge));
+        restore(e);
+    }
+    for (const Face& f : faces_) {
+        if (same(f, takeFace(f.face)))
+            continue;
+        ++written_;
+        copies.Replace(f.face, partCopy(f.face));
+        restore(f);
+    }
+    return written_ == 0 ? result : copies.Apply(result);
+}
+
+void PartSnapshot::putBack()
+{
+    for (const Vertex& v : vertices_)
+        restore(v);
+    for (const Edge& e : edges_)
+        restore(e);
+    for (const Face& f : faces_)
+        restore(f);
+}
+
+} // namespace qor::model
