@@ -1,36 +1,15 @@
 #include "model/ExecContext.h"
+#include "tests/fixtures/CutMergeFiles.h"
 
 #include <BRepCheck_Analyzer.hxx>
-#include <BRepTools.hxx>
-#include <BRep_Builder.hxx>
 
 #include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
 using namespace qor::model;
-
-namespace {
-
-// A plate of 76 faces from a random history and a Ø10 mm cylinder across it,
-// whose cut the face merge once turned invalid. Beside the source tree; the
-// environment variable QOR_CUT_MERGE_FILES moves them.
-QString cutMergeFolder()
-{
-    const QString moved = qEnvironmentVariable("QOR_CUT_MERGE_FILES");
-    return moved.isEmpty() ? QStringLiteral(QOR_CUT_MERGE_FILES) : moved;
-}
-
-TopoDS_Shape readShape(const QString& path)
-{
-    TopoDS_Shape shape;
-    BRep_Builder builder;
-    BRepTools::Read(shape, QFile::encodeName(path).constData(), builder);
-    return shape;
-}
-
-} // namespace
+using qor::test::cutMergeFolder;
+using qor::test::readBrepFile;
 
 TEST(CutMerge, CutThroughThePlateStaysAValidBody)
 {
@@ -38,8 +17,8 @@ TEST(CutMerge, CutThroughThePlateStaysAValidBody)
     if (!folder.exists(QStringLiteral("plate.brep"))
         || !folder.exists(QStringLiteral("cylinder.brep")))
         GTEST_SKIP() << "no cut-merge files in " << folder.path().toStdString();
-    const TopoDS_Shape plate = readShape(folder.filePath(QStringLiteral("plate.brep")));
-    const TopoDS_Shape cylinder = readShape(folder.filePath(QStringLiteral("cylinder.brep")));
+    const TopoDS_Shape plate = readBrepFile(folder.filePath(QStringLiteral("plate.brep")));
+    const TopoDS_Shape cylinder = readBrepFile(folder.filePath(QStringLiteral("cylinder.brep")));
     ASSERT_FALSE(plate.IsNull());
     ASSERT_FALSE(cylinder.IsNull());
     ASSERT_TRUE(BRepCheck_Analyzer(plate).IsValid());

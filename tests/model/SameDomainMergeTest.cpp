@@ -1,5 +1,6 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/fixtures/CutMergeFiles.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
 
@@ -7,8 +8,6 @@
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepCheck_Analyzer.hxx>
-#include <BRepTools.hxx>
-#include <BRep_Builder.hxx>
 #include <BRep_CurveRepresentation.hxx>
 #include <BRep_GCurve.hxx>
 #include <BRep_TEdge.hxx>
@@ -19,7 +18,6 @@
 #include <TopoDS_Iterator.hxx>
 
 #include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +28,9 @@
 
 using namespace qor::model;
 using qor::test::countOf;
+
+using qor::test::cutMergeFolder;
+using qor::test::readBrepFile;
 
 namespace {
 
@@ -181,20 +182,6 @@ void checkMerge(const TopoDS_Shape& body, const TopoDS_Shape& tool, bool cut,
         ++checked.merges;
 }
 
-QString cutMergeFolder()
-{
-    const QString moved = qEnvironmentVariable("QOR_CUT_MERGE_FILES");
-    return moved.isEmpty() ? QStringLiteral(QOR_CUT_MERGE_FILES) : moved;
-}
-
-TopoDS_Shape readShape(const QString& path)
-{
-    TopoDS_Shape shape;
-    BRep_Builder builder;
-    BRepTools::Read(shape, QFile::encodeName(path).constData(), builder);
-    return shape;
-}
-
 const ModelState& stateAfter(Document& doc, std::size_t index)
 {
     return index + 1 < doc.features.size() ? doc.stateBefore(index + 1) : doc.current;
@@ -245,8 +232,8 @@ TEST(SameDomainMerge, LeavesItsInputAloneAndGivesWhatAWholeCopyGives)
     const QDir folder(cutMergeFolder());
     if (folder.exists(QStringLiteral("plate.brep"))
         && folder.exists(QStringLiteral("cylinder.brep")))
-        checkMerge(readShape(folder.filePath(QStringLiteral("plate.brep"))),
-                   readShape(folder.filePath(QStringLiteral("cylinder.brep"))), true,
+        checkMerge(readBrepFile(folder.filePath(QStringLiteral("plate.brep"))),
+                   readBrepFile(folder.filePath(QStringLiteral("cylinder.brep"))), true,
                    "cut-merge plate", checked);
     EXPECT_EQ(checked.problems, "");
     // The histories must reach the merge, or the comparison proves nothing.
