@@ -201,27 +201,18 @@ TopoDS_Shape PartSnapshot::putBack(const TopoDS_Shape& result)
     // The copy takes the part's place at every location it is placed at.
     copies.ModeConsiderLocation() = Standard_True;
     written_ = 0;
-    for (const Vertex& v : vertices_) {
-        if (same(v, takeVertex(v.vertex)))
-            continue;
-        ++written_;
-        copies.Replace(v.vertex, partCopy(v.vertex));
-        restore(v);
-    }
-    for (const Edge& e : edges_) {
-        if (same(e, take(e.edge)))
-            continue;
-        ++written_;
-        copies.Replace(e.edge, partCopy(e.edge));
-        restore(e);
-    }
-    for (const Face& f : faces_) {
-        if (same(f, takeFace(f.face)))
-            continue;
-        ++written_;
-        copies.Replace(f.face, partCopy(f.face));
-        restore(f);
-    }
+    const auto moveWrites = [&](const auto& records, auto part, auto take) {
+        for (const auto& record : records) {
+            if (same(record, take(record.*part)))
+                continue;
+            ++written_;
+            copies.Replace(record.*part, partCopy(record.*part));
+            restore(record);
+        }
+    };
+    moveWrites(vertices_, &Vertex::vertex, &PartSnapshot::takeVertex);
+    moveWrites(edges_, &Edge::edge, &PartSnapshot::take);
+    moveWrites(faces_, &Face::face, &PartSnapshot::takeFace);
     return written_ == 0 ? result : copies.Apply(result);
 }
 
