@@ -1016,12 +1016,15 @@ TEST_F(MainWindowFilesTest, CancellingAnImportEndsTheReaderAtOnce)
     writeFile(path, qor::fixtures::stepDoublingAssembly(15));
     const auto cancelled = whenShown<QProgressDialog>(
         [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); });
-    const double before = qor::test::workCpuSeconds();
+    // The reader's processor time, not the window's: the window draws while the dialog
+    // waits to show, and how much it draws depends on the machine.
+    const double before = qor::io::readerProcessorSeconds();
+    const double windowBefore = qor::test::cpuSeconds();
     window.importFile(path);
-    const double work = qor::test::workCpuSeconds() - before;
+    const double reader = qor::io::readerProcessorSeconds() - before;
     ASSERT_TRUE(*cancelled);
     // Read to its end, the file costs over five seconds of processor time.
-    EXPECT_LT(work, 1.5);
+    EXPECT_LT(reader, 1.5) << "the window took " << qor::test::cpuSeconds() - windowBefore << " s";
     EXPECT_TRUE(window.controller->document->features.empty());
     ASSERT_TRUE(window.toast != nullptr);
     EXPECT_EQ(window.toast->findChild<QLabel*>()->text(), QStringLiteral("Import abgebrochen"));

@@ -433,11 +433,12 @@ TEST(StepCheck, BodiesKnownExactComeBackAsWritten)
                                "TripodShaft v4.par", "TripodLeg v20.par"})
         files << QDir(readerFilesFolder()).filePath(QString::fromUtf8(design));
     KnownFaces real;
-    int found = 0;
+    // The bands known exact come from the models: the designs hold none.
+    bool modelFound = false;
     for (const QString& file : files) {
         if (!QFileInfo::exists(file))
             continue;
-        ++found;
+        modelFound = modelFound || file.startsWith(kicadModelsFolder());
         SCOPED_TRACE(file.toStdString());
         const ImportResult imported = importFile(file, {});
         ASSERT_TRUE(imported.ok) << imported.error.toStdString();
@@ -446,7 +447,7 @@ TEST(StepCheck, BodiesKnownExactComeBackAsWritten)
             read.push_back({body.name, body.shape});
         expectKnownBodiesComeBackExactly(read, real);
     }
-    if (found > 0)
+    if (modelFound)
         EXPECT_GT(real.of(KnownKind::Band, GeomAbs_Cylinder), 0);
 }
 
