@@ -2,6 +2,7 @@
 
 #include "model/BooleanGroup.h"
 #include "model/ChangedFaces.h"
+#include "model/EnclosedVolume.h"
 #include "model/ShapeValidity.h"
 
 #include <BRepAdaptor_Curve.hxx>
@@ -9,11 +10,9 @@
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
-#include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
 #include <NCollection_DataMap.hxx>
 #include <ShapeFix_Shape.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -338,10 +337,9 @@ bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged)
 
 // Faces both shapes share cancel exactly, so only the faces the boolean
 // changed are measured, however large the body. The lost faces go in reversed
-// beside the gained ones: together they bound the change, so one integral
-// over them is its volume whatever origin the kernel integrates about (it
-// picks a centre of the faces it is given, which differs for two separate sets).
-double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
+// beside the gained ones: together they bound the change, so measured about one
+// point they give its volume (each set alone would depend on the point).
+TopoDS_Compound changeBoundary(const TopoDS_Shape& before, const TopoDS_Shape& after)
 {
     FaceBalance balance;
     countFaces(balance, after, 1);
@@ -354,9 +352,12 @@ double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
         for (int k = 0; k < std::abs(it.Value()); ++k)
             builder.Add(changed, face);
     }
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(changed, props, Standard_False, Standard_False, Standard_False);
-    return props.Mass();
+    return changed;
+}
+
+double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
+{
+    return enclosedVolume(changeBoundary(before, after));
 }
 
 namespace {

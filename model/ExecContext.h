@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Compound.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
@@ -71,6 +72,10 @@ int addNewBody(ExecContext& context, const TopoDS_Shape& shape, const QString& n
 
 // Absolute volume in mm³ from the exact geometry.
 double shapeVolume(const TopoDS_Shape& shape);
+
+// The faces `after` has and `before` has not, and those `before` has and
+// `after` has not, reversed: together they bound the change between the two.
+TopoDS_Compound changeBoundary(const TopoDS_Shape& before, const TopoDS_Shape& after);
 
 // How much more volume `after` holds than `before`, measured only over the
 // faces the two do not share.

@@ -1,0 +1,129 @@
+#include "model/EnclosedVolume.h"
+
+#include <BRepGProp_Domain.hxx>
+#include <BRepGProp_Face.hxx>
+#include <BRepGProp_Vinert.hxx>
+#include <BRep_Tool.hxx>
+#include <Geom2dAdaptor_Curve.hxx>
+#include <Geom_Plane.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Edge.hxx>
+#include <TopoDS_Face.hxx>
+#include <gp_Ax3.hxx>
+#include <gp_Circ2d.hxx>
+
+#include <optional>
+
+namespace qor::model {
+namespace {
+
+double cross(const gp_XY& a, const gp_XY& b)
+{
+    return a.X() * b.Y() - a.Y() * b.X();
+}
+
+// The integral of u dv - v du along the edge's curve on the plane, in the
+// direction the face runs it: twice the area the edge sweeps about the plane's
+// origin. None for other curves than lines and circles.
+std::optional<double> sweptTwice(const TopoDS_Edge& edge, const TopoDS_Face& face)
+{
+    double first = 0.0;
+    double last = 0.0;
+    const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, face, first, last);
+    if (curve.IsNull())
+        return std::nullopt;
+    const Geom2dAdaptor_Curve adaptor(curve, first, last);
+    double swept = 0.0;
+    if (adaptor.GetType() == GeomAbs_Line) {
+        swept = cross(adaptor.Value(first).XY(), adaptor.Value(last).XY());
+    } else if (adaptor.GetType() == GeomAbs_Circle) {
+        // Along centre + r (cos t X + sin t Y): the centre's share is the
+        // centre across the chord, the radius sweeps r² per radian, turning
+        // the way X turns into Y.
+        const gp_Circ2d circle = adaptor.Circle();
+        const gp_XY centre = circle.Location().XY();
+        const gp_XY chord = adaptor.Value(last).XY() - adaptor.Value(first).XY();
+        const double turn
+            = cross(circle.XAxis().Direction().XY(), circle.YAxis().Direction().XY());
+        swept = cross(centre, chord) + circle.Radius() * circle.Radius() * turn * (last - first);
+    } else {
+        return std::nullopt;
+    }
+    return edge.Orientation() == TopAbs_REVERSED ? -swept : swept;
+}
+
+// A plane face's share about `about`: a third of its area times the distance
+// of its plane from that point along its outward normal. None when a curve of
+// its boundary is neither line nor circle.
+std::optional<double> planeFaceVolume(const TopoDS_Face& face, const gp_Pnt& about)
+{
+    TopLoc_Location location;
+    const Handle(Geom_Plane) plane
+        = Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location));
+    if (plane.IsNull() || face.NbChildren() == 0)
+        return std::nullopt;
+    // Explored from the face, the edges come turned with it: the signed area
+    // flips with the face, as its outward normal does.
+    double areaTwice = 0.0;
+    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        // An edge inside the face is run both ways and sweeps nothing.
+        if (BRep_Tool::Degenerated(edge)
+            || (edge.Orientation() != TopAbs_FORWARD && edge.Orientation() != TopAbs_REVERSED))
+            continue;
+        const std::optional<double> swept = sweptTwice(edge, face);
+        if (!swept)
+            return std::nullopt;
+        areaTwice += *swept;
+    }
+    const gp_Ax3 axes = plane->Position().Transformed(location.Transformation());
+    const gp_XYZ normal = axes.XDirection().XYZ().Crossed(axes.YDirection().XYZ());
+    const double height = (axes.Location().XYZ() - about.XYZ()).Dot(normal);
+    return height * areaTwice / 6.0;
+}
+
+// The kernel's share of a face about `about`, as its volume properties take it.
+double integratedFaceVolume(const TopoDS_Face& face, const gp_Pnt& about)
+{
+    BRepGProp_Face surface(face);
+    BRepGProp_Vinert integral;
+    integral.SetLocation(about);
+    if (face.NbChildren() == 0) {
+        integral.Perform(surface);
+    } else {
+        BRepGProp_Domain domain(face);
+        integral.Perform(surface, domain);
+    }
+    return integral.Mass();
+}
+
+// The mean of the vertices, about which the kernel measures too: near the
+// faces, so that the shares stay small beside the volume they add up to.
+gp_Pnt meanVertex(const TopoDS_Shape& shape)
+{
+    gp_XYZ sum(0, 0, 0);
+    int count = 0;
+    for (TopExp_Explorer it(shape, TopAbs_VERTEX); it.More(); it.Next(), ++count)
+        sum += BRep_Tool::Pnt(TopoDS::Vertex(it.Current())).XYZ();
+    return gp_Pnt(count > 0 ? sum / count : sum);
+}
+
+} // namespace
+
+double enclosedVolume(const TopoDS_Shape& faces)
+{
+    const gp_Pnt about = meanVertex(faces);
+    double volume = 0.0;
+    for (TopExp_Explorer it(faces, TopAbs_FACE); it.More(); it.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(it.Current());
+        // Faces inside or outside the material bound nothing.
+        if (face.Orientation() != TopAbs_FORWARD && face.Orientation() != TopAbs_REVERSED)
+            continue;
+        const std::optional<double> plane = planeFaceVolume(face, about);
+        volume += plane ? *plane : integratedFaceVolume(face, about);
+    }
+    return volume;
+}
+
+} // namespace qor::model
