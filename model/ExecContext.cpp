@@ -192,12 +192,18 @@ namespace {
 // every edge of such a face is kept as it is.
 void keepAroundCurvedBothWays(const TopoDS_Shape& shape, ShapeUpgrade_UnifySameDomain& unify)
 {
+    std::vector<TopoDS_Shape> curved;
+    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+        if (!isPlaneCylinderOrCone(face.Current()))
+            curved.push_back(face.Current());
+    }
+    // Most bodies have none; the map of the whole body would cost more than the search.
+    if (curved.empty())
+        return;
     TopTools_IndexedDataMapOfShapeListOfShape facesAtVertex;
     TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_FACE, facesAtVertex);
-    for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-        if (isPlaneCylinderOrCone(face.Current()))
-            continue;
-        for (TopExp_Explorer vertex(face.Current(), TopAbs_VERTEX); vertex.More(); vertex.Next()) {
+    for (const TopoDS_Shape& face : curved) {
+        for (TopExp_Explorer vertex(face, TopAbs_VERTEX); vertex.More(); vertex.Next()) {
             for (const TopoDS_Shape& neighbour : facesAtVertex.FindFromKey(vertex.Current())) {
                 for (TopExp_Explorer edge(neighbour, TopAbs_EDGE); edge.More(); edge.Next())
                     unify.KeepShape(edge.Current());

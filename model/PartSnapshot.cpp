@@ -9,8 +9,6 @@
 #include <BRep_TEdge.hxx>
 #include <BRep_TFace.hxx>
 #include <BRep_TVertex.hxx>
-#include <TopExp.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <unordered_set>
@@ -51,6 +49,28 @@ TopoDS_Shape partCopy(const TopoDS_Shape& part)
 
 } // namespace
 
+PartSnapshot::Curve PartSnapshot::curveOf(const Handle(BRep_CurveRepresentation)& r)
+{
+    Curve c;
+    c.representation = r;
+    if (const auto g = Handle(BRep_GCurve)::DownCast(r)) {
+        c.first = g->First();
+        c.last = g->Last();
+        if (r->IsCurve3D())
+            c.curve = r->Curve3D();
+        if (r->IsCurveOnSurface())
+            c.pcurve = r->PCurve();
+        if (r->IsCurveOnClosedSurface())
+            c.pcurve2 = r->PCurve2();
+    }
+    return c;
+}
+
+PartSnapshot::Point PartSnapshot::pointOf(const Handle(BRep_PointRepresentation)& p)
+{
+    return {p, p->Parameter(), p->IsPointOnSurface() ? p->Parameter2() : 0.0};
+}
+
 PartSnapshot::Edge PartSnapshot::take(const TopoDS_Shape& edge)
 {
     const auto t = Handle(BRep_TEdge)::DownCast(edge.TShape());
@@ -60,21 +80,8 @@ PartSnapshot::Edge PartSnapshot::take(const TopoDS_Shape& edge)
            bool(t->SameRange()),
            bool(t->Degenerated()),
            {}};
-    for (const Handle(BRep_CurveRepresentation)& r : t->Curves()) {
-        Curve c;
-        c.representation = r;
-        if (const auto g = Handle(BRep_GCurve)::DownCast(r)) {
-            c.first = g->First();
-            c.last = g->Last();
-            if (r->IsCurve3D())
-                c.curve = r->Curve3D();
-            if (r->IsCurveOnSurface())
-                c.pcurve = r->PCurve();
-            if (r->IsCurveOnClosedSurface())
-                c.pcurve2 = r->PCurve2();
-        }
-        e.curves.push_back(c);
-    }
+    for (const Handle(BRep_CurveRepresentation)& r : t->Curves())
+        e.curves.push_back(curveOf(r));
     return e;
 }
 
@@ -83,7 +90,7 @@ PartSnapshot::Vertex PartSnapshot::takeVertex(const TopoDS_Shape& vertex)
     const auto t = Handle(BRep_TVertex)::DownCast(vertex.TShape());
     Vertex v{vertex, t->Tolerance(), t->Pnt(), {}};
     for (const Handle(BRep_PointRepresentation)& p : t->Points())
-        v.points.push_back({p, p->Parameter(), p->IsPointOnSurface() ? p->Parameter2() : 0.0});
+        v.points.push_back(pointOf(p));
     return v;
 }
 
@@ -93,41 +100,53 @@ PartSnapshot::Face PartSnapshot::takeFace(const TopoDS_Shape& face)
     return {face, t->Surface(), t->Location(), t->Tolerance(), bool(t->NaturalRestriction())};
 }
 
-bool PartSnapshot::same(const Edge& a, const Edge& b)
+bool PartSnapshot::same(const Curve& x, const Curve& y)
 {
-    if (a.tolerance != b.tolerance || a.sameParameter != b.sameParameter
-        || a.sameRange != b.sameRange || a.degenerated != b.degenerated
-        || a.curves.size() != b.curves.size())
-        return false;
-    for (std::size_t k = 0; k < a.curves.size(); ++k) {
-        const Curve& x = a.curves[k];
-        const Curve& y = b.curves[k];
-        if (x.representation != y.representation || x.first != y.first || x.last != y.last
-            || x.curve != y.curve || x.pcurve != y.pcurve || x.pcurve2 != y.pcurve2)
-            return false;
-    }
-    return true;
+    return x.representation == y.representation && x.first == y.first && x.last == y.last
+           && x.curve == y.curve && x.pcurve == y.pcurve && x.pcurve2 == y.pcurve2;
 }
 
-bool PartSnapshot::same(const Vertex& a, const Vertex& b)
+bool PartSnapshot::same(const Point& x, const Point& y)
 {
-    if (a.tolerance != b.tolerance || !a.point.IsEqual(b.point, 0.0)
-        || a.points.size() != b.points.size())
-        return false;
-    for (std::size_t k = 0; k < a.points.size(); ++k) {
-        const Point& x = a.points[k];
-        const Point& y = b.points[k];
-        if (x.representation != y.representation || x.parameter != y.parameter
-            || x.parameter2 != y.parameter2)
-            return false;
-    }
-    return true;
+    return x.representation == y.representation && x.parameter == y.parameter
+           && x.parameter2 == y.parameter2;
 }
 
-bool PartSnapshot::same(const Face& a, const Face& b)
+// Compared in place: a second record of every part would cost as much as the first.
+bool PartSnapshot::unchanged(const Edge& e)
 {
-    return a.surface == b.surface && a.location == b.location && a.tolerance == b.tolerance
-           && a.naturalRestriction == b.naturalRestriction;
+    const auto t = Handle(BRep_TEdge)::DownCast(e.edge.TShape());
+    if (t->Tolerance() != e.tolerance || bool(t->SameParameter()) != e.sameParameter
+        || bool(t->SameRange()) != e.sameRange || bool(t->Degenerated()) != e.degenerated)
+        return false;
+    std::size_t k = 0;
+    for (const Handle(BRep_CurveRepresentation)& r : t->Curves()) {
+        if (k == e.curves.size() || !same(curveOf(r), e.curves[k]))
+            return false;
+        ++k;
+    }
+    return k == e.curves.size();
+}
+
+bool PartSnapshot::unchanged(const Vertex& v)
+{
+    const auto t = Handle(BRep_TVertex)::DownCast(v.vertex.TShape());
+    if (t->Tolerance() != v.tolerance || !t->Pnt().IsEqual(v.point, 0.0))
+        return false;
+    std::size_t k = 0;
+    for (const Handle(BRep_PointRepresentation)& p : t->Points()) {
+        if (k == v.points.size() || !same(pointOf(p), v.points[k]))
+            return false;
+        ++k;
+    }
+    return k == v.points.size();
+}
+
+bool PartSnapshot::unchanged(const Face& f)
+{
+    const auto t = Handle(BRep_TFace)::DownCast(f.face.TShape());
+    return t->Surface() == f.surface && t->Location() == f.location
+           && t->Tolerance() == f.tolerance && bool(t->NaturalRestriction()) == f.naturalRestriction;
 }
 
 void PartSnapshot::restore(const Edge& e)
@@ -179,20 +198,24 @@ void PartSnapshot::restore(const Face& f)
 
 PartSnapshot::PartSnapshot(const TopoDS_Shape& shape)
 {
-    TopTools_IndexedMapOfShape parts;
-    TopExp::MapShapes(shape, parts);
-    // A part placed at two locations is one part, taken once.
     std::unordered_set<const void*> taken;
-    for (int i = 1; i <= parts.Extent(); ++i) {
-        if (!taken.insert(parts(i).TShape().get()).second)
-            continue;
-        switch (parts(i).ShapeType()) {
-        case TopAbs_VERTEX: vertices_.push_back(takeVertex(parts(i))); break;
-        case TopAbs_EDGE: edges_.push_back(take(parts(i))); break;
-        case TopAbs_FACE: faces_.push_back(takeFace(parts(i))); break;
-        default: break;
-        }
+    takeAll(shape, taken);
+}
+
+// Each part once, however often and wherever it is placed: the parts below a
+// part already taken are taken already too.
+void PartSnapshot::takeAll(const TopoDS_Shape& shape, std::unordered_set<const void*>& taken)
+{
+    if (shape.IsNull() || !taken.insert(shape.TShape().get()).second)
+        return;
+    switch (shape.ShapeType()) {
+    case TopAbs_VERTEX: vertices_.push_back(takeVertex(shape)); return;
+    case TopAbs_EDGE: edges_.push_back(take(shape)); break;
+    case TopAbs_FACE: faces_.push_back(takeFace(shape)); break;
+    default: break;
     }
+    for (TopoDS_Iterator it(shape, false, false); it.More(); it.Next())
+        takeAll(it.Value(), taken);
 }
 
 TopoDS_Shape PartSnapshot::putBack(const TopoDS_Shape& result)
@@ -201,18 +224,18 @@ TopoDS_Shape PartSnapshot::putBack(const TopoDS_Shape& result)
     // The copy takes the part's place at every location it is placed at.
     copies.ModeConsiderLocation() = Standard_True;
     written_ = 0;
-    const auto moveWrites = [&](const auto& records, auto part, auto take) {
+    const auto moveWrites = [&](const auto& records, auto part) {
         for (const auto& record : records) {
-            if (same(record, take(record.*part)))
+            if (unchanged(record))
                 continue;
             ++written_;
             copies.Replace(record.*part, partCopy(record.*part));
             restore(record);
         }
     };
-    moveWrites(vertices_, &Vertex::vertex, &PartSnapshot::takeVertex);
-    moveWrites(edges_, &Edge::edge, &PartSnapshot::take);
-    moveWrites(faces_, &Face::face, &PartSnapshot::takeFace);
+    moveWrites(vertices_, &Vertex::vertex);
+    moveWrites(edges_, &Edge::edge);
+    moveWrites(faces_, &Face::face);
     return written_ == 0 ? result : copies.Apply(result);
 }
 

@@ -8,6 +8,7 @@
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
+#include <unordered_set>
 #include <vector>
 
 namespace qor::model {
@@ -68,12 +69,17 @@ private:
         bool naturalRestriction = false;
     };
 
+    void takeAll(const TopoDS_Shape& shape, std::unordered_set<const void*>& taken);
     static Edge take(const TopoDS_Shape& edge);
     static Vertex takeVertex(const TopoDS_Shape& vertex);
     static Face takeFace(const TopoDS_Shape& face);
-    static bool same(const Edge& a, const Edge& b);
-    static bool same(const Vertex& a, const Vertex& b);
-    static bool same(const Face& a, const Face& b);
+    static Curve curveOf(const Handle(BRep_CurveRepresentation)& representation);
+    static Point pointOf(const Handle(BRep_PointRepresentation)& representation);
+    static bool same(const Curve& a, const Curve& b);
+    static bool same(const Point& a, const Point& b);
+    static bool unchanged(const Edge& e);
+    static bool unchanged(const Vertex& v);
+    static bool unchanged(const Face& f);
     static void restore(const Edge& e);
     static void restore(const Vertex& v);
     static void restore(const Face& f);
