@@ -1,6 +1,7 @@
 #include "model/ExecContext.h"
 
 #include "model/ChangedFaces.h"
+#include "model/MergedFaceCheck.h"
 #include "model/PartSnapshot.h"
 
 #include <BRepAdaptor_Surface.hxx>
@@ -254,7 +255,8 @@ namespace {
 // them: merging must never turn a valid body invalid (seen: a cut through a
 // plate merged into a face whose wire crossed itself, and every later join
 // and cut of the history failed on it). Only the faces the merge changed are
-// checked.
+// checked, and of a made face only the wires the merge changed and those
+// near them; the replaced faces only when the made ones fail.
 TopoDS_Shape soundMerge(const TopoDS_Shape& shape, const TopoDS_Shape& merged)
 {
     TopTools_ListOfShape given;
@@ -262,7 +264,7 @@ TopoDS_Shape soundMerge(const TopoDS_Shape& shape, const TopoDS_Shape& merged)
     const ChangedFaces changed = changedFaces(merged, given);
     if (changed.made.IsEmpty() && changed.replaced.IsEmpty())
         return shape;
-    if (facesSound(changed.made) || !facesSound(changed.replaced))
+    if (mergedFacesSound(changed) || !facesSound(changed.replaced))
         return merged;
     return shape;
 }

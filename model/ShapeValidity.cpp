@@ -36,31 +36,18 @@
 #include <vector>
 
 namespace qor::model {
-namespace {
 
-struct Box {
-    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
-};
-
-bool overlap(const Box& a, const Box& b)
+bool overlap(const ParamBox& a, const ParamBox& b)
 {
     return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
 }
 
-Box widened(const Box& box, double margin)
+ParamBox widened(const ParamBox& box, double margin)
 {
     return {box.xmin - margin, box.ymin - margin, box.xmax + margin, box.ymax + margin};
 }
 
-bool strictlyInside(const Box& inner, const Box& outer)
-{
-    return inner.xmin > outer.xmin && inner.ymin > outer.ymin && inner.xmax < outer.xmax
-           && inner.ymax < outer.ymax;
-}
-
-// The wire's box in the face's parameters over the curve ranges the kernel's
-// face check bounds; none where a curve is missing or unbounded.
-std::optional<Box> wireBox(const TopoDS_Shape& wire, const TopoDS_Face& face)
+std::optional<ParamBox> wireBox(const TopoDS_Shape& wire, const TopoDS_Face& face)
 {
     Bnd_Box2d box;
     for (TopExp_Explorer e(wire, TopAbs_EDGE); e.More(); e.Next()) {
@@ -75,15 +62,13 @@ std::optional<Box> wireBox(const TopoDS_Shape& wire, const TopoDS_Face& face)
     }
     if (box.IsVoid())
         return std::nullopt;
-    Box b;
+    ParamBox b;
     box.Get(b.xmin, b.ymin, b.xmax, b.ymax);
     return b;
 }
 
-// Far beyond any distance at which the kernel's classification of a point
-// against a wire could differ from that of a point at infinity. A plane's
-// parameters are lengths, so the face's tolerances apply as they are.
-double boxMargin(const TopoDS_Face& face, const Box& outer)
+// A plane's parameters are lengths, so the face's tolerances apply as they are.
+double boxMargin(const TopoDS_Face& face, const ParamBox& outer)
 {
     double tolerance = BRep_Tool::Tolerance(face);
     for (TopExp_Explorer v(face, TopAbs_VERTEX); v.More(); v.Next())
@@ -93,6 +78,23 @@ double boxMargin(const TopoDS_Face& face, const Box& outer)
     const double extent = std::max(outer.xmax - outer.xmin, outer.ymax - outer.ymin);
     return 10.0 * tolerance + 1e-9 * extent + Precision::Confusion();
 }
+
+std::size_t largestBox(const std::vector<ParamBox>& boxes)
+{
+    const auto area = [](const ParamBox& b) { return (b.xmax - b.xmin) * (b.ymax - b.ymin); };
+    const auto largest = std::max_element(
+        boxes.begin(), boxes.end(),
+        [&](const ParamBox& a, const ParamBox& b) { return area(a) < area(b); });
+    return std::size_t(largest - boxes.begin());
+}
+
+bool strictlyInside(const ParamBox& inner, const ParamBox& outer)
+{
+    return inner.xmin > outer.xmin && inner.ymin > outer.ymin && inner.xmax < outer.xmax
+           && inner.ymax < outer.ymax;
+}
+
+namespace {
 
 class Groups {
 public:
@@ -114,7 +116,7 @@ private:
 
 // Joins the wires whose boxes meet, found by a sweep along u: only the boxes
 // still open at a box's start can meet it.
-void joinMeeting(const std::vector<Box>& boxes, const std::vector<std::size_t>& wires,
+void joinMeeting(const std::vector<ParamBox>& boxes, const std::vector<std::size_t>& wires,
                  Groups& groups)
 {
     std::vector<std::size_t> order = wires;
@@ -136,7 +138,7 @@ void joinMeeting(const std::vector<Box>& boxes, const std::vector<std::size_t>& 
 // The part of each wire but the enclosing one: groups of meeting wires, in
 // the order of their first wire, gathered until a part holds `wiresPerPart`,
 // so that the enclosing wire is not checked once for every hole.
-std::vector<std::size_t> partOfWires(const std::vector<Box>& boxes, std::size_t enclosing,
+std::vector<std::size_t> partOfWires(const std::vector<ParamBox>& boxes, std::size_t enclosing,
                                      std::size_t wiresPerPart, std::size_t* partCount)
 {
     std::vector<std::size_t> others;
@@ -208,19 +210,16 @@ std::optional<Split> splitOf(const TopoDS_Face& face, int splitFrom)
     if (int(split.stored.size()) < splitFrom || face.Infinite()
         || BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
         return std::nullopt;
-    std::vector<Box> boxes;
+    std::vector<ParamBox> boxes;
     for (TopoDS_Iterator it(face); it.More(); it.Next()) {
         if (it.Value().ShapeType() != TopAbs_WIRE)
             return std::nullopt;
-        const std::optional<Box> box = wireBox(it.Value(), face);
+        const std::optional<ParamBox> box = wireBox(it.Value(), face);
         if (!box)
             return std::nullopt;
         boxes.push_back(*box);
     }
-    const auto largest = std::max_element(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) {
-        return (a.xmax - a.xmin) * (a.ymax - a.ymin) < (b.xmax - b.xmin) * (b.ymax - b.ymin);
-    });
-    split.enclosing = std::size_t(largest - boxes.begin());
+    split.enclosing = largestBox(boxes);
     const double margin = boxMargin(face, boxes[split.enclosing]);
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         if (i == split.enclosing)
@@ -238,25 +237,18 @@ std::optional<Split> splitOf(const TopoDS_Face& face, int splitFrom)
     return split;
 }
 
-// Empty faces on the face's surface, not yet placed or turned: the builder
-// would take the stored wires as placed and turned with the face.
 std::vector<TopoDS_Face> emptyParts(const Split& split)
 {
     std::vector<TopoDS_Face> parts(split.parts);
-    for (TopoDS_Face& p : parts) {
-        p = TopoDS::Face(split.face.EmptyCopied());
-        p.Location(TopLoc_Location());
-        p.Orientation(TopAbs_FORWARD);
-    }
+    for (TopoDS_Face& p : parts)
+        p = emptyOnSurface(split.face);
     return parts;
 }
 
 std::vector<TopoDS_Face> placed(std::vector<TopoDS_Face> parts, const TopoDS_Face& face)
 {
-    for (TopoDS_Face& p : parts) {
-        p.Location(face.Location(), Standard_False);
-        p.Orientation(face.Orientation());
-    }
+    for (TopoDS_Face& p : parts)
+        p = placedAs(p, face);
     return parts;
 }
 
@@ -420,6 +412,21 @@ void addLoose(const TopoDS_Shape& shape, BRep_Builder& builder, TopoDS_Compound&
 }
 
 } // namespace
+
+TopoDS_Face emptyOnSurface(const TopoDS_Face& face)
+{
+    TopoDS_Face empty = TopoDS::Face(face.EmptyCopied());
+    empty.Location(TopLoc_Location());
+    empty.Orientation(TopAbs_FORWARD);
+    return empty;
+}
+
+TopoDS_Face placedAs(TopoDS_Face part, const TopoDS_Face& face)
+{
+    part.Location(face.Location(), Standard_False);
+    part.Orientation(face.Orientation());
+    return part;
+}
 
 std::vector<TopoDS_Face> checkedParts(const TopoDS_Face& face, int splitFrom)
 {

@@ -3,9 +3,40 @@
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 
+#include <optional>
 #include <vector>
 
 namespace qor::model {
+
+// A box in a face's parameters.
+struct ParamBox {
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+};
+
+bool overlap(const ParamBox& a, const ParamBox& b);
+ParamBox widened(const ParamBox& box, double margin);
+bool strictlyInside(const ParamBox& inner, const ParamBox& outer);
+
+// The index of the box of largest area: of a face's wires, the one that
+// encloses the others if any does.
+std::size_t largestBox(const std::vector<ParamBox>& boxes);
+
+// The wire's box in the face's parameters over the curve ranges the kernel's
+// face check bounds; none where a curve is missing or unbounded.
+std::optional<ParamBox> wireBox(const TopoDS_Shape& wire, const TopoDS_Face& face);
+
+// How far apart the boxes of two wires of a plane face, the enclosing one's
+// box `outer`, must lie: far beyond any distance at which the kernel's
+// classification of a point against a wire could differ from that of a point
+// at infinity.
+double boxMargin(const TopoDS_Face& face, const ParamBox& outer);
+
+// An empty face on the face's surface, not yet placed or turned: the builder
+// would take the face's stored wires as placed and turned with the face.
+TopoDS_Face emptyOnSurface(const TopoDS_Face& face);
+
+// The part placed and turned as the face is.
+TopoDS_Face placedAs(TopoDS_Face part, const TopoDS_Face& face);
 
 // Plane faces with at least this many wires are checked in parts.
 constexpr int partWiresFrom = 32;
