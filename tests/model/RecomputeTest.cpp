@@ -3,6 +3,7 @@
 #include "model/FeatureDef.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 #include <Standard_Failure.hxx>
 
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <stdexcept>
 
 using namespace qor::model;
@@ -432,4 +434,84 @@ TEST(Recompute, SketchesExtrusionsAndBoxesIntoSolids)
     doc.recompute();
     EXPECT_TRUE(doc.current.bodies.empty());
     EXPECT_EQ(pocket->warning, "Kein Körper im Wirkbereich");
+}
+
+namespace {
+
+// A random change to a feature of the kind edits make: a number nudged by a
+// hair, a text, a flag, a list grown or reordered, a nested reference, the
+// name, or a point of its sketch moved.
+void mutate(Feature& feature, std::mt19937& random)
+{
+    std::uniform_int_distribution<int> kind(0, 6);
+    std::uniform_real_distribution<double> value(-50.0, 50.0);
+    switch (kind(random)) {
+    case 0:
+        feature.params.insert(QStringLiteral("angle"),
+                              feature.params.value(QStringLiteral("angle")).toDouble()
+                                  * (1.0 + 1e-12));
+        break;
+    case 1:
+        feature.params.insert(QStringLiteral("distance"),
+                              QStringLiteral("%1 mm").arg(value(random), 0, 'g', 17));
+        break;
+    case 2:
+        feature.params.insert(QStringLiteral("flip"),
+                              !feature.params.value(QStringLiteral("flip")).toBool());
+        break;
+    case 3: {
+        QJsonArray list = feature.params.value(QStringLiteral("targets")).toArray();
+        if (list.size() > 1 && value(random) > 0) {
+            const QJsonValue first = list.takeAt(0);
+            list.insert(1, first);
+        } else
+            list.append(int(value(random)));
+        feature.params.insert(QStringLiteral("targets"), list);
+        break;
+    }
+    case 4:
+        feature.params.insert(QStringLiteral("profile"),
+                              QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", int(value(random))}}});
+        break;
+    case 5: feature.name += QLatin1Char('x'); break;
+    default:
+        feature.sketch->addLineAt(false, value(random), value(random), value(random),
+                                  value(random));
+        break;
+    }
+}
+
+} // namespace
+
+// The cache finds a feature's earlier result by its key: features whose saved
+// form differs in any way get different keys, and a feature as it was gets the
+// key it had. Random edits of every kind, each compared with all others.
+TEST(Recompute, KeysTellApartEveryFeatureTheSavedFormTellsApart)
+{
+    Document doc;
+    Feature* feature = doc.addSketch(QJsonObject{{"kind", "origin"}, {"id", -1}});
+    feature->params.insert(QStringLiteral("angle"), 30.0);
+    feature->sketch->addCircleAt(false, 1.0, 2.0, 3.0);
+    std::mt19937 random(4711);
+    std::vector<std::pair<QByteArray, std::uint64_t>> seen;
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray text = QJsonDocument(feature->toJson()).toJson(QJsonDocument::Compact);
+        seen.emplace_back(text, doc.featureKey(*feature, 0x51ED270B));
+        mutate(*feature, random);
+    }
+    int distinct = 0;
+    for (std::size_t a = 0; a < seen.size(); ++a) {
+        for (std::size_t b = a + 1; b < seen.size(); ++b) {
+            if (seen[a].first == seen[b].first)
+                EXPECT_EQ(seen[a].second, seen[b].second) << a << " and " << b;
+            else
+                EXPECT_NE(seen[a].second, seen[b].second) << a << " and " << b;
+            distinct += seen[a].first != seen[b].first;
+        }
+    }
+    EXPECT_GT(distinct, 40000);
+    // A copy read back from its saved form has the key of the feature.
+    const QJsonObject saved = feature->toJson();
+    auto copy = Feature::fromJson(saved);
+    EXPECT_EQ(doc.featureKey(*copy, 7), doc.featureKey(*feature, 7));
 }
