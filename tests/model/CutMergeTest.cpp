@@ -9,18 +9,15 @@
 
 using namespace qor::model;
 using qor::test::cutMergeFolder;
-using qor::test::readBrepFile;
+using qor::test::CutMergePair;
+using qor::test::readCutMergePair;
 
 TEST(CutMerge, CutThroughThePlateStaysAValidBody)
 {
-    const QDir folder(cutMergeFolder());
-    if (!folder.exists(QStringLiteral("plate.brep"))
-        || !folder.exists(QStringLiteral("cylinder.brep")))
-        GTEST_SKIP() << "no cut-merge files in " << folder.path().toStdString();
-    const TopoDS_Shape plate = readBrepFile(folder.filePath(QStringLiteral("plate.brep")));
-    const TopoDS_Shape cylinder = readBrepFile(folder.filePath(QStringLiteral("cylinder.brep")));
-    ASSERT_FALSE(plate.IsNull());
-    ASSERT_FALSE(cylinder.IsNull());
+    const std::optional<CutMergePair> files = readCutMergePair();
+    if (!files)
+        GTEST_SKIP() << "no cut-merge files in " << cutMergeFolder().toStdString();
+    const auto& [plate, cylinder] = *files;
     ASSERT_TRUE(BRepCheck_Analyzer(plate).IsValid());
 
     Document doc;

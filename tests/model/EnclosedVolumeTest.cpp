@@ -164,14 +164,10 @@ TEST(EnclosedVolume, AgreesWithTheKernelOnRandomSolidsAndBooleans)
 // The cut that once broke the merge: the plate loses the cylinder's share.
 TEST(EnclosedVolume, CutOfTheRealPlateLosesWhatTheKernelMeasures)
 {
-    const QDir folder(qor::test::cutMergeFolder());
-    if (!folder.exists(QStringLiteral("plate.brep")))
-        GTEST_SKIP() << "no cut-merge files in " << folder.path().toStdString();
-    const TopoDS_Shape plate
-        = qor::test::readBrepFile(folder.filePath(QStringLiteral("plate.brep")));
-    const TopoDS_Shape cylinder
-        = qor::test::readBrepFile(folder.filePath(QStringLiteral("cylinder.brep")));
-    ASSERT_FALSE(plate.IsNull());
+    const std::optional<qor::test::CutMergePair> files = qor::test::readCutMergePair();
+    if (!files)
+        GTEST_SKIP() << "no cut-merge files in " << qor::test::cutMergeFolder().toStdString();
+    const auto& [plate, cylinder] = *files;
     const TopoDS_Shape cut = BRepAlgoAPI_Cut(plate, cylinder).Shape();
     EXPECT_NEAR(enclosedVolume(plate), integratedVolume(plate), 1e-9 * boxVolume(plate));
     EXPECT_NEAR(volumeChange(plate, cut), integratedVolume(cut) - integratedVolume(plate),

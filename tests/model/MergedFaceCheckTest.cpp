@@ -175,12 +175,10 @@ TEST(MergedFaceCheck, UnchangedWiresAndCurvedFaces)
 // The plate whose cut the merge once broke: the verdicts agree on its merge.
 TEST(MergedFaceCheck, CutMergeFilesVerdictIsThatOfWholeMadeFaces)
 {
-    const QDir folder(cutMergeFolder());
-    if (!folder.exists(QStringLiteral("plate.brep"))
-        || !folder.exists(QStringLiteral("cylinder.brep")))
-        GTEST_SKIP() << "no cut-merge files in " << folder.path().toStdString();
-    const TopoDS_Shape plate = readBrepFile(folder.filePath(QStringLiteral("plate.brep")));
-    const TopoDS_Shape cylinder = readBrepFile(folder.filePath(QStringLiteral("cylinder.brep")));
+    const std::optional<CutMergePair> files = readCutMergePair();
+    if (!files)
+        GTEST_SKIP() << "no cut-merge files in " << cutMergeFolder().toStdString();
+    const auto& [plate, cylinder] = *files;
     TopoDS_Shape merged;
     const ChangedFaces changed
         = sameDomainChanges(BRepAlgoAPI_Cut(plate, cylinder).Shape(), &merged);

@@ -29,8 +29,8 @@
 using namespace qor::model;
 using qor::test::countOf;
 
-using qor::test::cutMergeFolder;
-using qor::test::readBrepFile;
+using qor::test::CutMergePair;
+using qor::test::readCutMergePair;
 
 namespace {
 
@@ -229,12 +229,8 @@ TEST(SameDomainMerge, LeavesItsInputAloneAndGivesWhatAWholeCopyGives)
             }
         }
     }
-    const QDir folder(cutMergeFolder());
-    if (folder.exists(QStringLiteral("plate.brep"))
-        && folder.exists(QStringLiteral("cylinder.brep")))
-        checkMerge(readBrepFile(folder.filePath(QStringLiteral("plate.brep"))),
-                   readBrepFile(folder.filePath(QStringLiteral("cylinder.brep"))), true,
-                   "cut-merge plate", checked);
+    if (const std::optional<CutMergePair> files = readCutMergePair())
+        checkMerge(files->plate, files->cylinder, true, "cut-merge plate", checked);
     EXPECT_EQ(checked.problems, "");
     // The histories must reach the merge, or the comparison proves nothing.
     EXPECT_GE(checked.merges, 15);
