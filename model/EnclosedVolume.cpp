@@ -44,8 +44,7 @@ std::optional<double> sweptTwice(const TopoDS_Edge& edge, const TopoDS_Face& fac
         const gp_Circ2d circle = adaptor.Circle();
         const gp_XY centre = circle.Location().XY();
         const gp_XY chord = adaptor.Value(last).XY() - adaptor.Value(first).XY();
-        const double turn
-            = cross(circle.XAxis().Direction().XY(), circle.YAxis().Direction().XY());
+        const double turn = cross(circle.XAxis().Direction().XY(), circle.YAxis().Direction().XY());
         swept = cross(centre, chord) + circle.Radius() * circle.Radius() * turn * (last - first);
     } else {
         return std::nullopt;

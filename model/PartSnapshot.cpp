@@ -145,8 +145,8 @@ bool PartSnapshot::unchanged(const Vertex& v)
 bool PartSnapshot::unchanged(const Face& f)
 {
     const auto t = Handle(BRep_TFace)::DownCast(f.face.TShape());
-    return t->Surface() == f.surface && t->Location() == f.location
-           && t->Tolerance() == f.tolerance && bool(t->NaturalRestriction()) == f.naturalRestriction;
+    return t->Surface() == f.surface && t->Location() == f.location && t->Tolerance() == f.tolerance
+           && bool(t->NaturalRestriction()) == f.naturalRestriction;
 }
 
 void PartSnapshot::restore(const Edge& e)

@@ -90,9 +90,11 @@ TEST(EnclosedVolume, KnownSolidsPlacedAndReversed)
     turn.SetRotation(gp_Ax1(gp_Pnt(5, -3, 7), gp_Dir(1, 2, 3)), 0.7);
     gp_Trsf far;
     far.SetTranslation(gp_Vec(1e4, -2e4, 3e3));
-    const TopoDS_Shape plate = BRepAlgoAPI_Cut(
-        BRepPrimAPI_MakeBox(40, 30, 5).Shape(),
-        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 15, -1), gp::DZ()), 4, 7).Shape()).Shape();
+    const TopoDS_Shape plate
+        = BRepAlgoAPI_Cut(
+              BRepPrimAPI_MakeBox(40, 30, 5).Shape(),
+              BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 15, -1), gp::DZ()), 4, 7).Shape())
+              .Shape();
     const struct {
         const char* name;
         TopoDS_Shape shape;
