@@ -112,6 +112,19 @@ bool PartSnapshot::same(const Point& x, const Point& y)
            && x.parameter2 == y.parameter2;
 }
 
+// Whether the part's list of representations is still the one taken, entry by entry.
+template <typename List, typename Record, typename Of>
+bool PartSnapshot::sameAsTaken(const List& now, const std::vector<Record>& taken, Of of)
+{
+    std::size_t k = 0;
+    for (const auto& representation : now) {
+        if (k == taken.size() || !same(of(representation), taken[k]))
+            return false;
+        ++k;
+    }
+    return k == taken.size();
+}
+
 // Compared in place: a second record of every part would cost as much as the first.
 bool PartSnapshot::unchanged(const Edge& e)
 {
@@ -119,13 +132,7 @@ bool PartSnapshot::unchanged(const Edge& e)
     if (t->Tolerance() != e.tolerance || bool(t->SameParameter()) != e.sameParameter
         || bool(t->SameRange()) != e.sameRange || bool(t->Degenerated()) != e.degenerated)
         return false;
-    std::size_t k = 0;
-    for (const Handle(BRep_CurveRepresentation)& r : t->Curves()) {
-        if (k == e.curves.size() || !same(curveOf(r), e.curves[k]))
-            return false;
-        ++k;
-    }
-    return k == e.curves.size();
+    return sameAsTaken(t->Curves(), e.curves, &PartSnapshot::curveOf);
 }
 
 bool PartSnapshot::unchanged(const Vertex& v)
@@ -133,13 +140,7 @@ bool PartSnapshot::unchanged(const Vertex& v)
     const auto t = Handle(BRep_TVertex)::DownCast(v.vertex.TShape());
     if (t->Tolerance() != v.tolerance || !t->Pnt().IsEqual(v.point, 0.0))
         return false;
-    std::size_t k = 0;
-    for (const Handle(BRep_PointRepresentation)& p : t->Points()) {
-        if (k == v.points.size() || !same(pointOf(p), v.points[k]))
-            return false;
-        ++k;
-    }
-    return k == v.points.size();
+    return sameAsTaken(t->Points(), v.points, &PartSnapshot::pointOf);
 }
 
 bool PartSnapshot::unchanged(const Face& f)

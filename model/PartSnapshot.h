@@ -77,6 +77,8 @@ private:
     static Point pointOf(const Handle(BRep_PointRepresentation)& representation);
     static bool same(const Curve& a, const Curve& b);
     static bool same(const Point& a, const Point& b);
+    template <typename List, typename Record, typename Of>
+    static bool sameAsTaken(const List& now, const std::vector<Record>& taken, Of of);
     static bool unchanged(const Edge& e);
     static bool unchanged(const Vertex& v);
     static bool unchanged(const Face& f);
