@@ -4,6 +4,7 @@
 #include <StepBasic_ProductDefinition.hxx>
 #include <StepBasic_ProductDefinitionFormation.hxx>
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
+#include <TCollection_HAsciiString.hxx>
 #include <TopLoc_Location.hxx>
 #include <gp_Trsf.hxx>
 
@@ -66,6 +67,7 @@ std::vector<int> sharedParts(const std::vector<ExportBody>& bodies)
 
 void namePlacements(const Handle(Interface_InterfaceModel)& model)
 {
+    int number = 0;
     for (int i = 1; i <= model->NbEntities(); ++i) {
         const auto usage = Handle(StepRepr_NextAssemblyUsageOccurrence)::DownCast(model->Value(i));
         if (usage.IsNull())
@@ -75,6 +77,9 @@ void namePlacements(const Handle(Interface_InterfaceModel)& model)
             || placement->Formation()->OfProduct().IsNull())
             continue;
         usage->SetName(placement->Formation()->OfProduct()->Name());
+        // The kernel numbers the links from a counter that lives as long as the
+        // process, so a second write of the same document would differ.
+        usage->SetId(new TCollection_HAsciiString(++number));
     }
 }
 

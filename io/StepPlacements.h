@@ -21,8 +21,9 @@ std::vector<int> sharedParts(const std::vector<ExportBody>& bodies);
 
 // The writer names the usage of a part in a placement by a number, which
 // readers take for the body's name: each gets the name of the placement
-// that uses it. Bodies are never written as assemblies, so every usage in the
-// model is that of a placement.
+// that uses it, and a number of its own counted from 1 in the model's order.
+// Bodies are never written as assemblies, so every usage in the model is that
+// of a placement.
 void namePlacements(const Handle(Interface_InterfaceModel)& model);
 
 } // namespace qor::io

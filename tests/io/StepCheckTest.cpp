@@ -10,6 +10,7 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/BareStepVerdict.h"
 #include "tests/fixtures/MixedSolids.h"
+#include "tests/fixtures/PlacedParts.h"
 #include "tests/fixtures/SeamSolids.h"
 #include "tests/fixtures/XcafModel.h"
 
@@ -1175,4 +1176,29 @@ TEST(StepCheck, IgesFilesAreTheSameEveryRun)
     ASSERT_EQ(read.size(), 6u);
     for (std::size_t i = 0; i < read.size(); ++i)
         EXPECT_EQ(read[i].name, QStringLiteral("Teil %1").arg(i + 1));
+}
+
+// Bodies placed as one part many times are written as an assembly whose
+// placement links carry numbers; the same document gives the same file however
+// often it is written in one session, in each schema.
+TEST(StepCheck, PlacedPartsGiveTheSameFileEveryWriteInOneSession)
+{
+    const std::vector<ExportBody> bodies = qor::fixtures::placedParts(7, 24);
+    QTemporaryDir dir;
+    for (const char* schema : {"AP214", "AP242"}) {
+        SCOPED_TRACE(schema);
+        ExportOptions options;
+        options.stepSchema = QString::fromLatin1(schema);
+        QByteArray first;
+        for (int write = 0; write < 3; ++write) {
+            const QString path = dir.filePath(QStringLiteral("reihe%1%2.step").arg(schema).arg(write));
+            ASSERT_TRUE(exportFile(path, bodies, options));
+            const QByteArray text = fileContents(path);
+            ASSERT_TRUE(text.contains("NEXT_ASSEMBLY_USAGE_OCCURRENCE"));
+            if (write == 0)
+                first = text;
+            else
+                EXPECT_TRUE(text == first) << "write " << write << " differs from the first";
+        }
+    }
 }
