@@ -257,10 +257,17 @@ void nameIgesBodies(IGESCAFControl_Writer& writer, const Handle(TDocStd_Document
     }
 }
 
+// IGES carries a body as trimmed faces one by one, which most programs read
+// best, or as a B-rep of shells, which the kernel writes more faithfully where
+// its face conversion loses pieces.
+enum class IgesForm { Faces, Brep };
+
 QString writeIges(const Handle(TDocStd_Document)& document, const QByteArray& file,
-                  const std::vector<ExportBody>& bodies)
+                  const std::vector<ExportBody>& bodies, IgesForm form)
 {
     IGESControl_Controller::Init();
+    // The writer takes the form from the setting when it is made.
+    Interface_Static::SetIVal("write.iges.brep.mode", form == IgesForm::Brep ? 1 : 0);
     IGESCAFControl_Writer writer;
     writer.SetColorMode(true);
     writer.SetNameMode(false);
@@ -306,13 +313,14 @@ bool writeGltf(const Handle(TDocStd_Document)& document, const QByteArray& file,
 
 QString writeThroughXcaf(const FormatInfo& info, const QByteArray& file,
                          const std::vector<ExportBody>& bodies, const ExportOptions& options,
-                         const Message_ProgressRange& range = Message_ProgressRange())
+                         const Message_ProgressRange& range = Message_ProgressRange(),
+                         IgesForm igesForm = IgesForm::Faces)
 {
     XcafDocumentScope scope;
     fillXcafDocument(scope.document(), bodies, info.format == Format::Step);
     switch (info.format) {
     case Format::Step: return writeStep(scope.document(), file, options, range);
-    case Format::Iges: return writeIges(scope.document(), file, bodies);
+    case Format::Iges: return writeIges(scope.document(), file, bodies, igesForm);
     case Format::Obj:
         return writeObj(scope.document(), file, options) ? QString()
                                                          : QString::fromUtf8(info.failure);
@@ -1324,27 +1332,94 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
     return {};
 }
 
-// IGES holds faces only: each body's face area, box and colour are compared with
-// the file read back, and what differs is noted by body.
-void noteIgesChanges(const QString& staged, const std::vector<ExportBody>& bodies,
-                     QStringList& notes)
+// What an IGES file gives back: IGES holds faces only, so each body's face
+// area, box and colour are compared with the file read back.
+struct IgesVerdict {
+    int count = -1; // bodies read back, -1 when the file does not read
+    std::vector<IgesChange> changes;
+
+    double lostArea() const
+    {
+        double lost = 0.0;
+        for (const IgesChange& change : changes)
+            lost += std::abs(change.areaPercent);
+        return lost;
+    }
+};
+
+IgesVerdict igesVerdict(const QString& file, const std::vector<ExportBody>& bodies)
 {
     std::vector<IgesBody> written;
     for (const ExportBody& body : bodies)
         written.push_back({body.shape, body.r, body.g, body.b});
-    int count = 0;
-    const std::vector<IgesChange> changes = igesChanges(staged, written, &count);
-    if (count < 0) {
+    IgesVerdict verdict;
+    verdict.changes = igesChanges(file, written, &verdict.count);
+    return verdict;
+}
+
+// True when the second file gives every body back and changes less face area,
+// without losing a colour the first kept.
+bool losesLess(const IgesVerdict& retry, const IgesVerdict& first, std::size_t bodies)
+{
+    if (retry.count != int(bodies))
+        return false;
+    if (first.count != int(bodies))
+        return true;
+    const auto coloursLost = [](const IgesVerdict& verdict) {
+        return std::count_if(verdict.changes.begin(), verdict.changes.end(),
+                             [](const IgesChange& change) { return change.colourLost; });
+    };
+    return retry.lostArea() < first.lostArea() && coloursLost(retry) <= coloursLost(first);
+}
+
+// The kernel's face form loses pieces of some faces (coil windings above all):
+// where it changes the area, the file is written again as a B-rep and the one
+// that changes less is kept, as the STEP check retries.
+QString writeCheckedIges(const FormatInfo& info, const QString& staged,
+                         const std::vector<ExportBody>& bodies, const ExportOptions& options,
+                         const ExportControl& control, IgesVerdict& verdict)
+{
+    if (const QString failure = writeFormat(info, staged, bodies, options); !failure.isEmpty())
+        return failure;
+    control.report(80, QStringLiteral("Datei prüfen"));
+    verdict = igesVerdict(staged, bodies);
+    if (verdict.count == int(bodies.size()) && verdict.lostArea() == 0.0)
+        return {};
+    // Outside the staging folder, whose every file is moved beside the target.
+    const QString moved = QFileInfo(staged).dir().absolutePath() + QStringLiteral("-brep.igs");
+    const QString failure = writeThroughXcaf(info, QFile::encodeName(moved), bodies, options,
+                                             Message_ProgressRange(), IgesForm::Brep);
+    if (failure.isEmpty()) {
+        IgesVerdict brep = igesVerdict(moved, bodies);
+        if (losesLess(brep, verdict, bodies.size())) {
+            std::error_code ec;
+            std::filesystem::rename(QFile::encodeName(moved).toStdString(),
+                                    QFile::encodeName(staged).toStdString(), ec);
+            if (ec) {
+                QFile::remove(moved);
+                return QString::fromUtf8(info.failure);
+            }
+            verdict = std::move(brep);
+        }
+    }
+    QFile::remove(moved);
+    return {};
+}
+
+void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& bodies,
+                     QStringList& notes)
+{
+    if (verdict.count < 0) {
         notes << QStringLiteral("Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen");
         return;
     }
-    if (count != int(bodies.size())) {
+    if (verdict.count != int(bodies.size())) {
         notes << QStringLiteral("Die IGES-Datei gibt %1 statt %2 Körper wieder")
-                     .arg(count)
+                     .arg(verdict.count)
                      .arg(bodies.size());
         return;
     }
-    for (const IgesChange& change : changes) {
+    for (const IgesChange& change : verdict.changes) {
         QStringList what;
         if (change.areaPercent != 0.0)
             what << QStringLiteral("Fläche %1").arg(percentText(change.areaPercent));
@@ -1404,15 +1479,16 @@ QString writeStaged(const FormatInfo& info, const QString& path,
     if (!staging.isValid())
         return writeFailureText(QString::fromUtf8(info.failure), errno);
     const QString staged = staging.filePath(target.fileName());
+    IgesVerdict igesBack;
     const QString failure = info.format == Format::Step
                                 ? writeCheckedStep(info, staged, bodies, options, notes, control)
+                            : info.format == Format::Iges
+                                ? writeCheckedIges(info, staged, bodies, options, control, igesBack)
                                 : writeFormat(info, staged, bodies, options);
     if (!failure.isEmpty())
         return writeFailureText(failure, errno);
-    if (info.format == Format::Iges) {
-        control.report(80, QStringLiteral("Datei prüfen"));
-        noteIgesChanges(staged, bodies, notes);
-    }
+    if (info.format == Format::Iges)
+        noteIgesChanges(igesBack, bodies, notes);
     if (cancelRequested(control.cancelled))
         return exportCancelledMessage();
     if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
