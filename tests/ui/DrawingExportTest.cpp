@@ -1,11 +1,13 @@
 #include "drawing/render/DrawingExport.h"
 #include "app/Examples.h"
 #include "drawing/Dimensions.h"
-#include "drawing/render/SheetRenderer.h"
 #include "drawing/ViewLayout.h"
+#include "drawing/render/SheetRenderer.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/common/SmallFileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +47,10 @@ struct ExampleSheet {
     }
 
     const qor::model::Document& doc() const { return *controller.document; }
-    bool write(const QString& path) { return qor::app::writeDrawing(cache, doc(), sheet, path); }
+    bool write(const QString& path, QString* error = nullptr)
+    {
+        return qor::app::writeDrawing(cache, doc(), sheet, path, error);
+    }
 };
 
 // Root attributes of an SVG file, read as plain XML.
@@ -136,6 +141,54 @@ TEST(DrawingExport, PathsGetAKnownSuffixAndFailuresAreReported)
         const QString path = dir.filePath(QStringLiteral("fehlt/teil.") + QLatin1String(suffix));
         EXPECT_FALSE(qor::app::writeDrawing(cache, *controller.document, sheet, path)) << suffix;
     }
+}
+
+// On a disk that runs full midway every format fails with the reason, the old export stays
+// byte for byte and no temporary file is left beside it.
+TEST(DrawingExport, FullDiskKeepsTheOldFileAndSaysSo)
+{
+    ExampleSheet bracket(QStringLiteral("bracket"));
+    constexpr qint64 room = 16 * 1024;
+    const QStringList formats{QStringLiteral("dxf"), QStringLiteral("pdf"), QStringLiteral("png"),
+                              QStringLiteral("svg")};
+    // Each export must be larger than the room left, so that the writer starts and runs out.
+    QTemporaryDir scratch;
+    for (const QString& format : formats) {
+        const QString path = scratch.filePath(QStringLiteral("blatt.") + format);
+        ASSERT_TRUE(bracket.write(path)) << format.toStdString();
+        EXPECT_GT(QFileInfo(path).size(), room) << format.toStdString();
+    }
+    QTemporaryDir dir;
+    const auto report = qor::test::onSmallFileSystem(dir.path(), 256, [&]() -> QByteArray {
+        QByteArray out;
+        for (const QString& format : formats) {
+            QFile old(dir.filePath(QStringLiteral("blatt.") + format));
+            if (!old.open(QIODevice::WriteOnly) || old.write("alter Export " + format.toUtf8()) < 0)
+                return "old export not written";
+        }
+        if (!qor::test::fillFileSystem(dir.path(), room))
+            return "disk not filled";
+        for (const QString& format : formats) {
+            const QString path = dir.filePath(QStringLiteral("blatt.") + format);
+            QString error;
+            const bool written = bracket.write(path, &error);
+            const QByteArray now = qor::test::readFile(path);
+            out += format.toUtf8() + ": " + (written ? "geschrieben" : error.toUtf8()) + " / "
+                   + (now == "alter Export " + format.toUtf8()
+                          ? QByteArray("alt")
+                          : "ersetzt durch " + QByteArray::number(now.size()) + " Bytes")
+                   + '\n';
+        }
+        return out + QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).join(u' ').toUtf8();
+    });
+    if (!report)
+        GTEST_SKIP() << "no mount namespace for a small file system here";
+    QByteArray expected;
+    for (const QString& format : formats)
+        expected += format.toUtf8()
+                    + ": Die Datei konnte nicht geschrieben werden (Datenträger voll). / alt\n";
+    expected += "blatt.dxf blatt.pdf blatt.png blatt.svg fuellung";
+    EXPECT_EQ(report->toStdString(), expected.toStdString());
 }
 
 // Sheet rectangle of a view's placed projection.
