@@ -24,7 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -331,6 +333,48 @@ TEST_F(DrawingWindowTest, ExportOntoAPipeOrADeviceWarnsAndKeepsIt)
         EXPECT_EQ(qor::test::nodeOf(path), before);
         EXPECT_FALSE(window->hintLabel->text().startsWith(QStringLiteral("Exportiert")));
     }
+}
+
+// An export that stops midway warns and keeps the old file, with no temporary file beside
+// it; the process's file size limit (which binds root as well) stops the write here.
+TEST_F(DrawingWindowTest, AnExportCutShortWarnsAndKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("blatt.pdf"));
+    const QByteArray old("%PDF alter Export");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
+        *filter = QStringLiteral("PDF (*.pdf)");
+        return path;
+    };
+    QString warning;
+    QTimer::singleShot(0, [&warning] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+        }
+    });
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    press(QStringLiteral("Export"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(warning, QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("blatt.pdf")});
+    EXPECT_FALSE(window->hintLabel->text().startsWith(QStringLiteral("Exportiert")));
 }
 
 // The sheet stays where it is on screen while the hint changes (tools, a refused section,
