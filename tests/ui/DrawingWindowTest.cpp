@@ -488,10 +488,10 @@ TEST_F(DrawingWindowTest, HintsShowWholeAtTheWindowSizesInUse)
                     << line.toStdString();
             EXPECT_LE(lines.size() * metrics.lineSpacing(), hint.contentsRect().height());
             EXPECT_TRUE(window->rect().contains(QRect(hint.mapTo(window, QPoint()), hint.size())));
+            qor::test::saveShot(*window, QStringLiteral("drawing-hint-%1-%2.png")
+                                             .arg(size.width())
+                                             .arg(QString::fromLatin1(name).replace(u' ', u'-')));
         }
-        window->setTool(0);
-        QApplication::processEvents();
-        qor::test::saveShot(*window, QStringLiteral("drawing-hint-%1.png").arg(size.width()));
     }
 }
 
