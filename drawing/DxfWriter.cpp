@@ -32,6 +32,8 @@ constexpr LayerEntry layers[] = {
     {"GEWINDE", 4, "CONTINUOUS"},   {"SCHRAFFUR", 9, "CONTINUOUS"},
 };
 
+constexpr char32_t diameterSign = 0x2300;
+
 } // namespace
 
 QByteArray dxfString(const QString& text)
@@ -41,6 +43,8 @@ QByteArray dxfString(const QString& text)
     for (const char32_t c : text.toUcs4()) {
         if (c < 0x20)
             out.append(' ');
+        else if (c == diameterSign)
+            out.append("%%c"); // drawn as the diameter sign by every DXF reader
         else if (c > 0xff)
             out.append('?');
         else
@@ -244,22 +248,28 @@ void writeCallouts(io::DxfWriter& dxf, const Drawing& sheet, const Drawing::View
     }
 }
 
-void writeDimension(io::DxfWriter& dxf, ProjectionCache& cache,
-                    const qor::model::Document& document, const Drawing& sheet,
-                    const Drawing::Dim& dim)
+// Leader through the centre from the far arrow tip out to the shoulder, with the text on
+// the shoulder, as on the sheet but without arrowheads.
+void writeRadialDimension(io::DxfWriter& dxf, const Drawing& sheet, const Drawing::View& view,
+                          const ProjectedView& pv, const Drawing::Dim& dim)
 {
-    const Drawing::View* view = dimensionView(sheet, dim);
-    const bool radial = dim.kind == static_cast<int>(DimKind::Diameter)
-                        || dim.kind == static_cast<int>(DimKind::Radius);
-    if (!view || radial)
-        return;
-    const ProjectedView& pv = cache.projectedView(document, sheet, *view);
-    const LinearDimension d = linearDimension(sheet, *view, pv, dim);
+    const RadialDimension d = radialDimension(sheet, view, pv, dim);
+    dxf.line(dimensionLayer, d.p2.x(), d.p2.y(), d.l.x(), d.l.y());
+    dxf.line(dimensionLayer, d.l.x(), d.l.y(), d.l.x() + d.shoulder, d.l.y());
+    dxf.text(d.text, dimensionLayer, std::min(d.l.x(), d.l.x() + d.shoulder) + 1.0, d.l.y() + 1.0,
+             dimensionTextHeight, 0.0);
+}
+
+void writeLinearDimension(io::DxfWriter& dxf, const Drawing& sheet, const Drawing::View& view,
+                          const ProjectedView& pv, const Drawing::Dim& dim)
+{
+    const LinearDimension d = linearDimension(sheet, view, pv, dim);
     dxf.line(dimensionLayer, d.a.x(), d.a.y(), d.lineA.x(), d.lineA.y());
     dxf.line(dimensionLayer, d.b.x(), d.b.y(), d.lineB.x(), d.lineB.y());
     dxf.line(dimensionLayer, d.lineA.x(), d.lineA.y(), d.lineB.x(), d.lineB.y());
     const QPointF m = (d.lineA + d.lineB) / 2.0;
-    dxf.text(dimensionText(dim, d.value), dimensionLayer, m.x(), m.y() + 1.0, 3.5, d.angleDeg);
+    dxf.text(dimensionText(dim, d.value), dimensionLayer, m.x(), m.y() + 1.0, dimensionTextHeight,
+             d.angleDeg);
 }
 
 } // namespace
@@ -285,8 +295,16 @@ QByteArray drawingDxf(ProjectionCache& cache, const qor::model::Document& docume
     }
     for (const Drawing::View& view : sheet.views)
         writeCallouts(dxf, sheet, view, cache.projectedView(document, sheet, view));
-    for (const Drawing::Dim* dim : drawnDimensions(cache, document, sheet))
-        writeDimension(dxf, cache, document, sheet, *dim);
+    // Every dimension the sheet shows, the same ones as on screen and in the other formats.
+    for (const Drawing::Dim* dim : drawnDimensions(cache, document, sheet)) {
+        const Drawing::View& view = *dimensionView(sheet, *dim);
+        const ProjectedView& pv = cache.projectedView(document, sheet, view);
+        if (dim->kind == static_cast<int>(DimKind::Diameter)
+            || dim->kind == static_cast<int>(DimKind::Radius))
+            writeRadialDimension(dxf, sheet, view, pv, *dim);
+        else
+            writeLinearDimension(dxf, sheet, view, pv, *dim);
+    }
     dxf.finish();
     return dxf.data;
 }

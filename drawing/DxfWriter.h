@@ -52,7 +52,8 @@ private:
 };
 
 // A DXF string value: control characters (a line break would split the group
-// code/value pairs) become blanks, then Latin-1 with "?" for anything outside it.
+// code/value pairs) become blanks, the diameter sign its control code "%%c", then
+// Latin-1 with "?" for anything outside it.
 QByteArray dxfString(const QString& text);
 
 } // namespace qor::io
@@ -60,8 +61,7 @@ QByteArray dxfString(const QString& text);
 namespace qor::app {
 
 // The sheet as DXF: frame, title block outline and texts, the views' lines on
-// their layers, thread callouts and the linear dimensions (diameters and radii
-// are not exported).
+// their layers, thread callouts and every dimension the sheet draws.
 QByteArray drawingDxf(ProjectionCache& cache, const qor::model::Document& document,
                       const Drawing& sheet);
 

@@ -2,14 +2,15 @@
 
 #include "drawing/DxfWriter.h"
 #include "drawing/render/SheetRenderer.h"
+#include "io/FileReplace.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include <cmath>
@@ -46,60 +47,63 @@ bool paintSheet(QPaintDevice* device, double k, ProjectionCache& cache,
     return painter.end();
 }
 
-bool writePdf(ProjectionCache& cache, const qor::model::Document& document, const Drawing& sheet,
-              const QString& path)
+// The formats painted through Qt are painted into memory first: its PDF and SVG writers
+// report nothing when their device fails, and a cut-off file must never replace the old one.
+QByteArray pdfBytes(ProjectionCache& cache, const qor::model::Document& document,
+                    const Drawing& sheet)
 {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
     const QSizeF paper = paperSize(sheet.format);
-    QPdfWriter pdf(path);
-    pdf.setPageSize(QPageSize(paper, QPageSize::Millimeter));
-    pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
-    pdf.setResolution(1200);
-    pdf.setTitle(titleValue(sheet, QStringLiteral("Benennung")));
-    pdf.setCreator(QStringLiteral("QorCAD"));
-    return paintSheet(&pdf, pdfDotsPerMm, cache, document, sheet);
+    bool painted = false;
+    {
+        QPdfWriter pdf(&buffer);
+        pdf.setPageSize(QPageSize(paper, QPageSize::Millimeter));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+        pdf.setResolution(1200);
+        pdf.setTitle(titleValue(sheet, QStringLiteral("Benennung")));
+        pdf.setCreator(QStringLiteral("QorCAD"));
+        painted = paintSheet(&pdf, pdfDotsPerMm, cache, document, sheet);
+    }
+    return painted ? bytes : QByteArray();
 }
 
-bool writeSvg(ProjectionCache& cache, const qor::model::Document& document, const Drawing& sheet,
-              const QString& path)
+QByteArray svgBytes(ProjectionCache& cache, const qor::model::Document& document,
+                    const Drawing& sheet)
 {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
     const QSizeF paper = paperSize(sheet.format);
     QSvgGenerator svg;
-    svg.setFileName(path);
+    svg.setOutputDevice(&buffer);
     svg.setSize(QSize(static_cast<int>(std::floor(svgUnitsPerMm * paper.width())),
                       static_cast<int>(std::floor(svgUnitsPerMm * paper.height()))));
     svg.setViewBox(QRectF(0, 0, svgUnitsPerMm * paper.width(), svgUnitsPerMm * paper.height()));
     svg.setResolution(101);
     svg.setTitle(titleValue(sheet, QStringLiteral("Benennung")));
-    return paintSheet(&svg, svgUnitsPerMm, cache, document, sheet);
+    return paintSheet(&svg, svgUnitsPerMm, cache, document, sheet) ? bytes : QByteArray();
 }
 
-bool writePng(ProjectionCache& cache, const qor::model::Document& document, const Drawing& sheet,
-              const QString& path)
+QByteArray pngBytes(ProjectionCache& cache, const qor::model::Document& document,
+                    const Drawing& sheet)
 {
     const QSizeF paper = paperSize(sheet.format);
     QImage image(static_cast<int>(std::floor(pngDotsPerMm * paper.width())),
                  static_cast<int>(std::floor(pngDotsPerMm * paper.height())), QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
     image.fill(Qt::white);
     // Without this the file would claim the screen's 96 dpi and print far too large.
     image.setDotsPerMeterX(std::lround(pngDotsPerMm * 1000.0));
     image.setDotsPerMeterY(std::lround(pngDotsPerMm * 1000.0));
     if (!paintSheet(&image, pngDotsPerMm, cache, document, sheet))
-        return false;
-    return image.save(path, "PNG");
-}
-
-bool writeDxf(ProjectionCache& cache, const qor::model::Document& document, const Drawing& sheet,
-              const QString& path)
-{
-    const QByteArray text = drawingDxf(cache, document, sheet);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+        return {};
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG") ? bytes : QByteArray();
 }
 
 } // namespace
@@ -119,18 +123,28 @@ QString drawingExportPath(const QString& chosen, const QString& selectedFilter)
 }
 
 bool writeDrawing(ProjectionCache& cache, const qor::model::Document& document,
-                  const Drawing& sheet, const QString& path)
+                  const Drawing& sheet, const QString& path, QString* error)
 {
+    const QString failure = QStringLiteral("Die Datei konnte nicht geschrieben werden");
+    const auto fail = [&](const QString& text) {
+        if (error)
+            *error = text + u'.';
+        return false;
+    };
     const QString suffix = QFileInfo(path).suffix().toLower();
+    QByteArray bytes;
     if (suffix == QStringLiteral("pdf"))
-        return writePdf(cache, document, sheet, path);
-    if (suffix == QStringLiteral("svg"))
-        return writeSvg(cache, document, sheet, path);
-    if (suffix == QStringLiteral("png"))
-        return writePng(cache, document, sheet, path);
-    if (suffix == QStringLiteral("dxf"))
-        return writeDxf(cache, document, sheet, path);
-    return false;
+        bytes = pdfBytes(cache, document, sheet);
+    else if (suffix == QStringLiteral("svg"))
+        bytes = svgBytes(cache, document, sheet);
+    else if (suffix == QStringLiteral("png"))
+        bytes = pngBytes(cache, document, sheet);
+    else if (suffix == QStringLiteral("dxf"))
+        bytes = drawingDxf(cache, document, sheet);
+    if (bytes.isEmpty())
+        return fail(failure);
+    const QString refused = qor::io::replaceFile(path, bytes, failure);
+    return refused.isEmpty() || fail(refused);
 }
 
 } // namespace qor::app

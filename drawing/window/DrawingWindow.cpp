@@ -321,9 +321,9 @@ void DrawingWindow::exportDrawing()
         QMessageBox::warning(this, QStringLiteral("Export"), refused);
         return;
     }
-    if (!writeDrawing(projections, document(), sheet(), path)) {
-        QMessageBox::warning(this, QStringLiteral("Export"),
-                             QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    QString error;
+    if (!writeDrawing(projections, document(), sheet(), path, &error)) {
+        QMessageBox::warning(this, QStringLiteral("Export"), error);
         return;
     }
     hintLabel->setHint(QStringLiteral("Exportiert: ") + QFileInfo(path).fileName());

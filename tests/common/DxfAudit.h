@@ -38,4 +38,21 @@ inline DxfAudit auditDxf(const QString& path)
     return audit;
 }
 
+// The TEXT entities on one layer as ezdxf reads them, in file order, with their control
+// codes resolved ("%%c" becomes "Ø"); a single entry "ezdxf failed: …" when it could not.
+inline QStringList dxfTexts(const QString& path, const QString& layer)
+{
+    static const QString script
+        = QStringLiteral("import sys, ezdxf\n"
+                         "doc = ezdxf.readfile(sys.argv[1])\n"
+                         "for e in doc.modelspace().query('TEXT'):\n"
+                         "    if e.dxf.layer == sys.argv[2]: print(e.plain_text())\n");
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path, layer});
+    if (!python.waitForFinished(60000) || python.exitCode() != 0)
+        return {QStringLiteral("ezdxf failed: ")
+                + QString::fromUtf8(python.readAllStandardError())};
+    return QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
 } // namespace qor::test

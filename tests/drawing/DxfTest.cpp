@@ -46,7 +46,7 @@ TEST(Dxf, StringsLoseControlCharactersAndKeepLatin1)
     };
     for (const Case& c : {Case{QStringLiteral("Maß–Teil"), QByteArray("Ma\xdf?Teil")},
                           Case{QStringLiteral("a\r\nb\tc\x01"), QByteArray("a  b c ")},
-                          Case{QStringLiteral("⌀10 \U0001F600"), QByteArray("?10 ?")}})
+                          Case{QStringLiteral("⌀10 \U0001F600"), QByteArray("%%c10 ?")}})
         EXPECT_EQ(qor::io::dxfString(c.text), c.bytes) << c.text.toStdString();
 }
 
@@ -74,7 +74,7 @@ TEST(Dxf, EmptySheetHasFrameTitleTextsAndLayerTable)
     EXPECT_EQ(result.layers.mid(0, 8), layerTable);
 }
 
-TEST(Dxf, ViewsGoToTheirLayersAndDiametersStayOut)
+TEST(Dxf, ViewsGoToTheirLayersWithEveryDimension)
 {
     const qor::model::Document doc = qor::test::plateWithHole();
     qor::app::ProjectionCache cache;
@@ -91,9 +91,11 @@ TEST(Dxf, ViewsGoToTheirLayersAndDiametersStayOut)
     const QByteArray dxf = qor::app::drawingDxf(cache, doc, sheet);
 
     const QStringList found = entities(dxf);
-    // Two linear dimensions per view, each with one text; the diameter is left out.
-    EXPECT_EQ(found.count(QStringLiteral("TEXT@BEMASSUNG")), 4);
-    EXPECT_EQ(found.count(QStringLiteral("LINE@BEMASSUNG")), 12);
+    // Two linear dimensions per view of three lines and a text each, and the hole's
+    // diameter as a leader, a shoulder and its text.
+    EXPECT_EQ(found.count(QStringLiteral("TEXT@BEMASSUNG")), 5);
+    EXPECT_EQ(found.count(QStringLiteral("LINE@BEMASSUNG")), 14);
+    EXPECT_TRUE(dxf.contains("\n1\n%%c10\n"));
     EXPECT_GT(found.count(QStringLiteral("LINE@SCHRAFFUR")), 10);
     EXPECT_EQ(found.count(QStringLiteral("CIRCLE@SICHTBAR")), 1);
     EXPECT_TRUE(found.contains(QStringLiteral("LINE@MITTELLINIEN")));

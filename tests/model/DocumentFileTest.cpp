@@ -10,6 +10,7 @@
 
 #include "tests/common/CpuTime.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/common/SmallFileSystem.h"
 #include "tests/fixtures/Bytes.h"
 #include "tests/fixtures/SpecialFiles.h"
 
@@ -17,11 +18,8 @@
 
 #include <csignal>
 #include <functional>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace qor::model;
@@ -631,46 +629,22 @@ TEST(DocumentFileSave, FailuresKeepTheOldFile)
 TEST(DocumentFileSave, FullDiskIsNamed)
 {
     QTemporaryDir dir;
-    int channel[2];
-    ASSERT_EQ(pipe(channel), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(channel[0]);
-        const auto report = [&](const QByteArray& text) {
-            const ssize_t written = write(channel[1], text.constData(), std::size_t(text.size()));
-            _exit(written == text.size() ? 0 : 1);
-        };
-        const QByteArray mountPoint = QFile::encodeName(dir.path());
-        if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            report("skip");
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
-            report("skip");
-        const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
+    const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
+    const auto text = qor::test::onSmallFileSystem(dir.path(), 64, [&]() -> QByteArray {
         if (!Document().save(path))
-            report("small save failed");
+            return "small save failed";
         const QByteArray old = readFile(path);
         Document large;
         for (int i = 0; i < 4000; ++i)
             large.parameters.push_back({QStringLiteral("p%1").arg(i), QStringLiteral("1 mm")});
         QString error;
         const bool saved = large.save(path, &error);
-        report((saved ? "saved" : error.toUtf8()) + '\n'
-               + (readFile(path) == old ? "old" : "changed"));
-    }
-    close(channel[1]);
-    QByteArray text;
-    char buffer[512];
-    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, int(n));
-    close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (text == "skip")
+        return (saved ? "saved" : error.toUtf8()) + '\n'
+               + (readFile(path) == old ? "old" : "changed");
+    });
+    if (!text)
         GTEST_SKIP() << "no mount namespace for a small file system here";
-    const QString path = dir.filePath(QStringLiteral("teil.qcpart"));
-    EXPECT_EQ(text.toStdString(),
+    EXPECT_EQ(text->toStdString(),
               QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden "
                              "(Datenträger voll)\nold")
                   .arg(path)

@@ -1,11 +1,15 @@
 #include "drawing/render/DrawingExport.h"
 #include "app/Examples.h"
 #include "drawing/Dimensions.h"
-#include "drawing/render/SheetRenderer.h"
+#include "drawing/LabelLayout.h"
 #include "drawing/ViewLayout.h"
+#include "drawing/render/SheetRenderer.h"
+#include "io/Import.h"
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/common/SmallFileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +49,10 @@ struct ExampleSheet {
     }
 
     const qor::model::Document& doc() const { return *controller.document; }
-    bool write(const QString& path) { return qor::app::writeDrawing(cache, doc(), sheet, path); }
+    bool write(const QString& path, QString* error = nullptr)
+    {
+        return qor::app::writeDrawing(cache, doc(), sheet, path, error);
+    }
 };
 
 // Root attributes of an SVG file, read as plain XML.
@@ -136,6 +143,194 @@ TEST(DrawingExport, PathsGetAKnownSuffixAndFailuresAreReported)
         const QString path = dir.filePath(QStringLiteral("fehlt/teil.") + QLatin1String(suffix));
         EXPECT_FALSE(qor::app::writeDrawing(cache, *controller.document, sheet, path)) << suffix;
     }
+}
+
+// On a disk that runs full midway every format fails with the reason, the old export stays
+// byte for byte and no temporary file is left beside it.
+TEST(DrawingExport, FullDiskKeepsTheOldFileAndSaysSo)
+{
+    ExampleSheet bracket(QStringLiteral("bracket"));
+    constexpr qint64 room = 16 * 1024;
+    const QStringList formats{QStringLiteral("dxf"), QStringLiteral("pdf"), QStringLiteral("png"),
+                              QStringLiteral("svg")};
+    // Each export must be larger than the room left, so that the writer starts and runs out.
+    QTemporaryDir scratch;
+    for (const QString& format : formats) {
+        const QString path = scratch.filePath(QStringLiteral("blatt.") + format);
+        ASSERT_TRUE(bracket.write(path)) << format.toStdString();
+        EXPECT_GT(QFileInfo(path).size(), room) << format.toStdString();
+    }
+    QTemporaryDir dir;
+    const auto report = qor::test::onSmallFileSystem(dir.path(), 256, [&]() -> QByteArray {
+        QByteArray out;
+        for (const QString& format : formats) {
+            QFile old(dir.filePath(QStringLiteral("blatt.") + format));
+            if (!old.open(QIODevice::WriteOnly) || old.write("alter Export " + format.toUtf8()) < 0)
+                return "old export not written";
+        }
+        if (!qor::test::fillFileSystem(dir.path(), room))
+            return "disk not filled";
+        for (const QString& format : formats) {
+            const QString path = dir.filePath(QStringLiteral("blatt.") + format);
+            QString error;
+            const bool written = bracket.write(path, &error);
+            const QByteArray now = qor::test::readFile(path);
+            out += format.toUtf8() + ": " + (written ? "geschrieben" : error.toUtf8()) + " / "
+                   + (now == "alter Export " + format.toUtf8()
+                          ? QByteArray("alt")
+                          : "ersetzt durch " + QByteArray::number(now.size()) + " Bytes")
+                   + '\n';
+        }
+        return out + QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).join(u' ').toUtf8();
+    });
+    if (!report)
+        GTEST_SKIP() << "no mount namespace for a small file system here";
+    QByteArray expected;
+    for (const QString& format : formats)
+        expected += format.toUtf8()
+                    + ": Die Datei konnte nicht geschrieben werden (Datenträger voll). / alt\n";
+    expected += "blatt.dxf blatt.pdf blatt.png blatt.svg fuellung";
+    EXPECT_EQ(report->toStdString(), expected.toStdString());
+}
+
+// The texts of the dimensions the sheet draws, as the window shows them.
+QStringList shownDimensionTexts(qor::app::ProjectionCache& cache, const qor::model::Document& doc,
+                                const Drawing& sheet)
+{
+    QStringList out;
+    for (const Drawing::Dim* dim : qor::app::drawnDimensions(cache, doc, sheet)) {
+        const Drawing::View& view = *qor::app::dimensionView(sheet, *dim);
+        const qor::app::ProjectedView& pv = cache.projectedView(doc, sheet, view);
+        const bool radial = dim->kind == int(qor::app::DimKind::Diameter)
+                            || dim->kind == int(qor::app::DimKind::Radius);
+        out << (radial ? qor::app::radialDimension(sheet, view, pv, *dim).text
+                       : qor::app::dimensionText(
+                           *dim, qor::app::linearDimension(sheet, view, pv, *dim).value));
+    }
+    return out;
+}
+
+int calloutCount(qor::app::ProjectionCache& cache, const qor::model::Document& doc,
+                 const Drawing& sheet)
+{
+    int count = 0;
+    for (const Drawing::View& view : sheet.views) {
+        const qor::app::ProjectedView& pv = cache.projectedView(doc, sheet, view);
+        for (const qor::app::ThreadCallout& callout : pv.callouts)
+            count += qor::app::placeCallout(sheet, view, pv, callout).has_value();
+    }
+    return count;
+}
+
+QStringList svgTexts(const QString& path)
+{
+    QFile file(path);
+    QStringList out;
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"text")
+            out << xml.readElementText().trimmed();
+    }
+    return out;
+}
+
+// The words of a PDF's text as poppler's pdftotext reads them.
+QStringList pdfWords(const QString& path)
+{
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    if (!pdftotext.waitForFinished(30000))
+        return {};
+    return QString::fromUtf8(pdftotext.readAllStandardOutput())
+        .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+}
+
+// The expected texts that found lacks, counting repeats.
+QStringList missingFrom(const QStringList& expected, QStringList found)
+{
+    QStringList missing;
+    for (const QString& text : expected) {
+        if (!found.removeOne(text))
+            missing << text;
+    }
+    return missing;
+}
+
+// Every dimension the sheet shows is in the PDF, the SVG and the DXF, with its text.
+void expectEveryShownDimensionExported(qor::app::ProjectionCache& cache,
+                                       const qor::model::Document& doc, const Drawing& sheet)
+{
+    const QStringList shown = shownDimensionTexts(cache, doc, sheet);
+    EXPECT_EQ(shown.size(), qsizetype(sheet.dims.size()));
+    QTemporaryDir dir;
+    const QString base = dir.filePath(QStringLiteral("blatt."));
+    for (const char* format : {"pdf", "svg", "dxf"})
+        ASSERT_TRUE(qor::app::writeDrawing(cache, doc, sheet, base + QLatin1String(format)))
+            << format;
+    EXPECT_EQ(missingFrom(shown, pdfWords(base + QStringLiteral("pdf"))).join(u' ').toStdString(),
+              "");
+    EXPECT_EQ(missingFrom(shown, svgTexts(base + QStringLiteral("svg"))).join(u' ').toStdString(),
+              "");
+    // The DXF's dimension layer holds the dimensions and the thread callouts, nothing else;
+    // its diameter sign is the control code a reader turns into "Ø".
+    const QStringList dxf
+        = qor::test::dxfTexts(base + QStringLiteral("dxf"), QStringLiteral("BEMASSUNG"));
+    QStringList shownInDxf = shown;
+    shownInDxf.replaceInStrings(QStringLiteral("⌀"), QStringLiteral("Ø"));
+    EXPECT_EQ(missingFrom(shownInDxf, dxf).join(u' ').toStdString(), "")
+        << dxf.join(u' ').toStdString();
+    EXPECT_EQ(dxf.size(), shown.size() + calloutCount(cache, doc, sheet));
+}
+
+// Linear, aligned, diameter and radius dimensions, measured and with their own text, reach
+// every format: the DXF used to leave diameters and radii out.
+TEST(DrawingExport, EveryDimensionTheSheetShowsIsInEveryFormat)
+{
+    ExampleSheet flange(QStringLiteral("flange"));
+    Drawing& sheet = flange.sheet;
+    const auto first = [&sheet](qor::app::DimKind kind) {
+        return *std::find_if(sheet.dims.begin(), sheet.dims.end(),
+                             [kind](const Drawing::Dim& d) { return d.kind == int(kind); });
+    };
+    Drawing::Dim radius = first(qor::app::DimKind::Diameter);
+    radius.id = sheet.nextId++;
+    radius.kind = int(qor::app::DimKind::Radius);
+    radius.text = QStringLiteral("@100");
+    Drawing::Dim aligned = first(qor::app::DimKind::Horizontal);
+    aligned.id = sheet.nextId++;
+    aligned.kind = int(qor::app::DimKind::Aligned);
+    aligned.offset = -25.0;
+    aligned.text = QStringLiteral("Prüfmaß");
+    sheet.dims.push_back(radius);
+    sheet.dims.push_back(aligned);
+    const QStringList shown = shownDimensionTexts(flange.cache, flange.doc(), sheet);
+    ASSERT_EQ(shown.filter(QStringLiteral("⌀")).size(), 4);
+    ASSERT_EQ(shown.filter(QRegularExpression(QStringLiteral("^R"))).size(), 1);
+    ASSERT_TRUE(shown.contains(QStringLiteral("Prüfmaß")));
+    expectEveryShownDimensionExported(flange.cache, flange.doc(), sheet);
+}
+
+TEST(DrawingExport, RealPartKeepsEveryDimension)
+{
+    const QString path = QStringLiteral(QOR_READER_FILES "/TripodLeg v20.par");
+    if (!QFile::exists(path))
+        GTEST_SKIP() << "no " << path.toStdString();
+    const qor::io::ImportResult imported = qor::io::importFile(path, {});
+    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
+    qor::model::Document doc;
+    int id = 0;
+    for (const qor::io::ImportedBody& body : imported.bodies) {
+        ++id;
+        doc.current.bodies[id] = qor::model::Body{.id = id, .shape = body.shape};
+    }
+    qor::app::ProjectionCache cache;
+    Drawing sheet;
+    qor::app::arrangeViews(cache, doc, sheet);
+    qor::app::autoDimension(cache, doc, sheet);
+    ASSERT_FALSE(sheet.dims.empty());
+    expectEveryShownDimensionExported(cache, doc, sheet);
 }
 
 // Sheet rectangle of a view's placed projection.

@@ -24,7 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -333,9 +335,52 @@ TEST_F(DrawingWindowTest, ExportOntoAPipeOrADeviceWarnsAndKeepsIt)
     }
 }
 
+// An export that stops midway warns and keeps the old file, with no temporary file beside
+// it; the process's file size limit (which binds root as well) stops the write here.
+TEST_F(DrawingWindowTest, AnExportCutShortWarnsAndKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("blatt.pdf"));
+    const QByteArray old("%PDF alter Export");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
+        *filter = QStringLiteral("PDF (*.pdf)");
+        return path;
+    };
+    QString warning;
+    QTimer::singleShot(0, [&warning] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+        }
+    });
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    press(QStringLiteral("Export"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(warning, QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("blatt.pdf")});
+    EXPECT_FALSE(window->hintLabel->text().startsWith(QStringLiteral("Exportiert")));
+}
+
 // The sheet stays where it is on screen while the hint changes (tools, a refused section,
-// an export) in a wide and in a narrow window: the hint keeps one line, cut off with its whole
-// text as tooltip, and only the first resize fits the sheet.
+// an export) in a wide and in a narrow window: the hint keeps to the ribbon's height, cut off
+// with its whole text as tooltip where even that is too little, and only the first resize
+// fits the sheet.
 TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
 {
     QTemporaryDir dir;
@@ -351,7 +396,7 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
             window->canvas->mapTo(window, t.map(QPointF(0, 0)).toPoint()),
             window->canvas->mapTo(window, t.map(QPointF(paper.width(), paper.height())).toPoint())};
     };
-    const int line = window->hintLabel->fontMetrics().height();
+    const int line = window->hintLabel->fontMetrics().lineSpacing();
     const double firstZoom = window->canvas->zoom();
     const QPointF firstPan = window->canvas->pan();
     for (const int width : {1400, 760}) {
@@ -379,7 +424,9 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
             QApplication::processEvents();
             EXPECT_EQ(sheetCorners(), corners) << name;
             EXPECT_EQ(window->canvas->zoom(), zoom) << name;
-            EXPECT_LT(window->hintLabel->height(), 2 * line) << name;
+            EXPECT_LE(window->hintLabel->shownLines().size() * line,
+                      window->hintLabel->contentsRect().height())
+                << name;
             EXPECT_EQ(window->hintLabel->toolTip(), window->hintLabel->text()) << name;
             const QString shown = window->hintLabel->shownText();
             EXPECT_TRUE(shown == window->hintLabel->text() || shown.endsWith(QChar(0x2026)))
@@ -402,6 +449,91 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
     ASSERT_NE(hole, sheet().dims.end());
     click(pixelOf(view(0), QPointF(hole->a[0], hole->a[1])));
     EXPECT_NE(window->selectedDim, hole->id);
+}
+
+// At the window sizes the program uses every hint shows whole: its lines, measured in the
+// label's font, fit the label, and the label lies inside the window.
+TEST_F(DrawingWindowTest, HintsShowWholeAtTheWindowSizesInUse)
+{
+    QTemporaryDir dir;
+    window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
+        *filter = QStringLiteral("DXF (*.dxf)");
+        return dir.filePath(QStringLiteral("Lagerbock_Zeichnung"));
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"select tool", [this] { window->setTool(0); }},
+        {"dimension tool", [this] { window->setTool(1); }},
+        {"section refused",
+         [this] {
+             window->selectedView = view(6).id;
+             window->toggleSection();
+             window->selectedView = 0;
+         }},
+        {"export", [this] { press(QStringLiteral("Export")); }},
+    };
+    const qor::app::HintLabel& hint = *window->hintLabel;
+    for (const QSize size : {QSize(1280, 800), QSize(1600, 980)}) {
+        window->resize(size);
+        QApplication::processEvents();
+        ASSERT_EQ(window->size(), size);
+        for (const auto& [name, step] : steps) {
+            SCOPED_TRACE(std::to_string(size.width()) + " " + name);
+            step();
+            QApplication::processEvents();
+            EXPECT_EQ(hint.shownText().toStdString(), hint.text().toStdString());
+            const QFontMetrics metrics = hint.fontMetrics();
+            const QStringList lines = hint.shownLines();
+            for (const QString& line : lines)
+                EXPECT_LE(metrics.horizontalAdvance(line), hint.contentsRect().width())
+                    << line.toStdString();
+            EXPECT_LE(lines.size() * metrics.lineSpacing(), hint.contentsRect().height());
+            EXPECT_TRUE(window->rect().contains(QRect(hint.mapTo(window, QPoint()), hint.size())));
+            qor::test::saveShot(*window, QStringLiteral("drawing-hint-%1-%2.png")
+                                             .arg(size.width())
+                                             .arg(QString::fromLatin1(name).replace(u' ', u'-')));
+        }
+    }
+}
+
+// A hint wider than its label wraps after a "·" where that is enough, else between words,
+// never starting a line with the dot; it is cut with "…" only where the lines do not fit the
+// label's height. Sizes are in lines and in widths of the text.
+TEST(HintLabel, WrapsAtDotsThenWordsAndCutsOnlyWhatDoesNotFit)
+{
+    const QString text = QStringLiteral("Ansicht ziehen zum Verschieben · Maß anklicken und Entf "
+                                        "zum Löschen · Mausrad zoomt");
+    struct Case {
+        const char* name;
+        double widthShare; // of the whole text's width
+        int lines; // of height
+        bool whole;
+        int shownLines;
+    };
+    const Case cases[] = {
+        {"wide enough", 1.05, 1, true, 1},
+        {"two parts on the first line", 0.7, 3, true, 2},
+        {"one part a line", 0.45, 3, true, 3},
+        {"parts broken between words", 0.3, 6, true, 5},
+        {"too low for the lines", 0.45, 1, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qor::app::HintLabel label;
+        label.setHint(text);
+        const QFontMetrics metrics = label.fontMetrics();
+        label.resize(int(c.widthShare * metrics.horizontalAdvance(text)),
+                     c.lines * metrics.lineSpacing() + 2);
+        const QStringList lines = label.shownLines();
+        EXPECT_EQ(lines.size(), c.shownLines) << lines.join(u'|').toStdString();
+        EXPECT_EQ(label.shownText() == text, c.whole) << label.shownText().toStdString();
+        if (!c.whole)
+            EXPECT_TRUE(label.shownText().endsWith(QChar(0x2026)));
+        for (const QString& line : lines) {
+            EXPECT_LE(metrics.horizontalAdvance(line), label.contentsRect().width());
+            EXPECT_FALSE(line.startsWith(QChar(0xb7))) << line.toStdString();
+        }
+        EXPECT_EQ(label.toolTip(), text);
+    }
 }
 
 // Right after a tool is chosen with the mouse, its keys act on the sheet wherever the keyboard

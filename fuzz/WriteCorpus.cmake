@@ -1,0 +1,16 @@
+# Writes the starting corpora of the fuzz targets' tests: WRITERS lists each seed writer
+# followed by the names of the folders (under CORPUS) it fills.
+file(REMOVE_RECURSE ${CORPUS})
+foreach(writer IN LISTS WRITERS)
+  separate_arguments(words UNIX_COMMAND "${writer}")
+  list(POP_FRONT words program)
+  set(folders)
+  foreach(name IN LISTS words)
+    file(MAKE_DIRECTORY ${CORPUS}/${name})
+    list(APPEND folders ${CORPUS}/${name})
+  endforeach()
+  execute_process(COMMAND ${program} ${folders} RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${program} endete mit ${result}")
+  endif()
+endforeach()
