@@ -104,29 +104,38 @@ TEST(NameLinks, TextPathsStayAsTheyAre)
 }
 
 // A link is known only while its NameLinks lives; its private folder goes with it, or at
-// once when the process ends without unwinding.
+// once when the process ends without unwinding. What the links lead to stays.
 TEST(NameLinks, LinksGoWithTheirOwnerOrAtOnce)
 {
     QTemporaryDir dir;
-    const QByteArray file = QFile::encodeName(dir.path()) + "/caf\xe9.qcpart";
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/ordner\xe9";
+    ASSERT_TRUE(std::filesystem::create_directory(folder.toStdString()));
+    const QByteArray file = folder + "/caf\xe9.qcpart";
+    const QByteArray beside = folder + "/teil.qcpart";
     ASSERT_TRUE(writeRaw(file, "{}"));
+    ASSERT_TRUE(writeRaw(beside, "{}"));
+    const std::set<std::string> names{"caf\xe9.qcpart", "teil.qcpart"};
     QString reached;
     QString error;
     {
         NameLinks links;
         reached = links.reach(file, QStringLiteral("caf"), error);
         ASSERT_TRUE(linkedFile(reached).has_value());
+        ASSERT_FALSE(links.reach(beside, QStringLiteral("teil"), error).isEmpty());
     }
     EXPECT_FALSE(linkedFile(reached).has_value());
     EXPECT_EQ(realPathBytes(reached), QFile::encodeName(reached));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(reached).absolutePath()));
+    EXPECT_EQ(namesIn(folder), names);
 
     NameLinks kept;
     reached = kept.reach(file, QStringLiteral("caf"), error);
+    ASSERT_FALSE(kept.reach(beside, QStringLiteral("teil"), error).isEmpty());
     const QString privateFolder = QFileInfo(QFileInfo(reached).absolutePath()).absolutePath();
     ASSERT_TRUE(QFileInfo(privateFolder).isDir());
     removeNameLinks();
     EXPECT_FALSE(QFileInfo::exists(privateFolder));
+    EXPECT_EQ(namesIn(folder), names);
     std::filesystem::remove_all(QFile::encodeName(dir.path()).toStdString());
 }
 
