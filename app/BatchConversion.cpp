@@ -159,6 +159,11 @@ QByteArray folderBytes(const QByteArray& path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
+QByteArray nameBytes(const QByteArray& path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
 // A file name whose bytes are not valid UTF-8 would decode to replacement
 // characters and name a file that does not exist. Such an input is read through
 // a link; such an output is written under a valid temporary name in the target
@@ -172,14 +177,6 @@ public:
     {
     }
 
-    ~ConversionFiles()
-    {
-        if (!staged_.isEmpty())
-            ::unlink(staged_.constData());
-    }
-    ConversionFiles(const ConversionFiles&) = delete;
-    ConversionFiles& operator=(const ConversionFiles&) = delete;
-
     // Where the readers find the input; empty with error set when that fails.
     QString input(QString& error) { return links_.reach(inputBytes_, shownInput(), error); }
 
@@ -188,29 +185,21 @@ public:
     {
         if (io::isTextName(outputBytes_))
             return QFile::decodeName(outputBytes_);
-        const QString suffix = QFileInfo(shownOutput()).suffix();
-        const QString name = QStringLiteral(".qorcad-umwandlung-%1.%2")
-                                 .arg(QCoreApplication::applicationPid())
-                                 .arg(suffix);
         const QByteArray target = io::absolutePathBytes(folderBytes(outputBytes_));
         const QString folder = links_.link(target, QStringLiteral("ziel"), shownOutput(), error);
         if (folder.isEmpty())
             return {};
-        staged_ = target + '/' + QFile::encodeName(name);
-        return folder + u'/' + name;
+        stage_.emplace(folder, nameBytes(outputBytes_));
+        return stage_->path();
     }
 
     // Gives a staged output its own name; false with error set when that fails.
     bool finish(QString& error)
     {
-        if (staged_.isEmpty())
+        if (!stage_ || stage_->finish())
             return true;
-        if (::rename(staged_.constData(), outputBytes_.constData()) != 0) {
-            error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
-            return false;
-        }
-        staged_.clear();
-        return true;
+        error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
+        return false;
     }
 
     QString shownInput() const { return QFile::decodeName(inputBytes_); }
@@ -220,7 +209,7 @@ private:
     QByteArray inputBytes_;
     QByteArray outputBytes_;
     io::NameLinks links_;
-    QByteArray staged_; // the temporary output, by its bytes, until renamed
+    std::optional<io::NameStage> stage_; // the temporary output until it takes its name
 };
 
 // A value without colon, or with nothing on one side of it, names no separate
@@ -238,8 +227,9 @@ QString refusal(const QByteArray& argument, const ConvertPaths& paths)
         || std::filesystem::equivalent(input, output, ec))
         return QStringLiteral("Eingabe und Ausgabe sind dieselbe Datei „%1“")
             .arg(QFile::decodeName(paths.input));
-    // The export goes to a staged file renamed over the output at the end.
-    return io::unreplaceableFileMessage(QFile::decodeName(paths.output));
+    // The export goes to a staged file renamed over the output at the end. The output is
+    // looked at by its bytes: its decoded name may name nothing.
+    return io::unreplaceableFileMessage(paths.output);
 }
 
 // The program's own documents and Solid Edge assemblies place parts by path;

@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "io/FileAccess.h"
+#include "app/FileToWrite.h"
 #include "model/DocumentController.h"
 #include "ui/Settings.h"
 #include "view/Viewer.h"
@@ -8,25 +8,23 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QSettings>
 
 namespace qor::app {
 
 void MainWindow::saveImage(QWidget* dialog, const QComboBox& sizes)
 {
-    QSettings settings;
-    const QString folder = settings.value(settings::lastDir, QDir::homePath()).toString();
-    const QString proposed = QDir(folder).filePath(controller->displayName() + ".png");
-    const QString path
-        = QFileDialog::getSaveFileName(dialog, QStringLiteral("Bild speichern"), proposed,
-                                       QStringLiteral("PNG (*.png);;JPEG (*.jpg)"));
+    const QString proposed
+        = QDir(settings::lastDirOrHome()).filePath(controller->displayName() + ".png");
+    const FileToWrite chosen = chooseFileToWrite(dialog, QStringLiteral("Bild speichern"), proposed,
+                                                 QStringLiteral("PNG (*.png);;JPEG (*.jpg)"),
+                                                 nullptr, [](const QString& name) { return name; });
+    const QString& path = chosen.path;
     if (path.isEmpty())
         return;
-    settings.setValue(settings::lastDir, QFileInfo(path).absolutePath());
-    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
-        showToast(refused, true);
+    settings::rememberFolderOf(path);
+    if (!chosen.refusal.isEmpty()) {
+        showToast(chosen.refusal, true);
         return;
     }
 

@@ -62,8 +62,10 @@ void MainWindow::saveWindowGeometry()
     QSettings().setValue(settings::geometry, saveGeometry());
 }
 
-void MainWindow::addRecentFile(const QString& path)
+void MainWindow::addRecentFile(const QString& opened)
 {
+    // A file opened through a link is listed as the real file: the link goes with the run.
+    const QString path = qor::io::lastingPath(opened);
     recent.removeAll(path);
     recent.prepend(path);
     while (recent.size() > settings::maxRecent)

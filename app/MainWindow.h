@@ -2,6 +2,7 @@
 
 #include "app/CommandTable.h"
 #include "io/Import.h"
+#include "io/NameLinks.h"
 
 #include <QImage>
 #include <QJsonObject>
@@ -82,7 +83,12 @@ public:
     int assemblyPage = -1;
 
     bool sectionOn = false;
-    QStringList recent; // absolute paths, newest first
+    // Absolute paths, newest first; a real file whose path is not text is kept as a "file://"
+    // address of its bytes (io::lastingPath).
+    QStringList recent;
+    // The links by which files whose names are not text are open (a file named on the
+    // command line or in the recent list).
+    qor::io::NameLinks nameLinks;
 
     void loadSettings();
     void saveWindowGeometry();
@@ -226,6 +232,9 @@ public:
     // Opens a document by its suffix, or imports a foreign file into a fresh document; a
     // failure is reported in a warning box and keeps the open document.
     bool openFile(const QString& path);
+    // openFile for a path given as bytes, which need not be valid UTF-8; shown names the
+    // path in a warning when it cannot be reached.
+    bool openFileBytes(const QByteArray& path, const QString& shown);
     bool save();
     bool saveAs();
     // An empty path asks for the file.

@@ -22,7 +22,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QSettings>
 
 namespace qor::app {
 
@@ -62,16 +61,14 @@ void MainWindow::insertComponent(const QString& path)
         return;
     QString file = path;
     if (file.isEmpty()) {
-        QSettings settings;
         file = QFileDialog::getOpenFileName(
-            this, QStringLiteral("Komponente einfügen"),
-            settings.value(settings::lastDir).toString(),
+            this, QStringLiteral("Komponente einfügen"), settings::lastDirOrHome(),
             QStringLiteral("Bauteile und Baugruppen (*.qcpart *.qcasm *.par *.psm *.asm *.f3d "
                            "*.f3z *.step *.stp *.iges *.igs *.stl *.obj *.x_b *.brep);;Alle "
                            "Dateien (*)"));
         if (file.isEmpty())
             return;
-        settings.setValue(settings::lastDir, QFileInfo(file).absolutePath());
+        settings::rememberFolderOf(file);
     }
     const bool first = controller->document->components.empty();
     const InsertResult result = insertComponentFile(*controller, file);

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/FileToWrite.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "io/Export.h"
@@ -49,16 +50,6 @@ const QString assemblySuffix = QStringLiteral(".qcasm");
 bool hasDocumentSuffix(const QString& path)
 {
     return path.endsWith(partSuffix) || path.endsWith(assemblySuffix);
-}
-
-QString lastDir()
-{
-    return QSettings().value(settings::lastDir, QDir::homePath()).toString();
-}
-
-void rememberFolderOf(const QString& path)
-{
-    QSettings().setValue(settings::lastDir, QFileInfo(path).absolutePath());
 }
 
 // "STL binär (*.stl)" gives "stl", "STEP AP242 (*.step *.stp)" gives "step".
@@ -228,12 +219,16 @@ void MainWindow::rebuildRecentMenu()
         recentMenu->addAction(QStringLiteral("(keine)"))->setEnabled(false);
         return;
     }
-    for (const QString& path : recent) {
-        QAction* entry = recentMenu->addAction(QFileInfo(path).fileName(), this, [this, path] {
-            if (askSave())
-                openFile(path);
-        });
-        entry->setToolTip(path);
+    for (const QString& listed : recent) {
+        // Entries name the real files; one whose name is not text is reached by its bytes.
+        const QByteArray bytes = qor::io::lastingPathBytes(listed);
+        const QString shown = QFile::decodeName(bytes);
+        QAction* entry
+            = recentMenu->addAction(QFileInfo(shown).fileName(), this, [this, bytes, shown] {
+                  if (askSave())
+                      openFileBytes(bytes, shown);
+              });
+        entry->setToolTip(shown);
     }
 }
 
@@ -260,13 +255,24 @@ void MainWindow::openWithDialog()
 {
     if (!askSave())
         return;
-    const QString folder = QSettings().value(settings::lastDir).toString();
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Öffnen"), folder,
-                                                      qor::io::importFilter());
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Öffnen"), settings::lastDirOrHome(), qor::io::importFilter());
     if (path.isEmpty())
         return;
-    rememberFolderOf(path);
+    settings::rememberFolderOf(path);
     openFile(path);
+}
+
+bool MainWindow::openFileBytes(const QByteArray& path, const QString& shown)
+{
+    QString error;
+    const QString reached = nameLinks.reach(path, shown, error);
+    if (reached.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                             QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
+        return false;
+    }
+    return openFile(QFileInfo(reached).absoluteFilePath());
 }
 
 bool MainWindow::openFile(const QString& path)
@@ -341,18 +347,24 @@ bool MainWindow::saveAs()
     const QString suffix = assembly ? assemblySuffix : partSuffix;
     const QString filter = assembly ? QStringLiteral("QorCAD-Baugruppe (*.qcasm)")
                                     : QStringLiteral("QorCAD-Bauteil (*.qcpart)");
-    const QString proposed = QDir(lastDir()).filePath(controller->displayName() + suffix);
-    QString path
-        = QFileDialog::getSaveFileName(this, QStringLiteral("Speichern unter"), proposed, filter);
+    const QString proposed
+        = QDir(settings::lastDirOrHome()).filePath(controller->displayName() + suffix);
+    const FileToWrite chosen = chooseFileToWrite(
+        this, QStringLiteral("Speichern unter"), proposed, filter, nullptr,
+        [&suffix](const QString& name) { return hasDocumentSuffix(name) ? name : name + suffix; });
+    const QString& path = chosen.path;
     if (path.isEmpty())
         return false;
-    if (!hasDocumentSuffix(path))
-        path += suffix;
+    settings::rememberFolderOf(path);
+    if (!chosen.refusal.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"),
+                             QStringLiteral("Speichern fehlgeschlagen:\n") + chosen.refusal);
+        return false;
+    }
 
     finishPendingEdits();
     const QString oldFolder = controller->document->folder;
     controller->rebaseComponentPaths(QFileInfo(path).absolutePath());
-    rememberFolderOf(path);
     QString error;
     if (!controller->saveAs(path, &error)) {
         // The document stays where it was: its paths must keep resolving from there.
@@ -431,11 +443,10 @@ void MainWindow::importFile(const QString& requestedPath)
     QString path = requestedPath;
     if (path.isEmpty()) {
         path = QFileDialog::getOpenFileName(this, QStringLiteral("Importieren"),
-                                            QSettings().value(settings::lastDir).toString(),
-                                            qor::io::importFilter());
+                                            settings::lastDirOrHome(), qor::io::importFilter());
         if (path.isEmpty())
             return;
-        rememberFolderOf(path);
+        settings::rememberFolderOf(path);
     }
     finishPendingEdits();
 
@@ -495,18 +506,27 @@ void MainWindow::exportBodies()
         return;
     }
     QSettings settings;
-    const QString proposed = QDir(lastDir()).filePath(controller->displayName() + ".step");
+    const QString proposed
+        = QDir(settings::lastDirOrHome()).filePath(controller->displayName() + ".step");
     QString selectedFilter
         = settings.value(settings::exportFilter, QStringLiteral("STEP AP242 (*.step *.stp)"))
               .toString();
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportieren"), proposed,
-                                                qor::io::exportFilter(), &selectedFilter);
+    const FileToWrite chosen = chooseFileToWrite(
+        this, QStringLiteral("Exportieren"), proposed, qor::io::exportFilter(), &selectedFilter,
+        [&selectedFilter](const QString& name) {
+            return QFileInfo(name).suffix().isEmpty()
+                       ? name + QLatin1Char('.') + filterExtension(selectedFilter)
+                       : name;
+        });
+    const QString& path = chosen.path;
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QLatin1Char('.') + filterExtension(selectedFilter);
     settings.setValue(settings::exportFilter, selectedFilter);
-    rememberFolderOf(path);
+    settings::rememberFolderOf(path);
+    if (!chosen.refusal.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("QorCAD"), chosen.refusal);
+        return;
+    }
 
     // Browser menu: one body by id, also when hidden; otherwise every visible body.
     const int only = property("exportBody").toInt();

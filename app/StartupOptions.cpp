@@ -5,7 +5,6 @@
 #include "app/UnattendedDialogs.h"
 #include "drawing/window/DrawingWindow.h"
 #include "drawing/window/SheetCanvas.h"
-#include "io/NameLinks.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
 #include "ui/Settings.h"
@@ -17,10 +16,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
 #include <QTimer>
@@ -151,18 +148,10 @@ QByteArray givenBytes(const CommandLine& commandLine, const QString& decoded)
 }
 
 // The file named on the command line, by the bytes given: a name that is not valid UTF-8
-// is opened through a link that lasts as long as the program.
+// is opened through a link that lasts as long as the window.
 void openStartupFile(MainWindow& window, const CommandLine& commandLine, const QString& file)
 {
-    static io::NameLinks links;
-    QString error;
-    const QString path = links.reach(givenBytes(commandLine, file), file, error);
-    if (path.isEmpty()) {
-        QMessageBox::warning(&window, QStringLiteral("QorCAD"),
-                             QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
-        return;
-    }
-    window.openFile(QFileInfo(path).absoluteFilePath());
+    window.openFileBytes(givenBytes(commandLine, file), file);
 }
 
 DrawingWindow* openStartupDrawing(MainWindow& window)

@@ -74,14 +74,20 @@ QString unreadableFileMessage(const QString& path)
 
 QString unreplaceableFileMessage(const QString& path)
 {
+    return unreplaceableFileMessage(QFile::encodeName(path));
+}
+
+QString unreplaceableFileMessage(const QByteArray& path)
+{
     std::error_code ec;
-    const std::filesystem::file_status status = statusOf(path, ec);
+    // Through links: what a save would write into is what the link leads to.
+    const std::filesystem::file_status status = std::filesystem::status(path.toStdString(), ec);
     // What cannot be looked at is left to the writer, whose failure says more.
     if (ec || status.type() == std::filesystem::file_type::not_found
         || status.type() == std::filesystem::file_type::regular)
         return {};
     return QStringLiteral("„%1“ ist %2 und wird nicht überschrieben")
-        .arg(QFileInfo(path).fileName(), kindOf(status.type()));
+        .arg(QFileInfo(QFile::decodeName(path)).fileName(), kindOf(status.type()));
 }
 
 FileContent readWholeFile(const QString& path, qint64 maxBytes)

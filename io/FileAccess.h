@@ -16,6 +16,9 @@ QString unreadableFileMessage(const QString& path);
 // yet. A named pipe, a device, a socket or a folder is neither written into nor
 // replaced by a regular file.
 QString unreplaceableFileMessage(const QString& path);
+// The same for a path given as bytes, which need not be valid UTF-8; the file is named by
+// what can be shown of it.
+QString unreplaceableFileMessage(const QByteArray& path);
 
 // The whole content of a file, or the German reason why it was not read.
 struct FileContent {

@@ -1,12 +1,18 @@
 #include "io/NameLinks.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <vector>
 
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qor::io {
@@ -45,6 +51,30 @@ QString temporaryFolder()
     return named.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(named);
 }
 
+// What the links of every living NameLinks lead to, by the link's path.
+struct LinkRecord {
+    QByteArray target; // the real path, bytes, absolute
+    std::optional<LinkedFile> file; // for a link to a file whose name is not text
+};
+
+struct Registry {
+    std::mutex mutex;
+    QHash<QString, LinkRecord> links;
+    QHash<NameLinks*, QString> folders; // each object's private folder
+};
+
+// Never destroyed: a NameLinks that is itself static may go after it at exit.
+Registry& registry()
+{
+    static Registry* instance = new Registry;
+    return *instance;
+}
+
+QString cleanAbsolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
 } // namespace
 
 bool isTextName(const QByteArray& bytes)
@@ -59,19 +89,34 @@ QByteArray absolutePathBytes(const QByteArray& path)
     return currentFolderBytes() + '/' + path;
 }
 
+NameLinks::~NameLinks()
+{
+    remove();
+}
+
 QString NameLinks::reach(const QByteArray& path, const QString& fileText, QString& error)
 {
     if (isTextName(path))
         return QFile::decodeName(path);
     const QByteArray absolute = absolutePathBytes(path);
     const QByteArray name = nameBytes(absolute);
-    if (!isTextName(name))
-        return link(absolute, QFile::decodeName(name), fileText, error);
-    // Beside a document lie the files it names by relative paths, and its saved copy goes
-    // there too: the link leads to its folder.
     const QByteArray folder = folderBytes(absolute);
-    const QString folderLink = link(folder, QFile::decodeName(nameBytes(folder)), fileText, error);
-    return folderLink.isEmpty() ? QString() : folderLink + u'/' + QFile::decodeName(name);
+    // Beside a document lie the files it names by relative paths, and its saved copy goes
+    // there too: the folder is reached by a text path.
+    const QString folderText
+        = isTextName(folder) ? QFile::decodeName(folder)
+                             : link(folder, QFile::decodeName(nameBytes(folder)), fileText, error);
+    if (folderText.isEmpty())
+        return {};
+    if (isTextName(name))
+        return folderText + u'/' + QFile::decodeName(name);
+    const QString fileLink = link(absolute, QFile::decodeName(name), fileText, error);
+    if (fileLink.isEmpty())
+        return {};
+    Registry& known = registry();
+    const std::lock_guard lock(known.mutex);
+    known.links[cleanAbsolute(fileLink)].file = LinkedFile{folderText, name};
+    return fileLink;
 }
 
 QString NameLinks::link(const QByteArray& target, const QString& name, const QString& fileText,
@@ -98,7 +143,107 @@ QString NameLinks::link(const QByteArray& target, const QString& name, const QSt
         error = QStringLiteral("„%1“ kann nicht erreicht werden").arg(fileText);
         return {};
     }
+    Registry& known = registry();
+    const std::lock_guard lock(known.mutex);
+    known.links.insert(cleanAbsolute(path), {target, std::nullopt});
+    known.folders.insert(this, private_->path());
+    made_.append(cleanAbsolute(path));
     return path;
+}
+
+void NameLinks::remove()
+{
+    {
+        Registry& known = registry();
+        const std::lock_guard lock(known.mutex);
+        for (const QString& path : std::as_const(made_))
+            known.links.remove(path);
+        known.folders.remove(this);
+    }
+    made_.clear();
+    private_.reset();
+}
+
+std::optional<LinkedFile> linkedFile(const QString& path)
+{
+    Registry& known = registry();
+    const std::lock_guard lock(known.mutex);
+    const auto found = known.links.constFind(cleanAbsolute(path));
+    return found == known.links.constEnd() ? std::nullopt : found->file;
+}
+
+QByteArray realPathBytes(const QString& path)
+{
+    const QString clean = cleanAbsolute(path);
+    Registry& known = registry();
+    const std::lock_guard lock(known.mutex);
+    for (auto it = known.links.constBegin(); it != known.links.constEnd(); ++it) {
+        if (clean == it.key())
+            return it->target;
+        if (clean.startsWith(it.key() + u'/'))
+            return it->target + QFile::encodeName(clean.mid(it.key().size()));
+    }
+    return QFile::encodeName(path);
+}
+
+namespace {
+
+const QString fileScheme = QStringLiteral("file://");
+
+} // namespace
+
+QString lastingPath(const QString& path)
+{
+    const QByteArray real = realPathBytes(path);
+    if (isTextName(real))
+        return QFile::decodeName(real);
+    return fileScheme + QString::fromLatin1(real.toPercentEncoding("/"));
+}
+
+QByteArray lastingPathBytes(const QString& text)
+{
+    if (text.startsWith(fileScheme))
+        return QByteArray::fromPercentEncoding(text.mid(fileScheme.size()).toLatin1());
+    return QFile::encodeName(text);
+}
+
+void removeNameLinks()
+{
+    Registry& known = registry();
+    const std::lock_guard lock(known.mutex);
+    for (const QString& folder : std::as_const(known.folders))
+        QDir(folder).removeRecursively();
+}
+
+NameStage::NameStage(const QString& folder, const QByteArray& name)
+    : targetBytes_(QFile::encodeName(folder) + '/' + name)
+{
+    // One process may stage several files at once (a save while a conversion runs).
+    static std::atomic<int> count{0};
+    const QString suffix = QFileInfo(QFile::decodeName(name)).suffix();
+    path_ = folder
+            + QStringLiteral("/.qorcad-%1-%2.%3")
+                  .arg(QCoreApplication::applicationPid())
+                  .arg(count++)
+                  .arg(suffix);
+    stagedBytes_ = QFile::encodeName(path_);
+}
+
+NameStage::~NameStage()
+{
+    if (!finished_)
+        ::unlink(stagedBytes_.constData());
+}
+
+bool NameStage::finish()
+{
+    struct stat target { };
+    if (::stat(targetBytes_.constData(), &target) == 0)
+        ::chmod(stagedBytes_.constData(), target.st_mode & 07777);
+    if (::rename(stagedBytes_.constData(), targetBytes_.constData()) != 0)
+        return false;
+    finished_ = true;
+    return true;
 }
 
 } // namespace qor::io

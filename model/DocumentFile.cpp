@@ -2,6 +2,7 @@
 
 #include "io/BrepFile.h"
 #include "io/FileAccess.h"
+#include "io/NameLinks.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <charconv>
 #include <new>
+#include <optional>
 #include <set>
 
 namespace qor::model {
@@ -352,6 +354,73 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
     return true;
 }
 
+namespace {
+
+// Writes the bytes into a save file at writtenPath, which replaces what is there only when
+// complete; messages name shownPath. Unbuffered, because a buffered short write (disk full,
+// size limit) is not reported by this Qt's save file and would be committed as a truncated
+// document.
+bool writeWhole(const QString& writtenPath, const QString& shownPath, const QByteArray& bytes,
+                QString* error)
+{
+    QSaveFile file(writtenPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, fileProblem(file, shownPath, Access::Write));
+        return false;
+    }
+    // The system's reason is read right after the call that failed: a full disk
+    // is something the user can act on, and Qt names it only in English.
+    errno = 0;
+    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
+        const int reason = errno;
+        const QString problem
+            = file.error() != QFileDevice::NoError
+                  ? fileProblem(file, shownPath, Access::Write)
+                  : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden")
+                        .arg(shownPath);
+        file.cancelWriting();
+        setError(error, qor::io::writeFailureText(problem, reason));
+        return false;
+    }
+    errno = 0;
+    if (!file.commit()) {
+        const int reason = errno;
+        setError(error,
+                 qor::io::writeFailureText(fileProblem(file, shownPath, Access::Write), reason));
+        return false;
+    }
+    return true;
+}
+
+// A file whose name is not text is open through a link, and the save file would follow
+// that link by its decoded name and write another file. The document is written beside it
+// under a text name, which then takes the real one; a write-protected file stays, as the
+// save file leaves it.
+bool writeThroughLink(const qor::io::LinkedFile& linked, const QString& path,
+                      const QByteArray& bytes, QString* error)
+{
+    const QFileInfo target(path);
+    if (target.exists() && !target.isWritable()) {
+        setError(error, fileProblem(QFile(path), path, Access::Write));
+        return false;
+    }
+    qor::io::NameStage stage(linked.folder, linked.name);
+    if (!writeWhole(stage.path(), path, bytes, error))
+        return false;
+    errno = 0;
+    if (!stage.finish()) {
+        const int reason = errno;
+        setError(
+            error,
+            qor::io::writeFailureText(
+                QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path), reason));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool Document::save(const QString& path, QString* error) const
 {
     // A save file commits by renaming over the target: a device or pipe there would become
@@ -360,36 +429,10 @@ bool Document::save(const QString& path, QString* error) const
         setError(error, refused);
         return false;
     }
-    // The target is replaced only by a complete new file, at commit. Unbuffered,
-    // because a buffered short write (disk full, size limit) is not reported by
-    // this Qt's save file and would be committed as a truncated document.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        setError(error, fileProblem(file, path, Access::Write));
-        return false;
-    }
     const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
-    // The system's reason is read right after the call that failed: a full disk
-    // is something the user can act on, and Qt names it only in English.
-    errno = 0;
-    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
-        const int reason = errno;
-        const QString problem
-            = file.error() != QFileDevice::NoError
-                  ? fileProblem(file, path, Access::Write)
-                  : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden")
-                        .arg(path);
-        file.cancelWriting();
-        setError(error, qor::io::writeFailureText(problem, reason));
-        return false;
-    }
-    errno = 0;
-    if (!file.commit()) {
-        const int reason = errno;
-        setError(error, qor::io::writeFailureText(fileProblem(file, path, Access::Write), reason));
-        return false;
-    }
-    return true;
+    if (const auto linked = qor::io::linkedFile(path))
+        return writeThroughLink(*linked, path, bytes, error);
+    return writeWhole(path, path, bytes, error);
 }
 
 bool Document::load(const QString& path, QString* error)
@@ -425,7 +468,10 @@ bool Document::load(const QString& path, QString* error)
         return false;
     }
     clearRecomputeCache();
-    folder = info.absolutePath();
+    // Relative component paths lead from the real file, not from a link that stands in for
+    // a name that is not text.
+    const std::optional<qor::io::LinkedFile> linked = qor::io::linkedFile(path);
+    folder = linked ? linked->folder : info.absolutePath();
     file = path;
     return true;
 }

@@ -31,4 +31,9 @@ inline constexpr int maxRecent = 12;
 // "hardware" and "software" exactly; any other text is "auto".
 QString glModeOf(const QString& text);
 
+// The folder a file dialog starts in: "lastDir", the user's home folder while it is unset.
+QString lastDirOrHome();
+// After a confirmed choice in a file dialog: "lastDir" becomes the chosen file's folder.
+void rememberFolderOf(const QString& file);
+
 } // namespace qor::app::settings

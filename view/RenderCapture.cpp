@@ -1,5 +1,6 @@
 #include "view/RenderCapture.h"
 
+#include "io/NameLinks.h"
 #include "view/Viewer.h"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -151,19 +152,31 @@ int saveImage(const QImage& image, const QString& path)
     return 1;
 }
 
+namespace {
+
+// Ends the process without unwinding, so that nothing waits on a window or a thread that is
+// going away; what the run left in the temporary folder goes first.
+[[noreturn]] void exitNow(int status)
+{
+    io::removeNameLinks();
+    std::_Exit(status);
+}
+
+} // namespace
+
 void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString& path)
 {
-    std::_Exit(saveRender(mainWindow, width, height, path));
+    exitNow(saveRender(mainWindow, width, height, path));
 }
 
 void saveGrabAndExit(QWidget* widget, const QString& path)
 {
-    std::_Exit(saveWidgetImage(widget, path));
+    exitNow(saveWidgetImage(widget, path));
 }
 
 void saveImageAndExit(const QImage& image, const QString& path)
 {
-    std::_Exit(saveImage(image, path));
+    exitNow(saveImage(image, path));
 }
 
 } // namespace qor::app

@@ -734,6 +734,53 @@ TEST(ProgramTest, ConvertKeepsFileNamesThatAreNotUtf8)
     std::filesystem::remove_all(folder);
 }
 
+// An output whose name is not UTF-8 is looked at by its bytes: a named pipe or a link to a
+// device under such a name is refused as under any other, and stays.
+TEST(ProgramTest, ConvertRefusesNodesWhoseNamesAreNotUtf8)
+{
+    QTemporaryDir home;
+    writeStep(home.filePath("teil.step"));
+    const QByteArray folder = QFile::encodeName(home.path());
+    const QByteArray pipe = folder + "/rohr\xe9.stl";
+    const QByteArray device = folder + "/ger\xe4t.stl";
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/null", device.constData()), 0);
+    const struct {
+        const char* printfArgument;
+        const QByteArray* node;
+        mode_t type;
+        QString err;
+    } cases[] = {
+        {"%s/teil.step:%s/rohr\\351.stl", &pipe, S_IFIFO,
+         QStringLiteral("Fehler: „rohr\uFFFD.stl“ ist eine benannte Pipe und wird nicht "
+                        "überschrieben\n")},
+        {"%s/teil.step:%s/ger\\344t.stl", &device, S_IFLNK,
+         QStringLiteral("Fehler: „ger\uFFFDt.stl“ ist eine Gerätedatei und wird nicht "
+                        "überschrieben\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.printfArgument);
+        const ProgramRun run
+            = runProgram({"-c",
+                          QStringLiteral("exec \"$0\" --convert \"$(printf '%1' \"$1\" \"$1\")\"")
+                              .arg(QLatin1String(c.printfArgument)),
+                          QStringLiteral(QORCAD_BINARY), home.path()},
+                         home, {}, QStringLiteral("/bin/sh"));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_TRUE(run.out.isEmpty());
+        struct stat status { };
+        ASSERT_EQ(::lstat(c.node->constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & S_IFMT, c.type);
+    }
+    // Nothing else was left in the folder either.
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"ger\xe4t.stl", "rohr\xe9.stl", "teil.step"}));
+    std::filesystem::remove_all(folder.toStdString());
+}
+
 // A damaged file may hold a triangulation that names nodes it does not have. An
 // open face has no volume to measure, and the mesh export leaves the bad triangle out.
 TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)

@@ -36,8 +36,8 @@ std::shared_ptr<bool> whenShown(std::function<void(T*)> answer, QObject* context
     return seen;
 }
 
-// Answers yes whenever a file dialog asks whether to replace what is already there, as
-// long as the context lives.
+// Answers yes whenever a file dialog, or the window after it, asks whether to replace what is
+// already there, as long as the context lives.
 inline void confirmReplacing(QObject* context)
 {
     auto* poll = new QTimer(context);
@@ -45,7 +45,8 @@ inline void confirmReplacing(QObject* context)
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* question = qobject_cast<QMessageBox*>(widget);
             if (question != nullptr && question->isVisible()
-                && qobject_cast<QFileDialog*>(question->parentWidget()) != nullptr)
+                && (qobject_cast<QFileDialog*>(question->parentWidget()) != nullptr
+                    || question->text().endsWith(QStringLiteral("Soll sie überschrieben werden?"))))
                 question->button(QMessageBox::Yes)->click();
         }
     });

@@ -1,4 +1,5 @@
 #include "io/Export.h"
+#include "io/NameLinks.h"
 #include "model/Document.h"
 
 #include <QDir>
@@ -17,7 +18,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -649,4 +655,70 @@ TEST(DocumentFileSave, FullDiskIsNamed)
                              "(Datenträger voll)\nold")
                   .arg(path)
                   .toStdString());
+}
+
+// A document whose name or folder name is not UTF-8 is opened through a link. Its
+// components are looked up beside the real file, and its save replaces the real file and
+// leaves nothing else in the folder.
+TEST(DocumentFileSave, NamesThatAreNotUtf8AreSavedAndLookedUpBesideTheRealFile)
+{
+    const struct {
+        const char* folder;
+        const char* name;
+    } cases[] = {
+        {"teile", "gruppe.qcasm"},
+        {"teile", "gr\xfcppe.qcasm"},
+        {"ordner\xe9", "gruppe.qcasm"},
+        {"ordner\xe9", "gr\xfcppe.qcasm"},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + "/" + c.name);
+        const QByteArray folder = QFile::encodeName(dir.path()) + '/' + c.folder;
+        const QByteArray file = folder + '/' + c.name;
+        ASSERT_TRUE(std::filesystem::create_directory(folder.toStdString()));
+        // Written under text names, then given the bytes.
+        Document part;
+        part.addFeature(QStringLiteral("box"),
+                        QJsonObject{{"length", "10 mm"}, {"width", "10 mm"}, {"height", "10 mm"}});
+        ASSERT_TRUE(part.save(dir.filePath(QStringLiteral("teil"))));
+        Document assembly;
+        Component component;
+        component.id = 1;
+        component.name = QStringLiteral("H-box");
+        component.path = QStringLiteral("H-box.qcpart");
+        assembly.components.push_back(component);
+        assembly.nextId = 2;
+        ASSERT_TRUE(assembly.save(dir.filePath(QStringLiteral("gruppe"))));
+        const auto move = [&](const char* from, const QByteArray& to) {
+            return ::rename((QFile::encodeName(dir.path()) + '/' + from).constData(),
+                            to.constData());
+        };
+        ASSERT_EQ(move("teil", folder + "/H-box.qcpart"), 0);
+        ASSERT_EQ(move("gruppe", file), 0);
+
+        qor::io::NameLinks links;
+        QString error;
+        const QString reached = links.reach(file, QFile::decodeName(file), error);
+        ASSERT_FALSE(reached.isEmpty()) << error.toStdString();
+        Document opened;
+        ASSERT_TRUE(opened.load(reached, &error)) << error.toStdString();
+        opened.recompute();
+        ASSERT_EQ(opened.components.size(), 1u);
+        EXPECT_EQ(opened.components.front().status, QString());
+        EXPECT_EQ(opened.current.bodies.get().size(), 1u);
+
+        opened.meta.insert(QStringLiteral("gespeichert"), true);
+        ASSERT_TRUE(opened.save(reached, &error)) << error.toStdString();
+        std::ifstream written(file.toStdString(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(written)),
+                                std::istreambuf_iterator<char>());
+        const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(bytes)).object();
+        EXPECT_TRUE(json.value(QStringLiteral("meta")).toObject().value("gespeichert").toBool());
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString()))
+            names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, (std::set<std::string>{"H-box.qcpart", c.name}));
+        std::filesystem::remove_all(folder.toStdString());
+    }
 }

@@ -1,0 +1,369 @@
+// Files as the user named them: names whose bytes are not valid UTF-8 are saved under, and
+// looked up beside, the real file; a node that is no file is refused before any question;
+// the file dialogs start in the home folder while none was chosen yet.
+
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
+#include "app/StartupOptions.h"
+#include "model/DocumentController.h"
+#include "tests/fixtures/SpecialFiles.h"
+#include "tests/gl/WhenShown.h"
+#include "view/Scene.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using qor::app::MainWindow;
+using qor::test::whenShown;
+
+namespace {
+
+// The toolkit decodes every name it is given: these helpers use the bytes.
+std::set<std::string> namesIn(const QByteArray& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString()))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+QByteArray readBytes(const QByteArray& path)
+{
+    std::ifstream file(path.toStdString(), std::ios::binary);
+    return QByteArray::fromStdString(
+        std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
+}
+
+QStringList featureNames(const QByteArray& documentBytes)
+{
+    QStringList names;
+    const QJsonObject json = QJsonDocument::fromJson(documentBytes).object();
+    for (const QJsonValue& feature : json.value(QStringLiteral("features")).toArray())
+        names << feature.toObject().value(QStringLiteral("name")).toString();
+    return names;
+}
+
+// The bytes a recent-list entry names, read as the settings file keeps it: a path, or a
+// "file://" address of bytes that are no text.
+QByteArray entryBytes(const QString& entry)
+{
+    if (entry.startsWith(QStringLiteral("file://")))
+        return QByteArray::fromPercentEncoding(entry.mid(7).toLatin1());
+    return QFile::encodeName(entry);
+}
+
+void saveBoxPart(const QByteArray& path, const QString& name)
+{
+    qor::model::Document part;
+    part.addFeature(QStringLiteral("box"),
+                    QJsonObject{{"length", "10 mm"}, {"width", "20 mm"}, {"height", "30 mm"}})
+        ->name
+        = name;
+    const QString written = QFile::decodeName(path) + QStringLiteral(".tmp");
+    ASSERT_TRUE(part.save(written));
+    ASSERT_EQ(::rename(QFile::encodeName(written).constData(), path.constData()), 0);
+}
+
+void saveAssemblyOf(const QByteArray& path, const QString& file)
+{
+    qor::model::Document assembly;
+    qor::model::Component c;
+    c.id = 1;
+    c.name = QStringLiteral("H-box");
+    c.path = file;
+    assembly.components.push_back(c);
+    assembly.nextId = 2;
+    const QString written = QFile::decodeName(path) + QStringLiteral(".tmp");
+    ASSERT_TRUE(assembly.save(written));
+    ASSERT_EQ(::rename(QFile::encodeName(written).constData(), path.constData()), 0);
+}
+
+class FileNamesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings().setValue(QStringLiteral("lastDir"), dir.path());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    void TearDown() override
+    {
+        window.controller->modified = false; // no save question when the fixture closes
+        // The toolkit cannot name these files to remove them with the folder.
+        std::filesystem::remove_all(folder().toStdString());
+    }
+
+    QByteArray folder() const { return QFile::encodeName(dir.path()); }
+
+    // Opens the file as the command line names it: by its bytes.
+    void openAsGiven(const QByteArray& given)
+    {
+        qor::app::CommandLine commandLine;
+        commandLine.givenArguments = {QByteArray("qorcad"), given};
+        ASSERT_TRUE(commandLine.parser.parse({QStringLiteral("qorcad"), QFile::decodeName(given)}));
+        qor::app::handleStartupOptions(commandLine, window);
+    }
+
+    QTemporaryDir dir;
+    MainWindow window;
+};
+
+// Strg+S on a part whose name is Latin-1 writes the user's file, and nothing else appears
+// beside it.
+TEST_F(FileNamesTest, SavingAPartWhoseNameIsNotUtf8WritesTheUsersFile)
+{
+    const QByteArray file = folder() + "/caf\xe9.qcpart";
+    saveBoxPart(file, QStringLiteral("Quader"));
+    openAsGiven(file);
+    ASSERT_EQ(window.controller->document->features.size(), 1u);
+    const mode_t rights = 0640;
+    ASSERT_EQ(::chmod(file.constData(), rights), 0);
+
+    window.controller->document
+        ->addFeature(QStringLiteral("cylinder"),
+                     QJsonObject{{"diameter", "8 mm"}, {"height", "50 mm"}})
+        ->name
+        = QStringLiteral("Bolzen");
+    window.controller->commit(QStringLiteral("Zylinder"));
+    ASSERT_TRUE(window.controller->modified);
+
+    {
+        QObject watching; // a message would say why the save went wrong
+        const auto boxShown
+            = whenShown<QMessageBox>([](QMessageBox* box) { box->close(); }, &watching);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+        QTest::qWait(200);
+        EXPECT_FALSE(*boxShown);
+    }
+    EXPECT_FALSE(window.controller->modified);
+    EXPECT_EQ(featureNames(readBytes(file)),
+              (QStringList{QStringLiteral("Quader"), QStringLiteral("Bolzen")}));
+    EXPECT_EQ(namesIn(folder()), std::set<std::string>{"caf\xe9.qcpart"});
+    struct stat status { };
+    ASSERT_EQ(::stat(file.constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, rights) << "the save keeps the file's access rights";
+
+    // Saved again it is still the one file; so is a save after the file was made read-only,
+    // which is refused and leaves it.
+    ASSERT_TRUE(window.save());
+    ASSERT_EQ(::chmod(file.constData(), 0440), 0);
+    window.controller->document->features.back()->name = QStringLiteral("Stift");
+    window.controller->commit(QStringLiteral("Umbenennen"));
+    QObject watching;
+    const auto warned = whenShown<QMessageBox>([](QMessageBox* box) { box->accept(); }, &watching);
+    if (::geteuid() != 0) { // the administrator writes into read-only files
+        EXPECT_FALSE(window.save());
+        EXPECT_TRUE(*warned);
+        EXPECT_EQ(featureNames(readBytes(file)),
+                  (QStringList{QStringLiteral("Quader"), QStringLiteral("Bolzen")}));
+    }
+    EXPECT_EQ(namesIn(folder()), std::set<std::string>{"caf\xe9.qcpart"});
+}
+
+// An assembly with a Latin-1 name finds the part its relative path names beside it, and
+// shows it.
+TEST_F(FileNamesTest, AssemblyWhoseNameIsNotUtf8ShowsThePartBesideIt)
+{
+    saveBoxPart(folder() + "/H-box.qcpart", QStringLiteral("Quader"));
+    const QByteArray assembly = folder() + "/gr\xfcppe.qcasm";
+    saveAssemblyOf(assembly, QStringLiteral("H-box.qcpart"));
+    openAsGiven(assembly);
+
+    const qor::model::Document& document = *window.controller->document;
+    ASSERT_EQ(document.components.size(), 1u);
+    EXPECT_EQ(document.components.front().status, QString());
+    const int bodyId = 100000000 + 1 * 1000;
+    ASSERT_EQ(document.current.bodies.get().size(), 1u);
+    EXPECT_EQ(document.current.bodies.get().begin()->first, bodyId);
+    EXPECT_FALSE(window.scene->bodyObject(bodyId).IsNull());
+}
+
+// The recent list names the real file, which the menu entry opens again once the link that
+// stood in for it is gone.
+TEST_F(FileNamesTest, RecentListNamesTheRealFileAndOpensItAgain)
+{
+    const QByteArray file = folder() + "/caf\xe9.qcpart";
+    saveBoxPart(file, QStringLiteral("Quader"));
+    openAsGiven(file);
+    ASSERT_FALSE(window.recent.isEmpty());
+    EXPECT_EQ(entryBytes(window.recent.first()), file);
+    EXPECT_EQ(QSettings().value(QStringLiteral("recent")).toStringList().value(0),
+              window.recent.first());
+
+    // A new window reads the list from the settings, with no link of this run.
+    MainWindow later;
+    later.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&later));
+    later.rebuildRecentMenu();
+    QAction* entry = later.recentMenu->actions().value(0);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text(), QStringLiteral("caf\uFFFD.qcpart"));
+    QObject watching;
+    const auto boxShown = whenShown<QMessageBox>([](QMessageBox* box) { box->close(); }, &watching);
+    entry->trigger();
+    QTest::qWait(100);
+    EXPECT_FALSE(*boxShown);
+    ASSERT_EQ(later.controller->document->features.size(), 1u);
+    EXPECT_EQ(later.controller->document->features.front()->name, QStringLiteral("Quader"));
+}
+
+// Save as, export and the image save ask nothing about a named pipe under the chosen name:
+// they refuse it at once and leave it. An ordinary file there is still asked about.
+TEST_F(FileNamesTest, SavingOntoAPipeIsRefusedBeforeAnyQuestion)
+{
+    window.createExample(QStringLiteral("bracket"));
+    const QString failed = QStringLiteral("Speichern fehlgeschlagen:\n");
+    enum class Way { SaveAs, Export };
+    const struct {
+        const char* file;
+        bool pipe;
+        Way way;
+        QString warning; // empty: written after the question
+    } cases[] = {
+        {"rohr.qcpart", true, Way::SaveAs,
+         failed + "„rohr.qcpart“ ist eine benannte Pipe und wird nicht überschrieben"},
+        {"rohr.step", true, Way::Export,
+         "„rohr.step“ ist eine benannte Pipe und wird nicht überschrieben"},
+        {"alt.qcpart", false, Way::SaveAs, {}},
+        {"alt.step", false, Way::Export, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = dir.filePath(QString::fromLatin1(c.file));
+        if (c.pipe)
+            ASSERT_TRUE(qor::test::makePipe(path));
+        else {
+            QFile old(path);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("alt");
+        }
+        // A question has a Yes button (answered yes, so that the command goes on), a warning
+        // only an OK button.
+        bool asked = false;
+        QString warning;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box == nullptr || !box->isVisible())
+                    continue;
+                if (box->button(QMessageBox::Yes) != nullptr) {
+                    asked = true;
+                    box->button(QMessageBox::Yes)->click();
+                } else {
+                    warning = box->text();
+                    box->accept();
+                }
+            }
+        });
+        answer.start(50);
+        const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
+            d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        if (c.way == Way::SaveAs)
+            window.saveAs();
+        else
+            window.exportBodies();
+        answer.stop();
+        EXPECT_TRUE(*dialog);
+        EXPECT_EQ(warning, c.warning);
+        EXPECT_EQ(asked, !c.pipe);
+        if (c.pipe) {
+            EXPECT_EQ(qor::test::nodeOf(path).first, mode_t(S_IFIFO));
+        } else {
+            QFile written(path);
+            ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+            EXPECT_GT(written.size(), 1000) << "the old file was replaced";
+        }
+    }
+    window.controller->path.clear();
+}
+
+// Open, import and insert component start in the home folder while no folder was chosen
+// yet, not in whatever folder the program was started from.
+TEST_F(FileNamesTest, FileDialogsStartInTheHomeFolderWithFreshSettings)
+{
+    QSettings().remove(QStringLiteral("lastDir"));
+    QTemporaryDir started;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(started.path()));
+    ASSERT_NE(QDir::cleanPath(QDir::homePath()), QDir::cleanPath(started.path()));
+    window.createExample(QStringLiteral("bracket"));
+    window.controller->modified = false;
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"Öffnen", [&] { window.openWithDialog(); }},
+        {"Importieren", [&] { window.importFile({}); }},
+        {"Komponente einfügen", [&] { window.insertComponent({}); }},
+    };
+    for (const auto& [name, run] : ways) {
+        SCOPED_TRACE(name);
+        QString shownFolder;
+        const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
+            shownFolder = d->directory().absolutePath();
+            d->reject();
+        });
+        run();
+        EXPECT_TRUE(*dialog);
+        EXPECT_EQ(QDir::cleanPath(shownFolder), QDir::cleanPath(QDir::homePath()));
+    }
+    EXPECT_FALSE(QSettings().contains(QStringLiteral("lastDir")));
+    QDir::setCurrent(before);
+}
+
+// A screenshot run of a file whose name is not text leaves no private folder of links in
+// the temporary folder: the run ends without unwinding.
+TEST(FileNamesProgram, ScreenshotRunLeavesNoLinkFolderBehind)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    saveBoxPart(folder + "/caf\xe9.qcpart", QStringLiteral("Quader"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("tmp")));
+    const QString image = dir.filePath(QStringLiteral("bild.png"));
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
+    program.setProcessEnvironment(environment);
+    // The shell passes the bytes on unchanged; a text argument would not.
+    program.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("exec \"$0\" \"$(printf '%s/caf\\351.qcpart' \"$1\")\" "
+                                  "--screenshot \"$1/bild.png\" --size 400x300"),
+                   QStringLiteral(QOR_TEST_OUTPUT "/qorcad"), dir.path()});
+    ASSERT_TRUE(program.waitForFinished(120000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+    EXPECT_TRUE(QFile::exists(image));
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("tmp")))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList());
+    std::filesystem::remove_all(folder.toStdString());
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+#include "io/NameLinks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace qor::io;
+
+namespace {
+
+// A file name of 1 to 12 random bytes: anything but the folder separator and the end mark,
+// and not "." or "..".
+QByteArray randomName(std::mt19937& random)
+{
+    std::uniform_int_distribution<int> length(1, 12);
+    std::uniform_int_distribution<int> byte(1, 255);
+    QByteArray name;
+    for (int n = length(random); name.size() < n;) {
+        const char c = char(byte(random));
+        if (c != '/')
+            name += c;
+    }
+    return name == "." || name == ".." ? name + 'x' : name;
+}
+
+bool writeRaw(const QByteArray& path, const char* text)
+{
+    std::ofstream file(path.toStdString(), std::ios::binary);
+    file << text;
+    return bool(file);
+}
+
+std::set<std::string> namesIn(const QByteArray& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString()))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+// Whatever the bytes of a folder and a file name, the path the program reaches them by leads
+// back to those bytes, as the real path and through the text kept in lists across runs; the
+// file's folder is reached by text. Seeds: QOR_NAME_SEED (first) and QOR_NAME_SEEDS (count).
+TEST(NameLinks, EveryNameLeadsBackToItsBytes)
+{
+    const int first = qEnvironmentVariableIntValue("QOR_NAME_SEED");
+    const int count = std::max(1, qEnvironmentVariableIntValue("QOR_NAME_SEEDS")) * 40;
+    QTemporaryDir dir;
+    const QByteArray base = QFile::encodeName(dir.path());
+    for (int seed = first; seed < first + count; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random{unsigned(seed)};
+        const QByteArray folder = base + '/' + randomName(random);
+        const QByteArray file = folder + '/' + randomName(random);
+        ASSERT_TRUE(std::filesystem::create_directory(folder.toStdString()));
+        ASSERT_TRUE(writeRaw(file, "Inhalt"));
+
+        NameLinks links;
+        QString error;
+        const QString reached = links.reach(file, QFile::decodeName(file), error);
+        ASSERT_FALSE(reached.isEmpty()) << error.toStdString();
+        QFile through(reached);
+        ASSERT_TRUE(through.open(QIODevice::ReadOnly));
+        EXPECT_EQ(through.readAll(), QByteArray("Inhalt"));
+        EXPECT_EQ(realPathBytes(reached), file);
+        const QString lasting = lastingPath(reached);
+        EXPECT_EQ(lastingPathBytes(lasting), file);
+        EXPECT_EQ(lasting.startsWith(QStringLiteral("file://")), !isTextName(file));
+        const std::optional<LinkedFile> linked = linkedFile(reached);
+        EXPECT_EQ(linked.has_value(), !isTextName(file.mid(folder.size() + 1)));
+        // Components are looked up there and a save is staged there.
+        const QString folderText = linked ? linked->folder : QFileInfo(reached).absolutePath();
+        EXPECT_TRUE(QFileInfo(folderText).isDir());
+        EXPECT_EQ(realPathBytes(folderText), folder);
+        if (linked)
+            EXPECT_EQ(linked->name, file.mid(folder.size() + 1));
+        std::filesystem::remove_all(folder.toStdString());
+    }
+}
+
+// Paths kept before links existed, and any text path, are their own lasting form.
+TEST(NameLinks, TextPathsStayAsTheyAre)
+{
+    for (const QString path :
+         {QStringLiteral("/home/anna/Teile/Flansch 2.qcpart"), QStringLiteral("/tmp/Grüppe.qcasm"),
+          QStringLiteral("relativ.step")}) {
+        EXPECT_EQ(lastingPath(path), path);
+        EXPECT_EQ(lastingPathBytes(path), QFile::encodeName(path));
+    }
+}
+
+// A link is known only while its NameLinks lives; its private folder goes with it, or at
+// once when the process ends without unwinding. What the links lead to stays.
+TEST(NameLinks, LinksGoWithTheirOwnerOrAtOnce)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/ordner\xe9";
+    ASSERT_TRUE(std::filesystem::create_directory(folder.toStdString()));
+    const QByteArray file = folder + "/caf\xe9.qcpart";
+    const QByteArray beside = folder + "/teil.qcpart";
+    ASSERT_TRUE(writeRaw(file, "{}"));
+    ASSERT_TRUE(writeRaw(beside, "{}"));
+    const std::set<std::string> names{"caf\xe9.qcpart", "teil.qcpart"};
+    QString reached;
+    QString error;
+    {
+        NameLinks links;
+        reached = links.reach(file, QStringLiteral("caf"), error);
+        ASSERT_TRUE(linkedFile(reached).has_value());
+        ASSERT_FALSE(links.reach(beside, QStringLiteral("teil"), error).isEmpty());
+    }
+    EXPECT_FALSE(linkedFile(reached).has_value());
+    EXPECT_EQ(realPathBytes(reached), QFile::encodeName(reached));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(reached).absolutePath()));
+    EXPECT_EQ(namesIn(folder), names);
+
+    NameLinks kept;
+    reached = kept.reach(file, QStringLiteral("caf"), error);
+    ASSERT_FALSE(kept.reach(beside, QStringLiteral("teil"), error).isEmpty());
+    const QString privateFolder = QFileInfo(QFileInfo(reached).absolutePath()).absolutePath();
+    ASSERT_TRUE(QFileInfo(privateFolder).isDir());
+    removeNameLinks();
+    EXPECT_FALSE(QFileInfo::exists(privateFolder));
+    EXPECT_EQ(namesIn(folder), names);
+    std::filesystem::remove_all(QFile::encodeName(dir.path()).toStdString());
+}
+
+// A staged file takes the target's name and access rights in one step, or goes.
+TEST(NameStage, TheWrittenFileTakesTheNameAndRightsOrGoes)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray target = folder + "/caf\xe9.step";
+    ASSERT_TRUE(writeRaw(target, "alt"));
+    ASSERT_EQ(::chmod(target.constData(), 0604), 0);
+    {
+        NameStage stage(dir.path(), "caf\xe9.step");
+        EXPECT_EQ(QFileInfo(stage.path()).suffix(), QStringLiteral("step"));
+        ASSERT_TRUE(writeRaw(QFile::encodeName(stage.path()), "neu"));
+        ASSERT_TRUE(stage.finish());
+    }
+    std::ifstream written(target.toStdString());
+    std::string text;
+    written >> text;
+    EXPECT_EQ(text, "neu");
+    struct stat status { };
+    ASSERT_EQ(::stat(target.constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0604u);
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{"caf\xe9.step"});
+
+    // Not finished: the written file goes, the target stays.
+    {
+        NameStage stage(dir.path(), "caf\xe9.step");
+        ASSERT_TRUE(writeRaw(QFile::encodeName(stage.path()), "verworfen"));
+    }
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{"caf\xe9.step"});
+    std::filesystem::remove_all(folder.toStdString());
+}
