@@ -1,6 +1,7 @@
 #include "app/AssemblyCommands.h"
 
 #include "app/shell/Browser.h"
+#include "io/NoteKind.h"
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
 
@@ -98,7 +99,17 @@ InsertResult insertComponentFile(DocumentController& controller, const QString& 
     controller.commit(QStringLiteral("Komponente einfügen"));
     const QString suffix = component.grounded ? QStringLiteral(" und fixiert")
                                               : QStringLiteral(" – mit Beziehungen ausrichten");
-    return {true, component.id, QStringLiteral("„%1“ eingefügt%2").arg(component.name, suffix)};
+    InsertResult result{true, component.id,
+                        QStringLiteral("„%1“ eingefügt%2").arg(component.name, suffix)};
+    // The build of the assembly says what the component could not take (bodies beyond its
+    // limit, faces the reader left out): the user hears it with the insertion, not only on
+    // hovering the component's row.
+    const Component* inserted = doc.component(component.id);
+    if (inserted && io::tellsOfLoss(inserted->status)) {
+        result.message += QLatin1Char('\n') + inserted->status;
+        result.incomplete = true;
+    }
+    return result;
 }
 
 QString toggleGround(DocumentController& controller, int componentId)

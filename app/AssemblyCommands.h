@@ -34,11 +34,15 @@ struct InsertResult {
     bool ok = false;
     int componentId = 0;
     QString message; // the toast on success, the warning text on failure
+    // Inserted, but without all of the file (bodies beyond a component's limit, faces a reader
+    // left out): the toast's second line says what, and it shows as a warning.
+    bool incomplete = false;
 };
 
 // Loads the file once to check and place it, appends it as a component (the first one
 // grounded at the identity, later ones free beside the others) and commits "Komponente
-// einfügen". A file without usable geometry adds nothing.
+// einfügen". A file without usable geometry adds nothing; what a component left out of its
+// file follows the toast on a line of its own.
 InsertResult insertComponentFile(DocumentController& controller, const QString& path);
 
 // Fixes a free component or frees a fixed one as one undo step; the toast text, empty when

@@ -50,6 +50,31 @@ void addCommands(QMenu* menu, const QMap<QString, QAction*>& actions,
     }
 }
 
+// The entries of a feature's menu on the timeline, which the browser's items of features share.
+void addFeatureEntries(MainWindow* window, QMenu* menu, const qor::model::Feature& feature,
+                       bool blocked)
+{
+    const int featureId = feature.id;
+    const bool sketch = feature.type == QStringLiteral("sketch");
+    addEdit(menu, blocked,
+            sketch ? QStringLiteral("Skizze bearbeiten") : QStringLiteral("Feature bearbeiten"),
+            QStringLiteral("edit"), Tone::Text,
+            [window, featureId] { window->editFeature(featureId); });
+    addEdit(menu, blocked, QStringLiteral("Zeitachse hierher zurückrollen"),
+            QStringLiteral("rollback"), Tone::Text,
+            [window, featureId] { window->rollbackToFeature(featureId); });
+    const bool suppressed = feature.suppressed;
+    addEdit(menu, blocked,
+            suppressed ? QStringLiteral("Unterdrückung aufheben") : QStringLiteral("Unterdrücken"),
+            suppressed ? QStringLiteral("eye") : QStringLiteral("eye_off"), Tone::Text,
+            [window, featureId] { window->toggleSuppress(featureId); });
+    addEdit(menu, blocked, QStringLiteral("Umbenennen …"), QStringLiteral("edit"), Tone::Text,
+            [window, featureId] { window->renameFeature(featureId); });
+    menu->addSeparator();
+    addEdit(menu, blocked, QStringLiteral("Löschen"), QStringLiteral("delete"), Tone::Danger,
+            [window, featureId] { window->deleteFeature(featureId); });
+}
+
 } // namespace
 
 QMenu* MainWindow::timelineMenu(int featureId)
@@ -57,31 +82,36 @@ QMenu* MainWindow::timelineMenu(int featureId)
     const qor::model::Feature* feature = controller->document->feature(featureId);
     if (feature == nullptr)
         return nullptr;
-    const bool blocked = editingBlocked();
     auto* menu = new QMenu(this);
-    const bool sketch = feature->type == QStringLiteral("sketch");
-    addEdit(menu, blocked,
-            sketch ? QStringLiteral("Skizze bearbeiten") : QStringLiteral("Feature bearbeiten"),
-            QStringLiteral("edit"), Tone::Text, [this, featureId] { editFeature(featureId); });
-    addEdit(menu, blocked, QStringLiteral("Zeitachse hierher zurückrollen"),
-            QStringLiteral("rollback"), Tone::Text,
-            [this, featureId] { rollbackToFeature(featureId); });
-    const bool suppressed = feature->suppressed;
-    addEdit(menu, blocked,
-            suppressed ? QStringLiteral("Unterdrückung aufheben") : QStringLiteral("Unterdrücken"),
-            suppressed ? QStringLiteral("eye") : QStringLiteral("eye_off"), Tone::Text,
-            [this, featureId] { toggleSuppress(featureId); });
-    addEdit(menu, blocked, QStringLiteral("Umbenennen …"), QStringLiteral("edit"), Tone::Text,
-            [this, featureId] { renameFeature(featureId); });
+    addFeatureEntries(this, menu, *feature, editingBlocked());
+    return menu;
+}
+
+// A work plane carries a sketch as an origin plane does, above the entries of its feature;
+// one that has no plane now (its feature failed or lies past the rollback) carries none.
+QMenu* MainWindow::workPlaneMenu(int featureId)
+{
+    const qor::model::Feature* feature = controller->document->feature(featureId);
+    if (feature == nullptr)
+        return nullptr;
+    const bool blocked = editingBlocked();
+    const bool hasPlane = controller->document->current.planes.get().count(featureId) > 0;
+    auto* menu = new QMenu(this);
+    addEdit(menu, blocked || !hasPlane, QStringLiteral("Skizze auf dieser Ebene"),
+            QStringLiteral("sketch"), Tone::Text, [this, featureId] {
+                sketchOn(QJsonObject{{QStringLiteral("kind"), QStringLiteral("feature")},
+                                     {QStringLiteral("id"), featureId}});
+            });
     menu->addSeparator();
-    addEdit(menu, blocked, QStringLiteral("Löschen"), QStringLiteral("delete"), Tone::Danger,
-            [this, featureId] { deleteFeature(featureId); });
+    addFeatureEntries(this, menu, *feature, blocked);
     return menu;
 }
 
 QMenu* MainWindow::browserMenu(int kind, int id)
 {
-    if (kind == 7 || kind == 9 || kind == 10)
+    if (kind == 9)
+        return workPlaneMenu(id);
+    if (kind == 7 || kind == 10)
         return timelineMenu(id);
     const bool blocked = editingBlocked();
     auto* menu = new QMenu(this);

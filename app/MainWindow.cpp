@@ -1,9 +1,11 @@
 #include "app/MainWindow.h"
 
-#include "ui/Settings.h"
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "panels/MatePanel.h"
+#include "panels/MeasurePanel.h"
+#include "ui/Settings.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
@@ -89,8 +91,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
             setStatusText(QStringLiteral("Bereit"));
             return;
         }
+        // The open panel goes first, whichever widget has the focus; the selection is
+        // cleared once no panel is left.
         if (editing) {
             commandPanel->cancel();
+        } else if (matePanel) {
+            matePanel->cancel();
+        } else if (measurePanel) {
+            toggleMeasure();
         } else {
             // The view reports only selections it makes itself: the status line is told here.
             scene->clearSelection();

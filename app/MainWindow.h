@@ -140,6 +140,9 @@ public:
     void onBrowserOriginToggled(bool on);
     // Flashes the body in the view for a moment.
     void onBrowserBodySelected(int bodyId);
+    // While a new sketch waits for its plane, an origin or work plane clicked in the browser
+    // is taken: it may lie where the view shows a body in front of it.
+    void onBrowserPlaneClicked(int kind, int id);
     // The menus are built anew for each request; the show functions run them.
     QMenu* timelineMenu(int featureId);
     QMenu* browserMenu(int kind, int id);
@@ -170,7 +173,8 @@ public:
     // The plane reference a new sketch gets from a pick: origin plane, work plane or planar face;
     // empty for anything else.
     QJsonObject sketchPlaneOf(const PickInfo& pick) const;
-    // Starts sketch mode on the plane and marks the sketch on the timeline.
+    // Starts sketch mode on the plane and marks the sketch on the timeline; a wait for a plane
+    // ends with it.
     void sketchOn(const QJsonObject& planeReference);
     // The timeline marks the feature or sketch being edited, and drops the mark afterwards.
     void markEditedFeature();
@@ -265,6 +269,7 @@ private:
     CommandHandler drawingCommand(const QString& id);
     CommandHandler viewCommand(const QString& id);
     void buildFileMenu();
+    QMenu* workPlaneMenu(int featureId);
 
     void onDocumentChanged();
     void onStructureChanged();

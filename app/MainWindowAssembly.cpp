@@ -81,7 +81,7 @@ void MainWindow::insertComponent(const QString& path)
     if (first || !viewer->showsWhole(qor::model::modelBox(controller->document->current)))
         viewer->fitAll(true);
     ribbon->setCurrentPage(assemblyPage);
-    showToast(result.message, false);
+    showToast(result.message, result.incomplete);
 }
 
 bool MainWindow::openSolidEdgeAssembly(const QString& path)

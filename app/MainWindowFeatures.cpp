@@ -144,6 +144,7 @@ void MainWindow::buildFeatureWiring()
     connect(browser, &Browser::editRequested, this, &MainWindow::onBrowserEdit);
     connect(browser, &Browser::contextRequested, this, &MainWindow::showBrowserMenu);
     connect(browser, &Browser::bodySelected, this, &MainWindow::onBrowserBodySelected);
+    connect(browser, &Browser::planeClicked, this, &MainWindow::onBrowserPlaneClicked);
     // Leaving sketch mode ends with a commit or a revert; both recompute.
     connect(controller, &DocumentController::changed, this, &MainWindow::markEditedFeature);
 

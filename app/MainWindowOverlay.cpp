@@ -176,10 +176,12 @@ void MainWindow::showToast(const QString& text, bool error)
                              .arg((error ? theme.danger : theme.accent).name(), theme.text.name()));
     label->setMaximumWidth(toastTextWidth);
     // A word-wrapping label guesses a narrow width and breaks even short texts; it gets the
-    // width of its text on one line, up to the limit, beyond which it wraps.
+    // width of its longest line, up to the limit, beyond which it wraps.
     label->ensurePolished();
-    label->setMinimumWidth(
-        std::min(label->fontMetrics().horizontalAdvance(text) + 1, toastTextWidth));
+    int widest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    label->setMinimumWidth(std::min(widest + 1, toastTextWidth));
     toast->show();
     layoutOverlay();
     if (toastTimer == nullptr) {

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/shell/Browser.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
 #include "model/ShapeSignature.h"
@@ -52,8 +53,27 @@ QJsonObject MainWindow::sketchPlaneOf(const PickInfo& pick) const
 
 void MainWindow::sketchOn(const QJsonObject& planeReference)
 {
+    // Chosen from a menu while the window waited for a plane: the wait is over (sketch mode
+    // sets its own pick mask).
+    setProperty("pickPlane", false);
     newSketch(planeReference);
     markEditedFeature();
+}
+
+void MainWindow::onBrowserPlaneClicked(int kind, int id)
+{
+    if (!property("pickPlane").toBool())
+        return;
+    const bool workPlane = kind == browserKind::workPlane;
+    // A work plane whose feature failed or lies past the rollback has no plane to sketch on.
+    if (workPlane && controller->document->current.planes.get().count(id) == 0)
+        return;
+    PickInfo pick;
+    pick.kind = workPlane ? 7 : 5;
+    pick.id = id;
+    setProperty("pickPlane", false);
+    scene->clearSelection();
+    sketchOn(sketchPlaneOf(pick));
 }
 
 // Each change of the view's selection has exactly one consumer: edge projection into the open

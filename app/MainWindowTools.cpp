@@ -2,7 +2,6 @@
 
 #include "app/InterferenceCheck.h"
 #include "app/UpdateCheck.h"
-#include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
 #include "panels/CommandPanel.h"
@@ -11,6 +10,7 @@
 #include "panels/dialogs/MassPropertiesDialog.h"
 #include "panels/dialogs/QorDialog.h"
 #include "panels/dialogs/SettingsDialog.h"
+#include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
@@ -222,6 +222,13 @@ void MainWindow::toggleMeasure()
     panel->raise();
     connect(viewer, &Viewer::selectionChanged, panel,
             [this, panel] { panel->updateMeasurement(scene->selectedPicks()); });
+    // The box measures the document it was opened on; "new", "open" or an example close it
+    // before the view is fitted to the next document.
+    const qor::model::Document* opened = controller->document.get();
+    connect(controller, &DocumentController::structureChanged, panel, [this, panel, opened] {
+        if (controller->document.get() != opened && measurePanel == panel)
+            toggleMeasure();
+    });
     layoutOverlay();
     keepModelClearOfPanels();
 }

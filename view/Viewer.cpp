@@ -548,6 +548,19 @@ void Viewer::zoom(double factor)
     requestRedraw();
 }
 
+// A camera move that does not animate is where the view stays; an animation still under way
+// would carry the camera on to its own end after it. The animation is finished at once instead,
+// so that the move starts from where the view was going.
+void Viewer::finishAnimation()
+{
+    const Handle(AIS_AnimationCamera)& animation = ViewAnimation();
+    if (animation->IsStopped())
+        return;
+    animation->Stop();
+    if (!animation->CameraEnd().IsNull())
+        view_->Camera()->Copy(animation->CameraEnd());
+}
+
 // The view already shows the end camera; it goes back to start and the shared animation
 // (the view cube's too) moves it along, one step per repaint.
 void Viewer::animateFrom(const Handle(Graphic3d_Camera)& start, double seconds)
@@ -567,6 +580,8 @@ void Viewer::animateFrom(const Handle(Graphic3d_Camera)& start, double seconds)
 
 void Viewer::setViewOrientation(V3d_TypeOfOrientation orientation, bool animate)
 {
+    if (!animate)
+        finishAnimation();
     const Handle(Graphic3d_Camera) start = copyOf(view_->Camera());
     view_->SetProj(orientation, false);
     fitCamera();
@@ -610,6 +625,8 @@ void Viewer::fitAll(bool animate)
 {
     if (view_->Window().IsNull())
         return;
+    if (!animate)
+        finishAnimation();
     const Bnd_Box box = view_->View()->MinMaxValues(false);
     if (box.IsVoid() || box.SquareExtent() < 1e-6) {
         AIS_ListOfInteractive shown;
@@ -636,6 +653,8 @@ void Viewer::fitAll(bool animate)
 
 void Viewer::lookAt(const gp_Ax3& frame, bool animate)
 {
+    if (!animate)
+        finishAnimation();
     const Handle(Graphic3d_Camera) start = copyOf(view_->Camera());
     aimAtPlane(*view_->Camera(), frame);
     view_->ZFitAll(1.0);
@@ -655,6 +674,8 @@ void Viewer::setCameraState(const QJsonObject& state, bool animate)
     const std::optional<CameraState> target = cameraStateFromJson(state);
     if (!target)
         return;
+    if (!animate)
+        finishAnimation();
     const Handle(Graphic3d_Camera) start = copyOf(view_->Camera());
     applyCameraState(*view_->Camera(), *target);
     view_->ZFitAll(1.0);

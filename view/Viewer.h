@@ -167,6 +167,8 @@ private:
     void applyMouseGestures();
     void applyNavigation(const NavAction& action, const QPointF& cursor);
     void animateFrom(const Handle(Graphic3d_Camera)& start, double seconds);
+    // Puts the camera at the end of an animation under way and stops it.
+    void finishAnimation();
     // Fits the model into the widget as it is now, clear of the floating view bar.
     void fitCamera();
     // The part of the view a fit fills (logical pixels): right of a covering panel, between

@@ -335,6 +335,8 @@ void Browser::onItemClicked(QTreeWidgetItem* item, int column)
     }
     if (kindOf == kind::body)
         emit bodySelected(id);
+    else if (kindOf == kind::originPlane || kindOf == kind::workPlane)
+        emit planeClicked(kindOf, id);
 }
 
 void Browser::onItemDoubleClicked(QTreeWidgetItem* item, int column)

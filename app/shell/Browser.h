@@ -75,6 +75,9 @@ signals:
     void contextRequested(int kind, int id, QPoint global);
     void bodySelected(int id);
     void originToggled(bool on);
+    // A click on the name of an origin plane (kind 11) or a work plane (kind 9): the window
+    // takes it as the plane of a new sketch while it waits for one.
+    void planeClicked(int kind, int id);
 
 private:
     void addEntry(QTreeWidgetItem* parent, const BrowserEntry& entry);

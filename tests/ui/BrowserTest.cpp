@@ -126,6 +126,45 @@ TEST(Browser, EyesNamesAndGroupsSendTheirSignals)
     EXPECT_EQ(edit, QList<QVariantList>({{3, 0}}));
 }
 
+// The name of an origin plane or a work plane sends the plane; an axis, a body, a sketch or an
+// eye does not.
+TEST(Browser, PlaneNamesSendTheirPlanes)
+{
+    ShownBrowser b;
+    const auto& features = b.controller.document->features;
+    const auto idOf = [&features](const char* type) {
+        for (const auto& f : features) {
+            if (f->type == QLatin1String(type))
+                return f->id;
+        }
+        ADD_FAILURE() << "no " << type;
+        return 0;
+    };
+    const int workPlane = idOf("plane");
+    const int bodyId = b.controller.document->current.bodies.begin()->first;
+    b.browser.rebuild();
+    b.find(2)->setExpanded(true);
+    QSignalSpy planes(&b.browser, &Browser::planeClicked);
+    QSignalSpy toggled(&b.browser, &Browser::toggleVisible);
+    struct Click {
+        int kind;
+        int id;
+        int column;
+    };
+    const Click clicks[] = {
+        {11, -2, 0},           {12, -11, 0},   {9, workPlane, 0},      {9, workPlane, 1},
+        {10, idOf("axis"), 0}, {5, bodyId, 0}, {7, idOf("sketch"), 0}, {11, -3, 0},
+    };
+    for (const Click& c : clicks) {
+        QTreeWidgetItem* item = b.find(c.kind, c.id);
+        ASSERT_TRUE(item) << c.kind << " " << c.id;
+        b.browser.scrollToItem(item);
+        b.click(c.kind, c.id, c.column);
+    }
+    EXPECT_EQ(planes, QList<QVariantList>({{11, -2}, {9, workPlane}, {11, -3}}));
+    EXPECT_EQ(toggled, QList<QVariantList>({{9, workPlane}}));
+}
+
 TEST(Browser, CollapsedGroupsStayCollapsedAcrossRebuilds)
 {
     ShownBrowser b;
