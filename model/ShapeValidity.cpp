@@ -7,8 +7,8 @@
 #include <BRepCheck_Solid.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
-#include <Bnd_Box2d.hxx>
 #include <BndLib_Add2dCurve.hxx>
+#include <Bnd_Box2d.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
 #include <Geom2d_Curve.hxx>
 #include <NCollection_DataMap.hxx>
@@ -82,9 +82,9 @@ double boxMargin(const TopoDS_Face& face, const ParamBox& outer)
 std::size_t largestBox(const std::vector<ParamBox>& boxes)
 {
     const auto area = [](const ParamBox& b) { return (b.xmax - b.xmin) * (b.ymax - b.ymin); };
-    const auto largest = std::max_element(
-        boxes.begin(), boxes.end(),
-        [&](const ParamBox& a, const ParamBox& b) { return area(a) < area(b); });
+    const auto largest
+        = std::max_element(boxes.begin(), boxes.end(),
+                           [&](const ParamBox& a, const ParamBox& b) { return area(a) < area(b); });
     return std::size_t(largest - boxes.begin());
 }
 
@@ -98,7 +98,8 @@ namespace {
 
 class Groups {
 public:
-    explicit Groups(std::size_t count) : parent_(count)
+    explicit Groups(std::size_t count)
+        : parent_(count)
     {
         std::iota(parent_.begin(), parent_.end(), std::size_t(0));
     }
@@ -380,23 +381,21 @@ bool shellsValidIn(const TopoDS_Shape& solid, const ShellParts& split)
 
 // The analyzer's verdict on the shells and solids of the shape, leaving out
 // their faces and everything below them.
-bool shellsAndSolidsValid(const TopoDS_Shape& shape, const ShellParts& split)
+bool shellsAndSolidsPass(const TopoDS_Shape& shape, const ShellParts& split)
 {
     switch (shape.ShapeType()) {
-    case TopAbs_SHELL:
-        return firstIsNoError(BRepCheck_Shell(TopoDS::Shell(shape)).Status());
+    case TopAbs_SHELL: return firstIsNoError(BRepCheck_Shell(TopoDS::Shell(shape)).Status());
     case TopAbs_SOLID:
         return firstIsNoError(BRepCheck_Solid(TopoDS::Solid(shape)).Status())
                && shellsValidIn(shape, split);
     case TopAbs_COMPOUND:
     case TopAbs_COMPSOLID:
         for (TopoDS_Iterator child(shape); child.More(); child.Next()) {
-            if (!shellsAndSolidsValid(child.Value(), split))
+            if (!shellsAndSolidsPass(child.Value(), split))
                 return false;
         }
         return true;
-    default:
-        return true;
+    default: return true;
     }
 }
 
@@ -461,7 +460,21 @@ bool validShape(const TopoDS_Shape& shape, int splitFrom)
         return BRepCheck_Analyzer(shape, Standard_True).IsValid();
     addLoose(shape, builder, checked);
     return BRepCheck_Analyzer(checked, Standard_True).IsValid()
-           && shellsAndSolidsValid(shape, split);
+           && shellsAndSolidsPass(shape, split);
+}
+
+bool shellsAndSolidsValid(const TopoDS_Shape& shape, int splitFrom)
+{
+    if (shape.IsNull())
+        return true;
+    ShellParts split;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+        if (split.IsBound(f.Current()))
+            continue;
+        if (const std::optional<Split> parts = splitOf(TopoDS::Face(f.Current()), splitFrom))
+            split.Bind(f.Current(), shellParts(*parts));
+    }
+    return shellsAndSolidsPass(shape, split);
 }
 
 } // namespace qor::model
