@@ -7,8 +7,8 @@
 #include <BRepCheck_Solid.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
-#include <BndLib_Add2dCurve.hxx>
 #include <Bnd_Box2d.hxx>
+#include <BndLib_Add2dCurve.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
 #include <Geom2d_Curve.hxx>
 #include <NCollection_DataMap.hxx>
@@ -82,9 +82,9 @@ double boxMargin(const TopoDS_Face& face, const ParamBox& outer)
 std::size_t largestBox(const std::vector<ParamBox>& boxes)
 {
     const auto area = [](const ParamBox& b) { return (b.xmax - b.xmin) * (b.ymax - b.ymin); };
-    const auto largest
-        = std::max_element(boxes.begin(), boxes.end(),
-                           [&](const ParamBox& a, const ParamBox& b) { return area(a) < area(b); });
+    const auto largest = std::max_element(
+        boxes.begin(), boxes.end(),
+        [&](const ParamBox& a, const ParamBox& b) { return area(a) < area(b); });
     return std::size_t(largest - boxes.begin());
 }
 
@@ -98,8 +98,7 @@ namespace {
 
 class Groups {
 public:
-    explicit Groups(std::size_t count)
-        : parent_(count)
+    explicit Groups(std::size_t count) : parent_(count)
     {
         std::iota(parent_.begin(), parent_.end(), std::size_t(0));
     }
@@ -384,7 +383,8 @@ bool shellsValidIn(const TopoDS_Shape& solid, const ShellParts& split)
 bool shellsAndSolidsPass(const TopoDS_Shape& shape, const ShellParts& split)
 {
     switch (shape.ShapeType()) {
-    case TopAbs_SHELL: return firstIsNoError(BRepCheck_Shell(TopoDS::Shell(shape)).Status());
+    case TopAbs_SHELL:
+        return firstIsNoError(BRepCheck_Shell(TopoDS::Shell(shape)).Status());
     case TopAbs_SOLID:
         return firstIsNoError(BRepCheck_Solid(TopoDS::Solid(shape)).Status())
                && shellsValidIn(shape, split);
@@ -395,7 +395,8 @@ bool shellsAndSolidsPass(const TopoDS_Shape& shape, const ShellParts& split)
                 return false;
         }
         return true;
-    default: return true;
+    default:
+        return true;
     }
 }
 

@@ -59,7 +59,7 @@ bool validShape(const TopoDS_Shape& shape, int splitFrom = partWiresFrom);
 // (their shells nested and turned as a solid's must be), without the checks
 // of faces, wires, edges and vertices. Topology only, so it costs little beside
 // the face checks; validShape(shape) holds exactly when this holds and every
-// face passes on its own.
+// face, and every wire, edge or vertex outside the faces, passes on its own.
 bool shellsAndSolidsValid(const TopoDS_Shape& shape, int splitFrom = partWiresFrom);
 
 // The faces validShape checks in place of the face: the face alone, or its
