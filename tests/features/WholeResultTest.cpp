@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,14 +23,14 @@ namespace {
 struct History {
     unsigned seed;
     int features;
-    int refused = -1; // a cut whose every way the kernel broke the body
+    int refused = -1; // a cut refused: every way of running it broke the body
 };
 
 // Two histories in which the kernel's usual cut broke the plate at the level
 // of its shell while each face it made passed its checks (7102, feature 93: a
-// sphere, which another way of running the cut makes whole; 7108, feature 58: a
-// pocket, which no way makes whole), then short ones. QOR_WHOLE_SEEDS=N runs N histories of 120
-// features from seed QOR_WHOLE_FIRST instead.
+// sphere, which another way of running the cut makes whole; 7108, feature 58:
+// a pocket, which no way makes whole), then short ones. QOR_WHOLE_SEEDS=N runs
+// N histories of 120 features from seed QOR_WHOLE_FIRST instead.
 std::vector<History> histories()
 {
     std::vector<History> list;
