@@ -1,8 +1,11 @@
 #include "model/ExecContext.h"
 
 #include "model/BooleanGroup.h"
+
+#include "io/MeshFaces.h"
 #include "model/ChangedFaces.h"
 #include "model/EnclosedVolume.h"
+#include "model/MergedFaceCheck.h"
 #include "model/ShapeValidity.h"
 
 #include <BRepAdaptor_Curve.hxx>
@@ -34,6 +37,13 @@
 
 namespace qor::model {
 namespace {
+
+Bnd_Box toolBoxOf(const TopoDS_Shape& tool)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(tool, box, Standard_True);
+    return box;
+}
 
 TopoDS_Shape repaired(const TopoDS_Shape& tool)
 {
@@ -165,13 +175,6 @@ std::vector<int> bodiesNear(const ModelState& state, const Bnd_Box& toolBox)
     return found;
 }
 
-Bnd_Box toolBoxOf(const TopoDS_Shape& tool)
-{
-    Bnd_Box box;
-    BRepBndLib::Add(tool, box, Standard_True);
-    return box;
-}
-
 // Ids that name an existing body, each once, in list order: a stale or
 // repeated id must not reach the fuse as a missing or doubled argument.
 std::vector<int> existingOnce(const ModelState& state, const std::vector<int>& ids)
@@ -236,29 +239,104 @@ std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS
     return op.Shape();
 }
 
-// Whether the result is as sound as the inputs where it changed them and its
-// volume moved the way the boolean moves it: a union never loses material, a
-// cut or a common part never gains any. The faces are checked only for tools
-// of other faces than planes, cylinders and cones: those the kernel settles
-// soundly (no random history broke a body with them), and checking the faces
-// of a plate with many holes costs a fifth of an edit.
-bool soundResult(BOPAlgo_Operation operation, const Body& body, const TopTools_ListOfShape& tools,
-                 const TopoDS_Shape& result, double change)
+// The volume of the tools' boxes: a bound on what a union can add, measured
+// without the tools' exact volumes.
+double toolBoxesVolume(const TopTools_ListOfShape& tools)
+{
+    double volume = 0.0;
+    for (const TopoDS_Shape& tool : tools) {
+        const Bnd_Box box = toolBoxOf(tool);
+        if (box.IsVoid())
+            continue;
+        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+        box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+        volume += (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    }
+    return volume;
+}
+
+// How the volume moved against what the boolean allows: a union never loses
+// material nor gains more than its tools hold, a cut or a common part never
+// gains any. Each within the rounding of measuring the change.
+enum class VolumeMove { Allowed, Lost, GainedBeyondTools, Gained };
+
+VolumeMove volumeMove(BOPAlgo_Operation operation, const Body& body,
+                      const TopTools_ListOfShape& tools, double change)
+{
+    const double slack = 1e-9 * std::max(1.0, boxVolume(body));
+    if (operation != BOPAlgo_FUSE)
+        return change <= slack ? VolumeMove::Allowed : VolumeMove::Gained;
+    if (change < -slack)
+        return VolumeMove::Lost;
+    const double toolsHold = toolBoxesVolume(tools);
+    return change <= toolsHold + 1e-6 * std::max(1.0, toolsHold) ? VolumeMove::Allowed
+                                                                 : VolumeMove::GainedBeyondTools;
+}
+
+// Why a result is refused: it is no whole body, or a whole one whose volume
+// moved as the boolean cannot move it.
+struct Refusal {
+    bool broken = true;
+    VolumeMove move = VolumeMove::Allowed;
+};
+
+// See wholeResult.
+bool wholeWhereChanged(const ChangedFaces& changed, const TopoDS_Shape& result)
+{
+    return mergedFacesSound(changed) && shellsAndSolidsValid(result);
+}
+
+} // namespace
+
+bool wholeResult(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs)
+{
+    return wholeWhereChanged(changedFaces(result, inputs), result);
+}
+
+namespace {
+
+// Whether the body was broken already where the boolean changed it, or above
+// its faces: then the boolean cannot be blamed for a broken result.
+bool brokenBefore(const Body& body, const ChangedFaces& changed)
+{
+    return !facesSound(changed.replaced) || !shellsAndSolidsValid(body.shape);
+}
+
+// None when the result is accepted: it is whole and its volume moved as the
+// boolean allows, for every kind of tool (a 4 mm pocket, a cylinder, once left
+// a shell open as well as a sphere did). A body broken before is not held to it.
+std::optional<Refusal> refusalOf(BOPAlgo_Operation operation, const Body& body,
+                                 const TopTools_ListOfShape& tools, const TopoDS_Shape& result,
+                                 double change)
 {
     if (isEmptyShape(result))
-        return true;
-    const double slack = 1e-9 * std::max(1.0, boxVolume(body));
-    const bool rightWay = operation == BOPAlgo_FUSE ? change >= -slack : change <= slack;
-    const bool alike = std::all_of(tools.cbegin(), tools.cend(), settlesAlike);
-    if (rightWay && alike)
-        return true;
+        return std::nullopt;
     TopTools_ListOfShape inputs = tools;
     inputs.Prepend(body.shape);
     const ChangedFaces changed = changedFaces(result, inputs);
-    if (rightWay && facesSound(changed.made))
-        return true;
-    // A body broken where the boolean changed it cannot be blamed on the boolean.
-    return !facesSound(changed.replaced);
+    const VolumeMove move = volumeMove(operation, body, tools, change);
+    const bool whole = wholeWhereChanged(changed, result);
+    if ((whole && move == VolumeMove::Allowed) || brokenBefore(body, changed))
+        return std::nullopt;
+    return Refusal{!whole, move};
+}
+
+// The reason given to the user: a whole body whose volume moved the wrong way
+// is no broken body, and a join that would leave a tenth of the part is best
+// told as such.
+QString refusalText(const Refusal& refusal, const Body& body, double change)
+{
+    if (refusal.broken)
+        return QStringLiteral("das Ergebnis wäre kein gültiger Körper");
+    switch (refusal.move) {
+    case VolumeMove::Lost:
+        return -change > 0.5 * shapeVolume(body.shape)
+                   ? QStringLiteral("das Ergebnis verlöre den größten Teil des Körpervolumens")
+                   : QStringLiteral("das Ergebnis wäre kleiner als der Körper");
+    case VolumeMove::GainedBeyondTools:
+        return QStringLiteral("das Ergebnis wäre größer als Körper und Werkzeug zusammen");
+    default: return QStringLiteral("das Ergebnis wäre größer als der Körper");
+    }
 }
 
 } // namespace
@@ -266,6 +344,10 @@ bool soundResult(BOPAlgo_Operation operation, const Body& body, const TopTools_L
 BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
                            const TopTools_ListOfShape& tools, const QString& failure)
 {
+    // The reason of the first way refused, unless a later way gave a whole
+    // body refused for its volume alone: that tells more.
+    QString reason;
+    bool volumeReason = false;
     for (const Way way : ways) {
         const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
         if (way == Way::Usual && !result)
@@ -273,10 +355,15 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
         if (!result)
             continue;
         const double change = isEmptyShape(*result) ? 0.0 : volumeChange(body.shape, *result);
-        if (soundResult(operation, body, tools, *result, change))
+        const std::optional<Refusal> refusal = refusalOf(operation, body, tools, *result, change);
+        if (!refusal)
             return {*result, change};
+        if (reason.isEmpty() || (!volumeReason && !refusal->broken)) {
+            reason = refusalText(*refusal, body, change);
+            volumeReason = !refusal->broken;
+        }
     }
-    throw FeatureError(failure + QStringLiteral(": das Ergebnis wäre kein gültiger Körper"));
+    throw FeatureError(failure + QStringLiteral(": ") + reason);
 }
 
 namespace {
@@ -428,6 +515,32 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
     return changed;
 }
 
+QString failureOf(const QString& op)
+{
+    if (op == QLatin1String("join"))
+        return QStringLiteral("Verbinden fehlgeschlagen");
+    if (op == QLatin1String("cut"))
+        return QStringLiteral("Ausschneiden fehlgeschlagen");
+    return QStringLiteral("Schneiden fehlgeschlagen");
+}
+
+// A body read from a mesh file is only its triangles, and the kernel's
+// booleans need the faces' surfaces: it would fail on them, or worse.
+void refuseMeshBodies(const ModelState& state, const std::vector<int>& targets,
+                      const TopoDS_Shape& tool, const QString& op)
+{
+    const QString why = QStringLiteral(
+        "ist ein Netzkörper aus einem Import (nur Dreiecke) und lässt sich weder verbinden "
+        "noch ausschneiden");
+    for (const int id : targets) {
+        const Body& body = state.bodies.at(id);
+        if (io::isMeshOnly(body.shape))
+            throw FeatureError(QStringLiteral("%1: „%2“ %3").arg(failureOf(op), body.name, why));
+    }
+    if (io::isMeshOnly(tool))
+        throw FeatureError(QStringLiteral("%1: das Werkzeug %2").arg(failureOf(op), why));
+}
+
 } // namespace
 
 std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, const QString& op,
@@ -467,6 +580,7 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
         context.state.tools[context.feature.id].targets = targets;
     }
     targets = existingOnce(context.state, targets);
+    refuseMeshBodies(context.state, targets, shape, op);
     if (joining && targets.empty())
         return {addNewBody(context, shape)};
     if (targets.empty()) {

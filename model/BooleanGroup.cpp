@@ -138,12 +138,17 @@ std::optional<TopoDS_Shape> mergedAsAlone(const TopoDS_Shape& result, const Topo
     return mergedSameDomain(result);
 }
 
+TopTools_ListOfShape withBody(const TopoDS_Shape& body, TopTools_ListOfShape tools)
+{
+    tools.Prepend(body);
+    return tools;
+}
+
 // `watched`: joins (index, tool) that found their body by the group's box
 // after a cut; the cut may have shrunk the body's real box, so a join that
 // touches nothing must decide on its own whether it makes a new body. No
-// shape when the merge fails or the volume gained is implausible for the
-// tools' boxes. Grouped tools are planes, cylinders and cones, whose faces one
-// boolean at a time does not check either.
+// shape when the merge fails, the volume gained is implausible for the
+// tools' boxes or the fuse is no whole body.
 Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
             const std::vector<const Bnd_Box*>& boxes, bool bodyMerged,
             const std::vector<std::pair<std::size_t, const TopoDS_Shape*>>& watched)
@@ -166,7 +171,8 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
         if (!touched(fuse, *tool))
             return {std::nullopt, index};
     }
-    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(boxes)))
+    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(boxes))
+        || !wholeResult(fuse.Shape(), withBody(body, tools)))
         return {};
     return {mergedAsAlone(fuse.Shape(), body, bodyMerged), std::nullopt};
 }
@@ -181,9 +187,9 @@ struct Evaluated {
 // The body after the first `count` booleans of the group: one fuse, one merge,
 // one cut, one merge. No shape when a cut removed no material, a join watched
 // touched nothing, the kernel failed, a merge failed (one by one, faces merged
-// before the failing tool came would stay merged) or the volume moved the wrong
-// way or by more than the tools hold: one boolean at a time may give another
-// body then.
+// before the failing tool came would stay merged), the volume moved the wrong
+// way or by more than the tools hold, or a boolean's result is no whole body:
+// one boolean at a time may give another body then.
 Evaluated evaluate(const BooleanGroup& group, std::size_t count)
 {
     TopTools_ListOfShape joins;
@@ -237,7 +243,8 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
                 if (!removesMaterial(cut, bodyFaces, group.ops[k].tool))
                     return {std::nullopt, k};
             }
-            if (!plausibleGain(volumeChange(cut.Shape(), shape), boxVolume(cutBoxes)))
+            if (!plausibleGain(volumeChange(cut.Shape(), shape), boxVolume(cutBoxes))
+                || !wholeResult(cut.Shape(), withBody(shape, cutTools)))
                 return {};
             const std::optional<TopoDS_Shape> result = mergedAsAlone(cut.Shape(), shape, merged);
             if (!result)

@@ -219,7 +219,9 @@ void storeCurvesOnPlanes(const TopoDS_Shape& shape)
 {
     for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
         const TopoDS_Face& planar = TopoDS::Face(face.Current());
-        if (!BRep_Tool::Surface(planar)->IsKind(STANDARD_TYPE(Geom_Plane)))
+        // A face of a body read from a mesh file has triangles and no surface.
+        const Handle(Geom_Surface) surface = BRep_Tool::Surface(planar);
+        if (surface.IsNull() || !surface->IsKind(STANDARD_TYPE(Geom_Plane)))
             continue;
         for (TopExp_Explorer edge(planar, TopAbs_EDGE); edge.More(); edge.Next())
             BRepLib::BuildPCurveForEdgeOnPlane(TopoDS::Edge(edge.Current()), planar);

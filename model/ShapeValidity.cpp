@@ -380,7 +380,7 @@ bool shellsValidIn(const TopoDS_Shape& solid, const ShellParts& split)
 
 // The analyzer's verdict on the shells and solids of the shape, leaving out
 // their faces and everything below them.
-bool shellsAndSolidsValid(const TopoDS_Shape& shape, const ShellParts& split)
+bool shellsAndSolidsPass(const TopoDS_Shape& shape, const ShellParts& split)
 {
     switch (shape.ShapeType()) {
     case TopAbs_SHELL:
@@ -391,7 +391,7 @@ bool shellsAndSolidsValid(const TopoDS_Shape& shape, const ShellParts& split)
     case TopAbs_COMPOUND:
     case TopAbs_COMPSOLID:
         for (TopoDS_Iterator child(shape); child.More(); child.Next()) {
-            if (!shellsAndSolidsValid(child.Value(), split))
+            if (!shellsAndSolidsPass(child.Value(), split))
                 return false;
         }
         return true;
@@ -461,7 +461,21 @@ bool validShape(const TopoDS_Shape& shape, int splitFrom)
         return BRepCheck_Analyzer(shape, Standard_True).IsValid();
     addLoose(shape, builder, checked);
     return BRepCheck_Analyzer(checked, Standard_True).IsValid()
-           && shellsAndSolidsValid(shape, split);
+           && shellsAndSolidsPass(shape, split);
+}
+
+bool shellsAndSolidsValid(const TopoDS_Shape& shape, int splitFrom)
+{
+    if (shape.IsNull())
+        return true;
+    ShellParts split;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+        if (split.IsBound(f.Current()))
+            continue;
+        if (const std::optional<Split> parts = splitOf(TopoDS::Face(f.Current()), splitFrom))
+            split.Bind(f.Current(), shellParts(*parts));
+    }
+    return shellsAndSolidsPass(shape, split);
 }
 
 } // namespace qor::model

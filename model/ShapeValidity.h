@@ -54,6 +54,14 @@ constexpr int partWiresFrom = 32;
 // from the analyzer.
 bool validShape(const TopoDS_Shape& shape, int splitFrom = partWiresFrom);
 
+// The part of validShape above the faces: the analyzer's checks of the shape's
+// shells (closed, consistently oriented, in their solid's context) and solids
+// (their shells nested and turned as a solid's must be), without the checks
+// of faces, wires, edges and vertices. Topology only, so it costs little beside
+// the face checks; validShape(shape) holds exactly when this holds and every
+// face, and every wire, edge or vertex outside the faces, passes on its own.
+bool shellsAndSolidsValid(const TopoDS_Shape& shape, int splitFrom = partWiresFrom);
+
 // The faces validShape checks in place of the face: the face alone, or its
 // parts when it is split.
 std::vector<TopoDS_Face> checkedParts(const TopoDS_Face& face, int splitFrom = partWiresFrom);

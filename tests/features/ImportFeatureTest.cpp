@@ -1,9 +1,15 @@
 #include "TestPart.h"
 
+#include "io/Import.h"
+#include "io/MeshFaces.h"
 #include "io/ShapeText.h"
 #include "sketch/Plane.h"
+#include "tests/common/TempFiles.h"
+#include "tests/fixtures/StlFixtures.h"
 
 #include <BRepPrimAPI_MakeBox.hxx>
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -115,4 +121,68 @@ TEST(ImportFeature, MissingOrDamagedData)
     const QByteArray noShape = qCompress(QByteArray("this is not a shape"));
     EXPECT_EQ(part.run("import", {{"brep", QString::fromLatin1(noShape.toBase64())}}), unreadable);
     EXPECT_TRUE(part.state.bodies.empty());
+}
+
+namespace {
+
+// The body an STL file of a tetrahedron with 20 mm legs gives: triangles only.
+TopoDS_Shape stlBody()
+{
+    const QTemporaryDir dir;
+    const QString path
+        = qor::test::writeFile(dir, QStringLiteral("teil.stl"),
+                               qor::fixtures::binaryStl(qor::fixtures::tetrahedron(20), 4));
+    const qor::io::ImportResult read = qor::io::readInThisProcess(path, {}, {});
+    EXPECT_TRUE(read.ok) << read.error.toStdString();
+    return read.ok ? read.bodies.front().shape : TopoDS_Shape();
+}
+
+QJsonObject meshImport(const TopoDS_Shape& mesh)
+{
+    return {{"file", "/tmp/teil.stl"},
+            {"brep", qor::io::shapeToBase64(mesh)},
+            {"names", QJsonArray{"teil"}}};
+}
+
+QJsonObject boxAt(double x, double y, const char* op)
+{
+    return {{"x", x}, {"y", y}, {"length", 4}, {"width", 4}, {"height", 4}, {"op", op}};
+}
+
+QString meshRefusal(const char* failure)
+{
+    return QStringLiteral("%1: „teil“ ist ein Netzkörper aus einem Import (nur Dreiecke) und "
+                          "lässt sich weder verbinden noch ausschneiden")
+        .arg(QString::fromUtf8(failure));
+}
+
+} // namespace
+
+// A body read from a mesh file has faces without surfaces: a cutting and a
+// joined box over it are refused with the boolean's own text, which names the
+// body, and leave it as it was, whether the recompute lets their booleans wait
+// in a group or runs them one by one.
+TEST(ImportFeature, MeshBodyRefusesCutsAndJoins)
+{
+    const TopoDS_Shape mesh = stlBody();
+    ASSERT_TRUE(qor::io::isMeshOnly(mesh));
+
+    Document doc;
+    doc.addFeature("import", meshImport(mesh));
+    Feature* cut = doc.addFeature("box", boxAt(3, 3, "cut"));
+    Feature* join = doc.addFeature("box", boxAt(4, 4, "join"));
+    doc.recompute();
+    EXPECT_EQ(cut->error.toStdString(), meshRefusal("Ausschneiden fehlgeschlagen").toStdString());
+    EXPECT_EQ(join->error.toStdString(), meshRefusal("Verbinden fehlgeschlagen").toStdString());
+    ASSERT_EQ(doc.current.bodies.size(), 1u);
+    EXPECT_TRUE(qor::io::isMeshOnly(doc.current.bodies.begin()->second.shape));
+
+    TestPart part;
+    ASSERT_EQ(part.run("import", meshImport(mesh)), QString());
+    EXPECT_EQ(part.run("box", boxAt(3, 3, "cut")).toStdString(),
+              meshRefusal("Ausschneiden fehlgeschlagen").toStdString());
+    EXPECT_EQ(part.run("box", boxAt(4, 4, "join")).toStdString(),
+              meshRefusal("Verbinden fehlgeschlagen").toStdString());
+    ASSERT_EQ(part.state.bodies.size(), 1u);
+    EXPECT_TRUE(qor::io::isMeshOnly(part.state.bodies.begin()->second.shape));
 }

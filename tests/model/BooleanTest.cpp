@@ -1,6 +1,7 @@
 #include "model/ExecContext.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Builder.hxx>
@@ -175,6 +176,45 @@ TEST(Boolean, InvalidToolIsRepairedFirst)
     EXPECT_TRUE(BRepCheck_Analyzer(record.shape, Standard_True).IsValid());
     EXPECT_TRUE(part.state.bodies.at(result[0]).shape.IsSame(record.shape));
     EXPECT_EQ(countOf(record.shape, TopAbs_FACE), 5);
+}
+
+// A body of solids that overlap (read from a file as one body) loses the
+// overlap when a join fuses them: the kernel's result is a valid body, and the
+// refusal says what is wrong with it instead of calling it invalid.
+TEST(Boolean, JoinThatWouldLoseVolumeSaysSo)
+{
+    const struct {
+        int copies; // 10 mm cubes, each 0.5 mm along x from the one before
+        const char* refusal;
+    } cases[] = {
+        {2, "Verbinden fehlgeschlagen: das Ergebnis wäre kleiner als der Körper"},
+        {3, "Verbinden fehlgeschlagen: das Ergebnis verlöre den größten Teil des Körpervolumens"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.copies);
+        BRep_Builder builder;
+        TopoDS_Compound overlapping;
+        builder.MakeCompound(overlapping);
+        for (int k = 0; k < c.copies; ++k)
+            builder.Add(overlapping, box(10, 10, 10, gp_Pnt(0.5 * k, 0, 0)));
+        TestDocument part(false);
+        part.feature.id = 3;
+        const int id = addNewBody(part.ctx, overlapping);
+        part.feature.id = 9;
+        const TopoDS_Shape tool = box(2, 2, 2, gp_Pnt(9, 9, 9));
+        const TopoDS_Shape fused = BRepAlgoAPI_Fuse(overlapping, tool).Shape();
+        ASSERT_TRUE(BRepCheck_Analyzer(fused, Standard_True).IsValid());
+        ASSERT_LT(shapeVolume(fused), shapeVolume(overlapping));
+
+        std::string refusal;
+        try {
+            part.apply(tool, "join", {id});
+        } catch (const FeatureError& e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal, c.refusal);
+        EXPECT_TRUE(part.state.bodies.at(id).shape.IsSame(overlapping));
+    }
 }
 
 namespace {

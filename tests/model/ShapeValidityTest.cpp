@@ -5,6 +5,7 @@
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
@@ -15,6 +16,7 @@
 #include <TopLoc_Location.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
 
@@ -102,6 +104,21 @@ int splitFaces(const TopoDS_Shape& shape, int splitFrom)
     return count;
 }
 
+// A 10 mm cube with a void: a 2 mm cube inside it, whose shell is turned
+// inward as a cut leaves it, or outward as a broken cut left one.
+TopoDS_Shape cubeWithVoid(bool inward)
+{
+    BRep_Builder builder;
+    TopoDS_Solid solid;
+    builder.MakeSolid(solid);
+    for (TopoDS_Iterator shell(BRepPrimAPI_MakeBox(10, 10, 10).Shape()); shell.More(); shell.Next())
+        builder.Add(solid, shell.Value());
+    const TopoDS_Shape inner = BRepPrimAPI_MakeBox(gp_Pnt(4, 4, 4), 2, 2, 2).Shape();
+    for (TopoDS_Iterator shell(inner); shell.More(); shell.Next())
+        builder.Add(solid, inward ? shell.Value().Reversed() : shell.Value());
+    return solid;
+}
+
 } // namespace
 
 // Random plates of mixed holes, sound and with every kind of flaw, as faces
@@ -183,11 +200,16 @@ TEST(ShapeValidity, ShellsAroundSplitFacesGetTheKernelsVerdict)
         {"the holed face left out", solidOf(topless), false},
         {"two plates in one shell", solidOf(twoPlates), false},
         {"with an open solid beside", pair, false},
+        {"a cube with a void", cubeWithVoid(true), true},
+        {"a cube with a void turned outward", cubeWithVoid(false), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(plainVerdict(c.shape), c.valid);
         EXPECT_EQ(validShape(c.shape, splitAll), c.valid);
+        // Every face is sound: the verdict lies above the faces.
+        EXPECT_EQ(shellsAndSolidsValid(c.shape, splitAll), c.valid);
+        EXPECT_EQ(shellsAndSolidsValid(c.shape), c.valid);
     }
 }
 
