@@ -531,7 +531,7 @@ void refuseMeshBodies(const ModelState& state, const std::vector<int>& targets,
 {
     const QString why = QStringLiteral(
         "ist ein Netzkörper aus einem Import (nur Dreiecke) und lässt sich weder verbinden "
-        "noch ausschneiden");
+        "noch ausschneiden noch verschneiden");
     for (const int id : targets) {
         const Body& body = state.bodies.at(id);
         if (io::isMeshOnly(body.shape))

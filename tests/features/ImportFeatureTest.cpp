@@ -152,7 +152,7 @@ QJsonObject boxAt(double x, double y, const char* op)
 QString meshRefusal(const char* failure)
 {
     return QStringLiteral("%1: „teil“ ist ein Netzkörper aus einem Import (nur Dreiecke) und "
-                          "lässt sich weder verbinden noch ausschneiden")
+                          "lässt sich weder verbinden noch ausschneiden noch verschneiden")
         .arg(QString::fromUtf8(failure));
 }
 
