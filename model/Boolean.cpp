@@ -145,11 +145,20 @@ bool mayMerge(const TopoDS_Shape& result, const std::vector<const Body*>& target
     return newFacesMayMerge(result, oldFaces);
 }
 
-// The boolean's result merged where it has to be, marked as merged.
+// The boolean's result merged where it has to be, marked as merged when the
+// merge was taken whole. A body whose merge failed or left faces apart is
+// merged whole again by the next boolean: marked, its faces would stay apart
+// for good, as only the faces a boolean makes are looked at then.
 void storeMerged(Body& body, const TopoDS_Shape& result, const std::vector<const Body*>& targets)
 {
-    body.shape = mayMerge(result, targets) ? unifySameDomain(result) : result;
-    body.unified = body.shape;
+    if (!mayMerge(result, targets)) {
+        body.shape = result;
+        body.unified = result;
+        return;
+    }
+    const std::optional<SameDomainMerge> merge = mergedSameDomain(result);
+    body.shape = merge ? merge->shape : result;
+    body.unified = merge && merge->whole ? body.shape : TopoDS_Shape();
 }
 
 } // namespace

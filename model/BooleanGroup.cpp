@@ -129,13 +129,17 @@ double boxVolume(const std::vector<const Bnd_Box*>& boxes)
 }
 
 // The result merged where merging could change it, as one boolean at a time
-// merges; none when the merge fails.
+// merges; none when the merge fails or leaves faces apart (one by one, the
+// next boolean would merge the body whole again).
 std::optional<TopoDS_Shape> mergedAsAlone(const TopoDS_Shape& result, const TopoDS_Shape& before,
                                           bool beforeMerged)
 {
     if (beforeMerged && !mayMergeAfter(result, before))
         return result;
-    return mergedSameDomain(result);
+    const std::optional<SameDomainMerge> merge = mergedSameDomain(result);
+    if (!merge || !merge->whole)
+        return std::nullopt;
+    return merge->shape;
 }
 
 TopTools_ListOfShape withBody(const TopoDS_Shape& body, TopTools_ListOfShape tools)
@@ -282,14 +286,15 @@ TopoDS_Shape applyOne(const TopoDS_Shape& shape, const WaitingBoolean& op)
     }
 }
 
-void setSettled(ModelState& state, const TopoDS_Shape& shape)
+// `merged`: whether the shape is known to be merged whole.
+void setSettled(ModelState& state, const TopoDS_Shape& shape, bool merged = true)
 {
     const int id = state.group->bodyId;
     state.group.reset();
     state.groupOps = 0;
     if (const auto it = state.bodies.find(id); it != state.bodies.end()) {
         it->second.shape = shape;
-        it->second.unified = shape;
+        it->second.unified = merged ? shape : TopoDS_Shape();
     }
 }
 
@@ -436,12 +441,14 @@ void settleState(ModelState& state)
     std::optional<TopoDS_Shape> shape = evaluate(group, count).shape;
     if (shape) {
         group.results.emplace(count, *shape);
-    } else {
-        shape = group.base;
-        for (std::size_t k = 0; k < count; ++k)
-            shape = applyOne(*shape, group.ops[k]);
+        setSettled(state, *shape);
+        return;
     }
-    setSettled(state, *shape);
+    shape = group.base;
+    for (std::size_t k = 0; k < count; ++k)
+        shape = applyOne(*shape, group.ops[k]);
+    // Whether each merge on the way was taken whole is not kept.
+    setSettled(state, *shape, false);
 }
 
 } // namespace qor::model

@@ -21,6 +21,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
 
 #include <algorithm>
@@ -252,53 +253,108 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
 
 namespace {
 
-// The merged shape, or the shape as it was when the merge changed no face or
-// left a face the kernel's checks reject where the faces it replaced passed
-// them: merging must never turn a valid body invalid (seen: a cut through a
-// plate merged into a face whose wire crossed itself, and every later join
-// and cut of the history failed on it). Only the faces the merge changed are
-// checked, and of a made face only the wires the merge changed and those
-// near them; the replaced faces only when the made ones fail.
-TopoDS_Shape soundMerge(const TopoDS_Shape& shape, const TopoDS_Shape& merged)
+// The kernel's merge of the shape, with the edges in `kept` left as they are.
+void runMerge(ShapeUpgrade_UnifySameDomain& unify, const TopoDS_Shape& shape,
+              const TopTools_MapOfShape& kept)
 {
-    TopTools_ListOfShape given;
-    given.Append(shape);
-    const ChangedFaces changed = changedFaces(merged, given);
-    if (changed.made.IsEmpty() && changed.replaced.IsEmpty())
-        return shape;
-    if (mergedFacesSound(changed) || !facesSound(changed.replaced))
-        return merged;
-    return shape;
+    unify.Initialize(shape, Standard_True, Standard_True, Standard_False);
+    unify.AllowInternalEdges(Standard_False);
+    keepAroundCurvedBothWays(shape, unify);
+    for (TopTools_MapOfShape::Iterator edge(kept); edge.More(); edge.Next())
+        unify.KeepShape(edge.Value());
+    unify.Build();
+}
+
+// Adds to `kept` the edges of the faces that the merge joins into a face the
+// kernel's checks reject, so that a merge run again leaves just those faces
+// apart and joins the others. False when it finds none to add. The faces are
+// checked before the parts the merge wrote into are put back, as they stand
+// then: with the same geometry the copies carry afterwards.
+bool keepUnsoundMerges(const TopoDS_Shape& shape, TopTools_MapOfShape& kept)
+{
+    PartSnapshot taken(shape);
+    try {
+        OCC_CATCH_SIGNALS
+        ShapeUpgrade_UnifySameDomain unify;
+        runMerge(unify, shape, kept);
+        TopTools_ListOfShape given;
+        given.Append(shape);
+        TopTools_MapOfShape unsound;
+        for (const TopoDS_Shape& face : unsoundMergedFaces(changedFaces(unify.Shape(), given)))
+            unsound.Add(face);
+        bool added = false;
+        for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
+            const TopTools_ListOfShape& images = unify.History()->Modified(face.Current());
+            if (!std::any_of(images.begin(), images.end(),
+                             [&](const TopoDS_Shape& image) { return unsound.Contains(image); }))
+                continue;
+            for (TopExp_Explorer edge(face.Current(), TopAbs_EDGE); edge.More(); edge.Next())
+                added = kept.Add(edge.Current()) || added;
+        }
+        taken.putBack();
+        return added;
+    } catch (...) {
+        taken.putBack();
+        return false;
+    }
+}
+
+// Whether the faces the merge changed pass the kernel's checks, or were
+// broken before it. Only the faces the merge changed are checked, and of a
+// made face only the wires the merge changed and those near them; the
+// replaced faces only when the made ones fail.
+bool soundMerge(const ChangedFaces& changed)
+{
+    return mergedFacesSound(changed) || !facesSound(changed.replaced);
 }
 
 } // namespace
 
-std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape)
+// A merge must never turn a valid body invalid (seen: a cut through a plate
+// merged into a face whose wire crossed itself, and every later join and cut
+// of the history failed on it). Where it would, it is run again with the
+// faces it joined wrongly left apart, so that the body still has the others
+// joined; if the faces cannot be told, the shape stays as it was.
+std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape)
 {
     if (shape.IsNull())
-        return shape;
-    // The merge writes new curves into edges it keeps, whatever its safe input
-    // mode says: in the shape's parts it would change the bodies of earlier
-    // states and of the undo history that share them (seen: a valid body of an
-    // earlier step turned invalid and lost 364 mm³). What it writes goes onto
-    // copies of the parts, and the parts are put back as they were.
-    PartSnapshot taken(shape);
-    try {
-        OCC_CATCH_SIGNALS
-        ShapeUpgrade_UnifySameDomain unify(shape, Standard_True, Standard_True, Standard_False);
-        unify.AllowInternalEdges(Standard_False);
-        keepAroundCurvedBothWays(shape, unify);
-        unify.Build();
-        return soundMerge(shape, taken.putBack(unify.Shape()));
-    } catch (...) {
-        taken.putBack();
-        return std::nullopt;
+        return SameDomainMerge{shape, true};
+    TopTools_ListOfShape given;
+    given.Append(shape);
+    TopTools_MapOfShape kept;
+    // Each run after the first leaves more faces apart, so a few runs at most.
+    for (int run = 0; run < 3; ++run) {
+        // The merge writes new curves into edges it keeps, whatever its safe
+        // input mode says: in the shape's parts it would change the bodies of
+        // earlier states and of the undo history that share them (seen: a valid
+        // body of an earlier step turned invalid and lost 364 mm³). What it
+        // writes goes onto copies of the parts, and the parts are put back as
+        // they were.
+        PartSnapshot taken(shape);
+        try {
+            OCC_CATCH_SIGNALS
+            ShapeUpgrade_UnifySameDomain unify;
+            runMerge(unify, shape, kept);
+            const TopoDS_Shape merged = taken.putBack(unify.Shape());
+            const ChangedFaces changed = changedFaces(merged, given);
+            if (changed.made.IsEmpty() && changed.replaced.IsEmpty())
+                return SameDomainMerge{shape, kept.IsEmpty()};
+            if (soundMerge(changed))
+                return SameDomainMerge{merged, kept.IsEmpty()};
+        } catch (...) {
+            taken.putBack();
+            return std::nullopt;
+        }
+        if (!keepUnsoundMerges(shape, kept))
+            break;
     }
+    return SameDomainMerge{shape, false};
 }
 
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape)
 {
-    return mergedSameDomain(shape).value_or(shape);
+    const std::optional<SameDomainMerge> merge = mergedSameDomain(shape);
+    return merge ? merge->shape : shape;
 }
 
 } // namespace qor::model

@@ -121,12 +121,21 @@ bool mayMergeAfter(const TopoDS_Shape& result, const TopoDS_Shape& merged);
 bool isPlaneCylinderOrCone(const TopoDS_Shape& face);
 
 // Merges faces and edges that lie on the same surface or curve; faces touching a
-// face curved both ways (a sphere, a torus, a free form) keep their edges. The
-// input unchanged when the kernel fails, when nothing merges, and when the
-// merged faces fail the kernel's checks while the faces they replace pass.
+// face curved both ways (a sphere, a torus, a free form) keep their edges.
+// Faces whose merged face would fail the kernel's checks while the faces they
+// replace pass stay apart, the others merge. The input unchanged when the
+// kernel fails or nothing merges.
 TopoDS_Shape unifySameDomain(const TopoDS_Shape& shape);
-// The same, or none when the kernel fails.
-std::optional<TopoDS_Shape> mergedSameDomain(const TopoDS_Shape& shape);
+
+// The merged shape, and whether the merge was taken whole: false when faces
+// were left apart because their merged face failed the checks (merging the
+// body again later, after other changes, may join them soundly).
+struct SameDomainMerge {
+    TopoDS_Shape shape;
+    bool whole = true;
+};
+// The same as unifySameDomain, or none when the kernel fails.
+std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape);
 
 // Applies the feature's tool with op "new"/"" (new body), "join", "cut" or any
 // other text (intersect) to the target bodies, which are found by bounding box

@@ -194,4 +194,20 @@ bool mergedFacesSound(const ChangedFaces& changed)
     return facesSound(checked);
 }
 
+TopTools_ListOfShape unsoundMergedFaces(const ChangedFaces& changed)
+{
+    TopTools_ListOfShape unsound;
+    for (const TopoDS_Shape& made : changed.made) {
+        const std::optional<TopoDS_Face> face
+            = mergedFaceToCheck(TopoDS::Face(made), changed.replaced);
+        if (!face)
+            continue;
+        TopTools_ListOfShape checked;
+        checked.Append(*face);
+        if (!facesSound(checked))
+            unsound.Append(made);
+    }
+    return unsound;
+}
+
 } // namespace qor::model

@@ -27,4 +27,8 @@ std::optional<TopoDS_Face> mergedFaceToCheck(const TopoDS_Face& made,
 // made face, though this may pass it.
 bool mergedFacesSound(const ChangedFaces& changed);
 
+// The faces the merge made that fail the checks mergedFacesSound runs, each
+// checked on its own.
+TopTools_ListOfShape unsoundMergedFaces(const ChangedFaces& changed);
+
 } // namespace qor::model

@@ -157,11 +157,14 @@ void checkMerge(const TopoDS_Shape& body, const TopoDS_Shape& tool, bool cut,
         return;
     const Fingerprint bodyBefore = fingerprint(body);
     const Fingerprint rawBefore = fingerprint(*raw);
-    const std::optional<TopoDS_Shape> merged = mergedSameDomain(*raw);
+    const auto shapeOf = [](const std::optional<SameDomainMerge>& merge) {
+        return merge ? std::optional<TopoDS_Shape>(merge->shape) : std::nullopt;
+    };
+    const std::optional<TopoDS_Shape> merged = shapeOf(mergedSameDomain(*raw));
     const int bodyChanged = changedParts(bodyBefore, body);
     const int rawChanged = changedParts(rawBefore, *raw);
-    const std::optional<TopoDS_Shape> plain
-        = mergedSameDomain(BRepBuilderAPI_Copy(*raw, Standard_False, Standard_False).Shape());
+    const std::optional<TopoDS_Shape> plain = shapeOf(
+        mergedSameDomain(BRepBuilderAPI_Copy(*raw, Standard_False, Standard_False).Shape()));
 
     const Measured a = measure(merged);
     const Measured b = measure(plain);
