@@ -1,7 +1,7 @@
 // The rules every mesh writer follows, checked on the files read back by
-// parsers of the test's own (binary STL, OBJ, PLY, 3MF) and the kernel's glTF
-// reader: no triangle without area, non-manifold edges named, no face left out
-// that can be meshed, and the coarsening note naming the bound that acted.
+// parsers of the test's own (binary STL, OBJ, PLY, 3MF, GLB): no triangle without area,
+// non-manifold edges named, no face left out that can be meshed, and the coarsening note naming the
+// bound that acted.
 
 #include "IoTestSupport.h"
 #include "io/BrepFile.h"
@@ -13,6 +13,7 @@
 
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
+#include "tests/fixtures/MeshSoup.h"
 #include "tests/fixtures/StlFixtures.h"
 
 #include <QDir>
@@ -44,194 +45,16 @@ using qor::io::ExportOptions;
 
 namespace {
 
-// A mesh as a file holds it, in millimetres.
-struct Soup {
-    std::vector<gp_Pnt> nodes;
-    std::vector<std::array<int, 3>> triangles;
-};
-
-Soup binaryStlSoup(const QByteArray& bytes)
-{
-    Soup soup;
-    for (qsizetype at = 84; at + 50 <= bytes.size(); at += 50) {
-        std::array<int, 3> t{};
-        for (int c = 0; c < 3; ++c) {
-            float xyz[3];
-            std::memcpy(xyz, bytes.constData() + at + 12 + 12 * c, 12);
-            t[std::size_t(c)] = int(soup.nodes.size());
-            soup.nodes.emplace_back(xyz[0], xyz[1], xyz[2]);
-        }
-        soup.triangles.push_back(t);
-    }
-    return soup;
-}
-
-// "v x y z" and "f a b c" with any "/…" after each index.
-Soup objSoup(const QByteArray& text)
-{
-    Soup soup;
-    for (const QByteArray& line : text.split('\n')) {
-        const QList<QByteArray> words = line.simplified().split(' ');
-        if (words.size() >= 4 && words[0] == "v")
-            soup.nodes.emplace_back(words[1].toDouble(), words[2].toDouble(), words[3].toDouble());
-        if (words.size() == 4 && words[0] == "f") {
-            std::array<int, 3> t{};
-            for (int c = 0; c < 3; ++c)
-                t[std::size_t(c)] = words[c + 1].split('/').first().toInt() - 1;
-            soup.triangles.push_back(t);
-        }
-    }
-    return soup;
-}
-
-Soup plySoup(const QByteArray& text)
-{
-    Soup soup;
-    const QList<QByteArray> lines = text.split('\n');
-    int vertices = 0;
-    int at = 0;
-    for (; at < lines.size() && lines[at] != "end_header"; ++at) {
-        if (lines[at].startsWith("element vertex "))
-            vertices = lines[at].mid(15).toInt();
-    }
-    for (++at; at < lines.size(); ++at) {
-        const QList<QByteArray> words = lines[at].split(' ');
-        if (vertices > 0 && words.size() >= 3) {
-            soup.nodes.emplace_back(words[0].toDouble(), words[1].toDouble(), words[2].toDouble());
-            --vertices;
-        } else if (words.size() >= 4 && words[0] == "3") {
-            soup.triangles.push_back({words[1].toInt(), words[2].toInt(), words[3].toInt()});
-        }
-    }
-    return soup;
-}
-
-// The model part of a 3MF package; objects follow each other, so indices are
-// taken relative to the object's first vertex.
-Soup threeMfSoup(const QByteArray& package)
-{
-    qor::ZipReader zip;
-    EXPECT_TRUE(zip.open(package));
-    const QString model = QString::fromUtf8(zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 28));
-    static const QRegularExpression item(
-        QStringLiteral(R"re(<object |<vertex x="([^"]+)" y="([^"]+)" z="([^"]+)"|)re"
-                       R"re(<triangle v1="(\d+)" v2="(\d+)" v3="(\d+)")re"));
-    Soup soup;
-    int first = 0;
-    for (auto it = item.globalMatch(model); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        if (m.captured(0) == u"<object ")
-            first = int(soup.nodes.size());
-        else if (!m.captured(1).isEmpty())
-            soup.nodes.emplace_back(m.captured(1).toDouble(), m.captured(2).toDouble(),
-                                    m.captured(3).toDouble());
-        else
-            soup.triangles.push_back({first + m.captured(4).toInt(), first + m.captured(5).toInt(),
-                                      first + m.captured(6).toInt()});
-    }
-    return soup;
-}
-
-// The kernel's glTF reader, back in millimetres.
-Soup glbSoup(const QString& path)
-{
-    Soup soup;
-    Handle(TDocStd_Document) doc = qor::io::newXcafDocument();
-    RWGltf_CafReader reader;
-    reader.SetSystemLengthUnit(0.001);
-    reader.SetDocument(doc);
-    EXPECT_TRUE(reader.Perform(TCollection_AsciiString(path.toUtf8().constData()),
-                               Message_ProgressRange()));
-    for (TopExp_Explorer ex(reader.SingleShape(), TopAbs_FACE); ex.More(); ex.Next()) {
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) mesh
-            = BRep_Tool::Triangulation(TopoDS::Face(ex.Current()), location);
-        const int first = int(soup.nodes.size());
-        for (int i = 1; i <= mesh->NbNodes(); ++i)
-            soup.nodes.push_back(mesh->Node(i).Transformed(location.Transformation()));
-        for (int t = 1; t <= mesh->NbTriangles(); ++t) {
-            int a = 0, b = 0, c = 0;
-            mesh->Triangle(t).Get(a, b, c);
-            soup.triangles.push_back({first + a - 1, first + b - 1, first + c - 1});
-        }
-    }
-    qor::io::closeXcafDocument(doc);
-    return soup;
-}
+using namespace qor::fixtures;
 
 Soup soupOf(const QString& path)
 {
-    const QByteArray bytes = qor::test::readFile(path);
-    if (path.endsWith(u".stl"))
-        return binaryStlSoup(bytes);
-    if (path.endsWith(u".obj"))
-        return objSoup(bytes);
-    if (path.endsWith(u".ply"))
-        return plySoup(bytes);
-    if (path.endsWith(u".3mf"))
-        return threeMfSoup(bytes);
-    return glbSoup(path);
-}
-
-// Triangles two of whose corners are one point (a micrometre apart at most).
-int zeroAreaTriangles(const Soup& soup)
-{
-    int count = 0;
-    for (const auto& t : soup.triangles) {
-        const gp_Pnt& a = soup.nodes[std::size_t(t[0])];
-        const gp_Pnt& b = soup.nodes[std::size_t(t[1])];
-        const gp_Pnt& c = soup.nodes[std::size_t(t[2])];
-        if (a.Distance(b) < 1e-3 || b.Distance(c) < 1e-3 || a.Distance(c) < 1e-3)
-            ++count;
-    }
-    return count;
-}
-
-// How many triangles share each edge once the corners are merged at 0.001 mm.
-std::map<std::pair<int, int>, int> edgeUses(const Soup& soup)
-{
-    std::map<std::array<long long, 3>, int> index;
-    std::vector<int> merged;
-    for (const gp_Pnt& p : soup.nodes) {
-        const std::array<long long, 3> key{std::llround(p.X() * 1000), std::llround(p.Y() * 1000),
-                                           std::llround(p.Z() * 1000)};
-        merged.push_back(index.try_emplace(key, int(index.size())).first->second);
-    }
-    std::map<std::pair<int, int>, int> uses;
-    for (const auto& t : soup.triangles) {
-        for (int k = 0; k < 3; ++k) {
-            const int a = merged[std::size_t(t[std::size_t(k)])];
-            const int b = merged[std::size_t(t[std::size_t((k + 1) % 3)])];
-            if (a != b)
-                ++uses[std::minmax(a, b)];
-        }
-    }
-    return uses;
-}
-
-int edgesUsedOtherThanTwice(const Soup& soup)
-{
-    int count = 0;
-    for (const auto& [edge, n] : edgeUses(soup))
-        count += n != 2 ? 1 : 0;
-    return count;
-}
-
-// Edges only one triangle has, with the corners merged at 0.001 mm: holes in the surface.
-int openEdges(const Soup& soup)
-{
-    const std::map<std::pair<int, int>, int> uses = edgeUses(soup);
-    return int(
-        std::count_if(uses.begin(), uses.end(), [](const auto& u) { return u.second == 1; }));
+    return soupOfFile(path);
 }
 
 double soupVolume(const Soup& soup)
 {
-    double sixfold = 0.0;
-    for (const auto& t : soup.triangles)
-        sixfold += soup.nodes[std::size_t(t[0])].XYZ().Dot(
-            soup.nodes[std::size_t(t[1])].XYZ().Crossed(soup.nodes[std::size_t(t[2])].XYZ()));
-    return std::abs(sixfold) / 6.0;
+    return std::abs(signedVolume(soup));
 }
 
 const char* const meshSuffixes[] = {"stl", "obj", "glb", "ply", "3mf"};
