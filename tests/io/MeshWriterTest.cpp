@@ -13,6 +13,7 @@
 
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
+#include "tests/fixtures/MeshSeams.h"
 #include "tests/fixtures/MeshSoup.h"
 #include "tests/fixtures/StlFixtures.h"
 
@@ -32,6 +33,7 @@
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
+#include <TopoDS_Shell.hxx>
 
 #include <cerrno>
 #include <cmath>
@@ -274,6 +276,150 @@ TEST(MeshWriters, KiCadWindingsAndConnectorComeOutClosed)
             EXPECT_EQ(openEdges(soupOf(path)), 0);
         }
     }
+}
+
+// Faces the mesher meshed apart from their neighbours leave a slit along a
+// shared edge (a node the neighbour lacks), a corner that misses the
+// neighbours' by a fraction of a micrometre, or a small notch: every format
+// holds the box closed by position, read on the writers' grid and leniently,
+// with its volume facing out and without a note.
+TEST(MeshWriters, SeamsBetweenFacesMeshedApartAreClosed)
+{
+    using qor::fixtures::SeamFault;
+    const struct {
+        const char* what;
+        SeamFault fault;
+        double size;
+        double offset;
+        double deflection;
+    } cases[] = {
+        {"node on the edge, out of the face", SeamFault::ExtraBorderNode, 10.0, 0.005, 0.02},
+        {"node on the edge, on it", SeamFault::ExtraBorderNode, 10.0, 0.0, 0.02},
+        {"corner shifted", SeamFault::ShiftedCorner, 10.0, 0.0008, 0.02},
+        {"notch", SeamFault::NotchedBorder, 2.0, 1.2, 1.0},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        for (const char* suffix : meshSuffixes) {
+            SCOPED_TRACE(std::string(c.what) + " as " + suffix);
+            ExportOptions options;
+            options.linearDeflection = c.deflection;
+            const TopoDS_Shape box = qor::fixtures::boxWithSeamFault(c.size, c.fault, c.offset);
+            const QString path = dir.filePath(QStringLiteral("kasten.") + suffix);
+            QString note = QStringLiteral("alt");
+            ASSERT_TRUE(
+                exportFile(path, {{QStringLiteral("Kasten"), box}}, options, nullptr, &note));
+            const Soup soup = soupOf(path);
+            EXPECT_EQ(openEdges(soup, 1e-5), 0);
+            EXPECT_EQ(openEdges(soup), 0);
+            EXPECT_EQ(edgesUsedOtherThanTwice(soup), 0);
+            EXPECT_EQ(zeroAreaTriangles(soup), 0);
+            const double volume = c.size * c.size * c.size;
+            EXPECT_NEAR(signedVolume(soup), volume, 0.01 * volume);
+            EXPECT_EQ(note, QString());
+        }
+    }
+}
+
+// A closed body whose mesh keeps holes that cannot be closed is named with the
+// count of open edges its file holds; an open surface, whose rim is open in the
+// model too, is not.
+TEST(MeshWriters, OpenEdgesOfClosedBodiesAreNamedWithTheirCount)
+{
+    using qor::fixtures::SeamFault;
+    TopoDS_Shell open;
+    BRep_Builder builder;
+    builder.MakeShell(open);
+    TopExp_Explorer faces(qor::test::box(4, 4, 4, gp_Pnt(0, 20, 0)), TopAbs_FACE);
+    for (int i = 0; i < 5; faces.Next(), ++i)
+        builder.Add(open, faces.Current());
+    QTemporaryDir dir;
+    for (const char* suffix : meshSuffixes) {
+        SCOPED_TRACE(suffix);
+        // The notch lies too far from the edge for the mesh's deflection.
+        const std::vector<ExportBody> bodies = {
+            {QStringLiteral("Kasten"),
+             qor::fixtures::boxWithSeamFault(10.0, SeamFault::NotchedBorder, 3.0)},
+            {QStringLiteral("Schale"), open},
+        };
+        const QString path = dir.filePath(QStringLiteral("teile.") + suffix);
+        QString note;
+        ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
+        const Soup soup = soupOf(path);
+        Soup kasten;
+        kasten.nodes = soup.nodes;
+        for (std::size_t t = 0; t < soup.triangles.size(); ++t) {
+            // The box comes first in every format; its triangles end where the shell's begin.
+            const gp_Pnt& corner = soup.nodes[std::size_t(soup.triangles[t][0])];
+            if (corner.Y() < 15.0)
+                kasten.triangles.push_back(soup.triangles[t]);
+        }
+        const int holes = openEdges(kasten, 1e-5);
+        EXPECT_GT(holes, 0);
+        EXPECT_GT(openEdges(soup, 1e-5), holes);
+        EXPECT_EQ(note, QStringLiteral("„Kasten“ hat %1 offene Kanten, an denen nur ein Dreieck "
+                                       "liegt (Loch im Netz); manche Slicer lehnen das Objekt ab "
+                                       "oder reparieren es")
+                            .arg(holes));
+    }
+}
+
+// A body placed with a mirror, on its own or inside a mirrored group, is written
+// facing out by every writer: the volume read back from the file is positive.
+TEST(MeshWriters, MirroredPlacementsFaceOutwards)
+{
+    gp_Trsf mirror;
+    mirror.SetMirror(gp_Ax2(gp_Pnt(50, 0, 0), gp::DX()));
+    const TopLoc_Location mirrored(mirror);
+    TopoDS_Compound group;
+    BRep_Builder builder;
+    builder.MakeCompound(group);
+    builder.Add(group, BRepPrimAPI_MakeCone(gp_Ax2(gp_Pnt(0, 40, 0), gp::DZ()), 6, 2, 10).Shape());
+    const double cone = std::numbers::pi * 10.0 / 3.0 * (36.0 + 12.0 + 4.0);
+    const struct {
+        const char* what;
+        TopoDS_Shape shape;
+        double volume;
+    } cases[] = {
+        {"box", qor::test::box(10, 20, 30).Located(mirrored, false), 6000.0},
+        {"group", group.Located(mirrored, false), cone},
+        {"box without mirror", qor::test::box(10, 20, 30), 6000.0},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        for (const char* suffix : meshSuffixes) {
+            SCOPED_TRACE(std::string(c.what) + " as " + suffix);
+            const QString path = dir.filePath(QStringLiteral("spiegel.") + suffix);
+            QString error;
+            ASSERT_TRUE(
+                exportFile(path, {{QStringLiteral("Teil"), c.shape}}, ExportOptions(), &error))
+                << error.toStdString();
+            const Soup soup = soupOf(path);
+            EXPECT_EQ(openEdges(soup), 0);
+            EXPECT_NEAR(signedVolume(soup), c.volume, 0.01 * c.volume);
+        }
+    }
+}
+
+// A 3MF of a body without a name calls its object and material "Körper N", as
+// the other formats name it.
+TEST(MeshWriters, UnnamedBodyIsNamedIn3mf)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("teile.3mf"));
+    ASSERT_TRUE(exportFile(path,
+                           {{QStringLiteral("Deckel"), qor::test::box(2, 2, 2)},
+                            {QString(), qor::test::box(2, 2, 2, gp_Pnt(5, 0, 0))}},
+                           ExportOptions()));
+    qor::ZipReader zip;
+    ASSERT_TRUE(zip.open(qor::test::readFile(path)));
+    const QString model = QString::fromUtf8(zip.read(QStringLiteral("3D/3dmodel.model"), 1 << 24));
+    EXPECT_TRUE(model.contains(QStringLiteral("<base name=\"Körper 2\" ")));
+    EXPECT_TRUE(
+        model.contains(QStringLiteral("type=\"model\" name=\"Körper 2\" pid=\"1\" pindex=\"1\"")));
+    EXPECT_TRUE(
+        model.contains(QStringLiteral("type=\"model\" name=\"Deckel\" pid=\"1\" pindex=\"0\"")));
+    EXPECT_FALSE(model.contains(QStringLiteral("name=\"\"")));
 }
 
 // The note names the bound that coarsened the mesh: one face of a large sphere meshed
