@@ -1,7 +1,9 @@
 // Exports one file through every mesh format and reads each file back with the
 // tests' own readers. Prints one tab-separated line:
 //   file, bodies, then per format (STL, OBJ, PLY, GLB, 3MF): open edges the file
-//   holds by position, export CPU ms; then the notes, "|" between formats.
+//   holds by position (corners joined within 0.001 mm, and on the writers' grid
+//   of 0.00001 mm), open edges the note names, export CPU ms; then the notes,
+//   "|" between formats.
 // scripts/mesh-sweep.sh runs it over KiCad's inductor and transformer models.
 
 #include "io/Export.h"
@@ -10,6 +12,7 @@
 #include "tests/fixtures/MeshSoup.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -55,8 +58,14 @@ int main(int argc, char** argv)
             = !bodies.empty()
               && qor::io::exportFile(path, bodies, qor::io::ExportOptions(), &error, &note);
         const double spent = cpuMs() - before;
-        const int open = written ? qor::fixtures::openEdges(qor::fixtures::soupOfFile(path)) : -1;
-        std::printf("\t%d\t%.0f", open, spent);
+        const qor::fixtures::Soup soup = qor::fixtures::soupOfFile(path);
+        const int open = written ? qor::fixtures::openEdges(soup) : -1;
+        const int exact = written ? qor::fixtures::openEdges(soup, 1e-5) : -1;
+        static const QRegularExpression named(QStringLiteral("hat (\\d+) offene Kanten?,"));
+        int noted = 0;
+        for (auto it = named.globalMatch(note); it.hasNext();)
+            noted += it.next().captured(1).toInt();
+        std::printf("\t%d\t%d\t%d\t%.0f", open, exact, noted, spent);
         notes << QString::fromLatin1(suffix) + QLatin1Char('=') + (written ? note : error);
     }
     std::printf("\t%s\n", notes.join(QLatin1Char('|')).toUtf8().constData());
