@@ -2,6 +2,12 @@
 // count needs.
 
 #include "io/CountTexts.h"
+#include "io/Import.h"
+
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/StlFixtures.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -48,4 +54,18 @@ TEST(CountTexts, OneIsSingularEveryOtherCountPlural)
         EXPECT_EQ(c.text(2), QString::fromUtf8(c.two));
         EXPECT_EQ(c.text(0), QString::fromUtf8(c.none));
     }
+}
+
+// Through the reader: a binary STL that declares one triangle and holds four.
+TEST(CountTexts, DamagedStlDeclaringOneTriangleSaysTheSingular)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("eins.stl"));
+    ASSERT_TRUE(
+        qor::test::writeFile(path, qor::fixtures::binaryStl(qor::fixtures::tetrahedron(6), 1)));
+    const ImportResult imported = importFile(path, {});
+    EXPECT_FALSE(imported.ok);
+    EXPECT_TRUE(imported.error.contains(
+        QStringLiteral("STL-Datei ist beschädigt: 1 Dreieck angegeben, Platz für 4")))
+        << imported.error.toStdString();
 }
