@@ -137,6 +137,38 @@ private:
     }
 };
 
+// The borders the open edges form: vertices joined by open edges lie on one
+// (union-find over the vertices), and the vertices in order of x for searches
+// by position.
+class Borders {
+public:
+    Borders(const std::vector<OpenEdge>& open, const std::vector<gp_Pnt>& vertices)
+    {
+        for (const OpenEdge& e : open) {
+            parent_.try_emplace(e.from, e.from);
+            parent_.try_emplace(e.to, e.to);
+        }
+        for (const OpenEdge& e : open)
+            parent_[of(e.from)] = of(e.to);
+        for (const auto& [vertex, up] : parent_)
+            byX.emplace_back(vertices[std::size_t(vertex)].X(), vertex);
+        std::sort(byX.begin(), byX.end());
+    }
+
+    // The border of a vertex of an open edge.
+    int of(int v)
+    {
+        while (parent_[v] != v)
+            v = parent_[v] = parent_[parent_[v]];
+        return v;
+    }
+
+    std::vector<std::pair<double, int>> byX;
+
+private:
+    std::map<int, int> parent_;
+};
+
 // What becomes of one face's triangulation: nodes added after its own, and
 // triangles replaced or added, all in its stored winding.
 struct FaceEdit {
@@ -161,38 +193,23 @@ public:
     // exactly two triangles: the seam closes, and no edge gets a third.
     int split()
     {
-        std::map<int, int> parent; // union-find over the borders' vertices
-        const auto root = [&parent](int v) {
-            while (parent[v] != v)
-                v = parent[v] = parent[parent[v]];
-            return v;
-        };
-        for (const OpenEdge& e : mesh_.open) {
-            parent.try_emplace(e.from, e.from);
-            parent.try_emplace(e.to, e.to);
-        }
-        for (const OpenEdge& e : mesh_.open)
-            parent[root(e.from)] = root(e.to);
-        std::vector<std::pair<double, int>> byX;
-        for (const auto& [vertex, up] : parent)
-            byX.emplace_back(mesh_.vertices[std::size_t(vertex)].X(), vertex);
-        std::sort(byX.begin(), byX.end());
+        Borders borders(mesh_.open, mesh_.vertices);
 
         // Per border: each split edge with the vertices on it, by their parameter.
         std::map<int, std::vector<std::pair<const OpenEdge*, std::vector<std::pair<double, int>>>>>
-            borders;
+            byBorder;
         for (const OpenEdge& e : mesh_.open) {
             if (mesh_.shared[std::size_t(e.face)])
                 continue;
-            std::vector<std::pair<double, int>> on = pointsOn(e, byX, root);
+            std::vector<std::pair<double, int>> on = pointsOn(e, borders);
             if (on.empty())
                 continue;
             std::sort(on.begin(), on.end());
-            borders[root(e.from)].emplace_back(&e, std::move(on));
+            byBorder[borders.of(e.from)].emplace_back(&e, std::move(on));
         }
 
         int count = 0;
-        for (const auto& [border, splits] : borders) {
+        for (const auto& [border, splits] : byBorder) {
             if (!closesSeam(splits))
                 continue;
             for (const auto& [edge, on] : splits) {
@@ -219,15 +236,7 @@ public:
     // triangles this collapses are taken out by the caller.
     int snap(double distance)
     {
-        std::vector<std::pair<double, int>> byX;
-        std::set<int> seen;
-        for (const OpenEdge& e : mesh_.open) {
-            for (const int v : {e.from, e.to}) {
-                if (seen.insert(v).second)
-                    byX.emplace_back(mesh_.vertices[std::size_t(v)].X(), v);
-            }
-        }
-        std::sort(byX.begin(), byX.end());
+        const std::vector<std::pair<double, int>> byX = Borders(mesh_.open, mesh_.vertices).byX;
         std::map<int, int> onto;
         for (std::size_t i = 0; i < byX.size(); ++i) {
             const int v = byX[i].second;
@@ -268,22 +277,10 @@ public:
             ++outOf[mesh_.open[i].from];
             ++into[mesh_.open[i].to];
         }
-        // Union-find over the border's vertices.
-        std::map<int, int> parent;
-        const auto root = [&parent](int v) {
-            while (parent[v] != v)
-                v = parent[v] = parent[parent[v]];
-            return v;
-        };
-        for (const OpenEdge& e : mesh_.open) {
-            parent.try_emplace(e.from, e.from);
-            parent.try_emplace(e.to, e.to);
-        }
-        for (const OpenEdge& e : mesh_.open)
-            parent[root(e.from)] = root(e.to);
+        Borders borders(mesh_.open, mesh_.vertices);
         std::map<int, std::vector<const OpenEdge*>> loops;
         for (const OpenEdge& e : mesh_.open)
-            loops[root(e.from)].push_back(&e);
+            loops[borders.of(e.from)].push_back(&e);
 
         int filled = 0;
         for (const auto& [key, edges] : loops) {
@@ -322,10 +319,7 @@ public:
 private:
     // Vertices of the edge's own border that lie on it, within the tolerance and
     // strictly between its ends, with their parameter from `from` to `to`.
-    template <typename Root>
-    std::vector<std::pair<double, int>> pointsOn(const OpenEdge& e,
-                                                 const std::vector<std::pair<double, int>>& byX,
-                                                 Root& root) const
+    std::vector<std::pair<double, int>> pointsOn(const OpenEdge& e, Borders& borders) const
     {
         std::vector<std::pair<double, int>> on;
         const gp_Pnt& p = mesh_.vertices[std::size_t(e.from)];
@@ -334,13 +328,14 @@ private:
         const double length2 = along.SquareMagnitude();
         if (length2 <= 0.0)
             return on;
-        const int border = root(e.from);
+        const int border = borders.of(e.from);
+        const std::vector<std::pair<double, int>>& byX = borders.byX;
         const double low = std::min(p.X(), q.X()) - tolerance_;
         const double high = std::max(p.X(), q.X()) + tolerance_;
         for (auto it = std::lower_bound(byX.begin(), byX.end(), std::make_pair(low, -1));
              it != byX.end() && it->first <= high; ++it) {
             const int v = it->second;
-            if (v == e.from || v == e.to || root(v) != border)
+            if (v == e.from || v == e.to || borders.of(v) != border)
                 continue;
             const gp_Pnt& point = mesh_.vertices[std::size_t(v)];
             const double s = gp_Vec(p, point).Dot(along) / length2;
