@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "io/ClosedVolume.h"
+#include "io/CountTexts.h"
 #include "io/Export.h"
 #include "io/FileAccess.h"
 #include "io/Import.h"
@@ -298,11 +299,15 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
               .arg(imported.format, QString::number(imported.bodies.size()), files.shownOutput()));
     for (std::size_t i = 0; i < facts.size(); ++i) {
         const BodyFacts& f = facts[i];
-        print(out, QStringLiteral("  %1: %2 Flächen, %3 Schalen, %4 Volumen, %5 offene Kanten, "
-                                  "Volumen %6 mm³\n")
-                       .arg(bodies[i].name, QString::number(f.faces), QString::number(f.shells),
-                            QString::number(f.solids), QString::number(f.openEdges),
-                            oneDecimal(f.volume)));
+        print(out,
+              QStringLiteral("  %1: %2, %3, %4 Volumen, %5, Volumen %6 mm³\n")
+                  .arg(bodies[i].name,
+                       io::countText(f.faces, QStringLiteral("Fläche"), QStringLiteral("Flächen")),
+                       io::countText(f.shells, QStringLiteral("Schale"), QStringLiteral("Schalen")),
+                       QString::number(f.solids),
+                       io::countText(f.openEdges, QStringLiteral("offene Kante"),
+                                     QStringLiteral("offene Kanten")),
+                       oneDecimal(f.volume)));
     }
     if (!imported.warning.isEmpty())
         print(out, QStringLiteral("Hinweis: %1\n").arg(oneLine(imported.warning)));

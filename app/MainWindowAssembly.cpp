@@ -3,6 +3,7 @@
 #include "app/AssemblyCommands.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "io/CountTexts.h"
 #include "io/SolidEdgeAssembly.h"
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
@@ -135,14 +136,18 @@ bool MainWindow::openSolidEdgeAssembly(const QString& path)
     // The window shows the assembly page before a note on missing parts is read.
     ribbon->setCurrentPage(assemblyPage);
     if (missing.isEmpty()) {
-        showToast(QStringLiteral("%1 Komponenten aus Solid Edge geladen").arg(count), false);
+        showToast(QStringLiteral("%1 aus Solid Edge geladen")
+                      .arg(io::countText(count, QStringLiteral("Komponente"),
+                                         QStringLiteral("Komponenten"))),
+                  false);
     } else {
         QMessageBox::information(
             this, QStringLiteral("Solid-Edge-Baugruppe"),
-            QStringLiteral("%1 Komponenten geladen. Nicht gefunden (bitte neben die Baugruppe "
+            QStringLiteral("%1 geladen. Nicht gefunden (bitte neben die Baugruppe "
                            "legen):\n%2")
-                .arg(count)
-                .arg(missing.join(QLatin1Char('\n'))));
+                .arg(io::countText(count, QStringLiteral("Komponente"),
+                                   QStringLiteral("Komponenten")),
+                     missing.join(QLatin1Char('\n'))));
     }
     return true;
 }

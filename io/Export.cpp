@@ -5,10 +5,12 @@
 #include "io/BrepFile.h"
 #include "io/CancelIndicator.h"
 #include "io/ClosedVolume.h"
+#include "io/CountTexts.h"
 #include "io/IgesCheck.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
 #include "io/MeshSewing.h"
+#include "io/MeshStitching.h"
 #include "io/PlyWriter.h"
 #include "io/StepBodyColours.h"
 #include "io/StepPlacements.h"
@@ -124,16 +126,6 @@ const FormatInfo* formatOf(const QString& suffix)
             return &info;
     }
     return nullptr;
-}
-
-// The name a body is written and noted under: its own, or for a body without
-// one "Körper N" by its place in the list. A writer handed no name makes one up
-// (STEP's counts the writes of the process), so the same bodies would give
-// another file each time.
-QString writtenName(const std::vector<ExportBody>& bodies, std::size_t index)
-{
-    const QString& name = bodies[index].name;
-    return name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1) : name;
 }
 
 void describe(const Handle(XCAFDoc_ColorTool)& colours, const TDF_Label& label,
@@ -336,18 +328,24 @@ QString bodyLabel(const std::vector<ExportBody>& bodies, int index)
     return QStringLiteral("„%1“").arg(writtenName(bodies, std::size_t(index)));
 }
 
+// Edges of a body's mesh, its nodes merged as a reader merges them.
+struct EdgeDefects {
+    int nonManifold = 0; // shared by more than two triangles
+    int open = 0; // of one triangle only
+};
+
 // Every mesh writer says which bodies have edges that more than two triangles
-// share; the file holds them as they are.
-void noteNonManifold(const std::vector<ExportBody>& bodies, const std::vector<int>& nonManifold,
-                     QStringList& notes)
+// share, and which closed bodies have edges that only one has; the file holds
+// them as they are.
+void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefects>& defects,
+               QStringList& notes)
 {
-    for (std::size_t i = 0; i < nonManifold.size(); ++i) {
-        if (nonManifold[i] > 0)
-            notes << QStringLiteral("%1 hat %2 Kanten, an denen mehr als zwei Dreiecke liegen "
-                                    "(nicht mannigfaltig); manche Slicer lehnen das Objekt ab "
-                                    "oder reparieren es")
-                         .arg(bodyLabel(bodies, int(i)))
-                         .arg(nonManifold[i]);
+    for (std::size_t i = 0; i < defects.size(); ++i) {
+        const QString body = bodyLabel(bodies, int(i));
+        if (defects[i].nonManifold > 0)
+            notes << nonManifoldEdgesText(body, defects[i].nonManifold);
+        if (defects[i].open > 0)
+            notes << openEdgesText(body, defects[i].open);
     }
 }
 
@@ -382,7 +380,7 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
-        return writer.Write(compound, file.constData()) ? QString() : failure;
+        return writer.Write(facesWoundOutward(compound), file.constData()) ? QString() : failure;
     }
     case Format::Ply: return writePly(path, bodies, options.author) ? QString() : failure;
     default: return writeThroughXcaf(info, file, bodies, options);
@@ -554,8 +552,9 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
     if (faceCap)
         reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält").arg(faceTriangleCap);
     if (budget || !faceCap)
-        reasons << QStringLiteral("die Datei nicht mehr als etwa %1 Dreiecke enthält")
-                       .arg(std::max(1LL, options.triangleBudget));
+        reasons << QStringLiteral("die Datei nicht mehr als etwa %1 enthält")
+                       .arg(countText(std::max(1LL, options.triangleBudget),
+                                      QStringLiteral("Dreieck"), QStringLiteral("Dreiecke")));
     return QStringLiteral("Vernetzung auf %1 mm vergröbert, damit %2")
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
@@ -705,13 +704,14 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
 // bounds: a terrain-like face is coarsened before it is meshed finely, not after.
 // Returns the failure; notes what the file will lack.
 QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options,
-                   QStringList& notes, CancelIndicator& stop, ExportPlace& place)
+                   QStringList& notes, CancelIndicator& stop, ExportPlace& place,
+                   std::vector<double>& deflections)
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
     // A mesh body keeps the triangles it has: it starts and stays at the deflection
     // asked for.
-    std::vector<double> deflections;
+    deflections.clear();
     for (const ExportBody& body : bodies)
         deflections.push_back(isMeshOnly(body.shape) ? wanted
                                                      : std::max(wanted, 0.05 * sizeOf(body.shape)));
@@ -849,26 +849,35 @@ QString damagedBody(const std::vector<ExportBody>& bodies)
 QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options,
                    QStringList& notes, CancelIndicator& stop, ExportPlace& place)
 {
-    if (QString failure = tessellate(bodies, options, notes, stop, place); !failure.isEmpty())
+    std::vector<double> deflections;
+    if (QString failure = tessellate(bodies, options, notes, stop, place, deflections);
+        !failure.isEmpty())
         return failure;
-    // One rule for every mesh format: no triangle without area, and edges shared
-    // by more than two triangles named. Readers of every format join the corners
-    // of solids that touch, so the edges are counted with all of the body's nodes
-    // merged where they meet.
+    // One rule for every mesh format: no triangle without area, the seams between
+    // faces closed where the mesher left them apart, and edges shared by more or
+    // fewer than two triangles named. Readers of every format join the corners of
+    // solids that touch, so the edges are counted with all of the body's nodes
+    // merged where they meet. A mesh body is written as it came.
     // Faces are counted as left out after the filter, which empties a face whose
     // every triangle collapsed.
-    std::vector<int> nonManifold;
+    std::vector<EdgeDefects> defects;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
         dropZeroAreaTriangles(bodies[i].shape);
+        const bool meshed = !isMeshOnly(bodies[i].shape);
+        if (meshed)
+            stitchFaceSeams(bodies[i].shape, deflections[i]);
         leftOut += facesLeftOut(bodies[i].shape);
-        nonManifold.push_back(nonManifoldEdgeCount(mergedMesh(bodies[i].shape)));
+        const IndexedMesh mesh = mergedMesh(bodies[i].shape);
+        // Edges of one triangle are news only where the model is closed: an open
+        // surface or a mesh body has its rim in the file as in the model.
+        defects.push_back({nonManifoldEdgeCount(mesh),
+                           meshed && closedInModel(bodies[i].shape) ? openEdgeCount(mesh) : 0});
     }
     if (leftOut > 0)
-        notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
-                     .arg(leftOut);
-    noteNonManifold(bodies, nonManifold, notes);
+        notes << facesLeftOutText(leftOut);
+    noteEdges(bodies, defects, notes);
     return {};
 }
 
@@ -1321,9 +1330,10 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
     for (const auto& [index, deviation] : final.deviations) {
         QString loss = percentText(deviation.percent);
         if (deviation.solidsLost > 0)
-            loss += QStringLiteral(", %1 von %2 Volumenkörpern geschlossen")
+            loss += QStringLiteral(", %1 von %2 geschlossen")
                         .arg(deviation.solids - deviation.solidsLost)
-                        .arg(deviation.solids);
+                        .arg(countText(deviation.solids, QStringLiteral("Volumenkörper"),
+                                       QStringLiteral("Volumenkörpern")));
         losses << QStringLiteral("%1 (%2)").arg(bodyLabel(bodies, index), loss);
     }
     notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder (versucht: %2); die "
@@ -1497,6 +1507,14 @@ QString writeStaged(const FormatInfo& info, const QString& path,
 }
 
 } // namespace
+
+// A writer handed no name makes one up (STEP's counts the writes of the
+// process), so the same bodies would give another file each time.
+QString writtenName(const std::vector<ExportBody>& bodies, std::size_t index)
+{
+    const QString& name = bodies[index].name;
+    return name.isEmpty() ? QStringLiteral("Körper %1").arg(index + 1) : name;
+}
 
 bool exportFile(const QString& path, const std::vector<ExportBody>& bodies,
                 const ExportOptions& options, QString* error, QString* note,

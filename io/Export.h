@@ -20,6 +20,10 @@ struct ExportBody {
     double b = 0.82;
 };
 
+// The name a body is written and noted under: its own, or for a body without
+// one "Körper N" by its place in the list.
+QString writtenName(const std::vector<ExportBody>& bodies, std::size_t index);
+
 struct ExportOptions {
     // Tessellation before mesh exports: absolute chord deviation in millimetres
     // and the angle between adjacent facets in radians.

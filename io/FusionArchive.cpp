@@ -1,5 +1,6 @@
 #include "io/FusionArchive.h"
 
+#include "io/CountTexts.h"
 #include "io/Zip.h"
 #include "io/sab/SabReader.h"
 
@@ -95,7 +96,7 @@ public:
     void add(const QString& message)
     {
         static const QRegularExpression skipped(
-            QStringLiteral("^(\\d+) von (\\d+) Flächen ausgelassen$"));
+            QStringLiteral("^(\\d+) von (\\d+) Flächen? ausgelassen$"));
         for (const QString& part : message.split(QStringLiteral("; "), Qt::SkipEmptyParts)) {
             const QRegularExpressionMatch count = skipped.match(part);
             if (count.hasMatch()) {
@@ -116,9 +117,7 @@ private:
     {
         QStringList all = texts_;
         if (skippedFaces_ > 0)
-            all.append(QStringLiteral("%1 von %2 Flächen ausgelassen")
-                           .arg(skippedFaces_)
-                           .arg(totalFaces_));
+            all.append(skippedFacesText(skippedFaces_, totalFaces_));
         return all;
     }
 

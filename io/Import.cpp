@@ -1,5 +1,6 @@
 #include "io/Import.h"
 
+#include "io/CountTexts.h"
 #include "io/FileAccess.h"
 #include "io/FileReadWatch.h"
 #include "io/FusionArchive.h"
@@ -283,10 +284,10 @@ QString binaryStlFault(const QString& path)
         return {};
     const quint32 declared = qFromLittleEndian<quint32>(head.constData() + 80);
     if (file.size() != headerBytes + triangleBytes * qint64(declared)) {
-        return readError(QStringLiteral("STL-Datei ist beschädigt: %1 Dreiecke angegeben, "
-                                        "Platz für %2")
-                             .arg(declared)
-                             .arg((file.size() - headerBytes) / triangleBytes));
+        return readError(
+            QStringLiteral("STL-Datei ist beschädigt: %1 angegeben, Platz für %2")
+                .arg(countText(declared, QStringLiteral("Dreieck"), QStringLiteral("Dreiecke")))
+                .arg((file.size() - headerBytes) / triangleBytes));
     }
     file.seek(headerBytes);
     while (!file.atEnd()) {

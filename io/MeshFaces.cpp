@@ -9,6 +9,7 @@
 #include <Precision.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 
 #include <algorithm>
@@ -58,6 +59,11 @@ bool cornersOf(const Handle(Poly_Triangulation)& tri, int t, int& n1, int& n2, i
 
 } // namespace
 
+bool mirrors(const gp_Trsf& placement)
+{
+    return placement.VectorialPart().Determinant() < 0.0;
+}
+
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
 {
     std::vector<FaceTriangles> faces;
@@ -68,7 +74,7 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
         mesh.nodes.reserve(std::size_t(tri->NbNodes()));
         for (int i = 1; i <= tri->NbNodes(); ++i)
             mesh.nodes.push_back(tri->Node(i).Transformed(trsf));
-        const bool reversed = face.Orientation() == TopAbs_REVERSED;
+        const bool reversed = (face.Orientation() == TopAbs_REVERSED) != mirrors(trsf);
         mesh.triangles.reserve(std::size_t(tri->NbTriangles()));
         for (int t = 1; t <= tri->NbTriangles(); ++t) {
             int n1 = 0, n2 = 0, n3 = 0;
@@ -83,37 +89,54 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
     return faces;
 }
 
-IndexedMesh mergedMesh(const TopoDS_Shape& shape)
+std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_Pnt>& vertices)
 {
-    // All nodes in face order, then merged by sorting their keys: a tree of
-    // millions of keys costs several times the time and memory.
-    const std::vector<FaceTriangles> faces = triangulatedFaces(shape);
-    std::vector<gp_Pnt> nodes;
-    for (const FaceTriangles& face : faces)
-        nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
+    // Merged by sorting their keys: a tree of millions of keys costs several
+    // times the time and memory.
     std::vector<std::pair<GridKey, int>> keyed;
     keyed.reserve(nodes.size());
     for (std::size_t i = 0; i < nodes.size(); ++i)
         keyed.emplace_back(gridKey(nodes[i]), int(i));
     std::sort(keyed.begin(), keyed.end());
-    // Each node's group is the first node with its key; vertices are numbered in
-    // the order their first node comes.
+    // Each node's group is the first node with its key.
     std::vector<int> firstOf(nodes.size());
     for (std::size_t i = 0; i < keyed.size(); ++i)
         firstOf[std::size_t(keyed[i].second)] = i > 0 && keyed[i].first == keyed[i - 1].first
                                                     ? firstOf[std::size_t(keyed[i - 1].second)]
                                                     : keyed[i].second;
     keyed = {};
-    IndexedMesh mesh;
     std::vector<int> vertexOf(nodes.size(), -1);
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const std::size_t first = std::size_t(firstOf[i]);
         if (vertexOf[first] < 0) {
-            vertexOf[first] = int(mesh.vertices.size());
-            mesh.vertices.push_back(nodes[first]);
+            vertexOf[first] = int(vertices.size());
+            vertices.push_back(nodes[first]);
         }
         vertexOf[i] = vertexOf[first];
     }
+    return vertexOf;
+}
+
+TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape)
+{
+    TopoDS_Compound faces;
+    BRep_Builder builder;
+    builder.MakeCompound(faces);
+    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
+        const TopoDS_Shape& face = ex.Current();
+        builder.Add(faces, mirrors(face.Location().Transformation()) ? face.Reversed() : face);
+    }
+    return faces;
+}
+
+IndexedMesh mergedMesh(const TopoDS_Shape& shape)
+{
+    const std::vector<FaceTriangles> faces = triangulatedFaces(shape);
+    std::vector<gp_Pnt> nodes;
+    for (const FaceTriangles& face : faces)
+        nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
+    IndexedMesh mesh;
+    const std::vector<int> vertexOf = gridVertices(nodes, mesh.vertices);
     std::size_t offset = 0;
     for (const FaceTriangles& face : faces) {
         for (const auto& t : face.triangles) {
@@ -315,6 +338,18 @@ double meshVolume(const TopoDS_Shape& shape)
         sixfold += a.Dot(b.Crossed(c));
     }
     return std::abs(sixfold) / 6.0;
+}
+
+bool closedInModel(const TopoDS_Shape& shape)
+{
+    if (!TopExp_Explorer(shape, TopAbs_FACE).More()
+        || TopExp_Explorer(shape, TopAbs_FACE, TopAbs_SHELL).More())
+        return false;
+    for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next()) {
+        if (!BRep_Tool::IsClosed(shell.Current()))
+            return false;
+    }
+    return true;
 }
 
 bool isMeshOnly(const TopoDS_Shape& shape)

@@ -3,6 +3,7 @@
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
+#include <gp_Trsf.hxx>
 
 #include <array>
 #include <vector>
@@ -10,9 +11,9 @@
 namespace qor::io {
 
 // The triangulation of one face in world coordinates. Triangles index nodes
-// from 0 and are wound so that they face out of the body: a reversed face has
-// its second and third corners swapped. Triangles with a repeated node or a
-// node the triangulation does not have are left out; nodes are kept as the
+// from 0 and are wound so that they face out of the body: a reversed face, or
+// one placed with a mirror, has its second and third corners swapped (both: none). Triangles with a
+// repeated node or a node the triangulation does not have are left out; nodes are kept as the
 // triangulation lists them.
 struct FaceTriangles {
     std::vector<gp_Pnt> nodes;
@@ -22,6 +23,11 @@ struct FaceTriangles {
 // Every face of the shape that carries a triangulation, in explorer order.
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape);
 
+// The shape's faces in one compound, those placed with a mirror reversed: a
+// writer that winds a face's triangles by its orientation alone (the kernel's
+// STL writer) then writes every face facing out.
+TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape);
+
 // Vertices and triangles of a shape, with the nodes shared by adjacent faces
 // merged on a grid of 0.00001 mm. A triangle whose corners merged is left out.
 struct IndexedMesh {
@@ -30,6 +36,13 @@ struct IndexedMesh {
 };
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape);
+
+// For each node the vertex it merges into on the grid of mergedMesh; vertices
+// receives the first node of each group, in the order the groups first come.
+std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_Pnt>& vertices);
+
+// True when the placement mirrors: a triangle it moves turns its other side out.
+bool mirrors(const gp_Trsf& placement);
 
 // The shape's shells, followed by its faces that lie in no shell: the pieces
 // whose nodes may be merged without joining solids that merely touch.
@@ -70,6 +83,10 @@ long long dropZeroAreaTriangles(const TopoDS_Shape& shape);
 // when they do not close: every edge must be run through as often in one
 // direction as in the other, else the sum would depend on the origin.
 double meshVolume(const TopoDS_Shape& shape);
+
+// True when the shape has faces, every one of them in a shell, and every shell
+// closed: a body whose mesh should have no edge of one triangle only.
+bool closedInModel(const TopoDS_Shape& shape);
 
 // True when the shape has faces and none of them has a surface: a body read
 // from a mesh format, which is only its triangulation.

@@ -75,12 +75,11 @@ QByteArray relationships()
              "</Relationships>\n";
 }
 
-void appendObject(QByteArray& xml, int id, const ExportBody& body, int pindex,
-                  const IndexedMesh& mesh)
+void appendObject(QByteArray& xml, int id, const QString& name, int pindex, const IndexedMesh& mesh)
 {
     xml.append("  <object id=\"");
     appendInt(xml, id);
-    xml.append("\" type=\"model\" name=\"" + escaped(body.name) + "\" pid=\"1\" pindex=\"");
+    xml.append("\" type=\"model\" name=\"" + escaped(name) + "\" pid=\"1\" pindex=\"");
     appendInt(xml, pindex);
     xml.append("\">\n   <mesh>\n    <vertices>\n");
     for (const gp_Pnt& v : mesh.vertices) {
@@ -113,9 +112,9 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies)
                " <metadata name=\"Application\">QorCAD</metadata>\n"
                " <resources>\n"
                "  <basematerials id=\"1\">\n");
-    for (const ExportBody& body : bodies)
-        xml.append("   <base name=\"" + escaped(body.name) + "\" displaycolor=\"" + colourText(body)
-                   + "\"/>\n");
+    for (std::size_t i = 0; i < bodies.size(); ++i)
+        xml.append("   <base name=\"" + escaped(writtenName(bodies, i)) + "\" displaycolor=\""
+                   + colourText(bodies[i]) + "\"/>\n");
     xml.append("  </basematerials>\n");
 
     std::vector<int> items;
@@ -124,7 +123,7 @@ QByteArray modelPart(const std::vector<ExportBody>& bodies)
         const IndexedMesh mesh = bodyMesh(bodies[i].shape);
         if (mesh.triangles.empty())
             continue;
-        appendObject(xml, nextId, bodies[i], int(i), mesh);
+        appendObject(xml, nextId, writtenName(bodies, i), int(i), mesh);
         items.push_back(nextId++);
     }
 

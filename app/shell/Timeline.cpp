@@ -1,6 +1,7 @@
 #include "app/shell/Timeline.h"
 
 #include "ui/theme/Theme.h"
+#include "io/CountTexts.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
 
@@ -260,9 +261,10 @@ QRect Timeline::statusArea() const
 
 QString Timeline::statusText() const
 {
-    return QStringLiteral("%1 Features · %2 ms")
-        .arg(shownStrip().count)
-        .arg(QString::number(controller_->lastRecomputeMs, 'f', 0));
+    return QStringLiteral("%1 · %2 ms")
+        .arg(io::countText(shownStrip().count, QStringLiteral("Feature"),
+                           QStringLiteral("Features")),
+             QString::number(controller_->lastRecomputeMs, 'f', 0));
 }
 
 QRect Timeline::statusRect() const

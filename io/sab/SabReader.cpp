@@ -1,5 +1,6 @@
 #include "io/sab/SabReader.h"
 
+#include "io/CountTexts.h"
 #include "io/sab/SabBodies.h"
 
 #include <BRepBuilderAPI_Transform.hxx>
@@ -70,9 +71,7 @@ std::vector<ImportedBody> readBodies(const QByteArray& data, QString* message,
         }
     }
     if (builder.skippedFaces != 0)
-        builder.warnings.append(QStringLiteral("%1 von %2 Flächen ausgelassen")
-                                    .arg(builder.skippedFaces)
-                                    .arg(builder.totalFaces));
+        builder.warnings.append(skippedFacesText(builder.skippedFaces, builder.totalFaces));
     if (!message)
         return bodies;
     if (!bodies.empty())

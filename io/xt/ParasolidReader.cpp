@@ -1,6 +1,7 @@
 #include "io/xt/ParasolidReader.h"
 
 #include "io/CancelIndicator.h"
+#include "io/CountTexts.h"
 #include "io/xt/XtTopology.h"
 
 #include <BRepBuilderAPI_Sewing.hxx>
@@ -166,10 +167,9 @@ QString failureSummary(const XtReadContext& context)
     QStringList reasons;
     for (const auto& [text, count] : context.failureReasons)
         reasons << QStringLiteral("%1× %2").arg(count).arg(QString::fromUtf8(text.c_str()));
-    return QStringLiteral("%1 von %2 Flächen ausgelassen (%3)")
-        .arg(context.failedFaces)
-        .arg(context.attemptedFaces)
-        .arg(reasons.join(QStringLiteral(", ")));
+    return QStringLiteral("%1 (%2)").arg(
+        skippedFacesText(context.failedFaces, context.attemptedFaces),
+        reasons.join(QStringLiteral(", ")));
 }
 
 std::vector<ImportedBody> convertBodies(XtReadContext& context, QString* message)

@@ -450,7 +450,7 @@ TEST(ProgramTest, ConvertOfRepeatedPlacementsMatchesPartsOfTheirOwn)
     ASSERT_EQ(shared.summary.size(), count + 1) << shared.summary.join('\n').toStdString();
     EXPECT_EQ(shared.summary, own.summary);
     EXPECT_TRUE(shared.summary.contains(
-        "  Teil 2: 3 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 942.5 mm³"));
+        "  Teil 2: 3 Flächen, 1 Schale, 1 Volumen, 0 offene Kanten, Volumen 942.5 mm³"));
     EXPECT_GT(shared.stl.triangles, std::uint32_t(count * 12));
     EXPECT_EQ(shared.stl.triangles, own.stl.triangles);
     EXPECT_NEAR(shared.stl.volume, own.stl.volume, 1e-6 * own.stl.volume);
@@ -492,8 +492,8 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
         run.out,
         QStringLiteral(
             "STEP: 2 Körper → %1\n"
-            "  Quader: 6 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 6000.0 mm³\n"
-            "  Zylinder: 3 Flächen, 1 Schalen, 1 Volumen, 0 offene Kanten, Volumen 785.4 mm³\n")
+            "  Quader: 6 Flächen, 1 Schale, 1 Volumen, 0 offene Kanten, Volumen 6000.0 mm³\n"
+            "  Zylinder: 3 Flächen, 1 Schale, 1 Volumen, 0 offene Kanten, Volumen 785.4 mm³\n")
             .arg(output));
     const qor::io::ImportResult back = qor::io::importFile(output, {});
     ASSERT_TRUE(back.ok);
@@ -520,7 +520,7 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
         {"--convert=" + home.filePath("flaeche.brep") + ":" + home.filePath("flaeche.obj")}, home);
     EXPECT_EQ(face.status, 0);
     EXPECT_TRUE(face.out.endsWith(
-        "  flaeche: 1 Flächen, 0 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
+        "  flaeche: 1 Fläche, 0 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << face.out.toStdString();
     // A box far from the origin with its top missing encloses nothing.
     TopoDS_Shell open;
@@ -533,7 +533,7 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
         {"--convert", home.filePath("offen.brep") + ":" + home.filePath("offen.stl")}, home);
     EXPECT_EQ(shell.status, 0);
     EXPECT_TRUE(shell.out.endsWith(
-        "  offen: 5 Flächen, 1 Schalen, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
+        "  offen: 5 Flächen, 1 Schale, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << shell.out.toStdString();
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
 }
@@ -793,7 +793,7 @@ TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
         {"--convert", home.filePath("netz.brep") + ":" + home.filePath("netz.ply")}, home);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.endsWith(
-        "  netz: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 0.0 mm³\n"))
+        "  netz: 1 Fläche, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 0.0 mm³\n"))
         << run.out.toStdString();
     EXPECT_TRUE(readFile(home.filePath("netz.ply")).contains("\nelement face 1\n"));
 }
@@ -818,10 +818,9 @@ TEST(ProgramTest, ConvertOfMeshFilesSpeaksGermanOnly)
         {"kaputt.glb", "glTF\x02\x00\x00\x00", 1, "",
          "Fehler: glTF-Datei konnte nicht gelesen werden\n"},
         {"fehlecke.obj", tetrahedron + "f 1 2 99\n", 0,
-         "  fehlecke.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
-         ""},
+         "  fehlecke.obj: 1 Fläche, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n", ""},
         {"tetraeder.obj", tetrahedron, 0,
-         "  tetraeder.obj: 1 Flächen, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
+         "  tetraeder.obj: 1 Fläche, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 36.0 mm³\n",
          ""},
     };
     for (const auto& c : cases) {

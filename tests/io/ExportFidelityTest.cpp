@@ -325,8 +325,7 @@ TEST(ExportFidelity, MeshExportNotesLeftOutFacesAndCoarsening)
     QString note;
     ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("teil.3mf")), {partial}, ExportOptions(),
                            nullptr, &note));
-    EXPECT_EQ(note,
-              QStringLiteral("1 Flächen ließen sich nicht vernetzen und fehlen in der Datei"));
+    EXPECT_EQ(note, QStringLiteral("1 Fläche ließ sich nicht vernetzen und fehlt in der Datei"));
     EXPECT_EQ(triangleCount(dir.filePath(QStringLiteral("teil.3mf"))), 12);
 
     ExportOptions tight;

@@ -302,7 +302,7 @@ TEST(ThreeMfExport, NonManifoldEdgesAreNoted)
     } cases[] = {
         {{{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)}}, QString()},
         {{{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)}, {QStringLiteral("Flosse"), finFace}},
-         QStringLiteral("„Flosse“ hat 1 Kanten, an denen mehr als zwei Dreiecke liegen (nicht "
+         QStringLiteral("„Flosse“ hat 1 Kante, an der mehr als zwei Dreiecke liegen (nicht "
                         "mannigfaltig); manche Slicer lehnen das Objekt ab oder reparieren es")},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,43 @@
+#include "io/CountTexts.h"
+
+namespace qor::io {
+
+QString countText(long long count, const QString& one, const QString& many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
+}
+
+QString facesLeftOutText(long long faces)
+{
+    return faces == 1
+               ? QStringLiteral("1 Fläche ließ sich nicht vernetzen und fehlt in der Datei")
+               : QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
+                     .arg(faces);
+}
+
+QString nonManifoldEdgesText(const QString& body, long long edges)
+{
+    const QString where = edges == 1 ? QStringLiteral("an der") : QStringLiteral("an denen");
+    return QStringLiteral("%1 hat %2, %3 mehr als zwei Dreiecke liegen (nicht mannigfaltig); "
+                          "manche Slicer lehnen das Objekt ab oder reparieren es")
+        .arg(body, countText(edges, QStringLiteral("Kante"), QStringLiteral("Kanten")), where);
+}
+
+QString openEdgesText(const QString& body, long long edges)
+{
+    const QString where = edges == 1 ? QStringLiteral("an der") : QStringLiteral("an denen");
+    return QStringLiteral("%1 hat %2, %3 nur ein Dreieck liegt (Loch im Netz); manche Slicer "
+                          "lehnen das Objekt ab oder reparieren es")
+        .arg(body,
+             countText(edges, QStringLiteral("offene Kante"), QStringLiteral("offene Kanten")),
+             where);
+}
+
+QString skippedFacesText(long long skipped, long long total)
+{
+    return QStringLiteral("%1 von %2 ausgelassen")
+        .arg(skipped)
+        .arg(countText(total, QStringLiteral("Fläche"), QStringLiteral("Flächen")));
+}
+
+} // namespace qor::io
