@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -73,10 +74,20 @@ std::vector<std::size_t> joinEnds(const std::vector<Vec2>& ends, std::size_t& ve
     };
     UnionFind joined(ends.size());
     std::unordered_map<std::uint64_t, std::vector<std::size_t>> cells;
+    // Ends at the very same place (a point shared by several curves) are
+    // joined at once, so that many of them cost no comparisons between each other.
+    std::unordered_map<std::uint64_t, std::size_t> exact;
     for (std::size_t k = 0; k < ends.size(); ++k) {
         const Vec2 p = ends[k];
         if (std::fabs(p.x) >= maxCoordinate || std::fabs(p.y) >= maxCoordinate)
             continue;
+        const std::uint64_t place = std::hash<double>()(p.x) * 31 + std::hash<double>()(p.y);
+        if (const auto same = exact.find(place);
+            same != exact.end() && ends[same->second].x == p.x && ends[same->second].y == p.y) {
+            joined.unite(k, same->second, 0);
+            continue;
+        }
+        exact.emplace(place, k);
         const std::int64_t i = cellOf(p.x);
         const std::int64_t j = cellOf(p.y);
         for (std::int64_t di = -1; di <= 1; ++di) {
@@ -248,27 +259,31 @@ ClosedOutlines closedOutlines(const Sketch& sketch)
     std::vector<CurveEnds> drawn;
     result.curves = sketchCurves(sketch, &drawn);
 
+    // Circles close on their own; the other curves are joined at their ends.
+    std::vector<std::size_t> open;
     std::vector<Vec2> ends;
-    ends.reserve(2 * drawn.size());
-    for (const CurveEnds& e : drawn) {
-        ends.push_back(e.start);
-        ends.push_back(e.end);
+    for (std::size_t k = 0; k < drawn.size(); ++k) {
+        if (drawn[k].closed) {
+            result.outlines.push_back({{k}, {}, 0, {}, {}});
+            continue;
+        }
+        open.push_back(k);
+        ends.push_back(drawn[k].start);
+        ends.push_back(drawn[k].end);
     }
     Graph g;
     const std::vector<std::size_t> vertex = joinEnds(ends, g.vertexCount);
     g.adjacent.resize(g.vertexCount);
-    for (std::size_t k = 0; k < drawn.size(); ++k) {
-        const std::size_t a = vertex[2 * k];
-        const std::size_t b = vertex[2 * k + 1];
-        const bool closesAlone
-            = drawn[k].closed || (a == b && result.curves[k].type == EntityType::Arc);
-        if (closesAlone) {
-            result.outlines.push_back({{k}, {}, 0, {}, {}});
+    for (std::size_t n = 0; n < open.size(); ++n) {
+        const std::size_t k = open[n];
+        const std::size_t a = vertex[2 * n];
+        const std::size_t b = vertex[2 * n + 1];
+        if (a == b) {
+            // An arc whose ends meet is a whole circle; a line encloses nothing.
+            if (result.curves[k].type == EntityType::Arc)
+                result.outlines.push_back({{k}, {}, 0, {}, {}});
             continue;
         }
-        // A line whose ends are joined encloses nothing.
-        if (a == b)
-            continue;
         const std::size_t edge = g.edgeEnds.size();
         g.edgeEnds.push_back({a, b});
         g.edgeCurve.push_back(k);

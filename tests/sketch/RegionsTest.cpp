@@ -4,6 +4,7 @@
 #include "sketch/PlaneCurves.h"
 #include "sketch/SimpleLoops.h"
 
+#include "tests/common/CpuTime.h"
 #include "tests/common/Planes.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/ProfileSketches.h"
@@ -341,14 +342,14 @@ void addSlot(Sketch& s, double x, double y, double half, double r)
     s.addArcAt(false, x - half, y, x - half, y + r, x - half, y - r);
 }
 
-// Loops nested up to three deep, side by side: polygons and circles.
+// Loops nested up to three deep, side by side in rows: polygons and circles.
 Sketch randomLoops(std::mt19937& random)
 {
     Sketch s;
-    const int groups = std::uniform_int_distribution<int>(1, 3)(random);
+    const int groups = std::uniform_int_distribution<int>(1, 6)(random);
     for (int g = 0; g < groups; ++g) {
-        const double cx = 150.0 * g;
-        const double cy = std::uniform_real_distribution<double>(-20, 20)(random);
+        const double cx = 150.0 * (g % 3);
+        const double cy = 150.0 * (g / 3) + std::uniform_real_distribution<double>(-20, 20)(random);
         const int depth = std::uniform_int_distribution<int>(1, 3)(random);
         const double radii[][2] = {{40, 50}, {15, 25}, {4, 8}};
         for (int level = 0; level < depth; ++level) {
@@ -376,13 +377,18 @@ std::vector<double> sortedAreas(const std::vector<TopoDS_Face>& faces)
 } // namespace
 
 // Simple loops made faces directly give the faces the kernel's splitter gives:
-// as many, of the same areas, sound, on every plane.
+// as many, of the same areas, sound, on every plane. QOR_LOOPS_SEEDS=N
+// sketches from seed QOR_LOOPS_FIRST (60 from 0 by default).
 TEST(ProfileRegions, SimpleLoopsGiveWhatTheSplitterGives)
 {
-    std::mt19937 random(1108);
+    const int first = qEnvironmentVariableIntValue("QOR_LOOPS_FIRST");
+    const int seeds = qEnvironmentVariableIsSet("QOR_LOOPS_SEEDS")
+                          ? qEnvironmentVariableIntValue("QOR_LOOPS_SEEDS")
+                          : 60;
     const std::vector<gp_Ax3> planes = allPlanes();
-    for (int round = 0; round < 60; ++round) {
+    for (int round = first; round < first + seeds; ++round) {
         SCOPED_TRACE(round);
+        std::mt19937 random{unsigned(round)};
         const Sketch s = randomLoops(random);
         const gp_Ax3& plane = planes[std::size_t(round) % planes.size()];
         const std::optional<std::vector<TopoDS_Face>> direct
@@ -507,6 +513,64 @@ TEST(ProfileRegions, LargeSketchesAreBoundedOrMadeDirectly)
     EXPECT_EQ(small.size(), 1200u);
     for (const ProfileRegion& r : small)
         EXPECT_NEAR(r.area, 2.0, 1e-9);
+}
+
+// Many loops inside others are nested through a grid, not by comparing every
+// two: a plate with 11,000 holes, 6,000 holes each holding a boss, and 2,500
+// targets of four rings each give all their regions, material and holes
+// alternating with the depth, at a bounded cost.
+TEST(ProfileRegions, ManyNestedLoopsAreMadeDirectly)
+{
+    const auto plate = [](Sketch& s, int holes, bool bosses) {
+        const int columns = int(std::ceil(std::sqrt(double(holes))));
+        const int rows = (holes + columns - 1) / columns;
+        addOutline(s, 0, 0, 6.0 * (columns + 1), 6.0 * (rows + 1));
+        for (int k = 0; k < holes; ++k) {
+            const double x = 6.0 * (1 + k % columns);
+            const double y = 6.0 * (1 + k / columns);
+            s.addCircleAt(false, x, y, 2);
+            if (bosses)
+                s.addCircleAt(false, x, y, 1);
+        }
+        return 36.0 * (columns + 1) * (rows + 1);
+    };
+    const struct {
+        const char* name;
+        std::function<double(Sketch&)> draw; // the area of everything drawn
+        int material;
+        int holes;
+    } cases[] = {
+        {"plate with 11,000 holes", [&](Sketch& s) { return plate(s, 11'000, false); }, 1, 11'000},
+        {"plate with 6,000 holes round bosses", [&](Sketch& s) { return plate(s, 6'000, true); },
+         6'001, 6'000},
+        {"2,500 targets of four rings",
+         [](Sketch& s) {
+             for (int k = 0; k < 2'500; ++k) {
+                 for (int ring = 1; ring <= 4; ++ring)
+                     s.addCircleAt(false, 10.0 * (k % 50), 10.0 * (k / 50), ring);
+             }
+             return 2'500 * 16 * pi;
+         },
+         5'000, 5'000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sketch s;
+        const double area = c.draw(s);
+        const double before = cpuSeconds();
+        const std::vector<ProfileRegion> regions = buildRegions(s, tiltedPlane());
+        EXPECT_LT(cpuSeconds() - before, 10.0);
+        EXPECT_TRUE(qor::sketch::regionsRefusal(s, tiltedPlane()).isEmpty());
+        ASSERT_EQ(regions.size(), std::size_t(c.material + c.holes));
+        double total = 0.0;
+        int material = 0;
+        for (const ProfileRegion& r : regions) {
+            total += r.area;
+            material += r.outer ? 1 : 0;
+        }
+        EXPECT_EQ(material, c.material);
+        EXPECT_NEAR(total, area, 1e-6 * area);
+    }
 }
 
 namespace {
