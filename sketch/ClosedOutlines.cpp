@@ -65,7 +65,7 @@ struct UnionFind {
     }
 };
 
-// The vertex of every drawn end, ends 2k and 2k + 1 being curve k's.
+// The vertex of every drawn end (ends 2k and 2k + 1 are one curve's).
 std::vector<std::size_t> joinEnds(const std::vector<Vec2>& ends, std::size_t& vertexCount)
 {
     const auto cellOf = [](double x) { return std::int64_t(std::floor(x / joinDistance)); };
@@ -279,7 +279,7 @@ ClosedOutlines closedOutlines(const Sketch& sketch)
         const std::size_t a = vertex[2 * n];
         const std::size_t b = vertex[2 * n + 1];
         if (a == b) {
-            // An arc whose ends meet is a whole circle; a line encloses nothing.
+            // An arc whose ends meet closes on its own; a line encloses nothing.
             if (result.curves[k].type == EntityType::Arc)
                 result.outlines.push_back({{k}, {}, 0, {}, {}});
             continue;
