@@ -648,10 +648,13 @@ Sketch mixedSketch(std::mt19937& random)
 // The interior point found without a mesh tells the same regions as the meshed
 // one did: it lies in its own face and in no earlier region's face (so that a
 // stored point finds its region again), and material and holes come out as
-// the sketch's closed outlines give them at the meshed point.
+// the sketch's closed outlines give them at the meshed point. The sketches
+// come from seed QOR_MIXED_SEED (108 by default).
 TEST(ProfileRegions, InteriorPointsAgreeWithTheMeshedOnes)
 {
-    std::mt19937 random(108);
+    std::mt19937 random{unsigned(qEnvironmentVariableIsSet("QOR_MIXED_SEED")
+                                     ? qEnvironmentVariableIntValue("QOR_MIXED_SEED")
+                                     : 108)};
     const std::vector<gp_Ax3> planes = allPlanes();
     int regionsSeen = 0;
     for (int round = 0; round < 40; ++round) {
