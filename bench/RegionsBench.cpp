@@ -84,8 +84,12 @@ void perforatedPlate(benchmark::State& state, Hole hole, bool onBlock)
         for (int k = 0; k < count; ++k)
             hole(s, pitch * (1 + k % columns), pitch * (1 + k / columns));
         if (onBlock) {
-            doc.addFeature("box", {{"length", w}, {"width", h}, {"height", 5.0},
-                                   {"x", w / 2}, {"y", h / 2}, {"op", "new"}});
+            doc.addFeature("box", {{"length", w},
+                                   {"width", h},
+                                   {"height", 5.0},
+                                   {"x", w / 2},
+                                   {"y", h / 2},
+                                   {"op", "new"}});
         }
         doc.addFeature(
             "extrude",
@@ -101,6 +105,35 @@ void perforatedPlate(benchmark::State& state, Hole hole, bool onBlock)
     getrusage(RUSAGE_SELF, &usage);
     state.counters["volume"] = volume;
     state.counters["peakMB"] = double(usage.ru_maxrss) / 1024.0;
+}
+
+// The regions alone of a rectangle with `count` holes and, when `strays`, a
+// stray line beside every tenth hole, which sends the sketch down the
+// splitter's path.
+void holedPlateRegions(benchmark::State& state, Hole hole, bool strays)
+{
+    const int count = int(state.range(0));
+    const int columns = int(std::ceil(std::sqrt(double(count))));
+    const int rows = (count + columns - 1) / columns;
+    qor::sketch::Sketch s;
+    const double w = pitch * (columns + 1);
+    const double h = pitch * (rows + 1);
+    s.addLineAt(false, 0, 0, w, 0);
+    s.addLineAt(false, w, 0, w, h);
+    s.addLineAt(false, w, h, 0, h);
+    s.addLineAt(false, 0, h, 0, 0);
+    for (int k = 0; k < count; ++k) {
+        const double x = pitch * (1 + k % columns);
+        const double y = pitch * (1 + k / columns);
+        hole(s, x, y);
+        if (strays && k % 10 == 0)
+            s.addLineAt(false, x + 2.6, y - 1, x + 2.6, y + 1);
+    }
+    const gp_Ax3 plane;
+    std::size_t regions = 0;
+    for (auto _ : state)
+        regions = qor::sketch::buildRegions(s, plane).size();
+    state.counters["regions"] = double(regions);
 }
 
 } // namespace
@@ -123,6 +156,17 @@ BENCHMARK_CAPTURE(perforatedPlate, slots, slotHole, false)
 BENCHMARK_CAPTURE(perforatedPlate, circlesOnBlock, circleHole, true)
     ->Arg(1000)
     ->Arg(4000)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(holedPlateRegions, circles, circleHole, false)
+    ->Arg(4000)
+    ->Arg(11000)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(holedPlateRegions, slotsAndStrays, slotHole, true)
+    ->Arg(900)
     ->Iterations(1)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);

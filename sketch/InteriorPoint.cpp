@@ -7,6 +7,7 @@
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_DataMapOfShapeInteger.hxx>
 #include <TopoDS.hxx>
 
 #include <algorithm>
@@ -98,12 +99,23 @@ struct Candidate {
     double clearance = -1.0;
 };
 
-// The middle of the widest stretch of the line at height v inside the face;
-// no candidate when the crossings do not pair up.
-Candidate scan(const std::vector<PlaneCurve>& curves, double v)
+// Whether the face lies on one side of the edge only. A curve inside the face
+// that bounds nothing (a stray line or arc) is an edge of the face marked
+// internal or walked both ways; a line crossing it stays inside.
+bool bounds(const TopoDS_Shape& edge, const TopTools_DataMapOfShapeInteger& uses)
+{
+    const TopAbs_Orientation o = edge.Orientation();
+    return (o == TopAbs_FORWARD || o == TopAbs_REVERSED) && uses.Find(edge) == 1;
+}
+
+// The middle of the widest stretch of the line at height v inside the face,
+// whose boundary is `boundary`; its clearance from all the face's edges,
+// `curves`. No candidate when the crossings do not pair up.
+Candidate scan(const std::vector<PlaneCurve>& boundary, const std::vector<PlaneCurve>& curves,
+               double v)
 {
     std::vector<double> us;
-    for (const PlaneCurve& curve : curves) {
+    for (const PlaneCurve& curve : boundary) {
         double at[2];
         const int n = crossings(curve, v, at);
         us.insert(us.end(), at, at + n);
@@ -128,9 +140,20 @@ Candidate scan(const std::vector<PlaneCurve>& curves, double v)
 
 Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane, const std::vector<double>& avoid)
 {
+    TopTools_DataMapOfShapeInteger uses;
+    for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next()) {
+        if (int* count = uses.ChangeSeek(x.Current()))
+            ++*count;
+        else
+            uses.Bind(x.Current(), 1);
+    }
+    std::vector<PlaneCurve> boundary;
     std::vector<PlaneCurve> curves;
-    for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next())
+    for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next()) {
         addEdgeCurves(TopoDS::Edge(x.Current()), plane, curves);
+        if (bounds(x.Current(), uses))
+            addEdgeCurves(TopoDS::Edge(x.Current()), plane, boundary);
+    }
     std::vector<double> heights;
     for (const PlaneCurve& curve : curves)
         addTurningHeights(curve, heights);
@@ -159,7 +182,7 @@ Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane, const std::vect
     Candidate best;
     for (std::size_t k = 0; k < lines; ++k) {
         const double v = freeHeight(heights[gaps[k]], heights[gaps[k] + 1], avoid);
-        const Candidate candidate = scan(curves, v);
+        const Candidate candidate = scan(boundary, curves, v);
         if (candidate.clearance > best.clearance)
             best = candidate;
     }

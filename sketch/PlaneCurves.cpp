@@ -98,7 +98,7 @@ double distanceTo(const PlaneCurve& curve, Vec2 p)
 
 // Resolved once per sketch: looking entities up by id for every region would
 // cost regions x curves x entities.
-std::vector<PlaneCurve> sketchCurves(const Sketch& sketch)
+std::vector<PlaneCurve> sketchCurves(const Sketch& sketch, std::vector<CurveEnds>* ends)
 {
     const EntityIndex index(sketch);
     std::vector<PlaneCurve> curves;
@@ -109,9 +109,13 @@ std::vector<PlaneCurve> sketchCurves(const Sketch& sketch)
             continue;
         PlaneCurve curve;
         curve.type = e.type;
+        CurveEnds drawn;
+        drawn.closed = e.type == EntityType::Circle;
         if (e.type == EntityType::Line) {
             curve.a = index.pointPosition(e.a);
             curve.b = index.pointPosition(e.b);
+            drawn.start = curve.a;
+            drawn.end = curve.b;
         } else {
             curve.a = index.entityAnchor(int(e.id));
             curve.r = index.radius(int(e.id));
@@ -123,22 +127,25 @@ std::vector<PlaneCurve> sketchCurves(const Sketch& sketch)
                 continue;
             curve.a0 = std::atan2(start.y - curve.a.y, start.x - curve.a.x);
             curve.span = wrapAngle(std::atan2(end.y - curve.a.y, end.x - curve.a.x) - curve.a0);
+            drawn.start = start;
+            drawn.end = end;
         }
-        if (curve.a.isFinite() && curve.b.isFinite() && std::isfinite(curve.r))
+        if (curve.a.isFinite() && curve.b.isFinite() && std::isfinite(curve.r)) {
             curves.push_back(curve);
+            if (ends)
+                ends->push_back(drawn);
+        }
     }
     return curves;
 }
 
-bool evenOddInside(const std::vector<PlaneCurve>& curves, Vec2 p)
+bool crossesOddly(const PlaneCurve& curve, Vec2 p)
 {
+    double us[2];
+    const int n = crossings(curve, p.y, us);
     int count = 0;
-    for (const PlaneCurve& curve : curves) {
-        double us[2];
-        const int n = crossings(curve, p.y, us);
-        for (int k = 0; k < n; ++k)
-            count += us[k] > p.x ? 1 : 0;
-    }
+    for (int k = 0; k < n; ++k)
+        count += us[k] > p.x ? 1 : 0;
     return count % 2 == 1;
 }
 

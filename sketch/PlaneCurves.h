@@ -33,15 +33,22 @@ void addTurningHeights(const PlaneCurve& curve, std::vector<double>& heights);
 
 double distanceTo(const PlaneCurve& curve, Vec2 p);
 
+// Where a curve of the sketch ends as drawn: a line's end points, an arc's
+// start and end points; a circle has none.
+struct CurveEnds {
+    bool closed = false; // a circle
+    Vec2 start;
+    Vec2 end;
+};
+
 // The sketch's non-construction curves, every one, including those that bound
 // no region or give no edge. A curve with an infinite or undefined coordinate
 // encloses nothing: its crossings would be artefacts of the arithmetic, so it
-// is left out.
-std::vector<PlaneCurve> sketchCurves(const Sketch& sketch);
+// is left out. With `ends`, fills it with each kept curve's ends, in step.
+std::vector<PlaneCurve> sketchCurves(const Sketch& sketch, std::vector<CurveEnds>* ends = nullptr);
 
-// Whether the ray from p in +u crosses the curves an odd number of times: the
-// even-odd rule that tells material from holes.
-bool evenOddInside(const std::vector<PlaneCurve>& curves, Vec2 p);
+// Whether the ray from p in +u crosses the curve an odd number of times.
+bool crossesOddly(const PlaneCurve& curve, Vec2 p);
 
 // The distance of p from the segment from a to b.
 double segmentDistance(Vec2 p, Vec2 a, Vec2 b);

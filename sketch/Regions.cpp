@@ -1,6 +1,7 @@
 #include "sketch/Regions.h"
 
 #include "expr/Format.h"
+#include "sketch/ClosedOutlines.h"
 #include "sketch/InteriorPoint.h"
 #include "sketch/Plane.h"
 #include "sketch/PlaneCurves.h"
@@ -179,8 +180,8 @@ std::vector<ProfileRegion> regionsOf(const Sketch& sketch, const gp_Ax3& plane)
         faces = splitCurveFaces(sketch, plane);
     }
 
-    const std::vector<PlaneCurve> curves = sketchCurves(sketch);
-    const std::vector<double> avoid = turningHeights(curves);
+    const ClosedOutlines outlines = closedOutlines(sketch);
+    const std::vector<double> avoid = turningHeights(outlines.curves);
     std::vector<ProfileRegion> regions;
     for (const TopoDS_Face& area : *faces) {
         ProfileRegion region;
@@ -189,7 +190,7 @@ std::vector<ProfileRegion> regionsOf(const Sketch& sketch, const gp_Ax3& plane)
         if (region.area < minArea)
             continue;
         region.interior = interiorPoint(region.face, plane, avoid);
-        region.outer = evenOddInside(curves, region.interior);
+        region.outer = material(outlines, region.interior);
         regions.push_back(region);
     }
     return regions;

@@ -18,7 +18,8 @@ struct ProfileRegion {
     TopoDS_Face face;
     Vec2 interior; // certainly inside the face, sketch coordinates
     double area = 0.0; // mm², never below 1e-9
-    // Even-odd rule over all non-construction curves: material when set, hole when clear.
+    // Material when set, hole when clear: inside an odd number of the sketch's
+    // closed outlines (see ClosedOutlines), so curves that close no loop take no part.
     bool outer = false;
 };
 

@@ -36,8 +36,9 @@ constexpr double minLength = 1e-7;
 constexpr double maxCoordinate = 1e9;
 // Work allowed per curve in grid cells, pairs and containment tests.
 constexpr std::size_t workPerCurve = 64;
-// Loops' boxes compared in finding which loop lies in which: some 50 ms.
-constexpr std::size_t maxBoxComparisons = 50'000'000;
+// Comparisons of loops' boxes and tests of a point against a loop's side made
+// in finding which loop lies in which: some 100 ms.
+constexpr std::size_t maxNestingComparisons = 50'000'000;
 
 struct Segment {
     Vec2 a;
@@ -336,33 +337,72 @@ bool inside(const Loop& loop, const std::vector<Vec2>& vertices, Vec2 p)
     return odd;
 }
 
-// Sets each loop's parent: the smallest loop around it.
-bool nest(std::vector<Loop>& loops, const std::vector<Vec2>& vertices, std::size_t curveCount)
+// The side of the grid cells for nesting: about the size of a typical loop,
+// so that a loop's probe shares its cell with few others, and coarse enough
+// that no more than `budget` cells are taken by all loops' boxes together.
+double nestingCell(const std::vector<Loop>& loops, double budget)
 {
+    std::vector<double> sides;
+    sides.reserve(loops.size());
+    for (const Loop& loop : loops)
+        sides.push_back(std::max(loop.hi.x - loop.lo.x, loop.hi.y - loop.lo.y));
+    std::nth_element(sides.begin(), sides.begin() + std::ptrdiff_t(sides.size() / 2), sides.end());
+    double cell = std::max(sides[sides.size() / 2], minLength);
+    while (true) {
+        double taken = 0.0;
+        for (const Loop& loop : loops) {
+            taken += (std::floor(loop.hi.x / cell) - std::floor(loop.lo.x / cell) + 1)
+                     * (std::floor(loop.hi.y / cell) - std::floor(loop.lo.y / cell) + 1);
+        }
+        if (taken <= budget)
+            return cell;
+        cell *= 2.0;
+    }
+}
+
+// Sets each loop's parent: the smallest loop around it. A loop around another
+// holds its probe, so only loops whose boxes take the probe's grid cell are
+// compared with it, smallest first. False when that takes more than
+// maxNestingComparisons box comparisons and tests of a point against a side.
+bool nest(std::vector<Loop>& loops, const std::vector<Vec2>& vertices)
+{
+    if (loops.empty())
+        return true;
     std::vector<std::size_t> order(loops.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return std::fabs(loops[a].signedArea) > std::fabs(loops[b].signedArea);
     });
-    // Comparing boxes costs little, testing a point against a loop as much as
-    // the loop is long: each has its own bound.
+    const double cell = nestingCell(loops, double(workPerCurve * (loops.size() + 16)));
+    const auto index = [&](double x) { return std::int64_t(std::floor(x / cell)); };
+    const auto key = [](std::int64_t i, std::int64_t j) {
+        return (std::uint64_t(i) << 32) ^ std::uint64_t(j & 0xffffffff);
+    };
+    // Each cell lists the ranks (places in `order`) of the loops taking it, ascending.
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> cells;
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        const Loop& loop = loops[order[rank]];
+        for (std::int64_t i = index(loop.lo.x); i <= index(loop.hi.x); ++i) {
+            for (std::int64_t j = index(loop.lo.y); j <= index(loop.hi.y); ++j)
+                cells[key(i, j)].push_back(rank);
+        }
+    }
     std::size_t compared = 0;
-    std::size_t work = 0;
-    const std::size_t budget = workPerCurve * (curveCount + 16);
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        Loop& loop = loops[order[i]];
-        for (std::size_t j = i; j-- > 0;) {
-            const Loop& around = loops[order[j]];
-            if (++compared > maxBoxComparisons)
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        Loop& loop = loops[order[rank]];
+        const std::vector<std::size_t>& near = cells[key(index(loop.probe.x), index(loop.probe.y))];
+        for (auto it = std::lower_bound(near.begin(), near.end(), rank); it != near.begin();) {
+            const Loop& around = loops[order[*--it]];
+            if (++compared > maxNestingComparisons)
                 return false;
             if (around.lo.x > loop.lo.x || around.lo.y > loop.lo.y || around.hi.x < loop.hi.x
                 || around.hi.y < loop.hi.y)
                 continue;
-            work += around.vertices.size() + 1;
-            if (work > budget)
+            compared += around.vertices.size();
+            if (compared > maxNestingComparisons)
                 return false;
             if (inside(around, vertices, loop.probe)) {
-                loop.parent = int(order[j]);
+                loop.parent = int(order[*it]);
                 break;
             }
         }
@@ -399,7 +439,7 @@ std::optional<std::vector<TopoDS_Face>> simpleLoopFaces(const Sketch& sketch, co
     if (!curves || (curves->segments.empty() && curves->rounds.empty()) || !curvesApart(*curves))
         return std::nullopt;
     std::optional<std::vector<Loop>> loops = walkLoops(*curves, vertices);
-    if (!loops || !nest(*loops, vertices, curves->segments.size() + curves->rounds.size()))
+    if (!loops || !nest(*loops, vertices))
         return std::nullopt;
 
     std::vector<TopoDS_Vertex> corners;

@@ -341,3 +341,61 @@ TEST(Extrude, CutSketchedOnASideFaceTurnsIntoThePlateAcrossItsEdges)
         }
     }
 }
+
+// A new extrusion of the regions the window puts into an empty profile (every
+// material region of the sketch, each by its interior point) makes the body
+// the sketch's closed outlines enclose, whatever curves that close no loop
+// run through it; so does the whole sketch as the profile.
+TEST(Extrude, CurvesThatCloseNoLoopLeaveTheProfileAlone)
+{
+    const struct {
+        const char* name;
+        std::function<void(qor::sketch::Sketch&)> draw;
+        double volume;
+    } cases[] = {
+        {"plate with a hole and two stray lines",
+         [](auto& s) {
+             addOutline(s, 0, 0, 100, 50);
+             s.addCircleAt(false, 60, 25, 20);
+             s.addLineAt(false, 10, 2, 10, 48);
+             s.addLineAt(false, 90, 10, 90, 14);
+         },
+         37'433.63},
+        {"plate split by a line",
+         [](auto& s) {
+             addOutline(s, 0, 0, 100, 50);
+             s.addLineAt(false, 30, 0, 30, 50);
+         },
+         50'000},
+        {"plate with a centre line left as a normal line",
+         [](auto& s) {
+             addOutline(s, 0, 0, 100, 50);
+             s.addCircleAt(false, 50, 25, 10);
+             s.addLineAt(false, -10, 25, 110, 25);
+         },
+         50'000 - 1000 * pi},
+        {"plate with a stray arc beside it",
+         [](auto& s) {
+             addOutline(s, 0, 0, 100, 50);
+             s.addArcAt(false, 130, 25, 130, 0, 130, 50);
+         },
+         50'000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const gp_Ax3 plane = raised(3);
+        const int sketchId = part.sketch(plane, c.draw);
+        QJsonArray picked;
+        for (const auto& region : part.doc.sketchRegions(*part.doc.feature(sketchId), plane)) {
+            if (region.outer)
+                picked.append(TestPart::region(sketchId, region.interior.x, region.interior.y)[0]);
+        }
+        QJsonObject params = extrude(sketchId, "dist", "10 mm");
+        params["profile"] = picked;
+        const int byRegions = part.body("extrude", params);
+        EXPECT_NEAR(part.volume(byRegions), c.volume, 0.01);
+        const int bySketch = part.body("extrude", extrude(sketchId, "dist", "10 mm"));
+        EXPECT_NEAR(part.volume(bySketch), c.volume, 0.01);
+    }
+}
