@@ -314,10 +314,10 @@ bool MainWindow::openFile(const QString& path)
     }
     controller->newDocument();
     controller->document->name = QFileInfo(path).completeBaseName();
-    importFile(path);
+    const bool imported = importFile(path);
     updateTitle();
     browser->rebuild();
-    return true;
+    return imported;
 }
 
 bool MainWindow::save()
@@ -426,7 +426,7 @@ void MainWindow::watchSceneBuilds()
     connect(scene, &Scene::rebuilt, this, [dialog] { delete dialog->data(); });
 }
 
-void MainWindow::importFile(const QString& requestedPath)
+bool MainWindow::importFile(const QString& requestedPath)
 {
     QString path = requestedPath;
     if (path.isEmpty()) {
@@ -434,7 +434,7 @@ void MainWindow::importFile(const QString& requestedPath)
                                             QSettings().value(settings::lastDir).toString(),
                                             qor::io::importFilter());
         if (path.isEmpty())
-            return;
+            return false;
         rememberFolderOf(path);
     }
     finishPendingEdits();
@@ -451,7 +451,7 @@ void MainWindow::importFile(const QString& requestedPath)
             ImportInfoDialog report(result, path, this);
             report.exec();
         }
-        return;
+        return false;
     }
     // Encoding the bodies into the feature, computing and showing them takes seconds for a
     // large file: the dialog stays until the document shows them.
@@ -474,7 +474,7 @@ void MainWindow::importFile(const QString& requestedPath)
     progress->close();
     if (cancelledTooLate) {
         showToast(lateCancelText(path), false);
-        return;
+        return true;
     }
     // A reader's notes (faces left out, approximations), all of them, belong beside the
     // count: the bodies may not be all the file held.
@@ -485,6 +485,7 @@ void MainWindow::importFile(const QString& requestedPath)
                   .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString())
                   .arg(note.isEmpty() ? QString() : QStringLiteral(" – ") + note),
               false);
+    return true;
 }
 
 void MainWindow::exportBodies()

@@ -151,9 +151,9 @@ int saveImage(const QImage& image, const QString& path)
     return 1;
 }
 
-void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString& path)
+void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString& path, int status)
 {
-    std::_Exit(saveRender(mainWindow, width, height, path));
+    std::_Exit(std::max(saveRender(mainWindow, width, height, path), status));
 }
 
 void saveGrabAndExit(QWidget* widget, const QString& path)
@@ -161,9 +161,9 @@ void saveGrabAndExit(QWidget* widget, const QString& path)
     std::_Exit(saveWidgetImage(widget, path));
 }
 
-void saveImageAndExit(const QImage& image, const QString& path)
+void saveImageAndExit(const QImage& image, const QString& path, int status)
 {
-    std::_Exit(saveImage(image, path));
+    std::_Exit(std::max(saveImage(image, path), status));
 }
 
 } // namespace qor::app
