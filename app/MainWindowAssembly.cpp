@@ -3,6 +3,7 @@
 #include "app/AssemblyCommands.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "expr/Format.h"
 #include "io/SolidEdgeAssembly.h"
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
@@ -138,13 +139,15 @@ bool MainWindow::openSolidEdgeAssembly(const QString& path)
     // The window shows the assembly page before a note on missing parts is read.
     ribbon->setCurrentPage(assemblyPage);
     if (missing.isEmpty()) {
-        showToast(QStringLiteral("%1 Komponenten aus Solid Edge geladen").arg(count), false);
+        showToast(QStringLiteral("%1 Komponenten aus Solid Edge geladen")
+                      .arg(germanCount(std::uint64_t(count))),
+                  false);
     } else {
         QMessageBox::information(
             this, QStringLiteral("Solid-Edge-Baugruppe"),
             QStringLiteral("%1 Komponenten geladen. Nicht gefunden (bitte neben die Baugruppe "
                            "legen):\n%2")
-                .arg(count)
+                .arg(germanCount(std::uint64_t(count)))
                 .arg(missing.join(QLatin1Char('\n'))));
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "expr/Format.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/ShapeText.h"
@@ -481,7 +482,7 @@ bool MainWindow::importFile(const QString& requestedPath)
     const QString& note = result.warning;
     showToast(QStringLiteral("%1: %2 Körper importiert%3%4")
                   .arg(result.format)
-                  .arg(import.bodyCount)
+                  .arg(germanCount(std::uint64_t(import.bodyCount)))
                   .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString())
                   .arg(note.isEmpty() ? QString() : QStringLiteral(" – ") + note),
               false);
@@ -558,7 +559,7 @@ void MainWindow::exportBodies()
         return;
     }
     const QString done = QStringLiteral("%1 Körper nach %2 exportiert")
-                             .arg(bodies.size())
+                             .arg(germanCount(bodies.size()))
                              .arg(QFileInfo(path).fileName());
     // What the file lacks or changes must not pass by in a toast.
     if (!note.isEmpty())

@@ -1,5 +1,6 @@
 #include "io/Export.h"
 
+#include "expr/Format.h"
 #include "io/FileAccess.h"
 
 #include "io/BrepFile.h"
@@ -339,7 +340,7 @@ void noteNonManifold(const std::vector<ExportBody>& bodies, const std::vector<in
                                     "(nicht mannigfaltig); manche Slicer lehnen das Objekt ab "
                                     "oder reparieren es")
                          .arg(bodyLabel(bodies, int(i)))
-                         .arg(nonManifold[i]);
+                         .arg(germanCount(std::uint64_t(nonManifold[i])));
     }
 }
 
@@ -544,10 +545,11 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
     }
     QStringList reasons;
     if (faceCap)
-        reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält").arg(faceTriangleCap);
+        reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält")
+                       .arg(germanCount(std::uint64_t(faceTriangleCap)));
     if (budget || !faceCap)
         reasons << QStringLiteral("die Datei nicht mehr als etwa %1 Dreiecke enthält")
-                       .arg(std::max(1LL, options.triangleBudget));
+                       .arg(germanCount(std::uint64_t(std::max(1LL, options.triangleBudget))));
     return QStringLiteral("Vernetzung auf %1 mm vergröbert, damit %2")
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
@@ -859,7 +861,7 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
     }
     if (leftOut > 0)
         notes << QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
-                     .arg(leftOut);
+                     .arg(germanCount(std::uint64_t(leftOut)));
     noteNonManifold(bodies, nonManifold, notes);
     return {};
 }
@@ -1314,8 +1316,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
         QString loss = percentText(deviation.percent);
         if (deviation.solidsLost > 0)
             loss += QStringLiteral(", %1 von %2 Volumenkörpern geschlossen")
-                        .arg(deviation.solids - deviation.solidsLost)
-                        .arg(deviation.solids);
+                        .arg(germanCount(std::uint64_t(deviation.solids - deviation.solidsLost)))
+                        .arg(germanCount(std::uint64_t(deviation.solids)));
         losses << QStringLiteral("%1 (%2)").arg(bodyLabel(bodies, index), loss);
     }
     notes << QStringLiteral("STEP gibt das Volumen von %1 nicht genau wieder (versucht: %2); die "
@@ -1340,8 +1342,8 @@ void noteIgesChanges(const QString& staged, const std::vector<ExportBody>& bodie
     }
     if (count != int(bodies.size())) {
         notes << QStringLiteral("Die IGES-Datei gibt %1 statt %2 Körper wieder")
-                     .arg(count)
-                     .arg(bodies.size());
+                     .arg(germanCount(std::uint64_t(count)))
+                     .arg(germanCount(bodies.size()));
         return;
     }
     for (const IgesChange& change : changes) {

@@ -1,14 +1,16 @@
 #include "app/shell/Timeline.h"
 
-#include "ui/theme/Theme.h"
+#include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
+#include "ui/theme/Theme.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -261,8 +263,8 @@ QRect Timeline::statusArea() const
 QString Timeline::statusText() const
 {
     return QStringLiteral("%1 Features · %2 ms")
-        .arg(shownStrip().count)
-        .arg(QString::number(controller_->lastRecomputeMs, 'f', 0));
+        .arg(germanCount(std::uint64_t(shownStrip().count)))
+        .arg(germanCount(std::uint64_t(std::max(0.0, std::round(controller_->lastRecomputeMs)))));
 }
 
 QRect Timeline::statusRect() const

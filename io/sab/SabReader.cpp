@@ -1,5 +1,6 @@
 #include "io/sab/SabReader.h"
 
+#include "expr/Format.h"
 #include "io/sab/SabBodies.h"
 
 #include <BRepBuilderAPI_Transform.hxx>
@@ -71,8 +72,8 @@ std::vector<ImportedBody> readBodies(const QByteArray& data, QString* message,
     }
     if (builder.skippedFaces != 0)
         builder.warnings.append(QStringLiteral("%1 von %2 Flächen ausgelassen")
-                                    .arg(builder.skippedFaces)
-                                    .arg(builder.totalFaces));
+                                    .arg(germanCount(std::uint64_t(builder.skippedFaces)))
+                                    .arg(germanCount(std::uint64_t(builder.totalFaces))));
     if (!message)
         return bodies;
     if (!bodies.empty())
