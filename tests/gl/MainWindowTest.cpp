@@ -4,6 +4,7 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/gl/BoxPartFile.h"
 #include "tests/gl/WhenShown.h"
@@ -351,6 +352,34 @@ TEST(MainWindowProgram, ScreenshotWaitsForTheFileAndTheDrawing)
     ASSERT_EQ(drawing.exitCode, 0) << drawing.errors.toStdString();
     ASSERT_EQ(drawing.image.size(), QSize(1280, 800));
     // The sheet's left part, where the first views stand: white paper with their lines.
+    const QRect views(230, 150, 520, 480);
+    EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) > 230; }), 0.6);
+    EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) < 100; }), 0.02);
+}
+
+// The same wait on a file of the test's own, in every run: 1,100 boxes of shapes of their own
+// take longer to read and show than the window takes to draw its first frame, so a picture
+// taken on a timer would show an empty view and no drawing.
+TEST(MainWindowProgram, ScreenshotWaitsForAGeneratedFileAndItsDrawing)
+{
+    QTemporaryDir dir;
+    const QString boxes = dir.filePath(QStringLiteral("kisten.step"));
+    QFile file(boxes);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(qor::fixtures::stepManyBoxes(1100));
+    file.close();
+
+    const ScreenshotRun view = runScreenshot(dir, {boxes}, QStringLiteral("ansicht.png"));
+    ASSERT_EQ(view.exitCode, 0) << view.errors.toStdString();
+    ASSERT_EQ(view.image.size(), QSize(1280, 800));
+    view.image.save(QStringLiteral(QOR_TEST_OUTPUT "/kisten-ansicht.png"));
+    EXPECT_GT(pixelShare(view.image, QRect(560, 330, 400, 260), modelColoured), 0.3);
+
+    const ScreenshotRun drawing
+        = runScreenshot(dir, {boxes, QStringLiteral("--drawing")}, QStringLiteral("zeichnung.png"));
+    ASSERT_EQ(drawing.exitCode, 0) << drawing.errors.toStdString();
+    ASSERT_EQ(drawing.image.size(), QSize(1280, 800));
+    drawing.image.save(QStringLiteral(QOR_TEST_OUTPUT "/kisten-zeichnung.png"));
     const QRect views(230, 150, 520, 480);
     EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) > 230; }), 0.6);
     EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) < 100; }), 0.02);
