@@ -143,7 +143,8 @@ int Ribbon::addPage(const QString& title)
     area->setStyleSheet(
         QStringLiteral("QScrollArea { background: transparent; } "
                        "QScrollArea > QWidget > QWidget { background: transparent; } "
-                       "QScrollBar:horizontal { height: 8px; margin: 0px; }"));
+                       "QScrollBar:horizontal { height: %1px; margin: 0px; }")
+            .arg(scrollBarHeight));
     area->viewport()->installEventFilter(this);
     stack_->addWidget(area);
     const QScrollBar* bar = area->horizontalScrollBar();
