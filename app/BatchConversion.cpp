@@ -302,11 +302,13 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
         print(out,
               QStringLiteral("  %1: %2, %3, %4 Volumen, %5, Volumen %6 mm³\n")
                   .arg(bodies[i].name,
-                       io::countText(f.faces, QStringLiteral("Fläche"), QStringLiteral("Flächen")),
-                       io::countText(f.shells, QStringLiteral("Schale"), QStringLiteral("Schalen")),
+                       io::countText(f.faces, QStringLiteral("Fläche"), QStringLiteral("Flächen"),
+                                     io::Thousands::Plain),
+                       io::countText(f.shells, QStringLiteral("Schale"), QStringLiteral("Schalen"),
+                                     io::Thousands::Plain),
                        QString::number(f.solids),
                        io::countText(f.openEdges, QStringLiteral("offene Kante"),
-                                     QStringLiteral("offene Kanten")),
+                                     QStringLiteral("offene Kanten"), io::Thousands::Plain),
                        oneDecimal(f.volume)));
     }
     if (!imported.warning.isEmpty())

@@ -1,5 +1,6 @@
 #include "app/BodyClipboard.h"
 
+#include "expr/Format.h"
 #include "io/ShapeText.h"
 #include "model/DocumentController.h"
 
@@ -87,8 +88,10 @@ CopiedBodies copyBodies(const qor::model::Document& document, const std::set<int
     result.count = int(names.size());
     result.data = std::make_unique<QMimeData>();
     result.data->setData(mimeType, QJsonDocument(payload).toJson(QJsonDocument::Compact));
-    result.data->setText(QStringLiteral("QorCAD: %1 Körper").arg(result.count));
-    result.message = QStringLiteral("%1 Körper kopiert – mit Strg+V einfügen").arg(result.count);
+    result.data->setText(
+        QStringLiteral("QorCAD: %1 Körper").arg(germanCount(std::uint64_t(result.count))));
+    result.message = QStringLiteral("%1 Körper kopiert – mit Strg+V einfügen")
+                         .arg(germanCount(std::uint64_t(result.count)));
     return result;
 }
 
@@ -119,7 +122,8 @@ PastedBodies pasteBodies(DocumentController& controller, const QMimeData* data)
     const int featureId = feature->id;
     controller.commit(QStringLiteral("Einfügen"));
     return {featureId, count,
-            QStringLiteral("%1 Körper eingefügt – mit „Verschieben“ positionieren").arg(count),
+            QStringLiteral("%1 Körper eingefügt – mit „Verschieben“ positionieren")
+                .arg(germanCount(std::uint64_t(count))),
             false};
 }
 

@@ -39,9 +39,56 @@ CommandLine::CommandLine()
         QStringLiteral("datei"),
         QStringLiteral(
             "Bauteil (.qcpart) oder Import (STEP, IGES, STL, OBJ, glTF, Solid Edge, Fusion)"));
-    for (const QCommandLineOption* option : {&demo, &screenshot, &size, &editSketch, &command,
-                                             &sketchTool, &renderIcon, &convert, &drawing, &render})
+    for (const QCommandLineOption* option : options())
         parser.addOption(*option);
+}
+
+namespace {
+
+// What the parser takes for an option rather than a value: a lone "-" is a value by custom.
+bool looksLikeOption(const QString& argument)
+{
+    return argument.size() > 1 && argument.startsWith(QLatin1Char('-'));
+}
+
+} // namespace
+
+bool CommandLine::parse(const QStringList& arguments)
+{
+    missingValue_.clear();
+    QStringList valued;
+    for (const QCommandLineOption* option : options()) {
+        if (!option->valueName().isEmpty())
+            valued << QStringLiteral("--") + option->names().constFirst();
+    }
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        // Everything after "--" is a file name.
+        if (arguments[i] == QStringLiteral("--"))
+            break;
+        if (!valued.contains(arguments[i]))
+            continue;
+        // The value joined by "=" may be anything; a separate one must not be an option.
+        if (i + 1 < arguments.size() && !looksLikeOption(arguments[i + 1])) {
+            ++i;
+            continue;
+        }
+        missingValue_ = arguments[i];
+        return false;
+    }
+    return parser.parse(arguments);
+}
+
+QString CommandLine::errorText() const
+{
+    if (!missingValue_.isEmpty())
+        return QStringLiteral("Nach „%1“ fehlt der Wert.").arg(missingValue_);
+    return parser.errorText();
+}
+
+std::array<const QCommandLineOption*, 10> CommandLine::options() const
+{
+    return {&demo,       &screenshot, &size,    &editSketch, &command,
+            &sketchTool, &renderIcon, &convert, &drawing,    &render};
 }
 
 bool CommandLine::endsInParser(bool parsed) const

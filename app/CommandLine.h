@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QString>
 
+#include <array>
+
 namespace qor::app {
 
 // The program's command line: help, version, the positional file and ten long
@@ -13,6 +15,13 @@ struct CommandLine {
     CommandLine();
     CommandLine(const CommandLine&) = delete;
     CommandLine& operator=(const CommandLine&) = delete;
+
+    // The parser's checks, and one more: an option that takes a value never takes another
+    // option as that value ("--demo --screenshot x.png" lacks the example's name). The
+    // arguments start with the program's name. False when the command line is refused.
+    bool parse(const QStringList& arguments);
+    // Why parse refused the command line, in German.
+    QString errorText() const;
 
     // After parse: the parser's own handling would answer help or version, or reject the
     // command line, and end the process.
@@ -32,6 +41,12 @@ struct CommandLine {
     // The arguments as the system gave them: the parser sees them decoded to text, and a
     // file name that is not valid UTF-8 then names another file.
     QByteArrayList givenArguments;
+
+private:
+    // In the order the help lists them.
+    std::array<const QCommandLineOption*, 10> options() const;
+
+    QString missingValue_;
 };
 
 // True when an argument after the program name and before "--" is exactly one of

@@ -234,15 +234,16 @@ public:
     bool askSave();
     void openWithDialog();
     // Opens a document by its suffix, or imports a foreign file into a fresh document; a
-    // failure is reported in a warning box and keeps the open document.
+    // failure is reported in a warning box and keeps the open document. False when the file
+    // could not be opened or read.
     bool openFile(const QString& path);
     // openFile for a path given as bytes, which need not be valid UTF-8; shown names the
     // path in a warning when it cannot be reached.
     bool openFileBytes(const QByteArray& path, const QString& shown);
     bool save();
     bool saveAs();
-    // An empty path asks for the file.
-    void importFile(const QString& path);
+    // An empty path asks for the file. True when the file's bodies were taken over.
+    bool importFile(const QString& path);
     // Reads a foreign file with a progress dialog of that label that can cancel the read;
     // userCancelled (when given) tells whether the user did.
     qor::io::ImportResult readForeignFile(const QString& path, const QString& label,

@@ -4,6 +4,7 @@
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "io/CountTexts.h"
+#include "expr/Format.h"
 #include "io/SolidEdgeAssembly.h"
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"

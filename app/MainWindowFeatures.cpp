@@ -3,6 +3,7 @@
 #include "app/BodyClipboard.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Timeline.h"
+#include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
 #include "model/References.h"
@@ -283,7 +284,7 @@ void MainWindow::deleteFeature(int featureId)
         showToast(QStringLiteral("%1 gelöscht – %2 abhängige(s) Feature(s) haben jetzt Fehler "
                                  "(Rückgängig mit Strg+Z)")
                       .arg(name)
-                      .arg(broken),
+                      .arg(germanCount(std::uint64_t(broken))),
                   true);
     else
         showToast(name + QStringLiteral(" gelöscht"), false);

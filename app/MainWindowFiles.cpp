@@ -3,6 +3,7 @@
 #include "app/FileToWrite.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
+#include "expr/Format.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/ShapeText.h"
@@ -320,10 +321,10 @@ bool MainWindow::openFile(const QString& path)
     }
     controller->newDocument();
     controller->document->name = QFileInfo(path).completeBaseName();
-    importFile(path);
+    const bool imported = importFile(path);
     updateTitle();
     browser->rebuild();
-    return true;
+    return imported;
 }
 
 bool MainWindow::save()
@@ -438,14 +439,14 @@ void MainWindow::watchSceneBuilds()
     connect(scene, &Scene::rebuilt, this, [dialog] { delete dialog->data(); });
 }
 
-void MainWindow::importFile(const QString& requestedPath)
+bool MainWindow::importFile(const QString& requestedPath)
 {
     QString path = requestedPath;
     if (path.isEmpty()) {
         path = QFileDialog::getOpenFileName(this, QStringLiteral("Importieren"),
                                             settings::lastDirOrHome(), qor::io::importFilter());
         if (path.isEmpty())
-            return;
+            return false;
         settings::rememberFolderOf(path);
     }
     finishPendingEdits();
@@ -462,7 +463,7 @@ void MainWindow::importFile(const QString& requestedPath)
             ImportInfoDialog report(result, path, this);
             report.exec();
         }
-        return;
+        return false;
     }
     // Encoding the bodies into the feature, computing and showing them takes seconds for a
     // large file: the dialog stays until the document shows them.
@@ -485,17 +486,18 @@ void MainWindow::importFile(const QString& requestedPath)
     progress->close();
     if (cancelledTooLate) {
         showToast(lateCancelText(path), false);
-        return;
+        return true;
     }
     // A reader's notes (faces left out, approximations), all of them, belong beside the
     // count: the bodies may not be all the file held.
     const QString& note = result.warning;
     showToast(QStringLiteral("%1: %2 Körper importiert%3%4")
                   .arg(result.format)
-                  .arg(import.bodyCount)
+                  .arg(germanCount(std::uint64_t(import.bodyCount)))
                   .arg(result.meshBodies ? QStringLiteral(" (Netzkörper)") : QString())
                   .arg(note.isEmpty() ? QString() : QStringLiteral(" – ") + note),
               false);
+    return true;
 }
 
 void MainWindow::exportBodies()
@@ -577,7 +579,7 @@ void MainWindow::exportBodies()
         return;
     }
     const QString done = QStringLiteral("%1 Körper nach %2 exportiert")
-                             .arg(bodies.size())
+                             .arg(germanCount(bodies.size()))
                              .arg(QFileInfo(path).fileName());
     // What the file lacks or changes must not pass by in a toast.
     if (!note.isEmpty())

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/shell/Browser.h"
+#include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
 #include "model/ShapeSignature.h"
@@ -21,7 +22,7 @@ QString selectionText(const qor::model::Document& document, const std::vector<Pi
     if (picks.empty())
         return {};
     if (picks.size() > 1)
-        return QStringLiteral("%1 Elemente ausgewählt").arg(picks.size());
+        return QStringLiteral("%1 Elemente ausgewählt").arg(germanCount(picks.size()));
     const PickInfo& pick = picks.front();
     switch (pick.kind) {
     case 1: return QStringLiteral("Fläche · ") + document.bodyName(pick.id);

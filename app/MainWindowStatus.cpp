@@ -3,6 +3,7 @@
 #include "app/CommandTable.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Timeline.h"
+#include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
@@ -54,7 +55,7 @@ void MainWindow::refreshStatus()
     });
     if (failing > 0) {
         unitBadge->setObjectName(QStringLiteral("BadgeDanger"));
-        unitBadge->setText(QStringLiteral("%1 Fehler").arg(failing));
+        unitBadge->setText(QStringLiteral("%1 Fehler").arg(germanCount(std::uint64_t(failing))));
     } else {
         unitBadge->setObjectName(QStringLiteral("Badge"));
         unitBadge->setText(QStringLiteral("mm · g"));

@@ -45,7 +45,8 @@ QElapsedTimer& startClock()
     return clock;
 }
 
-void scheduleRender(MainWindow& window, const RenderRequest& request)
+// status: 1 when what the run was to show could not be opened, else 0.
+void scheduleRender(MainWindow& window, const RenderRequest& request, int status)
 {
     QTimer::singleShot(renderSetupDelayMs, &window, [&window, mode = request.mode] {
         window.viewer->setRenderMode(
@@ -53,8 +54,9 @@ void scheduleRender(MainWindow& window, const RenderRequest& request)
         window.scene->rebuild();
     });
     QTimer::singleShot(request.mode == 2 ? pathTracedSaveDelayMs : renderSaveDelayMs, &window,
-                       [&window, request] {
-                           saveRenderAndExit(&window, request.width, request.height, request.file);
+                       [&window, request, status] {
+                           saveRenderAndExit(&window, request.width, request.height, request.file,
+                                             status);
                        });
 }
 
@@ -96,11 +98,11 @@ void whenViewSettled(MainWindow& window, const std::function<void()>& then)
 
 // The picture of the drawing window when one was opened, else of the main window, and the
 // end of the process.
-void takeScreenshot(MainWindow& window, DrawingWindow* drawing, const QString& path)
+void takeScreenshot(MainWindow& window, DrawingWindow* drawing, const QString& path, int status)
 {
     // A drawing window closed in the meantime leaves the main window to grab.
     QWidget* target = drawing != nullptr ? static_cast<QWidget*>(drawing) : &window;
-    saveImageAndExit(window.grabWindowImage(target), path);
+    saveImageAndExit(window.grabWindowImage(target), path, status);
 }
 
 // "edit:N" opens the N-th feature that is not a sketch; anything else names a feature type.
@@ -148,10 +150,10 @@ QByteArray givenBytes(const CommandLine& commandLine, const QString& decoded)
 }
 
 // The file named on the command line, by the bytes given: a name that is not valid UTF-8
-// is opened through a link that lasts as long as the window.
-void openStartupFile(MainWindow& window, const CommandLine& commandLine, const QString& file)
+// is opened through a link that lasts as long as the window. False when it was not opened.
+bool openStartupFile(MainWindow& window, const CommandLine& commandLine, const QString& file)
 {
-    window.openFileBytes(givenBytes(commandLine, file), file);
+    return window.openFileBytes(givenBytes(commandLine, file), file);
 }
 
 DrawingWindow* openStartupDrawing(MainWindow& window)
@@ -214,8 +216,10 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     if (parser.isSet(commandLine.demo))
         window.createExample(parser.value(commandLine.demo));
     const QStringList files = parser.positionalArguments();
-    if (!files.isEmpty())
-        openStartupFile(window, commandLine, files.first());
+    // A picture is still taken when the file could not be opened, but the run ends with 1: a
+    // script must not read the failure as success.
+    const int status
+        = files.isEmpty() || openStartupFile(window, commandLine, files.first()) ? 0 : 1;
     if (parser.isSet(commandLine.editSketch))
         enterNthSketch(window, parser.value(commandLine.editSketch).toInt());
     if (parser.isSet(commandLine.sketchTool) && window.sketchEditor)
@@ -228,15 +232,14 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     logNextFrame(*window.viewer, QStringLiteral("Dokument gezeigt"));
 
     if (render) {
-        scheduleRender(window, parseRenderRequest(parser.value(commandLine.render)));
+        scheduleRender(window, parseRenderRequest(parser.value(commandLine.render)), status);
         return;
     }
     // Everything above has run to its end (an import, its display, the drawing's views); the
     // picture waits only for the view to show it.
     if (screenshot) {
-        whenViewSettled(window, [&window, drawing, path = parser.value(commandLine.screenshot)] {
-            takeScreenshot(window, drawing, path);
-        });
+        whenViewSettled(window, [&window, drawing, path = parser.value(commandLine.screenshot),
+                                 status] { takeScreenshot(window, drawing, path, status); });
         return;
     }
     if (QSettings().value(settings::checkUpdates, settings::defaultCheckUpdates).toBool())

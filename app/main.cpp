@@ -101,10 +101,16 @@ int main(int argc, char** argv)
     qor::app::installToolkitTranslations(app);
     qor::app::CommandLine commandLine;
     commandLine.givenArguments = givenArguments;
-    // The parser answers help, version and unknown options itself and ends the process; none
-    // of those runs tried to draw, so the crash marker goes back first.
-    if (commandLine.endsInParser(commandLine.parser.parse(QApplication::arguments())))
+    // Help, version and a refused command line end the process here; none of those runs tried
+    // to draw, so the crash marker goes back first.
+    const bool parsed = commandLine.parse(QApplication::arguments());
+    if (commandLine.endsInParser(parsed))
         qor::app::restoreGlStartMarker(glStart);
+    if (!parsed) {
+        std::fprintf(stderr, "Fehler: %s\n", commandLine.errorText().toLocal8Bit().constData());
+        return 1;
+    }
+    // Answers help and version and ends the process.
     commandLine.parser.process(app);
 
     const bool convert = commandLine.parser.isSet(commandLine.convert);

@@ -1,5 +1,6 @@
 #include "drawing/Section.h"
 
+#include "expr/Format.h"
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Curve.hxx>
@@ -149,7 +150,7 @@ double calloutAngle(const ProjectedView& pv, double u, double v)
 QString calloutText(const QString& designation, int count)
 {
     if (count > 1)
-        return QStringLiteral("%1× %2").arg(count).arg(designation);
+        return QStringLiteral("%1× %2").arg(germanCount(std::uint64_t(count))).arg(designation);
     return designation;
 }
 

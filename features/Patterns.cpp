@@ -1,5 +1,6 @@
 #include "features/Patterns.h"
 
+#include "expr/Format.h"
 #include "features/PatternCore.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
@@ -30,7 +31,8 @@ std::int64_t countParam(const ExecContext& context, const QString& key)
 void checkLimit(std::int64_t instances, int limit)
 {
     if (instances > limit)
-        throw FeatureError(QStringLiteral("Zu viele Exemplare (max. %1)").arg(limit));
+        throw FeatureError(
+            QStringLiteral("Zu viele Exemplare (max. %1)").arg(germanCount(std::uint64_t(limit))));
 }
 
 void checkAtLeastTwo(std::int64_t count)

@@ -1,10 +1,24 @@
 #include "io/CountTexts.h"
 
+#include "expr/Format.h"
+
+#include <cstdint>
+
 namespace qor::io {
 
-QString countText(long long count, const QString& one, const QString& many)
+namespace {
+
+QString number(long long count)
 {
-    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
+    return count < 0 ? QString::number(count) : germanCount(std::uint64_t(count));
+}
+
+} // namespace
+
+QString countText(long long count, const QString& one, const QString& many, Thousands thousands)
+{
+    const QString digits = thousands == Thousands::Dots ? number(count) : QString::number(count);
+    return QStringLiteral("%1 %2").arg(digits, count == 1 ? one : many);
 }
 
 QString facesLeftOutText(long long faces)
@@ -12,7 +26,7 @@ QString facesLeftOutText(long long faces)
     return faces == 1
                ? QStringLiteral("1 Fläche ließ sich nicht vernetzen und fehlt in der Datei")
                : QStringLiteral("%1 Flächen ließen sich nicht vernetzen und fehlen in der Datei")
-                     .arg(faces);
+                     .arg(number(faces));
 }
 
 QString nonManifoldEdgesText(const QString& body, long long edges)
@@ -36,7 +50,7 @@ QString openEdgesText(const QString& body, long long edges)
 QString skippedFacesText(long long skipped, long long total)
 {
     return QStringLiteral("%1 von %2 ausgelassen")
-        .arg(skipped)
+        .arg(number(skipped))
         .arg(countText(total, QStringLiteral("Fläche"), QStringLiteral("Flächen")));
 }
 

@@ -4,9 +4,12 @@
 
 namespace qor::io {
 
-// A count with its noun in the number it needs: "1 Fläche", "0 Flächen",
-// "3 Flächen".
-QString countText(long long count, const QString& one, const QString& many);
+// A count with its noun in the number it needs and thousands set off by dots:
+// "1 Fläche", "0 Flächen", "1.100 Flächen".
+// The batch conversion's lines keep plain digits for the scripts that read them.
+enum class Thousands { Dots, Plain };
+QString countText(long long count, const QString& one, const QString& many,
+                  Thousands thousands = Thousands::Dots);
 
 // The mesh writers' notes, each agreeing in number with its count.
 QString facesLeftOutText(long long faces);

@@ -1,5 +1,6 @@
 #include "io/Export.h"
 
+#include "expr/Format.h"
 #include "io/FileAccess.h"
 
 #include "io/BrepFile.h"
@@ -550,7 +551,8 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
     }
     QStringList reasons;
     if (faceCap)
-        reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält").arg(faceTriangleCap);
+        reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält")
+                       .arg(germanCount(std::uint64_t(faceTriangleCap)));
     if (budget || !faceCap)
         reasons << QStringLiteral("die Datei nicht mehr als etwa %1 enthält")
                        .arg(countText(std::max(1LL, options.triangleBudget),
@@ -1425,8 +1427,8 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
     }
     if (verdict.count != int(bodies.size())) {
         notes << QStringLiteral("Die IGES-Datei gibt %1 statt %2 Körper wieder")
-                     .arg(verdict.count)
-                     .arg(bodies.size());
+                     .arg(germanCount(std::uint64_t(verdict.count)))
+                     .arg(germanCount(bodies.size()));
         return;
     }
     for (const IgesChange& change : verdict.changes) {

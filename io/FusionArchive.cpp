@@ -1,5 +1,6 @@
 #include "io/FusionArchive.h"
 
+#include "expr/Format.h"
 #include "io/CountTexts.h"
 #include "io/Zip.h"
 #include "io/sab/SabReader.h"
@@ -95,13 +96,17 @@ class DesignNotes {
 public:
     void add(const QString& message)
     {
+        // The streams' counts carry the thousands dot.
         static const QRegularExpression skipped(
-            QStringLiteral("^(\\d+) von (\\d+) Flächen? ausgelassen$"));
+            QStringLiteral("^([\\d.]+) von ([\\d.]+) Flächen? ausgelassen$"));
+        const auto number = [](const QString& digits) {
+            return QString(digits).remove(QLatin1Char('.')).toLongLong();
+        };
         for (const QString& part : message.split(QStringLiteral("; "), Qt::SkipEmptyParts)) {
             const QRegularExpressionMatch count = skipped.match(part);
             if (count.hasMatch()) {
-                skippedFaces_ += count.captured(1).toLongLong();
-                totalFaces_ += count.captured(2).toLongLong();
+                skippedFaces_ += number(count.captured(1));
+                totalFaces_ += number(count.captured(2));
             } else if (!texts_.contains(part)) {
                 texts_.append(part);
             }
@@ -143,7 +148,7 @@ ImportResult readFusion(const QString& path, const ProgressCallback& progress,
     Scan scan;
     scanArchive(zip, 0, scan);
     result.preview = scan.preview;
-    result.notes.append(QStringLiteral("Archiv-Einträge: %1").arg(zip.entries.size()));
+    result.notes.append(QStringLiteral("Archiv-Einträge: %1").arg(germanCount(zip.entries.size())));
     if (progress)
         progress(40, QStringLiteral("Geometrie übersetzen"));
 

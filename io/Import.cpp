@@ -1,6 +1,7 @@
 #include "io/Import.h"
 
 #include "io/CountTexts.h"
+#include "expr/Format.h"
 #include "io/FileAccess.h"
 #include "io/FileReadWatch.h"
 #include "io/FusionArchive.h"
@@ -287,7 +288,7 @@ QString binaryStlFault(const QString& path)
         return readError(
             QStringLiteral("STL-Datei ist beschädigt: %1 angegeben, Platz für %2")
                 .arg(countText(declared, QStringLiteral("Dreieck"), QStringLiteral("Dreiecke")))
-                .arg((file.size() - headerBytes) / triangleBytes));
+                .arg(germanCount(std::uint64_t((file.size() - headerBytes) / triangleBytes))));
     }
     file.seek(headerBytes);
     while (!file.atEnd()) {
@@ -351,8 +352,7 @@ QString brepTextFault(const QString& path)
 // What a kernel reader builds (its model, the XCAF document): freed when the read ends, or,
 // in a process that ends right after the read, left to the end of the process, which is
 // quicker than freeing it piece by piece.
-template <typename T>
-class Scratch {
+template <typename T> class Scratch {
 public:
     Scratch()
         : object_(new T)
@@ -637,8 +637,7 @@ const ImportFormat* importFormatOf(const QString& suffix)
 
 // The checks before any reader runs: the format by the suffix and the file's status.
 // Fills the format name and the mesh flag, or the error; the format to read, or none.
-const ImportFormat* readableFormat(const QString& path, const QString& suffix,
-                                   ImportResult& result)
+const ImportFormat* readableFormat(const QString& path, const QString& suffix, ImportResult& result)
 {
     const ImportFormat* format = importFormatOf(suffix);
     if (!format) {

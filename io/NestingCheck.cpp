@@ -1,11 +1,12 @@
 #include "io/NestingCheck.h"
 
+#include "expr/Format.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QtEndian>
 
 #include <algorithm>
@@ -421,13 +422,13 @@ QString stepNestingFault(const QString& path)
     const StepNesting nesting = scanStepNesting(file, maxStepParens);
     if (nesting.deepestParens > maxStepParens) {
         return QStringLiteral("STEP-Datei ist zu tief verschachtelt (mehr als %1 Klammerebenen)")
-            .arg(maxStepParens);
+            .arg(germanCount(std::uint64_t(maxStepParens)));
     }
     if (nesting.longestChain > maxStepChain) {
         return QStringLiteral("STEP-Datei enthält eine Kette von %1 aufeinander verweisenden "
                               "Einträgen (höchstens %2 werden gelesen)")
-            .arg(nesting.longestChain)
-            .arg(maxStepChain);
+            .arg(germanCount(std::uint64_t(nesting.longestChain)))
+            .arg(germanCount(std::uint64_t(maxStepChain)));
     }
     return placementsFault(nesting.placements);
 }
@@ -436,12 +437,10 @@ QString placementsFault(std::uint64_t placements)
 {
     if (placements <= maxPlacements)
         return {};
-    const QLocale german(QLocale::German, QLocale::Germany);
-    const QString count = placements == unlimitedPlacements
-                              ? QStringLiteral("unendlich viele")
-                              : german.toString(qulonglong(placements));
+    const QString count = placements == unlimitedPlacements ? QStringLiteral("unendlich viele")
+                                                            : germanCount(placements);
     return QStringLiteral("Die Datei platziert %1 Körper; mehr als %2 werden nicht gelesen")
-        .arg(count, german.toString(qulonglong(maxPlacements)));
+        .arg(count, germanCount(std::uint64_t(maxPlacements)));
 }
 
 namespace {
@@ -461,8 +460,9 @@ std::vector<QByteArray> igesParameters(const QByteArray& text)
     QByteArray field;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == 'H' && !field.isEmpty()
-            && std::all_of(field.begin(), field.end(), [](char d) { return d >= '0' && d <= '9'; })) {
+        if (c == 'H' && !field.isEmpty() && std::all_of(field.begin(), field.end(), [](char d) {
+                return d >= '0' && d <= '9';
+            })) {
             const qsizetype length = std::min<qsizetype>(field.toLongLong(), text.size() - i - 1);
             field = text.mid(i + 1, length);
             i += length;
@@ -510,9 +510,8 @@ std::uint64_t igesPlacements(const QByteArray& iges)
         const long long start = first.mid(8, 8).trimmed().toLongLong();
         const long long count = second.mid(24, 8).trimmed().toLongLong();
         QByteArray text;
-        for (long long l = start; l >= 1 && l < start + count
-                                  && l <= (long long)(parameterLines.size());
-             ++l)
+        for (long long l = start;
+             l >= 1 && l < start + count && l <= (long long)(parameterLines.size()); ++l)
             text += parameterLines[std::size_t(l - 1)];
         entity.parameters = igesParameters(text);
     }
@@ -610,7 +609,7 @@ QString gltfNestingFault(const QString& path)
     buffer.open(QIODevice::ReadOnly);
     if (scanJsonNesting(buffer, maxJsonNesting) > maxJsonNesting)
         return QStringLiteral("glTF-Datei ist zu tief verschachtelt (mehr als %1 Ebenen)")
-            .arg(maxJsonNesting);
+            .arg(germanCount(std::uint64_t(maxJsonNesting)));
     return placementsFault(gltfPlacements(json));
 }
 

@@ -1,5 +1,6 @@
 #include "panels/PanelRules.h"
 
+#include "expr/Format.h"
 #include "model/ShapeSignature.h"
 
 #include <QJsonObject>
@@ -129,7 +130,9 @@ QString selectionSummary(const qor::model::Document& doc, const qor::model::Para
     if (value.isArray() && value.toArray().size() == 1)
         return singleSummary(doc, def.kind, value.toArray().first());
     if (value.isArray() && value.toArray().size() > 1)
-        return QStringLiteral("%1 %2").arg(value.toArray().size()).arg(countNoun(def.kind));
+        return QStringLiteral("%1 %2")
+            .arg(germanCount(std::uint64_t(value.toArray().size())))
+            .arg(countNoun(def.kind));
     if (value.isObject() && !value.toObject().isEmpty())
         return doc.describeReference(value.toObject());
     return active ? QStringLiteral("Im Modell wählen …") : QStringLiteral("Auswählen");

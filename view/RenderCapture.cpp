@@ -164,9 +164,9 @@ namespace {
 
 } // namespace
 
-void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString& path)
+void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString& path, int status)
 {
-    exitNow(saveRender(mainWindow, width, height, path));
+    exitNow(std::max(saveRender(mainWindow, width, height, path), status));
 }
 
 void saveGrabAndExit(QWidget* widget, const QString& path)
@@ -174,9 +174,9 @@ void saveGrabAndExit(QWidget* widget, const QString& path)
     exitNow(saveWidgetImage(widget, path));
 }
 
-void saveImageAndExit(const QImage& image, const QString& path)
+void saveImageAndExit(const QImage& image, const QString& path, int status)
 {
-    exitNow(saveImage(image, path));
+    exitNow(std::max(saveImage(image, path), status));
 }
 
 } // namespace qor::app

@@ -40,10 +40,12 @@ int saveWidgetImage(QWidget* widget, const QString& path);
 // returns 1.
 int saveImage(const QImage& image, const QString& path);
 
-// Command-line jobs: they end the process at once with the exit code of the save.
-[[noreturn]] void saveRenderAndExit(QWidget* mainWindow, int width, int height,
-                                    const QString& path);
+// Command-line jobs: they end the process at once with the exit code of the save, or with
+// status when that is higher (a run whose file could not be opened still saves its picture
+// and ends with 1).
+[[noreturn]] void saveRenderAndExit(QWidget* mainWindow, int width, int height, const QString& path,
+                                    int status = 0);
 [[noreturn]] void saveGrabAndExit(QWidget* widget, const QString& path);
-[[noreturn]] void saveImageAndExit(const QImage& image, const QString& path);
+[[noreturn]] void saveImageAndExit(const QImage& image, const QString& path, int status = 0);
 
 } // namespace qor::app

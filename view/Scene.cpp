@@ -1,5 +1,6 @@
 #include "view/Scene.h"
 
+#include "expr/Format.h"
 #include "model/DocumentController.h"
 #include "model/SketchVisibility.h"
 #include "sketch/Plane.h"
@@ -38,7 +39,6 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QLocale>
 #include <QPointer>
 #include <QScopedValueRollback>
 
@@ -134,7 +134,7 @@ public:
         if (software && ++drawn % drainEvery == 0)
             gl->core11fwd->glFinish();
     }
-    void Release(OpenGl_Context*) override {}
+    void Release(OpenGl_Context*) override { }
 };
 
 // The shape object of a body, or the one that placements share; its presentations end in the
@@ -145,7 +145,8 @@ public:
 
 protected:
     void Compute(const Handle(PrsMgr_PresentationManager)& manager,
-                 const Handle(Prs3d_Presentation)& presentation, const Standard_Integer mode) override
+                 const Handle(Prs3d_Presentation)& presentation,
+                 const Standard_Integer mode) override
     {
         AIS_Shape::Compute(manager, presentation, mode);
         if (auto* group = dynamic_cast<OpenGl_Group*>(presentation->NewGroup().get()))
@@ -478,9 +479,8 @@ Scene::Scene(Viewer* viewer, DocumentController* controller, QObject* parent)
     , controller_(controller)
 {
     // The viewer may outlive the scene: it asks only while the scene is there.
-    viewer_->detectionRefiner = [scene = QPointer<Scene>(this)] {
-        return scene && scene->refineDetection();
-    };
+    viewer_->detectionRefiner
+        = [scene = QPointer<Scene>(this)] { return scene && scene->refineDetection(); };
     viewer_->areaRefiner = [scene = QPointer<Scene>(this)] {
         if (scene)
             scene->refinePickedPlacements();
@@ -691,7 +691,8 @@ Scene::SharedKey Scene::sharedKey(int bodyId, const TopoDS_Shape& shape) const
 {
     const qor::model::BodyAppearance look = controller_->document->bodyAppearance(bodyId);
     const qor::model::Material* row = qor::model::findMaterial(look.material);
-    return SharedKey{shape.TShape().get(), int(shape.Orientation()),
+    return SharedKey{shape.TShape().get(),
+                     int(shape.Orientation()),
                      {look.r, look.g, look.b, row ? row->metallic : 0.3}};
 }
 
@@ -769,9 +770,8 @@ void Scene::createAll(const std::vector<int>& created, const std::vector<int>& p
 
 QString Scene::cancelledText(int shown, int total)
 {
-    const QLocale german(QLocale::German, QLocale::Germany);
     return QStringLiteral("Anzeige abgebrochen: %1 von %2 Körpern werden angezeigt")
-        .arg(german.toString(shown), german.toString(total));
+        .arg(germanCount(std::uint64_t(shown)), germanCount(std::uint64_t(total)));
 }
 
 void Scene::createBodyObjects(const std::vector<int>& ids)

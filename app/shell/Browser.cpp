@@ -1,5 +1,6 @@
 #include "app/shell/Browser.h"
 
+#include "expr/Format.h"
 #include "io/NoteKind.h"
 #include "model/Assembly.h"
 #include "model/DocumentController.h"
@@ -63,9 +64,10 @@ BrowserEntry originGroup(bool originVisible)
 
 BrowserEntry componentGroup(const model::Document& doc)
 {
-    BrowserEntry group = entry(kind::componentGroup, 0,
-                               QStringLiteral("Komponenten (%1)").arg(doc.components.size()),
-                               QStringLiteral("assembly"));
+    BrowserEntry group
+        = entry(kind::componentGroup, 0,
+                QStringLiteral("Komponenten (%1)").arg(germanCount(doc.components.size())),
+                QStringLiteral("assembly"));
     for (const model::Component& c : doc.components) {
         BrowserEntry item = entry(
             kind::component, c.id, c.name,
@@ -88,9 +90,9 @@ BrowserEntry componentGroup(const model::Document& doc)
 
 BrowserEntry mateGroup(const model::Document& doc)
 {
-    BrowserEntry group
-        = entry(kind::mateGroup, 0, QStringLiteral("Beziehungen (%1)").arg(doc.mates.size()),
-                QStringLiteral("mate"));
+    BrowserEntry group = entry(
+        kind::mateGroup, 0, QStringLiteral("Beziehungen (%1)").arg(germanCount(doc.mates.size())),
+        QStringLiteral("mate"));
     for (const model::Mate& m : doc.mates) {
         const QString text = m.name.isEmpty() ? model::mateTypeLabel(m.type) : m.name;
         BrowserEntry item
@@ -130,8 +132,9 @@ BrowserEntry featureItem(const model::Feature& f, int kindOf, const QString& ico
 
 BrowserEntry sketchGroup(const model::Document& doc, int count)
 {
-    BrowserEntry group = entry(kind::sketchGroup, 0, QStringLiteral("Skizzen (%1)").arg(count),
-                               QStringLiteral("folder"));
+    BrowserEntry group = entry(
+        kind::sketchGroup, 0, QStringLiteral("Skizzen (%1)").arg(germanCount(std::uint64_t(count))),
+        QStringLiteral("folder"));
     const std::set<int> consumed = model::consumedSketches(doc);
     for (const auto& f : doc.features) {
         if (f->type != QLatin1String("sketch"))
@@ -205,9 +208,10 @@ BrowserEntry browserTree(const model::Document& doc, const QString& displayName,
 
     const auto named = std::count_if(doc.parameters.begin(), doc.parameters.end(),
                                      [](const model::Parameter& p) { return !p.name.isEmpty(); });
-    root.children.push_back(entry(kind::parameterGroup, 0,
-                                  QStringLiteral("Parameter (%1)").arg(named),
-                                  QStringLiteral("parameters")));
+    root.children.push_back(
+        entry(kind::parameterGroup, 0,
+              QStringLiteral("Parameter (%1)").arg(germanCount(std::uint64_t(named))),
+              QStringLiteral("parameters")));
     if (!doc.components.empty())
         root.children.push_back(componentGroup(doc));
     if (!doc.mates.empty())
@@ -216,9 +220,9 @@ BrowserEntry browserTree(const model::Document& doc, const QString& displayName,
     std::vector<BrowserEntry> bodies = partBodies(doc);
     // An assembly without bodies of its own has no body group; a part always has one.
     if (!bodies.empty() || doc.components.empty()) {
-        BrowserEntry group
-            = entry(kind::bodyGroup, 0, QStringLiteral("Körper (%1)").arg(bodies.size()),
-                    QStringLiteral("bodies"));
+        BrowserEntry group = entry(kind::bodyGroup, 0,
+                                   QStringLiteral("Körper (%1)").arg(germanCount(bodies.size())),
+                                   QStringLiteral("bodies"));
         group.children = std::move(bodies);
         root.children.push_back(std::move(group));
     }

@@ -1,5 +1,7 @@
 #include "app/shell/Ribbon.h"
 
+#include "ui/theme/Theme.h"
+
 #include <QAction>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -28,6 +30,10 @@ constexpr int smallIcon = 20;
 constexpr int minimumLargeWidth = 52;
 // One wheel notch (120 eighths of a degree) moves a page that does not fit by this much.
 constexpr int wheelNotchPx = 60;
+// The page's scroll bar stays free below the scroll arrows, so it can still be dragged.
+constexpr int scrollBarHeight = 8;
+constexpr int scrollArrowWidth = 22;
+constexpr int scrollArrowIcon = 20;
 
 QToolButton* newButton(QWidget* parent)
 {
@@ -94,6 +100,8 @@ Ribbon::Ribbon(QWidget* parent)
     : QWidget(parent)
     , tabs_(new QTabBar(this))
     , stack_(new QStackedWidget(this))
+    , scrollBack_(newScrollArrow(QStringLiteral("chevron_left"), -1))
+    , scrollOn_(newScrollArrow(QStringLiteral("chevron_right"), 1))
 {
     setObjectName(QStringLiteral("Ribbon"));
     setAttribute(Qt::WA_StyledBackground);
@@ -112,7 +120,9 @@ Ribbon::Ribbon(QWidget* parent)
 
     stack_->setFixedHeight(bandHeight);
     layout->addWidget(stack_);
+    stack_->installEventFilter(this);
     connect(tabs_, &QTabBar::currentChanged, this, &Ribbon::onTabChanged);
+    connect(stack_, &QStackedWidget::currentChanged, this, &Ribbon::placeScrollArrows);
 }
 
 int Ribbon::addPage(const QString& title)
@@ -133,9 +143,13 @@ int Ribbon::addPage(const QString& title)
     area->setStyleSheet(
         QStringLiteral("QScrollArea { background: transparent; } "
                        "QScrollArea > QWidget > QWidget { background: transparent; } "
-                       "QScrollBar:horizontal { height: 8px; margin: 0px; }"));
+                       "QScrollBar:horizontal { height: %1px; margin: 0px; }")
+            .arg(scrollBarHeight));
     area->viewport()->installEventFilter(this);
     stack_->addWidget(area);
+    const QScrollBar* bar = area->horizontalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, &Ribbon::placeScrollArrows);
+    connect(bar, &QScrollBar::valueChanged, this, &Ribbon::placeScrollArrows);
 
     pages_.push_back(page);
     titles_.push_back(title);
@@ -232,8 +246,54 @@ void Ribbon::onTabChanged(int tab)
     }
 }
 
+QToolButton* Ribbon::newScrollArrow(const QString& icon, int direction)
+{
+    // A child of the band, over the pages it scrolls.
+    auto* arrow = new QToolButton(stack_);
+    arrow->setObjectName(QStringLiteral("RibbonScroll"));
+    arrow->setIcon(Theme::instance().icon(icon, Theme::instance().accent));
+    arrow->setIconSize(QSize(scrollArrowIcon, scrollArrowIcon));
+    arrow->setToolTip(direction < 0 ? QStringLiteral("Weitere Befehle links")
+                                    : QStringLiteral("Weitere Befehle rechts"));
+    arrow->setFocusPolicy(Qt::NoFocus);
+    // Held down, the page keeps moving.
+    arrow->setAutoRepeat(true);
+    arrow->hide();
+    connect(arrow, &QToolButton::clicked, this, [this, direction] { scrollShownPage(direction); });
+    return arrow;
+}
+
+void Ribbon::placeScrollArrows()
+{
+    const auto* area = qobject_cast<QScrollArea*>(stack_->currentWidget());
+    const QScrollBar* bar = area ? area->horizontalScrollBar() : nullptr;
+    const int height = stack_->height() - (bar && bar->maximum() > 0 ? scrollBarHeight : 0);
+    scrollBack_->setGeometry(0, 0, scrollArrowWidth, height);
+    scrollOn_->setGeometry(stack_->width() - scrollArrowWidth, 0, scrollArrowWidth, height);
+    scrollBack_->setVisible(bar && bar->value() > bar->minimum());
+    scrollOn_->setVisible(bar && bar->value() < bar->maximum());
+    scrollBack_->raise();
+    scrollOn_->raise();
+}
+
+void Ribbon::scrollShownPage(int direction)
+{
+    auto* area = qobject_cast<QScrollArea*>(stack_->currentWidget());
+    if (area == nullptr)
+        return;
+    QScrollBar* bar = area->horizontalScrollBar();
+    // What lay under the arrows on the far side comes into view as well.
+    const int step = std::max(bar->pageStep() - 2 * scrollArrowWidth, wheelNotchPx);
+    bar->setValue(bar->value() + direction * step);
+}
+
 bool Ribbon::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == stack_) {
+        if (event->type() == QEvent::Resize)
+            placeScrollArrows();
+        return false;
+    }
     if (event->type() != QEvent::Wheel)
         return QWidget::eventFilter(watched, event);
     auto* area = qobject_cast<QScrollArea*>(watched->parent());

@@ -55,7 +55,8 @@ signals:
     void pageChanged(int page);
 
 protected:
-    // The wheel over a page that does not fit scrolls it sideways.
+    // The wheel over a page that does not fit scrolls it sideways; the band's new size places
+    // the scroll arrows.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -65,9 +66,17 @@ private:
     bool isPage(int page) const;
     void rebuildTabs();
     void onTabChanged(int tab);
+    QToolButton* newScrollArrow(const QString& icon, int direction);
+    // Shows an arrow at each edge beyond which the shown page goes on, over the band.
+    void placeScrollArrows();
+    // Moves the shown page by about its visible width; -1 towards the start, 1 towards the end.
+    void scrollShownPage(int direction);
 
     QTabBar* tabs_;
     QStackedWidget* stack_;
+    // The visible sign that a page does not fit, and the way to the groups it hides.
+    QToolButton* scrollBack_;
+    QToolButton* scrollOn_;
     std::vector<QWidget*> pages_;
     std::vector<QString> titles_;
     // Per page: its tab, hiddenTab, or unassignedTab for a visible page not yet in the bar.

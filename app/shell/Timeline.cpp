@@ -1,15 +1,17 @@
 #include "app/shell/Timeline.h"
 
-#include "ui/theme/Theme.h"
+#include "expr/Format.h"
 #include "io/CountTexts.h"
 #include "model/DocumentController.h"
 #include "model/FeatureDef.h"
+#include "ui/theme/Theme.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -264,7 +266,7 @@ QString Timeline::statusText() const
     return QStringLiteral("%1 · %2 ms")
         .arg(io::countText(shownStrip().count, QStringLiteral("Feature"),
                            QStringLiteral("Features")),
-             QString::number(controller_->lastRecomputeMs, 'f', 0));
+             germanCount(std::uint64_t(std::max(0.0, std::round(controller_->lastRecomputeMs)))));
 }
 
 QRect Timeline::statusRect() const

@@ -1,5 +1,6 @@
 #include "io/xt/ParasolidReader.h"
 
+#include "expr/Format.h"
 #include "io/CancelIndicator.h"
 #include "io/CountTexts.h"
 #include "io/xt/XtTopology.h"
@@ -166,7 +167,9 @@ QString failureSummary(const XtReadContext& context)
 {
     QStringList reasons;
     for (const auto& [text, count] : context.failureReasons)
-        reasons << QStringLiteral("%1× %2").arg(count).arg(QString::fromUtf8(text.c_str()));
+        reasons << QStringLiteral("%1× %2")
+                       .arg(germanCount(std::uint64_t(count)))
+                       .arg(QString::fromUtf8(text.c_str()));
     return QStringLiteral("%1 (%2)").arg(
         skippedFacesText(context.failedFaces, context.attemptedFaces),
         reasons.join(QStringLiteral(", ")));

@@ -1,5 +1,6 @@
 #include "panels/dialogs/BomDialog.h"
 
+#include "expr/Format.h"
 #include "io/FileAccess.h"
 #include "model/DocumentController.h"
 #include "panels/BomTable.h"
@@ -29,8 +30,8 @@ QTableWidget* makeTable(const std::vector<BomRow>& rows)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     for (int r = 0; r < int(rows.size()); ++r) {
         const BomRow& row = rows[std::size_t(r)];
-        const QStringList cells{QString::number(r + 1), row.name, row.file,
-                                QString::number(row.count)};
+        const QStringList cells{germanCount(std::uint64_t(r + 1)), row.name, row.file,
+                                germanCount(std::uint64_t(row.count))};
         for (int c = 0; c < cells.size(); ++c)
             table->setItem(r, c, new QTableWidgetItem(cells[c]));
     }
@@ -50,8 +51,8 @@ BomDialog::BomDialog(DocumentController* controller, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(makeTable(rows), 1);
     auto* summary = new QLabel(QStringLiteral("%1 verschiedene Teile · %2 Komponenten")
-                                   .arg(rows.size())
-                                   .arg(components.size()));
+                                   .arg(germanCount(rows.size()))
+                                   .arg(germanCount(components.size())));
     summary->setObjectName(QStringLiteral("Hint"));
     layout->addWidget(summary);
 

@@ -233,6 +233,53 @@ TEST(CommandLineTest, OptionsAndValues)
     }
 }
 
+// An option that takes a value never takes another option as it: "--demo --screenshot x.png"
+// lacks the example's name instead of loading an example called "--screenshot".
+TEST(CommandLineTest, AnOptionIsNeverTheValueOfAnother)
+{
+    const QStringList valued
+        = {"--demo",        "--screenshot",  "--size",    "--edit-sketch", "--command",
+           "--sketch-tool", "--render-icon", "--convert", "--render"};
+    const QList<QStringList> followers = {{"--screenshot", "x.png"},
+                                          {"--drawing"},
+                                          {"--demo=bracket"},
+                                          {"-h"},
+                                          {"--gibtsnicht"},
+                                          {"--", "teil.qcpart"},
+                                          {}};
+    for (const QString& option : valued) {
+        for (const QStringList& after : followers) {
+            const QStringList arguments = QStringList{option} + after;
+            SCOPED_TRACE(arguments.join(' ').toStdString());
+            CommandLine refused;
+            EXPECT_FALSE(refused.parse(QStringList{"qorcad"} + arguments));
+            EXPECT_EQ(refused.errorText(), QStringLiteral("Nach „%1“ fehlt der Wert.").arg(option));
+        }
+        // A value that only looks like an option is given joined by "="; "-" is a value.
+        for (const QString& value : {QStringLiteral("--drawing"), QStringLiteral("-")}) {
+            CommandLine taken;
+            const QStringList arguments = value == QStringLiteral("-")
+                                              ? QStringList{option, value}
+                                              : QStringList{option + QLatin1Char('=') + value};
+            ASSERT_TRUE(taken.parse(QStringList{"qorcad"} + arguments))
+                << arguments.join(' ').toStdString() << taken.errorText().toStdString();
+            EXPECT_EQ(taken.parser.value(option.mid(2)), value);
+        }
+    }
+    // Values in their place, an option after them, and a file after "--" that starts like one.
+    CommandLine good;
+    ASSERT_TRUE(good.parse({"qorcad", "--demo", "flange", "--screenshot", "x.png", "--drawing",
+                            "--", "--teil.qcpart"}))
+        << good.errorText().toStdString();
+    EXPECT_EQ(good.parser.value(good.demo), "flange");
+    EXPECT_EQ(good.parser.value(good.screenshot), "x.png");
+    EXPECT_EQ(good.parser.positionalArguments(), QStringList{"--teil.qcpart"});
+    // The parser's own refusals come through unchanged.
+    CommandLine unknown;
+    EXPECT_FALSE(unknown.parse({"qorcad", "--gibtsnicht"}));
+    EXPECT_TRUE(unknown.errorText().contains("gibtsnicht"));
+}
+
 TEST(CommandLineTest, BatchPrescanAndConvertSplit)
 {
     const std::pair<std::vector<const char*>, bool> runs[] = {
@@ -339,6 +386,23 @@ TEST(ProgramTest, VersionHelpAndTheWindowStart)
         << headless.err.toStdString();
     EXPECT_EQ(headless.err.count('\n'), 1);
     EXPECT_FALSE(QFile::exists(settingsFile(fresh)));
+}
+
+// A refused command line ends at once with "Fehler: …" and status 1; before, the run took the
+// option after "--demo" as the example's name and never wrote its picture.
+TEST(ProgramTest, MissingValueEndsTheRunWithAnError)
+{
+    QTemporaryDir home;
+    const QString shot = home.filePath("x.png");
+    const ProgramRun run = runProgram({"--demo", "--screenshot", shot}, home,
+                                      {"QORCAD_GL=software", "QT_QPA_PLATFORM=xcb"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.endsWith("Fehler: Nach „--demo“ fehlt der Wert.\n"))
+        << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(shot));
+    const ProgramRun unknown = runProgram({"--gibtsnicht"}, home, {"QORCAD_GL=hardware"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_TRUE(unknown.err.startsWith("Fehler: ")) << unknown.err.toStdString();
 }
 
 // Only a start that tried to draw and died may leave "glStartPending" behind; every other exit

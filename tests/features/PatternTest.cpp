@@ -142,7 +142,7 @@ TEST(PatternRect, CountsAndTheInstanceLimit)
     const auto run = [&](const QJsonValue& count1, const QJsonValue& count2) {
         return part.run("pattern_rect", bodies(body, {{"count1", count1}, {"count2", count2}}));
     };
-    const QString tooMany = QStringLiteral("Zu viele Exemplare (max. 2000)");
+    const QString tooMany = QStringLiteral("Zu viele Exemplare (max. 2.000)");
     const QString single = QStringLiteral("Anzahl muss größer als 1 sein");
     EXPECT_EQ(run(1, 1), single);
     EXPECT_EQ(run("-1e12", "-3"), single);
@@ -229,8 +229,8 @@ TEST(PatternCirc, SpacingOverFullAndPartialTurns)
     };
     EXPECT_EQ(error(1), "Anzahl muss mindestens 2 sein");
     EXPECT_EQ(error("-1e12"), "Anzahl muss mindestens 2 sein");
-    EXPECT_EQ(error(2001), "Zu viele Exemplare (max. 2000)");
-    EXPECT_EQ(error("2^40"), "Zu viele Exemplare (max. 2000)");
+    EXPECT_EQ(error(2001), "Zu viele Exemplare (max. 2.000)");
+    EXPECT_EQ(error("2^40"), "Zu viele Exemplare (max. 2.000)");
 }
 
 TEST(PatternPath, FitAndDistanceAlongAnOpenLine)
@@ -267,8 +267,8 @@ TEST(PatternPath, FitAndDistanceAlongAnOpenLine)
          "Pfad zu kurz für die gewählte Anzahl und den Abstand"},
         {params({{"spacing", "dist"}, {"distance", 0}}), "Abstand muss größer als 0 sein"},
         {params({{"count", 1}}), "Anzahl muss mindestens 2 sein"},
-        {params({{"count", 1001}}), "Zu viele Exemplare (max. 1000)"},
-        {params({{"count", "1e12"}}), "Zu viele Exemplare (max. 1000)"},
+        {params({{"count", 1001}}), "Zu viele Exemplare (max. 1.000)"},
+        {params({{"count", "1e12"}}), "Zu viele Exemplare (max. 1.000)"},
         {bodies(body), "Kein Pfad ausgewählt"},
         {bodies(body, {{"path", TestPart::wholeSketch(apart)}}),
          "Der Pfad besteht aus mehreren getrennten Kurvenzügen"},

@@ -56,6 +56,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeWidgetItemIterator>
 #include <QUrl>
 #include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
@@ -707,18 +708,18 @@ TEST_F(MainWindowFilesTest, LargeImportShowsItsProgressUntilTheDocumentShowsIt)
     // hear of it.
     bool dialogWhenShown = false;
     int bodiesWhenShown = 0;
-    const QMetaObject::Connection changed = QObject::connect(
-        window.controller, &qor::app::DocumentController::changed, &window, [&] {
-            if (bodiesWhenShown > 0)
-                return;
-            bodiesWhenShown = shownBodies();
-            for (QProgressDialog* d : window.findChildren<QProgressDialog*>()) {
-                if (!d->isVisible())
-                    continue;
-                dialogWhenShown = true;
-                QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
-            }
-        });
+    const QMetaObject::Connection changed
+        = QObject::connect(window.controller, &qor::app::DocumentController::changed, &window, [&] {
+              if (bodiesWhenShown > 0)
+                  return;
+              bodiesWhenShown = shownBodies();
+              for (QProgressDialog* d : window.findChildren<QProgressDialog*>()) {
+                  if (!d->isVisible())
+                      continue;
+                  dialogWhenShown = true;
+                  QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
+              }
+          });
     window.importFile(path);
     QObject::disconnect(changed);
 
@@ -739,6 +740,27 @@ TEST_F(MainWindowFilesTest, LargeImportShowsItsProgressUntilTheDocumentShowsIt)
     window.actions.value(QStringLiteral("undo"))->trigger();
     EXPECT_TRUE(window.controller->document->features.empty());
     EXPECT_TRUE(window.controller->document->current.bodies.get().empty());
+}
+
+// Counts in the window's texts carry the thousands dot: the import's toast, the browser's body
+// group and the selection in the status line.
+TEST_F(MainWindowFilesTest, CountsShowTheirThousandsDot)
+{
+    const QString path = dir.filePath(QStringLiteral("kisten.step"));
+    writeFile(path, qor::fixtures::stepManyBoxes(1100));
+    window.importFile(path);
+    ASSERT_EQ(window.controller->document->current.bodies.get().size(), 1100u);
+    ASSERT_TRUE(window.toast != nullptr);
+    EXPECT_TRUE(window.toast->findChild<QLabel*>()->text().startsWith(
+        QStringLiteral("STEP: 1.100 Körper importiert")))
+        << window.toast->findChild<QLabel*>()->text().toStdString();
+    QStringList groups;
+    for (QTreeWidgetItemIterator it(window.browser); *it; ++it) {
+        if ((*it)->childCount() > 0)
+            groups << (*it)->text(0);
+    }
+    EXPECT_TRUE(groups.contains(QStringLiteral("Körper (1.100)")))
+        << groups.join(',').toStdString();
 }
 
 // Showing thousands of bodies of shapes of their own takes seconds: the progress dialog comes
@@ -986,11 +1008,11 @@ TEST_F(MainWindowFilesTest, HostileImportKeepsTheModifiedDocument)
         const QString path = dir.filePath(files[i].first);
         writeFile(path, files[i].second);
         auto report = std::make_shared<QString>();
-        const auto reported = whenShown<qor::app::ImportInfoDialog>(
-            [report](qor::app::ImportInfoDialog* d) {
-                *report = labelTexts(d);
-                d->reject();
-            });
+        const auto reported
+            = whenShown<qor::app::ImportInfoDialog>([report](qor::app::ImportInfoDialog* d) {
+                  *report = labelTexts(d);
+                  d->reject();
+              });
         const double cpuBefore = qor::test::workCpuSeconds();
         window.importFile(path);
         EXPECT_LT(qor::test::workCpuSeconds() - cpuBefore, 30.0);
@@ -1052,7 +1074,8 @@ TEST_F(MainWindowFilesTest, AssemblyWithAHostileComponentOpensWithItMarked)
     const auto& components = window.controller->document->components;
     ASSERT_EQ(components.size(), 2u);
     EXPECT_TRUE(components[0].status.isEmpty());
-    EXPECT_TRUE(components[1].status.contains(QStringLiteral("der Leseprozess wurde beendet (Absturz)")))
+    EXPECT_TRUE(
+        components[1].status.contains(QStringLiteral("der Leseprozess wurde beendet (Absturz)")))
         << components[1].status.toStdString();
     EXPECT_EQ(window.controller->document->current.bodies.get().size(), 1u);
 }

@@ -4,6 +4,7 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/gl/BoxPartFile.h"
 #include "tests/gl/WhenShown.h"
@@ -286,11 +287,10 @@ struct ScreenshotRun {
     QImage image;
 };
 
-ScreenshotRun runScreenshot(const QTemporaryDir& dir, QStringList arguments, const QString& name)
+// Runs the program unattended and reads the picture it was to write.
+ScreenshotRun runUnattended(const QTemporaryDir& dir, const QStringList& arguments,
+                            const QString& picture)
 {
-    const QString shot = dir.filePath(name);
-    arguments << QStringLiteral("--screenshot") << shot << QStringLiteral("--size")
-              << QStringLiteral("1280x800");
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
@@ -303,12 +303,19 @@ ScreenshotRun runScreenshot(const QTemporaryDir& dir, QStringList arguments, con
         return {};
     }
     return {program.exitCode(), QString::fromLocal8Bit(program.readAllStandardError()),
-            QImage(shot)};
+            QImage(picture)};
+}
+
+ScreenshotRun runScreenshot(const QTemporaryDir& dir, QStringList arguments, const QString& name)
+{
+    const QString shot = dir.filePath(name);
+    arguments << QStringLiteral("--screenshot") << shot << QStringLiteral("--size")
+              << QStringLiteral("1280x800");
+    return runUnattended(dir, arguments, shot);
 }
 
 // The share of the region's pixels that pass the test.
-template <typename Test>
-double pixelShare(const QImage& image, const QRect& region, Test test)
+template <typename Test> double pixelShare(const QImage& image, const QRect& region, Test test)
 {
     int passing = 0;
     for (int y = region.top(); y <= region.bottom(); ++y) {
@@ -350,17 +357,81 @@ TEST(MainWindowProgram, ScreenshotWaitsForTheFileAndTheDrawing)
     EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) < 100; }), 0.02);
 }
 
+// The same wait on a file of the test's own, in every run: 1,100 boxes of shapes of their own
+// take longer to read and show than the window takes to draw its first frame, so a picture
+// taken on a timer would show an empty view and no drawing.
+TEST(MainWindowProgram, ScreenshotWaitsForAGeneratedFileAndItsDrawing)
+{
+    QTemporaryDir dir;
+    const QString boxes = dir.filePath(QStringLiteral("kisten.step"));
+    QFile file(boxes);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(qor::fixtures::stepManyBoxes(1100));
+    file.close();
+
+    const ScreenshotRun view = runScreenshot(dir, {boxes}, QStringLiteral("ansicht.png"));
+    ASSERT_EQ(view.exitCode, 0) << view.errors.toStdString();
+    ASSERT_EQ(view.image.size(), QSize(1280, 800));
+    view.image.save(QStringLiteral(QOR_TEST_OUTPUT "/kisten-ansicht.png"));
+    EXPECT_GT(pixelShare(view.image, QRect(560, 330, 400, 260), modelColoured), 0.3);
+
+    const ScreenshotRun drawing
+        = runScreenshot(dir, {boxes, QStringLiteral("--drawing")}, QStringLiteral("zeichnung.png"));
+    ASSERT_EQ(drawing.exitCode, 0) << drawing.errors.toStdString();
+    ASSERT_EQ(drawing.image.size(), QSize(1280, 800));
+    drawing.image.save(QStringLiteral(QOR_TEST_OUTPUT "/kisten-zeichnung.png"));
+    const QRect views(230, 150, 520, 480);
+    EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) > 230; }), 0.6);
+    EXPECT_GT(pixelShare(drawing.image, views, [](QRgb p) { return qGray(p) < 100; }), 0.02);
+}
+
 // Nobody answers a message box in a screenshot run: the box is refused, its text goes to
-// standard error, and the picture is taken all the same.
+// standard error, and the picture is taken all the same. A file that could not be opened
+// ends the run with 1, so that a script sees the failure.
 TEST(MainWindowProgram, ScreenshotRunRefusesMessageBoxesAndSaysWhy)
 {
     QTemporaryDir dir;
-    const ScreenshotRun run = runScreenshot(
-        dir, {dir.filePath(QStringLiteral("fehlt.qcpart"))}, QStringLiteral("bild.png"));
-    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
-    EXPECT_TRUE(run.errors.contains(QStringLiteral("QorCAD: Datei konnte nicht geöffnet werden: ")))
-        << run.errors.toStdString();
-    EXPECT_EQ(run.image.size(), QSize(1280, 800));
+    const QString damaged = dir.filePath(QStringLiteral("kaputt.step"));
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("ISO-10303-21;\nHEADER;\nDATA;\n#1=NICHTS(;\nENDSEC;\n");
+    file.close();
+    const struct {
+        QString file;
+        QString message;
+    } cases[] = {
+        {dir.filePath(QStringLiteral("fehlt.qcpart")),
+         QStringLiteral("QorCAD: Datei konnte nicht geöffnet werden: ")},
+        {dir.filePath(QStringLiteral("fehlt.step")), QStringLiteral("QorCAD: ")},
+        {damaged, QStringLiteral("QorCAD: ")},
+        {dir.filePath(QStringLiteral("teil.xyz")),
+         QStringLiteral("QorCAD: Dieses Dateiformat wird nicht unterstützt.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        QFile::remove(dir.filePath(QStringLiteral("bild.png")));
+        const ScreenshotRun run = runScreenshot(dir, {c.file}, QStringLiteral("bild.png"));
+        EXPECT_EQ(run.exitCode, 1) << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(c.message)) << run.errors.toStdString();
+        EXPECT_EQ(run.image.size(), QSize(1280, 800));
+    }
+    // A file that opens leaves the status at 0.
+    const ScreenshotRun demo = runScreenshot(
+        dir, {QStringLiteral("--demo"), QStringLiteral("bracket")}, QStringLiteral("demo.png"));
+    EXPECT_EQ(demo.exitCode, 0) << demo.errors.toStdString();
+    EXPECT_EQ(demo.image.size(), QSize(1280, 800));
+
+    // A render run writes its picture and ends with 1 all the same.
+    const QString rendered = dir.filePath(QStringLiteral("render.png"));
+    const ScreenshotRun render
+        = runUnattended(dir,
+                        {dir.filePath(QStringLiteral("fehlt.qcpart")), QStringLiteral("--render"),
+                         QStringLiteral("0:320x200:") + rendered},
+                        rendered);
+    EXPECT_EQ(render.exitCode, 1) << render.errors.toStdString();
+    EXPECT_TRUE(render.errors.contains(QStringLiteral("Datei konnte nicht geöffnet werden")))
+        << render.errors.toStdString();
+    EXPECT_EQ(render.image.size(), QSize(320, 200));
 }
 
 } // namespace

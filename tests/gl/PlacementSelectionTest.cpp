@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -254,7 +255,9 @@ TEST_F(PlacementSelectionTest, RectangleHighlightsEachPlacementOnceAndEscFreesIt
     for (const auto& [id, elements] : expected)
         total += std::size_t(elements);
     EXPECT_EQ(window.statusRight->text().toStdString(),
-              QStringLiteral("%1 Elemente ausgewählt").arg(total).toStdString());
+              QStringLiteral("%1 Elemente ausgewählt")
+                  .arg(QLocale(QLocale::German).toString(qulonglong(total)))
+                  .toStdString());
     EXPECT_LE(context->NbSelected(), count);
     EXPECT_LE(highlighted(), count);
     EXPECT_LT(view->NumberOfDisplayedStructures() - shownBefore, count)

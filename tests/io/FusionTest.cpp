@@ -340,7 +340,7 @@ TEST(FusionArchive, RealDesignNamesEachNoteOnce)
     const QStringList counts = lines.filter(QStringLiteral("Flächen ausgelassen"));
     ASSERT_EQ(counts.size(), 1) << result.warning.toStdString();
     // The streams left out 5 of 163, 12 of 287 and 2 of 1906 faces.
-    EXPECT_EQ(counts.front(), QStringLiteral("19 von 2356 Flächen ausgelassen"));
+    EXPECT_EQ(counts.front(), QStringLiteral("19 von 2.356 Flächen ausgelassen"));
 }
 
 TEST(FusionArchive, SharedStreamBombStaysWithinItsBudget)

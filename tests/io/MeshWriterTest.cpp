@@ -477,8 +477,8 @@ TEST(MeshWriters, CoarseningNoteNamesTheBoundThatActed)
         long long budget;
         const char* reason;
     } cases[] = {
-        {4'000'000, "damit keine Fläche mehr als 100000 Dreiecke erhält"},
-        {20'000, "damit die Datei nicht mehr als etwa 20000 Dreiecke enthält"},
+        {4'000'000, "damit keine Fläche mehr als 100.000 Dreiecke erhält"},
+        {20'000, "damit die Datei nicht mehr als etwa 20.000 Dreiecke enthält"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.budget);

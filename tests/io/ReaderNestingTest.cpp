@@ -219,8 +219,8 @@ TEST(ReaderNesting, DeeplyNestedFilesAreRefusedWithOneLine)
          QStringLiteral("Fehler beim Lesen: STEP-Datei ist zu tief verschachtelt (mehr als 256 "
                         "Klammerebenen)")},
         {"kette.step", fixtures::stepReferenceChain(300000),
-         QStringLiteral("Fehler beim Lesen: STEP-Datei enthält eine Kette von 300001 aufeinander "
-                        "verweisenden Einträgen (höchstens 20000 werden gelesen)")},
+         QStringLiteral("Fehler beim Lesen: STEP-Datei enthält eine Kette von 300.001 aufeinander "
+                        "verweisenden Einträgen (höchstens 20.000 werden gelesen)")},
         {"verschachtelt.gltf", fixtures::gltfNestedArrays(150000),
          QStringLiteral("Fehler beim Lesen: glTF-Datei ist zu tief verschachtelt (mehr als 512 "
                         "Ebenen)")},

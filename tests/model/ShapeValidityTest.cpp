@@ -4,8 +4,10 @@
 #include "tests/fixtures/PerforatedFaces.h"
 
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
@@ -19,12 +21,15 @@
 #include <TopoDS_Iterator.hxx>
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
+#include <gp_Ax2.hxx>
+#include <gp_Trsf.hxx>
 
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -125,9 +130,9 @@ TopoDS_Shape cubeWithVoid(bool inward)
 // and as prisms: the check in parts says what the kernel's whole check says.
 TEST(ShapeValidity, FacesCheckedInPartsGetTheKernelsVerdict)
 {
-    const std::set<HoleFlaw> alwaysInvalid{HoleFlaw::Overlapping, HoleFlaw::Nested,
+    const std::set<HoleFlaw> alwaysInvalid{HoleFlaw::Overlapping,  HoleFlaw::Nested,
                                            HoleFlaw::SelfCrossing, HoleFlaw::SameTurn,
-                                           HoleFlaw::OnRim, HoleFlaw::Repeated};
+                                           HoleFlaw::OnRim,        HoleFlaw::Repeated};
     std::mt19937 random(5511);
     std::map<bool, int> verdicts;
     for (const HoleFlaw flaw : qor::test::allHoleFlaws) {
@@ -224,9 +229,10 @@ TEST(ShapeValidity, RealBodiesGetTheKernelsVerdict)
             shapes.push_back(readBrep(cutMerge.filePath(QString::fromLatin1(name))));
     }
     const QDir models(QStringLiteral(QOR_KICAD_MODELS));
-    for (const char* name : {"Connector_PinHeader_2.54mm.3dshapes/PinHeader_2x20_P2.54mm_Vertical.step",
-                             "Connector_IDC.3dshapes/IDC-Header_2x20_P2.54mm_Vertical.step",
-                             "Package_DIP.3dshapes/DIP-40_W15.24mm.step"}) {
+    for (const char* name :
+         {"Connector_PinHeader_2.54mm.3dshapes/PinHeader_2x20_P2.54mm_Vertical.step",
+          "Connector_IDC.3dshapes/IDC-Header_2x20_P2.54mm_Vertical.step",
+          "Package_DIP.3dshapes/DIP-40_W15.24mm.step"}) {
         if (models.exists(QString::fromLatin1(name)))
             shapes.push_back(readStep(models.filePath(QString::fromLatin1(name))));
     }
@@ -244,14 +250,104 @@ TEST(ShapeValidity, RealBodiesGetTheKernelsVerdict)
     EXPECT_GT(split, 0);
 }
 
+namespace {
+
+// 40 pin holes of a 2 × 20 header at 2.54 mm, as tools: square ones or round ones.
+TopoDS_Shape pinTools(bool round, double size, double z0, double height)
+{
+    BRep_Builder builder;
+    TopoDS_Compound tools;
+    builder.MakeCompound(tools);
+    for (int i = 0; i < 40; ++i) {
+        const gp_Pnt at(1.27 + 2.54 * (i % 20), 1.27 + 2.54 * (i / 20), z0);
+        builder.Add(tools,
+                    round ? BRepPrimAPI_MakeCylinder(gp_Ax2(at, gp::DZ()), size / 2, height).Shape()
+                          : BRepPrimAPI_MakeBox(at.Translated(gp_Vec(-size / 2, -size / 2, 0)),
+                                                size, size, height)
+                                .Shape());
+    }
+    return tools;
+}
+
+TopoDS_Shape cut(const TopoDS_Shape& body, const TopoDS_Shape& tools)
+{
+    BRepAlgoAPI_Cut maker(body, tools);
+    return maker.IsDone() ? maker.Shape() : TopoDS_Shape();
+}
+
+// Bodies as connector models are made: a header's block with 40 square holes and its pins
+// beside it in one compound, a socket whose pocket floor holds 40 round holes, and a package
+// whose round holes come in touching pairs.
+std::vector<TopoDS_Shape> connectorBodies()
+{
+    const TopoDS_Shape block = BRepPrimAPI_MakeBox(50.8, 5.08, 2.54).Shape();
+    BRep_Builder builder;
+    TopoDS_Compound header;
+    builder.MakeCompound(header);
+    builder.Add(header, cut(block, pinTools(false, 1.0, -1, 5)));
+    for (TopExp_Explorer pin(pinTools(false, 0.64, -3, 11.5), TopAbs_SOLID); pin.More(); pin.Next())
+        builder.Add(header, pin.Current());
+
+    const TopoDS_Shape shell = BRepPrimAPI_MakeBox(gp_Pnt(-2, -2, 0), 54.8, 9.08, 8.9).Shape();
+    const TopoDS_Shape pocket = BRepPrimAPI_MakeBox(gp_Pnt(-1, -1, 2), 52.8, 7.08, 8).Shape();
+    const TopoDS_Shape socket = cut(cut(shell, pocket), pinTools(true, 1.0, -1, 4));
+
+    // Each hole beside a second one 0.9 mm on: their circles cross, one wire of two arcs.
+    gp_Trsf along;
+    along.SetTranslation(gp_Vec(0.9, 0, 0));
+    const TopoDS_Shape package
+        = cut(cut(BRepPrimAPI_MakeBox(gp_Pnt(-1, -1, 0), 53.8, 7.08, 3.3).Shape(),
+                  pinTools(true, 1.2, -1, 5)),
+              pinTools(true, 1.2, -1, 5).Moved(TopLoc_Location(along)));
+    return {header, socket, package};
+}
+
+} // namespace
+
+// In every run, bodies made as connector models are made (booleans leave faces with dozens
+// of holes, round and square, each with its wall) get the kernel's verdict, sound or with
+// their shells spoiled.
+TEST(ShapeValidity, ConnectorBodiesGetTheKernelsVerdict)
+{
+    int split = 0;
+    for (const TopoDS_Shape& body : connectorBodies()) {
+        ASSERT_FALSE(body.IsNull());
+        for (TopExp_Explorer solid(body, TopAbs_SOLID); solid.More(); solid.Next()) {
+            split += splitFaces(solid.Current(), splitAll);
+            EXPECT_TRUE(plainVerdict(solid.Current()));
+            EXPECT_TRUE(validShape(solid.Current(), splitAll));
+        }
+        EXPECT_TRUE(validShape(body, splitAll));
+
+        // The first solid with a split face, once without one hole's wall and once with
+        // that face turned.
+        TopExp_Explorer solid(body, TopAbs_SOLID);
+        std::vector<TopoDS_Shape> faces = facesOf(solid.Current());
+        const auto holed = std::find_if(faces.begin(), faces.end(), [](const TopoDS_Shape& f) {
+            return checkedParts(TopoDS::Face(f), splitAll).size() > 1;
+        });
+        ASSERT_NE(holed, faces.end());
+        std::vector<TopoDS_Shape> turned = faces;
+        turned[std::size_t(holed - faces.begin())].Reverse();
+        std::vector<TopoDS_Shape> open = faces;
+        open.pop_back(); // one face left out: the shell is open
+        for (const TopoDS_Shape& spoiled : {solidOf(turned), solidOf(open)}) {
+            EXPECT_FALSE(plainVerdict(spoiled));
+            EXPECT_FALSE(validShape(spoiled, splitAll));
+        }
+    }
+    // The header's block has both its holed faces split, the socket its floor and bottom, the
+    // package its top and bottom.
+    EXPECT_GE(split, 6);
+}
+
 // Four times the holes cost about four times the work, not sixteen times as
 // the kernel's whole check does (250 holes 0.6 s, 1,000 holes 8 s).
 TEST(ShapeValidity, WorkGrowsWithTheHolesNotTheirSquare)
 {
     const auto checkSeconds = [](int holes) {
         std::mt19937 random(2114);
-        const TopoDS_Shape plate
-            = prism(qor::test::perforatedFace(random, holes, HoleFlaw::None));
+        const TopoDS_Shape plate = prism(qor::test::perforatedFace(random, holes, HoleFlaw::None));
         const double before = qor::test::cpuSeconds();
         EXPECT_TRUE(validShape(plate));
         return qor::test::cpuSeconds() - before;

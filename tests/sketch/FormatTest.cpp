@@ -1,8 +1,11 @@
 #include "expr/Format.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 using qor::formatNumber;
@@ -45,4 +48,26 @@ TEST(FormatNumber, RoundsTheExactBinaryValueAndTrims)
     EXPECT_EQ(text.size(), 71u);
     EXPECT_EQ(text.front(), '1');
     EXPECT_EQ(formatNumber(0, -1e300).size(), 302u);
+}
+
+// Counts in German texts carry the thousands dot from four digits on, whatever the process
+// locale says.
+TEST(GermanCount, ThousandsSetOffByDots)
+{
+    const std::pair<std::uint64_t, const char*> cases[] = {
+        {0, "0"},
+        {7, "7"},
+        {999, "999"},
+        {1000, "1.000"},
+        {1100, "1.100"},
+        {46656, "46.656"},
+        {320000, "320.000"},
+        {1000001, "1.000.001"},
+        {std::numeric_limits<std::uint64_t>::max(), "18.446.744.073.709.551.615"},
+    };
+    const QLocale before;
+    QLocale::setDefault(QLocale::c());
+    for (const auto& [count, text] : cases)
+        EXPECT_EQ(qor::germanCount(count).toStdString(), text) << count;
+    QLocale::setDefault(before);
 }

@@ -257,6 +257,7 @@ const std::pair<const char*, const char*> iconTable[] = {
     // Chrome and tools
     {"chevron_down", R"(<path d="M6 9l6 6 6-6"/>)"},
     {"chevron_right", R"(<path d="M9 6l6 6-6 6"/>)"},
+    {"chevron_left", R"(<path d="M15 6l-6 6 6 6"/>)"},
     {"menu", R"(<path d="M4 6h16M4 12h16M4 18h16"/>)"},
     {"search", R"(<circle cx="10.5" cy="10.5" r="6.5"/><path d="M15.5 15.5L20 20"/>)"},
     {"help", R"(<circle cx="12" cy="12" r="9"/>)"

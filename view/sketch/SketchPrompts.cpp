@@ -64,13 +64,13 @@ QString statusText(const sketch::Sketch& sketch, std::size_t conflictingCount, s
 {
     if (conflictingCount > 0)
         return QStringLiteral("Widersprüchlich – %1 Bedingung(en) nicht erfüllbar")
-            .arg(conflictingCount);
+            .arg(germanCount(conflictingCount));
     if (sketch.entities.empty())
         return QStringLiteral("Leer – Werkzeug wählen und zeichnen");
     if (dof == 0)
         return QStringLiteral("Vollständig bestimmt");
     return QStringLiteral("%1 Freiheitsgrad%2 offen")
-        .arg(dof)
+        .arg(germanCount(dof))
         .arg(dof == 1 ? QString() : QStringLiteral("e"));
 }
 
