@@ -274,6 +274,12 @@ QJsonArray exampleSketchRef(int featureId)
     return QJsonArray{sketchPoints(featureId)};
 }
 
+bool isExampleKind(const QString& kind)
+{
+    return kind.isEmpty() || kind == QStringLiteral("bracket") || kind == QStringLiteral("flange")
+           || kind == QStringLiteral("housing");
+}
+
 void buildExample(DocumentController& controller, const QString& kind)
 {
     using Builder = qor::model::BodyAppearance (*)(DocumentController&);

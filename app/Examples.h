@@ -17,6 +17,9 @@ class DocumentController;
 // case-sensitively) leaves a new, empty document. The window refreshes its views after.
 void buildExample(DocumentController& controller, const QString& kind);
 
+// True for the kinds buildExample builds a part of.
+bool isExampleKind(const QString& kind);
+
 // Adds a dimension measured from the current geometry with an optional driving
 // expression and the label offset. Horizontal and vertical distances are made positive.
 void exampleAddDimension(qor::sketch::Sketch& sketch, qor::sketch::ConstraintType type, int a,

@@ -1,6 +1,7 @@
 #include "app/StartupOptions.h"
 
 #include "app/CommandLine.h"
+#include "app/Examples.h"
 #include "app/MainWindow.h"
 #include "app/UnattendedDialogs.h"
 #include "drawing/window/DrawingWindow.h"
@@ -106,34 +107,48 @@ void takeScreenshot(MainWindow& window, DrawingWindow* drawing, const QString& p
 }
 
 // "edit:N" opens the N-th feature that is not a sketch; anything else names a feature type.
-void runFeatureCommand(MainWindow& window, const QString& command)
+// False when the command names no feature type, or no feature stands at that number.
+bool runFeatureCommand(MainWindow& window, const QString& command)
 {
     const QString editPrefix = QStringLiteral("edit:");
     if (!command.startsWith(editPrefix)) {
         // Only registry types: an unknown name on the command line must not add a feature.
-        if (command != QStringLiteral("sketch") && qor::model::findFeatureDef(command) != nullptr)
-            window.createFeature(command, {});
-        return;
+        if (command == QStringLiteral("sketch") || qor::model::findFeatureDef(command) == nullptr)
+            return false;
+        window.createFeature(command, {});
+        return true;
     }
     int remaining = command.mid(editPrefix.size()).toInt();
     for (const auto& feature : window.controller->document->features) {
         if (feature->type != QStringLiteral("sketch") && --remaining == 0) {
             window.editFeature(feature->id);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
-// The first sketch feature in history order is 1; numbers without a sketch enter nothing.
-void enterNthSketch(MainWindow& window, int number)
+// The first sketch feature in history order is 1; false when there is no such sketch.
+bool enterNthSketch(MainWindow& window, int number)
 {
     int count = 0;
     for (const auto& feature : window.controller->document->features) {
         if (feature->type == QStringLiteral("sketch") && ++count == number) {
             window.enterSketch(feature->id);
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+// An option naming something that is not there is said in the window and on standard
+// error, and the run ends with 1 as when its file cannot be opened: a script must not take
+// a picture of something else for the one it asked for.
+void refuseOption(MainWindow& window, const QString& text, int& status)
+{
+    std::fprintf(stderr, "QorCAD: %s\n", text.toLocal8Bit().constData());
+    window.showToast(text, true);
+    status = 1;
 }
 
 // Opens the drawing window at the main window's size. A sheet that already carries
@@ -213,19 +228,34 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     // assembly, say) would wait for ever; its text goes to standard error instead.
     if (render || screenshot)
         refuseDialogs();
-    if (parser.isSet(commandLine.demo))
-        window.createExample(parser.value(commandLine.demo));
+    int status = 0;
+    if (parser.isSet(commandLine.demo)) {
+        const QString kind = parser.value(commandLine.demo);
+        window.createExample(kind);
+        if (!isExampleKind(kind))
+            refuseOption(window,
+                         QStringLiteral("Kein Beispiel „%1“ (bracket, flange, housing)").arg(kind),
+                         status);
+    }
     const QStringList files = parser.positionalArguments();
     // A picture is still taken when the file could not be opened, but the run ends with 1: a
     // script must not read the failure as success.
-    const int status
-        = files.isEmpty() || openStartupFile(window, commandLine, files.first()) ? 0 : 1;
-    if (parser.isSet(commandLine.editSketch))
-        enterNthSketch(window, parser.value(commandLine.editSketch).toInt());
+    if (!files.isEmpty() && !openStartupFile(window, commandLine, files.first()))
+        status = 1;
+    if (parser.isSet(commandLine.editSketch)
+        && !enterNthSketch(window, parser.value(commandLine.editSketch).toInt()))
+        refuseOption(
+            window,
+            QStringLiteral("Keine Skizze Nummer „%1“").arg(parser.value(commandLine.editSketch)),
+            status);
     if (parser.isSet(commandLine.sketchTool) && window.sketchEditor)
         window.sketchEditor->setTool(parser.value(commandLine.sketchTool).toInt());
-    if (parser.isSet(commandLine.command))
-        runFeatureCommand(window, parser.value(commandLine.command));
+    if (parser.isSet(commandLine.command)
+        && !runFeatureCommand(window, parser.value(commandLine.command)))
+        refuseOption(
+            window,
+            QStringLiteral("Unbekannter Befehl „%1“").arg(parser.value(commandLine.command)),
+            status);
     QPointer<DrawingWindow> drawing;
     if (parser.isSet(commandLine.drawing))
         drawing = openStartupDrawing(window);

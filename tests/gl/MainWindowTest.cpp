@@ -415,7 +415,28 @@ TEST(MainWindowProgram, ScreenshotRunRefusesMessageBoxesAndSaysWhy)
         EXPECT_TRUE(run.errors.contains(c.message)) << run.errors.toStdString();
         EXPECT_EQ(run.image.size(), QSize(1280, 800));
     }
-    // A file that opens leaves the status at 0.
+    // An option naming nothing there is takes its picture and ends with 1, saying what.
+    const struct {
+        QStringList arguments;
+        QString message;
+    } refused[] = {
+        {{"--demo", "foo"}, "QorCAD: Kein Beispiel „foo“ (bracket, flange, housing)"},
+        {{"--demo", "bracket", "--command", "f_extrude"}, "QorCAD: Unbekannter Befehl „f_extrude“"},
+        {{"--demo", "bracket", "--command", "edit:40"}, "QorCAD: Unbekannter Befehl „edit:40“"},
+        {{"--demo", "bracket", "--edit-sketch", "9"}, "QorCAD: Keine Skizze Nummer „9“"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ScreenshotRun run = runScreenshot(dir, c.arguments, QStringLiteral("option.png"));
+        EXPECT_EQ(run.exitCode, 1) << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(c.message)) << run.errors.toStdString();
+        EXPECT_EQ(run.image.size(), QSize(1280, 800));
+    }
+    // A file that opens leaves the status at 0, as do a known command and sketch.
+    const ScreenshotRun known = runScreenshot(
+        dir, {"--demo", "bracket", "--edit-sketch", "1", "--command", "extrude"},
+        QStringLiteral("bekannt.png"));
+    EXPECT_EQ(known.exitCode, 0) << known.errors.toStdString();
     const ScreenshotRun demo = runScreenshot(
         dir, {QStringLiteral("--demo"), QStringLiteral("bracket")}, QStringLiteral("demo.png"));
     EXPECT_EQ(demo.exitCode, 0) << demo.errors.toStdString();
