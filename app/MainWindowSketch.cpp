@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/shell/Browser.h"
 
 #include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
@@ -62,6 +63,8 @@ void MainWindow::newSketch(const QJsonObject& planeReference)
         setProperty("pickPlane", true);
         scene->setSelectionMask(planePickMask);
         scene->setOriginVisible(true);
+        // The planes inside a body's outline are easier to take by name.
+        browser->unfoldOrigin();
         if (controller->document->current.bodies.empty())
             viewer->fitAll(true);
         showToast(QStringLiteral("Ebene oder ebene Fläche für die Skizze wählen"), false);

@@ -324,6 +324,15 @@ void Browser::setOriginVisible(bool on)
     rebuild();
 }
 
+void Browser::unfoldOrigin()
+{
+    QTreeWidgetItem* root = topLevelItem(0);
+    for (int i = 0; root && i < root->childCount(); ++i) {
+        if (root->child(i)->data(0, Qt::UserRole).toInt() == kind::originGroup)
+            root->child(i)->setExpanded(true);
+    }
+}
+
 void Browser::onItemClicked(QTreeWidgetItem* item, int column)
 {
     const int kindOf = item->data(0, Qt::UserRole).toInt();

@@ -244,6 +244,9 @@ TEST_F(WindowLetsGoTest, PlaneChosenInTheBrowserCarriesTheSketch)
 
         window.actions.value(QStringLiteral("sketch"))->trigger();
         ASSERT_TRUE(window.property("pickPlane").toBool());
+        // The wait unfolds the origin group: its planes stand in view to be clicked.
+        EXPECT_FALSE(window.browser->visualItemRect(browserItem(*window.browser, c.kind, c.id))
+                         .isEmpty());
         clickItem(*window.browser, browserItem(*window.browser, c.kind, c.id));
         ASSERT_TRUE(window.sketchEditor);
         EXPECT_FALSE(window.property("pickPlane").toBool());
