@@ -163,7 +163,9 @@ TEST(WholeResult, AgreesWithTheAnalyzerOnTheWholeResult)
         }
     }
     EXPECT_EQ(tally.disagreements, "");
-    // Without broken results the comparison would prove nothing.
-    EXPECT_GT(tally.broken, 0);
+    // Without broken results the comparison would prove nothing: the fixed seeds hold some.
+    // A range chosen by hand may hold none, which is no fault of the check.
+    if (qEnvironmentVariableIntValue("QOR_WHOLE_SEEDS") == 0)
+        EXPECT_GT(tally.broken, 0);
     std::printf("%d results, %d broken\n", tally.results, tally.broken);
 }
