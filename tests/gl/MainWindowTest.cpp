@@ -4,9 +4,9 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
-#include "tests/common/WhenShown.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/gl/BoxPartFile.h"
+#include "tests/common/WhenShown.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
