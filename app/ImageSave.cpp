@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 
-#include "app/FileToWrite.h"
 #include "model/DocumentController.h"
+#include "ui/FileToWrite.h"
 #include "ui/Settings.h"
 #include "view/Viewer.h"
 

@@ -240,6 +240,9 @@ public:
     // openFile for a path given as bytes, which need not be valid UTF-8; shown names the
     // path in a warning when it cannot be reached.
     bool openFileBytes(const QByteArray& path, const QString& shown);
+    // The path by which the window reaches the file the bytes name (a link when the name is
+    // not UTF-8); empty after a warning naming shown when it cannot.
+    QString reachFileBytes(const QByteArray& path, const QString& shown);
     bool save();
     bool saveAs();
     // An empty path asks for the file. True when the file's bodies were taken over.

@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/FileToWrite.h"
 #include "app/shell/Browser.h"
 #include "app/shell/Ribbon.h"
 #include "expr/Format.h"
@@ -12,6 +11,7 @@
 #include "panels/CommandPanel.h"
 #include "panels/dialogs/AboutDialog.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "ui/FileToWrite.h"
 #include "ui/Settings.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -264,16 +265,22 @@ void MainWindow::openWithDialog()
     openFile(path);
 }
 
-bool MainWindow::openFileBytes(const QByteArray& path, const QString& shown)
+QString MainWindow::reachFileBytes(const QByteArray& path, const QString& shown)
 {
     QString error;
     const QString reached = nameLinks.reach(path, shown, error);
     if (reached.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("QorCAD"),
                              QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
-        return false;
+        return {};
     }
-    return openFile(QFileInfo(reached).absoluteFilePath());
+    return QFileInfo(reached).absoluteFilePath();
+}
+
+bool MainWindow::openFileBytes(const QByteArray& path, const QString& shown)
+{
+    const QString reached = reachFileBytes(path, shown);
+    return !reached.isEmpty() && openFile(reached);
 }
 
 bool MainWindow::openFile(const QString& path)
@@ -608,13 +615,20 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 void MainWindow::dropEvent(QDropEvent* event)
 {
     for (const QUrl& url : event->mimeData()->urls()) {
-        const QString path = url.toLocalFile();
+        if (!url.isLocalFile())
+            continue;
+        // The address keeps the name's bytes in its escapes; the decoded path would lose
+        // those of a name that is not UTF-8.
+        const QByteArray bytes
+            = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        const QString path = QFile::decodeName(bytes);
         if (path.endsWith(partSuffix) || path.endsWith(assemblySuffix)
             || path.endsWith(QStringLiteral(".asm"))) {
             if (askSave())
-                openFile(path);
+                openFileBytes(bytes, path);
         } else if (qor::io::isImportable(path)) {
-            importFile(path);
+            if (const QString reached = reachFileBytes(bytes, path); !reached.isEmpty())
+                importFile(reached);
         }
     }
     event->acceptProposedAction();

@@ -13,6 +13,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <istream>
 #include <limits>
@@ -94,7 +95,11 @@ bool readShapes(std::istream& in, TopoDS_Shape& shapes)
         throw;
     } catch (const std::bad_alloc&) {
         throw;
-    } catch (const Standard_Failure&) {
+    } catch (const Standard_Failure& failure) {
+        // The binary reader hands a failure inside it on as one of its own whose text names
+        // the first; that it ran short of memory is known from nothing else.
+        if (std::strstr(failure.GetMessageString(), "Standard_OutOfMemory") != nullptr)
+            throw std::bad_alloc();
         return false;
     } catch (const std::exception&) {
         return false;

@@ -530,9 +530,7 @@ void readInReaderProcess(const QString& program, const QString& path,
     rusage usage{};
     waitForReader(reader, status, usage);
     answer.deliver(progress, true);
-    // The kernel takes a failed allocation while building the shapes for damaged data.
-    const bool answered = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (answerTooLarge || (answered && !whole && nearAddressSpaceLimit())) {
+    if (answerTooLarge) {
         result.ok = false;
         result.bodies.clear();
         result.error = readStopMessage(path, ReadStop::memory);

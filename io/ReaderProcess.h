@@ -90,8 +90,9 @@ QByteArray encodeProgress(int percent, const QString& label);
 void writeResult(std::ostream& out, const ImportResult& result, ReadStop stop);
 QByteArray encodeResult(const ImportResult& result, ReadStop stop);
 inline constexpr int memoryExitStatus = 4;
-// False when the data is not a whole result or its shapes' data is not sound. The caller
-// reads the record as it comes and the shapes once their data is whole and checked.
+// False when the data is not a whole result or its shapes' data is not sound; what this
+// process has no room for throws std::bad_alloc or Standard_OutOfMemory. The caller reads
+// the record as it comes and the shapes once their data is whole and checked.
 bool readResult(std::istream& in, ImportResult& result, ReadStop& stop);
 bool decodeResult(const QByteArray& data, ImportResult& result, ReadStop& stop);
 

@@ -1,9 +1,9 @@
 #include "panels/BomTable.h"
 
+#include "io/FileReplace.h"
 #include "panels/CsvField.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -56,14 +56,12 @@ QString bomCsv(const std::vector<BomRow>& rows)
     return csv;
 }
 
-bool writeBomFile(const QString& path, const QString& csv)
+QString writeBomFile(const QString& path, const QString& csv)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write("\xEF\xBB\xBF");
-    file.write(csv.toUtf8());
-    return file.commit();
+    const QString failure
+        = qor::io::replaceFile(path, "\xEF\xBB\xBF" + csv.toUtf8(),
+                               QStringLiteral("Die Datei konnte nicht geschrieben werden"));
+    return failure.isEmpty() ? failure : failure + u'.';
 }
 
 } // namespace qor::app

@@ -26,6 +26,7 @@ std::vector<BomRow> bomRows(const std::vector<qor::model::Component>& components
 QString bomCsv(const std::vector<BomRow>& rows);
 
 // The UTF-8 byte-order mark and the text, replacing the file only when all was written.
-bool writeBomFile(const QString& path, const QString& csv);
+// Empty on success, else why not (German, a full disk named).
+QString writeBomFile(const QString& path, const QString& csv);
 
 } // namespace qor::app

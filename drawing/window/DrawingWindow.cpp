@@ -4,8 +4,8 @@
 #include "drawing/render/DrawingExport.h"
 #include "drawing/window/HintLabel.h"
 #include "drawing/window/SheetCanvas.h"
-#include "io/FileAccess.h"
 #include "model/DocumentController.h"
+#include "ui/FileToWrite.h"
 #include "ui/Settings.h"
 #include "ui/theme/Theme.h"
 
@@ -18,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
-#include <QSettings>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -36,7 +35,8 @@ const QString dimensionHint = QStringLiteral(
 QString askExportPath(QWidget* parent, const QString& suggested, QString* selectedFilter)
 {
     return QFileDialog::getSaveFileName(parent, QStringLiteral("Zeichnung exportieren"), suggested,
-                                        drawingExportFilters(), selectedFilter);
+                                        drawingExportFilters(), selectedFilter,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 } // namespace
@@ -307,18 +307,20 @@ void DrawingWindow::toggleSection()
 
 void DrawingWindow::exportDrawing()
 {
-    QSettings settings;
-    const QString folder = settings.value(settings::lastDir, QDir::homePath()).toString();
     const QString suggested
-        = QDir(folder).filePath(controller->displayName() + QStringLiteral("_Zeichnung.pdf"));
+        = QDir(settings::lastDirOrHome())
+              .filePath(controller->displayName() + QStringLiteral("_Zeichnung.pdf"));
     QString filter;
-    const QString chosen = chooseExportPath(this, suggested, &filter);
-    if (chosen.isEmpty())
+    const FileToWrite chosen = chooseFileToWrite(
+        this, suggested,
+        [&](const QString& start) { return chooseExportPath(this, start, &filter); },
+        [&](const QString& name) { return drawingExportPath(name, filter); });
+    const QString& path = chosen.path;
+    if (path.isEmpty())
         return;
-    const QString path = drawingExportPath(chosen, filter);
-    settings.setValue(settings::lastDir, QFileInfo(path).absolutePath());
-    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("Export"), refused);
+    settings::rememberFolderOf(path);
+    if (!chosen.refusal.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Export"), chosen.refusal);
         return;
     }
     QString error;

@@ -33,6 +33,8 @@ class DrawingWindow : public QMainWindow {
 
 public:
     // Asks for the export path; returns it (empty = cancelled) and sets the chosen filter.
+    // It asks nothing about replacing a file: the window asks that once it knows the file
+    // may be replaced at all.
     using ExportPathChooser = std::function<QString(QWidget* parent, const QString& suggested,
                                                     QString* selectedFilter)>;
 

@@ -4,10 +4,12 @@
 #include "io/FileAccess.h"
 #include "model/DocumentController.h"
 #include "panels/BomTable.h"
+#include "ui/FileToWrite.h"
+#include "ui/Settings.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFileDialog>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -74,23 +76,25 @@ void BomDialog::copyCsv()
 
 void BomDialog::saveCsv()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Stückliste speichern"),
-                                                      QStringLiteral("Stueckliste.csv"),
-                                                      QStringLiteral("CSV (*.csv)"));
-    if (!path.isEmpty())
-        saveCsvTo(path);
+    const FileToWrite chosen = chooseFileToWrite(
+        this, QStringLiteral("Stückliste speichern"),
+        QDir(settings::lastDirOrHome()).filePath(QStringLiteral("Stueckliste.csv")),
+        QStringLiteral("CSV (*.csv)"), nullptr, [](const QString& name) { return name; });
+    if (chosen.path.isEmpty())
+        return;
+    settings::rememberFolderOf(chosen.path);
+    // A node that is no file was not asked about; saveCsvTo refuses it with the same words.
+    saveCsvTo(chosen.path);
 }
 
 bool BomDialog::saveCsvTo(const QString& path)
 {
-    if (const QString refused = qor::io::unreplaceableFileMessage(path); !refused.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("QorCAD"), refused);
-        return false;
-    }
-    if (writeBomFile(path, csv_))
+    QString error = qor::io::unreplaceableFileMessage(path);
+    if (error.isEmpty())
+        error = writeBomFile(path, csv_);
+    if (error.isEmpty())
         return true;
-    QMessageBox::warning(this, QStringLiteral("QorCAD"),
-                         QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    QMessageBox::warning(this, QStringLiteral("QorCAD"), error);
     return false;
 }
 

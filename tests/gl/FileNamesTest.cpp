@@ -5,13 +5,19 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "app/StartupOptions.h"
+#include "app/UnattendedDialogs.h"
+#include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
+#include "panels/dialogs/BomDialog.h"
+#include "panels/dialogs/ImportReportDialog.h"
+#include "tests/common/WhenShown.h"
 #include "tests/fixtures/SpecialFiles.h"
-#include "tests/gl/WhenShown.h"
+#include "tests/fixtures/StlFixtures.h"
 #include "view/Scene.h"
 
 #include <QAction>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QJsonArray>
@@ -20,11 +26,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -233,13 +241,17 @@ TEST_F(FileNamesTest, RecentListNamesTheRealFileAndOpensItAgain)
     EXPECT_EQ(later.controller->document->features.front()->name, QStringLiteral("Quader"));
 }
 
-// Save as, export and the image save ask nothing about a named pipe under the chosen name:
-// they refuse it at once and leave it. An ordinary file there is still asked about.
+// Save as, export, the drawing export and the bill of materials ask nothing about a named
+// pipe under the chosen name: they refuse it at once and leave it. An ordinary file there is
+// still asked about.
 TEST_F(FileNamesTest, SavingOntoAPipeIsRefusedBeforeAnyQuestion)
 {
     window.createExample(QStringLiteral("bracket"));
+    qor::app::DrawingWindow* drawing = window.openDrawing();
+    ASSERT_NE(drawing, nullptr);
+    qor::app::BomDialog bom(window.controller, &window);
     const QString failed = QStringLiteral("Speichern fehlgeschlagen:\n");
-    enum class Way { SaveAs, Export };
+    enum class Way { SaveAs, Export, Drawing, Bom };
     const struct {
         const char* file;
         bool pipe;
@@ -250,8 +262,14 @@ TEST_F(FileNamesTest, SavingOntoAPipeIsRefusedBeforeAnyQuestion)
          failed + "„rohr.qcpart“ ist eine benannte Pipe und wird nicht überschrieben"},
         {"rohr.step", true, Way::Export,
          "„rohr.step“ ist eine benannte Pipe und wird nicht überschrieben"},
+        {"rohr.pdf", true, Way::Drawing,
+         "„rohr.pdf“ ist eine benannte Pipe und wird nicht überschrieben"},
+        {"rohr.csv", true, Way::Bom,
+         "„rohr.csv“ ist eine benannte Pipe und wird nicht überschrieben"},
         {"alt.qcpart", false, Way::SaveAs, {}},
         {"alt.step", false, Way::Export, {}},
+        {"alt.pdf", false, Way::Drawing, {}},
+        {"alt.csv", false, Way::Bom, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -263,51 +281,35 @@ TEST_F(FileNamesTest, SavingOntoAPipeIsRefusedBeforeAnyQuestion)
             ASSERT_TRUE(old.open(QIODevice::WriteOnly));
             old.write("alt");
         }
-        // A question has a Yes button (answered yes, so that the command goes on), a warning
-        // only an OK button.
-        bool asked = false;
-        QString warning;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(widget);
-                if (box == nullptr || !box->isVisible())
-                    continue;
-                if (box->button(QMessageBox::Yes) != nullptr) {
-                    asked = true;
-                    box->button(QMessageBox::Yes)->click();
-                } else {
-                    warning = box->text();
-                    box->accept();
-                }
-            }
-        });
-        answer.start(50);
+        // A question is answered yes, so that the command goes on.
+        const qor::test::AnsweredBoxes answers;
         const auto dialog = whenShown<QFileDialog>([&](QFileDialog* d) {
             d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
             QMetaObject::invokeMethod(d, "accept");
         });
-        if (c.way == Way::SaveAs)
-            window.saveAs();
-        else
-            window.exportBodies();
-        answer.stop();
+        switch (c.way) {
+        case Way::SaveAs: window.saveAs(); break;
+        case Way::Export: window.exportBodies(); break;
+        case Way::Drawing: drawing->exportDrawing(); break;
+        case Way::Bom: bom.saveCsv(); break;
+        }
         EXPECT_TRUE(*dialog);
-        EXPECT_EQ(warning, c.warning);
-        EXPECT_EQ(asked, !c.pipe);
+        EXPECT_EQ(answers.texts, c.warning.isEmpty() ? QStringList() : QStringList{c.warning});
+        EXPECT_EQ(answers.questions, c.pipe ? 0 : 1);
         if (c.pipe) {
             EXPECT_EQ(qor::test::nodeOf(path).first, mode_t(S_IFIFO));
         } else {
             QFile written(path);
             ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-            EXPECT_GT(written.size(), 1000) << "the old file was replaced";
+            EXPECT_GT(written.size(), 20) << "the old file was replaced";
         }
     }
     window.controller->path.clear();
 }
 
-// Open, import and insert component start in the home folder while no folder was chosen
-// yet, not in whatever folder the program was started from.
+// Open, import, insert component, the drawing export and the bill of materials start in the
+// home folder while no folder was chosen yet, not in whatever folder the program was started
+// from.
 TEST_F(FileNamesTest, FileDialogsStartInTheHomeFolderWithFreshSettings)
 {
     QSettings().remove(QStringLiteral("lastDir"));
@@ -321,6 +323,9 @@ TEST_F(FileNamesTest, FileDialogsStartInTheHomeFolderWithFreshSettings)
         {"Öffnen", [&] { window.openWithDialog(); }},
         {"Importieren", [&] { window.importFile({}); }},
         {"Komponente einfügen", [&] { window.insertComponent({}); }},
+        {"Stückliste speichern",
+         [&] { qor::app::BomDialog(window.controller, &window).saveCsv(); }},
+        {"Zeichnung exportieren", [&] { window.openDrawing()->exportDrawing(); }},
     };
     for (const auto& [name, run] : ways) {
         SCOPED_TRACE(name);
@@ -335,6 +340,61 @@ TEST_F(FileNamesTest, FileDialogsStartInTheHomeFolderWithFreshSettings)
     }
     EXPECT_FALSE(QSettings().contains(QStringLiteral("lastDir")));
     QDir::setCurrent(before);
+}
+
+// Files dropped on the window whose names are not UTF-8 are opened, or imported, by the
+// bytes their addresses carry.
+TEST_F(FileNamesTest, DroppedFilesWhoseNamesAreNotUtf8OpenAndImport)
+{
+    const QByteArray part = folder() + "/caf\xe9.qcpart";
+    saveBoxPart(part, QStringLiteral("Quader"));
+    const QByteArray mesh = folder() + "/w\xfcrfel.stl";
+    {
+        std::ofstream file(mesh.toStdString(), std::ios::binary);
+        const QByteArray stl = qor::fixtures::binaryStl(qor::fixtures::tetrahedron(-10), 4);
+        file.write(stl.constData(), stl.size());
+    }
+    const struct {
+        QByteArray file;
+        QStringList features; // the document's after the drop
+    } cases[] = {
+        {part, {QStringLiteral("Quader")}},
+        {mesh, {QStringLiteral("Quader"), QStringLiteral("w\uFFFDrfel")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded("file://" + c.file.toPercentEncoding("/"))});
+        // As a drag ends: the window takes the drag as it enters, then the drop.
+        const QPoint middle(window.width() / 2, window.height() / 2);
+        QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // A message or an import report would say the file was not found.
+        QObject watching;
+        QStringList said;
+        whenShown<QMessageBox>(
+            [&](QMessageBox* box) {
+                said << qor::app::dialogText(*box);
+                box->close();
+            },
+            &watching);
+        whenShown<qor::app::ImportInfoDialog>(
+            [&](qor::app::ImportInfoDialog* report) {
+                said << qor::app::dialogText(*report);
+                report->reject();
+            },
+            &watching);
+        QApplication::sendEvent(&window, &drop);
+        QTest::qWait(100);
+        EXPECT_EQ(said.join(u'\n').toStdString(), "");
+        QStringList names;
+        for (const auto& feature : window.controller->document->features)
+            names << feature->name;
+        EXPECT_EQ(names, c.features);
+    }
+    EXPECT_EQ(window.controller->document->current.bodies.get().size(), 2u);
 }
 
 // A screenshot run of a file whose name is not text leaves no private folder of links in

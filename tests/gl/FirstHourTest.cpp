@@ -7,8 +7,8 @@
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "tests/common/RectangleChain.h"
+#include "tests/common/WhenShown.h"
 #include "tests/gl/ViewPixels.h"
-#include "tests/gl/WhenShown.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 

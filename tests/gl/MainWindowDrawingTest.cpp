@@ -4,7 +4,7 @@
 #include "app/StartupOptions.h"
 #include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
-#include "tests/gl/WhenShown.h"
+#include "tests/common/WhenShown.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -12,6 +12,7 @@
 #include "model/DocumentController.h"
 #include "panels/dialogs/ImportReportDialog.h"
 #include "tests/common/CpuTime.h"
+#include "tests/common/WhenShown.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/NestedFiles.h"
@@ -21,7 +22,6 @@
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
-#include "tests/gl/WhenShown.h"
 #include "view/Scene.h"
 
 #include <BRepBndLib.hxx>

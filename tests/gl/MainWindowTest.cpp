@@ -7,7 +7,7 @@
 #include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/gl/BoxPartFile.h"
-#include "tests/gl/WhenShown.h"
+#include "tests/common/WhenShown.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 

@@ -7,6 +7,8 @@
 #include "panels/MatePanel.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/MoveComponentDialog.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/common/SmallFileSystem.h"
 #include "tests/fixtures/SpecialFiles.h"
 
 #include <BRepAdaptor_Surface.hxx>
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
@@ -366,6 +369,41 @@ TEST(BillOfMaterials, SavedFileCarriesTheByteOrderMarkAndFailuresWarn)
     EXPECT_EQ(warning,
               QStringLiteral("„rohr.csv“ ist eine benannte Pipe und wird nicht überschrieben"));
     EXPECT_EQ(qor::test::nodeOf(pipe).first, mode_t(S_IFIFO));
+}
+
+// A bill of materials that does not fit on the disk leaves the old file as it was, with no
+// temporary file beside it, and names the full disk.
+TEST(BillOfMaterials, FullDiskKeepsTheOldFileAndSaysSo)
+{
+    constexpr qint64 room = 16 * 1024;
+    std::vector<Component> components(1000);
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        components[i].name = QStringLiteral("Stützwinkel %1:1").arg(i);
+        components[i].path = QStringLiteral("teile/stuetzwinkel-%1.qcpart").arg(i);
+    }
+    const QString csv = bomCsv(bomRows(components));
+    ASSERT_GT(csv.toUtf8().size(), 2 * room);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Stückliste.csv"));
+    const QByteArray old("alte Stückliste");
+    const auto report = qor::test::onSmallFileSystem(dir.path(), 256, [&]() -> QByteArray {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(old) != old.size())
+            return "old file not written";
+        file.close();
+        if (!qor::test::fillFileSystem(dir.path(), room))
+            return "disk not filled";
+        const QString error = writeBomFile(path, csv);
+        const QByteArray now = qor::test::readFile(path);
+        return error.toUtf8() + " / "
+               + (now == old ? QByteArray("alt")
+                             : "ersetzt durch " + QByteArray::number(now.size()))
+               + " / " + QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).join(u' ').toUtf8();
+    });
+    if (!report)
+        GTEST_SKIP() << "no mount namespace for a small file system here";
+    EXPECT_EQ(report->toStdString(), "Die Datei konnte nicht geschrieben werden (Datenträger "
+                                     "voll). / alt / fuellung Stückliste.csv");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "model/DocumentController.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
+#include "tests/common/WhenShown.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/ui/ShellDocument.h"
 #include "ui/Settings.h"
@@ -335,8 +336,9 @@ TEST_F(DrawingWindowTest, ExportOntoAPipeOrADeviceWarnsAndKeepsIt)
     }
 }
 
-// An export that stops midway warns and keeps the old file, with no temporary file beside
-// it; the process's file size limit (which binds root as well) stops the write here.
+// An export that stops midway, asked whether to replace the old file and told yes, warns
+// and keeps the old file, with no temporary file beside it; the process's file size limit
+// (which binds root as well) stops the write here.
 TEST_F(DrawingWindowTest, AnExportCutShortWarnsAndKeepsTheOldFile)
 {
     QTemporaryDir dir;
@@ -351,13 +353,7 @@ TEST_F(DrawingWindowTest, AnExportCutShortWarnsAndKeepsTheOldFile)
         *filter = QStringLiteral("PDF (*.pdf)");
         return path;
     };
-    QString warning;
-    QTimer::singleShot(0, [&warning] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            warning = box->text();
-            box->accept();
-        }
-    });
+    const qor::test::AnsweredBoxes answers;
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -368,7 +364,9 @@ TEST_F(DrawingWindowTest, AnExportCutShortWarnsAndKeepsTheOldFile)
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
-    EXPECT_EQ(warning, QStringLiteral("Die Datei konnte nicht geschrieben werden."));
+    EXPECT_EQ(answers.questions, 1);
+    EXPECT_EQ(answers.texts,
+              QStringList{QStringLiteral("Die Datei konnte nicht geschrieben werden.")});
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), old);
@@ -384,6 +382,7 @@ TEST_F(DrawingWindowTest, AnExportCutShortWarnsAndKeepsTheOldFile)
 TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
 {
     QTemporaryDir dir;
+    const qor::test::AnsweredBoxes answers; // the second export replaces the first
     window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
         *filter = QStringLiteral("SVG (*.svg)");
         return dir.filePath(QStringLiteral("ein-recht-langer-name-fuer-das-blatt-der-zeichnung"));
@@ -456,6 +455,7 @@ TEST_F(DrawingWindowTest, TheSheetStaysPutWhileHintsChangeAndTheWindowResizes)
 TEST_F(DrawingWindowTest, HintsShowWholeAtTheWindowSizesInUse)
 {
     QTemporaryDir dir;
+    const qor::test::AnsweredBoxes answers; // the second export replaces the first
     window->chooseExportPath = [&](QWidget*, const QString&, QString* filter) {
         *filter = QStringLiteral("DXF (*.dxf)");
         return dir.filePath(QStringLiteral("Lagerbock_Zeichnung"));

@@ -1,4 +1,4 @@
-#include "app/FileToWrite.h"
+#include "ui/FileToWrite.h"
 
 #include "io/FileAccess.h"
 
@@ -26,14 +26,12 @@ bool replacingConfirmed(QWidget* parent, const QString& path)
 
 } // namespace
 
-FileToWrite chooseFileToWrite(QWidget* parent, const QString& caption, const QString& proposed,
-                              const QString& filter, QString* selectedFilter,
+FileToWrite chooseFileToWrite(QWidget* parent, const QString& proposed, const SaveDialog& dialog,
                               const std::function<QString(const QString&)>& complete)
 {
     QString start = proposed;
     for (;;) {
-        const QString chosen = QFileDialog::getSaveFileName(
-            parent, caption, start, filter, selectedFilter, QFileDialog::DontConfirmOverwrite);
+        const QString chosen = dialog(start);
         if (chosen.isEmpty())
             return {};
         const QString path = complete(chosen);
@@ -45,6 +43,19 @@ FileToWrite chooseFileToWrite(QWidget* parent, const QString& caption, const QSt
             return {path, {}};
         start = path;
     }
+}
+
+FileToWrite chooseFileToWrite(QWidget* parent, const QString& caption, const QString& proposed,
+                              const QString& filter, QString* selectedFilter,
+                              const std::function<QString(const QString&)>& complete)
+{
+    return chooseFileToWrite(
+        parent, proposed,
+        [&](const QString& start) {
+            return QFileDialog::getSaveFileName(parent, caption, start, filter, selectedFilter,
+                                                QFileDialog::DontConfirmOverwrite);
+        },
+        complete);
 }
 
 } // namespace qor::app

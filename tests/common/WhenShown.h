@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -52,5 +53,35 @@ inline void confirmReplacing(QObject* context)
     });
     poll->start(50);
 }
+
+// While it lives, answers every message box that shows: a question (it has a Yes button) with
+// yes, counted; any other box is accepted and its text kept.
+class AnsweredBoxes {
+public:
+    AnsweredBoxes()
+    {
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box == nullptr || !box->isVisible())
+                    continue;
+                if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+                    ++questions;
+                    yes->click();
+                } else {
+                    texts << box->text();
+                    box->accept();
+                }
+            }
+        });
+        poll_.start(50);
+    }
+
+    int questions = 0;
+    QStringList texts; // of the boxes that asked nothing
+
+private:
+    QTimer poll_;
+};
 
 } // namespace qor::test

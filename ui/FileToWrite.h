@@ -17,10 +17,18 @@ struct FileToWrite {
     QString refusal; // why path must not be replaced (German, naming the file); empty when it may
 };
 
-// Asks for a file to write in the save dialog. complete turns the chosen name into the file
-// that will be written (adds a missing suffix, say); selectedFilter is the dialog's filter in
-// and out, may be null. When the user declines replacing a file that is there, the dialog
-// opens again on that name.
+// A save dialog that asks nothing about replacing: the name chosen, starting on the given
+// one; empty when the user cancelled.
+using SaveDialog = std::function<QString(const QString& start)>;
+
+// Asks for a file to write in the dialog. complete turns the chosen name into the file that
+// will be written (adds a missing suffix, say). When the user declines replacing a file that
+// is there, the dialog opens again on that name.
+FileToWrite chooseFileToWrite(QWidget* parent, const QString& proposed, const SaveDialog& dialog,
+                              const std::function<QString(const QString&)>& complete);
+
+// The same in the toolkit's save dialog; selectedFilter is the dialog's filter in and out, may
+// be null.
 FileToWrite chooseFileToWrite(QWidget* parent, const QString& caption, const QString& proposed,
                               const QString& filter, QString* selectedFilter,
                               const std::function<QString(const QString&)>& complete);
