@@ -2,6 +2,7 @@
 // parts holding them (plain and zlib-compressed) into the second: the starting corpora of
 // the Parasolid and Solid Edge reader targets.
 
+#include "fuzz/SeedFile.h"
 #include "tests/fixtures/CompoundFileBuilder.h"
 #include "tests/fixtures/XtShapeWriter.h"
 
@@ -13,19 +14,12 @@
 #include <BRepPrimAPI_MakeTorus.hxx>
 
 #include <QDir>
-#include <QFile>
 
 #include <cstdio>
 #include <utility>
 #include <vector>
 
 namespace {
-
-bool writeFile(const QDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // qCompress puts the length in front of a zlib stream.
 QByteArray zlibStream(const QByteArray& bytes)

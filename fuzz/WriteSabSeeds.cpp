@@ -1,27 +1,17 @@
 // Writes the starting corpus of the ACIS targets into the folder given: generated bodies,
 // sound and with the damage the reader tests build, and the error fixtures of the tests.
 
+#include "fuzz/SeedFile.h"
 #include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SabFixtures.h"
 
 #include <BRepPrimAPI_MakeBox.hxx>
 
 #include <QDir>
-#include <QFile>
 
 #include <cstdio>
 #include <utility>
 #include <vector>
-
-namespace {
-
-bool writeFile(const QDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {

@@ -2,25 +2,15 @@
 // folder given as the first argument: the fuzzer's starting corpus. A second folder
 // gets the same shapes as text BREP, for the text check.
 
+#include "fuzz/SeedFile.h"
 #include "tests/fixtures/ShapeTextFixtures.h"
 
 #include <BRepTools.hxx>
 
 #include <QDir>
-#include <QFile>
 
 #include <cstdio>
 #include <sstream>
-
-namespace {
-
-bool writeFile(const QDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
