@@ -1,5 +1,6 @@
 #include "model/ComponentGeometry.h"
 
+#include "expr/Format.h"
 #include "io/FileAccess.h"
 #include "io/Import.h"
 #include "io/ShapeText.h"
@@ -8,7 +9,6 @@
 
 #include <QFileInfo>
 #include <QHash>
-#include <QLocale>
 #include <QSet>
 
 #include <Standard_ErrorHandler.hxx>
@@ -278,10 +278,8 @@ std::uint64_t textHash(const QString& text)
 // what else its load said.
 QString keptBodiesStatus(std::size_t kept, std::uint64_t held, const QString& message)
 {
-    const QLocale german(QLocale::German, QLocale::Germany);
-    const QString text
-        = QStringLiteral("%1 von %2 Körpern übernommen")
-              .arg(german.toString(qulonglong(kept)), german.toString(qulonglong(held)));
+    const QString text = QStringLiteral("%1 von %2 Körpern übernommen")
+                             .arg(germanCount(kept), germanCount(held));
     return message.isEmpty() ? text : text + QStringLiteral("; ") + message;
 }
 

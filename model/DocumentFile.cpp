@@ -2,6 +2,7 @@
 
 #include "io/BrepFile.h"
 #include "io/FileAccess.h"
+#include "io/FileReplace.h"
 #include "io/NameLinks.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -357,39 +357,22 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
 namespace {
 
 // Writes the bytes into a save file at writtenPath, which replaces what is there only when
-// complete; messages name shownPath. Unbuffered, because a buffered short write (disk full,
-// size limit) is not reported by this Qt's save file and would be committed as a truncated
-// document.
+// complete; messages name shownPath.
 bool writeWhole(const QString& writtenPath, const QString& shownPath, const QByteArray& bytes,
                 QString* error)
 {
-    QSaveFile file(writtenPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        setError(error, fileProblem(file, shownPath, Access::Write));
-        return false;
-    }
-    // The system's reason is read right after the call that failed: a full disk
-    // is something the user can act on, and Qt names it only in English.
-    errno = 0;
-    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
-        const int reason = errno;
-        const QString problem
-            = file.error() != QFileDevice::NoError
-                  ? fileProblem(file, shownPath, Access::Write)
-                  : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden")
-                        .arg(shownPath);
-        file.cancelWriting();
-        setError(error, qor::io::writeFailureText(problem, reason));
-        return false;
-    }
-    errno = 0;
-    if (!file.commit()) {
-        const int reason = errno;
-        setError(error,
-                 qor::io::writeFailureText(fileProblem(file, shownPath, Access::Write), reason));
-        return false;
-    }
-    return true;
+    const QString problem
+        = qor::io::replaceFile(writtenPath, bytes, [&shownPath](const QFileDevice& file) {
+              return file.error() != QFileDevice::NoError
+                         ? fileProblem(file, shownPath, Access::Write)
+                         : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben "
+                                          "werden")
+                               .arg(shownPath);
+          });
+    if (problem.isEmpty())
+        return true;
+    setError(error, problem);
+    return false;
 }
 
 // A file whose name is not text is open through a link, and the save file would follow
