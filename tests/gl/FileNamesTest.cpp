@@ -13,6 +13,7 @@
 #include "tests/common/WhenShown.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StlFixtures.h"
+#include "tests/gl/ShownWindowTest.h"
 #include "view/Scene.h"
 
 #include <QAction>
@@ -109,18 +110,11 @@ void saveAssemblyOf(const QByteArray& path, const QString& file)
     ASSERT_EQ(::rename(QFile::encodeName(written).constData(), path.constData()), 0);
 }
 
-class FileNamesTest : public ::testing::Test {
+class FileNamesTest : public ShownWindowTest {
 protected:
-    void SetUp() override
-    {
-        QSettings().setValue(QStringLiteral("lastDir"), dir.path());
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    }
-
     void TearDown() override
     {
-        window.controller->modified = false; // no save question when the fixture closes
+        ShownWindowTest::TearDown();
         // The toolkit cannot name these files to remove them with the folder.
         std::filesystem::remove_all(folder().toStdString());
     }
@@ -136,8 +130,6 @@ protected:
         qor::app::handleStartupOptions(commandLine, window);
     }
 
-    QTemporaryDir dir;
-    MainWindow window;
 };
 
 // Strg+S on a part whose name is Latin-1 writes the user's file, and nothing else appears

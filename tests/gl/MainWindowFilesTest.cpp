@@ -22,6 +22,7 @@
 #include "tests/fixtures/StlFixtures.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
+#include "tests/gl/ShownWindowTest.h"
 #include "view/Scene.h"
 
 #include <BRepBndLib.hxx>
@@ -104,23 +105,7 @@ QStringList featureSummary(const qor::model::Document& document)
     return summary;
 }
 
-class MainWindowFilesTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        QSettings().setValue(QStringLiteral("lastDir"), dir.path());
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    }
-
-    void TearDown() override
-    {
-        window.controller->modified = false; // no save question when the fixture closes
-    }
-
-    QTemporaryDir dir;
-    MainWindow window;
-};
+using MainWindowFilesTest = ShownWindowTest;
 
 TEST_F(MainWindowFilesTest, SaveAndReopenKeepTheFeaturesAndACapitalSuffixAsksForANewName)
 {
