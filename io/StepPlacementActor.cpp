@@ -107,6 +107,7 @@ private:
                          const Handle(Transfer_TransientProcess)& process,
                          const Message_ProgressRange& progress)
     {
+        opened_.insert(assembly.get());
         const auto placements = placementsOf(assembly, process->Graph());
         Message_ProgressScope scope(progress, nullptr, double(std::max<std::size_t>(1, placements.size())));
         for (const auto& usage : placements) {
@@ -120,6 +121,9 @@ private:
                 continue;
             Handle(Transfer_Binder) binder = process->Find(placement->product);
             if (binder.IsNull()) {
+                // An assembly inside itself: left to the kernel.
+                if (opened_.count(placement->product.get()) > 0)
+                    continue;
                 placeComponents(placement->product, process, step.Next());
                 binder = TransferEntity(placement->product, process, Standard_False, step.Next());
             }
@@ -295,6 +299,8 @@ private:
     }
 
     std::unordered_map<const Standard_Transient*, RepresentationFacts> facts_;
+    // The assemblies whose placements have been or are being transferred.
+    std::unordered_set<const Standard_Transient*> opened_;
 };
 
 } // namespace
