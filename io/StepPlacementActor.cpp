@@ -76,10 +76,10 @@ public:
     DEFINE_STANDARD_RTTI_INLINE(IndexedPlacementActor, STEPControl_ActorRead)
 
 private:
-    // The placements of an assembly in the order the kernel transfers them: those naming
-    // it directly, then those reached through its shape definitions.
-    static std::vector<Handle(StepRepr_NextAssemblyUsageOccurrence)>
-    placementsOf(const Handle(StepBasic_ProductDefinition)& product, const Interface_Graph& graph)
+    // The placements of an assembly in the order the kernel transfers them: in the order of
+    // the entities that name the assembly, each naming it directly or through its shape.
+    static std::vector<Handle(StepRepr_NextAssemblyUsageOccurrence)> placementsOf(
+        const Handle(StepBasic_ProductDefinition)& product, const Interface_Graph& graph)
     {
         std::vector<Handle(StepRepr_NextAssemblyUsageOccurrence)> placements;
         for (Interface_EntityIterator it = graph.Sharings(product); it.More(); it.Next()) {
@@ -109,7 +109,8 @@ private:
     {
         opened_.insert(assembly.get());
         const auto placements = placementsOf(assembly, process->Graph());
-        Message_ProgressScope scope(progress, nullptr, double(std::max<std::size_t>(1, placements.size())));
+        Message_ProgressScope scope(progress, nullptr,
+                                    double(std::max<std::size_t>(1, placements.size())));
         for (const auto& usage : placements) {
             if (!scope.More())
                 return;
@@ -176,7 +177,8 @@ private:
         placement.product = (placement.reversed ? second : first).placedProduct;
         if (placement.product.IsNull())
             return std::nullopt;
-        const std::optional<bool> moved = transformation(relation, process, placement.transformation);
+        const std::optional<bool> moved
+            = transformation(relation, process, placement.transformation);
         if (!moved)
             return std::nullopt;
         placement.hasTransformation = *moved;
@@ -199,27 +201,27 @@ private:
     // The transformation of the relationship and whether it moves anything, as the kernel's
     // ComputeSRRWT finds it, with the axes' membership looked up in the index; none where
     // the kernel would fail.
-    std::optional<bool> transformation(const Handle(StepRepr_ShapeRepresentationRelationship)& relation,
-                                       const Handle(Transfer_TransientProcess)& process,
-                                       gp_Trsf& trsf)
+    std::optional<bool> transformation(
+        const Handle(StepRepr_ShapeRepresentationRelationship)& relation,
+        const Handle(Transfer_TransientProcess)& process, gp_Trsf& trsf)
     {
         const auto withTransformation
-            = Handle(StepRepr_ShapeRepresentationRelationshipWithTransformation)::DownCast(relation);
+            = Handle(StepRepr_ShapeRepresentationRelationshipWithTransformation)::DownCast(
+                relation);
         const Handle(StepRepr_ItemDefinedTransformation) items
             = withTransformation.IsNull()
                   ? Handle(StepRepr_ItemDefinedTransformation)()
                   : withTransformation->TransformationOperator().ItemDefinedTransformation();
-        const auto first = items.IsNull() ? Handle(StepGeom_Axis2Placement3d)()
-                                          : Handle(StepGeom_Axis2Placement3d)::DownCast(
-                                              items->TransformItem1());
-        const auto second = items.IsNull() ? Handle(StepGeom_Axis2Placement3d)()
-                                           : Handle(StepGeom_Axis2Placement3d)::DownCast(
-                                               items->TransformItem2());
+        const auto first
+            = items.IsNull() ? Handle(StepGeom_Axis2Placement3d)()
+                             : Handle(StepGeom_Axis2Placement3d)::DownCast(items->TransformItem1());
+        const auto second
+            = items.IsNull() ? Handle(StepGeom_Axis2Placement3d)()
+                             : Handle(StepGeom_Axis2Placement3d)::DownCast(items->TransformItem2());
         // A transformation operator, or none: the kernel's own computation does not search.
         if (first.IsNull() || second.IsNull())
             return bool(ComputeSRRWT(relation, process, trsf));
-        return axesTransformation(first, second, relation->Rep1(), relation->Rep2(), process,
-                                  trsf);
+        return axesTransformation(first, second, relation->Rep1(), relation->Rep2(), process, trsf);
     }
 
     // STEPControl_ActorRead::ComputeTransformation with the membership of the axes in their

@@ -15,6 +15,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -75,15 +76,14 @@ std::vector<int> sharing(const io::ImportResult& result)
     return of;
 }
 
-void expectSameBodies(const io::ImportResult& plain, const io::ImportResult& indexed,
-                      unsigned seed)
+void expectSameBodies(const io::ImportResult& plain, const io::ImportResult& indexed)
 {
-    ASSERT_EQ(plain.bodies.size(), indexed.bodies.size()) << "seed " << seed;
-    EXPECT_EQ(sharing(plain), sharing(indexed)) << "seed " << seed;
+    ASSERT_EQ(plain.bodies.size(), indexed.bodies.size());
+    EXPECT_EQ(sharing(plain), sharing(indexed));
     for (std::size_t i = 0; i < plain.bodies.size(); ++i) {
         const io::ImportedBody& a = plain.bodies[i];
         const io::ImportedBody& b = indexed.bodies[i];
-        SCOPED_TRACE(testing::Message() << "seed " << seed << ", body " << i);
+        SCOPED_TRACE(testing::Message() << "body " << i);
         EXPECT_EQ(a.name, b.name);
         EXPECT_EQ(a.hasColor, b.hasColor);
         EXPECT_EQ(a.r, b.r);
@@ -110,9 +110,10 @@ TEST(StepPlacement, IndexedPlacementsGiveTheKernelsBodiesNamesColoursAndPlacemen
     for (unsigned seed = first; seed < first + unsigned(count); ++seed) {
         const QString path = writeStep(dir, fixtures::randomStepAssembly(seed, 5 + int(seed % 40)));
         ASSERT_FALSE(path.isEmpty());
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
         const io::ImportResult plain = readBodies(path, false);
-        ASSERT_TRUE(plain.ok) << "seed " << seed;
-        expectSameBodies(plain, readBodies(path, true), seed);
+        ASSERT_TRUE(plain.ok);
+        expectSameBodies(plain, readBodies(path, true));
         coloured += int(std::count_if(plain.bodies.begin(), plain.bodies.end(),
                                       [](const io::ImportedBody& b) { return b.hasColor; }));
         named += int(std::count_if(plain.bodies.begin(), plain.bodies.end(),
@@ -123,7 +124,24 @@ TEST(StepPlacement, IndexedPlacementsGiveTheKernelsBodiesNamesColoursAndPlacemen
     EXPECT_GT(named, count);
 }
 
-// A flat assembly and a nested one read through the program's import, against the grid
+// Every 250th of KiCad's models, parts and assemblies written by many exporters.
+TEST(StepPlacement, IndexedPlacementsGiveTheKernelsBodiesOfRealFiles)
+{
+    QStringList models;
+    QDirIterator it(QStringLiteral(QOR_KICAD_MODELS), {QStringLiteral("*.step")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        models << it.next();
+    if (models.isEmpty())
+        GTEST_SKIP() << "KiCad's models are not installed";
+    models.sort();
+    for (qsizetype i = 0; i < models.size(); i += 250) {
+        SCOPED_TRACE(models[i].toStdString());
+        expectSameBodies(readBodies(models[i], false), readBodies(models[i], true));
+    }
+}
+
+// A flat assembly read through the program's import, against the grid
 // the generator placed them on (boxes 40 mm apart along x, then y, then z).
 TEST(StepPlacement, FlatAssemblyOfTenThousandPlacementsReadsInLittleWork)
 {
@@ -137,8 +155,8 @@ TEST(StepPlacement, FlatAssemblyOfTenThousandPlacementsReadsInLittleWork)
     ASSERT_TRUE(result.ok) << result.error.toStdString();
     ASSERT_EQ(result.bodies.size(), std::size_t(count));
     for (int i = 0; i < count; ++i) {
-        const gp_XYZ shift = result.bodies[std::size_t(i)].shape.Location().Transformation()
-                                 .TranslationPart();
+        const gp_XYZ shift
+            = result.bodies[std::size_t(i)].shape.Location().Transformation().TranslationPart();
         ASSERT_LT((shift - gp_XYZ(40.0 * i, 0, 0)).Modulus(), 1e-9) << "placement " << i;
     }
     // The kernel's own transfer took about 50 s of processor time.
