@@ -4,6 +4,7 @@
 #include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
 #include "tests/common/CpuTime.h"
+#include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/ManyBoxes.h"
 
 #include <STEPCAFControl_Reader.hxx>
@@ -227,6 +228,34 @@ void BM_ImportManyBoxes(benchmark::State& state)
     });
 }
 
+// One assembly placing a box range(0) times side by side (range(1) = 1), or range(1) levels
+// each placing the next range(0) times: the program's import, reader process included,
+// with "cpu_all" its processor seconds per read.
+void BM_ImportPlacedBoxes(benchmark::State& state)
+{
+    qor::io::keepOnlyKernelFailures();
+    qor::io::startReaderServer(qor::io::readerProgram());
+    const int perLevel = int(state.range(0));
+    const int levels = int(state.range(1));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("reihe.step"));
+    QFile file(path);
+    const QByteArray step = qor::fixtures::stepBoxGrid(levels, perLevel);
+    if (!file.open(QIODevice::WriteOnly) || file.write(step) != step.size()) {
+        state.SkipWithError("file not written");
+        return;
+    }
+    file.close();
+    std::size_t expected = 1;
+    for (int level = 0; level < levels; ++level)
+        expected *= std::size_t(perLevel);
+    timed(state, [&] {
+        const qor::io::ImportResult result = qor::io::importFile(path, {});
+        if (result.bodies.size() != expected)
+            state.SkipWithError("not one body per placement");
+    });
+}
+
 // On a busy machine the fastest repetition says more than the mean; run with
 // --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true.
 double fastest(const std::vector<double>& times)
@@ -260,4 +289,13 @@ BENCHMARK(BM_FrontEndBesideBare)
     ->UseRealTime()
     ->Iterations(2);
 BENCHMARK(BM_CollectManyBoxes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_ImportPlacedBoxes)
+    ->Args({2000, 1})
+    ->Args({5000, 1})
+    ->Args({10000, 1})
+    ->Args({20000, 1})
+    ->Args({6, 6})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 BENCHMARK(BM_ImportManyBoxes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);

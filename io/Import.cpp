@@ -10,6 +10,7 @@
 #include "io/ReaderProcess.h"
 #include "io/ReaderThread.h"
 #include "io/SolidEdgePart.h"
+#include "io/StepPlacementActor.h"
 #include "io/StlSections.h"
 #include "io/TextShapeCheck.h"
 #include "io/XcafBodies.h"
@@ -390,6 +391,7 @@ void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& p
         result.error = QStringLiteral("STEP-Datei konnte nicht gelesen werden");
         return;
     }
+    placeByIndex(*reader);
     Message_ProgressRange range = progress.Start();
     const bool transferred = reader->Transfer(scope->document(), range);
     range.Close();
