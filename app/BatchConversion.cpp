@@ -1,6 +1,7 @@
 #include "app/BatchConversion.h"
 
 #include "app/CommandLine.h"
+#include "io/BrepFile.h"
 #include "io/ClosedVolume.h"
 #include "io/CountTexts.h"
 #include "io/Export.h"
@@ -24,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <charconv>
 #include <exception>
 #include <filesystem>
@@ -190,7 +192,11 @@ public:
         const QString folder = links_.link(target, QStringLiteral("ziel"), shownOutput(), error);
         if (folder.isEmpty())
             return {};
+        errno = 0;
         stage_.emplace(folder, nameBytes(outputBytes_));
+        if (stage_->path().isEmpty())
+            error = io::writeFailureText(
+                QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput()), errno);
         return stage_->path();
     }
 
@@ -203,8 +209,9 @@ public:
         return false;
     }
 
-    QString shownInput() const { return QFile::decodeName(inputBytes_); }
-    QString shownOutput() const { return QFile::decodeName(outputBytes_); }
+    // The names as the user wrote them, never as the links that reach them.
+    QString shownInput() const { return io::shownName(inputBytes_); }
+    QString shownOutput() const { return io::shownName(outputBytes_); }
 
 private:
     QByteArray inputBytes_;
@@ -219,7 +226,7 @@ QString refusal(const QByteArray& argument, const ConvertPaths& paths)
 {
     if (!paths.hasSeparator || paths.input.isEmpty() || paths.output.isEmpty())
         return QStringLiteral("„%1“ nennt keine Ausgabedatei (EINGABE:AUSGABE)")
-            .arg(QFile::decodeName(argument));
+            .arg(io::shownName(argument));
     const std::filesystem::path input(paths.input.toStdString());
     const std::filesystem::path output(paths.output.toStdString());
     std::error_code ec;
@@ -227,7 +234,7 @@ QString refusal(const QByteArray& argument, const ConvertPaths& paths)
             == std::filesystem::absolute(output, ec).lexically_normal()
         || std::filesystem::equivalent(input, output, ec))
         return QStringLiteral("Eingabe und Ausgabe sind dieselbe Datei „%1“")
-            .arg(QFile::decodeName(paths.input));
+            .arg(io::shownName(paths.input));
     // The export goes to a staged file renamed over the output at the end. The output is
     // looked at by its bytes: its decoded name may name nothing.
     return io::unreplaceableFileMessage(paths.output);

@@ -5,6 +5,7 @@
 #include "expr/Format.h"
 #include "io/Export.h"
 #include "io/Import.h"
+#include "io/NameLinks.h"
 #include "io/ShapeText.h"
 #include "model/ComponentGeometry.h"
 #include "model/DocumentController.h"
@@ -224,7 +225,7 @@ void MainWindow::rebuildRecentMenu()
     for (const QString& listed : recent) {
         // Entries name the real files; one whose name is not text is reached by its bytes.
         const QByteArray bytes = qor::io::lastingPathBytes(listed);
-        const QString shown = QFile::decodeName(bytes);
+        const QString shown = qor::io::shownName(bytes);
         QAction* entry
             = recentMenu->addAction(QFileInfo(shown).fileName(), this, [this, bytes, shown] {
                   if (askSave())
@@ -621,7 +622,7 @@ void MainWindow::dropEvent(QDropEvent* event)
         // those of a name that is not UTF-8.
         const QByteArray bytes
             = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-        const QString path = QFile::decodeName(bytes);
+        const QString path = qor::io::shownName(bytes);
         if (path.endsWith(partSuffix) || path.endsWith(assemblySuffix)
             || path.endsWith(QStringLiteral(".asm"))) {
             if (askSave())

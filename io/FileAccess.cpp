@@ -1,5 +1,7 @@
 #include "io/FileAccess.h"
 
+#include "io/NameLinks.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -57,7 +59,8 @@ FileContent refused(const QString& text)
 
 QString unreadableFileMessage(const QString& path)
 {
-    const QString name = QFileInfo(path).fileName();
+    // A file whose name is not text is read through a link: the message names the real one.
+    const QString name = QFileInfo(shownPath(path)).fileName();
     std::error_code ec;
     const std::filesystem::file_status status = statusOf(path, ec);
     if (ec == std::errc::too_many_symbolic_link_levels)
@@ -87,7 +90,7 @@ QString unreplaceableFileMessage(const QByteArray& path)
         || status.type() == std::filesystem::file_type::regular)
         return {};
     return QStringLiteral("„%1“ ist %2 und wird nicht überschrieben")
-        .arg(QFileInfo(QFile::decodeName(path)).fileName(), kindOf(status.type()));
+        .arg(QFileInfo(shownName(path)).fileName(), kindOf(status.type()));
 }
 
 FileContent readWholeFile(const QString& path, qint64 maxBytes)

@@ -1,13 +1,12 @@
 #include "io/NameLinks.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
-#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -218,25 +217,30 @@ void removeNameLinks()
 NameStage::NameStage(const QString& folder, const QByteArray& name)
     : targetBytes_(QFile::encodeName(folder) + '/' + name)
 {
-    // One process may stage several files at once (a save while a conversion runs).
-    static std::atomic<int> count{0};
+    QByteArray pattern = QFile::encodeName(folder) + "/.qorcad-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return;
+    folderBytes_ = pattern;
     const QString suffix = QFileInfo(QFile::decodeName(name)).suffix();
-    path_ = folder
-            + QStringLiteral("/.qorcad-%1-%2.%3")
-                  .arg(QCoreApplication::applicationPid())
-                  .arg(count++)
-                  .arg(suffix);
+    path_ = QFile::decodeName(folderBytes_) + QStringLiteral("/datei")
+            + (suffix.isEmpty() ? QString() : u'.' + suffix);
     stagedBytes_ = QFile::encodeName(path_);
 }
 
 NameStage::~NameStage()
 {
+    if (folderBytes_.isEmpty())
+        return;
     if (!finished_)
         ::unlink(stagedBytes_.constData());
+    // Anything else a writer left in the folder goes with it.
+    QDir(QFile::decodeName(folderBytes_)).removeRecursively();
 }
 
 bool NameStage::finish()
 {
+    if (folderBytes_.isEmpty())
+        return false;
     struct stat target { };
     if (::stat(targetBytes_.constData(), &target) == 0)
         ::chmod(stagedBytes_.constData(), target.st_mode & 07777);
@@ -244,6 +248,66 @@ bool NameStage::finish()
         return false;
     finished_ = true;
     return true;
+}
+
+namespace {
+
+// The length of the valid UTF-8 sequence at bytes[at], 0 when none starts there.
+int utf8SequenceAt(const QByteArray& bytes, qsizetype at)
+{
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    if (lead < 0x80)
+        return 1;
+    int length = 0;
+    char32_t smallest = 0;
+    if ((lead & 0xe0) == 0xc0) {
+        length = 2;
+        smallest = 0x80;
+    } else if ((lead & 0xf0) == 0xe0) {
+        length = 3;
+        smallest = 0x800;
+    } else if ((lead & 0xf8) == 0xf0) {
+        length = 4;
+        smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > bytes.size())
+        return 0;
+    char32_t code = lead & (0x7f >> length);
+    for (int k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(bytes[at + k]);
+        if ((next & 0xc0) != 0x80)
+            return 0;
+        code = (code << 6) | (next & 0x3f);
+    }
+    const bool surrogate = code >= 0xd800 && code <= 0xdfff;
+    return code < smallest || code > 0x10ffff || surrogate ? 0 : length;
+}
+
+} // namespace
+
+QString shownName(const QByteArray& bytes)
+{
+    QString text;
+    qsizetype run = 0; // start of the valid bytes not yet decoded
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const int length = utf8SequenceAt(bytes, at);
+        if (length > 0) {
+            at += length;
+            continue;
+        }
+        text += QString::fromUtf8(bytes.mid(run, at - run));
+        text += QChar(static_cast<unsigned char>(bytes[at]));
+        run = ++at;
+    }
+    return text + QString::fromUtf8(bytes.mid(run));
+}
+
+QString shownPath(const QString& path)
+{
+    return shownName(realPathBytes(path));
 }
 
 } // namespace qor::io

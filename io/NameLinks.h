@@ -76,9 +76,11 @@ QByteArray lastingPathBytes(const QString& text);
 // without running destructors.
 void removeNameLinks();
 
-// Writing a file whose name is not text: the writer writes a file with a text name in the
-// same folder, which then takes the real name in one step. Until then the written file is
-// removed with this object.
+// Writing a file whose name is not text: the writer writes a file with a text name inside
+// a folder of the program's own, made new beside the target, which then takes the real
+// name in one step. The folder is made exclusively and only its owner may enter it, so no
+// name the writer uses can be a link or file that someone else placed there. Until the
+// rename the written file is removed with this object, and the folder always.
 class NameStage {
 public:
     // folder: the target's folder by a path that is text; name: the target's name as bytes.
@@ -87,17 +89,27 @@ public:
     NameStage(const NameStage&) = delete;
     NameStage& operator=(const NameStage&) = delete;
 
-    // Where the writer writes: a hidden name in the folder, with the target's suffix.
+    // Where the writer writes, with the target's suffix; empty, with errno set, when the
+    // folder cannot be made.
     const QString& path() const { return path_; }
     // Gives the written file the target's name and, when the target was there, its access
     // rights. False, with errno set, when the system refuses.
     bool finish();
 
 private:
+    QByteArray folderBytes_; // the private folder, empty when it could not be made
     QString path_;
     QByteArray stagedBytes_;
     QByteArray targetBytes_;
     bool finished_ = false;
 };
+
+// The bytes of a file's name or path as text for the user: UTF-8 where they are valid,
+// any other byte as the Latin-1 letter it stands for, since such names mostly come from
+// systems that write Latin-1 ("caf\xe9" shows as "café").
+QString shownName(const QByteArray& bytes);
+
+// The real file behind path (see realPathBytes) as the user names it.
+QString shownPath(const QString& path);
 
 } // namespace qor::io

@@ -1,5 +1,7 @@
 #include "model/DocumentController.h"
 
+#include "io/NameLinks.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -84,8 +86,9 @@ bool DocumentController::saveAs(const QString& filePath, QString* error)
 
 QString DocumentController::displayName() const
 {
+    // A file whose name is not text is open through a link: the title names the real one.
     if (!path.isEmpty())
-        return QFileInfo(path).completeBaseName();
+        return QFileInfo(qor::io::shownPath(path)).completeBaseName();
     if (!document->name.isEmpty())
         return document->name;
     return QStringLiteral("Unbenannt");

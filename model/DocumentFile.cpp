@@ -182,24 +182,28 @@ enum class Access { Read, Write };
 // A German text for why the file cannot be read or written. Qt names the cause
 // only in English ("Permission denied", "Existing file … is not writable") and
 // some causes only as "Unknown error", so its text is not passed on.
+// The texts name the file as the user knows it, not the link a name that is not text is
+// reached by.
 QString fileProblem(const QFileDevice& file, const QString& path, Access access)
 {
     const QFileInfo info(path);
+    const QString shown = qor::io::shownPath(path);
     if (info.isDir())
-        return QStringLiteral("„%1“ ist ein Ordner, keine Datei").arg(path);
+        return QStringLiteral("„%1“ ist ein Ordner, keine Datei").arg(shown);
     if (!info.absoluteDir().exists())
-        return QStringLiteral("Der Ordner „%1“ existiert nicht").arg(info.absolutePath());
+        return QStringLiteral("Der Ordner „%1“ existiert nicht")
+            .arg(qor::io::shownPath(info.absolutePath()));
     if (access == Access::Read && !info.exists())
-        return QStringLiteral("Die Datei „%1“ existiert nicht").arg(path);
+        return QStringLiteral("Die Datei „%1“ existiert nicht").arg(shown);
     if (access == Access::Write && info.exists() && !info.isWritable())
-        return QStringLiteral("Die Datei „%1“ ist schreibgeschützt").arg(path);
+        return QStringLiteral("Die Datei „%1“ ist schreibgeschützt").arg(shown);
     if (file.error() == QFileDevice::PermissionsError
         || (access == Access::Read && !info.isReadable())
         || (access == Access::Write && !QFileInfo(info.absolutePath()).isWritable()))
-        return QStringLiteral("Keine Berechtigung für „%1“").arg(path);
+        return QStringLiteral("Keine Berechtigung für „%1“").arg(shown);
     return access == Access::Read
-               ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(path)
-               : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path);
+               ? QStringLiteral("Die Datei „%1“ kann nicht gelesen werden").arg(shown)
+               : QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(shown);
 }
 
 void setError(QString* error, const QString& text)
@@ -357,38 +361,55 @@ bool Document::fromJson(const QJsonObject& json, QString* error)
 namespace {
 
 // Writes the bytes into a save file at writtenPath, which replaces what is there only when
-// complete; messages name shownPath.
-bool writeWhole(const QString& writtenPath, const QString& shownPath, const QByteArray& bytes,
-                QString* error)
+// complete; a failure is told by problem.
+bool writeWhole(const QString& writtenPath, const QByteArray& bytes,
+                const qor::io::WriteProblem& problem, QString* error)
 {
-    const QString problem
-        = qor::io::replaceFile(writtenPath, bytes, [&shownPath](const QFileDevice& file) {
-              return file.error() != QFileDevice::NoError
-                         ? fileProblem(file, shownPath, Access::Write)
-                         : QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben "
-                                          "werden")
-                               .arg(shownPath);
-          });
-    if (problem.isEmpty())
+    const QString failure = qor::io::replaceFile(writtenPath, bytes, problem);
+    if (failure.isEmpty())
         return true;
-    setError(error, problem);
+    setError(error, failure);
     return false;
+}
+
+QString incompleteWrite(const QString& shownPath)
+{
+    return QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden")
+        .arg(shownPath);
 }
 
 // A file whose name is not text is open through a link, and the save file would follow
 // that link by its decoded name and write another file. The document is written beside it
 // under a text name, which then takes the real one; a write-protected file stays, as the
-// save file leaves it.
+// save file leaves it. Messages name the real file, never the link.
 bool writeThroughLink(const qor::io::LinkedFile& linked, const QString& path,
                       const QByteArray& bytes, QString* error)
 {
-    const QFileInfo target(path);
-    if (target.exists() && !target.isWritable()) {
-        setError(error, fileProblem(QFile(path), path, Access::Write));
+    const QString shown = qor::io::shownPath(path);
+    if (!QFileInfo(linked.folder).isDir()) {
+        setError(error, QStringLiteral("Der Ordner „%1“ existiert nicht")
+                            .arg(qor::io::shownPath(linked.folder)));
         return false;
     }
+    const QFileInfo target(path);
+    if (target.exists() && !target.isWritable()) {
+        setError(error, QStringLiteral("Die Datei „%1“ ist schreibgeschützt").arg(shown));
+        return false;
+    }
+    errno = 0;
     qor::io::NameStage stage(linked.folder, linked.name);
-    if (!writeWhole(stage.path(), path, bytes, error))
+    if (stage.path().isEmpty()) {
+        const int reason = errno;
+        setError(error, reason == EACCES || reason == EPERM || reason == EROFS
+                            ? QStringLiteral("Keine Berechtigung für „%1“").arg(shown)
+                            : qor::io::writeFailureText(
+                                QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden")
+                                    .arg(shown),
+                                reason));
+        return false;
+    }
+    const auto problem = [&shown](const QFileDevice&) { return incompleteWrite(shown); };
+    if (!writeWhole(stage.path(), bytes, problem, error))
         return false;
     errno = 0;
     if (!stage.finish()) {
@@ -396,7 +417,7 @@ bool writeThroughLink(const qor::io::LinkedFile& linked, const QString& path,
         setError(
             error,
             qor::io::writeFailureText(
-                QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(path), reason));
+                QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(shown), reason));
         return false;
     }
     return true;
@@ -415,7 +436,12 @@ bool Document::save(const QString& path, QString* error) const
     const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
     if (const auto linked = qor::io::linkedFile(path))
         return writeThroughLink(*linked, path, bytes, error);
-    return writeWhole(path, path, bytes, error);
+    const auto problem = [&path](const QFileDevice& file) {
+        return file.error() != QFileDevice::NoError
+                   ? fileProblem(file, path, Access::Write)
+                   : incompleteWrite(qor::io::shownPath(path));
+    };
+    return writeWhole(path, bytes, problem, error);
 }
 
 bool Document::load(const QString& path, QString* error)

@@ -7,6 +7,7 @@
 #include "app/StartupOptions.h"
 #include "app/UnattendedDialogs.h"
 #include "drawing/window/DrawingWindow.h"
+#include "io/NameLinks.h"
 #include "model/DocumentController.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/ImportReportDialog.h"
@@ -140,6 +141,8 @@ TEST_F(FileNamesTest, SavingAPartWhoseNameIsNotUtf8WritesTheUsersFile)
     saveBoxPart(file, QStringLiteral("Quader"));
     openAsGiven(file);
     ASSERT_EQ(window.controller->document->features.size(), 1u);
+    // The title names the file as the user wrote it, not the link that reaches it.
+    EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("café"))) << window.windowTitle().toStdString();
     const mode_t rights = 0640;
     ASSERT_EQ(::chmod(file.constData(), rights), 0);
 
@@ -175,15 +178,37 @@ TEST_F(FileNamesTest, SavingAPartWhoseNameIsNotUtf8WritesTheUsersFile)
     ASSERT_EQ(::chmod(file.constData(), 0440), 0);
     window.controller->document->features.back()->name = QStringLiteral("Stift");
     window.controller->commit(QStringLiteral("Umbenennen"));
-    QObject watching;
-    const auto warned = whenShown<QMessageBox>([](QMessageBox* box) { box->accept(); }, &watching);
     if (::geteuid() != 0) { // the administrator writes into read-only files
+        QObject watching;
+        const auto warned
+            = whenShown<QMessageBox>([](QMessageBox* box) { box->accept(); }, &watching);
         EXPECT_FALSE(window.save());
         EXPECT_TRUE(*warned);
         EXPECT_EQ(featureNames(readBytes(file)),
                   (QStringList{QStringLiteral("Quader"), QStringLiteral("Bolzen")}));
+    } else {
+        EXPECT_TRUE(window.save());
     }
     EXPECT_EQ(namesIn(folder()), std::set<std::string>{"caf\xe9.qcpart"});
+    window.controller->document->features.back()->name = QStringLiteral("Zapfen");
+    window.controller->commit(QStringLiteral("Umbenennen"));
+
+    // A folder gone while the part is open: the message names it as the user knows it.
+    const QByteArray away = folder() + "-weg";
+    ASSERT_EQ(::rename(folder().constData(), away.constData()), 0);
+    QString said;
+    QObject watching;
+    whenShown<QMessageBox>(
+        [&said](QMessageBox* box) {
+            said = box->text();
+            box->accept();
+        },
+        &watching);
+    EXPECT_FALSE(window.save());
+    ASSERT_EQ(::rename(away.constData(), folder().constData()), 0);
+    EXPECT_TRUE(said.contains(
+        QStringLiteral("Der Ordner „%1“ existiert nicht").arg(qor::io::shownName(folder()))))
+        << said.toStdString();
 }
 
 // An assembly with a Latin-1 name finds the part its relative path names beside it, and
@@ -223,7 +248,7 @@ TEST_F(FileNamesTest, RecentListNamesTheRealFileAndOpensItAgain)
     later.rebuildRecentMenu();
     QAction* entry = later.recentMenu->actions().value(0);
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->text(), QStringLiteral("caf\uFFFD.qcpart"));
+    EXPECT_EQ(entry->text(), QStringLiteral("caf\u00E9.qcpart"));
     QObject watching;
     const auto boxShown = whenShown<QMessageBox>([](QMessageBox* box) { box->close(); }, &watching);
     entry->trigger();

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -169,4 +170,92 @@ TEST(NameStage, TheWrittenFileTakesTheNameAndRightsOrGoes)
     }
     EXPECT_EQ(namesIn(folder), std::set<std::string>{"caf\xe9.step"});
     std::filesystem::remove_all(folder.toStdString());
+}
+
+// The staged file lies in a folder made new for it, which only its owner may enter, so no
+// link planted beside the target under any name stands where the writer writes; the folder
+// goes with the stage, finished or not.
+TEST(NameStage, WritesInAFolderOfItsOwnThatGoesWithIt)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    ASSERT_TRUE(writeRaw(folder + "/fremd", "fremd"));
+    for (int n = 0; n < 64; ++n) {
+        const QByteArray planted = folder + "/.qorcad-" + QByteArray::number(::getpid()) + '-'
+                                   + QByteArray::number(n) + ".step";
+        ASSERT_EQ(::symlink((folder + "/fremd").constData(), planted.constData()), 0);
+    }
+    const std::set<std::string> before = namesIn(folder);
+    for (const bool finished : {false, true}) {
+        SCOPED_TRACE(finished);
+        {
+            NameStage stage(dir.path(), "caf\xe9.step");
+            const QFileInfo staged(stage.path());
+            struct stat status { };
+            ASSERT_EQ(::lstat(QFile::encodeName(staged.absolutePath()).constData(), &status), 0);
+            EXPECT_TRUE(S_ISDIR(status.st_mode));
+            EXPECT_EQ(status.st_mode & 07777, 0700u);
+            EXPECT_EQ(namesIn(folder).count(staged.dir().dirName().toStdString()), 1u);
+            EXPECT_FALSE(before.count(staged.dir().dirName().toStdString()));
+            EXPECT_FALSE(staged.exists());
+            ASSERT_TRUE(writeRaw(QFile::encodeName(stage.path()), "neu"));
+            if (finished)
+                ASSERT_TRUE(stage.finish());
+        }
+        std::set<std::string> after = before;
+        if (finished)
+            after.insert("caf\xe9.step");
+        EXPECT_EQ(namesIn(folder), after);
+        std::ifstream victim((folder + "/fremd").toStdString());
+        std::string text;
+        victim >> text;
+        EXPECT_EQ(text, "fremd");
+    }
+
+    // A folder that takes no new entries gives no stage, and says why.
+    errno = 0;
+    NameStage refused(QStringLiteral("/proc"), "caf\xe9.step");
+    EXPECT_TRUE(refused.path().isEmpty());
+    EXPECT_NE(errno, 0);
+    EXPECT_FALSE(refused.finish());
+    std::filesystem::remove_all(folder.toStdString());
+}
+
+// Names are shown as the user wrote them: UTF-8 where the bytes are, any other byte as the
+// Latin-1 letter it stands for.
+TEST(ShownName, BytesThatAreNotUtf8ShowAsLatin1Letters)
+{
+    const struct {
+        QByteArray bytes;
+        QString shown;
+    } cases[] = {
+        {"teil.step", QStringLiteral("teil.step")},
+        {"gr\xc3\xbcn.step", QStringLiteral("grün.step")},
+        {"gr\xfcn.step", QStringLiteral("grün.step")},
+        {"caf\xe9-\xc3\xa4", QStringLiteral("café-ä")},
+        {"aus\xff", QStringLiteral("ausÿ")},
+        // An over-long form, a surrogate and a cut sequence are no UTF-8 either.
+        {"\xc0\xaf", QStringLiteral("\u00C0\u00AF")},
+        {"\xed\xa0\x80", QStringLiteral("\u00ED\u00A0\u0080")},
+        {"a\xe2\x82", QStringLiteral("a\u00E2\u0082")},
+        {"\xf0\x9f\x99\x82", QStringLiteral("\U0001F642")},
+        {"/tmp/ordner\xe9/caf\xe9.qcpart", QStringLiteral("/tmp/ordneré/café.qcpart")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.toStdString());
+        EXPECT_EQ(shownName(c.bytes), c.shown);
+    }
+
+    // A link that stands in for such a file shows as the real file.
+    QTemporaryDir dir;
+    const QByteArray file = QFile::encodeName(dir.path()) + "/caf\xe9.step";
+    ASSERT_TRUE(writeRaw(file, "x"));
+    NameLinks links;
+    QString error;
+    const QString reached = links.reach(file, QStringLiteral("caf"), error);
+    ASSERT_FALSE(reached.isEmpty()) << error.toStdString();
+    EXPECT_EQ(shownPath(reached), dir.path() + QStringLiteral("/café.step"));
+    EXPECT_EQ(shownPath(dir.filePath(QStringLiteral("teil.step"))),
+              dir.filePath(QStringLiteral("teil.step")));
+    std::filesystem::remove_all(QFile::encodeName(dir.path()).toStdString());
 }

@@ -722,3 +722,144 @@ TEST(DocumentFileSave, NamesThatAreNotUtf8AreSavedAndLookedUpBesideTheRealFile)
         std::filesystem::remove_all(folder.toStdString());
     }
 }
+
+namespace {
+
+std::string bytesOf(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::set<std::string> entriesOf(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A document saved under a text name and then given the name's bytes.
+void placeDocument(const QTemporaryDir& dir, const QByteArray& file)
+{
+    ASSERT_TRUE(Document().save(dir.filePath(QStringLiteral("platziert"))));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath(QStringLiteral("platziert"))).constData(),
+                       file.constData()),
+              0);
+}
+
+} // namespace
+
+// Whoever may write into a shared folder may plant links under the names a save could stage
+// its file at (hidden names with the process number and a count). The save writes only the
+// user's file: what the links lead to stays as it was, and the document stays a regular file.
+TEST(DocumentFileSave, LinksPlantedBesideTheDocumentLeaveTheirTargetsAlone)
+{
+    for (const char* name : {"teil.qcpart", "caf\xe9.qcpart"}) {
+        SCOPED_TRACE(name);
+        QTemporaryDir dir;
+        const std::string folder = QFile::encodeName(dir.path()).toStdString();
+        const QByteArray file = QFile::encodeName(dir.path()) + '/' + name;
+        const std::string victim = folder + "/fremd.txt";
+        std::ofstream(victim) << "fremd";
+        placeDocument(dir, file);
+        std::set<std::string> expected{name, "fremd.txt"};
+        for (int n = 0; n < 400; ++n) {
+            const std::string planted
+                = folder + "/.qorcad-" + std::to_string(::getpid()) + "-" + std::to_string(n)
+                  + ".qcpart";
+            ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
+            expected.insert(std::filesystem::path(planted).filename().string());
+        }
+
+        qor::io::NameLinks links;
+        QString error;
+        const QString reached = links.reach(file, QFile::decodeName(file), error);
+        ASSERT_FALSE(reached.isEmpty()) << error.toStdString();
+        Document opened;
+        ASSERT_TRUE(opened.load(reached, &error)) << error.toStdString();
+        opened.meta.insert(QStringLiteral("gespeichert"), true);
+        ASSERT_TRUE(opened.save(reached, &error)) << error.toStdString();
+
+        EXPECT_EQ(bytesOf(victim), "fremd");
+        struct stat status { };
+        ASSERT_EQ(::lstat(file.constData(), &status), 0);
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        const QJsonObject json
+            = QJsonDocument::fromJson(QByteArray::fromStdString(bytesOf(file.toStdString())))
+                  .object();
+        EXPECT_TRUE(json.value(QStringLiteral("meta")).toObject().value("gespeichert").toBool());
+        EXPECT_EQ(entriesOf(folder), expected);
+        std::filesystem::remove_all(folder);
+    }
+}
+
+// A save of a document whose name or folder is not UTF-8 that fails names the user's file
+// as the user wrote it, never the link in the temporary folder that reaches it, and keeps
+// the reason.
+TEST(DocumentFileSave, FailuresOfNamesThatAreNotUtf8NameTheUsersFile)
+{
+    const struct {
+        const char* folder;
+        const char* name;
+        const char* shownFolder;
+        const char* shownName;
+    } cases[] = {
+        {"ordner", "caf\xe9.qcpart", "ordner", "café.qcpart"},
+        {"ordner\xe9", "teil.qcpart", "ordneré", "teil.qcpart"},
+        {"ordner\xe9", "caf\xe9.qcpart", "ordneré", "café.qcpart"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + "/" + c.name);
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path()) + '/' + c.folder;
+        const QByteArray file = folder + '/' + c.name;
+        const QString shownFolder = dir.path() + u'/' + QString::fromUtf8(c.shownFolder);
+        const QString shownFile = shownFolder + u'/' + QString::fromUtf8(c.shownName);
+        ASSERT_TRUE(std::filesystem::create_directory(folder.toStdString()));
+        placeDocument(dir, file);
+
+        // The folder goes while the document is open.
+        {
+            qor::io::NameLinks links;
+            QString error;
+            const QString reached = links.reach(file, QFile::decodeName(file), error);
+            Document opened;
+            ASSERT_TRUE(opened.load(reached, &error)) << error.toStdString();
+            std::filesystem::remove_all(folder.toStdString());
+            EXPECT_FALSE(opened.save(reached, &error));
+            EXPECT_EQ(error.toStdString(),
+                      QStringLiteral("Der Ordner „%1“ existiert nicht").arg(shownFolder).toStdString());
+        }
+
+        // The disk runs full.
+        const auto text = qor::test::onSmallFileSystem(dir.path(), 64, [&]() -> QByteArray {
+            if (::mkdir(folder.constData(), 0755) != 0)
+                return "no folder";
+            if (!Document().save(dir.filePath(QStringLiteral("klein")))
+                || ::rename(QFile::encodeName(dir.filePath(QStringLiteral("klein"))).constData(),
+                            file.constData())
+                       != 0)
+                return "small save failed";
+            const std::string old = bytesOf(file.toStdString());
+            qor::io::NameLinks links;
+            QString error;
+            const QString reached = links.reach(file, QFile::decodeName(file), error);
+            Document large;
+            if (!large.load(reached, &error))
+                return error.toUtf8();
+            for (int i = 0; i < 4000; ++i)
+                large.parameters.push_back({QStringLiteral("p%1").arg(i), QStringLiteral("1 mm")});
+            const bool saved = large.save(reached, &error);
+            return (saved ? "saved" : error.toUtf8()) + '\n'
+                   + (bytesOf(file.toStdString()) == old ? "old" : "changed");
+        });
+        if (!text)
+            continue; // no mount namespace here: the first half has run
+        EXPECT_EQ(text->toStdString(),
+                  QStringLiteral("Die Datei „%1“ konnte nicht vollständig geschrieben werden "
+                                 "(Datenträger voll)\nold")
+                      .arg(shownFile)
+                      .toStdString());
+    }
+}
