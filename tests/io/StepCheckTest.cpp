@@ -18,6 +18,7 @@
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -1424,6 +1425,93 @@ TEST(StepCheck, PlacedPartsGiveTheSameFileEveryWriteInOneSession)
             else
                 EXPECT_TRUE(text == first) << "write " << write << " differs from the first";
         }
+    }
+}
+
+// Real models, every 600th of KiCad's and a shared design: an IGES export names a
+// body exactly when the kernel's reader does not give it back as written (area, box,
+// colour or name), and the same bodies give the same IGES file after a mesh export.
+TEST(StepCheck, RealModelsGetTrueIgesNotesAndTheSameFileAfterAMeshExport)
+{
+    QStringList files;
+    QDirIterator kicad(kicadModelsFolder(), {"*.step"}, QDir::Files, QDirIterator::Subdirectories);
+    QStringList models;
+    while (kicad.hasNext())
+        models << kicad.next();
+    models.sort();
+    for (qsizetype i = 0; i < models.size(); i += 600)
+        files << models[i];
+    files << QDir(readerFilesFolder()).filePath(QStringLiteral("TripodCentre v23.par"));
+    files << QDir(readerFilesFolder()).filePath(QStringLiteral("../wave8/kugel50.igs"));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("modell.igs"));
+    int compared = 0;
+    for (const QString& file : files) {
+        if (!QFileInfo::exists(file))
+            continue;
+        SCOPED_TRACE(file.toStdString());
+        const ImportResult imported = importFile(file, {});
+        ASSERT_TRUE(imported.ok) << imported.error.toStdString();
+        std::vector<ExportBody> bodies;
+        for (const ImportedBody& body : imported.bodies)
+            bodies.push_back({body.name, body.shape, body.r, body.g, body.b});
+        QString note;
+        ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
+        const QByteArray first = qor::fixtures::withoutTimeStamp(qor::test::readFile(path));
+        const std::vector<ReadBody> read = readWithKernel(path);
+        if (read.size() != bodies.size()) {
+            EXPECT_TRUE(note.contains(QStringLiteral("Körper wieder"))) << note.toStdString();
+            continue;
+        }
+        std::set<QString> lost;
+        for (std::size_t i = 0; i < bodies.size(); ++i) {
+            const double area = areaOf(bodies[i].shape);
+            const std::array<double, 6> own = faceBox(bodies[i].shape);
+            const std::array<double, 6> back = faceBox(read[i].shape);
+            const double tolerance = std::max(
+                1e-3, 1e-4 * std::hypot(own[3] - own[0], own[4] - own[1], own[5] - own[2]));
+            bool moved = false;
+            for (std::size_t k = 0; k < 6; ++k)
+                moved = moved || std::abs(back[k] - own[k]) > tolerance;
+            if (std::abs(areaOf(read[i].shape) - area) > 1e-3 * area || moved
+                || !sameColour(read[i], bodies[i].r, bodies[i].g, bodies[i].b)
+                || read[i].name != writtenName(bodies, i))
+                lost.insert(writtenName(bodies, i));
+        }
+        EXPECT_EQ(namedInIgesNote(note), lost) << note.toStdString();
+        ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("modell.stl")), bodies, ExportOptions()));
+        ASSERT_TRUE(exportFile(path, bodies, ExportOptions()));
+        EXPECT_TRUE(qor::fixtures::withoutTimeStamp(qor::test::readFile(path)) == first);
+        ++compared;
+    }
+    if (compared == 0)
+        GTEST_SKIP() << "no real models here";
+}
+
+// Files compared byte for byte leave out only the time of writing: two writes a
+// second apart compare equal, any other change does not.
+TEST(StepCheck, ComparedFilesLeaveOutOnlyTheTimeOfWriting)
+{
+    const QByteArray step = "FILE_NAME('Open CASCADE Shape Model','2026-12-08T16:38:11',(";
+    const QByteArray iges = ",1.,2,2HMM,1,0.01,15H20261208.153514,1E-07,70.056674,4Hroot,,11,0,"
+                            "      G0000003\n15H20261208.153514,;";
+    const struct {
+        const char* name;
+        QByteArray first, second;
+        bool same;
+    } cases[] = {
+        {"STEP a second later", step, QByteArray(step).replace("38:11", "38:12"), true},
+        {"STEP under another name", step, QByteArray(step).replace("Shape", "Other"), false},
+        {"IGES a second later", iges, QByteArray(iges).replace("153514", "153515"), true},
+        {"IGES a day later", iges, QByteArray(iges).replace("20261208", "20261209"), true},
+        {"IGES with another largest coordinate", iges,
+         QByteArray(iges).replace("70.056674", "70.056675"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(qor::fixtures::withoutTimeStamp(c.first)
+                      == qor::fixtures::withoutTimeStamp(c.second),
+                  c.same);
     }
 }
 
