@@ -41,8 +41,8 @@
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESData_GlobalSection.hxx>
-#include <IGESData_IGESModel.hxx>
 #include <IGESData_IGESEntity.hxx>
+#include <IGESData_IGESModel.hxx>
 #include <IMeshTools_Parameters.hxx>
 #include <Interface_Static.hxx>
 #include <Message_ProgressScope.hxx>

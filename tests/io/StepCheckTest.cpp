@@ -28,10 +28,10 @@
 #include <sstream>
 
 #include <BRepAdaptor_Curve.hxx>
-#include <BRepBndLib.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -997,8 +997,7 @@ std::array<double, 6> faceBox(const TopoDS_Shape& shape)
 
 // What the kernel's reader does not give back of a primitive written to IGES, judged by
 // the primitive's own measures: area, box, colour and name.
-QStringList lostOf(const ReadBody& read, const qor::fixtures::KnownBody& known,
-                   const QString& name)
+QStringList lostOf(const ReadBody& read, const qor::fixtures::KnownBody& known, const QString& name)
 {
     QStringList lost;
     if (std::abs(areaOf(read.shape) - known.area) > 1e-3 * known.area)
@@ -1102,9 +1101,9 @@ TEST(StepCheck, IgesCheckMeasuresFacesNotSeams)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("kugel.igs"));
-    ASSERT_TRUE(exportFile(path, {{QStringLiteral("Kugel"), BRepPrimAPI_MakeSphere(10).Shape(),
-                                   0.9, 0.1, 0.1}},
-                           ExportOptions()));
+    ASSERT_TRUE(exportFile(
+        path, {{QStringLiteral("Kugel"), BRepPrimAPI_MakeSphere(10).Shape(), 0.9, 0.1, 0.1}},
+        ExportOptions()));
     const struct {
         const char* name;
         gp_Ax2 axis;
@@ -1475,7 +1474,8 @@ TEST(StepCheck, RealModelsGetTrueIgesNotesAndTheSameFileAfterAMeshExport)
                 lost.insert(writtenName(bodies, i));
         }
         EXPECT_EQ(namedInIgesNote(note), lost) << note.toStdString();
-        ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("modell.stl")), bodies, ExportOptions()));
+        ASSERT_TRUE(
+            exportFile(dir.filePath(QStringLiteral("modell.stl")), bodies, ExportOptions()));
         ASSERT_TRUE(exportFile(path, bodies, ExportOptions()));
         EXPECT_TRUE(qor::fixtures::withoutTimeStamp(qor::test::readFile(path)) == first);
         ++compared;
