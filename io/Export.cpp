@@ -40,7 +40,9 @@
 #include <IGESBasic_Name.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Controller.hxx>
+#include <IGESData_GlobalSection.hxx>
 #include <IGESData_IGESEntity.hxx>
+#include <IGESData_IGESModel.hxx>
 #include <IMeshTools_Parameters.hxx>
 #include <Interface_Static.hxx>
 #include <Message_ProgressScope.hxx>
@@ -250,6 +252,25 @@ void nameIgesBodies(IGESCAFControl_Writer& writer, const Handle(TDocStd_Document
     }
 }
 
+// The writer gives the file's header the largest coordinate of boxes that take the
+// faces' triangles where there are any, so a body meshed before (for the view, or by
+// a mesh export of the same bodies) gave another file: the header takes the box of
+// the geometry alone.
+void setLargestCoordinate(IGESCAFControl_Writer& writer, const std::vector<ExportBody>& bodies)
+{
+    Bnd_Box box;
+    for (const ExportBody& body : bodies)
+        BRepBndLib::Add(body.shape, box, false);
+    IGESData_GlobalSection section = writer.Model()->GlobalSection();
+    section.SetMaxCoord();
+    if (!box.IsVoid() && !box.IsOpen()) {
+        const double unit = section.UnitValue();
+        section.MaxMaxCoords(box.CornerMin().XYZ() / unit);
+        section.MaxMaxCoords(box.CornerMax().XYZ() / unit);
+    }
+    writer.Model()->SetGlobalSection(section);
+}
+
 // IGES carries a body as trimmed faces one by one, which most programs read
 // best, or as a B-rep of shells, which the kernel writes more faithfully where
 // its face conversion loses pieces.
@@ -267,6 +288,7 @@ QString writeIges(const Handle(TDocStd_Document)& document, const QByteArray& fi
     if (!writer.Transfer(document))
         return QStringLiteral("IGES-Übertragung fehlgeschlagen");
     nameIgesBodies(writer, document, bodies);
+    setLargestCoordinate(writer, bodies);
     writer.ComputeModel();
     if (!writer.Write(file.constData(), false))
         return QStringLiteral("IGES-Datei konnte nicht geschrieben werden");
@@ -1362,8 +1384,9 @@ struct IgesVerdict {
 IgesVerdict igesVerdict(const QString& file, const std::vector<ExportBody>& bodies)
 {
     std::vector<IgesBody> written;
-    for (const ExportBody& body : bodies)
-        written.push_back({body.shape, body.r, body.g, body.b});
+    for (std::size_t i = 0; i < bodies.size(); ++i)
+        written.push_back(
+            {bodies[i].shape, writtenName(bodies, i), bodies[i].r, bodies[i].g, bodies[i].b});
     IgesVerdict verdict;
     verdict.changes = igesChanges(file, written, &verdict.count);
     return verdict;
@@ -1440,6 +1463,8 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
                         .arg(QLocale(QLocale::German).toString(change.boxShift, 'g', 3));
         if (change.colourLost)
             what << QStringLiteral("Farbe fehlt");
+        if (change.nameLost)
+            what << QStringLiteral("Name fehlt");
         notes << QStringLiteral("IGES gibt %1 nicht genau wieder: %2")
                      .arg(bodyLabel(bodies, change.index), what.join(QStringLiteral(", ")));
     }

@@ -31,26 +31,30 @@ double faceArea(const TopoDS_Shape& shape)
     return props.Mass();
 }
 
+// The exact box of the shape's faces, or of its edges where it has none.
+Bnd_Box exactBox(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::AddOptimal(shape, box, false, false);
+    return box;
+}
+
 // The exact box of the body's edges: the fast box grows with the control points
 // of B-spline faces, which the file may hold differently, and the exact box of the
 // faces costs many times the reading. A face that moved moves its edges.
-Bnd_Box exactBox(const TopoDS_Shape& shape)
+Bnd_Box edgeBox(const TopoDS_Shape& shape)
 {
     TopoDS_Compound edges;
     BRep_Builder builder;
     builder.MakeCompound(edges);
     for (TopExp_Explorer it(shape, TopAbs_EDGE); it.More(); it.Next())
         builder.Add(edges, it.Current());
-    Bnd_Box box;
-    BRepBndLib::AddOptimal(edges, box, false, false);
-    return box;
+    return exactBox(edges);
 }
 
-double boxShift(const TopoDS_Shape& written, const TopoDS_Shape& read)
+// The largest move of a box side, 0 when within the tolerance or either box is void.
+double sideShift(const Bnd_Box& before, const Bnd_Box& after)
 {
-    const Bnd_Box before = exactBox(written);
-    const Bnd_Box after = exactBox(read);
-    // Without faces to place (edges only) the area check speaks for the body.
     if (before.IsVoid() || after.IsVoid())
         return 0.0;
     const gp_XYZ low = after.CornerMin().XYZ() - before.CornerMin().XYZ();
@@ -59,6 +63,16 @@ double boxShift(const TopoDS_Shape& written, const TopoDS_Shape& read)
                                    std::abs(high.X()), std::abs(high.Y()), std::abs(high.Z())});
     const double tolerance = std::max(boxFloor, boxTolerance * std::sqrt(before.SquareExtent()));
     return shift > tolerance ? shift : 0.0;
+}
+
+// Without faces to place (edges only) the area check speaks for the body. Where the
+// edges moved, the reader may only have begun a closed face elsewhere (a ball's seam
+// turned round its axis): the faces themselves decide.
+double boxShift(const TopoDS_Shape& written, const TopoDS_Shape& read)
+{
+    if (sideShift(edgeBox(written), edgeBox(read)) == 0.0)
+        return 0.0;
+    return sideShift(exactBox(written), exactBox(read));
 }
 
 bool sameColour(const IgesBody& written, const ImportedBody& read)
@@ -101,7 +115,10 @@ std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesB
             change.areaPercent = before > 0.0 ? 100.0 * (after - before) / before : 100.0;
         change.boxShift = boxShift(bodies[i].shape, read.bodies[i].shape);
         change.colourLost = !sameColour(bodies[i], read.bodies[i]);
-        if (change.areaPercent != 0.0 || change.boxShift != 0.0 || change.colourLost)
+        // Readers trim a name and make its control characters blanks.
+        change.nameLost = read.bodies[i].name.simplified() != bodies[i].name.simplified();
+        if (change.areaPercent != 0.0 || change.boxShift != 0.0 || change.colourLost
+            || change.nameLost)
             changes.push_back(change);
     }
     return changes;

@@ -17,18 +17,20 @@ TopoDS_Shape igesShape(const TopoDS_Shape& shape);
 // One body as written, for the comparison with what an IGES file gives back.
 struct IgesBody {
     TopoDS_Shape shape;
+    QString name; // as written
     double r = 0.0;
     double g = 0.0;
     double b = 0.0;
 };
 
 // How one body comes back from an IGES file differently from what was written:
-// IGES carries faces (no solids), so its area and box are compared, and its colour.
+// IGES carries faces (no solids), so its area and box are compared, and its colour and name.
 struct IgesChange {
     int index = -1; // of the body
     double areaPercent = 0.0; // change of the face area, 0 when within 0.1 %
     double boxShift = 0.0; // largest move of a box side in millimetres, 0 when within tolerance
     bool colourLost = false;
+    bool nameLost = false; // read back under another name or none
 };
 
 // What the IGES file gives back. `count` receives the number of bodies read

@@ -252,10 +252,13 @@ bool labelColor(const ColourSources& sources, const TDF_Label& label, XCAFDoc_Co
 std::optional<Quantity_Color> colorFromTool(ColourSources& sources, const TDF_Label& label,
                                             const TDF_Label& target, const TopoDS_Shape& shape)
 {
+    // The IGES reader makes a body whose surface the file places by a transformation (a
+    // ball, a ring) a placement of its face, and colours the placement, generically.
     Quantity_Color color;
     if (labelColor(sources, target, XCAFDoc_ColorSurf, color)
         || labelColor(sources, target, XCAFDoc_ColorGen, color)
         || labelColor(sources, label, XCAFDoc_ColorSurf, color)
+        || labelColor(sources, label, XCAFDoc_ColorGen, color)
         || labelColor(sources, sources.labels.find(shape), XCAFDoc_ColorSurf, color))
         return color;
     // Some writers colour a part's solids or shells rather than the part, and a

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/BatchConversion.h"
 #include "app/SoftwareGl.h"
+#include "io/Export.h"
 #include "io/Import.h"
 #include "io/ReaderProcess.h"
 #include "io/ReaderServer.h"
@@ -12,6 +13,7 @@
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <GProp_GProps.hxx>
@@ -45,6 +47,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -600,6 +604,40 @@ TEST(ProgramTest, ConvertWritesTheOutputAndSummarises)
         "  offen: 5 Flächen, 1 Schale, 0 Volumen, 4 offene Kanten, Volumen 0.0 mm³\n"))
         << shell.out.toStdString();
     EXPECT_FALSE(QFile::exists(settingsFile(home)));
+}
+
+// An IGES file of a red box and a green ball converts to OBJ with both colours in
+// its material file: the ball, which IGES places by a transformation, keeps its
+// colour as the box does.
+TEST(ProgramTest, ConvertOfIgesKeepsTheColoursOfBoxAndBall)
+{
+    QTemporaryDir home;
+    const QString input = home.filePath("farbig.igs");
+    ASSERT_TRUE(qor::io::exportFile(
+        input,
+        {{QStringLiteral("Quader"), BRepPrimAPI_MakeBox(10, 10, 10).Shape(), 0.9, 0.1, 0.1},
+         {QStringLiteral("Kugel"), BRepPrimAPI_MakeSphere(gp_Pnt(30, 0, 0), 6).Shape(), 0.1, 0.8,
+          0.2}},
+        qor::io::ExportOptions()));
+    const ProgramRun run
+        = runProgram({"--convert", input + ":" + home.filePath("farbig.obj")}, home);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    // The diffuse colours of the materials, as the file gives them.
+    std::vector<std::array<double, 3>> colours;
+    for (const QByteArray& line : readFile(home.filePath("farbig.mtl")).split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() == 4 && words[0] == "Kd")
+            colours.push_back({words[1].toDouble(), words[2].toDouble(), words[3].toDouble()});
+    }
+    const auto has = [&](double r, double g, double b) {
+        return std::any_of(colours.begin(), colours.end(), [&](const std::array<double, 3>& c) {
+            return std::abs(c[0] - r) < 0.01 && std::abs(c[1] - g) < 0.01
+                   && std::abs(c[2] - b) < 0.01;
+        });
+    };
+    EXPECT_EQ(colours.size(), 2u);
+    EXPECT_TRUE(has(0.9, 0.1, 0.1)) << "red";
+    EXPECT_TRUE(has(0.1, 0.8, 0.2)) << "green";
 }
 
 // Bodies the file leaves unnamed are written and summed up under the names the

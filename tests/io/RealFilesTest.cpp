@@ -5,6 +5,7 @@
 #include <BRepBndLib.hxx>
 #include <Bnd_Box.hxx>
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 
@@ -17,6 +18,7 @@
 
 using namespace qor::io;
 using qor::test::findBody;
+using qor::test::readerFilesFolder;
 using qor::test::volumeOf;
 
 namespace {
@@ -153,4 +155,23 @@ TEST(RealFilesTest, ScaledGltfNodeKeepsItsScale)
     EXPECT_NEAR(topBox.CornerMin().Z(), 750.0, 1e-3);
     EXPECT_NEAR(topBox.CornerMax().Z(), 1250.0, 1e-3);
     EXPECT_NEAR(topBox.CornerMax().X(), 250.0, 1e-3);
+}
+
+// A ball at x = 50 as the export wrote it: the reader places its face by the
+// file's transformation and colours the placement. The body keeps the colour of
+// the file's colour entity (72 %, 76 %, 82 %) and its name.
+TEST(RealFilesTest, PlacedBallFromIgesKeepsItsColour)
+{
+    const QString path = QDir(readerFilesFolder()).filePath(QStringLiteral("../wave8/kugel50.igs"));
+    if (!QFileInfo::exists(path))
+        GTEST_SKIP() << "kugel50.igs is not at hand";
+    const ImportResult ball = importFile(path, {});
+    ASSERT_TRUE(ball.ok) << ball.error.toStdString();
+    ASSERT_EQ(ball.bodies.size(), 1u);
+    const ImportedBody& body = ball.bodies[0];
+    EXPECT_EQ(body.name, QStringLiteral("Körper 1"));
+    EXPECT_TRUE(body.hasColor);
+    EXPECT_NEAR(body.r, 0.72, 0.005);
+    EXPECT_NEAR(body.g, 0.76, 0.005);
+    EXPECT_NEAR(body.b, 0.82, 0.005);
 }

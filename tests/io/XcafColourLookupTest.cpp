@@ -56,6 +56,7 @@ struct KernelColours {
         if (colors->GetColor(target, XCAFDoc_ColorSurf, color)
             || colors->GetColor(target, XCAFDoc_ColorGen, color)
             || colors->GetColor(label, XCAFDoc_ColorSurf, color)
+            || colors->GetColor(label, XCAFDoc_ColorGen, color)
             || colors->GetColor(shape, XCAFDoc_ColorSurf, color))
             return color;
         TDF_LabelSequence subShapes;
