@@ -199,3 +199,45 @@ TEST(ParasolidFallbackTest, UnsupportedSurfaceDropsItsFaceOnly)
     EXPECT_EQ(test::countOf(bodies[0].shape, TopAbs_FACE), 5);
     EXPECT_NEAR(test::areaOf(bodies[0].shape), 500.0, 1e-6);
 }
+
+// The fallbacks that give up on a surface or curve: a blend around a spine without
+// ends, and an intersection curve of too few points. Each face on them is left
+// out and counted with the reason, the note of the approximation tried stays, and
+// the other faces keep their area.
+TEST(ParasolidFallbackTest, SurfacesAndCurvesThatCannotBeBuiltDropTheirFacesOnly)
+{
+    const TopoDS_Shape halfCylinder
+        = BRepPrimAPI_MakeCylinder(0.01, 0.02, std::numbers::pi).Shape();
+    const TopoDS_Shape fillet = filletedBox();
+    const struct {
+        const char* name;
+        TopoDS_Shape shape;
+        XtVariant variant;
+        int faces; // kept
+        std::function<bool(const TopoDS_Face&)> kept;
+        const char* message;
+    } cases[] = {
+        {"blend around an unbounded line", fillet, XtVariant::unboundedBlendSpines, 6,
+         [](const TopoDS_Face& face) { return !curved(face); },
+         "1 von 7 Flächen ausgelassen (1× Verrundung mit unbegrenzter Leitkurve)"},
+        {"intersection curves of one point", halfCylinder, XtVariant::sparseIntersectionCurves, 2,
+         // Only the two faces of the cut lie on lines alone.
+         [](const TopoDS_Face& face) {
+             GProp_GProps props;
+             BRepGProp::SurfaceProperties(face, props);
+             return !curved(face) && std::abs(props.CentreOfMass().Z() - 0.01) < 1e-9;
+         },
+         "Schnittkurven über Stützpunkte angenähert; 3 von 5 Flächen ausgelassen (3× Schnittkurve "
+         "mit zu wenigen Punkten)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString message;
+        const auto bodies = io::readParasolid(fixtures::xtFromShape(c.shape, c.variant), &message);
+        EXPECT_EQ(message.toStdString(), c.message);
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_EQ(test::countOf(bodies[0].shape, TopAbs_FACE), c.faces);
+        const double area = preciseArea(sheetOf(c.shape, c.kept)) * 1e6;
+        EXPECT_NEAR(preciseArea(bodies[0].shape), area, 1e-6 * area);
+    }
+}
