@@ -883,10 +883,10 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         const IndexedMesh mesh = mergedMesh(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open
         // surface or a mesh body has its rim in the file as in the model.
-        defects.push_back({nonManifoldEdgeCount(mesh), !isMeshOnly(bodies[i].shape)
-                                                               && closedInModel(bodies[i].shape)
-                                                           ? openEdgeCount(mesh)
-                                                           : 0});
+        defects.push_back({nonManifoldEdgeCount(mesh),
+                           !isMeshOnly(bodies[i].shape) && closedInModel(bodies[i].shape)
+                               ? openEdgeCount(mesh)
+                               : 0});
     }
     if (leftOut > 0)
         notes << facesLeftOutText(leftOut);

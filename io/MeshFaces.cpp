@@ -300,14 +300,14 @@ long long weldOnce(const TopoDS_Shape& shape)
     std::vector<PlacedTriangulation> faces;
     std::vector<gp_Pnt> nodes;
     std::vector<int> faceOf;
-    forEachTriangulation(shape, [&](const TopoDS_Face&, const Handle(Poly_Triangulation)& tri,
-                                    const gp_Trsf& trsf) {
-        faces.push_back({tri, trsf, nodes.size()});
-        for (int i = 1; i <= tri->NbNodes(); ++i) {
-            nodes.push_back(tri->Node(i).Transformed(trsf));
-            faceOf.push_back(int(faces.size()) - 1);
-        }
-    });
+    forEachTriangulation(
+        shape, [&](const TopoDS_Face&, const Handle(Poly_Triangulation)& tri, const gp_Trsf& trsf) {
+            faces.push_back({tri, trsf, nodes.size()});
+            for (int i = 1; i <= tri->NbNodes(); ++i) {
+                nodes.push_back(tri->Node(i).Transformed(trsf));
+                faceOf.push_back(int(faces.size()) - 1);
+            }
+        });
     std::vector<gp_Pnt> vertices;
     const std::vector<int> vertexOf = gridVertices(nodes, vertices);
     std::vector<std::size_t> firstNode(vertices.size(), nodes.size());
@@ -319,17 +319,15 @@ long long weldOnce(const TopoDS_Shape& shape)
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const std::size_t first = firstNode[std::size_t(vertexOf[i])];
         const gp_Pnt& target = nodes[first];
-        if (nodes[i].X() == target.X() && nodes[i].Y() == target.Y()
-            && nodes[i].Z() == target.Z())
+        if (nodes[i].X() == target.X() && nodes[i].Y() == target.Y() && nodes[i].Z() == target.Z())
             continue;
         const PlacedTriangulation& face = faces[std::size_t(faceOf[i])];
         const PlacedTriangulation& from = faces[std::size_t(faceOf[first])];
         // The same placement of the same stored point gives the writers the same
         // numbers; another placement is undone as exactly as it can be.
-        const gp_Pnt stored
-            = samePlacement(face.placement, from.placement)
-                  ? from.tri->Node(int(first - from.first) + 1)
-                  : target.Transformed(face.placement.Inverted());
+        const gp_Pnt stored = samePlacement(face.placement, from.placement)
+                                  ? from.tri->Node(int(first - from.first) + 1)
+                                  : target.Transformed(face.placement.Inverted());
         face.tri->SetNode(int(i - face.first) + 1, stored);
         ++moved;
     }
@@ -438,55 +436,54 @@ int facesLeftOut(const TopoDS_Shape& shape, double smallestMissed)
 long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
 {
     long long dropped = 0;
-    forEachTriangulation(shape,
-                         [&dropped](const TopoDS_Face& face, const Handle(Poly_Triangulation)& tri,
-                                    const gp_Trsf& trsf) {
-                             std::vector<gp_Pnt> points;
-                             std::vector<GridKey> keys;
-                             points.reserve(std::size_t(tri->NbNodes()));
-                             keys.reserve(std::size_t(tri->NbNodes()));
-                             for (int i = 1; i <= tri->NbNodes(); ++i) {
-                                 points.push_back(tri->Node(i).Transformed(trsf));
-                                 keys.push_back(gridKey(points.back()));
-                             }
-                             const int nodeCount = tri->NbNodes();
-                             std::vector<int> kept;
-                             for (int t = 1; t <= tri->NbTriangles(); ++t) {
-                                 int n1 = 0, n2 = 0, n3 = 0;
-                                 if (!cornersOf(tri, t, n1, n2, n3))
-                                     continue;
-                                 const std::size_t a = std::size_t(n1 - 1);
-                                 const std::size_t b = std::size_t(n2 - 1);
-                                 const std::size_t c = std::size_t(n3 - 1);
-                                 if (!collapses({points[a], points[b], points[c]},
-                                                {keys[a], keys[b], keys[c]}))
-                                     kept.push_back(t);
-                             }
-                             if (int(kept.size()) == tri->NbTriangles())
-                                 return;
-                             dropped += tri->NbTriangles() - int(kept.size());
-                             // A face whose triangles all collapse has no area: it is left out of
-                             // the mesh (the kernel refuses a triangulation without triangles).
-                             if (kept.empty()) {
-                                 BRep_Builder().UpdateFace(face, Handle(Poly_Triangulation)());
-                                 return;
-                             }
-                             Handle(Poly_Triangulation) clean = new Poly_Triangulation(
-                                 nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
-                             for (int i = 1; i <= nodeCount; ++i) {
-                                 clean->SetNode(i, tri->Node(i));
-                                 if (tri->HasUVNodes())
-                                     clean->SetUVNode(i, tri->UVNode(i));
-                                 if (tri->HasNormals())
-                                     clean->SetNormal(i, tri->Normal(i));
-                             }
-                             for (std::size_t k = 0; k < kept.size(); ++k)
-                                 clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
-                             clean->Deflection(tri->Deflection());
-                             // Without a reset the edges keep their polygons, which number the same
-                             // nodes.
-                             BRep_Builder().UpdateFace(face, clean, false);
-                         });
+    forEachTriangulation(shape, [&dropped](const TopoDS_Face& face,
+                                           const Handle(Poly_Triangulation)& tri,
+                                           const gp_Trsf& trsf) {
+        std::vector<gp_Pnt> points;
+        std::vector<GridKey> keys;
+        points.reserve(std::size_t(tri->NbNodes()));
+        keys.reserve(std::size_t(tri->NbNodes()));
+        for (int i = 1; i <= tri->NbNodes(); ++i) {
+            points.push_back(tri->Node(i).Transformed(trsf));
+            keys.push_back(gridKey(points.back()));
+        }
+        const int nodeCount = tri->NbNodes();
+        std::vector<int> kept;
+        for (int t = 1; t <= tri->NbTriangles(); ++t) {
+            int n1 = 0, n2 = 0, n3 = 0;
+            if (!cornersOf(tri, t, n1, n2, n3))
+                continue;
+            const std::size_t a = std::size_t(n1 - 1);
+            const std::size_t b = std::size_t(n2 - 1);
+            const std::size_t c = std::size_t(n3 - 1);
+            if (!collapses({points[a], points[b], points[c]}, {keys[a], keys[b], keys[c]}))
+                kept.push_back(t);
+        }
+        if (int(kept.size()) == tri->NbTriangles())
+            return;
+        dropped += tri->NbTriangles() - int(kept.size());
+        // A face whose triangles all collapse has no area: it is left out of
+        // the mesh (the kernel refuses a triangulation without triangles).
+        if (kept.empty()) {
+            BRep_Builder().UpdateFace(face, Handle(Poly_Triangulation)());
+            return;
+        }
+        Handle(Poly_Triangulation) clean = new Poly_Triangulation(
+            nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
+        for (int i = 1; i <= nodeCount; ++i) {
+            clean->SetNode(i, tri->Node(i));
+            if (tri->HasUVNodes())
+                clean->SetUVNode(i, tri->UVNode(i));
+            if (tri->HasNormals())
+                clean->SetNormal(i, tri->Normal(i));
+        }
+        for (std::size_t k = 0; k < kept.size(); ++k)
+            clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
+        clean->Deflection(tri->Deflection());
+        // Without a reset the edges keep their polygons, which number the same
+        // nodes.
+        BRep_Builder().UpdateFace(face, clean, false);
+    });
     return dropped;
 }
 

@@ -105,9 +105,9 @@ TEST(MeshGrid, JoinsWhatJoiningEveryPairJoins)
         // Each vertex is the first node of its group, in the order the groups first come.
         int next = 0;
         for (std::size_t i = 0; i < nodes.size(); ++i) {
-            const bool firstOfGroup = std::none_of(
-                groups.begin(), groups.begin() + std::ptrdiff_t(i),
-                [&](int g) { return g == groups[i]; });
+            const bool firstOfGroup
+                = std::none_of(groups.begin(), groups.begin() + std::ptrdiff_t(i),
+                               [&](int g) { return g == groups[i]; });
             if (!firstOfGroup)
                 continue;
             EXPECT_EQ(vertexOf[i], next);

@@ -503,8 +503,7 @@ TEST(MeshWriters, HairlineSeamsAreWrittenAsOneCorner)
         bool meshOnly; // the triangles alone, as a mesh file gives them
     } cases[] = {
         {"within one cell", gp_Pnt(0, 0, 0), gp_Vec(3e-6, 2e-6, -2e-6), false},
-        {"across cell borders", gp_Pnt(5.2e-6, 5.2e-6, 5.2e-6), gp_Vec(-4e-6, -4e-6, -4e-6),
-         false},
+        {"across cell borders", gp_Pnt(5.2e-6, 5.2e-6, 5.2e-6), gp_Vec(-4e-6, -4e-6, -4e-6), false},
         {"across cell borders, mesh body", gp_Pnt(5.2e-6, 5.2e-6, 5.2e-6),
          gp_Vec(-4e-6, -4e-6, -4e-6), true},
     };
