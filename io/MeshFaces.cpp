@@ -324,11 +324,15 @@ long long weldOnce(const TopoDS_Shape& shape)
         const PlacedTriangulation& face = faces[std::size_t(faceOf[i])];
         const PlacedTriangulation& from = faces[std::size_t(faceOf[first])];
         // The same placement of the same stored point gives the writers the same
-        // numbers; another placement is undone as exactly as it can be.
+        // numbers; another placement is undone as exactly as it can be, which may
+        // leave the last bit apart (and no pass can do better).
         const gp_Pnt stored = samePlacement(face.placement, from.placement)
                                   ? from.tri->Node(int(first - from.first) + 1)
                                   : target.Transformed(face.placement.Inverted());
-        face.tri->SetNode(int(i - face.first) + 1, stored);
+        const int node = int(i - face.first) + 1;
+        if (face.tri->Node(node).SquareDistance(stored) == 0.0)
+            continue;
+        face.tri->SetNode(node, stored);
         ++moved;
     }
     return moved;
