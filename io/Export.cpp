@@ -878,26 +878,37 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         !failure.isEmpty())
         return failure;
     // One rule for every mesh format: no triangle without area, the seams between
-    // faces closed where the mesher left them apart, and edges shared by more or
-    // fewer than two triangles named. Readers of every format join the corners of
-    // solids that touch, so the edges are counted with all of the body's nodes
-    // merged where they meet. A mesh body is written as it came.
-    // Faces are counted as left out after the filter, which empties a face whose
-    // every triangle collapsed.
+    // faces closed where the mesher left them apart, the nodes the check takes as
+    // one written as one, and edges shared by more or fewer than two triangles
+    // named. Readers of every format join the corners of solids that touch, so the
+    // edges are counted with all of the body's nodes merged where they meet. A mesh
+    // body's seams are not stitched: they are those of the file it came from.
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        place = {QStringLiteral("Netz bereinigen"), int(i)};
+        dropZeroAreaTriangles(bodies[i].shape);
+        if (!isMeshOnly(bodies[i].shape))
+            stitchFaceSeams(bodies[i].shape, deflections[i]);
+        weldGridVertices(bodies[i].shape);
+    }
+    // Counted once every body is welded (bodies may show one triangulation), after
+    // the filter takes out what the welds collapsed, which empties a face whose
+    // every triangle collapsed. A face left out is named only when a user would
+    // miss it: one smaller than a square of the asked deflection leaves a gap no
+    // larger than the deviation the mesh is allowed anyway.
+    const double smallestMissed = options.linearDeflection * options.linearDeflection;
     std::vector<EdgeDefects> defects;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
         dropZeroAreaTriangles(bodies[i].shape);
-        const bool meshed = !isMeshOnly(bodies[i].shape);
-        if (meshed)
-            stitchFaceSeams(bodies[i].shape, deflections[i]);
-        leftOut += facesLeftOut(bodies[i].shape);
+        leftOut += facesLeftOut(bodies[i].shape, smallestMissed);
         const IndexedMesh mesh = mergedMesh(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open
         // surface or a mesh body has its rim in the file as in the model.
         defects.push_back({nonManifoldEdgeCount(mesh),
-                           meshed && closedInModel(bodies[i].shape) ? openEdgeCount(mesh) : 0});
+                           !isMeshOnly(bodies[i].shape) && closedInModel(bodies[i].shape)
+                               ? openEdgeCount(mesh)
+                               : 0});
     }
     if (leftOut > 0)
         notes << facesLeftOutText(leftOut);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 
 namespace qor::io {
 
@@ -22,11 +23,35 @@ namespace {
 
 using GridKey = std::array<long long, 3>;
 
-// Nodes that round to the same multiples of 0.00001 mm are one point.
+// The writers' grid: nodes that round to the same multiples of this step are one
+// point, and so are nodes closer than it on neighbouring cells. Rounding alone
+// would split two nodes a millionth of a millimetre apart whenever a multiple of
+// the step falls between them.
+constexpr double gridScale = 100000.0;
+constexpr double gridStep = 1.0 / gridScale;
+
 GridKey gridKey(const gp_Pnt& p)
 {
-    return {std::llround(100000.0 * p.X()), std::llround(100000.0 * p.Y()),
-            std::llround(100000.0 * p.Z())};
+    return {std::llround(gridScale * p.X()), std::llround(gridScale * p.Y()),
+            std::llround(gridScale * p.Z())};
+}
+
+bool neighbouring(const GridKey& a, const GridKey& b)
+{
+    return std::abs(a[0] - b[0]) <= 1 && std::abs(a[1] - b[1]) <= 1 && std::abs(a[2] - b[2]) <= 1;
+}
+
+// Two nodes the grid takes as one point, with their keys.
+bool onePoint(const gp_Pnt& p, const GridKey& a, const gp_Pnt& q, const GridKey& b)
+{
+    return a == b || (neighbouring(a, b) && p.SquareDistance(q) < gridStep * gridStep);
+}
+
+// True when two corners of the triangle are one point on the grid.
+bool collapses(const std::array<gp_Pnt, 3>& p, const std::array<GridKey, 3>& k)
+{
+    return onePoint(p[0], k[0], p[1], k[1]) || onePoint(p[1], k[1], p[2], k[2])
+           || onePoint(p[0], k[0], p[2], k[2]);
 }
 
 // An undirected edge as one number, the smaller vertex first.
@@ -89,6 +114,71 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
     return faces;
 }
 
+namespace {
+
+// Union-find over the occupied cells of the grid.
+class CellGroups {
+public:
+    explicit CellGroups(std::size_t cells)
+        : parent_(cells)
+    {
+        std::iota(parent_.begin(), parent_.end(), 0);
+    }
+
+    int of(int cell)
+    {
+        while (parent_[std::size_t(cell)] != cell)
+            cell = parent_[std::size_t(cell)] = parent_[std::size_t(parent_[std::size_t(cell)])];
+        return cell;
+    }
+
+    void join(int a, int b) { parent_[std::size_t(of(a))] = of(b); }
+
+private:
+    std::vector<int> parent_;
+};
+
+// Joins the occupied cells (`start` gives where each begins among the sorted
+// keyed nodes) that touch a neighbouring cell holding a node closer than the
+// step to one of theirs. A constant offset keeps the sorted order, so each of
+// the 13 forward neighbours is found in one pass over the cells.
+void joinNeighbouringCells(const std::vector<std::pair<GridKey, int>>& keyed,
+                           const std::vector<std::size_t>& start, const std::vector<gp_Pnt>& nodes,
+                           CellGroups& groups)
+{
+    const std::size_t cells = start.size() - 1;
+    const auto close = [&](std::size_t a, std::size_t b) {
+        for (std::size_t i = start[a]; i < start[a + 1]; ++i) {
+            for (std::size_t j = start[b]; j < start[b + 1]; ++j) {
+                if (nodes[std::size_t(keyed[i].second)].SquareDistance(
+                        nodes[std::size_t(keyed[j].second)])
+                    < gridStep * gridStep)
+                    return true;
+            }
+        }
+        return false;
+    };
+    for (long long dx = 0; dx <= 1; ++dx) {
+        for (long long dy = -1; dy <= 1; ++dy) {
+            for (long long dz = -1; dz <= 1; ++dz) {
+                if (dx == 0 && (dy < 0 || (dy == 0 && dz <= 0)))
+                    continue;
+                std::size_t j = 0;
+                for (std::size_t c = 0; c < cells && j < cells; ++c) {
+                    const GridKey& key = keyed[start[c]].first;
+                    const GridKey wanted{key[0] + dx, key[1] + dy, key[2] + dz};
+                    while (j < cells && keyed[start[j]].first < wanted)
+                        ++j;
+                    if (j < cells && keyed[start[j]].first == wanted && close(c, j))
+                        groups.join(int(c), int(j));
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
 std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_Pnt>& vertices)
 {
     // Merged by sorting their keys: a tree of millions of keys costs several
@@ -98,21 +188,30 @@ std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_P
     for (std::size_t i = 0; i < nodes.size(); ++i)
         keyed.emplace_back(gridKey(nodes[i]), int(i));
     std::sort(keyed.begin(), keyed.end());
-    // Each node's group is the first node with its key.
-    std::vector<int> firstOf(nodes.size());
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        firstOf[std::size_t(keyed[i].second)] = i > 0 && keyed[i].first == keyed[i - 1].first
-                                                    ? firstOf[std::size_t(keyed[i - 1].second)]
-                                                    : keyed[i].second;
+    std::vector<std::size_t> start;
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        if (i == 0 || keyed[i].first != keyed[i - 1].first)
+            start.push_back(i);
+    }
+    start.push_back(keyed.size());
+    CellGroups groups(start.size() - 1);
+    joinNeighbouringCells(keyed, start, nodes, groups);
+    // Each node's group is its cell's; the group's first node stands for it.
+    std::vector<int> groupOf(nodes.size());
+    for (std::size_t c = 0; c + 1 < start.size(); ++c) {
+        for (std::size_t i = start[c]; i < start[c + 1]; ++i)
+            groupOf[std::size_t(keyed[i].second)] = groups.of(int(c));
+    }
     keyed = {};
-    std::vector<int> vertexOf(nodes.size(), -1);
+    std::vector<int> vertexOfGroup(start.size() - 1, -1);
+    std::vector<int> vertexOf(nodes.size());
     for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const std::size_t first = std::size_t(firstOf[i]);
-        if (vertexOf[first] < 0) {
-            vertexOf[first] = int(vertices.size());
-            vertices.push_back(nodes[first]);
+        int& vertex = vertexOfGroup[std::size_t(groupOf[i])];
+        if (vertex < 0) {
+            vertex = int(vertices.size());
+            vertices.push_back(nodes[i]);
         }
-        vertexOf[i] = vertexOf[first];
+        vertexOf[i] = vertex;
     }
     return vertexOf;
 }
@@ -176,6 +275,88 @@ IndexedMesh bodyMesh(const TopoDS_Shape& shape)
 
 namespace {
 
+// A face's triangulation with its placement, and where its nodes begin among
+// the shape's.
+struct PlacedTriangulation {
+    Handle(Poly_Triangulation) tri;
+    gp_Trsf placement;
+    std::size_t first = 0;
+};
+
+bool samePlacement(const gp_Trsf& a, const gp_Trsf& b)
+{
+    for (int row = 1; row <= 3; ++row) {
+        for (int col = 1; col <= 4; ++col) {
+            if (a.Value(row, col) != b.Value(row, col))
+                return false;
+        }
+    }
+    return true;
+}
+
+// One pass of weldGridVertices.
+long long weldOnce(const TopoDS_Shape& shape)
+{
+    std::vector<PlacedTriangulation> faces;
+    std::vector<gp_Pnt> nodes;
+    std::vector<int> faceOf;
+    forEachTriangulation(
+        shape, [&](const TopoDS_Face&, const Handle(Poly_Triangulation)& tri, const gp_Trsf& trsf) {
+            faces.push_back({tri, trsf, nodes.size()});
+            for (int i = 1; i <= tri->NbNodes(); ++i) {
+                nodes.push_back(tri->Node(i).Transformed(trsf));
+                faceOf.push_back(int(faces.size()) - 1);
+            }
+        });
+    std::vector<gp_Pnt> vertices;
+    const std::vector<int> vertexOf = gridVertices(nodes, vertices);
+    std::vector<std::size_t> firstNode(vertices.size(), nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        std::size_t& first = firstNode[std::size_t(vertexOf[i])];
+        first = std::min(first, i);
+    }
+    long long moved = 0;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const std::size_t first = firstNode[std::size_t(vertexOf[i])];
+        const gp_Pnt& target = nodes[first];
+        if (nodes[i].X() == target.X() && nodes[i].Y() == target.Y() && nodes[i].Z() == target.Z())
+            continue;
+        const PlacedTriangulation& face = faces[std::size_t(faceOf[i])];
+        const PlacedTriangulation& from = faces[std::size_t(faceOf[first])];
+        // The same placement of the same stored point gives the writers the same
+        // numbers; another placement is undone as exactly as it can be, which may
+        // leave the last bit apart (and no pass can do better).
+        const gp_Pnt stored = samePlacement(face.placement, from.placement)
+                                  ? from.tri->Node(int(first - from.first) + 1)
+                                  : target.Transformed(face.placement.Inverted());
+        const int node = int(i - face.first) + 1;
+        if (face.tri->Node(node).SquareDistance(stored) == 0.0)
+            continue;
+        face.tri->SetNode(node, stored);
+        ++moved;
+    }
+    return moved;
+}
+
+} // namespace
+
+long long weldGridVertices(const TopoDS_Shape& shape)
+{
+    // Moving a node can bring it within the step of another group, and a
+    // triangulation two faces show at different placements moves under both:
+    // a few passes settle both.
+    long long moved = 0;
+    for (int pass = 0; pass < 4; ++pass) {
+        const long long now = weldOnce(shape);
+        moved += now;
+        if (now == 0)
+            break;
+    }
+    return moved;
+}
+
+namespace {
+
 // How many edges of the mesh as many triangles share as counts accepts.
 template <typename Accept> int edgesSharedBy(const IndexedMesh& mesh, Accept counts)
 {
@@ -223,16 +404,16 @@ bool hasTriangleWithArea(const TopoDS_Face& face)
         int n1 = 0, n2 = 0, n3 = 0;
         if (!cornersOf(tri, t, n1, n2, n3))
             continue;
-        const GridKey a = gridKey(tri->Node(n1).Transformed(trsf));
-        const GridKey b = gridKey(tri->Node(n2).Transformed(trsf));
-        const GridKey c = gridKey(tri->Node(n3).Transformed(trsf));
-        if (a != b && b != c && a != c)
+        const std::array<gp_Pnt, 3> p{tri->Node(n1).Transformed(trsf),
+                                      tri->Node(n2).Transformed(trsf),
+                                      tri->Node(n3).Transformed(trsf)};
+        if (!collapses(p, {gridKey(p[0]), gridKey(p[1]), gridKey(p[2])}))
             return true;
     }
     return false;
 }
 
-int facesLeftOut(const TopoDS_Shape& shape)
+int facesLeftOut(const TopoDS_Shape& shape, double smallestMissed)
 {
     int count = 0;
     for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
@@ -250,7 +431,7 @@ int facesLeftOut(const TopoDS_Shape& shape)
         }
         GProp_GProps props;
         BRepGProp::SurfaceProperties(face, props);
-        if (!(std::abs(props.Mass()) <= 1e-6))
+        if (!(std::abs(props.Mass()) < smallestMissed))
             ++count;
     }
     return count;
@@ -259,50 +440,54 @@ int facesLeftOut(const TopoDS_Shape& shape)
 long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
 {
     long long dropped = 0;
-    forEachTriangulation(shape,
-                         [&dropped](const TopoDS_Face& face, const Handle(Poly_Triangulation)& tri,
-                                    const gp_Trsf& trsf) {
-                             std::vector<GridKey> keys;
-                             keys.reserve(std::size_t(tri->NbNodes()));
-                             for (int i = 1; i <= tri->NbNodes(); ++i)
-                                 keys.push_back(gridKey(tri->Node(i).Transformed(trsf)));
-                             const int nodeCount = tri->NbNodes();
-                             std::vector<int> kept;
-                             for (int t = 1; t <= tri->NbTriangles(); ++t) {
-                                 int n1 = 0, n2 = 0, n3 = 0;
-                                 if (!cornersOf(tri, t, n1, n2, n3))
-                                     continue;
-                                 const GridKey& a = keys[std::size_t(n1 - 1)];
-                                 const GridKey& b = keys[std::size_t(n2 - 1)];
-                                 const GridKey& c = keys[std::size_t(n3 - 1)];
-                                 if (a != b && b != c && a != c)
-                                     kept.push_back(t);
-                             }
-                             if (int(kept.size()) == tri->NbTriangles())
-                                 return;
-                             dropped += tri->NbTriangles() - int(kept.size());
-                             // A face whose triangles all collapse has no area: it is left out of
-                             // the mesh (the kernel refuses a triangulation without triangles).
-                             if (kept.empty()) {
-                                 BRep_Builder().UpdateFace(face, Handle(Poly_Triangulation)());
-                                 return;
-                             }
-                             Handle(Poly_Triangulation) clean = new Poly_Triangulation(
-                                 nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
-                             for (int i = 1; i <= nodeCount; ++i) {
-                                 clean->SetNode(i, tri->Node(i));
-                                 if (tri->HasUVNodes())
-                                     clean->SetUVNode(i, tri->UVNode(i));
-                                 if (tri->HasNormals())
-                                     clean->SetNormal(i, tri->Normal(i));
-                             }
-                             for (std::size_t k = 0; k < kept.size(); ++k)
-                                 clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
-                             clean->Deflection(tri->Deflection());
-                             // Without a reset the edges keep their polygons, which number the same
-                             // nodes.
-                             BRep_Builder().UpdateFace(face, clean, false);
-                         });
+    forEachTriangulation(shape, [&dropped](const TopoDS_Face& face,
+                                           const Handle(Poly_Triangulation)& tri,
+                                           const gp_Trsf& trsf) {
+        std::vector<gp_Pnt> points;
+        std::vector<GridKey> keys;
+        points.reserve(std::size_t(tri->NbNodes()));
+        keys.reserve(std::size_t(tri->NbNodes()));
+        for (int i = 1; i <= tri->NbNodes(); ++i) {
+            points.push_back(tri->Node(i).Transformed(trsf));
+            keys.push_back(gridKey(points.back()));
+        }
+        const int nodeCount = tri->NbNodes();
+        std::vector<int> kept;
+        for (int t = 1; t <= tri->NbTriangles(); ++t) {
+            int n1 = 0, n2 = 0, n3 = 0;
+            if (!cornersOf(tri, t, n1, n2, n3))
+                continue;
+            const std::size_t a = std::size_t(n1 - 1);
+            const std::size_t b = std::size_t(n2 - 1);
+            const std::size_t c = std::size_t(n3 - 1);
+            if (!collapses({points[a], points[b], points[c]}, {keys[a], keys[b], keys[c]}))
+                kept.push_back(t);
+        }
+        if (int(kept.size()) == tri->NbTriangles())
+            return;
+        dropped += tri->NbTriangles() - int(kept.size());
+        // A face whose triangles all collapse has no area: it is left out of
+        // the mesh (the kernel refuses a triangulation without triangles).
+        if (kept.empty()) {
+            BRep_Builder().UpdateFace(face, Handle(Poly_Triangulation)());
+            return;
+        }
+        Handle(Poly_Triangulation) clean = new Poly_Triangulation(
+            nodeCount, int(kept.size()), tri->HasUVNodes(), tri->HasNormals());
+        for (int i = 1; i <= nodeCount; ++i) {
+            clean->SetNode(i, tri->Node(i));
+            if (tri->HasUVNodes())
+                clean->SetUVNode(i, tri->UVNode(i));
+            if (tri->HasNormals())
+                clean->SetNormal(i, tri->Normal(i));
+        }
+        for (std::size_t k = 0; k < kept.size(); ++k)
+            clean->SetTriangle(int(k) + 1, tri->Triangle(kept[k]));
+        clean->Deflection(tri->Deflection());
+        // Without a reset the edges keep their polygons, which number the same
+        // nodes.
+        BRep_Builder().UpdateFace(face, clean, false);
+    });
     return dropped;
 }
 

@@ -29,7 +29,9 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape);
 TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape);
 
 // Vertices and triangles of a shape, with the nodes shared by adjacent faces
-// merged on a grid of 0.00001 mm. A triangle whose corners merged is left out.
+// merged on a grid of 0.00001 mm: nodes that round to the same multiples of the
+// step, and nodes closer than the step on neighbouring cells of the grid. A
+// triangle whose corners merged is left out.
 struct IndexedMesh {
     std::vector<gp_Pnt> vertices;
     std::vector<std::array<int, 3>> triangles; // indices into vertices, from 0
@@ -53,6 +55,14 @@ std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape);
 // solid stays shared by exactly two triangles.
 IndexedMesh bodyMesh(const TopoDS_Shape& shape);
 
+// Gives every group of nodes that mergedMesh merges into one vertex the
+// coordinates of the group's first node, in every face triangulation of the
+// shape: writers that copy each face's nodes (STL, OBJ, PLY, glTF) would write
+// corners a few millionths of a millimetre apart where faces meet, and a reader
+// that joins only equal corners would find open what the check found closed.
+// Returns how many nodes moved.
+long long weldGridVertices(const TopoDS_Shape& shape);
+
 // Edges that more than two triangles share (not manifold): slicers and
 // solid checks refuse such a mesh or repair it at will.
 int nonManifoldEdgeCount(const IndexedMesh& mesh);
@@ -65,9 +75,10 @@ int openEdgeCount(const IndexedMesh& mesh);
 // points on the merge grid: one that the writers keep.
 bool hasTriangleWithArea(const TopoDS_Face& face);
 
-// Faces of the shape with a surface and an area of more than 0.000001 mm² that
-// have no triangle with area: what a mesh of the shape leaves out.
-int facesLeftOut(const TopoDS_Shape& shape);
+// Faces of the shape with a surface and an area of at least smallestMissed (mm²)
+// that have no triangle with area: what a mesh of the shape leaves out that a
+// user would miss.
+int facesLeftOut(const TopoDS_Shape& shape, double smallestMissed);
 
 // Takes out of every face triangulation of the shape the triangles that enclose
 // no area because two of their corners are one point on the merge grid (the

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs bench's MeshSweep over KiCad's inductor and transformer models, several
 # files at once, and sums up per format the open edges the written files hold
-# (with the worst file), whether the notes name them, and the export CPU time.
+# at exact coordinates (with the worst file), whether the notes name them, and
+# the export CPU time.
 # SWEEP_JOBS files run at once (default 3).
 # Usage: mesh-sweep.sh [SWEEP-BINARY] [OUT.tsv]
 set -uo pipefail

@@ -18,8 +18,10 @@
 #include <Geom_ToroidalSurface.hxx>
 #include <TColgp_Array2OfPnt.hxx>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace qor::io {
 
@@ -113,6 +115,20 @@ Handle(Geom_Surface) makeSpun(XtReadContext& context, const XtNode& node)
     return new Geom_SurfaceOfRevolution(curve, axis);
 }
 
+// The part of a blend's spine to sample: a trimmed curve's own bounds, which the file gives
+// for it (the curve comes back whole, to be bounded by an edge's vertices, which a spine has
+// none of), else the whole curve.
+std::pair<double, double> spineRange(const XtNode& spine, const Handle(Geom_Curve)& curve)
+{
+    if (spine.type == 133) {
+        const double a = checkedXtReal(spine, "parm_1");
+        const double b = checkedXtReal(spine, "parm_2");
+        if (a != b)
+            return {std::min(a, b), std::max(a, b)};
+    }
+    return {curve->FirstParameter(), curve->LastParameter()};
+}
+
 // A rolling-ball blend between two supports, approximated by circular cross sections that
 // run from the foot point on the first support to the one on the second around the spine.
 Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
@@ -136,8 +152,7 @@ Handle(Geom_Surface) makeBlend(XtReadContext& context, const XtNode& node)
     Handle(Geom_Surface) s2 = cachedXtSurface(context, *second);
     const double r1 = std::abs(checkedXtReal(node, "range", 0));
     const double r2 = std::abs(checkedXtReal(node, "range", 1));
-    const double f = curve->FirstParameter();
-    const double l = curve->LastParameter();
+    const auto [f, l] = spineRange(*spine, curve);
     if (std::abs(f) >= 1e100 || std::abs(l) >= 1e100)
         throw XtError(QStringLiteral("Verrundung mit unbegrenzter Leitkurve"));
 

@@ -21,6 +21,7 @@
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRep_Builder.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
 
 #include <random>
@@ -158,4 +159,70 @@ TEST(MeshStitching, SoundMeshesStayAsTheyAreAndSeamsClose)
     }
     EXPECT_GT(faultedSeen, 0);
     EXPECT_GT(soundSeen, 0);
+}
+
+// Welding the nodes the writers' grid joins is a repair too: it leaves the mesh
+// the grid sees as it was, and gives each of its vertices one position, on
+// bodies of boxes whose faces meet a fraction of the grid step apart, on either
+// side of cell borders, placed turned, mirrored or not, touching or not.
+// QOR_WELD_SEEDS=N runs N bodies from seed QOR_WELD_FIRST instead of the usual ones.
+TEST(MeshStitching, WeldingGivesEachGridVertexOnePositionAndKeepsTheMesh)
+{
+    unsigned first = 0;
+    unsigned count = 60;
+    if (const int seeds = qEnvironmentVariableIntValue("QOR_WELD_SEEDS"); seeds > 0) {
+        first = unsigned(qEnvironmentVariableIntValue("QOR_WELD_FIRST"));
+        count = unsigned(seeds);
+    }
+    long long moved = 0;
+    for (unsigned seed = first; seed < first + count; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        // Within half a step along each axis: the nodes lie less than a step apart.
+        std::uniform_real_distribution<double> shift(-5e-6, 5e-6);
+        TopoDS_Compound body;
+        BRep_Builder builder;
+        builder.MakeCompound(body);
+        const int pieces = 1 + int(random() % 4);
+        for (int i = 0; i < pieces; ++i) {
+            const gp_Pnt corner(1e-5 * unit(random), 1e-5 * unit(random), 1e-5 * unit(random));
+            const TopoDS_Shape box = qor::fixtures::boxWithHairlineSeam(
+                corner, 2.0 + 10.0 * unit(random),
+                gp_Vec(shift(random), shift(random), shift(random)));
+            gp_Trsf move;
+            move.SetTranslation(gp_Vec(20.0 * (i / 2) + 12.0 * (i % 2), 0, 0));
+            gp_Trsf turn;
+            if (random() % 2 == 0)
+                turn.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(unit(random), unit(random), 1.0)),
+                                 6.0 * unit(random));
+            if (random() % 3 == 0) {
+                gp_Trsf mirror;
+                mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(unit(random), 1.0, unit(random))));
+                turn = turn * mirror;
+            }
+            // Every other face placed in two steps, which round otherwise than one.
+            int k = 0;
+            for (TopExp_Explorer face(box, TopAbs_FACE); face.More(); face.Next(), ++k) {
+                const TopLoc_Location placed = k % 2 == 0
+                                                   ? TopLoc_Location(move * turn)
+                                                   : TopLoc_Location(move) * TopLoc_Location(turn);
+                builder.Add(body, face.Current().Moved(placed, false));
+            }
+        }
+        const qor::io::IndexedMesh before = qor::io::mergedMesh(body);
+        moved += qor::io::weldGridVertices(body);
+        EXPECT_TRUE(sameMesh(qor::io::mergedMesh(body), before));
+        EXPECT_EQ(qor::io::openEdgeCount(before), 0);
+        // Every node at its vertex: exactly where the vertex's first node has the
+        // same placement, within the last bits of a placement undone elsewhere.
+        std::vector<gp_Pnt> nodes;
+        for (const qor::io::FaceTriangles& face : qor::io::triangulatedFaces(body))
+            nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
+        std::vector<gp_Pnt> vertices;
+        const std::vector<int> vertexOf = qor::io::gridVertices(nodes, vertices);
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            EXPECT_LE(nodes[i].Distance(vertices[std::size_t(vertexOf[i])]), 1e-12);
+    }
+    EXPECT_GT(moved, 0);
 }

@@ -1,5 +1,7 @@
 #include "io/xt/ParasolidReader.h"
+#include "io/xt/XtCurvesSurfaces.h"
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/XtFixtures.h"
 #include "tests/fixtures/XtShapeWriter.h"
 
 #include <BRepAdaptor_Surface.hxx>
@@ -16,6 +18,8 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <GProp_GProps.hxx>
+#include <Geom_Curve.hxx>
+#include <Geom_Surface.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -198,4 +202,147 @@ TEST(ParasolidFallbackTest, UnsupportedSurfaceDropsItsFaceOnly)
     ASSERT_EQ(bodies.size(), 1u);
     EXPECT_EQ(test::countOf(bodies[0].shape, TopAbs_FACE), 5);
     EXPECT_NEAR(test::areaOf(bodies[0].shape), 500.0, 1e-6);
+}
+
+// The fallbacks that give up on a surface or curve: a blend around a spine without
+// ends, and an intersection curve of too few points. Each face on them is left
+// out and counted with the reason, the note of the approximation tried stays, and
+// the other faces keep their area.
+TEST(ParasolidFallbackTest, SurfacesAndCurvesThatCannotBeBuiltDropTheirFacesOnly)
+{
+    const TopoDS_Shape halfCylinder
+        = BRepPrimAPI_MakeCylinder(0.01, 0.02, std::numbers::pi).Shape();
+    const TopoDS_Shape fillet = filletedBox();
+    const struct {
+        const char* name;
+        TopoDS_Shape shape;
+        XtVariant variant;
+        int faces; // kept
+        std::function<bool(const TopoDS_Face&)> kept;
+        const char* message;
+    } cases[] = {
+        {"blend around an unbounded line", fillet, XtVariant::unboundedBlendSpines, 6,
+         [](const TopoDS_Face& face) { return !curved(face); },
+         "1 von 7 Flächen ausgelassen (1× Verrundung mit unbegrenzter Leitkurve)"},
+        {"intersection curves of one point", halfCylinder, XtVariant::sparseIntersectionCurves, 2,
+         // Only the two faces of the cut lie on lines alone.
+         [](const TopoDS_Face& face) {
+             GProp_GProps props;
+             BRepGProp::SurfaceProperties(face, props);
+             return !curved(face) && std::abs(props.CentreOfMass().Z() - 0.01) < 1e-9;
+         },
+         "Schnittkurven über Stützpunkte angenähert; 3 von 5 Flächen ausgelassen (3× Schnittkurve "
+         "mit zu wenigen Punkten)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString message;
+        const auto bodies = io::readParasolid(fixtures::xtFromShape(c.shape, c.variant), &message);
+        EXPECT_EQ(message.toStdString(), c.message);
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_EQ(test::countOf(bodies[0].shape, TopAbs_FACE), c.faces);
+        const double area = preciseArea(sheetOf(c.shape, c.kept)) * 1e6;
+        EXPECT_NEAR(preciseArea(bodies[0].shape), area, 1e-6 * area);
+    }
+}
+
+// The same fallbacks node by node, with what each conversion gives: a blend
+// samples its spine between the bounds the file gives (a trimmed line has them,
+// a whole line none), and an intersection curve needs two points more than
+// 1e-10 apart, its note added even when it fails.
+TEST(ParasolidFallbackTest, BlendSpinesAndIntersectionPointsReachTheirFallbacks)
+{
+    using fixtures::XtValues;
+    const double r = 0.002;
+    const auto point = [](const std::string& type, std::vector<double> at) {
+        return XtValues{{"type", {{}, {}, type}}, {"hvec", {{}, std::move(at), {}}}};
+    };
+    const io::XtModel model = io::parseXtBinary(
+        fixtures::XtFileWriter()
+            .node(50, 20, {{"normal", {{}, {1, 0, 0}, {}}}, {"x_axis", {{}, {0, 1, 0}, {}}}})
+            .node(50, 21, {{"normal", {{}, {0, 1, 0}, {}}}, {"x_axis", {{}, {0, 0, 1}, {}}}})
+            .node(30, 30, {{"pvec", {{}, {r, r, 0}, {}}}, {"direction", {{}, {0, 0, 1}, {}}}})
+            .node(133, 31,
+                  {{"basis_curve", {{30}, {}, {}}},
+                   {"parm_1", {{}, {0.01}, {}}},
+                   {"parm_2", {{}, {0}, {}}}})
+            .node(56, 40,
+                  {{"spine", {{30}, {}, {}}},
+                   {"surface", {{20, 21}, {}, {}}},
+                   {"range", {{}, {r, r}, {}}}})
+            .node(56, 41,
+                  {{"spine", {{31}, {}, {}}},
+                   {"surface", {{20, 21}, {}, {}}},
+                   {"range", {{}, {r, r}, {}}}})
+            .node(38, 50,
+                  {{"chart", {{51}, {}, {}}}, {"start", {{52}, {}, {}}}, {"end", {{53}, {}, {}}}})
+            .node(40, 51, {{"hvec", {{}, {1, 2, 3}, {}}}})
+            .node(41, 52, point("L", {1 + 1e-11, 2, 3}))
+            .node(41, 53, point("T", {1, 2 - 1e-11, 3}))
+            .node(38, 54, {{"chart", {{55}, {}, {}}}})
+            .node(40, 55, {{"hvec", {{}, {1, 2, 3, 1, 2, 3 + 5e-11}, {}}}})
+            .node(38, 56, {{"chart", {{57}, {}, {}}}})
+            .node(40, 57, {})
+            .node(38, 58, {{"chart", {{59}, {}, {}}}})
+            .node(40, 59, {{"hvec", {{}, {1, 2, 3, 1, 2, 4}, {}}}})
+            .finish());
+    const QString blendNote
+        = QStringLiteral("Rollkugel-Verrundungen über Kreisquerschnitte angenähert");
+    const QString pointsNote = QStringLiteral("Schnittkurven über Stützpunkte angenähert");
+    const struct {
+        const char* name;
+        quint32 node;
+        bool surface;
+        const char* failure; // empty: converted
+        QString note;
+    } cases[] = {
+        {"blend around a whole line", 40, true, "Verrundung mit unbegrenzter Leitkurve", {}},
+        {"blend around a trimmed line", 41, true, "", blendNote},
+        {"one chart point, limits repeating it", 50, false, "Schnittkurve mit zu wenigen Punkten",
+         pointsNote},
+        {"two chart points 5e-11 apart", 54, false, "Schnittkurve mit zu wenigen Punkten",
+         pointsNote},
+        {"an empty chart", 56, false, "Schnittkurve mit zu wenigen Punkten", pointsNote},
+        {"two chart points a millimetre apart", 58, false, "", pointsNote},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        io::XtReadContext context;
+        context.model = &model;
+        const io::XtNode& node = model.nodes.at(c.node);
+        Handle(Geom_Surface) surface;
+        Handle(Geom_Curve) curve;
+        std::string failure;
+        try {
+            bool sameSense = true;
+            bool approximated = false;
+            if (c.surface)
+                surface = io::makeXtSurface(context, node);
+            else
+                curve = io::makeXtCurve(context, node, sameSense, approximated);
+        } catch (const io::XtError& error) {
+            failure = error.what();
+        }
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(context.warnings.join(QStringLiteral("; ")), c.note);
+        if (!surface.IsNull()) {
+            // Every point of the blend lies on the rolling ball's circle around the
+            // spine, between the spine's bounds.
+            double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+            surface->Bounds(u0, u1, v0, v1);
+            for (const double su : {0.0, 0.3, 0.5, 1.0}) {
+                for (const double sv : {0.0, 0.5, 0.8, 1.0}) {
+                    const gp_Pnt p = surface->Value(u0 + su * (u1 - u0), v0 + sv * (v1 - v0));
+                    EXPECT_NEAR(std::hypot(p.X() - r, p.Y() - r), r, 1e-3 * r);
+                    EXPECT_GE(p.Z(), -1e-9);
+                    EXPECT_LE(p.Z(), 0.01 + 1e-9);
+                }
+            }
+        }
+        if (!curve.IsNull()) {
+            EXPECT_NEAR(curve->Value(curve->FirstParameter()).Distance(gp_Pnt(1, 2, 3)), 0.0,
+                        1e-12);
+            EXPECT_NEAR(curve->Value(curve->LastParameter()).Distance(gp_Pnt(1, 2, 4)), 0.0, 1e-12);
+        }
+    }
 }
