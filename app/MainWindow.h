@@ -134,6 +134,9 @@ public:
     // direct edits of the menus do nothing then.
     bool editingBlocked() const;
     void onViewerSelection();
+    // The status line names what the view holds selected; a change of the pick mask drops
+    // the selection without the view reporting it.
+    void showSelectionText();
     void onTimelineSelected(int featureId);
     void onCommandPanelFinished();
     void onBrowserEdit(int kind, int id);

@@ -109,7 +109,12 @@ void MainWindow::onViewerSelection()
         sketchOn(plane);
         return;
     }
-    statusRight->setText(selectionText(*controller->document, picks));
+    showSelectionText();
+}
+
+void MainWindow::showSelectionText()
+{
+    statusRight->setText(selectionText(*controller->document, scene->selectedPicks()));
 }
 
 } // namespace qor::app

@@ -1,5 +1,4 @@
 #include "app/MainWindow.h"
-#include "app/shell/Browser.h"
 
 #include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
@@ -62,9 +61,9 @@ void MainWindow::newSketch(const QJsonObject& planeReference)
     if (planeReference.isEmpty()) {
         setProperty("pickPlane", true);
         scene->setSelectionMask(planePickMask);
+        // The browser stays as it is: rows that moved now would take a click aimed at them.
+        // Its origin group lists the planes for those inside a body's outline.
         scene->setOriginVisible(true);
-        // The planes inside a body's outline are easier to take by name.
-        browser->unfoldOrigin();
         if (controller->document->current.bodies.empty())
             viewer->fitAll(true);
         showToast(QStringLiteral("Ebene oder ebene Fläche für die Skizze wählen"), false);

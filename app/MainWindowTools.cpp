@@ -208,6 +208,7 @@ void MainWindow::toggleMeasure()
         measurePanel->deleteLater();
         measurePanel = nullptr;
         scene->setSelectionMask(mask::standard);
+        showSelectionText();
         layoutOverlay();
         returnModelFromPanels();
         return;
@@ -215,6 +216,7 @@ void MainWindow::toggleMeasure()
     auto* panel = new MeasurePanel(this, viewport);
     measurePanel = panel;
     scene->setSelectionMask(measureMask);
+    showSelectionText();
     panel->updateMeasurement(scene->selectedPicks());
     panel->adjustSize();
     panel->move(viewport->width() - panel->width() - 14, 170);
