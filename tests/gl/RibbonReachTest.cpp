@@ -260,7 +260,9 @@ TEST(RibbonReach, ArrowLeadsToCancelOfTheSketchPage)
     EXPECT_TRUE(arrow->isVisible());
     EXPECT_EQ(QRect(arrow->mapTo(&window, QPoint()), arrow->size()), arrowRect);
     EXPECT_NE(activeArrow(*window.ribbon, -1), nullptr);
-    EXPECT_EQ(accentPixels(window.grab().toImage(), arrowRect), 0);
+    const QImage atEnd = window.grab().toImage();
+    atEnd.save(QStringLiteral(QOR_TEST_OUTPUT "/ribbon-arrow-end-1280.png"));
+    EXPECT_EQ(accentPixels(atEnd, arrowRect), 0);
 
     QTest::mouseClick(cancel, Qt::LeftButton);
     QApplication::processEvents();
