@@ -117,4 +117,10 @@ void MainWindow::showSelectionText()
     statusRight->setText(selectionText(*controller->document, scene->selectedPicks()));
 }
 
+void MainWindow::setPickMask(int pickMask)
+{
+    scene->setSelectionMask(pickMask);
+    showSelectionText();
+}
+
 } // namespace qor::app

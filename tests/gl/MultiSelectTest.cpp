@@ -130,9 +130,10 @@ TEST_F(MultiSelectTest, CtrlClicksFillAndToggleAFacesField)
     }
 }
 
-// The status line names what the view holds selected as the measure box opens and closes:
-// the box's pick mask drops a selection, and the line must not go on naming it.
-TEST_F(MultiSelectTest, StatusLineFollowsTheSelectionThroughMeasuring)
+// The status line names what the view holds selected as the measure box opens and closes
+// and as a sketch waits for its plane: their pick masks drop a selection, and the line must
+// not go on naming it.
+TEST_F(MultiSelectTest, StatusLineForgetsASelectionThatAPickMaskDropped)
 {
     QLabel* status = window.statusRight;
     click(topFace, Qt::NoModifier);
@@ -152,6 +153,14 @@ TEST_F(MultiSelectTest, StatusLineFollowsTheSelectionThroughMeasuring)
     QTest::keyClick(window.viewer, Qt::Key_Escape);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(window.measurePanel.isNull());
+    EXPECT_TRUE(window.scene->selectedPicks().empty());
+    EXPECT_EQ(status->text().toStdString(), "");
+
+    // The wait for a sketch plane drops the selection as well.
+    click(topFace, Qt::NoModifier);
+    ASSERT_FALSE(status->text().isEmpty());
+    window.actions.value(QStringLiteral("sketch"))->trigger();
+    ASSERT_TRUE(window.property("pickPlane").toBool());
     EXPECT_TRUE(window.scene->selectedPicks().empty());
     EXPECT_EQ(status->text().toStdString(), "");
 }
