@@ -323,6 +323,8 @@ TEST_F(WindowLetsGoTest, PlaneWaitMovesNoBrowserRow)
         ASSERT_TRUE(window.property("pickPlane").toBool());
         EXPECT_EQ(rowPlaces(window).join(QLatin1Char('\n')).toStdString(),
                   before.join(QLatin1Char('\n')).toStdString());
+        if (!folded)
+            saveWindow(window, QStringLiteral("window-plane-wait.png"));
         QTest::mouseClick(window.browser->viewport(), Qt::LeftButton, {},
                           window.browser->viewport()->mapFrom(&window, pointer));
         ASSERT_TRUE(window.sketchEditor);
