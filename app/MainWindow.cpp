@@ -86,7 +86,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
     } else if (event->key() == Qt::Key_Escape) {
         if (property("pickPlane").toBool()) {
             setProperty("pickPlane", false);
-            scene->setSelectionMask(mask::standard);
+            setPickMask(mask::standard);
             scene->setOriginVisible(false);
             setStatusText(QStringLiteral("Bereit"));
             return;

@@ -134,6 +134,11 @@ public:
     // direct edits of the menus do nothing then.
     bool editingBlocked() const;
     void onViewerSelection();
+    // The status line names what the view holds selected.
+    void showSelectionText();
+    // A new pick mask drops the view's selection without the view reporting it: the status
+    // line is told here.
+    void setPickMask(int pickMask);
     void onTimelineSelected(int featureId);
     void onCommandPanelFinished();
     void onBrowserEdit(int kind, int id);

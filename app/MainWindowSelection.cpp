@@ -109,7 +109,18 @@ void MainWindow::onViewerSelection()
         sketchOn(plane);
         return;
     }
-    statusRight->setText(selectionText(*controller->document, picks));
+    showSelectionText();
+}
+
+void MainWindow::showSelectionText()
+{
+    statusRight->setText(selectionText(*controller->document, scene->selectedPicks()));
+}
+
+void MainWindow::setPickMask(int pickMask)
+{
+    scene->setSelectionMask(pickMask);
+    showSelectionText();
 }
 
 } // namespace qor::app

@@ -1,5 +1,4 @@
 #include "app/MainWindow.h"
-#include "app/shell/Browser.h"
 
 #include "ui/theme/Theme.h"
 #include "model/DocumentController.h"
@@ -61,10 +60,10 @@ void MainWindow::newSketch(const QJsonObject& planeReference)
         return;
     if (planeReference.isEmpty()) {
         setProperty("pickPlane", true);
-        scene->setSelectionMask(planePickMask);
+        setPickMask(planePickMask);
+        // The browser stays as it is: rows that moved now would take a click aimed at them.
+        // Its origin group lists the planes for those inside a body's outline.
         scene->setOriginVisible(true);
-        // The planes inside a body's outline are easier to take by name.
-        browser->unfoldOrigin();
         if (controller->document->current.bodies.empty())
             viewer->fitAll(true);
         showToast(QStringLiteral("Ebene oder ebene Fläche für die Skizze wählen"), false);
@@ -91,7 +90,7 @@ void MainWindow::enterSketch(int featureId)
 
     scene->editingSketch = featureId;
     scene->setOriginVisible(false);
-    scene->setSelectionMask(0);
+    setPickMask(0);
     scene->rebuild();
 
     sketchEditor = std::make_unique<SketchEditor>(*controller, *viewer, scene, featureId);
@@ -123,7 +122,7 @@ void MainWindow::finishSketch(bool apply)
     scene->editingSketch = 0;
     sketchHud->hide();
     setSketchRibbon(false);
-    scene->setSelectionMask(defaultPickMask);
+    setPickMask(defaultPickMask);
 
     const model::Feature* feature = document.feature(featureId);
     const bool keep = apply && (!feature || !feature->sketch->entities.empty());

@@ -207,14 +207,14 @@ void MainWindow::toggleMeasure()
     if (measurePanel) {
         measurePanel->deleteLater();
         measurePanel = nullptr;
-        scene->setSelectionMask(mask::standard);
+        setPickMask(mask::standard);
         layoutOverlay();
         returnModelFromPanels();
         return;
     }
     auto* panel = new MeasurePanel(this, viewport);
     measurePanel = panel;
-    scene->setSelectionMask(measureMask);
+    setPickMask(measureMask);
     panel->updateMeasurement(scene->selectedPicks());
     panel->adjustSize();
     panel->move(viewport->width() - panel->width() - 14, 170);

@@ -311,10 +311,11 @@ void Browser::rebuild()
     QTreeWidgetItem* root = topLevelItem(0);
     root->setFont(0, Theme::instance().uiFont(13, 600));
     root->setExpanded(true);
+    // The origin planes are listed from the start, so that a plane can be taken by name at
+    // any time without a row moving; a group stays folded once the user folds it.
     for (int i = 0; i < root->childCount(); ++i) {
         QTreeWidgetItem* group = root->child(i);
-        const bool origin = group->data(0, Qt::UserRole).toInt() == kind::originGroup;
-        group->setExpanded(!origin && !collapsed_.contains(groupName(group->text(0))));
+        group->setExpanded(!collapsed_.contains(groupName(group->text(0))));
     }
 }
 
@@ -322,15 +323,6 @@ void Browser::setOriginVisible(bool on)
 {
     originVisible_ = on;
     rebuild();
-}
-
-void Browser::unfoldOrigin()
-{
-    QTreeWidgetItem* root = topLevelItem(0);
-    for (int i = 0; root && i < root->childCount(); ++i) {
-        if (root->child(i)->data(0, Qt::UserRole).toInt() == kind::originGroup)
-            root->child(i)->setExpanded(true);
-    }
 }
 
 void Browser::onItemClicked(QTreeWidgetItem* item, int column)

@@ -68,8 +68,6 @@ public:
     // Refills the whole tree; item pointers are valid only until the next rebuild.
     void rebuild();
     void setOriginVisible(bool on);
-    // Unfolds the origin group, so that its planes can be chosen by name.
-    void unfoldOrigin();
 
 signals:
     void toggleVisible(int kind, int id);

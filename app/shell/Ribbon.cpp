@@ -30,7 +30,6 @@ constexpr int smallIcon = 20;
 constexpr int minimumLargeWidth = 52;
 // One wheel notch (120 eighths of a degree) moves a page that does not fit by this much.
 constexpr int wheelNotchPx = 60;
-// The page's scroll bar stays free below the scroll arrows, so it can still be dragged.
 constexpr int scrollBarHeight = 8;
 constexpr int scrollArrowWidth = 22;
 constexpr int scrollArrowIcon = 20;
@@ -99,7 +98,8 @@ QToolButton* RibbonGroup::addMenuButton(const QString& text, const QIcon& icon, 
 Ribbon::Ribbon(QWidget* parent)
     : QWidget(parent)
     , tabs_(new QTabBar(this))
-    , stack_(new QStackedWidget(this))
+    , band_(new QWidget(this))
+    , stack_(new QStackedWidget(band_))
     , scrollBack_(newScrollArrow(QStringLiteral("chevron_left"), -1))
     , scrollOn_(newScrollArrow(QStringLiteral("chevron_right"), 1))
 {
@@ -118,9 +118,17 @@ Ribbon::Ribbon(QWidget* parent)
     tabRow->addStretch();
     layout->addLayout(tabRow);
 
+    // The arrows take their own room at the band's ends: no button of the page ever lies
+    // under one, so a click on an arrow that turns inactive lands on nothing.
+    auto* bandRow = new QHBoxLayout(band_);
+    bandRow->setContentsMargins(0, 0, 0, 0);
+    bandRow->setSpacing(0);
+    bandRow->addWidget(scrollBack_);
+    bandRow->addWidget(stack_, 1);
+    bandRow->addWidget(scrollOn_);
     stack_->setFixedHeight(bandHeight);
-    layout->addWidget(stack_);
-    stack_->installEventFilter(this);
+    layout->addWidget(band_);
+    band_->installEventFilter(this);
     connect(tabs_, &QTabBar::currentChanged, this, &Ribbon::onTabChanged);
     connect(stack_, &QStackedWidget::currentChanged, this, &Ribbon::placeScrollArrows);
 }
@@ -248,11 +256,13 @@ void Ribbon::onTabChanged(int tab)
 
 QToolButton* Ribbon::newScrollArrow(const QString& icon, int direction)
 {
-    // A child of the band, over the pages it scrolls.
-    auto* arrow = new QToolButton(stack_);
+    auto* arrow = new QToolButton(band_);
     arrow->setObjectName(QStringLiteral("RibbonScroll"));
+    // Inactive at the page's end, the chevron is drawn in the muted colour.
     arrow->setIcon(Theme::instance().icon(icon, Theme::instance().accent));
     arrow->setIconSize(QSize(scrollArrowIcon, scrollArrowIcon));
+    arrow->setFixedSize(scrollArrowWidth, bandHeight);
+    arrow->setAutoRaise(true);
     arrow->setToolTip(direction < 0 ? QStringLiteral("Weitere Befehle links")
                                     : QStringLiteral("Weitere Befehle rechts"));
     arrow->setFocusPolicy(Qt::NoFocus);
@@ -266,14 +276,15 @@ QToolButton* Ribbon::newScrollArrow(const QString& icon, int direction)
 void Ribbon::placeScrollArrows()
 {
     const auto* area = qobject_cast<QScrollArea*>(stack_->currentWidget());
+    // Measured against the whole band, so that the arrows' own room cannot make a page that
+    // fits without them overflow.
+    const bool overflows
+        = area && area->widget()->minimumSizeHint().width() > band_->contentsRect().width();
     const QScrollBar* bar = area ? area->horizontalScrollBar() : nullptr;
-    const int height = stack_->height() - (bar && bar->maximum() > 0 ? scrollBarHeight : 0);
-    scrollBack_->setGeometry(0, 0, scrollArrowWidth, height);
-    scrollOn_->setGeometry(stack_->width() - scrollArrowWidth, 0, scrollArrowWidth, height);
-    scrollBack_->setVisible(bar && bar->value() > bar->minimum());
-    scrollOn_->setVisible(bar && bar->value() < bar->maximum());
-    scrollBack_->raise();
-    scrollOn_->raise();
+    scrollBack_->setVisible(overflows);
+    scrollOn_->setVisible(overflows);
+    scrollBack_->setEnabled(overflows && bar->value() > bar->minimum());
+    scrollOn_->setEnabled(overflows && bar->value() < bar->maximum());
 }
 
 void Ribbon::scrollShownPage(int direction)
@@ -282,14 +293,29 @@ void Ribbon::scrollShownPage(int direction)
     if (area == nullptr)
         return;
     QScrollBar* bar = area->horizontalScrollBar();
-    // What lay under the arrows on the far side comes into view as well.
-    const int step = std::max(bar->pageStep() - 2 * scrollArrowWidth, wheelNotchPx);
-    bar->setValue(bar->value() + direction * step);
+    const int shownFrom = bar->value();
+    const int shownTo = shownFrom + area->viewport()->width();
+    // Forwards the first group cut off at the right edge starts the view; backwards the last
+    // group cut off at the left edge ends it.
+    int target = shownFrom;
+    for (const RibbonGroup* group : area->widget()->findChildren<RibbonGroup*>()) {
+        const QRect at = group->geometry();
+        if (direction > 0 && at.right() >= shownTo) {
+            target = at.left();
+            break;
+        }
+        if (direction < 0 && at.left() < shownFrom)
+            target = at.right() + 1 - area->viewport()->width();
+    }
+    // A group wider than the band moves by the band's width, so every click moves the page.
+    if ((target - shownFrom) * direction <= 0)
+        target = shownFrom + direction * std::max(bar->pageStep(), wheelNotchPx);
+    bar->setValue(target);
 }
 
 bool Ribbon::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == stack_) {
+    if (watched == band_) {
         if (event->type() == QEvent::Resize)
             placeScrollArrows();
         return false;

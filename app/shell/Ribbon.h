@@ -55,8 +55,8 @@ signals:
     void pageChanged(int page);
 
 protected:
-    // The wheel over a page that does not fit scrolls it sideways; the band's new size places
-    // the scroll arrows.
+    // The wheel over a page that does not fit scrolls it sideways; the band's new size decides
+    // whether the scroll arrows show.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -67,12 +67,16 @@ private:
     void rebuildTabs();
     void onTabChanged(int tab);
     QToolButton* newScrollArrow(const QString& icon, int direction);
-    // Shows an arrow at each edge beyond which the shown page goes on, over the band.
+    // While the shown page is wider than the band, an arrow stands at each end of the band,
+    // beside the page and never over it, and is inactive once the page has reached that end.
     void placeScrollArrows();
-    // Moves the shown page by about its visible width; -1 towards the start, 1 towards the end.
+    // Brings the groups cut off at one end wholly into view; -1 towards the start, 1 towards
+    // the end.
     void scrollShownPage(int direction);
 
     QTabBar* tabs_;
+    // The row of the scroll arrows and the pages between them.
+    QWidget* band_;
     QStackedWidget* stack_;
     // The visible sign that a page does not fit, and the way to the groups it hides.
     QToolButton* scrollBack_;

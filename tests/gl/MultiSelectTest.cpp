@@ -7,7 +7,9 @@
 
 #include <AIS_AnimationCamera.hxx>
 
+#include <QAction>
 #include <QJsonArray>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -126,6 +128,41 @@ TEST_F(MultiSelectTest, CtrlClicksFillAndToggleAFacesField)
             << int(modifiers);
         window.commandPanel->cancel();
     }
+}
+
+// The status line names what the view holds selected as the measure box opens and closes
+// and as a sketch waits for its plane: their pick masks drop a selection, and the line must
+// not go on naming it.
+TEST_F(MultiSelectTest, StatusLineForgetsASelectionThatAPickMaskDropped)
+{
+    QLabel* status = window.statusRight;
+    click(topFace, Qt::NoModifier);
+    ASSERT_EQ(window.scene->selectedPicks().size(), 1u);
+    ASSERT_TRUE(status->text().startsWith(QStringLiteral("Fläche · ")));
+    window.actions.value(QStringLiteral("measure"))->trigger();
+    ASSERT_FALSE(window.measurePanel.isNull());
+    EXPECT_TRUE(window.scene->selectedPicks().empty());
+    EXPECT_EQ(status->text().toStdString(), "");
+
+    click(sideFace, Qt::NoModifier);
+    click(frontFace, Qt::ControlModifier);
+    ASSERT_EQ(window.scene->selectedPicks().size(), 2u);
+    EXPECT_EQ(status->text(), QStringLiteral("2 Elemente ausgewählt"));
+    // The first Escape in the view closes the box.
+    window.viewer->setFocus();
+    QTest::keyClick(window.viewer, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(window.measurePanel.isNull());
+    EXPECT_TRUE(window.scene->selectedPicks().empty());
+    EXPECT_EQ(status->text().toStdString(), "");
+
+    // The wait for a sketch plane drops the selection as well.
+    click(topFace, Qt::NoModifier);
+    ASSERT_FALSE(status->text().isEmpty());
+    window.actions.value(QStringLiteral("sketch"))->trigger();
+    ASSERT_TRUE(window.property("pickPlane").toBool());
+    EXPECT_TRUE(window.scene->selectedPicks().empty());
+    EXPECT_EQ(status->text().toStdString(), "");
 }
 
 } // namespace

@@ -242,10 +242,10 @@ TEST_F(WindowLetsGoTest, PlaneChosenInTheBrowserCarriesTheSketch)
         clickItem(*window.browser, browserItem(*window.browser, c.kind, c.id));
         EXPECT_FALSE(window.sketchEditor) << "a click without a wait for a plane sketched";
 
-        window.browser->rebuild(); // folds the origin group, as after any change
+        window.browser->rebuild();
         window.actions.value(QStringLiteral("sketch"))->trigger();
         ASSERT_TRUE(window.property("pickPlane").toBool());
-        // The wait unfolds the origin group: its planes stand in view to be clicked.
+        // The origin group lists its planes from the start: they stand in view to be clicked.
         EXPECT_TRUE(browserItem(*window.browser, c.kind, c.id)->parent()->isExpanded());
         clickItem(*window.browser, browserItem(*window.browser, c.kind, c.id));
         ASSERT_TRUE(window.sketchEditor);
@@ -273,6 +273,64 @@ TEST_F(WindowLetsGoTest, PlaneChosenInTheBrowserCarriesTheSketch)
     // Nothing waits for a plane any more: a click on XZ starts no second sketch.
     clickItem(*window.browser, browserItem(*window.browser, browserKind::originPlane, -2));
     EXPECT_FALSE(window.sketchEditor);
+}
+
+// Each row the browser shows, by its text, with its place in the window.
+QStringList rowPlaces(const MainWindow& window)
+{
+    const qor::app::Browser& browser = *window.browser;
+    QStringList places;
+    for (QTreeWidgetItemIterator it(const_cast<qor::app::Browser*>(&browser)); *it; ++it) {
+        const QRect row = browser.visualItemRect(*it);
+        if (!row.isEmpty() && browser.viewport()->rect().intersects(row)) {
+            const QPoint at = browser.viewport()->mapTo(&window, row.topLeft());
+            places << QStringLiteral("%1 @ %2,%3").arg((*it)->text(0)).arg(at.x()).arg(at.y());
+        }
+    }
+    return places;
+}
+
+// The wait for a sketch plane moves no row of the browser, whether the origin group is open
+// as the tree starts or the user folded it: a click aimed at the work plane before the wait
+// takes the work plane during it.
+TEST_F(WindowLetsGoTest, PlaneWaitMovesNoBrowserRow)
+{
+    const QString part = dir.filePath(QStringLiteral("quader.qcpart"));
+    ASSERT_TRUE(qor::test::saveBoxPart(part));
+    ASSERT_TRUE(window.openFile(part));
+    const int workPlane = window.controller->document
+                              ->addFeature(QStringLiteral("plane"),
+                                           {{QStringLiteral("offset"), QStringLiteral("10 mm")}})
+                              ->id;
+    window.controller->commit(QStringLiteral("Ebene"));
+    const QJsonObject onWorkPlane{{QStringLiteral("kind"), QStringLiteral("feature")},
+                                  {QStringLiteral("id"), workPlane}};
+    for (const bool folded : {false, true}) {
+        SCOPED_TRACE(folded ? "origin folded by the user" : "origin as the tree starts");
+        if (folded)
+            browserItem(*window.browser, browserKind::originGroup, 0)->setExpanded(false);
+        window.browser->rebuild();
+        QApplication::processEvents();
+        const QStringList before = rowPlaces(window);
+        QTreeWidgetItem* aimed = browserItem(*window.browser, browserKind::workPlane, workPlane);
+        ASSERT_TRUE(aimed);
+        const QRect row = window.browser->visualItemRect(aimed);
+        ASSERT_FALSE(row.isEmpty());
+        const QPoint pointer = window.browser->viewport()->mapTo(&window, row.center());
+
+        window.actions.value(QStringLiteral("sketch"))->trigger();
+        QApplication::processEvents();
+        ASSERT_TRUE(window.property("pickPlane").toBool());
+        EXPECT_EQ(rowPlaces(window).join(QLatin1Char('\n')).toStdString(),
+                  before.join(QLatin1Char('\n')).toStdString());
+        if (!folded)
+            saveWindow(window, QStringLiteral("window-plane-wait.png"));
+        QTest::mouseClick(window.browser->viewport(), Qt::LeftButton, {},
+                          window.browser->viewport()->mapFrom(&window, pointer));
+        ASSERT_TRUE(window.sketchEditor);
+        EXPECT_EQ(sketchPlane(window), onWorkPlane);
+        window.finishSketch(false);
+    }
 }
 
 // Escape in the 3D view closes the mate panel (reverting what it did) and the measure box.
