@@ -513,7 +513,7 @@ private:
             const std::size_t o = outlineOfCurve_[k];
             if (o == none)
                 continue;
-            const PlaneCurve& curve = result_.curves[k];
+            const PlaneCurve curve = result_.curves[k]; // a copy: pieces are added to the list
             if (cuts_[k].empty()) {
                 if (!drawn_[k].closed && vertex_[endPoints_[k][0]] != vertex_[endPoints_[k][1]])
                     edge(vertex_[endPoints_[k][0]], vertex_[endPoints_[k][1]], k, o);
@@ -530,7 +530,7 @@ private:
             }
             piece.cuts.push_back({piece.from, piece.ends[0]});
             piece.cuts.push_back({piece.to, piece.ends[1]});
-            const PlaneCurve& curve = result_.curves[piece.of];
+            const PlaneCurve curve = result_.curves[piece.of];
             for (const Span& span : spansOf(curve, piece.cuts))
                 edge(span.ends[0], span.ends[1], addCurve(pieceOf(curve, span.from, span.to)),
                      none);

@@ -835,11 +835,13 @@ TEST(ProfileRegions, InteriorPointsAgreeWithTheMeshedOnes)
     EXPECT_GT(regionsSeen, 200);
 }
 
-// Random sketches in which curves that close no loop run through and beside
-// the regions: every region's interior point lies inside its own face, as the
-// kernel's classifier judges it on the face's own parameters, and in no
-// earlier region's face; and a region is material exactly when an odd number
-// of the outlines drawn hold its point. QOR_PROFILE_SEEDS=N sketches from seed
+// Random sketches in which curves that close no loop, and loops closed only
+// where lines cross or end on another, run through and beside the regions:
+// every region's interior point lies inside its own face, as the kernel's
+// classifier judges it on the face's own parameters, and in no earlier
+// region's face; and a region is material exactly when the plain reference of
+// the rule (MaterialRule) says so. Many sketches hold loops of free curves and
+// outlines joined by them. QOR_PROFILE_SEEDS=N sketches from seed
 // QOR_PROFILE_FIRST; by default seeds 1000 to 1399, among them 1081 and 1395,
 // whose points fell outside their regions when curves that bound nothing were
 // counted as boundary.
@@ -853,6 +855,8 @@ TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
     const std::vector<gp_Ax3> planes = allPlanes();
     int regionsSeen = 0;
     int withOpenCurves = 0;
+    int withJoined = 0;
+    int withFreeLoops = 0;
     for (int seed = first; seed < first + seeds; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random{unsigned(seed)};
@@ -862,6 +866,14 @@ TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
         ASSERT_FALSE(regions.empty());
         const auto rule = qor::fixtures::materialRule(drawn.sketch);
         withOpenCurves += drawn.openCurves > 0 ? 1 : 0;
+        // The outlines' curves list the sketch's curves first, then pieces.
+        const qor::sketch::ClosedOutlines outlines = qor::sketch::closedOutlines(drawn.sketch);
+        const std::size_t drawnCurves = qor::sketch::sketchCurves(drawn.sketch).size();
+        withJoined += outlines.joined.empty() ? 0 : 1;
+        withFreeLoops += std::any_of(outlines.outlines.begin(), outlines.outlines.end(),
+                                     [&](const auto& o) { return o.curves[0] >= drawnCurves; })
+                             ? 1
+                             : 0;
         for (std::size_t k = 0; k < regions.size(); ++k) {
             const qor::sketch::Vec2 p = regions[k].interior;
             const gp_Pnt2d uv(p.x, p.y);
@@ -878,6 +890,8 @@ TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
     if (seeds >= 100) {
         EXPECT_GT(regionsSeen, 5 * seeds);
         EXPECT_GT(withOpenCurves, seeds / 2);
+        EXPECT_GT(withJoined, seeds / 4);
+        EXPECT_GT(withFreeLoops, seeds / 4);
     }
 }
 
