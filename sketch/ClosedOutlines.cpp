@@ -433,20 +433,37 @@ private:
         }
     }
 
+    // The curves in order of their boxes' left ends: past a box's right end
+    // none meets the curve in it.
+    std::vector<std::size_t> byLeft(std::vector<std::size_t> curves) const
+    {
+        std::sort(curves.begin(), curves.end(),
+                  [&](std::size_t a, std::size_t b) { return boxes_[a][0].x < boxes_[b][0].x; });
+        return curves;
+    }
+
     void findMeetings()
     {
-        for (std::size_t i = 0; i < free_.size(); ++i) {
-            const std::size_t a = free_[i];
-            for (std::size_t j = i + 1; j < free_.size(); ++j) {
-                const std::size_t b = free_[j];
+        const std::vector<std::size_t> free = byLeft(free_);
+        std::vector<std::size_t> others;
+        for (std::size_t b = 0; b < result_.curves.size(); ++b) {
+            if (outlineOfCurve_[b] != none)
+                others.push_back(b);
+        }
+        others = byLeft(std::move(others));
+        for (std::size_t i = 0; i < free.size(); ++i) {
+            const std::size_t a = free[i];
+            const double reach = boxes_[a][1].x + joinDistance;
+            for (std::size_t j = i + 1; j < free.size() && boxes_[free[j]][0].x <= reach; ++j) {
+                const std::size_t b = free[j];
                 meet(a, b, [&](const CurveMeeting& m) {
                     cuts_[a].push_back({m.along[0], points_.size() - 1});
                     cuts_[b].push_back({m.along[1], points_.size() - 1});
                 });
             }
-            for (std::size_t b = 0; b < result_.curves.size(); ++b) {
-                if (outlineOfCurve_[b] == none)
-                    continue;
+            for (const std::size_t b : others) {
+                if (boxes_[b][0].x > reach)
+                    break;
                 meet(a, b, [&](const CurveMeeting& m) {
                     outlineMeetings_.push_back(
                         {a, b, m.along[0], m.along[1], points_.size() - 1});
