@@ -170,8 +170,8 @@ void overshootingRectangles(benchmark::State& state)
     for (auto _ : state)
         regions = qor::sketch::buildRegions(s, plane);
     state.counters["regions"] = double(regions.size());
-    state.counters["holes"] = double(std::count_if(
-        regions.begin(), regions.end(), [](const auto& r) { return !r.outer; }));
+    state.counters["holes"] = double(
+        std::count_if(regions.begin(), regions.end(), [](const auto& r) { return !r.outer; }));
 }
 
 // The outlines alone of the same plate: the share of telling material from holes.

@@ -465,8 +465,7 @@ private:
                 if (boxes_[b][0].x > reach)
                     break;
                 meet(a, b, [&](const CurveMeeting& m) {
-                    outlineMeetings_.push_back(
-                        {a, b, m.along[0], m.along[1], points_.size() - 1});
+                    outlineMeetings_.push_back({a, b, m.along[0], m.along[1], points_.size() - 1});
                 });
             }
         }

@@ -364,8 +364,8 @@ void expectProfileVolume(const std::function<void(qor::sketch::Sketch&)>& draw, 
     }
     QJsonObject params = extrude(sketchId, "dist", "10 mm");
     params["profile"] = picked;
-    for (const int body : {part.body("extrude", params),
-                           part.body("extrude", extrude(sketchId, "dist", "10 mm"))}) {
+    for (const int body :
+         {part.body("extrude", params), part.body("extrude", extrude(sketchId, "dist", "10 mm"))}) {
         ASSERT_TRUE(part.state.bodies.count(body));
         EXPECT_NEAR(part.volume(body), volume, 0.01);
     }
@@ -457,7 +457,8 @@ TEST(Extrude, LoopsClosedWhereLinesCrossOrEndOnAnotherAreProfiles)
         expectProfileVolume(c.draw, c.volume);
     }
     const QDir files(QStringLiteral(QOR_SHARED_FILES "/wave8"));
-    for (const auto& [name, volume] : {std::pair{"raute.qcpart", 30'000.0}, {"u-auf-linie.qcpart", 16'000.0}}) {
+    for (const auto& [name, volume] :
+         {std::pair{"raute.qcpart", 30'000.0}, {"u-auf-linie.qcpart", 16'000.0}}) {
         QFile file(files.filePath(QString::fromLatin1(name)));
         if (!file.open(QIODevice::ReadOnly)) {
             std::cout << "skipped: " << name << " is not there\n";

@@ -882,8 +882,7 @@ TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
             for (std::size_t j = 0; j < k; ++j)
                 EXPECT_NE(BRepClass_FaceClassifier(regions[j].face, uv, 1e-7).State(), TopAbs_IN)
                     << k << " in " << j;
-            EXPECT_EQ(regions[k].outer, rule(p))
-                << k << " at " << p.x << ", " << p.y;
+            EXPECT_EQ(regions[k].outer, rule(p)) << k << " at " << p.x << ", " << p.y;
             ++regionsSeen;
         }
     }
@@ -922,7 +921,8 @@ TEST(ProfileRegions, LoopsClosedWhereLinesCrossInUsersFiles)
 {
     const QDir files(QStringLiteral(QOR_SHARED_FILES "/wave8"));
     int read = 0;
-    for (const auto& [name, area] : {std::pair{"raute.qcpart", 3000.0}, {"u-auf-linie.qcpart", 1600.0}}) {
+    for (const auto& [name, area] :
+         {std::pair{"raute.qcpart", 3000.0}, {"u-auf-linie.qcpart", 1600.0}}) {
         QFile file(files.filePath(QString::fromLatin1(name)));
         if (!file.open(QIODevice::ReadOnly))
             continue;
