@@ -1,5 +1,6 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "sketch/ClosedOutlines.h"
 #include "sketch/Regions.h"
 
 #include <QJsonArray>
@@ -9,6 +10,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -136,6 +138,50 @@ void holedPlateRegions(benchmark::State& state, Hole hole, bool strays)
     state.counters["regions"] = double(regions);
 }
 
+// A plate with `count` rectangles 3 x 2 mm whose sides overshoot their corners
+// by 0.3 mm: every line is free and the loops close where lines cross.
+qor::sketch::Sketch overshootingPlate(int count)
+{
+    const int columns = int(std::ceil(std::sqrt(double(count))));
+    const int rows = (count + columns - 1) / columns;
+    qor::sketch::Sketch s;
+    const double w = pitch * (columns + 1);
+    const double h = pitch * (rows + 1);
+    s.addLineAt(false, 0, 0, w, 0);
+    s.addLineAt(false, w, 0, w, h);
+    s.addLineAt(false, w, h, 0, h);
+    s.addLineAt(false, 0, h, 0, 0);
+    for (int k = 0; k < count; ++k) {
+        const double x = pitch * (1 + k % columns);
+        const double y = pitch * (1 + k / columns);
+        s.addLineAt(false, x - 1.8, y - 1, x + 1.8, y - 1);
+        s.addLineAt(false, x + 1.5, y - 1.3, x + 1.5, y + 1.3);
+        s.addLineAt(false, x + 1.8, y + 1, x - 1.8, y + 1);
+        s.addLineAt(false, x - 1.5, y + 1.3, x - 1.5, y - 1.3);
+    }
+    return s;
+}
+
+void overshootingRectangles(benchmark::State& state)
+{
+    const qor::sketch::Sketch s = overshootingPlate(int(state.range(0)));
+    const gp_Ax3 plane;
+    std::vector<qor::sketch::ProfileRegion> regions;
+    for (auto _ : state)
+        regions = qor::sketch::buildRegions(s, plane);
+    state.counters["regions"] = double(regions.size());
+    state.counters["holes"] = double(
+        std::count_if(regions.begin(), regions.end(), [](const auto& r) { return !r.outer; }));
+}
+
+// The outlines alone of the same plate: the share of telling material from holes.
+void overshootingOutlines(benchmark::State& state)
+{
+    const qor::sketch::Sketch s = overshootingPlate(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(qor::sketch::closedOutlines(s));
+}
+
 } // namespace
 
 BENCHMARK(separateCircles)->Unit(benchmark::kMillisecond);
@@ -170,3 +216,9 @@ BENCHMARK_CAPTURE(holedPlateRegions, slotsAndStrays, slotHole, true)
     ->Iterations(1)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(overshootingRectangles)
+    ->Arg(900)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(overshootingOutlines)->Arg(900)->Unit(benchmark::kMillisecond);

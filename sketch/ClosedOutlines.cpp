@@ -1,9 +1,13 @@
 #include "sketch/ClosedOutlines.h"
 
+#include "sketch/CurveMeetings.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <numbers>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -251,6 +255,343 @@ bool insideOutline(const ClosedOutlines& all, const ClosedOutlines::Outline& out
     return false;
 }
 
+constexpr std::size_t none = std::size_t(-1);
+constexpr double twoPi = 2.0 * std::numbers::pi;
+
+void addEdge(Graph& g, std::size_t a, std::size_t b, std::size_t curve)
+{
+    const std::size_t edge = g.edgeEnds.size();
+    g.edgeEnds.push_back({a, b});
+    g.edgeCurve.push_back(curve);
+    g.adjacent[a].emplace_back(edge, b);
+    g.adjacent[b].emplace_back(edge, a);
+}
+
+Graph emptyGraph(std::size_t vertexCount)
+{
+    Graph g;
+    g.vertexCount = vertexCount;
+    g.adjacent.resize(vertexCount);
+    return g;
+}
+
+// Marks every curve that repeats an earlier one: a line between the same two
+// vertices, an arc from and to the same vertices on the same circle, a circle
+// of the same centre and radius. `ends` holds each curve's end vertices, none
+// for a circle.
+std::vector<char> repeats(const std::vector<PlaneCurve>& curves,
+                          const std::vector<std::array<std::size_t, 2>>& ends)
+{
+    std::vector<Vec2> centres;
+    for (const PlaneCurve& curve : curves) {
+        if (curve.type == EntityType::Circle)
+            centres.push_back(curve.a);
+    }
+    std::size_t centreCount = 0;
+    const std::vector<std::size_t> centre = joinEnds(centres, centreCount);
+    std::map<std::pair<std::size_t, std::size_t>, std::vector<std::size_t>> seen;
+    std::vector<char> repeated(curves.size(), 0);
+    std::size_t circles = 0;
+    for (std::size_t k = 0; k < curves.size(); ++k) {
+        const PlaneCurve& curve = curves[k];
+        std::pair<std::size_t, std::size_t> key{ends[k][0], ends[k][1]};
+        if (curve.type == EntityType::Circle)
+            key = {centre[circles++], none};
+        else if (curve.type == EntityType::Line)
+            key = {std::min(key.first, key.second), std::max(key.first, key.second)};
+        std::vector<std::size_t>& earlier = seen[key];
+        for (const std::size_t other : earlier) {
+            const PlaneCurve& o = curves[other];
+            if (o.type == curve.type
+                && (curve.type == EntityType::Line
+                    || ((o.a - curve.a).length() <= joinDistance
+                        && std::fabs(o.r - curve.r) <= joinDistance)))
+                repeated[k] = 1;
+        }
+        if (!repeated[k])
+            earlier.push_back(k);
+    }
+    return repeated;
+}
+
+// A place along a curve and what lies there: before the ends are joined an
+// index into the points, after it a vertex.
+struct Cut {
+    double along = 0.0;
+    std::size_t at = 0;
+};
+
+struct Span {
+    double from = 0.0;
+    double to = 0.0;
+    std::array<std::size_t, 2> ends{};
+};
+
+// The parts of a curve between cuts that name vertices, its own ends among
+// them unless it is a circle; parts from a vertex to itself are left out, so a
+// circle cut once stays whole.
+std::vector<Span> spansOf(const PlaneCurve& curve, std::vector<Cut> cuts)
+{
+    std::sort(cuts.begin(), cuts.end(),
+              [](const Cut& a, const Cut& b) { return a.along < b.along; });
+    if (curve.type == EntityType::Circle && !cuts.empty())
+        cuts.push_back({cuts.front().along + twoPi, cuts.front().at});
+    std::vector<Span> spans;
+    for (std::size_t k = 1; k < cuts.size(); ++k) {
+        if (cuts[k - 1].at != cuts[k].at)
+            spans.push_back({cuts[k - 1].along, cuts[k].along, {cuts[k - 1].at, cuts[k].at}});
+    }
+    return spans;
+}
+
+bool boxesMeet(const std::vector<std::array<Vec2, 2>>& boxes, std::size_t a, std::size_t b)
+{
+    return boxes[a][0].x <= boxes[b][1].x + joinDistance
+           && boxes[b][0].x <= boxes[a][1].x + joinDistance
+           && boxes[a][0].y <= boxes[b][1].y + joinDistance
+           && boxes[b][0].y <= boxes[a][1].y + joinDistance;
+}
+
+// The outlines that free curves make on their own and together with other
+// outlines (see ClosedOutlines), added to `result`.
+class FreeCurves {
+public:
+    FreeCurves(ClosedOutlines& result, const std::vector<CurveEnds>& drawn,
+               const std::vector<char>& repeated, const std::vector<std::size_t>& outlineOfCurve,
+               const std::vector<std::size_t>& free)
+        : result_(result)
+        , drawn_(drawn)
+        , outlineOfCurve_(outlineOfCurve)
+        , free_(free)
+        , cuts_(result.curves.size())
+        , endPoints_(result.curves.size(), {none, none})
+    {
+        for (std::size_t k = 0; k < drawn.size(); ++k) {
+            if (drawn[k].closed || repeated[k])
+                continue;
+            endPoints_[k] = {points_.size(), points_.size() + 1};
+            points_.push_back(drawn[k].start);
+            points_.push_back(drawn[k].end);
+        }
+        for (const PlaneCurve& curve : result.curves) {
+            std::array<Vec2, 2> box{Vec2{HUGE_VAL, HUGE_VAL}, Vec2{-HUGE_VAL, -HUGE_VAL}};
+            extendBox(curve, box[0], box[1]);
+            boxes_.push_back(box);
+        }
+    }
+
+    void add()
+    {
+        findMeetings();
+        std::size_t vertexCount = 0;
+        vertex_ = joinEnds(points_, vertexCount);
+        for (std::vector<Cut>& cuts : cuts_) {
+            for (Cut& cut : cuts)
+                cut.at = vertex_[cut.at];
+        }
+        cutFreeCurves();
+        Graph g = emptyGraph(vertexCount);
+        for (const Piece& piece : pieces_)
+            addEdge(g, piece.ends[0], piece.ends[1], piece.curve);
+        for (const std::vector<std::size_t>& block : cycleBlocks(g)) {
+            for (const std::size_t e : block)
+                pieces_[e].outline = result_.outlines.size();
+            result_.outlines.push_back(outlineOf(g, block));
+        }
+        if (cutOutlinesWhereLeftOversMeet())
+            joinOutlines(vertexCount);
+    }
+
+private:
+    struct Piece {
+        std::size_t curve; // index into result_.curves
+        std::size_t of; // the free curve it is cut from
+        double from;
+        double to;
+        std::array<std::size_t, 2> ends;
+        std::size_t outline = none; // the free outline it lies on
+        std::vector<Cut> cuts; // where it meets an outline's curve, when left over
+    };
+
+    struct OutlineMeeting {
+        std::size_t free;
+        std::size_t other;
+        double alongFree;
+        double alongOther;
+        std::size_t point;
+    };
+
+    void meet(std::size_t a, std::size_t b, const std::function<void(const CurveMeeting&)>& use)
+    {
+        if (!boxesMeet(boxes_, a, b))
+            return;
+        meetings_.clear();
+        addMeetings(result_.curves[a], result_.curves[b], joinDistance, meetings_);
+        for (const CurveMeeting& m : meetings_) {
+            points_.push_back(m.point);
+            use(m);
+        }
+    }
+
+    // The curves in order of their boxes' left ends: past a box's right end
+    // none meets the curve in it.
+    std::vector<std::size_t> byLeft(std::vector<std::size_t> curves) const
+    {
+        std::sort(curves.begin(), curves.end(),
+                  [&](std::size_t a, std::size_t b) { return boxes_[a][0].x < boxes_[b][0].x; });
+        return curves;
+    }
+
+    void findMeetings()
+    {
+        const std::vector<std::size_t> free = byLeft(free_);
+        std::vector<std::size_t> others;
+        for (std::size_t b = 0; b < result_.curves.size(); ++b) {
+            if (outlineOfCurve_[b] != none)
+                others.push_back(b);
+        }
+        others = byLeft(std::move(others));
+        for (std::size_t i = 0; i < free.size(); ++i) {
+            const std::size_t a = free[i];
+            const double reach = boxes_[a][1].x + joinDistance;
+            for (std::size_t j = i + 1; j < free.size() && boxes_[free[j]][0].x <= reach; ++j) {
+                const std::size_t b = free[j];
+                meet(a, b, [&](const CurveMeeting& m) {
+                    cuts_[a].push_back({m.along[0], points_.size() - 1});
+                    cuts_[b].push_back({m.along[1], points_.size() - 1});
+                });
+            }
+            for (const std::size_t b : others) {
+                if (boxes_[b][0].x > reach)
+                    break;
+                meet(a, b, [&](const CurveMeeting& m) {
+                    outlineMeetings_.push_back({a, b, m.along[0], m.along[1], points_.size() - 1});
+                });
+            }
+        }
+    }
+
+    // The cut's place on curve k, its own ends added.
+    std::vector<Cut> withEnds(std::size_t k, std::vector<Cut> cuts) const
+    {
+        cuts.push_back({0.0, vertex_[endPoints_[k][0]]});
+        cuts.push_back({endAlong(result_.curves[k]), vertex_[endPoints_[k][1]]});
+        return cuts;
+    }
+
+    std::size_t addCurve(const PlaneCurve& curve)
+    {
+        result_.curves.push_back(curve);
+        return result_.curves.size() - 1;
+    }
+
+    void cutFreeCurves()
+    {
+        for (const std::size_t k : free_) {
+            firstPiece_[k] = pieces_.size();
+            for (const Span& span : spansOf(result_.curves[k], withEnds(k, cuts_[k]))) {
+                const PlaneCurve piece = pieceOf(result_.curves[k], span.from, span.to);
+                pieces_.push_back({addCurve(piece), k, span.from, span.to, span.ends, none, {}});
+            }
+        }
+    }
+
+    // Keeps the meetings of left-over pieces with outlines' curves as cuts of
+    // both; false when there are none.
+    bool cutOutlinesWhereLeftOversMeet()
+    {
+        bool any = false;
+        for (const OutlineMeeting& m : outlineMeetings_) {
+            const std::size_t first = firstPiece_[m.free];
+            for (std::size_t k = first; k < pieces_.size() && pieces_[k].of == m.free; ++k) {
+                Piece& piece = pieces_[k];
+                if (piece.outline != none || m.alongFree < piece.from || m.alongFree > piece.to)
+                    continue;
+                const std::size_t at = vertex_[m.point];
+                piece.cuts.push_back({m.alongFree, at});
+                cuts_[m.other].push_back({m.alongOther, at});
+                any = true;
+                break;
+            }
+        }
+        return any;
+    }
+
+    void joinOutlines(std::size_t vertexCount)
+    {
+        Graph g = emptyGraph(vertexCount);
+        std::vector<std::size_t> owner; // per edge: its outline, none when left over
+        const auto edge = [&](std::size_t a, std::size_t b, std::size_t curve, std::size_t o) {
+            addEdge(g, a, b, curve);
+            owner.push_back(o);
+        };
+        for (std::size_t k = 0; k < outlineOfCurve_.size(); ++k) {
+            const std::size_t o = outlineOfCurve_[k];
+            if (o == none)
+                continue;
+            const PlaneCurve curve = result_.curves[k]; // a copy: pieces are added to the list
+            if (cuts_[k].empty()) {
+                if (!drawn_[k].closed && vertex_[endPoints_[k][0]] != vertex_[endPoints_[k][1]])
+                    edge(vertex_[endPoints_[k][0]], vertex_[endPoints_[k][1]], k, o);
+                continue;
+            }
+            const std::vector<Cut> cuts = drawn_[k].closed ? cuts_[k] : withEnds(k, cuts_[k]);
+            for (const Span& span : spansOf(curve, cuts))
+                edge(span.ends[0], span.ends[1], addCurve(pieceOf(curve, span.from, span.to)), o);
+        }
+        for (Piece& piece : pieces_) {
+            if (piece.outline != none || piece.cuts.empty()) {
+                edge(piece.ends[0], piece.ends[1], piece.curve, piece.outline);
+                continue;
+            }
+            piece.cuts.push_back({piece.from, piece.ends[0]});
+            piece.cuts.push_back({piece.to, piece.ends[1]});
+            const PlaneCurve curve = result_.curves[piece.of];
+            for (const Span& span : spansOf(curve, piece.cuts))
+                edge(span.ends[0], span.ends[1], addCurve(pieceOf(curve, span.from, span.to)),
+                     none);
+        }
+        result_.member.resize(result_.outlines.size(), 0);
+        for (const std::vector<std::size_t>& block : cycleBlocks(g)) {
+            std::vector<std::size_t> members;
+            bool leftOver = false;
+            for (const std::size_t e : block) {
+                if (owner[e] == none)
+                    leftOver = true;
+                else
+                    members.push_back(owner[e]);
+            }
+            if (!leftOver)
+                continue;
+            std::sort(members.begin(), members.end());
+            members.erase(std::unique(members.begin(), members.end()), members.end());
+            for (const std::size_t o : members)
+                result_.member[o] = 1;
+            result_.joined.push_back({outlineOf(g, block), std::move(members)});
+        }
+    }
+
+    ClosedOutlines& result_;
+    const std::vector<CurveEnds>& drawn_;
+    const std::vector<std::size_t>& outlineOfCurve_;
+    const std::vector<std::size_t>& free_;
+    std::vector<std::vector<Cut>> cuts_; // per curve
+    std::vector<std::array<std::size_t, 2>> endPoints_; // per curve, into points_
+    std::vector<std::array<Vec2, 2>> boxes_; // per curve
+    std::vector<Vec2> points_;
+    std::vector<std::size_t> vertex_; // per point
+    std::vector<CurveMeeting> meetings_;
+    std::vector<OutlineMeeting> outlineMeetings_;
+    std::vector<Piece> pieces_;
+    std::unordered_map<std::size_t, std::size_t> firstPiece_; // per free curve
+};
+
+bool holds(const ClosedOutlines& all, const ClosedOutlines::Outline& outline, Vec2 p)
+{
+    return outline.lo.y < p.y && p.y < outline.hi.y && p.x < outline.hi.x
+           && insideOutline(all, outline, p);
+}
+
 } // namespace
 
 ClosedOutlines closedOutlines(const Sketch& sketch)
@@ -258,54 +599,79 @@ ClosedOutlines closedOutlines(const Sketch& sketch)
     ClosedOutlines result;
     std::vector<CurveEnds> drawn;
     result.curves = sketchCurves(sketch, &drawn);
+    const std::size_t count = result.curves.size();
 
     // Circles close on their own; the other curves are joined at their ends.
-    std::vector<std::size_t> open;
     std::vector<Vec2> ends;
-    for (std::size_t k = 0; k < drawn.size(); ++k) {
-        if (drawn[k].closed) {
-            result.outlines.push_back({{k}, {}, 0, {}, {}});
-            continue;
+    for (const CurveEnds& d : drawn) {
+        if (!d.closed) {
+            ends.push_back(d.start);
+            ends.push_back(d.end);
         }
-        open.push_back(k);
-        ends.push_back(drawn[k].start);
-        ends.push_back(drawn[k].end);
     }
     Graph g;
     const std::vector<std::size_t> vertex = joinEnds(ends, g.vertexCount);
     g.adjacent.resize(g.vertexCount);
-    for (std::size_t n = 0; n < open.size(); ++n) {
-        const std::size_t k = open[n];
-        const std::size_t a = vertex[2 * n];
-        const std::size_t b = vertex[2 * n + 1];
-        if (a == b) {
-            // An arc whose ends meet closes on its own; a line encloses nothing.
-            if (result.curves[k].type == EntityType::Arc)
-                result.outlines.push_back({{k}, {}, 0, {}, {}});
+    std::vector<std::array<std::size_t, 2>> endVertex(count, {none, none});
+    for (std::size_t k = 0, n = 0; k < count; ++k) {
+        if (!drawn[k].closed) {
+            endVertex[k] = {vertex[2 * n], vertex[2 * n + 1]};
+            ++n;
+        }
+    }
+    const std::vector<char> repeated = repeats(result.curves, endVertex);
+
+    std::vector<std::size_t> outlineOfCurve(count, none);
+    std::vector<std::size_t> candidates; // open curves of some length
+    for (std::size_t k = 0; k < count; ++k) {
+        if (repeated[k])
+            continue;
+        const auto [a, b] = endVertex[k];
+        // An arc whose ends meet closes on its own; a line encloses nothing.
+        if (drawn[k].closed || (a == b && result.curves[k].type == EntityType::Arc)) {
+            outlineOfCurve[k] = result.outlines.size();
+            result.outlines.push_back({{k}, {}, 0, {}, {}});
             continue;
         }
-        const std::size_t edge = g.edgeEnds.size();
-        g.edgeEnds.push_back({a, b});
-        g.edgeCurve.push_back(k);
-        g.adjacent[a].emplace_back(edge, b);
-        g.adjacent[b].emplace_back(edge, a);
+        if (a == b)
+            continue;
+        addEdge(g, a, b, k);
+        candidates.push_back(k);
     }
-    for (const std::vector<std::size_t>& block : cycleBlocks(g))
+    for (const std::vector<std::size_t>& block : cycleBlocks(g)) {
+        for (const std::size_t e : block)
+            outlineOfCurve[g.edgeCurve[e]] = result.outlines.size();
         result.outlines.push_back(outlineOf(g, block));
+    }
+    std::vector<std::size_t> free;
+    for (const std::size_t k : candidates) {
+        if (outlineOfCurve[k] == none)
+            free.push_back(k);
+    }
+    if (!free.empty())
+        FreeCurves(result, drawn, repeated, outlineOfCurve, free).add();
+    result.member.resize(result.outlines.size(), 0);
     for (ClosedOutlines::Outline& outline : result.outlines)
         setBox(result.curves, outline);
+    for (ClosedOutlines::Joined& joined : result.joined)
+        setBox(result.curves, joined.boundary);
     return result;
 }
 
 bool material(const ClosedOutlines& outlines, Vec2 p)
 {
-    int inside = 0;
-    for (const ClosedOutlines::Outline& outline : outlines.outlines) {
-        if (outline.lo.y < p.y && p.y < outline.hi.y && p.x < outline.hi.x
-            && insideOutline(outlines, outline, p))
-            ++inside;
+    int count = 0;
+    for (std::size_t k = 0; k < outlines.outlines.size(); ++k) {
+        if (!outlines.member[k] && holds(outlines, outlines.outlines[k], p))
+            ++count;
     }
-    return inside % 2 == 1;
+    for (const ClosedOutlines::Joined& joined : outlines.joined) {
+        int inside = 0;
+        for (const std::size_t m : joined.members)
+            inside += holds(outlines, outlines.outlines[m], p) ? 1 : 0;
+        count += inside > 0 ? inside : holds(outlines, joined.boundary, p) ? 1 : 0;
+    }
+    return count % 2 == 1;
 }
 
 } // namespace qor::sketch

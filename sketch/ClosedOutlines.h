@@ -9,24 +9,38 @@
 
 namespace qor::sketch {
 
-// The sketch's non-construction curves grouped into closed outlines, which
-// tell material from holes.
+// The sketch's non-construction curves grouped into outlines, which tell
+// material from holes.
 //
-// Curves are joined where their drawn ends meet. An outline is a group of
-// curves around which a loop can be walked, as far as any two of them lie on
-// one common loop (a block of the graph of curves and their end points): a
-// circle on its own; a rectangle of four lines; two rectangles sharing a side
-// or a rectangle with a line from corner to corner, each as one outline. A
-// curve on no loop at all (a stray line or arc, an open chain, a line whose
-// ends only touch other curves part way along) belongs to no outline.
+// Curves are joined where their drawn ends meet (1e-6 apart, as the kernel's
+// splitter joins them), and a curve drawn twice over counts once. A drawn
+// outline is a group of curves around which a loop can be walked, as far as
+// any two of them lie on one common loop (a block of the graph of curves and
+// their end points): a circle or an arc closing on itself; a rectangle of four
+// lines; two rectangles sharing a side or a rectangle with a line from corner
+// to corner, each as one outline. The curves on no drawn outline are free:
+// stray lines and arcs, open chains, lines whose ends only touch other curves.
+// Cut where they cross each other or where an end of one lies on another, free
+// curves form free outlines, the blocks of the graph of those pieces: the
+// middle of a "#" of four lines, a rectangle whose sides overshoot its corners,
+// a U standing on a longer line. The free pieces left over are cut where they
+// cross or touch an outline's curve (drawn or free) with an end, and those
+// curves are cut there too (outlines never at each other); each block of that
+// graph holding a left-over piece joins the outlines whose curves it holds,
+// its members: a U standing on a rectangle's side, a line across a plate.
 //
-// A point lies inside an outline when it lies inside some loop of its curves
-// by the even-odd rule; for an outline that is a single loop, as almost all
-// are, that is the even-odd rule over its curves. A point is material when it
-// lies inside an odd number of outlines. So closed curves keep the even-odd
-// rule (a circle in a rectangle is a hole, the lens of two overlapping circles
-// is a hole), while curves that close no loop never turn material into a hole
-// and a line splitting an outline leaves both sides material.
+// A point lies inside an outline when it lies inside some loop of it by the
+// even-odd rule (for a single loop, as almost all are, the even-odd rule over
+// its curves). The point's count takes every outline that is no member of a
+// joined one once when it holds the point, and every joined outline as the
+// number of its members that hold the point, or, where none does, once when
+// the joined outline holds it. A point is material when its count is odd. So
+// closed curves keep the even-odd rule (a circle in a rectangle is a hole, the
+// lens of two overlapping circles is a hole, a rectangle with overshooting
+// corners inside another is a hole); curves that close a loop only with an
+// outline add to it where they leave it (a tab) and split it where they lie
+// inside it, never turning material into a hole; and curves that close no
+// loop at all take no part.
 struct ClosedOutlines {
     struct Outline {
         std::vector<std::size_t> curves; // indices into `curves`
@@ -39,15 +53,23 @@ struct ClosedOutlines {
         Vec2 lo;
         Vec2 hi;
     };
+    // Outlines joined by left-over free pieces, and the loops those pieces close.
+    struct Joined {
+        Outline boundary;
+        std::vector<std::size_t> members; // indices into `outlines`
+    };
 
-    std::vector<PlaneCurve> curves; // sketchCurves of the sketch
-    std::vector<Outline> outlines;
+    // sketchCurves of the sketch, then the pieces of cut curves.
+    std::vector<PlaneCurve> curves;
+    std::vector<Outline> outlines; // drawn, then free
+    std::vector<Joined> joined;
+    std::vector<char> member; // per outline: a member of a joined outline
 };
 
 ClosedOutlines closedOutlines(const Sketch& sketch);
 
-// Whether p is material. p should lie on no curve and at no height where a
-// curve ends or turns (see addTurningHeights), as interior points do.
+// Whether p is material. p should lie on no curve and at no height where one
+// of `curves` ends or turns (see addTurningHeights), as interior points do.
 bool material(const ClosedOutlines& outlines, Vec2 p);
 
 } // namespace qor::sketch

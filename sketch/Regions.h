@@ -18,8 +18,9 @@ struct ProfileRegion {
     TopoDS_Face face;
     Vec2 interior; // certainly inside the face, sketch coordinates
     double area = 0.0; // mm², never below 1e-9
-    // Material when set, hole when clear: inside an odd number of the sketch's
-    // closed outlines (see ClosedOutlines), so curves that close no loop take no part.
+    // Material when set, hole when clear, by the sketch's outlines (see
+    // ClosedOutlines): loops closed where curves meet count as drawn loops do,
+    // and curves that close no loop take no part.
     bool outer = false;
 };
 

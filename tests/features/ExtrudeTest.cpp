@@ -4,9 +4,14 @@
 
 #include <TopExp_Explorer.hxx>
 
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iostream>
 #include <numbers>
 
 using namespace qor::model;
@@ -342,6 +347,32 @@ TEST(Extrude, CutSketchedOnASideFaceTurnsIntoThePlateAcrossItsEdges)
     }
 }
 
+namespace {
+
+// A new extrusion 10 mm high of the regions the window puts into an empty
+// profile (every material region of the sketch, each by its interior point)
+// has the given volume; so has the whole sketch as the profile.
+void expectProfileVolume(const std::function<void(qor::sketch::Sketch&)>& draw, double volume)
+{
+    TestPart part;
+    const gp_Ax3 plane = raised(3);
+    const int sketchId = part.sketch(plane, draw);
+    QJsonArray picked;
+    for (const auto& region : part.doc.sketchRegions(*part.doc.feature(sketchId), plane)) {
+        if (region.outer)
+            picked.append(TestPart::region(sketchId, region.interior.x, region.interior.y)[0]);
+    }
+    QJsonObject params = extrude(sketchId, "dist", "10 mm");
+    params["profile"] = picked;
+    for (const int body :
+         {part.body("extrude", params), part.body("extrude", extrude(sketchId, "dist", "10 mm"))}) {
+        ASSERT_TRUE(part.state.bodies.count(body));
+        EXPECT_NEAR(part.volume(body), volume, 0.01);
+    }
+}
+
+} // namespace
+
 // A new extrusion of the regions the window puts into an empty profile (every
 // material region of the sketch, each by its interior point) makes the body
 // the sketch's closed outlines enclose, whatever curves that close no loop
@@ -383,19 +414,63 @@ TEST(Extrude, CurvesThatCloseNoLoopLeaveTheProfileAlone)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TestPart part;
-        const gp_Ax3 plane = raised(3);
-        const int sketchId = part.sketch(plane, c.draw);
-        QJsonArray picked;
-        for (const auto& region : part.doc.sketchRegions(*part.doc.feature(sketchId), plane)) {
-            if (region.outer)
-                picked.append(TestPart::region(sketchId, region.interior.x, region.interior.y)[0]);
+        expectProfileVolume(c.draw, c.volume);
+    }
+}
+
+// Loops that close only where lines cross or where a line's end lies part way
+// along another make the body they enclose, drawn here and as users drew them.
+TEST(Extrude, LoopsClosedWhereLinesCrossOrEndOnAnotherAreProfiles)
+{
+    const struct {
+        const char* name;
+        std::function<void(qor::sketch::Sketch&)> draw;
+        double volume;
+    } cases[] = {
+        {"a # of four lines",
+         [](auto& s) {
+             s.addLineAt(false, 20, -10, 20, 60);
+             s.addLineAt(false, 80, -10, 80, 60);
+             s.addLineAt(false, -10, 0, 110, 0);
+             s.addLineAt(false, -10, 50, 110, 50);
+         },
+         30'000},
+        {"a U standing on a longer line",
+         [](auto& s) {
+             s.addLineAt(false, 0, 0, 100, 0);
+             s.addLineAt(false, 30, 0, 30, 40);
+             s.addLineAt(false, 30, 40, 70, 40);
+             s.addLineAt(false, 70, 40, 70, 0);
+         },
+         16'000},
+        {"a rectangle whose corners overshoot by 1 mm",
+         [](auto& s) {
+             s.addLineAt(false, -1, 0, 101, 0);
+             s.addLineAt(false, 100, -1, 100, 51);
+             s.addLineAt(false, 101, 50, -1, 50);
+             s.addLineAt(false, 0, 51, 0, -1);
+         },
+         50'000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        expectProfileVolume(c.draw, c.volume);
+    }
+    const QDir files(QStringLiteral(QOR_SHARED_FILES "/wave8"));
+    for (const auto& [name, volume] :
+         {std::pair{"raute.qcpart", 30'000.0}, {"u-auf-linie.qcpart", 16'000.0}}) {
+        QFile file(files.filePath(QString::fromLatin1(name)));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::cout << "skipped: " << name << " is not there\n";
+            continue;
         }
-        QJsonObject params = extrude(sketchId, "dist", "10 mm");
-        params["profile"] = picked;
-        const int byRegions = part.body("extrude", params);
-        EXPECT_NEAR(part.volume(byRegions), c.volume, 0.01);
-        const int bySketch = part.body("extrude", extrude(sketchId, "dist", "10 mm"));
-        EXPECT_NEAR(part.volume(bySketch), c.volume, 0.01);
+        SCOPED_TRACE(name);
+        const QJsonObject sketch = QJsonDocument::fromJson(file.readAll())
+                                       .object()["features"]
+                                       .toArray()[0]
+                                       .toObject()["sketch"]
+                                       .toObject();
+        ASSERT_FALSE(sketch.isEmpty());
+        expectProfileVolume([&](auto& s) { s.fromJson(sketch); }, volume);
     }
 }
