@@ -265,8 +265,9 @@ double fuzzyValueOf(Way way)
 }
 
 // One run of the kernel's boolean; none when the kernel failed.
-std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
-                                       const TopTools_ListOfShape& tools, Way way)
+std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation,
+                                             const TopoDS_Shape& body,
+                                             const TopTools_ListOfShape& tools, Way way)
 {
     BRepAlgoAPI_BooleanOperation op;
     op.SetOperation(operation);
@@ -294,6 +295,18 @@ std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS
     if (!op.IsDone())
         return std::nullopt;
     return op.Shape();
+}
+
+// The same; none when the kernel failed or threw, so that the next way is tried.
+std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools, Way way)
+{
+    try {
+        OCC_CATCH_SIGNALS
+        return runKernelBoolean(operation, body, tools, way);
+    } catch (const Standard_Failure&) {
+        return std::nullopt;
+    }
 }
 
 // The volume of the tools' boxes: a bound on what a union can add, measured
@@ -426,10 +439,11 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
     // body refused for its volume or as wrong by the evidence: that tells more.
     QString reason;
     bool volumeReason = false;
+    // A way the kernel fails on goes to the next way as well (seen: boxes
+    // standing on their side and a torus joined to a plate that the usual way
+    // could not fuse).
     for (const Way way : ways) {
         const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
-        if (way == Way::Usual && !result)
-            throw FeatureError(failure);
         if (!result)
             continue;
         const double change = isEmptyShape(*result) ? -shapeVolume(body.shape)
@@ -442,7 +456,22 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
             volumeReason = !refusal->broken;
         }
     }
+    if (reason.isEmpty())
+        throw FeatureError(failure);
     throw FeatureError(failure + QStringLiteral(": ") + reason);
+}
+
+TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& argument,
+                          const TopoDS_Shape& tool, const QString& failure)
+{
+    Body body;
+    body.shape = argument;
+    TopTools_ListOfShape tools;
+    if (operation == BOPAlgo_CUT)
+        addCutTools(tool, tools);
+    else
+        tools.Append(tool);
+    return soundBoolean(operation, body, tools, failure).shape;
 }
 
 namespace {

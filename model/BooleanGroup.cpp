@@ -263,15 +263,8 @@ TopoDS_Shape applyOne(const TopoDS_Shape& shape, const WaitingBoolean& op)
 {
     try {
         OCC_CATCH_SIGNALS
-        Body body;
-        body.shape = shape;
-        TopTools_ListOfShape tools;
-        if (op.cut)
-            addCutTools(op.tool, tools);
-        else
-            tools.Append(op.tool);
         const TopoDS_Shape result
-            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, body, tools, QString()).shape;
+            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, shape, op.tool, QString());
         if (isEmptyShape(result))
             return shape;
         return unifySameDomain(result);

@@ -73,6 +73,10 @@ struct BooleanResult {
 };
 BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
                            const TopTools_ListOfShape& tools, const QString& failure);
+// The same for a shape that need not be a body of the state and one tool,
+// whose members a cut takes as tools of their own (see addCutTools).
+TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& argument,
+                          const TopoDS_Shape& tool, const QString& failure);
 
 // Whether the result a boolean or a merge made of valid inputs passes the
 // kernel's checks, judged where it can differ from them: the faces it made
