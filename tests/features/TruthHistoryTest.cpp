@@ -17,6 +17,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -34,8 +35,12 @@ constexpr int featureCount = 30;
 // a cubic millimetre even for the largest tools.
 constexpr int sampleCells = 40000;
 
-// Seeds from QOR_TRUTH_FIRST on, QOR_TRUTH_SEEDS of them; by default a few
-// short histories, among them seeds whose booleans the kernel once got wrong.
+// Seeds from QOR_TRUTH_FIRST on, QOR_TRUTH_SEEDS of them; by default
+// histories that once went wrong: cones cut by turning a profile that emptied
+// the body (1021 one by one, 2003 grouped), a join that added its tool whole
+// where it overlapped the body (2089), a cut of a turned sphere that took
+// three times what it holds of the body (2146), and a torus join the kernel
+// failed on and nothing tried again (2070).
 std::vector<unsigned> seeds()
 {
     std::vector<unsigned> list;
@@ -44,7 +49,7 @@ std::vector<unsigned> seeds()
     for (int k = 0; k < count; ++k)
         list.push_back(unsigned(first + k));
     if (list.empty())
-        list = {1, 2, 3, 4};
+        list = {1021, 2003, 2070, 2089, 2146};
     return list;
 }
 
@@ -54,7 +59,9 @@ const ModelState& stateAfter(Document& doc, std::size_t index)
 }
 
 // The closed solids of a state as the mass properties measure them, with
-// their signed volumes: a solid turned inside out measures negative.
+// their signed volumes: a solid turned inside out measures negative. The
+// quick rule the mass properties use errs by up to about 1e-6 of a large
+// body's volume; a change that seems wrong is measured again adaptively.
 struct SolidMeasure {
     TopoDS_Shape solid;
     double volume = 0.0;
@@ -63,9 +70,9 @@ struct SolidMeasure {
 
 class Measurer {
 public:
-    const SolidMeasure& of(const TopoDS_Shape& solid)
+    const SolidMeasure& of(const TopoDS_Shape& solid, bool precise)
     {
-        const std::pair key{solid.TShape().get(), int(solid.Orientation())};
+        const std::tuple key{solid.TShape().get(), int(solid.Orientation()), precise};
         if (const auto known = memo_.find(key); known != memo_.end())
             return known->second;
         SolidMeasure measure{solid};
@@ -73,7 +80,10 @@ public:
             measure.closed = measure.closed && BRep_Tool::IsClosed(shell.Current());
         if (measure.closed) {
             GProp_GProps props;
-            BRepGProp::VolumeProperties(solid, props, Standard_True);
+            if (precise)
+                BRepGProp::VolumeProperties(solid, props, 1e-8, Standard_True);
+            else
+                BRepGProp::VolumeProperties(solid, props, Standard_True);
             measure.volume = props.Mass();
         }
         return memo_.emplace(key, measure).first->second;
@@ -119,7 +129,7 @@ private:
         return false;
     }
 
-    std::map<std::pair<const void*, int>, SolidMeasure> memo_;
+    std::map<std::tuple<const void*, int, bool>, SolidMeasure> memo_;
 };
 
 struct StateMeasure {
@@ -129,12 +139,12 @@ struct StateMeasure {
     int open = 0;
 };
 
-StateMeasure measure(const ModelState& state, Measurer& measurer)
+StateMeasure measure(const ModelState& state, Measurer& measurer, bool precise)
 {
     StateMeasure result;
     for (const auto& [id, body] : state.bodies) {
         for (TopExp_Explorer solid(body.shape, TopAbs_SOLID); solid.More(); solid.Next()) {
-            const SolidMeasure& m = measurer.of(solid.Current());
+            const SolidMeasure& m = measurer.of(solid.Current(), precise);
             result.solids.push_back(m);
             result.volume += m.volume;
             result.insideOut += m.volume < 0.0 ? 1 : 0;
@@ -196,6 +206,15 @@ bool soundBoolean(const TruthStep& step, const VolumeEstimate& estimate)
     return overlaps || (!step.cut && (faceContact || !estimate.near));
 }
 
+// With QOR_TRUTH_KEEP naming a folder, a history found wrong is saved there
+// as truth-<seed>.qcpart, to be opened and recomputed by hand.
+void keep(const Document& doc, unsigned seed)
+{
+    const QString folder = qEnvironmentVariable("QOR_TRUTH_KEEP");
+    if (!folder.isEmpty())
+        doc.save(folder + QStringLiteral("/truth-%1.qcpart").arg(seed));
+}
+
 // One history, feature by feature against the oracle; it stops at the first
 // wrong body, on which every later change would be measured.
 void judge(unsigned seed, Tally& tally)
@@ -234,16 +253,21 @@ void judge(unsigned seed, Tally& tally)
                 tally.failures += where(seed, index, step) + ": refused, expected "
                                   + fixed(estimate.change) + " mm³: "
                                   + feature.error.toStdString() + "\n";
+                keep(doc, seed);
             }
             continue;
         }
         ++tally.accepted;
         body.add(step.solid, step.cut);
-        const StateMeasure before = measure(doc.stateBefore(index), measurer);
-        const StateMeasure now = measure(stateAfter(doc, index), measurer);
+        StateMeasure before = measure(doc.stateBefore(index), measurer, false);
+        StateMeasure now = measure(stateAfter(doc, index), measurer, false);
+        const double allowed
+            = 6.0 * estimate.changeError + 4.0 * estimate.cellVolume + 0.05;
+        if (std::abs(now.volume - before.volume - estimate.change) > allowed) {
+            before = measure(doc.stateBefore(index), measurer, true);
+            now = measure(stateAfter(doc, index), measurer, true);
+        }
         const double got = now.volume - before.volume;
-        const double allowed = 6.0 * estimate.changeError + 4.0 * estimate.cellVolume + 0.05
-                               + 1e-7 * before.volume;
         std::string fault;
         if (std::abs(got - estimate.change) > allowed)
             fault = "changed the volume by " + fixed(got);
@@ -258,6 +282,7 @@ void judge(unsigned seed, Tally& tally)
         ++tally.wrong;
         tally.failures += where(seed, index, step) + ": " + fault + ", expected "
                           + fixed(estimate.change) + " ± " + fixed(allowed) + " mm³\n";
+        keep(doc, seed);
         return;
     }
 }
@@ -274,9 +299,9 @@ TEST(TruthHistory, AcceptedBooleansChangeTheVolumeAsThePrimitivesSay)
     const std::vector<unsigned> list = seeds();
     for (const unsigned seed : list)
         judge(seed, tally);
-    std::printf("%zu histories from seed %u: %d booleans, %d accepted, %d sound, %d sound "
+    std::printf("%zu histories, seeds %u to %u: %d booleans, %d accepted, %d sound, %d sound "
                 "refused, %d wrong\n%s",
-                list.size(), list.front(), tally.booleans, tally.accepted, tally.sound,
+                list.size(), list.front(), list.back(), tally.booleans, tally.accepted, tally.sound,
                 tally.refusedSound, tally.wrong, tally.failures.c_str());
     EXPECT_EQ(tally.misplaced, 0);
     EXPECT_EQ(tally.wrong, 0);
