@@ -245,17 +245,16 @@ void judge(unsigned seed, Tally& tally)
             continue;
         }
         ++tally.booleans;
-        const VolumeEstimate estimate
-            = qor::fixtures::estimateChange(body, step.solid, step.cut, seed * 1000u + index,
-                                            sampleCells);
+        const VolumeEstimate estimate = qor::fixtures::estimateChange(
+            body, step.solid, step.cut, seed * 1000u + index, sampleCells);
         const bool sound = soundBoolean(step, estimate);
         tally.sound += sound ? 1 : 0;
         if (!feature.error.isEmpty()) {
             if (sound) {
                 ++tally.refusedSound;
                 tally.failures += where(seed, index, step) + ": refused, expected "
-                                  + fixed(estimate.change) + " mm³: "
-                                  + feature.error.toStdString() + "\n";
+                                  + fixed(estimate.change) + " mm³: " + feature.error.toStdString()
+                                  + "\n";
                 keep(doc, seed);
             }
             continue;
@@ -264,8 +263,7 @@ void judge(unsigned seed, Tally& tally)
         body.add(step.solid, step.cut);
         StateMeasure before = measure(doc.stateBefore(index), measurer, false);
         StateMeasure now = measure(stateAfter(doc, index), measurer, false);
-        const double allowed
-            = 6.0 * estimate.changeError + 4.0 * estimate.cellVolume + 0.05;
+        const double allowed = 6.0 * estimate.changeError + 4.0 * estimate.cellVolume + 0.05;
         if (std::abs(now.volume - before.volume - estimate.change) > allowed / 2.0) {
             before = measure(doc.stateBefore(index), measurer, true);
             now = measure(stateAfter(doc, index), measurer, true);
@@ -361,8 +359,7 @@ std::vector<OracleCase> oracleCases()
          -2.0 * pi * pi * 12 * 25},
         {"cone standing on the top face", cone, false, cone.volume()},
         {"box flush in a corner", solid(K::Box, {10, 10, 0}, 20, 20, 10), true, -4000},
-        {"cylinder half over the side", solid(K::Cylinder, {200, 60, 0}, 5, 10), true,
-         -125 * pi},
+        {"cylinder half over the side", solid(K::Cylinder, {200, 60, 0}, 5, 10), true, -125 * pi},
     };
 }
 
