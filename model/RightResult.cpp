@@ -36,7 +36,7 @@ namespace {
 // 0.5 mm steps modelling works in.
 constexpr double sampleDepth = 0.01;
 // How many points each side (tools, body) may sample, and per face.
-constexpr std::size_t pointsEach = 24;
+constexpr std::size_t pointsEach = 12;
 constexpr std::size_t pointsPerFace = 3;
 // Result solids compared pairwise for shared material, at most, and the
 // points each of them offers the others.
