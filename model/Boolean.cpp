@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -239,6 +240,8 @@ enum class Way {
 constexpr Way ways[] = {Way::Usual,       Way::OnCopies,    Way::Fuzzy,
                         Way::OnGeometryCopies, Way::FineFuzzy, Way::CoarseFuzzy,
                         Way::SplineTools, Way::LargerTools};
+
+constexpr double laterWaysSeconds = 10.0;
 
 TopoDS_Shape topologyCopy(const TopoDS_Shape& shape)
 {
@@ -457,8 +460,15 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
     bool volumeReason = false;
     // A way the kernel fails on goes to the next way as well (seen: boxes
     // standing on their side and a torus joined to a plate that the usual way
-    // could not fuse).
+    // could not fuse). The ways after the fuzzy one start only while the
+    // boolean has used less than laterWaysSeconds of CPU: a big cut that took
+    // the kernel most of a minute and gave a wrong body is refused rather
+    // than run five more times.
+    const std::clock_t start = std::clock();
     for (const Way way : ways) {
+        const double spent = double(std::clock() - start) / CLOCKS_PER_SEC;
+        if (way > Way::Fuzzy && spent > laterWaysSeconds)
+            break;
         const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
         if (!result)
             continue;
