@@ -237,9 +237,8 @@ enum class Way {
     SplineTools,
     LargerTools
 };
-constexpr Way ways[] = {Way::Usual,       Way::OnCopies,    Way::Fuzzy,
-                        Way::OnGeometryCopies, Way::FineFuzzy, Way::CoarseFuzzy,
-                        Way::SplineTools, Way::LargerTools};
+constexpr Way ways[] = {Way::Usual,     Way::OnCopies,    Way::Fuzzy,       Way::OnGeometryCopies,
+                        Way::FineFuzzy, Way::CoarseFuzzy, Way::SplineTools, Way::LargerTools};
 
 constexpr double laterWaysSeconds = 10.0;
 
@@ -282,8 +281,7 @@ double fuzzyValueOf(Way way)
 }
 
 // One run of the kernel's boolean; none when the kernel failed.
-std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation,
-                                             const TopoDS_Shape& body,
+std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                              const TopTools_ListOfShape& tools, Way way)
 {
     BRepAlgoAPI_BooleanOperation op;
@@ -416,7 +414,8 @@ std::optional<Refusal> refusalOf(BOPAlgo_Operation operation, const Body& body,
     inputs.Prepend(body.shape);
     const ChangedFaces changed = changedFaces(result, inputs);
     const bool empty = isEmptyShape(result);
-    const VolumeMove move = empty ? VolumeMove::Allowed : volumeMove(operation, body, tools, change);
+    const VolumeMove move
+        = empty ? VolumeMove::Allowed : volumeMove(operation, body, tools, change);
     const bool whole = empty || wholeWhereChanged(changed, result);
     std::optional<WrongResult> wrong;
     if (whole && move == VolumeMove::Allowed) {
@@ -472,8 +471,8 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
         const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
         if (!result)
             continue;
-        const double change = isEmptyShape(*result) ? -shapeVolume(body.shape)
-                                                    : volumeChange(body.shape, *result);
+        const double change
+            = isEmptyShape(*result) ? -shapeVolume(body.shape) : volumeChange(body.shape, *result);
         const std::optional<Refusal> refusal = refusalOf(operation, body, tools, *result, change);
         if (!refusal)
             return {*result, change};
