@@ -1,0 +1,400 @@
+#include "model/Document.h"
+#include "model/ExecContext.h"
+#include "tests/fixtures/TruthHistories.h"
+
+#include <BRepBndLib.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
+#include <BRepGProp.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <numbers>
+#include <random>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+using namespace qor::model;
+using qor::fixtures::TruthBody;
+using qor::fixtures::TruthHistory;
+using qor::fixtures::TruthSolid;
+using qor::fixtures::TruthStep;
+using qor::fixtures::VolumeEstimate;
+
+namespace {
+
+constexpr int featureCount = 30;
+// Cells sampled per boolean: the standard error of the estimate stays within
+// about 0.2 % of the change for most tools, and the sampling costs a fraction
+// of the kernel's time.
+constexpr int sampleCells = 120000;
+
+// Seeds from QOR_TRUTH_FIRST on, QOR_TRUTH_SEEDS of them; by default
+// histories that once went wrong: cones cut by turning a profile that emptied
+// the body (1021 one by one, 2003 grouped), a join that added its tool whole
+// where it overlapped the body (2089), a cut of a turned sphere that took
+// three times what it holds of the body (2146), and a torus join the kernel
+// failed on and nothing tried again (2070).
+std::vector<unsigned> seeds()
+{
+    std::vector<unsigned> list;
+    const int first = qEnvironmentVariableIntValue("QOR_TRUTH_FIRST");
+    const int count = qEnvironmentVariableIntValue("QOR_TRUTH_SEEDS");
+    for (int k = 0; k < count; ++k)
+        list.push_back(unsigned(first + k));
+    if (list.empty())
+        list = {1021, 2003, 2070, 2089, 2146};
+    return list;
+}
+
+const ModelState& stateAfter(Document& doc, std::size_t index)
+{
+    return index + 1 < doc.features.size() ? doc.stateBefore(index + 1) : doc.current;
+}
+
+// The closed solids of a state as the mass properties measure them, with
+// their signed volumes: a solid turned inside out measures negative. The
+// quick rule the mass properties use misjudges bodies with tori and cones by
+// up to about 1e-4 of their volume; a change not clearly right is measured
+// again adaptively.
+struct SolidMeasure {
+    TopoDS_Shape solid;
+    double volume = 0.0;
+    bool closed = true;
+};
+
+class Measurer {
+public:
+    const SolidMeasure& of(const TopoDS_Shape& solid, bool precise)
+    {
+        const std::tuple key{solid.TShape().get(), int(solid.Orientation()), precise};
+        if (const auto known = memo_.find(key); known != memo_.end())
+            return known->second;
+        SolidMeasure measure{solid};
+        for (TopExp_Explorer shell(solid, TopAbs_SHELL); shell.More(); shell.Next())
+            measure.closed = measure.closed && BRep_Tool::IsClosed(shell.Current());
+        if (measure.closed) {
+            GProp_GProps props;
+            if (precise)
+                BRepGProp::VolumeProperties(solid, props, 1e-8, Standard_True);
+            else
+                BRepGProp::VolumeProperties(solid, props, Standard_True);
+            measure.volume = props.Mass();
+        }
+        return memo_.emplace(key, measure).first->second;
+    }
+
+    // Whether two solids of the state share inner points: a few points at
+    // random in each pair's common box, classified in both.
+    bool overlapping(const std::vector<SolidMeasure>& solids, unsigned seed)
+    {
+        std::mt19937 random(seed);
+        for (std::size_t i = 0; i < solids.size(); ++i) {
+            for (std::size_t j = i + 1; j < solids.size(); ++j) {
+                if (overlap(solids[i].solid, solids[j].solid, random))
+                    return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    bool overlap(const TopoDS_Shape& first, const TopoDS_Shape& second, std::mt19937& random)
+    {
+        Bnd_Box a;
+        Bnd_Box b;
+        BRepBndLib::Add(first, a);
+        BRepBndLib::Add(second, b);
+        if (a.IsOut(b))
+            return false;
+        double ax0, ay0, az0, ax1, ay1, az1, bx0, by0, bz0, bx1, by1, bz1;
+        a.Get(ax0, ay0, az0, ax1, ay1, az1);
+        b.Get(bx0, by0, bz0, bx1, by1, bz1);
+        const double lo[3] = {std::max(ax0, bx0), std::max(ay0, by0), std::max(az0, bz0)};
+        const double hi[3] = {std::min(ax1, bx1), std::min(ay1, by1), std::min(az1, bz1)};
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        for (int k = 0; k < 64; ++k) {
+            const gp_Pnt p(lo[0] + (hi[0] - lo[0]) * unit(random),
+                           lo[1] + (hi[1] - lo[1]) * unit(random),
+                           lo[2] + (hi[2] - lo[2]) * unit(random));
+            if (BRepClass3d_SolidClassifier(first, p, 1e-7).State() == TopAbs_IN
+                && BRepClass3d_SolidClassifier(second, p, 1e-7).State() == TopAbs_IN)
+                return true;
+        }
+        return false;
+    }
+
+    std::map<std::tuple<const void*, int, bool>, SolidMeasure> memo_;
+};
+
+struct StateMeasure {
+    double volume = 0.0;
+    std::vector<SolidMeasure> solids;
+    int insideOut = 0;
+    int open = 0;
+};
+
+StateMeasure measure(const ModelState& state, Measurer& measurer, bool precise)
+{
+    StateMeasure result;
+    for (const auto& [id, body] : state.bodies) {
+        for (TopExp_Explorer solid(body.shape, TopAbs_SOLID); solid.More(); solid.Next()) {
+            const SolidMeasure& m = measurer.of(solid.Current(), precise);
+            result.solids.push_back(m);
+            result.volume += m.volume;
+            result.insideOut += m.volume < 0.0 ? 1 : 0;
+            result.open += m.closed ? 0 : 1;
+        }
+    }
+    return result;
+}
+
+struct Tally {
+    int booleans = 0;
+    int accepted = 0;
+    int sound = 0;
+    int refusedSound = 0;
+    int wrong = 0;
+    int misplaced = 0; // tools the program built other than the generator meant
+    std::string failures;
+};
+
+std::string where(unsigned seed, std::size_t index, const TruthStep& step)
+{
+    return "seed " + std::to_string(seed) + " feature " + std::to_string(index) + " ("
+           + step.solid.name() + (step.cut ? " cut" : " join") + ")";
+}
+
+// Whether the program built the tool the oracle judges by: its volume, centre
+// and box (measured tightly), within what rounding explains.
+bool sameTool(const TopoDS_Shape& tool, const TruthSolid& solid)
+{
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(tool, props);
+    const gp_XYZ centre = props.CentreOfMass().XYZ();
+    const double volume = solid.volume();
+    Bnd_Box box;
+    BRepBndLib::AddOptimal(tool, box, Standard_False, Standard_False);
+    double got[6];
+    box.Get(got[0], got[1], got[2], got[3], got[4], got[5]);
+    const std::array<double, 6> want = solid.bounds();
+    bool same = std::abs(std::abs(props.Mass()) - volume) <= 1e-6 * volume + 1e-6
+                && (centre - solid.centroid()).Modulus() < 1e-5 * (1.0 + std::cbrt(volume));
+    for (std::size_t i = 0; i < 6; ++i)
+        same = same && std::abs(got[i] - want[i]) < 1e-3;
+    return same;
+}
+
+std::string fixed(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+// A join or cut the oracle calls sound: the tool overlaps the body by a real
+// volume, or, joined, meets it over a face or keeps clear of it.
+bool soundBoolean(const TruthStep& step, const VolumeEstimate& estimate)
+{
+    const bool overlaps = estimate.overlap > 6.0 * estimate.overlapError + 0.01;
+    const bool faceContact = estimate.contact > 0.5 * qor::fixtures::contactReach;
+    return overlaps || (!step.cut && (faceContact || !estimate.near));
+}
+
+// With QOR_TRUTH_KEEP naming a folder, a history found wrong is saved there
+// as truth-<seed>.qcpart, to be opened and recomputed by hand.
+void keep(const Document& doc, unsigned seed)
+{
+    const QString folder = qEnvironmentVariable("QOR_TRUTH_KEEP");
+    if (!folder.isEmpty())
+        doc.save(folder + QStringLiteral("/truth-%1.qcpart").arg(seed));
+}
+
+// One history, feature by feature against the oracle; it stops at the first
+// wrong body, on which every later change would be measured.
+void judge(unsigned seed, Tally& tally)
+{
+    Document doc;
+    doc.groupBooleans = seed % 2 == 0;
+    TruthHistory history(seed);
+    history.build(doc, featureCount);
+    doc.recompute();
+    Measurer measurer;
+    TruthBody body;
+    for (const TruthStep& step : history.steps()) {
+        const auto index = std::size_t(step.featureIndex);
+        const Feature& feature = *doc.features[index];
+        const ModelState& after = stateAfter(doc, index);
+        const auto tool = after.tools.find(feature.id);
+        if (feature.error.isEmpty() && tool != after.tools.end()
+            && !sameTool(tool->second.shape, step.solid)) {
+            ++tally.misplaced;
+            tally.failures += where(seed, index, step) + ": the tool is not the one drawn\n";
+            return;
+        }
+        if (index == 0) {
+            body.add(step.solid, false);
+            continue;
+        }
+        ++tally.booleans;
+        const VolumeEstimate estimate = qor::fixtures::estimateChange(
+            body, step.solid, step.cut, seed * 1000u + index, sampleCells);
+        const bool sound = soundBoolean(step, estimate);
+        tally.sound += sound ? 1 : 0;
+        if (!feature.error.isEmpty()) {
+            if (sound) {
+                ++tally.refusedSound;
+                tally.failures += where(seed, index, step) + ": refused, expected "
+                                  + fixed(estimate.change) + " mm³: " + feature.error.toStdString()
+                                  + "\n";
+                keep(doc, seed);
+            }
+            continue;
+        }
+        ++tally.accepted;
+        body.add(step.solid, step.cut);
+        StateMeasure before = measure(doc.stateBefore(index), measurer, false);
+        StateMeasure now = measure(stateAfter(doc, index), measurer, false);
+        const double allowed = 6.0 * estimate.changeError + 4.0 * estimate.cellVolume + 0.05;
+        if (std::abs(now.volume - before.volume - estimate.change) > allowed / 2.0) {
+            before = measure(doc.stateBefore(index), measurer, true);
+            now = measure(stateAfter(doc, index), measurer, true);
+        }
+        const double got = now.volume - before.volume;
+        std::string fault;
+        if (std::abs(got - estimate.change) > allowed)
+            fault = "wrong volume";
+        else if (now.insideOut > 0)
+            fault = "a solid inside out";
+        else if (now.open > 0)
+            fault = "an open solid";
+        else if (now.solids.size() > 1 && measurer.overlapping(now.solids, seed + index))
+            fault = "overlapping solids";
+        if (fault.empty())
+            continue;
+        ++tally.wrong;
+        tally.failures += where(seed, index, step) + ": " + fault + ", changed the volume by "
+                          + fixed(got) + " mm³, expected " + fixed(estimate.change) + " ± "
+                          + fixed(allowed) + "\n";
+        keep(doc, seed);
+        return;
+    }
+}
+
+} // namespace
+
+// Random histories of joins and cuts of boxes, cylinders, spheres, tori and
+// cones on a plate's planes, grouped for even seeds and one by one for odd
+// ones: each accepted boolean changes the volume as the primitives say, and
+// next to none of the sound ones is refused.
+TEST(TruthHistory, AcceptedBooleansChangeTheVolumeAsThePrimitivesSay)
+{
+    Tally tally;
+    const std::vector<unsigned> list = seeds();
+    for (const unsigned seed : list)
+        judge(seed, tally);
+    std::printf("%zu histories, seeds %u to %u: %d booleans, %d accepted, %d sound, %d sound "
+                "refused, %d wrong\n%s",
+                list.size(), list.front(), list.back(), tally.booleans, tally.accepted, tally.sound,
+                tally.refusedSound, tally.wrong, tally.failures.c_str());
+    EXPECT_EQ(tally.misplaced, 0);
+    EXPECT_EQ(tally.wrong, 0);
+    EXPECT_LE(500 * tally.refusedSound, tally.sound);
+    // The generator makes sound booleans most of the time, or it tests nothing.
+    EXPECT_GT(tally.sound, tally.booleans / 2);
+}
+
+namespace {
+
+TruthSolid solid(TruthSolid::Kind kind, gp_XYZ origin, double a, double b = 0.0, double c = 0.0)
+{
+    TruthSolid s;
+    s.kind = kind;
+    s.origin = origin;
+    s.a = a;
+    s.b = b;
+    s.c = c;
+    return s;
+}
+
+// The frame turned by 30 degrees about X, as a turned work plane carries it.
+TruthSolid turned(TruthSolid s)
+{
+    const double angle = std::numbers::pi / 6.0;
+    s.yAxis = {0, std::cos(angle), std::sin(angle)};
+    s.normal = {0, -std::sin(angle), std::cos(angle)};
+    return s;
+}
+
+struct OracleCase {
+    const char* name;
+    TruthSolid tool;
+    bool cut;
+    double exact; // the change of a 200 × 120 × 10 plate (or of nothing)
+    bool onPlate = true;
+};
+
+std::vector<OracleCase> oracleCases()
+{
+    using K = TruthSolid::Kind;
+    constexpr double pi = std::numbers::pi;
+    const TruthSolid cone = solid(K::Cone, {60, 40, 10}, 6, 2, 9);
+    const TruthSolid frustum = turned(cone);
+    return {
+        {"box alone", turned(solid(K::Box, {5, 5, 5}, 10, 20, 30)), false, 6000, false},
+        {"cylinder alone", turned(solid(K::Cylinder, {0, 0, 0}, 4, 12)), false, pi * 192, false},
+        {"torus alone", turned(solid(K::Torus, {0, 0, 0}, 10, 3)), false, 180 * pi * pi, false},
+        {"frustum alone", frustum, false, frustum.volume(), false},
+        {"sphere equator on the top face", solid(K::Sphere, {50, 50, 10}, 7), true,
+         -2.0 / 3.0 * pi * 343},
+        {"torus touching both faces", solid(K::Torus, {100, 60, 5}, 12, 5), true,
+         -2.0 * pi * pi * 12 * 25},
+        {"cone standing on the top face", cone, false, cone.volume()},
+        {"box flush in a corner", solid(K::Box, {10, 10, 0}, 20, 20, 10), true, -4000},
+        {"cylinder half over the side", solid(K::Cylinder, {200, 60, 0}, 5, 10), true, -125 * pi},
+    };
+}
+
+} // namespace
+
+// The oracle's estimates, checked where the answer is known exactly: each kind
+// of primitive, turned or not, alone or against the plate on its faces, lies
+// within a few of its stated standard errors, which are small; and repeated
+// estimates scatter as much as the stated error says.
+TEST(TruthOracle, EstimatesKnownChangesWithinTheirStatedError)
+{
+    TruthBody plate;
+    plate.add(solid(TruthSolid::Kind::Box, {100, 60, 0}, 200, 120, 10), false);
+    const TruthBody nothing;
+    for (const OracleCase& c : oracleCases()) {
+        SCOPED_TRACE(c.name);
+        const TruthBody& body = c.onPlate ? plate : nothing;
+        const VolumeEstimate estimate
+            = qor::fixtures::estimateChange(body, c.tool, c.cut, 7, sampleCells);
+        EXPECT_NEAR(estimate.change, c.exact, 5.0 * estimate.changeError + 1e-9);
+        EXPECT_LT(estimate.changeError, 2e-3 * std::abs(c.exact));
+    }
+    const OracleCase sphere = oracleCases()[4];
+    double sum = 0.0;
+    double squares = 0.0;
+    double stated = 0.0;
+    constexpr int runs = 24;
+    for (int k = 0; k < runs; ++k) {
+        const VolumeEstimate e
+            = qor::fixtures::estimateChange(plate, sphere.tool, true, 100u + unsigned(k), 20000);
+        sum += e.change;
+        squares += e.change * e.change;
+        stated += e.changeError / runs;
+    }
+    const double scatter = std::sqrt((squares - sum * sum / runs) / (runs - 1));
+    EXPECT_GT(scatter, stated / 2.0);
+    EXPECT_LT(scatter, stated * 2.0);
+}
