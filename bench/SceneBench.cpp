@@ -1,8 +1,11 @@
 #include "app/MainWindow.h"
+#include "io/Import.h"
+#include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/InstancedAssembly.h"
+#include "tests/fixtures/StlFixtures.h"
 #include "ui/theme/Theme.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -120,6 +123,41 @@ void orbitStep(benchmark::State& state)
     }
 }
 
+// Showing a body read from an STL file: state.range(0) perforated plates (2,220 triangles
+// each) side by side in one file, creased and shaded in one frame.
+void showMeshBody(benchmark::State& state)
+{
+    View view;
+    const std::vector<qor::fixtures::Triangle> plate
+        = qor::fixtures::meshedTriangles(qor::fixtures::perforatedPlate(), 0.002);
+    std::vector<qor::fixtures::Triangle> triangles;
+    // Off the round millimetres: the kernel's reader takes a binary file for text when its
+    // first 134 bytes are all below 127, as a blank header, a round count and round
+    // coordinates can be.
+    for (int i = 0; i < state.range(0); ++i) {
+        const auto copy = qor::fixtures::moved(plate, 0.3f + float(90 * (i % 10)),
+                                               0.3f + float(50 * (i / 10)), 0.3f);
+        triangles.insert(triangles.end(), copy.begin(), copy.end());
+    }
+    QFile file(view.folder.filePath(QStringLiteral("teil.stl")));
+    file.open(QIODevice::WriteOnly);
+    file.write(qor::fixtures::binaryStl(triangles, std::uint32_t(triangles.size())));
+    file.close();
+    const qor::io::ImportResult read = qor::io::readInThisProcess(file.fileName(), {}, {});
+    view.controller.document->addFeature(
+        QStringLiteral("import"),
+        {{"file", file.fileName()}, {"brep", qor::io::shapeToBase64(read.bodies.front().shape)}});
+    view.controller.recompute();
+    for (auto _ : state) {
+        Scene scene(&view.viewer, &view.controller);
+        view.showAll(scene);
+        state.PauseTiming();
+        view.clear();
+        state.ResumeTiming();
+    }
+    state.counters["triangles"] = double(triangles.size());
+}
+
 double peakRssMB()
 {
     rusage usage{};
@@ -205,6 +243,7 @@ BENCHMARK(openInstancedAssembly)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillis
 BENCHMARK(orbitInstancedAssembly)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(firstFrameAfterLoading)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(rebuildAfterOneBodyChanged)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(showMeshBody)->Arg(1)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(orbitStep)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 // The application lives on main's stack: as a function-local static it would outlive the

@@ -22,9 +22,12 @@ std::map<int, std::vector<TopoDS_Edge>> resolveFilletEdges(const ExecContext& co
         const TopAbs_ShapeEnum type = shape.ShapeType();
         if (type != TopAbs_EDGE && type != TopAbs_FACE)
             continue;
-        // A seam edge is met twice on its face and stays twice.
+        // A seam edge is met twice on its face and stays twice. A face without
+        // edges (one of a body read from a mesh file) still names its body, for
+        // the feature to say why it cannot work on it.
+        std::vector<TopoDS_Edge>& edges = edgesByBody[bodyId];
         for (TopExp_Explorer e(shape, TopAbs_EDGE); e.More(); e.Next())
-            edgesByBody[bodyId].push_back(TopoDS::Edge(e.Current()));
+            edges.push_back(TopoDS::Edge(e.Current()));
     }
     if (edgesByBody.empty())
         throw FeatureError(QStringLiteral("Keine Kanten ausgewählt"));

@@ -96,6 +96,8 @@ void execDraft(ExecContext& context)
 
     const QString faceFailure = QStringLiteral("Formschräge für eine Fläche nicht möglich");
     for (const auto& [bodyId, faces] : facesByBody) {
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Formschräge nicht möglich"),
+                       QStringLiteral("hat keine Flächen, die sich neigen lassen"));
         BRepOffsetAPI_DraftAngle draft(context.state.bodies.at(bodyId).shape);
         for (const TopoDS_Shape& shape : faces) {
             const TopoDS_Face face = TopoDS::Face(shape);
@@ -117,6 +119,8 @@ void execOffsetFaces(ExecContext& context)
         throw FeatureError(QStringLiteral("Abstand darf nicht 0 sein"));
 
     for (const auto& [bodyId, faces] : facesByBody) {
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Fläche versetzen nicht möglich"),
+                       QStringLiteral("hat keine Flächen, die sich versetzen lassen"));
         const TopoDS_Shape& body = context.state.bodies.at(bodyId).shape;
         context.setBody(bodyId, allPlanar(faces) ? offsetPlanarFaces(body, faces, distance)
                                                  : offsetCurvedFaces(body, faces, distance));
@@ -133,6 +137,8 @@ void execDeleteFaces(ExecContext& context)
     const QString failure = QStringLiteral(
         "Flächen können nicht gelöscht werden – die Nachbarflächen lassen sich nicht schließen");
     for (const auto& [bodyId, faces] : facesByBody) {
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Flächen löschen nicht möglich"),
+                       QStringLiteral("hat keine Flächen, die sich löschen lassen"));
         TopTools_ListOfShape removed;
         for (const TopoDS_Shape& face : faces)
             removed.Append(face);

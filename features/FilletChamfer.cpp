@@ -43,6 +43,8 @@ void execFillet(ExecContext& context)
         throw FeatureError(QStringLiteral("Endradius muss größer als 0 sein"));
 
     for (const auto& [bodyId, edges] : resolveFilletEdges(context, QStringLiteral("edges"))) {
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Verrundung nicht möglich"),
+                       QStringLiteral("hat keine Kanten, die sich verrunden lassen"));
         BRepFilletAPI_MakeFillet fillet(context.state.bodies.at(bodyId).shape, ChFi3d_Rational);
         for (const TopoDS_Edge& edge : distinctEdges(edges)) {
             if (variable)
@@ -72,6 +74,8 @@ void execChamfer(ExecContext& context)
         = byAngle ? context.angle(QStringLiteral("angle")) * std::numbers::pi / 180.0 : 0.0;
 
     for (const auto& [bodyId, edges] : edgesByBody) {
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Fase nicht möglich"),
+                       QStringLiteral("hat keine Kanten, die sich anfasen lassen"));
         const TopoDS_Shape& body = context.state.bodies.at(bodyId).shape;
         TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
         TopExp::MapShapesAndAncestors(body, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);

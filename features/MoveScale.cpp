@@ -2,6 +2,7 @@
 
 #include "features/BodyEditing.h"
 #include "features/ShapeOps.h"
+#include "io/MeshFaces.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
@@ -52,6 +53,8 @@ TopoDS_Shape scaledPerAxis(const TopoDS_Shape& shape, double fx, double fy, doub
     gtrsf.SetTranslationPart(
         gp_XYZ((1.0 - fx) * centre.X(), (1.0 - fy) * centre.Y(), (1.0 - fz) * centre.Z()));
     gtrsf.SetForm();
+    if (io::isMeshOnly(shape))
+        return io::transformedMesh(shape, gtrsf);
     BRepBuilderAPI_GTransform transform(shape, gtrsf, Standard_True);
     if (!transform.IsDone())
         throw FeatureError(QStringLiteral("Ungleichmäßiges Skalieren nicht möglich"));

@@ -3,6 +3,7 @@
 #include "expr/Format.h"
 #include "features/BodyEditing.h"
 #include "features/ShapeOps.h"
+#include "io/MeshFaces.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 #include "sketch/Plane.h"
@@ -270,7 +271,9 @@ void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
             copies.push_back(movedCopy(original, trsf));
         if (join) {
             copies.insert(copies.begin(), original);
-            context.setBody(id, fuseAll(copies));
+            // Triangles cannot be united: a body read from a mesh file takes
+            // its copies in as they lie.
+            context.setBody(id, io::isMeshOnly(original) ? compoundOf(copies) : fuseAll(copies));
         } else {
             for (const TopoDS_Shape& copy : copies)
                 addNewBody(context, copy);

@@ -1,6 +1,7 @@
 #include "features/Rib.h"
 
 #include "features/ShapeOps.h"
+#include "io/MeshFaces.h"
 #include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
@@ -128,9 +129,15 @@ void execRib(ExecContext& context)
         throw FeatureError(QStringLiteral("Dicke muss größer als 0 sein"));
 
     std::vector<int> bodies = resolveTargetBodies(context, QStringLiteral("targets"));
+    for (const int id : bodies)
+        refuseMeshBody(context.state, id, QStringLiteral("Rippe nicht möglich"),
+                       QStringLiteral("nimmt keine Rippe auf"));
     if (bodies.empty()) {
-        for (const auto& [id, body] : context.state.bodies)
-            bodies.push_back(id);
+        // Bodies read from mesh files take no rib; the rib looks for another.
+        for (const auto& [id, body] : context.state.bodies) {
+            if (!io::isMeshOnly(body.shape))
+                bodies.push_back(id);
+        }
     }
     if (bodies.empty())
         throw FeatureError(

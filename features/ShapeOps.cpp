@@ -1,5 +1,6 @@
 #include "features/ShapeOps.h"
 
+#include "io/MeshFaces.h"
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Surface.hxx>
@@ -12,6 +13,7 @@
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
+#include <gp_GTrsf.hxx>
 #include <gp_Pln.hxx>
 
 #include <algorithm>
@@ -26,6 +28,8 @@ TopoDS_Shape makePrism(const TopoDS_Shape& profile, const gp_Vec& vector)
 
 TopoDS_Shape transformShape(const TopoDS_Shape& shape, const gp_Trsf& trsf)
 {
+    if (io::isMeshOnly(shape))
+        return io::transformedMesh(shape, gp_GTrsf(trsf));
     return BRepBuilderAPI_Transform(shape, trsf, true).Shape();
 }
 

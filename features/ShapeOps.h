@@ -15,7 +15,8 @@ namespace qor::model {
 // The profile swept along the vector (copied, canonized).
 TopoDS_Shape makePrism(const TopoDS_Shape& profile, const gp_Vec& vector);
 
-// A moved copy of the shape.
+// A moved copy of the shape; a body of triangles only (read from a mesh file)
+// has its triangles moved.
 TopoDS_Shape transformShape(const TopoDS_Shape& shape, const gp_Trsf& trsf);
 
 // One shape uniting all: null for none, the shape itself for one, otherwise one

@@ -128,6 +128,8 @@ void execShell(ExecContext& context)
 
     const double offset = outward ? t : -t;
     for (const int id : bodies) {
+        refuseMeshBody(context.state, id, QStringLiteral("Schale nicht möglich"),
+                       QStringLiteral("lässt sich nicht aushöhlen"));
         const TopoDS_Shape& body = context.state.bodies.at(id).shape;
         const auto faces = openings.find(id);
         context.setBody(id, faces == openings.end() ? closedShell(body, offset)
@@ -150,6 +152,8 @@ void execThicken(ExecContext& context)
     std::map<int, std::vector<TopoDS_Shape>> solidsByBody;
     std::vector<TopoDS_Shape> allSolids;
     for (const auto& [bodyId, faces] : facesByBody) {
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Aufdicken nicht möglich"),
+                       QStringLiteral("hat keine Flächen, die sich aufdicken lassen"));
         for (const TopoDS_Shape& face : faces) {
             solidsByBody[bodyId].push_back(thickenFace(face, t, symmetric));
             allSolids.push_back(solidsByBody[bodyId].back());

@@ -62,6 +62,8 @@ void execSplit(ExecContext& context)
         = BRepBuilderAPI_MakeFace(gp_Pln(plane), -100000.0, 100000.0, -100000.0, 100000.0).Face();
 
     for (const int id : bodies) {
+        refuseMeshBody(context.state, id, QStringLiteral("Teilen fehlgeschlagen"),
+                       QStringLiteral("lässt sich nicht teilen"));
         const TopoDS_Shape body = context.state.bodies.at(id).shape;
         const std::vector<TopoDS_Shape> pieces = splitPieces(body, cutter);
         // Compared with the solids the body had: a body of two separate solids
@@ -87,13 +89,16 @@ void execCombine(ExecContext& context)
     if (tools.empty())
         throw FeatureError(QStringLiteral("Werkzeugkörper auswählen"));
 
+    const QString op = context.stringParam(QStringLiteral("op"));
+    refuseMeshBody(context.state, target, booleanFailure(op), meshBooleanRefusal());
     std::vector<TopoDS_Shape> toolShapes;
-    for (const int id : tools)
+    for (const int id : tools) {
+        refuseMeshBody(context.state, id, booleanFailure(op), meshBooleanRefusal());
         toolShapes.push_back(context.state.bodies.at(id).shape);
+    }
 
     const TopoDS_Shape result
-        = combined(context.state.bodies.at(target).shape, compoundOf(toolShapes),
-                   context.stringParam(QStringLiteral("op")));
+        = combined(context.state.bodies.at(target).shape, compoundOf(toolShapes), op);
     context.setBody(target, outwardOriented(unifySameDomain(result)));
     if (!context.boolParam(QStringLiteral("keepTools"))) {
         for (const int id : tools)

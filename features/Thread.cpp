@@ -183,6 +183,8 @@ void execThread(ExecContext& context)
     for (const QJsonValue& reference : faces) {
         int bodyId = 0;
         const TopoDS_Shape face = resolveReference(context.state, reference.toObject(), &bodyId);
+        refuseMeshBody(context.state, bodyId, QStringLiteral("Gewinde nicht möglich"),
+                       QStringLiteral("hat keine zylindrischen Flächen"));
         const FaceThread t = threadOnFace(context, face);
         const bool through = t.internal && std::abs(t.length - t.fullLength) < 1e-6;
         const double minor

@@ -82,6 +82,23 @@ bool cornersOf(const Handle(Poly_Triangulation)& tri, int t, int& n1, int& n2, i
     return isNode(n1) && isNode(n2) && isNode(n3);
 }
 
+// Whether the transformation mirrors, measured on the images of the axes: the
+// kernel keeps a scale apart from the matrix for some forms, so the matrix's
+// own determinant does not tell.
+bool turnsOver(const gp_GTrsf& trsf)
+{
+    const auto image = [&trsf](double x, double y, double z) {
+        gp_XYZ p(x, y, z);
+        trsf.Transforms(p);
+        return p;
+    };
+    const gp_XYZ origin = image(0.0, 0.0, 0.0);
+    const gp_XYZ x = image(1.0, 0.0, 0.0) - origin;
+    const gp_XYZ y = image(0.0, 1.0, 0.0) - origin;
+    const gp_XYZ z = image(0.0, 0.0, 1.0) - origin;
+    return x.Dot(y.Crossed(z)) < 0.0;
+}
+
 } // namespace
 
 bool mirrors(const gp_Trsf& placement)
@@ -535,6 +552,37 @@ bool closedInModel(const TopoDS_Shape& shape)
             return false;
     }
     return true;
+}
+
+TopoDS_Shape transformedMesh(const TopoDS_Shape& shape, const gp_GTrsf& transformation)
+{
+    BRep_Builder builder;
+    TopoDS_Compound compound;
+    builder.MakeCompound(compound);
+    forEachTriangulation(shape, [&](const TopoDS_Face& face, const Handle(Poly_Triangulation)& tri,
+                                    const gp_Trsf& placement) {
+        gp_GTrsf nodeTrsf = transformation;
+        nodeTrsf.Multiply(gp_GTrsf(placement));
+        Handle(Poly_Triangulation) moved
+            = new Poly_Triangulation(tri->NbNodes(), tri->NbTriangles(), false);
+        for (int i = 1; i <= tri->NbNodes(); ++i) {
+            gp_XYZ node = tri->Node(i).XYZ();
+            nodeTrsf.Transforms(node);
+            moved->SetNode(i, gp_Pnt(node));
+        }
+        const bool turned = turnsOver(nodeTrsf);
+        for (int t = 1; t <= tri->NbTriangles(); ++t) {
+            int a = 0, b = 0, c = 0;
+            tri->Triangle(t).Get(a, b, c);
+            moved->SetTriangle(t, turned ? Poly_Triangle(a, c, b) : Poly_Triangle(a, b, c));
+        }
+        moved->Deflection(tri->Deflection());
+        TopoDS_Face copy;
+        builder.MakeFace(copy, moved);
+        copy.Orientation(face.Orientation());
+        builder.Add(compound, copy);
+    });
+    return compound;
 }
 
 bool isMeshOnly(const TopoDS_Shape& shape)

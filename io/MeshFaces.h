@@ -2,6 +2,7 @@
 
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_GTrsf.hxx>
 #include <gp_Pnt.hxx>
 #include <gp_Trsf.hxx>
 
@@ -98,6 +99,14 @@ double meshVolume(const TopoDS_Shape& shape);
 // True when the shape has faces, every one of them in a shell, and every shell
 // closed: a body whose mesh should have no edge of one triangle only.
 bool closedInModel(const TopoDS_Shape& shape);
+
+// A compound of copies of the shape's triangulated faces, each face's nodes
+// moved by the transformation (its placement built in) into a new
+// triangulation of the same triangles. A transformation that mirrors turns each
+// triangle's winding round, so that the triangles still face out of the body.
+// The kernel's transform builders cannot copy faces that carry triangles and no
+// surface; this is how a body read from a mesh file moves, scales or mirrors.
+TopoDS_Shape transformedMesh(const TopoDS_Shape& shape, const gp_GTrsf& transformation);
 
 // True when the shape has faces and none of them has a surface: a body read
 // from a mesh format, which is only its triangulation.

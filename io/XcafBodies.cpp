@@ -5,10 +5,8 @@
 #include <QRegularExpression>
 
 #include <BRepBuilderAPI_Transform.hxx>
-#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <NCollection_DataMap.hxx>
-#include <Poly_Triangulation.hxx>
 #include <Quantity_Color.hxx>
 #include <TDF_ChildIDIterator.hxx>
 #include <TDF_ChildIterator.hxx>
@@ -20,7 +18,6 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_ShapeMapHasher.hxx>
 #include <TopoDS.hxx>
-#include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <XCAFApp_Application.hxx>
@@ -30,6 +27,7 @@
 #include <XCAFDoc_ShapeTool.hxx>
 #include <XCAFDoc_VisMaterial.hxx>
 #include <XCAFDoc_VisMaterialTool.hxx>
+#include <gp_GTrsf.hxx>
 
 #include <cmath>
 #include <optional>
@@ -49,38 +47,6 @@ bool isRigid(const gp_Trsf& trsf)
            && !trsf.IsNegative();
 }
 
-// Copies every face's triangles with their nodes moved by the transformation; a
-// mirroring transformation turns the winding round so the normals stay outward.
-TopoDS_Shape transformedMesh(const TopoDS_Shape& shape, const gp_Trsf& trsf)
-{
-    BRep_Builder builder;
-    TopoDS_Compound compound;
-    builder.MakeCompound(compound);
-    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
-        const TopoDS_Face& face = TopoDS::Face(explorer.Current());
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
-        if (mesh.IsNull())
-            continue;
-        const gp_Trsf nodeTrsf = trsf.Multiplied(location.Transformation());
-        Handle(Poly_Triangulation) moved
-            = new Poly_Triangulation(mesh->NbNodes(), mesh->NbTriangles(), false);
-        for (int i = 1; i <= mesh->NbNodes(); ++i)
-            moved->SetNode(i, mesh->Node(i).Transformed(nodeTrsf));
-        for (int i = 1; i <= mesh->NbTriangles(); ++i) {
-            int a = 0, b = 0, c = 0;
-            mesh->Triangle(i).Get(a, b, c);
-            moved->SetTriangle(i,
-                               trsf.IsNegative() ? Poly_Triangle(a, c, b) : Poly_Triangle(a, b, c));
-        }
-        TopoDS_Face copy;
-        builder.MakeFace(copy, moved);
-        copy.Orientation(face.Orientation());
-        builder.Add(compound, copy);
-    }
-    return compound;
-}
-
 // Shape locations must be rigid. glTF nodes often scale, and a scaled placement
 // is then built into the geometry instead of being refused.
 TopoDS_Shape placeShape(const TopoDS_Shape& shape, const TopLoc_Location& placement)
@@ -89,7 +55,7 @@ TopoDS_Shape placeShape(const TopoDS_Shape& shape, const TopLoc_Location& placem
     if (isRigid(trsf))
         return shape.Moved(placement);
     if (isMeshOnly(shape))
-        return transformedMesh(shape, trsf);
+        return transformedMesh(shape, gp_GTrsf(trsf));
     return BRepBuilderAPI_Transform(shape, trsf, true).Shape();
 }
 

@@ -648,30 +648,15 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
     return changed;
 }
 
-QString failureOf(const QString& op)
-{
-    if (op == QLatin1String("join"))
-        return QStringLiteral("Verbinden fehlgeschlagen");
-    if (op == QLatin1String("cut"))
-        return QStringLiteral("Ausschneiden fehlgeschlagen");
-    return QStringLiteral("Schneiden fehlgeschlagen");
-}
-
-// A body read from a mesh file is only its triangles, and the kernel's
-// booleans need the faces' surfaces: it would fail on them, or worse.
 void refuseMeshBodies(const ModelState& state, const std::vector<int>& targets,
                       const TopoDS_Shape& tool, const QString& op)
 {
-    const QString why = QStringLiteral(
-        "ist ein Netzkörper aus einem Import (nur Dreiecke) und lässt sich weder verbinden "
-        "noch ausschneiden noch verschneiden");
-    for (const int id : targets) {
-        const Body& body = state.bodies.at(id);
-        if (io::isMeshOnly(body.shape))
-            throw FeatureError(QStringLiteral("%1: „%2“ %3").arg(failureOf(op), body.name, why));
-    }
+    for (const int id : targets)
+        refuseMeshBody(state, id, booleanFailure(op), meshBooleanRefusal());
     if (io::isMeshOnly(tool))
-        throw FeatureError(QStringLiteral("%1: das Werkzeug %2").arg(failureOf(op), why));
+        throw FeatureError(QStringLiteral("%1: das Werkzeug ist ein Netzkörper aus einem Import "
+                                          "(nur Dreiecke) und %2")
+                               .arg(booleanFailure(op), meshBooleanRefusal()));
 }
 
 } // namespace
@@ -725,6 +710,31 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
     if (joining)
         return join(context, shape, targets);
     return cutOrIntersect(context, shape, cutting, targets);
+}
+
+void refuseMeshBody(const ModelState& state, int bodyId, const QString& failure,
+                    const QString& cannot)
+{
+    const auto it = state.bodies.find(bodyId);
+    if (it == state.bodies.end() || !io::isMeshOnly(it->second.shape))
+        return;
+    throw FeatureError(
+        QStringLiteral("%1: „%2“ ist ein Netzkörper aus einem Import (nur Dreiecke) und %3")
+            .arg(failure, it->second.name, cannot));
+}
+
+QString booleanFailure(const QString& op)
+{
+    if (op == QLatin1String("join"))
+        return QStringLiteral("Verbinden fehlgeschlagen");
+    if (op == QLatin1String("cut"))
+        return QStringLiteral("Ausschneiden fehlgeschlagen");
+    return QStringLiteral("Schneiden fehlgeschlagen");
+}
+
+QString meshBooleanRefusal()
+{
+    return QStringLiteral("lässt sich weder verbinden noch ausschneiden noch verschneiden");
 }
 
 QString noBodyWarning()

@@ -146,6 +146,22 @@ std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape);
 std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, const QString& op,
                               std::vector<int> targets);
 
+// Refuses a body read from a mesh file, which is only its triangles: the
+// kernel's modelling operations need the faces' surfaces and would fail on it,
+// or worse. Throws FeatureError "<failure>: „<name>“ ist ein Netzkörper aus
+// einem Import (nur Dreiecke) und <cannot>" when the body is one; a body the
+// state lacks passes.
+void refuseMeshBody(const ModelState& state, int bodyId, const QString& failure,
+                    const QString& cannot);
+
+// What a failed boolean says: "Verbinden fehlgeschlagen" for "join",
+// "Ausschneiden fehlgeschlagen" for "cut", "Schneiden fehlgeschlagen" otherwise.
+QString booleanFailure(const QString& op);
+
+// The words of refuseMeshBody for the booleans: "lässt sich weder verbinden noch
+// ausschneiden noch verschneiden".
+QString meshBooleanRefusal();
+
 // "Kein Körper im Wirkbereich": the warning of a cut or intersect that reaches
 // no body, and of a cut that removes nothing.
 QString noBodyWarning();

@@ -67,13 +67,20 @@ void describeEdge(const TopoDS_Edge& edge, ShapeSignature& sig)
 void describeFace(const TopoDS_Face& face, ShapeSignature& sig)
 {
     sig.kind = ShapeSignature::Kind::Face;
-    const BRepAdaptor_Surface surface(face, true);
-    sig.geometry = std::int32_t(surface.GetType());
     GProp_GProps props;
     BRepGProp::SurfaceProperties(face, props);
     sig.size = props.Mass();
     sig.point = triple(props.CentreOfMass().XYZ());
     sig.direction = {0.0, 0.0, 1.0};
+    // A face read from a mesh file is only triangles: its area and centre come from
+    // them, and it has no surface to take a kind or a direction from.
+    TopLoc_Location location;
+    if (BRep_Tool::Surface(face, location).IsNull()) {
+        sig.geometry = std::int32_t(GeomAbs_OtherSurface);
+        return;
+    }
+    const BRepAdaptor_Surface surface(face, true);
+    sig.geometry = std::int32_t(surface.GetType());
     switch (surface.GetType()) {
     case GeomAbs_Plane: {
         // Outward for a face of a solid, so that the two sides of a thin wall differ.

@@ -1,10 +1,12 @@
 #include "view/Scene.h"
 
 #include "expr/Format.h"
+#include "io/MeshFaces.h"
 #include "model/DocumentController.h"
 #include "model/SketchVisibility.h"
 #include "sketch/Plane.h"
 #include "ui/theme/Theme.h"
+#include "view/CreasedMesh.h"
 #include "view/Previews.h"
 #include "view/Viewer.h"
 
@@ -13,6 +15,8 @@
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
+#include <Graphic3d_ArrayOfSegments.hxx>
+#include <Graphic3d_ArrayOfTriangles.hxx>
 #include <OSD_Parallel.hxx>
 #include <OpenGl_Context.hxx>
 #include <OpenGl_Element.hxx>
@@ -47,6 +51,7 @@
 #include <functional>
 #include <new>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <unordered_set>
 
@@ -137,21 +142,71 @@ public:
     void Release(OpenGl_Context*) override { }
 };
 
+// Where the triangles of a body read from a mesh file part into smooth regions: the walls of
+// holes meshed with 10 or more sides stay round, while a 45° chamfer keeps its edges.
+constexpr double meshCreaseAngle = 40.0 * std::numbers::pi / 180.0;
+
+// The triangles shaded with their creased normals and, where the drawer asks for face
+// boundaries (or in the wireframe), the sharp edges drawn as lines.
+void presentCreasedMesh(const CreasedMesh& mesh, const Handle(Prs3d_Presentation)& presentation,
+                        const Handle(Prs3d_Drawer)& drawer, bool shaded)
+{
+    if (shaded && !mesh.triangles.empty()) {
+        Handle(Graphic3d_ArrayOfTriangles) triangles
+            = new Graphic3d_ArrayOfTriangles(int(mesh.nodes.size()), int(3 * mesh.triangles.size()),
+                                             Graphic3d_ArrayFlags_VertexNormal);
+        for (std::size_t i = 0; i < mesh.nodes.size(); ++i)
+            triangles->AddVertex(mesh.nodes[i], gp_Dir(mesh.normals[i]));
+        for (const auto& t : mesh.triangles)
+            triangles->AddEdges(t[0] + 1, t[1] + 1, t[2] + 1);
+        const Handle(Graphic3d_Group) group = presentation->NewGroup();
+        group->SetGroupPrimitivesAspect(drawer->ShadingAspect()->Aspect());
+        group->AddPrimitiveArray(triangles);
+    }
+    if ((shaded && !drawer->FaceBoundaryDraw()) || mesh.creases.empty())
+        return;
+    Handle(Graphic3d_ArrayOfSegments) lines
+        = new Graphic3d_ArrayOfSegments(int(2 * mesh.creases.size()));
+    for (const auto& [from, to] : mesh.creases) {
+        lines->AddVertex(from);
+        lines->AddVertex(to);
+    }
+    const Handle(Graphic3d_Group) group = presentation->NewGroup();
+    group->SetGroupPrimitivesAspect(
+        (shaded ? drawer->FaceBoundaryAspect() : drawer->WireAspect())->Aspect());
+    group->AddPrimitiveArray(lines);
+}
+
 // The shape object of a body, or the one that placements share; its presentations end in the
-// drain.
+// drain. A body read from a mesh file is shown creased.
 class BodyShape : public AIS_Shape {
 public:
-    using AIS_Shape::AIS_Shape;
+    explicit BodyShape(const TopoDS_Shape& shape)
+        : AIS_Shape(shape)
+        , meshOnly_(qor::io::isMeshOnly(shape))
+    {
+    }
 
 protected:
     void Compute(const Handle(PrsMgr_PresentationManager)& manager,
                  const Handle(Prs3d_Presentation)& presentation,
                  const Standard_Integer mode) override
     {
-        AIS_Shape::Compute(manager, presentation, mode);
+        if (meshOnly_ && (mode == 0 || mode == 1)) {
+            // The shaded and the wireframe presentation share one creasing.
+            if (!creased_)
+                creased_ = creasedMesh(myshape, meshCreaseAngle);
+            presentCreasedMesh(*creased_, presentation, myDrawer, mode == 1);
+        } else {
+            AIS_Shape::Compute(manager, presentation, mode);
+        }
         if (auto* group = dynamic_cast<OpenGl_Group*>(presentation->NewGroup().get()))
             group->AddElement(new SoftwareDrain());
     }
+
+private:
+    const bool meshOnly_;
+    std::optional<CreasedMesh> creased_;
 };
 
 class PlacementFinder;

@@ -1,8 +1,11 @@
 #include "view/Scene.h"
+#include "io/Import.h"
 #include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "model/References.h"
+#include "tests/common/TempFiles.h"
 #include "tests/fixtures/InstancedAssembly.h"
+#include "tests/fixtures/StlFixtures.h"
 #include "tests/gl/ShowViewer.h"
 #include "tests/gl/ViewPixels.h"
 #include "ui/theme/Theme.h"
@@ -668,6 +671,44 @@ TEST_F(SceneTest, RepeatedShapesShowAndPickAsShapesOfTheirOwn)
     const int pixels = own.width() * own.height();
     EXPECT_GT(qor::test::changedPixels(own, background), pixels / 20);
     EXPECT_LT(qor::test::changedPixels(own, shared), pixels / 100);
+}
+
+// A part read from an STL file looks like the part: shown in the same view, its picture
+// matches that of the part itself (its faces and edges) nearly pixel for pixel, in both
+// shaded styles. Shaded with one normal per node, the light ran across the sharp edges:
+// the row of holes and the slot blurred into trenches and the top face showed fans.
+TEST_F(SceneTest, MeshBodyLooksLikeItsPart)
+{
+    const TopoDS_Shape plate = qor::fixtures::perforatedPlate();
+    const QTemporaryDir dir;
+    const std::vector<qor::fixtures::Triangle> triangles
+        = qor::fixtures::meshedTriangles(plate, 0.02);
+    const QString path = qor::test::writeFile(
+        dir, QStringLiteral("teil.stl"),
+        qor::fixtures::binaryStl(triangles, std::uint32_t(triangles.size())));
+    const qor::io::ImportResult read = qor::io::readInThisProcess(path, {}, {});
+    ASSERT_TRUE(read.ok && read.meshBodies) << read.error.toStdString();
+
+    const auto show = [&](const TopoDS_Shape& shape, int style) {
+        controller.newDocument();
+        doc().addFeature("import", {{"file", path}, {"brep", qor::io::shapeToBase64(shape)}});
+        recomputeAndShow();
+        scene.setDisplayStyle(style);
+        viewer.setViewOrientation(V3d_XposYnegZpos, false);
+        viewer.fitAll(false);
+        return viewer.grabFramebuffer();
+    };
+    for (const int style : {0, 1}) {
+        SCOPED_TRACE(style);
+        const QImage part = show(plate, style);
+        const QImage mesh = show(read.bodies.front().shape, style);
+        QImage background(part.size(), part.format());
+        background.fill(part.pixel(2, 2));
+        const int covered = qor::test::changedPixels(part, background);
+        EXPECT_GT(covered, part.width() * part.height() / 5);
+        EXPECT_LT(qor::test::changedPixels(part, mesh), covered / 100);
+    }
+    scene.setDisplayStyle(0);
 }
 
 TEST_F(SceneTest, PreviewsAndHighlightsCannotBePicked)
