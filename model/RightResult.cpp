@@ -1,5 +1,7 @@
 #include "model/RightResult.h"
 
+#include "sketch/Plane.h"
+
 #include <BRepBndLib.hxx>
 #include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
@@ -215,7 +217,7 @@ public:
              const TopTools_ListOfShape& tools, const TopoDS_Shape& result)
         : operation_(operation)
         , body_(body)
-        , tools_(compoundOf(tools))
+        , tools_(qor::compoundOf(std::vector<TopoDS_Shape>(tools.begin(), tools.end())))
         , result_(result)
     {
     }
@@ -326,16 +328,6 @@ public:
     }
 
 private:
-    static TopoDS_Shape compoundOf(const TopTools_ListOfShape& shapes)
-    {
-        TopoDS_Compound compound;
-        BRep_Builder builder;
-        builder.MakeCompound(compound);
-        for (const TopoDS_Shape& shape : shapes)
-            builder.Add(compound, shape);
-        return compound;
-    }
-
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
 
     // Whether the point and its six neighbours lie outside the solids.

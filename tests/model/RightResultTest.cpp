@@ -1,6 +1,7 @@
 #include "model/RightResult.h"
 #include "model/ChangedFaces.h"
 #include "model/ExecContext.h"
+#include "sketch/Plane.h"
 
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
@@ -20,22 +21,13 @@
 #include <vector>
 
 using namespace qor::model;
+using qor::compoundOf;
 
 namespace {
 
 TopoDS_Shape plate()
 {
     return BRepPrimAPI_MakeBox(gp_Pnt(0, 0, 0), 100, 60, 10).Shape();
-}
-
-TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape>& shapes)
-{
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
-    for (const TopoDS_Shape& shape : shapes)
-        builder.Add(compound, shape);
-    return compound;
 }
 
 std::optional<WrongResult> judge(BOPAlgo_Operation operation, const TopoDS_Shape& body,
