@@ -3,14 +3,13 @@
 #include "features/FaceSelection.h"
 #include "features/KernelGuards.h"
 #include "features/ShapeOps.h"
+#include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
 #include <BOPAlgo_Alerts.hxx>
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Defeaturing.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepOffsetAPI_DraftAngle.hxx>
 #include <BRepOffset_MakeOffset.hxx>
 #include <TopTools_ListOfShape.hxx>
@@ -44,17 +43,8 @@ TopoDS_Shape offsetPlanarFaces(const TopoDS_Shape& body, const std::vector<TopoD
         const TopoDS_Shape prism = outwardOriented(makePrism(face, sweep));
         TopoDS_Shape next;
         runKernel(failure, [&] {
-            if (distance > 0.0) {
-                BRepAlgoAPI_Fuse fuse;
-                buildKeepingInputs(fuse, result, prism);
-                if (fuse.IsDone())
-                    next = fuse.Shape();
-            } else {
-                BRepAlgoAPI_Cut cut;
-                buildKeepingInputs(cut, result, prism);
-                if (cut.IsDone())
-                    next = cut.Shape();
-            }
+            next = soundBoolean(distance > 0.0 ? BOPAlgo_FUSE : BOPAlgo_CUT, result, prism,
+                                failure);
         });
         if (next.IsNull())
             throw FeatureError(failure);

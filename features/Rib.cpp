@@ -1,13 +1,13 @@
 #include "features/Rib.h"
 
 #include "features/ShapeOps.h"
+#include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 #include "sketch/Plane.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
@@ -93,11 +93,8 @@ bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>
         const std::optional<TopoDS_Shape> piece = enclosedPiece(line, body, t, reach);
         if (!piece)
             continue;
-        BRepAlgoAPI_Fuse fuse;
-        buildKeepingInputs(fuse, body, *piece);
-        if (!fuse.IsDone())
-            continue;
-        context.setBody(id, unifySameDomain(fuse.Shape()));
+        context.setBody(id, unifySameDomain(soundBoolean(BOPAlgo_FUSE, body, *piece,
+                                                         QStringLiteral("Rippe fehlgeschlagen"))));
         return true;
     }
     return false;

@@ -3,10 +3,10 @@
 #include "features/FaceSelection.h"
 #include "features/KernelGuards.h"
 #include "features/ShapeOps.h"
+#include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 
-#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeSolid.hxx>
 #include <BRepCheck_Analyzer.hxx>
@@ -65,11 +65,8 @@ TopoDS_Shape closedShell(const TopoDS_Shape& body, double offset)
     const TopoDS_Shape wall
         = outwardOriented(BRepBuilderAPI_MakeSolid(TopoDS::Shell(shells.Current())).Solid());
     const bool outward = offset > 0.0;
-    BRepAlgoAPI_Cut cut;
-    buildKeepingInputs(cut, outward ? wall : body, outward ? body : wall);
-    if (!cut.IsDone())
-        throw FeatureError(failure);
-    return outwardOriented(cut.Shape());
+    return outwardOriented(
+        soundBoolean(BOPAlgo_CUT, outward ? wall : body, outward ? body : wall, failure));
 }
 
 const QString thickenFailure

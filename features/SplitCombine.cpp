@@ -1,13 +1,11 @@
 #include "features/SplitCombine.h"
 
 #include "features/BodyEditing.h"
+#include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
 #include "sketch/Plane.h"
 
-#include <BRepAlgoAPI_Common.hxx>
-#include <BRepAlgoAPI_Cut.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepAlgoAPI_Splitter.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <TopTools_ListOfShape.hxx>
@@ -37,29 +35,18 @@ std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Fac
     return solidsOf(splitter.Shape());
 }
 
-// The kernel's result for op; an unknown op joins. A boolean that fails gets
-// the same German messages as the shared boolean operation.
+// The result for op, checked and run in other ways as every boolean on a body
+// is; an unknown op joins. A boolean that fails gets the same German messages
+// as the shared boolean operation.
 TopoDS_Shape combined(const TopoDS_Shape& target, const TopoDS_Shape& tools, const QString& op)
 {
-    if (op == QStringLiteral("cut")) {
-        BRepAlgoAPI_Cut cut;
-        buildKeepingInputs(cut, target, tools);
-        if (!cut.IsDone())
-            throw FeatureError(QStringLiteral("Ausschneiden fehlgeschlagen"));
-        return cut.Shape();
-    }
-    if (op == QStringLiteral("intersect")) {
-        BRepAlgoAPI_Common common;
-        buildKeepingInputs(common, target, tools);
-        if (!common.IsDone())
-            throw FeatureError(QStringLiteral("Schneiden fehlgeschlagen"));
-        return common.Shape();
-    }
-    BRepAlgoAPI_Fuse fuse;
-    buildKeepingInputs(fuse, target, tools);
-    if (!fuse.IsDone())
-        throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
-    return fuse.Shape();
+    if (op == QStringLiteral("cut"))
+        return soundBoolean(BOPAlgo_CUT, target, tools,
+                            QStringLiteral("Ausschneiden fehlgeschlagen"));
+    if (op == QStringLiteral("intersect"))
+        return soundBoolean(BOPAlgo_COMMON, target, tools,
+                            QStringLiteral("Schneiden fehlgeschlagen"));
+    return soundBoolean(BOPAlgo_FUSE, target, tools, QStringLiteral("Verbinden fehlgeschlagen"));
 }
 
 } // namespace

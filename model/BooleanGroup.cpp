@@ -142,12 +142,6 @@ std::optional<TopoDS_Shape> mergedAsAlone(const TopoDS_Shape& result, const Topo
     return merge->shape;
 }
 
-TopTools_ListOfShape withBody(const TopoDS_Shape& body, TopTools_ListOfShape tools)
-{
-    tools.Prepend(body);
-    return tools;
-}
-
 // `watched`: joins (index, tool) that found their body by the group's box
 // after a cut; the cut may have shrunk the body's real box, so a join that
 // touches nothing must decide on its own whether it makes a new body. No
@@ -175,8 +169,9 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
         if (!touched(fuse, *tool))
             return {std::nullopt, index};
     }
-    if (!plausibleGain(volumeChange(body, fuse.Shape()), boxVolume(boxes))
-        || !wholeResult(fuse.Shape(), withBody(body, tools)))
+    const double gain = volumeChange(body, fuse.Shape());
+    if (!plausibleGain(gain, boxVolume(boxes))
+        || !wholeAndRight(BOPAlgo_FUSE, body, tools, fuse.Shape(), gain))
         return {};
     return {mergedAsAlone(fuse.Shape(), body, bodyMerged), std::nullopt};
 }
@@ -247,8 +242,9 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
                 if (!removesMaterial(cut, bodyFaces, group.ops[k].tool))
                     return {std::nullopt, k};
             }
-            if (!plausibleGain(volumeChange(cut.Shape(), shape), boxVolume(cutBoxes))
-                || !wholeResult(cut.Shape(), withBody(shape, cutTools)))
+            const double gain = volumeChange(shape, cut.Shape());
+            if (!plausibleGain(-gain, boxVolume(cutBoxes))
+                || !wholeAndRight(BOPAlgo_CUT, shape, cutTools, cut.Shape(), gain))
                 return {};
             const std::optional<TopoDS_Shape> result = mergedAsAlone(cut.Shape(), shape, merged);
             if (!result)
@@ -267,15 +263,8 @@ TopoDS_Shape applyOne(const TopoDS_Shape& shape, const WaitingBoolean& op)
 {
     try {
         OCC_CATCH_SIGNALS
-        Body body;
-        body.shape = shape;
-        TopTools_ListOfShape tools;
-        if (op.cut)
-            addCutTools(op.tool, tools);
-        else
-            tools.Append(op.tool);
         const TopoDS_Shape result
-            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, body, tools, QString()).shape;
+            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, shape, op.tool, QString());
         if (isEmptyShape(result))
             return shape;
         return unifySameDomain(result);

@@ -58,9 +58,11 @@ void addCutTools(const TopoDS_Shape& tool, TopTools_ListOfShape& tools);
 
 // The kernel's boolean (fuse, cut or common) of the body with the tools, run
 // again in other ways when its result is refused: it is not whole (see
-// wholeResult), or its volume moved as the boolean cannot move it (a union
+// wholeResult), its volume moved as the boolean cannot move it (a union
 // lost material or gained more than its tools' boxes hold, a cut or a common
-// part gained some), whatever the tools' faces. A body that fails those checks
+// part gained some), or the evidence finds it wrong (see wrongResult: an
+// empty result counts as whole and is right only when the tools enclose the
+// body), whatever the tools' faces. A body that fails those checks
 // where the boolean changed it, or above its faces, before the boolean is not
 // held to them. Throws FeatureError with `failure` when the kernel fails, and
 // with a note saying why when no way gives a result to accept: a broken body
@@ -71,6 +73,10 @@ struct BooleanResult {
 };
 BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
                            const TopTools_ListOfShape& tools, const QString& failure);
+// The same for a shape that need not be a body of the state and one tool,
+// whose members a cut takes as tools of their own (see addCutTools).
+TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& argument,
+                          const TopoDS_Shape& tool, const QString& failure);
 
 // Whether the result a boolean or a merge made of valid inputs passes the
 // kernel's checks, judged where it can differ from them: the faces it made
@@ -81,6 +87,12 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
 // verdict on the whole result, at a fraction of its cost: the faces of the
 // whole body cost a fifth of an edit of a plate with many holes.
 bool wholeResult(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs);
+
+// Whether the result of the boolean of the body with the tools is whole (as
+// wholeResult) and the evidence finds it right (see wrongResult); `change`:
+// the volume it holds more than the body.
+bool wholeAndRight(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                   const TopTools_ListOfShape& tools, const TopoDS_Shape& result, double change);
 
 // Whether every face of the tool is a plane, a cylinder or a cone. Tools of
 // other faces (tori of revolved rings, spheres, free forms) run one at a time:

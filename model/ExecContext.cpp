@@ -1,6 +1,7 @@
 #include "model/ExecContext.h"
 
 #include "model/ChangedFaces.h"
+#include "model/CpuBound.h"
 #include "model/MergedFaceCheck.h"
 #include "model/PartSnapshot.h"
 
@@ -23,6 +24,7 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
+#include <gp_Lin.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -253,6 +255,9 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
 
 namespace {
 
+// The CPU time a merge that may not end is given.
+constexpr int mergeCpuSeconds = 1;
+
 // The kernel's merge of the shape, with the edges in `kept` left as they are.
 void runMerge(ShapeUpgrade_UnifySameDomain& unify, const TopoDS_Shape& shape,
               const TopTools_MapOfShape& kept)
@@ -299,6 +304,66 @@ bool keepUnsoundMerges(const TopoDS_Shape& shape, TopTools_MapOfShape& kept)
     }
 }
 
+// Whether the two faces lie on one cylinder or one cone.
+bool onOneTurnedSurface(const TopoDS_Face& a, const TopoDS_Face& b)
+{
+    constexpr double tolerance = 1e-6;
+    const BRepAdaptor_Surface sa(a, false);
+    const BRepAdaptor_Surface sb(b, false);
+    if (sa.GetType() != sb.GetType())
+        return false;
+    const auto sameAxis = [](const gp_Ax1& p, const gp_Ax1& q) {
+        return p.Direction().IsParallel(q.Direction(), tolerance)
+               && gp_Lin(p).Distance(q.Location()) < tolerance;
+    };
+    if (sa.GetType() == GeomAbs_Cylinder)
+        return std::abs(sa.Cylinder().Radius() - sb.Cylinder().Radius()) < tolerance
+               && sameAxis(sa.Cylinder().Axis(), sb.Cylinder().Axis());
+    if (sa.GetType() == GeomAbs_Cone)
+        return std::abs(sa.Cone().SemiAngle() - sb.Cone().SemiAngle()) < tolerance
+               && sa.Cone().Apex().Distance(sb.Cone().Apex()) < tolerance
+               && sameAxis(sa.Cone().Axis(), sb.Cone().Axis());
+    return false;
+}
+
+// The edges between two faces on one cylinder or one cone that the merge may
+// join.
+TopTools_MapOfShape edgesWithinTurnedSurfaces(const TopoDS_Shape& shape,
+                                              const TopTools_MapOfShape& kept)
+{
+    TopTools_MapOfShape found;
+    TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
+    TopExp::MapShapesAndUniqueAncestors(shape, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
+    for (int i = 1; i <= facesOfEdge.Extent(); ++i) {
+        const TopTools_ListOfShape& faces = facesOfEdge(i);
+        if (faces.Extent() == 2 && !kept.Contains(facesOfEdge.FindKey(i))
+            && onOneTurnedSurface(TopoDS::Face(faces.First()), TopoDS::Face(faces.Last())))
+            found.Add(facesOfEdge.FindKey(i));
+    }
+    return found;
+}
+
+// The kernel's merge of two pieces of one cylinder's side (a turned cylinder
+// joined to a plate cut by a torus and a box) ran for minutes without end, and
+// the merge has no way to be stopped. Where faces on one cylinder or cone may
+// merge, it is first run in a child process bounded in CPU time; when it does
+// not end there, the edges between such faces are kept, so the body keeps
+// those faces apart and the window's thread goes on.
+void keepWhereMergeMayNotEnd(const TopoDS_Shape& shape, TopTools_MapOfShape& kept)
+{
+    const TopTools_MapOfShape turned = edgesWithinTurnedSurfaces(shape, kept);
+    if (turned.IsEmpty())
+        return;
+    const auto merge = [&] {
+        ShapeUpgrade_UnifySameDomain unify;
+        runMerge(unify, shape, kept);
+    };
+    if (endsWithinCpu(merge, mergeCpuSeconds))
+        return;
+    for (TopTools_MapOfShape::Iterator edge(turned); edge.More(); edge.Next())
+        kept.Add(edge.Value());
+}
+
 // Whether the faces the merge changed pass the kernel's checks, or were
 // broken before it. Only the faces the merge changed are checked, and of a
 // made face only the wires the merge changed and those near them; the
@@ -322,6 +387,15 @@ std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape)
     TopTools_ListOfShape given;
     given.Append(shape);
     TopTools_MapOfShape kept;
+    try {
+        OCC_CATCH_SIGNALS
+        keepWhereMergeMayNotEnd(shape, kept);
+    } catch (const Standard_Failure&) {
+        return std::nullopt;
+    }
+    // Faces kept apart for the bound stay apart until a boolean changes them,
+    // so the merge is taken as whole without them.
+    const int keptForBound = kept.Extent();
     // Each run after the first leaves more faces apart, so a few runs at most.
     for (int run = 0; run < 3; ++run) {
         // The merge writes new curves into edges it keeps, whatever its safe
@@ -338,9 +412,9 @@ std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape)
             const TopoDS_Shape merged = taken.putBack(unify.Shape());
             const ChangedFaces changed = changedFaces(merged, given);
             if (changed.made.IsEmpty() && changed.replaced.IsEmpty())
-                return SameDomainMerge{shape, kept.IsEmpty()};
+                return SameDomainMerge{shape, kept.Extent() == keptForBound};
             if (soundMerge(changed))
-                return SameDomainMerge{merged, kept.IsEmpty()};
+                return SameDomainMerge{merged, kept.Extent() == keptForBound};
         } catch (...) {
             taken.putBack();
             return std::nullopt;

@@ -1,0 +1,440 @@
+#include "model/RightResult.h"
+
+#include <BRepBndLib.hxx>
+#include <BRep_Builder.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
+#include <BRepClass_FaceClassifier.hxx>
+#include <BRepGProp.hxx>
+#include <BRepGProp_Face.hxx>
+#include <BRepTools.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <Standard_ErrorHandler.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+#include <gp_Pnt2d.hxx>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace qor::model {
+namespace {
+
+// How deep below a face a sample point lies, at most: far above the kernel's
+// tolerances and the fuzzy values the booleans run with, far below the
+// 0.5 mm steps modelling works in.
+constexpr double sampleDepth = 0.01;
+// How many points each side (tools, body) may sample, and per face.
+constexpr std::size_t pointsEach = 24;
+constexpr std::size_t pointsPerFace = 3;
+// Result solids compared pairwise for shared material, at most, and the
+// points each of them offers the others.
+constexpr std::size_t overlapSolids = 32;
+constexpr std::size_t overlapPoints = 8;
+
+// The solids of a shape, each with its box and a classifier made on first use.
+class SolidSet {
+public:
+    explicit SolidSet(const TopoDS_Shape& shape)
+    {
+        if (shape.IsNull())
+            return;
+        for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
+            solids_.push_back(solid.Current());
+            Bnd_Box box;
+            BRepBndLib::Add(solid.Current(), box, Standard_False);
+            boxes_.push_back(box);
+        }
+        classifiers_.resize(solids_.size());
+    }
+
+    std::size_t size() const { return solids_.size(); }
+    const TopoDS_Shape& solid(std::size_t i) const { return solids_[i]; }
+    const Bnd_Box& box(std::size_t i) const { return boxes_[i]; }
+
+    Bnd_Box box() const
+    {
+        Bnd_Box all;
+        for (const Bnd_Box& one : boxes_)
+            all.Add(one);
+        return all;
+    }
+
+    // The faces of every solid, as the solid holds them.
+    std::vector<TopoDS_Face> faces() const
+    {
+        std::vector<TopoDS_Face> all;
+        for (const TopoDS_Shape& solid : solids_) {
+            for (TopExp_Explorer face(solid, TopAbs_FACE); face.More(); face.Next())
+                all.push_back(TopoDS::Face(face.Current()));
+        }
+        return all;
+    }
+
+    BRepClass3d_SolidClassifier& classifier(std::size_t i) const
+    {
+        if (!classifiers_[i])
+            classifiers_[i] = std::make_unique<BRepClass3d_SolidClassifier>(solids_[i]);
+        return *classifiers_[i];
+    }
+
+    TopAbs_State stateIn(std::size_t i, const gp_Pnt& point, double tolerance) const
+    {
+        Bnd_Box near = boxes_[i];
+        near.Enlarge(tolerance);
+        if (near.IsOut(point))
+            return TopAbs_OUT;
+        BRepClass3d_SolidClassifier& where = classifier(i);
+        where.Perform(point, tolerance);
+        return where.State();
+    }
+
+    // IN inside some solid, ON on one and inside none, else OUT; UNKNOWN when
+    // the classifier cannot tell.
+    TopAbs_State state(const gp_Pnt& point, double tolerance) const
+    {
+        TopAbs_State found = TopAbs_OUT;
+        for (std::size_t i = 0; i < solids_.size(); ++i) {
+            const TopAbs_State here = stateIn(i, point, tolerance);
+            if (here == TopAbs_IN)
+                return TopAbs_IN;
+            if (here != TopAbs_OUT)
+                found = here;
+        }
+        return found;
+    }
+
+private:
+    std::vector<TopoDS_Shape> solids_;
+    std::vector<Bnd_Box> boxes_;
+    mutable std::vector<std::unique_ptr<BRepClass3d_SolidClassifier>> classifiers_;
+};
+
+double solidsVolume(const SolidSet& solids)
+{
+    double volume = 0.0;
+    for (std::size_t i = 0; i < solids.size(); ++i) {
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(solids.solid(i), props, Standard_True);
+        volume += std::abs(props.Mass());
+    }
+    return volume;
+}
+
+double smallestSide(const Bnd_Box& box)
+{
+    if (box.IsVoid())
+        return 0.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return std::min({xmax - xmin, ymax - ymin, zmax - zmin});
+}
+
+// The depth of sample points behind the faces of a shape with this box: thin
+// shapes get shallower points.
+double depthFor(const Bnd_Box& box)
+{
+    return std::min(sampleDepth, 0.05 * smallestSide(box));
+}
+
+// Up to `perFace` points just behind the face, on its material side: the
+// face as its solid holds it, so its normal points out of the material.
+void addPointsBehind(const TopoDS_Face& face, double depth, std::size_t perFace,
+                     std::vector<gp_Pnt>& points)
+{
+    static constexpr std::array<std::array<double, 2>, 5> fractions{
+        {{0.5, 0.5}, {0.31, 0.29}, {0.69, 0.71}, {0.27, 0.73}, {0.72, 0.26}}};
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    BRepTools::UVBounds(face, u0, u1, v0, v1);
+    const BRepGProp_Face surface(face);
+    std::size_t added = 0;
+    for (const auto& [fu, fv] : fractions) {
+        if (added == perFace)
+            return;
+        const gp_Pnt2d uv(u0 + fu * (u1 - u0), v0 + fv * (v1 - v0));
+        const double uvTolerance = 1e-9 * std::max(1.0, std::max(u1 - u0, v1 - v0));
+        if (BRepClass_FaceClassifier(face, uv, uvTolerance).State() != TopAbs_IN)
+            continue;
+        gp_Pnt onFace;
+        gp_Vec normal;
+        surface.Normal(uv.X(), uv.Y(), onFace, normal);
+        if (normal.Magnitude() < 1e-12)
+            continue;
+        points.push_back(onFace.Translated(-depth * normal.Normalized()));
+        ++added;
+    }
+}
+
+// Points just inside the solids of the faces, spread over them: every
+// `stride`-th face first, so that a long list is sampled along its length.
+std::vector<gp_Pnt> pointsBehind(const std::vector<TopoDS_Face>& faces, double depth)
+{
+    std::vector<gp_Pnt> points;
+    if (faces.empty() || !(depth > 0.0))
+        return points;
+    const std::size_t perFace = faces.size() * pointsPerFace <= pointsEach ? pointsPerFace : 1;
+    const std::size_t stride = std::max<std::size_t>(1, faces.size() / pointsEach);
+    for (std::size_t start = 0; start < stride && points.size() < pointsEach; ++start) {
+        for (std::size_t i = start; i < faces.size() && points.size() < pointsEach; i += stride)
+            addPointsBehind(faces[i], depth, perFace, points);
+    }
+    return points;
+}
+
+// The body's faces that the boolean replaced, as the body holds them.
+std::vector<TopoDS_Face> replacedBodyFaces(const TopoDS_Shape& body, const ChangedFaces& changed)
+{
+    TopTools_IndexedMapOfShape gone;
+    for (const TopoDS_Shape& face : changed.replaced)
+        gone.Add(face);
+    std::vector<TopoDS_Face> faces;
+    for (TopExp_Explorer face(body, TopAbs_FACE); face.More(); face.Next()) {
+        if (gone.Contains(face.Current()))
+            faces.push_back(TopoDS::Face(face.Current()));
+    }
+    return faces;
+}
+
+enum class Side { Body, Tools };
+
+// The witnesses of one boolean: inputs and result as solids.
+class Evidence {
+public:
+    Evidence(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+             const TopTools_ListOfShape& tools, const TopoDS_Shape& result)
+        : operation_(operation), body_(body), tools_(compoundOf(tools)), result_(result)
+    {
+    }
+
+    bool judgeable() const { return body_.size() > 0 && tools_.size() > 0; }
+    const SolidSet& body() const { return body_; }
+    const SolidSet& tools() const { return tools_; }
+    const SolidSet& result() const { return result_; }
+
+    std::optional<WrongResult> volumeBound(double change) const
+    {
+        if (operation_ == BOPAlgo_COMMON)
+            return std::nullopt;
+        const double moved = operation_ == BOPAlgo_FUSE ? change : -change;
+        const double toolsHold = solidsVolume(tools_);
+        if (moved <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change)}))
+            return std::nullopt;
+        return result_.size() == 0 ? WrongResult::Emptied : WrongResult::BeyondTools;
+    }
+
+    // A solid of the result that no input holds and that holds the points at infinity.
+    std::optional<WrongResult> insideOut(const TopTools_IndexedMapOfShape& inputSolids) const
+    {
+        for (std::size_t i = 0; i < result_.size(); ++i) {
+            if (inputSolids.Contains(result_.solid(i)))
+                continue;
+            BRepClass3d_SolidClassifier& where = result_.classifier(i);
+            where.PerformInfinitePoint(1e-7);
+            if (where.State() == TopAbs_IN)
+                return WrongResult::InsideOut;
+        }
+        return std::nullopt;
+    }
+
+    // Two solids of the result whose boxes meet and one of which holds points
+    // just inside the other.
+    std::optional<WrongResult> overlapping() const
+    {
+        const std::size_t count = std::min(result_.size(), overlapSolids);
+        if (count < 2)
+            return std::nullopt;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::vector<gp_Pnt> points;
+            const double depth = depthFor(result_.box(i));
+            for (TopExp_Explorer face(result_.solid(i), TopAbs_FACE);
+                 face.More() && points.size() < overlapPoints; face.Next())
+                addPointsBehind(TopoDS::Face(face.Current()), depth, pointsPerFace, points);
+            for (std::size_t j = 0; j < count; ++j) {
+                if (j == i || result_.box(i).IsOut(result_.box(j)))
+                    continue;
+                for (const gp_Pnt& point : points) {
+                    if (sharedBy(i, j, point, depth))
+                        return WrongResult::Overlapping;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The first point of the side whose place in the result contradicts the
+    // operation, and what that means.
+    std::optional<WrongResult> misplaced(Side side, const std::vector<gp_Pnt>& points,
+                                         double depth) const
+    {
+        for (const gp_Pnt& point : points) {
+            const TopAbs_State expected = expectedState(side, point, depth);
+            const TopAbs_State observed = result_.state(point, depth / 4);
+            if (!decided(expected) || !decided(observed) || expected == observed)
+                continue;
+            if (confirmed(side, point, depth, expected, observed))
+                return meaning(side, expected);
+        }
+        return std::nullopt;
+    }
+
+private:
+    static TopoDS_Shape compoundOf(const TopTools_ListOfShape& shapes)
+    {
+        TopoDS_Compound compound;
+        BRep_Builder builder;
+        builder.MakeCompound(compound);
+        for (const TopoDS_Shape& shape : shapes)
+            builder.Add(compound, shape);
+        return compound;
+    }
+
+    static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
+
+    bool sharedBy(std::size_t i, std::size_t j, const gp_Pnt& point, double depth) const
+    {
+        if (result_.stateIn(j, point, depth / 4) != TopAbs_IN)
+            return false;
+        for (const gp_Pnt& near : neighbours(point, depth)) {
+            if (result_.stateIn(i, near, depth / 4) != TopAbs_IN
+                || result_.stateIn(j, near, depth / 4) != TopAbs_IN)
+                return false;
+        }
+        return true;
+    }
+
+    // Where the operation puts a point from inside the side's solids.
+    TopAbs_State expectedState(Side side, const gp_Pnt& point, double depth) const
+    {
+        if (operation_ == BOPAlgo_FUSE)
+            return TopAbs_IN;
+        if (side == Side::Tools && operation_ == BOPAlgo_CUT)
+            return TopAbs_OUT;
+        const TopAbs_State other = (side == Side::Body ? tools_ : body_).state(point, depth / 4);
+        if (!decided(other))
+            return TopAbs_UNKNOWN;
+        if (operation_ == BOPAlgo_CUT)
+            return other == TopAbs_IN ? TopAbs_OUT : TopAbs_IN;
+        return other;
+    }
+
+    // Whether the point lies well inside its side's solids and its six
+    // neighbours half its depth away do too and are placed alike.
+    bool confirmed(Side side, const gp_Pnt& point, double depth, TopAbs_State expected,
+                   TopAbs_State observed) const
+    {
+        const SolidSet& source = side == Side::Body ? body_ : tools_;
+        if (source.state(point, depth / 4) != TopAbs_IN)
+            return false;
+        for (const gp_Pnt& near : neighbours(point, depth)) {
+            if (source.state(near, depth / 4) != TopAbs_IN
+                || expectedState(side, near, depth) != expected
+                || result_.state(near, depth / 4) != observed)
+                return false;
+        }
+        return true;
+    }
+
+    static std::array<gp_Pnt, 6> neighbours(const gp_Pnt& point, double depth)
+    {
+        const double step = depth / 2;
+        return {point.Translated(gp_Vec(step, 0, 0)), point.Translated(gp_Vec(-step, 0, 0)),
+                point.Translated(gp_Vec(0, step, 0)), point.Translated(gp_Vec(0, -step, 0)),
+                point.Translated(gp_Vec(0, 0, step)), point.Translated(gp_Vec(0, 0, -step))};
+    }
+
+    WrongResult meaning(Side side, TopAbs_State expected) const
+    {
+        if (operation_ == BOPAlgo_COMMON)
+            return WrongResult::NotCommon;
+        if (expected == TopAbs_OUT)
+            return WrongResult::KeptToolMaterial;
+        if (side == Side::Tools)
+            return WrongResult::MissedTools;
+        return result_.size() == 0 ? WrongResult::Emptied : WrongResult::LostMaterial;
+    }
+
+    BOPAlgo_Operation operation_;
+    SolidSet body_;
+    SolidSet tools_;
+    SolidSet result_;
+};
+
+TopTools_IndexedMapOfShape solidsOf(const TopoDS_Shape& body, const TopTools_ListOfShape& tools)
+{
+    TopTools_IndexedMapOfShape solids;
+    TopExp::MapShapes(body, TopAbs_SOLID, solids);
+    for (const TopoDS_Shape& tool : tools)
+        TopExp::MapShapes(tool, TopAbs_SOLID, solids);
+    return solids;
+}
+
+std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                  const TopTools_ListOfShape& tools, const TopoDS_Shape& result,
+                                  const ChangedFaces& changed, double change)
+{
+    const Evidence evidence(operation, body, tools, result);
+    if (!evidence.judgeable())
+        return std::nullopt;
+    if (const auto wrong = evidence.volumeBound(change))
+        return wrong;
+    if (const auto wrong = evidence.insideOut(solidsOf(body, tools)))
+        return wrong;
+    if (const auto wrong = evidence.overlapping())
+        return wrong;
+    const double toolDepth = depthFor(evidence.tools().box());
+    if (const auto wrong = evidence.misplaced(
+            Side::Tools, pointsBehind(evidence.tools().faces(), toolDepth), toolDepth))
+        return wrong;
+    const double bodyDepth = depthFor(evidence.body().box());
+    return evidence.misplaced(Side::Body, pointsBehind(replacedBodyFaces(body, changed), bodyDepth),
+                              bodyDepth);
+}
+
+} // namespace
+
+std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result, const ChangedFaces& changed,
+                                       double change)
+{
+    try {
+        OCC_CATCH_SIGNALS
+        return judged(operation, body, tools, result, changed, change);
+    } catch (const Standard_Failure&) {
+        // Evidence the kernel cannot take is no evidence against the result.
+        return std::nullopt;
+    }
+}
+
+QString wrongResultText(WrongResult wrong)
+{
+    switch (wrong) {
+    case WrongResult::InsideOut:
+        return QStringLiteral("das Ergebnis enthielte einen nach innen gekehrten Körper");
+    case WrongResult::Overlapping:
+        return QStringLiteral("das Ergebnis bestünde aus Körpern, die einander durchdringen");
+    case WrongResult::BeyondTools:
+        return QStringLiteral("das Ergebnis änderte das Volumen um mehr, als das Werkzeug enthält");
+    case WrongResult::Emptied:
+        return QStringLiteral(
+            "das Ergebnis wäre leer, obwohl das Werkzeug den Körper nicht umschließt");
+    case WrongResult::LostMaterial:
+        return QStringLiteral("das Ergebnis verlöre Material außerhalb des Werkzeugs");
+    case WrongResult::KeptToolMaterial:
+        return QStringLiteral("das Ergebnis behielte Material innerhalb des Werkzeugs");
+    case WrongResult::MissedTools:
+        return QStringLiteral("das Ergebnis enthielte das Werkzeug nicht ganz");
+    case WrongResult::NotCommon:
+        return QStringLiteral("das Ergebnis wäre nicht der gemeinsame Bereich");
+    }
+    return {};
+}
+
+} // namespace qor::model

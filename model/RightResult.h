@@ -1,0 +1,50 @@
+#pragma once
+
+#include "model/ChangedFaces.h"
+
+#include <BOPAlgo_Operation.hxx>
+#include <QString>
+#include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Shape.hxx>
+
+#include <optional>
+
+namespace qor::model {
+
+// How a boolean's result that passes the kernel's checks can still be the
+// wrong body.
+enum class WrongResult {
+    InsideOut, // a solid the boolean made is turned inside out
+    Overlapping, // two solids of the result share material
+    BeyondTools, // the volume moved by more than the tools hold
+    Emptied, // nothing is left, yet the tools do not enclose the body
+    LostMaterial, // material of the body outside the tools is gone
+    KeptToolMaterial, // a cut left material inside its tools
+    MissedTools, // a join left out material of its tools
+    NotCommon, // a common part holds material outside body or tools, or lacks some inside both
+};
+
+// What cheap evidence, taken from the inputs themselves, says about the
+// result of the boolean of `body` with `tools`: none when it agrees.
+// `changed`: the result's faces against the inputs'; `change`: the volume the
+// result holds more than the body (for an empty result, minus the body's).
+//
+// The evidence: every solid the boolean made is turned outward (a point at
+// infinity lies outside it); the solids of the result do not share material;
+// the volume moved by no more than the tools hold; and points sampled just
+// inside the faces of the tools and of the body's faces that the boolean
+// replaced lie where the operation puts them (a union holds all of them, a
+// cut none of the tools' and every one of the body's outside the tools, a
+// common part those inside both). Points are classified by the kernel's
+// solid classifier on body, tools and result; a point only testifies when it
+// and its six neighbours a little apart all classify alike, away from faces.
+std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result, const ChangedFaces& changed,
+                                       double change);
+
+// The reason given to the user, to follow "Ausschneiden fehlgeschlagen: " and
+// the like.
+QString wrongResultText(WrongResult wrong);
+
+} // namespace qor::model

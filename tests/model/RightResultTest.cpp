@@ -1,0 +1,106 @@
+#include "model/ChangedFaces.h"
+#include "model/ExecContext.h"
+#include "model/RightResult.h"
+
+#include <BRepAlgoAPI_Common.hxx>
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRep_Builder.hxx>
+#include <TopoDS_Compound.hxx>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace qor::model;
+
+namespace {
+
+TopoDS_Shape plate()
+{
+    return BRepPrimAPI_MakeBox(gp_Pnt(0, 0, 0), 100, 60, 10).Shape();
+}
+
+TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape>& shapes)
+{
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    for (const TopoDS_Shape& shape : shapes)
+        builder.Add(compound, shape);
+    return compound;
+}
+
+std::optional<WrongResult> judge(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                 const TopoDS_Shape& tool, const TopoDS_Shape& result)
+{
+    TopTools_ListOfShape tools;
+    tools.Append(tool);
+    TopTools_ListOfShape inputs = tools;
+    inputs.Prepend(body);
+    const double change = isEmptyShape(result)
+                              ? -shapeVolume(body)
+                              : shapeVolume(result) - shapeVolume(body);
+    return wrongResult(operation, body, tools, result, changedFaces(result, inputs), change);
+}
+
+struct Case {
+    std::string name;
+    BOPAlgo_Operation operation;
+    TopoDS_Shape body;
+    TopoDS_Shape tool;
+    TopoDS_Shape result;
+    std::optional<WrongResult> expected;
+};
+
+} // namespace
+
+// Results that pass the kernel's checks but are the wrong body, each told by
+// its kind, and the kernel's right results of the same inputs, let through.
+TEST(RightResult, TellsWrongBodiesFromRightOnes)
+{
+    const TopoDS_Shape body = plate();
+    const TopoDS_Shape pocket
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(30, 30, 4), gp::DZ()), 6, 10).Shape();
+    const TopoDS_Shape above = BRepPrimAPI_MakeBox(gp_Pnt(-20, -20, 10), 140, 100, 30).Shape();
+    const TopoDS_Shape boss = BRepPrimAPI_MakeBox(gp_Pnt(40, 20, 10), 25, 5, 15).Shape();
+    const TopoDS_Shape withBoss = BRepAlgoAPI_Fuse(body, boss).Shape();
+    const TopoDS_Shape ball = BRepPrimAPI_MakeSphere(gp_Pnt(90, 50, 5), 12).Shape();
+    const TopoDS_Shape small = BRepPrimAPI_MakeBox(gp_Pnt(10, 10, 5), 6, 6, 10).Shape();
+    const TopoDS_Shape whole = BRepPrimAPI_MakeBox(gp_Pnt(-1, -1, -1), 102, 62, 12).Shape();
+    TopoDS_Shape turned = BRepAlgoAPI_Fuse(body, ball).Shape();
+    turned.Reverse();
+
+    const std::vector<Case> cases{
+        {"pocket cut", BOPAlgo_CUT, body, pocket, BRepAlgoAPI_Cut(body, pocket).Shape(), {}},
+        {"cut that left the body as it was", BOPAlgo_CUT, body, pocket, body,
+         WrongResult::KeptToolMaterial},
+        {"cut above the plate", BOPAlgo_CUT, withBoss, above,
+         BRepAlgoAPI_Cut(withBoss, above).Shape(), {}},
+        {"cut that kept only the boss", BOPAlgo_CUT, withBoss, above,
+         BRepAlgoAPI_Common(withBoss, above).Shape(), WrongResult::LostMaterial},
+        {"small cut that emptied the body", BOPAlgo_CUT, body, small, compoundOf({}),
+         WrongResult::Emptied},
+        {"cut by a box around the body", BOPAlgo_CUT, body, whole, compoundOf({}), {}},
+        {"join of a ball", BOPAlgo_FUSE, body, ball, BRepAlgoAPI_Fuse(body, ball).Shape(), {}},
+        {"join that kept the ball as a second solid", BOPAlgo_FUSE, body, ball,
+         compoundOf({body, ball}), WrongResult::Overlapping},
+        {"join that left the ball out", BOPAlgo_FUSE, body, ball, body, WrongResult::MissedTools},
+        {"join turned inside out", BOPAlgo_FUSE, body, ball, turned, WrongResult::InsideOut},
+        {"common part", BOPAlgo_COMMON, body, ball, BRepAlgoAPI_Common(body, ball).Shape(), {}},
+        {"common part that kept the body", BOPAlgo_COMMON, body, ball, body,
+         WrongResult::NotCommon},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<WrongResult> found = judge(c.operation, c.body, c.tool, c.result);
+        EXPECT_EQ(found.has_value(), c.expected.has_value());
+        if (found && c.expected)
+            EXPECT_EQ(int(*found), int(*c.expected));
+    }
+}
