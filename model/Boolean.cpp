@@ -14,6 +14,7 @@
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -215,16 +216,29 @@ double boxVolume(const Body& body)
 // its inputs alone; on copies of the inputs, which the kernel may then write
 // into as it settles tolerances; with a fuzzy tolerance far below any
 // modelling size, which lets it settle faces that nearly coincide; on copies
-// of the geometry as well; with finer and coarser fuzzy tolerances; and with
-// tools a tenth of a micrometre larger, which moves faces that coincide
-// apart. Of the unsound results in random histories, the copies mended most
+// of the geometry as well; with finer and coarser fuzzy tolerances; with the
+// tools' surfaces as B-splines, which the kernel intersects by other means;
+// and with tools a tenth of a micrometre larger, which moves faces that
+// coincide apart. Of the unsound results in random histories, the copies mended most
 // and the fuzzy tolerance the rest; a smaller tolerance and the arguments
 // swapped mended none. Of the whole but wrong results, a cut the kernel
 // emptied was right on copies of the geometry, and a cut it left unchanged
-// was right with a fuzzy tolerance of 1e-6 or 1e-4 or a larger tool.
-enum class Way { Usual, OnCopies, Fuzzy, OnGeometryCopies, FineFuzzy, CoarseFuzzy, LargerTools };
-constexpr Way ways[] = {Way::Usual,     Way::OnCopies,    Way::Fuzzy,      Way::OnGeometryCopies,
-                        Way::FineFuzzy, Way::CoarseFuzzy, Way::LargerTools};
+// was right with a fuzzy tolerance of 1e-6 or 1e-4 or a larger tool; a torus
+// with a small hole that no other way joined to a plate was joined as a
+// B-spline.
+enum class Way {
+    Usual,
+    OnCopies,
+    Fuzzy,
+    OnGeometryCopies,
+    FineFuzzy,
+    CoarseFuzzy,
+    SplineTools,
+    LargerTools
+};
+constexpr Way ways[] = {Way::Usual,       Way::OnCopies,    Way::Fuzzy,
+                        Way::OnGeometryCopies, Way::FineFuzzy, Way::CoarseFuzzy,
+                        Way::SplineTools, Way::LargerTools};
 
 TopoDS_Shape topologyCopy(const TopoDS_Shape& shape)
 {
@@ -282,11 +296,13 @@ std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation,
         op.SetArguments(arguments);
         op.SetTools(copies);
         op.Build();
-    } else if (way == Way::LargerTools) {
-        TopTools_ListOfShape grown;
+    } else if (way == Way::LargerTools || way == Way::SplineTools) {
+        TopTools_ListOfShape changed;
         for (const TopoDS_Shape& tool : tools)
-            grown.Append(larger(tool));
-        buildKeepingInputs(op, body, grown);
+            changed.Append(way == Way::LargerTools
+                               ? larger(tool)
+                               : BRepBuilderAPI_NurbsConvert(tool, Standard_True).Shape());
+        buildKeepingInputs(op, body, changed);
     } else {
         if (fuzzyValueOf(way) > 0.0)
             op.SetFuzzyValue(fuzzyValueOf(way));

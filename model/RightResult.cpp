@@ -2,6 +2,7 @@
 
 #include <BRepBndLib.hxx>
 #include <BRep_Builder.hxx>
+#include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepClass_FaceClassifier.hxx>
 #include <BRepGProp.hxx>
@@ -16,6 +17,9 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
+#include <TopoDS_Shell.hxx>
+#include <TopoDS_Solid.hxx>
 #include <gp_Pnt2d.hxx>
 
 #include <algorithm>
@@ -32,7 +36,7 @@ namespace {
 // 0.5 mm steps modelling works in.
 constexpr double sampleDepth = 0.01;
 // How many points each side (tools, body) may sample, and per face.
-constexpr std::size_t pointsEach = 24;
+constexpr std::size_t pointsEach = 12;
 constexpr std::size_t pointsPerFace = 3;
 // Result solids compared pairwise for shared material, at most, and the
 // points each of them offers the others.
@@ -243,6 +247,40 @@ public:
         return std::nullopt;
     }
 
+    // A void of a solid the boolean made that reaches out of the solid's outer
+    // shell: the solid would measure less than the material it bounds (seen:
+    // a cut kept a whole sphere as a void where it stood out of the body).
+    std::optional<WrongResult> looseVoid(const TopTools_IndexedMapOfShape& inputSolids) const
+    {
+        for (std::size_t i = 0; i < result_.size(); ++i) {
+            const TopoDS_Solid& solid = TopoDS::Solid(result_.solid(i));
+            if (inputSolids.Contains(solid) || solid.NbChildren() < 2)
+                continue;
+            const TopoDS_Shell outer = BRepClass3d::OuterShell(solid);
+            if (outer.IsNull())
+                continue;
+            TopoDS_Solid hull;
+            BRep_Builder builder;
+            builder.MakeSolid(hull);
+            builder.Add(hull, outer);
+            const SolidSet within(hull);
+            const double depth = depthFor(result_.box(i));
+            for (TopoDS_Iterator shell(solid); shell.More(); shell.Next()) {
+                if (shell.Value().IsSame(outer))
+                    continue;
+                std::vector<gp_Pnt> points;
+                for (TopExp_Explorer face(shell.Value(), TopAbs_FACE);
+                     face.More() && points.size() < overlapPoints; face.Next())
+                    addPointsBehind(TopoDS::Face(face.Current()), depth, pointsPerFace, points);
+                for (const gp_Pnt& point : points) {
+                    if (outsideAround(within, point, depth))
+                        return WrongResult::LooseVoid;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
     // Two solids of the result whose boxes meet and one of which holds points
     // just inside the other.
     std::optional<WrongResult> overlapping() const
@@ -296,6 +334,17 @@ private:
     }
 
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
+
+    // Whether the point and its six neighbours lie outside the solids.
+    static bool outsideAround(const SolidSet& solids, const gp_Pnt& point, double depth)
+    {
+        if (solids.state(point, depth / 4) != TopAbs_OUT)
+            return false;
+        const std::array<gp_Pnt, 6> near = neighbours(point, depth);
+        return std::all_of(near.begin(), near.end(), [&](const gp_Pnt& q) {
+            return solids.state(q, depth / 4) == TopAbs_OUT;
+        });
+    }
 
     bool sharedBy(std::size_t i, std::size_t j, const gp_Pnt& point, double depth) const
     {
@@ -384,7 +433,10 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
         return std::nullopt;
     if (const auto wrong = evidence.volumeBound(change))
         return wrong;
-    if (const auto wrong = evidence.insideOut(solidsOf(body, tools)))
+    const TopTools_IndexedMapOfShape inputSolids = solidsOf(body, tools);
+    if (const auto wrong = evidence.insideOut(inputSolids))
+        return wrong;
+    if (const auto wrong = evidence.looseVoid(inputSolids))
         return wrong;
     if (const auto wrong = evidence.overlapping())
         return wrong;
@@ -393,8 +445,12 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
             Side::Tools, pointsBehind(evidence.tools().faces(), toolDepth), toolDepth))
         return wrong;
     const double bodyDepth = depthFor(evidence.body().box());
-    return evidence.misplaced(Side::Body, pointsBehind(replacedBodyFaces(body, changed), bodyDepth),
-                              bodyDepth);
+    // A common part must drop the body's material outside the tools even
+    // where it kept the body's faces.
+    const std::vector<TopoDS_Face> bodyFaces = operation == BOPAlgo_COMMON
+                                                   ? evidence.body().faces()
+                                                   : replacedBodyFaces(body, changed);
+    return evidence.misplaced(Side::Body, pointsBehind(bodyFaces, bodyDepth), bodyDepth);
 }
 
 } // namespace
@@ -418,6 +474,8 @@ QString wrongResultText(WrongResult wrong)
     switch (wrong) {
     case WrongResult::InsideOut:
         return QStringLiteral("das Ergebnis enthielte einen nach innen gekehrten Körper");
+    case WrongResult::LooseVoid:
+        return QStringLiteral("das Ergebnis hätte einen Hohlraum, der aus dem Körper herausragt");
     case WrongResult::Overlapping:
         return QStringLiteral("das Ergebnis bestünde aus Körpern, die einander durchdringen");
     case WrongResult::BeyondTools:

@@ -15,6 +15,7 @@ namespace qor::model {
 // wrong body.
 enum class WrongResult {
     InsideOut, // a solid the boolean made is turned inside out
+    LooseVoid, // a void of such a solid reaches out of its outer shell
     Overlapping, // two solids of the result share material
     BeyondTools, // the volume moved by more than the tools hold
     Emptied, // nothing is left, yet the tools do not enclose the body
@@ -30,7 +31,7 @@ enum class WrongResult {
 // result holds more than the body (for an empty result, minus the body's).
 //
 // The evidence: every solid the boolean made is turned outward (a point at
-// infinity lies outside it); the solids of the result do not share material;
+// infinity lies outside it) and holds its voids inside its outer shell; the solids of the result do not share material;
 // the volume moved by no more than the tools hold; and points sampled just
 // inside the faces of the tools and of the body's faces that the boolean
 // replaced lie where the operation puts them (a union holds all of them, a

@@ -10,6 +10,8 @@
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
+#include <TopoDS_Solid.hxx>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +77,13 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
     const TopoDS_Shape whole = BRepPrimAPI_MakeBox(gp_Pnt(-1, -1, -1), 102, 62, 12).Shape();
     TopoDS_Shape turned = BRepAlgoAPI_Fuse(body, ball).Shape();
     turned.Reverse();
+    // The plate with the whole ball as a void, where the ball stands out of it.
+    const TopoDS_Shape ballOnTop = BRepPrimAPI_MakeSphere(gp_Pnt(50, 30, 8), 4).Shape();
+    TopoDS_Solid holed;
+    BRep_Builder builder;
+    builder.MakeSolid(holed);
+    builder.Add(holed, TopoDS_Iterator(body).Value());
+    builder.Add(holed, TopoDS_Iterator(ballOnTop).Value().Reversed());
 
     const std::vector<Case> cases{
         {"pocket cut", BOPAlgo_CUT, body, pocket, BRepAlgoAPI_Cut(body, pocket).Shape(), {}},
@@ -87,6 +96,10 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
         {"small cut that emptied the body", BOPAlgo_CUT, body, small, compoundOf({}),
          WrongResult::Emptied},
         {"cut by a box around the body", BOPAlgo_CUT, body, whole, compoundOf({}), {}},
+        {"cut that kept the ball whole as a void", BOPAlgo_CUT, body, ballOnTop, holed,
+         WrongResult::LooseVoid},
+        {"cut of a ball standing out", BOPAlgo_CUT, body, ballOnTop,
+         BRepAlgoAPI_Cut(body, ballOnTop).Shape(), {}},
         {"join of a ball", BOPAlgo_FUSE, body, ball, BRepAlgoAPI_Fuse(body, ball).Shape(), {}},
         {"join that kept the ball as a second solid", BOPAlgo_FUSE, body, ball,
          compoundOf({body, ball}), WrongResult::Overlapping},
