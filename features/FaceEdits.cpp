@@ -43,8 +43,8 @@ TopoDS_Shape offsetPlanarFaces(const TopoDS_Shape& body, const std::vector<TopoD
         const TopoDS_Shape prism = outwardOriented(makePrism(face, sweep));
         TopoDS_Shape next;
         runKernel(failure, [&] {
-            next = soundBoolean(distance > 0.0 ? BOPAlgo_FUSE : BOPAlgo_CUT, result, prism,
-                                failure);
+            next
+                = soundBoolean(distance > 0.0 ? BOPAlgo_FUSE : BOPAlgo_CUT, result, prism, failure);
         });
         if (next.IsNull())
             throw FeatureError(failure);

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -236,9 +237,10 @@ enum class Way {
     SplineTools,
     LargerTools
 };
-constexpr Way ways[] = {Way::Usual,       Way::OnCopies,    Way::Fuzzy,
-                        Way::OnGeometryCopies, Way::FineFuzzy, Way::CoarseFuzzy,
-                        Way::SplineTools, Way::LargerTools};
+constexpr Way ways[] = {Way::Usual,     Way::OnCopies,    Way::Fuzzy,       Way::OnGeometryCopies,
+                        Way::FineFuzzy, Way::CoarseFuzzy, Way::SplineTools, Way::LargerTools};
+
+constexpr double laterWaysSeconds = 10.0;
 
 TopoDS_Shape topologyCopy(const TopoDS_Shape& shape)
 {
@@ -279,8 +281,7 @@ double fuzzyValueOf(Way way)
 }
 
 // One run of the kernel's boolean; none when the kernel failed.
-std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation,
-                                             const TopoDS_Shape& body,
+std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                              const TopTools_ListOfShape& tools, Way way)
 {
     BRepAlgoAPI_BooleanOperation op;
@@ -413,7 +414,8 @@ std::optional<Refusal> refusalOf(BOPAlgo_Operation operation, const Body& body,
     inputs.Prepend(body.shape);
     const ChangedFaces changed = changedFaces(result, inputs);
     const bool empty = isEmptyShape(result);
-    const VolumeMove move = empty ? VolumeMove::Allowed : volumeMove(operation, body, tools, change);
+    const VolumeMove move
+        = empty ? VolumeMove::Allowed : volumeMove(operation, body, tools, change);
     const bool whole = empty || wholeWhereChanged(changed, result);
     std::optional<WrongResult> wrong;
     if (whole && move == VolumeMove::Allowed) {
@@ -457,13 +459,20 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
     bool volumeReason = false;
     // A way the kernel fails on goes to the next way as well (seen: boxes
     // standing on their side and a torus joined to a plate that the usual way
-    // could not fuse).
+    // could not fuse). The ways after the fuzzy one start only while the
+    // boolean has used less than laterWaysSeconds of CPU: a big cut that took
+    // the kernel most of a minute and gave a wrong body is refused rather
+    // than run five more times.
+    const std::clock_t start = std::clock();
     for (const Way way : ways) {
+        const double spent = double(std::clock() - start) / CLOCKS_PER_SEC;
+        if (way > Way::Fuzzy && spent > laterWaysSeconds)
+            break;
         const std::optional<TopoDS_Shape> result = runBoolean(operation, body.shape, tools, way);
         if (!result)
             continue;
-        const double change = isEmptyShape(*result) ? -shapeVolume(body.shape)
-                                                    : volumeChange(body.shape, *result);
+        const double change
+            = isEmptyShape(*result) ? -shapeVolume(body.shape) : volumeChange(body.shape, *result);
         const std::optional<Refusal> refusal = refusalOf(operation, body, tools, *result, change);
         if (!refusal)
             return {*result, change};

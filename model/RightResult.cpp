@@ -1,13 +1,13 @@
 #include "model/RightResult.h"
 
 #include <BRepBndLib.hxx>
-#include <BRep_Builder.hxx>
 #include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepClass_FaceClassifier.hxx>
 #include <BRepGProp.hxx>
 #include <BRepGProp_Face.hxx>
 #include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -213,7 +213,10 @@ class Evidence {
 public:
     Evidence(BOPAlgo_Operation operation, const TopoDS_Shape& body,
              const TopTools_ListOfShape& tools, const TopoDS_Shape& result)
-        : operation_(operation), body_(body), tools_(compoundOf(tools)), result_(result)
+        : operation_(operation)
+        , body_(body)
+        , tools_(compoundOf(tools))
+        , result_(result)
     {
     }
 
@@ -447,9 +450,8 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
     const double bodyDepth = depthFor(evidence.body().box());
     // A common part must drop the body's material outside the tools even
     // where it kept the body's faces.
-    const std::vector<TopoDS_Face> bodyFaces = operation == BOPAlgo_COMMON
-                                                   ? evidence.body().faces()
-                                                   : replacedBodyFaces(body, changed);
+    const std::vector<TopoDS_Face> bodyFaces
+        = operation == BOPAlgo_COMMON ? evidence.body().faces() : replacedBodyFaces(body, changed);
     return evidence.misplaced(Side::Body, pointsBehind(bodyFaces, bodyDepth), bodyDepth);
 }
 

@@ -31,8 +31,8 @@ enum class WrongResult {
 // result holds more than the body (for an empty result, minus the body's).
 //
 // The evidence: every solid the boolean made is turned outward (a point at
-// infinity lies outside it) and holds its voids inside its outer shell; the solids of the result do not share material;
-// the volume moved by no more than the tools hold; and points sampled just
+// infinity lies outside it) and holds its voids inside its outer shell; the solids of the result do
+// not share material; the volume moved by no more than the tools hold; and points sampled just
 // inside the faces of the tools and of the body's faces that the boolean
 // replaced lie where the operation puts them (a union holds all of them, a
 // cut none of the tools' and every one of the body's outside the tools, a

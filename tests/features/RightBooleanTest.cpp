@@ -112,7 +112,8 @@ double cpuSeconds()
 // the usual way dropped the plate's solid and kept 1,760.775 mm³ in silence.
 TEST(RightBoolean, CutOnThePlateTopLeavesThePlate)
 {
-    for (const Source& source : sources("platte-schnitt.qcpart", qor::fixtures::addCutOnThePlateTop)) {
+    for (const Source& source :
+         sources("platte-schnitt.qcpart", qor::fixtures::addCutOnThePlateTop)) {
         SCOPED_TRACE(source.name);
         Document doc;
         ASSERT_TRUE(source.fill(doc));
@@ -132,7 +133,8 @@ TEST(RightBoolean, CutOnThePlateTopLeavesThePlate)
 // refused with a reason.
 TEST(RightBoolean, SphereJoinedIntoTheBodyLeavesOneSolid)
 {
-    for (const Source& source : sources("kugel-ueberlappt.qcpart", qor::fixtures::addOverlappingSphere)) {
+    for (const Source& source :
+         sources("kugel-ueberlappt.qcpart", qor::fixtures::addOverlappingSphere)) {
         SCOPED_TRACE(source.name);
         Document doc;
         ASSERT_TRUE(source.fill(doc));

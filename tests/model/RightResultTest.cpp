@@ -1,6 +1,6 @@
+#include "model/RightResult.h"
 #include "model/ChangedFaces.h"
 #include "model/ExecContext.h"
-#include "model/RightResult.h"
 
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
@@ -45,9 +45,8 @@ std::optional<WrongResult> judge(BOPAlgo_Operation operation, const TopoDS_Shape
     tools.Append(tool);
     TopTools_ListOfShape inputs = tools;
     inputs.Prepend(body);
-    const double change = isEmptyShape(result)
-                              ? -shapeVolume(body)
-                              : shapeVolume(result) - shapeVolume(body);
+    const double change
+        = isEmptyShape(result) ? -shapeVolume(body) : shapeVolume(result) - shapeVolume(body);
     return wrongResult(operation, body, tools, result, changedFaces(result, inputs), change);
 }
 
@@ -89,8 +88,12 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
         {"pocket cut", BOPAlgo_CUT, body, pocket, BRepAlgoAPI_Cut(body, pocket).Shape(), {}},
         {"cut that left the body as it was", BOPAlgo_CUT, body, pocket, body,
          WrongResult::KeptToolMaterial},
-        {"cut above the plate", BOPAlgo_CUT, withBoss, above,
-         BRepAlgoAPI_Cut(withBoss, above).Shape(), {}},
+        {"cut above the plate",
+         BOPAlgo_CUT,
+         withBoss,
+         above,
+         BRepAlgoAPI_Cut(withBoss, above).Shape(),
+         {}},
         {"cut that kept only the boss", BOPAlgo_CUT, withBoss, above,
          BRepAlgoAPI_Common(withBoss, above).Shape(), WrongResult::LostMaterial},
         {"small cut that emptied the body", BOPAlgo_CUT, body, small, compoundOf({}),
@@ -98,8 +101,12 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
         {"cut by a box around the body", BOPAlgo_CUT, body, whole, compoundOf({}), {}},
         {"cut that kept the ball whole as a void", BOPAlgo_CUT, body, ballOnTop, holed,
          WrongResult::LooseVoid},
-        {"cut of a ball standing out", BOPAlgo_CUT, body, ballOnTop,
-         BRepAlgoAPI_Cut(body, ballOnTop).Shape(), {}},
+        {"cut of a ball standing out",
+         BOPAlgo_CUT,
+         body,
+         ballOnTop,
+         BRepAlgoAPI_Cut(body, ballOnTop).Shape(),
+         {}},
         {"join of a ball", BOPAlgo_FUSE, body, ball, BRepAlgoAPI_Fuse(body, ball).Shape(), {}},
         {"join that kept the ball as a second solid", BOPAlgo_FUSE, body, ball,
          compoundOf({body, ball}), WrongResult::Overlapping},
