@@ -109,21 +109,29 @@ void perforatedPlate(benchmark::State& state, Hole hole, bool onBlock)
     state.counters["peakMB"] = double(usage.ru_maxrss) / 1024.0;
 }
 
-// The regions alone of a rectangle with `count` holes and, when `strays`, a
-// stray line beside every tenth hole, which sends the sketch down the
-// splitter's path.
-void holedPlateRegions(benchmark::State& state, Hole hole, bool strays)
+// The outline of a plate that holds `count` features on a square grid of the
+// pitch, one pitch from its sides; returns the grid's columns.
+int addPlateFrame(qor::sketch::Sketch& s, int count)
 {
-    const int count = int(state.range(0));
     const int columns = int(std::ceil(std::sqrt(double(count))));
     const int rows = (count + columns - 1) / columns;
-    qor::sketch::Sketch s;
     const double w = pitch * (columns + 1);
     const double h = pitch * (rows + 1);
     s.addLineAt(false, 0, 0, w, 0);
     s.addLineAt(false, w, 0, w, h);
     s.addLineAt(false, w, h, 0, h);
     s.addLineAt(false, 0, h, 0, 0);
+    return columns;
+}
+
+// The regions alone of a rectangle with `count` holes and, when `strays`, a
+// stray line beside every tenth hole, which sends the sketch down the
+// splitter's path.
+void holedPlateRegions(benchmark::State& state, Hole hole, bool strays)
+{
+    const int count = int(state.range(0));
+    qor::sketch::Sketch s;
+    const int columns = addPlateFrame(s, count);
     for (int k = 0; k < count; ++k) {
         const double x = pitch * (1 + k % columns);
         const double y = pitch * (1 + k / columns);
@@ -142,15 +150,8 @@ void holedPlateRegions(benchmark::State& state, Hole hole, bool strays)
 // by 0.3 mm: every line is free and the loops close where lines cross.
 qor::sketch::Sketch overshootingPlate(int count)
 {
-    const int columns = int(std::ceil(std::sqrt(double(count))));
-    const int rows = (count + columns - 1) / columns;
     qor::sketch::Sketch s;
-    const double w = pitch * (columns + 1);
-    const double h = pitch * (rows + 1);
-    s.addLineAt(false, 0, 0, w, 0);
-    s.addLineAt(false, w, 0, w, h);
-    s.addLineAt(false, w, h, 0, h);
-    s.addLineAt(false, 0, h, 0, 0);
+    const int columns = addPlateFrame(s, count);
     for (int k = 0; k < count; ++k) {
         const double x = pitch * (1 + k % columns);
         const double y = pitch * (1 + k / columns);

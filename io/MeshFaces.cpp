@@ -54,12 +54,6 @@ bool collapses(const std::array<gp_Pnt, 3>& p, const std::array<GridKey, 3>& k)
            || onePoint(p[0], k[0], p[2], k[2]);
 }
 
-// An undirected edge as one number, the smaller vertex first.
-std::uint64_t edgeKey(int a, int b)
-{
-    return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
-}
-
 // Calls visit(face, triangulation, placement) for every face of the shape that
 // carries a triangulation, in explorer order.
 template <typename Visit> void forEachTriangulation(const TopoDS_Shape& shape, Visit visit)
@@ -243,6 +237,11 @@ TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape)
         builder.Add(faces, mirrors(face.Location().Transformation()) ? face.Reversed() : face);
     }
     return faces;
+}
+
+std::uint64_t edgeKey(int a, int b)
+{
+    return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
 }
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape)

@@ -7,6 +7,7 @@
 #include <gp_Trsf.hxx>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace qor::io {
@@ -39,6 +40,9 @@ struct IndexedMesh {
 };
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape);
+
+// An undirected edge between two vertices as one number, the smaller vertex first.
+std::uint64_t edgeKey(int a, int b);
 
 // For each node the vertex it merges into on the grid of mergedMesh; vertices
 // receives the first node of each group, in the order the groups first come.

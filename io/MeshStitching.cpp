@@ -40,11 +40,6 @@ struct OpenEdge {
     int corner = 0; // the stored edge runs from this corner to the next
 };
 
-std::uint64_t keyOf(int a, int b)
-{
-    return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
-}
-
 // The body's faces, their nodes merged as the writers merge them, and the edges
 // of one triangle only.
 class BodyMesh {
@@ -91,7 +86,7 @@ public:
     // How many triangles have the edge between the two vertices.
     int uses(int a, int b) const
     {
-        const auto range = std::equal_range(edgeKeys.begin(), edgeKeys.end(), keyOf(a, b));
+        const auto range = std::equal_range(edgeKeys.begin(), edgeKeys.end(), edgeKey(a, b));
         return int(range.second - range.first);
     }
 
@@ -117,7 +112,7 @@ private:
                     int to = v[std::size_t((k + 1) % 3)];
                     if (faces[f].turned)
                         std::swap(from, to);
-                    edges.push_back({keyOf(from, to), {from, to, int(f), t, k}});
+                    edges.push_back({edgeKey(from, to), {from, to, int(f), t, k}});
                 }
             }
         }
@@ -356,12 +351,12 @@ private:
         std::map<std::uint64_t, std::array<int, 2>> pieces; // key -> ends
         std::map<std::uint64_t, int> added;
         for (const auto& [edge, on] : splits) {
-            removed.insert(keyOf(edge->from, edge->to));
+            removed.insert(edgeKey(edge->from, edge->to));
             int last = edge->from;
             for (std::size_t i = 0; i <= on.size(); ++i) {
                 const int next = i < on.size() ? on[i].second : edge->to;
-                ++added[keyOf(last, next)];
-                pieces[keyOf(last, next)] = {last, next};
+                ++added[edgeKey(last, next)];
+                pieces[edgeKey(last, next)] = {last, next};
                 last = next;
             }
         }

@@ -53,12 +53,6 @@ void triangleNormals(const io::IndexedMesh& mesh, std::vector<gp_Vec>& weighted,
     }
 }
 
-// An undirected edge as one number, the smaller vertex first.
-std::uint64_t edgeKey(int a, int b)
-{
-    return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
-}
-
 // The sharp edges and rims: each edge with the triangles on it, sorted so that the uses of
 // one edge lie together.
 std::vector<std::pair<gp_Pnt, gp_Pnt>> creaseLines(const io::IndexedMesh& mesh,
@@ -69,7 +63,7 @@ std::vector<std::pair<gp_Pnt, gp_Pnt>> creaseLines(const io::IndexedMesh& mesh,
     for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
         const auto& v = mesh.triangles[t];
         for (std::size_t k = 0; k < 3; ++k)
-            uses.emplace_back(edgeKey(v[k], v[(k + 1) % 3]), int(t));
+            uses.emplace_back(io::edgeKey(v[k], v[(k + 1) % 3]), int(t));
     }
     std::sort(uses.begin(), uses.end());
     std::vector<std::pair<gp_Pnt, gp_Pnt>> lines;

@@ -146,6 +146,20 @@ protected:
         return path;
     }
 
+    // Opens a box part and adds a work plane through it at half its height, whose feature
+    // id workPlane receives.
+    void openBoxWithWorkPlane(int& workPlane)
+    {
+        const QString part = dir.filePath(QStringLiteral("quader.qcpart"));
+        ASSERT_TRUE(qor::test::saveBoxPart(part));
+        ASSERT_TRUE(window.openFile(part));
+        workPlane = window.controller->document
+                        ->addFeature(QStringLiteral("plane"),
+                                     {{QStringLiteral("offset"), QStringLiteral("10 mm")}})
+                        ->id;
+        window.controller->commit(QStringLiteral("Ebene"));
+    }
+
     QTemporaryDir dir;
     MainWindow window;
 };
@@ -210,15 +224,8 @@ QJsonObject sketchPlane(const MainWindow& window)
 // plane's does.
 TEST_F(WindowLetsGoTest, PlaneChosenInTheBrowserCarriesTheSketch)
 {
-    const QString part = dir.filePath(QStringLiteral("quader.qcpart"));
-    ASSERT_TRUE(qor::test::saveBoxPart(part));
-    ASSERT_TRUE(window.openFile(part));
-    // Through the box at half its height.
-    const int workPlane = window.controller->document
-                              ->addFeature(QStringLiteral("plane"),
-                                           {{QStringLiteral("offset"), QStringLiteral("10 mm")}})
-                              ->id;
-    window.controller->commit(QStringLiteral("Ebene"));
+    int workPlane = 0;
+    ASSERT_NO_FATAL_FAILURE(openBoxWithWorkPlane(workPlane));
     const QJsonObject onWorkPlane{{QStringLiteral("kind"), QStringLiteral("feature")},
                                   {QStringLiteral("id"), workPlane}};
 
@@ -295,14 +302,8 @@ QStringList rowPlaces(const MainWindow& window)
 // takes the work plane during it.
 TEST_F(WindowLetsGoTest, PlaneWaitMovesNoBrowserRow)
 {
-    const QString part = dir.filePath(QStringLiteral("quader.qcpart"));
-    ASSERT_TRUE(qor::test::saveBoxPart(part));
-    ASSERT_TRUE(window.openFile(part));
-    const int workPlane = window.controller->document
-                              ->addFeature(QStringLiteral("plane"),
-                                           {{QStringLiteral("offset"), QStringLiteral("10 mm")}})
-                              ->id;
-    window.controller->commit(QStringLiteral("Ebene"));
+    int workPlane = 0;
+    ASSERT_NO_FATAL_FAILURE(openBoxWithWorkPlane(workPlane));
     const QJsonObject onWorkPlane{{QStringLiteral("kind"), QStringLiteral("feature")},
                                   {QStringLiteral("id"), workPlane}};
     for (const bool folded : {false, true}) {
