@@ -62,11 +62,6 @@ TopoDS_Shape repaired(const TopoDS_Shape& tool)
 // Loose on purpose: a pair that might merge sends the body through the full merge.
 constexpr double mergeTolerance = 1e-4;
 
-bool isElementary(GeomAbs_SurfaceType type)
-{
-    return type == GeomAbs_Plane || type == GeomAbs_Cylinder || type == GeomAbs_Cone
-           || type == GeomAbs_Sphere || type == GeomAbs_Torus;
-}
 
 // Whether the two adjacent faces might lie on one surface. Only coplanar planes
 // are told apart for sure; free-form faces may be planes in disguise.
@@ -74,7 +69,7 @@ bool facesMayMerge(const TopoDS_Face& a, const TopoDS_Face& b)
 {
     const BRepAdaptor_Surface sa(a, false);
     const BRepAdaptor_Surface sb(b, false);
-    if (!isElementary(sa.GetType()) || !isElementary(sb.GetType()))
+    if (!isElementarySurface(sa.GetType()) || !isElementarySurface(sb.GetType()))
         return true;
     if (sa.GetType() != sb.GetType())
         return false;
@@ -356,8 +351,8 @@ VolumeMove volumeMove(BOPAlgo_Operation operation, const Body& body,
     if (change < -slack)
         return VolumeMove::Lost;
     const double toolsHold = toolBoxesVolume(tools);
-    return change <= toolsHold + 1e-6 * std::max(1.0, toolsHold) ? VolumeMove::Allowed
-                                                                 : VolumeMove::GainedBeyondTools;
+    const double measured = 1e-6 * std::max(1.0, toolsHold) + changeMeasureSlack(bodyBox(body));
+    return change <= toolsHold + measured ? VolumeMove::Allowed : VolumeMove::GainedBeyondTools;
 }
 
 // Why a result is refused: it is no whole body, a whole one whose volume
@@ -578,6 +573,15 @@ TopoDS_Compound changeBoundary(const TopoDS_Shape& before, const TopoDS_Shape& a
 double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
 {
     return enclosedVolume(changeBoundary(before, after));
+}
+
+double changeMeasureSlack(const Bnd_Box& bodyBox)
+{
+    if (bodyBox.IsVoid())
+        return 0.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    bodyBox.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return 1e-7 * (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
 }
 
 namespace {

@@ -109,10 +109,12 @@ bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
 // Whether a change of volume lies between nothing and the volume of the tools'
 // boxes, within the rounding of measuring it: a join never lowers the volume,
 // a cut never raises it, and neither moves it by more than its tools hold.
-bool plausibleGain(double gain, double toolBoxes)
+bool plausibleGain(double gain, double toolBoxes, const TopoDS_Shape& body)
 {
+    Bnd_Box bodyBox;
+    BRepBndLib::Add(body, bodyBox, Standard_False);
     const double slack = 1e-6 * std::max(1.0, toolBoxes);
-    return gain >= -slack && gain <= toolBoxes + slack;
+    return gain >= -slack && gain <= toolBoxes + slack + changeMeasureSlack(bodyBox);
 }
 
 // The volume of the boxes: measuring the tools themselves cost a tenth of a
@@ -170,7 +172,7 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
             return {std::nullopt, index};
     }
     const double gain = volumeChange(body, fuse.Shape());
-    if (!plausibleGain(gain, boxVolume(boxes))
+    if (!plausibleGain(gain, boxVolume(boxes), body)
         || !wholeAndRight(BOPAlgo_FUSE, body, tools, fuse.Shape(), gain))
         return {};
     return {mergedAsAlone(fuse.Shape(), body, bodyMerged), std::nullopt};
@@ -243,7 +245,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
                     return {std::nullopt, k};
             }
             const double gain = volumeChange(shape, cut.Shape());
-            if (!plausibleGain(-gain, boxVolume(cutBoxes))
+            if (!plausibleGain(-gain, boxVolume(cutBoxes), shape)
                 || !wholeAndRight(BOPAlgo_CUT, shape, cutTools, cut.Shape(), gain))
                 return {};
             const std::optional<TopoDS_Shape> result = mergedAsAlone(cut.Shape(), shape, merged);

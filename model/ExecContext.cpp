@@ -188,6 +188,12 @@ bool isPlaneCylinderOrCone(const TopoDS_Shape& face)
     return type == GeomAbs_Plane || type == GeomAbs_Cylinder || type == GeomAbs_Cone;
 }
 
+bool isElementarySurface(GeomAbs_SurfaceType type)
+{
+    return type == GeomAbs_Plane || type == GeomAbs_Cylinder || type == GeomAbs_Cone
+           || type == GeomAbs_Sphere || type == GeomAbs_Torus;
+}
+
 namespace {
 
 // The kernel's merge of faces that touch faces curved both ways can run

@@ -1,7 +1,10 @@
 #include "model/RightResult.h"
 
+#include "model/ExecContext.h"
+
 #include "sketch/Plane.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
@@ -44,6 +47,11 @@ constexpr std::size_t pointsPerFace = 3;
 // points each of them offers the others.
 constexpr std::size_t overlapSolids = 32;
 constexpr std::size_t overlapPoints = 8;
+// Faces of the result near the tools that are probed, at most, and the grid
+// of points on each: a face of a kept block may lie only partly inside a
+// tool (seen: 7 of 49 points of such a face).
+constexpr std::size_t probedFaces = 64;
+constexpr int faceGrid = 5;
 
 // The solids of a shape, each with its box and a classifier made on first use.
 class SolidSet {
@@ -84,6 +92,24 @@ public:
         return all;
     }
 
+    // Whether every face lies on an elementary surface: then a point is
+    // classified in closed form, where free forms (a modelled thread, a
+    // lofted or swept body) cost the classifier milliseconds a point.
+    bool elementary() const
+    {
+        if (!elementary_) {
+            elementary_ = std::all_of(solids_.begin(), solids_.end(), [](const TopoDS_Shape& s) {
+                for (TopExp_Explorer face(s, TopAbs_FACE); face.More(); face.Next()) {
+                    if (!isElementarySurface(
+                            BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType()))
+                        return false;
+                }
+                return true;
+            });
+        }
+        return *elementary_;
+    }
+
     BRepClass3d_SolidClassifier& classifier(std::size_t i) const
     {
         if (!classifiers_[i])
@@ -121,6 +147,7 @@ private:
     std::vector<TopoDS_Shape> solids_;
     std::vector<Bnd_Box> boxes_;
     mutable std::vector<std::unique_ptr<BRepClass3d_SolidClassifier>> classifiers_;
+    mutable std::optional<bool> elementary_;
 };
 
 double solidsVolume(const SolidSet& solids)
@@ -178,6 +205,36 @@ void addPointsBehind(const TopoDS_Face& face, double depth, std::size_t perFace,
     }
 }
 
+// A point on a face with its outward normal, as the face's solid holds it.
+struct FacePoint {
+    gp_Pnt point;
+    gp_Dir normal;
+};
+
+// The points of a grid over the face's parameters that lie on the face.
+std::vector<FacePoint> pointsOn(const TopoDS_Face& face)
+{
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    BRepTools::UVBounds(face, u0, u1, v0, v1);
+    const BRepGProp_Face surface(face);
+    const double uvTolerance = 1e-9 * std::max(1.0, std::max(u1 - u0, v1 - v0));
+    std::vector<FacePoint> points;
+    for (int i = 0; i < faceGrid; ++i) {
+        for (int j = 0; j < faceGrid; ++j) {
+            const gp_Pnt2d uv(u0 + (i + 0.5) / faceGrid * (u1 - u0),
+                              v0 + (j + 0.5) / faceGrid * (v1 - v0));
+            if (BRepClass_FaceClassifier(face, uv, uvTolerance).State() != TopAbs_IN)
+                continue;
+            gp_Pnt onFace;
+            gp_Vec normal;
+            surface.Normal(uv.X(), uv.Y(), onFace, normal);
+            if (normal.Magnitude() > 1e-12)
+                points.push_back({onFace, gp_Dir(normal)});
+        }
+    }
+    return points;
+}
+
 // Points just inside the solids of the faces, spread over them: every
 // `stride`-th face first, so that a long list is sampled along its length.
 std::vector<gp_Pnt> pointsBehind(const std::vector<TopoDS_Face>& faces, double depth)
@@ -233,7 +290,8 @@ public:
             return std::nullopt;
         const double moved = operation_ == BOPAlgo_FUSE ? change : -change;
         const double toolsHold = solidsVolume(tools_);
-        if (moved <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change)}))
+        if (moved <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change)})
+                         + changeMeasureSlack(body_.box()))
             return std::nullopt;
         return result_.size() == 0 ? WrongResult::Emptied : WrongResult::BeyondTools;
     }
@@ -278,7 +336,7 @@ public:
                      face.More() && points.size() < overlapPoints; face.Next())
                     addPointsBehind(TopoDS::Face(face.Current()), depth, pointsPerFace, points);
                 for (const gp_Pnt& point : points) {
-                    if (outsideAround(within, point, depth))
+                    if (around(within, point, depth, TopAbs_OUT))
                         return WrongResult::LooseVoid;
                 }
             }
@@ -327,18 +385,102 @@ public:
         return std::nullopt;
     }
 
+    // A face of the result near the tools where the right result has no
+    // boundary: inside a tool for a cut (it kept material there) or a union
+    // (it left material out there), outside a tool or the body for a common
+    // part. The points just behind and in front of the face tell, each with
+    // its six neighbours. A face the result kept from an input lies on that
+    // input's boundary. Seen: a cut that kept a block of the body inside the
+    // tool and a cone joined short of its tip, each too small for the points
+    // behind the inputs' faces to meet. Only inputs of elementary faces are
+    // asked, and the body only for a common part, which lies within the
+    // tools: classifying the many points in a long history's body, or in a
+    // modelled thread, cost more than the boolean.
+    std::optional<WrongResult> strayFace(const TopoDS_Shape& body,
+                                         const TopTools_ListOfShape& tools) const
+    {
+        const double depth = std::min(depthFor(body_.box()), depthFor(tools_.box()));
+        if (!(depth > 0.0) || !tools_.elementary())
+            return std::nullopt;
+        TopTools_IndexedMapOfShape toolFaces;
+        for (const TopoDS_Shape& tool : tools)
+            TopExp::MapShapes(tool, TopAbs_FACE, toolFaces);
+        TopTools_IndexedMapOfShape bodyFaces;
+        const bool askBody = operation_ == BOPAlgo_COMMON && body_.elementary();
+        if (askBody)
+            TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
+        const std::vector<TopoDS_Face> faces = facesNearTools(depth);
+        const std::size_t stride = std::max<std::size_t>(1, faces.size() / probedFaces);
+        for (std::size_t i = 0; i < faces.size(); i += stride) {
+            const bool ofTools = toolFaces.Contains(faces[i]);
+            const bool ofBody = !askBody || bodyFaces.Contains(faces[i]);
+            if (ofTools && ofBody)
+                continue;
+            for (const FacePoint& on : pointsOn(faces[i])) {
+                if (const auto wrong = strayAt(on, depth, !ofTools, !ofBody))
+                    return wrong;
+            }
+        }
+        return std::nullopt;
+    }
+
 private:
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
 
-    // Whether the point and its six neighbours lie outside the solids.
-    static bool outsideAround(const SolidSet& solids, const gp_Pnt& point, double depth)
+    // The faces of the result whose boxes meet the tools' box.
+    std::vector<TopoDS_Face> facesNearTools(double depth) const
     {
-        if (solids.state(point, depth / 4) != TopAbs_OUT)
+        Bnd_Box reach = tools_.box();
+        reach.Enlarge(depth);
+        std::vector<TopoDS_Face> near;
+        for (const TopoDS_Face& face : result_.faces()) {
+            Bnd_Box box;
+            BRepBndLib::Add(face, box, Standard_False);
+            if (!reach.IsOut(box))
+                near.push_back(face);
+        }
+        return near;
+    }
+
+    // Whether the point and its six neighbours lie in `state` of the solids.
+    static bool around(const SolidSet& solids, const gp_Pnt& point, double depth,
+                       TopAbs_State state)
+    {
+        if (solids.state(point, depth / 4) != state)
             return false;
         const std::array<gp_Pnt, 6> near = neighbours(point, depth);
         return std::all_of(near.begin(), near.end(), [&](const gp_Pnt& q) {
-            return solids.state(q, depth / 4) == TopAbs_OUT;
+            return solids.state(q, depth / 4) == state;
         });
+    }
+
+    // What the point on a face of the result shows wrong; `tools`, `body`:
+    // whether the face is held to lie off that input's inside (cut, union)
+    // or outside (common part).
+    std::optional<WrongResult> strayAt(const FacePoint& on, double depth, bool tools,
+                                       bool body) const
+    {
+        const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
+        const gp_Pnt front = on.point.Translated(depth * gp_Vec(on.normal));
+        switch (operation_) {
+        case BOPAlgo_CUT:
+            if (tools && around(tools_, behind, depth, TopAbs_IN)
+                && around(result_, behind, depth, TopAbs_IN))
+                return WrongResult::KeptToolMaterial;
+            return std::nullopt;
+        case BOPAlgo_FUSE:
+            if (tools && around(tools_, front, depth, TopAbs_IN)
+                && around(result_, front, depth, TopAbs_OUT))
+                return WrongResult::MissedTools;
+            return std::nullopt;
+        default: {
+            const bool outside = (tools && around(tools_, behind, depth, TopAbs_OUT))
+                                 || (body && around(body_, behind, depth, TopAbs_OUT));
+            if (outside && around(result_, behind, depth, TopAbs_IN))
+                return WrongResult::NotCommon;
+            return std::nullopt;
+        }
+        }
     }
 
     bool sharedBy(std::size_t i, std::size_t j, const gp_Pnt& point, double depth) const
@@ -444,7 +586,10 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
     // where it kept the body's faces.
     const std::vector<TopoDS_Face> bodyFaces
         = operation == BOPAlgo_COMMON ? evidence.body().faces() : replacedBodyFaces(body, changed);
-    return evidence.misplaced(Side::Body, pointsBehind(bodyFaces, bodyDepth), bodyDepth);
+    if (const auto wrong
+        = evidence.misplaced(Side::Body, pointsBehind(bodyFaces, bodyDepth), bodyDepth))
+        return wrong;
+    return evidence.strayFace(body, tools);
 }
 
 } // namespace

@@ -36,9 +36,13 @@ enum class WrongResult {
 // inside the faces of the tools and of the body's faces that the boolean
 // replaced lie where the operation puts them (a union holds all of them, a
 // cut none of the tools' and every one of the body's outside the tools, a
-// common part those inside both). Points are classified by the kernel's
-// solid classifier on body, tools and result; a point only testifies when it
-// and its six neighbours a little apart all classify alike, away from faces.
+// common part those inside both). The faces of the result near the tools
+// lie where the right result has its boundary: not inside a tool for a cut
+// or a union, not outside the body or a tool for a common part (asked of
+// inputs whose faces are all elementary surfaces). Points are
+// classified by the kernel's solid classifier on body, tools and result; a
+// point only testifies when it and its six neighbours a little apart all
+// classify alike, away from faces.
 std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                        const TopTools_ListOfShape& tools,
                                        const TopoDS_Shape& result, const ChangedFaces& changed,

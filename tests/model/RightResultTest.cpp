@@ -76,6 +76,16 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
     builder.Add(holed, TopoDS_Iterator(body).Value());
     builder.Add(holed, TopoDS_Iterator(ballOnTop).Value().Reversed());
 
+    // Blocks too small for points behind the inputs' faces to meet: one kept
+    // on the pocket's floor, one missing inside a boss as a void, one left
+    // standing on a common part outside the body.
+    const TopoDS_Shape floorBlock = BRepPrimAPI_MakeBox(gp_Pnt(31, 26, 4), 2, 2, 2).Shape();
+    const TopoDS_Shape boss2
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(50, 30, 10), gp::DZ()), 8, 10).Shape();
+    const TopoDS_Shape voidBlock = BRepPrimAPI_MakeBox(gp_Pnt(48, 28, 14), 4, 4, 2).Shape();
+    const TopoDS_Shape topBlock = BRepPrimAPI_MakeBox(gp_Pnt(92, 45, 10), 2, 2, 2).Shape();
+    const TopoDS_Shape common = BRepAlgoAPI_Common(body, ball).Shape();
+
     const std::vector<Case> cases{
         {"pocket cut", BOPAlgo_CUT, body, pocket, BRepAlgoAPI_Cut(body, pocket).Shape(), {}},
         {"cut that left the body as it was", BOPAlgo_CUT, body, pocket, body,
@@ -107,6 +117,15 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
         {"common part", BOPAlgo_COMMON, body, ball, BRepAlgoAPI_Common(body, ball).Shape(), {}},
         {"common part that kept the body", BOPAlgo_COMMON, body, ball, body,
          WrongResult::NotCommon},
+        {"cut that kept a block on the pocket's floor", BOPAlgo_CUT, body, pocket,
+         BRepAlgoAPI_Fuse(BRepAlgoAPI_Cut(body, pocket).Shape(), floorBlock).Shape(),
+         WrongResult::KeptToolMaterial},
+        {"join of a boss", BOPAlgo_FUSE, body, boss2, BRepAlgoAPI_Fuse(body, boss2).Shape(), {}},
+        {"join that left a void inside the boss", BOPAlgo_FUSE, body, boss2,
+         BRepAlgoAPI_Cut(BRepAlgoAPI_Fuse(body, boss2).Shape(), voidBlock).Shape(),
+         WrongResult::MissedTools},
+        {"common part with a block beyond the body", BOPAlgo_COMMON, body, ball,
+         BRepAlgoAPI_Fuse(common, topBlock).Shape(), WrongResult::NotCommon},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
