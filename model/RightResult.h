@@ -23,6 +23,7 @@ enum class WrongResult {
     KeptToolMaterial, // a cut left material inside its tools
     MissedTools, // a join left out material of its tools
     NotCommon, // a common part holds material outside body or tools, or lacks some inside both
+    Loose, // a face the boolean made has an edge or corner far less exact than its inputs
 };
 
 // What cheap evidence, taken from the inputs themselves, says about the
@@ -30,7 +31,11 @@ enum class WrongResult {
 // `changed`: the result's faces against the inputs'; `change`: the volume the
 // result holds more than the body (for an empty result, minus the body's).
 //
-// The evidence: every solid the boolean made is turned outward (a point at
+// The evidence: the faces the boolean made, their edges and corners, are
+// exact to 0.05 mm (or ten times their inputs' tolerance): a corner the
+// kernel let grow to 15 mm made the classifier call every point near it on
+// the boundary, and hid a join that left a fifth of its tool out. Every
+// solid the boolean made is turned outward (a point at
 // infinity lies outside it) and holds its voids inside its outer shell; the solids of the result do
 // not share material; the volume moved by no more than the tools hold; and points sampled just
 // inside the faces of the tools and of the body's faces that the boolean

@@ -10,6 +10,10 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <TopoDS_Solid.hxx>
@@ -40,6 +44,23 @@ std::optional<WrongResult> judge(BOPAlgo_Operation operation, const TopoDS_Shape
     const double change
         = isEmptyShape(result) ? -shapeVolume(body) : shapeVolume(result) - shapeVolume(body);
     return wrongResult(operation, body, tools, result, changedFaces(result, inputs), change);
+}
+
+// The join of a ball standing over the plate's corner, with the corners the
+// join made grown to 15 mm, as the kernel once left them; its own plate and
+// ball, as the tolerance is written into the shared corners.
+TopoDS_Shape joinWithLooseCorners(const TopoDS_Shape& body, const TopoDS_Shape& ball)
+{
+    const TopoDS_Shape result = BRepAlgoAPI_Fuse(body, ball).Shape();
+    TopTools_IndexedMapOfShape inputCorners;
+    TopExp::MapShapes(body, TopAbs_VERTEX, inputCorners);
+    TopExp::MapShapes(ball, TopAbs_VERTEX, inputCorners);
+    BRep_Builder builder;
+    for (TopExp_Explorer corner(result, TopAbs_VERTEX); corner.More(); corner.Next()) {
+        if (!inputCorners.Contains(corner.Current()))
+            builder.UpdateVertex(TopoDS::Vertex(corner.Current()), 15.0);
+    }
+    return result;
 }
 
 struct Case {
@@ -85,6 +106,8 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
     const TopoDS_Shape voidBlock = BRepPrimAPI_MakeBox(gp_Pnt(48, 28, 14), 4, 4, 2).Shape();
     const TopoDS_Shape topBlock = BRepPrimAPI_MakeBox(gp_Pnt(92, 45, 10), 2, 2, 2).Shape();
     const TopoDS_Shape common = BRepAlgoAPI_Common(body, ball).Shape();
+    const TopoDS_Shape looseBody = plate();
+    const TopoDS_Shape looseBall = BRepPrimAPI_MakeSphere(gp_Pnt(90, 50, 5), 12).Shape();
 
     const std::vector<Case> cases{
         {"pocket cut", BOPAlgo_CUT, body, pocket, BRepAlgoAPI_Cut(body, pocket).Shape(), {}},
@@ -126,6 +149,8 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
          WrongResult::MissedTools},
         {"common part with a block beyond the body", BOPAlgo_COMMON, body, ball,
          BRepAlgoAPI_Fuse(common, topBlock).Shape(), WrongResult::NotCommon},
+        {"join whose corners grew to 15 mm", BOPAlgo_FUSE, looseBody, looseBall,
+         joinWithLooseCorners(looseBody, looseBall), WrongResult::Loose},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
