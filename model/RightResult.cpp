@@ -51,6 +51,7 @@ constexpr std::size_t pointsPerFace = 3;
 // points each of them offers the others.
 constexpr std::size_t overlapSolids = 32;
 constexpr std::size_t overlapPoints = 8;
+constexpr std::size_t overlapGridPoints = 243;
 // Faces of the result near the tools that are probed, at most, and the grid
 // of points on each, over the part of a plane within the tools' reach: a
 // face may lie only a little inside a tool (seen: 3 of 45 points of a
@@ -435,6 +436,8 @@ public:
                     if (sharedBy(i, j, point, depth))
                         return WrongResult::Overlapping;
                 }
+                if (gridShared(i, j, depth))
+                    return WrongResult::Overlapping;
             }
         }
         return std::nullopt;
@@ -558,6 +561,31 @@ private:
             return std::nullopt;
         }
         }
+    }
+
+    // Whether points of a grid just behind the faces of solid i within solid
+    // j's box lie inside j: a ball kept whole beside the plate it was joined
+    // to, with its equator on the plate's face, offered the few points behind
+    // its one face nowhere inside the plate. At most overlapGridPoints are
+    // asked, as j may be a long history's body.
+    bool gridShared(std::size_t i, std::size_t j, double depth) const
+    {
+        Bnd_Box reach = result_.box(j);
+        reach.Enlarge(depth);
+        std::size_t asked = 0;
+        for (TopExp_Explorer explorer(result_.solid(i), TopAbs_FACE); explorer.More();
+             explorer.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(explorer.Current());
+            for (const FacePoint& on : gridNear(face, reach)) {
+                if (asked++ == overlapGridPoints)
+                    return false;
+                const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
+                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN && onFace(face, on.uv)
+                    && sharedBy(i, j, behind, depth))
+                    return true;
+            }
+        }
+        return false;
     }
 
     bool sharedBy(std::size_t i, std::size_t j, const gp_Pnt& point, double depth) const

@@ -44,7 +44,8 @@ constexpr int sampleCells = 120000;
 // the body inside the tool (3183), a cone joined short of its tip (6009), a
 // grouped box join whose state before the next feature lacked it (4154) and
 // a cylinder join that left a fifth of the tool out behind a corner grown to
-// 15 mm (15028).
+// 15 mm (15028) and a half-sunk ball joined as a second, overlapping solid
+// (16073).
 std::vector<unsigned> seeds()
 {
     std::vector<unsigned> list;
@@ -53,7 +54,7 @@ std::vector<unsigned> seeds()
     for (int k = 0; k < count; ++k)
         list.push_back(unsigned(first + k));
     if (list.empty())
-        list = {2089, 2146, 3126, 3183, 4031, 4154, 4177, 6009, 15028};
+        list = {2089, 2146, 3126, 3183, 4031, 4154, 4177, 6009, 15028, 16073};
     return list;
 }
 
