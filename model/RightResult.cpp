@@ -12,6 +12,7 @@
 #include <BRepGProp.hxx>
 #include <BRepGProp_Face.hxx>
 #include <BRepTools.hxx>
+#include <BRepTopAdaptor_FClass2d.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
@@ -299,13 +300,27 @@ std::vector<FacePoint> gridNear(const TopoDS_Face& face, const Bnd_Box& box)
     return points;
 }
 
-bool onFace(const TopoDS_Face& face, const gp_Pnt2d& uv)
-{
-    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
-    BRepTools::UVBounds(face, u0, u1, v0, v1);
-    const double uvTolerance = 1e-9 * std::max(1.0, std::max(u1 - u0, v1 - v0));
-    return BRepClass_FaceClassifier(face, uv, uvTolerance).State() == TopAbs_IN;
-}
+// Whether parameters lie on the face, by a classifier built on first use:
+// built once, it answers a point in a fraction of the time a classifier
+// made for each point takes on a face with many edges.
+class FaceDomain {
+public:
+    explicit FaceDomain(const TopoDS_Face& face)
+        : face_(face)
+    {
+    }
+
+    bool contains(const gp_Pnt2d& uv) const
+    {
+        if (!classifier_)
+            classifier_ = std::make_unique<BRepTopAdaptor_FClass2d>(face_, 1e-9);
+        return classifier_->Perform(uv) == TopAbs_IN;
+    }
+
+private:
+    TopoDS_Face face_;
+    mutable std::unique_ptr<BRepTopAdaptor_FClass2d> classifier_;
+};
 
 // Points just inside the solids of the faces, spread over them: every
 // `stride`-th face first, so that a long list is sampled along its length.
@@ -492,8 +507,9 @@ public:
             const bool ofBody = !askBody || bodyFaces.Contains(faces[i]);
             if (ofTools && ofBody)
                 continue;
+            const FaceDomain domain(faces[i]);
             for (const FacePoint& on : gridNear(faces[i], reach)) {
-                if (const auto wrong = strayAt(faces[i], on, depth, !ofTools, !ofBody))
+                if (const auto wrong = strayAt(domain, on, depth, !ofTools, !ofBody))
                     return wrong;
             }
         }
@@ -533,13 +549,13 @@ private:
     // or outside (common part). The point alone is asked first; only a
     // point that contradicts the operation is asked whether it lies on the
     // face, and then its neighbours and the result.
-    std::optional<WrongResult> strayAt(const TopoDS_Face& face, const FacePoint& on, double depth,
+    std::optional<WrongResult> strayAt(const FaceDomain& domain, const FacePoint& on, double depth,
                                        bool tools, bool body) const
     {
         const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
         const gp_Pnt front = on.point.Translated(depth * gp_Vec(on.normal));
         const auto flagged = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
-            return solids.state(point, depth / 4) == state && onFace(face, on.uv)
+            return solids.state(point, depth / 4) == state && domain.contains(on.uv)
                    && around(solids, point, depth, state);
         };
         switch (operation_) {
@@ -576,11 +592,12 @@ private:
         for (TopExp_Explorer explorer(result_.solid(i), TopAbs_FACE); explorer.More();
              explorer.Next()) {
             const TopoDS_Face& face = TopoDS::Face(explorer.Current());
+            const FaceDomain domain(face);
             for (const FacePoint& on : gridNear(face, reach)) {
                 if (asked++ == overlapGridPoints)
                     return false;
                 const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
-                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN && onFace(face, on.uv)
+                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN && domain.contains(on.uv)
                     && sharedBy(i, j, behind, depth))
                     return true;
             }
