@@ -200,12 +200,7 @@ std::vector<int> existingOnce(const ModelState& state, const std::vector<int>& i
 // sizes the rounding allowed in measuring a change of it.
 double boxVolume(const Body& body)
 {
-    const Bnd_Box& box = bodyBox(body);
-    if (box.IsVoid())
-        return 0.0;
-    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-    return (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    return volumeOfBox(bodyBox(body));
 }
 
 // The ways a boolean is run, in the order they are tried: as usual, leaving
@@ -326,14 +321,8 @@ std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS
 double toolBoxesVolume(const TopTools_ListOfShape& tools)
 {
     double volume = 0.0;
-    for (const TopoDS_Shape& tool : tools) {
-        const Bnd_Box box = toolBoxOf(tool);
-        if (box.IsVoid())
-            continue;
-        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-        box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-        volume += (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
-    }
+    for (const TopoDS_Shape& tool : tools)
+        volume += volumeOfBox(toolBoxOf(tool));
     return volume;
 }
 
@@ -577,11 +566,7 @@ double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after)
 
 double changeMeasureSlack(const Bnd_Box& bodyBox)
 {
-    if (bodyBox.IsVoid())
-        return 0.0;
-    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-    bodyBox.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-    return 1e-7 * (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+    return 1e-7 * volumeOfBox(bodyBox);
 }
 
 namespace {

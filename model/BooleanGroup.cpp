@@ -122,11 +122,8 @@ bool plausibleGain(double gain, double toolBoxes, const TopoDS_Shape& body)
 double boxVolume(const std::vector<const Bnd_Box*>& boxes)
 {
     double volume = 0.0;
-    for (const Bnd_Box* box : boxes) {
-        double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-        box->Get(xmin, ymin, zmin, xmax, ymax, zmax);
-        volume += (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
-    }
+    for (const Bnd_Box* box : boxes)
+        volume += volumeOfBox(*box);
     return volume;
 }
 

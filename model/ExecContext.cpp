@@ -144,6 +144,15 @@ double shapeVolume(const TopoDS_Shape& shape)
     return std::abs(props.Mass());
 }
 
+double volumeOfBox(const Bnd_Box& box)
+{
+    if (box.IsVoid())
+        return 0.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return (xmax - xmin) * (ymax - ymin) * (zmax - zmin);
+}
+
 const Bnd_Box& bodyBox(const Body& body)
 {
     if (!body.boxShape.IsSame(body.shape) || body.boxShape.IsNull()) {

@@ -88,6 +88,9 @@ double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after);
 // 0.018 mm³ more than the box holds).
 double changeMeasureSlack(const Bnd_Box& bodyBox);
 
+// The product of the box's sides; 0 for a void box.
+double volumeOfBox(const Bnd_Box& box);
+
 // The bounding box of the body's shape, measured once per shape and kept in the body.
 const Bnd_Box& bodyBox(const Body& body);
 // The box of every body of the state, from the boxes kept in the bodies.
