@@ -7,6 +7,7 @@
 #include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
 #include "io/Zip.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -139,7 +140,7 @@ void writeStep(const QString& path)
 // places a part of its own. With ownParts, every placement places a copy of its own.
 void writePlacements(const QString& path, int count, bool ownParts)
 {
-    std::mt19937 random(57);
+    std::mt19937 random(qor::test::seed(57));
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     Handle(TDocStd_Document) doc = qor::io::newXcafDocument();
     const Handle(XCAFDoc_ShapeTool) shapes = XCAFDoc_DocumentTool::ShapeTool(doc->Main());

@@ -1,4 +1,5 @@
 #include "model/ExecContext.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
@@ -285,7 +286,7 @@ TEST(Boolean, CutThatRemovesFromOneTargetDoesNotWarn)
 // in part), reach into the pocket, swallow it or stay beside it.
 TEST(Boolean, CutWarnsExactlyWhenTheWholeVolumeStaysTheSame)
 {
-    std::mt19937 random(4711);
+    std::mt19937 random(qor::test::seed(4711));
     const auto grid = [&random](int low, int high) {
         return 2.0 * std::uniform_int_distribution<int>(low / 2, high / 2)(random);
     };

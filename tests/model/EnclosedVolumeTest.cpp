@@ -1,5 +1,6 @@
 #include "model/EnclosedVolume.h"
 #include "model/ExecContext.h"
+#include "tests/common/Seeds.h"
 #include "tests/fixtures/CutMergeFiles.h"
 #include "tests/fixtures/MixedSolids.h"
 #include "tests/fixtures/PerforatedFaces.h"
@@ -133,7 +134,7 @@ double preciseVolume(const TopoDS_Shape& shape)
 // fused, cut and intersected.
 TEST(EnclosedVolume, AgreesWithTheKernelOnRandomSolidsAndBooleans)
 {
-    std::mt19937 random(3317);
+    std::mt19937 random(qor::test::seed(3317));
     std::uniform_int_distribution<int> pick(0, 2);
     int compared = 0;
     int planes = 0;

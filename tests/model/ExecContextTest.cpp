@@ -1,4 +1,5 @@
 #include "model/ExecContext.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRep_Builder.hxx>
@@ -137,7 +138,7 @@ TEST(ExecContext, NewBodiesTakeFeatureIdsAndCounterNames)
 TEST(ExecContext, NewBodyIdsAreTheSmallestFreeOnesAmongRemovals)
 {
     Fixture f;
-    std::mt19937 random(57);
+    std::mt19937 random(qor::test::seed(57));
     for (const int other : {1205, 1230, 1231, 1500, 2000})
         f.state.bodies[other] = Body{};
     const auto smallestFree = [&f] {

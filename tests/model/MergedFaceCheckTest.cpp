@@ -1,6 +1,7 @@
 #include "model/MergedFaceCheck.h"
 #include "model/ChangedFaces.h"
 #include "model/ExecContext.h"
+#include "tests/common/Seeds.h"
 #include "tests/fixtures/CutMergeFiles.h"
 #include "tests/fixtures/MergingPlates.h"
 
@@ -103,7 +104,7 @@ TopoDS_Shape mergeStep(Step step, std::mt19937& random, const DrilledPlate& plat
 // faces are checked with fewer wires.
 TEST(MergedFaceCheck, VerdictOfChangedWiresIsThatOfWholeMadeFaces)
 {
-    std::mt19937 random(20261208);
+    std::mt19937 random(qor::test::seed(20261208));
     const Step steps[] = {
         Step::JoinSide,       Step::CutBoss, Step::JoinSide,        Step::WiderRim, Step::JoinSide,
         Step::RimThroughHole, Step::CutBoss, Step::SelfCrossingRim, Step::JoinSide, Step::WiderRim};

@@ -1,4 +1,5 @@
 #include "model/ShapeValidity.h"
+#include "tests/common/Seeds.h"
 
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/PerforatedFaces.h"
@@ -133,10 +134,14 @@ TEST(ShapeValidity, FacesCheckedInPartsGetTheKernelsVerdict)
     const std::set<HoleFlaw> alwaysInvalid{HoleFlaw::Overlapping,  HoleFlaw::Nested,
                                            HoleFlaw::SelfCrossing, HoleFlaw::SameTurn,
                                            HoleFlaw::OnRim,        HoleFlaw::Repeated};
-    std::mt19937 random(5511);
+    std::mt19937 random(qor::test::seed(5511));
     std::map<bool, int> verdicts;
     for (const HoleFlaw flaw : qor::test::allHoleFlaws) {
-        for (int round = 0; round < 8; ++round) {
+        // A flaw the kernel only sometimes refuses is drawn on until it has
+        // also given a valid face, so both verdicts are compared on any seed.
+        const bool either = flaw != HoleFlaw::None && !alwaysInvalid.count(flaw);
+        bool validSeen = false;
+        for (int round = 0; round < 8 || (either && !validSeen && round < 40); ++round) {
             SCOPED_TRACE(testing::Message() << "flaw " << int(flaw) << ", round " << round);
             const TopoDS_Face face = qor::test::perforatedFace(random, 12 + 5 * round, flaw);
             // A hole across the rim leaves no wire enclosing all others.
@@ -151,6 +156,7 @@ TEST(ShapeValidity, FacesCheckedInPartsGetTheKernelsVerdict)
             if (alwaysInvalid.count(flaw))
                 EXPECT_FALSE(plain);
             ++verdicts[plain];
+            validSeen = validSeen || plain;
         }
     }
     EXPECT_GT(verdicts[true], 8);
@@ -160,7 +166,7 @@ TEST(ShapeValidity, FacesCheckedInPartsGetTheKernelsVerdict)
 // Around split faces the shells and solids are judged as the kernel judges them.
 TEST(ShapeValidity, ShellsAroundSplitFacesGetTheKernelsVerdict)
 {
-    std::mt19937 random(1108);
+    std::mt19937 random(qor::test::seed(1108));
     const TopoDS_Shape plate = prism(qor::test::perforatedFace(random, 30, HoleFlaw::None));
     ASSERT_FALSE(plate.IsNull());
     ASSERT_EQ(splitFaces(plate, splitAll), 2);
@@ -346,7 +352,7 @@ TEST(ShapeValidity, ConnectorBodiesGetTheKernelsVerdict)
 TEST(ShapeValidity, WorkGrowsWithTheHolesNotTheirSquare)
 {
     const auto checkSeconds = [](int holes) {
-        std::mt19937 random(2114);
+        std::mt19937 random(qor::test::seed(2114));
         const TopoDS_Shape plate = prism(qor::test::perforatedFace(random, holes, HoleFlaw::None));
         const double before = qor::test::cpuSeconds();
         EXPECT_TRUE(validShape(plate));
