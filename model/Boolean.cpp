@@ -63,6 +63,7 @@ TopoDS_Shape repaired(const TopoDS_Shape& tool)
 // Loose on purpose: a pair that might merge sends the body through the full merge.
 constexpr double mergeTolerance = 1e-4;
 
+
 // Whether the two adjacent faces might lie on one surface. Only coplanar planes
 // are told apart for sure; free-form faces may be planes in disguise.
 bool facesMayMerge(const TopoDS_Face& a, const TopoDS_Face& b)
