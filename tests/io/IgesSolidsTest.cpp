@@ -6,9 +6,8 @@
 #include "tests/fixtures/IgesFaceBodies.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/ShapeChecks.h"
 
-#include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESControl_Controller.hxx>
 #include <TopExp_Explorer.hxx>
@@ -35,21 +34,6 @@ QString writeFile(const QTemporaryDir& dir, const QByteArray& bytes)
 QString wave8Folder()
 {
     return QDir(test::readerFilesFolder()).filePath(QStringLiteral("../wave8"));
-}
-
-int count(const TopoDS_Shape& shape, TopAbs_ShapeEnum kind)
-{
-    int n = 0;
-    for (TopExp_Explorer it(shape, kind); it.More(); it.Next())
-        ++n;
-    return n;
-}
-
-double area(const TopoDS_Shape& shape)
-{
-    GProp_GProps props;
-    BRepGProp::SurfaceProperties(shape, props);
-    return props.Mass();
 }
 
 // The bodies as the kernel's reader and the document walk give them, faces unsewn.
@@ -82,8 +66,9 @@ TEST(IgesSolids, FaceBodiesReadBackAsClosedBodiesWithTheirVolumes)
     for (std::size_t i = 0; i < written.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "body " << i);
         const io::ImportedBody& body = read.bodies[i];
-        EXPECT_EQ(count(body.shape, TopAbs_SOLID), 1);
-        EXPECT_EQ(count(body.shape, TopAbs_FACE), count(written[i].shape, TopAbs_FACE));
+        EXPECT_EQ(test::countOf(body.shape, TopAbs_SOLID), 1);
+        EXPECT_EQ(test::countOf(body.shape, TopAbs_FACE),
+                  test::countOf(written[i].shape, TopAbs_FACE));
         EXPECT_NEAR(test::volumeOf(body.shape), written[i].volume, 1e-6 * written[i].volume);
         // Unnamed in the file: no kernel type name ("COMPOUND", "FACE") stands in.
         EXPECT_TRUE(body.name.isEmpty()) << body.name.toStdString();
@@ -99,7 +84,7 @@ TEST(IgesSolids, ExportedBallReadsBackWithItsVolume)
     const io::ImportResult read = io::importFile(path, {});
     ASSERT_TRUE(read.ok) << read.error.toStdString();
     ASSERT_EQ(read.bodies.size(), 1u);
-    EXPECT_EQ(count(read.bodies[0].shape, TopAbs_SOLID), 1);
+    EXPECT_EQ(test::countOf(read.bodies[0].shape, TopAbs_SOLID), 1);
     EXPECT_NEAR(test::volumeOf(read.bodies[0].shape), 4.0 / 3.0 * M_PI * 8000.0, 0.05);
     EXPECT_TRUE(read.warning.isEmpty()) << read.warning.toStdString();
 }
@@ -133,8 +118,9 @@ TEST(IgesSolids, FacesThatDoNotCloseStayAsReadWithANote)
         ASSERT_TRUE(read.ok) << read.error.toStdString();
         ASSERT_EQ(read.bodies.size(), c.shapes.size());
         for (std::size_t i = 0; i < c.shapes.size(); ++i) {
-            EXPECT_EQ(count(read.bodies[i].shape, TopAbs_SOLID), c.solids[i]);
-            EXPECT_EQ(count(read.bodies[i].shape, TopAbs_FACE), count(c.shapes[i], TopAbs_FACE));
+            EXPECT_EQ(test::countOf(read.bodies[i].shape, TopAbs_SOLID), c.solids[i]);
+            EXPECT_EQ(test::countOf(read.bodies[i].shape, TopAbs_FACE),
+                      test::countOf(c.shapes[i], TopAbs_FACE));
         }
         EXPECT_EQ(read.warning.toStdString(), c.note);
         EXPECT_TRUE(read.notes.contains(QString::fromUtf8(c.note)));
@@ -167,8 +153,8 @@ TEST(IgesSolids, RealFilesKeepTheirBodiesAreasAndColours)
             const io::ImportedBody& b = read.bodies[i];
             SCOPED_TRACE(testing::Message() << "body " << i);
             EXPECT_EQ(a.name, b.name);
-            EXPECT_EQ(count(a.shape, TopAbs_FACE), count(b.shape, TopAbs_FACE));
-            EXPECT_NEAR(area(b.shape), area(a.shape), 1e-4 * area(a.shape));
+            EXPECT_EQ(test::countOf(a.shape, TopAbs_FACE), test::countOf(b.shape, TopAbs_FACE));
+            EXPECT_NEAR(test::areaOf(b.shape), test::areaOf(a.shape), 1e-4 * test::areaOf(a.shape));
             EXPECT_EQ(a.hasColor, b.hasColor);
             EXPECT_EQ(a.r, b.r);
             EXPECT_EQ(a.g, b.g);

@@ -63,6 +63,13 @@ io::ImportResult readBodies(const QString& path, bool indexed)
     return result;
 }
 
+// The first seed and how many: 24 for each of QOR_PLACEMENT_SEEDS (1 unless set).
+std::pair<unsigned, int> placementSeeds()
+{
+    return {unsigned(qEnvironmentVariableIntValue("QOR_PLACEMENT_SEED")),
+            std::max(1, qEnvironmentVariableIntValue("QOR_PLACEMENT_SEEDS")) * 24};
+}
+
 // The placed corners of a body, summed: a body moved, turned or swapped for another moves it.
 gp_XYZ cornerSum(const TopoDS_Shape& shape)
 {
@@ -108,8 +115,7 @@ void expectSameBodies(const io::ImportResult& plain, const io::ImportResult& ind
 
 TEST(StepPlacement, IndexedPlacementsGiveTheKernelsBodiesNamesColoursAndPlacements)
 {
-    const unsigned first = unsigned(qEnvironmentVariableIntValue("QOR_PLACEMENT_SEED"));
-    const int count = std::max(1, qEnvironmentVariableIntValue("QOR_PLACEMENT_SEEDS")) * 24;
+    const auto [first, count] = placementSeeds();
     QTemporaryDir dir;
     int coloured = 0;
     int named = 0;
@@ -134,8 +140,7 @@ TEST(StepPlacement, IndexedPlacementsGiveTheKernelsBodiesNamesColoursAndPlacemen
 // the first link and the transformation of the last.
 TEST(StepPlacement, IndexedPlacementsOfSeveralShapeLinksGiveTheKernelsBodies)
 {
-    const unsigned first = unsigned(qEnvironmentVariableIntValue("QOR_PLACEMENT_SEED"));
-    const int count = std::max(1, qEnvironmentVariableIntValue("QOR_PLACEMENT_SEEDS")) * 24;
+    const auto [first, count] = placementSeeds();
     QTemporaryDir dir;
     int moved = 0;
     int read = 0;
