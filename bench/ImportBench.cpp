@@ -33,8 +33,8 @@
 
 namespace {
 
-const char* const folders[] = {"/usr/share/opencascade", "/work/shared/files",
-                               "/work/kicad/root/usr/share/kicad/3dmodels"};
+const char* const folders[]
+    = {"/usr/share/opencascade", "/work/shared/files", "/work/kicad/root/usr/share/kicad/3dmodels"};
 
 // The three largest STEP files under the folders, largest first.
 const std::vector<QString>& largestStepFiles()
@@ -42,8 +42,9 @@ const std::vector<QString>& largestStepFiles()
     static const std::vector<QString> files = [] {
         std::vector<QFileInfo> found;
         for (const char* folder : folders) {
-            QDirIterator it(QString::fromLatin1(folder), {QStringLiteral("*.step"), QStringLiteral("*.stp")},
-                            QDir::Files, QDirIterator::Subdirectories);
+            QDirIterator it(QString::fromLatin1(folder),
+                            {QStringLiteral("*.step"), QStringLiteral("*.stp")}, QDir::Files,
+                            QDirIterator::Subdirectories);
             while (it.hasNext())
                 found.emplace_back(it.next());
         }
@@ -83,8 +84,7 @@ void readBare(benchmark::State& state, const QByteArray& name)
     qor::io::closeXcafDocument(document);
 }
 
-template <typename Read>
-void timed(benchmark::State& state, Read read)
+template <typename Read> void timed(benchmark::State& state, Read read)
 {
     const double start = qor::test::workCpuSeconds();
     for (auto _ : state)
@@ -229,8 +229,9 @@ void BM_ImportManyBoxes(benchmark::State& state)
 }
 
 // One assembly placing a box range(0) times side by side (range(1) = 1), or range(1) levels
-// each placing the next range(0) times: the program's import, reader process included,
-// with "cpu_all" its processor seconds per read.
+// each placing the next range(0) times, with two shape links on every range(2)-th placement
+// (0: one link each): the program's import, reader process included, with "cpu_all" its
+// processor seconds per read.
 void BM_ImportPlacedBoxes(benchmark::State& state)
 {
     qor::io::keepOnlyKernelFailures();
@@ -240,7 +241,7 @@ void BM_ImportPlacedBoxes(benchmark::State& state)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("reihe.step"));
     QFile file(path);
-    const QByteArray step = qor::fixtures::stepBoxGrid(levels, perLevel);
+    const QByteArray step = qor::fixtures::stepBoxGrid(levels, perLevel, int(state.range(2)));
     if (!file.open(QIODevice::WriteOnly) || file.write(step) != step.size()) {
         state.SkipWithError("file not written");
         return;
@@ -290,11 +291,14 @@ BENCHMARK(BM_FrontEndBesideBare)
     ->Iterations(2);
 BENCHMARK(BM_CollectManyBoxes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_ImportPlacedBoxes)
-    ->Args({2000, 1})
-    ->Args({5000, 1})
-    ->Args({10000, 1})
-    ->Args({20000, 1})
-    ->Args({6, 6})
+    ->Args({2000, 1, 0})
+    ->Args({5000, 1, 0})
+    ->Args({10000, 1, 0})
+    ->Args({20000, 1, 0})
+    ->Args({6, 6, 0})
+    ->Args({2000, 1, 3})
+    ->Args({5000, 1, 3})
+    ->Args({10000, 1, 3})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

@@ -1,10 +1,11 @@
 #include "io/Import.h"
 
-#include "io/CountTexts.h"
 #include "expr/Format.h"
+#include "io/CountTexts.h"
 #include "io/FileAccess.h"
 #include "io/FileReadWatch.h"
 #include "io/FusionArchive.h"
+#include "io/IgesSolids.h"
 #include "io/KernelMessage.h"
 #include "io/NestingCheck.h"
 #include "io/ReaderProcess.h"
@@ -22,8 +23,11 @@
 #include <IFSelect_ReturnStatus.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESControl_Controller.hxx>
+#include <IGESData_GlobalSection.hxx>
+#include <IGESData_IGESModel.hxx>
 #include <Message_ProgressIndicator.hxx>
 #include <Poly_Triangulation.hxx>
+#include <Precision.hxx>
 #include <RWGltf_CafReader.hxx>
 #include <RWObj_CafReader.hxx>
 #include <STEPCAFControl_Reader.hxx>
@@ -402,6 +406,20 @@ void readStep(const QString& path, const QByteArray& fileName, ProgressBridge& p
     collectXcafBodies(scope->document(), result, progress.collection());
 }
 
+// The file's own resolution, the distance below which its points are one, in the
+// millimetres the reader gives the shapes; the kernel's confusion at least.
+double igesResolution(IGESCAFControl_Reader& reader)
+{
+    const auto model = Handle(IGESData_IGESModel)::DownCast(reader.Model());
+    if (model.IsNull())
+        return Precision::Confusion();
+    // The unit value is the file's unit in the reader's unit (millimetres).
+    const IGESData_GlobalSection& section = model->GlobalSection();
+    const double resolution = section.Resolution() * section.UnitValue();
+    return std::isfinite(resolution) ? std::max(resolution, Precision::Confusion())
+                                     : Precision::Confusion();
+}
+
 void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& progress,
               ImportResult& result)
 {
@@ -421,6 +439,12 @@ void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& p
     reader->Transfer(scope->document(), range);
     range.Close();
     collectXcafBodies(scope->document(), result, progress.collection());
+    const int open = closeFaceBodies(result.bodies, igesResolution(*reader));
+    if (open > 0) {
+        const QString note = openBodiesText(open, (long long)(result.bodies.size()));
+        result.warning += (result.warning.isEmpty() ? QString() : QStringLiteral("; ")) + note;
+        result.notes << note;
+    }
 }
 
 void readStl(const QString& path, const QByteArray& fileName, ProgressBridge& progress,

@@ -141,47 +141,58 @@ private:
         }
     }
 
-    // The placement the kernel would make of the usage, or none where it has another form
-    // than one relationship with its shape; such placements are left to the kernel.
-    std::optional<Placement> resolve(const Handle(StepRepr_NextAssemblyUsageOccurrence)& usage,
-                                     const Handle(Transfer_TransientProcess)& process)
+    // The shape links of the usage (CONTEXT_DEPENDENT_SHAPE_REPRESENTATION), in the order
+    // the kernel meets them.
+    static std::vector<Handle(StepShape_ContextDependentShapeRepresentation)> linksOf(
+        const Handle(StepRepr_NextAssemblyUsageOccurrence)& usage, const Interface_Graph& graph)
     {
-        const Interface_Graph& graph = process->Graph();
-        Handle(StepShape_ContextDependentShapeRepresentation) link;
-        int links = 0;
+        std::vector<Handle(StepShape_ContextDependentShapeRepresentation)> links;
         for (Interface_EntityIterator it = graph.Sharings(usage); it.More(); it.Next()) {
             const auto shape = Handle(StepRepr_ProductDefinitionShape)::DownCast(it.Value());
             if (shape.IsNull())
                 continue;
             for (Interface_EntityIterator sub = graph.Sharings(shape); sub.More(); sub.Next()) {
-                const auto candidate
+                const auto link
                     = Handle(StepShape_ContextDependentShapeRepresentation)::DownCast(sub.Value());
-                if (!candidate.IsNull()) {
-                    link = candidate;
-                    ++links;
-                }
+                if (!link.IsNull())
+                    links.push_back(link);
             }
         }
-        if (links != 1)
-            return std::nullopt;
-        const Handle(StepRepr_ShapeRepresentationRelationship) relation
-            = link->RepresentationRelation();
-        if (relation.IsNull() || relation->Rep1().IsNull() || relation->Rep2().IsNull())
-            return std::nullopt;
-        const RepresentationFacts& first = facts(relation->Rep1(), graph);
-        const RepresentationFacts& second = facts(relation->Rep2(), graph);
-        if (!first.definitionSound || !second.definitionSound)
+        return links;
+    }
+
+    // The placement the kernel would make of the usage, or none where it has another form
+    // (no shape link, a link without both representations, a part it cannot find); such
+    // placements are left to the kernel. Of several links, as the kernel takes them, the
+    // part is the first one found and the transformation that of the last link.
+    std::optional<Placement> resolve(const Handle(StepRepr_NextAssemblyUsageOccurrence)& usage,
+                                     const Handle(Transfer_TransientProcess)& process)
+    {
+        const Interface_Graph& graph = process->Graph();
+        const auto links = linksOf(usage, graph);
+        if (links.empty())
             return std::nullopt;
         Placement placement;
-        placement.reversed = reverses(usage, first.definedProduct, second.definedProduct);
-        placement.product = (placement.reversed ? second : first).placedProduct;
+        for (const auto& link : links) {
+            const Handle(StepRepr_ShapeRepresentationRelationship) relation
+                = link->RepresentationRelation();
+            if (relation.IsNull() || relation->Rep1().IsNull() || relation->Rep2().IsNull())
+                return std::nullopt;
+            const RepresentationFacts& first = facts(relation->Rep1(), graph);
+            const RepresentationFacts& second = facts(relation->Rep2(), graph);
+            if (!first.definitionSound || !second.definitionSound)
+                return std::nullopt;
+            placement.reversed = reverses(usage, first.definedProduct, second.definedProduct);
+            if (placement.product.IsNull())
+                placement.product = (placement.reversed ? second : first).placedProduct;
+            const std::optional<bool> moved
+                = transformation(relation, process, placement.transformation);
+            if (!moved)
+                return std::nullopt;
+            placement.hasTransformation = *moved;
+        }
         if (placement.product.IsNull())
             return std::nullopt;
-        const std::optional<bool> moved
-            = transformation(relation, process, placement.transformation);
-        if (!moved)
-            return std::nullopt;
-        placement.hasTransformation = *moved;
         return placement;
     }
 

@@ -10,8 +10,8 @@ namespace qor::io {
 // assembly's representation: one assembly placing one part 10,000 times took almost a
 // minute. The placements are transferred here first, in the kernel's order and by its
 // rules, from indexes built once; the kernel's transfer of the assemblies then finds them
-// done. Placements of unusual form (several relationships, a part without shape) are left
-// to the kernel. To be called after ReadFile and before Transfer.
+// done. Placements of unusual form (a shape link without both representations, a part
+// without shape) are left to the kernel. To be called after ReadFile and before Transfer.
 void placeByIndex(STEPCAFControl_Reader& reader);
 
 } // namespace qor::io

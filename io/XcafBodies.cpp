@@ -306,6 +306,12 @@ QString labelName(const TDF_Label& label)
     static const QRegularExpression entryName(QStringLiteral("^=>\\[[0-9:]*\\]$"));
     if (entryName.match(raw).hasMatch())
         return {};
+    // A shape the file left unnamed is named by the document after its kernel type
+    // ("COMPOUND", "FACE"): no name a user gave either.
+    static const QRegularExpression typeName(
+        QStringLiteral("^(COMPOUND|COMPSOLID|SOLID|SHELL|FACE|WIRE|EDGE|VERTEX|SHAPE)$"));
+    if (typeName.match(raw).hasMatch())
+        return {};
     // Control characters (a carriage return inside a STEP string) would reach the
     // terminal and every file written later; a run of them becomes one space.
     QString clean;

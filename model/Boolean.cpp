@@ -2,6 +2,7 @@
 
 #include "model/BooleanGroup.h"
 
+#include "io/ClosedVolume.h"
 #include "io/MeshFaces.h"
 #include "model/ChangedFaces.h"
 #include "model/EnclosedVolume.h"
@@ -432,6 +433,31 @@ QString refusalText(const Refusal& refusal, const Body& body, double change)
     }
 }
 
+// Faces that enclose nothing (an IGES body whose faces do not close) leave the kernel
+// nothing to join or cut: the reason of a boolean that fails with such a body or tool.
+QString openBodyReason(const Body& body, const TopTools_ListOfShape& tools)
+{
+    const auto open = [](const TopoDS_Shape& shape) {
+        return !shape.IsNull() && TopExp_Explorer(shape, TopAbs_FACE).More()
+               && io::closedSolidCount(shape) == 0 && !io::isMeshOnly(shape);
+    };
+    const QString faces = QStringLiteral("hat kein geschlossenes Volumen, nur Flächen");
+    if (open(body.shape))
+        return body.name.isEmpty() ? QStringLiteral("der Körper ") + faces
+                                   : QStringLiteral("„%1“ %2").arg(body.name, faces);
+    for (const TopoDS_Shape& tool : tools) {
+        if (open(tool))
+            return QStringLiteral("das Werkzeug ") + faces;
+    }
+    return {};
+}
+
+// The failure with the reason when there is one.
+QString failureText(const QString& failure, const QString& reason)
+{
+    return reason.isEmpty() ? failure : failure + QStringLiteral(": ") + reason;
+}
+
 } // namespace
 
 BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
@@ -465,9 +491,9 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
             volumeReason = !refusal->broken;
         }
     }
-    if (reason.isEmpty())
-        throw FeatureError(failure);
-    throw FeatureError(failure + QStringLiteral(": ") + reason);
+    // Faces that enclose nothing tell more than what the kernel made of them.
+    const QString open = openBodyReason(body, tools);
+    throw FeatureError(failureText(failure, open.isEmpty() ? reason : open));
 }
 
 TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& argument,
@@ -501,7 +527,8 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
     // A union never loses material: an empty result means the kernel failed, and
     // storing it would wipe out the bodies it was meant to grow.
     if (isEmptyShape(result))
-        throw FeatureError(QStringLiteral("Verbinden fehlgeschlagen"));
+        throw FeatureError(failureText(QStringLiteral("Verbinden fehlgeschlagen"),
+                                       openBodyReason(state.bodies.at(first), tools)));
 
     std::vector<const Body*> merged;
     for (const int id : targets)

@@ -5,6 +5,7 @@
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
@@ -215,6 +216,41 @@ TEST(Boolean, JoinThatWouldLoseVolumeSaysSo)
         }
         EXPECT_EQ(refusal, c.refusal);
         EXPECT_TRUE(part.state.bodies.at(id).shape.IsSame(overlapping));
+    }
+}
+
+// A ball read as its one face, not closed into a solid (an IGES file's trimmed face): a join
+// with it fails, and says why.
+TEST(Boolean, JoinWithFacesThatEncloseNothingSaysSo)
+{
+    const TopoDS_Shape ball = BRepPrimAPI_MakeSphere(20.0).Shape();
+    const TopoDS_Shape face = TopExp_Explorer(ball, TopAbs_FACE).Current();
+    const TopoDS_Shape other = BRepPrimAPI_MakeSphere(gp_Pnt(30.0, 0, 0), 20.0).Shape();
+    const struct {
+        TopoDS_Shape body;
+        TopoDS_Shape tool;
+        const char* refusal;
+    } cases[] = {
+        {face, other,
+         "Verbinden fehlgeschlagen: „Kugel“ hat kein geschlossenes Volumen, nur Flächen"},
+        {other, face,
+         "Verbinden fehlgeschlagen: das Werkzeug hat kein geschlossenes Volumen, nur "
+         "Flächen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        TestDocument part(false);
+        part.feature.id = 3;
+        const int id = addNewBody(part.ctx, c.body, QStringLiteral("Kugel"));
+        part.feature.id = 9;
+        std::string refusal;
+        try {
+            part.apply(c.tool, "join", {id});
+        } catch (const FeatureError& e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal, c.refusal);
+        EXPECT_TRUE(part.state.bodies.at(id).shape.IsSame(c.body));
     }
 }
 
