@@ -474,3 +474,66 @@ TEST(Extrude, LoopsClosedWhereLinesCrossOrEndOnAnotherAreProfiles)
         expectProfileVolume([&](auto& s) { s.fromJson(sketch); }, volume);
     }
 }
+
+// Curves inside a region that bound nothing leave no wall inside the solid
+// extruded from it: the solid has the faces of its outline's prism only, and
+// its volume is the outline's area times the height, whether the region is
+// picked by its point or the whole sketch is the profile.
+TEST(Extrude, StrayCurvesLeaveNoWallsInside)
+{
+    const struct {
+        const char* name;
+        std::function<void(qor::sketch::Sketch&)> draw;
+        double area;
+        int faces; // of the prism of the outline alone
+    } cases[] = {
+        {"a stray line",
+         [](auto& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addLineAt(false, 10, 10, 30, 20);
+         },
+         1200, 6},
+        {"an X",
+         [](auto& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addLineAt(false, 10, 5, 30, 25);
+             s.addLineAt(false, 10, 25, 30, 5);
+         },
+         1200, 6},
+        {"a stray line touching a side",
+         [](auto& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addLineAt(false, 20, 0, 20, 18);
+         },
+         1200, 6},
+        {"a stray arc and a line from the outline to a hole",
+         [](auto& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addCircleAt(false, 25, 15, 6);
+             s.addArcAt(false, 8, 15, 12, 15, 8, 19);
+             s.addLineAt(false, 40, 15, 31, 15);
+         },
+         1200 - 36 * pi, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const gp_Ax3 plane = raised(3);
+        const int sketchId = part.sketch(plane, c.draw);
+        QJsonArray picked;
+        for (const auto& region : part.doc.sketchRegions(*part.doc.feature(sketchId), plane)) {
+            if (region.outer)
+                picked.append(TestPart::region(sketchId, region.interior.x, region.interior.y)[0]);
+        }
+        ASSERT_EQ(picked.size(), 1);
+        QJsonObject params = extrude(sketchId, "dist", "10 mm");
+        params["profile"] = picked;
+        for (const int body : {part.body("extrude", params),
+                               part.body("extrude", extrude(sketchId, "dist", "10"))}) {
+            ASSERT_TRUE(part.state.bodies.count(body));
+            EXPECT_EQ(countOf(part.shape(body), TopAbs_FACE), c.faces);
+            EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 1);
+            EXPECT_NEAR(part.volume(body), 10 * c.area, 1e-6 * c.area);
+        }
+    }
+}
