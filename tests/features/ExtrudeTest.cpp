@@ -1,6 +1,7 @@
 #include "TestPart.h"
 
 #include "model/References.h"
+#include "tests/fixtures/ProfileSketches.h"
 
 #include <TopExp_Explorer.hxx>
 
@@ -481,41 +482,7 @@ TEST(Extrude, LoopsClosedWhereLinesCrossOrEndOnAnotherAreProfiles)
 // picked by its point or the whole sketch is the profile.
 TEST(Extrude, StrayCurvesLeaveNoWallsInside)
 {
-    const struct {
-        const char* name;
-        std::function<void(qor::sketch::Sketch&)> draw;
-        double area;
-        int faces; // of the prism of the outline alone
-    } cases[] = {
-        {"a stray line",
-         [](auto& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addLineAt(false, 10, 10, 30, 20);
-         },
-         1200, 6},
-        {"an X",
-         [](auto& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addLineAt(false, 10, 5, 30, 25);
-             s.addLineAt(false, 10, 25, 30, 5);
-         },
-         1200, 6},
-        {"a stray line touching a side",
-         [](auto& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addLineAt(false, 20, 0, 20, 18);
-         },
-         1200, 6},
-        {"a stray arc and a line from the outline to a hole",
-         [](auto& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addCircleAt(false, 25, 15, 6);
-             s.addArcAt(false, 8, 15, 12, 15, 8, 19);
-             s.addLineAt(false, 40, 15, 31, 15);
-         },
-         1200 - 36 * pi, 7},
-    };
-    for (const auto& c : cases) {
+    for (const qor::fixtures::StrayCurveSketch& c : qor::fixtures::strayCurveSketches()) {
         SCOPED_TRACE(c.name);
         TestPart part;
         const gp_Ax3 plane = raised(3);

@@ -60,6 +60,12 @@ void expectConsistent(const std::vector<ProfileRegion>& regions, const gp_Ax3& p
     }
 }
 
+// The number in the environment variable, or `otherwise` when it is not set.
+int setting(const char* name, int otherwise)
+{
+    return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise;
+}
+
 // (area, outer) of every region, smallest first.
 std::vector<std::pair<double, bool>> summary(const std::vector<ProfileRegion>& regions)
 {
@@ -848,9 +854,6 @@ TEST(ProfileRegions, InteriorPointsAgreeWithTheMeshedOnes)
 // point on the boundary as the kernel judged it.
 TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
 {
-    const auto setting = [](const char* name, int otherwise) {
-        return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise;
-    };
     const int first = setting("QOR_PROFILE_FIRST", 1000);
     const int seeds = setting("QOR_PROFILE_SEEDS", 400);
     const std::vector<gp_Ax3> planes = allPlanes();
@@ -1059,9 +1062,6 @@ TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayCountOnce)
 // from 5000 by default).
 TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayChangeNoRegion)
 {
-    const auto setting = [](const char* name, int otherwise) {
-        return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise;
-    };
     const int first = setting("QOR_SPLIT_FIRST", 5000);
     const int seeds = setting("QOR_SPLIT_SEEDS", 120);
     const std::vector<gp_Ax3> planes = allPlanes();
@@ -1094,42 +1094,8 @@ TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayChangeNoRegion)
 // only the edges of its outline, each once.
 TEST(ProfileRegions, StrayCurvesAreNoEdgesOfTheirRegion)
 {
-    const struct {
-        const char* name;
-        std::function<void(Sketch&)> draw;
-        double area; // of the one material region
-        int edges;
-    } cases[] = {
-        {"a stray line",
-         [](Sketch& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addLineAt(false, 10, 10, 30, 20);
-         },
-         1200, 4},
-        {"an X",
-         [](Sketch& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addLineAt(false, 10, 5, 30, 25);
-             s.addLineAt(false, 10, 25, 30, 5);
-         },
-         1200, 4},
-        {"a stray line touching a side",
-         [](Sketch& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addLineAt(false, 20, 0, 20, 18);
-         },
-         1200, 4},
-        {"a stray arc and a line from the outline to a hole",
-         [](Sketch& s) {
-             addOutline(s, 0, 0, 40, 30);
-             s.addCircleAt(false, 25, 15, 6);
-             s.addArcAt(false, 8, 15, 12, 15, 8, 19);
-             s.addLineAt(false, 40, 15, 31, 15);
-         },
-         1200 - 36 * pi, 5},
-    };
     for (const gp_Ax3& plane : allPlanes()) {
-        for (const auto& c : cases) {
+        for (const qor::fixtures::StrayCurveSketch& c : qor::fixtures::strayCurveSketches()) {
             SCOPED_TRACE(c.name);
             Sketch s;
             c.draw(s);
