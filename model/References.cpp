@@ -143,6 +143,22 @@ void collectSketchRegions(const ExecContext& context, const QJsonObject& referen
     throw FeatureError(QStringLiteral("Profilbereich existiert nicht mehr – bitte neu auswählen"));
 }
 
+// A body read from a mesh file has triangles but no planes, lines or circles to
+// take a frame from: its faces and edges are refused by name before they are
+// looked up, instead of failing as curved or as lost.
+void refuseMeshPlane(const ModelState& state, const QJsonObject& reference, const QString& failure)
+{
+    refuseMeshBody(state, intMember(reference, "body"), failure,
+                   QStringLiteral("hat keine Flächen, die sich als Ebene nehmen lassen"));
+}
+
+void refuseMeshAxis(const ModelState& state, const QJsonObject& reference)
+{
+    refuseMeshBody(state, intMember(reference, "body"), QStringLiteral("Achse nicht möglich"),
+                   QStringLiteral("hat keine Kanten oder Flächen, aus denen sich eine Achse "
+                                  "ableiten lässt"));
+}
+
 } // namespace
 
 TopoDS_Shape resolveReference(const ModelState& state, const QJsonObject& reference, int* bodyId)
@@ -244,6 +260,7 @@ TopoDS_Compound resolveProfileFaces(const ExecContext& context, const QString& k
         const QJsonObject reference = element.toObject();
         const QString kind = kindOf(reference);
         if (kind == QLatin1String("face")) {
+            refuseMeshPlane(context.state, reference, QStringLiteral("Profil nicht möglich"));
             const TopoDS_Shape face = resolveReference(context.state, reference);
             if (!profile.planeSet)
                 profile.takePlane(facePlane(face));
@@ -285,8 +302,10 @@ gp_Ax3 resolvePlaneRef(const ExecContext& context, const QString& key)
             throw FeatureError(QStringLiteral("Bezugsebene existiert nicht mehr"));
         return it->second;
     }
-    if (kind == QLatin1String("face"))
+    if (kind == QLatin1String("face")) {
+        refuseMeshPlane(context.state, reference, QStringLiteral("Ebene nicht möglich"));
         return facePlane(resolveReference(context.state, reference));
+    }
     throw FeatureError(QStringLiteral("Keine Ebene ausgewählt"));
 }
 
@@ -307,6 +326,7 @@ gp_Ax1 resolveAxisRef(const ExecContext& context, const QString& key)
     if (kind == QLatin1String("edge") || kind == QLatin1String("face")) {
         // The resolved shape decides, not the stored kind. Anything but an edge is
         // taken as a face; a vertex fails there with the kernel's type error.
+        refuseMeshAxis(context.state, reference);
         const TopoDS_Shape shape = resolveReference(context.state, reference);
         if (shape.ShapeType() == TopAbs_EDGE)
             return edgeAxis(TopoDS::Edge(shape));

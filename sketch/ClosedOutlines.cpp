@@ -1,5 +1,6 @@
 #include "sketch/ClosedOutlines.h"
 
+#include "sketch/CoincidingCurves.h"
 #include "sketch/CurveMeetings.h"
 
 #include <algorithm>
@@ -187,21 +188,6 @@ std::vector<std::vector<std::size_t>> cycleBlocks(const Graph& g)
     return blocks;
 }
 
-void extendBox(const PlaneCurve& curve, Vec2& lo, Vec2& hi)
-{
-    const auto add = [&](Vec2 q) {
-        lo = {std::min(lo.x, q.x), std::min(lo.y, q.y)};
-        hi = {std::max(hi.x, q.x), std::max(hi.y, q.y)};
-    };
-    if (curve.type == EntityType::Line) {
-        add(curve.a);
-        add(curve.b);
-        return;
-    }
-    add(curve.a - Vec2{curve.r, curve.r});
-    add(curve.a + Vec2{curve.r, curve.r});
-}
-
 // Sets the outline's box around its curves.
 void setBox(const std::vector<PlaneCurve>& curves, ClosedOutlines::Outline& outline)
 {
@@ -275,45 +261,6 @@ Graph emptyGraph(std::size_t vertexCount)
     return g;
 }
 
-// Marks every curve that repeats an earlier one: a line between the same two
-// vertices, an arc from and to the same vertices on the same circle, a circle
-// of the same centre and radius. `ends` holds each curve's end vertices, none
-// for a circle.
-std::vector<char> repeats(const std::vector<PlaneCurve>& curves,
-                          const std::vector<std::array<std::size_t, 2>>& ends)
-{
-    std::vector<Vec2> centres;
-    for (const PlaneCurve& curve : curves) {
-        if (curve.type == EntityType::Circle)
-            centres.push_back(curve.a);
-    }
-    std::size_t centreCount = 0;
-    const std::vector<std::size_t> centre = joinEnds(centres, centreCount);
-    std::map<std::pair<std::size_t, std::size_t>, std::vector<std::size_t>> seen;
-    std::vector<char> repeated(curves.size(), 0);
-    std::size_t circles = 0;
-    for (std::size_t k = 0; k < curves.size(); ++k) {
-        const PlaneCurve& curve = curves[k];
-        std::pair<std::size_t, std::size_t> key{ends[k][0], ends[k][1]};
-        if (curve.type == EntityType::Circle)
-            key = {centre[circles++], none};
-        else if (curve.type == EntityType::Line)
-            key = {std::min(key.first, key.second), std::max(key.first, key.second)};
-        std::vector<std::size_t>& earlier = seen[key];
-        for (const std::size_t other : earlier) {
-            const PlaneCurve& o = curves[other];
-            if (o.type == curve.type
-                && (curve.type == EntityType::Line
-                    || ((o.a - curve.a).length() <= joinDistance
-                        && std::fabs(o.r - curve.r) <= joinDistance)))
-                repeated[k] = 1;
-        }
-        if (!repeated[k])
-            earlier.push_back(k);
-    }
-    return repeated;
-}
-
 // A place along a curve and what lies there: before the ends are joined an
 // index into the points, after it a vertex.
 struct Cut {
@@ -357,8 +304,7 @@ bool boxesMeet(const std::vector<std::array<Vec2, 2>>& boxes, std::size_t a, std
 class FreeCurves {
 public:
     FreeCurves(ClosedOutlines& result, const std::vector<CurveEnds>& drawn,
-               const std::vector<char>& repeated, const std::vector<std::size_t>& outlineOfCurve,
-               const std::vector<std::size_t>& free)
+               const std::vector<std::size_t>& outlineOfCurve, const std::vector<std::size_t>& free)
         : result_(result)
         , drawn_(drawn)
         , outlineOfCurve_(outlineOfCurve)
@@ -367,7 +313,7 @@ public:
         , endPoints_(result.curves.size(), {none, none})
     {
         for (std::size_t k = 0; k < drawn.size(); ++k) {
-            if (drawn[k].closed || repeated[k])
+            if (drawn[k].closed)
                 continue;
             endPoints_[k] = {points_.size(), points_.size() + 1};
             points_.push_back(drawn[k].start);
@@ -599,6 +545,8 @@ ClosedOutlines closedOutlines(const Sketch& sketch)
     ClosedOutlines result;
     std::vector<CurveEnds> drawn;
     result.curves = sketchCurves(sketch, &drawn);
+    mergeCoinciding(result.curves, drawn);
+    result.drawnCount = result.curves.size();
     const std::size_t count = result.curves.size();
 
     // Circles close on their own; the other curves are joined at their ends.
@@ -619,13 +567,10 @@ ClosedOutlines closedOutlines(const Sketch& sketch)
             ++n;
         }
     }
-    const std::vector<char> repeated = repeats(result.curves, endVertex);
 
     std::vector<std::size_t> outlineOfCurve(count, none);
     std::vector<std::size_t> candidates; // open curves of some length
     for (std::size_t k = 0; k < count; ++k) {
-        if (repeated[k])
-            continue;
         const auto [a, b] = endVertex[k];
         // An arc whose ends meet closes on its own; a line encloses nothing.
         if (drawn[k].closed || (a == b && result.curves[k].type == EntityType::Arc)) {
@@ -649,7 +594,7 @@ ClosedOutlines closedOutlines(const Sketch& sketch)
             free.push_back(k);
     }
     if (!free.empty())
-        FreeCurves(result, drawn, repeated, outlineOfCurve, free).add();
+        FreeCurves(result, drawn, outlineOfCurve, free).add();
     result.member.resize(result.outlines.size(), 0);
     for (ClosedOutlines::Outline& outline : result.outlines)
         setBox(result.curves, outline);

@@ -13,7 +13,9 @@ namespace qor::sketch {
 // material from holes.
 //
 // Curves are joined where their drawn ends meet (1e-6 apart, as the kernel's
-// splitter joins them), and a curve drawn twice over counts once. A drawn
+// splitter joins them), and curves lying over each other count once however
+// they are split (see mergeCoinciding): a circle drawn again as two arcs, a
+// line drawn again as two pieces that overlap. A drawn
 // outline is a group of curves around which a loop can be walked, as far as
 // any two of them lie on one common loop (a block of the graph of curves and
 // their end points): a circle or an arc closing on itself; a rectangle of four
@@ -59,8 +61,10 @@ struct ClosedOutlines {
         std::vector<std::size_t> members; // indices into `outlines`
     };
 
-    // sketchCurves of the sketch, then the pieces of cut curves.
+    // sketchCurves of the sketch with coinciding ones merged, then the pieces
+    // of cut curves.
     std::vector<PlaneCurve> curves;
+    std::size_t drawnCount = 0; // the curves before the pieces
     std::vector<Outline> outlines; // drawn, then free
     std::vector<Joined> joined;
     std::vector<char> member; // per outline: a member of a joined outline

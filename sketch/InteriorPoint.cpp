@@ -1,13 +1,14 @@
 #include "sketch/InteriorPoint.h"
 
+#include "sketch/LooseEdges.h"
 #include "sketch/Plane.h"
 #include "sketch/PlaneCurves.h"
 
 #include <BRepAdaptor_Curve.hxx>
+#include <BRepClass_FaceClassifier.hxx>
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_DataMapOfShapeInteger.hxx>
 #include <TopoDS.hxx>
 
 #include <algorithm>
@@ -99,15 +100,6 @@ struct Candidate {
     double clearance = -1.0;
 };
 
-// Whether the face lies on one side of the edge only. A curve inside the face
-// that bounds nothing (a stray line or arc) is an edge of the face marked
-// internal or walked both ways; a line crossing it stays inside.
-bool bounds(const TopoDS_Shape& edge, const TopTools_DataMapOfShapeInteger& uses)
-{
-    const TopAbs_Orientation o = edge.Orientation();
-    return (o == TopAbs_FORWARD || o == TopAbs_REVERSED) && uses.Find(edge) == 1;
-}
-
 // The middle of the widest stretch of the line at height v inside the face,
 // whose boundary is `boundary`; its clearance from all the face's edges,
 // `curves`. No candidate when the crossings do not pair up.
@@ -136,22 +128,25 @@ Candidate scan(const std::vector<PlaneCurve>& boundary, const std::vector<PlaneC
     return candidate;
 }
 
+// Inside the face as the kernel's classifiers judge it, on the face's own
+// parameters (the sketch coordinates) and on the point placed on the plane.
+bool kernelFindsInside(const TopoDS_Face& face, const gp_Ax3& plane, Vec2 p)
+{
+    return BRepClass_FaceClassifier(face, gp_Pnt2d(p.x, p.y), 1e-7).State() == TopAbs_IN
+           && faceContainsPoint(face, plane, p.x, p.y);
+}
+
 } // namespace
 
 Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane, const std::vector<double>& avoid)
 {
-    TopTools_DataMapOfShapeInteger uses;
-    for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next()) {
-        if (int* count = uses.ChangeSeek(x.Current()))
-            ++*count;
-        else
-            uses.Bind(x.Current(), 1);
-    }
+    const std::vector<char> bounding = boundingEdges(face);
     std::vector<PlaneCurve> boundary;
     std::vector<PlaneCurve> curves;
-    for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next()) {
+    std::size_t k = 0;
+    for (TopExp_Explorer x(face, TopAbs_EDGE); x.More(); x.Next(), ++k) {
         addEdgeCurves(TopoDS::Edge(x.Current()), plane, curves);
-        if (bounds(x.Current(), uses))
+        if (bounding[k])
             addEdgeCurves(TopoDS::Edge(x.Current()), plane, boundary);
     }
     std::vector<double> heights;
@@ -179,18 +174,29 @@ Vec2 interiorPoint(const TopoDS_Face& face, const gp_Ax3& plane, const std::vect
     const std::size_t lines = std::min(scanLines, gaps.size());
     std::partial_sort(gaps.begin(), gaps.begin() + std::ptrdiff_t(lines), gaps.end(), wider);
 
-    Candidate best;
+    std::vector<Candidate> candidates;
     for (std::size_t k = 0; k < lines; ++k) {
         const double v = freeHeight(heights[gaps[k]], heights[gaps[k] + 1], avoid);
         const Candidate candidate = scan(boundary, curves, v);
-        if (candidate.clearance > best.clearance)
-            best = candidate;
+        if (candidate.clearance > 0.0)
+            candidates.push_back(candidate);
     }
-    if (best.clearance > 0.0)
-        return best.point;
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const Candidate& a, const Candidate& b) { return a.clearance > b.clearance; });
+    // The kernel has the last word: in a sliver a few thousandths of a
+    // millimetre wide it may find a point clear of every edge on the boundary,
+    // and a region whose point it does not place inside is never found again.
+    for (const Candidate& candidate : candidates) {
+        if (kernelFindsInside(face, plane, candidate.point))
+            return candidate.point;
+    }
     GProp_GProps props;
     BRepGProp::SurfaceProperties(face, props, false, false);
-    return toPlane(plane, props.CentreOfMass());
+    const Vec2 centre = toPlane(plane, props.CentreOfMass());
+    if (candidates.empty() || kernelFindsInside(face, plane, centre))
+        return centre;
+    return candidates.front().point;
 }
 
 } // namespace qor::sketch

@@ -77,6 +77,21 @@ void addTurningHeights(const PlaneCurve& curve, std::vector<double>& heights)
     }
 }
 
+void extendBox(const PlaneCurve& curve, Vec2& lo, Vec2& hi)
+{
+    const auto add = [&](Vec2 q) {
+        lo = {std::min(lo.x, q.x), std::min(lo.y, q.y)};
+        hi = {std::max(hi.x, q.x), std::max(hi.y, q.y)};
+    };
+    if (curve.type == EntityType::Line) {
+        add(curve.a);
+        add(curve.b);
+        return;
+    }
+    add(curve.a - Vec2{curve.r, curve.r});
+    add(curve.a + Vec2{curve.r, curve.r});
+}
+
 double segmentDistance(Vec2 p, Vec2 a, Vec2 b)
 {
     const Vec2 d = b - a;

@@ -33,6 +33,9 @@ void addTurningHeights(const PlaneCurve& curve, std::vector<double>& heights);
 
 double distanceTo(const PlaneCurve& curve, Vec2 p);
 
+// Widens the box from lo to hi to hold the curve (an arc its whole circle).
+void extendBox(const PlaneCurve& curve, Vec2& lo, Vec2& hi);
+
 // Where a curve of the sketch ends as drawn: a line's end points, an arc's
 // start and end points; a circle has none.
 struct CurveEnds {

@@ -3,6 +3,7 @@
 #include "expr/Format.h"
 #include "sketch/ClosedOutlines.h"
 #include "sketch/InteriorPoint.h"
+#include "sketch/LooseEdges.h"
 #include "sketch/Plane.h"
 #include "sketch/PlaneCurves.h"
 #include "sketch/SimpleLoops.h"
@@ -189,8 +190,10 @@ std::vector<ProfileRegion> regionsOf(const Sketch& sketch, const gp_Ax3& plane)
         region.area = faceArea(area);
         if (region.area < minArea)
             continue;
+        // The point keeps clear of stray curves, which the face then drops.
         region.interior = interiorPoint(region.face, plane, avoid);
         region.outer = material(outlines, region.interior);
+        region.face = withoutLooseEdges(area);
         regions.push_back(region);
     }
     return regions;

@@ -1,6 +1,7 @@
 #include "TestPart.h"
 
 #include "model/References.h"
+#include "tests/fixtures/ProfileSketches.h"
 
 #include <TopExp_Explorer.hxx>
 
@@ -472,5 +473,34 @@ TEST(Extrude, LoopsClosedWhereLinesCrossOrEndOnAnotherAreProfiles)
                                        .toObject();
         ASSERT_FALSE(sketch.isEmpty());
         expectProfileVolume([&](auto& s) { s.fromJson(sketch); }, volume);
+    }
+}
+
+// Curves inside a region that bound nothing leave no wall inside the solid
+// extruded from it: the solid has the faces of its outline's prism only, and
+// its volume is the outline's area times the height, whether the region is
+// picked by its point or the whole sketch is the profile.
+TEST(Extrude, StrayCurvesLeaveNoWallsInside)
+{
+    for (const qor::fixtures::StrayCurveSketch& c : qor::fixtures::strayCurveSketches()) {
+        SCOPED_TRACE(c.name);
+        TestPart part;
+        const gp_Ax3 plane = raised(3);
+        const int sketchId = part.sketch(plane, c.draw);
+        QJsonArray picked;
+        for (const auto& region : part.doc.sketchRegions(*part.doc.feature(sketchId), plane)) {
+            if (region.outer)
+                picked.append(TestPart::region(sketchId, region.interior.x, region.interior.y)[0]);
+        }
+        ASSERT_EQ(picked.size(), 1);
+        QJsonObject params = extrude(sketchId, "dist", "10 mm");
+        params["profile"] = picked;
+        for (const int body : {part.body("extrude", params),
+                               part.body("extrude", extrude(sketchId, "dist", "10"))}) {
+            ASSERT_TRUE(part.state.bodies.count(body));
+            EXPECT_EQ(countOf(part.shape(body), TopAbs_FACE), c.faces);
+            EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 1);
+            EXPECT_NEAR(part.volume(body), 10 * c.area, 1e-6 * c.area);
+        }
     }
 }

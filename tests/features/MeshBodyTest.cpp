@@ -330,3 +330,48 @@ TEST(MeshBody, SurfaceFeaturesRefuseIt)
             << c.type;
     }
 }
+
+// A face or an edge of a body of triangles gives no plane and no axis: planes,
+// sketches, profiles and axes taken from one say that the body is a mesh body,
+// not that the face is curved or that the reference was lost.
+TEST(MeshBody, GivesNoPlaneOrAxis)
+{
+    const QString mesh
+        = QStringLiteral("„teil“ ist ein Netzkörper aus einem Import (nur Dreiecke) und ");
+    const QString noPlane = QStringLiteral("hat keine Flächen, die sich als Ebene nehmen lassen");
+    const QString noAxis
+        = QStringLiteral("hat keine Kanten oder Flächen, aus denen sich eine Achse ableiten lässt");
+    struct Refused {
+        const char* type;
+        const char* key; // takes the mesh's face or edge
+        bool edge;
+        bool list; // the key holds a list of references
+        QString failure;
+        QString cannot;
+    };
+    const std::vector<Refused> cases = {
+        {"plane", "base", false, false, "Ebene nicht möglich", noPlane},
+        {"sketch", "plane", false, false, "Ebene nicht möglich", noPlane},
+        {"box", "plane", false, false, "Ebene nicht möglich", noPlane},
+        {"extrude", "profile", false, true, "Profil nicht möglich", noPlane},
+        {"axis", "ref", true, false, "Achse nicht möglich", noAxis},
+        {"axis", "ref", false, false, "Achse nicht möglich", noAxis},
+    };
+    for (const Refused& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.key);
+        TestPart part;
+        const int id = importPlate(part);
+        ASSERT_NE(id, 0);
+        // Every face of the plate is a flat triangle.
+        const TopoDS_Shape face = TopExp_Explorer(part.shape(id), TopAbs_FACE).Current();
+        const TopoDS_Shape edge = TopExp_Explorer(face, TopAbs_EDGE).Current();
+        const QJsonObject picked = c.edge ? edgeRef(id, edge) : faceRef(id, face);
+        const QJsonObject params{
+            {c.key, c.list ? QJsonValue(QJsonArray{picked}) : QJsonValue(picked)}};
+        EXPECT_EQ(part.run(c.type, params).toStdString(),
+                  (c.failure + QStringLiteral(": ") + mesh + c.cannot).toStdString());
+        EXPECT_TRUE(part.state.planes.empty());
+        EXPECT_TRUE(part.state.axes.empty());
+        EXPECT_EQ(part.state.bodies.size(), 1u);
+    }
+}

@@ -60,6 +60,12 @@ void expectConsistent(const std::vector<ProfileRegion>& regions, const gp_Ax3& p
     }
 }
 
+// The number in the environment variable, or `otherwise` when it is not set.
+int setting(const char* name, int otherwise)
+{
+    return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise;
+}
+
 // (area, outer) of every region, smallest first.
 std::vector<std::pair<double, bool>> summary(const std::vector<ProfileRegion>& regions)
 {
@@ -68,6 +74,26 @@ std::vector<std::pair<double, bool>> summary(const std::vector<ProfileRegion>& r
         out.emplace_back(r.area, r.outer);
     std::sort(out.begin(), out.end());
     return out;
+}
+
+// The sketch's regions, which must be `want` as summary() gives them, sound as
+// expectConsistent() checks, and material where the plain reference of the
+// rule says so.
+std::vector<ProfileRegion> expectRegions(const Sketch& s, const gp_Ax3& plane,
+                                         const std::vector<std::pair<double, bool>>& want)
+{
+    const std::vector<ProfileRegion> regions = buildRegions(s, plane);
+    const auto got = summary(regions);
+    EXPECT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i) {
+        EXPECT_NEAR(got[i].first, want[i].first, 1e-6) << i;
+        EXPECT_EQ(got[i].second, want[i].second) << i;
+    }
+    expectConsistent(regions, plane);
+    const auto rule = qor::fixtures::materialRule(s);
+    for (const ProfileRegion& r : regions)
+        EXPECT_EQ(rule(r.interior), r.outer) << r.interior.x << ", " << r.interior.y;
+    return regions;
 }
 
 } // namespace
@@ -350,18 +376,8 @@ TEST(ProfileRegions, AreasAndParityOnEveryPlane)
             SCOPED_TRACE(k.name);
             Sketch s;
             k.draw(s);
-            const auto regions = buildRegions(s, plane);
-            const auto got = summary(regions);
-            ASSERT_EQ(got.size(), k.regions.size());
-            for (std::size_t i = 0; i < got.size(); ++i) {
-                EXPECT_NEAR(got[i].first, k.regions[i].first, 1e-6) << i;
-                EXPECT_EQ(got[i].second, k.regions[i].second) << i;
-            }
-            expectConsistent(regions, plane);
-            // The plain reference of the rule agrees on every row.
-            const auto rule = qor::fixtures::materialRule(s);
+            const auto regions = expectRegions(s, plane, k.regions);
             for (const ProfileRegion& r : regions) {
-                EXPECT_EQ(rule(r.interior), r.outer) << r.interior.x << ", " << r.interior.y;
                 if (k.holeAtCentre && r.outer)
                     EXPECT_FALSE(faceContainsPoint(r.face, plane, 20, 15));
             }
@@ -844,12 +860,10 @@ TEST(ProfileRegions, InteriorPointsAgreeWithTheMeshedOnes)
 // outlines joined by them. QOR_PROFILE_SEEDS=N sketches from seed
 // QOR_PROFILE_FIRST; by default seeds 1000 to 1399, among them 1081 and 1395,
 // whose points fell outside their regions when curves that bound nothing were
-// counted as boundary.
+// counted as boundary, and seed 9309072, whose sliver of 3.4e-9 mm² had its
+// point on the boundary as the kernel judged it.
 TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
 {
-    const auto setting = [](const char* name, int otherwise) {
-        return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise;
-    };
     const int first = setting("QOR_PROFILE_FIRST", 1000);
     const int seeds = setting("QOR_PROFILE_SEEDS", 400);
     const std::vector<gp_Ax3> planes = allPlanes();
@@ -857,7 +871,12 @@ TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
     int withOpenCurves = 0;
     int withJoined = 0;
     int withFreeLoops = 0;
-    for (int seed = first; seed < first + seeds; ++seed) {
+    std::vector<int> chosen;
+    for (int seed = first; seed < first + seeds; ++seed)
+        chosen.push_back(seed);
+    if (!qEnvironmentVariableIsSet("QOR_PROFILE_FIRST"))
+        chosen.push_back(9309072);
+    for (const int seed : chosen) {
         SCOPED_TRACE(seed);
         std::mt19937 random{unsigned(seed)};
         const qor::fixtures::ProfileSketch drawn = qor::fixtures::randomProfileSketch(random);
@@ -866,14 +885,14 @@ TEST(ProfileRegions, CurvesClosingNoLoopLeavePointsAndMaterialAlone)
         ASSERT_FALSE(regions.empty());
         const auto rule = qor::fixtures::materialRule(drawn.sketch);
         withOpenCurves += drawn.openCurves > 0 ? 1 : 0;
-        // The outlines' curves list the sketch's curves first, then pieces.
+        // The outlines' curves list the sketch's curves (merged) first, then pieces.
         const qor::sketch::ClosedOutlines outlines = qor::sketch::closedOutlines(drawn.sketch);
-        const std::size_t drawnCurves = qor::sketch::sketchCurves(drawn.sketch).size();
         withJoined += outlines.joined.empty() ? 0 : 1;
-        withFreeLoops += std::any_of(outlines.outlines.begin(), outlines.outlines.end(),
-                                     [&](const auto& o) { return o.curves[0] >= drawnCurves; })
-                             ? 1
-                             : 0;
+        withFreeLoops
+            += std::any_of(outlines.outlines.begin(), outlines.outlines.end(),
+                           [&](const auto& o) { return o.curves[0] >= outlines.drawnCount; })
+                   ? 1
+                   : 0;
         for (std::size_t k = 0; k < regions.size(); ++k) {
             const qor::sketch::Vec2 p = regions[k].interior;
             const gp_Pnt2d uv(p.x, p.y);
@@ -944,4 +963,154 @@ TEST(ProfileRegions, LoopsClosedWhereLinesCrossInUsersFiles)
     }
     if (read == 0)
         GTEST_SKIP() << "no real files beside the checkout";
+}
+
+// A curve drawn again over itself, split another way, counts once: the
+// regions are those of the curve drawn once, on every plane, and the plain
+// reference of the rule agrees.
+TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayCountOnce)
+{
+    const struct {
+        const char* name;
+        std::function<void(Sketch&)> draw;
+        std::vector<std::pair<double, bool>> regions;
+    } cases[] = {
+        {"a circle and the same circle as two arcs",
+         [](Sketch& s) {
+             s.addCircleAt(false, 0, 0, 10);
+             s.addArcAt(false, 0, 0, 10, 0, -10, 0);
+             s.addArcAt(false, 0, 0, -10, 0, 10, 0);
+         },
+         {{100 * pi, true}}},
+        {"a circle and the same circle as three overlapping arcs",
+         [](Sketch& s) {
+             s.addCircleAt(false, 5, 5, 10);
+             s.addArcAt(false, 5, 5, 15, 5, 5, 15);
+             s.addArcAt(false, 5, 5, 5 + 10 * std::cos(1.0), 5 + 10 * std::sin(1.0), 5, -5);
+             s.addArcAt(false, 5, 5, -5, 5, 15, 5);
+         },
+         {{100 * pi, true}}},
+        {"a circle as two arcs and again as two other arcs",
+         [](Sketch& s) {
+             s.addArcAt(false, 0, 0, 10, 0, -10, 0);
+             s.addArcAt(false, 0, 0, -10, 0, 10, 0);
+             s.addArcAt(false, 0, 0, 0, 10, 0, -10);
+             s.addArcAt(false, 0, 0, 0, -10, 0, 10);
+         },
+         {{100 * pi, true}}},
+        {"a hole drawn as a circle and as two arcs stays a hole",
+         [](Sketch& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addCircleAt(false, 20, 15, 8);
+             s.addArcAt(false, 20, 15, 28, 15, 12, 15);
+             s.addArcAt(false, 20, 15, 12, 15, 28, 15);
+         },
+         {{64 * pi, false}, {1200 - 64 * pi, true}}},
+        {"a side drawn again as two overlapping pieces",
+         [](Sketch& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addLineAt(false, 0, 0, 25, 0);
+             s.addLineAt(false, 40, 0, 15, 0);
+         },
+         {{1200, true}}},
+        {"a side drawn again in part",
+         [](Sketch& s) {
+             addOutline(s, 0, 0, 40, 30);
+             s.addLineAt(false, 10, 30, 30, 30);
+         },
+         {{1200, true}}},
+        {"a shared side drawn again as two overlapping pieces",
+         [](Sketch& s) {
+             addOutline(s, 0, 0, 20, 20);
+             addOutline(s, 20, 0, 40, 20);
+             s.addLineAt(false, 20, 0, 20, 12);
+             s.addLineAt(false, 20, 20, 20, 8);
+         },
+         {{400, true}, {400, true}}},
+        {"a half disc whose arc is drawn again as two overlapping arcs",
+         [](Sketch& s) {
+             s.addArcAt(false, 0, 0, 10, 0, -10, 0);
+             s.addLineAt(false, -10, 0, 10, 0);
+             s.addArcAt(false, 0, 0, 10, 0, 0, 10);
+             s.addArcAt(false, 0, 0, 10 * std::cos(1.2), 10 * std::sin(1.2), -10, 0);
+         },
+         {{50 * pi, true}}},
+        {"an arc of a slot drawn again in part",
+         [](Sketch& s) {
+             s.addLineAt(false, 0, -5, 20, -5);
+             s.addArcAt(false, 20, 0, 20, -5, 20, 5);
+             s.addLineAt(false, 20, 5, 0, 5);
+             s.addArcAt(false, 0, 0, 0, 5, 0, -5);
+             s.addArcAt(false, 20, 0, 25, 0, 20 + 5 * std::cos(1.0), 5 * std::sin(1.0));
+         },
+         {{200 + 25 * pi, true}}},
+    };
+    for (const gp_Ax3& plane : allPlanes()) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            Sketch s;
+            c.draw(s);
+            expectRegions(s, plane, c.regions);
+        }
+    }
+}
+
+// Random sketches with some of their curves drawn again, split another way,
+// give the regions of the sketches drawn once: as many, of the same areas,
+// material and holes alike; the reference of the rule agrees at every
+// interior point. QOR_SPLIT_SEEDS=N sketches from seed QOR_SPLIT_FIRST (120
+// from 5000 by default).
+TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayChangeNoRegion)
+{
+    const int first = setting("QOR_SPLIT_FIRST", 5000);
+    const int seeds = setting("QOR_SPLIT_SEEDS", 120);
+    const std::vector<gp_Ax3> planes = allPlanes();
+    int redrawn = 0;
+    for (int seed = first; seed < first + seeds; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random{unsigned(seed)};
+        const Sketch once = qor::fixtures::randomProfileSketch(random).sketch;
+        Sketch again = once;
+        redrawn += qor::fixtures::redrawSplit(again, random);
+        const gp_Ax3& plane = planes[std::size_t(seed) % planes.size()];
+        const auto want = summary(buildRegions(once, plane));
+        const std::vector<ProfileRegion> regions = buildRegions(again, plane);
+        const auto got = summary(regions);
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].first, want[i].first, 1e-6 * std::max(1.0, want[i].first)) << i;
+            EXPECT_EQ(got[i].second, want[i].second) << i << " of " << got[i].first << " mm²";
+        }
+        const auto rule = qor::fixtures::materialRule(again);
+        for (const ProfileRegion& r : regions)
+            EXPECT_EQ(rule(r.interior), r.outer) << r.interior.x << ", " << r.interior.y;
+    }
+    if (seeds >= 50)
+        EXPECT_GT(redrawn, 2 * seeds);
+}
+
+// Curves inside a region that bound nothing are no edges of its face, which
+// would otherwise carry them into a solid as walls inside it: the face keeps
+// only the edges of its outline, each once.
+TEST(ProfileRegions, StrayCurvesAreNoEdgesOfTheirRegion)
+{
+    for (const gp_Ax3& plane : allPlanes()) {
+        for (const qor::fixtures::StrayCurveSketch& c : qor::fixtures::strayCurveSketches()) {
+            SCOPED_TRACE(c.name);
+            Sketch s;
+            c.draw(s);
+            std::vector<ProfileRegion> regions = buildRegions(s, plane);
+            std::erase_if(regions, [](const ProfileRegion& r) { return !r.outer; });
+            ASSERT_EQ(regions.size(), 1u);
+            EXPECT_NEAR(regions[0].area, c.area, 1e-6);
+            EXPECT_NEAR(areaOf(regions[0].face), c.area, 1e-6);
+            EXPECT_EQ(countOf(regions[0].face, TopAbs_EDGE), c.edges);
+            for (TopExp_Explorer x(regions[0].face, TopAbs_EDGE); x.More(); x.Next()) {
+                const TopAbs_Orientation o = x.Current().Orientation();
+                EXPECT_TRUE(o == TopAbs_FORWARD || o == TopAbs_REVERSED);
+            }
+            EXPECT_TRUE(BRepCheck_Analyzer(regions[0].face).IsValid());
+            expectConsistent(regions, plane);
+        }
+    }
 }
