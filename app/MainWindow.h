@@ -178,6 +178,7 @@ public:
     // The plane reference a new sketch gets from a pick: origin plane, work plane or planar face;
     // empty for anything else.
     QJsonObject sketchPlaneOf(const PickInfo& pick) const;
+    QString facePlaneRefusal(const PickInfo& pick) const;
     // Starts sketch mode on the plane and marks the sketch on the timeline; a wait for a plane
     // ends with it.
     void sketchOn(const QJsonObject& planeReference);

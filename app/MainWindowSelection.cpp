@@ -36,6 +36,19 @@ QString selectionText(const qor::model::Document& document, const std::vector<Pi
 
 } // namespace
 
+// Why a picked face gives no sketch plane: a mesh body's face by the body's
+// name, any other face as not planar.
+QString MainWindow::facePlaneRefusal(const PickInfo& pick) const
+{
+    try {
+        qor::model::refuseMeshPlane(controller->document->current, pick.id,
+                                    QStringLiteral("Skizze nicht möglich"));
+    } catch (const qor::model::FeatureError& refusal) {
+        return QString::fromUtf8(refusal.what());
+    }
+    return QStringLiteral("Bitte eine ebene Fläche wählen");
+}
+
 QJsonObject MainWindow::sketchPlaneOf(const PickInfo& pick) const
 {
     switch (pick.kind) {
@@ -99,7 +112,7 @@ void MainWindow::onViewerSelection()
         const QJsonObject plane = sketchPlaneOf(picks.front());
         if (plane.isEmpty()) {
             if (picks.front().kind == 1) {
-                showToast(QStringLiteral("Bitte eine ebene Fläche wählen"), true);
+                showToast(facePlaneRefusal(picks.front()), true);
                 scene->clearSelection();
             }
             return;

@@ -146,12 +146,6 @@ void collectSketchRegions(const ExecContext& context, const QJsonObject& referen
 // A body read from a mesh file has triangles but no planes, lines or circles to
 // take a frame from: its faces and edges are refused by name before they are
 // looked up, instead of failing as curved or as lost.
-void refuseMeshPlane(const ModelState& state, const QJsonObject& reference, const QString& failure)
-{
-    refuseMeshBody(state, intMember(reference, "body"), failure,
-                   QStringLiteral("hat keine Flächen, die sich als Ebene nehmen lassen"));
-}
-
 void refuseMeshAxis(const ModelState& state, const QJsonObject& reference)
 {
     refuseMeshBody(state, intMember(reference, "body"), QStringLiteral("Achse nicht möglich"),
@@ -233,6 +227,12 @@ TopoDS_Wire resolvePathWire(const ExecContext& context, const QString& key)
     return TopoDS::Wire(wires->Value(1));
 }
 
+void refuseMeshPlane(const ModelState& state, int bodyId, const QString& failure)
+{
+    refuseMeshBody(state, bodyId, failure,
+                   QStringLiteral("hat keine Flächen, die sich als Ebene nehmen lassen"));
+}
+
 gp_Ax3 facePlane(const TopoDS_Shape& face)
 {
     if (face.IsNull() || face.ShapeType() != TopAbs_FACE)
@@ -260,7 +260,8 @@ TopoDS_Compound resolveProfileFaces(const ExecContext& context, const QString& k
         const QJsonObject reference = element.toObject();
         const QString kind = kindOf(reference);
         if (kind == QLatin1String("face")) {
-            refuseMeshPlane(context.state, reference, QStringLiteral("Profil nicht möglich"));
+            refuseMeshPlane(context.state, intMember(reference, "body"),
+                            QStringLiteral("Profil nicht möglich"));
             const TopoDS_Shape face = resolveReference(context.state, reference);
             if (!profile.planeSet)
                 profile.takePlane(facePlane(face));
@@ -303,7 +304,8 @@ gp_Ax3 resolvePlaneRef(const ExecContext& context, const QString& key)
         return it->second;
     }
     if (kind == QLatin1String("face")) {
-        refuseMeshPlane(context.state, reference, QStringLiteral("Ebene nicht möglich"));
+        refuseMeshPlane(context.state, intMember(reference, "body"),
+                        QStringLiteral("Ebene nicht möglich"));
         return facePlane(resolveReference(context.state, reference));
     }
     throw FeatureError(QStringLiteral("Keine Ebene ausgewählt"));

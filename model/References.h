@@ -43,6 +43,11 @@ TopoDS_Wire resolvePathWire(const ExecContext& context, const QString& key);
 // normal, so a rebuilt face gives the same frame.
 gp_Ax3 facePlane(const TopoDS_Shape& face);
 
+// Refuses a face of a body read from a mesh file as a plane: FeatureError
+// "<failure>: „<name>“ ist ein Netzkörper aus einem Import (nur Dreiecke) und hat
+// keine Flächen, die sich als Ebene nehmen lassen". Other bodies pass.
+void refuseMeshPlane(const ModelState& state, int bodyId, const QString& failure);
+
 // The picked sketch regions (fused per sketch) and planar faces; plane gets the
 // plane of the first usable element.
 TopoDS_Compound resolveProfileFaces(const ExecContext& context, const QString& key,

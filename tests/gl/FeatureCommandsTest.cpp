@@ -6,6 +6,7 @@
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
 #include "panels/dialogs/ParametersDialog.h"
+#include "tests/fixtures/StlFixtures.h"
 #include "tests/gl/ShowViewer.h"
 #include "view/Scene.h"
 #include "view/Viewer.h"
@@ -14,6 +15,7 @@
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -21,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QJsonArray>
 #include <QLabel>
 #include <QMenu>
@@ -389,6 +392,36 @@ TEST_F(FeatureCommandsTest, PlanePickingStartsTheSketchAndMarksItOnTheTimeline)
     EXPECT_EQ(window.timeline->markedFeature(), box);
     window.commandPanel->cancel();
     EXPECT_EQ(window.timeline->markedFeature(), 0);
+}
+
+// A flat face of a body read from a mesh file is refused as a sketch plane by
+// the body's name, not as a face that is not planar.
+TEST_F(FeatureCommandsTest, PlanePickingNamesAMeshBody)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("klotz.stl"));
+    const auto triangles
+        = qor::fixtures::meshedTriangles(BRepPrimAPI_MakeBox(40.0, 30.0, 10.0).Shape(), 0.05);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(qor::fixtures::binaryStl(triangles, std::uint32_t(triangles.size())));
+    file.close();
+    ASSERT_TRUE(window.importFile(path));
+    ASSERT_EQ(document().current.bodies.get().size(), 1u);
+    const int body = document().current.bodies.get().begin()->first;
+
+    window.actions.value(QStringLiteral("sketch"))->trigger();
+    ASSERT_TRUE(window.property("pickPlane").toBool());
+    window.scene->setSelectionMask(0x11);
+    pickAt(gp_Pnt(20.0, 15.0, 10.0));
+    emit window.viewer->selectionChanged();
+    EXPECT_EQ(toastText().toStdString(),
+              (QStringLiteral("Skizze nicht möglich: „") + document().bodyName(body)
+               + QStringLiteral("“ ist ein Netzkörper aus einem Import (nur Dreiecke) und hat "
+                                "keine Flächen, die sich als Ebene nehmen lassen"))
+                  .toStdString());
+    EXPECT_TRUE(window.property("pickPlane").toBool());
+    EXPECT_FALSE(window.sketchEditor);
 }
 
 TEST_F(FeatureCommandsTest, ViewportAndComponentMenusOfferSketchesAndComponentActions)
