@@ -1,10 +1,10 @@
 #include "features/ShapeOps.h"
 
 #include "io/MeshFaces.h"
+#include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
 #include <BRep_Tool.hxx>
@@ -40,20 +40,14 @@ TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes)
     if (shapes.size() == 1)
         return shapes.front();
 
-    TopTools_ListOfShape arguments;
-    arguments.Append(shapes.front());
+    Body first;
+    first.shape = shapes.front();
     TopTools_ListOfShape tools;
     for (std::size_t i = 1; i < shapes.size(); ++i)
-        tools.Append(shapes[i]);
-    BRepAlgoAPI_Fuse fuse;
-    fuse.SetArguments(arguments);
-    fuse.SetTools(tools);
-    // The shapes are bodies of the state, whose edges earlier states share.
-    fuse.SetNonDestructive(Standard_True);
-    fuse.Build();
-    if (!fuse.IsDone())
-        throw FeatureError(QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen"));
-    return unifySameDomain(fuse.Shape());
+        addCutTools(shapes[i], tools);
+    return unifySameDomain(soundBoolean(BOPAlgo_FUSE, first, tools,
+                                        QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen"))
+                               .shape);
 }
 
 namespace {
