@@ -5,6 +5,7 @@
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
 #include <BRep_Tool.hxx>
@@ -40,6 +41,26 @@ TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes)
     if (shapes.size() == 1)
         return shapes.front();
 
+    TopTools_ListOfShape arguments;
+    arguments.Append(shapes.front());
+    TopTools_ListOfShape tools;
+    for (std::size_t i = 1; i < shapes.size(); ++i)
+        tools.Append(shapes[i]);
+    BRepAlgoAPI_Fuse fuse;
+    fuse.SetArguments(arguments);
+    fuse.SetTools(tools);
+    // The shapes are bodies of the state, whose edges earlier states share.
+    fuse.SetNonDestructive(Standard_True);
+    fuse.Build();
+    if (!fuse.IsDone())
+        throw FeatureError(QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen"));
+    return unifySameDomain(fuse.Shape());
+}
+
+TopoDS_Shape soundFuseAll(const std::vector<TopoDS_Shape>& shapes)
+{
+    if (shapes.size() < 2)
+        return fuseAll(shapes);
     Body first;
     first.shape = shapes.front();
     TopTools_ListOfShape tools;

@@ -20,11 +20,15 @@ TopoDS_Shape makePrism(const TopoDS_Shape& profile, const gp_Vec& vector);
 TopoDS_Shape transformShape(const TopoDS_Shape& shape, const gp_Trsf& trsf);
 
 // One shape uniting all: null for none, the shape itself for one, otherwise one
-// fuse of the first with all others (each solid of them a tool of its own),
-// checked and run in other ways as every boolean on a body is, cleaned up.
-// Throws FeatureError "Vereinigen der Teilkörper fehlgeschlagen", with the
-// reason when no way gives a result to accept.
+// fuse of the first with all others, cleaned up. Throws FeatureError
+// "Vereinigen der Teilkörper fehlgeschlagen".
 TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes);
+
+// The same for bodies, as every join of bodies is made: each solid of the
+// others a tool of its own, the fuse checked and run in other ways (see
+// soundBoolean). Throws FeatureError "Vereinigen der Teilkörper
+// fehlgeschlagen", with the reason when no way gives a result to accept.
+TopoDS_Shape soundFuseAll(const std::vector<TopoDS_Shape>& shapes);
 
 // The planar faces of the profile extruded by distance along dir. A taper in
 // degrees inclines the side walls, each face starting from its own outline;

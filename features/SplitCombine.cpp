@@ -52,7 +52,7 @@ TopoDS_Shape combined(const Body& target, const std::vector<TopoDS_Shape>& toolS
         addCutTools(shape, tools);
     if (op == QStringLiteral("intersect")) {
         TopTools_ListOfShape united;
-        united.Append(fuseAll(std::vector<TopoDS_Shape>(tools.begin(), tools.end())));
+        united.Append(soundFuseAll(std::vector<TopoDS_Shape>(tools.begin(), tools.end())));
         return soundBoolean(BOPAlgo_COMMON, target, united,
                             QStringLiteral("Schneiden fehlgeschlagen"))
             .shape;
