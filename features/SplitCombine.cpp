@@ -42,8 +42,9 @@ std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Fac
 // other: it never does so for the solids of one compound, and a join of them
 // kept them as solids sharing material. An intersection keeps the target's
 // material inside any of the tools, so the tools are united first: with the
-// tools apart the kernel's common part falls into solids touching each other. A boolean that fails
-// gets the same German messages as the shared boolean operation.
+// tools apart the kernel's common part falls into solids touching each other.
+// A boolean that fails gets the same German messages as the shared boolean
+// operation.
 TopoDS_Shape combined(const Body& target, const std::vector<TopoDS_Shape>& toolShapes,
                       const QString& op)
 {
