@@ -273,7 +273,8 @@ void repeatBodies(ExecContext& context, const std::vector<gp_Trsf>& transforms)
             copies.insert(copies.begin(), original);
             // Triangles cannot be united: a body read from a mesh file takes
             // its copies in as they lie.
-            context.setBody(id, io::isMeshOnly(original) ? compoundOf(copies) : fuseAll(copies));
+            context.setBody(id,
+                            io::isMeshOnly(original) ? compoundOf(copies) : soundFuseAll(copies));
         } else {
             for (const TopoDS_Shape& copy : copies)
                 addNewBody(context, copy);

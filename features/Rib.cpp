@@ -8,7 +8,6 @@
 #include "sketch/Plane.h"
 
 #include <BRepAdaptor_Curve.hxx>
-#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
@@ -58,13 +57,17 @@ std::optional<TopoDS_Shape> enclosedPiece(const RibLine& line, const TopoDS_Shap
     for (const double sigma : {1.0, -1.0}) {
         const gp_Vec side = gp_Vec(line.growth) * sigma;
         const TopoDS_Shape prism = makePrism(line.web, side * reach);
-        BRepAlgoAPI_Cut cut;
-        buildKeepingInputs(cut, prism, body);
-        if (!cut.IsDone())
+        // Checked and run in other ways as every boolean is: a wrong piece
+        // would join a wrong web. A side no way cuts right offers none.
+        TopoDS_Shape cut;
+        try {
+            cut = soundBoolean(BOPAlgo_CUT, prism, body, QStringLiteral("Rippe fehlgeschlagen"));
+        } catch (const FeatureError&) {
             continue;
+        }
         const gp_Pnt beside = line.mid.Translated(side * std::min(0.25 * t, 0.05));
         const gp_Pnt farEnd = line.mid.Translated(side * (0.999 * reach));
-        for (TopExp_Explorer it(cut.Shape(), TopAbs_SOLID); it.More(); it.Next()) {
+        for (TopExp_Explorer it(cut, TopAbs_SOLID); it.More(); it.Next()) {
             const TopoDS_Shape& solid = it.Current();
             BRepClass3d_SolidClassifier classifier(solid, beside, 1e-6);
             if (classifier.State() != TopAbs_IN)
@@ -83,9 +86,12 @@ std::optional<TopoDS_Shape> enclosedPiece(const RibLine& line, const TopoDS_Shap
     return best;
 }
 
-// Fuses the line's web to the first body in order that closes it off.
+// Fuses the line's web to the first body in order that closes it off and
+// takes it: a body whose join no way gives right leaves the web to the next
+// one. When none takes it, `refusal` holds why the first such join was
+// refused, if one was.
 bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>& bodies, double t,
-               double reach)
+               double reach, QString& refusal)
 {
     for (const int id : bodies) {
         const TopoDS_Shape body = context.state.bodies.at(id).shape;
@@ -94,9 +100,15 @@ bool attachRib(ExecContext& context, const RibLine& line, const std::vector<int>
         const std::optional<TopoDS_Shape> piece = enclosedPiece(line, body, t, reach);
         if (!piece)
             continue;
-        context.setBody(id, unifySameDomain(soundBoolean(BOPAlgo_FUSE, body, *piece,
-                                                         QStringLiteral("Rippe fehlgeschlagen"))));
-        return true;
+        try {
+            const TopoDS_Shape joined
+                = soundBoolean(BOPAlgo_FUSE, body, *piece, QStringLiteral("Rippe fehlgeschlagen"));
+            context.setBody(id, unifySameDomain(joined));
+            return true;
+        } catch (const FeatureError& error) {
+            if (refusal.isEmpty())
+                refusal = QString::fromUtf8(error.what());
+        }
     }
     return false;
 }
@@ -156,9 +168,12 @@ void execRib(ExecContext& context)
             continue;
         const RibLine line{gp_Pnt((p1.XYZ() + p2.XYZ()) / 2.0), gp_Dir(gp_Vec(normal).Crossed(d)),
                            webFace(p1, p2, normal, t)};
-        if (!attachRib(context, line, bodies, t, reach))
-            throw FeatureError(QStringLiteral("Rippe nicht möglich – die Linie muss mit beiden "
-                                              "Enden an den Körper heranreichen"));
+        QString refusal;
+        if (!attachRib(context, line, bodies, t, reach, refusal))
+            throw FeatureError(!refusal.isEmpty()
+                                   ? refusal
+                                   : QStringLiteral("Rippe nicht möglich – die Linie muss mit "
+                                                    "beiden Enden an den Körper heranreichen"));
         ++ribs;
     }
     if (ribs == 0)

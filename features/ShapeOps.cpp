@@ -1,6 +1,7 @@
 #include "features/ShapeOps.h"
 
 #include "io/MeshFaces.h"
+#include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 
 #include <BRepAdaptor_Surface.hxx>
@@ -54,6 +55,20 @@ TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes)
     if (!fuse.IsDone())
         throw FeatureError(QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen"));
     return unifySameDomain(fuse.Shape());
+}
+
+TopoDS_Shape soundFuseAll(const std::vector<TopoDS_Shape>& shapes)
+{
+    if (shapes.size() < 2)
+        return fuseAll(shapes);
+    Body first;
+    first.shape = shapes.front();
+    TopTools_ListOfShape tools;
+    for (std::size_t i = 1; i < shapes.size(); ++i)
+        addCutTools(shapes[i], tools);
+    return unifySameDomain(soundBoolean(BOPAlgo_FUSE, first, tools,
+                                        QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen"))
+                               .shape);
 }
 
 namespace {

@@ -24,6 +24,12 @@ TopoDS_Shape transformShape(const TopoDS_Shape& shape, const gp_Trsf& trsf);
 // "Vereinigen der Teilkörper fehlgeschlagen".
 TopoDS_Shape fuseAll(const std::vector<TopoDS_Shape>& shapes);
 
+// The same for bodies, as every join of bodies is made: each solid of the
+// others a tool of its own, the fuse checked and run in other ways (see
+// soundBoolean). Throws FeatureError "Vereinigen der Teilkörper
+// fehlgeschlagen", with the reason when no way gives a result to accept.
+TopoDS_Shape soundFuseAll(const std::vector<TopoDS_Shape>& shapes);
+
 // The planar faces of the profile extruded by distance along dir. A taper in
 // degrees inclines the side walls, each face starting from its own outline;
 // positive tapers widen the solid towards its end. Throws FeatureError for a

@@ -1,6 +1,7 @@
 #include "features/SplitCombine.h"
 
 #include "features/BodyEditing.h"
+#include "features/ShapeOps.h"
 #include "model/BooleanGroup.h"
 #include "model/ExecContext.h"
 #include "model/References.h"
@@ -35,18 +36,34 @@ std::vector<TopoDS_Shape> splitPieces(const TopoDS_Shape& body, const TopoDS_Fac
     return solidsOf(splitter.Shape());
 }
 
-// The result for op, checked and run in other ways as every boolean on a body
-// is; an unknown op joins. A boolean that fails gets the same German messages
-// as the shared boolean operation.
-TopoDS_Shape combined(const TopoDS_Shape& target, const TopoDS_Shape& tools, const QString& op)
+// The target combined with the tools by op, checked and run in other ways as
+// every boolean on a body is; an unknown op joins. Each solid of the tools is
+// a tool of its own, so that the kernel intersects overlapping tools with each
+// other: it never does so for the solids of one compound, and a join of them
+// kept them as solids sharing material. An intersection keeps the target's
+// material inside any of the tools, so the tools are united first: with the
+// tools apart the kernel's common part falls into solids touching each other.
+// A boolean that fails gets the same German messages as the shared boolean
+// operation.
+TopoDS_Shape combined(const Body& target, const std::vector<TopoDS_Shape>& toolShapes,
+                      const QString& op)
 {
+    TopTools_ListOfShape tools;
+    for (const TopoDS_Shape& shape : toolShapes)
+        addCutTools(shape, tools);
+    if (op == QStringLiteral("intersect")) {
+        TopTools_ListOfShape united;
+        united.Append(soundFuseAll(std::vector<TopoDS_Shape>(tools.begin(), tools.end())));
+        return soundBoolean(BOPAlgo_COMMON, target, united,
+                            QStringLiteral("Schneiden fehlgeschlagen"))
+            .shape;
+    }
     if (op == QStringLiteral("cut"))
         return soundBoolean(BOPAlgo_CUT, target, tools,
-                            QStringLiteral("Ausschneiden fehlgeschlagen"));
-    if (op == QStringLiteral("intersect"))
-        return soundBoolean(BOPAlgo_COMMON, target, tools,
-                            QStringLiteral("Schneiden fehlgeschlagen"));
-    return soundBoolean(BOPAlgo_FUSE, target, tools, QStringLiteral("Verbinden fehlgeschlagen"));
+                            QStringLiteral("Ausschneiden fehlgeschlagen"))
+            .shape;
+    return soundBoolean(BOPAlgo_FUSE, target, tools, QStringLiteral("Verbinden fehlgeschlagen"))
+        .shape;
 }
 
 } // namespace
@@ -97,8 +114,7 @@ void execCombine(ExecContext& context)
         toolShapes.push_back(context.state.bodies.at(id).shape);
     }
 
-    const TopoDS_Shape result
-        = combined(context.state.bodies.at(target).shape, compoundOf(toolShapes), op);
+    const TopoDS_Shape result = combined(context.state.bodies.at(target), toolShapes, op);
     context.setBody(target, outwardOriented(unifySameDomain(result)));
     if (!context.boolParam(QStringLiteral("keepTools"))) {
         for (const int id : tools)

@@ -16,6 +16,7 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
+#include <ElSLib.hxx>
 #include <GProp_GProps.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -28,7 +29,6 @@
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
 #include <TopoDS_Vertex.hxx>
-#include <ElSLib.hxx>
 #include <gp_Pln.hxx>
 #include <gp_Pnt2d.hxx>
 
@@ -509,7 +509,7 @@ public:
                 continue;
             const FaceDomain domain(faces[i]);
             for (const FacePoint& on : gridNear(faces[i], reach)) {
-                if (const auto wrong = strayAt(domain, on, depth, !ofTools, !ofBody))
+                if (const auto wrong = strayAt(domain, on, depth, !ofTools, !ofBody, askBody))
                     return wrong;
             }
         }
@@ -539,18 +539,18 @@ private:
         if (solids.state(point, depth / 4) != state)
             return false;
         const std::array<gp_Pnt, 6> near = neighbours(point, depth);
-        return std::all_of(near.begin(), near.end(), [&](const gp_Pnt& q) {
-            return solids.state(q, depth / 4) == state;
-        });
+        return std::all_of(near.begin(), near.end(),
+                           [&](const gp_Pnt& q) { return solids.state(q, depth / 4) == state; });
     }
 
     // What the point of a face of the result shows wrong; `tools`, `body`:
     // whether the face is held to lie off that input's inside (cut, union)
-    // or outside (common part). The point alone is asked first; only a
-    // point that contradicts the operation is asked whether it lies on the
-    // face, and then its neighbours and the result.
+    // or outside (common part); `askBody`: whether the body may be asked
+    // where a common part lacks material. The point alone is asked first;
+    // only a point that contradicts the operation is asked whether it lies
+    // on the face, and then its neighbours and the result.
     std::optional<WrongResult> strayAt(const FaceDomain& domain, const FacePoint& on, double depth,
-                                       bool tools, bool body) const
+                                       bool tools, bool body, bool askBody) const
     {
         const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
         const gp_Pnt front = on.point.Translated(depth * gp_Vec(on.normal));
@@ -573,6 +573,12 @@ private:
             const bool outside = (tools && flagged(tools_, behind, TopAbs_OUT))
                                  || (body && flagged(body_, behind, TopAbs_OUT));
             if (outside && around(result_, behind, depth, TopAbs_IN))
+                return WrongResult::NotCommon;
+            // Material of the body inside any tool in front of a face: the
+            // common part stopped at a face of one tool inside another.
+            if (askBody && flagged(tools_, front, TopAbs_IN)
+                && around(body_, front, depth, TopAbs_IN)
+                && around(result_, front, depth, TopAbs_OUT))
                 return WrongResult::NotCommon;
             return std::nullopt;
         }

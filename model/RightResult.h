@@ -43,8 +43,10 @@ enum class WrongResult {
 // cut none of the tools' and every one of the body's outside the tools, a
 // common part those inside both). The faces of the result near the tools
 // lie where the right result has its boundary: not inside a tool for a cut
-// or a union, not outside the body or a tool for a common part (asked of
-// inputs whose faces are all elementary surfaces). Points are
+// or a union, not outside the body or a tool for a common part, nor with
+// material of the body inside any tool in front of them (asked of inputs
+// whose faces are all elementary surfaces). The tools stand for their union,
+// however they overlap each other. Points are
 // classified by the kernel's solid classifier on body, tools and result; a
 // point only testifies when it and its six neighbours a little apart all
 // classify alike, away from faces.

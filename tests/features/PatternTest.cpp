@@ -3,8 +3,12 @@
 #include "model/ShapeSignature.h"
 #include "sketch/Plane.h"
 
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
 #include <GProp_GProps.hxx>
 #include <QTemporaryDir>
 #include <TopExp_Explorer.hxx>
@@ -545,4 +549,35 @@ TEST(PatternRect, SavedStackedHolePatternRecomputesAsOneHole)
     ASSERT_EQ(loaded.current.bodies.size(), 1u);
     const double oneHole = 220.0 * 220.0 * 10.0 - pi * 9.0 * 10.0;
     EXPECT_NEAR(shapeVolume(loaded.current.bodies.begin()->second.shape), oneHole, 1e-6 * oneHole);
+}
+
+// A body of two solids, a part read from a file and a 7.5 × 9.5 × 12 block
+// 150 mm to its left, copied 150 mm to the right and joined: the block's copy
+// lands on the part where the kernel's plain fuse leaves an invalid body
+// 3,800 mm³ too large. The join gives the right body (the block holds 855 mm³,
+// 339.074 of them inside the part) or is refused in German.
+TEST(PatternBodies, JoinTheKernelGetsWrongIsRightOrRefused)
+{
+    TopoDS_Shape read;
+    BRep_Builder builder;
+    ASSERT_TRUE(BRepTools::Read(read, QOR_WAVE9_FILES "/ohne-zuwachs-body.brep", builder));
+    const double partVolume = 51928.914;
+    ASSERT_NEAR(shapeVolume(read), partVolume, 1e-3);
+    const TopoDS_Shape block
+        = BRepPrimAPI_MakeBox(gp_Pnt(-39.75 - 150, -30.75, 5), 7.5, 9.5, 12).Shape();
+    TestPart part;
+    const TopoDS_Shape original = qor::compoundOf({read, block});
+    const int body = part.addBody(original);
+
+    const QString error = part.run(
+        "pattern_rect", bodies(body, {{"join", true}, {"count1", 2}, {"spacing1", 150}}));
+    if (!error.isEmpty()) {
+        EXPECT_TRUE(error.startsWith(QStringLiteral("Vereinigen der Teilkörper fehlgeschlagen: ")))
+            << error.toStdString();
+        EXPECT_TRUE(part.shape(body).IsSame(original));
+        return;
+    }
+    EXPECT_NEAR(part.volume(body), 2 * partVolume + 855.0 + (855.0 - 339.074), 1.0);
+    EXPECT_TRUE(BRepCheck_Analyzer(part.shape(body)).IsValid());
+    EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 3);
 }

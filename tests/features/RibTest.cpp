@@ -1,5 +1,9 @@
 #include "TestPart.h"
 
+#include "sketch/Plane.h"
+
+#include <BRepPrimAPI_MakeBox.hxx>
+
 #include <gtest/gtest.h>
 
 using namespace qor::model;
@@ -173,4 +177,37 @@ TEST(Rib, BadInputs)
     for (const auto& [params, error] : cases)
         EXPECT_EQ(part.run("rib", params), error);
     EXPECT_NEAR(part.volume(body), 14000.0, 1e-6);
+}
+
+// A body whose join no way gives right leaves the rib to the next body that
+// closes the web off. The first body here holds the L and, as a second solid
+// of the same compound, a block inside the L's corner far from the rib: the
+// kernel never intersects the solids of one compound with each other, so any
+// join onto that body keeps two solids sharing material. Alone, that body
+// refuses the rib in German with the reason.
+TEST(Rib, BodyThatRefusesTheJoinLeavesItToTheNext)
+{
+    TestPart part;
+    const int extruded = lBody(part);
+    const TopoDS_Shape l = part.shape(extruded);
+    part.state.bodies.erase(extruded);
+    const TopoDS_Shape inner = BRepPrimAPI_MakeBox(gp_Pnt(35, 0, 0), 5, 10, 5).Shape();
+    const TopoDS_Shape overlapping = qor::compoundOf({l, inner});
+    const int blocks = part.addBody(overlapping);
+    const int body = part.addBody(l);
+    ASSERT_LT(blocks, body);
+    const int line = diagonal(part);
+
+    QJsonObject onlyBlocks = rib(line, "3 mm");
+    onlyBlocks["targets"] = QJsonArray{blocks};
+    const QString refusal = part.run("rib", onlyBlocks);
+    EXPECT_EQ(refusal, QStringLiteral("Rippe fehlgeschlagen: das Ergebnis bestünde aus Körpern, "
+                                      "die einander durchdringen"));
+    EXPECT_TRUE(part.shape(blocks).IsSame(overlapping));
+
+    ASSERT_EQ(part.run("rib", rib(line, "3 mm")), QString());
+    EXPECT_NEAR(part.volume(body), 14000.0 + 3.0 * 200.0, 1e-6);
+    EXPECT_TRUE(inside(part.shape(body), 15, 15, 10));
+    EXPECT_EQ(countOf(part.shape(body), TopAbs_SOLID), 1);
+    EXPECT_TRUE(part.shape(blocks).IsSame(overlapping));
 }

@@ -3,6 +3,7 @@
 #include "model/ExecContext.h"
 #include "sketch/Plane.h"
 
+#include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
@@ -159,4 +160,62 @@ TEST(RightResult, TellsWrongBodiesFromRightOnes)
         if (found && c.expected)
             EXPECT_EQ(int(*found), int(*c.expected));
     }
+}
+
+namespace {
+
+// The kernel's boolean of the body with each tool given on its own.
+TopoDS_Shape withToolsApart(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                            const TopTools_ListOfShape& tools)
+{
+    BRepAlgoAPI_BooleanOperation op;
+    op.SetOperation(operation);
+    TopTools_ListOfShape arguments;
+    arguments.Append(body);
+    op.SetArguments(arguments);
+    op.SetTools(tools);
+    op.Build();
+    EXPECT_TRUE(op.IsDone());
+    return op.Shape();
+}
+
+} // namespace
+
+// Tools that overlap each other stand for their union: the right results of a
+// join, a cut and a common part are let through, and the results the kernel
+// gives with the tools in one compound, whose solids it never intersects with
+// each other, or with one tool left out, are told wrong.
+TEST(RightResult, ToolsOverlappingEachOtherStandForTheirUnion)
+{
+    const TopoDS_Shape body = plate();
+    TopTools_ListOfShape tools;
+    tools.Append(BRepPrimAPI_MakeBox(gp_Pnt(80, 10, -5), 40, 20, 20).Shape());
+    tools.Append(BRepPrimAPI_MakeBox(gp_Pnt(90, 20, 0), 40, 30, 30).Shape());
+    const TopoDS_Shape compound = compoundOf({tools.First(), tools.Last()});
+    const TopoDS_Shape united = BRepAlgoAPI_Fuse(tools.First(), tools.Last()).Shape();
+    const auto judged = [&](BOPAlgo_Operation operation, const TopoDS_Shape& result) {
+        TopTools_ListOfShape inputs = tools;
+        inputs.Prepend(body);
+        const double change
+            = isEmptyShape(result) ? -shapeVolume(body) : shapeVolume(result) - shapeVolume(body);
+        return wrongResult(operation, body, tools, result, changedFaces(result, inputs), change);
+    };
+    for (const BOPAlgo_Operation operation : {BOPAlgo_FUSE, BOPAlgo_CUT, BOPAlgo_COMMON}) {
+        SCOPED_TRACE(int(operation));
+        const TopoDS_Shape right = operation == BOPAlgo_COMMON
+                                       ? BRepAlgoAPI_Common(body, united).Shape()
+                                       : withToolsApart(operation, body, tools);
+        EXPECT_EQ(judged(operation, right), std::nullopt);
+        TopTools_ListOfShape firstOnly;
+        firstOnly.Append(tools.First());
+        EXPECT_NE(judged(operation, withToolsApart(operation, body, firstOnly)), std::nullopt);
+    }
+    TopTools_ListOfShape asCompound;
+    asCompound.Append(compound);
+    EXPECT_EQ(judged(BOPAlgo_FUSE, withToolsApart(BOPAlgo_FUSE, body, asCompound)),
+              WrongResult::Overlapping);
+    // The common part with each tool, as solids of one compound, shares material.
+    const TopoDS_Shape eachCommon = compoundOf({BRepAlgoAPI_Common(body, tools.First()).Shape(),
+                                                BRepAlgoAPI_Common(body, tools.Last()).Shape()});
+    EXPECT_NE(judged(BOPAlgo_COMMON, eachCommon), std::nullopt);
 }
