@@ -25,32 +25,11 @@ constexpr double joinedVolume = bodyVolume + 855.0 - 339.074;
 // A point of the box outside the body.
 const gp_Pnt boxOnly(-39.5, -30.5, 16.5);
 
-constexpr std::size_t boxIndex = 4;
+constexpr std::size_t boxIndex = qor::fixtures::refusedBoxIndex;
 
-QJsonObject placed(double x, double y, QJsonObject params)
-{
-    params.insert("x", QString::number(x));
-    params.insert("y", QString::number(y));
-    params.insert("op", "join");
-    return params;
-}
-
-// The body, a torus whose join the kernel cannot make, a cylinder, the box,
-// then joins of boxes and cylinders elsewhere on the body and a box far off,
-// which keep the box's join waiting with them.
 void build(Document& doc, const TopoDS_Shape& body)
 {
-    const int plane = qor::fixtures::importWithPlane(doc, body);
-    const QJsonObject onPlane{{"kind", "feature"}, {"id", plane}};
-    doc.addFeature(
-        "torus", placed(4.75, -34.5, {{"diameter", "18.25"}, {"tube", "3.5"}, {"plane", onPlane}}));
-    doc.addFeature("cylinder", placed(9.75, -30.5, {{"diameter", "12"}, {"height", "4.75"}}));
-    doc.addFeature("box", cornerBox(-39.75, -30.75, 5, 7.5, 9.5, 12, plane, "join"));
-    doc.addFeature("box", cornerBox(-28.875, 26.625, 0, 8.25, 9.75, 2, plane, "join"));
-    doc.addFeature("box", cornerBox(32.5, -19.25, 5, 8, 3.5, 6.75, plane, "join"));
-    doc.addFeature("cylinder", placed(-49.25, 5.25, {{"diameter", "4.5"}, {"height", "2.5"}}));
-    doc.addFeature("cylinder", placed(31.25, -10.75, {{"diameter", "11.5"}, {"height", "2.25"}}));
-    doc.addFeature("box", cornerBox(200, 200, 0, 5, 5, 5, plane, "join"));
+    qor::fixtures::buildRefusedBoxHistory(doc, body);
 }
 
 int bodyId(const Document& doc)
