@@ -256,21 +256,44 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
     }
 }
 
-// One boolean of the group on its own, for the fallback, as one boolean at a
-// time runs it; the shape unchanged when the kernel fails.
-TopoDS_Shape applyOne(const TopoDS_Shape& shape, const WaitingBoolean& op)
+// What a feature's booleans said when run on their own.
+struct AloneOutcome {
+    QString error;
+    QString warning;
+};
+
+// The waiting booleans of one feature, ops[first, end), run on their own by
+// applyBoolean as the recompute runs a feature that may not wait; on failure
+// the state is left as it was before them, as the recompute leaves it.
+AloneOutcome runAlone(Document& document, ModelState& state, const BooleanGroup& group,
+                      std::size_t first, std::size_t end)
 {
+    const Feature& feature = *document.features.at(std::size_t(group.ops[first].featureIndex));
+    // The feature's own texts may come from its executor; only what the
+    // booleans say is compared with them.
+    Feature alone;
+    alone.id = feature.id;
+    alone.type = feature.type;
+    ExecContext context{document, alone, state};
+    const ModelState before = state;
     try {
         OCC_CATCH_SIGNALS
-        const TopoDS_Shape result
-            = soundBoolean(op.cut ? BOPAlgo_CUT : BOPAlgo_FUSE, shape, op.tool, QString());
-        if (isEmptyShape(result))
-            return shape;
-        return unifySameDomain(result);
-    } catch (const Standard_Failure&) {
-        return shape;
-    } catch (const FeatureError&) {
-        return shape;
+        for (std::size_t k = first; k < end; ++k) {
+            const WaitingBoolean& op = group.ops[k];
+            const auto record = std::as_const(state).tools.find(feature.id);
+            std::vector<int> targets;
+            if (!op.searched && record != std::as_const(state).tools.end())
+                targets = record->second.targets;
+            applyBoolean(context, op.tool, op.cut ? QStringLiteral("cut") : QStringLiteral("join"),
+                         targets);
+        }
+        return {QString(), alone.warning};
+    } catch (const FeatureError& e) {
+        state = before;
+        return {QString::fromUtf8(e.what()), QString()};
+    } catch (const Standard_Failure& e) {
+        state = before;
+        return {geometryErrorText(e), QString()};
     }
 }
 
@@ -305,6 +328,20 @@ bool settlesAlike(const TopoDS_Shape& tool)
             return false;
     }
     return true;
+}
+
+std::vector<Bnd_Box> unlikeFaceBoxes(const TopoDS_Shape& body)
+{
+    std::vector<Bnd_Box> boxes;
+    for (TopExp_Explorer face(body, TopAbs_FACE); face.More(); face.Next()) {
+        if (isPlaneCylinderOrCone(face.Current()))
+            continue;
+        Bnd_Box box;
+        BRepBndLib::Add(face.Current(), box, Standard_False);
+        box.Enlarge(1e-6);
+        boxes.push_back(box);
+    }
+    return boxes;
 }
 
 bool mayRunGrouped(const Feature& feature)
@@ -370,6 +407,7 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
             copy->bodyId = state.group->bodyId;
             copy->base = state.group->base;
             copy->baseMerged = state.group->baseMerged;
+            copy->unlikeFaces = state.group->unlikeFaces;
             copy->sound = state.group->sound;
             copy->ops.assign(state.group->ops.begin(),
                              state.group->ops.begin() + std::ptrdiff_t(state.groupOps));
@@ -380,18 +418,27 @@ int waitInGroup(ExecContext& context, const TopoDS_Shape& tool, bool cut,
             state.group = std::move(copy);
         }
     } else {
-        state.group = std::make_shared<BooleanGroup>();
-        state.group->bodyId = target;
         const Body& body = std::as_const(state).bodies.at(target);
-        state.group->base = body.shape;
-        state.group->baseMerged = !body.unified.IsNull() && body.unified.IsSame(body.shape);
+        auto group = std::make_shared<BooleanGroup>();
+        group->bodyId = target;
+        group->base = body.shape;
+        group->baseMerged = !body.unified.IsNull() && body.unified.IsSame(body.shape);
+        group->unlikeFaces = unlikeFaceBoxes(body.shape);
+        state.group = std::move(group);
         state.groupOps = 0;
     }
+    const auto& unlike = state.group->unlikeFaces;
+    if (std::any_of(unlike.begin(), unlike.end(),
+                    [&](const Bnd_Box& face) { return !face.IsOut(box); }))
+        throw GroupBreak{};
+    // Past a check the group failed its booleans run on their own.
+    if (state.groupOps >= state.group->sound)
+        throw GroupBreak{};
     const auto& ops = state.group->ops;
     const bool afterCut = std::any_of(ops.begin(), ops.begin() + std::ptrdiff_t(state.groupOps),
                                       [](const WaitingBoolean& op) { return op.cut; });
     state.group->ops.push_back(
-        WaitingBoolean{tool, box, cut, context.groupIndex, searched && !cut && afterCut});
+        WaitingBoolean{tool, box, cut, context.groupIndex, searched, searched && !cut && afterCut});
     ++state.groupOps;
     return target;
 }
@@ -416,7 +463,7 @@ SettleOutcome settleChecked(ModelState& state)
     return {};
 }
 
-void settleState(ModelState& state)
+void settleState(Document& document, ModelState& state)
 {
     if (!state.group)
         return;
@@ -432,11 +479,28 @@ void settleState(ModelState& state)
         setSettled(state, *shape);
         return;
     }
-    shape = group.base;
-    for (std::size_t k = 0; k < count; ++k)
-        shape = applyOne(*shape, group.ops[k]);
-    // Whether each merge on the way was taken whole is not kept.
-    setSettled(state, *shape, false);
+    // The group is held here: the state lets go of it to run its booleans.
+    const std::shared_ptr<BooleanGroup> held = state.group;
+    setSettled(state, group.base, group.baseMerged);
+    for (std::size_t first = 0; first < count;) {
+        std::size_t end = first + 1;
+        while (end < count && group.ops[end].featureIndex == group.ops[first].featureIndex)
+            ++end;
+        const AloneOutcome said = runAlone(document, state, group, first, end);
+        Feature& feature = *document.features.at(std::size_t(group.ops[first].featureIndex));
+        const bool newError = !said.error.isEmpty() && feature.error != said.error;
+        const bool newWarning = !said.warning.isEmpty() && feature.warning != said.warning;
+        if (newError || newWarning) {
+            // The group's result made the recompute pass over what the
+            // feature says on its own.
+            if (newError)
+                feature.error = said.error;
+            else
+                feature.warning = said.warning;
+            group.sound = std::min(group.sound, first);
+        }
+        first = end;
+    }
 }
 
 } // namespace qor::model

@@ -22,6 +22,7 @@ struct WaitingBoolean {
     Bnd_Box box; // the tool's box, as the target search measures it
     bool cut = false;
     int featureIndex = 0; // history position of the feature it belongs to
+    bool searched = false; // its target was found by boxes, not chosen
     // A join whose body was found by the group's box while a cut waited before
     // it: it must touch the body, or run on its own.
     bool foundAfterCut = false;
@@ -36,6 +37,9 @@ struct WaitingBoolean {
 struct BooleanGroup {
     int bodyId = 0;
     TopoDS_Shape base; // the body's shape before the group
+    // Boxes of the base's faces that are no plane, cylinder or cone: a tool
+    // that reaches one runs on its own (see settlesAlike).
+    std::vector<Bnd_Box> unlikeFaces;
     bool baseMerged = false; // its same-domain faces and edges merged already
     std::vector<WaitingBoolean> ops; // never empty: a group starts with its first boolean
     // Evaluated body shapes by number of leading booleans. Only results whose
@@ -100,6 +104,10 @@ bool wholeAndRight(BOPAlgo_Operation operation, const TopoDS_Shape& body,
 // than the booleans one by one (a feature's warning differed), while over
 // many such histories groups of planes, cylinders and cones settled alike.
 bool settlesAlike(const TopoDS_Shape& tool);
+// The same holds for the body's faces the tool reaches: in random histories on
+// a body of tori and free forms, joins the kernel refused one by one were
+// accepted together in a group.
+std::vector<Bnd_Box> unlikeFaceBoxes(const TopoDS_Shape& body);
 
 // Whether the feature's executor only builds tools from sketches, planes and
 // numbers and leaves bodies to applyBoolean, so that its joins and cuts may
@@ -132,8 +140,11 @@ struct SettleOutcome {
 // the group's `sound` is lowered.
 SettleOutcome settleChecked(ModelState& state);
 
-// Evaluates the state's waiting booleans with the same checks; falls back to
-// one boolean at a time when they fail.
-void settleState(ModelState& state);
+// Evaluates the state's waiting booleans with the same checks; when they fail,
+// runs each waiting feature's boolean on its own as applyBoolean runs it for
+// the feature alone. A feature whose boolean is then refused or warns gets
+// that error or warning, and the group's `sound` is lowered to it so that the
+// next recompute runs it on its own as well.
+void settleState(Document& document, ModelState& state);
 
 } // namespace qor::model

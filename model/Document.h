@@ -239,7 +239,9 @@ public:
     // Runs the history into `current`; returns the number of failed features.
     int recompute();
     // snapshots[index] with its waiting booleans evaluated: the state before
-    // feature `index` as the last recompute left it.
+    // feature `index` as the last recompute left it. Where the booleans have
+    // to run one by one there, a feature whose boolean is then refused or
+    // warns gets that error or warning (see settleState).
     const ModelState& stateBefore(std::size_t index);
     // Cache key of a feature chained to the key of the features before it.
     std::uint64_t featureKey(const Feature& feature, std::uint64_t previous) const;

@@ -405,7 +405,7 @@ void Document::executeFeature(Feature& feature, ModelState& state, int groupInde
         throw FeatureError(QStringLiteral("Unbekannter Feature-Typ ") + feature.type);
     // Executors that read bodies read them settled.
     if (groupIndex < 0)
-        settleState(state);
+        settleState(*this, state);
     ExecContext context{*this, feature, state, groupIndex};
     try {
         def->exec(context);
@@ -420,7 +420,7 @@ void Document::executeFeature(Feature& feature, ModelState& state, int groupInde
 const ModelState& Document::stateBefore(std::size_t index)
 {
     ModelState& snapshot = snapshots.at(index);
-    settleState(snapshot);
+    settleState(*this, snapshot);
     return snapshot;
 }
 

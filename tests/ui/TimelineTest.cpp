@@ -2,6 +2,7 @@
 #include "ui/theme/Theme.h"
 
 #include "ShellDocument.h"
+#include "tests/fixtures/BodyHistory.h"
 
 #include <QHelpEvent>
 #include <QSignalSpy>
@@ -122,4 +123,31 @@ TEST(Timeline, PaintsInactiveCellsMutedAndErrorsBeforeWarnings)
     QApplication::sendEvent(&timeline, &help);
     EXPECT_TRUE(QToolTip::text().contains(last.error.toHtmlEscaped()));
     EXPECT_FALSE(QToolTip::text().contains(QStringLiteral("Warnung")));
+}
+
+// A join the kernel can make only together with the joins after it: the
+// grouped recompute shows it refused, as it is on its own, in its cell.
+TEST(Timeline, ShowsTheRefusalOfAJoinMadeInAGroup)
+{
+    const TopoDS_Shape body
+        = qor::fixtures::readBrepFile(QOR_WAVE9_FILES "/ohne-zuwachs-body.brep");
+    ASSERT_FALSE(body.IsNull());
+    qor::app::DocumentController controller;
+    qor::fixtures::buildRefusedBoxHistory(*controller.document, body);
+    ASSERT_TRUE(controller.document->groupBooleans);
+    controller.recompute();
+    Timeline timeline(&controller);
+    timeline.resize(720, 46);
+    timeline.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&timeline));
+
+    const int count = int(controller.document->features.size());
+    const QRect cell = TimelineStrip{count, count}.cellRect(int(qor::fixtures::refusedBoxIndex));
+    const int cellX = cell.center().x();
+    QHelpEvent help(QEvent::ToolTip, at(cellX), timeline.mapToGlobal(at(cellX)));
+    QApplication::sendEvent(&timeline, &help);
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("Verbinden fehlgeschlagen")))
+        << QToolTip::text().toStdString();
+    const QImage image = timeline.grab().toImage();
+    EXPECT_EQ(image.pixelColor(cell.left(), 28), qor::app::Theme::instance().danger);
 }
