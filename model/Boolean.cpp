@@ -1,6 +1,7 @@
 #include "model/ExecContext.h"
 
 #include "model/BooleanGroup.h"
+#include "model/BooleanWays.h"
 
 #include "io/MeshFaces.h"
 #include "model/ChangedFaces.h"
@@ -468,6 +469,16 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
     if (reason.isEmpty())
         throw FeatureError(failure);
     throw FeatureError(failure + QStringLiteral(": ") + reason);
+}
+
+std::vector<std::optional<TopoDS_Shape>> resultsOfEveryWay(BOPAlgo_Operation operation,
+                                                           const TopoDS_Shape& body,
+                                                           const TopTools_ListOfShape& tools)
+{
+    std::vector<std::optional<TopoDS_Shape>> results;
+    for (const Way way : ways)
+        results.push_back(runBoolean(operation, body, tools, way));
+    return results;
 }
 
 TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& argument,
