@@ -16,6 +16,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace qor::model;
@@ -113,12 +114,10 @@ struct Twins {
     }
 };
 
-void runHistory(unsigned seed, int features)
+// Rolled back to places spread over the history and forward again.
+void rollBackAndForth(Twins& twins)
 {
-    Twins twins(seed, features);
-    twins.recompute("first run");
     const std::size_t count = twins.oneByOne.features.size();
-
     for (const std::size_t at : {count / 3, count / 2 + 1, count - 2}) {
         twins.grouped.rollback = int(at);
         twins.oneByOne.rollback = int(at);
@@ -127,7 +126,13 @@ void runHistory(unsigned seed, int features)
     twins.grouped.rollback = -1;
     twins.oneByOne.rollback = -1;
     twins.recompute("rolled forward");
+}
 
+// Suppressions at places spread over the history, then nothing suppressed and
+// rolled back once more.
+void suppress(Twins& twins)
+{
+    const std::size_t count = twins.oneByOne.features.size();
     // Suppressing a tool that patterns and mirrors may repeat, then another.
     const std::vector<QString> tools{"extrude", "revolve", "box", "cylinder", "sphere",
                                      "torus",   "hole"};
@@ -143,7 +148,20 @@ void runHistory(unsigned seed, int features)
     if (pattern != count)
         twins.change(pattern, [](Feature& f) { f.suppressed = true; },
                      "suppressed pattern " + std::to_string(pattern));
+    for (std::size_t i = 0; i < count; ++i) {
+        twins.grouped.features[i]->suppressed = false;
+        twins.oneByOne.features[i]->suppressed = false;
+    }
+    twins.recompute("nothing suppressed");
+    twins.grouped.rollback = int(count * 2 / 3);
+    twins.oneByOne.rollback = int(count * 2 / 3);
+    twins.recompute("rolled back to two thirds");
+}
 
+// Edits of tools at places spread over the history.
+void edit(Twins& twins)
+{
+    const std::size_t count = twins.oneByOne.features.size();
     struct Edit {
         const char* type;
         const char* key;
@@ -160,15 +178,6 @@ void runHistory(unsigned seed, int features)
         twins.change(at, [&e](Feature& f) { f.params.insert(e.key, e.value); },
                      std::string("edited ") + e.type + " " + std::to_string(at));
     }
-    // Suppressed features back, then rolled back once more.
-    for (std::size_t i = 0; i < count; ++i) {
-        twins.grouped.features[i]->suppressed = false;
-        twins.oneByOne.features[i]->suppressed = false;
-    }
-    twins.recompute("nothing suppressed");
-    twins.grouped.rollback = int(count * 2 / 3);
-    twins.oneByOne.rollback = int(count * 2 / 3);
-    twins.recompute("rolled back to two thirds");
 }
 
 struct HistoryCase {
@@ -176,7 +185,22 @@ struct HistoryCase {
     int features;
 };
 
-class GroupedMixedHistory : public testing::TestWithParam<HistoryCase> {};
+// What is done to a history after its first run; each a case of its own, so
+// that the longest histories stay within a minute of processor time.
+enum class Changes { RolledBack, Suppressed, Edited };
+
+std::string changesName(Changes changes)
+{
+    switch (changes) {
+    case Changes::RolledBack: return "RolledBack";
+    case Changes::Suppressed: return "Suppressed";
+    case Changes::Edited: return "Edited";
+    }
+    return "";
+}
+
+class GroupedMixedHistory
+    : public testing::TestWithParam<std::tuple<HistoryCase, Changes>> {};
 
 // The fixed seeds (2023: a plate with two spheres and three rings cut into it,
 // whose faces the kernel's merge once turned over without end);
@@ -199,14 +223,27 @@ std::vector<HistoryCase> historyCases()
 
 TEST_P(GroupedMixedHistory, MatchesRunningEachBooleanAlone)
 {
-    runHistory(GetParam().seed, GetParam().features);
+    const auto [history, changes] = GetParam();
+    Twins twins(history.seed, history.features);
+    twins.recompute("first run");
+    if (changes == Changes::RolledBack)
+        rollBackAndForth(twins);
+    else if (changes == Changes::Suppressed)
+        suppress(twins);
+    else
+        edit(twins);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, GroupedMixedHistory, testing::ValuesIn(historyCases()),
-                         [](const testing::TestParamInfo<HistoryCase>& info) {
-                             return "Seed" + std::to_string(info.param.seed) + "With"
-                                    + std::to_string(info.param.features) + "Features";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Seeds, GroupedMixedHistory,
+    testing::Combine(testing::ValuesIn(historyCases()),
+                     testing::Values(Changes::RolledBack, Changes::Suppressed, Changes::Edited)),
+    [](const testing::TestParamInfo<std::tuple<HistoryCase, Changes>>& info) {
+        const HistoryCase history = std::get<0>(info.param);
+        return "Seed" + std::to_string(history.seed) + "With" + std::to_string(history.features)
+               + "Features"
+               + changesName(std::get<1>(info.param));
+    });
 
 namespace {
 
