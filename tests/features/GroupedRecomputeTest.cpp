@@ -147,38 +147,36 @@ struct HistoryCase {
 
 // What is done to a history after its first run; each a case of its own, so
 // that the longest history stays within a minute of processor time.
-enum class Changes { RolledBack, Suppressed, Edited };
+enum class Changes { RolledBack, SuppressedEarly, SuppressedLate, EditedEarly, EditedLate };
 
-// Suppressions at places spread over the history.
-void suppress(Twins& twins, int count)
+// A suppression at a quarter or three quarters of the history.
+void suppress(Twins& twins, int count, int quarter)
 {
-    for (const int quarter : {1, 3}) {
-        const std::size_t at = std::size_t(count * quarter / 4);
-        SCOPED_TRACE("suppressed " + std::to_string(at));
-        twins.change(at, [](Feature& f) { f.suppressed = true; });
-    }
+    const std::size_t at = std::size_t(count * quarter / 4);
+    SCOPED_TRACE("suppressed " + std::to_string(at));
+    twins.change(at, [](Feature& f) { f.suppressed = true; });
 }
 
-// Edits of boxes at places spread over the history.
-void edit(Twins& twins, int count)
+// An edit of the first box from a fifth or three fifths of the history on.
+void edit(Twins& twins, int count, int fifth)
 {
-    for (const int fifth : {1, 3}) {
-        std::size_t at = std::size_t(count * fifth / 5);
-        while (at < std::size_t(count) && twins.oneByOne.features[at]->type != "box")
-            ++at;
-        if (at == std::size_t(count))
-            continue;
-        SCOPED_TRACE("box edited " + std::to_string(at));
-        twins.change(at, [](Feature& f) { f.params.insert("height", "3.5"); });
-    }
+    std::size_t at = std::size_t(count * fifth / 5);
+    while (at < std::size_t(count) && twins.oneByOne.features[at]->type != "box")
+        ++at;
+    if (at == std::size_t(count))
+        return;
+    SCOPED_TRACE("box edited " + std::to_string(at));
+    twins.change(at, [](Feature& f) { f.params.insert("height", "3.5"); });
 }
 
 std::string changesName(Changes changes)
 {
     switch (changes) {
     case Changes::RolledBack: return "RolledBack";
-    case Changes::Suppressed: return "Suppressed";
-    case Changes::Edited: return "Edited";
+    case Changes::SuppressedEarly: return "SuppressedEarly";
+    case Changes::SuppressedLate: return "SuppressedLate";
+    case Changes::EditedEarly: return "EditedEarly";
+    case Changes::EditedLate: return "EditedLate";
     }
     return "";
 }
@@ -198,13 +196,12 @@ TEST_P(GroupedRecompute, RandomHistoryMatchesRunningEachBooleanAlone)
     EXPECT_FALSE(twins.grouped.current.group);
 
     const int count = int(twins.oneByOne.features.size());
-    if (changes == Changes::Suppressed) {
-        suppress(twins, count);
-        return;
-    }
-    if (changes == Changes::Edited) {
-        edit(twins, count);
-        return;
+    switch (changes) {
+    case Changes::SuppressedEarly: return suppress(twins, count, 1);
+    case Changes::SuppressedLate: return suppress(twins, count, 3);
+    case Changes::EditedEarly: return edit(twins, count, 1);
+    case Changes::EditedLate: return edit(twins, count, 3);
+    case Changes::RolledBack: break;
     }
 
     // The state before every feature, evaluated on demand.
@@ -225,7 +222,9 @@ INSTANTIATE_TEST_SUITE_P(
     Seeds, GroupedRecompute,
     testing::Combine(testing::Values(HistoryCase{11, 50}, HistoryCase{23, 120},
                                      HistoryCase{37, 200}),
-                     testing::Values(Changes::RolledBack, Changes::Suppressed, Changes::Edited)),
+                     testing::Values(Changes::RolledBack, Changes::SuppressedEarly,
+                                     Changes::SuppressedLate, Changes::EditedEarly,
+                                     Changes::EditedLate)),
     [](const testing::TestParamInfo<std::tuple<HistoryCase, Changes>>& info) {
         return std::to_string(std::get<0>(info.param).features) + "Features"
                + changesName(std::get<1>(info.param));
