@@ -1,6 +1,7 @@
 #include "io/ReaderProcess.h"
 #include "io/DescriptorIO.h"
 #include "io/KernelAllocator.h"
+#include "io/ProcessCpu.h"
 #include "io/ReaderServer.h"
 
 #include <QDir>
@@ -235,6 +236,7 @@ ReadStop stopOf(int status, const rusage& usage, bool killedByUs, ReadStop ourRe
 struct Waiting {
     bool killed = false;
     ReadStop reason = ReadStop::none;
+    bool stalled = false; // ended for gaining no processor time
     std::uint64_t largestSpace = 0;
     bool neverStarted = false; // a served reader whose server ended before it forked
 };
@@ -248,8 +250,9 @@ void killReader(const Reader& reader)
 }
 
 // The reader's answer as the caller reads it: each read waits in ticks, and at each tick
-// the caller hears of the progress and may cancel; a cancel or the end of the wall time
-// ends the reader.
+// the caller hears of the progress and may cancel; a cancel ends the reader, and so does a
+// stall: a reader that gains no processor time for the limits' stallMs. Not the wall time
+// as such: on a busy machine a reader waits for a core most of the time and still reads.
 class AnswerPipe {
 public:
     AnswerPipe(Reader& reader, const ReaderLimits& limits, const ProgressCallback& progress,
@@ -259,6 +262,7 @@ public:
         , progress_(progress)
         , cancelled_(cancelled)
         , answer_(answer)
+        , progressWatch_(limits.stallMs)
     {
         clock_.start();
         tick_.start();
@@ -301,8 +305,10 @@ private:
     {
         // By the clock, not by the frames: a reader that reports often must not keep the
         // caller from repainting.
+        bool stalled = false;
         if (tick_.elapsed() >= waitTickMs) {
             tick_.restart();
+            stalled = progressWatch_.stalled(reader_.pid, clock_.elapsed());
             if (!answer_.hasResult() && reader_.pid > 0)
                 waiting_.largestSpace
                     = std::max(waiting_.largestSpace, addressSpaceOf(reader_.pid));
@@ -312,9 +318,9 @@ private:
             return;
         if (cancelRequested(cancelled_))
             waiting_.reason = ReadStop::cancelled;
-        else if (clock_.elapsed() > limits_.wallMs)
-            waiting_.reason = ReadStop::time;
-        if (waiting_.reason != ReadStop::none) {
+        else if (stalled)
+            waiting_.stalled = true;
+        if (waiting_.reason != ReadStop::none || waiting_.stalled) {
             killReader(reader_);
             waiting_.killed = true;
             ended_ = true;
@@ -326,6 +332,7 @@ private:
     const ProgressCallback& progress_;
     const CancelCheck& cancelled_;
     AnswerReader& answer_;
+    CpuProgressWatch progressWatch_;
     Waiting waiting_;
     QElapsedTimer clock_;
     QElapsedTimer tick_;
@@ -425,7 +432,7 @@ ReaderLimits readerLimits(const QString& path)
     const qint64 budgetMs = importBudgetMs(path);
     // A little over the budget the reader keeps itself: that one ends with its own answer.
     limits.cpuSeconds = budgetMs / 1000 + 3;
-    limits.wallMs = std::max<qint64>(60000, 4 * budgetMs);
+    limits.stallMs = std::max<qint64>(60000, 4 * budgetMs);
     // Sound files need ten to twenty times their size; the reader thread's stack and the
     // libraries are reserved on top. Never more than three quarters of the machine.
     const std::uint64_t size = std::uint64_t(std::max<qint64>(0, QFileInfo(path).size()));
@@ -471,6 +478,13 @@ bool nearAddressSpaceLimit()
     return false;
 }
 
+QString readerStallMessage(const QString& path, const ReaderLimits& limits)
+{
+    return physicalLine(path, QStringLiteral("kam %1 s lang nicht voran (keine Rechenzeit mehr) "
+                                             "und wurde beendet")
+                                  .arg((limits.stallMs + 999) / 1000));
+}
+
 QString readerProcessStopMessage(const QString& path, ReadStop stop)
 {
     switch (stop) {
@@ -478,7 +492,7 @@ QString readerProcessStopMessage(const QString& path, ReadStop stop)
     case ReadStop::memory:
         return physicalLine(path, QStringLiteral("brauchte zu viel Arbeitsspeicher"));
     case ReadStop::time:
-        return physicalLine(path, QStringLiteral("überschritt die Zeitgrenze (%1 s Rechenzeit)")
+        return physicalLine(path, QStringLiteral("überschritt die Grenze von %1 s Rechenzeit")
                                       .arg(importBudgetMs(path) / 1000));
     case ReadStop::cancelled: return physicalLine(path, QStringLiteral("wurde abgebrochen"));
     }
@@ -489,7 +503,13 @@ void readInReaderProcess(const QString& program, const QString& path,
                          const ProgressCallback& progress, const CancelCheck& cancelled,
                          ImportResult& result, ReaderStart start)
 {
-    const ReaderLimits limits = readerLimits(path);
+    readInReaderProcess(program, path, readerLimits(path), progress, cancelled, result, start);
+}
+
+void readInReaderProcess(const QString& program, const QString& path, const ReaderLimits& limits,
+                         const ProgressCallback& progress, const CancelCheck& cancelled,
+                         ImportResult& result, ReaderStart start)
+{
     const std::uint64_t outOfMemoryKillsBefore = systemOutOfMemoryKills();
     Reader reader;
     const bool served
@@ -523,7 +543,7 @@ void readInReaderProcess(const QString& program, const QString& path,
     if (waiting.neverStarted) {
         // The server ended before it could start the worker: a reader of its own reads.
         ::close(reader.served.keeper);
-        readInReaderProcess(program, path, progress, cancelled, result, ReaderStart::fresh);
+        readInReaderProcess(program, path, limits, progress, cancelled, result, ReaderStart::fresh);
         return;
     }
     int status = 0;
@@ -534,6 +554,12 @@ void readInReaderProcess(const QString& program, const QString& path,
         result.ok = false;
         result.bodies.clear();
         result.error = readStopMessage(path, ReadStop::memory);
+        return;
+    }
+    if (waiting.stalled) {
+        result.ok = false;
+        result.bodies.clear();
+        result.error = readerStallMessage(path, limits);
         return;
     }
     ReaderFault fault = ReaderFault::none;

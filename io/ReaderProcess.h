@@ -26,13 +26,15 @@ inline constexpr int readerAnswerFd = 3;
 // What a reader process may use for one file.
 struct ReaderLimits {
     qint64 cpuSeconds = 0; // processor time of the whole process
-    qint64 wallMs = 0; // a process that waits rather than works ends after this
+    // A process that gains no processor time for this long (hung or stopped) is ended; one
+    // that gains it slowly, waiting for a core on a busy machine, is not.
+    qint64 stallMs = 0;
     std::uint64_t memoryBytes = 0; // its address space
 };
 
 // The limits for reading the file at path: the processor budget of importBudgetMs, a
-// wall time of several budgets, and memory that grows with the file's size but leaves
-// the machine a quarter of its own.
+// stall of several budgets without processor time, and memory that grows with the file's size but
+// leaves the machine a quarter of its own.
 ReaderLimits readerLimits(const QString& path);
 
 // The reader program beside the running program, else the one of this build; empty when
@@ -63,6 +65,10 @@ enum class ReaderStart { served, fresh };
 void readInReaderProcess(const QString& program, const QString& path,
                          const ProgressCallback& progress, const CancelCheck& cancelled,
                          ImportResult& result, ReaderStart start = ReaderStart::served);
+// The same under the given limits rather than readerLimits(path).
+void readInReaderProcess(const QString& program, const QString& path, const ReaderLimits& limits,
+                         const ProgressCallback& progress, const CancelCheck& cancelled,
+                         ImportResult& result, ReaderStart start);
 
 // Processor time, in seconds, of the reader server and of the readers it forked that have
 // ended; readers started afresh count among this process's children.
@@ -73,8 +79,10 @@ double readerProcessorSeconds();
 // kernel's readers take a failed allocation for damaged data).
 bool nearAddressSpaceLimit();
 
-// The line of a read whose reader process ended early.
+// The line of a read whose reader process ended early, naming the limit it reached.
 QString readerProcessStopMessage(const QString& path, ReadStop stop);
+// The line of a read whose reader process gained no processor time for the limits' stallMs.
+QString readerStallMessage(const QString& path, const ReaderLimits& limits);
 
 // The reader process's own side: reads the file named by the arguments under the limits
 // they give and answers on file descriptor 3. Returns the process's exit status.

@@ -1,10 +1,12 @@
 #include "io/ReaderServer.h"
 
 #include "io/DescriptorIO.h"
+#include "io/ProcessCpu.h"
 #include "io/ReaderProcess.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -343,18 +345,8 @@ double servedReadersProcessorSeconds()
 {
     std::int64_t micros = reportedMicros;
     const std::lock_guard lock(serverMutex);
-    if (server.pid > 0) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(server.pid));
-        if (stat.open(QIODevice::ReadOnly)) {
-            // After the name in parentheses, which may hold spaces: utime and stime are the
-            // 12th and 13th fields.
-            const QByteArray text = stat.readAll();
-            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-            const long ticks = ::sysconf(_SC_CLK_TCK);
-            if (fields.size() > 12 && ticks > 0)
-                micros += (fields[11].toLongLong() + fields[12].toLongLong()) * 1000000 / ticks;
-        }
-    }
+    if (server.pid > 0)
+        micros += std::max<std::int64_t>(0, processCpuMicros(server.pid));
     return double(micros) / 1e6;
 }
 

@@ -2,6 +2,7 @@
 
 #include "io/ClosedVolume.h"
 #include "io/DescriptorIO.h"
+#include "io/ProcessCpu.h"
 
 #include <QThread>
 
@@ -64,31 +65,6 @@ qint64 nowMs()
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// The processor time a process has used so far, in clock ticks; -1 when it
-// cannot be read.
-long long cpuTicks(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-    FILE* file = std::fopen(path, "r");
-    if (!file)
-        return -1;
-    char text[1024];
-    const std::size_t size = std::fread(text, 1, sizeof text - 1, file);
-    std::fclose(file);
-    text[size] = '\0';
-    // The name in parentheses may hold spaces: the fields count from its end.
-    const char* rest = std::strrchr(text, ')');
-    long long user = 0;
-    long long system = 0;
-    if (!rest
-        || std::sscanf(rest + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &user,
-                       &system)
-               != 2)
-        return -1;
-    return user + system;
 }
 
 // What a worker sends per task: for a body read back whole its volume as written
@@ -880,9 +856,9 @@ std::vector<StepVolume> StepCheck::results(const ProgressCallback& progress,
 
 void StepCheck::endIfHung(Worker& worker, qint64 now)
 {
-    const long long ticks = cpuTicks(worker.pid);
-    if (ticks != worker.cpuTicks) {
-        worker.cpuTicks = ticks;
+    const qint64 micros = processCpuMicros(worker.pid);
+    if (micros != worker.cpuMicros) {
+        worker.cpuMicros = micros;
         worker.busyMs = now;
     }
     const bool blocked = now - std::max(worker.heardMs, worker.busyMs) > limits_.blockedMs;

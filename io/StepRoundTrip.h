@@ -137,7 +137,7 @@ private:
         QByteArray received;
         qint64 heardMs = 0; // last result
         qint64 busyMs = 0; // last change of its processor time
-        long long cpuTicks = -1;
+        qint64 cpuMicros = -1;
     };
     struct Result;
 

@@ -1,6 +1,7 @@
 #include "model/ExecContext.h"
 
 #include "model/BooleanGroup.h"
+#include "model/BooleanWays.h"
 
 #include "io/ClosedVolume.h"
 #include "io/MeshFaces.h"
@@ -494,6 +495,16 @@ BooleanResult soundBoolean(BOPAlgo_Operation operation, const Body& body,
     // Faces that enclose nothing tell more than what the kernel made of them.
     const QString open = openBodyReason(body, tools);
     throw FeatureError(failureText(failure, open.isEmpty() ? reason : open));
+}
+
+std::vector<std::optional<TopoDS_Shape>> resultsOfEveryWay(BOPAlgo_Operation operation,
+                                                           const TopoDS_Shape& body,
+                                                           const TopTools_ListOfShape& tools)
+{
+    std::vector<std::optional<TopoDS_Shape>> results;
+    for (const Way way : ways)
+        results.push_back(runBoolean(operation, body, tools, way));
+    return results;
 }
 
 TopoDS_Shape soundBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& argument,

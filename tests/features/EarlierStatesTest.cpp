@@ -180,55 +180,64 @@ bool resize(Feature& f)
     return false;
 }
 
+struct EditedHistory {
+    unsigned seed;
+    int features;
+};
+
+// Histories whose later joins and cuts merge faces of the bodies before them,
+// one case each.
+const EditedHistory editedHistories[] = {{42, 70}, {1008, 96}, {8, 60}};
+
+class EarlierStatesEdited : public testing::TestWithParam<EditedHistory> { };
+
 } // namespace
 
 // The states of the undo history, the rollback bar and the recompute cache
 // hold bodies that later features build on: edits of later features, run
 // again with the cache in between, leave every one of them as it was.
-TEST(EarlierStates, EditsOfLaterFeaturesLeaveEveryHeldStateAsItWas)
+TEST_P(EarlierStatesEdited, EditsOfLaterFeaturesLeaveEveryHeldStateAsItWas)
 {
-    struct History {
-        unsigned seed;
-        int features;
-    };
-    // Histories whose later joins and cuts merge faces of the bodies before them.
-    const History histories[] = {{42, 70}, {1008, 96}, {8, 60}};
-    for (const History& h : histories) {
-        SCOPED_TRACE("seed " + std::to_string(h.seed));
-        Document doc;
-        qor::fixtures::MixedHistory(h.seed).build(doc, h.features);
-        doc.recompute();
-        std::vector<ModelState> held;
-        for (std::size_t i = 0; i < doc.features.size(); ++i)
-            held.push_back(doc.stateBefore(i));
-        held.push_back(doc.current);
-        for (const auto& [key, entry] : doc.cache)
-            held.push_back(entry.state);
-        std::vector<std::vector<BodyMeasure>> measured;
-        for (const ModelState& state : held)
-            measured.push_back(measure(state));
+    const EditedHistory h = GetParam();
+    Document doc;
+    qor::fixtures::MixedHistory(h.seed).build(doc, h.features);
+    doc.recompute();
+    std::vector<ModelState> held;
+    for (std::size_t i = 0; i < doc.features.size(); ++i)
+        held.push_back(doc.stateBefore(i));
+    held.push_back(doc.current);
+    for (const auto& [key, entry] : doc.cache)
+        held.push_back(entry.state);
+    std::vector<std::vector<BodyMeasure>> measured;
+    for (const ModelState& state : held)
+        measured.push_back(measure(state));
 
-        // The last twelve joins and cuts, each resized and run again on the
-        // states before it, which the cache holds.
-        int edits = 0;
-        for (std::size_t i = doc.features.size(); i-- > 0 && edits < 12;) {
-            Feature& f = *doc.features[i];
-            const QString op = f.params.value(QLatin1String("op")).toString();
-            if ((op == QLatin1String("join") || op == QLatin1String("cut")) && resize(f)) {
-                doc.recompute();
-                ++edits;
-            }
+    // The last twelve joins and cuts, each resized and run again on the
+    // states before it, which the cache holds.
+    int edits = 0;
+    for (std::size_t i = doc.features.size(); i-- > 0 && edits < 12;) {
+        Feature& f = *doc.features[i];
+        const QString op = f.params.value(QLatin1String("op")).toString();
+        if ((op == QLatin1String("join") || op == QLatin1String("cut")) && resize(f)) {
+            doc.recompute();
+            ++edits;
         }
-        EXPECT_EQ(edits, 12);
-        std::string changed;
-        for (std::size_t k = 0; k < held.size(); ++k) {
-            const std::string d = differences(measured[k], measure(held[k]));
-            if (!d.empty())
-                changed += "state " + std::to_string(k) + ": " + d + "\n";
-        }
-        EXPECT_EQ(changed, "");
     }
+    EXPECT_EQ(edits, 12);
+    std::string changed;
+    for (std::size_t k = 0; k < held.size(); ++k) {
+        const std::string d = differences(measured[k], measure(held[k]));
+        if (!d.empty())
+            changed += "state " + std::to_string(k) + ": " + d + "\n";
+    }
+    EXPECT_EQ(changed, "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, EarlierStatesEdited, testing::ValuesIn(editedHistories),
+                         [](const testing::TestParamInfo<EditedHistory>& info) {
+                             return "Seed" + std::to_string(info.param.seed) + "With"
+                                    + std::to_string(info.param.features) + "Features";
+                         });
 
 TEST(EarlierStates, LaterFeaturesLeaveTheBodiesOfEarlierStatesAlone)
 {

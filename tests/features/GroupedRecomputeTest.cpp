@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace qor::model;
@@ -144,13 +145,49 @@ struct HistoryCase {
     int features;
 };
 
-class GroupedRecompute : public testing::TestWithParam<HistoryCase> {};
+// What is done to a history after its first run; each a case of its own, so
+// that the longest history stays within a minute of processor time.
+enum class Changes { RolledBack, SuppressedEarly, SuppressedLate, EditedEarly, EditedLate };
+
+// A suppression at a quarter or three quarters of the history.
+void suppress(Twins& twins, int count, int quarter)
+{
+    const std::size_t at = std::size_t(count * quarter / 4);
+    SCOPED_TRACE("suppressed " + std::to_string(at));
+    twins.change(at, [](Feature& f) { f.suppressed = true; });
+}
+
+// An edit of the first box from a fifth or three fifths of the history on.
+void edit(Twins& twins, int count, int fifth)
+{
+    std::size_t at = std::size_t(count * fifth / 5);
+    while (at < std::size_t(count) && twins.oneByOne.features[at]->type != "box")
+        ++at;
+    if (at == std::size_t(count))
+        return;
+    SCOPED_TRACE("box edited " + std::to_string(at));
+    twins.change(at, [](Feature& f) { f.params.insert("height", "3.5"); });
+}
+
+std::string changesName(Changes changes)
+{
+    switch (changes) {
+    case Changes::RolledBack: return "RolledBack";
+    case Changes::SuppressedEarly: return "SuppressedEarly";
+    case Changes::SuppressedLate: return "SuppressedLate";
+    case Changes::EditedEarly: return "EditedEarly";
+    case Changes::EditedLate: return "EditedLate";
+    }
+    return "";
+}
+
+class GroupedRecompute : public testing::TestWithParam<std::tuple<HistoryCase, Changes>> {};
 
 } // namespace
 
 TEST_P(GroupedRecompute, RandomHistoryMatchesRunningEachBooleanAlone)
 {
-    const HistoryCase c = GetParam();
+    const auto [c, changes] = GetParam();
     Twins twins(c.seed, c.features);
     twins.recompute();
     // The grouped run did group: some snapshots still wait for their booleans.
@@ -158,8 +195,16 @@ TEST_P(GroupedRecompute, RandomHistoryMatchesRunningEachBooleanAlone)
     EXPECT_FALSE(anyGroupWaiting(twins.oneByOne));
     EXPECT_FALSE(twins.grouped.current.group);
 
-    // The state before every feature, evaluated on demand.
     const int count = int(twins.oneByOne.features.size());
+    switch (changes) {
+    case Changes::SuppressedEarly: return suppress(twins, count, 1);
+    case Changes::SuppressedLate: return suppress(twins, count, 3);
+    case Changes::EditedEarly: return edit(twins, count, 1);
+    case Changes::EditedLate: return edit(twins, count, 3);
+    case Changes::RolledBack: break;
+    }
+
+    // The state before every feature, evaluated on demand.
     for (std::size_t i = 0; i < std::size_t(count); ++i)
         expectSameState(twins.grouped.stateBefore(i), twins.oneByOne.stateBefore(i),
                         "before feature " + std::to_string(i));
@@ -171,30 +216,19 @@ TEST_P(GroupedRecompute, RandomHistoryMatchesRunningEachBooleanAlone)
         twins.oneByOne.rollback = at;
         twins.recompute();
     }
-
-    // Suppressions and edits at places spread over the history.
-    for (const int quarter : {1, 3}) {
-        const std::size_t at = std::size_t(count * quarter / 4);
-        SCOPED_TRACE("suppressed " + std::to_string(at));
-        twins.change(at, [](Feature& f) { f.suppressed = true; });
-    }
-    for (const int fifth : {1, 3}) {
-        std::size_t at = std::size_t(count * fifth / 5);
-        while (at < std::size_t(count) && twins.oneByOne.features[at]->type != "box")
-            ++at;
-        if (at == std::size_t(count))
-            continue;
-        SCOPED_TRACE("box edited " + std::to_string(at));
-        twins.change(at, [](Feature& f) { f.params.insert("height", "3.5"); });
-    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, GroupedRecompute,
-                         testing::Values(HistoryCase{11, 50}, HistoryCase{23, 120},
-                                         HistoryCase{37, 200}),
-                         [](const testing::TestParamInfo<HistoryCase>& info) {
-                             return std::to_string(info.param.features) + "Features";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Seeds, GroupedRecompute,
+    testing::Combine(testing::Values(HistoryCase{11, 50}, HistoryCase{23, 120},
+                                     HistoryCase{37, 200}),
+                     testing::Values(Changes::RolledBack, Changes::SuppressedEarly,
+                                     Changes::SuppressedLate, Changes::EditedEarly,
+                                     Changes::EditedLate)),
+    [](const testing::TestParamInfo<std::tuple<HistoryCase, Changes>>& info) {
+        return std::to_string(std::get<0>(info.param).features) + "Features"
+               + changesName(std::get<1>(info.param));
+    });
 
 namespace {
 

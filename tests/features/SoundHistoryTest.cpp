@@ -113,20 +113,27 @@ std::vector<History> histories()
     return list;
 }
 
+class SoundHistory : public testing::TestWithParam<History> { };
+
 } // namespace
 
 // Random histories on the plain plate: a boolean or the merge of faces after
-// it may not hand later features an invalid body, nor may a cut grow one.
-TEST(SoundHistory, NoFeatureSpoilsAValidBodyForTheFeaturesAfterIt)
+// it may not hand later features an invalid body, nor may a cut grow one. One
+// case per history, so that each stays well within a minute of processor time.
+TEST_P(SoundHistory, NoFeatureSpoilsAValidBodyForTheFeaturesAfterIt)
 {
-    for (const History& history : histories()) {
-        SCOPED_TRACE("seed " + std::to_string(history.seed));
-        Document doc;
-        qor::fixtures::MixedHistory(history.seed).build(doc, history.features);
-        doc.recompute();
-        qor::test::ValidityMemo validity;
-        EXPECT_EQ(failuresOnInvalidBodies(doc, validity), "");
-        EXPECT_EQ(invalidatingFeatures(doc, validity), "");
-        EXPECT_EQ(growingCuts(doc), "");
-    }
+    const History history = GetParam();
+    Document doc;
+    qor::fixtures::MixedHistory(history.seed).build(doc, history.features);
+    doc.recompute();
+    qor::test::ValidityMemo validity;
+    EXPECT_EQ(failuresOnInvalidBodies(doc, validity), "");
+    EXPECT_EQ(invalidatingFeatures(doc, validity), "");
+    EXPECT_EQ(growingCuts(doc), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SoundHistory, testing::ValuesIn(histories()),
+                         [](const testing::TestParamInfo<History>& info) {
+                             return "Seed" + std::to_string(info.param.seed) + "With"
+                                    + std::to_string(info.param.features) + "Features";
+                         });

@@ -27,6 +27,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <vector>
 
 using namespace qor::model;
 using qor::test::countOf;
@@ -204,6 +205,26 @@ int fromEnvironment(const char* name, int fallback)
     return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback;
 }
 
+struct SeedGroup {
+    int first;
+    int count;
+};
+
+// QOR_MERGE_FIRST and QOR_MERGE_SEEDS choose the seeds, in groups of four that
+// each take well under a minute of processor time.
+std::vector<SeedGroup> seedGroups()
+{
+    constexpr int perGroup = 4;
+    const int first = fromEnvironment("QOR_MERGE_FIRST", 1);
+    const int seeds = fromEnvironment("QOR_MERGE_SEEDS", 16);
+    std::vector<SeedGroup> groups;
+    for (int seed = first; seed < first + seeds; seed += perGroup)
+        groups.push_back({seed, std::min(perGroup, first + seeds - seed)});
+    return groups;
+}
+
+class FaceMergeSteps : public testing::TestWithParam<SeedGroup> { };
+
 } // namespace
 
 // After every join and cut of planes, cylinders, cones, spheres and tori, the
@@ -211,12 +232,11 @@ int fromEnvironment(const char* name, int fallback)
 // merge gives a valid body. Only faces that meet a sphere or a torus at a
 // vertex may stay apart, which the model's merge keeps as they are (there the
 // kernel's merge can run without end); such bodies are counted.
-// QOR_MERGE_FIRST and QOR_MERGE_SEEDS choose the seeds, QOR_MERGE_STEPS the
-// steps of each.
-TEST(FaceMergeEquivalence, JoinsAndCutsKeepNoFacesThePlainMergeJoins)
+// QOR_MERGE_STEPS chooses the steps of each seed.
+TEST_P(FaceMergeSteps, JoinsAndCutsKeepNoFacesThePlainMergeJoins)
 {
-    const int first = fromEnvironment("QOR_MERGE_FIRST", 1);
-    const int seeds = fromEnvironment("QOR_MERGE_SEEDS", 16);
+    const int first = GetParam().first;
+    const int seeds = GetParam().count;
     const int steps = fromEnvironment("QOR_MERGE_STEPS", 20);
     Comparison comparison;
     int refused = 0;
@@ -250,6 +270,12 @@ TEST(FaceMergeEquivalence, JoinsAndCutsKeepNoFacesThePlainMergeJoins)
     // Steps the kernel refuses compare nothing.
     EXPECT_LE(refused, seeds * steps / 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, FaceMergeSteps, testing::ValuesIn(seedGroups()),
+                         [](const testing::TestParamInfo<SeedGroup>& info) {
+                             return "From" + std::to_string(info.param.first) + "To"
+                                    + std::to_string(info.param.first + info.param.count - 1);
+                         });
 
 // The same over the states of random feature histories as the recompute
 // builds them, booleans waiting in groups among them. QOR_MERGE_HISTORY_FIRST
