@@ -118,6 +118,10 @@ bool tessellate(const std::vector<Handle(AIS_Shape)>& objects,
     std::vector<IMeshTools_Parameters> parameters;
     for (const Handle(AIS_Shape)& object : objects) {
         const Handle(Prs3d_Drawer)& drawer = object->Attributes();
+        // The drawer's own deviations count as changed until marked as the ones in use, and
+        // the first presentation would then clean the mesh made here and mesh again.
+        drawer->UpdatePreviousDeviationAngle();
+        drawer->UpdatePreviousDeviationCoefficient();
         if (StdPrs_ToolTriangulatedShape::IsTessellated(object->Shape(), drawer))
             continue;
         shapes.push_back(object->Shape());

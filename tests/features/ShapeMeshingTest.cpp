@@ -217,6 +217,13 @@ const RandomCase randomCases[] = {
      [](std::mt19937& random) {
          return qor::test::crowdedFace(random, std::uniform_int_distribution(10, 40)(random), true);
      }},
+    {"one flawed hole among many",
+     [](std::mt19937& random) {
+         const auto flaw = qor::test::allHoleFlaws[std::uniform_int_distribution<std::size_t>(
+             1, std::size(qor::test::allHoleFlaws) - 1)(random)];
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(20, 80)(random),
+                                          flaw);
+     }},
     {"holes in a cylinder's wall",
      [](std::mt19937& random) {
          return qor::test::perforatedCylinderFace(random,
@@ -317,6 +324,8 @@ TEST(ShapeMeshing, RealBodiesMeshLikeThePlainTriangulation)
         const MeshedPair pair = meshBothWays(shape, deflection);
         expectEquivalent(pair, deflection);
         fast += pair.outcome.fastKept;
+        std::cout << name.toStdString() << ": " << pair.outcome.fastKept << " faces kept the fast "
+                  << "triangulation, " << pair.outcome.fastReplaced << " did not\n";
     };
     for (const QString& name : foreign) {
         const QString path = shared + QLatin1Char('/') + name;
