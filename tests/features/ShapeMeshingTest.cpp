@@ -180,7 +180,8 @@ void expectEquivalent(const MeshedPair& pair, double deflection,
 
 std::vector<unsigned> seeds()
 {
-    const QString listed = qEnvironmentVariable("QOR_MESH_SEEDS", QStringLiteral("1,2,3,4,5,6"));
+    const QString listed
+        = qEnvironmentVariable("QOR_MESH_SEEDS", QStringLiteral("1,2,3,4,5,6,7,8,9,10"));
     std::vector<unsigned> out;
     for (const QString& seed : listed.split(QLatin1Char(','), Qt::SkipEmptyParts))
         out.push_back(seed.trimmed().toUInt());
@@ -301,18 +302,11 @@ TEST(ShapeMeshing, RealBodiesMeshLikeThePlainTriangulation)
 {
     const QString shared = QStringLiteral(QOR_SHARED_FILES);
     const QStringList foreign = {
-        "readers/blockhole_M.x_t",
-        "readers/rci_std.x_t",
-        "readers/small_cube.x_t",
-        "readers/cone_plain.xmt_txt",
-        "readers/swept.xmt_txt",
-        "readers/Spiral_lattice_cone_1.x_b",
-        "readers/Parameter_quality_nut_1.x_b",
-        "readers/oresat_Turnstile_Sband_0001881.sab",
-        "wave8/kugel50.igs",
-        "cut-merge/plate.brep",
-        "cut-merge/cylinder.brep",
-        "wave9/ohne-zuwachs-body.brep",
+        "readers/Casing_v4.f3z",    "readers/MotorCam .f3z",
+        "readers/Part5.par",        "readers/TripodLeg v20.par",
+        "readers/L_Solid_2025.par", "readers/Tank_Bottom.par",
+        "wave8/kugel50.igs",        "cut-merge/plate.brep",
+        "cut-merge/cylinder.brep",  "wave9/ohne-zuwachs-body.brep",
     };
     int fast = 0;
     int files = 0;
@@ -333,7 +327,9 @@ TEST(ShapeMeshing, RealBodiesMeshLikeThePlainTriangulation)
             std::cout << "skipped: " << name.toStdString() << " is not there\n";
             continue;
         }
-        const qor::io::ImportResult result = qor::io::readInThisProcess(path, {}, {});
+        const qor::io::ImportResult result = qor::io::importFile(path, {});
+        EXPECT_FALSE(result.bodies.empty())
+            << name.toStdString() << " read no body: " << result.error.toStdString();
         ++files;
         for (const qor::io::ImportedBody& body : result.bodies)
             check(name, body.shape);
