@@ -1,11 +1,11 @@
 #include "drawing/Projection.h"
 
 #include "drawing/Section.h"
+#include "io/ShapeMeshing.h"
 #include "model/Document.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -131,7 +131,7 @@ void projectExact(const TopoDS_Shape& shape, const HLRAlgo_Projector& projector,
 void projectPolygonal(const TopoDS_Shape& shape, const HLRAlgo_Projector& projector, int viewKind,
                       bool hidden, ProjectedView& out)
 {
-    BRepMesh_IncrementalMesh(shape, 0.05, false, 0.3, true);
+    qor::io::meshShape(shape, 0.05, 0.3);
     Handle(HLRBRep_PolyAlgo) algo = new HLRBRep_PolyAlgo(shape);
     algo->Projector(projector);
     algo->Update();

@@ -13,6 +13,7 @@
 #include "io/MeshSewing.h"
 #include "io/MeshStitching.h"
 #include "io/PlyWriter.h"
+#include "io/ShapeMeshing.h"
 #include "io/StepBodyColours.h"
 #include "io/StepPlacements.h"
 #include "io/StepRoundTrip.h"
@@ -29,7 +30,6 @@
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
-#include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools_ReShape.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_TEdge.hxx>
@@ -583,18 +583,6 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
 
-// Meshes the shape in parallel with an absolute deflection; the mesher asks stop
-// between faces and within a large one.
-void meshShape(const TopoDS_Shape& shape, double deflection, double angle, CancelIndicator& stop)
-{
-    IMeshTools_Parameters parameters;
-    parameters.Deflection = deflection;
-    parameters.Angle = angle;
-    parameters.Relative = false;
-    parameters.InParallel = true;
-    BRepMesh_IncrementalMesh(shape, parameters, stop.Start());
-}
-
 // Placements of one part share its faces. Meshing the part again at the deflection the
 // last meshing left it at changes nothing, yet costs as much as the first time and adds
 // a record to every edge each time: bodies in a row that show one shape are meshed once.
@@ -605,7 +593,7 @@ public:
     {
         if (shape.TShape() == last_ && deflection == deflection_ && angle == angle_)
             return count_;
-        meshShape(shape, deflection, angle, stop);
+        meshShape(shape, deflection, angle, stop.Start());
         last_ = shape.TShape();
         deflection_ = deflection;
         angle_ = angle;
@@ -695,7 +683,7 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
             const TopoDS_Shape candidate = way();
             if (candidate.IsNull() || stop.UserBreak())
                 return;
-            meshShape(candidate, at, angle, stop);
+            meshShape(candidate, at, angle, stop.Start());
             if (const Coverage coverage = coverageOf(candidate); coverage.betterThan(best)) {
                 best = coverage;
                 shape = candidate;

@@ -1,7 +1,10 @@
 #include "view/Scene.h"
 
 #include "expr/Format.h"
+#include "io/CancelIndicator.h"
 #include "io/MeshFaces.h"
+#include "io/ReaderThread.h"
+#include "io/ShapeMeshing.h"
 #include "model/DocumentController.h"
 #include "model/SketchVisibility.h"
 #include "sketch/Plane.h"
@@ -15,8 +18,10 @@
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
 #include <Graphic3d_ArrayOfSegments.hxx>
 #include <Graphic3d_ArrayOfTriangles.hxx>
+#include <Message_ProgressScope.hxx>
 #include <OSD_Parallel.hxx>
 #include <OpenGl_Context.hxx>
 #include <OpenGl_Element.hxx>
@@ -47,6 +52,7 @@
 #include <QScopedValueRollback>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <new>
@@ -100,21 +106,57 @@ bool sharesFaces(const std::vector<TopoDS_Shape>& shapes)
 }
 
 // Tessellates each object's shape with its drawer's tolerances ahead of Display, so that
-// Display finds the shapes meshed; distinct shapes mesh side by side.
-void tessellate(const std::vector<Handle(AIS_Shape)>& objects)
+// Display finds the shapes meshed; distinct shapes mesh side by side. The meshing runs on a
+// thread of its own while this one asks progress with the share done every few tens of
+// milliseconds, so that the window repaints and offers to cancel however long a body takes;
+// false from progress stops the meshing between faces. False when it was stopped: the
+// shapes then lack some of their triangles.
+bool tessellate(const std::vector<Handle(AIS_Shape)>& objects,
+                const std::function<bool(double done)>& progress)
 {
     std::vector<TopoDS_Shape> shapes;
-    shapes.reserve(objects.size());
-    for (const Handle(AIS_Shape)& object : objects)
+    std::vector<IMeshTools_Parameters> parameters;
+    for (const Handle(AIS_Shape)& object : objects) {
+        const Handle(Prs3d_Drawer)& drawer = object->Attributes();
+        // The drawer's own deviations count as changed until marked as the ones in use, and
+        // the first presentation would then clean the mesh made here and mesh again.
+        drawer->UpdatePreviousDeviationAngle();
+        drawer->UpdatePreviousDeviationCoefficient();
+        if (StdPrs_ToolTriangulatedShape::IsTessellated(object->Shape(), drawer))
+            continue;
         shapes.push_back(object->Shape());
+        IMeshTools_Parameters meshing;
+        meshing.Deflection = StdPrs_ToolTriangulatedShape::GetDeflection(object->Shape(), drawer);
+        meshing.Angle = drawer->DeviationAngle();
+        meshing.InParallel = BRepMesh_IncrementalMesh::IsParallelDefault();
+        parameters.push_back(meshing);
+    }
+    if (shapes.empty())
+        return true;
+    std::atomic<bool> stopped{false};
+    const Handle(qor::io::CancelIndicator) indicator
+        = new qor::io::CancelIndicator([&stopped] { return stopped.load(); });
+    Message_ProgressScope scope(indicator->Start(), nullptr, double(shapes.size()));
+    std::vector<Message_ProgressRange> ranges;
+    ranges.reserve(shapes.size());
+    for (std::size_t i = 0; i < shapes.size(); ++i)
+        ranges.push_back(scope.Next());
     const bool parallel = shapes.size() > 1 && !sharesFaces(shapes);
-    OSD_Parallel::For(
-        0, int(objects.size()),
-        [&](int i) {
-            StdPrs_ToolTriangulatedShape::Tessellate(shapes[std::size_t(i)],
-                                                     objects[std::size_t(i)]->Attributes());
+    qor::io::runOnReaderThread(
+        [&] {
+            OSD_Parallel::For(
+                0, int(shapes.size()),
+                [&](int i) {
+                    qor::io::meshShape(shapes[std::size_t(i)], parameters[std::size_t(i)],
+                                       ranges[std::size_t(i)]);
+                },
+                !parallel);
         },
-        !parallel);
+        [&] {
+            if (progress && !stopped && !progress(indicator->GetPosition()))
+                stopped = true;
+        });
+    return !stopped;
 }
 
 // Mesa's software rasteriser keeps what every draw of a frame needs until the frame is done;
@@ -809,12 +851,23 @@ void Scene::createAll(const std::vector<int>& created, const std::vector<int>& p
             const std::vector<int> chunk(ids->begin() + qsizetype(at),
                                          ids->begin()
                                              + qsizetype(std::min(ids->size(), at + buildChunk)));
-            if (instances)
-                createInstances(chunk);
-            else
-                createBodyObjects(chunk);
+            // A long meshing reports how far it is within the chunk.
+            const auto meshing = [&](double share) {
+                return !buildProgress
+                       || buildProgress(progressSteps(double(done) + share * double(chunk.size())),
+                                        progressSteps(double(total)));
+            };
+            const bool meshed
+                = instances ? createInstances(chunk, meshing) : createBodyObjects(chunk, meshing);
+            if (!meshed) {
+                buildProblem_ = cancelledText(int(done), int(total));
+                buildCancelled_ = true;
+                return;
+            }
             done += chunk.size();
-            if (reported && !buildProgress(int(done), int(total)) && done < total) {
+            if (reported
+                && !buildProgress(progressSteps(double(done)), progressSteps(double(total)))
+                && done < total) {
                 buildProblem_ = cancelledText(int(done), int(total));
                 buildCancelled_ = true;
                 return;
@@ -823,20 +876,27 @@ void Scene::createAll(const std::vector<int>& created, const std::vector<int>& p
     }
 }
 
+int Scene::progressSteps(double bodies)
+{
+    return int(std::lround(bodies * double(stepsPerBody)));
+}
+
 QString Scene::cancelledText(int shown, int total)
 {
     return QStringLiteral("Anzeige abgebrochen: %1 von %2 Körpern werden angezeigt")
         .arg(germanCount(std::uint64_t(shown)), germanCount(std::uint64_t(total)));
 }
 
-void Scene::createBodyObjects(const std::vector<int>& ids)
+bool Scene::createBodyObjects(const std::vector<int>& ids,
+                              const std::function<bool(double)>& progress)
 {
     const auto& bodies = state(controller_).bodies;
     std::vector<Handle(AIS_Shape)> objects;
     objects.reserve(ids.size());
     for (int id : ids)
         objects.push_back(makeBodyObject(bodies.at(id).shape, id));
-    tessellate(objects);
+    if (!tessellate(objects, progress))
+        return false;
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const Handle(AIS_Shape)& object = objects[i];
         viewer_->context()->Display(object, object->Attributes()->DisplayMode(), 0, false,
@@ -844,9 +904,11 @@ void Scene::createBodyObjects(const std::vector<int>& ids)
         bodyObjects_[ids[i]] = object;
         pickMap_[object.get()] = PickRecord{4, ids[i], 0, 0.0, 0.0};
     }
+    return true;
 }
 
-void Scene::createInstances(const std::vector<int>& ids)
+bool Scene::createInstances(const std::vector<int>& ids,
+                            const std::function<bool(double)>& progress)
 {
     const auto& bodies = state(controller_).bodies;
     // The shared objects hold the shape where its part has it: its tolerance comes from that
@@ -865,7 +927,9 @@ void Scene::createInstances(const std::vector<int>& ids)
         if (meshedShapes.insert(shape.TShape().get()).second)
             meshed.push_back(shared.object);
     }
-    tessellate(meshed);
+    // The shared objects made for this chunk have no users yet: the rebuild drops them.
+    if (!tessellate(meshed, progress))
+        return false;
     const Handle(AIS_InteractiveContext)& context = viewer_->context();
     const int mode = displayStyle_ == 2 ? 0 : 1;
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -892,6 +956,7 @@ void Scene::createInstances(const std::vector<int>& ids)
         finderStale_ = true;
         pickMap_[instance.get()] = PickRecord{4, id, 0, 0.0, 0.0};
     }
+    return true;
 }
 
 bool Scene::refinePlacement(const Handle(SelectMgr_EntityOwner)& owner)

@@ -46,10 +46,12 @@ public:
 
     // Brings the context in line with the document, redraws and emits rebuilt.
     void rebuild();
-    // Asked between chunks while a rebuild creates many body objects, with how many of how
-    // many are made; false stops the creation, the bodies made so far stay shown and
-    // buildProblem says so. Not asked when the last chunk is made.
+    // Asked between chunks while a rebuild creates many body objects, and every few tens of
+    // milliseconds while bodies are meshed, with how far the build is: done of total steps,
+    // stepsPerBody to a body. False stops the creation (a meshing between faces); the bodies
+    // made so far stay shown and buildProblem says so. Not asked when the last chunk is made.
     std::function<bool(int done, int total)> buildProgress;
+    static constexpr int stepsPerBody = 100;
     // A rebuild is under way (its progress lets events through).
     bool building() const { return building_; }
     void setOriginVisible(bool visible);
@@ -138,6 +140,7 @@ private:
     void showDocument();
     // The new body objects, in chunks between which the progress is asked.
     void createAll(const std::vector<int>& created, const std::vector<int>& placed);
+    static int progressSteps(double bodies);
     void dropStaleBodies();
     // The shapes (their TShapes) that more than one shown body shows.
     std::unordered_set<const void*> repeatedShapes() const;
@@ -171,8 +174,11 @@ private:
     // The boxes by which placements are found, after placements came, went or moved.
     void updateFinder();
     void dropInstances();
-    void createBodyObjects(const std::vector<int>& ids);
-    void createInstances(const std::vector<int>& ids);
+    // Each makes the objects of a chunk and meshes them, asking progress with the share
+    // meshed; false when progress stopped the meshing, and then shows none of them.
+    bool createBodyObjects(const std::vector<int>& ids,
+                           const std::function<bool(double)>& progress);
+    bool createInstances(const std::vector<int>& ids, const std::function<bool(double)>& progress);
     Handle(AIS_Shape) makeBodyObject(const TopoDS_Shape& shape, int appearanceOf) const;
     SharedKey sharedKey(int bodyId, const TopoDS_Shape& shape) const;
     // Display mode and face boundaries the shared shape objects were made with.

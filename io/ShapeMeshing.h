@@ -1,0 +1,39 @@
+#pragma once
+
+#include <IMeshTools_Parameters.hxx>
+#include <Message_ProgressRange.hxx>
+#include <TopoDS_Shape.hxx>
+
+namespace qor::io {
+
+// A face whose borders carry at least this many points is triangulated by the
+// sweep-based triangulation first; the plain Delaunay triangulation takes time
+// growing with the square of that count (a plate with a thousand holes: minutes).
+constexpr int fastTriangulationNodes = 200;
+
+// Which faces the fast triangulation was tried on, and how many of them kept it.
+struct MeshOutcome {
+    int fastKept = 0;
+    int fastReplaced = 0;
+};
+
+// How faces are triangulated: checked (above), or all by the plain Delaunay
+// triangulation, the reference that the checked way is held against.
+enum class Triangulation { Checked, Plain };
+
+// Meshes the shape as BRepMesh_IncrementalMesh does with these parameters, the
+// one place where the program triangulates bodies (view, export, drawing). Faces
+// with many border points are triangulated by the fast algorithm and kept only
+// when its triangles cover the face's domain once, without gaps or overlaps;
+// any other face, or one the fast algorithm fails on, gets the plain Delaunay
+// triangulation. The edges are divided once for both, so neighbouring faces
+// share their border nodes. A break asked through the range stops between faces.
+MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& parameters,
+                      const Message_ProgressRange& range = Message_ProgressRange(),
+                      Triangulation triangulation = Triangulation::Checked);
+
+// The same with an absolute deflection and an angle, meshing faces side by side.
+MeshOutcome meshShape(const TopoDS_Shape& shape, double deflection, double angle,
+                      const Message_ProgressRange& range = Message_ProgressRange());
+
+} // namespace qor::io

@@ -1,0 +1,350 @@
+#include "io/ShapeMeshing.h"
+#include "io/Import.h"
+#include "model/Document.h"
+#include "tests/fixtures/PerforatedFaces.h"
+
+#include <gtest/gtest.h>
+
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
+#include <BRepGProp.hxx>
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+using qor::io::Triangulation;
+
+constexpr double displayAngle = 6.0 * std::numbers::pi / 180.0;
+
+// The triangles of one face in world coordinates, as a mesh file gets them.
+struct FaceTriangles {
+    std::vector<std::array<gp_Pnt, 3>> triangles;
+    double area() const
+    {
+        double sum = 0.0;
+        for (const auto& t : triangles)
+            sum += 0.5 * gp_Vec(t[0], t[1]).Crossed(gp_Vec(t[0], t[2])).Magnitude();
+        return sum;
+    }
+};
+
+FaceTriangles trianglesOf(const TopoDS_Face& face)
+{
+    FaceTriangles out;
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+    if (mesh.IsNull())
+        return out;
+    for (int t = 1; t <= mesh->NbTriangles(); ++t) {
+        int a = 0, b = 0, c = 0;
+        mesh->Triangle(t).Get(a, b, c);
+        out.triangles.push_back({mesh->Node(a).Transformed(location.Transformation()),
+                                 mesh->Node(b).Transformed(location.Transformation()),
+                                 mesh->Node(c).Transformed(location.Transformation())});
+    }
+    return out;
+}
+
+std::vector<TopoDS_Face> facesOf(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Face> faces;
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
+        faces.push_back(TopoDS::Face(it.Current()));
+    return faces;
+}
+
+// How far a face's triangles may miss its area: every border chord within the
+// deflection of its curve, and on a curved face the facets within it of the surface.
+double areaBound(const TopoDS_Face& face, double deflection, double area)
+{
+    GProp_GProps border;
+    BRepGProp::LinearProperties(face, border);
+    double bound = deflection * border.Mass();
+    const BRepAdaptor_Surface surface(face, false);
+    if (surface.GetType() == GeomAbs_Cylinder)
+        bound += area * deflection / surface.Cylinder().Radius();
+    else if (surface.GetType() != GeomAbs_Plane)
+        bound += area * 0.05;
+    return bound;
+}
+
+double faceArea(const TopoDS_Face& face)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(face, props);
+    return props.Mass();
+}
+
+// Edges of triangles by their corners' exact coordinates, and how many triangles
+// have each: a closed mesh has two on every edge.
+int unpairedEdges(const TopoDS_Shape& shape)
+{
+    const auto less = [](const gp_Pnt& a, const gp_Pnt& b) {
+        return std::array{a.X(), a.Y(), a.Z()} < std::array{b.X(), b.Y(), b.Z()};
+    };
+    using Key = std::array<double, 6>;
+    std::map<Key, int> uses;
+    for (const TopoDS_Face& face : facesOf(shape)) {
+        for (const auto& t : trianglesOf(face).triangles) {
+            for (int i = 0; i < 3; ++i) {
+                gp_Pnt a = t[std::size_t(i)], b = t[std::size_t((i + 1) % 3)];
+                if (less(b, a))
+                    std::swap(a, b);
+                ++uses[{a.X(), a.Y(), a.Z(), b.X(), b.Y(), b.Z()}];
+            }
+        }
+    }
+    int unpaired = 0;
+    for (const auto& [edge, count] : uses)
+        unpaired += count == 2 ? 0 : 1;
+    return unpaired;
+}
+
+double sizeOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box, false);
+    return box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
+}
+
+// The shape meshed both ways on copies of its own.
+struct MeshedPair {
+    TopoDS_Shape plain;
+    TopoDS_Shape checked;
+    qor::io::MeshOutcome outcome;
+};
+
+MeshedPair meshBothWays(const TopoDS_Shape& shape, double deflection)
+{
+    IMeshTools_Parameters parameters;
+    parameters.Deflection = deflection;
+    parameters.Angle = displayAngle;
+    parameters.InParallel = true;
+    MeshedPair pair{BRepBuilderAPI_Copy(shape, true, false).Shape(),
+                    BRepBuilderAPI_Copy(shape, true, false).Shape(),
+                    {}};
+    BRepTools::Clean(pair.plain);
+    BRepTools::Clean(pair.checked);
+    qor::io::meshShape(pair.plain, parameters, {}, Triangulation::Plain);
+    pair.outcome = qor::io::meshShape(pair.checked, parameters, {}, Triangulation::Checked);
+    return pair;
+}
+
+// Every face of the checked mesh triangulated and within the deflection's bound of the
+// reference area (the face's own unless given); plane faces with the very area of the
+// plain mesh, whose borders they share. A face the plain mesh already misses only has
+// to do no worse.
+void expectEquivalent(const MeshedPair& pair, double deflection,
+                      const std::function<double(const TopoDS_Face&)>& reference = faceArea)
+{
+    const std::vector<TopoDS_Face> plainFaces = facesOf(pair.plain);
+    const std::vector<TopoDS_Face> checkedFaces = facesOf(pair.checked);
+    ASSERT_EQ(plainFaces.size(), checkedFaces.size());
+    for (std::size_t i = 0; i < checkedFaces.size(); ++i) {
+        SCOPED_TRACE("face " + std::to_string(i));
+        const double plainArea = trianglesOf(plainFaces[i]).area();
+        const double checkedArea = trianglesOf(checkedFaces[i]).area();
+        const double area = reference(checkedFaces[i]);
+        const double bound = areaBound(checkedFaces[i], deflection, area);
+        const bool plainSound = plainArea > 0.0 && std::abs(plainArea - area) <= bound;
+        if (!plainSound) {
+            EXPECT_LE(std::abs(checkedArea - area), std::abs(plainArea - area) + bound);
+            continue;
+        }
+        EXPECT_GT(trianglesOf(checkedFaces[i]).triangles.size(), 0u);
+        EXPECT_NEAR(checkedArea, area, bound);
+        if (BRepAdaptor_Surface(checkedFaces[i], false).GetType() == GeomAbs_Plane)
+            EXPECT_NEAR(checkedArea, plainArea, 1e-9 * area);
+    }
+}
+
+std::vector<unsigned> seeds()
+{
+    const QString listed
+        = qEnvironmentVariable("QOR_MESH_SEEDS", QStringLiteral("1,2,3,4,5,6,7,8,9,10"));
+    std::vector<unsigned> out;
+    for (const QString& seed : listed.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out.push_back(seed.trimmed().toUInt());
+    return out;
+}
+
+TopoDS_Shape compoundOf(const std::vector<TopoDS_Face>& faces)
+{
+    TopoDS_Compound compound;
+    BRep_Builder builder;
+    builder.MakeCompound(compound);
+    for (const TopoDS_Face& face : faces)
+        builder.Add(compound, face);
+    return compound;
+}
+
+struct RandomCase {
+    const char* name;
+    std::function<TopoDS_Shape(std::mt19937&)> make;
+};
+
+const RandomCase randomCases[] = {
+    {"holes of every kind on a plane",
+     [](std::mt19937& random) {
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(20, 120)(random),
+                                          qor::test::HoleFlaw::None);
+     }},
+    {"holes nearly touching",
+     [](std::mt19937& random) {
+         return qor::test::crowdedFace(random, std::uniform_int_distribution(10, 80)(random),
+                                       false);
+     }},
+    {"holes touching at a point",
+     [](std::mt19937& random) {
+         return qor::test::crowdedFace(random, std::uniform_int_distribution(10, 40)(random), true);
+     }},
+    {"one flawed hole among many",
+     [](std::mt19937& random) {
+         const auto flaw = qor::test::allHoleFlaws[std::uniform_int_distribution<std::size_t>(
+             1, std::size(qor::test::allHoleFlaws) - 1)(random)];
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(20, 80)(random),
+                                          flaw);
+     }},
+    {"holes in a cylinder's wall",
+     [](std::mt19937& random) {
+         return qor::test::perforatedCylinderFace(random,
+                                                  std::uniform_int_distribution(10, 60)(random));
+     }},
+    {"faces of every kind together",
+     [](std::mt19937& random) {
+         return compoundOf({qor::test::perforatedFace(random, 30, qor::test::HoleFlaw::None),
+                            qor::test::perforatedCylinderFace(random, 20),
+                            qor::test::crowdedFace(random, 20, false)});
+     }},
+};
+
+class RandomHoledFaces : public testing::TestWithParam<RandomCase> { };
+
+// The checked fast triangulation gives what the plain one gives on random holed faces,
+// and it is the fast one that meshed the faces with many holes.
+TEST_P(RandomHoledFaces, MeshLikeThePlainTriangulation)
+{
+    int fast = 0;
+    for (const unsigned seed : seeds()) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        const TopoDS_Shape shape = GetParam().make(random);
+        for (const double deflection : {0.0024 * sizeOf(shape), 0.05}) {
+            SCOPED_TRACE("deflection " + std::to_string(deflection));
+            const MeshedPair pair = meshBothWays(shape, deflection);
+            expectEquivalent(pair, deflection);
+            fast += pair.outcome.fastKept;
+        }
+    }
+    EXPECT_GT(fast, 0) << "the fast triangulation was never used";
+}
+
+INSTANTIATE_TEST_SUITE_P(ShapeMeshing, RandomHoledFaces, testing::ValuesIn(randomCases),
+                         [](const auto& info) {
+                             std::string name;
+                             for (const char c : std::string(info.param.name))
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+// A plate cut by many holes meshes closed: its faces meet edge to edge at the very same
+// coordinates, and each holed face has the area of the rectangle less the holes.
+TEST(ShapeMeshing, HoledPlatesMeshClosedWithTheirArea)
+{
+    struct Plate {
+        int holes;
+        double width, length, radius;
+    };
+    for (const Plate& p :
+         {Plate{100, 100, 60, 1.5}, Plate{400, 200, 125, 1.5}, Plate{60, 80, 80, 4.0}}) {
+        SCOPED_TRACE(p.holes);
+        const TopoDS_Shape plate = qor::test::holedPlate(p.holes, p.width, p.length, p.radius, 3);
+        const double deflection = 0.0024 * std::max(p.width, p.length);
+        const MeshedPair pair = meshBothWays(plate, deflection);
+        EXPECT_GE(pair.outcome.fastKept, 1);
+        EXPECT_EQ(unpairedEdges(pair.checked), 0);
+        const double holedArea
+            = qor::test::holedPlateFaceArea(p.holes, p.width, p.length, p.radius);
+        int holedFaces = 0;
+        expectEquivalent(pair, deflection, [&](const TopoDS_Face& face) {
+            const bool holed = BRepAdaptor_Surface(face, false).GetType() == GeomAbs_Plane
+                               && std::abs(faceArea(face) - holedArea) < 1e-3 * holedArea;
+            holedFaces += holed ? 1 : 0;
+            return holed ? holedArea : faceArea(face);
+        });
+        EXPECT_EQ(holedFaces, 2);
+    }
+}
+
+// The real files: the bodies of each mesh the checked way as the plain way does, at
+// the deflection the view takes for them.
+TEST(ShapeMeshing, RealBodiesMeshLikeThePlainTriangulation)
+{
+    const QString shared = QStringLiteral(QOR_SHARED_FILES);
+    const QStringList foreign = {
+        "readers/Casing_v4.f3z",    "readers/MotorCam .f3z",
+        "readers/Part5.par",        "readers/TripodLeg v20.par",
+        "readers/L_Solid_2025.par", "readers/Tank_Bottom.par",
+        "wave8/kugel50.igs",        "cut-merge/plate.brep",
+        "cut-merge/cylinder.brep",  "wave9/ohne-zuwachs-body.brep",
+    };
+    int fast = 0;
+    int files = 0;
+    const auto check = [&](const QString& name, const TopoDS_Shape& shape) {
+        SCOPED_TRACE(name.toStdString());
+        const double deflection = 0.0024 * sizeOf(shape);
+        if (deflection <= 0.0)
+            return;
+        const MeshedPair pair = meshBothWays(shape, deflection);
+        expectEquivalent(pair, deflection);
+        fast += pair.outcome.fastKept;
+        std::cout << name.toStdString() << ": " << pair.outcome.fastKept << " faces kept the fast "
+                  << "triangulation, " << pair.outcome.fastReplaced << " did not\n";
+    };
+    for (const QString& name : foreign) {
+        const QString path = shared + QLatin1Char('/') + name;
+        if (!QFileInfo::exists(path)) {
+            std::cout << "skipped: " << name.toStdString() << " is not there\n";
+            continue;
+        }
+        const qor::io::ImportResult result = qor::io::importFile(path, {});
+        EXPECT_FALSE(result.bodies.empty())
+            << name.toStdString() << " read no body: " << result.error.toStdString();
+        ++files;
+        for (const qor::io::ImportedBody& body : result.bodies)
+            check(name, body.shape);
+    }
+    const QString plate = shared + QStringLiteral("/wave9/lochblech-100.qcpart");
+    if (QFileInfo::exists(plate)) {
+        qor::model::Document document;
+        ASSERT_TRUE(document.load(plate));
+        ASSERT_EQ(document.recompute(), 0);
+        ++files;
+        for (const auto& [id, body] : document.current.bodies)
+            check(QStringLiteral("lochblech-100"), body.shape);
+    }
+    if (files > 0)
+        EXPECT_GT(fast, 0) << "no real face took the fast triangulation";
+}
+
+} // namespace
