@@ -1,6 +1,7 @@
 #include "model/RightResult.h"
 
 #include "model/ExecContext.h"
+#include "model/RayClassifier.h"
 
 #include "sketch/Plane.h"
 
@@ -16,6 +17,7 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
+#include <ElSLib.hxx>
 #include <GProp_GProps.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -28,7 +30,6 @@
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
 #include <TopoDS_Vertex.hxx>
-#include <ElSLib.hxx>
 #include <gp_Pln.hxx>
 #include <gp_Pnt2d.hxx>
 
@@ -63,7 +64,9 @@ constexpr int faceGrid = 9;
 // The solids of a shape, each with its box and a classifier made on first use.
 class SolidSet {
 public:
-    explicit SolidSet(const TopoDS_Shape& shape)
+    // `probing`: Plain asks only the kernel's classifier.
+    SolidSet(const TopoDS_Shape& shape, Probing probing)
+        : probing_(probing)
     {
         if (shape.IsNull())
             return;
@@ -74,9 +77,11 @@ public:
             boxes_.push_back(box);
         }
         classifiers_.resize(solids_.size());
+        rays_.resize(solids_.size());
     }
 
     std::size_t size() const { return solids_.size(); }
+    Probing probing() const { return probing_; }
     const TopoDS_Shape& solid(std::size_t i) const { return solids_[i]; }
     const Bnd_Box& box(std::size_t i) const { return boxes_[i]; }
 
@@ -130,6 +135,12 @@ public:
         near.Enlarge(tolerance);
         if (near.IsOut(point))
             return TopAbs_OUT;
+        if (probing_ == Probing::Changed && elementary()) {
+            if (!rays_[i])
+                rays_[i] = std::make_unique<RayClassifier>(solids_[i]);
+            if (const std::optional<TopAbs_State> told = rays_[i]->state(point, tolerance))
+                return *told;
+        }
         BRepClass3d_SolidClassifier& where = classifier(i);
         where.Perform(point, tolerance);
         return where.State();
@@ -153,7 +164,9 @@ public:
 private:
     std::vector<TopoDS_Shape> solids_;
     std::vector<Bnd_Box> boxes_;
+    Probing probing_;
     mutable std::vector<std::unique_ptr<BRepClass3d_SolidClassifier>> classifiers_;
+    mutable std::vector<std::unique_ptr<RayClassifier>> rays_;
     mutable std::optional<bool> elementary_;
 };
 
@@ -352,17 +365,25 @@ std::vector<TopoDS_Face> replacedBodyFaces(const TopoDS_Shape& body, const Chang
     return faces;
 }
 
+std::vector<TopoDS_Face> facesOf(const TopTools_ListOfShape& shapes)
+{
+    std::vector<TopoDS_Face> faces;
+    for (const TopoDS_Shape& face : shapes)
+        faces.push_back(TopoDS::Face(face));
+    return faces;
+}
+
 enum class Side { Body, Tools };
 
 // The witnesses of one boolean: inputs and result as solids.
 class Evidence {
 public:
     Evidence(BOPAlgo_Operation operation, const TopoDS_Shape& body,
-             const TopTools_ListOfShape& tools, const TopoDS_Shape& result)
+             const TopTools_ListOfShape& tools, const TopoDS_Shape& result, Probing probing)
         : operation_(operation)
-        , body_(body)
-        , tools_(qor::compoundOf(std::vector<TopoDS_Shape>(tools.begin(), tools.end())))
-        , result_(result)
+        , body_(body, probing)
+        , tools_(qor::compoundOf(std::vector<TopoDS_Shape>(tools.begin(), tools.end())), probing)
+        , result_(result, probing)
     {
     }
 
@@ -413,7 +434,7 @@ public:
             BRep_Builder builder;
             builder.MakeSolid(hull);
             builder.Add(hull, outer);
-            const SolidSet within(hull);
+            const SolidSet within(hull, result_.probing());
             const double depth = depthFor(result_.box(i));
             for (TopoDS_Iterator shell(solid); shell.More(); shell.Next()) {
                 if (shell.Value().IsSame(outer))
@@ -485,8 +506,14 @@ public:
     // asked, and the body only for a common part, which lies within the
     // tools: classifying the many points in a long history's body, or in a
     // modelled thread, cost more than the boolean.
+    //
+    // With Probing::Changed only the faces the boolean made (new or split)
+    // are asked: a face the result kept from an input whole was not cut by
+    // any face of the other input, so it lies wholly on one side of it, and
+    // the points behind the inputs' faces and the volume see that side.
     std::optional<WrongResult> strayFace(const TopoDS_Shape& body,
-                                         const TopTools_ListOfShape& tools) const
+                                         const TopTools_ListOfShape& tools,
+                                         const ChangedFaces& changed, Probing probing) const
     {
         const double depth = std::min(depthFor(body_.box()), depthFor(tools_.box()));
         if (!(depth > 0.0) || !tools_.elementary())
@@ -500,7 +527,9 @@ public:
             TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
         Bnd_Box reach = tools_.box();
         reach.Enlarge(2 * depth);
-        const std::vector<TopoDS_Face> faces = facesNear(reach);
+        const std::vector<TopoDS_Face> faces = probing == Probing::Plain
+                                                   ? facesNear(result_.faces(), reach)
+                                                   : facesNear(facesOf(changed.made), reach);
         const std::size_t stride = std::max<std::size_t>(1, faces.size() / probedFaces);
         for (std::size_t i = 0; i < faces.size(); i += stride) {
             const bool ofTools = toolFaces.Contains(faces[i]);
@@ -519,11 +548,12 @@ public:
 private:
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
 
-    // The faces of the result whose boxes meet the box.
-    std::vector<TopoDS_Face> facesNear(const Bnd_Box& reach) const
+    // The faces whose boxes meet the box.
+    static std::vector<TopoDS_Face> facesNear(const std::vector<TopoDS_Face>& faces,
+                                              const Bnd_Box& reach)
     {
         std::vector<TopoDS_Face> near;
-        for (const TopoDS_Face& face : result_.faces()) {
+        for (const TopoDS_Face& face : faces) {
             Bnd_Box box;
             BRepBndLib::Add(face, box, Standard_False);
             if (!reach.IsOut(box))
@@ -539,9 +569,8 @@ private:
         if (solids.state(point, depth / 4) != state)
             return false;
         const std::array<gp_Pnt, 6> near = neighbours(point, depth);
-        return std::all_of(near.begin(), near.end(), [&](const gp_Pnt& q) {
-            return solids.state(q, depth / 4) == state;
-        });
+        return std::all_of(near.begin(), near.end(),
+                           [&](const gp_Pnt& q) { return solids.state(q, depth / 4) == state; });
     }
 
     // What the point of a face of the result shows wrong; `tools`, `body`:
@@ -685,9 +714,9 @@ TopTools_IndexedMapOfShape solidsOf(const TopoDS_Shape& body, const TopTools_Lis
 
 std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                   const TopTools_ListOfShape& tools, const TopoDS_Shape& result,
-                                  const ChangedFaces& changed, double change)
+                                  const ChangedFaces& changed, double change, Probing probing)
 {
-    const Evidence evidence(operation, body, tools, result);
+    const Evidence evidence(operation, body, tools, result, probing);
     if (!evidence.judgeable())
         return std::nullopt;
     if (const auto wrong = evidence.volumeBound(change))
@@ -713,7 +742,7 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
     if (const auto wrong
         = evidence.misplaced(Side::Body, pointsBehind(bodyFaces, bodyDepth), bodyDepth))
         return wrong;
-    return evidence.strayFace(body, tools);
+    return evidence.strayFace(body, tools, changed, probing);
 }
 
 } // namespace
@@ -723,9 +752,17 @@ std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS
                                        const TopoDS_Shape& result, const ChangedFaces& changed,
                                        double change)
 {
+    return wrongResult(operation, body, tools, result, changed, change, Probing::Changed);
+}
+
+std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result, const ChangedFaces& changed,
+                                       double change, Probing probing)
+{
     try {
         OCC_CATCH_SIGNALS
-        return judged(operation, body, tools, result, changed, change);
+        return judged(operation, body, tools, result, changed, change, probing);
     } catch (const Standard_Failure&) {
         // Evidence the kernel cannot take is no evidence against the result.
         return std::nullopt;

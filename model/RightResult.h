@@ -53,6 +53,15 @@ std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS
                                        const TopoDS_Shape& result, const ChangedFaces& changed,
                                        double change);
 
+// Which faces of the result the last of the checks probes: every face near
+// the tools, or only the faces the boolean made. wrongResult probes the
+// changed ones; both give the same verdict, which tests hold them to.
+enum class Probing { Plain, Changed };
+std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result, const ChangedFaces& changed,
+                                       double change, Probing probing);
+
 // The reason given to the user, to follow "Ausschneiden fehlgeschlagen: " and
 // the like.
 QString wrongResultText(WrongResult wrong);
