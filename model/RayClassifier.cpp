@@ -29,6 +29,9 @@ namespace {
 // seldom run along the faces and edges of modelled parts.
 const gp_Dir rayDirection(0.3123, 0.5437, 0.7801);
 
+// How near, in tolerances, a face's surface may come to a point told by a ray.
+constexpr double nearFactor = 1.5;
+
 // Rays meeting a face at a smaller cosine are too close to running along it.
 constexpr double grazing = 1e-3;
 
@@ -48,21 +51,21 @@ RayClassifier::RayClassifier(const TopoDS_Shape& solid)
 
 RayClassifier::~RayClassifier() = default;
 
-// Whether the surface of a face whose box comes within the tolerance lies
-// within twice the tolerance of the point: the kernel may call it on the
-// boundary then.
+// Whether the surface of a face whose box comes near lies within one and a
+// half times the tolerance of the point: the kernel calls a point within the
+// tolerance of a face on the boundary.
 bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
 {
     for (const auto& face : faces_) {
         Bnd_Box near = face->box;
-        near.Enlarge(2 * tolerance);
+        near.Enlarge(nearFactor * tolerance);
         if (near.IsOut(point))
             continue;
         const Extrema_ExtPS extrema(point, face->surface, 1e-9, 1e-9);
         if (!extrema.IsDone() || extrema.NbExt() == 0)
             return true;
         for (int i = 1; i <= extrema.NbExt(); ++i) {
-            if (extrema.SquareDistance(i) <= 4 * tolerance * tolerance)
+            if (extrema.SquareDistance(i) <= nearFactor * nearFactor * tolerance * tolerance)
                 return true;
         }
     }
@@ -73,6 +76,23 @@ std::optional<TopAbs_State> RayClassifier::state(const gp_Pnt& point, double tol
 {
     if (box_.IsVoid() || nearSurface(point, tolerance))
         return std::nullopt;
+    return cast(point, tolerance, false);
+}
+
+std::optional<TopAbs_State> RayClassifier::stateFromAfar() const
+{
+    if (box_.IsVoid())
+        return std::nullopt;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box_.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    const gp_Pnt centre((xmin + xmax) / 2, (ymin + ymax) / 2, (zmin + zmax) / 2);
+    const double away = std::sqrt(box_.SquareExtent()) + 1.0;
+    return cast(centre.Translated(-away * gp_Vec(rayDirection)), 1e-7, true);
+}
+
+std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tolerance,
+                                                bool mustMeet) const
+{
     double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
     box_.Get(xmin, ymin, zmin, xmax, ymax, zmax);
     const double length
@@ -119,7 +139,7 @@ std::optional<TopAbs_State> RayClassifier::state(const gp_Pnt& point, double tol
         }
     }
     if (crossings == 0)
-        return TopAbs_OUT;
+        return mustMeet ? std::nullopt : std::optional<TopAbs_State>(TopAbs_OUT);
     // Two faces met at one place: the ray passes an edge or a corner.
     if (second - nearest <= 2 * tolerance)
         return std::nullopt;

@@ -30,7 +30,13 @@ public:
 
     std::optional<TopAbs_State> state(const gp_Pnt& point, double tolerance) const;
 
+    // The state of a point beyond the solid's box, told by a ray that meets
+    // one of its faces: OUT for a solid turned outward, IN for one turned
+    // inside out. None when the ray meets no face or the answer is unsure.
+    std::optional<TopAbs_State> stateFromAfar() const;
+
 private:
+    std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;
     struct Face;
     bool nearSurface(const gp_Pnt& point, double tolerance) const;
 

@@ -122,6 +122,13 @@ public:
         return *elementary_;
     }
 
+    const RayClassifier& ray(std::size_t i) const
+    {
+        if (!rays_[i])
+            rays_[i] = std::make_unique<RayClassifier>(solids_[i]);
+        return *rays_[i];
+    }
+
     BRepClass3d_SolidClassifier& classifier(std::size_t i) const
     {
         if (!classifiers_[i])
@@ -136,13 +143,23 @@ public:
         if (near.IsOut(point))
             return TopAbs_OUT;
         if (probing_ == Probing::Changed && elementary()) {
-            if (!rays_[i])
-                rays_[i] = std::make_unique<RayClassifier>(solids_[i]);
-            if (const std::optional<TopAbs_State> told = rays_[i]->state(point, tolerance))
+            if (const std::optional<TopAbs_State> told = ray(i).state(point, tolerance))
                 return *told;
         }
         BRepClass3d_SolidClassifier& where = classifier(i);
         where.Perform(point, tolerance);
+        return where.State();
+    }
+
+    // Where a point at infinity lies: IN for a solid turned inside out.
+    TopAbs_State stateFromAfar(std::size_t i) const
+    {
+        if (probing_ == Probing::Changed && elementary()) {
+            if (const std::optional<TopAbs_State> told = ray(i).stateFromAfar())
+                return *told;
+        }
+        BRepClass3d_SolidClassifier& where = classifier(i);
+        where.PerformInfinitePoint(1e-7);
         return where.State();
     }
 
@@ -410,9 +427,7 @@ public:
         for (std::size_t i = 0; i < result_.size(); ++i) {
             if (inputSolids.Contains(result_.solid(i)))
                 continue;
-            BRepClass3d_SolidClassifier& where = result_.classifier(i);
-            where.PerformInfinitePoint(1e-7);
-            if (where.State() == TopAbs_IN)
+            if (result_.stateFromAfar(i) == TopAbs_IN)
                 return WrongResult::InsideOut;
         }
         return std::nullopt;

@@ -39,7 +39,7 @@ std::vector<unsigned> seeds()
 
 // Points where the evidence asks: at random in the solid's box, and just
 // behind and in front of its faces, as far as the evidence's points lie and
-// half of that, where the kernel's tolerance is a quarter of it.
+// less, down to a little more than the tolerance the kernel is asked with.
 std::vector<gp_Pnt> probes(const TopoDS_Shape& solid, std::mt19937& random)
 {
     Bnd_Box box;
@@ -65,7 +65,7 @@ std::vector<gp_Pnt> probes(const TopoDS_Shape& solid, std::mt19937& random)
             if (normal.Magnitude() < 1e-12)
                 continue;
             normal.Normalize();
-            for (const double depth : {-0.01, -0.005, 0.005, 0.01})
+            for (const double depth : {-0.01, -0.0045, -0.003, 0.003, 0.0045, 0.005, 0.01})
                 points.push_back(on.Translated(depth * normal));
         }
     }
@@ -84,6 +84,18 @@ void compare(const TopoDS_Shape& shape, std::mt19937& random, Tally& tally,
     for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
         const RayClassifier rays(s.Current());
         BRepClass3d_SolidClassifier kernel(s.Current());
+        // A point at infinity lies outside, and inside the solid turned inside out.
+        for (const TopoDS_Shape& turned : {s.Current(), s.Current().Reversed()}) {
+            const RayClassifier afar(turned);
+            BRepClass3d_SolidClassifier infinity(turned);
+            infinity.PerformInfinitePoint(1e-7);
+            const std::optional<TopAbs_State> told = afar.stateFromAfar();
+            ++tally.asked;
+            if (told) {
+                ++tally.told;
+                ASSERT_EQ(int(*told), int(infinity.State())) << where << ", from afar";
+            }
+        }
         for (const gp_Pnt& point : probes(s.Current(), random)) {
             for (const double tolerance : {0.0025, 0.00125}) {
                 kernel.Perform(point, tolerance);
