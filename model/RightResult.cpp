@@ -64,7 +64,7 @@ constexpr int faceGrid = 9;
 // The solids of a shape, each with its box and a classifier made on first use.
 class SolidSet {
 public:
-    // `probing`: Plain asks only the kernel's classifier.
+    // `probing`: Kernel asks only the kernel's classifier.
     SolidSet(const TopoDS_Shape& shape, Probing probing)
         : probing_(probing)
     {
@@ -142,7 +142,7 @@ public:
         near.Enlarge(tolerance);
         if (near.IsOut(point))
             return TopAbs_OUT;
-        if (probing_ == Probing::Changed && elementary()) {
+        if (probing_ == Probing::Rays && elementary()) {
             if (const std::optional<TopAbs_State> told = ray(i).state(point, tolerance))
                 return *told;
         }
@@ -154,7 +154,7 @@ public:
     // Where a point at infinity lies: IN for a solid turned inside out.
     TopAbs_State stateFromAfar(std::size_t i) const
     {
-        if (probing_ == Probing::Changed && elementary()) {
+        if (probing_ == Probing::Rays && elementary()) {
             if (const std::optional<TopAbs_State> told = ray(i).stateFromAfar())
                 return *told;
         }
@@ -382,14 +382,6 @@ std::vector<TopoDS_Face> replacedBodyFaces(const TopoDS_Shape& body, const Chang
     return faces;
 }
 
-std::vector<TopoDS_Face> facesOf(const TopTools_ListOfShape& shapes)
-{
-    std::vector<TopoDS_Face> faces;
-    for (const TopoDS_Shape& face : shapes)
-        faces.push_back(TopoDS::Face(face));
-    return faces;
-}
-
 enum class Side { Body, Tools };
 
 // The witnesses of one boolean: inputs and result as solids.
@@ -521,14 +513,8 @@ public:
     // asked, and the body only for a common part, which lies within the
     // tools: classifying the many points in a long history's body, or in a
     // modelled thread, cost more than the boolean.
-    //
-    // With Probing::Changed only the faces the boolean made (new or split)
-    // are asked: a face the result kept from an input whole was not cut by
-    // any face of the other input, so it lies wholly on one side of it, and
-    // the points behind the inputs' faces and the volume see that side.
     std::optional<WrongResult> strayFace(const TopoDS_Shape& body,
-                                         const TopTools_ListOfShape& tools,
-                                         const ChangedFaces& changed, Probing probing) const
+                                         const TopTools_ListOfShape& tools) const
     {
         const double depth = std::min(depthFor(body_.box()), depthFor(tools_.box()));
         if (!(depth > 0.0) || !tools_.elementary())
@@ -542,9 +528,7 @@ public:
             TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
         Bnd_Box reach = tools_.box();
         reach.Enlarge(2 * depth);
-        const std::vector<TopoDS_Face> faces = probing == Probing::Plain
-                                                   ? facesNear(result_.faces(), reach)
-                                                   : facesNear(facesOf(changed.made), reach);
+        const std::vector<TopoDS_Face> faces = facesNear(result_.faces(), reach);
         const std::size_t stride = std::max<std::size_t>(1, faces.size() / probedFaces);
         for (std::size_t i = 0; i < faces.size(); i += stride) {
             const bool ofTools = toolFaces.Contains(faces[i]);
@@ -757,7 +741,7 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
     if (const auto wrong
         = evidence.misplaced(Side::Body, pointsBehind(bodyFaces, bodyDepth), bodyDepth))
         return wrong;
-    return evidence.strayFace(body, tools, changed, probing);
+    return evidence.strayFace(body, tools);
 }
 
 } // namespace
@@ -767,7 +751,7 @@ std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS
                                        const TopoDS_Shape& result, const ChangedFaces& changed,
                                        double change)
 {
-    return wrongResult(operation, body, tools, result, changed, change, Probing::Changed);
+    return wrongResult(operation, body, tools, result, changed, change, Probing::Rays);
 }
 
 std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,

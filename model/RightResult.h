@@ -53,10 +53,10 @@ std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS
                                        const TopoDS_Shape& result, const ChangedFaces& changed,
                                        double change);
 
-// Which faces of the result the last of the checks probes: every face near
-// the tools, or only the faces the boolean made. wrongResult probes the
-// changed ones; both give the same verdict, which tests hold them to.
-enum class Probing { Plain, Changed };
+// How points are classified: by the kernel's solid classifier alone, or by
+// a ray where that tells as the kernel would (see RayClassifier), as
+// wrongResult does. Both give the same verdict, which tests hold them to.
+enum class Probing { Kernel, Rays };
 std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                        const TopTools_ListOfShape& tools,
                                        const TopoDS_Shape& result, const ChangedFaces& changed,

@@ -225,13 +225,12 @@ std::vector<Offered> offered(const TopoDS_Shape& body, const qor::test::MergingS
 
 } // namespace
 
-// The rule probes only the faces the boolean made and classifies points by a
-// ray where it can; the plain rule probes every face near the tools with the
-// kernel's classifier. Both give the same verdict, right or wrong and why, on
-// joins, cuts and common parts of plates with tools of planes, cylinders,
-// cones, spheres and tori that share faces and axes, offered the kernel's
-// results and wrong ones.
-TEST(RightResult, ProbingChangedFacesJudgesAsProbingEveryFace)
+// The rule classifies points by a ray where it can; the plain rule asks the
+// kernel's classifier of every point. Both give the same verdict, right or
+// wrong and why, on joins, cuts and common parts of plates with tools of
+// planes, cylinders, cones, spheres and tori that share faces and axes,
+// offered the kernel's results and wrong ones.
+TEST(RightResult, RaysJudgeAsTheKernelsClassifier)
 {
     int judged = 0;
     int wrong = 0;
@@ -254,9 +253,9 @@ TEST(RightResult, ProbingChangedFacesJudgesAsProbingEveryFace)
                                           ? -shapeVolume(body)
                                           : shapeVolume(offer.result) - shapeVolume(body);
                 const auto plain = wrongResult(offer.operation, body, tools, offer.result, changed,
-                                               change, Probing::Plain);
+                                               change, Probing::Kernel);
                 const auto quick = wrongResult(offer.operation, body, tools, offer.result, changed,
-                                               change, Probing::Changed);
+                                               change, Probing::Rays);
                 ++judged;
                 wrong += plain ? 1 : 0;
                 EXPECT_EQ(plain.has_value(), quick.has_value());
