@@ -1,6 +1,7 @@
 #include "model/RightResult.h"
 
 #include "model/ExecContext.h"
+#include "model/RayClassifier.h"
 
 #include "sketch/Plane.h"
 
@@ -63,7 +64,9 @@ constexpr int faceGrid = 9;
 // The solids of a shape, each with its box and a classifier made on first use.
 class SolidSet {
 public:
-    explicit SolidSet(const TopoDS_Shape& shape)
+    // `probing`: Kernel asks only the kernel's classifier.
+    SolidSet(const TopoDS_Shape& shape, Probing probing)
+        : probing_(probing)
     {
         if (shape.IsNull())
             return;
@@ -74,9 +77,11 @@ public:
             boxes_.push_back(box);
         }
         classifiers_.resize(solids_.size());
+        rays_.resize(solids_.size());
     }
 
     std::size_t size() const { return solids_.size(); }
+    Probing probing() const { return probing_; }
     const TopoDS_Shape& solid(std::size_t i) const { return solids_[i]; }
     const Bnd_Box& box(std::size_t i) const { return boxes_[i]; }
 
@@ -117,6 +122,13 @@ public:
         return *elementary_;
     }
 
+    const RayClassifier& ray(std::size_t i) const
+    {
+        if (!rays_[i])
+            rays_[i] = std::make_unique<RayClassifier>(solids_[i]);
+        return *rays_[i];
+    }
+
     BRepClass3d_SolidClassifier& classifier(std::size_t i) const
     {
         if (!classifiers_[i])
@@ -130,8 +142,24 @@ public:
         near.Enlarge(tolerance);
         if (near.IsOut(point))
             return TopAbs_OUT;
+        if (probing_ == Probing::Rays && elementary()) {
+            if (const std::optional<TopAbs_State> told = ray(i).state(point, tolerance))
+                return *told;
+        }
         BRepClass3d_SolidClassifier& where = classifier(i);
         where.Perform(point, tolerance);
+        return where.State();
+    }
+
+    // Where a point at infinity lies: IN for a solid turned inside out.
+    TopAbs_State stateFromAfar(std::size_t i) const
+    {
+        if (probing_ == Probing::Rays && elementary()) {
+            if (const std::optional<TopAbs_State> told = ray(i).stateFromAfar())
+                return *told;
+        }
+        BRepClass3d_SolidClassifier& where = classifier(i);
+        where.PerformInfinitePoint(1e-7);
         return where.State();
     }
 
@@ -153,7 +181,9 @@ public:
 private:
     std::vector<TopoDS_Shape> solids_;
     std::vector<Bnd_Box> boxes_;
+    Probing probing_;
     mutable std::vector<std::unique_ptr<BRepClass3d_SolidClassifier>> classifiers_;
+    mutable std::vector<std::unique_ptr<RayClassifier>> rays_;
     mutable std::optional<bool> elementary_;
 };
 
@@ -358,11 +388,11 @@ enum class Side { Body, Tools };
 class Evidence {
 public:
     Evidence(BOPAlgo_Operation operation, const TopoDS_Shape& body,
-             const TopTools_ListOfShape& tools, const TopoDS_Shape& result)
+             const TopTools_ListOfShape& tools, const TopoDS_Shape& result, Probing probing)
         : operation_(operation)
-        , body_(body)
-        , tools_(qor::compoundOf(std::vector<TopoDS_Shape>(tools.begin(), tools.end())))
-        , result_(result)
+        , body_(body, probing)
+        , tools_(qor::compoundOf(std::vector<TopoDS_Shape>(tools.begin(), tools.end())), probing)
+        , result_(result, probing)
     {
     }
 
@@ -389,9 +419,7 @@ public:
         for (std::size_t i = 0; i < result_.size(); ++i) {
             if (inputSolids.Contains(result_.solid(i)))
                 continue;
-            BRepClass3d_SolidClassifier& where = result_.classifier(i);
-            where.PerformInfinitePoint(1e-7);
-            if (where.State() == TopAbs_IN)
+            if (result_.stateFromAfar(i) == TopAbs_IN)
                 return WrongResult::InsideOut;
         }
         return std::nullopt;
@@ -413,7 +441,7 @@ public:
             BRep_Builder builder;
             builder.MakeSolid(hull);
             builder.Add(hull, outer);
-            const SolidSet within(hull);
+            const SolidSet within(hull, result_.probing());
             const double depth = depthFor(result_.box(i));
             for (TopoDS_Iterator shell(solid); shell.More(); shell.Next()) {
                 if (shell.Value().IsSame(outer))
@@ -500,7 +528,7 @@ public:
             TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
         Bnd_Box reach = tools_.box();
         reach.Enlarge(2 * depth);
-        const std::vector<TopoDS_Face> faces = facesNear(reach);
+        const std::vector<TopoDS_Face> faces = facesNear(result_.faces(), reach);
         const std::size_t stride = std::max<std::size_t>(1, faces.size() / probedFaces);
         for (std::size_t i = 0; i < faces.size(); i += stride) {
             const bool ofTools = toolFaces.Contains(faces[i]);
@@ -519,11 +547,12 @@ public:
 private:
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
 
-    // The faces of the result whose boxes meet the box.
-    std::vector<TopoDS_Face> facesNear(const Bnd_Box& reach) const
+    // The faces whose boxes meet the box.
+    static std::vector<TopoDS_Face> facesNear(const std::vector<TopoDS_Face>& faces,
+                                              const Bnd_Box& reach)
     {
         std::vector<TopoDS_Face> near;
-        for (const TopoDS_Face& face : result_.faces()) {
+        for (const TopoDS_Face& face : faces) {
             Bnd_Box box;
             BRepBndLib::Add(face, box, Standard_False);
             if (!reach.IsOut(box))
@@ -691,9 +720,9 @@ TopTools_IndexedMapOfShape solidsOf(const TopoDS_Shape& body, const TopTools_Lis
 
 std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                   const TopTools_ListOfShape& tools, const TopoDS_Shape& result,
-                                  const ChangedFaces& changed, double change)
+                                  const ChangedFaces& changed, double change, Probing probing)
 {
-    const Evidence evidence(operation, body, tools, result);
+    const Evidence evidence(operation, body, tools, result, probing);
     if (!evidence.judgeable())
         return std::nullopt;
     if (const auto wrong = evidence.volumeBound(change))
@@ -729,9 +758,17 @@ std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS
                                        const TopoDS_Shape& result, const ChangedFaces& changed,
                                        double change)
 {
+    return wrongResult(operation, body, tools, result, changed, change, Probing::Rays);
+}
+
+std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result, const ChangedFaces& changed,
+                                       double change, Probing probing)
+{
     try {
         OCC_CATCH_SIGNALS
-        return judged(operation, body, tools, result, changed, change);
+        return judged(operation, body, tools, result, changed, change, probing);
     } catch (const Standard_Failure&) {
         // Evidence the kernel cannot take is no evidence against the result.
         return std::nullopt;

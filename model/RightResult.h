@@ -55,6 +55,15 @@ std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS
                                        const TopoDS_Shape& result, const ChangedFaces& changed,
                                        double change);
 
+// How points are classified: by the kernel's solid classifier alone, or by
+// a ray where that tells as the kernel would (see RayClassifier), as
+// wrongResult does. Both give the same verdict, which tests hold them to.
+enum class Probing { Kernel, Rays };
+std::optional<WrongResult> wrongResult(BOPAlgo_Operation operation, const TopoDS_Shape& body,
+                                       const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result, const ChangedFaces& changed,
+                                       double change, Probing probing);
+
 // The reason given to the user, to follow "Ausschneiden fehlgeschlagen: " and
 // the like.
 QString wrongResultText(WrongResult wrong);

@@ -2,11 +2,13 @@
 #include "model/ChangedFaces.h"
 #include "model/ExecContext.h"
 #include "sketch/Plane.h"
+#include "tests/fixtures/MergingSteps.h"
 
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
@@ -18,6 +20,8 @@
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <TopoDS_Solid.hxx>
+
+#include <QtGlobal>
 
 #include <gtest/gtest.h>
 
@@ -179,6 +183,61 @@ TopoDS_Shape withToolsApart(BOPAlgo_Operation operation, const TopoDS_Shape& bod
     return op.Shape();
 }
 
+// Seeds from QOR_PROBE_FIRST on, QOR_PROBE_SEEDS of them; 1 to 5 by default.
+std::vector<unsigned> probeSeeds()
+{
+    const int count = qEnvironmentVariableIntValue("QOR_PROBE_SEEDS");
+    const int first = qEnvironmentVariableIntValue("QOR_PROBE_FIRST");
+    std::vector<unsigned> list;
+    for (int k = 0; k < count; ++k)
+        list.push_back(unsigned(first + k));
+    if (list.empty())
+        list = {1, 2, 3, 4, 5};
+    return list;
+}
+
+TopoDS_Shape moved(const TopoDS_Shape& shape, const gp_Vec& by)
+{
+    gp_Trsf move;
+    move.SetTranslation(by);
+    return BRepBuilderAPI_Transform(shape, move, Standard_True).Shape();
+}
+
+// A result offered for the boolean, and whether it is the kernel's own.
+struct Offered {
+    std::string name;
+    BOPAlgo_Operation operation;
+    TopoDS_Shape result;
+};
+
+// The kernel's result of each operation on the body and the tool, and wrong
+// ones: the body as it was, the tool's result moved a little, another
+// operation's result, and a block inside the tool kept or left out.
+std::vector<Offered> offered(const TopoDS_Shape& body, const qor::test::MergingStep& step)
+{
+    const TopoDS_Shape nudged = moved(step.tool, gp_Vec(0.7, 0.3, 0.2));
+    const BOPAlgo_Operation operation = step.cut ? BOPAlgo_CUT : BOPAlgo_FUSE;
+    const BOPAlgo_Operation other = step.cut ? BOPAlgo_FUSE : BOPAlgo_CUT;
+    const auto run = [&](BOPAlgo_Operation op, const TopoDS_Shape& tool) {
+        BRepAlgoAPI_BooleanOperation boolean;
+        TopTools_ListOfShape arguments;
+        arguments.Append(body);
+        TopTools_ListOfShape tools;
+        tools.Append(tool);
+        boolean.SetArguments(arguments);
+        boolean.SetTools(tools);
+        boolean.SetOperation(op);
+        boolean.Build();
+        return boolean.IsDone() ? boolean.Shape() : TopoDS_Shape();
+    };
+    return {{"right", operation, run(operation, step.tool)},
+            {"common part", BOPAlgo_COMMON, run(BOPAlgo_COMMON, step.tool)},
+            {"body as it was", operation, body},
+            {"tool moved", operation, run(operation, nudged)},
+            {"other operation", operation, run(other, step.tool)},
+            {"common part of the moved tool", BOPAlgo_COMMON, run(BOPAlgo_COMMON, nudged)}};
+}
+
 } // namespace
 
 // Tools that overlap each other stand for their union: the right results of a
@@ -218,4 +277,50 @@ TEST(RightResult, ToolsOverlappingEachOtherStandForTheirUnion)
     const TopoDS_Shape eachCommon = compoundOf({BRepAlgoAPI_Common(body, tools.First()).Shape(),
                                                 BRepAlgoAPI_Common(body, tools.Last()).Shape()});
     EXPECT_NE(judged(BOPAlgo_COMMON, eachCommon), std::nullopt);
+}
+
+// The rule classifies points by a ray where it can; the plain rule asks the
+// kernel's classifier of every point. Both give the same verdict, right or
+// wrong and why, on joins, cuts and common parts of plates with tools of
+// planes, cylinders, cones, spheres and tori that share faces and axes,
+// offered the kernel's results and wrong ones.
+TEST(RightResult, RaysJudgeAsTheKernelsClassifier)
+{
+    int judged = 0;
+    int wrong = 0;
+    for (const unsigned seed : probeSeeds()) {
+        qor::test::MergingSteps steps(seed);
+        TopoDS_Shape body = qor::test::MergingSteps::plate();
+        for (int k = 0; k < 5; ++k) {
+            const qor::test::MergingStep step = steps.next();
+            TopTools_ListOfShape tools;
+            tools.Append(step.tool);
+            TopTools_ListOfShape inputs = tools;
+            inputs.Prepend(body);
+            for (const Offered& offer : offered(body, step)) {
+                if (offer.result.IsNull())
+                    continue;
+                SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(k) + " ("
+                             + step.kind + "), " + offer.name);
+                const ChangedFaces changed = changedFaces(offer.result, inputs);
+                const double change = isEmptyShape(offer.result)
+                                          ? -shapeVolume(body)
+                                          : shapeVolume(offer.result) - shapeVolume(body);
+                const auto plain = wrongResult(offer.operation, body, tools, offer.result, changed,
+                                               change, Probing::Kernel);
+                const auto quick = wrongResult(offer.operation, body, tools, offer.result, changed,
+                                               change, Probing::Rays);
+                ++judged;
+                wrong += plain ? 1 : 0;
+                EXPECT_EQ(plain.has_value(), quick.has_value());
+                if (plain && quick)
+                    EXPECT_EQ(int(*plain), int(*quick));
+            }
+            const TopoDS_Shape next = qor::test::applied(body, step);
+            if (!next.IsNull() && !isEmptyShape(next))
+                body = unifySameDomain(next);
+        }
+    }
+    // Wrong results are offered in most rounds; the plain rule must see them.
+    EXPECT_GT(wrong, judged / 4) << wrong << " of " << judged;
 }

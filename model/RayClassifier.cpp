@@ -1,0 +1,152 @@
+#include "model/RayClassifier.h"
+
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepBndLib.hxx>
+#include <BRep_Tool.hxx>
+#include <Extrema_ExtPS.hxx>
+#include <GeomAdaptor_Surface.hxx>
+#include <IntCurvesFace_Intersector.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Face.hxx>
+#include <gp_Lin.hxx>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qor::model {
+
+struct RayClassifier::Face {
+    TopoDS_Face face;
+    Bnd_Box box;
+    BRepAdaptor_Surface surface;
+    mutable std::unique_ptr<IntCurvesFace_Intersector> intersector;
+};
+
+namespace {
+
+// A direction along no axis, plane diagonal or space diagonal, so that rays
+// seldom run along the faces and edges of modelled parts.
+const gp_Dir rayDirection(0.3123, 0.5437, 0.7801);
+
+// How near, in tolerances, a face's surface may come to a point told by a ray.
+constexpr double nearFactor = 1.5;
+
+// Rays meeting a face at a smaller cosine are too close to running along it.
+constexpr double grazing = 1e-3;
+
+} // namespace
+
+RayClassifier::RayClassifier(const TopoDS_Shape& solid)
+{
+    for (TopExp_Explorer explorer(solid, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        auto face = std::make_unique<Face>();
+        face->face = TopoDS::Face(explorer.Current());
+        BRepBndLib::Add(face->face, face->box, Standard_False);
+        face->surface.Initialize(face->face, Standard_False);
+        box_.Add(face->box);
+        faces_.push_back(std::move(face));
+    }
+}
+
+RayClassifier::~RayClassifier() = default;
+
+// Whether the surface of a face whose box comes near lies within one and a
+// half times the tolerance of the point: the kernel calls a point within the
+// tolerance of a face on the boundary.
+bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
+{
+    for (const auto& face : faces_) {
+        Bnd_Box near = face->box;
+        near.Enlarge(nearFactor * tolerance);
+        if (near.IsOut(point))
+            continue;
+        const Extrema_ExtPS extrema(point, face->surface, 1e-9, 1e-9);
+        if (!extrema.IsDone() || extrema.NbExt() == 0)
+            return true;
+        for (int i = 1; i <= extrema.NbExt(); ++i) {
+            if (extrema.SquareDistance(i) <= nearFactor * nearFactor * tolerance * tolerance)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::optional<TopAbs_State> RayClassifier::state(const gp_Pnt& point, double tolerance) const
+{
+    if (box_.IsVoid() || nearSurface(point, tolerance))
+        return std::nullopt;
+    return cast(point, tolerance, false);
+}
+
+std::optional<TopAbs_State> RayClassifier::stateFromAfar() const
+{
+    if (box_.IsVoid())
+        return std::nullopt;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box_.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    const gp_Pnt centre((xmin + xmax) / 2, (ymin + ymax) / 2, (zmin + zmax) / 2);
+    const double away = std::sqrt(box_.SquareExtent()) + 1.0;
+    return cast(centre.Translated(-away * gp_Vec(rayDirection)), 1e-7, true);
+}
+
+std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tolerance,
+                                                bool mustMeet) const
+{
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box_.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    const double length
+        = point.Distance(gp_Pnt((xmin + xmax) / 2, (ymin + ymax) / 2, (zmin + zmax) / 2))
+          + std::sqrt(box_.SquareExtent()) + 1.0;
+    const gp_Lin ray(point, rayDirection);
+    double nearest = length;
+    double second = length;
+    bool leaves = false;
+    int crossings = 0;
+    for (const auto& face : faces_) {
+        if (face->box.IsOut(ray))
+            continue;
+        if (!face->intersector)
+            face->intersector = std::make_unique<IntCurvesFace_Intersector>(face->face, tolerance);
+        IntCurvesFace_Intersector& meet = *face->intersector;
+        meet.Perform(ray, -tolerance, length);
+        if (!meet.IsDone())
+            return std::nullopt;
+        for (int i = 1; i <= meet.NbPnt(); ++i) {
+            const double w = meet.WParameter(i);
+            if (w <= 2 * tolerance || meet.State(i) != TopAbs_IN
+                || meet.Transition(i) == IntCurveSurface_Tangent)
+                return std::nullopt;
+            gp_Pnt on;
+            gp_Vec du, dv;
+            face->surface.D1(meet.UParameter(i), meet.VParameter(i), on, du, dv);
+            gp_Vec normal = du.Crossed(dv);
+            if (normal.Magnitude() < 1e-12)
+                return std::nullopt;
+            if (face->face.Orientation() == TopAbs_REVERSED)
+                normal.Reverse();
+            const double cosine = normal.Normalized().Dot(gp_Vec(rayDirection));
+            if (std::abs(cosine) < grazing)
+                return std::nullopt;
+            ++crossings;
+            if (w < nearest) {
+                second = nearest;
+                nearest = w;
+                leaves = cosine > 0;
+            } else {
+                second = std::min(second, w);
+            }
+        }
+    }
+    if (crossings == 0)
+        return mustMeet ? std::nullopt : std::optional<TopAbs_State>(TopAbs_OUT);
+    // Two faces met at one place: the ray passes an edge or a corner.
+    if (second - nearest <= 2 * tolerance)
+        return std::nullopt;
+    // The first face and the count of crossings must tell alike.
+    if (leaves != (crossings % 2 == 1))
+        return std::nullopt;
+    return leaves ? TopAbs_IN : TopAbs_OUT;
+}
+
+} // namespace qor::model

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <Bnd_Box.hxx>
+#include <TopAbs_State.hxx>
+#include <TopoDS_Shape.hxx>
+#include <gp_Pnt.hxx>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace qor::model {
+
+// Whether a point lies inside a solid whose faces all lie on planes,
+// cylinders, cones, spheres or tori, told by the first face a ray from the
+// point meets: the ray leaves the material there when the point is inside.
+// Only the faces whose boxes the ray crosses are intersected, each by an
+// intersector built when the ray first meets its box, where the kernel's
+// solid classifier builds one for every face and picks its ray by looking
+// for points inside faces, which for a long history's body costs more than
+// the boolean. None where the answer could differ from the kernel's
+// classifier: a face's surface lies within the tolerance of the point, or the
+// ray meets a face near its edges, along it, or two faces at once.
+class RayClassifier {
+public:
+    explicit RayClassifier(const TopoDS_Shape& solid);
+    ~RayClassifier();
+    RayClassifier(const RayClassifier&) = delete;
+    RayClassifier& operator=(const RayClassifier&) = delete;
+
+    std::optional<TopAbs_State> state(const gp_Pnt& point, double tolerance) const;
+
+    // The state of a point beyond the solid's box, told by a ray that meets
+    // one of its faces: OUT for a solid turned outward, IN for one turned
+    // inside out. None when the ray meets no face or the answer is unsure.
+    std::optional<TopAbs_State> stateFromAfar() const;
+
+private:
+    std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;
+    struct Face;
+    bool nearSurface(const gp_Pnt& point, double tolerance) const;
+
+    std::vector<std::unique_ptr<Face>> faces_;
+    Bnd_Box box_;
+};
+
+} // namespace qor::model

@@ -1,0 +1,149 @@
+#include "model/RayClassifier.h"
+#include "model/ExecContext.h"
+#include "tests/fixtures/MergingSteps.h"
+#include "tests/fixtures/MixedSolids.h"
+
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
+#include <BRepGProp_Face.hxx>
+#include <BRepTools.hxx>
+#include <Bnd_Box.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace qor::model;
+
+namespace {
+
+// Seeds from QOR_RAY_FIRST on, QOR_RAY_SEEDS of them; 1 to 6 by default.
+std::vector<unsigned> seeds()
+{
+    const int count = qEnvironmentVariableIntValue("QOR_RAY_SEEDS");
+    const int first = qEnvironmentVariableIntValue("QOR_RAY_FIRST");
+    std::vector<unsigned> list;
+    for (int k = 0; k < count; ++k)
+        list.push_back(unsigned(first + k));
+    if (list.empty())
+        list = {1, 2, 3, 4, 5, 6};
+    return list;
+}
+
+// Points where the evidence asks: at random in the solid's box, and just
+// behind and in front of its faces, as far as the evidence's points lie and
+// less, down to a little more than the tolerance the kernel is asked with.
+std::vector<gp_Pnt> probes(const TopoDS_Shape& solid, std::mt19937& random)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(solid, box, Standard_False);
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<gp_Pnt> points;
+    for (int i = 0; i < 60; ++i)
+        points.emplace_back(xmin + unit(random) * (xmax - xmin),
+                            ymin + unit(random) * (ymax - ymin),
+                            zmin + unit(random) * (zmax - zmin));
+    for (TopExp_Explorer f(solid, TopAbs_FACE); f.More(); f.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(f.Current());
+        double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+        BRepTools::UVBounds(face, u0, u1, v0, v1);
+        const BRepGProp_Face surface(face);
+        for (int k = 0; k < 4; ++k) {
+            gp_Pnt on;
+            gp_Vec normal;
+            surface.Normal(u0 + unit(random) * (u1 - u0), v0 + unit(random) * (v1 - v0), on,
+                           normal);
+            if (normal.Magnitude() < 1e-12)
+                continue;
+            normal.Normalize();
+            for (const double depth : {-0.01, -0.0045, -0.003, 0.003, 0.0045, 0.005, 0.01})
+                points.push_back(on.Translated(depth * normal));
+        }
+    }
+    return points;
+}
+
+struct Tally {
+    int asked = 0;
+    int told = 0;
+    int inside = 0;
+};
+
+void compare(const TopoDS_Shape& shape, std::mt19937& random, Tally& tally,
+             const std::string& where)
+{
+    for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
+        const RayClassifier rays(s.Current());
+        BRepClass3d_SolidClassifier kernel(s.Current());
+        // A point at infinity lies outside, and inside the solid turned inside out.
+        for (const TopoDS_Shape& turned : {s.Current(), s.Current().Reversed()}) {
+            const RayClassifier afar(turned);
+            BRepClass3d_SolidClassifier infinity(turned);
+            infinity.PerformInfinitePoint(1e-7);
+            const std::optional<TopAbs_State> told = afar.stateFromAfar();
+            ++tally.asked;
+            if (told) {
+                ++tally.told;
+                ASSERT_EQ(int(*told), int(infinity.State())) << where << ", from afar";
+            }
+        }
+        for (const gp_Pnt& point : probes(s.Current(), random)) {
+            for (const double tolerance : {0.0025, 0.00125}) {
+                kernel.Perform(point, tolerance);
+                const std::optional<TopAbs_State> told = rays.state(point, tolerance);
+                ++tally.asked;
+                if (!told)
+                    continue;
+                ++tally.told;
+                tally.inside += *told == TopAbs_IN ? 1 : 0;
+                ASSERT_EQ(int(*told), int(kernel.State()))
+                    << where << " at (" << point.X() << ", " << point.Y() << ", " << point.Z()
+                    << "), tolerance " << tolerance;
+            }
+        }
+    }
+}
+
+} // namespace
+
+// Wherever the ray classifier answers, it answers as the kernel's solid
+// classifier does, for bodies of planes, cylinders, cones, spheres and tori:
+// random solids of every round face, and plates after random joins and cuts
+// whose tools share planes, axes and centres with the plate and each other.
+// It has to answer most points, or it would save nothing.
+TEST(RayClassifier, TellsInsideAsTheKernelDoes)
+{
+    Tally tally;
+    for (const unsigned seed : seeds()) {
+        std::mt19937 random(seed);
+        for (int k = 0; k < 3; ++k) {
+            compare(qor::test::randomMixedSolid(random), random, tally,
+                    "seed " + std::to_string(seed) + ", solid " + std::to_string(k));
+            if (HasFatalFailure())
+                return;
+        }
+        qor::test::MergingSteps steps(seed);
+        TopoDS_Shape plate = qor::test::MergingSteps::plate();
+        for (int step = 0; step < 6; ++step) {
+            const qor::test::MergingStep next = steps.next();
+            const TopoDS_Shape result = qor::test::applied(plate, next);
+            if (result.IsNull())
+                continue;
+            plate = unifySameDomain(result);
+        }
+        compare(plate, random, tally, "seed " + std::to_string(seed) + ", plate");
+        if (HasFatalFailure())
+            return;
+    }
+    EXPECT_GT(tally.told, tally.asked * 7 / 10) << tally.told << " of " << tally.asked;
+    EXPECT_GT(tally.inside, tally.told / 10);
+}
