@@ -5,6 +5,7 @@
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/Bytes.h"
+#include "tests/fixtures/StagingThief.h"
 
 #include <QDir>
 #include <QFile>
@@ -361,6 +362,52 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
     }
     // Nothing but the old files: no staging folder, no side files.
     EXPECT_EQ(entriesOf(dir).size(), qsizetype(std::size(cases)));
+}
+
+// Someone who may write to the target's folder swaps the export's staging folder for a link
+// to another folder the moment it appears, in every format: the export is refused in
+// German, the old file stays and the linked folder keeps every file. Exports are repeated
+// until one was refused.
+TEST(ExportFailures, AStagingFolderSwappedForALinkLeavesTheLinkedFolderAlone)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("projekt")));
+    const QByteArray victim = QFile::encodeName(dir.filePath(QStringLiteral("opfer")));
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(folder)));
+    ASSERT_TRUE(qor::fixtures::makeVictimFolder(victim));
+    const auto bodies = twoBoxes();
+    const std::pair<const char*, const char*> cases[] = {
+        {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
+        {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
+        {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
+    };
+    for (const auto& [name, format] : cases) {
+        SCOPED_TRACE(name);
+        const QString path = QFile::decodeName(folder + '/' + name);
+        ASSERT_TRUE(writeFile(path, "vorher"));
+        int refused = 0;
+        {
+            qor::fixtures::StagingThief thief(folder, victim);
+            ASSERT_TRUE(thief.watching());
+            for (int attempt = 0; attempt < 40 && refused == 0; ++attempt) {
+                const QByteArray before = readFile(path);
+                QString error;
+                if (exportFile(path, bodies, ExportOptions(), &error)) {
+                    EXPECT_NE(readFile(path), QByteArray("vorher"));
+                } else {
+                    ++refused;
+                    EXPECT_TRUE(error.startsWith(
+                        QStringLiteral("%1-Datei konnte nicht geschrieben werden: Der "
+                                       "Zwischenordner „")
+                            .arg(QString::fromUtf8(format))))
+                        << error.toStdString();
+                    EXPECT_EQ(readFile(path), before);
+                }
+                ASSERT_TRUE(qor::fixtures::victimFolderWhole(victim));
+            }
+        }
+        EXPECT_GT(refused, 0);
+    }
 }
 
 // A BREP file is untrusted: its reader takes triangle corners as they stand, so
