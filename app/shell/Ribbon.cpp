@@ -335,7 +335,8 @@ bool Ribbon::guardClick(QObject* button, const QEvent& event)
         pressed_ = button;
         return false;
     case QEvent::MouseButtonRelease: {
-        const bool aimed = pressed_ == button;
+        // A button the page took away while it was held still gets the release.
+        const bool aimed = pressed_ == button && static_cast<QWidget*>(button)->isVisible();
         pressed_ = nullptr;
         return !aimed;
     }

@@ -83,8 +83,8 @@ private:
     // When the page changes, other buttons come to lie under the pointer: a press that comes
     // within the double-click interval of a change (the second click of a double click on a
     // button that changed the page, or a click aimed at the old page) does nothing, and
-    // neither does a release on a button the press did not begin on. True when the event is
-    // refused.
+    // neither does a release on a button the press did not begin on or that is no longer
+    // shown. True when the event is refused.
     bool guardClick(QObject* button, const QEvent& event);
 
     QTabBar* tabs_;

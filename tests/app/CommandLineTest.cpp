@@ -1025,10 +1025,8 @@ TEST(ProgramTest, ConvertingBesideSomeoneSwappingTheStagingFolderLeavesTheLinked
 {
     QTemporaryDir home;
     const QByteArray base = QFile::encodeName(home.path());
-    const QByteArray folder = base + "/projekt";
-    const QByteArray victim = base + "/opfer";
-    ASSERT_EQ(::mkdir(folder.constData(), 0770), 0);
-    ASSERT_TRUE(qor::fixtures::makeVictimFolder(victim));
+    const auto [folder, victim, made] = qor::fixtures::makeSharedFolders(base);
+    ASSERT_TRUE(made);
     BRepTools::Write(BRepPrimAPI_MakeBox(10, 20, 30).Shape(), (base + "/quader.brep").constData());
     const QByteArray output = folder + "/w\xfcrfel.step";
     writeFile(QFile::decodeName(folder) + QStringLiteral("/platziert"), "alt");

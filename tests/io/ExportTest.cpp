@@ -327,6 +327,13 @@ TEST(ExportFailures, MessagesAndNothingWritten)
     EXPECT_TRUE(entriesOf(dir).isEmpty());
 }
 
+// A file of every format the export writes, with the name its messages give the format.
+const std::pair<const char*, const char*> everyFormat[] = {
+    {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
+    {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
+    {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
+};
+
 // Writing runs out of room half-way (a file size limit stands in for a full
 // disk): the file that was there before must survive unchanged.
 TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
@@ -336,12 +343,7 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
     large.push_back({QStringLiteral("Welle"), BRepPrimAPI_MakeCylinder(10, 20).Shape()});
     ExportOptions fine;
     fine.linearDeflection = 0.001;
-    const std::pair<const char*, const char*> cases[] = {
-        {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
-        {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
-        {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
-    };
-    for (const auto& [name, format] : cases) {
+    for (const auto& [name, format] : everyFormat) {
         SCOPED_TRACE(name);
         const QString path = dir.filePath(name);
         ASSERT_TRUE(writeFile(path, "vorher"));
@@ -361,7 +363,7 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
         EXPECT_EQ(readFile(path), QByteArray("vorher"));
     }
     // Nothing but the old files: no staging folder, no side files.
-    EXPECT_EQ(entriesOf(dir).size(), qsizetype(std::size(cases)));
+    EXPECT_EQ(entriesOf(dir).size(), qsizetype(std::size(everyFormat)));
 }
 
 // Someone who may write to the target's folder swaps the export's staging folder for a link
@@ -371,17 +373,11 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
 TEST(ExportFailures, AStagingFolderSwappedForALinkLeavesTheLinkedFolderAlone)
 {
     QTemporaryDir dir;
-    const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("projekt")));
-    const QByteArray victim = QFile::encodeName(dir.filePath(QStringLiteral("opfer")));
-    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(folder)));
-    ASSERT_TRUE(qor::fixtures::makeVictimFolder(victim));
+    const auto [folder, victim, made]
+        = qor::fixtures::makeSharedFolders(QFile::encodeName(dir.path()));
+    ASSERT_TRUE(made);
     const auto bodies = twoBoxes();
-    const std::pair<const char*, const char*> cases[] = {
-        {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
-        {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
-        {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
-    };
-    for (const auto& [name, format] : cases) {
+    for (const auto& [name, format] : everyFormat) {
         SCOPED_TRACE(name);
         const QString path = QFile::decodeName(folder + '/' + name);
         ASSERT_TRUE(writeFile(path, "vorher"));

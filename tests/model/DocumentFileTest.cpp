@@ -802,10 +802,8 @@ TEST(DocumentFileSave, AStagingFolderSwappedForALinkLeavesTheLinkedFolderAlone)
 {
     QTemporaryDir dir;
     const QByteArray base = QFile::encodeName(dir.path());
-    const QByteArray folder = base + "/projekt";
-    const QByteArray victim = base + "/opfer";
-    ASSERT_EQ(::mkdir(folder.constData(), 0770), 0);
-    ASSERT_TRUE(qor::fixtures::makeVictimFolder(victim));
+    const auto [folder, victim, made] = qor::fixtures::makeSharedFolders(base);
+    ASSERT_TRUE(made);
     const QByteArray file = folder + "/caf\xe9.qcpart";
     placeDocument(dir, file);
     qor::io::NameLinks links;
