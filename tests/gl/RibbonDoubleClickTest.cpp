@@ -16,7 +16,6 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <memory>
 
 using qor::app::MainWindow;
@@ -129,10 +128,18 @@ int pageTitled(const QString& title)
 struct Case {
     WindowSize size;
     bool sketchMode;
+    // The buttons whose click shows another page there, dialogs refused: in sketch mode
+    // those that leave the sketch; in part mode none, as a new sketch waits for its plane.
+    QStringList switching;
 };
 
-const Case cases[]
-    = {{{1280, 800}, true}, {{1280, 800}, false}, {{1920, 1080}, true}, {{1920, 1080}, false}};
+const QStringList leavingTheSketch{QStringLiteral("Skizze beenden"), QStringLiteral("Abbrechen"),
+                                   QStringLiteral("Öffnen …"), QStringLiteral("Zeichnung")};
+
+const Case cases[] = {{{1280, 800}, true, leavingTheSketch},
+                      {{1280, 800}, false, {}},
+                      {{1920, 1080}, true, leavingTheSketch},
+                      {{1920, 1080}, false, {}}};
 
 class RibbonDoubleClick : public ::testing::TestWithParam<Case> { };
 
@@ -145,7 +152,7 @@ class RibbonDoubleClick : public ::testing::TestWithParam<Case> { };
 // beenden" and "Abbrechen" are among them.
 TEST_P(RibbonDoubleClick, TheSecondClickAfterAPageChangeDoesNothing)
 {
-    const auto [size, sketchMode] = GetParam();
+    const auto& [size, sketchMode, expected] = GetParam();
     QStringList switching;
     OpenedWindows opened;
     for (int page = 0; page < int(qor::app::ribbonLayout().size()); ++page) {
@@ -199,13 +206,7 @@ TEST_P(RibbonDoubleClick, TheSecondClickAfterAPageChangeDoesNothing)
                 << opened.names().join(QLatin1Char(' ')).toStdString();
         }
     }
-    if (sketchMode) {
-        EXPECT_TRUE(switching.contains(QStringLiteral("Skizze beenden")))
-            << switching.join(QLatin1Char(',')).toStdString();
-        EXPECT_TRUE(switching.contains(QStringLiteral("Abbrechen")))
-            << switching.join(QLatin1Char(',')).toStdString();
-    }
-    std::cout << "switching pages: " << switching.join(QLatin1Char(',')).toStdString() << '\n';
+    EXPECT_EQ(switching.join(u',').toStdString(), expected.join(u',').toStdString());
 }
 
 // Opening a part shows the part page: a click that follows at once where "Masse" stood on
