@@ -6,12 +6,9 @@
 #include <QHash>
 
 #include <cerrno>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qor::io {
