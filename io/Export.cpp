@@ -1486,7 +1486,7 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
 // A replaced file keeps its permissions.
 bool moveIntoPlace(StagingFolder& staging, const QByteArray& target)
 {
-    std::vector<QByteArray> order = staging.entries();
+    std::vector<QByteArray> order = staging.files();
     const auto written = std::find(order.begin(), order.end(), target);
     if (written == order.end())
         return false;

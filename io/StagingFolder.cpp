@@ -70,10 +70,13 @@ StagingFolder::~StagingFolder()
 {
     const KeptErrno kept;
     if (fd_ >= 0) {
-        // Through the descriptor only this folder's own files are reached, never a folder
-        // put under its name; a folder that is not empty then stays.
-        for (const QByteArray& entry : entries())
-            ::unlinkat(fd_, entry.constData(), 0);
+        // Through the descriptor only this folder's own entries are reached, never a folder
+        // put under its name. Writers' own subfolders go when empty; one that is not keeps
+        // it and the folder in place.
+        for (const QByteArray& entry : names()) {
+            if (::unlinkat(fd_, entry.constData(), 0) != 0 && (errno == EISDIR || errno == EPERM))
+                ::unlinkat(fd_, entry.constData(), AT_REMOVEDIR);
+        }
         if (stillNamed())
             ::unlinkat(parentFd_, name_.constData(), AT_REMOVEDIR);
         ::close(fd_);
@@ -87,7 +90,19 @@ QString StagingFolder::filePath(const QString& name) const
     return QFile::decodeName(descriptorPath(fd_)) + u'/' + name;
 }
 
-std::vector<QByteArray> StagingFolder::entries() const
+std::vector<QByteArray> StagingFolder::files() const
+{
+    std::vector<QByteArray> regular;
+    for (const QByteArray& name : names()) {
+        struct stat status { };
+        if (::fstatat(fd_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(status.st_mode))
+            regular.push_back(name);
+    }
+    return regular;
+}
+
+std::vector<QByteArray> StagingFolder::names() const
 {
     std::vector<QByteArray> names;
     // A descriptor of its own: reading the folder moves the reading position.

@@ -33,8 +33,8 @@ public:
     QString filePath(const QString& name) const;
     // The folder's own name beside the target.
     const QByteArray& name() const { return name_; }
-    // The names of the files in the folder.
-    std::vector<QByteArray> entries() const;
+    // The names of the regular files in the folder.
+    std::vector<QByteArray> files() const;
     // Gives the file name in the folder the name target beside it; a file it replaces
     // keeps its access rights. Refused, the folder left as it is, when the folder's name no
     // longer leads to this folder (displaced() then tells). False, with errno set, when the
@@ -48,6 +48,8 @@ public:
 
 private:
     bool stillNamed() const;
+    // Every name in the folder.
+    std::vector<QByteArray> names() const;
 
     int parentFd_ = -1;
     int fd_ = -1;
