@@ -1431,8 +1431,11 @@ QString writeCheckedIges(const FormatInfo& info, const QString& staged,
     verdict = igesVerdict(staged, bodies);
     if (verdict.count == int(bodies.size()) && verdict.lostArea() == 0.0)
         return {};
-    // Outside the staging folder, whose every file is moved beside the target.
-    const QString moved = QFileInfo(staged).dir().absolutePath() + QStringLiteral("-brep.igs");
+    // In a subfolder of the staging folder, whose every file is moved beside the target.
+    const QFileInfo target(staged);
+    QDir(target.absolutePath()).mkdir(QStringLiteral("brep"));
+    const QString moved
+        = target.absoluteDir().filePath(QStringLiteral("brep/") + target.fileName());
     const QString failure = writeThroughXcaf(info, QFile::encodeName(moved), bodies, options,
                                              Message_ProgressRange(), IgesForm::Brep);
     if (failure.isEmpty()) {

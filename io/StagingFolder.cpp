@@ -16,10 +16,11 @@ namespace qor::io {
 namespace {
 
 // The system's name for what a descriptor holds open: paths through it stay in that folder
-// even when its own name has been given to something else.
+// even when its own name has been given to something else. By this process's number, not
+// "self", so that the reader process checking a written file reaches the same folder.
 QByteArray descriptorPath(int fd)
 {
-    return "/proc/self/fd/" + QByteArray::number(fd);
+    return "/proc/" + QByteArray::number(::getpid()) + "/fd/" + QByteArray::number(fd);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b)
@@ -35,6 +36,45 @@ public:
 private:
     int saved_ = errno;
 };
+
+// Every name in the folder held by fd.
+std::vector<QByteArray> namesIn(int fd)
+{
+    std::vector<QByteArray> names;
+    // A descriptor of its own: reading the folder moves the reading position.
+    const int reading = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* folder = reading < 0 ? nullptr : ::fdopendir(reading);
+    if (folder == nullptr) {
+        if (reading >= 0)
+            ::close(reading);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(folder)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(folder);
+    return names;
+}
+
+// Empties the folder held by fd, and the folders in it down to depth more levels, by
+// descriptors only: a link in it is removed, never followed.
+void clearFolder(int fd, int depth)
+{
+    for (const QByteArray& name : namesIn(fd)) {
+        if (::unlinkat(fd, name.constData(), 0) == 0 || (errno != EISDIR && errno != EPERM)
+            || depth == 0)
+            continue;
+        const int inner
+            = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (inner < 0)
+            continue;
+        clearFolder(inner, depth - 1);
+        ::close(inner);
+        ::unlinkat(fd, name.constData(), AT_REMOVEDIR);
+    }
+}
 
 } // namespace
 
@@ -71,12 +111,8 @@ StagingFolder::~StagingFolder()
     const KeptErrno kept;
     if (fd_ >= 0) {
         // Through the descriptor only this folder's own entries are reached, never a folder
-        // put under its name. Writers' own subfolders go when empty; one that is not keeps
-        // it and the folder in place.
-        for (const QByteArray& entry : names()) {
-            if (::unlinkat(fd_, entry.constData(), 0) != 0 && (errno == EISDIR || errno == EPERM))
-                ::unlinkat(fd_, entry.constData(), AT_REMOVEDIR);
-        }
+        // put under its name; writers make subfolders one level deep at most.
+        clearFolder(fd_, 1);
         if (stillNamed())
             ::unlinkat(parentFd_, name_.constData(), AT_REMOVEDIR);
         ::close(fd_);
@@ -93,33 +129,13 @@ QString StagingFolder::filePath(const QString& name) const
 std::vector<QByteArray> StagingFolder::files() const
 {
     std::vector<QByteArray> regular;
-    for (const QByteArray& name : names()) {
+    for (const QByteArray& name : namesIn(fd_)) {
         struct stat status { };
         if (::fstatat(fd_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
             && S_ISREG(status.st_mode))
             regular.push_back(name);
     }
     return regular;
-}
-
-std::vector<QByteArray> StagingFolder::names() const
-{
-    std::vector<QByteArray> names;
-    // A descriptor of its own: reading the folder moves the reading position.
-    const int reading = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* folder = reading < 0 ? nullptr : ::fdopendir(reading);
-    if (folder == nullptr) {
-        if (reading >= 0)
-            ::close(reading);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(folder)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    ::closedir(folder);
-    return names;
 }
 
 bool StagingFolder::moveOut(const QByteArray& name, const QByteArray& target)

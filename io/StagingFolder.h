@@ -48,8 +48,6 @@ public:
 
 private:
     bool stillNamed() const;
-    // Every name in the folder.
-    std::vector<QByteArray> names() const;
 
     int parentFd_ = -1;
     int fd_ = -1;
