@@ -1,7 +1,6 @@
 #include "app/BatchConversion.h"
 
 #include "app/CommandLine.h"
-#include "io/BrepFile.h"
 #include "io/ClosedVolume.h"
 #include "io/CountTexts.h"
 #include "io/Export.h"
@@ -195,7 +194,7 @@ public:
         errno = 0;
         stage_.emplace(folder, nameBytes(outputBytes_));
         if (stage_->path().isEmpty())
-            error = io::writeFailureText(
+            error = stage_->failureText(
                 QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput()), errno);
         return stage_->path();
     }
@@ -203,9 +202,11 @@ public:
     // Gives a staged output its own name; false with error set when that fails.
     bool finish(QString& error)
     {
+        errno = 0;
         if (!stage_ || stage_->finish())
             return true;
-        error = QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput());
+        error = stage_->failureText(
+            QStringLiteral("„%1“ kann nicht geschrieben werden").arg(shownOutput()), errno);
         return false;
     }
 

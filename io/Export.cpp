@@ -14,6 +14,7 @@
 #include "io/MeshStitching.h"
 #include "io/PlyWriter.h"
 #include "io/ShapeMeshing.h"
+#include "io/StagingFolder.h"
 #include "io/StepBodyColours.h"
 #include "io/StepPlacements.h"
 #include "io/StepRoundTrip.h"
@@ -25,7 +26,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QTemporaryDir>
 
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
@@ -1419,8 +1419,11 @@ QString writeCheckedIges(const FormatInfo& info, const QString& staged,
     verdict = igesVerdict(staged, bodies);
     if (verdict.count == int(bodies.size()) && verdict.lostArea() == 0.0)
         return {};
-    // Outside the staging folder, whose every file is moved beside the target.
-    const QString moved = QFileInfo(staged).dir().absolutePath() + QStringLiteral("-brep.igs");
+    // In a subfolder of the staging folder, whose every file is moved beside the target.
+    const QFileInfo target(staged);
+    QDir(target.absolutePath()).mkdir(QStringLiteral("brep"));
+    const QString moved
+        = target.absoluteDir().filePath(QStringLiteral("brep/") + target.fileName());
     const QString failure = writeThroughXcaf(info, QFile::encodeName(moved), bodies, options,
                                              Message_ProgressRange(), IgesForm::Brep);
     if (failure.isEmpty()) {
@@ -1472,24 +1475,15 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
 // Moves every file the writer left in the staging folder beside the target, the
 // target itself last, so that it never refers to side files not yet in place.
 // A replaced file keeps its permissions.
-bool moveIntoPlace(const QString& stagingDir, const QString& target)
+bool moveIntoPlace(StagingFolder& staging, const QByteArray& target)
 {
-    namespace fs = std::filesystem;
-    const QFileInfo targetInfo(target);
-    const QStringList written = QDir(stagingDir).entryList(QDir::Files | QDir::Hidden);
-    if (!written.contains(targetInfo.fileName()))
+    std::vector<QByteArray> order = staging.files();
+    const auto written = std::find(order.begin(), order.end(), target);
+    if (written == order.end())
         return false;
-    if (targetInfo.exists())
-        QFile::setPermissions(QDir(stagingDir).filePath(targetInfo.fileName()),
-                              targetInfo.permissions());
-    QStringList order = written;
-    order.removeAll(targetInfo.fileName());
-    order.append(targetInfo.fileName());
-    for (const QString& name : order) {
-        std::error_code ec;
-        fs::rename(fs::path(QFile::encodeName(QDir(stagingDir).filePath(name)).toStdString()),
-                   fs::path(QFile::encodeName(targetInfo.dir().filePath(name)).toStdString()), ec);
-        if (ec)
+    std::rotate(written, written + 1, order.end());
+    for (const QByteArray& name : order) {
+        if (!staging.moveOut(name, name))
             return false;
     }
     return true;
@@ -1511,9 +1505,9 @@ QString writeStaged(const FormatInfo& info, const QString& path,
     const QFileInfo target(path);
     // The writers leave the system's reason in errno; a full disk is worth saying.
     errno = 0;
-    QTemporaryDir staging(target.absoluteDir().filePath(QStringLiteral(".qorcad-export-XXXXXX")));
+    StagingFolder staging(target.absolutePath());
     if (!staging.isValid())
-        return writeFailureText(QString::fromUtf8(info.failure), errno);
+        return staging.failureText(QString::fromUtf8(info.failure), errno);
     const QString staged = staging.filePath(target.fileName());
     IgesVerdict igesBack;
     const QString failure = info.format == Format::Step
@@ -1527,8 +1521,9 @@ QString writeStaged(const FormatInfo& info, const QString& path,
         noteIgesChanges(igesBack, bodies, notes);
     if (cancelRequested(control.cancelled))
         return exportCancelledMessage();
-    if (!moveIntoPlace(staging.path(), target.absoluteFilePath()))
-        return QString::fromUtf8(info.failure);
+    errno = 0;
+    if (!moveIntoPlace(staging, QFile::encodeName(target.fileName())))
+        return staging.failureText(QString::fromUtf8(info.failure), errno);
     return {};
 }
 

@@ -6,12 +6,9 @@
 #include <QHash>
 
 #include <cerrno>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qor::io {
@@ -215,39 +212,20 @@ void removeNameLinks()
 }
 
 NameStage::NameStage(const QString& folder, const QByteArray& name)
-    : targetBytes_(QFile::encodeName(folder) + '/' + name)
+    : stage_(folder)
+    , targetName_(name)
 {
-    QByteArray pattern = QFile::encodeName(folder) + "/.qorcad-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
+    if (!stage_.isValid())
         return;
-    folderBytes_ = pattern;
     const QString suffix = QFileInfo(QFile::decodeName(name)).suffix();
-    path_ = QFile::decodeName(folderBytes_) + QStringLiteral("/datei")
-            + (suffix.isEmpty() ? QString() : u'.' + suffix);
-    stagedBytes_ = QFile::encodeName(path_);
-}
-
-NameStage::~NameStage()
-{
-    if (folderBytes_.isEmpty())
-        return;
-    if (!finished_)
-        ::unlink(stagedBytes_.constData());
-    // Anything else a writer left in the folder goes with it.
-    QDir(QFile::decodeName(folderBytes_)).removeRecursively();
+    const QString staged = QStringLiteral("datei") + (suffix.isEmpty() ? QString() : u'.' + suffix);
+    stagedName_ = QFile::encodeName(staged);
+    path_ = stage_.filePath(staged);
 }
 
 bool NameStage::finish()
 {
-    if (folderBytes_.isEmpty())
-        return false;
-    struct stat target { };
-    if (::stat(targetBytes_.constData(), &target) == 0)
-        ::chmod(stagedBytes_.constData(), target.st_mode & 07777);
-    if (::rename(stagedBytes_.constData(), targetBytes_.constData()) != 0)
-        return false;
-    finished_ = true;
-    return true;
+    return stage_.isValid() && stage_.moveOut(stagedName_, targetName_);
 }
 
 namespace {

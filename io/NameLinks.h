@@ -7,6 +7,8 @@
 // through one looks for its components beside the real file and is saved under the real
 // name, and lists of files name the real file.
 
+#include "io/StagingFolder.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -77,31 +79,32 @@ QByteArray lastingPathBytes(const QString& text);
 void removeNameLinks();
 
 // Writing a file whose name is not text: the writer writes a file with a text name inside
-// a folder of the program's own, made new beside the target, which then takes the real
-// name in one step. The folder is made exclusively and only its owner may enter it, so no
-// name the writer uses can be a link or file that someone else placed there. Until the
-// rename the written file is removed with this object, and the folder always.
+// a staging folder of the program's own, made new beside the target, which then takes the
+// real name in one step. Only its owner may enter the folder, so no name the writer uses
+// can be a link or file that someone else placed there. Until the rename the written file
+// is removed with this object, and the folder always.
 class NameStage {
 public:
     // folder: the target's folder by a path that is text; name: the target's name as bytes.
     NameStage(const QString& folder, const QByteArray& name);
-    ~NameStage();
-    NameStage(const NameStage&) = delete;
-    NameStage& operator=(const NameStage&) = delete;
 
     // Where the writer writes, with the target's suffix; empty, with errno set, when the
     // folder cannot be made.
     const QString& path() const { return path_; }
     // Gives the written file the target's name and, when the target was there, its access
-    // rights. False, with errno set, when the system refuses.
+    // rights. False, with errno set, when the system refuses or the folder was taken away.
     bool finish();
+    // The failure with its reason for the user (see StagingFolder::failureText).
+    QString failureText(const QString& failure, int systemError) const
+    {
+        return stage_.failureText(failure, systemError);
+    }
 
 private:
-    QByteArray folderBytes_; // the private folder, empty when it could not be made
+    StagingFolder stage_;
+    QByteArray stagedName_;
+    QByteArray targetName_;
     QString path_;
-    QByteArray stagedBytes_;
-    QByteArray targetBytes_;
-    bool finished_ = false;
 };
 
 // The bytes of a file's name or path as text for the user: UTF-8 where they are valid,

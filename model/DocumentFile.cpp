@@ -400,12 +400,12 @@ bool writeThroughLink(const qor::io::LinkedFile& linked, const QString& path,
     qor::io::NameStage stage(linked.folder, linked.name);
     if (stage.path().isEmpty()) {
         const int reason = errno;
-        setError(error, reason == EACCES || reason == EPERM || reason == EROFS
-                            ? QStringLiteral("Keine Berechtigung für „%1“").arg(shown)
-                            : qor::io::writeFailureText(
-                                QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden")
-                                    .arg(shown),
-                                reason));
+        setError(error,
+                 reason == EACCES || reason == EPERM || reason == EROFS
+                     ? QStringLiteral("Keine Berechtigung für „%1“").arg(shown)
+                     : stage.failureText(
+                         QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(shown),
+                         reason));
         return false;
     }
     const auto problem = [&shown](const QFileDevice&) { return incompleteWrite(shown); };
@@ -416,7 +416,7 @@ bool writeThroughLink(const qor::io::LinkedFile& linked, const QString& path,
         const int reason = errno;
         setError(
             error,
-            qor::io::writeFailureText(
+            stage.failureText(
                 QStringLiteral("Die Datei „%1“ kann nicht geschrieben werden").arg(shown), reason));
         return false;
     }
@@ -437,9 +437,8 @@ bool Document::save(const QString& path, QString* error) const
     if (const auto linked = qor::io::linkedFile(path))
         return writeThroughLink(*linked, path, bytes, error);
     const auto problem = [&path](const QFileDevice& file) {
-        return file.error() != QFileDevice::NoError
-                   ? fileProblem(file, path, Access::Write)
-                   : incompleteWrite(qor::io::shownPath(path));
+        return file.error() != QFileDevice::NoError ? fileProblem(file, path, Access::Write)
+                                                    : incompleteWrite(qor::io::shownPath(path));
     };
     return writeWhole(path, bytes, problem, error);
 }

@@ -3,6 +3,7 @@
 #include "ui/theme/Theme.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -34,14 +35,6 @@ constexpr int scrollBarHeight = 8;
 constexpr int scrollArrowWidth = 22;
 constexpr int scrollArrowIcon = 20;
 
-QToolButton* newButton(QWidget* parent)
-{
-    auto* button = new QToolButton(parent);
-    button->setObjectName(QStringLiteral("RibbonButton"));
-    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    return button;
-}
-
 // A large button is never narrower than 52 px, nor than its text plus the padding.
 void setLargeStyle(QToolButton* button, const QString& text, int padding)
 {
@@ -53,8 +46,9 @@ void setLargeStyle(QToolButton* button, const QString& text, int padding)
 
 } // namespace
 
-RibbonGroup::RibbonGroup(const QString& title, QWidget* parent)
+RibbonGroup::RibbonGroup(const QString& title, QObject* clickFilter, QWidget* parent)
     : QWidget(parent)
+    , clickFilter_(clickFilter)
     , row_(new QHBoxLayout)
 {
     auto* layout = new QVBoxLayout(this);
@@ -68,9 +62,19 @@ RibbonGroup::RibbonGroup(const QString& title, QWidget* parent)
     layout->addWidget(caption);
 }
 
+QToolButton* RibbonGroup::newButton()
+{
+    auto* button = new QToolButton(this);
+    button->setObjectName(QStringLiteral("RibbonButton"));
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    if (clickFilter_)
+        button->installEventFilter(clickFilter_);
+    return button;
+}
+
 QToolButton* RibbonGroup::addAction(QAction* action, bool large)
 {
-    QToolButton* button = newButton(this);
+    QToolButton* button = newButton();
     button->setDefaultAction(action);
     button->setAutoRaise(true);
     if (large) {
@@ -85,7 +89,7 @@ QToolButton* RibbonGroup::addAction(QAction* action, bool large)
 
 QToolButton* RibbonGroup::addMenuButton(const QString& text, const QIcon& icon, QMenu* menu)
 {
-    QToolButton* button = newButton(this);
+    QToolButton* button = newButton();
     button->setText(text);
     button->setIcon(icon);
     button->setMenu(menu);
@@ -131,6 +135,11 @@ Ribbon::Ribbon(QWidget* parent)
     band_->installEventFilter(this);
     connect(tabs_, &QTabBar::currentChanged, this, &Ribbon::onTabChanged);
     connect(stack_, &QStackedWidget::currentChanged, this, &Ribbon::placeScrollArrows);
+    // Pages chosen before the ribbon shows lie under no pointer.
+    connect(stack_, &QStackedWidget::currentChanged, this, [this] {
+        if (isVisible())
+            pageChanged_.start();
+    });
 }
 
 int Ribbon::addPage(const QString& title)
@@ -180,7 +189,7 @@ RibbonGroup* Ribbon::addGroup(int page, const QString& title)
         separator->setFrameShape(QFrame::NoFrame);
         row->addWidget(separator);
     }
-    auto* group = new RibbonGroup(title);
+    auto* group = new RibbonGroup(title, this);
     row->addWidget(group);
     return group;
 }
@@ -313,8 +322,32 @@ void Ribbon::scrollShownPage(int direction)
     bar->setValue(target);
 }
 
+bool Ribbon::guardClick(QObject* button, const QEvent& event)
+{
+    switch (event.type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (pageChanged_.isValid()
+            && pageChanged_.elapsed() < QApplication::doubleClickInterval()) {
+            pressed_ = nullptr;
+            return true;
+        }
+        pressed_ = button;
+        return false;
+    case QEvent::MouseButtonRelease: {
+        // A button the page took away while it was held still gets the release.
+        const bool aimed = pressed_ == button && static_cast<QWidget*>(button)->isVisible();
+        pressed_ = nullptr;
+        return !aimed;
+    }
+    default: return false;
+    }
+}
+
 bool Ribbon::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched->objectName() == u"RibbonButton")
+        return guardClick(watched, *event);
     if (watched == band_) {
         if (event->type() == QEvent::Resize)
             placeScrollArrows();

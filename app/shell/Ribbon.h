@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -20,7 +22,9 @@ class RibbonGroup : public QWidget {
     Q_OBJECT
 
 public:
-    explicit RibbonGroup(const QString& title, QWidget* parent = nullptr);
+    // clickFilter, when given, watches the mouse on every button of the group.
+    explicit RibbonGroup(const QString& title, QObject* clickFilter = nullptr,
+                         QWidget* parent = nullptr);
 
     // The button follows the action's text, icon, tool tip and enabled and checked state.
     // Large buttons show the text under a 26 px icon, small ones a 20 px icon only.
@@ -29,6 +33,9 @@ public:
     QToolButton* addMenuButton(const QString& text, const QIcon& icon, QMenu* menu);
 
 private:
+    QToolButton* newButton();
+
+    QObject* clickFilter_;
     QHBoxLayout* row_;
 };
 
@@ -56,7 +63,7 @@ signals:
 
 protected:
     // The wheel over a page that does not fit scrolls it sideways; the band's new size decides
-    // whether the scroll arrows show.
+    // whether the scroll arrows show; a button ignores the clicks guardClick refuses.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -73,6 +80,12 @@ private:
     // Brings the groups cut off at one end wholly into view; -1 towards the start, 1 towards
     // the end.
     void scrollShownPage(int direction);
+    // When the page changes, other buttons come to lie under the pointer: a press that comes
+    // within the double-click interval of a change (the second click of a double click on a
+    // button that changed the page, or a click aimed at the old page) does nothing, and
+    // neither does a release on a button the press did not begin on or that is no longer
+    // shown. True when the event is refused.
+    bool guardClick(QObject* button, const QEvent& event);
 
     QTabBar* tabs_;
     // The row of the scroll arrows and the pages between them.
@@ -85,6 +98,10 @@ private:
     std::vector<QString> titles_;
     // Per page: its tab, hiddenTab, or unassignedTab for a visible page not yet in the bar.
     std::vector<int> tabIndex_;
+    // Since the shown page last changed.
+    QElapsedTimer pageChanged_;
+    // The button the pointer pressed, while the button is held.
+    QPointer<QObject> pressed_;
 };
 
 } // namespace qor::app

@@ -44,6 +44,7 @@
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SpecialFiles.h"
+#include "tests/fixtures/StagingThief.h"
 #include "tests/fixtures/StlFixtures.h"
 
 #include <gtest/gtest.h>
@@ -992,6 +993,78 @@ TEST(ProgramTest, ConvertOfHostileFilesEndsInOneLine)
     const ProgramRun folder = runProgram({"--convert", home.filePath("ordner") + ":" + out}, home);
     EXPECT_EQ(folder.status, 1);
     EXPECT_EQ(folder.err.toStdString(), "Fehler: „ordner“ ist ein Ordner und wird nicht gelesen\n");
+}
+
+namespace {
+
+// The bytes of the file at path, whatever its name's bytes.
+std::string bytesAt(const QByteArray& path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a stream written by the conversion holds.
+QString streamText(std::FILE* stream)
+{
+    std::fflush(stream);
+    std::rewind(stream);
+    QByteArray bytes;
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, stream))
+        bytes.append(buffer, qsizetype(got));
+    return QString::fromUtf8(bytes);
+}
+
+} // namespace
+
+// Someone who may write to the output's folder swaps the staging folder of a conversion to
+// a Latin-1 name for a link to another folder the moment it appears: the conversion ends
+// with a German error, the old output stays as it was and the linked folder keeps every
+// file. Conversions are repeated until one was refused.
+TEST(ProgramTest, ConvertingBesideSomeoneSwappingTheStagingFolderLeavesTheLinkedFolderAlone)
+{
+    QTemporaryDir home;
+    const QByteArray base = QFile::encodeName(home.path());
+    const auto [folder, victim, made] = qor::fixtures::makeSharedFolders(base);
+    ASSERT_TRUE(made);
+    BRepTools::Write(BRepPrimAPI_MakeBox(10, 20, 30).Shape(), (base + "/quader.brep").constData());
+    const QByteArray output = folder + "/w\xfcrfel.step";
+    writeFile(QFile::decodeName(folder) + QStringLiteral("/platziert"), "alt");
+    ASSERT_EQ(::rename((folder + "/platziert").constData(), output.constData()), 0);
+    qor::io::startReaderServer(qor::io::readerProgram());
+
+    int refused = 0;
+    {
+        qor::fixtures::StagingThief thief(folder, victim);
+        ASSERT_TRUE(thief.watching());
+        for (int attempt = 0; attempt < 40 && refused == 0; ++attempt) {
+            SCOPED_TRACE(attempt);
+            const std::string before = bytesAt(output);
+            std::FILE* out = std::tmpfile();
+            std::FILE* err = std::tmpfile();
+            const int status = runConversion(base + "/quader.brep:" + output, out, err);
+            const QString said = streamText(err);
+            std::fclose(out);
+            std::fclose(err);
+            if (status != 0) {
+                ++refused;
+                EXPECT_TRUE(said.startsWith(
+                    QStringLiteral("Fehler: „%1/würfel.step“ kann nicht geschrieben werden: Der "
+                                   "Zwischenordner „")
+                        .arg(QString::fromUtf8(folder))))
+                    << said.toStdString();
+                EXPECT_EQ(bytesAt(output), before);
+            } else {
+                EXPECT_EQ(bytesAt(output).rfind("ISO-10303-21;", 0), 0u);
+            }
+            ASSERT_TRUE(qor::fixtures::victimFolderWhole(victim));
+        }
+        EXPECT_GT(thief.swaps(), 0);
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_TRUE(qor::fixtures::victimFolderWhole(victim));
+    std::filesystem::remove_all(base.toStdString());
 }
 
 namespace {

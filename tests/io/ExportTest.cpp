@@ -5,6 +5,7 @@
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/Bytes.h"
+#include "tests/fixtures/StagingThief.h"
 
 #include <QDir>
 #include <QFile>
@@ -326,6 +327,13 @@ TEST(ExportFailures, MessagesAndNothingWritten)
     EXPECT_TRUE(entriesOf(dir).isEmpty());
 }
 
+// A file of every format the export writes, with the name its messages give the format.
+const std::pair<const char*, const char*> everyFormat[] = {
+    {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
+    {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
+    {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
+};
+
 // Writing runs out of room half-way (a file size limit stands in for a full
 // disk): the file that was there before must survive unchanged.
 TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
@@ -335,12 +343,7 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
     large.push_back({QStringLiteral("Welle"), BRepPrimAPI_MakeCylinder(10, 20).Shape()});
     ExportOptions fine;
     fine.linearDeflection = 0.001;
-    const std::pair<const char*, const char*> cases[] = {
-        {"alt.step", "STEP"}, {"alt.igs", "IGES"},  {"alt.stl", "STL"},
-        {"alt.obj", "OBJ"},   {"alt.glb", "glTF"},  {"alt.gltf", "glTF"},
-        {"alt.ply", "PLY"},   {"alt.brep", "BREP"}, {"alt.3mf", "3MF"},
-    };
-    for (const auto& [name, format] : cases) {
+    for (const auto& [name, format] : everyFormat) {
         SCOPED_TRACE(name);
         const QString path = dir.filePath(name);
         ASSERT_TRUE(writeFile(path, "vorher"));
@@ -360,7 +363,47 @@ TEST(ExportFailures, FailedWriteKeepsTheExistingFile)
         EXPECT_EQ(readFile(path), QByteArray("vorher"));
     }
     // Nothing but the old files: no staging folder, no side files.
-    EXPECT_EQ(entriesOf(dir).size(), qsizetype(std::size(cases)));
+    EXPECT_EQ(entriesOf(dir).size(), qsizetype(std::size(everyFormat)));
+}
+
+// Someone who may write to the target's folder swaps the export's staging folder for a link
+// to another folder the moment it appears, in every format: the export is refused in
+// German, the old file stays and the linked folder keeps every file. Exports are repeated
+// until one was refused.
+TEST(ExportFailures, AStagingFolderSwappedForALinkLeavesTheLinkedFolderAlone)
+{
+    QTemporaryDir dir;
+    const auto [folder, victim, made]
+        = qor::fixtures::makeSharedFolders(QFile::encodeName(dir.path()));
+    ASSERT_TRUE(made);
+    const auto bodies = twoBoxes();
+    for (const auto& [name, format] : everyFormat) {
+        SCOPED_TRACE(name);
+        const QString path = QFile::decodeName(folder + '/' + name);
+        ASSERT_TRUE(writeFile(path, "vorher"));
+        int refused = 0;
+        {
+            qor::fixtures::StagingThief thief(folder, victim);
+            ASSERT_TRUE(thief.watching());
+            for (int attempt = 0; attempt < 40 && refused == 0; ++attempt) {
+                const QByteArray before = readFile(path);
+                QString error;
+                if (exportFile(path, bodies, ExportOptions(), &error)) {
+                    EXPECT_NE(readFile(path), QByteArray("vorher"));
+                } else {
+                    ++refused;
+                    EXPECT_TRUE(error.startsWith(
+                        QStringLiteral("%1-Datei konnte nicht geschrieben werden: Der "
+                                       "Zwischenordner „")
+                            .arg(QString::fromUtf8(format))))
+                        << error.toStdString();
+                    EXPECT_EQ(readFile(path), before);
+                }
+                ASSERT_TRUE(qor::fixtures::victimFolderWhole(victim));
+            }
+        }
+        EXPECT_GT(refused, 0);
+    }
 }
 
 // A BREP file is untrusted: its reader takes triangle corners as they stand, so

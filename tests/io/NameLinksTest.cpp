@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +51,29 @@ std::set<std::string> namesIn(const QByteArray& folder)
     for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString()))
         names.insert(entry.path().filename().string());
     return names;
+}
+
+// The one name in after that is not in before, empty when there is none or more than one.
+std::string newName(const std::set<std::string>& before, const std::set<std::string>& after)
+{
+    std::vector<std::string> made;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(made));
+    return made.size() == 1 ? made.front() : std::string();
+}
+
+// What someone else who may write to the folder does to the staging folder named name:
+// moves it away and puts a link to victim, or a folder of their own, under its name.
+enum class Swap { Link, Folder };
+
+bool swapStagingFolder(const QByteArray& folder, const std::string& name, const QByteArray& victim,
+                       Swap swap)
+{
+    const QByteArray path = folder + '/' + name.c_str();
+    if (::rename(path.constData(), (folder + "/.weg").constData()) != 0)
+        return false;
+    return swap == Swap::Link ? ::symlink(victim.constData(), path.constData()) == 0
+                              : ::mkdir(path.constData(), 0700) == 0;
 }
 
 } // namespace
@@ -191,12 +216,15 @@ TEST(NameStage, WritesInAFolderOfItsOwnThatGoesWithIt)
         {
             NameStage stage(dir.path(), "caf\xe9.step");
             const QFileInfo staged(stage.path());
+            const std::string made = newName(before, namesIn(folder));
             struct stat status { };
-            ASSERT_EQ(::lstat(QFile::encodeName(staged.absolutePath()).constData(), &status), 0);
+            ASSERT_EQ(::lstat((folder + '/' + made.c_str()).constData(), &status), 0);
             EXPECT_TRUE(S_ISDIR(status.st_mode));
             EXPECT_EQ(status.st_mode & 07777, 0700u);
-            EXPECT_EQ(namesIn(folder).count(staged.dir().dirName().toStdString()), 1u);
-            EXPECT_FALSE(before.count(staged.dir().dirName().toStdString()));
+            // The writer's path leads into that very folder.
+            struct stat reached { };
+            ASSERT_EQ(::stat(QFile::encodeName(staged.absolutePath()).constData(), &reached), 0);
+            EXPECT_EQ(reached.st_ino, status.st_ino);
             EXPECT_FALSE(staged.exists());
             ASSERT_TRUE(writeRaw(QFile::encodeName(stage.path()), "neu"));
             if (finished)
@@ -219,6 +247,71 @@ TEST(NameStage, WritesInAFolderOfItsOwnThatGoesWithIt)
     EXPECT_NE(errno, 0);
     EXPECT_FALSE(refused.finish());
     std::filesystem::remove_all(folder.toStdString());
+}
+
+// Someone who may write to the target's folder swaps the staging folder for a link to
+// another folder, or for a folder of their own, at each step of a stage: the written file
+// never takes the target's name from there, the other folder keeps every file, and the
+// user is told why in German.
+TEST(NameStage, AStagingFolderSwappedAwayIsNeitherWrittenThroughNorEmptied)
+{
+    enum class When { BeforeWriting, BeforeFinishing, AfterFinishing };
+    const struct {
+        When when;
+        Swap swap;
+        bool finished;
+    } cases[] = {
+        {When::BeforeWriting, Swap::Link, false},     {When::BeforeFinishing, Swap::Link, false},
+        {When::AfterFinishing, Swap::Link, true},     {When::BeforeWriting, Swap::Folder, false},
+        {When::BeforeFinishing, Swap::Folder, false}, {When::AfterFinishing, Swap::Folder, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.when) * 2 + int(c.swap));
+        QTemporaryDir dir;
+        const QByteArray base = QFile::encodeName(dir.path());
+        const QByteArray folder = base + "/projekt";
+        const QByteArray victim = base + "/opfer";
+        ASSERT_EQ(::mkdir(folder.constData(), 0770), 0);
+        ASSERT_EQ(::mkdir(victim.constData(), 0700), 0);
+        ASSERT_EQ(::mkdir((victim + "/unter").constData(), 0700), 0);
+        ASSERT_TRUE(writeRaw(victim + "/datei.step", "fremd"));
+        ASSERT_TRUE(writeRaw(victim + "/unter/tief.txt", "tief"));
+        ASSERT_TRUE(writeRaw(folder + "/caf\xe9.step", "alt"));
+        const std::set<std::string> before = namesIn(folder);
+        {
+            NameStage stage(QFile::decodeName(folder), "caf\xe9.step");
+            const std::string made = newName(before, namesIn(folder));
+            ASSERT_FALSE(made.empty());
+            if (c.when == When::BeforeWriting)
+                ASSERT_TRUE(swapStagingFolder(folder, made, victim, c.swap));
+            ASSERT_TRUE(writeRaw(QFile::encodeName(stage.path()), "neu"));
+            if (c.when == When::BeforeFinishing)
+                ASSERT_TRUE(swapStagingFolder(folder, made, victim, c.swap));
+            errno = 0;
+            EXPECT_EQ(stage.finish(), c.finished);
+            if (!c.finished) {
+                const QString text = stage.failureText(QStringLiteral("„café.step“"), errno);
+                EXPECT_TRUE(text.startsWith(QStringLiteral("„café.step“: Der Zwischenordner „")))
+                    << text.toStdString();
+                EXPECT_TRUE(text.endsWith(QStringLiteral("die bisherige Datei bleibt unverändert")))
+                    << text.toStdString();
+            }
+            if (c.when == When::AfterFinishing)
+                ASSERT_TRUE(swapStagingFolder(folder, made, victim, c.swap));
+        }
+        std::ifstream target((folder + "/caf\xe9.step").toStdString());
+        std::string text;
+        target >> text;
+        EXPECT_EQ(text, c.finished ? "neu" : "alt");
+        EXPECT_EQ(namesIn(victim), (std::set<std::string>{"datei.step", "unter"}));
+        EXPECT_EQ(namesIn(victim + "/unter"), std::set<std::string>{"tief.txt"});
+        std::ifstream kept((victim + "/datei.step").toStdString());
+        kept >> text;
+        EXPECT_EQ(text, "fremd");
+        // The folder moved away is left empty: the written file went with the stage.
+        EXPECT_TRUE(namesIn(folder + "/.weg").empty());
+        std::filesystem::remove_all(base.toStdString());
+    }
 }
 
 // Names are shown as the user wrote them: UTF-8 where the bytes are, any other byte as the

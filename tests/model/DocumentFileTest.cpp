@@ -14,6 +14,7 @@
 #include "tests/common/SmallFileSystem.h"
 #include "tests/fixtures/Bytes.h"
 #include "tests/fixtures/SpecialFiles.h"
+#include "tests/fixtures/StagingThief.h"
 
 #include <gtest/gtest.h>
 
@@ -765,9 +766,8 @@ TEST(DocumentFileSave, LinksPlantedBesideTheDocumentLeaveTheirTargetsAlone)
         placeDocument(dir, file);
         std::set<std::string> expected{name, "fremd.txt"};
         for (int n = 0; n < 400; ++n) {
-            const std::string planted
-                = folder + "/.qorcad-" + std::to_string(::getpid()) + "-" + std::to_string(n)
-                  + ".qcpart";
+            const std::string planted = folder + "/.qorcad-" + std::to_string(::getpid()) + "-"
+                                        + std::to_string(n) + ".qcpart";
             ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
             expected.insert(std::filesystem::path(planted).filename().string());
         }
@@ -792,6 +792,55 @@ TEST(DocumentFileSave, LinksPlantedBesideTheDocumentLeaveTheirTargetsAlone)
         EXPECT_EQ(entriesOf(folder), expected);
         std::filesystem::remove_all(folder);
     }
+}
+
+// Someone who may write to the document's folder swaps the staging folder of a save for a
+// link to another folder the moment it appears, while the save still writes: the save is
+// refused in German and leaves the document as it was, and the linked folder keeps every
+// file. Saves are repeated until one was refused.
+TEST(DocumentFileSave, AStagingFolderSwappedForALinkLeavesTheLinkedFolderAlone)
+{
+    QTemporaryDir dir;
+    const QByteArray base = QFile::encodeName(dir.path());
+    const auto [folder, victim, made] = qor::fixtures::makeSharedFolders(base);
+    ASSERT_TRUE(made);
+    const QByteArray file = folder + "/caf\xe9.qcpart";
+    placeDocument(dir, file);
+    qor::io::NameLinks links;
+    QString error;
+    const QString reached = links.reach(file, QFile::decodeName(file), error);
+    Document opened;
+    ASSERT_TRUE(opened.load(reached, &error)) << error.toStdString();
+
+    int refused = 0;
+    {
+        qor::fixtures::StagingThief thief(folder, victim);
+        ASSERT_TRUE(thief.watching());
+        for (int attempt = 0; attempt < 200 && refused == 0; ++attempt) {
+            SCOPED_TRACE(attempt);
+            const std::string before = bytesOf(file.toStdString());
+            opened.meta.insert(QStringLiteral("versuch"), attempt);
+            error.clear();
+            if (opened.save(reached, &error)) {
+                Document back;
+                ASSERT_TRUE(back.load(reached, &error)) << error.toStdString();
+                EXPECT_EQ(back.meta.value(QStringLiteral("versuch")).toInt(), attempt);
+            } else {
+                ++refused;
+                EXPECT_TRUE(error.startsWith(
+                    QStringLiteral("Die Datei „%1/café.qcpart“ kann nicht geschrieben werden: Der "
+                                   "Zwischenordner „")
+                        .arg(QString::fromUtf8(folder))))
+                    << error.toStdString();
+                EXPECT_EQ(bytesOf(file.toStdString()), before);
+            }
+            ASSERT_TRUE(qor::fixtures::victimFolderWhole(victim));
+        }
+        EXPECT_GT(thief.swaps(), 0);
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_TRUE(qor::fixtures::victimFolderWhole(victim));
+    std::filesystem::remove_all(base.toStdString());
 }
 
 // A save of a document whose name or folder is not UTF-8 that fails names the user's file
@@ -828,8 +877,9 @@ TEST(DocumentFileSave, FailuresOfNamesThatAreNotUtf8NameTheUsersFile)
             ASSERT_TRUE(opened.load(reached, &error)) << error.toStdString();
             std::filesystem::remove_all(folder.toStdString());
             EXPECT_FALSE(opened.save(reached, &error));
-            EXPECT_EQ(error.toStdString(),
-                      QStringLiteral("Der Ordner „%1“ existiert nicht").arg(shownFolder).toStdString());
+            EXPECT_EQ(
+                error.toStdString(),
+                QStringLiteral("Der Ordner „%1“ existiert nicht").arg(shownFolder).toStdString());
         }
 
         // The disk runs full.
