@@ -1,3 +1,5 @@
+#include "tests/common/CpuBudget.h"
+
 #include <OSD.hxx>
 #include <gtest/gtest.h>
 
@@ -7,5 +9,6 @@ int main(int argc, char** argv)
     // the model relies on NaN and infinity passing through silently.
     OSD::SetSignal(false);
     ::testing::InitGoogleTest(&argc, argv);
+    qor::test::budgetEachTest();
     return RUN_ALL_TESTS();
 }

@@ -91,9 +91,11 @@ struct History {
 // sphere left it invalid and the joins after it failed; 209: a cutting box grew
 // it; 7102: a cutting sphere left a shell open and grew it, and two fillets
 // after it failed; 7108: a pocket left a shell open and the cuts after it
-// failed), the other seeds from 7100 to 7111 and more short ones. For a long
-// run by hand, QOR_SOUND_SEEDS=N runs N histories of 120 features from seed
-// QOR_SOUND_FIRST instead.
+// failed), the other seeds from 7100 to 7111 and more short ones. History 209
+// stops at 86 features: the twenty after them (among them two mirrors refused
+// in every way the kernel is asked) cost as much processor time again as all
+// before them. For a long run by hand, QOR_SOUND_SEEDS=N runs N histories of
+// 120 features from seed QOR_SOUND_FIRST instead.
 std::vector<History> histories()
 {
     std::vector<History> list;
@@ -103,7 +105,7 @@ std::vector<History> histories()
         list.push_back({unsigned(first + k), 120});
     if (!list.empty())
         return list;
-    list = {{114, 98}, {209, 106}, {7102, 108}, {7108, 63}};
+    list = {{114, 98}, {209, 86}, {7102, 108}, {7108, 63}};
     for (unsigned seed = 7100; seed < 7112; ++seed) {
         if (seed != 7102 && seed != 7108)
             list.push_back({seed, 30});

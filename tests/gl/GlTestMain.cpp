@@ -1,5 +1,6 @@
 #include "app/SoftwareGl.h"
 #include "ui/theme/Theme.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/PrivateSettings.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
+    qor::test::budgetEachTest();
     qor::test::usePrivateSettingsFolders();
     // A test that starts this program again to see what the program's own start-up leaves
     // behind (the locale, say) asks for that start-up before the application object.

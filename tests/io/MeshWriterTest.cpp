@@ -449,46 +449,61 @@ TEST(MeshWriters, UnnamedBodyIsNamedIn3mf)
 // KiCad's inductors whose faces the mesher met apart (a slit where a face was
 // meshed in another pass, small holes where the toroids' faces do not quite
 // meet): every format holds as many open edges as the note names, and the
-// Murata choke none.
-TEST(MeshWriters, KiCadInductorsHoldTheOpenEdgesTheNoteNames)
+// Murata choke none. One case per model and format.
+namespace {
+
+struct KiCadInductor {
+    const char* name;
+    const char* model;
+    bool closes;
+};
+
+class KiCadInductors : public testing::TestWithParam<std::tuple<KiCadInductor, const char*>> { };
+
+} // namespace
+
+TEST_P(KiCadInductors, HoldTheOpenEdgesTheNoteNames)
 {
-    const struct {
-        const char* model;
-        bool closes;
-    } models[] = {
-        {"Inductor_THT.3dshapes/L_Radial_D24.4mm_P22.90mm_muRATA_1400series.step", true},
-        {"Inductor_THT.3dshapes/"
-         "L_CommonMode_Toroid_Vertical_L19.3mm_W10.8mm_Px6.35mm_Py15.24mm_Bourns_8100.step",
-         false},
-    };
+    const auto& [m, suffix] = GetParam();
     const QDir folder(qor::test::kicadModelsFolder());
-    if (!folder.exists(QString::fromLatin1(models[0].model)))
+    if (!folder.exists(QString::fromLatin1(m.model)))
         GTEST_SKIP() << "KiCad's 3D models are not unpacked";
     static const QRegularExpression named(QStringLiteral("hat (\\d+) offene Kanten?,"));
+    const qor::io::ImportResult imported
+        = qor::io::importFile(folder.filePath(QString::fromLatin1(m.model)), {});
+    ASSERT_TRUE(imported.ok);
+    std::vector<ExportBody> bodies;
+    for (const qor::io::ImportedBody& body : imported.bodies)
+        bodies.push_back({body.name, body.shape});
     QTemporaryDir dir;
-    for (const auto& m : models) {
-        for (const char* suffix : meshSuffixes) {
-            SCOPED_TRACE(std::string(m.model) + " as " + suffix);
-            // Read afresh for each format: a mesh left on the shapes would be kept.
-            const qor::io::ImportResult imported
-                = qor::io::importFile(folder.filePath(QString::fromLatin1(m.model)), {});
-            ASSERT_TRUE(imported.ok);
-            std::vector<ExportBody> bodies;
-            for (const qor::io::ImportedBody& body : imported.bodies)
-                bodies.push_back({body.name, body.shape});
-            const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
-            QString note;
-            ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
-            int noted = 0;
-            for (auto it = named.globalMatch(note); it.hasNext();)
-                noted += it.next().captured(1).toInt();
-            const int open = openEdges(soupOf(path), 0.0);
-            EXPECT_EQ(open, noted) << note.toStdString();
-            if (m.closes)
-                EXPECT_EQ(open, 0);
-        }
-    }
+    const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
+    QString note;
+    ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
+    int noted = 0;
+    for (auto it = named.globalMatch(note); it.hasNext();)
+        noted += it.next().captured(1).toInt();
+    const int open = openEdges(soupOf(path), 0.0);
+    EXPECT_EQ(open, noted) << note.toStdString();
+    if (m.closes)
+        EXPECT_EQ(open, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    MeshWriters, KiCadInductors,
+    testing::Combine(
+        testing::Values(
+            KiCadInductor{"MurataRadial",
+                          "Inductor_THT.3dshapes/L_Radial_D24.4mm_P22.90mm_muRATA_1400series.step",
+                          true},
+            KiCadInductor{"BournsToroid",
+                          "Inductor_THT.3dshapes/"
+                          "L_CommonMode_Toroid_Vertical_L19.3mm_W10.8mm_Px6.35mm_Py15.24mm_Bourns_"
+                          "8100.step",
+                          false}),
+        testing::ValuesIn(meshSuffixes)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "As" + std::get<1>(info.param);
+    });
 
 // One face's nodes a few millionths of a millimetre from its neighbours' on the
 // shared edges, within one cell of the writers' grid or on both sides of a cell
@@ -531,41 +546,58 @@ TEST(MeshWriters, HairlineSeamsAreWrittenAsOneCorner)
 // KiCad's models whose faces' meshes meet a few millionths of a millimetre
 // apart: every format is closed for a reader that joins only equal corners, as
 // the note says, and the barrel jack's faces of less than a millionth of a
-// square millimetre, which no one would miss, are not named as left out.
-TEST(MeshWriters, KiCadHairlineSeamsAreClosedAtExactCoordinates)
+// square millimetre, which no one would miss, are not named as left out. One
+// case per model and format.
+namespace {
+
+struct KiCadModel {
+    const char* name;
+    const char* path;
+};
+
+class KiCadHairlineSeams : public testing::TestWithParam<std::tuple<KiCadModel, const char*>> { };
+
+} // namespace
+
+TEST_P(KiCadHairlineSeams, AreClosedAtExactCoordinates)
 {
-    const char* const models[] = {
-        "Package_DirectFET.3dshapes/DirectFET_MZ.step",
-        "Capacitor_THT.3dshapes/CP_Radial_D10.0mm_P3.80mm.step",
-        "Connector_BarrelJack.3dshapes/BarrelJack_CUI_PJ-063BH_Horizontal.step",
-        "Inductor_THT.3dshapes/"
-        "L_CommonMode_Toroid_Vertical_L39.4mm_W20.3mm_Px15.24mm_Py22.86mm_Bourns_8100.step",
-    };
+    const auto& [model, suffix] = GetParam();
     const QDir folder(qor::test::kicadModelsFolder());
-    if (!folder.exists(QString::fromLatin1(models[0])))
+    if (!folder.exists(QString::fromLatin1(model.path)))
         GTEST_SKIP() << "KiCad's 3D models are not unpacked";
+    const qor::io::ImportResult imported
+        = qor::io::importFile(folder.filePath(QString::fromLatin1(model.path)), {});
+    ASSERT_TRUE(imported.ok);
+    std::vector<ExportBody> bodies;
+    for (const qor::io::ImportedBody& body : imported.bodies)
+        bodies.push_back({body.name, body.shape});
     QTemporaryDir dir;
-    for (const char* model : models) {
-        for (const char* suffix : meshSuffixes) {
-            SCOPED_TRACE(std::string(model) + " as " + suffix);
-            // Read afresh for each format: a mesh left on the shapes would be kept.
-            const qor::io::ImportResult imported
-                = qor::io::importFile(folder.filePath(QString::fromLatin1(model)), {});
-            ASSERT_TRUE(imported.ok);
-            std::vector<ExportBody> bodies;
-            for (const qor::io::ImportedBody& body : imported.bodies)
-                bodies.push_back({body.name, body.shape});
-            const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
-            QString note;
-            ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
-            // The toroid's windings touch its core: the edges there are named as
-            // shared by more than two triangles, as they are.
-            EXPECT_FALSE(note.contains(QStringLiteral("offene Kante"))) << note.toStdString();
-            EXPECT_FALSE(note.contains(QStringLiteral("vernetzen"))) << note.toStdString();
-            EXPECT_EQ(openEdges(soupOf(path), 0.0), 0);
-        }
-    }
+    const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
+    QString note;
+    ASSERT_TRUE(exportFile(path, bodies, ExportOptions(), nullptr, &note));
+    // The toroid's windings touch its core: the edges there are named as shared
+    // by more than two triangles, as they are.
+    EXPECT_FALSE(note.contains(QStringLiteral("offene Kante"))) << note.toStdString();
+    EXPECT_FALSE(note.contains(QStringLiteral("vernetzen"))) << note.toStdString();
+    EXPECT_EQ(openEdges(soupOf(path), 0.0), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    MeshWriters, KiCadHairlineSeams,
+    testing::Combine(
+        testing::Values(
+            KiCadModel{"DirectFet", "Package_DirectFET.3dshapes/DirectFET_MZ.step"},
+            KiCadModel{"RadialCapacitor", "Capacitor_THT.3dshapes/CP_Radial_D10.0mm_P3.80mm.step"},
+            KiCadModel{"BarrelJack",
+                       "Connector_BarrelJack.3dshapes/BarrelJack_CUI_PJ-063BH_Horizontal.step"},
+            KiCadModel{"BournsToroid",
+                       "Inductor_THT.3dshapes/"
+                       "L_CommonMode_Toroid_Vertical_L39.4mm_W20.3mm_Px15.24mm_Py22.86mm_Bourns_"
+                       "8100.step"}),
+        testing::ValuesIn(meshSuffixes)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "As" + std::get<1>(info.param);
+    });
 
 // A face the mesher cannot cover is named only when a user would miss it: a
 // sliver of 3·10⁻⁶ mm², narrower than the writers' grid, is left out without a

@@ -1,4 +1,5 @@
 #include "app/StartupOptions.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/PrivateSettings.h"
 #include "ui/theme/Theme.h"
 
@@ -17,5 +18,6 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     qor::app::Theme::instance().apply(app);
     ::testing::InitGoogleTest(&argc, argv);
+    qor::test::budgetEachTest();
     return RUN_ALL_TESTS();
 }

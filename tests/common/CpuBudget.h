@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace qor::test {
+
+// Every test may spend at most this much CPU time (all threads), however busy the
+// machine is: a test bounds work, never wall time. QOR_TEST_CPU_LIMIT moves it
+// (0 lifts it, for a debugger or valgrind).
+inline int cpuBudgetSeconds()
+{
+    bool given = false;
+    const int limit = qEnvironmentVariableIntValue("QOR_TEST_CPU_LIMIT", &given);
+    return given ? limit : 60;
+}
+
+inline double cpuSecondsOf(int who)
+{
+    rusage use{};
+    getrusage(who, &use);
+    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec)
+           + double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+
+inline pid_t& budgetedProcess()
+{
+    static pid_t pid = 0;
+    return pid;
+}
+
+// Says why the test ended, then ends it as the signal would have. Children the
+// program forks inherit the handler; a child that runs into a limit it set itself
+// ends silently, exactly as without the handler, since its parent reads the
+// signal from the exit status.
+inline void stopOverBudget(int signal)
+{
+    if (getpid() == budgetedProcess()) {
+        static const char text[]
+            = "\nTest abgebrochen: mehr Rechenzeit als erlaubt (QOR_TEST_CPU_LIMIT)\n";
+        (void)!write(STDERR_FILENO, text, sizeof text - 1);
+    }
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+// The kernel's limit counts the whole process's time, so each test's start moves
+// it to what the process has spent so far plus the budget: a run of many tests in
+// one process (by hand, say) holds each to the budget, not all of them together.
+// With QOR_TEST_CPU_LOG set, each test also appends the CPU seconds it and the
+// programs it started spent, so one suite run yields the table to split by.
+class CpuBudget : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override
+    {
+        self_ = cpuSecondsOf(RUSAGE_SELF);
+        children_ = cpuSecondsOf(RUSAGE_CHILDREN);
+        const int budget = cpuBudgetSeconds();
+        if (budget <= 0)
+            return;
+        // Only the soft limit moves: raising a hard limit once lowered takes a
+        // privilege a test need not have, and the handler ends the process anyway.
+        rlimit limit{};
+        getrlimit(RLIMIT_CPU, &limit);
+        limit.rlim_cur = std::min(rlim_t(std::ceil(self_)) + rlim_t(budget), limit.rlim_max);
+        setrlimit(RLIMIT_CPU, &limit);
+    }
+
+    void OnTestEnd(const ::testing::TestInfo& test) override
+    {
+        const QByteArray path = qgetenv("QOR_TEST_CPU_LOG");
+        if (path.isEmpty())
+            return;
+        if (FILE* log = std::fopen(path.constData(), "a")) {
+            std::fprintf(log, "%.1f\t%.1f\t%s.%s\n", cpuSecondsOf(RUSAGE_SELF) - self_,
+                         cpuSecondsOf(RUSAGE_CHILDREN) - children_, test.test_suite_name(),
+                         test.name());
+            std::fclose(log);
+        }
+    }
+
+private:
+    double self_ = 0.0;
+    double children_ = 0.0;
+};
+
+// Call after InitGoogleTest.
+inline void budgetEachTest()
+{
+    budgetedProcess() = getpid();
+    std::signal(SIGXCPU, stopOverBudget);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new CpuBudget);
+}
+
+} // namespace qor::test
