@@ -2,6 +2,7 @@
 #include "model/ExecContext.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <BRep_CurveRepresentation.hxx>
@@ -39,9 +40,9 @@ struct EarlierState {
 void expectStateAsRolledBack(const EarlierState& c)
 {
     Document full;
-    qor::fixtures::MixedHistory(c.seed).build(full, c.features);
+    qor::fixtures::MixedHistory(qor::test::seed(c.seed)).build(full, c.features);
     Document rolledBack;
-    qor::fixtures::MixedHistory(c.seed).build(rolledBack, c.features);
+    qor::fixtures::MixedHistory(qor::test::seed(c.seed)).build(rolledBack, c.features);
     for (Document* doc : {&full, &rolledBack}) {
         doc->groupBooleans = false;
         if (c.suppressed >= 0)
@@ -200,7 +201,7 @@ TEST_P(EarlierStatesEdited, EditsOfLaterFeaturesLeaveEveryHeldStateAsItWas)
 {
     const EditedHistory h = GetParam();
     Document doc;
-    qor::fixtures::MixedHistory(h.seed).build(doc, h.features);
+    qor::fixtures::MixedHistory(qor::test::seed(h.seed)).build(doc, h.features);
     doc.recompute();
     std::vector<ModelState> held;
     for (std::size_t i = 0; i < doc.features.size(); ++i)

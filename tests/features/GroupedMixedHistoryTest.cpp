@@ -3,6 +3,7 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/BodyHistory.h"
 #include "tests/fixtures/MixedHistory.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <TopExp.hxx>
@@ -48,8 +49,8 @@ struct Twins {
 
     Twins(unsigned seed, int featureCount)
     {
-        qor::fixtures::MixedHistory(seed).build(grouped, featureCount);
-        qor::fixtures::MixedHistory(seed).build(oneByOne, featureCount);
+        qor::fixtures::MixedHistory(qor::test::seed(seed)).build(grouped, featureCount);
+        qor::fixtures::MixedHistory(qor::test::seed(seed)).build(oneByOne, featureCount);
         oneByOne.groupBooleans = false;
     }
 
@@ -441,7 +442,7 @@ TEST_P(GroupedBodyHistory, MatchesRunningEachBooleanAlone)
     ASSERT_FALSE(body.IsNull());
     const qor::fixtures::Reach reach{-50, 50, -50, 40};
     Twins twins(
-        [&](Document& doc) { qor::fixtures::buildBodyHistory(doc, body, reach, GetParam(), 8); });
+        [&](Document& doc) { qor::fixtures::buildBodyHistory(doc, body, reach, qor::test::seed(GetParam()), 8); });
     twins.recompute("first run");
     const std::size_t count = twins.oneByOne.features.size();
     for (const std::size_t at : {count - 1, count / 2, std::size_t(4)}) {

@@ -2,6 +2,7 @@
 
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/Seeds.h"
 
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
@@ -120,8 +121,8 @@ struct Twins {
 
     Twins(unsigned seed, int featureCount)
     {
-        qor::fixtures::MixedHistory(seed, groupedMix()).build(grouped, featureCount);
-        qor::fixtures::MixedHistory(seed, groupedMix()).build(oneByOne, featureCount);
+        qor::fixtures::MixedHistory(qor::test::seed(seed), groupedMix()).build(grouped, featureCount);
+        qor::fixtures::MixedHistory(qor::test::seed(seed), groupedMix()).build(oneByOne, featureCount);
         oneByOne.groupBooleans = false;
     }
 

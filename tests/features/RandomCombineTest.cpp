@@ -2,6 +2,7 @@
 
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/BoxCells.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -34,7 +35,7 @@ std::vector<unsigned> combineSeeds()
         list.push_back(unsigned(first + k));
     if (list.empty()) {
         for (unsigned seed = 1; seed <= 240; ++seed)
-            list.push_back(seed);
+            list.push_back(qor::test::seed(seed));
     }
     return list;
 }

@@ -2,6 +2,7 @@
 #include "io/Import.h"
 #include "model/Document.h"
 #include "tests/fixtures/PerforatedFaces.h"
+#include "tests/common/Seeds.h"
 
 #include <gtest/gtest.h>
 
@@ -180,11 +181,14 @@ void expectEquivalent(const MeshedPair& pair, double deflection,
 
 std::vector<unsigned> seeds()
 {
-    const QString listed
-        = qEnvironmentVariable("QOR_MESH_SEEDS", QStringLiteral("1,2,3,4,5,6,7,8,9,10"));
     std::vector<unsigned> out;
+    const QString listed = qEnvironmentVariable("QOR_MESH_SEEDS");
     for (const QString& seed : listed.split(QLatin1Char(','), Qt::SkipEmptyParts))
         out.push_back(seed.trimmed().toUInt());
+    if (out.empty()) {
+        for (unsigned seed = 1; seed <= 10; ++seed)
+            out.push_back(qor::test::seed(seed));
+    }
     return out;
 }
 

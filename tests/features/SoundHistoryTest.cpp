@@ -2,6 +2,7 @@
 #include "model/ExecContext.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
+#include "tests/common/Seeds.h"
 
 #include <gtest/gtest.h>
 
@@ -126,7 +127,7 @@ TEST_P(SoundHistory, NoFeatureSpoilsAValidBodyForTheFeaturesAfterIt)
 {
     const History history = GetParam();
     Document doc;
-    qor::fixtures::MixedHistory(history.seed).build(doc, history.features);
+    qor::fixtures::MixedHistory(qor::test::seed(history.seed)).build(doc, history.features);
     doc.recompute();
     qor::test::ValidityMemo validity;
     EXPECT_EQ(failuresOnInvalidBodies(doc, validity), "");

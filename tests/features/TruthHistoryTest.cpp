@@ -3,6 +3,7 @@
 #include "model/Document.h"
 #include "tests/fixtures/TruthHistories.h"
 #include "tests/fixtures/TruthTools.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
@@ -69,8 +70,10 @@ std::vector<unsigned> seeds()
     const int count = qEnvironmentVariableIntValue("QOR_TRUTH_SEEDS");
     for (int k = 0; k < count; ++k)
         list.push_back(unsigned(first + k));
-    if (list.empty())
-        list = {2089, 2146, 3126, 3183, 4031, 4154, 4177, 6009, 15028, 16073};
+    if (list.empty()) {
+        for (unsigned seed : {2089, 2146, 3126, 3183, 4031, 4154, 4177, 6009, 15028, 16073})
+            list.push_back(qor::test::seed(seed));
+    }
     return list;
 }
 

@@ -3,6 +3,7 @@
 #include "model/ExecContext.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepCheck_Analyzer.hxx>
@@ -139,7 +140,7 @@ TEST(WholeResult, AgreesWithTheAnalyzerOnTheWholeResult)
     Tally tally;
     for (const History& history : histories()) {
         Document doc;
-        qor::fixtures::MixedHistory(history.seed).build(doc, history.features);
+        qor::fixtures::MixedHistory(qor::test::seed(history.seed)).build(doc, history.features);
         doc.recompute();
         qor::test::ValidityMemo validity;
         if (history.mended >= 0) {
@@ -169,8 +170,8 @@ TEST(WholeResult, AgreesWithTheAnalyzerOnTheWholeResult)
     }
     EXPECT_EQ(tally.disagreements, "");
     // Without broken results the comparison would prove nothing: the fixed seeds hold some.
-    // A range chosen by hand may hold none, which is no fault of the check.
-    if (qEnvironmentVariableIntValue("QOR_WHOLE_SEEDS") == 0)
+    // A range chosen by hand or shifted may hold none, which is no fault of the check.
+    if (qEnvironmentVariableIntValue("QOR_WHOLE_SEEDS") == 0 && !qor::test::seedsShifted())
         EXPECT_GT(tally.broken, 0);
     std::printf("%d results, %d broken\n", tally.results, tally.broken);
 }

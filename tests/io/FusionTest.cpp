@@ -5,6 +5,7 @@
 #include "tests/fixtures/SabBodyFixtures.h"
 #include "tests/fixtures/SabFixtures.h"
 #include "tests/io/IoTestSupport.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBndLib.hxx>
@@ -171,7 +172,7 @@ TEST(SabBodies, MutatedBodiesFailCleanly)
 {
     const QByteArray seeds[]
         = {cube(1.0, {.unitFactor = 10, .scale = 2}), cube(1.0, {.unsupportedFaces = {0}})};
-    std::mt19937 gen(2626);
+    std::mt19937 gen(qor::test::seed(2626));
     std::size_t bodies = 0;
     for (int i = 0; i < 300; ++i) {
         const double before = qor::test::cpuSeconds();

@@ -11,6 +11,7 @@
 
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MeshSeams.h"
+#include "tests/common/Seeds.h"
 
 #include <gtest/gtest.h>
 
@@ -113,7 +114,7 @@ bool sameMesh(const qor::io::IndexedMesh& a, const qor::io::IndexedMesh& b)
 
 TEST(MeshStitching, SoundMeshesStayAsTheyAreAndSeamsClose)
 {
-    unsigned first = 0;
+    unsigned first = qor::test::seed(0);
     unsigned count = 40;
     if (const int seeds = qEnvironmentVariableIntValue("QOR_STITCH_SEEDS"); seeds > 0) {
         first = unsigned(qEnvironmentVariableIntValue("QOR_STITCH_FIRST"));

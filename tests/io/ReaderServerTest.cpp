@@ -10,6 +10,7 @@
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/XcafModel.h"
 #include "tests/fixtures/XtDamagedFixtures.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -251,7 +252,7 @@ TEST(ReaderServer, GeneratedFilesReadAsByAFreshReader)
         ASSERT_TRUE(model.write(path)) << suffix;
         paths.append(path);
     }
-    std::mt19937 random(47);
+    std::mt19937 random(qor::test::seed(47));
     for (int i = 0; i < 6; ++i)
         paths.append(randomModelFile(dir, random, i));
     BRep_Builder builder;
@@ -298,7 +299,7 @@ TEST(ReaderServer, ReadersWithThePooledAllocatorReadAsWithTheSystemsOne)
     QTemporaryDir dir;
     QStringList paths = readerFiles();
     paths.append(kicadSample());
-    std::mt19937 random(4711);
+    std::mt19937 random(qor::test::seed(4711));
     for (int i = 0; i < 8; ++i)
         paths.append(randomModelFile(dir, random, i));
     for (const QString& path : paths) {

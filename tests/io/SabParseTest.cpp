@@ -3,6 +3,7 @@
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/SabFixtures.h"
 #include "tests/io/IoTestSupport.h"
+#include "tests/common/Seeds.h"
 
 #include <BRep_Tool.hxx>
 #include <Geom_BSplineCurve.hxx>
@@ -359,7 +360,7 @@ TEST(SabParse, MutatedFilesFailCleanly)
     std::vector<QByteArray> seeds{mutationSeed()};
     for (const auto& fixture : qor::test::sabErrorFixtures())
         seeds.push_back(fixture.bytes);
-    std::mt19937 gen(2604);
+    std::mt19937 gen(qor::test::seed(2604));
     int converted = 0;
     for (int i = 0; i < 400; ++i) {
         const QByteArray bytes = qor::test::mutateSab(seeds[std::size_t(i) % seeds.size()], gen);

@@ -16,6 +16,7 @@
 #include "tests/fixtures/PrimitiveDocuments.h"
 #include "tests/fixtures/SeamSolids.h"
 #include "tests/fixtures/XcafModel.h"
+#include "tests/common/Seeds.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -398,7 +399,7 @@ void expectKnownBodiesComeBackExactly(const std::vector<ExportBody>& bodies, Kno
 // from the file read whole with its solids, volume and faces.
 TEST(StepCheck, BodiesKnownExactComeBackAsWritten)
 {
-    std::mt19937 random(5403);
+    std::mt19937 random(qor::test::seed(5403));
     std::vector<ExportBody> bodies;
     for (int i = 0; i < 120; ++i)
         bodies.push_back({QStringLiteral("Zufall %1").arg(i + 1), randomMixedSolid(random)});
@@ -567,7 +568,7 @@ TEST(StepCheck, SolidsThatCannotChangeAreNotReadAndTheVerdictStands)
         {torusWithBumpInside, true},
         {sphereDrilledThroughSeam, true},
     };
-    std::mt19937 random(4646);
+    std::mt19937 random(qor::test::seed(4646));
     QTemporaryDir dir;
     int mixed = 0; // bodies with solids of both kinds
     int damagedAfterFirst = 0; // a damaged solid not first in its body
@@ -1150,7 +1151,7 @@ TEST(StepCheck, IgesNotesNameOnlyRealLosses)
 {
     const int first = qEnvironmentVariableIsSet("QOR_IGES_FIRST")
                           ? qEnvironmentVariableIntValue("QOR_IGES_FIRST")
-                          : 1;
+                          : int(qor::test::seed(1));
     const int seeds = qEnvironmentVariableIsSet("QOR_IGES_SEEDS")
                           ? qEnvironmentVariableIntValue("QOR_IGES_SEEDS")
                           : 40;

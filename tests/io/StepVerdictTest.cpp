@@ -6,6 +6,7 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/BareStepVerdict.h"
 #include "tests/fixtures/SeamSolids.h"
+#include "tests/common/Seeds.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -106,7 +107,7 @@ TEST(StepVerdict, NotesNameExactlyWhatTheFileChangesOnMixedBodies)
         },
         kernelBall,
     };
-    std::mt19937 random(46);
+    std::mt19937 random(qor::test::seed(46));
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
         std::vector<ExportBody> bodies;

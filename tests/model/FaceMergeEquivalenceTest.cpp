@@ -4,6 +4,7 @@
 #include "tests/fixtures/CutMergeFiles.h"
 #include "tests/fixtures/MergingSteps.h"
 #include "tests/fixtures/MixedHistory.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
@@ -241,7 +242,7 @@ TEST_P(FaceMergeSteps, JoinsAndCutsKeepNoFacesThePlainMergeJoins)
     Comparison comparison;
     int refused = 0;
     for (int seed = first; seed < first + seeds; ++seed) {
-        qor::test::MergingSteps generator{unsigned(seed)};
+        qor::test::MergingSteps generator{qor::test::seed(unsigned(seed))};
         Document doc;
         Feature feature;
         ModelState state;
@@ -287,7 +288,7 @@ TEST(FaceMergeEquivalence, HistoriesKeepNoFacesThePlainMergeJoins)
     Comparison comparison;
     for (int seed = first; seed < first + seeds; ++seed) {
         Document doc;
-        qor::fixtures::MixedHistory(unsigned(seed)).build(doc, 40);
+        qor::fixtures::MixedHistory(qor::test::seed(unsigned(seed))).build(doc, 40);
         doc.recompute();
         for (std::size_t i = 1; i <= doc.features.size(); ++i)
             comparison.compare(i < doc.features.size() ? doc.stateBefore(i) : doc.current,

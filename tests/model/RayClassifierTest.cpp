@@ -2,6 +2,7 @@
 #include "model/ExecContext.h"
 #include "tests/fixtures/MergingSteps.h"
 #include "tests/fixtures/MixedSolids.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
@@ -32,8 +33,10 @@ std::vector<unsigned> seeds()
     std::vector<unsigned> list;
     for (int k = 0; k < count; ++k)
         list.push_back(unsigned(first + k));
-    if (list.empty())
-        list = {1, 2, 3, 4, 5, 6};
+    if (list.empty()) {
+        for (unsigned seed = 1; seed <= 6; ++seed)
+            list.push_back(qor::test::seed(seed));
+    }
     return list;
 }
 

@@ -3,6 +3,7 @@
 #include "tests/fixtures/CutMergeFiles.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
@@ -210,7 +211,7 @@ TEST(SameDomainMerge, LeavesItsInputAloneAndGivesWhatAWholeCopyGives)
     Checked checked;
     for (const History& h : histories) {
         Document doc;
-        qor::fixtures::MixedHistory(h.seed).build(doc, h.features);
+        qor::fixtures::MixedHistory(qor::test::seed(h.seed)).build(doc, h.features);
         doc.groupBooleans = false;
         doc.recompute();
         for (std::size_t i = 0; i < doc.features.size(); ++i) {

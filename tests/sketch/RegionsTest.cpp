@@ -9,6 +9,7 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MaterialRule.h"
 #include "tests/fixtures/ProfileSketches.h"
+#include "tests/common/Seeds.h"
 
 #include <BRepClass_FaceClassifier.hxx>
 
@@ -543,7 +544,9 @@ std::vector<double> sortedAreas(const std::vector<TopoDS_Face>& faces)
 // sketches from seed QOR_LOOPS_FIRST (60 from 0 by default).
 TEST(ProfileRegions, SimpleLoopsGiveWhatTheSplitterGives)
 {
-    const int first = qEnvironmentVariableIntValue("QOR_LOOPS_FIRST");
+    const int first = qEnvironmentVariableIsSet("QOR_LOOPS_FIRST")
+                          ? qEnvironmentVariableIntValue("QOR_LOOPS_FIRST")
+                          : int(qor::test::seed(0));
     const int seeds = qEnvironmentVariableIsSet("QOR_LOOPS_SEEDS")
                           ? qEnvironmentVariableIntValue("QOR_LOOPS_SEEDS")
                           : 60;

@@ -1,6 +1,7 @@
 #include "app/BodyClipboard.h"
 #include "io/ShapeText.h"
 #include "model/DocumentController.h"
+#include "tests/common/Seeds.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -108,7 +109,7 @@ TEST(BodyClipboard, HostileDataIsRefusedAndLeavesTheDocumentAlone)
     QJsonObject empty = good;
     empty["brep"] = qor::io::shapeToBase64(TopoDS_Compound());
     QByteArray noise(4096, '\0');
-    QRandomGenerator generator(18);
+    QRandomGenerator generator(qor::test::seed(18));
     std::generate(noise.begin(), noise.end(), [&] { return char(generator.bounded(256)); });
 
     const QString foreign = QStringLiteral("Die Zwischenablage enthält keine QorCAD-Körper");
