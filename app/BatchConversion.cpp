@@ -9,6 +9,7 @@
 #include "io/KernelMessage.h"
 #include "io/NameLinks.h"
 #include "model/ExecContext.h"
+#include "sketch/Plane.h"
 
 #include <BRep_Tool.hxx>
 #include <Standard_ErrorHandler.hxx>
@@ -46,14 +47,6 @@ struct BodyFacts {
     int openEdges = 0;
     double volume = 0.0;
 };
-
-int countOf(const TopoDS_Shape& shape, TopAbs_ShapeEnum type)
-{
-    int count = 0;
-    for (TopExp_Explorer it(shape, type); it.More(); it.Next())
-        ++count;
-    return count;
-}
 
 // An edge bounding at most one face is open; a seam is listed twice by its face
 // and so counts as closed.

@@ -1,6 +1,7 @@
 #include "io/IgesSolids.h"
 
 #include "expr/Format.h"
+#include "sketch/Plane.h"
 
 #include <BRepBuilderAPI_MakeSolid.hxx>
 #include <BRepBuilderAPI_Sewing.hxx>
@@ -29,14 +30,6 @@ namespace {
 // Sewing changes the faces' edges, not their surfaces: the area of the faces moves by a few
 // parts in a hundred thousand (a hammer of 45 faces: 2.5e-5).
 constexpr double areaSlack = 1e-4;
-
-int faceCount(const TopoDS_Shape& shape)
-{
-    int count = 0;
-    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
-        ++count;
-    return count;
-}
 
 double area(const TopoDS_Shape& shape)
 {
@@ -118,7 +111,7 @@ TopoDS_Shape solidOfShells(const std::vector<TopoDS_Shell>& shells)
 
 TopoDS_Shape closedFaces(const TopoDS_Shape& faces, double tolerance)
 {
-    const int count = faceCount(faces);
+    const int count = countOf(faces, TopAbs_FACE);
     if (count == 0)
         return {};
     try {
@@ -130,8 +123,8 @@ TopoDS_Shape closedFaces(const TopoDS_Shape& faces, double tolerance)
         if (shells.empty() || !std::all_of(shells.begin(), shells.end(), closedShell))
             return {};
         const TopoDS_Shape solid = solidOfShells(shells);
-        if (solid.IsNull() || faceCount(solid) != count || !BRepCheck_Analyzer(solid).IsValid()
-            || !positiveVolumes(solid))
+        if (solid.IsNull() || countOf(solid, TopAbs_FACE) != count
+            || !BRepCheck_Analyzer(solid).IsValid() || !positiveVolumes(solid))
             return {};
         const double before = area(faces);
         if (std::abs(area(solid) - before) > areaSlack * before)

@@ -3,6 +3,7 @@
 #include "io/ClosedVolume.h"
 #include "io/DescriptorIO.h"
 #include "io/ProcessCpu.h"
+#include "sketch/Plane.h"
 
 #include <QThread>
 
@@ -89,14 +90,6 @@ bool isWholeCircle(const BRepAdaptor_Curve& curve, const TopoDS_Edge& edge)
     return !first.IsNull() && first.IsSame(last)
            && std::abs(curve.LastParameter() - curve.FirstParameter() - 2 * M_PI)
                   <= Precision::PConfusion();
-}
-
-int faceCount(const TopoDS_Shape& shape)
-{
-    int count = 0;
-    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
-        ++count;
-    return count;
 }
 
 // Line integrals around the wires of a face in its surface's parameters,
@@ -400,11 +393,11 @@ std::vector<StepTask> checkTasks(const Handle(StepData_StepModel)& model,
             if (!stepMayChange(it.Current()))
                 continue;
             whole.push_back(
-                {faceCount(it.Current()),
+                {countOf(it.Current(), TopAbs_FACE),
                  {index, solidEntities[std::size_t(firstSolid[std::size_t(index)] + k)], k}});
         }
         if (!bySolid || k == 0)
-            whole.push_back({faceCount(shape), {index, 0}});
+            whole.push_back({countOf(shape, TopAbs_FACE), {index, 0}});
     }
     std::stable_sort(whole.begin(), whole.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
@@ -423,9 +416,9 @@ int taskFaces(const std::vector<TopoDS_Shape>& shapes, const std::vector<StepTas
             TopExp_Explorer it(shapes[std::size_t(task.body)], TopAbs_SOLID);
             for (int k = 0; k < task.solid; ++k)
                 it.Next();
-            faces += faceCount(it.Current());
+            faces += countOf(it.Current(), TopAbs_FACE);
         } else {
-            faces += faceCount(shapes[std::size_t(task.body)]);
+            faces += countOf(shapes[std::size_t(task.body)], TopAbs_FACE);
         }
     }
     return faces;

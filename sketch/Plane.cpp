@@ -6,6 +6,7 @@
 #include <GC_MakeArcOfCircle.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS_Builder.hxx>
 #include <gp_Ax2.hxx>
 #include <gp_Circ.hxx>
@@ -145,6 +146,14 @@ TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape>& shapes)
             builder.Add(compound, shape);
     }
     return compound;
+}
+
+int countOf(const TopoDS_Shape& shape, TopAbs_ShapeEnum type)
+{
+    int count = 0;
+    for (TopExp_Explorer it(shape, type); it.More(); it.Next())
+        ++count;
+    return count;
 }
 
 TopoDS_Compound makeCompound(const sketch::Sketch& sketch, const gp_Ax3& plane,

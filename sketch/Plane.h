@@ -2,6 +2,7 @@
 
 #include "sketch/Sketch.h"
 
+#include <TopAbs_ShapeEnum.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Edge.hxx>
 #include <TopoDS_Face.hxx>
@@ -44,6 +45,10 @@ gp_Dir planarFaceNormal(const TopoDS_Face& face);
 
 // One compound holding the shapes in order; null shapes are left out.
 TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape>& shapes);
+
+// How many subshapes of the type the shape holds, a shared one as often as it is
+// reached.
+int countOf(const TopoDS_Shape& shape, TopAbs_ShapeEnum type);
 
 // The edges of the sketch's curves in entity order; curves without an edge are left out.
 TopoDS_Compound makeCompound(const sketch::Sketch& sketch, const gp_Ax3& plane,

@@ -52,7 +52,8 @@ TEST(CpuBudget, StopsTheTestThatOverrunsItAlone)
         bool stopped;
     } cases[] = {
         {"three tests within it, more than it together", {0.6, 0.6, 0.6}, false},
-        {"one test beyond it", {0.2, 2.5}, true},
+        // Far beyond it: on a busy machine the kernel may send its signal late.
+        {"one test beyond it", {0.2, 8.0}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
