@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -303,6 +304,12 @@ int main(int argc, char** argv)
                                                                std::atoi(argv[3]));
         std::puts(path.toLocal8Bit().constData());
         return path.isEmpty() ? 1 : 0;
+    }
+    if (argc == 4 && std::string_view(argv[1]) == "--write-holed-plate") {
+        const QString path = qor::test::writeHoledPlatePart(QString::fromLocal8Bit(argv[2]),
+                                                            std::atoi(argv[3]));
+        std::puts(path.toLocal8Bit().constData());
+        return QFileInfo::exists(path) ? 0 : 1;
     }
     if (argc == 5 && std::string_view(argv[1]) == "--write-box-grid") {
         QFile file(QString::fromLocal8Bit(argv[2]));

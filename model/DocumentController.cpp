@@ -86,7 +86,8 @@ DocumentController::OpenOutcome DocumentController::open(const QString& filePath
             loaded->recompute(&watch);
         },
         [&] {
-            if (progress && !watch.stop && !progress(watch.done, watch.total))
+            const int done = int(100.0 * (watch.done + watch.booleanShare));
+            if (progress && !watch.stop && !progress(done, 100 * watch.total))
                 watch.stop = true;
         });
     if (watch.stop)

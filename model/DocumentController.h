@@ -37,7 +37,8 @@ public:
     double lastRecomputeMs = 0.0;
 
     // Called on the opening thread every few tens of milliseconds while the opened file
-    // recomputes, with the features run and to run; false cancels the open.
+    // recomputes, with the work done and to do in hundredths of a feature (a feature's
+    // boolean counts as it goes); false cancels the open.
     using OpenProgress = std::function<bool(int done, int total)>;
     enum class OpenOutcome { Opened, Failed, Cancelled };
 

@@ -227,8 +227,10 @@ int Document::recompute(RecomputeWatch* progress)
                 abandonResults();
                 return failed;
             }
-            if (progress)
+            if (progress) {
                 progress->done = std::min(i, stop);
+                progress->booleanShare = 0.0;
+            }
             Feature& f = *features[std::size_t(i)];
             snapshots.push_back(state);
             keyBefore[std::size_t(i)] = key;

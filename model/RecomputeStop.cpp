@@ -7,25 +7,30 @@
 namespace qor::model {
 namespace {
 
-thread_local const RecomputeWatch* watched = nullptr;
+thread_local RecomputeWatch* watched = nullptr;
 
-// Hands the watch's stop to the kernel, which asks it between the steps of a boolean.
+// Hands the watch's stop to the kernel, which asks it between the steps of a boolean, and
+// the kernel's progress to the watch.
 class StopIndicator : public Message_ProgressIndicator {
 public:
-    explicit StopIndicator(const RecomputeWatch& watch)
+    explicit StopIndicator(RecomputeWatch& watch)
         : watch_(watch)
     {
+        watch_.booleanShare = 0.0;
     }
     Standard_Boolean UserBreak() override { return watch_.stop.load(); }
-    void Show(const Message_ProgressScope&, const Standard_Boolean) override { }
+    void Show(const Message_ProgressScope&, const Standard_Boolean) override
+    {
+        watch_.booleanShare = GetPosition();
+    }
 
 private:
-    const RecomputeWatch& watch_;
+    RecomputeWatch& watch_;
 };
 
 } // namespace
 
-StoppableRecompute::StoppableRecompute(const RecomputeWatch& watch)
+StoppableRecompute::StoppableRecompute(RecomputeWatch& watch)
     : outer_(watched)
 {
     watched = &watch;

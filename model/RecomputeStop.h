@@ -11,6 +11,9 @@ namespace qor::model {
 struct RecomputeWatch {
     std::atomic<int> done{0}; // features run so far
     std::atomic<int> total{0}; // features to run
+    // How far the boolean now running got, 0 to 1, as the kernel reports it: one feature
+    // (a plate cut by a sketch of thousands of holes) may take most of a recompute.
+    std::atomic<double> booleanShare{0.0};
     std::atomic<bool> stop{false};
 };
 
@@ -20,20 +23,20 @@ struct RecomputeWatch {
 // document without results; the caller throws it away.
 class StoppableRecompute {
 public:
-    explicit StoppableRecompute(const RecomputeWatch& watch);
+    explicit StoppableRecompute(RecomputeWatch& watch);
     ~StoppableRecompute();
     StoppableRecompute(const StoppableRecompute&) = delete;
     StoppableRecompute& operator=(const StoppableRecompute&) = delete;
 
 private:
-    const RecomputeWatch* outer_;
+    RecomputeWatch* outer_;
 };
 
 // Whether the recompute on this thread was told to stop.
 bool recomputeStopped();
 
-// Builds the boolean, broken off when the recompute on this thread is told to stop; a
-// broken-off boolean is not done.
+// Builds the boolean, broken off when the recompute on this thread is told to stop (a
+// broken-off boolean is not done), and tells the watch how far it got.
 void buildStoppable(BRepAlgoAPI_BooleanOperation& op);
 
 } // namespace qor::model

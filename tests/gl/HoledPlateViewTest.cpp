@@ -117,7 +117,7 @@ TEST_F(HoledPlateViewTest, RealPlateOpensWithProgressThatCancels)
         for (QProgressDialog* d : window.findChildren<QProgressDialog*>()) {
             if (!cancelled && d->isVisible()) {
                 EXPECT_EQ(d->labelText(), QStringLiteral("Bauteil wird berechnet …"));
-                EXPECT_EQ(d->maximum(), 4) << "the bar counts the plate's four features";
+                EXPECT_EQ(d->maximum(), 400) << "the bar counts the plate's four features";
                 cancelled = true;
                 d->findChild<QPushButton*>()->click();
             }

@@ -134,7 +134,8 @@ TEST(RecomputeStop, ProgressCountsTheFeaturesToRun)
 }
 
 // Stopped while it cuts a thousand holes out of a plate (about five seconds of processor
-// time), the recompute ends at the kernel's next check inside the boolean, not after it.
+// time), the recompute ends at the kernel's next check inside the boolean, not after it;
+// until then the watch learns how far the boolean got.
 TEST(RecomputeStop, StopBreaksOffALongBoolean)
 {
     constexpr double intoTheCut = 1.0; // processor seconds, past building the tools
@@ -144,6 +145,7 @@ TEST(RecomputeStop, StopBreaksOffALongBoolean)
     RecomputeWatch watch;
     double cutBegan = 0.0;
     double stoppedAt = 0.0;
+    double shareAtStop = 0.0;
     qor::io::runOnReaderThread(
         [&] {
             const StoppableRecompute stoppable(watch);
@@ -158,6 +160,7 @@ TEST(RecomputeStop, StopBreaksOffALongBoolean)
                 cutBegan = now;
             else if (now - cutBegan > intoTheCut) {
                 stoppedAt = now;
+                shareAtStop = watch.booleanShare;
                 watch.stop = true;
             }
         });
@@ -165,7 +168,10 @@ TEST(RecomputeStop, StopBreaksOffALongBoolean)
     const double afterStop = qor::test::cpuSeconds() - stoppedAt;
     EXPECT_TRUE(doc.current.bodies.get().empty());
     EXPECT_LT(afterStop, 0.5);
-    std::cout << "ended " << afterStop << " s of processor time after the stop\n";
+    EXPECT_GT(shareAtStop, 0.0);
+    EXPECT_LT(shareAtStop, 1.0);
+    std::cout << "stopped with the boolean " << shareAtStop << " done, ended " << afterStop
+              << " s of processor time after the stop\n";
 }
 
 } // namespace
