@@ -78,6 +78,9 @@ DocumentController::OpenOutcome DocumentController::open(const QString& filePath
     if (std::any_of(loaded->features.begin(), loaded->features.end(), isText))
         Font_FontMgr::GetInstance();
     qor::model::RecomputeWatch watch;
+    // The count and the share are read one after the other while the worker moves them:
+    // what is reported never goes back nor beyond the end.
+    int reported = 0;
     QElapsedTimer timer;
     timer.start();
     qor::io::runOnReaderThread(
@@ -86,8 +89,9 @@ DocumentController::OpenOutcome DocumentController::open(const QString& filePath
             loaded->recompute(&watch);
         },
         [&] {
-            const int done = int(100.0 * (watch.done + watch.booleanShare));
-            if (progress && !watch.stop && !progress(done, 100 * watch.total))
+            const int total = 100 * watch.total;
+            reported = std::clamp(int(100.0 * (watch.done + watch.booleanShare)), reported, total);
+            if (progress && !watch.stop && !progress(reported, total))
                 watch.stop = true;
         });
     if (watch.stop)

@@ -228,8 +228,8 @@ int Document::recompute(RecomputeWatch* progress)
                 return failed;
             }
             if (progress) {
-                progress->done = std::min(i, stop);
                 progress->booleanShare = 0.0;
+                progress->done = std::min(i, stop);
             }
             Feature& f = *features[std::size_t(i)];
             snapshots.push_back(state);
@@ -323,8 +323,10 @@ int Document::recompute(RecomputeWatch* progress)
     }
     current = std::move(state);
     pointAtOwners(current, owners);
-    if (progress)
+    if (progress) {
+        progress->booleanShare = 0.0;
         progress->done = stop;
+    }
     return failed;
 }
 
