@@ -33,6 +33,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QSettings>
+#include <QThread>
 #include <QToolButton>
 #include <QUrl>
 
@@ -40,6 +41,7 @@
 #include <TopoDS_Compound.hxx>
 #include <V3d_TypeOfOrientation.hxx>
 
+#include <algorithm>
 #include <memory>
 
 namespace qor::app {
@@ -131,6 +133,27 @@ qor::io::ImportResult readWithProgress(const QString& path, QProgressDialog& pro
             keepResponsive(progress);
         },
         [&progress] { return progress.wasCanceled(); });
+}
+
+// The recompute of an opened file runs on a worker thread; this thread repaints and keeps
+// the dialog, whose bar counts the features. Once the dialog shows, its cancel button takes
+// the user's input; the worker then stops at the kernel's next check.
+DocumentController::OpenProgress recomputeProgress(QProgressDialog& progress)
+{
+    return [&progress](int done, int total) {
+        if (!progress.wasCanceled()) {
+            progress.setMaximum(std::max(total, 1));
+            progress.setValue(std::min(done, total));
+        }
+        keepResponsive(progress);
+        return !progress.wasCanceled();
+    };
+}
+
+QString openCancelledText(const QString& path, const QString& stillOpen)
+{
+    return QStringLiteral("Öffnen abgebrochen: „%1“ wurde nicht geöffnet, „%2“ bleibt offen")
+        .arg(QFileInfo(path).fileName(), stillOpen);
 }
 
 QString lateCancelText(const QString& path)
@@ -291,20 +314,27 @@ bool MainWindow::openFile(const QString& path)
         return openSolidEdgeAssembly(path);
     if (suffix == QStringLiteral("qcpart") || suffix == QStringLiteral("qcasm")) {
         QString error;
-        bool read = false;
+        auto outcome = DocumentController::OpenOutcome::Failed;
         const qor::model::Document* previous = controller->document.get();
+        const std::unique_ptr<QProgressDialog> progress
+            = readProgressDialog(QStringLiteral("Bauteil wird berechnet …"), this);
         const bool enoughMemory = survivesOutOfMemory(
-            [&] { read = controller->open(path, &error); },
+            [&] { outcome = controller->open(path, &error, recomputeProgress(*progress)); },
             QStringLiteral("Zu wenig Arbeitsspeicher: „%1“ konnte nicht geöffnet werden")
                 .arg(QFileInfo(path).fileName()));
+        progress->close();
         if (!enoughMemory) {
-            // Failing while reading leaves the previous document open; failing while
-            // computing the new one leaves it half done, and it gives way to an empty one.
+            // Failing while reading or computing leaves the previous document open; failing
+            // while showing the new one leaves it half shown, and it gives way to an empty one.
             if (controller->document.get() != previous)
                 controller->newDocument();
             return false;
         }
-        if (!read) {
+        if (outcome == DocumentController::OpenOutcome::Cancelled) {
+            showToast(openCancelledText(path, controller->displayName()), false);
+            return false;
+        }
+        if (outcome == DocumentController::OpenOutcome::Failed) {
             QMessageBox::warning(this, QStringLiteral("QorCAD"),
                                  QStringLiteral("Datei konnte nicht geöffnet werden:\n") + error);
             return false;
@@ -407,9 +437,21 @@ void MainWindow::watchComponentReads()
     qor::model::setComponentFileReader([window = QPointer<MainWindow>(this)](const QString& path) {
         if (!window)
             return qor::io::importFile(path, {});
-        return window->readForeignFile(
-            path, QStringLiteral("Komponente „%1“ wird gelesen …").arg(QFileInfo(path).fileName()),
-            nullptr);
+        const auto read = [&window, &path] {
+            return window->readForeignFile(
+                path,
+                QStringLiteral("Komponente „%1“ wird gelesen …").arg(QFileInfo(path).fileName()),
+                nullptr);
+        };
+        if (QThread::currentThread() == window->thread())
+            return read();
+        // An opened assembly recomputes on a worker thread. The read's dialog belongs to the
+        // window's thread, which meanwhile waits in the open's progress and runs it there.
+        qor::io::ImportResult result;
+        if (!QMetaObject::invokeMethod(
+                window, [&result, &read] { result = read(); }, Qt::BlockingQueuedConnection))
+            return qor::io::importFile(path, {});
+        return result;
     });
 }
 

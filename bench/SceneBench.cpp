@@ -3,6 +3,7 @@
 #include "io/ShapeText.h"
 #include "model/DocumentController.h"
 #include "tests/common/CpuTime.h"
+#include "tests/fixtures/HoledPlatePart.h"
 #include "tests/fixtures/HostileAssemblies.h"
 #include "tests/fixtures/InstancedAssembly.h"
 #include "tests/fixtures/StlFixtures.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -162,83 +164,12 @@ void showMeshBody(benchmark::State& state)
     state.counters["triangles"] = double(triangles.size());
 }
 
-// A part file of a plate cut by one sketch of `holes` circles of 3 mm on an even grid
-// (100: 50 x 50 mm, 1,000: 400 x 250 mm, 4,000: 400 x 250 mm), as a user draws it.
-QString holedPlatePart(const QTemporaryDir& folder, int holes)
-{
-    const int columns = int(std::lround(std::sqrt(1.6 * holes)));
-    const int rows = (holes + columns - 1) / columns;
-    const double pitch = holes <= 100 ? 5.0 : 400.0 / columns;
-    const double width = pitch * columns;
-    const double length = pitch * rows;
-    QJsonArray outline;
-    const double corners[4][2] = {{0, 0}, {width, 0}, {width, length}, {0, length}};
-    for (int i = 0; i < 4; ++i) {
-        const int id = 3 * i + 1;
-        outline.append(QJsonObject{
-            {"id", id}, {"o", true}, {"t", "p"}, {"x", corners[i][0]}, {"y", corners[i][1]}});
-        outline.append(QJsonObject{{"id", id + 1},
-                                   {"o", true},
-                                   {"t", "p"},
-                                   {"x", corners[(i + 1) % 4][0]},
-                                   {"y", corners[(i + 1) % 4][1]}});
-        outline.append(QJsonObject{{"a", id}, {"b", id + 1}, {"id", id + 2}, {"t", "l"}});
-    }
-    QJsonArray circles;
-    for (int k = 0; k < holes; ++k) {
-        circles.append(QJsonObject{{"id", 2 * k + 1},
-                                   {"o", true},
-                                   {"t", "p"},
-                                   {"x", pitch * (k % columns + 0.5)},
-                                   {"y", pitch * (k / columns + 0.5)}});
-        circles.append(QJsonObject{{"c", 2 * k + 1}, {"id", 2 * k + 2}, {"r", 1.5}, {"t", "c"}});
-    }
-    const auto sketch = [](int id, const QJsonArray& entities) {
-        return QJsonObject{
-            {"id", id},
-            {"name", QStringLiteral("Skizze%1").arg(id)},
-            {"type", "sketch"},
-            {"params",
-             QJsonObject{{"offset", "0"}, {"plane", QJsonObject{{"id", -1}, {"kind", "origin"}}}}},
-            {"sketch", QJsonObject{{"constraints", QJsonArray()},
-                                   {"entities", entities},
-                                   {"next", entities.size()}}}};
-    };
-    const auto extrude = [](int id, int profile, const char* distance, const char* op) {
-        return QJsonObject{
-            {"id", id},
-            {"name", QStringLiteral("Extrusion%1").arg(id)},
-            {"type", "extrude"},
-            {"params",
-             QJsonObject{{"distance", distance},
-                         {"distance2", "10 mm"},
-                         {"extent", "dist"},
-                         {"flip", false},
-                         {"op", op},
-                         {"profile", QJsonArray{QJsonObject{{"id", profile}, {"kind", "sketch"}}}},
-                         {"taper", "0 deg"}}}};
-    };
-    const QJsonObject part{
-        {"format", "QorCAD-Bauteil"},
-        {"version", 1},
-        {"units", "mm"},
-        {"nextId", 5},
-        {"rollback", -1},
-        {"features", QJsonArray{sketch(1, outline), extrude(2, 1, "10 mm", "new"),
-                                sketch(3, circles), extrude(4, 3, "12 mm", "cut")}}};
-    const QString path = folder.filePath(QStringLiteral("lochblech-%1.qcpart").arg(holes));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(QJsonDocument(part).toJson());
-    return path;
-}
-
 // Opening a plate with state.range(0) holes as the window does: the recompute, then its
 // one body meshed and shown in a frame. The counters give the processor time of each.
 void openHoledPlate(benchmark::State& state)
 {
     View view;
-    const QString path = holedPlatePart(view.folder, int(state.range(0)));
+    const QString path = qor::test::writeHoledPlatePart(view.folder.path(), int(state.range(0)));
     double recompute = 0.0;
     double shown = 0.0;
     for (auto _ : state) {
@@ -373,6 +304,12 @@ int main(int argc, char** argv)
                                                                std::atoi(argv[3]));
         std::puts(path.toLocal8Bit().constData());
         return path.isEmpty() ? 1 : 0;
+    }
+    if (argc == 4 && std::string_view(argv[1]) == "--write-holed-plate") {
+        const QString path = qor::test::writeHoledPlatePart(QString::fromLocal8Bit(argv[2]),
+                                                            std::atoi(argv[3]));
+        std::puts(path.toLocal8Bit().constData());
+        return QFileInfo::exists(path) ? 0 : 1;
     }
     if (argc == 5 && std::string_view(argv[1]) == "--write-box-grid") {
         QFile file(QString::fromLocal8Bit(argv[2]));

@@ -8,6 +8,7 @@
 #include "model/ChangedFaces.h"
 #include "model/EnclosedVolume.h"
 #include "model/MergedFaceCheck.h"
+#include "model/RecomputeStop.h"
 #include "model/RightResult.h"
 #include "model/ShapeValidity.h"
 
@@ -288,7 +289,7 @@ std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation, const 
             copies.Append(copy(tool));
         op.SetArguments(arguments);
         op.SetTools(copies);
-        op.Build();
+        buildStoppable(op);
     } else if (way == Way::LargerTools || way == Way::SplineTools) {
         TopTools_ListOfShape changed;
         for (const TopoDS_Shape& tool : tools)
@@ -310,6 +311,9 @@ std::optional<TopoDS_Shape> runKernelBoolean(BOPAlgo_Operation operation, const 
 std::optional<TopoDS_Shape> runBoolean(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                        const TopTools_ListOfShape& tools, Way way)
 {
+    // A stopped recompute is thrown away: the ways left need not run.
+    if (recomputeStopped())
+        return std::nullopt;
     try {
         OCC_CATCH_SIGNALS
         return runKernelBoolean(operation, body, tools, way);

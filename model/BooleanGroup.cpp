@@ -1,6 +1,7 @@
 #include "model/BooleanGroup.h"
 
 #include "model/ExecContext.h"
+#include "model/RecomputeStop.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
@@ -161,7 +162,7 @@ Fused fused(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
     for (const TopoDS_Shape& tool : tools)
         storeCurvesOnPlanes(tool);
     fuse.SetToFillHistory(watched.empty() ? Standard_False : Standard_True);
-    fuse.Build();
+    buildStoppable(fuse);
     if (!fuse.IsDone() || isEmptyShape(fuse.Shape()))
         return {};
     for (const auto& [index, tool] : watched) {
@@ -232,7 +233,7 @@ Evaluated evaluate(const BooleanGroup& group, std::size_t count)
             for (const TopoDS_Shape& tool : cutTools)
                 storeCurvesOnPlanes(tool);
             cut.SetToFillHistory(Standard_True);
-            cut.Build();
+            buildStoppable(cut);
             // A body the cuts consume disappears; that is left to the one-by-one path.
             if (!cut.IsDone() || isEmptyShape(cut.Shape()))
                 return {};

@@ -6,6 +6,7 @@
 #include "io/ShapeText.h"
 #include "io/SolidEdgeAssembly.h"
 #include "model/Document.h"
+#include "model/RecomputeStop.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -22,6 +23,8 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -55,6 +58,15 @@ thread_local std::uint64_t loadSession = 0;
 // such a file is left out like the circle itself.
 constexpr int maxCircleReloads = 200;
 thread_local int circleReloads = 0;
+
+// The caches below and the file reader are the process's, and a document may recompute
+// on a worker thread while the window recomputes another: each is used under this lock,
+// which is never held across a load.
+std::mutex& cachesLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 std::map<QString, ComponentFileCacheEntry>& componentFileCache()
 {
@@ -234,7 +246,12 @@ ComponentFileReader& componentFileReader()
 
 std::vector<ComponentBody> importedBodies(const QString& path, QString& msg)
 {
-    qor::io::ImportResult result = componentFileReader()(path);
+    ComponentFileReader reader;
+    {
+        const std::lock_guard<std::mutex> lock(cachesLock());
+        reader = componentFileReader();
+    }
+    qor::io::ImportResult result = reader(path);
     // What the reader left out (faces it could not read) belongs to the component as much
     // as a failure.
     msg = result.ok ? result.warning : result.error;
@@ -334,6 +351,7 @@ std::vector<Body> placedBodies(const Document& document, Component& component)
 
 void setComponentFileReader(ComponentFileReader reader)
 {
+    const std::lock_guard<std::mutex> lock(cachesLock());
     componentFileReader() = reader
                                 ? std::move(reader)
                                 : [](const QString& path) { return qor::io::importFile(path, {}); };
@@ -399,17 +417,23 @@ std::vector<ComponentBody> loadCountingLeftOut(const QString& path, QString* mes
     }
     const QDateTime modified = info.lastModified();
     const std::int64_t size = info.size();
-    auto& cache = componentFileCache();
-    if (const auto hit = cache.find(key);
-        hit != cache.end() && hit->second.modified == modified && hit->second.size == size
-        && (!hit->second.contextual
-            || (!loadStack.empty() && hit->second.session == loadSession))) {
-        const ComponentFileCacheEntry& entry = hit->second;
+    std::optional<ComponentFileCacheEntry> cached;
+    std::uint64_t cachedLeftOut = 0;
+    {
+        const std::lock_guard<std::mutex> lock(cachesLock());
+        if (const auto hit = componentFileCache().find(key); hit != componentFileCache().end()) {
+            cached = hit->second;
+            cachedLeftOut = leftOutCache()[key];
+        }
+    }
+    if (cached && cached->modified == modified && cached->size == size
+        && (!cached->contextual || (!loadStack.empty() && cached->session == loadSession))) {
+        const ComponentFileCacheEntry& entry = *cached;
         const QString held = heldFileBeingLoaded(entry);
         if (held.isEmpty()) {
             passUp(entry.note, entry.contextual ? 0 : independent, key, entry.contains);
             setMessage(message, entry.message);
-            leftOut = leftOutCache()[key];
+            leftOut = cachedLeftOut;
             return entry.bodies;
         }
         if (++circleReloads > maxCircleReloads) {
@@ -440,9 +464,14 @@ std::vector<ComponentBody> loadCountingLeftOut(const QString& path, QString* mes
     else if (msg.isEmpty())
         msg = frame.note.isEmpty() ? QStringLiteral("Keine Geometrie") : frame.note;
     const bool contextual = frame.dependsOn < position;
-    cache[key] = ComponentFileCacheEntry{modified,   size,       bodies,      msg,
-                                         frame.note, contextual, loadSession, frame.contains};
-    leftOutCache()[key] = frame.leftOut;
+    // A load cut short by a stopped recompute lacks bodies it would have had.
+    if (!recomputeStopped()) {
+        const std::lock_guard<std::mutex> lock(cachesLock());
+        componentFileCache()[key]
+            = ComponentFileCacheEntry{modified,   size,       bodies,      msg,
+                                      frame.note, contextual, loadSession, frame.contains};
+        leftOutCache()[key] = frame.leftOut;
+    }
     passUp(frame.note, contextual ? frame.dependsOn : independent, key, frame.contains);
     setMessage(message, msg);
     leftOut = frame.leftOut;
@@ -455,16 +484,21 @@ std::vector<ComponentBody> componentBodies(const Document& document, const Compo
     leftOut = 0;
     if (component.embedded.isEmpty())
         return loadCountingLeftOut(document.resolvePath(component.path), message, leftOut);
-    auto& cache = embeddedGeometryCache();
     const std::uint64_t h = textHash(component.embedded);
-    auto entry = cache.find(h);
-    if (entry == cache.end())
-        entry = cache.emplace(h, qor::io::shapeFromBase64(component.embedded)).first;
-    if (entry->second.IsNull()) {
+    TopoDS_Shape shape;
+    {
+        const std::lock_guard<std::mutex> lock(cachesLock());
+        auto& cache = embeddedGeometryCache();
+        auto entry = cache.find(h);
+        if (entry == cache.end())
+            entry = cache.emplace(h, qor::io::shapeFromBase64(component.embedded)).first;
+        shape = entry->second;
+    }
+    if (shape.IsNull()) {
         setMessage(message, QStringLiteral("Eingebettete Geometrie beschädigt"));
         return {};
     }
-    return {ComponentBody{component.name, entry->second}};
+    return {ComponentBody{component.name, shape}};
 }
 
 } // namespace

@@ -36,6 +36,7 @@ struct BooleanGroup;
 struct MateSide;
 struct MateSolveStats;
 struct MateSolverContext;
+struct RecomputeWatch;
 
 // Thrown by feature executors and the document; the message (UTF-8, German)
 // becomes the feature's error text.
@@ -236,8 +237,9 @@ public:
     QString bodyName(int bodyId) const;
     static double modelSize(const ModelState& state);
 
-    // Runs the history into `current`; returns the number of failed features.
-    int recompute();
+    // Runs the history into `current`; returns the number of failed features. `progress`,
+    // when given, learns how many features there are to run and how many ran.
+    int recompute(RecomputeWatch* progress = nullptr);
     // snapshots[index] with its waiting booleans evaluated: the state before
     // feature `index` as the last recompute left it. Where the booleans have
     // to run one by one there, a feature whose boolean is then refused or
@@ -315,6 +317,9 @@ private:
     // After features were destroyed: no state may point at a sketch that is gone.
     void refreshSketchPointers();
     void runAssemblyPass(ModelState& state);
+    // After a recompute was told to stop: what it ran may have failed only for the stop, so
+    // neither its states nor its cached results are kept.
+    void abandonResults();
     // The user parameters' values as one hash, formed once per recompute.
     std::uint64_t parametersKey() const;
     std::uint64_t featureKey(const Feature& feature, std::uint64_t previous,

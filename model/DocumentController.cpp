@@ -1,11 +1,17 @@
 #include "model/DocumentController.h"
 
 #include "io/NameLinks.h"
+#include "io/ReaderThread.h"
+#include "model/RecomputeStop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
+
+#include <Font_FontMgr.hxx>
+
+#include <algorithm>
 
 namespace qor::app {
 
@@ -58,18 +64,51 @@ void DocumentController::newDocument()
     emit titleChanged();
 }
 
-bool DocumentController::open(const QString& filePath, QString* error)
+DocumentController::OpenOutcome DocumentController::open(const QString& filePath, QString* error,
+                                                         const OpenProgress& progress)
 {
     auto loaded = std::make_unique<Document>();
     if (!loaded->load(filePath, error))
-        return false;
+        return OpenOutcome::Failed;
+    // The undo step holds the document as read, before its sketches are solved.
+    QJsonObject snapshot = loaded->toJson();
+    // The kernel makes its font manager on first use without a lock, and the window's labels
+    // use it on this thread: a text feature on the worker must find it made.
+    const auto isText = [](const auto& f) { return f->type == QLatin1String("text"); };
+    if (std::any_of(loaded->features.begin(), loaded->features.end(), isText))
+        Font_FontMgr::GetInstance();
+    qor::model::RecomputeWatch watch;
+    // The count and the share are read one after the other while the worker moves them:
+    // what is reported never goes back nor beyond the end.
+    int reported = 0;
+    QElapsedTimer timer;
+    timer.start();
+    qor::io::runOnReaderThread(
+        [&] {
+            const qor::model::StoppableRecompute stoppable(watch);
+            loaded->recompute(&watch);
+        },
+        [&] {
+            const int total = 100 * watch.total;
+            reported = std::clamp(int(100.0 * (watch.done + watch.booleanShare)), reported, total);
+            if (progress && !watch.stop && !progress(reported, total))
+                watch.stop = true;
+        });
+    if (watch.stop)
+        return OpenOutcome::Cancelled;
     document = std::move(loaded);
     path = filePath;
-    resetHistory();
-    recompute();
+    startHistory(std::move(snapshot));
+    lastRecomputeMs = double(timer.nsecsElapsed()) / 1e6;
+    emit changed();
     emit structureChanged();
     emit titleChanged();
-    return true;
+    return OpenOutcome::Opened;
+}
+
+bool DocumentController::open(const QString& filePath, QString* error)
+{
+    return open(filePath, error, {}) == OpenOutcome::Opened;
 }
 
 bool DocumentController::saveAs(const QString& filePath, QString* error)
@@ -174,8 +213,13 @@ QString DocumentController::redoText() const
 
 void DocumentController::resetHistory()
 {
+    startHistory(document->toJson());
+}
+
+void DocumentController::startHistory(QJsonObject snapshot)
+{
     history.clear();
-    history.push_back({document->toJson(), QStringLiteral("Öffnen")});
+    history.push_back({std::move(snapshot), QStringLiteral("Öffnen")});
     index = 0;
     savedIndex = 0;
     modified = false;

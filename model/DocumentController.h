@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,11 +36,21 @@ public:
     bool modified = false;
     double lastRecomputeMs = 0.0;
 
+    // Called on the opening thread every few tens of milliseconds while the opened file
+    // recomputes, with the work done and to do in hundredths of a feature (a feature's
+    // boolean counts as it goes); false cancels the open.
+    using OpenProgress = std::function<bool(int done, int total)>;
+    enum class OpenOutcome { Opened, Failed, Cancelled };
+
     explicit DocumentController(QObject* parent = nullptr);
     ~DocumentController() override;
 
     void newDocument();
-    // On failure the open document, history, path and flags stay as they were.
+    // Reads the file, then recomputes it on a worker thread while this one waits in
+    // `progress`: the new document becomes the open one only once it is complete, so no
+    // widget reads it half-built. On failure or cancel the open document, history, path
+    // and flags stay as they were.
+    OpenOutcome open(const QString& path, QString* error, const OpenProgress& progress);
     bool open(const QString& path, QString* error = nullptr);
     bool saveAs(const QString& path, QString* error = nullptr);
     QString displayName() const;
@@ -67,6 +78,10 @@ signals:
     void changed();
     void structureChanged();
     void titleChanged();
+
+private:
+    // A history of one step, "Öffnen", holding the snapshot.
+    void startHistory(QJsonObject snapshot);
 };
 
 } // namespace qor::app

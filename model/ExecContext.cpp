@@ -4,6 +4,7 @@
 #include "model/CpuBound.h"
 #include "model/MergedFaceCheck.h"
 #include "model/PartSnapshot.h"
+#include "model/RecomputeStop.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_BooleanOperation.hxx>
@@ -257,7 +258,7 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
     op.SetArguments(arguments);
     op.SetTools(tools);
     op.SetNonDestructive(Standard_True);
-    op.Build();
+    buildStoppable(op);
 }
 
 void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& argument,

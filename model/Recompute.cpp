@@ -3,6 +3,7 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
 #include "model/FeatureDef.h"
+#include "model/RecomputeStop.h"
 
 #include <QCborValue>
 
@@ -165,7 +166,7 @@ QString geometryErrorText(const Standard_Failure& failure)
         QStringLiteral("Geometriefehler: %1").arg(QString::fromUtf8(text)));
 }
 
-int Document::recompute()
+int Document::recompute(RecomputeWatch* progress)
 {
     evaluateParameters();
     for (const auto& f : features) {
@@ -180,6 +181,8 @@ int Document::recompute()
     snapshots.reserve(features.size());
     const int count = int(features.size());
     const int stop = rollback < 0 ? count : std::min(count, rollback);
+    if (progress)
+        progress->total = stop;
     std::uint64_t key = initialChainKey;
     const std::uint64_t parameters = parametersKey();
     std::vector<std::pair<std::uint64_t, RecomputeCacheEntry>> thisRun(features.size());
@@ -220,6 +223,14 @@ int Document::recompute()
     int i = 0;
     for (;;) {
         for (; i < count; ++i) {
+            if (recomputeStopped()) {
+                abandonResults();
+                return failed;
+            }
+            if (progress) {
+                progress->booleanShare = 0.0;
+                progress->done = std::min(i, stop);
+            }
             Feature& f = *features[std::size_t(i)];
             snapshots.push_back(state);
             keyBefore[std::size_t(i)] = key;
@@ -306,9 +317,24 @@ int Document::recompute()
 
     if (!components.empty())
         runAssemblyPass(state);
+    if (recomputeStopped()) {
+        abandonResults();
+        return failed;
+    }
     current = std::move(state);
     pointAtOwners(current, owners);
+    if (progress) {
+        progress->booleanShare = 0.0;
+        progress->done = stop;
+    }
     return failed;
+}
+
+void Document::abandonResults()
+{
+    current = ModelState();
+    snapshots.clear();
+    clearRecomputeCache();
 }
 
 const RecomputeCacheEntry* Document::cachedResult(std::uint64_t key, std::size_t position)

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/HoledPlatePart.h"
 
 #include <gtest/gtest.h>
 
@@ -192,5 +193,55 @@ TEST(DocumentController, RebaseRewritesComponentPathsInTheDocumentAndEverySnapsh
             EXPECT_EQ(c.document->components[std::size_t(i)].path, expected[i]) << step;
         EXPECT_EQ(QDir::cleanPath(c.document->resolvePath(c.document->components[0].path)),
                   QStringLiteral("/data/asm/parts/a.qcpart"));
+    }
+}
+
+// Opening a file recomputes it away from the open document while the progress is asked:
+// a cancel leaves the open document, its history, path and flags exactly as they were and
+// says nothing changed; an open run through makes the complete new one the open one.
+TEST(DocumentController, OpeningReportsProgressAndACancelKeepsTheOpenDocument)
+{
+    const QTemporaryDir dir;
+    const QString plate = qor::test::writeHoledPlatePart(dir.path(), 300);
+    for (const bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "run through");
+        DocumentController c;
+        commitStep(c, 1);
+        const qor::model::Document* before = c.document.get();
+        const QJsonObject content = before->toJson();
+        SignalLog log(c);
+        int calls = 0;
+        int lastDone = -1;
+        int lastTotal = 0;
+        bool backwards = false;
+        QString error;
+        const auto outcome = c.open(plate, &error, [&](int done, int total) {
+            ++calls;
+            backwards = backwards || done < lastDone;
+            lastDone = done;
+            lastTotal = total;
+            return !cancel;
+        });
+        EXPECT_GT(calls, 0) << "the recompute of three hundred holes asked no progress";
+        EXPECT_EQ(lastTotal, 400) << "hundredths of the plate's four features";
+        EXPECT_FALSE(backwards);
+        EXPECT_LE(lastDone, lastTotal);
+        if (cancel) {
+            EXPECT_EQ(outcome, DocumentController::OpenOutcome::Cancelled);
+            EXPECT_EQ(c.document.get(), before);
+            EXPECT_EQ(c.document->toJson(), content);
+            EXPECT_TRUE(c.path.isEmpty());
+            EXPECT_EQ(c.history.size(), 2u);
+            EXPECT_EQ(c.index, 1);
+            EXPECT_TRUE(c.modified);
+            EXPECT_TRUE(log.take().isEmpty());
+        } else {
+            EXPECT_EQ(outcome, DocumentController::OpenOutcome::Opened);
+            EXPECT_EQ(c.path, plate);
+            EXPECT_EQ(c.history.size(), 1u);
+            EXPECT_FALSE(c.modified);
+            EXPECT_EQ(c.document->current.bodies.get().size(), 1u);
+            EXPECT_EQ(log.take(), allThree);
+        }
     }
 }
