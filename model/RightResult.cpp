@@ -565,8 +565,14 @@ private:
     static bool around(const SolidSet& solids, const gp_Pnt& point, double depth,
                        TopAbs_State state)
     {
-        if (solids.state(point, depth / 4) != state)
-            return false;
+        return solids.state(point, depth / 4) == state
+               && neighboursIn(solids, point, depth, state);
+    }
+
+    // Whether the six neighbours of a point lie in `state` of the solids.
+    static bool neighboursIn(const SolidSet& solids, const gp_Pnt& point, double depth,
+                             TopAbs_State state)
+    {
         const std::array<gp_Pnt, 6> near = neighbours(point, depth);
         return std::all_of(near.begin(), near.end(),
                            [&](const gp_Pnt& q) { return solids.state(q, depth / 4) == state; });
@@ -575,17 +581,25 @@ private:
     // What the point of a face of the result shows wrong; `tools`, `body`:
     // whether the face is held to lie off that input's inside (cut, union)
     // or outside (common part); `askBody`: whether the body may be asked
-    // where a common part lacks material. The point alone is asked first;
-    // only a point that contradicts the operation is asked whether it lies
-    // on the face, and then its neighbours and the result.
+    // where a common part lacks material. Every finding is a conjunction of
+    // answers that do not depend on each other, so the points alone are
+    // asked first, then whether the point lies on the face, and only then
+    // the neighbours, each point once: a common part with a box holding the
+    // whole body asked seven points in the box of every grid point in front
+    // of the body's faces before the one point that fails, outside the body.
     std::optional<WrongResult> strayAt(const FaceDomain& domain, const FacePoint& on, double depth,
                                        bool tools, bool body, bool askBody) const
     {
         const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
         const gp_Pnt front = on.point.Translated(depth * gp_Vec(on.normal));
+        const auto in = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
+            return solids.state(point, depth / 4) == state;
+        };
+        const auto near = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
+            return neighboursIn(solids, point, depth, state);
+        };
         const auto flagged = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
-            return solids.state(point, depth / 4) == state && domain.contains(on.uv)
-                   && around(solids, point, depth, state);
+            return in(solids, point, state) && domain.contains(on.uv) && near(solids, point, state);
         };
         switch (operation_) {
         case BOPAlgo_CUT:
@@ -605,9 +619,9 @@ private:
                 return WrongResult::NotCommon;
             // Material of the body inside any tool in front of a face: the
             // common part stopped at a face of one tool inside another.
-            if (askBody && flagged(tools_, front, TopAbs_IN)
-                && around(body_, front, depth, TopAbs_IN)
-                && around(result_, front, depth, TopAbs_OUT))
+            if (askBody && in(tools_, front, TopAbs_IN) && in(body_, front, TopAbs_IN)
+                && domain.contains(on.uv) && near(tools_, front, TopAbs_IN)
+                && near(body_, front, TopAbs_IN) && around(result_, front, depth, TopAbs_OUT))
                 return WrongResult::NotCommon;
             return std::nullopt;
         }
