@@ -1,7 +1,8 @@
 #include "model/RayClassifier.h"
 
+#include "model/FaceRays.h"
+
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepBndLib.hxx>
 #include <BRep_Tool.hxx>
 #include <Extrema_ExtPS.hxx>
 #include <GeomAdaptor_Surface.hxx>
@@ -15,13 +16,6 @@
 #include <cmath>
 
 namespace qor::model {
-
-struct RayClassifier::Face {
-    TopoDS_Face face;
-    Bnd_Box box;
-    BRepAdaptor_Surface surface;
-    mutable std::unique_ptr<IntCurvesFace_Intersector> intersector;
-};
 
 namespace {
 
@@ -40,12 +34,8 @@ constexpr double grazing = 1e-3;
 RayClassifier::RayClassifier(const TopoDS_Shape& solid)
 {
     for (TopExp_Explorer explorer(solid, TopAbs_FACE); explorer.More(); explorer.Next()) {
-        auto face = std::make_unique<Face>();
-        face->face = TopoDS::Face(explorer.Current());
-        BRepBndLib::Add(face->face, face->box, Standard_False);
-        face->surface.Initialize(face->face, Standard_False);
-        box_.Add(face->box);
-        faces_.push_back(std::move(face));
+        faces_.push_back(faceRays(TopoDS::Face(explorer.Current())));
+        box_.Add(faces_.back()->box());
     }
 }
 
@@ -57,11 +47,11 @@ RayClassifier::~RayClassifier() = default;
 bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
 {
     for (const auto& face : faces_) {
-        Bnd_Box near = face->box;
+        Bnd_Box near = face->box();
         near.Enlarge(nearFactor * tolerance);
         if (near.IsOut(point))
             continue;
-        const Extrema_ExtPS extrema(point, face->surface, 1e-9, 1e-9);
+        const Extrema_ExtPS extrema(point, face->surface(), 1e-9, 1e-9);
         if (!extrema.IsDone() || extrema.NbExt() == 0)
             return true;
         for (int i = 1; i <= extrema.NbExt(); ++i) {
@@ -104,11 +94,9 @@ std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tole
     bool leaves = false;
     int crossings = 0;
     for (const auto& face : faces_) {
-        if (face->box.IsOut(ray))
+        if (face->box().IsOut(ray))
             continue;
-        if (!face->intersector)
-            face->intersector = std::make_unique<IntCurvesFace_Intersector>(face->face, tolerance);
-        IntCurvesFace_Intersector& meet = *face->intersector;
+        IntCurvesFace_Intersector& meet = face->intersector(tolerance);
         meet.Perform(ray, -tolerance, length);
         if (!meet.IsDone())
             return std::nullopt;
@@ -119,11 +107,11 @@ std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tole
                 return std::nullopt;
             gp_Pnt on;
             gp_Vec du, dv;
-            face->surface.D1(meet.UParameter(i), meet.VParameter(i), on, du, dv);
+            face->surface().D1(meet.UParameter(i), meet.VParameter(i), on, du, dv);
             gp_Vec normal = du.Crossed(dv);
             if (normal.Magnitude() < 1e-12)
                 return std::nullopt;
-            if (face->face.Orientation() == TopAbs_REVERSED)
+            if (face->face().Orientation() == TopAbs_REVERSED)
                 normal.Reverse();
             const double cosine = normal.Normalized().Dot(gp_Vec(rayDirection));
             if (std::abs(cosine) < grazing)

@@ -11,6 +11,8 @@
 
 namespace qor::model {
 
+class FaceRays;
+
 // Whether a point lies inside a solid whose faces all lie on planes,
 // cylinders, cones, spheres or tori, told by the first face a ray from the
 // point meets: the ray leaves the material there when the point is inside.
@@ -20,7 +22,8 @@ namespace qor::model {
 // for points inside faces, which for a long history's body costs more than
 // the boolean. None where the answer could differ from the kernel's
 // classifier: a face's surface lies within the tolerance of the point, or the
-// ray meets a face near its edges, along it, or two faces at once.
+// ray meets a face near its edges, along it, or two faces at once. What it
+// knows of each face is kept for the next classifiers (see FaceRays).
 class RayClassifier {
 public:
     explicit RayClassifier(const TopoDS_Shape& solid);
@@ -37,10 +40,10 @@ public:
 
 private:
     std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;
-    struct Face;
     bool nearSurface(const gp_Pnt& point, double tolerance) const;
 
-    std::vector<std::unique_ptr<Face>> faces_;
+    // Shared with the classifiers of other solids that hold the same faces.
+    std::vector<std::shared_ptr<FaceRays>> faces_;
     Bnd_Box box_;
 };
 

@@ -1,12 +1,12 @@
 #include "model/RightResult.h"
 
 #include "model/ExecContext.h"
+#include "model/FaceRays.h"
 #include "model/RayClassifier.h"
 
 #include "sketch/Plane.h"
 
 #include <BRepAdaptor_Surface.hxx>
-#include <BRepBndLib.hxx>
 #include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepClass_FaceClassifier.hxx>
@@ -72,9 +72,7 @@ public:
             return;
         for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
             solids_.push_back(solid.Current());
-            Bnd_Box box;
-            BRepBndLib::Add(solid.Current(), box, Standard_False);
-            boxes_.push_back(box);
+            boxes_.push_back(shapeBox(solid.Current()));
         }
         classifiers_.resize(solids_.size());
         rays_.resize(solids_.size());
@@ -553,9 +551,7 @@ private:
     {
         std::vector<TopoDS_Face> near;
         for (const TopoDS_Face& face : faces) {
-            Bnd_Box box;
-            BRepBndLib::Add(face, box, Standard_False);
-            if (!reach.IsOut(box))
+            if (!reach.IsOut(faceRays(face)->box()))
                 near.push_back(face);
         }
         return near;

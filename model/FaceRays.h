@@ -1,0 +1,52 @@
+#pragma once
+
+#include <BRepAdaptor_Surface.hxx>
+#include <Bnd_Box.hxx>
+#include <IntCurvesFace_Intersector.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Shape.hxx>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace qor::model {
+
+// What the rule's probes need of one face as a solid holds it (the same
+// face, placed and turned alike): its box, its surface and, for each
+// tolerance asked, the intersector a ray meets it with. A boolean passes
+// most faces of a long history's body through unchanged, and its result is
+// the next boolean's body, so a face's record serves many judgements; built
+// anew for each, the boxes and intersectors of the body's faces cost more
+// than the points they answered.
+class FaceRays {
+public:
+    explicit FaceRays(const TopoDS_Face& face);
+    FaceRays(const FaceRays&) = delete;
+    FaceRays& operator=(const FaceRays&) = delete;
+
+    const TopoDS_Face& face() const { return face_; }
+    const Bnd_Box& box() const { return box_; }
+    const BRepAdaptor_Surface& surface() const { return surface_; }
+    // Built on first use for this tolerance: the intersector classifies the
+    // points it finds on the face within it.
+    IntCurvesFace_Intersector& intersector(double tolerance);
+
+private:
+    TopoDS_Face face_;
+    Bnd_Box box_;
+    BRepAdaptor_Surface surface_;
+    std::vector<std::pair<double, std::unique_ptr<IntCurvesFace_Intersector>>> intersectors_;
+};
+
+// The record of the face, kept per thread for the faces asked last.
+std::shared_ptr<FaceRays> faceRays(const TopoDS_Face& face);
+
+// The box of a shape without its triangulation, as BRepBndLib::Add gives it,
+// from the boxes of its faces when every edge and corner lies on one of them.
+Bnd_Box shapeBox(const TopoDS_Shape& shape);
+
+// Drops the kept records, so that every face is measured afresh.
+void forgetFaceRays();
+
+} // namespace qor::model
