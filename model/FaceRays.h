@@ -7,6 +7,7 @@
 #include <TopoDS_Shape.hxx>
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,12 @@ public:
     // Built on first use for this tolerance: the intersector classifies the
     // points it finds on the face within it.
     IntCurvesFace_Intersector& intersector(double tolerance);
+    // The distance of the point from the whole surface the face lies on, a
+    // plane, cylinder, cone, sphere or torus, in closed form: never more than
+    // its distance from the face. None for other surfaces and for points on
+    // the surface's axis or at its centre, where the nearest point is no
+    // single one.
+    std::optional<double> surfaceDistance(const gp_Pnt& point) const;
 
 private:
     TopoDS_Face face_;

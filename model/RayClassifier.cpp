@@ -43,7 +43,10 @@ RayClassifier::~RayClassifier() = default;
 
 // Whether the surface of a face whose box comes near lies within one and a
 // half times the tolerance of the point: the kernel calls a point within the
-// tolerance of a face on the boundary.
+// tolerance of a face on the boundary. The whole surface is measured where
+// that has a closed form: the kernel's extrema look only within the face's
+// parameters and find nothing for a point beside the face, which sent such
+// points to the kernel's classifier for nothing.
 bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
 {
     for (const auto& face : faces_) {
@@ -51,6 +54,11 @@ bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
         near.Enlarge(nearFactor * tolerance);
         if (near.IsOut(point))
             continue;
+        if (const std::optional<double> distance = face->surfaceDistance(point)) {
+            if (*distance <= nearFactor * tolerance)
+                return true;
+            continue;
+        }
         const Extrema_ExtPS extrema(point, face->surface(), 1e-9, 1e-9);
         if (!extrema.IsDone() || extrema.NbExt() == 0)
             return true;

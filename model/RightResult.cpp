@@ -490,9 +490,12 @@ public:
                                          double depth) const
     {
         for (const gp_Pnt& point : points) {
+            // The result, often the largest solid, only where the inputs tell.
             const TopAbs_State expected = expectedState(side, point, depth);
+            if (!decided(expected))
+                continue;
             const TopAbs_State observed = result_.state(point, depth / 4);
-            if (!decided(expected) || !decided(observed) || expected == observed)
+            if (!decided(observed) || expected == observed)
                 continue;
             if (confirmed(side, point, depth, expected, observed))
                 return meaning(side, expected);
