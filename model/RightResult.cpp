@@ -581,11 +581,12 @@ private:
     // whether the face is held to lie off that input's inside (cut, union)
     // or outside (common part); `askBody`: whether the body may be asked
     // where a common part lacks material. Every finding is a conjunction of
-    // answers that do not depend on each other, so the points alone are
-    // asked first, then whether the point lies on the face, and only then
-    // the neighbours, each point once: a common part with a box holding the
-    // whole body asked seven points in the box of every grid point in front
-    // of the body's faces before the one point that fails, outside the body.
+    // answers that do not depend on each other, so the cheap ones come
+    // first: the point in the tools, whether it lies on the face, the point
+    // in the body, and only then the neighbours, each point once. A common
+    // part with a box holding the whole body asked seven points in the box
+    // of every grid point in front of the body's faces before the one point
+    // that fails, outside the body.
     std::optional<WrongResult> strayAt(const FaceDomain& domain, const FacePoint& on, double depth,
                                        bool tools, bool body, bool askBody) const
     {
@@ -618,8 +619,8 @@ private:
                 return WrongResult::NotCommon;
             // Material of the body inside any tool in front of a face: the
             // common part stopped at a face of one tool inside another.
-            if (askBody && in(tools_, front, TopAbs_IN) && in(body_, front, TopAbs_IN)
-                && domain.contains(on.uv) && near(tools_, front, TopAbs_IN)
+            if (askBody && in(tools_, front, TopAbs_IN) && domain.contains(on.uv)
+                && in(body_, front, TopAbs_IN) && near(tools_, front, TopAbs_IN)
                 && near(body_, front, TopAbs_IN) && around(result_, front, depth, TopAbs_OUT))
                 return WrongResult::NotCommon;
             return std::nullopt;
