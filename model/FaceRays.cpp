@@ -18,9 +18,10 @@
 namespace qor::model {
 namespace {
 
-// Faces kept per thread, at most; past it the store starts over, which
-// keeps the faces of the bodies of a few booleans around the one at hand.
-constexpr int keptFaces = 20000;
+// Faces kept per thread, at most; past it the store starts over. That keeps
+// the faces of the bodies of a few booleans around the one at hand, and the
+// shapes they hold, of bodies long gone, bounded.
+constexpr int keptFaces = 4000;
 
 using FaceStore
     = NCollection_DataMap<TopoDS_Shape, std::shared_ptr<FaceRays>, TopTools_OrientedShapeMapHasher>;
