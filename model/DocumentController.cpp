@@ -73,10 +73,9 @@ DocumentController::OpenOutcome DocumentController::open(const QString& filePath
     // The undo step holds the document as read, before its sketches are solved.
     QJsonObject snapshot = loaded->toJson();
     // The kernel makes its font manager on first use without a lock, and the window's labels
-    // use it on this thread: a text feature on the worker must find it made.
-    const auto isText = [](const auto& f) { return f->type == QLatin1String("text"); };
-    if (std::any_of(loaded->features.begin(), loaded->features.end(), isText))
-        Font_FontMgr::GetInstance();
+    // use it on this thread: a text feature on the worker, in the file or in a component
+    // file it loads, must find it made.
+    Font_FontMgr::GetInstance();
     qor::model::RecomputeWatch watch;
     // The count and the share are read one after the other while the worker moves them:
     // what is reported never goes back nor beyond the end.

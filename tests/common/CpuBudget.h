@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/common/CpuTime.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -22,14 +24,6 @@ inline int cpuBudgetSeconds()
     bool given = false;
     const int limit = qEnvironmentVariableIntValue("QOR_TEST_CPU_LIMIT", &given);
     return given ? limit : 60;
-}
-
-inline double cpuSecondsOf(int who)
-{
-    rusage use{};
-    getrusage(who, &use);
-    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec)
-           + double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
 
 inline pid_t& budgetedProcess()
@@ -62,8 +56,8 @@ class CpuBudget : public ::testing::EmptyTestEventListener {
 public:
     void OnTestStart(const ::testing::TestInfo&) override
     {
-        self_ = cpuSecondsOf(RUSAGE_SELF);
-        children_ = cpuSecondsOf(RUSAGE_CHILDREN);
+        self_ = cpuSeconds(RUSAGE_SELF);
+        children_ = cpuSeconds(RUSAGE_CHILDREN);
         const int budget = cpuBudgetSeconds();
         if (budget <= 0)
             return;
@@ -81,8 +75,8 @@ public:
         if (path.isEmpty())
             return;
         if (FILE* log = std::fopen(path.constData(), "a")) {
-            std::fprintf(log, "%.1f\t%.1f\t%s.%s\n", cpuSecondsOf(RUSAGE_SELF) - self_,
-                         cpuSecondsOf(RUSAGE_CHILDREN) - children_, test.test_suite_name(),
+            std::fprintf(log, "%.1f\t%.1f\t%s.%s\n", cpuSeconds(RUSAGE_SELF) - self_,
+                         cpuSeconds(RUSAGE_CHILDREN) - children_, test.test_suite_name(),
                          test.name());
             std::fclose(log);
         }

@@ -83,6 +83,15 @@ TopoDS_Shape trianglesOnly(const TopoDS_Shape& shape)
     return body;
 }
 
+// The bodies of a read file under their names, as the export takes them.
+std::vector<ExportBody> exportBodiesOf(const qor::io::ImportResult& imported)
+{
+    std::vector<ExportBody> bodies;
+    for (const qor::io::ImportedBody& body : imported.bodies)
+        bodies.push_back({body.name, body.shape});
+    return bodies;
+}
+
 } // namespace
 
 // A sphere and a cone leave fans of triangles at their poles and tip whose corners are
@@ -287,9 +296,7 @@ TEST(MeshWriters, KiCadWindingsAndConnectorComeOutClosed)
         const qor::io::ImportResult imported
             = qor::io::importFile(folder.filePath(QString::fromLatin1(model)), {});
         ASSERT_TRUE(imported.ok) << model;
-        std::vector<ExportBody> bodies;
-        for (const qor::io::ImportedBody& body : imported.bodies)
-            bodies.push_back({body.name, body.shape});
+        const std::vector<ExportBody> bodies = exportBodiesOf(imported);
         for (const char* suffix : meshSuffixes) {
             SCOPED_TRACE(std::string(model) + " as " + suffix);
             const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
@@ -472,9 +479,7 @@ TEST_P(KiCadInductors, HoldTheOpenEdgesTheNoteNames)
     const qor::io::ImportResult imported
         = qor::io::importFile(folder.filePath(QString::fromLatin1(m.model)), {});
     ASSERT_TRUE(imported.ok);
-    std::vector<ExportBody> bodies;
-    for (const qor::io::ImportedBody& body : imported.bodies)
-        bodies.push_back({body.name, body.shape});
+    const std::vector<ExportBody> bodies = exportBodiesOf(imported);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
     QString note;
@@ -568,9 +573,7 @@ TEST_P(KiCadHairlineSeams, AreClosedAtExactCoordinates)
     const qor::io::ImportResult imported
         = qor::io::importFile(folder.filePath(QString::fromLatin1(model.path)), {});
     ASSERT_TRUE(imported.ok);
-    std::vector<ExportBody> bodies;
-    for (const qor::io::ImportedBody& body : imported.bodies)
-        bodies.push_back({body.name, body.shape});
+    const std::vector<ExportBody> bodies = exportBodiesOf(imported);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("modell.") + suffix);
     QString note;

@@ -11,9 +11,9 @@ namespace {
 
 void spin(double seconds)
 {
-    const double until = qor::test::cpuSecondsOf(RUSAGE_SELF) + seconds;
+    const double until = qor::test::cpuSeconds() + seconds;
     volatile double sink = 0.0;
-    while (qor::test::cpuSecondsOf(RUSAGE_SELF) < until)
+    while (qor::test::cpuSeconds() < until)
         sink = sink + 1.0;
 }
 
