@@ -6,7 +6,7 @@
 # the wall-clock time from launching the process to the first frame.
 set -euo pipefail
 if [ -z "${QOR_IN_XVFB:-}" ]; then
-    QOR_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1920x1080x24" bash "$0" "$@"
+    QOR_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" bash "$0" "$@"
 fi
 build="${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
 part="${2:-}"

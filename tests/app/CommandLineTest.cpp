@@ -379,7 +379,7 @@ TEST(ProgramTest, VersionHelpAndTheWindowStart)
     const QString shot = home.filePath("fenster.png");
     const ProgramRun window = runProgram({"--screenshot", shot, "--size", "640x400"}, home,
                                          {"QORCAD_GL=software", "QT_QPA_PLATFORM=xcb"});
-    EXPECT_EQ(window.status, 0);
+    EXPECT_EQ(window.status, 0) << window.err.toStdString();
     EXPECT_TRUE(
         window.err.startsWith("QorCAD: Software-Rendering (Mesa llvmpipe) – Einstellung\n"));
     EXPECT_EQ(QImage(shot).size(), QSize(640, 400));
