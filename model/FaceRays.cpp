@@ -1,6 +1,10 @@
 #include "model/FaceRays.h"
 
+#include "model/FaceDomain.h"
+
 #include <BRepBndLib.hxx>
+#include <BRep_Tool.hxx>
+#include <ElSLib.hxx>
 #include <NCollection_DataMap.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_OrientedShapeMapHasher.hxx>
@@ -38,9 +42,15 @@ FaceStore& store()
 FaceRays::FaceRays(const TopoDS_Face& face)
     : face_(face)
     , surface_(face, Standard_False)
+    , boundaryTolerance_(BRep_Tool::Tolerance(face))
 {
     BRepBndLib::Add(face_, box_, Standard_False);
+    for (TopExp_Explorer edge(face_, TopAbs_EDGE); edge.More(); edge.Next())
+        boundaryTolerance_
+            = std::max(boundaryTolerance_, BRep_Tool::Tolerance(TopoDS::Edge(edge.Current())));
 }
+
+FaceRays::~FaceRays() = default;
 
 IntCurvesFace_Intersector& FaceRays::intersector(double tolerance)
 {
@@ -51,6 +61,60 @@ IntCurvesFace_Intersector& FaceRays::intersector(double tolerance)
     intersectors_.emplace_back(tolerance,
                                std::make_unique<IntCurvesFace_Intersector>(face_, tolerance));
     return *intersectors_.back().second;
+}
+
+const FaceDomain& FaceRays::domain(double tolerance)
+{
+    for (const auto& [known, domain] : domains_) {
+        if (known == tolerance)
+            return *domain;
+    }
+    domains_.emplace_back(tolerance, std::make_unique<FaceDomain>(face_, tolerance));
+    return *domains_.back().second;
+}
+
+bool FaceRays::meet(const gp_Lin& ray, double tolerance, double length,
+                    std::vector<RayMeeting>& meetings)
+{
+    meetings.clear();
+    if (surface_.GetType() == GeomAbs_Plane)
+        return meetPlane(ray, tolerance, length, meetings);
+    IntCurvesFace_Intersector& meet = intersector(tolerance);
+    meet.Perform(ray, -tolerance, length);
+    if (!meet.IsDone())
+        return false;
+    for (int i = 1; i <= meet.NbPnt(); ++i) {
+        meetings.push_back({meet.WParameter(i), gp_Pnt2d(meet.UParameter(i), meet.VParameter(i)),
+                            meet.State(i) != TopAbs_IN,
+                            meet.Transition(i) == IntCurveSurface_Tangent});
+    }
+    return true;
+}
+
+// The kernel's intersector classifies a place on a plane at the larger of
+// its tolerance and the face's boundary tolerance, or at the smaller one
+// first and the larger where that says outside: a place inside or outside at
+// the larger tolerance is so at the smaller, and one on the boundary at the
+// larger is reported as on the boundary, which the rays take as unsure.
+bool FaceRays::meetPlane(const gp_Lin& ray, double tolerance, double length,
+                         std::vector<RayMeeting>& meetings)
+{
+    const gp_Pln plane = surface_.Plane();
+    const gp_Dir& normal = plane.Axis().Direction();
+    const double along = ray.Direction().Dot(normal);
+    // Parallel: the kernel's intersection reports no place.
+    if (std::abs(along) < 1e-12)
+        return true;
+    const double w = gp_Vec(ray.Location(), plane.Location()).Dot(gp_Vec(normal)) / along;
+    if (w < -tolerance || w > length)
+        return true;
+    double u = 0, v = 0;
+    ElSLib::Parameters(plane, ray.Location().Translated(w * gp_Vec(ray.Direction())), u, v);
+    const gp_Pnt2d uv(u, v);
+    const TopAbs_State state = domain(std::max(tolerance, boundaryTolerance_)).state(uv);
+    if (state != TopAbs_OUT)
+        meetings.push_back({w, uv, state != TopAbs_IN, false});
+    return true;
 }
 
 namespace {

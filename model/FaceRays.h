@@ -5,6 +5,8 @@
 #include <IntCurvesFace_Intersector.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Lin.hxx>
+#include <gp_Pnt2d.hxx>
 
 #include <memory>
 #include <optional>
@@ -12,6 +14,18 @@
 #include <vector>
 
 namespace qor::model {
+
+class FaceDomain;
+
+// A place where a ray meets a face: along the ray, on the surface, whether
+// within the tolerance of the face's boundary rather than inside, and whether
+// the ray touches the surface there rather than crossing it.
+struct RayMeeting {
+    double w = 0.0;
+    gp_Pnt2d uv;
+    bool onBoundary = false;
+    bool tangent = false;
+};
 
 // What the rule's probes need of one face as a solid holds it (the same
 // face, placed and turned alike): its box, its surface and, for each
@@ -23,15 +37,22 @@ namespace qor::model {
 class FaceRays {
 public:
     explicit FaceRays(const TopoDS_Face& face);
+    ~FaceRays();
     FaceRays(const FaceRays&) = delete;
     FaceRays& operator=(const FaceRays&) = delete;
 
     const TopoDS_Face& face() const { return face_; }
     const Bnd_Box& box() const { return box_; }
     const BRepAdaptor_Surface& surface() const { return surface_; }
-    // Built on first use for this tolerance: the intersector classifies the
-    // points it finds on the face within it.
-    IntCurvesFace_Intersector& intersector(double tolerance);
+    // Where the ray meets the face between -tolerance and length along it,
+    // as the kernel's intersector made for this tolerance reports: false when
+    // it cannot tell. A plane is met in closed form and the place told by the
+    // face's domain at the tolerance the intersector would classify with,
+    // which on a face of many holes asks only the holes near the place.
+    bool meet(const gp_Lin& ray, double tolerance, double length,
+              std::vector<RayMeeting>& meetings);
+    // Built on first use for this tolerance; see FaceDomain.
+    const FaceDomain& domain(double tolerance);
     // The distance of the point from the whole surface the face lies on, a
     // plane, cylinder, cone, sphere or torus, in closed form: never more than
     // its distance from the face. None for other surfaces and for points on
@@ -40,10 +61,16 @@ public:
     std::optional<double> surfaceDistance(const gp_Pnt& point) const;
 
 private:
+    IntCurvesFace_Intersector& intersector(double tolerance);
+    bool meetPlane(const gp_Lin& ray, double tolerance, double length,
+                   std::vector<RayMeeting>& meetings);
+
     TopoDS_Face face_;
     Bnd_Box box_;
     BRepAdaptor_Surface surface_;
+    double boundaryTolerance_ = 0.0; // of the face, its edges
     std::vector<std::pair<double, std::unique_ptr<IntCurvesFace_Intersector>>> intersectors_;
+    std::vector<std::pair<double, std::unique_ptr<FaceDomain>>> domains_;
 };
 
 // The record of the face, kept per thread for the faces asked last.

@@ -6,7 +6,6 @@
 #include <BRep_Tool.hxx>
 #include <Extrema_ExtPS.hxx>
 #include <GeomAdaptor_Surface.hxx>
-#include <IntCurvesFace_Intersector.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
@@ -101,21 +100,19 @@ std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tole
     double second = length;
     bool leaves = false;
     int crossings = 0;
+    std::vector<RayMeeting> meetings;
     for (const auto& face : faces_) {
         if (face->box().IsOut(ray))
             continue;
-        IntCurvesFace_Intersector& meet = face->intersector(tolerance);
-        meet.Perform(ray, -tolerance, length);
-        if (!meet.IsDone())
+        if (!face->meet(ray, tolerance, length, meetings))
             return std::nullopt;
-        for (int i = 1; i <= meet.NbPnt(); ++i) {
-            const double w = meet.WParameter(i);
-            if (w <= 2 * tolerance || meet.State(i) != TopAbs_IN
-                || meet.Transition(i) == IntCurveSurface_Tangent)
+        for (const RayMeeting& meeting : meetings) {
+            const double w = meeting.w;
+            if (w <= 2 * tolerance || meeting.onBoundary || meeting.tangent)
                 return std::nullopt;
             gp_Pnt on;
             gp_Vec du, dv;
-            face->surface().D1(meet.UParameter(i), meet.VParameter(i), on, du, dv);
+            face->surface().D1(meeting.uv.X(), meeting.uv.Y(), on, du, dv);
             gp_Vec normal = du.Crossed(dv);
             if (normal.Magnitude() < 1e-12)
                 return std::nullopt;

@@ -1,6 +1,7 @@
 #include "model/RightResult.h"
 
 #include "model/ExecContext.h"
+#include "model/FaceDomain.h"
 #include "model/FaceRays.h"
 #include "model/RayClassifier.h"
 
@@ -13,7 +14,6 @@
 #include <BRepGProp.hxx>
 #include <BRepGProp_Face.hxx>
 #include <BRepTools.hxx>
-#include <BRepTopAdaptor_FClass2d.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
@@ -328,27 +328,14 @@ std::vector<FacePoint> gridNear(const TopoDS_Face& face, const Bnd_Box& box)
     return points;
 }
 
-// Whether parameters lie on the face, by a classifier built on first use:
-// built once, it answers a point in a fraction of the time a classifier
-// made for each point takes on a face with many edges.
-class FaceDomain {
-public:
-    explicit FaceDomain(const TopoDS_Face& face)
-        : face_(face)
-    {
-    }
-
-    bool contains(const gp_Pnt2d& uv) const
-    {
-        if (!classifier_)
-            classifier_ = std::make_unique<BRepTopAdaptor_FClass2d>(face_, 1e-9);
-        return classifier_->Perform(uv) == TopAbs_IN;
-    }
-
-private:
-    TopoDS_Face face_;
-    mutable std::unique_ptr<BRepTopAdaptor_FClass2d> classifier_;
-};
+// Whether parameters lie on the face, as the kernel's face classifier tells
+// at a tolerance far below modelling sizes. The face's domain is kept with
+// its record, so a face that passes through many booleans unchanged is
+// measured once.
+bool onFace(FaceRays& rays, const gp_Pnt2d& uv)
+{
+    return rays.domain(1e-9).state(uv) == TopAbs_IN;
+}
 
 // Points just inside the solids of the faces, spread over them: every
 // `stride`-th face first, so that a long list is sampled along its length.
@@ -536,9 +523,9 @@ public:
             const bool ofBody = !askBody || bodyFaces.Contains(faces[i]);
             if (ofTools && ofBody)
                 continue;
-            const FaceDomain domain(faces[i]);
+            const std::shared_ptr<FaceRays> rays = faceRays(faces[i]);
             for (const FacePoint& on : gridNear(faces[i], reach)) {
-                if (const auto wrong = strayAt(domain, on, depth, !ofTools, !ofBody, askBody))
+                if (const auto wrong = strayAt(*rays, on, depth, !ofTools, !ofBody, askBody))
                     return wrong;
             }
         }
@@ -564,8 +551,7 @@ private:
     static bool around(const SolidSet& solids, const gp_Pnt& point, double depth,
                        TopAbs_State state)
     {
-        return solids.state(point, depth / 4) == state
-               && neighboursIn(solids, point, depth, state);
+        return solids.state(point, depth / 4) == state && neighboursIn(solids, point, depth, state);
     }
 
     // Whether the six neighbours of a point lie in `state` of the solids.
@@ -587,7 +573,7 @@ private:
     // part with a box holding the whole body asked seven points in the box
     // of every grid point in front of the body's faces before the one point
     // that fails, outside the body.
-    std::optional<WrongResult> strayAt(const FaceDomain& domain, const FacePoint& on, double depth,
+    std::optional<WrongResult> strayAt(FaceRays& face, const FacePoint& on, double depth,
                                        bool tools, bool body, bool askBody) const
     {
         const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
@@ -599,7 +585,7 @@ private:
             return neighboursIn(solids, point, depth, state);
         };
         const auto flagged = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
-            return in(solids, point, state) && domain.contains(on.uv) && near(solids, point, state);
+            return in(solids, point, state) && onFace(face, on.uv) && near(solids, point, state);
         };
         switch (operation_) {
         case BOPAlgo_CUT:
@@ -619,7 +605,7 @@ private:
                 return WrongResult::NotCommon;
             // Material of the body inside any tool in front of a face: the
             // common part stopped at a face of one tool inside another.
-            if (askBody && in(tools_, front, TopAbs_IN) && domain.contains(on.uv)
+            if (askBody && in(tools_, front, TopAbs_IN) && onFace(face, on.uv)
                 && in(body_, front, TopAbs_IN) && near(tools_, front, TopAbs_IN)
                 && near(body_, front, TopAbs_IN) && around(result_, front, depth, TopAbs_OUT))
                 return WrongResult::NotCommon;
@@ -641,12 +627,12 @@ private:
         for (TopExp_Explorer explorer(result_.solid(i), TopAbs_FACE); explorer.More();
              explorer.Next()) {
             const TopoDS_Face& face = TopoDS::Face(explorer.Current());
-            const FaceDomain domain(face);
+            const std::shared_ptr<FaceRays> rays = faceRays(face);
             for (const FacePoint& on : gridNear(face, reach)) {
                 if (asked++ == overlapGridPoints)
                     return false;
                 const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
-                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN && domain.contains(on.uv)
+                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN && onFace(*rays, on.uv)
                     && sharedBy(i, j, behind, depth))
                     return true;
             }

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <BRepTopAdaptor_FClass2d.hxx>
+#include <Bnd_Box2d.hxx>
+#include <TopAbs_State.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Wire.hxx>
+#include <gp_Pnt2d.hxx>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace qor::model {
+
+// Where parameters lie on a face (IN, ON or OUT), as the kernel's
+// BRepTopAdaptor_FClass2d made on the face with the same tolerance tells.
+// That classifier measures every wire of the face for every point: on a plate
+// with a thousand holes, each hole a wire of its top face, a point cost a
+// thousand polygon tests, and each boolean that cut one more hole made a new
+// classifier for the new face. A hole of a plane face whose box does not reach
+// a point can neither hold the point nor put it on its boundary, so a plane
+// face with holes answers a point by a classifier of the face with its outer
+// wire and only the holes whose boxes reach the point; those classifiers are
+// made on first use and kept by the holes they hold.
+class FaceDomain {
+public:
+    FaceDomain(const TopoDS_Face& face, double tolerance);
+    FaceDomain(const FaceDomain&) = delete;
+    FaceDomain& operator=(const FaceDomain&) = delete;
+
+    TopAbs_State state(const gp_Pnt2d& uv) const;
+
+    // Whether points are asked of the outer wire and the holes near them only.
+    bool narrowed() const { return !wires_.empty(); }
+
+private:
+    struct Wire {
+        TopoDS_Wire wire;
+        bool outer = false;
+        Bnd_Box2d box; // a hole's, enlarged by more than the classifier's reach beyond it
+    };
+
+    // The classifier of the face with the wires of these indexes.
+    const BRepTopAdaptor_FClass2d& classifierOf(const std::vector<int>& wires) const;
+
+    TopoDS_Face face_;
+    double tolerance_;
+    // Every wire of a narrowed face in the face's order; empty for any other face.
+    std::vector<Wire> wires_;
+    mutable std::map<std::vector<int>, std::unique_ptr<BRepTopAdaptor_FClass2d>> classifiers_;
+};
+
+} // namespace qor::model

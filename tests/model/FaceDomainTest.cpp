@@ -1,0 +1,223 @@
+#include "model/FaceDomain.h"
+
+#include "model/Document.h"
+#include "tests/common/Seeds.h"
+#include "tests/fixtures/PerforatedFaces.h"
+
+#include <BRepAdaptor_Curve2d.hxx>
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepTools.hxx>
+#include <BRepTopAdaptor_FClass2d.hxx>
+#include <BRep_Builder.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Iterator.hxx>
+#include <gp_Vec2d.hxx>
+
+#include <QFileInfo>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+using qor::model::FaceDomain;
+
+namespace {
+
+int wireCount(const TopoDS_Face& face)
+{
+    int wires = 0;
+    for (TopoDS_Iterator child(face); child.More(); child.Next())
+        ++wires;
+    return wires;
+}
+
+// Parameters where a face's classifier has to decide with care: spread over
+// the face's box and beyond it, and about every edge, on it and at distances
+// from within the tolerances asked to well clear, to either side.
+std::vector<gp_Pnt2d> probes(const TopoDS_Face& face, std::mt19937& random)
+{
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    BRepTools::UVBounds(face, u0, u1, v0, v1);
+    const double du = u1 - u0;
+    const double dv = v1 - v0;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<gp_Pnt2d> points;
+    for (int i = 0; i < 150; ++i)
+        points.emplace_back(u0 - 0.1 * du + 1.2 * du * unit(random),
+                            v0 - 0.1 * dv + 1.2 * dv * unit(random));
+    const double offsets[] = {0.0, 1e-10, 1e-5, 0.002, 0.006, 0.03, 0.2, 0.7};
+    for (TopExp_Explorer edge(face, TopAbs_EDGE); edge.More(); edge.Next()) {
+        const BRepAdaptor_Curve2d curve(TopoDS::Edge(edge.Current()), face);
+        for (int k = 0; k < 2; ++k) {
+            const double t = curve.FirstParameter()
+                             + unit(random) * (curve.LastParameter() - curve.FirstParameter());
+            gp_Pnt2d at;
+            gp_Vec2d tangent;
+            curve.D1(t, at, tangent);
+            if (tangent.Magnitude() < 1e-12)
+                continue;
+            const gp_Vec2d across = gp_Vec2d(-tangent.Y(), tangent.X()).Normalized();
+            for (const double offset : offsets) {
+                points.push_back(at.Translated(offset * across));
+                points.push_back(at.Translated(-offset * across));
+            }
+        }
+    }
+    return points;
+}
+
+struct Tally {
+    int narrowed = 0; // faces answered by the outer wire and the holes near
+    int points = 0;
+    int on = 0; // answers on the boundary: the probes reach the boundary band
+};
+
+// The domain answers every probe as the kernel's classifier of the whole face.
+void expectAlike(const TopoDS_Face& face, std::mt19937& random, Tally& tally,
+                 const std::string& where)
+{
+    const std::vector<gp_Pnt2d> points = probes(face, random);
+    for (const double tolerance : {1e-9, 0.0025, 0.01}) {
+        const FaceDomain domain(face, tolerance);
+        const BRepTopAdaptor_FClass2d whole(face, tolerance);
+        const bool plane = BRepAdaptor_Surface(face, false).GetType() == GeomAbs_Plane;
+        // Only plane faces of many wires are worth narrowing.
+        if (domain.narrowed())
+            EXPECT_TRUE(plane && wireCount(face) >= 5) << where;
+        tally.narrowed += domain.narrowed() ? 1 : 0;
+        for (const gp_Pnt2d& uv : points) {
+            const TopAbs_State want = whole.Perform(uv);
+            ++tally.points;
+            tally.on += want == TopAbs_ON ? 1 : 0;
+            ASSERT_EQ(int(domain.state(uv)), int(want))
+                << where << ", tolerance " << tolerance << ", at (" << uv.X() << ", " << uv.Y()
+                << ") of a face of " << wireCount(face) << " wires";
+        }
+    }
+}
+
+struct FaceCase {
+    const char* name;
+    std::function<TopoDS_Face(std::mt19937&)> make;
+};
+
+const FaceCase faceCases[] = {
+    {"holes of every kind",
+     [](std::mt19937& random) {
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(5, 60)(random),
+                                          qor::test::HoleFlaw::None);
+     }},
+    {"one flawed hole among many",
+     [](std::mt19937& random) {
+         const auto flaw = qor::test::allHoleFlaws[std::uniform_int_distribution<std::size_t>(
+             1, std::size(qor::test::allHoleFlaws) - 1)(random)];
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(5, 40)(random),
+                                          flaw);
+     }},
+    {"holes nearly touching",
+     [](std::mt19937& random) {
+         return qor::test::crowdedFace(random, std::uniform_int_distribution(5, 40)(random), false);
+     }},
+    {"holes touching at a point",
+     [](std::mt19937& random) {
+         return qor::test::crowdedFace(random, std::uniform_int_distribution(5, 30)(random), true);
+     }},
+    {"holes in a cylinder's wall",
+     [](std::mt19937& random) {
+         return qor::test::perforatedCylinderFace(random,
+                                                  std::uniform_int_distribution(5, 30)(random));
+     }},
+    {"few holes",
+     [](std::mt19937& random) {
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(0, 4)(random),
+                                          qor::test::HoleFlaw::None);
+     }},
+};
+
+class FaceDomainCases : public testing::TestWithParam<FaceCase> { };
+
+// On random faces of every kind of hole, sound or flawed, plane or curved, the
+// domain tells each point as the classifier of the whole face does, at the
+// tolerances the rule asks with; plane faces with many holes are narrowed.
+TEST_P(FaceDomainCases, AnswerAsTheWholeFacesClassifier)
+{
+    Tally tally;
+    for (unsigned own = 1; own <= 6; ++own) {
+        const unsigned seed = qor::test::seed(own);
+        std::mt19937 random(seed);
+        const TopoDS_Face face = GetParam().make(random);
+        expectAlike(face, random, tally, "seed " + std::to_string(seed));
+        if (HasFatalFailure())
+            return;
+        // The same face turned round answers alike.
+        expectAlike(TopoDS::Face(face.Reversed()), random, tally,
+                    "seed " + std::to_string(seed) + " reversed");
+        if (HasFatalFailure())
+            return;
+    }
+    EXPECT_GT(tally.on, 0) << "no probe came within a tolerance of an edge";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faces, FaceDomainCases, testing::ValuesIn(faceCases),
+                         [](const auto& info) {
+                             std::string name;
+                             for (const char c : std::string(info.param.name))
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+// The faces of real bodies: holed plates as a cut of a sketch of circles makes
+// them, the perforated plate part as it recomputes, and the bodies of the
+// boolean reproducers; every plane face of five or more wires is narrowed and
+// answers as the whole face's classifier.
+TEST(FaceDomain, RealHoledFacesAnswerAsTheWholeFacesClassifier)
+{
+    std::vector<std::pair<std::string, TopoDS_Shape>> bodies = {
+        {"plate of 100 holes", qor::test::holedPlate(100, 100, 60, 1.5, 3)},
+        {"plate of 12 big holes", qor::test::holedPlate(12, 80, 80, 6.0, 5)},
+    };
+    const QString shared = QStringLiteral(QOR_SHARED_FILES);
+    for (const char* name : {"cut-merge/plate.brep", "wave9/ohne-zuwachs-body.brep"}) {
+        const QString path = shared + QLatin1Char('/') + QLatin1String(name);
+        if (!QFileInfo::exists(path)) {
+            std::cout << "skipped: " << name << " is not there\n";
+            continue;
+        }
+        TopoDS_Shape shape;
+        BRep_Builder builder;
+        ASSERT_TRUE(BRepTools::Read(shape, path.toLocal8Bit().constData(), builder)) << name;
+        bodies.emplace_back(name, shape);
+    }
+    const QString plate = shared + QStringLiteral("/wave9/lochblech-100.qcpart");
+    if (QFileInfo::exists(plate)) {
+        qor::model::Document document;
+        ASSERT_TRUE(document.load(plate));
+        ASSERT_EQ(document.recompute(), 0);
+        for (const auto& [id, body] : document.current.bodies)
+            bodies.emplace_back("lochblech-100 body " + std::to_string(id), body.shape);
+    } else {
+        std::cout << "skipped: lochblech-100.qcpart is not there\n";
+    }
+    std::mt19937 random(qor::test::seed(7));
+    Tally tally;
+    for (const auto& [name, body] : bodies) {
+        for (TopExp_Explorer face(body, TopAbs_FACE); face.More(); face.Next()) {
+            const TopoDS_Face& f = TopoDS::Face(face.Current());
+            if (wireCount(f) < 5)
+                continue;
+            expectAlike(f, random, tally, name);
+            if (HasFatalFailure())
+                return;
+        }
+    }
+    EXPECT_GT(tally.narrowed, 0);
+    EXPECT_GT(tally.on, 0);
+}
+
+} // namespace
