@@ -1,12 +1,16 @@
 #include "model/FaceDomain.h"
 
+#include <BRepAdaptor_Curve2d.hxx>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepTools.hxx>
+#include <BRepTools_WireExplorer.hxx>
 #include <BRep_Builder.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <algorithm>
+#include <optional>
 
 namespace qor::model {
 namespace {
@@ -26,13 +30,40 @@ double reach(const Bnd_Box2d& box, double tolerance)
     return 0.25 * std::max(u1 - u0, v1 - v0) + 2.0 * tolerance + 1e-9;
 }
 
-// Whether the classifier takes the wire for a hole: on the face with that
-// wire alone, a point far outside the wire lies on the face.
-bool boundsAHole(const TopoDS_Face& face, const TopoDS_Wire& wire, double tolerance)
+// Whether the wire clearly bounds a hole: its curves, walked as the face
+// holds them, turn clockwise in the parameters (the classifier tells a hole
+// from a rim by the turn of the same walk). None when its edges do not follow
+// one another, which sends the classifier to another method for the whole
+// face. A wire enclosing next to no area (a bow-tie) counts as no hole.
+std::optional<bool> boundsAHole(const TopoDS_Face& forward, const TopoDS_Wire& wire)
 {
-    TopoDS_Face alone = TopoDS::Face(face.EmptyCopied());
-    BRep_Builder().Add(alone, wire);
-    return BRepTopAdaptor_FClass2d(alone, tolerance).PerformInfinitePoint() == TopAbs_IN;
+    constexpr int samples = 16;
+    int edges = 0;
+    for (TopExp_Explorer edge(wire, TopAbs_EDGE); edge.More(); edge.Next())
+        ++edges;
+    int walked = 0;
+    double area = 0.0;
+    for (BRepTools_WireExplorer edge(wire, forward); edge.More(); edge.Next()) {
+        ++walked;
+        const TopAbs_Orientation turn = edge.Current().Orientation();
+        if (turn != TopAbs_FORWARD && turn != TopAbs_REVERSED)
+            continue;
+        const BRepAdaptor_Curve2d curve(edge.Current(), forward);
+        const double first = curve.FirstParameter();
+        const double step = (curve.LastParameter() - first) / samples;
+        const bool backwards = turn == TopAbs_REVERSED;
+        gp_Pnt2d from = curve.Value(backwards ? first + samples * step : first);
+        for (int k = 1; k <= samples; ++k) {
+            const gp_Pnt2d to = curve.Value(first + (backwards ? samples - k : k) * step);
+            area += 0.5 * (from.X() * to.Y() - to.X() * from.Y());
+            from = to;
+        }
+    }
+    if (walked != edges)
+        return std::nullopt;
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    BRepTools::UVBounds(forward, wire, u0, u1, v0, v1);
+    return area < -1e-3 * (u1 - u0) * (v1 - v0);
 }
 
 } // namespace
@@ -45,20 +76,27 @@ FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
     // and a wire's box says less.
     if (BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
         return;
-    const TopoDS_Wire outer = BRepTools::OuterWire(face);
+    // The face's own wires, as a face turned forward holds them: the
+    // classifier turns the face forward, and the wires of a narrowed face
+    // are put into a face copied from this one.
+    const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
+    const TopoDS_Wire outer = BRepTools::OuterWire(forward);
     if (outer.IsNull())
         return;
     std::vector<Wire> wires;
-    for (TopoDS_Iterator child(face); child.More(); child.Next()) {
+    for (TopoDS_Iterator child(forward); child.More(); child.Next()) {
         if (child.Value().ShapeType() != TopAbs_WIRE)
             return;
         Wire wire{TopoDS::Wire(child.Value()), child.Value().IsSame(outer), Bnd_Box2d()};
-        // A wire that does not bound a hole (one turning as the rim does)
-        // rules points far from it too: it is asked of every point.
-        wire.outer = wire.outer || !boundsAHole(face, wire.wire, tolerance);
+        const std::optional<bool> hole = boundsAHole(forward, wire.wire);
+        if (!hole)
+            return;
+        // A wire that bounds no hole (one turning as the rim does) rules
+        // points far from it too: it is asked of every point.
+        wire.outer = wire.outer || !*hole;
         if (!wire.outer) {
             double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
-            BRepTools::UVBounds(face, wire.wire, u0, u1, v0, v1);
+            BRepTools::UVBounds(forward, wire.wire, u0, u1, v0, v1);
             wire.box.Update(u0, v0, u1, v1);
             wire.box.Enlarge(reach(wire.box, tolerance));
         }
@@ -66,6 +104,7 @@ FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
     }
     if (wires.size() < narrowedFromHoles + 1)
         return;
+    face_ = forward;
     wires_ = std::move(wires);
 }
 

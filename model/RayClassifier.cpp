@@ -76,7 +76,7 @@ std::optional<TopAbs_State> RayClassifier::state(const gp_Pnt& point, double tol
     return cast(point, tolerance, false);
 }
 
-std::optional<TopAbs_State> RayClassifier::stateFromAfar() const
+std::optional<TopAbs_State> RayClassifier::stateFromAfar(double tolerance) const
 {
     if (box_.IsVoid())
         return std::nullopt;
@@ -84,7 +84,7 @@ std::optional<TopAbs_State> RayClassifier::stateFromAfar() const
     box_.Get(xmin, ymin, zmin, xmax, ymax, zmax);
     const gp_Pnt centre((xmin + xmax) / 2, (ymin + ymax) / 2, (zmin + zmax) / 2);
     const double away = std::sqrt(box_.SquareExtent()) + 1.0;
-    return cast(centre.Translated(-away * gp_Vec(rayDirection)), 1e-7, true);
+    return cast(centre.Translated(-away * gp_Vec(rayDirection)), tolerance, true);
 }
 
 std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tolerance,

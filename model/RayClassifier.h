@@ -36,7 +36,9 @@ public:
     // The state of a point beyond the solid's box, told by a ray that meets
     // one of its faces: OUT for a solid turned outward, IN for one turned
     // inside out. None when the ray meets no face or the answer is unsure.
-    std::optional<TopAbs_State> stateFromAfar() const;
+    // `tolerance`: that of the places the ray meets faces at, best the one
+    // the other points are asked with, so that the faces' records serve both.
+    std::optional<TopAbs_State> stateFromAfar(double tolerance) const;
 
 private:
     std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;

@@ -150,10 +150,11 @@ public:
     }
 
     // Where a point at infinity lies: IN for a solid turned inside out.
-    TopAbs_State stateFromAfar(std::size_t i) const
+    // `tolerance`: that the solid's other points are asked with.
+    TopAbs_State stateFromAfar(std::size_t i, double tolerance) const
     {
         if (probing_ == Probing::Rays && elementary()) {
-            if (const std::optional<TopAbs_State> told = ray(i).stateFromAfar())
+            if (const std::optional<TopAbs_State> told = ray(i).stateFromAfar(tolerance))
                 return *told;
         }
         BRepClass3d_SolidClassifier& where = classifier(i);
@@ -404,7 +405,7 @@ public:
         for (std::size_t i = 0; i < result_.size(); ++i) {
             if (inputSolids.Contains(result_.solid(i)))
                 continue;
-            if (result_.stateFromAfar(i) == TopAbs_IN)
+            if (result_.stateFromAfar(i, depthFor(result_.box(i)) / 4) == TopAbs_IN)
                 return WrongResult::InsideOut;
         }
         return std::nullopt;

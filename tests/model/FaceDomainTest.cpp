@@ -102,9 +102,13 @@ void expectAlike(const TopoDS_Face& face, std::mt19937& random, Tally& tally,
     }
 }
 
+// Whether some of a case's faces are narrowed, none, or either may happen.
+enum class Narrowing { Some, None, Either };
+
 struct FaceCase {
     const char* name;
     std::function<TopoDS_Face(std::mt19937&)> make;
+    Narrowing narrowing;
 };
 
 const FaceCase faceCases[] = {
@@ -112,32 +116,38 @@ const FaceCase faceCases[] = {
      [](std::mt19937& random) {
          return qor::test::perforatedFace(random, std::uniform_int_distribution(5, 60)(random),
                                           qor::test::HoleFlaw::None);
-     }},
+     },
+     Narrowing::Some},
     {"one flawed hole among many",
      [](std::mt19937& random) {
          const auto flaw = qor::test::allHoleFlaws[std::uniform_int_distribution<std::size_t>(
              1, std::size(qor::test::allHoleFlaws) - 1)(random)];
          return qor::test::perforatedFace(random, std::uniform_int_distribution(5, 40)(random),
                                           flaw);
-     }},
+     },
+     Narrowing::Some},
     {"holes nearly touching",
      [](std::mt19937& random) {
          return qor::test::crowdedFace(random, std::uniform_int_distribution(5, 40)(random), false);
-     }},
+     },
+     Narrowing::Some},
     {"holes touching at a point",
      [](std::mt19937& random) {
          return qor::test::crowdedFace(random, std::uniform_int_distribution(5, 30)(random), true);
-     }},
+     },
+     Narrowing::Some},
     {"holes in a cylinder's wall",
      [](std::mt19937& random) {
          return qor::test::perforatedCylinderFace(random,
                                                   std::uniform_int_distribution(5, 30)(random));
-     }},
+     },
+     Narrowing::None},
     {"few holes",
      [](std::mt19937& random) {
          return qor::test::perforatedFace(random, std::uniform_int_distribution(0, 4)(random),
                                           qor::test::HoleFlaw::None);
-     }},
+     },
+     Narrowing::Either},
 };
 
 class FaceDomainCases : public testing::TestWithParam<FaceCase> { };
@@ -162,6 +172,10 @@ TEST_P(FaceDomainCases, AnswerAsTheWholeFacesClassifier)
             return;
     }
     EXPECT_GT(tally.on, 0) << "no probe came within a tolerance of an edge";
+    if (GetParam().narrowing == Narrowing::Some)
+        EXPECT_GT(tally.narrowed, 0);
+    if (GetParam().narrowing == Narrowing::None)
+        EXPECT_EQ(tally.narrowed, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faces, FaceDomainCases, testing::ValuesIn(faceCases),

@@ -95,11 +95,14 @@ void compare(const TopoDS_Shape& shape, std::mt19937& random, Tally& tally,
             const RayClassifier afar(turned);
             BRepClass3d_SolidClassifier infinity(turned);
             infinity.PerformInfinitePoint(1e-7);
-            const std::optional<TopAbs_State> told = afar.stateFromAfar();
-            ++tally.asked;
-            if (told) {
-                ++tally.told;
-                ASSERT_EQ(int(*told), int(infinity.State())) << where << ", from afar";
+            for (const double tolerance : {1e-7, 0.0025}) {
+                const std::optional<TopAbs_State> told = afar.stateFromAfar(tolerance);
+                ++tally.asked;
+                if (told) {
+                    ++tally.told;
+                    ASSERT_EQ(int(*told), int(infinity.State()))
+                        << where << ", from afar at tolerance " << tolerance;
+                }
             }
         }
         for (const gp_Pnt& point : probes(s.Current(), random)) {
