@@ -74,7 +74,8 @@ FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
 {
     // Planes only: on periodic surfaces the classifier moves points by periods
     // and a wire's box says less.
-    if (BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
+    if (face.NbChildren() < narrowedFromHoles + 1
+        || BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
         return;
     // The face's own wires, as a face turned forward holds them: the
     // classifier turns the face forward, and the wires of a narrowed face

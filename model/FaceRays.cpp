@@ -73,6 +73,17 @@ const FaceDomain& FaceRays::domain(double tolerance)
     return *domains_.back().second;
 }
 
+bool FaceRays::besidePlaneFace(const gp_Pnt& point, double reach)
+{
+    if (surface_.GetType() != GeomAbs_Plane)
+        return false;
+    double u = 0, v = 0;
+    ElSLib::Parameters(surface_.Plane(), point, u, v);
+    // Outside at that tolerance, the foot lies farther than it from every
+    // edge in the plane, and the point no nearer to the face.
+    return domain(reach).state(gp_Pnt2d(u, v)) == TopAbs_OUT;
+}
+
 bool FaceRays::meet(const gp_Lin& ray, double tolerance, double length,
                     std::vector<RayMeeting>& meetings)
 {
@@ -119,9 +130,6 @@ bool FaceRays::meetPlane(const gp_Lin& ray, double tolerance, double length,
 
 namespace {
 
-// Nearer the axis or centre than this, the point is left to the kernel's extrema.
-constexpr double degenerate = 1e-9;
-
 double fromAxis(const gp_Ax1& axis, const gp_Pnt& point, double& along)
 {
     const gp_Vec relative(axis.Location(), point);
@@ -138,25 +146,17 @@ std::optional<double> FaceRays::surfaceDistance(const gp_Pnt& point) const
     case GeomAbs_Plane: return surface_.Plane().Distance(point);
     case GeomAbs_Cylinder: {
         const gp_Cylinder cylinder = surface_.Cylinder();
-        const double radial = fromAxis(cylinder.Axis(), point, along);
-        if (radial < degenerate)
-            return std::nullopt;
-        return std::abs(radial - cylinder.Radius());
+        return std::abs(fromAxis(cylinder.Axis(), point, along) - cylinder.Radius());
     }
     case GeomAbs_Sphere: {
         const gp_Sphere sphere = surface_.Sphere();
-        const double radial = point.Distance(sphere.Location());
-        if (radial < degenerate)
-            return std::nullopt;
-        return std::abs(radial - sphere.Radius());
+        return std::abs(point.Distance(sphere.Location()) - sphere.Radius());
     }
     case GeomAbs_Cone: {
         // In the plane of the axis and the point the cone is two lines
         // through its apex, each at the semi-angle to the axis.
         const gp_Cone cone = surface_.Cone();
         const double radial = fromAxis(gp_Ax1(cone.Apex(), cone.Axis().Direction()), point, along);
-        if (radial < degenerate)
-            return std::nullopt;
         const double angle = std::abs(cone.SemiAngle());
         const double c = std::cos(angle);
         const double s = std::sin(angle);
@@ -165,8 +165,6 @@ std::optional<double> FaceRays::surfaceDistance(const gp_Pnt& point) const
     case GeomAbs_Torus: {
         const gp_Torus torus = surface_.Torus();
         const double radial = fromAxis(torus.Axis(), point, along);
-        if (radial < degenerate)
-            return std::nullopt;
         return std::abs(std::hypot(radial - torus.MajorRadius(), along) - torus.MinorRadius());
     }
     default: return std::nullopt;

@@ -53,11 +53,16 @@ public:
               std::vector<RayMeeting>& meetings);
     // Built on first use for this tolerance; see FaceDomain.
     const FaceDomain& domain(double tolerance);
+    // Whether the point lies beside a plane face, farther than `reach` from
+    // it however near its plane: its foot on the plane lies off the face by
+    // more than that. False for other surfaces.
+    bool besidePlaneFace(const gp_Pnt& point, double reach);
     // The distance of the point from the whole surface the face lies on, a
     // plane, cylinder, cone, sphere or torus, in closed form: never more than
-    // its distance from the face. None for other surfaces and for points on
-    // the surface's axis or at its centre, where the nearest point is no
-    // single one.
+    // its distance from the face. None for other surfaces. It holds on the
+    // surface's axis and at its centre too, where the nearest point is no
+    // single one (the kernel's extrema find none there: a probe in the middle
+    // of a drilled hole went to the kernel's classifier for that).
     std::optional<double> surfaceDistance(const gp_Pnt& point) const;
 
 private:

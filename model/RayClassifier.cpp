@@ -45,7 +45,9 @@ RayClassifier::~RayClassifier() = default;
 // tolerance of a face on the boundary. The whole surface is measured where
 // that has a closed form: the kernel's extrema look only within the face's
 // parameters and find nothing for a point beside the face, which sent such
-// points to the kernel's classifier for nothing.
+// points to the kernel's classifier for nothing. A point near a plane but
+// beside its face (behind one face, within reach of the plane of the face
+// round the corner) is no nearer the face than the face's domain tells.
 bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
 {
     for (const auto& face : faces_) {
@@ -54,7 +56,8 @@ bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
         if (near.IsOut(point))
             continue;
         if (const std::optional<double> distance = face->surfaceDistance(point)) {
-            if (*distance <= nearFactor * tolerance)
+            if (*distance <= nearFactor * tolerance
+                && !face->besidePlaneFace(point, nearFactor * tolerance))
                 return true;
             continue;
         }

@@ -10,7 +10,6 @@
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
-#include <BRepClass_FaceClassifier.hxx>
 #include <BRepGProp.hxx>
 #include <BRepGProp_Face.hxx>
 #include <BRepTools.hxx>
@@ -237,6 +236,15 @@ double depthFor(const Bnd_Box& box)
     return std::min(sampleDepth, 0.05 * smallestSide(box));
 }
 
+// Whether parameters lie on the face, as the kernel's face classifier tells
+// at a tolerance far below modelling sizes. The face's domain is kept with
+// its record, so a face that passes through many booleans unchanged is
+// measured once.
+bool onFace(FaceRays& rays, const gp_Pnt2d& uv)
+{
+    return rays.domain(1e-9).state(uv) == TopAbs_IN;
+}
+
 // Up to `perFace` points just behind the face, on its material side: the
 // face as its solid holds it, so its normal points out of the material.
 void addPointsBehind(const TopoDS_Face& face, double depth, std::size_t perFace,
@@ -247,13 +255,13 @@ void addPointsBehind(const TopoDS_Face& face, double depth, std::size_t perFace,
     double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
     BRepTools::UVBounds(face, u0, u1, v0, v1);
     const BRepGProp_Face surface(face);
+    const std::shared_ptr<FaceRays> rays = faceRays(face);
     std::size_t added = 0;
     for (const auto& [fu, fv] : fractions) {
         if (added == perFace)
             return;
         const gp_Pnt2d uv(u0 + fu * (u1 - u0), v0 + fv * (v1 - v0));
-        const double uvTolerance = 1e-9 * std::max(1.0, std::max(u1 - u0, v1 - v0));
-        if (BRepClass_FaceClassifier(face, uv, uvTolerance).State() != TopAbs_IN)
+        if (!onFace(*rays, uv))
             continue;
         gp_Pnt onFace;
         gp_Vec normal;
@@ -327,15 +335,6 @@ std::vector<FacePoint> gridNear(const TopoDS_Face& face, const Bnd_Box& box)
         }
     }
     return points;
-}
-
-// Whether parameters lie on the face, as the kernel's face classifier tells
-// at a tolerance far below modelling sizes. The face's domain is kept with
-// its record, so a face that passes through many booleans unchanged is
-// measured once.
-bool onFace(FaceRays& rays, const gp_Pnt2d& uv)
-{
-    return rays.domain(1e-9).state(uv) == TopAbs_IN;
 }
 
 // Points just inside the solids of the faces, spread over them: every

@@ -15,11 +15,13 @@
 #include <Bnd_Box.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
+#include <gp_Ax1.hxx>
 
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -73,6 +75,23 @@ std::vector<gp_Pnt> probes(const TopoDS_Shape& solid, std::mt19937& random)
             normal.Normalize();
             for (const double depth : {-0.01, -0.0045, -0.003, 0.003, 0.0045, 0.005, 0.01})
                 points.push_back(on.Translated(depth * normal));
+        }
+        // On the axis of a round face, or at a sphere's centre, every point of
+        // the surface lies equally far: probes in the middle of drilled holes.
+        const BRepAdaptor_Surface round(face, false);
+        std::optional<gp_Ax1> axis;
+        switch (round.GetType()) {
+        case GeomAbs_Cylinder: axis = round.Cylinder().Axis(); break;
+        case GeomAbs_Cone: axis = round.Cone().Axis(); break;
+        case GeomAbs_Torus: axis = round.Torus().Axis(); break;
+        case GeomAbs_Sphere: points.push_back(round.Sphere().Location()); break;
+        default: break;
+        }
+        if (axis) {
+            for (int k = 0; k < 3; ++k)
+                points.push_back(axis->Location().Translated((unit(random) * 2.0 - 1.0) * 0.5
+                                                             * std::sqrt(box.SquareExtent())
+                                                             * gp_Vec(axis->Direction())));
         }
     }
     return points;
