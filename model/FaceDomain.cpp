@@ -23,11 +23,9 @@ constexpr std::size_t narrowedFromHoles = 4;
 // curves' box) and calls it on the boundary within the polygon's sag or the
 // tolerance: both are far below a quarter of the wire's size, which a
 // polygon of more than four points on a circle keeps below.
-double reach(const Bnd_Box2d& box, double tolerance)
+double reach(double size, double tolerance)
 {
-    double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
-    box.Get(u0, v0, u1, v1);
-    return 0.25 * std::max(u1 - u0, v1 - v0) + 2.0 * tolerance + 1e-9;
+    return 0.25 * size + 2.0 * tolerance + 1e-9;
 }
 
 // Whether the wire clearly bounds a hole: its curves, walked as the face
@@ -68,9 +66,8 @@ std::optional<bool> boundsAHole(const TopoDS_Face& forward, const TopoDS_Wire& w
 
 } // namespace
 
-FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
+FaceDomain::FaceDomain(const TopoDS_Face& face)
     : face_(face)
-    , tolerance_(tolerance)
 {
     // Planes only: on periodic surfaces the classifier moves points by periods
     // and a wire's box says less.
@@ -88,7 +85,7 @@ FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
     for (TopoDS_Iterator child(forward); child.More(); child.Next()) {
         if (child.Value().ShapeType() != TopAbs_WIRE)
             return;
-        Wire wire{TopoDS::Wire(child.Value()), child.Value().IsSame(outer), Bnd_Box2d()};
+        Wire wire{TopoDS::Wire(child.Value()), child.Value().IsSame(outer), Bnd_Box2d(), 0.0};
         const std::optional<bool> hole = boundsAHole(forward, wire.wire);
         if (!hole)
             return;
@@ -99,7 +96,7 @@ FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
             double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
             BRepTools::UVBounds(forward, wire.wire, u0, u1, v0, v1);
             wire.box.Update(u0, v0, u1, v1);
-            wire.box.Enlarge(reach(wire.box, tolerance));
+            wire.size = std::max(u1 - u0, v1 - v0);
         }
         wires.push_back(wire);
     }
@@ -109,25 +106,35 @@ FaceDomain::FaceDomain(const TopoDS_Face& face, double tolerance)
     wires_ = std::move(wires);
 }
 
-TopAbs_State FaceDomain::state(const gp_Pnt2d& uv) const
+TopAbs_State FaceDomain::state(const gp_Pnt2d& uv, double tolerance) const
 {
+    if (wires_.empty())
+        return classifierOf(tolerance, {}).Perform(uv);
     // The face's wires in their order, the outer one always: the classifier
     // takes the first wire that decides.
     std::vector<int> asked;
     for (std::size_t i = 0; i < wires_.size(); ++i) {
-        if (wires_[i].outer || !wires_[i].box.IsOut(uv))
+        const Wire& wire = wires_[i];
+        if (wire.outer) {
+            asked.push_back(int(i));
+            continue;
+        }
+        Bnd_Box2d near = wire.box;
+        near.Enlarge(reach(wire.size, tolerance));
+        if (!near.IsOut(uv))
             asked.push_back(int(i));
     }
-    return classifierOf(asked).Perform(uv);
+    return classifierOf(tolerance, asked).Perform(uv);
 }
 
-const BRepTopAdaptor_FClass2d& FaceDomain::classifierOf(const std::vector<int>& wires) const
+const BRepTopAdaptor_FClass2d& FaceDomain::classifierOf(double tolerance,
+                                                        const std::vector<int>& wires) const
 {
-    std::unique_ptr<BRepTopAdaptor_FClass2d>& known = classifiers_[wires];
+    std::unique_ptr<BRepTopAdaptor_FClass2d>& known = classifiers_[{tolerance, wires}];
     if (known)
         return *known;
-    if (wires_.empty()) {
-        known = std::make_unique<BRepTopAdaptor_FClass2d>(face_, tolerance_);
+    if (wires.empty()) {
+        known = std::make_unique<BRepTopAdaptor_FClass2d>(face_, tolerance);
         return *known;
     }
     // The same surface, place and tolerance with fewer wires; the builder
@@ -136,7 +143,7 @@ const BRepTopAdaptor_FClass2d& FaceDomain::classifierOf(const std::vector<int>& 
     BRep_Builder builder;
     for (const int i : wires)
         builder.Add(part, wires_[std::size_t(i)].wire);
-    known = std::make_unique<BRepTopAdaptor_FClass2d>(part, tolerance_);
+    known = std::make_unique<BRepTopAdaptor_FClass2d>(part, tolerance);
     return *known;
 }
 

@@ -22,14 +22,15 @@ namespace qor::model {
 // a point can neither hold the point nor put it on its boundary, so a plane
 // face with holes answers a point by a classifier of the face with its outer
 // wire and only the holes whose boxes reach the point; those classifiers are
-// made on first use and kept by the holes they hold.
+// made on first use and kept by the tolerance and the holes they hold. The
+// wires are looked at once for every tolerance asked.
 class FaceDomain {
 public:
-    FaceDomain(const TopoDS_Face& face, double tolerance);
+    explicit FaceDomain(const TopoDS_Face& face);
     FaceDomain(const FaceDomain&) = delete;
     FaceDomain& operator=(const FaceDomain&) = delete;
 
-    TopAbs_State state(const gp_Pnt2d& uv) const;
+    TopAbs_State state(const gp_Pnt2d& uv, double tolerance) const;
 
     // Whether points are asked of the outer wire and the holes near them only.
     bool narrowed() const { return !wires_.empty(); }
@@ -38,17 +39,20 @@ private:
     struct Wire {
         TopoDS_Wire wire;
         bool outer = false;
-        Bnd_Box2d box; // a hole's, enlarged by more than the classifier's reach beyond it
+        Bnd_Box2d box; // a hole's
+        double size = 0.0; // the larger side of its box
     };
 
-    // The classifier of the face with the wires of these indexes.
-    const BRepTopAdaptor_FClass2d& classifierOf(const std::vector<int>& wires) const;
+    // The classifier of the face with the wires of these indexes (all of
+    // them when none are given).
+    const BRepTopAdaptor_FClass2d& classifierOf(double tolerance,
+                                                const std::vector<int>& wires) const;
 
     TopoDS_Face face_;
-    double tolerance_;
     // Every wire of a narrowed face in the face's order; empty for any other face.
     std::vector<Wire> wires_;
-    mutable std::map<std::vector<int>, std::unique_ptr<BRepTopAdaptor_FClass2d>> classifiers_;
+    mutable std::map<std::pair<double, std::vector<int>>, std::unique_ptr<BRepTopAdaptor_FClass2d>>
+        classifiers_;
 };
 
 } // namespace qor::model

@@ -63,14 +63,11 @@ IntCurvesFace_Intersector& FaceRays::intersector(double tolerance)
     return *intersectors_.back().second;
 }
 
-const FaceDomain& FaceRays::domain(double tolerance)
+const FaceDomain& FaceRays::domain()
 {
-    for (const auto& [known, domain] : domains_) {
-        if (known == tolerance)
-            return *domain;
-    }
-    domains_.emplace_back(tolerance, std::make_unique<FaceDomain>(face_, tolerance));
-    return *domains_.back().second;
+    if (!domain_)
+        domain_ = std::make_unique<FaceDomain>(face_);
+    return *domain_;
 }
 
 bool FaceRays::besidePlaneFace(const gp_Pnt& point, double reach)
@@ -81,7 +78,7 @@ bool FaceRays::besidePlaneFace(const gp_Pnt& point, double reach)
     ElSLib::Parameters(surface_.Plane(), point, u, v);
     // Outside at that tolerance, the foot lies farther than it from every
     // edge in the plane, and the point no nearer to the face.
-    return domain(reach).state(gp_Pnt2d(u, v)) == TopAbs_OUT;
+    return domain().state(gp_Pnt2d(u, v), reach) == TopAbs_OUT;
 }
 
 bool FaceRays::meet(const gp_Lin& ray, double tolerance, double length,
@@ -122,7 +119,7 @@ bool FaceRays::meetPlane(const gp_Lin& ray, double tolerance, double length,
     double u = 0, v = 0;
     ElSLib::Parameters(plane, ray.Location().Translated(w * gp_Vec(ray.Direction())), u, v);
     const gp_Pnt2d uv(u, v);
-    const TopAbs_State state = domain(std::max(tolerance, boundaryTolerance_)).state(uv);
+    const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
     if (state != TopAbs_OUT)
         meetings.push_back({w, uv, state != TopAbs_IN, false});
     return true;

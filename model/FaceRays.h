@@ -51,8 +51,8 @@ public:
     // which on a face of many holes asks only the holes near the place.
     bool meet(const gp_Lin& ray, double tolerance, double length,
               std::vector<RayMeeting>& meetings);
-    // Built on first use for this tolerance; see FaceDomain.
-    const FaceDomain& domain(double tolerance);
+    // Built on first use; see FaceDomain.
+    const FaceDomain& domain();
     // Whether the point lies beside a plane face, farther than `reach` from
     // it however near its plane: its foot on the plane lies off the face by
     // more than that. False for other surfaces.
@@ -75,7 +75,7 @@ private:
     BRepAdaptor_Surface surface_;
     double boundaryTolerance_ = 0.0; // of the face, its edges
     std::vector<std::pair<double, std::unique_ptr<IntCurvesFace_Intersector>>> intersectors_;
-    std::vector<std::pair<double, std::unique_ptr<FaceDomain>>> domains_;
+    std::unique_ptr<FaceDomain> domain_;
 };
 
 // The record of the face, kept per thread for the faces asked last.

@@ -242,7 +242,7 @@ double depthFor(const Bnd_Box& box)
 // measured once.
 bool onFace(FaceRays& rays, const gp_Pnt2d& uv)
 {
-    return rays.domain(1e-9).state(uv) == TopAbs_IN;
+    return rays.domain().state(uv, 1e-9) == TopAbs_IN;
 }
 
 // Up to `perFace` points just behind the face, on its material side: the
