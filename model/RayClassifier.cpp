@@ -6,6 +6,7 @@
 #include <BRep_Tool.hxx>
 #include <Extrema_ExtPS.hxx>
 #include <GeomAdaptor_Surface.hxx>
+#include <NCollection_UBTreeFiller.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
@@ -28,6 +29,29 @@ constexpr double nearFactor = 1.5;
 // Rays meeting a face at a smaller cosine are too close to running along it.
 constexpr double grazing = 1e-3;
 
+// Solids of fewer faces are searched face by face.
+constexpr std::size_t treeFromFaces = 24;
+
+// Collects the faces of the boxes a selector does not reject.
+template <typename Rejects> class FacesOf : public NCollection_UBTree<int, Bnd_Box>::Selector {
+public:
+    FacesOf(std::vector<int>& found, Rejects rejects)
+        : found_(found)
+        , rejects_(rejects)
+    {
+    }
+    Standard_Boolean Reject(const Bnd_Box& box) const override { return rejects_(box); }
+    Standard_Boolean Accept(const int& face) override
+    {
+        found_.push_back(face);
+        return Standard_True;
+    }
+
+private:
+    std::vector<int>& found_;
+    Rejects rejects_;
+};
+
 } // namespace
 
 RayClassifier::RayClassifier(const TopoDS_Shape& solid)
@@ -36,9 +60,53 @@ RayClassifier::RayClassifier(const TopoDS_Shape& solid)
         faces_.push_back(faceRays(TopoDS::Face(explorer.Current())));
         box_.Add(faces_.back()->box());
     }
+    if (faces_.size() >= treeFromFaces) {
+        tree_ = std::make_unique<FaceTree>();
+        NCollection_UBTreeFiller<int, Bnd_Box> filler(*tree_);
+        for (std::size_t i = 0; i < faces_.size(); ++i)
+            filler.Add(int(i), faces_[i]->box());
+        filler.Fill();
+    }
 }
 
 RayClassifier::~RayClassifier() = default;
+
+const std::vector<int>& RayClassifier::facesCrossed(const gp_Lin& ray) const
+{
+    scratch_.clear();
+    const auto rejects = [&ray](const Bnd_Box& box) { return box.IsOut(ray); };
+    if (tree_) {
+        FacesOf selector(scratch_, rejects);
+        tree_->Select(selector);
+        // The tree finds them in its own order; the answer does not depend on it.
+        return scratch_;
+    }
+    for (std::size_t i = 0; i < faces_.size(); ++i) {
+        if (!rejects(faces_[i]->box()))
+            scratch_.push_back(int(i));
+    }
+    return scratch_;
+}
+
+const std::vector<int>& RayClassifier::facesNear(const gp_Pnt& point, double reach) const
+{
+    scratch_.clear();
+    const auto rejects = [&point, reach](const Bnd_Box& box) {
+        Bnd_Box near = box;
+        near.Enlarge(reach);
+        return near.IsOut(point);
+    };
+    if (tree_) {
+        FacesOf selector(scratch_, rejects);
+        tree_->Select(selector);
+        return scratch_;
+    }
+    for (std::size_t i = 0; i < faces_.size(); ++i) {
+        if (!rejects(faces_[i]->box()))
+            scratch_.push_back(int(i));
+    }
+    return scratch_;
+}
 
 // Whether the surface of a face whose box comes near lies within one and a
 // half times the tolerance of the point: the kernel calls a point within the
@@ -50,11 +118,8 @@ RayClassifier::~RayClassifier() = default;
 // round the corner) is no nearer the face than the face's domain tells.
 bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
 {
-    for (const auto& face : faces_) {
-        Bnd_Box near = face->box();
-        near.Enlarge(nearFactor * tolerance);
-        if (near.IsOut(point))
-            continue;
+    for (const int index : facesNear(point, nearFactor * tolerance)) {
+        const auto& face = faces_[std::size_t(index)];
         if (const std::optional<double> distance = face->surfaceDistance(point)) {
             if (*distance <= nearFactor * tolerance
                 && !face->besidePlaneFace(point, nearFactor * tolerance))
@@ -104,9 +169,8 @@ std::optional<TopAbs_State> RayClassifier::cast(const gp_Pnt& point, double tole
     bool leaves = false;
     int crossings = 0;
     std::vector<RayMeeting> meetings;
-    for (const auto& face : faces_) {
-        if (face->box().IsOut(ray))
-            continue;
+    for (const int index : facesCrossed(ray)) {
+        const auto& face = faces_[std::size_t(index)];
         if (!face->meet(ray, tolerance, length, meetings))
             return std::nullopt;
         for (const RayMeeting& meeting : meetings) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <Bnd_Box.hxx>
+#include <NCollection_UBTree.hxx>
 #include <TopAbs_State.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Lin.hxx>
 #include <gp_Pnt.hxx>
 
 #include <memory>
@@ -23,7 +25,9 @@ class FaceRays;
 // the boolean. None where the answer could differ from the kernel's
 // classifier: a face's surface lies within the tolerance of the point, or the
 // ray meets a face near its edges, along it, or two faces at once. What it
-// knows of each face is kept for the next classifiers (see FaceRays).
+// knows of each face is kept for the next classifiers (see FaceRays). The
+// faces of a solid with many of them are found by a tree of their boxes: a
+// long history's body has hundreds, and a ray or a point meets few.
 class RayClassifier {
 public:
     explicit RayClassifier(const TopoDS_Shape& solid);
@@ -41,12 +45,20 @@ public:
     std::optional<TopAbs_State> stateFromAfar(double tolerance) const;
 
 private:
+    using FaceTree = NCollection_UBTree<int, Bnd_Box>;
+
     std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;
     bool nearSurface(const gp_Pnt& point, double tolerance) const;
+    // The indexes of the faces whose boxes the ray crosses, or which lie
+    // within `reach` of the point, in scratch_.
+    const std::vector<int>& facesCrossed(const gp_Lin& ray) const;
+    const std::vector<int>& facesNear(const gp_Pnt& point, double reach) const;
 
     // Shared with the classifiers of other solids that hold the same faces.
     std::vector<std::shared_ptr<FaceRays>> faces_;
     Bnd_Box box_;
+    std::unique_ptr<FaceTree> tree_; // for solids of many faces
+    mutable std::vector<int> scratch_;
 };
 
 } // namespace qor::model
