@@ -116,8 +116,14 @@ bool FaceRays::meetPlane(const gp_Lin& ray, double tolerance, double length,
     const double w = gp_Vec(ray.Location(), plane.Location()).Dot(gp_Vec(normal)) / along;
     if (w < -tolerance || w > length)
         return true;
+    const gp_Pnt met = ray.Location().Translated(w * gp_Vec(ray.Direction()));
+    // A place outside the face's box, which holds its tolerance, is off the face.
+    Bnd_Box near = box_;
+    near.Enlarge(tolerance);
+    if (near.IsOut(met))
+        return true;
     double u = 0, v = 0;
-    ElSLib::Parameters(plane, ray.Location().Translated(w * gp_Vec(ray.Direction())), u, v);
+    ElSLib::Parameters(plane, met, u, v);
     const gp_Pnt2d uv(u, v);
     const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
     if (state != TopAbs_OUT)

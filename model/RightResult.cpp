@@ -236,13 +236,14 @@ double depthFor(const Bnd_Box& box)
     return std::min(sampleDepth, 0.05 * smallestSide(box));
 }
 
-// Whether parameters lie on the face, as the kernel's face classifier tells
-// at a tolerance far below modelling sizes. The face's domain is kept with
-// its record, so a face that passes through many booleans unchanged is
-// measured once.
-bool onFace(FaceRays& rays, const gp_Pnt2d& uv)
+// Whether the point of the face's surface at these parameters lies on the
+// face, as the kernel's face classifier tells at a tolerance far below
+// modelling sizes: never where the point lies outside the face's box. The
+// face's domain is kept with its record, so a face that passes through many
+// booleans unchanged is measured once.
+bool onFace(FaceRays& rays, const gp_Pnt2d& uv, const gp_Pnt& point)
 {
-    return rays.domain().state(uv, 1e-9) == TopAbs_IN;
+    return !rays.box().IsOut(point) && rays.domain().state(uv, 1e-9) == TopAbs_IN;
 }
 
 // Up to `perFace` points just behind the face, on its material side: the
@@ -261,14 +262,14 @@ void addPointsBehind(const TopoDS_Face& face, double depth, std::size_t perFace,
         if (added == perFace)
             return;
         const gp_Pnt2d uv(u0 + fu * (u1 - u0), v0 + fv * (v1 - v0));
-        if (!onFace(*rays, uv))
-            continue;
-        gp_Pnt onFace;
+        gp_Pnt onSurface;
         gp_Vec normal;
-        surface.Normal(uv.X(), uv.Y(), onFace, normal);
+        surface.Normal(uv.X(), uv.Y(), onSurface, normal);
+        if (!onFace(*rays, uv, onSurface))
+            continue;
         if (normal.Magnitude() < 1e-12)
             continue;
-        points.push_back(onFace.Translated(-depth * normal.Normalized()));
+        points.push_back(onSurface.Translated(-depth * normal.Normalized()));
         ++added;
     }
 }
@@ -585,7 +586,8 @@ private:
             return neighboursIn(solids, point, depth, state);
         };
         const auto flagged = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
-            return in(solids, point, state) && onFace(face, on.uv) && near(solids, point, state);
+            return in(solids, point, state) && onFace(face, on.uv, on.point)
+                   && near(solids, point, state);
         };
         switch (operation_) {
         case BOPAlgo_CUT:
@@ -605,7 +607,7 @@ private:
                 return WrongResult::NotCommon;
             // Material of the body inside any tool in front of a face: the
             // common part stopped at a face of one tool inside another.
-            if (askBody && in(tools_, front, TopAbs_IN) && onFace(face, on.uv)
+            if (askBody && in(tools_, front, TopAbs_IN) && onFace(face, on.uv, on.point)
                 && in(body_, front, TopAbs_IN) && near(tools_, front, TopAbs_IN)
                 && near(body_, front, TopAbs_IN) && around(result_, front, depth, TopAbs_OUT))
                 return WrongResult::NotCommon;
@@ -632,8 +634,8 @@ private:
                 if (asked++ == overlapGridPoints)
                     return false;
                 const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
-                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN && onFace(*rays, on.uv)
-                    && sharedBy(i, j, behind, depth))
+                if (result_.stateIn(j, behind, depth / 4) == TopAbs_IN
+                    && onFace(*rays, on.uv, on.point) && sharedBy(i, j, behind, depth))
                     return true;
             }
         }
