@@ -71,40 +71,35 @@ RayClassifier::RayClassifier(const TopoDS_Shape& solid)
 
 RayClassifier::~RayClassifier() = default;
 
-const std::vector<int>& RayClassifier::facesCrossed(const gp_Lin& ray) const
+// The indexes of the faces whose boxes `rejects` keeps, in scratch_; the tree
+// finds them in its own order, on which no answer depends.
+template <typename Rejects> void RayClassifier::facesKept(Rejects rejects) const
 {
     scratch_.clear();
-    const auto rejects = [&ray](const Bnd_Box& box) { return box.IsOut(ray); };
     if (tree_) {
         FacesOf selector(scratch_, rejects);
         tree_->Select(selector);
-        // The tree finds them in its own order; the answer does not depend on it.
-        return scratch_;
+        return;
     }
     for (std::size_t i = 0; i < faces_.size(); ++i) {
         if (!rejects(faces_[i]->box()))
             scratch_.push_back(int(i));
     }
+}
+
+const std::vector<int>& RayClassifier::facesCrossed(const gp_Lin& ray) const
+{
+    facesKept([&ray](const Bnd_Box& box) { return box.IsOut(ray); });
     return scratch_;
 }
 
 const std::vector<int>& RayClassifier::facesNear(const gp_Pnt& point, double reach) const
 {
-    scratch_.clear();
-    const auto rejects = [&point, reach](const Bnd_Box& box) {
+    facesKept([&point, reach](const Bnd_Box& box) {
         Bnd_Box near = box;
         near.Enlarge(reach);
         return near.IsOut(point);
-    };
-    if (tree_) {
-        FacesOf selector(scratch_, rejects);
-        tree_->Select(selector);
-        return scratch_;
-    }
-    for (std::size_t i = 0; i < faces_.size(); ++i) {
-        if (!rejects(faces_[i]->box()))
-            scratch_.push_back(int(i));
-    }
+    });
     return scratch_;
 }
 

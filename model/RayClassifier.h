@@ -53,6 +53,7 @@ private:
     // within `reach` of the point, in scratch_.
     const std::vector<int>& facesCrossed(const gp_Lin& ray) const;
     const std::vector<int>& facesNear(const gp_Pnt& point, double reach) const;
+    template <typename Rejects> void facesKept(Rejects rejects) const;
 
     // Shared with the classifiers of other solids that hold the same faces.
     std::vector<std::shared_ptr<FaceRays>> faces_;

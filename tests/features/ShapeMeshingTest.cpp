@@ -1,8 +1,9 @@
 #include "io/ShapeMeshing.h"
 #include "io/Import.h"
 #include "model/Document.h"
-#include "tests/fixtures/PerforatedFaces.h"
+#include "tests/common/CaseNames.h"
 #include "tests/common/Seeds.h"
+#include "tests/fixtures/PerforatedFaces.h"
 
 #include <gtest/gtest.h>
 
@@ -264,12 +265,7 @@ TEST_P(RandomHoledFaces, MeshLikeThePlainTriangulation)
 }
 
 INSTANTIATE_TEST_SUITE_P(ShapeMeshing, RandomHoledFaces, testing::ValuesIn(randomCases),
-                         [](const auto& info) {
-                             std::string name;
-                             for (const char c : std::string(info.param.name))
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
-                         });
+                         [](const auto& info) { return qor::test::caseName(info.param.name); });
 
 // A plate cut by many holes meshes closed: its faces meet edge to edge at the very same
 // coordinates, and each holed face has the area of the rectangle less the holes.

@@ -1,6 +1,7 @@
 #include "model/FaceDomain.h"
 
 #include "model/Document.h"
+#include "tests/common/CaseNames.h"
 #include "tests/common/Seeds.h"
 #include "tests/fixtures/PerforatedFaces.h"
 
@@ -145,7 +146,7 @@ const FaceCase faceCases[] = {
      Narrowing::None},
     {"few holes",
      [](std::mt19937& random) {
-         return qor::test::perforatedFace(random, std::uniform_int_distribution(0, 4)(random),
+         return qor::test::perforatedFace(random, std::uniform_int_distribution(1, 4)(random),
                                           qor::test::HoleFlaw::None);
      },
      Narrowing::Either},
@@ -180,12 +181,7 @@ TEST_P(FaceDomainCases, AnswerAsTheWholeFacesClassifier)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faces, FaceDomainCases, testing::ValuesIn(faceCases),
-                         [](const auto& info) {
-                             std::string name;
-                             for (const char c : std::string(info.param.name))
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
-                         });
+                         [](const auto& info) { return qor::test::caseName(info.param.name); });
 
 // The faces of real bodies: holed plates as a cut of a sketch of circles makes
 // them, the perforated plate part as it recomputes, and the bodies of the
