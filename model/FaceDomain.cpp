@@ -6,6 +6,7 @@
 #include <BRepTools_WireExplorer.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
@@ -82,9 +83,17 @@ FaceDomain::FaceDomain(const TopoDS_Face& face)
     if (outer.IsNull())
         return;
     std::vector<Wire> wires;
+    // Corners each wire holds alone: wires meeting at a corner (two holes
+    // touching there) the classifier may tell apart only together.
+    TopTools_MapOfShape corners;
     for (TopoDS_Iterator child(forward); child.More(); child.Next()) {
         if (child.Value().ShapeType() != TopAbs_WIRE)
             return;
+        TopTools_MapOfShape own;
+        for (TopExp_Explorer corner(child.Value(), TopAbs_VERTEX); corner.More(); corner.Next()) {
+            if (own.Add(corner.Current()) && !corners.Add(corner.Current()))
+                return;
+        }
         Wire wire{TopoDS::Wire(child.Value()), child.Value().IsSame(outer), Bnd_Box2d(), 0.0};
         const std::optional<bool> hole = boundsAHole(forward, wire.wire);
         if (!hole)

@@ -1,9 +1,9 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/BodyHistory.h"
 #include "tests/fixtures/MixedHistory.h"
-#include "tests/common/Seeds.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <TopExp.hxx>
@@ -142,29 +142,37 @@ void rollBackAndForth(Twins& twins)
 
 // Suppressions at places spread over the history, then nothing suppressed and
 // rolled back once more.
-void suppress(Twins& twins)
+// Suppressing tools that patterns and mirrors may repeat, one at a quarter
+// of the history and one at its half; or a pattern or mirror at a third, and
+// then the history rolled back to two thirds. Then nothing is suppressed.
+void suppress(Twins& twins, bool tools)
 {
     const std::size_t count = twins.oneByOne.features.size();
-    // Suppressing a tool that patterns and mirrors may repeat, then another.
-    const std::vector<QString> tools{"extrude", "revolve", "box", "cylinder", "sphere",
-                                     "torus",   "hole"};
-    for (const std::size_t quarter : {1u, 2u}) {
-        const std::size_t at = twins.find(count * quarter / 4, tools);
-        if (at == count)
-            continue;
-        twins.change(at, [](Feature& f) { f.suppressed = true; },
-                     "suppressed " + std::to_string(at));
+    if (tools) {
+        const std::vector<QString> kinds{"extrude", "revolve", "box", "cylinder",
+                                         "sphere",  "torus",   "hole"};
+        for (const std::size_t quarter : {1u, 2u}) {
+            const std::size_t at = twins.find(count * quarter / 4, kinds);
+            if (at == count)
+                continue;
+            twins.change(
+                at, [](Feature& f) { f.suppressed = true; }, "suppressed " + std::to_string(at));
+        }
+    } else {
+        const std::size_t pattern
+            = twins.find(count / 3, {"pattern_rect", "pattern_circ", "pattern_path", "mirror"});
+        if (pattern != count)
+            twins.change(
+                pattern, [](Feature& f) { f.suppressed = true; },
+                "suppressed pattern " + std::to_string(pattern));
     }
-    const std::size_t pattern = twins.find(count / 3, {"pattern_rect", "pattern_circ",
-                                                       "pattern_path", "mirror"});
-    if (pattern != count)
-        twins.change(pattern, [](Feature& f) { f.suppressed = true; },
-                     "suppressed pattern " + std::to_string(pattern));
     for (std::size_t i = 0; i < count; ++i) {
         twins.grouped.features[i]->suppressed = false;
         twins.oneByOne.features[i]->suppressed = false;
     }
     twins.recompute("nothing suppressed");
+    if (tools)
+        return;
     twins.grouped.rollback = int(count * 2 / 3);
     twins.oneByOne.rollback = int(count * 2 / 3);
     twins.recompute("rolled back to two thirds");
@@ -189,8 +197,9 @@ void edit(Twins& twins, bool firstTwo)
         const std::size_t at = twins.find(count / 5, {QString::fromLatin1(e.type)});
         if (at == count)
             continue;
-        twins.change(at, [&e](Feature& f) { f.params.insert(e.key, e.value); },
-                     std::string("edited ") + e.type + " " + std::to_string(at));
+        twins.change(
+            at, [&e](Feature& f) { f.params.insert(e.key, e.value); },
+            std::string("edited ") + e.type + " " + std::to_string(at));
     }
 }
 
@@ -201,21 +210,27 @@ struct HistoryCase {
 
 // What is done to a history after its first run; each a case of its own, so
 // that the longest histories stay within a minute of processor time.
-enum class Changes { RolledBack, Suppressed, EditedBoxAndCylinder, EditedTorusAndSphere };
+enum class Changes {
+    RolledBack,
+    SuppressedTools,
+    SuppressedPattern,
+    EditedBoxAndCylinder,
+    EditedTorusAndSphere
+};
 
 std::string changesName(Changes changes)
 {
     switch (changes) {
     case Changes::RolledBack: return "RolledBack";
-    case Changes::Suppressed: return "Suppressed";
+    case Changes::SuppressedTools: return "SuppressedTools";
+    case Changes::SuppressedPattern: return "SuppressedPattern";
     case Changes::EditedBoxAndCylinder: return "EditedBoxAndCylinder";
     case Changes::EditedTorusAndSphere: return "EditedTorusAndSphere";
     }
     return "";
 }
 
-class GroupedMixedHistory
-    : public testing::TestWithParam<std::tuple<HistoryCase, Changes>> {};
+class GroupedMixedHistory : public testing::TestWithParam<std::tuple<HistoryCase, Changes>> { };
 
 // The fixed seeds (2023: a plate with two spheres and three rings cut into it,
 // whose faces the kernel's merge once turned over without end);
@@ -223,7 +238,7 @@ class GroupedMixedHistory
 // run by hand, from seed QOR_GROUPED_FIRST (3000 when not set).
 std::vector<HistoryCase> historyCases()
 {
-    std::vector<HistoryCase> cases{{3, 40},    {8, 60},    {21, 50},   {42, 70},  {1004, 68},
+    std::vector<HistoryCase> cases{{3, 40},    {8, 60},    {21, 50},   {42, 70},   {1004, 68},
                                    {1008, 96}, {1009, 42}, {1010, 49}, {1013, 70}, {2023, 68}};
     const int more = qEnvironmentVariableIntValue("QOR_GROUPED_SEEDS");
     const unsigned first = qEnvironmentVariableIsSet("QOR_GROUPED_FIRST")
@@ -243,8 +258,8 @@ TEST_P(GroupedMixedHistory, MatchesRunningEachBooleanAlone)
     twins.recompute("first run");
     if (changes == Changes::RolledBack)
         rollBackAndForth(twins);
-    else if (changes == Changes::Suppressed)
-        suppress(twins);
+    else if (changes == Changes::SuppressedTools || changes == Changes::SuppressedPattern)
+        suppress(twins, changes == Changes::SuppressedTools);
     else
         edit(twins, changes == Changes::EditedBoxAndCylinder);
 }
@@ -252,14 +267,13 @@ TEST_P(GroupedMixedHistory, MatchesRunningEachBooleanAlone)
 INSTANTIATE_TEST_SUITE_P(
     Seeds, GroupedMixedHistory,
     testing::Combine(testing::ValuesIn(historyCases()),
-                     testing::Values(Changes::RolledBack, Changes::Suppressed,
-                                     Changes::EditedBoxAndCylinder,
+                     testing::Values(Changes::RolledBack, Changes::SuppressedTools,
+                                     Changes::SuppressedPattern, Changes::EditedBoxAndCylinder,
                                      Changes::EditedTorusAndSphere)),
     [](const testing::TestParamInfo<std::tuple<HistoryCase, Changes>>& info) {
         const HistoryCase history = std::get<0>(info.param);
         return "Seed" + std::to_string(history.seed) + "With" + std::to_string(history.features)
-               + "Features"
-               + changesName(std::get<1>(info.param));
+               + "Features" + changesName(std::get<1>(info.param));
     });
 
 namespace {
@@ -286,10 +300,11 @@ struct Plate {
         sketch->sketch->addLineAt(false, 200, 0, 200, 120);
         sketch->sketch->addLineAt(false, 200, 120, 0, 120);
         sketch->sketch->addLineAt(false, 0, 120, 0, 0);
-        doc.addFeature("extrude", {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"},
-                                                                      {"id", sketch->id}}}},
-                                   {"distance", "10 mm"},
-                                   {"op", "new"}});
+        doc.addFeature(
+            "extrude",
+            {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", sketch->id}}}},
+             {"distance", "10 mm"},
+             {"op", "new"}});
         top = doc.addFeature("plane", {{"offset", "10 mm"}})->id;
         middle = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "origin"}, {"id", -3}}},
                                           {"offset", "100 mm"}})
@@ -301,20 +316,20 @@ struct Plate {
 // its section centred at height z.
 int ring(Document& doc, double x, double y, double radius, double z, const char* op)
 {
-    const int through = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "origin"},
-                                                                      {"id", -2}}},
-                                                 {"offset", QString::number(-y)}})
-                            ->id;
+    const int through
+        = doc.addFeature("plane", {{"base", QJsonObject{{"kind", "origin"}, {"id", -2}}},
+                                   {"offset", QString::number(-y)}})
+              ->id;
     Feature* sketch = doc.addSketch(featureRef(through));
     sketch->sketch->addCircleAt(false, x + radius, z, 2.5);
     const int axis = int(sketch->sketch->addLineAt(true, x, -5, x, 5));
-    return doc.addFeature("revolve",
-                          {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"},
-                                                              {"id", sketch->id}}}},
-                           {"axis", QJsonObject{{"kind", "sketchline"},
-                                                {"sketch", sketch->id},
-                                                {"entity", axis}}},
-                           {"op", op}})
+    return doc
+        .addFeature(
+            "revolve",
+            {{"profile", QJsonArray{QJsonObject{{"kind", "sketch"}, {"id", sketch->id}}}},
+             {"axis",
+              QJsonObject{{"kind", "sketchline"}, {"sketch", sketch->id}, {"entity", axis}}},
+             {"op", op}})
         ->id;
 }
 
@@ -373,7 +388,9 @@ const SmallHistory smallHistories[] = {
      [](Document& doc, const Plate& plate) {
          for (const double x : {50.0, 56.0, 62.0})
              standing(doc, "box", x, 50,
-                      {{"length", "6"}, {"width", "6"}, {"height", "5"},
+                      {{"length", "6"},
+                       {"width", "6"},
+                       {"height", "5"},
                        {"plane", featureRef(plate.top)}});
          ring(doc, 62, 50, 6, 10, "join");
      }},
@@ -383,9 +400,9 @@ const SmallHistory smallHistories[] = {
          ring(doc, 150, 120, 12, 10, "cut");
          standing(doc, "torus", 60, 60, {{"diameter", "20"}, {"tube", "4"}});
          const int low = doc.addFeature("plane", {{"offset", "-100 mm"}})->id;
-         QJsonObject all{{"x", "150"},     {"y", "60"},          {"length", "500"},
-                         {"width", "400"}, {"height", "200"},    {"op", "intersect"},
-                         {"plane", featureRef(low)}};
+         QJsonObject all{
+             {"x", "150"},      {"y", "60"},         {"length", "500"},         {"width", "400"},
+             {"height", "200"}, {"op", "intersect"}, {"plane", featureRef(low)}};
          doc.addFeature("box", all);
      }},
 };
@@ -401,12 +418,17 @@ TEST(GroupedBooleans, SmallHistoriesOfTouchingToolsMatchRunningEachBooleanAlone)
             const Plate plate(*doc);
             c.add(*doc, plate);
             // Something after the features keeps them inside a group.
-            doc->addFeature("box", {{"x", "190"}, {"y", "110"}, {"length", "6"},
-                                    {"width", "6"},  {"height", "15"}, {"op", "join"}});
+            doc->addFeature("box", {{"x", "190"},
+                                    {"y", "110"},
+                                    {"length", "6"},
+                                    {"width", "6"},
+                                    {"height", "15"},
+                                    {"op", "join"}});
         }
         twins.recompute("first run");
         const std::size_t count = twins.oneByOne.features.size();
-        twins.change(count - 2, [](Feature& f) { f.suppressed = true; }, "last but one suppressed");
+        twins.change(
+            count - 2, [](Feature& f) { f.suppressed = true; }, "last but one suppressed");
         twins.grouped.rollback = int(count - 2);
         twins.oneByOne.rollback = int(count - 2);
         twins.recompute("rolled back");
@@ -441,8 +463,9 @@ TEST_P(GroupedBodyHistory, MatchesRunningEachBooleanAlone)
         = qor::fixtures::readBrepFile(QOR_WAVE9_FILES "/ohne-zuwachs-body.brep");
     ASSERT_FALSE(body.IsNull());
     const qor::fixtures::Reach reach{-50, 50, -50, 40};
-    Twins twins(
-        [&](Document& doc) { qor::fixtures::buildBodyHistory(doc, body, reach, qor::test::seed(GetParam()), 8); });
+    Twins twins([&](Document& doc) {
+        qor::fixtures::buildBodyHistory(doc, body, reach, qor::test::seed(GetParam()), 8);
+    });
     twins.recompute("first run");
     const std::size_t count = twins.oneByOne.features.size();
     for (const std::size_t at : {count - 1, count / 2, std::size_t(4)}) {
