@@ -142,36 +142,35 @@ void rollBackAndForth(Twins& twins)
 
 // Suppressions at places spread over the history, then nothing suppressed and
 // rolled back once more.
-// Suppressing tools that patterns and mirrors may repeat, one at a quarter
-// of the history and one at its half; or a pattern or mirror at a third, and
-// then the history rolled back to two thirds. Then nothing is suppressed.
-void suppress(Twins& twins, bool tools)
+// What a suppression case suppresses: a tool that patterns and mirrors may
+// repeat, at a quarter of the history or at its half; or a pattern or mirror
+// at a third, after which the history is also rolled back to two thirds.
+enum class Suppressed { ToolAtAQuarter, ToolAtTheHalf, Pattern };
+
+void suppress(Twins& twins, Suppressed what)
 {
     const std::size_t count = twins.oneByOne.features.size();
-    if (tools) {
-        const std::vector<QString> kinds{"extrude", "revolve", "box", "cylinder",
-                                         "sphere",  "torus",   "hole"};
-        for (const std::size_t quarter : {1u, 2u}) {
-            const std::size_t at = twins.find(count * quarter / 4, kinds);
-            if (at == count)
-                continue;
-            twins.change(
-                at, [](Feature& f) { f.suppressed = true; }, "suppressed " + std::to_string(at));
-        }
-    } else {
+    if (what == Suppressed::Pattern) {
         const std::size_t pattern
             = twins.find(count / 3, {"pattern_rect", "pattern_circ", "pattern_path", "mirror"});
         if (pattern != count)
             twins.change(
                 pattern, [](Feature& f) { f.suppressed = true; },
                 "suppressed pattern " + std::to_string(pattern));
+    } else {
+        const std::size_t at
+            = twins.find(count * (what == Suppressed::ToolAtAQuarter ? 1 : 2) / 4,
+                         {"extrude", "revolve", "box", "cylinder", "sphere", "torus", "hole"});
+        if (at != count)
+            twins.change(
+                at, [](Feature& f) { f.suppressed = true; }, "suppressed " + std::to_string(at));
     }
     for (std::size_t i = 0; i < count; ++i) {
         twins.grouped.features[i]->suppressed = false;
         twins.oneByOne.features[i]->suppressed = false;
     }
     twins.recompute("nothing suppressed");
-    if (tools)
+    if (what != Suppressed::Pattern)
         return;
     twins.grouped.rollback = int(count * 2 / 3);
     twins.oneByOne.rollback = int(count * 2 / 3);
@@ -212,7 +211,8 @@ struct HistoryCase {
 // that the longest histories stay within a minute of processor time.
 enum class Changes {
     RolledBack,
-    SuppressedTools,
+    SuppressedToolAtAQuarter,
+    SuppressedToolAtTheHalf,
     SuppressedPattern,
     EditedBoxAndCylinder,
     EditedTorusAndSphere
@@ -222,7 +222,8 @@ std::string changesName(Changes changes)
 {
     switch (changes) {
     case Changes::RolledBack: return "RolledBack";
-    case Changes::SuppressedTools: return "SuppressedTools";
+    case Changes::SuppressedToolAtAQuarter: return "SuppressedToolAtAQuarter";
+    case Changes::SuppressedToolAtTheHalf: return "SuppressedToolAtTheHalf";
     case Changes::SuppressedPattern: return "SuppressedPattern";
     case Changes::EditedBoxAndCylinder: return "EditedBoxAndCylinder";
     case Changes::EditedTorusAndSphere: return "EditedTorusAndSphere";
@@ -258,8 +259,12 @@ TEST_P(GroupedMixedHistory, MatchesRunningEachBooleanAlone)
     twins.recompute("first run");
     if (changes == Changes::RolledBack)
         rollBackAndForth(twins);
-    else if (changes == Changes::SuppressedTools || changes == Changes::SuppressedPattern)
-        suppress(twins, changes == Changes::SuppressedTools);
+    else if (changes == Changes::SuppressedToolAtAQuarter)
+        suppress(twins, Suppressed::ToolAtAQuarter);
+    else if (changes == Changes::SuppressedToolAtTheHalf)
+        suppress(twins, Suppressed::ToolAtTheHalf);
+    else if (changes == Changes::SuppressedPattern)
+        suppress(twins, Suppressed::Pattern);
     else
         edit(twins, changes == Changes::EditedBoxAndCylinder);
 }
@@ -267,9 +272,9 @@ TEST_P(GroupedMixedHistory, MatchesRunningEachBooleanAlone)
 INSTANTIATE_TEST_SUITE_P(
     Seeds, GroupedMixedHistory,
     testing::Combine(testing::ValuesIn(historyCases()),
-                     testing::Values(Changes::RolledBack, Changes::SuppressedTools,
-                                     Changes::SuppressedPattern, Changes::EditedBoxAndCylinder,
-                                     Changes::EditedTorusAndSphere)),
+                     testing::Values(Changes::RolledBack, Changes::SuppressedToolAtAQuarter,
+                                     Changes::SuppressedToolAtTheHalf, Changes::SuppressedPattern,
+                                     Changes::EditedBoxAndCylinder, Changes::EditedTorusAndSphere)),
     [](const testing::TestParamInfo<std::tuple<HistoryCase, Changes>>& info) {
         const HistoryCase history = std::get<0>(info.param);
         return "Seed" + std::to_string(history.seed) + "With" + std::to_string(history.features)
