@@ -1060,7 +1060,7 @@ TEST(ProgramTest, ConvertingBesideSomeoneSwappingTheStagingFolderLeavesTheLinked
             }
             ASSERT_TRUE(qor::fixtures::victimFolderWhole(victim));
         }
-        EXPECT_GT(thief.swaps(), 0);
+        EXPECT_GT(thief.finish(), 0);
     }
     EXPECT_GT(refused, 0);
     EXPECT_TRUE(qor::fixtures::victimFolderWhole(victim));

@@ -836,7 +836,7 @@ TEST(DocumentFileSave, AStagingFolderSwappedForALinkLeavesTheLinkedFolderAlone)
             }
             ASSERT_TRUE(qor::fixtures::victimFolderWhole(victim));
         }
-        EXPECT_GT(thief.swaps(), 0);
+        EXPECT_GT(thief.finish(), 0);
     }
     EXPECT_GT(refused, 0);
     EXPECT_TRUE(qor::fixtures::victimFolderWhole(victim));
