@@ -65,7 +65,6 @@ TopoDS_Shape repaired(const TopoDS_Shape& tool)
 // Loose on purpose: a pair that might merge sends the body through the full merge.
 constexpr double mergeTolerance = 1e-4;
 
-
 // Whether the two adjacent faces might lie on one surface. Only coplanar planes
 // are told apart for sure; free-form faces may be planes in disguise.
 bool facesMayMerge(const TopoDS_Face& a, const TopoDS_Face& b)
@@ -340,13 +339,15 @@ enum class VolumeMove { Allowed, Lost, GainedBeyondTools, Gained };
 VolumeMove volumeMove(BOPAlgo_Operation operation, const Body& body,
                       const TopTools_ListOfShape& tools, double change)
 {
-    const double slack = 1e-9 * std::max(1.0, boxVolume(body));
+    // Seen: a cylinder joined wholly inside a body of 0.55 dm³ measured 0.015 mm³
+    // less in every way, the body unchanged as it should be.
+    const double slack = changeMeasureSlack(bodyBox(body));
     if (operation != BOPAlgo_FUSE)
         return change <= slack ? VolumeMove::Allowed : VolumeMove::Gained;
     if (change < -slack)
         return VolumeMove::Lost;
     const double toolsHold = toolBoxesVolume(tools);
-    const double measured = 1e-6 * std::max(1.0, toolsHold) + changeMeasureSlack(bodyBox(body));
+    const double measured = 1e-6 * std::max(1.0, toolsHold) + slack;
     return change <= toolsHold + measured ? VolumeMove::Allowed : VolumeMove::GainedBeyondTools;
 }
 

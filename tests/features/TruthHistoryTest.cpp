@@ -1,9 +1,9 @@
 #include "model/BooleanGroup.h"
 #include "model/BooleanWays.h"
 #include "model/Document.h"
+#include "tests/common/Seeds.h"
 #include "tests/fixtures/TruthHistories.h"
 #include "tests/fixtures/TruthTools.h"
-#include "tests/common/Seeds.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
@@ -61,8 +61,9 @@ constexpr int sampleCells = 120000;
 // the body inside the tool (3183), a cone joined short of its tip (6009), a
 // grouped box join whose state before the next feature lacked it (4154) and
 // a cylinder join that left a fifth of the tool out behind a corner grown to
-// 15 mm (15028) and a half-sunk ball joined as a second, overlapping solid
-// (16073).
+// 15 mm (15028), a half-sunk ball joined as a second, overlapping solid
+// (16073) and a cylinder joined wholly inside the body, refused for measuring
+// 0.015 mm³ short (2210016).
 std::vector<unsigned> seeds()
 {
     std::vector<unsigned> list;
@@ -71,7 +72,8 @@ std::vector<unsigned> seeds()
     for (int k = 0; k < count; ++k)
         list.push_back(unsigned(first + k));
     if (list.empty()) {
-        for (unsigned seed : {2089, 2146, 3126, 3183, 4031, 4154, 4177, 6009, 15028, 16073})
+        for (unsigned seed :
+             {2089, 2146, 3126, 3183, 4031, 4154, 4177, 6009, 15028, 16073, 2210016})
             list.push_back(qor::test::seed(seed));
     }
     return list;
