@@ -114,8 +114,9 @@ bool plausibleGain(double gain, double toolBoxes, const TopoDS_Shape& body)
 {
     Bnd_Box bodyBox;
     BRepBndLib::Add(body, bodyBox, Standard_False);
-    const double slack = 1e-6 * std::max(1.0, toolBoxes);
-    return gain >= -slack && gain <= toolBoxes + slack + changeMeasureSlack(bodyBox);
+    // The same rounding on both sides, as one boolean at a time allows it.
+    const double slack = 1e-6 * std::max(1.0, toolBoxes) + changeMeasureSlack(bodyBox);
+    return gain >= -slack && gain <= toolBoxes + slack;
 }
 
 // The volume of the boxes: measuring the tools themselves cost a tenth of a
