@@ -1,6 +1,7 @@
 #include "model/BooleanGroup.h"
 
 #include "model/ExecContext.h"
+#include "model/FaceRays.h"
 #include "model/RecomputeStop.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -11,6 +12,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <QJsonArray>
@@ -112,10 +114,8 @@ bool touched(BRepAlgoAPI_Fuse& fuse, const TopoDS_Shape& tool)
 // a cut never raises it, and neither moves it by more than its tools hold.
 bool plausibleGain(double gain, double toolBoxes, const TopoDS_Shape& body)
 {
-    Bnd_Box bodyBox;
-    BRepBndLib::Add(body, bodyBox, Standard_False);
     // The same rounding on both sides, as one boolean at a time allows it.
-    const double slack = 1e-6 * std::max(1.0, toolBoxes) + changeMeasureSlack(bodyBox);
+    const double slack = 1e-6 * std::max(1.0, toolBoxes) + changeMeasureSlack(shapeBox(body));
     return gain >= -slack && gain <= toolBoxes + slack;
 }
 
@@ -338,8 +338,8 @@ std::vector<Bnd_Box> unlikeFaceBoxes(const TopoDS_Shape& body)
     for (TopExp_Explorer face(body, TopAbs_FACE); face.More(); face.Next()) {
         if (isPlaneCylinderOrCone(face.Current()))
             continue;
-        Bnd_Box box;
-        BRepBndLib::Add(face.Current(), box, Standard_False);
+        // The face's kept record: a body's faces go on to the rule's probes.
+        Bnd_Box box = faceRays(TopoDS::Face(face.Current()))->box();
         box.Enlarge(1e-6);
         boxes.push_back(box);
     }

@@ -1,9 +1,7 @@
 #include "model/FaceDomain.h"
 
-#include <BRepAdaptor_Curve2d.hxx>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepTools.hxx>
-#include <BRepTools_WireExplorer.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_MapOfShape.hxx>
@@ -29,50 +27,31 @@ double reach(double size, double tolerance)
     return 0.25 * size + 2.0 * tolerance + 1e-9;
 }
 
-// Whether the wire clearly bounds a hole: its curves, walked as the face
-// holds them, turn clockwise in the parameters (the classifier tells a hole
-// from a rim by the turn of the same walk). None when its edges do not follow
-// one another, which sends the classifier to another method for the whole
-// face. A wire enclosing next to no area (a bow-tie) counts as no hole.
-std::optional<bool> boundsAHole(const TopoDS_Face& forward, const TopoDS_Wire& wire)
-{
-    constexpr int samples = 16;
-    int edges = 0;
-    for (TopExp_Explorer edge(wire, TopAbs_EDGE); edge.More(); edge.Next())
-        ++edges;
-    int walked = 0;
-    double area = 0.0;
-    for (BRepTools_WireExplorer edge(wire, forward); edge.More(); edge.Next()) {
-        ++walked;
-        const TopAbs_Orientation turn = edge.Current().Orientation();
-        if (turn != TopAbs_FORWARD && turn != TopAbs_REVERSED)
-            continue;
-        const BRepAdaptor_Curve2d curve(edge.Current(), forward);
-        const double first = curve.FirstParameter();
-        const double step = (curve.LastParameter() - first) / samples;
-        const bool backwards = turn == TopAbs_REVERSED;
-        gp_Pnt2d from = curve.Value(backwards ? first + samples * step : first);
-        for (int k = 1; k <= samples; ++k) {
-            const gp_Pnt2d to = curve.Value(first + (backwards ? samples - k : k) * step);
-            area += 0.5 * (from.X() * to.Y() - to.X() * from.Y());
-            from = to;
-        }
-    }
-    if (walked != edges)
-        return std::nullopt;
-    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
-    BRepTools::UVBounds(forward, wire, u0, u1, v0, v1);
-    return area < -1e-3 * (u1 - u0) * (v1 - v0);
-}
-
 } // namespace
 
 FaceDomain::FaceDomain(const TopoDS_Face& face)
     : face_(face)
+    , curves_(FaceCurves::of(face))
 {
+}
+
+bool FaceDomain::narrowed() const
+{
+    if (!looked_) {
+        looked_ = true;
+        narrow();
+    }
+    return !wires_.empty();
+}
+
+// Looked at on the first point the curves leave to the classifier: most
+// faces never have one.
+void FaceDomain::narrow() const
+{
+    const TopoDS_Face face = face_;
     // Planes only: on periodic surfaces the classifier moves points by periods
     // and a wire's box says less.
-    if (face.NbChildren() < narrowedFromHoles + 1
+    if (std::size_t(face.NbChildren()) < narrowedFromHoles + 1
         || BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
         return;
     // The face's own wires, as a face turned forward holds them: the
@@ -95,12 +74,13 @@ FaceDomain::FaceDomain(const TopoDS_Face& face)
                 return;
         }
         Wire wire{TopoDS::Wire(child.Value()), child.Value().IsSame(outer), Bnd_Box2d(), 0.0};
-        const std::optional<bool> hole = boundsAHole(forward, wire.wire);
-        if (!hole)
+        const WireTurn turn = wireTurn(forward, wire.wire);
+        if (turn == WireTurn::Broken)
             return;
-        // A wire that bounds no hole (one turning as the rim does) rules
-        // points far from it too: it is asked of every point.
-        wire.outer = wire.outer || !*hole;
+        // A wire that bounds no hole (one turning as the rim does, or
+        // enclosing next to nothing) rules points far from it too: it is
+        // asked of every point.
+        wire.outer = wire.outer || turn != WireTurn::Hole;
         if (!wire.outer) {
             double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
             BRepTools::UVBounds(forward, wire.wire, u0, u1, v0, v1);
@@ -117,7 +97,11 @@ FaceDomain::FaceDomain(const TopoDS_Face& face)
 
 TopAbs_State FaceDomain::state(const gp_Pnt2d& uv, double tolerance) const
 {
-    if (wires_.empty())
+    if (curves_) {
+        if (const std::optional<TopAbs_State> told = curves_->state(uv, tolerance))
+            return *told;
+    }
+    if (!narrowed())
         return classifierOf(tolerance, {}).Perform(uv);
     // The face's wires in their order, the outer one always: the classifier
     // takes the first wire that decides.

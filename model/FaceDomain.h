@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/FaceCurves.h"
+
 #include <BRepTopAdaptor_FClass2d.hxx>
 #include <Bnd_Box2d.hxx>
 #include <TopAbs_State.hxx>
@@ -23,7 +25,9 @@ namespace qor::model {
 // face with holes answers a point by a classifier of the face with its outer
 // wire and only the holes whose boxes reach the point; those classifiers are
 // made on first use and kept by the tolerance and the holes they hold. The
-// wires are looked at once for every tolerance asked.
+// wires are looked at once for every tolerance asked. A point clearly away
+// from the edges of a plane face of lines and arcs is told from the curves
+// themselves (see FaceCurves).
 class FaceDomain {
 public:
     explicit FaceDomain(const TopoDS_Face& face);
@@ -33,7 +37,7 @@ public:
     TopAbs_State state(const gp_Pnt2d& uv, double tolerance) const;
 
     // Whether points are asked of the outer wire and the holes near them only.
-    bool narrowed() const { return !wires_.empty(); }
+    bool narrowed() const;
 
 private:
     struct Wire {
@@ -47,10 +51,13 @@ private:
     // them when none are given).
     const BRepTopAdaptor_FClass2d& classifierOf(double tolerance,
                                                 const std::vector<int>& wires) const;
+    void narrow() const;
 
-    TopoDS_Face face_;
+    mutable TopoDS_Face face_;
+    std::unique_ptr<FaceCurves> curves_;
+    mutable bool looked_ = false; // at the wires, for narrowing
     // Every wire of a narrowed face in the face's order; empty for any other face.
-    std::vector<Wire> wires_;
+    mutable std::vector<Wire> wires_;
     mutable std::map<std::pair<double, std::vector<int>>, std::unique_ptr<BRepTopAdaptor_FClass2d>>
         classifiers_;
 };

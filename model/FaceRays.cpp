@@ -85,8 +85,12 @@ bool FaceRays::meet(const gp_Lin& ray, double tolerance, double length,
                     std::vector<RayMeeting>& meetings)
 {
     meetings.clear();
-    if (surface_.GetType() == GeomAbs_Plane)
-        return meetPlane(ray, tolerance, length, meetings);
+    switch (surface_.GetType()) {
+    case GeomAbs_Plane: return meetPlane(ray, tolerance, length, meetings);
+    case GeomAbs_Cylinder:
+    case GeomAbs_Sphere: return meetRound(ray, tolerance, length, meetings);
+    default: break;
+    }
     IntCurvesFace_Intersector& meet = intersector(tolerance);
     meet.Perform(ray, -tolerance, length);
     if (!meet.IsDone())
@@ -128,6 +132,58 @@ bool FaceRays::meetPlane(const gp_Lin& ray, double tolerance, double length,
     const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
     if (state != TopAbs_OUT)
         meetings.push_back({w, uv, state != TopAbs_IN, false});
+    return true;
+}
+
+// A cylinder or a sphere is met where the ray's distance from its axis or
+// centre is the radius, a quadratic in the distance along the ray, and each
+// place is told by the face's domain as on a plane. A ray passing within
+// twice the tolerance of touching the surface may be met once, twice or not
+// at all by the kernel's intersector: false (unsure), as for a ray along the
+// axis.
+bool FaceRays::meetRound(const gp_Lin& ray, double tolerance, double length,
+                         std::vector<RayMeeting>& meetings)
+{
+    const bool sphere = surface_.GetType() == GeomAbs_Sphere;
+    const gp_Ax3 frame = sphere ? surface_.Sphere().Position() : surface_.Cylinder().Position();
+    const double radius = sphere ? surface_.Sphere().Radius() : surface_.Cylinder().Radius();
+    gp_Vec along(ray.Direction());
+    gp_Vec from(frame.Location(), ray.Location());
+    if (!sphere) {
+        // Across the axis only.
+        const gp_Vec axis(frame.Direction());
+        along -= along.Dot(axis) * axis;
+        from -= from.Dot(axis) * axis;
+    }
+    const double a = along.SquareMagnitude();
+    if (a < 1e-12)
+        return false;
+    // The ray's nearest approach to the axis or centre, and where it lies.
+    const double nearestAt = -from.Dot(along) / a;
+    const double nearest = (from + nearestAt * along).Magnitude();
+    if (std::abs(nearest - radius) <= 2.0 * tolerance + 1e-9 * radius)
+        return false;
+    if (nearest > radius)
+        return true;
+    const double half = std::sqrt((radius * radius - nearest * nearest) / a);
+    for (const double w : {nearestAt - half, nearestAt + half}) {
+        if (w < -tolerance || w > length)
+            continue;
+        const gp_Pnt met = ray.Location().Translated(w * gp_Vec(ray.Direction()));
+        Bnd_Box near = box_;
+        near.Enlarge(tolerance);
+        if (near.IsOut(met))
+            continue;
+        double u = 0, v = 0;
+        if (sphere)
+            ElSLib::Parameters(surface_.Sphere(), met, u, v);
+        else
+            ElSLib::Parameters(surface_.Cylinder(), met, u, v);
+        const gp_Pnt2d uv(u, v);
+        const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
+        if (state != TopAbs_OUT)
+            meetings.push_back({w, uv, state != TopAbs_IN, false});
+    }
     return true;
 }
 

@@ -46,9 +46,10 @@ public:
     const BRepAdaptor_Surface& surface() const { return surface_; }
     // Where the ray meets the face between -tolerance and length along it,
     // as the kernel's intersector made for this tolerance reports: false when
-    // it cannot tell. A plane is met in closed form and the place told by the
-    // face's domain at the tolerance the intersector would classify with,
-    // which on a face of many holes asks only the holes near the place.
+    // it cannot tell. A plane, a cylinder and a sphere are met in closed form
+    // and the place told by the face's domain at the tolerance the
+    // intersector would classify with, which on a face of many holes asks
+    // only the holes near the place.
     bool meet(const gp_Lin& ray, double tolerance, double length,
               std::vector<RayMeeting>& meetings);
     // Built on first use; see FaceDomain.
@@ -68,6 +69,8 @@ public:
 private:
     IntCurvesFace_Intersector& intersector(double tolerance);
     bool meetPlane(const gp_Lin& ray, double tolerance, double length,
+                   std::vector<RayMeeting>& meetings);
+    bool meetRound(const gp_Lin& ray, double tolerance, double length,
                    std::vector<RayMeeting>& meetings);
 
     TopoDS_Face face_;

@@ -6,7 +6,6 @@
 #include <BRep_Tool.hxx>
 #include <Extrema_ExtPS.hxx>
 #include <GeomAdaptor_Surface.hxx>
-#include <NCollection_UBTreeFiller.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
@@ -29,77 +28,30 @@ constexpr double nearFactor = 1.5;
 // Rays meeting a face at a smaller cosine are too close to running along it.
 constexpr double grazing = 1e-3;
 
-// Solids of fewer faces are searched face by face.
-constexpr std::size_t treeFromFaces = 24;
-
-// Collects the faces of the boxes a selector does not reject.
-template <typename Rejects> class FacesOf : public NCollection_UBTree<int, Bnd_Box>::Selector {
-public:
-    FacesOf(std::vector<int>& found, Rejects rejects)
-        : found_(found)
-        , rejects_(rejects)
-    {
-    }
-    Standard_Boolean Reject(const Bnd_Box& box) const override { return rejects_(box); }
-    Standard_Boolean Accept(const int& face) override
-    {
-        found_.push_back(face);
-        return Standard_True;
-    }
-
-private:
-    std::vector<int>& found_;
-    Rejects rejects_;
-};
-
 } // namespace
 
 RayClassifier::RayClassifier(const TopoDS_Shape& solid)
 {
+    std::vector<Bnd_Box> boxes;
     for (TopExp_Explorer explorer(solid, TopAbs_FACE); explorer.More(); explorer.Next()) {
         faces_.push_back(faceRays(TopoDS::Face(explorer.Current())));
-        box_.Add(faces_.back()->box());
+        boxes.push_back(faces_.back()->box());
+        box_.Add(boxes.back());
     }
-    if (faces_.size() >= treeFromFaces) {
-        tree_ = std::make_unique<FaceTree>();
-        NCollection_UBTreeFiller<int, Bnd_Box> filler(*tree_);
-        for (std::size_t i = 0; i < faces_.size(); ++i)
-            filler.Add(int(i), faces_[i]->box());
-        filler.Fill();
-    }
+    faceBoxes_ = BoxIndex(std::move(boxes));
 }
 
 RayClassifier::~RayClassifier() = default;
 
-// The indexes of the faces whose boxes `rejects` keeps, in scratch_; the tree
-// finds them in its own order, on which no answer depends.
-template <typename Rejects> void RayClassifier::facesKept(Rejects rejects) const
-{
-    scratch_.clear();
-    if (tree_) {
-        FacesOf selector(scratch_, rejects);
-        tree_->Select(selector);
-        return;
-    }
-    for (std::size_t i = 0; i < faces_.size(); ++i) {
-        if (!rejects(faces_[i]->box()))
-            scratch_.push_back(int(i));
-    }
-}
-
 const std::vector<int>& RayClassifier::facesCrossed(const gp_Lin& ray) const
 {
-    facesKept([&ray](const Bnd_Box& box) { return box.IsOut(ray); });
+    faceBoxes_.kept([&ray](const Bnd_Box& box) { return box.IsOut(ray); }, scratch_);
     return scratch_;
 }
 
 const std::vector<int>& RayClassifier::facesNear(const gp_Pnt& point, double reach) const
 {
-    facesKept([&point, reach](const Bnd_Box& box) {
-        Bnd_Box near = box;
-        near.Enlarge(reach);
-        return near.IsOut(point);
-    });
+    faceBoxes_.near(point, reach, scratch_);
     return scratch_;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "model/BoxIndex.h"
+
 #include <Bnd_Box.hxx>
-#include <NCollection_UBTree.hxx>
 #include <TopAbs_State.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Lin.hxx>
@@ -45,20 +46,17 @@ public:
     std::optional<TopAbs_State> stateFromAfar(double tolerance) const;
 
 private:
-    using FaceTree = NCollection_UBTree<int, Bnd_Box>;
-
     std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;
     bool nearSurface(const gp_Pnt& point, double tolerance) const;
     // The indexes of the faces whose boxes the ray crosses, or which lie
     // within `reach` of the point, in scratch_.
     const std::vector<int>& facesCrossed(const gp_Lin& ray) const;
     const std::vector<int>& facesNear(const gp_Pnt& point, double reach) const;
-    template <typename Rejects> void facesKept(Rejects rejects) const;
 
     // Shared with the classifiers of other solids that hold the same faces.
     std::vector<std::shared_ptr<FaceRays>> faces_;
     Bnd_Box box_;
-    std::unique_ptr<FaceTree> tree_; // for solids of many faces
+    BoxIndex faceBoxes_;
     mutable std::vector<int> scratch_;
 };
 

@@ -1,5 +1,6 @@
 #include "model/RightResult.h"
 
+#include "model/BoxIndex.h"
 #include "model/ExecContext.h"
 #include "model/FaceDomain.h"
 #include "model/FaceRays.h"
@@ -69,10 +70,12 @@ public:
     {
         if (shape.IsNull())
             return;
+        std::vector<Bnd_Box> boxes;
         for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
             solids_.push_back(solid.Current());
-            boxes_.push_back(shapeBox(solid.Current()));
+            boxes.push_back(shapeBox(solid.Current()));
         }
+        boxes_ = BoxIndex(std::move(boxes));
         classifiers_.resize(solids_.size());
         rays_.resize(solids_.size());
     }
@@ -80,13 +83,13 @@ public:
     std::size_t size() const { return solids_.size(); }
     Probing probing() const { return probing_; }
     const TopoDS_Shape& solid(std::size_t i) const { return solids_[i]; }
-    const Bnd_Box& box(std::size_t i) const { return boxes_[i]; }
+    const Bnd_Box& box(std::size_t i) const { return boxes_.box(i); }
 
     Bnd_Box box() const
     {
         Bnd_Box all;
-        for (const Bnd_Box& one : boxes_)
-            all.Add(one);
+        for (std::size_t i = 0; i < boxes_.size(); ++i)
+            all.Add(boxes_.box(i));
         return all;
     }
 
@@ -135,7 +138,7 @@ public:
 
     TopAbs_State stateIn(std::size_t i, const gp_Pnt& point, double tolerance) const
     {
-        Bnd_Box near = boxes_[i];
+        Bnd_Box near = boxes_.box(i);
         near.Enlarge(tolerance);
         if (near.IsOut(point))
             return TopAbs_OUT;
@@ -162,12 +165,16 @@ public:
     }
 
     // IN inside some solid, ON on one and inside none, else OUT; UNKNOWN when
-    // the classifier cannot tell.
+    // the classifier cannot tell. Only the solids whose boxes come near are
+    // asked: a group of a hundred holes is a hundred tools.
     TopAbs_State state(const gp_Pnt& point, double tolerance) const
     {
         TopAbs_State found = TopAbs_OUT;
-        for (std::size_t i = 0; i < solids_.size(); ++i) {
-            const TopAbs_State here = stateIn(i, point, tolerance);
+        boxes_.near(point, tolerance, near_);
+        // In the solids' order, as the last unsure one found is told.
+        std::sort(near_.begin(), near_.end());
+        for (const int i : near_) {
+            const TopAbs_State here = stateIn(std::size_t(i), point, tolerance);
             if (here == TopAbs_IN)
                 return TopAbs_IN;
             if (here != TopAbs_OUT)
@@ -178,7 +185,8 @@ public:
 
 private:
     std::vector<TopoDS_Shape> solids_;
-    std::vector<Bnd_Box> boxes_;
+    BoxIndex boxes_;
+    mutable std::vector<int> near_;
     Probing probing_;
     mutable std::vector<std::unique_ptr<BRepClass3d_SolidClassifier>> classifiers_;
     mutable std::vector<std::unique_ptr<RayClassifier>> rays_;
@@ -209,15 +217,11 @@ bool loose(const ChangedFaces& changed)
     return largestTolerance(changed.made) > allowed;
 }
 
-double solidsVolume(const SolidSet& solids)
+double solidVolume(const TopoDS_Shape& solid)
 {
-    double volume = 0.0;
-    for (std::size_t i = 0; i < solids.size(); ++i) {
-        GProp_GProps props;
-        BRepGProp::VolumeProperties(solids.solid(i), props, Standard_True);
-        volume += std::abs(props.Mass());
-    }
-    return volume;
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(solid, props, Standard_True);
+    return std::abs(props.Mass());
 }
 
 double smallestSide(const Bnd_Box& box)
@@ -387,15 +391,21 @@ public:
     const SolidSet& tools() const { return tools_; }
     const SolidSet& result() const { return result_; }
 
+    // The tools are measured one by one until they hold what moved: a
+    // through hole's tool holds more than it removes, and a hundred holes
+    // cut at once cost more to measure than to judge otherwise.
     std::optional<WrongResult> volumeBound(double change) const
     {
         if (operation_ == BOPAlgo_COMMON)
             return std::nullopt;
         const double moved = operation_ == BOPAlgo_FUSE ? change : -change;
-        const double toolsHold = solidsVolume(tools_);
-        if (moved <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change)})
-                         + changeMeasureSlack(body_.box()))
-            return std::nullopt;
+        const double slack = changeMeasureSlack(body_.box());
+        double toolsHold = 0.0;
+        for (std::size_t i = 0; i < tools_.size(); ++i) {
+            toolsHold += solidVolume(tools_.solid(i));
+            if (moved <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change)}) + slack)
+                return std::nullopt;
+        }
         return result_.size() == 0 ? WrongResult::Emptied : WrongResult::BeyondTools;
     }
 
