@@ -5,6 +5,7 @@
 #include <BRepGProp_Vinert.hxx>
 #include <BRep_Tool.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
+#include <Geom_CylindricalSurface.hxx>
 #include <Geom_Plane.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -13,6 +14,7 @@
 #include <gp_Ax3.hxx>
 #include <gp_Circ2d.hxx>
 
+#include <cmath>
 #include <optional>
 
 namespace qor::model {
@@ -82,6 +84,63 @@ std::optional<double> planeFaceVolume(const TopoDS_Face& face, const gp_Pnt& abo
     return height * areaTwice / 6.0;
 }
 
+// A cylinder face's share about `about`. With the surface at
+// A + R(cos u X + sin u Y) + v Z, the point's distance along the unit normal
+// is R + a·(cos u X + sin u Y) for a = A - about, and the area element R du dv:
+// the share is a third of the integral of R(R + a_x cos u + a_y sin u) over
+// the face's domain, which Green's theorem turns into the integral of
+// F(u) = R(R u + a_x sin u - a_y cos u) dv around its boundary. Along a line in
+// the parameter plane that integral has a closed form. None when a curve of
+// its boundary is not a line there (a cylinder cut by another cylinder).
+std::optional<double> cylinderFaceVolume(const TopoDS_Face& face, const gp_Pnt& about)
+{
+    TopLoc_Location location;
+    const Handle(Geom_CylindricalSurface) cylinder
+        = Handle(Geom_CylindricalSurface)::DownCast(BRep_Tool::Surface(face, location));
+    if (cylinder.IsNull() || face.NbChildren() == 0)
+        return std::nullopt;
+    const gp_Ax3 axes = cylinder->Position().Transformed(location.Transformation());
+    const double r = cylinder->Radius();
+    const gp_XYZ a = axes.Location().XYZ() - about.XYZ();
+    const double ax = a.Dot(axes.XDirection().XYZ());
+    const double ay = a.Dot(axes.YDirection().XYZ());
+    // The antiderivative of F along u, for lines that run across the axis.
+    const auto integralOfF
+        = [&](double u) { return r * (r * u * u / 2.0 - ax * std::cos(u) - ay * std::sin(u)); };
+    const auto valueOfF
+        = [&](double u) { return r * (r * u + ax * std::sin(u) - ay * std::cos(u)); };
+    double boundary = 0.0;
+    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        if (BRep_Tool::Degenerated(edge)
+            || (edge.Orientation() != TopAbs_FORWARD && edge.Orientation() != TopAbs_REVERSED))
+            continue;
+        double first = 0.0;
+        double last = 0.0;
+        const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, face, first, last);
+        if (curve.IsNull())
+            return std::nullopt;
+        const Geom2dAdaptor_Curve adaptor(curve, first, last);
+        if (adaptor.GetType() != GeomAbs_Line)
+            return std::nullopt;
+        const gp_Pnt2d start = adaptor.Value(first);
+        const gp_Pnt2d end = adaptor.Value(last);
+        const double du = end.X() - start.X();
+        const double dv = end.Y() - start.Y();
+        // Across the axis dv is a fixed share of du. Nearly along it the
+        // antiderivatives cancel, and Simpson's rule is exact to far below
+        // rounding (exactly F dv along the axis).
+        const double along = std::abs(du) < 1e-3
+                                 ? dv / 6.0
+                                       * (valueOfF(start.X()) + 4.0 * valueOfF(start.X() + du / 2.0)
+                                          + valueOfF(end.X()))
+                                 : dv / du * (integralOfF(end.X()) - integralOfF(start.X()));
+        boundary += edge.Orientation() == TopAbs_REVERSED ? -along : along;
+    }
+    // A left-handed frame turns the surface's normal inwards.
+    return axes.Direct() ? boundary / 3.0 : -boundary / 3.0;
+}
+
 // The kernel's share of a face about `about`, as its volume properties take it.
 double integratedFaceVolume(const TopoDS_Face& face, const gp_Pnt& about)
 {
@@ -119,8 +178,10 @@ double enclosedVolume(const TopoDS_Shape& faces)
         // Faces inside or outside the material bound nothing.
         if (face.Orientation() != TopAbs_FORWARD && face.Orientation() != TopAbs_REVERSED)
             continue;
-        const std::optional<double> plane = planeFaceVolume(face, about);
-        volume += plane ? *plane : integratedFaceVolume(face, about);
+        std::optional<double> share = planeFaceVolume(face, about);
+        if (!share)
+            share = cylinderFaceVolume(face, about);
+        volume += share ? *share : integratedFaceVolume(face, about);
     }
     return volume;
 }

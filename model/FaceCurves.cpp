@@ -103,10 +103,14 @@ double cornerGap(const TopoDS_Face& face)
 
 std::unique_ptr<FaceCurves> FaceCurves::of(const TopoDS_Face& face)
 {
-    if (BRepAdaptor_Surface(face, Standard_False).GetType() != GeomAbs_Plane)
+    const BRepAdaptor_Surface surface(face, Standard_False);
+    const GeomAbs_SurfaceType type = surface.GetType();
+    const bool round = type == GeomAbs_Cylinder || type == GeomAbs_Cone;
+    if (type != GeomAbs_Plane && !round)
         return nullptr;
     const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
     std::unique_ptr<FaceCurves> made(new FaceCurves);
+    made->period_ = round ? surface.UPeriod() : 0.0;
     made->gap_ = cornerGap(forward);
     std::vector<Bnd_Box> boxes;
     std::vector<double> sags; // per curve: how far the polygon's chords stray from it
@@ -130,8 +134,9 @@ std::unique_ptr<FaceCurves> FaceCurves::of(const TopoDS_Face& face)
             ++walked;
             const TopoDS_Edge& e = edge.Current();
             const TopAbs_Orientation orientation = e.Orientation();
+            // A seam bounds a face on a round surface twice, once on either side.
             if ((orientation != TopAbs_FORWARD && orientation != TopAbs_REVERSED)
-                || BRep_Tool::Degenerated(e) || BRep_Tool::IsClosed(e, forward))
+                || BRep_Tool::Degenerated(e) || (!round && BRep_Tool::IsClosed(e, forward)))
                 return nullptr;
             const BRepAdaptor_Curve2d curve(e, forward);
             Curve c;
@@ -151,7 +156,7 @@ std::unique_ptr<FaceCurves> FaceCurves::of(const TopoDS_Face& face)
                 box.Add(gp_Pnt(c.from.X(), c.from.Y(), 0.0));
                 box.Add(gp_Pnt(c.to.X(), c.to.Y(), 0.0));
                 boxes.push_back(box);
-            } else if (curve.GetType() == GeomAbs_Circle) {
+            } else if (curve.GetType() == GeomAbs_Circle && !round) {
                 c.arc = true;
                 c.circle = curve.Circle();
                 // Beyond the chord: the sector less its triangle, turned as the arc runs.
@@ -167,8 +172,8 @@ std::unique_ptr<FaceCurves> FaceCurves::of(const TopoDS_Face& face)
                 const double step = (c.last - c.first) / std::max(1, samples - 1);
                 sag = r * (1.0 - std::cos(0.5 * step));
                 shift = std::max(shift, r * (1.0 - std::cos(step)));
-                boxes.push_back(arcBox(c.circle, c.first, c.last, curve.Value(c.first),
-                                       curve.Value(c.last)));
+                boxes.push_back(
+                    arcBox(c.circle, c.first, c.last, curve.Value(c.first), curve.Value(c.last)));
             } else {
                 return nullptr;
             }
@@ -200,6 +205,11 @@ std::unique_ptr<FaceCurves> FaceCurves::of(const TopoDS_Face& face)
     }
     if (made->curves_.empty())
         return nullptr;
+    Bnd_Box all;
+    for (const Bnd_Box& box : boxes)
+        all.Add(box);
+    made->uLow_ = all.CornerMin().X();
+    made->uHigh_ = all.CornerMax().X();
     made->boxes_ = BoxIndex(std::move(boxes));
     return made;
 }
@@ -255,7 +265,8 @@ bool FaceCurves::crossings(const gp_Pnt2d& uv) const
         if (!c.arc) {
             if ((c.from.Y() > v) != (c.to.Y() > v)) {
                 const double x
-                    = c.from.X() + (v - c.from.Y()) / (c.to.Y() - c.from.Y()) * (c.to.X() - c.from.X());
+                    = c.from.X()
+                      + (v - c.from.Y()) / (c.to.Y() - c.from.Y()) * (c.to.X() - c.from.X());
                 if (x > u)
                     odd_[std::size_t(c.wire)] ^= 1;
             }
@@ -275,7 +286,7 @@ bool FaceCurves::crossings(const gp_Pnt2d& uv) const
     return true;
 }
 
-std::optional<TopAbs_State> FaceCurves::state(const gp_Pnt2d& uv, double tolerance) const
+std::optional<TopAbs_State> FaceCurves::stateAt(const gp_Pnt2d& uv, double tolerance) const
 {
     if (near(uv, tolerance))
         return std::nullopt;
@@ -286,6 +297,32 @@ std::optional<TopAbs_State> FaceCurves::state(const gp_Pnt2d& uv, double toleran
             return TopAbs_OUT;
     }
     return TopAbs_IN;
+}
+
+// On a round surface the classifier tries the point as given and then moved
+// by whole turns into and across the face's span of u, and takes the first
+// place inside. Every turn that can fall inside the curves is asked here
+// (they lie within that span): inside at one of them is inside, and any
+// unclear one leaves the point to the classifier.
+std::optional<TopAbs_State> FaceCurves::state(const gp_Pnt2d& uv, double tolerance) const
+{
+    std::optional<TopAbs_State> told = stateAt(uv, tolerance);
+    if (!told || period_ <= 0.0)
+        return told;
+    // The boxes hold the curves' margins; a point within the tolerance's
+    // share beyond them is near a curve too.
+    const double slack = 3.0 * tolerance;
+    const double u = uv.X();
+    const double first = std::ceil((uLow_ - slack - u) / period_);
+    const double last = std::floor((uHigh_ + slack - u) / period_);
+    for (double k = first; k <= last && *told == TopAbs_OUT; ++k) {
+        if (k == 0.0)
+            continue;
+        told = stateAt(gp_Pnt2d(u + k * period_, uv.Y()), tolerance);
+        if (!told)
+            return std::nullopt;
+    }
+    return told;
 }
 
 } // namespace qor::model

@@ -1,6 +1,7 @@
 #include "model/RightResult.h"
 
 #include "model/BoxIndex.h"
+#include "model/EnclosedVolume.h"
 #include "model/ExecContext.h"
 #include "model/FaceDomain.h"
 #include "model/FaceRays.h"
@@ -11,14 +12,12 @@
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepClass3d.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
-#include <BRepGProp.hxx>
 #include <BRepGProp_Face.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <ElSLib.hxx>
-#include <GProp_GProps.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
@@ -219,9 +218,7 @@ bool loose(const ChangedFaces& changed)
 
 double solidVolume(const TopoDS_Shape& solid)
 {
-    GProp_GProps props;
-    BRepGProp::VolumeProperties(solid, props, Standard_True);
-    return std::abs(props.Mass());
+    return std::abs(enclosedVolume(solid));
 }
 
 double smallestSide(const Bnd_Box& box)

@@ -10,6 +10,7 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
@@ -73,12 +74,20 @@ TopoDS_Shape perforatedPlate(std::mt19937& random, int holes)
     return BRepPrimAPI_MakePrism(face, normal * 3.0).Shape();
 }
 
-int planeFaces(const TopoDS_Shape& shape)
+int facesOf(const TopoDS_Shape& shape, GeomAbs_SurfaceType type)
 {
     int count = 0;
     for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next())
-        count += BRepAdaptor_Surface(TopoDS::Face(it.Current())).GetType() == GeomAbs_Plane;
+        count += BRepAdaptor_Surface(TopoDS::Face(it.Current())).GetType() == type;
     return count;
+}
+
+// The shape's mirror image, its surfaces copied onto left-handed frames.
+TopoDS_Shape mirrored(const TopoDS_Shape& shape)
+{
+    gp_Trsf mirror;
+    mirror.SetMirror(gp_Ax2(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 0)));
+    return BRepBuilderAPI_Transform(shape, mirror, Standard_True).Shape();
 }
 
 } // namespace
@@ -106,6 +115,10 @@ TEST(EnclosedVolume, KnownSolidsPlacedAndReversed)
         {"box far off", BRepPrimAPI_MakeBox(10, 20, 30).Shape().Moved(far), 6000.0},
         {"box reversed", BRepPrimAPI_MakeBox(10, 20, 30).Shape().Reversed(), -6000.0},
         {"cylinder", BRepPrimAPI_MakeCylinder(5, 10).Shape(), 250.0 * M_PI},
+        {"cylinder turned", BRepPrimAPI_MakeCylinder(5, 10).Shape().Moved(turn), 250.0 * M_PI},
+        {"cylinder far off", BRepPrimAPI_MakeCylinder(5, 10).Shape().Moved(far), 250.0 * M_PI},
+        {"cylinder mirrored", mirrored(BRepPrimAPI_MakeCylinder(5, 10).Shape()), 250.0 * M_PI},
+        {"cylinder reversed", BRepPrimAPI_MakeCylinder(5, 10).Shape().Reversed(), -250.0 * M_PI},
         {"half cylinder", BRepPrimAPI_MakeCylinder(5, 10, M_PI).Shape(), 125.0 * M_PI},
         {"plate drilled", plate, 6000.0 - 16.0 * M_PI * 5.0},
         {"plate drilled, turned", plate.Moved(turn), 6000.0 - 16.0 * M_PI * 5.0},
@@ -138,13 +151,15 @@ TEST(EnclosedVolume, AgreesWithTheKernelOnRandomSolidsAndBooleans)
     std::uniform_int_distribution<int> pick(0, 2);
     int compared = 0;
     int planes = 0;
+    int cylinders = 0;
     for (int i = 0; i < 60; ++i) {
         SCOPED_TRACE(i);
         const TopoDS_Shape body = i % 3 == 0 ? turned(perforatedPlate(random, 12 + i), random)
                                              : qor::test::randomMixedSolid(random);
         const double bound = std::max(1.0, boxVolume(body));
         EXPECT_NEAR(enclosedVolume(body), integratedVolume(body), 1e-9 * bound);
-        planes += planeFaces(body);
+        planes += facesOf(body, GeomAbs_Plane);
+        cylinders += facesOf(body, GeomAbs_Cylinder);
 
         const TopoDS_Shape tool = qor::test::randomMixedSolid(random);
         const std::function<TopoDS_Shape()> booleans[] = {
@@ -162,6 +177,7 @@ TEST(EnclosedVolume, AgreesWithTheKernelOnRandomSolidsAndBooleans)
     }
     EXPECT_EQ(compared, 60);
     EXPECT_GT(planes, 500);
+    EXPECT_GT(cylinders, 20);
 }
 
 // The cut that once broke the merge: the plate loses the cylinder's share.
