@@ -89,6 +89,7 @@ bool FaceRays::meet(const gp_Lin& ray, double tolerance, double length,
     case GeomAbs_Plane: return meetPlane(ray, tolerance, length, meetings);
     case GeomAbs_Cylinder:
     case GeomAbs_Sphere: return meetRound(ray, tolerance, length, meetings);
+    case GeomAbs_Cone: return meetCone(ray, tolerance, length, meetings);
     default: break;
     }
     IntCurvesFace_Intersector& meet = intersector(tolerance);
@@ -179,6 +180,64 @@ bool FaceRays::meetRound(const gp_Lin& ray, double tolerance, double length,
             ElSLib::Parameters(surface_.Sphere(), met, u, v);
         else
             ElSLib::Parameters(surface_.Cylinder(), met, u, v);
+        const gp_Pnt2d uv(u, v);
+        const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
+        if (state != TopAbs_OUT)
+            meetings.push_back({w, uv, state != TopAbs_IN, false});
+    }
+    return true;
+}
+
+// A cone is met where the ray's distance from the axis is the cone's radius
+// at that height, r = R + z tan(angle): a quadratic again. Unsure where the
+// kernel's intersector may see the ray otherwise: along a line of the cone,
+// within twice the tolerance of touching it (measured across the surface at
+// the ray's nearest approach), or near the apex, beyond which the other half
+// of the double cone begins.
+bool FaceRays::meetCone(const gp_Lin& ray, double tolerance, double length,
+                        std::vector<RayMeeting>& meetings)
+{
+    const gp_Cone cone = surface_.Cone();
+    const gp_Ax3& frame = cone.Position();
+    const gp_Vec axis(frame.Direction());
+    const double slope = std::tan(cone.SemiAngle());
+    const double across = std::cos(cone.SemiAngle());
+    const gp_Vec from(frame.Location(), ray.Location());
+    const gp_Vec along(ray.Direction());
+    const double fz = from.Dot(axis);
+    const double dz = along.Dot(axis);
+    const gp_Vec fr = from - fz * axis;
+    const gp_Vec dr = along - dz * axis;
+    // The radius along the ray, r0 + t dr, and the quadratic's terms.
+    const double r0 = cone.RefRadius() + slope * fz;
+    const double rt = slope * dz;
+    const double a = dr.SquareMagnitude() - rt * rt;
+    const double b = 2.0 * (fr.Dot(dr) - r0 * rt);
+    const double c = fr.SquareMagnitude() - r0 * r0;
+    const double scale = std::max({1.0, std::abs(r0), fr.Magnitude()});
+    if (std::abs(a) < 1e-9)
+        return false;
+    // The gap between the ray and the surface where the quadratic turns.
+    const double turnAt = -b / (2.0 * a);
+    const double gapAtTurn = ((fr + turnAt * dr).Magnitude() - (r0 + turnAt * rt)) * across;
+    if (std::abs(gapAtTurn) <= 2.0 * tolerance + 1e-9 * scale)
+        return false;
+    const double discriminant = b * b - 4.0 * a * c;
+    if (discriminant < 0.0)
+        return true;
+    const double root = std::sqrt(discriminant);
+    for (const double w : {(-b - root) / (2.0 * a), (-b + root) / (2.0 * a)}) {
+        if (w < -tolerance || w > length)
+            continue;
+        const gp_Pnt met = ray.Location().Translated(w * along);
+        Bnd_Box near = box_;
+        near.Enlarge(tolerance);
+        if (near.IsOut(met))
+            continue;
+        if (r0 + w * rt <= 2.0 * tolerance + 1e-9 * scale)
+            return false;
+        double u = 0, v = 0;
+        ElSLib::Parameters(cone, met, u, v);
         const gp_Pnt2d uv(u, v);
         const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
         if (state != TopAbs_OUT)

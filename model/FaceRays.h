@@ -72,6 +72,8 @@ private:
                    std::vector<RayMeeting>& meetings);
     bool meetRound(const gp_Lin& ray, double tolerance, double length,
                    std::vector<RayMeeting>& meetings);
+    bool meetCone(const gp_Lin& ray, double tolerance, double length,
+                  std::vector<RayMeeting>& meetings);
 
     TopoDS_Face face_;
     Bnd_Box box_;

@@ -1,8 +1,9 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/CpuBudget.h"
+#include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
-#include "tests/common/Seeds.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <BRep_CurveRepresentation.hxx>
@@ -29,7 +30,7 @@ struct EarlierState {
     unsigned seed;
     int features;
     int suppressed; // -1: none
-    int position;   // the state before this feature is compared
+    int position; // the state before this feature is compared
 };
 
 // The later features of a recompute must leave the bodies of the states
@@ -200,6 +201,7 @@ class EarlierStatesEdited : public testing::TestWithParam<EditedHistory> { };
 TEST_P(EarlierStatesEdited, EditsOfLaterFeaturesLeaveEveryHeldStateAsItWas)
 {
     const EditedHistory h = GetParam();
+    qor::test::allowCpuSeconds(2 * h.features);
     Document doc;
     qor::fixtures::MixedHistory(qor::test::seed(h.seed)).build(doc, h.features);
     doc.recompute();
@@ -247,8 +249,8 @@ TEST(EarlierStates, LaterFeaturesLeaveTheBodiesOfEarlierStatesAlone)
     // The first position lies before a revolved cut whose merge of faces once
     // rewrote a curve of an edge the earlier body shares; the others watch
     // histories of every kind.
-    const EarlierState cases[] = {{1008, 96, 50, 53}, {1008, 96, 50, 62}, {1009, 42, -1, 30},
-                                  {42, 70, -1, 35}};
+    const EarlierState cases[]
+        = {{1008, 96, 50, 53}, {1008, 96, 50, 62}, {1009, 42, -1, 30}, {42, 70, -1, 35}};
     for (const EarlierState& c : cases) {
         SCOPED_TRACE("seed " + std::to_string(c.seed) + " at " + std::to_string(c.position));
         expectStateAsRolledBack(c);

@@ -1,5 +1,6 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/BodyHistory.h"
@@ -255,6 +256,7 @@ std::vector<HistoryCase> historyCases()
 TEST_P(GroupedMixedHistory, MatchesRunningEachBooleanAlone)
 {
     const auto [history, changes] = GetParam();
+    qor::test::allowCpuSeconds(2 * history.features);
     Twins twins(history.seed, history.features);
     twins.recompute("first run");
     if (changes == Changes::RolledBack)

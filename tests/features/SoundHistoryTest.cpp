@@ -1,8 +1,9 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/CpuBudget.h"
+#include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
-#include "tests/common/Seeds.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,7 @@ class SoundHistory : public testing::TestWithParam<History> { };
 TEST_P(SoundHistory, NoFeatureSpoilsAValidBodyForTheFeaturesAfterIt)
 {
     const History history = GetParam();
+    qor::test::allowCpuSeconds(4 * history.features);
     Document doc;
     qor::fixtures::MixedHistory(qor::test::seed(history.seed)).build(doc, history.features);
     doc.recompute();
