@@ -1,9 +1,10 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
-#include "tests/fixtures/CutMergeFiles.h"
-#include "tests/common/ShapeChecks.h"
-#include "tests/fixtures/MixedHistory.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/Seeds.h"
+#include "tests/common/ShapeChecks.h"
+#include "tests/fixtures/CutMergeFiles.h"
+#include "tests/fixtures/MixedHistory.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
@@ -207,9 +208,19 @@ TEST(SameDomainMerge, LeavesItsInputAloneAndGivesWhatAWholeCopyGives)
     };
     // 1008 holds the revolved cut whose merge once rewrote a curve of an edge
     // the body before it shares.
-    const History histories[] = {{8, 60}, {1008, 96}, {42, 70}, {1009, 42}, {21, 50}};
+    const History histories[]
+        = {{8, 60}, {1008, 96}, {42, 70}, {1009, 42}, {21, 50}, {1010, 49}, {1013, 70}, {2023, 68}};
+    // The first five always, the others only while the merges reached are too few to
+    // prove anything: some seeds draw histories with few joins and cuts that merge.
+    constexpr std::size_t always = 5;
+    constexpr int enoughMerges = 15;
     Checked checked;
-    for (const History& h : histories) {
+    for (std::size_t k = 0; k < std::size(histories); ++k) {
+        if (k >= always && checked.merges >= enoughMerges)
+            break;
+        if (k >= always)
+            qor::test::allowCpuSeconds(60 + 25 * int(k + 1 - always));
+        const History& h = histories[k];
         Document doc;
         qor::fixtures::MixedHistory(qor::test::seed(h.seed)).build(doc, h.features);
         doc.groupBooleans = false;
@@ -237,5 +248,5 @@ TEST(SameDomainMerge, LeavesItsInputAloneAndGivesWhatAWholeCopyGives)
         checkMerge(files->plate, files->cylinder, true, "cut-merge plate", checked);
     EXPECT_EQ(checked.problems, "");
     // The histories must reach the merge, or the comparison proves nothing.
-    EXPECT_GE(checked.merges, 15);
+    EXPECT_GE(checked.merges, enoughMerges);
 }
