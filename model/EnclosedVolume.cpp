@@ -25,33 +25,52 @@ double cross(const gp_XY& a, const gp_XY& b)
     return a.X() * b.Y() - a.Y() * b.X();
 }
 
-// The integral of u dv - v du along the edge's curve on the plane, in the
-// direction the face runs it: twice the area the edge sweeps about the plane's
-// origin. None for other curves than lines and circles.
-std::optional<double> sweptTwice(const TopoDS_Edge& edge, const TopoDS_Face& face)
+// The integral of u dv - v du along a curve of the plane, from its first
+// parameter to its last: twice the area it sweeps about the plane's origin.
+// None for other curves than lines and circles.
+std::optional<double> sweptTwice(const Geom2dAdaptor_Curve& curve)
 {
-    double first = 0.0;
-    double last = 0.0;
-    const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, face, first, last);
-    if (curve.IsNull())
+    const double first = curve.FirstParameter();
+    const double last = curve.LastParameter();
+    if (curve.GetType() == GeomAbs_Line)
+        return cross(curve.Value(first).XY(), curve.Value(last).XY());
+    if (curve.GetType() != GeomAbs_Circle)
         return std::nullopt;
-    const Geom2dAdaptor_Curve adaptor(curve, first, last);
-    double swept = 0.0;
-    if (adaptor.GetType() == GeomAbs_Line) {
-        swept = cross(adaptor.Value(first).XY(), adaptor.Value(last).XY());
-    } else if (adaptor.GetType() == GeomAbs_Circle) {
-        // Along centre + r (cos t X + sin t Y): the centre's share is the
-        // centre across the chord, the radius sweeps r² per radian, turning
-        // the way X turns into Y.
-        const gp_Circ2d circle = adaptor.Circle();
-        const gp_XY centre = circle.Location().XY();
-        const gp_XY chord = adaptor.Value(last).XY() - adaptor.Value(first).XY();
-        const double turn = cross(circle.XAxis().Direction().XY(), circle.YAxis().Direction().XY());
-        swept = cross(centre, chord) + circle.Radius() * circle.Radius() * turn * (last - first);
-    } else {
-        return std::nullopt;
+    // Along centre + r (cos t X + sin t Y): the centre's share is the centre
+    // across the chord, the radius sweeps r² per radian, turning the way X
+    // turns into Y.
+    const gp_Circ2d circle = curve.Circle();
+    const gp_XY centre = circle.Location().XY();
+    const gp_XY chord = curve.Value(last).XY() - curve.Value(first).XY();
+    const double turn = cross(circle.XAxis().Direction().XY(), circle.YAxis().Direction().XY());
+    return cross(centre, chord) + circle.Radius() * circle.Radius() * turn * (last - first);
+}
+
+// The sum of `along` over the curves of the face's boundary in its parameter
+// plane, each taken the way the face runs it. Explored from the face, the
+// edges come turned with it, so the sum flips with the face, as its outward
+// normal does. An edge inside the face is run both ways and adds nothing.
+// None when `along` has none for a curve, or an edge has no curve there.
+template <typename Along>
+std::optional<double> aroundBoundary(const TopoDS_Face& face, const Along& along)
+{
+    double sum = 0.0;
+    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+        if (BRep_Tool::Degenerated(edge)
+            || (edge.Orientation() != TopAbs_FORWARD && edge.Orientation() != TopAbs_REVERSED))
+            continue;
+        double first = 0.0;
+        double last = 0.0;
+        const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, face, first, last);
+        if (curve.IsNull())
+            return std::nullopt;
+        const std::optional<double> share = along(Geom2dAdaptor_Curve(curve, first, last));
+        if (!share)
+            return std::nullopt;
+        sum += edge.Orientation() == TopAbs_REVERSED ? -*share : *share;
     }
-    return edge.Orientation() == TopAbs_REVERSED ? -swept : swept;
+    return sum;
 }
 
 // A plane face's share about `about`: a third of its area times the distance
@@ -64,24 +83,13 @@ std::optional<double> planeFaceVolume(const TopoDS_Face& face, const gp_Pnt& abo
         = Handle(Geom_Plane)::DownCast(BRep_Tool::Surface(face, location));
     if (plane.IsNull() || face.NbChildren() == 0)
         return std::nullopt;
-    // Explored from the face, the edges come turned with it: the signed area
-    // flips with the face, as its outward normal does.
-    double areaTwice = 0.0;
-    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
-        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
-        // An edge inside the face is run both ways and sweeps nothing.
-        if (BRep_Tool::Degenerated(edge)
-            || (edge.Orientation() != TopAbs_FORWARD && edge.Orientation() != TopAbs_REVERSED))
-            continue;
-        const std::optional<double> swept = sweptTwice(edge, face);
-        if (!swept)
-            return std::nullopt;
-        areaTwice += *swept;
-    }
+    const std::optional<double> areaTwice = aroundBoundary(face, sweptTwice);
+    if (!areaTwice)
+        return std::nullopt;
     const gp_Ax3 axes = plane->Position().Transformed(location.Transformation());
     const gp_XYZ normal = axes.XDirection().XYZ().Crossed(axes.YDirection().XYZ());
     const double height = (axes.Location().XYZ() - about.XYZ()).Dot(normal);
-    return height * areaTwice / 6.0;
+    return height * *areaTwice / 6.0;
 }
 
 // A cylinder face's share about `about`. With the surface at
@@ -109,36 +117,27 @@ std::optional<double> cylinderFaceVolume(const TopoDS_Face& face, const gp_Pnt& 
         = [&](double u) { return r * (r * u * u / 2.0 - ax * std::cos(u) - ay * std::sin(u)); };
     const auto valueOfF
         = [&](double u) { return r * (r * u + ax * std::sin(u) - ay * std::cos(u)); };
-    double boundary = 0.0;
-    for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
-        const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
-        if (BRep_Tool::Degenerated(edge)
-            || (edge.Orientation() != TopAbs_FORWARD && edge.Orientation() != TopAbs_REVERSED))
-            continue;
-        double first = 0.0;
-        double last = 0.0;
-        const Handle(Geom2d_Curve) curve = BRep_Tool::CurveOnSurface(edge, face, first, last);
-        if (curve.IsNull())
-            return std::nullopt;
-        const Geom2dAdaptor_Curve adaptor(curve, first, last);
-        if (adaptor.GetType() != GeomAbs_Line)
-            return std::nullopt;
-        const gp_Pnt2d start = adaptor.Value(first);
-        const gp_Pnt2d end = adaptor.Value(last);
-        const double du = end.X() - start.X();
-        const double dv = end.Y() - start.Y();
-        // Across the axis dv is a fixed share of du. Nearly along it the
-        // antiderivatives cancel, and Simpson's rule is exact to far below
-        // rounding (exactly F dv along the axis).
-        const double along = std::abs(du) < 1e-3
-                                 ? dv / 6.0
-                                       * (valueOfF(start.X()) + 4.0 * valueOfF(start.X() + du / 2.0)
-                                          + valueOfF(end.X()))
-                                 : dv / du * (integralOfF(end.X()) - integralOfF(start.X()));
-        boundary += edge.Orientation() == TopAbs_REVERSED ? -along : along;
-    }
+    const std::optional<double> boundary
+        = aroundBoundary(face, [&](const Geom2dAdaptor_Curve& curve) -> std::optional<double> {
+              if (curve.GetType() != GeomAbs_Line)
+                  return std::nullopt;
+              const gp_Pnt2d start = curve.Value(curve.FirstParameter());
+              const gp_Pnt2d end = curve.Value(curve.LastParameter());
+              const double du = end.X() - start.X();
+              const double dv = end.Y() - start.Y();
+              // Across the axis dv is a fixed share of du. Nearly along it the
+              // antiderivatives cancel, and Simpson's rule is exact to far below
+              // rounding (exactly F dv along the axis).
+              if (std::abs(du) < 1e-3)
+                  return dv / 6.0
+                         * (valueOfF(start.X()) + 4.0 * valueOfF(start.X() + du / 2.0)
+                            + valueOfF(end.X()));
+              return dv / du * (integralOfF(end.X()) - integralOfF(start.X()));
+          });
+    if (!boundary)
+        return std::nullopt;
     // A left-handed frame turns the surface's normal inwards.
-    return axes.Direct() ? boundary / 3.0 : -boundary / 3.0;
+    return axes.Direct() ? *boundary / 3.0 : -*boundary / 3.0;
 }
 
 // The kernel's share of a face about `about`, as its volume properties take it.

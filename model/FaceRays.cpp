@@ -104,6 +104,24 @@ bool FaceRays::meet(const gp_Lin& ray, double tolerance, double length,
     return true;
 }
 
+// A place outside the face's box, which holds its tolerance, is off the face.
+bool FaceRays::offBox(const gp_Pnt& place, double tolerance) const
+{
+    Bnd_Box near = box_;
+    near.Enlarge(tolerance);
+    return near.IsOut(place);
+}
+
+// The place at `w` along the ray, unless the face's domain puts it outside;
+// a place on the boundary is kept as unsure.
+void FaceRays::keepOnFace(double w, const gp_Pnt2d& uv, double tolerance,
+                          std::vector<RayMeeting>& meetings)
+{
+    const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
+    if (state != TopAbs_OUT)
+        meetings.push_back({w, uv, state != TopAbs_IN, false});
+}
+
 // The kernel's intersector classifies a place on a plane at the larger of
 // its tolerance and the face's boundary tolerance, or at the smaller one
 // first and the larger where that says outside: a place inside or outside at
@@ -122,17 +140,11 @@ bool FaceRays::meetPlane(const gp_Lin& ray, double tolerance, double length,
     if (w < -tolerance || w > length)
         return true;
     const gp_Pnt met = ray.Location().Translated(w * gp_Vec(ray.Direction()));
-    // A place outside the face's box, which holds its tolerance, is off the face.
-    Bnd_Box near = box_;
-    near.Enlarge(tolerance);
-    if (near.IsOut(met))
+    if (offBox(met, tolerance))
         return true;
     double u = 0, v = 0;
     ElSLib::Parameters(plane, met, u, v);
-    const gp_Pnt2d uv(u, v);
-    const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
-    if (state != TopAbs_OUT)
-        meetings.push_back({w, uv, state != TopAbs_IN, false});
+    keepOnFace(w, gp_Pnt2d(u, v), tolerance, meetings);
     return true;
 }
 
@@ -171,19 +183,14 @@ bool FaceRays::meetRound(const gp_Lin& ray, double tolerance, double length,
         if (w < -tolerance || w > length)
             continue;
         const gp_Pnt met = ray.Location().Translated(w * gp_Vec(ray.Direction()));
-        Bnd_Box near = box_;
-        near.Enlarge(tolerance);
-        if (near.IsOut(met))
+        if (offBox(met, tolerance))
             continue;
         double u = 0, v = 0;
         if (sphere)
             ElSLib::Parameters(surface_.Sphere(), met, u, v);
         else
             ElSLib::Parameters(surface_.Cylinder(), met, u, v);
-        const gp_Pnt2d uv(u, v);
-        const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
-        if (state != TopAbs_OUT)
-            meetings.push_back({w, uv, state != TopAbs_IN, false});
+        keepOnFace(w, gp_Pnt2d(u, v), tolerance, meetings);
     }
     return true;
 }
@@ -230,18 +237,13 @@ bool FaceRays::meetCone(const gp_Lin& ray, double tolerance, double length,
         if (w < -tolerance || w > length)
             continue;
         const gp_Pnt met = ray.Location().Translated(w * along);
-        Bnd_Box near = box_;
-        near.Enlarge(tolerance);
-        if (near.IsOut(met))
+        if (offBox(met, tolerance))
             continue;
         if (r0 + w * rt <= 2.0 * tolerance + 1e-9 * scale)
             return false;
         double u = 0, v = 0;
         ElSLib::Parameters(cone, met, u, v);
-        const gp_Pnt2d uv(u, v);
-        const TopAbs_State state = domain().state(uv, std::max(tolerance, boundaryTolerance_));
-        if (state != TopAbs_OUT)
-            meetings.push_back({w, uv, state != TopAbs_IN, false});
+        keepOnFace(w, gp_Pnt2d(u, v), tolerance, meetings);
     }
     return true;
 }

@@ -68,6 +68,9 @@ public:
 
 private:
     IntCurvesFace_Intersector& intersector(double tolerance);
+    bool offBox(const gp_Pnt& place, double tolerance) const;
+    void keepOnFace(double w, const gp_Pnt2d& uv, double tolerance,
+                    std::vector<RayMeeting>& meetings);
     bool meetPlane(const gp_Lin& ray, double tolerance, double length,
                    std::vector<RayMeeting>& meetings);
     bool meetRound(const gp_Lin& ray, double tolerance, double length,
