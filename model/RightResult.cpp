@@ -31,11 +31,14 @@
 #include <TopoDS_Vertex.hxx>
 #include <gp_Pln.hxx>
 #include <gp_Pnt2d.hxx>
+#include <Geom_Surface.hxx>
+#include <TopLoc_Location.hxx>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace qor::model {
@@ -81,6 +84,13 @@ public:
 
     std::size_t size() const { return solids_.size(); }
     Probing probing() const { return probing_; }
+
+    // Whether the box of some solid meets the box.
+    bool meets(const Bnd_Box& box) const
+    {
+        boxes_.kept([&box](const Bnd_Box& solid) { return solid.IsOut(box); }, near_);
+        return !near_.empty();
+    }
     const TopoDS_Shape& solid(std::size_t i) const { return solids_[i]; }
     const Bnd_Box& box(std::size_t i) const { return boxes_.box(i); }
 
@@ -165,14 +175,17 @@ public:
 
     // IN inside some solid, ON on one and inside none, else OUT; UNKNOWN when
     // the classifier cannot tell. Only the solids whose boxes come near are
-    // asked: a group of a hundred holes is a hundred tools.
-    TopAbs_State state(const gp_Pnt& point, double tolerance) const
+    // asked: a group of a hundred holes is a hundred tools. `without`: a
+    // solid not asked, or -1.
+    TopAbs_State state(const gp_Pnt& point, double tolerance, int without = -1) const
     {
         TopAbs_State found = TopAbs_OUT;
         boxes_.near(point, tolerance, near_);
         // In the solids' order, as the last unsure one found is told.
         std::sort(near_.begin(), near_.end());
         for (const int i : near_) {
+            if (i == without)
+                continue;
             const TopAbs_State here = stateIn(std::size_t(i), point, tolerance);
             if (here == TopAbs_IN)
                 return TopAbs_IN;
@@ -369,6 +382,73 @@ std::vector<TopoDS_Face> replacedBodyFaces(const TopoDS_Shape& body, const Chang
     return faces;
 }
 
+// The faces of the tools by the surface they lie on. A boolean splits a
+// tool's face into faces on the same surface, placed alike, turned as the
+// result's material lies: away from the tool for a cut, into it for a
+// union. A face of the result so split from one tool's face, and turned so,
+// has outside that tool just behind it (a cut) or in front of it (a union):
+// only the other tools can hold those points. A hundred holes cut at once
+// are a hundred such walls, each out of reach of the other tools.
+class ToolSurfaces {
+public:
+    // `slack`: how far beyond a tool's face, at most, a face split from it
+    // reaches: the boolean's new edges carry tolerances of their own.
+    ToolSurfaces(const SolidSet& tools, double slack)
+    {
+        for (std::size_t i = 0; i < tools.size(); ++i) {
+            for (TopExp_Explorer face(tools.solid(i), TopAbs_FACE); face.More(); face.Next()) {
+                const TopoDS_Face& f = TopoDS::Face(face.Current());
+                TopLoc_Location where;
+                const Handle(Geom_Surface)& surface = BRep_Tool::Surface(f, where);
+                Bnd_Box box = faceRays(f)->box();
+                box.Enlarge(slack);
+                faces_.emplace(surface.get(), Face{where, box, f.Orientation(), int(i)});
+            }
+        }
+    }
+
+    // The tool the face was split from, turned as the operation turns the
+    // tool's faces, or -1 for a face of no tool, of several, or turned otherwise.
+    int splitFrom(const TopoDS_Face& face, BOPAlgo_Operation operation) const
+    {
+        if (operation != BOPAlgo_CUT && operation != BOPAlgo_FUSE)
+            return -1;
+        TopLoc_Location where;
+        const Handle(Geom_Surface)& surface = BRep_Tool::Surface(face, where);
+        const Bnd_Box& box = faceRays(face)->box();
+        int tool = -1;
+        const auto [first, last] = faces_.equal_range(surface.get());
+        for (auto it = first; it != last; ++it) {
+            const Face& of = it->second;
+            // Another face of the surface, elsewhere.
+            if (!of.where.IsEqual(where) || !within(box, of.box))
+                continue;
+            const bool turned = (of.orientation == face.Orientation()) == (operation == BOPAlgo_FUSE);
+            if (!turned || (tool >= 0 && tool != of.tool))
+                return -1;
+            tool = of.tool;
+        }
+        return tool;
+    }
+
+private:
+    struct Face {
+        TopLoc_Location where;
+        Bnd_Box box; // enlarged by the slack
+        TopAbs_Orientation orientation;
+        int tool;
+    };
+
+    static bool within(const Bnd_Box& inner, const Bnd_Box& outer)
+    {
+        if (inner.IsVoid() || outer.IsVoid())
+            return false;
+        return !outer.IsOut(inner.CornerMin()) && !outer.IsOut(inner.CornerMax());
+    }
+
+    std::unordered_multimap<const Geom_Surface*, Face> faces_;
+};
+
 enum class Side { Body, Tools };
 
 // The witnesses of one boolean: inputs and result as solids.
@@ -524,16 +604,24 @@ public:
             TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
         Bnd_Box reach = tools_.box();
         reach.Enlarge(2 * depth);
-        const std::vector<TopoDS_Face> faces = facesNear(result_.faces(), reach);
+        const std::vector<TopoDS_Face> faces = facesNear(result_.faces(), reach, depth);
+        // The plain rule asks every tool of every face.
+        const std::optional<ToolSurfaces> split
+            = tools_.probing() == Probing::Rays
+                  ? std::make_optional<ToolSurfaces>(tools_, 2 * depth)
+                  : std::nullopt;
         const std::size_t stride = std::max<std::size_t>(1, faces.size() / probedFaces);
         for (std::size_t i = 0; i < faces.size(); i += stride) {
             const bool ofTools = toolFaces.Contains(faces[i]);
             const bool ofBody = !askBody || bodyFaces.Contains(faces[i]);
             if (ofTools && ofBody)
                 continue;
+            const int tool = split ? split->splitFrom(faces[i], operation_) : -1;
+            if (tool >= 0 && !nearOtherTools(faces[i], tool, 2 * depth))
+                continue;
             const std::shared_ptr<FaceRays> rays = faceRays(faces[i]);
             for (const FacePoint& on : gridNear(faces[i], reach)) {
-                if (const auto wrong = strayAt(*rays, on, depth, !ofTools, !ofBody, askBody))
+                if (const auto wrong = strayAt(*rays, on, depth, !ofTools, !ofBody, askBody, tool))
                     return wrong;
             }
         }
@@ -543,13 +631,34 @@ public:
 private:
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
 
-    // The faces whose boxes meet the box.
-    static std::vector<TopoDS_Face> facesNear(const std::vector<TopoDS_Face>& faces,
-                                              const Bnd_Box& reach)
+    // Whether the box of the face, enlarged by `reach`, meets a tool's but this one's.
+    bool nearOtherTools(const TopoDS_Face& face, int tool, double reach) const
     {
+        Bnd_Box box = faceRays(face)->box();
+        box.Enlarge(reach);
+        for (std::size_t i = 0; i < tools_.size(); ++i) {
+            if (int(i) != tool && !box.IsOut(tools_.box(i)))
+                return true;
+        }
+        return false;
+    }
+
+    // The faces whose boxes meet the box, and for a cut or a union, whose
+    // boxes twice the depth larger meet a tool's: only points within a tool
+    // testify there, where a common part also lacks material outside all
+    // tools. The faces a long history's body holds between a group's tools
+    // are many and far from each.
+    std::vector<TopoDS_Face> facesNear(const std::vector<TopoDS_Face>& faces, const Bnd_Box& reach,
+                                       double depth) const
+    {
+        const bool withinTools = operation_ == BOPAlgo_CUT || operation_ == BOPAlgo_FUSE;
         std::vector<TopoDS_Face> near;
         for (const TopoDS_Face& face : faces) {
-            if (!reach.IsOut(faceRays(face)->box()))
+            Bnd_Box box = faceRays(face)->box();
+            if (reach.IsOut(box))
+                continue;
+            box.Enlarge(2 * depth);
+            if (!withinTools || tools_.meets(box))
                 near.push_back(face);
         }
         return near;
@@ -562,13 +671,14 @@ private:
         return solids.state(point, depth / 4) == state && neighboursIn(solids, point, depth, state);
     }
 
-    // Whether the six neighbours of a point lie in `state` of the solids.
+    // Whether the six neighbours of a point lie in `state` of the solids but `without`.
     static bool neighboursIn(const SolidSet& solids, const gp_Pnt& point, double depth,
-                             TopAbs_State state)
+                             TopAbs_State state, int without = -1)
     {
         const std::array<gp_Pnt, 6> near = neighbours(point, depth);
-        return std::all_of(near.begin(), near.end(),
-                           [&](const gp_Pnt& q) { return solids.state(q, depth / 4) == state; });
+        return std::all_of(near.begin(), near.end(), [&](const gp_Pnt& q) {
+            return solids.state(q, depth / 4, without) == state;
+        });
     }
 
     // What the point of a face of the result shows wrong; `tools`, `body`:
@@ -580,17 +690,21 @@ private:
     // in the body, and only then the neighbours, each point once. A common
     // part with a box holding the whole body asked seven points in the box
     // of every grid point in front of the body's faces before the one point
-    // that fails, outside the body.
+    // that fails, outside the body. `splitFrom`: the tool the face was split
+    // from, which is not asked, or -1.
     std::optional<WrongResult> strayAt(FaceRays& face, const FacePoint& on, double depth,
-                                       bool tools, bool body, bool askBody) const
+                                       bool tools, bool body, bool askBody, int splitFrom) const
     {
         const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
         const gp_Pnt front = on.point.Translated(depth * gp_Vec(on.normal));
+        const auto without = [&](const SolidSet& solids) {
+            return &solids == &tools_ ? splitFrom : -1;
+        };
         const auto in = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
-            return solids.state(point, depth / 4) == state;
+            return solids.state(point, depth / 4, without(solids)) == state;
         };
         const auto near = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
-            return neighboursIn(solids, point, depth, state);
+            return neighboursIn(solids, point, depth, state, without(solids));
         };
         const auto flagged = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
             return in(solids, point, state) && onFace(face, on.uv, on.point)

@@ -211,34 +211,52 @@ struct Offered {
     std::string name;
     BOPAlgo_Operation operation;
     TopoDS_Shape result;
+    TopTools_ListOfShape tools;
 };
+
+TopTools_ListOfShape listOf(std::initializer_list<TopoDS_Shape> shapes)
+{
+    TopTools_ListOfShape list;
+    for (const TopoDS_Shape& shape : shapes)
+        list.Append(shape);
+    return list;
+}
 
 // The kernel's result of each operation on the body and the tool, and wrong
 // ones: the body as it was, the tool's result moved a little, another
-// operation's result, and a block inside the tool kept or left out.
+// operation's result, and a block inside the tool kept or left out. With the
+// tool and the moved one together, overlapping: the kernel's result and the
+// one of either tool alone, where the other tool's faces lie inside the tool
+// left out.
 std::vector<Offered> offered(const TopoDS_Shape& body, const qor::test::MergingStep& step)
 {
     const TopoDS_Shape nudged = moved(step.tool, gp_Vec(0.7, 0.3, 0.2));
     const BOPAlgo_Operation operation = step.cut ? BOPAlgo_CUT : BOPAlgo_FUSE;
     const BOPAlgo_Operation other = step.cut ? BOPAlgo_FUSE : BOPAlgo_CUT;
-    const auto run = [&](BOPAlgo_Operation op, const TopoDS_Shape& tool) {
+    const auto runWith = [&](BOPAlgo_Operation op, const TopTools_ListOfShape& tools) {
         BRepAlgoAPI_BooleanOperation boolean;
         TopTools_ListOfShape arguments;
         arguments.Append(body);
-        TopTools_ListOfShape tools;
-        tools.Append(tool);
         boolean.SetArguments(arguments);
         boolean.SetTools(tools);
         boolean.SetOperation(op);
         boolean.Build();
         return boolean.IsDone() ? boolean.Shape() : TopoDS_Shape();
     };
-    return {{"right", operation, run(operation, step.tool)},
-            {"common part", BOPAlgo_COMMON, run(BOPAlgo_COMMON, step.tool)},
-            {"body as it was", operation, body},
-            {"tool moved", operation, run(operation, nudged)},
-            {"other operation", operation, run(other, step.tool)},
-            {"common part of the moved tool", BOPAlgo_COMMON, run(BOPAlgo_COMMON, nudged)}};
+    const auto run = [&](BOPAlgo_Operation op, const TopoDS_Shape& tool) {
+        return runWith(op, listOf({tool}));
+    };
+    const TopTools_ListOfShape one = listOf({step.tool});
+    const TopTools_ListOfShape both = listOf({step.tool, nudged});
+    return {{"right", operation, run(operation, step.tool), one},
+            {"common part", BOPAlgo_COMMON, run(BOPAlgo_COMMON, step.tool), one},
+            {"body as it was", operation, body, one},
+            {"tool moved", operation, run(operation, nudged), one},
+            {"other operation", operation, run(other, step.tool), one},
+            {"common part of the moved tool", BOPAlgo_COMMON, run(BOPAlgo_COMMON, nudged), one},
+            {"both tools", operation, runWith(operation, both), both},
+            {"both tools, the first alone", operation, run(operation, step.tool), both},
+            {"both tools, the moved one alone", operation, run(operation, nudged), both}};
 }
 
 } // namespace
@@ -282,8 +300,34 @@ TEST(RightResult, ToolsOverlappingEachOtherStandForTheirUnion)
     EXPECT_NE(judged(BOPAlgo_COMMON, eachCommon), std::nullopt);
 }
 
-// The rule classifies points by a ray where it can; the plain rule asks the
-// kernel's classifier of every point. Both give the same verdict, right or
+// Two pockets inside the plate that overlap: a cut that kept their shared
+// part, bounded only by the pockets' walls and floors, floating in the void,
+// is told wrong, though no face of the result comes from the body.
+TEST(RightResult, CutKeepingWhereToolsOverlapIsWrong)
+{
+    const TopoDS_Shape body = plate();
+    const TopoDS_Shape first
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(30, 30, 4), gp::DZ()), 6, 4).Shape();
+    const TopoDS_Shape second
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(38, 30, 4), gp::DZ()), 6, 4).Shape();
+    TopTools_ListOfShape tools;
+    tools.Append(first);
+    tools.Append(second);
+    const TopoDS_Shape right = withToolsApart(BOPAlgo_CUT, body, tools);
+    const TopoDS_Shape shared = BRepAlgoAPI_Common(first, second).Shape();
+    const auto judged = [&](const TopoDS_Shape& result) {
+        TopTools_ListOfShape inputs = tools;
+        inputs.Prepend(body);
+        return wrongResult(BOPAlgo_CUT, body, tools, result, changedFaces(result, inputs),
+                           shapeVolume(result) - shapeVolume(body));
+    };
+    EXPECT_EQ(judged(right), std::nullopt);
+    EXPECT_EQ(judged(compoundOf({right, shared})), WrongResult::KeptToolMaterial);
+}
+
+// The rule classifies points by a ray where it can and asks of a face split
+// from one tool only the other tools; the plain rule asks the kernel's
+// classifier of every point and every tool. Both give the same verdict, right or
 // wrong and why, on joins, cuts and common parts of plates with tools of
 // planes, cylinders, cones, spheres and tori that share faces and axes,
 // offered the kernel's results and wrong ones.
@@ -296,13 +340,12 @@ TEST(RightResult, RaysJudgeAsTheKernelsClassifier)
         TopoDS_Shape body = qor::test::MergingSteps::plate();
         for (int k = 0; k < 5; ++k) {
             const qor::test::MergingStep step = steps.next();
-            TopTools_ListOfShape tools;
-            tools.Append(step.tool);
-            TopTools_ListOfShape inputs = tools;
-            inputs.Prepend(body);
             for (const Offered& offer : offered(body, step)) {
                 if (offer.result.IsNull())
                     continue;
+                const TopTools_ListOfShape& tools = offer.tools;
+                TopTools_ListOfShape inputs = tools;
+                inputs.Prepend(body);
                 SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(k) + " ("
                              + step.kind + "), " + offer.name);
                 const ChangedFaces changed = changedFaces(offer.result, inputs);
