@@ -13,6 +13,7 @@
 #include <TopoDS_Vertex.hxx>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace qor::model {
@@ -240,46 +241,57 @@ bool FaceCurves::near(const gp_Pnt2d& uv, double tolerance) const
     return false;
 }
 
-// How often a ray from the point along u crosses each wire, odd or even, in
-// odd_; false when it passes within the gap of an edge's end, where the
-// edges' ends do not meet exactly and a crossing could count twice or not at all.
-bool FaceCurves::crossings(const gp_Pnt2d& uv) const
+// How often a ray from the point crosses each wire, odd or even, in odd_:
+// along u (`axis` 0) or v (1), forward (`sign` 1) or back (-1). False when
+// it passes within the gap of an edge's end, where the edges' ends do not
+// meet exactly and a crossing could count twice or not at all.
+bool FaceCurves::crossings(const gp_Pnt2d& uv, int axis, double sign) const
 {
-    const double u = uv.X();
-    const double v = uv.Y();
+    // Coordinates along the ray and across it.
+    const auto along = [axis, sign](double u, double v) { return sign * (axis == 0 ? u : v); };
+    const auto across = [axis](double u, double v) { return axis == 0 ? v : u; };
+    const double a = along(uv.X(), uv.Y());
+    const double b = across(uv.X(), uv.Y());
     const double g = gap_;
     boxes_.kept(
         [&](const Bnd_Box& box) {
             const gp_Pnt low = box.CornerMin();
             const gp_Pnt high = box.CornerMax();
-            return high.X() < u - g || low.Y() > v + g || high.Y() < v - g;
+            const double farthest = std::max(along(low.X(), low.Y()), along(high.X(), high.Y()));
+            return farthest < a - g || across(low.X(), low.Y()) > b + g
+                   || across(high.X(), high.Y()) < b - g;
         },
         found_);
     odd_.assign(rim_.size(), 0);
     for (const int i : found_) {
         const Curve& c = curves_[std::size_t(i)];
         for (const gp_Pnt2d& end : {c.from, c.to}) {
-            if (std::abs(end.Y() - v) <= g && end.X() >= u - g)
+            if (std::abs(across(end.X(), end.Y()) - b) <= g && along(end.X(), end.Y()) >= a - g)
                 return false;
         }
         if (!c.arc) {
-            if ((c.from.Y() > v) != (c.to.Y() > v)) {
+            const double fromAcross = across(c.from.X(), c.from.Y());
+            const double toAcross = across(c.to.X(), c.to.Y());
+            if ((fromAcross > b) != (toAcross > b)) {
+                const double fromAlong = along(c.from.X(), c.from.Y());
+                const double toAlong = along(c.to.X(), c.to.Y());
                 const double x
-                    = c.from.X()
-                      + (v - c.from.Y()) / (c.to.Y() - c.from.Y()) * (c.to.X() - c.from.X());
-                if (x > u)
+                    = fromAlong + (b - fromAcross) / (toAcross - fromAcross) * (toAlong - fromAlong);
+                if (x > a)
                     odd_[std::size_t(c.wire)] ^= 1;
             }
             continue;
         }
         const gp_Pnt2d& centre = c.circle.Location();
         const double r = c.circle.Radius();
-        const double dv = v - centre.Y();
-        if (std::abs(dv) >= r)
+        const double d = b - across(centre.X(), centre.Y());
+        if (std::abs(d) >= r)
             continue;
-        const double du = std::sqrt(r * r - dv * dv);
-        for (const double x : {centre.X() - du, centre.X() + du}) {
-            if (x > u && angleOn(c.circle, c.first, gp_Pnt2d(x, v)) <= c.last)
+        const double h = std::sqrt(r * r - d * d);
+        for (const double side : {-h, h}) {
+            const gp_Pnt2d at = axis == 0 ? gp_Pnt2d(centre.X() + side, b)
+                                          : gp_Pnt2d(b, centre.Y() + side);
+            if (along(at.X(), at.Y()) > a && angleOn(c.circle, c.first, at) <= c.last)
                 odd_[std::size_t(c.wire)] ^= 1;
         }
     }
@@ -290,7 +302,12 @@ std::optional<TopAbs_State> FaceCurves::stateAt(const gp_Pnt2d& uv, double toler
 {
     if (near(uv, tolerance))
         return std::nullopt;
-    if (!crossings(uv))
+    // Any ray tells the same: a grid's row through a circle's seam, or
+    // through the ends of edges on holes in a row, tries the next.
+    static constexpr std::array<std::pair<int, double>, 4> rays{
+        {{0, 1.0}, {0, -1.0}, {1, 1.0}, {1, -1.0}}};
+    if (std::none_of(rays.begin(), rays.end(),
+                     [&](const auto& ray) { return crossings(uv, ray.first, ray.second); }))
         return std::nullopt;
     for (std::size_t w = 0; w < rim_.size(); ++w) {
         if (rim_[w] != (odd_[w] != 0))

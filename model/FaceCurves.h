@@ -32,8 +32,8 @@ WireTurn wireTurn(const TopoDS_Face& forward, const TopoDS_Wire& wire);
 // them, plus its shifts and the gaps between edges, the polygon and the
 // curves put the point on the same side of each wire, and the classifier
 // tells IN or OUT as the curves do: inside every wire that turns as a rim
-// and outside every hole. Nearer, or where a ray along u passes the ends of
-// an edge, the answer is left to the classifier (none).
+// and outside every hole. Nearer, or where rays along u and v both ways all
+// pass the ends of edges, the answer is left to the classifier (none).
 class FaceCurves {
 public:
     // None for faces not on a plane, cylinder or cone, with other curves,
@@ -58,7 +58,7 @@ private:
     FaceCurves() = default;
     std::optional<TopAbs_State> stateAt(const gp_Pnt2d& uv, double tolerance) const;
     bool near(const gp_Pnt2d& uv, double tolerance) const;
-    bool crossings(const gp_Pnt2d& uv) const;
+    bool crossings(const gp_Pnt2d& uv, int axis, double sign) const;
 
     std::vector<Curve> curves_;
     BoxIndex boxes_; // of the curves, each enlarged by its margin

@@ -95,6 +95,11 @@ void FaceDomain::narrow() const
     wires_ = std::move(wires);
 }
 
+std::optional<TopAbs_State> FaceDomain::clearOfEdges(const gp_Pnt2d& uv, double tolerance) const
+{
+    return curves_ ? curves_->state(uv, tolerance) : std::nullopt;
+}
+
 TopAbs_State FaceDomain::state(const gp_Pnt2d& uv, double tolerance) const
 {
     if (curves_) {

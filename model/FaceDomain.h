@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qor::model {
@@ -35,6 +36,11 @@ public:
     FaceDomain& operator=(const FaceDomain&) = delete;
 
     TopAbs_State state(const gp_Pnt2d& uv, double tolerance) const;
+
+    // Whether the face's curves tell points clear of its edges (see FaceCurves).
+    bool toldByCurves() const { return bool(curves_); }
+    // IN or OUT as the curves tell a point clear of the edges, else none.
+    std::optional<TopAbs_State> clearOfEdges(const gp_Pnt2d& uv, double tolerance) const;
 
     // Whether points are asked of the outer wire and the holes near them only.
     bool narrowed() const;

@@ -254,10 +254,20 @@ double depthFor(const Bnd_Box& box)
 // face, as the kernel's face classifier tells at a tolerance far below
 // modelling sizes: never where the point lies outside the face's box. The
 // face's domain is kept with its record, so a face that passes through many
-// booleans unchanged is measured once.
+// booleans unchanged is measured once. Where the face's curves tell points,
+// one they leave unsure lies within the sag of the kernel's polygon of an
+// edge (0.05 mm about a hole of 10 mm), too near it to witness anything,
+// and is taken as off the face: a grid over a hole's box put eight points
+// that near every round hole, each costing the kernel's classifier more
+// than the rest of the grid.
 bool onFace(FaceRays& rays, const gp_Pnt2d& uv, const gp_Pnt& point)
 {
-    return !rays.box().IsOut(point) && rays.domain().state(uv, 1e-9) == TopAbs_IN;
+    if (rays.box().IsOut(point))
+        return false;
+    const FaceDomain& domain = rays.domain();
+    if (domain.toldByCurves())
+        return domain.clearOfEdges(uv, 1e-9) == TopAbs_IN;
+    return domain.state(uv, 1e-9) == TopAbs_IN;
 }
 
 // Up to `perFace` points just behind the face, on its material side: the

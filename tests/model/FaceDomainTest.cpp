@@ -105,6 +105,25 @@ std::vector<gp_Pnt2d> probes(const TopoDS_Face& face, std::mt19937& random)
     return points;
 }
 
+// Parameters in line with the ends of edges, along u and along v, clear of
+// the ends: a ray from them along that line passes an end, as a grid's row
+// through holes in a row does through the circles' seams.
+std::vector<gp_Pnt2d> inLineWithEnds(const TopoDS_Face& face, std::mt19937& random)
+{
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    BRepTools::UVBounds(face, u0, u1, v0, v1);
+    std::uniform_real_distribution<double> unit(0.05, 0.5);
+    std::vector<gp_Pnt2d> points;
+    for (TopExp_Explorer edge(face, TopAbs_EDGE); edge.More(); edge.Next()) {
+        const BRepAdaptor_Curve2d curve(TopoDS::Edge(edge.Current()), face);
+        const gp_Pnt2d end = curve.Value(curve.FirstParameter());
+        const double sign = unit(random) < 0.275 ? -1.0 : 1.0;
+        points.emplace_back(end.X() + sign * unit(random) * (u1 - u0), end.Y());
+        points.emplace_back(end.X(), end.Y() + sign * unit(random) * (v1 - v0));
+    }
+    return points;
+}
+
 struct Tally {
     int narrowed = 0; // faces answered by the outer wire and the holes near
     int points = 0;
@@ -113,13 +132,18 @@ struct Tally {
     int withCurves = 0; // faces whose curves tell points away from them
     int curvesAsked = 0;
     int curvesTold = 0;
+    int inLineAsked = 0; // probes in line with edges' ends
+    int inLineTold = 0;
 };
 
 // The domain answers every probe as the kernel's classifier of the whole face.
 void expectAlike(const TopoDS_Face& face, std::mt19937& random, Tally& tally,
                  const std::string& where)
 {
-    const std::vector<gp_Pnt2d> points = probes(face, random);
+    std::vector<gp_Pnt2d> points = probes(face, random);
+    const std::size_t firstInLine = points.size();
+    for (const gp_Pnt2d& uv : inLineWithEnds(face, random))
+        points.push_back(uv);
     // One domain answers at every tolerance, as the rule asks it.
     const FaceDomain domain(face);
     // The curves alone, where they answer, answer alike.
@@ -132,7 +156,8 @@ void expectAlike(const TopoDS_Face& face, std::mt19937& random, Tally& tally,
         if (domain.narrowed())
             EXPECT_TRUE(isPlane(face) && wireCount(face) >= 5) << where;
         tally.narrowed += domain.narrowed() ? 1 : 0;
-        for (const gp_Pnt2d& uv : points) {
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const gp_Pnt2d& uv = points[k];
             const TopAbs_State want = whole.Perform(uv);
             ++tally.points;
             tally.on += want == TopAbs_ON ? 1 : 0;
@@ -142,8 +167,11 @@ void expectAlike(const TopoDS_Face& face, std::mt19937& random, Tally& tally,
             if (!curves)
                 continue;
             ++tally.curvesAsked;
+            const bool inLine = k >= firstInLine && isPlane(face);
+            tally.inLineAsked += inLine ? 1 : 0;
             if (const std::optional<TopAbs_State> told = curves->state(uv, tolerance)) {
                 ++tally.curvesTold;
+                tally.inLineTold += inLine ? 1 : 0;
                 ASSERT_EQ(int(*told), int(want))
                     << where << ", by the curves at tolerance " << tolerance << ", at (" << uv.X()
                     << ", " << uv.Y() << ")";
@@ -246,6 +274,11 @@ TEST_P(FaceDomainCases, AnswerAsTheWholeFacesClassifier)
         // Most probes lie about edges, where the classifier is asked.
         EXPECT_GT(tally.curvesTold, tally.curvesAsked / 4)
             << tally.curvesTold << " of " << tally.curvesAsked;
+        // In line with an end, a ray along the other axis or back tells:
+        // on plane faces, where no seam lies in line with every end.
+        if (tally.inLineAsked > 0)
+            EXPECT_GT(tally.inLineTold, tally.inLineAsked * 3 / 4)
+                << tally.inLineTold << " of " << tally.inLineAsked;
     }
     if (GetParam().curves == Curves::Never)
         EXPECT_EQ(tally.withCurves, 0);

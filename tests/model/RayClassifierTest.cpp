@@ -10,7 +10,10 @@
 #include <BRepBndLib.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepGProp_Face.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRepTools.hxx>
 #include <Bnd_Box.hxx>
 #include <TopExp_Explorer.hxx>
@@ -240,5 +243,41 @@ TEST(RayClassifier, PerforatedPlatesAnswerAsTheKernelDoes)
     }
     std::mt19937 random(qor::test::seed(21));
     compare(qor::test::holedPlate(40, 80, 50, 1.5, 3), random, tally, "plate of 40 holes");
+    expectMostTold(tally);
+}
+
+// Balls and rings, each one whole face, are told in closed form: as the
+// kernel tells them, placed and turned at random, mirrored (a left-handed
+// frame) and turned inside out.
+TEST(RayClassifier, WholeBallsAndRingsAnswerAsTheKernelDoes)
+{
+    Tally tally;
+    for (const unsigned seed : seeds()) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        const auto within = [&](double low, double high) {
+            return low + (high - low) * unit(random);
+        };
+        for (int k = 0; k < 4; ++k) {
+            const gp_Ax2 frame(gp_Pnt(within(-50, 50), within(-50, 50), within(-50, 50)),
+                               gp_Dir(within(-1, 1), within(-1, 1), within(-1, 1) + 0.01));
+            const double major = within(4, 30);
+            const TopoDS_Shape solid
+                = k % 2 == 0 ? BRepPrimAPI_MakeSphere(frame, major).Shape()
+                             : BRepPrimAPI_MakeTorus(frame, major, within(1, major - 1)).Shape();
+            gp_Trsf mirror;
+            mirror.SetMirror(gp_Ax2(frame.Location(), frame.XDirection()));
+            const TopoDS_Shape mirrored = BRepBuilderAPI_Transform(solid, mirror, true).Shape();
+            const std::string where = "seed " + std::to_string(seed) + ", solid " + std::to_string(k);
+            for (const TopoDS_Shape& shape : {solid, mirrored}) {
+                for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
+                    compare(s.Current(), random, tally, where);
+                    compare(s.Current().Reversed(), random, tally, where + ", turned inside out");
+                    if (HasFatalFailure())
+                        return;
+                }
+            }
+        }
+    }
     expectMostTold(tally);
 }
