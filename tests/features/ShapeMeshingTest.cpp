@@ -2,6 +2,7 @@
 #include "io/Import.h"
 #include "model/Document.h"
 #include "tests/common/CaseNames.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/Seeds.h"
 #include "tests/fixtures/PerforatedFaces.h"
 
@@ -206,6 +207,10 @@ TopoDS_Shape compoundOf(const std::vector<TopoDS_Face>& faces)
 struct RandomCase {
     const char* name;
     std::function<TopoDS_Shape(std::mt19937&)> make;
+    // A flawed hole most often fails the fast triangulation's check: the
+    // face falls back to the plain one (on 8 of 10 seeds, and on 10 of 10
+    // on seeds never seen).
+    bool mostlyReplaced = false;
 };
 
 const RandomCase randomCases[] = {
@@ -229,7 +234,8 @@ const RandomCase randomCases[] = {
              1, std::size(qor::test::allHoleFlaws) - 1)(random)];
          return qor::test::perforatedFace(random, std::uniform_int_distribution(20, 80)(random),
                                           flaw);
-     }},
+     },
+     true},
     {"holes in a cylinder's wall",
      [](std::mt19937& random) {
          return qor::test::perforatedCylinderFace(random,
@@ -246,10 +252,16 @@ const RandomCase randomCases[] = {
 class RandomHoledFaces : public testing::TestWithParam<RandomCase> { };
 
 // The checked fast triangulation gives what the plain one gives on random holed faces,
-// and it is the fast one that meshed the faces with many holes.
+// and it is the fast one that meshed the faces with many holes, or, with a flawed
+// hole among them, the fast one that was tried and replaced.
 TEST_P(RandomHoledFaces, MeshLikeThePlainTriangulation)
 {
+    // A flawed face is triangulated the plain way twice, as the reference and
+    // as the fallback: seeds never seen took 47 s where most take 13.
+    if (GetParam().mostlyReplaced)
+        qor::test::allowCpuSeconds(120);
     int fast = 0;
+    int replaced = 0;
     for (const unsigned seed : seeds()) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 random(seed);
@@ -259,9 +271,13 @@ TEST_P(RandomHoledFaces, MeshLikeThePlainTriangulation)
             const MeshedPair pair = meshBothWays(shape, deflection);
             expectEquivalent(pair, deflection);
             fast += pair.outcome.fastKept;
+            replaced += pair.outcome.fastReplaced;
         }
     }
-    EXPECT_GT(fast, 0) << "the fast triangulation was never used";
+    if (GetParam().mostlyReplaced)
+        EXPECT_GT(replaced, 0) << "the fast triangulation was never tried and replaced";
+    else
+        EXPECT_GT(fast, 0) << "the fast triangulation was never used";
 }
 
 INSTANTIATE_TEST_SUITE_P(ShapeMeshing, RandomHoledFaces, testing::ValuesIn(randomCases),
