@@ -276,7 +276,8 @@ bool FaceCurves::crossings(const gp_Pnt2d& uv, int axis, double sign) const
                 const double fromAlong = along(c.from.X(), c.from.Y());
                 const double toAlong = along(c.to.X(), c.to.Y());
                 const double x
-                    = fromAlong + (b - fromAcross) / (toAcross - fromAcross) * (toAlong - fromAlong);
+                    = fromAlong
+                      + (b - fromAcross) / (toAcross - fromAcross) * (toAlong - fromAlong);
                 if (x > a)
                     odd_[std::size_t(c.wire)] ^= 1;
             }
@@ -289,8 +290,8 @@ bool FaceCurves::crossings(const gp_Pnt2d& uv, int axis, double sign) const
             continue;
         const double h = std::sqrt(r * r - d * d);
         for (const double side : {-h, h}) {
-            const gp_Pnt2d at = axis == 0 ? gp_Pnt2d(centre.X() + side, b)
-                                          : gp_Pnt2d(b, centre.Y() + side);
+            const gp_Pnt2d at
+                = axis == 0 ? gp_Pnt2d(centre.X() + side, b) : gp_Pnt2d(b, centre.Y() + side);
             if (along(at.X(), at.Y()) > a && angleOn(c.circle, c.first, at) <= c.last)
                 odd_[std::size_t(c.wire)] ^= 1;
         }

@@ -18,10 +18,12 @@
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <ElSLib.hxx>
+#include <Geom_Surface.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopLoc_Location.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -31,8 +33,6 @@
 #include <TopoDS_Vertex.hxx>
 #include <gp_Pln.hxx>
 #include <gp_Pnt2d.hxx>
-#include <Geom_Surface.hxx>
-#include <TopLoc_Location.hxx>
 
 #include <algorithm>
 #include <array>
@@ -433,7 +433,8 @@ public:
             // Another face of the surface, elsewhere.
             if (!of.where.IsEqual(where) || !within(box, of.box))
                 continue;
-            const bool turned = (of.orientation == face.Orientation()) == (operation == BOPAlgo_FUSE);
+            const bool turned
+                = (of.orientation == face.Orientation()) == (operation == BOPAlgo_FUSE);
             if (!turned || (tool >= 0 && tool != of.tool))
                 return -1;
             tool = of.tool;
@@ -707,9 +708,8 @@ private:
     {
         const gp_Pnt behind = on.point.Translated(-depth * gp_Vec(on.normal));
         const gp_Pnt front = on.point.Translated(depth * gp_Vec(on.normal));
-        const auto without = [&](const SolidSet& solids) {
-            return &solids == &tools_ ? splitFrom : -1;
-        };
+        const auto without
+            = [&](const SolidSet& solids) { return &solids == &tools_ ? splitFrom : -1; };
         const auto in = [&](const SolidSet& solids, const gp_Pnt& point, TopAbs_State state) {
             return solids.state(point, depth / 4, without(solids)) == state;
         };

@@ -144,11 +144,11 @@ double preciseVolume(const TopoDS_Shape& shape)
 // every face, within ten times its error: the faces not in closed form are
 // integrated as the kernel does, and their errors need not cancel as the
 // kernel's sum of all faces happened to (a sphere's share strayed by 7.7
-// times the kernel's error, two millionths of the solid); and the change a boolean makes, measured over the faces it changed, at
-// least as close to the precise change as the kernel's own measure of those
-// faces. Random solids of plane, cylinder, cone, sphere and
-// torus faces and plates with holes of lines and arcs, placed and turned,
-// fused, cut and intersected.
+// times the kernel's error, two millionths of the solid); and the change a
+// boolean makes, measured over the faces it changed, at least as close to the
+// precise change as the kernel's own measure of those faces. Random solids of
+// plane, cylinder, cone, sphere and torus faces and plates with holes of lines
+// and arcs, placed and turned, fused, cut and intersected.
 TEST(EnclosedVolume, AgreesWithTheKernelOnRandomSolidsAndBooleans)
 {
     std::mt19937 random(qor::test::seed(3317));

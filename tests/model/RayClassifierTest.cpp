@@ -8,9 +8,9 @@
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepGProp_Face.hxx>
-#include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
@@ -255,9 +255,8 @@ TEST(RayClassifier, WholeBallsAndRingsAnswerAsTheKernelDoes)
     for (const unsigned seed : seeds()) {
         std::mt19937 random(seed);
         std::uniform_real_distribution<double> unit(0.0, 1.0);
-        const auto within = [&](double low, double high) {
-            return low + (high - low) * unit(random);
-        };
+        const auto within
+            = [&](double low, double high) { return low + (high - low) * unit(random); };
         for (int k = 0; k < 4; ++k) {
             const gp_Ax2 frame(gp_Pnt(within(-50, 50), within(-50, 50), within(-50, 50)),
                                gp_Dir(within(-1, 1), within(-1, 1), within(-1, 1) + 0.01));
@@ -268,7 +267,8 @@ TEST(RayClassifier, WholeBallsAndRingsAnswerAsTheKernelDoes)
             gp_Trsf mirror;
             mirror.SetMirror(gp_Ax2(frame.Location(), frame.XDirection()));
             const TopoDS_Shape mirrored = BRepBuilderAPI_Transform(solid, mirror, true).Shape();
-            const std::string where = "seed " + std::to_string(seed) + ", solid " + std::to_string(k);
+            const std::string where
+                = "seed " + std::to_string(seed) + ", solid " + std::to_string(k);
             for (const TopoDS_Shape& shape : {solid, mirrored}) {
                 for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
                     compare(s.Current(), random, tally, where);
