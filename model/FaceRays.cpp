@@ -268,10 +268,8 @@ std::optional<double> FaceRays::surfaceDistance(const gp_Pnt& point) const
         const gp_Cylinder cylinder = surface_.Cylinder();
         return std::abs(fromAxis(cylinder.Axis(), point, along) - cylinder.Radius());
     }
-    case GeomAbs_Sphere: {
-        const gp_Sphere sphere = surface_.Sphere();
-        return std::abs(point.Distance(sphere.Location()) - sphere.Radius());
-    }
+    case GeomAbs_Sphere:
+    case GeomAbs_Torus: return std::abs(*beyondRound(point));
     case GeomAbs_Cone: {
         // In the plane of the axis and the point the cone is two lines
         // through its apex, each at the semi-angle to the axis.
@@ -282,13 +280,23 @@ std::optional<double> FaceRays::surfaceDistance(const gp_Pnt& point) const
         const double s = std::sin(angle);
         return std::min(std::abs(radial * c - along * s), std::abs(radial * c + along * s));
     }
-    case GeomAbs_Torus: {
-        const gp_Torus torus = surface_.Torus();
-        const double radial = fromAxis(torus.Axis(), point, along);
-        return std::abs(std::hypot(radial - torus.MajorRadius(), along) - torus.MinorRadius());
-    }
     default: return std::nullopt;
     }
+}
+
+std::optional<double> FaceRays::beyondRound(const gp_Pnt& point) const
+{
+    if (surface_.GetType() == GeomAbs_Sphere) {
+        const gp_Sphere sphere = surface_.Sphere();
+        return point.Distance(sphere.Location()) - sphere.Radius();
+    }
+    if (surface_.GetType() == GeomAbs_Torus) {
+        const gp_Torus torus = surface_.Torus();
+        double along = 0.0;
+        const double radial = fromAxis(torus.Axis(), point, along);
+        return std::hypot(radial - torus.MajorRadius(), along) - torus.MinorRadius();
+    }
+    return std::nullopt;
 }
 
 std::shared_ptr<FaceRays> faceRays(const TopoDS_Face& face)

@@ -65,6 +65,10 @@ public:
     // single one (the kernel's extrema find none there: a probe in the middle
     // of a drilled hole went to the kernel's classifier for that).
     std::optional<double> surfaceDistance(const gp_Pnt& point) const;
+    // How far the point lies outside a sphere or a torus (negative inside):
+    // its distance from the centre, or from the tube's central circle, less
+    // the radius. None for other surfaces.
+    std::optional<double> beyondRound(const gp_Pnt& point) const;
 
 private:
     IntCurvesFace_Intersector& intersector(double tolerance);

@@ -41,73 +41,49 @@ RayClassifier::RayClassifier(const TopoDS_Shape& solid)
         box_.Add(boxes.back());
     }
     faceBoxes_ = BoxIndex(std::move(boxes));
-    round_ = wholeRound(solid);
+    roundOutward_ = roundOutward();
 }
 
-std::optional<RayClassifier::WholeRound> RayClassifier::wholeRound(const TopoDS_Shape& solid)
+std::optional<bool> RayClassifier::roundOutward() const
 {
-    TopExp_Explorer explorer(solid, TopAbs_FACE);
-    if (!explorer.More())
+    if (faces_.size() != 1)
         return std::nullopt;
-    const TopoDS_Face face = TopoDS::Face(explorer.Current());
-    explorer.Next();
-    if (explorer.More() || face.NbChildren() != 1)
+    FaceRays& round = *faces_.front();
+    const TopoDS_Face& face = round.face();
+    const GeomAbs_SurfaceType type = round.surface().GetType();
+    if (face.NbChildren() != 1 || (type != GeomAbs_Sphere && type != GeomAbs_Torus))
         return std::nullopt;
-    const BRepAdaptor_Surface surface(face, Standard_False);
     double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
     BRepTools::UVBounds(face, u0, u1, v0, v1);
     const double turn = 2.0 * M_PI - 1e-9;
-    WholeRound round;
-    if (surface.GetType() == GeomAbs_Sphere) {
-        if (u1 - u0 < turn || v0 > -M_PI_2 + 1e-9 || v1 < M_PI_2 - 1e-9)
-            return std::nullopt;
-        round.frame = surface.Sphere().Position();
-        round.major = surface.Sphere().Radius();
-    } else if (surface.GetType() == GeomAbs_Torus) {
-        round.torus = true;
-        round.frame = surface.Torus().Position();
-        round.major = surface.Torus().MajorRadius();
-        round.minor = surface.Torus().MinorRadius();
-        if (u1 - u0 < turn || v1 - v0 < turn || round.minor >= round.major)
-            return std::nullopt;
-    } else {
+    const bool whole = type == GeomAbs_Sphere
+                           ? u1 - u0 >= turn && v0 <= -M_PI_2 + 1e-9 && v1 >= M_PI_2 - 1e-9
+                           : u1 - u0 >= turn && v1 - v0 >= turn
+                                 && round.surface().Torus().MinorRadius()
+                                        < round.surface().Torus().MajorRadius();
+    if (!whole)
         return std::nullopt;
-    }
-    // Which way the face points, as the solid holds it, at a point away
-    // from the poles and seams.
+    // Which way the face points, as the solid holds it, at a point away from
+    // the poles and seams: a step along its normal leaves the surface.
     const BRepGProp_Face normals(face);
     gp_Pnt on;
     gp_Vec normal;
     normals.Normal(u0 + 0.37 * (u1 - u0), v0 + 0.41 * (v1 - v0), on, normal);
-    gp_Vec away(round.frame.Location(), on);
-    if (round.torus) {
-        const gp_Vec axis(round.frame.Direction());
-        const gp_Vec level = away - axis * away.Dot(axis);
-        if (level.Magnitude() < 1e-9)
-            return std::nullopt;
-        away -= level.Normalized() * round.major;
-    }
-    if (normal.Magnitude() < 1e-12 || away.Magnitude() < 1e-9)
+    if (normal.Magnitude() < 1e-12)
         return std::nullopt;
-    round.outward = normal.Dot(away) > 0.0;
-    return round;
+    const double step = 1e-3
+                        * (type == GeomAbs_Sphere ? round.surface().Sphere().Radius()
+                                                  : round.surface().Torus().MinorRadius());
+    return *round.beyondRound(on.Translated(step * normal.Normalized())) > 0.0;
 }
 
 std::optional<TopAbs_State> RayClassifier::roundState(const gp_Pnt& point, double tolerance) const
 {
-    const gp_XYZ local = point.XYZ() - round_->frame.Location().XYZ();
-    const double along = local.Dot(round_->frame.Direction().XYZ());
-    double distance = local.Modulus();
-    double radius = round_->major;
-    if (round_->torus) {
-        const double fromAxis = std::sqrt(std::max(0.0, local.SquareModulus() - along * along));
-        distance = std::hypot(fromAxis - round_->major, along);
-        radius = round_->minor;
-    }
+    const double beyond = *faces_.front()->beyondRound(point);
     // Within the tolerance the kernel calls the point on the boundary.
-    if (std::abs(distance - radius) <= nearFactor * tolerance)
+    if (std::abs(beyond) <= nearFactor * tolerance)
         return std::nullopt;
-    return (distance < radius) == round_->outward ? TopAbs_IN : TopAbs_OUT;
+    return (beyond < 0.0) == *roundOutward_ ? TopAbs_IN : TopAbs_OUT;
 }
 
 RayClassifier::~RayClassifier() = default;
@@ -155,7 +131,7 @@ bool RayClassifier::nearSurface(const gp_Pnt& point, double tolerance) const
 
 std::optional<TopAbs_State> RayClassifier::state(const gp_Pnt& point, double tolerance) const
 {
-    if (round_)
+    if (roundOutward_)
         return roundState(point, tolerance);
     if (box_.IsVoid() || nearSurface(point, tolerance))
         return std::nullopt;

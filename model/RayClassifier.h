@@ -5,7 +5,6 @@
 #include <Bnd_Box.hxx>
 #include <TopAbs_State.hxx>
 #include <TopoDS_Shape.hxx>
-#include <gp_Ax3.hxx>
 #include <gp_Lin.hxx>
 #include <gp_Pnt.hxx>
 
@@ -49,15 +48,9 @@ public:
 private:
     // A solid bounded by one whole sphere or torus (a ball, a ring) in closed
     // form: inside where nearer the centre, or the tube's central circle,
-    // than the radius, turned as its face points.
-    struct WholeRound {
-        bool torus = false;
-        gp_Ax3 frame;
-        double major = 0.0; // the sphere's radius; the torus's from its axis to its tube's centre
-        double minor = 0.0; // the torus's tube's radius
-        bool outward = true; // the face points away from the centre or the central circle
-    };
-    static std::optional<WholeRound> wholeRound(const TopoDS_Shape& solid);
+    // than the radius, turned as its face points. Whether that face points
+    // away from the centre or the circle, or none for any other solid.
+    std::optional<bool> roundOutward() const;
     std::optional<TopAbs_State> roundState(const gp_Pnt& point, double tolerance) const;
 
     std::optional<TopAbs_State> cast(const gp_Pnt& point, double tolerance, bool mustMeet) const;
@@ -70,7 +63,7 @@ private:
     // Shared with the classifiers of other solids that hold the same faces.
     std::vector<std::shared_ptr<FaceRays>> faces_;
     Bnd_Box box_;
-    std::optional<WholeRound> round_;
+    std::optional<bool> roundOutward_;
     BoxIndex faceBoxes_;
     mutable std::vector<int> scratch_;
 };

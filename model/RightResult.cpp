@@ -85,11 +85,11 @@ public:
     std::size_t size() const { return solids_.size(); }
     Probing probing() const { return probing_; }
 
-    // Whether the box of some solid meets the box.
-    bool meets(const Bnd_Box& box) const
+    // Whether the box of some solid but `without` (or -1) meets the box.
+    bool meets(const Bnd_Box& box, int without = -1) const
     {
         boxes_.kept([&box](const Bnd_Box& solid) { return solid.IsOut(box); }, near_);
-        return !near_.empty();
+        return std::any_of(near_.begin(), near_.end(), [without](int i) { return i != without; });
     }
     const TopoDS_Shape& solid(std::size_t i) const { return solids_[i]; }
     const Bnd_Box& box(std::size_t i) const { return boxes_.box(i); }
@@ -241,6 +241,12 @@ double smallestSide(const Bnd_Box& box)
     double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
     box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
     return std::min({xmax - xmin, ymax - ymin, zmax - zmin});
+}
+
+Bnd_Box enlarged(Bnd_Box box, double by)
+{
+    box.Enlarge(by);
+    return box;
 }
 
 // The depth of sample points behind the faces of a shape with this box: thin
@@ -410,9 +416,8 @@ public:
                 const TopoDS_Face& f = TopoDS::Face(face.Current());
                 TopLoc_Location where;
                 const Handle(Geom_Surface)& surface = BRep_Tool::Surface(f, where);
-                Bnd_Box box = faceRays(f)->box();
-                box.Enlarge(slack);
-                faces_.emplace(surface.get(), Face{where, box, f.Orientation(), int(i)});
+                faces_.emplace(surface.get(), Face{where, enlarged(faceRays(f)->box(), slack),
+                                                   f.Orientation(), int(i)});
             }
         }
     }
@@ -613,8 +618,7 @@ public:
         const bool askBody = operation_ == BOPAlgo_COMMON && body_.elementary();
         if (askBody)
             TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
-        Bnd_Box reach = tools_.box();
-        reach.Enlarge(2 * depth);
+        const Bnd_Box reach = enlarged(tools_.box(), 2 * depth);
         const std::vector<TopoDS_Face> faces = facesNear(result_.faces(), reach, depth);
         // The plain rule asks every tool of every face.
         const std::optional<ToolSurfaces> split
@@ -628,7 +632,7 @@ public:
             if (ofTools && ofBody)
                 continue;
             const int tool = split ? split->splitFrom(faces[i], operation_) : -1;
-            if (tool >= 0 && !nearOtherTools(faces[i], tool, 2 * depth))
+            if (tool >= 0 && !tools_.meets(enlarged(faceRays(faces[i])->box(), 2 * depth), tool))
                 continue;
             const std::shared_ptr<FaceRays> rays = faceRays(faces[i]);
             for (const FacePoint& on : gridNear(faces[i], reach)) {
@@ -642,18 +646,6 @@ public:
 private:
     static bool decided(TopAbs_State state) { return state == TopAbs_IN || state == TopAbs_OUT; }
 
-    // Whether the box of the face, enlarged by `reach`, meets a tool's but this one's.
-    bool nearOtherTools(const TopoDS_Face& face, int tool, double reach) const
-    {
-        Bnd_Box box = faceRays(face)->box();
-        box.Enlarge(reach);
-        for (std::size_t i = 0; i < tools_.size(); ++i) {
-            if (int(i) != tool && !box.IsOut(tools_.box(i)))
-                return true;
-        }
-        return false;
-    }
-
     // The faces whose boxes meet the box, and for a cut or a union, whose
     // boxes twice the depth larger meet a tool's: only points within a tool
     // testify there, where a common part also lacks material outside all
@@ -665,11 +657,8 @@ private:
         const bool withinTools = operation_ == BOPAlgo_CUT || operation_ == BOPAlgo_FUSE;
         std::vector<TopoDS_Face> near;
         for (const TopoDS_Face& face : faces) {
-            Bnd_Box box = faceRays(face)->box();
-            if (reach.IsOut(box))
-                continue;
-            box.Enlarge(2 * depth);
-            if (!withinTools || tools_.meets(box))
+            const Bnd_Box& box = faceRays(face)->box();
+            if (!reach.IsOut(box) && (!withinTools || tools_.meets(enlarged(box, 2 * depth))))
                 near.push_back(face);
         }
         return near;

@@ -248,7 +248,7 @@ TEST(RayClassifier, PerforatedPlatesAnswerAsTheKernelDoes)
 
 // Balls and rings, each one whole face, are told in closed form: as the
 // kernel tells them, placed and turned at random, mirrored (a left-handed
-// frame) and turned inside out.
+// frame) and turned inside out, and as the primitive's radii say.
 TEST(RayClassifier, WholeBallsAndRingsAnswerAsTheKernelDoes)
 {
     Tally tally;
@@ -261,14 +261,29 @@ TEST(RayClassifier, WholeBallsAndRingsAnswerAsTheKernelDoes)
             const gp_Ax2 frame(gp_Pnt(within(-50, 50), within(-50, 50), within(-50, 50)),
                                gp_Dir(within(-1, 1), within(-1, 1), within(-1, 1) + 0.01));
             const double major = within(4, 30);
-            const TopoDS_Shape solid
-                = k % 2 == 0 ? BRepPrimAPI_MakeSphere(frame, major).Shape()
-                             : BRepPrimAPI_MakeTorus(frame, major, within(1, major - 1)).Shape();
+            const double minor = within(1, major - 1);
+            const bool ring = k % 2 == 1;
+            const TopoDS_Shape solid = ring ? BRepPrimAPI_MakeTorus(frame, major, minor).Shape()
+                                            : BRepPrimAPI_MakeSphere(frame, major).Shape();
             gp_Trsf mirror;
             mirror.SetMirror(gp_Ax2(frame.Location(), frame.XDirection()));
             const TopoDS_Shape mirrored = BRepBuilderAPI_Transform(solid, mirror, true).Shape();
             const std::string where
                 = "seed " + std::to_string(seed) + ", solid " + std::to_string(k);
+            // And as the primitive's own numbers say, at random points in its box.
+            const RayClassifier rays(solid);
+            for (int p = 0; p < 50; ++p) {
+                const gp_Vec offset(within(-1, 1), within(-1, 1), within(-1, 1));
+                const gp_Pnt point = frame.Location().Translated((major + minor) * offset);
+                const gp_Vec relative(frame.Location(), point);
+                const double along = relative.Dot(gp_Vec(frame.Direction()));
+                const double radial = (relative - along * gp_Vec(frame.Direction())).Magnitude();
+                const double beyond = ring ? std::hypot(radial - major, along) - minor
+                                           : relative.Magnitude() - major;
+                const std::optional<TopAbs_State> told = rays.state(point, 0.0025);
+                if (told && std::abs(beyond) > 0.01)
+                    EXPECT_EQ(int(*told), int(beyond < 0.0 ? TopAbs_IN : TopAbs_OUT)) << where;
+            }
             for (const TopoDS_Shape& shape : {solid, mirrored}) {
                 for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
                     compare(s.Current(), random, tally, where);
