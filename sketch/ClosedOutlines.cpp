@@ -442,23 +442,41 @@ private:
         }
     }
 
+    // The left-over piece of free curve k that a meeting at vertex `at`, at
+    // `along` on k, lies on; nullptr when it lies on a free outline's piece.
+    // A piece ending at that vertex comes first: crossings closer than the
+    // join distance are one vertex, and the places along k that they give
+    // differ in the last digits, so that the place alone could put the meeting
+    // on the free outline's piece beside it, however the curve was split.
+    Piece* leftOverAt(std::size_t k, double along, std::size_t at)
+    {
+        Piece* spanning = nullptr;
+        for (std::size_t i = firstPiece_[k]; i < pieces_.size() && pieces_[i].of == k; ++i) {
+            Piece& piece = pieces_[i];
+            if (piece.outline != none)
+                continue;
+            if (piece.ends[0] == at || piece.ends[1] == at)
+                return &piece;
+            if (!spanning && piece.from <= along && along <= piece.to)
+                spanning = &piece;
+        }
+        return spanning;
+    }
+
     // Keeps the meetings of left-over pieces with outlines' curves as cuts of
     // both; false when there are none.
     bool cutOutlinesWhereLeftOversMeet()
     {
         bool any = false;
         for (const OutlineMeeting& m : outlineMeetings_) {
-            const std::size_t first = firstPiece_[m.free];
-            for (std::size_t k = first; k < pieces_.size() && pieces_[k].of == m.free; ++k) {
-                Piece& piece = pieces_[k];
-                if (piece.outline != none || m.alongFree < piece.from || m.alongFree > piece.to)
-                    continue;
-                const std::size_t at = vertex_[m.point];
-                piece.cuts.push_back({m.alongFree, at});
-                cuts_[m.other].push_back({m.alongOther, at});
-                any = true;
-                break;
-            }
+            const std::size_t at = vertex_[m.point];
+            Piece* piece = leftOverAt(m.free, m.alongFree, at);
+            if (!piece)
+                continue;
+            if (piece->ends[0] != at && piece->ends[1] != at)
+                piece->cuts.push_back({m.alongFree, at});
+            cuts_[m.other].push_back({m.alongOther, at});
+            any = true;
         }
         return any;
     }

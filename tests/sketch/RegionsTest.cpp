@@ -6,10 +6,10 @@
 
 #include "tests/common/CpuTime.h"
 #include "tests/common/Planes.h"
+#include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MaterialRule.h"
 #include "tests/fixtures/ProfileSketches.h"
-#include "tests/common/Seeds.h"
 
 #include <BRepClass_FaceClassifier.hxx>
 
@@ -1054,6 +1054,144 @@ TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayCountOnce)
             Sketch s;
             c.draw(s);
             expectRegions(s, plane, c.regions);
+        }
+    }
+}
+
+namespace {
+
+using qor::sketch::Vec2;
+
+// Where the line through a and b crosses the line through c and d.
+Vec2 crossingOf(Vec2 a, Vec2 b, Vec2 c, Vec2 d)
+{
+    const Vec2 e = b - a;
+    const Vec2 f = d - c;
+    const Vec2 g = c - a;
+    return a + e * ((g.x * f.y - g.y * f.x) / (e.x * f.y - e.y * f.x));
+}
+
+double polygonArea(const std::vector<Vec2>& corners)
+{
+    double twice = 0.0;
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        const Vec2 a = corners[k];
+        const Vec2 b = corners[(k + 1) % corners.size()];
+        twice += a.x * b.y - a.y * b.x;
+    }
+    return std::fabs(twice) / 2;
+}
+
+bool insidePolygon(const std::vector<Vec2>& corners, Vec2 p)
+{
+    bool odd = false;
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        const Vec2 a = corners[k];
+        const Vec2 b = corners[(k + 1) % corners.size()];
+        if ((a.y > p.y) != (b.y > p.y) && a.x + (b.x - a.x) * (p.y - a.y) / (b.y - a.y) > p.x)
+            odd = !odd;
+    }
+    return odd;
+}
+
+} // namespace
+
+// A half disc with its chord and four lines below it: the first runs under the
+// disc, the second from it up through the chord, the third and fourth through
+// the chord's middle, the centre, where they cross each other as well. Drawn
+// once, the lines close a tab of four sides against the chord and a triangle
+// under the centre; both are material, as the half disc is. However the third
+// line is drawn, again in part or as two strokes, even split at the centre,
+// and however the chord is drawn, the regions and their verdicts stay, on
+// every plane. Each region is found by its interior point lying in the shape
+// this test computes from the lines, and must have that shape's area.
+TEST(ProfileRegions, LinesThroughACrossingOnAChordKeepTheirLoopsHoweverDrawn)
+{
+    const Vec2 c{54.0567, 87.3614};
+    const double r = 8.5117;
+    const Vec2 chordFrom = c - Vec2{r, 0};
+    const Vec2 chordTo = c + Vec2{r, 0};
+    const Vec2 under[2] = {{60.2805, 81.5461}, {47.6266, 84.6442}};
+    const Vec2 up[2] = {{51.5276, 83.4254}, {49.8925, 89.5630}};
+    // Halved by the centre, as drawn through it.
+    const Vec2 third[2] = {{52.5995, 80.9289}, c * 2 - Vec2{52.5995, 80.9289}};
+    const Vec2 fourth[2] = {{54.1349, 79.9167}, c * 2 - Vec2{54.1349, 79.9167}};
+    const auto line = [](Sketch& s, Vec2 a, Vec2 b) { s.addLineAt(false, a.x, a.y, b.x, b.y); };
+    const auto along = [&](double t) { return third[0] + (third[1] - third[0]) * t; };
+
+    const std::vector<Vec2> tab = {crossingOf(up[0], up[1], chordFrom, chordTo), c,
+                                   crossingOf(third[0], third[1], under[0], under[1]),
+                                   crossingOf(up[0], up[1], under[0], under[1])};
+    const std::vector<Vec2> triangle = {c, crossingOf(third[0], third[1], under[0], under[1]),
+                                        crossingOf(fourth[0], fourth[1], under[0], under[1])};
+    struct Shape {
+        const char* name;
+        double area;
+        std::function<bool(Vec2)> holds;
+    };
+    const Shape shapes[] = {
+        {"half disc", pi * r * r / 2, [&](Vec2 p) { return (p - c).length() < r && p.y > c.y; }},
+        {"tab", polygonArea(tab), [&](Vec2 p) { return insidePolygon(tab, p); }},
+        {"triangle", polygonArea(triangle), [&](Vec2 p) { return insidePolygon(triangle, p); }},
+    };
+
+    const struct {
+        const char* name;
+        std::function<void(Sketch&)> drawThird;
+        bool chordAtCentre = false; // the chord as two strokes meeting at the centre
+    } cases[] = {
+        {"drawn once", [&](Sketch& s) { line(s, third[0], third[1]); }},
+        {"drawn again up to 58 %",
+         [&](Sketch& s) {
+             line(s, third[0], third[1]);
+             line(s, third[0], along(0.58));
+         }},
+        {"two collinear strokes split at 58 %",
+         [&](Sketch& s) {
+             line(s, third[0], along(0.58));
+             line(s, along(0.58), third[1]);
+         }},
+        {"two collinear strokes split at the centre",
+         [&](Sketch& s) {
+             line(s, third[0], c);
+             line(s, c, third[1]);
+         }},
+        {"drawn again from the centre, the chord in two strokes",
+         [&](Sketch& s) {
+             line(s, third[0], third[1]);
+             line(s, c, along(0.8));
+         },
+         true},
+    };
+    for (const gp_Ax3& plane : allPlanes()) {
+        for (const auto& k : cases) {
+            SCOPED_TRACE(k.name);
+            Sketch s;
+            s.addArcAt(false, c.x, c.y, chordTo.x, chordTo.y, chordFrom.x, chordFrom.y);
+            if (k.chordAtCentre) {
+                line(s, chordFrom, c);
+                line(s, c, chordTo);
+            } else {
+                line(s, chordFrom, chordTo);
+            }
+            line(s, under[0], under[1]);
+            line(s, up[0], up[1]);
+            k.drawThird(s);
+            line(s, fourth[0], fourth[1]);
+
+            // Smallest first, all material.
+            const std::vector<ProfileRegion> regions = expectRegions(
+                s, plane, {{shapes[2].area, true}, {shapes[1].area, true}, {shapes[0].area, true}});
+            ASSERT_EQ(regions.size(), std::size(shapes));
+            for (const Shape& shape : shapes) {
+                SCOPED_TRACE(shape.name);
+                const auto found
+                    = std::find_if(regions.begin(), regions.end(),
+                                   [&](const ProfileRegion& g) { return shape.holds(g.interior); });
+                ASSERT_NE(found, regions.end());
+                EXPECT_NEAR(found->area, shape.area, 1e-6);
+                EXPECT_TRUE(found->outer);
+            }
         }
     }
 }
