@@ -30,6 +30,9 @@ namespace qor::sketch {
 // curves are cut there too (outlines never at each other); each block of that
 // graph holding a left-over piece joins the outlines whose curves it holds,
 // its members: a U standing on a rectangle's side, a line across a plate.
+// Crossings and ends closer than 1e-6 are one place throughout, so a left-over
+// piece ending where a free outline's corner lies on an outline's curve meets
+// that curve there, however the free curves were split.
 //
 // A point lies inside an outline when it lies inside some loop of it by the
 // even-odd rule (for a single loop, as almost all are, the even-odd rule over

@@ -1218,9 +1218,21 @@ TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayChangeNoRegion)
         const std::vector<ProfileRegion> regions = buildRegions(again, plane);
         const auto got = summary(regions);
         ASSERT_EQ(got.size(), want.size());
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            EXPECT_NEAR(got[i].first, want[i].first, 1e-6 * std::max(1.0, want[i].first)) << i;
-            EXPECT_EQ(got[i].second, want[i].second) << i << " of " << got[i].first << " mm²";
+        // Regions of one area to the last digits (mirror images) may come in
+        // either order: each wanted one needs a region of its own of that
+        // area and that verdict.
+        std::vector<char> taken(got.size(), 0);
+        for (const auto& [area, outer] : want) {
+            std::size_t match = 0;
+            while (match < got.size()
+                   && (taken[match] || got[match].second != outer
+                       || std::fabs(got[match].first - area) > 1e-6 * std::max(1.0, area)))
+                ++match;
+            if (match == got.size()) {
+                ADD_FAILURE() << "no " << (outer ? "material" : "hole") << " of " << area << " mm²";
+                continue;
+            }
+            taken[match] = 1;
         }
         const auto rule = qor::fixtures::materialRule(again);
         for (const ProfileRegion& r : regions)
