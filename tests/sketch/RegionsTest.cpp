@@ -4,6 +4,7 @@
 #include "sketch/PlaneCurves.h"
 #include "sketch/SimpleLoops.h"
 
+#include "tests/common/CpuBudget.h"
 #include "tests/common/CpuTime.h"
 #include "tests/common/Planes.h"
 #include "tests/common/Seeds.h"
@@ -1205,6 +1206,8 @@ TEST(ProfileRegions, CurvesDrawnAgainSplitAnotherWayChangeNoRegion)
 {
     const int first = setting("QOR_SPLIT_FIRST", 5000);
     const int seeds = setting("QOR_SPLIT_SEEDS", 120);
+    // About 12 ms of processor time a seed: a long range gets its share.
+    qor::test::allowCpuSeconds(std::max(60, seeds / 30));
     const std::vector<gp_Ax3> planes = allPlanes();
     int redrawn = 0;
     for (int seed = first; seed < first + seeds; ++seed) {
