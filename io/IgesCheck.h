@@ -25,8 +25,8 @@ struct IgesBody {
 
 // How one body comes back from an IGES file differently from what was written:
 // IGES carries faces (no solids), so its area and box are compared, and its colour and name;
-// a body that was closed is compared by the closed solids and volume the file's faces close
-// into again on reading, as any reader that sews them gets them.
+// a body that was closed is compared by the closed solids and volume its faces close into
+// again when the program reads the file (the reader sews faces into solids).
 struct IgesChange {
     int index = -1; // of the body
     double areaPercent = 0.0; // change of the face area, 0 when within 0.1 %
