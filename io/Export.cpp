@@ -1366,7 +1366,8 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
 }
 
 // What an IGES file gives back: IGES holds faces only, so each body's face
-// area, box and colour are compared with the file read back.
+// area, box and colour are compared with the file read back, and a closed
+// body's solids and volume with those its faces close into again.
 struct IgesVerdict {
     int count = -1; // bodies read back, -1 when the file does not read
     std::vector<IgesChange> changes;
@@ -1376,6 +1377,13 @@ struct IgesVerdict {
         double lost = 0.0;
         for (const IgesChange& change : changes)
             lost += std::abs(change.areaPercent);
+        return lost;
+    }
+    int lostSolids() const
+    {
+        int lost = 0;
+        for (const IgesChange& change : changes)
+            lost += change.solidsLost();
         return lost;
     }
 };
@@ -1392,7 +1400,7 @@ IgesVerdict igesVerdict(const QString& file, const std::vector<ExportBody>& bodi
 }
 
 // True when the second file gives every body back and changes less face area,
-// without losing a colour the first kept.
+// without losing a colour or a closed solid the first kept.
 bool losesLess(const IgesVerdict& retry, const IgesVerdict& first, std::size_t bodies)
 {
     if (retry.count != int(bodies))
@@ -1403,7 +1411,8 @@ bool losesLess(const IgesVerdict& retry, const IgesVerdict& first, std::size_t b
         return std::count_if(verdict.changes.begin(), verdict.changes.end(),
                              [](const IgesChange& change) { return change.colourLost; });
     };
-    return retry.lostArea() < first.lostArea() && coloursLost(retry) <= coloursLost(first);
+    return retry.lostArea() < first.lostArea() && coloursLost(retry) <= coloursLost(first)
+           && retry.lostSolids() <= first.lostSolids();
 }
 
 // The kernel's face form loses pieces of some faces (coil windings above all):
@@ -1458,6 +1467,16 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
     }
     for (const IgesChange& change : verdict.changes) {
         QStringList what;
+        // Faces that no longer close hold no volume: that says more than any area.
+        if (change.solidsLost() > 0 && change.solidsBack == 0)
+            what << QStringLiteral("nicht mehr geschlossen, nur Flächen");
+        else if (change.solidsLost() > 0)
+            what << QStringLiteral("%1 von %2 geschlossen")
+                        .arg(change.solidsBack)
+                        .arg(countText(change.solids, QStringLiteral("Volumenkörper"),
+                                       QStringLiteral("Volumenkörpern")));
+        if (change.volumePercent != 0.0 && change.solidsBack > 0)
+            what << QStringLiteral("Volumen %1").arg(percentText(change.volumePercent));
         if (change.areaPercent != 0.0)
             what << QStringLiteral("Fläche %1").arg(percentText(change.areaPercent));
         if (change.boxShift != 0.0)
@@ -1474,7 +1493,7 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
 
 // Moves every file the writer left in the staging folder beside the target, the
 // target itself last, so that it never refers to side files not yet in place.
-// A replaced file keeps its permissions.
+// A replaced file hands on its read, write and execute rights (see StagingFolder::moveOut).
 bool moveIntoPlace(StagingFolder& staging, const QByteArray& target)
 {
     std::vector<QByteArray> order = staging.files();

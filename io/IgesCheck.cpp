@@ -1,5 +1,6 @@
 #include "io/IgesCheck.h"
 
+#include "io/ClosedVolume.h"
 #include "io/Import.h"
 
 #include <BRepBndLib.hxx>
@@ -20,6 +21,7 @@ namespace qor::io {
 namespace {
 
 constexpr double areaTolerance = 1e-3; // relative
+constexpr double volumeTolerance = 1e-3; // relative
 constexpr double boxTolerance = 1e-4; // relative to the box diagonal
 constexpr double boxFloor = 1e-3; // millimetres
 constexpr double colourTolerance = 0.01;
@@ -75,6 +77,22 @@ double boxShift(const TopoDS_Shape& written, const TopoDS_Shape& read)
     return sideShift(exactBox(written), exactBox(read));
 }
 
+// A body written closed against what the file gives back: its closed solids and their
+// volume. Faces that no longer close give none and no volume.
+void compareClosure(const TopoDS_Shape& written, const TopoDS_Shape& read, IgesChange& change)
+{
+    // Counting is cheap, integrating the volume is not.
+    const int solids = closedSolidCount(written);
+    const double before = solids > 0 ? closedVolume(written) : 0.0;
+    if (!(before > 0.0))
+        return;
+    change.solids = solids;
+    change.solidsBack = closedSolidCount(read);
+    const double after = change.solidsBack > 0 ? closedVolume(read) : 0.0;
+    if (std::abs(after - before) > volumeTolerance * before)
+        change.volumePercent = 100.0 * (after - before) / before;
+}
+
 bool sameColour(const IgesBody& written, const ImportedBody& read)
 {
     return read.hasColor && std::abs(read.r - written.r) <= colourTolerance
@@ -117,8 +135,9 @@ std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesB
         change.colourLost = !sameColour(bodies[i], read.bodies[i]);
         // Readers trim a name and make its control characters blanks.
         change.nameLost = read.bodies[i].name.simplified() != bodies[i].name.simplified();
+        compareClosure(bodies[i].shape, read.bodies[i].shape, change);
         if (change.areaPercent != 0.0 || change.boxShift != 0.0 || change.colourLost
-            || change.nameLost)
+            || change.nameLost || change.solidsLost() > 0 || change.volumePercent != 0.0)
             changes.push_back(change);
     }
     return changes;

@@ -24,13 +24,20 @@ struct IgesBody {
 };
 
 // How one body comes back from an IGES file differently from what was written:
-// IGES carries faces (no solids), so its area and box are compared, and its colour and name.
+// IGES carries faces (no solids), so its area and box are compared, and its colour and name;
+// a body that was closed is compared by the closed solids and volume its faces close into
+// again when the program reads the file (the reader sews faces into solids).
 struct IgesChange {
     int index = -1; // of the body
     double areaPercent = 0.0; // change of the face area, 0 when within 0.1 %
     double boxShift = 0.0; // largest move of a box side in millimetres, 0 when within tolerance
     bool colourLost = false;
     bool nameLost = false; // read back under another name or none
+    int solids = 0; // closed solids with volume of the body as written
+    int solidsBack = 0; // closed solids read back, of a body that had some
+    double volumePercent = 0.0; // change of the closed volume, 0 when within 0.1 %
+
+    int solidsLost() const { return solids > solidsBack ? solids - solidsBack : 0; }
 };
 
 // What the IGES file gives back. `count` receives the number of bodies read

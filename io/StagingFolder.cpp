@@ -149,9 +149,14 @@ bool StagingFolder::moveOut(const QByteArray& name, const QByteArray& target)
         errno = EEXIST;
         return false;
     }
+    // The rename replaces whatever stands under the target's name, a link itself rather than
+    // what it leads to: only a regular file there hands on its rights, and only its read, write
+    // and execute bits; set-uid, set-gid and sticky bits belong to that file alone. Under a
+    // link the file stays as the writer made it, like a new one.
     struct stat replaced { };
-    if (::fstatat(parentFd_, target.constData(), &replaced, 0) == 0)
-        ::fchmodat(fd_, name.constData(), replaced.st_mode & 07777, 0);
+    if (::fstatat(parentFd_, target.constData(), &replaced, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(replaced.st_mode))
+        ::fchmodat(fd_, name.constData(), replaced.st_mode & 0777, 0);
     return ::renameat(fd_, name.constData(), parentFd_, target.constData()) == 0;
 }
 

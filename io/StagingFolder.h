@@ -35,10 +35,11 @@ public:
     const QByteArray& name() const { return name_; }
     // The names of the regular files in the folder.
     std::vector<QByteArray> files() const;
-    // Gives the file name in the folder the name target beside it; a file it replaces
-    // keeps its access rights. Refused, the folder left as it is, when the folder's name no
-    // longer leads to this folder (displaced() then tells). False, with errno set, when the
-    // system refuses.
+    // Gives the file name in the folder the name target beside it; a regular file it replaces
+    // hands on its read, write and execute rights, never set-uid, set-gid or sticky bits, and
+    // a link it replaces hands on nothing (the link is replaced, not what it leads to).
+    // Refused, the folder left as it is, when the folder's name no longer leads to this folder
+    // (displaced() then tells). False, with errno set, when the system refuses.
     bool moveOut(const QByteArray& name, const QByteArray& target);
     // True when the folder's name was found leading elsewhere.
     bool displaced() const { return displaced_; }

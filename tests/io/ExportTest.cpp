@@ -28,6 +28,8 @@
 #include <map>
 #include <numbers>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using qor::io::ExportBody;
 using qor::io::exportFile;
@@ -274,6 +276,60 @@ TEST(Export, PlyHoldsTheOutwardMeshWithNormalsColoursAndAuthor)
     EXPECT_NEAR(volumes[1], lidVolume, 1e-3);
     EXPECT_EQ(colours[0], "204 26 26");
     EXPECT_EQ(colours[1], "26 77 230");
+}
+
+// What stood under the target's name before an export, and the rights the export must have.
+// A file replaced hands on its read, write and execute bits only; a link is replaced itself,
+// so the export is made like a new file and what the link led to stays as it was.
+TEST(Export, AReplacedFileHandsOnOnlyItsReadWriteAndExecuteRights)
+{
+    enum class Before { Nothing, File, Link };
+    const struct {
+        const char* what;
+        Before before;
+        mode_t rights; // of the file replaced or led to
+        mode_t expected;
+    } cases[] = {
+        {"link to a set-uid and set-gid file", Before::Link, 06777, 0640},
+        {"set-uid file replaced", Before::File, 04755, 0755},
+        {"set-gid file replaced", Before::File, 02755, 0755},
+        {"sticky file replaced", Before::File, 01666, 0666},
+        {"plain file replaced", Before::File, 0644, 0644},
+        {"new file", Before::Nothing, 0, 0640},
+    };
+    // New files are made as the process's mask allows; put back however the test ends.
+    const struct MaskFor {
+        ~MaskFor() { ::umask(saved); }
+        mode_t saved;
+    } mask{::umask(027)};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QByteArray target = QFile::encodeName(dir.filePath("teil.brep"));
+        const QByteArray ledTo = QFile::encodeName(dir.filePath("fremd.bin"));
+        if (c.before != Before::Nothing) {
+            const QByteArray& replaced = c.before == Before::Link ? ledTo : target;
+            ASSERT_TRUE(writeFile(QFile::decodeName(replaced), "vorher"));
+            ASSERT_EQ(::chmod(replaced.constData(), c.rights), 0);
+        }
+        if (c.before == Before::Link)
+            ASSERT_EQ(::symlink(ledTo.constData(), target.constData()), 0);
+        QString error;
+        ASSERT_TRUE(exportFile(QFile::decodeName(target), twoBoxes(), ExportOptions(), &error))
+            << error.toStdString();
+
+        struct stat written { };
+        ASSERT_EQ(::lstat(target.constData(), &written), 0);
+        EXPECT_TRUE(S_ISREG(written.st_mode));
+        EXPECT_EQ(written.st_mode & 07777, c.expected) << std::oct << (written.st_mode & 07777);
+        EXPECT_NE(readFile(QFile::decodeName(target)), QByteArray("vorher"));
+        if (c.before == Before::Link) {
+            struct stat kept { };
+            ASSERT_EQ(::lstat(ledTo.constData(), &kept), 0);
+            EXPECT_EQ(kept.st_mode & 07777, c.rights);
+            EXPECT_EQ(readFile(QFile::decodeName(ledTo)), QByteArray("vorher"));
+        }
+    }
 }
 
 TEST(ExportFailures, MessagesAndNothingWritten)
