@@ -91,8 +91,8 @@ public:
     // Where the writer writes, with the target's suffix; empty, with errno set, when the
     // folder cannot be made.
     const QString& path() const { return path_; }
-    // Gives the written file the target's name and, when the target was there, its access
-    // rights. False, with errno set, when the system refuses or the folder was taken away.
+    // Gives the written file the target's name and, when a regular file was there, its read,
+    // write and execute rights (see StagingFolder::moveOut). False, with errno set, when the system refuses or the folder was taken away.
     bool finish();
     // The failure with its reason for the user (see StagingFolder::failureText).
     QString failureText(const QString& failure, int systemError) const
