@@ -8,6 +8,7 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 
+#include <cmath>
 #include <memory>
 #include <utility>
 #include <vector>
