@@ -1,5 +1,6 @@
 #include "drawing/Projection.h"
 
+#include "drawing/CoveredStretches.h"
 #include "drawing/Section.h"
 #include "io/ShapeMeshing.h"
 #include "model/Document.h"
@@ -109,14 +110,22 @@ void appendEdge(const TopoDS_Edge& edge, LineKind kind, ProjectedView& out)
     out.primitives.push_back(std::move(prim));
 }
 
-void projectExact(const TopoDS_Shape& shape, const HLRAlgo_Projector& projector, int viewKind,
-                  bool hidden, ProjectedView& out)
+void projectExact(const TopoDS_Shape& shape, const gp_Ax2& axes, int viewKind, bool hidden,
+                  ExactCheck check, ProjectedView& out)
 {
     Handle(HLRBRep_Algo) algo = new HLRBRep_Algo();
     algo->Add(shape, 0);
-    algo->Projector(projector);
+    algo->Projector(HLRAlgo_Projector(axes));
     algo->Update();
     algo->Hide();
+    if (check == ExactCheck::CoveredStretches) {
+        try {
+            OCC_CATCH_SIGNALS
+            hideCoveredStretches(*algo->DataStructure(), shape, axes.Direction());
+        } catch (const Standard_Failure&) {
+            // The kernel's lines stand where the check could not look.
+        }
+    }
     HLRBRep_HLRToShape result(algo);
     edgeToPrimitives(result.VCompound(), LineKind::Visible, out);
     edgeToPrimitives(result.OutLineVCompound(), LineKind::Outline, out);
@@ -260,7 +269,8 @@ void edgeToPrimitives(const TopoDS_Shape& edges, LineKind kind, ProjectedView& o
     }
 }
 
-ProjectedView projectView(const TopoDS_Shape& shape, int viewKind, bool hidden, bool exact)
+ProjectedView projectView(const TopoDS_Shape& shape, int viewKind, bool hidden, bool exact,
+                          ExactCheck check)
 {
     ProjectedView pv;
     if (shape.IsNull()) {
@@ -272,7 +282,7 @@ ProjectedView projectView(const TopoDS_Shape& shape, int viewKind, bool hidden, 
     try {
         OCC_CATCH_SIGNALS
         if (exact)
-            projectExact(shape, projector, viewKind, hidden, pv);
+            projectExact(shape, axes, viewKind, hidden, check, pv);
         else
             projectPolygonal(shape, projector, viewKind, hidden, pv);
     } catch (const Standard_Failure&) {

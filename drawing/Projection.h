@@ -80,10 +80,16 @@ constexpr int faceCountLimit = 5000;
 // Faces of shape, counted up to limit.
 int countFaces(const TopoDS_Shape& shape, int limit = faceCountLimit);
 
+// What the exact hidden-line removal does after the kernel's: hide the stretches it left
+// visible that a face covers (see CoveredStretches.h), or nothing, which gives the
+// kernel's own result to compare with.
+enum class ExactCheck { CoveredStretches, None };
+
 // Hidden-line projection of shape along the view kind's direction, exact or
 // polygonal, with centre lines and centre marks (none in the isometric view).
 // Kernel failures leave a projection without hidden-line primitives.
-ProjectedView projectView(const TopoDS_Shape& shape, int viewKind, bool hidden, bool exact);
+ProjectedView projectView(const TopoDS_Shape& shape, int viewKind, bool hidden, bool exact,
+                          ExactCheck check = ExactCheck::CoveredStretches);
 
 // Appends the edges of a projected compound as primitives of the given kind,
 // extending bounds, snap points and circles.
