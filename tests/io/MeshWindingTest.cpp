@@ -29,9 +29,11 @@
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <numbers>
 
 using qor::io::ExportBody;
@@ -243,11 +245,51 @@ bool allInSolids(const TopoDS_Shape& shape)
            && !TopExp_Explorer(shape, TopAbs_FACE, TopAbs_SOLID).More();
 }
 
+// Mesh exports written, and those whose every directed edge is paired.
+struct Tally {
+    int exports = 0;
+    int passed = 0;
+};
+
+// The bodies written to the program's own IGES and read back.
+std::vector<ExportBody> throughOwnIges(const std::vector<ExportBody>& bodies,
+                                       const QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("weg.igs"));
+    if (!exportFile(path, bodies, ExportOptions()))
+        return {};
+    std::vector<ExportBody> back;
+    for (const qor::io::ImportedBody& body : qor::io::importFile(path, {}).bodies)
+        back.push_back({body.name, body.shape});
+    return back;
+}
+
+// Writes the bodies in every mesh format; a file whose directed edges do not
+// all pair must be named by the note.
+void tallyMeshExports(const std::vector<ExportBody>& bodies, const QTemporaryDir& dir, Tally& tally)
+{
+    for (const char* suffix : windingSuffixes) {
+        SCOPED_TRACE(suffix);
+        const QString path = dir.filePath(QStringLiteral("echt.") + suffix);
+        QString note;
+        if (!exportFile(path, bodies, ExportOptions(), nullptr, &note))
+            continue;
+        ++tally.exports;
+        if (unpairedDirectedEdges(soupOfFile(path)) == 0)
+            ++tally.passed;
+        else
+            EXPECT_TRUE(note.contains(QStringLiteral("Kante"))
+                        || note.contains(QStringLiteral("umschließt")))
+                << note.toStdString();
+    }
+}
+
 } // namespace
 
-// The real files and a sample of KiCad's models through every mesh format:
-// each file of solids whose directed edges do not all pair is named by the
-// export's note. Prints how many exports pass, for the record.
+// The real files and a sample of KiCad's models, as read and sent through the
+// program's own IGES, in every mesh format: each file of solids whose directed
+// edges do not all pair is named by the export's note. Prints how many exports
+// pass, for the record.
 TEST(MeshWinding, RealFilesAreWrittenFacingOutOrNamed)
 {
     qor::test::limitTestTo(1800);
@@ -272,38 +314,33 @@ TEST(MeshWinding, RealFilesAreWrittenFacingOutOrNamed)
         files << models[i];
     if (files.isEmpty())
         GTEST_SKIP() << "no real files beside the source tree";
-    int exports = 0;
-    int passed = 0;
+    // Each file as read, and sent through the program's own IGES.
+    std::map<Route, Tally> tallies;
     QTemporaryDir dir;
     for (const QString& file : files) {
         const qor::io::ImportResult imported = qor::io::importFile(file, {});
         if (!imported.ok || imported.meshBodies || imported.bodies.empty())
             continue;
         std::vector<ExportBody> bodies;
-        bool solids = true;
-        for (const qor::io::ImportedBody& body : imported.bodies) {
+        for (const qor::io::ImportedBody& body : imported.bodies)
             bodies.push_back({body.name, body.shape});
-            solids = solids && allInSolids(body.shape);
-        }
-        if (!solids)
-            continue;
-        for (const char* suffix : windingSuffixes) {
-            SCOPED_TRACE(file.toStdString() + " as " + suffix);
-            const QString path = dir.filePath(QStringLiteral("echt.") + suffix);
-            QString note;
-            if (!exportFile(path, bodies, ExportOptions(), nullptr, &note))
+        for (const Route route : {Route::Model, Route::Iges}) {
+            SCOPED_TRACE(file.toStdString() + " through " + routeName(route));
+            const std::vector<ExportBody> sent
+                = route == Route::Model ? bodies : throughOwnIges(bodies, dir);
+            if (!std::all_of(sent.begin(), sent.end(),
+                             [](const ExportBody& body) { return allInSolids(body.shape); }))
                 continue;
-            ++exports;
-            if (unpairedDirectedEdges(soupOfFile(path)) == 0)
-                ++passed;
-            else
-                EXPECT_TRUE(note.contains(QStringLiteral("Kante"))
-                            || note.contains(QStringLiteral("umschließt")))
-                    << note.toStdString();
+            tallyMeshExports(sent, dir, tallies[route]);
         }
     }
-    std::printf("[ numbers  ] %d of %d mesh exports of real files of solids (%lld files "
-                "looked at) have every directed edge paired\n",
-                passed, exports, static_cast<long long>(files.size()));
+    for (const Route route : {Route::Model, Route::Iges})
+        std::printf("[ numbers  ] %s: %d of %d mesh exports of real files of solids (%lld files "
+                    "looked at) have every directed edge paired\n",
+                    route == Route::Model ? "as read" : "through IGES", tallies[route].passed,
+                    tallies[route].exports, static_cast<long long>(files.size()));
+    int exports = 0;
+    for (const auto& [route, tally] : tallies)
+        exports += tally.exports;
     EXPECT_GT(exports, 0);
 }
