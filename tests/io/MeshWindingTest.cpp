@@ -23,6 +23,8 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Poly_Triangulation.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -233,6 +235,61 @@ TEST(MeshWinding, FaceTurnedInTheModelIsNamedLikeACrack)
         ASSERT_TRUE(match.hasMatch()) << note.toStdString();
         // Both triangles of such an edge run through it without a partner.
         EXPECT_EQ(2 * match.captured(1).toInt(), unpaired);
+    }
+}
+
+// A box whose top face has one triangle meshed as a tent: its corners on the
+// face, a middle node raised 6 mm above it. Every edge pairs, yet the mesh
+// holds twice that triangle's area more than the box; the note says how much
+// the file encloses, in every format.
+TEST(MeshWinding, MeshThatEnclosesAnotherVolumeIsNamed)
+{
+    BRepPrimAPI_MakeBox box(10, 10, 10);
+    const TopoDS_Shape solid = box.Shape();
+    const ExportOptions options;
+    QTemporaryDir dir;
+    ASSERT_TRUE(exportFile(dir.filePath(QStringLiteral("vorher.stl")),
+                           {{QStringLiteral("Kasten"), solid}}, options));
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) flat = BRep_Tool::Triangulation(box.TopFace(), location);
+    ASSERT_FALSE(flat.IsNull());
+    // The nodes keep their numbers, which the edges' polygons on the face name.
+    Handle(Poly_Triangulation) tent
+        = new Poly_Triangulation(flat->NbNodes() + 1, flat->NbTriangles() + 2, false);
+    for (int i = 1; i <= flat->NbNodes(); ++i)
+        tent->SetNode(i, flat->Node(i));
+    int a = 0, b = 0, c = 0;
+    flat->Triangle(1).Get(a, b, c);
+    const int peak = flat->NbNodes() + 1;
+    const gp_XYZ centre = (flat->Node(a).XYZ() + flat->Node(b).XYZ() + flat->Node(c).XYZ()) / 3.0;
+    tent->SetNode(peak, gp_Pnt(centre + gp_XYZ(0, 0, 6)));
+    tent->SetTriangle(1, Poly_Triangle(a, b, peak));
+    tent->SetTriangle(2, Poly_Triangle(b, c, peak));
+    tent->SetTriangle(3, Poly_Triangle(c, a, peak));
+    for (int k = 2; k <= flat->NbTriangles(); ++k)
+        tent->SetTriangle(k + 2, flat->Triangle(k));
+    tent->Deflection(flat->Deflection());
+    BRep_Builder().UpdateFace(box.TopFace(), tent, false);
+    const double raised = (flat->Node(b).XYZ() - flat->Node(a).XYZ())
+                              .Crossed(flat->Node(c).XYZ() - flat->Node(a).XYZ())
+                              .Modulus()
+                          / 2.0 * 6.0 / 3.0;
+    static const QRegularExpression named(
+        QStringLiteral("„Kasten“ umschließt im Netz ([\\d.]+,\\d) mm³ statt 1\\.000,0 mm³ "
+                       "\\(Flächen nach innen gekehrt oder von der Oberfläche abgerückt\\)"));
+    for (const char* suffix : windingSuffixes) {
+        SCOPED_TRACE(suffix);
+        const QString path = dir.filePath(QStringLiteral("kasten.") + suffix);
+        QString note;
+        ASSERT_TRUE(exportFile(path, {{QStringLiteral("Kasten"), solid}}, options, nullptr, &note));
+        const Soup soup = soupOfFile(path);
+        EXPECT_EQ(unpairedDirectedEdges(soup), 0);
+        // The tent reaches the file.
+        EXPECT_NEAR(signedVolume(soup), 1000.0 + raised, 0.01);
+        const QRegularExpressionMatch match = named.match(note);
+        ASSERT_TRUE(match.hasMatch()) << note.toStdString();
+        const double said = match.captured(1).remove(u'.').replace(u',', u'.').toDouble();
+        EXPECT_NEAR(said, signedVolume(soup), 0.06);
     }
 }
 
