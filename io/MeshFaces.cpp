@@ -97,12 +97,12 @@ bool turnsOver(const gp_GTrsf& trsf)
 
 } // namespace
 
+namespace {
+
 bool mirrors(const gp_Trsf& placement)
 {
     return placement.VectorialPart().Determinant() < 0.0;
 }
-
-namespace {
 
 bool reversed(const TopoDS_Shape& face)
 {

@@ -79,9 +79,6 @@ std::uint64_t edgeKey(int a, int b);
 // receives the first node of each group, in the order the groups first come.
 std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_Pnt>& vertices);
 
-// True when the placement mirrors.
-bool mirrors(const gp_Trsf& placement);
-
 // The shape's shells, followed by its faces that lie in no shell: the pieces
 // whose nodes may be merged without joining solids that merely touch.
 std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape);

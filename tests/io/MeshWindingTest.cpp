@@ -203,6 +203,70 @@ TEST(MeshWinding, MirroredPlacementsAndForeignIgesFaceOut)
     }
 }
 
+namespace {
+
+// Triangles of the soup whose normal points towards the point rather than away.
+int facingTowards(const Soup& soup, const gp_Pnt& point)
+{
+    int count = 0;
+    for (const auto& t : soup.triangles) {
+        const gp_XYZ a = soup.nodes[std::size_t(t[0])].XYZ();
+        const gp_XYZ b = soup.nodes[std::size_t(t[1])].XYZ();
+        const gp_XYZ c = soup.nodes[std::size_t(t[2])].XYZ();
+        const gp_XYZ normal = (b - a).Crossed(c - a);
+        if (normal.Dot((a + b + c) / 3.0 - point.XYZ()) < 0.0)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// A box without its top, as a shell on its own and as loose faces, placed as
+// modelled and with a mirror: an open surface encloses nothing to measure, and
+// its faces keep facing away from its middle, as a solid placed so would.
+TEST(MeshWinding, OpenSurfacesPlacedWithAMirrorFaceAsPlaced)
+{
+    BRepPrimAPI_MakeBox box(20, 30, 10);
+    TopoDS_Shell shell;
+    TopoDS_Compound loose;
+    BRep_Builder builder;
+    builder.MakeShell(shell);
+    builder.MakeCompound(loose);
+    for (TopExp_Explorer face(box.Shape(), TopAbs_FACE); face.More(); face.Next()) {
+        if (face.Current().IsSame(box.TopFace()))
+            continue;
+        builder.Add(shell, face.Current());
+        builder.Add(loose, face.Current());
+    }
+    gp_Trsf mirror;
+    mirror.SetMirror(gp_Ax2(gp_Pnt(50, 0, 0), gp::DX()));
+    const gp_Pnt middle(10, 15, 5);
+    const struct {
+        const char* what;
+        TopoDS_Shape shape;
+        gp_Pnt middle;
+    } cases[] = {
+        {"shell", shell, middle},
+        {"mirrored shell", shell.Located(TopLoc_Location(mirror), false),
+         middle.Transformed(mirror)},
+        {"loose faces", loose, middle},
+        {"mirrored loose faces", loose.Located(TopLoc_Location(mirror), false),
+         middle.Transformed(mirror)},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        for (const char* suffix : windingSuffixes) {
+            SCOPED_TRACE(std::string(c.what) + " as " + suffix);
+            const QString path = dir.filePath(QStringLiteral("schale.") + suffix);
+            ASSERT_TRUE(exportFile(path, {{QStringLiteral("Schale"), c.shape}}, ExportOptions()));
+            const Soup soup = soupOfFile(path);
+            ASSERT_FALSE(soup.triangles.empty());
+            EXPECT_EQ(facingTowards(soup, c.middle), 0);
+        }
+    }
+}
+
 // A box whose top face the model itself has turned inside out: every format
 // writes it as the model holds it, and the note names the edges where it meets
 // its neighbours the same way round, as many as the file holds.
