@@ -2,6 +2,8 @@
 
 #include "expr/Format.h"
 
+#include <QLocale>
+
 #include <cstdint>
 
 namespace qor::io {
@@ -45,6 +47,22 @@ QString openEdgesText(const QString& body, long long edges)
         .arg(body,
              countText(edges, QStringLiteral("offene Kante"), QStringLiteral("offene Kanten")),
              where);
+}
+
+QString sameWayEdgesText(const QString& body, long long edges)
+{
+    const QString where = edges == 1 ? QStringLiteral("an der") : QStringLiteral("an denen");
+    return QStringLiteral("%1 hat %2, %3 zwei Dreiecke gleich herum laufen (Fläche im Netz nach "
+                          "innen gekehrt); manche Slicer lehnen das Objekt ab oder reparieren es")
+        .arg(body, countText(edges, QStringLiteral("Kante"), QStringLiteral("Kanten")), where);
+}
+
+QString enclosedVolumeText(const QString& body, double meshVolume, double bodyVolume)
+{
+    const QLocale german(QLocale::German);
+    return QStringLiteral("%1 umschließt im Netz %2 mm³ statt %3 mm³ (Flächen nach innen gekehrt "
+                          "oder von der Oberfläche abgerückt)")
+        .arg(body, german.toString(meshVolume, 'f', 1), german.toString(bodyVolume, 'f', 1));
 }
 
 QString skippedFacesText(long long skipped, long long total)

@@ -15,6 +15,10 @@ QString countText(long long count, const QString& one, const QString& many,
 QString facesLeftOutText(long long faces);
 QString nonManifoldEdgesText(const QString& body, long long edges);
 QString openEdgesText(const QString& body, long long edges);
+QString sameWayEdgesText(const QString& body, long long edges);
+// A closed mesh that encloses another volume than its body: "„Teil“ umschließt im
+// Netz 6.167,4 mm³ statt 5.497,3 mm³ (…)".
+QString enclosedVolumeText(const QString& body, double meshVolume, double bodyVolume);
 // A reader's note on faces it could not take: "2 von 5 Flächen ausgelassen".
 QString skippedFacesText(long long skipped, long long total);
 

@@ -351,15 +351,21 @@ QString bodyLabel(const std::vector<ExportBody>& bodies, int index)
     return QStringLiteral("„%1“").arg(writtenName(bodies, std::size_t(index)));
 }
 
-// Edges of a body's mesh, its nodes merged as a reader merges them.
+// Edges of a body's mesh, its nodes merged as a reader merges them, and the
+// volume it encloses where that differs from the body's.
 struct EdgeDefects {
     int nonManifold = 0; // shared by more than two triangles
     int open = 0; // of one triangle only
+    int sameWay = 0; // of two triangles that run through it the same way
+    double meshVolume = 0.0;
+    double bodyVolume = 0.0;
+    bool volumeDiffers = false;
 };
 
 // Every mesh writer says which bodies have edges that more than two triangles
-// share, and which closed bodies have edges that only one has; the file holds
-// them as they are.
+// share, and which closed bodies have edges that only one has, edges where a
+// face turns its inside out, or a mesh that encloses another volume; the file
+// holds them as they are.
 void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefects>& defects,
                QStringList& notes)
 {
@@ -369,7 +375,41 @@ void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefe
             notes << nonManifoldEdgesText(body, defects[i].nonManifold);
         if (defects[i].open > 0)
             notes << openEdgesText(body, defects[i].open);
+        if (defects[i].sameWay > 0)
+            notes << sameWayEdgesText(body, defects[i].sameWay);
+        if (defects[i].volumeDiffers)
+            notes << enclosedVolumeText(body, defects[i].meshVolume, defects[i].bodyVolume);
     }
+}
+
+// The volume of the body's solids, each counted whole however it is placed.
+double solidsVolume(const TopoDS_Shape& shape)
+{
+    double volume = 0.0;
+    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next())
+        volume += closedVolume(solid.Current());
+    return volume;
+}
+
+// The defects of a closed body's mesh. The volume is compared only where every
+// edge is run through once each way (else it depends on the origin, and the
+// edges are named already); a mesh whose nodes lie on the surface and whose
+// triangles stay within the deflection of it encloses the body's volume within
+// its area times the deflection.
+EdgeDefects closedMeshDefects(const TopoDS_Shape& shape, const IndexedMesh& mesh, double deflection)
+{
+    EdgeDefects defects;
+    defects.nonManifold = nonManifoldEdgeCount(mesh);
+    defects.open = openEdgeCount(mesh);
+    defects.sameWay = sameWayEdgeCount(mesh);
+    if (defects.nonManifold > 0 || defects.open > 0 || defects.sameWay > 0)
+        return defects;
+    defects.meshVolume = sixfoldVolume(mesh) / 6.0;
+    defects.bodyVolume = solidsVolume(shape);
+    const double bound
+        = meshArea(mesh) * deflection + 1e-6 * std::max(1.0, std::abs(defects.bodyVolume));
+    defects.volumeDiffers = !(std::abs(defects.meshVolume - defects.bodyVolume) <= bound);
+    return defects;
 }
 
 bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
@@ -403,9 +443,20 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
-        return writer.Write(facesWoundOutward(compound), file.constData()) ? QString() : failure;
+        return writer.Write(facesWoundOutward(compound, WriterWinding::Orientation),
+                            file.constData())
+                   ? QString()
+                   : failure;
     }
     case Format::Ply: return writePly(path, bodies, options.author) ? QString() : failure;
+    case Format::Obj:
+    case Format::Glb:
+    case Format::Gltf: {
+        std::vector<ExportBody> wound = bodies;
+        for (ExportBody& body : wound)
+            body.shape = facesWoundOutward(body.shape, WriterWinding::OrientationAndMirror);
+        return writeThroughXcaf(info, file, wound, options);
+    }
     default: return writeThroughXcaf(info, file, bodies, options);
     }
 }
@@ -893,10 +944,10 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         const IndexedMesh mesh = mergedMesh(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open
         // surface or a mesh body has its rim in the file as in the model.
-        defects.push_back({nonManifoldEdgeCount(mesh),
-                           !isMeshOnly(bodies[i].shape) && closedInModel(bodies[i].shape)
-                               ? openEdgeCount(mesh)
-                               : 0});
+        if (!isMeshOnly(bodies[i].shape) && closedInModel(bodies[i].shape))
+            defects.push_back(closedMeshDefects(bodies[i].shape, mesh, deflections[i]));
+        else
+            defects.push_back({nonManifoldEdgeCount(mesh)});
     }
     if (leftOut > 0)
         notes << facesLeftOutText(leftOut);

@@ -4,6 +4,7 @@
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Precision.hxx>
@@ -11,6 +12,7 @@
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
+#include <TopoDS_Iterator.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -95,28 +97,120 @@ bool turnsOver(const gp_GTrsf& trsf)
 
 } // namespace
 
+namespace {
+
 bool mirrors(const gp_Trsf& placement)
 {
     return placement.VectorialPart().Determinant() < 0.0;
 }
 
+bool reversed(const TopoDS_Shape& face)
+{
+    return face.Orientation() == TopAbs_REVERSED;
+}
+
+// Six times the volume the piece's triangles enclose, each face's triangles
+// turned by its orientation alone. Measured about the middle of the nodes, so
+// that a mesh with a small gap still tells inside from outside.
+double plainSixfoldVolume(const TopoDS_Shape& piece)
+{
+    struct Placed {
+        Handle(Poly_Triangulation) tri;
+        gp_Trsf trsf;
+        bool turned;
+    };
+    std::vector<Placed> faces;
+    Bnd_Box box;
+    forEachTriangulation(piece, [&](const TopoDS_Face& face, const Handle(Poly_Triangulation)& tri,
+                                    const gp_Trsf& trsf) {
+        faces.push_back({tri, trsf, reversed(face)});
+        for (int i = 1; i <= tri->NbNodes(); ++i)
+            box.Add(tri->Node(i).Transformed(trsf));
+    });
+    if (box.IsVoid())
+        return 0.0;
+    const gp_XYZ middle = 0.5 * (box.CornerMin().XYZ() + box.CornerMax().XYZ());
+    double sixfold = 0.0;
+    for (const Placed& face : faces) {
+        for (int t = 1; t <= face.tri->NbTriangles(); ++t) {
+            int n1 = 0, n2 = 0, n3 = 0;
+            if (!cornersOf(face.tri, t, n1, n2, n3))
+                continue;
+            if (face.turned)
+                std::swap(n2, n3);
+            const gp_XYZ a = face.tri->Node(n1).Transformed(face.trsf).XYZ() - middle;
+            const gp_XYZ b = face.tri->Node(n2).Transformed(face.trsf).XYZ() - middle;
+            const gp_XYZ c = face.tri->Node(n3).Transformed(face.trsf).XYZ() - middle;
+            sixfold += a.Dot(b.Crossed(c));
+        }
+    }
+    return sixfold;
+}
+
+} // namespace
+
+FaceWinding::FaceWinding(const TopoDS_Shape& shape)
+{
+    if (!shape.IsNull())
+        visit(shape, mirrors(shape.Location().Transformation()));
+}
+
+void FaceWinding::visit(const TopoDS_Shape& shape, bool placedMirrored)
+{
+    const auto turnWhole = [this](const TopoDS_Shape& piece) {
+        for (TopExp_Explorer face(piece, TopAbs_FACE); face.More(); face.Next())
+            bodyTurned_.Add(face.Current());
+    };
+    switch (shape.ShapeType()) {
+    case TopAbs_COMPOUND:
+    case TopAbs_COMPSOLID:
+        // The iterator gives each part with the placements above it.
+        for (TopoDS_Iterator part(shape); part.More(); part.Next())
+            visit(part.Value(), mirrors(shape.Location().Transformation()));
+        break;
+    case TopAbs_SOLID:
+        if (plainSixfoldVolume(shape) < 0.0)
+            turnWhole(shape);
+        break;
+    case TopAbs_SHELL:
+        if (mirrors(shape.Location().Transformation()))
+            turnWhole(shape);
+        break;
+    case TopAbs_FACE:
+        if (placedMirrored)
+            bodyTurned_.Add(shape);
+        break;
+    default: break;
+    }
+}
+
+bool FaceWinding::turned(const TopoDS_Face& face) const
+{
+    return bodyTurned_.Contains(face);
+}
+
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
 {
+    return triangulatedFaces(shape, FaceWinding(shape));
+}
+
+std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape, const FaceWinding& winding)
+{
     std::vector<FaceTriangles> faces;
-    forEachTriangulation(shape, [&faces](const TopoDS_Face& face,
-                                         const Handle(Poly_Triangulation)& tri,
-                                         const gp_Trsf& trsf) {
+    forEachTriangulation(shape, [&faces, &winding](const TopoDS_Face& face,
+                                                   const Handle(Poly_Triangulation)& tri,
+                                                   const gp_Trsf& trsf) {
         FaceTriangles mesh;
         mesh.nodes.reserve(std::size_t(tri->NbNodes()));
         for (int i = 1; i <= tri->NbNodes(); ++i)
             mesh.nodes.push_back(tri->Node(i).Transformed(trsf));
-        const bool reversed = (face.Orientation() == TopAbs_REVERSED) != mirrors(trsf);
+        const bool turned = reversed(face) != winding.turned(face);
         mesh.triangles.reserve(std::size_t(tri->NbTriangles()));
         for (int t = 1; t <= tri->NbTriangles(); ++t) {
             int n1 = 0, n2 = 0, n3 = 0;
             if (!cornersOf(tri, t, n1, n2, n3) || n1 == n2 || n2 == n3 || n1 == n3)
                 continue;
-            if (reversed)
+            if (turned)
                 std::swap(n2, n3);
             mesh.triangles.push_back({n1 - 1, n2 - 1, n3 - 1});
         }
@@ -227,14 +321,18 @@ std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_P
     return vertexOf;
 }
 
-TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape)
+TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape, WriterWinding writer)
 {
+    const FaceWinding winding(shape);
     TopoDS_Compound faces;
     BRep_Builder builder;
     builder.MakeCompound(faces);
     for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
-        const TopoDS_Shape& face = ex.Current();
-        builder.Add(faces, mirrors(face.Location().Transformation()) ? face.Reversed() : face);
+        const TopoDS_Face& face = TopoDS::Face(ex.Current());
+        bool turned = reversed(face) != winding.turned(face);
+        if (writer == WriterWinding::OrientationAndMirror)
+            turned = turned != mirrors(face.Location().Transformation());
+        builder.Add(faces, face.Oriented(turned ? TopAbs_REVERSED : TopAbs_FORWARD));
     }
     return faces;
 }
@@ -246,7 +344,12 @@ std::uint64_t edgeKey(int a, int b)
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape)
 {
-    const std::vector<FaceTriangles> faces = triangulatedFaces(shape);
+    return mergedMesh(shape, FaceWinding(shape));
+}
+
+IndexedMesh mergedMesh(const TopoDS_Shape& shape, const FaceWinding& winding)
+{
+    const std::vector<FaceTriangles> faces = triangulatedFaces(shape, winding);
     std::vector<gp_Pnt> nodes;
     for (const FaceTriangles& face : faces)
         nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
@@ -279,8 +382,9 @@ std::vector<TopoDS_Shape> shellsAndLooseFaces(const TopoDS_Shape& shape)
 IndexedMesh bodyMesh(const TopoDS_Shape& shape)
 {
     IndexedMesh mesh;
+    const FaceWinding winding(shape);
     for (const TopoDS_Shape& piece : shellsAndLooseFaces(shape)) {
-        const IndexedMesh part = mergedMesh(piece);
+        const IndexedMesh part = mergedMesh(piece, winding);
         const int first = int(mesh.vertices.size());
         mesh.vertices.insert(mesh.vertices.end(), part.vertices.begin(), part.vertices.end());
         for (const auto& t : part.triangles)
@@ -408,6 +512,55 @@ int openEdgeCount(const IndexedMesh& mesh)
     return edgesSharedBy(mesh, [](std::size_t triangles) { return triangles == 1; });
 }
 
+int sameWayEdgeCount(const IndexedMesh& mesh)
+{
+    // Each edge once per triangle, its direction in the lowest bit.
+    std::vector<std::uint64_t> edges;
+    edges.reserve(3 * mesh.triangles.size());
+    for (const auto& t : mesh.triangles) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            const int from = t[k];
+            const int to = t[(k + 1) % 3];
+            edges.push_back((edgeKey(from, to) << 1) | (from < to ? 1U : 0U));
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    int count = 0;
+    for (std::size_t i = 0; i < edges.size();) {
+        std::size_t j = i;
+        while (j < edges.size() && edges[j] >> 1 == edges[i] >> 1)
+            ++j;
+        if (j - i == 2 && edges[i] == edges[i + 1])
+            ++count;
+        i = j;
+    }
+    return count;
+}
+
+double sixfoldVolume(const IndexedMesh& mesh)
+{
+    double sixfold = 0.0;
+    for (const auto& t : mesh.triangles) {
+        const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();
+        const gp_XYZ& b = mesh.vertices[std::size_t(t[1])].XYZ();
+        const gp_XYZ& c = mesh.vertices[std::size_t(t[2])].XYZ();
+        sixfold += a.Dot(b.Crossed(c));
+    }
+    return sixfold;
+}
+
+double meshArea(const IndexedMesh& mesh)
+{
+    double twice = 0.0;
+    for (const auto& t : mesh.triangles) {
+        const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();
+        twice += (mesh.vertices[std::size_t(t[1])].XYZ() - a)
+                     .Crossed(mesh.vertices[std::size_t(t[2])].XYZ() - a)
+                     .Modulus();
+    }
+    return twice / 2.0;
+}
+
 bool hasTriangleWithArea(const TopoDS_Face& face)
 {
     TopLoc_Location location;
@@ -531,14 +684,7 @@ double meshVolume(const TopoDS_Shape& shape)
     std::sort(down.begin(), down.end());
     if (up != down)
         return 0.0;
-    double sixfold = 0.0;
-    for (const auto& t : mesh.triangles) {
-        const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();
-        const gp_XYZ& b = mesh.vertices[std::size_t(t[1])].XYZ();
-        const gp_XYZ& c = mesh.vertices[std::size_t(t[2])].XYZ();
-        sixfold += a.Dot(b.Crossed(c));
-    }
-    return std::abs(sixfold) / 6.0;
+    return std::abs(sixfoldVolume(mesh)) / 6.0;
 }
 
 bool closedInModel(const TopoDS_Shape& shape)

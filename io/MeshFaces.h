@@ -1,5 +1,6 @@
 #pragma once
 
+#include <TopTools_MapOfShape.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_GTrsf.hxx>
@@ -12,23 +13,52 @@
 
 namespace qor::io {
 
+// Which way each face of a shape is written. A face's triangles, placed in
+// world coordinates, run round the normal of its surface as placed (a mirroring
+// placement turns both alike), so a reversed face has them turned round: that
+// is the B-rep as it stands, whatever location a reader gave the face. A solid
+// placed whole with a mirror comes out inside out by that rule, and so is
+// turned round once more where the volume its triangles enclose is negative.
+// An open shell or a loose face encloses nothing to measure: it is turned where
+// the placement of the shell, or of what holds the face (the shape's own for a
+// bare face), mirrors, as a solid so placed would be.
+class FaceWinding {
+public:
+    explicit FaceWinding(const TopoDS_Shape& shape);
+
+    // True when the face, as an explorer of the shape gives it, has its
+    // triangles' second and third corners swapped to face out.
+    bool turned(const TopoDS_Face& face) const;
+
+private:
+    void visit(const TopoDS_Shape& shape, bool placedMirrored);
+
+    TopTools_MapOfShape bodyTurned_; // faces of the pieces turned round whole
+};
+
 // The triangulation of one face in world coordinates. Triangles index nodes
-// from 0 and are wound so that they face out of the body: a reversed face, or
-// one placed with a mirror, has its second and third corners swapped (both: none). Triangles with a
-// repeated node or a node the triangulation does not have are left out; nodes are kept as the
-// triangulation lists them.
+// from 0 and are wound as FaceWinding says, so that they face out of the body.
+// Triangles with a repeated node or a node the triangulation does not have are
+// left out; nodes are kept as the triangulation lists them.
 struct FaceTriangles {
     std::vector<gp_Pnt> nodes;
     std::vector<std::array<int, 3>> triangles;
 };
 
-// Every face of the shape that carries a triangulation, in explorer order.
+// Every face of the shape that carries a triangulation, in explorer order;
+// the winding is that of the shape it came from.
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape);
+std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape, const FaceWinding& winding);
 
-// The shape's faces in one compound, those placed with a mirror reversed: a
-// writer that winds a face's triangles by its orientation alone (the kernel's
-// STL writer) then writes every face facing out.
-TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape);
+// How a mesh writer of the kernel winds a face's triangles: by its orientation
+// alone (STL), or by its orientation and whether its placement mirrors, either
+// turning them (OBJ and glTF).
+enum class WriterWinding { Orientation, OrientationAndMirror };
+
+// The shape's faces in one compound, each oriented so that the writer's rule
+// turns round exactly the triangles FaceWinding turns: then every face is
+// written facing out.
+TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape, WriterWinding writer);
 
 // Vertices and triangles of a shape, with the nodes shared by adjacent faces
 // merged on a grid of 0.00001 mm: nodes that round to the same multiples of the
@@ -40,6 +70,7 @@ struct IndexedMesh {
 };
 
 IndexedMesh mergedMesh(const TopoDS_Shape& shape);
+IndexedMesh mergedMesh(const TopoDS_Shape& shape, const FaceWinding& winding);
 
 // An undirected edge between two vertices as one number, the smaller vertex first.
 std::uint64_t edgeKey(int a, int b);
@@ -47,9 +78,6 @@ std::uint64_t edgeKey(int a, int b);
 // For each node the vertex it merges into on the grid of mergedMesh; vertices
 // receives the first node of each group, in the order the groups first come.
 std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_Pnt>& vertices);
-
-// True when the placement mirrors: a triangle it moves turns its other side out.
-bool mirrors(const gp_Trsf& placement);
 
 // The shape's shells, followed by its faces that lie in no shell: the pieces
 // whose nodes may be merged without joining solids that merely touch.
@@ -75,6 +103,18 @@ int nonManifoldEdgeCount(const IndexedMesh& mesh);
 // Edges that only one triangle has: holes in the surface, or the rim of a body
 // that is not closed.
 int openEdgeCount(const IndexedMesh& mesh);
+
+// Edges that two triangles share running through them the same way: where a
+// face meets its neighbours turned inside out. In a mesh facing out every edge
+// is run through once each way.
+int sameWayEdgeCount(const IndexedMesh& mesh);
+
+// Six times the volume the triangles enclose, positive when they face out; it
+// depends on the origin unless every edge is run through once each way.
+double sixfoldVolume(const IndexedMesh& mesh);
+
+// The area of the triangles.
+double meshArea(const IndexedMesh& mesh);
 
 // True when the face's triangulation has a triangle whose corners are three
 // points on the merge grid: one that the writers keep.

@@ -48,6 +48,7 @@ public:
     {
         std::map<const Poly_Triangulation*, int> uses;
         std::vector<gp_Pnt> nodes;
+        const FaceWinding winding(shape);
         for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
             FaceMesh face;
             face.face = TopoDS::Face(ex.Current());
@@ -56,7 +57,7 @@ public:
             if (face.tri.IsNull())
                 continue;
             face.placement = location.Transformation();
-            face.turned = (face.face.Orientation() == TopAbs_REVERSED) != mirrors(face.placement);
+            face.turned = (face.face.Orientation() == TopAbs_REVERSED) != winding.turned(face.face);
             face.first = int(nodes.size());
             for (int i = 1; i <= face.tri->NbNodes(); ++i)
                 nodes.push_back(face.tri->Node(i).Transformed(face.placement));

@@ -51,6 +51,15 @@ TEST(CountTexts, OneIsSingularEveryOtherCountPlural)
          "lehnen das Objekt ab oder reparieren es",
          "„Teil“ hat 12.345 offene Kanten, an denen nur ein Dreieck liegt (Loch im Netz); manche "
          "Slicer lehnen das Objekt ab oder reparieren es"},
+        {[&body](long long n) { return sameWayEdgesText(body, n); },
+         "„Teil“ hat 1 Kante, an der zwei Dreiecke gleich herum laufen (Fläche im Netz nach innen "
+         "gekehrt); manche Slicer lehnen das Objekt ab oder reparieren es",
+         "„Teil“ hat 2 Kanten, an denen zwei Dreiecke gleich herum laufen (Fläche im Netz nach "
+         "innen gekehrt); manche Slicer lehnen das Objekt ab oder reparieren es",
+         "„Teil“ hat 0 Kanten, an denen zwei Dreiecke gleich herum laufen (Fläche im Netz nach "
+         "innen gekehrt); manche Slicer lehnen das Objekt ab oder reparieren es",
+         "„Teil“ hat 12.345 Kanten, an denen zwei Dreiecke gleich herum laufen (Fläche im Netz "
+         "nach innen gekehrt); manche Slicer lehnen das Objekt ab oder reparieren es"},
         {[](long long n) { return skippedFacesText(1, n); }, "1 von 1 Fläche ausgelassen",
          "1 von 2 Flächen ausgelassen", "1 von 0 Flächen ausgelassen",
          "1 von 12.345 Flächen ausgelassen"},
@@ -63,8 +72,9 @@ TEST(CountTexts, OneIsSingularEveryOtherCountPlural)
         EXPECT_EQ(c.text(12345), QString::fromUtf8(c.thousands));
     }
     // The batch conversion's lines keep plain digits for scripts.
-    EXPECT_EQ(countText(12345, QStringLiteral("Schale"), QStringLiteral("Schalen"), Thousands::Plain),
-              QStringLiteral("12345 Schalen"));
+    EXPECT_EQ(
+        countText(12345, QStringLiteral("Schale"), QStringLiteral("Schalen"), Thousands::Plain),
+        QStringLiteral("12345 Schalen"));
     EXPECT_EQ(countText(1, QStringLiteral("Schale"), QStringLiteral("Schalen"), Thousands::Plain),
               QStringLiteral("1 Schale"));
 }
