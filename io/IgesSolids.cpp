@@ -3,6 +3,7 @@
 #include "expr/Format.h"
 #include "sketch/Plane.h"
 
+#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Sewing.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepCheck_Shell.hxx>
@@ -10,6 +11,7 @@
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -26,6 +28,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 
 namespace qor::io {
 
@@ -137,6 +140,15 @@ bool encloses(BRepClass3d_SolidClassifier& outer, const TopoDS_Shell& inner, dou
     return false;
 }
 
+bool holds(const Bnd_Box& outer, const Bnd_Box& inner, double tolerance)
+{
+    double x0, y0, z0, x1, y1, z1, u0, v0, w0, u1, v1, w1;
+    outer.Get(x0, y0, z0, x1, y1, z1);
+    inner.Get(u0, v0, w0, u1, v1, w1);
+    return u0 >= x0 - tolerance && v0 >= y0 - tolerance && w0 >= z0 - tolerance
+           && u1 <= x1 + tolerance && v1 <= y1 + tolerance && w1 <= z1 + tolerance;
+}
+
 TopoDS_Solid solidOf(const TopoDS_Shell& shell)
 {
     BRep_Builder builder;
@@ -147,21 +159,31 @@ TopoDS_Solid solidOf(const TopoDS_Shell& shell)
 }
 
 // For each shell turned inward, the index of the smallest shell turned outward that
-// encloses it, or -1.
+// encloses it, or -1. Only shells whose box holds the inner one's are asked.
 std::vector<int> hostsOfVoids(const std::vector<ClosedShell>& shells, double tolerance)
 {
     std::vector<int> hosts(shells.size(), -1);
+    if (std::none_of(shells.begin(), shells.end(),
+                     [](const ClosedShell& shell) { return shell.turnedInward; }))
+        return hosts;
+    // Tight boxes: the box of a surface's control points may reach beyond the shell around.
+    std::vector<Bnd_Box> boxes(shells.size());
+    for (std::size_t i = 0; i < shells.size(); ++i)
+        BRepBndLib::AddOptimal(shells[i].shell, boxes[i], false, false);
     for (std::size_t h = 0; h < shells.size(); ++h) {
         if (shells[h].turnedInward)
             continue;
-        BRepClass3d_SolidClassifier classifier(solidOf(shells[h].shell));
+        std::optional<BRepClass3d_SolidClassifier> classifier;
         for (std::size_t v = 0; v < shells.size(); ++v) {
-            if (!shells[v].turnedInward || shells[v].volume >= shells[h].volume)
+            if (!shells[v].turnedInward || shells[v].volume >= shells[h].volume
+                || !holds(boxes[h], boxes[v], tolerance))
                 continue;
             const int host = hosts[v];
             if (host >= 0 && shells[std::size_t(host)].volume <= shells[h].volume)
                 continue;
-            if (encloses(classifier, shells[v].shell, tolerance))
+            if (!classifier)
+                classifier.emplace(solidOf(shells[h].shell));
+            if (encloses(*classifier, shells[v].shell, tolerance))
                 hosts[v] = int(h);
         }
     }

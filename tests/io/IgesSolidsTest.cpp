@@ -7,6 +7,7 @@
 #include "tests/fixtures/IgesFaceBodies.h"
 
 #include "IoTestSupport.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/ShapeChecks.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -26,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
 namespace qor {
@@ -330,6 +332,24 @@ TEST(IgesSolids, BodiesOfSeveralSolidsComeBackSolidBySolid)
     }
 }
 
+// A real body of a box of 10 mm with a box of 2 mm inside, written to IGES and read back.
+TEST(IgesSolids, RealBodyOfABoxInABoxComesBackAsTwoSolids)
+{
+    const QString path
+        = QDir(test::readerFilesFolder()).filePath(QStringLiteral("../wave10/verschachtelt.brep"));
+    if (!QFileInfo::exists(path))
+        GTEST_SKIP() << "verschachtelt.brep is not at hand";
+    const io::ImportResult model = io::importFile(path, {});
+    ASSERT_EQ(model.bodies.size(), 1u);
+    QTemporaryDir dir;
+    const QString written = dir.filePath(QStringLiteral("verschachtelt.igs"));
+    ASSERT_TRUE(io::exportFile(written, {{QStringLiteral("Teil"), model.bodies[0].shape}}, {}));
+    const io::ImportResult read = io::importFile(written, {});
+    ASSERT_EQ(read.bodies.size(), 1u);
+    EXPECT_TRUE(read.warning.isEmpty()) << read.warning.toStdString();
+    expectSolids(read.bodies[0].shape, {{1000.0, 1}, {8.0, 1}});
+}
+
 // Plane faces as another program writes them, without solids: each closed shell comes back as
 // a solid, a shell whose faces turn into it as the cavity of the shell around it, and faces
 // kept as entities of their own are sewn together.
@@ -408,6 +428,94 @@ TEST(IgesSolids, FacesOfAnotherProgramCloseShellByShell)
             expectSolids(read.bodies[i].shape, c.bodies[i]);
         }
     }
+}
+
+// KiCad's models whose STEP text holds more than one solid: the test's own count of the
+// solid records, so that only those files are read.
+QStringList kicadFilesOfSeveralSolids()
+{
+    QStringList files;
+    QDirIterator it(test::kicadModelsFolder(), {QStringLiteral("*.step")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().count("MANIFOLD_SOLID_BREP(") > 1)
+            files << file.fileName();
+    }
+    files.sort();
+    return files;
+}
+
+// What one body of several solids gave back through IGES: every solid within 0.1 % of its
+// volume; a change the export or the import names; the same solids within 1 % (the export's
+// own approximation of a face, which its check judges by area); or another change unsaid.
+enum class RoundTrip { Whole, Noted, Approximated, Silent };
+
+// True when the solids are as many and each within `part` of its volume.
+bool sameSolids(const std::vector<Solid>& before, const std::vector<Solid>& after, double part)
+{
+    if (after.size() != before.size())
+        return false;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (std::abs(after[i].volume - before[i].volume) > part * before[i].volume + 1e-9)
+            return false;
+    }
+    return true;
+}
+
+RoundTrip igesRoundTrip(const io::ImportedBody& body, std::string& told)
+{
+    const std::vector<Solid> before = solidsOf(body.shape);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("koerper.igs"));
+    QString error;
+    QString note;
+    if (!io::exportFile(path, {{body.name, body.shape}}, {}, &error, &note)) {
+        told = error.toStdString();
+        return RoundTrip::Noted;
+    }
+    const io::ImportResult read = io::importFile(path, {});
+    std::vector<Solid> after;
+    for (const io::ImportedBody& back : read.bodies) {
+        const std::vector<Solid> solids = solidsOf(back.shape);
+        after.insert(after.end(), solids.begin(), solids.end());
+    }
+    std::sort(after.begin(), after.end());
+    told = std::to_string(before.size()) + " solids, " + std::to_string(after.size()) + " back";
+    if (read.bodies.size() == 1 && sameSolids(before, after, 1e-3))
+        return RoundTrip::Whole;
+    if (!note.isEmpty() || !read.warning.isEmpty())
+        return RoundTrip::Noted;
+    return read.bodies.size() == 1 && sameSolids(before, after, 1e-2) ? RoundTrip::Approximated
+                                                                      : RoundTrip::Silent;
+}
+
+// KiCad's bodies of several solids written to IGES and read back: each comes back with every
+// solid and its volume, or the export or the import says what it lost.
+TEST(IgesSolids, KicadBodiesOfSeveralSolidsComeBackWholeOrSaySo)
+{
+    const QStringList files = kicadFilesOfSeveralSolids();
+    if (files.isEmpty())
+        GTEST_SKIP() << "KiCad's models are not installed";
+    test::allowCpuSeconds(600);
+    int bodies = 0;
+    int whole = 0;
+    for (const QString& path : files) {
+        const io::ImportResult model = io::importFile(path, {});
+        for (const io::ImportedBody& body : model.bodies) {
+            if (test::countOf(body.shape, TopAbs_SOLID) < 2)
+                continue;
+            ++bodies;
+            std::string told;
+            const RoundTrip trip = igesRoundTrip(body, told);
+            whole += trip == RoundTrip::Whole ? 1 : 0;
+            const char* names[] = {"whole ", "noted ", "approx", "silent"};
+            std::cout << names[int(trip)] << " " << QFileInfo(path).fileName().toStdString() << " "
+                      << told << "\n";
+            EXPECT_NE(trip, RoundTrip::Silent) << path.toStdString() << ": " << told;
+        }
+    }
+    std::cout << whole << " of " << bodies << " bodies of several solids came back whole\n";
 }
 
 } // namespace
