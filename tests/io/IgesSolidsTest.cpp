@@ -1,6 +1,7 @@
 // IGES bodies written as trimmed faces come back as the solids they enclose; faces that do
 // not close stay as read, and real files keep what the plain reading gives.
 
+#include "io/IgesSolids.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/XcafBodies.h"
@@ -8,6 +9,7 @@
 
 #include "IoTestSupport.h"
 #include "tests/common/CpuBudget.h"
+#include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -17,6 +19,7 @@
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESControl_Controller.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 
 #include <QDir>
@@ -28,6 +31,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <random>
 #include <utility>
 
 namespace qor {
@@ -348,6 +352,102 @@ TEST(IgesSolids, RealBodyOfABoxInABoxComesBackAsTwoSolids)
     ASSERT_EQ(read.bodies.size(), 1u);
     EXPECT_TRUE(read.warning.isEmpty()) << read.warning.toStdString();
     expectSolids(read.bodies[0].shape, {{1000.0, 1}, {8.0, 1}});
+}
+
+// A random scene of one body: pieces apart from each other, each one or two solids of known
+// volume: boxes, balls, tetrahedra, hollow boxes and balls, a box in a box, a ball in a hollow
+// ball's cavity and overlapping boxes.
+std::vector<Made> randomPieces(std::mt19937& random)
+{
+    std::uniform_real_distribution<double> size(2.0, 8.0);
+    std::uniform_int_distribution<int> kind(0, 6);
+    std::vector<Made> solids;
+    const int pieces = std::uniform_int_distribution<int>(2, 5)(random);
+    for (int p = 0; p < pieces; ++p) {
+        const double x = 40.0 * p;
+        const double a = size(random);
+        const double b = size(random);
+        const double c = size(random);
+        switch (kind(random)) {
+        case 0: solids.push_back(box(x, 0, 0, a, b, c)); break;
+        case 1: solids.push_back(ball(gp_Pnt(x, 0, 0), a)); break;
+        case 2:
+            solids.push_back(tetrahedron({x, 0, 0}, {x + a, 0, 0}, {x, b, 0}, {x, 0, c}));
+            break;
+        case 3:
+            solids.push_back(
+                hollowed(box(x, 0, 0, a + 4, b + 4, c + 4), box(x + 2, 2, 2, a, b, c)));
+            break;
+        case 4:
+            solids.push_back(box(x, 0, 0, a + 4, b + 4, c + 4));
+            solids.push_back(box(x + 2, 2, 2, a, b, c));
+            break;
+        case 5:
+            solids.push_back(hollowed(ball(gp_Pnt(x, 0, 0), a + 6), ball(gp_Pnt(x, 0, 0), a + 2)));
+            solids.push_back(ball(gp_Pnt(x + 0.5, 0, 0), a));
+            break;
+        default:
+            solids.push_back(box(x, 0, 0, a, b, c));
+            solids.push_back(box(x + 0.5 * a, 0.5 * b, 0.5 * c, a, b, c));
+        }
+    }
+    return solids;
+}
+
+std::vector<Solid> solidsOf(const io::FaceClosure& closure)
+{
+    std::vector<Solid> solids;
+    for (const TopoDS_Shape& solid : closure.solids) {
+        const std::vector<Solid> one = solidsOf(solid);
+        solids.insert(solids.end(), one.begin(), one.end());
+    }
+    std::sort(solids.begin(), solids.end());
+    return solids;
+}
+
+// The file's groups of faces are sewn one by one before the faces left over: on solids apart
+// that gives what sewing all faces of the body at once gives, and both give the solids made.
+TEST(IgesSolids, GroupsOfFacesCloseAsAllFacesAtOnce)
+{
+    for (unsigned k = 1; k <= 10; ++k) {
+        const unsigned seed = test::seed(7900 + k);
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 random(seed);
+        const std::vector<Made> made = randomPieces(random);
+        BRep_Builder builder;
+        TopoDS_Compound body;
+        builder.MakeCompound(body);
+        std::vector<Solid> expected;
+        for (const Made& solid : made) {
+            builder.Add(body, solid.shape);
+            expected.push_back({solid.volume, solid.shells});
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("koerper.igs"));
+        ASSERT_TRUE(io::exportFile(path, {{QStringLiteral("Teil"), body}}, {}));
+        const io::ImportResult plain = plainBodies(path);
+        ASSERT_EQ(plain.bodies.size(), 1u);
+        std::vector<TopoDS_Face> faces;
+        for (TopExp_Explorer it(plain.bodies[0].shape, TopAbs_FACE); it.More(); it.Next())
+            faces.push_back(TopoDS::Face(it.Current()));
+        constexpr double tolerance = 1e-5;
+        const io::FaceClosure grouped = io::closeBody(plain.bodies[0].shape, tolerance);
+        const io::FaceClosure atOnce = io::closeFaces(faces, tolerance);
+        EXPECT_TRUE(grouped.open.empty());
+        EXPECT_TRUE(atOnce.open.empty());
+        const std::vector<Solid> a = solidsOf(grouped);
+        const std::vector<Solid> b = solidsOf(atOnce);
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            EXPECT_NEAR(a[i].volume, b[i].volume, 1e-9 * b[i].volume);
+            EXPECT_EQ(a[i].shells, b[i].shells);
+        }
+        TopoDS_Compound solids;
+        builder.MakeCompound(solids);
+        for (const TopoDS_Shape& solid : grouped.solids)
+            builder.Add(solids, solid);
+        expectSolids(solids, expected);
+    }
 }
 
 // Plane faces as another program writes them, without solids: each closed shell comes back as
