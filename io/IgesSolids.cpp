@@ -223,6 +223,8 @@ void solidsOfClosedShells(const std::vector<TopoDS_Face>& faces,
         if (hosts[i] >= 0)
             voidsOf[hosts[i]].push_back(int(i));
     }
+    // A shell turned inward that no other encloses is a body read inside out: a solid of its
+    // own like every shell turned outward.
     for (std::size_t i = 0; i < shells.size(); ++i) {
         if (hosts[i] >= 0)
             continue;
@@ -312,7 +314,7 @@ template <typename Step> FaceClosure guarded(std::size_t faces, const Step& step
 
 // The faces in the groups the file keeps them in: the faces directly under one compound form
 // a group, and each compound inside it groups its own. The kernel's writer and the program's
-// export keep the faces of each solid in a group of their own.
+// export keep the faces of each shell in a group of their own.
 void collectGroups(const TopoDS_Shape& shape, std::vector<std::vector<TopoDS_Face>>& groups)
 {
     if (shape.ShapeType() == TopAbs_FACE) {
