@@ -439,9 +439,8 @@ void readIges(const QString& path, const QByteArray& fileName, ProgressBridge& p
     reader->Transfer(scope->document(), range);
     range.Close();
     collectXcafBodies(scope->document(), result, progress.collection());
-    const int open = closeFaceBodies(result.bodies, igesResolution(*reader));
-    if (open > 0) {
-        const QString note = openBodiesText(open, (long long)(result.bodies.size()));
+    const OpenBodies open = closeFaceBodies(result.bodies, igesResolution(*reader));
+    for (const QString& note : openBodiesNotes(open, (long long)(result.bodies.size()))) {
         result.warning += (result.warning.isEmpty() ? QString() : QStringLiteral("; ")) + note;
         result.notes << note;
     }

@@ -652,10 +652,14 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
             addCutTools(tool, tools);
         else
             tools.Append(tool);
+        const QString failure = cut ? QStringLiteral("Ausschneiden fehlgeschlagen")
+                                    : QStringLiteral("Schneiden fehlgeschlagen");
+        // Faces that enclose nothing hold no material to take away or keep: the kernel would
+        // trim the faces themselves, and the join names the reason as well.
+        if (const QString open = openBodyReason(it->second, tools); !open.isEmpty())
+            throw FeatureError(failureText(failure, open));
         const auto [result, change]
-            = soundBoolean(cut ? BOPAlgo_CUT : BOPAlgo_COMMON, it->second, tools,
-                           cut ? QStringLiteral("Ausschneiden fehlgeschlagen")
-                               : QStringLiteral("Schneiden fehlgeschlagen"));
+            = soundBoolean(cut ? BOPAlgo_CUT : BOPAlgo_COMMON, it->second, tools, failure);
         if (isEmptyShape(result)) {
             if (!cut)
                 throw FeatureError(noCommonPart());

@@ -219,9 +219,9 @@ TEST(Boolean, JoinThatWouldLoseVolumeSaysSo)
     }
 }
 
-// A ball read as its one face, not closed into a solid (an IGES file's trimmed face): a join
-// with it fails, and says why.
-TEST(Boolean, JoinWithFacesThatEncloseNothingSaysSo)
+// A ball read as its one face, not closed into a solid (an IGES file's trimmed face): a join,
+// cut or intersection with it fails, and says why.
+TEST(Boolean, JoinOrCutWithFacesThatEncloseNothingSaysSo)
 {
     const TopoDS_Shape ball = BRepPrimAPI_MakeSphere(20.0).Shape();
     const TopoDS_Shape face = TopExp_Explorer(ball, TopAbs_FACE).Current();
@@ -229,13 +229,21 @@ TEST(Boolean, JoinWithFacesThatEncloseNothingSaysSo)
     const struct {
         TopoDS_Shape body;
         TopoDS_Shape tool;
+        const char* op;
         const char* refusal;
     } cases[] = {
-        {face, other,
+        {face, other, "join",
          "Verbinden fehlgeschlagen: „Kugel“ hat kein geschlossenes Volumen, nur Flächen"},
-        {other, face,
+        {other, face, "join",
          "Verbinden fehlgeschlagen: das Werkzeug hat kein geschlossenes Volumen, nur "
          "Flächen"},
+        {face, other, "cut",
+         "Ausschneiden fehlgeschlagen: „Kugel“ hat kein geschlossenes Volumen, nur Flächen"},
+        {other, face, "cut",
+         "Ausschneiden fehlgeschlagen: das Werkzeug hat kein geschlossenes Volumen, nur "
+         "Flächen"},
+        {face, other, "intersect",
+         "Schneiden fehlgeschlagen: „Kugel“ hat kein geschlossenes Volumen, nur Flächen"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.refusal);
@@ -245,11 +253,12 @@ TEST(Boolean, JoinWithFacesThatEncloseNothingSaysSo)
         part.feature.id = 9;
         std::string refusal;
         try {
-            part.apply(c.tool, "join", {id});
+            part.apply(c.tool, c.op, {id});
         } catch (const FeatureError& e) {
             refusal = e.what();
         }
         EXPECT_EQ(refusal, c.refusal);
+        EXPECT_TRUE(part.feature.warning.isEmpty()) << part.feature.warning.toStdString();
         EXPECT_TRUE(part.state.bodies.at(id).shape.IsSame(c.body));
     }
 }
