@@ -474,8 +474,8 @@ double heldTwiceAtMost(const TopoDS_Shape& body)
 // is no broken body, and a join that would leave a tenth of the part is best
 // told as such. A join that loses more than the body's solids can hold twice
 // removed nothing: the kernel built no body a join can give, in any way
-// (seen: a ring joined to a body of three solids dropped the largest of
-// them in every way but one, which left its solids overlapping).
+// (seen: a ring joined to a body of three solids dropped one of 0.2 dm³ in
+// every way but one, which left its solids overlapping).
 QString refusalText(const Refusal& refusal, const Body& body, double change)
 {
     if (refusal.broken)
