@@ -1,9 +1,10 @@
 #pragma once
 
 #include "model/Document.h"
+#include "model/EnclosedVolume.h"
 
-#include <QJsonArray>
 #include <GeomAbs_SurfaceType.hxx>
+#include <QJsonArray>
 #include <QString>
 
 #include <TopTools_ListOfShape.hxx>
@@ -81,6 +82,10 @@ TopoDS_Compound changeBoundary(const TopoDS_Shape& before, const TopoDS_Shape& a
 // How much more volume `after` holds than `before`, measured only over the
 // faces the two do not share.
 double volumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after);
+
+// The same change measured precisely (preciselyEnclosedVolume), with the bound
+// of its error: for a bound on the change that the quick measure fails.
+BoundedVolume preciseVolumeChange(const TopoDS_Shape& before, const TopoDS_Shape& after);
 
 // How far a change measured by volumeChange may lie from the true one: curved
 // faces are measured by integration, within about 1e-7 of the volume of the

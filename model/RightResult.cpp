@@ -473,6 +473,8 @@ public:
     Evidence(BOPAlgo_Operation operation, const TopoDS_Shape& body,
              const TopTools_ListOfShape& tools, const TopoDS_Shape& result, Probing probing)
         : operation_(operation)
+        , bodyShape_(body)
+        , resultShape_(result)
         , body_(body, probing)
         , tools_(qor::compoundOf(std::vector<TopoDS_Shape>(tools.begin(), tools.end())), probing)
         , result_(result, probing)
@@ -484,22 +486,47 @@ public:
     const SolidSet& tools() const { return tools_; }
     const SolidSet& result() const { return result_; }
 
-    // The tools are measured one by one until they hold what moved: a
-    // through hole's tool holds more than it removes, and a hundred holes
-    // cut at once cost more to measure than to judge otherwise.
+    // Whether the volume moved by no more than the tools hold. The quick
+    // measures misjudge faces of tori and cones (seen: a box cut from a
+    // body's face next to a turned ring measured 0.33 mm³ more than the box
+    // holds, in every way), so a change they find beyond the tools is
+    // measured again precisely, tools and all, before it refuses.
     std::optional<WrongResult> volumeBound(double change) const
     {
         if (operation_ == BOPAlgo_COMMON)
             return std::nullopt;
-        const double moved = operation_ == BOPAlgo_FUSE ? change : -change;
-        const double slack = changeMeasureSlack(body_.box());
+        const auto quick = [](const TopoDS_Shape& solid) {
+            return BoundedVolume{solidVolume(solid), 0.0};
+        };
+        if (toolsHoldMoved({change, 0.0}, quick))
+            return std::nullopt;
+        const auto precise = [](const TopoDS_Shape& solid) {
+            const BoundedVolume measured = preciselyEnclosedVolume(solid);
+            return BoundedVolume{std::abs(measured.volume), measured.error};
+        };
+        if (toolsHoldMoved(preciseVolumeChange(bodyShape_, resultShape_), precise))
+            return std::nullopt;
+        return result_.size() == 0 ? WrongResult::Emptied : WrongResult::BeyondTools;
+    }
+
+    // The tools are measured one by one until they hold what moved: a
+    // through hole's tool holds more than it removes, and a hundred holes
+    // cut at once cost more to measure than to judge otherwise.
+    template <typename Measure>
+    bool toolsHoldMoved(const BoundedVolume& change, const Measure& measure) const
+    {
+        const double moved = operation_ == BOPAlgo_FUSE ? change.volume : -change.volume;
+        double slack = changeMeasureSlack(body_.box()) + change.error;
         double toolsHold = 0.0;
         for (std::size_t i = 0; i < tools_.size(); ++i) {
-            toolsHold += solidVolume(tools_.solid(i));
-            if (moved <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change)}) + slack)
-                return std::nullopt;
+            const BoundedVolume tool = measure(tools_.solid(i));
+            toolsHold += tool.volume;
+            slack += tool.error;
+            if (moved
+                <= toolsHold + 1e-6 * std::max({1.0, toolsHold, std::abs(change.volume)}) + slack)
+                return true;
         }
-        return result_.size() == 0 ? WrongResult::Emptied : WrongResult::BeyondTools;
+        return false;
     }
 
     // A solid of the result that no input holds and that holds the points at infinity.
@@ -826,6 +853,8 @@ private:
     }
 
     BOPAlgo_Operation operation_;
+    TopoDS_Shape bodyShape_;
+    TopoDS_Shape resultShape_;
     SolidSet body_;
     SolidSet tools_;
     SolidSet result_;
