@@ -473,12 +473,13 @@ constexpr long long faceTriangleCap = 100000;
 // terrain, so that a step never overshoots by much.
 constexpr double growthExponent = 1.5;
 
-// Triangles the mesher made for one body, its largest face, and the faces it
-// left without a triangle that has area.
+// Triangles the mesher made for one body, its largest face, the faces it left
+// without a triangle that has area, and those whose triangles do not cover them once.
 struct MeshCount {
     long long triangles = 0;
     long long largestFace = 0;
     int emptyFaces = 0;
+    int uncoveredFaces = 0;
 };
 
 MeshCount countMesh(const TopoDS_Shape& shape)
@@ -583,6 +584,22 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
 
+// A face whose loops cross each other or its rim has no domain the triangles could
+// keep: they run over some of its holes or beyond its border. The body is named.
+void noteUncoveredFaces(const std::vector<ExportBody>& bodies, const std::vector<MeshCount>& counts,
+                        QStringList& notes)
+{
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i].uncoveredFaces > 0)
+            notes << QStringLiteral(
+                         "%1 von %2: die Dreiecke decken die Fläche nicht genau ab "
+                         "(Ränder, die sich kreuzen); Löcher darin können zugedeckt sein")
+                         .arg(countText(counts[i].uncoveredFaces, QStringLiteral("Fläche"),
+                                        QStringLiteral("Flächen")),
+                              bodyLabel(bodies, int(i)));
+    }
+}
+
 // Placements of one part share its faces. Meshing the part again at the deflection the
 // last meshing left it at changes nothing, yet costs as much as the first time and adds
 // a record to every edge each time: bodies in a row that show one shape are meshed once.
@@ -593,11 +610,12 @@ public:
     {
         if (shape.TShape() == last_ && deflection == deflection_ && angle == angle_)
             return count_;
-        meshShape(shape, deflection, angle, stop.Start());
+        const MeshOutcome outcome = meshShape(shape, deflection, angle, stop.Start());
         last_ = shape.TShape();
         deflection_ = deflection;
         angle_ = angle;
         count_ = countMesh(shape);
+        count_.uncoveredFaces = outcome.uncovered;
         return count_;
     }
 
@@ -683,11 +701,12 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
             const TopoDS_Shape candidate = way();
             if (candidate.IsNull() || stop.UserBreak())
                 return;
-            meshShape(candidate, at, angle, stop.Start());
+            const MeshOutcome outcome = meshShape(candidate, at, angle, stop.Start());
             if (const Coverage coverage = coverageOf(candidate); coverage.betterThan(best)) {
                 best = coverage;
                 shape = candidate;
                 count = countMesh(candidate);
+                count.uncoveredFaces = outcome.uncovered;
             }
         } catch (const Standard_Failure&) {
         }
@@ -709,6 +728,45 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
     return count;
 }
 
+// Whether every face carries a triangulation made at least as finely as asked.
+bool meshedAsFinely(const TopoDS_Shape& shape, double asked)
+{
+    bool any = false;
+    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
+        if (mesh.IsNull() || mesh->Deflection() > asked)
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+// Puts copies without triangulation in place of the bodies' shapes, one copy for
+// each part that placements share. The mesher keeps a triangulation a face carries
+// where it is finer than the step asks, so that a coarsened mesh an earlier export
+// (or the view) left on the caller's shapes would be written again under the note
+// of another deflection, and the file would depend on what ran before. A body
+// meshed at least as finely as asked keeps its triangulation, as the mesher would.
+void meshAfresh(std::vector<ExportBody>& bodies, double asked)
+{
+    std::map<const TopoDS_TShape*, TopoDS_Shape> copies;
+    for (ExportBody& body : bodies) {
+        if (body.shape.IsNull() || isMeshOnly(body.shape) || meshedAsFinely(body.shape, asked))
+            continue;
+        auto [copy, added] = copies.try_emplace(body.shape.TShape().get());
+        if (added)
+            copy->second
+                = BRepBuilderAPI_Copy(
+                      body.shape.Located(TopLoc_Location(), false).Oriented(TopAbs_FORWARD), false,
+                      false)
+                      .Shape();
+        body.shape
+            = copy->second.Located(body.shape.Location(), false).Oriented(body.shape.Orientation());
+    }
+}
+
 // Tessellates the bodies at the asked deflection, or coarser where that would
 // exceed the triangle budget or the per-face cap. Meshing starts coarse, relative to
 // each body's size, and refines in steps whose result is predicted from the mesh
@@ -721,6 +779,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
+    meshAfresh(bodies, wanted);
     // A mesh body keeps the triangles it has: it starts and stays at the deflection
     // asked for.
     deflections.clear();
@@ -791,6 +850,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
     const double used = *std::max_element(deflections.begin(), deflections.end());
     if (used > wanted)
         notes << coarseningNote(used, deflections, limits, wanted, options);
+    noteUncoveredFaces(bodies, counts, notes);
     return {};
 }
 

@@ -2,23 +2,28 @@
 
 #include <BRepMesh_Context.hxx>
 #include <BRepMesh_DelabellaMeshAlgoFactory.hxx>
+#include <BRepMesh_EdgeDiscret.hxx>
 #include <BRepMesh_FaceDiscret.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepMesh_MeshAlgoFactory.hxx>
 #include <BRep_Tool.hxx>
 #include <IMeshData_Edge.hxx>
 #include <IMeshData_Face.hxx>
+#include <IMeshData_Model.hxx>
 #include <IMeshData_PCurve.hxx>
 #include <IMeshData_Wire.hxx>
+#include <IMeshTools_CurveTessellator.hxx>
 #include <IMeshTools_MeshAlgo.hxx>
 #include <IMeshTools_MeshAlgoFactory.hxx>
 #include <Poly_Triangulation.hxx>
+#include <Precision.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <set>
 
 namespace qor::io {
 
@@ -93,9 +98,77 @@ bool coversDomain(const IMeshData::IFaceHandle& face, const Handle(Poly_Triangul
            && std::abs(absoluteSum - std::abs(domain.area)) <= tolerance;
 }
 
+// Points a loop of a face keeps in its parameter plane: the closing point is its first.
+int loopPoints(const IMeshData::IFaceHandle& face, const IMeshData::IWireHandle& wire)
+{
+    int points = 0;
+    for (int e = 0; e < wire->EdgesNb(); ++e)
+        points += std::max(
+            0, wire->GetEdge(e)->GetPCurve(face.get(), wire->GetEdgeOrientation(e))->ParametersNb()
+                   - 1);
+    return points;
+}
+
+// Divides the edge again at a third of its deflection, keeping its ends, as the
+// kernel's healing refines edges whose polygons cross.
+void divideFiner(const IMeshData::IEdgeHandle& edge, const IMeshTools_Parameters& parameters)
+{
+    const double deflection = std::max(edge->GetDeflection() / 3.0, Precision::Confusion());
+    IMeshTools_Parameters finer = parameters;
+    finer.Deflection = deflection;
+    finer.MinSize = std::max(0.1 * deflection, Precision::Confusion());
+    edge->Clear(true);
+    edge->SetDeflection(deflection);
+    const IMeshData::IPCurveHandle& curve = edge->GetPCurve(0);
+    const Handle(IMeshTools_CurveTessellator) tessellator
+        = BRepMesh_EdgeDiscret::CreateEdgeTessellator(edge, curve->GetOrientation(),
+                                                      curve->GetFace(), finer);
+    BRepMesh_EdgeDiscret::Tessellate3d(edge, tessellator, false);
+    BRepMesh_EdgeDiscret::Tessellate2d(edge, false);
+}
+
+// Divides the edges as the kernel does, then finer the edges of every loop that kept
+// fewer than three points: at a deflection as large as the loop, a small circle drawn
+// as a B-spline keeps only its vertex, a loop without area that the triangles of its
+// face run across, and the hole is gone. However coarse the mesh, a loop stays a loop.
+class LoopKeepingEdgeDiscret : public BRepMesh_EdgeDiscret {
+protected:
+    Standard_Boolean performInternal(const Handle(IMeshData_Model)& model,
+                                     const IMeshTools_Parameters& parameters,
+                                     const Message_ProgressRange& range) override
+    {
+        if (!BRepMesh_EdgeDiscret::performInternal(model, parameters, range))
+            return false;
+        // Each round divides a third finer; a loop of one closed curve has three
+        // points after a few.
+        for (int round = 0; round < 12; ++round) {
+            std::set<IMeshData_Edge*> thin;
+            for (int f = 0; f < model->FacesNb(); ++f) {
+                const IMeshData::IFaceHandle& face = model->GetFace(f);
+                for (int w = 0; w < face->WiresNb(); ++w) {
+                    const IMeshData::IWireHandle& wire = face->GetWire(w);
+                    if (loopPoints(face, wire) >= 3)
+                        continue;
+                    for (int e = 0; e < wire->EdgesNb(); ++e) {
+                        const IMeshData::IEdgePtr& edge = wire->GetEdge(e);
+                        if (!edge->GetDegenerated() && !edge->IsFree())
+                            thin.insert(edge);
+                    }
+                }
+            }
+            if (thin.empty())
+                break;
+            for (IMeshData_Edge* edge : thin)
+                divideFiner(edge, parameters);
+        }
+        return true;
+    }
+};
+
 struct Tally {
     std::atomic<int> kept{0};
     std::atomic<int> replaced{0};
+    std::atomic<int> uncovered{0};
 };
 
 // Tries the fast triangulation on a face with many border points and keeps it when it
@@ -124,7 +197,15 @@ public:
             }
             face->UnsetStatus(IMeshData_Failure);
         }
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) before
+            = BRep_Tool::Triangulation(face->GetFace(), location);
         plain_->Perform(face, parameters, range);
+        // Only a triangulation made here is judged: a face left empty is counted
+        // by those who see it empty.
+        const Handle(Poly_Triangulation) made = BRep_Tool::Triangulation(face->GetFace(), location);
+        if (!made.IsNull() && made != before && !coversDomain(face, before))
+            ++tally_.uncovered;
     }
 
 private:
@@ -178,12 +259,13 @@ MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& pa
 {
     Tally tally;
     Handle(IMeshTools_Context) context = new BRepMesh_Context();
+    context->SetEdgeDiscret(new LoopKeepingEdgeDiscret());
     context->SetFaceDiscret(new BRepMesh_FaceDiscret(new CheckedAlgoFactory(triangulation, tally)));
     BRepMesh_IncrementalMesh mesher;
     mesher.SetShape(shape);
     mesher.ChangeParameters() = parameters;
     mesher.Perform(context, range);
-    return {tally.kept.load(), tally.replaced.load()};
+    return {tally.kept.load(), tally.replaced.load(), tally.uncovered.load()};
 }
 
 MeshOutcome meshShape(const TopoDS_Shape& shape, double deflection, double angle,

@@ -11,10 +11,14 @@ namespace qor::io {
 // growing with the square of that count (a plate with a thousand holes: minutes).
 constexpr int fastTriangulationNodes = 200;
 
-// Which faces the fast triangulation was tried on, and how many of them kept it.
+// Which faces the fast triangulation was tried on, and how many of them kept it;
+// and the faces whose triangles do not cover their domain once, as the plain
+// triangulation leaves a face whose loops cross each other or its rim: triangles
+// over its holes or beyond its border.
 struct MeshOutcome {
     int fastKept = 0;
     int fastReplaced = 0;
+    int uncovered = 0;
 };
 
 // How faces are triangulated: checked (above), or all by the plain Delaunay
@@ -27,7 +31,8 @@ enum class Triangulation { Checked, Plain };
 // when its triangles cover the face's domain once, without gaps or overlaps;
 // any other face, or one the fast algorithm fails on, gets the plain Delaunay
 // triangulation. The edges are divided once for both, so neighbouring faces
-// share their border nodes. A break asked through the range stops between faces.
+// share their border nodes, and every loop of a face keeps at least three points
+// however coarse the deflection. A break asked through the range stops between faces.
 MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& parameters,
                       const Message_ProgressRange& range = Message_ProgressRange(),
                       Triangulation triangulation = Triangulation::Checked);
