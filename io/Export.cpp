@@ -30,6 +30,7 @@
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
+#include <BRepTools.hxx>
 #include <BRepTools_ReShape.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_TEdge.hxx>
@@ -473,13 +474,12 @@ constexpr long long faceTriangleCap = 100000;
 // terrain, so that a step never overshoots by much.
 constexpr double growthExponent = 1.5;
 
-// Triangles the mesher made for one body, its largest face, the faces it left
-// without a triangle that has area, and those whose triangles do not cover them once.
+// Triangles the mesher made for one body, its largest face, and the faces it
+// left without a triangle that has area.
 struct MeshCount {
     long long triangles = 0;
     long long largestFace = 0;
     int emptyFaces = 0;
-    int uncoveredFaces = 0;
 };
 
 MeshCount countMesh(const TopoDS_Shape& shape)
@@ -586,16 +586,16 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
 
 // A face whose loops cross each other or its rim has no domain the triangles could
 // keep: they run over some of its holes or beyond its border. The body is named.
-void noteUncoveredFaces(const std::vector<ExportBody>& bodies, const std::vector<MeshCount>& counts,
-                        QStringList& notes)
+void noteUncoveredFaces(const std::vector<ExportBody>& bodies, QStringList& notes)
 {
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        if (counts[i].uncoveredFaces > 0)
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (isMeshOnly(bodies[i].shape))
+            continue;
+        if (const int faces = uncoveredFaces(bodies[i].shape); faces > 0)
             notes << QStringLiteral(
                          "%1 von %2: die Dreiecke decken die Fläche nicht genau ab "
                          "(Ränder, die sich kreuzen); Löcher darin können zugedeckt sein")
-                         .arg(countText(counts[i].uncoveredFaces, QStringLiteral("Fläche"),
-                                        QStringLiteral("Flächen")),
+                         .arg(countText(faces, QStringLiteral("Fläche"), QStringLiteral("Flächen")),
                               bodyLabel(bodies, int(i)));
     }
 }
@@ -610,12 +610,11 @@ public:
     {
         if (shape.TShape() == last_ && deflection == deflection_ && angle == angle_)
             return count_;
-        const MeshOutcome outcome = meshShape(shape, deflection, angle, stop.Start());
+        meshShape(shape, deflection, angle, stop.Start());
         last_ = shape.TShape();
         deflection_ = deflection;
         angle_ = angle;
         count_ = countMesh(shape);
-        count_.uncoveredFaces = outcome.uncovered;
         return count_;
     }
 
@@ -701,12 +700,11 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
             const TopoDS_Shape candidate = way();
             if (candidate.IsNull() || stop.UserBreak())
                 return;
-            const MeshOutcome outcome = meshShape(candidate, at, angle, stop.Start());
+            meshShape(candidate, at, angle, stop.Start());
             if (const Coverage coverage = coverageOf(candidate); coverage.betterThan(best)) {
                 best = coverage;
                 shape = candidate;
                 count = countMesh(candidate);
-                count.uncoveredFaces = outcome.uncovered;
             }
         } catch (const Standard_Failure&) {
         }
@@ -728,7 +726,9 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
     return count;
 }
 
-// Whether every face carries a triangulation made at least as finely as asked.
+// Whether every face carries a triangulation made at least as finely as asked, with
+// its edges' polygons on it. A triangulation an export's cleanup put in place has
+// none: the mesher would keep it, with its stitches and welds, as if just made.
 bool meshedAsFinely(const TopoDS_Shape& shape, double asked)
 {
     bool any = false;
@@ -738,32 +738,28 @@ bool meshedAsFinely(const TopoDS_Shape& shape, double asked)
             = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
         if (mesh.IsNull() || mesh->Deflection() > asked)
             return false;
+        for (TopExp_Explorer edge(explorer.Current(), TopAbs_EDGE); edge.More(); edge.Next()) {
+            if (!BRep_Tool::Degenerated(TopoDS::Edge(edge.Current()))
+                && BRep_Tool::PolygonOnTriangulation(TopoDS::Edge(edge.Current()), mesh, location)
+                       .IsNull())
+                return false;
+        }
         any = true;
     }
     return any;
 }
 
-// Puts copies without triangulation in place of the bodies' shapes, one copy for
-// each part that placements share. The mesher keeps a triangulation a face carries
-// where it is finer than the step asks, so that a coarsened mesh an earlier export
-// (or the view) left on the caller's shapes would be written again under the note
-// of another deflection, and the file would depend on what ran before. A body
-// meshed at least as finely as asked keeps its triangulation, as the mesher would.
-void meshAfresh(std::vector<ExportBody>& bodies, double asked)
+// Takes the triangulation off a body meshed more coarsely than asked. The mesher
+// keeps a triangulation a face carries where it is finer than the step asks, so
+// that a coarsened mesh an earlier export left on the shapes would be written again
+// under the note of another deflection, and the file would depend on what ran
+// before. A body meshed at least as finely as asked keeps its triangulation, as the
+// mesher would keep it; the new one stays on the shapes.
+void dropCoarserMeshes(const std::vector<ExportBody>& bodies, double asked)
 {
-    std::map<const TopoDS_TShape*, TopoDS_Shape> copies;
-    for (ExportBody& body : bodies) {
-        if (body.shape.IsNull() || isMeshOnly(body.shape) || meshedAsFinely(body.shape, asked))
-            continue;
-        auto [copy, added] = copies.try_emplace(body.shape.TShape().get());
-        if (added)
-            copy->second
-                = BRepBuilderAPI_Copy(
-                      body.shape.Located(TopLoc_Location(), false).Oriented(TopAbs_FORWARD), false,
-                      false)
-                      .Shape();
-        body.shape
-            = copy->second.Located(body.shape.Location(), false).Oriented(body.shape.Orientation());
+    for (const ExportBody& body : bodies) {
+        if (!body.shape.IsNull() && !isMeshOnly(body.shape) && !meshedAsFinely(body.shape, asked))
+            BRepTools::Clean(body.shape);
     }
 }
 
@@ -779,7 +775,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
-    meshAfresh(bodies, wanted);
+    dropCoarserMeshes(bodies, wanted);
     // A mesh body keeps the triangles it has: it starts and stays at the deflection
     // asked for.
     deflections.clear();
@@ -850,7 +846,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
     const double used = *std::max_element(deflections.begin(), deflections.end());
     if (used > wanted)
         notes << coarseningNote(used, deflections, limits, wanted, options);
-    noteUncoveredFaces(bodies, counts, notes);
+    noteUncoveredFaces(bodies, notes);
     return {};
 }
 

@@ -29,6 +29,7 @@ namespace {
 struct FaceMesh {
     TopoDS_Face face;
     Handle(Poly_Triangulation) tri;
+    TopLoc_Location location; // of the triangulation
     gp_Trsf placement; // from the triangulation's coordinates to the world
     bool turned = false; // faces out with its second and third corners swapped
     int first = 0; // its first node among the body's nodes
@@ -59,6 +60,7 @@ public:
             face.tri = BRep_Tool::Triangulation(face.face, location);
             if (face.tri.IsNull())
                 continue;
+            face.location = location;
             face.placement = location.Transformation();
             face.turned = (face.face.Orientation() == TopAbs_REVERSED) != mirrors(face.placement);
             face.first = int(nodes.size());
@@ -122,9 +124,8 @@ private:
                 if (index == 0 || facesOfEdge(index).Extent() != 1 || BRep_Tool::Degenerated(edge)
                     || BRep_Tool::IsClosed(edge, face.face))
                     continue;
-                TopLoc_Location location;
                 const Handle(Poly_PolygonOnTriangulation) polygon
-                    = BRep_Tool::PolygonOnTriangulation(edge, face.tri, location);
+                    = BRep_Tool::PolygonOnTriangulation(edge, face.tri, face.location);
                 if (polygon.IsNull())
                     continue;
                 for (int i = 1; i < polygon->NbNodes(); ++i) {

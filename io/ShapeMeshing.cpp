@@ -1,5 +1,6 @@
 #include "io/ShapeMeshing.h"
 
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepMesh_Context.hxx>
 #include <BRepMesh_DelabellaMeshAlgoFactory.hxx>
 #include <BRepMesh_EdgeDiscret.hxx>
@@ -15,10 +16,15 @@
 #include <IMeshTools_CurveTessellator.hxx>
 #include <IMeshTools_MeshAlgo.hxx>
 #include <IMeshTools_MeshAlgoFactory.hxx>
+#include <Poly_PolygonOnTriangulation.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Precision.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Edge.hxx>
+#include <TopoDS_Face.hxx>
 
 #include <algorithm>
 #include <atomic>
@@ -71,6 +77,17 @@ DomainArea domainArea(const IMeshData::IFaceHandle& face)
     return domain;
 }
 
+// Whether triangles whose turns in the parameter plane sum to `signedSum` and whose
+// areas sum to `absoluteSum` cover a domain once: every triangle turns one way and
+// together they make up its area. A gap, a triangle over a hole or two triangles on
+// top of each other break the sum.
+bool coversOnce(double signedSum, double absoluteSum, const DomainArea& domain)
+{
+    const double tolerance = 1e-7 * domain.scale;
+    return domain.scale > 0.0 && std::abs(std::abs(signedSum) - absoluteSum) <= tolerance
+           && std::abs(absoluteSum - std::abs(domain.area)) <= tolerance;
+}
+
 // Whether the triangles the face now carries cover its domain once: in the parameter
 // plane every triangle turns one way and together they make up the domain's area.
 // A gap, a triangle over a hole or two triangles on top of each other break the sum.
@@ -92,10 +109,7 @@ bool coversDomain(const IMeshData::IFaceHandle& face, const Handle(Poly_Triangul
         signedSum += 0.5 * twice;
         absoluteSum += 0.5 * std::abs(twice);
     }
-    const DomainArea domain = domainArea(face);
-    const double tolerance = 1e-7 * domain.scale;
-    return domain.scale > 0.0 && std::abs(std::abs(signedSum) - absoluteSum) <= tolerance
-           && std::abs(absoluteSum - std::abs(domain.area)) <= tolerance;
+    return coversOnce(signedSum, absoluteSum, domainArea(face));
 }
 
 // Points a loop of a face keeps in its parameter plane: the closing point is its first.
@@ -168,7 +182,6 @@ protected:
 struct Tally {
     std::atomic<int> kept{0};
     std::atomic<int> replaced{0};
-    std::atomic<int> uncovered{0};
 };
 
 // Tries the fast triangulation on a face with many border points and keeps it when it
@@ -197,15 +210,7 @@ public:
             }
             face->UnsetStatus(IMeshData_Failure);
         }
-        TopLoc_Location location;
-        const Handle(Poly_Triangulation) before
-            = BRep_Tool::Triangulation(face->GetFace(), location);
         plain_->Perform(face, parameters, range);
-        // Only a triangulation made here is judged: a face left empty is counted
-        // by those who see it empty.
-        const Handle(Poly_Triangulation) made = BRep_Tool::Triangulation(face->GetFace(), location);
-        if (!made.IsNull() && made != before && !coversDomain(face, before))
-            ++tally_.uncovered;
     }
 
 private:
@@ -265,7 +270,75 @@ MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& pa
     mesher.SetShape(shape);
     mesher.ChangeParameters() = parameters;
     mesher.Perform(context, range);
-    return {tally.kept.load(), tally.replaced.load(), tally.uncovered.load()};
+    return {tally.kept.load(), tally.replaced.load()};
+}
+
+namespace {
+
+// The domain a face's edges enclose, from the parameters of their polygons' nodes;
+// false when an edge has no polygon on the triangulation.
+bool polygonDomain(const TopoDS_Face& face, const Handle(Poly_Triangulation)& mesh,
+                   const TopLoc_Location& placement, DomainArea& domain)
+{
+    for (TopExp_Explorer wire(face, TopAbs_WIRE); wire.More(); wire.Next()) {
+        double loop = 0.0;
+        for (TopExp_Explorer it(wire.Current(), TopAbs_EDGE); it.More(); it.Next()) {
+            const TopoDS_Edge& edge = TopoDS::Edge(it.Current());
+            // A collapsed edge's polygon is one node, where the triangles meet it at many.
+            if (BRep_Tool::Degenerated(edge))
+                return false;
+            const Handle(Poly_PolygonOnTriangulation) polygon
+                = BRep_Tool::PolygonOnTriangulation(edge, mesh, placement);
+            if (polygon.IsNull())
+                return false;
+            double twice = 0.0;
+            for (int i = 1; i < polygon->NbNodes(); ++i) {
+                const int a = polygon->Node(i);
+                const int b = polygon->Node(i + 1);
+                if (std::min(a, b) < 1 || std::max(a, b) > mesh->NbNodes())
+                    return false;
+                twice += mesh->UVNode(a).XY() ^ mesh->UVNode(b).XY();
+            }
+            // The nodes follow the edge's parameter; a reversed edge runs against it.
+            loop += edge.Orientation() == TopAbs_REVERSED ? -twice : twice;
+        }
+        domain.area += 0.5 * loop;
+        domain.scale += 0.5 * std::abs(loop);
+    }
+    return true;
+}
+
+} // namespace
+
+int uncoveredFaces(const TopoDS_Shape& shape)
+{
+    int uncovered = 0;
+    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(it.Current());
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+        if (mesh.IsNull() || mesh->NbTriangles() == 0 || !mesh->HasUVNodes()
+            || BRepAdaptor_Surface(face, false).GetType() != GeomAbs_Plane)
+            continue;
+        DomainArea domain;
+        if (!polygonDomain(face, mesh, location, domain))
+            continue;
+        double signedSum = 0.0;
+        double absoluteSum = 0.0;
+        for (int t = 1; t <= mesh->NbTriangles(); ++t) {
+            int a = 0, b = 0, c = 0;
+            mesh->Triangle(t).Get(a, b, c);
+            if (std::min({a, b, c}) < 1 || std::max({a, b, c}) > mesh->NbNodes())
+                continue;
+            const gp_XY pa = mesh->UVNode(a).XY();
+            const double twice = (mesh->UVNode(b).XY() - pa) ^ (mesh->UVNode(c).XY() - pa);
+            signedSum += 0.5 * twice;
+            absoluteSum += 0.5 * std::abs(twice);
+        }
+        if (!coversOnce(signedSum, absoluteSum, domain))
+            ++uncovered;
+    }
+    return uncovered;
 }
 
 MeshOutcome meshShape(const TopoDS_Shape& shape, double deflection, double angle,

@@ -11,14 +11,10 @@ namespace qor::io {
 // growing with the square of that count (a plate with a thousand holes: minutes).
 constexpr int fastTriangulationNodes = 200;
 
-// Which faces the fast triangulation was tried on, and how many of them kept it;
-// and the faces whose triangles do not cover their domain once, as the plain
-// triangulation leaves a face whose loops cross each other or its rim: triangles
-// over its holes or beyond its border.
+// Which faces the fast triangulation was tried on, and how many of them kept it.
 struct MeshOutcome {
     int fastKept = 0;
     int fastReplaced = 0;
-    int uncovered = 0;
 };
 
 // How faces are triangulated: checked (above), or all by the plain Delaunay
@@ -40,5 +36,13 @@ MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& pa
 // The same with an absolute deflection and an angle, meshing faces side by side.
 MeshOutcome meshShape(const TopoDS_Shape& shape, double deflection, double angle,
                       const Message_ProgressRange& range = Message_ProgressRange());
+
+// The faces whose triangles do not cover their domain once, judged in their
+// parameter plane against the polygons of their edges: the mesher leaves a face
+// whose loops cross each other or its rim with triangles over some of its holes or
+// beyond its border. Only plane faces are judged (a curved face's seam and poles
+// make its parameter plane no simple domain), and only those with triangles and
+// their edges' polygons on them.
+int uncoveredFaces(const TopoDS_Shape& shape);
 
 } // namespace qor::io
