@@ -5,6 +5,7 @@
 
 #include "io/Export.h"
 
+#include "tests/common/CpuBudget.h"
 #include "tests/common/CpuTime.h"
 #include "tests/common/Seeds.h"
 #include "tests/fixtures/MeshSoup.h"
@@ -161,7 +162,7 @@ TEST(MeshCoarsening, HolesStayOpenHoweverCoarse)
         std::vector<const char*> suffixes;
         double cpuSeconds; // processor time one export may take
     } cases[] = {
-        {"10.000 Löcher, Deckel je Fläche", 10000, 101.0, 0.3, false, 4'000'000, {"stl"}, 50.0},
+        {"10.000 Löcher, Deckel je Fläche", 10000, 101.0, 0.3, false, 4'000'000, {"stl"}, 70.0},
         {"900 Löcher, kleines Budget",
          900,
          60.0,
@@ -180,7 +181,9 @@ TEST(MeshCoarsening, HolesStayOpenHoweverCoarse)
          5.0},
     };
     // The face of 10,000 holes is meshed several times on its way to the cap (98 s of
-    // processor time while each pass stitched its holes shut).
+    // processor time while each pass stitched its holes shut; 31 to 43 s since, with
+    // the mesher's threads busier on a busy machine).
+    qor::test::allowCpuSeconds(90);
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
