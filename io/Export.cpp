@@ -30,6 +30,7 @@
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
+#include <BRepTools.hxx>
 #include <BRepTools_ReShape.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_TEdge.hxx>
@@ -634,6 +635,22 @@ QString coarseningNote(double used, const std::vector<double>& deflections,
         .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
 }
 
+// A face whose loops cross each other or its rim has no domain the triangles could
+// keep: they run over some of its holes or beyond its border. The body is named.
+void noteUncoveredFaces(const std::vector<ExportBody>& bodies, QStringList& notes)
+{
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (isMeshOnly(bodies[i].shape))
+            continue;
+        if (const int faces = uncoveredFaces(bodies[i].shape); faces > 0)
+            notes << QStringLiteral(
+                         "%1 von %2: die Dreiecke decken die Fläche nicht genau ab "
+                         "(Ränder, die sich kreuzen); Löcher darin können zugedeckt sein")
+                         .arg(countText(faces, QStringLiteral("Fläche"), QStringLiteral("Flächen")),
+                              bodyLabel(bodies, int(i)));
+    }
+}
+
 // Placements of one part share its faces. Meshing the part again at the deflection the
 // last meshing left it at changes nothing, yet costs as much as the first time and adds
 // a record to every edge each time: bodies in a row that show one shape are meshed once.
@@ -760,6 +777,43 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
     return count;
 }
 
+// Whether every face carries a triangulation made at least as finely as asked, with
+// its edges' polygons on it. A triangulation an export's cleanup put in place has
+// none: the mesher would keep it, with its stitches and welds, as if just made.
+bool meshedAsFinely(const TopoDS_Shape& shape, double asked)
+{
+    bool any = false;
+    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
+        if (mesh.IsNull() || mesh->Deflection() > asked)
+            return false;
+        for (TopExp_Explorer edge(explorer.Current(), TopAbs_EDGE); edge.More(); edge.Next()) {
+            if (!BRep_Tool::Degenerated(TopoDS::Edge(edge.Current()))
+                && BRep_Tool::PolygonOnTriangulation(TopoDS::Edge(edge.Current()), mesh, location)
+                       .IsNull())
+                return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
+// Takes the triangulation off a body meshed more coarsely than asked. The mesher
+// keeps a triangulation a face carries where it is finer than the step asks, so
+// that a coarsened mesh an earlier export left on the shapes would be written again
+// under the note of another deflection, and the file would depend on what ran
+// before. A body meshed at least as finely as asked keeps its triangulation, as the
+// mesher would keep it; the new one stays on the shapes.
+void dropCoarserMeshes(const std::vector<ExportBody>& bodies, double asked)
+{
+    for (const ExportBody& body : bodies) {
+        if (!body.shape.IsNull() && !isMeshOnly(body.shape) && !meshedAsFinely(body.shape, asked))
+            BRepTools::Clean(body.shape);
+    }
+}
+
 // Tessellates the bodies at the asked deflection, or coarser where that would
 // exceed the triangle budget or the per-face cap. Meshing starts coarse, relative to
 // each body's size, and refines in steps whose result is predicted from the mesh
@@ -772,6 +826,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
+    dropCoarserMeshes(bodies, wanted);
     // A mesh body keeps the triangles it has: it starts and stays at the deflection
     // asked for.
     deflections.clear();
@@ -842,6 +897,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
     const double used = *std::max_element(deflections.begin(), deflections.end());
     if (used > wanted)
         notes << coarseningNote(used, deflections, limits, wanted, options);
+    noteUncoveredFaces(bodies, notes);
     return {};
 }
 

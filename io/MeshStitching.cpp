@@ -4,9 +4,13 @@
 
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Poly_PolygonOnTriangulation.hxx>
 #include <Poly_Triangulation.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Edge.hxx>
 #include <TopoDS_Face.hxx>
 
 #include <algorithm>
@@ -25,6 +29,7 @@ namespace {
 struct FaceMesh {
     TopoDS_Face face;
     Handle(Poly_Triangulation) tri;
+    TopLoc_Location location; // of the triangulation
     gp_Trsf placement; // from the triangulation's coordinates to the world
     bool turned = false; // faces out with its second and third corners swapped
     int first = 0; // its first node among the body's nodes
@@ -56,6 +61,7 @@ public:
             face.tri = BRep_Tool::Triangulation(face.face, location);
             if (face.tri.IsNull())
                 continue;
+            face.location = location;
             face.placement = location.Transformation();
             face.turned = (face.face.Orientation() == TopAbs_REVERSED) != winding.turned(face.face);
             face.first = int(nodes.size());
@@ -68,6 +74,13 @@ public:
             shared.push_back(uses[face.tri.get()] > 1);
         vertexOf = gridVertices(nodes, vertices);
         findOpenEdges();
+        findRim(shape);
+    }
+
+    // Whether the open edge runs along an edge of the model that only one face has.
+    bool onRim(const OpenEdge& e) const
+    {
+        return std::binary_search(rim_.begin(), rim_.end(), edgeKey(e.from, e.to));
     }
 
     // The stored corners of a triangle as body vertices; false when it names a
@@ -99,6 +112,35 @@ public:
     std::vector<std::uint64_t> edgeKeys; // every triangle's edges, sorted
 
 private:
+    // The pieces of the polygons of the edges only one face of the model has: the
+    // model's own border, whose holes are the model's and no gap of the mesh.
+    void findRim(const TopoDS_Shape& shape)
+    {
+        TopTools_IndexedDataMapOfShapeListOfShape facesOfEdge;
+        TopExp::MapShapesAndUniqueAncestors(shape, TopAbs_EDGE, TopAbs_FACE, facesOfEdge);
+        for (const FaceMesh& face : faces) {
+            for (TopExp_Explorer ex(face.face, TopAbs_EDGE); ex.More(); ex.Next()) {
+                const TopoDS_Edge& edge = TopoDS::Edge(ex.Current());
+                const int index = facesOfEdge.FindIndex(edge);
+                if (index == 0 || facesOfEdge(index).Extent() != 1 || BRep_Tool::Degenerated(edge)
+                    || BRep_Tool::IsClosed(edge, face.face))
+                    continue;
+                const Handle(Poly_PolygonOnTriangulation) polygon
+                    = BRep_Tool::PolygonOnTriangulation(edge, face.tri, face.location);
+                if (polygon.IsNull())
+                    continue;
+                for (int i = 1; i < polygon->NbNodes(); ++i) {
+                    const int a = polygon->Node(i);
+                    const int b = polygon->Node(i + 1);
+                    if (std::min(a, b) >= 1 && std::max(a, b) <= face.tri->NbNodes())
+                        rim_.push_back(edgeKey(vertexOf[std::size_t(face.first + a - 1)],
+                                               vertexOf[std::size_t(face.first + b - 1)]));
+                }
+            }
+        }
+        std::sort(rim_.begin(), rim_.end());
+    }
+
     void findOpenEdges()
     {
         std::vector<std::pair<std::uint64_t, OpenEdge>> edges;
@@ -131,6 +173,8 @@ private:
             i = j;
         }
     }
+
+    std::vector<std::uint64_t> rim_; // sorted
 };
 
 // The borders the open edges form: vertices joined by open edges lie on one
@@ -190,12 +234,13 @@ public:
     int split()
     {
         Borders borders(mesh_.open, mesh_.vertices);
+        const std::set<int> holes = modelHoles(borders);
 
         // Per border: each split edge with the vertices on it, by their parameter.
         std::map<int, std::vector<std::pair<const OpenEdge*, std::vector<std::pair<double, int>>>>>
             byBorder;
         for (const OpenEdge& e : mesh_.open) {
-            if (mesh_.shared[std::size_t(e.face)])
+            if (mesh_.shared[std::size_t(e.face)] || holes.count(borders.of(e.from)) > 0)
                 continue;
             std::vector<std::pair<double, int>> on = pointsOn(e, borders);
             if (on.empty())
@@ -232,7 +277,13 @@ public:
     // triangles this collapses are taken out by the caller.
     int snap(double distance)
     {
-        const std::vector<std::pair<double, int>> byX = Borders(mesh_.open, mesh_.vertices).byX;
+        Borders borders(mesh_.open, mesh_.vertices);
+        const std::set<int> holes = modelHoles(borders);
+        std::vector<std::pair<double, int>> byX;
+        for (const auto& vertex : borders.byX) {
+            if (holes.count(borders.of(vertex.second)) == 0)
+                byX.push_back(vertex);
+        }
         std::map<int, int> onto;
         for (std::size_t i = 0; i < byX.size(); ++i) {
             const int v = byX[i].second;
@@ -274,9 +325,12 @@ public:
             ++into[mesh_.open[i].to];
         }
         Borders borders(mesh_.open, mesh_.vertices);
+        const std::set<int> holes = modelHoles(borders);
         std::map<int, std::vector<const OpenEdge*>> loops;
-        for (const OpenEdge& e : mesh_.open)
-            loops[borders.of(e.from)].push_back(&e);
+        for (const OpenEdge& e : mesh_.open) {
+            if (holes.count(borders.of(e.from)) == 0)
+                loops[borders.of(e.from)].push_back(&e);
+        }
 
         int filled = 0;
         for (const auto& [key, edges] : loops) {
@@ -313,6 +367,26 @@ public:
     }
 
 private:
+    // The borders that are loops of the model itself: every open edge runs along an
+    // edge of one face only, and all of one face. However small a coarse mesh makes
+    // such a hole look, it is no gap between faces: nothing is moved, split or filled
+    // there. Faces that meet without sharing their edges make borders of several faces.
+    std::set<int> modelHoles(Borders& borders) const
+    {
+        std::map<int, int> faceOf; // -1 where the border is no hole of one face
+        for (const OpenEdge& e : mesh_.open) {
+            const auto [it, added] = faceOf.try_emplace(borders.of(e.from), e.face);
+            if (!mesh_.onRim(e) || it->second != e.face)
+                it->second = -1;
+        }
+        std::set<int> holes;
+        for (const auto& [border, face] : faceOf) {
+            if (face >= 0)
+                holes.insert(border);
+        }
+        return holes;
+    }
+
     // Vertices of the edge's own border that lie on it, within the tolerance and
     // strictly between its ends, with their parameter from `from` to `to`.
     std::vector<std::pair<double, int>> pointsOn(const OpenEdge& e, Borders& borders) const

@@ -27,7 +27,8 @@ enum class Triangulation { Checked, Plain };
 // when its triangles cover the face's domain once, without gaps or overlaps;
 // any other face, or one the fast algorithm fails on, gets the plain Delaunay
 // triangulation. The edges are divided once for both, so neighbouring faces
-// share their border nodes. A break asked through the range stops between faces.
+// share their border nodes, and every loop of a face keeps at least three points
+// however coarse the deflection. A break asked through the range stops between faces.
 MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& parameters,
                       const Message_ProgressRange& range = Message_ProgressRange(),
                       Triangulation triangulation = Triangulation::Checked);
@@ -35,5 +36,13 @@ MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& pa
 // The same with an absolute deflection and an angle, meshing faces side by side.
 MeshOutcome meshShape(const TopoDS_Shape& shape, double deflection, double angle,
                       const Message_ProgressRange& range = Message_ProgressRange());
+
+// The faces whose triangles do not cover their domain once, judged in their
+// parameter plane against the polygons of their edges: the mesher leaves a face
+// whose loops cross each other or its rim with triangles over some of its holes or
+// beyond its border. Only plane faces are judged (a curved face's seam and poles
+// make its parameter plane no simple domain), and only those with triangles and
+// their edges' polygons on them.
+int uncoveredFaces(const TopoDS_Shape& shape);
 
 } // namespace qor::io
