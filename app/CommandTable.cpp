@@ -121,6 +121,8 @@ const Row trailingRows[] = {
     {"paste", "Einfügen", "paste", QKeySequence::Paste, "",
      "Körper aus der Zwischenablage einfügen", G::Clipboard},
     {"fit", "Alles zeigen", "fit", none, "F", "", G::View},
+    {"showrest", "Restliche Körper anzeigen", "eye", none, "",
+     "Zeigt die Körper, deren Anzeige abgebrochen wurde", G::View, E::LeftOut},
     {"view_iso", "Isometrisch", "view_iso", none, "0", "", G::View},
     {"view_front", "Vorne", "view_front", none, "1", "", G::View},
     {"view_top", "Oben", "view_top", none, "7", "", G::View},
@@ -258,6 +260,7 @@ bool isEnabled(Enablement rule, const CommandState& state)
     case Enablement::Redo:
         return state.sketchOpen ? state.sketchCanRedo : !state.busy && state.documentCanRedo;
     case Enablement::Modelling: return !state.sketchOpen && !state.busy;
+    case Enablement::LeftOut: return state.bodiesLeftOut;
     }
     return true;
 }

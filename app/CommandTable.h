@@ -34,6 +34,7 @@ enum class Enablement {
     Undo,
     Redo,
     Modelling, // no sketch open and no panel busy
+    LeftOut, // the last display was cancelled before it showed every body
 };
 
 struct CommandSpec {
@@ -76,6 +77,7 @@ struct CommandState {
     bool documentCanUndo = false; // the history's current index is above 0
     bool documentCanRedo = false;
     QString undoLabel; // label of the current history entry
+    bool bodiesLeftOut = false; // the last display was cancelled before it showed every body
 };
 
 bool isEnabled(Enablement rule, const CommandState& state);

@@ -110,6 +110,11 @@ public:
     void setSketchRibbon(bool sketchMode);
     void setStatusText(const QString& text);
     void showToast(const QString& text, bool error);
+    // A plain note that offers the action as a button and stays a while longer.
+    void showToastOffering(const QString& text, QAction* action);
+    // Shows the bodies a cancelled display left out, without touching the document; fits
+    // the view to them when it showed none.
+    void showRemainingBodies();
     // Lets pending layout and painting run, then grabs the whole widget.
     QImage grabWindowImage(QWidget* widget);
 
@@ -273,6 +278,7 @@ private:
     QFrame* buildViewOverlay(QWidget* host);
     void buildSketchHud(QWidget* host);
     void buildToast(QWidget* host);
+    void showNote(const QString& text, bool error, QAction* action);
     void buildActions();
     void buildRibbon();
     void buildFeatureWiring();

@@ -5,6 +5,7 @@
 #include "app/RibbonLayout.h"
 #include "app/shell/Ribbon.h"
 #include "model/DocumentController.h"
+#include "view/Scene.h"
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 
@@ -43,6 +44,8 @@ CommandHandler MainWindow::viewCommand(const QString& id)
     }
     if (id == QStringLiteral("fit"))
         return [this] { viewer->fitAll(true); };
+    if (id == QStringLiteral("showrest"))
+        return [this] { showRemainingBodies(); };
     // Outside sketch mode there is nothing the key could delete without asking.
     if (id == QStringLiteral("delete"))
         return [this] {
@@ -82,6 +85,19 @@ void MainWindow::setSketchRibbon(bool sketchMode)
     pages.check = checkPage;
     pages.output = outputPage;
     qor::app::setSketchRibbon(*ribbon, pages, sketchMode);
+}
+
+void MainWindow::showRemainingBodies()
+{
+    if (!scene->buildCancelled())
+        return;
+    bool noneShown = true;
+    for (const auto& [id, body] : controller->document->current.bodies)
+        noneShown = noneShown && scene->bodyObject(id).IsNull();
+    scene->rebuild();
+    // The view was fitted to nothing when the file opened.
+    if (noneShown && !scene->buildCancelled())
+        viewer->fitAll(false);
 }
 
 void MainWindow::createExample(const QString& kind)

@@ -12,6 +12,7 @@
 #include "view/Scene.h"
 #include "view/Viewer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QEvent>
 #include <QFrame>
@@ -96,10 +97,12 @@ void MainWindow::buildCentral()
     setCentralWidget(central);
     scene = new Scene(viewer, controller, this);
     connect(scene, &Scene::rebuilt, this, [this] {
+        if (QAction* rest = actions.value(QStringLiteral("showrest")))
+            rest->setEnabled(scene->buildCancelled());
         const QString& problem = scene->buildProblem();
         // Cancelling was the user's own choice: a plain note says what it left.
         if (scene->buildCancelled())
-            showToast(problem, false);
+            showToastOffering(problem, actions.value(QStringLiteral("showrest")));
         else if (!problem.isEmpty())
             reportOutOfMemory(problem);
     });

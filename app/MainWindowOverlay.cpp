@@ -163,11 +163,32 @@ void MainWindow::buildToast(QWidget* host)
     text->setObjectName(QStringLiteral("ToastText"));
     text->setWordWrap(true);
     layout->addWidget(text);
+    auto* action = new QToolButton;
+    action->setObjectName(QStringLiteral("ToastAction"));
+    action->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    action->hide();
+    // What the button offers is done: the note goes with it.
+    connect(action, &QToolButton::clicked, toast, &QWidget::hide);
+    layout->addWidget(action);
     toast->hide();
 }
 
 void MainWindow::showToast(const QString& text, bool error)
 {
+    showNote(text, error, nullptr);
+}
+
+void MainWindow::showToastOffering(const QString& text, QAction* action)
+{
+    showNote(text, false, action);
+}
+
+void MainWindow::showNote(const QString& text, bool error, QAction* action)
+{
+    auto* button = toast->findChild<QToolButton*>(QStringLiteral("ToastAction"));
+    // A button keeps the action it last showed until it is given another.
+    button->setDefaultAction(action);
+    button->setVisible(action != nullptr);
     auto* label = toast->findChild<QLabel*>(QStringLiteral("ToastText"));
     label->setText(text);
     label->setToolTip(QString()); // a detail belongs to the toast it came with
@@ -189,7 +210,7 @@ void MainWindow::showToast(const QString& text, bool error)
         toastTimer->setSingleShot(true);
         connect(toastTimer, &QTimer::timeout, toast, &QWidget::hide);
     }
-    toastTimer->start(error ? errorToastMs : toastMs);
+    toastTimer->start(error || action ? errorToastMs : toastMs);
 }
 
 } // namespace qor::app

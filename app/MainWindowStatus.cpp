@@ -41,6 +41,7 @@ void MainWindow::refreshStatus()
     state.documentCanUndo = controller->index > 0;
     state.documentCanRedo = controller->index + 1 < static_cast<int>(controller->history.size());
     state.undoLabel = controller->undoText();
+    state.bodiesLeftOut = scene->buildCancelled();
     state.sketchOpen = sketchEditor != nullptr;
     if (sketchEditor) {
         state.sketchCanUndo = !sketchEditor->history.undoStack.empty();

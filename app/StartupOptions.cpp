@@ -259,7 +259,10 @@ void handleStartupOptions(const CommandLine& commandLine, MainWindow& window)
     QPointer<DrawingWindow> drawing;
     if (parser.isSet(commandLine.drawing))
         drawing = openStartupDrawing(window);
-    logNextFrame(*window.viewer, QStringLiteral("Dokument gezeigt"));
+    // A display the user cancelled shows only part of the document.
+    logNextFrame(*window.viewer, window.scene->buildCancelled()
+                                     ? QStringLiteral("Anzeige abgebrochen")
+                                     : QStringLiteral("Dokument gezeigt"));
 
     if (render) {
         scheduleRender(window, parseRenderRequest(parser.value(commandLine.render)), status);

@@ -1,12 +1,19 @@
 #include "io/ShapeMeshing.h"
 
+#include "io/WireCrossings.h"
+
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepMesh_Context.hxx>
+#include <BRepMesh_CustomDelaunayBaseMeshAlgo.hxx>
+#include <BRepMesh_DefaultRangeSplitter.hxx>
+#include <BRepMesh_DelabellaBaseMeshAlgo.hxx>
 #include <BRepMesh_DelabellaMeshAlgoFactory.hxx>
+#include <BRepMesh_DelaunayNodeInsertionMeshAlgo.hxx>
 #include <BRepMesh_EdgeDiscret.hxx>
 #include <BRepMesh_FaceDiscret.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepMesh_MeshAlgoFactory.hxx>
+#include <BRepMesh_ModelHealer.hxx>
 #include <BRep_Tool.hxx>
 #include <IMeshData_Edge.hxx>
 #include <IMeshData_Face.hxx>
@@ -16,6 +23,9 @@
 #include <IMeshTools_CurveTessellator.hxx>
 #include <IMeshTools_MeshAlgo.hxx>
 #include <IMeshTools_MeshAlgoFactory.hxx>
+#include <IMeshTools_ModelAlgo.hxx>
+#include <Message_ProgressScope.hxx>
+#include <OSD_Parallel.hxx>
 #include <Poly_PolygonOnTriangulation.hxx>
 #include <Poly_Triangulation.hxx>
 #include <Precision.hxx>
@@ -30,6 +40,7 @@
 #include <atomic>
 #include <cmath>
 #include <set>
+#include <vector>
 
 namespace qor::io {
 
@@ -199,16 +210,20 @@ public:
                  const Message_ProgressRange& range) override
     {
         if (!fast_.IsNull() && borderNodes(face) >= fastTriangulationNodes) {
-            if (tryFast(face, parameters, range)) {
+            // A large face moves the bar once it is tried and once more if it is replaced.
+            Message_ProgressScope steps(range, nullptr, 2);
+            if (tryFast(face, parameters, steps.Next())) {
                 ++tally_.kept;
                 return;
             }
             ++tally_.replaced;
-            if (!range.More()) {
+            if (!steps.More()) {
                 face->SetStatus(IMeshData_UserBreak);
                 return;
             }
             face->UnsetStatus(IMeshData_Failure);
+            plain_->Perform(face, parameters, steps.Next());
+            return;
         }
         plain_->Perform(face, parameters, range);
     }
@@ -234,11 +249,71 @@ private:
     Tally& tally_;
 };
 
+// The fast triangulation of a plane face as the kernel makes it, moving the bar between its
+// steps: entering the borders, the base triangulation, putting the borders back into it, the
+// inner points and the rest. Each is about half a second on a face with 4,000 holes.
+class SteppedPlaneAlgo : public BRepMesh_DelaunayNodeInsertionMeshAlgo<
+                             BRepMesh_DefaultRangeSplitter,
+                             BRepMesh_CustomDelaunayBaseMeshAlgo<BRepMesh_DelabellaBaseMeshAlgo>> {
+    using Base = BRepMesh_DelaunayNodeInsertionMeshAlgo<
+        BRepMesh_DefaultRangeSplitter,
+        BRepMesh_CustomDelaunayBaseMeshAlgo<BRepMesh_DelabellaBaseMeshAlgo>>;
+
+public:
+    void Perform(const IMeshData::IFaceHandle& face, const IMeshTools_Parameters& parameters,
+                 const Message_ProgressRange& range) override
+    {
+        Message_ProgressScope steps(range, nullptr, 5);
+        steps_ = &steps;
+        Base::Perform(face, parameters, steps.Next());
+        steps_ = nullptr;
+    }
+
+protected:
+    Standard_Boolean initDataStructure() override
+    {
+        const Standard_Boolean entered = Base::initDataStructure();
+        step();
+        return entered;
+    }
+    void buildBaseTriangulation() override
+    {
+        Base::buildBaseTriangulation();
+        step();
+    }
+    void postProcessMesh(BRepMesh_Delaun& mesher, const Message_ProgressRange& range) override
+    {
+        step();
+        Base::postProcessMesh(mesher, range);
+        step();
+    }
+
+private:
+    void step() const
+    {
+        if (steps_)
+            steps_->Next();
+    }
+
+    Message_ProgressScope* steps_ = nullptr;
+};
+
+// The kernel's fast triangulation, plane faces by the stepped one above.
+class SteppedFastFactory : public BRepMesh_DelabellaMeshAlgoFactory {
+public:
+    Handle(IMeshTools_MeshAlgo) GetAlgo(const GeomAbs_SurfaceType type,
+                                        const IMeshTools_Parameters& parameters) const override
+    {
+        if (type == GeomAbs_Plane && parameters.InternalVerticesMode)
+            return new SteppedPlaneAlgo();
+        return BRepMesh_DelabellaMeshAlgoFactory::GetAlgo(type, parameters);
+    }
+};
+
 class CheckedAlgoFactory : public IMeshTools_MeshAlgoFactory {
 public:
     CheckedAlgoFactory(Triangulation triangulation, Tally& tally)
-        : fast_(triangulation == Triangulation::Checked ? new BRepMesh_DelabellaMeshAlgoFactory()
-                                                        : nullptr)
+        : fast_(triangulation == Triangulation::Checked ? new SteppedFastFactory() : nullptr)
         , plain_(new BRepMesh_MeshAlgoFactory())
         , tally_(tally)
     {
@@ -257,19 +332,205 @@ private:
     Tally& tally_;
 };
 
+// Work of a face grows with the points on its borders: the bar moves by them.
+double faceWeight(const IMeshData::IFaceHandle& face)
+{
+    return double(std::max(borderNodes(face), 1));
+}
+
+// Triangulates the faces one by one (side by side when the parameters ask for it) as the
+// kernel's face step does, each face's share of the range after its border points: the
+// kernel's own step gives every face the same share, and the bar stood still while the two
+// faces of a plate with thousands of holes were meshed.
+class WeightedFaceDiscret : public IMeshTools_ModelAlgo {
+public:
+    explicit WeightedFaceDiscret(Handle(IMeshTools_MeshAlgoFactory) factory)
+        : factory_(std::move(factory))
+    {
+    }
+
+protected:
+    Standard_Boolean performInternal(const Handle(IMeshData_Model)& model,
+                                     const IMeshTools_Parameters& parameters,
+                                     const Message_ProgressRange& range) override
+    {
+        std::vector<double> weights(std::size_t(model->FacesNb()));
+        double total = 0.0;
+        for (int i = 0; i < model->FacesNb(); ++i)
+            total += weights[std::size_t(i)] = faceWeight(model->GetFace(i));
+        Message_ProgressScope scope(range, nullptr, std::max(total, 1.0));
+        std::vector<Message_ProgressRange> ranges;
+        ranges.reserve(weights.size());
+        for (const double weight : weights)
+            ranges.push_back(scope.Next(weight));
+        OSD_Parallel::For(
+            0, model->FacesNb(),
+            [&](int i) {
+                Message_ProgressRange& face = ranges[std::size_t(i)];
+                if (scope.More())
+                    meshFace(model->GetFace(i), parameters, face);
+                // A range the face's meshing did not take moves the bar only when closed.
+                face.Close();
+            },
+            !(parameters.InParallel && model->FacesNb() > 1));
+        return scope.More();
+    }
+
+private:
+    void meshFace(const IMeshData::IFaceHandle& face, const IMeshTools_Parameters& parameters,
+                  const Message_ProgressRange& range) const
+    {
+        if (face->IsSet(IMeshData_Failure) || face->IsSet(IMeshData_Reused))
+            return;
+        try {
+            OCC_CATCH_SIGNALS
+            const Handle(IMeshTools_MeshAlgo) algo
+                = factory_->GetAlgo(face->GetSurface()->GetType(), parameters);
+            if (algo.IsNull()) {
+                face->SetStatus(IMeshData_Failure);
+                return;
+            }
+            if (!range.More()) {
+                face->SetStatus(IMeshData_UserBreak);
+                return;
+            }
+            algo->Perform(face, parameters, range);
+        } catch (const Standard_Failure&) {
+            face->SetStatus(IMeshData_Failure);
+        }
+    }
+
+    Handle(IMeshTools_MeshAlgoFactory) factory_;
+};
+
+// The kernel's healer (it joins the ends of each face's border pieces and divides edges
+// finer where borders cross), with the search for crossing borders of faces with many
+// wires done by findWireCrossing: the kernel pairs every wire with every other and asks for
+// no break meanwhile. The kernel skips its search on a face marked failed, so those faces
+// are marked while it runs and searched afterwards, one by one with a share of the range;
+// a face where two borders may cross is handed back to the kernel's own search, which then
+// divides its crossing edges finer as before.
+class IndexedHealer : public IMeshTools_ModelAlgo {
+protected:
+    Standard_Boolean performInternal(const Handle(IMeshData_Model)& model,
+                                     const IMeshTools_Parameters& parameters,
+                                     const Message_ProgressRange& range) override
+    {
+        std::vector<IMeshData::IFaceHandle> crowded;
+        double total = 0.0;
+        for (int i = 0; i < model->FacesNb(); ++i) {
+            const IMeshData::IFaceHandle& face = model->GetFace(i);
+            if (face->WiresNb() >= crowdedWires && !face->IsSet(IMeshData_Failure)) {
+                crowded.push_back(face);
+                total += faceWeight(face);
+            }
+        }
+        Message_ProgressScope scope(range, nullptr, 1.0 + total);
+        if (!heal(model, parameters, crowded))
+            return Standard_False;
+        scope.Next();
+        std::vector<IMeshData::IFaceHandle> clear;
+        std::vector<IMeshData::IFaceHandle> crossing;
+        for (const IMeshData::IFaceHandle& face : crowded) {
+            const WireCrossing found = findWireCrossing(face, scope.Next(faceWeight(face)));
+            if (found == WireCrossing::Stopped)
+                return Standard_False;
+            (found == WireCrossing::None ? clear : crossing).push_back(face);
+        }
+        return crossing.empty() || heal(model, parameters, clear);
+    }
+
+private:
+    // Faces with fewer wires are searched by the kernel as fast as by the grid.
+    static constexpr int crowdedWires = 16;
+
+    static bool heal(const Handle(IMeshData_Model)& model, const IMeshTools_Parameters& parameters,
+                     const std::vector<IMeshData::IFaceHandle>& unsearched)
+    {
+        for (const IMeshData::IFaceHandle& face : unsearched)
+            face->SetStatus(IMeshData_Failure);
+        const Handle(IMeshTools_ModelAlgo) kernel = new BRepMesh_ModelHealer();
+        const bool healed = kernel->Perform(model, parameters, Message_ProgressRange());
+        for (const IMeshData::IFaceHandle& face : unsearched)
+            face->UnsetStatus(IMeshData_Failure);
+        return healed;
+    }
+};
+
+// The kernel's meshing context with every step on one progress scope, so that the bar
+// moves through the steps the kernel runs without a range (building the model, dividing
+// edges, healing, cleaning up) and a break is honoured between them. The range handed to
+// the meshing itself goes unused.
+class ProgressContext : public BRepMesh_Context {
+public:
+    ProgressContext(const Message_ProgressRange& range, Triangulation triangulation,
+                    WireCheck wireCheck, Tally& tally)
+        : scope_(range, nullptr, 100)
+    {
+        SetEdgeDiscret(new LoopKeepingEdgeDiscret());
+        SetFaceDiscret(new WeightedFaceDiscret(new CheckedAlgoFactory(triangulation, tally)));
+        if (wireCheck == WireCheck::Indexed)
+            SetModelHealer(new IndexedHealer());
+    }
+
+    Standard_Boolean BuildModel() override
+    {
+        return step(2, [this] { return BRepMesh_Context::BuildModel(); });
+    }
+    Standard_Boolean DiscretizeEdges() override
+    {
+        return step(8, [this] { return BRepMesh_Context::DiscretizeEdges(); });
+    }
+    Standard_Boolean HealModel() override
+    {
+        const Message_ProgressRange range = scope_.Next(20);
+        return scope_.More()
+               && (GetModelHealer().IsNull()
+                   || GetModelHealer()->Perform(GetModel(), GetParameters(), range))
+               && scope_.More();
+    }
+    Standard_Boolean PreProcessModel() override
+    {
+        return step(2, [this] { return BRepMesh_Context::PreProcessModel(); });
+    }
+    Standard_Boolean DiscretizeFaces(const Message_ProgressRange&) override
+    {
+        const Message_ProgressRange range = scope_.Next(60);
+        return scope_.More() && BRepMesh_Context::DiscretizeFaces(range) && scope_.More();
+    }
+    Standard_Boolean PostProcessModel() override
+    {
+        return step(8, [this] { return BRepMesh_Context::PostProcessModel(); });
+    }
+
+private:
+    template <typename Step> Standard_Boolean step(double share, Step run)
+    {
+        if (!scope_.More())
+            return Standard_False;
+        const bool done = run();
+        scope_.Next(share);
+        return done && scope_.More();
+    }
+
+    Message_ProgressScope scope_;
+};
+
 } // namespace
 
 MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& parameters,
-                      const Message_ProgressRange& range, Triangulation triangulation)
+                      const Message_ProgressRange& range, Triangulation triangulation,
+                      WireCheck wireCheck)
 {
     Tally tally;
-    Handle(IMeshTools_Context) context = new BRepMesh_Context();
-    context->SetEdgeDiscret(new LoopKeepingEdgeDiscret());
-    context->SetFaceDiscret(new BRepMesh_FaceDiscret(new CheckedAlgoFactory(triangulation, tally)));
     BRepMesh_IncrementalMesh mesher;
     mesher.SetShape(shape);
     mesher.ChangeParameters() = parameters;
-    mesher.Perform(context, range);
+    {
+        const Handle(IMeshTools_Context) context
+            = new ProgressContext(range, triangulation, wireCheck, tally);
+        mesher.Perform(context, Message_ProgressRange());
+    }
     return {tally.kept.load(), tally.replaced.load()};
 }
 

@@ -21,6 +21,11 @@ struct MeshOutcome {
 // triangulation, the reference that the checked way is held against.
 enum class Triangulation { Checked, Plain };
 
+// How the borders of faces with many holes are searched for crossings before they are
+// triangulated: through one grid over all their segments, or by the kernel's own search,
+// which pairs every hole with every other, the reference the grid is held against.
+enum class WireCheck { Indexed, Kernel };
+
 // Meshes the shape as BRepMesh_IncrementalMesh does with these parameters, the
 // one place where the program triangulates bodies (view, export, drawing). Faces
 // with many border points are triangulated by the fast algorithm and kept only
@@ -28,10 +33,13 @@ enum class Triangulation { Checked, Plain };
 // any other face, or one the fast algorithm fails on, gets the plain Delaunay
 // triangulation. The edges are divided once for both, so neighbouring faces
 // share their border nodes, and every loop of a face keeps at least three points
-// however coarse the deflection. A break asked through the range stops between faces.
+// however coarse the deflection. The range moves through every step (a face's share after
+// its border points); a break asked through it stops between steps, faces and rows of the
+// crossing search.
 MeshOutcome meshShape(const TopoDS_Shape& shape, const IMeshTools_Parameters& parameters,
                       const Message_ProgressRange& range = Message_ProgressRange(),
-                      Triangulation triangulation = Triangulation::Checked);
+                      Triangulation triangulation = Triangulation::Checked,
+                      WireCheck wireCheck = WireCheck::Indexed);
 
 // The same with an absolute deflection and an angle, meshing faces side by side.
 MeshOutcome meshShape(const TopoDS_Shape& shape, double deflection, double angle,

@@ -7,6 +7,7 @@
 #include "io/ReaderServer.h"
 #include "io/XcafBodies.h"
 #include "io/Zip.h"
+#include "tests/common/ChildGuard.h"
 #include "tests/common/Seeds.h"
 
 #include <BRepBuilderAPI_Copy.hxx>
@@ -106,7 +107,7 @@ ProgramRun runProgram(const QStringList& arguments, const QTemporaryDir& home,
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    process.waitForFinished(60000);
+    process.waitForFinished(qor::test::childGuardMs);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};

@@ -283,6 +283,72 @@ TEST_P(RandomHoledFaces, MeshLikeThePlainTriangulation)
 INSTANTIATE_TEST_SUITE_P(ShapeMeshing, RandomHoledFaces, testing::ValuesIn(randomCases),
                          [](const auto& info) { return qor::test::caseName(info.param.name); });
 
+// The same triangles, node for node, on every face of two meshes of one shape.
+void expectSameTriangles(const TopoDS_Shape& a, const TopoDS_Shape& b)
+{
+    const std::vector<TopoDS_Face> facesA = facesOf(a);
+    const std::vector<TopoDS_Face> facesB = facesOf(b);
+    ASSERT_EQ(facesA.size(), facesB.size());
+    for (std::size_t i = 0; i < facesA.size(); ++i) {
+        SCOPED_TRACE("face " + std::to_string(i));
+        const auto one = trianglesOf(facesA[i]).triangles;
+        const auto other = trianglesOf(facesB[i]).triangles;
+        ASSERT_EQ(one.size(), other.size());
+        for (std::size_t t = 0; t < one.size(); ++t) {
+            for (std::size_t k = 0; k < 3; ++k)
+                ASSERT_EQ(one[t][k].Distance(other[t][k]), 0.0) << "triangle " << t;
+        }
+    }
+}
+
+// The shape meshed with the crossing search through the grid and with the kernel's own.
+void expectGridSearchLikeTheKernels(const TopoDS_Shape& shape, double deflection)
+{
+    IMeshTools_Parameters parameters;
+    parameters.Deflection = deflection;
+    parameters.Angle = displayAngle;
+    parameters.InParallel = true;
+    const TopoDS_Shape grid = BRepBuilderAPI_Copy(shape, true, false).Shape();
+    const TopoDS_Shape kernel = BRepBuilderAPI_Copy(shape, true, false).Shape();
+    BRepTools::Clean(grid);
+    BRepTools::Clean(kernel);
+    qor::io::meshShape(grid, parameters, {}, Triangulation::Checked, qor::io::WireCheck::Indexed);
+    qor::io::meshShape(kernel, parameters, {}, Triangulation::Checked, qor::io::WireCheck::Kernel);
+    expectSameTriangles(grid, kernel);
+}
+
+// Faces with many holes are searched for crossing borders through one grid instead of the
+// kernel's pairing of every hole with every other; a face where borders may cross goes back
+// to the kernel's search. Either way every face gets the very triangles the kernel's search
+// gives: on holed faces sound, crowded, touching and with every flaw, on cylinders and on
+// holed plates.
+TEST(ShapeMeshing, GridSearchForCrossingBordersMeshesLikeTheKernels)
+{
+    qor::test::allowCpuSeconds(120);
+    // A seed meshes thirteen faces four ways (ten seconds): four of them.
+    std::vector<unsigned> drawn = seeds();
+    drawn.resize(std::min<std::size_t>(drawn.size(), 4));
+    for (const unsigned seed : drawn) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        std::vector<TopoDS_Face> faces;
+        for (const qor::test::HoleFlaw flaw : qor::test::allHoleFlaws)
+            faces.push_back(qor::test::perforatedFace(
+                random, std::uniform_int_distribution(16, 60)(random), flaw));
+        faces.push_back(qor::test::crowdedFace(random, 40, false));
+        faces.push_back(qor::test::crowdedFace(random, 30, true));
+        faces.push_back(qor::test::perforatedCylinderFace(random, 30));
+        faces.push_back(qor::test::outlinedFace(random, 12, 16));
+        const TopoDS_Shape shape = compoundOf(faces);
+        for (const double deflection : {0.0024 * sizeOf(shape), 0.05})
+            expectGridSearchLikeTheKernels(shape, deflection);
+    }
+    for (const int holes : {100, 400}) {
+        SCOPED_TRACE(holes);
+        expectGridSearchLikeTheKernels(qor::test::holedPlate(holes, 200, 125, 1.5, 3), 0.48);
+    }
+}
+
 // A plate cut by many holes meshes closed: its faces meet edge to edge at the very same
 // coordinates, and each holed face has the area of the rectangle less the holes.
 TEST(ShapeMeshing, HoledPlatesMeshClosedWithTheirArea)

@@ -11,6 +11,7 @@
 #include "model/DocumentController.h"
 #include "panels/dialogs/BomDialog.h"
 #include "panels/dialogs/ImportReportDialog.h"
+#include "tests/common/ChildGuard.h"
 #include "tests/common/WhenShown.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StlFixtures.h"
@@ -130,7 +131,6 @@ protected:
         ASSERT_TRUE(commandLine.parser.parse({QStringLiteral("qorcad"), QFile::decodeName(given)}));
         qor::app::handleStartupOptions(commandLine, window);
     }
-
 };
 
 // Strg+S on a part whose name is Latin-1 writes the user's file, and nothing else appears
@@ -142,7 +142,8 @@ TEST_F(FileNamesTest, SavingAPartWhoseNameIsNotUtf8WritesTheUsersFile)
     openAsGiven(file);
     ASSERT_EQ(window.controller->document->features.size(), 1u);
     // The title names the file as the user wrote it, not the link that reaches it.
-    EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("café"))) << window.windowTitle().toStdString();
+    EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("café")))
+        << window.windowTitle().toStdString();
     const mode_t rights = 0640;
     ASSERT_EQ(::chmod(file.constData(), rights), 0);
 
@@ -434,7 +435,7 @@ TEST(FileNamesProgram, ScreenshotRunLeavesNoLinkFolderBehind)
                    QStringLiteral("exec \"$0\" \"$(printf '%s/caf\\351.qcpart' \"$1\")\" "
                                   "--screenshot \"$1/bild.png\" --size 400x300"),
                    QStringLiteral(QOR_TEST_OUTPUT "/qorcad"), dir.path()});
-    ASSERT_TRUE(program.waitForFinished(120000));
+    ASSERT_TRUE(program.waitForFinished(qor::test::childGuardMs));
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
     EXPECT_TRUE(QFile::exists(image));
     EXPECT_EQ(QDir(dir.filePath(QStringLiteral("tmp")))

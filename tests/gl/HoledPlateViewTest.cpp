@@ -1,13 +1,17 @@
 #include "app/MainWindow.h"
 #include "io/ShapeText.h"
+#include "model/Document.h"
 #include "model/DocumentController.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/CpuTime.h"
 #include "tests/common/WhenShown.h"
 #include "tests/fixtures/HoledPlatePart.h"
 #include "tests/fixtures/PerforatedFaces.h"
 #include "tests/gl/BoxPartFile.h"
 #include "tests/gl/ShownWindowTest.h"
+#include "tests/gl/ViewPixels.h"
 #include "view/Scene.h"
+#include "view/Viewer.h"
 
 #include <BRepTools.hxx>
 
@@ -17,14 +21,62 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <iostream>
 
 namespace {
 
 using qor::test::whenShown;
+
+// Watches the window's shown progress dialog with the label: the processor time between
+// one value it shows and the next, from the first it shows; `onValue` may answer it.
+class ProgressWatch {
+public:
+    ProgressWatch(QWidget& window, QString label, std::function<void(QProgressDialog*)> onValue)
+        : label_(std::move(label))
+        , onValue_(std::move(onValue))
+    {
+        QObject::connect(&poll_, &QTimer::timeout, [this, &window] {
+            for (QProgressDialog* d : window.findChildren<QProgressDialog*>()) {
+                if (d->isVisible() && !d->wasCanceled() && d->labelText() == label_)
+                    see(d);
+            }
+        });
+        poll_.start(5);
+    }
+
+    int changes = 0;
+    double longestWait = 0.0; // processor seconds without a new value
+    double longestWaitAt = 0.0; // the share of the bar shown before it
+
+private:
+    void see(QProgressDialog* dialog)
+    {
+        const double now = qor::test::cpuSeconds();
+        if (changes > 0 && dialog->value() == value_)
+            return;
+        if (changes > 0 && now - since_ > longestWait) {
+            longestWait = now - since_;
+            longestWaitAt = double(value_) / double(std::max(dialog->maximum(), 1));
+        }
+        ++changes;
+        value_ = dialog->value();
+        since_ = now;
+        if (onValue_)
+            onValue_(dialog);
+    }
+
+    QString label_;
+    std::function<void(QProgressDialog*)> onValue_;
+    QTimer poll_;
+    int value_ = 0;
+    double since_ = 0.0;
+};
 
 class HoledPlateViewTest : public ShownWindowTest {
 protected:
@@ -92,6 +144,75 @@ TEST_F(HoledPlateViewTest, LongMeshingShowsProgressAndCancels)
     window.scene->rebuild();
     EXPECT_EQ(shownBodies(), 1);
     EXPECT_FALSE(window.scene->buildCancelled());
+}
+
+// A plate of four thousand holes opens with a bar that moves at least every two seconds of
+// work while it is shown: the kernel's check that no two of its 4,001 borders cross took ten
+// seconds of its own before the bar first moved. Cancelled near the end, the view is left
+// empty and the note offers to show the rest; that shows the plate, fitted, with the bar
+// moving as before, and leaves the document unmodified.
+TEST_F(HoledPlateViewTest, FourThousandHolesShowWithAMovingBarAndTheRestAfterACancel)
+{
+    qor::test::allowCpuSeconds(300);
+    const QString path = dir.filePath(QStringLiteral("lochblech-4000.qcpart"));
+    {
+        qor::model::Document plate;
+        plate.addFeature(
+            QStringLiteral("import"),
+            {{"file", "lochblech.brep"},
+             {"brep", qor::io::shapeToBase64(qor::test::holedPlate(4000, 400, 250, 1.5, 10))}});
+        ASSERT_TRUE(plate.save(path));
+    }
+    const QString label = QStringLiteral("Körper werden angezeigt …");
+    const QImage empty = window.viewer->grabImage(400, 300);
+    {
+        double clicked = 0.0;
+        ProgressWatch opening(window, label, [&clicked](QProgressDialog* d) {
+            if (d->value() >= d->maximum() * 3 / 4) {
+                clicked = qor::test::cpuSeconds();
+                d->findChild<QPushButton*>()->click();
+            }
+        });
+        ASSERT_TRUE(window.openFile(path));
+        ASSERT_GT(clicked, 0.0);
+        std::cout << "the cancel took " << qor::test::cpuSeconds() - clicked
+                  << " s of processor time\n";
+        EXPECT_GT(opening.changes, 5);
+        EXPECT_LT(opening.longestWait, 2.0) << "at " << opening.longestWaitAt << " of the bar";
+        std::cout << opening.changes << " values while showing; longest wait "
+                  << opening.longestWait << " s of processor time at " << opening.longestWaitAt
+                  << " of the bar\n";
+    }
+    ASSERT_TRUE(window.scene->buildCancelled());
+    EXPECT_EQ(shownBodies(), 0);
+    EXPECT_EQ(toastText(), QStringLiteral("Anzeige abgebrochen: 0 von 1 Körpern werden angezeigt"));
+    auto* offer = window.toast->findChild<QToolButton*>(QStringLiteral("ToastAction"));
+    ASSERT_NE(offer, nullptr);
+    ASSERT_TRUE(offer->isVisible());
+    EXPECT_EQ(offer->text(), QStringLiteral("Restliche Körper anzeigen"));
+    EXPECT_TRUE(window.actions.value(QStringLiteral("showrest"))->isEnabled());
+    EXPECT_FALSE(window.controller->modified);
+    const std::size_t steps = window.controller->history.size();
+
+    {
+        ProgressWatch showing(window, label, {});
+        // Faces meshed before the cancel are kept: the rest may go by too fast for the bar.
+        offer->click();
+        EXPECT_LT(showing.longestWait, 2.0) << "at " << showing.longestWaitAt << " of the bar";
+        std::cout << showing.changes << " values while showing the rest; longest wait "
+                  << showing.longestWait << " s of processor time at " << showing.longestWaitAt
+                  << " of the bar\n";
+    }
+    EXPECT_FALSE(window.scene->buildCancelled());
+    EXPECT_EQ(shownBodies(), 1);
+    EXPECT_FALSE(window.toast->isVisible());
+    EXPECT_FALSE(window.actions.value(QStringLiteral("showrest"))->isEnabled());
+    EXPECT_FALSE(window.controller->modified);
+    EXPECT_EQ(window.controller->history.size(), steps);
+    // Fitted: the plate, 400 by 250, covers most of the view's width or height.
+    const QRect covered = qor::test::coveredPixels(empty, window.viewer->grabImage(400, 300));
+    EXPECT_TRUE(covered.width() > 240 || covered.height() > 180)
+        << covered.width() << " x " << covered.height();
 }
 
 // Opening the real plate of four thousand holes shows the progress of its recompute while

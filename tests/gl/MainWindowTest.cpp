@@ -4,10 +4,11 @@
 #include "app/shell/Timeline.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
+#include "tests/common/ChildGuard.h"
+#include "tests/common/WhenShown.h"
 #include "tests/fixtures/ManyBoxes.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/gl/BoxPartFile.h"
-#include "tests/common/WhenShown.h"
 #include "ui/theme/Theme.h"
 #include "view/Viewer.h"
 
@@ -267,7 +268,7 @@ TEST(MainWindowProgram, ScreenshotRunOpensThePartFileAndSavesTheWindowWithTheMod
     program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"),
                   {part, QStringLiteral("--screenshot"), shot, QStringLiteral("--size"),
                    QStringLiteral("1280x800")});
-    ASSERT_TRUE(program.waitForFinished(60000));
+    ASSERT_TRUE(program.waitForFinished(qor::test::childGuardMs));
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
 
     const QSettings settings(dir.filePath(QStringLiteral("config/Tarnwick/QorCAD.conf")),
@@ -297,7 +298,7 @@ ScreenshotRun runUnattended(const QTemporaryDir& dir, const QStringList& argumen
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"), arguments);
     // Only against a hang: the run waits for its work, however long that takes.
-    if (!program.waitForFinished(240000)) {
+    if (!program.waitForFinished(qor::test::childGuardMs)) {
         program.kill();
         program.waitForFinished();
         return {};
@@ -433,9 +434,9 @@ TEST(MainWindowProgram, ScreenshotRunRefusesMessageBoxesAndSaysWhy)
         EXPECT_EQ(run.image.size(), QSize(1280, 800));
     }
     // A file that opens leaves the status at 0, as do a known command and sketch.
-    const ScreenshotRun known = runScreenshot(
-        dir, {"--demo", "bracket", "--edit-sketch", "1", "--command", "extrude"},
-        QStringLiteral("bekannt.png"));
+    const ScreenshotRun known
+        = runScreenshot(dir, {"--demo", "bracket", "--edit-sketch", "1", "--command", "extrude"},
+                        QStringLiteral("bekannt.png"));
     EXPECT_EQ(known.exitCode, 0) << known.errors.toStdString();
     const ScreenshotRun demo = runScreenshot(
         dir, {QStringLiteral("--demo"), QStringLiteral("bracket")}, QStringLiteral("demo.png"));

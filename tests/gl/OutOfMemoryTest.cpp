@@ -4,6 +4,7 @@
 
 #include "app/MainWindow.h"
 #include "model/DocumentController.h"
+#include "tests/common/ChildGuard.h"
 #include "tests/fixtures/InstancedAssembly.h"
 
 #include <Standard_OutOfMemory.hxx>
@@ -143,7 +144,7 @@ TEST_P(OutOfMemoryProgram, ExitsNormallyAndSaysWhy)
     program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"),
                   {assembly, QStringLiteral("--screenshot"), image, QStringLiteral("--size"),
                    QStringLiteral("800x600")});
-    ASSERT_TRUE(program.waitForFinished(180000));
+    ASSERT_TRUE(program.waitForFinished(qor::test::childGuardMs));
     const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
 
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << errors.toStdString();

@@ -1,3 +1,5 @@
+#include "tests/common/ChildGuard.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -57,7 +59,7 @@ TEST(StartLocale, FileDialogDatesAreGermanWithoutALocale)
         child.setProcessEnvironment(environment);
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--gtest_filter=StartLocale.FileDialogDateColumnAsShown")});
-        ASSERT_TRUE(child.waitForFinished(60000)) << c.name;
+        ASSERT_TRUE(child.waitForFinished(qor::test::childGuardMs)) << c.name;
         const QString out = QString::fromUtf8(child.readAllStandardOutput());
         ASSERT_EQ(child.exitCode(), 0) << c.name << "\n" << out.toStdString();
         const QRegularExpressionMatch date
@@ -80,7 +82,7 @@ TEST(StartLocale, HelpIsGermanThroughout)
         QProcess program;
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(QOR_TEST_OUTPUT "/qorcad"), {QStringLiteral("--help")});
-        ASSERT_TRUE(program.waitForFinished(30000));
+        ASSERT_TRUE(program.waitForFinished(qor::test::childGuardMs));
         EXPECT_EQ(program.exitCode(), 0);
         const QString help = QString::fromUtf8(program.readAllStandardOutput());
         EXPECT_TRUE(help.contains(QStringLiteral("QorCAD – parametrisches 3D-CAD"))) << lang;

@@ -25,10 +25,10 @@ const CommandSpec& command(const char* id)
 } // namespace
 
 // The table itself; the window's actions made from it are checked on the real window.
-TEST(CommandTable, HundredCommandsWithLabelsShortcutsAndToolTips)
+TEST(CommandTable, HundredAndOneCommandsWithLabelsShortcutsAndToolTips)
 {
     const auto& table = qor::app::commandTable();
-    ASSERT_EQ(table.size(), 100u);
+    ASSERT_EQ(table.size(), 101u);
     std::set<QString> ids;
     int features = 0;
     for (const CommandSpec& spec : table) {
@@ -54,6 +54,7 @@ TEST(CommandTable, HundredCommandsWithLabelsShortcutsAndToolTips)
         {"f_pattern_rect", QStringLiteral("Rechteckmuster")},
         {"fit", QStringLiteral("Alles zeigen (%1)").arg(native("F"))},
         {"view_front", QStringLiteral("Vorne (%1)").arg(native("1"))},
+        {"showrest", QStringLiteral("Zeigt die Körper, deren Anzeige abgebrochen wurde")},
     };
     for (const auto& [id, tip] : toolTips)
         EXPECT_EQ(qor::app::commandToolTip(command(id)), tip) << id;
@@ -72,16 +73,27 @@ TEST(CommandTable, EnablementFollowsSketchModeBusyPanelsAndHistory)
         bool modelling, undo, redo;
     };
     const Case cases[] = {
-        {"idle", {false, false, false, false, true, false, {}}, true, true, false},
-        {"idle, nothing to undo", {false, false, true, true, false, true, {}}, true, false, true},
-        {"busy", {false, true, false, false, true, true, {}}, false, false, false},
-        {"sketch", {true, false, true, false, false, true, {}}, false, true, false},
-        {"sketch while busy", {true, true, false, true, true, false, {}}, false, false, true},
+        {"idle", {false, false, false, false, true, false, {}, false}, true, true, false},
+        {"idle, nothing to undo",
+         {false, false, true, true, false, true, {}, true},
+         true,
+         false,
+         true},
+        {"busy", {false, true, false, false, true, true, {}, false}, false, false, false},
+        {"sketch", {true, false, true, false, false, true, {}, true}, false, true, false},
+        {"sketch while busy",
+         {true, true, false, true, true, false, {}, false},
+         false,
+         false,
+         true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(qor::app::isEnabled(Enablement::Modelling, c.state), c.modelling) << c.what;
         EXPECT_EQ(qor::app::isEnabled(Enablement::Undo, c.state), c.undo) << c.what;
         EXPECT_EQ(qor::app::isEnabled(Enablement::Redo, c.state), c.redo) << c.what;
         EXPECT_TRUE(qor::app::isEnabled(Enablement::Always, c.state)) << c.what;
+        // Showing what a cancelled display left out changes nothing of the document.
+        EXPECT_EQ(qor::app::isEnabled(Enablement::LeftOut, c.state), c.state.bodiesLeftOut)
+            << c.what;
     }
 }

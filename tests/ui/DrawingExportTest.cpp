@@ -6,6 +6,7 @@
 #include "drawing/render/SheetRenderer.h"
 #include "io/Import.h"
 #include "model/DocumentController.h"
+#include "tests/common/ChildGuard.h"
 #include "tests/common/DxfAudit.h"
 #include "tests/common/PdfInfo.h"
 #include "tests/common/ShapeChecks.h"
@@ -241,7 +242,7 @@ QStringList pdfWords(const QString& path)
 {
     QProcess pdftotext;
     pdftotext.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
-    if (!pdftotext.waitForFinished(30000))
+    if (!pdftotext.waitForFinished(qor::test::childGuardMs))
         return {};
     return QString::fromUtf8(pdftotext.readAllStandardOutput())
         .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
