@@ -24,6 +24,7 @@
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Poly_PolygonOnTriangulation.hxx>
 #include <Poly_Triangulation.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -333,6 +334,15 @@ TEST(MeshWinding, MeshThatEnclosesAnotherVolumeIsNamed)
     for (int k = 2; k <= flat->NbTriangles(); ++k)
         tent->SetTriangle(k + 2, flat->Triangle(k));
     tent->Deflection(flat->Deflection());
+    // The edges' polygons move onto the tent, or the export would take the face for
+    // one a cleanup left behind and mesh it again.
+    for (TopExp_Explorer edge(box.TopFace(), TopAbs_EDGE); edge.More(); edge.Next()) {
+        const TopoDS_Edge& rim = TopoDS::Edge(edge.Current());
+        const Handle(Poly_PolygonOnTriangulation) polygon
+            = BRep_Tool::PolygonOnTriangulation(rim, flat, location);
+        ASSERT_FALSE(polygon.IsNull());
+        BRep_Builder().UpdateEdge(rim, polygon, tent, location);
+    }
     BRep_Builder().UpdateFace(box.TopFace(), tent, false);
     const double raised = (flat->Node(b).XYZ() - flat->Node(a).XYZ())
                               .Crossed(flat->Node(c).XYZ() - flat->Node(a).XYZ())
