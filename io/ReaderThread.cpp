@@ -4,7 +4,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include <malloc.h>
 #include <pthread.h>
@@ -17,38 +19,73 @@ constexpr std::chrono::milliseconds waitTick{40};
 
 std::atomic<bool> dataDiesWithProcess = false;
 
+// Shared by the caller and the reader thread: a caller that leaves the work drops its
+// share, and the thread frees the job when it ends.
 struct ReaderJob {
-    const std::function<void()>* work = nullptr;
+    std::function<void()> work;
     std::exception_ptr failure;
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
 };
 
+// Work that callers left and that still runs; the process waits for it at its end.
+class LeftWork {
+public:
+    static LeftWork& instance()
+    {
+        // Made at the first work left, after the kernel's own statics, and so taken down
+        // before them.
+        static LeftWork left;
+        return left;
+    }
+
+    void add(pthread_t thread)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        threads_.push_back(thread);
+    }
+
+    ~LeftWork()
+    {
+        for (pthread_t thread : threads_)
+            pthread_join(thread, nullptr);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<pthread_t> threads_;
+};
+
 void* runJob(void* argument)
 {
-    auto* job = static_cast<ReaderJob*>(argument);
+    const std::unique_ptr<std::shared_ptr<ReaderJob>> share(
+        static_cast<std::shared_ptr<ReaderJob>*>(argument));
+    ReaderJob& job = **share;
     try {
-        (*job->work)();
+        job.work();
     } catch (...) {
-        job->failure = std::current_exception();
+        job.failure = std::current_exception();
     }
     {
-        const std::lock_guard<std::mutex> lock(job->mutex);
-        job->done = true;
+        const std::lock_guard<std::mutex> lock(job.mutex);
+        job.done = true;
     }
-    job->finished.notify_all();
+    job.finished.notify_all();
     return nullptr;
 }
 
-bool startThread(pthread_t& thread, ReaderJob& job)
+bool startThread(pthread_t& thread, const std::shared_ptr<ReaderJob>& job)
 {
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0)
         return false;
+    auto* share = new std::shared_ptr<ReaderJob>(job);
     const bool started = pthread_attr_setstacksize(&attributes, readerStackBytes) == 0
-                         && pthread_create(&thread, &attributes, runJob, &job) == 0;
+                         && pthread_create(&thread, &attributes, runJob, share) == 0;
     pthread_attr_destroy(&attributes);
+    if (!started)
+        delete share;
     return started;
 }
 
@@ -62,20 +99,27 @@ qint64 clockMs(clockid_t clock)
 
 } // namespace
 
-void runOnReaderThread(const std::function<void()>& work, const std::function<void()>& whileWaiting)
+bool runOnReaderThreadUnlessLeft(std::function<void()> work,
+                                 const std::function<void()>& whileWaiting,
+                                 const std::function<bool()>& leave)
 {
-    ReaderJob job;
-    job.work = &work;
+    const auto job = std::make_shared<ReaderJob>();
+    job->work = std::move(work);
     pthread_t thread{};
     if (!startThread(thread, job)) {
-        work();
-        return;
+        job->work();
+        return true;
     }
-    if (whileWaiting) {
-        std::unique_lock<std::mutex> lock(job.mutex);
-        while (!job.finished.wait_for(lock, waitTick, [&job] { return job.done; })) {
+    if (whileWaiting || leave) {
+        std::unique_lock<std::mutex> lock(job->mutex);
+        while (!job->finished.wait_for(lock, waitTick, [&job] { return job->done; })) {
             lock.unlock();
-            whileWaiting();
+            if (whileWaiting)
+                whileWaiting();
+            if (leave && leave()) {
+                LeftWork::instance().add(thread);
+                return false;
+            }
             lock.lock();
         }
     }
@@ -85,8 +129,14 @@ void runOnReaderThread(const std::function<void()>& work, const std::function<vo
     // the view) would come on top of the reader's peak instead of reusing its memory.
     if (!dataDiesWithProcess)
         malloc_trim(0);
-    if (job.failure)
-        std::rethrow_exception(job.failure);
+    if (job->failure)
+        std::rethrow_exception(job->failure);
+    return true;
+}
+
+void runOnReaderThread(const std::function<void()>& work, const std::function<void()>& whileWaiting)
+{
+    runOnReaderThreadUnlessLeft(work, whileWaiting, {});
 }
 
 void leaveReadDataToProcessEnd()

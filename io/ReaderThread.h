@@ -23,6 +23,18 @@ constexpr std::size_t readerStackBytes = std::size_t(1) << 28;
 void runOnReaderThread(const std::function<void()>& work,
                        const std::function<void()>& whileWaiting = {});
 
+// Runs work as runOnReaderThread does, but returns false as soon as leave (asked on the
+// caller's thread after each whileWaiting) answers true: the kernel checks for a break only
+// between some of its steps, and a boolean's last steps may run for seconds after its last
+// check, while the user who cancelled waits. The work then runs to its end on its own; it
+// must own (or share) everything it touches, and what it throws is dropped. Work left this
+// way is waited for when the process ends, so that none runs while the kernel's own data
+// is torn down. True when the work ran to its end here; an exception it threw is thrown
+// again.
+bool runOnReaderThreadUnlessLeft(std::function<void()> work,
+                                 const std::function<void()>& whileWaiting,
+                                 const std::function<bool()>& leave);
+
 // In a process that ends right after its one read (the reader process), what the kernel
 // built for the read is left to the end of the process instead of being freed.
 void leaveReadDataToProcessEnd();

@@ -12,6 +12,7 @@
 #include <Font_FontMgr.hxx>
 
 #include <algorithm>
+#include <memory>
 
 namespace qor::app {
 
@@ -67,35 +68,42 @@ void DocumentController::newDocument()
 DocumentController::OpenOutcome DocumentController::open(const QString& filePath, QString* error,
                                                          const OpenProgress& progress)
 {
-    auto loaded = std::make_unique<Document>();
-    if (!loaded->load(filePath, error))
+    // Shared with the worker: a cancelled open leaves it to finish the kernel step it is in
+    // on its own, and the document it recomputed goes with it.
+    struct Opening {
+        std::unique_ptr<Document> document = std::make_unique<Document>();
+        qor::model::RecomputeWatch watch;
+    };
+    const auto opening = std::make_shared<Opening>();
+    if (!opening->document->load(filePath, error))
         return OpenOutcome::Failed;
     // The undo step holds the document as read, before its sketches are solved.
-    QJsonObject snapshot = loaded->toJson();
+    QJsonObject snapshot = opening->document->toJson();
     // The kernel makes its font manager on first use without a lock, and the window's labels
     // use it on this thread: a text feature on the worker, in the file or in a component
     // file it loads, must find it made.
     Font_FontMgr::GetInstance();
-    qor::model::RecomputeWatch watch;
+    qor::model::RecomputeWatch& watch = opening->watch;
     // The count and the share are read one after the other while the worker moves them:
     // what is reported never goes back nor beyond the end.
     int reported = 0;
     QElapsedTimer timer;
     timer.start();
-    qor::io::runOnReaderThread(
-        [&] {
-            const qor::model::StoppableRecompute stoppable(watch);
-            loaded->recompute(&watch);
+    const bool finished = qor::io::runOnReaderThreadUnlessLeft(
+        [opening] {
+            const qor::model::StoppableRecompute stoppable(opening->watch);
+            opening->document->recompute(&opening->watch);
         },
         [&] {
             const int total = 100 * watch.total;
             reported = std::clamp(int(100.0 * (watch.done + watch.booleanShare)), reported, total);
             if (progress && !watch.stop && !progress(reported, total))
                 watch.stop = true;
-        });
-    if (watch.stop)
+        },
+        [&watch] { return bool(watch.stop); });
+    if (!finished || watch.stop)
         return OpenOutcome::Cancelled;
-    document = std::move(loaded);
+    document = std::move(opening->document);
     path = filePath;
     startHistory(std::move(snapshot));
     lastRecomputeMs = double(timer.nsecsElapsed()) / 1e6;

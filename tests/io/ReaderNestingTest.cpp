@@ -3,8 +3,8 @@
 #include "io/ReaderThread.h"
 #include "tests/common/TempFiles.h"
 
-#include "tests/fixtures/NestedFiles.h"
 #include "tests/common/Seeds.h"
+#include "tests/fixtures/NestedFiles.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -49,7 +50,6 @@ int recurse(int levels)
     frame[sizeof frame - 1] = 1;
     return levels == 0 ? 0 : recurse(levels - 1) + frame[sizeof frame - 1];
 }
-
 
 // A random STEP text whose nesting is known by construction: entities that name only later
 // ones (so the longest chain is a longest path), records nested to a chosen depth, strings
@@ -109,8 +109,8 @@ RandomStep randomStep(std::mt19937& random, bool farApart)
 
     std::vector<std::uint64_t> names(size);
     for (int e = 0; e < count; ++e)
-        names[std::size_t(e)] = farApart ? 1000003ULL * std::uint64_t(e + 1) + random() % 1000
-                                         : std::uint64_t(e + 1);
+        names[std::size_t(e)]
+            = farApart ? 1000003ULL * std::uint64_t(e + 1) + random() % 1000 : std::uint64_t(e + 1);
     std::vector<int> order(size);
     std::iota(order.begin(), order.end(), 0);
     std::shuffle(order.begin(), order.end(), random);
@@ -122,10 +122,10 @@ RandomStep randomStep(std::mt19937& random, bool farApart)
         record += noise[random() % std::size(noise)];
         for (int d = 1; d < depth[std::size_t(e)]; ++d)
             record = "(" + record + ")";
-        const QByteArray type = usage[std::size_t(e)] ? "NEXT_ASSEMBLY_USAGE_OCCURRENCE"
-                                                       : "SHAPE_ASPECT";
-        out.text += "#" + QByteArray::number(names[std::size_t(e)]) + " = " + type + "(" + record
-                    + ");";
+        const QByteArray type
+            = usage[std::size_t(e)] ? "NEXT_ASSEMBLY_USAGE_OCCURRENCE" : "SHAPE_ASPECT";
+        out.text
+            += "#" + QByteArray::number(names[std::size_t(e)]) + " = " + type + "(" + record + ");";
         if (random() % 4 == 0)
             out.text += " /* #7=X((#8)); ' */\n";
     }
@@ -278,6 +278,56 @@ TEST(ReaderThread, CallsTheCallerBackOnItsOwnThreadWhileWorking)
     EXPECT_NE(reader, caller);
     EXPECT_GE(calls, 3);
     EXPECT_TRUE(onCaller);
+}
+
+// Work the caller leaves runs to its end on its own, and what it throws then is dropped;
+// work the caller waits for hands its exception on. The work waits for the caller's leave
+// (or half a minute, should the caller be run late), so no case depends on timing.
+TEST(ReaderThread, LeftWorkRunsToItsEndOnItsOwn)
+{
+    const struct {
+        const char* name;
+        bool leave;
+        bool throws;
+    } cases[] = {{"left", true, false},
+                 {"left, then throws", true, true},
+                 {"waited for", false, false},
+                 {"waited for, throws", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct Shared {
+            std::atomic<bool> left = false;
+            std::atomic<bool> ended = false;
+        };
+        const auto shared = std::make_shared<Shared>();
+        const bool leave = c.leave;
+        const bool throws = c.throws;
+        bool finished = false;
+        const auto run = [&] {
+            finished = io::runOnReaderThreadUnlessLeft(
+                [shared, leave, throws] {
+                    for (int waited = 0; leave && !shared->left && waited < 600; ++waited)
+                        QThread::msleep(50);
+                    shared->ended = true;
+                    if (throws)
+                        throw std::runtime_error("Lesefehler");
+                },
+                {},
+                [shared, leave] {
+                    shared->left = leave;
+                    return leave;
+                });
+        };
+        if (c.throws && !c.leave) {
+            EXPECT_THROW(run(), std::runtime_error);
+        } else {
+            EXPECT_NO_THROW(run());
+            EXPECT_EQ(finished, !c.leave);
+        }
+        for (int waited = 0; !shared->ended && waited < 600; ++waited)
+            QThread::msleep(50);
+        EXPECT_TRUE(shared->ended);
+    }
 }
 
 // Sleeping costs no processor time, so a reader waiting for a busy machine keeps its

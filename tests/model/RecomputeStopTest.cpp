@@ -2,7 +2,9 @@
 #include "io/ReaderThread.h"
 #include "model/ComponentGeometry.h"
 #include "model/Document.h"
+#include "model/DocumentController.h"
 
+#include "tests/common/CpuBudget.h"
 #include "tests/common/CpuTime.h"
 #include "tests/fixtures/HoledPlatePart.h"
 
@@ -165,6 +167,35 @@ TEST(RecomputeStop, StopBreaksOffALongBoolean)
     EXPECT_LT(shareAtStop, 1.0);
     std::cout << "stopped with the boolean " << shareAtStop << " done, ended " << afterStop
               << " s of processor time after the stop\n";
+}
+
+// The cut of four thousand holes runs seconds past its last report without asking whether
+// to stop (the kernel's last steps check for no break). An open cancelled then returns
+// within a second of the process's processor time, and the controller keeps what it had.
+TEST(RecomputeStop, OpenCancelledAfterTheCutsLastReportReturnsAtOnce)
+{
+    // Recomputing the plate up to its cut takes about fifty seconds of processor time.
+    qor::test::allowCpuSeconds(150);
+    const QTemporaryDir folder;
+    const QString plate = qor::test::writeHoledPlatePart(folder.path(), 4000);
+    qor::app::DocumentController controller;
+    controller.newDocument();
+    double cancelledAt = -1.0;
+    const qor::app::DocumentController::OpenOutcome outcome
+        = controller.open(plate, nullptr, [&cancelledAt](int done, int total) {
+              // The cut is the last feature: at its last hundredth it has reported all it will.
+              if (total == 0 || done < total - 1)
+                  return true;
+              cancelledAt = qor::test::cpuSeconds();
+              return false;
+          });
+    ASSERT_GE(cancelledAt, 0.0) << "the open ended before the cut's last report was seen";
+    const double afterCancel = qor::test::cpuSeconds() - cancelledAt;
+    EXPECT_EQ(outcome, qor::app::DocumentController::OpenOutcome::Cancelled);
+    EXPECT_TRUE(controller.path.isEmpty());
+    EXPECT_TRUE(controller.document->features.empty());
+    EXPECT_LT(afterCancel, 1.0);
+    std::cout << "the open returned " << afterCancel << " s of processor time after its cancel\n";
 }
 
 } // namespace
