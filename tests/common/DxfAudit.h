@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/common/ChildGuard.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -26,7 +28,7 @@ inline DxfAudit auditDxf(const QString& path)
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
     DxfAudit audit;
-    if (!python.waitForFinished(60000) || python.exitCode() != 0) {
+    if (!python.waitForFinished(qor::test::childGuardMs) || python.exitCode() != 0) {
         audit.report = QString::fromUtf8(python.readAllStandardError());
         return audit;
     }
@@ -49,7 +51,7 @@ inline QStringList dxfTexts(const QString& path, const QString& layer)
                          "    if e.dxf.layer == sys.argv[2]: print(e.plain_text())\n");
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path, layer});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
+    if (!python.waitForFinished(qor::test::childGuardMs) || python.exitCode() != 0)
         return {QStringLiteral("ezdxf failed: ")
                 + QString::fromUtf8(python.readAllStandardError())};
     return QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);

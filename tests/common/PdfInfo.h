@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/common/ChildGuard.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
@@ -14,7 +16,7 @@ inline std::string pdfPageSize(const QString& path)
 {
     QProcess pdfinfo;
     pdfinfo.start(QStringLiteral("pdfinfo"), {path});
-    if (!pdfinfo.waitForFinished(30000))
+    if (!pdfinfo.waitForFinished(qor::test::childGuardMs))
         return "pdfinfo failed";
     const auto match = QRegularExpression(QStringLiteral("Page size:\\s*([^\\n]*) pts"))
                            .match(QString::fromUtf8(pdfinfo.readAllStandardOutput()));

@@ -1,6 +1,7 @@
 #include "io/KernelAllocator.h"
 #include "model/Document.h"
 #include "model/ExecContext.h"
+#include "tests/common/ChildGuard.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
 
@@ -49,7 +50,7 @@ std::string runChild(const QString& allocator)
     child.setProcessEnvironment(environment);
     child.start(QStringLiteral("/proc/self/exe"),
                 {QStringLiteral("--gtest_filter=KernelAllocatorChild.*")});
-    if (!child.waitForFinished(600000) || child.exitCode() != 0)
+    if (!child.waitForFinished(qor::test::childGuardMs) || child.exitCode() != 0)
         return "child failed: " + child.readAllStandardError().toStdString();
     const QByteArray out = child.readAllStandardOutput();
     const qsizetype from = out.indexOf("allocator ");

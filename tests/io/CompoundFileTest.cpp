@@ -1,4 +1,5 @@
 #include "io/cfb/CompoundFile.h"
+#include "tests/common/ChildGuard.h"
 
 #include "tests/common/CpuTime.h"
 #include "tests/common/ShapeChecks.h"
@@ -516,7 +517,7 @@ TEST(CompoundFileTest, IndependentReaderSeesTheSameStreams)
                          "        print(i, '/'.join(entry), hashlib.sha256(data).hexdigest())\n");
     QProcess process;
     process.start(python, QStringList{"-c", script} + paths);
-    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_TRUE(process.waitForFinished(qor::test::childGuardMs));
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     QStringList theirs
         = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);

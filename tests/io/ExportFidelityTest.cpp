@@ -3,6 +3,7 @@
 #include "io/XcafBodies.h"
 #include "io/Zip.h"
 #include "sketch/Plane.h"
+#include "tests/common/ChildGuard.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/CpuTime.h"
@@ -14,10 +15,10 @@
 #include "tests/fixtures/XcafModel.h"
 
 #include <QDir>
-#include <QtEndian>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -525,7 +526,7 @@ TEST(ExportFidelity, GlbPassesTheKhronosValidator)
         QProcess npm;
         npm.setWorkingDirectory(tools);
         npm.start(QStringLiteral("npm"), {"install", "--no-audit", "--no-fund", "gltf-validator"});
-        ASSERT_TRUE(npm.waitForFinished(180000) && npm.exitCode() == 0)
+        ASSERT_TRUE(npm.waitForFinished(qor::test::childGuardMs) && npm.exitCode() == 0)
             << npm.readAllStandardError().toStdString();
     }
 
@@ -545,6 +546,6 @@ TEST(ExportFidelity, GlbPassesTheKhronosValidator)
                                         "process.exit(r.issues.numErrors === 0 ? 0 : 1); },"
                                         "e => { console.log(e); process.exit(2); })",
                                         path});
-    ASSERT_TRUE(node.waitForFinished(60000));
+    ASSERT_TRUE(node.waitForFinished(qor::test::childGuardMs));
     EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardOutput().toStdString();
 }
