@@ -88,39 +88,36 @@ DomainArea domainArea(const IMeshData::IFaceHandle& face)
     return domain;
 }
 
-// Whether triangles whose turns in the parameter plane sum to `signedSum` and whose
-// areas sum to `absoluteSum` cover a domain once: every triangle turns one way and
-// together they make up its area. A gap, a triangle over a hole or two triangles on
-// top of each other break the sum.
-bool coversOnce(double signedSum, double absoluteSum, const DomainArea& domain)
+// Whether the triangles cover the domain once: in the parameter plane every triangle
+// turns one way and together they make up the domain's area. A gap, a triangle over a
+// hole, two triangles on top of each other or one naming a node the mesh lacks break it.
+bool coversOnce(const Poly_Triangulation& mesh, const DomainArea& domain)
 {
+    double signedSum = 0.0;
+    double absoluteSum = 0.0;
+    for (int t = 1; t <= mesh.NbTriangles(); ++t) {
+        int a = 0, b = 0, c = 0;
+        mesh.Triangle(t).Get(a, b, c);
+        if (std::min({a, b, c}) < 1 || std::max({a, b, c}) > mesh.NbNodes())
+            return false;
+        const gp_XY pa = mesh.UVNode(a).XY();
+        const double twice = (mesh.UVNode(b).XY() - pa) ^ (mesh.UVNode(c).XY() - pa);
+        signedSum += 0.5 * twice;
+        absoluteSum += 0.5 * std::abs(twice);
+    }
     const double tolerance = 1e-7 * domain.scale;
     return domain.scale > 0.0 && std::abs(std::abs(signedSum) - absoluteSum) <= tolerance
            && std::abs(absoluteSum - std::abs(domain.area)) <= tolerance;
 }
 
-// Whether the triangles the face now carries cover its domain once: in the parameter
-// plane every triangle turns one way and together they make up the domain's area.
-// A gap, a triangle over a hole or two triangles on top of each other break the sum.
+// Whether the triangles the face now carries, new ones, cover its domain once.
 bool coversDomain(const IMeshData::IFaceHandle& face, const Handle(Poly_Triangulation)& before)
 {
     TopLoc_Location location;
     const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face->GetFace(), location);
     if (mesh.IsNull() || mesh == before || mesh->NbTriangles() == 0 || !mesh->HasUVNodes())
         return false;
-    double signedSum = 0.0;
-    double absoluteSum = 0.0;
-    for (int t = 1; t <= mesh->NbTriangles(); ++t) {
-        int a = 0, b = 0, c = 0;
-        mesh->Triangle(t).Get(a, b, c);
-        if (std::min({a, b, c}) < 1 || std::max({a, b, c}) > mesh->NbNodes())
-            return false;
-        const gp_XY pa = mesh->UVNode(a).XY();
-        const double twice = (mesh->UVNode(b).XY() - pa) ^ (mesh->UVNode(c).XY() - pa);
-        signedSum += 0.5 * twice;
-        absoluteSum += 0.5 * std::abs(twice);
-    }
-    return coversOnce(signedSum, absoluteSum, domainArea(face));
+    return coversOnce(*mesh, domainArea(face));
 }
 
 // Points a loop of a face keeps in its parameter plane: the closing point is its first.
@@ -584,19 +581,7 @@ int uncoveredFaces(const TopoDS_Shape& shape)
         DomainArea domain;
         if (!polygonDomain(face, mesh, location, domain))
             continue;
-        double signedSum = 0.0;
-        double absoluteSum = 0.0;
-        for (int t = 1; t <= mesh->NbTriangles(); ++t) {
-            int a = 0, b = 0, c = 0;
-            mesh->Triangle(t).Get(a, b, c);
-            if (std::min({a, b, c}) < 1 || std::max({a, b, c}) > mesh->NbNodes())
-                continue;
-            const gp_XY pa = mesh->UVNode(a).XY();
-            const double twice = (mesh->UVNode(b).XY() - pa) ^ (mesh->UVNode(c).XY() - pa);
-            signedSum += 0.5 * twice;
-            absoluteSum += 0.5 * std::abs(twice);
-        }
-        if (!coversOnce(signedSum, absoluteSum, domain))
+        if (!coversOnce(*mesh, domain))
             ++uncovered;
     }
     return uncovered;

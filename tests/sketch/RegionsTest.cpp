@@ -1083,18 +1083,6 @@ double polygonArea(const std::vector<Vec2>& corners)
     return std::fabs(twice) / 2;
 }
 
-bool insidePolygon(const std::vector<Vec2>& corners, Vec2 p)
-{
-    bool odd = false;
-    for (std::size_t k = 0; k < corners.size(); ++k) {
-        const Vec2 a = corners[k];
-        const Vec2 b = corners[(k + 1) % corners.size()];
-        if ((a.y > p.y) != (b.y > p.y) && a.x + (b.x - a.x) * (p.y - a.y) / (b.y - a.y) > p.x)
-            odd = !odd;
-    }
-    return odd;
-}
-
 } // namespace
 
 // A half disc with its chord and four lines below it: the first runs under the
@@ -1132,8 +1120,9 @@ TEST(ProfileRegions, LinesThroughACrossingOnAChordKeepTheirLoopsHoweverDrawn)
     };
     const Shape shapes[] = {
         {"half disc", pi * r * r / 2, [&](Vec2 p) { return (p - c).length() < r && p.y > c.y; }},
-        {"tab", polygonArea(tab), [&](Vec2 p) { return insidePolygon(tab, p); }},
-        {"triangle", polygonArea(triangle), [&](Vec2 p) { return insidePolygon(triangle, p); }},
+        {"tab", polygonArea(tab), [&](Vec2 p) { return qor::fixtures::insidePolygon(tab, p); }},
+        {"triangle", polygonArea(triangle),
+         [&](Vec2 p) { return qor::fixtures::insidePolygon(triangle, p); }},
     };
 
     const struct {
