@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/resource.h>
@@ -39,6 +40,29 @@ inline double& testStartSeconds()
     return start;
 }
 
+// Sends SIGXCPU, and again every second after, once the process's CPU time reaches
+// `at` seconds. On a machine busy with other work the kernel was seen to let a process
+// run far past its RLIMIT_CPU soft limit without a signal (20 s past a 2 s limit beside
+// 24 busy loops), while a timer on the process's CPU clock still fired. Timers are not
+// inherited across fork: each process makes its own.
+inline void armCpuTimer(rlim_t at)
+{
+    static pid_t owner = 0;
+    static timer_t timer{};
+    if (owner != getpid()) {
+        sigevent event{};
+        event.sigev_notify = SIGEV_SIGNAL;
+        event.sigev_signo = SIGXCPU;
+        if (timer_create(CLOCK_PROCESS_CPUTIME_ID, &event, &timer) != 0)
+            return;
+        owner = getpid();
+    }
+    itimerspec when{};
+    when.it_value.tv_sec = time_t(at);
+    when.it_interval.tv_sec = 1;
+    timer_settime(timer, TIMER_ABSTIME, &when, nullptr);
+}
+
 // Moves the running test's soft limit to `seconds` past its start.
 inline void limitTestTo(int seconds)
 {
@@ -47,6 +71,7 @@ inline void limitTestTo(int seconds)
     limit.rlim_cur
         = std::min(rlim_t(std::ceil(testStartSeconds())) + rlim_t(seconds), limit.rlim_max);
     setrlimit(RLIMIT_CPU, &limit);
+    armCpuTimer(limit.rlim_cur);
 }
 
 // Lets the running test spend `seconds` for every minute of the budget: a random
