@@ -5,6 +5,7 @@
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepMesh_Context.hxx>
 #include <BRepMesh_CustomDelaunayBaseMeshAlgo.hxx>
+#include <BRepMesh_DataStructureOfDelaun.hxx>
 #include <BRepMesh_DefaultRangeSplitter.hxx>
 #include <BRepMesh_DelabellaBaseMeshAlgo.hxx>
 #include <BRepMesh_DelabellaMeshAlgoFactory.hxx>
@@ -15,6 +16,7 @@
 #include <BRepMesh_MeshAlgoFactory.hxx>
 #include <BRepMesh_ModelHealer.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_B2d.hxx>
 #include <IMeshData_Edge.hxx>
 #include <IMeshData_Face.hxx>
 #include <IMeshData_Model.hxx>
@@ -37,6 +39,7 @@
 #include <TopoDS_Face.hxx>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <set>
@@ -246,21 +249,75 @@ private:
     Tally& tally_;
 };
 
+// The kernel's sweep triangulator, as its mesh library exports it without a header: a
+// triangle names its corners, whose first field is the index of the input point, and the
+// next triangle of the set.
+struct SweepVertex {
+    int index;
+};
+struct SweepTriangle {
+    const SweepVertex* corners[3];
+    const SweepTriangle* neighbours[3];
+    const SweepTriangle* next;
+};
+
+} // namespace
+} // namespace qor::io
+
+void* DelaBella_Create();
+void DelaBella_Destroy(void* triangulator);
+int DelaBella_TriangulateDouble(void* triangulator, int points, double* x, double* y,
+                                int advanceBytes);
+const qor::io::SweepTriangle* GetFirstDelaunayTriangle(void* triangulator);
+
+namespace qor::io {
+namespace {
+
+// The sweep triangulation of the points, x and y after each other, as index triples
+// turning as the kernel's data structure expects; empty when it failed.
+std::vector<std::array<int, 3>> sweepTriangles(std::vector<double>& xy)
+{
+    const int points = int(xy.size() / 2);
+    std::vector<std::array<int, 3>> triangles;
+    void* triangulator = DelaBella_Create();
+    if (!triangulator)
+        return triangles;
+    const int corners = DelaBella_TriangulateDouble(triangulator, points, &xy[0], &xy[1],
+                                                    int(2 * sizeof(double)));
+    if (corners > 0) {
+        triangles.reserve(std::size_t(corners / 3));
+        for (const SweepTriangle* t = GetFirstDelaunayTriangle(triangulator); t; t = t->next)
+            triangles.push_back({t->corners[0]->index, t->corners[2]->index,
+                                 t->corners[1]->index});
+    }
+    DelaBella_Destroy(triangulator);
+    // A triangulation of points whose hull is a box has two triangles per point less two.
+    const auto outside = [points](const std::array<int, 3>& t) {
+        return std::any_of(t.begin(), t.end(), [points](int i) { return i < 0 || i >= points; });
+    };
+    if (int(triangles.size()) != 2 * points - 6 || std::any_of(triangles.begin(), triangles.end(), outside))
+        triangles.clear();
+    return triangles;
+}
+
 // The fast triangulation of a plane face as the kernel makes it, moving the bar between its
-// steps: entering the borders, the base triangulation, putting the borders back into it, the
-// inner points and the rest. Each is about half a second on a face with 4,000 holes.
+// steps: entering the borders, the sweep over the border points, entering its triangles in
+// four parts, putting the borders back into them, the inner points and the rest. On a face
+// with 4,000 holes the kernel's own base step took 1.3 s in one piece; now no step takes
+// more than 0.8 s.
 class SteppedPlaneAlgo : public BRepMesh_DelaunayNodeInsertionMeshAlgo<
                              BRepMesh_DefaultRangeSplitter,
                              BRepMesh_CustomDelaunayBaseMeshAlgo<BRepMesh_DelabellaBaseMeshAlgo>> {
     using Base = BRepMesh_DelaunayNodeInsertionMeshAlgo<
         BRepMesh_DefaultRangeSplitter,
         BRepMesh_CustomDelaunayBaseMeshAlgo<BRepMesh_DelabellaBaseMeshAlgo>>;
+    static constexpr int triangleParts = 4;
 
 public:
     void Perform(const IMeshData::IFaceHandle& face, const IMeshTools_Parameters& parameters,
                  const Message_ProgressRange& range) override
     {
-        Message_ProgressScope steps(range, nullptr, 5);
+        Message_ProgressScope steps(range, nullptr, 6 + triangleParts);
         steps_ = &steps;
         Base::Perform(face, parameters, steps.Next());
         steps_ = nullptr;
@@ -273,11 +330,49 @@ protected:
         step();
         return entered;
     }
+
+    // As the kernel's base step: the border points and the corners of their box, grown by
+    // a tenth of its diagonal, swept in the square of side one about the origin; the
+    // triangles are entered in parts.
     void buildBaseTriangulation() override
     {
-        Base::buildBaseTriangulation();
+        const Handle(BRepMesh_DataStructureOfDelaun)& structure = getStructure();
+        const int nodes = structure->NbNodes();
+        Bnd_B2d box;
+        for (int i = 1; i <= nodes; ++i)
+            box.Add(structure->GetNode(i).Coord());
+        box.Enlarge(0.1 * (box.CornerMax() - box.CornerMin()).Modulus());
+        const gp_XY low = box.CornerMin();
+        const gp_XY high = box.CornerMax();
+        const std::array<gp_XY, 4> corners{low, gp_XY(high.X(), low.Y()), high,
+                                           gp_XY(low.X(), high.Y())};
+        std::vector<double> xy;
+        xy.reserve(2 * std::size_t(nodes + 4));
+        const auto add = [&](const gp_XY& p) {
+            xy.push_back((p.X() - low.X()) / (high.X() - low.X()) - 0.5);
+            xy.push_back((p.Y() - low.Y()) / (high.Y() - low.Y()) - 0.5);
+        };
+        for (int i = 1; i <= nodes; ++i)
+            add(structure->GetNode(i).Coord());
+        for (const gp_XY& corner : corners)
+            add(corner);
+        const std::vector<std::array<int, 3>> triangles = sweepTriangles(xy);
+        if (triangles.empty()) {
+            Base::buildBaseTriangulation();
+            return;
+        }
         step();
+        for (const gp_XY& corner : corners)
+            structure->AddNode(BRepMesh_Vertex(corner.X(), corner.Y(), BRepMesh_Free));
+        const std::size_t part = (triangles.size() + triangleParts - 1) / triangleParts;
+        for (std::size_t first = 0; first < triangles.size(); first += part) {
+            const std::size_t last = std::min(triangles.size(), first + part);
+            for (std::size_t t = first; t < last; ++t)
+                addTriangle(*structure, triangles[t]);
+            step();
+        }
     }
+
     void postProcessMesh(BRepMesh_Delaun& mesher, const Message_ProgressRange& range) override
     {
         step();
@@ -286,6 +381,20 @@ protected:
     }
 
 private:
+    static void addTriangle(BRepMesh_DataStructureOfDelaun& structure,
+                            const std::array<int, 3>& corners)
+    {
+        int links[3];
+        Standard_Boolean forward[3];
+        for (int k = 0; k < 3; ++k) {
+            const int link = structure.AddLink(
+                BRepMesh_Edge(corners[k] + 1, corners[(k + 1) % 3] + 1, BRepMesh_Free));
+            links[k] = std::abs(link);
+            forward[k] = link > 0;
+        }
+        structure.AddElement(BRepMesh_Triangle(links, forward, BRepMesh_Free));
+    }
+
     void step() const
     {
         if (steps_)

@@ -12,6 +12,10 @@
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepGProp.hxx>
+#include <BRepMesh_Context.hxx>
+#include <BRepMesh_DelabellaMeshAlgoFactory.hxx>
+#include <BRepMesh_FaceDiscret.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -283,13 +287,17 @@ TEST_P(RandomHoledFaces, MeshLikeThePlainTriangulation)
 INSTANTIATE_TEST_SUITE_P(ShapeMeshing, RandomHoledFaces, testing::ValuesIn(randomCases),
                          [](const auto& info) { return qor::test::caseName(info.param.name); });
 
-// The same triangles, node for node, on every face of two meshes of one shape.
-void expectSameTriangles(const TopoDS_Shape& a, const TopoDS_Shape& b)
+// The same triangles, node for node, on every face of two meshes of one shape, or on
+// those faces the filter names.
+void expectSameTriangles(const TopoDS_Shape& a, const TopoDS_Shape& b,
+                         const std::function<bool(const TopoDS_Face&)>& compared = {})
 {
     const std::vector<TopoDS_Face> facesA = facesOf(a);
     const std::vector<TopoDS_Face> facesB = facesOf(b);
     ASSERT_EQ(facesA.size(), facesB.size());
     for (std::size_t i = 0; i < facesA.size(); ++i) {
+        if (compared && !compared(facesA[i]))
+            continue;
         SCOPED_TRACE("face " + std::to_string(i));
         const auto one = trianglesOf(facesA[i]).triangles;
         const auto other = trianglesOf(facesB[i]).triangles;
@@ -347,6 +355,72 @@ TEST(ShapeMeshing, GridSearchForCrossingBordersMeshesLikeTheKernels)
         SCOPED_TRACE(holes);
         expectGridSearchLikeTheKernels(qor::test::holedPlate(holes, 200, 125, 1.5, 3), 0.48);
     }
+}
+
+// The shape meshed on a copy by the kernel's own fast triangulation, every step as the
+// kernel has it.
+TopoDS_Shape meshedByTheKernelsFastTriangulation(const TopoDS_Shape& shape,
+                                                 const IMeshTools_Parameters& parameters)
+{
+    const TopoDS_Shape copy = BRepBuilderAPI_Copy(shape, true, false).Shape();
+    BRepTools::Clean(copy);
+    const Handle(BRepMesh_Context) context = new BRepMesh_Context();
+    context->SetFaceDiscret(new BRepMesh_FaceDiscret(new BRepMesh_DelabellaMeshAlgoFactory()));
+    BRepMesh_IncrementalMesh mesher;
+    mesher.SetShape(copy);
+    mesher.ChangeParameters() = parameters;
+    mesher.Perform(context);
+    return copy;
+}
+
+// Plane faces with many holes are swept and their triangles entered in parts, so that the
+// bar moves between them; the triangles are the very ones the kernel's fast triangulation
+// makes in one step, on sound holed faces of every kind of loop, crowded and touching
+// holes, cylinders beside them and holed plates.
+TEST(ShapeMeshing, SweepInPartsTriangulatesAsTheKernelsFastTriangulation)
+{
+    qor::test::allowCpuSeconds(120);
+    std::vector<unsigned> drawn = seeds();
+    drawn.resize(std::min<std::size_t>(drawn.size(), 6));
+    std::vector<TopoDS_Shape> shapes;
+    for (const unsigned seed : drawn) {
+        std::mt19937 random(seed);
+        shapes.push_back(compoundOf(
+            {qor::test::perforatedFace(random, std::uniform_int_distribution(16, 90)(random),
+                                       qor::test::HoleFlaw::None),
+             qor::test::crowdedFace(random, 40, false), qor::test::crowdedFace(random, 30, true),
+             qor::test::perforatedCylinderFace(random, 30),
+             qor::test::outlinedFace(random, 12, 16)}));
+    }
+    shapes.push_back(qor::test::holedPlate(100, 200, 125, 1.5, 3));
+    shapes.push_back(qor::test::holedPlate(1000, 400, 250, 1.5, 10));
+    // The faces the sweep is tried on: plane, with many border points (a plane face has no
+    // others). The kernel's fast way would also take the small ones, which the plain one meshes.
+    int swept = 0;
+    const auto sweptFace = [&swept](const TopoDS_Face& face) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(face, location);
+        const bool large = BRepAdaptor_Surface(face).GetType() == GeomAbs_Plane && !mesh.IsNull()
+                           && mesh->NbNodes() >= qor::io::fastTriangulationNodes;
+        swept += large ? 1 : 0;
+        return large;
+    };
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        SCOPED_TRACE("shape " + std::to_string(i));
+        for (const double deflection : {0.0024 * sizeOf(shapes[i]), 0.05}) {
+            SCOPED_TRACE("deflection " + std::to_string(deflection));
+            IMeshTools_Parameters parameters;
+            parameters.Deflection = deflection;
+            parameters.Angle = displayAngle;
+            parameters.InParallel = true;
+            const TopoDS_Shape ours = BRepBuilderAPI_Copy(shapes[i], true, false).Shape();
+            BRepTools::Clean(ours);
+            EXPECT_EQ(qor::io::meshShape(ours, parameters).fastReplaced, 0);
+            expectSameTriangles(ours, meshedByTheKernelsFastTriangulation(shapes[i], parameters),
+                                sweptFace);
+        }
+    }
+    EXPECT_GT(swept, 2 * int(shapes.size())) << "too few faces were swept";
 }
 
 // A plate cut by many holes meshes closed: its faces meet edge to edge at the very same
