@@ -395,10 +395,16 @@ private:
         structure.AddElement(BRepMesh_Triangle(links, forward, BRepMesh_Free));
     }
 
+    // Moves the bar, and after a break leaves the face at once: the kernel ends a face's
+    // meshing on a failure, which it catches, without triangles, and CheckedAlgo marks the
+    // face broken off. Otherwise the kernel would run the face's remaining steps.
     void step() const
     {
-        if (steps_)
-            steps_->Next();
+        if (!steps_)
+            return;
+        steps_->Next();
+        if (!steps_->More())
+            throw Standard_Failure("meshing broken off");
     }
 
     Message_ProgressScope* steps_ = nullptr;

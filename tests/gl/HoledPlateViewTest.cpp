@@ -175,8 +175,10 @@ TEST_F(HoledPlateViewTest, FourThousandHolesShowWithAMovingBarAndTheRestAfterACa
         });
         ASSERT_TRUE(window.openFile(path));
         ASSERT_GT(clicked, 0.0);
-        std::cout << "the cancel took " << qor::test::cpuSeconds() - clicked
-                  << " s of processor time\n";
+        // A cancel leaves the face being meshed at its next step.
+        const double cancelling = qor::test::cpuSeconds() - clicked;
+        EXPECT_LT(cancelling, 2.0);
+        std::cout << "the cancel took " << cancelling << " s of processor time\n";
         EXPECT_GT(opening.changes, 5);
         EXPECT_LT(opening.longestWait, 2.0) << "at " << opening.longestWaitAt << " of the bar";
         std::cout << opening.changes << " values while showing; longest wait "
