@@ -66,6 +66,8 @@ constexpr double ownFaces = 1e-3;
 constexpr double aside = 0.01;
 // Lines shorter than this are not judged: their inner points lie at their ends.
 constexpr double shortest = 0.05;
+// A curve the drawing finds nearly straight is drawn as its chord, within this of it.
+constexpr double chordDeflection = 0.05;
 
 // A 3D point on the paper's frame of the view.
 struct Frame {
@@ -141,17 +143,19 @@ public:
         reach_ = std::sqrt(box.SquareExtent()) + gp_Pnt(0, 0, 0).Distance(box.CornerMin()) + 1;
     }
 
-    // The points of the body that the drawn point p of a line running along d shows.
-    std::vector<gp_Pnt> at(const gp_Pnt2d& p, const gp_Vec2d& d) const
+    // The points of the body that the drawn point p of a line running along d shows,
+    // their projections within `reach` of it.
+    std::vector<gp_Pnt> at(const gp_Pnt2d& p, const gp_Vec2d& d,
+                           double reach = drawnTolerance) const
     {
         std::vector<gp_Pnt> found;
         for (const EdgeSamples& edge : edges_) {
-            if (edge.box.holds(p, drawnTolerance))
-                onEdge(edge, p, d, found);
+            if (edge.box.holds(p, reach))
+                onEdge(edge, p, d, reach, found);
         }
         for (const FaceRecord& face : faces_) {
-            if (face.box.holds(p, drawnTolerance))
-                onSilhouette(face.face, p, found);
+            if (face.box.holds(p, reach))
+                onSilhouette(face.face, p, reach, found);
         }
         return found;
     }
@@ -182,7 +186,7 @@ private:
     }
 
     // Where the edge crosses the plane through p that stands across the drawn line.
-    void onEdge(const EdgeSamples& edge, const gp_Pnt2d& p, const gp_Vec2d& d,
+    void onEdge(const EdgeSamples& edge, const gp_Pnt2d& p, const gp_Vec2d& d, double reach,
                 std::vector<gp_Pnt>& found) const
     {
         const auto across
@@ -204,13 +208,14 @@ private:
                 }
             }
             const gp_Pnt q = edge.curve.Value(0.5 * (a + b));
-            if (frame_.flat(q.XYZ()).Distance(p) < drawnTolerance)
+            if (frame_.flat(q.XYZ()).Distance(p) < reach)
                 found.push_back(q);
         }
     }
 
     // Where the line of sight through p touches the face's surface.
-    void onSilhouette(const TopoDS_Face& face, const gp_Pnt2d& p, std::vector<gp_Pnt>& found) const
+    void onSilhouette(const TopoDS_Face& face, const gp_Pnt2d& p, double reach,
+                      std::vector<gp_Pnt>& found) const
     {
         const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
         double u0, u1, v0, v1;
@@ -221,7 +226,7 @@ private:
             if (extrema.Extrema().IsParallel())
                 return;
             for (int i = 1; i <= extrema.NbExtrema(); ++i) {
-                if (extrema.Distance(i) > drawnTolerance)
+                if (extrema.Distance(i) > reach)
                     continue;
                 double w, u, v;
                 extrema.Parameters(i, w, u, v);
@@ -337,6 +342,26 @@ struct Judgement {
     std::string examples;
 };
 
+// Whether a drawn point lies on a visible line of the view: a hidden line there is drawn
+// under it and cannot be told on paper (an edge behind a face seen edge-on, in line with
+// the face's near edge).
+bool underVisibleLine(const ProjectedView& pv, const gp_Pnt2d& p)
+{
+    for (const ViewPrimitive& prim : pv.primitives) {
+        if (prim.kind != LineKind::Visible && prim.kind != LineKind::Outline)
+            continue;
+        for (std::size_t i = 0; i + 1 < prim.points.size(); ++i) {
+            const gp_XY a = prim.points[i].XY();
+            const gp_XY ab = prim.points[i + 1].XY() - a;
+            const double t = std::clamp((p.XY() - a) * ab / std::max(ab.SquareModulus(), 1e-300),
+                                        0.0, 1.0);
+            if ((a + t * ab - p.XY()).Modulus() < drawnTolerance)
+                return true;
+        }
+    }
+    return false;
+}
+
 Judgement judge(const TopoDS_Shape& body, int kind, const ProjectedView& pv)
 {
     const Frame frame(kind);
@@ -352,8 +377,13 @@ Judgement judge(const TopoDS_Shape& body, int kind, const ProjectedView& pv)
         bool wrong = false;
         bool unexplained = false;
         for (const auto& [p, d] : innerPoints(prim)) {
+            if (hidden && underVisibleLine(pv, p))
+                continue;
             const gp_XYZ across = frame.lift(gp_Pnt2d(-d.Y(), d.X()));
-            const std::vector<gp_Pnt> shown = sources.at(p, d);
+            std::vector<gp_Pnt> shown = sources.at(p, d);
+            // A line of two points may be the chord of a nearly straight curve.
+            if (shown.empty() && prim.points.size() == 2)
+                shown = sources.at(p, d, chordDeflection);
             unexplained |= shown.empty();
             const bool allWrong = std::all_of(shown.begin(), shown.end(), [&](const gp_Pnt& q) {
                 return hidden ? sight.surelySeen(q, across) : sight.surelyHidden(q, across);
