@@ -287,15 +287,15 @@ std::vector<std::array<int, 3>> sweepTriangles(std::vector<double>& xy)
     if (corners > 0) {
         triangles.reserve(std::size_t(corners / 3));
         for (const SweepTriangle* t = GetFirstDelaunayTriangle(triangulator); t; t = t->next)
-            triangles.push_back({t->corners[0]->index, t->corners[2]->index,
-                                 t->corners[1]->index});
+            triangles.push_back({t->corners[0]->index, t->corners[2]->index, t->corners[1]->index});
     }
     DelaBella_Destroy(triangulator);
     // A triangulation of points whose hull is a box has two triangles per point less two.
     const auto outside = [points](const std::array<int, 3>& t) {
         return std::any_of(t.begin(), t.end(), [points](int i) { return i < 0 || i >= points; });
     };
-    if (int(triangles.size()) != 2 * points - 6 || std::any_of(triangles.begin(), triangles.end(), outside))
+    if (int(triangles.size()) != 2 * points - 6
+        || std::any_of(triangles.begin(), triangles.end(), outside))
         triangles.clear();
     return triangles;
 }

@@ -353,8 +353,8 @@ bool underVisibleLine(const ProjectedView& pv, const gp_Pnt2d& p)
         for (std::size_t i = 0; i + 1 < prim.points.size(); ++i) {
             const gp_XY a = prim.points[i].XY();
             const gp_XY ab = prim.points[i + 1].XY() - a;
-            const double t = std::clamp((p.XY() - a) * ab / std::max(ab.SquareModulus(), 1e-300),
-                                        0.0, 1.0);
+            const double t
+                = std::clamp((p.XY() - a) * ab / std::max(ab.SquareModulus(), 1e-300), 0.0, 1.0);
             if ((a + t * ab - p.XY()).Modulus() < drawnTolerance)
                 return true;
         }

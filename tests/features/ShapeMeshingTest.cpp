@@ -134,6 +134,14 @@ double sizeOf(const TopoDS_Shape& shape)
     return box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
 }
 
+// A copy of the shape with geometry of its own and no mesh, for one way of meshing it.
+TopoDS_Shape unmeshedCopy(const TopoDS_Shape& shape)
+{
+    const TopoDS_Shape copy = BRepBuilderAPI_Copy(shape, true, false).Shape();
+    BRepTools::Clean(copy);
+    return copy;
+}
+
 // The shape meshed both ways on copies of its own.
 struct MeshedPair {
     TopoDS_Shape plain;
@@ -147,11 +155,7 @@ MeshedPair meshBothWays(const TopoDS_Shape& shape, double deflection)
     parameters.Deflection = deflection;
     parameters.Angle = displayAngle;
     parameters.InParallel = true;
-    MeshedPair pair{BRepBuilderAPI_Copy(shape, true, false).Shape(),
-                    BRepBuilderAPI_Copy(shape, true, false).Shape(),
-                    {}};
-    BRepTools::Clean(pair.plain);
-    BRepTools::Clean(pair.checked);
+    MeshedPair pair{unmeshedCopy(shape), unmeshedCopy(shape), {}};
     qor::io::meshShape(pair.plain, parameters, {}, Triangulation::Plain);
     pair.outcome = qor::io::meshShape(pair.checked, parameters, {}, Triangulation::Checked);
     return pair;
@@ -316,10 +320,8 @@ void expectGridSearchLikeTheKernels(const TopoDS_Shape& shape, double deflection
     parameters.Deflection = deflection;
     parameters.Angle = displayAngle;
     parameters.InParallel = true;
-    const TopoDS_Shape grid = BRepBuilderAPI_Copy(shape, true, false).Shape();
-    const TopoDS_Shape kernel = BRepBuilderAPI_Copy(shape, true, false).Shape();
-    BRepTools::Clean(grid);
-    BRepTools::Clean(kernel);
+    const TopoDS_Shape grid = unmeshedCopy(shape);
+    const TopoDS_Shape kernel = unmeshedCopy(shape);
     qor::io::meshShape(grid, parameters, {}, Triangulation::Checked, qor::io::WireCheck::Indexed);
     qor::io::meshShape(kernel, parameters, {}, Triangulation::Checked, qor::io::WireCheck::Kernel);
     expectSameTriangles(grid, kernel);
@@ -362,8 +364,7 @@ TEST(ShapeMeshing, GridSearchForCrossingBordersMeshesLikeTheKernels)
 TopoDS_Shape meshedByTheKernelsFastTriangulation(const TopoDS_Shape& shape,
                                                  const IMeshTools_Parameters& parameters)
 {
-    const TopoDS_Shape copy = BRepBuilderAPI_Copy(shape, true, false).Shape();
-    BRepTools::Clean(copy);
+    const TopoDS_Shape copy = unmeshedCopy(shape);
     const Handle(BRepMesh_Context) context = new BRepMesh_Context();
     context->SetFaceDiscret(new BRepMesh_FaceDiscret(new BRepMesh_DelabellaMeshAlgoFactory()));
     BRepMesh_IncrementalMesh mesher;
@@ -413,8 +414,7 @@ TEST(ShapeMeshing, SweepInPartsTriangulatesAsTheKernelsFastTriangulation)
             parameters.Deflection = deflection;
             parameters.Angle = displayAngle;
             parameters.InParallel = true;
-            const TopoDS_Shape ours = BRepBuilderAPI_Copy(shapes[i], true, false).Shape();
-            BRepTools::Clean(ours);
+            const TopoDS_Shape ours = unmeshedCopy(shapes[i]);
             EXPECT_EQ(qor::io::meshShape(ours, parameters).fastReplaced, 0);
             expectSameTriangles(ours, meshedByTheKernelsFastTriangulation(shapes[i], parameters),
                                 sweptFace);

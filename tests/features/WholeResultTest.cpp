@@ -2,9 +2,9 @@
 #include "model/Document.h"
 #include "model/ExecContext.h"
 #include "tests/common/CpuBudget.h"
+#include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/MixedHistory.h"
-#include "tests/common/Seeds.h"
 
 #include <BRepAlgoAPI_BooleanOperation.hxx>
 #include <BRepCheck_Analyzer.hxx>

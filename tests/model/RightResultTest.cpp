@@ -2,8 +2,8 @@
 #include "model/ChangedFaces.h"
 #include "model/ExecContext.h"
 #include "sketch/Plane.h"
-#include "tests/common/Seeds.h"
 #include "tests/common/CpuBudget.h"
+#include "tests/common/Seeds.h"
 #include "tests/fixtures/MergingSteps.h"
 
 #include <BRepAlgoAPI_BooleanOperation.hxx>
