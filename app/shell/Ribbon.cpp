@@ -137,6 +137,7 @@ Ribbon::Ribbon(QWidget* parent)
     connect(stack_, &QStackedWidget::currentChanged, this, &Ribbon::placeScrollArrows);
     // Pages chosen before the ribbon shows lie under no pointer.
     connect(stack_, &QStackedWidget::currentChanged, this, [this] {
+        changedSincePress_ = true;
         if (isVisible())
             pageChanged_.start();
     });
@@ -322,18 +323,29 @@ void Ribbon::scrollShownPage(int direction)
     bar->setValue(target);
 }
 
+bool Ribbon::secondPressAfterChange(quint64 time) const
+{
+    return changedSincePress_ && lastPressTime_ && time >= *lastPressTime_
+           && time - *lastPressTime_ < quint64(QApplication::doubleClickInterval());
+}
+
 bool Ribbon::guardClick(QObject* button, const QEvent& event)
 {
     switch (event.type()) {
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-        if (pageChanged_.isValid()
-            && pageChanged_.elapsed() < QApplication::doubleClickInterval()) {
+    case QEvent::MouseButtonDblClick: {
+        const quint64 time = static_cast<const QInputEvent&>(event).timestamp();
+        if (secondPressAfterChange(time)
+            || (pageChanged_.isValid()
+                && pageChanged_.elapsed() < QApplication::doubleClickInterval())) {
             pressed_ = nullptr;
             return true;
         }
         pressed_ = button;
+        lastPressTime_ = time;
+        changedSincePress_ = false;
         return false;
+    }
     case QEvent::MouseButtonRelease: {
         // A button the page took away while it was held still gets the release.
         const bool aimed = pressed_ == button && static_cast<QWidget*>(button)->isVisible();

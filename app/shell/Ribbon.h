@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -80,12 +81,17 @@ private:
     // Brings the groups cut off at one end wholly into view; -1 towards the start, 1 towards
     // the end.
     void scrollShownPage(int direction);
-    // When the page changes, other buttons come to lie under the pointer: a press that comes
-    // within the double-click interval of a change (the second click of a double click on a
-    // button that changed the page, or a click aimed at the old page) does nothing, and
-    // neither does a release on a button the press did not begin on or that is no longer
-    // shown. True when the event is refused.
+    // When the page changes, other buttons come to lie under the pointer: a press does
+    // nothing when it comes within the double-click interval of a change (a click aimed at
+    // the old page), or when the page changed since the last press and the two presses lie
+    // within that interval by their own event times (the second click of a double click on a
+    // button that changed the page, however long the change kept the window busy); neither
+    // does a release on a button the press did not begin on or that is no longer shown. True
+    // when the event is refused.
     bool guardClick(QObject* button, const QEvent& event);
+    // Whether a press at this event time belongs to a double click whose first press changed
+    // the page.
+    bool secondPressAfterChange(quint64 time) const;
 
     QTabBar* tabs_;
     // The row of the scroll arrows and the pages between them.
@@ -100,6 +106,11 @@ private:
     std::vector<int> tabIndex_;
     // Since the shown page last changed.
     QElapsedTimer pageChanged_;
+    // The event time of the last press a button took, and whether the shown page changed
+    // after it. Event times, unlike the wall clock, do not run on while the window is busy
+    // with what the press began.
+    std::optional<quint64> lastPressTime_;
+    bool changedSincePress_ = false;
     // The button the pointer pressed, while the button is held.
     QPointer<QObject> pressed_;
 };

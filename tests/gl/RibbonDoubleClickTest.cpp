@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/RibbonLayout.h"
 #include "app/shell/Ribbon.h"
+#include "drawing/window/DrawingWindow.h"
 #include "model/DocumentController.h"
 #include "model/ShapeSignature.h"
 #include "panels/CommandPanel.h"
@@ -9,10 +10,12 @@
 #include "view/sketch/SketchEditor.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMap>
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -242,6 +245,72 @@ TEST(RibbonClick, AClickRightAfterOpeningAPartTakesNothing)
         const TriggerCount triggered(*window);
         clickAt(*window, at, false);
         EXPECT_EQ(triggered.counts(), (QMap<QString, int>{{taken, 1}}));
+    }
+}
+
+namespace {
+
+// Holds the window up when a drawing window first shows, as a drawing of a large part does:
+// longer than the double-click interval, so that the second click of a double click waits
+// in the queue until the page has long changed.
+class SlowDrawing : public QObject {
+public:
+    SlowDrawing() { qApp->installEventFilter(this); }
+    bool held = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!held && event->type() == QEvent::Show
+            && qobject_cast<qor::app::DrawingWindow*>(watched) != nullptr) {
+            held = true;
+            QThread::msleep(unsigned(QApplication::doubleClickInterval()) + 300);
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+// In a sketch of the holed plate, "Zeichnung" on "Ausgabe" leaves the sketch (the part page
+// comes) and opens the drawing, which keeps the window busy past the double-click interval:
+// a double click there opens the one drawing and nothing of the part page, whatever lay under
+// the pointer, for the second click's event time lies within the interval of the first.
+TEST(RibbonClick, ADoubleClickThatKeepsTheWindowBusyDoesOneThing)
+{
+    const QString plate = QStringLiteral(QOR_WAVE9_FILES "/lochblech-100.qcpart");
+    if (!QFileInfo::exists(plate))
+        GTEST_SKIP() << "lochblech-100.qcpart is not there";
+    for (const WindowSize size : {WindowSize{1280, 800}, WindowSize{1920, 1200}}) {
+        SCOPED_TRACE(size.width);
+        std::unique_ptr<MainWindow> window
+            = windowShowing(size, {false, pageTitled(QStringLiteral("Volumenkörper")), false});
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(window->openFile(plate));
+        ASSERT_EQ(window->controller->document->features.size(), 4u);
+        window->enterSketch(window->controller->document->features.front()->id);
+        ASSERT_NE(window->sketchEditor, nullptr);
+        window->ribbon->setCurrentPage(window->outputPage);
+        ASSERT_EQ(window->ribbon->currentPage(), window->outputPage);
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QToolButton* drawing = buttonOf(*window->ribbon, QStringLiteral("Zeichnung"));
+        ASSERT_NE(drawing, nullptr);
+        const QPoint at = bringIntoView(*window, *drawing);
+
+        const SlowDrawing slow;
+        const TriggerCount triggered(*window);
+        clickAt(*window, at, true);
+        EXPECT_TRUE(slow.held) << "no drawing window came up";
+        EXPECT_EQ(window->sketchEditor, nullptr);
+        EXPECT_NE(window->ribbon->currentPage(), window->outputPage);
+        EXPECT_EQ(triggered.counts(), (QMap<QString, int>{{QStringLiteral("Zeichnung"), 1}}));
+        EXPECT_EQ(window->controller->document->features.size(), 4u);
+        EXPECT_EQ(window->commandPanel->featureId(), 0) << "a command panel opened";
+        EXPECT_FALSE(window->commandPanel->isVisible());
+        window->drawingWindows.removeAll(nullptr);
+        EXPECT_EQ(window->drawingWindows.size(), 1);
+        for (const QPointer<qor::app::DrawingWindow>& opened : window->drawingWindows)
+            delete opened.data();
     }
 }
 
