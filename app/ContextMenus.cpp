@@ -231,6 +231,9 @@ QMenu* MainWindow::viewportMenu(const PickInfo& underMouse)
     }
     addCommands(menu, actions, {"sketch", "f_extrude", "f_fillet"});
     menu->addSeparator();
+    // While a cancelled display leaves bodies out, the way back stays at hand here.
+    if (scene->buildCancelled())
+        addCommands(menu, actions, {"showrest"});
     addCommands(menu, actions, {"fit", "view_iso", "measure"});
     return menu;
 }
@@ -337,7 +340,11 @@ void MainWindow::toggleVisible(int key)
 
 void MainWindow::onBrowserToggleVisible(int kind, int id)
 {
-    if (kind == 14)
+    // The eye of a body the cancelled display left out offers the way back, which leaves the
+    // document as it is.
+    if (kind == 5 && scene->leftOutBodies().count(id) > 0)
+        showRemainingBodies();
+    else if (kind == 14)
         toggleComponentVisible(id);
     else if (kind == 7 || kind == 9 || kind == 10)
         toggleVisible(-id);

@@ -10,6 +10,8 @@
 #include "view/sketch/SketchEditor.h"
 
 #include <QAction>
+#include <QFrame>
+#include <QTimer>
 #include <QToolButton>
 
 #include <V3d_TypeOfOrientation.hxx>
@@ -91,6 +93,10 @@ void MainWindow::showRemainingBodies()
 {
     if (!scene->buildCancelled())
         return;
+    // The note of the cancel, with its button, would stay over the view being filled.
+    toast->hide();
+    if (toastTimer)
+        toastTimer->stop();
     bool noneShown = true;
     for (const auto& [id, body] : controller->document->current.bodies)
         noneShown = noneShown && scene->bodyObject(id).IsNull();

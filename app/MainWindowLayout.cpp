@@ -99,6 +99,7 @@ void MainWindow::buildCentral()
     connect(scene, &Scene::rebuilt, this, [this] {
         if (QAction* rest = actions.value(QStringLiteral("showrest")))
             rest->setEnabled(scene->buildCancelled());
+        browser->setLeftOut(scene->leftOutBodies());
         const QString& problem = scene->buildProblem();
         // Cancelling was the user's own choice: a plain note says what it left.
         if (scene->buildCancelled())

@@ -81,7 +81,8 @@ std::vector<RibbonPageLayout> buildLayout()
           group(QStringLiteral("Prüfen"), {"interference", "asm_bom", "asm_explode"})}},
         {QStringLiteral("Prüfen"),
          {group(QStringLiteral("Analyse"), {"measure", "mass", "section", "interference"}),
-          group(QStringLiteral("Darstellung"), {"appearance", "render", "fit"})}},
+          // The way back after a cancelled display, greyed while nothing is left out.
+          group(QStringLiteral("Darstellung"), {"appearance", "render", "fit", "showrest"})}},
         {QStringLiteral("Ausgabe"),
          {group(QStringLiteral("Datei"), {"open", "save", "saveas"}),
           group(QStringLiteral("Zeichnung"), {"drawing"}),

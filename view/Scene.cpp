@@ -605,6 +605,18 @@ Handle(AIS_InteractiveObject) Scene::bodyObject(int id) const
     return found == bodyObjects_.end() ? Handle(AIS_InteractiveObject)() : found->second;
 }
 
+std::set<int> Scene::leftOutBodies() const
+{
+    std::set<int> leftOut;
+    if (!buildCancelled_)
+        return leftOut;
+    for (const auto& [id, body] : state(controller_).bodies) {
+        if (!isHidden(id) && !bodyObjects_.count(id))
+            leftOut.insert(id);
+    }
+    return leftOut;
+}
+
 Handle(AIS_Shape) Scene::bodyShapeObject(int id) const
 {
     const Handle(AIS_InteractiveObject) object = bodyObject(id);

@@ -18,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -73,6 +74,9 @@ public:
     static QString outOfMemoryText();
     // Whether the last rebuild was cancelled before it showed every body.
     bool buildCancelled() const { return buildCancelled_; }
+    // The bodies the document shows that a cancelled rebuild left out of the view, in id
+    // order; empty after a rebuild that showed every body.
+    std::set<int> leftOutBodies() const;
     // What the user reads when the build was cancelled with shown of total bodies made.
     static QString cancelledText(int shown, int total);
     const PickMap& pickMap() const { return pickMap_; }

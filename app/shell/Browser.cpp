@@ -107,7 +107,7 @@ BrowserEntry mateGroup(const model::Document& doc)
     return group;
 }
 
-std::vector<BrowserEntry> partBodies(const model::Document& doc)
+std::vector<BrowserEntry> partBodies(const model::Document& doc, const std::set<int>& leftOut)
 {
     std::vector<BrowserEntry> bodies;
     for (const auto& [id, body] : doc.current.bodies) {
@@ -120,6 +120,7 @@ std::vector<BrowserEntry> partBodies(const model::Document& doc)
                     !isHidden(doc.hidden, id));
         const QString material = doc.bodyAppearance(id).material;
         item.toolTip = material.isEmpty() ? name : name + QStringLiteral(" · ") + material;
+        item.leftOut = item.visible && leftOut.count(id) > 0;
         bodies.push_back(item);
     }
     return bodies;
@@ -200,7 +201,8 @@ public:
 
 } // namespace
 
-BrowserEntry browserTree(const model::Document& doc, const QString& displayName, bool originVisible)
+BrowserEntry browserTree(const model::Document& doc, const QString& displayName, bool originVisible,
+                         const std::set<int>& leftOut)
 {
     BrowserEntry root = entry(kind::root, 0, displayName, QStringLiteral("component"));
     root.tint = BrowserEntry::Tint::Accent;
@@ -217,7 +219,7 @@ BrowserEntry browserTree(const model::Document& doc, const QString& displayName,
     if (!doc.mates.empty())
         root.children.push_back(mateGroup(doc));
 
-    std::vector<BrowserEntry> bodies = partBodies(doc);
+    std::vector<BrowserEntry> bodies = partBodies(doc, leftOut);
     // An assembly without bodies of its own has no body group; a part always has one.
     if (!bodies.empty() || doc.components.empty()) {
         BrowserEntry group = entry(kind::bodyGroup, 0,
@@ -298,6 +300,14 @@ void Browser::addEntry(QTreeWidgetItem* parent, const BrowserEntry& e)
     }
     if (!e.toolTip.isEmpty())
         item->setToolTip(0, e.toolTip);
+    // A plain open eye over an empty view would claim what is not there: the eye takes the
+    // warning colour, and a click on it shows the rest instead of hiding the body.
+    if (e.leftOut) {
+        item->setIcon(1, theme.icon(QStringLiteral("eye"), theme.warning));
+        item->setToolTip(
+            1, QStringLiteral("Anzeige abgebrochen: nicht angezeigt – Klick zeigt die restlichen "
+                              "Körper"));
+    }
     for (const BrowserEntry& child : e.children)
         addEntry(item, child);
 }
@@ -306,7 +316,7 @@ void Browser::rebuild()
 {
     clear();
     const BrowserEntry tree
-        = browserTree(*controller_->document, controller_->displayName(), originVisible_);
+        = browserTree(*controller_->document, controller_->displayName(), originVisible_, leftOut_);
     addEntry(nullptr, tree);
     QTreeWidgetItem* root = topLevelItem(0);
     root->setFont(0, Theme::instance().uiFont(13, 600));
@@ -317,6 +327,14 @@ void Browser::rebuild()
         QTreeWidgetItem* group = root->child(i);
         group->setExpanded(!collapsed_.contains(groupName(group->text(0))));
     }
+}
+
+void Browser::setLeftOut(const std::set<int>& bodies)
+{
+    if (bodies == leftOut_)
+        return;
+    leftOut_ = bodies;
+    rebuild();
 }
 
 void Browser::setOriginVisible(bool on)

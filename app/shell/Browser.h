@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include <set>
 #include <vector>
 
 namespace qor::model {
@@ -46,13 +47,16 @@ struct BrowserEntry {
     Tint tint = Tint::Visibility;
     bool hasEye = false;
     bool visible = true;
+    // Shown by the document, but a cancelled display left it out of the view.
+    bool leftOut = false;
     QString toolTip;
     std::vector<BrowserEntry> children;
 };
 
 // The browser's tree of a document: the root (kind 1) with its groups and their items.
+// leftOut: the bodies a cancelled display left out of the view.
 BrowserEntry browserTree(const qor::model::Document& document, const QString& displayName,
-                         bool originVisible);
+                         bool originVisible, const std::set<int>& leftOut = {});
 
 // The tree of the open document's origin, parameters, components, mates, bodies, sketches
 // and construction elements. Clicks, eye toggles and context menus leave as signals; the
@@ -68,6 +72,8 @@ public:
     // Refills the whole tree; item pointers are valid only until the next rebuild.
     void rebuild();
     void setOriginVisible(bool on);
+    // The bodies a cancelled display left out: their eyes say so until they are shown.
+    void setLeftOut(const std::set<int>& bodies);
 
 signals:
     void toggleVisible(int kind, int id);
@@ -87,6 +93,7 @@ private:
 
     DocumentController* controller_;
     bool originVisible_ = false;
+    std::set<int> leftOut_;
     // Groups the user collapsed, by their text up to the first blank (count left out).
     QSet<QString> collapsed_;
 };

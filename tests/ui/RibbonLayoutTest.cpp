@@ -80,13 +80,14 @@ TEST(RibbonLayout, PagesInOrderWithTheSketchPageOnlyInSketchMode)
             << label;
     EXPECT_EQ(texts.count(QStringLiteral("Zeichnung")), 2);
     EXPECT_EQ(texts.count(QStringLiteral("Rendern")), 2);
+    EXPECT_EQ(texts.count(QStringLiteral("Restliche Körper anzeigen")), 1);
     for (const char* absent : {"Neu", "Rückgängig", "Beenden", "Löschen", "Import"})
         EXPECT_EQ(texts.count(QString::fromUtf8(absent)), absent == std::string("Import"))
             << absent; // the visible import command only, not the hidden feature
     int buttons = 0;
     for (const auto* group : f.ribbon->findChildren<qor::app::RibbonGroup*>())
         buttons += int(group->findChildren<QToolButton*>().size());
-    EXPECT_EQ(buttons, 28 + 25 + 11 + 7 + 7);
+    EXPECT_EQ(buttons, 28 + 25 + 11 + 8 + 7);
 }
 
 TEST(RibbonLayout, RendersEveryPageReadably)
