@@ -5,12 +5,14 @@
 #include "tests/ui/RibbonTabs.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -69,6 +71,49 @@ TEST(Ribbon, TabsGroupsAndHiddenPagesIgnoringUnknownPageNumbers)
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_EQ(changed, QList<QVariantList>({{p.assembly}})); // the page, not the tab index 1
     EXPECT_EQ(p.ribbon.currentPage(), p.assembly);
+}
+
+// A button whose command shows the other page and then holds the window up, as leaving a
+// sketch with its recompute does, and under it on the other page a button of its own: a
+// double click on the first runs its command once and takes nothing of the other page, be
+// the window free again at once or only after the double-click interval; a click that
+// follows later takes the other page's button.
+TEST(Ribbon, TheSecondPressOfADoubleClickThatChangedThePageTakesNothing)
+{
+    for (const int busyMs : {0, QApplication::doubleClickInterval() + 200}) {
+        SCOPED_TRACE(busyMs);
+        Ribbon ribbon;
+        const int first = ribbon.addPage(QStringLiteral("Skizze"));
+        const int second = ribbon.addPage(QStringLiteral("Volumenkörper"));
+        QAction leave(QStringLiteral("Skizze beenden"));
+        QAction extrude(QStringLiteral("Extrusion"));
+        QToolButton* leaving = ribbon.addGroup(first, QStringLiteral("Skizze"))->addAction(&leave);
+        QToolButton* under
+            = ribbon.addGroup(second, QStringLiteral("Erstellen"))->addAction(&extrude);
+        int left = 0;
+        QObject::connect(&leave, &QAction::triggered, [&] {
+            ++left;
+            ribbon.setCurrentPage(second);
+            QThread::msleep(unsigned(busyMs));
+        });
+        int extruded = 0;
+        QObject::connect(&extrude, &QAction::triggered, [&extruded] { ++extruded; });
+        ribbon.resize(400, 140);
+        ribbon.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&ribbon));
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QPoint at = leaving->mapTo(&ribbon, leaving->rect().center());
+
+        QTest::mouseDClick(ribbon.windowHandle(), Qt::LeftButton, {}, at);
+        EXPECT_EQ(ribbon.currentPage(), second);
+        ASSERT_EQ(ribbon.childAt(at), under);
+        EXPECT_EQ(left, 1);
+        EXPECT_EQ(extruded, 0);
+
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseClick(ribbon.windowHandle(), Qt::LeftButton, {}, at);
+        EXPECT_EQ(extruded, 1);
+    }
 }
 
 TEST(Ribbon, RendersFilledPage)
