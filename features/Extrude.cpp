@@ -23,7 +23,8 @@ void profileFeature(ExecContext& context, const ToolCallback& tool, const QStrin
     const QString savedWarning = context.feature.warning;
     context.feature.warning.clear();
     applyBoolean(context, tool(false), op, targets);
-    if (context.feature.warning == noBodyWarning()) {
+    // The warning may go on to name bodies the cut left alone.
+    if (context.feature.warning.startsWith(noBodyWarning())) {
         context.state = saved;
         // The retry must not inherit the first attempt's warning.
         context.feature.warning = savedWarning;

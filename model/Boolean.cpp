@@ -37,6 +37,8 @@
 #include <TopoDS_Compound.hxx>
 #include <gp_Trsf.hxx>
 
+#include <QStringList>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -691,8 +693,9 @@ bool removedNothing(const Body& before, const TopoDS_Shape& after, double gain)
     return change <= relative * std::max(1.0, shapeVolume(before.shape));
 }
 
+// `unchanged`: the note on bodies the target search set aside (see setAside).
 std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, bool cut,
-                                const std::vector<int>& targets)
+                                const std::vector<int>& targets, const QString& unchanged)
 {
     ModelState& state = context.state;
     const Bnd_Box toolBox = toolBoxOf(tool);
@@ -741,8 +744,50 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
     // A cut that takes nothing away (a hole drilled into an existing bore) is
     // as much a mistake as one that reaches no body.
     if (cut && !removed)
-        context.feature.warning = noBodyWarning();
+        context.feature.warning = unchanged.isEmpty()
+                                      ? noBodyWarning()
+                                      : noBodyWarning() + QStringLiteral("; ") + unchanged;
+    else if (!unchanged.isEmpty())
+        context.feature.warning = unchanged;
     return changed;
+}
+
+// Why the tool has nothing to take away from the body or keep of it: it is only
+// triangles, or faces that enclose no volume; empty when it holds material.
+QString nothingToCut(const Body& body)
+{
+    if (io::isMeshOnly(body.shape))
+        return QStringLiteral("Netzkörper");
+    if (!openBodyReason(body, TopTools_ListOfShape()).isEmpty())
+        return QStringLiteral("nur Flächen");
+    return {};
+}
+
+// Takes the bodies the tool cannot cut or intersect out of targets that the box
+// search found, and returns the warning that names them ("„offen“ blieb
+// unverändert: nur Flächen"). The search only looks at boxes, so the user never
+// asked for them; one of them failing the whole boolean would leave the bodies
+// that can be cut uncut. When nothing else is left, targets stay as they are and
+// the boolean refuses them with the reason.
+QString setAside(const ModelState& state, std::vector<int>& targets)
+{
+    std::vector<int> kept;
+    QStringList notes;
+    for (const int id : targets) {
+        const Body& body = state.bodies.at(id);
+        const QString reason = nothingToCut(body);
+        if (reason.isEmpty()) {
+            kept.push_back(id);
+            continue;
+        }
+        const QString name = body.name.isEmpty() ? QStringLiteral("Ein Körper")
+                                                 : QStringLiteral("„%1“").arg(body.name);
+        notes << QStringLiteral("%1 blieb unverändert: %2").arg(name, reason);
+    }
+    if (kept.empty() || notes.isEmpty())
+        return {};
+    targets = std::move(kept);
+    return notes.join(QStringLiteral("; "));
 }
 
 void refuseMeshBodies(const ModelState& state, const std::vector<int>& targets,
@@ -790,8 +835,13 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
         throw GroupBreak{};
 
     const bool searched = targets.empty();
+    QString unchanged;
     if (searched) {
         targets = bodiesNear(context.state, toolBoxOf(shape));
+        if (!joining)
+            unchanged = setAside(context.state, targets);
+        // Patterns of the feature re-apply its tool to these as chosen targets:
+        // a body set aside must not become one.
         context.state.tools[context.feature.id].targets = targets;
     }
     targets = existingOnce(context.state, targets);
@@ -802,11 +852,15 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
         context.feature.warning = noBodyWarning();
         return {};
     }
-    if (grouped)
+    if (grouped) {
+        // The note stays when the group settles; run alone, the cut says the same.
+        if (!unchanged.isEmpty())
+            context.feature.warning = unchanged;
         return {waitInGroup(context, shape, cutting, targets, searched)};
+    }
     if (joining)
         return join(context, shape, targets);
-    return cutOrIntersect(context, shape, cutting, targets);
+    return cutOrIntersect(context, shape, cutting, targets, unchanged);
 }
 
 void refuseMeshBody(const ModelState& state, int bodyId, const QString& failure,

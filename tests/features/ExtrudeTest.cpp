@@ -1,6 +1,7 @@
 #include "TestPart.h"
 
 #include "model/References.h"
+#include "tests/fixtures/IgesFaceBodies.h"
 #include "tests/fixtures/ProfileSketches.h"
 
 #include <TopExp_Explorer.hxx>
@@ -199,6 +200,26 @@ TEST(Extrude, CutThatMissesIsRetriedReversed)
                   &f),
         QString());
     EXPECT_EQ(f->warning, QStringLiteral("Kein Körper im Wirkbereich"));
+}
+
+// Faces that enclose nothing around the block are left alone by the cut on the
+// block's top face, which still turns round into the block when its first way
+// removes nothing, and the warning still names the faces.
+TEST(Extrude, CutBesideFacesItLeavesAloneTurnsRound)
+{
+    TestPart part;
+    const int block = part.body("extrude", extrude(squareSketch(part), "dist", "10"));
+    const int faces = part.addBody(qor::fixtures::openBox());
+    part.state.bodies.at(faces).name = QStringLiteral("offen");
+    Feature* f = nullptr;
+    ASSERT_EQ(
+        part.run("extrude",
+                 extrude(squareSketch(part, raised(10), 2, 2, 4), "dist", "3", {{"op", "cut"}}),
+                 &f),
+        QString());
+    EXPECT_TRUE(extentIs(part.state.tools.at(f->id).shape, {2, 2, 7, 6, 6, 10}));
+    EXPECT_EQ(f->warning.toStdString(), "„offen“ blieb unverändert: nur Flächen");
+    EXPECT_NEAR(part.volume(block), 1000.0 - 16.0 * 3.0, 1e-6);
 }
 
 TEST(Extrude, RecomputeCutsIntoAPickedFace)

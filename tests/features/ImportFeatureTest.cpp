@@ -1,12 +1,15 @@
 #include "TestPart.h"
 
+#include "io/ClosedVolume.h"
 #include "io/Import.h"
 #include "io/MeshFaces.h"
 #include "io/ShapeText.h"
 #include "sketch/Plane.h"
 #include "tests/common/TempFiles.h"
+#include "tests/fixtures/IgesFaceBodies.h"
 #include "tests/fixtures/StlFixtures.h"
 
+#include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 
 #include <QTemporaryDir>
@@ -137,11 +140,14 @@ TopoDS_Shape stlBody()
     return read.ok ? read.bodies.front().shape : TopoDS_Shape();
 }
 
+QJsonObject namedImport(const TopoDS_Shape& shape, const char* file, const char* name)
+{
+    return {{"file", file}, {"brep", qor::io::shapeToBase64(shape)}, {"names", QJsonArray{name}}};
+}
+
 QJsonObject meshImport(const TopoDS_Shape& mesh)
 {
-    return {{"file", "/tmp/teil.stl"},
-            {"brep", qor::io::shapeToBase64(mesh)},
-            {"names", QJsonArray{"teil"}}};
+    return namedImport(mesh, "/tmp/teil.stl", "teil");
 }
 
 QJsonObject boxAt(double x, double y, const char* op)
@@ -185,4 +191,148 @@ TEST(ImportFeature, MeshBodyRefusesCutsAndJoins)
               meshRefusal("Verbinden fehlgeschlagen").toStdString());
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_TRUE(qor::io::isMeshOnly(part.state.bodies.begin()->second.shape));
+}
+
+namespace {
+
+// The body an IGES file of a box 40 × 30 × 20 from the origin without its top face
+// gives: five trimmed faces that enclose nothing.
+TopoDS_Shape igesOpenBox()
+{
+    const QTemporaryDir dir;
+    const QString path
+        = qor::test::writeFile(dir, QStringLiteral("offen.igs"),
+                               qor::fixtures::igesFaceBodies({qor::fixtures::openBox()}));
+    const qor::io::ImportResult read = qor::io::readInThisProcess(path, {}, {});
+    EXPECT_TRUE(read.ok) << read.error.toStdString();
+    return read.ok ? read.bodies.front().shape : TopoDS_Shape();
+}
+
+// A body the tool cannot cut: what it is read from and what is said of it.
+struct Uncuttable {
+    TopoDS_Shape shape;
+    QJsonObject import;
+    QString note; // the warning when the box search found it among others
+    QString refusal; // after the boolean's failure text, when it is the target
+};
+
+std::vector<Uncuttable> uncuttables()
+{
+    const TopoDS_Shape faces = igesOpenBox();
+    const TopoDS_Shape mesh = stlBody();
+    return {
+        {faces, namedImport(faces, "/tmp/offen.igs", "offen"),
+         QStringLiteral("„offen“ blieb unverändert: nur Flächen"),
+         QStringLiteral("„offen“ hat kein geschlossenes Volumen, nur Flächen")},
+        {mesh, meshImport(mesh), QStringLiteral("„teil“ blieb unverändert: Netzkörper"),
+         QStringLiteral("„teil“ ist ein Netzkörper aus einem Import (nur Dreiecke) und lässt sich "
+                        "weder verbinden noch ausschneiden noch verschneiden")},
+    };
+}
+
+constexpr double plateVolume = 100.0 * 80.0 * 5.0;
+// A cylinder of 6 mm across through the 5 mm plate.
+const double boreVolume = M_PI * 3.0 * 3.0 * 5.0;
+
+struct SetAsideCase {
+    const char* what;
+    const char* op;
+    bool plate; // a plate of 100 × 80 × 5 about the origin
+    bool chosen; // the cylinder names the plate and the body as its targets
+    bool pattern; // a pattern repeats the cylinder 20 mm along x
+    bool refused;
+    double plateAfter; // the plate's volume at the end, from the measures
+};
+
+// The built history: import, plate, cylinder at (20, 15), pattern, a plane after
+// them so that the booleans may wait in a group.
+struct SetAsideHistory {
+    Document doc;
+    Feature* tool = nullptr;
+    Feature* pattern = nullptr;
+    int bodyId = 0;
+    int plateId = 0;
+
+    SetAsideHistory(const SetAsideCase& c, const Uncuttable& body, bool grouped)
+    {
+        doc.groupBooleans = grouped;
+        bodyId = doc.addFeature("import", body.import)->id * 100;
+        if (c.plate)
+            plateId
+                = doc.addFeature("box", {{"length", 100}, {"width", 80}, {"height", 5}})->id * 100;
+        QJsonObject cylinder{{"x", 20}, {"y", 15}, {"diameter", 6}, {"height", 5}, {"op", c.op}};
+        if (c.chosen)
+            cylinder.insert("targets", QJsonArray{QJsonObject{{"kind", "body"}, {"id", plateId}},
+                                                  QJsonObject{{"kind", "body"}, {"id", bodyId}}});
+        tool = doc.addFeature("cylinder", cylinder);
+        if (c.pattern)
+            pattern = doc.addFeature("pattern_rect",
+                                     {{"source", "features"},
+                                      {"features", QJsonArray{QJsonObject{{"id", tool->id}}}},
+                                      {"count1", 2},
+                                      {"spacing1", 20}});
+        doc.addFeature("plane", {{"offset", "10 mm"}});
+        doc.recompute();
+    }
+};
+
+} // namespace
+
+// A plate, and a body of open faces or of triangles in reach of a cylinder's box:
+// the cut or intersect found by the box search does its work on the plate and
+// leaves the other body as it was, naming it in the warning, grouped or one by one,
+// and a pattern of the cylinder reaches only the plate. Chosen as a target, or
+// alone in reach, the body is refused with the reason, and the plate keeps its volume.
+TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
+{
+    const SetAsideCase cases[] = {
+        {"cut found the plate", "cut", true, false, false, false, plateVolume - boreVolume},
+        {"cut repeated", "cut", true, false, true, false, plateVolume - 2 * boreVolume},
+        {"intersect found the plate", "intersect", true, false, false, false, boreVolume},
+        {"cut of the chosen body", "cut", true, true, false, true, plateVolume},
+        {"intersect of the chosen body", "intersect", true, true, false, true, plateVolume},
+        {"cut with nothing else in reach", "cut", false, false, false, true, 0.0},
+        {"intersect with nothing else in reach", "intersect", false, false, false, true, 0.0},
+    };
+    for (const Uncuttable& body : uncuttables()) {
+        ASSERT_FALSE(body.shape.IsNull());
+        ASSERT_EQ(qor::io::closedSolidCount(body.shape), 0);
+        for (const SetAsideCase& c : cases) {
+            for (const bool grouped : {true, false}) {
+                SCOPED_TRACE(testing::Message() << body.note.toStdString() << ", " << c.what
+                                                << (grouped ? ", grouped" : ", one by one"));
+                const SetAsideHistory history(c, body, grouped);
+                const Document& doc = history.doc;
+                const QString failure = c.op == std::string("cut")
+                                            ? QStringLiteral("Ausschneiden fehlgeschlagen")
+                                            : QStringLiteral("Schneiden fehlgeschlagen");
+                if (c.refused) {
+                    EXPECT_EQ(history.tool->error.toStdString(),
+                              (failure + QStringLiteral(": ") + body.refusal).toStdString());
+                    EXPECT_TRUE(history.tool->warning.isEmpty());
+                } else {
+                    EXPECT_TRUE(history.tool->error.isEmpty()) << history.tool->error.toStdString();
+                    EXPECT_EQ(history.tool->warning.toStdString(), body.note.toStdString());
+                }
+                if (history.pattern) {
+                    EXPECT_TRUE(history.pattern->error.isEmpty())
+                        << history.pattern->error.toStdString();
+                }
+                // The body as the import left it, before the features after it.
+                const TopoDS_Shape& imported = doc.snapshots.at(1).bodies.at(history.bodyId).shape;
+                ASSERT_TRUE(doc.current.bodies.count(history.bodyId));
+                EXPECT_TRUE(doc.current.bodies.at(history.bodyId).shape.IsSame(imported));
+                ASSERT_EQ(doc.current.bodies.size(), c.plate ? 2u : 1u);
+                if (!c.plate)
+                    continue;
+                const TopoDS_Shape& plate = doc.current.bodies.at(history.plateId).shape;
+                EXPECT_NEAR(shapeVolume(plate), c.plateAfter, 1e-6 * plateVolume);
+                // Through the bore's axis the plate has material only where the cut left it.
+                const bool cutThere = !c.refused && c.op == std::string("cut");
+                EXPECT_EQ(BRepClass3d_SolidClassifier(plate, gp_Pnt(20, 15, 2.5), 1e-7).State()
+                              == TopAbs_IN,
+                          !cutThere);
+            }
+        }
+    }
 }

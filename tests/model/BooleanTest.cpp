@@ -266,6 +266,59 @@ TEST(Boolean, JoinOrCutWithFacesThatEncloseNothingSaysSo)
     }
 }
 
+// Faces that enclose nothing (spheres read as their one face) above and below
+// cube 300, found by a tool's box beside it: the cut or intersect works on the
+// cube, leaves the faces as they are and names them in the warning, and the
+// tool's record keeps only the cube as its target.
+TEST(Boolean, SearchedTargetsLeaveFacesThatEncloseNothingAlone)
+{
+    const auto sphereFace = [](double z) {
+        return TopExp_Explorer(BRepPrimAPI_MakeSphere(gp_Pnt(5, 5, z), 4.0).Shape(), TopAbs_FACE)
+            .Current();
+    };
+    const QString above = QStringLiteral("„Kugel“ blieb unverändert: nur Flächen");
+    const QString below = QStringLiteral("„Schale“ blieb unverändert: nur Flächen");
+    const TopoDS_Shape through = box(2, 2, 30, gp_Pnt(4, 4, -10));
+    const struct {
+        const char* what;
+        TopoDS_Shape tool;
+        const char* op;
+        bool shellBelow; // a second face body under the cube
+        QString warning;
+        double cubeAfter; // from the measures of cube and tool
+    } cases[] = {
+        {"cut through", through, "cut", false, above, 1000.0 - 2 * 2 * 10},
+        {"cut through both", through, "cut", true, above + QStringLiteral("; ") + below,
+         1000.0 - 2 * 2 * 10},
+        {"cut resting on the top face", box(4, 4, 3, gp_Pnt(3, 3, 10)), "cut", false,
+         noBodyWarning() + QStringLiteral("; ") + above, 1000.0},
+        {"intersect through", through, "intersect", true, above + QStringLiteral("; ") + below,
+         2 * 2 * 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDocument part;
+        part.feature.id = 11;
+        const int kugel = addNewBody(part.ctx, sphereFace(15), QStringLiteral("Kugel"));
+        std::vector<int> faces{kugel};
+        if (c.shellBelow) {
+            part.feature.id = 13;
+            faces.push_back(addNewBody(part.ctx, sphereFace(-5), QStringLiteral("Schale")));
+        }
+        part.feature.id = 9;
+        std::vector<TopoDS_Shape> before;
+        for (const int id : faces)
+            before.push_back(part.state.bodies.at(id).shape);
+
+        EXPECT_EQ(part.apply(c.tool, c.op), std::vector<int>({300}));
+        EXPECT_EQ(part.feature.warning.toStdString(), c.warning.toStdString());
+        EXPECT_NEAR(part.volume(300), c.cubeAfter, 1e-6);
+        EXPECT_EQ(part.state.tools.at(9).targets, std::vector<int>({300}));
+        for (std::size_t k = 0; k < faces.size(); ++k)
+            EXPECT_TRUE(part.state.bodies.at(faces[k]).shape.IsSame(before[k]));
+    }
+}
+
 namespace {
 
 TopoDS_Shape bore(double radius, double height, const gp_Pnt& base)
