@@ -1477,6 +1477,7 @@ QString writeCheckedStep(const FormatInfo& info, const QString& staged,
 // body's solids and volume with those its faces close into again.
 struct IgesVerdict {
     int count = -1; // bodies read back, -1 when the file does not read
+    QString readError; // the reader's line of a file that does not read
     std::vector<IgesChange> changes;
 
     double lostArea() const
@@ -1502,7 +1503,7 @@ IgesVerdict igesVerdict(const QString& file, const std::vector<ExportBody>& bodi
         written.push_back(
             {bodies[i].shape, writtenName(bodies, i), bodies[i].r, bodies[i].g, bodies[i].b});
     IgesVerdict verdict;
-    verdict.changes = igesChanges(file, written, &verdict.count);
+    verdict.changes = igesChanges(file, written, &verdict.count, &verdict.readError);
     return verdict;
 }
 
@@ -1563,7 +1564,7 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
                      QStringList& notes)
 {
     if (verdict.count < 0) {
-        notes << QStringLiteral("Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen");
+        notes << igesUnreadNote(verdict.readError);
         return;
     }
     if (verdict.count != int(bodies.size())) {

@@ -3,6 +3,8 @@
 #include "io/ClosedVolume.h"
 #include "io/Import.h"
 
+#include <QRegularExpression>
+
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepGProp.hxx>
@@ -116,11 +118,13 @@ TopoDS_Shape igesShape(const TopoDS_Shape& shape)
 }
 
 std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesBody>& bodies,
-                                    int* count)
+                                    int* count, QString* readError)
 {
     const ImportResult read = importFile(file, {});
     if (count)
         *count = read.ok ? int(read.bodies.size()) : -1;
+    if (readError)
+        *readError = read.ok ? QString() : read.error;
     if (!read.ok || read.bodies.size() != bodies.size())
         return {};
     std::vector<IgesChange> changes;
@@ -141,6 +145,18 @@ std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesB
             changes.push_back(change);
     }
     return changes;
+}
+
+QString igesUnreadNote(const QString& readError)
+{
+    // The reader's lines begin with the file, which the note names already, or with the
+    // words every read error begins with.
+    static const QRegularExpression opening(
+        QStringLiteral("^(„[^“]*“ ließ sich nicht lesen|Fehler beim Lesen): "));
+    QString reason = readError;
+    reason.remove(opening);
+    const QString note = QStringLiteral("Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen");
+    return reason.isEmpty() ? note : note + QStringLiteral(": ") + reason;
 }
 
 } // namespace qor::io

@@ -41,9 +41,14 @@ struct IgesChange {
 };
 
 // What the IGES file gives back. `count` receives the number of bodies read
-// (-1 when the file does not read); the changes list only bodies that differ,
-// compared in file order, and is empty when the count differs.
+// (-1 when the file does not read) and `readError` (when given) the reader's line of a file
+// that does not read; the changes list only bodies that differ, compared in file order, and
+// is empty when the count differs.
 std::vector<IgesChange> igesChanges(const QString& file, const std::vector<IgesBody>& bodies,
-                                    int* count);
+                                    int* count, QString* readError = nullptr);
+
+// The export's note on an IGES file that did not read back, with the reader's reason (a limit
+// it met names that limit) when its line gives one.
+QString igesUnreadNote(const QString& readError);
 
 } // namespace qor::io

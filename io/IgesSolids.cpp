@@ -1,5 +1,7 @@
 #include "io/IgesSolids.h"
 
+#include "io/SharedFaces.h"
+
 #include "expr/Format.h"
 #include "sketch/Plane.h"
 
@@ -286,6 +288,31 @@ void addShells(Shells& into, Shells&& part, const std::vector<int>& number)
         into.open.push_back(number[std::size_t(face)]);
 }
 
+// The closed shells of the faces sewn group by group, then the faces of the groups' open
+// shells sewn together: a shell may close only with faces of another group.
+Shells shellsOfGroups(const std::vector<TopoDS_Face>& faces,
+                      const std::vector<std::vector<int>>& groups, double tolerance)
+{
+    Shells shells;
+    std::vector<TopoDS_Face> leftFaces;
+    std::vector<int> leftNumbers;
+    for (const std::vector<int>& group : groups) {
+        std::vector<TopoDS_Face> own;
+        for (const int face : group)
+            own.push_back(faces[std::size_t(face)]);
+        Shells part = closedShells(own, tolerance);
+        for (const int face : part.open) {
+            leftFaces.push_back(own[std::size_t(face)]);
+            leftNumbers.push_back(group[std::size_t(face)]);
+        }
+        part.open.clear();
+        addShells(shells, std::move(part), group);
+    }
+    if (!leftFaces.empty())
+        addShells(shells, closedShells(leftFaces, tolerance), leftNumbers);
+    return shells;
+}
+
 FaceClosure solidsOfShells(const std::vector<TopoDS_Face>& faces, Shells&& shells, double tolerance)
 {
     FaceClosure closure;
@@ -374,7 +401,7 @@ void countOpen(OpenBodies& open, OpenReason reason)
         ++open.notClosed;
 }
 
-// Sews the faces of the open bodies of one face each together; every solid they close into
+// Sews the faces of the bodies of one face each together; every solid they close into
 // replaces its bodies by one in the place of the first. The reasons of the bodies left open,
 // by their position after the change.
 std::map<std::size_t, OpenReason> closeOneFaceBodies(std::vector<ImportedBody>& bodies,
@@ -392,9 +419,11 @@ std::map<std::size_t, OpenReason> closeOneFaceBodies(std::vector<ImportedBody>& 
         faces.push_back(TopoDS::Face(TopExp_Explorer(shape, TopAbs_FACE).Current()));
         tolerance = std::max(tolerance, largestTolerance(shape));
     }
-    if (gathered.size() < 2)
+    if (gathered.empty())
         return open;
     const FaceClosure closure = closeFaces(faces, tolerance);
+    for (const int face : closure.open)
+        open[gathered[std::size_t(face)]] = closure.reason;
     std::vector<bool> removed(bodies.size(), false);
     for (std::size_t s = 0; s < closure.solids.size(); ++s) {
         const std::vector<int>& members = closure.solidFaces[s];
@@ -425,7 +454,11 @@ std::map<std::size_t, OpenReason> closeOneFaceBodies(std::vector<ImportedBody>& 
 FaceClosure closeFaces(const std::vector<TopoDS_Face>& faces, double tolerance)
 {
     return guarded(faces.size(), [&] {
-        return solidsOfShells(faces, closedShells(faces, tolerance), tolerance);
+        const std::vector<std::vector<int>> shells = shellsOfSharedFaces(faces, tolerance);
+        return solidsOfShells(faces,
+                              shells.size() < 2 ? closedShells(faces, tolerance)
+                                                : shellsOfGroups(faces, shells, tolerance),
+                              tolerance);
     });
 }
 
@@ -436,31 +469,18 @@ FaceClosure closeBody(const TopoDS_Shape& body, double tolerance)
     if (groups.size() == 1)
         return closeFaces(groups.front(), tolerance);
     std::vector<TopoDS_Face> faces;
-    for (const std::vector<TopoDS_Face>& group : groups)
-        faces.insert(faces.end(), group.begin(), group.end());
-    return guarded(faces.size(), [&] {
-        // A void may lie in another group than the shell around it (the kernel's writer
-        // groups a solid's faces by shell): the solids are made of the shells of all groups.
-        Shells shells;
-        std::vector<TopoDS_Face> leftFaces;
-        std::vector<int> leftNumbers;
-        int first = 0;
-        for (const std::vector<TopoDS_Face>& group : groups) {
-            Shells part = closedShells(group, tolerance);
-            for (const int face : part.open) {
-                leftFaces.push_back(group[std::size_t(face)]);
-                leftNumbers.push_back(first + face);
-            }
-            part.open.clear();
-            std::vector<int> number(group.size());
-            for (std::size_t i = 0; i < group.size(); ++i)
-                number[i] = first + int(i);
-            addShells(shells, std::move(part), number);
-            first += int(group.size());
+    std::vector<std::vector<int>> numbers;
+    for (const std::vector<TopoDS_Face>& group : groups) {
+        numbers.emplace_back();
+        for (const TopoDS_Face& face : group) {
+            numbers.back().push_back(int(faces.size()));
+            faces.push_back(face);
         }
-        if (!leftFaces.empty())
-            addShells(shells, closedShells(leftFaces, tolerance), leftNumbers);
-        return solidsOfShells(faces, std::move(shells), tolerance);
+    }
+    // A void may lie in another group than the shell around it (the kernel's writer groups a
+    // solid's faces by shell): the solids are made of the shells of all groups.
+    return guarded(faces.size(), [&] {
+        return solidsOfShells(faces, shellsOfGroups(faces, numbers, tolerance), tolerance);
     });
 }
 
@@ -471,6 +491,12 @@ OpenBodies closeFaceBodies(std::vector<ImportedBody>& bodies, double resolution)
         ImportedBody& body = bodies[i];
         if (!openFaceBody(body))
             continue;
+        // A face closed by itself (a ball's, a ring's) may be the void of a shell of other
+        // faces: bodies of one face are closed all together.
+        if (countOf(body.shape, TopAbs_FACE) == 1) {
+            open[i] = OpenReason::NotClosed;
+            continue;
+        }
         const FaceClosure closure
             = closeBody(body.shape, std::max(resolution, largestTolerance(body.shape)));
         if (closure.open.empty() && !closure.solids.empty())

@@ -52,9 +52,10 @@ struct OpenBodies {
 // Turns the faces of each body into its solids where they close, sewn at the file's
 // resolution or, where the reader had to widen them, at the largest tolerance of the body's
 // edges and corners; a body that already has a solid, or whose faces do not all close, stays
-// as read. Bodies of one face each (a file that keeps every face as an entity of its own)
-// that stay open are then sewn together: each solid they close into becomes a body in the
-// place, and with the name and colour, of the first of them. The bodies left open.
+// as read. Bodies of one face each (a file that keeps every face as an entity of its own) are
+// sewn all together, not one by one, so that a ball's face inside a shell of other faces is
+// its void: each solid they close into becomes a body in the place, and with the name and
+// colour, of the first of them. The bodies left open.
 OpenBodies closeFaceBodies(std::vector<ImportedBody>& bodies, double resolution);
 
 // The notes of an import whose bodies stayed open, one per reason: "Der Körper hat kein

@@ -754,7 +754,7 @@ QString readStopMessage(const QString& path, ReadStop stop)
 
 qint64 importBudgetMs(const QString& path)
 {
-    return 10000 + QFileInfo(path).size() / 100;
+    return 10000 + QFileInfo(path).size() / 25;
 }
 
 ImportResult readInThisProcess(const QString& path, const ProgressCallback& progress,

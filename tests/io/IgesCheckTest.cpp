@@ -1,6 +1,7 @@
 #include "io/IgesCheck.h"
 #include "io/Export.h"
 #include "io/Import.h"
+#include "io/ReaderProcess.h"
 
 #include "IoTestSupport.h"
 #include "tests/common/ShapeChecks.h"
@@ -114,4 +115,36 @@ TEST(IgesCheck, AnExportNamesTheBodyWhoseFacesNoLongerClose)
     }
     if (open.size() == 1)
         std::cout << "KiCad's inductors are not unpacked: the drilled ball alone was checked\n";
+}
+
+// The export's note on an IGES file that does not read back gives the reader's reason, and a
+// limit of processor time by its number of seconds: that of the file's size.
+TEST(IgesCheck, TheNoteOnAFileThatDoesNotReadBackNamesTheLimit)
+{
+    QTemporaryDir dir;
+    QFile large(dir.filePath(QStringLiteral("platte.igs")));
+    ASSERT_TRUE(large.open(QIODevice::WriteOnly) && large.resize(7'400'000));
+    const QString path = large.fileName();
+    const struct {
+        const char* what;
+        QString readError;
+        const char* note;
+    } cases[] = {
+        {"reader process at its limit",
+         qor::io::readerProcessStopMessage(path, qor::io::ReadStop::time),
+         "Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen: der Leseprozess überschritt "
+         "die Grenze von 306 s Rechenzeit"},
+        {"read in this process at its limit",
+         qor::io::readStopMessage(path, qor::io::ReadStop::time),
+         "Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen: nach 306 s Rechenzeit ohne "
+         "Ergebnis angehalten"},
+        {"reader out of memory", qor::io::readerProcessStopMessage(path, qor::io::ReadStop::memory),
+         "Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen: der Leseprozess brauchte zu "
+         "viel Arbeitsspeicher"},
+        {"no reason given", QString(), "Die IGES-Datei ließ sich zur Prüfung nicht wieder lesen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(qor::io::igesUnreadNote(c.readError).toStdString(), c.note);
+    }
 }

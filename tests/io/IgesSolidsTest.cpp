@@ -15,6 +15,7 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRep_Builder.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESControl_Controller.hxx>
@@ -535,6 +536,148 @@ TEST(IgesSolids, FacesOfAnotherProgramCloseShellByShell)
                           c.entities == FaceEntities::OnePerFace ? 1 : int(c.written[i].size()));
             expectSolids(read.bodies[i].shape, c.bodies[i]);
         }
+    }
+}
+
+Made torus(const gp_Pnt& centre, double major, double minor)
+{
+    return {BRepPrimAPI_MakeTorus(gp_Ax2(centre, gp::DZ()), major, minor).Shape(),
+            2.0 * M_PI * M_PI * major * minor * minor};
+}
+
+// The solids of all bodies read, in one compound.
+TopoDS_Compound solidsRead(const io::ImportResult& read)
+{
+    BRep_Builder builder;
+    TopoDS_Compound solids;
+    builder.MakeCompound(solids);
+    for (const io::ImportedBody& body : read.bodies) {
+        for (TopExp_Explorer it(body.shape, TopAbs_SOLID); it.More(); it.Next())
+            builder.Add(solids, it.Current());
+    }
+    return solids;
+}
+
+// The entity types of an IGES file's directory, read from its fixed columns.
+std::vector<int> directoryTypes(const QByteArray& iges)
+{
+    std::vector<int> types;
+    bool first = true;
+    for (const QByteArray& line : iges.split('\n')) {
+        if (line.size() < 73 || line[72] != 'D')
+            continue;
+        if (first)
+            types.push_back(line.left(8).trimmed().toInt());
+        first = !first;
+    }
+    return types;
+}
+
+// Solids written face by face, every face an entity of its own and nothing grouped: a cavity
+// of one face (a ball, a ring) stays the void of the shell around it, a solid in a cavity stays
+// a solid, and solids that share a face, from inside or from outside, stay two.
+TEST(IgesSolids, LooseFacesComeBackSolidBySolid)
+{
+    const gp_Pnt o(0, 0, 0);
+    const Made twoCavities{
+        BRepAlgoAPI_Cut(hollowed(box(0, 0, 0, 40, 20, 20), ball(gp_Pnt(10, 10, 10), 5)).shape,
+                        ball(gp_Pnt(30, 10, 10), 6).shape)
+            .Shape(),
+        40.0 * 20.0 * 20.0 - ballVolume(5) - ballVolume(6), 3};
+    const struct {
+        const char* what;
+        std::vector<Made> solids;
+        std::vector<gp_Pnt> inside; // of some solid
+        std::vector<gp_Pnt> outside; // of every solid
+    } cases[] = {
+        {"hollow ball", {hollowed(ball(o, 10), ball(o, 5))}, {{7, 0, 0}}, {o, {0, 0, 4}}},
+        {"box with two ball cavities",
+         {twoCavities},
+         {{2, 2, 2}, {20, 10, 10}},
+         {{10, 10, 10}, {30, 10, 15}}},
+        {"ball in a hollow ball",
+         {hollowed(ball(o, 10), ball(o, 6)), ball(o, 3)},
+         {o, {8, 0, 0}},
+         {{4.5, 0, 0}, {0, 0, -5}}},
+        {"ring with a ball cavity",
+         {hollowed(torus(o, 20, 8), ball(gp_Pnt(20, 0, 0), 4))},
+         {{26, 0, 0}, {0, 20, 6}},
+         {{20, 0, 0}, o}},
+        {"box with a ring cavity",
+         {hollowed(box(-30, -30, -10, 60, 60, 20), torus(o, 15, 5))},
+         {o, {25, 0, 0}},
+         {{15, 0, 0}, {0, -15, 0}}},
+        {"tetrahedron inside another on their common face",
+         {tetrahedron(o, {10, 0, 0}, {0, 10, 0}, {0, 0, 20}),
+          tetrahedron(o, {10, 0, 0}, {0, 10, 0}, {0, 0, 10})},
+         {{1, 1, 1}, {1, 1, 15}},
+         {{6, 6, 1}}},
+        {"boxes sharing a face",
+         {box(0, 0, 0, 10, 10, 10), box(10, 0, 0, 5, 10, 10)},
+         {{5, 5, 5}, {12, 5, 5}},
+         {{16, 5, 5}}},
+        {"box with a ball cavity beside a box",
+         {hollowed(box(0, 0, 0, 20, 20, 20), ball(gp_Pnt(10, 10, 10), 5)), box(30, 0, 0, 5, 6, 7)},
+         {{2, 2, 2}, {32, 2, 2}},
+         {{10, 10, 10}, {25, 2, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<TopoDS_Shape> shapes;
+        std::vector<Solid> expected;
+        for (const Made& solid : c.solids) {
+            shapes.push_back(solid.shape);
+            expected.push_back({solid.volume, solid.shells});
+        }
+        const QByteArray iges = fixtures::igesLooseFaces(shapes);
+        const std::vector<int> types = directoryTypes(iges);
+        // Trimmed (144) or plain (128, 120) faces, nothing that groups them (402, 186).
+        ASSERT_FALSE(types.empty());
+        EXPECT_EQ(std::count(types.begin(), types.end(), 402), 0);
+        EXPECT_EQ(std::count(types.begin(), types.end(), 186), 0);
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, iges);
+        ASSERT_FALSE(path.isEmpty());
+        const io::ImportResult read = io::importFile(path, {});
+        ASSERT_TRUE(read.ok) << read.error.toStdString();
+        EXPECT_TRUE(openNote(read).isEmpty()) << read.warning.toStdString();
+        // Every solid is a body of its own.
+        EXPECT_EQ(read.bodies.size(), c.solids.size());
+        const TopoDS_Compound solids = solidsRead(read);
+        expectSolids(solids, expected);
+        for (const gp_Pnt& point : c.inside)
+            EXPECT_TRUE(inSomeSolid(solids, point))
+                << point.X() << " " << point.Y() << " " << point.Z();
+        for (const gp_Pnt& point : c.outside)
+            EXPECT_FALSE(inSomeSolid(solids, point))
+                << point.X() << " " << point.Y() << " " << point.Z();
+    }
+}
+
+// Files of another program written face by face: a ball with a ball cavity, and a box with a
+// ball cavity beside another box. The measures are those of the file's own lines and arcs.
+TEST(IgesSolids, LooseFacesOfRealFilesComeBackSolidBySolid)
+{
+    const double roomBox = 16.963714227 * 7.557958969 * 10.512848589;
+    const double smallBox = (24.726840369 - 18.963714227) * 2.763587433 * 3.610950979;
+    const struct {
+        const char* file;
+        std::vector<Solid> solids;
+    } cases[] = {
+        {"flach-hohlkugel.igs", {{ballVolume(10) - ballVolume(5), 2}}},
+        {"flach-raum-und-kasten.igs", {{roomBox - ballVolume(2.163362979), 2}, {smallBox, 1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path
+            = QDir(test::readerFilesFolder()).filePath(QStringLiteral("../wave11/") + c.file);
+        if (!QFileInfo::exists(path))
+            GTEST_SKIP() << c.file << " is not at hand";
+        const io::ImportResult read = io::importFile(path, {});
+        ASSERT_TRUE(read.ok) << read.error.toStdString();
+        EXPECT_TRUE(openNote(read).isEmpty()) << read.warning.toStdString();
+        EXPECT_EQ(read.bodies.size(), c.solids.size());
+        expectSolids(solidsRead(read), c.solids);
     }
 }
 

@@ -92,3 +92,40 @@ TEST(ReaderWatch, TheProcessorLimitIsNamedAsSuch)
     EXPECT_EQ(line.toStdString(), "„gross.step“ ließ sich nicht lesen: der Leseprozess "
                                   "überschritt die Grenze von 10 s Rechenzeit");
 }
+
+namespace {
+
+// A file of the given size, its bytes never written (the budget looks at the size only).
+QString fileOfSize(const QTemporaryDir& dir, const QString& name, qint64 bytes)
+{
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(bytes));
+    return file.fileName();
+}
+
+} // namespace
+
+// The processor budget of a read covers, with room for a slower machine, what the kernel
+// measurably needs for sound files the program writes itself: its IGES of a face of 101 x 101
+// mm with 10,000 holes of radius 0.3 mm (7.4 MB) takes 148 s.
+TEST(ReaderWatch, TheProcessorBudgetCoversTheProgramsOwnLargeFiles)
+{
+    const struct {
+        const char* what;
+        qint64 bytes;
+        double neededSeconds;
+    } cases[] = {
+        {"IGES of a face with 10,000 holes", 7'400'000, 148.0},
+        {"a small STEP file", 20'000, 2.0},
+    };
+    constexpr double slowerMachine = 1.5;
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = fileOfSize(dir, QStringLiteral("gross.igs"), c.bytes);
+        EXPECT_GE(double(io::importBudgetMs(path)) / 1000.0, slowerMachine * c.neededSeconds);
+        // The process limit lies beyond the budget the reader keeps itself.
+        EXPECT_GT(double(io::readerLimits(path).cpuSeconds),
+                  double(io::importBudgetMs(path)) / 1000.0);
+    }
+}

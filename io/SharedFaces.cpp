@@ -1,0 +1,302 @@
+#include "io/SharedFaces.h"
+
+#include <BRepAdaptor_Curve.hxx>
+#include <BRepGProp.hxx>
+#include <BRep_Tool.hxx>
+#include <GCPnts_AbscissaPoint.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Edge.hxx>
+#include <gp_Pnt.hxx>
+#include <gp_Vec.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <utility>
+
+namespace qor::io {
+
+namespace {
+
+// More faces at one edge than this are not paired one by one: the sewing decides there.
+constexpr std::size_t maxPairedAtEdge = 8;
+// Copies of a face have the same area within this part of it.
+constexpr double twinAreaSlack = 1e-6;
+
+struct Sets {
+    std::vector<std::size_t> root;
+
+    explicit Sets(std::size_t n)
+        : root(n)
+    {
+        std::iota(root.begin(), root.end(), std::size_t(0));
+    }
+    std::size_t find(std::size_t x)
+    {
+        while (root[x] != x) {
+            root[x] = root[root[x]];
+            x = root[x];
+        }
+        return x;
+    }
+    void unite(std::size_t a, std::size_t b) { root[find(a)] = find(b); }
+};
+
+// A face running along one of its edges: the edge's middle by length, the direction the
+// face's boundary takes there, and the ends in that direction.
+struct EdgeUse {
+    int face = 0;
+    gp_Pnt middle;
+    gp_Vec along;
+    gp_Pnt first;
+    gp_Pnt last;
+    double reach = 0.0; // how far a partner may lie
+};
+
+std::optional<EdgeUse> edgeUse(int face, const TopoDS_Edge& edge, double tolerance)
+{
+    const TopAbs_Orientation way = edge.Orientation();
+    if ((way != TopAbs_FORWARD && way != TopAbs_REVERSED) || BRep_Tool::Degenerated(edge)
+        || !BRep_Tool::IsGeometric(edge))
+        return std::nullopt;
+    BRepAdaptor_Curve curve(edge);
+    const double length = GCPnts_AbscissaPoint::Length(curve);
+    if (!(length > tolerance))
+        return std::nullopt;
+    const GCPnts_AbscissaPoint half(curve, 0.5 * length, curve.FirstParameter());
+    if (!half.IsDone())
+        return std::nullopt;
+    EdgeUse use;
+    use.face = face;
+    curve.D1(half.Parameter(), use.middle, use.along);
+    use.first = curve.Value(curve.FirstParameter());
+    use.last = curve.Value(curve.LastParameter());
+    if (way == TopAbs_REVERSED) {
+        use.along.Reverse();
+        std::swap(use.first, use.last);
+    }
+    use.reach = std::max(tolerance, BRep_Tool::Tolerance(edge));
+    return use;
+}
+
+bool sameEdge(const EdgeUse& a, const EdgeUse& b)
+{
+    const double reach = a.reach + b.reach;
+    if (a.middle.Distance(b.middle) > reach)
+        return false;
+    return (a.first.Distance(b.first) <= reach && a.last.Distance(b.last) <= reach)
+           || (a.first.Distance(b.last) <= reach && a.last.Distance(b.first) <= reach);
+}
+
+std::vector<EdgeUse> edgeUses(const std::vector<TopoDS_Face>& faces, double tolerance)
+{
+    std::vector<EdgeUse> uses;
+    for (int f = 0; f < int(faces.size()); ++f) {
+        for (TopExp_Explorer it(faces[std::size_t(f)], TopAbs_EDGE); it.More(); it.Next()) {
+            if (const std::optional<EdgeUse> use
+                = edgeUse(f, TopoDS::Edge(it.Current()), tolerance))
+                uses.push_back(*use);
+        }
+    }
+    return uses;
+}
+
+// The uses that lie on one edge, by position in uses.
+std::vector<std::vector<std::size_t>> edgesOfUses(const std::vector<EdgeUse>& uses)
+{
+    std::vector<std::size_t> order(uses.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return uses[a].middle.X() < uses[b].middle.X();
+    });
+    double window = 0.0;
+    for (const EdgeUse& use : uses)
+        window = std::max(window, 2.0 * use.reach);
+    Sets same(uses.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const EdgeUse& a = uses[order[i]];
+        for (std::size_t j = i + 1;
+             j < order.size() && uses[order[j]].middle.X() - a.middle.X() <= window; ++j) {
+            if (sameEdge(a, uses[order[j]]))
+                same.unite(order[i], order[j]);
+        }
+    }
+    std::map<std::size_t, std::vector<std::size_t>> byRoot;
+    for (std::size_t i = 0; i < uses.size(); ++i)
+        byRoot[same.find(i)].push_back(i);
+    std::vector<std::vector<std::size_t>> edges;
+    for (auto& [root, members] : byRoot)
+        edges.push_back(std::move(members));
+    return edges;
+}
+
+// For each face, a number it shares with its copies only: faces on the same edges with the
+// same area.
+std::vector<int> twinClasses(const std::vector<TopoDS_Face>& faces,
+                             const std::vector<EdgeUse>& uses,
+                             const std::vector<std::vector<std::size_t>>& edges)
+{
+    std::vector<std::vector<std::size_t>> edgesOfFace(faces.size());
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        for (const std::size_t use : edges[e])
+            edgesOfFace[std::size_t(uses[use].face)].push_back(e);
+    }
+    std::map<std::vector<std::size_t>, std::vector<int>> byEdges;
+    for (int f = 0; f < int(faces.size()); ++f) {
+        std::vector<std::size_t>& own = edgesOfFace[std::size_t(f)];
+        std::sort(own.begin(), own.end());
+        own.erase(std::unique(own.begin(), own.end()), own.end());
+        if (!own.empty())
+            byEdges[own].push_back(f);
+    }
+    std::vector<int> twins(faces.size());
+    std::iota(twins.begin(), twins.end(), 0);
+    const auto area = [&](int f) {
+        GProp_GProps props;
+        BRepGProp::SurfaceProperties(faces[std::size_t(f)], props);
+        return props.Mass();
+    };
+    for (const auto& [edgeSet, members] : byEdges) {
+        if (members.size() < 2)
+            continue;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const double own = area(members[i]);
+            for (std::size_t j = 0; j < i; ++j) {
+                const double other = area(members[j]);
+                if (std::abs(own - other) <= twinAreaSlack * std::max(own, other)) {
+                    twins[std::size_t(members[i])] = twins[std::size_t(members[j])];
+                    break;
+                }
+            }
+        }
+    }
+    return twins;
+}
+
+// One face at an edge where more than two meet, and whether it runs the way of the first.
+struct Side {
+    int face = 0;
+    bool forward = true;
+};
+
+using Pairing = std::vector<std::pair<int, int>>;
+
+void collectPairings(std::vector<Side>& left, const std::vector<int>& twins, Pairing& pairs,
+                     std::vector<Pairing>& found)
+{
+    if (left.empty()) {
+        found.push_back(pairs);
+        return;
+    }
+    const Side first = left.front();
+    for (std::size_t k = 1; k < left.size(); ++k) {
+        const Side other = left[k];
+        if (other.forward == first.forward
+            || twins[std::size_t(other.face)] == twins[std::size_t(first.face)])
+            continue;
+        std::vector<Side> rest;
+        for (std::size_t i = 1; i < left.size(); ++i) {
+            if (i != k)
+                rest.push_back(left[i]);
+        }
+        pairs.emplace_back(first.face, other.face);
+        collectPairings(rest, twins, pairs, found);
+        pairs.pop_back();
+    }
+}
+
+// The faces at one edge, a face that runs along it both ways (the seam of a ball's face)
+// left out: it meets only itself there.
+std::vector<Side> sidesOf(const std::vector<std::size_t>& edge, const std::vector<EdgeUse>& uses)
+{
+    std::map<int, int> count;
+    for (const std::size_t use : edge)
+        ++count[uses[use].face];
+    std::vector<Side> sides;
+    const gp_Vec& reference = uses[edge.front()].along;
+    for (const std::size_t use : edge) {
+        if (count[uses[use].face] == 1)
+            sides.push_back({uses[use].face, uses[use].along.Dot(reference) > 0.0});
+    }
+    return sides;
+}
+
+void uniteAll(Sets& shells, const std::vector<Side>& sides)
+{
+    for (const Side& side : sides)
+        shells.unite(std::size_t(side.face), std::size_t(sides.front().face));
+}
+
+// Joins the faces of one edge where more than two meet by the pairing that joins most faces
+// already together; true when it was the only one that fits, or none fits.
+bool pairAtEdge(Sets& shells, const std::vector<Side>& sides, const std::vector<int>& twins,
+                bool onlyWhenSure)
+{
+    std::vector<Pairing> found;
+    if (sides.size() <= maxPairedAtEdge && sides.size() % 2 == 0) {
+        std::vector<Side> left = sides;
+        Pairing pairs;
+        collectPairings(left, twins, pairs, found);
+    }
+    if (found.empty()) {
+        uniteAll(shells, sides);
+        return true;
+    }
+    if (onlyWhenSure && found.size() > 1)
+        return false;
+    const auto together = [&](const Pairing& pairing) {
+        return std::count_if(pairing.begin(), pairing.end(), [&](const std::pair<int, int>& p) {
+            return shells.find(std::size_t(p.first)) == shells.find(std::size_t(p.second));
+        });
+    };
+    const Pairing* best = &found.front();
+    for (const Pairing& pairing : found) {
+        if (together(pairing) > together(*best))
+            best = &pairing;
+    }
+    for (const auto& [a, b] : *best)
+        shells.unite(std::size_t(a), std::size_t(b));
+    return true;
+}
+
+} // namespace
+
+std::vector<std::vector<int>> shellsOfSharedFaces(const std::vector<TopoDS_Face>& faces,
+                                                  double tolerance)
+{
+    const std::vector<EdgeUse> uses = edgeUses(faces, tolerance);
+    const std::vector<std::vector<std::size_t>> edges = edgesOfUses(uses);
+    Sets shells(faces.size());
+    std::vector<std::vector<Side>> junctions;
+    for (const std::vector<std::size_t>& edge : edges) {
+        std::vector<Side> sides = sidesOf(edge, uses);
+        if (sides.size() == 2)
+            shells.unite(std::size_t(sides[0].face), std::size_t(sides[1].face));
+        else if (sides.size() > 2)
+            junctions.push_back(std::move(sides));
+    }
+    if (junctions.empty())
+        return {};
+    const std::vector<int> twins = twinClasses(faces, uses, edges);
+    // Edges with one pairing first, so that the choice at the others sees what they joined.
+    std::vector<bool> paired(junctions.size(), false);
+    for (std::size_t j = 0; j < junctions.size(); ++j)
+        paired[j] = pairAtEdge(shells, junctions[j], twins, true);
+    for (std::size_t j = 0; j < junctions.size(); ++j) {
+        if (!paired[j])
+            pairAtEdge(shells, junctions[j], twins, false);
+    }
+    std::map<std::size_t, std::vector<int>> byShell;
+    for (int f = 0; f < int(faces.size()); ++f)
+        byShell[shells.find(std::size_t(f))].push_back(f);
+    std::vector<std::vector<int>> groups;
+    for (auto& [root, members] : byShell)
+        groups.push_back(std::move(members));
+    return groups;
+}
+
+} // namespace qor::io
