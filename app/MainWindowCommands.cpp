@@ -42,7 +42,10 @@ CommandHandler MainWindow::viewCommand(const QString& id)
     };
     for (const auto& [command, orientation] : standardViews) {
         if (id == QLatin1String(command))
-            return [this, orientation] { viewer->setViewOrientation(orientation, true); };
+            // Through an init-capture: clang 14 cannot capture a structured binding by name.
+            return [this, orientation = orientation] {
+                viewer->setViewOrientation(orientation, true);
+            };
     }
     if (id == QStringLiteral("fit"))
         return [this] { viewer->fitAll(true); };

@@ -2,10 +2,14 @@
 
 #include "io/WireCrossings.h"
 
+// The kernel's custom Delaunay template reaches into these two in its body: a compiler that
+// checks a template where it is written (clang) needs them complete before it.
+#include <BRepMesh_DataStructureOfDelaun.hxx>
+#include <BRepMesh_Delaun.hxx>
+
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepMesh_Context.hxx>
 #include <BRepMesh_CustomDelaunayBaseMeshAlgo.hxx>
-#include <BRepMesh_DataStructureOfDelaun.hxx>
 #include <BRepMesh_DefaultRangeSplitter.hxx>
 #include <BRepMesh_DelabellaBaseMeshAlgo.hxx>
 #include <BRepMesh_DelabellaMeshAlgoFactory.hxx>
@@ -249,9 +253,12 @@ private:
     Tally& tally_;
 };
 
+} // namespace
+
 // The kernel's sweep triangulator, as its mesh library exports it without a header: a
 // triangle names its corners, whose first field is the index of the input point, and the
-// next triangle of the set.
+// next triangle of the set. Outside the unnamed namespace: a function returning a type
+// without linkage could not be the library's.
 struct SweepVertex {
     int index;
 };
@@ -261,7 +268,6 @@ struct SweepTriangle {
     const SweepTriangle* next;
 };
 
-} // namespace
 } // namespace qor::io
 
 void* DelaBella_Create();

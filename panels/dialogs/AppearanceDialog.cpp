@@ -61,7 +61,7 @@ AppearanceDialog::AppearanceDialog(DocumentController& controller, int bodyId, Q
                                              "#2E4568; border-radius:5px; padding:0; } "
                                              "QPushButton:hover { border:2px solid #00E5FF; }")
                                   .arg(QLatin1String(presets[i])));
-        const QColor color(QLatin1String(presets[i]));
+        const QColor color{QLatin1String(presets[i])};
         connect(swatch, &QPushButton::clicked, this, [this, color] { choose(color); });
         grid->addWidget(swatch, i / 8, i % 8);
     }

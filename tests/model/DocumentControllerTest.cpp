@@ -215,12 +215,14 @@ TEST(DocumentController, OpeningReportsProgressAndACancelKeepsTheOpenDocument)
         int lastTotal = 0;
         bool backwards = false;
         QString error;
+        // A report can come before the worker has counted the features (total 0): the
+        // cancel waits for one that knows the total, however late that comes under load.
         const auto outcome = c.open(plate, &error, [&](int done, int total) {
             ++calls;
             backwards = backwards || done < lastDone;
             lastDone = done;
             lastTotal = total;
-            return !cancel;
+            return !(cancel && total > 0);
         });
         EXPECT_GT(calls, 0) << "the recompute of three hundred holes asked no progress";
         EXPECT_EQ(lastTotal, 400) << "hundredths of the plate's four features";
