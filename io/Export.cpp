@@ -869,6 +869,43 @@ MeshCount meshOtherwise(TopoDS_Shape& shape, double deflection, double angle, Me
     return count;
 }
 
+// Whether every face carries a triangulation made at least as finely as asked, with
+// its edges' polygons on it. A triangulation an export's cleanup put in place has
+// none: the mesher would keep it, with its stitches and welds, as if just made.
+bool meshedAsFinely(const TopoDS_Shape& shape, double asked)
+{
+    bool any = false;
+    for (TopExp_Explorer explorer(shape, TopAbs_FACE); explorer.More(); explorer.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(explorer.Current()), location);
+        if (mesh.IsNull() || mesh->Deflection() > asked)
+            return false;
+        for (TopExp_Explorer edge(explorer.Current(), TopAbs_EDGE); edge.More(); edge.Next()) {
+            if (!BRep_Tool::Degenerated(TopoDS::Edge(edge.Current()))
+                && BRep_Tool::PolygonOnTriangulation(TopoDS::Edge(edge.Current()), mesh, location)
+                       .IsNull())
+                return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
+// Takes the triangulation off a body whose mesh meshing it now would not keep as it
+// is: one an earlier export left, coarsened perhaps or finer than asked now, which
+// would make the file depend on what ran before, and one made more coarsely than
+// asked. A body someone else meshed at least as finely as asked keeps its
+// triangulation, as the mesher would keep it.
+void dropMeshesNotToKeep(const std::vector<ExportBody>& bodies, double asked)
+{
+    for (const ExportBody& body : bodies) {
+        if (!body.shape.IsNull() && !isMeshOnly(body.shape)
+            && (carriesMeshRecord(body.shape) || !meshedAsFinely(body.shape, asked)))
+            BRepTools::Clean(body.shape);
+    }
+}
+
 // Tessellates the bodies at the asked deflection, or coarser where that would
 // exceed the triangle budget or the per-face cap. Meshing starts coarse, relative to
 // each body's size, and refines in steps whose result is predicted from the mesh
@@ -1024,17 +1061,11 @@ QString damagedBody(const std::vector<ExportBody>& bodies)
     return {};
 }
 
-// Meshes the bodies and takes out what has no area; returns the failure.
-// Meshes the bodies from scratch and cleans the mesh up; returns the failure. Whatever
-// mesh a body carries is taken off first: the mesher would keep a finer one, or a
-// coarsened one an earlier export left, and the file would depend on what ran before.
+// Meshes the bodies anew and cleans the mesh up; returns the failure.
 QString meshAfresh(std::vector<ExportBody>& bodies, const ExportOptions& options,
                    CancelIndicator& stop, ExportPlace& place, MeshRecord& record)
 {
-    for (const ExportBody& body : bodies) {
-        if (!body.shape.IsNull() && !isMeshOnly(body.shape))
-            BRepTools::Clean(body.shape);
-    }
+    dropMeshesNotToKeep(bodies, options.linearDeflection);
     if (QString failure = tessellate(bodies, options, stop, place, record); !failure.isEmpty())
         return failure;
     // One rule for every mesh format: no triangle without area, the seams between
@@ -1049,6 +1080,12 @@ QString meshAfresh(std::vector<ExportBody>& bodies, const ExportOptions& options
         if (!isMeshOnly(bodies[i].shape))
             stitchFaceSeams(bodies[i].shape, record.bodies[i].deflection);
         weldGridVertices(bodies[i].shape);
+    }
+    // Once every body is welded (bodies may show one triangulation), the filter takes
+    // out what the welds collapsed, which empties a face whose every triangle collapsed.
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        place = {QStringLiteral("Netz bereinigen"), int(i)};
+        dropZeroAreaTriangles(bodies[i].shape);
     }
     return {};
 }
@@ -1085,6 +1122,7 @@ QString meshOnce(std::vector<ExportBody>& bodies, const ExportOptions& options,
     return {};
 }
 
+// Meshes the bodies and takes out what has no area; returns the failure.
 QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options,
                    QStringList& notes, CancelIndicator& stop, ExportPlace& place)
 {
@@ -1096,17 +1134,14 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         !bounds.isEmpty())
         notes << bounds;
     noteUncoveredFaces(bodies, record->bodies, notes);
-    // Counted once every body is welded (bodies may show one triangulation), after
-    // the filter takes out what the welds collapsed, which empties a face whose
-    // every triangle collapsed. A face left out is named only when a user would
-    // miss it: one smaller than a square of the asked deflection leaves a gap no
-    // larger than the deviation the mesh is allowed anyway.
+    // A face left out is named only when a user would miss it: one smaller than a
+    // square of the asked deflection leaves a gap no larger than the deviation the
+    // mesh is allowed anyway.
     const double smallestMissed = options.linearDeflection * options.linearDeflection;
     std::vector<EdgeDefects> defects;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
-        dropZeroAreaTriangles(bodies[i].shape);
         leftOut += facesLeftOut(bodies[i].shape, smallestMissed);
         const IndexedMesh mesh = mergedMesh(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open

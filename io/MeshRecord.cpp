@@ -139,6 +139,18 @@ Handle(MeshRecord) reusableRecord(const std::vector<TopoDS_Shape>& bodies, doubl
     return record;
 }
 
+bool carriesMeshRecord(const TopoDS_Shape& body)
+{
+    for (TopExp_Explorer it(body, TopAbs_FACE); it.More(); it.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation)& mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
+        if (!mesh.IsNull() && !Handle(MeshStamp)::DownCast(mesh->Parameters()).IsNull())
+            return true;
+    }
+    return false;
+}
+
 void stampMeshes(const std::vector<TopoDS_Shape>& bodies, const Handle(MeshRecord)& record)
 {
     record->bodies.resize(bodies.size());

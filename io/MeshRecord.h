@@ -46,6 +46,9 @@ public:
 Handle(MeshRecord) reusableRecord(const std::vector<TopoDS_Shape>& bodies, double deflection,
                                   double angle, long long triangleBudget);
 
+// Whether any face of the body carries a triangulation an export left.
+bool carriesMeshRecord(const TopoDS_Shape& body);
+
 // Fills in each body's identity, place and what it carries now, and hangs the record on
 // every face triangulation of the bodies that are not mesh bodies, each with the
 // deflection its body was meshed at: the kernel's mesher reads that deflection when it
