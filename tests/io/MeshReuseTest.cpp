@@ -35,6 +35,7 @@
 #include <gp_Ax2.hxx>
 #include <gp_Trsf.hxx>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <random>
@@ -160,14 +161,15 @@ long long notedCount(const QString& note, const QString& pattern)
     return match.hasMatch() ? match.captured(1).remove(QLatin1Char('.')).toLongLong() : -1;
 }
 
-// The triangulations the bodies' faces carry, by identity.
-std::vector<const Poly_Triangulation*> triangulationsOf(const std::vector<ExportBody>& bodies)
+// The triangulations the bodies' faces carry. Holding them keeps a triangulation
+// that is replaced alive, so that its replacement cannot take its address.
+std::vector<Handle(Poly_Triangulation)> triangulationsOf(const std::vector<ExportBody>& bodies)
 {
-    std::vector<const Poly_Triangulation*> meshes;
+    std::vector<Handle(Poly_Triangulation)> meshes;
     for (const ExportBody& body : bodies) {
         for (TopExp_Explorer it(body.shape, TopAbs_FACE); it.More(); it.Next()) {
             TopLoc_Location location;
-            meshes.push_back(BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location).get());
+            meshes.push_back(BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location));
         }
     }
     return meshes;
@@ -379,13 +381,17 @@ TEST(MeshReuse, SecondExportKeepsTheMeshTheFirstLeft)
         double before = qor::test::cpuSeconds();
         exported(folder + QStringLiteral("/erst"), bodies, stl);
         const double first = qor::test::cpuSeconds() - before;
-        const std::vector<const Poly_Triangulation*> left = triangulationsOf(bodies);
+        const std::vector<Handle(Poly_Triangulation)> left = triangulationsOf(bodies);
         before = qor::test::cpuSeconds();
         const Written second = exported(folder + QStringLiteral("/dann"), bodies, obj);
         const double again = qor::test::cpuSeconds() - before;
         std::cout << c.what << ": STL " << first << " s, OBJ danach " << again
                   << " s Rechenzeit\n";
-        EXPECT_TRUE(triangulationsOf(bodies) == left);
+        const std::vector<Handle(Poly_Triangulation)> kept = triangulationsOf(bodies);
+        ASSERT_EQ(kept.size(), left.size());
+        EXPECT_TRUE(std::equal(kept.begin(), kept.end(), left.begin(),
+                               [](const auto& a, const auto& b) { return a.get() == b.get(); }))
+            << "meshed again";
         EXPECT_LT(again, 0.5 * first);
         const Written alone = exported(folder + QStringLiteral("/allein"), make(), obj);
         EXPECT_EQ(second.note.toStdString(), alone.note.toStdString());
