@@ -720,7 +720,8 @@ QString boundsNote(const std::vector<MeshedBody>& meshed, const WrittenTriangles
         text[0] = text[0].toUpper();
         return text;
     }
-    QString text = QStringLiteral("Vernetzung auf %1 mm vergröbert").arg(QString::number(used, 'g', 3));
+    QString text
+        = QStringLiteral("Vernetzung auf %1 mm vergröbert").arg(QString::number(used, 'g', 3));
     if (!held.isEmpty())
         text += QStringLiteral(", damit ") + held.join(QStringLiteral(" und "));
     for (const QString& clause : missed)
@@ -912,8 +913,8 @@ void dropMeshesNotToKeep(const std::vector<ExportBody>& bodies, double asked)
 // before, so that neither the file nor the mesher's memory grows beyond the
 // bounds: a terrain-like face is coarsened before it is meshed finely, not after.
 // Returns the failure; records for each body the deflection reached, the bound that
-// held it back, the repaired copy meshed in its place and faces its triangles do not
-// cover once.
+// held it back, whether a repaired copy was meshed in its place, and faces its
+// triangles do not cover once.
 QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options,
                    CancelIndicator& stop, ExportPlace& place, MeshRecord& record)
 {
@@ -983,8 +984,7 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
         MeshedBody& meshed = record.bodies[i];
         meshed.deflection = deflections[i];
         meshed.limit = limits[i];
-        if (!bodies[i].shape.IsSame(given))
-            meshed.written = bodies[i].shape;
+        meshed.repaired = !bodies[i].shape.IsSame(given);
         if (!isMeshOnly(given))
             meshed.uncoveredFaces = uncoveredFaces(bodies[i].shape);
     }
@@ -1090,8 +1090,8 @@ QString meshAfresh(std::vector<ExportBody>& bodies, const ExportOptions& options
     return {};
 }
 
-// The mesh the bodies carry from an export that asked for the same, or a new one; the
-// record of either. Returns the failure.
+// The mesh the bodies carry from an export that asked for the same, which the cleanup
+// has been through already, or a new one; the record of either. Returns the failure.
 QString meshOnce(std::vector<ExportBody>& bodies, const ExportOptions& options,
                  CancelIndicator& stop, ExportPlace& place, Handle(MeshRecord)& record)
 {
@@ -1107,17 +1107,11 @@ QString meshOnce(std::vector<ExportBody>& bodies, const ExportOptions& options,
         record->deflection = options.linearDeflection;
         record->angle = options.angularDeflection;
         record->triangleBudget = options.triangleBudget;
-        if (QString failure = meshAfresh(bodies, options, stop, place, *record);
-            !failure.isEmpty())
+        if (QString failure = meshAfresh(bodies, options, stop, place, *record); !failure.isEmpty())
             return failure;
         stampMeshes(given, record);
         for (std::size_t i = 0; i < bodies.size(); ++i)
             record->bodies[i].volume = volumes[i];
-        return {};
-    }
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        if (!record->bodies[i].written.IsNull())
-            bodies[i].shape = record->bodies[i].written;
     }
     return {};
 }

@@ -9,6 +9,7 @@
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -83,8 +84,7 @@ long long triangleCount(const TopoDS_Shape& body)
 // leave the others' stamps in place).
 bool describes(const MeshedBody& entry, const TopoDS_Shape& body, long long faces)
 {
-    return entry.identity == body.TShape().get() && !entry.meshOnly
-           && entry.meshedFaces == faces;
+    return entry.identity == body.TShape().get() && !entry.meshOnly && entry.meshedFaces == faces;
 }
 
 // The entry of the record the body carries unchanged, when it is the body's own (the
@@ -122,14 +122,16 @@ Handle(MeshRecord) reusableRecord(const std::vector<TopoDS_Shape>& bodies, doubl
         record = carried->record;
         faces[i] = carried->faces;
     }
+    const auto repaired = [](const MeshedBody& entry) { return entry.repaired; };
     if (record.IsNull() || record->bodies.size() != bodies.size()
+        || std::any_of(record->bodies.begin(), record->bodies.end(), repaired)
         || record->deflection != deflection || record->angle != angle
         || record->triangleBudget != triangleBudget)
         return nullptr;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const MeshedBody& entry = record->bodies[i];
         const TopoDS_Shape& body = bodies[i];
-        const bool same = body.IsNull()            ? entry.identity == nullptr
+        const bool same = body.IsNull()      ? entry.identity == nullptr
                           : isMeshOnly(body) ? sameMeshBody(entry, body)
                                              : describes(entry, body, faces[i])
                                                    && entry.location == body.Location();

@@ -25,7 +25,10 @@ struct MeshedBody {
     double deflection = 0.0; // the deflection the body was meshed at
     MeshLimit limit = MeshLimit::None;
     int uncoveredFaces = 0; // faces whose triangles do not cover their domain once
-    TopoDS_Shape written; // a repaired copy written in the body's place, else null
+    // A repaired copy was meshed and written in the body's place. The copy may share
+    // faces with the body, which would keep the record that keeps it alive: it is not
+    // kept, and the body is meshed again at the next export.
+    bool repaired = false;
     // The volume of the body's solids without its placement's scale, once measured.
     double volume = std::numeric_limits<double>::quiet_NaN();
 };
@@ -42,7 +45,8 @@ public:
 // The record of the export whose meshing the bodies still carry, when that export
 // asked for the same deflection, angle and budget for the same bodies in the same
 // order at the same places: the mesh it left is then exactly what meshing them again
-// would make. Null when anything meshed, cleaned or changed a body's faces since.
+// would make. Null when anything meshed, cleaned or changed a body's faces since, or
+// when a body was written as a repaired copy.
 Handle(MeshRecord) reusableRecord(const std::vector<TopoDS_Shape>& bodies, double deflection,
                                   double angle, long long triangleBudget);
 

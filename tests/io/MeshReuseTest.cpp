@@ -96,8 +96,7 @@ using BodyMaker = std::function<std::vector<ExportBody>()>;
 
 // The exports in a row on one set of bodies, each held against the same export of a
 // new set made alone: the same note and the same bytes.
-void expectRowAsAlone(const BodyMaker& make, const std::vector<Request>& row,
-                      const QString& folder)
+void expectRowAsAlone(const BodyMaker& make, const std::vector<Request>& row, const QString& folder)
 {
     const std::vector<ExportBody> bodies = make();
     std::vector<Written> inRow;
@@ -105,7 +104,8 @@ void expectRowAsAlone(const BodyMaker& make, const std::vector<Request>& row,
         inRow.push_back(exported(folder + QStringLiteral("/reihe-%1").arg(k), bodies, row[k]));
     for (std::size_t k = 0; k < row.size(); ++k) {
         SCOPED_TRACE("Export " + std::to_string(k + 1) + ": " + describe(row[k]));
-        const Written alone = exported(folder + QStringLiteral("/allein-%1").arg(k), make(), row[k]);
+        const Written alone
+            = exported(folder + QStringLiteral("/allein-%1").arg(k), make(), row[k]);
         EXPECT_EQ(inRow[k].note.toStdString(), alone.note.toStdString());
         EXPECT_FALSE(alone.bytes.isEmpty());
         EXPECT_TRUE(inRow[k].bytes == alone.bytes)
@@ -221,7 +221,9 @@ TEST(MeshReuse, NoteAndBytesAreThoseOfTheSameExportMadeAlone)
              return std::vector<ExportBody>{
                  {QStringLiteral("Kugel"), BRepPrimAPI_MakeSphere(1000.0).Shape()}};
          },
-         {{"glb", 0.02, defaultBudget}, {"obj", 0.05, defaultBudget}, {"3mf", 0.02, defaultBudget}}},
+         {{"glb", 0.02, defaultBudget},
+          {"obj", 0.05, defaultBudget},
+          {"3mf", 0.02, defaultBudget}}},
         {"Körper gemischt: Quader, Zylinder zweimal platziert, gespiegelt, Netzkörper",
          [] {
              const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(4.0, 12.0).Shape();
@@ -280,13 +282,12 @@ TEST(MeshReuse, NoteCountsTheTrianglesTheFileHolds)
         {"Quader, Budget 10", [] { return BRepPrimAPI_MakeBox(10.0, 10.0, 10.0).Shape(); }, 0.02,
          10, Said::BudgetMissed},
         {"Quader, schon bei der verlangten Abweichung über dem Budget",
-         [] { return BRepPrimAPI_MakeBox(10.0, 10.0, 10.0).Shape(); }, 5.0, 10,
-         Said::BudgetMissed},
+         [] { return BRepPrimAPI_MakeBox(10.0, 10.0, 10.0).Shape(); }, 5.0, 10, Said::BudgetMissed},
         {"Netzkörper über dem Budget",
          [] { return meshBodyOf(BRepPrimAPI_MakeSphere(10.0).Shape(), 0.05); }, 0.02, 100,
          Said::BudgetMissedByMesh},
-        {"Kugel mit 1.000 mm Radius", [] { return BRepPrimAPI_MakeSphere(1000.0).Shape(); },
-         0.02, defaultBudget, Said::CapKept},
+        {"Kugel mit 1.000 mm Radius", [] { return BRepPrimAPI_MakeSphere(1000.0).Shape(); }, 0.02,
+         defaultBudget, Said::CapKept},
         // 22,500 loops of three points each need 112,496 triangles at least.
         {"Fläche mit 22.500 Löchern",
          [] { return TopoDS_Shape(qor::test::holedFace(22'500, 160.0, 160.0, 0.3)); }, 0.02,
@@ -307,8 +308,8 @@ TEST(MeshReuse, NoteCountsTheTrianglesTheFileHolds)
         for (const char* suffix : meshSuffixes) {
             SCOPED_TRACE(suffix);
             const Request request{suffix, c.deflection, c.budget};
-            const Written file
-                = exported(dir.filePath(QString::fromUtf8(c.what)), {{QStringLiteral("Teil"), c.shape()}}, request);
+            const Written file = exported(dir.filePath(QString::fromUtf8(c.what)),
+                                          {{QStringLiteral("Teil"), c.shape()}}, request);
             const QString path
                 = dir.filePath(QString::fromUtf8(c.what)) + QStringLiteral("/teil.") + suffix;
             const long long triangles = trianglesIn(path);
@@ -334,8 +335,7 @@ TEST(MeshReuse, NoteCountsTheTrianglesTheFileHolds)
                 EXPECT_GT(triangles, c.budget);
                 EXPECT_EQ(notedCount(file.note, missed), triangles) << note;
                 EXPECT_EQ(notedCount(file.note, kept), -1) << note;
-                EXPECT_EQ(file.note.contains(byLoops), c.said == Said::BudgetMissedByLoops)
-                    << note;
+                EXPECT_EQ(file.note.contains(byLoops), c.said == Said::BudgetMissedByLoops) << note;
                 EXPECT_EQ(file.note.contains(byMesh), c.said == Said::BudgetMissedByMesh) << note;
                 break;
             }
@@ -360,9 +360,10 @@ TEST(MeshReuse, SecondExportKeepsTheMeshTheFirstLeft)
                  {QStringLiteral("Lochblech"), qor::test::holedPlate(400, 60.0, 60.0, 1.0, 2.0)}};
          }},
         {"linkrods.step", QStringLiteral("/usr/share/opencascade/data/step/linkrods.step"), {}},
-        {"KiCad: Steckverbinder 2 × 50", kicad
-         + QStringLiteral("/Connector_PinSocket_1.27mm.3dshapes/"
-                          "PinSocket_2x50_P1.27mm_Horizontal.step"),
+        {"KiCad: Steckverbinder 2 × 50",
+         kicad
+             + QStringLiteral("/Connector_PinSocket_1.27mm.3dshapes/"
+                              "PinSocket_2x50_P1.27mm_Horizontal.step"),
          {}},
     };
     QTemporaryDir dir;
@@ -373,7 +374,8 @@ TEST(MeshReuse, SecondExportKeepsTheMeshTheFirstLeft)
             std::cout << c.what << " fehlt, übersprungen\n";
             continue;
         }
-        const BodyMaker make = c.file.isEmpty() ? c.make : BodyMaker([&c] { return bodiesOfFile(c.file); });
+        const BodyMaker make
+            = c.file.isEmpty() ? c.make : BodyMaker([&c] { return bodiesOfFile(c.file); });
         const QString folder = dir.filePath(QString::number(index++));
         const std::vector<ExportBody> bodies = make();
         const Request stl{"stl", 0.02, defaultBudget};
@@ -385,8 +387,7 @@ TEST(MeshReuse, SecondExportKeepsTheMeshTheFirstLeft)
         before = qor::test::cpuSeconds();
         const Written second = exported(folder + QStringLiteral("/dann"), bodies, obj);
         const double again = qor::test::cpuSeconds() - before;
-        std::cout << c.what << ": STL " << first << " s, OBJ danach " << again
-                  << " s Rechenzeit\n";
+        std::cout << c.what << ": STL " << first << " s, OBJ danach " << again << " s Rechenzeit\n";
         const std::vector<Handle(Poly_Triangulation)> kept = triangulationsOf(bodies);
         ASSERT_EQ(kept.size(), left.size());
         EXPECT_TRUE(std::equal(kept.begin(), kept.end(), left.begin(),
@@ -414,15 +415,23 @@ TEST(MeshReuse, RowsOfRandomExportsMatchExportsMadeAlone)
         for (int i = 0; i < count; ++i) {
             TopoDS_Shape shape;
             switch (random() % 7) {
-            case 0: shape = BRepPrimAPI_MakeBox(size(random), size(random), size(random)).Shape(); break;
+            case 0:
+                shape = BRepPrimAPI_MakeBox(size(random), size(random), size(random)).Shape();
+                break;
             case 1: shape = BRepPrimAPI_MakeCylinder(size(random) / 3, size(random)).Shape(); break;
-            case 2: shape = BRepPrimAPI_MakeCone(size(random) / 3, 0.0, size(random)).Shape(); break;
+            case 2:
+                shape = BRepPrimAPI_MakeCone(size(random) / 3, 0.0, size(random)).Shape();
+                break;
             case 3:
                 shape = qor::test::perforatedFace(random, 5 + int(random() % 30),
                                                   qor::test::HoleFlaw::None);
                 break;
-            case 4: shape = meshBodyOf(BRepPrimAPI_MakeSphere(size(random) / 2).Shape(), 0.2); break;
-            case 5: shape = qor::fixtures::cylinderMissingCurveOnSide(size(random) / 3, size(random)); break;
+            case 4:
+                shape = meshBodyOf(BRepPrimAPI_MakeSphere(size(random) / 2).Shape(), 0.2);
+                break;
+            case 5:
+                shape = qor::fixtures::cylinderMissingCurveOnSide(size(random) / 3, size(random));
+                break;
             default:
                 shape = bodies.empty() ? BRepPrimAPI_MakeSphere(size(random) / 2).Shape()
                                        : placedAgain(bodies.back().shape, size(random) / 10,
