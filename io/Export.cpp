@@ -10,6 +10,7 @@
 #include "io/IgesCheck.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
+#include "io/MeshRecord.h"
 #include "io/MeshSewing.h"
 #include "io/MeshStitching.h"
 #include "io/PlyWriter.h"
@@ -383,13 +384,16 @@ void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefe
     }
 }
 
-// The volume of the body's solids, each counted whole however it is placed.
+// The volume of the body's solids, each counted whole however it is placed; measured
+// once while the body keeps the mesh an export left on it.
 double solidsVolume(const TopoDS_Shape& shape)
 {
-    double volume = 0.0;
-    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next())
-        volume += closedVolume(solid.Current());
-    return volume;
+    return volumeMeasuredOnce(shape, [](const TopoDS_Shape& unplaced) {
+        double volume = 0.0;
+        for (TopExp_Explorer solid(unplaced, TopAbs_SOLID); solid.More(); solid.Next())
+            volume += closedVolume(solid.Current());
+        return volume;
+    });
 }
 
 // The defects of a closed body's mesh. The volume is compared only where every
@@ -606,43 +610,132 @@ std::vector<double> withinBudget(const std::vector<MeshCount>& counts,
     return step;
 }
 
-// What kept a body's mesh coarser than asked.
-enum class Limit { None, FaceCap, Budget };
+// The triangles the file will hold: in all, in the largest face the mesher made, and
+// the fewest the bodies allow. Every loop of a face keeps three points however coarse
+// the mesh, so that a face of w loops has at least 5w - 4 triangles; a mesh body keeps
+// its own.
+struct WrittenTriangles {
+    long long total = 0;
+    long long largestFace = 0;
+    long long fewestOfLoops = 0;
+    long long fewestInAFace = 0;
+    long long ofMeshBodies = 0;
+};
 
-// Names the deflection reached and the bound that acted: the cap per face or the
-// file's triangle budget, or both when they held back different bodies.
-QString coarseningNote(double used, const std::vector<double>& deflections,
-                       const std::vector<Limit>& limits, double wanted,
-                       const ExportOptions& options)
+WrittenTriangles writtenTriangles(const std::vector<ExportBody>& bodies)
 {
+    WrittenTriangles written;
+    for (const ExportBody& body : bodies) {
+        const bool meshOnly = isMeshOnly(body.shape);
+        for (TopExp_Explorer face(body.shape, TopAbs_FACE); face.More(); face.Next()) {
+            TopLoc_Location location;
+            const Handle(Poly_Triangulation) mesh
+                = BRep_Tool::Triangulation(TopoDS::Face(face.Current()), location);
+            if (mesh.IsNull())
+                continue;
+            const long long triangles = mesh->NbTriangles();
+            written.total += triangles;
+            if (meshOnly) {
+                written.ofMeshBodies += triangles;
+                continue;
+            }
+            long long loops = 0;
+            for (TopExp_Explorer wire(face.Current(), TopAbs_WIRE); wire.More(); wire.Next())
+                ++loops;
+            const long long fewest = std::max(1LL, 5 * loops - 4);
+            written.largestFace = std::max(written.largestFace, triangles);
+            written.fewestOfLoops += fewest;
+            written.fewestInAFace = std::max(written.fewestInAFace, fewest);
+        }
+    }
+    return written;
+}
+
+// Why a bound cannot hold, when the fewest triangles the bodies allow exceed it.
+QString whyBoundFails(long long fewest, long long bound, long long ofLoops, long long ofMeshBodies)
+{
+    if (fewest <= bound)
+        return {};
+    QStringList causes;
+    if (ofLoops > 0)
+        causes << QStringLiteral("jede Berandung einer Fläche, auch jedes Loch, behält "
+                                 "mindestens drei Punkte");
+    if (ofMeshBodies > 0)
+        causes << QStringLiteral("Netzkörper behalten ihre Dreiecke");
+    return QStringLiteral(", denn ") + causes.join(QStringLiteral(" und "));
+}
+
+// Names the deflection reached and the bound that acted (the cap per face, the file's
+// triangle budget, or both where they held back different bodies), judged by the
+// triangles the file holds: a bound the file exceeds all the same is said to be missed,
+// with its count, and why where the bodies allow no fewer.
+QString boundsNote(const std::vector<MeshedBody>& meshed, const WrittenTriangles& written,
+                   const ExportOptions& options)
+{
+    const double wanted = options.linearDeflection;
+    double used = wanted;
     bool faceCap = false;
     bool budget = false;
-    for (std::size_t i = 0; i < deflections.size(); ++i) {
-        if (deflections[i] <= wanted)
+    for (const MeshedBody& body : meshed) {
+        used = std::max(used, body.deflection);
+        if (body.deflection <= wanted)
             continue;
-        faceCap = faceCap || limits[i] == Limit::FaceCap;
-        budget = budget || limits[i] == Limit::Budget;
+        faceCap = faceCap || body.limit == MeshLimit::FaceCap;
+        budget = budget || body.limit == MeshLimit::Budget;
     }
-    QStringList reasons;
-    if (faceCap)
-        reasons << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält")
-                       .arg(germanCount(std::uint64_t(faceTriangleCap)));
-    if (budget || !faceCap)
-        reasons << QStringLiteral("die Datei nicht mehr als etwa %1 enthält")
-                       .arg(countText(std::max(1LL, options.triangleBudget),
-                                      QStringLiteral("Dreieck"), QStringLiteral("Dreiecke")));
-    return QStringLiteral("Vernetzung auf %1 mm vergröbert, damit %2")
-        .arg(QString::number(used, 'g', 3), reasons.join(QStringLiteral(" und ")));
+    const bool coarsened = used > wanted;
+    const long long bound = std::max(1LL, options.triangleBudget);
+    // After a coarsening the file holds more all the same.
+    const QString still = coarsened ? QStringLiteral(" dennoch") : QString();
+    QStringList held;
+    QStringList missed;
+    if (coarsened && faceCap) {
+        if (written.largestFace <= faceTriangleCap)
+            held << QStringLiteral("keine Fläche mehr als %1 Dreiecke erhält")
+                        .arg(germanCount(std::uint64_t(faceTriangleCap)));
+        else
+            missed << QStringLiteral("die größte Fläche erhält%1 %2 statt höchstens %3%4")
+                          .arg(still,
+                               countText(written.largestFace, QStringLiteral("Dreieck"),
+                                         QStringLiteral("Dreiecke")),
+                               germanCount(std::uint64_t(faceTriangleCap)),
+                               whyBoundFails(written.fewestInAFace, faceTriangleCap,
+                                             written.fewestInAFace, 0));
+    }
+    if (written.total > bound)
+        missed << QStringLiteral("die Datei enthält%1 %2 statt höchstens etwa %3%4")
+                      .arg(still,
+                           countText(written.total, QStringLiteral("Dreieck"),
+                                     QStringLiteral("Dreiecke")),
+                           germanCount(std::uint64_t(bound)),
+                           whyBoundFails(written.fewestOfLoops + written.ofMeshBodies, bound,
+                                         written.fewestOfLoops, written.ofMeshBodies));
+    else if (coarsened && (budget || !faceCap))
+        held << QStringLiteral("die Datei nicht mehr als etwa %1 enthält")
+                    .arg(countText(bound, QStringLiteral("Dreieck"), QStringLiteral("Dreiecke")));
+    if (!coarsened) {
+        if (missed.isEmpty())
+            return {};
+        QString text = missed.join(QStringLiteral("; "));
+        text[0] = text[0].toUpper();
+        return text;
+    }
+    QString text
+        = QStringLiteral("Vernetzung auf %1 mm vergröbert").arg(QString::number(used, 'g', 3));
+    if (!held.isEmpty())
+        text += QStringLiteral(", damit ") + held.join(QStringLiteral(" und "));
+    for (const QString& clause : missed)
+        text += QStringLiteral("; ") + clause;
+    return text;
 }
 
 // A face whose loops cross each other or its rim has no domain the triangles could
 // keep: they run over some of its holes or beyond its border. The body is named.
-void noteUncoveredFaces(const std::vector<ExportBody>& bodies, QStringList& notes)
+void noteUncoveredFaces(const std::vector<ExportBody>& bodies,
+                        const std::vector<MeshedBody>& meshed, QStringList& notes)
 {
     for (std::size_t i = 0; i < bodies.size(); ++i) {
-        if (isMeshOnly(bodies[i].shape))
-            continue;
-        if (const int faces = uncoveredFaces(bodies[i].shape); faces > 0)
+        if (const int faces = meshed[i].uncoveredFaces; faces > 0)
             notes << QStringLiteral(
                          "%1 von %2: die Dreiecke decken die Fläche nicht genau ab "
                          "(Ränder, die sich kreuzen); Löcher darin können zugedeckt sein")
@@ -800,16 +893,16 @@ bool meshedAsFinely(const TopoDS_Shape& shape, double asked)
     return any;
 }
 
-// Takes the triangulation off a body meshed more coarsely than asked. The mesher
-// keeps a triangulation a face carries where it is finer than the step asks, so
-// that a coarsened mesh an earlier export left on the shapes would be written again
-// under the note of another deflection, and the file would depend on what ran
-// before. A body meshed at least as finely as asked keeps its triangulation, as the
-// mesher would keep it; the new one stays on the shapes.
-void dropCoarserMeshes(const std::vector<ExportBody>& bodies, double asked)
+// Takes the triangulation off a body whose mesh meshing it now would not keep as it
+// is: one an earlier export left, coarsened perhaps or finer than asked now, which
+// would make the file depend on what ran before, and one made more coarsely than
+// asked. A body someone else meshed at least as finely as asked keeps its
+// triangulation, as the mesher would keep it.
+void dropMeshesNotToKeep(const std::vector<ExportBody>& bodies, double asked)
 {
     for (const ExportBody& body : bodies) {
-        if (!body.shape.IsNull() && !isMeshOnly(body.shape) && !meshedAsFinely(body.shape, asked))
+        if (!body.shape.IsNull() && !isMeshOnly(body.shape)
+            && (carriesMeshRecord(body.shape) || !meshedAsFinely(body.shape, asked)))
             BRepTools::Clean(body.shape);
     }
 }
@@ -819,17 +912,17 @@ void dropCoarserMeshes(const std::vector<ExportBody>& bodies, double asked)
 // each body's size, and refines in steps whose result is predicted from the mesh
 // before, so that neither the file nor the mesher's memory grows beyond the
 // bounds: a terrain-like face is coarsened before it is meshed finely, not after.
-// Returns the failure; notes what the file will lack.
+// Returns the failure; records for each body the deflection reached, the bound that
+// held it back, whether a repaired copy was meshed in its place, and faces its
+// triangles do not cover once.
 QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options,
-                   QStringList& notes, CancelIndicator& stop, ExportPlace& place,
-                   std::vector<double>& deflections)
+                   CancelIndicator& stop, ExportPlace& place, MeshRecord& record)
 {
     const double wanted = options.linearDeflection;
     const double budget = 0.9 * double(std::max(1LL, options.triangleBudget));
-    dropCoarserMeshes(bodies, wanted);
     // A mesh body keeps the triangles it has: it starts and stays at the deflection
     // asked for.
-    deflections.clear();
+    std::vector<double> deflections;
     for (const ExportBody& body : bodies)
         deflections.push_back(isMeshOnly(body.shape) ? wanted
                                                      : std::max(wanted, 0.05 * sizeOf(body.shape)));
@@ -846,22 +939,22 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
 
     // Each pass ends the steps of bodies that would hardly get finer. What held a
     // body back last is what the note names.
-    std::vector<Limit> limits(bodies.size(), Limit::None);
+    std::vector<MeshLimit> limits(bodies.size(), MeshLimit::None);
     for (int pass = 0; pass < 16; ++pass) {
         std::vector<double> next;
-        std::vector<Limit> held(bodies.size(), Limit::None);
+        std::vector<MeshLimit> held(bodies.size(), MeshLimit::None);
         for (std::size_t i = 0; i < bodies.size(); ++i) {
             bool faceCapped = false;
             next.push_back(nextDeflection(deflections[i], wanted, counts[i], faceCapped));
             if (faceCapped)
-                held[i] = Limit::FaceCap;
+                held[i] = MeshLimit::FaceCap;
         }
         const std::vector<double> unbounded = next;
         next = withinBudget(counts, deflections, next, budget);
         bool refined = false;
         for (std::size_t i = 0; i < bodies.size(); ++i) {
             if (next[i] > unbounded[i])
-                held[i] = Limit::Budget;
+                held[i] = MeshLimit::Budget;
             limits[i] = held[i];
             if (next[i] > deflections[i] / 1.2 && next[i] > wanted)
                 continue;
@@ -879,13 +972,21 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
             break;
     }
 
+    record.bodies.resize(bodies.size());
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Vernetzen"), int(i)};
-        if (counts[i].emptyFaces > 0 && !isMeshOnly(bodies[i].shape))
+        const TopoDS_Shape given = bodies[i].shape;
+        if (counts[i].emptyFaces > 0 && !isMeshOnly(given))
             counts[i] = meshOtherwise(bodies[i].shape, deflections[i], options.angularDeflection,
                                       counts[i], stop);
         if (stop.UserBreak())
             return exportCancelledMessage();
+        MeshedBody& meshed = record.bodies[i];
+        meshed.deflection = deflections[i];
+        meshed.limit = limits[i];
+        meshed.repaired = !bodies[i].shape.IsSame(given);
+        if (!isMeshOnly(given))
+            meshed.uncoveredFaces = uncoveredFaces(bodies[i].shape);
     }
 
     long long triangles = 0;
@@ -894,10 +995,6 @@ QString tessellate(std::vector<ExportBody>& bodies, const ExportOptions& options
     if (triangles == 0)
         return QStringLiteral("Die Körper haben keine Flächen, die sich vernetzen lassen; "
                               "die Datei bliebe leer");
-    const double used = *std::max_element(deflections.begin(), deflections.end());
-    if (used > wanted)
-        notes << coarseningNote(used, deflections, limits, wanted, options);
-    noteUncoveredFaces(bodies, notes);
     return {};
 }
 
@@ -964,13 +1061,12 @@ QString damagedBody(const std::vector<ExportBody>& bodies)
     return {};
 }
 
-// Meshes the bodies and takes out what has no area; returns the failure.
-QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options,
-                   QStringList& notes, CancelIndicator& stop, ExportPlace& place)
+// Meshes the bodies anew and cleans the mesh up; returns the failure.
+QString meshAfresh(std::vector<ExportBody>& bodies, const ExportOptions& options,
+                   CancelIndicator& stop, ExportPlace& place, MeshRecord& record)
 {
-    std::vector<double> deflections;
-    if (QString failure = tessellate(bodies, options, notes, stop, place, deflections);
-        !failure.isEmpty())
+    dropMeshesNotToKeep(bodies, options.linearDeflection);
+    if (QString failure = tessellate(bodies, options, stop, place, record); !failure.isEmpty())
         return failure;
     // One rule for every mesh format: no triangle without area, the seams between
     // faces closed where the mesher left them apart, the nodes the check takes as
@@ -982,26 +1078,71 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         place = {QStringLiteral("Netz bereinigen"), int(i)};
         dropZeroAreaTriangles(bodies[i].shape);
         if (!isMeshOnly(bodies[i].shape))
-            stitchFaceSeams(bodies[i].shape, deflections[i]);
+            stitchFaceSeams(bodies[i].shape, record.bodies[i].deflection);
         weldGridVertices(bodies[i].shape);
     }
-    // Counted once every body is welded (bodies may show one triangulation), after
-    // the filter takes out what the welds collapsed, which empties a face whose
-    // every triangle collapsed. A face left out is named only when a user would
-    // miss it: one smaller than a square of the asked deflection leaves a gap no
-    // larger than the deviation the mesh is allowed anyway.
+    // Once every body is welded (bodies may show one triangulation), the filter takes
+    // out what the welds collapsed, which empties a face whose every triangle collapsed.
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        place = {QStringLiteral("Netz bereinigen"), int(i)};
+        dropZeroAreaTriangles(bodies[i].shape);
+    }
+    return {};
+}
+
+// The mesh the bodies carry from an export that asked for the same, which the cleanup
+// has been through already, or a new one; the record of either. Returns the failure.
+QString meshOnce(std::vector<ExportBody>& bodies, const ExportOptions& options,
+                 CancelIndicator& stop, ExportPlace& place, Handle(MeshRecord)& record)
+{
+    std::vector<TopoDS_Shape> given;
+    for (const ExportBody& body : bodies)
+        given.push_back(body.shape);
+    record = reusableRecord(given, options.linearDeflection, options.angularDeflection,
+                            options.triangleBudget);
+    if (record.IsNull()) {
+        // A body's volume stays what it was while its shape does.
+        const std::vector<double> volumes = recordedVolumes(given);
+        record = new MeshRecord();
+        record->deflection = options.linearDeflection;
+        record->angle = options.angularDeflection;
+        record->triangleBudget = options.triangleBudget;
+        if (QString failure = meshAfresh(bodies, options, stop, place, *record); !failure.isEmpty())
+            return failure;
+        stampMeshes(given, record);
+        for (std::size_t i = 0; i < bodies.size(); ++i)
+            record->bodies[i].volume = volumes[i];
+    }
+    return {};
+}
+
+// Meshes the bodies and takes out what has no area; returns the failure.
+QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options,
+                   QStringList& notes, CancelIndicator& stop, ExportPlace& place)
+{
+    Handle(MeshRecord) record;
+    if (QString failure = meshOnce(bodies, options, stop, place, record); !failure.isEmpty())
+        return failure;
+    // Every note tells of the triangles the file holds.
+    if (const QString bounds = boundsNote(record->bodies, writtenTriangles(bodies), options);
+        !bounds.isEmpty())
+        notes << bounds;
+    noteUncoveredFaces(bodies, record->bodies, notes);
+    // A face left out is named only when a user would miss it: one smaller than a
+    // square of the asked deflection leaves a gap no larger than the deviation the
+    // mesh is allowed anyway.
     const double smallestMissed = options.linearDeflection * options.linearDeflection;
     std::vector<EdgeDefects> defects;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
-        dropZeroAreaTriangles(bodies[i].shape);
         leftOut += facesLeftOut(bodies[i].shape, smallestMissed);
         const IndexedMesh mesh = mergedMesh(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open
         // surface or a mesh body has its rim in the file as in the model.
         if (!isMeshOnly(bodies[i].shape) && closedInModel(bodies[i].shape))
-            defects.push_back(closedMeshDefects(bodies[i].shape, mesh, deflections[i]));
+            defects.push_back(
+                closedMeshDefects(bodies[i].shape, mesh, record->bodies[i].deflection));
         else
             defects.push_back({nonManifoldEdgeCount(mesh)});
     }

@@ -334,8 +334,10 @@ TEST(MeshWinding, MeshThatEnclosesAnotherVolumeIsNamed)
     for (int k = 2; k <= flat->NbTriangles(); ++k)
         tent->SetTriangle(k + 2, flat->Triangle(k));
     tent->Deflection(flat->Deflection());
-    // The edges' polygons move onto the tent, or the export would take the face for
-    // one a cleanup left behind and mesh it again.
+    // The tent takes over what the export kept with the mesh it left, or the next
+    // export would take the face for changed and mesh the body again.
+    tent->Parameters(flat->Parameters());
+    // The edges' polygons, which number the same nodes, move onto the tent with it.
     for (TopExp_Explorer edge(box.TopFace(), TopAbs_EDGE); edge.More(); edge.Next()) {
         const TopoDS_Edge& rim = TopoDS::Edge(edge.Current());
         const Handle(Poly_PolygonOnTriangulation) polygon
