@@ -1,0 +1,117 @@
+#include "model/EnclosingShells.h"
+
+#include "model/EnclosedVolume.h"
+#include "model/FaceRays.h"
+
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <Geom_Surface.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopLoc_Location.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace qor::model {
+namespace {
+
+// Below this share of the cube of its longest side a shell encloses nothing:
+// a closed shell of two coinciding faces measures the rounding of their
+// integration, while a void a thousandth as thick as it is wide still
+// measures a thousand times more.
+constexpr double noVolumeShare = 1e-7;
+
+double longestSide(const Bnd_Box& box)
+{
+    if (box.IsVoid())
+        return 0.0;
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return std::max({xmax - xmin, ymax - ymin, zmax - zmin});
+}
+
+bool internal(const TopoDS_Shape& face)
+{
+    return face.Orientation() == TopAbs_INTERNAL;
+}
+
+// A face's surface as placed: the pieces a boolean cuts a face into share it.
+using PlacedSurface = std::pair<const Geom_Surface*, TopLoc_Location>;
+
+PlacedSurface placedSurface(const TopoDS_Shape& face)
+{
+    TopLoc_Location where;
+    const Handle(Geom_Surface)& surface = BRep_Tool::Surface(TopoDS::Face(face), where);
+    return {surface.get(), where};
+}
+
+} // namespace
+
+std::optional<ShellFault> shellFault(const TopoDS_Shape& solid)
+{
+    int enclosingMaterial = 0;
+    for (TopoDS_Iterator child(solid); child.More(); child.Next()) {
+        const TopoDS_Shape& shell = child.Value();
+        if (shell.ShapeType() != TopAbs_SHELL)
+            continue;
+        // The kernel's own closure test: every edge but degenerate and
+        // INTERNAL ones bounds two of the shell's faces, and there is one.
+        if (!BRep_Tool::IsClosed(shell))
+            return ShellFault::Open;
+        const double volume = enclosedVolume(shell);
+        const double side = longestSide(shapeBox(shell));
+        if (std::abs(volume) <= noVolumeShare * side * side * side)
+            return ShellFault::NoVolume;
+        if (volume > 0.0 && ++enclosingMaterial > 1)
+            return ShellFault::NoVolume;
+    }
+    if (enclosingMaterial != 1)
+        return ShellFault::NoVolume;
+    return std::nullopt;
+}
+
+std::optional<ShellFault> shellFaultOfSolids(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
+        if (const std::optional<ShellFault> fault = shellFault(solid.Current()))
+            return fault;
+    }
+    return std::nullopt;
+}
+
+bool strayInternalFaces(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs)
+{
+    std::vector<TopoDS_Shape> found;
+    for (TopExp_Explorer face(result, TopAbs_FACE); face.More(); face.Next()) {
+        if (internal(face.Current()))
+            found.push_back(face.Current());
+    }
+    if (found.empty())
+        return false;
+    TopTools_IndexedMapOfShape had;
+    std::vector<PlacedSurface> surfaces;
+    for (const TopoDS_Shape& input : inputs) {
+        for (TopExp_Explorer face(input, TopAbs_FACE); face.More(); face.Next()) {
+            if (!internal(face.Current()))
+                continue;
+            had.Add(face.Current());
+            surfaces.push_back(placedSurface(face.Current()));
+        }
+    }
+    return std::any_of(found.begin(), found.end(), [&](const TopoDS_Shape& face) {
+        if (had.Contains(face))
+            return false;
+        const PlacedSurface surface = placedSurface(face);
+        return std::none_of(surfaces.begin(), surfaces.end(), [&](const PlacedSurface& of) {
+            return of.first == surface.first && of.second.IsEqual(surface.second);
+        });
+    });
+}
+
+} // namespace qor::model

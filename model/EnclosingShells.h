@@ -1,0 +1,34 @@
+#pragma once
+
+#include <TopTools_ListOfShape.hxx>
+#include <TopoDS_Shape.hxx>
+
+#include <optional>
+
+namespace qor::model {
+
+// How a solid can fail to bound its material though the kernel's checker
+// passes it: the checker's closure test leaves out faces turned INTERNAL, so
+// a shell of nothing else counts as closed, and it asks no shell what it
+// encloses.
+enum class ShellFault {
+    Open, // a shell has an edge that bounds only one of its faces, or no edge at all
+    NoVolume, // a shell encloses no volume, or one of the wrong sign
+};
+
+// What is wrong with the shells of the solid, as it holds them: none when each
+// closes and exactly one, its outer shell, encloses material while every other
+// encloses a void (a negative volume). A shell enclosing less than a
+// ten-millionth of the cube of its box's longest side encloses nothing.
+std::optional<ShellFault> shellFault(const TopoDS_Shape& solid);
+
+// The same for every solid of the shape, the first fault found.
+std::optional<ShellFault> shellFaultOfSolids(const TopoDS_Shape& shape);
+
+// Whether the result holds a face turned INTERNAL that no input had: neither
+// one of their own INTERNAL faces nor a piece of one, on its surface. A
+// boolean leaves such faces where it failed to tell material from a hollow:
+// the walls of a hollow it filled instead of opening.
+bool strayInternalFaces(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs);
+
+} // namespace qor::model
