@@ -36,6 +36,31 @@ double longestSide(const Bnd_Box& box)
     return std::max({xmax - xmin, ymax - ymin, zmax - zmin});
 }
 
+bool holds(const Bnd_Box& outer, const Bnd_Box& inner)
+{
+    return !inner.IsVoid() && !outer.IsOut(inner.CornerMin()) && !outer.IsOut(inner.CornerMax());
+}
+
+// The shell whose box holds the box of every other shell: a lone shell, or
+// the one a solid's voids lie in.
+std::optional<std::size_t> outerByBox(const std::vector<TopoDS_Shape>& shells)
+{
+    if (shells.size() == 1)
+        return 0;
+    std::vector<Bnd_Box> boxes;
+    std::size_t largest = 0;
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        boxes.push_back(shapeBox(shells[i]));
+        if (boxes[i].SquareExtent() > boxes[largest].SquareExtent())
+            largest = i;
+    }
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        if (i != largest && !holds(boxes[largest], boxes[i]))
+            return std::nullopt;
+    }
+    return largest;
+}
+
 bool internal(const TopoDS_Shape& face)
 {
     return face.Orientation() == TopAbs_INTERNAL;
@@ -53,19 +78,26 @@ PlacedSurface placedSurface(const TopoDS_Shape& face)
 
 } // namespace
 
-std::optional<ShellFault> shellFault(const TopoDS_Shape& solid)
+std::optional<ShellFault> shellFault(const TopoDS_Shape& solid, Measured measured)
 {
-    int enclosingMaterial = 0;
+    std::vector<TopoDS_Shape> shells;
     for (TopoDS_Iterator child(solid); child.More(); child.Next()) {
-        const TopoDS_Shape& shell = child.Value();
-        if (shell.ShapeType() != TopAbs_SHELL)
+        if (child.Value().ShapeType() != TopAbs_SHELL)
             continue;
         // The kernel's own closure test: every edge but degenerate and
         // INTERNAL ones bounds two of the shell's faces, and there is one.
-        if (!BRep_Tool::IsClosed(shell))
+        if (!BRep_Tool::IsClosed(child.Value()))
             return ShellFault::Open;
-        const double volume = enclosedVolume(shell);
-        const double side = longestSide(shapeBox(shell));
+        shells.push_back(child.Value());
+    }
+    const std::optional<std::size_t> outer
+        = measured == Measured::Voids ? outerByBox(shells) : std::nullopt;
+    int enclosingMaterial = outer ? 1 : 0;
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        if (outer && i == *outer)
+            continue;
+        const double volume = enclosedVolume(shells[i]);
+        const double side = longestSide(shapeBox(shells[i]));
         if (std::abs(volume) <= noVolumeShare * side * side * side)
             return ShellFault::NoVolume;
         if (volume > 0.0 && ++enclosingMaterial > 1)

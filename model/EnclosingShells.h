@@ -16,13 +16,22 @@ enum class ShellFault {
     NoVolume, // a shell encloses no volume, or one of the wrong sign
 };
 
+// Which shells are measured: every one, or only the voids, where the outer
+// shell is told by its box holding every other shell's box. The outer shell
+// of a long history's body holds most of its faces, and measuring them cost
+// as much as the rest of the judging of a boolean; whether it encloses
+// material a point at infinity tells, which the right-result rule asks of
+// every solid a boolean makes. Without such a box every shell is measured.
+enum class Measured { EveryShell, Voids };
+
 // What is wrong with the shells of the solid, as it holds them: none when each
 // closes and exactly one, its outer shell, encloses material while every other
 // encloses a void (a negative volume). A shell enclosing less than a
 // ten-millionth of the cube of its box's longest side encloses nothing.
-std::optional<ShellFault> shellFault(const TopoDS_Shape& solid);
+std::optional<ShellFault> shellFault(const TopoDS_Shape& solid,
+                                     Measured measured = Measured::EveryShell);
 
-// The same for every solid of the shape, the first fault found.
+// The same for every solid of the shape, every shell measured; the first fault found.
 std::optional<ShellFault> shellFaultOfSolids(const TopoDS_Shape& shape);
 
 // Whether the result holds a face turned INTERNAL that no input had: neither

@@ -885,7 +885,8 @@ std::optional<WrongResult> unenclosing(const TopoDS_Shape& body, const TopTools_
     for (TopExp_Explorer solid(result, TopAbs_SOLID); solid.More(); solid.Next()) {
         if (inputSolids.Contains(solid.Current()))
             continue;
-        if (const std::optional<ShellFault> fault = shellFault(solid.Current()))
+        // Whether the outer shell encloses material insideOut tells.
+        if (const std::optional<ShellFault> fault = shellFault(solid.Current(), Measured::Voids))
             return *fault == ShellFault::Open ? WrongResult::OpenShell : WrongResult::EmptyShell;
     }
     return std::nullopt;
