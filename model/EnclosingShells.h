@@ -27,7 +27,7 @@ enum class Measured { EveryShell, Voids };
 // What is wrong with the shells of the solid, as it holds them: none when each
 // closes and exactly one, its outer shell, encloses material while every other
 // encloses a void (a negative volume). A shell enclosing less than a
-// ten-millionth of the cube of its box's longest side encloses nothing.
+// trillionth of the cube of its box's longest side encloses nothing.
 std::optional<ShellFault> shellFault(const TopoDS_Shape& solid,
                                      Measured measured = Measured::EveryShell);
 
