@@ -93,7 +93,11 @@ std::optional<ShellFault> shellFault(const TopoDS_Shape& solid, Measured measure
     }
     const std::optional<std::size_t> outer
         = measured == Measured::Voids ? outerByBox(shells) : std::nullopt;
-    int enclosingMaterial = outer ? 1 : 0;
+    // Without the outer shell known, the one enclosing material must enclose
+    // the most: the voids lie inside it.
+    std::optional<std::size_t> enclosingMaterial = outer;
+    double largest = 0.0;
+    std::size_t largestAt = 0;
     for (std::size_t i = 0; i < shells.size(); ++i) {
         if (outer && i == *outer)
             continue;
@@ -101,10 +105,17 @@ std::optional<ShellFault> shellFault(const TopoDS_Shape& solid, Measured measure
         const double side = longestSide(shapeBox(shells[i]));
         if (std::abs(volume) <= noVolumeShare * side * side * side)
             return ShellFault::NoVolume;
-        if (volume > 0.0 && ++enclosingMaterial > 1)
-            return ShellFault::NoVolume;
+        if (volume > 0.0) {
+            if (enclosingMaterial)
+                return ShellFault::NoVolume;
+            enclosingMaterial = i;
+        }
+        if (std::abs(volume) > largest) {
+            largest = std::abs(volume);
+            largestAt = i;
+        }
     }
-    if (enclosingMaterial != 1)
+    if (!enclosingMaterial || (!outer && *enclosingMaterial != largestAt))
         return ShellFault::NoVolume;
     return std::nullopt;
 }

@@ -26,7 +26,8 @@ enum class Measured { EveryShell, Voids };
 
 // What is wrong with the shells of the solid, as it holds them: none when each
 // closes and exactly one, its outer shell, encloses material while every other
-// encloses a void (a negative volume). A shell enclosing less than a
+// encloses a void (a negative volume) inside it: measured, the outer shell
+// encloses the most. A shell enclosing less than a
 // trillionth of the cube of its box's longest side encloses nothing.
 std::optional<ShellFault> shellFault(const TopoDS_Shape& solid,
                                      Measured measured = Measured::EveryShell);
