@@ -23,8 +23,10 @@ using qor::fixtures::HollowCut;
 namespace {
 
 // Seeds from QOR_HOLLOW_FIRST on, QOR_HOLLOW_SEEDS of them; by default 0 to
-// 59 and cuts the kernel once answered with a solid that kept a hollow's walls
-// as faces turned INTERNAL, the hollow filled (their seeds follow).
+// 59 and cuts of plates with a conical hollow that touches a face, for which
+// the kernel's first answer that the program once accepted held a shell that
+// does not close, with material left where the primitives have none in three
+// of them (66, 135, 186, 219).
 std::vector<unsigned> hollowSeeds()
 {
     std::vector<unsigned> list;
@@ -36,13 +38,18 @@ std::vector<unsigned> hollowSeeds()
         return list;
     for (unsigned k = 0; k < 60; ++k)
         list.push_back(qor::test::seed(k));
+    for (const unsigned k : {66u, 135u, 186u, 219u})
+        list.push_back(qor::test::seed(k));
     return list;
 }
 
 struct Tally {
-    std::map<std::string, int> cuts; // by kind
+    std::map<std::string, int> cuts; // accepted, by kind
     int refused = 0;
+    int misplaced = 0; // accepted cuts with material where the primitives have none, or lacking
+    int open = 0; // accepted cuts with a shell that does not close
     int judgedPoints = 0;
+    int unsurePoints = 0;
     std::string failures;
 };
 
@@ -77,11 +84,16 @@ void judge(unsigned seed, const HollowCut& cut, Tally& tally)
     const qor::fixtures::PointCount count
         = qor::fixtures::countPoints(result, cut.after, cut.primitives, cut.box, 3000, seed);
     tally.judgedPoints += count.judged;
-    if (count.disagreeing > 0)
+    tally.unsurePoints += count.unsure;
+    if (count.disagreeing > 0) {
+        ++tally.misplaced;
         tally.failures += where(seed, cut) + ": " + std::to_string(count.disagreeing) + " of "
                           + std::to_string(count.judged) + " points placed otherwise\n";
-    if (!qor::fixtures::everyShellCloses(result))
+    }
+    if (!qor::fixtures::everyShellCloses(result)) {
+        ++tally.open;
         tally.failures += where(seed, cut) + ": a shell does not close\n";
+    }
 }
 
 } // namespace
@@ -103,12 +115,14 @@ TEST(HollowCuts, AcceptedCutsLeaveWhatThePrimitivesSay)
         judge(seed, *cut, tally);
     }
     std::printf("%d cuts drawn: %d opening hollows, %d of several solids, %d through curved "
-                "faces accepted, %d refused; %d points judged\n%s",
+                "faces accepted, %d refused; %d points judged, %d unsure\n%s",
                 drawn, tally.cuts["hollow"], tally.cuts["solids"], tally.cuts["curved"],
-                tally.refused, tally.judgedPoints, tally.failures.c_str());
-    EXPECT_EQ(tally.failures.find("placed otherwise"), std::string::npos);
-    EXPECT_EQ(tally.failures.find("does not close"), std::string::npos);
+                tally.refused, tally.judgedPoints, tally.unsurePoints, tally.failures.c_str());
+    EXPECT_EQ(tally.misplaced, 0);
+    EXPECT_EQ(tally.open, 0);
     EXPECT_LE(20 * tally.refused, drawn);
+    // Points left unsure judge nothing; they must stay few.
+    EXPECT_LE(100 * tally.unsurePoints, tally.judgedPoints);
     // The generator must make cuts of every kind, or it judges less than it says.
     EXPECT_GT(drawn, int(hollowSeeds().size()) / 2);
     for (const char* kind : {"hollow", "solids", "curved"})
