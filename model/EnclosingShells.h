@@ -38,7 +38,7 @@ std::optional<ShellFault> shellFaultOfSolids(const TopoDS_Shape& shape);
 // Whether the result holds a face turned INTERNAL that no input had: neither
 // one of their own INTERNAL faces nor a piece of one, on its surface. A
 // boolean leaves such faces where it failed to tell material from a hollow:
-// the walls of a hollow it filled instead of opening.
+// the walls of a hollow it filled instead of keeping.
 bool strayInternalFaces(const TopoDS_Shape& result, const TopTools_ListOfShape& inputs);
 
 } // namespace qor::model

@@ -37,8 +37,9 @@ enum class WrongResult {
 // The evidence: every shell of a solid the boolean made closes and encloses
 // a volume of the right sign, material for its outer shell and a void for
 // every other, and the result holds no face turned INTERNAL that no input
-// had (see EnclosingShells): a cut that opened a hollow once left the
-// hollow's walls as such faces, the hollow filled. The faces the boolean made, their edges and
+// had (see EnclosingShells): a cut on the plane of a face that a conical
+// hollow touched with its tip once left the hollow's walls as such faces, the
+// hollow filled, and the kernel's checker passed it. The faces the boolean made, their edges and
 // corners, are exact to 0.05 mm (or ten times their inputs' tolerance): a corner the kernel let
 // grow to 15 mm made the classifier call every point near it on the boundary, and hid a join that
 // left a fifth of its tool out. Every solid the boolean made is turned outward (a point at infinity
