@@ -7,6 +7,7 @@
 #include "io/MeshFaces.h"
 #include "model/ChangedFaces.h"
 #include "model/EnclosedVolume.h"
+#include "model/EnclosingShells.h"
 #include "model/FaceRays.h"
 #include "model/MergedFaceCheck.h"
 #include "model/RecomputeStop.h"
@@ -403,10 +404,12 @@ bool wholeAndRight(BOPAlgo_Operation operation, const TopoDS_Shape& body,
 namespace {
 
 // Whether the body was broken already where the boolean changed it, or above
-// its faces: then the boolean cannot be blamed for a broken result.
+// its faces, or held a shell that encloses nothing: then the boolean cannot
+// be blamed for a broken result.
 bool brokenBefore(const Body& body, const ChangedFaces& changed)
 {
-    return !facesSound(changed.replaced) || !shellsAndSolidsValid(body.shape);
+    return !facesSound(changed.replaced) || !shellsAndSolidsValid(body.shape)
+           || shellFaultOfSolids(body.shape);
 }
 
 // None when the result is accepted: it is whole, its volume moved as the

@@ -2,6 +2,7 @@
 
 #include "model/BoxIndex.h"
 #include "model/EnclosedVolume.h"
+#include "model/EnclosingShells.h"
 #include "model/ExecContext.h"
 #include "model/FaceDomain.h"
 #include "model/FaceRays.h"
@@ -869,6 +870,28 @@ TopTools_IndexedMapOfShape solidsOf(const TopoDS_Shape& body, const TopTools_Lis
     return solids;
 }
 
+// A solid the boolean made whose shells do not all close and enclose what
+// they should, or a face turned INTERNAL that no input had. Both are told by
+// topology and one volume per shell, before any point is classified: a
+// filled hollow's walls also spoil the volume every later check measures.
+std::optional<WrongResult> unenclosing(const TopoDS_Shape& body, const TopTools_ListOfShape& tools,
+                                       const TopoDS_Shape& result,
+                                       const TopTools_IndexedMapOfShape& inputSolids)
+{
+    TopTools_ListOfShape inputs = tools;
+    inputs.Prepend(body);
+    if (strayInternalFaces(result, inputs))
+        return WrongResult::InnerFaces;
+    for (TopExp_Explorer solid(result, TopAbs_SOLID); solid.More(); solid.Next()) {
+        if (inputSolids.Contains(solid.Current()))
+            continue;
+        // Whether the outer shell encloses material insideOut tells.
+        if (const std::optional<ShellFault> fault = shellFault(solid.Current(), Measured::Voids))
+            return *fault == ShellFault::Open ? WrongResult::OpenShell : WrongResult::EmptyShell;
+    }
+    return std::nullopt;
+}
+
 std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shape& body,
                                   const TopTools_ListOfShape& tools, const TopoDS_Shape& result,
                                   const ChangedFaces& changed, double change, Probing probing)
@@ -876,11 +899,13 @@ std::optional<WrongResult> judged(BOPAlgo_Operation operation, const TopoDS_Shap
     const Evidence evidence(operation, body, tools, result, probing);
     if (!evidence.judgeable())
         return std::nullopt;
+    const TopTools_IndexedMapOfShape inputSolids = solidsOf(body, tools);
+    if (const auto wrong = unenclosing(body, tools, result, inputSolids))
+        return wrong;
     if (const auto wrong = evidence.volumeBound(change))
         return wrong;
     if (loose(changed))
         return WrongResult::Loose;
-    const TopTools_IndexedMapOfShape inputSolids = solidsOf(body, tools);
     if (const auto wrong = evidence.insideOut(inputSolids))
         return wrong;
     if (const auto wrong = evidence.looseVoid(inputSolids))
@@ -951,6 +976,13 @@ QString wrongResultText(WrongResult wrong)
     case WrongResult::Loose:
         return QStringLiteral("das Ergebnis hätte Kanten oder Ecken, die um mehr als 0,05 mm "
                               "ungenau sind");
+    case WrongResult::OpenShell:
+        return QStringLiteral("das Ergebnis enthielte eine Hülle, die sich nicht schließt");
+    case WrongResult::EmptyShell:
+        return QStringLiteral("das Ergebnis enthielte eine Hülle, die kein Volumen umschließt");
+    case WrongResult::InnerFaces:
+        return QStringLiteral(
+            "das Ergebnis enthielte innere Flächen, die keiner der beteiligten Körper hatte");
     }
     return {};
 }
