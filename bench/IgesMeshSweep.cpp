@@ -40,10 +40,9 @@ int main(int argc, char** argv)
         const QString path = dir.filePath(QStringLiteral("netz.") + suffix);
         const bool written
             = !back.empty() && qor::io::exportFile(path, back, qor::io::ExportOptions());
-        std::printf("\t%d",
-                    written ? qor::fixtures::unpairedDirectedEdges(
-                                  qor::fixtures::soupOfFile(path), 0.0)
-                            : -1);
+        std::printf("\t%d", written ? qor::fixtures::unpairedDirectedEdges(
+                                qor::fixtures::soupOfFile(path), 0.0)
+                                    : -1);
     }
     std::printf("\n");
     return 0;

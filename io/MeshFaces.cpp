@@ -13,6 +13,7 @@
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Iterator.hxx>
+#include <gp.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -204,7 +205,7 @@ std::vector<gp_Dir> facetNormals(const FaceTriangles& face)
     std::vector<gp_Dir> normals;
     normals.reserve(sums.size());
     for (const gp_XYZ& n : sums)
-        normals.push_back(n.Modulus() > 0.0 ? gp_Dir(n) : gp_Dir(0, 0, 1));
+        normals.push_back(n.Modulus() > gp::Resolution() ? gp_Dir(n) : gp_Dir(0, 0, 1));
     return normals;
 }
 

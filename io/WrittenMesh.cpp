@@ -58,9 +58,8 @@ TopoDS_Face placedCopy(const TopoDS_Face& face, const FaceWinding& winding)
     TopLoc_Location location;
     const Handle(Poly_Triangulation) tri = BRep_Tool::Triangulation(face, location);
     const bool withNormals = !BRep_Tool::Surface(face, location).IsNull();
-    Handle(Poly_Triangulation) copy
-        = new Poly_Triangulation(int(mesh.nodes.size()), int(mesh.triangles.size()),
-                                 tri->HasUVNodes(), withNormals);
+    Handle(Poly_Triangulation) copy = new Poly_Triangulation(
+        int(mesh.nodes.size()), int(mesh.triangles.size()), tri->HasUVNodes(), withNormals);
     for (std::size_t i = 0; i < mesh.nodes.size(); ++i) {
         copy->SetNode(int(i) + 1, mesh.nodes[i]);
         if (tri->HasUVNodes())
@@ -73,7 +72,8 @@ TopoDS_Face placedCopy(const TopoDS_Face& face, const FaceWinding& winding)
     }
     for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
         const auto& corners = mesh.triangles[t];
-        copy->SetTriangle(int(t) + 1, Poly_Triangle(corners[0] + 1, corners[1] + 1, corners[2] + 1));
+        copy->SetTriangle(int(t) + 1,
+                          Poly_Triangle(corners[0] + 1, corners[1] + 1, corners[2] + 1));
     }
     copy->Deflection(tri->Deflection());
     TopoDS_Face placed;

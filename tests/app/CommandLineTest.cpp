@@ -43,10 +43,10 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/MeshSoup.h"
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StagingThief.h"
-#include "tests/fixtures/MeshSoup.h"
 #include "tests/fixtures/StlFixtures.h"
 
 #include <gtest/gtest.h>

@@ -138,8 +138,8 @@ int facingAxis(const Soup& soup, const gp_Ax1& axis)
         const gp_XYZ b = soup.nodes[std::size_t(t[1])].XYZ();
         const gp_XYZ c = soup.nodes[std::size_t(t[2])].XYZ();
         const gp_XYZ centre = (a + b + c) / 3.0;
-        const gp_XYZ along = axis.Direction().XYZ()
-                             * (centre - axis.Location().XYZ()).Dot(axis.Direction().XYZ());
+        const gp_XYZ along
+            = axis.Direction().XYZ() * (centre - axis.Location().XYZ()).Dot(axis.Direction().XYZ());
         const gp_XYZ outward = centre - axis.Location().XYZ() - along;
         if ((b - a).Crossed(c - a).Dot(outward) < 0.0)
             ++count;
@@ -216,7 +216,8 @@ TopoDS_Shape boxOfFacesPlacedApart()
     for (TopExp_Explorer face(BRepPrimAPI_MakeBox(10, 10, 10).Shape(), TopAbs_FACE); face.More();
          face.Next(), ++k) {
         gp_Trsf rotation;
-        rotation.SetRotation(gp_Ax1(gp_Pnt(1.5 * k, -2.0, 0.7), gp_Dir(1, 2, 3 + k)), 0.3 + 0.7 * k);
+        rotation.SetRotation(gp_Ax1(gp_Pnt(1.5 * k, -2.0, 0.7), gp_Dir(1, 2, 3 + k)),
+                             0.3 + 0.7 * k);
         const TopoDS_Shape back
             = BRepBuilderAPI_Transform(face.Current(), rotation.Inverted(), true).Shape();
         builder.Add(shell, back.Moved(TopLoc_Location(rotation)));
