@@ -7,6 +7,7 @@
 #include "io/FileAccess.h"
 #include "io/Import.h"
 #include "io/KernelMessage.h"
+#include "io/MeshFaces.h"
 #include "io/NameLinks.h"
 #include "model/ExecContext.h"
 #include "sketch/Plane.h"
@@ -63,8 +64,14 @@ int openEdgeCount(const TopoDS_Shape& shape)
     return count;
 }
 
+// A mesh body has no edges of its own: its triangles tell where it is open, and
+// their winding whether it is inside out, which its volume shows by its sign.
 BodyFacts factsOf(const TopoDS_Shape& shape)
 {
+    if (io::isMeshOnly(shape))
+        return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL),
+                countOf(shape, TopAbs_SOLID), io::openEdgeCount(io::mergedMesh(shape)),
+                io::signedMeshVolume(shape)};
     return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL), countOf(shape, TopAbs_SOLID),
             openEdgeCount(shape), io::closedVolume(shape)};
 }

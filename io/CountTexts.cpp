@@ -65,6 +65,14 @@ QString enclosedVolumeText(const QString& body, double meshVolume, double bodyVo
         .arg(body, german.toString(meshVolume, 'f', 1), german.toString(bodyVolume, 'f', 1));
 }
 
+QString insideOutText(const QString& body, double meshVolume)
+{
+    const QLocale german(QLocale::German);
+    return QStringLiteral("%1 umschließt im Netz %2 mm³ (Netz nach innen gekehrt); manche Slicer "
+                          "lehnen das Objekt ab oder reparieren es")
+        .arg(body, german.toString(meshVolume, 'f', 1));
+}
+
 QString skippedFacesText(long long skipped, long long total)
 {
     return QStringLiteral("%1 von %2 ausgelassen")

@@ -19,6 +19,9 @@ QString sameWayEdgesText(const QString& body, long long edges);
 // A closed mesh that encloses another volume than its body: "„Teil“ umschließt im
 // Netz 6.167,4 mm³ statt 5.497,3 mm³ (…)".
 QString enclosedVolumeText(const QString& body, double meshVolume, double bodyVolume);
+// A closed mesh body whose triangles all face in: "„Teil“ umschließt im Netz
+// -1.000,0 mm³ (Netz nach innen gekehrt); …".
+QString insideOutText(const QString& body, double meshVolume);
 // A reader's note on faces it could not take: "2 von 5 Flächen ausgelassen".
 QString skippedFacesText(long long skipped, long long total);
 

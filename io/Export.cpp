@@ -20,6 +20,7 @@
 #include "io/StepPlacements.h"
 #include "io/StepRoundTrip.h"
 #include "io/ThreeMfWriter.h"
+#include "io/WrittenMesh.h"
 #include "io/XcafBodies.h"
 #include "sketch/Plane.h"
 
@@ -362,12 +363,13 @@ struct EdgeDefects {
     double meshVolume = 0.0;
     double bodyVolume = 0.0;
     bool volumeDiffers = false;
+    bool insideOut = false; // a mesh body whose closed mesh encloses a negative volume
 };
 
 // Every mesh writer says which bodies have edges that more than two triangles
-// share, and which closed bodies have edges that only one has, edges where a
-// face turns its inside out, or a mesh that encloses another volume; the file
-// holds them as they are.
+// share, and which closed bodies and mesh bodies have edges that only one has,
+// edges where a face turns its inside out, or a mesh that encloses another
+// volume (a mesh body: one turned inside out); the file holds them as they are.
 void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefects>& defects,
                QStringList& notes)
 {
@@ -381,6 +383,8 @@ void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefe
             notes << sameWayEdgesText(body, defects[i].sameWay);
         if (defects[i].volumeDiffers)
             notes << enclosedVolumeText(body, defects[i].meshVolume, defects[i].bodyVolume);
+        if (defects[i].insideOut)
+            notes << insideOutText(body, defects[i].meshVolume);
     }
 }
 
@@ -417,6 +421,22 @@ EdgeDefects closedMeshDefects(const TopoDS_Shape& shape, const IndexedMesh& mesh
     return defects;
 }
 
+// The defects of a mesh body's triangles as the file they came from holds them:
+// it has no model to close or not, so every hole and every turned face is news,
+// and a mesh that closes encloses a positive volume unless it is inside out.
+EdgeDefects meshBodyDefects(const IndexedMesh& mesh)
+{
+    EdgeDefects defects;
+    defects.nonManifold = nonManifoldEdgeCount(mesh);
+    defects.open = openEdgeCount(mesh);
+    defects.sameWay = sameWayEdgeCount(mesh);
+    if (defects.nonManifold > 0 || defects.open > 0 || defects.sameWay > 0)
+        return defects;
+    defects.meshVolume = sixfoldVolume(mesh) / 6.0;
+    defects.insideOut = defects.meshVolume < 0.0;
+    return defects;
+}
+
 bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
 {
     const QByteArray package = write3mf(bodies);
@@ -445,23 +465,14 @@ QString writeFormat(const FormatInfo& info, const QString& path,
     switch (info.format) {
     case Format::Brep: return writeBrepFile(compound, path) ? QString() : failure;
     case Format::ThreeMf: return write3mfFile(path, bodies) ? QString() : failure;
+    // The mesh formats get each body as the mesh it is written as (see
+    // writtenMesh): placed, wound and welded alike for every writer.
     case Format::Stl: {
         StlAPI_Writer writer;
         writer.ASCIIMode() = !options.binary;
-        return writer.Write(facesWoundOutward(compound, WriterWinding::Orientation),
-                            file.constData())
-                   ? QString()
-                   : failure;
+        return writer.Write(compound, file.constData()) ? QString() : failure;
     }
     case Format::Ply: return writePly(path, bodies, options.author) ? QString() : failure;
-    case Format::Obj:
-    case Format::Glb:
-    case Format::Gltf: {
-        std::vector<ExportBody> wound = bodies;
-        for (ExportBody& body : wound)
-            body.shape = facesWoundOutward(body.shape, WriterWinding::OrientationAndMirror);
-        return writeThroughXcaf(info, file, wound, options);
-    }
     default: return writeThroughXcaf(info, file, bodies, options);
     }
 }
@@ -1130,19 +1141,24 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
     noteUncoveredFaces(bodies, record->bodies, notes);
     // A face left out is named only when a user would miss it: one smaller than a
     // square of the asked deflection leaves a gap no larger than the deviation the
-    // mesh is allowed anyway.
+    // mesh is allowed anyway. Each body goes to the writer as the mesh it is written
+    // as, and its edges are paired at the coordinates written.
     const double smallestMissed = options.linearDeflection * options.linearDeflection;
     std::vector<EdgeDefects> defects;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
-        leftOut += facesLeftOut(bodies[i].shape, smallestMissed);
-        const IndexedMesh mesh = mergedMesh(bodies[i].shape);
+        const TopoDS_Shape model = bodies[i].shape;
+        leftOut += facesLeftOut(model, smallestMissed);
+        bodies[i].shape = writtenMesh(model);
+        dropZeroAreaTriangles(bodies[i].shape);
+        const IndexedMesh mesh = meshAsWritten(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open
-        // surface or a mesh body has its rim in the file as in the model.
-        if (!isMeshOnly(bodies[i].shape) && closedInModel(bodies[i].shape))
-            defects.push_back(
-                closedMeshDefects(bodies[i].shape, mesh, record->bodies[i].deflection));
+        // surface has its rim in the file as in the model.
+        if (isMeshOnly(model))
+            defects.push_back(meshBodyDefects(mesh));
+        else if (closedInModel(model))
+            defects.push_back(closedMeshDefects(model, mesh, record->bodies[i].deflection));
         else
             defects.push_back({nonManifoldEdgeCount(mesh)});
     }

@@ -13,6 +13,7 @@
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Iterator.hxx>
+#include <gp.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -152,10 +153,10 @@ double plainSixfoldVolume(const TopoDS_Shape& piece)
 FaceWinding::FaceWinding(const TopoDS_Shape& shape)
 {
     if (!shape.IsNull())
-        visit(shape, mirrors(shape.Location().Transformation()));
+        visit(shape);
 }
 
-void FaceWinding::visit(const TopoDS_Shape& shape, bool placedMirrored)
+void FaceWinding::visit(const TopoDS_Shape& shape)
 {
     const auto turnWhole = [this](const TopoDS_Shape& piece) {
         for (TopExp_Explorer face(piece, TopAbs_FACE); face.More(); face.Next())
@@ -166,7 +167,7 @@ void FaceWinding::visit(const TopoDS_Shape& shape, bool placedMirrored)
     case TopAbs_COMPSOLID:
         // The iterator gives each part with the placements above it.
         for (TopoDS_Iterator part(shape); part.More(); part.Next())
-            visit(part.Value(), mirrors(shape.Location().Transformation()));
+            visit(part.Value());
         break;
     case TopAbs_SOLID:
         if (plainSixfoldVolume(shape) < 0.0)
@@ -177,7 +178,9 @@ void FaceWinding::visit(const TopoDS_Shape& shape, bool placedMirrored)
             turnWhole(shape);
         break;
     case TopAbs_FACE:
-        if (placedMirrored)
+        // The face's own placement, with those of everything above it: a mirror
+        // of the compound around it may be undone by its own.
+        if (mirrors(shape.Location().Transformation()))
             bodyTurned_.Add(shape);
         break;
     default: break;
@@ -187,6 +190,23 @@ void FaceWinding::visit(const TopoDS_Shape& shape, bool placedMirrored)
 bool FaceWinding::turned(const TopoDS_Face& face) const
 {
     return bodyTurned_.Contains(face);
+}
+
+std::vector<gp_Dir> facetNormals(const FaceTriangles& face)
+{
+    std::vector<gp_XYZ> sums(face.nodes.size(), gp_XYZ(0, 0, 0));
+    for (const auto& t : face.triangles) {
+        const gp_XYZ a = face.nodes[std::size_t(t[0])].XYZ();
+        const gp_XYZ n = (face.nodes[std::size_t(t[1])].XYZ() - a)
+                             .Crossed(face.nodes[std::size_t(t[2])].XYZ() - a);
+        for (const int i : t)
+            sums[std::size_t(i)] += n;
+    }
+    std::vector<gp_Dir> normals;
+    normals.reserve(sums.size());
+    for (const gp_XYZ& n : sums)
+        normals.push_back(n.Modulus() > gp::Resolution() ? gp_Dir(n) : gp_Dir(0, 0, 1));
+    return normals;
 }
 
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape)
@@ -319,22 +339,6 @@ std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_P
         vertexOf[i] = vertex;
     }
     return vertexOf;
-}
-
-TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape, WriterWinding writer)
-{
-    const FaceWinding winding(shape);
-    TopoDS_Compound faces;
-    BRep_Builder builder;
-    builder.MakeCompound(faces);
-    for (TopExp_Explorer ex(shape, TopAbs_FACE); ex.More(); ex.Next()) {
-        const TopoDS_Face& face = TopoDS::Face(ex.Current());
-        bool turned = reversed(face) != winding.turned(face);
-        if (writer == WriterWinding::OrientationAndMirror)
-            turned = turned != mirrors(face.Location().Transformation());
-        builder.Add(faces, face.Oriented(turned ? TopAbs_REVERSED : TopAbs_FORWARD));
-    }
-    return faces;
 }
 
 std::uint64_t edgeKey(int a, int b)
@@ -662,6 +666,11 @@ long long dropZeroAreaTriangles(const TopoDS_Shape& shape)
 
 double meshVolume(const TopoDS_Shape& shape)
 {
+    return std::abs(signedMeshVolume(shape));
+}
+
+double signedMeshVolume(const TopoDS_Shape& shape)
+{
     // Merged across the whole body: a closed mesh may come split into several faces.
     const IndexedMesh mesh = mergedMesh(shape);
     if (mesh.triangles.empty())
@@ -684,7 +693,7 @@ double meshVolume(const TopoDS_Shape& shape)
     std::sort(down.begin(), down.end());
     if (up != down)
         return 0.0;
-    return std::abs(sixfoldVolume(mesh)) / 6.0;
+    return sixfoldVolume(mesh) / 6.0;
 }
 
 bool closedInModel(const TopoDS_Shape& shape)

@@ -3,6 +3,7 @@
 #include <TopTools_MapOfShape.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Dir.hxx>
 #include <gp_GTrsf.hxx>
 #include <gp_Pnt.hxx>
 #include <gp_Trsf.hxx>
@@ -20,8 +21,8 @@ namespace qor::io {
 // placed whole with a mirror comes out inside out by that rule, and so is
 // turned round once more where the volume its triangles enclose is negative.
 // An open shell or a loose face encloses nothing to measure: it is turned where
-// the placement of the shell, or of what holds the face (the shape's own for a
-// bare face), mirrors, as a solid so placed would be.
+// the placement of the shell, or the face's own with everything above it,
+// mirrors, as a solid so placed would be.
 class FaceWinding {
 public:
     explicit FaceWinding(const TopoDS_Shape& shape);
@@ -31,7 +32,7 @@ public:
     bool turned(const TopoDS_Face& face) const;
 
 private:
-    void visit(const TopoDS_Shape& shape, bool placedMirrored);
+    void visit(const TopoDS_Shape& shape);
 
     TopTools_MapOfShape bodyTurned_; // faces of the pieces turned round whole
 };
@@ -45,20 +46,14 @@ struct FaceTriangles {
     std::vector<std::array<int, 3>> triangles;
 };
 
+// Each node's normal as the area-weighted mean of the normals of its triangles;
+// (0, 0, 1) at a node whose triangles have no area.
+std::vector<gp_Dir> facetNormals(const FaceTriangles& face);
+
 // Every face of the shape that carries a triangulation, in explorer order;
 // the winding is that of the shape it came from.
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape);
 std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape, const FaceWinding& winding);
-
-// How a mesh writer of the kernel winds a face's triangles: by its orientation
-// alone (STL), or by its orientation and whether its placement mirrors, either
-// turning them (OBJ and glTF).
-enum class WriterWinding { Orientation, OrientationAndMirror };
-
-// The shape's faces in one compound, each oriented so that the writer's rule
-// turns round exactly the triangles FaceWinding turns: then every face is
-// written facing out.
-TopoDS_Shape facesWoundOutward(const TopoDS_Shape& shape, WriterWinding writer);
 
 // Vertices and triangles of a shape, with the nodes shared by adjacent faces
 // merged on a grid of 0.00001 mm: nodes that round to the same multiples of the
@@ -139,6 +134,8 @@ long long dropZeroAreaTriangles(const TopoDS_Shape& shape);
 // when they do not close: every edge must be run through as often in one
 // direction as in the other, else the sum would depend on the origin.
 double meshVolume(const TopoDS_Shape& shape);
+// The same with its sign: negative for a closed mesh turned inside out.
+double signedMeshVolume(const TopoDS_Shape& shape);
 
 // True when the shape has faces, every one of them in a shell, and every shell
 // closed: a body whose mesh should have no edge of one triangle only.

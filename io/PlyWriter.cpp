@@ -4,8 +4,6 @@
 
 #include <QFile>
 
-#include <gp_Vec.hxx>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -17,27 +15,10 @@ namespace {
 // One face's triangulation in world coordinates, wound so that it faces out.
 struct FaceMesh {
     std::vector<gp_Pnt> nodes;
-    std::vector<gp_Vec> normals;
+    std::vector<gp_Dir> normals;
     std::vector<std::array<int, 3>> triangles; // indices into nodes, from 0
     int body = 0;
 };
-
-// Vertex normals as the area-weighted mean of the adjacent facets, taken from
-// the already oriented triangles so reversed faces need no extra care.
-void computeNormals(FaceMesh& face)
-{
-    face.normals.assign(face.nodes.size(), gp_Vec(0, 0, 0));
-    for (const auto& t : face.triangles) {
-        const gp_Vec n = gp_Vec(face.nodes[t[0]], face.nodes[t[1]])
-                             .Crossed(gp_Vec(face.nodes[t[0]], face.nodes[t[2]]));
-        for (int i : t)
-            face.normals[std::size_t(i)] += n;
-    }
-    for (gp_Vec& n : face.normals) {
-        const double length = n.Magnitude();
-        n = length > 0.0 ? n / length : gp_Vec(0, 0, 1);
-    }
-}
 
 std::vector<FaceMesh> collectFaces(const std::vector<ExportBody>& bodies)
 {
@@ -46,11 +27,13 @@ std::vector<FaceMesh> collectFaces(const std::vector<ExportBody>& bodies)
         for (FaceTriangles& triangulated : triangulatedFaces(bodies[b].shape)) {
             if (triangulated.triangles.empty())
                 continue;
+            // Taken from the already oriented triangles, so reversed faces need no
+            // extra care.
             FaceMesh mesh;
+            mesh.normals = facetNormals(triangulated);
             mesh.nodes = std::move(triangulated.nodes);
             mesh.triangles = std::move(triangulated.triangles);
             mesh.body = int(b);
-            computeNormals(mesh);
             faces.push_back(std::move(mesh));
         }
     }
@@ -157,7 +140,7 @@ bool writePly(const QString& path, const std::vector<ExportBody>& bodies, const 
         for (std::size_t i = 0; i < f.nodes.size(); ++i) {
             QByteArray& text = out.buffer();
             const gp_Pnt& p = f.nodes[i];
-            const gp_Vec& n = f.normals[i];
+            const gp_Dir& n = f.normals[i];
             for (double v : {p.X(), p.Y(), p.Z(), n.X(), n.Y(), n.Z()}) {
                 appendNumber(text, float(v));
                 text.append(' ');

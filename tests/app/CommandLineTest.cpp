@@ -43,6 +43,7 @@
 #include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/DamagedFaces.h"
 #include "tests/fixtures/HostileAssemblies.h"
+#include "tests/fixtures/MeshSoup.h"
 #include "tests/fixtures/NestedFiles.h"
 #include "tests/fixtures/SpecialFiles.h"
 #include "tests/fixtures/StagingThief.h"
@@ -898,10 +899,63 @@ TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
     const ProgramRun run = runProgram(
         {"--convert", home.filePath("netz.brep") + ":" + home.filePath("netz.ply")}, home);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.endsWith(
-        "  netz: 1 Fläche, 0 Schalen, 0 Volumen, 0 offene Kanten, Volumen 0.0 mm³\n"))
+    // The one triangle left is open all round.
+    EXPECT_TRUE(run.out.contains(
+        "  netz: 1 Fläche, 0 Schalen, 0 Volumen, 3 offene Kanten, Volumen 0.0 mm³\n"))
         << run.out.toStdString();
     EXPECT_TRUE(readFile(home.filePath("netz.ply")).contains("\nelement face 1\n"));
+}
+
+// A cube of 10 mm read from STL, whole and with the faults a mesh file can have:
+// the summary counts the open edges of its triangles and gives the volume they
+// enclose with its sign, as the written file holds them (three edges round a
+// missing triangle, 10³ mm³ whole and −10³ inside out, from the cube's size);
+// every fault is named in a note.
+TEST(ProgramTest, ConvertOfMeshBodiesCountsTheirTriangles)
+{
+    using namespace qor::fixtures;
+    const std::vector<Triangle> whole = cube(10.0f, -1.0f);
+    std::vector<Triangle> missing = whole;
+    missing.pop_back();
+    std::vector<Triangle> sideTurned = whole;
+    sideTurned[4] = turned(whole[4]);
+    sideTurned[5] = turned(whole[5]);
+    std::vector<Triangle> insideOut;
+    for (const Triangle& triangle : whole)
+        insideOut.push_back(turned(triangle));
+    const struct {
+        const char* what;
+        std::vector<Triangle> triangles;
+        int open;
+        double volume; // 0 where the directed edges do not all pair
+    } cases[] = {
+        {"whole", whole, 0, 1000.0},
+        {"one triangle missing", missing, 3, 0.0},
+        {"one side turned", sideTurned, 0, 0.0},
+        {"inside out", insideOut, 0, -1000.0},
+    };
+    QTemporaryDir home;
+    static const QRegularExpression line(
+        QStringLiteral("  wuerfel: 1 Fläche, 0 Schalen, 0 Volumen, (\\d+) offene Kanten?, "
+                       "Volumen (-?\\d+\\.\\d) mm³\n"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString input = home.filePath("wuerfel.stl");
+        const QString output = home.filePath("aus.stl");
+        writeFile(input, binaryStl(c.triangles, std::uint32_t(c.triangles.size())));
+        const ProgramRun run = runProgram({"--convert", input + ":" + output}, home);
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const QRegularExpressionMatch match = line.match(run.out);
+        ASSERT_TRUE(match.hasMatch()) << run.out.toStdString();
+        const Soup soup = soupOfFile(output);
+        EXPECT_EQ(openEdges(soup, 0.0), c.open);
+        EXPECT_EQ(match.captured(1).toInt(), openEdges(soup, 0.0));
+        const double enclosed = unpairedDirectedEdges(soup, 0.0) == 0 ? signedVolume(soup) : 0.0;
+        EXPECT_NEAR(enclosed, c.volume, 1e-3);
+        EXPECT_NEAR(match.captured(2).toDouble(), enclosed, 0.05);
+        EXPECT_EQ(run.out.contains(QStringLiteral("Hinweis: ")), c.triangles != whole)
+            << run.out.toStdString();
+    }
 }
 
 // A damaged mesh file gives one German line on standard error, without the kernel's

@@ -302,8 +302,11 @@ TEST(ThreeMfExport, NonManifoldEdgesAreNoted)
     } cases[] = {
         {{{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)}}, QString()},
         {{{QStringLiteral("Würfel"), qor::test::box(4, 4, 4)}, {QStringLiteral("Flosse"), finFace}},
+         // The fin's three triangles have two edges each of their own.
          QStringLiteral("„Flosse“ hat 1 Kante, an der mehr als zwei Dreiecke liegen (nicht "
-                        "mannigfaltig); manche Slicer lehnen das Objekt ab oder reparieren es")},
+                        "mannigfaltig); manche Slicer lehnen das Objekt ab oder reparieren es; "
+                        "„Flosse“ hat 6 offene Kanten, an denen nur ein Dreieck liegt (Loch im "
+                        "Netz); manche Slicer lehnen das Objekt ab oder reparieren es")},
     };
     for (const auto& c : cases) {
         QString note = QStringLiteral("alt");
