@@ -136,7 +136,9 @@ TEST(RecomputeCache, SketchesSolveAgainOnlyWhenTheirInputsChange)
     ASSERT_EQ(doc.recompute(), 0);
     ASSERT_EQ(doc.recompute(), 0);
     EXPECT_NEAR(firstLength(), 12.0, 1e-9);
-    const auto* solved = &doc.current.sketches.get();
+    // Held, so that a new solve cannot be allocated where the old one was.
+    const auto kept = doc.current.sketches;
+    const auto* solved = &kept.get();
     ASSERT_EQ(doc.recompute(), 0);
     EXPECT_EQ(&doc.current.sketches.get(), solved); // both taken from the last run
 
