@@ -346,6 +346,22 @@ std::uint64_t edgeKey(int a, int b)
     return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
 }
 
+void addMergedTriangles(const std::vector<FaceTriangles>& faces,
+                        const std::vector<int>& vertexOf, IndexedMesh& mesh)
+{
+    std::size_t offset = 0;
+    for (const FaceTriangles& face : faces) {
+        for (const auto& t : face.triangles) {
+            const int a = vertexOf[offset + std::size_t(t[0])];
+            const int b = vertexOf[offset + std::size_t(t[1])];
+            const int c = vertexOf[offset + std::size_t(t[2])];
+            if (a != b && b != c && a != c)
+                mesh.triangles.push_back({a, b, c});
+        }
+        offset += face.nodes.size();
+    }
+}
+
 IndexedMesh mergedMesh(const TopoDS_Shape& shape)
 {
     return mergedMesh(shape, FaceWinding(shape));
@@ -359,17 +375,7 @@ IndexedMesh mergedMesh(const TopoDS_Shape& shape, const FaceWinding& winding)
         nodes.insert(nodes.end(), face.nodes.begin(), face.nodes.end());
     IndexedMesh mesh;
     const std::vector<int> vertexOf = gridVertices(nodes, mesh.vertices);
-    std::size_t offset = 0;
-    for (const FaceTriangles& face : faces) {
-        for (const auto& t : face.triangles) {
-            const int a = vertexOf[offset + std::size_t(t[0])];
-            const int b = vertexOf[offset + std::size_t(t[1])];
-            const int c = vertexOf[offset + std::size_t(t[2])];
-            if (a != b && b != c && a != c)
-                mesh.triangles.push_back({a, b, c});
-        }
-        offset += face.nodes.size();
-    }
+    addMergedTriangles(faces, vertexOf, mesh);
     return mesh;
 }
 

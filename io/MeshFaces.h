@@ -67,6 +67,11 @@ struct IndexedMesh {
 IndexedMesh mergedMesh(const TopoDS_Shape& shape);
 IndexedMesh mergedMesh(const TopoDS_Shape& shape, const FaceWinding& winding);
 
+// Appends the faces' triangles with their nodes numbered as vertexOf merges them (the
+// faces' nodes in order), leaving out triangles the merge collapsed.
+void addMergedTriangles(const std::vector<FaceTriangles>& faces,
+                        const std::vector<int>& vertexOf, IndexedMesh& mesh);
+
 // An undirected edge between two vertices as one number, the smaller vertex first.
 std::uint64_t edgeKey(int a, int b);
 

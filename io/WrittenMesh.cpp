@@ -131,17 +131,7 @@ IndexedMesh meshAsWritten(const TopoDS_Shape& written)
         }
         vertexOf[keyed[i].second] = int(mesh.vertices.size()) - 1;
     }
-    std::size_t offset = 0;
-    for (const FaceTriangles& face : faces) {
-        for (const auto& t : face.triangles) {
-            const int a = vertexOf[offset + std::size_t(t[0])];
-            const int b = vertexOf[offset + std::size_t(t[1])];
-            const int c = vertexOf[offset + std::size_t(t[2])];
-            if (a != b && b != c && a != c)
-                mesh.triangles.push_back({a, b, c});
-        }
-        offset += face.nodes.size();
-    }
+    addMergedTriangles(faces, vertexOf, mesh);
     return mesh;
 }
 
