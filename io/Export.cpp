@@ -364,6 +364,8 @@ struct EdgeDefects {
     double bodyVolume = 0.0;
     bool volumeDiffers = false;
     bool insideOut = false; // a mesh body whose closed mesh encloses a negative volume
+
+    bool edgesPair() const { return nonManifold == 0 && open == 0 && sameWay == 0; }
 };
 
 // Every mesh writer says which bodies have edges that more than two triangles
@@ -400,6 +402,19 @@ double solidsVolume(const TopoDS_Shape& shape)
     });
 }
 
+// The edges of a mesh that do not pair, and the volume it encloses where they all do
+// (else it depends on the origin).
+EdgeDefects edgeDefects(const IndexedMesh& mesh)
+{
+    EdgeDefects defects;
+    defects.nonManifold = nonManifoldEdgeCount(mesh);
+    defects.open = openEdgeCount(mesh);
+    defects.sameWay = sameWayEdgeCount(mesh);
+    if (defects.edgesPair())
+        defects.meshVolume = sixfoldVolume(mesh) / 6.0;
+    return defects;
+}
+
 // The defects of a closed body's mesh. The volume is compared only where every
 // edge is run through once each way (else it depends on the origin, and the
 // edges are named already); a mesh whose nodes lie on the surface and whose
@@ -407,13 +422,9 @@ double solidsVolume(const TopoDS_Shape& shape)
 // its area times the deflection.
 EdgeDefects closedMeshDefects(const TopoDS_Shape& shape, const IndexedMesh& mesh, double deflection)
 {
-    EdgeDefects defects;
-    defects.nonManifold = nonManifoldEdgeCount(mesh);
-    defects.open = openEdgeCount(mesh);
-    defects.sameWay = sameWayEdgeCount(mesh);
-    if (defects.nonManifold > 0 || defects.open > 0 || defects.sameWay > 0)
+    EdgeDefects defects = edgeDefects(mesh);
+    if (!defects.edgesPair())
         return defects;
-    defects.meshVolume = sixfoldVolume(mesh) / 6.0;
     defects.bodyVolume = solidsVolume(shape);
     const double bound
         = meshArea(mesh) * deflection + 1e-6 * std::max(1.0, std::abs(defects.bodyVolume));
@@ -426,14 +437,8 @@ EdgeDefects closedMeshDefects(const TopoDS_Shape& shape, const IndexedMesh& mesh
 // and a mesh that closes encloses a positive volume unless it is inside out.
 EdgeDefects meshBodyDefects(const IndexedMesh& mesh)
 {
-    EdgeDefects defects;
-    defects.nonManifold = nonManifoldEdgeCount(mesh);
-    defects.open = openEdgeCount(mesh);
-    defects.sameWay = sameWayEdgeCount(mesh);
-    if (defects.nonManifold > 0 || defects.open > 0 || defects.sameWay > 0)
-        return defects;
-    defects.meshVolume = sixfoldVolume(mesh) / 6.0;
-    defects.insideOut = defects.meshVolume < 0.0;
+    EdgeDefects defects = edgeDefects(mesh);
+    defects.insideOut = defects.edgesPair() && defects.meshVolume < 0.0;
     return defects;
 }
 
