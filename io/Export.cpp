@@ -626,10 +626,11 @@ std::vector<double> withinBudget(const std::vector<MeshCount>& counts,
     return step;
 }
 
-// The triangles the file will hold: in all, in the largest face the mesher made, and
-// the fewest the bodies allow. Every loop of a face keeps three points however coarse
-// the mesh, so that a face of w loops has at least 5w - 4 triangles; a mesh body keeps
-// its own.
+// The triangles the file holds: in all, in its largest face, and the fewest the bodies
+// allow. They are counted in the copies written, after the cleanup that drops
+// triangles without area. Every loop of a face keeps three points however coarse the
+// mesh, so that a face of w loops has at least 5w - 4 triangles; a mesh body keeps its
+// own.
 struct WrittenTriangles {
     long long total = 0;
     long long largestFace = 0;
@@ -638,33 +639,34 @@ struct WrittenTriangles {
     long long ofMeshBodies = 0;
 };
 
-WrittenTriangles writtenTriangles(const std::vector<ExportBody>& bodies)
+void addWrittenTriangles(const TopoDS_Shape& model, const TopoDS_Shape& written,
+                         WrittenTriangles& count)
 {
-    WrittenTriangles written;
-    for (const ExportBody& body : bodies) {
-        const bool meshOnly = isMeshOnly(body.shape);
-        for (TopExp_Explorer face(body.shape, TopAbs_FACE); face.More(); face.Next()) {
-            TopLoc_Location location;
-            const Handle(Poly_Triangulation) mesh
-                = BRep_Tool::Triangulation(TopoDS::Face(face.Current()), location);
-            if (mesh.IsNull())
-                continue;
-            const long long triangles = mesh->NbTriangles();
-            written.total += triangles;
-            if (meshOnly) {
-                written.ofMeshBodies += triangles;
-                continue;
-            }
-            long long loops = 0;
-            for (TopExp_Explorer wire(face.Current(), TopAbs_WIRE); wire.More(); wire.Next())
-                ++loops;
-            const long long fewest = std::max(1LL, 5 * loops - 4);
-            written.largestFace = std::max(written.largestFace, triangles);
-            written.fewestOfLoops += fewest;
-            written.fewestInAFace = std::max(written.fewestInAFace, fewest);
-        }
+    const bool meshOnly = isMeshOnly(model);
+    for (TopExp_Explorer face(written, TopAbs_FACE); face.More(); face.Next()) {
+        TopLoc_Location location;
+        const Handle(Poly_Triangulation) mesh
+            = BRep_Tool::Triangulation(TopoDS::Face(face.Current()), location);
+        const long long triangles = mesh.IsNull() ? 0 : mesh->NbTriangles();
+        count.total += triangles;
+        if (meshOnly)
+            count.ofMeshBodies += triangles;
+        else
+            count.largestFace = std::max(count.largestFace, triangles);
     }
-    return written;
+    if (meshOnly)
+        return;
+    for (TopExp_Explorer face(model, TopAbs_FACE); face.More(); face.Next()) {
+        TopLoc_Location location;
+        if (BRep_Tool::Triangulation(TopoDS::Face(face.Current()), location).IsNull())
+            continue;
+        long long loops = 0;
+        for (TopExp_Explorer wire(face.Current(), TopAbs_WIRE); wire.More(); wire.Next())
+            ++loops;
+        const long long fewest = std::max(1LL, 5 * loops - 4);
+        count.fewestOfLoops += fewest;
+        count.fewestInAFace = std::max(count.fewestInAFace, fewest);
+    }
 }
 
 // Why a bound cannot hold, when the fewest triangles the bodies allow exceed it.
@@ -1089,17 +1091,21 @@ QString meshAfresh(std::vector<ExportBody>& bodies, const ExportOptions& options
     // one written as one, and edges shared by more or fewer than two triangles
     // named. Readers of every format join the corners of solids that touch, so the
     // edges are counted with all of the body's nodes merged where they meet. A mesh
-    // body's seams are not stitched: they are those of the file it came from.
+    // body's triangles are the body itself, not a mesh made for the file: they are
+    // left as they are and cleaned in the copy that is written.
     for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (isMeshOnly(bodies[i].shape))
+            continue;
         place = {QStringLiteral("Netz bereinigen"), int(i)};
         dropZeroAreaTriangles(bodies[i].shape);
-        if (!isMeshOnly(bodies[i].shape))
-            stitchFaceSeams(bodies[i].shape, record.bodies[i].deflection);
+        stitchFaceSeams(bodies[i].shape, record.bodies[i].deflection);
         weldGridVertices(bodies[i].shape);
     }
     // Once every body is welded (bodies may show one triangulation), the filter takes
     // out what the welds collapsed, which empties a face whose every triangle collapsed.
     for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (isMeshOnly(bodies[i].shape))
+            continue;
         place = {QStringLiteral("Netz bereinigen"), int(i)};
         dropZeroAreaTriangles(bodies[i].shape);
     }
@@ -1139,17 +1145,13 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
     Handle(MeshRecord) record;
     if (QString failure = meshOnce(bodies, options, stop, place, record); !failure.isEmpty())
         return failure;
-    // Every note tells of the triangles the file holds.
-    if (const QString bounds = boundsNote(record->bodies, writtenTriangles(bodies), options);
-        !bounds.isEmpty())
-        notes << bounds;
-    noteUncoveredFaces(bodies, record->bodies, notes);
     // A face left out is named only when a user would miss it: one smaller than a
     // square of the asked deflection leaves a gap no larger than the deviation the
     // mesh is allowed anyway. Each body goes to the writer as the mesh it is written
     // as, and its edges are paired at the coordinates written.
     const double smallestMissed = options.linearDeflection * options.linearDeflection;
     std::vector<EdgeDefects> defects;
+    WrittenTriangles written;
     int leftOut = 0;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         place = {QStringLiteral("Netz bereinigen"), int(i)};
@@ -1157,6 +1159,7 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         leftOut += facesLeftOut(model, smallestMissed);
         bodies[i].shape = writtenMesh(model);
         dropZeroAreaTriangles(bodies[i].shape);
+        addWrittenTriangles(model, bodies[i].shape, written);
         const IndexedMesh mesh = meshAsWritten(bodies[i].shape);
         // Edges of one triangle are news only where the model is closed: an open
         // surface has its rim in the file as in the model.
@@ -1167,6 +1170,10 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         else
             defects.push_back({nonManifoldEdgeCount(mesh)});
     }
+    // Every note tells of the triangles the file holds.
+    if (const QString bounds = boundsNote(record->bodies, written, options); !bounds.isEmpty())
+        notes << bounds;
+    noteUncoveredFaces(bodies, record->bodies, notes);
     if (leftOut > 0)
         notes << facesLeftOutText(leftOut);
     noteEdges(bodies, defects, notes);
