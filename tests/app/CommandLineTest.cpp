@@ -914,15 +914,7 @@ TEST(ProgramTest, ConvertSkipsTrianglesWithoutNodes)
 TEST(ProgramTest, ConvertOfMeshBodiesCountsTheirTriangles)
 {
     using namespace qor::fixtures;
-    const std::vector<Triangle> whole = cube(10.0f, -1.0f);
-    std::vector<Triangle> missing = whole;
-    missing.pop_back();
-    std::vector<Triangle> sideTurned = whole;
-    sideTurned[4] = turned(whole[4]);
-    sideTurned[5] = turned(whole[5]);
-    std::vector<Triangle> insideOut;
-    for (const Triangle& triangle : whole)
-        insideOut.push_back(turned(triangle));
+    const auto [whole, missing, sideTurned, insideOut] = faultyCubes();
     const struct {
         const char* what;
         std::vector<Triangle> triangles;

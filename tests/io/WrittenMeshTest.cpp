@@ -62,15 +62,7 @@ double germanNumber(QString text)
 // four round a turned side).
 TEST(WrittenMesh, MeshBodiesAreNamedForWhatTheFileHolds)
 {
-    const std::vector<Triangle> whole = cube(10.0f, -1.0f);
-    std::vector<Triangle> missing = whole;
-    missing.pop_back();
-    std::vector<Triangle> sideTurned = whole;
-    sideTurned[0] = turned(whole[0]);
-    sideTurned[1] = turned(whole[1]);
-    std::vector<Triangle> insideOut;
-    for (const Triangle& triangle : whole)
-        insideOut.push_back(turned(triangle));
+    const auto [whole, missing, sideTurned, insideOut] = faultyCubes();
     const struct {
         const char* what;
         std::vector<Triangle> triangles;
