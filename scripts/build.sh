@@ -3,13 +3,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# The cache lives outside the clone; base dir and no-hash-dir let a clone in
-# another folder hit the same entries.
-export CCACHE_DIR="${CCACHE_DIR:-/var/cache/qorcad-ccache}"
-export CCACHE_BASEDIR="$root"
-export CCACHE_NOHASHDIR=1
-export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
-mkdir -p "$CCACHE_DIR"
+source "$root/scripts/ccache-env.sh"
 
 cmake -S "$root" -B "$root/build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \

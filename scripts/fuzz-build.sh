@@ -8,25 +8,10 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build-fuzz"
 
-packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installiere fehlende Pakete: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$root/scripts/install-deps.sh" clang libclang-rt-14-dev
 
 # The same cache as the ordinary build; clang's entries are its own.
-export CCACHE_DIR="${CCACHE_DIR:-/var/cache/qorcad-ccache}"
-export CCACHE_BASEDIR="$root"
-export CCACHE_NOHASHDIR=1
-export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
-mkdir -p "$CCACHE_DIR"
+source "$root/scripts/ccache-env.sh"
 
 # The program's own tests and benchmarks stay with the ordinary build.
 cmake -S "$root" -B "$build" -G Ninja \

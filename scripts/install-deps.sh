@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the program need.
-# Idempotent: asks apt only when something is missing.
+# Installs the Debian 12 packages the build, the tests and the program need, or
+# only the packages named as arguments. Idempotent: asks apt only when something
+# is missing.
 set -euo pipefail
 
-PACKAGES=(
+DEFAULT_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-svg-dev libxkbcommon-dev
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
@@ -15,6 +16,7 @@ PACKAGES=(
   qt6-translations-l10n
   occt-misc assimp-testmodels python3-olefile python3-ezdxf poppler-utils
 )
+if [ $# -gt 0 ]; then PACKAGES=("$@"); else PACKAGES=("${DEFAULT_PACKAGES[@]}"); fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
