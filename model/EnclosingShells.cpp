@@ -62,6 +62,17 @@ std::optional<std::size_t> outerByBox(const std::vector<TopoDS_Shape>& shells)
     return largest;
 }
 
+// Up to this many faces an outer shell is measured all the same.
+constexpr int fewFaces = 8;
+
+int faceCount(const TopoDS_Shape& shell)
+{
+    int faces = 0;
+    for (TopExp_Explorer face(shell, TopAbs_FACE); face.More(); face.Next())
+        ++faces;
+    return faces;
+}
+
 bool internal(const TopoDS_Shape& face)
 {
     return face.Orientation() == TopAbs_INTERNAL;
@@ -91,8 +102,13 @@ std::optional<ShellFault> shellFault(const TopoDS_Shape& solid, Measured measure
             return ShellFault::Open;
         shells.push_back(child.Value());
     }
-    const std::optional<std::size_t> outer
+    std::optional<std::size_t> outer
         = measured == Measured::Voids ? outerByBox(shells) : std::nullopt;
+    // An outer shell of a few faces costs little to measure, and the point at
+    // infinity misjudges one: the kernel's classifier calls a lone ball turned
+    // inside out outward.
+    if (outer && faceCount(shells[*outer]) <= fewFaces)
+        outer.reset();
     // Without the outer shell known, the one enclosing material must enclose
     // the most: the voids lie inside it.
     std::optional<std::size_t> enclosingMaterial = outer;

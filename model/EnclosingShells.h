@@ -21,7 +21,9 @@ enum class ShellFault {
 // of a long history's body holds most of its faces, and measuring them cost
 // as much as the rest of the judging of a boolean; whether it encloses
 // material a point at infinity tells, which the right-result rule asks of
-// every solid a boolean makes. Without such a box every shell is measured.
+// every solid a boolean makes. Without such a box every shell is measured, and
+// so is an outer shell of a few faces: cheap to measure, and a lone ball
+// hollow turned inward is one the point at infinity misjudges.
 enum class Measured { EveryShell, Voids };
 
 // What is wrong with the shells of the solid, as it holds them: none when each
