@@ -1,6 +1,7 @@
 // Reads a STEP model, writes its solids' faces to IGES flat (every face an entity of its own,
 // nothing grouped, as the kernel's writer does for loose faces) and reads that back with the
-// program's own import. Prints the solids and their volumes before and after, and with -v
+// program's own import, in this process, so that a sweep measures the reader it was built
+// with. Prints the solids and their volumes before and after, and with -v
 // which solid of the model each face of every shell found in the flat file came from.
 
 #include "io/IgesSolids.h"
@@ -162,7 +163,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::vector<TopoDS_Shape> solids
-        = solidsOf(qor::io::importFile(QString::fromLocal8Bit(argv[1]), {}).bodies);
+        = solidsOf(qor::io::readInThisProcess(QString::fromLocal8Bit(argv[1]), {}, {}).bodies);
     printSolids("step", solids);
     std::vector<int> solidOfFace;
     for (std::size_t s = 0; s < solids.size(); ++s) {
@@ -175,7 +176,7 @@ int main(int argc, char** argv)
     if (!file.open(QIODevice::WriteOnly) || file.write(qor::fixtures::igesLooseFaces(solids)) <= 0)
         return 1;
     file.close();
-    const qor::io::ImportResult back = qor::io::importFile(path, {});
+    const qor::io::ImportResult back = qor::io::readInThisProcess(path, {}, {});
     printSolids("flat iges", solidsOf(back.bodies));
     if (!back.warning.isEmpty())
         std::printf("warning: %s\n", back.warning.toUtf8().constData());

@@ -6,9 +6,10 @@
 #include <BRep_Tool.hxx>
 #include <Bnd_BoundSortBox.hxx>
 #include <Bnd_HArray1OfBox.hxx>
+#include <Extrema_ExtPC.hxx>
 #include <GCPnts_AbscissaPoint.hxx>
 #include <GProp_GProps.hxx>
-#include <ShapeAnalysis_Curve.hxx>
+#include <Precision.hxx>
 #include <TColStd_ListOfInteger.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -232,28 +233,47 @@ std::vector<Side> sidesOf(const std::vector<std::size_t>& edge, const std::vecto
     return sides;
 }
 
+// True when two uses of a face run along one curve in opposite ways, as the two sides of its
+// seam do: on the curve itself, not only within the sewing's reach (a band of a face narrower
+// than that has its borders there too).
+bool seamSides(const EdgeUse& a, const EdgeUse& b)
+{
+    const double reach = Precision::Confusion() + BRep_Tool::Tolerance(a.edge)
+                         + BRep_Tool::Tolerance(b.edge);
+    return a.along.Dot(b.along) < 0.0 && a.middle.Distance(b.middle) <= reach
+           && a.first.Distance(b.last) <= reach && a.last.Distance(b.first) <= reach;
+}
+
 // The faces' seams: one use of each face that runs along an edge both ways.
 std::vector<std::size_t> seamsOf(const std::vector<std::vector<std::size_t>>& edges,
                                  const std::vector<EdgeUse>& uses)
 {
     std::vector<std::size_t> seams;
     for (const std::vector<std::size_t>& edge : edges) {
-        std::map<int, int> count;
+        std::map<int, std::size_t> firstUse;
         for (const std::size_t use : edge) {
-            if (++count[uses[use].face] == 2)
+            const auto [at, first] = firstUse.emplace(uses[use].face, use);
+            if (!first && seamSides(uses[at->second], uses[use]))
                 seams.push_back(use);
         }
     }
     return seams;
 }
 
+// True when the point lies on the use's edge between its ends.
 bool liesOn(const gp_Pnt& point, const EdgeUse& use, double reach)
 {
-    gp_Pnt foot;
-    double parameter = 0.0;
-    return ShapeAnalysis_Curve().Project(BRepAdaptor_Curve(use.edge), point, reach, foot,
-                                         parameter, false)
-           <= reach;
+    if (point.Distance(use.first) <= reach || point.Distance(use.last) <= reach)
+        return true;
+    const BRepAdaptor_Curve curve(use.edge);
+    const Extrema_ExtPC nearest(point, curve, curve.FirstParameter(), curve.LastParameter());
+    if (!nearest.IsDone())
+        return false;
+    for (int i = 1; i <= nearest.NbExt(); ++i) {
+        if (nearest.SquareDistance(i) <= reach * reach)
+            return true;
+    }
+    return false;
 }
 
 // True when two uses run along one another for more than a point: two points apart among
