@@ -1,10 +1,16 @@
 #include "io/SharedFaces.h"
 
 #include <BRepAdaptor_Curve.hxx>
+#include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_BoundSortBox.hxx>
+#include <Bnd_HArray1OfBox.hxx>
+#include <Extrema_ExtPC.hxx>
 #include <GCPnts_AbscissaPoint.hxx>
 #include <GProp_GProps.hxx>
+#include <Precision.hxx>
+#include <TColStd_ListOfInteger.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Edge.hxx>
@@ -50,6 +56,7 @@ struct Sets {
 // face's boundary takes there, and the ends in that direction.
 struct EdgeUse {
     int face = 0;
+    TopoDS_Edge edge;
     gp_Pnt middle;
     gp_Vec along;
     gp_Pnt first;
@@ -72,6 +79,7 @@ std::optional<EdgeUse> edgeUse(int face, const TopoDS_Edge& edge, double toleran
         return std::nullopt;
     EdgeUse use;
     use.face = face;
+    use.edge = edge;
     curve.D1(half.Parameter(), use.middle, use.along);
     use.first = curve.Value(curve.FirstParameter());
     use.last = curve.Value(curve.LastParameter());
@@ -225,6 +233,97 @@ std::vector<Side> sidesOf(const std::vector<std::size_t>& edge, const std::vecto
     return sides;
 }
 
+// True when two uses of a face run along one curve in opposite ways, as the two sides of its
+// seam do: on the curve itself, not only within the sewing's reach (a band of a face narrower
+// than that has its borders there too).
+bool seamSides(const EdgeUse& a, const EdgeUse& b)
+{
+    const double reach = Precision::Confusion() + BRep_Tool::Tolerance(a.edge)
+                         + BRep_Tool::Tolerance(b.edge);
+    return a.along.Dot(b.along) < 0.0 && a.middle.Distance(b.middle) <= reach
+           && a.first.Distance(b.last) <= reach && a.last.Distance(b.first) <= reach;
+}
+
+// The faces' seams: one use of each face that runs along an edge both ways.
+std::vector<std::size_t> seamsOf(const std::vector<std::vector<std::size_t>>& edges,
+                                 const std::vector<EdgeUse>& uses)
+{
+    std::vector<std::size_t> seams;
+    for (const std::vector<std::size_t>& edge : edges) {
+        std::map<int, std::size_t> firstUse;
+        for (const std::size_t use : edge) {
+            const auto [at, first] = firstUse.emplace(uses[use].face, use);
+            if (!first && seamSides(uses[at->second], uses[use]))
+                seams.push_back(use);
+        }
+    }
+    return seams;
+}
+
+// True when the point lies on the use's edge between its ends.
+bool liesOn(const gp_Pnt& point, const EdgeUse& use, double reach)
+{
+    if (point.Distance(use.first) <= reach || point.Distance(use.last) <= reach)
+        return true;
+    const BRepAdaptor_Curve curve(use.edge);
+    const Extrema_ExtPC nearest(point, curve, curve.FirstParameter(), curve.LastParameter());
+    if (!nearest.IsDone())
+        return false;
+    for (int i = 1; i <= nearest.NbExt(); ++i) {
+        if (nearest.SquareDistance(i) <= reach * reach)
+            return true;
+    }
+    return false;
+}
+
+// True when two uses run along one another for more than a point: two points apart among
+// the ends and middles of each that lie on the other. Edges that only meet, end to end or
+// where one ends on the other, have one such point.
+bool runAlong(const EdgeUse& a, const EdgeUse& b)
+{
+    const double reach = a.reach + b.reach;
+    std::vector<gp_Pnt> common;
+    for (const auto& [from, on] : {std::pair(&a, &b), std::pair(&b, &a)}) {
+        for (const gp_Pnt& point : {from->first, from->middle, from->last}) {
+            if (liesOn(point, *on, reach))
+                common.push_back(point);
+        }
+    }
+    for (std::size_t i = 0; i < common.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (common[i].Distance(common[j]) > 2.0 * reach)
+                return true;
+        }
+    }
+    return false;
+}
+
+// True when an edge of another face runs along a seam, wholly or in part (a pin in a hole of
+// its size, both turned alike): the sewing cuts the edges there to the same length and joins
+// each side of the seam to the other face, so that the solids merge.
+bool seamMeetsAnotherFace(const std::vector<EdgeUse>& uses, const std::vector<std::size_t>& seams)
+{
+    if (seams.empty())
+        return false;
+    Handle(Bnd_HArray1OfBox) boxes = new Bnd_HArray1OfBox(1, int(uses.size()));
+    for (std::size_t i = 0; i < uses.size(); ++i) {
+        Bnd_Box box;
+        BRepBndLib::Add(uses[i].edge, box, false);
+        box.Enlarge(uses[i].reach);
+        boxes->SetValue(int(i) + 1, box);
+    }
+    Bnd_BoundSortBox near;
+    near.Initialize(boxes);
+    for (const std::size_t seam : seams) {
+        for (const int other : near.Compare(boxes->Value(int(seam) + 1))) {
+            const EdgeUse& use = uses[std::size_t(other - 1)];
+            if (use.face != uses[seam].face && runAlong(uses[seam], use))
+                return true;
+        }
+    }
+    return false;
+}
+
 void uniteAll(Sets& shells, const std::vector<Side>& sides)
 {
     for (const Side& side : sides)
@@ -279,7 +378,7 @@ std::vector<std::vector<int>> shellsOfSharedFaces(const std::vector<TopoDS_Face>
         else if (sides.size() > 2)
             junctions.push_back(std::move(sides));
     }
-    if (junctions.empty())
+    if (junctions.empty() && !seamMeetsAnotherFace(uses, seamsOf(edges, uses)))
         return {};
     const std::vector<int> twins = twinClasses(faces, uses, edges);
     // Edges with one pairing first, so that the choice at the others sees what they joined.

@@ -16,10 +16,12 @@ namespace qor::io {
 // Where two faces meet, they belong to one shell. Where more meet, each face is paired with
 // one that runs along the edge the other way, as the faces of one consistently turned shell
 // do, and never with its own copy; among pairings that fit, the one that joins faces already
-// together wins.
+// together wins. A face's seam, where it meets only itself, joins it to no other face; where
+// an edge of another face runs along a seam, wholly or in part (a pin in a hole of its size),
+// the faces are split into shells too, since the sewing would join the seam to that face.
 //
-// The positions of the faces by shell; empty when no edge joins more than two faces, where
-// the sewing finds the shells by itself.
+// The positions of the faces by shell; empty when no edge joins more than two faces and no
+// other face runs along a seam, where the sewing finds the shells by itself.
 std::vector<std::vector<int>> shellsOfSharedFaces(const std::vector<TopoDS_Face>& faces,
                                                   double tolerance);
 

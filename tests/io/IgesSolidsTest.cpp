@@ -14,6 +14,7 @@
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRep_Builder.hxx>
@@ -545,6 +546,19 @@ Made torus(const gp_Pnt& centre, double major, double minor)
             2.0 * M_PI * M_PI * major * minor * minor};
 }
 
+// Upright from its base's centre; cylinders on one axis have their seams on one line.
+Made cylinder(const gp_Pnt& base, double radius, double height)
+{
+    return {BRepPrimAPI_MakeCylinder(gp_Ax2(base, gp::DZ()), radius, height).Shape(),
+            M_PI * radius * radius * height};
+}
+
+// The solid with a hole open to its outside.
+Made drilled(const Made& solid, const Made& hole)
+{
+    return {BRepAlgoAPI_Cut(solid.shape, hole.shape).Shape(), solid.volume - hole.volume, 1};
+}
+
 // The solids of all bodies read, in one compound.
 TopoDS_Compound solidsRead(const io::ImportResult& read)
 {
@@ -575,7 +589,8 @@ std::vector<int> directoryTypes(const QByteArray& iges)
 
 // Solids written face by face, every face an entity of its own and nothing grouped: a cavity
 // of one face (a ball, a ring) stays the void of the shell around it, a solid in a cavity stays
-// a solid, and solids that share a face, from inside or from outside, stay two.
+// a solid, solids that share a face, from inside or from outside, stay two, and so does a pin
+// in a hole of its size, whose seam lies along the hole's.
 TEST(IgesSolids, LooseFacesComeBackSolidBySolid)
 {
     const gp_Pnt o(0, 0, 0);
@@ -620,6 +635,16 @@ TEST(IgesSolids, LooseFacesComeBackSolidBySolid)
          {hollowed(box(0, 0, 0, 20, 20, 20), ball(gp_Pnt(10, 10, 10), 5)), box(30, 0, 0, 5, 6, 7)},
          {{2, 2, 2}, {32, 2, 2}},
          {{10, 10, 10}, {25, 2, 2}}},
+        {"pin through a hole of its size, their seams on one line",
+         {drilled(box(0, 0, 0, 20, 20, 10), cylinder({10, 10, 0}, 3, 10)),
+          cylinder({10, 10, -8}, 3, 20)},
+         {{2, 2, 5}, {10, 10, 5}, {10, 10, 11}, {10, 10, -7}},
+         {{10, 10, 13}, {10, 10, -9}, {25, 10, 5}}},
+        {"peg in a blind hole of its size, clear of the hole's floor",
+         {drilled(box(0, 0, 0, 20, 20, 10), cylinder({10, 10, 6}, 1, 4)),
+          cylinder({10, 10, 7}, 1, 2)},
+         {{2, 2, 5}, {10, 10, 8}, {10, 10, 4}},
+         {{10, 10, 6.5}, {10, 10, 9.5}, {10, 10, 11}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
