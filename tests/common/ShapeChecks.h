@@ -9,10 +9,12 @@
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <QFile>
 #include <QJsonObject>
@@ -23,6 +25,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <vector>
 
 namespace qor::test {
 
@@ -50,6 +53,18 @@ inline TopoDS_Shape box(double dx, double dy, double dz, gp_Pnt corner = gp_Pnt(
 }
 
 // The summed volume of every body of a modelling state.
+// The shapes in one compound, in order.
+template <typename Shape = TopoDS_Shape>
+TopoDS_Compound compoundOf(const std::vector<Shape>& shapes)
+{
+    BRep_Builder builder;
+    TopoDS_Compound compound;
+    builder.MakeCompound(compound);
+    for (const Shape& shape : shapes)
+        builder.Add(compound, shape);
+    return compound;
+}
+
 inline double totalVolume(const model::ModelState& state)
 {
     double sum = 0.0;

@@ -4,6 +4,7 @@
 #include "tests/common/CaseNames.h"
 #include "tests/common/CpuBudget.h"
 #include "tests/common/Seeds.h"
+#include "tests/common/ShapeChecks.h"
 #include "tests/fixtures/PerforatedFaces.h"
 
 #include <gtest/gtest.h>
@@ -202,16 +203,6 @@ std::vector<unsigned> seeds()
     return out;
 }
 
-TopoDS_Shape compoundOf(const std::vector<TopoDS_Face>& faces)
-{
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
-    for (const TopoDS_Face& face : faces)
-        builder.Add(compound, face);
-    return compound;
-}
-
 struct RandomCase {
     const char* name;
     std::function<TopoDS_Shape(std::mt19937&)> make;
@@ -251,9 +242,10 @@ const RandomCase randomCases[] = {
      }},
     {"faces of every kind together",
      [](std::mt19937& random) {
-         return compoundOf({qor::test::perforatedFace(random, 30, qor::test::HoleFlaw::None),
-                            qor::test::perforatedCylinderFace(random, 20),
-                            qor::test::crowdedFace(random, 20, false)});
+         return qor::test::compoundOf(
+             {qor::test::perforatedFace(random, 30, qor::test::HoleFlaw::None),
+              qor::test::perforatedCylinderFace(random, 20),
+              qor::test::crowdedFace(random, 20, false)});
      }},
 };
 
@@ -349,7 +341,7 @@ TEST(ShapeMeshing, GridSearchForCrossingBordersMeshesLikeTheKernels)
         faces.push_back(qor::test::crowdedFace(random, 30, true));
         faces.push_back(qor::test::perforatedCylinderFace(random, 30));
         faces.push_back(qor::test::outlinedFace(random, 12, 16));
-        const TopoDS_Shape shape = compoundOf(faces);
+        const TopoDS_Shape shape = qor::test::compoundOf(faces);
         for (const double deflection : {0.0024 * sizeOf(shape), 0.05})
             expectGridSearchLikeTheKernels(shape, deflection);
     }
@@ -386,7 +378,7 @@ TEST(ShapeMeshing, SweepInPartsTriangulatesAsTheKernelsFastTriangulation)
     std::vector<TopoDS_Shape> shapes;
     for (const unsigned seed : drawn) {
         std::mt19937 random(seed);
-        shapes.push_back(compoundOf(
+        shapes.push_back(qor::test::compoundOf(
             {qor::test::perforatedFace(random, std::uniform_int_distribution(16, 90)(random),
                                        qor::test::HoleFlaw::None),
              qor::test::crowdedFace(random, 40, false), qor::test::crowdedFace(random, 30, true),

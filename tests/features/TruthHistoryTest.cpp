@@ -42,6 +42,7 @@
 using namespace qor::model;
 using qor::fixtures::TruthBody;
 using qor::fixtures::TruthHistory;
+using qor::fixtures::truthSolid;
 using qor::fixtures::TruthSolid;
 using qor::fixtures::TruthStep;
 using qor::fixtures::VolumeEstimate;
@@ -573,17 +574,6 @@ TEST(TruthHistory, AcceptedBooleansChangeTheVolumeAsThePrimitivesSay)
 
 namespace {
 
-TruthSolid solid(TruthSolid::Kind kind, gp_XYZ origin, double a, double b = 0.0, double c = 0.0)
-{
-    TruthSolid s;
-    s.kind = kind;
-    s.origin = origin;
-    s.a = a;
-    s.b = b;
-    s.c = c;
-    return s;
-}
-
 // The frame turned by 30 degrees about X, as a turned work plane carries it.
 TruthSolid turned(TruthSolid s)
 {
@@ -605,20 +595,23 @@ std::vector<OracleCase> oracleCases()
 {
     using K = TruthSolid::Kind;
     constexpr double pi = std::numbers::pi;
-    const TruthSolid cone = solid(K::Cone, {60, 40, 10}, 6, 2, 9);
+    const TruthSolid cone = truthSolid(K::Cone, {60, 40, 10}, 6, 2, 9);
     const TruthSolid frustum = turned(cone);
     return {
-        {"box alone", turned(solid(K::Box, {5, 5, 5}, 10, 20, 30)), false, 6000, false},
-        {"cylinder alone", turned(solid(K::Cylinder, {0, 0, 0}, 4, 12)), false, pi * 192, false},
-        {"torus alone", turned(solid(K::Torus, {0, 0, 0}, 10, 3)), false, 180 * pi * pi, false},
+        {"box alone", turned(truthSolid(K::Box, {5, 5, 5}, 10, 20, 30)), false, 6000, false},
+        {"cylinder alone", turned(truthSolid(K::Cylinder, {0, 0, 0}, 4, 12)), false, pi * 192,
+         false},
+        {"torus alone", turned(truthSolid(K::Torus, {0, 0, 0}, 10, 3)), false, 180 * pi * pi,
+         false},
         {"frustum alone", frustum, false, frustum.volume(), false},
-        {"sphere equator on the top face", solid(K::Sphere, {50, 50, 10}, 7), true,
+        {"sphere equator on the top face", truthSolid(K::Sphere, {50, 50, 10}, 7), true,
          -2.0 / 3.0 * pi * 343},
-        {"torus touching both faces", solid(K::Torus, {100, 60, 5}, 12, 5), true,
+        {"torus touching both faces", truthSolid(K::Torus, {100, 60, 5}, 12, 5), true,
          -2.0 * pi * pi * 12 * 25},
         {"cone standing on the top face", cone, false, cone.volume()},
-        {"box flush in a corner", solid(K::Box, {10, 10, 0}, 20, 20, 10), true, -4000},
-        {"cylinder half over the side", solid(K::Cylinder, {200, 60, 0}, 5, 10), true, -125 * pi},
+        {"box flush in a corner", truthSolid(K::Box, {10, 10, 0}, 20, 20, 10), true, -4000},
+        {"cylinder half over the side", truthSolid(K::Cylinder, {200, 60, 0}, 5, 10), true,
+         -125 * pi},
     };
 }
 
@@ -631,7 +624,7 @@ std::vector<OracleCase> oracleCases()
 TEST(TruthOracle, EstimatesKnownChangesWithinTheirStatedError)
 {
     TruthBody plate;
-    plate.add(solid(TruthSolid::Kind::Box, {100, 60, 0}, 200, 120, 10), false);
+    plate.add(truthSolid(TruthSolid::Kind::Box, {100, 60, 0}, 200, 120, 10), false);
     const TruthBody nothing;
     for (const OracleCase& c : oracleCases()) {
         SCOPED_TRACE(c.name);

@@ -6,6 +6,7 @@
 
 #include "io/Export.h"
 #include "io/Import.h"
+#include "tests/common/ShapeChecks.h"
 
 #include "tests/fixtures/MeshSoup.h"
 #include "tests/fixtures/StlFixtures.h"
@@ -139,15 +140,6 @@ int facingAxis(const Soup& soup, const gp_Ax1& axis)
     return count;
 }
 
-TopoDS_Compound compoundOf(const TopoDS_Shape& shape)
-{
-    TopoDS_Compound compound;
-    BRep_Builder builder;
-    builder.MakeCompound(compound);
-    builder.Add(compound, shape);
-    return compound;
-}
-
 } // namespace
 
 // The mantle of a cylinder of radius 5 about the z axis, an open body, as
@@ -175,10 +167,12 @@ TEST(WrittenMesh, LooseFacesUnderMirrorsFaceOutInEveryFormat)
     } cases[] = {
         {"as modelled", mantle, axis},
         {"placed with a mirror", mantle.Moved(mirrored, false), axis.Transformed(mirror)},
-        {"in a compound placed with a mirror", compoundOf(mantle).Moved(mirrored, false),
-         axis.Transformed(mirror)},
+        {"in a compound placed with a mirror",
+         qor::test::compoundOf({mantle}).Moved(mirrored, false), axis.Transformed(mirror)},
         {"under mirrors that undo each other",
-         compoundOf(compoundOf(mantle.Moved(mirrored, false)).Moved(mirrored, false)), axis},
+         qor::test::compoundOf(
+             {qor::test::compoundOf({mantle.Moved(mirrored, false)}).Moved(mirrored, false)}),
+         axis},
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
