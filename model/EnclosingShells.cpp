@@ -14,6 +14,7 @@
 #include <TopoDS_Iterator.hxx>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -30,11 +31,8 @@ constexpr double noVolumeShare = 1e-12;
 
 double longestSide(const Bnd_Box& box)
 {
-    if (box.IsVoid())
-        return 0.0;
-    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-    return std::max({xmax - xmin, ymax - ymin, zmax - zmin});
+    const std::array<double, 3> sides = boxSides(box);
+    return *std::max_element(sides.begin(), sides.end());
 }
 
 bool holds(const Bnd_Box& outer, const Bnd_Box& inner)

@@ -311,6 +311,15 @@ std::shared_ptr<FaceRays> faceRays(const TopoDS_Face& face)
     return made;
 }
 
+std::array<double, 3> boxSides(const Bnd_Box& box)
+{
+    if (box.IsVoid())
+        return {0.0, 0.0, 0.0};
+    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
+    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
+    return {xmax - xmin, ymax - ymin, zmax - zmin};
+}
+
 Bnd_Box shapeBox(const TopoDS_Shape& shape)
 {
     Bnd_Box box;

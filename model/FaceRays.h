@@ -8,6 +8,7 @@
 #include <gp_Lin.hxx>
 #include <gp_Pnt2d.hxx>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -96,6 +97,9 @@ std::shared_ptr<FaceRays> faceRays(const TopoDS_Face& face);
 // The box of a shape without its triangulation, as BRepBndLib::Add gives it,
 // from the boxes of its faces when every edge and corner lies on one of them.
 Bnd_Box shapeBox(const TopoDS_Shape& shape);
+
+// The box's sides along x, y and z; all 0 for a void box.
+std::array<double, 3> boxSides(const Bnd_Box& box);
 
 // Drops the kept records, so that every face is measured afresh.
 void forgetFaceRays();

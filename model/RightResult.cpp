@@ -237,11 +237,8 @@ double solidVolume(const TopoDS_Shape& solid)
 
 double smallestSide(const Bnd_Box& box)
 {
-    if (box.IsVoid())
-        return 0.0;
-    double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
-    box.Get(xmin, ymin, zmin, xmax, ymax, zmax);
-    return std::min({xmax - xmin, ymax - ymin, zmax - zmin});
+    const std::array<double, 3> sides = boxSides(box);
+    return *std::min_element(sides.begin(), sides.end());
 }
 
 Bnd_Box enlarged(Bnd_Box box, double by)
