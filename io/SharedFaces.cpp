@@ -171,11 +171,12 @@ std::vector<int> twinClasses(const std::vector<TopoDS_Face>& faces,
     for (const auto& [edgeSet, members] : byEdges) {
         if (members.size() < 2)
             continue;
+        std::vector<double> areas;
+        for (const int member : members)
+            areas.push_back(area(member));
         for (std::size_t i = 0; i < members.size(); ++i) {
-            const double own = area(members[i]);
             for (std::size_t j = 0; j < i; ++j) {
-                const double other = area(members[j]);
-                if (std::abs(own - other) <= twinAreaSlack * std::max(own, other)) {
+                if (std::abs(areas[i] - areas[j]) <= twinAreaSlack * std::max(areas[i], areas[j])) {
                     twins[std::size_t(members[i])] = twins[std::size_t(members[j])];
                     break;
                 }
@@ -238,8 +239,8 @@ std::vector<Side> sidesOf(const std::vector<std::size_t>& edge, const std::vecto
 // than that has its borders there too).
 bool seamSides(const EdgeUse& a, const EdgeUse& b)
 {
-    const double reach = Precision::Confusion() + BRep_Tool::Tolerance(a.edge)
-                         + BRep_Tool::Tolerance(b.edge);
+    const double reach
+        = Precision::Confusion() + BRep_Tool::Tolerance(a.edge) + BRep_Tool::Tolerance(b.edge);
     return a.along.Dot(b.along) < 0.0 && a.middle.Distance(b.middle) <= reach
            && a.first.Distance(b.last) <= reach && a.last.Distance(b.first) <= reach;
 }
