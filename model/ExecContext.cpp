@@ -1,10 +1,10 @@
 #include "model/ExecContext.h"
 
 #include "model/ChangedFaces.h"
-#include "model/CpuBound.h"
 #include "model/MergedFaceCheck.h"
 #include "model/PartSnapshot.h"
 #include "model/RecomputeStop.h"
+#include "model/TurnedMerge.h"
 
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepAlgoAPI_BooleanOperation.hxx>
@@ -271,9 +271,6 @@ void buildKeepingInputs(BRepAlgoAPI_BooleanOperation& op, const TopoDS_Shape& ar
 
 namespace {
 
-// The CPU time a merge that may not end is given.
-constexpr int mergeCpuSeconds = 1;
-
 // The kernel's merge of the shape, with the edges in `kept` left as they are.
 void runMerge(ShapeUpgrade_UnifySameDomain& unify, const TopoDS_Shape& shape,
               const TopTools_MapOfShape& kept)
@@ -359,24 +356,18 @@ TopTools_MapOfShape edgesWithinTurnedSurfaces(const TopoDS_Shape& shape,
     return found;
 }
 
-// The kernel's merge of two pieces of one cylinder's side (a turned cylinder
-// joined to a plate cut by a torus and a box) ran for minutes without end, and
-// the merge has no way to be stopped. Where faces on one cylinder or cone may
-// merge, it is first run in a child process bounded in CPU time; when it does
-// not end there, the edges between such faces are kept, so the body keeps
-// those faces apart and the window's thread goes on.
+// The kernel's merge of pieces of one cylinder's side (a turned cylinder
+// joined to a plate cut by a torus and a box) ran for minutes without end and
+// has no way to be stopped: the pieces lay side by side across the line where
+// the surface's angle starts again and reached more than a full turn round
+// the axis together. Such pieces are kept apart. Whether they are is read
+// from the faces, never from how long the merge runs, so that the same
+// document gives the same body on every machine at any load.
 void keepWhereMergeMayNotEnd(const TopoDS_Shape& shape, TopTools_MapOfShape& kept)
 {
-    const TopTools_MapOfShape turned = edgesWithinTurnedSurfaces(shape, kept);
-    if (turned.IsEmpty())
-        return;
-    const auto merge = [&] {
-        ShapeUpgrade_UnifySameDomain unify;
-        runMerge(unify, shape, kept);
-    };
-    if (endsWithinCpu(merge, mergeCpuSeconds))
-        return;
-    for (TopTools_MapOfShape::Iterator edge(turned); edge.More(); edge.Next())
+    const TopTools_MapOfShape beyond
+        = joinsBeyondOneTurn(shape, edgesWithinTurnedSurfaces(shape, kept));
+    for (TopTools_MapOfShape::Iterator edge(beyond); edge.More(); edge.Next())
         kept.Add(edge.Value());
 }
 
@@ -409,7 +400,7 @@ std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape)
     } catch (const Standard_Failure&) {
         return std::nullopt;
     }
-    // Faces kept apart for the bound stay apart until a boolean changes them,
+    // Faces kept apart so that the merge ends stay apart until a boolean changes them,
     // so the merge is taken as whole without them.
     const int keptForBound = kept.Extent();
     // Each run after the first leaves more faces apart, so a few runs at most.

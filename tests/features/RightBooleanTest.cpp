@@ -5,6 +5,8 @@
 #include "tests/fixtures/CutMergeFiles.h"
 #include "tests/fixtures/WrongBooleanParts.h"
 
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -17,7 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 #include <optional>
@@ -104,6 +109,44 @@ double cpuSeconds()
             seconds += double(t.tv_sec) + 1e-6 * double(t.tv_usec);
     }
     return seconds;
+}
+
+// Copies of this process that each repeat `work` until they are stopped: real
+// work on memory of their own beside the one measured, as a busy machine gives.
+class BusyCopies {
+public:
+    BusyCopies(int count, const std::function<void()>& work)
+    {
+        for (int i = 0; i < count; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                for (;;)
+                    work();
+            }
+            if (child > 0)
+                children_.push_back(child);
+        }
+    }
+    ~BusyCopies()
+    {
+        for (const pid_t child : children_)
+            kill(child, SIGKILL);
+        for (const pid_t child : children_)
+            waitpid(child, nullptr, 0);
+    }
+    std::size_t started() const { return children_.size(); }
+
+private:
+    std::vector<pid_t> children_;
+};
+
+// Faces and volume of the merged body, or none when the merge failed.
+std::optional<std::pair<int, double>> mergedFaces(const TopoDS_Shape& shape)
+{
+    const std::optional<SameDomainMerge> merge = mergedSameDomain(shape);
+    if (!merge)
+        return std::nullopt;
+    return std::make_pair(countOf(merge->shape, TopAbs_FACE), shapeVolume(merge->shape));
 }
 
 } // namespace
@@ -207,4 +250,63 @@ TEST(RightBoolean, FaceMergeThatWouldNotEndIsBounded)
     ASSERT_EQ(part.state.bodies.size(), 1u);
     EXPECT_TRUE(BRepCheck_Analyzer(part.body()).IsValid());
     EXPECT_GT(shapeVolume(part.body()), shapeVolume(*body));
+}
+
+// That merge is told from the faces before it runs, not stopped after a
+// while: the join costs what its booleans cost, nothing waits for a bound.
+TEST(RightBoolean, FaceMergeThatWouldNotEndIsToldFromTheFaces)
+{
+    const std::optional<TopoDS_Shape> body = realBody("merge-body.brep");
+    const std::optional<TopoDS_Shape> tool = realBody("merge-tool.brep");
+    if (!body || !tool)
+        GTEST_SKIP() << "merge-body.brep or merge-tool.brep not present";
+    BodyAndTool part(*body);
+    const double start = cpuSeconds();
+    EXPECT_EQ(qor::test::errorOf([&] { applyBoolean(part.ctx, *tool, "join", {}); }), "");
+    EXPECT_LT(cpuSeconds() - start, 0.5);
+    ASSERT_EQ(part.state.bodies.size(), 1u);
+    EXPECT_TRUE(BRepCheck_Analyzer(part.body()).IsValid());
+}
+
+// The same merge gives the same faces whether the machine is idle or busy
+// with eight copies of the same work: what it keeps apart never depends on
+// how fast the processor gets through it.
+TEST(RightBoolean, FaceMergeGivesTheSameFacesBesideBusyCopies)
+{
+    const std::optional<TopoDS_Shape> body = realBody("merge-body.brep");
+    const std::optional<TopoDS_Shape> tool = realBody("merge-tool.brep");
+    if (!body || !tool)
+        GTEST_SKIP() << "merge-body.brep or merge-tool.brep not present";
+    BRepAlgoAPI_Fuse fuse(*body, *tool);
+    ASSERT_TRUE(fuse.IsDone());
+    const TopoDS_Shape joined = fuse.Shape();
+    const std::optional<std::pair<int, double>> alone = mergedFaces(joined);
+    ASSERT_TRUE(alone);
+    EXPECT_NEAR(alone->second, shapeVolume(joined), 1e-6 * shapeVolume(joined));
+
+    const BusyCopies copies(8, [&] { mergedFaces(BRepBuilderAPI_Copy(joined).Shape()); });
+    ASSERT_EQ(copies.started(), 8u);
+    for (int run = 0; run < 3; ++run) {
+        const std::optional<std::pair<int, double>> busy = mergedFaces(joined);
+        ASSERT_TRUE(busy);
+        EXPECT_EQ(busy->first, alone->first) << "run " << run;
+        EXPECT_NEAR(busy->second, alone->second, 1e-9 * alone->second) << "run " << run;
+    }
+}
+
+// Pieces of one cylinder that close round the axis still become one face: two
+// cylinders of radius 5 and height 10 stacked make the side, top and bottom
+// of one of height 20 (π · 25 · 20 mm³).
+TEST(RightBoolean, StackedCylindersStillMergeIntoOneSide)
+{
+    const TopoDS_Shape lower
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 0), gp::DZ()), 5, 10).Shape();
+    const TopoDS_Shape upper
+        = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 10), gp::DZ()), 5, 10).Shape();
+    BRepAlgoAPI_Fuse fuse(lower, upper);
+    ASSERT_TRUE(fuse.IsDone());
+    const std::optional<std::pair<int, double>> merged = mergedFaces(fuse.Shape());
+    ASSERT_TRUE(merged);
+    EXPECT_EQ(merged->first, 3);
+    EXPECT_NEAR(merged->second, M_PI * 25 * 20, 1e-6);
 }
