@@ -150,12 +150,12 @@ struct MeshedPair {
     qor::io::MeshOutcome outcome;
 };
 
-MeshedPair meshBothWays(const TopoDS_Shape& shape, double deflection)
+MeshedPair meshBothWays(const TopoDS_Shape& shape, double deflection, bool inParallel = true)
 {
     IMeshTools_Parameters parameters;
     parameters.Deflection = deflection;
     parameters.Angle = displayAngle;
-    parameters.InParallel = true;
+    parameters.InParallel = inParallel;
     MeshedPair pair{unmeshedCopy(shape), unmeshedCopy(shape), {}};
     qor::io::meshShape(pair.plain, parameters, {}, Triangulation::Plain);
     pair.outcome = qor::io::meshShape(pair.checked, parameters, {}, Triangulation::Checked);
@@ -424,11 +424,13 @@ TEST(ShapeMeshing, HoledPlatesMeshClosedWithTheirArea)
         double width, length, radius;
     };
     for (const Plate& p :
-         {Plate{100, 100, 60, 1.5}, Plate{400, 200, 125, 1.5}, Plate{60, 80, 80, 4.0}}) {
+         {Plate{100, 100, 60, 1.5}, Plate{200, 200, 125, 1.5}, Plate{60, 80, 80, 4.0}}) {
         SCOPED_TRACE(p.holes);
         const TopoDS_Shape plate = qor::test::holedPlate(p.holes, p.width, p.length, p.radius, 3);
         const double deflection = 0.0024 * std::max(p.width, p.length);
-        const MeshedPair pair = meshBothWays(plate, deflection);
+        // One thread: the faces are the same, and the work is not inflated by threads
+        // waiting on each other.
+        const MeshedPair pair = meshBothWays(plate, deflection, false);
         EXPECT_GE(pair.outcome.fastKept, 1);
         EXPECT_EQ(unpairedEdges(pair.checked), 0);
         const double holedArea
