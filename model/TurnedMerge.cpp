@@ -74,13 +74,15 @@ bool closesOnItsOwnSeam(const TopoDS_Face& face)
     return false;
 }
 
-// The faces of one group, reached from `start` across the joins, with the
-// offset that lays each face's angles out beside those of its neighbours.
+// The faces of one group and the joins between them.
 struct Layout {
     std::vector<int> faces;
     std::vector<int> joins;
 };
 
+// The group reached from `start` across the joins, each face given the sense
+// and offset that lay its angles out beside those of the face it was reached
+// from.
 Layout layOut(int start, const std::vector<std::vector<int>>& joinsOfFace,
               const std::vector<Join>& joins, const TopTools_IndexedMapOfShape& faces,
               std::vector<bool>& reached, std::vector<double>& offset, std::vector<double>& sense)
