@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "io/ReaderThread.h"
+#include "model/ComponentGeometry.h"
 #include "model/DocumentController.h"
 #include "panels/CommandPanel.h"
 #include "panels/MatePanel.h"
@@ -10,6 +12,7 @@
 #include "view/Viewer.h"
 #include "view/sketch/SketchEditor.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QSettings>
 
@@ -43,7 +46,17 @@ MainWindow::MainWindow(QWidget* parent)
     resize(1500, 920);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // A cancelled open's recompute may still finish its kernel step, and a component file it
+    // reads would come to this window: from now on it reads without it, and one already
+    // waiting for the window is answered with nothing while the window waits for the work.
+    qor::model::setComponentFileReader({});
+    qor::io::finishLeftWork([this] {
+        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+        return true;
+    });
+}
 
 void MainWindow::loadSettings()
 {

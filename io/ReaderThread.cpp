@@ -1,5 +1,6 @@
 #include "io/ReaderThread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,7 +30,8 @@ struct ReaderJob {
     bool done = false;
 };
 
-// Work that callers left and that still runs; the process waits for it at its end.
+// Work that callers left and that still runs. The window waits for it before it goes, and a
+// new open before it starts; the process waits for what is left at its very end.
 class LeftWork {
 public:
     static LeftWork& instance()
@@ -40,21 +42,65 @@ public:
         return left;
     }
 
-    void add(pthread_t thread)
+    void add(pthread_t thread, std::shared_ptr<ReaderJob> job)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        threads_.push_back(thread);
+        left_.push_back({thread, std::move(job)});
+    }
+
+    bool finish(const std::function<bool()>& whileWaiting)
+    {
+        for (;;) {
+            Left next;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (left_.empty())
+                    return true;
+                next = left_.front();
+            }
+            if (!waitFor(*next.job, whileWaiting))
+                return false;
+            pthread_join(next.thread, nullptr);
+            const std::lock_guard<std::mutex> lock(mutex_);
+            std::erase_if(left_, [&next](const Left& l) { return l.job == next.job; });
+        }
+    }
+
+    std::size_t running()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return std::size_t(std::count_if(left_.begin(), left_.end(), [](const Left& left) {
+            const std::lock_guard<std::mutex> jobLock(left.job->mutex);
+            return !left.job->done;
+        }));
     }
 
     ~LeftWork()
     {
-        for (pthread_t thread : threads_)
-            pthread_join(thread, nullptr);
+        for (const Left& left : left_)
+            pthread_join(left.thread, nullptr);
     }
 
 private:
+    struct Left {
+        pthread_t thread{};
+        std::shared_ptr<ReaderJob> job;
+    };
+
+    static bool waitFor(ReaderJob& job, const std::function<bool()>& whileWaiting)
+    {
+        std::unique_lock<std::mutex> lock(job.mutex);
+        while (!job.finished.wait_for(lock, waitTick, [&job] { return job.done; })) {
+            lock.unlock();
+            if (whileWaiting && !whileWaiting())
+                return false;
+            lock.lock();
+        }
+        return true;
+    }
+
     std::mutex mutex_;
-    std::vector<pthread_t> threads_;
+    std::vector<Left> left_;
 };
 
 void* runJob(void* argument)
@@ -67,6 +113,8 @@ void* runJob(void* argument)
     } catch (...) {
         job.failure = std::current_exception();
     }
+    // What the work shares with a caller that left it goes now, on this thread.
+    job.work = nullptr;
     {
         const std::lock_guard<std::mutex> lock(job.mutex);
         job.done = true;
@@ -117,7 +165,7 @@ bool runOnReaderThreadUnlessLeft(std::function<void()> work,
             if (whileWaiting)
                 whileWaiting();
             if (leave && leave()) {
-                LeftWork::instance().add(thread);
+                LeftWork::instance().add(thread, job);
                 return false;
             }
             lock.lock();
@@ -132,6 +180,16 @@ bool runOnReaderThreadUnlessLeft(std::function<void()> work,
     if (job->failure)
         std::rethrow_exception(job->failure);
     return true;
+}
+
+bool finishLeftWork(const std::function<bool()>& whileWaiting)
+{
+    return LeftWork::instance().finish(whileWaiting);
+}
+
+std::size_t leftWorkRunning()
+{
+    return LeftWork::instance().running();
 }
 
 void runOnReaderThread(const std::function<void()>& work, const std::function<void()>& whileWaiting)

@@ -35,6 +35,14 @@ bool runOnReaderThreadUnlessLeft(std::function<void()> work,
                                  const std::function<void()>& whileWaiting,
                                  const std::function<bool()>& leave);
 
+// Waits until every work left by runOnReaderThreadUnlessLeft has ended, calling whileWaiting
+// (when set) every few tens of milliseconds; false as soon as whileWaiting answers false,
+// with the work still running. What must go before the process ends (a window, the data a
+// left work's caller shares with it) waits here first.
+bool finishLeftWork(const std::function<bool()>& whileWaiting = {});
+// How many works left by runOnReaderThreadUnlessLeft still run.
+std::size_t leftWorkRunning();
+
 // In a process that ends right after its one read (the reader process), what the kernel
 // built for the read is left to the end of the process instead of being freed.
 void leaveReadDataToProcessEnd();

@@ -53,7 +53,11 @@ DocumentController::DocumentController(QObject* parent)
     resetHistory();
 }
 
-DocumentController::~DocumentController() = default;
+// A cancelled open's recompute may still finish its kernel step; none outlives the controller.
+DocumentController::~DocumentController()
+{
+    qor::io::finishLeftWork();
+}
 
 void DocumentController::newDocument()
 {
@@ -74,6 +78,10 @@ DocumentController::OpenOutcome DocumentController::open(const QString& filePath
         std::unique_ptr<Document> document = std::make_unique<Document>();
         qor::model::RecomputeWatch watch;
     };
+    // The recompute of an open cancelled before may still finish its kernel step: two at
+    // once would share the kernel's tables and the machine, so this one waits for it.
+    if (!qor::io::finishLeftWork([&progress] { return !progress || progress(0, 0); }))
+        return OpenOutcome::Cancelled;
     const auto opening = std::make_shared<Opening>();
     if (!opening->document->load(filePath, error))
         return OpenOutcome::Failed;
@@ -107,9 +115,10 @@ DocumentController::OpenOutcome DocumentController::open(const QString& filePath
     path = filePath;
     startHistory(std::move(snapshot));
     lastRecomputeMs = double(timer.nsecsElapsed()) / 1e6;
-    emit changed();
-    emit structureChanged();
+    // The title and the browser name the opened file while the view shows its bodies.
     emit titleChanged();
+    emit structureChanged();
+    emit changed();
     return OpenOutcome::Opened;
 }
 

@@ -70,6 +70,8 @@ constexpr double bodyDeviationCoefficient = 0.0006;
 // when it creates at least reportedBuildSize of them.
 constexpr std::size_t buildChunk = 256;
 constexpr std::size_t reportedBuildSize = 1024;
+// The share of a body's steps that its meshing fills; its display and selection the rest.
+constexpr double meshShare = 0.9;
 constexpr double bodyDeviationAngle = 6.0 * std::numbers::pi / 180.0;
 // The kernel ranks a body's faces 5, its edges 7 and its vertices 8.
 constexpr int planePickPriority = 4;
@@ -836,6 +838,11 @@ Handle(AIS_Shape) Scene::makeBodyObject(const TopoDS_Shape& shape, int appearanc
     const Handle(Prs3d_Drawer)& drawer = object->Attributes();
     drawer->SetDeviationCoefficient(bodyDeviationCoefficient);
     drawer->SetDeviationAngle(bodyDeviationAngle);
+    // The scene meshes every body itself (tessellate), with progress and a cancel. Where the
+    // kernel's check of the mesh disagrees (faces kept from a cancelled meshing, say), its
+    // own meshing would start again inside Display, without either, and with a search for
+    // crossing borders that takes minutes on a plate of thousands of holes.
+    drawer->SetAutoTriangulation(false);
     drawer->SetFaceBoundaryDraw(displayStyle_ == 0 && viewer_->renderMode() == 0);
     drawer->SetFaceBoundaryAspect(
         lineAspect(Theme::mix(t.bg0, t.bg2, 0.3), Aspect_TOL_SOLID, 1.25));
@@ -863,11 +870,13 @@ void Scene::createAll(const std::vector<int>& created, const std::vector<int>& p
             const std::vector<int> chunk(ids->begin() + qsizetype(at),
                                          ids->begin()
                                              + qsizetype(std::min(ids->size(), at + buildChunk)));
-            // A long meshing reports how far it is within the chunk.
+            // A long meshing reports how far it is within the chunk; the chunk's display and
+            // selection, which follow it unreported, keep the rest of the chunk's share.
             const auto meshing = [&](double share) {
                 return !buildProgress
-                       || buildProgress(progressSteps(double(done) + share * double(chunk.size())),
-                                        progressSteps(double(total)));
+                       || buildProgress(
+                           progressSteps(double(done) + meshShare * share * double(chunk.size())),
+                           progressSteps(double(total)));
             };
             const bool meshed
                 = instances ? createInstances(chunk, meshing) : createBodyObjects(chunk, meshing);
@@ -909,10 +918,14 @@ bool Scene::createBodyObjects(const std::vector<int>& ids,
         objects.push_back(makeBodyObject(bodies.at(id).shape, id));
     if (!tessellate(objects, progress))
         return false;
+    // The faces and edges for picking are computed here, within the chunk's share of the
+    // progress, rather than by the selection modes after the last chunk.
+    const std::vector<int> modes = bodySelectionModes(selectionMask_);
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const Handle(AIS_Shape)& object = objects[i];
         viewer_->context()->Display(object, object->Attributes()->DisplayMode(), 0, false,
                                     PrsMgr_DisplayStatus_None);
+        activateBodyModes(ids[i], object, modes);
         bodyObjects_[ids[i]] = object;
         pickMap_[object.get()] = PickRecord{4, ids[i], 0, 0.0, 0.0};
     }

@@ -234,3 +234,41 @@ INSTANTIATE_TEST_SUITE_P(Ways, CancelledDisplayTest, ::testing::ValuesIn(ways),
                          [](const testing::TestParamInfo<Way>& info) {
                              return std::string(info.param.name);
                          });
+
+namespace {
+
+class OpenedFileDisplayTest : public ShownWindowTest { };
+
+// While the bodies of an opened file are being shown, the title and the browser already
+// name that file, not the document that was open before.
+TEST_F(OpenedFileDisplayTest, TitleAndBrowserNameTheFileWhileItsBodiesAreShown)
+{
+    const QString path = dir.filePath(QStringLiteral("kisten.qcpart"));
+    {
+        qor::model::Document part;
+        part.addFeature(QStringLiteral("import"),
+                        {{"file", "kisten.step"},
+                         {"brep", qor::io::shapeToBase64(qor::fixtures::manyBoxes(boxCount))},
+                         {"split", true}});
+        ASSERT_TRUE(part.save(path));
+    }
+    ASSERT_FALSE(window.windowTitle().contains(QStringLiteral("kisten")));
+    QStringList titles;
+    QStringList roots;
+    const std::function<bool(int, int)> windowProgress = window.scene->buildProgress;
+    window.scene->buildProgress = [&](int done, int total) {
+        titles << window.windowTitle();
+        roots << (window.browser->topLevelItemCount() > 0 ? window.browser->topLevelItem(0)->text(0)
+                                                          : QString());
+        return windowProgress(done, total);
+    };
+    const bool opened = window.openFile(path);
+    window.scene->buildProgress = windowProgress;
+    ASSERT_TRUE(opened);
+    ASSERT_FALSE(titles.isEmpty()) << "the bodies were shown without progress";
+    EXPECT_TRUE(titles.first().startsWith(QStringLiteral("kisten")))
+        << titles.first().toStdString();
+    EXPECT_TRUE(roots.first().contains(QStringLiteral("kisten"))) << roots.first().toStdString();
+}
+
+} // namespace
