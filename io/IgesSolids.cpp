@@ -13,7 +13,9 @@
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_BoundSortBox.hxx>
 #include <Bnd_Box.hxx>
+#include <Bnd_HArray1OfBox.hxx>
 #include <GProp_GProps.hxx>
 #include <Standard_ErrorHandler.hxx>
 #include <Standard_Failure.hxx>
@@ -30,6 +32,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numeric>
 #include <optional>
 
 namespace qor::io {
@@ -215,10 +218,49 @@ void leaveOpen(FaceClosure& closure, const std::vector<int>& faces, OpenReason r
         closure.reason = reason;
 }
 
+// A shell turned inward that no shell encloses is a body read inside out (a body under a
+// mirroring placement): the shells inside it are read inside out as well and are judged
+// with the same turn, so that its voids stay voids. Larger shells first, so that a shell
+// inside one so turned is turned once.
+void turnBodiesReadInsideOut(std::vector<ClosedShell>& shells, double tolerance)
+{
+    const std::vector<int> hosts = hostsOfVoids(shells, tolerance);
+    std::vector<std::size_t> order(shells.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return shells[a].volume > shells[b].volume;
+    });
+    std::vector<Bnd_Box> boxes(shells.size());
+    std::vector<bool> turned(shells.size(), false);
+    for (const std::size_t outer : order) {
+        if (!shells[outer].turnedInward || hosts[outer] >= 0 || turned[outer])
+            continue;
+        std::optional<BRepClass3d_SolidClassifier> classifier;
+        for (std::size_t inner = 0; inner < shells.size(); ++inner) {
+            if (inner == outer || turned[inner] || shells[inner].volume >= shells[outer].volume)
+                continue;
+            if (boxes[outer].IsVoid())
+                BRepBndLib::AddOptimal(shells[outer].shell, boxes[outer], false, false);
+            if (boxes[inner].IsVoid())
+                BRepBndLib::AddOptimal(shells[inner].shell, boxes[inner], false, false);
+            if (!holds(boxes[outer], boxes[inner], tolerance))
+                continue;
+            if (!classifier)
+                classifier.emplace(solidOf(shells[outer].shell));
+            if (encloses(*classifier, shells[inner].shell, tolerance)) {
+                shells[inner].turnedInward = !shells[inner].turnedInward;
+                turned[inner] = true;
+            }
+        }
+        shells[outer].turnedInward = false;
+    }
+}
+
 void solidsOfClosedShells(const std::vector<TopoDS_Face>& faces,
-                          const std::vector<ClosedShell>& shells, double tolerance,
+                          std::vector<ClosedShell> shells, double tolerance,
                           FaceClosure& closure)
 {
+    turnBodiesReadInsideOut(shells, tolerance);
     const std::vector<int> hosts = hostsOfVoids(shells, tolerance);
     std::map<int, std::vector<int>> voidsOf;
     for (std::size_t i = 0; i < shells.size(); ++i) {
@@ -313,12 +355,21 @@ Shells shellsOfGroups(const std::vector<TopoDS_Face>& faces,
     return shells;
 }
 
+// The closed shells of faces without groups: split into the shells they share first where
+// the sewing would join faces across solids.
+Shells shellsOfFaces(const std::vector<TopoDS_Face>& faces, double tolerance)
+{
+    const std::vector<std::vector<int>> shells = shellsOfSharedFaces(faces, tolerance);
+    return shells.size() < 2 ? closedShells(faces, tolerance)
+                             : shellsOfGroups(faces, shells, tolerance);
+}
+
 FaceClosure solidsOfShells(const std::vector<TopoDS_Face>& faces, Shells&& shells, double tolerance)
 {
     FaceClosure closure;
     if (!shells.open.empty())
         leaveOpen(closure, shells.open, OpenReason::NotClosed);
-    solidsOfClosedShells(faces, shells.closed, tolerance, closure);
+    solidsOfClosedShells(faces, std::move(shells.closed), tolerance, closure);
     return closure;
 }
 
@@ -401,6 +452,64 @@ void countOpen(OpenBodies& open, OpenReason reason)
         ++open.notClosed;
 }
 
+// The faces in sets that reach one another, each face as far as its own tolerance: a gap is
+// closed only within the tolerance of the faces at it, so that one sloppy face does not let
+// the sewing close the gaps of solids it never touches.
+std::vector<std::vector<int>> facesWithinReach(const std::vector<TopoDS_Face>& faces,
+                                               const std::vector<double>& tolerances)
+{
+    Handle(Bnd_HArray1OfBox) boxes = new Bnd_HArray1OfBox(1, int(faces.size()));
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        Bnd_Box box;
+        BRepBndLib::Add(faces[i], box, false);
+        box.Enlarge(tolerances[i]);
+        boxes->SetValue(int(i) + 1, box);
+    }
+    Bnd_BoundSortBox near;
+    near.Initialize(boxes);
+    std::vector<int> root(faces.size());
+    std::iota(root.begin(), root.end(), 0);
+    const auto find = [&](int x) {
+        while (root[std::size_t(x)] != x)
+            x = root[std::size_t(x)] = root[std::size_t(root[std::size_t(x)])];
+        return x;
+    };
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        for (const int other : near.Compare(boxes->Value(int(i) + 1)))
+            root[std::size_t(find(other - 1))] = find(int(i));
+    }
+    std::map<int, std::vector<int>> byRoot;
+    for (int i = 0; i < int(faces.size()); ++i)
+        byRoot[find(i)].push_back(i);
+    std::vector<std::vector<int>> sets;
+    for (auto& [first, members] : byRoot)
+        sets.push_back(std::move(members));
+    return sets;
+}
+
+// The closure of the faces, their shells sewn set by set of faces within reach of one
+// another, each set at the largest tolerance among its faces; the solids are made of the
+// shells of all sets, since a face closed by itself may be the void of another set's shell.
+FaceClosure closeNearFaces(const std::vector<TopoDS_Face>& faces,
+                           const std::vector<double>& tolerances)
+{
+    return guarded(faces.size(), [&] {
+        Shells shells;
+        double largest = 0.0;
+        for (const std::vector<int>& set : facesWithinReach(faces, tolerances)) {
+            std::vector<TopoDS_Face> own;
+            double tolerance = 0.0;
+            for (const int face : set) {
+                own.push_back(faces[std::size_t(face)]);
+                tolerance = std::max(tolerance, tolerances[std::size_t(face)]);
+            }
+            addShells(shells, shellsOfFaces(own, tolerance), set);
+            largest = std::max(largest, tolerance);
+        }
+        return solidsOfShells(faces, std::move(shells), largest);
+    });
+}
+
 // Sews the faces of the bodies of one face each together; every solid they close into
 // replaces its bodies by one in the place of the first. The reasons of the bodies left open,
 // by their position after the change.
@@ -410,18 +519,18 @@ std::map<std::size_t, OpenReason> closeOneFaceBodies(std::vector<ImportedBody>& 
 {
     std::vector<std::size_t> gathered;
     std::vector<TopoDS_Face> faces;
-    double tolerance = resolution;
+    std::vector<double> tolerances;
     for (const auto& [index, reason] : open) {
         const TopoDS_Shape& shape = bodies[index].shape;
         if (countOf(shape, TopAbs_FACE) != 1)
             continue;
         gathered.push_back(index);
         faces.push_back(TopoDS::Face(TopExp_Explorer(shape, TopAbs_FACE).Current()));
-        tolerance = std::max(tolerance, largestTolerance(shape));
+        tolerances.push_back(std::max(resolution, largestTolerance(shape)));
     }
     if (gathered.empty())
         return open;
-    const FaceClosure closure = closeFaces(faces, tolerance);
+    const FaceClosure closure = closeNearFaces(faces, tolerances);
     for (const int face : closure.open)
         open[gathered[std::size_t(face)]] = closure.reason;
     std::vector<bool> removed(bodies.size(), false);
@@ -453,13 +562,8 @@ std::map<std::size_t, OpenReason> closeOneFaceBodies(std::vector<ImportedBody>& 
 
 FaceClosure closeFaces(const std::vector<TopoDS_Face>& faces, double tolerance)
 {
-    return guarded(faces.size(), [&] {
-        const std::vector<std::vector<int>> shells = shellsOfSharedFaces(faces, tolerance);
-        return solidsOfShells(faces,
-                              shells.size() < 2 ? closedShells(faces, tolerance)
-                                                : shellsOfGroups(faces, shells, tolerance),
-                              tolerance);
-    });
+    return guarded(faces.size(),
+                   [&] { return solidsOfShells(faces, shellsOfFaces(faces, tolerance), tolerance); });
 }
 
 FaceClosure closeBody(const TopoDS_Shape& body, double tolerance)

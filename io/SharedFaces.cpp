@@ -1,6 +1,7 @@
 #include "io/SharedFaces.h"
 
 #include <BRepAdaptor_Curve.hxx>
+#include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
@@ -8,6 +9,7 @@
 #include <Bnd_HArray1OfBox.hxx>
 #include <Extrema_ExtPC.hxx>
 #include <GCPnts_AbscissaPoint.hxx>
+#include <Geom2d_Curve.hxx>
 #include <GProp_GProps.hxx>
 #include <Precision.hxx>
 #include <TColStd_ListOfInteger.hxx>
@@ -28,8 +30,11 @@ namespace qor::io {
 
 namespace {
 
-// More faces at one edge than this are not paired one by one: the sewing decides there.
+// More faces at one edge than this are not paired by trying each pairing: they are paired
+// by their order around the edge.
 constexpr std::size_t maxPairedAtEdge = 8;
+// Faces around an edge at angles closer than this lie on one another (copies of a face).
+constexpr double sameAngle = 1e-7;
 // Copies of a face have the same area within this part of it.
 constexpr double twinAreaSlack = 1e-6;
 
@@ -53,18 +58,42 @@ struct Sets {
 };
 
 // A face running along one of its edges: the edge's middle by length, the direction the
-// face's boundary takes there, and the ends in that direction.
+// face's boundary takes there, the direction from there into the face, and the ends in that
+// direction.
 struct EdgeUse {
     int face = 0;
     TopoDS_Edge edge;
     gp_Pnt middle;
     gp_Vec along;
+    gp_Vec into;
+    gp_Vec outward; // the face's normal, away from the solid it bounds
     gp_Pnt first;
     gp_Pnt last;
     double reach = 0.0; // how far a partner may lie
 };
 
-std::optional<EdgeUse> edgeUse(int face, const TopoDS_Edge& edge, double tolerance)
+// The face's normal at a parameter of one of its edges and the direction into the face
+// there: the boundary of a face runs with the face on its left, seen from its normal.
+void sidesAt(EdgeUse& use, const TopoDS_Face& face, double at)
+{
+    double first = 0.0;
+    double last = 0.0;
+    const Handle(Geom2d_Curve) onFace = BRep_Tool::CurveOnSurface(use.edge, face, first, last);
+    if (onFace.IsNull())
+        return;
+    const gp_Pnt2d uv = onFace->Value(at);
+    gp_Pnt point;
+    gp_Vec du;
+    gp_Vec dv;
+    BRepAdaptor_Surface(face, false).D1(uv.X(), uv.Y(), point, du, dv);
+    use.outward = du.Crossed(dv);
+    if (face.Orientation() == TopAbs_REVERSED)
+        use.outward.Reverse();
+    use.into = use.outward.Crossed(use.along);
+}
+
+std::optional<EdgeUse> edgeUse(int face, const TopoDS_Face& shape, const TopoDS_Edge& edge,
+                               double tolerance)
 {
     const TopAbs_Orientation way = edge.Orientation();
     if ((way != TopAbs_FORWARD && way != TopAbs_REVERSED) || BRep_Tool::Degenerated(edge)
@@ -88,6 +117,7 @@ std::optional<EdgeUse> edgeUse(int face, const TopoDS_Edge& edge, double toleran
         std::swap(use.first, use.last);
     }
     use.reach = std::max(tolerance, BRep_Tool::Tolerance(edge));
+    sidesAt(use, shape, half.Parameter());
     return use;
 }
 
@@ -106,7 +136,7 @@ std::vector<EdgeUse> edgeUses(const std::vector<TopoDS_Face>& faces, double tole
     for (int f = 0; f < int(faces.size()); ++f) {
         for (TopExp_Explorer it(faces[std::size_t(f)], TopAbs_EDGE); it.More(); it.Next()) {
             if (const std::optional<EdgeUse> use
-                = edgeUse(f, TopoDS::Edge(it.Current()), tolerance))
+                = edgeUse(f, faces[std::size_t(f)], TopoDS::Edge(it.Current()), tolerance))
                 uses.push_back(*use);
         }
     }
@@ -190,6 +220,7 @@ std::vector<int> twinClasses(const std::vector<TopoDS_Face>& faces,
 struct Side {
     int face = 0;
     bool forward = true;
+    std::size_t use = 0;
 };
 
 using Pairing = std::vector<std::pair<int, int>>;
@@ -229,7 +260,7 @@ std::vector<Side> sidesOf(const std::vector<std::size_t>& edge, const std::vecto
     const gp_Vec& reference = uses[edge.front()].along;
     for (const std::size_t use : edge) {
         if (count[uses[use].face] == 1)
-            sides.push_back({uses[use].face, uses[use].along.Dot(reference) > 0.0});
+            sides.push_back({uses[use].face, uses[use].along.Dot(reference) > 0.0, use});
     }
     return sides;
 }
@@ -299,6 +330,32 @@ bool runAlong(const EdgeUse& a, const EdgeUse& b)
     return false;
 }
 
+// The boxes of the uses' edges, widened by their reach, to find the uses near one.
+struct NearUses {
+    Handle(Bnd_HArray1OfBox) boxes;
+    Bnd_BoundSortBox near;
+
+    explicit NearUses(const std::vector<EdgeUse>& uses)
+        : boxes(new Bnd_HArray1OfBox(1, int(uses.size())))
+    {
+        for (std::size_t i = 0; i < uses.size(); ++i) {
+            Bnd_Box box;
+            BRepBndLib::Add(uses[i].edge, box, false);
+            box.Enlarge(uses[i].reach);
+            boxes->SetValue(int(i) + 1, box);
+        }
+        near.Initialize(boxes);
+    }
+    // The positions of the uses whose boxes meet the one's, itself among them.
+    std::vector<std::size_t> of(std::size_t use)
+    {
+        std::vector<std::size_t> found;
+        for (const int other : near.Compare(boxes->Value(int(use) + 1)))
+            found.push_back(std::size_t(other - 1));
+        return found;
+    }
+};
+
 // True when an edge of another face runs along a seam, wholly or in part (a pin in a hole of
 // its size, both turned alike): the sewing cuts the edges there to the same length and joins
 // each side of the seam to the other face, so that the solids merge.
@@ -306,23 +363,94 @@ bool seamMeetsAnotherFace(const std::vector<EdgeUse>& uses, const std::vector<st
 {
     if (seams.empty())
         return false;
-    Handle(Bnd_HArray1OfBox) boxes = new Bnd_HArray1OfBox(1, int(uses.size()));
-    for (std::size_t i = 0; i < uses.size(); ++i) {
-        Bnd_Box box;
-        BRepBndLib::Add(uses[i].edge, box, false);
-        box.Enlarge(uses[i].reach);
-        boxes->SetValue(int(i) + 1, box);
-    }
-    Bnd_BoundSortBox near;
-    near.Initialize(boxes);
+    NearUses near(uses);
     for (const std::size_t seam : seams) {
-        for (const int other : near.Compare(boxes->Value(int(seam) + 1))) {
-            const EdgeUse& use = uses[std::size_t(other - 1)];
-            if (use.face != uses[seam].face && runAlong(uses[seam], use))
+        for (const std::size_t other : near.of(seam)) {
+            if (uses[other].face != uses[seam].face && runAlong(uses[seam], uses[other]))
                 return true;
         }
     }
     return false;
+}
+
+// True when edges of two faces run along one another only in part (a small box against a
+// large one, a box inside another touching its walls): the sewing cuts them there to the same
+// length and joins the faces across the solids.
+bool edgesMeetInPart(const std::vector<EdgeUse>& uses,
+                     const std::vector<std::vector<std::size_t>>& edges)
+{
+    std::vector<std::size_t> edgeOf(uses.size());
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        for (const std::size_t use : edges[e])
+            edgeOf[use] = e;
+    }
+    NearUses near(uses);
+    for (std::size_t use = 0; use < uses.size(); ++use) {
+        for (const std::size_t other : near.of(use)) {
+            if (other > use && edgeOf[other] != edgeOf[use]
+                && uses[other].face != uses[use].face && runAlong(uses[use], uses[other]))
+                return true;
+        }
+    }
+    return false;
+}
+
+// A face at an edge seen along the edge: its angle around it, and whether the solid it bounds
+// lies on the side of larger angles.
+struct AroundEdge {
+    int face = 0;
+    double angle = 0.0;
+    bool opens = false;
+};
+
+// The faces at an edge paired by their order around it: each solid fills the turn from a
+// face that opens it to the next face, which closes it. Empty where the faces do not follow
+// one another so (a face without a normal, faces turned inconsistently).
+Pairing pairingAround(const std::vector<Side>& sides, const std::vector<EdgeUse>& uses)
+{
+    const gp_Vec axis = uses[sides.front().use].along;
+    const gp_Vec& start = uses[sides.front().use].into;
+    if (axis.Magnitude() <= gp::Resolution() || start.Magnitude() <= gp::Resolution())
+        return {};
+    const gp_Dir a(axis);
+    const gp_Vec e1 = start - gp_Vec(a) * start.Dot(gp_Vec(a));
+    if (e1.Magnitude() <= gp::Resolution())
+        return {};
+    const gp_Vec e2 = gp_Vec(a).Crossed(e1);
+    std::vector<AroundEdge> around;
+    for (const Side& side : sides) {
+        const EdgeUse& use = uses[side.use];
+        if (use.into.Magnitude() <= gp::Resolution() || use.outward.Magnitude() <= gp::Resolution())
+            return {};
+        double angle = std::atan2(use.into.Dot(e2), use.into.Dot(e1));
+        if (angle < 0.0)
+            angle += 2.0 * M_PI;
+        // Turning the face about the edge towards larger angles leads away from its normal.
+        const bool opens = gp_Vec(a).Crossed(use.into).Dot(use.outward) < 0.0;
+        around.push_back({side.face, angle, opens});
+    }
+    std::sort(around.begin(), around.end(),
+              [](const AroundEdge& x, const AroundEdge& y) { return x.angle < y.angle; });
+    // Of two copies of a face at one angle, the one that closes a solid comes first.
+    for (std::size_t i = 0; i + 1 < around.size(); ++i) {
+        if (around[i + 1].angle - around[i].angle < sameAngle && around[i].opens
+            && !around[i + 1].opens)
+            std::swap(around[i], around[i + 1]);
+    }
+    const std::size_t n = around.size();
+    for (std::size_t from = 0; from < 2; ++from) {
+        Pairing pairs;
+        for (std::size_t k = from; k < n + from; k += 2) {
+            const AroundEdge& opening = around[k % n];
+            const AroundEdge& closing = around[(k + 1) % n];
+            if (!opening.opens || closing.opens)
+                break;
+            pairs.emplace_back(opening.face, closing.face);
+        }
+        if (pairs.size() * 2 == n)
+            return pairs;
+    }
+    return {};
 }
 
 void uniteAll(Sets& shells, const std::vector<Side>& sides)
@@ -334,13 +462,17 @@ void uniteAll(Sets& shells, const std::vector<Side>& sides)
 // Joins the faces of one edge where more than two meet by the pairing that joins most faces
 // already together; true when it was the only one that fits, or none fits.
 bool pairAtEdge(Sets& shells, const std::vector<Side>& sides, const std::vector<int>& twins,
-                bool onlyWhenSure)
+                const std::vector<EdgeUse>& uses, bool onlyWhenSure)
 {
     std::vector<Pairing> found;
-    if (sides.size() <= maxPairedAtEdge && sides.size() % 2 == 0) {
-        std::vector<Side> left = sides;
-        Pairing pairs;
-        collectPairings(left, twins, pairs, found);
+    if (sides.size() % 2 == 0) {
+        if (sides.size() <= maxPairedAtEdge) {
+            std::vector<Side> left = sides;
+            Pairing pairs;
+            collectPairings(left, twins, pairs, found);
+        } else if (Pairing pairs = pairingAround(sides, uses); !pairs.empty()) {
+            found.push_back(std::move(pairs));
+        }
     }
     if (found.empty()) {
         uniteAll(shells, sides);
@@ -379,16 +511,17 @@ std::vector<std::vector<int>> shellsOfSharedFaces(const std::vector<TopoDS_Face>
         else if (sides.size() > 2)
             junctions.push_back(std::move(sides));
     }
-    if (junctions.empty() && !seamMeetsAnotherFace(uses, seamsOf(edges, uses)))
+    if (junctions.empty() && !seamMeetsAnotherFace(uses, seamsOf(edges, uses))
+        && !edgesMeetInPart(uses, edges))
         return {};
     const std::vector<int> twins = twinClasses(faces, uses, edges);
     // Edges with one pairing first, so that the choice at the others sees what they joined.
     std::vector<bool> paired(junctions.size(), false);
     for (std::size_t j = 0; j < junctions.size(); ++j)
-        paired[j] = pairAtEdge(shells, junctions[j], twins, true);
+        paired[j] = pairAtEdge(shells, junctions[j], twins, uses, true);
     for (std::size_t j = 0; j < junctions.size(); ++j) {
         if (!paired[j])
-            pairAtEdge(shells, junctions[j], twins, false);
+            pairAtEdge(shells, junctions[j], twins, uses, false);
     }
     std::map<std::size_t, std::vector<int>> byShell;
     for (int f = 0; f < int(faces.size()); ++f)

@@ -706,6 +706,156 @@ TEST(IgesSolids, LooseFacesOfRealFilesComeBackSolidBySolid)
     }
 }
 
+// Solids of plane faces written face by face without groups, as another program writes
+// them: solids that touch along part of an edge or a face, many solids on one edge, and a
+// hollow body read inside out (written under a mirroring placement). Each comes back as the
+// solids written, judged by their measures and by points inside and outside.
+TEST(IgesSolids, TouchingSolidsWrittenFaceByFaceComeBackApart)
+{
+    using fixtures::boxPolygons;
+    using fixtures::Polygon;
+    const auto joined = [](std::vector<std::vector<Polygon>> parts) {
+        std::vector<Polygon> all;
+        for (const std::vector<Polygon>& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const auto sectors = [](int count) {
+        std::vector<Polygon> all;
+        for (int k = 0; k < count; ++k) {
+            const std::vector<Polygon> one = fixtures::sectorPolygons(count, k, 10.0, 10.0);
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    };
+    const auto sectorMm3 = [](int count) { return 0.5 * 100.0 * std::sin(2.0 * M_PI / count) * 10.0; };
+    // The middle of each sector's triangle, halfway up.
+    const auto sectorMiddles = [](int count) {
+        std::vector<gp_Pnt> points;
+        for (int k = 0; k < count; ++k) {
+            const double angle = 2.0 * M_PI * (k + 0.5) / count;
+            points.emplace_back(5.0 * std::cos(angle), 5.0 * std::sin(angle), 5.0);
+        }
+        return points;
+    };
+    const struct {
+        const char* what;
+        std::vector<Polygon> written;
+        std::vector<Solid> solids;
+        std::vector<gp_Pnt> inside; // of some solid
+        std::vector<gp_Pnt> outside; // of every solid
+    } cases[] = {
+        {"a small box beside a large one, corners aligned",
+         joined({boxPolygons({0, 0, 0}, 10, 10, 10), boxPolygons({10, 0, 0}, 5, 5, 5)}),
+         {{1000, 1}, {125, 1}},
+         {{5, 5, 5}, {12, 2, 2}},
+         {{12, 7, 7}, {16, 2, 2}}},
+        {"two boxes sharing part of a face",
+         joined({boxPolygons({0, 0, 0}, 10, 10, 10), boxPolygons({10, 2, 3}, 6, 5, 6)}),
+         {{1000, 1}, {180, 1}},
+         {{5, 5, 5}, {13, 4, 5}},
+         {{13, 1, 5}, {17, 4, 5}}},
+        {"a box inside another touching two walls",
+         joined({boxPolygons({0, 0, 0}, 20, 20, 20), boxPolygons({0, 0, 5}, 10, 10, 5)}),
+         {{8000, 1}, {500, 1}},
+         {{5, 5, 7}, {15, 15, 15}},
+         {{25, 5, 5}, {5, 5, -1}}},
+        {"a box inside another touching three walls",
+         joined({boxPolygons({0, 0, 0}, 20, 20, 20), boxPolygons({0, 0, 0}, 10, 10, 5)}),
+         {{8000, 1}, {500, 1}},
+         {{5, 5, 2}, {15, 15, 15}},
+         {{25, 5, 5}, {5, 5, -1}}},
+        {"a small box in a corner of another",
+         joined({boxPolygons({0, 0, 0}, 20, 20, 20), boxPolygons({0, 0, 0}, 2, 2, 2)}),
+         {{8000, 1}, {8, 1}},
+         {{1, 1, 1}, {15, 15, 15}},
+         {{-1, 1, 1}}},
+        {"five sectors on one edge", sectors(5),
+         std::vector<Solid>(5, Solid{sectorMm3(5), 1}), sectorMiddles(5),
+         {{0, 0, 11}, {9.9, 0, 5}, {-9.9, 0, 5}}},
+        {"twelve sectors on one edge", sectors(12),
+         std::vector<Solid>(12, Solid{sectorMm3(12), 1}), sectorMiddles(12),
+         {{0, 0, -1}, {10, 0, 5}, {0, 0, 11}}},
+        {"a hollow box read inside out",
+         joined({boxPolygons({0, 0, 0}, 20, 20, 20, true), boxPolygons({5, 5, 5}, 10, 10, 10)}),
+         {{7000, 2}},
+         {{2, 2, 2}, {18, 10, 10}},
+         {{10, 10, 10}, {25, 10, 10}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString path = writeFile(
+            dir, fixtures::igesPolygonFaces({c.written}, fixtures::FaceEntities::OnePerFace));
+        ASSERT_FALSE(path.isEmpty());
+        const io::ImportResult read = io::importFile(path, {});
+        ASSERT_TRUE(read.ok) << read.error.toStdString();
+        EXPECT_TRUE(openNote(read).isEmpty()) << read.warning.toStdString();
+        EXPECT_EQ(read.bodies.size(), c.solids.size());
+        const TopoDS_Compound solids = solidsRead(read);
+        expectSolids(solids, c.solids);
+        for (const gp_Pnt& point : c.inside)
+            EXPECT_TRUE(inSomeSolid(solids, point))
+                << point.X() << " " << point.Y() << " " << point.Z();
+        for (const gp_Pnt& point : c.outside)
+            EXPECT_FALSE(inSomeSolid(solids, point))
+                << point.X() << " " << point.Y() << " " << point.Z();
+    }
+}
+
+// Files of another program's kind written face by face: boxes that touch, a sloppy face far
+// from the others, sectors on one edge, and a hollow ball under a mirroring placement. The
+// measures are those of the shapes written.
+TEST(IgesSolids, FlatFilesOfTouchingAndTurnedSolidsComeBackSolidBySolid)
+{
+    const double hollowBall = ballVolume(10) - ballVolume(5);
+    const struct {
+        const char* file;
+        std::vector<Solid> solids;
+    } cases[] = {
+        {"flach-kasten-nebeneinander.igs", {{1000, 1}, {125, 1}}},
+        {"flach-sektoren-5.igs",
+         std::vector<Solid>(5, Solid{0.5 * 100.0 * std::sin(2.0 * M_PI / 5) * 10.0, 1})},
+        {"flach-sektoren-12.igs", std::vector<Solid>(12, Solid{250, 1})},
+        {"flach-gespiegelt-hohlkugel.igs", {{hollowBall, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path
+            = QDir(test::readerFilesFolder()).filePath(QStringLiteral("../wave12/") + c.file);
+        if (!QFileInfo::exists(path))
+            GTEST_SKIP() << c.file << " is not at hand";
+        const io::ImportResult read = io::importFile(path, {});
+        ASSERT_TRUE(read.ok) << read.error.toStdString();
+        EXPECT_TRUE(openNote(read).isEmpty()) << read.warning.toStdString();
+        EXPECT_EQ(read.bodies.size(), c.solids.size());
+        expectSolids(solidsRead(read), c.solids);
+    }
+}
+
+// A 10 mm box, a slab 0.2 mm thick 0.3 mm above it and, 100 mm away, a box whose one face sits
+// 0.5 mm off: the sloppy face's tolerance closes its own box, not the gap under the slab.
+TEST(IgesSolids, SloppyFaceDoesNotCloseGapsItNeverTouches)
+{
+    const QString path = QDir(test::readerFilesFolder())
+                             .filePath(QStringLiteral("../wave12/flach-unsauber.igs"));
+    if (!QFileInfo::exists(path))
+        GTEST_SKIP() << "flach-unsauber.igs is not at hand";
+    const io::ImportResult read = io::importFile(path, {});
+    ASSERT_TRUE(read.ok) << read.error.toStdString();
+    EXPECT_TRUE(openNote(read).isEmpty()) << read.warning.toStdString();
+    ASSERT_EQ(read.bodies.size(), 3u);
+    const TopoDS_Compound solids = solidsRead(read);
+    const std::vector<Solid> measured = solidsOf(solids);
+    ASSERT_EQ(measured.size(), 3u);
+    EXPECT_NEAR(measured[0].volume, 10.0 * 10.0 * 0.2, 1e-4);
+    EXPECT_NEAR(measured[1].volume, 1000.0, 1e-3);
+    // The slab stays apart from the box under it: the gap between them is in neither.
+    EXPECT_TRUE(inSomeSolid(solids, gp_Pnt(5, 5, 10.4)));
+    EXPECT_TRUE(inSomeSolid(solids, gp_Pnt(5, 5, 5)));
+    EXPECT_FALSE(inSomeSolid(solids, gp_Pnt(5, 5, 10.15)));
+}
+
 // KiCad's models whose STEP text holds more than one solid: the test's own count of the
 // solid records, so that only those files are read.
 QStringList kicadFilesOfSeveralSolids()
