@@ -1,6 +1,7 @@
 #include "app/BatchConversion.h"
 
 #include "app/CommandLine.h"
+#include "expr/Format.h"
 #include "io/ClosedVolume.h"
 #include "io/CountTexts.h"
 #include "io/Export.h"
@@ -8,6 +9,7 @@
 #include "io/Import.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
+#include "io/MeshParts.h"
 #include "io/NameLinks.h"
 #include "model/ExecContext.h"
 #include "sketch/Plane.h"
@@ -27,7 +29,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <charconv>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -47,6 +48,9 @@ struct BodyFacts {
     int solids = 0;
     int openEdges = 0;
     double volume = 0.0;
+    bool measured = true; // false for a mesh body that does not close
+    std::vector<double> insideOut; // volumes of a mesh body's closed parts turned inside out
+    long long closedParts = 0;
 };
 
 // An edge bounding at most one face is open; a seam is listed twice by its face
@@ -65,15 +69,36 @@ int openEdgeCount(const TopoDS_Shape& shape)
 }
 
 // A mesh body has no edges of its own: its triangles tell where it is open, and
-// their winding whether it is inside out, which its volume shows by its sign.
+// the winding of each closed part whether that part is inside out, which its
+// volume shows by its sign.
 BodyFacts factsOf(const TopoDS_Shape& shape)
 {
-    if (io::isMeshOnly(shape))
-        return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL),
-                countOf(shape, TopAbs_SOLID), io::openEdgeCount(io::mergedMesh(shape)),
-                io::signedMeshVolume(shape)};
-    return {countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL), countOf(shape, TopAbs_SOLID),
-            openEdgeCount(shape), io::closedVolume(shape)};
+    BodyFacts facts{countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_SHELL),
+                    countOf(shape, TopAbs_SOLID)};
+    if (!io::isMeshOnly(shape)) {
+        facts.openEdges = openEdgeCount(shape);
+        facts.volume = io::closedVolume(shape);
+        return facts;
+    }
+    const io::IndexedMesh mesh = io::mergedMesh(shape);
+    const io::MeshParts parts = io::meshParts(mesh);
+    facts.openEdges = io::openEdgeCount(mesh);
+    facts.measured = parts.measurable();
+    facts.volume = parts.volume();
+    facts.insideOut = parts.insideOut();
+    facts.closedParts = (long long)(parts.closedVolumes.size());
+    return facts;
+}
+
+// "Volumen 1.000,0 mm³", with a mesh body's inside-out parts named after it.
+QString volumeText(const BodyFacts& facts)
+{
+    if (!facts.measured)
+        return QStringLiteral("Volumen nicht messbar (Netz nicht geschlossen)");
+    QString text = QStringLiteral("Volumen %1 mm³").arg(germanNumber(facts.volume, 1));
+    if (!facts.insideOut.empty())
+        text += QStringLiteral(", ") + io::insideOutPartsClause(facts.insideOut, facts.closedParts);
+    return text;
 }
 
 // The kernel refuses to measure some damaged bodies (a triangulation naming
@@ -107,13 +132,6 @@ bool measureAll(const QString& input, const std::vector<io::ImportedBody>& bodie
         error = QStringLiteral("Fehler beim Lesen: %1").arg(QString::fromUtf8(failure.what()));
     }
     return false;
-}
-
-QString oneDecimal(double value)
-{
-    char text[400];
-    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
-    return QString::fromLatin1(text, end.ptr - text);
 }
 
 void print(std::FILE* stream, const QString& text)
@@ -302,22 +320,20 @@ int runConversion(const QByteArray& argument, std::FILE* out, std::FILE* err)
     if (!files.finish(fileError))
         return fail(err, fileError);
 
-    print(out,
-          QStringLiteral("%1: %2 Körper → %3\n")
-              .arg(imported.format, QString::number(imported.bodies.size()), files.shownOutput()));
+    print(out, QStringLiteral("%1: %2 Körper → %3\n")
+                   .arg(imported.format, germanCount(imported.bodies.size()), files.shownOutput()));
     for (std::size_t i = 0; i < facts.size(); ++i) {
         const BodyFacts& f = facts[i];
         print(out,
-              QStringLiteral("  %1: %2, %3, %4 Volumen, %5, Volumen %6 mm³\n")
+              QStringLiteral("  %1: %2, %3, %4, %5, %6\n")
                   .arg(bodies[i].name,
-                       io::countText(f.faces, QStringLiteral("Fläche"), QStringLiteral("Flächen"),
-                                     io::Thousands::Plain),
-                       io::countText(f.shells, QStringLiteral("Schale"), QStringLiteral("Schalen"),
-                                     io::Thousands::Plain),
-                       QString::number(f.solids),
+                       io::countText(f.faces, QStringLiteral("Fläche"), QStringLiteral("Flächen")),
+                       io::countText(f.shells, QStringLiteral("Schale"), QStringLiteral("Schalen")),
+                       io::countText(f.solids, QStringLiteral("Volumenkörper"),
+                                     QStringLiteral("Volumenkörper")),
                        io::countText(f.openEdges, QStringLiteral("offene Kante"),
-                                     QStringLiteral("offene Kanten"), io::Thousands::Plain),
-                       oneDecimal(f.volume)));
+                                     QStringLiteral("offene Kanten")),
+                       volumeText(f)));
     }
     if (!imported.warning.isEmpty())
         print(out, QStringLiteral("Hinweis: %1\n").arg(oneLine(imported.warning)));

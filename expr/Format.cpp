@@ -38,4 +38,11 @@ QString germanCount(std::uint64_t count)
     return QLocale(QLocale::German, QLocale::Germany).toString(qulonglong(count));
 }
 
+QString germanNumber(double value, int decimals)
+{
+    if (std::fabs(value) < 0.5 * std::pow(10.0, -decimals))
+        value = 0.0;
+    return QLocale(QLocale::German, QLocale::Germany).toString(value, 'f', decimals);
+}
+
 } // namespace qor

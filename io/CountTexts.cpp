@@ -2,7 +2,7 @@
 
 #include "expr/Format.h"
 
-#include <QLocale>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -17,10 +17,9 @@ QString number(long long count)
 
 } // namespace
 
-QString countText(long long count, const QString& one, const QString& many, Thousands thousands)
+QString countText(long long count, const QString& one, const QString& many)
 {
-    const QString digits = thousands == Thousands::Dots ? number(count) : QString::number(count);
-    return QStringLiteral("%1 %2").arg(digits, count == 1 ? one : many);
+    return QStringLiteral("%1 %2").arg(number(count), count == 1 ? one : many);
 }
 
 QString facesLeftOutText(long long faces)
@@ -59,18 +58,35 @@ QString sameWayEdgesText(const QString& body, long long edges)
 
 QString enclosedVolumeText(const QString& body, double meshVolume, double bodyVolume)
 {
-    const QLocale german(QLocale::German);
     return QStringLiteral("%1 umschließt im Netz %2 mm³ statt %3 mm³ (Flächen nach innen gekehrt "
                           "oder von der Oberfläche abgerückt)")
-        .arg(body, german.toString(meshVolume, 'f', 1), german.toString(bodyVolume, 'f', 1));
+        .arg(body, germanNumber(meshVolume, 1), germanNumber(bodyVolume, 1));
 }
 
 QString insideOutText(const QString& body, double meshVolume)
 {
-    const QLocale german(QLocale::German);
     return QStringLiteral("%1 umschließt im Netz %2 mm³ (Netz nach innen gekehrt); manche Slicer "
                           "lehnen das Objekt ab oder reparieren es")
-        .arg(body, german.toString(meshVolume, 'f', 1));
+        .arg(body, germanNumber(meshVolume, 1));
+}
+
+QString insideOutPartsClause(const std::vector<double>& volumes, long long closedParts)
+{
+    QStringList measures;
+    for (const double volume : volumes)
+        measures << germanNumber(volume, 1) + QStringLiteral(" mm³");
+    return QStringLiteral("%1 von %2 nach innen gekehrt (%3)")
+        .arg(number((long long)(volumes.size())),
+             countText(closedParts, QStringLiteral("geschlossenem Teil"),
+                       QStringLiteral("geschlossenen Teilen")),
+             measures.join(QStringLiteral(", ")));
+}
+
+QString insideOutPartsText(const QString& body, const std::vector<double>& volumes,
+                           long long closedParts)
+{
+    return QStringLiteral("%1 hat %2; manche Slicer lehnen das Objekt ab oder reparieren es")
+        .arg(body, insideOutPartsClause(volumes, closedParts));
 }
 
 QString skippedFacesText(long long skipped, long long total)

@@ -10,6 +10,7 @@
 #include "io/IgesCheck.h"
 #include "io/KernelMessage.h"
 #include "io/MeshFaces.h"
+#include "io/MeshParts.h"
 #include "io/MeshRecord.h"
 #include "io/MeshSewing.h"
 #include "io/MeshStitching.h"
@@ -27,7 +28,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
@@ -364,6 +364,9 @@ struct EdgeDefects {
     double bodyVolume = 0.0;
     bool volumeDiffers = false;
     bool insideOut = false; // a mesh body whose closed mesh encloses a negative volume
+    // A mesh body's closed parts turned inside out beside others, and its closed parts.
+    std::vector<double> insideOutParts;
+    long long closedParts = 0;
 
     bool edgesPair() const { return nonManifold == 0 && open == 0 && sameWay == 0; }
 };
@@ -387,6 +390,8 @@ void noteEdges(const std::vector<ExportBody>& bodies, const std::vector<EdgeDefe
             notes << enclosedVolumeText(body, defects[i].meshVolume, defects[i].bodyVolume);
         if (defects[i].insideOut)
             notes << insideOutText(body, defects[i].meshVolume);
+        else if (!defects[i].insideOutParts.empty())
+            notes << insideOutPartsText(body, defects[i].insideOutParts, defects[i].closedParts);
     }
 }
 
@@ -434,12 +439,30 @@ EdgeDefects closedMeshDefects(const TopoDS_Shape& shape, const IndexedMesh& mesh
 
 // The defects of a mesh body's triangles as the file they came from holds them:
 // it has no model to close or not, so every hole and every turned face is news,
-// and a mesh that closes encloses a positive volume unless it is inside out.
+// and each closed part encloses a positive volume unless it is inside out. A mesh
+// that is one part inside out is named by the volume it encloses.
 EdgeDefects meshBodyDefects(const IndexedMesh& mesh)
 {
     EdgeDefects defects = edgeDefects(mesh);
-    defects.insideOut = defects.edgesPair() && defects.meshVolume < 0.0;
+    const MeshParts parts = meshParts(mesh);
+    defects.insideOut = defects.edgesPair() && parts.count == 1 && defects.meshVolume < 0.0;
+    if (!defects.insideOut)
+        defects.insideOutParts = parts.insideOut();
+    defects.closedParts = (long long)(parts.closedVolumes.size());
     return defects;
+}
+
+// The boundary-representation formats carry a mesh body sewn into faces as its
+// triangles lie: its holes, turned faces and inside-out parts are named as in
+// the mesh formats.
+void noteMeshBodies(const std::vector<ExportBody>& bodies, QStringList& notes)
+{
+    std::vector<EdgeDefects> defects(bodies.size());
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        if (isMeshOnly(bodies[i].shape))
+            defects[i] = meshBodyDefects(mergedMesh(bodies[i].shape));
+    }
+    noteEdges(bodies, defects, notes);
 }
 
 bool write3mfFile(const QString& path, const std::vector<ExportBody>& bodies)
@@ -683,6 +706,23 @@ QString whyBoundFails(long long fewest, long long bound, long long ofLoops, long
     return QStringLiteral(", denn ") + causes.join(QStringLiteral(" und "));
 }
 
+// A length to three significant digits as German texts write numbers: "3,38",
+// "0,05", "1.250".
+QString threeDigits(double length)
+{
+    if (!(std::abs(length) > 0.0))
+        return germanNumber(0.0, 0);
+    const int decimals = std::clamp(2 - int(std::floor(std::log10(std::abs(length)))), 0, 9);
+    QString text = germanNumber(length, decimals);
+    if (decimals > 0) {
+        while (text.endsWith(u'0'))
+            text.chop(1);
+        if (text.endsWith(u','))
+            text.chop(1);
+    }
+    return text;
+}
+
 // Names the deflection reached and the bound that acted (the cap per face, the file's
 // triangle budget, or both where they held back different bodies), judged by the
 // triangles the file holds: a bound the file exceeds all the same is said to be missed,
@@ -738,8 +778,7 @@ QString boundsNote(const std::vector<MeshedBody>& meshed, const WrittenTriangles
         text[0] = text[0].toUpper();
         return text;
     }
-    QString text
-        = QStringLiteral("Vernetzung auf %1 mm vergröbert").arg(QString::number(used, 'g', 3));
+    QString text = QStringLiteral("Vernetzung auf %1 mm vergröbert").arg(threeDigits(used));
     if (!held.isEmpty())
         text += QStringLiteral(", damit ") + held.join(QStringLiteral(" und "));
     for (const QString& clause : missed)
@@ -1230,6 +1269,8 @@ QString prepareBodies(const FormatInfo& info, std::vector<ExportBody>& bodies,
         return damaged;
     if (info.meshed)
         return meshBodiesCancellable(bodies, options, notes, control, place);
+    place = {QStringLiteral("Netzkörper prüfen"), -1};
+    noteMeshBodies(bodies, notes);
     if (info.format == Format::Step || info.format == Format::Iges) {
         if (const QString failure = sewMeshBodies(bodies, place); !failure.isEmpty())
             return failure;
@@ -1274,7 +1315,7 @@ QString writeAndCheckStep(const FormatInfo& info, const QByteArray& file,
 
 QString percentText(double percent)
 {
-    const QString digits = QLocale(QLocale::German).toString(std::abs(percent), 'f', 2);
+    const QString digits = germanNumber(std::abs(percent), 2);
     return (percent < 0.0 ? QStringLiteral("−") : QStringLiteral("+")) + digits
            + QStringLiteral(" %");
 }
@@ -1757,8 +1798,7 @@ void noteIgesChanges(const IgesVerdict& verdict, const std::vector<ExportBody>& 
         if (change.areaPercent != 0.0)
             what << QStringLiteral("Fläche %1").arg(percentText(change.areaPercent));
         if (change.boxShift != 0.0)
-            what << QStringLiteral("Umriss um %1 mm verschoben")
-                        .arg(QLocale(QLocale::German).toString(change.boxShift, 'g', 3));
+            what << QStringLiteral("Umriss um %1 mm verschoben").arg(threeDigits(change.boxShift));
         if (change.colourLost)
             what << QStringLiteral("Farbe fehlt");
         if (change.nameLost)

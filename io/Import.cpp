@@ -8,6 +8,7 @@
 #include "io/IgesSolids.h"
 #include "io/KernelMessage.h"
 #include "io/NestingCheck.h"
+#include "io/ReadBudget.h"
 #include "io/ReaderProcess.h"
 #include "io/ReaderThread.h"
 #include "io/SolidEdgePart.h"
@@ -271,10 +272,11 @@ void dropEmptyMeshFaces(ImportResult& result)
         result.error = QStringLiteral("Die Datei enthält keine Geometrie");
 }
 
-// The kernel reads a file as binary STL when a byte above '~' is among its first
-// 134 and reserves memory for the triangle count in the header; such a file must
-// be exactly as long as the count says (84 + 50 bytes per triangle) and hold only
-// finite corners. Returns the error, or nothing for a sound or text file.
+// A file is read as binary STL when it is sized as one or, as the kernel guesses,
+// when a byte above '~' is among its first 134; the kernel reserves memory for the
+// triangle count in the header, so such a file must be exactly as long as the count
+// says (84 + 50 bytes per triangle) and hold only finite corners. Returns the error,
+// or nothing for a sound or text file.
 QString binaryStlFault(const QString& path)
 {
     constexpr qint64 headerBytes = 84;
@@ -283,9 +285,10 @@ QString binaryStlFault(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray head = file.read(134);
-    const bool binary = head.size() == 134 && std::any_of(head.begin(), head.end(), [](char c) {
-                            return static_cast<unsigned char>(c) > '~';
-                        });
+    const bool binary = sizedAsBinaryStl(head, file.size())
+                        || (head.size() == 134 && std::any_of(head.begin(), head.end(), [](char c) {
+                                return static_cast<unsigned char>(c) > '~';
+                            }));
     if (!binary)
         return {};
     const quint32 declared = qFromLittleEndian<quint32>(head.constData() + 80);
@@ -754,7 +757,7 @@ QString readStopMessage(const QString& path, ReadStop stop)
 
 qint64 importBudgetMs(const QString& path)
 {
-    return 10000 + QFileInfo(path).size() / 25;
+    return 10000 + dataBytes(path) / 25;
 }
 
 ImportResult readInThisProcess(const QString& path, const ProgressCallback& progress,

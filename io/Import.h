@@ -73,10 +73,10 @@ enum class ReadStop { none, memory, time, cancelled };
 ImportResult readInThisProcess(const QString& path, const ProgressCallback& progress,
                                const CancelCheck& cancelled, ReadStop* stopped = nullptr);
 
-// Processor time a reader may spend on the file: ten seconds and forty more per megabyte,
-// twice what the slowest sound files the program writes need (IGES of a face with ten
-// thousand holes takes the kernel twenty per megabyte), short enough that a reader going
-// round in circles ends.
+// Processor time a reader may spend on the file: ten seconds and forty more per megabyte
+// of the data it holds (dataBytes: comments buy nothing), twice what the slowest sound
+// files the program writes need (IGES of a face with ten thousand holes takes the kernel
+// twenty per megabyte), short enough that a reader going round in circles ends.
 qint64 importBudgetMs(const QString& path);
 
 // The German line of a read in this process that ended early.

@@ -346,8 +346,8 @@ std::uint64_t edgeKey(int a, int b)
     return (std::uint64_t(std::uint32_t(std::min(a, b))) << 32) | std::uint32_t(std::max(a, b));
 }
 
-void addMergedTriangles(const std::vector<FaceTriangles>& faces,
-                        const std::vector<int>& vertexOf, IndexedMesh& mesh)
+void addMergedTriangles(const std::vector<FaceTriangles>& faces, const std::vector<int>& vertexOf,
+                        IndexedMesh& mesh)
 {
     std::size_t offset = 0;
     for (const FaceTriangles& face : faces) {
@@ -547,15 +547,20 @@ int sameWayEdgeCount(const IndexedMesh& mesh)
     return count;
 }
 
+double sixfoldVolume(const IndexedMesh& mesh, int triangle)
+{
+    const auto& t = mesh.triangles[std::size_t(triangle)];
+    const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();
+    const gp_XYZ& b = mesh.vertices[std::size_t(t[1])].XYZ();
+    const gp_XYZ& c = mesh.vertices[std::size_t(t[2])].XYZ();
+    return a.Dot(b.Crossed(c));
+}
+
 double sixfoldVolume(const IndexedMesh& mesh)
 {
     double sixfold = 0.0;
-    for (const auto& t : mesh.triangles) {
-        const gp_XYZ& a = mesh.vertices[std::size_t(t[0])].XYZ();
-        const gp_XYZ& b = mesh.vertices[std::size_t(t[1])].XYZ();
-        const gp_XYZ& c = mesh.vertices[std::size_t(t[2])].XYZ();
-        sixfold += a.Dot(b.Crossed(c));
-    }
+    for (std::size_t t = 0; t < mesh.triangles.size(); ++t)
+        sixfold += sixfoldVolume(mesh, int(t));
     return sixfold;
 }
 

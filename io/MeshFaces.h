@@ -69,8 +69,8 @@ IndexedMesh mergedMesh(const TopoDS_Shape& shape, const FaceWinding& winding);
 
 // Appends the faces' triangles with their nodes numbered as vertexOf merges them (the
 // faces' nodes in order), leaving out triangles the merge collapsed.
-void addMergedTriangles(const std::vector<FaceTriangles>& faces,
-                        const std::vector<int>& vertexOf, IndexedMesh& mesh);
+void addMergedTriangles(const std::vector<FaceTriangles>& faces, const std::vector<int>& vertexOf,
+                        IndexedMesh& mesh);
 
 // An undirected edge between two vertices as one number, the smaller vertex first.
 std::uint64_t edgeKey(int a, int b);
@@ -112,6 +112,8 @@ int sameWayEdgeCount(const IndexedMesh& mesh);
 // Six times the volume the triangles enclose, positive when they face out; it
 // depends on the origin unless every edge is run through once each way.
 double sixfoldVolume(const IndexedMesh& mesh);
+// The share of one triangle (an index into mesh.triangles) in that sum.
+double sixfoldVolume(const IndexedMesh& mesh, int triangle);
 
 // The area of the triangles.
 double meshArea(const IndexedMesh& mesh);

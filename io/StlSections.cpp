@@ -5,6 +5,8 @@
 #include <RWStl_Reader.hxx>
 #include <Standard_ReadLineBuffer.hxx>
 
+#include <QtEndian>
+
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -92,6 +94,16 @@ std::vector<Section> sectionsOf(std::istream& in)
 
 } // namespace
 
+bool sizedAsBinaryStl(const QByteArray& head, qint64 fileSize)
+{
+    constexpr qint64 headerBytes = 84;
+    constexpr qint64 triangleBytes = 50;
+    if (head.size() < headerBytes)
+        return false;
+    const quint32 declared = qFromLittleEndian<quint32>(head.constData() + 80);
+    return fileSize == headerBytes + triangleBytes * qint64(declared);
+}
+
 Handle(Poly_Triangulation) readStlFile(const QByteArray& fileName, double mergeAngle,
                                        const Message_ProgressRange& range)
 {
@@ -99,6 +111,19 @@ Handle(Poly_Triangulation) readStlFile(const QByteArray& fileName, double mergeA
     if (!in)
         return {};
     Handle(TriangleCollector) reader = new TriangleCollector;
+    in.seekg(0, std::ios::end);
+    const qint64 size = qint64(in.tellg());
+    in.seekg(0);
+    QByteArray head(84, '\0');
+    in.read(head.data(), head.size());
+    head.resize(qsizetype(in.gcount()));
+    in.clear();
+    in.seekg(0);
+    if (sizedAsBinaryStl(head, size)) {
+        reader->SetMergeAngle(mergeAngle);
+        return reader->ReadBinary(in, range) ? reader->triangulation()
+                                             : Handle(Poly_Triangulation)();
+    }
     const bool text = reader->IsAscii(in, true);
     in.clear();
     in.seekg(0);

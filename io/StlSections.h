@@ -4,6 +4,7 @@
 #include <Poly_Triangulation.hxx>
 
 #include <QByteArray>
+#include <QtGlobal>
 
 namespace qor::io {
 
@@ -16,9 +17,14 @@ namespace qor::io {
 // when the rest of the file is already in the buffer (always so for a small
 // file) the stream is at its end and the sections still in the buffer are
 // dropped without a word, and a section that starts near a buffer's end is
-// read from the wrong place. A text file of several sections is therefore
-// read section by section, each from its own place; a section cut short keeps
+// read from the wrong place. A file sized as binary STL is read as binary. A text file of several
+// sections is therefore read section by section, each from its own place; a section cut short keeps
 // the triangles before the cut.
+// A file of 84 + 50 × n bytes whose count field (bytes 80 to 83 of head) says n is
+// binary STL whatever its bytes are. The kernel guesses text when none of the
+// first 134 bytes lies above 0x7F, as in a cube at 0 and 10 with zero normals.
+bool sizedAsBinaryStl(const QByteArray& head, qint64 fileSize);
+
 Handle(Poly_Triangulation) readStlFile(const QByteArray& fileName, double mergeAngle,
                                        const Message_ProgressRange& range);
 

@@ -71,11 +71,10 @@ TEST(CountTexts, OneIsSingularEveryOtherCountPlural)
         EXPECT_EQ(c.text(0), QString::fromUtf8(c.none));
         EXPECT_EQ(c.text(12345), QString::fromUtf8(c.thousands));
     }
-    // The batch conversion's lines keep plain digits for scripts.
-    EXPECT_EQ(
-        countText(12345, QStringLiteral("Schale"), QStringLiteral("Schalen"), Thousands::Plain),
-        QStringLiteral("12345 Schalen"));
-    EXPECT_EQ(countText(1, QStringLiteral("Schale"), QStringLiteral("Schalen"), Thousands::Plain),
+    // The batch conversion's lines write counts as the notes do.
+    EXPECT_EQ(countText(12345, QStringLiteral("Schale"), QStringLiteral("Schalen")),
+              QStringLiteral("12.345 Schalen"));
+    EXPECT_EQ(countText(1, QStringLiteral("Schale"), QStringLiteral("Schalen")),
               QStringLiteral("1 Schale"));
 }
 

@@ -1,17 +1,16 @@
 #include "ui/theme/Theme.h"
 
+#include "expr/Format.h"
 #include "ui/theme/Icons.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
-#include <QLocale>
 #include <QPainter>
 #include <QPalette>
 #include <QSvgRenderer>
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -80,14 +79,6 @@ QPixmap renderSvg(const QByteArray& svg, int side, qreal ratio)
     painter.end();
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
-}
-
-QString formatFixed(double value, int decimals)
-{
-    // A value that rounds to zero prints without a sign: "0,00", never "-0,00".
-    if (std::abs(value) < 0.5 * std::pow(10.0, -decimals))
-        value = 0.0;
-    return QLocale(QLocale::German).toString(value, 'f', decimals);
 }
 
 } // namespace
@@ -297,12 +288,12 @@ void Theme::apply(QApplication& app)
 
 QString formatFixed2(double value)
 {
-    return formatFixed(value, 2);
+    return germanNumber(value, 2);
 }
 
 QString formatFixed3(double value)
 {
-    return formatFixed(value, 3);
+    return germanNumber(value, 3);
 }
 
 } // namespace qor::app
