@@ -11,21 +11,21 @@
 #include "tests/fixtures/IgesFaceBodies.h"
 
 #include <BRepAdaptor_Curve.hxx>
-#include <BRepBuilderAPI_Sewing.hxx>
 #include <BRepAdaptor_Surface.hxx>
 #include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Sewing.hxx>
 #include <BRepGProp.hxx>
-#include <Bnd_Box.hxx>
 #include <BRep_Tool.hxx>
-#include <TopExp.hxx>
-#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
-#include <TopTools_DataMapOfShapeInteger.hxx>
+#include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Reader.hxx>
 #include <IGESData_GlobalSection.hxx>
 #include <IGESData_IGESModel.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_DataMapOfShapeInteger.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopoDS.hxx>
 
 #include <QCoreApplication>
@@ -154,9 +154,9 @@ void printFacesNear(const std::vector<TopoDS_Face>& faces, const std::vector<int
             const gp_Pnt m = curve.Value(0.5 * (curve.FirstParameter() + curve.LastParameter()));
             std::printf("   edge %s type %d (%.4f %.4f %.4f)-(%.4f %.4f %.4f) mid (%.4f %.4f %.4f) "
                         "tol %g\n",
-                        edge.Orientation() == TopAbs_REVERSED ? "rev" : "fwd",
-                        int(curve.GetType()), a.X(), a.Y(), a.Z(), b.X(), b.Y(), b.Z(), m.X(),
-                        m.Y(), m.Z(), BRep_Tool::Tolerance(edge));
+                        edge.Orientation() == TopAbs_REVERSED ? "rev" : "fwd", int(curve.GetType()),
+                        a.X(), a.Y(), a.Z(), b.X(), b.Y(), b.Z(), m.X(), m.Y(), m.Z(),
+                        BRep_Tool::Tolerance(edge));
         }
     }
 }

@@ -227,9 +227,8 @@ void turnBodiesReadInsideOut(std::vector<ClosedShell>& shells, double tolerance)
     const std::vector<int> hosts = hostsOfVoids(shells, tolerance);
     std::vector<std::size_t> order(shells.size());
     std::iota(order.begin(), order.end(), std::size_t(0));
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return shells[a].volume > shells[b].volume;
-    });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return shells[a].volume > shells[b].volume; });
     std::vector<Bnd_Box> boxes(shells.size());
     std::vector<bool> turned(shells.size(), false);
     for (const std::size_t outer : order) {
@@ -256,9 +255,8 @@ void turnBodiesReadInsideOut(std::vector<ClosedShell>& shells, double tolerance)
     }
 }
 
-void solidsOfClosedShells(const std::vector<TopoDS_Face>& faces,
-                          std::vector<ClosedShell> shells, double tolerance,
-                          FaceClosure& closure)
+void solidsOfClosedShells(const std::vector<TopoDS_Face>& faces, std::vector<ClosedShell> shells,
+                          double tolerance, FaceClosure& closure)
 {
     turnBodiesReadInsideOut(shells, tolerance);
     const std::vector<int> hosts = hostsOfVoids(shells, tolerance);
@@ -562,8 +560,9 @@ std::map<std::size_t, OpenReason> closeOneFaceBodies(std::vector<ImportedBody>& 
 
 FaceClosure closeFaces(const std::vector<TopoDS_Face>& faces, double tolerance)
 {
-    return guarded(faces.size(),
-                   [&] { return solidsOfShells(faces, shellsOfFaces(faces, tolerance), tolerance); });
+    return guarded(faces.size(), [&] {
+        return solidsOfShells(faces, shellsOfFaces(faces, tolerance), tolerance);
+    });
 }
 
 FaceClosure closeBody(const TopoDS_Shape& body, double tolerance)

@@ -9,8 +9,8 @@
 #include <Bnd_HArray1OfBox.hxx>
 #include <Extrema_ExtPC.hxx>
 #include <GCPnts_AbscissaPoint.hxx>
-#include <Geom2d_Curve.hxx>
 #include <GProp_GProps.hxx>
+#include <Geom2d_Curve.hxx>
 #include <Precision.hxx>
 #include <TColStd_ListOfInteger.hxx>
 #include <TopExp_Explorer.hxx>
@@ -387,8 +387,8 @@ bool edgesMeetInPart(const std::vector<EdgeUse>& uses,
     NearUses near(uses);
     for (std::size_t use = 0; use < uses.size(); ++use) {
         for (const std::size_t other : near.of(use)) {
-            if (other > use && edgeOf[other] != edgeOf[use]
-                && uses[other].face != uses[use].face && runAlong(uses[use], uses[other]))
+            if (other > use && edgeOf[other] != edgeOf[use] && uses[other].face != uses[use].face
+                && runAlong(uses[use], uses[other]))
                 return true;
         }
     }

@@ -16,12 +16,15 @@ namespace qor::io {
 // Where two faces meet, they belong to one shell. Where more meet, each face is paired with
 // one that runs along the edge the other way, as the faces of one consistently turned shell
 // do, and never with its own copy; among pairings that fit, the one that joins faces already
-// together wins. A face's seam, where it meets only itself, joins it to no other face; where
-// an edge of another face runs along a seam, wholly or in part (a pin in a hole of its size),
-// the faces are split into shells too, since the sewing would join the seam to that face.
+// together wins. Where more than eight meet (sectors around an axis), each face is paired with
+// the next around the edge on the side of the solid it bounds. A face's seam, where it meets
+// only itself, joins it to no other face. Where an edge of another face runs along a seam,
+// wholly or in part (a pin in a hole of its size), or edges of two faces run along one another
+// only in part (a small box against a large one), the faces are split into shells too, since
+// the sewing would cut the edges there and join the solids.
 //
 // The positions of the faces by shell; empty when no edge joins more than two faces and no
-// other face runs along a seam, where the sewing finds the shells by itself.
+// edges run along one another in part, where the sewing finds the shells by itself.
 std::vector<std::vector<int>> shellsOfSharedFaces(const std::vector<TopoDS_Face>& faces,
                                                   double tolerance);
 

@@ -728,7 +728,8 @@ TEST(IgesSolids, TouchingSolidsWrittenFaceByFaceComeBackApart)
         }
         return all;
     };
-    const auto sectorMm3 = [](int count) { return 0.5 * 100.0 * std::sin(2.0 * M_PI / count) * 10.0; };
+    const auto sectorMm3
+        = [](int count) { return 0.5 * 100.0 * std::sin(2.0 * M_PI / count) * 10.0; };
     // The middle of each sector's triangle, halfway up.
     const auto sectorMiddles = [](int count) {
         std::vector<gp_Pnt> points;
@@ -770,11 +771,15 @@ TEST(IgesSolids, TouchingSolidsWrittenFaceByFaceComeBackApart)
          {{8000, 1}, {8, 1}},
          {{1, 1, 1}, {15, 15, 15}},
          {{-1, 1, 1}}},
-        {"five sectors on one edge", sectors(5),
-         std::vector<Solid>(5, Solid{sectorMm3(5), 1}), sectorMiddles(5),
+        {"five sectors on one edge",
+         sectors(5),
+         std::vector<Solid>(5, Solid{sectorMm3(5), 1}),
+         sectorMiddles(5),
          {{0, 0, 11}, {9.9, 0, 5}, {-9.9, 0, 5}}},
-        {"twelve sectors on one edge", sectors(12),
-         std::vector<Solid>(12, Solid{sectorMm3(12), 1}), sectorMiddles(12),
+        {"twelve sectors on one edge",
+         sectors(12),
+         std::vector<Solid>(12, Solid{sectorMm3(12), 1}),
+         sectorMiddles(12),
          {{0, 0, -1}, {10, 0, 5}, {0, 0, 11}}},
         {"a hollow box read inside out",
          joined({boxPolygons({0, 0, 0}, 20, 20, 20, true), boxPolygons({5, 5, 5}, 10, 10, 10)}),
@@ -837,8 +842,8 @@ TEST(IgesSolids, FlatFilesOfTouchingAndTurnedSolidsComeBackSolidBySolid)
 // 0.5 mm off: the sloppy face's tolerance closes its own box, not the gap under the slab.
 TEST(IgesSolids, SloppyFaceDoesNotCloseGapsItNeverTouches)
 {
-    const QString path = QDir(test::readerFilesFolder())
-                             .filePath(QStringLiteral("../wave12/flach-unsauber.igs"));
+    const QString path
+        = QDir(test::readerFilesFolder()).filePath(QStringLiteral("../wave12/flach-unsauber.igs"));
     if (!QFileInfo::exists(path))
         GTEST_SKIP() << "flach-unsauber.igs is not at hand";
     const io::ImportResult read = io::importFile(path, {});
