@@ -545,7 +545,7 @@ TEST(ProgramTest, ConvertOfRepeatedPlacementsMatchesPartsOfTheirOwn)
     const ProgramRun big
         = runProgram({"--convert", grid + ":" + home.filePath("raster.stl")}, home);
     ASSERT_EQ(big.status, 0) << big.err.toStdString();
-    EXPECT_TRUE(big.out.startsWith("STEP: 4096 Körper")) << big.out.left(80).toStdString();
+    EXPECT_TRUE(big.out.startsWith("STEP: 4.096 Körper")) << big.out.left(80).toStdString();
     EXPECT_EQ(binaryStlFacts(readFile(home.filePath("raster.stl"))).triangles, 4096u * 12u);
     EXPECT_LT(qor::test::cpuSeconds(RUSAGE_CHILDREN) - before, 6.0);
 }
