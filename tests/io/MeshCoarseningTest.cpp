@@ -125,9 +125,9 @@ std::vector<gp_XY> flat(const std::vector<gp_Pnt>& points, const gp_Trsf& toPlan
 double notedDeflection(const QString& note)
 {
     const QRegularExpressionMatch match
-        = QRegularExpression(QStringLiteral("Vernetzung auf ([0-9.e+-]+) mm vergröbert"))
-              .match(note);
-    return match.hasMatch() ? match.captured(1).toDouble() : 0.0;
+        = QRegularExpression(QStringLiteral("Vernetzung auf ([0-9.,]+) mm vergröbert")).match(note);
+    // German: thousands set off by dots, a decimal comma.
+    return match.hasMatch() ? match.captured(1).remove(u'.').replace(u',', u'.').toDouble() : 0.0;
 }
 
 struct Export {
