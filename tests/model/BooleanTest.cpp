@@ -558,12 +558,10 @@ TEST(Boolean, CutOfASolidCarryingInnerFacesKeepsThem)
         TestDocument part(false);
         part.feature.id = 3;
         const int id = addNewBody(part.ctx, blockCarrying(cubeShell));
-        // The mass properties count the open face too: the change is what is judged.
-        const double before = part.volume(id);
         part.feature.id = 9;
         EXPECT_EQ(part.apply(bore(3.0, 52.0, gp_Pnt(30, 30, -1)), "cut"), std::vector<int>({id}));
         EXPECT_TRUE(part.feature.warning.isEmpty()) << part.feature.warning.toStdString();
-        EXPECT_NEAR(part.volume(id), before - M_PI * 9.0 * 50.0, 1e-3);
+        EXPECT_NEAR(part.volume(id), 80000.0 - M_PI * 9.0 * 50.0, 1e-3);
         EXPECT_GE(shellCount(part.state.bodies.at(id).shape), 2u);
     }
 }
