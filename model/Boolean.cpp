@@ -3,7 +3,6 @@
 #include "model/BooleanGroup.h"
 #include "model/BooleanWays.h"
 
-#include "io/ClosedVolume.h"
 #include "io/MeshFaces.h"
 #include "model/ChangedFaces.h"
 #include "model/EnclosedVolume.h"
@@ -500,13 +499,35 @@ QString refusalText(const Refusal& refusal, const Body& body, double change)
     }
 }
 
+// Whether a shell of the solid is closed and has a face that bounds material. A
+// solid may carry beside it faces turned INTERNAL or an open shell (a sheet
+// inside it): they bound nothing, but neither do they take its material away.
+bool holdsMaterial(const TopoDS_Shape& solid)
+{
+    for (TopExp_Explorer shell(solid, TopAbs_SHELL); shell.More(); shell.Next()) {
+        if (!BRep_Tool::IsClosed(shell.Current()))
+            continue;
+        for (TopExp_Explorer face(shell.Current(), TopAbs_FACE); face.More(); face.Next()) {
+            const TopAbs_Orientation side = face.Current().Orientation();
+            if (side == TopAbs_FORWARD || side == TopAbs_REVERSED)
+                return true;
+        }
+    }
+    return false;
+}
+
 // Faces that enclose nothing (an IGES body whose faces do not close) leave the kernel
 // nothing to join or cut: the reason of a boolean that fails with such a body or tool.
 QString openBodyReason(const Body& body, const TopTools_ListOfShape& tools)
 {
     const auto open = [](const TopoDS_Shape& shape) {
-        return !shape.IsNull() && TopExp_Explorer(shape, TopAbs_FACE).More()
-               && io::closedSolidCount(shape) == 0 && !io::isMeshOnly(shape);
+        if (shape.IsNull() || !TopExp_Explorer(shape, TopAbs_FACE).More() || io::isMeshOnly(shape))
+            return false;
+        for (TopExp_Explorer solid(shape, TopAbs_SOLID); solid.More(); solid.Next()) {
+            if (holdsMaterial(solid.Current()))
+                return false;
+        }
+        return true;
     };
     const QString faces = QStringLiteral("hat kein geschlossenes Volumen, nur Flächen");
     if (open(body.shape))
@@ -593,6 +614,13 @@ std::vector<int> join(ExecContext& context, const TopoDS_Shape& tool,
 {
     ModelState& state = context.state;
     const int first = targets.front();
+    // A chosen body of faces that enclose nothing is named as itself: the
+    // kernel's failure would otherwise be told of the tool.
+    for (const int id : targets) {
+        const QString open = openBodyReason(state.bodies.at(id), TopTools_ListOfShape());
+        if (!open.isEmpty())
+            throw FeatureError(failureText(QStringLiteral("Verbinden fehlgeschlagen"), open));
+    }
     TopTools_ListOfShape tools;
     tools.Append(tool);
     for (std::size_t i = 1; i < targets.size(); ++i)
@@ -696,6 +724,12 @@ bool removedNothing(const Body& before, const TopoDS_Shape& after, double gain)
     return change <= relative * std::max(1.0, shapeVolume(before.shape));
 }
 
+// The warning followed by the note on bodies set aside, when there is one.
+QString withNote(const QString& warning, const QString& note)
+{
+    return note.isEmpty() ? warning : warning + QStringLiteral("; ") + note;
+}
+
 // `unchanged`: the note on bodies the target search set aside (see setAside).
 std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, bool cut,
                                 const std::vector<int>& targets, const QString& unchanged)
@@ -747,9 +781,7 @@ std::vector<int> cutOrIntersect(ExecContext& context, const TopoDS_Shape& tool, 
     // A cut that takes nothing away (a hole drilled into an existing bore) is
     // as much a mistake as one that reaches no body.
     if (cut && !removed)
-        context.feature.warning = unchanged.isEmpty()
-                                      ? noBodyWarning()
-                                      : noBodyWarning() + QStringLiteral("; ") + unchanged;
+        context.feature.warning = withNote(noBodyWarning(), unchanged);
     else if (!unchanged.isEmpty())
         context.feature.warning = unchanged;
     return changed;
@@ -766,12 +798,12 @@ QString nothingToCut(const Body& body)
     return {};
 }
 
-// Takes the bodies the tool cannot cut or intersect out of targets that the box
-// search found, and returns the warning that names them ("„offen“ blieb
+// Takes the bodies the tool cannot join, cut or intersect out of targets that
+// the box search found, and returns the warning that names them („offen“ blieb
 // unverändert: nur Flächen"). The search only looks at boxes, so the user never
 // asked for them; one of them failing the whole boolean would leave the bodies
-// that can be cut uncut. When nothing else is left, targets stay as they are and
-// the boolean refuses them with the reason.
+// that can be changed unchanged. When none is left, targets is empty: the tool
+// reached no body it can change.
 QString setAside(const ModelState& state, std::vector<int>& targets)
 {
     std::vector<int> kept;
@@ -787,8 +819,6 @@ QString setAside(const ModelState& state, std::vector<int>& targets)
                                                  : QStringLiteral("„%1“").arg(body.name);
         notes << QStringLiteral("%1 blieb unverändert: %2").arg(name, reason);
     }
-    if (kept.empty() || notes.isEmpty())
-        return {};
     targets = std::move(kept);
     return notes.join(QStringLiteral("; "));
 }
@@ -841,18 +871,20 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
     QString unchanged;
     if (searched) {
         targets = bodiesNear(context.state, toolBoxOf(shape));
-        if (!joining)
-            unchanged = setAside(context.state, targets);
+        unchanged = setAside(context.state, targets);
         // Patterns of the feature re-apply its tool to these as chosen targets:
         // a body set aside must not become one.
         context.state.tools[context.feature.id].targets = targets;
     }
     targets = existingOnce(context.state, targets);
     refuseMeshBodies(context.state, targets, shape, op);
-    if (joining && targets.empty())
+    if (joining && targets.empty()) {
+        if (!unchanged.isEmpty())
+            context.feature.warning = unchanged;
         return {addNewBody(context, shape)};
+    }
     if (targets.empty()) {
-        context.feature.warning = noBodyWarning();
+        context.feature.warning = withNote(noBodyWarning(), unchanged);
         return {};
     }
     if (grouped) {
@@ -861,8 +893,11 @@ std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, co
             context.feature.warning = unchanged;
         return {waitInGroup(context, shape, cutting, targets, searched)};
     }
-    if (joining)
+    if (joining) {
+        if (!unchanged.isEmpty())
+            context.feature.warning = unchanged;
         return join(context, shape, targets);
+    }
     return cutOrIntersect(context, shape, cutting, targets, unchanged);
 }
 

@@ -162,10 +162,11 @@ std::optional<SameDomainMerge> mergedSameDomain(const TopoDS_Shape& shape);
 // ids of the bodies that carry the result. A cut or intersect that reaches no
 // body only sets the feature's warning "Kein Körper im Wirkbereich".
 // A cut whose targets all come back unchanged warns the same way.
-// A cut or intersect leaves a body of triangles or of faces that enclose
+// A join, cut or intersect leaves a body of triangles or of faces that enclose
 // nothing, found by the box search, as it is and names it in the warning
 // ("„offen“ blieb unverändert: nur Flächen", "… Netzkörper"); it is refused
-// only when chosen as a target or when no other body is in reach.
+// only when chosen as a target. Where no other body is in reach, a join makes
+// a new body and a cut or intersect warns "Kein Körper im Wirkbereich; …".
 std::vector<int> applyBoolean(ExecContext& context, const TopoDS_Shape& tool, const QString& op,
                               std::vector<int> targets);
 

@@ -3,6 +3,7 @@
 #include "model/References.h"
 #include "tests/fixtures/IgesFaceBodies.h"
 #include "tests/fixtures/ProfileSketches.h"
+#include "tests/fixtures/StlFixtures.h"
 
 #include <TopExp_Explorer.hxx>
 
@@ -220,6 +221,34 @@ TEST(Extrude, CutBesideFacesItLeavesAloneTurnsRound)
     EXPECT_TRUE(extentIs(part.state.tools.at(f->id).shape, {2, 2, 7, 6, 6, 10}));
     EXPECT_EQ(f->warning.toStdString(), "„offen“ blieb unverändert: nur Flächen");
     EXPECT_NEAR(part.volume(block), 1000.0 - 16.0 * 3.0, 1e-6);
+}
+
+// A cut sketched at z 8 between a plate 5 mm thick and an open tray or a mesh
+// block resting at z 10 reaches first only the body it cannot cut: it leaves
+// that alone, turns round and cuts the plate from z 3.
+TEST(Extrude, CutReachingOnlyABodyItCannotCutTurnsRound)
+{
+    for (const bool mesh : {false, true}) {
+        SCOPED_TRACE(mesh ? "mesh block" : "open tray");
+        TestPart part;
+        const int plate = part.body(
+            "extrude", extrude(part.sketch(gp_Ax3(), [](auto& s) { addOutline(s, 0, 0, 100, 80); }),
+                               "dist", "5"));
+        const TopoDS_Shape above = mesh ? qor::fixtures::meshBody(
+                                       qor::fixtures::moved(qor::fixtures::cube(10, 0), 45, 35, 10))
+                                        : qor::fixtures::openBox(gp_Vec(30, 25, 10));
+        const int other = part.addBody(above);
+        Feature* f = nullptr;
+        ASSERT_EQ(part.run("extrude",
+                           extrude(squareSketch(part, raised(8), 48, 38, 4), "dist", "5",
+                                   {{"op", "cut"}}),
+                           &f),
+                  QString());
+        EXPECT_TRUE(extentIs(part.state.tools.at(f->id).shape, {48, 38, 3, 52, 42, 8}));
+        EXPECT_TRUE(f->warning.isEmpty()) << f->warning.toStdString();
+        EXPECT_NEAR(part.volume(plate), 100.0 * 80.0 * 5.0 - 4.0 * 4.0 * 2.0, 1e-6);
+        EXPECT_TRUE(part.state.bodies.at(other).shape.IsSame(above));
+    }
 }
 
 TEST(Extrude, RecomputeCutsIntoAPickedFace)

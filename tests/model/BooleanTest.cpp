@@ -1,5 +1,7 @@
 #include "model/ExecContext.h"
 #include "tests/common/Seeds.h"
+#include "tests/fixtures/IgesFaceBodies.h"
+#include "tests/fixtures/StlFixtures.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
@@ -419,4 +421,147 @@ TEST(Boolean, CutWarnsExactlyWhenTheWholeVolumeStaysTheSame)
     // Both outcomes are well represented.
     EXPECT_GT(warned, 30);
     EXPECT_LT(warned, 270);
+}
+
+namespace {
+
+// A plate 100 x 80 x 5 and, made before or after it by features 3 and 5, an open
+// tray of five faces („offen“, 40 x 30 x 20 from (30, 25, 5)) resting on it or a
+// block of triangles read from a mesh file („Scan“, 10 mm from (45, 35, 10)).
+struct PlateAndTray {
+    TestDocument part{false};
+    int plate = 0;
+    int tray = 0;
+    QString note; // the warning of a boolean that leaves the tray or block alone
+
+    PlateAndTray(bool plateFirst, bool mesh = false)
+    {
+        const TopoDS_Shape trayFaces = qor::fixtures::openBox(gp_Vec(30, 25, 5));
+        const TopoDS_Shape block
+            = qor::fixtures::meshBody(qor::fixtures::moved(qor::fixtures::cube(10, 0), 45, 35, 10));
+        part.feature.id = plateFirst ? 3 : 5;
+        plate = addNewBody(part.ctx, box(100, 80, 5));
+        part.feature.id = plateFirst ? 5 : 3;
+        tray = addNewBody(part.ctx, mesh ? block : trayFaces,
+                          mesh ? QStringLiteral("Scan") : QStringLiteral("offen"));
+        part.feature.id = 9;
+        note = mesh ? QStringLiteral("„Scan“ blieb unverändert: Netzkörper")
+                    : QStringLiteral("„offen“ blieb unverändert: nur Flächen");
+    }
+};
+
+const double plateVolume = 100.0 * 80.0 * 5.0;
+
+} // namespace
+
+// A join whose box reaches the open tray as well as the plate joins the plate, and
+// names the tray it left alone; a cylinder Ø6 x 30 standing in the plate adds
+// what stands above it.
+TEST(Boolean, JoinLeavesFacesThatEncloseNothingAlone)
+{
+    const double above = M_PI * 3.0 * 3.0 * 25.0;
+    for (const bool mesh : {false, true})
+        for (const bool plateFirst : {true, false}) {
+            SCOPED_TRACE(std::string(mesh ? "mesh block, " : "open tray, ")
+                         + (plateFirst ? "plate first" : "made first"));
+            PlateAndTray scene(plateFirst, mesh);
+            const TopoDS_Shape trayBefore = scene.part.state.bodies.at(scene.tray).shape;
+            EXPECT_EQ(scene.part.apply(bore(3.0, 30.0, gp_Pnt(50, 40, 0)), "join"),
+                      std::vector<int>({scene.plate}));
+            EXPECT_NEAR(scene.part.volume(scene.plate), plateVolume + above, 1e-3);
+            EXPECT_EQ(scene.part.feature.warning.toStdString(), scene.note.toStdString());
+            EXPECT_TRUE(scene.part.state.bodies.at(scene.tray).shape.IsSame(trayBefore));
+            EXPECT_EQ(scene.part.state.tools.at(9).targets, std::vector<int>({scene.plate}));
+        }
+}
+
+// A join that reaches only the open tray makes a new body, as one that reaches
+// nothing does, and names the tray.
+TEST(Boolean, JoinReachingOnlyFacesMakesANewBody)
+{
+    PlateAndTray scene(true);
+    const std::vector<int> made = scene.part.apply(box(4, 4, 4, gp_Pnt(40, 35, 10)), "join");
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_NE(made.front(), scene.tray);
+    EXPECT_NEAR(scene.part.volume(made.front()), 64.0, 1e-6);
+    EXPECT_NEAR(scene.part.volume(scene.plate), plateVolume, 1e-6);
+    EXPECT_EQ(scene.part.feature.warning.toStdString(), "„offen“ blieb unverändert: nur Flächen");
+}
+
+// A cut whose box reaches only the tray (a 6 x 6 x 2 box at z 5.5 inside it,
+// touching none of its faces) takes nothing: it warns and leaves every body.
+TEST(Boolean, CutReachingOnlyFacesWarnsAndKeepsTheBodies)
+{
+    for (const bool mesh : {false, true}) {
+        SCOPED_TRACE(mesh ? "mesh block" : "open tray");
+        PlateAndTray scene(true, mesh);
+        const TopoDS_Shape trayBefore = scene.part.state.bodies.at(scene.tray).shape;
+        const TopoDS_Shape plateBefore = scene.part.state.bodies.at(scene.plate).shape;
+        const gp_Pnt corner = mesh ? gp_Pnt(47, 37, 11) : gp_Pnt(47, 37, 5.5);
+        EXPECT_TRUE(scene.part.apply(box(6, 6, 2, corner), "cut").empty());
+        EXPECT_EQ(scene.part.feature.warning.toStdString(),
+                  (noBodyWarning() + QStringLiteral("; ") + scene.note).toStdString());
+        EXPECT_TRUE(scene.part.state.bodies.at(scene.tray).shape.IsSame(trayBefore));
+        EXPECT_TRUE(scene.part.state.bodies.at(scene.plate).shape.IsSame(plateBefore));
+    }
+}
+
+// A chosen open body is still refused, named as itself, never as the tool.
+TEST(Boolean, JoinWithAChosenOpenBodyNamesIt)
+{
+    PlateAndTray scene(true);
+    EXPECT_EQ(
+        errorOf([&] {
+            scene.part.apply(bore(3.0, 30.0, gp_Pnt(50, 40, 0)), "join", {scene.plate, scene.tray});
+        }),
+        "Verbinden fehlgeschlagen: „offen“ hat kein geschlossenes Volumen, nur Flächen");
+}
+
+namespace {
+
+// A block 40 x 40 x 50 (80,000 mm³) that carries a second shell: the faces of a
+// 10 mm cube inside it turned INTERNAL, or one open square face inside it.
+TopoDS_Shape blockCarrying(bool cubeShell)
+{
+    BRep_Builder builder;
+    TopoDS_Solid solid;
+    builder.MakeSolid(solid);
+    builder.Add(solid, TopExp_Explorer(box(40, 40, 50), TopAbs_SHELL).Current());
+    TopoDS_Shell inner;
+    builder.MakeShell(inner);
+    const TopoDS_Shape cube = box(10, 10, 10, gp_Pnt(5, 5, 20));
+    for (TopExp_Explorer face(cube, TopAbs_FACE); face.More(); face.Next()) {
+        builder.Add(inner, cubeShell ? face.Current().Oriented(TopAbs_INTERNAL) : face.Current());
+        if (!cubeShell)
+            break;
+    }
+    builder.Add(solid, inner);
+    return solid;
+}
+
+std::size_t shellCount(const TopoDS_Shape& shape)
+{
+    std::size_t count = 0;
+    for (TopExp_Explorer shell(shape, TopAbs_SHELL); shell.More(); shell.Next())
+        ++count;
+    return count;
+}
+
+} // namespace
+
+// A solid that carries faces bounding no volume beside its closed shell is cut
+// beside them, and keeps them.
+TEST(Boolean, CutOfASolidCarryingInnerFacesKeepsThem)
+{
+    for (const bool cubeShell : {true, false}) {
+        SCOPED_TRACE(cubeShell ? "shell of INTERNAL faces" : "one open face");
+        TestDocument part(false);
+        part.feature.id = 3;
+        const int id = addNewBody(part.ctx, blockCarrying(cubeShell));
+        part.feature.id = 9;
+        EXPECT_EQ(part.apply(bore(3.0, 52.0, gp_Pnt(30, 30, -1)), "cut"), std::vector<int>({id}));
+        EXPECT_TRUE(part.feature.warning.isEmpty()) << part.feature.warning.toStdString();
+        EXPECT_NEAR(part.volume(id), 80000.0 - M_PI * 9.0 * 50.0, 1e-3);
+        EXPECT_GE(shellCount(part.state.bodies.at(id).shape), 2u);
+    }
 }
