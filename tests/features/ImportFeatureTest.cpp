@@ -164,33 +164,53 @@ QString meshRefusal(const char* failure)
 
 } // namespace
 
-// A body read from a mesh file has faces without surfaces: a cutting and a
-// joined box over it are refused with the boolean's own text, which names the
-// body, and leave it as it was, whether the recompute lets their booleans wait
-// in a group or runs them one by one.
-TEST(ImportFeature, MeshBodyRefusesCutsAndJoins)
+// A body read from a mesh file has faces without surfaces: a cutting box found
+// by its box search leaves it as it was and says that it reaches no body it can
+// cut, and a joined box becomes a body of its own beside it; both name the mesh
+// body, whether the recompute lets their booleans wait in a group or runs them one
+// by one.
+TEST(ImportFeature, MeshBodyIsLeftAsItWasByCutsAndJoinsThatFindIt)
 {
     const TopoDS_Shape mesh = stlBody();
     ASSERT_TRUE(qor::io::isMeshOnly(mesh));
+    const QString note = QStringLiteral("„teil“ blieb unverändert: Netzkörper");
+    const QString cutWarning = QStringLiteral("Kein Körper im Wirkbereich; ") + note;
 
-    Document doc;
-    doc.addFeature("import", meshImport(mesh));
-    Feature* cut = doc.addFeature("box", boxAt(3, 3, "cut"));
-    Feature* join = doc.addFeature("box", boxAt(4, 4, "join"));
-    doc.recompute();
-    EXPECT_EQ(cut->error.toStdString(), meshRefusal("Ausschneiden fehlgeschlagen").toStdString());
-    EXPECT_EQ(join->error.toStdString(), meshRefusal("Verbinden fehlgeschlagen").toStdString());
-    ASSERT_EQ(doc.current.bodies.size(), 1u);
-    EXPECT_TRUE(qor::io::isMeshOnly(doc.current.bodies.begin()->second.shape));
+    for (const bool grouped : {true, false}) {
+        SCOPED_TRACE(grouped ? "grouped" : "one by one");
+        Document doc;
+        doc.groupBooleans = grouped;
+        doc.addFeature("import", meshImport(mesh));
+        Feature* cut = doc.addFeature("box", boxAt(3, 3, "cut"));
+        Feature* join = doc.addFeature("box", boxAt(4, 4, "join"));
+        doc.addFeature("plane", {{"offset", "10 mm"}});
+        doc.recompute();
+        EXPECT_TRUE(cut->error.isEmpty()) << cut->error.toStdString();
+        EXPECT_EQ(cut->warning.toStdString(), cutWarning.toStdString());
+        EXPECT_TRUE(join->error.isEmpty()) << join->error.toStdString();
+        EXPECT_EQ(join->warning.toStdString(), note.toStdString());
+        ASSERT_EQ(doc.current.bodies.size(), 2u);
+        int meshBodies = 0;
+        for (const auto& [id, body] : doc.current.bodies) {
+            if (qor::io::isMeshOnly(body.shape)) {
+                ++meshBodies;
+                EXPECT_TRUE(body.shape.IsSame(doc.snapshots.at(1).bodies.at(id).shape));
+            } else {
+                EXPECT_NEAR(shapeVolume(body.shape), 64.0, 1e-6);
+            }
+        }
+        EXPECT_EQ(meshBodies, 1);
+    }
 
     TestPart part;
     ASSERT_EQ(part.run("import", meshImport(mesh)), QString());
-    EXPECT_EQ(part.run("box", boxAt(3, 3, "cut")).toStdString(),
-              meshRefusal("Ausschneiden fehlgeschlagen").toStdString());
-    EXPECT_EQ(part.run("box", boxAt(4, 4, "join")).toStdString(),
-              meshRefusal("Verbinden fehlgeschlagen").toStdString());
-    ASSERT_EQ(part.state.bodies.size(), 1u);
-    EXPECT_TRUE(qor::io::isMeshOnly(part.state.bodies.begin()->second.shape));
+    Feature* cut = nullptr;
+    Feature* join = nullptr;
+    EXPECT_EQ(part.run("box", boxAt(3, 3, "cut"), &cut), QString());
+    EXPECT_EQ(cut->warning.toStdString(), cutWarning.toStdString());
+    EXPECT_EQ(part.run("box", boxAt(4, 4, "join"), &join), QString());
+    EXPECT_EQ(join->warning.toStdString(), note.toStdString());
+    EXPECT_EQ(part.state.bodies.size(), 2u);
 }
 
 namespace {
@@ -281,8 +301,9 @@ struct SetAsideHistory {
 // A plate, and a body of open faces or of triangles in reach of a cylinder's box:
 // the cut or intersect found by the box search does its work on the plate and
 // leaves the other body as it was, naming it in the warning, grouped or one by one,
-// and a pattern of the cylinder reaches only the plate. Chosen as a target, or
-// alone in reach, the body is refused with the reason, and the plate keeps its volume.
+// and a pattern of the cylinder reaches only the plate. Alone in reach, the body is
+// left as it was with the warning that no body is in reach; chosen as a target, it
+// is refused with the reason, and the plate keeps its volume.
 TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
 {
     const SetAsideCase cases[] = {
@@ -291,8 +312,8 @@ TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
         {"intersect found the plate", "intersect", true, false, false, false, boreVolume},
         {"cut of the chosen body", "cut", true, true, false, true, plateVolume},
         {"intersect of the chosen body", "intersect", true, true, false, true, plateVolume},
-        {"cut with nothing else in reach", "cut", false, false, false, true, 0.0},
-        {"intersect with nothing else in reach", "intersect", false, false, false, true, 0.0},
+        {"cut with nothing else in reach", "cut", false, false, false, false, 0.0},
+        {"intersect with nothing else in reach", "intersect", false, false, false, false, 0.0},
     };
     for (const Uncuttable& body : uncuttables()) {
         ASSERT_FALSE(body.shape.IsNull());
@@ -312,7 +333,10 @@ TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
                     EXPECT_TRUE(history.tool->warning.isEmpty());
                 } else {
                     EXPECT_TRUE(history.tool->error.isEmpty()) << history.tool->error.toStdString();
-                    EXPECT_EQ(history.tool->warning.toStdString(), body.note.toStdString());
+                    const QString warning
+                        = c.plate ? body.note
+                                  : QStringLiteral("Kein Körper im Wirkbereich; ") + body.note;
+                    EXPECT_EQ(history.tool->warning.toStdString(), warning.toStdString());
                 }
                 if (history.pattern) {
                     EXPECT_TRUE(history.pattern->error.isEmpty())

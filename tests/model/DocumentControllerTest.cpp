@@ -32,6 +32,8 @@ struct SignalLog {
 };
 
 const QStringList allThree{"changed", "structure", "title"};
+// An opened file is named in the title and the browser before its bodies are shown.
+const QStringList openedThree{"title", "structure", "changed"};
 
 // One committed edit: a new user parameter named after the step.
 void commitStep(DocumentController& c, int n)
@@ -129,7 +131,7 @@ TEST(DocumentController, SaveOpenAndModifiedFlag)
 
     // Opening the saved file starts a new history at the saved state.
     ASSERT_TRUE(c.open(file, &error)) << error.toStdString();
-    EXPECT_EQ(log.take(), allThree);
+    EXPECT_EQ(log.take(), openedThree);
     EXPECT_EQ(c.history.size(), 1u);
     EXPECT_FALSE(c.modified);
     ASSERT_EQ(c.document->parameters.size(), 3u);
@@ -243,7 +245,7 @@ TEST(DocumentController, OpeningReportsProgressAndACancelKeepsTheOpenDocument)
             EXPECT_EQ(c.history.size(), 1u);
             EXPECT_FALSE(c.modified);
             EXPECT_EQ(c.document->current.bodies.get().size(), 1u);
-            EXPECT_EQ(log.take(), allThree);
+            EXPECT_EQ(log.take(), openedThree);
         }
     }
 }
