@@ -542,6 +542,10 @@ public:
     // A void of a solid the boolean made that reaches out of the solid's outer
     // shell: the solid would measure less than the material it bounds (seen:
     // a cut kept a whole sphere as a void where it stood out of the body).
+    // The void is sampled on its own side of its faces: the material behind
+    // them is thin wherever the void touches the outer shell by a face or a
+    // tangency, and a point there lies outside a right body too (seen: a
+    // cylinder cut whose side touched a hollow).
     std::optional<WrongResult> looseVoid(const TopTools_IndexedMapOfShape& inputSolids) const
     {
         for (std::size_t i = 0; i < result_.size(); ++i) {
@@ -563,7 +567,8 @@ public:
                 std::vector<gp_Pnt> points;
                 for (TopExp_Explorer face(shell.Value(), TopAbs_FACE);
                      face.More() && points.size() < overlapPoints; face.Next())
-                    addPointsBehind(TopoDS::Face(face.Current()), depth, pointsPerFace, points);
+                    addPointsBehind(TopoDS::Face(face.Current().Reversed()), depth, pointsPerFace,
+                                    points);
                 for (const gp_Pnt& point : points) {
                     if (around(within, point, depth, TopAbs_OUT))
                         return WrongResult::LooseVoid;

@@ -572,6 +572,22 @@ TEST(TruthHistory, AcceptedBooleansChangeTheVolumeAsThePrimitivesSay)
     EXPECT_GT(tally.sound, tally.booleans / 2);
 }
 
+// A cylinder cut whose side touches a hollow of the body leaves the hollow
+// inside the body, as the primitives say: it was once refused as a hollow
+// sticking out of the body (957338, feature 7).
+TEST(TruthHistory, ACutTouchingAHollowLeavesItInside)
+{
+    qor::test::allowCpuSeconds(60);
+    Tally tally;
+    judge(957338u, tally);
+    std::printf("%s", tally.failures.c_str());
+    EXPECT_GT(tally.sound, 0);
+    EXPECT_EQ(tally.wrong, 0);
+    EXPECT_EQ(tally.refusedRight, 0);
+    EXPECT_EQ(tally.kernelLimits, 0);
+    EXPECT_EQ(tally.accepted, tally.booleans);
+}
+
 namespace {
 
 // The frame turned by 30 degrees about X, as a turned work plane carries it.
