@@ -1,5 +1,7 @@
 #include "io/MeshFaces.h"
 
+#include "io/DisjointSets.h"
+
 #include <BRepGProp.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
@@ -18,7 +20,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <numeric>
 
 namespace qor::io {
 
@@ -241,35 +242,13 @@ std::vector<FaceTriangles> triangulatedFaces(const TopoDS_Shape& shape, const Fa
 
 namespace {
 
-// Union-find over the occupied cells of the grid.
-class CellGroups {
-public:
-    explicit CellGroups(std::size_t cells)
-        : parent_(cells)
-    {
-        std::iota(parent_.begin(), parent_.end(), 0);
-    }
-
-    int of(int cell)
-    {
-        while (parent_[std::size_t(cell)] != cell)
-            cell = parent_[std::size_t(cell)] = parent_[std::size_t(parent_[std::size_t(cell)])];
-        return cell;
-    }
-
-    void join(int a, int b) { parent_[std::size_t(of(a))] = of(b); }
-
-private:
-    std::vector<int> parent_;
-};
-
 // Joins the occupied cells (`start` gives where each begins among the sorted
 // keyed nodes) that touch a neighbouring cell holding a node closer than the
 // step to one of theirs. A constant offset keeps the sorted order, so each of
 // the 13 forward neighbours is found in one pass over the cells.
 void joinNeighbouringCells(const std::vector<std::pair<GridKey, int>>& keyed,
                            const std::vector<std::size_t>& start, const std::vector<gp_Pnt>& nodes,
-                           CellGroups& groups)
+                           DisjointSets& groups)
 {
     const std::size_t cells = start.size() - 1;
     const auto close = [&](std::size_t a, std::size_t b) {
@@ -319,13 +298,13 @@ std::vector<int> gridVertices(const std::vector<gp_Pnt>& nodes, std::vector<gp_P
             start.push_back(i);
     }
     start.push_back(keyed.size());
-    CellGroups groups(start.size() - 1);
+    DisjointSets groups(start.size() - 1);
     joinNeighbouringCells(keyed, start, nodes, groups);
     // Each node's group is its cell's; the group's first node stands for it.
     std::vector<int> groupOf(nodes.size());
     for (std::size_t c = 0; c + 1 < start.size(); ++c) {
         for (std::size_t i = start[c]; i < start[c + 1]; ++i)
-            groupOf[std::size_t(keyed[i].second)] = groups.of(int(c));
+            groupOf[std::size_t(keyed[i].second)] = groups.root(int(c));
     }
     keyed = {};
     std::vector<int> vertexOfGroup(start.size() - 1, -1);

@@ -1,5 +1,7 @@
 #include "io/MeshParts.h"
 
+#include "io/DisjointSets.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -15,26 +17,6 @@ struct EdgeUse {
     std::uint64_t key = 0;
     int triangle = 0;
     bool upward = false; // run from the lower vertex number to the higher
-};
-
-class Parts {
-public:
-    explicit Parts(std::size_t triangles)
-        : parent_(triangles)
-    {
-        std::iota(parent_.begin(), parent_.end(), 0);
-    }
-
-    int root(int t)
-    {
-        while (parent_[std::size_t(t)] != t)
-            t = parent_[std::size_t(t)] = parent_[std::size_t(parent_[std::size_t(t)])];
-        return t;
-    }
-    void join(int a, int b) { parent_[std::size_t(root(a))] = root(b); }
-
-private:
-    std::vector<int> parent_;
 };
 
 std::vector<EdgeUse> edgeUses(const IndexedMesh& mesh, const std::vector<int>& triangles)
@@ -61,7 +43,7 @@ std::vector<EdgeUse> edgeUses(const IndexedMesh& mesh, const std::vector<int>& t
 // round, the other way. A triangle at the same angle as one of the other kind
 // (a copy turned round) comes last, so that it is paired only where nothing else is.
 void pairRoundEdge(const IndexedMesh& mesh, const EdgeUse* first, std::size_t count, bool turned,
-                   Parts& parts)
+                   DisjointSets& parts)
 {
     const int lower = int(first->key >> 32);
     const int higher = int(first->key & 0xffffffffU);
@@ -125,7 +107,7 @@ void pairRoundEdge(const IndexedMesh& mesh, const EdgeUse* first, std::size_t co
 std::vector<std::vector<int>> partsOf(const IndexedMesh& mesh, const std::vector<int>& triangles,
                                       bool turned)
 {
-    Parts parts(mesh.triangles.size());
+    DisjointSets parts(mesh.triangles.size());
     const std::vector<EdgeUse> uses = edgeUses(mesh, triangles);
     for (std::size_t i = 0; i < uses.size();) {
         std::size_t j = i;
