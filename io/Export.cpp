@@ -1207,7 +1207,7 @@ QString meshBodies(std::vector<ExportBody>& bodies, const ExportOptions& options
         else if (closedInModel(model))
             defects.push_back(closedMeshDefects(model, mesh, record->bodies[i].deflection));
         else
-            defects.push_back({nonManifoldEdgeCount(mesh)});
+            defects.push_back(EdgeDefects{.nonManifold = nonManifoldEdgeCount(mesh)});
     }
     // Every note tells of the triangles the file holds.
     if (const QString bounds = boundsNote(record->bodies, written, options); !bounds.isEmpty())

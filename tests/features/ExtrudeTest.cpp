@@ -225,28 +225,35 @@ TEST(Extrude, CutBesideFacesItLeavesAloneTurnsRound)
 
 // A cut sketched at z 8 between a plate 5 mm thick and an open tray or a mesh
 // block resting at z 10 reaches first only the body it cannot cut: it leaves
-// that alone, turns round and cuts the plate from z 3.
+// that alone, turns round and cuts the plate from z 3, a circle Ø6 (tray) or
+// Ø4 (block) 2 mm deep.
 TEST(Extrude, CutReachingOnlyABodyItCannotCutTurnsRound)
 {
-    for (const bool mesh : {false, true}) {
-        SCOPED_TRACE(mesh ? "mesh block" : "open tray");
+    struct Case {
+        bool mesh;
+        double radius, left;
+    };
+    for (const Case c : {Case{false, 3.0, 39943.451}, Case{true, 2.0, 39974.867}}) {
+        SCOPED_TRACE(c.mesh ? "mesh block" : "open tray");
         TestPart part;
         const int plate = part.body(
             "extrude", extrude(part.sketch(gp_Ax3(), [](auto& s) { addOutline(s, 0, 0, 100, 80); }),
                                "dist", "5"));
-        const TopoDS_Shape above = mesh ? qor::fixtures::meshBody(
+        const TopoDS_Shape above = c.mesh ? qor::fixtures::meshBody(
                                        qor::fixtures::moved(qor::fixtures::cube(10, 0), 45, 35, 10))
-                                        : qor::fixtures::openBox(gp_Vec(30, 25, 10));
+                                          : qor::fixtures::openBox(gp_Vec(30, 25, 10));
         const int other = part.addBody(above);
+        const int circle
+            = part.sketch(raised(8), [&](auto& s) { s.addCircleAt(false, 50, 40, c.radius); });
         Feature* f = nullptr;
-        ASSERT_EQ(part.run("extrude",
-                           extrude(squareSketch(part, raised(8), 48, 38, 4), "dist", "5",
-                                   {{"op", "cut"}}),
-                           &f),
+        ASSERT_EQ(part.run("extrude", extrude(circle, "dist", "5", {{"op", "cut"}}), &f),
                   QString());
-        EXPECT_TRUE(extentIs(part.state.tools.at(f->id).shape, {48, 38, 3, 52, 42, 8}));
+        EXPECT_TRUE(extentIs(part.state.tools.at(f->id).shape,
+                             {50 - c.radius, 40 - c.radius, 3, 50 + c.radius, 40 + c.radius, 8},
+                             1e-4));
         EXPECT_TRUE(f->warning.isEmpty()) << f->warning.toStdString();
-        EXPECT_NEAR(part.volume(plate), 100.0 * 80.0 * 5.0 - 4.0 * 4.0 * 2.0, 1e-6);
+        EXPECT_NEAR(part.volume(plate), c.left, 1e-3);
+        EXPECT_NEAR(part.volume(plate), 100.0 * 80.0 * 5.0 - pi * c.radius * c.radius * 2.0, 1e-6);
         EXPECT_TRUE(part.state.bodies.at(other).shape.IsSame(above));
     }
 }

@@ -299,10 +299,11 @@ struct SetAsideHistory {
 } // namespace
 
 // A plate, and a body of open faces or of triangles in reach of a cylinder's box:
-// the cut or intersect found by the box search does its work on the plate and
+// the cut, intersect or join found by the box search does its work on the plate and
 // leaves the other body as it was, naming it in the warning, grouped or one by one,
 // and a pattern of the cylinder reaches only the plate. Alone in reach, the body is
-// left as it was with the warning that no body is in reach; chosen as a target, it
+// left as it was with the warning that no body is in reach (a join makes a new
+// body beside it); chosen as a target, it
 // is refused with the reason, and the plate keeps its volume.
 TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
 {
@@ -312,8 +313,11 @@ TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
         {"intersect found the plate", "intersect", true, false, false, false, boreVolume},
         {"cut of the chosen body", "cut", true, true, false, true, plateVolume},
         {"intersect of the chosen body", "intersect", true, true, false, true, plateVolume},
+        {"join found the plate", "join", true, false, false, false, plateVolume},
+        {"join of the chosen body", "join", true, true, false, true, plateVolume},
         {"cut with nothing else in reach", "cut", false, false, false, false, 0.0},
         {"intersect with nothing else in reach", "intersect", false, false, false, false, 0.0},
+        {"join with nothing else in reach", "join", false, false, false, false, 0.0},
     };
     for (const Uncuttable& body : uncuttables()) {
         ASSERT_FALSE(body.shape.IsNull());
@@ -324,7 +328,9 @@ TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
                                                 << (grouped ? ", grouped" : ", one by one"));
                 const SetAsideHistory history(c, body, grouped);
                 const Document& doc = history.doc;
-                const QString failure = c.op == std::string("cut")
+                const bool join = c.op == std::string("join");
+                const QString failure = join ? QStringLiteral("Verbinden fehlgeschlagen")
+                                        : c.op == std::string("cut")
                                             ? QStringLiteral("Ausschneiden fehlgeschlagen")
                                             : QStringLiteral("Schneiden fehlgeschlagen");
                 if (c.refused) {
@@ -334,8 +340,9 @@ TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
                 } else {
                     EXPECT_TRUE(history.tool->error.isEmpty()) << history.tool->error.toStdString();
                     const QString warning
-                        = c.plate ? body.note
-                                  : QStringLiteral("Kein Körper im Wirkbereich; ") + body.note;
+                        = c.plate || join
+                              ? body.note
+                              : QStringLiteral("Kein Körper im Wirkbereich; ") + body.note;
                     EXPECT_EQ(history.tool->warning.toStdString(), warning.toStdString());
                 }
                 if (history.pattern) {
@@ -346,9 +353,14 @@ TEST(ImportFeature, BooleanSetsAsideBodiesItCannotCut)
                 const TopoDS_Shape& imported = doc.snapshots.at(1).bodies.at(history.bodyId).shape;
                 ASSERT_TRUE(doc.current.bodies.count(history.bodyId));
                 EXPECT_TRUE(doc.current.bodies.at(history.bodyId).shape.IsSame(imported));
-                ASSERT_EQ(doc.current.bodies.size(), c.plate ? 2u : 1u);
-                if (!c.plate)
+                // A join that reaches nothing else makes the cylinder a body of its own.
+                ASSERT_EQ(doc.current.bodies.size(), c.plate || join ? 2u : 1u);
+                if (!c.plate) {
+                    if (join)
+                        EXPECT_NEAR(shapeVolume(std::prev(doc.current.bodies.end())->second.shape),
+                                    boreVolume, 1e-6 * boreVolume);
                     continue;
+                }
                 const TopoDS_Shape& plate = doc.current.bodies.at(history.plateId).shape;
                 EXPECT_NEAR(shapeVolume(plate), c.plateAfter, 1e-6 * plateVolume);
                 // Through the bore's axis the plate has material only where the cut left it.

@@ -93,6 +93,17 @@ const Way ways[] = {
      }},
 };
 
+// A part of the boxes read as one file and split into a body each, saved at the path.
+bool saveBoxes(const QString& path)
+{
+    qor::model::Document part;
+    part.addFeature(QStringLiteral("import"),
+                    {{"file", "kisten.step"},
+                     {"brep", qor::io::shapeToBase64(qor::fixtures::manyBoxes(boxCount))},
+                     {"split", true}});
+    return part.save(path);
+}
+
 class CancelledDisplayTest : public ShownWindowTest, public ::testing::WithParamInterface<Way> {
 protected:
     // A saved part of the boxes, one body each, opened with its display cancelled through the
@@ -100,14 +111,7 @@ protected:
     void openCancelled()
     {
         const QString path = dir.filePath(QStringLiteral("kisten.qcpart"));
-        {
-            qor::model::Document part;
-            part.addFeature(QStringLiteral("import"),
-                            {{"file", "kisten.step"},
-                             {"brep", qor::io::shapeToBase64(qor::fixtures::manyBoxes(boxCount))},
-                             {"split", true}});
-            ASSERT_TRUE(part.save(path));
-        }
+        ASSERT_TRUE(saveBoxes(path));
         const std::function<bool(int, int)> windowProgress = window.scene->buildProgress;
         // The window's progress answers the click at its next report.
         window.scene->buildProgress = [&windowProgress, this](int done, int total) {
@@ -226,8 +230,8 @@ TEST_P(CancelledDisplayTest, TheRestCanBeShownLongAfterTheCancelWithoutModifying
     const double coveredAfter = coveredFromAbove(empty);
     EXPECT_GT(coveredAfter / coveredBefore, 0.9 * boxCount / shown)
         << coveredBefore << " then " << coveredAfter << " pixels";
-    std::cout << shown << " boxes covered " << coveredBefore << " pixels, " << boxCount
-              << " boxes " << coveredAfter << "\n";
+    std::cout << shown << " boxes covered " << coveredBefore << " pixels, " << boxCount << " boxes "
+              << coveredAfter << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, CancelledDisplayTest, ::testing::ValuesIn(ways),
@@ -244,14 +248,7 @@ class OpenedFileDisplayTest : public ShownWindowTest { };
 TEST_F(OpenedFileDisplayTest, TitleAndBrowserNameTheFileWhileItsBodiesAreShown)
 {
     const QString path = dir.filePath(QStringLiteral("kisten.qcpart"));
-    {
-        qor::model::Document part;
-        part.addFeature(QStringLiteral("import"),
-                        {{"file", "kisten.step"},
-                         {"brep", qor::io::shapeToBase64(qor::fixtures::manyBoxes(boxCount))},
-                         {"split", true}});
-        ASSERT_TRUE(part.save(path));
-    }
+    ASSERT_TRUE(saveBoxes(path));
     ASSERT_FALSE(window.windowTitle().contains(QStringLiteral("kisten")));
     QStringList titles;
     QStringList roots;

@@ -104,6 +104,23 @@ protected:
 
     QString toastText() { return window.toast->findChild<QLabel*>()->text(); }
 
+    // Imports a binary STL of a block 40 x 30 x 10 at the origin; its body's id, 0 if none.
+    int importBlock()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("klotz.stl"));
+        const auto triangles
+            = qor::fixtures::meshedTriangles(BRepPrimAPI_MakeBox(40.0, 30.0, 10.0).Shape(), 0.05);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return 0;
+        file.write(qor::fixtures::binaryStl(triangles, std::uint32_t(triangles.size())));
+        file.close();
+        if (!window.importFile(path) || document().current.bodies.get().size() != 1)
+            return 0;
+        return document().current.bodies.get().begin()->first;
+    }
+
     // A committed cylinder at the origin and a box beside it: a point on the cylinder's mantle,
     // the centre of the box's top face and the middle of one of its top edges.
     struct Targets {
@@ -398,17 +415,8 @@ TEST_F(FeatureCommandsTest, PlanePickingStartsTheSketchAndMarksItOnTheTimeline)
 // the body's name, not as a face that is not planar.
 TEST_F(FeatureCommandsTest, PlanePickingNamesAMeshBody)
 {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("klotz.stl"));
-    const auto triangles
-        = qor::fixtures::meshedTriangles(BRepPrimAPI_MakeBox(40.0, 30.0, 10.0).Shape(), 0.05);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(qor::fixtures::binaryStl(triangles, std::uint32_t(triangles.size())));
-    file.close();
-    ASSERT_TRUE(window.importFile(path));
-    ASSERT_EQ(document().current.bodies.get().size(), 1u);
-    const int body = document().current.bodies.get().begin()->first;
+    const int body = importBlock();
+    ASSERT_NE(body, 0);
 
     window.actions.value(QStringLiteral("sketch"))->trigger();
     ASSERT_TRUE(window.property("pickPlane").toBool());
@@ -422,6 +430,43 @@ TEST_F(FeatureCommandsTest, PlanePickingNamesAMeshBody)
                   .toStdString());
     EXPECT_TRUE(window.property("pickPlane").toBool());
     EXPECT_FALSE(window.sketchEditor);
+}
+
+// A cylinder made beside a reference scan joins nothing: the panel opens with OK
+// enabled and names the scan it leaves alone, and the cylinder becomes a body of
+// its own.
+TEST_F(FeatureCommandsTest, CylinderBesideAnImportedScanCanBeAccepted)
+{
+    const int scan = importBlock();
+    ASSERT_NE(scan, 0);
+    const TopoDS_Shape scanBefore = document().current.bodies.get().at(scan).shape;
+
+    window.createFeature(QStringLiteral("cylinder"), {});
+    const int cylinder = window.commandPanel->featureId();
+    ASSERT_NE(cylinder, 0);
+    EXPECT_EQ(params(cylinder)[QStringLiteral("op")].toString(), QStringLiteral("join"));
+    window.commandPanel->updatePreview();
+    const qor::model::Feature* f = document().feature(cylinder);
+    EXPECT_TRUE(f->error.isEmpty()) << f->error.toStdString();
+    EXPECT_EQ(f->warning.toStdString(),
+              ("„" + document().bodyName(scan) + "“ blieb unverändert: Netzkörper").toStdString());
+    QPushButton* ok = nullptr;
+    for (QPushButton* button : window.commandPanel->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("OK"))
+            ok = button;
+    ASSERT_NE(ok, nullptr);
+    ASSERT_TRUE(ok->isEnabled());
+    QTest::mouseClick(ok, Qt::LeftButton);
+
+    EXPECT_EQ(window.commandPanel->featureId(), 0);
+    ASSERT_EQ(document().current.bodies.get().size(), 2u);
+    EXPECT_TRUE(document().current.bodies.get().at(scan).shape.IsSame(scanBefore));
+    for (const auto& [id, body] : document().current.bodies.get())
+        if (id != scan) {
+            GProp_GProps props;
+            BRepGProp::VolumeProperties(body.shape, props, true);
+            EXPECT_NEAR(props.Mass(), M_PI * 15.0 * 15.0 * 40.0, 1e-3);
+        }
 }
 
 TEST_F(FeatureCommandsTest, ViewportAndComponentMenusOfferSketchesAndComponentActions)

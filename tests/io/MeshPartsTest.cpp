@@ -4,6 +4,7 @@
 // holds, not the comments padding it.
 
 #include "io/MeshParts.h"
+#include "IoTestSupport.h"
 #include "io/Export.h"
 #include "io/Import.h"
 #include "io/MeshFaces.h"
@@ -12,6 +13,7 @@
 #include "tests/fixtures/CommentedIges.h"
 #include "tests/fixtures/StlFixtures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -65,17 +67,6 @@ TEST(MeshParts, BinaryStlWhoseBytesLookLikeTextIsReadAsBinary)
     EXPECT_EQ(mesh.triangles.size(), 12U);
     EXPECT_EQ(mesh.vertices.size(), 8U);
     EXPECT_NEAR(qor::io::sixfoldVolume(mesh) / 6.0, 1000.0, 1e-6);
-}
-
-TEST(MeshParts, RealBinaryCubeWithoutNormalsReads)
-{
-    const QString path
-        = QStringLiteral("/work/shared/files/wave12/wuerfel-binaer-ohne-normalen.stl");
-    if (!QFile::exists(path))
-        GTEST_SKIP() << "file absent";
-    const qor::io::ImportResult imported = qor::io::importFile(path, {});
-    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
-    EXPECT_NEAR(qor::io::signedMeshVolume(imported.bodies[0].shape), 1000.0, 1e-3);
 }
 
 // Each closed part is judged by the volume its own triangles enclose.
@@ -142,16 +133,23 @@ TEST(MeshParts, InsideOutPartIsNamedInEveryFormat)
     }
 }
 
-TEST(MeshParts, RealCubeWithInsideOutCubeIsNamed)
+// The two files of another program: a binary cube whose normals are zero, and a
+// cube beside a smaller one turned inside out.
+TEST(MeshParts, RealFilesReadAsTheirCubes)
 {
-    const QString path
-        = QStringLiteral("/work/shared/files/wave12/netz-wuerfel-und-verkehrter-wuerfel.stl");
-    if (!QFile::exists(path))
-        GTEST_SKIP() << "file absent";
-    const qor::io::ImportResult imported = qor::io::importFile(path, {});
-    ASSERT_TRUE(imported.ok) << imported.error.toStdString();
-    const qor::io::MeshParts parts
-        = qor::io::meshParts(qor::io::mergedMesh(imported.bodies[0].shape));
+    const QDir files(qor::test::readerFilesFolder() + QStringLiteral("/../wave12"));
+    const QString binary = files.filePath(QStringLiteral("wuerfel-binaer-ohne-normalen.stl"));
+    const QString turned
+        = files.filePath(QStringLiteral("netz-wuerfel-und-verkehrter-wuerfel.stl"));
+    if (!QFile::exists(binary) || !QFile::exists(turned))
+        GTEST_SKIP() << "the files of wave12 are not at hand";
+    const qor::io::ImportResult cube = qor::io::importFile(binary, {});
+    ASSERT_TRUE(cube.ok) << cube.error.toStdString();
+    EXPECT_NEAR(qor::io::signedMeshVolume(cube.bodies[0].shape), 1000.0, 1e-3);
+
+    const qor::io::ImportResult pair = qor::io::importFile(turned, {});
+    ASSERT_TRUE(pair.ok) << pair.error.toStdString();
+    const qor::io::MeshParts parts = qor::io::meshParts(qor::io::mergedMesh(pair.bodies[0].shape));
     ASSERT_EQ(parts.insideOut().size(), 1U);
     EXPECT_NEAR(parts.insideOut()[0], -125.0, 1e-3);
     EXPECT_NEAR(parts.volume(), 875.0, 1e-3);
