@@ -6,6 +6,7 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepCheck_Analyzer.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
@@ -563,5 +564,64 @@ TEST(Boolean, CutOfASolidCarryingInnerFacesKeepsThem)
         EXPECT_TRUE(part.feature.warning.isEmpty()) << part.feature.warning.toStdString();
         EXPECT_NEAR(part.volume(id), 80000.0 - M_PI * 9.0 * 50.0, 1e-3);
         EXPECT_GE(shellCount(part.state.bodies.at(id).shape), 2u);
+    }
+}
+
+// A block 40 x 40 x 40 with a ball hollow (radius 4 about (20, 20, 10)) and a cylinder
+// hollow (radius 5 from z 25 to 35). The common part with a box below z 25, whose top lies
+// on the plane of the cylinder hollow's end disc, holds only the ball hollow; with a box
+// above z 25 the cylinder hollow opens through that disc into a pocket.
+TEST(Boolean, CommonPartEndingOnAHollowsEndDiscIsRight)
+{
+    TopoDS_Shape block = box(40, 40, 40);
+    block = BRepAlgoAPI_Cut(block, BRepPrimAPI_MakeSphere(gp_Pnt(20, 20, 10), 4).Shape()).Shape();
+    block
+        = BRepAlgoAPI_Cut(
+              block, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, 25), gp::DZ()), 5, 10).Shape())
+              .Shape();
+    ASSERT_EQ(shellCount(block), 3u);
+    const double ball = 4.0 / 3.0 * M_PI * 64.0;
+    const double bore = M_PI * 25.0 * 10.0;
+    const struct {
+        const char* what;
+        double z0, z1;
+        double volume;
+        std::size_t shells;
+        std::vector<std::pair<gp_Pnt, TopAbs_State>> points;
+    } cases[] = {
+        {"below the disc",
+         -5,
+         25,
+         40.0 * 40.0 * 25.0 - ball,
+         2,
+         {{gp_Pnt(20, 20, 10), TopAbs_OUT},
+          {gp_Pnt(20, 20, 24.5), TopAbs_IN},
+          {gp_Pnt(20, 20, 25.5), TopAbs_OUT},
+          {gp_Pnt(2, 2, 2), TopAbs_IN}}},
+        {"above the disc",
+         25,
+         45,
+         40.0 * 40.0 * 15.0 - bore,
+         1,
+         {{gp_Pnt(20, 20, 25.5), TopAbs_OUT},
+          {gp_Pnt(20, 20, 34.5), TopAbs_OUT},
+          {gp_Pnt(20, 20, 35.5), TopAbs_IN},
+          {gp_Pnt(26, 20, 26), TopAbs_IN}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDocument part(false);
+        part.feature.id = 3;
+        const int id = addNewBody(part.ctx, block);
+        part.feature.id = 9;
+        EXPECT_EQ(part.apply(box(50, 50, c.z1 - c.z0, gp_Pnt(-5, -5, c.z0)), "intersect"),
+                  std::vector<int>({id}));
+        EXPECT_TRUE(part.feature.warning.isEmpty()) << part.feature.warning.toStdString();
+        const TopoDS_Shape& common = part.state.bodies.at(id).shape;
+        EXPECT_NEAR(part.volume(id), c.volume, 1e-3);
+        EXPECT_EQ(shellCount(common), c.shells);
+        for (const auto& [point, state] : c.points)
+            EXPECT_EQ(BRepClass3d_SolidClassifier(common, point, 1e-7).State(), state)
+                << point.X() << " " << point.Y() << " " << point.Z();
     }
 }
