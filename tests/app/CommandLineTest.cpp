@@ -917,22 +917,30 @@ TEST(ProgramTest, ConvertOfMeshBodiesCountsTheirTriangles)
 {
     using namespace qor::fixtures;
     const auto [whole, missing, sideTurned, insideOut] = faultyCubes();
+    // Beside the cube, apart from it, a 5 mm cube turned inside out.
+    std::vector<Triangle> besideTurned = whole;
+    for (const Triangle& t : cube(5.0f, 20.0f))
+        besideTurned.push_back(turned(t));
     const struct {
         const char* what;
         std::vector<Triangle> triangles;
         int open;
         double volume; // 0 where the directed edges do not all pair
+        const char* parts; // what the summary line says of parts turned inside out
     } cases[] = {
-        {"whole", whole, 0, 1000.0},
-        {"one triangle missing", missing, 3, 0.0},
-        {"one side turned", sideTurned, 0, 0.0},
-        {"inside out", insideOut, 0, -1000.0},
+        {"whole", whole, 0, 1000.0, ""},
+        {"one triangle missing", missing, 3, 0.0, ""},
+        {"one side turned", sideTurned, 0, 0.0, ""},
+        {"inside out", insideOut, 0, -1000.0,
+         ", 1 von 1 geschlossenem Teil nach innen gekehrt (-1.000,0 mm³)"},
+        {"beside a cube turned inside out", besideTurned, 0, 875.0,
+         ", 1 von 2 geschlossenen Teilen nach innen gekehrt (-125,0 mm³)"},
     };
     QTemporaryDir home;
     static const QRegularExpression line(
         QStringLiteral("  wuerfel: 1 Fläche, 0 Schalen, 0 Volumenkörper, (\\d+) offene Kanten?, "
                        "Volumen (?:(-?[\\d.]+,\\d) mm³|nicht messbar \\(Netz nicht geschlossen\\))"
-                       "[^\n]*\n"));
+                       "([^\n]*)\n"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString input = home.filePath("wuerfel.stl");
@@ -950,6 +958,7 @@ TEST(ProgramTest, ConvertOfMeshBodiesCountsTheirTriangles)
         // A mesh whose directed edges do not all pair encloses no volume to measure.
         EXPECT_EQ(match.captured(2).isEmpty(), unpairedDirectedEdges(soup, 0.0) > 0);
         EXPECT_NEAR(match.captured(2).remove(u'.').replace(u',', u'.').toDouble(), enclosed, 0.05);
+        EXPECT_EQ(match.captured(3).toStdString(), c.parts);
         EXPECT_EQ(run.out.contains(QStringLiteral("Hinweis: ")), c.triangles != whole)
             << run.out.toStdString();
     }
