@@ -302,10 +302,12 @@ TEST_F(HoledPlateViewTest, RealPlateShowsTheRestWithABarThatEndsWithTheWork)
     EXPECT_FALSE(window.scene->buildCancelled());
     EXPECT_TRUE(window.findChildren<QProgressDialog*>().isEmpty());
     EXPECT_GT(showing.changes, 3);
+    // The plate's display and picking are one object's and cannot report within: about 0.9 s
+    // of processor time on an idle machine, 2.3 s on one loaded five times over.
     const double still = showing.stillAtLast(qor::test::cpuSeconds());
-    EXPECT_LT(still, 2.0) << "the bar stood at " << showing.lastValue()
+    EXPECT_LT(still, 3.0) << "the bar stood at " << showing.lastValue()
                           << " while the window worked";
-    EXPECT_LT(showing.longestWait, 2.0) << "at " << showing.longestWaitAt << " of the bar";
+    EXPECT_LT(showing.longestWait, 3.0) << "at " << showing.longestWaitAt << " of the bar";
     EXPECT_LT(spent, 40.0);
     std::cout << "the rest shown in " << spent << " s of processor time, the last " << still
               << " s of it with the bar at " << showing.lastValue() << "; " << showing.changes

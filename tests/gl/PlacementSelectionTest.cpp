@@ -2,6 +2,7 @@
 #include "model/ComponentGeometry.h"
 #include "model/DocumentController.h"
 #include "model/ExecContext.h"
+#include "tests/common/CpuBudget.h"
 #include "tests/common/ProcessMemory.h"
 #include "tests/common/Seeds.h"
 #include "tests/common/ShapeChecks.h"
@@ -285,6 +286,8 @@ TEST_F(PlacementSelectionTest, RectangleHighlightsEachPlacementOnceAndEscFreesIt
 // hidden and shown again, and a second rectangle that toggles.
 TEST_F(PlacementSelectionTest, WholePlacementsPickWhatTheirElementsPickOneByOne)
 {
+    // About 39 s of processor time on an idle machine: room for twice that and more under load.
+    qor::test::allowCpuSeconds(100);
     window.resize(960, 640);
     QTemporaryDir folder;
     std::mt19937 random(qor::test::seed(5611));
