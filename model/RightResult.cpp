@@ -633,8 +633,9 @@ public:
     // tool and a cone joined short of its tip, each too small for the points
     // behind the inputs' faces to meet. Only inputs of elementary faces are
     // asked, and the body only for a common part, which lies within the
-    // tools: classifying the many points in a long history's body, or in a
-    // modelled thread, cost more than the boolean.
+    // tools, and for a union, in front of the faces near the tools that it did
+    // not keep from the body: classifying the many points in a long history's
+    // body, or in a modelled thread, cost more than the boolean.
     std::optional<WrongResult> strayFace(const TopoDS_Shape& body,
                                          const TopTools_ListOfShape& tools) const
     {
@@ -645,7 +646,8 @@ public:
         for (const TopoDS_Shape& tool : tools)
             TopExp::MapShapes(tool, TopAbs_FACE, toolFaces);
         TopTools_IndexedMapOfShape bodyFaces;
-        const bool askBody = operation_ == BOPAlgo_COMMON && body_.elementary();
+        const bool askBody
+            = (operation_ == BOPAlgo_COMMON || operation_ == BOPAlgo_FUSE) && body_.elementary();
         if (askBody)
             TopExp::MapShapes(body, TopAbs_FACE, bodyFaces);
         const Bnd_Box reach = enlarged(tools_.box(), 2 * depth);
@@ -662,7 +664,11 @@ public:
             if (ofTools && ofBody)
                 continue;
             const int tool = split ? split->splitFrom(faces[i], operation_) : -1;
-            if (tool >= 0 && !tools_.meets(enlarged(faceRays(faces[i])->box(), 2 * depth), tool))
+            // In front of a face a union split from one tool only the other tools and the
+            // body can hold material.
+            const bool bodyInFront = operation_ == BOPAlgo_FUSE && !ofBody;
+            if (tool >= 0 && !bodyInFront
+                && !tools_.meets(enlarged(faceRays(faces[i])->box(), 2 * depth), tool))
                 continue;
             const std::shared_ptr<FaceRays> rays = faceRays(faces[i]);
             for (const FacePoint& on : gridNear(faces[i], reach)) {
@@ -749,6 +755,12 @@ private:
             if (tools && flagged(tools_, front, TopAbs_IN)
                 && around(result_, front, depth, TopAbs_OUT))
                 return WrongResult::MissedTools;
+            // The body's material in front of a face the union did not keep from the body:
+            // the union dropped it (seen: a body's material inside the hole of a ring
+            // joined to it, every point of the ring kept).
+            if (askBody && body && flagged(body_, front, TopAbs_IN)
+                && around(result_, front, depth, TopAbs_OUT))
+                return WrongResult::LostMaterial;
             return std::nullopt;
         default: {
             const bool outside = (tools && flagged(tools_, behind, TopAbs_OUT))

@@ -588,6 +588,22 @@ TEST(TruthHistory, ACutTouchingAHollowLeavesItInside)
     EXPECT_EQ(tally.accepted, tally.booleans);
 }
 
+// A ring joined to a plate round a boss in its hole: every way the kernel
+// tried kept each point of the ring and dropped the plate's material inside
+// the ring's hole, 3,632 mm³ short (2,040,000,001, feature 28). Such a join is
+// refused, never accepted.
+TEST(TruthHistory, AJoinThatDropsTheBodyInsideARingIsRefused)
+{
+    qor::test::allowCpuSeconds(60);
+    Tally tally;
+    judge(2040000001u, tally);
+    std::printf("%s", tally.failures.c_str());
+    EXPECT_GT(tally.sound, 0);
+    EXPECT_EQ(tally.wrong, 0);
+    EXPECT_EQ(tally.refusedRight, 0);
+    EXPECT_LE(tally.kernelLimits, 1);
+}
+
 namespace {
 
 // The frame turned by 30 degrees about X, as a turned work plane carries it.
