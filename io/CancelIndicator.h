@@ -4,6 +4,7 @@
 
 #include <Message_ProgressIndicator.hxx>
 
+#include <atomic>
 #include <utility>
 
 namespace qor::io {
@@ -21,15 +22,22 @@ public:
     }
 
     Standard_Boolean UserBreak() override { return cancelRequested(cancelled_); }
+    // The kernel calls Show under its lock at each step, the one place where the position
+    // may be read while steps run on other threads.
     void Show(const Message_ProgressScope&, const Standard_Boolean) override
     {
+        shown_.store(GetPosition());
         if (progress_)
             progress_(int(GetPosition() * 100.0), QString());
     }
 
+    // The position as last shown, 0 to 1: readable from any thread while the steps run.
+    double shownPosition() const { return shown_.load(); }
+
 private:
     CancelCheck cancelled_;
     ProgressCallback progress_;
+    std::atomic<double> shown_{0.0};
 };
 
 } // namespace qor::io

@@ -155,7 +155,7 @@ bool tessellate(const std::vector<Handle(AIS_Shape)>& objects,
                 !parallel);
         },
         [&] {
-            if (progress && !stopped && !progress(indicator->GetPosition()))
+            if (progress && !stopped && !progress(indicator->shownPosition()))
                 stopped = true;
         });
     return !stopped;
