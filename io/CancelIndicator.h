@@ -26,9 +26,10 @@ public:
     // may be read while steps run on other threads.
     void Show(const Message_ProgressScope&, const Standard_Boolean) override
     {
-        shown_.store(GetPosition());
+        const double position = GetPosition();
+        shown_.store(position);
         if (progress_)
-            progress_(int(GetPosition() * 100.0), QString());
+            progress_(int(position * 100.0), QString());
     }
 
     // The position as last shown, 0 to 1: readable from any thread while the steps run.
